@@ -1,0 +1,265 @@
+#include "ADB.h"
+
+#include "ChildProcess.h"
+#include "Error.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+#include <cerrno>
+#include <mutex>
+#include <poll.h>
+#include <stop_token>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype tailLimit = 2048;
+constexpr qsizetype percentWindow = 256;
+
+const QRegularExpression& percentPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("\\[\\s*(\\d{1,3})%\\]"));
+    return pattern;
+}
+
+bool isExecutableFile(const QString& path)
+{
+    QFileInfo info(path);
+    return info.isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
+}
+
+// Shared by the worker and the cancel handler: the start of the child and the
+// cancellation are ordered by the lock.
+struct ProcessBox {
+    std::mutex lock;
+    bool cancelled = false;
+    std::unique_ptr<ChildProcess> process;
+
+    // Returns false when the run was cancelled before the start.
+    bool launch(const ChildProcess::Options& options)
+    {
+        std::lock_guard guard(lock);
+        if (cancelled)
+            return false;
+        process = ChildProcess::start(options);
+        return true;
+    }
+
+    void cancel()
+    {
+        std::lock_guard guard(lock);
+        cancelled = true;
+        if (process)
+            process->terminate();
+    }
+
+    bool isCancelled()
+    {
+        std::lock_guard guard(lock);
+        return cancelled;
+    }
+};
+
+// Keeps the bounded tail of terminal output and reports percentages.
+class ProgressReader {
+public:
+    explicit ProgressReader(const Progress& progress) : m_progress(progress) {}
+
+    void chunk(const char* data, qsizetype size)
+    {
+        m_tail += QString::fromUtf8(data, size);
+        m_tail = adbdetail::lastCharacters(m_tail, tailLimit);
+        auto percent = ADB::lastPercent(adbdetail::lastCharacters(m_tail, percentWindow));
+        if (percent)
+            m_progress(*percent / 100.0);
+    }
+
+    QByteArray output() const { return m_tail.toUtf8(); }
+
+private:
+    const Progress& m_progress;
+    QString m_tail;
+};
+
+} // namespace
+
+QStringList ADB::candidatePaths()
+{
+    QStringList paths;
+    if (QCoreApplication::instance()) {
+        const QString resources =
+            QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vantelorquist"));
+        paths << resources + QStringLiteral("/platform-tools/adb");
+    }
+    if (qEnvironmentVariableIsSet("ANDROID_HOME"))
+        paths << qEnvironmentVariable("ANDROID_HOME") + QStringLiteral("/platform-tools/adb");
+    paths << QStringLiteral("/opt/homebrew/bin/adb") << QStringLiteral("/usr/local/bin/adb");
+    const QString home = QDir::homePath();
+    paths << home + QStringLiteral("/Library/Android/sdk/platform-tools/adb");
+    paths << QStringLiteral("/usr/bin/adb");
+    paths << home + QStringLiteral("/Android/Sdk/platform-tools/adb");
+    return paths;
+}
+
+std::optional<ADB> ADB::locate()
+{
+    for (const QString& path : candidatePaths()) {
+        if (isExecutableFile(path))
+            return ADB(path);
+    }
+    return std::nullopt;
+}
+
+QByteArray ADB::runData(const QStringList& args, const Progress& progress, const Cancel& cancel) const
+{
+    ProcessBox box;
+    std::stop_callback onCancel(cancel.token(), [&box] { box.cancel(); });
+
+    ChildProcess::Options options;
+    options.program = executable;
+    options.arguments = args;
+    if (progress) {
+        // adb prints its percentage lines only to a terminal.
+        options.output = ChildProcess::Output::Terminal;
+        options.environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
+    }
+    if (!box.launch(options))
+        throw Cancelled();
+    ChildProcess& child = *box.process;
+
+    // Drain standard output (or the terminal) and standard error together.
+    QByteArray out;
+    QByteArray err;
+    ProgressReader reader(progress);
+    char buffer[64 * 1024];
+    int outFd = child.outputFd();
+    int errFd = child.errorFd();
+    while (outFd >= 0 || errFd >= 0) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (outFd >= 0)
+            fds[count++] = {outFd, POLLIN, 0};
+        if (errFd >= 0)
+            fds[count++] = {errFd, POLLIN, 0};
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (nfds_t i = 0; i < count; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            ssize_t n = readAvailable(fds[i].fd, buffer, sizeof buffer);
+            if (n < 0)
+                continue;
+            const bool isOut = fds[i].fd == outFd;
+            if (n == 0) {
+                (isOut ? outFd : errFd) = -1;
+                continue;
+            }
+            if (!isOut)
+                err.append(buffer, n);
+            else if (progress)
+                reader.chunk(buffer, n);
+            else
+                out.append(buffer, n);
+        }
+    }
+
+    const ExitStatus status = child.wait();
+    if (box.isCancelled() || status.signalled)
+        throw Cancelled();
+    if (status.code == 0)
+        return progress ? QByteArray() : out;
+
+    QString message = QString::fromUtf8(err);
+    if (message.isEmpty())
+        message = progress ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
+    throw ADBError::failed(clean(message));
+}
+
+QString ADB::run(const QStringList& args, const Progress& progress, const Cancel& cancel) const
+{
+    return QString::fromUtf8(runData(args, progress, cancel));
+}
+
+QString ADB::clean(const QString& text)
+{
+    static const QRegularExpression escapes(QStringLiteral("\\x{1B}\\[[0-9;]*[A-Za-z]"));
+    static const QRegularExpression lowControls(QStringLiteral("[\\x{0000}-\\x{0008}]"));
+    QString s = text;
+    s.remove(escapes);
+    s.remove(QStringLiteral("^D"));
+    s.remove(lowControls);
+    s.remove(QStringLiteral("adb: error: "));
+    s.remove(QStringLiteral("adb: "));
+    return s.trimmed();
+}
+
+std::optional<int> ADB::lastPercent(const QString& text)
+{
+    QRegularExpressionMatch last;
+    auto it = percentPattern().globalMatch(text);
+    while (it.hasNext())
+        last = it.next();
+    if (!last.hasMatch())
+        return std::nullopt;
+    const int value = last.captured(1).toInt();
+    if (value > 100)
+        return std::nullopt;
+    return value;
+}
+
+namespace adbdetail {
+
+QString lastLines(const QByteArray& output)
+{
+    QString text = QString::fromUtf8(output);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QStringList pieces = text.split(QRegularExpression(QStringLiteral("[\r\n]")));
+    QStringList kept;
+    for (QString piece : pieces) {
+        auto isControl = [](QChar c) {
+            const auto cat = c.category();
+            return cat == QChar::Other_Control || cat == QChar::Other_Format;
+        };
+        qsizetype begin = 0;
+        qsizetype end = piece.size();
+        while (begin < end && isControl(piece.at(begin)))
+            ++begin;
+        while (end > begin && isControl(piece.at(end - 1)))
+            --end;
+        piece = piece.mid(begin, end - begin);
+        if (piece.isEmpty() || piece.startsWith(QLatin1Char('[')))
+            continue;
+        kept << piece;
+    }
+    while (kept.size() > 2)
+        kept.removeFirst();
+    return kept.join(QLatin1Char('\n'));
+}
+
+QString lastCharacters(const QString& text, qsizetype count)
+{
+    // Code units bound the characters from above: nothing to cut.
+    if (text.size() <= count)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    qsizetype seen = 0;
+    qsizetype position = text.size();
+    while (seen < count) {
+        const qsizetype previous = finder.toPreviousBoundary();
+        if (previous < 0)
+            return text;
+        position = previous;
+        ++seen;
+    }
+    return text.mid(position);
+}
+
+} // namespace adbdetail

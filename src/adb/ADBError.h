@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QString>
+
+#include <optional>
+
+// Why a wireless pairing failed.
+class PairingFailure {
+public:
+    enum class Kind { unreachable, other, rejected };
+
+    static PairingFailure unreachable(QString address) { return {Kind::unreachable, std::move(address)}; }
+    static PairingFailure other(QString message) { return {Kind::other, std::move(message)}; }
+    static PairingFailure rejected() { return {Kind::rejected, {}}; }
+
+    Kind kind() const { return m_kind; }
+    // The address for `unreachable`, the server's text for `other`.
+    const QString& text() const { return m_text; }
+
+    friend bool operator==(const PairingFailure&, const PairingFailure&) = default;
+
+private:
+    PairingFailure(Kind kind, QString text) : m_kind(kind), m_text(std::move(text)) {}
+    Kind m_kind;
+    QString m_text;
+};
+
+// The error of adb work and of everything built on it.
+class ADBError : public Error {
+public:
+    enum class Kind { failed, pairing, notFound };
+
+    static ADBError failed(const QString& message);
+    static ADBError pairing(const PairingFailure& failure);
+    static ADBError notFound();
+
+    Kind kind() const { return m_kind; }
+    // The carried message of `failed` (as given, before the empty-text sentence).
+    const QString& message() const { return m_message; }
+    // The carried failure of `pairing`.
+    const std::optional<PairingFailure>& pairingFailure() const { return m_pairing; }
+
+private:
+    ADBError(Kind kind, QString description, QString message, std::optional<PairingFailure> pairing);
+    Kind m_kind;
+    QString m_message;
+    std::optional<PairingFailure> m_pairing;
+};

@@ -1,0 +1,126 @@
+#include "ADBStream.h"
+
+#include "ChildProcess.h"
+#include "WorkerPool.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+
+struct ADBStream::Shared {
+    std::unique_ptr<ChildProcess> process;
+    std::mutex mutex;
+    bool released = false; // the owner let go: deliver no more lines
+    LinesHandler onLines;
+    ExitHandler onExit;
+};
+
+namespace {
+
+void deliver(ADBStream::Shared& shared, QString& pending, const char* data, ssize_t size)
+{
+    QStringList lines = adbdetail::takeLines(pending, QString::fromUtf8(data, size));
+    if (lines.isEmpty())
+        return;
+    {
+        std::lock_guard lock(shared.mutex);
+        if (shared.released)
+            return;
+    }
+    if (shared.onLines)
+        shared.onLines(lines);
+}
+
+// One thread per stream waits for output and for the end of the child.
+void pump(const std::shared_ptr<ADBStream::Shared>& shared, std::stop_token stop)
+{
+    ChildProcess& child = *shared->process;
+    std::stop_callback onStop(stop, [&child] { child.terminate(); });
+    const int outFd = child.outputFd();
+    const int exitFd = child.exitFd();
+    ::fcntl(outFd, F_SETFL, ::fcntl(outFd, F_GETFL) | O_NONBLOCK);
+    QString pending;
+    char buffer[64 * 1024];
+    bool outputOpen = true;
+    for (;;) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (outputOpen)
+            fds[count++] = {outFd, POLLIN, 0};
+        if (exitFd >= 0)
+            fds[count++] = {exitFd, POLLIN, 0};
+        // Without a pidfd, notice the end of the child by polling now and then.
+        const int timeout = exitFd >= 0 ? -1 : 100;
+        int ready = count > 0 ? ::poll(fds, count, timeout) : 0;
+        if (ready < 0 && errno != EINTR)
+            break;
+        bool ended = exitFd >= 0 ? (fds[count - 1].revents & POLLIN) != 0 : child.hasEnded();
+        if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            // Take what is there now; after the end, only what was already written.
+            for (;;) {
+                ssize_t n = readAvailable(outFd, buffer, sizeof buffer);
+                if (n == 0)
+                    outputOpen = false;
+                if (n <= 0)
+                    break;
+                deliver(*shared, pending, buffer, n);
+                if (!ended)
+                    break;
+            }
+        }
+        if (ended)
+            break;
+        if (!outputOpen && exitFd < 0 && count == 0)
+            ::poll(nullptr, 0, 100);
+    }
+    const ExitStatus status = child.wait();
+    if (shared->onExit)
+        shared->onExit(status.signalled ? status.signal : status.code);
+}
+
+} // namespace
+
+ADBStream::ADBStream(const ADB& adb, const QStringList& args, LinesHandler onLines, ExitHandler onExit)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->onLines = std::move(onLines);
+    m_shared->onExit = std::move(onExit);
+    ChildProcess::Options options;
+    options.program = adb.executable;
+    options.arguments = args;
+    options.output = ChildProcess::Output::Merged;
+    m_shared->process = ChildProcess::start(options);
+    WorkerPool::shared().start([shared = m_shared](std::stop_token stop) { pump(shared, std::move(stop)); });
+}
+
+ADBStream::~ADBStream()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->released = true;
+    }
+    m_shared->process->terminate();
+}
+
+namespace adbdetail {
+
+QStringList takeLines(QString& pending, const QString& text)
+{
+    QString all = pending + text;
+    QStringList pieces = all.split(QLatin1Char('\n'));
+    pending = pieces.takeLast();
+    for (QString& line : pieces) {
+        qsizetype begin = 0;
+        qsizetype end = line.size();
+        while (begin < end && line.at(begin) == QLatin1Char('\r'))
+            ++begin;
+        while (end > begin && line.at(end - 1) == QLatin1Char('\r'))
+            --end;
+        line = line.mid(begin, end - begin);
+    }
+    return pieces;
+}
+
+} // namespace adbdetail

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ADB.h"
+#include "Cancel.h"
+#include "Models.h"
+
+#include <QString>
+
+#include <vector>
+
+// The file operations on one phone that the browser uses, whatever the
+// transport. Paths are absolute phone paths as the phone's shell sees them
+// ("/sdcard/DCIM"); computer locations are absolute local paths. Every call
+// blocks a worker thread, takes the caller's Cancel last and throws Cancelled
+// when cancelled; failures are ADBError or MTPError.
+class PhoneFiles {
+public:
+    virtual ~PhoneFiles() = default;
+
+    // Direct children, unordered; hidden items (leading ".") only when asked;
+    // never "." or "..". A missing folder fails.
+    virtual std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) = 0;
+    // Copies a phone file or folder to `destination` (the full local path of
+    // the copy; into it when it is an existing folder), keeping the
+    // modification time.
+    virtual void pull(const QString& path, const QString& destination, const Progress& progress,
+                      const Cancel& cancel) = 0;
+    void pull(const QString& path, const QString& destination, const Cancel& cancel)
+    {
+        pull(path, destination, {}, cancel);
+    }
+    // Copies a local file or folder to the full phone path `destination`; a
+    // destination ending in "/" names the folder to copy into.
+    virtual void push(const QString& source, const QString& destination, const Progress& progress,
+                      const Cancel& cancel) = 0;
+    // Never fails: any failure, cancellation included, reads as false.
+    virtual bool exists(const QString& path, const Cancel& cancel) = 0;
+    // Removes a file, or a folder with everything in it.
+    virtual void remove(const QString& path, const Cancel& cancel) = 0;
+    virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;
+    virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
+    virtual DeviceInfo info(const Cancel& cancel) = 0;
+};

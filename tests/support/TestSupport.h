@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+namespace testsupport {
+
+// Writes an executable shell script and returns its path.
+QString writeScript(const QString& folder, const QString& name, const QByteArray& body);
+
+// Runs the Qt event loop until cond() holds or the limit passes.
+bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Open descriptors of this process.
+int openDescriptorCount();
+
+// Reaps every exited child of this process; returns how many were zombies.
+int reapZombies();
+
+// Whether a process with this pid still exists (and is not a zombie).
+bool processAlive(long pid);
+
+} // namespace testsupport
