@@ -10,6 +10,7 @@
 #include <QTextBoundaryFinder>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <stop_token>
@@ -138,13 +139,35 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     char buffer[64 * 1024];
     int outFd = child.outputFd();
     int errFd = child.errorFd();
-    while (outFd >= 0 || errFd >= 0) {
-        pollfd fds[2];
+    const int exitFd = child.exitFd();
+    bool ended = false;
+    auto consume = [&](int& fd) {
+        // After the end, take only what is there: a grandchild (a forked adb
+        // server) may hold the pipe open for as long as it lives.
+        ssize_t n = readAvailable(fd, buffer, sizeof buffer);
+        if (n == 0) {
+            fd = -1;
+            return false;
+        }
+        if (n < 0)
+            return false;
+        if (fd == errFd)
+            err.append(buffer, n);
+        else if (progress)
+            reader.chunk(buffer, n);
+        else
+            out.append(buffer, n);
+        return true;
+    };
+    while ((outFd >= 0 || errFd >= 0) && !ended) {
+        pollfd fds[3];
         nfds_t count = 0;
         if (outFd >= 0)
             fds[count++] = {outFd, POLLIN, 0};
         if (errFd >= 0)
             fds[count++] = {errFd, POLLIN, 0};
+        if (exitFd >= 0)
+            fds[count++] = {exitFd, POLLIN, 0};
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -153,20 +176,21 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         for (nfds_t i = 0; i < count; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
-            ssize_t n = readAvailable(fds[i].fd, buffer, sizeof buffer);
-            if (n < 0)
-                continue;
-            const bool isOut = fds[i].fd == outFd;
-            if (n == 0) {
-                (isOut ? outFd : errFd) = -1;
-                continue;
+            if (fds[i].fd == exitFd)
+                ended = true;
+            else if (fds[i].fd == outFd)
+                consume(outFd);
+            else if (fds[i].fd == errFd)
+                consume(errFd);
+        }
+    }
+    if (ended) {
+        for (int* fd : {&outFd, &errFd}) {
+            if (*fd >= 0) {
+                ::fcntl(*fd, F_SETFL, ::fcntl(*fd, F_GETFL) | O_NONBLOCK);
+                while (*fd >= 0 && consume(*fd)) {
+                }
             }
-            if (!isOut)
-                err.append(buffer, n);
-            else if (progress)
-                reader.chunk(buffer, n);
-            else
-                out.append(buffer, n);
         }
     }
 
