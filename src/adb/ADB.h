@@ -5,11 +5,16 @@
 #include "Models.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
+#include <vector>
+
+struct InstalledApp;
+struct DeviceDetails;
 
 // Fraction done, 0 to 1; may be called on any thread.
 using Progress = std::function<void(double)>;
@@ -43,6 +48,43 @@ public:
     static QString clean(const QString& text);
     // The last "[ nn%]" of terminal output, 0 to 100.
     static std::optional<int> lastPercent(const QString& text);
+
+    // ---- phone queries, files, apps and details ---------------------------
+    // Text single-quoted for the phone's shell, a quote written as '\''.
+    static QString quote(const QString& text);
+
+    std::vector<Device> devices(const Cancel& cancel) const;
+    // The user-visible name; none on any failure, cancellation included.
+    std::optional<QString> displayName(const QString& serial, const Cancel& cancel) const;
+    DeviceInfo info(const QString& serial, const Cancel& cancel) const;
+    // Fails also when adb exits 0 without having connected.
+    void connect(const QString& address, const Cancel& cancel) const;
+    // The phone's own serial number; none on any failure.
+    std::optional<QString> serialNumber(const QString& serial, const Cancel& cancel) const;
+    // PNG bytes of the screen.
+    QByteArray screenshot(const QString& serial, const Cancel& cancel) const;
+
+    std::vector<RemoteEntry> list(const QString& serial, const QString& path, bool showHidden,
+                                  const Cancel& cancel) const;
+    // Never fails: any failure reads as false.
+    bool exists(const QString& serial, const QString& path, const Cancel& cancel) const;
+    void remove(const QString& serial, const QString& path, const Cancel& cancel) const;
+    void makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const;
+    void move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const;
+
+    // Installed apps sorted by package name (ADBTools.h defines the types).
+    std::vector<InstalledApp> apps(const QString& serial, const Cancel& cancel) const;
+    void launch(const QString& serial, const QString& package, const Cancel& cancel) const;
+    void forceStop(const QString& serial, const QString& package, const Cancel& cancel) const;
+    void clearData(const QString& serial, const QString& package, const Cancel& cancel) const;
+    void uninstall(const QString& serial, const QString& package, const Cancel& cancel) const;
+    void showAppInfo(const QString& serial, const QString& package, const Cancel& cancel) const;
+    // The app's process ids; empty on any failure.
+    QSet<QString> pids(const QString& serial, const QString& package, const Cancel& cancel) const;
+    // The values of the "package:" lines of a package manager's output, in order.
+    static QStringList packageNames(const QString& output);
+
+    DeviceDetails details(const QString& serial, const Cancel& cancel) const;
 };
 
 namespace adbdetail {

@@ -1,0 +1,77 @@
+#include "ADB.h"
+#include "ADBParsing.h"
+
+namespace {
+
+const QString facts = QStringLiteral(
+    "echo \"ver=$(getprop ro.build.version.release)\"; "
+    "echo \"mfr=$(getprop ro.product.manufacturer)\"; "
+    "dumpsys battery 2>/dev/null | grep -E '^ *(level|status):'; "
+    "echo \"df=$(df -k /sdcard/ 2>/dev/null | tail -n 1)\"");
+
+const QString nameQuery = QStringLiteral(
+    "settings get global device_name 2>/dev/null; getprop ro.product.marketname; getprop ro.product.model");
+
+QStringList shell(const QString& serial, const QString& command)
+{
+    return {QStringLiteral("-s"), serial, QStringLiteral("shell"), command};
+}
+
+} // namespace
+
+QString ADB::quote(const QString& text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+std::vector<Device> ADB::devices(const Cancel& cancel) const
+{
+    return adbparse::devices(run({QStringLiteral("devices"), QStringLiteral("-l")}, cancel));
+}
+
+std::optional<QString> ADB::displayName(const QString& serial, const Cancel& cancel) const
+{
+    try {
+        return adbparse::displayName(run(shell(serial, nameQuery), cancel));
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+DeviceInfo ADB::info(const QString& serial, const Cancel& cancel) const
+{
+    return adbparse::info(run(shell(serial, facts), cancel));
+}
+
+void ADB::connect(const QString& address, const Cancel& cancel) const
+{
+    const QString answer = run({QStringLiteral("connect"), address}, cancel);
+    // adb reports a failed connection with status 0.
+    if (!answer.contains(QLatin1StringView("connected to")))
+        throw ADBError::failed(clean(answer));
+}
+
+std::optional<QString> ADB::serialNumber(const QString& serial, const Cancel& cancel) const
+{
+    try {
+        const QString number = run(shell(serial, QStringLiteral("getprop ro.serialno")), cancel).trimmed();
+        if (number.isEmpty())
+            return std::nullopt;
+        return number;
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+QByteArray ADB::screenshot(const QString& serial, const Cancel& cancel) const
+{
+    // exec-out hands the bytes over untouched, unlike shell on a terminal.
+    QByteArray png = runData({QStringLiteral("-s"), serial, QStringLiteral("exec-out"), QStringLiteral("screencap"),
+                              QStringLiteral("-p")},
+                             {}, cancel);
+    if (!png.startsWith("\x89PNG"))
+        throw ADBError::failed(QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked."));
+    return png;
+}

@@ -1,0 +1,141 @@
+#include "ADBFiles.h"
+
+#include "ADBParsing.h"
+
+namespace {
+
+QStringList shell(const QString& serial, const QString& command)
+{
+    return {QStringLiteral("-s"), serial, QStringLiteral("shell"), command};
+}
+
+QString enter(const QString& path)
+{
+    return QStringLiteral("cd ") + ADB::quote(path) + QStringLiteral(" || exit 1; ");
+}
+
+QString listCommand(const QString& path, bool showHidden)
+{
+    return enter(path) + QStringLiteral("stat -L -c '%F|%s|%Y|%n' -- ")
+           + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*")) + QStringLiteral(" 2>/dev/null; true");
+}
+
+// Prints "y" when the folder holds an item the listing would show. The glob
+// is expanded by the shell itself, so no argument list limit applies.
+QString hasItemsCommand(const QString& path, bool showHidden)
+{
+    return enter(path) + QStringLiteral("for f in ") + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+           + QStringLiteral("; do case \"$f\" in .|..|'*'|'.*') ;; *) [ -e \"$f\" ] && { echo y; break; } ;; "
+                            "esac; done; true");
+}
+
+// The listing with the names handed to stat in batches that fit the phone's
+// argument list limit; each name comes back as "./name".
+QString batchedListCommand(const QString& path, bool showHidden)
+{
+    return enter(path) + QStringLiteral("find . -mindepth 1 -maxdepth 1 ")
+           + (showHidden ? QString() : QStringLiteral("! -name '.*' "))
+           + QStringLiteral("-exec stat -L -c '%F|%s|%Y|%n' -- {} + 2>/dev/null; true");
+}
+
+QString lastComponent(const QString& path)
+{
+    const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    return name.isEmpty() ? path : name;
+}
+
+} // namespace
+
+std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, bool showHidden,
+                                   const Cancel& cancel) const
+{
+    std::vector<RemoteEntry> entries = adbparse::listing(run(shell(serial, listCommand(path, showHidden)), cancel));
+    if (!entries.empty())
+        return entries;
+
+    // The listing hides stat's errors, so a folder with more names than fit
+    // into one command line reads as empty. Tell that from a real empty folder.
+    const QString hasItems = run(shell(serial, hasItemsCommand(path, showHidden)), cancel);
+    if (hasItems.trimmed() != QLatin1StringView("y"))
+        return entries;
+
+    entries = adbparse::listing(run(shell(serial, batchedListCommand(path, showHidden)), cancel));
+    for (RemoteEntry& entry : entries) {
+        if (entry.name.startsWith(QLatin1StringView("./")))
+            entry.name.remove(0, 2);
+    }
+    if (entries.empty())
+        throw ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
+                               + QStringLiteral("” on the phone."));
+    return entries;
+}
+
+bool ADB::exists(const QString& serial, const QString& path, const Cancel& cancel) const
+{
+    try {
+        const QString answer =
+            run(shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes")), cancel);
+        return answer.contains(QLatin1StringView("yes"));
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+void ADB::remove(const QString& serial, const QString& path, const Cancel& cancel) const
+{
+    run(shell(serial, QStringLiteral("rm -rf ") + quote(path)), cancel);
+}
+
+void ADB::makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const
+{
+    run(shell(serial, QStringLiteral("mkdir -p ") + quote(path)), cancel);
+}
+
+void ADB::move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const
+{
+    run(shell(serial, QStringLiteral("mv ") + quote(from) + QLatin1Char(' ') + quote(to)), cancel);
+}
+
+std::vector<RemoteEntry> ADBFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
+{
+    return adb.list(serial, path, showHidden, cancel);
+}
+
+void ADBFiles::pull(const QString& path, const QString& destination, const Progress& progress,
+                    const Cancel& cancel)
+{
+    // adb reads both paths itself, so they go unquoted; "-a" keeps the time.
+    adb.run({QStringLiteral("-s"), serial, QStringLiteral("pull"), QStringLiteral("-a"), path, destination}, progress,
+            cancel);
+}
+
+void ADBFiles::push(const QString& source, const QString& destination, const Progress& progress,
+                    const Cancel& cancel)
+{
+    adb.run({QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination}, progress, cancel);
+}
+
+bool ADBFiles::exists(const QString& path, const Cancel& cancel)
+{
+    return adb.exists(serial, path, cancel);
+}
+
+void ADBFiles::remove(const QString& path, const Cancel& cancel)
+{
+    adb.remove(serial, path, cancel);
+}
+
+void ADBFiles::makeFolder(const QString& path, const Cancel& cancel)
+{
+    adb.makeFolder(serial, path, cancel);
+}
+
+void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel)
+{
+    adb.move(serial, from, to, cancel);
+}
+
+DeviceInfo ADBFiles::info(const Cancel& cancel)
+{
+    return adb.info(serial, cancel);
+}

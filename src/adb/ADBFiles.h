@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ADB.h"
+#include "PhoneFiles.h"
+
+#include <QString>
+
+// The phone files of one phone reached through adb. A plain value: it holds
+// only where adb is and the phone's serial, so it is cheap to make per use.
+class ADBFiles : public PhoneFiles {
+public:
+    ADBFiles(ADB adb, QString serial) : adb(std::move(adb)), serial(std::move(serial)) {}
+
+    ADB adb;
+    QString serial;
+
+    std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
+    using PhoneFiles::pull;
+    void pull(const QString& path, const QString& destination, const Progress& progress,
+              const Cancel& cancel) override;
+    void push(const QString& source, const QString& destination, const Progress& progress,
+              const Cancel& cancel) override;
+    bool exists(const QString& path, const Cancel& cancel) override;
+    void remove(const QString& path, const Cancel& cancel) override;
+    void makeFolder(const QString& path, const Cancel& cancel) override;
+    void move(const QString& from, const QString& to, const Cancel& cancel) override;
+    DeviceInfo info(const Cancel& cancel) override;
+};

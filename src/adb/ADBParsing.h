@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ADBTools.h"
+#include "Models.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Readers of the answers adb and the phone's tools print. They never fail:
+// lines they cannot read are skipped and unreadable values stay absent.
+namespace adbparse {
+
+// An optional sign and one or more ASCII digits, nothing else, in range.
+std::optional<int64_t> integer(QStringView text);
+// A decimal number as printf writes it (fraction and exponent allowed,
+// no surrounding white space).
+std::optional<double> decimal(QStringView text);
+
+// The output cut at line feeds, empty pieces dropped.
+QStringList lines(const QString& output);
+// Trims tabs and space separators (Unicode Zs), never line breaks.
+QString trimBlanks(const QString& text);
+// Every word (between spaces, tabs, line breaks) with one leading capital.
+QString capitalizeWords(const QString& text);
+
+std::vector<Device> devices(const QString& output);
+std::optional<QString> displayName(const QString& output);
+DeviceInfo info(const QString& output);
+std::vector<RemoteEntry> listing(const QString& output);
+
+// Merges the full package list, the list of added apps and the filtered
+// package dump into apps sorted by package name.
+std::vector<InstalledApp> apps(const QString& fullList, const QString& addedList, const QString& dump);
+// A dump time "yyyy-MM-dd HH:mm:ss" read as local time.
+std::optional<QDateTime> installTime(const QString& text);
+// Orders texts by Unicode code point, without locale or case folding.
+bool codePointLess(const QString& a, const QString& b);
+
+DeviceDetails details(const QString& output);
+
+} // namespace adbparse
