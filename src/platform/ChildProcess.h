@@ -73,6 +73,7 @@ private:
     ChildProcess() = default;
     bool reapLocked(bool block);
 
+
     pid_t m_pid = -1;
     int m_outputFd = -1;
     int m_errorFd = -1;
