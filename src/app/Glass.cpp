@@ -1,0 +1,85 @@
+#include "Glass.h"
+
+#include "Theme.h"
+
+#include <QAbstractButton>
+#include <QGraphicsDropShadowEffect>
+#include <QPainter>
+#include <QPainterPath>
+
+GlassSurface::GlassSurface(Shape shape, qreal radius, bool interactive, QWidget* parent)
+    : QWidget(parent), m_shape(shape), m_radius(radius), m_interactive(interactive)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setColor(QColor(0, 0, 0, qRound(0.12 * 255)));
+    shadow->setBlurRadius(12);
+    shadow->setOffset(0, 4);
+    setGraphicsEffect(shadow);
+}
+
+QPainterPath GlassSurface::outline(Shape shape, const QRectF& rect, qreal radius)
+{
+    QPainterPath path;
+    switch (shape) {
+    case Shape::capsule: {
+        const qreal r = std::min(rect.width(), rect.height()) / 2;
+        path.addRoundedRect(rect, r, r);
+        break;
+    }
+    case Shape::circle: {
+        const qreal d = std::min(rect.width(), rect.height());
+        path.addEllipse(QRectF(rect.center().x() - d / 2, rect.center().y() - d / 2, d, d));
+        break;
+    }
+    case Shape::roundedRectangle:
+        path.addRoundedRect(rect, radius, radius);
+        break;
+    }
+    return path;
+}
+
+void GlassSurface::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Inset by half the hairline so the stroke stays inside the widget.
+    const QRectF area = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
+    const QPainterPath path = outline(m_shape, area, m_radius);
+    QColor fill = palette().color(QPalette::Window);
+    fill.setAlphaF(m_interactive && m_hovered ? 0.92f : 0.82f);
+    painter.fillPath(path, fill);
+    painter.setPen(QPen(QColor(255, 255, 255, qRound(0.12 * 255)), 0.5));
+    painter.drawPath(path);
+}
+
+void GlassSurface::enterEvent(QEnterEvent* event)
+{
+    m_hovered = true;
+    if (m_interactive)
+        update();
+    QWidget::enterEvent(event);
+}
+
+void GlassSurface::leaveEvent(QEvent* event)
+{
+    m_hovered = false;
+    if (m_interactive)
+        update();
+    QWidget::leaveEvent(event);
+}
+
+void glassButton(QAbstractButton* button, bool prominent)
+{
+    button->setProperty("glassProminent", prominent);
+    if (!prominent) {
+        button->setStyleSheet(QString());
+        return;
+    }
+    const QColor accent = Theme::accent(Theme::isDark(button->palette()));
+    button->setStyleSheet(QStringLiteral("QAbstractButton { background-color: %1; color: white; border: none;"
+                                         " border-radius: 6px; padding: 4px 12px; }"
+                                         "QAbstractButton:pressed { background-color: %2; }"
+                                         "QAbstractButton:disabled { background-color: palette(mid); }")
+                              .arg(accent.name(), accent.darker(120).name()));
+}
