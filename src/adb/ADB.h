@@ -15,6 +15,7 @@
 
 struct InstalledApp;
 struct DeviceDetails;
+struct WirelessService;
 
 // Fraction done, 0 to 1; may be called on any thread.
 using Progress = std::function<void(double)>;
@@ -48,6 +49,20 @@ public:
     static QString clean(const QString& text);
     // The last "[ nn%]" of terminal output, 0 to 100.
     static std::optional<int> lastPercent(const QString& text);
+
+    // ---- wireless debugging (ADBServer.cpp, WirelessDiscovery.cpp) --------
+    struct PairResult {
+        QString address;             // the pairing address passed in
+        std::optional<QString> guid; // as the server named it, if it did
+        friend bool operator==(const PairResult&, const PairResult&) = default;
+    };
+    // Starts the adb server and asks it to pair with the phone at address
+    // ("host:port") using code. Throws ADBError::pairing, the server
+    // exchange's ADBError::failed, or Cancelled.
+    PairResult pair(const QString& address, const QString& code, const Cancel& cancel) const;
+    // adb's own list of wireless-debugging services ("adb mdns services");
+    // empty on any failure, cancellation included.
+    std::vector<WirelessService> mdnsServices(const Cancel& cancel) const;
 
     // ---- phone queries, files, apps and details ---------------------------
     // Text single-quoted for the phone's shell, a quote written as '\''.
