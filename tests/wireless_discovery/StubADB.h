@@ -1,0 +1,54 @@
+#pragma once
+
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+// An adb stand-in whose "mdns services" prints the content of a file the
+// test controls, and fails while a flag file exists. Every call is logged.
+class StubADB {
+public:
+    StubADB()
+    {
+        const QByteArray dir = QFile::encodeName(folder.path());
+        path = testsupport::writeScript(folder.path(), QStringLiteral("adb"),
+                                        "#!/bin/sh\n"
+                                        "echo \"$@\" >> '" + dir + "/calls'\n"
+                                        "[ -e '" + dir + "/fail' ] && { echo 'adb: error: broken' >&2; exit 1; }\n"
+                                        "[ \"$1 $2\" = 'mdns services' ] || exit 1\n"
+                                        "cat '" + dir + "/services' 2>/dev/null\n"
+                                        "exit 0\n");
+    }
+
+    void setOutput(const QByteArray& text) { write(QStringLiteral("services"), text); }
+    void setFailing(bool failing)
+    {
+        if (failing)
+            write(QStringLiteral("fail"), {});
+        else
+            QFile::remove(folder.filePath(QStringLiteral("fail")));
+    }
+    QByteArray calls() const
+    {
+        QFile file(folder.filePath(QStringLiteral("calls")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir folder;
+    QString path;
+
+private:
+    void write(const QString& name, const QByteArray& text)
+    {
+        // Written aside and renamed, so the stub never reads half a file.
+        const QString target = folder.filePath(name);
+        QFile file(target + QStringLiteral(".new"));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.write(text);
+            file.close();
+            ::rename(QFile::encodeName(target + QStringLiteral(".new")).constData(),
+                     QFile::encodeName(target).constData());
+        }
+    }
+};
