@@ -1,0 +1,171 @@
+#pragma once
+
+#include "Cancel.h"
+#include "MTPError.h"
+#include "SerialQueue.h"
+#include "UsbHost.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+// One phone's USB MTP interface: the claim, the MTP session on it, the
+// transaction engine and what the session learnt about the phone. Created and
+// owned by MTPManager (always through a shared_ptr). All USB work runs on the
+// connection's serial work queue, one transaction at a time.
+class MTPConnection : public std::enable_shared_from_this<MTPConnection> {
+public:
+    enum class Status {
+        connecting, // no session: not tried yet, or the last attempt failed
+        ready,      // a session is open and a storage is usable
+        locked,     // a session is open but no storage is usable
+        busy,       // another program holds the interface
+    };
+
+    MTPConnection(std::shared_ptr<UsbHost> host, uint64_t registryID, QString serial, QString name);
+    ~MTPConnection();
+
+    MTPConnection(const MTPConnection&) = delete;
+    MTPConnection& operator=(const MTPConnection&) = delete;
+
+    const QString& serial() const { return m_serial; }
+    uint64_t registryID() const { return m_registryID; }
+    Status status() const;
+    QString name() const;
+
+    // Brings a connection that is not ready a step closer: a new or failed
+    // one is connected (and this waits for the attempt), a busy one tries the
+    // claim again and a locked one reads its storages again (without waiting).
+    // Never fails.
+    void check();
+
+    // Ends the session and releases the interface on the work queue: waits
+    // for that and everything queued before it when `wait` is true.
+    void close(bool wait);
+
+    // ---- the bridge to the work queue ----------------------------------------
+    // Runs body(*this) on the work queue and returns its result or rethrows
+    // its failure; the caller's thread waits. The interface is claimed first
+    // when it is not. Cancelling `cancel` cancels this run only: a run that
+    // has not started yet is dropped at once, a running one sees it between
+    // transfers, recovers the session and throws Cancelled.
+    template <class Body>
+    auto run(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&, MTPConnection&>;
+
+    // ---- the transaction engine (work queue only) ----------------------------
+    using Emit = std::function<void(QByteArrayView)>;
+    using Send = std::function<void(const Emit& emit)>;
+    using Receive = std::function<void(QByteArrayView)>;
+
+    // One MTP transaction: command, optional data out (`send` emits the
+    // payload, `sendLength` bytes announced), optional data in (`receive` is
+    // called per piece), response. Returns the response parameters; a failed
+    // response throws the MTPError for its code, with `what` completing
+    // "The phone couldn't …".
+    std::vector<uint32_t> transact(uint16_t code, const std::vector<uint32_t>& params, const Send& send,
+                                   int64_t sendLength, const Receive& receive, const QString& what);
+    // A transaction whose data-in phase is collected whole (datasets, not files).
+    QByteArray fetch(uint16_t code, const std::vector<uint32_t>& params, const QString& what);
+
+    // Whether the run in progress was cancelled; read between transfers.
+    bool cancelRequested() const;
+
+    // ---- what the session learnt (work queue only) ---------------------------
+    const QSet<uint16_t>& operations() const { return m_operations; }
+    const QSet<uint16_t>& deviceProperties() const { return m_deviceProperties; }
+    const std::optional<QString>& manufacturer() const { return m_manufacturer; }
+    std::optional<uint32_t> storageID() const { return m_storageID; }
+    int outPacketSize() const { return m_outPacketSize; }
+    // Reads the storage list again and picks the storage to use (sets ready or locked).
+    void findStorage();
+
+    // An ObjectInfo dataset for SendObjectInfo.
+    static QByteArray objectInfo(const QString& name, uint16_t format, int64_t size, const QDateTime& modified);
+
+    // The size of one bulk transfer in either direction.
+    static constexpr qsizetype transferUnit = 1024 * 1024;
+
+private:
+    struct RunTicket;
+    struct EventListener;
+
+    void runOnQueue(const std::function<void()>& work, const Cancel& cancel);
+    void setStatus(Status status);
+
+    // Session lifecycle.
+    void connect();
+    void findPipes();
+    void openSession();
+    void readDeviceInfo();
+    void disconnect();
+    static void listenForEvents(const std::shared_ptr<EventListener>& listener);
+
+    // Engine internals.
+    void sendData(uint16_t code, uint32_t transaction, const Send& send, int64_t sendLength);
+    void dataPhase(QByteArrayView chunk, uint32_t length, bool deliver, const Receive& receive);
+    void write(QByteArrayView bytes);
+    QByteArrayView read();
+    MTPError usbError(const UsbError& error);
+    void sendClassRequest(uint8_t request, const QByteArray& body);
+    void drain();
+    void recover();
+    void closeWork();
+
+    const std::shared_ptr<UsbHost> m_host;
+    const uint64_t m_registryID;
+    const QString m_serial;
+
+    // Guards status, name, the running ticket's cancel flag and checkPending.
+    mutable std::mutex m_lock;
+    Status m_status = Status::connecting;
+    QString m_name;
+    std::shared_ptr<RunTicket> m_activeRun;
+    bool m_checkPending = false;
+
+    // Work queue only.
+    std::unique_ptr<UsbInterface> m_interface;
+    std::optional<uint8_t> m_bulkIn, m_bulkOut, m_eventPipe;
+    int m_outPacketSize = 512;
+    std::unique_ptr<char[]> m_readBuffer;
+    QByteArray m_inbox;  // bytes that arrived beyond the container being read
+    QByteArray m_chunk;  // holds the inbox while read() hands it out
+    QByteArray m_pending; // the data-out phase's bytes not yet written
+    std::shared_ptr<EventListener> m_listener;
+    uint32_t m_transactionID = 0;
+    QSet<uint16_t> m_operations;
+    QSet<uint16_t> m_deviceProperties;
+    std::optional<QString> m_manufacturer;
+    std::optional<uint32_t> m_storageID;
+    QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
+    bool m_recovering = false;
+    std::chrono::milliseconds m_timeout{60000};
+
+    // Last, so that they stop before the state their work uses goes away.
+    SerialQueue m_eventQueue;
+    SerialQueue m_queue;
+};
+
+template <class Body>
+auto MTPConnection::run(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&, MTPConnection&>
+{
+    using Result = std::invoke_result_t<Body&, MTPConnection&>;
+    if constexpr (std::is_void_v<Result>) {
+        runOnQueue([&] { body(*this); }, cancel);
+    } else {
+        std::optional<Result> result;
+        runOnQueue([&] { result.emplace(body(*this)); }, cancel);
+        return std::move(*result);
+    }
+}

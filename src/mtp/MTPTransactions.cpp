@@ -1,0 +1,275 @@
+// The transaction engine of MTPConnection: containers over the bulk pipes,
+// recovery after an abandoned transaction.
+#include "MTPConnection.h"
+
+#include "MTPCodes.h"
+#include "MTPReader.h"
+
+#include <QtEndian>
+
+#include <limits>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto controlTimeout = 2s;
+constexpr auto drainTimeout = 150ms;
+constexpr int drainReads = 64;
+constexpr auto reconnectPause = 300ms;
+
+struct Header {
+    uint32_t length;
+    uint16_t type;
+    uint16_t code;
+    uint32_t transaction;
+};
+
+Header header(QByteArrayView chunk)
+{
+    if (chunk.size() < mtp::Container::headerSize)
+        MTPReader::unexpected();
+    const auto* bytes = reinterpret_cast<const uchar*>(chunk.data());
+    return {qFromLittleEndian<uint32_t>(bytes), qFromLittleEndian<uint16_t>(bytes + 4),
+            qFromLittleEndian<uint16_t>(bytes + 6), qFromLittleEndian<uint32_t>(bytes + 8)};
+}
+
+void appendHeader(QByteArray& out, uint32_t length, uint16_t type, uint16_t code, uint32_t transaction)
+{
+    uchar bytes[12];
+    qToLittleEndian<uint32_t>(length, bytes);
+    qToLittleEndian<uint16_t>(type, bytes + 4);
+    qToLittleEndian<uint16_t>(code, bytes + 6);
+    qToLittleEndian<uint32_t>(transaction, bytes + 8);
+    out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+} // namespace
+
+std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<uint32_t>& params, const Send& send,
+                                              int64_t sendLength, const Receive& receive, const QString& what)
+{
+    const uint32_t transaction = ++m_transactionID;
+    try {
+        QByteArray command;
+        const auto length = static_cast<uint32_t>(mtp::Container::headerSize + 4 * params.size());
+        appendHeader(command, length, mtp::Container::command, code, transaction);
+        for (const uint32_t param : params) {
+            uchar bytes[4];
+            qToLittleEndian<uint32_t>(param, bytes);
+            command.append(reinterpret_cast<const char*>(bytes), 4);
+        }
+        write(command);
+
+        if (send)
+            sendData(code, transaction, send, sendLength);
+
+        for (;;) {
+            const QByteArrayView chunk = read();
+            if (chunk.isEmpty())
+                continue; // a zero-length packet between containers
+            const Header h = header(chunk);
+            if (h.type == mtp::Container::data) {
+                dataPhase(chunk, h.length, h.transaction == transaction, receive);
+                continue;
+            }
+            if (h.type != mtp::Container::response || h.transaction != transaction)
+                continue; // events, and what is left of abandoned transactions
+            if (h.length < mtp::Container::headerSize)
+                MTPReader::unexpected();
+            if (h.length < chunk.size())
+                m_inbox = chunk.sliced(h.length).toByteArray();
+            const qsizetype covered = std::min<qsizetype>(h.length, chunk.size());
+            std::vector<uint32_t> result;
+            const auto* bytes = reinterpret_cast<const uchar*>(chunk.data());
+            for (qsizetype at = mtp::Container::headerSize; at + 4 <= covered; at += 4)
+                result.push_back(qFromLittleEndian<uint32_t>(bytes + at));
+            if (h.code != mtp::Response::ok)
+                throw MTPError::response(h.code, what);
+            return result;
+        }
+    } catch (const Cancelled&) {
+        recover();
+        throw;
+    } catch (const MTPError& error) {
+        // A vanished phone is not recovered; other MTP failures leave the session as it is.
+        if (error.kind() == MTPError::Kind::gone)
+            disconnect();
+        throw;
+    } catch (...) {
+        // The caller's own failure (a file that can't be written) mid-transfer.
+        recover();
+        throw;
+    }
+}
+
+QByteArray MTPConnection::fetch(uint16_t code, const std::vector<uint32_t>& params, const QString& what)
+{
+    QByteArray data;
+    transact(code, params, {}, 0, [&data](QByteArrayView piece) { data.append(piece); }, what);
+    return data;
+}
+
+void MTPConnection::sendData(uint16_t code, uint32_t transaction, const Send& send, int64_t sendLength)
+{
+    const int64_t total = sendLength + mtp::Container::headerSize;
+    const uint32_t announced =
+        total >= 0 && total <= 0xFFFFFFFELL ? static_cast<uint32_t>(total) : mtp::Container::unboundedLength;
+    m_pending.clear();
+    m_pending.reserve(transferUnit + mtp::Container::headerSize);
+    appendHeader(m_pending, announced, mtp::Container::data, code, transaction);
+    int64_t written = 0;
+
+    // Every transfer but the last is exactly one unit; the header rides with the first bytes.
+    const Emit emit = [&](QByteArrayView piece) {
+        m_pending.append(piece);
+        qsizetype start = 0;
+        while (m_pending.size() - start >= transferUnit) {
+            write(QByteArrayView(m_pending).sliced(start, transferUnit));
+            start += transferUnit;
+            written += transferUnit;
+            if (cancelRequested()) {
+                m_pending.clear();
+                throw Cancelled();
+            }
+        }
+        m_pending.remove(0, start);
+    };
+    send(emit);
+    if (!m_pending.isEmpty()) {
+        write(m_pending);
+        written += m_pending.size();
+        m_pending.clear();
+    }
+    if (written % m_outPacketSize == 0)
+        write(QByteArrayView()); // a zero-length packet ends a transfer of whole packets
+}
+
+void MTPConnection::dataPhase(QByteArrayView chunk, uint32_t length, bool deliver, const Receive& receive)
+{
+    if (length < mtp::Container::headerSize)
+        MTPReader::unexpected();
+    const bool unbounded = length == mtp::Container::unboundedLength;
+    int64_t remaining = unbounded ? std::numeric_limits<int64_t>::max() : int64_t(length) - mtp::Container::headerSize;
+    bool full = chunk.size() == transferUnit;
+    QByteArrayView piece = chunk.sliced(mtp::Container::headerSize);
+    for (;;) {
+        if (piece.size() > remaining) {
+            m_inbox = piece.sliced(remaining).toByteArray();
+            piece = piece.first(remaining);
+        }
+        if (deliver && receive && !piece.isEmpty())
+            receive(piece);
+        remaining -= piece.size();
+        if (remaining <= 0)
+            return;
+        // Without a length, the first transfer shorter than a unit ends the container.
+        if (unbounded && !full)
+            return;
+        if (cancelRequested())
+            throw Cancelled();
+        piece = read();
+        full = piece.size() == transferUnit;
+    }
+}
+
+void MTPConnection::write(QByteArrayView bytes)
+{
+    if (!m_bulkOut || !m_interface)
+        throw MTPError::gone();
+    try {
+        m_interface->bulkOut(*m_bulkOut, bytes, m_timeout);
+    } catch (const UsbError& error) {
+        if (error.status() == UsbStatus::stall) {
+            try {
+                m_interface->clearStall(*m_bulkOut);
+            } catch (const std::exception&) {
+            }
+        }
+        throw usbError(error);
+    }
+}
+
+QByteArrayView MTPConnection::read()
+{
+    if (!m_inbox.isEmpty()) {
+        m_chunk = std::move(m_inbox);
+        m_inbox = QByteArray();
+        return m_chunk;
+    }
+    if (!m_bulkIn || !m_readBuffer || !m_interface)
+        throw MTPError::gone();
+    try {
+        const size_t moved = m_interface->bulkIn(*m_bulkIn, m_readBuffer.get(), transferUnit, m_timeout);
+        return QByteArrayView(m_readBuffer.get(), static_cast<qsizetype>(moved));
+    } catch (const UsbError& error) {
+        if (error.status() == UsbStatus::stall) {
+            try {
+                m_interface->clearStall(*m_bulkIn);
+            } catch (const std::exception&) {
+            }
+        }
+        throw usbError(error);
+    }
+}
+
+MTPError MTPConnection::usbError(const UsbError& error)
+{
+    switch (error.status()) {
+    case UsbStatus::noDevice:
+    case UsbStatus::notResponding:
+    case UsbStatus::aborted:
+        return MTPError::gone();
+    default:
+        return MTPError::failed(QStringLiteral("USB error talking to the phone: ") + error.description());
+    }
+}
+
+void MTPConnection::sendClassRequest(uint8_t request, const QByteArray& body)
+{
+    if (!m_interface)
+        return;
+    try {
+        m_interface->controlOut(mtp::ClassRequest::requestType, request, 0, m_interface->number(),
+                                QByteArrayView(body).first(std::min<qsizetype>(body.size(), 0xFFFF)), controlTimeout);
+    } catch (const std::exception&) {
+        // Recovery goes on without it.
+    }
+}
+
+void MTPConnection::drain()
+{
+    if (!m_bulkIn || !m_readBuffer || !m_interface)
+        return;
+    for (int i = 0; i < drainReads; ++i) {
+        try {
+            if (m_interface->bulkIn(*m_bulkIn, m_readBuffer.get(), transferUnit, drainTimeout) == 0)
+                return;
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+}
+
+void MTPConnection::recover()
+{
+    if (m_recovering)
+        return;
+    m_recovering = true;
+    QByteArray body;
+    uchar bytes[6];
+    qToLittleEndian<uint16_t>(mtp::ClassRequest::cancellationCode, bytes);
+    qToLittleEndian<uint32_t>(m_transactionID, bytes + 2);
+    body.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    sendClassRequest(mtp::ClassRequest::cancel, body);
+    drain();
+    disconnect();
+    std::this_thread::sleep_for(reconnectPause);
+    try {
+        connect();
+    } catch (const std::exception&) {
+        // The connection stays released; the next run tries again.
+    }
+    m_recovering = false;
+}

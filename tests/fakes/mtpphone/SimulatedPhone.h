@@ -1,0 +1,247 @@
+#pragma once
+
+#include "PhoneContent.h"
+#include "UsbHost.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace mtpsim {
+
+// A phone in "File transfer" mode, seen from the USB cable: an MTP responder
+// over an in-memory storage tree, answering the containers that arrive on its
+// bulk-out pipe the way the MTP standard has a phone answer them, with knobs
+// for the ways real phones fail. Thread-safe; plug it into a SimulatedUsbHost.
+class SimulatedPhone {
+public:
+    // How the phone behaves. Change it through configure().
+    struct Settings {
+        // USB identity.
+        std::optional<QString> usbSerial = QStringLiteral("SIM0001");
+        std::optional<QString> usbProduct = QStringLiteral("Pixel_7");
+        std::optional<QString> interfaceName = QStringLiteral("MTP");
+        uint8_t interfaceNumber = 0;
+        std::vector<UsbEndpoint> endpoints = {{0x81, UsbEndpoint::bulk, 512},
+                                              {0x01, UsbEndpoint::bulk, 512},
+                                              {0x82, UsbEndpoint::interrupt, 28}};
+
+        // DeviceInfo.
+        QString manufacturer = QStringLiteral("Google");
+        QString model = QStringLiteral("Pixel 7");
+        QString deviceVersion = QStringLiteral("1.0");
+        QString serialNumber = QStringLiteral("SIM0001");
+        std::optional<QString> friendlyName; // DeviceFriendlyName offered when set
+        std::optional<uint8_t> batteryLevel; // BatteryLevel offered when set
+        std::set<uint16_t> operations;       // filled with everything the phone can do
+        std::optional<QByteArray> deviceInfoOverride; // sent instead of the real dataset
+
+        // Failure modes.
+        bool heldByOtherProgram = false;  // claiming the interface fails as busy
+        bool sessionOpen = false;         // a session is already open (OpenSession answers 0x201E)
+        bool coalesceResponse = false;    // data and response leave in one transfer
+        bool unboundedLengths = false;    // data containers announce 0xFFFFFFFF
+        bool sendObjectInfoWithoutHandle = false;
+        bool propListIncludesParent = false; // a folder's property list names the folder too
+        bool propListSizeAsU32 = false;
+        bool propListRootReturnsAll = false; // the root's property list holds every object of the storage
+        uint64_t cancelLeftover = 1536;   // bytes still in flight when a Cancel arrives
+        uint64_t keepLimit = 64ull << 20; // received bytes kept per object
+        std::map<uint16_t, uint16_t> responseFor; // operation → response code, every time
+        std::map<uint16_t, int> silentFor;        // operation → how many times it goes unanswered
+    };
+
+    struct Command {
+        uint16_t code;
+        uint32_t transaction;
+        std::vector<uint32_t> params;
+        std::chrono::milliseconds timeout; // of the transfer that carried it
+    };
+    struct ClassRequest {
+        uint8_t requestType;
+        uint8_t request;
+        uint16_t value;
+        uint16_t index;
+        QByteArray data;
+    };
+    struct Object {
+        uint32_t handle = 0;
+        uint32_t storage = 0;
+        uint32_t parent = 0; // 0: the storage root
+        uint16_t format = 0x3000;
+        QString name;
+        QString created;
+        QString modified; // MTP date strings
+        std::shared_ptr<Content> content;
+        bool isFolder() const { return format == 0x3001; }
+        uint64_t size() const { return content ? content->size() : 0; }
+    };
+
+    SimulatedPhone();
+    ~SimulatedPhone();
+
+    void configure(const std::function<void(Settings&)>& change);
+    Settings settings() const;
+
+    // ---- storage ------------------------------------------------------------
+    // Storage IDs are listed in the order added; one whose low half is zero
+    // stands for a slot without a medium.
+    void addStorage(uint32_t id, uint64_t capacity = 64ull << 30, uint64_t free = 32ull << 30,
+                    const QString& description = QStringLiteral("Internal shared storage"));
+    void removeStorage(uint32_t id);
+    // New objects; `parent` 0 is the root of `storage` (the first storage when 0).
+    uint32_t addFolder(uint32_t parent, const QString& name, const QDateTime& modified = {}, uint32_t storage = 0);
+    uint32_t addFile(uint32_t parent, const QString& name, std::shared_ptr<Content> content,
+                     const QDateTime& modified = {}, uint32_t storage = 0);
+    uint32_t addFile(uint32_t parent, const QString& name, const QByteArray& bytes, const QDateTime& modified = {},
+                     uint32_t storage = 0);
+    void removeObject(uint32_t handle);
+    std::optional<Object> object(uint32_t handle) const;
+    // The object at "a/b/c" below the first storage's root (exact names).
+    std::optional<Object> objectAt(const QString& path) const;
+    std::vector<Object> children(uint32_t parent, uint32_t storage = 0) const;
+    static QString dateString(const QDateTime& date);
+
+    // ---- events -------------------------------------------------------------
+    // An event container on the interrupt pipe.
+    void postEvent(uint16_t code, const std::vector<uint32_t>& params = {});
+    // Raw bytes sent on the bulk-in pipe before the reply to the next command
+    // (an event container, what is left of another transaction, a zero-length packet).
+    void injectBeforeNextReply(const QByteArray& transfer);
+    static QByteArray container(uint16_t type, uint16_t code, uint32_t transaction,
+                                const std::vector<uint32_t>& params = {});
+
+    // ---- faults on the wire ---------------------------------------------------
+    enum class Direction { in, out };
+    // After `bytes` more bytes in that direction, the next transfer fails with
+    // `status`; with `unplug` the phone is gone from then on.
+    void failAfter(Direction direction, uint64_t bytes, UsbStatus status, bool unplug = false);
+    // The next bulk transfer in that direction stalls.
+    void stallNext(Direction direction);
+
+    // ---- what happened ----------------------------------------------------------
+    std::vector<Command> commands() const;
+    std::vector<uint16_t> commandCodes() const;
+    std::vector<ClassRequest> classRequests() const;
+    std::vector<size_t> outTransfers() const; // sizes of bulk-out transfers, zero-length packets included
+    std::vector<size_t> inTransfers() const;  // sizes of bulk-in transfers that succeeded
+    std::vector<uint32_t> dataLengths() const; // length fields of the data containers received
+    std::set<uint8_t> endpointsUsed() const;  // bulk endpoints transfers went to
+    int claimAttempts() const;
+    std::vector<uint8_t> clearedStalls() const;
+    std::vector<QString> violations() const;  // what a real phone would have choked on
+    int claims() const;
+    int releases() const;
+    bool claimed() const;
+    bool sessionIsOpen() const;
+    int pendingInterruptReads() const;
+    void clearRecords();
+
+    // ---- the USB side (used by SimulatedUsbHost) --------------------------------
+    bool attached() const;
+    void setAttached(bool attached); // plugging in again starts from a fresh USB state
+    // Claims the interface; throws UsbError.
+    void claim();
+    void release();
+    size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout);
+    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity);
+    void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data);
+    void readInterrupt(size_t capacity, UsbInterface::ReadDone done);
+    void abortInterrupt();
+    void clearStall(uint8_t endpoint);
+
+private:
+    struct Message;
+    struct Storage {
+        uint32_t id;
+        uint64_t capacity;
+        uint64_t free;
+        QString description;
+    };
+    struct Reply {
+        uint16_t code = 0x2001;
+        std::vector<uint32_t> params;
+        std::optional<QByteArray> data;
+        std::shared_ptr<Content> content; // a file's bytes as the data phase
+    };
+    struct Fault {
+        Direction direction;
+        uint64_t budget;
+        UsbStatus status;
+        bool unplug;
+    };
+
+    void checkFault(Direction direction, size_t bytes); // throws UsbError
+    [[noreturn]] void fail(UsbStatus status);
+    void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
+    void receiveData(QByteArrayView bytes);
+    void finishDataPhase();
+    Reply execute(uint16_t code, const std::vector<uint32_t>& params, const QByteArray& data);
+    void queueReply(uint16_t code, uint32_t transaction, const Reply& reply);
+    void cancelTransaction(uint32_t transaction);
+    void resetDevice();
+    uint32_t storageOr(uint32_t storage) const;
+    bool validObject(uint32_t handle) const;
+    std::vector<uint32_t> descendants(uint32_t handle) const;
+    QByteArray deviceInfo() const;
+    QByteArray objectInfoDataset(const Object& object) const;
+    Reply propertyList(const std::vector<uint32_t>& params) const;
+    Reply sendObjectInfo(const std::vector<uint32_t>& params, const QByteArray& data);
+    uint32_t newObject(Object object);
+
+    mutable std::mutex m_mutex;
+    Settings m_settings;
+    std::vector<Storage> m_storages;
+    std::map<uint32_t, Object> m_objects;
+    uint32_t m_nextHandle = 1;
+
+    // USB state.
+    bool m_attached = true;
+    bool m_claimed = false;
+    std::deque<Message> m_bulkIn;
+    std::vector<QByteArray> m_injected;
+    std::deque<QByteArray> m_events;
+    std::optional<UsbInterface::ReadDone> m_interruptRead;
+    std::optional<Fault> m_fault;
+    bool m_stallIn = false, m_stallOut = false;
+
+    // Protocol state.
+    struct Incoming {
+        uint16_t code;
+        uint32_t transaction;
+        std::vector<uint32_t> params;
+        bool started = false;
+        uint64_t announced = 0; // container length, 0xFFFFFFFF unbounded
+        uint64_t received = 0;  // container bytes, header included
+        QByteArray data;        // the dataset (not for SendObject)
+        bool silent = false;    // no answer when it ends
+    };
+    std::optional<Incoming> m_incoming; // a data-out phase in progress
+    bool m_expectZeroLength = false;
+    std::optional<uint32_t> m_sendTarget; // the object SendObjectInfo announced
+    uint32_t m_sessionID = 0;
+
+    // Records.
+    std::vector<Command> m_commands;
+    std::vector<ClassRequest> m_classRequests;
+    std::vector<size_t> m_outTransfers;
+    std::vector<size_t> m_inTransfers;
+    std::vector<uint32_t> m_dataLengths;
+    std::set<uint8_t> m_endpointsUsed;
+    int m_claimAttempts = 0;
+    std::vector<uint8_t> m_clearedStalls;
+    std::vector<QString> m_violations;
+    int m_claims = 0, m_releases = 0;
+};
+
+} // namespace mtpsim

@@ -1,0 +1,146 @@
+#include "SimulatedUsbHost.h"
+
+#include <algorithm>
+
+namespace mtpsim {
+
+namespace {
+
+// The claimed interface of one simulated phone; releases the claim when destroyed.
+class SimulatedInterface : public UsbInterface {
+public:
+    explicit SimulatedInterface(std::shared_ptr<SimulatedPhone> phone) : m_phone(std::move(phone))
+    {
+        m_phone->claim();
+        const auto settings = m_phone->settings();
+        m_number = settings.interfaceNumber;
+        m_endpoints = settings.endpoints;
+    }
+    ~SimulatedInterface() override { m_phone->release(); }
+
+    uint8_t number() const override { return m_number; }
+    std::vector<UsbEndpoint> endpoints() const override { return m_endpoints; }
+
+    size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout) override
+    {
+        requireEndpoint(endpoint, false);
+        return m_phone->bulkOut(endpoint, data, timeout);
+    }
+    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds) override
+    {
+        requireEndpoint(endpoint, true);
+        return m_phone->bulkIn(endpoint, buffer, capacity);
+    }
+    void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
+                    std::chrono::milliseconds) override
+    {
+        m_phone->controlOut(requestType, request, value, index, data);
+    }
+    void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override
+    {
+        auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                               [endpoint](const UsbEndpoint& e) { return e.address == endpoint; });
+        if (it == m_endpoints.end() || it->transferType() != UsbEndpoint::interrupt || !it->isIn())
+            throw UsbError(UsbStatus::other, QStringLiteral("Invalid parameter"));
+        m_phone->readInterrupt(capacity, std::move(done));
+    }
+    void abortPipe(uint8_t) override { m_phone->abortInterrupt(); }
+    void clearStall(uint8_t endpoint) override { m_phone->clearStall(endpoint); }
+
+private:
+    void requireEndpoint(uint8_t endpoint, bool in) const
+    {
+        auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                               [endpoint](const UsbEndpoint& e) { return e.address == endpoint; });
+        if (it == m_endpoints.end() || it->isIn() != in || it->transferType() != UsbEndpoint::bulk)
+            throw UsbError(UsbStatus::other, QStringLiteral("Invalid parameter"));
+    }
+
+    std::shared_ptr<SimulatedPhone> m_phone;
+    uint8_t m_number = 0;
+    std::vector<UsbEndpoint> m_endpoints;
+};
+
+} // namespace
+
+uint64_t SimulatedUsbHost::plug(const std::shared_ptr<SimulatedPhone>& phone)
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_phones, [&](const Plugged& p) { return p.phone == phone; });
+    const uint64_t id = m_nextID++;
+    m_phones.push_back({phone, id});
+    phone->setAttached(true);
+    return id;
+}
+
+void SimulatedUsbHost::unplug(const std::shared_ptr<SimulatedPhone>& phone)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_phones, [&](const Plugged& p) { return p.phone == phone; });
+    }
+    phone->setAttached(false);
+}
+
+uint64_t SimulatedUsbHost::registryID(const std::shared_ptr<SimulatedPhone>& phone) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& p : m_phones) {
+        if (p.phone == phone)
+            return p.registryID;
+    }
+    return 0;
+}
+
+void SimulatedUsbHost::addInterface(const UsbInterfaceRecord& record)
+{
+    std::lock_guard lock(m_mutex);
+    m_others.push_back(record);
+}
+
+void SimulatedUsbHost::failNextListing()
+{
+    std::lock_guard lock(m_mutex);
+    m_failListing = true;
+}
+
+int SimulatedUsbHost::listings() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_listings;
+}
+
+std::vector<UsbInterfaceRecord> SimulatedUsbHost::interfaces()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_listings;
+    if (m_failListing) {
+        m_failListing = false;
+        return {};
+    }
+    std::vector<UsbInterfaceRecord> records = m_others;
+    for (const auto& p : m_phones) {
+        if (!p.phone->attached())
+            continue; // it vanished mid-transfer
+        const auto settings = p.phone->settings();
+        records.push_back({p.registryID, settings.interfaceName, settings.usbSerial, settings.usbProduct});
+    }
+    return records;
+}
+
+std::unique_ptr<UsbInterface> SimulatedUsbHost::open(uint64_t registryID)
+{
+    std::shared_ptr<SimulatedPhone> phone;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& p : m_phones) {
+            if (p.registryID == registryID)
+                phone = p.phone;
+        }
+    }
+    if (!phone)
+        throw UsbError(UsbStatus::noDevice, QStringLiteral("No such device (it may have been disconnected)"));
+    return std::make_unique<SimulatedInterface>(phone);
+}
+
+} // namespace mtpsim
