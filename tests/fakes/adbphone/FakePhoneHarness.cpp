@@ -1,0 +1,421 @@
+#include "FakePhoneHarness.h"
+
+#include "ChildProcess.h"
+#include "Error.h"
+#include "PhoneControl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef FAKEADBPHONE_PATH
+#error "FAKEADBPHONE_PATH must name the fakeadbphone program"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStartLimitMs = 10000;
+
+struct Capture {
+    QByteArray out;
+    QByteArray err;
+    bool finished = false;
+};
+
+// Reads a child's output until it ends (or the deadline passes). A daemon the
+// child leaves behind may keep the pipes open, so the child's own end counts.
+Capture capture(ChildProcess& child, Clock::time_point deadline)
+{
+    Capture result;
+    char buffer[16384];
+    bool ended = false;
+    for (;;) {
+        std::vector<pollfd> fds;
+        if (child.outputFd() >= 0)
+            fds.push_back(pollfd {child.outputFd(), POLLIN, 0});
+        if (child.errorFd() >= 0)
+            fds.push_back(pollfd {child.errorFd(), POLLIN, 0});
+        if (!ended && child.exitFd() >= 0)
+            fds.push_back(pollfd {child.exitFd(), POLLIN, 0});
+        if (fds.empty())
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return result;
+        ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, ended ? 50 : 200)));
+        auto drain = [&](int fd, QByteArray& into, bool out) {
+            if (fd < 0)
+                return;
+            for (;;) {
+                const ssize_t n = readAvailable(fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    into.append(buffer, n);
+                    continue;
+                }
+                if (n == 0) {
+                    if (out)
+                        child.closeOutput();
+                    else
+                        child.closeError();
+                }
+                return;
+            }
+        };
+        drain(child.outputFd(), result.out, true);
+        drain(child.errorFd(), result.err, false);
+        if (ended)
+            break; // one last drain after the end
+        ended = child.hasEnded();
+    }
+    child.wait();
+    result.finished = true;
+    return result;
+}
+
+quint16 freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// The adb server listening on `port`: it runs as "adb -L tcp:PORT fork-server server ...".
+qint64 findServer(quint16 port)
+{
+    const QByteArray wanted = "tcp:" + QByteArray::number(port);
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = file.readAll().split('\0');
+        if (arguments.contains("fork-server") && arguments.contains(wanted))
+            return pid;
+    }
+    return 0;
+}
+
+bool isServer(qint64 pid, quint16 port)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> arguments = file.readAll().split('\0');
+    return arguments.contains("fork-server") && arguments.contains("tcp:" + QByteArray::number(port));
+}
+
+// Alive and not a zombie.
+bool alive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && close + 2 < line.size() && line.at(close + 2) != 'Z';
+}
+
+} // namespace
+
+struct FakePhoneHarness::State {
+    adbphone::ReplyTable replies;
+    adbphone::Knobs knobs;
+};
+
+FakePhoneHarness::FakePhoneHarness() : FakePhoneHarness(Options {}) {}
+
+FakePhoneHarness::FakePhoneHarness(Options options) : m_options(std::move(options)), m_state(std::make_unique<State>())
+{
+}
+
+FakePhoneHarness::~FakePhoneHarness()
+{
+    stop();
+}
+
+QString FakePhoneHarness::serial() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_phonePort);
+}
+
+QString FakePhoneHarness::adbPath() const
+{
+    return QStringLiteral("/usr/bin/adb");
+}
+
+QString FakePhoneHarness::storage() const
+{
+    return m_temp ? m_temp->path() + QStringLiteral("/sdcard") : QString();
+}
+
+QString FakePhoneHarness::controlPath(const char* name) const
+{
+    return m_temp ? m_temp->path() + QStringLiteral("/control/") + QString::fromLatin1(name) : QString();
+}
+
+qint64 FakePhoneHarness::phonePid() const
+{
+    return m_phone ? m_phone->pid() : 0;
+}
+
+bool FakePhoneHarness::fail(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+    stop();
+    return false;
+}
+
+bool FakePhoneHarness::start(QString* error)
+{
+    if (m_temp)
+        return fail(error, QStringLiteral("The fake phone is already started."));
+    m_temp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/fakeadbphone-XXXXXX"));
+    if (!m_temp->isValid())
+        return fail(error, QStringLiteral("Couldn't create a temporary folder: ") + m_temp->errorString());
+    const QString base = m_temp->path();
+    for (const char* sub : {"sdcard", "control", "home", "tmp"}) {
+        if (!QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub)))
+            return fail(error, QStringLiteral("Couldn't create the folder ") + base + QLatin1Char('/') + QLatin1String(sub));
+    }
+    writeReplies();
+    writeKnobs();
+
+    ChildProcess::Options phone;
+    phone.program = QStringLiteral(FAKEADBPHONE_PATH);
+    phone.arguments = {QStringLiteral("--port"), QStringLiteral("0"),
+                       QStringLiteral("--storage"), storage(),
+                       QStringLiteral("--control"), base + QStringLiteral("/control"),
+                       QStringLiteral("--log"), controlPath(adbphone::kLogFile),
+                       QStringLiteral("--parent-pid"), QString::number(::getpid()),
+                       QStringLiteral("--product"), m_options.product,
+                       QStringLiteral("--model"), m_options.model,
+                       QStringLiteral("--device"), m_options.device};
+    if (!m_options.authorized)
+        phone.arguments << QStringLiteral("--unauthorized");
+    try {
+        m_phone = ChildProcess::start(phone);
+    } catch (const Error& e) {
+        return fail(error, e.description());
+    }
+
+    // The phone prints its port once it listens.
+    QByteArray line;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    while (!line.contains('\n') && Clock::now() < deadline) {
+        pollfd fd {m_phone->outputFd(), POLLIN, 0};
+        ::poll(&fd, 1, 100);
+        char buffer[256];
+        const ssize_t n = readAvailable(m_phone->outputFd(), buffer, sizeof buffer);
+        if (n > 0)
+            line.append(buffer, n);
+        else if (n == 0)
+            break;
+    }
+    m_phonePort = static_cast<quint16>(line.trimmed().toUInt());
+    if (m_phonePort == 0) {
+        const Capture rest = capture(*m_phone, Clock::now() + std::chrono::seconds(3));
+        return fail(error, QStringLiteral("The fake phone didn't start: ") +
+                               QString::fromLocal8Bit(rest.err.trimmed().isEmpty() ? "no port printed" : rest.err.trimmed()));
+    }
+
+    m_serverPort = freeLoopbackPort();
+    if (m_serverPort == 0)
+        return fail(error, QStringLiteral("Couldn't find a free port for the adb server."));
+    m_hadHome = qEnvironmentVariableIsSet("HOME");
+    m_oldHome = qgetenv("HOME");
+    m_hadPort = qEnvironmentVariableIsSet("ANDROID_ADB_SERVER_PORT");
+    m_oldPort = qgetenv("ANDROID_ADB_SERVER_PORT");
+    qputenv("HOME", QFile::encodeName(base + QStringLiteral("/home")));
+    qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(m_serverPort));
+    m_environmentSet = true;
+
+    const Result started = runAdb({QStringLiteral("start-server")});
+    m_serverPid = findServer(m_serverPort);
+    if (started.status != 0 || m_serverPid == 0)
+        return fail(error, QStringLiteral("The private adb server didn't start: ") +
+                               QString::fromLocal8Bit(started.err.trimmed()));
+
+    const Result connected = runAdb({QStringLiteral("connect"), serial()});
+    if (connected.status != 0)
+        return fail(error, QStringLiteral("adb couldn't connect to the fake phone: ") +
+                               QString::fromLocal8Bit((connected.out + connected.err).trimmed()));
+    const QString wanted = m_options.authorized ? QStringLiteral("device") : QStringLiteral("unauthorized");
+    if (!waitForState(wanted, kStartLimitMs))
+        return fail(error, QStringLiteral("adb didn't list the fake phone as %1 (it shows \"%2\").").arg(wanted, state()));
+    return true;
+}
+
+FakePhoneHarness::Result FakePhoneHarness::runAdb(const QStringList& arguments, int timeoutMs) const
+{
+    Result result;
+    if (!m_temp)
+        return result;
+    ChildProcess::Options options;
+    options.program = adbPath();
+    options.arguments = arguments;
+    // The server inherits TMPDIR, which keeps its log file private too.
+    options.environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), QString::number(m_serverPort));
+    options.environment.insert(QStringLiteral("HOME"), m_temp->path() + QStringLiteral("/home"));
+    options.environment.insert(QStringLiteral("TMPDIR"), m_temp->path() + QStringLiteral("/tmp"));
+    std::unique_ptr<ChildProcess> child;
+    try {
+        child = ChildProcess::start(options);
+    } catch (const Error& e) {
+        result.err = e.description().toLocal8Bit();
+        return result;
+    }
+    const Capture output = capture(*child, Clock::now() + std::chrono::milliseconds(timeoutMs));
+    result.out = output.out;
+    result.err = output.err;
+    if (output.finished) {
+        const ExitStatus status = child->wait();
+        result.status = status.signalled ? 128 + status.signal : status.code;
+    }
+    return result;
+}
+
+FakePhoneHarness::Result FakePhoneHarness::shell(const QString& command, int timeoutMs) const
+{
+    return runAdb({QStringLiteral("-s"), serial(), QStringLiteral("shell"), command}, timeoutMs);
+}
+
+QString FakePhoneHarness::state() const
+{
+    const Result devices = runAdb({QStringLiteral("devices")}, 5000);
+    const QList<QByteArray> lines = devices.out.split('\n');
+    const QByteArray wanted = serial().toUtf8();
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 2 && fields.at(0) == wanted)
+            return QString::fromUtf8(fields.at(1));
+    }
+    return {};
+}
+
+bool FakePhoneHarness::waitForState(const QString& wanted, int timeoutMs) const
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (state() == wanted)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void FakePhoneHarness::writeReplies() const
+{
+    if (m_temp)
+        adbphone::writeFileAtomically(controlPath(adbphone::kRepliesFile), adbphone::encodeReplies(m_state->replies));
+}
+
+void FakePhoneHarness::writeKnobs() const
+{
+    if (m_temp)
+        adbphone::writeFileAtomically(controlPath(adbphone::kKnobsFile), adbphone::encodeKnobs(m_state->knobs));
+}
+
+void FakePhoneHarness::setReply(const QString& command, const Reply& reply)
+{
+    m_state->replies.insert(command.toUtf8(), adbphone::ScriptedReply {reply.out, reply.err, reply.status});
+    writeReplies();
+}
+
+QStringList FakePhoneHarness::receivedCommands() const
+{
+    QFile file(controlPath(adbphone::kReceivedFile));
+    if (!m_temp || !file.open(QIODevice::ReadOnly))
+        return {};
+    return adbphone::decodeReceived(file.readAll());
+}
+
+void FakePhoneHarness::clearReceived()
+{
+    if (!m_temp)
+        return;
+    QFile file(controlPath(adbphone::kReceivedFile));
+    if (file.exists())
+        file.resize(0);
+}
+
+void FakePhoneHarness::setChunkDelay(int milliseconds)
+{
+    m_state->knobs.chunkDelayMs = qMax(0, milliseconds);
+    writeKnobs();
+}
+
+void FakePhoneHarness::dropAfterBytes(qint64 bytes)
+{
+    m_state->knobs.dropAfterBytes = bytes < 0 ? -1 : bytes;
+    ++m_state->knobs.dropGeneration;
+    writeKnobs();
+}
+
+void FakePhoneHarness::stopServer()
+{
+    if (m_serverPort == 0)
+        return;
+    runAdb({QStringLiteral("kill-server")}, 5000);
+    if (m_serverPid == 0)
+        m_serverPid = findServer(m_serverPort);
+    if (m_serverPid != 0) {
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (alive(m_serverPid) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Only ever a server we started: the pid must still carry our port.
+        if (alive(m_serverPid) && isServer(m_serverPid, m_serverPort)) {
+            ::kill(static_cast<pid_t>(m_serverPid), SIGKILL);
+            const auto killDeadline = Clock::now() + std::chrono::seconds(2);
+            while (alive(m_serverPid) && Clock::now() < killDeadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    m_serverPid = 0;
+    m_serverPort = 0;
+}
+
+void FakePhoneHarness::stop()
+{
+    stopServer();
+    m_phone.reset(); // SIGTERM, then SIGKILL after a grace period; reaped
+    m_phonePort = 0;
+    if (m_environmentSet) {
+        if (m_hadHome)
+            qputenv("HOME", m_oldHome);
+        else
+            qunsetenv("HOME");
+        if (m_hadPort)
+            qputenv("ANDROID_ADB_SERVER_PORT", m_oldPort);
+        else
+            qunsetenv("ANDROID_ADB_SERVER_PORT");
+        m_environmentSet = false;
+    }
+    m_temp.reset();
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+// Starts a fake phone and a private adb server for one test, and connects the
+// two, so that the test (and the code it tests) can use the real adb tool
+// against a phone whose storage, scripted answers and misbehaviour it controls.
+//
+// start() sets ANDROID_ADB_SERVER_PORT and HOME in this process's environment
+// (so every adb run by the code under test reaches the private server) and
+// stop() puts the previous values back. Harnesses may follow one another in a
+// process; only one should be started at a time.
+//
+// What the phone records, in order (receivedCommands()):
+//   - a shell command ("shell,v2,...:<cmd>" or "shell:<cmd>") as <cmd> alone;
+//   - "exec:<cmd>" (adb exec-out) as it stands, e.g. "exec:screencap '-p'";
+//   - each sync request as "sync:STAT <path>", "sync:LIST <path>",
+//     "sync:RECV <path>", "sync:SEND <path>" (without the ",mode");
+//   - any other service as its text (it is refused).
+// The reply table is looked up with <cmd> for both shell and exec, so
+// setReply("screencap '-p'", ...) answers `adb exec-out screencap -p`.
+// Without a reply the command runs in the phone's real shell (mksh) with the
+// storage folder as /sdcard. The phone starts with plausible answers for the
+// informational commands (getprop, dumpsys battery, the facts, details and
+// app listings); setReply overrides them.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class ChildProcess;
+class QTemporaryDir;
+
+class FakePhoneHarness {
+public:
+    struct Options {
+        QString product = "sdk_phone";
+        QString model = "Pixel_7";
+        QString device = "panther";
+        bool authorized = true;
+    };
+    struct Reply {
+        QByteArray out;
+        QByteArray err;
+        int status = 0;
+    };
+    // What an adb run gave; status -1 when it did not end within its time.
+    struct Result {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    FakePhoneHarness();
+    explicit FakePhoneHarness(Options options);
+    ~FakePhoneHarness();
+
+    FakePhoneHarness(const FakePhoneHarness&) = delete;
+    FakePhoneHarness& operator=(const FakePhoneHarness&) = delete;
+
+    // Makes a temporary folder, starts the phone on a free port and a private
+    // adb server on another, connects them and waits (about 10 s at most)
+    // until adb lists the phone as "device" (or "unauthorized").
+    bool start(QString* error = nullptr);
+    // Stops the phone and the adb server it started (the server's process is
+    // gone when this returns), restores the environment, removes the files.
+    void stop();
+
+    QString serial() const;  // "127.0.0.1:PORT"
+    QString adbPath() const; // "/usr/bin/adb"
+    QString storage() const; // the local folder the phone shows as /sdcard
+
+    void setReply(const QString& command, const Reply& reply); // for the next command on
+    QStringList receivedCommands() const;
+    void clearReceived();
+    void setChunkDelay(int milliseconds);  // before each sync data chunk; 0: none
+    // Drops the connection once that many more sync data bytes have passed
+    // (-1: never). It happens once; adb reconnects to the phone afterwards.
+    void dropAfterBytes(qint64 bytes);
+
+    // Runs adb against this harness's server, bounded in time.
+    Result runAdb(const QStringList& arguments, int timeoutMs = 15000) const;
+    // "adb -s SERIAL shell COMMAND".
+    Result shell(const QString& command, int timeoutMs = 15000) const;
+    // adb's state word for the phone ("device", "offline", ...); empty when not listed.
+    QString state() const;
+    // Waits until adb shows the phone in that state (after a drop, "device" again).
+    bool waitForState(const QString& state, int timeoutMs = 10000) const;
+    qint64 phonePid() const;
+    qint64 serverPid() const { return m_serverPid; }
+
+private:
+    QString controlPath(const char* name) const;
+    void writeReplies() const;
+    void writeKnobs() const;
+    bool fail(QString* error, const QString& message);
+    void stopServer();
+
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<ChildProcess> m_phone;
+    quint16 m_phonePort = 0;
+    quint16 m_serverPort = 0;
+    qint64 m_serverPid = 0;
+    bool m_environmentSet = false;
+    bool m_hadHome = false;
+    bool m_hadPort = false;
+    QByteArray m_oldHome;
+    QByteArray m_oldPort;
+    struct State;
+    std::unique_ptr<State> m_state;
+};

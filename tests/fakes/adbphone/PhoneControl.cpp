@@ -1,0 +1,212 @@
+#include "PhoneControl.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace adbphone {
+
+namespace {
+
+// A small PNG (4×8 pixels) so that a screenshot shows something.
+const char kScreenPng[] =
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x04\x00\x00\x00\x08"
+    "\x08\x02\x00\x00\x00\x51\x51\xc9\x52\x00\x00\x00\x11\x49\x44\x41\x54\x78\xda\x63\x50\x48\x58\x00"
+    "\x47\x0c\xb4\xe3\x00\x00\x40\xd1\x24\x01\x51\xa0\x17\xa1\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42"
+    "\x60\x82";
+
+QByteArray joinStatements(std::initializer_list<const char*> statements)
+{
+    QByteArray text;
+    for (const char* statement : statements) {
+        if (!text.isEmpty())
+            text += "; ";
+        text += statement;
+    }
+    return text;
+}
+
+ScriptedReply ok(const QByteArray& out)
+{
+    return ScriptedReply{out, {}, 0};
+}
+
+QJsonObject encodeReply(const ScriptedReply& reply)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("outBase64"), QString::fromLatin1(reply.out.toBase64()));
+    object.insert(QStringLiteral("errBase64"), QString::fromLatin1(reply.err.toBase64()));
+    object.insert(QStringLiteral("status"), reply.status);
+    return object;
+}
+
+QByteArray decodeField(const QJsonObject& object, const QString& name)
+{
+    const QJsonValue base64 = object.value(name + QStringLiteral("Base64"));
+    if (base64.isString())
+        return QByteArray::fromBase64(base64.toString().toLatin1());
+    return object.value(name).toString().toUtf8();
+}
+
+} // namespace
+
+ReplyTable defaultReplies(const PhoneIdentity& identity)
+{
+    QByteArray model = identity.model;
+    model.replace('_', ' ');
+    const QByteArray manufacturer = "Google";
+    const QByteArray serial = "FAKE" + identity.device.toUpper() + "0001";
+
+    ReplyTable table;
+    table.insert("getprop ro.product.model", ok(model + '\n'));
+    table.insert("getprop ro.product.manufacturer", ok(manufacturer + '\n'));
+    table.insert("getprop ro.product.marketname", ok("\n"));
+    table.insert("getprop ro.build.version.release", ok("14\n"));
+    table.insert("getprop ro.build.version.sdk", ok("34\n"));
+    table.insert("getprop ro.serialno", ok(serial + '\n'));
+    table.insert("settings get global device_name", ok(model + '\n'));
+    table.insert("settings get global device_name 2>/dev/null; getprop ro.product.marketname; getprop ro.product.model",
+                 ok(model + "\n\n" + model + '\n'));
+
+    const QByteArray battery = "Current Battery Service state:\n"
+                               "  AC powered: false\n"
+                               "  USB powered: true\n"
+                               "  Wireless powered: false\n"
+                               "  status: 2\n"
+                               "  health: 2\n"
+                               "  present: true\n"
+                               "  level: 85\n"
+                               "  scale: 100\n";
+    table.insert("dumpsys battery", ok(battery));
+
+    // The device panel's facts in one command.
+    const QByteArray facts = joinStatements({
+        "echo \"ver=$(getprop ro.build.version.release)\"",
+        "echo \"mfr=$(getprop ro.product.manufacturer)\"",
+        "dumpsys battery 2>/dev/null | grep -E '^ *(level|status):'",
+        "echo \"df=$(df -k /sdcard/ 2>/dev/null | tail -n 1)\"",
+    });
+    table.insert(facts, ok("ver=14\nmfr=" + manufacturer.toLower() +
+                           "\n  status: 2\n  level: 85\n"
+                           "df=/dev/fuse 115678780 30000000 85678780 26% /storage/emulated\n"));
+
+    // The device details popover in one command.
+    const QByteArray details = joinStatements({
+        "echo \"Model=$(getprop ro.product.manufacturer) $(getprop ro.product.model)\"",
+        "echo \"Android=$(getprop ro.build.version.release) (API $(getprop ro.build.version.sdk))\"",
+        "echo \"Security patch=$(getprop ro.build.version.security_patch)\"",
+        "echo \"Build=$(getprop ro.build.display.id)\"",
+        "echo \"Screen=$(wm size | tail -n 1 | sed 's/.*: //') at $(wm density | tail -n 1 | sed 's/.*: //') dpi\"",
+        "echo \"Processor=$(getprop ro.product.cpu.abi)\"",
+        "echo \"Wi-Fi address=$(ip -f inet addr show wlan0 2>/dev/null | grep -o 'inet [0-9.]*' | cut -d' ' -f2)\"",
+        "echo \"Serial number=$(getprop ro.serialno)\"",
+    });
+    table.insert(details, ok("Model=" + manufacturer + ' ' + model + "\n"
+                             "Android=14 (API 34)\n"
+                             "Security patch=2024-05-05\n"
+                             "Build=UQ1A.240505.004\n"
+                             "Screen=1080x2400 at 420 dpi\n"
+                             "Processor=arm64-v8a\n"
+                             "Wi-Fi address=\n"
+                             "Serial number=" + serial + '\n'));
+
+    // The apps window's three listings.
+    table.insert("pm list packages", ok("package:com.android.settings\n"
+                                        "package:com.google.android.youtube\n"
+                                        "package:com.example.notes\n"));
+    table.insert("pm list packages -3", ok("package:com.example.notes\n"));
+    table.insert("dumpsys package packages | grep -E '^  Package \\[|versionName=|firstInstallTime='",
+                 ok("  Package [com.android.settings] (5f1a2b3):\n"
+                    "    versionName=14\n"
+                    "    firstInstallTime=2009-01-01 08:00:00\n"
+                    "  Package [com.google.android.youtube] (7c4d5e6):\n"
+                    "    versionName=19.20.34\n"
+                    "    firstInstallTime=2009-01-01 08:00:00\n"
+                    "  Package [com.example.notes] (9a8b7c6):\n"
+                    "    versionName=2.3.1\n"
+                    "    firstInstallTime=2024-03-15 10:22:41\n"));
+
+    const QByteArray png(kScreenPng, sizeof kScreenPng - 1);
+    table.insert("screencap '-p'", ok(png));
+    table.insert("screencap -p", ok(png));
+    return table;
+}
+
+QByteArray encodeReplies(const ReplyTable& table)
+{
+    QJsonObject root;
+    for (auto it = table.begin(); it != table.end(); ++it)
+        root.insert(QString::fromUtf8(it.key()), encodeReply(it.value()));
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+bool decodeReplies(const QByteArray& json, ReplyTable* table, QString* error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject()) {
+        if (error)
+            *error = parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                  : QStringLiteral("the reply table is not a JSON object");
+        return false;
+    }
+    const QJsonObject root = document.object();
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const QJsonObject object = it.value().toObject();
+        ScriptedReply reply;
+        reply.out = decodeField(object, QStringLiteral("out"));
+        reply.err = decodeField(object, QStringLiteral("err"));
+        reply.status = object.value(QStringLiteral("status")).toInt(0);
+        table->insert(it.key().toUtf8(), reply);
+    }
+    return true;
+}
+
+QByteArray encodeKnobs(const Knobs& knobs)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("chunkDelayMs"), knobs.chunkDelayMs);
+    object.insert(QStringLiteral("dropAfterBytes"), static_cast<double>(knobs.dropAfterBytes));
+    object.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.dropGeneration));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+Knobs decodeKnobs(const QByteArray& json)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    Knobs knobs;
+    knobs.chunkDelayMs = qMax(0, object.value(QStringLiteral("chunkDelayMs")).toInt(0));
+    knobs.dropAfterBytes = static_cast<qint64>(object.value(QStringLiteral("dropAfterBytes")).toDouble(-1));
+    knobs.dropGeneration = static_cast<qint64>(object.value(QStringLiteral("dropGeneration")).toDouble(0));
+    return knobs;
+}
+
+QByteArray encodeReceivedLine(const QByteArray& command)
+{
+    return command.toBase64() + '\n';
+}
+
+QStringList decodeReceived(const QByteArray& log)
+{
+    QStringList commands;
+    const QList<QByteArray> lines = log.split('\n');
+    for (const QByteArray& line : lines) {
+        if (!line.isEmpty())
+            commands.append(QString::fromUtf8(QByteArray::fromBase64(line)));
+    }
+    return commands;
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& contents)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(contents) != contents.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace adbphone

@@ -1,0 +1,61 @@
+#pragma once
+
+// What the test harness and the fake phone process share: the scripted reply
+// table, the knobs, the log of received commands, and the files in the
+// control folder that carry them. The phone re-reads the files whenever they
+// change, so a change takes effect for the next command.
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+namespace adbphone {
+
+struct ScriptedReply {
+    QByteArray out;
+    QByteArray err;
+    int status = 0;
+};
+
+// Exact command text (UTF-8) -> reply.
+using ReplyTable = QHash<QByteArray, ScriptedReply>;
+
+struct PhoneIdentity {
+    QByteArray product = "sdk_phone";
+    QByteArray model = "Pixel_7";
+    QByteArray device = "panther";
+};
+
+struct Knobs {
+    int chunkDelayMs = 0;      // pause before each sync data chunk
+    qint64 dropAfterBytes = -1; // close the connection after this many sync data bytes; -1 never
+    qint64 dropGeneration = 0; // changes whenever dropAfterBytes is set again; restarts the count
+};
+
+// Files inside the control folder.
+inline constexpr char kRepliesFile[] = "replies.json";
+inline constexpr char kKnobsFile[] = "knobs.json";
+inline constexpr char kReceivedFile[] = "received.log";
+inline constexpr char kLogFile[] = "phone.log";
+
+// The commands a browser asks a phone for, answered plausibly for `identity`.
+ReplyTable defaultReplies(const PhoneIdentity& identity);
+
+// JSON object: command -> {"out"|"outBase64", "err"|"errBase64", "status"}.
+// The plain forms are for hand-written tables, the base64 forms for binary.
+QByteArray encodeReplies(const ReplyTable& table);
+bool decodeReplies(const QByteArray& json, ReplyTable* table, QString* error);
+
+QByteArray encodeKnobs(const Knobs& knobs);
+Knobs decodeKnobs(const QByteArray& json);
+
+// One received command per line, base64 so that any byte survives.
+QByteArray encodeReceivedLine(const QByteArray& command);
+QStringList decodeReceived(const QByteArray& log);
+
+// Replaces the file in one step (write aside, then rename), so that a reader
+// never sees half of it.
+bool writeFileAtomically(const QString& path, const QByteArray& contents);
+
+} // namespace adbphone
