@@ -822,13 +822,11 @@ void SimulatedPhone::receiveData(QByteArrayView bytes)
         in.started = true;
         in.announced = length;
         m_dataLengths.push_back(length);
-        in.received = 12;
         payload = bytes.sliced(12);
         if (in.code == SendObject && m_sendTarget && validObject(*m_sendTarget))
             m_objects.at(*m_sendTarget).content = std::make_shared<ReceivedContent>(m_settings.keepLimit);
-    } else {
-        in.received += static_cast<uint64_t>(bytes.size());
     }
+    in.received += static_cast<uint64_t>(bytes.size());
     if (!payload.isEmpty()) {
         if (in.code == SendObject) {
             if (m_sendTarget && validObject(*m_sendTarget)) {
