@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ADB.h"
+#include "Cancel.h"
+#include "Models.h"
+#include "PhoneFiles.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// What the browser asks of the adb tool. The model keeps the located ADB
+// value and hands it back with every call, so a test can answer for a tool
+// that isn't there. Everything but files() blocks and runs on worker threads,
+// possibly several calls at once.
+class AdbSource {
+public:
+    virtual ~AdbSource() = default;
+
+    // The adb executable at its usual places, looked for afresh; none when
+    // it isn't installed.
+    virtual std::optional<ADB> locate() = 0;
+    // The phones adb lists. Throws what adb's failure throws.
+    virtual std::vector<Device> devices(const ADB& adb, const Cancel& cancel) = 0;
+    // The phone's own name; none on any failure.
+    virtual std::optional<QString> displayName(const ADB& adb, const QString& serial, const Cancel& cancel) = 0;
+    // The hardware serial behind a (Wi-Fi) connection; none on any failure.
+    virtual std::optional<QString> serialNumber(const ADB& adb, const QString& serial, const Cancel& cancel) = 0;
+    // The phone's files over adb. Cheap: called on the GUI thread.
+    virtual std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) = 0;
+};
+
+// The real tool, through ADB and ADBFiles.
+std::shared_ptr<AdbSource> makeSystemAdbSource();

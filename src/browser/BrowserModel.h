@@ -1,0 +1,311 @@
+#pragma once
+
+#include "ADB.h"
+#include "ADBStream.h"
+#include "AdbSource.h"
+#include "BrowserTypes.h"
+#include "Clock.h"
+#include "Models.h"
+#include "MtpSource.h"
+#include "PhoneFiles.h"
+#include "Task.h"
+#include "VisibleEntries.h"
+#include "WirelessDiscovery.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The application's one model: the phone list the device poll keeps, the
+// chosen phone, its current folder with history, listing, selection, search
+// and sort, the running job and the persisted settings. It lives on the GUI
+// thread; phone work runs on worker threads and reports back here, and an
+// answer that arrives after the user moved on is dropped.
+class BrowserModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<Device> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(std::optional<QString> selectedSerial READ selectedSerial WRITE setSelectedSerial NOTIFY
+                   selectedSerialChanged)
+    Q_PROPERTY(std::optional<DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
+    Q_PROPERTY(bool adbMissing READ adbMissing NOTIFY adbMissingChanged)
+    Q_PROPERTY(QString path READ path NOTIFY pathChanged)
+    Q_PROPERTY(QList<RemoteEntry> entries READ entries NOTIFY entriesChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QSet<QString> selection READ selection WRITE setSelection NOTIFY selectionChanged)
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+    Q_PROPERTY(SortOrder sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
+    Q_PROPERTY(bool showingNewFolder READ showingNewFolder WRITE setShowingNewFolder NOTIFY showingNewFolderChanged)
+    Q_PROPERTY(bool showingWireless READ showingWireless WRITE setShowingWireless NOTIFY showingWirelessChanged)
+    Q_PROPERTY(std::optional<RemoteEntry> renaming READ renaming WRITE setRenaming NOTIFY renamingChanged)
+    Q_PROPERTY(std::optional<QDateTime> recordingStarted READ recordingStarted NOTIFY recordingStartedChanged)
+    Q_PROPERTY(std::optional<Job> job READ job NOTIFY jobChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool showHidden READ showHidden WRITE setShowHidden NOTIFY showHiddenChanged)
+    Q_PROPERTY(bool askWhereToSave READ askWhereToSave WRITE setAskWhereToSave NOTIFY askWhereToSaveChanged)
+    Q_PROPERTY(bool revealAfterCopy READ revealAfterCopy WRITE setRevealAfterCopy NOTIFY revealAfterCopyChanged)
+    Q_PROPERTY(bool keepRunningInMenuBar READ keepRunningInMenuBar WRITE setKeepRunningInMenuBar NOTIFY
+                   keepRunningInMenuBarChanged)
+    Q_PROPERTY(bool openWhenConnected READ openWhenConnected WRITE setOpenWhenConnected NOTIFY
+                   openWhenConnectedChanged)
+    Q_PROPERTY(bool autoReconnectWireless READ autoReconnectWireless WRITE setAutoReconnectWireless NOTIFY
+                   autoReconnectWirelessChanged)
+    Q_PROPERTY(PhoneNames pairedPhones READ pairedPhones WRITE setPairedPhones NOTIFY pairedPhonesChanged)
+    Q_PROPERTY(int windowRequest READ windowRequest NOTIFY windowRequestChanged)
+    Q_PROPERTY(ViewMode viewMode READ viewMode WRITE setViewMode NOTIFY viewModeChanged)
+    Q_PROPERTY(QString saveFolder READ saveFolder WRITE setSaveFolder NOTIFY saveFolderChanged)
+
+    // Derived from the state above.
+    Q_PROPERTY(QList<RemoteEntry> visibleEntries READ visibleEntries NOTIFY visibleEntriesChanged)
+    Q_PROPERTY(bool canGoBack READ canGoBack NOTIFY historyChanged)
+    Q_PROPERTY(bool canGoForward READ canGoForward NOTIFY historyChanged)
+    Q_PROPERTY(bool canGoUp READ canGoUp NOTIFY pathChanged)
+
+public:
+    // Everything the model reaches outside itself. Empty members get the
+    // real thing: the adb tool, the USB phones, the application's settings,
+    // Qt timers and the network's service discovery.
+    struct Collaborators {
+        std::shared_ptr<AdbSource> adb;
+        std::shared_ptr<MtpSource> mtp;
+        QSettings* settings = nullptr; // not owned; must outlive the model
+        std::shared_ptr<Clock> clock;
+        std::unique_ptr<WirelessDiscovery> discovery;
+    };
+
+    // Reads the settings, locates adb, starts the device poll and the
+    // service discovery, in that order.
+    explicit BrowserModel(QObject* parent = nullptr);
+    explicit BrowserModel(Collaborators collaborators, QObject* parent = nullptr);
+    ~BrowserModel() override;
+
+    // ---- phones ----------------------------------------------------------------
+    const QList<Device>& devices() const { return m_devices; }
+    const std::optional<QString>& selectedSerial() const { return m_selectedSerial; }
+    // Choosing another phone (or none) saves the choice and shows that
+    // phone's last folder.
+    void setSelectedSerial(const std::optional<QString>& serial);
+    const std::optional<DeviceInfo>& deviceInfo() const { return m_deviceInfo; }
+    bool adbMissing() const { return m_adbMissing; }
+    int windowRequest() const { return m_windowRequest; }
+    // The located adb tool, if any.
+    const std::optional<ADB>& adb() const { return m_adb; }
+
+    // The chosen phone's entry in the list.
+    std::optional<Device> selectedDevice() const;
+    // The chosen phone when it is ready ("device").
+    std::optional<Device> readyDevice() const;
+    // The ready phone's files: its MTP connection, or adb's files when adb is
+    // located. Made afresh on every call.
+    std::shared_ptr<PhoneFiles> files() const;
+
+    // One pass of the device poll: both transports' phones merged into one
+    // entry per phone, names and hardware serials looked up, a newly plugged
+    // phone chosen, the choice kept or handed over. `finished` runs on the
+    // GUI thread when the pass is done.
+    void refreshDevices(std::function<void()> finished = {});
+    // Reads the chosen phone's facts into deviceInfo; a late answer for a
+    // phone no longer chosen is dropped.
+    void refreshInfo(std::function<void()> finished = {});
+    // Records a Wi-Fi phone's hardware serial and name among the paired ones.
+    void rememberPaired(const QString& serial, const std::optional<QString>& name);
+
+    // ---- the folder ------------------------------------------------------------
+    const QString& path() const { return m_path; }
+    const QList<RemoteEntry>& entries() const { return m_entries; }
+    bool isLoading() const { return m_isLoading; }
+    const QSet<QString>& selection() const { return m_selection; }
+    void setSelection(const QSet<QString>& names);
+    const QString& searchText() const { return m_searchText; }
+    void setSearchText(const QString& text);
+    const SortOrder& sortOrder() const { return m_sortOrder; }
+    void setSortOrder(const SortOrder& order);
+
+    // The listing filtered by the search text, sorted, folders first. Worked
+    // out once per change of the listing, search or sort.
+    const QList<RemoteEntry>& visibleEntries() const { return m_visible.result(); }
+    // The selected entries in listing order, those hidden by the search too.
+    QList<RemoteEntry> selectedEntries() const;
+    // The crumbs of the path bar, "Internal Storage" first.
+    QList<PathComponent> pathComponents() const;
+
+    bool canGoBack() const { return !m_backStack.isEmpty(); }
+    bool canGoForward() const { return !m_forwardStack.isEmpty(); }
+    bool canGoUp() const;
+
+    // Shows another folder; the same folder again does nothing.
+    void navigate(const QString& target, bool recordHistory = true);
+    // Enters a folder entry; opens file entries on the computer.
+    void open(const RemoteEntry& entry);
+    void openSelection();
+    void goBack();
+    void goForward();
+    void goUp();
+    // Lists the current folder again. `finished` runs when the answer has
+    // been dealt with.
+    void reload(std::function<void()> finished = {});
+    // Follows a change of the chosen phone: its last folder, no history, no
+    // listing or facts until they are read again.
+    void deviceChanged();
+
+    // ---- prompts, jobs and messages ------------------------------------------
+    bool showingNewFolder() const { return m_showingNewFolder; }
+    void setShowingNewFolder(bool showing);
+    bool showingWireless() const { return m_showingWireless; }
+    void setShowingWireless(bool showing);
+    const std::optional<RemoteEntry>& renaming() const { return m_renaming; }
+    void setRenaming(const std::optional<RemoteEntry>& entry);
+    const std::optional<QDateTime>& recordingStarted() const { return m_recordingStarted; }
+    const std::optional<Job>& job() const { return m_job; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    void setErrorMessage(const std::optional<QString>& message);
+
+    // ---- settings (each written as soon as it is assigned) ---------------------
+    bool showHidden() const { return m_showHidden; }
+    // Also lists the folder again.
+    void setShowHidden(bool show);
+    bool askWhereToSave() const { return m_askWhereToSave; }
+    void setAskWhereToSave(bool ask);
+    bool revealAfterCopy() const { return m_revealAfterCopy; }
+    void setRevealAfterCopy(bool reveal);
+    bool keepRunningInMenuBar() const { return m_keepRunningInMenuBar; }
+    void setKeepRunningInMenuBar(bool keep);
+    bool openWhenConnected() const { return m_openWhenConnected; }
+    void setOpenWhenConnected(bool open);
+    bool autoReconnectWireless() const { return m_autoReconnectWireless; }
+    void setAutoReconnectWireless(bool reconnect);
+    const PhoneNames& pairedPhones() const { return m_pairedPhones; }
+    void setPairedPhones(const PhoneNames& phones);
+    ViewMode viewMode() const { return m_viewMode; }
+    void setViewMode(ViewMode mode);
+    const QString& saveFolder() const { return m_saveFolder; }
+    void setSaveFolder(const QString& folder);
+
+    WirelessDiscovery& discovery() const { return *m_discovery; }
+
+Q_SIGNALS:
+    void devicesChanged();
+    void selectedSerialChanged();
+    void deviceInfoChanged();
+    void adbMissingChanged();
+    void pathChanged();
+    void entriesChanged();
+    void isLoadingChanged();
+    void selectionChanged();
+    void searchTextChanged();
+    void sortOrderChanged();
+    void showingNewFolderChanged();
+    void showingWirelessChanged();
+    void renamingChanged();
+    void recordingStartedChanged();
+    void jobChanged();
+    void errorMessageChanged();
+    void showHiddenChanged();
+    void askWhereToSaveChanged();
+    void revealAfterCopyChanged();
+    void keepRunningInMenuBarChanged();
+    void openWhenConnectedChanged();
+    void autoReconnectWirelessChanged();
+    void pairedPhonesChanged();
+    void windowRequestChanged();
+    void viewModeChanged();
+    void saveFolderChanged();
+
+    void visibleEntriesChanged();
+    void historyChanged();
+
+private:
+    struct PollLists;
+
+    void startPolling();
+    void pollOnce();
+    void mergePass(PollLists lists, std::function<void()> finished);
+    void finishPass(QList<Device> list, std::function<void()> finished);
+    void endPass(std::function<void()> finished);
+    QList<Device> oneEntryPerPhone(const QList<Device>& list) const;
+    QString identity(const Device& device) const;
+    void autoReconnect();
+    // Opens phone files on the computer.
+    void openOnMac(const QList<RemoteEntry>& entries);
+
+    void setDevices(const QList<Device>& devices);
+    void setDeviceInfo(const std::optional<DeviceInfo>& info);
+    void setAdbMissing(bool missing);
+    void setPath(const QString& path);
+    void setEntries(const QList<RemoteEntry>& entries);
+    void setIsLoading(bool loading);
+    void setRecordingStarted(const std::optional<QDateTime>& started);
+    void setJob(const std::optional<Job>& job);
+    void raiseWindowRequest();
+    void setHistory(const QStringList& back, const QStringList& forward);
+
+    QString lastPathKey() const;
+
+    // Published state.
+    QList<Device> m_devices;
+    std::optional<QString> m_selectedSerial;
+    std::optional<DeviceInfo> m_deviceInfo;
+    bool m_adbMissing = false;
+    QString m_path = QStringLiteral("/sdcard");
+    QList<RemoteEntry> m_entries;
+    bool m_isLoading = false;
+    QSet<QString> m_selection;
+    QString m_searchText;
+    SortOrder m_sortOrder{SortKey{}};
+    bool m_showingNewFolder = false;
+    bool m_showingWireless = false;
+    std::optional<RemoteEntry> m_renaming;
+    std::optional<QDateTime> m_recordingStarted;
+    std::optional<Job> m_job;
+    std::optional<QString> m_errorMessage;
+    bool m_showHidden = false;
+    bool m_askWhereToSave = true;
+    bool m_revealAfterCopy = true;
+    bool m_keepRunningInMenuBar = true;
+    bool m_openWhenConnected = true;
+    bool m_autoReconnectWireless = true;
+    PhoneNames m_pairedPhones;
+    int m_windowRequest = 0;
+    ViewMode m_viewMode = ViewMode::list;
+    QString m_saveFolder;
+
+    // Plain state.
+    QStringList m_backStack;    // last = most recent
+    QStringList m_forwardStack; // last = next one forward
+    std::unique_ptr<ADBStream> m_recorder;
+    std::optional<Device> m_recordingDevice;
+    Task m_jobTask;
+    std::optional<ADB> m_adb;
+    std::optional<QString> m_selectedPhone; // identity, survives a change of transport
+    int m_pollCount = 0;
+    QHash<QString, QString> m_deviceNames;
+    std::optional<QSet<QString>> m_seenSerials; // none until the first pass ends
+    QHash<QString, QDateTime> m_reconnectAttempts;
+    QSet<QString> m_disconnectedByUser;
+    QSet<QString> m_serialLookups;
+    QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial
+
+    // Every reload is numbered; only the newest one's answer is taken, and
+    // loading shows while the newest one is under way.
+    uint64_t m_listingGeneration = 0;
+    Task m_listingTask;
+    Task m_pollTask;
+    Task m_infoTask;
+    mutable VisibleEntries m_visible;
+
+    // Collaborators.
+    std::shared_ptr<AdbSource> m_adbSource;
+    std::shared_ptr<MtpSource> m_mtpSource;
+    std::shared_ptr<Clock> m_clock;
+    QSettings* m_settings;
+    std::unique_ptr<WirelessDiscovery> m_discovery;
+};

@@ -1,0 +1,230 @@
+#include "BrowserModel.h"
+
+#include "BrowserSettings.h"
+#include "Error.h"
+
+namespace {
+
+const QString storageRoot = QStringLiteral("/sdcard");
+
+void call(const std::function<void()>& finished)
+{
+    if (finished)
+        finished();
+}
+
+// Exactly one "/" between folder and name.
+QString joinPath(const QString& folder, const QString& name)
+{
+    QString base = folder;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base + QLatin1Char('/') + name;
+}
+
+// "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/storage" gives "/".
+QString enclosingFolder(const QString& path)
+{
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return trimmed.left(slash);
+}
+
+} // namespace
+
+QString BrowserModel::lastPathKey() const
+{
+    return settingkeys::lastPathPrefix + m_selectedSerial.value_or(QString());
+}
+
+bool BrowserModel::canGoUp() const
+{
+    return m_path != storageRoot && m_path != QStringLiteral("/");
+}
+
+void BrowserModel::navigate(const QString& target, bool recordHistory)
+{
+    if (target == m_path)
+        return;
+    if (recordHistory) {
+        QStringList back = m_backStack;
+        back.append(m_path);
+        setHistory(back, {});
+    }
+    setPath(target);
+    if (m_selectedSerial)
+        BrowserSettings(*m_settings).setText(lastPathKey(), target);
+    setSelection({});
+    setSearchText(QString());
+    setEntries({});
+    reload();
+}
+
+void BrowserModel::open(const RemoteEntry& entry)
+{
+    if (entry.isDirectory)
+        navigate(joinPath(m_path, entry.name), true);
+    else
+        openOnMac({entry});
+}
+
+void BrowserModel::openSelection()
+{
+    const QList<RemoteEntry> chosen = selectedEntries();
+    if (chosen.size() == 1 && chosen.first().isDirectory) {
+        open(chosen.first());
+        return;
+    }
+    QList<RemoteEntry> fileEntries;
+    for (const RemoteEntry& entry : chosen) {
+        if (!entry.isDirectory)
+            fileEntries.append(entry);
+    }
+    openOnMac(fileEntries);
+}
+
+void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
+{
+    // Copying to the computer runs as a job; until that exists there is
+    // nothing to open with.
+    Q_UNUSED(entries);
+}
+
+void BrowserModel::goBack()
+{
+    if (m_backStack.isEmpty())
+        return;
+    QStringList back = m_backStack;
+    const QString target = back.takeLast();
+    QStringList forward = m_forwardStack;
+    forward.append(m_path);
+    setHistory(back, forward);
+    navigate(target, false);
+}
+
+void BrowserModel::goForward()
+{
+    if (m_forwardStack.isEmpty())
+        return;
+    QStringList forward = m_forwardStack;
+    const QString target = forward.takeLast();
+    QStringList back = m_backStack;
+    back.append(m_path);
+    setHistory(back, forward);
+    navigate(target, false);
+}
+
+void BrowserModel::goUp()
+{
+    if (!canGoUp())
+        return;
+    navigate(enclosingFolder(m_path), true);
+}
+
+void BrowserModel::deviceChanged()
+{
+    QString target = storageRoot;
+    if (m_selectedSerial) {
+        const std::optional<QString> stored = BrowserSettings(*m_settings).text(lastPathKey());
+        // Only an absolute phone path is a folder to go back to.
+        if (stored && stored->startsWith(QLatin1Char('/')))
+            target = *stored;
+    }
+    setPath(target);
+    setHistory({}, {});
+    setSelection({});
+    setEntries({});
+    setDeviceInfo(std::nullopt);
+    reload([this] { refreshInfo(); });
+}
+
+void BrowserModel::reload(std::function<void()> finished)
+{
+    // Whatever is under way now answers for a state the user has left.
+    const uint64_t generation = ++m_listingGeneration;
+    const std::shared_ptr<PhoneFiles> phoneFiles = files();
+    if (!phoneFiles) {
+        setEntries({});
+        setIsLoading(false);
+        call(finished);
+        return;
+    }
+    const QString serial = selectedDevice()->serial;
+    const QString listed = m_path;
+    const bool showHidden = m_showHidden;
+    setIsLoading(true);
+
+    // Taken only from the newest listing, for the folder and phone it was
+    // asked for: a late answer, success or failure, is dropped.
+    auto current = [this, generation, listed, serial] {
+        return generation == m_listingGeneration && m_path == listed && m_selectedSerial == serial;
+    };
+    auto ended = [this, generation] {
+        if (generation == m_listingGeneration)
+            setIsLoading(false);
+    };
+
+    m_listingTask = Task::run(
+        this,
+        [phoneFiles, listed, showHidden](const Cancel& cancel) {
+            const std::vector<RemoteEntry> listing = phoneFiles->list(listed, showHidden, cancel);
+            return QList<RemoteEntry>(listing.begin(), listing.end());
+        },
+        [this, current, ended, finished](QList<RemoteEntry> listing) {
+            const bool isCurrent = current();
+            ended();
+            if (isCurrent) {
+                QSet<QString> names;
+                names.reserve(listing.size());
+                for (const RemoteEntry& entry : listing)
+                    names.insert(entry.name);
+                QSet<QString> kept = m_selection;
+                kept.intersect(names);
+                setEntries(listing);
+                setSelection(kept);
+            }
+            call(finished);
+        },
+        [this, current, ended, finished, listed](const std::exception_ptr& error) {
+            const bool isCurrent = current();
+            ended();
+            const std::optional<QString> text = failureText(error);
+            if (isCurrent && text) {
+                const bool gone = text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error);
+                if (gone && listed != storageRoot)
+                    navigate(storageRoot, false);
+                else
+                    setErrorMessage(*text);
+            }
+            call(finished);
+        });
+}
+
+QList<RemoteEntry> BrowserModel::selectedEntries() const
+{
+    QList<RemoteEntry> chosen;
+    for (const RemoteEntry& entry : m_entries) {
+        if (m_selection.contains(entry.name))
+            chosen.append(entry);
+    }
+    return chosen;
+}
+
+QList<PathComponent> BrowserModel::pathComponents() const
+{
+    QList<PathComponent> crumbs{{QStringLiteral("Internal Storage"), storageRoot}};
+    const QString prefix = storageRoot + QLatin1Char('/');
+    if (!m_path.startsWith(prefix))
+        return crumbs;
+    QString running = storageRoot;
+    const QStringList pieces = m_path.mid(prefix.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& piece : pieces) {
+        running += QLatin1Char('/') + piece;
+        crumbs.append({piece, running});
+    }
+    return crumbs;
+}
