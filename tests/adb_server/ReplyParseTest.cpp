@@ -29,11 +29,6 @@ TEST(ReplyParse, AFailPrefixMakesAFailure)
     EXPECT_EQ(ADBServer::parse("FAIL0000"), Reply::fail(""));
 }
 
-TEST(ReplyParse, IgnoresBytesAfterThePayload)
-{
-    EXPECT_EQ(ADBServer::parse("0002okTRAILING"), Reply::okay("ok"));
-}
-
 TEST(ReplyParse, NeverAcceptsAMalformedOrSignedLength)
 {
     EXPECT_EQ(ADBServer::parse("zz12 some text"), std::nullopt);
