@@ -119,13 +119,13 @@ void BrowserModel::setPath(const QString& path)
     Q_EMIT pathChanged();
 }
 
-void BrowserModel::setEntries(const QList<RemoteEntry>& entries)
+void BrowserModel::setEntries(const QList<RemoteEntry>& entries, std::shared_ptr<const VisibleEntries::Keys> keys)
 {
     // An empty listing replacing an empty one changes nothing for the views.
     if (entries.isEmpty() && m_entries.isEmpty())
         return;
     m_entries = entries;
-    m_visible.setEntries(entries);
+    m_visible.setEntries(entries, std::move(keys));
     Q_EMIT entriesChanged();
     Q_EMIT visibleEntriesChanged();
 }

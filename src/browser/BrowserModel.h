@@ -241,7 +241,7 @@ private:
     void setDeviceInfo(const std::optional<DeviceInfo>& info);
     void setAdbMissing(bool missing);
     void setPath(const QString& path);
-    void setEntries(const QList<RemoteEntry>& entries);
+    void setEntries(const QList<RemoteEntry>& entries, std::shared_ptr<const VisibleEntries::Keys> keys = nullptr);
     void setIsLoading(bool loading);
     void setRecordingStarted(const std::optional<QDateTime>& started);
     void setJob(const std::optional<Job>& job);

@@ -168,23 +168,30 @@ void BrowserModel::reload(std::function<void()> finished)
             setIsLoading(false);
     };
 
+    struct Listing {
+        QList<RemoteEntry> entries;
+        std::shared_ptr<const VisibleEntries::Keys> keys;
+    };
     m_listingTask = Task::run(
         this,
         [phoneFiles, listed, showHidden](const Cancel& cancel) {
-            const std::vector<RemoteEntry> listing = phoneFiles->list(listed, showHidden, cancel);
-            return QList<RemoteEntry>(listing.begin(), listing.end());
+            const std::vector<RemoteEntry> found = phoneFiles->list(listed, showHidden, cancel);
+            Listing listing{QList<RemoteEntry>(found.begin(), found.end()), nullptr};
+            // Sorting a large folder then costs the GUI thread little.
+            listing.keys = VisibleEntries::makeKeys(listing.entries);
+            return listing;
         },
-        [this, current, ended, finished](QList<RemoteEntry> listing) {
+        [this, current, ended, finished](Listing listing) {
             const bool isCurrent = current();
             ended();
             if (isCurrent) {
                 QSet<QString> names;
-                names.reserve(listing.size());
-                for (const RemoteEntry& entry : listing)
+                names.reserve(listing.entries.size());
+                for (const RemoteEntry& entry : std::as_const(listing.entries))
                     names.insert(entry.name);
                 QSet<QString> kept = m_selection;
                 kept.intersect(names);
-                setEntries(listing);
+                setEntries(listing.entries, std::move(listing.keys));
                 setSelection(kept);
             }
             call(finished);

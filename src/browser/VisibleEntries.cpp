@@ -4,8 +4,35 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
-VisibleEntries::VisibleEntries() : m_order{SortKey{}}, m_collator(nameCollator()) {}
+namespace {
+
+// Ranks of the values in the order `less` gives them; equal values share a
+// rank.
+template <class Less, class Equal>
+std::vector<uint32_t> ranks(size_t count, Less less, Equal equal)
+{
+    std::vector<uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), less);
+    std::vector<uint32_t> rank(count);
+    uint32_t current = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0 && !equal(order[i - 1], order[i]))
+            current = uint32_t(i);
+        rank[order[i]] = current;
+    }
+    return rank;
+}
+
+template <class T>
+int threeWay(T a, T b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+} // namespace
 
 QCollator VisibleEntries::nameCollator()
 {
@@ -19,12 +46,44 @@ QCollator VisibleEntries::nameCollator()
     return collator;
 }
 
-void VisibleEntries::setEntries(const QList<RemoteEntry>& entries)
+std::shared_ptr<const VisibleEntries::Keys> VisibleEntries::makeKeys(const QList<RemoteEntry>& entries)
+{
+    const auto count = size_t(entries.size());
+    auto keys = std::make_shared<Keys>();
+    keys->size.reserve(count);
+    keys->modified.reserve(count);
+    keys->isFolder.reserve(count);
+    for (const RemoteEntry& entry : entries) {
+        keys->size.push_back(entry.sizeForSorting());
+        keys->modified.push_back(entry.modified.isValid() ? entry.modified.toMSecsSinceEpoch()
+                                                          : std::numeric_limits<int64_t>::min());
+        keys->isFolder.push_back(entry.isDirectory ? 1 : 0);
+    }
+
+    // The collator is made here, not shared: it is not safe across threads.
+    const QCollator collator = nameCollator();
+    std::vector<QCollatorSortKey> names;
+    names.reserve(count);
+    for (const RemoteEntry& entry : entries)
+        names.push_back(collator.sortKey(entry.name));
+    keys->nameRank = ranks(
+        count, [&names](uint32_t a, uint32_t b) { return names[a].compare(names[b]) < 0; },
+        [&names](uint32_t a, uint32_t b) { return names[a].compare(names[b]) == 0; });
+
+    QStringList kinds;
+    kinds.reserve(entries.size());
+    for (const RemoteEntry& entry : entries)
+        kinds.append(entry.kind());
+    keys->kindRank = ranks(
+        count, [&kinds](uint32_t a, uint32_t b) { return kinds[a] < kinds[b]; },
+        [&kinds](uint32_t a, uint32_t b) { return kinds[a] == kinds[b]; });
+    return keys;
+}
+
+void VisibleEntries::setEntries(const QList<RemoteEntry>& entries, std::shared_ptr<const Keys> keys)
 {
     m_entries = entries;
-    m_nameKeys.clear();
-    m_times.clear();
-    m_kinds.clear();
+    m_keys = keys && keys->isFolder.size() == size_t(entries.size()) ? std::move(keys) : nullptr;
     m_stale = true;
 }
 
@@ -53,92 +112,49 @@ const QList<RemoteEntry>& VisibleEntries::result() const
     return m_result;
 }
 
-void VisibleEntries::prepareKeys() const
-{
-    const auto count = size_t(m_entries.size());
-    for (const SortKey& key : m_order) {
-        switch (key.column) {
-        case SortKey::Column::name:
-            if (m_nameKeys.size() != count) {
-                m_nameKeys.clear();
-                m_nameKeys.reserve(count);
-                for (const RemoteEntry& entry : m_entries)
-                    m_nameKeys.push_back(m_collator.sortKey(entry.name));
-            }
-            break;
-        case SortKey::Column::modified:
-            if (m_times.size() != count) {
-                m_times.clear();
-                m_times.reserve(count);
-                for (const RemoteEntry& entry : m_entries)
-                    m_times.push_back(entry.modified.isValid() ? entry.modified.toMSecsSinceEpoch()
-                                                               : std::numeric_limits<qint64>::min());
-            }
-            break;
-        case SortKey::Column::kind:
-            if (size_t(m_kinds.size()) != count) {
-                m_kinds.clear();
-                m_kinds.reserve(m_entries.size());
-                for (const RemoteEntry& entry : m_entries)
-                    m_kinds.append(entry.kind());
-            }
-            break;
-        case SortKey::Column::size:
-            break;
-        }
-    }
-}
-
-int VisibleEntries::compare(qsizetype a, qsizetype b) const
-{
-    for (const SortKey& key : m_order) {
-        int c = 0;
-        switch (key.column) {
-        case SortKey::Column::name:
-            c = m_nameKeys[size_t(a)].compare(m_nameKeys[size_t(b)]);
-            break;
-        case SortKey::Column::modified: {
-            const qint64 x = m_times[size_t(a)], y = m_times[size_t(b)];
-            c = x < y ? -1 : (x > y ? 1 : 0);
-            break;
-        }
-        case SortKey::Column::size: {
-            const int64_t x = m_entries[a].sizeForSorting(), y = m_entries[b].sizeForSorting();
-            c = x < y ? -1 : (x > y ? 1 : 0);
-            break;
-        }
-        case SortKey::Column::kind:
-            c = m_kinds[a].compare(m_kinds[b]);
-            break;
-        }
-        if (c != 0)
-            return key.order == Qt::AscendingOrder ? c : -c;
-    }
-    return 0;
-}
-
 void VisibleEntries::compute() const
 {
-    std::vector<qsizetype> rows;
+    if (!m_keys)
+        m_keys = makeKeys(m_entries);
+    const Keys& keys = *m_keys;
+
+    std::vector<uint32_t> rows;
     rows.reserve(size_t(m_entries.size()));
     for (qsizetype i = 0; i < m_entries.size(); ++i) {
         if (m_search.isEmpty() || m_entries[i].name.contains(m_search, Qt::CaseInsensitive))
-            rows.push_back(i);
+            rows.push_back(uint32_t(i));
     }
 
-    prepareKeys();
-    // Folders first whatever the order; a stable sort keeps the listing's
-    // order among entries that compare equal.
-    std::stable_sort(rows.begin(), rows.end(), [this](qsizetype a, qsizetype b) {
-        const bool folderA = m_entries[a].isDirectory, folderB = m_entries[b].isDirectory;
-        if (folderA != folderB)
-            return folderA;
-        return compare(a, b) < 0;
+    auto compareBy = [&keys](SortKey::Column column, uint32_t a, uint32_t b) {
+        switch (column) {
+        case SortKey::Column::name:
+            return threeWay(keys.nameRank[a], keys.nameRank[b]);
+        case SortKey::Column::modified:
+            return threeWay(keys.modified[a], keys.modified[b]);
+        case SortKey::Column::size:
+            return threeWay(keys.size[a], keys.size[b]);
+        case SortKey::Column::kind:
+            return threeWay(keys.kindRank[a], keys.kindRank[b]);
+        }
+        return 0;
+    };
+    const std::vector<SortKey> order(m_order.begin(), m_order.end());
+    // Folders first whatever the order; entries equal under every key keep
+    // the listing's order.
+    std::sort(rows.begin(), rows.end(), [&](uint32_t a, uint32_t b) {
+        if (keys.isFolder[a] != keys.isFolder[b])
+            return keys.isFolder[a] > keys.isFolder[b];
+        for (const SortKey& key : order) {
+            const int c = compareBy(key.column, a, b);
+            if (c != 0)
+                return key.order == Qt::AscendingOrder ? c < 0 : c > 0;
+        }
+        return a < b;
     });
 
     QList<RemoteEntry> result;
     result.reserve(qsizetype(rows.size()));
-    for (qsizetype row : rows)
+    for (uint32_t row : rows)
         result.append(m_entries[row]);
     m_result = std::move(result);
 }
