@@ -58,15 +58,6 @@ TEST(VisibleEntriesTest, TiesGoToTheNextKeyThenToTheListingOrder)
                                            QStringLiteral("d")}));
 }
 
-TEST(VisibleEntriesTest, KindSortsByItsText)
-{
-    VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("x.txt")), file(QStringLiteral("y.jpg")), file(QStringLiteral("README"))});
-    visible.setSortOrder({SortKey{SortKey::Column::kind, Qt::AscendingOrder}});
-    // "Document" < "JPG file" < "TXT file"
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("README"), QStringLiteral("y.jpg"), QStringLiteral("x.txt")}));
-}
-
 TEST(VisibleEntriesTest, SearchKeepsNamesContainingTheTextInAnyCase)
 {
     VisibleEntries visible;
