@@ -2,6 +2,7 @@
 // zero-length packets, 1 MiB transfers, and what the phone sends besides.
 #include "PhoneFixture.h"
 
+#include "MTPDatasets.h"
 #include "MTPReader.h"
 
 using namespace mtp;
@@ -193,6 +194,60 @@ TEST_F(MTPTransaction, UnboundedDataContainersEndWithTheFirstShortTransfer)
     EXPECT_EQ(ids.u32Array().size(), 1u);
 }
 
+TEST_F(MTPTransaction, MoreThanFourGibibytesEachWay)
+{
+    const uint64_t size = (4ull << 30) + 1000;
+    const uint32_t handle = phone->addFile(0, QStringLiteral("huge.bin"), mtpsim::patternContent(size, 3));
+
+    // The ObjectInfo's 32-bit size gives up; the property list has the real one.
+    EXPECT_EQ(mtp::readObjectInfo(fetch(Operation::getObjectInfo, {handle})).size, 0xFFFFFFFFu);
+    MTPReader list(fetch(Operation::getObjectPropList, {handle, 0, ObjectProperty::objectSize, 0, 0}));
+    EXPECT_EQ(list.u32(), 1u);
+    list.skip(6);
+    EXPECT_EQ(list.u16(), DataType::uint64);
+    EXPECT_EQ(list.u64(), size);
+
+    // Down: the data container cannot state its length and ends with a short transfer.
+    uint64_t received = 0;
+    QByteArray last;
+    onQueue([&](MTPConnection& c) {
+        c.transact(Operation::getObject, {handle}, {}, 0,
+                   [&](QByteArrayView piece) {
+                       received += uint64_t(piece.size());
+                       last = piece.toByteArray();
+                   },
+                   doThat);
+    });
+    EXPECT_EQ(received, size);
+    QByteArray tail(last.size(), Qt::Uninitialized);
+    mtpsim::patternBytes(3, size - uint64_t(tail.size()), tail.data(), size_t(tail.size()));
+    EXPECT_EQ(last, tail);
+
+    // Up: announced as unbounded; the phone reads to the short packet.
+    onQueue([&](MTPConnection& c) {
+        const QByteArray info = MTPConnection::objectInfo(QStringLiteral("back.bin"), Format::undefined, int64_t(size),
+                                                          QDateTime::currentDateTime());
+        c.transact(Operation::sendObjectInfo, {0x00010001, rootHandle},
+                   [&](const MTPConnection::Emit& emit) { emit(info); }, info.size(), {}, doThat);
+        c.transact(Operation::sendObject, {},
+                   [&](const MTPConnection::Emit& emit) {
+                       QByteArray piece(MiB, Qt::Uninitialized);
+                       for (uint64_t at = 0; at < size; at += uint64_t(piece.size())) {
+                           const auto n = qsizetype(std::min<uint64_t>(MiB, size - at));
+                           mtpsim::patternBytes(3, at, piece.data(), size_t(n));
+                           emit(QByteArrayView(piece).first(n));
+                       }
+                   },
+                   int64_t(size), {}, doThat);
+    });
+    const auto back = phone->objectAt(QStringLiteral("back.bin"));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->size(), size);
+    EXPECT_EQ(back->content->digest(), phone->object(handle)->content->digest());
+    EXPECT_EQ(phone->dataLengths().back(), 0xFFFFFFFFu);
+    EXPECT_TRUE(phone->violations().empty());
+}
+
 TEST_F(MTPTransaction, ForeignContainersAndEventsAreSkipped)
 {
     using mtpsim::SimulatedPhone;
@@ -269,6 +324,31 @@ TEST_F(MTPTransaction, StalledPipeIsClearedAndReported)
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Pipe error"));
     EXPECT_EQ(phone->clearedStalls(), (std::vector<uint8_t>{0x81}));
     EXPECT_FALSE(fetch(Operation::getStorageIDs).isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// The simulated phone compares gigabytes by digest; the digest must not
+// depend on how the bytes were cut, and must see a single changed byte.
+TEST(MTPSimulatedPhoneDigest, IndependentOfPiecesAndSensitiveToEveryByte)
+{
+    QByteArray bytes(100'003, Qt::Uninitialized);
+    mtpsim::patternBytes(1, 0, bytes.data(), size_t(bytes.size()));
+    mtpsim::Digest whole, pieces;
+    whole.update(bytes.constData(), size_t(bytes.size()));
+    for (qsizetype at = 0, step = 1; at < bytes.size(); at += step, step = step * 3 % 4099 + 1)
+        pieces.update(bytes.constData() + at, size_t(std::min(step, bytes.size() - at)));
+    EXPECT_EQ(whole.value(), pieces.value());
+    for (qsizetype at : {qsizetype(0), qsizetype(50'000), bytes.size() - 1}) {
+        QByteArray changed = bytes;
+        changed[at] = char(changed[at] ^ 1);
+        mtpsim::Digest other;
+        other.update(changed.constData(), size_t(changed.size()));
+        EXPECT_NE(other.value(), whole.value()) << at;
+    }
+    EXPECT_EQ(mtpsim::bytesContent(bytes)->digest(), whole.value());
 }
 
 } // namespace

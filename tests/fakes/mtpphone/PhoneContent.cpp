@@ -6,48 +6,55 @@
 
 namespace mtpsim {
 
-void Digest::mix(uint64_t word)
+namespace {
+
+uint64_t mixed(uint64_t lane, uint64_t word)
 {
-    m_hash ^= word;
-    m_hash *= 0xFF51AFD7ED558CCDull;
-    m_hash ^= m_hash >> 29;
+    lane ^= word;
+    lane *= 0xFF51AFD7ED558CCDull;
+    return lane ^ (lane >> 29);
+}
+
+} // namespace
+
+void Digest::block(const unsigned char* bytes)
+{
+    for (int i = 0; i < 4; ++i) {
+        uint64_t word;
+        std::memcpy(&word, bytes + 8 * i, 8);
+        m_lanes[i] = mixed(m_lanes[i], word);
+    }
 }
 
 void Digest::update(const char* data, size_t size)
 {
     m_count += size;
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-    while (size > 0 && m_carried > 0) {
-        m_carry[m_carried++] = *bytes++;
-        --size;
-        if (m_carried == 8) {
-            uint64_t word;
-            std::memcpy(&word, m_carry, 8);
-            mix(word);
-            m_carried = 0;
-        }
+    if (m_carried > 0) {
+        const size_t n = std::min(size, sizeof m_carry - m_carried);
+        std::memcpy(m_carry + m_carried, bytes, n);
+        m_carried += n;
+        bytes += n;
+        size -= n;
+        if (m_carried < sizeof m_carry)
+            return;
+        block(m_carry);
+        m_carried = 0;
     }
-    while (size >= 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes, 8);
-        mix(word);
-        bytes += 8;
-        size -= 8;
-    }
-    while (size > 0) {
-        m_carry[m_carried++] = *bytes++;
-        --size;
-    }
+    for (; size >= sizeof m_carry; bytes += sizeof m_carry, size -= sizeof m_carry)
+        block(bytes);
+    std::memcpy(m_carry, bytes, size);
+    m_carried = size;
 }
 
 uint64_t Digest::value() const
 {
-    Digest copy = *this;
-    uint64_t word = 0;
-    std::memcpy(&word, m_carry, static_cast<size_t>(m_carried));
-    copy.mix(word ^ (uint64_t(m_carried) << 56));
-    copy.mix(m_count);
-    return copy.m_hash;
+    uint64_t hash = m_count;
+    for (uint64_t lane : m_lanes)
+        hash = mixed(hash, lane);
+    for (size_t i = 0; i < m_carried; ++i)
+        hash = mixed(hash, m_carry[i] + (uint64_t(i) << 8));
+    return hash;
 }
 
 uint64_t Content::digest() const

@@ -17,11 +17,12 @@ public:
     uint64_t value() const;
 
 private:
-    void mix(uint64_t word);
-    uint64_t m_hash = 0x9E3779B97F4A7C15ull;
+    // Four independent lanes over 32-byte blocks, so that the multiplications overlap.
+    void block(const unsigned char* bytes);
+    uint64_t m_lanes[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull, 0x27D4EB2F165667C5ull};
     uint64_t m_count = 0;
-    unsigned char m_carry[8] = {};
-    int m_carried = 0;
+    unsigned char m_carry[32] = {};
+    size_t m_carried = 0;
 };
 
 // The bytes of an object on the simulated phone.
