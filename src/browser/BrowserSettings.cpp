@@ -1,5 +1,7 @@
 #include "BrowserSettings.h"
 
+#include "StoredValue.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QUrl>
@@ -64,17 +66,7 @@ bool BrowserSettings::lenientFlag(const QString& key) const
 
 bool BrowserSettings::flag(const QString& key, bool whenAbsent) const
 {
-    const QVariant value = m_store.value(key);
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString();
-        if (text == QStringLiteral("true"))
-            return true;
-        if (text == QStringLiteral("false"))
-            return false;
-    }
-    return whenAbsent;
+    return storedBool(m_store, key).value_or(whenAbsent);
 }
 
 PhoneNames BrowserSettings::phoneNames(const QString& key) const
