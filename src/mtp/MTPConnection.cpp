@@ -162,7 +162,7 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
             self->m_activeRun.reset();
         }
         std::lock_guard lock(job->mutex);
-        job->error = error;
+        job->error = std::move(error);
         job->state = Job::State::done;
         job->changed.notify_all();
     });
@@ -175,8 +175,11 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
         job->state = Job::State::dropped;
         throw Cancelled();
     }
-    if (job->error)
-        std::rethrow_exception(job->error);
+    // The failure is the caller's alone from here, whichever thread lets go of the job last.
+    const std::exception_ptr error = std::move(job->error);
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error);
 }
 
 // ---- status checks and closing ---------------------------------------------------

@@ -75,6 +75,11 @@ TEST_F(MTPRecovery, CancelledDownloadCancelsDrainsAndReopensBeforeTheCallerHears
     EXPECT_EQ(requests[0].request, 0x64);
     EXPECT_EQ(requests[0].index, 0);
     EXPECT_EQ(requests[0].data, cancelBody(transactionOf(Operation::getObject)));
+    // The pipe was drained of what was still on its way before the interface was let go.
+    const auto reads = phone->inTransfers();
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[0], size_t(MiB));
+    EXPECT_EQ(reads[1], 1536u);
     EXPECT_EQ(phone->releases(), 1);
     EXPECT_EQ(phone->claims(), 2);
     const auto codes = phone->commandCodes();
