@@ -230,11 +230,12 @@ private:
         LibusbInterface* owner = read->owner;
         delete read;
         {
+            // Notified under the lock: the destructor may free `owner` as soon as it sees the list empty.
             std::lock_guard lock(owner->m_mutex);
             std::erase(owner->m_pending, transfer);
+            owner->m_idle.notify_all();
         }
-        owner->m_idle.notify_all();
-        libusb_free_transfer(transfer);
+        libusb_free_transfer(transfer); // touches neither `owner` nor the device handle
     }
 
     std::shared_ptr<LibusbHost::Context> m_context; // outlives the handle
