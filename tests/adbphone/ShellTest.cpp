@@ -124,6 +124,19 @@ TEST_F(AdbPhoneShell, AScriptedReplyAnswersInsteadOfTheShellAndIsRecorded)
     EXPECT_EQ(phone.shell(QStringLiteral("getprop ro.product.model")).out, QByteArray("Pixel 7\n"));
 }
 
+TEST_F(AdbPhoneShell, TheDefaultTableAnswersTheDevicePanelsFacts)
+{
+    // The facts command as the device panel sends it, which needs getprop and dumpsys.
+    const auto facts = phone.shell(QStringLiteral(
+        "echo \"ver=$(getprop ro.build.version.release)\"; echo \"mfr=$(getprop ro.product.manufacturer)\"; "
+        "dumpsys battery 2>/dev/null | grep -E '^ *(level|status):'; "
+        "echo \"df=$(df -k /sdcard/ 2>/dev/null | tail -n 1)\""));
+    EXPECT_EQ(facts.status, 0);
+    EXPECT_TRUE(facts.out.startsWith("ver=14\nmfr=")) << facts.out.toStdString();
+    EXPECT_TRUE(facts.out.contains("\n  level: 85\n")) << facts.out.toStdString();
+    EXPECT_TRUE(facts.out.contains("\ndf=")) << facts.out.toStdString();
+}
+
 TEST_F(AdbPhoneShell, ExecOutReturnsTheExactBytes)
 {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);

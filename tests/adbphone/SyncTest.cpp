@@ -152,11 +152,9 @@ TEST_F(AdbPhoneSync, ASlowedTransferCanBeInterruptedAndThePhoneCarriesOn)
         auto client = startAdb(push ? QStringList {QStringLiteral("push"), localPath(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin")}
                                     : QStringList {QStringLiteral("pull"), QStringLiteral("/sdcard/slow-out.bin"), localPath(QStringLiteral("slow-out.bin"))});
         ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo(target).size() > 0; }, std::chrono::seconds(10)));
-        const auto started = std::chrono::steady_clock::now();
         EXPECT_LT(QFileInfo(target).size(), 4 * 1024 * 1024); // still under way
         client->signal(SIGKILL);
         client->wait();
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
         if (push) {
             // A phone removes a file whose push did not finish.
             EXPECT_TRUE(testsupport::waitUntil([&] { return !QFileInfo::exists(target); }, std::chrono::seconds(5)));

@@ -183,7 +183,8 @@ Knobs decodeKnobs(const QByteArray& json)
 
 QByteArray encodeReceivedLine(const QByteArray& command)
 {
-    return command.toBase64() + '\n';
+    // The dot keeps an empty command (an interactive shell) from being an empty line.
+    return '.' + command.toBase64() + '\n';
 }
 
 QStringList decodeReceived(const QByteArray& log)
@@ -191,8 +192,8 @@ QStringList decodeReceived(const QByteArray& log)
     QStringList commands;
     const QList<QByteArray> lines = log.split('\n');
     for (const QByteArray& line : lines) {
-        if (!line.isEmpty())
-            commands.append(QString::fromUtf8(QByteArray::fromBase64(line)));
+        if (line.startsWith('.'))
+            commands.append(QString::fromUtf8(QByteArray::fromBase64(line.mid(1))));
     }
     return commands;
 }

@@ -50,7 +50,7 @@ bool decodeReplies(const QByteArray& json, ReplyTable* table, QString* error);
 QByteArray encodeKnobs(const Knobs& knobs);
 Knobs decodeKnobs(const QByteArray& json);
 
-// One received command per line, base64 so that any byte survives.
+// One received command per line: a dot, then base64, so that any byte survives.
 QByteArray encodeReceivedLine(const QByteArray& command);
 QStringList decodeReceived(const QByteArray& log);
 

@@ -34,7 +34,7 @@ void usage(FILE* out)
                "The phone's shell commands run in Debian's mksh over DIR, seen as /sdcard.\n"
                "--replies FILE  a JSON object: command text -> {\"out\", \"err\", \"status\"}\n"
                "--control DIR   replies.json and knobs.json are re-read when they change;\n"
-               "                received.log gets every command (base64, one a line)\n",
+               "                received.log gets every command (\".\" and base64, one a line)\n",
                out);
 }
 
