@@ -302,7 +302,7 @@ TEST_P(PhoneFilesContract, PushCopiesAFolderWithEverythingInIt)
 TEST_P(PhoneFilesContract, ReportsProgressWhileACopyRuns)
 {
     transport().setSlowTransfers(true);
-    const QByteArray content = pattern(2 * 1024 * 1024);
+    const QByteArray content = pattern(4 * 1024 * 1024);
     transport().seedFile(phonePath(QStringLiteral("slow.bin")), content, seeded);
 
     ProgressLog pulled;
@@ -316,13 +316,15 @@ TEST_P(PhoneFilesContract, ReportsProgressWhileACopyRuns)
     EXPECT_EQ(transport().readFile(phonePath(QStringLiteral("back.bin"))), content);
 
     for (ProgressLog* log : {&pulled, &pushed}) {
+        SCOPED_TRACE(log == &pulled ? "pull" : "push");
         ASSERT_FALSE(log->values.empty());
         for (double value : log->values) {
             EXPECT_GE(value, 0.0);
             EXPECT_LE(value, 1.0);
         }
-        // Some value must come while the copy is still under way.
-        EXPECT_LT(log->values.front(), 1.0);
+        // Some value must come while the copy is still under way (a push may
+        // run ahead of the phone by what the adb server buffers).
+        EXPECT_LT(log->values.front(), 1.0) << log->values.size() << " values";
     }
 }
 

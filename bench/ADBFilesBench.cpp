@@ -1,0 +1,124 @@
+// Copies of a 256 MiB file through ADBFiles with progress, against plain
+// "adb pull" / "adb push" of the same file from the same fake phone, in the
+// same run. Goal: ratio <= 1.05.
+#include "ADBFiles.h"
+#include "FakePhoneHarness.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr qint64 fileSize = 256LL * 1024 * 1024;
+constexpr int rounds = 3;
+
+double seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// adb run as a user would, output to /dev/null: the baseline.
+double plainAdb(const QStringList& args)
+{
+    std::vector<QByteArray> storage{QByteArrayLiteral("/usr/bin/adb")};
+    for (const QString& arg : args)
+        storage.push_back(arg.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+        waitpid(pid, &status, 0);
+    const double elapsed = seconds(start);
+    posix_spawn_file_actions_destroy(&actions);
+    if (status != 0)
+        std::fprintf(stderr, "plain adb failed: %s\n", qPrintable(args.join(QLatin1Char(' '))));
+    return elapsed;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    FakePhoneHarness phone;
+    QString error;
+    if (!phone.start(&error)) {
+        std::fprintf(stderr, "the fake phone did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    QTemporaryDir local;
+    const QString source = local.filePath(QStringLiteral("source.bin"));
+    {
+        QFile file(source);
+        file.open(QIODevice::WriteOnly);
+        QByteArray block(1024 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>(i * 7 + i / 1021);
+        for (qint64 written = 0; written < fileSize; written += block.size())
+            file.write(block);
+    }
+    QFile::copy(source, phone.storage() + QStringLiteral("/big.bin"));
+
+    ADBFiles files(ADB(phone.adbPath()), phone.serial());
+    std::atomic<int> reports{0};
+    const Progress progress = [&reports](double) { ++reports; };
+    const QString pulled = local.filePath(QStringLiteral("pulled.bin"));
+
+    std::vector<double> pullOurs, pullPlain, pushOurs, pushPlain;
+    for (int round = 0; round < rounds; ++round) {
+        auto start = Clock::now();
+        files.pull(QStringLiteral("/sdcard/big.bin"), pulled, progress, Cancel());
+        pullOurs.push_back(seconds(start));
+        QFile::remove(pulled);
+        pullPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
+                                      QStringLiteral("/sdcard/big.bin"), pulled}));
+        QFile::remove(pulled);
+
+        start = Clock::now();
+        files.push(source, QStringLiteral("/sdcard/pushed.bin"), progress, Cancel());
+        pushOurs.push_back(seconds(start));
+        pushPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
+                                      QStringLiteral("/sdcard/pushed.bin")}));
+    }
+
+    const double mib = double(fileSize) / (1024 * 1024);
+    auto line = [mib](const char* what, const std::vector<double>& ours, const std::vector<double>& plain) {
+        const double a = median(ours);
+        const double b = median(plain);
+        std::printf("%-5s ADBFiles with progress %6.2f s (%6.1f MiB/s)   plain adb %6.2f s (%6.1f MiB/s)   "
+                    "ratio %.3f (goal <= 1.05)\n",
+                    what, a, mib / a, b, mib / b, a / b);
+    };
+    std::printf("256 MiB through the fake phone, median of %d rounds\n", rounds);
+    line("pull", pullOurs, pullPlain);
+    line("push", pushOurs, pushPlain);
+    std::printf("progress reports: %d\n", reports.load());
+    return 0;
+}
