@@ -122,6 +122,10 @@ TEST_F(AdbPhoneShell, AScriptedReplyAnswersInsteadOfTheShellAndIsRecorded)
 
     // The default table answers what the host has no program for.
     EXPECT_EQ(phone.shell(QStringLiteral("getprop ro.product.model")).out, QByteArray("Pixel 7\n"));
+
+    phone.clearReplies();
+    EXPECT_EQ(phone.shell(command).status, 127); // now the real shell runs it, and has no getprop
+    EXPECT_TRUE(QFileInfo::exists(phone.storage() + QStringLiteral("/ran")));
 }
 
 TEST_F(AdbPhoneShell, TheDefaultTableAnswersTheDevicePanelsFacts)

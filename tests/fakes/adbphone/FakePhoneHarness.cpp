@@ -100,35 +100,6 @@ quint16 freeLoopbackPort()
     return port;
 }
 
-// The adb server listening on `port`: it runs as "adb -L tcp:PORT fork-server server ...".
-qint64 findServer(quint16 port)
-{
-    const QByteArray wanted = "tcp:" + QByteArray::number(port);
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> arguments = file.readAll().split('\0');
-        if (arguments.contains("fork-server") && arguments.contains(wanted))
-            return pid;
-    }
-    return 0;
-}
-
-bool isServer(qint64 pid, quint16 port)
-{
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> arguments = file.readAll().split('\0');
-    return arguments.contains("fork-server") && arguments.contains("tcp:" + QByteArray::number(port));
-}
-
 // Alive and not a zombie.
 bool alive(qint64 pid)
 {
@@ -256,10 +227,12 @@ bool FakePhoneHarness::start(QString* error)
     m_environmentSet = true;
 
     const Result started = runAdb({QStringLiteral("start-server")});
-    m_serverPid = findServer(m_serverPort);
+    m_serverPid = adbphone::findAdbServer(m_serverPort);
     if (started.status != 0 || m_serverPid == 0)
         return fail(error, QStringLiteral("The private adb server didn't start: ") +
                                QString::fromLocal8Bit(started.err.trimmed()));
+    adbphone::writeFileAtomically(controlPath(adbphone::kServerFile),
+                                  QByteArray::number(m_serverPid) + ' ' + QByteArray::number(m_serverPort));
 
     const Result connected = runAdb({QStringLiteral("connect"), serial()});
     if (connected.status != 0)
@@ -348,6 +321,12 @@ void FakePhoneHarness::setReply(const QString& command, const Reply& reply)
     writeReplies();
 }
 
+void FakePhoneHarness::clearReplies()
+{
+    m_state->replies.clear();
+    writeReplies();
+}
+
 QStringList FakePhoneHarness::receivedCommands() const
 {
     QFile file(controlPath(adbphone::kReceivedFile));
@@ -384,19 +363,20 @@ void FakePhoneHarness::stopServer()
         return;
     runAdb({QStringLiteral("kill-server")}, 5000);
     if (m_serverPid == 0)
-        m_serverPid = findServer(m_serverPort);
+        m_serverPid = adbphone::findAdbServer(m_serverPort);
     if (m_serverPid != 0) {
         const auto deadline = Clock::now() + std::chrono::seconds(3);
         while (alive(m_serverPid) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         // Only ever a server we started: the pid must still carry our port.
-        if (alive(m_serverPid) && isServer(m_serverPid, m_serverPort)) {
+        if (alive(m_serverPid) && adbphone::isAdbServer(m_serverPid, m_serverPort)) {
             ::kill(static_cast<pid_t>(m_serverPid), SIGKILL);
             const auto killDeadline = Clock::now() + std::chrono::seconds(2);
             while (alive(m_serverPid) && Clock::now() < killDeadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
+    QFile::remove(controlPath(adbphone::kServerFile));
     m_serverPid = 0;
     m_serverPort = 0;
 }

@@ -12,6 +12,7 @@
 #include <limits>
 #include <netinet/in.h>
 #include <random>
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -496,6 +497,31 @@ void Phone::reapChildren()
     }
 }
 
+// A test that died cannot stop the adb server it started; the phone does it
+// for the test, so that no server outlives the tests.
+void Phone::endOrphanedServer()
+{
+    if (m_config.controlDir.isEmpty())
+        return;
+    QFile file(QString::fromLocal8Bit(m_config.controlDir + '/' + kServerFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QList<QByteArray> fields = file.readAll().simplified().split(' ');
+    if (fields.size() != 2)
+        return;
+    const qint64 pid = fields.at(0).toLongLong();
+    const quint16 port = static_cast<quint16>(fields.at(1).toUInt());
+    if (pid <= 0 || !isAdbServer(pid, port))
+        return;
+    log("ending the adb server " + fields.at(0) + " that the test left behind");
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (isAdbServer(pid, port) && Clock::now() < deadline)
+        ::usleep(10000);
+    if (isAdbServer(pid, port))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
 void Phone::acceptConnections()
 {
     for (;;) {
@@ -512,6 +538,7 @@ int Phone::run(const volatile sig_atomic_t& stop)
     while (!stop) {
         if (m_config.parentPid > 0 && ::getppid() != m_config.parentPid) {
             log("the parent went away; stopping");
+            endOrphanedServer();
             break;
         }
         std::vector<pollfd> fds;

@@ -83,6 +83,7 @@ private:
     };
 
     void acceptConnections();
+    void endOrphanedServer();
     void reapChildren();
     void reloadReplies();
 

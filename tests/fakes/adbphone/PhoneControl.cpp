@@ -1,5 +1,7 @@
 #include "PhoneControl.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -196,6 +198,27 @@ QStringList decodeReceived(const QByteArray& log)
             commands.append(QString::fromUtf8(QByteArray::fromBase64(line.mid(1))));
     }
     return commands;
+}
+
+bool isAdbServer(qint64 pid, quint16 port)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (port == 0 || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> arguments = file.readAll().split('\0');
+    return arguments.contains("fork-server") && arguments.contains("tcp:" + QByteArray::number(port));
+}
+
+qint64 findAdbServer(quint16 port)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric && isAdbServer(pid, port))
+            return pid;
+    }
+    return 0;
 }
 
 bool writeFileAtomically(const QString& path, const QByteArray& contents)

@@ -38,6 +38,8 @@ inline constexpr char kRepliesFile[] = "replies.json";
 inline constexpr char kKnobsFile[] = "knobs.json";
 inline constexpr char kReceivedFile[] = "received.log";
 inline constexpr char kLogFile[] = "phone.log";
+// "PID PORT" of the private adb server, so that a phone whose test died can end it.
+inline constexpr char kServerFile[] = "adb-server";
 
 // The commands a browser asks a phone for, answered plausibly for `identity`.
 ReplyTable defaultReplies(const PhoneIdentity& identity);
@@ -53,6 +55,11 @@ Knobs decodeKnobs(const QByteArray& json);
 // One received command per line: a dot, then base64, so that any byte survives.
 QByteArray encodeReceivedLine(const QByteArray& command);
 QStringList decodeReceived(const QByteArray& log);
+
+// The adb server that listens on `port` (it runs as "adb -L tcp:PORT
+// fork-server server ..."); 0 when there is none.
+qint64 findAdbServer(quint16 port);
+bool isAdbServer(qint64 pid, quint16 port);
 
 // Replaces the file in one step (write aside, then rename), so that a reader
 // never sees half of it.
