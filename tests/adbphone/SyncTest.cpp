@@ -191,3 +191,29 @@ TEST_F(AdbPhoneSync, ADroppedConnectionFailsTheTransferAndThePhoneComesBack)
     EXPECT_NE(pushed.status, 0);
     EXPECT_FALSE(QFileInfo::exists(phone.storage() + QStringLiteral("/upload.bin")));
 }
+
+TEST_F(AdbPhoneSync, TransfersStayInsideTheStorage)
+{
+    write(localPath(QStringLiteral("note.txt")), "note");
+    const QString outside = QFileInfo(phone.storage()).path(); // the harness's own folder
+
+    // ".." cannot climb out of /sdcard: the phone's root is the storage.
+    const auto climbed = adb({QStringLiteral("push"), localPath(QStringLiteral("note.txt")), QStringLiteral("/sdcard/../../climbed.txt")});
+    EXPECT_FALSE(QFileInfo::exists(outside + QStringLiteral("/climbed.txt")));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(outside).path() + QStringLiteral("/climbed.txt")));
+    if (climbed.status == 0) {
+        EXPECT_EQ(read(phone.storage() + QStringLiteral("/climbed.txt")), QByteArray("note"));
+    }
+
+    // Nor can a link that points out of it.
+    ASSERT_TRUE(QFile::link(outside, phone.storage() + QStringLiteral("/out")));
+    adb({QStringLiteral("push"), localPath(QStringLiteral("note.txt")), QStringLiteral("/sdcard/out/linked.txt")});
+    EXPECT_FALSE(QFileInfo::exists(outside + QStringLiteral("/linked.txt")));
+    const auto secret = adb({QStringLiteral("pull"), QStringLiteral("/sdcard/out/control/replies.json"), localPath(QStringLiteral("secret"))});
+    EXPECT_NE(secret.status, 0);
+    EXPECT_FALSE(QFileInfo::exists(localPath(QStringLiteral("secret"))));
+
+    // Places of the phone outside its storage cannot be written.
+    const auto elsewhere = adb({QStringLiteral("push"), localPath(QStringLiteral("note.txt")), QStringLiteral("/data/local/tmp/note.txt")});
+    EXPECT_NE(elsewhere.status, 0);
+}

@@ -341,7 +341,13 @@ Phone::Phone(PhoneConfig config)
 Phone::~Phone()
 {
     m_connections.clear();
+    // The commands were killed; collect them before going.
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
     reapChildren();
+    while (!m_abandoned.empty() && Clock::now() < deadline) {
+        ::usleep(5000);
+        reapChildren();
+    }
     if (m_listenFd >= 0)
         ::close(m_listenFd);
     if (m_storageFd >= 0)
