@@ -272,6 +272,14 @@ QString lastCharacters(const QString& text, qsizetype count)
     // Code units bound the characters from above: nothing to cut.
     if (text.size() <= count)
         return text;
+    // adb's terminal output is ASCII, where every character is one unit but
+    // CR LF; segmenting the whole text for each chunk would slow copies down.
+    qsizetype cut = text.size();
+    for (qsizetype seen = 0; seen < count && cut > 0 && text.at(cut - 1).unicode() < 0x80; ++seen)
+        cut -= (cut >= 2 && text.at(cut - 1) == QLatin1Char('\n') && text.at(cut - 2) == QLatin1Char('\r')) ? 2 : 1;
+    // Only when no non-ASCII character is in or right before the kept part.
+    if (cut == 0 || text.at(cut - 1).unicode() < 0x80)
+        return text.mid(cut);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     finder.toEnd();
     qsizetype seen = 0;

@@ -86,10 +86,42 @@ std::optional<int64_t> integer(QStringView text)
 
 std::optional<double> decimal(QStringView text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("\\A[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?\\z"));
-    if (!pattern.match(text).hasMatch())
+    // [+-]? (digits [. digits?] | . digits) ([eE] [+-]? digits)?
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < n && text[i] >= u'0' && text[i] <= u'9')
+            ++i;
+        return i - from;
+    };
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    const qsizetype whole = digits();
+    bool plain = true;
+    if (i < n && text[i] == u'.') {
+        ++i;
+        plain = false;
+        if (digits() == 0 && whole == 0)
+            return std::nullopt;
+    } else if (whole == 0) {
         return std::nullopt;
+    }
+    if (i < n && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        plain = false;
+        if (i < n && (text[i] == u'+' || text[i] == u'-'))
+            ++i;
+        if (digits() == 0)
+            return std::nullopt;
+    }
+    if (i != n)
+        return std::nullopt;
+    // Whole seconds, the usual case, need no floating-point conversion.
+    if (plain) {
+        if (const auto value = integer(text))
+            return static_cast<double>(*value);
+    }
     bool ok = false;
     const double value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
@@ -210,21 +242,33 @@ DeviceInfo info(const QString& output)
 std::vector<RemoteEntry> listing(const QString& output)
 {
     std::vector<RemoteEntry> result;
-    for (const QString& line : lines(output)) {
+    const QStringView all(output);
+    qsizetype start = 0;
+    while (start < all.size()) {
+        qsizetype end = all.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = all.size();
+        const QStringView line = all.sliced(start, end - start);
+        start = end + 1;
         // Only the first three "|" split: the name may hold more.
         const qsizetype a = line.indexOf(QLatin1Char('|'));
         const qsizetype b = a < 0 ? -1 : line.indexOf(QLatin1Char('|'), a + 1);
         const qsizetype c = b < 0 ? -1 : line.indexOf(QLatin1Char('|'), b + 1);
         if (c < 0)
             continue;
-        RemoteEntry entry;
-        entry.name = trimWhere(line.mid(c + 1), isLineBreak);
-        if (entry.name == QLatin1StringView("*") || entry.name == QLatin1StringView(".*")
-            || entry.name == QLatin1StringView(".") || entry.name == QLatin1StringView(".."))
+        QStringView name = line.sliced(c + 1);
+        while (!name.isEmpty() && isLineBreak(name.front()))
+            name = name.sliced(1);
+        while (!name.isEmpty() && isLineBreak(name.back()))
+            name.chop(1);
+        if (name == QLatin1StringView("*") || name == QLatin1StringView(".*") || name == QLatin1StringView(".")
+            || name == QLatin1StringView(".."))
             continue;
-        entry.isDirectory = QStringView(line).first(a) == QLatin1StringView("directory");
-        entry.size = integer(QStringView(line).sliced(a + 1, b - a - 1)).value_or(0);
-        const auto seconds = decimal(QStringView(line).sliced(b + 1, c - b - 1));
+        RemoteEntry entry;
+        entry.name = name.toString();
+        entry.isDirectory = line.first(a) == QLatin1StringView("directory");
+        entry.size = integer(line.sliced(a + 1, b - a - 1)).value_or(0);
+        const auto seconds = decimal(line.sliced(b + 1, c - b - 1));
         qint64 milliseconds = 0;
         if (seconds && std::abs(*seconds) < 1e14)
             milliseconds = std::llround(*seconds * 1000.0);
