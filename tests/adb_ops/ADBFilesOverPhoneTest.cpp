@@ -70,16 +70,6 @@ protected:
     QString local(const QString& phonePath) const { return phonetest::storagePath(phone(), phonePath); }
 };
 
-TEST_F(ADBFilesOnPhone, MissingFolderMessageHoldsNoSuchFile)
-{
-    try {
-        files().list(QStringLiteral("/sdcard/It's gone"), false, Cancel());
-        FAIL() << "expected a failure";
-    } catch (const ADBError& error) {
-        EXPECT_TRUE(error.description().contains(QStringLiteral("No such file"))) << error.description().toStdString();
-    }
-}
-
 TEST_F(ADBFilesOnPhone, ListingAFileFails)
 {
     ASSERT_TRUE(phonetest::writeFile(local(QStringLiteral("/sdcard/plain.txt")), "x"));

@@ -123,29 +123,6 @@ TEST(AppList, CancellingEndsEveryCommand)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
-TEST(AppActions, SendTheirExactTextsWithTheNameQuoted)
-{
-    StubADB stub;
-    stub.setDefault({"Success\n", {}, 0});
-    ADB adb = stub.adb();
-    const QString name = QStringLiteral("com.o'brien.app");
-    adb.launch(serial, name, Cancel());
-    adb.forceStop(serial, name, Cancel());
-    adb.clearData(serial, name, Cancel());
-    adb.uninstall(serial, name, Cancel());
-    adb.showAppInfo(serial, name, Cancel());
-    adb.pids(serial, name, Cancel());
-    const auto calls = stub.calls();
-    ASSERT_EQ(calls.size(), 6u);
-    EXPECT_EQ(calls[0], shell(QStringLiteral("monkey -p 'com.o'\\''brien.app' -c android.intent.category.LAUNCHER 1")));
-    EXPECT_EQ(calls[1], shell(QStringLiteral("am force-stop 'com.o'\\''brien.app'")));
-    EXPECT_EQ(calls[2], shell(QStringLiteral("pm clear 'com.o'\\''brien.app'")));
-    EXPECT_EQ(calls[3], (QStringList{QStringLiteral("-s"), serial, QStringLiteral("uninstall"), name}));
-    EXPECT_EQ(calls[4], shell(QStringLiteral(
-                            "am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:'com.o'\\''brien.app'")));
-    EXPECT_EQ(calls[5], shell(QStringLiteral("pidof 'com.o'\\''brien.app'")));
-}
-
 TEST(AppActions, ClearDataAndUninstallNeedSuccessInTheAnswer)
 {
     StubADB stub;
@@ -168,18 +145,6 @@ TEST(AppActions, ClearDataAndUninstallNeedSuccessInTheAnswer)
     }
     stub.setDefault({"Deleting...\r\nSuccess\r\n", {}, 0});
     EXPECT_NO_THROW(adb.uninstall(serial, QStringLiteral("com.a"), Cancel()));
-}
-
-TEST(AppActions, LaunchFailsWhenTheAppHasNothingToOpen)
-{
-    StubADB stub;
-    stub.setDefault({"  bash arg: -p\n ** No activities found to run, monkey aborted.\n", {}, 0});
-    try {
-        stub.adb().launch(serial, QStringLiteral("com.a"), Cancel());
-        FAIL() << "expected a failure";
-    } catch (const ADBError& error) {
-        EXPECT_EQ(error.description(), QStringLiteral("This app has nothing to open."));
-    }
 }
 
 TEST(AppActions, PidsSplitAtWhiteSpaceAndNeverFail)

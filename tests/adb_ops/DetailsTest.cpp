@@ -1,7 +1,6 @@
-// The phone details: the script sent and the labelled rows read back.
+// The phone details: labelled rows read back from the script's output.
 #include "ADBParsing.h"
 #include "ADBTools.h"
-#include "StubADB.h"
 
 #include <gtest/gtest.h>
 
@@ -73,26 +72,6 @@ TEST(DeviceDetailsRows, CompareByLabelAndValueTogether)
     EXPECT_EQ(a, b);
     EXPECT_NE(a, c);
     EXPECT_NE(a, DeviceDetails{});
-}
-
-TEST(DeviceDetailsRows, SendsTheScriptAsOneShellArgument)
-{
-    StubADB stub;
-    stub.setDefault({"Processor=x86_64\n", {}, 0});
-    const DeviceDetails details = stub.adb().details(QStringLiteral("SER1"), Cancel());
-    EXPECT_EQ(details.rows, (Rows{{QStringLiteral("Processor"), QStringLiteral("x86_64")}}));
-    const auto calls = stub.calls();
-    ASSERT_EQ(calls.size(), 1u);
-    ASSERT_EQ(calls[0].size(), 4);
-    EXPECT_EQ(calls[0].at(2), QStringLiteral("shell"));
-    const QString script = calls[0].at(3);
-    EXPECT_EQ(script.size(), 579);
-    EXPECT_TRUE(script.startsWith(
-        QStringLiteral("echo \"Model=$(getprop ro.product.manufacturer) $(getprop ro.product.model)\"; ")));
-    EXPECT_TRUE(script.endsWith(QStringLiteral("; echo \"Serial number=$(getprop ro.serialno)\"")));
-
-    stub.setDefault({{}, "error: device offline\n", 1});
-    EXPECT_THROW(stub.adb().details(QStringLiteral("SER1"), Cancel()), ADBError);
 }
 
 } // namespace

@@ -79,13 +79,18 @@ TEST_F(AppsOnPhone, UninstallIsAdbsOwnCommandAndNeedsSuccess)
     }
 }
 
-TEST_F(AppsOnPhone, ClearDataWithoutSuccessFails)
+TEST_F(AppsOnPhone, ActionsReportedAsFailedWithStatusZeroFail)
 {
     phone().setReply(QStringLiteral("pm clear 'com.a'"), {"Failed\n", {}, 0});
     EXPECT_THROW(adb().clearData(serial(), QStringLiteral("com.a"), Cancel()), ADBError);
     phone().setReply(QStringLiteral("monkey -p 'com.a' -c android.intent.category.LAUNCHER 1"),
-                     {"** No activities found to run, monkey aborted.\n", {}, 0});
-    EXPECT_THROW(adb().launch(serial(), QStringLiteral("com.a"), Cancel()), ADBError);
+                     {"  bash arg: -p\n** No activities found to run, monkey aborted.\n", {}, 0});
+    try {
+        adb().launch(serial(), QStringLiteral("com.a"), Cancel());
+        FAIL() << "expected a failure";
+    } catch (const ADBError& error) {
+        EXPECT_EQ(error.description(), QStringLiteral("This app has nothing to open."));
+    }
 }
 
 class DetailsOnPhone : public PhoneTest {};
