@@ -67,8 +67,11 @@ int main(int argc, char** argv)
             config.port = static_cast<uint16_t>(std::atoi(value()));
         else if (arg == "--storage")
             storage = value();
-        else if (arg == "--control")
-            config.controlDir = absolute(value());
+        else if (arg == "--control") {
+            const char* folder = value();
+            ::mkdir(folder, 0700);
+            config.controlDir = absolute(folder);
+        }
         else if (arg == "--replies")
             config.repliesFile = absolute(value());
         else if (arg == "--product")
