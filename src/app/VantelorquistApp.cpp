@@ -1,0 +1,90 @@
+#include "VantelorquistApp.h"
+
+#include "BrowserModel.h"
+#include "ContentView.h"
+#include "Environment.h"
+#include "MTPManager.h"
+#include "StoredValue.h"
+#include "TempFolder.h"
+
+#include <QApplication>
+
+namespace {
+
+QSettings* chosenSettings(QSettings* given, std::unique_ptr<QSettings>& own)
+{
+    if (!given)
+        own = std::make_unique<QSettings>();
+    return given ? given : own.get();
+}
+
+} // namespace
+
+VantelorquistApp::VantelorquistApp(QObject* parent) : VantelorquistApp(Options{}, parent) {}
+
+VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
+    : QObject(parent),
+      m_settings(chosenSettings(options.settings, m_ownSettings)),
+      m_makeModel(std::move(options.makeModel)),
+      m_shell(m_settings, options.trayShown ? std::move(options.trayShown) : [] { return false; })
+{
+    // Quitting closes the phones' USB sessions, then removes the staged files.
+    m_shell.addCleanUp([] { MTPManager::shared().closeAll(); });
+    m_shell.addCleanUp([] { TempFolder::removeAll(); });
+}
+
+VantelorquistApp::~VantelorquistApp()
+{
+    // Windows first: their views hold the model.
+    for (const QString& identifier : {QStringLiteral("main"), QStringLiteral("mirror"), QStringLiteral("apps"),
+                                      QStringLiteral("logcat"), QStringLiteral("settings")}) {
+        delete m_windows.window(identifier);
+    }
+}
+
+BrowserModel& VantelorquistApp::model()
+{
+    if (!m_model)
+        m_model = m_makeModel ? m_makeModel() : std::make_unique<BrowserModel>();
+    return *m_model;
+}
+
+bool VantelorquistApp::showMenuBarIcon() const
+{
+    return storedBool(*m_settings, QStringLiteral("showMenuBarIcon")).value_or(true);
+}
+
+void VantelorquistApp::setShowMenuBarIcon(bool show)
+{
+    m_settings->setValue(QStringLiteral("showMenuBarIcon"), show);
+}
+
+Environment VantelorquistApp::environment()
+{
+    Environment env;
+    env.model = &model();
+    env.canOpenWindow = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
+    env.openWindow = [this](const QString& identifier) { m_windows.open(identifier); };
+    return env;
+}
+
+void VantelorquistApp::willFinishLaunching()
+{
+    m_shell.install();
+
+    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660),
+                     [this] { return new ContentView(environment()); });
+    // Their contents are not part of the application yet; they cannot open.
+    m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
+    m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560), {});
+    m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600), {});
+    m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(520, 420), {});
+}
+
+void VantelorquistApp::didFinishLaunching()
+{
+    if (QWidget* window = m_windows.open(QStringLiteral("main"))) {
+        window->raise();
+        window->activateWindow();
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "AppShell.h"
+#include "WindowRegistry.h"
+
+#include <QObject>
+#include <QSettings>
+
+#include <functional>
+#include <memory>
+
+class BrowserModel;
+struct Environment;
+
+// The application: its one browser model, its windows by identifier, and
+// what happens at launch, when windows close and when the process ends.
+class VantelorquistApp : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        // The application's own settings when none.
+        QSettings* settings = nullptr;
+        // Makes the one model, on first use; the real one when none.
+        std::function<std::unique_ptr<BrowserModel>()> makeModel;
+        // Whether a tray icon is showing; the process stays behind one only.
+        std::function<bool()> trayShown;
+    };
+
+    explicit VantelorquistApp(QObject* parent = nullptr);
+    explicit VantelorquistApp(Options options, QObject* parent = nullptr);
+    ~VantelorquistApp() override;
+
+    // The two launch steps, in this order: the window-closing rule and the
+    // windows; then the main window opens in front.
+    void willFinishLaunching();
+    void didFinishLaunching();
+
+    // Made on first use and kept for the life of the application.
+    BrowserModel& model();
+    WindowRegistry& windows() { return m_windows; }
+    AppShell& shell() { return m_shell; }
+
+    // The stored "showMenuBarIcon", true while nothing is stored.
+    bool showMenuBarIcon() const;
+    void setShowMenuBarIcon(bool show);
+
+    // What the main window's views are given.
+    Environment environment();
+
+private:
+    QSettings* m_settings;
+    std::unique_ptr<QSettings> m_ownSettings;
+    std::function<std::unique_ptr<BrowserModel>()> m_makeModel;
+    std::unique_ptr<BrowserModel> m_model;
+    WindowRegistry m_windows;
+    AppShell m_shell;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Environment.h"
+
+#include <QWidget>
+
+class DropOverlay;
+class FileListView;
+class QLabel;
+class QStackedLayout;
+class Spinner;
+
+// The file browser of a ready phone: the listing, or a loading or empty
+// message in its place, and the drop target that copies files from the
+// computer into the folder shown.
+class BrowserPane : public QWidget {
+    Q_OBJECT
+public:
+    enum class Body { loading, empty, listing };
+
+    explicit BrowserPane(const Environment& env, QWidget* parent = nullptr);
+
+    Body body() const;
+    QWidget* bodyWidget() const { return m_body; }
+    FileListView* listView() const { return m_list; }
+    DropOverlay* dropOverlay() const { return m_overlay; }
+    // The empty message's parts.
+    QString emptySymbol() const { return m_emptySymbolName; }
+    QString emptyText() const;
+    bool showsDragHint() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void update();
+    void setDropTargeted(bool targeted);
+
+    Environment m_env;
+    QWidget* m_body;
+    QStackedLayout* m_pages;
+    QWidget* m_loadingPage;
+    QWidget* m_emptyPage;
+    Spinner* m_spinner;
+    QLabel* m_emptySymbol;
+    QString m_emptySymbolName;
+    QLabel* m_emptyText;
+    QLabel* m_dragHint;
+    FileListView* m_list;
+    DropOverlay* m_overlay;
+};

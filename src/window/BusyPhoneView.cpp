@@ -1,0 +1,55 @@
+#include "BusyPhoneView.h"
+
+#include "BrowserModel.h"
+#include "EmptyStateView.h"
+#include "Glass.h"
+#include "Look.h"
+
+#include <QPushButton>
+#include <QVBoxLayout>
+
+BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidget* parent)
+    : QWidget(parent), m_env(env)
+{
+    setObjectName(QStringLiteral("busyPhone"));
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(14);
+    column->addStretch();
+    m_message = new EmptyStateView(
+        QStringLiteral("hand.raised.fill"), QStringLiteral("Another app is using ") + device.model,
+        QStringLiteral("Only one app at a time can use a phone's file transfer. Quit Android File Transfer, Image "
+                       "Capture or Photos, and Vantelorquist connects on its own."),
+        std::nullopt, this);
+    m_message->setMaximumHeight(360);
+    column->addWidget(m_message);
+
+    m_quit = new QPushButton(Look::symbolIcon(QStringLiteral("xmark.circle"), palette().color(QPalette::ButtonText)),
+                             QString(), this);
+    m_quit->setObjectName(QStringLiteral("quitApps"));
+    m_quit->setMinimumHeight(32);
+    glassButton(m_quit, false);
+    connect(m_quit, &QPushButton::clicked, this, [this] {
+        if (m_env.commands.quitConflictingApps)
+            m_env.commands.quitConflictingApps();
+    });
+    column->addWidget(m_quit, 0, Qt::AlignHCenter);
+    column->addStretch();
+
+    // The names are read again whenever the model publishes a change.
+    BrowserModel* model = m_env.model;
+    for (auto signal : {&BrowserModel::devicesChanged, &BrowserModel::deviceInfoChanged, &BrowserModel::jobChanged})
+        connect(model, signal, this, &BusyPhoneView::refresh);
+    refresh();
+}
+
+QString BusyPhoneView::quitTitle(const QStringList& names)
+{
+    return QStringLiteral("Quit ") + names.join(QStringLiteral(" and "));
+}
+
+void BusyPhoneView::refresh()
+{
+    const QStringList names = m_env.commands.conflictingApps ? m_env.commands.conflictingApps() : QStringList();
+    m_quit->setText(quitTitle(names));
+    m_quit->setVisible(!names.isEmpty() && m_env.commands.quitConflictingApps);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// A terminal command shown as selectable text, with a button that copies it
+// and one that opens a terminal.
+class CommandBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit CommandBox(const QString& command, QWidget* parent = nullptr);
+
+    bool copied() const { return m_copied; }
+    QPushButton* copyButton() const { return m_copy; }
+    QPushButton* terminalButton() const { return m_terminal; }
+
+    // How long "Copied" shows after a click.
+    static constexpr int copiedMilliseconds = 1600;
+
+private:
+    void copy();
+    void setCopied(bool copied);
+    static void openTerminal();
+
+    QString m_command;
+    QLabel* m_text;
+    QPushButton* m_copy;
+    QPushButton* m_terminal;
+    bool m_copied = false;
+};

@@ -1,0 +1,62 @@
+#include "EmptyStateView.h"
+
+#include "CommandBox.h"
+#include "Look.h"
+#include "PhoneFrame.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QVBoxLayout>
+
+EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, const QString& detail,
+                               const std::optional<QString>& command, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("emptyState"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(40, 40, 40, 40);
+    column->setSpacing(14);
+    column->addStretch();
+
+    m_frame = new PhoneFrame(symbol, 80, this);
+    column->addWidget(m_frame, 0, Qt::AlignHCenter);
+    column->addSpacing(6);
+
+    m_title = new QLabel(title, this);
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setFont(Look::title2(font()));
+    m_title->setAlignment(Qt::AlignCenter);
+    m_title->setWordWrap(true);
+    column->addWidget(m_title, 0, Qt::AlignHCenter);
+
+    m_detail = new QLabel(detail, this);
+    m_detail->setObjectName(QStringLiteral("detail"));
+    m_detail->setAlignment(Qt::AlignCenter);
+    m_detail->setWordWrap(true);
+    m_detail->setMaximumWidth(380);
+    Look::setForeground(m_detail, Look::secondary(palette()));
+    column->addWidget(m_detail, 0, Qt::AlignHCenter);
+
+    if (command) {
+        column->addSpacing(4);
+        m_commandBox = new CommandBox(*command, this);
+        m_commandBox->setMaximumWidth(440);
+        column->addWidget(m_commandBox, 0, Qt::AlignHCenter);
+    }
+    column->addStretch();
+}
+
+QString EmptyStateView::symbol() const
+{
+    return m_frame->placeholderSymbol();
+}
+
+QString EmptyStateView::title() const
+{
+    return m_title->text();
+}
+
+QString EmptyStateView::detail() const
+{
+    return m_detail->text();
+}

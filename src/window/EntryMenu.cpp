@@ -1,0 +1,62 @@
+#include "EntryMenu.h"
+
+#include "BrowserModel.h"
+#include "WindowRules.h"
+
+EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QWidget* parent)
+    : QMenu(parent), m_env(env), m_items(items)
+{
+    using Action = WindowRules::MenuItem::Action;
+    BrowserModel* model = m_env.model;
+    const BrowserCommands& commands = m_env.commands;
+
+    for (const WindowRules::MenuItem& item : WindowRules::entryMenu(items)) {
+        if (item.action == Action::separator) {
+            addSeparator();
+            continue;
+        }
+        QAction* action = addAction(item.title);
+        action->setObjectName(item.title);
+        std::function<void()> run;
+        switch (item.action) {
+        case Action::newFolder:
+            // The prompt needs the operation behind its Create button.
+            if (commands.newFolder)
+                run = [model] { model->setShowingNewFolder(true); };
+            break;
+        case Action::copyToPhone:
+            if (commands.chooseAndUpload)
+                run = [upload = commands.chooseAndUpload] { upload(std::nullopt); };
+            break;
+        case Action::open:
+            run = [model, entry = items.first()] { model->open(entry); };
+            break;
+        case Action::openOnMac:
+            if (commands.openOnMac)
+                run = [open = commands.openOnMac, items] { open(items); };
+            break;
+        case Action::copyToMac:
+            if (commands.download)
+                run = [download = commands.download, items] { download(items); };
+            break;
+        case Action::copyPaths:
+            if (commands.copyPaths)
+                run = [copy = commands.copyPaths, items] { copy(items); };
+            break;
+        case Action::rename:
+            if (commands.rename)
+                run = [model, entry = items.first()] { model->setRenaming(entry); };
+            break;
+        case Action::remove:
+            action->setProperty("destructive", true);
+            if (commands.remove)
+                run = [remove = commands.remove, items] { remove(items); };
+            break;
+        case Action::separator:
+            break;
+        }
+        action->setEnabled(bool(run));
+        if (run)
+            connect(action, &QAction::triggered, this, run);
+    }
+}

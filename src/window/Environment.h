@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Models.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class BrowserModel;
+class QWidget;
+
+// Operations of the model that the views offer but that run elsewhere: the
+// jobs (copies, file operations, installs, screen captures), the panels and
+// the Wi-Fi sheet. A command whose operation is absent is shown disabled, so
+// nothing offers work that cannot happen.
+struct BrowserCommands {
+    std::function<void(const QList<RemoteEntry>&)> openOnMac;
+    std::function<void(const QList<RemoteEntry>&)> download;
+    // No folder means the current one.
+    std::function<void(const std::optional<QString>& folder)> chooseAndUpload;
+    std::function<void(const QList<RemoteEntry>&)> copyPaths;
+    std::function<void(const QList<RemoteEntry>&)> remove;
+    std::function<void(const QString& name)> newFolder;
+    std::function<void(const RemoteEntry&, const QString& name)> rename;
+    // Mac files dropped on the browser; no folder means the current one.
+    std::function<void(const QList<QUrl>&, const std::optional<QString>& folder)> handleDrop;
+    std::function<void()> takeScreenshot;
+    std::function<void()> toggleRecording;
+    std::function<void()> installAPK;
+    std::function<void(const Device&)> disconnect;
+    // The running computer applications that hold a phone's file transfer.
+    std::function<QStringList()> conflictingApps;
+    std::function<void()> quitConflictingApps;
+    // The Wi-Fi connection sheet, made for the window that presents it.
+    std::function<QWidget*(QWidget* parent)> wirelessSheet;
+    std::function<void()> showAboutPanel;
+};
+
+// What every view of the main window is given: the one model, the windows
+// of the application by identifier, and the commands above.
+struct Environment {
+    BrowserModel* model = nullptr;
+    std::function<bool(const QString& identifier)> canOpenWindow;
+    std::function<void(const QString& identifier)> openWindow;
+    // The maker's web site, linked from the sidebar footer.
+    QUrl makerSite;
+    BrowserCommands commands;
+
+    bool canOpen(const QString& identifier) const { return canOpenWindow && openWindow && canOpenWindow(identifier); }
+};

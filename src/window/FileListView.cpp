@@ -1,0 +1,270 @@
+#include "FileListView.h"
+
+#include "BrowserModel.h"
+#include "EntryMenu.h"
+#include "Look.h"
+#include "WindowRules.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Faded hidden items, secondary text outside the name column.
+class FileListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        painter->save();
+        if (index.column() == FileListModel::name && index.data(FileListModel::hiddenRole).toBool())
+            painter->setOpacity(0.55);
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->restore();
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() != FileListModel::name)
+            option->palette.setColor(QPalette::Text, Look::secondary(option->palette));
+    }
+};
+
+struct Width {
+    int minimum;
+    int ideal;
+    int maximum;
+};
+
+Width widthOf(int column)
+{
+    switch (column) {
+    case FileListModel::modified:
+        return {150, 190, 240};
+    case FileListModel::size:
+        return {70, 90, 120};
+    case FileListModel::kind:
+        return {70, 100, 160};
+    default:
+        return {0, 0, 0};
+    }
+}
+
+} // namespace
+
+FileListView::FileListView(const Environment& env, QWidget* parent) : QTableView(parent), m_env(env)
+{
+    setObjectName(QStringLiteral("fileList"));
+    setModel(&m_rows);
+    setItemDelegate(new FileListDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setAlternatingRowColors(true);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle);
+    setIconSize(QSize(18, 18));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameShape(QFrame::NoFrame);
+    setCornerButtonEnabled(false);
+
+    // Fixed row heights: a large folder costs nothing to lay out.
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(qMax(24, fontMetrics().height() + 8));
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setHighlightSections(false);
+    columns->setSectionsClickable(true);
+    columns->setSortIndicatorShown(true);
+    columns->setStretchLastSection(false);
+    columns->setMinimumSectionSize(70);
+    columns->setSectionResizeMode(FileListModel::name, QHeaderView::Stretch);
+    for (int column = FileListModel::modified; column < FileListModel::columnCount_; ++column) {
+        columns->setSectionResizeMode(column, QHeaderView::Interactive);
+        columns->resizeSection(column, widthOf(column).ideal);
+    }
+    connect(columns, &QHeaderView::sectionResized, this, &FileListView::keepWidth);
+    connect(columns, &QHeaderView::sectionClicked, this, &FileListView::sortBy);
+
+    BrowserModel* model = m_env.model;
+    connect(model, &BrowserModel::visibleEntriesChanged, this, &FileListView::showEntries);
+    connect(model, &BrowserModel::selectionChanged, this, &FileListView::applySelection);
+    connect(model, &BrowserModel::sortOrderChanged, this, &FileListView::showSortIndicator);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileListView::takeSelection);
+
+    showEntries();
+    showSortIndicator();
+}
+
+void FileListView::showEntries()
+{
+    m_applyingSelection = true;
+    m_rows.setEntries(m_env.model->visibleEntries());
+    m_applyingSelection = false;
+    applySelection();
+}
+
+void FileListView::applySelection()
+{
+    const QSet<QString>& names = m_env.model->selection();
+    QItemSelection wanted;
+    if (!names.isEmpty()) {
+        QList<int> rows;
+        rows.reserve(names.size());
+        for (const QString& name : names) {
+            const int row = m_rows.rowOf(name);
+            if (row >= 0)
+                rows.append(row);
+        }
+        std::sort(rows.begin(), rows.end());
+        const int lastColumn = FileListModel::columnCount_ - 1;
+        // Neighbouring rows become one range.
+        for (qsizetype i = 0; i < rows.size();) {
+            qsizetype j = i;
+            while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+                ++j;
+            wanted.select(m_rows.index(rows[i], 0), m_rows.index(rows[j], lastColumn));
+            i = j + 1;
+        }
+    }
+    m_applyingSelection = true;
+    selectionModel()->select(wanted, QItemSelectionModel::ClearAndSelect);
+    m_applyingSelection = false;
+}
+
+void FileListView::takeSelection()
+{
+    if (m_applyingSelection)
+        return;
+    QSet<QString> names;
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    names.reserve(rows.size());
+    for (const QModelIndex& index : rows)
+        names.insert(m_rows.entry(index.row()).name);
+    m_env.model->setSelection(names);
+}
+
+void FileListView::sortBy(int column)
+{
+    // The clicked column decides first; clicking it again reverses it. The
+    // other columns keep breaking ties in their order.
+    const SortKey::Column clicked = FileListModel::sortColumn(column);
+    const SortOrder& current = m_env.model->sortOrder();
+    Qt::SortOrder direction = Qt::AscendingOrder;
+    if (!current.isEmpty() && current.first().column == clicked)
+        direction = current.first().order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    SortOrder next{SortKey{clicked, direction}};
+    for (const SortKey& key : current) {
+        if (key.column != clicked)
+            next.append(key);
+    }
+    m_env.model->setSortOrder(next);
+    showSortIndicator();
+}
+
+void FileListView::showSortIndicator()
+{
+    const SortOrder& order = m_env.model->sortOrder();
+    QHeaderView* columns = horizontalHeader();
+    const QSignalBlocker blocker(columns);
+    if (order.isEmpty())
+        columns->setSortIndicator(-1, Qt::AscendingOrder);
+    else
+        columns->setSortIndicator(FileListModel::column(order.first().column), order.first().order);
+}
+
+void FileListView::keepWidth(int column, int, int newSize)
+{
+    const Width width = widthOf(column);
+    if (width.maximum == 0)
+        return;
+    const int bounded = std::clamp(newSize, width.minimum, width.maximum);
+    if (bounded != newSize)
+        horizontalHeader()->resizeSection(column, bounded);
+}
+
+void FileListView::runPrimaryAction(const QSet<QString>& names)
+{
+    const WindowRules::PrimaryAction action = WindowRules::primaryAction(m_env.model->entries(), names);
+    if (action.open) {
+        m_env.model->open(*action.open);
+        return;
+    }
+    if (!action.openOnMac.isEmpty() && m_env.commands.openOnMac)
+        m_env.commands.openOnMac(action.openOnMac);
+}
+
+void FileListView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        runPrimaryAction(m_env.model->selection());
+        event->accept();
+        return;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (m_env.commands.remove) {
+            const QList<RemoteEntry> chosen = m_env.model->selectedEntries();
+            if (!chosen.isEmpty())
+                m_env.commands.remove(chosen);
+        }
+        event->accept();
+        return;
+    default:
+        QTableView::keyPressEvent(event);
+    }
+}
+
+void FileListView::mousePressEvent(QMouseEvent* event)
+{
+    // A right-click shows the menu for what it hits and changes no selection.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void FileListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton || !index.isValid()) {
+        QTableView::mouseDoubleClickEvent(event);
+        return;
+    }
+    const QString name = m_rows.entry(index.row()).name;
+    const QSet<QString>& selection = m_env.model->selection();
+    runPrimaryAction(selection.contains(name) ? selection : QSet<QString>{name});
+    event->accept();
+}
+
+EntryMenu* FileListView::menuAt(const QPoint& position)
+{
+    const QModelIndex index = indexAt(position);
+    QSet<QString> names;
+    if (index.isValid()) {
+        const QString name = m_rows.entry(index.row()).name;
+        const QSet<QString>& selection = m_env.model->selection();
+        names = selection.contains(name) ? selection : QSet<QString>{name};
+    }
+    return new EntryMenu(m_env, WindowRules::entriesNamed(m_env.model->entries(), names), this);
+}
+
+void FileListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Item views get their viewport's events with viewport positions.
+    EntryMenu* menu = menuAt(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
+}

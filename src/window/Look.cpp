@@ -1,0 +1,171 @@
+#include "Look.h"
+
+#include "Symbols.h"
+
+#include <QIcon>
+#include <QLocale>
+#include <QPainter>
+#include <QWidget>
+
+#include <cmath>
+
+namespace Look {
+
+namespace {
+
+QColor withAlpha(QColor color, qreal alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QFont scaled(const QFont& base, qreal factor, QFont::Weight weight = QFont::Normal)
+{
+    QFont font = base;
+    const qreal points = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
+    font.setPointSizeF(points * factor);
+    font.setWeight(weight);
+    return font;
+}
+
+} // namespace
+
+QColor secondary(const QPalette& palette)
+{
+    return withAlpha(palette.color(QPalette::WindowText), 0.6);
+}
+
+QColor tertiary(const QPalette& palette)
+{
+    return withAlpha(palette.color(QPalette::WindowText), 0.38);
+}
+
+QColor quaternaryFill(const QPalette& palette)
+{
+    return withAlpha(palette.color(QPalette::WindowText), 0.07);
+}
+
+QColor orange()
+{
+    return QColor(242, 140, 40);
+}
+
+QFont caption(const QFont& base)
+{
+    return scaled(base, 0.85);
+}
+
+QFont caption2(const QFont& base)
+{
+    return scaled(base, 0.8);
+}
+
+QFont callout(const QFont& base)
+{
+    return scaled(base, 0.95);
+}
+
+QFont headline(const QFont& base)
+{
+    return scaled(base, 1.0, QFont::DemiBold);
+}
+
+QFont title2(const QFont& base)
+{
+    return scaled(base, 1.45, QFont::DemiBold);
+}
+
+QPixmap symbol(const QString& name, int size, const QColor& color, qreal devicePixelRatio)
+{
+    const QSize pixels(qRound(size * devicePixelRatio), qRound(size * devicePixelRatio));
+    QPixmap source = Symbols::icon(name).pixmap(pixels);
+    QPixmap result(pixels);
+    result.fill(Qt::transparent);
+    {
+        QPainter painter(&result);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(QRect(QPoint(0, 0), pixels), source);
+        // Keep the symbol's shape, paint it in one colour.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(result.rect(), color);
+    }
+    result.setDevicePixelRatio(devicePixelRatio);
+    return result;
+}
+
+QIcon symbolIcon(const QString& name, const QColor& color)
+{
+    QIcon icon;
+    for (int size : {16, 18, 24, 32, 36, 48})
+        icon.addPixmap(symbol(name, size, color));
+    return icon;
+}
+
+QString byteCount(int64_t bytes)
+{
+    if (bytes == 0)
+        return QStringLiteral("Zero KB");
+    const QLocale locale;
+    const bool negative = bytes < 0;
+    const double magnitude = std::fabs(double(bytes));
+    QString text;
+    if (magnitude < 1000) {
+        text = locale.toString(qlonglong(magnitude)) + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    } else {
+        static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+        double value = magnitude / 1000;
+        int unit = 0;
+        while (value >= 999.5 && unit < 5) {
+            value /= 1000;
+            ++unit;
+        }
+        // Kilobytes whole, megabytes to one place, larger units to two;
+        // trailing zeros dropped.
+        const int places = unit == 0 ? 0 : (unit == 1 ? 1 : 2);
+        QString number = locale.toString(value, 'f', places);
+        if (places > 0) {
+            const QString point = locale.decimalPoint();
+            while (number.endsWith(QLatin1Char('0')))
+                number.chop(1);
+            if (number.endsWith(point))
+                number.chop(point.size());
+        }
+        text = number + QLatin1Char(' ') + QLatin1String(units[unit]);
+    }
+    return negative ? QStringLiteral("-") + text : text;
+}
+
+QString modifiedText(const QDateTime& date)
+{
+    if (!date.isValid())
+        return QString();
+    static const QString dateFormat = [] {
+        // The locale's long date without the weekday and with short month names.
+        QString format = QLocale().dateFormat(QLocale::LongFormat);
+        format.replace(QStringLiteral("dddd, "), QString());
+        format.replace(QStringLiteral("dddd "), QString());
+        format.replace(QStringLiteral("dddd"), QString());
+        format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+        return format.trimmed();
+    }();
+    static const QString timeFormat = [] {
+        // Hours and minutes; some locales' short form has seconds too.
+        QString format = QLocale().timeFormat(QLocale::ShortFormat);
+        format.remove(QStringLiteral(":ss"));
+        format.remove(QStringLiteral(".ss"));
+        return format;
+    }();
+    const QDateTime local = date.toLocalTime();
+    const QLocale locale;
+    return locale.toString(local.date(), dateFormat) + QStringLiteral(", ") + locale.toString(local.time(), timeFormat);
+}
+
+void setForeground(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+} // namespace Look

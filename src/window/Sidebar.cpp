@@ -1,0 +1,313 @@
+#include "Sidebar.h"
+
+#include "BrowserModel.h"
+#include "Look.h"
+#include "Theme.h"
+#include "WindowRules.h"
+
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* sectionHeader(const QString& text, QWidget* parent)
+{
+    auto* header = new QLabel(text, parent);
+    header->setObjectName(text);
+    QFont font = Look::caption(parent->font());
+    font.setWeight(QFont::DemiBold);
+    header->setFont(font);
+    header->setContentsMargins(10, 10, 10, 4);
+    Look::setForeground(header, Look::tertiary(parent->palette()));
+    return header;
+}
+
+} // namespace
+
+// ---- LocationRow ------------------------------------------------------------------
+
+LocationRow::LocationRow(const QString& name, const QString& symbol, const QString& path, QWidget* parent)
+    : QAbstractButton(parent), m_symbol(symbol), m_path(path)
+{
+    setText(name);
+    setCheckable(true);
+    setObjectName(name);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+QSize LocationRow::sizeHint() const
+{
+    return QSize(200, qMax(26, fontMetrics().height() + 10));
+}
+
+void LocationRow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor accent = Theme::accent(Theme::isDark(palette()));
+    const QRectF area = QRectF(rect()).adjusted(6, 1, -6, -1);
+    if (isChecked()) {
+        QColor fill = accent;
+        fill.setAlphaF(0.22f);
+        QPainterPath shape;
+        shape.addRoundedRect(area, 6, 6);
+        painter.fillPath(shape, fill);
+    } else if (underMouse()) {
+        QPainterPath shape;
+        shape.addRoundedRect(area, 6, 6);
+        painter.fillPath(shape, Look::quaternaryFill(palette()));
+    }
+    const int iconSize = 16;
+    const QPixmap icon = Look::symbol(m_symbol, iconSize, accent, devicePixelRatioF());
+    painter.drawPixmap(QPointF(area.left() + 8, area.center().y() - iconSize / 2.0), icon);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRectF textArea = area.adjusted(8 + iconSize + 8, 0, -8, 0);
+    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, int(textArea.width())));
+}
+
+// ---- DeviceRow ---------------------------------------------------------------------
+
+DeviceRow::DeviceRow(const Environment& env, const Device& device, bool isCurrent, QWidget* parent)
+    : QAbstractButton(parent), m_env(env), m_device(device), m_isCurrent(isCurrent)
+{
+    setObjectName(device.serial);
+    setText(device.model);
+    setToolTip(device.model);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    BrowserModel* model = m_env.model;
+    const QString serial = device.serial;
+    // Choosing the chosen phone again is no change for the model.
+    connect(this, &QAbstractButton::clicked, this, [model, serial] { model->setSelectedSerial(serial); });
+}
+
+QString DeviceRow::symbolName() const
+{
+    return WindowRules::transportSymbol(m_device);
+}
+
+QString DeviceRow::stateLine() const
+{
+    return m_device.state == QStringLiteral("device") ? QString() : m_device.stateDescription();
+}
+
+QSize DeviceRow::sizeHint() const
+{
+    const int nameHeight = fontMetrics().height();
+    const int stateHeight = stateLine().isEmpty() ? 0 : QFontMetrics(Look::caption2(font())).height() + 1;
+    return QSize(200, qMax(28, nameHeight + stateHeight + 10));
+}
+
+void DeviceRow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(6, 1, -6, -1);
+    if (underMouse()) {
+        QPainterPath shape;
+        shape.addRoundedRect(area, 6, 6);
+        painter.fillPath(shape, Look::quaternaryFill(palette()));
+    }
+    const QColor accent = Theme::accent(Theme::isDark(palette()));
+    const int iconSize = 16;
+    const QPixmap icon =
+        Look::symbol(symbolName(), iconSize, m_isCurrent ? accent : Look::secondary(palette()), devicePixelRatioF());
+    // An 18 wide frame for the symbol.
+    painter.drawPixmap(QPointF(area.left() + 8 + 1, area.center().y() - iconSize / 2.0), icon);
+
+    qreal right = area.right() - 8;
+    if (m_isCurrent) {
+        const QPixmap check = Look::symbol(QStringLiteral("checkmark"), 12, Look::secondary(palette()), devicePixelRatioF());
+        painter.drawPixmap(QPointF(right - 12, area.center().y() - 6), check);
+        right -= 12 + 6;
+    }
+    const qreal left = area.left() + 8 + 18 + 8;
+    const QString state = stateLine();
+    const QFontMetrics nameMetrics = fontMetrics();
+    const QFont stateFont = Look::caption2(font());
+    const QFontMetrics stateMetrics(stateFont);
+    const qreal textHeight = nameMetrics.height() + (state.isEmpty() ? 0 : 1 + stateMetrics.height());
+    qreal top = area.center().y() - textHeight / 2;
+    const int width = int(right - left);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRectF(left, top, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     nameMetrics.elidedText(m_device.model, Qt::ElideRight, width));
+    if (!state.isEmpty()) {
+        top += nameMetrics.height() + 1;
+        painter.setFont(stateFont);
+        painter.setPen(Look::orange());
+        painter.drawText(QRectF(left, top, width, stateMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         stateMetrics.elidedText(state, Qt::ElideRight, width));
+    }
+}
+
+QMenu* DeviceRow::makeContextMenu()
+{
+    if (!m_device.isWireless())
+        return nullptr;
+    auto* menu = new QMenu(this);
+    QAction* disconnect = menu->addAction(QStringLiteral("Disconnect"));
+    const auto hook = m_env.commands.disconnect;
+    disconnect->setEnabled(bool(hook));
+    if (hook)
+        connect(disconnect, &QAction::triggered, menu, [hook, device = m_device] { hook(device); });
+    return menu;
+}
+
+void DeviceRow::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (QMenu* menu = makeContextMenu()) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+    }
+    event->accept();
+}
+
+// ---- Sidebar -------------------------------------------------------------------------
+
+Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_env(env)
+{
+    setObjectName(QStringLiteral("sidebar"));
+    setMinimumWidth(230);
+    setMaximumWidth(320);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("sidebarList"));
+    auto* list = new QVBoxLayout(content);
+    list->setContentsMargins(4, 4, 4, 4);
+    list->setSpacing(0);
+
+    m_locationsHeader = sectionHeader(QStringLiteral("Locations"), content);
+    list->addWidget(m_locationsHeader);
+    BrowserModel* model = m_env.model;
+    for (const Place& place : Place::all()) {
+        auto* row = new LocationRow(place.name, place.symbol, place.path, content);
+        // Choosing a location records the folder left in the history.
+        connect(row, &QAbstractButton::clicked, this, [this, model, path = place.path] {
+            model->navigate(path, true);
+            // The current folder again changes nothing; the check follows the path.
+            updateHighlight();
+        });
+        m_locations.append(row);
+        list->addWidget(row);
+    }
+
+    m_devicesHeader = sectionHeader(QStringLiteral("Devices"), content);
+    list->addWidget(m_devicesHeader);
+    m_deviceList = new QVBoxLayout;
+    m_deviceList->setSpacing(0);
+    list->addLayout(m_deviceList);
+
+    m_wireless = new QPushButton(Look::symbolIcon(QStringLiteral("wifi"), Look::secondary(palette())),
+                                 QStringLiteral("Connect over Wi-Fi…"), content);
+    m_wireless->setObjectName(QStringLiteral("sidebarWireless"));
+    m_wireless->setFlat(true);
+    m_wireless->setCursor(Qt::PointingHandCursor);
+    m_wireless->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 4px 12px; border: none; }"));
+    Look::setForeground(m_wireless, Look::secondary(palette()));
+    QPalette buttonPalette = m_wireless->palette();
+    buttonPalette.setColor(QPalette::ButtonText, Look::secondary(palette()));
+    m_wireless->setPalette(buttonPalette);
+    // Offered only when the sheet can be shown.
+    m_wireless->setEnabled(bool(m_env.commands.wirelessSheet));
+    connect(m_wireless, &QPushButton::clicked, this, [model] { model->setShowingWireless(true); });
+    list->addWidget(m_wireless);
+    list->addStretch();
+    scroll->setWidget(content);
+    column->addWidget(scroll, 1);
+
+    // The footer: the maker's link and the About button, on one line.
+    auto* footer = new QWidget(this);
+    footer->setObjectName(QStringLiteral("sidebarFooter"));
+    auto* line = new QHBoxLayout(footer);
+    line->setContentsMargins(16, 10, 16, 10);
+    line->setSpacing(6);
+    const QFont caption = Look::caption(font());
+    auto* maker = new QLabel(footer);
+    maker->setObjectName(QStringLiteral("makerLink"));
+    maker->setFont(caption);
+    const QString mark = QStringLiteral("by <b style=\"letter-spacing: 1.2px\">MIRVEK</b>");
+    if (m_env.makerSite.isValid()) {
+        const QColor secondary = Look::secondary(palette());
+        maker->setText(QStringLiteral("<a style=\"color: %1; text-decoration: none\" href=\"%2\">%3</a>")
+                           .arg(secondary.name(QColor::HexArgb), m_env.makerSite.toString(QUrl::FullyEncoded), mark));
+        maker->setOpenExternalLinks(true);
+        maker->setToolTip(m_env.makerSite.host());
+    } else {
+        maker->setText(mark);
+    }
+    Look::setForeground(maker, Look::secondary(palette()));
+    line->addWidget(maker);
+    line->addStretch();
+    m_about = new QPushButton(QStringLiteral("About Vantelorquist"), footer);
+    m_about->setObjectName(QStringLiteral("about"));
+    m_about->setFlat(true);
+    m_about->setFont(caption);
+    m_about->setCursor(Qt::PointingHandCursor);
+    m_about->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; }"));
+    const QColor accent = Theme::accent(Theme::isDark(palette()));
+    QPalette aboutPalette = m_about->palette();
+    aboutPalette.setColor(QPalette::ButtonText, accent);
+    m_about->setPalette(aboutPalette);
+    m_about->setEnabled(bool(m_env.commands.showAboutPanel));
+    connect(m_about, &QPushButton::clicked, this, [this] { m_env.commands.showAboutPanel(); });
+    line->addWidget(m_about);
+    column->addWidget(footer);
+
+    connect(model, &BrowserModel::devicesChanged, this, &Sidebar::updateDevices);
+    connect(model, &BrowserModel::selectedSerialChanged, this, &Sidebar::updateDevices);
+    connect(model, &BrowserModel::pathChanged, this, &Sidebar::updateHighlight);
+    updateDevices();
+    updateHighlight();
+}
+
+bool Sidebar::showsLocations() const
+{
+    return !m_locationsHeader->isHidden();
+}
+
+void Sidebar::updateLocations()
+{
+    const bool ready = WindowRules::isReady(m_env.model->selectedDevice());
+    m_locationsHeader->setHidden(!ready);
+    for (LocationRow* row : std::as_const(m_locations))
+        row->setHidden(!ready);
+}
+
+void Sidebar::updateHighlight()
+{
+    const std::optional<QString> chosen = WindowRules::selectedLocation(m_env.model->path());
+    for (LocationRow* row : std::as_const(m_locations))
+        row->setChecked(chosen && row->path() == *chosen);
+}
+
+void Sidebar::updateDevices()
+{
+    updateLocations();
+    for (DeviceRow* row : std::as_const(m_deviceRows))
+        row->deleteLater();
+    m_deviceRows.clear();
+    const BrowserModel* model = m_env.model;
+    const std::optional<QString>& chosen = model->selectedSerial();
+    for (const Device& device : model->devices()) {
+        auto* row = new DeviceRow(m_env, device, chosen && *chosen == device.serial, m_devicesHeader->parentWidget());
+        m_deviceList->addWidget(row);
+        m_deviceRows.append(row);
+    }
+}
