@@ -1,5 +1,7 @@
 #include "ADB.h"
 
+#include "ADBParsing.h"
+
 #include "ChildProcess.h"
 #include "Error.h"
 
@@ -247,17 +249,10 @@ QString lastLines(const QByteArray& output)
     const QStringList pieces = text.split(QRegularExpression(QStringLiteral("[\r\n]")));
     QStringList kept;
     for (QString piece : pieces) {
-        auto isControl = [](QChar c) {
-            const auto cat = c.category();
-            return cat == QChar::Other_Control || cat == QChar::Other_Format;
-        };
-        qsizetype begin = 0;
-        qsizetype end = piece.size();
-        while (begin < end && isControl(piece.at(begin)))
-            ++begin;
-        while (end > begin && isControl(piece.at(end - 1)))
-            --end;
-        piece = piece.mid(begin, end - begin);
+        piece = adbparse::trimWhere(piece, [](QChar c) {
+            const auto category = c.category();
+            return category == QChar::Other_Control || category == QChar::Other_Format;
+        });
         if (piece.isEmpty() || piece.startsWith(QLatin1Char('[')))
             continue;
         kept << piece;

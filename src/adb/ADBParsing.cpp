@@ -26,17 +26,6 @@ bool isLineBreak(QChar c)
     }
 }
 
-template <class Predicate>
-QString trimWhere(const QString& text, Predicate trimmed)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && trimmed(text.at(begin)))
-        ++begin;
-    while (end > begin && trimmed(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // Whether the text begins with `prefix`; then `rest` is what follows it.
 bool startsWith(const QString& text, QLatin1StringView prefix, QString& rest)

@@ -23,6 +23,19 @@ std::optional<double> decimal(QStringView text);
 
 // The output cut at line feeds, empty pieces dropped.
 QStringList lines(const QString& output);
+// The text without the characters at either end for which `trimmed` holds.
+template <class Predicate>
+QString trimWhere(const QString& text, Predicate trimmed)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && trimmed(text.at(begin)))
+        ++begin;
+    while (end > begin && trimmed(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 // Trims tabs and space separators (Unicode Zs), never line breaks.
 QString trimBlanks(const QString& text);
 // Every word (between spaces, tabs, line breaks) with one leading capital.

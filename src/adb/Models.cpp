@@ -1,4 +1,5 @@
 #include "ADBError.h"
+#include "ADBParsing.h"
 #include "Models.h"
 
 #include <QLocale>
@@ -18,28 +19,7 @@ QString Device::stateDescription() const
         return QStringLiteral("In use by another app");
     if (state == QStringLiteral("offline"))
         return QStringLiteral("Connecting…");
-    // Capitalise each word, words separated by spaces, tabs or line ends.
-    QString result = state.toLower();
-    bool wordStart = true;
-    for (qsizetype i = 0; i < result.size(); ++i) {
-        const QChar c = result.at(i);
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-            wordStart = true;
-        } else if (wordStart) {
-            // Upper-case one user-visible letter, even one outside the BMP.
-            if (c.isHighSurrogate() && i + 1 < result.size()) {
-                QString pair = result.mid(i, 2).toUpper();
-                result.replace(i, 2, pair);
-                i += pair.size() - 1;
-            } else {
-                QString up = QString(c).toUpper();
-                result.replace(i, 1, up);
-                i += up.size() - 1;
-            }
-            wordStart = false;
-        }
-    }
-    return result;
+    return adbparse::capitalizeWords(state);
 }
 
 size_t qHash(const Device& device, size_t seed)
