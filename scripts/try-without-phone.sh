@@ -7,11 +7,16 @@
 #
 #   scripts/try-without-phone.sh [application arguments...]
 #
-# VANTELORQUIST_BUILD names the build folder (default: ./build, built first
-# when the programs are missing).
+# VANTELORQUIST_BUILD names a build folder to take the programs from as they
+# are; without it the script sets up and builds ./build first, as run.sh does.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+if [ -z "${VANTELORQUIST_BUILD:-}" ]; then
+  # As scripts/run.sh: what is needed installed, the two programs up to date.
+  bash "$root/scripts/setup.sh"
+  bash "$root/scripts/build.sh" --target fakeadbphone vantelorquist
+fi
 build=${VANTELORQUIST_BUILD:-$root/build}
 phone_program=$build/tests/fakes/adbphone/fakeadbphone
 app_program=$build/src/app/vantelorquist
@@ -21,13 +26,12 @@ if [ -z "$adb_program" ]; then
   echo "try-without-phone: adb is not installed (scripts/setup.sh installs it)" >&2
   exit 1
 fi
-if [ ! -x "$phone_program" ] || [ ! -x "$app_program" ]; then
-  if [ -n "${VANTELORQUIST_BUILD:-}" ]; then
-    cmake --build "$build" --target fakeadbphone vantelorquist
-  else
-    bash "$root/scripts/build.sh" --target fakeadbphone vantelorquist
+for program in "$phone_program" "$app_program"; do
+  if [ ! -x "$program" ]; then
+    echo "try-without-phone: $program is not built" >&2
+    exit 1
   fi
-fi
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vantelorquist-try-XXXXXX")
 phone_pid=""
@@ -55,9 +59,9 @@ trap 'exit 143' TERM HUP
 
 # ---- the phone's storage, seen as /sdcard ---------------------------------------
 storage=$work/storage
-sample() { # path, size in bytes, date
+sample() { # path, size in bytes, date; sparse, so large ones cost nothing
   mkdir -p "$(dirname "$storage/$1")"
-  head -c "$2" /dev/urandom > "$storage/$1"
+  truncate -s "$2" "$storage/$1"
   touch -d "$3" "$storage/$1"
 }
 mkdir -p "$storage"/{Alarms,Android/data,Audiobooks,DCIM/Camera,Documents,Download,Movies,Music,Notifications}
@@ -104,8 +108,16 @@ fi
 serial=127.0.0.1:$phone_port
 
 # ---- a private adb server ---------------------------------------------------------
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+free_port() { # a port nothing on this machine answers on
+  local port
+  for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  return 1
 }
 export HOME=$work/home
 export XDG_CONFIG_HOME=$work/config

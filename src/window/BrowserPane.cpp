@@ -23,6 +23,9 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
 
     m_body = new QWidget(this);
     m_body->setObjectName(QStringLiteral("browserBody"));
+    // The listing's own background, also behind the loading and empty messages.
+    m_body->setBackgroundRole(QPalette::Base);
+    m_body->setAutoFillBackground(true);
     m_pages = new QStackedLayout(m_body);
     m_pages->setStackingMode(QStackedLayout::StackOne);
 

@@ -4,9 +4,13 @@
 #include "Look.h"
 #include "PhoneFrame.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QVBoxLayout>
+
+namespace {
+constexpr int textWidth = 380;
+constexpr int commandWidth = 420;
+} // namespace
 
 EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, const QString& detail,
                                const std::optional<QString>& command, QWidget* parent)
@@ -27,20 +31,24 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
     m_title->setFont(Look::title2(font()));
     m_title->setAlignment(Qt::AlignCenter);
     m_title->setWordWrap(true);
+    // Wrapped labels take the width they are given, not a guess of their own.
+    m_title->setFixedWidth(textWidth);
+    m_title->setMinimumHeight(m_title->heightForWidth(textWidth));
     column->addWidget(m_title, 0, Qt::AlignHCenter);
 
     m_detail = new QLabel(detail, this);
     m_detail->setObjectName(QStringLiteral("detail"));
     m_detail->setAlignment(Qt::AlignCenter);
     m_detail->setWordWrap(true);
-    m_detail->setMaximumWidth(380);
+    m_detail->setFixedWidth(textWidth);
+    m_detail->setMinimumHeight(m_detail->heightForWidth(textWidth));
     Look::setForeground(m_detail, Look::secondary(palette()));
     column->addWidget(m_detail, 0, Qt::AlignHCenter);
 
     if (command) {
         column->addSpacing(4);
         m_commandBox = new CommandBox(*command, this);
-        m_commandBox->setMaximumWidth(440);
+        m_commandBox->setFixedWidth(commandWidth);
         column->addWidget(m_commandBox, 0, Qt::AlignHCenter);
     }
     column->addStretch();

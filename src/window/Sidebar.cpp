@@ -220,9 +220,9 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     m_wireless->setFlat(true);
     m_wireless->setCursor(Qt::PointingHandCursor);
     m_wireless->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 4px 12px; border: none; }"));
-    Look::setForeground(m_wireless, Look::secondary(palette()));
     QPalette buttonPalette = m_wireless->palette();
-    buttonPalette.setColor(QPalette::ButtonText, Look::secondary(palette()));
+    buttonPalette.setColor(QPalette::Active, QPalette::ButtonText, Look::secondary(palette()));
+    buttonPalette.setColor(QPalette::Inactive, QPalette::ButtonText, Look::secondary(palette()));
     m_wireless->setPalette(buttonPalette);
     // Offered only when the sheet can be shown.
     m_wireless->setEnabled(bool(m_env.commands.wirelessSheet));
@@ -263,7 +263,8 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     m_about->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; }"));
     const QColor accent = Theme::accent(Theme::isDark(palette()));
     QPalette aboutPalette = m_about->palette();
-    aboutPalette.setColor(QPalette::ButtonText, accent);
+    aboutPalette.setColor(QPalette::Active, QPalette::ButtonText, accent);
+    aboutPalette.setColor(QPalette::Inactive, QPalette::ButtonText, accent);
     m_about->setPalette(aboutPalette);
     m_about->setEnabled(bool(m_env.commands.showAboutPanel));
     connect(m_about, &QPushButton::clicked, this, [this] { m_env.commands.showAboutPanel(); });

@@ -39,6 +39,7 @@ protected:
     {
         adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("one.txt"), 3), folder(QStringLiteral("DCIM")),
                                               file(QStringLiteral("two.jpg"), 4), folder(QStringLiteral("Music"))});
+        adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/DCIM"), {});
         m_list = std::make_unique<FileListView>(env);
         m_list->resize(700, 300);
         m_list->show();
