@@ -2,6 +2,8 @@
 
 #include "Cancel.h"
 #include "MTPError.h"
+#include "MTPObject.h"
+#include "PhoneFiles.h"
 #include "SerialQueue.h"
 #include "UsbHost.h"
 
@@ -11,6 +13,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -22,10 +25,11 @@
 #include <vector>
 
 // One phone's USB MTP interface: the claim, the MTP session on it, the
-// transaction engine and what the session learnt about the phone. Created and
-// owned by MTPManager (always through a shared_ptr). All USB work runs on the
-// connection's serial work queue, one transaction at a time.
-class MTPConnection : public std::enable_shared_from_this<MTPConnection> {
+// transaction engine, what the session learnt about the phone, and the phone's
+// files through paths. Created and owned by MTPManager (always through a
+// shared_ptr). All USB work runs on the connection's serial work queue, one
+// transaction at a time; every PhoneFiles operation is one run on that queue.
+class MTPConnection : public PhoneFiles, public std::enable_shared_from_this<MTPConnection> {
 public:
     enum class Status {
         connecting, // no session: not tried yet, or the last attempt failed
@@ -39,6 +43,27 @@ public:
 
     MTPConnection(const MTPConnection&) = delete;
     MTPConnection& operator=(const MTPConnection&) = delete;
+
+    // ---- PhoneFiles --------------------------------------------------------------
+    // "/sdcard" stands for the root of the chosen storage. Progress callbacks
+    // are called on the work queue.
+    std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
+    using PhoneFiles::pull;
+    void pull(const QString& path, const QString& destination, const Progress& progress,
+              const Cancel& cancel) override;
+    void push(const QString& source, const QString& destination, const Progress& progress,
+              const Cancel& cancel) override;
+    bool exists(const QString& path, const Cancel& cancel) override;
+    void remove(const QString& path, const Cancel& cancel) override;
+    void makeFolder(const QString& path, const Cancel& cancel) override;
+    void move(const QString& from, const QString& to, const Cancel& cancel) override;
+    DeviceInfo info(const Cancel& cancel) override;
+
+    // The components of a phone path below the storage root: a leading
+    // "/sdcard" is dropped, the rest split at "/" without empty components.
+    static QStringList parts(const QString& path);
+    // The bytes below a local file or folder; 0 for what cannot be read.
+    static int64_t localSize(const QString& path);
 
     const QString& serial() const { return m_serial; }
     uint64_t registryID() const { return m_registryID; }
@@ -97,6 +122,36 @@ public:
     // The size of one bulk transfer in either direction.
     static constexpr qsizetype transferUnit = 1024 * 1024;
 
+    // ---- the object tree (work queue only) -----------------------------------
+    // A parent's children, through the property list when the phone has one.
+    std::vector<MTPObject> children(uint32_t parent, uint32_t storage);
+    std::vector<MTPObject> propertyList(uint32_t parent, uint32_t storage);
+    MTPObject objectInfo(uint32_t handle);
+    // children() that also records each child in the path cache.
+    std::vector<MTPObject> list(uint32_t parent, const QStringList& parts, uint32_t storage);
+    // The handle at a phone path (the root handle for the storage root).
+    uint32_t resolve(const QString& path);
+    // Drops the path and everything below it from the path cache.
+    void forget(const QString& path);
+    MTPObject object(const QString& path);
+    // The handle of the folder at path, creating the missing folders on the way.
+    uint32_t makeFolders(const QString& path);
+    uint32_t createFolder(const QString& name, uint32_t parent);
+    // The chosen storage, searched for when there is none yet; throws locked.
+    uint32_t requireStorage();
+
+    // Runs body() in one run, once more with an emptied path cache when a
+    // cached handle turned out stale.
+    template <class Body>
+    auto withPaths(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&>;
+
+    // ---- transfers (work queue only) -------------------------------------------
+    using ByteCount = std::function<void(int64_t bytes)>;
+    void download(const MTPObject& object, const QString& target, const ByteCount& progress);
+    int64_t folderSize(const MTPObject& object);
+    void upload(const QString& source, const QString& name, uint32_t parent, const QString& parentPath,
+                const ByteCount& progress);
+
 private:
     struct RunTicket;
     struct EventListener;
@@ -122,6 +177,10 @@ private:
     void drain();
     void recover();
     void closeWork();
+
+    void retryingStalePaths(const std::function<void()>& attempt);
+    void checkCancel() const;
+    void deleteQuietly(uint32_t handle);
 
     const std::shared_ptr<UsbHost> m_host;
     const uint64_t m_registryID;
@@ -156,6 +215,19 @@ private:
     SerialQueue m_eventQueue;
     SerialQueue m_queue;
 };
+
+template <class Body>
+auto MTPConnection::withPaths(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&>
+{
+    using Result = std::invoke_result_t<Body&>;
+    if constexpr (std::is_void_v<Result>) {
+        run([&](MTPConnection& self) { self.retryingStalePaths([&] { body(); }); }, cancel);
+    } else {
+        std::optional<Result> result;
+        run([&](MTPConnection& self) { self.retryingStalePaths([&] { result.emplace(body()); }); }, cancel);
+        return std::move(*result);
+    }
+}
 
 template <class Body>
 auto MTPConnection::run(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&, MTPConnection&>

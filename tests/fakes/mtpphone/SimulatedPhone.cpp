@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace mtpsim {
 
@@ -691,7 +692,25 @@ void SimulatedPhone::resetDevice()
     m_sendTarget.reset();
 }
 
+void SimulatedPhone::travel(size_t bytes) const
+{
+    std::chrono::microseconds perMiB;
+    {
+        std::lock_guard lock(m_mutex);
+        perMiB = m_settings.delayPerMiB;
+    }
+    if (perMiB.count() > 0)
+        std::this_thread::sleep_for(perMiB * int64_t(bytes) / (1 << 20));
+}
+
 size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity)
+{
+    const size_t moved = bulkInNow(endpoint, buffer, capacity);
+    travel(moved);
+    return moved;
+}
+
+size_t SimulatedPhone::bulkInNow(uint8_t endpoint, char* buffer, size_t capacity)
 {
     std::lock_guard lock(m_mutex);
     if (!m_attached)
@@ -728,6 +747,7 @@ size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity)
 
 size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout)
 {
+    travel(size_t(data.size()));
     std::lock_guard lock(m_mutex);
     if (!m_attached)
         fail(UsbStatus::noDevice);
@@ -772,6 +792,8 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
     while (in.at < bytes.size())
         params.push_back(static_cast<uint32_t>(in.n(4)));
     m_commands.push_back({code, transaction, params, timeout});
+    if (m_settings.onCommand)
+        m_settings.onCommand(code);
 
     for (const QByteArray& injected : m_injected) {
         Message message;
@@ -861,8 +883,16 @@ void SimulatedPhone::finishDataPhase()
     auto forced = m_settings.responseFor.find(in.code);
     Reply reply = forced != m_settings.responseFor.end() ? Reply{forced->second, {}, {}, {}}
                                                           : execute(in.code, in.params, in.data);
-    if (in.code == SendObject)
+    if (in.code == SendObject) {
+        // A stated length must agree with the size the ObjectInfo gave; an
+        // unstated one is read to the short packet.
+        const uint64_t payload = in.received - 12;
+        if (m_sendTarget && in.announced != 0xFFFFFFFF && m_sendAnnounced != 0xFFFFFFFF && payload != m_sendAnnounced)
+            m_violations.push_back(QStringLiteral("SendObject carried %1 bytes where its ObjectInfo announced %2")
+                                       .arg(payload)
+                                       .arg(m_sendAnnounced));
         m_sendTarget.reset();
+    }
     queueReply(in.code, in.transaction, reply);
 }
 
@@ -1099,7 +1129,7 @@ SimulatedPhone::Reply SimulatedPhone::sendObjectInfo(const std::vector<uint32_t>
     in.n(4); // storage
     const auto format = static_cast<uint16_t>(in.n(2));
     in.n(2);
-    in.n(4); // size
+    const auto announced = static_cast<uint32_t>(in.n(4));
     in.n(2);
     for (int i = 0; i < 7; ++i)
         in.n(4);
@@ -1121,8 +1151,10 @@ SimulatedPhone::Reply SimulatedPhone::sendObjectInfo(const std::vector<uint32_t>
     if (format != FormatAssociation)
         object.content = std::make_shared<ReceivedContent>(m_settings.keepLimit);
     const uint32_t handle = newObject(std::move(object));
-    if (format != FormatAssociation)
+    if (format != FormatAssociation) {
         m_sendTarget = handle;
+        m_sendAnnounced = announced;
+    }
     return Reply{OK, {storage, parent, handle}, {}, {}};
 }
 
@@ -1146,6 +1178,8 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
     if (!root && !validObject(handle))
         return Reply{InvalidObjectHandle, {}, {}, {}};
     std::vector<uint32_t> objects;
+    if (depth != 0 && m_settings.propListOneObjectOnly)
+        return Reply{SpecificationByDepthUnsupported, {}, {}, {}};
     if (depth == 0) {
         if (root)
             return Reply{InvalidObjectHandle, {}, {}, {}};

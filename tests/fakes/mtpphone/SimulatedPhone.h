@@ -55,10 +55,16 @@ public:
         bool propListIncludesParent = false; // a folder's property list names the folder too
         bool propListSizeAsU32 = false;
         bool propListRootReturnsAll = false; // the root's property list holds every object of the storage
+        bool propListOneObjectOnly = false;  // GetObjectPropList answers for one object (depth 0) only
         uint64_t cancelLeftover = 1536;   // bytes still in flight when a Cancel arrives
         uint64_t keepLimit = 64ull << 20; // received bytes kept per object
         std::map<uint16_t, uint16_t> responseFor; // operation → response code, every time
         std::map<uint16_t, int> silentFor;        // operation → how many times it goes unanswered
+        // A slow cable: each bulk transfer takes this long per MiB it moves.
+        std::chrono::microseconds delayPerMiB{0};
+        // Called as each command arrives, with the phone's lock held: it must
+        // not call back into the phone.
+        std::function<void(uint16_t code)> onCommand;
     };
 
     struct Command {
@@ -182,6 +188,8 @@ private:
     };
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
+    void travel(size_t bytes) const;                    // waits as the cable would
+    size_t bulkInNow(uint8_t endpoint, char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
     void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
     void receiveData(QByteArrayView bytes);
@@ -229,6 +237,7 @@ private:
     std::optional<Incoming> m_incoming; // a data-out phase in progress
     bool m_expectZeroLength = false;
     std::optional<uint32_t> m_sendTarget; // the object SendObjectInfo announced
+    uint32_t m_sendAnnounced = 0;         // the size its ObjectInfo gave
     uint32_t m_sessionID = 0;
 
     // Records.

@@ -1,0 +1,428 @@
+// The phone's objects seen through paths: listing, the path-to-handle cache,
+// and the PhoneFiles operations that need no file contents.
+#include "MTPConnection.h"
+
+#include "MTPCodes.h"
+#include "MTPDatasets.h"
+#include "MTPPaths.h"
+#include "MTPReader.h"
+#include "MTPWriter.h"
+
+#include <algorithm>
+#include <array>
+
+using namespace mtp;
+
+namespace {
+
+const QString doThat = QStringLiteral("do that");
+
+// The properties a listing asks for, names first so that the phone's order
+// of the names is the order of the result.
+constexpr std::array<uint16_t, 6> listedProperties = {ObjectProperty::objectFileName, ObjectProperty::objectFormat,
+                                                      ObjectProperty::storageID,      ObjectProperty::parentObject,
+                                                      ObjectProperty::objectSize,     ObjectProperty::dateModified};
+
+template <class T>
+const T* valueOf(const std::optional<MTPValue>& value)
+{
+    return value ? std::get_if<T>(&*value) : nullptr;
+}
+
+bool isGone(const MTPError& error)
+{
+    return error.kind() == MTPError::Kind::gone;
+}
+
+const MTPObject* named(const std::vector<MTPObject>& objects, const QString& name)
+{
+    for (const MTPObject& object : objects) {
+        if (mtppaths::sameName(object.name, name))
+            return &object;
+    }
+    return nullptr;
+}
+
+const MTPObject* namedIgnoringCase(const std::vector<MTPObject>& objects, const QString& name)
+{
+    for (const MTPObject& object : objects) {
+        if (mtppaths::sameNameIgnoringCase(object.name, name))
+            return &object;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QStringList MTPConnection::parts(const QString& path)
+{
+    QStringView rest(path);
+    if (rest.startsWith(QLatin1StringView("/sdcard")))
+        rest = rest.sliced(7);
+    QStringList components;
+    for (const QStringView component : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        components.append(component.toString());
+    return components;
+}
+
+void MTPConnection::checkCancel() const
+{
+    if (cancelRequested())
+        throw Cancelled();
+}
+
+uint32_t MTPConnection::requireStorage()
+{
+    if (!m_storageID)
+        findStorage();
+    if (!m_storageID)
+        throw MTPError::locked();
+    return *m_storageID;
+}
+
+// ---- listing -----------------------------------------------------------------------
+
+std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t storage)
+{
+    struct Properties {
+        uint32_t handle;
+        std::array<std::optional<MTPValue>, listedProperties.size()> values;
+    };
+    std::vector<Properties> found;
+    QHash<uint32_t, size_t> index;
+
+    for (size_t p = 0; p < listedProperties.size(); ++p) {
+        checkCancel();
+        MTPReader reader(fetch(Operation::getObjectPropList,
+                               {parent == rootHandle ? 0 : parent, 0, listedProperties[p], 0, 1}, doThat));
+        const uint32_t count = reader.u32();
+        if (p == 0) {
+            found.reserve(std::min<size_t>(count, size_t(reader.remaining() / 8)));
+            index.reserve(qsizetype(found.capacity()));
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t handle = reader.u32();
+            const uint16_t code = reader.u16();
+            const uint16_t type = reader.u16();
+            std::optional<MTPValue> value = reader.value(type);
+            auto at = index.constFind(handle);
+            if (at == index.constEnd()) {
+                at = index.insert(handle, found.size());
+                found.push_back({handle, {}});
+            }
+            // A value is kept under its own code; codes nobody asked for are not used.
+            const auto slot = std::find(listedProperties.begin(), listedProperties.end(), code);
+            if (value && slot != listedProperties.end())
+                found[*at].values[size_t(slot - listedProperties.begin())] = std::move(value);
+        }
+    }
+
+    std::vector<MTPObject> objects;
+    objects.reserve(found.size());
+    for (const Properties& item : found) {
+        if (item.handle == parent)
+            continue; // some phones list the folder among its own children
+        const auto& [name, format, storageOf, parentOf, size, modified] = item.values;
+        const QString* text = valueOf<QString>(name);
+        if (!text)
+            continue;
+        if (const uint32_t* s = valueOf<uint32_t>(storageOf); s && *s != storage)
+            continue;
+        if (parent == rootHandle) {
+            // Some phones answer for the whole storage; keep the top level only.
+            if (const uint32_t* p = valueOf<uint32_t>(parentOf); p && *p != 0 && *p != rootHandle)
+                continue;
+        }
+        const uint16_t* f = valueOf<uint16_t>(format);
+        const uint64_t* bytes = valueOf<uint64_t>(size);
+        const QString* date = valueOf<QString>(modified);
+        objects.push_back({item.handle, *text, f && *f == Format::association,
+                           bytes ? static_cast<int64_t>(*bytes) : 0, MTPObject::date(date ? *date : QString())});
+    }
+    return objects;
+}
+
+MTPObject MTPConnection::objectInfo(uint32_t handle)
+{
+    const ObjectInfo info = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
+    int64_t size = info.size;
+    if (info.size == 0xFFFFFFFF) {
+        // The dataset's field is too small; the property list may know the real size.
+        try {
+            MTPReader reader(fetch(Operation::getObjectPropList, {handle, 0, ObjectProperty::objectSize, 0, 0}, doThat));
+            if (reader.u32() == 1) {
+                reader.skip(6);
+                if (reader.u16() == DataType::uint64)
+                    size = static_cast<int64_t>(reader.u64());
+            }
+        } catch (const MTPError& error) {
+            if (isGone(error))
+                throw;
+        }
+    }
+    return {handle, info.name, info.isDirectory(), size, info.modified};
+}
+
+std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage)
+{
+    if (m_operations.contains(Operation::getObjectPropList)) {
+        try {
+            return propertyList(parent, storage);
+        } catch (const MTPError& error) {
+            if (isGone(error))
+                throw;
+            // Any other trouble with the property list: ask object by object.
+        }
+    }
+
+    MTPReader reader(fetch(Operation::getObjectHandles, {storage, 0, parent}, QStringLiteral("list this folder")));
+    const std::vector<uint32_t> handles = reader.u32Array();
+    std::vector<MTPObject> objects;
+    objects.reserve(handles.size());
+    for (const uint32_t handle : handles) {
+        checkCancel();
+        try {
+            objects.push_back(objectInfo(handle));
+        } catch (const MTPError& error) {
+            // An object that went away meanwhile is left out; a phone that went
+            // away must not read as a folder with fewer items.
+            if (isGone(error))
+                throw;
+        }
+    }
+    return objects;
+}
+
+std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& parts, uint32_t storage)
+{
+    std::vector<MTPObject> objects = children(parent, storage);
+    const QString prefix = parts.isEmpty() ? QString() : parts.join(QLatin1Char('/')) + QLatin1Char('/');
+    m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
+    for (const MTPObject& object : objects)
+        m_handles.insert(prefix + object.name, object.handle);
+    return objects;
+}
+
+// ---- paths ------------------------------------------------------------------------------
+
+uint32_t MTPConnection::resolve(const QString& path)
+{
+    const uint32_t storage = requireStorage();
+    const QStringList components = parts(path);
+    uint32_t current = rootHandle;
+    QString key;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        const QString& name = components[i];
+        key = i == 0 ? name : key + QLatin1Char('/') + name;
+        if (const auto cached = m_handles.constFind(key); cached != m_handles.constEnd()) {
+            current = *cached;
+            continue;
+        }
+        const std::vector<MTPObject> objects = list(current, components.first(i), storage);
+        const MTPObject* match = named(objects, name);
+        if (!match)
+            match = namedIgnoringCase(objects, name);
+        if (!match)
+            throw MTPError::notFound(name);
+        current = match->handle;
+        m_handles.insert(key, current); // a name typed in other letter case resolves from the cache next time
+    }
+    return current;
+}
+
+void MTPConnection::forget(const QString& path)
+{
+    const QString key = parts(path).join(QLatin1Char('/'));
+    if (key.isEmpty())
+        return;
+    const QString below = key + QLatin1Char('/');
+    for (auto it = m_handles.begin(); it != m_handles.end();) {
+        if (it.key() == key || it.key().startsWith(below))
+            it = m_handles.erase(it);
+        else
+            ++it;
+    }
+}
+
+MTPObject MTPConnection::object(const QString& path)
+{
+    const QString parent = mtppaths::parentPath(path);
+    const QString name = mtppaths::lastComponent(path);
+    const uint32_t storage = requireStorage();
+    const std::vector<MTPObject> objects = list(resolve(parent), parts(parent), storage);
+    const MTPObject* match = named(objects, name);
+    if (!match)
+        throw MTPError::notFound(name);
+    return *match;
+}
+
+void MTPConnection::retryingStalePaths(const std::function<void()>& attempt)
+{
+    std::optional<MTPError> first;
+    try {
+        attempt();
+        return;
+    } catch (const MTPError& error) {
+        const bool missing = error.kind() == MTPError::Kind::notFound && !m_handles.isEmpty();
+        const bool stale = error.kind() == MTPError::Kind::failed
+                           && error.text().contains(QStringLiteral("no longer on the phone"));
+        if (!missing && !stale)
+            throw;
+        first = error;
+    }
+    // A cached handle may be what failed: once more from the phone's own answers.
+    m_handles.clear();
+    if (first->kind() != MTPError::Kind::notFound) {
+        attempt();
+        return;
+    }
+    try {
+        attempt();
+    } catch (const Cancelled&) {
+        throw; // a cancellation is never turned into a failure
+    } catch (...) {
+        throw *first;
+    }
+}
+
+// ---- folders ------------------------------------------------------------------------------
+
+uint32_t MTPConnection::createFolder(const QString& name, uint32_t parent)
+{
+    const QByteArray info = objectInfo(name, Format::association, 0, QDateTime::currentDateTime());
+    const uint32_t storage = requireStorage();
+    const std::vector<uint32_t> response = transact(
+        Operation::sendObjectInfo, {storage, parent}, [&](const Emit& emit) { emit(info); }, info.size(), {},
+        QStringLiteral("create that folder"));
+    if (response.size() <= 2)
+        throw MTPError::failed(QStringLiteral("The phone didn't create the folder."));
+    return response[2];
+}
+
+uint32_t MTPConnection::makeFolders(const QString& path)
+{
+    const QStringList components = parts(path);
+    uint32_t current = rootHandle;
+    QString key;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        key = i == 0 ? components[i] : key + QLatin1Char('/') + components[i];
+        try {
+            current = resolve(QStringLiteral("/sdcard/") + key);
+        } catch (const MTPError& error) {
+            // Only a folder that is really missing is made; a locked, silent or
+            // vanished phone fails the request instead.
+            if (error.kind() != MTPError::Kind::notFound)
+                throw;
+            current = createFolder(components[i], current);
+            m_handles.insert(key, current);
+        }
+    }
+    return current;
+}
+
+// ---- PhoneFiles operations without contents ---------------------------------------------------
+
+std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidden, const Cancel& cancel)
+{
+    return withPaths(
+        [&] {
+            const uint32_t storage = requireStorage();
+            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage);
+            std::vector<RemoteEntry> entries;
+            entries.reserve(objects.size());
+            for (const MTPObject& object : objects) {
+                if (object.name == QLatin1StringView(".") || object.name == QLatin1StringView(".."))
+                    continue;
+                if (!showHidden && object.name.startsWith(QLatin1Char('.')))
+                    continue;
+                entries.push_back({object.name, object.isDirectory, object.size, object.modified});
+            }
+            return entries;
+        },
+        cancel);
+}
+
+bool MTPConnection::exists(const QString& path, const Cancel& cancel)
+{
+    try {
+        withPaths([&] { return resolve(path); }, cancel);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void MTPConnection::remove(const QString& path, const Cancel& cancel)
+{
+    // DeleteObject of the root handle would empty the whole phone.
+    if (parts(path).isEmpty())
+        throw MTPError::failed(QStringLiteral("The phone's whole storage can't be deleted."));
+    withPaths(
+        [&] {
+            const uint32_t handle = resolve(path);
+            transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+            forget(path);
+        },
+        cancel);
+}
+
+void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
+{
+    withPaths([&] { makeFolders(path); }, cancel);
+}
+
+void MTPConnection::move(const QString& from, const QString& to, const Cancel& cancel)
+{
+    withPaths(
+        [&] {
+            const uint32_t handle = resolve(from);
+            const QString toParent = mtppaths::parentPath(to);
+            if (mtppaths::parentPath(from) != toParent) {
+                if (!m_operations.contains(Operation::moveObject))
+                    throw MTPError::unsupported(QStringLiteral("move files"));
+                const uint32_t destination = resolve(toParent);
+                const uint32_t storage = requireStorage();
+                transact(Operation::moveObject, {handle, storage, destination == rootHandle ? 0 : destination}, {}, 0,
+                         {}, QStringLiteral("move that"));
+            }
+            const QString newName = mtppaths::lastComponent(to);
+            if (mtppaths::lastComponent(from) != newName) {
+                if (!m_operations.contains(Operation::setObjectPropValue))
+                    throw MTPError::unsupported(QStringLiteral("rename files"));
+                MTPWriter writer;
+                writer.string(newName);
+                transact(
+                    Operation::setObjectPropValue, {handle, ObjectProperty::objectFileName},
+                    [&](const Emit& emit) { emit(writer.data); }, writer.data.size(), {},
+                    QStringLiteral("rename that"));
+            }
+            forget(from);
+            forget(to);
+        },
+        cancel);
+}
+
+DeviceInfo MTPConnection::info(const Cancel& cancel)
+{
+    return run(
+        [](MTPConnection& self) {
+            DeviceInfo facts;
+            facts.manufacturer = self.m_manufacturer;
+            if (self.m_deviceProperties.contains(DeviceProperty::batteryLevel)) {
+                try {
+                    const QByteArray level =
+                        self.fetch(Operation::getDevicePropValue, {DeviceProperty::batteryLevel}, doThat);
+                    if (!level.isEmpty())
+                        facts.battery = static_cast<uint8_t>(level.at(0));
+                } catch (const MTPError&) {
+                    // The level is optional.
+                }
+            }
+            const StorageInfo storage =
+                readStorageInfo(self.fetch(Operation::getStorageInfo, {self.requireStorage()}, doThat));
+            facts.storageTotal = static_cast<int64_t>(storage.maxCapacity);
+            facts.storageFree = static_cast<int64_t>(storage.freeSpace);
+            return facts;
+        },
+        cancel);
+}

@@ -1,0 +1,88 @@
+#include "MTPPaths.h"
+
+#include "MTPError.h"
+
+#include <QFile>
+
+namespace mtppaths {
+
+namespace {
+
+// Bytes in a file name on the usual Linux file systems.
+constexpr qsizetype nameLimit = 255;
+
+QStringView withoutTrailingSlashes(const QString& path)
+{
+    QStringView view(path);
+    while (view.size() > 1 && view.endsWith(QLatin1Char('/')))
+        view.chop(1);
+    return view;
+}
+
+} // namespace
+
+QString parentPath(const QString& path)
+{
+    const QStringView view = withoutTrailingSlashes(path);
+    const qsizetype slash = view.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {};
+    if (slash == 0)
+        return QStringLiteral("/");
+    return view.first(slash).toString();
+}
+
+QString lastComponent(const QString& path)
+{
+    const QStringView view = withoutTrailingSlashes(path);
+    if (view == QLatin1StringView("/"))
+        return QStringLiteral("/");
+    return view.sliced(view.lastIndexOf(QLatin1Char('/')) + 1).toString();
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a == b || a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+bool sameNameIgnoringCase(const QString& a, const QString& b)
+{
+    return a.normalized(QString::NormalizationForm_C)
+               .compare(b.normalized(QString::NormalizationForm_C), Qt::CaseInsensitive)
+           == 0;
+}
+
+QString localName(const QString& name)
+{
+    if (name.isEmpty())
+        throw MTPError::failed(
+            QStringLiteral("The phone listed an item without a name, which can't be copied to this computer."));
+    if (name == QLatin1StringView(".") || name == QLatin1StringView("..") || name.contains(QLatin1Char('/'))
+        || name.contains(QChar(0))) {
+        QString shown = name;
+        shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+        throw MTPError::failed(QStringLiteral("The phone listed an item named “") + shown
+                               + QStringLiteral("”, which can't be used as a file name on this computer."));
+    }
+    return name;
+}
+
+QString temporaryPath(const QString& target)
+{
+    const QString folder = parentPath(target);
+    QString name = lastComponent(target);
+    const QString prefix = QStringLiteral(".");
+    const QString suffix = QStringLiteral(".vantelorquist");
+    const qsizetype room = nameLimit - QFile::encodeName(prefix + suffix).size();
+    // Cut whole characters off the end until the name fits.
+    while (!name.isEmpty() && QFile::encodeName(name).size() > room)
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() && name.at(name.size() - 2).isHighSurrogate() ? 2 : 1);
+    QString hidden = prefix + name + suffix;
+    if (hidden == lastComponent(target)) // only a cut name made of dots can meet its target
+        hidden = prefix + name.chopped(1) + suffix;
+    if (folder.isEmpty())
+        return hidden;
+    return folder.endsWith(QLatin1Char('/')) ? folder + hidden : folder + QLatin1Char('/') + hidden;
+}
+
+} // namespace mtppaths

@@ -1,0 +1,378 @@
+// Copies between the computer and the phone: files and folder trees, streamed
+// through the transaction engine one transfer unit at a time.
+#include "MTPConnection.h"
+
+#include "MTPCodes.h"
+#include "MTPPaths.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace mtp;
+
+namespace {
+
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString quoted(const QString& path)
+{
+    return QStringLiteral("“") + path + QStringLiteral("”");
+}
+
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// An open descriptor, closed on every way out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    // Closes now, reporting what close says (a write that failed late shows here).
+    int close()
+    {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+bool isLocalFolder(const QString& path)
+{
+    struct stat info {};
+    return ::stat(native(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Makes the folder and its missing parents; an existing folder will do.
+void makeLocalFolders(const QString& path)
+{
+    const QByteArray name = native(path);
+    if (::mkdir(name.constData(), 0777) == 0 || (errno == EEXIST && isLocalFolder(path)))
+        return;
+    int error = errno;
+    if (error == ENOENT) {
+        const QString parent = mtppaths::parentPath(path);
+        if (!parent.isEmpty() && parent != path) {
+            makeLocalFolders(parent);
+            if (::mkdir(name.constData(), 0777) == 0 || (errno == EEXIST && isLocalFolder(path)))
+                return;
+            error = errno;
+        }
+    }
+    throw SystemError::fromErrno(QStringLiteral("Couldn't create the folder ") + quoted(path), error);
+}
+
+void writeAll(int fd, QByteArrayView bytes, const QString& path)
+{
+    const char* at = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(path), errno);
+        }
+        at += n;
+        left -= n;
+    }
+}
+
+qsizetype readSome(int fd, char* buffer, qsizetype capacity, const QString& path)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size_t(capacity));
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(path), errno);
+    }
+}
+
+void setModified(int fd, const QDateTime& modified)
+{
+    if (!modified.isValid())
+        return;
+    const qint64 ms = modified.toMSecsSinceEpoch();
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // the access time stays
+    times[1].tv_sec = static_cast<time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+    times[1].tv_nsec = static_cast<long>(((ms % 1000) + 1000) % 1000 * 1000000);
+    ::futimens(fd, times); // the copy is good without its date
+}
+
+// Puts the finished download in place of whatever stands at the target. A
+// file there is replaced in one step by the rename; a folder has to go first.
+void replace(const QString& temporary, const QString& target)
+{
+    struct stat info {};
+    if (::lstat(native(target).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (!QDir(target).removeRecursively())
+            throw SystemError(QStringLiteral("Couldn't replace the folder ") + quoted(target)
+                              + QStringLiteral(" with the downloaded file."));
+    }
+    if (::rename(native(temporary).constData(), native(target).constData()) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't move the downloaded file to ") + quoted(target), errno);
+}
+
+// The names in a local folder, hidden ones included, in the order the file
+// system gives them.
+QStringList folderEntries(const QString& path)
+{
+    DIR* dir = ::opendir(native(path).constData());
+    if (!dir)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read the folder ") + quoted(path), errno);
+    QStringList names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(QFile::decodeName(name));
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read the folder ") + quoted(path), error);
+    return names;
+}
+
+SystemError changedWhileCopying(const QString& path)
+{
+    return SystemError(quoted(QFileInfo(path).fileName())
+                       + QStringLiteral(" changed size while it was being copied to the phone. Try again once it has "
+                                        "finished changing."));
+}
+
+} // namespace
+
+void MTPConnection::deleteQuietly(uint32_t handle)
+{
+    try {
+        transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("do that"));
+    } catch (const std::exception&) {
+        // What is left of it shows on the phone; the first failure is the one that counts.
+    }
+}
+
+// ---- from the phone -----------------------------------------------------------------------
+
+void MTPConnection::pull(const QString& path, const QString& destination, const Progress& progress,
+                         const Cancel& cancel)
+{
+    withPaths(
+        [&] {
+            const MTPObject object = this->object(path);
+            const QString target =
+                isLocalFolder(destination) ? joined(destination, mtppaths::localName(object.name)) : destination;
+            int64_t done = 0;
+            const int64_t total = object.isDirectory ? std::max<int64_t>(folderSize(object), 1) : object.size;
+            download(object, target, [&](int64_t bytes) {
+                done += bytes;
+                if (progress)
+                    progress(total > 0 ? std::min(double(done) / double(total), 1.0) : 0.0);
+            });
+        },
+        cancel);
+}
+
+int64_t MTPConnection::folderSize(const MTPObject& object)
+{
+    if (!object.isDirectory)
+        return object.size;
+    const uint32_t storage = requireStorage();
+    int64_t total = 0;
+    for (const MTPObject& child : children(object.handle, storage))
+        total += folderSize(child);
+    return total;
+}
+
+void MTPConnection::download(const MTPObject& object, const QString& target, const ByteCount& progress)
+{
+    checkCancel();
+    if (object.isDirectory) {
+        makeLocalFolders(target);
+        const uint32_t storage = requireStorage();
+        for (const MTPObject& child : children(object.handle, storage))
+            download(child, joined(target, mtppaths::localName(child.name)), progress);
+        return;
+    }
+
+    const QString temporary = mtppaths::temporaryPath(target);
+    // Never through a link someone left under the temporary name.
+    Descriptor file(::open(native(temporary).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (file.get() < 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(temporary), errno);
+    try {
+        transact(
+            Operation::getObject, {object.handle}, {}, 0,
+            [&](QByteArrayView piece) {
+                writeAll(file.get(), piece, temporary);
+                progress(piece.size());
+            },
+            QStringLiteral("copy that file"));
+        setModified(file.get(), object.modified);
+        if (file.close() != 0)
+            throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);
+        replace(temporary, target);
+    } catch (...) {
+        ::unlink(native(temporary).constData());
+        throw;
+    }
+}
+
+// ---- to the phone -------------------------------------------------------------------------
+
+int64_t MTPConnection::localSize(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return info.exists() ? info.size() : 0;
+    int64_t total = 0;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo item = it.fileInfo();
+        if (item.isFile())
+            total += item.size();
+    }
+    return total;
+}
+
+void MTPConnection::push(const QString& source, const QString& destination, const Progress& progress,
+                         const Cancel& cancel)
+{
+    withPaths(
+        [&] {
+            QString parent, name;
+            if (destination.endsWith(QLatin1Char('/'))) {
+                parent = destination.chopped(1);
+                name = mtppaths::lastComponent(source);
+            } else {
+                parent = mtppaths::parentPath(destination);
+                name = mtppaths::lastComponent(destination);
+            }
+            const uint32_t folder = makeFolders(parent);
+            const int64_t total = std::max<int64_t>(localSize(source), 1);
+            int64_t done = 0;
+            upload(source, name, folder, parent, [&](int64_t bytes) {
+                done += bytes;
+                if (progress)
+                    progress(std::min(double(done) / double(total), 1.0));
+            });
+        },
+        cancel);
+}
+
+void MTPConnection::upload(const QString& source, const QString& name, uint32_t parent, const QString& parentPath,
+                           const ByteCount& progress)
+{
+    checkCancel();
+    struct stat facts {};
+    if (::stat(native(source).constData(), &facts) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), errno);
+    const uint32_t storage = requireStorage();
+    const std::vector<MTPObject> siblings = list(parent, parts(parentPath), storage);
+    const auto existing = std::find_if(siblings.begin(), siblings.end(),
+                                       [&](const MTPObject& o) { return mtppaths::sameName(o.name, name); });
+    const bool exists = existing != siblings.end();
+    const QString childPath = joined(parentPath, name);
+
+    if (S_ISDIR(facts.st_mode)) {
+        uint32_t folder;
+        if (exists && existing->isDirectory) {
+            folder = existing->handle; // merged into
+        } else {
+            if (exists)
+                transact(Operation::deleteObject, {existing->handle, 0}, {}, 0, {}, QStringLiteral("replace that"));
+            folder = createFolder(name, parent);
+        }
+        m_handles.insert(parts(childPath).join(QLatin1Char('/')), folder);
+        for (const QString& entry : folderEntries(source)) {
+            const QString item = joined(source, entry);
+            struct stat link {};
+            // A link to a folder could lead back up the tree; links to files are copied.
+            if (::lstat(native(item).constData(), &link) == 0 && S_ISLNK(link.st_mode) && isLocalFolder(item))
+                continue;
+            upload(item, entry, folder, childPath, progress);
+        }
+        return;
+    }
+
+    if (exists)
+        transact(Operation::deleteObject, {existing->handle, 0}, {}, 0, {}, QStringLiteral("replace that"));
+    const int64_t size = facts.st_size;
+    const QDateTime modified =
+        QDateTime::fromMSecsSinceEpoch(int64_t(facts.st_mtim.tv_sec) * 1000 + facts.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    const QByteArray info = objectInfo(name, Format::undefined, size, modified);
+    requireStorage();
+    const std::vector<uint32_t> response = transact(
+        Operation::sendObjectInfo, {*m_storageID, parent}, [&](const Emit& emit) { emit(info); }, info.size(), {},
+        QStringLiteral("copy files to it"));
+    if (response.size() < 3)
+        throw MTPError::failed(QStringLiteral("The phone didn't accept the file."));
+    const uint32_t handle = response[2];
+
+    Descriptor file(::open(native(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        const int error = errno;
+        deleteQuietly(handle); // nothing of it will come
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), error);
+    }
+    try {
+        const auto buffer = std::make_unique<char[]>(size_t(transferUnit));
+        transact(
+            Operation::sendObject, {},
+            [&](const Emit& emit) {
+                // Exactly the announced bytes: the phone counts them to find the
+                // end of the object, so a file that changed meanwhile fails here
+                // instead of sending it too little or too much.
+                int64_t left = size;
+                for (;;) {
+                    const qsizetype want = left > 0 ? qsizetype(std::min<int64_t>(left, transferUnit)) : 1;
+                    const qsizetype n = readSome(file.get(), buffer.get(), want, source);
+                    if (n == 0) {
+                        if (left > 0)
+                            throw changedWhileCopying(source);
+                        return;
+                    }
+                    if (left == 0)
+                        throw changedWhileCopying(source);
+                    emit(QByteArrayView(buffer.get(), n));
+                    left -= n;
+                    progress(n);
+                }
+            },
+            size, {}, QStringLiteral("copy files to it"));
+    } catch (...) {
+        deleteQuietly(handle);
+        throw;
+    }
+    m_handles.insert(parts(childPath).join(QLatin1Char('/')), handle);
+}

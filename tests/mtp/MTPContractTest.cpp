@@ -1,0 +1,136 @@
+// The PhoneFiles contract over MTPConnection and the simulated phone: the
+// same suite that ADBFiles passes.
+#include "MTPConnection.h"
+#include "PhoneFilesContract.h"
+#include "SimulatedPhone.h"
+#include "SimulatedUsbHost.h"
+
+#include <QStringList>
+
+namespace {
+
+// The contract hands out PhoneFiles by unique_ptr; the connection itself is
+// shared, as the manager shares it.
+class SharedFiles : public PhoneFiles {
+public:
+    explicit SharedFiles(std::shared_ptr<MTPConnection> connection) : m_connection(std::move(connection)) {}
+
+    std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override
+    {
+        return m_connection->list(path, showHidden, cancel);
+    }
+    using PhoneFiles::pull;
+    void pull(const QString& path, const QString& destination, const Progress& progress, const Cancel& cancel) override
+    {
+        m_connection->pull(path, destination, progress, cancel);
+    }
+    void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override
+    {
+        m_connection->push(source, destination, progress, cancel);
+    }
+    bool exists(const QString& path, const Cancel& cancel) override { return m_connection->exists(path, cancel); }
+    void remove(const QString& path, const Cancel& cancel) override { m_connection->remove(path, cancel); }
+    void makeFolder(const QString& path, const Cancel& cancel) override { m_connection->makeFolder(path, cancel); }
+    void move(const QString& from, const QString& to, const Cancel& cancel) override
+    {
+        m_connection->move(from, to, cancel);
+    }
+    DeviceInfo info(const Cancel& cancel) override { return m_connection->info(cancel); }
+
+private:
+    std::shared_ptr<MTPConnection> m_connection;
+};
+
+// The simulated phone's storage root is the phone's "/sdcard"; items are
+// seeded and read back on the phone directly, behind the connection's back
+// (so its path cache meets stale handles as it would on a real phone).
+class MTPTransport : public PhoneFilesTransport {
+public:
+    ~MTPTransport() override
+    {
+        if (m_connection)
+            m_connection->close(true);
+    }
+
+    bool start(QString* error) override
+    {
+        m_connection = std::make_shared<MTPConnection>(m_host, m_host->plug(m_phone), QStringLiteral("SIM0001"),
+                                                       QStringLiteral("Pixel 7"));
+        m_connection->check();
+        if (m_connection->status() != MTPConnection::Status::ready) {
+            *error = QStringLiteral("the simulated phone did not become ready");
+            return false;
+        }
+        return true;
+    }
+    std::unique_ptr<PhoneFiles> files() override { return std::make_unique<SharedFiles>(m_connection); }
+    QString root() const override { return QStringLiteral("/sdcard"); }
+
+    void seedFile(const QString& path, const QByteArray& content, const QDateTime& modified) override
+    {
+        m_phone->addFile(replaced(path), lastName(path), content, modified);
+    }
+    void seedFolder(const QString& path) override { m_phone->addFolder(replaced(path), lastName(path)); }
+    std::optional<QByteArray> readFile(const QString& path) const override
+    {
+        const auto object = m_phone->objectAt(relative(path));
+        if (!object || object->isFolder())
+            return std::nullopt;
+        return object->content ? object->content->bytes() : QByteArray();
+    }
+    bool isFolder(const QString& path) const override
+    {
+        const auto object = m_phone->objectAt(relative(path));
+        return object && object->isFolder();
+    }
+    bool isPresent(const QString& path) const override { return m_phone->objectAt(relative(path)).has_value(); }
+
+    // About 150 ms per MiB: a few MiB take a second or so.
+    void setSlowTransfers(bool slow) override
+    {
+        m_phone->configure([slow](auto& s) { s.delayPerMiB = std::chrono::microseconds(slow ? 150000 : 0); });
+    }
+    bool isNotFound(const Error& error) const override
+    {
+        const auto* mtp = dynamic_cast<const MTPError*>(&error);
+        return mtp && mtp->kind() == MTPError::Kind::notFound;
+    }
+    QString leftoverAfterCancel() override
+    {
+        QStringList left;
+        for (const QString& violation : m_phone->violations())
+            left.append(violation);
+        if (!m_phone->sessionIsOpen())
+            left.append(QStringLiteral("no session open after the cancellation"));
+        m_phone->clearRecords();
+        return left.join(QLatin1Char('\n'));
+    }
+
+private:
+    static QString relative(const QString& path) { return MTPConnection::parts(path).join(QLatin1Char('/')); }
+    static QString lastName(const QString& path) { return MTPConnection::parts(path).constLast(); }
+
+    // The handle of the folder that will hold path, after whatever stood at path is gone.
+    uint32_t replaced(const QString& path)
+    {
+        if (const auto old = m_phone->objectAt(relative(path)))
+            m_phone->removeObject(old->handle);
+        QStringList above = MTPConnection::parts(path);
+        above.removeLast();
+        if (above.isEmpty())
+            return 0;
+        const auto parent = m_phone->objectAt(above.join(QLatin1Char('/')));
+        return parent ? parent->handle : 0;
+    }
+
+    std::shared_ptr<mtpsim::SimulatedUsbHost> m_host = std::make_shared<mtpsim::SimulatedUsbHost>();
+    std::shared_ptr<mtpsim::SimulatedPhone> m_phone = std::make_shared<mtpsim::SimulatedPhone>();
+    std::shared_ptr<MTPConnection> m_connection;
+};
+
+INSTANTIATE_TEST_SUITE_P(MTPConnection, PhoneFilesContract,
+                         ::testing::Values(PhoneFilesTransportKind{
+                             "mtp", [] { return std::unique_ptr<PhoneFilesTransport>(new MTPTransport); }}),
+                         phoneFilesTransportName);
+
+} // namespace
