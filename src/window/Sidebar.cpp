@@ -39,6 +39,8 @@ LocationRow::LocationRow(const QString& name, const QString& symbol, const QStri
     setText(name);
     setCheckable(true);
     setObjectName(name);
+    // Redrawn on hover for its highlight.
+    setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
 }
@@ -82,6 +84,7 @@ DeviceRow::DeviceRow(const Environment& env, const Device& device, bool isCurren
     setObjectName(device.serial);
     setText(device.model);
     setToolTip(device.model);
+    setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     BrowserModel* model = m_env.model;

@@ -5,7 +5,6 @@
 #include "EntryMenu.h"
 #include "FileListView.h"
 #include "WindowFixture.h"
-#include "WindowRules.h"
 
 #include <QTest>
 
@@ -135,11 +134,4 @@ TEST_F(EntryMenuTest, ItemsWithoutTheirOperationAreDisabled)
     EXPECT_FALSE(item(background.get(), QStringLiteral("New Folder"))->isEnabled());
     item(background.get(), QStringLiteral("New Folder"))->trigger();
     EXPECT_FALSE(model().showingNewFolder());
-}
-
-TEST(EntryMenuRules, TitlesUseTheEllipsisCharacter)
-{
-    const QList<WindowRules::MenuItem> menu = WindowRules::entryMenu({});
-    ASSERT_EQ(menu.size(), 2);
-    EXPECT_EQ(menu[1].title, QStringLiteral("Copy to Phone\u2026"));
 }

@@ -3,7 +3,6 @@
 
 #include "ContentView.h"
 #include "WindowFixture.h"
-#include "WindowRules.h"
 
 #include <gtest/gtest.h>
 
@@ -64,9 +63,4 @@ TEST_F(WindowTitle, GoesBackToTheProductNameWhenThePhoneStopsBeingReady)
     adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))});
     pass();
     EXPECT_EQ(view.windowTitle(), product);
-}
-
-TEST(WindowRules, CurrentFolderNameWithoutCrumbsIsTheStorage)
-{
-    EXPECT_EQ(WindowRules::currentFolderName({}), QStringLiteral("Internal Storage"));
 }
