@@ -228,14 +228,22 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     Descriptor file(::open(native(temporary).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (file.get() < 0)
         throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(temporary), errno);
+    // Reserving the space up front spares the file system growing the file
+    // piece by piece; what the phone does not send is given back below.
+    const bool reserved =
+        object.size > 0 && ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size)) == 0;
     try {
+        int64_t written = 0;
         transact(
             Operation::getObject, {object.handle}, {}, 0,
             [&](QByteArrayView piece) {
                 writeAll(file.get(), piece, temporary);
+                written += piece.size();
                 progress(piece.size());
             },
             QStringLiteral("copy that file"));
+        if (reserved && written < object.size)
+            (void)::ftruncate(file.get(), off_t(written));
         setModified(file.get(), object.modified);
         if (file.close() != 0)
             throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The system's own source hands out a connection only when it is a PhoneFiles.
+static_assert(std::is_convertible_v<MTPConnection*, PhoneFiles*>);
+
 // The model's view of the MTP layer, over a manager of simulated phones.
 class ManagerSource : public MtpSource {
 public:
