@@ -6,7 +6,6 @@
 TEST(ADBClean, RemovesEscapesMarkersControlsAndPrefixesAnywhere)
 {
     EXPECT_EQ(ADB::clean(QStringLiteral("\x1b[31madb: error: x\x1b[0m\n")), QStringLiteral("x"));
-    EXPECT_EQ(ADB::clean(QStringLiteral("adb: adb: hello")), QStringLiteral("hello"));
     EXPECT_EQ(ADB::clean(QStringLiteral("one^Dtwo")), QStringLiteral("onetwo"));
     EXPECT_EQ(ADB::clean(QString::fromUtf8("a\x01\x08" "b\tc")), QStringLiteral("ab\tc"));
     EXPECT_EQ(ADB::clean(QStringLiteral("failed: adb: error: closed")), QStringLiteral("failed: closed"));
@@ -17,8 +16,6 @@ TEST(ADBLastPercent, TakesTheLastBracketedPercentUpToAHundred)
     EXPECT_EQ(ADB::lastPercent(QStringLiteral("no brackets")), std::nullopt);
     EXPECT_EQ(ADB::lastPercent(QStringLiteral("[100%]")), 100);
     EXPECT_EQ(ADB::lastPercent(QStringLiteral("[1000%]")), std::nullopt);
-    EXPECT_EQ(ADB::lastPercent(QStringLiteral("[150%]")), std::nullopt);
-    EXPECT_EQ(ADB::lastPercent(QStringLiteral("[  7%] a")), 7);
     EXPECT_EQ(ADB::lastPercent(QStringLiteral("[ 10%] x\r[ 20%] y")), 20);
 }
 
@@ -26,31 +23,17 @@ TEST(ADBLastLines, KeepsTheLastTwoMeaningfulLines)
 {
     EXPECT_EQ(adbdetail::lastLines("one\r\ntwo\nthree\n"), QStringLiteral("two\nthree"));
     EXPECT_EQ(adbdetail::lastLines("[ 10%] a\r[ 20%] b\n"), QString());
-    EXPECT_EQ(adbdetail::lastLines("[ 99%] /sdcard/x\radb: error: remote No space left on device\r\n\r\n"),
-              QStringLiteral("adb: error: remote No space left on device"));
     EXPECT_EQ(adbdetail::lastLines("\x1b\x07  \x01"), QStringLiteral("  "));
-}
-
-TEST(ADBLastCharacters, CountsUserPerceivedCharacters)
-{
-    EXPECT_EQ(adbdetail::lastCharacters(QStringLiteral("abc"), 5), QStringLiteral("abc"));
-    EXPECT_EQ(adbdetail::lastCharacters(QStringLiteral("abcdef"), 2), QStringLiteral("ef"));
-    // A CR LF pair is one character.
-    EXPECT_EQ(adbdetail::lastCharacters(QStringLiteral("abc\r\n"), 2), QStringLiteral("c\r\n"));
 }
 
 TEST(ADBStreamLines, SplitsAtLineFeedsAndKeepsTheUnfinishedRest)
 {
     QString pending;
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("a\r\nb\r\n")), (QStringList {"a", "b"}));
-    EXPECT_EQ(pending, QString());
     EXPECT_TRUE(adbdetail::takeLines(pending, QStringLiteral("abc")).isEmpty());
-    EXPECT_EQ(pending, QStringLiteral("abc"));
     EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("def\nx")), (QStringList {"abcdef"}));
     EXPECT_EQ(pending, QStringLiteral("x"));
     pending.clear();
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n\n")), (QStringList {"", ""}));
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("a\r")), QStringList());
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n")), (QStringList {"a"}));
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n\na\r")), (QStringList {"", ""}));
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n")), (QStringList {"a"})); // CR LF split between reads
     EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\r\rabc\r\na\rb\n")), (QStringList {"abc", "a\rb"}));
 }

@@ -70,18 +70,13 @@ protected:
     QString local(const QString& phonePath) const { return phonetest::storagePath(phone(), phonePath); }
 };
 
-TEST_F(ADBFilesOnPhone, ListingAFileFails)
-{
-    ASSERT_TRUE(phonetest::writeFile(local(QStringLiteral("/sdcard/plain.txt")), "x"));
-    EXPECT_THROW(files().list(QStringLiteral("/sdcard/plain.txt"), false, Cancel()), ADBError);
-}
-
-TEST_F(ADBFilesOnPhone, ThePathReachesThePhoneQuotedOnce)
+TEST_F(ADBFilesOnPhone, AnOrdinaryFolderCostsOneCommandWithThePathQuotedOnce)
 {
     ASSERT_TRUE(QDir().mkpath(local(QStringLiteral("/sdcard/It's"))));
-    files().list(QStringLiteral("/sdcard/It's"), false, Cancel());
+    ASSERT_TRUE(phonetest::writeFile(local(QStringLiteral("/sdcard/It's/a")), "x"));
+    EXPECT_EQ(files().list(QStringLiteral("/sdcard/It's"), false, Cancel()).size(), 1u);
     const QStringList received = phone().receivedCommands();
-    ASSERT_FALSE(received.isEmpty());
+    ASSERT_EQ(received.size(), 1) << received.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(received.first().endsWith(QStringLiteral(
         "cd '/sdcard/It'\\''s' || exit 1; stat -L -c '%F|%s|%Y|%n' -- * 2>/dev/null; true")))
         << received.first().toStdString();
@@ -95,38 +90,17 @@ TEST_F(ADBFilesOnPhone, RemoveAndMakeFolderAreIdempotent)
     EXPECT_NO_THROW(files().makeFolder(QStringLiteral("/sdcard/deep/er/folder"), Cancel()));
 }
 
-TEST_F(ADBFilesOnPhone, MakeFolderOverAFileFailsWithThePhonesMessage)
+TEST_F(ADBFilesOnPhone, FailuresOnThePhoneFailTheCall)
 {
     ASSERT_TRUE(phonetest::writeFile(local(QStringLiteral("/sdcard/taken")), "x"));
+    EXPECT_THROW(files().list(QStringLiteral("/sdcard/taken"), false, Cancel()), ADBError); // a file, not a folder
+    EXPECT_THROW(files().move(QStringLiteral("/sdcard/absent"), QStringLiteral("/sdcard/other"), Cancel()), ADBError);
     try {
         files().makeFolder(QStringLiteral("/sdcard/taken"), Cancel());
         FAIL() << "expected a failure";
     } catch (const ADBError& error) {
         EXPECT_TRUE(error.description().contains(QStringLiteral("taken"))) << error.description().toStdString();
     }
-}
-
-TEST_F(ADBFilesOnPhone, AFailedMoveFails)
-{
-    EXPECT_THROW(files().move(QStringLiteral("/sdcard/absent"), QStringLiteral("/sdcard/other"), Cancel()), ADBError);
-}
-
-TEST_F(ADBFilesOnPhone, InfoReadsTheScriptedFacts)
-{
-    phone().setReply(QStringLiteral(
-                         "echo \"ver=$(getprop ro.build.version.release)\"; "
-                         "echo \"mfr=$(getprop ro.product.manufacturer)\"; "
-                         "dumpsys battery 2>/dev/null | grep -E '^ *(level|status):'; "
-                         "echo \"df=$(df -k /sdcard/ 2>/dev/null | tail -n 1)\""),
-                     {"ver=14\nmfr=GOOGLE\n  level: 77\n  status: 5\ndf=/dev/fuse 1000 10 990 1% /storage/emulated\n",
-                      {}, 0});
-    const DeviceInfo info = files().info(Cancel());
-    EXPECT_EQ(info.androidVersion, QStringLiteral("14"));
-    EXPECT_EQ(info.manufacturer, QStringLiteral("Google"));
-    EXPECT_EQ(info.battery, 77);
-    EXPECT_TRUE(info.charging);
-    EXPECT_EQ(info.storageTotal, 1000 * 1024);
-    EXPECT_EQ(info.storageFree, 990 * 1024);
 }
 
 // A phone of its own: the dropped connection does not come back.

@@ -46,7 +46,7 @@ TEST_F(DeviceQueriesOnPhone, ListsAReadyPhoneWithItsModel)
     EXPECT_TRUE(device->isWireless());
 }
 
-TEST_F(DeviceQueriesOnPhone, NamesThePhone)
+TEST_F(DeviceQueriesOnPhone, NamesThePhoneAndLookupsThatNeverFailReadFailuresAsNothing)
 {
     phone().setReply(QStringLiteral("settings get global device_name 2>/dev/null; getprop ro.product.marketname; "
                                     "getprop ro.product.model"),
@@ -54,23 +54,27 @@ TEST_F(DeviceQueriesOnPhone, NamesThePhone)
     EXPECT_EQ(adb().displayName(serial(), Cancel()), QStringLiteral("Pixel 7 Pro"));
     phone().setReply(QStringLiteral("getprop ro.serialno"), {"28161FDH2000X4\n", {}, 0});
     EXPECT_EQ(adb().serialNumber(serial(), Cancel()), QStringLiteral("28161FDH2000X4"));
-    EXPECT_EQ(adb().serialNumber(QStringLiteral("127.0.0.1:1"), Cancel()), std::nullopt);
+
+    const QString gone = QStringLiteral("127.0.0.1:1");
+    std::stop_source stop;
+    stop.request_stop();
+    const Cancel cancelled(stop.get_token());
+    EXPECT_EQ(adb().displayName(gone, Cancel()), std::nullopt);
+    EXPECT_EQ(adb().displayName(serial(), cancelled), std::nullopt);
+    EXPECT_EQ(adb().serialNumber(gone, Cancel()), std::nullopt);
+    EXPECT_FALSE(adb().exists(gone, QStringLiteral("/sdcard"), Cancel()));
+    EXPECT_FALSE(adb().exists(serial(), QStringLiteral("/sdcard"), cancelled));
+    EXPECT_TRUE(adb().pids(gone, QStringLiteral("com.a"), Cancel()).isEmpty());
 }
 
 TEST_F(DeviceQueriesOnPhone, ReadsTheFacts)
 {
-    phone().setReply(QStringLiteral("echo \"ver=$(getprop ro.build.version.release)\"; "
-                                    "echo \"mfr=$(getprop ro.product.manufacturer)\"; "
-                                    "dumpsys battery 2>/dev/null | grep -E '^ *(level|status):'; "
-                                    "echo \"df=$(df -k /sdcard/ 2>/dev/null | tail -n 1)\""),
-                     {"ver=13\nmfr=samsung\n  level: 42\n  status: 3\n"
-                      "df=/dev/fuse 115678780 30000000 85678780 26% /storage/emulated\n",
-                      {}, 0});
+    // The fake's own answer: "ver=14", "mfr=google", status 2, level 85 and a df line.
     const DeviceInfo info = adb().info(serial(), Cancel());
-    EXPECT_EQ(info.androidVersion, QStringLiteral("13"));
-    EXPECT_EQ(info.manufacturer, QStringLiteral("Samsung"));
-    EXPECT_EQ(info.battery, 42);
-    EXPECT_FALSE(info.charging);
+    EXPECT_EQ(info.androidVersion, QStringLiteral("14"));
+    EXPECT_EQ(info.manufacturer, QStringLiteral("Google"));
+    EXPECT_EQ(info.battery, 85);
+    EXPECT_TRUE(info.charging);
     EXPECT_EQ(info.storageTotal, int64_t(118455070720));
     EXPECT_EQ(info.storageFree, int64_t(87735070720));
 }
@@ -92,8 +96,8 @@ TEST_F(DeviceQueriesOnPhone, ConnectFailsAlthoughAdbExitsZero)
 TEST_F(DeviceQueriesOnPhone, ScreenshotTakesPngBytesAndRefusesOthers)
 {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    for (int i = 0; i < 256; ++i)
-        png += static_cast<char>(i);
+    for (int i = 0; i < 70000; ++i)
+        png += static_cast<char>(i * 7 % 256); // every byte value, more than one adb payload
     phone().setReply(QStringLiteral("screencap '-p'"), {png, {}, 0});
     EXPECT_EQ(adb().screenshot(serial(), Cancel()), png);
 

@@ -1,7 +1,6 @@
 #include "Error.h"
 #include "TempFolder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
