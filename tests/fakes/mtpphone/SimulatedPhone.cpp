@@ -46,7 +46,7 @@ enum : uint16_t {
     InvalidParameter = 0x201D,
     SessionAlreadyOpen = 0x201E,
     InvalidObjectPropCode = 0xA801,
-    SpecificationByDepthUnsupported = 0xA808,
+    DepthSpecUnsupported = 0xA808,
 };
 
 enum : uint16_t { CommandBlock = 1, DataBlock = 2, ResponseBlock = 3, EventBlock = 4 };
@@ -1179,7 +1179,7 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
         return Reply{InvalidObjectHandle, {}, {}, {}};
     std::vector<uint32_t> objects;
     if (depth != 0 && m_settings.propListOneObjectOnly)
-        return Reply{SpecificationByDepthUnsupported, {}, {}, {}};
+        return Reply{DepthSpecUnsupported, {}, {}, {}};
     if (depth == 0) {
         if (root)
             return Reply{InvalidObjectHandle, {}, {}, {}};
@@ -1200,7 +1200,7 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
             objects = descendants(handle);
         }
     } else {
-        return Reply{SpecificationByDepthUnsupported, {}, {}, {}};
+        return Reply{DepthSpecUnsupported, {}, {}, {}};
     }
 
     Out out;
