@@ -2,6 +2,7 @@
 // "adb pull" / "adb push" of the same file from the same fake phone, in the
 // same run. Goal: ratio <= 1.05.
 #include "ADBFiles.h"
+#include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "FakePhoneHarness.h"
 
@@ -81,20 +82,6 @@ double terminalAdb(const QStringList& args)
     return seconds(start);
 }
 
-// CPU seconds this process has used so far (the reading of adb's terminal).
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -127,11 +114,11 @@ int main(int argc, char** argv)
     std::vector<double> pullOurs, pullPlain, pushOurs, pushPlain, pullTerminal, pushTerminal;
     double readerCpu = 0;
     for (int round = 0; round < rounds; ++round) {
-        double cpu = cpuSeconds();
+        double cpu = bench::cpuSeconds();
         auto start = Clock::now();
         files.pull(QStringLiteral("/sdcard/big.bin"), pulled, progress, Cancel());
         pullOurs.push_back(seconds(start));
-        readerCpu += cpuSeconds() - cpu;
+        readerCpu += bench::cpuSeconds() - cpu;
         QFile::remove(pulled);
         pullPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
                                       QStringLiteral("/sdcard/big.bin"), pulled}));
@@ -140,11 +127,11 @@ int main(int argc, char** argv)
                                             QStringLiteral("-a"), QStringLiteral("/sdcard/big.bin"), pulled}));
         QFile::remove(pulled);
 
-        cpu = cpuSeconds();
+        cpu = bench::cpuSeconds();
         start = Clock::now();
         files.push(source, QStringLiteral("/sdcard/pushed.bin"), progress, Cancel());
         pushOurs.push_back(seconds(start));
-        readerCpu += cpuSeconds() - cpu;
+        readerCpu += bench::cpuSeconds() - cpu;
         pushPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
                                       QStringLiteral("/sdcard/pushed.bin")}));
         pushTerminal.push_back(terminalAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
@@ -153,8 +140,8 @@ int main(int argc, char** argv)
 
     const double mib = double(fileSize) / (1024 * 1024);
     auto line = [mib](const char* what, const std::vector<double>& ours, const std::vector<double>& plain) {
-        const double a = median(ours);
-        const double b = median(plain);
+        const double a = bench::median(ours);
+        const double b = bench::median(plain);
         std::printf("%-5s median:  ADBFiles with progress %6.2f s (%6.1f MiB/s)   plain adb %6.2f s (%6.1f MiB/s)   "
                     "ratio %.3f (goal <= 1.05)\n",
                     what, a, mib / a, b, mib / b, a / b);
@@ -165,8 +152,8 @@ int main(int argc, char** argv)
     std::printf("256 MiB through the fake phone, %d rounds each, interleaved\n", rounds);
     line("pull", pullOurs, pullPlain);
     line("push", pushOurs, pushPlain);
-    std::printf("adb on a terminal, output drained (median): pull %.2f s, push %.2f s\n", median(pullTerminal),
-                median(pushTerminal));
+    std::printf("adb on a terminal, output drained (median): pull %.2f s, push %.2f s\n", bench::median(pullTerminal),
+                bench::median(pushTerminal));
     std::printf("progress reports: %d; CPU of this process per copy with progress: %.1f ms\n", reports.load(),
                 readerCpu * 1000 / (2 * rounds));
     return 0;

@@ -2,6 +2,7 @@
 // command with the same text, in the same run, and the parse time alone.
 // Goal: ratio <= 1.2.
 #include "ADB.h"
+#include "BenchSupport.h"
 #include "ADBParsing.h"
 #include "FakePhoneHarness.h"
 
@@ -29,12 +30,6 @@ constexpr int rounds = 15;
 double milliseconds(Clock::time_point since)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 double fastest(const std::vector<double>& values)
@@ -100,10 +95,10 @@ int main(int argc, char** argv)
     }
 
     std::printf("listing %d items (%zu read), %d rounds each, interleaved\n", items, listed, rounds);
-    std::printf("median:  ADB.list %8.1f ms   bare adb shell %8.1f ms   ratio %.3f (goal <= 1.2)\n", median(ours),
-                median(bare), median(ours) / median(bare));
+    std::printf("median:  ADB.list %8.1f ms   bare adb shell %8.1f ms   ratio %.3f (goal <= 1.2)\n", bench::median(ours),
+                bench::median(bare), bench::median(ours) / bench::median(bare));
     std::printf("fastest: ADB.list %8.1f ms   bare adb shell %8.1f ms   ratio %.3f\n", fastest(ours), fastest(bare),
                 fastest(ours) / fastest(bare));
-    std::printf("parse alone (median) %6.2f ms (%lld bytes of output)\n", median(parse), static_cast<long long>(output.toUtf8().size()));
+    std::printf("parse alone (median) %6.2f ms (%lld bytes of output)\n", bench::median(parse), static_cast<long long>(output.toUtf8().size()));
     return 0;
 }

@@ -2,6 +2,7 @@
 // phone (no USB underneath), so that its own cost shows: throughput, and CPU
 // time per MB. The simulated phone runs in this process too; its cost alone is
 // measured first and taken off to estimate the engine's share.
+#include "BenchSupport.h"
 #include "MTPCodes.h"
 #include "MTPConnection.h"
 #include "SimulatedPhone.h"
@@ -23,31 +24,12 @@ namespace {
 constexpr uint64_t total = 1ull << 30;
 constexpr double MB = 1e6;
 
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
+using bench::Figures;
 
-struct Figures {
-    double wall = 0;
-    double cpu = 0;
-};
-
-// The best of three runs, so that a stray scheduling delay does not count.
 template <class F>
 Figures measure(F&& work)
 {
-    Figures best{1e9, 1e9};
-    for (int run = 0; run < 3; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        const double cpu = cpuSeconds();
-        work();
-        best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        best.cpu = std::min(best.cpu, cpuSeconds() - cpu);
-    }
-    return best;
+    return bench::bestOf(3, std::forward<F>(work));
 }
 
 void report(const char* what, const Figures& f, const Figures* baseline = nullptr)

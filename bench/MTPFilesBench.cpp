@@ -6,6 +6,7 @@
 // Usage: mtp_files_bench [folder for the local copies]
 // The folder defaults to the private temporary folder; a folder in memory
 // (/dev/shm) takes the local disk out of the figures.
+#include "BenchSupport.h"
 #include "MTPCodes.h"
 #include "MTPConnection.h"
 #include "SimulatedPhone.h"
@@ -29,31 +30,12 @@ constexpr uint64_t fileSize = 2ull << 30;
 constexpr int listedItems = 10000;
 constexpr double MB = 1e6;
 
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
+using bench::Figures;
 
-struct Figures {
-    double wall = 1e9;
-    double cpu = 1e9;
-};
-
-// The best of three runs, so that a stray scheduling delay does not count.
 template <class F>
 Figures measure(F&& work)
 {
-    Figures best;
-    for (int run = 0; run < 3; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        const double cpu = cpuSeconds();
-        work();
-        best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        best.cpu = std::min(best.cpu, cpuSeconds() - cpu);
-    }
-    return best;
+    return bench::bestOf(3, std::forward<F>(work));
 }
 
 void reportCopy(const char* what, const Figures& f)
