@@ -1,13 +1,14 @@
 // The file list: its columns and rows, sorting by the headers, the
-// selection in both directions, opening by double-click and Return.
+// selection in both directions, opening by double-click and Return, and
+// the context menu of phone items.
 
+#include "EntryMenu.h"
 #include "FileListView.h"
 #include "Look.h"
 #include "WindowFixture.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,204 +18,207 @@ namespace {
 
 class FileList : public WindowTest {
 protected:
+    // The list over one ready adb phone whose /sdcard holds the sample,
+    // hidden items shown.
     FileListView& list(const Environment& env)
     {
-        m_list = std::make_unique<FileListView>(env);
-        m_list->resize(800, 400);
-        m_list->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(m_list.get()));
-        return *m_list;
+        model().setShowHidden(true);
+        adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("b.txt"), 2000), folder(QStringLiteral("Music")),
+                                              file(QStringLiteral("a.jpg"), 1500000), folder(QStringLiteral("DCIM")),
+                                              file(QStringLiteral(".hidden"), 5)});
+        adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/DCIM"), {});
+        return *(m_list = &show<FileListView>(env, QSize(800, 400)));
     }
-    QString cell(int row, int column)
+    // The rows' names top to bottom, or only the selected ones sorted.
+    QString rowNames(bool selected = false)
+    {
+        QStringList names;
+        for (int row = 0; row < m_list->listModel()->rowCount(); ++row) {
+            if (!selected || m_list->selectionModel()->isRowSelected(row))
+                names.append(m_list->listModel()->entry(row).name);
+        }
+        if (selected)
+            names.sort();
+        return names.join(QLatin1Char(','));
+    }
+    QString cell(const QString& name, int column, int role = Qt::DisplayRole)
     {
         FileListModel* rows = m_list->listModel();
-        return rows->data(rows->index(row, column)).toString();
+        return rows->data(rows->index(rows->rowOf(name), column), role).toString();
     }
-    // One ready adb phone whose /sdcard holds the sample, hidden items shown.
-    void samplePhone()
+    QPoint at(const QString& name)
     {
-        model().setShowHidden(true);
-        adbPhoneIn(QStringLiteral("device"), sample);
+        return m_list->visualRect(m_list->listModel()->index(m_list->listModel()->rowOf(name), 0)).center();
     }
-    int row(const QString& name) { return m_list->listModel()->rowOf(name); }
-    QPoint rowCentre(int row)
-    {
-        return m_list->visualRect(m_list->listModel()->index(row, FileListModel::name)).center();
-    }
+    QPoint belowTheRows() { return QPoint(10, m_list->viewport()->height() - 5); }
     void clickHeader(int column)
     {
         QHeaderView* header = m_list->horizontalHeader();
-        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
     }
-    const QList<RemoteEntry> sample = {
-        file(QStringLiteral("b.txt"), 2000),         folder(QStringLiteral("Music")),
-        file(QStringLiteral("a.jpg"), 1500000),      folder(QStringLiteral("DCIM")),
-        file(QStringLiteral(".hidden"), 5),
-    };
+    // The menu's items, separators as "-" and disabled items marked "~";
+    // triggers the item `title` if given.
+    QString menu(const QPoint& point, const QString& title = {})
+    {
+        const std::unique_ptr<EntryMenu> menu(m_list->menuAt(point));
+        QStringList items;
+        for (QAction* action : menu->actions()) {
+            items.append(action->isSeparator() ? QStringLiteral("-")
+                                               : (action->isEnabled() ? QString() : QStringLiteral("~")) + action->text());
+            if (action->text() == title)
+                action->trigger();
+        }
+        return items.join(QLatin1Char(','));
+    }
 
-private:
-    std::unique_ptr<FileListView> m_list;
+    FileListView* m_list = nullptr;
 };
 
 } // namespace
 
 TEST_F(FileList, ShowsFourColumnsWithFoldersFirst)
 {
-    samplePhone();
     FileListView& view = list(bareEnvironment());
-    FileListModel* rows = view.listModel();
-    ASSERT_EQ(rows->columnCount(), 4);
-    EXPECT_EQ(rows->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
-    EXPECT_EQ(rows->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Date Modified"));
-    EXPECT_EQ(rows->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Size"));
-    EXPECT_EQ(rows->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Kind"));
-
-    ASSERT_EQ(rows->rowCount(), 5);
-    EXPECT_EQ(rowNames(&view).mid(0, 2), (QStringList{QStringLiteral("DCIM"), QStringLiteral("Music")}));
-    EXPECT_EQ(cell(row(QStringLiteral("DCIM")), FileListModel::size), QStringLiteral("--"));
-    EXPECT_EQ(cell(row(QStringLiteral("DCIM")), FileListModel::kind), QStringLiteral("Folder"));
-    EXPECT_EQ(cell(row(QStringLiteral("a.jpg")), FileListModel::size), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(cell(row(QStringLiteral("a.jpg")), FileListModel::kind), QStringLiteral("JPG file"));
-    EXPECT_EQ(cell(row(QStringLiteral("b.txt")), FileListModel::size), QStringLiteral("2 KB"));
-    EXPECT_EQ(cell(row(QStringLiteral(".hidden")), FileListModel::size), QStringLiteral("5 bytes"));
-    EXPECT_EQ(cell(row(QStringLiteral(".hidden")), FileListModel::kind), QStringLiteral("Document"));
-    EXPECT_FALSE(cell(row(QStringLiteral("DCIM")), FileListModel::modified).isEmpty());
-    EXPECT_TRUE(rows->data(rows->index(row(QStringLiteral(".hidden")), 0), FileListModel::hiddenRole).toBool());
-    EXPECT_FALSE(rows->data(rows->index(row(QStringLiteral("a.jpg")), 0), FileListModel::hiddenRole).toBool());
+    QStringList headers;
+    for (int column = 0; column < view.listModel()->columnCount(); ++column)
+        headers.append(view.listModel()->headerData(column, Qt::Horizontal).toString());
+    EXPECT_EQ(headers.join(QLatin1Char(',')), QStringLiteral("Name,Date Modified,Size,Kind"));
+    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,.hidden,a.jpg,b.txt"));
+    EXPECT_FALSE(cell(QStringLiteral("DCIM"), FileListModel::modified).isEmpty());
+    EXPECT_EQ(cell(QStringLiteral("DCIM"), FileListModel::size), QStringLiteral("--"));
+    EXPECT_EQ(cell(QStringLiteral("DCIM"), FileListModel::kind), QStringLiteral("Folder"));
+    EXPECT_EQ(cell(QStringLiteral("a.jpg"), FileListModel::size), QStringLiteral("1.5 MB"));
+    EXPECT_EQ(cell(QStringLiteral("a.jpg"), FileListModel::kind), QStringLiteral("JPG file"));
+    EXPECT_EQ(cell(QStringLiteral(".hidden"), FileListModel::size), QStringLiteral("5 bytes"));
+    EXPECT_EQ(cell(QStringLiteral(".hidden"), 0, FileListModel::hiddenRole), QStringLiteral("true"));
+    EXPECT_EQ(cell(QStringLiteral("a.jpg"), 0, FileListModel::hiddenRole), QStringLiteral("false"));
 }
 
 TEST_F(FileList, ResetsOnceForEachNewListing)
 {
-    samplePhone();
     FileListView& view = list(bareEnvironment());
     QSignalSpy resets(view.listModel(), &QAbstractItemModel::modelReset);
     QSignalSpy inserts(view.listModel(), &QAbstractItemModel::rowsInserted);
+    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("c.png"), 10)});
     reload();
     settle();
-    // The same listing again changes nothing; a new one is one reset.
-    QList<RemoteEntry> more = sample;
-    more.append(file(QStringLiteral("c.png"), 10));
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"), more);
-    const int before = int(resets.count());
-    reload();
-    settle();
-    EXPECT_EQ(resets.count(), before + 1);
+    EXPECT_EQ(rowNames(), QStringLiteral("c.png"));
+    EXPECT_EQ(resets.count(), 1);
     EXPECT_EQ(inserts.count(), 0);
-    EXPECT_EQ(view.listModel()->rowCount(), 6);
 }
 
 TEST_F(FileList, AHeaderClickSetsTheSortOrderAndASecondOneReversesIt)
 {
-    samplePhone();
     FileListView& view = list(bareEnvironment());
-
     clickHeader(FileListModel::size);
-    ASSERT_FALSE(model().sortOrder().isEmpty());
-    EXPECT_EQ(model().sortOrder().first(), (SortKey{SortKey::Column::size, Qt::AscendingOrder}));
     // The name, sorted on before, still breaks ties.
-    EXPECT_EQ(model().sortOrder().size(), 2);
-    EXPECT_EQ(model().sortOrder()[1].column, SortKey::Column::name);
-    EXPECT_EQ(rowNames(&view).mid(2), (QStringList{QStringLiteral(".hidden"), QStringLiteral("b.txt"),
-                                                  QStringLiteral("a.jpg")}));
+    EXPECT_EQ(model().sortOrder(), (QList<SortKey>{SortKey{SortKey::Column::size, Qt::AscendingOrder},
+                                                   SortKey{SortKey::Column::name, Qt::AscendingOrder}}));
+    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,.hidden,b.txt,a.jpg"));
     EXPECT_EQ(view.horizontalHeader()->sortIndicatorSection(), int(FileListModel::size));
 
     clickHeader(FileListModel::size);
     EXPECT_EQ(model().sortOrder().first(), (SortKey{SortKey::Column::size, Qt::DescendingOrder}));
-    EXPECT_EQ(rowNames(&view).mid(2), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.txt"),
-                                                  QStringLiteral(".hidden")}));
+    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,a.jpg,b.txt,.hidden"));
     EXPECT_EQ(view.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
-
-    clickHeader(FileListModel::name);
-    EXPECT_EQ(model().sortOrder().first(), (SortKey{SortKey::Column::name, Qt::AscendingOrder}));
-    EXPECT_EQ(model().sortOrder()[1], (SortKey{SortKey::Column::size, Qt::DescendingOrder}));
 }
 
-TEST_F(FileList, SelectionFollowsTheModelAndClicksWriteIt)
+TEST_F(FileList, SelectionFollowsTheModelAndLeftClicksWriteIt)
 {
-    samplePhone();
     FileListView& view = list(bareEnvironment());
-
     model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("DCIM")});
-    QStringList selected;
-    for (const QModelIndex& index : view.selectionModel()->selectedRows())
-        selected.append(view.listModel()->entry(index.row()).name);
-    selected.sort();
-    EXPECT_EQ(selected, (QStringList{QStringLiteral("DCIM"), QStringLiteral("a.jpg")}));
+    EXPECT_EQ(rowNames(true), QStringLiteral("DCIM,a.jpg"));
 
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, rowCentre(row(QStringLiteral("b.txt"))));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(QStringLiteral("b.txt")));
     EXPECT_EQ(model().selection(), QSet<QString>{QStringLiteral("b.txt")});
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(row(QStringLiteral("Music"))));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at(QStringLiteral("Music")));
+    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("b.txt"), QStringLiteral("Music")}));
+    QTest::mousePress(view.viewport(), Qt::RightButton, {}, at(QStringLiteral("a.jpg")));
+    QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, at(QStringLiteral("a.jpg")));
     EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("b.txt"), QStringLiteral("Music")}));
 
     // A new sort keeps the selection on the same entries.
     model().setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    QStringList kept;
-    for (const QModelIndex& index : view.selectionModel()->selectedRows())
-        kept.append(view.listModel()->entry(index.row()).name);
-    kept.sort();
-    EXPECT_EQ(kept, (QStringList{QStringLiteral("Music"), QStringLiteral("b.txt")}));
-}
-
-TEST_F(FileList, ARightClickLeavesTheSelectionAlone)
-{
-    samplePhone();
-    FileListView& view = list(bareEnvironment());
-    model().setSelection({QStringLiteral("a.jpg")});
-    const QPoint other = rowCentre(row(QStringLiteral("b.txt")));
-    QTest::mousePress(view.viewport(), Qt::RightButton, {}, other);
-    QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, other);
-    EXPECT_EQ(model().selection(), QSet<QString>{QStringLiteral("a.jpg")});
+    EXPECT_EQ(rowNames(true), QStringLiteral("Music,b.txt"));
 }
 
 TEST_F(FileList, DoubleClickingAFolderEntersIt)
 {
-    samplePhone();
     adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/Music"), {file(QStringLiteral("song.mp3"))});
     FileListView& view = list(fullEnvironment());
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, rowCentre(row(QStringLiteral("Music"))));
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at(QStringLiteral("Music")));
     settle();
     EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music"));
-    EXPECT_TRUE(model().canGoBack());
-    EXPECT_EQ(rowNames(&view), QStringList{QStringLiteral("song.mp3")});
+    EXPECT_EQ(rowNames(), QStringLiteral("song.mp3"));
 }
 
-TEST_F(FileList, ReturnOpensOneFolderOrTheFilesAmongSeveral)
+TEST_F(FileList, ReturnOpensTheFilesAmongSeveralAndDeleteRemovesTheSelection)
 {
-    samplePhone();
     FileListView& view = list(fullEnvironment());
     view.setFocus();
-
     model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt"), QStringLiteral("DCIM")});
     QTest::keyClick(&view, Qt::Key_Return);
     // In listing order, the folder left out.
     EXPECT_EQ(calls, QStringList{QStringLiteral("openOnMac:b.txt,a.jpg")});
-
-    calls.clear();
     model().setSelection({QStringLiteral("DCIM"), QStringLiteral("Music")});
     QTest::keyClick(&view, Qt::Key_Return);
-    EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
 
     model().setSelection({QStringLiteral("a.jpg")});
     QTest::keyClick(&view, Qt::Key_Delete);
-    EXPECT_EQ(calls, QStringList{QStringLiteral("remove:a.jpg")});
-    calls.clear();
-    model().setSelection({});
-    QTest::keyClick(&view, Qt::Key_Delete);
-    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(calls, (QStringList{QStringLiteral("openOnMac:b.txt,a.jpg"), QStringLiteral("remove:a.jpg")}));
 }
 
-TEST(ByteCount, ReadsInDecimalMultiples)
+TEST_F(FileList, TheMenuHasItsItemsForWhatWasClicked)
+{
+    list(fullEnvironment());
+    EXPECT_EQ(menu(belowTheRows()), QStringLiteral("New Folder,Copy to Phone…"));
+    EXPECT_EQ(menu(at(QStringLiteral("b.txt"))), QStringLiteral("Open on Mac,Copy to Mac…,Copy Path,-,Rename…,Delete…"));
+    EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,Copy to Mac…,Copy Path,-,Rename…,Delete…"));
+    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
+    EXPECT_EQ(menu(at(QStringLiteral("a.jpg"))), QStringLiteral("Open on Mac,Copy to Mac…,Copy Paths,-,Delete…"));
+    // A folder among them leaves the open slot empty.
+    model().setSelection({QStringLiteral("DCIM"), QStringLiteral("a.jpg")});
+    EXPECT_EQ(menu(at(QStringLiteral("a.jpg"))), QStringLiteral("Copy to Mac…,Copy Paths,-,Delete…"));
+
+    // An unselected row gets a menu of its own and keeps the selection.
+    const std::unique_ptr<EntryMenu> own(m_list->menuAt(at(QStringLiteral("Music"))));
+    ASSERT_EQ(own->items().size(), 1);
+    EXPECT_EQ(own->items().first().name, QStringLiteral("Music"));
+    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("DCIM"), QStringLiteral("a.jpg")}));
+}
+
+TEST_F(FileList, TheMenuHandsItsItemsToTheModel)
+{
+    list(fullEnvironment());
+    menu(belowTheRows(), QStringLiteral("Copy to Phone…"));
+    menu(belowTheRows(), QStringLiteral("New Folder"));
+    EXPECT_TRUE(model().showingNewFolder());
+    menu(at(QStringLiteral("b.txt")), QStringLiteral("Rename…"));
+    ASSERT_TRUE(model().renaming());
+    EXPECT_EQ(model().renaming()->name, QStringLiteral("b.txt"));
+    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
+    menu(at(QStringLiteral("a.jpg")), QStringLiteral("Delete…"));
+    EXPECT_EQ(calls, (QStringList{QStringLiteral("chooseAndUpload:(current)"), QStringLiteral("remove:b.txt,a.jpg")}));
+    menu(at(QStringLiteral("DCIM")), QStringLiteral("Open"));
+    settle();
+    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
+}
+
+TEST_F(FileList, MenuItemsWithoutTheirOperationAreDisabled)
+{
+    list(bareEnvironment());
+    EXPECT_EQ(menu(at(QStringLiteral("b.txt"))), QStringLiteral("~Open on Mac,~Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
+    // Entering a folder is the model's own.
+    EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,~Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
+    EXPECT_EQ(menu(belowTheRows(), QStringLiteral("New Folder")), QStringLiteral("~New Folder,~Copy to Phone…"));
+    EXPECT_FALSE(model().showingNewFolder());
+}
+
+TEST(ByteCount, ReadsInDecimalMultiplesWithZeroAndOneSpelledOut)
 {
     EXPECT_EQ(Look::byteCount(0), QStringLiteral("Zero KB"));
     EXPECT_EQ(Look::byteCount(1), QStringLiteral("1 byte"));
-    EXPECT_EQ(Look::byteCount(999), QStringLiteral("999 bytes"));
-    EXPECT_EQ(Look::byteCount(1000), QStringLiteral("1 KB"));
-    EXPECT_EQ(Look::byteCount(12345), QStringLiteral("12 KB"));
     EXPECT_EQ(Look::byteCount(999999), QStringLiteral("1 MB"));
-    EXPECT_EQ(Look::byteCount(4100000), QStringLiteral("4.1 MB"));
-    EXPECT_EQ(Look::byteCount(3000000), QStringLiteral("3 MB"));
-    EXPECT_EQ(Look::byteCount(1234567890), QStringLiteral("1.23 GB"));
-    EXPECT_EQ(Look::byteCount(2000000000000), QStringLiteral("2 TB"));
 }

@@ -6,7 +6,10 @@
 #include "BrowserFakes.h"
 #include "Environment.h"
 
+#include <QSize>
 #include <QStringList>
+#include <QTest>
+#include <QWidget>
 
 #include <memory>
 #include <ostream>
@@ -18,7 +21,6 @@ inline void PrintTo(const QString& text, std::ostream* out)
 }
 
 class ContentView;
-class FileListView;
 
 namespace windowtest {
 
@@ -29,11 +31,8 @@ using browsertest::mtpPhone;
 
 class WindowTest : public browsertest::ModelTest {
 protected:
-    WindowTest();
-    ~WindowTest() override;
-
     // Every command present; each call is written to `calls` as
-    // "name:item,item". The windows "mirror", "apps" and "logcat" can open.
+    // "name:argument:argument". The windows "mirror", "apps" and "logcat" can open.
     Environment fullEnvironment();
     // No command and no window: what the application offers today.
     Environment bareEnvironment();
@@ -41,11 +40,21 @@ protected:
     // One adb phone "A1" ("Pixel 7") in `state`, chosen, its /sdcard listed.
     void adbPhoneIn(const QString& state, const QList<RemoteEntry>& sdcard = {});
     // One MTP phone "M1" ("Galaxy"), ready, chosen and listed.
-    void readyMtpPhone(const QList<RemoteEntry>& sdcard = {});
-    // Goes to `path` (an empty folder unless the phone has it) and waits for
-    // its listing.
+    void readyMtpPhone();
+    // Goes to `path` on "A1" (an empty folder unless it has one) and waits
+    // for its listing.
     void go(const QString& path);
-    // The main window over `env`, shown.
+    // A view over `env`, shown at `size`, kept until the next one.
+    template <class View>
+    View& show(const Environment& env, QSize size)
+    {
+        auto* view = new View(env);
+        m_view.reset(view);
+        view->resize(size);
+        view->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(view));
+        return *view;
+    }
     ContentView& window(const Environment& env);
 
     QStringList calls;
@@ -53,10 +62,7 @@ protected:
     QStringList conflictingApps;
 
 private:
-    std::unique_ptr<ContentView> m_window;
+    std::unique_ptr<QWidget> m_view;
 };
-
-// The name column of the list's rows, top to bottom.
-QStringList rowNames(FileListView* list);
 
 } // namespace windowtest

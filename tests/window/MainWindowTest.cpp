@@ -1,0 +1,199 @@
+// The main window: its title, the toolbar's enabled states per phone state,
+// its history buttons, view picker, "More" menu and search field, and the
+// prompts it presents for the model: the error alert, the new-folder and
+// rename prompts and the Wi-Fi sheet.
+
+#include "ContentView.h"
+#include "WindowFixture.h"
+#include "WindowRules.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using namespace windowtest;
+
+namespace {
+
+class MainWindow : public WindowTest {
+protected:
+    QAction* more(ContentView& view, const QString& title)
+    {
+        for (QAction* action : view.moreMenu()->actions()) {
+            if (action->text() == title)
+                return action;
+        }
+        ADD_FAILURE() << "no menu entry " << title.toStdString();
+        return new QAction(&view);
+    }
+    // New Folder, Copy to Phone and Copy to Mac, the six phone tools of the
+    // "More" menu, and its Wi-Fi entry, as 0s and 1s; a leading space in a
+    // title below starts the next group.
+    std::string enabled(ContentView& view)
+    {
+        std::string result;
+        for (QAction* action : {view.newFolderAction(), view.copyToPhoneAction(), view.copyToMacAction()})
+            result += action->isEnabled() ? '1' : '0';
+        for (const char* title : {" Mirror Screen", "Apps", "Logcat", "Take Screenshot of Phone", "Record Screen",
+                                  "Install APK…", " Connect over Wi-Fi…"}) {
+            if (*title == ' ')
+                result += *title++;
+            result += more(view, QString::fromUtf8(title))->isEnabled() ? '1' : '0';
+        }
+        return result;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindow, TitleIsTheFoldersNameForAReadyPhoneElseTheProductName)
+{
+    ContentView& view = window(bareEnvironment());
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Vantelorquist"));
+    adbPhoneIn(QStringLiteral("device"), {folder(QStringLiteral("DCIM"))});
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Internal Storage"));
+    go(QStringLiteral("/sdcard/DCIM/Camera"));
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Camera"));
+    // Outside the shared storage the crumbs are the storage's alone.
+    go(QStringLiteral("/storage"));
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Internal Storage"));
+
+    go(QStringLiteral("/sdcard/Music"));
+    adbPhoneIn(QStringLiteral("unauthorized"));
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Vantelorquist"));
+}
+
+TEST_F(MainWindow, ToolbarFileCommandsNeedAReadyPhoneAndPhoneToolsAReadyAdbPhone)
+{
+    EXPECT_EQ(enabled(window(fullEnvironment())), "000 000000 1");
+    adbPhoneIn(QStringLiteral("unauthorized"));
+    EXPECT_EQ(enabled(window(fullEnvironment())), "000 000000 1");
+    readyMtpPhone();
+    EXPECT_EQ(enabled(window(fullEnvironment())), "110 000000 1");
+
+    mtp->setDevices({});
+    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("a.jpg"), 10)});
+    ContentView& view = window(fullEnvironment());
+    EXPECT_EQ(enabled(view), "110 111111 1");
+    // Copy to Mac follows the selection alone.
+    model().setSelection({QStringLiteral("a.jpg")});
+    EXPECT_EQ(enabled(view), "111 111111 1");
+    view.copyToMacAction()->trigger();
+    EXPECT_EQ(calls, QStringList{QStringLiteral("download:a.jpg")});
+    more(view, QStringLiteral("Apps"))->trigger();
+    EXPECT_EQ(openedWindows, QStringList{QStringLiteral("apps")});
+
+    // Without their operations they stay disabled, and the grid is not there to switch to.
+    ContentView& bare = window(bareEnvironment());
+    EXPECT_EQ(enabled(bare), "000 000000 0");
+    EXPECT_FALSE(bare.iconsAction()->isEnabled());
+}
+
+TEST_F(MainWindow, ToolbarHistoryHiddenFilesAndTheViewPickerFollowAndWriteTheModel)
+{
+    adbPhoneIn(QStringLiteral("device"));
+    ContentView& view = window(bareEnvironment());
+    EXPECT_FALSE(view.backAction()->isEnabled());
+    go(QStringLiteral("/sdcard/Download"));
+    view.backAction()->trigger();
+    settle();
+    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    EXPECT_TRUE(view.forwardAction()->isEnabled());
+
+    more(view, QStringLiteral("Show Hidden Files"))->trigger();
+    EXPECT_TRUE(model().showHidden());
+    model().setShowHidden(false);
+    EXPECT_FALSE(more(view, QStringLiteral("Show Hidden Files"))->isChecked());
+    model().setViewMode(ViewMode::grid);
+    EXPECT_TRUE(view.iconsAction()->isChecked());
+    view.listAction()->trigger();
+    EXPECT_EQ(model().viewMode(), ViewMode::list);
+}
+
+TEST_F(MainWindow, TheSearchFieldBelongsToTheBrowser)
+{
+    ContentView& view = window(bareEnvironment());
+    EXPECT_FALSE(view.showsSearchField());
+    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("a.jpg"))});
+    EXPECT_TRUE(view.showsSearchField());
+    view.searchField()->setText(QStringLiteral("jp"));
+    EXPECT_EQ(model().searchText(), QStringLiteral("jp"));
+    // Navigating clears the search, in the field too.
+    go(QStringLiteral("/sdcard/Music"));
+    EXPECT_TRUE(view.searchField()->text().isEmpty());
+
+    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))});
+    pass();
+    EXPECT_FALSE(view.showsSearchField());
+}
+
+TEST(ToolbarRules, AJobDisablesWhatWouldStartAnotherOne)
+{
+    WindowRules::ToolbarInput input;
+    input.selected = adbPhone(QStringLiteral("A1"));
+    input.hasSelection = input.canGoBack = input.hasJob = input.recording = true;
+    const WindowRules::ToolbarState busy = WindowRules::toolbar(input);
+    EXPECT_FALSE(busy.newFolder || busy.copyToPhone || busy.copyToMac || busy.phoneTools);
+    EXPECT_TRUE(busy.back);
+    EXPECT_EQ(busy.recordTitle, QStringLiteral("Stop Recording"));
+}
+
+TEST_F(MainWindow, TheErrorAlertAndTheWirelessSheetShowWhileTheModelAsks)
+{
+    ContentView& view = window(fullEnvironment());
+    model().setErrorMessage(QStringLiteral("The phone went away."));
+    QMessageBox* alert = view.errorAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->informativeText(), QStringLiteral("The phone went away."));
+    // A newer message replaces the text of the alert that shows.
+    model().setErrorMessage(QStringLiteral("Names can't contain “/”."));
+    EXPECT_EQ(view.errorAlert(), alert);
+    EXPECT_EQ(alert->informativeText(), QStringLiteral("Names can't contain “/”."));
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(model().errorMessage().has_value());
+    EXPECT_EQ(view.errorAlert(), nullptr);
+
+    model().setShowingWireless(true);
+    ASSERT_TRUE(view.wirelessSheet());
+    EXPECT_TRUE(view.wirelessSheet()->isVisible());
+    view.wirelessSheet()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(model().showingWireless());
+    EXPECT_EQ(view.wirelessSheet(), nullptr);
+}
+
+TEST_F(MainWindow, NamePromptsStartFromTheirNameEachTimeAndConfirmOnlyWithTheirOperation)
+{
+    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("photo.jpg"))});
+    ContentView& view = window(fullEnvironment());
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(view.newFolderPrompt());
+    EXPECT_EQ(view.newFolderPrompt()->text(), QStringLiteral("untitled folder"));
+    view.newFolderPrompt()->field()->setText(QStringLiteral("Trips"));
+    view.newFolderPrompt()->cancelButton()->click();
+    EXPECT_FALSE(model().showingNewFolder());
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(view.newFolderPrompt());
+    EXPECT_EQ(view.newFolderPrompt()->text(), QStringLiteral("untitled folder"));
+    view.newFolderPrompt()->field()->setText(QStringLiteral("Trips"));
+    view.newFolderPrompt()->confirmButton()->click();
+    EXPECT_FALSE(model().showingNewFolder());
+
+    model().setRenaming(file(QStringLiteral("photo.jpg")));
+    ASSERT_TRUE(view.renamePrompt());
+    EXPECT_EQ(view.renamePrompt()->text(), QStringLiteral("photo.jpg"));
+    view.renamePrompt()->field()->setText(QStringLiteral("beach.jpg"));
+    view.renamePrompt()->confirmButton()->click();
+    EXPECT_FALSE(model().renaming().has_value());
+    EXPECT_EQ(calls, (QStringList{QStringLiteral("newFolder:Trips"), QStringLiteral("rename:photo.jpg:beach.jpg")}));
+
+    ContentView& bare = window(bareEnvironment());
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(bare.newFolderPrompt());
+    EXPECT_FALSE(bare.newFolderPrompt()->confirmButton()->isEnabled());
+}
