@@ -7,11 +7,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 
 namespace browsertest {
-
-// ---- Gate ------------------------------------------------------------------------
 
 void Gate::open()
 {
@@ -34,8 +34,6 @@ bool Gate::waiting() const
     return m_waiting;
 }
 
-// ---- entries ---------------------------------------------------------------------
-
 RemoteEntry folder(const QString& name)
 {
     return RemoteEntry{name, true, 4096, QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC)};
@@ -55,56 +53,11 @@ QStringList names(const QList<RemoteEntry>& entries)
     return result;
 }
 
-// ---- MemoryPhoneFiles --------------------------------------------------------------
-
-void MemoryPhoneFiles::setFolder(const QString& path, const QList<RemoteEntry>& entries)
-{
-    std::lock_guard lock(m_mutex);
-    m_folders.insert(path, entries);
-}
-
-void MemoryPhoneFiles::removeFolder(const QString& path)
-{
-    std::lock_guard lock(m_mutex);
-    m_folders.remove(path);
-}
-
-void MemoryPhoneFiles::failListing(const QString& path, std::exception_ptr error)
-{
-    std::lock_guard lock(m_mutex);
-    m_failures.insert(path, std::move(error));
-}
-
 std::shared_ptr<Gate> MemoryPhoneFiles::holdListing(const QString& path)
 {
     auto gate = std::make_shared<Gate>();
-    std::lock_guard lock(m_mutex);
-    m_holds.insert(path, gate);
+    locked([&] { m_holds.insert(path, gate); });
     return gate;
-}
-
-void MemoryPhoneFiles::setInfo(const DeviceInfo& info)
-{
-    std::lock_guard lock(m_mutex);
-    m_info = info;
-}
-
-int MemoryPhoneFiles::listings(const QString& path) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_listings.value(path);
-}
-
-QList<bool> MemoryPhoneFiles::hiddenFlags() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_hidden;
-}
-
-int MemoryPhoneFiles::infoReads() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_infoReads;
 }
 
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
@@ -114,10 +67,8 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     std::shared_ptr<Gate> gate;
     std::exception_ptr failure;
     std::vector<RemoteEntry> entries;
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_listings[path];
-        m_hidden.append(showHidden);
+    locked([&] {
+        record(QStringLiteral("list ") + path);
         gate = m_holds.take(path);
         const auto found = m_folders.constFind(path);
         if (m_failures.contains(path)) {
@@ -131,7 +82,7 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
                     entries.push_back(entry);
             }
         }
-    }
+    });
     if (gate)
         gate->wait();
     cancel.check();
@@ -140,168 +91,76 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     return entries;
 }
 
-bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
-{
-    std::lock_guard lock(m_mutex);
-    return m_folders.contains(path);
-}
-
 DeviceInfo MemoryPhoneFiles::info(const Cancel&)
 {
-    std::lock_guard lock(m_mutex);
-    ++m_infoReads;
-    return m_info;
+    return locked([&] {
+        record(QStringLiteral("info"));
+        return m_info;
+    });
 }
 
-// ---- FakeAdbSource -------------------------------------------------------------------
-
-void FakeAdbSource::setInstalled(bool installed)
-{
-    std::lock_guard lock(m_mutex);
-    m_installed = installed;
-}
-
-void FakeAdbSource::setDevices(const std::vector<Device>& devices)
-{
-    std::lock_guard lock(m_mutex);
-    m_devices = devices;
-}
-
-void FakeAdbSource::failDevices(bool fail)
-{
-    std::lock_guard lock(m_mutex);
-    m_failDevices = fail;
-}
-
-void FakeAdbSource::setDisplayName(const QString& serial, const std::optional<QString>& name)
-{
-    std::lock_guard lock(m_mutex);
-    m_names.insert(serial, name);
-}
-
-void FakeAdbSource::setSerialNumber(const QString& serial, const std::optional<QString>& hardwareSerial)
-{
-    std::lock_guard lock(m_mutex);
-    m_serials.insert(serial, hardwareSerial);
-}
-
-std::shared_ptr<MemoryPhoneFiles> FakeAdbSource::phone(const QString& serial)
+std::shared_ptr<MemoryPhoneFiles> Phones::phone(const QString& serial)
 {
     std::lock_guard lock(m_mutex);
     auto& phone = m_phones[serial];
     if (!phone)
         phone = std::make_shared<MemoryPhoneFiles>();
     return phone;
-}
-
-int FakeAdbSource::displayNameQueries(const QString& serial) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_nameQueries.value(serial);
-}
-
-int FakeAdbSource::serialNumberQueries(const QString& serial) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_serialQueries.value(serial);
-}
-
-int FakeAdbSource::locateCalls() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_locateCalls;
-}
-
-int FakeAdbSource::devicesCalls() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_devicesCalls;
 }
 
 std::optional<ADB> FakeAdbSource::locate()
 {
-    std::lock_guard lock(m_mutex);
-    ++m_locateCalls;
-    if (!m_installed)
-        return std::nullopt;
-    return ADB(QStringLiteral("/fake/adb"));
+    return locked([&]() -> std::optional<ADB> {
+        record(QStringLiteral("locate"));
+        return m_installed ? std::optional(ADB(QStringLiteral("/fake/adb"))) : std::nullopt;
+    });
 }
 
 std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 {
-    std::lock_guard lock(m_mutex);
-    ++m_devicesCalls;
-    if (m_failDevices)
-        throw ADBError::failed(QStringLiteral("cannot connect to daemon"));
-    return m_devices;
+    return locked([&] {
+        record(QStringLiteral("devices"));
+        if (m_failDevices)
+            throw ADBError::failed(QStringLiteral("cannot connect to daemon"));
+        return m_devices;
+    });
 }
 
 std::optional<QString> FakeAdbSource::displayName(const ADB&, const QString& serial, const Cancel&)
 {
-    std::lock_guard lock(m_mutex);
-    ++m_nameQueries[serial];
-    return m_names.value(serial);
+    return locked([&] {
+        record(QStringLiteral("name ") + serial);
+        return m_names.contains(serial) ? std::optional(m_names.value(serial)) : std::nullopt;
+    });
 }
 
 std::optional<QString> FakeAdbSource::serialNumber(const ADB&, const QString& serial, const Cancel&)
 {
-    std::lock_guard lock(m_mutex);
-    ++m_serialQueries[serial];
-    return m_serials.value(serial);
-}
-
-std::shared_ptr<PhoneFiles> FakeAdbSource::files(const ADB&, const QString& serial)
-{
-    return phone(serial);
-}
-
-// ---- FakeMtpSource -------------------------------------------------------------------
-
-void FakeMtpSource::setDevices(const std::vector<Device>& devices)
-{
-    std::lock_guard lock(m_mutex);
-    m_devices = devices;
-}
-
-std::shared_ptr<MemoryPhoneFiles> FakeMtpSource::phone(const QString& serial)
-{
-    std::lock_guard lock(m_mutex);
-    auto& phone = m_phones[serial];
-    if (!phone)
-        phone = std::make_shared<MemoryPhoneFiles>();
-    return phone;
-}
-
-QSet<QString> FakeMtpSource::lastSkipping() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_lastSkipping;
+    return locked([&] {
+        record(QStringLiteral("serial ") + serial);
+        return m_serials.contains(serial) ? std::optional(m_serials.value(serial)) : std::nullopt;
+    });
 }
 
 std::vector<Device> FakeMtpSource::devices(const QSet<QString>& skipping, const Cancel&)
 {
-    std::lock_guard lock(m_mutex);
-    m_lastSkipping = skipping;
-    std::vector<Device> result;
-    for (const Device& device : m_devices) {
-        if (!skipping.contains(device.serial))
-            result.push_back(device);
-    }
-    return result;
+    return locked([&] {
+        m_lastSkipping = skipping;
+        std::vector<Device> result;
+        std::copy_if(m_devices.begin(), m_devices.end(), std::back_inserter(result),
+                     [&](const Device& device) { return !skipping.contains(device.serial); });
+        return result;
+    });
 }
 
 std::shared_ptr<PhoneFiles> FakeMtpSource::connection(const QString& serial)
 {
-    std::lock_guard lock(m_mutex);
-    for (const Device& device : m_devices) {
-        if (device.serial == serial && device.state == QStringLiteral("device")) {
-            auto& phone = m_phones[serial];
-            if (!phone)
-                phone = std::make_shared<MemoryPhoneFiles>();
-            return phone;
-        }
-    }
-    return nullptr;
+    const bool ready = locked([&] {
+        return std::any_of(m_devices.begin(), m_devices.end(), [&](const Device& device) {
+            return device.serial == serial && device.state == QStringLiteral("device");
+        });
+    });
+    return ready ? phone(serial) : nullptr;
 }
 
 bool FakeMtpSource::isMissingItem(const std::exception_ptr& error) const
@@ -315,29 +174,19 @@ bool FakeMtpSource::isMissingItem(const std::exception_ptr& error) const
     }
 }
 
-// ---- ManualClock ---------------------------------------------------------------------
-
-void ManualClock::after(std::chrono::milliseconds delay, QObject* context, std::function<void()> action)
-{
-    m_lastDelay = delay;
-    m_pending.push_back({context, std::move(action)});
-}
-
 int ManualClock::fire()
 {
-    std::vector<Pending> due;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> due;
     due.swap(m_pending);
     int ran = 0;
-    for (Pending& pending : due) {
-        if (pending.context) {
-            pending.action();
+    for (auto& [context, action] : due) {
+        if (context) {
+            action();
             ++ran;
         }
     }
     return ran;
 }
-
-// ---- devices ---------------------------------------------------------------------------
 
 Device adbPhone(const QString& serial, const QString& state, const QString& model)
 {
@@ -348,8 +197,6 @@ Device mtpPhone(const QString& serial, const QString& state, const QString& mode
 {
     return Device{serial, state, model, Device::Transport::mtp};
 }
-
-// ---- ModelTest -------------------------------------------------------------------------
 
 ModelTest::ModelTest()
     : m_settingsPath(m_folder.filePath(QStringLiteral("settings.ini"))),
@@ -365,17 +212,21 @@ ModelTest::~ModelTest()
     settle();
 }
 
+std::unique_ptr<BrowserModel> ModelTest::makeModel(QSettings& store)
+{
+    BrowserModel::Collaborators collaborators;
+    collaborators.adb = adb;
+    collaborators.mtp = mtp;
+    collaborators.settings = &store;
+    collaborators.clock = clock;
+    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
+    return std::make_unique<BrowserModel>(std::move(collaborators));
+}
+
 BrowserModel& ModelTest::model()
 {
-    if (!m_model) {
-        BrowserModel::Collaborators collaborators;
-        collaborators.adb = adb;
-        collaborators.mtp = mtp;
-        collaborators.settings = m_settings.get();
-        collaborators.clock = clock;
-        collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
-        m_model = std::make_unique<BrowserModel>(std::move(collaborators));
-    }
+    if (!m_model)
+        m_model = makeModel(*m_settings);
     return *m_model;
 }
 

@@ -18,13 +18,32 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 namespace browsertest {
+
+// A fake's lock, and the calls it answered, such as "list /sdcard", "info",
+// "locate", "devices", "name SERIAL" or "serial SERIAL".
+class Fake {
+protected:
+    template <class F>
+    auto locked(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+    void record(const QString& call) { m_calls.append(call); } // under the lock
+
+public:
+    int calls(const QString& call) const { return locked([&] { return int(m_calls.count(call)); }); }
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_calls;
+};
 
 // Holds a worker until the test lets it go (at most 10 seconds, so a broken
 // test cannot hang).
@@ -46,74 +65,70 @@ RemoteEntry file(const QString& name, int64_t size = 0, const QDateTime& modifie
 QStringList names(const QList<RemoteEntry>& entries);
 
 // A phone's files in memory: a listing per folder, failures on demand.
-class MemoryPhoneFiles : public PhoneFiles {
+class MemoryPhoneFiles : public PhoneFiles, public Fake {
 public:
-    void setFolder(const QString& path, const QList<RemoteEntry>& entries);
-    void removeFolder(const QString& path);
+    void setFolder(const QString& path, const QList<RemoteEntry>& entries)
+    {
+        locked([&] { m_folders.insert(path, entries); });
+    }
+    void removeFolder(const QString& path) { locked([&] { m_folders.remove(path); }); }
     // The next listings of `path` throw this.
-    void failListing(const QString& path, std::exception_ptr error);
+    void failListing(const QString& path, std::exception_ptr error)
+    {
+        locked([&] { m_failures.insert(path, std::move(error)); });
+    }
     // The next listing of `path` waits for the returned gate.
     std::shared_ptr<Gate> holdListing(const QString& path);
-    void setInfo(const DeviceInfo& info);
-
-    int listings(const QString& path) const;
-    QList<bool> hiddenFlags() const; // showHidden of every listing, in order
-    int infoReads() const;
+    void setInfo(const DeviceInfo& info) { locked([&] { m_info = info; }); }
 
     std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
     using PhoneFiles::pull;
     void pull(const QString&, const QString&, const Progress&, const Cancel&) override {}
     void push(const QString&, const QString&, const Progress&, const Cancel&) override {}
-    bool exists(const QString& path, const Cancel&) override;
+    bool exists(const QString& path, const Cancel&) override { return locked([&] { return m_folders.contains(path); }); }
     void remove(const QString&, const Cancel&) override {}
     void makeFolder(const QString&, const Cancel&) override {}
     void move(const QString&, const QString&, const Cancel&) override {}
-    DeviceInfo info(const Cancel& cancel) override;
+    DeviceInfo info(const Cancel&) override;
 
 private:
-    mutable std::mutex m_mutex;
     QHash<QString, QList<RemoteEntry>> m_folders;
     QHash<QString, std::exception_ptr> m_failures;
     QHash<QString, std::shared_ptr<Gate>> m_holds;
-    QHash<QString, int> m_listings;
-    QList<bool> m_hidden;
     DeviceInfo m_info;
-    int m_infoReads = 0;
+};
+
+// Phones made on first use.
+class Phones {
+public:
+    std::shared_ptr<MemoryPhoneFiles> phone(const QString& serial);
+
+private:
+    std::mutex m_mutex;
+    QHash<QString, std::shared_ptr<MemoryPhoneFiles>> m_phones;
 };
 
 // The adb tool as the model sees it.
-class FakeAdbSource : public AdbSource {
+class FakeAdbSource : public AdbSource, public Fake, public Phones {
 public:
-    void setInstalled(bool installed);
-    void setDevices(const std::vector<Device>& devices);
-    void failDevices(bool fail);
-    void setDisplayName(const QString& serial, const std::optional<QString>& name);
-    void setSerialNumber(const QString& serial, const std::optional<QString>& hardwareSerial);
-    std::shared_ptr<MemoryPhoneFiles> phone(const QString& serial); // made on first use
-
-    int displayNameQueries(const QString& serial) const;
-    int serialNumberQueries(const QString& serial) const;
-    int locateCalls() const;
-    int devicesCalls() const;
+    void setInstalled(bool installed) { locked([&] { m_installed = installed; }); }
+    void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
+    void failDevices(bool fail) { locked([&] { m_failDevices = fail; }); }
+    void setDisplayName(const QString& serial, const QString& name) { locked([&] { m_names.insert(serial, name); }); }
+    void setSerialNumber(const QString& serial, const QString& hardware) { locked([&] { m_serials.insert(serial, hardware); }); }
 
     std::optional<ADB> locate() override;
     std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override;
-    std::optional<QString> displayName(const ADB& adb, const QString& serial, const Cancel& cancel) override;
-    std::optional<QString> serialNumber(const ADB& adb, const QString& serial, const Cancel& cancel) override;
-    std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) override;
+    std::optional<QString> displayName(const ADB&, const QString& serial, const Cancel&) override;
+    std::optional<QString> serialNumber(const ADB&, const QString& serial, const Cancel&) override;
+    std::shared_ptr<PhoneFiles> files(const ADB&, const QString& serial) override { return phone(serial); }
 
 private:
-    mutable std::mutex m_mutex;
     bool m_installed = true;
     bool m_failDevices = false;
     std::vector<Device> m_devices;
-    QHash<QString, std::optional<QString>> m_names;
-    QHash<QString, std::optional<QString>> m_serials;
-    QHash<QString, std::shared_ptr<MemoryPhoneFiles>> m_phones;
-    QHash<QString, int> m_nameQueries;
-    QHash<QString, int> m_serialQueries;
-    int m_locateCalls = 0;
-    int m_devicesCalls = 0;
+    QHash<QString, QString> m_names;
+    QHash<QString, QString> m_serials;
 };
 
 // The MTP layer's "item not on the phone".
@@ -122,39 +137,36 @@ public:
     explicit FakeMtpMissing(const QString& name) : Error(QStringLiteral("“") + name + QStringLiteral("” isn't on the phone any more.")) {}
 };
 
-// USB phones in file-transfer mode.
-class FakeMtpSource : public MtpSource {
+// USB phones in file-transfer mode; phone() is a ready one's connection.
+class FakeMtpSource : public MtpSource, public Fake, public Phones {
 public:
-    void setDevices(const std::vector<Device>& devices);
-    std::shared_ptr<MemoryPhoneFiles> phone(const QString& serial); // ready connection, made on first use
-    QSet<QString> lastSkipping() const;
+    void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
+    QSet<QString> lastSkipping() const { return locked([&] { return m_lastSkipping; }); }
 
     std::vector<Device> devices(const QSet<QString>& skipping, const Cancel& cancel) override;
     std::shared_ptr<PhoneFiles> connection(const QString& serial) override;
     bool isMissingItem(const std::exception_ptr& error) const override;
 
 private:
-    mutable std::mutex m_mutex;
     std::vector<Device> m_devices;
-    QHash<QString, std::shared_ptr<MemoryPhoneFiles>> m_phones;
     QSet<QString> m_lastSkipping;
 };
 
 // Time that moves only when the test says so.
 class ManualClock : public Clock {
 public:
-    void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override;
+    void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override
+    {
+        m_lastDelay = delay;
+        m_pending.push_back({context, std::move(action)});
+    }
     // Runs what is waiting now (not what that schedules); returns how many ran.
     int fire();
     int waiting() const { return int(m_pending.size()); }
     std::chrono::milliseconds lastDelay() const { return m_lastDelay; }
 
 private:
-    struct Pending {
-        QPointer<QObject> context;
-        std::function<void()> action;
-    };
-    std::vector<Pending> m_pending;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_pending;
     std::chrono::milliseconds m_lastDelay{-1};
 };
 
@@ -178,6 +190,8 @@ protected:
     QSettings& settings() { return *m_settings; }
     // Builds the model on first use.
     BrowserModel& model();
+    // Another model over the same fakes, reading `store`.
+    std::unique_ptr<BrowserModel> makeModel(QSettings& store);
     // One whole device pass, waited for.
     void pass();
     // Reload, waited for.

@@ -1,6 +1,8 @@
-// Which phone is the chosen one: the first pass's choice from the last
-// session, a newly plugged-in phone opened once, a phone that went away, a
-// change of transport, and the phone facts read every fifteenth pass.
+// The device poll and the chosen phone: adb looked for at creation and again
+// by the poll while missing, the two-second poll that never overlaps itself,
+// the first pass's choice from the last session, a newly plugged-in phone
+// opened once, a phone that went away, a change of transport, and the phone
+// facts read every fifteenth pass.
 
 #include "BrowserFakes.h"
 #include "TestSupport.h"
@@ -18,25 +20,6 @@ TEST_F(PhoneChoiceTest, TheFirstPassChoosesTheLastPhoneWhenItIsReady)
     pass();
     EXPECT_EQ(model().selectedSerial(), QStringLiteral("B2"));
     EXPECT_EQ(model().windowRequest(), 0); // present at start-up: not "newly plugged in"
-}
-
-TEST_F(PhoneChoiceTest, TheFirstPassOtherwiseChoosesTheFirstReadyPhoneThenTheFirstPhone)
-{
-    settings().setValue(QStringLiteral("lastSerial"), QStringLiteral("B2"));
-    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized")),
-                     adbPhone(QStringLiteral("B2"), QStringLiteral("offline")), adbPhone(QStringLiteral("C3"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("C3"));
-}
-
-TEST_F(PhoneChoiceTest, WithNoReadyPhoneTheFirstIsChosenAndWithNoPhoneNone)
-{
-    pass();
-    EXPECT_FALSE(model().selectedSerial().has_value());
-    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized")),
-                     adbPhone(QStringLiteral("B2"), QStringLiteral("offline"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("A1"));
 }
 
 TEST_F(PhoneChoiceTest, ANewlyPluggedPhoneIsOpenedExactlyOnce)
@@ -58,26 +41,21 @@ TEST_F(PhoneChoiceTest, ANewlyPluggedPhoneIsOpenedExactlyOnce)
     EXPECT_EQ(model().windowRequest(), 1);
 }
 
-TEST_F(PhoneChoiceTest, ANewlyPluggedPhoneIsListedButNotOpenedWhenTheSettingIsOff)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    pass();
-    model().setOpenWhenConnected(false);
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("N1"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("A1"));
-    EXPECT_EQ(model().windowRequest(), 0);
-    EXPECT_EQ(model().devices().size(), 2);
-}
-
-TEST_F(PhoneChoiceTest, ANewWiFiConnectionNeverOpensItself)
+TEST_F(PhoneChoiceTest, ANewPhoneIsNotOpenedWhenTheSettingIsOffNorANewWiFiConnectionEver)
 {
     adb->setDevices({adbPhone(QStringLiteral("A1"))});
     pass();
     adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("10.0.0.9:5555"))});
     pass();
+    EXPECT_EQ(model().windowRequest(), 0);
+
+    model().setOpenWhenConnected(false);
+    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("10.0.0.9:5555")),
+                     adbPhone(QStringLiteral("N1"))});
+    pass();
     EXPECT_EQ(model().selectedSerial(), QStringLiteral("A1"));
     EXPECT_EQ(model().windowRequest(), 0);
+    EXPECT_EQ(model().devices().size(), 3);
 }
 
 TEST_F(PhoneChoiceTest, WhenTheChosenPhoneGoesAwayTheNextChoiceIsMade)
@@ -93,14 +71,12 @@ TEST_F(PhoneChoiceTest, WhenTheChosenPhoneGoesAwayTheNextChoiceIsMade)
     adb->setDevices({});
     pass();
     EXPECT_FALSE(model().selectedSerial().has_value());
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
 }
 
 TEST_F(PhoneChoiceTest, AChangeOfTransportListsTheFolderAgainAndReadsTheFacts)
 {
     mtp->setDevices({mtpPhone(QStringLiteral("P1"))});
-    auto overMTP = mtp->phone(QStringLiteral("P1"));
-    overMTP->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("seen over mtp"))});
+    mtp->phone(QStringLiteral("P1"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("seen over mtp"))});
     pass();
     ASSERT_EQ(names(model().entries()), QStringList{QStringLiteral("seen over mtp")});
 
@@ -111,35 +87,9 @@ TEST_F(PhoneChoiceTest, AChangeOfTransportListsTheFolderAgainAndReadsTheFacts)
     overADB->setInfo(facts);
     adb->setDevices({adbPhone(QStringLiteral("P1"))});
     pass();
-    EXPECT_EQ(model().devices().first().transport, Device::Transport::adb);
     EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("seen over adb")});
     ASSERT_TRUE(model().deviceInfo().has_value());
     EXPECT_EQ(model().deviceInfo()->battery, 80);
-}
-
-TEST_F(PhoneChoiceTest, APhoneThatStopsBeingReadyKeepsItsFolderAndListing)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    auto phone = adb->phone(QStringLiteral("A1"));
-    phone->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("DCIM"))});
-    phone->setFolder(QStringLiteral("/sdcard/DCIM"), {file(QStringLiteral("a.jpg"))});
-    pass();
-    model().navigate(QStringLiteral("/sdcard/DCIM"), true);
-    settle();
-    const int listings = phone->listings(QStringLiteral("/sdcard/DCIM"));
-
-    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("locked"))});
-    pass();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-    EXPECT_TRUE(model().canGoBack());
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("a.jpg")});
-    EXPECT_EQ(phone->listings(QStringLiteral("/sdcard/DCIM")), listings);
-
-    // Ready again: the phone's last folder is listed afresh.
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    pass();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-    EXPECT_EQ(phone->listings(QStringLiteral("/sdcard/DCIM")), listings + 1);
 }
 
 TEST_F(PhoneChoiceTest, TheFactsAreReadOnEveryFifteenthPass)
@@ -148,13 +98,12 @@ TEST_F(PhoneChoiceTest, TheFactsAreReadOnEveryFifteenthPass)
     auto phone = adb->phone(QStringLiteral("A1"));
     phone->setFolder(QStringLiteral("/sdcard"), {});
     pass(); // chooses the phone, which reads the facts once
-    const int afterChoice = phone->infoReads();
-    EXPECT_EQ(afterChoice, 1);
+    EXPECT_EQ(phone->calls(QStringLiteral("info")), 1);
     for (int i = 2; i <= 14; ++i)
         pass();
-    EXPECT_EQ(phone->infoReads(), afterChoice);
+    EXPECT_EQ(phone->calls(QStringLiteral("info")), 1);
     pass();
-    EXPECT_EQ(phone->infoReads(), afterChoice + 1);
+    EXPECT_EQ(phone->calls(QStringLiteral("info")), 2);
 }
 
 TEST_F(PhoneChoiceTest, FactsOfAPhoneNoLongerChosenAreDropped)
@@ -163,7 +112,6 @@ TEST_F(PhoneChoiceTest, FactsOfAPhoneNoLongerChosenAreDropped)
     DeviceInfo facts;
     facts.manufacturer = QStringLiteral("A's maker");
     adb->phone(QStringLiteral("A1"))->setInfo(facts);
-    adb->phone(QStringLiteral("B2"))->setInfo(DeviceInfo{});
     pass();
     ASSERT_EQ(model().deviceInfo()->manufacturer, QStringLiteral("A's maker"));
 
@@ -174,6 +122,57 @@ TEST_F(PhoneChoiceTest, FactsOfAPhoneNoLongerChosenAreDropped)
     settle();
     ASSERT_TRUE(model().deviceInfo().has_value());
     EXPECT_FALSE(model().deviceInfo()->manufacturer.has_value());
+}
+
+TEST_F(PhoneChoiceTest, WithoutAdbOnlyMTPPhonesAreListedUntilThePollFindsIt)
+{
+    adb->setInstalled(false);
+    adb->setDevices({adbPhone(QStringLiteral("A1"))});
+    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
+    EXPECT_TRUE(model().adbMissing()); // right after creation
+    pass();
+    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 0);
+    ASSERT_EQ(model().devices().size(), 1);
+    EXPECT_EQ(model().devices().first().serial, QStringLiteral("M1"));
+    EXPECT_NE(model().files(), nullptr);
+
+    adb->setInstalled(true);
+    pass();
+    EXPECT_FALSE(model().adbMissing());
+    EXPECT_EQ(model().devices().size(), 2);
+    // Once found it is not looked for again.
+    const int calls = adb->calls(QStringLiteral("locate"));
+    pass();
+    EXPECT_EQ(adb->calls(QStringLiteral("locate")), calls);
+}
+
+TEST_F(PhoneChoiceTest, ThePollRunsAtOnceThenTwoSecondsAfterEachPassEnds)
+{
+    adb->setDevices({adbPhone(QStringLiteral("A1"))});
+    model();
+    ASSERT_EQ(clock->waiting(), 1);
+    EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(0));
+    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 0);
+
+    ASSERT_EQ(clock->fire(), 1);
+    // While the pass is under way nothing else is scheduled: no overlap.
+    EXPECT_EQ(clock->waiting(), 0);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return clock->waiting() == 1; }, std::chrono::seconds(5)));
+    EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(2000));
+    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 1);
+    EXPECT_EQ(model().devices().size(), 1);
+}
+
+TEST_F(PhoneChoiceTest, AFailingAdbListCountsAsNoAdbPhones)
+{
+    adb->setDevices({adbPhone(QStringLiteral("A1"))});
+    adb->failDevices(true);
+    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
+    mtp->phone(QStringLiteral("M1"))->setFolder(QStringLiteral("/sdcard"), {});
+    pass();
+    ASSERT_EQ(model().devices().size(), 1);
+    EXPECT_EQ(model().devices().first().serial, QStringLiteral("M1"));
+    EXPECT_FALSE(model().errorMessage().has_value());
 }
 
 } // namespace

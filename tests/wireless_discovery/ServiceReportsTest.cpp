@@ -17,9 +17,7 @@ TEST(ServiceReports, OneInstanceSeenOnSeveralInterfacesIsOneService)
     reports.add(name, ethernetV4);
     reports.resolve(name, wifiV4, ipv4Address("192.168.1.20"), 37199);
     const auto resolved = reports.resolve(name, ethernetV4, ipv4Address("10.0.0.20"), 37199);
-    EXPECT_EQ(resolved.name, name);
-    EXPECT_EQ(resolved.port, 37199);
-    EXPECT_EQ(resolved.addresses, (QList<QByteArray>{ipv4Address("10.0.0.20"), ipv4Address("192.168.1.20")}));
+    EXPECT_EQ(resolved, (ServiceBrowser::Resolved{name, {ipv4Address("10.0.0.20"), ipv4Address("192.168.1.20")}, 37199}));
 }
 
 TEST(ServiceReports, IsGoneOnlyWithItsLastReport)
@@ -27,53 +25,24 @@ TEST(ServiceReports, IsGoneOnlyWithItsLastReport)
     ServiceReports reports;
     reports.add(name, wifiV4);
     reports.add(name, wifiV6);
+    reports.add(name, ethernetV4);
     reports.resolve(name, wifiV4, ipv4Address("192.168.1.20"), 5555);
     reports.resolve(name, wifiV6, ipv6Address("fe80::1"), 5555);
+
+    // An unresolved report going away changes nothing callers were told.
+    const auto unresolved = reports.remove(name, ethernetV4);
+    EXPECT_FALSE(unresolved.gone);
+    EXPECT_FALSE(unresolved.update);
 
     const auto first = reports.remove(name, wifiV4);
     EXPECT_FALSE(first.gone);
     ASSERT_TRUE(first.update);
     EXPECT_EQ(first.update->addresses, QList<QByteArray>{ipv6Address("fe80::1")});
-    EXPECT_TRUE(reports.contains(name));
 
     EXPECT_TRUE(reports.remove(name, wifiV6).gone);
     EXPECT_FALSE(reports.contains(name));
     // A removal nobody announced changes nothing.
     EXPECT_FALSE(reports.remove(name, wifiV6).gone);
-}
-
-TEST(ServiceReports, AnUnresolvedReportGoingAwayChangesNothing)
-{
-    ServiceReports reports;
-    reports.add(name, wifiV4);
-    reports.add(name, ethernetV4);
-    reports.resolve(name, wifiV4, ipv4Address("192.168.1.20"), 5555);
-    const auto removal = reports.remove(name, ethernetV4);
-    EXPECT_FALSE(removal.gone);
-    EXPECT_FALSE(removal.update);
-}
-
-TEST(ServiceReports, AReportSeenAgainLosesItsOldAddress)
-{
-    ServiceReports reports;
-    reports.add(name, wifiV4);
-    reports.add(name, ethernetV4);
-    reports.resolve(name, wifiV4, ipv4Address("192.168.1.20"), 5555);
-    reports.resolve(name, ethernetV4, ipv4Address("10.0.0.20"), 5555);
-    reports.add(name, ethernetV4);
-    const auto resolved = reports.resolve(name, wifiV4, ipv4Address("192.168.1.21"), 5556);
-    EXPECT_EQ(resolved.addresses, QList<QByteArray>{ipv4Address("192.168.1.21")});
-    EXPECT_EQ(resolved.port, 5556);
-}
-
-TEST(ServiceReports, ClearNamesEveryInstance)
-{
-    ServiceReports reports;
-    reports.add(QStringLiteral("b"), wifiV4);
-    reports.add(QStringLiteral("a"), wifiV4);
-    reports.add(QStringLiteral("a"), wifiV6);
-    EXPECT_EQ(reports.clear(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-    EXPECT_FALSE(reports.contains(QStringLiteral("a")));
 }
 
 } // namespace

@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 // An adb stand-in whose "mdns services" prints the content of a file the
-// test controls, and fails while a flag file exists. Every call is logged.
+// test controls, and fails once told to. Every call is logged.
 class StubADB {
 public:
     StubADB()
@@ -22,13 +24,7 @@ public:
     }
 
     void setOutput(const QByteArray& text) { write(QStringLiteral("services"), text); }
-    void setFailing(bool failing)
-    {
-        if (failing)
-            write(QStringLiteral("fail"), {});
-        else
-            QFile::remove(folder.filePath(QStringLiteral("fail")));
-    }
+    void fail() { write(QStringLiteral("fail"), {}); }
     QByteArray calls() const
     {
         QFile file(folder.filePath(QStringLiteral("calls")));
@@ -47,8 +43,7 @@ private:
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             file.write(text);
             file.close();
-            ::rename(QFile::encodeName(target + QStringLiteral(".new")).constData(),
-                     QFile::encodeName(target).constData());
+            std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(target).constData());
         }
     }
 };
