@@ -104,8 +104,8 @@ void BrowserPane::update()
     }
     if (model->visibleEntries().isEmpty()) {
         const QString& search = model->searchText();
-        m_emptySymbolName = search.isEmpty() ? QStringLiteral("tray") : QStringLiteral("magnifyingglass");
-        m_emptySymbol->setPixmap(Look::symbol(m_emptySymbolName, 30, Look::tertiary(palette()), devicePixelRatioF()));
+        const QString symbol = search.isEmpty() ? QStringLiteral("tray") : QStringLiteral("magnifyingglass");
+        m_emptySymbol->setPixmap(Look::symbol(symbol, 30, Look::tertiary(palette()), devicePixelRatioF()));
         m_emptyText->setText(search.isEmpty() ? QStringLiteral("This folder is empty")
                                               : QStringLiteral("No items match “") + search + QStringLiteral("”"));
         m_dragHint->setHidden(!search.isEmpty());

@@ -25,7 +25,6 @@ public:
     FileListView* listView() const { return m_list; }
     DropOverlay* dropOverlay() const { return m_overlay; }
     // The empty message's parts.
-    QString emptySymbol() const { return m_emptySymbolName; }
     QString emptyText() const;
     bool showsDragHint() const;
 
@@ -43,7 +42,6 @@ private:
     QWidget* m_emptyPage;
     Spinner* m_spinner;
     QLabel* m_emptySymbol;
-    QString m_emptySymbolName;
     QLabel* m_emptyText;
     QLabel* m_dragHint;
     FileListView* m_list;

@@ -58,7 +58,7 @@ const QList<ConnectGuide::Step>& ConnectGuide::connectSteps()
 }
 
 ConnectGuide::ConnectGuide(const Environment& env, const QList<Step>& steps, QWidget* parent)
-    : QWidget(parent), m_env(env), m_steps(steps)
+    : QWidget(parent), m_env(env)
 {
     setObjectName(QStringLiteral("connectGuide"));
     auto* outer = new QHBoxLayout(this);
@@ -79,7 +79,7 @@ ConnectGuide::ConnectGuide(const Environment& env, const QList<Step>& steps, QWi
     column->addWidget(heading);
 
     int number = 0;
-    for (const Step& step : m_steps) {
+    for (const Step& step : steps) {
         auto* row = new QHBoxLayout;
         row->setSpacing(12);
         row->addWidget(new StepBadge(++number, textColumn), 0, Qt::AlignTop);

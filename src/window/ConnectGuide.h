@@ -21,11 +21,9 @@ public:
     // The steps of the guide, the only ones there are.
     static const QList<Step>& connectSteps();
 
-    const QList<Step>& steps() const { return m_steps; }
     QPushButton* wirelessButton() const { return m_wireless; }
 
 private:
     Environment m_env;
-    QList<Step> m_steps;
     QPushButton* m_wireless;
 };

@@ -54,11 +54,6 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
     column->addStretch();
 }
 
-QString EmptyStateView::symbol() const
-{
-    return m_frame->placeholderSymbol();
-}
-
 QString EmptyStateView::title() const
 {
     return m_title->text();

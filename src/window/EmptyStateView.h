@@ -17,7 +17,6 @@ public:
     EmptyStateView(const QString& symbol, const QString& title, const QString& detail,
                    const std::optional<QString>& command = std::nullopt, QWidget* parent = nullptr);
 
-    QString symbol() const;
     QString title() const;
     QString detail() const;
     // None when there is no command.

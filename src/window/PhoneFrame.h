@@ -10,7 +10,6 @@ class PhoneFrame : public QWidget {
 public:
     PhoneFrame(const QString& placeholderSymbol, int width, QWidget* parent = nullptr);
 
-    const QString& placeholderSymbol() const { return m_symbol; }
 
     // The outline's measures for a frame `width` wide.
     struct Geometry {

@@ -67,7 +67,6 @@ public:
     QList<DeviceRow*> deviceRows() const { return m_deviceRows; }
     QPushButton* wirelessButton() const { return m_wireless; }
     QPushButton* aboutButton() const { return m_about; }
-    QLabel* devicesHeader() const { return m_devicesHeader; }
 
 private:
     void updateLocations();
