@@ -13,32 +13,20 @@ namespace {
 // shared, as the manager shares it.
 class SharedFiles : public PhoneFiles {
 public:
-    explicit SharedFiles(std::shared_ptr<MTPConnection> connection) : m_connection(std::move(connection)) {}
+    explicit SharedFiles(std::shared_ptr<MTPConnection> connection) : c(std::move(connection)) {}
 
-    std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override
-    {
-        return m_connection->list(path, showHidden, cancel);
-    }
+    std::vector<RemoteEntry> list(const QString& p, bool h, const Cancel& x) override { return c->list(p, h, x); }
     using PhoneFiles::pull;
-    void pull(const QString& path, const QString& destination, const Progress& progress, const Cancel& cancel) override
-    {
-        m_connection->pull(path, destination, progress, cancel);
-    }
-    void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override
-    {
-        m_connection->push(source, destination, progress, cancel);
-    }
-    bool exists(const QString& path, const Cancel& cancel) override { return m_connection->exists(path, cancel); }
-    void remove(const QString& path, const Cancel& cancel) override { m_connection->remove(path, cancel); }
-    void makeFolder(const QString& path, const Cancel& cancel) override { m_connection->makeFolder(path, cancel); }
-    void move(const QString& from, const QString& to, const Cancel& cancel) override
-    {
-        m_connection->move(from, to, cancel);
-    }
-    DeviceInfo info(const Cancel& cancel) override { return m_connection->info(cancel); }
+    void pull(const QString& p, const QString& d, const Progress& g, const Cancel& x) override { c->pull(p, d, g, x); }
+    void push(const QString& p, const QString& d, const Progress& g, const Cancel& x) override { c->push(p, d, g, x); }
+    bool exists(const QString& p, const Cancel& x) override { return c->exists(p, x); }
+    void remove(const QString& p, const Cancel& x) override { c->remove(p, x); }
+    void makeFolder(const QString& p, const Cancel& x) override { c->makeFolder(p, x); }
+    void move(const QString& from, const QString& to, const Cancel& x) override { c->move(from, to, x); }
+    DeviceInfo info(const Cancel& x) override { return c->info(x); }
 
 private:
-    std::shared_ptr<MTPConnection> m_connection;
+    std::shared_ptr<MTPConnection> c;
 };
 
 // The simulated phone's storage root is the phone's "/sdcard"; items are
@@ -57,11 +45,8 @@ public:
         m_connection = std::make_shared<MTPConnection>(m_host, m_host->plug(m_phone), QStringLiteral("SIM0001"),
                                                        QStringLiteral("Pixel 7"));
         m_connection->check();
-        if (m_connection->status() != MTPConnection::Status::ready) {
-            *error = QStringLiteral("the simulated phone did not become ready");
-            return false;
-        }
-        return true;
+        *error = QStringLiteral("the simulated phone did not become ready");
+        return m_connection->status() == MTPConnection::Status::ready;
     }
     std::unique_ptr<PhoneFiles> files() override { return std::make_unique<SharedFiles>(m_connection); }
     QString root() const override { return QStringLiteral("/sdcard"); }
@@ -97,9 +82,8 @@ public:
     }
     QString leftoverAfterCancel() override
     {
-        QStringList left;
-        for (const QString& violation : m_phone->violations())
-            left.append(violation);
+        const auto violations = m_phone->violations();
+        QStringList left(violations.begin(), violations.end());
         if (!m_phone->sessionIsOpen())
             left.append(QStringLiteral("no session open after the cancellation"));
         m_phone->clearRecords();

@@ -1,23 +1,21 @@
-// Transactions over the bulk pipes: containers, data in both directions,
-// zero-length packets, 1 MiB transfers, and what the phone sends besides.
+// Transactions over the bulk pipes: data in both directions, zero-length
+// packets, 1 MiB transfers, what the phone sends besides; and what happens to
+// a transaction that is cancelled, fails in the caller's hands or loses its
+// phone, and that a cancellation reaches only the run it was meant for.
 #include "PhoneFixture.h"
 
-#include "MTPDatasets.h"
 #include "MTPReader.h"
+#include "MTPWriter.h"
+
+#include <future>
+#include <thread>
 
 using namespace mtp;
+using namespace std::chrono_literals;
 
 namespace {
 
-constexpr qsizetype MiB = 1024 * 1024;
 const QString doThat = QStringLiteral("do that");
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    mtpsim::patternBytes(7, 0, bytes.data(), static_cast<size_t>(size));
-    return bytes;
-}
 
 class MTPTransaction : public PhoneTest {
 protected:
@@ -32,10 +30,8 @@ protected:
         return onQueue([&](MTPConnection& c) {
             const QByteArray info = MTPConnection::objectInfo(QStringLiteral("f.bin"), Format::undefined, announce,
                                                               QDateTime::currentDateTime());
-            const auto params = c.transact(Operation::sendObjectInfo, {0x00010001, rootHandle},
-                                           [&](const MTPConnection::Emit& emit) { emit(info); }, info.size(), {},
-                                           doThat);
-            EXPECT_EQ(params.size(), 3u);
+            c.transact(Operation::sendObjectInfo, {0x00010001, rootHandle},
+                       [&](const MTPConnection::Emit& emit) { emit(info); }, info.size(), {}, doThat);
             phone->clearRecords();
             c.transact(Operation::sendObject, {},
                        [&](const MTPConnection::Emit& emit) {
@@ -43,209 +39,98 @@ protected:
                                emit(QByteArrayView(payload).sliced(at, std::min(piece, payload.size() - at)));
                        },
                        announce, {}, doThat);
+            EXPECT_TRUE(phone->violations().empty()) << phone->violations().front().toStdString();
             return phone->outTransfers();
         });
     }
 
-    // Downloads object `handle`; returns the pieces handed to the consumer.
-    std::vector<QByteArray> download(uint32_t handle)
+    // Downloads a new file of `content`, calling onPiece after each piece;
+    // returns what reached the consumer.
+    QByteArray download(const QByteArray& content, const std::function<void(int)>& onPiece = {},
+                        const Cancel& cancel = Cancel())
     {
+        const uint32_t handle = phone->addFile(0, QStringLiteral("in.bin"), content);
         phone->clearRecords();
-        std::vector<QByteArray> pieces;
-        onQueue([&](MTPConnection& c) {
-            c.transact(Operation::getObject, {handle}, {}, 0,
-                       [&](QByteArrayView piece) { pieces.push_back(piece.toByteArray()); }, doThat);
-        });
-        return pieces;
+        QByteArray received;
+        int pieces = 0;
+        const auto receive = [&](QByteArrayView piece) {
+            received += piece;
+            if (onPiece)
+                onPiece(++pieces);
+        };
+        connection->run([&](MTPConnection& c) { c.transact(Operation::getObject, {handle}, {}, 0, receive, doThat); },
+                        cancel);
+        return received;
     }
 
-    static QByteArray joined(const std::vector<QByteArray>& pieces)
+    // The session still works: the next transaction gets its own answer.
+    void expectInStep()
     {
-        QByteArray all;
-        for (const auto& p : pieces)
-            all += p;
-        return all;
+        MTPReader ids(fetch(Operation::getStorageIDs));
+        EXPECT_EQ(ids.u32Array(), (std::vector<uint32_t>{0x00010001}));
     }
 
-    uint32_t lastTransaction() const { return phone->commands().back().transaction; }
 };
 
-TEST_F(MTPTransaction, CommandContainersCarryExactlyTheParameters)
-{
-    phone->clearRecords();
-    fetch(Operation::getStorageIDs);
-    fetch(Operation::getObjectHandles, {0x00010001, 0, rootHandle});
-    const auto sizes = phone->outTransfers();
-    ASSERT_EQ(sizes.size(), 2u);
-    EXPECT_EQ(sizes[0], 12u);
-    EXPECT_EQ(sizes[1], 24u);
-    const auto commands = phone->commands();
-    EXPECT_EQ(commands[1].params, (std::vector<uint32_t>{0x00010001, 0, rootHandle}));
-    EXPECT_EQ(commands[1].transaction, commands[0].transaction + 1);
-}
+// ---- data phases ----------------------------------------------------------------
 
-TEST_F(MTPTransaction, ZeroLengthPacketEndsADataPhaseOfWholePackets)
-{
-    EXPECT_EQ(upload(pattern(500), 500), (std::vector<size_t>{12, 512, 0}));
-    EXPECT_EQ(upload(pattern(501), 501), (std::vector<size_t>{12, 513}));
-    EXPECT_EQ(upload(pattern(MiB - 12), 4096), (std::vector<size_t>{12, size_t(MiB), 0}));
-    EXPECT_TRUE(phone->violations().empty());
-}
-
-TEST_F(MTPTransaction, DataOutMovesWholeMebibytesWhateverThePieces)
-{
-    const QByteArray payload = pattern(2 * MiB + 100);
-    EXPECT_EQ(upload(payload, 1000), (std::vector<size_t>{12, size_t(MiB), size_t(MiB), 112}));
-    EXPECT_EQ(upload(payload, 3 * MiB), (std::vector<size_t>{12, size_t(MiB), size_t(MiB), 112}));
-    EXPECT_EQ(upload(pattern(3 * MiB - 12), 777), (std::vector<size_t>{12, size_t(MiB), size_t(MiB), size_t(MiB), 0}));
-    EXPECT_TRUE(phone->violations().empty());
-    const auto stored = phone->objectAt(QStringLiteral("f.bin"));
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->content->bytes(), pattern(3 * MiB - 12).left(stored->content->size()));
-}
-
-TEST_F(MTPTransaction, EmptyPayloadIsAHeaderAlone)
+TEST_F(MTPTransaction, DataOutMovesWholeMebibytesAndEndsWholePacketsWithAZeroLengthPacket)
 {
     EXPECT_EQ(upload({}, 1), (std::vector<size_t>{12, 12}));
-    EXPECT_TRUE(phone->violations().empty());
-}
+    EXPECT_EQ(upload(bytesOf(500), 500), (std::vector<size_t>{12, 512, 0}));
+    EXPECT_EQ(upload(bytesOf(501), 501), (std::vector<size_t>{12, 513}));
+    EXPECT_EQ(upload(bytesOf(2 * MiB + 100), 1000), (std::vector<size_t>{12, size_t(MiB), size_t(MiB), 112}));
+    EXPECT_EQ(upload(bytesOf(3 * MiB - 12), 3 * MiB),
+              (std::vector<size_t>{12, size_t(MiB), size_t(MiB), size_t(MiB), 0}));
+    const auto stored = phone->objectAt(QStringLiteral("f.bin"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->content->bytes(), bytesOf(3 * MiB - 12).left(stored->content->size()));
 
-TEST_F(MTPTransaction, PacketSizeOfTheBulkOutEndpointGovernsZeroLengthPackets)
-{
+    // The packet size of the bulk-out endpoint governs zero-length packets.
     connection->close(true);
-    phone->configure([](auto& s) {
-        s.endpoints = {{0x81, UsbEndpoint::bulk, 64}, {0x01, UsbEndpoint::bulk, 64}};
-    });
+    phone->configure([](auto& s) { s.endpoints = {{0x81, UsbEndpoint::bulk, 64}, {0x01, UsbEndpoint::bulk, 64}}; });
     connect();
-    EXPECT_EQ(onQueue([](MTPConnection& c) { return c.outPacketSize(); }), 64);
-    EXPECT_EQ(upload(pattern(52), 52), (std::vector<size_t>{12, 64, 0}));
-    EXPECT_EQ(upload(pattern(53), 53), (std::vector<size_t>{12, 65}));
-    EXPECT_TRUE(phone->violations().empty());
+    EXPECT_EQ(upload(bytesOf(52), 52), (std::vector<size_t>{12, 64, 0}));
+    EXPECT_EQ(upload(bytesOf(53), 53), (std::vector<size_t>{12, 65}));
 }
 
 TEST_F(MTPTransaction, LengthsBeyondTheFieldAreAnnouncedAsUnbounded)
 {
     // The phone reads an unbounded container up to its short packet.
-    upload(pattern(100), 100, 4'294'967'283);
+    upload(bytesOf(100), 100, 4'294'967'283);
     EXPECT_EQ(phone->dataLengths(), (std::vector<uint32_t>{0xFFFFFFFF}));
-    EXPECT_TRUE(phone->violations().empty());
 
     // One byte less still fits the field; the phone then waits for the rest.
-    const auto error = mtpErrorOf([&] { upload(pattern(100), 100, 4'294'967'282); });
+    EXPECT_TRUE(mtpErrorOf([&] { upload(bytesOf(100), 100, 4'294'967'282); }));
     EXPECT_EQ(phone->dataLengths(), (std::vector<uint32_t>{0xFFFFFFFE}));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Operation timed out"));
 }
 
 TEST_F(MTPTransaction, DataInArrivesInTransfersOfOneMebibyte)
 {
-    struct Case {
-        qsizetype size;
-        std::vector<qsizetype> pieces;
-    };
-    const std::vector<Case> cases = {
-        {0, {}},
-        {500, {500}},
-        {MiB - 12, {MiB - 12}},        // a container of exactly 1 MiB, then a zero-length packet
-        {MiB, {MiB - 12, 12}},
-        {3 * MiB + 5, {MiB - 12, MiB, MiB, 17}},
-    };
-    for (const Case& c : cases) {
-        const QByteArray content = pattern(c.size);
-        const uint32_t handle = phone->addFile(0, QStringLiteral("in.bin"), content);
-        const auto pieces = download(handle);
-        std::vector<qsizetype> sizes;
-        for (const auto& p : pieces)
-            sizes.push_back(p.size());
-        EXPECT_EQ(sizes, c.pieces) << c.size;
-        EXPECT_EQ(joined(pieces), content) << c.size;
-    }
-    // The zero-length packet after the 1 MiB container was read and dropped.
-    const uint32_t handle = phone->addFile(0, QStringLiteral("x"), pattern(MiB - 12));
-    download(handle);
+    for (qsizetype size : {qsizetype(0), 3 * MiB + 5})
+        EXPECT_EQ(download(bytesOf(size)), bytesOf(size)) << size;
+    EXPECT_EQ(phone->inTransfers(), (std::vector<size_t>{size_t(MiB), size_t(MiB), size_t(MiB), 17, 12}));
+    // A container of exactly 1 MiB: its zero-length packet is read and dropped.
+    EXPECT_EQ(download(bytesOf(MiB - 12)), bytesOf(MiB - 12));
     EXPECT_EQ(phone->inTransfers(), (std::vector<size_t>{size_t(MiB), 0, 12}));
-    EXPECT_FALSE(fetch(Operation::getStorageIDs).isEmpty());
+    expectInStep();
 }
 
-TEST_F(MTPTransaction, DataAndResponseInOneTransfer)
+TEST_F(MTPTransaction, DataAndResponseInOneTransferOrDataOfUnboundedLength)
 {
     phone->configure([](auto& s) { s.coalesceResponse = true; });
-    const QByteArray small = pattern(1000);
-    const auto pieces = download(phone->addFile(0, QStringLiteral("a"), small));
-    EXPECT_EQ(joined(pieces), small);
+    EXPECT_EQ(download(bytesOf(1000)), bytesOf(1000));
     EXPECT_EQ(phone->inTransfers().size(), 1u); // the response came from the same transfer
+    EXPECT_EQ(download(bytesOf(2 * MiB + 3)), bytesOf(2 * MiB + 3));
 
-    const QByteArray large = pattern(2 * MiB + 3);
-    EXPECT_EQ(joined(download(phone->addFile(0, QStringLiteral("b"), large))), large);
-    // Nothing of either is left over for the next transaction.
-    phone->configure([](auto& s) { s.coalesceResponse = false; });
-    MTPReader ids(fetch(Operation::getStorageIDs));
-    EXPECT_EQ(ids.u32Array(), (std::vector<uint32_t>{0x00010001}));
-}
-
-TEST_F(MTPTransaction, UnboundedDataContainersEndWithTheFirstShortTransfer)
-{
-    phone->configure([](auto& s) { s.unboundedLengths = true; });
-    for (qsizetype size : {qsizetype(0), qsizetype(3 * MiB - 12), qsizetype(5 * MiB / 2)}) {
-        const QByteArray content = pattern(size);
-        EXPECT_EQ(joined(download(phone->addFile(0, QStringLiteral("u"), content))), content) << size;
-    }
-    MTPReader ids(fetch(Operation::getStorageIDs));
-    EXPECT_EQ(ids.u32Array().size(), 1u);
-}
-
-TEST_F(MTPTransaction, MoreThanFourGibibytesEachWay)
-{
-    const uint64_t size = (4ull << 30) + 1000;
-    const uint32_t handle = phone->addFile(0, QStringLiteral("huge.bin"), mtpsim::patternContent(size, 3));
-
-    // The ObjectInfo's 32-bit size gives up; the property list has the real one.
-    EXPECT_EQ(mtp::readObjectInfo(fetch(Operation::getObjectInfo, {handle})).size, 0xFFFFFFFFu);
-    MTPReader list(fetch(Operation::getObjectPropList, {handle, 0, ObjectProperty::objectSize, 0, 0}));
-    EXPECT_EQ(list.u32(), 1u);
-    list.skip(6);
-    EXPECT_EQ(list.u16(), DataType::uint64);
-    EXPECT_EQ(list.u64(), size);
-
-    // Down: the data container cannot state its length and ends with a short transfer.
-    uint64_t received = 0;
-    QByteArray last;
-    onQueue([&](MTPConnection& c) {
-        c.transact(Operation::getObject, {handle}, {}, 0,
-                   [&](QByteArrayView piece) {
-                       received += uint64_t(piece.size());
-                       last = piece.toByteArray();
-                   },
-                   doThat);
+    // Containers that announce 0xFFFFFFFF end with the first short transfer.
+    phone->configure([](auto& s) {
+        s.coalesceResponse = false;
+        s.unboundedLengths = true;
     });
-    EXPECT_EQ(received, size);
-    QByteArray tail(last.size(), Qt::Uninitialized);
-    mtpsim::patternBytes(3, size - uint64_t(tail.size()), tail.data(), size_t(tail.size()));
-    EXPECT_EQ(last, tail);
-
-    // Up: announced as unbounded; the phone reads to the short packet.
-    onQueue([&](MTPConnection& c) {
-        const QByteArray info = MTPConnection::objectInfo(QStringLiteral("back.bin"), Format::undefined, int64_t(size),
-                                                          QDateTime::currentDateTime());
-        c.transact(Operation::sendObjectInfo, {0x00010001, rootHandle},
-                   [&](const MTPConnection::Emit& emit) { emit(info); }, info.size(), {}, doThat);
-        c.transact(Operation::sendObject, {},
-                   [&](const MTPConnection::Emit& emit) {
-                       QByteArray piece(MiB, Qt::Uninitialized);
-                       for (uint64_t at = 0; at < size; at += uint64_t(piece.size())) {
-                           const auto n = qsizetype(std::min<uint64_t>(MiB, size - at));
-                           mtpsim::patternBytes(3, at, piece.data(), size_t(n));
-                           emit(QByteArrayView(piece).first(n));
-                       }
-                   },
-                   int64_t(size), {}, doThat);
-    });
-    const auto back = phone->objectAt(QStringLiteral("back.bin"));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->size(), size);
-    EXPECT_EQ(back->content->digest(), phone->object(handle)->content->digest());
-    EXPECT_EQ(phone->dataLengths().back(), 0xFFFFFFFFu);
-    EXPECT_TRUE(phone->violations().empty());
+    for (qsizetype size : {qsizetype(0), qsizetype(3 * MiB - 12)})
+        EXPECT_EQ(download(bytesOf(size)), bytesOf(size)) << size;
+    expectInStep();
 }
 
 TEST_F(MTPTransaction, ForeignContainersAndEventsAreSkipped)
@@ -257,98 +142,158 @@ TEST_F(MTPTransaction, ForeignContainersAndEventsAreSkipped)
     QByteArray foreign = SimulatedPhone::container(Container::data, Operation::getObject, 0x00ABCDEF);
     foreign[0] = 16; // a data container of another transaction with four bytes of payload
     phone->injectBeforeNextReply(foreign + "XXXX");
-    const auto pieces = download(phone->addFile(0, QStringLiteral("h"), QByteArray("hello")));
-    EXPECT_EQ(joined(pieces), QByteArray("hello"));
+    EXPECT_EQ(download(QByteArray("hello")), QByteArray("hello"));
 }
 
-TEST_F(MTPTransaction, ResponseParametersAsManyAsTheContainerHolds)
-{
-    EXPECT_TRUE(onQueue([](MTPConnection& c) {
-                    return c.transact(Operation::getStorageIDs, {}, {}, 0, {}, doThat);
-                }).empty()); // a 12-byte response
+// ---- failures ---------------------------------------------------------------------
 
-    phone->configure([](auto& s) { s.silentFor[Operation::getStorageIDs] = 1; });
-    phone->injectBeforeNextReply(
-        mtpsim::SimulatedPhone::container(Container::response, Response::ok, lastTransaction() + 1, {1, 2, 3, 4, 5}));
-    const auto params = onQueue([](MTPConnection& c) {
-        return c.transact(Operation::getStorageIDs, {}, {}, 0, {}, doThat);
+TEST_F(MTPTransaction, AFailedResponseOrATimeOutFailsWithoutRecovery)
+{
+    phone->configure([](auto& s) {
+        s.responseFor[Operation::getObjectHandles] = Response::generalError;
+        s.silentFor[Operation::getDeviceInfo] = 1;
     });
-    EXPECT_EQ(params, (std::vector<uint32_t>{1, 2, 3, 4, 5}));
-}
-
-TEST_F(MTPTransaction, FailedResponseKeepsTheSession)
-{
-    phone->configure([](auto& s) { s.responseFor[Operation::getObjectHandles] = Response::generalError; });
-    const auto error = mtpErrorOf([&] {
-        onQueue([](MTPConnection& c) {
-            c.transact(Operation::getObjectHandles, {0x00010001, 0, rootHandle}, {}, 0, {},
-                       QStringLiteral("list this folder"));
-        });
-    });
+    auto error = mtpErrorOf([&] { fetch(Operation::getObjectHandles, {0x00010001, 0, rootHandle}); });
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("The phone couldn't list this folder (MTP error 0x2002)."));
-    EXPECT_TRUE(phone->classRequests().empty());
-    EXPECT_EQ(phone->claims(), 1);
-    EXPECT_TRUE(phone->sessionIsOpen());
-    EXPECT_FALSE(fetch(Operation::getStorageIDs).isEmpty());
-}
-
-TEST_F(MTPTransaction, TimeOutIsAFailureWithoutRecovery)
-{
-    phone->configure([](auto& s) { s.silentFor[Operation::getStorageIDs] = 1; });
-    const auto error = mtpErrorOf([&] { fetch(Operation::getStorageIDs); });
+    EXPECT_EQ(error->description(), QStringLiteral("The phone couldn't do that (MTP error 0x2002)."));
+    error = mtpErrorOf([&] { fetch(Operation::getDeviceInfo); });
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), MTPError::Kind::failed);
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Operation timed out"));
     EXPECT_TRUE(phone->classRequests().empty());
     EXPECT_EQ(phone->claims(), 1);
-    EXPECT_EQ(phone->commands().back().timeout, std::chrono::milliseconds(60000));
+    expectInStep();
 }
 
-TEST_F(MTPTransaction, MalformedContainerAndLeftoversOfTheFailedTransaction)
-{
-    phone->injectBeforeNextReply(QByteArray("abcde"));
-    const auto error = mtpErrorOf([&] { fetch(Operation::getDeviceInfo); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("The phone sent an unexpected reply."));
-    // The DeviceInfo reply still waits on the pipe; the next transaction skips it by its ID.
-    MTPReader ids(fetch(Operation::getStorageIDs));
-    EXPECT_EQ(ids.u32Array(), (std::vector<uint32_t>{0x00010001}));
-}
-
-TEST_F(MTPTransaction, StalledPipeIsClearedAndReported)
+TEST_F(MTPTransaction, AStalledPipeIsClearedAndTheNextTransactionIsInStep)
 {
     phone->stallNext(mtpsim::SimulatedPhone::Direction::in);
     const auto error = mtpErrorOf([&] { fetch(Operation::getStorageIDs); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Pipe error"));
     EXPECT_EQ(phone->clearedStalls(), (std::vector<uint8_t>{0x81}));
-    EXPECT_FALSE(fetch(Operation::getStorageIDs).isEmpty());
+    expectInStep();
 }
 
-} // namespace
-
-namespace {
-
-// The simulated phone compares gigabytes by digest; the digest must not
-// depend on how the bytes were cut, and must see a single changed byte.
-TEST(MTPSimulatedPhoneDigest, IndependentOfPiecesAndSensitiveToEveryByte)
+TEST_F(MTPTransaction, FailuresOnTheWireMidTransferSendNoCancel)
 {
-    QByteArray bytes(100'003, Qt::Uninitialized);
-    mtpsim::patternBytes(1, 0, bytes.data(), size_t(bytes.size()));
-    mtpsim::Digest whole, pieces;
-    whole.update(bytes.constData(), size_t(bytes.size()));
-    for (qsizetype at = 0, step = 1; at < bytes.size(); at += step, step = step * 3 % 4099 + 1)
-        pieces.update(bytes.constData() + at, size_t(std::min(step, bytes.size() - at)));
-    EXPECT_EQ(whole.value(), pieces.value());
-    for (qsizetype at : {qsizetype(0), qsizetype(50'000), bytes.size() - 1}) {
-        QByteArray changed = bytes;
-        changed[at] = char(changed[at] ^ 1);
-        mtpsim::Digest other;
-        other.update(changed.constData(), size_t(changed.size()));
-        EXPECT_NE(other.value(), whole.value()) << at;
+    // A time-out keeps the claim.
+    phone->failAfter(mtpsim::SimulatedPhone::Direction::in, MiB, UsbStatus::timeout);
+    auto error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Operation timed out"));
+    EXPECT_TRUE(phone->claimed());
+
+    // A phone that stops responding is gone; the next run claims it again.
+    phone->failAfter(mtpsim::SimulatedPhone::Direction::in, MiB, UsbStatus::notResponding);
+    error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), MTPError::Kind::gone);
+    EXPECT_FALSE(phone->claimed());
+    EXPECT_FALSE(fetch(Operation::getStorageIDs).isEmpty());
+    EXPECT_EQ(phone->claims(), 2);
+
+    // Unplugged: gone, released at once, and left for the manager to drop.
+    phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 2 * MiB, UsbStatus::noDevice, true);
+    error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), QStringLiteral("The phone was disconnected."));
+    EXPECT_FALSE(phone->claimed());
+    EXPECT_EQ(connection->status(), MTPConnection::Status::ready);
+    EXPECT_TRUE(phone->classRequests().empty());
+}
+
+// ---- cancellation and recovery ------------------------------------------------------
+
+TEST_F(MTPTransaction, CancelledDownloadCancelsDrainsAndReopensBeforeTheCallerHears)
+{
+    std::stop_source stop;
+    int seen = 0;
+    const auto cancelAtOnce = [&](int piece) {
+        seen = piece;
+        stop.request_stop();
+    };
+    EXPECT_THROW(download(bytesOf(5 * MiB), cancelAtOnce, Cancel(stop.get_token())), Cancelled);
+    EXPECT_EQ(seen, 1); // noticed before the next 1 MiB
+
+    // All of this happened before run() returned: a Cancel naming the transaction,
+    const auto requests = phone->classRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestType, 0x21);
+    EXPECT_EQ(requests[0].request, 0x64);
+    MTPWriter body;
+    body.u16(0x4001);
+    body.u32(phone->commands().front().transaction);
+    EXPECT_EQ(requests[0].data, body.data);
+    // the pipe drained of what was still on its way, and the session opened again.
+    const auto reads = phone->inTransfers();
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[1], 1536u);
+    EXPECT_EQ(phone->releases(), 1);
+    EXPECT_EQ(phone->claims(), 2);
+    const auto codes = phone->commandCodes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), Operation::openSession), 1);
+    EXPECT_EQ(connection->status(), MTPConnection::Status::ready);
+    expectInStep();
+    EXPECT_TRUE(phone->violations().empty());
+}
+
+TEST_F(MTPTransaction, CallersOwnFailureRecoversAndReachesTheCallerUnchanged)
+{
+    const SystemError full(QStringLiteral("Couldn't write the file: No space left on device."));
+    try {
+        download(bytesOf(5 * MiB), [&](int piece) {
+            if (piece == 2)
+                throw full;
+        });
+        FAIL() << "the failure was swallowed";
+    } catch (const SystemError& error) {
+        EXPECT_EQ(error.description(), full.description());
     }
-    EXPECT_EQ(mtpsim::bytesContent(bytes)->digest(), whole.value());
+    ASSERT_EQ(phone->classRequests().size(), 1u);
+    EXPECT_EQ(phone->classRequests()[0].request, 0x64);
+    expectInStep();
+}
+
+TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
+{
+    std::promise<void> entered;
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    int piecesA = 0;
+    auto a = std::async(std::launch::async, [&] {
+        download(bytesOf(5 * MiB), [&](int piece) {
+            piecesA = piece;
+            if (piece == 1) {
+                entered.set_value();
+                released.wait_for(10s);
+            }
+        });
+    });
+    ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
+
+    std::stop_source stopC;
+    auto b = std::async(std::launch::async, [&] { fetch(Operation::getStorageIDs); });
+    auto c = std::async(std::launch::async, [&] {
+        connection->run([](MTPConnection& conn) { return conn.fetch(Operation::getStorageIDs, {}, doThat); },
+                        Cancel(stopC.get_token()));
+    });
+    std::this_thread::sleep_for(50ms); // let both queue behind A
+    stopC.request_stop();
+
+    // The cancelled caller hears at once, while A still runs.
+    ASSERT_EQ(c.wait_for(5s), std::future_status::ready);
+    EXPECT_THROW(c.get(), Cancelled);
+    EXPECT_EQ(a.wait_for(0s), std::future_status::timeout);
+
+    release.set_value();
+    ASSERT_EQ(a.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(a.get()); // A was not cancelled by C's cancellation
+    EXPECT_EQ(piecesA, 6); // 5 MiB and the header: six transfers
+    ASSERT_EQ(b.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(b.get());
+    EXPECT_TRUE(phone->classRequests().empty());
+    const auto codes = phone->commandCodes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), Operation::getStorageIDs), 1); // C never reached the phone
 }
 
 } // namespace
