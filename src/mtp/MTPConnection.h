@@ -108,11 +108,7 @@ public:
     bool cancelRequested() const;
 
     // ---- what the session learnt (work queue only) ---------------------------
-    const QSet<uint16_t>& operations() const { return m_operations; }
-    const QSet<uint16_t>& deviceProperties() const { return m_deviceProperties; }
-    const std::optional<QString>& manufacturer() const { return m_manufacturer; }
     std::optional<uint32_t> storageID() const { return m_storageID; }
-    int outPacketSize() const { return m_outPacketSize; }
     // Reads the storage list again and picks the storage to use (sets ready or locked).
     void findStorage();
 
