@@ -6,8 +6,11 @@
 #include "MTPManager.h"
 #include "StoredValue.h"
 #include "TempFolder.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
+
+#include <chrono>
 
 namespace {
 
@@ -28,7 +31,10 @@ VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
       m_makeModel(std::move(options.makeModel)),
       m_shell(m_settings, options.trayShown ? std::move(options.trayShown) : [] { return false; })
 {
-    // Quitting closes the phones' USB sessions, then removes the staged files.
+    // Quitting stops the work under way first: closing an MTP session waits
+    // for the work on its queue, and the work may still use the staged files.
+    // Then it closes the phones' USB sessions and removes the staged files.
+    m_shell.addCleanUp([] { WorkerPool::shared().shutdown(std::chrono::seconds(3)); });
     m_shell.addCleanUp([] { MTPManager::shared().closeAll(); });
     m_shell.addCleanUp([] { TempFolder::removeAll(); });
 }

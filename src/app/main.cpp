@@ -1,10 +1,7 @@
 #include "Symbols.h"
 #include "VantelorquistApp.h"
-#include "WorkerPool.h"
 
 #include <QApplication>
-
-#include <chrono>
 
 int main(int argc, char* argv[])
 {
@@ -18,10 +15,9 @@ int main(int argc, char* argv[])
         VantelorquistApp vantelorquist;
         vantelorquist.willFinishLaunching();
         vantelorquist.didFinishLaunching();
-        // Quitting runs the clean-up (USB sessions, staged files) on the way out.
+        // Quitting runs the clean-up (work under way, USB sessions, staged
+        // files) on the way out.
         status = QApplication::exec();
     }
-    // Work still under way was cancelled with the model; let it end.
-    WorkerPool::shared().shutdown(std::chrono::seconds(3));
     return status;
 }

@@ -3,11 +3,21 @@
 
 #include "BrowserFakes.h"
 #include "ContentView.h"
+#include "TempFolder.h"
 #include "VantelorquistApp.h"
+#include "WorkerPool.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -106,4 +116,42 @@ TEST_F(Application, OtherWindowsNeverChangeTheMode)
     logcat.show();
     logcat.close();
     EXPECT_EQ(entered.count(), 0);
+}
+
+// Mended: quitting closed the phones' MTP sessions and removed the staged
+// files while work was still running, so closing waited for a listing or a
+// transfer to finish on its own and the work lost its files underneath it.
+// This shuts the shared worker pool down for good, so it stays the last test.
+TEST_F(Application, QuittingStopsTheWorkUnderWayBeforeClosingAndRemovingTheStagedFiles)
+{
+    // The staged files go to a folder of this test's own.
+    QTemporaryDir runtime;
+    const std::optional<QByteArray> savedRuntime =
+        qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? std::optional(qgetenv("XDG_RUNTIME_DIR")) : std::nullopt;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString staged = TempFolder::path() + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(QFile(staged).open(QIODevice::WriteOnly));
+    auto app = launch(false);
+
+    struct Seen {
+        std::atomic<bool> stopped{false};
+        std::atomic<bool> stagedFileThere{false};
+    };
+    auto seen = std::make_shared<Seen>();
+    WorkerPool::shared().start([seen, staged](std::stop_token token) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        wake.wait_for(lock, token, std::chrono::seconds(5), [] { return false; });
+        seen->stagedFileThere = QFile::exists(staged);
+        seen->stopped = token.stop_requested();
+    });
+    app->shell().cleanUp();
+    EXPECT_TRUE(seen->stopped);
+    EXPECT_TRUE(seen->stagedFileThere);
+    EXPECT_FALSE(QFile::exists(staged));
+    if (savedRuntime)
+        qputenv("XDG_RUNTIME_DIR", *savedRuntime);
+    else
+        qunsetenv("XDG_RUNTIME_DIR");
 }
