@@ -32,6 +32,12 @@ QAction* toolbarAction(const QString& label, const QString& symbol, const QStrin
     return action;
 }
 
+QString newFolderMessage(const BrowserModel& model)
+{
+    return QStringLiteral("Creates a folder in ") + WindowRules::currentFolderName(model.pathComponents()) +
+           QStringLiteral(".");
+}
+
 } // namespace
 
 ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(parent), m_env(env)
@@ -82,6 +88,12 @@ ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(
         connect(model, signal, this, &ContentView::updateToolbar);
     connect(model, &BrowserModel::errorMessageChanged, this, &ContentView::showError);
     connect(model, &BrowserModel::showingNewFolderChanged, this, &ContentView::showNewFolderPrompt);
+    // A new folder goes into the folder shown now, also when the poll has
+    // moved the window to another phone meanwhile.
+    connect(model, &BrowserModel::pathChanged, this, [this] {
+        if (m_newFolderPrompt)
+            m_newFolderPrompt->setMessage(newFolderMessage(*m_env.model));
+    });
     connect(model, &BrowserModel::renamingChanged, this, &ContentView::showRenamePrompt);
     connect(model, &BrowserModel::showingWirelessChanged, this, &ContentView::showWirelessSheet);
     connect(model, &BrowserModel::searchTextChanged, this, [this] {
@@ -322,8 +334,7 @@ void ContentView::showNewFolderPrompt()
                                   QStringLiteral("Create"), this);
     prompt->setObjectName(QStringLiteral("newFolderPrompt"));
     prompt->setAttribute(Qt::WA_DeleteOnClose);
-    prompt->setMessage(QStringLiteral("Creates a folder in ") +
-                       WindowRules::currentFolderName(model->pathComponents()) + QStringLiteral("."));
+    prompt->setMessage(newFolderMessage(*model));
     prompt->setText(m_newFolderName);
     prompt->confirmButton()->setEnabled(bool(m_env.commands.newFolder));
     connect(prompt->field(), &QLineEdit::textChanged, this, [this](const QString& text) { m_newFolderName = text; });

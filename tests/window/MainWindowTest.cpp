@@ -197,3 +197,21 @@ TEST_F(MainWindow, NamePromptsStartFromTheirNameEachTimeAndConfirmOnlyWithTheirO
     ASSERT_TRUE(bare.newFolderPrompt());
     EXPECT_FALSE(bare.newFolderPrompt()->confirmButton()->isEnabled());
 }
+
+// Mended: the prompt kept naming the folder it was opened in after a newly
+// plugged-in phone took the window to another folder.
+TEST_F(MainWindow, TheNewFolderPromptNamesTheFolderShownNow)
+{
+    adbPhoneIn(QStringLiteral("device"));
+    go(QStringLiteral("/sdcard/DCIM"));
+    ContentView& view = window(fullEnvironment());
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(view.newFolderPrompt());
+    EXPECT_EQ(view.newFolderPrompt()->message(), QStringLiteral("Creates a folder in DCIM."));
+
+    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("N2"))});
+    pass();
+    ASSERT_EQ(model().selectedSerial(), QStringLiteral("N2"));
+    ASSERT_TRUE(view.newFolderPrompt());
+    EXPECT_EQ(view.newFolderPrompt()->message(), QStringLiteral("Creates a folder in Internal Storage."));
+}
