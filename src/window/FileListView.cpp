@@ -265,6 +265,8 @@ void FileListView::contextMenuEvent(QContextMenuEvent* event)
     // Item views get their viewport's events with viewport positions.
     EntryMenu* menu = menuAt(event->pos());
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Its items belong to the listing it was opened on.
+    connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
     menu->popup(event->globalPos());
     event->accept();
 }

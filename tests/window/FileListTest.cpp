@@ -7,7 +7,9 @@
 #include "Look.h"
 #include "WindowFixture.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QPointer>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -214,6 +216,20 @@ TEST_F(FileList, MenuItemsWithoutTheirOperationAreDisabled)
     EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,~Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
     EXPECT_EQ(menu(belowTheRows(), QStringLiteral("New Folder")), QStringLiteral("~New Folder,~Copy to Phone…"));
     EXPECT_FALSE(model().showingNewFolder());
+}
+
+// Mended: the menu stayed open over items of a folder or phone the window
+// had left, ready to hand them to the model for the folder shown now.
+TEST_F(FileList, AnOpenMenuClosesWhenTheListingIsReplaced)
+{
+    FileListView& view = list(fullEnvironment());
+    const QPoint point = at(QStringLiteral("b.txt"));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, view.viewport()->mapToGlobal(point));
+    QCoreApplication::sendEvent(view.viewport(), &event);
+    QPointer<EntryMenu> menu = view.findChild<EntryMenu*>();
+    ASSERT_TRUE(menu && menu->isVisible());
+    go(QStringLiteral("/sdcard/DCIM"));
+    EXPECT_TRUE(!menu || !menu->isVisible());
 }
 
 TEST(ByteCount, ReadsInDecimalMultiplesWithZeroAndOneSpelledOut)
