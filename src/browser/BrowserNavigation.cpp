@@ -61,6 +61,8 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
     setSelection({});
     setSearchText(QString());
     setEntries({});
+    // A rename goes by the folder shown; the entry belonged to the one left.
+    setRenaming(std::nullopt);
     reload();
 }
 
@@ -138,6 +140,7 @@ void BrowserModel::deviceChanged()
     setHistory({}, {});
     setSelection({});
     setEntries({});
+    setRenaming(std::nullopt);
     setDeviceInfo(std::nullopt);
     reload([this] { refreshInfo(); });
 }

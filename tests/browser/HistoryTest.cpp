@@ -104,6 +104,20 @@ TEST_F(HistoryTest, EachPhoneComesBackToItsOwnLastFolderWithNoHistory)
     EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
 }
 
+// Mended: the rename prompt kept an entry of the folder or phone left, while
+// a rename goes by the folder shown.
+TEST_F(HistoryTest, LeavingTheFolderOrPhoneEndsARename)
+{
+    adb->phone(QStringLiteral("B2"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a.txt"))});
+    model().setRenaming(file(QStringLiteral("a.txt")));
+    go(QStringLiteral("/sdcard/DCIM"));
+    EXPECT_FALSE(model().renaming().has_value());
+
+    model().setRenaming(file(QStringLiteral("a.txt")));
+    step([&] { model().setSelectedSerial(QStringLiteral("B2")); });
+    EXPECT_FALSE(model().renaming().has_value());
+}
+
 TEST_F(HistoryTest, CrumbsFollowThePathInsideStorageOnly)
 {
     model().navigate(QStringLiteral("/sdcard/DCIM/Camera"), true);
