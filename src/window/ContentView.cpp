@@ -116,6 +116,13 @@ ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(
         showWirelessSheet();
 }
 
+ContentView::~ContentView()
+{
+    // The Wi-Fi sheet, going with the window, tells the model; nothing of
+    // this half-destroyed window may answer.
+    disconnect(m_env.model, nullptr, this, nullptr);
+}
+
 bool ContentView::showsSearchField() const
 {
     return m_searchItem->isVisible();

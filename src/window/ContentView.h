@@ -21,6 +21,7 @@ class ContentView : public QMainWindow {
     Q_OBJECT
 public:
     explicit ContentView(const Environment& env, QWidget* parent = nullptr);
+    ~ContentView() override;
 
     Sidebar* sidebar() const { return m_sidebar; }
     DetailView* detail() const { return m_detail; }

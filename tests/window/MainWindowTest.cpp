@@ -215,3 +215,14 @@ TEST_F(MainWindow, TheNewFolderPromptNamesTheFolderShownNow)
     ASSERT_TRUE(view.newFolderPrompt());
     EXPECT_EQ(view.newFolderPrompt()->message(), QStringLiteral("Creates a folder in Internal Storage."));
 }
+
+// Mended: a Wi-Fi sheet that went with its window told the model so, and the
+// model's answer called into the half-destroyed window. A build with the
+// undefined-behaviour sanitizer (or Qt's debug checks) stops at that call.
+TEST_F(MainWindow, AWindowGoingWithItsWiFiSheetOpenIsNotCalledBack)
+{
+    window(fullEnvironment());
+    model().setShowingWireless(true);
+    window(bareEnvironment()); // the first window goes, its sheet with it
+    EXPECT_FALSE(model().showingWireless());
+}
