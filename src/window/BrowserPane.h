@@ -22,7 +22,6 @@ public:
 
     Body body() const;
     QWidget* bodyWidget() const { return m_body; }
-    FileListView* listView() const { return m_list; }
     DropOverlay* dropOverlay() const { return m_overlay; }
     // The empty message's parts.
     QString emptyText() const;

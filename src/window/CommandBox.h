@@ -15,7 +15,6 @@ public:
 
     bool copied() const { return m_copied; }
     QPushButton* copyButton() const { return m_copy; }
-    QPushButton* terminalButton() const { return m_terminal; }
 
     // How long "Copied" shows after a click.
     static constexpr int copiedMilliseconds = 1600;

@@ -34,7 +34,6 @@ public:
     QAction* newFolderAction() const { return m_newFolder; }
     QAction* copyToPhoneAction() const { return m_copyToPhone; }
     QAction* copyToMacAction() const { return m_copyToMac; }
-    QToolButton* moreButton() const { return m_moreButton; }
     QMenu* moreMenu() const { return m_more; }
     QLineEdit* searchField() const { return m_search; }
     bool showsSearchField() const;

@@ -20,7 +20,6 @@ public:
     QString title() const;
     QString detail() const;
     // None when there is no command.
-    CommandBox* commandBox() const { return m_commandBox; }
 
 private:
     PhoneFrame* m_frame;
