@@ -245,6 +245,24 @@ void ModelTest::reload()
     ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }, std::chrono::seconds(5)));
 }
 
+namespace {
+
+// Each task keeps a courier child on its receiver until its answer has run.
+bool hasCourier(const QObject& receiver)
+{
+    const QObjectList& children = receiver.children();
+    return std::any_of(children.begin(), children.end(), [](const QObject* child) {
+        return dynamic_cast<const taskdetail::Courier*>(child) != nullptr;
+    });
+}
+
+bool answersPending(BrowserModel& model)
+{
+    return hasCourier(model) || hasCourier(model.discovery());
+}
+
+} // namespace
+
 void ModelTest::settle()
 {
     // A delivered answer may start more work (a pass starts a listing).
@@ -253,7 +271,9 @@ void ModelTest::settle()
             return;
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        if (WorkerPool::shared().activeJobs() == 0)
+        // A job started by an answer above may have ended already, its own
+        // answer still waiting in the queue: its courier tells.
+        if (WorkerPool::shared().activeJobs() == 0 && !(m_model && answersPending(*m_model)))
             return;
     }
 }
