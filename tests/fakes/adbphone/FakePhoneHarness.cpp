@@ -1,5 +1,7 @@
 #include "FakePhoneHarness.h"
 
+#include "TestSupport.h"
+
 #include "ChildProcess.h"
 #include "Error.h"
 #include "PhoneControl.h"
@@ -100,16 +102,6 @@ quint16 freeLoopbackPort()
     return port;
 }
 
-// Alive and not a zombie.
-bool alive(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close > 0 && close + 2 < line.size() && line.at(close + 2) != 'Z';
-}
 
 } // namespace
 
@@ -366,13 +358,13 @@ void FakePhoneHarness::stopServer()
         m_serverPid = adbphone::findAdbServer(m_serverPort);
     if (m_serverPid != 0) {
         const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (alive(m_serverPid) && Clock::now() < deadline)
+        while (testsupport::processAlive(m_serverPid) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         // Only ever a server we started: the pid must still carry our port.
-        if (alive(m_serverPid) && adbphone::isAdbServer(m_serverPid, m_serverPort)) {
+        if (testsupport::processAlive(m_serverPid) && adbphone::isAdbServer(m_serverPid, m_serverPort)) {
             ::kill(static_cast<pid_t>(m_serverPid), SIGKILL);
             const auto killDeadline = Clock::now() + std::chrono::seconds(2);
-            while (alive(m_serverPid) && Clock::now() < killDeadline)
+            while (testsupport::processAlive(m_serverPid) && Clock::now() < killDeadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
