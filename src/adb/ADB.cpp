@@ -213,6 +213,16 @@ QString ADB::run(const QStringList& args, const Progress& progress, const Cancel
     return QString::fromUtf8(runData(args, progress, cancel));
 }
 
+QByteArray ADB::shellData(const QString& serial, const QString& command, const Cancel& cancel) const
+{
+    return runData({QStringLiteral("-s"), serial, QStringLiteral("shell"), command}, {}, cancel);
+}
+
+QString ADB::shell(const QString& serial, const QString& command, const Cancel& cancel) const
+{
+    return QString::fromUtf8(shellData(serial, command, cancel));
+}
+
 QString ADB::clean(const QString& text)
 {
     static const QRegularExpression escapes(QStringLiteral("\\x{1B}\\[[0-9;]*[A-Za-z]"));

@@ -44,6 +44,9 @@ public:
     // The same, decoded as UTF-8 with invalid bytes replaced.
     QString run(const QStringList& args, const Progress& progress, const Cancel& cancel) const;
     QString run(const QStringList& args, const Cancel& cancel) const { return run(args, {}, cancel); }
+    // Runs a command text in the phone's shell ("-s", serial, "shell", command).
+    QByteArray shellData(const QString& serial, const QString& command, const Cancel& cancel) const;
+    QString shell(const QString& serial, const QString& command, const Cancel& cancel) const;
 
     // adb's raw output made fit for a user sentence.
     static QString clean(const QString& text);
@@ -79,8 +82,14 @@ public:
     // PNG bytes of the screen.
     QByteArray screenshot(const QString& serial, const Cancel& cancel) const;
 
+    // Names are read byte-exact; bytes that are not UTF-8 become U+DC80 to
+    // U+DCFF (one per byte), which no UTF-8 name decodes to, so every name is
+    // unique and the operations below can tell and refuse it.
     std::vector<RemoteEntry> list(const QString& serial, const QString& path, bool showHidden,
                                   const Cancel& cancel) const;
+    // Throws ADBError::failed naming the item when the path holds a name that
+    // is not UTF-8: such a name cannot be sent to the phone as it is.
+    static void checkSendable(const QString& path);
     // Never fails: any failure reads as false.
     bool exists(const QString& serial, const QString& path, const Cancel& cancel) const;
     void remove(const QString& serial, const QString& path, const Cancel& cancel) const;

@@ -18,5 +18,5 @@ const QString detailsScript = QStringLiteral(
 
 DeviceDetails ADB::details(const QString& serial, const Cancel& cancel) const
 {
-    return adbparse::details(run({QStringLiteral("-s"), serial, QStringLiteral("shell"), detailsScript}, cancel));
+    return adbparse::details(shell(serial, detailsScript, cancel));
 }

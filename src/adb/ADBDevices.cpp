@@ -1,5 +1,8 @@
 #include "ADB.h"
 #include "ADBParsing.h"
+#include "WirelessDiscovery.h"
+
+#include <QRegularExpression>
 
 namespace {
 
@@ -12,9 +15,27 @@ const QString facts = QStringLiteral(
 const QString nameQuery = QStringLiteral(
     "settings get global device_name 2>/dev/null; getprop ro.product.marketname; getprop ro.product.model");
 
-QStringList shell(const QString& serial, const QString& command)
+std::vector<WirelessService> parseServiceList(const QString& output)
 {
-    return {QStringLiteral("-s"), serial, QStringLiteral("shell"), command};
+    static const QRegularExpression blanks(QStringLiteral("[ \t]+"));
+    std::vector<WirelessService> services;
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(blanks, Qt::SkipEmptyParts);
+        if (fields.size() < 3 || !fields[2].contains(QLatin1Char(':')))
+            continue;
+        WirelessService service;
+        if (fields[1].startsWith(QStringLiteral("_adb-tls-pairing")))
+            service.kind = WirelessService::Kind::pairing;
+        else if (fields[1].startsWith(QStringLiteral("_adb-tls-connect")))
+            service.kind = WirelessService::Kind::connect;
+        else
+            continue;
+        service.name = fields[0];
+        service.address = fields[2];
+        services.push_back(std::move(service));
+    }
+    return services;
 }
 
 } // namespace
@@ -34,7 +55,7 @@ std::vector<Device> ADB::devices(const Cancel& cancel) const
 std::optional<QString> ADB::displayName(const QString& serial, const Cancel& cancel) const
 {
     try {
-        return adbparse::displayName(run(shell(serial, nameQuery), cancel));
+        return adbparse::displayName(shell(serial, nameQuery, cancel));
     } catch (const Error&) {
         return std::nullopt;
     }
@@ -42,7 +63,7 @@ std::optional<QString> ADB::displayName(const QString& serial, const Cancel& can
 
 DeviceInfo ADB::info(const QString& serial, const Cancel& cancel) const
 {
-    return adbparse::info(run(shell(serial, facts), cancel));
+    return adbparse::info(shell(serial, facts, cancel));
 }
 
 void ADB::connect(const QString& address, const Cancel& cancel) const
@@ -56,7 +77,7 @@ void ADB::connect(const QString& address, const Cancel& cancel) const
 std::optional<QString> ADB::serialNumber(const QString& serial, const Cancel& cancel) const
 {
     try {
-        const QString number = run(shell(serial, QStringLiteral("getprop ro.serialno")), cancel).trimmed();
+        const QString number = shell(serial, QStringLiteral("getprop ro.serialno"), cancel).trimmed();
         if (number.isEmpty())
             return std::nullopt;
         return number;
@@ -74,4 +95,16 @@ QByteArray ADB::screenshot(const QString& serial, const Cancel& cancel) const
     if (!png.startsWith("\x89PNG"))
         throw ADBError::failed(QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked."));
     return png;
+}
+
+std::vector<WirelessService> ADB::mdnsServices(const Cancel& cancel) const
+{
+    QString output;
+    try {
+        output = run({QStringLiteral("mdns"), QStringLiteral("services")}, cancel);
+    } catch (...) {
+        // Only informs the list: an adb without this command lists nothing.
+        return {};
+    }
+    return parseServiceList(output);
 }

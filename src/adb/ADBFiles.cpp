@@ -4,28 +4,28 @@
 
 namespace {
 
-QStringList shell(const QString& serial, const QString& command)
-{
-    return {QStringLiteral("-s"), serial, QStringLiteral("shell"), command};
-}
-
 QString enter(const QString& path)
 {
     return QStringLiteral("cd ") + ADB::quote(path) + QStringLiteral(" || exit 1; ");
 }
 
+// Each item as "type|size|time|name/" and a line feed: no name holds "/", so
+// the first "/" after the third "|" ends the name whatever bytes it holds.
+const QString statCommand = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- ");
+
 QString listCommand(const QString& path, bool showHidden)
 {
-    return enter(path) + QStringLiteral("stat -L -c '%F|%s|%Y|%n' -- ")
-           + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*")) + QStringLiteral(" 2>/dev/null; true");
+    return enter(path) + statCommand + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+           + QStringLiteral(" 2>/dev/null; true");
 }
 
 // Prints "y" when the folder holds an item the listing would show. The glob
-// is expanded by the shell itself, so no argument list limit applies.
+// is expanded by the shell itself, so no argument list limit applies; an
+// unmatched glob stays itself and fails the test unless that name exists.
 QString hasItemsCommand(const QString& path, bool showHidden)
 {
     return enter(path) + QStringLiteral("for f in ") + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
-           + QStringLiteral("; do case \"$f\" in .|..|'*'|'.*') ;; *) [ -e \"$f\" ] && { echo y; break; } ;; "
+           + QStringLiteral("; do case \"$f\" in .|..) ;; *) [ -e \"$f\" ] && { echo y; break; } ;; "
                             "esac; done; true");
 }
 
@@ -34,8 +34,8 @@ QString hasItemsCommand(const QString& path, bool showHidden)
 QString batchedListCommand(const QString& path, bool showHidden)
 {
     return enter(path) + QStringLiteral("find . -mindepth 1 -maxdepth 1 ")
-           + (showHidden ? QString() : QStringLiteral("! -name '.*' "))
-           + QStringLiteral("-exec stat -L -c '%F|%s|%Y|%n' -- {} + 2>/dev/null; true");
+           + (showHidden ? QString() : QStringLiteral("! -name '.*' ")) + QStringLiteral("-exec ") + statCommand
+           + QStringLiteral("{} + 2>/dev/null; true");
 }
 
 QString lastComponent(const QString& path)
@@ -46,24 +46,38 @@ QString lastComponent(const QString& path)
 
 } // namespace
 
+void ADB::checkSendable(const QString& path)
+{
+    if (path.isValidUtf16())
+        return;
+    for (QString name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (name.isValidUtf16())
+            continue;
+        for (QChar& c : name) {
+            if (c.isSurrogate())
+                c = QChar::ReplacementCharacter;
+        }
+        throw ADBError::failed(QStringLiteral("“") + name
+                               + QStringLiteral("” has a name that isn’t valid UTF-8, so it can’t be used from "
+                                                "here. Rename it on the phone first."));
+    }
+}
+
 std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, bool showHidden,
                                    const Cancel& cancel) const
 {
-    std::vector<RemoteEntry> entries = adbparse::listing(run(shell(serial, listCommand(path, showHidden)), cancel));
+    checkSendable(path);
+    std::vector<RemoteEntry> entries = adbparse::listing(shellData(serial, listCommand(path, showHidden), cancel));
     if (!entries.empty())
         return entries;
 
     // The listing hides stat's errors, so a folder with more names than fit
     // into one command line reads as empty. Tell that from a real empty folder.
-    const QString hasItems = run(shell(serial, hasItemsCommand(path, showHidden)), cancel);
+    const QString hasItems = shell(serial, hasItemsCommand(path, showHidden), cancel);
     if (hasItems.trimmed() != QLatin1StringView("y"))
         return entries;
 
-    entries = adbparse::listing(run(shell(serial, batchedListCommand(path, showHidden)), cancel));
-    for (RemoteEntry& entry : entries) {
-        if (entry.name.startsWith(QLatin1StringView("./")))
-            entry.name.remove(0, 2);
-    }
+    entries = adbparse::listing(shellData(serial, batchedListCommand(path, showHidden), cancel), true);
     if (entries.empty())
         throw ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
                                + QStringLiteral("” on the phone."));
@@ -73,8 +87,8 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
 bool ADB::exists(const QString& serial, const QString& path, const Cancel& cancel) const
 {
     try {
-        const QString answer =
-            run(shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes")), cancel);
+        checkSendable(path);
+        const QString answer = shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes"), cancel);
         return answer.contains(QLatin1StringView("yes"));
     } catch (const Error&) {
         return false;
@@ -83,17 +97,21 @@ bool ADB::exists(const QString& serial, const QString& path, const Cancel& cance
 
 void ADB::remove(const QString& serial, const QString& path, const Cancel& cancel) const
 {
-    run(shell(serial, QStringLiteral("rm -rf ") + quote(path)), cancel);
+    checkSendable(path);
+    shell(serial, QStringLiteral("rm -rf ") + quote(path), cancel);
 }
 
 void ADB::makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const
 {
-    run(shell(serial, QStringLiteral("mkdir -p ") + quote(path)), cancel);
+    checkSendable(path);
+    shell(serial, QStringLiteral("mkdir -p ") + quote(path), cancel);
 }
 
 void ADB::move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const
 {
-    run(shell(serial, QStringLiteral("mv ") + quote(from) + QLatin1Char(' ') + quote(to)), cancel);
+    checkSendable(from);
+    checkSendable(to);
+    shell(serial, QStringLiteral("mv ") + quote(from) + QLatin1Char(' ') + quote(to), cancel);
 }
 
 std::vector<RemoteEntry> ADBFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
@@ -105,6 +123,7 @@ void ADBFiles::pull(const QString& path, const QString& destination, const Progr
                     const Cancel& cancel)
 {
     // adb reads both paths itself, so they go unquoted; "-a" keeps the time.
+    ADB::checkSendable(path);
     adb.run({QStringLiteral("-s"), serial, QStringLiteral("pull"), QStringLiteral("-a"), path, destination}, progress,
             cancel);
 }
@@ -112,6 +131,7 @@ void ADBFiles::pull(const QString& path, const QString& destination, const Progr
 void ADBFiles::push(const QString& source, const QString& destination, const Progress& progress,
                     const Cancel& cancel)
 {
+    ADB::checkSendable(destination);
     adb.run({QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination}, progress, cancel);
 }
 

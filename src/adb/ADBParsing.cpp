@@ -16,17 +16,6 @@ bool isBlank(QChar c)
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
 }
 
-bool isLineBreak(QChar c)
-{
-    switch (c.unicode()) {
-    case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029:
-        return true;
-    default:
-        return false;
-    }
-}
-
-
 // Whether the text begins with `prefix`; then `rest` is what follows it.
 bool startsWith(const QString& text, QLatin1StringView prefix, QString& rest)
 {
@@ -128,30 +117,6 @@ QString trimBlanks(const QString& text)
     return trimWhere(text, isBlank);
 }
 
-QString capitalizeWords(const QString& text)
-{
-    QString result;
-    result.reserve(text.size());
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const QChar c = text.at(i);
-        if (c.isSpace()) {
-            result += c;
-            ++i;
-            continue;
-        }
-        qsizetype end = i;
-        while (end < text.size() && !text.at(end).isSpace())
-            ++end;
-        // The first character may be a surrogate pair.
-        const qsizetype firstLength = (text.at(i).isHighSurrogate() && i + 1 < end) ? 2 : 1;
-        result += text.mid(i, firstLength).toUpper();
-        result += text.mid(i + firstLength, end - i - firstLength).toLower();
-        i = end;
-    }
-    return result;
-}
-
 std::vector<Device> devices(const QString& output)
 {
     static const QRegularExpression separators(QStringLiteral("[ \\t]+"));
@@ -200,7 +165,7 @@ DeviceInfo info(const QString& output)
         if (startsWith(line, QLatin1StringView("ver="), rest)) {
             result.androidVersion = rest;
         } else if (startsWith(line, QLatin1StringView("mfr="), rest)) {
-            result.manufacturer = capitalizeWords(rest);
+            result.manufacturer = capitalizedWords(rest);
         } else if (startsWith(line, QLatin1StringView("level:"), rest)) {
             const auto level = integer(trimSpacesAndTabs(rest));
             if (level && *level >= std::numeric_limits<int>::min() && *level <= std::numeric_limits<int>::max())
@@ -228,36 +193,55 @@ DeviceInfo info(const QString& output)
     return result;
 }
 
-std::vector<RemoteEntry> listing(const QString& output)
+std::vector<RemoteEntry> listing(QByteArrayView output, bool dotSlash)
 {
     std::vector<RemoteEntry> result;
-    const QStringView all(output);
-    qsizetype start = 0;
-    while (start < all.size()) {
-        qsizetype end = all.indexOf(QLatin1Char('\n'), start);
-        if (end < 0)
-            end = all.size();
-        const QStringView line = all.sliced(start, end - start);
-        start = end + 1;
-        // Only the first three "|" split: the name may hold more.
-        const qsizetype a = line.indexOf(QLatin1Char('|'));
-        const qsizetype b = a < 0 ? -1 : line.indexOf(QLatin1Char('|'), a + 1);
-        const qsizetype c = b < 0 ? -1 : line.indexOf(QLatin1Char('|'), b + 1);
-        if (c < 0)
+    qsizetype pos = 0;
+    const qsizetype n = output.size();
+    while (pos < n) {
+        // Three fields ended by "|"; a line feed among them is a line that
+        // holds no item (nothing but stat writes here), skipped whole.
+        const qsizetype start = pos;
+        qsizetype bars[3];
+        qsizetype from = pos;
+        bool whole = true;
+        for (qsizetype& bar : bars) {
+            qsizetype i = from;
+            while (i < n && output[i] != '|' && output[i] != '\n')
+                ++i;
+            if (i == n)
+                return result;
+            if (output[i] == '\n') {
+                pos = i + 1;
+                whole = false;
+                break;
+            }
+            bar = i;
+            from = i + 1;
+        }
+        if (!whole)
             continue;
-        QStringView name = line.sliced(c + 1);
-        while (!name.isEmpty() && isLineBreak(name.front()))
-            name = name.sliced(1);
-        while (!name.isEmpty() && isLineBreak(name.back()))
-            name.chop(1);
-        if (name == QLatin1StringView("*") || name == QLatin1StringView(".*") || name == QLatin1StringView(".")
-            || name == QLatin1StringView(".."))
+        qsizetype begin = bars[2] + 1;
+        if (dotSlash && output.sliced(begin).startsWith("./"))
+            begin += 2;
+        const qsizetype slash = output.indexOf('/', begin);
+        if (slash < 0)
+            return result;
+        pos = slash + 1;
+        while (pos < n && output[pos] == '\r')
+            ++pos;
+        if (pos < n && output[pos] == '\n')
+            ++pos;
+        const QByteArrayView raw = output.sliced(begin, slash - begin);
+        if (raw.isEmpty() || raw == ".." || raw == ".")
             continue;
+        const QString fields = QString::fromLatin1(output.sliced(bars[0] + 1, bars[2] - bars[0] - 1));
+        const qsizetype mid = fields.indexOf(QLatin1Char('|'));
         RemoteEntry entry;
-        entry.name = name.toString();
-        entry.isDirectory = line.first(a) == QLatin1StringView("directory");
-        entry.size = integer(line.sliced(a + 1, b - a - 1)).value_or(0);
-        const auto seconds = decimal(line.sliced(b + 1, c - b - 1));
+        entry.name = name(raw);
+        entry.isDirectory = output.sliced(start, bars[0] - start) == "directory";
+        entry.size = integer(QStringView(fields).first(mid)).value_or(0);
+        const auto seconds = decimal(QStringView(fields).sliced(mid + 1));
         qint64 milliseconds = 0;
         if (seconds && std::abs(*seconds) < 1e14)
             milliseconds = std::llround(*seconds * 1000.0);
@@ -265,6 +249,31 @@ std::vector<RemoteEntry> listing(const QString& output)
         result.push_back(std::move(entry));
     }
     return result;
+}
+
+QString name(QByteArrayView bytes)
+{
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        // The longest well-formed sequence here, as the UTF-8 standard bounds it.
+        const uchar lead = static_cast<uchar>(bytes[i]);
+        qsizetype length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        if (length > 1 && (i + length > bytes.size() || !bytes.sliced(i, length).isValidUtf8()))
+            length = 0;
+        if (length == 0) {
+            text += QChar(0xDC00 + lead);
+            ++i;
+            continue;
+        }
+        text += QString::fromUtf8(bytes.sliced(i, length));
+        i += length;
+    }
+    return text;
 }
 
 std::optional<QDateTime> installTime(const QString& text)
@@ -361,17 +370,6 @@ DeviceDetails details(const QString& output)
 }
 
 } // namespace adbparse
-
-QStringList ADB::packageNames(const QString& output)
-{
-    QStringList result;
-    for (const QString& raw : adbparse::lines(output)) {
-        const QString line = adbparse::trimBlanks(raw);
-        if (line.startsWith(QLatin1StringView("package:")))
-            result << line.mid(8);
-    }
-    return result;
-}
 
 size_t qHash(const InstalledApp& app, size_t seed)
 {

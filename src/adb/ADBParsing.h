@@ -3,6 +3,7 @@
 #include "ADBTools.h"
 #include "Models.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -38,13 +39,16 @@ QString trimWhere(const QString& text, Predicate trimmed)
 
 // Trims tabs and space separators (Unicode Zs), never line breaks.
 QString trimBlanks(const QString& text);
-// Every word (between spaces, tabs, line breaks) with one leading capital.
-QString capitalizeWords(const QString& text);
 
 std::vector<Device> devices(const QString& output);
 std::optional<QString> displayName(const QString& output);
 DeviceInfo info(const QString& output);
-std::vector<RemoteEntry> listing(const QString& output);
+// The listing's "type|size|time|name/" records; with `dotSlash` each name
+// comes as "./name". Never "." or "..".
+std::vector<RemoteEntry> listing(QByteArrayView output, bool dotSlash = false);
+// A name's bytes as text: UTF-8 where they are, each other byte as one of
+// U+DC80 to U+DCFF, so distinct names stay distinct.
+QString name(QByteArrayView bytes);
 
 // Merges the full package list, the list of added apps and the filtered
 // package dump into apps sorted by package name.

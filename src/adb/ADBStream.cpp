@@ -11,7 +11,9 @@
 
 struct ADBStream::Shared {
     std::unique_ptr<ChildProcess> process;
-    std::mutex mutex;
+    // Held while lines are delivered, so that release waits for a delivery
+    // under way; recursive for a handler that releases its own stream.
+    std::recursive_mutex mutex;
     bool released = false; // the owner let go: deliver no more lines
     LinesHandler onLines;
     ExitHandler onExit;
@@ -24,12 +26,8 @@ void deliver(ADBStream::Shared& shared, QString& pending, const char* data, ssiz
     QStringList lines = adbdetail::takeLines(pending, QString::fromUtf8(data, size));
     if (lines.isEmpty())
         return;
-    {
-        std::lock_guard lock(shared.mutex);
-        if (shared.released)
-            return;
-    }
-    if (shared.onLines)
+    std::lock_guard lock(shared.mutex);
+    if (!shared.released && shared.onLines)
         shared.onLines(lines);
 }
 

@@ -10,7 +10,8 @@
 
 // One long-running adb child (a log stream, a screen recording) whose output
 // (standard output and error, interleaved) arrives line by line. Destroying
-// the stream terminates a child that still runs; onExit is still called.
+// the stream terminates a child that still runs and waits for a batch of
+// lines being delivered; no batch comes after it. onExit is still called.
 class ADBStream {
 public:
     using LinesHandler = std::function<void(const QStringList&)>;

@@ -2,15 +2,13 @@
 
 #include "ADBParsing.h"
 
+#include "WorkerPool.h"
+
 #include <future>
+#include <memory>
 #include <stop_token>
 
 namespace {
-
-QStringList shell(const QString& serial, const QString& command)
-{
-    return {QStringLiteral("-s"), serial, QStringLiteral("shell"), command};
-}
 
 const QString dumpCommand =
     QStringLiteral("dumpsys package packages | grep -E '^  Package \\[|versionName=|firstInstallTime='");
@@ -19,18 +17,28 @@ const QString dumpCommand =
 
 std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel) const
 {
-    // The three commands run at once; the caller's cancellation and our own
-    // give-up after a failed list both end them through one stop source.
+    // The three commands run at once on the worker pool; the caller's
+    // cancellation and our own give-up after a failed list end them through
+    // one stop source.
     std::stop_source stop;
     std::stop_callback forward(cancel.token(), [&stop] { stop.request_stop(); });
-    const Cancel inner(stop.get_token());
-    auto start = [this, &serial, &inner](const QString& command) {
-        return std::async(std::launch::async,
-                          [this, args = shell(serial, command), inner] { return run(args, inner); });
+    auto start = [this, &serial, &stop](const QString& command) {
+        auto answer = std::make_shared<std::promise<QString>>();
+        std::future<QString> result = answer->get_future();
+        WorkerPool::shared().start(
+            [adb = *this, serial, command, answer](std::stop_token token) {
+                try {
+                    answer->set_value(adb.shell(serial, command, Cancel(std::move(token))));
+                } catch (...) {
+                    answer->set_exception(std::current_exception());
+                }
+            },
+            stop);
+        return result;
     };
-    auto full = start(QStringLiteral("pm list packages"));
-    auto added = start(QStringLiteral("pm list packages -3"));
-    auto dump = start(dumpCommand);
+    std::future<QString> commands[] = {start(QStringLiteral("pm list packages")),
+                                       start(QStringLiteral("pm list packages -3")), start(dumpCommand)};
+    auto& [full, added, dump] = commands;
 
     QString addedText;
     QString fullText;
@@ -38,8 +46,12 @@ std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel)
         addedText = added.get();
         fullText = full.get();
     } catch (...) {
-        // The futures still pending wait for their (now terminated) adb.
+        // Leave nothing running behind the failure.
         stop.request_stop();
+        for (auto& command : commands) {
+            if (command.valid())
+                command.wait();
+        }
         throw;
     }
     QString dumpText;
@@ -51,24 +63,34 @@ std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel)
     return adbparse::apps(fullText, addedText, dumpText);
 }
 
+QStringList ADB::packageNames(const QString& output)
+{
+    QStringList result;
+    for (const QString& raw : adbparse::lines(output)) {
+        const QString line = adbparse::trimBlanks(raw);
+        if (line.startsWith(QLatin1StringView("package:")))
+            result << line.mid(8);
+    }
+    return result;
+}
+
 void ADB::launch(const QString& serial, const QString& package, const Cancel& cancel) const
 {
-    const QString answer = run(
-        shell(serial, QStringLiteral("monkey -p ") + quote(package) + QStringLiteral(" -c android.intent.category.LAUNCHER 1")),
-        cancel);
+    const QString answer = shell(serial, QStringLiteral("monkey -p ") + quote(package) + QStringLiteral(" -c android.intent.category.LAUNCHER 1"),
+                                 cancel);
     if (answer.contains(QLatin1StringView("No activities found")))
         throw ADBError::failed(QStringLiteral("This app has nothing to open."));
 }
 
 void ADB::forceStop(const QString& serial, const QString& package, const Cancel& cancel) const
 {
-    run(shell(serial, QStringLiteral("am force-stop ") + quote(package)), cancel);
+    shell(serial, QStringLiteral("am force-stop ") + quote(package), cancel);
 }
 
 void ADB::clearData(const QString& serial, const QString& package, const Cancel& cancel) const
 {
     // The package manager reports a failure with status 0.
-    const QString answer = run(shell(serial, QStringLiteral("pm clear ") + quote(package)), cancel);
+    const QString answer = shell(serial, QStringLiteral("pm clear ") + quote(package), cancel);
     if (!answer.contains(QLatin1StringView("Success")))
         throw ADBError::failed(clean(answer));
 }
@@ -83,16 +105,15 @@ void ADB::uninstall(const QString& serial, const QString& package, const Cancel&
 
 void ADB::showAppInfo(const QString& serial, const QString& package, const Cancel& cancel) const
 {
-    run(shell(serial, QStringLiteral("am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:")
-                          + quote(package)),
-        cancel);
+    shell(serial, QStringLiteral("am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:") + quote(package),
+          cancel);
 }
 
 QSet<QString> ADB::pids(const QString& serial, const QString& package, const Cancel& cancel) const
 {
     QString answer;
     try {
-        answer = run(shell(serial, QStringLiteral("pidof ") + quote(package)), cancel);
+        answer = shell(serial, QStringLiteral("pidof ") + quote(package), cancel);
     } catch (const Error&) {
         return {};
     }

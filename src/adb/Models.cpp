@@ -1,5 +1,3 @@
-#include "ADBError.h"
-#include "ADBParsing.h"
 #include "Models.h"
 
 #include <QLocale>
@@ -19,7 +17,7 @@ QString Device::stateDescription() const
         return QStringLiteral("In use by another app");
     if (state == QStringLiteral("offline"))
         return QStringLiteral("Connecting…");
-    return adbparse::capitalizeWords(state);
+    return capitalizedWords(state);
 }
 
 size_t qHash(const Device& device, size_t seed)
@@ -43,42 +41,32 @@ size_t qHash(const RemoteEntry& entry, size_t seed)
     return qHashMulti(seed, entry.name, entry.isDirectory, entry.size, entry.modified);
 }
 
-ADBError::ADBError(Kind kind, QString description, QString message, std::optional<PairingFailure> pairing)
-    : Error(std::move(description)), m_kind(kind), m_message(std::move(message)), m_pairing(std::move(pairing))
+QString capitalizedWords(const QString& text)
 {
-}
-
-ADBError ADBError::failed(const QString& message)
-{
-    return ADBError(Kind::failed,
-                    message.isEmpty() ? QStringLiteral("adb failed without an error message.") : message, message,
-                    std::nullopt);
-}
-
-ADBError ADBError::notFound()
-{
-    return ADBError(Kind::notFound,
-                    QStringLiteral("adb not found. Install Google's platform tools with: brew install --cask "
-                                   "android-platform-tools"),
-                    {}, std::nullopt);
-}
-
-ADBError ADBError::pairing(const PairingFailure& failure)
-{
-    QString sentence;
-    switch (failure.kind()) {
-    case PairingFailure::Kind::unreachable:
-        sentence = QStringLiteral("Couldn’t reach the phone at ") + failure.text() +
-                   QStringLiteral(". Make sure the phone and this Mac are on the same Wi-Fi network, then try again.");
-        break;
-    case PairingFailure::Kind::rejected:
-        sentence = QStringLiteral("The phone turned the pairing down. Check the code, make sure both are on the "
-                                  "same Wi-Fi network, then try again.");
-        break;
-    case PairingFailure::Kind::other:
-        sentence = failure.text();
-        sentence.remove(QStringLiteral("Failed: "));
-        break;
+    auto separates = [](QChar c) {
+        switch (c.unicode()) {
+        case u' ': case u'\t': case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029:
+            return true;
+        default:
+            return false;
+        }
+    };
+    QString result;
+    result.reserve(text.size());
+    bool wordStart = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (separates(c)) {
+            result += c;
+            wordStart = true;
+            continue;
+        }
+        // A character beyond the BMP is a surrogate pair, cased as one.
+        const qsizetype width = c.isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString character = text.mid(i, width);
+        result += wordStart ? character.toUpper() : character.toLower();
+        i += width - 1;
+        wordStart = false;
     }
-    return ADBError(Kind::pairing, sentence, {}, failure);
+    return result;
 }

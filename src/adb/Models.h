@@ -13,12 +13,13 @@ struct Device {
     enum class Transport { adb, mtp };
 
     QString serial;
-    QString state; // "device" means ready
+    QString state; // "device" means ready (isReady)
     QString model; // the name shown for the phone
     Transport transport = Transport::adb;
 
     const QString& id() const { return serial; }
 
+    bool isReady() const { return state == QLatin1StringView("device"); }
     // Reached over Wi-Fi: listed by address ("host:port") or by service name.
     bool isWireless() const;
     // The state as the user reads it.
@@ -28,6 +29,11 @@ struct Device {
 };
 
 size_t qHash(const Device& device, size_t seed = 0);
+
+// Each word (a run between spaces, tabs and line breaks) with its first
+// character in upper case and the others in lower case: how the phone's
+// manufacturer and state words are shown, whatever the transport.
+QString capitalizedWords(const QString& text);
 
 // Facts about the chosen phone; an absent field is a fact we didn't get.
 struct DeviceInfo {

@@ -4,7 +4,6 @@
 #include "ServiceBrowser.h"
 
 #include <QPointer>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <chrono>
@@ -32,29 +31,6 @@ bool listOrder(const WirelessService& a, const WirelessService& b)
     return codePointLess(a.name, b.name);
 }
 
-std::vector<WirelessService> parseServiceList(const QString& output)
-{
-    static const QRegularExpression blanks(QStringLiteral("[ \t]+"));
-    std::vector<WirelessService> services;
-    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
-        const QStringList fields = line.split(blanks, Qt::SkipEmptyParts);
-        if (fields.size() < 3 || !fields[2].contains(QLatin1Char(':')))
-            continue;
-        WirelessService service;
-        if (fields[1].startsWith(QStringLiteral("_adb-tls-pairing")))
-            service.kind = WirelessService::Kind::pairing;
-        else if (fields[1].startsWith(QStringLiteral("_adb-tls-connect")))
-            service.kind = WirelessService::Kind::connect;
-        else
-            continue;
-        service.name = fields[0];
-        service.address = fields[2];
-        services.push_back(std::move(service));
-    }
-    return services;
-}
-
 } // namespace
 
 // ---- WirelessService ---------------------------------------------------------
@@ -75,20 +51,6 @@ std::optional<QString> WirelessService::serial() const
 size_t qHash(const WirelessService& service, size_t seed)
 {
     return qHashMulti(seed, int(service.kind), service.name, service.address);
-}
-
-// ---- adb's own list ------------------------------------------------------------
-
-std::vector<WirelessService> ADB::mdnsServices(const Cancel& cancel) const
-{
-    QString output;
-    try {
-        output = run({QStringLiteral("mdns"), QStringLiteral("services")}, cancel);
-    } catch (...) {
-        // Only informs the list: an adb without this command lists nothing.
-        return {};
-    }
-    return parseServiceList(output);
 }
 
 // ---- WirelessDiscovery ---------------------------------------------------------

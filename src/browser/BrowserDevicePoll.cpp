@@ -12,23 +12,16 @@ constexpr std::chrono::milliseconds pollInterval(2000);
 // The facts (battery, storage) are read on every this many passes.
 constexpr int infoEveryPasses = 15;
 
-const QString ready = QStringLiteral("device");
-
 void call(const std::function<void()>& finished)
 {
     if (finished)
         finished();
 }
 
-bool isReady(const Device& device)
-{
-    return device.state == ready;
-}
-
 // Ready beats not ready, adb beats MTP, USB beats Wi-Fi.
 int score(const Device& device)
 {
-    return (isReady(device) ? 4 : 0) + (device.transport == Device::Transport::adb ? 2 : 0)
+    return (device.isReady() ? 4 : 0) + (device.transport == Device::Transport::adb ? 2 : 0)
            + (device.isWireless() ? 0 : 1);
 }
 
@@ -81,7 +74,7 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
             }
             QSet<QString> readyOverADB;
             for (const Device& device : lists.adb) {
-                if (isReady(device))
+                if (device.isReady())
                     readyOverADB.insert(device.serial);
             }
             cancel.check();
@@ -103,12 +96,12 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
     // entry (the phone waits for USB debugging permission but offers files).
     QSet<QString> readyOverMTP;
     for (const Device& device : lists.mtp) {
-        if (isReady(device))
+        if (device.isReady())
             readyOverMTP.insert(device.serial);
     }
     QList<Device> merged;
     for (const Device& device : lists.adb) {
-        if (!isReady(device) && readyOverMTP.contains(device.serial))
+        if (!device.isReady() && readyOverMTP.contains(device.serial))
             continue;
         merged.append(device);
     }
@@ -127,7 +120,7 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
     QStringList serialsWanted;
     QSet<QString> asked;
     for (const Device& device : std::as_const(merged)) {
-        if (!isReady(device))
+        if (!device.isReady())
             continue;
         if (device.transport == Device::Transport::adb && !m_deviceNames.contains(device.serial)
             && !asked.contains(device.serial)) {
@@ -237,13 +230,13 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
         const std::optional<QString> last = BrowserSettings(*m_settings).text(settingkeys::lastSerial);
         std::optional<QString> choice;
         for (const Device& device : phones) {
-            if (last && device.serial == *last && isReady(device)) {
+            if (last && device.serial == *last && device.isReady()) {
                 choice = device.serial;
                 break;
             }
         }
         for (qsizetype i = 0; !choice && i < phones.size(); ++i) {
-            if (isReady(phones[i]))
+            if (phones[i].isReady())
                 choice = phones[i].serial;
         }
         setSelectedSerial(choice.value_or(phones.first().serial));

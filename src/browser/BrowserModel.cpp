@@ -57,7 +57,7 @@ std::optional<Device> BrowserModel::selectedDevice() const
 std::optional<Device> BrowserModel::readyDevice() const
 {
     std::optional<Device> device = selectedDevice();
-    if (device && device->state == QStringLiteral("device"))
+    if (device && device->isReady())
         return device;
     return std::nullopt;
 }

@@ -102,7 +102,7 @@ public:
 
     // The chosen phone's entry in the list.
     std::optional<Device> selectedDevice() const;
-    // The chosen phone when it is ready ("device").
+    // The chosen phone when it is ready.
     std::optional<Device> readyDevice() const;
     // The ready phone's files: its MTP connection, or adb's files when adb is
     // located. Made afresh on every call.
@@ -281,6 +281,9 @@ private:
     // Plain state.
     QStringList m_backStack;    // last = most recent
     QStringList m_forwardStack; // last = next one forward
+    // The folder shown was opened from its parent's listing, so it is no
+    // missing folder: a failure to list it is shown, not left for "/sdcard".
+    QString m_openedFolder;
     std::unique_ptr<ADBStream> m_recorder;
     std::optional<Device> m_recordingDevice;
     Task m_jobTask;

@@ -50,6 +50,8 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
 {
     if (target == m_path)
         return;
+    if (target != m_openedFolder)
+        m_openedFolder.clear();
     if (recordHistory) {
         QStringList back = m_backStack;
         back.append(m_path);
@@ -68,9 +70,10 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
 
 void BrowserModel::open(const RemoteEntry& entry)
 {
-    if (entry.isDirectory)
-        navigate(joinPath(m_path, entry.name), true);
-    else
+    if (entry.isDirectory) {
+        m_openedFolder = joinPath(m_path, entry.name);
+        navigate(m_openedFolder, true);
+    } else
         openOnMac({entry});
 }
 
@@ -136,6 +139,7 @@ void BrowserModel::deviceChanged()
         if (stored && stored->startsWith(QLatin1Char('/')))
             target = *stored;
     }
+    m_openedFolder.clear();
     setPath(target);
     setHistory({}, {});
     setSelection({});
@@ -205,7 +209,7 @@ void BrowserModel::reload(std::function<void()> finished)
             const std::optional<QString> text = failureText(error);
             if (isCurrent && text) {
                 const bool gone = text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error);
-                if (gone && listed != storageRoot)
+                if (gone && listed != storageRoot && listed != m_openedFolder)
                     navigate(storageRoot, false);
                 else
                     setErrorMessage(*text);

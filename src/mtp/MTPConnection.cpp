@@ -19,29 +19,6 @@ constexpr auto sessionSetupTimeout = 4s;
 constexpr auto transferTimeout = 60s;
 constexpr auto resetPause = 500ms;
 
-// Each word's first letter in upper case and the rest in lower case; words
-// are separated by spaces, tabs and line ends.
-QString capitalized(const QString& text)
-{
-    QString result;
-    result.reserve(text.size());
-    bool wordStart = true;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-            result.append(c);
-            wordStart = true;
-            continue;
-        }
-        const qsizetype width = c.isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QString letter = text.mid(i, width);
-        result.append(wordStart ? letter.toUpper() : letter.toLower());
-        i += width - 1;
-        wordStart = false;
-    }
-    return result;
-}
-
 } // namespace
 
 // The cancellation of one run: set by its caller's cancellation, read by the
@@ -342,7 +319,7 @@ void MTPConnection::readDeviceInfo()
     reader.u16Array(); // playback formats
     const QString manufacturer = reader.string();
     const QString model = reader.string();
-    m_manufacturer = manufacturer.isEmpty() ? std::nullopt : std::optional<QString>(capitalized(manufacturer));
+    m_manufacturer = manufacturer.isEmpty() ? std::nullopt : std::optional<QString>(capitalizedWords(manufacturer));
 
     QString name = model;
     if (m_deviceProperties.contains(mtp::DeviceProperty::deviceFriendlyName)) {

@@ -100,7 +100,7 @@ QString DeviceRow::symbolName() const
 
 QString DeviceRow::stateLine() const
 {
-    return m_device.state == QStringLiteral("device") ? QString() : m_device.stateDescription();
+    return m_device.isReady() ? QString() : m_device.stateDescription();
 }
 
 QSize DeviceRow::sizeHint() const

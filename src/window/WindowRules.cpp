@@ -2,13 +2,9 @@
 
 namespace WindowRules {
 
-namespace {
-const QString ready = QStringLiteral("device");
-}
-
 bool isReady(const std::optional<Device>& device)
 {
-    return device && device->state == ready;
+    return device && device->isReady();
 }
 
 bool isReadyOverADB(const std::optional<Device>& device)

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 
 using testsupport::waitUntil;
 
@@ -92,4 +93,32 @@ TEST(ADBStream, FailedLaunchThrowsAndCallsNothing)
     EXPECT_THROW(ADBStream(ADB(dir.path() + QStringLiteral("/none")), {}, r.onLines(), r.onExit()), SystemError);
     EXPECT_EQ(r.exits, 0);
     EXPECT_EQ(r.batches, 0);
+}
+
+// Mended: release let a batch being delivered run on after it returned.
+TEST(ADBStream, ReleaseWaitsForADeliveryUnderWayAndNoBatchFollows)
+{
+    QTemporaryDir dir;
+    std::atomic<bool> inside = false, letGo = false, releasedInside = false;
+    std::atomic<int> afterRelease = 0;
+    std::atomic<bool> released = false;
+    auto stream = std::make_unique<ADBStream>(
+        stub(dir, "while :; do echo x; sleep 0.01; done\n"), QStringList {}, [&](const QStringList&) {
+            afterRelease += released ? 1 : 0;
+            inside = true;
+            waitUntil([&] { return letGo.load(); }, std::chrono::seconds(5));
+            inside = false;
+        });
+    ASSERT_TRUE(waitUntil([&] { return inside.load(); }));
+    std::thread releaser([&] {
+        stream.reset();
+        releasedInside = inside.load();
+        released = true;
+    });
+    // Give a release that does not wait the time to return.
+    waitUntil([&] { return released.load(); }, std::chrono::milliseconds(300));
+    letGo = true;
+    releaser.join();
+    EXPECT_FALSE(releasedInside);
+    EXPECT_EQ(afterRelease, 0);
 }

@@ -78,7 +78,7 @@ TEST_F(ADBFilesOnPhone, AnOrdinaryFolderCostsOneCommandWithThePathQuotedOnce)
     const QStringList received = phone().receivedCommands();
     ASSERT_EQ(received.size(), 1) << received.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(received.first().endsWith(QStringLiteral(
-        "cd '/sdcard/It'\\''s' || exit 1; stat -L -c '%F|%s|%Y|%n' -- * 2>/dev/null; true")))
+        "cd '/sdcard/It'\\''s' || exit 1; stat -L -c '%F|%s|%Y|%n/' -- * 2>/dev/null; true")))
         << received.first().toStdString();
 }
 

@@ -48,30 +48,27 @@ TEST(DeviceFacts, ChargingOnlyForStatusTwoOrFiveAndUnreadableValuesStayAbsent)
     EXPECT_EQ(adbparse::info(QStringLiteral("df=/dev/fuse 99999999999999999 2 3\n")).storageTotal, std::nullopt);
 }
 
-TEST(ListingOutput, SplitsAtTheFirstThreeBarsAndSkipsWhatIsNoItem)
+TEST(ListingOutput, NamesEndAtTheirSlashAndUnreadableNumbersReadAsZero)
 {
-    const auto entries = adbparse::listing(QStringLiteral(
-        "directory|4096|1700000000|Camera\nregular file|10|1700000000|a|b.txt\nregular file|1|1700000000| spaced \r\n"
-        "directory|4096|1700000000\ndirectory|1|2|.\ndirectory|1|2|..\nregular file|1|2|*\nregular file|1|2|.*\n"));
-    ASSERT_EQ(entries.size(), 3u);
+    const auto entries = adbparse::listing(QByteArrayView(
+        "directory|4096|1700000000|Camera/\nregular file|10|1700000000.5|a|b\n.txt/\r\nnoise without bars\n"
+        "symbolic link|abc| 1700000000| spaced /\nregular empty file|+7|1.7e9|./\ndirectory|1|2|../\n"
+        "regular file|99999999999999999999|0x10|*/\ntruncated|1|2|x"));
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0], (RemoteEntry{QStringLiteral("Camera"), true, 4096, at(1700000000000)}));
-    EXPECT_EQ(entries[1], (RemoteEntry{QStringLiteral("a|b.txt"), false, 10, at(1700000000000)}));
-    EXPECT_EQ(entries[2].name, QStringLiteral(" spaced ")); // line breaks trimmed, spaces kept
+    EXPECT_EQ(entries[1], (RemoteEntry{QStringLiteral("a|b\n.txt"), false, 10, at(1700000000500)}));
+    EXPECT_EQ(entries[2], (RemoteEntry{QStringLiteral(" spaced "), false, 0, at(0)}));
+    EXPECT_EQ(entries[3], (RemoteEntry{QStringLiteral("*"), false, 0, at(0)}));
+    EXPECT_EQ(adbparse::listing("regular file|1|2|./in/\n", true).front().name, QStringLiteral("in"));
 }
 
-TEST(ListingOutput, UnreadableNumbersReadAsZero)
+TEST(ListingOutput, BytesThatAreNotUtf8StayDistinct)
 {
-    const auto entries = adbparse::listing(
-        QStringLiteral("regular file|abc|1700000000.5|a\nsymbolic link|-5| 1700000000|b\n"
-                       "regular empty file|+7|1.7e9|c\nregular file|99999999999999999999|0x10|d\n"));
-    ASSERT_EQ(entries.size(), 4u);
-    const int64_t sizes[] {0, -5, 7, 0};
-    const qint64 times[] {1700000000500, 0, 1700000000000, 0};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(entries[i].size, sizes[i]) << i;
-        EXPECT_EQ(entries[i].modified, at(times[i])) << i;
-        EXPECT_FALSE(entries[i].isDirectory);
-    }
+    EXPECT_EQ(adbparse::name("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(adbparse::name("a\xff\xc3\xa9\xed\xa0\x80"),
+              QStringLiteral("a") + QChar(0xDCFF) + QStringLiteral("\u00e9") + QChar(0xDCED) + QChar(0xDCA0)
+                  + QChar(0xDC80));
+    EXPECT_NE(adbparse::name("\xfe"), adbparse::name("\xff"));
 }
 
 TEST(AppList, PackageLinesAreReadAsTheyAreAndSortedByCodePoint)
