@@ -288,7 +288,8 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
 
     connect(&sheet, &WirelessConnectView::stateChanged, this, &CodePane::refresh);
     connect(&sheet.pairing(), &WirelessPairing::phaseChanged, this, &CodePane::refresh);
-    connect(&sheet.pairing().discovery(), &WirelessDiscovery::servicesChanged, this, &CodePane::refresh);
+    // The discovery the pairing model shares once the sheet is up.
+    connect(&sheet.host().discovery(), &WirelessDiscovery::servicesChanged, this, &CodePane::refresh);
     connect(&sheet.model(), &BrowserModel::devicesChanged, this, &CodePane::refresh);
     connect(&sheet.model(), &BrowserModel::pairedPhonesChanged, this, &CodePane::refresh);
     refresh();

@@ -145,6 +145,9 @@ private:
             break;
         }
         }
+        // Shown now, not at the next turn of the event loop.
+        for (int i = 0; i < m_layout->count(); ++i)
+            m_layout->itemAt(i)->widget()->show();
         setVisible(m_layout->count() > 0);
     }
 
