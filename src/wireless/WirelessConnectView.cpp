@@ -24,6 +24,7 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -429,8 +430,25 @@ void WirelessConnectView::showBody()
     // Return presses "Done"; otherwise only the code entry's "Pair" may be
     // the default button.
     m_done->setDefault(done);
-    // The sheet's height follows its content.
-    QMetaObject::invokeMethod(this, [this] { adjustSize(); }, Qt::QueuedConnection);
+}
+
+bool WirelessConnectView::event(QEvent* event)
+{
+    // The sheet's height follows its content: rows come and go, texts wrap.
+    if (event->type() == QEvent::LayoutRequest && !m_fitting) {
+        m_fitting = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_fitting = false;
+                QLayout* content = layout();
+                const int wanted = content->hasHeightForWidth() ? content->totalHeightForWidth(width())
+                                                                : content->totalSizeHint().height();
+                setFixedHeight(std::max(wanted, content->totalMinimumSize().height()));
+            },
+            Qt::QueuedConnection);
+    }
+    return QDialog::event(event);
 }
 
 void WirelessConnectView::phaseChanged()

@@ -78,6 +78,7 @@ public Q_SLOTS:
     void done(int result) override;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -102,6 +103,7 @@ private:
     bool m_started = false;
     bool m_stopped = false;
     bool m_closed = false;
+    bool m_fitting = false;
 
     QWidget* m_picker = nullptr;
     QAbstractButton* m_qrButton = nullptr;
