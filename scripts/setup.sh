@@ -10,10 +10,10 @@ packages=(
   libgl-dev libvulkan-dev
   libusb-1.0-0-dev libavahi-client-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
-  libqrencode-dev
+  libqrencode-dev libicu-dev
   libgtest-dev libgmock-dev
   adb mksh procps
-  xvfb xauth
+  xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme
 )

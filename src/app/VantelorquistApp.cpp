@@ -6,6 +6,7 @@
 #include "MTPManager.h"
 #include "StoredValue.h"
 #include "TempFolder.h"
+#include "WirelessConnectView.h"
 #include "WorkerPool.h"
 
 #include <QApplication>
@@ -71,6 +72,8 @@ Environment VantelorquistApp::environment()
     env.model = &model();
     env.canOpenWindow = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     env.openWindow = [this](const QString& identifier) { m_windows.open(identifier); };
+    env.commands.wirelessSheet = [this](QWidget* parent) -> QWidget* { return new WirelessConnectView(model(), parent); };
+    env.commands.disconnect = [this](const Device& device) { model().disconnect(device); };
     return env;
 }
 

@@ -30,6 +30,13 @@ public:
     virtual std::optional<QString> serialNumber(const ADB& adb, const QString& serial, const Cancel& cancel) = 0;
     // The phone's files over adb. Cheap: called on the GUI thread.
     virtual std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) = 0;
+    // "adb connect" to a Wi-Fi phone; throws when adb did not connect.
+    virtual void connect(const ADB& adb, const QString& address, const Cancel& cancel) { adb.connect(address, cancel); }
+    // "adb disconnect"; throws what adb's failure throws.
+    virtual void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel)
+    {
+        adb.run({QStringLiteral("disconnect"), serial}, cancel);
+    }
 };
 
 // The real tool, through ADB and ADBFiles.

@@ -332,9 +332,3 @@ void BrowserModel::rememberPaired(const QString& serial, const std::optional<QSt
     phones.insert(serial, name ? *name : (stored != m_pairedPhones.cend() ? *stored : QString()));
     setPairedPhones(phones);
 }
-
-void BrowserModel::autoReconnect()
-{
-    // Reconnecting paired Wi-Fi phones comes with the wireless pairing work;
-    // the poll, the discovery and the setting already call in here.
-}

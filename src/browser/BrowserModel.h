@@ -21,6 +21,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -118,6 +119,24 @@ public:
     void refreshInfo(std::function<void()> finished = {});
     // Records a Wi-Fi phone's hardware serial and name among the paired ones.
     void rememberPaired(const QString& serial, const std::optional<QString>& name);
+
+    // ---- Wi-Fi phones (BrowserWireless.cpp) -----------------------------------
+    // Whether an advertised service's phone is listed already: by its
+    // address, its mDNS connection name or (over USB too) its serial.
+    bool isConnected(const WirelessService& service) const;
+    // The name to show for a phone's mDNS instance name.
+    QString name(const QString& serviceName) const;
+    // Connects adb to address and, when the phone is listed under that
+    // address, chooses it. done gets that entry (none when the phone is
+    // listed otherwise); failed gets ADBError::notFound, adb's failure or
+    // Cancelled. Either runs on context's thread, never once context is
+    // gone. Cancelling the task ends the adb run.
+    Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
+                         std::function<void(std::exception_ptr)> failed);
+    // Disconnects a Wi-Fi phone; it is not reconnected by itself while it
+    // stays advertised at that address.
+    void disconnect(const Device& device);
+    using QObject::disconnect;
 
     // ---- the folder ------------------------------------------------------------
     const QString& path() const { return m_path; }
@@ -292,7 +311,7 @@ private:
     int m_pollCount = 0;
     QHash<QString, QString> m_deviceNames;
     std::optional<QSet<QString>> m_seenSerials; // none until the first pass ends
-    QHash<QString, QDateTime> m_reconnectAttempts;
+    QHash<QString, std::chrono::steady_clock::time_point> m_reconnectAttempts; // by address
     QSet<QString> m_disconnectedByUser;
     QSet<QString> m_serialLookups;
     QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial

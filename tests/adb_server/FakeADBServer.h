@@ -56,6 +56,8 @@ public:
     {
         m_stop = true;
         m_thread.join();
+        for (std::thread& relay : m_relays)
+            relay.join();
         ::close(m_listener);
         qunsetenv("ANDROID_ADB_SERVER_PORT");
     }
@@ -70,6 +72,17 @@ public:
     {
         std::lock_guard guard(m_mutex);
         m_onConnect = std::move(onConnect);
+    }
+
+    // From now on only "host:pair:" requests get the script; every other
+    // connection is passed byte for byte, both ways and for its whole life,
+    // to the adb server on this loopback port. Each connection gets a thread.
+    void relayTo(uint16_t port) { m_relayPort = port; }
+    // Every "host:pair:" request's payload, in order.
+    std::vector<QByteArray> pairRequests() const
+    {
+        std::lock_guard guard(m_mutex);
+        return m_pairRequests;
     }
 
     int connections() const { return m_connections; }
@@ -110,6 +123,14 @@ private:
             if (client < 0)
                 continue;
             ++m_connections;
+            if (m_relayPort != 0) {
+                m_relays.emplace_back([this, client] {
+                    answer(client);
+                    ::close(client);
+                    ++m_closed;
+                });
+                continue;
+            }
             answer(client);
             ::close(client);
             ++m_closed;
@@ -144,6 +165,14 @@ private:
                 break;
             request.append(buffer, n);
         }
+        if (m_relayPort != 0) {
+            if (!request.mid(4).startsWith("host:pair:")) {
+                relay(client, request);
+                return;
+            }
+            std::lock_guard guard(m_mutex);
+            m_pairRequests.push_back(request.mid(4));
+        }
         {
             std::lock_guard guard(m_mutex);
             m_request = request;
@@ -163,6 +192,42 @@ private:
         }
     }
 
+    // Passes what was read so far, then everything, until either side closes.
+    void relay(int client, const QByteArray& already)
+    {
+        const int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_relayPort);
+        if (upstream < 0 || ::connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::send(upstream, already.constData(), size_t(already.size()), MSG_NOSIGNAL) < 0) {
+            if (upstream >= 0)
+                ::close(upstream);
+            return;
+        }
+        char buffer[16384];
+        while (!m_stop) {
+            pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+            if (::poll(ends, 2, 20) <= 0)
+                continue;
+            bool closed = false;
+            for (int i = 0; i < 2 && !closed; ++i) {
+                if (!(ends[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                const ssize_t n = ::recv(ends[i].fd, buffer, sizeof buffer, 0);
+                closed = n <= 0
+                         || ::send(ends[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) != n;
+            }
+            if (closed)
+                break;
+        }
+        ::close(upstream);
+    }
+
+    std::atomic<uint16_t> m_relayPort{0};
+    std::vector<std::thread> m_relays;
+    std::vector<QByteArray> m_pairRequests;
     int m_listener = -1;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
