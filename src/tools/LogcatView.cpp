@@ -190,7 +190,7 @@ void LogcatView::setModel(LogcatModel* model)
     if (m_model) {
         connect(m_model, &LogcatModel::shownUpdated, this, &LogcatView::shownChanged);
         connect(m_model, &LogcatModel::shownReset, this, &LogcatView::shownChanged);
-        connect(m_model, &LogcatModel::linesChanged, this, &LogcatView::shownChanged);
+        connect(m_model, &LogcatModel::linesChanged, this, &LogcatView::updateOverlay);
         for (auto signal : {&LogcatModel::pausedChanged, &LogcatModel::endedChanged, &LogcatModel::appPidsChanged})
             connect(m_model, signal, this, &LogcatView::updateStatus);
         for (auto signal : {&LogcatModel::pausedChanged, &LogcatModel::minimumLevelChanged,
@@ -223,15 +223,20 @@ void LogcatView::shownChanged()
         if (last && follow())
             m_list->scrollTo(m_rows->index(int(count) - 1), QAbstractItemView::PositionAtBottom);
     }
+    m_count->setText(QString::number(count) + QStringLiteral(" lines"));
+    updateOverlay();
+    updateStatus();
+}
+
+void LogcatView::updateOverlay()
+{
     QString overlay;
-    if (count == 0)
+    if (!m_model || m_model->shownCount() == 0)
         overlay = !m_model || m_model->lines().isEmpty() ? QStringLiteral("Waiting for the phone’s log…")
                                                          : QStringLiteral("No lines match");
     m_overlay->setText(overlay);
     m_overlay->setVisible(!overlay.isEmpty());
     placeOverlay();
-    m_count->setText(QString::number(count) + QStringLiteral(" lines"));
-    updateStatus();
 }
 
 void LogcatView::updateStatus()

@@ -46,6 +46,7 @@ private:
     void buildStatusBar();
     void shownChanged();
     void updateStatus();
+    void updateOverlay();
     void updateControls();
     void placeOverlay();
     void showRowMenu(const QPoint& position);
