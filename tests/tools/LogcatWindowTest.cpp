@@ -167,7 +167,7 @@ TEST_F(LogcatWindowTest, AReadyPhoneStreamsAndLaterUpdatesKeepItsLog)
     EXPECT_EQ(shown.windowTitle(), QStringLiteral("Logcat — Pixel 7"));
 
     LogcatModel* first = shown.logcat();
-    offer({ready(), mtpPhone(QStringLiteral("M1"))});
+    offer({ready(), adbPhone(QStringLiteral("OTHER"), QStringLiteral("offline"))});
     EXPECT_EQ(shown.logcat(), first);
     EXPECT_EQ(commands(kLogCommand), 1);
 }
