@@ -184,10 +184,11 @@ void LogcatModel::flush()
     Q_EMIT shownUpdated(removed, appended);
 }
 
-bool LogcatModel::passes(const LogLine& line) const
+bool LogcatModel::passes(const LogLine& line, LogLine::Level minimumLevel, const std::optional<QSet<QString>>& pids,
+                         const QString& search)
 {
-    return line.level >= m_minimumLevel && (!m_appPids || m_appPids->contains(line.pid)) &&
-           (m_search.isEmpty() || line.raw.contains(m_search, Qt::CaseInsensitive));
+    return line.level >= minimumLevel && (!pids || pids->contains(line.pid)) &&
+           (search.isEmpty() || line.raw.contains(search, Qt::CaseInsensitive));
 }
 
 void LogcatModel::recomputeShown()

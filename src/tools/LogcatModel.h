@@ -88,6 +88,12 @@ public:
     // One batch of raw lines, as the stream hands them to the GUI thread.
     void receive(const QStringList& batch);
 
+    // Whether a record passes the filters: at least the level, one of the
+    // app's ids (when there is an app), and the search text anywhere in the
+    // raw line, without regard to case.
+    static bool passes(const LogLine& line, LogLine::Level minimumLevel, const std::optional<QSet<QString>>& pids,
+                       const QString& search);
+
 Q_SIGNALS:
     void linesChanged();
     void pausedChanged();
@@ -108,7 +114,7 @@ private:
     void refreshPids(bool fromPoll);
     void setAppPids(const std::optional<QSet<QString>>& pids);
     void setEnded(bool ended);
-    bool passes(const LogLine& line) const;
+    bool passes(const LogLine& line) const { return passes(line, m_minimumLevel, m_appPids, m_search); }
     void recomputeShown();
 
     const ADB m_adb;

@@ -16,6 +16,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -41,6 +42,9 @@ LogcatView::LogcatView(QWidget* parent) : QWidget(parent)
     m_list->setModel(m_rows);
     m_list->setItemDelegate(m_row);
     m_list->setUniformItemSizes(false);
+    // Rows are laid out a batch at a time so that a burst never stalls the window.
+    m_list->setLayoutMode(QListView::Batched);
+    m_list->setBatchSize(2000);
     m_list->setResizeMode(QListView::Adjust);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -50,6 +54,15 @@ LogcatView::LogcatView(QWidget* parent) : QWidget(parent)
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->viewport()->installEventFilter(this);
     connect(m_list, &QWidget::customContextMenuRequested, this, &LogcatView::showRowMenu);
+    // The scroll to a new last line lasts while the batches of its layout
+    // land, until the reader moves the list.
+    QScrollBar* bar = m_list->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_following)
+            bar->setValue(maximum);
+    });
+    connect(bar, &QScrollBar::actionTriggered, this, [this] { m_following = false; });
+    connect(bar, &QScrollBar::sliderPressed, this, [this] { m_following = false; });
     column->addWidget(m_list, 1);
 
     m_overlay = new QLabel(m_list);
@@ -103,6 +116,7 @@ void LogcatView::buildToolbar()
     m_follow->setCheckable(true);
     m_follow->setChecked(true);
     m_follow->setToolTip(QStringLiteral("Keep the newest line in view"));
+    connect(m_follow, &QAction::toggled, this, [this] { m_following = false; });
 
     m_pause = bar->addAction(Look::symbolIcon(QStringLiteral("pause"), ink), QStringLiteral("Pause"));
     m_pause->setObjectName(QStringLiteral("pause"));
@@ -220,8 +234,11 @@ void LogcatView::shownChanged()
         last = m_model->shownAt(count - 1).id;
     if (last != m_lastShownId) {
         m_lastShownId = last;
-        if (last && follow())
+        if (last && follow()) {
+            m_following = true;
             m_list->scrollTo(m_rows->index(int(count) - 1), QAbstractItemView::PositionAtBottom);
+            m_list->verticalScrollBar()->setValue(m_list->verticalScrollBar()->maximum());
+        }
     }
     m_count->setText(QString::number(count) + QStringLiteral(" lines"));
     updateOverlay();

@@ -70,4 +70,5 @@ private:
     QLabel* m_count = nullptr;
     QColor m_dotColor;
     std::optional<int64_t> m_lastShownId;
+    bool m_following = false; // the list keeps its last line at the bottom while it lays out
 };

@@ -259,14 +259,14 @@ TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)
     EXPECT_EQ(scroll().value(), scroll().maximum());
 
     view().setFollow(false);
-    scroll().setValue(0);
+    scroll().triggerAction(QAbstractSlider::SliderToMinimum);
     feed({entry(300)});
     EXPECT_EQ(scroll().value(), 0) << "follow off";
 
     view().setFollow(true);
     EXPECT_EQ(scroll().value(), 0) << "turning follow on scrolls nothing yet";
     logcat()->setMinimumLevel(LogLine::Level::error);
-    scroll().setValue(0);
+    scroll().triggerAction(QAbstractSlider::SliderToMinimum);
     feed({entry(301)}); // a debug line, hidden
     EXPECT_EQ(scroll().value(), 0) << "a flush of hidden lines only";
     feed({entry(305)}); // an error line
