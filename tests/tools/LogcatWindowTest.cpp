@@ -331,6 +331,22 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
     list.grab(); // paints the huge row without freezing
 }
 
+// Not a check: with LOGCAT_SCREENSHOT set, saves the streaming window there.
+TEST_F(LogcatWindowTest, Screenshot)
+{
+    const QString target = qEnvironmentVariable("LOGCAT_SCREENSHOT");
+    if (target.isEmpty())
+        GTEST_SKIP() << "LOGCAT_SCREENSHOT not set";
+    phone().setLog({.history = 400, .intervalMs = 40, .burst = 3});
+    offer({ready()});
+    LogcatWindow& shown = window();
+    ASSERT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
+    logcat()->setMinimumLevel(LogLine::Level::debug);
+    view().findChild<QLineEdit*>(QStringLiteral("search"))->setText(QStringLiteral("line"));
+    waitUntil([] { return false; }, 1500ms);
+    EXPECT_TRUE(shown.grab().save(target));
+}
+
 TEST_F(LogcatWindowTest, ALogThatCannotStartShowsDisconnected)
 {
     located->path = QStringLiteral("/nonexistent/adb");
