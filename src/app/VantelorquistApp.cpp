@@ -3,6 +3,7 @@
 #include "BrowserModel.h"
 #include "ContentView.h"
 #include "Environment.h"
+#include "LogcatWindow.h"
 #include "MTPManager.h"
 #include "StoredValue.h"
 #include "TempFolder.h"
@@ -86,7 +87,8 @@ void VantelorquistApp::willFinishLaunching()
     // Their contents are not part of the application yet; they cannot open.
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
     m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560), {});
-    m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600), {});
+    m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
+                     [this] { return new LogcatWindow(model()); });
     m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(520, 420), {});
 }
 

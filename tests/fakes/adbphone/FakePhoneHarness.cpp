@@ -207,6 +207,12 @@ bool FakePhoneHarness::start(QString* error)
                                QString::fromLocal8Bit(rest.err.trimmed().isEmpty() ? "no port printed" : rest.err.trimmed()));
     }
 
+    if (const FakePhoneHarness* other = m_options.shareServerOf) {
+        m_serverPort = other->m_serverPort;
+        m_sharedServer = true;
+        return connectPhone(error);
+    }
+
     m_serverPort = freeLoopbackPort();
     if (m_serverPort == 0)
         return fail(error, QStringLiteral("Couldn't find a free port for the adb server."));
@@ -225,7 +231,11 @@ bool FakePhoneHarness::start(QString* error)
                                QString::fromLocal8Bit(started.err.trimmed()));
     adbphone::writeFileAtomically(controlPath(adbphone::kServerFile),
                                   QByteArray::number(m_serverPid) + ' ' + QByteArray::number(m_serverPort));
+    return connectPhone(error);
+}
 
+bool FakePhoneHarness::connectPhone(QString* error)
+{
     const Result connected = runAdb({QStringLiteral("connect"), serial()});
     if (connected.status != 0)
         return fail(error, QStringLiteral("adb couldn't connect to the fake phone: ") +
@@ -309,7 +319,7 @@ void FakePhoneHarness::writeKnobs() const
 
 void FakePhoneHarness::setReply(const QString& command, const Reply& reply)
 {
-    m_state->replies.insert(command.toUtf8(), adbphone::ScriptedReply {reply.out, reply.err, reply.status});
+    m_state->replies.insert(command.toUtf8(), adbphone::ScriptedReply {reply.out, reply.err, reply.status, reply.delayMs});
     writeReplies();
 }
 
@@ -349,10 +359,70 @@ void FakePhoneHarness::dropAfterBytes(qint64 bytes)
     writeKnobs();
 }
 
+void FakePhoneHarness::setLog(const Log& log)
+{
+    QList<QByteArray> arguments;
+    for (const QString& argument : log.arguments)
+        arguments.append(argument.toUtf8());
+    adbphone::LogScript& script = m_state->knobs.log;
+    script.command = adbphone::logcatCommand(arguments);
+    script.history = log.history;
+    script.extra = log.extra;
+    script.intervalMs = log.intervalMs;
+    script.burst = log.burst;
+    writeKnobs();
+}
+
+void FakePhoneHarness::endLog()
+{
+    ++m_state->knobs.log.endGeneration;
+    writeKnobs();
+}
+
+void FakePhoneHarness::dropLog()
+{
+    ++m_state->knobs.log.dropGeneration;
+    writeKnobs();
+}
+
+QList<FakePhoneHarness::LogEvent> FakePhoneHarness::logEvents() const
+{
+    QList<LogEvent> events;
+    QFile file(controlPath(adbphone::kLogEventsFile));
+    if (!m_temp || !file.open(QIODevice::ReadOnly))
+        return events;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 2)
+            events.append(LogEvent {fields.at(0).toLongLong(), QString::fromLatin1(fields.at(1))});
+    }
+    return events;
+}
+
+QByteArray FakePhoneHarness::logEntry(qint64 index)
+{
+    return adbphone::logEntry(index);
+}
+
+QString FakePhoneHarness::logcatCommand(const QStringList& arguments)
+{
+    QList<QByteArray> words;
+    for (const QString& argument : arguments)
+        words.append(argument.toUtf8());
+    return QString::fromUtf8(adbphone::logcatCommand(words));
+}
+
 void FakePhoneHarness::stopServer()
 {
     if (m_serverPort == 0)
         return;
+    if (m_sharedServer) {
+        // Not ours to end; only our phone leaves it.
+        runAdb({QStringLiteral("disconnect"), serial()}, 5000);
+        m_serverPort = 0;
+        m_sharedServer = false;
+        return;
+    }
     runAdb({QStringLiteral("kill-server")}, 5000);
     if (m_serverPid == 0)
         m_serverPid = adbphone::findAdbServer(m_serverPort);

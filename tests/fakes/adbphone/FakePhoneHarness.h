@@ -38,11 +38,30 @@ public:
         QString model = "Pixel_7";
         QString device = "panther";
         bool authorized = true;
+        // Joins the adb server of that (started) harness instead of starting
+        // one; the environment stays as that harness set it.
+        const FakePhoneHarness* shareServerOf = nullptr;
     };
     struct Reply {
         QByteArray out;
         QByteArray err;
         int status = 0;
+        int delayMs = 0; // the phone answers after this long
+    };
+    // The phone's log for `adb logcat ARGUMENTS`: a header line and `history`
+    // entries (logEntry(0), ...), then `extra` lines as they stand, then
+    // `burst` further entries every `intervalMs` (0: none) until adb closes it.
+    struct Log {
+        QStringList arguments = {"-v", "threadtime", "-T", "1000"};
+        int history = 0;
+        QList<QByteArray> extra;
+        int intervalMs = 0;
+        int burst = 1;
+    };
+    // What became of the phone's log streams, on the steady clock.
+    struct LogEvent {
+        qint64 nanoseconds = 0;
+        QString what; // "opened", "closed" (by adb), "ended", "dropped"
     };
     // What an adb run gave; status -1 when it did not end within its time.
     struct Result {
@@ -79,6 +98,15 @@ public:
     // (-1: never). It happens once; adb reconnects to the phone afterwards.
     void dropAfterBytes(qint64 bytes);
 
+    void setLog(const Log& log);
+    void endLog();  // the running logs' logcat exits with status 0
+    void dropLog(); // the connections that carry a log drop
+    QList<LogEvent> logEvents() const;
+    // The log's entry `index` (threadtime format).
+    static QByteArray logEntry(qint64 index);
+    // The phone's record of `adb logcat ARGUMENTS` (adb 29 makes it a shell command).
+    static QString logcatCommand(const QStringList& arguments);
+
     // Runs adb against this harness's server, bounded in time.
     Result runAdb(const QStringList& arguments, int timeoutMs = 15000) const;
     // "adb -s SERIAL shell COMMAND".
@@ -96,12 +124,14 @@ private:
     void writeKnobs() const;
     bool fail(QString* error, const QString& message);
     void stopServer();
+    bool connectPhone(QString* error);
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<ChildProcess> m_phone;
     quint16 m_phonePort = 0;
     quint16 m_serverPort = 0;
+    bool m_sharedServer = false;
     qint64 m_serverPid = 0;
     bool m_environmentSet = false;
     bool m_hadHome = false;

@@ -202,9 +202,21 @@ void Connection::open(uint32_t remoteId, QByteArray service)
 
     std::unique_ptr<Stream> stream;
     auto answer = [&](ShellStream::Kind kind, const QByteArray& command, const QByteArray& term) {
-        auto shell = std::make_unique<ShellStream>(*this, localId, remoteId, kind);
         const ReplyTable& table = m_phone.replies();
         auto reply = table.find(command);
+        const LogScript& log = m_phone.knobs().log;
+        const bool isLog = !log.command.isEmpty() && command == log.command;
+        if (isLog || (reply != table.end() && reply->delayMs > 0)) {
+            auto timed = std::make_unique<TimedStream>(*this, localId, remoteId, kind);
+            send(kOkay, localId, remoteId);
+            if (isLog)
+                timed->startLog(log, Clock::now());
+            else
+                timed->startReply(reply.value(), Clock::now());
+            stream = std::move(timed);
+            return;
+        }
+        auto shell = std::make_unique<ShellStream>(*this, localId, remoteId, kind);
         send(kOkay, localId, remoteId);
         if (reply != table.end())
             shell->startScripted(reply.value());
@@ -450,6 +462,21 @@ void Phone::record(const QByteArray& command)
     if (fd < 0)
         return;
     const QByteArray line = encodeReceivedLine(command);
+    ssize_t ignored = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
+    (void)ignored;
+    ::close(fd);
+}
+
+void Phone::recordLogEvent(const QByteArray& event)
+{
+    if (m_config.controlDir.isEmpty())
+        return;
+    const QByteArray path = m_config.controlDir + '/' + kLogEventsFile;
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
+    const QByteArray line = QByteArray::number(static_cast<qint64>(now.count())) + ' ' + event + '\n';
     ssize_t ignored = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
     (void)ignored;
     ::close(fd);

@@ -61,6 +61,8 @@ public:
     const ReplyTable& replies();
     const Knobs& knobs();
     void record(const QByteArray& command);
+    // "opened", "closed" (by the host), "ended" or "dropped" for a log stream.
+    void recordLogEvent(const QByteArray& event);
     void log(const QByteArray& line);
 
     // Sync data accounting for the drop knob: how many bytes may still pass,

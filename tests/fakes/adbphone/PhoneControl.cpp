@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -39,6 +40,7 @@ QJsonObject encodeReply(const ScriptedReply& reply)
     object.insert(QStringLiteral("outBase64"), QString::fromLatin1(reply.out.toBase64()));
     object.insert(QStringLiteral("errBase64"), QString::fromLatin1(reply.err.toBase64()));
     object.insert(QStringLiteral("status"), reply.status);
+    object.insert(QStringLiteral("delayMs"), reply.delayMs);
     return object;
 }
 
@@ -131,6 +133,9 @@ ReplyTable defaultReplies(const PhoneIdentity& identity)
     const QByteArray png(kScreenPng, sizeof kScreenPng - 1);
     table.insert("screencap '-p'", ok(png));
     table.insert("screencap -p", ok(png));
+
+    // Clearing the log answers nothing.
+    table.insert(logcatCommand({"-c"}), ok({}));
     return table;
 }
 
@@ -159,6 +164,7 @@ bool decodeReplies(const QByteArray& json, ReplyTable* table, QString* error)
         reply.out = decodeField(object, QStringLiteral("out"));
         reply.err = decodeField(object, QStringLiteral("err"));
         reply.status = object.value(QStringLiteral("status")).toInt(0);
+        reply.delayMs = qMax(0, object.value(QStringLiteral("delayMs")).toInt(0));
         table->insert(it.key().toUtf8(), reply);
     }
     return true;
@@ -170,6 +176,18 @@ QByteArray encodeKnobs(const Knobs& knobs)
     object.insert(QStringLiteral("chunkDelayMs"), knobs.chunkDelayMs);
     object.insert(QStringLiteral("dropAfterBytes"), static_cast<double>(knobs.dropAfterBytes));
     object.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.dropGeneration));
+    QJsonObject log;
+    log.insert(QStringLiteral("command"), QString::fromLatin1(knobs.log.command.toBase64()));
+    log.insert(QStringLiteral("history"), knobs.log.history);
+    QJsonArray extra;
+    for (const QByteArray& line : knobs.log.extra)
+        extra.append(QString::fromLatin1(line.toBase64()));
+    log.insert(QStringLiteral("extra"), extra);
+    log.insert(QStringLiteral("intervalMs"), knobs.log.intervalMs);
+    log.insert(QStringLiteral("burst"), knobs.log.burst);
+    log.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.log.endGeneration));
+    log.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.log.dropGeneration));
+    object.insert(QStringLiteral("log"), log);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -180,7 +198,40 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.chunkDelayMs = qMax(0, object.value(QStringLiteral("chunkDelayMs")).toInt(0));
     knobs.dropAfterBytes = static_cast<qint64>(object.value(QStringLiteral("dropAfterBytes")).toDouble(-1));
     knobs.dropGeneration = static_cast<qint64>(object.value(QStringLiteral("dropGeneration")).toDouble(0));
+    const QJsonObject log = object.value(QStringLiteral("log")).toObject();
+    knobs.log.command = QByteArray::fromBase64(log.value(QStringLiteral("command")).toString().toLatin1());
+    knobs.log.history = qMax(0, log.value(QStringLiteral("history")).toInt(0));
+    for (const QJsonValue& line : log.value(QStringLiteral("extra")).toArray())
+        knobs.log.extra.append(QByteArray::fromBase64(line.toString().toLatin1()));
+    knobs.log.intervalMs = qMax(0, log.value(QStringLiteral("intervalMs")).toInt(0));
+    knobs.log.burst = qMax(1, log.value(QStringLiteral("burst")).toInt(1));
+    knobs.log.endGeneration = static_cast<qint64>(log.value(QStringLiteral("endGeneration")).toDouble(0));
+    knobs.log.dropGeneration = static_cast<qint64>(log.value(QStringLiteral("dropGeneration")).toDouble(0));
     return knobs;
+}
+
+QByteArray logEntry(qint64 index)
+{
+    static const char kLevels[] = "VDIWEFA";
+    static const char* const kPids[] = {"1234", "812", "4321", "77"};
+    // Tags as phones print them: some padded before their ": ".
+    static const char* const kTags[] = {"ActivityManager", "chatty  ", "Zygote", "wifi ", "AndroidRuntime"};
+    const int second = static_cast<int>(index / 1000 % 60);
+    const int millis = static_cast<int>(index % 1000);
+    const char* pid = kPids[index % 4];
+    const QByteArray time = QByteArray::number(second).rightJustified(2, '0') + '.' +
+                            QByteArray::number(millis).rightJustified(3, '0');
+    return "01-15 10:00:" + time + ' ' + QByteArray(pid).rightJustified(5, ' ') + ' ' +
+           QByteArray::number(1000 + index % 7).rightJustified(5, ' ') + ' ' + kLevels[index % 7] + ' ' +
+           kTags[index % 5] + ": line " + QByteArray::number(index) + " says: hello";
+}
+
+QByteArray logcatCommand(const QList<QByteArray>& arguments)
+{
+    QByteArray command = "export ANDROID_LOG_TAGS=\"''\"; exec logcat";
+    for (const QByteArray& argument : arguments)
+        command += " '" + argument + '\'';
+    return command;
 }
 
 QByteArray encodeReceivedLine(const QByteArray& command)

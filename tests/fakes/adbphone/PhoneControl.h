@@ -16,6 +16,7 @@ struct ScriptedReply {
     QByteArray out;
     QByteArray err;
     int status = 0;
+    int delayMs = 0; // the answer comes this long after the command
 };
 
 // Exact command text (UTF-8) -> reply.
@@ -27,17 +28,41 @@ struct PhoneIdentity {
     QByteArray device = "panther";
 };
 
+// The phone's log: the command that streams it (as adb words `adb logcat
+// ...`) is answered with `history` generated entries after a header line,
+// then `extra` lines as they stand, then `burst` live entries every
+// `intervalMs` (none when 0) until the host closes the stream.
+struct LogScript {
+    QByteArray command;
+    int history = 0;
+    QList<QByteArray> extra;
+    int intervalMs = 0;
+    int burst = 1;
+    qint64 endGeneration = 0;  // a change ends the running logs (logcat exits 0)
+    qint64 dropGeneration = 0; // a change drops the connections that carry a log
+};
+
 struct Knobs {
     int chunkDelayMs = 0;      // pause before each sync data chunk
     qint64 dropAfterBytes = -1; // close the connection after this many sync data bytes; -1 never
     qint64 dropGeneration = 0; // changes whenever dropAfterBytes is set again; restarts the count
+    LogScript log;
 };
+
+// The log's lines: entry `index` in threadtime format, with every level
+// letter ("A" too), right-aligned ids, and tags with spaces before ": ".
+QByteArray logEntry(qint64 index);
+inline constexpr char kLogHeader[] = "--------- beginning of main";
+// What adb 29 sends for `adb logcat ARGS...`.
+QByteArray logcatCommand(const QList<QByteArray>& arguments);
 
 // Files inside the control folder.
 inline constexpr char kRepliesFile[] = "replies.json";
 inline constexpr char kKnobsFile[] = "knobs.json";
 inline constexpr char kReceivedFile[] = "received.log";
 inline constexpr char kLogFile[] = "phone.log";
+// "NANOSECONDS opened|closed" of each log stream, the steady clock's time.
+inline constexpr char kLogEventsFile[] = "log-events.log";
 // "PID PORT" of the private adb server, so that a phone whose test died can end it.
 inline constexpr char kServerFile[] = "adb-server";
 

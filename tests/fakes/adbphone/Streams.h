@@ -139,6 +139,40 @@ private:
     QByteArray m_packets;  // shell packets from the host, not yet complete
 };
 
+// A scripted command that takes its time: a reply held back for a while, or
+// the phone's log, which runs until the host closes it or the script ends it.
+class TimedStream : public Stream {
+public:
+    TimedStream(Connection& connection, uint32_t localId, uint32_t remoteId, ShellStream::Kind kind);
+    ~TimedStream() override;
+
+    void startReply(const ScriptedReply& reply, Clock::time_point now);
+    void startLog(const LogScript& script, Clock::time_point now);
+
+    void hostWrite(const QByteArray& data) override;
+    void service(Clock::time_point now) override;
+    std::optional<Clock::time_point> wakeAt() const override;
+
+private:
+    void append(char id, const QByteArray& data);
+
+    ShellStream::Kind m_kind;
+    QByteArray m_pending;
+    // a held reply
+    std::optional<ScriptedReply> m_reply;
+    Clock::time_point m_replyAt {};
+    // a log
+    bool m_log = false;
+    LogScript m_script;
+    qint64 m_nextEntry = 0;
+    Clock::time_point m_nextLive {};
+    bool m_dropped = false;
+    // the end
+    bool m_exiting = false;
+    bool m_exitSent = false;
+    int m_status = 0;
+};
+
 // The file sync service ("sync:"): STAT, LIST, RECV, SEND, QUIT.
 class SyncStream : public Stream {
 public:

@@ -1,0 +1,261 @@
+#include "LogcatModel.h"
+#include "PhoneFixture.h"
+#include "TestSupport.h"
+#include "WorkerPool.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::waitUntil;
+
+QString entry(qint64 index)
+{
+    return QString::fromUtf8(FakePhoneHarness::logEntry(index));
+}
+
+const QString kLogCommand = FakePhoneHarness::logcatCommand({"-v", "threadtime", "-T", "1000"});
+
+class LogcatModelTest : public PhoneTest {
+protected:
+    void TearDown() override
+    {
+        if (m_model)
+            m_model->stop();
+        waitUntil([] { return phonetest::adbClientsWith(QStringLiteral("logcat")).isEmpty(); }, 5s);
+        m_model.reset();
+        phone().clearReplies();
+    }
+
+    LogcatModel& model(const QString& adbPath = {})
+    {
+        m_model = std::make_unique<LogcatModel>(ADB(adbPath.isEmpty() ? adb().executable : adbPath), serial(),
+                                                QStringLiteral("Pixel 7"));
+        m_model->setPrompts({[this](const QString& name) {
+                                 suggested = name;
+                                 return answer;
+                             },
+                             [this](const QString&, const QString& text) { warnings << text; }});
+        return *m_model;
+    }
+    // The model's adb work (lookups, clearing, saving) is over; the stream is not started.
+    static void idle() { ASSERT_TRUE(waitUntil([] { return WorkerPool::shared().activeJobs() == 0; }, 10s)); }
+    void feed(const QStringList& lines)
+    {
+        m_model->receive(lines);
+        const qsizetype before = m_model->lines().isEmpty() ? -1 : m_model->lines().last().id;
+        waitUntil([&] { return !m_model->lines().isEmpty() && m_model->lines().last().id != before; }, 2s);
+    }
+    int commands(const QString& command) const { return int(phone().receivedCommands().count(command)); }
+
+    std::unique_ptr<LogcatModel> m_model;
+    std::optional<QString> answer;
+    QString suggested;
+    QStringList warnings;
+};
+
+TEST_F(LogcatModelTest, StartStreamsHistoryInBatchesThenLiveLines)
+{
+    phone().setLog({.history = 1000, .intervalMs = 20, .burst = 2});
+    LogcatModel& log = model();
+    QSignalSpy updates(&log, &LogcatModel::linesChanged);
+    log.start();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 1000; }));
+    EXPECT_LE(updates.count(), 10) << "one update per flush, not per line";
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() > 1010; }));
+    EXPECT_EQ(commands(kLogCommand), 1);
+    for (qsizetype i = 0; i < log.lines().size(); ++i) {
+        ASSERT_EQ(log.lines().at(i).id, i) << "the header line takes no id";
+        ASSERT_EQ(log.lines().at(i).raw, entry(i));
+    }
+}
+
+TEST_F(LogcatModelTest, KeepsTheNewest20000)
+{
+    phone().setLog({.history = 25000});
+    LogcatModel& log = model();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return !log.lines().isEmpty() && log.lines().last().id == 24999; }));
+    EXPECT_EQ(log.lines().size(), 20000);
+    EXPECT_EQ(log.lines().first().id, 5000);
+    EXPECT_EQ(log.shownCount(), 20000);
+}
+
+TEST_F(LogcatModelTest, PauseDropsWhatArrivesButNotWhatWasBuffered)
+{
+    LogcatModel& log = model();
+    log.receive({entry(0)});
+    log.setPaused(true);
+    log.receive({entry(1)});
+    log.setPaused(false);
+    feed({entry(2)});
+    ASSERT_EQ(log.lines().size(), 2);
+    EXPECT_EQ(log.lines().at(0).raw, entry(0));
+    EXPECT_EQ(log.lines().at(1).raw, entry(2));
+    EXPECT_EQ(log.lines().at(1).id, 1);
+}
+
+TEST_F(LogcatModelTest, ClearEmptiesAtOnceAndIdsContinue)
+{
+    phone().setLog({.history = 200, .intervalMs = 5, .burst = 20});
+    LogcatModel& log = model();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 200; }));
+    const qint64 last = log.lines().last().id;
+    log.clear();
+    EXPECT_TRUE(log.lines().isEmpty());
+    EXPECT_EQ(log.shownCount(), 0);
+    ASSERT_TRUE(waitUntil([&] { return !log.lines().isEmpty(); }, 2s));
+    EXPECT_EQ(log.lines().first().id, last + 1);
+    EXPECT_TRUE(waitUntil([&] { return commands(FakePhoneHarness::logcatCommand({"-c"})) == 1; }));
+}
+
+TEST_F(LogcatModelTest, FiltersByLevelTextAndApp)
+{
+    LogcatModel& log = model();
+    phone().setReply(QStringLiteral("pidof 'com.example.app'"), {.out = "1234 812\n"});
+    phone().setReply(QStringLiteral("pidof 'com.gone'"), {.status = 1});
+    feed({entry(0), entry(1), entry(2), entry(3), entry(4), entry(5), entry(6), QStringLiteral("garbage")});
+    ASSERT_EQ(log.lines().size(), 7);
+
+    log.setMinimumLevel(LogLine::Level::error);
+    EXPECT_EQ(log.shownCount(), 3) << "E, F and A";
+    log.setMinimumLevel(LogLine::Level::verbose);
+    log.setSearch(QStringLiteral("ZYGOTE"));
+    EXPECT_EQ(log.shownCount(), 1);
+    log.setSearch(QStringLiteral(" "));
+    EXPECT_EQ(log.shownCount(), 7);
+    log.setSearch(QStringLiteral(".*"));
+    EXPECT_EQ(log.shownCount(), 0) << "plain text, not a pattern";
+    log.setSearch({});
+
+    log.setPackage(QStringLiteral(" com.example.app\t"));
+    ASSERT_TRUE(waitUntil([&] { return log.appPids().has_value(); }));
+    EXPECT_EQ(*log.appPids(), (QSet<QString> {"1234", "812"}));
+    EXPECT_EQ(log.shownCount(), 4) << "entries 0, 1, 4 and 5";
+    log.setPackage(QStringLiteral("  "));
+    EXPECT_EQ(log.appPids(), std::nullopt);
+    EXPECT_EQ(log.shownCount(), 7);
+    log.setPackage(QStringLiteral("com.gone"));
+    ASSERT_TRUE(waitUntil([&] { return log.appPids().has_value(); }));
+    EXPECT_TRUE(log.appPids()->isEmpty());
+    EXPECT_EQ(log.shownCount(), 0);
+
+    log.setPackage(QStringLiteral("it's"));
+    idle();
+    EXPECT_EQ(commands(QStringLiteral("pidof 'it'\\''s'")), 1) << "the quote stays inside one word";
+}
+
+TEST_F(LogcatModelTest, ALateLookupForAnOldPackageIsDropped)
+{
+    LogcatModel& log = model();
+    phone().setReply(QStringLiteral("pidof 'com.slow'"), {.out = "1\n", .delayMs = 1500});
+    phone().setReply(QStringLiteral("pidof 'com.fast'"), {.out = "2\n"});
+    log.setPackage(QStringLiteral("com.slow"));
+    log.setPackage(QStringLiteral("com.fast"));
+    idle();
+    EXPECT_EQ(log.appPids(), (QSet<QString> {"2"}));
+}
+
+TEST_F(LogcatModelTest, PollSkipsWhileTheSameLookupRuns)
+{
+    phone().setReply(QStringLiteral("pidof 'com.hang'"), {.out = "1\n", .delayMs = 1500});
+    LogcatModel& log = model();
+    log.setTiming({.flush = 150ms, .pidPoll = 50ms});
+    log.setPackage(QStringLiteral("com.hang"));
+    log.start();
+    waitUntil([] { return false; }, 600ms);
+    log.stop();
+    EXPECT_EQ(commands(QStringLiteral("pidof 'com.hang'")), 1);
+}
+
+TEST_F(LogcatModelTest, StopEndsTheStreamAndTheExitReportStillCounts)
+{
+    phone().setLog({.history = 10, .intervalMs = 20});
+    LogcatModel& log = model();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 10; }));
+    log.stop();
+    EXPECT_FALSE(log.ended());
+    EXPECT_TRUE(waitUntil([&] { return log.ended(); }, 5s));
+    EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(QStringLiteral("logcat")).isEmpty(); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return !phone().logEvents().isEmpty() && phone().logEvents().last().what == "closed"; }));
+}
+
+TEST_F(LogcatModelTest, AnEarlierStreamsExitLeavesTheNewOneAlone)
+{
+    phone().setLog({.history = 10, .intervalMs = 20});
+    LogcatModel& log = model();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 10; }));
+    log.stop();
+    log.start();
+    ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(QStringLiteral("logcat")).size() == 1; }, 5s));
+    const qsizetype before = log.lines().size();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() > before + 20; }));
+    EXPECT_FALSE(log.ended());
+}
+
+TEST_F(LogcatModelTest, ThePhoneEndingOrDroppingItsLogEndsTheModel)
+{
+    for (bool drop : {false, true}) {
+        SCOPED_TRACE(drop ? "drop" : "end");
+        phone().setLog({.history = 5, .intervalMs = 50});
+        LogcatModel& log = model();
+        log.start();
+        ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 5; }));
+        drop ? phone().dropLog() : phone().endLog();
+        EXPECT_TRUE(waitUntil([&] { return log.ended(); }));
+        ASSERT_TRUE(phone().waitForState(QStringLiteral("device")));
+    }
+}
+
+TEST_F(LogcatModelTest, ALogThatCannotStartReadsAsEnded)
+{
+    LogcatModel& log = model(QStringLiteral("/nonexistent/adb"));
+    log.start();
+    EXPECT_TRUE(log.ended());
+}
+
+TEST_F(LogcatModelTest, SaveWritesTheShownLinesOrWarns)
+{
+    QTemporaryDir folder;
+    LogcatModel& log = model();
+    feed({entry(4), entry(5), entry(6)});
+    log.setMinimumLevel(LogLine::Level::error);
+    auto saved = [&](const QString& name) {
+        QFile file(folder.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
+    };
+
+    answer = std::nullopt;
+    log.save();
+    EXPECT_EQ(suggested, QStringLiteral("Pixel 7 logcat.txt"));
+    answer = folder.filePath(QStringLiteral("shown.txt"));
+    log.save();
+    ASSERT_TRUE(waitUntil([&] { return saved(QStringLiteral("shown.txt")).has_value(); }));
+    EXPECT_EQ(*saved(QStringLiteral("shown.txt")), (entry(4) + '\n' + entry(5) + '\n' + entry(6)).toUtf8());
+
+    log.setSearch(QStringLiteral("nothing like this"));
+    answer = folder.filePath(QStringLiteral("empty.txt"));
+    log.save();
+    ASSERT_TRUE(waitUntil([&] { return saved(QStringLiteral("empty.txt")).has_value(); }));
+    EXPECT_TRUE(saved(QStringLiteral("empty.txt"))->isEmpty());
+
+    QFile blocker(folder.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    answer = folder.filePath(QStringLiteral("plain/log.txt"));
+    log.save();
+    ASSERT_TRUE(waitUntil([&] { return !warnings.isEmpty(); }));
+    EXPECT_TRUE(warnings.first().contains(*answer)) << warnings.first().toStdString();
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3) << "shown.txt, empty.txt and plain only";
+}
+
+} // namespace
