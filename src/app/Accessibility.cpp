@@ -88,6 +88,14 @@ void installOnce()
     Q_UNUSED(installed)
 }
 
+// Qt may have made the widget's interface already, while it was being set
+// up; the next look then asks the factories again.
+void forget(QWidget* widget)
+{
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
 } // namespace
 
 namespace Accessibility {
@@ -114,6 +122,15 @@ void hide(QWidget* decoration)
 {
     installOnce();
     decoration->setProperty(hiddenProperty, true);
+    forget(decoration);
+}
+
+void setMenu(QToolButton* button, QMenu* menu)
+{
+    installOnce();
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setMenu(menu);
+    forget(button);
 }
 
 bool isHidden(const QObject* object)

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+class QMenu;
 class QObject;
+class QToolButton;
 class QWidget;
 
 // How every window speaks to screen readers and the keyboard.
@@ -24,6 +26,9 @@ void setName(QWidget* widget, const QString& label, const QString& title, const 
 // Keeps a decoration out of what a screen reader reads.
 void hide(QWidget* decoration);
 bool isHidden(const QObject* object);
+
+// Gives `button` the menu it opens at once, by a click or by its press action.
+void setMenu(QToolButton* button, QMenu* menu);
 
 // A window title that shows `text` as it is ("[*]" is Qt's placeholder).
 QString plainTitle(QString text);

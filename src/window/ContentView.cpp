@@ -213,8 +213,7 @@ void ContentView::buildToolbar()
     m_moreButton->setIcon(m_more->menuAction()->icon());
     m_moreButton->setText(QStringLiteral("More"));
     m_moreButton->setToolTip(QStringLiteral("More actions"));
-    m_moreButton->setPopupMode(QToolButton::InstantPopup);
-    m_moreButton->setMenu(m_more);
+    Accessibility::setMenu(m_moreButton, m_more);
     m_moreButton->setAutoRaise(true);
     bar->addWidget(m_moreButton);
 

@@ -493,6 +493,8 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
         maker->setText(QStringLiteral("<a style=\"color: %1; text-decoration: none\" href=\"%2\">%3</a>")
                            .arg(secondary.name(QColor::HexArgb), m_env.makerSite.toString(QUrl::FullyEncoded), mark));
         maker->setOpenExternalLinks(true);
+        // Tab reaches the link and Return opens it.
+        maker->setTextInteractionFlags(Qt::TextBrowserInteraction);
         maker->setToolTip(m_env.makerSite.host());
     } else {
         maker->setText(mark);
@@ -577,4 +579,6 @@ void Sidebar::updateDevices()
         if (!currentSerial.isEmpty() && device.serial == currentSerial)
             m_list->setCurrent(row);
     }
+    // Read in the order shown: the Wi-Fi button after the phones.
+    m_wireless->raise();
 }
