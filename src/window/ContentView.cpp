@@ -299,7 +299,8 @@ void ContentView::buildMoreMenu()
 void ContentView::updateTitle()
 {
     const BrowserModel* model = m_env.model;
-    setWindowTitle(Accessibility::plainTitle(WindowRules::windowTitle(model->selectedDevice(), model->pathComponents())));
+    setWindowTitle(
+        Accessibility::plainTitle(WindowRules::windowTitle(model->selectedDevice(), model->pathComponents())));
 }
 
 void ContentView::updateToolbar()

@@ -280,11 +280,18 @@ EntryMenu* FileListView::menuAt(const QPoint& position)
 
 void FileListView::contextMenuEvent(QContextMenuEvent* event)
 {
-    // Item views get their viewport's events with viewport positions.
-    EntryMenu* menu = menuAt(event->pos());
+    // Item views get their viewport's events with viewport positions. The
+    // menu key opens the menu of the row under the keyboard's ring.
+    QPoint at = event->pos();
+    QPoint shownAt = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        at = currentIndex().isValid() ? visualRect(currentIndex()).center() : QPoint(-1, -1);
+        shownAt = viewport()->mapToGlobal(currentIndex().isValid() ? at : QPoint(0, 0));
+    }
+    EntryMenu* menu = menuAt(at);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     // Its items belong to the listing it was opened on.
     connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
-    menu->popup(event->globalPos());
+    menu->popup(shownAt);
     event->accept();
 }
