@@ -1,5 +1,6 @@
 #include "BrowserPane.h"
 
+#include "Accessibility.h"
 #include "BrowserModel.h"
 #include "DropOverlay.h"
 #include "FileListView.h"
@@ -41,10 +42,13 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     empty->addStretch();
     m_emptySymbol = new QLabel(m_emptyPage);
     m_emptySymbol->setAlignment(Qt::AlignCenter);
+    Accessibility::hide(m_emptySymbol);
     empty->addWidget(m_emptySymbol);
     m_emptyText = new QLabel(m_emptyPage);
     m_emptyText->setObjectName(QStringLiteral("emptyText"));
     m_emptyText->setAlignment(Qt::AlignCenter);
+    // It quotes the search text as typed.
+    m_emptyText->setTextFormat(Qt::PlainText);
     m_emptyText->setWordWrap(true);
     Look::setForeground(m_emptyText, Look::secondary(palette()));
     empty->addWidget(m_emptyText);

@@ -1,5 +1,6 @@
 #include "ConnectGuide.h"
 
+#include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Glass.h"
 #include "Look.h"
@@ -17,7 +18,12 @@ namespace {
 // The step's number on a faint accent circle.
 class StepBadge : public QWidget {
 public:
-    StepBadge(int number, QWidget* parent) : QWidget(parent), m_number(number) { setFixedSize(24, 24); }
+    StepBadge(int number, QWidget* parent) : QWidget(parent), m_number(number)
+    {
+        setFixedSize(24, 24);
+        // The steps are read in their order; the number only draws it.
+        Accessibility::hide(this);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override

@@ -1,5 +1,6 @@
 #include "ContentView.h"
 
+#include "Accessibility.h"
 #include "BrowserModel.h"
 #include "DetailView.h"
 #include "Look.h"
@@ -123,6 +124,28 @@ ContentView::~ContentView()
     disconnect(m_env.model, nullptr, this, nullptr);
 }
 
+bool ContentView::focusNextPrevChild(bool next)
+{
+    // Tab goes from the sidebar to the toolbar and its search field, then to
+    // the detail pane, in whatever order their widgets were made.
+    QList<QWidget*> stops;
+    for (QWidget* region : {static_cast<QWidget*>(m_sidebar), static_cast<QWidget*>(m_toolbar),
+                            static_cast<QWidget*>(m_detail)}) {
+        for (QWidget* widget = nextInFocusChain(); widget != this; widget = widget->nextInFocusChain()) {
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && widget->isEnabled() &&
+                widget->isVisibleTo(this) && region->isAncestorOf(widget))
+                stops.append(widget);
+        }
+    }
+    if (stops.isEmpty())
+        return QMainWindow::focusNextPrevChild(next);
+    const qsizetype at = stops.indexOf(focusWidget());
+    const qsizetype count = stops.size();
+    const qsizetype target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    stops.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 bool ContentView::showsSearchField() const
 {
     return m_searchItem->isVisible();
@@ -131,7 +154,7 @@ bool ContentView::showsSearchField() const
 void ContentView::buildToolbar()
 {
     BrowserModel* model = m_env.model;
-    QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
+    QToolBar* bar = m_toolbar = addToolBar(QStringLiteral("Toolbar"));
     bar->setObjectName(QStringLiteral("toolbar"));
     bar->setMovable(false);
     bar->setFloatable(false);
@@ -190,21 +213,37 @@ void ContentView::buildToolbar()
     m_moreButton->setIcon(m_more->menuAction()->icon());
     m_moreButton->setText(QStringLiteral("More"));
     m_moreButton->setToolTip(QStringLiteral("More actions"));
-    m_moreButton->setPopupMode(QToolButton::InstantPopup);
-    m_moreButton->setMenu(m_more);
+    Accessibility::setMenu(m_moreButton, m_more);
     m_moreButton->setAutoRaise(true);
     bar->addWidget(m_moreButton);
 
     m_search = new QLineEdit(bar);
     m_search->setObjectName(QStringLiteral("search"));
     m_search->setPlaceholderText(QStringLiteral("Search this folder"));
+    Accessibility::setName(m_search, {}, m_search->placeholderText());
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())),
-                        QLineEdit::LeadingPosition);
+    QAction* magnifier = m_search->addAction(
+        Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())), QLineEdit::LeadingPosition);
     m_search->setFixedWidth(200);
     m_search->setText(model->searchText());
     connect(m_search, &QLineEdit::textChanged, model, [model](const QString& text) { model->setSearchText(text); });
     m_searchItem = bar->addWidget(m_search);
+    // The field's own buttons: the magnifier only decorates, the other clears.
+    for (QToolButton* button : m_search->findChildren<QToolButton*>()) {
+        if (button->defaultAction() == magnifier)
+            Accessibility::hide(button);
+        else
+            Accessibility::setName(button, {}, QStringLiteral("Clear"));
+    }
+
+    // Tab reaches every tool; separators and the spacer only arrange them.
+    for (QAction* action : bar->actions()) {
+        QWidget* item = bar->widgetForAction(action);
+        if (action->isSeparator() || item == spacer)
+            Accessibility::hide(item);
+        else if (qobject_cast<QToolButton*>(item))
+            item->setFocusPolicy(Qt::TabFocus);
+    }
 }
 
 void ContentView::buildMoreMenu()
@@ -215,6 +254,7 @@ void ContentView::buildMoreMenu()
     ink.setAlphaF(0.78f);
     m_more->menuAction()->setIcon(Look::symbolIcon(QStringLiteral("ellipsis.circle"), ink));
     m_more->setObjectName(QStringLiteral("moreMenu"));
+    Accessibility::setName(m_more, {}, m_more->title());
     auto add = [this](const QString& title) {
         QAction* action = m_more->addAction(title);
         action->setObjectName(title);
@@ -259,7 +299,8 @@ void ContentView::buildMoreMenu()
 void ContentView::updateTitle()
 {
     const BrowserModel* model = m_env.model;
-    setWindowTitle(WindowRules::windowTitle(model->selectedDevice(), model->pathComponents()));
+    setWindowTitle(
+        Accessibility::plainTitle(WindowRules::windowTitle(model->selectedDevice(), model->pathComponents())));
 }
 
 void ContentView::updateToolbar()

@@ -11,6 +11,7 @@ class DetailView;
 class QActionGroup;
 class QLineEdit;
 class QMenu;
+class QToolBar;
 class QToolButton;
 class Sidebar;
 
@@ -44,6 +45,9 @@ public:
     NamePrompt* renamePrompt() const { return m_renamePrompt; }
     QWidget* wirelessSheet() const { return m_wirelessSheet; }
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void buildToolbar();
     void buildMoreMenu();
@@ -58,6 +62,7 @@ private:
     Sidebar* m_sidebar;
     DetailView* m_detail;
 
+    QToolBar* m_toolbar = nullptr;
     QAction* m_back = nullptr;
     QAction* m_forward = nullptr;
     QActionGroup* m_viewModes = nullptr;

@@ -29,6 +29,8 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
     m_title = new QLabel(title, this);
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setFont(Look::title2(font()));
+    // Phone names are shown as they are.
+    m_title->setTextFormat(Qt::PlainText);
     m_title->setAlignment(Qt::AlignCenter);
     m_title->setWordWrap(true);
     // Wrapped labels take the width they are given, not a guess of their own.
@@ -38,6 +40,7 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
 
     m_detail = new QLabel(detail, this);
     m_detail->setObjectName(QStringLiteral("detail"));
+    m_detail->setTextFormat(Qt::PlainText);
     m_detail->setAlignment(Qt::AlignCenter);
     m_detail->setWordWrap(true);
     m_detail->setFixedWidth(textWidth);

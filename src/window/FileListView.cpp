@@ -1,5 +1,6 @@
 #include "FileListView.h"
 
+#include "Accessibility.h"
 #include "BrowserModel.h"
 #include "EntryMenu.h"
 #include "Look.h"
@@ -74,6 +75,8 @@ FileListView::FileListView(const Environment& env, QWidget* parent) : QTableView
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
     setCornerButtonEnabled(false);
+    // Tab leaves the list; arrows move within it.
+    setTabKeyNavigation(false);
 
     // Fixed row heights: a large folder costs nothing to lay out.
     QHeaderView* rows = verticalHeader();
@@ -99,6 +102,12 @@ FileListView::FileListView(const Environment& env, QWidget* parent) : QTableView
     connect(model, &BrowserModel::visibleEntriesChanged, this, &FileListView::showEntries);
     connect(model, &BrowserModel::selectionChanged, this, &FileListView::applySelection);
     connect(model, &BrowserModel::sortOrderChanged, this, &FileListView::showSortIndicator);
+    // Named after the folder it shows.
+    const auto name = [this] {
+        Accessibility::setName(this, {}, WindowRules::currentFolderName(m_env.model->pathComponents()));
+    };
+    connect(model, &BrowserModel::pathChanged, this, name);
+    name();
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileListView::takeSelection);
 
     showEntries();
@@ -207,10 +216,15 @@ void FileListView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        runPrimaryAction(m_env.model->selection());
+    case Qt::Key_Enter: {
+        // Without a selection, the row under the keyboard's ring.
+        QSet<QString> names = m_env.model->selection();
+        if (names.isEmpty() && currentIndex().isValid())
+            names.insert(m_rows.entry(currentIndex().row()).name);
+        runPrimaryAction(names);
         event->accept();
         return;
+    }
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
         if (m_env.commands.remove) {
@@ -252,21 +266,32 @@ EntryMenu* FileListView::menuAt(const QPoint& position)
 {
     const QModelIndex index = indexAt(position);
     QSet<QString> names;
+    // Named after the row it was opened on, else the list's folder.
+    QString title = accessibleName();
     if (index.isValid()) {
-        const QString name = m_rows.entry(index.row()).name;
+        const QString name = title = m_rows.entry(index.row()).name;
         const QSet<QString>& selection = m_env.model->selection();
         names = selection.contains(name) ? selection : QSet<QString>{name};
     }
-    return new EntryMenu(m_env, WindowRules::entriesNamed(m_env.model->entries(), names), this);
+    auto* menu = new EntryMenu(m_env, WindowRules::entriesNamed(m_env.model->entries(), names), this);
+    Accessibility::setName(menu, {}, title);
+    return menu;
 }
 
 void FileListView::contextMenuEvent(QContextMenuEvent* event)
 {
-    // Item views get their viewport's events with viewport positions.
-    EntryMenu* menu = menuAt(event->pos());
+    // Item views get their viewport's events with viewport positions. The
+    // menu key opens the menu of the row under the keyboard's ring.
+    QPoint at = event->pos();
+    QPoint shownAt = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        at = currentIndex().isValid() ? visualRect(currentIndex()).center() : QPoint(-1, -1);
+        shownAt = viewport()->mapToGlobal(currentIndex().isValid() ? at : QPoint(0, 0));
+    }
+    EntryMenu* menu = menuAt(at);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     // Its items belong to the listing it was opened on.
     connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
-    menu->popup(event->globalPos());
+    menu->popup(shownAt);
     event->accept();
 }

@@ -1,5 +1,6 @@
 #include "PhoneFrame.h"
 
+#include "Accessibility.h"
 #include "Look.h"
 #include "Theme.h"
 
@@ -13,6 +14,7 @@ PhoneFrame::PhoneFrame(const QString& placeholderSymbol, int width, QWidget* par
 {
     const Geometry shape = geometry(width);
     setFixedSize(shape.size.toSize());
+    Accessibility::hide(this);
     auto* shadow = new QGraphicsDropShadowEffect(this);
     shadow->setColor(QColor(0, 0, 0, qRound(0.18 * 255)));
     shadow->setBlurRadius(10);

@@ -1,12 +1,16 @@
 #include "Sidebar.h"
 
+#include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Look.h"
 #include "Theme.h"
 #include "WindowRules.h"
 
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -29,12 +33,241 @@ QLabel* sectionHeader(const QString& text, QWidget* parent)
     return header;
 }
 
+// The list of places and phones for screen readers: its rows are its items
+// and the one under the keyboard has the focus.
+class ListInterface : public QAccessibleWidget {
+public:
+    explicit ListInterface(SidebarList* list) : QAccessibleWidget(list, QAccessible::List) {}
+
+    SidebarList* list() const { return static_cast<SidebarList*>(widget()); }
+
+    QAccessibleInterface* focusChild() const override
+    {
+        if (list()->hasFocus() && list()->current())
+            return QAccessible::queryAccessibleInterface(list()->current());
+        return QAccessibleWidget::focusChild();
+    }
+};
+
+// A place or a phone: an item that is selected while it is the current
+// folder or the chosen phone, and whose press does what a click does.
+class ItemInterface : public QAccessibleWidget {
+public:
+    explicit ItemInterface(SidebarItem* item) : QAccessibleWidget(item, QAccessible::ListItem) {}
+
+    SidebarItem* item() const { return static_cast<SidebarItem*>(widget()); }
+    SidebarList* list() const { return qobject_cast<SidebarList*>(item()->parentWidget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return Accessibility::name(item()->accessibleName(), item()->text());
+        case QAccessible::Description:
+            return item()->detailText();
+        default:
+            return {};
+        }
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.selectable = true;
+        s.selected = item()->isSelectedItem();
+        SidebarList* owner = list();
+        s.focusable = owner != nullptr;
+        s.focused = owner && owner->hasFocus() && owner->current() == item();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        if (!item()->isEnabled())
+            return {};
+        QStringList names{pressAction()};
+        if (auto* row = qobject_cast<DeviceRow*>(item()); row && row->device().isWireless())
+            names.append(showMenuAction());
+        return names;
+    }
+    void doAction(const QString& action) override
+    {
+        if (!actionNames().contains(action))
+            return;
+        if (action == pressAction()) {
+            item()->click();
+        } else if (QMenu* menu = item()->makeContextMenu()) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(item()->mapToGlobal(item()->rect().bottomLeft()));
+        }
+    }
+};
+
+QAccessibleInterface* sidebarInterfaces(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("SidebarList"))
+        return new ListInterface(static_cast<SidebarList*>(object));
+    if (className == QLatin1String("LocationRow") || className == QLatin1String("DeviceRow"))
+        return new ItemInterface(static_cast<SidebarItem*>(object));
+    return nullptr;
+}
+
 } // namespace
+
+// ---- SidebarItem -------------------------------------------------------------------
+
+SidebarItem::SidebarItem(QWidget* parent) : QAbstractButton(parent)
+{
+    // The keyboard goes on from the row last clicked.
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (auto* list = qobject_cast<SidebarList*>(parentWidget()))
+            list->setCurrent(this);
+    });
+}
+
+void SidebarItem::paintFocus(QPainter& painter, const QRectF& area) const
+{
+    auto* list = qobject_cast<SidebarList*>(parentWidget());
+    if (!list || !list->hasFocus() || list->current() != this)
+        return;
+    painter.save();
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Theme::accent(Theme::isDark(palette())), 2));
+    painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), 6, 6);
+    painter.restore();
+}
+
+// ---- SidebarList -------------------------------------------------------------------
+
+SidebarList::SidebarList(QWidget* parent) : QWidget(parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(sidebarInterfaces);
+        return true;
+    }();
+    Q_UNUSED(installed)
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QList<SidebarItem*> SidebarList::visibleItems() const
+{
+    // Rows are made in the order they are shown: places, then phones.
+    QList<SidebarItem*> shown;
+    for (QObject* child : children()) {
+        auto* item = qobject_cast<SidebarItem*>(child);
+        if (item && !item->isHidden())
+            shown.append(item);
+    }
+    return shown;
+}
+
+SidebarItem* SidebarList::current() const
+{
+    const QList<SidebarItem*> shown = visibleItems();
+    if (m_current && shown.contains(m_current.data()))
+        return m_current;
+    // Else the current place or phone, else the first row.
+    for (SidebarItem* item : shown) {
+        if (item->isSelectedItem())
+            return item;
+    }
+    return shown.isEmpty() ? nullptr : shown.first();
+}
+
+void SidebarList::setCurrent(SidebarItem* item)
+{
+    SidebarItem* before = current();
+    m_current = item;
+    if (before)
+        before->update();
+    if (item) {
+        item->update();
+        for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
+            if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+                scroll->ensureWidgetVisible(item, 0, 0);
+                break;
+            }
+        }
+    }
+    announceFocus();
+}
+
+void SidebarList::announceFocus()
+{
+    SidebarItem* item = current();
+    if (!hasFocus() || !item || !QAccessible::isActive())
+        return;
+    QAccessibleEvent event(item, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
+}
+
+void SidebarList::keyPressEvent(QKeyEvent* event)
+{
+    const QList<SidebarItem*> shown = visibleItems();
+    SidebarItem* item = current();
+    const qsizetype at = shown.indexOf(item);
+    switch (event->key()) {
+    case Qt::Key_Up:
+        if (at > 0)
+            setCurrent(shown.at(at - 1));
+        break;
+    case Qt::Key_Down:
+        if (at >= 0 && at + 1 < shown.size())
+            setCurrent(shown.at(at + 1));
+        break;
+    case Qt::Key_Home:
+        if (!shown.isEmpty())
+            setCurrent(shown.first());
+        break;
+    case Qt::Key_End:
+        if (!shown.isEmpty())
+            setCurrent(shown.last());
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (item && item->isEnabled())
+            item->click();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void SidebarList::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The menu key opens the menu of the row under the keyboard.
+    SidebarItem* item = current();
+    if (event->reason() != QContextMenuEvent::Keyboard || !item) {
+        QWidget::contextMenuEvent(event);
+        return;
+    }
+    if (QMenu* menu = item->makeContextMenu()) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(item->mapToGlobal(item->rect().bottomLeft()));
+    }
+    event->accept();
+}
+
+void SidebarList::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    if (SidebarItem* item = current())
+        item->update();
+    announceFocus();
+}
+
+void SidebarList::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    if (SidebarItem* item = current())
+        item->update();
+}
 
 // ---- LocationRow ------------------------------------------------------------------
 
 LocationRow::LocationRow(const QString& name, const QString& symbol, const QString& path, QWidget* parent)
-    : QAbstractButton(parent), m_symbol(symbol), m_path(path)
+    : SidebarItem(parent), m_symbol(symbol), m_path(path)
 {
     setText(name);
     setCheckable(true);
@@ -74,15 +307,18 @@ void LocationRow::paintEvent(QPaintEvent*)
     const QRectF textArea = area.adjusted(8 + iconSize + 8, 0, -8, 0);
     painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft,
                      fontMetrics().elidedText(text(), Qt::ElideRight, int(textArea.width())));
+    paintFocus(painter, area);
 }
 
 // ---- DeviceRow ---------------------------------------------------------------------
 
 DeviceRow::DeviceRow(const Environment& env, const Device& device, bool isCurrent, QWidget* parent)
-    : QAbstractButton(parent), m_env(env), m_device(device), m_isCurrent(isCurrent)
+    : SidebarItem(parent), m_env(env), m_device(device), m_isCurrent(isCurrent)
 {
     setObjectName(device.serial);
     setText(device.model);
+    // The phone's name is plain text: an "&" in it is no shortcut.
+    setShortcut(QKeySequence());
     setToolTip(device.model);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
@@ -151,6 +387,7 @@ void DeviceRow::paintEvent(QPaintEvent*)
         painter.drawText(QRectF(left, top, width, stateMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                          stateMetrics.elidedText(state, Qt::ElideRight, width));
     }
+    paintFocus(painter, area);
 }
 
 QMenu* DeviceRow::makeContextMenu()
@@ -158,6 +395,7 @@ QMenu* DeviceRow::makeContextMenu()
     if (!m_device.isWireless())
         return nullptr;
     auto* menu = new QMenu(this);
+    Accessibility::setName(menu, {}, m_device.model);
     QAction* disconnect = menu->addAction(QStringLiteral("Disconnect"));
     const auto hook = m_env.commands.disconnect;
     disconnect->setEnabled(bool(hook));
@@ -187,10 +425,14 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     column->setSpacing(0);
 
     auto* scroll = new QScrollArea(this);
+    // The list inside takes the focus, not its frame.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    Accessibility::setName(scroll, {}, QStringLiteral("Sidebar"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = new QWidget(scroll);
+    m_list = new SidebarList(scroll);
+    QWidget* content = m_list;
     content->setObjectName(QStringLiteral("sidebarList"));
     auto* list = new QVBoxLayout(content);
     list->setContentsMargins(4, 4, 4, 4);
@@ -251,6 +493,8 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
         maker->setText(QStringLiteral("<a style=\"color: %1; text-decoration: none\" href=\"%2\">%3</a>")
                            .arg(secondary.name(QColor::HexArgb), m_env.makerSite.toString(QUrl::FullyEncoded), mark));
         maker->setOpenExternalLinks(true);
+        // Tab reaches the link and Return opens it.
+        maker->setTextInteractionFlags(Qt::TextBrowserInteraction);
         maker->setToolTip(m_env.makerSite.host());
     } else {
         maker->setText(mark);
@@ -290,6 +534,10 @@ void Sidebar::updateLocations()
 {
     const bool ready = WindowRules::isReady(m_env.model->selectedDevice());
     m_locationsHeader->setHidden(!ready);
+    // Named after the sections it shows.
+    Accessibility::setName(m_list, {},
+                           ready ? m_locationsHeader->text() + QStringLiteral(" and ") + m_devicesHeader->text()
+                                 : m_devicesHeader->text());
     for (LocationRow* row : std::as_const(m_locations))
         row->setHidden(!ready);
 }
@@ -297,15 +545,30 @@ void Sidebar::updateLocations()
 void Sidebar::updateHighlight()
 {
     const std::optional<QString> chosen = WindowRules::selectedLocation(m_env.model->path());
-    for (LocationRow* row : std::as_const(m_locations))
-        row->setChecked(chosen && row->path() == *chosen);
+    for (LocationRow* row : std::as_const(m_locations)) {
+        const bool selected = chosen && row->path() == *chosen;
+        if (row->isChecked() == selected)
+            continue;
+        row->setChecked(selected);
+        if (QAccessible::isActive()) {
+            QAccessible::State changed;
+            changed.selected = true;
+            QAccessibleStateChangeEvent event(row, changed);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
 }
 
 void Sidebar::updateDevices()
 {
     updateLocations();
-    for (DeviceRow* row : std::as_const(m_deviceRows))
+    // The keyboard stays on the phone it was on.
+    auto* current = qobject_cast<DeviceRow*>(m_list->current());
+    const QString currentSerial = current ? current->device().serial : QString();
+    for (DeviceRow* row : std::as_const(m_deviceRows)) {
+        row->hide();
         row->deleteLater();
+    }
     m_deviceRows.clear();
     const BrowserModel* model = m_env.model;
     const std::optional<QString>& chosen = model->selectedSerial();
@@ -313,5 +576,9 @@ void Sidebar::updateDevices()
         auto* row = new DeviceRow(m_env, device, chosen && *chosen == device.serial, m_devicesHeader->parentWidget());
         m_deviceList->addWidget(row);
         m_deviceRows.append(row);
+        if (!currentSerial.isEmpty() && device.serial == currentSerial)
+            m_list->setCurrent(row);
     }
+    // Read in the order shown: the Wi-Fi button after the phones.
+    m_wireless->raise();
 }

@@ -4,18 +4,66 @@
 
 #include <QAbstractButton>
 #include <QList>
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
 class QMenu;
+class QPainter;
+class QRectF;
 class QPushButton;
 class QVBoxLayout;
 
+// A row of the sidebar's list: an item a click or the keyboard activates.
+class SidebarItem : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit SidebarItem(QWidget* parent = nullptr);
+
+    // The current location, or the chosen phone.
+    virtual bool isSelectedItem() const = 0;
+    // What a screen reader reads after the name; empty for none.
+    virtual QString detailText() const { return {}; }
+    // The row's menu, or none.
+    virtual QMenu* makeContextMenu() { return nullptr; }
+
+protected:
+    // The keyboard's ring while the list has focus on this row.
+    void paintFocus(QPainter& painter, const QRectF& area) const;
+};
+
+// The places and phones as one list: one stop for Tab, arrows between the
+// rows, Return or Space does what a click does.
+class SidebarList : public QWidget {
+    Q_OBJECT
+public:
+    explicit SidebarList(QWidget* parent = nullptr);
+
+    // The rows shown, in their order.
+
+    QList<SidebarItem*> visibleItems() const;
+    SidebarItem* current() const;
+    void setCurrent(SidebarItem* item);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void announceFocus();
+
+    QPointer<SidebarItem> m_current;
+};
+
 // One location of Place::all; checked while it is the folder shown.
-class LocationRow : public QAbstractButton {
+class LocationRow : public SidebarItem {
     Q_OBJECT
 public:
     LocationRow(const QString& name, const QString& symbol, const QString& path, QWidget* parent = nullptr);
+
+    bool isSelectedItem() const override { return isChecked(); }
 
     const QString& path() const { return m_path; }
     const QString& symbolName() const { return m_symbol; }
@@ -31,10 +79,13 @@ private:
 
 // One phone of the list: how it is connected, its name, its state when it
 // is not ready, and a check mark on the chosen one. A click chooses it.
-class DeviceRow : public QAbstractButton {
+class DeviceRow : public SidebarItem {
     Q_OBJECT
 public:
     DeviceRow(const Environment& env, const Device& device, bool isCurrent, QWidget* parent = nullptr);
+
+    bool isSelectedItem() const override { return m_isCurrent; }
+    QString detailText() const override { return stateLine(); }
 
     const Device& device() const { return m_device; }
     bool isCurrent() const { return m_isCurrent; }
@@ -42,7 +93,7 @@ public:
     // The orange state line; empty for a ready phone.
     QString stateLine() const;
     // "Disconnect" for a Wi-Fi phone; none for others.
-    QMenu* makeContextMenu();
+    QMenu* makeContextMenu() override;
     QSize sizeHint() const override;
 
 protected:
@@ -67,6 +118,7 @@ public:
     QList<DeviceRow*> deviceRows() const { return m_deviceRows; }
     QPushButton* wirelessButton() const { return m_wireless; }
     QPushButton* aboutButton() const { return m_about; }
+    SidebarList* list() const { return m_list; }
 
 private:
     void updateLocations();
@@ -74,6 +126,7 @@ private:
     void updateDevices();
 
     Environment m_env;
+    SidebarList* m_list;
     QLabel* m_locationsHeader;
     QList<LocationRow*> m_locations;
     QLabel* m_devicesHeader;
