@@ -27,7 +27,11 @@ constexpr int ringSize = 22;
 // The faint full circle and the arc of the progress over it.
 class TransferHUD::Ring : public QWidget {
 public:
-    explicit Ring(QWidget* parent) : QWidget(parent) { setFixedSize(ringSize, ringSize); }
+    explicit Ring(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("ring"));
+        setFixedSize(ringSize, ringSize);
+    }
 
     void setSteps(std::optional<int> steps)
     {
