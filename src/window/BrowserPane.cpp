@@ -10,7 +10,6 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QGraphicsOpacityEffect>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QLabel>
@@ -72,17 +71,12 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_body->installEventFilter(this);
     m_body->setAcceptDrops(true);
 
-    // Floats 14 pt above the bottom of the listing; slides and fades in and out.
+    // Floats 14 pt above the bottom of the listing and slides in and out. No
+    // fade: an opacity effect over the glass surface's own shadow effect
+    // leaves the capsule unpainted.
     m_hud = new TransferHUD(m_env.model, m_body);
     m_hud->hide();
-    m_hudFade = new QGraphicsOpacityEffect(m_hud);
-    m_hud->setGraphicsEffect(m_hudFade);
     m_hudMotion = new QParallelAnimationGroup(this);
-    auto* fade = new QPropertyAnimation(m_hudFade, "opacity", m_hudMotion);
-    fade->setDuration(250);
-    fade->setStartValue(0.0);
-    fade->setEndValue(1.0);
-    m_hudMotion->addAnimation(fade);
     auto* slide = new QPropertyAnimation(m_hud, "pos", m_hudMotion);
     slide->setDuration(250);
     slide->setEasingCurve(QEasingCurve::OutCubic);
@@ -125,6 +119,7 @@ void BrowserPane::update()
     const BrowserModel* model = m_env.model;
     if (model->isLoading() && model->entries().isEmpty()) {
         m_pages->setCurrentWidget(m_loadingPage);
+        keepOnTop();
         return;
     }
     if (model->visibleEntries().isEmpty()) {
@@ -135,9 +130,19 @@ void BrowserPane::update()
                                               : QStringLiteral("No items match “") + search + QStringLiteral("”"));
         m_dragHint->setHidden(!search.isEmpty());
         m_pages->setCurrentWidget(m_emptyPage);
+        keepOnTop();
         return;
     }
     m_pages->setCurrentWidget(m_list);
+    keepOnTop();
+}
+
+void BrowserPane::keepOnTop()
+{
+    // Switching pages raises the page; the capsule and the overlay stay above it.
+    m_hud->raise();
+    if (m_overlay->isVisible())
+        m_overlay->raise();
 }
 
 void BrowserPane::followJob()
@@ -157,8 +162,8 @@ void BrowserPane::followJob()
     m_hudMotion->stop();
     m_hud->adjustSize();
     const QPoint rest((m_body->width() - m_hud->width()) / 2, m_body->height() - m_hud->height() - 14);
-    const QPoint below(rest.x(), rest.y() + 24);
-    auto* slide = static_cast<QPropertyAnimation*>(m_hudMotion->animationAt(1));
+    const QPoint below(rest.x(), m_body->height());
+    auto* slide = static_cast<QPropertyAnimation*>(m_hudMotion->animationAt(0));
     slide->setStartValue(below);
     slide->setEndValue(rest);
     m_hudMotion->setDirection(m_hudShown ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);

@@ -10,7 +10,6 @@ class QLabel;
 class QStackedLayout;
 class Spinner;
 class TransferHUD;
-class QGraphicsOpacityEffect;
 class QParallelAnimationGroup;
 
 // The file browser of a ready phone: the listing, or a loading or empty
@@ -40,6 +39,7 @@ private:
     void setDropTargeted(bool targeted);
     void followJob();
     void placeHUD();
+    void keepOnTop();
 
     Environment m_env;
     QWidget* m_body;
@@ -53,7 +53,6 @@ private:
     FileListView* m_list;
     DropOverlay* m_overlay;
     TransferHUD* m_hud;
-    QGraphicsOpacityEffect* m_hudFade;
     QParallelAnimationGroup* m_hudMotion;
     bool m_hudShown = false;
 };
