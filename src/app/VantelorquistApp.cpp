@@ -8,6 +8,7 @@
 #include "StoredValue.h"
 #include "TempFolder.h"
 #include "WirelessConnectView.h"
+#include "WidgetDesktop.h"
 #include "WorkerPool.h"
 
 #include <QApplication>
@@ -23,6 +24,14 @@ QSettings* chosenSettings(QSettings* given, std::unique_ptr<QSettings>& own)
     return given ? given : own.get();
 }
 
+// The real model, asking the user through widgets.
+std::unique_ptr<BrowserModel> makeModel()
+{
+    BrowserModel::Collaborators collaborators;
+    collaborators.desktop = std::make_shared<WidgetDesktop>();
+    return std::make_unique<BrowserModel>(std::move(collaborators));
+}
+
 } // namespace
 
 VantelorquistApp::VantelorquistApp(QObject* parent) : VantelorquistApp(Options{}, parent) {}
@@ -33,9 +42,14 @@ VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
       m_makeModel(std::move(options.makeModel)),
       m_shell(m_settings, options.trayShown ? std::move(options.trayShown) : [] { return false; })
 {
-    // Quitting stops the work under way first: closing an MTP session waits
+    // Quitting stops the job first, so that it never waits for a transfer to
+    // end; then the other work under way: closing an MTP session waits
     // for the work on its queue, and the work may still use the staged files.
     // Then it closes the phones' USB sessions and removes the staged files.
+    m_shell.addCleanUp([this] {
+        if (m_model)
+            m_model->cancelJob();
+    });
     m_shell.addCleanUp([] { WorkerPool::shared().shutdown(std::chrono::seconds(3)); });
     m_shell.addCleanUp([] { MTPManager::shared().closeAll(); });
     m_shell.addCleanUp([] { TempFolder::removeAll(); });
@@ -53,7 +67,7 @@ VantelorquistApp::~VantelorquistApp()
 BrowserModel& VantelorquistApp::model()
 {
     if (!m_model)
-        m_model = m_makeModel ? m_makeModel() : std::make_unique<BrowserModel>();
+        m_model = m_makeModel ? m_makeModel() : makeModel();
     return *m_model;
 }
 

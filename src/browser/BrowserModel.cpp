@@ -21,6 +21,9 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
     m_pairedPhones = settings.phoneNames(settingkeys::pairedPhones);
     m_viewMode = settings.viewMode(settingkeys::viewMode);
     m_saveFolder = settings.folder(settingkeys::saveFolder);
+    m_desktop = collaborators.desktop ? std::move(collaborators.desktop) : makeSilentDesktop();
+    m_progressTimer.setSingleShot(true);
+    connect(&m_progressTimer, &QTimer::timeout, this, &BrowserModel::applyProgress);
     m_adb = m_adbSource->locate();
     m_discovery = collaborators.discovery ? std::move(collaborators.discovery)
                                           : std::make_unique<WirelessDiscovery>();
@@ -39,6 +42,9 @@ BrowserModel::~BrowserModel()
     m_pollTask.cancel();
     m_listingTask.cancel();
     m_infoTask.cancel();
+    m_jobTask.cancel();
+    if (m_jobChannel)
+        m_jobChannel->cut();
 }
 
 // ---- derived -------------------------------------------------------------------

@@ -5,6 +5,8 @@
 #include "AdbSource.h"
 #include "BrowserTypes.h"
 #include "Clock.h"
+#include "Desktop.h"
+#include "JobContext.h"
 #include "Models.h"
 #include "MtpSource.h"
 #include "PhoneFiles.h"
@@ -13,6 +15,7 @@
 #include "WirelessDiscovery.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -20,6 +23,8 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <cstdint>
@@ -81,6 +86,9 @@ public:
         QSettings* settings = nullptr; // not owned; must outlive the model
         std::shared_ptr<Clock> clock;
         std::unique_ptr<WirelessDiscovery> discovery;
+        // Questions, panels, the beep, opening and showing files; without
+        // one, questions are cancelled and panels choose nothing.
+        std::shared_ptr<Desktop> desktop;
     };
 
     // Reads the settings, locates adb, starts the device poll and the
@@ -187,6 +195,33 @@ public:
     const std::optional<Job>& job() const { return m_job; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const std::optional<QString>& message);
+    // Stops the running job; it ends without a message. Nothing when idle.
+    void cancelJob();
+
+    // ---- copies (each runs as the job) ----------------------------------------
+    // Copies phone entries of the folder shown to the save folder, asking
+    // where first when askWhereToSave is on.
+    void download(const QList<RemoteEntry>& entries);
+    // Copies phone files into a new private folder and opens each with its
+    // application as soon as it has arrived.
+    void openOnMac(const QList<RemoteEntry>& entries);
+    // Lets the user pick files and folders, then uploads them; no folder
+    // means the current one.
+    void chooseAndUpload(const std::optional<QString>& folder = std::nullopt);
+    // Copies computer files and folders into a phone folder (no folder: the
+    // current one, with the conflict question); the folder is listed again
+    // afterwards, whatever the outcome.
+    void upload(const QList<QUrl>& items, const std::optional<QString>& folder = std::nullopt);
+
+    // ---- free names --------------------------------------------------------------
+    // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
+    // dot does not start an extension (".nomedia 2").
+    static QString numbered(const QString& name, int number);
+    // `path` when nothing is there, else the first numbered name beside it
+    // that is free. A dangling symbolic link counts as something.
+    static QString uniqueLocalURL(const QString& path);
+    // The first numbered form of `name` that `taken` does not claim.
+    static QString uniqueRemoteName(const QString& name, const std::function<bool(const QString&)>& taken);
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }
@@ -253,8 +288,24 @@ private:
     QList<Device> oneEntryPerPhone(const QList<Device>& list) const;
     QString identity(const Device& device) const;
     void autoReconnect();
-    // Opens phone files on the computer.
-    void openOnMac(const QList<RemoteEntry>& entries);
+
+    // What to do with items whose names are taken at the destination; one
+    // answer for the whole request.
+    enum class Conflict { replace, keepBoth, skip, cancel };
+    Conflict askAboutConflicts(const QStringList& names, const QString& destination);
+    void copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+
+    // Runs `work` as the one job on a worker thread; while a job runs, the
+    // request only beeps. With reloadAfter the folder and the phone's facts
+    // are read again once the job has ended, however it ended.
+    void startJob(const QString& message, bool cancellable, bool reloadAfter,
+                  std::function<void(JobContext&)> work);
+    void endJob(const std::optional<QString>& failure, bool reloadAfter);
+    // The job's worker reports through here, on the GUI thread.
+    friend class JobContext;
+    void setJobLine(const std::shared_ptr<jobdetail::Channel>& channel, const QString& message);
+    void scheduleProgress(const std::shared_ptr<jobdetail::Channel>& channel);
+    void applyProgress();
 
     void setDevices(const QList<Device>& devices);
     void setDeviceInfo(const std::optional<DeviceInfo>& info);
@@ -306,6 +357,12 @@ private:
     std::unique_ptr<ADBStream> m_recorder;
     std::optional<Device> m_recordingDevice;
     Task m_jobTask;
+    // The running job's link to its worker; a report of another job is dropped.
+    std::shared_ptr<jobdetail::Channel> m_jobChannel;
+    // Progress lands at most once a frame.
+    QTimer m_progressTimer;
+    QElapsedTimer m_progressApplied;
+    std::shared_ptr<Desktop> m_desktop;
     std::optional<ADB> m_adb;
     std::optional<QString> m_selectedPhone; // identity, survives a change of transport
     int m_pollCount = 0;

@@ -1,5 +1,6 @@
 #include "BrowserModel.h"
 
+#include "BrowserPaths.h"
 #include "BrowserSettings.h"
 #include "Error.h"
 
@@ -11,15 +12,6 @@ void call(const std::function<void()>& finished)
 {
     if (finished)
         finished();
-}
-
-// Exactly one "/" between folder and name.
-QString joinPath(const QString& folder, const QString& name)
-{
-    QString base = folder;
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QLatin1Char('/') + name;
 }
 
 // "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/storage" gives "/".
@@ -71,7 +63,7 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
 void BrowserModel::open(const RemoteEntry& entry)
 {
     if (entry.isDirectory) {
-        m_openedFolder = joinPath(m_path, entry.name);
+        m_openedFolder = browserpaths::join(m_path, entry.name);
         navigate(m_openedFolder, true);
     } else
         openOnMac({entry});
@@ -90,13 +82,6 @@ void BrowserModel::openSelection()
             fileEntries.append(entry);
     }
     openOnMac(fileEntries);
-}
-
-void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
-{
-    // Copying to the computer runs as a job; until that exists there is
-    // nothing to open with.
-    Q_UNUSED(entries);
 }
 
 void BrowserModel::goBack()

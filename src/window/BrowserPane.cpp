@@ -6,10 +6,13 @@
 #include "FileListView.h"
 #include "Look.h"
 #include "Spinner.h"
+#include "TransferHUD.h"
 #include "WindowRules.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
 #include <QLabel>
 #include <QMimeData>
 #include <QStackedLayout>
@@ -70,14 +73,30 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_overlay = new DropOverlay(m_body);
     m_overlay->hide();
     m_body->installEventFilter(this);
-    // Files can be dropped only where something copies them.
-    m_body->setAcceptDrops(bool(m_env.commands.handleDrop));
+    m_body->setAcceptDrops(true);
+
+    // Floats 14 pt above the bottom of the listing and slides in and out. No
+    // fade: an opacity effect over the glass surface's own shadow effect
+    // leaves the capsule unpainted.
+    m_hud = new TransferHUD(m_env.model, m_body);
+    m_hud->hide();
+    m_hudMotion = new QParallelAnimationGroup(this);
+    auto* slide = new QPropertyAnimation(m_hud, "pos", m_hudMotion);
+    slide->setDuration(250);
+    slide->setEasingCurve(QEasingCurve::OutCubic);
+    m_hudMotion->addAnimation(slide);
+    connect(m_hudMotion, &QAbstractAnimation::finished, this, [this] {
+        if (!m_hudShown)
+            m_hud->hide();
+    });
 
     BrowserModel* model = m_env.model;
+    connect(model, &BrowserModel::jobChanged, this, &BrowserPane::followJob);
     for (auto signal : {&BrowserModel::isLoadingChanged, &BrowserModel::entriesChanged,
                         &BrowserModel::visibleEntriesChanged, &BrowserModel::searchTextChanged})
         connect(model, signal, this, &BrowserPane::update);
     update();
+    followJob();
 }
 
 BrowserPane::Body BrowserPane::body() const
@@ -104,6 +123,7 @@ void BrowserPane::update()
     const BrowserModel* model = m_env.model;
     if (model->isLoading() && model->entries().isEmpty()) {
         m_pages->setCurrentWidget(m_loadingPage);
+        keepOnTop();
         return;
     }
     if (model->visibleEntries().isEmpty()) {
@@ -114,9 +134,55 @@ void BrowserPane::update()
                                               : QStringLiteral("No items match “") + search + QStringLiteral("”"));
         m_dragHint->setHidden(!search.isEmpty());
         m_pages->setCurrentWidget(m_emptyPage);
+        keepOnTop();
         return;
     }
     m_pages->setCurrentWidget(m_list);
+    keepOnTop();
+}
+
+void BrowserPane::keepOnTop()
+{
+    // Switching pages raises the page; the capsule and the overlay stay above it.
+    m_hud->raise();
+    if (m_overlay->isVisible())
+        m_overlay->raise();
+}
+
+void BrowserPane::followJob()
+{
+    const std::optional<Job>& job = m_env.model->job();
+    if (job)
+        m_hud->setJob(*job);
+    else
+        m_hud->clearJob();
+    // Only a job starting or ending moves the capsule, not each progress step.
+    if (job.has_value() == m_hudShown) {
+        if (m_hudShown && m_hudMotion->state() != QAbstractAnimation::Running)
+            placeHUD();
+        return;
+    }
+    m_hudShown = job.has_value();
+    m_hudMotion->stop();
+    m_hud->adjustSize();
+    const QPoint rest((m_body->width() - m_hud->width()) / 2, m_body->height() - m_hud->height() - 14);
+    const QPoint below(rest.x(), m_body->height());
+    auto* slide = static_cast<QPropertyAnimation*>(m_hudMotion->animationAt(0));
+    slide->setStartValue(below);
+    slide->setEndValue(rest);
+    m_hudMotion->setDirection(m_hudShown ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
+    if (m_hudShown) {
+        m_hud->move(below);
+        m_hud->show();
+        m_hud->raise();
+    }
+    m_hudMotion->start();
+}
+
+void BrowserPane::placeHUD()
+{
+    m_hud->adjustSize();
+    m_hud->move((m_body->width() - m_hud->width()) / 2, m_body->height() - m_hud->height() - 14);
 }
 
 void BrowserPane::setDropTargeted(bool targeted)
@@ -136,20 +202,27 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::Resize:
         m_overlay->setGeometry(m_body->rect());
+        if (m_hudShown && m_hudMotion->state() != QAbstractAnimation::Running)
+            placeHUD();
         break;
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
-        if (drag->mimeData()->hasUrls() && m_env.commands.handleDrop) {
-            drag->acceptProposedAction();
+        if (drag->mimeData()->hasUrls()) {
+            // Always a copy: a move would let the sender delete the originals.
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
             setDropTargeted(true);
         } else {
             drag->ignore();
         }
         return true;
     }
-    case QEvent::DragMove:
-        static_cast<QDragMoveEvent*>(event)->acceptProposedAction();
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
         return true;
+    }
     case QEvent::DragLeave:
         setDropTargeted(false);
         return true;
@@ -157,12 +230,16 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
         const QList<QUrl> files = WindowRules::fileUrls(drop->mimeData()->urls());
-        if (files.isEmpty() || !m_env.commands.handleDrop) {
+        if (files.isEmpty()) {
             drop->ignore();
             return true;
         }
-        m_env.commands.handleDrop(files, std::nullopt);
-        drop->acceptProposedAction();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        // After the drop has ended: the copy may ask a question first, and
+        // the sending application waits for the drop's answer.
+        QMetaObject::invokeMethod(
+            m_env.model, [model = m_env.model, files] { model->upload(files, std::nullopt); }, Qt::QueuedConnection);
         return true;
     }
     default:

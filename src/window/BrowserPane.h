@@ -9,10 +9,12 @@ class FileListView;
 class QLabel;
 class QStackedLayout;
 class Spinner;
+class TransferHUD;
+class QParallelAnimationGroup;
 
 // The file browser of a ready phone: the listing, or a loading or empty
-// message in its place, and the drop target that copies files from the
-// computer into the folder shown.
+// message in its place, the running job's capsule over its bottom, and the
+// drop target that copies files from the computer into the folder shown.
 class BrowserPane : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +25,8 @@ public:
     Body body() const;
     QWidget* bodyWidget() const { return m_body; }
     DropOverlay* dropOverlay() const { return m_overlay; }
+    // Shown while the model has a job.
+    TransferHUD* transferHUD() const { return m_hud; }
     // The empty message's parts.
     QString emptyText() const;
     bool showsDragHint() const;
@@ -33,6 +37,9 @@ protected:
 private:
     void update();
     void setDropTargeted(bool targeted);
+    void followJob();
+    void placeHUD();
+    void keepOnTop();
 
     Environment m_env;
     QWidget* m_body;
@@ -45,4 +52,7 @@ private:
     QLabel* m_dragHint;
     FileListView* m_list;
     DropOverlay* m_overlay;
+    TransferHUD* m_hud;
+    QParallelAnimationGroup* m_hudMotion;
+    bool m_hudShown = false;
 };

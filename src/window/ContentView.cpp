@@ -194,17 +194,11 @@ void ContentView::buildToolbar()
     bar->addAction(m_newFolder);
     m_copyToPhone = toolbarAction(QStringLiteral("Copy to Phone"), QStringLiteral("square.and.arrow.up"),
                                   QStringLiteral("Copy files from your Mac to this folder"), this, this);
-    connect(m_copyToPhone, &QAction::triggered, this, [this] {
-        if (m_env.commands.chooseAndUpload)
-            m_env.commands.chooseAndUpload(std::nullopt);
-    });
+    connect(m_copyToPhone, &QAction::triggered, model, [model] { model->chooseAndUpload(std::nullopt); });
     bar->addAction(m_copyToPhone);
     m_copyToMac = toolbarAction(QStringLiteral("Copy to Mac"), QStringLiteral("square.and.arrow.down"),
                                 QStringLiteral("Copy the selected items to your Mac"), this, this);
-    connect(m_copyToMac, &QAction::triggered, this, [this] {
-        if (m_env.commands.download)
-            m_env.commands.download(m_env.model->selectedEntries());
-    });
+    connect(m_copyToMac, &QAction::triggered, model, [model] { model->download(model->selectedEntries()); });
     bar->addAction(m_copyToMac);
 
     buildMoreMenu();
@@ -322,8 +316,8 @@ void ContentView::updateToolbar()
     m_icons->setChecked(model->viewMode() == ViewMode::grid);
     // Each command needs both its state and the operation behind it.
     m_newFolder->setEnabled(state.newFolder && bool(commands.newFolder));
-    m_copyToPhone->setEnabled(state.copyToPhone && bool(commands.chooseAndUpload));
-    m_copyToMac->setEnabled(state.copyToMac && bool(commands.download));
+    m_copyToPhone->setEnabled(state.copyToPhone);
+    m_copyToMac->setEnabled(state.copyToMac);
 
     m_record->setText(state.recordTitle);
     m_mirror->setEnabled(state.phoneTools && m_env.canOpen(QStringLiteral("mirror")));

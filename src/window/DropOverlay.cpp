@@ -26,6 +26,8 @@ DropOverlay::DropOverlay(QWidget* parent) : QWidget(parent)
     stack->addWidget(symbol);
     m_text = new QLabel(card);
     m_text->setFont(Look::headline(font()));
+    // A folder name that looks like markup stays text.
+    m_text->setTextFormat(Qt::PlainText);
     m_text->setAlignment(Qt::AlignCenter);
     stack->addWidget(m_text);
     centre->addWidget(card, 0, Qt::AlignCenter);

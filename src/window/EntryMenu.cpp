@@ -25,19 +25,16 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
                 run = [model] { model->setShowingNewFolder(true); };
             break;
         case Action::copyToPhone:
-            if (commands.chooseAndUpload)
-                run = [upload = commands.chooseAndUpload] { upload(std::nullopt); };
+            run = [model] { model->chooseAndUpload(std::nullopt); };
             break;
         case Action::open:
             run = [model, entry = items.first()] { model->open(entry); };
             break;
         case Action::openOnMac:
-            if (commands.openOnMac)
-                run = [open = commands.openOnMac, items] { open(items); };
+            run = [model, items] { model->openOnMac(items); };
             break;
         case Action::copyToMac:
-            if (commands.download)
-                run = [download = commands.download, items] { download(items); };
+            run = [model, items] { model->download(items); };
             break;
         case Action::copyPaths:
             if (commands.copyPaths)

@@ -13,21 +13,15 @@
 class BrowserModel;
 class QWidget;
 
-// Operations of the model that the views offer but that run elsewhere: the
-// jobs (copies, file operations, installs, screen captures), the panels and
-// the Wi-Fi sheet. A command whose operation is absent is shown disabled, so
-// nothing offers work that cannot happen.
+// Operations that the views offer but that the model does not have yet (file
+// operations, installs, screen captures) or that live outside it (the Wi-Fi
+// sheet, the About panel). A command whose operation is absent is shown
+// disabled, so nothing offers work that cannot happen.
 struct BrowserCommands {
-    std::function<void(const QList<RemoteEntry>&)> openOnMac;
-    std::function<void(const QList<RemoteEntry>&)> download;
-    // No folder means the current one.
-    std::function<void(const std::optional<QString>& folder)> chooseAndUpload;
     std::function<void(const QList<RemoteEntry>&)> copyPaths;
     std::function<void(const QList<RemoteEntry>&)> remove;
     std::function<void(const QString& name)> newFolder;
     std::function<void(const RemoteEntry&, const QString& name)> rename;
-    // Mac files dropped on the browser; no folder means the current one.
-    std::function<void(const QList<QUrl>&, const std::optional<QString>& folder)> handleDrop;
     std::function<void()> takeScreenshot;
     std::function<void()> toggleRecording;
     std::function<void()> installAPK;

@@ -208,8 +208,8 @@ void FileListView::runPrimaryAction(const QSet<QString>& names)
         m_env.model->open(*action.open);
         return;
     }
-    if (!action.openOnMac.isEmpty() && m_env.commands.openOnMac)
-        m_env.commands.openOnMac(action.openOnMac);
+    if (!action.openOnMac.isEmpty())
+        m_env.model->openOnMac(action.openOnMac);
 }
 
 void FileListView::keyPressEvent(QKeyEvent* event)

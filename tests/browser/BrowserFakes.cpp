@@ -5,7 +5,9 @@
 #include "WorkerPool.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -89,6 +91,90 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     if (failure)
         std::rethrow_exception(failure);
     return entries;
+}
+
+namespace {
+
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString nameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+void MemoryPhoneFiles::pull(const QString& path, const QString& destination, const Progress& progress,
+                            const Cancel& cancel)
+{
+    const QString call = QStringLiteral("pull ") + path + QLatin1Char(' ') + destination;
+    const auto [transfer, isFolder] = locked([&] {
+        record(call);
+        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
+        const bool folder = m_folders.contains(path)
+                            || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
+                                   return entry.name == nameOf(path) && entry.isDirectory;
+                               });
+        return std::pair(m_transfer, folder);
+    });
+    if (transfer)
+        transfer(call, progress, cancel);
+    cancel.check();
+    const QString target = QFileInfo(destination).isDir() ? destination + QLatin1Char('/') + nameOf(path) : destination;
+    if (isFolder) {
+        QDir().mkpath(target);
+        return;
+    }
+    QFile copy(target);
+    if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        copy.write(path.toUtf8());
+}
+
+void MemoryPhoneFiles::push(const QString& source, const QString& destination, const Progress& progress,
+                            const Cancel& cancel)
+{
+    const QString call = QStringLiteral("push ") + source + QLatin1Char(' ') + destination;
+    const Transfer transfer = locked([&] {
+        record(call);
+        return m_transfer;
+    });
+    if (transfer)
+        transfer(call, progress, cancel);
+    cancel.check();
+    const QString target = destination.endsWith(QLatin1Char('/')) ? destination + nameOf(source) : destination;
+    locked([&] {
+        QList<RemoteEntry>& siblings = m_folders[parentOf(target)];
+        const bool listed = std::any_of(siblings.begin(), siblings.end(),
+                                        [&](const RemoteEntry& entry) { return entry.name == nameOf(target); });
+        if (!listed)
+            siblings.append(QFileInfo(source).isDir() ? folder(nameOf(target)) : file(nameOf(target)));
+    });
+}
+
+bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
+{
+    return locked([&] {
+        record(QStringLiteral("exists ") + path);
+        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
+        return m_folders.contains(path) || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
+                   return entry.name == nameOf(path);
+               });
+    });
+}
+
+void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
+{
+    locked([&] {
+        record(QStringLiteral("remove ") + path);
+        m_folders.remove(path);
+        auto found = m_folders.find(parentOf(path));
+        if (found != m_folders.end())
+            found->removeIf([&](const RemoteEntry& entry) { return entry.name == nameOf(path); });
+    });
 }
 
 DeviceInfo MemoryPhoneFiles::info(const Cancel&)
@@ -220,6 +306,7 @@ std::unique_ptr<BrowserModel> ModelTest::makeModel(QSettings& store)
     collaborators.settings = &store;
     collaborators.clock = clock;
     collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
+    collaborators.desktop = desktop;
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 

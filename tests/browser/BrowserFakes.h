@@ -81,12 +81,21 @@ public:
     std::shared_ptr<Gate> holdListing(const QString& path);
     void setInfo(const DeviceInfo& info) { locked([&] { m_info = info; }); }
 
+    // Runs at the start of every pull and push ("pull FROM TO", "push FROM
+    // TO"), outside the lock: it may report progress, wait or throw.
+    using Transfer = std::function<void(const QString& call, const Progress& progress, const Cancel& cancel)>;
+    void onTransfer(Transfer transfer) { locked([&] { m_transfer = std::move(transfer); }); }
+
     std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
     using PhoneFiles::pull;
-    void pull(const QString&, const QString&, const Progress&, const Cancel&) override {}
-    void push(const QString&, const QString&, const Progress&, const Cancel&) override {}
-    bool exists(const QString& path, const Cancel&) override { return locked([&] { return m_folders.contains(path); }); }
-    void remove(const QString&, const Cancel&) override {}
+    // Writes the item's path as a file's contents (a folder is made empty)
+    // at the destination, inside it when it is a folder.
+    void pull(const QString& path, const QString& destination, const Progress& progress, const Cancel& cancel) override;
+    // Adds the item to its folder's listing.
+    void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override;
+    // A listed folder, or an item of one.
+    bool exists(const QString& path, const Cancel&) override;
+    void remove(const QString& path, const Cancel&) override;
     void makeFolder(const QString&, const Cancel&) override {}
     void move(const QString&, const QString&, const Cancel&) override {}
     DeviceInfo info(const Cancel&) override;
@@ -96,6 +105,40 @@ private:
     QHash<QString, std::exception_ptr> m_failures;
     QHash<QString, std::shared_ptr<Gate>> m_holds;
     DeviceInfo m_info;
+    Transfer m_transfer;
+};
+
+// The desktop with a scripted user: answers and choices are set beforehand,
+// and what the model asked and showed is kept.
+class ScriptedDesktop : public Desktop {
+public:
+    std::optional<int> answer;          // to every question; none: closed
+    std::optional<QString> folder;      // chosen in the folder panel
+    QStringList items;                  // chosen in the items panel
+    QList<Question> questions;
+    QList<Panel> panels;
+    int beeps = 0;
+    QStringList opened;
+    QList<QStringList> revealed;
+
+    std::optional<int> ask(const Question& question) override
+    {
+        questions.append(question);
+        return answer;
+    }
+    std::optional<QString> chooseFolder(const Panel& panel) override
+    {
+        panels.append(panel);
+        return folder;
+    }
+    QStringList chooseItems(const Panel& panel) override
+    {
+        panels.append(panel);
+        return items;
+    }
+    void beep() override { ++beeps; }
+    void open(const QString& path) override { opened.append(path); }
+    void reveal(const QStringList& paths) override { revealed.append(paths); }
 };
 
 // Phones made on first use.
@@ -210,6 +253,7 @@ protected:
     std::shared_ptr<FakeAdbSource> adb = std::make_shared<FakeAdbSource>();
     std::shared_ptr<FakeMtpSource> mtp = std::make_shared<FakeMtpSource>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::shared_ptr<ScriptedDesktop> desktop = std::make_shared<ScriptedDesktop>();
     std::vector<std::shared_ptr<Gate>> gates; // opened at the end of every test
 
 private:

@@ -7,6 +7,8 @@
 #include "Look.h"
 #include "WindowFixture.h"
 
+#include <QFileInfo>
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QPointer>
@@ -161,15 +163,19 @@ TEST_F(FileList, ReturnOpensTheFilesAmongSeveralAndDeleteRemovesTheSelection)
     view.setFocus();
     model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt"), QStringLiteral("DCIM")});
     QTest::keyClick(&view, Qt::Key_Return);
-    // In listing order, the folder left out.
-    EXPECT_EQ(calls, QStringList{QStringLiteral("openOnMac:b.txt,a.jpg")});
+    settle();
+    // In listing order, the folder left out, both staged in one folder.
+    ASSERT_EQ(desktop->opened.size(), 2);
+    EXPECT_EQ(QFileInfo(desktop->opened[0]).fileName(), QStringLiteral("b.txt"));
+    EXPECT_EQ(QFileInfo(desktop->opened[1]).fileName(), QStringLiteral("a.jpg"));
+    EXPECT_EQ(QFileInfo(desktop->opened[0]).path(), QFileInfo(desktop->opened[1]).path());
     model().setSelection({QStringLiteral("DCIM"), QStringLiteral("Music")});
     QTest::keyClick(&view, Qt::Key_Return);
     EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
 
     model().setSelection({QStringLiteral("a.jpg")});
     QTest::keyClick(&view, Qt::Key_Delete);
-    EXPECT_EQ(calls, (QStringList{QStringLiteral("openOnMac:b.txt,a.jpg"), QStringLiteral("remove:a.jpg")}));
+    EXPECT_EQ(calls, QStringList{QStringLiteral("remove:a.jpg")});
 }
 
 TEST_F(FileList, TheMenuHasItsItemsForWhatWasClicked)
@@ -202,7 +208,9 @@ TEST_F(FileList, TheMenuHandsItsItemsToTheModel)
     EXPECT_EQ(model().renaming()->name, QStringLiteral("b.txt"));
     model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
     menu(at(QStringLiteral("a.jpg")), QStringLiteral("Delete…"));
-    EXPECT_EQ(calls, (QStringList{QStringLiteral("chooseAndUpload:(current)"), QStringLiteral("remove:b.txt,a.jpg")}));
+    ASSERT_EQ(desktop->panels.size(), 1);
+    EXPECT_EQ(desktop->panels.first().message, QStringLiteral("Choose files or folders to copy to /sdcard"));
+    EXPECT_EQ(calls, QStringList{QStringLiteral("remove:b.txt,a.jpg")});
     menu(at(QStringLiteral("DCIM")), QStringLiteral("Open"));
     settle();
     EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
@@ -211,10 +219,10 @@ TEST_F(FileList, TheMenuHandsItsItemsToTheModel)
 TEST_F(FileList, MenuItemsWithoutTheirOperationAreDisabled)
 {
     list(bareEnvironment());
-    EXPECT_EQ(menu(at(QStringLiteral("b.txt"))), QStringLiteral("~Open on Mac,~Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
-    // Entering a folder is the model's own.
-    EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,~Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
-    EXPECT_EQ(menu(belowTheRows(), QStringLiteral("New Folder")), QStringLiteral("~New Folder,~Copy to Phone…"));
+    // Entering a folder and the copies are the model's own.
+    EXPECT_EQ(menu(at(QStringLiteral("b.txt"))), QStringLiteral("Open on Mac,Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
+    EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,Copy to Mac…,~Copy Path,-,~Rename…,~Delete…"));
+    EXPECT_EQ(menu(belowTheRows(), QStringLiteral("New Folder")), QStringLiteral("~New Folder,Copy to Phone…"));
     EXPECT_FALSE(model().showingNewFolder());
 }
 

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -83,13 +84,27 @@ TEST_F(MainWindow, ToolbarFileCommandsNeedAReadyPhoneAndPhoneToolsAReadyAdbPhone
     model().setSelection({QStringLiteral("a.jpg")});
     EXPECT_EQ(enabled(view), "111 111111 1");
     view.copyToMacAction()->trigger();
-    EXPECT_EQ(calls, QStringList{QStringLiteral("download:a.jpg")});
+    ASSERT_EQ(desktop->panels.size(), 1);
+    EXPECT_EQ(desktop->panels.first().message, QStringLiteral("Choose where to copy “a.jpg”"));
     more(view, QStringLiteral("Apps"))->trigger();
     EXPECT_EQ(openedWindows, QStringList{QStringLiteral("apps")});
 
-    // Without their operations they stay disabled, and the grid is not there to switch to.
+    // A running job disables everything that would start another.
+    QTemporaryDir saved;
+    desktop->folder = saved.path();
+    auto gate = std::make_shared<browsertest::Gate>();
+    gates.push_back(gate);
+    adb->phone(QStringLiteral("A1"))->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    view.copyToMacAction()->trigger();
+    ASSERT_TRUE(model().job());
+    EXPECT_EQ(enabled(view), "000 000000 1");
+    gate->open();
+    settle();
+    EXPECT_EQ(enabled(view), "111 111111 1");
+
+    // Without their operations the others stay disabled, and the grid is not there to switch to.
     ContentView& bare = window(bareEnvironment());
-    EXPECT_EQ(enabled(bare), "000 000000 0");
+    EXPECT_EQ(enabled(bare), "011 000000 0");
     EXPECT_FALSE(bare.iconsAction()->isEnabled());
 }
 

@@ -47,14 +47,10 @@ Environment WindowTest::fullEnvironment()
         };
     };
     BrowserCommands& c = env.commands;
-    c.openOnMac = record("openOnMac");
-    c.download = record("download");
-    c.chooseAndUpload = record("chooseAndUpload");
     c.copyPaths = record("copyPaths");
     c.remove = record("remove");
     c.newFolder = record("newFolder");
     c.rename = record("rename");
-    c.handleDrop = record("handleDrop");
     c.takeScreenshot = record("takeScreenshot");
     c.toggleRecording = record("toggleRecording");
     c.installAPK = record("installAPK");

@@ -1,0 +1,105 @@
+#include "WidgetDesktop.h"
+
+#include "ItemsPanel.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
+#include <QUrl>
+
+std::optional<int> WidgetDesktop::ask(const Question& question)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setIcon(QMessageBox::Warning);
+    // Names in the question are the phone's or the user's text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(question.message);
+    box.setInformativeText(question.informative);
+    QList<QAbstractButton*> buttons;
+    for (const QString& title : question.buttons) {
+        // One role for all keeps them in the order given.
+        QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
+        buttons.append(button);
+        if (title == QStringLiteral("Cancel"))
+            box.setEscapeButton(button);
+    }
+    if (!buttons.isEmpty())
+        box.setDefaultButton(static_cast<QPushButton*>(buttons.first()));
+    box.exec();
+    const qsizetype pressed = buttons.indexOf(box.clickedButton());
+    return pressed < 0 ? std::nullopt : std::optional<int>(int(pressed));
+}
+
+std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
+{
+    QFileDialog dialog(QApplication::activeWindow(), panel.message, panel.folder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    // The desktop's own dialog may ignore the accept button's title.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+QStringList WidgetDesktop::chooseItems(const Panel& panel)
+{
+    ItemsPanel dialog(panel.message, panel.prompt, panel.folder, QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.chosen();
+}
+
+void WidgetDesktop::beep()
+{
+    QApplication::beep();
+}
+
+void WidgetDesktop::open(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void WidgetDesktop::reveal(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    QStringList uris;
+    for (const QString& path : paths)
+        uris.append(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    auto openFolders = [paths] {
+        QSet<QString> opened;
+        for (const QString& path : paths) {
+            const QString folder = QFileInfo(path).absolutePath();
+            if (!opened.contains(folder)) {
+                opened.insert(folder);
+                QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            }
+        }
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolders();
+        return;
+    }
+    // Asked without waiting: the window stays responsive while the file manager starts.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [openFolders](QDBusPendingCallWatcher* done) {
+        if (done->isError())
+            openFolders();
+        done->deleteLater();
+    });
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "Desktop.h"
+
+class QWidget;
+
+// The desktop the browser model asks, made of widgets: message boxes for
+// its questions, a folder chooser, a panel that picks files and folders
+// together, the system's beep, the default applications and the file
+// manager.
+class WidgetDesktop : public Desktop {
+public:
+    std::optional<int> ask(const Question& question) override;
+    std::optional<QString> chooseFolder(const Panel& panel) override;
+    QStringList chooseItems(const Panel& panel) override;
+    void beep() override;
+    void open(const QString& path) override;
+    // Through the file manager's ShowItems call; where no file manager
+    // answers it, the folders holding the files are opened instead.
+    void reveal(const QStringList& paths) override;
+};

@@ -1,0 +1,248 @@
+#include "BrowserModel.h"
+
+#include "BrowserPaths.h"
+#include "Error.h"
+#include "TempFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+using browserpaths::join;
+
+namespace {
+
+// Refuses, with its sentence, a request holding a name that cannot be joined
+// to a folder; returns whether all are usable.
+bool allUsable(const QStringList& names, const std::function<void(const QString&)>& refuse)
+{
+    try {
+        for (const QString& name : names)
+            browserpaths::usable(name);
+    } catch (const Error& error) {
+        refuse(error.description());
+        return false;
+    }
+    return true;
+}
+
+QStringList namesOf(const QList<RemoteEntry>& entries)
+{
+    QStringList names;
+    for (const RemoteEntry& entry : entries)
+        names.append(entry.name);
+    return names;
+}
+
+QString quoted(const QString& name)
+{
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+QString place(int index, int count)
+{
+    return QStringLiteral(" (") + QString::number(index + 1) + QStringLiteral(" of ") + QString::number(count)
+           + QStringLiteral(")…");
+}
+
+// The local path of a dropped or chosen item, without a trailing "/".
+QString localPath(const QUrl& url)
+{
+    QString path = url.toLocalFile();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+// ---- to the computer -----------------------------------------------------------------
+
+void BrowserModel::download(const QList<RemoteEntry>& entries)
+{
+    if (entries.isEmpty())
+        return;
+    QString folder = m_saveFolder;
+    if (m_askWhereToSave) {
+        Desktop::Panel panel;
+        panel.message = QStringLiteral("Choose where to copy ")
+                        + (entries.size() == 1 ? quoted(entries.first().name)
+                                               : QString::number(entries.size()) + QStringLiteral(" items"));
+        panel.prompt = QStringLiteral("Save Here");
+        panel.folder = m_saveFolder;
+        const std::optional<QString> chosen = m_desktop->chooseFolder(panel);
+        if (!chosen || chosen->isEmpty())
+            return;
+        folder = *chosen;
+        setSaveFolder(folder);
+    }
+    copyToMac(entries, folder, m_revealAfterCopy);
+}
+
+void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone || entries.isEmpty())
+        return;
+    if (!allUsable(namesOf(entries), [this](const QString& text) { setErrorMessage(text); }))
+        return;
+    QStringList conflicts;
+    for (const RemoteEntry& entry : entries) {
+        if (browserpaths::existsLocally(join(folder, entry.name)))
+            conflicts.append(entry.name);
+    }
+    const Conflict answer = conflicts.isEmpty() ? Conflict::replace
+                                                : askAboutConflicts(conflicts, QStringLiteral("this folder"));
+    if (answer == Conflict::cancel)
+        return;
+    const QString path = m_path;
+    startJob(QStringLiteral("Copying to Mac…"), true, false, [=](JobContext& job) {
+        // A missing save folder would otherwise become the copy's own name.
+        if (!QDir().mkpath(folder))
+            throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+        QStringList copied;
+        const int count = int(entries.size());
+        for (int index = 0; index < count; ++index) {
+            job.cancel().check();
+            const RemoteEntry& entry = entries[index];
+            QString target = join(folder, entry.name);
+            QString destination = folder; // the transport copies into it under the item's own name
+            bool isNew = true;
+            if (browserpaths::existsLocally(target)) {
+                if (answer == Conflict::skip)
+                    continue;
+                if (answer == Conflict::keepBoth) {
+                    target = uniqueLocalURL(target);
+                    destination = target;
+                } else {
+                    isNew = false;
+                }
+            }
+            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to Mac")
+                        + place(index, count));
+            try {
+                phone->pull(join(path, entry.name), destination, job.progressHandler(), job.cancel());
+            } catch (...) {
+                // Only a file this copy began is ours to take away again.
+                if (isNew && !entry.isDirectory)
+                    QFile::remove(target);
+                throw;
+            }
+            copied.append(target);
+        }
+        if (reveal && !copied.isEmpty())
+            job.post([copied](BrowserModel& model) { model.m_desktop->reveal(copied); });
+    });
+}
+
+void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone || entries.isEmpty())
+        return;
+    if (!allUsable(namesOf(entries), [this](const QString& text) { setErrorMessage(text); }))
+        return;
+    const QString path = m_path;
+    startJob(QStringLiteral("Opening…"), true, false, [=](JobContext& job) {
+        // A new folder per request, so nothing there can be in the way.
+        const QString folder = TempFolder::path() + QLatin1Char('/')
+                               + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        if (!QDir().mkpath(folder))
+            throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+        for (const RemoteEntry& entry : entries) {
+            job.cancel().check();
+            job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
+            phone->pull(join(path, entry.name), folder, job.progressHandler(), job.cancel());
+            job.post([file = join(folder, entry.name)](BrowserModel& model) { model.m_desktop->open(file); });
+        }
+    });
+}
+
+// ---- to the phone ----------------------------------------------------------------------
+
+void BrowserModel::chooseAndUpload(const std::optional<QString>& folder)
+{
+    Desktop::Panel panel;
+    panel.message = QStringLiteral("Choose files or folders to copy to ") + folder.value_or(m_path);
+    panel.prompt = QStringLiteral("Copy to Phone");
+    const QStringList chosen = m_desktop->chooseItems(panel);
+    if (chosen.isEmpty())
+        return;
+    QList<QUrl> items;
+    for (const QString& path : chosen)
+        items.append(QUrl::fromLocalFile(path));
+    upload(items, folder && *folder != m_path ? folder : std::nullopt);
+}
+
+void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>& folder)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone || items.isEmpty())
+        return;
+    QStringList sources;
+    QStringList names;
+    for (const QUrl& item : items) {
+        sources.append(localPath(item));
+        names.append(sources.last().mid(sources.last().lastIndexOf(QLatin1Char('/')) + 1));
+    }
+    if (!allUsable(names, [this](const QString& text) { setErrorMessage(text); }))
+        return;
+    const QString target = folder.value_or(m_path);
+    // The names shown when the copy was asked for; another folder is not known.
+    QSet<QString> listed;
+    if (!folder) {
+        for (const RemoteEntry& entry : std::as_const(m_entries))
+            listed.insert(entry.name);
+    }
+    QStringList conflicts;
+    for (const QString& name : std::as_const(names)) {
+        if (listed.contains(name))
+            conflicts.append(name);
+    }
+    const Conflict answer = conflicts.isEmpty() ? Conflict::replace
+                                                : askAboutConflicts(conflicts, QStringLiteral("the phone"));
+    if (answer == Conflict::cancel)
+        return;
+    startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
+        const Cancel& cancel = job.cancel();
+        QSet<QString> created; // names this copy has taken on the phone
+        // Inside the folder under the item's own name: a folder of that name
+        // receives the contents instead of a nested copy.
+        const QString into = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
+        const int count = int(names.size());
+        for (int index = 0; index < count; ++index) {
+            cancel.check();
+            const QString& name = names[index];
+            const bool conflicting = listed.contains(name);
+            if (conflicting && answer == Conflict::skip)
+                continue;
+            const bool keepBoth = conflicting && answer == Conflict::keepBoth;
+            QString phoneName = name;
+            if (keepBoth) {
+                phoneName = uniqueRemoteName(name, [&](const QString& candidate) {
+                    return listed.contains(candidate) || created.contains(candidate)
+                           || phone->exists(join(target, candidate), cancel);
+                });
+            }
+            const QString phonePath = join(target, phoneName);
+            // Only what the phone did not hold may be removed after Stop.
+            const bool existed = !keepBoth && phone->exists(phonePath, cancel);
+            // exists() reads a cancellation as "not there".
+            cancel.check();
+            job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
+            try {
+                phone->push(sources[index], keepBoth ? phonePath : into, job.progressHandler(), cancel);
+            } catch (...) {
+                if (cancel.isCancelled() && !existed) {
+                    // The job's token is stopped already; the clean-up needs its own.
+                    try {
+                        phone->remove(phonePath, Cancel());
+                    } catch (...) {
+                    }
+                }
+                throw;
+            }
+            created.insert(phoneName);
+        }
+    });
+}

@@ -1,0 +1,163 @@
+#include "BrowserModel.h"
+
+#include "Error.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// One display frame: progress is shown at most this often.
+constexpr std::chrono::milliseconds frame(16);
+
+} // namespace
+
+// ---- the link to the worker --------------------------------------------------------
+
+namespace jobdetail {
+
+void Channel::cut()
+{
+    std::lock_guard lock(mutex);
+    model = nullptr;
+}
+
+void Channel::post(const std::shared_ptr<Channel>& channel, std::function<void(BrowserModel&)> action)
+{
+    std::lock_guard lock(channel->mutex);
+    if (!channel->model)
+        return;
+    // Posted under the lock: the model cuts the link before it goes.
+    QMetaObject::invokeMethod(
+        channel->model,
+        [channel, action = std::move(action)] {
+            BrowserModel* receiver = nullptr;
+            {
+                std::lock_guard held(channel->mutex);
+                receiver = channel->model;
+            }
+            if (receiver)
+                action(*receiver);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace jobdetail
+
+JobContext::JobContext(std::shared_ptr<jobdetail::Channel> channel, Cancel cancel)
+    : m_channel(std::move(channel)), m_cancel(std::move(cancel))
+{
+}
+
+void JobContext::setItem(const QString& message)
+{
+    {
+        // A report of the item before must not land on this one.
+        std::lock_guard lock(m_channel->mutex);
+        m_channel->hasProgress = false;
+    }
+    post([channel = m_channel, message](BrowserModel& model) { model.setJobLine(channel, message); });
+}
+
+Progress JobContext::progressHandler()
+{
+    // Each report only keeps its value; the model takes the latest once a frame.
+    return [channel = m_channel](double fraction) {
+        std::lock_guard lock(channel->mutex);
+        channel->progress = fraction;
+        channel->hasProgress = true;
+        if (channel->pending || !channel->model)
+            return;
+        channel->pending = true;
+        QMetaObject::invokeMethod(
+            channel->model, [model = channel->model, channel] { model->scheduleProgress(channel); },
+            Qt::QueuedConnection);
+    };
+}
+
+void JobContext::post(std::function<void(BrowserModel&)> action)
+{
+    jobdetail::Channel::post(m_channel, std::move(action));
+}
+
+// ---- the runner ----------------------------------------------------------------------
+
+void BrowserModel::startJob(const QString& message, bool cancellable, bool reloadAfter,
+                            std::function<void(JobContext&)> work)
+{
+    if (m_job) {
+        m_desktop->beep();
+        return;
+    }
+    setJob(Job{message, std::nullopt, cancellable});
+    auto channel = std::make_shared<jobdetail::Channel>(this);
+    m_jobChannel = channel;
+    m_jobTask = Task::run(
+        this,
+        [channel, work = std::move(work)](const Cancel& cancel) {
+            JobContext context(channel, cancel);
+            work(context);
+        },
+        [this, reloadAfter] { endJob(std::nullopt, reloadAfter); },
+        [this, reloadAfter](const std::exception_ptr& error) {
+            // Whatever the work ends with after Stop is the Stop.
+            endJob(m_jobTask.isCancelled() ? std::nullopt : failureText(error), reloadAfter);
+        });
+}
+
+void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfter)
+{
+    if (failure)
+        setErrorMessage(*failure);
+    if (m_jobChannel)
+        m_jobChannel->cut();
+    m_jobChannel.reset();
+    m_progressTimer.stop();
+    setJob(std::nullopt);
+    m_jobTask = Task();
+    if (reloadAfter)
+        reload([this] { refreshInfo(); });
+}
+
+void BrowserModel::cancelJob()
+{
+    m_jobTask.cancel();
+}
+
+void BrowserModel::setJobLine(const std::shared_ptr<jobdetail::Channel>& channel, const QString& message)
+{
+    if (channel != m_jobChannel || !m_job)
+        return;
+    Job job = *m_job;
+    job.message = message;
+    job.progress = std::nullopt;
+    setJob(job);
+}
+
+void BrowserModel::scheduleProgress(const std::shared_ptr<jobdetail::Channel>& channel)
+{
+    if (channel != m_jobChannel || m_progressTimer.isActive())
+        return;
+    const auto since = std::chrono::milliseconds(m_progressApplied.isValid() ? m_progressApplied.elapsed() : frame.count());
+    m_progressTimer.start(std::max(std::chrono::milliseconds(0), frame - since));
+}
+
+void BrowserModel::applyProgress()
+{
+    if (!m_jobChannel || !m_job)
+        return;
+    double fraction = 0;
+    {
+        std::lock_guard lock(m_jobChannel->mutex);
+        m_jobChannel->pending = false;
+        if (!m_jobChannel->hasProgress)
+            return;
+        fraction = m_jobChannel->progress;
+    }
+    m_progressApplied.start();
+    Job job = *m_job;
+    job.progress = fraction;
+    setJob(job);
+}
