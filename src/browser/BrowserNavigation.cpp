@@ -147,7 +147,9 @@ void BrowserModel::deviceChanged()
 
 void BrowserModel::reload(std::function<void()> finished)
 {
-    // Whatever is under way now answers for a state the user has left.
+    // Whatever is under way now answers for a state the user has left: it
+    // stops, so it holds neither the phone's queue nor an adb process.
+    m_listingTask.cancel();
     const uint64_t generation = ++m_listingGeneration;
     const std::shared_ptr<PhoneFiles> phoneFiles = files();
     if (!phoneFiles) {

@@ -85,7 +85,9 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     });
     if (gate)
         gate->wait();
-    cancel.check();
+    // A late answer comes whether or not it was cancelled meanwhile.
+    if (cancel.isCancelled())
+        locked([&] { record(QStringLiteral("cancelled list ") + path); });
     if (failure)
         std::rethrow_exception(failure);
     return entries;

@@ -65,6 +65,15 @@ TEST_F(ListingTest, AListingThatArrivesAfterTheUserMovedOnIsDropped)
     EXPECT_FALSE(model().isLoading());
 }
 
+// Mended: a stale listing ran on, holding the phone's queue or an adb process.
+TEST_F(ListingTest, ANewListingCancelsTheOneItReplaces)
+{
+    go(QStringLiteral("/sdcard/DCIM"));
+    answerLate([&] { model().navigate(QStringLiteral("/sdcard/Music"), true); });
+    EXPECT_EQ(phone->calls(QStringLiteral("cancelled list /sdcard/DCIM")), 1);
+    EXPECT_EQ(phone->calls(QStringLiteral("cancelled list /sdcard/Music")), 0);
+}
+
 TEST_F(ListingTest, AListingThatArrivesAfterAnotherPhoneWasChosenIsDropped)
 {
     answerLate([&] { model().setSelectedSerial(QStringLiteral("B2")); });
