@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserSettings.h"
+#include "Finished.h"
 #include "Error.h"
 
 #include <chrono>
@@ -13,12 +14,6 @@ constexpr std::chrono::milliseconds pollInterval(2000);
 constexpr int infoEveryPasses = 15;
 
 const QString ready = QStringLiteral("device");
-
-void call(const std::function<void()>& finished)
-{
-    if (finished)
-        finished();
-}
 
 bool isReady(const Device& device)
 {

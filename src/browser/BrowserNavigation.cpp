@@ -1,26 +1,13 @@
 #include "BrowserModel.h"
 
 #include "BrowserSettings.h"
+#include "Finished.h"
+#include "Paths.h"
 #include "Error.h"
 
 namespace {
 
 const QString storageRoot = QStringLiteral("/sdcard");
-
-void call(const std::function<void()>& finished)
-{
-    if (finished)
-        finished();
-}
-
-// Exactly one "/" between folder and name.
-QString joinPath(const QString& folder, const QString& name)
-{
-    QString base = folder;
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QLatin1Char('/') + name;
-}
 
 // "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/storage" gives "/".
 QString enclosingFolder(const QString& path)
@@ -69,7 +56,7 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
 void BrowserModel::open(const RemoteEntry& entry)
 {
     if (entry.isDirectory)
-        navigate(joinPath(m_path, entry.name), true);
+        navigate(paths::joined(m_path, entry.name), true);
     else
         openOnMac({entry});
 }
