@@ -1,0 +1,95 @@
+// Mended: avahi's D-Bus round trips ran on the GUI thread, so a system bus or
+// daemon that never answers froze the window for as long as libdbus waited.
+
+#include "TestSupport.h"
+#include "WirelessDiscovery.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// A system bus that takes connections and never says a word.
+class SilentBus {
+public:
+    SilentBus()
+    {
+        const QByteArray path = QFile::encodeName(m_folder.filePath(QStringLiteral("bus")));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        m_ready = m_listener >= 0 && ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+                  && ::listen(m_listener, 8) == 0;
+        // Read once per process by libdbus: this test binary holds no other.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + path);
+    }
+    ~SilentBus()
+    {
+        // Their end sees the bus go, so avahi's thread ends soon after.
+        for (int fd : m_accepted)
+            ::close(fd);
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    bool ready() const { return m_ready; }
+
+    // Whether a client is connected and waiting for an answer.
+    bool waitedOn()
+    {
+        for (int fd; (fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
+            m_accepted.push_back(fd);
+        for (int fd : m_accepted) {
+            char byte;
+            const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && errno == EAGAIN))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    int m_listener = -1;
+    bool m_ready = false;
+    std::vector<int> m_accepted;
+};
+
+TEST(HungBus, TheGuiThreadRunsOnWhileDiscoveryWaitsForTheBus)
+{
+    SilentBus bus;
+    ASSERT_TRUE(bus.ready());
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(std::chrono::milliseconds(5));
+
+    WirelessDiscovery discovery;
+    discovery.start();
+    // While our connection waits on the bus, the GUI thread's timer keeps firing.
+    int ticksWhenWaited = -1;
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            if (!bus.waitedOn())
+                return false;
+            if (ticksWhenWaited < 0)
+                ticksWhenWaited = ticks;
+            return ticks >= ticksWhenWaited + 5;
+        },
+        std::chrono::seconds(10)));
+    EXPECT_TRUE(discovery.services().isEmpty());
+}
+
+} // namespace
