@@ -14,6 +14,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <cstring>
@@ -22,55 +23,45 @@
 namespace {
 
 // A system bus that takes connections and never says a word.
-class SilentBus {
-public:
-    SilentBus()
+struct SilentBus {
+    QTemporaryDir folder;
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    std::vector<int> accepted;
+
+    bool listen()
     {
-        const QByteArray path = QFile::encodeName(m_folder.filePath(QStringLiteral("bus")));
+        const QByteArray path = QFile::encodeName(folder.filePath(QStringLiteral("bus")));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        m_ready = m_listener >= 0 && ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-                  && ::listen(m_listener, 8) == 0;
         // Read once per process by libdbus: this test binary holds no other.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + path);
+        return ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener, 8) == 0;
     }
-    ~SilentBus()
-    {
-        // Their end sees the bus go, so avahi's thread ends soon after.
-        for (int fd : m_accepted)
-            ::close(fd);
-        if (m_listener >= 0)
-            ::close(m_listener);
-    }
-    bool ready() const { return m_ready; }
-
     // Whether a client is connected and waiting for an answer.
     bool waitedOn()
     {
-        for (int fd; (fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
-            m_accepted.push_back(fd);
-        for (int fd : m_accepted) {
-            char byte;
+        for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
+            accepted.push_back(fd);
+        char byte;
+        return std::any_of(accepted.begin(), accepted.end(), [&](int fd) {
             const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n > 0 || (n < 0 && errno == EAGAIN))
-                return true;
-        }
-        return false;
+            return n > 0 || (n < 0 && errno == EAGAIN);
+        });
     }
-
-private:
-    QTemporaryDir m_folder;
-    int m_listener = -1;
-    bool m_ready = false;
-    std::vector<int> m_accepted;
+    ~SilentBus()
+    {
+        // Our client sees the bus go, so avahi's thread ends soon after.
+        for (int fd : accepted)
+            ::close(fd);
+        ::close(listener);
+    }
 };
 
 TEST(HungBus, TheGuiThreadRunsOnWhileDiscoveryWaitsForTheBus)
 {
     SilentBus bus;
-    ASSERT_TRUE(bus.ready());
+    ASSERT_TRUE(bus.listen());
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
