@@ -53,6 +53,11 @@ QStringList names(const QList<RemoteEntry>& entries)
     return result;
 }
 
+QString joined(const QList<RemoteEntry>& entries)
+{
+    return names(entries).join(QLatin1Char(','));
+}
+
 std::shared_ptr<Gate> MemoryPhoneFiles::holdListing(const QString& path)
 {
     auto gate = std::make_shared<Gate>();

@@ -21,7 +21,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <vector>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace browsertest {
 
@@ -60,9 +67,13 @@ private:
     bool m_waiting = false;
 };
 
+using namespace Qt::Literals::StringLiterals;
+
 RemoteEntry folder(const QString& name);
 RemoteEntry file(const QString& name, int64_t size = 0, const QDateTime& modified = {});
 QStringList names(const QList<RemoteEntry>& entries);
+// The names joined by ",", for short comparisons.
+QString joined(const QList<RemoteEntry>& entries);
 
 // A phone's files in memory: a listing per folder, failures on demand.
 class MemoryPhoneFiles : public PhoneFiles, public Fake {

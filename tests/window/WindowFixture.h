@@ -12,13 +12,6 @@
 #include <QWidget>
 
 #include <memory>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 class ContentView;
 
