@@ -1,5 +1,6 @@
 #include "WirelessDiscovery.h"
 
+#include "ADBParsing.h"
 #include "LocalNetwork.h"
 #include "ServiceBrowser.h"
 
@@ -15,20 +16,11 @@ constexpr std::chrono::seconds pollPeriod(1);
 const QString pairingType = QStringLiteral("_adb-tls-pairing._tcp.");
 const QString connectType = QStringLiteral("_adb-tls-connect._tcp.");
 
-// By Unicode code point, which UTF-16 order is not where surrogates meet
-// U+E000 to U+FFFF; case-sensitive, no locale.
-bool codePointLess(const QString& a, const QString& b)
-{
-    const QList<uint> left = a.toUcs4();
-    const QList<uint> right = b.toUcs4();
-    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end());
-}
-
 bool listOrder(const WirelessService& a, const WirelessService& b)
 {
     if (a.kind != b.kind)
         return a.kind < b.kind;
-    return codePointLess(a.name, b.name);
+    return adbparse::codePointLess(a.name, b.name);
 }
 
 } // namespace
@@ -55,10 +47,28 @@ size_t qHash(const WirelessService& service, size_t seed)
 
 // ---- WirelessDiscovery ---------------------------------------------------------
 
-// One browsed service type, reporting services of one kind. It holds the
-// discovery weakly, like every callback into it.
+// One browsed service type, reporting services of one kind. The backend keeps
+// it in its handlers, so it holds the discovery weakly, like every callback
+// into it.
 struct WirelessDiscovery::BonjourBrowser {
     WirelessService::Kind kind;
+    QPointer<WirelessDiscovery> discovery;
+
+    void resolved(const ServiceBrowser::Resolved& resolved) const
+    {
+        if (!discovery)
+            return;
+        // Without an IPv4 address the service is not listed.
+        const auto address = LocalNetwork::reachableIPv4(resolved.addresses);
+        if (address)
+            discovery->bonjourChanged(
+                {kind, resolved.name, *address + QLatin1Char(':') + QString::number(resolved.port)}, true);
+    }
+    void removed(const QString& name) const
+    {
+        if (discovery)
+            discovery->bonjourChanged({kind, name, {}}, false);
+    }
 };
 
 WirelessDiscovery::WirelessDiscovery(QObject* parent) : WirelessDiscovery(nullptr, parent) {}
@@ -78,29 +88,17 @@ WirelessDiscovery::~WirelessDiscovery()
 
 void WirelessDiscovery::start()
 {
-    if (!m_browsers.empty())
+    if (m_started)
         return;
+    m_started = true;
     if (!m_backend)
         m_backend = ServiceBrowser::createSystem();
     for (auto [type, kind] : {std::pair{pairingType, WirelessService::Kind::pairing},
                               std::pair{connectType, WirelessService::Kind::connect}}) {
-        m_browsers.push_back(std::make_unique<BonjourBrowser>(BonjourBrowser{kind}));
-        QPointer<WirelessDiscovery> self(this);
+        const BonjourBrowser browser{kind, this};
         ServiceBrowser::Handlers handlers;
-        handlers.resolved = [self, kind](const ServiceBrowser::Resolved& resolved) {
-            if (!self)
-                return;
-            // Without an IPv4 address the service is not listed.
-            const auto address = LocalNetwork::reachableIPv4(resolved.addresses);
-            if (!address)
-                return;
-            self->bonjourChanged({kind, resolved.name, *address + QLatin1Char(':') + QString::number(resolved.port)},
-                                 true);
-        };
-        handlers.removed = [self, kind](const QString& name) {
-            if (self)
-                self->bonjourChanged({kind, name, {}}, false);
-        };
+        handlers.resolved = [browser](const ServiceBrowser::Resolved& resolved) { browser.resolved(resolved); };
+        handlers.removed = [browser](const QString& name) { browser.removed(name); };
         m_backend->browse(type, QStringLiteral("local."), std::move(handlers));
     }
 }

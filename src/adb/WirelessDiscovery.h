@@ -70,7 +70,7 @@ private:
     void poll();
 
     std::unique_ptr<ServiceBrowser> m_backend;
-    std::vector<std::unique_ptr<BonjourBrowser>> m_browsers;
+    bool m_started = false;
     QList<WirelessService> m_services;
     QHash<QString, WirelessService> m_bonjour;
     QHash<QString, WirelessService> m_fromADB;

@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserPaths.h"
+#include "Paths.h"
 #include "Error.h"
 #include "TempFolder.h"
 
@@ -8,7 +9,7 @@
 #include <QFile>
 #include <QUuid>
 
-using browserpaths::join;
+using paths::joined;
 
 namespace {
 
@@ -88,7 +89,7 @@ void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& f
         return;
     QStringList conflicts;
     for (const RemoteEntry& entry : entries) {
-        if (browserpaths::existsLocally(join(folder, entry.name)))
+        if (browserpaths::existsLocally(joined(folder, entry.name)))
             conflicts.append(entry.name);
     }
     const Conflict answer = conflicts.isEmpty() ? Conflict::replace
@@ -105,7 +106,7 @@ void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& f
         for (int index = 0; index < count; ++index) {
             job.cancel().check();
             const RemoteEntry& entry = entries[index];
-            QString target = join(folder, entry.name);
+            QString target = joined(folder, entry.name);
             QString destination = folder; // the transport copies into it under the item's own name
             bool isNew = true;
             if (browserpaths::existsLocally(target)) {
@@ -121,7 +122,7 @@ void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& f
             job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to Mac")
                         + place(index, count));
             try {
-                phone->pull(join(path, entry.name), destination, job.progressHandler(), job.cancel());
+                phone->pull(joined(path, entry.name), destination, job.progressHandler(), job.cancel());
             } catch (...) {
                 // Only a file this copy began is ours to take away again.
                 if (isNew && !entry.isDirectory)
@@ -152,8 +153,8 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
         for (const RemoteEntry& entry : entries) {
             job.cancel().check();
             job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
-            phone->pull(join(path, entry.name), folder, job.progressHandler(), job.cancel());
-            job.post([file = join(folder, entry.name)](BrowserModel& model) { model.m_desktop->open(file); });
+            phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
+            job.post([file = joined(folder, entry.name)](BrowserModel& model) { model.m_desktop->open(file); });
         }
     });
 }
@@ -221,10 +222,10 @@ void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>
             if (keepBoth) {
                 phoneName = uniqueRemoteName(name, [&](const QString& candidate) {
                     return listed.contains(candidate) || created.contains(candidate)
-                           || phone->exists(join(target, candidate), cancel);
+                           || phone->exists(joined(target, candidate), cancel);
                 });
             }
-            const QString phonePath = join(target, phoneName);
+            const QString phonePath = joined(target, phoneName);
             // Only what the phone did not hold may be removed after Stop.
             const bool existed = !keepBoth && phone->exists(phonePath, cancel);
             // exists() reads a cancellation as "not there".

@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserSettings.h"
+#include "Finished.h"
 #include "Error.h"
 
 #include <chrono>
@@ -11,12 +12,6 @@ namespace {
 constexpr std::chrono::milliseconds pollInterval(2000);
 // The facts (battery, storage) are read on every this many passes.
 constexpr int infoEveryPasses = 15;
-
-void call(const std::function<void()>& finished)
-{
-    if (finished)
-        finished();
-}
 
 // Ready beats not ready, adb beats MTP, USB beats Wi-Fi.
 int score(const Device& device)

@@ -2,17 +2,13 @@
 
 #include "BrowserPaths.h"
 #include "BrowserSettings.h"
+#include "Finished.h"
+#include "Paths.h"
 #include "Error.h"
 
 namespace {
 
 const QString storageRoot = QStringLiteral("/sdcard");
-
-void call(const std::function<void()>& finished)
-{
-    if (finished)
-        finished();
-}
 
 // "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/storage" gives "/".
 QString enclosingFolder(const QString& path)
@@ -63,7 +59,7 @@ void BrowserModel::navigate(const QString& target, bool recordHistory)
 void BrowserModel::open(const RemoteEntry& entry)
 {
     if (entry.isDirectory) {
-        m_openedFolder = browserpaths::join(m_path, entry.name);
+        m_openedFolder = paths::joined(m_path, entry.name);
         navigate(m_openedFolder, true);
     } else
         openOnMac({entry});
@@ -136,7 +132,9 @@ void BrowserModel::deviceChanged()
 
 void BrowserModel::reload(std::function<void()> finished)
 {
-    // Whatever is under way now answers for a state the user has left.
+    // Whatever is under way now answers for a state the user has left: it
+    // stops, so it holds neither the phone's queue nor an adb process.
+    m_listingTask.cancel();
     const uint64_t generation = ++m_listingGeneration;
     const std::shared_ptr<PhoneFiles> phoneFiles = files();
     if (!phoneFiles) {

@@ -8,14 +8,6 @@
 
 namespace browserpaths {
 
-QString join(const QString& folder, const QString& name)
-{
-    QString base = folder;
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QLatin1Char('/') + name;
-}
-
 const QString& usable(const QString& name)
 {
     if (name.isEmpty())

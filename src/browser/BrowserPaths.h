@@ -2,11 +2,9 @@
 
 #include <QString>
 
-// Joining names to folders, on the phone and on the computer.
+// Names joined to folders, on the phone and on the computer (joining itself
+// is paths::joined).
 namespace browserpaths {
-
-// Exactly one "/" between folder and name: "/" and "a" give "/a".
-QString join(const QString& folder, const QString& name);
 
 // The name itself when it can name an item inside a folder; throws Error
 // with a sentence naming it when it is empty, ".", "..", or holds "/" or NUL,

@@ -1,6 +1,7 @@
 #include "MTPPaths.h"
 
 #include "MTPError.h"
+#include "Paths.h"
 
 #include <QFile>
 
@@ -82,7 +83,7 @@ QString temporaryPath(const QString& target)
         hidden = prefix + name.chopped(1) + suffix;
     if (folder.isEmpty())
         return hidden;
-    return folder.endsWith(QLatin1Char('/')) ? folder + hidden : folder + QLatin1Char('/') + hidden;
+    return paths::joined(folder, hidden);
 }
 
 } // namespace mtppaths

@@ -4,6 +4,7 @@
 
 #include "MTPCodes.h"
 #include "MTPPaths.h"
+#include "Paths.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -31,10 +32,7 @@ QString quoted(const QString& path)
     return QStringLiteral("“") + path + QStringLiteral("”");
 }
 
-QString joined(const QString& folder, const QString& name)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
+using paths::joined;
 
 // An open descriptor, closed on every way out.
 class Descriptor {

@@ -1,34 +1,40 @@
 // The avahi backend of ServiceBrowser: one client connection to the avahi
 // daemon, one avahi service browser per browsed type, one resolver per report.
+// Every avahi call makes blocking D-Bus round trips (up to 25 s with a hung
+// daemon), so all of them run on avahi's own thread; the GUI thread only
+// hands requests over and takes results back.
 
-#include "AvahiQtPoll.h"
 #include "ServiceBrowser.h"
 #include "ServiceReports.h"
+#include "WorkerPool.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
 #include <avahi-common/address.h>
 #include <avahi-common/defs.h>
+#include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
 
 #include <QMetaObject>
 #include <QObject>
-#include <QTimer>
 
-#include <chrono>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 // When the system bus itself can't be reached, try again this much later.
-constexpr std::chrono::seconds retryDelay(5);
+constexpr unsigned retryMilliseconds = 5000;
 
 // avahi wants names without the final root dot ("_http._tcp", "local").
 QByteArray avahiName(const QString& name)
@@ -59,12 +65,24 @@ QByteArray socketAddress(const AvahiAddress& address, uint16_t port, AvahiIfInde
     return {};
 }
 
-class AvahiBrowser final : public ServiceBrowser {
+// The avahi side. Apart from post(), detach() and finish(), it runs only on
+// avahi's thread, inside callbacks of its poll, so its state needs no lock.
+class AvahiCore {
 public:
-    AvahiBrowser();
-    ~AvahiBrowser() override;
+    using Handlers = ServiceBrowser::Handlers;
 
-    void browse(const QString& type, const QString& domain, Handlers handlers) override;
+    // Starts avahi's thread; false when it can't (discovery then stays empty).
+    bool start(QObject* context);
+    // Runs `work` on avahi's thread soon. Any thread; never blocks.
+    void post(std::function<void()> work);
+    // No result reaches the GUI thread from now on. GUI thread.
+    void detach();
+    // Ends avahi's thread and frees everything. Waits for a D-Bus call in
+    // progress, so it runs on a worker, never on the GUI thread.
+    void finish();
+
+    void connectClient();
+    void browse(const QByteArray& type, const QByteArray& domain, Handlers handlers);
 
 private:
     struct Search;
@@ -78,7 +96,7 @@ private:
     };
 
     struct Search {
-        AvahiBrowser* owner = nullptr;
+        AvahiCore* owner = nullptr;
         QByteArray type;
         QByteArray domain;
         Handlers handlers;
@@ -87,6 +105,8 @@ private:
         std::map<std::tuple<QString, int, int>, std::unique_ptr<Resolution>> resolutions;
     };
 
+    static void inboxReady(AvahiWatch* watch, int fd, AvahiWatchEvent event, void* userdata);
+    static void retryDue(AvahiTimeout* timeout, void* userdata);
     static void clientChanged(AvahiClient* client, AvahiClientState state, void* userdata);
     static void browserEvent(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtocol protocol,
                              AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
@@ -96,56 +116,120 @@ private:
                               const char* hostName, const AvahiAddress* address, uint16_t port,
                               AvahiStringList* txt, AvahiLookupResultFlags flags, void* userdata);
 
-    void connectClient();
+    const AvahiPoll* api() const { return avahi_threaded_poll_get(m_poll); }
     void start(Search& search);
     void found(Search& search, const QString& name, ServiceReports::Where where);
     void lost(Search& search, const QString& name, ServiceReports::Where where);
     // The daemon went away: every avahi object is dead, every instance gone.
     void dropAll();
+    // Runs `call` on the GUI thread unless the browser has gone.
+    void deliver(std::function<void()> call);
     void deliverResolved(const Search& search, ServiceBrowser::Resolved resolved);
     void deliverRemoved(const Search& search, const QString& name);
 
-    AvahiQtPoll m_poll;
+    AvahiThreadedPoll* m_poll = nullptr;
+    int m_wakeFd = -1;
+    AvahiWatch* m_inboxWatch = nullptr;
+    AvahiTimeout* m_retry = nullptr;
     AvahiClient* m_client = nullptr;
     quint64 m_generation = 0; // counts clients, so a late replacement can't hit a newer one
     bool m_connected = false;
     std::vector<std::unique_ptr<Search>> m_searches;
-    // Handlers are called through queued calls on this object, so they never
+
+    std::mutex m_inboxMutex;
+    std::vector<std::function<void()>> m_inbox;
+    // Results are queued calls on this GUI-thread object, so handlers never
     // run inside an avahi callback and never after the browser is gone.
-    QObject m_context;
+    std::mutex m_contextMutex;
+    QObject* m_context = nullptr;
 };
 
-AvahiBrowser::AvahiBrowser()
+bool AvahiCore::start(QObject* context)
 {
-    connectClient();
+    m_context = context;
+    m_poll = avahi_threaded_poll_new();
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (!m_poll || m_wakeFd < 0)
+        return false;
+    // Registered before the thread runs, so no lock is needed.
+    m_inboxWatch = api()->watch_new(api(), m_wakeFd, AVAHI_WATCH_IN, inboxReady, this);
+    return m_inboxWatch && avahi_threaded_poll_start(m_poll) == 0;
 }
 
-AvahiBrowser::~AvahiBrowser()
+void AvahiCore::post(std::function<void()> work)
 {
-    // Frees the browsers and resolvers with it; no callback runs from here.
+    std::lock_guard lock(m_inboxMutex);
+    m_inbox.push_back(std::move(work));
+    const uint64_t one = 1;
+    if (m_wakeFd >= 0)
+        [[maybe_unused]] auto written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void AvahiCore::inboxReady(AvahiWatch*, int fd, AvahiWatchEvent, void* userdata)
+{
+    auto* self = static_cast<AvahiCore*>(userdata);
+    uint64_t count = 0;
+    [[maybe_unused]] auto read = ::read(fd, &count, sizeof count);
+    std::vector<std::function<void()>> work;
+    {
+        std::lock_guard lock(self->m_inboxMutex);
+        work.swap(self->m_inbox);
+    }
+    for (auto& item : work)
+        item();
+}
+
+void AvahiCore::detach()
+{
+    std::lock_guard lock(m_contextMutex);
+    m_context = nullptr;
+}
+
+void AvahiCore::finish()
+{
+    if (m_poll)
+        avahi_threaded_poll_stop(m_poll);
+    // The thread has ended: what it owned is ours now. Freeing the client
+    // frees its browsers and resolvers.
     if (m_client)
         avahi_client_free(m_client);
+    m_client = nullptr;
+    m_searches.clear();
+    if (m_poll)
+        avahi_threaded_poll_free(m_poll); // with its watches and timeouts
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
-void AvahiBrowser::connectClient()
+void AvahiCore::connectClient()
 {
     int error = 0;
     // NO_FAIL: a daemon that isn't running yet is waited for.
     ++m_generation;
-    AvahiClient* client = avahi_client_new(m_poll.api(), AVAHI_CLIENT_NO_FAIL, clientChanged, this, &error);
+    AvahiClient* client = avahi_client_new(api(), AVAHI_CLIENT_NO_FAIL, clientChanged, this, &error);
     if (!client) {
         // The state callback may have seen the client that avahi just freed.
         m_client = nullptr;
         m_connected = false;
-        QTimer::singleShot(retryDelay, &m_context, [this] { connectClient(); });
+        timeval when {};
+        if (!m_retry)
+            m_retry = api()->timeout_new(api(), avahi_elapse_time(&when, retryMilliseconds, 0), retryDue, this);
         return;
     }
     m_client = client;
 }
 
-void AvahiBrowser::clientChanged(AvahiClient* client, AvahiClientState state, void* userdata)
+void AvahiCore::retryDue(AvahiTimeout* timeout, void* userdata)
 {
-    auto* self = static_cast<AvahiBrowser*>(userdata);
+    auto* self = static_cast<AvahiCore*>(userdata);
+    self->api()->timeout_free(timeout);
+    self->m_retry = nullptr;
+    self->connectClient();
+}
+
+void AvahiCore::clientChanged(AvahiClient* client, AvahiClientState state, void* userdata)
+{
+    auto* self = static_cast<AvahiCore*>(userdata);
     // The first call comes from inside avahi_client_new, before it returns.
     self->m_client = client;
     switch (state) {
@@ -161,36 +245,33 @@ void AvahiBrowser::clientChanged(AvahiClient* client, AvahiClientState state, vo
         break;
     case AVAHI_CLIENT_FAILURE:
         // The daemon or the bus went away. The client can't be freed from
-        // its own callback: replace it from the event loop, waiting anew.
+        // its own callback: replace it from the next round of the poll.
         self->m_connected = false;
         self->dropAll();
-        QMetaObject::invokeMethod(
-            &self->m_context,
-            [self, generation = self->m_generation] {
-                if (self->m_generation != generation || !self->m_client)
-                    return;
-                avahi_client_free(self->m_client);
-                self->m_client = nullptr;
-                self->connectClient();
-            },
-            Qt::QueuedConnection);
+        self->post([self, generation = self->m_generation] {
+            if (self->m_generation != generation || !self->m_client)
+                return;
+            avahi_client_free(self->m_client);
+            self->m_client = nullptr;
+            self->connectClient();
+        });
         break;
     }
 }
 
-void AvahiBrowser::browse(const QString& type, const QString& domain, Handlers handlers)
+void AvahiCore::browse(const QByteArray& type, const QByteArray& domain, Handlers handlers)
 {
     auto search = std::make_unique<Search>();
     search->owner = this;
-    search->type = avahiName(type);
-    search->domain = avahiName(domain);
+    search->type = type;
+    search->domain = domain;
     search->handlers = std::move(handlers);
     m_searches.push_back(std::move(search));
     if (m_connected)
         start(*m_searches.back());
 }
 
-void AvahiBrowser::start(Search& search)
+void AvahiCore::start(Search& search)
 {
     if (search.browser || !m_client)
         return;
@@ -198,9 +279,9 @@ void AvahiBrowser::start(Search& search)
                                                search.domain.constData(), AvahiLookupFlags(0), browserEvent, &search);
 }
 
-void AvahiBrowser::browserEvent(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                                AvahiBrowserEvent event, const char* name, const char*, const char*,
-                                AvahiLookupResultFlags, void* userdata)
+void AvahiCore::browserEvent(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
+                             AvahiBrowserEvent event, const char* name, const char*, const char*,
+                             AvahiLookupResultFlags, void* userdata)
 {
     auto& search = *static_cast<Search*>(userdata);
     if (!name)
@@ -222,7 +303,7 @@ void AvahiBrowser::browserEvent(AvahiServiceBrowser*, AvahiIfIndex interface, Av
     }
 }
 
-void AvahiBrowser::found(Search& search, const QString& name, ServiceReports::Where where)
+void AvahiCore::found(Search& search, const QString& name, ServiceReports::Where where)
 {
     search.reports.add(name, where);
     // A report seen again is resolved afresh.
@@ -240,7 +321,7 @@ void AvahiBrowser::found(Search& search, const QString& name, ServiceReports::Wh
                                                 AvahiLookupFlags(0), resolverEvent, slot.get());
 }
 
-void AvahiBrowser::lost(Search& search, const QString& name, ServiceReports::Where where)
+void AvahiCore::lost(Search& search, const QString& name, ServiceReports::Where where)
 {
     auto slot = search.resolutions.find({name, where.interface, where.protocol});
     if (slot != search.resolutions.end()) {
@@ -255,9 +336,9 @@ void AvahiBrowser::lost(Search& search, const QString& name, ServiceReports::Whe
         deliverResolved(search, std::move(*removal.update));
 }
 
-void AvahiBrowser::resolverEvent(AvahiServiceResolver*, AvahiIfIndex interface, AvahiProtocol, AvahiResolverEvent event,
-                                 const char*, const char*, const char*, const char*, const AvahiAddress* address,
-                                 uint16_t port, AvahiStringList*, AvahiLookupResultFlags, void* userdata)
+void AvahiCore::resolverEvent(AvahiServiceResolver*, AvahiIfIndex interface, AvahiProtocol, AvahiResolverEvent event,
+                              const char*, const char*, const char*, const char*, const AvahiAddress* address,
+                              uint16_t port, AvahiStringList*, AvahiLookupResultFlags, void* userdata)
 {
     auto& resolution = *static_cast<Resolution*>(userdata);
     Search& search = *resolution.search;
@@ -274,7 +355,7 @@ void AvahiBrowser::resolverEvent(AvahiServiceResolver*, AvahiIfIndex interface, 
     search.owner->deliverResolved(search, search.reports.resolve(resolution.name, resolution.where, bytes, port));
 }
 
-void AvahiBrowser::dropAll()
+void AvahiCore::dropAll()
 {
     for (auto& search : m_searches) {
         // The client frees these objects when it goes; forgetting them here
@@ -286,22 +367,54 @@ void AvahiBrowser::dropAll()
     }
 }
 
-void AvahiBrowser::deliverResolved(const Search& search, ServiceBrowser::Resolved resolved)
+void AvahiCore::deliver(std::function<void()> call)
 {
-    if (!search.handlers.resolved)
-        return;
-    QMetaObject::invokeMethod(
-        &m_context, [handler = search.handlers.resolved, resolved = std::move(resolved)] { handler(resolved); },
-        Qt::QueuedConnection);
+    std::lock_guard lock(m_contextMutex);
+    if (m_context)
+        QMetaObject::invokeMethod(m_context, std::move(call), Qt::QueuedConnection);
 }
 
-void AvahiBrowser::deliverRemoved(const Search& search, const QString& name)
+void AvahiCore::deliverResolved(const Search& search, ServiceBrowser::Resolved resolved)
 {
-    if (!search.handlers.removed)
-        return;
-    QMetaObject::invokeMethod(
-        &m_context, [handler = search.handlers.removed, name] { handler(name); }, Qt::QueuedConnection);
+    if (search.handlers.resolved)
+        deliver([handler = search.handlers.resolved, resolved = std::move(resolved)] { handler(resolved); });
 }
+
+void AvahiCore::deliverRemoved(const Search& search, const QString& name)
+{
+    if (search.handlers.removed)
+        deliver([handler = search.handlers.removed, name] { handler(name); });
+}
+
+// The GUI thread's face of the avahi side.
+class AvahiBrowser final : public ServiceBrowser {
+public:
+    AvahiBrowser()
+    {
+        if (m_core->start(&m_context))
+            m_core->post([core = m_core.get()] { core->connectClient(); });
+    }
+
+    ~AvahiBrowser() override
+    {
+        m_core->detach();
+        try {
+            WorkerPool::shared().start([core = m_core](std::stop_token) { core->finish(); });
+        } catch (const std::exception&) {
+            // No thread for it: avahi's thread is left to end with the process.
+        }
+    }
+
+    void browse(const QString& type, const QString& domain, Handlers handlers) override
+    {
+        m_core->post([core = m_core.get(), type = avahiName(type), domain = avahiName(domain),
+                      handlers = std::move(handlers)]() mutable { core->browse(type, domain, std::move(handlers)); });
+    }
+
+private:
+    std::shared_ptr<AvahiCore> m_core = std::make_shared<AvahiCore>();
+    QObject m_context;
+};
 
 } // namespace
 

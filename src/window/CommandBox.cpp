@@ -2,6 +2,7 @@
 
 #include "Glass.h"
 #include "Look.h"
+#include "Task.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -85,14 +86,23 @@ void CommandBox::setCopied(bool copied)
 
 void CommandBox::openTerminal()
 {
-    // The desktop's own choice first, then the usual terminals. Whether one
+    // Searching the path and starting a program touch the disk: a worker does
+    // it. The desktop's own choice first, then the usual terminals. Whether one
     // starts is not reported.
-    for (const QString& name : {QStringLiteral("x-terminal-emulator"), QStringLiteral("gnome-terminal"),
-                                QStringLiteral("konsole"), QStringLiteral("xfce4-terminal"), QStringLiteral("xterm")}) {
-        const QString program = QStandardPaths::findExecutable(name);
-        if (!program.isEmpty()) {
-            QProcess::startDetached(program, {}, QDir::homePath());
-            return;
-        }
-    }
+    Task::run(
+        this,
+        [](const Cancel&) {
+            for (const QString& name : {QStringLiteral("x-terminal-emulator"), QStringLiteral("gnome-terminal"),
+                                        QStringLiteral("konsole"), QStringLiteral("xfce4-terminal"),
+                                        QStringLiteral("xterm")}) {
+                const QString program = QStandardPaths::findExecutable(name);
+                if (!program.isEmpty()) {
+                    // Detached on purpose: the terminal is the user's now and
+                    // must outlive this application.
+                    QProcess::startDetached(program, {}, QDir::homePath());
+                    return;
+                }
+            }
+        },
+        [] {}, [](const std::exception_ptr&) {});
 }

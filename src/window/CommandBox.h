@@ -22,7 +22,7 @@ public:
 private:
     void copy();
     void setCopied(bool copied);
-    static void openTerminal();
+    void openTerminal();
 
     QString m_command;
     QLabel* m_text;

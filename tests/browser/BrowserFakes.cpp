@@ -55,11 +55,14 @@ QStringList names(const QList<RemoteEntry>& entries)
     return result;
 }
 
+QString joined(const QList<RemoteEntry>& entries)
+{
+    return names(entries).join(QLatin1Char(','));
+}
+
 std::shared_ptr<Gate> MemoryPhoneFiles::holdListing(const QString& path)
 {
-    auto gate = std::make_shared<Gate>();
-    locked([&] { m_holds.insert(path, gate); });
-    return gate;
+    return locked([&] { return m_holds[path] = std::make_shared<Gate>(); });
 }
 
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
@@ -70,14 +73,14 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     std::exception_ptr failure;
     std::vector<RemoteEntry> entries;
     locked([&] {
-        record(QStringLiteral("list ") + path);
+        record(u"list "_s + path);
         gate = m_holds.take(path);
         const auto found = m_folders.constFind(path);
         if (m_failures.contains(path)) {
             failure = m_failures.value(path);
         } else if (found == m_folders.cend()) {
-            failure = std::make_exception_ptr(ADBError::failed(QStringLiteral("/system/bin/sh: cd: ") + path
-                                                               + QStringLiteral(": No such file or directory")));
+            failure = std::make_exception_ptr(
+                ADBError::failed(u"/system/bin/sh: cd: "_s + path + u": No such file or directory"_s));
         } else {
             for (const RemoteEntry& entry : *found) {
                 if (showHidden || !entry.name.startsWith(QLatin1Char('.')))
@@ -87,7 +90,9 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     });
     if (gate)
         gate->wait();
-    cancel.check();
+    // A late answer comes whether or not it was cancelled meanwhile.
+    if (cancel.isCancelled())
+        locked([&] { record(u"cancelled list "_s + path); });
     if (failure)
         std::rethrow_exception(failure);
     return entries;
@@ -180,7 +185,7 @@ void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
 DeviceInfo MemoryPhoneFiles::info(const Cancel&)
 {
     return locked([&] {
-        record(QStringLiteral("info"));
+        record(u"info"_s);
         return m_info;
     });
 }
@@ -197,34 +202,28 @@ std::shared_ptr<MemoryPhoneFiles> Phones::phone(const QString& serial)
 std::optional<ADB> FakeAdbSource::locate()
 {
     return locked([&]() -> std::optional<ADB> {
-        record(QStringLiteral("locate"));
-        return m_installed ? std::optional(ADB(QStringLiteral("/fake/adb"))) : std::nullopt;
+        record(u"locate"_s);
+        return m_installed ? std::optional(ADB(u"/fake/adb"_s)) : std::nullopt;
     });
 }
 
 std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 {
     return locked([&] {
-        record(QStringLiteral("devices"));
+        record(u"devices"_s);
         if (m_failDevices)
-            throw ADBError::failed(QStringLiteral("cannot connect to daemon"));
+            throw ADBError::failed(u"cannot connect to daemon"_s);
         return m_devices;
     });
 }
 
-std::optional<QString> FakeAdbSource::displayName(const ADB&, const QString& serial, const Cancel&)
+std::optional<QString> FakeAdbSource::lookup(const QString& call, const QHash<QString, QString>& answers,
+                                             const QString& serial)
 {
-    return locked([&] {
-        record(QStringLiteral("name ") + serial);
-        return m_names.contains(serial) ? std::optional(m_names.value(serial)) : std::nullopt;
-    });
-}
-
-std::optional<QString> FakeAdbSource::serialNumber(const ADB&, const QString& serial, const Cancel&)
-{
-    return locked([&] {
-        record(QStringLiteral("serial ") + serial);
-        return m_serials.contains(serial) ? std::optional(m_serials.value(serial)) : std::nullopt;
+    return locked([&]() -> std::optional<QString> {
+        record(call + serial);
+        const auto found = answers.constFind(serial);
+        return found == answers.cend() ? std::nullopt : std::optional(*found);
     });
 }
 
@@ -243,7 +242,7 @@ std::shared_ptr<PhoneFiles> FakeMtpSource::connection(const QString& serial)
 {
     const bool ready = locked([&] {
         return std::any_of(m_devices.begin(), m_devices.end(), [&](const Device& device) {
-            return device.serial == serial && device.state == QStringLiteral("device");
+            return device.serial == serial && device.state == u"device"_s;
         });
     });
     return ready ? phone(serial) : nullptr;
@@ -284,12 +283,6 @@ Device mtpPhone(const QString& serial, const QString& state, const QString& mode
     return Device{serial, state, model, Device::Transport::mtp};
 }
 
-ModelTest::ModelTest()
-    : m_settingsPath(m_folder.filePath(QStringLiteral("settings.ini"))),
-      m_settings(std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat))
-{
-}
-
 ModelTest::~ModelTest()
 {
     for (const auto& gate : gates)
@@ -308,13 +301,6 @@ std::unique_ptr<BrowserModel> ModelTest::makeModel(QSettings& store)
     collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
     collaborators.desktop = desktop;
     return std::make_unique<BrowserModel>(std::move(collaborators));
-}
-
-BrowserModel& ModelTest::model()
-{
-    if (!m_model)
-        m_model = makeModel(*m_settings);
-    return *m_model;
 }
 
 void ModelTest::pass()
@@ -338,9 +324,8 @@ namespace {
 bool hasCourier(const QObject& receiver)
 {
     const QObjectList& children = receiver.children();
-    return std::any_of(children.begin(), children.end(), [](const QObject* child) {
-        return dynamic_cast<const taskdetail::Courier*>(child) != nullptr;
-    });
+    return std::any_of(children.begin(), children.end(),
+                       [](const QObject* child) { return dynamic_cast<const taskdetail::Courier*>(child) != nullptr; });
 }
 
 bool answersPending(BrowserModel& model)
@@ -369,7 +354,7 @@ void ModelTest::seedIni(const QByteArray& text)
 {
     // A new file each time: QSettings caches a file's content by its size and time.
     m_settings.reset();
-    m_settingsPath = m_folder.filePath(QStringLiteral("settings-%1.ini").arg(++m_seeded));
+    m_settingsPath = m_folder.filePath(u"settings-%1.ini"_s.arg(++m_seeded));
     QFile ini(m_settingsPath);
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ini.write(text);

@@ -21,9 +21,18 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <vector>
 
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace browsertest {
+
+using namespace Qt::Literals::StringLiterals;
 
 // A fake's lock, and the calls it answered, such as "list /sdcard", "info",
 // "locate", "devices", "name SERIAL" or "serial SERIAL".
@@ -63,6 +72,8 @@ private:
 RemoteEntry folder(const QString& name);
 RemoteEntry file(const QString& name, int64_t size = 0, const QDateTime& modified = {});
 QStringList names(const QList<RemoteEntry>& entries);
+// The names joined by ",", for short comparisons.
+QString joined(const QList<RemoteEntry>& entries);
 
 // A phone's files in memory: a listing per folder, failures on demand.
 class MemoryPhoneFiles : public PhoneFiles, public Fake {
@@ -73,10 +84,7 @@ public:
     }
     void removeFolder(const QString& path) { locked([&] { m_folders.remove(path); }); }
     // The next listings of `path` throw this.
-    void failListing(const QString& path, std::exception_ptr error)
-    {
-        locked([&] { m_failures.insert(path, std::move(error)); });
-    }
+    void failListing(const QString& path, std::exception_ptr error) { locked([&] { m_failures.insert(path, error); }); }
     // The next listing of `path` waits for the returned gate.
     std::shared_ptr<Gate> holdListing(const QString& path);
     void setInfo(const DeviceInfo& info) { locked([&] { m_info = info; }); }
@@ -158,15 +166,26 @@ public:
     void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
     void failDevices(bool fail) { locked([&] { m_failDevices = fail; }); }
     void setDisplayName(const QString& serial, const QString& name) { locked([&] { m_names.insert(serial, name); }); }
-    void setSerialNumber(const QString& serial, const QString& hardware) { locked([&] { m_serials.insert(serial, hardware); }); }
+    void setSerialNumber(const QString& serial, const QString& hardware)
+    {
+        locked([&] { m_serials.insert(serial, hardware); });
+    }
 
     std::optional<ADB> locate() override;
     std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override;
-    std::optional<QString> displayName(const ADB&, const QString& serial, const Cancel&) override;
-    std::optional<QString> serialNumber(const ADB&, const QString& serial, const Cancel&) override;
+    std::optional<QString> displayName(const ADB&, const QString& serial, const Cancel&) override
+    {
+        return lookup(u"name "_s, m_names, serial);
+    }
+    std::optional<QString> serialNumber(const ADB&, const QString& serial, const Cancel&) override
+    {
+        return lookup(u"serial "_s, m_serials, serial);
+    }
     std::shared_ptr<PhoneFiles> files(const ADB&, const QString& serial) override { return phone(serial); }
 
 private:
+    std::optional<QString> lookup(const QString& call, const QHash<QString, QString>& answers, const QString& serial);
+
     bool m_installed = true;
     bool m_failDevices = false;
     std::vector<Device> m_devices;
@@ -177,7 +196,7 @@ private:
 // The MTP layer's "item not on the phone".
 class FakeMtpMissing : public Error {
 public:
-    explicit FakeMtpMissing(const QString& name) : Error(QStringLiteral("“") + name + QStringLiteral("” isn't on the phone any more.")) {}
+    explicit FakeMtpMissing(const QString& name) : Error(u"“"_s + name + u"” isn't on the phone any more."_s) {}
 };
 
 // USB phones in file-transfer mode; phone() is a ready one's connection.
@@ -219,20 +238,17 @@ public:
     void browse(const QString&, const QString&, Handlers) override {}
 };
 
-Device adbPhone(const QString& serial, const QString& state = QStringLiteral("device"),
-                const QString& model = QStringLiteral("Pixel 7"));
-Device mtpPhone(const QString& serial, const QString& state = QStringLiteral("device"),
-                const QString& model = QStringLiteral("Galaxy"));
+Device adbPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Pixel 7"_s);
+Device mtpPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Galaxy"_s);
 
 // A model over fresh fakes; settings start empty unless seeded before model().
 class ModelTest : public ::testing::Test {
 protected:
-    ModelTest();
     ~ModelTest() override;
 
     QSettings& settings() { return *m_settings; }
     // Builds the model on first use.
-    BrowserModel& model();
+    BrowserModel& model() { return *(m_model ? m_model : (m_model = makeModel(*m_settings))); }
     // Another model over the same fakes, reading `store`.
     std::unique_ptr<BrowserModel> makeModel(QSettings& store);
     // One whole device pass, waited for.
@@ -247,9 +263,9 @@ protected:
     QVariant stored(const QString& key);
 
     QTemporaryDir m_folder;
-    QString m_settingsPath;
+    QString m_settingsPath = m_folder.filePath(u"settings.ini"_s);
     int m_seeded = 0;
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
     std::shared_ptr<FakeAdbSource> adb = std::make_shared<FakeAdbSource>();
     std::shared_ptr<FakeMtpSource> mtp = std::make_shared<FakeMtpSource>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();

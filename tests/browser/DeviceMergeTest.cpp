@@ -8,104 +8,80 @@ using namespace browsertest;
 
 namespace {
 
-const QString usb = QStringLiteral("R58M123");
-const QString wifi = QStringLiteral("192.168.1.5:5555");
-const QString mdns = QStringLiteral("adb-R58M123-AbCdEf._adb-tls-connect._tcp");
+const QString usb = u"R58M123"_s;
+const QString wifi = u"192.168.1.5:5555"_s;
+const QString mdns = u"adb-R58M123-AbCdEf._adb-tls-connect._tcp"_s;
 
 class DeviceMergeTest : public ModelTest {
 protected:
-    // The one phone listed.
-    Device only()
+    // The phones listed as "serial/transport/model", after a pass over these.
+    QString listed(const std::vector<Device>& overADB, const std::vector<Device>& overMTP = {})
     {
-        const auto& devices = model().devices();
-        EXPECT_EQ(devices.size(), 1);
-        return devices.isEmpty() ? Device{} : devices.first();
+        adb->setDevices(overADB);
+        mtp->setDevices(overMTP);
+        pass();
+        QStringList result;
+        for (const Device& device : model().devices())
+            result << device.serial + (device.transport == Device::Transport::adb ? u"/adb/"_s : u"/mtp/"_s) + device.model;
+        return result.join(u',');
     }
 };
 
-TEST_F(DeviceMergeTest, APhoneReadyOverAdbIsListedOnceAndLeftOutOfMTP)
+TEST_F(DeviceMergeTest, APhoneIsListedOnceByItsBestConnection)
 {
-    adb->setDevices({adbPhone(usb)});
-    mtp->setDevices({mtpPhone(usb)});
-    pass();
-    EXPECT_EQ(only().transport, Device::Transport::adb);
+    const QString unauthorized = u"unauthorized"_s;
+    // Ready over adb: MTP is not even asked about it.
+    EXPECT_EQ(listed({adbPhone(usb)}, {mtpPhone(usb)}), usb + u"/adb/Pixel 7"_s);
     EXPECT_EQ(mtp->lastSkipping(), QSet<QString>{usb});
-}
-
-TEST_F(DeviceMergeTest, AnUnauthorizedAdbEntryGivesWayOnlyToAReadyMTPEntry)
-{
-    adb->setDevices({adbPhone(usb, QStringLiteral("unauthorized"))});
-    mtp->setDevices({mtpPhone(usb)});
-    pass();
-    EXPECT_TRUE(mtp->lastSkipping().isEmpty());
-    EXPECT_EQ(only().transport, Device::Transport::mtp);
+    // Waiting for permission over adb gives way to a ready MTP entry only.
+    EXPECT_EQ(listed({adbPhone(usb, unauthorized)}, {mtpPhone(usb)}), usb + u"/mtp/Pixel 7"_s); // named before
     EXPECT_TRUE(model().readyDevice().has_value());
-
-    mtp->setDevices({mtpPhone(usb, QStringLiteral("locked"))});
-    pass();
-    EXPECT_EQ(only().transport, Device::Transport::adb);
+    EXPECT_EQ(listed({adbPhone(usb, unauthorized)}, {mtpPhone(usb, u"locked"_s)}), usb + u"/adb/Pixel 7"_s);
+    // The phone named in an mDNS connection is its identity.
+    EXPECT_EQ(listed({adbPhone(usb), adbPhone(mdns)}), usb + u"/adb/Pixel 7"_s);
+    EXPECT_EQ(listed({adbPhone(mdns)}), mdns + u"/adb/Pixel 7"_s);
+    EXPECT_EQ(model().selectedSerial(), mdns);
 }
 
 TEST_F(DeviceMergeTest, USBIsPreferredToWiFiUntilUnpluggedThenTheChosenPhoneIsHandedOver)
 {
     adb->setSerialNumber(wifi, usb);
-    adb->setDevices({adbPhone(wifi), adbPhone(QStringLiteral("OTHER1")), adbPhone(usb)});
-    adb->phone(usb)->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a"))});
-    adb->phone(wifi)->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a"))});
-    pass();
+    adb->phone(usb)->setFolder(u"/sdcard"_s, {file(u"a"_s)});
+    adb->phone(wifi)->setFolder(u"/sdcard"_s, {file(u"a"_s)});
     // The USB entry takes the place of the phone's first entry.
-    ASSERT_EQ(model().devices().size(), 2);
-    EXPECT_EQ(model().devices()[0].serial, usb);
-    EXPECT_EQ(model().devices()[1].serial, QStringLiteral("OTHER1"));
+    EXPECT_EQ(listed({adbPhone(wifi), adbPhone(u"OTHER1"_s), adbPhone(usb)}),
+              usb + u"/adb/Pixel 7,OTHER1/adb/Pixel 7"_s);
     ASSERT_EQ(model().selectedSerial(), usb);
-
-    adb->setDevices({adbPhone(wifi), adbPhone(QStringLiteral("OTHER1"))});
-    pass();
+    listed({adbPhone(wifi), adbPhone(u"OTHER1"_s)});
     EXPECT_EQ(model().selectedSerial(), wifi);
     EXPECT_EQ(model().windowRequest(), 0);
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("a")});
-}
-
-TEST_F(DeviceMergeTest, ThePhoneInAnMDNSNameIsItsIdentity)
-{
-    adb->setDevices({adbPhone(usb), adbPhone(mdns)});
-    pass();
-    EXPECT_EQ(only().serial, usb);
-    adb->setDevices({adbPhone(mdns)});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), mdns);
+    EXPECT_EQ(joined(model().entries()), u"a"_s);
 }
 
 TEST_F(DeviceMergeTest, NamesAreAskedOncePerReadyAdbSerialAndAppliedToEveryEntryOfIt)
 {
-    adb->setDisplayName(usb, QStringLiteral("Ana's Pixel"));
-    adb->setDevices({adbPhone(usb), adbPhone(QStringLiteral("NONAME"), QStringLiteral("device"), QStringLiteral("Pixel_6")),
-                     adbPhone(QStringLiteral("WAIT1"), QStringLiteral("unauthorized"))});
-    pass();
-    pass();
-    EXPECT_EQ(adb->calls(QStringLiteral("name ") + usb), 1);
-    EXPECT_EQ(adb->calls(QStringLiteral("name WAIT1")), 0);
-    EXPECT_EQ(model().devices()[0].model, QStringLiteral("Ana's Pixel"));
-    EXPECT_EQ(model().devices()[1].model, QStringLiteral("Pixel_6")); // no answer: its own model
-
+    adb->setDisplayName(usb, u"Ana's Pixel"_s);
+    const std::vector<Device> phones{adbPhone(usb), adbPhone(u"NONAME"_s, u"device"_s, u"Pixel_6"_s),
+                                     adbPhone(u"WAIT1"_s, u"unauthorized"_s)};
+    listed(phones);
+    // No answer: its own model.
+    EXPECT_EQ(listed(phones), usb + u"/adb/Ana's Pixel,NONAME/adb/Pixel_6,WAIT1/adb/Pixel 7"_s);
+    EXPECT_EQ(adb->calls(u"name "_s + usb), 1);
+    EXPECT_EQ(adb->calls(u"name WAIT1"_s), 0);
     // The same phone in file-transfer mode keeps the name.
-    adb->setDevices({});
-    mtp->setDevices({mtpPhone(usb)});
-    pass();
-    EXPECT_EQ(only().model, QStringLiteral("Ana's Pixel"));
+    EXPECT_EQ(listed({}, {mtpPhone(usb)}), usb + u"/mtp/Ana's Pixel"_s);
 }
 
 TEST_F(DeviceMergeTest, AWiFiSerialIsLookedUpOnceAndThePhoneRememberedAsPaired)
 {
-    adb->setDisplayName(wifi, QStringLiteral("Ana's Pixel"));
+    adb->setDisplayName(wifi, u"Ana's Pixel"_s);
     adb->setSerialNumber(wifi, usb);
-    adb->setDevices({adbPhone(wifi), adbPhone(QStringLiteral("10.0.0.9:5555"))});
+    listed({adbPhone(wifi), adbPhone(u"10.0.0.9:5555"_s)});
     pass();
-    pass();
-    EXPECT_EQ(adb->calls(QStringLiteral("serial ") + wifi), 1);
-    EXPECT_EQ(adb->calls(QStringLiteral("serial 10.0.0.9:5555")), 1); // a failed lookup isn't repeated
-    EXPECT_EQ(model().pairedPhones(), (PhoneNames{{usb, QStringLiteral("Ana's Pixel")}}));
-    EXPECT_TRUE(stored(QStringLiteral("pairedPhones")).toMap().contains(usb));
+    EXPECT_EQ(adb->calls(u"serial "_s + wifi), 1);
+    EXPECT_EQ(adb->calls(u"serial 10.0.0.9:5555"_s), 1); // a failed lookup isn't repeated
+    EXPECT_EQ(model().pairedPhones(), (PhoneNames{{usb, u"Ana's Pixel"_s}}));
+    EXPECT_TRUE(stored(u"pairedPhones"_s).toMap().contains(usb));
 }
 
 } // namespace

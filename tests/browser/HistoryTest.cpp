@@ -11,121 +11,92 @@ class HistoryTest : public ModelTest {
 protected:
     void SetUp() override
     {
-        adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"))});
-        phone = adb->phone(QStringLiteral("A1"));
-        for (const QString& path : {QStringLiteral("/sdcard"), QStringLiteral("/sdcard/DCIM"),
-                                    QStringLiteral("/sdcard/DCIM/Camera"), QStringLiteral("/sdcard/Music"),
-                                    QStringLiteral("/storage"), QStringLiteral("/")})
-            phone->setFolder(path, {folder(QStringLiteral("DCIM")), file(QStringLiteral("a.txt"))});
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"B2"_s)});
+        for (const QString& path :
+             {u"/sdcard"_s, u"/sdcard/DCIM"_s, u"/sdcard/DCIM/Camera"_s, u"/sdcard/Music"_s, u"/storage"_s, u"/"_s})
+            phone->setFolder(path, {folder(u"DCIM"_s), file(u"a.txt"_s)});
+        adb->phone(u"B2"_s)->setFolder(u"/sdcard"_s, {file(u"b.txt"_s)});
         pass();
-        ASSERT_EQ(model().selectedSerial(), QStringLiteral("A1"));
     }
-
-    // Runs a step of navigation and waits for its listing.
-    template <class Step>
-    void step(Step action)
+    // Runs a step of navigation, waits for its listing and tells where it
+    // ended as "path back forward up", each of the three as 0 or 1.
+    std::string after(const std::function<void()>& step)
     {
-        action();
+        step();
         settle();
+        BrowserModel& m = model();
+        return (m.path() + u' ' + QChar(u'0' + m.canGoBack()) + QChar(u'0' + m.canGoForward()) + QChar(u'0' + m.canGoUp()))
+            .toStdString();
     }
-    void go(const QString& path)
+    std::string go(const QString& path)
     {
-        step([&] { model().navigate(path, true); });
+        return after([&] { model().navigate(path, true); });
     }
 
-    std::shared_ptr<MemoryPhoneFiles> phone;
+    std::shared_ptr<MemoryPhoneFiles> phone = adb->phone(u"A1"_s);
 };
 
-TEST_F(HistoryTest, BackAndForwardRetraceTheWay)
+TEST_F(HistoryTest, BackForwardAndUpRetraceTheWay)
 {
-    go(QStringLiteral("/sdcard/DCIM"));
-    step([&] { model().goBack(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
-    EXPECT_FALSE(model().canGoBack());
-    step([&] { model().goForward(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-    EXPECT_FALSE(model().canGoForward());
-
-    step([&] { model().goBack(); });
-    go(QStringLiteral("/sdcard/Music"));
-    // A new way forgets the old one ahead.
-    EXPECT_FALSE(model().canGoForward());
-    step([&] { model().goBack(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    BrowserModel& m = model();
+    const std::pair<std::function<std::string()>, const char*> steps[] = {
+        {[&] { return go(u"/sdcard/DCIM/Camera"_s); }, "/sdcard/DCIM/Camera 101"},
+        {[&] { return after([&] { m.goUp(); }); }, "/sdcard/DCIM 101"}, // up is recorded
+        {[&] { return after([&] { m.goBack(); }); }, "/sdcard/DCIM/Camera 111"},
+        {[&] { return after([&] { m.goBack(); }); }, "/sdcard 010"},
+        {[&] { return after([&] { m.goForward(); }); }, "/sdcard/DCIM/Camera 111"},
+        {[&] { return go(u"/sdcard/Music"_s); }, "/sdcard/Music 101"}, // a new way forgets the old one ahead
+        {[&] { return go(u"/storage"_s); }, "/storage 101"},
+        {[&] { return after([&] { m.goUp(); }); }, "/ 100"}, // not above the root
+    };
+    for (const auto& [step, expected] : steps)
+        EXPECT_EQ(step(), expected);
 }
 
-TEST_F(HistoryTest, TheSameFolderAgainChangesNothing)
+TEST_F(HistoryTest, TheSameFolderAgainChangesNothingAnotherStartsAfresh)
 {
-    go(QStringLiteral("/sdcard/DCIM"));
-    model().setSelection({QStringLiteral("a.txt")});
-    model().setSearchText(QStringLiteral("a"));
-    const int listings = phone->calls(QStringLiteral("list /sdcard/DCIM"));
-    go(QStringLiteral("/sdcard/DCIM"));
-    EXPECT_EQ(phone->calls(QStringLiteral("list /sdcard/DCIM")), listings);
-    EXPECT_EQ(model().selection(), QSet<QString>{QStringLiteral("a.txt")});
-    EXPECT_EQ(model().searchText(), QStringLiteral("a"));
-    step([&] { model().goBack(); });
-    EXPECT_FALSE(model().canGoBack()); // only one step was recorded
-
-    // Another folder starts without selection or search.
-    go(QStringLiteral("/sdcard/Music"));
+    go(u"/sdcard/DCIM"_s);
+    model().setSelection({u"a.txt"_s});
+    model().setSearchText(u"a"_s);
+    const int listings = phone->calls(u"list /sdcard/DCIM"_s);
+    EXPECT_EQ(go(u"/sdcard/DCIM"_s), "/sdcard/DCIM 101"); // one step recorded only
+    EXPECT_EQ(phone->calls(u"list /sdcard/DCIM"_s), listings);
+    EXPECT_EQ(model().selection(), QSet<QString>{u"a.txt"_s});
+    EXPECT_EQ(model().searchText(), u"a"_s);
+    go(u"/sdcard/Music"_s);
     EXPECT_TRUE(model().selection().isEmpty());
     EXPECT_TRUE(model().searchText().isEmpty());
 }
 
-TEST_F(HistoryTest, UpGoesToTheEnclosingFolderButNotAboveStorageOrRoot)
-{
-    EXPECT_FALSE(model().canGoUp());
-    go(QStringLiteral("/sdcard/DCIM/Camera"));
-    step([&] { model().goUp(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-    step([&] { model().goBack(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM/Camera")); // up is recorded
-
-    go(QStringLiteral("/storage"));
-    step([&] { model().goUp(); });
-    EXPECT_EQ(model().path(), QStringLiteral("/"));
-    EXPECT_FALSE(model().canGoUp());
-}
-
 TEST_F(HistoryTest, EachPhoneComesBackToItsOwnLastFolderWithNoHistory)
 {
-    adb->phone(QStringLiteral("B2"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("b.txt"))});
-    go(QStringLiteral("/sdcard/DCIM"));
-    EXPECT_EQ(stored(QStringLiteral("lastPath.A1")).toString(), QStringLiteral("/sdcard/DCIM"));
-
-    step([&] { model().setSelectedSerial(QStringLiteral("B2")); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
-    EXPECT_FALSE(model().canGoBack());
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("b.txt")});
-    EXPECT_EQ(stored(QStringLiteral("lastSerial")).toString(), QStringLiteral("B2"));
-
-    step([&] { model().setSelectedSerial(QStringLiteral("A1")); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
+    go(u"/sdcard/DCIM"_s);
+    EXPECT_EQ(stored(u"lastPath.A1"_s).toString(), u"/sdcard/DCIM"_s);
+    EXPECT_EQ(after([&] { model().setSelectedSerial(u"B2"_s); }), "/sdcard 000");
+    EXPECT_EQ(joined(model().entries()), u"b.txt"_s);
+    EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"B2"_s);
+    EXPECT_EQ(after([&] { model().setSelectedSerial(u"A1"_s); }), "/sdcard/DCIM 001");
 }
 
 // Mended: the rename prompt kept an entry of the folder or phone left, while
 // a rename goes by the folder shown.
 TEST_F(HistoryTest, LeavingTheFolderOrPhoneEndsARename)
 {
-    adb->phone(QStringLiteral("B2"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a.txt"))});
-    model().setRenaming(file(QStringLiteral("a.txt")));
-    go(QStringLiteral("/sdcard/DCIM"));
+    model().setRenaming(file(u"a.txt"_s));
+    go(u"/sdcard/DCIM"_s);
     EXPECT_FALSE(model().renaming().has_value());
-
-    model().setRenaming(file(QStringLiteral("a.txt")));
-    step([&] { model().setSelectedSerial(QStringLiteral("B2")); });
+    model().setRenaming(file(u"a.txt"_s));
+    after([&] { model().setSelectedSerial(u"B2"_s); });
     EXPECT_FALSE(model().renaming().has_value());
 }
 
 TEST_F(HistoryTest, CrumbsFollowThePathInsideStorageOnly)
 {
-    model().navigate(QStringLiteral("/sdcard/DCIM/Camera"), true);
-    const QList<PathComponent> expected{{QStringLiteral("Internal Storage"), QStringLiteral("/sdcard")},
-                                        {QStringLiteral("DCIM"), QStringLiteral("/sdcard/DCIM")},
-                                        {QStringLiteral("Camera"), QStringLiteral("/sdcard/DCIM/Camera")}};
-    EXPECT_EQ(model().pathComponents(), expected);
-    model().navigate(QStringLiteral("/sdcardX/Music"), true);
+    model().navigate(u"/sdcard/DCIM/Camera"_s, true);
+    EXPECT_EQ(model().pathComponents(), (QList<PathComponent>{{u"Internal Storage"_s, u"/sdcard"_s},
+                                                              {u"DCIM"_s, u"/sdcard/DCIM"_s},
+                                                              {u"Camera"_s, u"/sdcard/DCIM/Camera"_s}}));
+    model().navigate(u"/sdcardX/Music"_s, true);
     EXPECT_EQ(model().pathComponents().size(), 1);
 }
 

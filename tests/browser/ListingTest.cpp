@@ -1,7 +1,7 @@
 // Listing the current folder: answers that arrive after the user moved on
-// (successes and failures alike) are dropped, a folder that is gone sends the
-// browser to "/sdcard", other failures are shown, the selection keeps only
-// names still listed.
+// (successes and failures alike) are dropped and their listings cancelled, a
+// folder that is gone sends the browser to "/sdcard", other failures are
+// shown, the selection keeps only names still listed.
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
@@ -15,153 +15,137 @@ class ListingTest : public ModelTest {
 protected:
     void SetUp() override
     {
-        adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"))});
-        phone = adb->phone(QStringLiteral("A1"));
-        phone->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("DCIM")), folder(QStringLiteral("Music"))});
-        phone->setFolder(QStringLiteral("/sdcard/DCIM"), {file(QStringLiteral("photo.jpg"))});
-        phone->setFolder(QStringLiteral("/sdcard/Music"), {file(QStringLiteral("song.mp3"))});
-        adb->phone(QStringLiteral("B2"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("other.txt"))});
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"B2"_s)});
+        stock();
         pass();
-        ASSERT_EQ(model().selectedSerial(), QStringLiteral("A1"));
+        ASSERT_EQ(model().selectedSerial(), u"A1"_s);
     }
-
+    void stock()
+    {
+        phone->setFolder(u"/sdcard"_s, {folder(u"DCIM"_s), folder(u"Music"_s)});
+        phone->setFolder(u"/sdcard/DCIM"_s, {file(u"photo.jpg"_s)});
+        phone->setFolder(u"/sdcard/Music"_s, {file(u"song.mp3"_s)});
+        adb->phone(u"B2"_s)->setFolder(u"/sdcard"_s, {file(u"other.txt"_s)});
+    }
     void go(const QString& path)
     {
         model().navigate(path, true);
         settle();
     }
 
-    // Starts a listing of the folder shown that waits for the returned gate.
-    std::shared_ptr<Gate> heldReload(bool* done)
-    {
-        auto gate = phone->holdListing(model().path());
-        gates.push_back(gate);
-        model().reload([done] { *done = true; });
-        EXPECT_TRUE(testsupport::waitUntil([&gate] { return gate->waiting(); }));
-        return gate;
-    }
+    std::shared_ptr<MemoryPhoneFiles> phone = adb->phone(u"A1"_s);
+};
 
-    // Lets the held listing answer after `moveOn` took the user elsewhere.
-    void answerLate(const std::function<void()>& moveOn)
-    {
+TEST_F(ListingTest, ALateAnswerIsDroppedAndItsListingCancelled)
+{
+    const auto offline = std::make_exception_ptr(ADBError::failed(u"device offline"_s));
+    struct Row {
+        const char* what;
+        std::function<void()> prepare, moveOn;
+        const char* path;
+        const char* shown;
+    };
+    const Row table[] = {
+        {"success, then another folder", {}, [this] { model().navigate(u"/sdcard/Music"_s); },
+         "/sdcard/Music", "song.mp3"},
+        {"success, then another phone", {}, [this] { model().setSelectedSerial(u"B2"_s); }, "/sdcard",
+         "other.txt"},
+        {"older listing of the same folder",
+         {},
+         [this] {
+             phone->setFolder(u"/sdcard"_s, {folder(u"DCIM"_s)});
+             reload(); // newer, answers first
+         },
+         "/sdcard", "DCIM"},
+        // Mended: a stale failure sent the user to "/sdcard" or showed an alert.
+        {"vanished folder, then another folder", [this] { phone->removeFolder(u"/sdcard"_s); },
+         [this] { model().navigate(u"/sdcard/Music"_s); }, "/sdcard/Music", "song.mp3"},
+        // Last: the failure stays.
+        {"error, then another phone", [&] { phone->failListing(u"/sdcard"_s, offline); },
+         [this] { model().setSelectedSerial(u"B2"_s); }, "/sdcard", "other.txt"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.what);
+        stock();
+        model().setSelectedSerial(u"A1"_s);
+        go(u"/sdcard"_s);
+        reload();
+        if (row.prepare)
+            row.prepare();
+        const int cancelledBefore = phone->calls(u"cancelled list /sdcard"_s);
         bool done = false;
-        auto gate = heldReload(&done);
-        moveOn();
+        auto gate = phone->holdListing(u"/sdcard"_s);
+        gates.push_back(gate);
+        model().reload([&done] { done = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return gate->waiting(); }));
+        row.moveOn();
         // The new listing is shown before the old answer comes.
         ASSERT_TRUE(testsupport::waitUntil([this] { return !model().isLoading() && !model().entries().isEmpty(); }));
         gate->open();
         ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }));
         settle();
-    }
-
-    std::shared_ptr<MemoryPhoneFiles> phone;
-};
-
-TEST_F(ListingTest, AListingThatArrivesAfterTheUserMovedOnIsDropped)
-{
-    go(QStringLiteral("/sdcard/DCIM"));
-    answerLate([&] { model().navigate(QStringLiteral("/sdcard/Music"), true); });
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("song.mp3")});
-    EXPECT_FALSE(model().isLoading());
-}
-
-TEST_F(ListingTest, AListingThatArrivesAfterAnotherPhoneWasChosenIsDropped)
-{
-    answerLate([&] { model().setSelectedSerial(QStringLiteral("B2")); });
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("other.txt")});
-}
-
-TEST_F(ListingTest, AnOlderListingOfTheSameFolderDoesNotOverwriteANewerOne)
-{
-    answerLate([&] {
-        phone->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("DCIM"))});
-        reload(); // newer, answers first
+        EXPECT_EQ(model().path(), QString::fromUtf8(row.path));
+        EXPECT_EQ(joined(model().entries()), QString::fromUtf8(row.shown));
+        EXPECT_FALSE(model().errorMessage().has_value());
         EXPECT_FALSE(model().isLoading());
-    });
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("DCIM")});
-}
-
-// Mended: a stale failure sent the user to "/sdcard" or showed an alert for a
-// folder they had left.
-TEST_F(ListingTest, AFailureThatArrivesAfterTheUserMovedOnIsDropped)
-{
-    go(QStringLiteral("/sdcard/DCIM"));
-    phone->removeFolder(QStringLiteral("/sdcard/DCIM")); // the late answer: "No such file"
-    answerLate([&] { model().navigate(QStringLiteral("/sdcard/Music"), true); });
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music"));
-    EXPECT_TRUE(model().canGoBack());
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("song.mp3")});
-    EXPECT_FALSE(model().errorMessage().has_value());
-}
-
-TEST_F(ListingTest, AnErrorThatArrivesAfterAnotherPhoneWasChosenIsNotShown)
-{
-    phone->failListing(QStringLiteral("/sdcard"),
-                       std::make_exception_ptr(ADBError::failed(QStringLiteral("device offline"))));
-    answerLate([&] { model().setSelectedSerial(QStringLiteral("B2")); });
-    EXPECT_FALSE(model().errorMessage().has_value());
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("other.txt")});
+        // Mended: the replaced listing ran on, holding the phone's queue or an adb process.
+        EXPECT_EQ(phone->calls(u"cancelled list /sdcard"_s), cancelledBefore + 1);
+    }
 }
 
 TEST_F(ListingTest, AVanishedFolderSendsTheBrowserToStorageWithoutAMessageOrHistory)
 {
-    go(QStringLiteral("/sdcard/DCIM"));
-    go(QStringLiteral("/sdcard/Music"));
-    phone->removeFolder(QStringLiteral("/sdcard/Music"));
+    go(u"/sdcard/DCIM"_s);
+    go(u"/sdcard/Music"_s);
+    phone->removeFolder(u"/sdcard/Music"_s);
     reload();
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    EXPECT_EQ(model().path(), u"/sdcard"_s);
     EXPECT_EQ(model().entries().size(), 2);
     EXPECT_FALSE(model().errorMessage().has_value());
-    EXPECT_EQ(stored(QStringLiteral("lastPath.A1")).toString(), QStringLiteral("/sdcard"));
+    EXPECT_EQ(stored(u"lastPath.A1"_s).toString(), u"/sdcard"_s);
     model().goBack(); // the way back is as before: no entry for the fallback
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-}
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
 
-TEST_F(ListingTest, AnMTPItemThatIsGoneCountsAsAVanishedFolder)
-{
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
-    auto mtpFiles = mtp->phone(QStringLiteral("M1"));
-    mtpFiles->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("Old"))});
-    mtpFiles->failListing(QStringLiteral("/sdcard/Old"), std::make_exception_ptr(FakeMtpMissing(QStringLiteral("Old"))));
+    // An MTP item that is gone counts the same.
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    auto mtpFiles = mtp->phone(u"M1"_s);
+    mtpFiles->setFolder(u"/sdcard"_s, {folder(u"Old"_s)});
+    mtpFiles->failListing(u"/sdcard/Old"_s, std::make_exception_ptr(FakeMtpMissing(u"Old"_s)));
     pass();
-    model().setSelectedSerial(QStringLiteral("M1"));
-    go(QStringLiteral("/sdcard/Old"));
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    model().setSelectedSerial(u"M1"_s);
+    go(u"/sdcard/Old"_s);
+    EXPECT_EQ(model().path(), u"/sdcard"_s);
     EXPECT_FALSE(model().errorMessage().has_value());
 }
 
 TEST_F(ListingTest, OtherFailuresAreShownAndTheBrowserStays)
 {
-    go(QStringLiteral("/sdcard/DCIM"));
-    phone->failListing(QStringLiteral("/sdcard/DCIM"),
-                       std::make_exception_ptr(ADBError::failed(QStringLiteral("device offline"))));
+    go(u"/sdcard/DCIM"_s);
+    phone->failListing(u"/sdcard/DCIM"_s, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
     reload();
-    EXPECT_EQ(model().errorMessage(), QStringLiteral("device offline"));
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("photo.jpg")});
-
+    EXPECT_EQ(model().errorMessage(), u"device offline"_s);
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
+    EXPECT_EQ(joined(model().entries()), u"photo.jpg"_s);
     // Storage itself gone: shown, with nowhere else to go.
-    phone->removeFolder(QStringLiteral("/sdcard"));
-    go(QStringLiteral("/sdcard"));
-    ASSERT_TRUE(model().errorMessage().has_value());
-    EXPECT_TRUE(model().errorMessage()->contains(QStringLiteral("No such file")));
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    phone->removeFolder(u"/sdcard"_s);
+    go(u"/sdcard"_s);
+    EXPECT_TRUE(model().errorMessage().value_or(QString()).contains(u"No such file"_s));
+    EXPECT_EQ(model().path(), u"/sdcard"_s);
     EXPECT_FALSE(model().isLoading());
 }
 
 TEST_F(ListingTest, TheSelectionKeepsOnlyNamesStillListedAndIgnoresTheSearch)
 {
-    model().setSelection({QStringLiteral("DCIM"), QStringLiteral("Music")});
-    model().setSearchText(QStringLiteral("mus"));
-    EXPECT_EQ(names(model().visibleEntries()), QStringList{QStringLiteral("Music")});
+    model().setSelection({u"DCIM"_s, u"Music"_s});
+    model().setSearchText(u"mus"_s);
+    EXPECT_EQ(joined(model().visibleEntries()), u"Music"_s);
     // Selected entries include those the search hides, in listing order.
-    EXPECT_EQ(names(model().selectedEntries()), (QStringList{QStringLiteral("DCIM"), QStringLiteral("Music")}));
-
-    phone->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("DCIM")), folder(QStringLiteral("Movies"))});
+    EXPECT_EQ(joined(model().selectedEntries()), u"DCIM,Music"_s);
+    phone->setFolder(u"/sdcard"_s, {folder(u"DCIM"_s), folder(u"Movies"_s)});
     reload();
-    EXPECT_EQ(model().selection(), QSet<QString>{QStringLiteral("DCIM")});
+    EXPECT_EQ(model().selection(), QSet<QString>{u"DCIM"_s});
 }
 
 } // namespace

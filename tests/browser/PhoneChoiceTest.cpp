@@ -11,168 +11,120 @@ using namespace browsertest;
 
 namespace {
 
-class PhoneChoiceTest : public ModelTest {};
+class PhoneChoiceTest : public ModelTest {
+protected:
+    // Sets the adb phones ("SERIAL" ready, "SERIAL|state" otherwise), runs a pass
+    // and tells "chosen windowRequests".
+    std::string passWith(const QStringList& phones)
+    {
+        std::vector<Device> devices;
+        for (const QString& phone : phones) {
+            const QStringList parts = phone.split(u'|');
+            devices.push_back(adbPhone(parts[0], parts.value(1, u"device"_s)));
+        }
+        adb->setDevices(devices);
+        pass();
+        return (model().selectedSerial().value_or(u"none"_s) + u' ' + QString::number(model().windowRequest()))
+            .toStdString();
+    }
+};
 
-TEST_F(PhoneChoiceTest, TheFirstPassChoosesTheLastPhoneWhenItIsReady)
+TEST_F(PhoneChoiceTest, TheChoiceFollowsTheLastSessionNewPhonesAndPhonesThatGo)
 {
-    settings().setValue(QStringLiteral("lastSerial"), QStringLiteral("B2"));
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("B2"));
-    EXPECT_EQ(model().windowRequest(), 0); // present at start-up: not "newly plugged in"
-}
-
-TEST_F(PhoneChoiceTest, ANewlyPluggedPhoneIsOpenedExactlyOnce)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    pass();
-    ASSERT_EQ(model().selectedSerial(), QStringLiteral("A1"));
-
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("N1"), QStringLiteral("unauthorized")),
-                     adbPhone(QStringLiteral("N2"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("N1")); // the first new one, waiting for permission or not
-    EXPECT_EQ(model().windowRequest(), 1);
-
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("N1")), adbPhone(QStringLiteral("N2"))});
-    pass();
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("N1"));
-    EXPECT_EQ(model().windowRequest(), 1);
-}
-
-TEST_F(PhoneChoiceTest, ANewPhoneIsNotOpenedWhenTheSettingIsOffNorANewWiFiConnectionEver)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    pass();
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("10.0.0.9:5555"))});
-    pass();
-    EXPECT_EQ(model().windowRequest(), 0);
-
+    settings().setValue(u"lastSerial"_s, u"B2"_s);
+    // Present at start-up: the last phone, not "newly plugged in".
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s}), "B2 0");
+    // The first new one, waiting for permission or not, is opened exactly once.
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1|unauthorized"_s, u"N2"_s}), "N1 1");
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s}), "N1 1");
+    // A new Wi-Fi connection is never opened.
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s, u"10.0.0.9:5555"_s}), "N1 1");
+    // Gone: the next ready phone, then none.
+    EXPECT_EQ(passWith({u"A1|offline"_s, u"N2"_s}), "N2 1");
+    EXPECT_EQ(passWith({}), "none 1");
+    // With the setting off, a new phone is listed but not opened.
     model().setOpenWhenConnected(false);
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("10.0.0.9:5555")),
-                     adbPhone(QStringLiteral("N1"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("A1"));
-    EXPECT_EQ(model().windowRequest(), 0);
-    EXPECT_EQ(model().devices().size(), 3);
-}
-
-TEST_F(PhoneChoiceTest, WhenTheChosenPhoneGoesAwayTheNextChoiceIsMade)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"), QStringLiteral("offline")),
-                     adbPhone(QStringLiteral("C3"))});
-    pass();
-    ASSERT_EQ(model().selectedSerial(), QStringLiteral("A1"));
-    adb->setDevices({adbPhone(QStringLiteral("B2"), QStringLiteral("offline")), adbPhone(QStringLiteral("C3"))});
-    pass();
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("C3"));
-
-    adb->setDevices({});
-    pass();
-    EXPECT_FALSE(model().selectedSerial().has_value());
+    EXPECT_EQ(passWith({u"A1"_s}), "A1 1");
+    EXPECT_EQ(passWith({u"A1"_s, u"N3"_s}), "A1 1");
+    EXPECT_EQ(model().devices().size(), 2);
 }
 
 TEST_F(PhoneChoiceTest, AChangeOfTransportListsTheFolderAgainAndReadsTheFacts)
 {
-    mtp->setDevices({mtpPhone(QStringLiteral("P1"))});
-    mtp->phone(QStringLiteral("P1"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("seen over mtp"))});
+    mtp->setDevices({mtpPhone(u"P1"_s)});
+    mtp->phone(u"P1"_s)->setFolder(u"/sdcard"_s, {file(u"seen over mtp"_s)});
     pass();
-    ASSERT_EQ(names(model().entries()), QStringList{QStringLiteral("seen over mtp")});
-
-    auto overADB = adb->phone(QStringLiteral("P1"));
-    overADB->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("seen over adb"))});
+    ASSERT_EQ(joined(model().entries()), u"seen over mtp"_s);
+    auto overADB = adb->phone(u"P1"_s);
+    overADB->setFolder(u"/sdcard"_s, {file(u"seen over adb"_s)});
     DeviceInfo facts;
     facts.battery = 80;
     overADB->setInfo(facts);
-    adb->setDevices({adbPhone(QStringLiteral("P1"))});
+    adb->setDevices({adbPhone(u"P1"_s)});
     pass();
-    EXPECT_EQ(names(model().entries()), QStringList{QStringLiteral("seen over adb")});
-    ASSERT_TRUE(model().deviceInfo().has_value());
-    EXPECT_EQ(model().deviceInfo()->battery, 80);
+    EXPECT_EQ(joined(model().entries()), u"seen over adb"_s);
+    EXPECT_EQ(model().deviceInfo().value_or(DeviceInfo()).battery, 80);
 }
 
-TEST_F(PhoneChoiceTest, TheFactsAreReadOnEveryFifteenthPass)
+TEST_F(PhoneChoiceTest, TheFactsAreReadOnEveryFifteenthPassAndDroppedForAPhoneNoLongerChosen)
 {
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    auto phone = adb->phone(QStringLiteral("A1"));
-    phone->setFolder(QStringLiteral("/sdcard"), {});
-    pass(); // chooses the phone, which reads the facts once
-    EXPECT_EQ(phone->calls(QStringLiteral("info")), 1);
-    for (int i = 2; i <= 14; ++i)
-        pass();
-    EXPECT_EQ(phone->calls(QStringLiteral("info")), 1);
-    pass();
-    EXPECT_EQ(phone->calls(QStringLiteral("info")), 2);
-}
-
-TEST_F(PhoneChoiceTest, FactsOfAPhoneNoLongerChosenAreDropped)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"))});
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"B2"_s)});
+    auto phone = adb->phone(u"A1"_s);
     DeviceInfo facts;
-    facts.manufacturer = QStringLiteral("A's maker");
-    adb->phone(QStringLiteral("A1"))->setInfo(facts);
+    facts.manufacturer = u"A's maker"_s;
+    phone->setInfo(facts);
+    for (int i = 1; i <= 14; ++i)
+        pass(); // the first chooses the phone, which reads the facts once
+    EXPECT_EQ(phone->calls(u"info"_s), 1);
     pass();
-    ASSERT_EQ(model().deviceInfo()->manufacturer, QStringLiteral("A's maker"));
+    EXPECT_EQ(phone->calls(u"info"_s), 2);
+    ASSERT_EQ(model().deviceInfo()->manufacturer, u"A's maker"_s);
 
     bool done = false;
     model().refreshInfo([&done] { done = true; });
-    model().setSelectedSerial(QStringLiteral("B2")); // clears the facts, then B2's are read
+    model().setSelectedSerial(u"B2"_s); // clears the facts, then B2's are read
     ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }));
     settle();
-    ASSERT_TRUE(model().deviceInfo().has_value());
-    EXPECT_FALSE(model().deviceInfo()->manufacturer.has_value());
+    EXPECT_FALSE(model().deviceInfo().value_or(facts).manufacturer.has_value());
 }
 
-TEST_F(PhoneChoiceTest, WithoutAdbOnlyMTPPhonesAreListedUntilThePollFindsIt)
+TEST_F(PhoneChoiceTest, WithoutAWorkingAdbOnlyMTPPhonesAreListedUntilThePollFindsIt)
 {
     adb->setInstalled(false);
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
+    adb->setDevices({adbPhone(u"A1"_s)});
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    mtp->phone(u"M1"_s)->setFolder(u"/sdcard"_s, {});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {});
     EXPECT_TRUE(model().adbMissing()); // right after creation
     pass();
-    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 0);
-    ASSERT_EQ(model().devices().size(), 1);
-    EXPECT_EQ(model().devices().first().serial, QStringLiteral("M1"));
+    EXPECT_EQ(adb->calls(u"devices"_s), 0);
+    EXPECT_EQ(model().devices().size(), 1);
     EXPECT_NE(model().files(), nullptr);
-
     adb->setInstalled(true);
     pass();
     EXPECT_FALSE(model().adbMissing());
     EXPECT_EQ(model().devices().size(), 2);
-    // Once found it is not looked for again.
-    const int calls = adb->calls(QStringLiteral("locate"));
+    // Once found it is not looked for again; a failing list counts as no adb phones.
+    const int calls = adb->calls(u"locate"_s);
+    adb->failDevices(true);
     pass();
-    EXPECT_EQ(adb->calls(QStringLiteral("locate")), calls);
+    EXPECT_EQ(adb->calls(u"locate"_s), calls);
+    EXPECT_EQ(model().devices().size(), 1);
+    EXPECT_FALSE(model().errorMessage().has_value());
 }
 
 TEST_F(PhoneChoiceTest, ThePollRunsAtOnceThenTwoSecondsAfterEachPassEnds)
 {
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
+    adb->setDevices({adbPhone(u"A1"_s)});
     model();
     ASSERT_EQ(clock->waiting(), 1);
     EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(0));
-    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 0);
-
     ASSERT_EQ(clock->fire(), 1);
     // While the pass is under way nothing else is scheduled: no overlap.
     EXPECT_EQ(clock->waiting(), 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return clock->waiting() == 1; }, std::chrono::seconds(5)));
     EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(2000));
-    EXPECT_EQ(adb->calls(QStringLiteral("devices")), 1);
-    EXPECT_EQ(model().devices().size(), 1);
-}
-
-TEST_F(PhoneChoiceTest, AFailingAdbListCountsAsNoAdbPhones)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    adb->failDevices(true);
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
-    mtp->phone(QStringLiteral("M1"))->setFolder(QStringLiteral("/sdcard"), {});
-    pass();
-    ASSERT_EQ(model().devices().size(), 1);
-    EXPECT_EQ(model().devices().first().serial, QStringLiteral("M1"));
-    EXPECT_FALSE(model().errorMessage().has_value());
+    EXPECT_EQ(adb->calls(u"devices"_s), 1);
 }
 
 } // namespace

@@ -8,22 +8,28 @@ using namespace browsertest;
 
 namespace {
 
-class SettingsTest : public ModelTest {};
+class SettingsTest : public ModelTest {
+protected:
+    // The flags askWhereToSave, revealAfterCopy, keepRunningInMenuBar,
+    // openWhenConnected, autoReconnectWireless and showHidden as 0s and 1s.
+    static std::string flags(const BrowserModel& m)
+    {
+        std::string result;
+        for (bool flag : {m.askWhereToSave(), m.revealAfterCopy(), m.keepRunningInMenuBar(), m.openWhenConnected(),
+                          m.autoReconnectWireless(), m.showHidden()})
+            result += flag ? '1' : '0';
+        return result;
+    }
+};
 
 TEST_F(SettingsTest, FirstStartGivesTheDefaultsAndWritesNothing)
 {
     BrowserModel& m = model();
-    EXPECT_FALSE(m.showHidden());
-    EXPECT_TRUE(m.askWhereToSave());
-    EXPECT_TRUE(m.revealAfterCopy());
-    EXPECT_TRUE(m.keepRunningInMenuBar());
-    EXPECT_TRUE(m.openWhenConnected());
-    EXPECT_TRUE(m.autoReconnectWireless());
+    EXPECT_EQ(flags(m), "111110");
     EXPECT_TRUE(m.pairedPhones().isEmpty());
     EXPECT_EQ(m.viewMode(), ViewMode::list);
     EXPECT_EQ(m.saveFolder(), BrowserSettings::downloadsFolder());
     EXPECT_EQ(m.sortOrder(), (SortOrder{SortKey{SortKey::Column::name, Qt::AscendingOrder}}));
-
     settings().sync();
     EXPECT_TRUE(QSettings(m_settingsPath, QSettings::IniFormat).allKeys().isEmpty());
 }
@@ -34,56 +40,42 @@ TEST_F(SettingsTest, TextFromAnIniFileIsReadWithTheRightTypes)
     // for showHidden, which is read leniently; only the exact view mode texts.
     seedIni("[General]\nshowHidden=1\naskWhereToSave=false\nrevealAfterCopy=no\nkeepRunningInMenuBar=FALSE\n"
             "viewMode=Grid\nsaveFolder=file:///srv/phone%20copies\n");
-    BrowserModel& m = model();
-    EXPECT_TRUE(m.showHidden());
-    EXPECT_FALSE(m.askWhereToSave());
-    EXPECT_TRUE(m.revealAfterCopy());
-    EXPECT_TRUE(m.keepRunningInMenuBar());
-    EXPECT_EQ(m.viewMode(), ViewMode::list);
-    EXPECT_EQ(m.saveFolder(), QStringLiteral("/srv/phone copies"));
-
+    EXPECT_EQ(flags(model()), "011111");
+    EXPECT_EQ(model().viewMode(), ViewMode::list);
+    EXPECT_EQ(model().saveFolder(), u"/srv/phone copies"_s);
     seedIni("[General]\nshowHidden=0\nsaveFolder=relative/folder\n");
-    EXPECT_FALSE(BrowserSettings(settings()).lenientFlag(QStringLiteral("showHidden")));
-    EXPECT_EQ(BrowserSettings(settings()).folder(QStringLiteral("saveFolder")), BrowserSettings::downloadsFolder());
+    EXPECT_FALSE(BrowserSettings(settings()).lenientFlag(u"showHidden"_s));
+    EXPECT_EQ(BrowserSettings(settings()).folder(u"saveFolder"_s), BrowserSettings::downloadsFolder());
 }
 
 TEST_F(SettingsTest, EveryAssignmentIsWrittenAndReadBackByTheNextStart)
 {
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u".nomedia"_s), file(u"a.txt"_s)});
+    pass();
+    ASSERT_EQ(joined(model().entries()), u"a.txt"_s);
     BrowserModel& m = model();
     m.setAskWhereToSave(false);
     m.setRevealAfterCopy(false);
     m.setKeepRunningInMenuBar(false);
     m.setOpenWhenConnected(false);
     m.setAutoReconnectWireless(false);
+    m.setShowHidden(true);
     m.setViewMode(ViewMode::grid);
-    m.setSaveFolder(QStringLiteral("/srv/copies"));
-    const PhoneNames paired{{QStringLiteral("R58M"), QStringLiteral("Pixel")}, {QStringLiteral("X1"), QString()}};
+    m.setSaveFolder(u"/srv/copies"_s);
+    const PhoneNames paired{{u"R58M"_s, u"Pixel"_s}, {u"X1"_s, QString()}};
     m.setPairedPhones(paired);
-    EXPECT_EQ(stored(QStringLiteral("viewMode")).toString(), QStringLiteral("grid"));
+    EXPECT_EQ(stored(u"viewMode"_s).toString(), u"grid"_s);
+    // Showing hidden files lists the folder again.
+    settle();
+    EXPECT_EQ(joined(model().entries()), u".nomedia,a.txt"_s);
 
     QSettings again(m_settingsPath, QSettings::IniFormat);
     const auto next = makeModel(again);
-    EXPECT_FALSE(next->askWhereToSave());
-    EXPECT_FALSE(next->revealAfterCopy());
-    EXPECT_FALSE(next->keepRunningInMenuBar());
-    EXPECT_FALSE(next->openWhenConnected());
-    EXPECT_FALSE(next->autoReconnectWireless());
+    EXPECT_EQ(flags(*next), "000001");
     EXPECT_EQ(next->viewMode(), ViewMode::grid);
-    EXPECT_EQ(next->saveFolder(), QStringLiteral("/srv/copies"));
+    EXPECT_EQ(next->saveFolder(), u"/srv/copies"_s);
     EXPECT_EQ(next->pairedPhones(), paired);
-}
-
-TEST_F(SettingsTest, AssigningShowHiddenWritesItAndListsTheFolderAgain)
-{
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"),
-                                                 {file(QStringLiteral(".nomedia")), file(QStringLiteral("a.txt"))});
-    pass();
-    ASSERT_EQ(names(model().entries()), QStringList{QStringLiteral("a.txt")});
-    model().setShowHidden(true);
-    settle();
-    EXPECT_EQ(stored(QStringLiteral("showHidden")).toString(), QStringLiteral("true"));
-    EXPECT_EQ(names(model().entries()).size(), 2);
 }
 
 } // namespace

@@ -9,65 +9,52 @@ using namespace browsertest;
 
 namespace {
 
-QStringList shown(const VisibleEntries& visible)
-{
-    return names(visible.result());
-}
-
-TEST(VisibleEntriesTest, NamesSortNaturallyWithoutRegardToCaseAndFoldersFirst)
-{
-    VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("img10.jpg")), file(QStringLiteral("IMG2.jpg")), folder(QStringLiteral("zz")),
-                        file(QStringLiteral("img1.jpg")), file(QStringLiteral("b.txt")), folder(QStringLiteral("Alpha"))});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("Alpha"), QStringLiteral("zz"), QStringLiteral("b.txt"),
-                                           QStringLiteral("img1.jpg"), QStringLiteral("IMG2.jpg"), QStringLiteral("img10.jpg")}));
-    visible.setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("zz"), QStringLiteral("Alpha"), QStringLiteral("img10.jpg"),
-                                           QStringLiteral("IMG2.jpg"), QStringLiteral("img1.jpg"), QStringLiteral("b.txt")}));
-}
-
-TEST(VisibleEntriesTest, TiesGoToTheNextKey)
+TEST(VisibleEntriesTest, SortsFoldersFirstByTheKeysInTurnAndFiltersByTheSearch)
 {
     const auto at = [](int day) { return QDateTime::fromSecsSinceEpoch(1700000000 + qint64(day) * 86400, Qt::UTC); };
-    VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("c"), 10, at(1)), file(QStringLiteral("a"), 20, at(2)),
-                        file(QStringLiteral("b"), 10, at(3))});
-    visible.setSortOrder({SortKey{SortKey::Column::size, Qt::AscendingOrder},
-                          SortKey{SortKey::Column::modified, Qt::DescendingOrder}});
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a")}));
-}
-
-TEST(VisibleEntriesTest, SearchKeepsNamesContainingTheTextInAnyCase)
-{
-    VisibleEntries visible;
-    visible.setEntries({file(QStringLiteral("holiday.jpg")), folder(QStringLiteral("Holidays")),
-                        file(QStringLiteral("work.doc"))});
-    visible.setSearchText(QStringLiteral("HOLI"));
-    EXPECT_EQ(shown(visible), (QStringList{QStringLiteral("Holidays"), QStringLiteral("holiday.jpg")}));
+    const QList<RemoteEntry> entries{file(u"img10.jpg"_s, 10, at(1)), file(u"IMG2.jpg"_s, 20, at(2)), folder(u"zz"_s),
+                                     file(u"img1.jpg"_s, 10, at(3)), file(u"b.txt"_s, 30), folder(u"Alpha"_s)};
+    const SortKey byName{SortKey::Column::name, Qt::AscendingOrder};
+    const struct {
+        SortOrder order;
+        QString search, shown;
+    } table[] = {
+        {{byName}, {}, u"Alpha,zz,b.txt,img1.jpg,IMG2.jpg,img10.jpg"_s},
+        {{SortKey{SortKey::Column::name, Qt::DescendingOrder}}, {}, u"zz,Alpha,img10.jpg,IMG2.jpg,img1.jpg,b.txt"_s},
+        // Ties go to the next key.
+        {{SortKey{SortKey::Column::size, Qt::AscendingOrder}, SortKey{SortKey::Column::modified, Qt::DescendingOrder}},
+         {},
+         u"zz,Alpha,img1.jpg,img10.jpg,IMG2.jpg,b.txt"_s}, // full ties keep the listing order
+        {{byName}, u"IMG1"_s, u"img1.jpg,img10.jpg"_s},
+        {{byName}, u"A"_s, u"Alpha"_s},
+    };
+    for (const auto& row : table) {
+        VisibleEntries visible;
+        visible.setEntries(entries);
+        visible.setSortOrder(row.order);
+        visible.setSearchText(row.search);
+        EXPECT_EQ(joined(visible.result()), row.shown);
+    }
 }
 
 class ModelVisibleEntriesTest : public ModelTest {};
 
 TEST_F(ModelVisibleEntriesTest, TheResultIsKeptUntilListingSearchOrSortChange)
 {
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"),
-                                                 {file(QStringLiteral("b 10")), file(QStringLiteral("b 2")),
-                                                  folder(QStringLiteral("z"))});
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"b 10"_s), file(u"b 2"_s), folder(u"z"_s)});
     pass();
     BrowserModel& m = model();
     QSignalSpy changes(&m, &BrowserModel::visibleEntriesChanged);
     const RemoteEntry* first = m.visibleEntries().constData();
-    EXPECT_EQ(names(m.visibleEntries()), (QStringList{QStringLiteral("z"), QStringLiteral("b 2"), QStringLiteral("b 10")}));
-    m.setSelection({QStringLiteral("z")});
+    EXPECT_EQ(joined(m.visibleEntries()), u"z,b 2,b 10"_s);
+    m.setSelection({u"z"_s});
     EXPECT_EQ(m.visibleEntries().constData(), first);
     EXPECT_EQ(changes.count(), 0);
-
     m.setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    EXPECT_EQ(changes.count(), 1);
-    m.setSearchText(QStringLiteral("B"));
+    m.setSearchText(u"B"_s);
     EXPECT_EQ(changes.count(), 2);
-    EXPECT_EQ(names(m.visibleEntries()), (QStringList{QStringLiteral("b 10"), QStringLiteral("b 2")}));
+    EXPECT_EQ(joined(m.visibleEntries()), u"b 10,b 2"_s);
 }
 
 } // namespace

@@ -21,12 +21,6 @@
 
 #include <gtest/gtest.h>
 
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 using namespace std::chrono_literals;

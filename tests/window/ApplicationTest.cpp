@@ -19,6 +19,8 @@
 #include <mutex>
 #include <optional>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 class Application : public browsertest::ModelTest {
@@ -43,7 +45,7 @@ protected:
     // the answer to the last window closing agree.
     bool closingMainStays(VantelorquistApp& app)
     {
-        QWidget* main = app.windows().open(QStringLiteral("main"));
+        QWidget* main = app.windows().open(u"main"_s);
         EXPECT_TRUE(main);
         QSignalSpy entered(&app.shell(), &AppShell::enteredMenuBarMode);
         main->close();
@@ -69,11 +71,11 @@ protected:
 TEST_F(Application, OpensTheMainWindowAtLaunchAndKnowsTheOthersByIdentifier)
 {
     auto app = launch(false);
-    auto* main = qobject_cast<ContentView*>(app->windows().window(QStringLiteral("main")));
+    auto* main = qobject_cast<ContentView*>(app->windows().window(u"main"_s));
     ASSERT_TRUE(main);
     EXPECT_TRUE(main->isVisible());
     // Known, but with nothing to show they do not open.
-    for (const QString& identifier : {QStringLiteral("mirror"), QStringLiteral("settings")}) {
+    for (const QString& identifier : {u"mirror"_s, u"settings"_s}) {
         EXPECT_TRUE(app->windows().isDefined(identifier)) << identifier.toStdString();
         EXPECT_EQ(app->windows().open(identifier), nullptr) << identifier.toStdString();
     }
@@ -81,38 +83,25 @@ TEST_F(Application, OpensTheMainWindowAtLaunchAndKnowsTheOthersByIdentifier)
     EXPECT_FALSE(closingMainStays(*app));
 }
 
-TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettings)
+TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNever)
 {
-    const QVariant nothing;
-    const QVariant notABoolean = QStringLiteral("maybe");
-    struct Row {
-        QVariant showMenuBarIcon;
-        QVariant keepRunning;
-        bool stays;
-    };
-    const Row table[] = {
-        {false, true, false},        {false, nothing, false},     {true, true, true},
-        {nothing, true, true},       {notABoolean, true, true},   {true, false, false},
-        {nothing, false, false},     {true, nothing, true},       {nothing, nothing, true},
-        {nothing, notABoolean, true},
+    const QVariant none, notABoolean = u"maybe"_s;
+    const std::tuple<QVariant, QVariant, bool> table[] = {
+        {false, true, false}, {false, none, false}, {true, true, true},   {none, true, true},  {notABoolean, true, true},
+        {true, false, false}, {none, false, false}, {true, none, true},   {none, none, true},  {none, notABoolean, true},
     };
     auto app = launch(true);
-    for (const Row& row : table) {
-        store(QStringLiteral("showMenuBarIcon"), row.showMenuBarIcon);
-        store(QStringLiteral("keepRunningInMenuBar"), row.keepRunning);
-        EXPECT_EQ(closingMainStays(*app), row.stays)
-            << row.showMenuBarIcon.toString().toStdString() << " / " << row.keepRunning.toString().toStdString();
+    for (const auto& [showIcon, keepRunning, stays] : table) {
+        store(u"showMenuBarIcon"_s, showIcon);
+        store(u"keepRunningInMenuBar"_s, keepRunning);
+        EXPECT_EQ(closingMainStays(*app), stays)
+            << showIcon.toString().toStdString() << " / " << keepRunning.toString().toStdString();
     }
     // The main window made anew each time, over the one model.
     EXPECT_EQ(modelsMade, 1);
-}
-
-TEST_F(Application, OtherWindowsNeverChangeTheMode)
-{
-    auto app = launch(true);
     QSignalSpy entered(&app->shell(), &AppShell::enteredMenuBarMode);
     QWidget logcat;
-    logcat.setObjectName(QStringLiteral("logcat"));
+    logcat.setObjectName(u"logcat"_s);
     logcat.show();
     logcat.close();
     EXPECT_EQ(entered.count(), 0);
@@ -126,10 +115,10 @@ TEST_F(Application, QuittingStopsTheWorkUnderWayBeforeClosingAndRemovingTheStage
 {
     // The staged files go to a folder of this test's own.
     QTemporaryDir runtime;
-    const std::optional<QByteArray> savedRuntime =
-        qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? std::optional(qgetenv("XDG_RUNTIME_DIR")) : std::nullopt;
+    const std::optional<QByteArray> savedRuntime
+        = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? std::optional(qgetenv("XDG_RUNTIME_DIR")) : std::nullopt;
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    const QString staged = TempFolder::path() + QStringLiteral("/photo.jpg");
+    const QString staged = TempFolder::path() + u"/photo.jpg"_s;
     ASSERT_TRUE(QFile(staged).open(QIODevice::WriteOnly));
     auto app = launch(false);
 

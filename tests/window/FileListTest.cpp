@@ -27,10 +27,10 @@ protected:
     FileListView& list(const Environment& env)
     {
         model().setShowHidden(true);
-        adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("b.txt"), 2000), folder(QStringLiteral("Music")),
-                                              file(QStringLiteral("a.jpg"), 1500000), folder(QStringLiteral("DCIM")),
-                                              file(QStringLiteral(".hidden"), 5)});
-        adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/DCIM"), {});
+        adbPhoneIn(u"device"_s,
+                   {file(u"b.txt"_s, 2000), folder(u"Music"_s), file(u"a.jpg"_s, 1500000), folder(u"DCIM"_s),
+                    file(u".hidden"_s, 5)});
+        adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {});
         return *(m_list = &show<FileListView>(env, QSize(800, 400)));
     }
     // The rows' names top to bottom, or only the selected ones sorted.
@@ -50,15 +50,19 @@ protected:
         FileListModel* rows = m_list->listModel();
         return rows->data(rows->index(rows->rowOf(name), column), role).toString();
     }
+    // A row's centre; an empty name is the space below the rows.
+    QPoint belowTheRows() { return QPoint(10, m_list->viewport()->height() - 5); }
     QPoint at(const QString& name)
     {
+        if (name.isEmpty())
+            return QPoint(10, m_list->viewport()->height() - 5);
         return m_list->visualRect(m_list->listModel()->index(m_list->listModel()->rowOf(name), 0)).center();
     }
-    QPoint belowTheRows() { return QPoint(10, m_list->viewport()->height() - 5); }
     void clickHeader(int column)
     {
         QHeaderView* header = m_list->horizontalHeader();
-        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                            header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
     }
     // The menu's items, separators as "-" and disabled items marked "~";
@@ -68,8 +72,7 @@ protected:
         const std::unique_ptr<EntryMenu> menu(m_list->menuAt(point));
         QStringList items;
         for (QAction* action : menu->actions()) {
-            items.append(action->isSeparator() ? QStringLiteral("-")
-                                               : (action->isEnabled() ? QString() : QStringLiteral("~")) + action->text());
+            items.append(action->isSeparator() ? u"-"_s : (action->isEnabled() ? QString() : u"~"_s) + action->text());
             if (action->text() == title)
                 action->trigger();
         }
@@ -81,33 +84,33 @@ protected:
 
 } // namespace
 
-TEST_F(FileList, ShowsFourColumnsWithFoldersFirst)
+TEST_F(FileList, ShowsFourColumnsWithFoldersFirstAndResetsOncePerListing)
 {
     FileListView& view = list(bareEnvironment());
     QStringList headers;
     for (int column = 0; column < view.listModel()->columnCount(); ++column)
         headers.append(view.listModel()->headerData(column, Qt::Horizontal).toString());
-    EXPECT_EQ(headers.join(QLatin1Char(',')), QStringLiteral("Name,Date Modified,Size,Kind"));
-    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,.hidden,a.jpg,b.txt"));
-    EXPECT_FALSE(cell(QStringLiteral("DCIM"), FileListModel::modified).isEmpty());
-    EXPECT_EQ(cell(QStringLiteral("DCIM"), FileListModel::size), QStringLiteral("--"));
-    EXPECT_EQ(cell(QStringLiteral("DCIM"), FileListModel::kind), QStringLiteral("Folder"));
-    EXPECT_EQ(cell(QStringLiteral("a.jpg"), FileListModel::size), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(cell(QStringLiteral("a.jpg"), FileListModel::kind), QStringLiteral("JPG file"));
-    EXPECT_EQ(cell(QStringLiteral(".hidden"), FileListModel::size), QStringLiteral("5 bytes"));
-    EXPECT_EQ(cell(QStringLiteral(".hidden"), 0, FileListModel::hiddenRole), QStringLiteral("true"));
-    EXPECT_EQ(cell(QStringLiteral("a.jpg"), 0, FileListModel::hiddenRole), QStringLiteral("false"));
-}
+    EXPECT_EQ(headers.join(u','), u"Name,Date Modified,Size,Kind"_s);
+    EXPECT_EQ(rowNames(), u"DCIM,Music,.hidden,a.jpg,b.txt"_s);
+    EXPECT_FALSE(cell(u"DCIM"_s, FileListModel::modified).isEmpty());
+    const std::tuple<const char*, int, int, QString> cells[] = {
+        {"DCIM", FileListModel::size, Qt::DisplayRole, u"--"_s},
+        {"DCIM", FileListModel::kind, Qt::DisplayRole, u"Folder"_s},
+        {"a.jpg", FileListModel::size, Qt::DisplayRole, u"1.5 MB"_s},
+        {"a.jpg", FileListModel::kind, Qt::DisplayRole, u"JPG file"_s},
+        {".hidden", FileListModel::size, Qt::DisplayRole, u"5 bytes"_s},
+        {".hidden", 0, FileListModel::hiddenRole, u"true"_s},
+        {"a.jpg", 0, FileListModel::hiddenRole, u"false"_s},
+    };
+    for (const auto& [name, column, role, text] : cells)
+        EXPECT_EQ(cell(QString::fromUtf8(name), column, role), text) << name << " " << column;
 
-TEST_F(FileList, ResetsOnceForEachNewListing)
-{
-    FileListView& view = list(bareEnvironment());
     QSignalSpy resets(view.listModel(), &QAbstractItemModel::modelReset);
     QSignalSpy inserts(view.listModel(), &QAbstractItemModel::rowsInserted);
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("c.png"), 10)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"c.png"_s, 10)});
     reload();
     settle();
-    EXPECT_EQ(rowNames(), QStringLiteral("c.png"));
+    EXPECT_EQ(rowNames(), u"c.png"_s);
     EXPECT_EQ(resets.count(), 1);
     EXPECT_EQ(inserts.count(), 0);
 }
@@ -119,42 +122,26 @@ TEST_F(FileList, AHeaderClickSetsTheSortOrderAndASecondOneReversesIt)
     // The name, sorted on before, still breaks ties.
     EXPECT_EQ(model().sortOrder(), (QList<SortKey>{SortKey{SortKey::Column::size, Qt::AscendingOrder},
                                                    SortKey{SortKey::Column::name, Qt::AscendingOrder}}));
-    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,.hidden,b.txt,a.jpg"));
+    EXPECT_EQ(rowNames(), u"DCIM,Music,.hidden,b.txt,a.jpg"_s);
     EXPECT_EQ(view.horizontalHeader()->sortIndicatorSection(), int(FileListModel::size));
-
     clickHeader(FileListModel::size);
-    EXPECT_EQ(model().sortOrder().first(), (SortKey{SortKey::Column::size, Qt::DescendingOrder}));
-    EXPECT_EQ(rowNames(), QStringLiteral("DCIM,Music,a.jpg,b.txt,.hidden"));
+    EXPECT_EQ(rowNames(), u"DCIM,Music,a.jpg,b.txt,.hidden"_s);
     EXPECT_EQ(view.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
 TEST_F(FileList, SelectionFollowsTheModelAndLeftClicksWriteIt)
 {
     FileListView& view = list(bareEnvironment());
-    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("DCIM")});
-    EXPECT_EQ(rowNames(true), QStringLiteral("DCIM,a.jpg"));
-
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(QStringLiteral("b.txt")));
-    EXPECT_EQ(model().selection(), QSet<QString>{QStringLiteral("b.txt")});
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at(QStringLiteral("Music")));
-    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("b.txt"), QStringLiteral("Music")}));
-    QTest::mousePress(view.viewport(), Qt::RightButton, {}, at(QStringLiteral("a.jpg")));
-    QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, at(QStringLiteral("a.jpg")));
-    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("b.txt"), QStringLiteral("Music")}));
-
+    model().setSelection({u"a.jpg"_s, u"DCIM"_s});
+    EXPECT_EQ(rowNames(true), u"DCIM,a.jpg"_s);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(u"b.txt"_s));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at(u"Music"_s));
+    QTest::mousePress(view.viewport(), Qt::RightButton, {}, at(u"a.jpg"_s));
+    QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, at(u"a.jpg"_s));
+    EXPECT_EQ(model().selection(), (QSet<QString>{u"b.txt"_s, u"Music"_s}));
     // A new sort keeps the selection on the same entries.
     model().setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    EXPECT_EQ(rowNames(true), QStringLiteral("Music,b.txt"));
-}
-
-TEST_F(FileList, DoubleClickingAFolderEntersIt)
-{
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/Music"), {file(QStringLiteral("song.mp3"))});
-    FileListView& view = list(fullEnvironment());
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at(QStringLiteral("Music")));
-    settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music"));
-    EXPECT_EQ(rowNames(), QStringLiteral("song.mp3"));
+    EXPECT_EQ(rowNames(true), u"Music,b.txt"_s);
 }
 
 TEST_F(FileList, ReturnOpensTheFilesAmongSeveralAndDeleteRemovesTheSelection)
@@ -178,42 +165,41 @@ TEST_F(FileList, ReturnOpensTheFilesAmongSeveralAndDeleteRemovesTheSelection)
     EXPECT_EQ(calls, QStringList{QStringLiteral("remove:a.jpg")});
 }
 
-TEST_F(FileList, TheMenuHasItsItemsForWhatWasClicked)
+TEST_F(FileList, TheMenuHasItsItemsForWhatWasClickedAndHandsThemToTheModel)
 {
     list(fullEnvironment());
-    EXPECT_EQ(menu(belowTheRows()), QStringLiteral("New Folder,Copy to Phone…"));
-    EXPECT_EQ(menu(at(QStringLiteral("b.txt"))), QStringLiteral("Open on Mac,Copy to Mac…,Copy Path,-,Rename…,Delete…"));
-    EXPECT_EQ(menu(at(QStringLiteral("DCIM"))), QStringLiteral("Open,Copy to Mac…,Copy Path,-,Rename…,Delete…"));
-    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
-    EXPECT_EQ(menu(at(QStringLiteral("a.jpg"))), QStringLiteral("Open on Mac,Copy to Mac…,Copy Paths,-,Delete…"));
-    // A folder among them leaves the open slot empty.
-    model().setSelection({QStringLiteral("DCIM"), QStringLiteral("a.jpg")});
-    EXPECT_EQ(menu(at(QStringLiteral("a.jpg"))), QStringLiteral("Copy to Mac…,Copy Paths,-,Delete…"));
-
-    // An unselected row gets a menu of its own and keeps the selection.
-    const std::unique_ptr<EntryMenu> own(m_list->menuAt(at(QStringLiteral("Music"))));
-    ASSERT_EQ(own->items().size(), 1);
-    EXPECT_EQ(own->items().first().name, QStringLiteral("Music"));
-    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("DCIM"), QStringLiteral("a.jpg")}));
-}
-
-TEST_F(FileList, TheMenuHandsItsItemsToTheModel)
-{
-    list(fullEnvironment());
-    menu(belowTheRows(), QStringLiteral("Copy to Phone…"));
-    menu(belowTheRows(), QStringLiteral("New Folder"));
+    const QString file = u"Open on Mac,Copy to Mac…,Copy Path,-,Rename…,Delete…"_s;
+    const struct {
+        QSet<QString> selection;
+        QString clicked, items;
+    } table[] = {
+        {{}, {}, u"New Folder,Copy to Phone…"_s},
+        {{}, u"b.txt"_s, file},
+        {{}, u"DCIM"_s, u"Open,Copy to Mac…,Copy Path,-,Rename…,Delete…"_s},
+        {{u"a.jpg"_s, u"b.txt"_s}, u"a.jpg"_s, u"Open on Mac,Copy to Mac…,Copy Paths,-,Delete…"_s},
+        // A folder among them leaves the open slot empty.
+        {{u"DCIM"_s, u"a.jpg"_s}, u"a.jpg"_s, u"Copy to Mac…,Copy Paths,-,Delete…"_s},
+        // An unselected row gets a menu of its own.
+        {{u"DCIM"_s, u"a.jpg"_s}, u"b.txt"_s, file},
+    };
+    for (const auto& row : table) {
+        model().setSelection(row.selection);
+        EXPECT_EQ(menu(at(row.clicked)), row.items) << row.clicked.toStdString();
+        EXPECT_EQ(model().selection(), row.selection);
+    }
+    menu(at({}), u"Copy to Phone…"_s);
+    menu(at({}), u"New Folder"_s);
     EXPECT_TRUE(model().showingNewFolder());
-    menu(at(QStringLiteral("b.txt")), QStringLiteral("Rename…"));
-    ASSERT_TRUE(model().renaming());
-    EXPECT_EQ(model().renaming()->name, QStringLiteral("b.txt"));
-    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
-    menu(at(QStringLiteral("a.jpg")), QStringLiteral("Delete…"));
+    menu(at(u"b.txt"_s), u"Rename…"_s);
+    EXPECT_EQ(model().renaming().value_or(RemoteEntry()).name, u"b.txt"_s);
+    model().setSelection({u"a.jpg"_s, u"b.txt"_s});
+    menu(at(u"a.jpg"_s), u"Delete…"_s);
     ASSERT_EQ(desktop->panels.size(), 1);
-    EXPECT_EQ(desktop->panels.first().message, QStringLiteral("Choose files or folders to copy to /sdcard"));
-    EXPECT_EQ(calls, QStringList{QStringLiteral("remove:b.txt,a.jpg")});
-    menu(at(QStringLiteral("DCIM")), QStringLiteral("Open"));
+    EXPECT_EQ(desktop->panels.first().message, u"Choose files or folders to copy to /sdcard"_s);
+    EXPECT_EQ(calls, QStringList{u"remove:b.txt,a.jpg"_s});
+    menu(at(u"DCIM"_s), u"Open"_s);
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
 }
 
 TEST_F(FileList, MenuItemsWithoutTheirOperationAreDisabled)
@@ -231,18 +217,18 @@ TEST_F(FileList, MenuItemsWithoutTheirOperationAreDisabled)
 TEST_F(FileList, AnOpenMenuClosesWhenTheListingIsReplaced)
 {
     FileListView& view = list(fullEnvironment());
-    const QPoint point = at(QStringLiteral("b.txt"));
+    const QPoint point = at(u"b.txt"_s);
     QContextMenuEvent event(QContextMenuEvent::Mouse, point, view.viewport()->mapToGlobal(point));
     QCoreApplication::sendEvent(view.viewport(), &event);
     QPointer<EntryMenu> menu = view.findChild<EntryMenu*>();
     ASSERT_TRUE(menu && menu->isVisible());
-    go(QStringLiteral("/sdcard/DCIM"));
+    go(u"/sdcard/DCIM"_s);
     EXPECT_TRUE(!menu || !menu->isVisible());
 }
 
 TEST(ByteCount, ReadsInDecimalMultiplesWithZeroAndOneSpelledOut)
 {
-    EXPECT_EQ(Look::byteCount(0), QStringLiteral("Zero KB"));
-    EXPECT_EQ(Look::byteCount(1), QStringLiteral("1 byte"));
-    EXPECT_EQ(Look::byteCount(999999), QStringLiteral("1 MB"));
+    EXPECT_EQ(Look::byteCount(0), u"Zero KB"_s);
+    EXPECT_EQ(Look::byteCount(1), u"1 byte"_s);
+    EXPECT_EQ(Look::byteCount(999999), u"1 MB"_s);
 }

@@ -54,34 +54,34 @@ protected:
 TEST_F(MainWindow, TitleIsTheFoldersNameForAReadyPhoneElseTheProductName)
 {
     ContentView& view = window(bareEnvironment());
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Vantelorquist"));
-    adbPhoneIn(QStringLiteral("device"), {folder(QStringLiteral("DCIM"))});
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Internal Storage"));
-    go(QStringLiteral("/sdcard/DCIM/Camera"));
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Camera"));
+    EXPECT_EQ(view.windowTitle(), u"Vantelorquist"_s);
+    adbPhoneIn(u"device"_s, {folder(u"DCIM"_s)});
+    EXPECT_EQ(view.windowTitle(), u"Internal Storage"_s);
+    go(u"/sdcard/DCIM/Camera"_s);
+    EXPECT_EQ(view.windowTitle(), u"Camera"_s);
     // Outside the shared storage the crumbs are the storage's alone.
-    go(QStringLiteral("/storage"));
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Internal Storage"));
+    go(u"/storage"_s);
+    EXPECT_EQ(view.windowTitle(), u"Internal Storage"_s);
 
-    go(QStringLiteral("/sdcard/Music"));
-    adbPhoneIn(QStringLiteral("unauthorized"));
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Vantelorquist"));
+    go(u"/sdcard/Music"_s);
+    adbPhoneIn(u"unauthorized"_s);
+    EXPECT_EQ(view.windowTitle(), u"Vantelorquist"_s);
 }
 
 TEST_F(MainWindow, ToolbarFileCommandsNeedAReadyPhoneAndPhoneToolsAReadyAdbPhone)
 {
     EXPECT_EQ(enabled(window(fullEnvironment())), "000 000000 1");
-    adbPhoneIn(QStringLiteral("unauthorized"));
+    adbPhoneIn(u"unauthorized"_s);
     EXPECT_EQ(enabled(window(fullEnvironment())), "000 000000 1");
     readyMtpPhone();
     EXPECT_EQ(enabled(window(fullEnvironment())), "110 000000 1");
 
     mtp->setDevices({});
-    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("a.jpg"), 10)});
+    adbPhoneIn(u"device"_s, {file(u"a.jpg"_s, 10)});
     ContentView& view = window(fullEnvironment());
     EXPECT_EQ(enabled(view), "110 111111 1");
     // Copy to Mac follows the selection alone.
-    model().setSelection({QStringLiteral("a.jpg")});
+    model().setSelection({u"a.jpg"_s});
     EXPECT_EQ(enabled(view), "111 111111 1");
     view.copyToMacAction()->trigger();
     ASSERT_EQ(desktop->panels.size(), 1);
@@ -108,67 +108,56 @@ TEST_F(MainWindow, ToolbarFileCommandsNeedAReadyPhoneAndPhoneToolsAReadyAdbPhone
     EXPECT_FALSE(bare.iconsAction()->isEnabled());
 }
 
-TEST_F(MainWindow, ToolbarHistoryHiddenFilesAndTheViewPickerFollowAndWriteTheModel)
+TEST_F(MainWindow, ToolbarHistoryViewPickerAndSearchFollowAndWriteTheModel)
 {
-    adbPhoneIn(QStringLiteral("device"));
     ContentView& view = window(bareEnvironment());
+    EXPECT_FALSE(view.showsSearchField());
+    adbPhoneIn(u"device"_s, {file(u"a.jpg"_s)});
     EXPECT_FALSE(view.backAction()->isEnabled());
-    go(QStringLiteral("/sdcard/Download"));
+    EXPECT_TRUE(view.showsSearchField());
+    view.searchField()->setText(u"jp"_s);
+    EXPECT_EQ(model().searchText(), u"jp"_s);
+    go(u"/sdcard/Download"_s);
+    EXPECT_TRUE(view.searchField()->text().isEmpty()); // navigating clears the search, in the field too
     view.backAction()->trigger();
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard"));
+    EXPECT_EQ(model().path(), u"/sdcard"_s);
     EXPECT_TRUE(view.forwardAction()->isEnabled());
-
-    more(view, QStringLiteral("Show Hidden Files"))->trigger();
+    more(view, u"Show Hidden Files"_s)->trigger();
     EXPECT_TRUE(model().showHidden());
     model().setShowHidden(false);
-    EXPECT_FALSE(more(view, QStringLiteral("Show Hidden Files"))->isChecked());
+    EXPECT_FALSE(more(view, u"Show Hidden Files"_s)->isChecked());
     model().setViewMode(ViewMode::grid);
     EXPECT_TRUE(view.iconsAction()->isChecked());
     view.listAction()->trigger();
     EXPECT_EQ(model().viewMode(), ViewMode::list);
-}
-
-TEST_F(MainWindow, TheSearchFieldBelongsToTheBrowser)
-{
-    ContentView& view = window(bareEnvironment());
-    EXPECT_FALSE(view.showsSearchField());
-    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("a.jpg"))});
-    EXPECT_TRUE(view.showsSearchField());
-    view.searchField()->setText(QStringLiteral("jp"));
-    EXPECT_EQ(model().searchText(), QStringLiteral("jp"));
-    // Navigating clears the search, in the field too.
-    go(QStringLiteral("/sdcard/Music"));
-    EXPECT_TRUE(view.searchField()->text().isEmpty());
-
-    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))});
-    pass();
+    adbPhoneIn(u"unauthorized"_s);
     EXPECT_FALSE(view.showsSearchField());
 }
 
 TEST(ToolbarRules, AJobDisablesWhatWouldStartAnotherOne)
 {
     WindowRules::ToolbarInput input;
-    input.selected = adbPhone(QStringLiteral("A1"));
+    input.selected = adbPhone(u"A1"_s);
     input.hasSelection = input.canGoBack = input.hasJob = input.recording = true;
     const WindowRules::ToolbarState busy = WindowRules::toolbar(input);
     EXPECT_FALSE(busy.newFolder || busy.copyToPhone || busy.copyToMac || busy.phoneTools);
     EXPECT_TRUE(busy.back);
-    EXPECT_EQ(busy.recordTitle, QStringLiteral("Stop Recording"));
+    EXPECT_EQ(busy.recordTitle, u"Stop Recording"_s);
 }
 
 TEST_F(MainWindow, TheErrorAlertAndTheWirelessSheetShowWhileTheModelAsks)
 {
     ContentView& view = window(fullEnvironment());
-    model().setErrorMessage(QStringLiteral("The phone went away."));
+    model().setErrorMessage(u"The phone went away."_s);
     QMessageBox* alert = view.errorAlert();
     ASSERT_TRUE(alert);
     EXPECT_TRUE(alert->isVisible());
-    EXPECT_EQ(alert->informativeText(), QStringLiteral("The phone went away."));
+    EXPECT_EQ(alert->informativeText(), u"The phone went away."_s);
     // A newer message replaces the text of the alert that shows.
-    model().setErrorMessage(QStringLiteral("Names can't contain “/”."));
+    model().setErrorMessage(u"Names can't contain “/”."_s);
     EXPECT_EQ(view.errorAlert(), alert);
-    EXPECT_EQ(alert->informativeText(), QStringLiteral("Names can't contain “/”."));
+    EXPECT_EQ(alert->informativeText(), u"Names can't contain “/”."_s);
     alert->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(model().errorMessage().has_value());
     EXPECT_EQ(view.errorAlert(), nullptr);
@@ -184,29 +173,23 @@ TEST_F(MainWindow, TheErrorAlertAndTheWirelessSheetShowWhileTheModelAsks)
 
 TEST_F(MainWindow, NamePromptsStartFromTheirNameEachTimeAndConfirmOnlyWithTheirOperation)
 {
-    adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("photo.jpg"))});
+    adbPhoneIn(u"device"_s, {file(u"photo.jpg"_s)});
     ContentView& view = window(fullEnvironment());
-    model().setShowingNewFolder(true);
-    ASSERT_TRUE(view.newFolderPrompt());
-    EXPECT_EQ(view.newFolderPrompt()->text(), QStringLiteral("untitled folder"));
-    view.newFolderPrompt()->field()->setText(QStringLiteral("Trips"));
-    view.newFolderPrompt()->cancelButton()->click();
-    EXPECT_FALSE(model().showingNewFolder());
-    model().setShowingNewFolder(true);
-    ASSERT_TRUE(view.newFolderPrompt());
-    EXPECT_EQ(view.newFolderPrompt()->text(), QStringLiteral("untitled folder"));
-    view.newFolderPrompt()->field()->setText(QStringLiteral("Trips"));
-    view.newFolderPrompt()->confirmButton()->click();
-    EXPECT_FALSE(model().showingNewFolder());
-
-    model().setRenaming(file(QStringLiteral("photo.jpg")));
+    for (auto button : {&NamePrompt::cancelButton, &NamePrompt::confirmButton}) {
+        model().setShowingNewFolder(true);
+        ASSERT_TRUE(view.newFolderPrompt());
+        EXPECT_EQ(view.newFolderPrompt()->text(), u"untitled folder"_s);
+        view.newFolderPrompt()->field()->setText(u"Trips"_s);
+        (view.newFolderPrompt()->*button)()->click();
+        EXPECT_FALSE(model().showingNewFolder());
+    }
+    model().setRenaming(file(u"photo.jpg"_s));
     ASSERT_TRUE(view.renamePrompt());
-    EXPECT_EQ(view.renamePrompt()->text(), QStringLiteral("photo.jpg"));
-    view.renamePrompt()->field()->setText(QStringLiteral("beach.jpg"));
+    EXPECT_EQ(view.renamePrompt()->text(), u"photo.jpg"_s);
+    view.renamePrompt()->field()->setText(u"beach.jpg"_s);
     view.renamePrompt()->confirmButton()->click();
     EXPECT_FALSE(model().renaming().has_value());
-    EXPECT_EQ(calls, (QStringList{QStringLiteral("newFolder:Trips"), QStringLiteral("rename:photo.jpg:beach.jpg")}));
-
+    EXPECT_EQ(calls, (QStringList{u"newFolder:Trips"_s, u"rename:photo.jpg:beach.jpg"_s}));
     ContentView& bare = window(bareEnvironment());
     model().setShowingNewFolder(true);
     ASSERT_TRUE(bare.newFolderPrompt());
@@ -217,18 +200,18 @@ TEST_F(MainWindow, NamePromptsStartFromTheirNameEachTimeAndConfirmOnlyWithTheirO
 // plugged-in phone took the window to another folder.
 TEST_F(MainWindow, TheNewFolderPromptNamesTheFolderShownNow)
 {
-    adbPhoneIn(QStringLiteral("device"));
-    go(QStringLiteral("/sdcard/DCIM"));
+    adbPhoneIn(u"device"_s);
+    go(u"/sdcard/DCIM"_s);
     ContentView& view = window(fullEnvironment());
     model().setShowingNewFolder(true);
     ASSERT_TRUE(view.newFolderPrompt());
-    EXPECT_EQ(view.newFolderPrompt()->message(), QStringLiteral("Creates a folder in DCIM."));
+    EXPECT_EQ(view.newFolderPrompt()->message(), u"Creates a folder in DCIM."_s);
 
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("N2"))});
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"N2"_s)});
     pass();
-    ASSERT_EQ(model().selectedSerial(), QStringLiteral("N2"));
+    ASSERT_EQ(model().selectedSerial(), u"N2"_s);
     ASSERT_TRUE(view.newFolderPrompt());
-    EXPECT_EQ(view.newFolderPrompt()->message(), QStringLiteral("Creates a folder in Internal Storage."));
+    EXPECT_EQ(view.newFolderPrompt()->message(), u"Creates a folder in Internal Storage."_s);
 }
 
 // Mended: a Wi-Fi sheet that went with its window told the model so, and the

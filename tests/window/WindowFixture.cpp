@@ -11,13 +11,12 @@ namespace windowtest {
 namespace {
 
 // A command's argument as written to `calls`.
-template <class T>
-QString text(const T& value)
+template <class T> QString text(const T& value)
 {
     if constexpr (std::is_same_v<T, QString>)
         return value;
     else if constexpr (std::is_same_v<T, std::optional<QString>>)
-        return value.value_or(QStringLiteral("(current)"));
+        return value.value_or(u"(current)"_s);
     else if constexpr (std::is_same_v<T, RemoteEntry>)
         return value.name;
     else if constexpr (std::is_same_v<T, Device>)
@@ -38,7 +37,7 @@ Environment WindowTest::fullEnvironment()
 {
     Environment env = bareEnvironment();
     env.canOpenWindow = [](const QString& identifier) {
-        return QStringList{QStringLiteral("mirror"), QStringLiteral("apps"), QStringLiteral("logcat")}.contains(identifier);
+        return QStringList{u"mirror"_s, u"apps"_s, u"logcat"_s}.contains(identifier);
     };
     env.openWindow = [this](const QString& identifier) { openedWindows.append(identifier); };
     const auto record = [this](const char* name) {
@@ -71,16 +70,16 @@ Environment WindowTest::bareEnvironment()
 
 void WindowTest::adbPhoneIn(const QString& state, const QList<RemoteEntry>& sdcard)
 {
-    adb->setDevices({adbPhone(QStringLiteral("A1"), state)});
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard"), sdcard);
+    adb->setDevices({adbPhone(u"A1"_s, state)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, sdcard);
     pass();
     settle();
 }
 
 void WindowTest::readyMtpPhone()
 {
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
-    mtp->phone(QStringLiteral("M1"))->setFolder(QStringLiteral("/sdcard"), {});
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    mtp->phone(u"M1"_s)->setFolder(u"/sdcard"_s, {});
     pass();
     settle();
 }
@@ -88,8 +87,8 @@ void WindowTest::readyMtpPhone()
 void WindowTest::go(const QString& path)
 {
     // A folder the phone doesn't have sends the browser back to /sdcard.
-    if (!adb->phone(QStringLiteral("A1"))->exists(path, Cancel()))
-        adb->phone(QStringLiteral("A1"))->setFolder(path, {});
+    if (!adb->phone(u"A1"_s)->exists(path, Cancel()))
+        adb->phone(u"A1"_s)->setFolder(path, {});
     model().navigate(path, true);
     settle();
 }

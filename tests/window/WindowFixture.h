@@ -12,17 +12,12 @@
 #include <QWidget>
 
 #include <memory>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 class ContentView;
 
 namespace windowtest {
+
+using namespace Qt::Literals::StringLiterals;
 
 using browsertest::adbPhone;
 using browsertest::file;
@@ -45,8 +40,7 @@ protected:
     // for its listing.
     void go(const QString& path);
     // A view over `env`, shown at `size`, kept until the next one.
-    template <class View>
-    View& show(const Environment& env, QSize size)
+    template <class View> View& show(const Environment& env, QSize size)
     {
         auto* view = new View(env);
         m_view.reset(view);

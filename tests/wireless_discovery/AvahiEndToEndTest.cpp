@@ -22,7 +22,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 using Kind = WirelessService::Kind;
 
 const QString daemonAddress = QStringLiteral("10.213.7.1");
@@ -35,9 +34,8 @@ QString tool(const char* name)
 
 std::unique_ptr<ChildProcess> launch(const QStringList& command, const QMap<QString, QString>& environment = {})
 {
-    ChildProcess::Options options{command.first(), command.mid(1), environment, ChildProcess::Output::Merged};
     try {
-        return ChildProcess::start(options);
+        return ChildProcess::start({command.first(), command.mid(1), environment, ChildProcess::Output::Merged});
     } catch (const Error&) {
         return nullptr;
     }
@@ -46,80 +44,40 @@ std::unique_ptr<ChildProcess> launch(const QStringList& command, const QMap<QStr
 // Reads the child's output until it holds `marker`, it ends, or the limit passes.
 bool awaitOutput(ChildProcess& child, const QByteArray& marker, std::chrono::milliseconds limit, QByteArray* seen)
 {
-    const auto deadline = Clock::now() + limit;
     char buffer[4096];
-    while (!seen->contains(marker)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd entry{child.outputFd(), POLLIN, 0};
-        if (::poll(&entry, 1, int(std::min<long long>(left.count(), 100))) <= 0)
-            continue;
-        const ssize_t n = readAvailable(child.outputFd(), buffer, sizeof buffer);
-        if (n == 0)
-            return false; // ended
-        if (n > 0)
-            seen->append(buffer, n);
-    }
-    return true;
+    return testsupport::waitUntil(
+        [&] {
+            pollfd entry{child.outputFd(), POLLIN, 0};
+            const ssize_t n = ::poll(&entry, 1, 50) > 0 ? readAvailable(child.outputFd(), buffer, sizeof buffer) : -1;
+            if (n > 0)
+                seen->append(buffer, n);
+            return seen->contains(marker) || n == 0;
+        },
+        limit) && seen->contains(marker);
 }
 
-// Runs a short command to its end, bounded; true when it succeeded.
-bool runCommand(const QStringList& command, QByteArray* output)
+void writeFile(const QString& path, const QByteArray& text)
 {
-    auto child = launch(command);
-    if (!child)
-        return false;
-    output->clear();
-    awaitOutput(*child, "\x01never", 10s, output); // to the end of its output
-    return testsupport::waitUntil([&] { return child->tryWait(); }, 5s) && child->wait().succeeded();
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text);
 }
 
 // The private bus and daemon, shared by the tests of this file: the process
 // learns the system bus's address once, so every test must use the same.
 struct AvahiRig {
-    QString ip, daemon, publisher, busAddress, avahiConfig;
+    QString ip = tool("ip"), daemon = tool("avahi-daemon"), publisher = tool("avahi-publish"), busAddress, avahiConfig;
     QString network = QStringLiteral("vtq-avahi-%1").arg(::getpid()); // the namespace
-    bool networkCreated = false;
     QTemporaryDir folder;
-    std::unique_ptr<ChildProcess> busDaemon;
-    std::unique_ptr<ChildProcess> avahiDaemon;
+    std::unique_ptr<ChildProcess> busDaemon, avahiDaemon;
 
     ~AvahiRig()
     {
         // In reverse order of start; the namespace goes last.
         avahiDaemon.reset();
         busDaemon.reset();
-        QByteArray output;
-        if (networkCreated)
-            runCommand({ip, QStringLiteral("netns"), QStringLiteral("delete"), network}, &output);
-        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-
-    // A network namespace with a veth pair; why it couldn't be made, or empty.
-    QString createNetwork()
-    {
-        QByteArray output;
-        if (!runCommand({ip, QStringLiteral("netns"), QStringLiteral("add"), network}, &output))
-            return QStringLiteral("ip netns is unavailable: ") + QString::fromUtf8(output).trimmed();
-        networkCreated = true;
-        for (const QString& step : {QStringLiteral("link add va type veth peer name vb"),
-                                    QStringLiteral("addr add ") + daemonAddress + QStringLiteral("/24 dev va"),
-                                    QStringLiteral("addr add 10.213.7.2/24 dev vb"),
-                                    QStringLiteral("link set va up multicast on"),
-                                    QStringLiteral("link set vb up multicast on")}) {
-            if (!runCommand(QStringList{ip, QStringLiteral("-n"), network} + step.split(QLatin1Char(' ')), &output))
-                return QStringLiteral("couldn't set up the namespace's network (%1): %2")
-                    .arg(step, QString::fromUtf8(output).trimmed());
-        }
-        return {};
-    }
-
-    static void writeFile(const QString& path, const QByteArray& text)
-    {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(text);
+        if (auto child = launch({ip, QStringLiteral("netns"), QStringLiteral("delete"), network}))
+            testsupport::waitUntil([&] { return child->tryWait(); }, 5s);
     }
 
     // Starts avahi-daemon inside the namespace; why it failed, or empty.
@@ -141,9 +99,6 @@ struct AvahiRig {
     {
         if (::geteuid() != 0)
             return QStringLiteral("needs root to make a network namespace");
-        ip = tool("ip");
-        daemon = tool("avahi-daemon");
-        publisher = tool("avahi-publish");
         const QString bus = tool("dbus-daemon");
         if (ip.isEmpty() || daemon.isEmpty() || publisher.isEmpty() || bus.isEmpty())
             return QStringLiteral("needs ip, avahi-daemon, avahi-publish and dbus-daemon");
@@ -152,9 +107,16 @@ struct AvahiRig {
         if (pidFile.open(QIODevice::ReadOnly) && testsupport::processAlive(pidFile.readAll().trimmed().toLong()))
             return QStringLiteral("another avahi-daemon is running");
 
-        const QString problem = createNetwork();
-        if (!problem.isEmpty())
-            return problem;
+        // A namespace with a veth pair.
+        const QString script = QStringLiteral("set -e; ip netns add %1; ip -n %1 link add va type veth peer name vb;"
+                                              " ip -n %1 addr add %2/24 dev va; ip -n %1 addr add 10.213.7.2/24 dev vb;"
+                                              " ip -n %1 link set va up multicast on; ip -n %1 link set vb up multicast on")
+                                   .arg(network, daemonAddress);
+        auto setup = launch({QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
+        QByteArray output;
+        if (!setup || awaitOutput(*setup, "\x01never", 10s, &output)
+            || !testsupport::waitUntil([&] { return setup->tryWait(); }, 5s) || !setup->wait().succeeded())
+            return QStringLiteral("couldn't make a network namespace: ") + QString::fromUtf8(output).trimmed();
 
         const QString socket = folder.filePath(QStringLiteral("bus"));
         busAddress = QStringLiteral("unix:path=") + socket;
@@ -171,7 +133,6 @@ struct AvahiRig {
             *failure = QStringLiteral("the private D-Bus bus never listened");
             return {};
         }
-
         avahiConfig = folder.filePath(QStringLiteral("avahi.conf"));
         writeFile(avahiConfig, "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=va\nenable-dbus=yes\n"
                                "[wide-area]\nenable-wide-area=no\n"
@@ -189,10 +150,8 @@ protected:
     {
         rig = new AvahiRig;
         skipReason = rig->start(&setupFailure);
-        if (!skipReason.isEmpty() || !setupFailure.isEmpty()) {
-            delete rig;
-            rig = nullptr;
-        }
+        if (!skipReason.isEmpty() || !setupFailure.isEmpty())
+            TearDownTestSuite();
     }
     static void TearDownTestSuite()
     {
@@ -208,7 +167,6 @@ protected:
         discovery = std::make_unique<WirelessDiscovery>();
         discovery->start();
     }
-
     void TearDown() override
     {
         // The discovery goes before the publishers; both before the rig.
@@ -218,11 +176,9 @@ protected:
 
     ChildProcess* publish(const QString& name, const char* type, int port)
     {
-        auto child = launch({rig->publisher, QStringLiteral("-s"), name, QString::fromLatin1(type), QString::number(port)},
-                            {{QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), rig->busAddress}});
-        if (!child)
-            return nullptr;
-        publishers.push_back(std::move(child));
+        publishers.push_back(launch({rig->publisher, QStringLiteral("-s"), name, QString::fromLatin1(type),
+                                     QString::number(port)},
+                                    {{QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), rig->busAddress}}));
         return publishers.back().get();
     }
     void stop(ChildProcess* publisher)
@@ -239,18 +195,10 @@ protected:
         }
         return false;
     }
-
-    std::string describe() const
-    {
-        QStringList lines;
-        for (const auto& service : discovery->services())
-            lines << service.id() + QStringLiteral(" at ") + service.address;
-        return lines.isEmpty() ? "(nothing listed)" : lines.join(QStringLiteral(", ")).toStdString();
-    }
+    bool waitFor(const std::function<bool()>& condition) const { return testsupport::waitUntil(condition, 15s); }
 
     static inline AvahiRig* rig = nullptr;
-    static inline QString skipReason;
-    static inline QString setupFailure;
+    static inline QString skipReason, setupFailure;
     std::vector<std::unique_ptr<ChildProcess>> publishers;
     std::unique_ptr<WirelessDiscovery> discovery;
 };
@@ -261,18 +209,14 @@ TEST_F(AvahiEndToEnd, PublishedServicesComeAndGo)
     ChildProcess* pairing = publish(name, "_adb-tls-pairing._tcp", 37199);
     ChildProcess* connect = publish(name, "_adb-tls-connect._tcp", 41005);
     ASSERT_TRUE(pairing && connect);
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return listed(Kind::pairing, name, 37199) && listed(Kind::connect, name, 41005); }, 15s))
-        << describe();
-    EXPECT_EQ(discovery->services().size(), 2) << describe();
-    EXPECT_EQ(discovery->services().first().kind, Kind::pairing);
-
+    ASSERT_TRUE(waitFor([&] { return listed(Kind::pairing, name, 37199) && listed(Kind::connect, name, 41005); }));
+    EXPECT_EQ(discovery->services().size(), 2);
     // A publisher stops: its service leaves the list, the other stays.
     stop(pairing);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !listed(Kind::pairing, name); }, 10s)) << describe();
+    ASSERT_TRUE(waitFor([&] { return !listed(Kind::pairing, name); }));
     EXPECT_TRUE(listed(Kind::connect, name));
     stop(connect);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return discovery->services().isEmpty(); }, 10s)) << describe();
+    EXPECT_TRUE(waitFor([&] { return discovery->services().isEmpty(); }));
 }
 
 TEST_F(AvahiEndToEnd, ListsAgainAfterTheDaemonRestarts)
@@ -280,18 +224,16 @@ TEST_F(AvahiEndToEnd, ListsAgainAfterTheDaemonRestarts)
     const QString name = QStringLiteral("adb-AGAIN001-Cd3E");
     ChildProcess* connect = publish(name, "_adb-tls-connect._tcp", 41007);
     ASSERT_TRUE(connect);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return listed(Kind::connect, name); }, 15s)) << describe();
-
+    ASSERT_TRUE(waitFor([&] { return listed(Kind::connect, name); }));
     // The daemon goes: everything it reported is gone with it.
     rig->avahiDaemon.reset();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return discovery->services().isEmpty(); }, 10s)) << describe();
-
+    ASSERT_TRUE(waitFor([&] { return discovery->services().isEmpty(); }));
     // It comes back; the discovery reconnects by itself.
     stop(connect);
     const QString problem = rig->startDaemon();
     ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
     ASSERT_TRUE(publish(name, "_adb-tls-connect._tcp", 41008));
-    EXPECT_TRUE(testsupport::waitUntil([&] { return listed(Kind::connect, name, 41008); }, 15s)) << describe();
+    EXPECT_TRUE(waitFor([&] { return listed(Kind::connect, name, 41008); }));
 }
 
 } // namespace

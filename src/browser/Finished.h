@@ -1,0 +1,10 @@
+#pragma once
+
+#include <functional>
+
+// Runs a caller's "finished" callback, which is optional.
+inline void call(const std::function<void()>& finished)
+{
+    if (finished)
+        finished();
+}
