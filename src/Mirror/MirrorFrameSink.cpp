@@ -1,0 +1,136 @@
+#include "MirrorFrameSink.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/mem.h>
+}
+
+#include <cstring>
+
+MirrorFrameSink::MirrorFrameSink()
+    : m_frame(av_frame_alloc()), m_packet(av_packet_alloc())
+{
+}
+
+MirrorFrameSink::~MirrorFrameSink()
+{
+    close();
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+}
+
+void MirrorFrameSink::close()
+{
+    avcodec_free_context(&m_decoder);
+    m_avcC.clear();
+}
+
+bool MirrorFrameSink::open(const QByteArray& avcC)
+{
+    close();
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec || !m_frame || !m_packet)
+        return false;
+    m_decoder = avcodec_alloc_context3(codec);
+    if (!m_decoder)
+        return false;
+    m_decoder->extradata = static_cast<uint8_t*>(av_mallocz(size_t(avcC.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!m_decoder->extradata) {
+        close();
+        return false;
+    }
+    std::memcpy(m_decoder->extradata, avcC.constData(), size_t(avcC.size()));
+    m_decoder->extradata_size = int(avcC.size());
+    // Every picture out as soon as its packet is in: frame threads would hold
+    // each one back by a frame per thread.
+    m_decoder->flags |= AV_CODEC_FLAG_LOW_DELAY | AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    m_decoder->thread_type = FF_THREAD_SLICE;
+    m_decoder->thread_count = 0;
+    // Report damage instead of hiding it, so that a fresh key frame is asked for.
+    m_decoder->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CRCCHECK;
+    m_decoder->error_concealment = 0;
+    if (avcodec_open2(m_decoder, codec, nullptr) < 0) {
+        close();
+        return false;
+    }
+    m_avcC = avcC;
+    return true;
+}
+
+bool MirrorFrameSink::decode(const H264Sample& sample, quint64 generation)
+{
+    const QByteArray& avcC = sample.format()->avcC();
+    if (!m_decoder || avcC != m_avcC) {
+        if (!open(avcC))
+            return false;
+    }
+    av_packet_unref(m_packet);
+    m_packet->data = const_cast<uint8_t*>(sample.data()); // not reference-counted: the decoder copies it
+    m_packet->size = int(sample.size());
+    const int sent = avcodec_send_packet(m_decoder, m_packet);
+    m_packet->data = nullptr;
+    m_packet->size = 0;
+    if (sent < 0)
+        return false;
+    while (true) {
+        const int received = avcodec_receive_frame(m_decoder, m_frame);
+        if (received == AVERROR(EAGAIN))
+            return true;
+        if (received < 0)
+            return false;
+        const bool damaged = m_frame->decode_error_flags != 0 || (m_frame->flags & AV_FRAME_FLAG_CORRUPT);
+        if (!damaged)
+            m_surface.present(*m_frame, generation);
+        av_frame_unref(m_frame);
+        if (damaged)
+            return false;
+    }
+}
+
+MirrorFrameSink::Result MirrorFrameSink::enqueue(const H264Sample& sample)
+{
+    Result result;
+    const quint64 generation = m_surface.generation();
+    if (m_restart.exchange(false)) {
+        if (m_decoder)
+            avcodec_flush_buffers(m_decoder);
+        m_failed = false;
+        m_waitingForKeyFrame = false;
+    }
+    if (m_failed) {
+        if (m_decoder)
+            avcodec_flush_buffers(m_decoder);
+        m_failed = false;
+        // A key frame has been asked for; the pictures before it cannot decode.
+        m_waitingForKeyFrame = true;
+        result.needsKeyFrame = true;
+    }
+    if (m_waitingForKeyFrame && sample.isKeyFrame())
+        m_waitingForKeyFrame = false;
+    if (!m_waitingForKeyFrame && !decode(sample, generation))
+        m_failed = true;
+
+    std::lock_guard lock(m_lock);
+    ++m_frameCount;
+    result.isFirst = !m_shownFirstFrame;
+    m_shownFirstFrame = true;
+    return result;
+}
+
+void MirrorFrameSink::reset()
+{
+    m_surface.clear();
+    m_restart = true;
+    std::lock_guard lock(m_lock);
+    m_shownFirstFrame = false;
+    m_frameCount = 0;
+}
+
+int MirrorFrameSink::takeFrameCount()
+{
+    std::lock_guard lock(m_lock);
+    const int count = m_frameCount;
+    m_frameCount = 0;
+    return count;
+}
