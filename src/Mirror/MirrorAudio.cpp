@@ -25,6 +25,7 @@ struct MirrorAudio::State {
     qint64 queued = 0;
     std::deque<std::vector<float>> buffers; // interleaved frames, oldest first
     size_t readOffset = 0;                  // samples of the oldest buffer already played
+    bool stopped = false;                   // nothing is queued once the output has stopped
 };
 
 qint64 MirrorAudio::Tap::pull(float* out, qint64 frames) const
@@ -153,6 +154,13 @@ MirrorAudio::~MirrorAudio()
 
 void MirrorAudio::stop()
 {
+    {
+        std::lock_guard lock(m_state->lock);
+        m_state->stopped = true;
+        m_state->buffers.clear();
+        m_state->readOffset = 0;
+        m_state->queued = 0;
+    }
     if (m_device && m_device->thread)
         m_device->thread->quit();
 }
@@ -170,7 +178,7 @@ void MirrorAudio::play(const QByteArray& packet)
     const qint64 frames = packet.size() / 4;
     {
         std::lock_guard lock(m_state->lock);
-        if (m_state->queued > queueLimit)
+        if (m_state->stopped || m_state->queued > queueLimit)
             return;
         m_state->queued += frames;
     }
@@ -188,5 +196,7 @@ void MirrorAudio::play(const QByteArray& packet)
     for (size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = float(qFromLittleEndian<qint16>(bytes + 2 * i)) * (1.0f / 32768.0f);
     std::lock_guard lock(m_state->lock);
+    if (m_state->stopped)
+        return; // stop() has already zeroed the count
     m_state->buffers.push_back(std::move(buffer));
 }

@@ -28,7 +28,8 @@ public:
     // Queues one packet; never fails. Called on the audio reader's thread.
     void play(const QByteArray& packet);
 
-    // Ends playback; from any thread, any number of times.
+    // Ends playback and drops what is queued; later packets are ignored.
+    // From any thread, any number of times.
     void stop();
 
     // Frames queued whose playback has not completed.

@@ -6,7 +6,56 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <cstdarg>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+// libavcodec's H.264 decoder conceals most damage and says so only in its
+// log, so the log of our decoders is where a failure is learnt of. Their
+// messages are swallowed: a damaged picture is answered with a key frame.
+std::mutex decodersMutex;
+std::map<const void*, bool*> decoderErrors; // decoder -> its failure flag
+
+void logMessage(void* context, int level, const char* format, va_list arguments)
+{
+    if (context) {
+        std::lock_guard lock(decodersMutex);
+        const auto found = decoderErrors.find(context);
+        if (found != decoderErrors.end()) {
+            if (level <= AV_LOG_ERROR)
+                *found->second = true;
+            return;
+        }
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
+
+void watch(const AVCodecContext* decoder, bool* failed)
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { av_log_set_callback(logMessage); });
+    std::lock_guard lock(decodersMutex);
+    decoderErrors[decoder] = failed;
+}
+
+void unwatch(const AVCodecContext* decoder)
+{
+    std::lock_guard lock(decodersMutex);
+    decoderErrors.erase(decoder);
+}
+
+// Whether the decoder logged an error since the last call.
+bool takeLoggedError(bool* failed)
+{
+    std::lock_guard lock(decodersMutex);
+    return std::exchange(*failed, false);
+}
+
+} // namespace
 
 MirrorFrameSink::MirrorFrameSink()
     : m_frame(av_frame_alloc()), m_packet(av_packet_alloc())
@@ -22,6 +71,8 @@ MirrorFrameSink::~MirrorFrameSink()
 
 void MirrorFrameSink::close()
 {
+    if (m_decoder)
+        unwatch(m_decoder);
     avcodec_free_context(&m_decoder);
     m_avcC.clear();
 }
@@ -49,7 +100,7 @@ bool MirrorFrameSink::open(const QByteArray& avcC)
     m_decoder->thread_count = 0;
     // Report damage instead of hiding it, so that a fresh key frame is asked for.
     m_decoder->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CRCCHECK;
-    m_decoder->error_concealment = 0;
+    watch(m_decoder, &m_loggedError);
     if (avcodec_open2(m_decoder, codec, nullptr) < 0) {
         close();
         return false;
@@ -71,15 +122,18 @@ bool MirrorFrameSink::decode(const H264Sample& sample, quint64 generation)
     const int sent = avcodec_send_packet(m_decoder, m_packet);
     m_packet->data = nullptr;
     m_packet->size = 0;
-    if (sent < 0)
+    if (sent < 0) {
+        takeLoggedError(&m_loggedError);
         return false;
+    }
     while (true) {
         const int received = avcodec_receive_frame(m_decoder, m_frame);
         if (received == AVERROR(EAGAIN))
-            return true;
+            return !takeLoggedError(&m_loggedError);
         if (received < 0)
             return false;
-        const bool damaged = m_frame->decode_error_flags != 0 || (m_frame->flags & AV_FRAME_FLAG_CORRUPT);
+        const bool damaged = takeLoggedError(&m_loggedError) || m_frame->decode_error_flags != 0
+                             || (m_frame->flags & AV_FRAME_FLAG_CORRUPT);
         if (!damaged)
             m_surface.present(*m_frame, generation);
         av_frame_unref(m_frame);

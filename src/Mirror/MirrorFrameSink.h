@@ -57,6 +57,7 @@ private:
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
     QByteArray m_avcC;
+    bool m_loggedError = false; // set by the decoder's log, under its lock
     bool m_failed = false;
     bool m_waitingForKeyFrame = false;
 };

@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -50,6 +51,7 @@ QByteArray leadingParameterSets(const QByteArray& packet)
 H264StreamGenerator::H264StreamGenerator(const Options& options)
     : m_options(options), m_encoder(std::make_unique<Encoder>())
 {
+    av_log_set_level(AV_LOG_ERROR); // no encoder statistics in test output
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec)
         fail("libavcodec has no libx264 encoder");
