@@ -120,7 +120,6 @@ MirrorAudio::MirrorAudio(Output output) : m_state(std::make_shared<State>())
         QueueReader reader(tap);
         reader.open(QIODevice::ReadOnly);
         QAudioSink sink(out, format);
-        sink.setBufferSize(int(sampleRate / 25 * channelCount * sizeof(float))); // 40 ms
         sink.start(&reader);
         if (sink.error() != QAudio::NoError || sink.state() == QAudio::StoppedState) {
             started->set_value(QStringLiteral("The sound output couldn't start."));
