@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 static_assert(H264Sample::padding == AV_INPUT_BUFFER_PADDING_SIZE);
 
 namespace {
@@ -12,12 +14,10 @@ enum NalType : int { idrSlice = 5, sequenceParameters = 7, pictureParameters = 8
 
 int typeOf(const QByteArray& unit) { return unit.isEmpty() ? -1 : quint8(unit[0]) & 0x1F; }
 
-template <class T>
-void appendBigEndian(QByteArray& out, T value)
+// A parameter set preceded by its 16-bit big-endian length, as the avcC record holds it.
+void appendSet(QByteArray& out, const QByteArray& set)
 {
-    char bytes[sizeof(T)];
-    qToBigEndian(value, bytes);
-    out.append(bytes, sizeof(T));
+    out.append(char(set.size() >> 8)).append(char(set.size() & 0xFF)).append(set);
 }
 
 } // namespace
@@ -37,11 +37,9 @@ std::shared_ptr<const H264Format> H264Format::create(const QByteArray& sps, cons
     r.append(sps[3]);    // level
     r.append(char(0xFF)); // 4-byte NAL lengths
     r.append(char(0xE1)); // one SPS
-    appendBigEndian(r, quint16(sps.size()));
-    r.append(sps);
+    appendSet(r, sps);
     r.append(char(1)); // one PPS
-    appendBigEndian(r, quint16(pps.size()));
-    r.append(pps);
+    appendSet(r, pps);
     return format;
 }
 
@@ -113,20 +111,11 @@ bool H264SampleBuilder::configure(const QByteArray& packet)
 
 std::optional<H264Sample> H264SampleBuilder::sample(const QByteArray& packet)
 {
-    std::vector<QByteArray> units;
-    if (packet.size() >= 5) {
-        units = nalUnits(packet);
-        for (const QByteArray& unit : units) {
-            if (unit.isEmpty())
-                continue;
-            if (typeOf(unit) == sequenceParameters) {
-                configure(packet);
-                break;
-            }
-        }
-    } else {
-        units = nalUnits(packet);
-    }
+    const std::vector<QByteArray> units = nalUnits(packet);
+    // Parameter sets in band, before a key frame, replace the format.
+    const auto isSps = [](const QByteArray& unit) { return typeOf(unit) == sequenceParameters; };
+    if (packet.size() >= 5 && std::any_of(units.begin(), units.end(), isSps))
+        configure(packet);
     if (!m_format)
         return std::nullopt;
 

@@ -174,8 +174,10 @@ MirrorFrameSink::Result MirrorFrameSink::enqueue(const H264Sample& sample)
 
 void MirrorFrameSink::reset()
 {
-    m_surface.clear();
+    // Restart before the clear: a sample that sees the new generation then
+    // also sees the restart, so no picture of the old stream follows the black.
     m_restart = true;
+    m_surface.clear();
     std::lock_guard lock(m_lock);
     m_shownFirstFrame = false;
     m_frameCount = 0;
