@@ -17,11 +17,13 @@ namespace {
 class PaintCounter : public QObject {
 public:
     int paints = 0;
+    int repaintRequests = 0; // queued calls that reached the widget
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         paints += event->type() == QEvent::Paint;
+        repaintRequests += event->type() == QEvent::MetaCall;
         return false;
     }
 };
@@ -83,6 +85,7 @@ TEST(MirrorVideoWidget, ABusyWindowPaintsOnceForManyPictures)
     ASSERT_TRUE(testsupport::waitUntil([&] { return display.counter.paints > 1; }, std::chrono::seconds(5)));
     testsupport::waitUntil([] { return false; }, std::chrono::milliseconds(50));
     const int before = display.counter.paints;
+    const int requestsBefore = display.counter.repaintRequests;
 
     // Twelve pictures arrive from the video thread while the GUI thread is busy.
     std::thread video([&] { display.enqueue(12); });
@@ -90,5 +93,6 @@ TEST(MirrorVideoWidget, ABusyWindowPaintsOnceForManyPictures)
     video.join();
     testsupport::waitUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(display.counter.paints - before, 1);
+    EXPECT_EQ(display.counter.repaintRequests - requestsBefore, 1) << "stale pictures were queued";
     EXPECT_NEAR(lumaAt(display.grab(), {200, 200}), H264StreamGenerator::lumaFor(12), 6);
 }
