@@ -69,14 +69,16 @@ protected:
         const qint64 frames = maxSize / frameBytes;
         if (frames <= 0)
             return 0;
-        // QAudioSink hands out suitably aligned memory for its sample format.
-        m_tap.pull(reinterpret_cast<float*>(data), frames);
+        m_samples.resize(size_t(frames) * MirrorAudio::channelCount);
+        m_tap.pull(m_samples.data(), frames);
+        std::memcpy(data, m_samples.data(), size_t(frames * frameBytes)); // the sink's memory need not be aligned for float
         return frames * frameBytes;
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
     MirrorAudio::Tap m_tap;
+    std::vector<float> m_samples;
 };
 
 // How long the sound output may take to start before the player gives up.
