@@ -1,0 +1,47 @@
+#include "MirrorVideoWidget.h"
+
+#include "MirrorVideoSurface.h"
+
+#include <QPainter>
+
+MirrorVideoWidget::MirrorVideoWidget(MirrorVideoSurface& surface, QWidget* parent)
+    : QWidget(parent), m_surface(surface)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Called on the video thread; the surface asks again only after a paint
+    // has taken the picture, so at most one repaint is ever queued.
+    m_surface.setRepaintRequest([this] { QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection); });
+    updateViewSize();
+}
+
+MirrorVideoWidget::~MirrorVideoWidget()
+{
+    m_surface.setRepaintRequest({});
+}
+
+void MirrorVideoWidget::updateViewSize()
+{
+    m_surface.setViewSize((QSizeF(size()) * devicePixelRatioF()).toSize());
+}
+
+void MirrorVideoWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    updateViewSize();
+}
+
+void MirrorVideoWidget::paintEvent(QPaintEvent*)
+{
+    updateViewSize(); // the device-pixel ratio may have changed with the screen
+    const MirrorVideoSurface::Picture picture = m_surface.takePicture();
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (picture.image.isNull())
+        return;
+    // The picture was converted for the device-pixel size the widget had
+    // then; after a resize it is stretched until the next one arrives.
+    const qreal ratio = devicePixelRatioF();
+    const QRect target = MirrorVideoSurface::fitted(picture.videoSize, (QSizeF(size()) * ratio).toSize());
+    const QRectF logical(target.x() / ratio, target.y() / ratio, target.width() / ratio, target.height() / ratio);
+    painter.drawImage(logical, picture.image);
+}

@@ -1,0 +1,88 @@
+#include "Error.h"
+#include "MirrorAudio.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+QByteArray pcm(std::initializer_list<qint16> samples)
+{
+    QByteArray bytes;
+    for (qint16 s : samples)
+        bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
+    return bytes;
+}
+
+QByteArray silence(qint64 frames) { return QByteArray(frames * 4, '\0'); }
+
+} // namespace
+
+TEST(MirrorAudio, QueuesWholeFramesUntilTheLimitIsPassed)
+{
+    const struct {
+        qint64 before; // frames queued first
+        qsizetype packet;
+        qint64 after;
+    } cases[] = {
+        {0, 3, 0},
+        {0, 4003, 1000},
+        {7200, 400, 7300},
+        {7201, 400, 7201},
+    };
+    for (const auto& c : cases) {
+        MirrorAudio audio(MirrorAudio::Output::pulled);
+        if (c.before > 0)
+            audio.play(silence(c.before));
+        audio.play(QByteArray(c.packet, '\x01'));
+        EXPECT_EQ(audio.queued(), c.after) << c.before << " + " << c.packet << " bytes";
+    }
+}
+
+TEST(MirrorAudio, PullsConvertedSamplesAndTakesThemOffTheQueue)
+{
+    MirrorAudio audio(MirrorAudio::Output::pulled);
+    const MirrorAudio::Tap tap = audio.tap();
+    audio.play(pcm({-32768, 16384, 32767, 0}));
+    audio.play(pcm({1, -1}));
+    EXPECT_EQ(audio.queued(), 3);
+
+    std::vector<float> out(8, 9.0f);
+    EXPECT_EQ(tap.pull(out.data(), 4), 3); // across both packets, then silence
+    EXPECT_EQ(out, std::vector<float>({-1.0f, 0.5f, 32767.0f / 32768, 0.0f, 1.0f / 32768, -1.0f / 32768, 0.0f, 0.0f}));
+    EXPECT_EQ(audio.queued(), 0);
+
+    audio.play(silence(100));
+    std::vector<float> part(2 * 30);
+    EXPECT_EQ(tap.pull(part.data(), 30), 30);
+    EXPECT_EQ(audio.queued(), 70);
+}
+
+TEST(MirrorAudio, APullAfterThePlayerIsGoneChangesNothing)
+{
+    std::optional<MirrorAudio::Tap> tap;
+    {
+        MirrorAudio audio(MirrorAudio::Output::pulled);
+        audio.play(silence(10));
+        tap = audio.tap();
+    }
+    std::vector<float> out(4, 9.0f);
+    EXPECT_EQ(tap->pull(out.data(), 2), 0);
+    EXPECT_EQ(out, std::vector<float>(4, 0.0f));
+}
+
+TEST(MirrorAudio, WithoutASoundServerTheDevicePlayerThrows)
+{
+    // No server to reach and none to spawn: a machine without sound.
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("client.conf")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("autospawn = no\n");
+    config.close();
+    qputenv("PULSE_CLIENTCONFIG", config.fileName().toLocal8Bit());
+    qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("none")).toLocal8Bit());
+    EXPECT_THROW(MirrorAudio(), SystemError);
+}

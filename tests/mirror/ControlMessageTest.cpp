@@ -1,0 +1,112 @@
+#include "ControlMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using TA = ControlMessage::TouchAction;
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+QByteArray touch(TA action, QPointF point, QSizeF screen = {1080, 2340})
+{
+    return ControlMessage::touch(action, point, screen).data();
+}
+
+} // namespace
+
+TEST(ControlMessage, WorkedExamplesAreTheServersBytes)
+{
+    const struct {
+        ControlMessage message;
+        const char* bytes;
+    } cases[] = {
+        {ControlMessage::key(0, 4, 0), "00 00 00 00 00 04 00 00 00 00 00 00 00 00"},
+        {ControlMessage::text(QStringLiteral("abc")), "01 00 00 00 03 61 62 63"},
+        {ControlMessage::touch(TA::down, {100.4, 200.5}, {1080, 2340}),
+         "02 00 FF FF FF FF FF FF FF FE 00 00 00 64 00 00 00 C9 04 38 09 24 FF FF 00 00 00 00 00 00 00 00"},
+        {ControlMessage::scroll({10, 20}, {1080, 2340}, -1, 2),
+         "03 00 00 00 0A 00 00 00 14 04 38 09 24 F8 00 10 00 00 00 00 00"},
+        {ControlMessage::setClipboard(QStringLiteral("abc"), true), "09 00 00 00 00 00 00 00 00 01 00 00 00 03 61 62 63"},
+        {ControlMessage::setClipboard(QString(), false), "09 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        {ControlMessage::text(QString()), "01 00 00 00 00"},
+        {ControlMessage::rotateDevice(), "0B"},
+        {ControlMessage::resetVideo(), "11"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.message.data().toHex(' '), hex(c.bytes).toHex(' ')) << c.bytes;
+}
+
+TEST(ControlMessage, PositionsRoundHalvesAwayFromZeroClampTheScreenAndSaturate)
+{
+    const struct {
+        QPointF point;
+        QSizeF screen;
+        const char* position; // x, y, width, height
+    } cases[] = {
+        {{-0.5, 0.5}, {1080, 2340}, "FF FF FF FF 00 00 00 01 04 38 09 24"},
+        {{2.4999, 2.5}, {1080, 2340}, "00 00 00 02 00 00 00 03 04 38 09 24"},
+        {{0, 0}, {70000, -3}, "00 00 00 00 00 00 00 00 FF FF 00 00"},
+        {{0, 0}, {1080.9, 2340}, "00 00 00 00 00 00 00 00 04 38 09 24"},
+        {{0, 0}, {qQNaN(), inf}, "00 00 00 00 00 00 00 00 00 00 FF FF"},
+        {{qQNaN(), inf}, {1, 1}, "00 00 00 00 00 00 00 00 00 01 00 01"},
+        {{3e9, -3e9}, {1, 1}, "7F FF FF FF 80 00 00 00 00 01 00 01"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(touch(TA::move, c.point, c.screen).mid(10, 12).toHex(' '), hex(c.position).toHex(' ')) << c.position;
+}
+
+TEST(ControlMessage, ScrollAmountsAreSixteenthsOfTheFixedPointRange)
+{
+    const struct {
+        double amount;
+        const char* encoded;
+    } cases[] = {
+        {16, "7F FF"}, {-16, "80 00"}, {100, "7F FF"}, {1, "08 00"},
+        {-1, "F8 00"}, {-0.0001, "00 00"}, {qQNaN(), "00 00"}, {-inf, "00 00"},
+    };
+    for (const auto& c : cases) {
+        const QByteArray data = ControlMessage::scroll({0, 0}, {1, 1}, c.amount, c.amount).data();
+        EXPECT_EQ(data.mid(13, 2).toHex(' '), hex(c.encoded).toHex(' ')) << c.amount;
+        EXPECT_EQ(data.mid(15, 2), data.mid(13, 2));
+    }
+}
+
+TEST(ControlMessage, PressureIsZeroOnlyWhenLifting)
+{
+    EXPECT_EQ(touch(TA::down, {1, 1}).mid(22, 2), hex("FFFF"));
+    EXPECT_EQ(touch(TA::move, {1, 1}).mid(22, 2), hex("FFFF"));
+    EXPECT_EQ(touch(TA::up, {1, 1}).mid(22, 2), hex("0000"));
+    EXPECT_EQ(touch(TA::up, {1, 1})[1], char(1));
+}
+
+TEST(ControlMessage, TypedTextIsCutAtThreeHundredBytesOnACharacterBoundary)
+{
+    const QString ascii(301, QLatin1Char('a'));
+    const QString twoByte = QString(299, QLatin1Char('a')) + QStringLiteral("é"); // é straddles byte 300
+    const QString fourByte = QString(298, QLatin1Char('a')) + QStringLiteral("😀");
+    const QString exact = QString(298, QLatin1Char('a')) + QStringLiteral("é");
+    const struct {
+        QString text;
+        int sent;
+    } cases[] = {{ascii, 300}, {twoByte, 299}, {fourByte, 298}, {exact, 300}, {QStringLiteral("é"), 2}};
+    for (const auto& c : cases) {
+        const QByteArray data = ControlMessage::text(c.text).data();
+        ASSERT_EQ(data.size(), 5 + c.sent);
+        EXPECT_EQ(data.mid(1, 4), QByteArray::fromHex(QByteArray::number(c.sent, 16).rightJustified(8, '0')));
+        EXPECT_EQ(data.mid(5), c.text.toUtf8().left(c.sent));
+        EXPECT_TRUE(QString::fromUtf8(data.mid(5)).toUtf8() == data.mid(5)); // whole characters only
+    }
+}
+
+TEST(ControlMessage, ClipboardTextIsNeverCut)
+{
+    const QString text(5000, QChar(u'é'));
+    const QByteArray data = ControlMessage::setClipboard(text, false).data();
+    EXPECT_EQ(data.size(), 14 + 10000);
+    EXPECT_EQ(data.mid(10, 4), hex("00 00 27 10"));
+}

@@ -1,0 +1,98 @@
+#include "H264SampleBuilder.h"
+#include "H264StreamGenerator.h"
+#include "MirrorFrameSink.h"
+#include "MirrorVideoWidget.h"
+#include "TestSupport.h"
+
+#include <QEvent>
+#include <QImage>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    int repaintRequests = 0; // queued calls that reached the widget
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        repaintRequests += event->type() == QEvent::MetaCall;
+        return false;
+    }
+};
+
+// The luma of a grey pixel, in the encoder's limited range.
+int lumaAt(const QImage& image, QPoint at) { return 16 + qGreen(image.pixel(at)) * 219 / 255; }
+
+bool isBlack(const QImage& image, QPoint at) { return (image.pixel(at) & 0xFFFFFF) == 0; }
+
+struct Display {
+    H264StreamGenerator stream {{}}; // 320 x 640
+    H264SampleBuilder builder;
+    MirrorFrameSink sink;
+    MirrorVideoWidget widget {sink.layer()};
+    PaintCounter counter;
+    int next = 0;
+
+    Display()
+    {
+        builder.configure(stream.configuration());
+        widget.resize(400, 400); // wider than the picture: bars left and right
+        widget.installEventFilter(&counter);
+        widget.show();
+        testsupport::waitUntil([&] { return counter.paints > 0; }, std::chrono::seconds(5));
+    }
+    void enqueue(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            sink.enqueue(*builder.sample(stream.picture(next++)));
+    }
+    QImage grab() { return widget.grab().toImage(); }
+};
+
+} // namespace
+
+TEST(MirrorVideoWidget, ShowsTheNewestPictureFittedOnBlackAndBlackAfterAReset)
+{
+    Display display;
+    EXPECT_TRUE(isBlack(display.grab(), {200, 200})) << "nothing shown yet";
+
+    display.enqueue(3);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !isBlack(display.grab(), {200, 200}); }, std::chrono::seconds(5)));
+    const QImage shown = display.grab();
+    EXPECT_NEAR(lumaAt(shown, {200, 200}), H264StreamGenerator::lumaFor(2), 6);
+    // 320 x 640 fitted into 400 x 400 is 200 x 400 in the middle.
+    EXPECT_TRUE(isBlack(shown, {95, 200}));
+    EXPECT_TRUE(isBlack(shown, {305, 200}));
+    EXPECT_FALSE(isBlack(shown, {105, 5}));
+    EXPECT_FALSE(isBlack(shown, {295, 395}));
+
+    display.sink.reset();
+    EXPECT_TRUE(isBlack(display.grab(), {200, 200})) << "a reset shows black at once";
+}
+
+TEST(MirrorVideoWidget, ABusyWindowPaintsOnceForManyPictures)
+{
+    Display display;
+    display.enqueue(1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return display.counter.paints > 1; }, std::chrono::seconds(5)));
+    testsupport::waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    const int before = display.counter.paints;
+    const int requestsBefore = display.counter.repaintRequests;
+
+    // Twelve pictures arrive from the video thread while the GUI thread is busy.
+    std::thread video([&] { display.enqueue(12); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    video.join();
+    testsupport::waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(display.counter.paints - before, 1);
+    EXPECT_EQ(display.counter.repaintRequests - requestsBefore, 1) << "stale pictures were queued";
+    EXPECT_NEAR(lumaAt(display.grab(), {200, 200}), H264StreamGenerator::lumaFor(12), 6);
+}

@@ -1,0 +1,279 @@
+#include "H264SampleBuilder.h"
+#include "H264StreamGenerator.h"
+#include "MirrorFrameSink.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+QByteArray sampleBytes(const H264Sample& s) { return QByteArray(reinterpret_cast<const char*>(s.data()), qsizetype(s.size())); }
+
+const QByteArray sps = hex("67 42 C0 1E AA");
+const QByteArray pps = hex("68 CE 3C 80");
+const QByteArray parameterSets = "\0\0\0\1"_qba + sps + "\0\0\0\1"_qba + pps;
+
+// The mean luma of a picture converted to grey BGRA at full size, in the
+// encoder's limited range.
+double meanLuma(const QImage& image)
+{
+    double sum = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            sum += qGreen(row[x]);
+    }
+    return 16 + sum / (double(image.width()) * image.height()) * 219.0 / 255.0;
+}
+
+// Feeds a generated stream through a builder and a sink that converts at full size.
+struct Pipeline {
+    H264SampleBuilder builder;
+    MirrorFrameSink sink;
+
+    explicit Pipeline(QSize view = {320, 640}) { sink.layer().setViewSize(view); }
+
+    void configure(const QByteArray& configuration) { builder.configure(configuration); }
+
+    // Enqueues one picture packet; the picture it shows afterwards.
+    MirrorVideoSurface::Picture feed(const QByteArray& packet, MirrorFrameSink::Result* result = nullptr)
+    {
+        auto sample = builder.sample(packet);
+        EXPECT_TRUE(sample.has_value());
+        if (sample) {
+            const auto r = sink.enqueue(*sample);
+            if (result)
+                *result = r;
+        }
+        return sink.layer().takePicture();
+    }
+};
+
+long residentPages()
+{
+    long size = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &size, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident;
+}
+
+} // namespace
+
+TEST(H264SampleBuilder, SplitsAnnexBAtStartCodes)
+{
+    const struct {
+        const char* bytes;
+        std::vector<const char*> units;
+    } cases[] = {
+        {"00 00 00 01 67 AA 00 00 01 68 BB 00 00 01 65 CC", {"67 AA", "68 BB", "65 CC"}},
+        {"00 00 01 00 00 01 65", {"65"}},
+        {"67 AA BB", {}},
+        {"00 00", {}},
+        {"00 00 01 65 AA 00 00 01", {"65 AA"}},
+        {"00 00 01 65 00 00 00 01 41", {"65", "41"}},
+        {"FF 00 00 01 41", {"41"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<QByteArray> expected;
+        for (const char* unit : c.units)
+            expected.push_back(hex(unit));
+        EXPECT_EQ(H264SampleBuilder::nalUnits(hex(c.bytes)), expected) << c.bytes;
+    }
+}
+
+TEST(H264SampleBuilder, ConfiguresFromParameterSetsAndKeepsTheOldFormatOtherwise)
+{
+    H264SampleBuilder builder;
+    EXPECT_FALSE(builder.sample("\0\0\1\x65\xCC"_qba)); // unconfigured
+    ASSERT_TRUE(builder.configure(parameterSets));
+    const auto first = builder.format();
+    EXPECT_EQ(first->avcC(), hex("01 42 C0 1E FF E1 00 05 67 42 C0 1E AA 01 00 04 68 CE 3C 80"));
+
+    const struct {
+        QByteArray packet;
+    } refused[] = {
+        {"\0\0\1"_qba + sps},                                   // no PPS
+        {"\0\0\1"_qba + pps},                                   // no SPS
+        {"\0\0\1\x67\x42\xC0\0\0\1"_qba + pps},                 // SPS shorter than 4 bytes
+    };
+    EXPECT_FALSE(H264Format::create(sps, {}));
+    EXPECT_FALSE(H264Format::create(sps.left(3), pps));
+    for (const auto& c : refused) {
+        EXPECT_FALSE(builder.configure(c.packet)) << c.packet.toHex(' ').constData();
+        EXPECT_EQ(builder.format(), first);
+        EXPECT_TRUE(builder.sample(c.packet + "\0\0\1\x41\x9A"_qba)); // a picture still comes out
+        EXPECT_EQ(builder.format(), first);
+    }
+}
+
+TEST(H264SampleBuilder, SamplesHoldOnlyLengthPrefixedPictureUnits)
+{
+    H264SampleBuilder builder;
+    // Parameter sets in the picture packet reconfigure, and only the slice is kept.
+    const QByteArray otherSps = hex("67 4D 00 1F BB");
+    auto sample = builder.sample("\0\0\0\1"_qba + otherSps + "\0\0\1"_qba + pps + "\0\0\1\x65\xCC"_qba);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sampleBytes(*sample), hex("00 00 00 02 65 CC"));
+    EXPECT_EQ(sample->format()->sps(), otherSps);
+    EXPECT_TRUE(sample->isKeyFrame());
+    for (size_t i = 0; i < H264Sample::padding; ++i)
+        ASSERT_EQ(sample->data()[sample->size() + i], 0);
+
+    // Delimiters are dropped; parameter sets and delimiters alone give nothing.
+    sample = builder.sample("\0\0\1\x09\xF0\0\0\1\x41\x9A\x01\0\0\1\x06\x05"_qba);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sampleBytes(*sample), hex("00 00 00 03 41 9A 01 00 00 00 02 06 05"));
+    EXPECT_FALSE(sample->isKeyFrame());
+    EXPECT_FALSE(builder.sample(parameterSets + "\0\0\1\x09\xF0"_qba));
+
+    // Shorter than 5 bytes: never scanned for a parameter set, still a sample.
+    const auto before = builder.format();
+    sample = builder.sample("\0\0\1\x41"_qba);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sampleBytes(*sample), hex("00 00 00 01 41"));
+    EXPECT_EQ(builder.format(), before);
+}
+
+TEST(MirrorFrameSink, DecodesEveryLibx264VariantOnePicturePerPacketInOrder)
+{
+    const struct {
+        const char* name;
+        H264StreamGenerator::Options options;
+    } variants[] = {
+        {"plain", {}},
+        {"delimiters", {.delimiters = true}},
+        {"in-band parameter sets", {.inBandParameterSets = true}},
+    };
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v.name);
+        H264StreamGenerator stream(v.options);
+        Pipeline pipe;
+        pipe.configure(stream.configuration());
+        for (int i = 0; i < 25; ++i) {
+            const auto picture = pipe.feed(stream.picture(i));
+            ASSERT_EQ(picture.number, quint64(i + 1)) << "picture " << i << " not out at once";
+            EXPECT_EQ(picture.videoSize, QSize(320, 640));
+            EXPECT_NEAR(meanLuma(picture.image), H264StreamGenerator::lumaFor(i), 4) << "picture " << i;
+        }
+    }
+
+    // A new configuration at another size decodes at that size.
+    H264StreamGenerator portrait({}), landscape({.width = 640, .height = 320});
+    Pipeline pipe({640, 640});
+    pipe.configure(portrait.configuration());
+    EXPECT_EQ(pipe.feed(portrait.picture(0)).image.size(), QSize(320, 640));
+    pipe.configure(landscape.configuration());
+    const auto picture = pipe.feed(landscape.picture(3));
+    EXPECT_EQ(picture.videoSize, QSize(640, 320));
+    EXPECT_EQ(picture.image.size(), QSize(640, 320));
+    EXPECT_NEAR(meanLuma(picture.image), H264StreamGenerator::lumaFor(3), 4);
+}
+
+TEST(MirrorFrameSink, DamageAsksForAKeyFrameOnceAndTheNextKeyFrameDecodes)
+{
+    H264StreamGenerator stream({.keyFrameInterval = 10});
+    Pipeline pipe;
+    pipe.configure(stream.configuration());
+    MirrorFrameSink::Result result;
+    for (int i = 0; i < 3; ++i)
+        pipe.feed(stream.picture(i, true), &result);
+    EXPECT_FALSE(result.needsKeyFrame);
+
+    QByteArray damaged = stream.picture(3, true);
+    for (qsizetype at = damaged.size() / 3; at < damaged.size(); at += 7)
+        damaged[at] = char(damaged[at] ^ 0x5A);
+    const quint64 shownBefore = pipe.feed(damaged, &result).number;
+    EXPECT_FALSE(result.needsKeyFrame);
+
+    std::vector<bool> asked;
+    for (int i = 4; i < 10; ++i) {
+        const auto picture = pipe.feed(stream.picture(i, true), &result);
+        asked.push_back(result.needsKeyFrame);
+        EXPECT_LE(picture.number, shownBefore + 1) << "a picture that cannot decode was shown";
+    }
+    EXPECT_EQ(asked, std::vector<bool>({true, false, false, false, false, false}));
+    const auto key = pipe.feed(stream.picture(10, true), &result);
+    EXPECT_FALSE(result.needsKeyFrame);
+    EXPECT_GT(key.number, shownBefore);
+    EXPECT_NEAR(meanLuma(key.image), H264StreamGenerator::lumaFor(10), 6);
+    EXPECT_GT(pipe.feed(stream.picture(11, true)).number, key.number);
+}
+
+TEST(MirrorFrameSink, CountsEveryEnqueueAndTheFirstAfterEachReset)
+{
+    H264StreamGenerator stream({});
+    Pipeline pipe;
+    pipe.configure(stream.configuration());
+    std::vector<bool> firsts;
+    MirrorFrameSink::Result result;
+    for (int i = 0; i < 4; ++i) {
+        pipe.feed(stream.picture(i), &result);
+        firsts.push_back(result.isFirst);
+    }
+    EXPECT_EQ(pipe.sink.takeFrameCount(), 4);
+    EXPECT_EQ(pipe.sink.takeFrameCount(), 0);
+    pipe.feed(stream.picture(4));
+    pipe.sink.reset();
+    EXPECT_TRUE(pipe.sink.layer().takePicture().image.isNull()) << "a reset shows black at once";
+    EXPECT_EQ(pipe.sink.takeFrameCount(), 0);
+    for (int i = 5; i < 7; ++i) {
+        pipe.feed(stream.picture(i), &result);
+        firsts.push_back(result.isFirst);
+    }
+    EXPECT_EQ(firsts, std::vector<bool>({true, false, false, false, true, false}));
+    EXPECT_EQ(pipe.sink.takeFrameCount(), 2);
+}
+
+TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
+{
+    H264StreamGenerator stream({.width = 160, .height = 320, .keyFrameInterval = 5});
+    std::vector<QByteArray> packets;
+    for (int i = 0; i < 20; ++i)
+        packets.push_back(stream.picture(i, true));
+    Pipeline pipe({160, 320});
+    pipe.configure(stream.configuration());
+    const long residentBefore = residentPages();
+    std::mt19937 random(16);
+    auto below = [&](qsizetype n) { return qsizetype(random() % quint32(std::max<qsizetype>(n, 1))); };
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray packet = packets[size_t(round) % packets.size()];
+        switch (round % 5) {
+        case 0: // bit flips
+            for (int k = 0; k < 4; ++k) {
+                const qsizetype at = below(packet.size());
+                packet[at] = char(packet[at] ^ (1 << (random() % 8)));
+            }
+            break;
+        case 1: // truncation
+            packet.truncate(below(packet.size()));
+            break;
+        case 2: // a wrong length inside the stream: a start code where none was
+            packet.insert(below(packet.size()), "\0\0\1", 3);
+            break;
+        case 3: { // random NAL units
+            QByteArray junk(below(200) + 1, Qt::Uninitialized);
+            for (char& c : junk)
+                c = char(random());
+            packet = "\0\0\1"_qba + junk;
+            break;
+        }
+        default: // an undamaged packet now and then
+            break;
+        }
+        if (auto sample = pipe.builder.sample(packet))
+            pipe.sink.enqueue(*sample);
+    }
+    EXPECT_LT(residentPages() - residentBefore, 64l << 20 >> 12) << "memory grew by more than 64 MiB";
+    // Still decoding afterwards.
+    pipe.configure(stream.configuration());
+    for (int i = 20; i < 31; ++i)
+        pipe.feed(stream.picture(i, true));
+    EXPECT_NEAR(meanLuma(pipe.sink.layer().takePicture().image), H264StreamGenerator::lumaFor(30), 6);
+}
