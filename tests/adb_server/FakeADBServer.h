@@ -1,7 +1,5 @@
 #pragma once
 
-// A stand-in for the adb server, and what its tests share.
-
 #include "ADBError.h"
 #include "ADBServer.h"
 #include "Error.h"
@@ -19,27 +17,25 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <ostream>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
-// Listens on a free loopback port, which it names in ANDROID_ADB_SERVER_PORT
-// while it lives, reads each request and answers with a script of its own.
+// A stand-in for the adb server: listens on a free loopback port, which it
+// names in ANDROID_ADB_SERVER_PORT while it lives, and answers each request
+// with its script.
 class FakeADBServer {
 public:
     struct Script {
-        std::vector<QByteArray> chunks;   // sent one by one after the request
-        std::chrono::milliseconds gap{0}; // pause between two chunks
-        bool close = true;                // close after the last chunk, else stay silent
+        QByteArray reply;
+        bool bytewise = false; // one byte per send, with a pause between, to split the client's reads
+        bool close = true;     // close after the reply, else stay silent until the client goes
+        std::function<void()> onConnect = {}; // runs on the server's thread at each connection
     };
 
     FakeADBServer()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -49,9 +45,18 @@ public:
             || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("the fake adb server can't listen");
         qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(ntohs(address.sin_port)));
-        m_thread = std::thread([this] { serve(); });
+        m_thread = std::thread([this] {
+            while (readable(m_listener)) {
+                const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client < 0)
+                    continue;
+                ++m_connections;
+                answer(client);
+                ::close(client);
+                ++m_closed;
+            }
+        });
     }
-
     ~FakeADBServer()
     {
         m_stop = true;
@@ -65,14 +70,6 @@ public:
         std::lock_guard guard(m_mutex);
         m_script = std::move(script);
     }
-    // Runs on the server's thread when a connection is accepted.
-    void setOnConnect(std::function<void()> onConnect)
-    {
-        std::lock_guard guard(m_mutex);
-        m_onConnect = std::move(onConnect);
-    }
-
-    int connections() const { return m_connections; }
     // Every accepted connection answered and closed.
     bool idle() const { return m_closed == m_connections; }
     // The bytes of the last request, framing included.
@@ -82,64 +79,31 @@ public:
         return m_request;
     }
 
-    // The reply as separate one-byte chunks.
-    static std::vector<QByteArray> bytewise(const QByteArray& reply)
-    {
-        std::vector<QByteArray> chunks;
-        for (char c : reply)
-            chunks.emplace_back(1, c);
-        return chunks;
-    }
-
 private:
     // Waits for the descriptor to become readable while the server runs.
     bool readable(int fd) const
     {
-        while (!m_stop) {
-            pollfd entry{fd, POLLIN, 0};
+        for (pollfd entry{fd, POLLIN, 0}; !m_stop; entry.revents = 0) {
             if (::poll(&entry, 1, 20) > 0)
                 return true;
         }
         return false;
     }
 
-    void serve()
-    {
-        while (readable(m_listener)) {
-            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                continue;
-            ++m_connections;
-            answer(client);
-            ::close(client);
-            ++m_closed;
-        }
-    }
-
     void answer(int client)
     {
         Script script;
-        std::function<void()> onConnect;
         {
             std::lock_guard guard(m_mutex);
             script = m_script;
-            onConnect = m_onConnect;
         }
-        if (onConnect)
-            onConnect();
-
+        if (script.onConnect)
+            script.onConnect();
         // The request: four hexadecimal digits of length, then that many bytes.
         QByteArray request;
         char buffer[4096];
-        const auto complete = [&request] {
-            bool ok = false;
-            const int length = request.left(4).toInt(&ok, 16);
-            return request.size() >= 4 && (!ok || request.size() >= 4 + length);
-        };
-        while (!complete()) {
-            if (!readable(client))
-                return;
-            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        while (request.size() < 4 || request.size() < 4 + request.left(4).toInt(nullptr, 16)) {
+            const ssize_t n = readable(client) ? ::recv(client, buffer, sizeof buffer, 0) : 0;
             if (n <= 0)
                 break;
             request.append(buffer, n);
@@ -148,37 +112,27 @@ private:
             std::lock_guard guard(m_mutex);
             m_request = request;
         }
-
-        for (size_t i = 0; i < script.chunks.size() && !m_stop; ++i) {
-            if (i > 0)
-                std::this_thread::sleep_for(script.gap);
-            const QByteArray& chunk = script.chunks[i];
-            if (::send(client, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL) < 0)
+        const qsizetype step = script.bytewise ? 1 : qMax<qsizetype>(script.reply.size(), 1);
+        for (qsizetype at = 0; at < script.reply.size() && !m_stop; at += step) {
+            if (at > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (::send(client, script.reply.constData() + at, size_t(qMin(step, script.reply.size() - at)),
+                       MSG_NOSIGNAL) < 0)
                 return;
         }
-        // Unless closing, silent until the client goes away or the server stops.
-        while (!script.close && readable(client)) {
-            if (::recv(client, buffer, sizeof buffer, 0) <= 0)
-                return;
+        while (!script.close && readable(client) && ::recv(client, buffer, sizeof buffer, 0) > 0) {
         }
     }
 
-    int m_listener = -1;
+    int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     std::atomic<int> m_closed{0};
     mutable std::mutex m_mutex;
     Script m_script;
-    std::function<void()> m_onConnect;
     QByteArray m_request;
     std::thread m_thread;
 };
-
-inline void PrintTo(const ADBServer::Reply& reply, std::ostream* out)
-{
-    *out << (reply.kind == ADBServer::Reply::Kind::okay ? "okay(" : "fail(") << '"' << reply.text.toStdString()
-         << "\")";
-}
 
 // The description of the ADBError::failed that work throws, or a note of
 // what happened instead.
