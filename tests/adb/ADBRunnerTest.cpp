@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 using testsupport::waitUntil;
 
@@ -36,18 +37,6 @@ protected:
         waitUntil([&] { return QFileInfo(marker(pidMarker)).size() > 0; });
         QFile f(marker(pidMarker));
         return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLong() : 0;
-    }
-
-    static QString failureOf(const ADB& adb, const Progress& progress = {})
-    {
-        try {
-            adb.run({}, progress, Cancel());
-        } catch (const ADBError& e) {
-            EXPECT_EQ(e.kind(), ADBError::Kind::failed);
-            return e.description();
-        }
-        ADD_FAILURE() << "no failure";
-        return {};
     }
 };
 
@@ -88,15 +77,22 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
 
 TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
 {
-    EXPECT_EQ(failureOf(stub("echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n")),
-              QStringLiteral("device not found"));
-    EXPECT_EQ(failureOf(stub("echo 'error: closed'\nexit 1\n")), QStringLiteral("error: closed"));
-    EXPECT_EQ(failureOf(stub("exit 1\n")), QStringLiteral("adb failed without an error message."));
-    // With progress: the last meaningful lines of the terminal.
-    EXPECT_EQ(failureOf(stub("printf '[ 99%%] /sdcard/big\\r\\n'\n"
-                             "printf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n"),
-                        [](double) {}),
-              QStringLiteral("remote No space left on device"));
+    // With progress, adb runs on a terminal: its last meaningful lines count.
+    const std::tuple<QByteArray, bool, QString> cases[] {
+        {"echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n", false, QStringLiteral("device not found")},
+        {"echo 'error: closed'\nexit 1\n", false, QStringLiteral("error: closed")},
+        {"exit 1\n", false, QStringLiteral("adb failed without an error message.")},
+        {"printf '[ 99%%] /sdcard/big\\r\\n'\nprintf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n",
+         true, QStringLiteral("remote No space left on device")}};
+    for (const auto& [body, terminal, sentence] : cases) {
+        try {
+            stub(body).run({}, terminal ? Progress([](double) {}) : Progress(), Cancel());
+            ADD_FAILURE() << "no failure for " << body.toStdString();
+        } catch (const ADBError& e) {
+            EXPECT_EQ(e.kind(), ADBError::Kind::failed);
+            EXPECT_EQ(e.description(), sentence);
+        }
+    }
     EXPECT_THROW(ADB(dir.path() + QStringLiteral("/missing/adb")).run({}, [](double) {}, Cancel()), SystemError);
 }
 
@@ -117,38 +113,33 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
                    "echo '/sdcard/a: 1 file pulled.'\n");
     std::mutex mutex;
     std::vector<double> values;
-    const QString result = adb.run({}, [&](double v) {
-        std::lock_guard lock(mutex);
-        values.push_back(v);
-    }, Cancel());
-    EXPECT_TRUE(result.isEmpty());
-    ASSERT_EQ(values.size(), 2u);
-    EXPECT_DOUBLE_EQ(values[0], 0.12);
-    EXPECT_DOUBLE_EQ(values[1], 0.47);
+    EXPECT_EQ(adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); }, Cancel()), QString());
+    EXPECT_EQ(values, (std::vector<double> {0.12, 0.47}));
 }
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)
 {
-    ADB ok = stub("echo ok\n");
-    ADB failing = stub("echo bad >&2\nexit 2\n", QStringLiteral("failing"));
-    ADB slow = stub("sleep 5\n", QStringLiteral("slow"));
-    ok.run({}, Cancel()); // warm up lazily opened descriptors
+    const ADB runs[] {stub("echo ok\n"), stub("echo bad >&2\nexit 2\n", QStringLiteral("failing")),
+                      stub("sleep 5\n", QStringLiteral("slow"))};
+    runs[0].run({}, Cancel()); // warm up lazily opened descriptors
     const int before = testsupport::openDescriptorCount();
     for (int i = 0; i < 300; ++i) {
         const Progress progress = i % 8 < 4 ? Progress() : Progress([](double) {});
-        if (i % 4 == 0) {
-            ok.run({}, progress, Cancel());
-        } else if (i % 4 < 3) {
-            EXPECT_THROW(failing.run({}, progress, Cancel()), ADBError);
-        } else {
-            std::stop_source stop;
-            std::thread canceller([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                stop.request_stop();
-            });
-            EXPECT_THROW(slow.run({}, progress, Cancel(stop.get_token())), Cancelled);
-            canceller.join();
+        std::stop_source stop;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            stop.request_stop();
+        });
+        const ADB& adb = runs[i % 4 == 0 ? 0 : i % 4 < 3 ? 1 : 2];
+        try {
+            adb.run({}, progress, &adb == &runs[2] ? Cancel(stop.get_token()) : Cancel());
+            EXPECT_EQ(&adb, &runs[0]);
+        } catch (const ADBError&) {
+            EXPECT_EQ(&adb, &runs[1]);
+        } catch (const Cancelled&) {
+            EXPECT_EQ(&adb, &runs[2]);
         }
+        canceller.join();
     }
     EXPECT_EQ(testsupport::openDescriptorCount(), before);
     EXPECT_EQ(testsupport::reapZombies(), 0);
@@ -159,15 +150,14 @@ TEST(ADBLocate, AnAdbInAndroidHomeWinsUnlessItCannotRun)
     QTemporaryDir sdk;
     const QByteArray oldHome = qgetenv("ANDROID_HOME");
     qputenv("ANDROID_HOME", sdk.path().toLocal8Bit());
-    const QString inSdk = sdk.path() + QStringLiteral("/platform-tools/adb");
     QDir(sdk.path()).mkpath(QStringLiteral("platform-tools"));
-    testsupport::writeScript(sdk.path() + QStringLiteral("/platform-tools"), QStringLiteral("adb"), "#!/bin/sh\n");
+    const QString inSdk =
+        testsupport::writeScript(sdk.path() + QStringLiteral("/platform-tools"), QStringLiteral("adb"), "#!/bin/sh\n");
     auto found = ADB::locate();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->executable, inSdk); // before /usr/bin/adb
-
     QFile::setPermissions(inSdk, QFileDevice::ReadOwner);
-    auto again = ADB::locate();
-    EXPECT_TRUE(!again || again->executable != inSdk);
+    found = ADB::locate();
+    EXPECT_TRUE(!found || found->executable != inSdk);
     oldHome.isNull() ? qunsetenv("ANDROID_HOME") : qputenv("ANDROID_HOME", oldHome);
 }

@@ -82,41 +82,26 @@ TEST(AppList, PackageLinesAreReadAsTheyAreAndSortedByCodePoint)
 
 TEST(AppList, FirstVersionAndFirstReadableInstallTimeWin)
 {
-    const QString dump = QStringLiteral("    versionName=0.1\n"
-                                        "  Package [com.a] (1234abc):\n"
-                                        "    versionName=1.0\n"
-                                        "    versionName=2.0\n"
-                                        "    firstInstallTime=yesterday\n"
-                                        "    firstInstallTime=2023-04-05 06:07:08\n"
-                                        "    firstInstallTime=2024-01-01 00:00:00\n"
-                                        "  Package [com.unknown] (1):\n"
-                                        "  Package [com.b (no bracket\n"
-                                        "    versionName=3.0\n"
-                                        "  Package [com.c]\n"
-                                        "    versionName=\n"
-                                        "    versionName=3.0\n");
-    const auto apps = adbparse::apps(QStringLiteral("package:com.a\npackage:com.b\npackage:com.c\n"), QString(), dump);
-    ASSERT_EQ(apps.size(), 3u);
-    EXPECT_EQ(apps[0].version, QStringLiteral("1.0"));
-    EXPECT_EQ(apps[0].installed,
-              QDateTime::fromString(QStringLiteral("2023-04-05 06:07:08"), QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUTC());
-    // A header without "]" leaves the lines with com.unknown, which is not listed.
-    EXPECT_EQ(apps[1].version, std::nullopt);
-    EXPECT_EQ(apps[1].installed, std::nullopt);
-    EXPECT_EQ(apps[2].version, QString()); // an empty version is a version
+    const QString dump = QStringLiteral(
+        "    versionName=0.1\n  Package [com.a] (1234abc):\n    versionName=1.0\n    versionName=2.0\n"
+        "    firstInstallTime=yesterday\n    firstInstallTime=2023-04-05 06:07:08\n    firstInstallTime=2024-01-01 00:00:00\n"
+        "  Package [com.unknown] (1):\n  Package [com.b (no bracket\n    versionName=3.0\n" // lines of com.unknown
+        "  Package [com.c]\n    versionName=\n    versionName=3.0\n");
+    const std::vector<InstalledApp> expected {
+        {QStringLiteral("com.a"), QStringLiteral("1.0"), QDateTime(QDate(2023, 4, 5), QTime(6, 7, 8)).toUTC(), true},
+        {QStringLiteral("com.b"), std::nullopt, std::nullopt, true},
+        {QStringLiteral("com.c"), QString(), std::nullopt, true}}; // an empty version is a version
+    EXPECT_EQ(adbparse::apps(QStringLiteral("package:com.a\npackage:com.b\npackage:com.c\n"), QString(), dump), expected);
 }
 
 TEST(DeviceDetailsRows, DropTheRemnantsOfMissingValuesAndKeepPartialOnes)
 {
-    const DeviceDetails details = adbparse::details(QStringLiteral(
-        "Screen= at 420 dpi\nAndroid= (API )\nModel=  \nBuild=\n10.0.0.9\n"
-        "Screen=1080x2400 at  dpi\nAndroid= (API 34)\nModel=Acme \nBuild=a=b=c\n==Odd=x\n"));
-    const std::vector<std::pair<QString, QString>> expected {{QStringLiteral("Screen"), QStringLiteral("1080x2400 at  dpi")},
-                                                             {QStringLiteral("Android"), QStringLiteral("(API 34)")},
-                                                             {QStringLiteral("Model"), QStringLiteral("Acme")},
-                                                             {QStringLiteral("Build"), QStringLiteral("a=b=c")},
-                                                             {QStringLiteral("Odd"), QStringLiteral("x")}};
-    EXPECT_EQ(details.rows, expected);
+    QStringList rows;
+    for (const auto& [label, value] : adbparse::details(QStringLiteral(
+             "Screen= at 420 dpi\nAndroid= (API )\nModel=  \nBuild=\n10.0.0.9\n"
+             "Screen=1080x2400 at  dpi\nAndroid= (API 34)\nModel=Acme \nBuild=a=b=c\n==Odd=x\n")).rows)
+        rows << label + QLatin1Char('=') + value;
+    EXPECT_EQ(rows, (QStringList {"Screen=1080x2400 at  dpi", "Android=(API 34)", "Model=Acme", "Build=a=b=c", "Odd=x"}));
 }
 
 } // namespace
