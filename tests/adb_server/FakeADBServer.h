@@ -12,7 +12,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,10 +45,8 @@ public:
             throw std::runtime_error("the fake adb server can't listen");
         qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(ntohs(address.sin_port)));
         m_thread = std::thread([this] {
-            while (readable(m_listener)) {
-                const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-                if (client < 0)
-                    continue;
+            // Ends when the listener is shut down.
+            for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
                 ++m_connections;
                 answer(client);
                 ::close(client);
@@ -57,9 +54,10 @@ public:
             }
         });
     }
+    // Every client of a test has gone before: answers wait only for clients.
     ~FakeADBServer()
     {
-        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
         m_thread.join();
         ::close(m_listener);
         qunsetenv("ANDROID_ADB_SERVER_PORT");
@@ -80,16 +78,6 @@ public:
     }
 
 private:
-    // Waits for the descriptor to become readable while the server runs.
-    bool readable(int fd) const
-    {
-        for (pollfd entry{fd, POLLIN, 0}; !m_stop; entry.revents = 0) {
-            if (::poll(&entry, 1, 20) > 0)
-                return true;
-        }
-        return false;
-    }
-
     void answer(int client)
     {
         Script script;
@@ -103,7 +91,7 @@ private:
         QByteArray request;
         char buffer[4096];
         while (request.size() < 4 || request.size() < 4 + request.left(4).toInt(nullptr, 16)) {
-            const ssize_t n = readable(client) ? ::recv(client, buffer, sizeof buffer, 0) : 0;
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
             request.append(buffer, n);
@@ -113,19 +101,18 @@ private:
             m_request = request;
         }
         const qsizetype step = script.bytewise ? 1 : qMax<qsizetype>(script.reply.size(), 1);
-        for (qsizetype at = 0; at < script.reply.size() && !m_stop; at += step) {
+        for (qsizetype at = 0; at < script.reply.size(); at += step) {
             if (at > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             if (::send(client, script.reply.constData() + at, size_t(qMin(step, script.reply.size() - at)),
                        MSG_NOSIGNAL) < 0)
                 return;
         }
-        while (!script.close && readable(client) && ::recv(client, buffer, sizeof buffer, 0) > 0) {
+        while (!script.close && ::recv(client, buffer, sizeof buffer, 0) > 0) {
         }
     }
 
     int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     std::atomic<int> m_closed{0};
     mutable std::mutex m_mutex;
