@@ -119,27 +119,23 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)
 {
-    const ADB runs[] {stub("echo ok\n"), stub("echo bad >&2\nexit 2\n", QStringLiteral("failing")),
-                      stub("sleep 5\n", QStringLiteral("slow"))};
-    runs[0].run({}, Cancel()); // warm up lazily opened descriptors
+    const ADB ok = stub("echo ok\n"), failing = stub("echo bad >&2\nexit 2\n", QStringLiteral("failing")),
+              slow = stub("sleep 5\n", QStringLiteral("slow"));
+    ok.run({}, Cancel()); // warm up lazily opened descriptors
     const int before = testsupport::openDescriptorCount();
     for (int i = 0; i < 300; ++i) {
         const Progress progress = i % 8 < 4 ? Progress() : Progress([](double) {});
         std::stop_source stop;
-        std::thread canceller([&] {
+        std::jthread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             stop.request_stop();
         });
-        const ADB& adb = runs[i % 4 == 0 ? 0 : i % 4 < 3 ? 1 : 2];
-        try {
-            adb.run({}, progress, &adb == &runs[2] ? Cancel(stop.get_token()) : Cancel());
-            EXPECT_EQ(&adb, &runs[0]);
-        } catch (const ADBError&) {
-            EXPECT_EQ(&adb, &runs[1]);
-        } catch (const Cancelled&) {
-            EXPECT_EQ(&adb, &runs[2]);
-        }
-        canceller.join();
+        if (i % 4 == 0)
+            ok.run({}, progress, Cancel());
+        else if (i % 4 == 3)
+            EXPECT_THROW(slow.run({}, progress, Cancel(stop.get_token())), Cancelled);
+        else
+            EXPECT_THROW(failing.run({}, progress, Cancel()), ADBError);
     }
     EXPECT_EQ(testsupport::openDescriptorCount(), before);
     EXPECT_EQ(testsupport::reapZombies(), 0);

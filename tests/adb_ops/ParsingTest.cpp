@@ -1,5 +1,5 @@
-// Reading adb's answers: device lists, names, facts, listings, apps and details.
-// What the fake phone cannot be made to print is tested here.
+// Reading adb's answers: device lists, names, facts, listings, package names and details.
+// The edge cases of each answer, without a phone.
 #include "ADB.h"
 #include "ADBParsing.h"
 #include "ADBTools.h"
@@ -15,18 +15,14 @@ QDateTime at(qint64 milliseconds)
 
 TEST(DeviceList, ReadsTheModelElseTheProductAndSkipsServerLines)
 {
-    const auto devices = adbparse::devices(QStringLiteral(
-        "* daemon not running; starting now at tcp:5037\n* daemon started successfully\nList of devices attached\n"
-        "emulator-5554          device product:sdk_phone_x86 model:sdk_phone_x86 device:generic transport_id:1\n"
-        "A1\tno\tpermissions\tproduct:my_phone\n"
-        "B2 device model: product:other\n"
-        "lonely\n\n"));
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0].serial, QStringLiteral("emulator-5554"));
-    EXPECT_EQ(devices[0].model, QStringLiteral("sdk phone x86"));
-    EXPECT_EQ(devices[1].state, QStringLiteral("no permissions"));
-    EXPECT_EQ(devices[1].model, QStringLiteral("my phone"));
-    EXPECT_EQ(devices[2].model, QString()); // an empty "model:" wins over product
+    QStringList devices;
+    for (const Device& device : adbparse::devices(QStringLiteral(
+             "* daemon not running; starting now at tcp:5037\n* daemon started successfully\nList of devices attached\n"
+             "emulator-5554          device product:sdk_phone_x86 model:sdk_phone_x86 device:generic transport_id:1\n"
+             "A1\tno\tpermissions\tproduct:my_phone\nB2 device model: product:other\nlonely\n\n")))
+        devices << device.serial + QLatin1Char('|') + device.state + QLatin1Char('|') + device.model;
+    // An empty "model:" wins over the product.
+    EXPECT_EQ(devices, (QStringList {"emulator-5554|device|sdk phone x86", "A1|no permissions|my phone", "B2|device|"}));
 }
 
 TEST(DisplayName, TakesTheFirstMeaningfulLine)
@@ -78,20 +74,6 @@ TEST(AppList, PackageLinesAreReadAsTheyAreAndSortedByCodePoint)
     // U+FF21 sorts before U+1F600 by code point, though not by UTF-16 unit.
     EXPECT_TRUE(adbparse::codePointLess(QStringLiteral("\uFF21"), QStringLiteral("\U0001F600")));
     EXPECT_FALSE(adbparse::codePointLess(QStringLiteral("\U0001F600"), QStringLiteral("\uFF21")));
-}
-
-TEST(AppList, FirstVersionAndFirstReadableInstallTimeWin)
-{
-    const QString dump = QStringLiteral(
-        "    versionName=0.1\n  Package [com.a] (1234abc):\n    versionName=1.0\n    versionName=2.0\n"
-        "    firstInstallTime=yesterday\n    firstInstallTime=2023-04-05 06:07:08\n    firstInstallTime=2024-01-01 00:00:00\n"
-        "  Package [com.unknown] (1):\n  Package [com.b (no bracket\n    versionName=3.0\n" // lines of com.unknown
-        "  Package [com.c]\n    versionName=\n    versionName=3.0\n");
-    const std::vector<InstalledApp> expected {
-        {QStringLiteral("com.a"), QStringLiteral("1.0"), QDateTime(QDate(2023, 4, 5), QTime(6, 7, 8)).toUTC(), true},
-        {QStringLiteral("com.b"), std::nullopt, std::nullopt, true},
-        {QStringLiteral("com.c"), QString(), std::nullopt, true}}; // an empty version is a version
-    EXPECT_EQ(adbparse::apps(QStringLiteral("package:com.a\npackage:com.b\npackage:com.c\n"), QString(), dump), expected);
 }
 
 TEST(DeviceDetailsRows, DropTheRemnantsOfMissingValuesAndKeepPartialOnes)

@@ -67,18 +67,23 @@ TEST(DeviceQueriesOnLockedOutPhone, ListsAnUnauthorizedPhoneUnderItsSerial)
 
 class AppsOnPhone : public PhoneTest {};
 
+// The first version and the first readable install time win; a header
+// without "]" leaves the lines with the package before it.
 TEST_F(AppsOnPhone, MergesTheThreeListingsAndToleratesAFailedDump)
 {
     const QString dump = QStringLiteral("dumpsys package packages | grep -E '^  Package \\[|versionName=|firstInstallTime='");
     phone().setReply(QStringLiteral("pm list packages"),
                      {"package:com.zeta\npackage:Com.alpha\npackage:com.android.settings\n", {}, 0});
     phone().setReply(QStringLiteral("pm list packages -3"), {"package:com.zeta\npackage:Com.alpha\n", {}, 0});
-    phone().setReply(dump, {"  Package [com.zeta] (c0ffee):\n    versionName=2.1\n    firstInstallTime=2023-04-05 06:07:08\n"
-                            "  Package [com.android.settings] (1):\n    versionName=14\n", {}, 0});
+    phone().setReply(dump, {"    versionName=0.1\n  Package [com.zeta] (c0ffee):\n    versionName=2.1\n    versionName=2.0\n"
+                            "    firstInstallTime=yesterday\n    firstInstallTime=2023-04-05 06:07:08\n"
+                            "    firstInstallTime=2024-01-01 00:00:00\n  Package [com.unknown] (1):\n"
+                            "  Package [Com.alpha (no bracket\n    versionName=3.0\n"
+                            "  Package [com.android.settings] (1):\n    versionName=\n    versionName=14\n", {}, 0});
     const QDateTime installed = QDateTime(QDate(2023, 4, 5), QTime(6, 7, 8)).toUTC();
     const std::vector<InstalledApp> apps {
         {QStringLiteral("Com.alpha"), std::nullopt, std::nullopt, false},
-        {QStringLiteral("com.android.settings"), QStringLiteral("14"), std::nullopt, true},
+        {QStringLiteral("com.android.settings"), QString(), std::nullopt, true}, // an empty version is a version
         {QStringLiteral("com.zeta"), QStringLiteral("2.1"), installed, false}};
     EXPECT_EQ(adb().apps(serial(), Cancel()), apps);
     phone().setReply(dump, {{}, "dumpsys: permission denied\n", 1});

@@ -18,11 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // One started phone per transport kind, kept for the whole suite.
-std::map<std::string, std::unique_ptr<PhoneFilesTransport>>& transports()
-{
-    static std::map<std::string, std::unique_ptr<PhoneFilesTransport>> all;
-    return all;
-}
+std::map<std::string, std::unique_ptr<PhoneFilesTransport>> transports;
 
 const QDateTime seeded = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
 
@@ -76,6 +72,11 @@ struct ProgressLog {
 
 } // namespace
 
+void PhoneFilesContract::TearDownTestSuite()
+{
+    transports.clear();
+}
+
 void PrintTo(const PhoneFilesTransportKind& kind, std::ostream* os)
 {
     *os << kind.name;
@@ -86,14 +87,10 @@ std::string phoneFilesTransportName(const ::testing::TestParamInfo<PhoneFilesTra
     return info.param.name;
 }
 
-void PhoneFilesContract::TearDownTestSuite()
-{
-    transports().clear();
-}
 
 void PhoneFilesContract::SetUp()
 {
-    auto& slot = transports()[GetParam().name];
+    auto& slot = transports[GetParam().name];
     if (!slot) {
         auto made = GetParam().make();
         QString error;
@@ -108,11 +105,6 @@ void PhoneFilesContract::SetUp()
     m_transport->seedFolder(m_folder);
     m_local = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(m_local->isValid());
-}
-
-QString PhoneFilesContract::localPath(const QString& name) const
-{
-    return m_local->filePath(name);
 }
 
 // ---- listing ----------------------------------------------------------------
