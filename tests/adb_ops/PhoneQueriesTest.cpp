@@ -4,6 +4,7 @@
 #include "PhoneFixture.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -96,13 +97,8 @@ TEST_F(AppsOnPhone, ActionsSendTheirQuotedTextsAndReadFailuresFromTheAnswer)
 {
     const QString name = QStringLiteral("com.o'brien");
     const QString quoted = QStringLiteral("'com.o'\\''brien'");
-    struct Case {
-        QString command;
-        QByteArray good, bad;
-        std::function<void()> action;
-        QString sentence;
-    };
-    const Case cases[] {
+    // The command, a good and a bad answer, the action and its failure's sentence.
+    const std::tuple<QString, QByteArray, QByteArray, std::function<void()>, QString> cases[] {
         {QStringLiteral("monkey -p ") + quoted + QStringLiteral(" -c android.intent.category.LAUNCHER 1"),
          "Events injected: 1\n", "** No activities found to run, monkey aborted.\n",
          [&] { adb().launch(serial(), name, Cancel()); }, QStringLiteral("This app has nothing to open.")},
@@ -110,11 +106,11 @@ TEST_F(AppsOnPhone, ActionsSendTheirQuotedTextsAndReadFailuresFromTheAnswer)
          QStringLiteral("Failed")},
         {QStringLiteral("cmd package 'uninstall' ") + quoted, "Success\n", "Failure [DELETE_FAILED_INTERNAL_ERROR]\n",
          [&] { adb().uninstall(serial(), name, Cancel()); }, QStringLiteral("Failure [DELETE_FAILED_INTERNAL_ERROR]")}};
-    for (const Case& c : cases) {
-        phone().setReply(c.command, {c.good, {}, 0});
-        EXPECT_EQ(failureOf(c.action), QStringLiteral("<no failure>"));
-        phone().setReply(c.command, {c.bad, {}, 0});
-        EXPECT_EQ(failureOf(c.action), c.sentence);
+    for (const auto& [command, good, bad, action, sentence] : cases) {
+        phone().setReply(command, {good, {}, 0});
+        EXPECT_EQ(failureOf(action), QStringLiteral("<no failure>"));
+        phone().setReply(command, {bad, {}, 0});
+        EXPECT_EQ(failureOf(action), sentence);
     }
     phone().setReply(QStringLiteral("pidof ") + quoted, {"4321 765\n", {}, 0});
     EXPECT_EQ(adb().pids(serial(), name, Cancel()), (QSet<QString>{QStringLiteral("4321"), QStringLiteral("765")}));

@@ -47,10 +47,10 @@ public:
         m_thread = std::thread([this] {
             // Ends when the listener is shut down.
             for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-                ++m_connections;
+                ++m_open;
                 answer(client);
                 ::close(client);
-                ++m_closed;
+                --m_open;
             }
         });
     }
@@ -69,7 +69,7 @@ public:
         m_script = std::move(script);
     }
     // Every accepted connection answered and closed.
-    bool idle() const { return m_closed == m_connections; }
+    bool idle() const { return m_open == 0; }
     // The bytes of the last request, framing included.
     QByteArray request() const
     {
@@ -113,8 +113,7 @@ private:
     }
 
     int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_closed{0};
+    std::atomic<int> m_open{0};
     mutable std::mutex m_mutex;
     Script m_script;
     QByteArray m_request;

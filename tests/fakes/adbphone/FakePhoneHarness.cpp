@@ -313,12 +313,6 @@ void FakePhoneHarness::setReply(const QString& command, const Reply& reply)
     writeReplies();
 }
 
-void FakePhoneHarness::clearReplies()
-{
-    m_state->replies.clear();
-    writeReplies();
-}
-
 QStringList FakePhoneHarness::receivedCommands() const
 {
     QFile file(controlPath(adbphone::kReceivedFile));

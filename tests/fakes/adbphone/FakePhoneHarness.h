@@ -71,7 +71,6 @@ public:
     QString storage() const; // the local folder the phone shows as /sdcard
 
     void setReply(const QString& command, const Reply& reply); // for the next command on
-    void clearReplies(); // back to the phone's default answers
     QStringList receivedCommands() const;
     void clearReceived();
     void setChunkDelay(int milliseconds);  // before each sync data chunk; 0: none
