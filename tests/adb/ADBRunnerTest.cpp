@@ -1,5 +1,8 @@
-// The runner against small shell scripts standing in for adb.
+// The runner, and the app list's concurrent runs, against small shell scripts
+// standing in for adb; the text helpers it reads adb's output with.
 #include "ADB.h"
+#include "ADBStream.h"
+#include "ADBTools.h"
 #include "Error.h"
 #include "TestSupport.h"
 
@@ -7,11 +10,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTextBoundaryFinder>
 
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 using testsupport::waitUntil;
 
@@ -36,18 +42,6 @@ protected:
         waitUntil([&] { return QFileInfo(marker(pidMarker)).size() > 0; });
         QFile f(marker(pidMarker));
         return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLong() : 0;
-    }
-
-    static QString failureOf(const ADB& adb, const Progress& progress = {})
-    {
-        try {
-            adb.run({}, progress, Cancel());
-        } catch (const ADBError& e) {
-            EXPECT_EQ(e.kind(), ADBError::Kind::failed);
-            return e.description();
-        }
-        ADD_FAILURE() << "no failure";
-        return {};
     }
 };
 
@@ -88,15 +82,22 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
 
 TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
 {
-    EXPECT_EQ(failureOf(stub("echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n")),
-              QStringLiteral("device not found"));
-    EXPECT_EQ(failureOf(stub("echo 'error: closed'\nexit 1\n")), QStringLiteral("error: closed"));
-    EXPECT_EQ(failureOf(stub("exit 1\n")), QStringLiteral("adb failed without an error message."));
-    // With progress: the last meaningful lines of the terminal.
-    EXPECT_EQ(failureOf(stub("printf '[ 99%%] /sdcard/big\\r\\n'\n"
-                             "printf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n"),
-                        [](double) {}),
-              QStringLiteral("remote No space left on device"));
+    // With progress, adb runs on a terminal: its last meaningful lines count.
+    const std::tuple<QByteArray, bool, QString> cases[] {
+        {"echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n", false, QStringLiteral("device not found")},
+        {"echo 'error: closed'\nexit 1\n", false, QStringLiteral("error: closed")},
+        {"exit 1\n", false, QStringLiteral("adb failed without an error message.")},
+        {"printf '[ 99%%] /sdcard/big\\r\\n'\nprintf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n",
+         true, QStringLiteral("remote No space left on device")}};
+    for (const auto& [body, terminal, sentence] : cases) {
+        try {
+            stub(body).run({}, terminal ? Progress([](double) {}) : Progress(), Cancel());
+            ADD_FAILURE() << "no failure for " << body.toStdString();
+        } catch (const ADBError& e) {
+            EXPECT_EQ(e.kind(), ADBError::Kind::failed);
+            EXPECT_EQ(e.description(), sentence);
+        }
+    }
     EXPECT_THROW(ADB(dir.path() + QStringLiteral("/missing/adb")).run({}, [](double) {}, Cancel()), SystemError);
 }
 
@@ -117,40 +118,59 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
                    "echo '/sdcard/a: 1 file pulled.'\n");
     std::mutex mutex;
     std::vector<double> values;
-    const QString result = adb.run({}, [&](double v) {
-        std::lock_guard lock(mutex);
-        values.push_back(v);
-    }, Cancel());
-    EXPECT_TRUE(result.isEmpty());
-    ASSERT_EQ(values.size(), 2u);
-    EXPECT_DOUBLE_EQ(values[0], 0.12);
-    EXPECT_DOUBLE_EQ(values[1], 0.47);
+    EXPECT_EQ(adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); }, Cancel()), QString());
+    EXPECT_EQ(values, (std::vector<double> {0.12, 0.47}));
 }
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)
 {
-    ADB ok = stub("echo ok\n");
-    ADB failing = stub("echo bad >&2\nexit 2\n", QStringLiteral("failing"));
-    ADB slow = stub("sleep 5\n", QStringLiteral("slow"));
+    const ADB ok = stub("echo ok\n"), failing = stub("echo bad >&2\nexit 2\n", QStringLiteral("failing")),
+              slow = stub("sleep 5\n", QStringLiteral("slow"));
     ok.run({}, Cancel()); // warm up lazily opened descriptors
     const int before = testsupport::openDescriptorCount();
     for (int i = 0; i < 300; ++i) {
         const Progress progress = i % 8 < 4 ? Progress() : Progress([](double) {});
-        if (i % 4 == 0) {
+        std::stop_source stop;
+        std::jthread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            stop.request_stop();
+        });
+        if (i % 4 == 0)
             ok.run({}, progress, Cancel());
-        } else if (i % 4 < 3) {
-            EXPECT_THROW(failing.run({}, progress, Cancel()), ADBError);
-        } else {
-            std::stop_source stop;
-            std::thread canceller([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                stop.request_stop();
-            });
+        else if (i % 4 == 3)
             EXPECT_THROW(slow.run({}, progress, Cancel(stop.get_token())), Cancelled);
-            canceller.join();
-        }
+        else
+            EXPECT_THROW(failing.run({}, progress, Cancel()), ADBError);
     }
     EXPECT_EQ(testsupport::openDescriptorCount(), before);
+    EXPECT_EQ(testsupport::reapZombies(), 0);
+}
+
+// The app list runs its three adb commands at once: a failing one, or a
+// cancel, must end the others rather than wait for them.
+TEST_F(ADBRunner, AFailedAppListOrACancelEndsEveryOtherCommand)
+{
+    // Every command runs for half a minute unless ended; for the serial
+    // "failing", "pm list packages -3" fails at once.
+    const ADB adb = stub("if [ \"$2\" = failing ] && [ \"$4\" = 'pm list packages -3' ]; then\n"
+                         "  echo 'error: closed' >&2; exit 1\n"
+                         "fi\n"
+                         "exec sleep 30\n");
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        adb.apps(QStringLiteral("failing"), Cancel());
+        ADD_FAILURE() << "expected a failure";
+    } catch (const ADBError& error) {
+        EXPECT_EQ(error.description(), QStringLiteral("error: closed"));
+    }
+    std::stop_source stop;
+    std::thread canceller([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.request_stop();
+    });
+    EXPECT_THROW(adb.apps(QStringLiteral("SER1"), Cancel(stop.get_token())), Cancelled);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)); // not the 30 s of a command
     EXPECT_EQ(testsupport::reapZombies(), 0);
 }
 
@@ -159,15 +179,85 @@ TEST(ADBLocate, AnAdbInAndroidHomeWinsUnlessItCannotRun)
     QTemporaryDir sdk;
     const QByteArray oldHome = qgetenv("ANDROID_HOME");
     qputenv("ANDROID_HOME", sdk.path().toLocal8Bit());
-    const QString inSdk = sdk.path() + QStringLiteral("/platform-tools/adb");
     QDir(sdk.path()).mkpath(QStringLiteral("platform-tools"));
-    testsupport::writeScript(sdk.path() + QStringLiteral("/platform-tools"), QStringLiteral("adb"), "#!/bin/sh\n");
+    const QString inSdk =
+        testsupport::writeScript(sdk.path() + QStringLiteral("/platform-tools"), QStringLiteral("adb"), "#!/bin/sh\n");
     auto found = ADB::locate();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->executable, inSdk); // before /usr/bin/adb
-
     QFile::setPermissions(inSdk, QFileDevice::ReadOwner);
-    auto again = ADB::locate();
-    EXPECT_TRUE(!again || again->executable != inSdk);
+    found = ADB::locate();
+    EXPECT_TRUE(!found || found->executable != inSdk);
     oldHome.isNull() ? qunsetenv("ANDROID_HOME") : qputenv("ANDROID_HOME", oldHome);
 }
+
+TEST(ADBClean, RemovesEscapesMarkersControlsAndPrefixesAnywhere)
+{
+    EXPECT_EQ(ADB::clean(QStringLiteral("\x1b[31madb: error: x\x1b[0m\n")), QStringLiteral("x"));
+    EXPECT_EQ(ADB::clean(QStringLiteral("one^Dtwo")), QStringLiteral("onetwo"));
+    EXPECT_EQ(ADB::clean(QString::fromUtf8("a\x01\x08" "b\tc")), QStringLiteral("ab\tc"));
+    EXPECT_EQ(ADB::clean(QStringLiteral("failed: adb: error: closed")), QStringLiteral("failed: closed"));
+}
+
+TEST(ADBLastPercent, TakesTheLastBracketedPercentUpToAHundred)
+{
+    EXPECT_EQ(ADB::lastPercent(QStringLiteral("no brackets")), std::nullopt);
+    EXPECT_EQ(ADB::lastPercent(QStringLiteral("[100%]")), 100);
+    EXPECT_EQ(ADB::lastPercent(QStringLiteral("[1000%]")), std::nullopt);
+    EXPECT_EQ(ADB::lastPercent(QStringLiteral("[ 10%] x\r[ 20%] y")), 20);
+}
+
+TEST(ADBLastLines, KeepsTheLastTwoMeaningfulLines)
+{
+    EXPECT_EQ(adbdetail::lastLines("one\r\ntwo\nthree\n"), QStringLiteral("two\nthree"));
+    EXPECT_EQ(adbdetail::lastLines("[ 10%] a\r[ 20%] b\n"), QString());
+    EXPECT_EQ(adbdetail::lastLines("\x1b\x07  \x01"), QStringLiteral("  "));
+}
+
+TEST(ADBStreamLines, SplitsAtLineFeedsAndKeepsTheUnfinishedRest)
+{
+    QString pending;
+    EXPECT_TRUE(adbdetail::takeLines(pending, QStringLiteral("abc")).isEmpty());
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("def\nx")), (QStringList {"abcdef"}));
+    EXPECT_EQ(pending, QStringLiteral("x"));
+    pending.clear();
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n\na\r")), (QStringList {"", ""}));
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n")), (QStringList {"a"})); // CR LF split between reads
+    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\r\rabc\r\na\rb\n")), (QStringList {"abc", "a\rb"}));
+}
+
+// The runner keeps the tail of adb's terminal output by user-perceived
+// characters; plain ASCII takes a shortcut that must agree with full
+// segmentation wherever other characters come near the cut. The reference:
+// the last `count` grapheme clusters, found by full segmentation.
+static QString reference(const QString& text, int count)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    qsizetype position = text.size();
+    for (int i = 0; i < count; ++i) {
+        const qsizetype previous = finder.toPreviousBoundary();
+        if (previous < 0)
+            break;
+        position = previous;
+    }
+    return text.mid(position);
+}
+
+TEST(TerminalTail, AgreesWithFullSegmentationAtEveryCut)
+{
+    // CR LF pairs, combining marks, a flag of two regional indicators, a
+    // joined emoji and a non-ASCII character right before ASCII.
+    const QStringList texts {QStringLiteral("[ 10%] /sdcard/a\r\x1b[K[ 11%] /sdcard/a\r\n"),
+                             QStringLiteral("xx\r\n[ 5%]\r\n\r\n\r\n"),
+                             QStringLiteral("caf\u00e9 \u05d0\u05b8 ok\r\n"),
+                             QStringLiteral("x\U0001F1E9\U0001F1EAyz"),
+                             QStringLiteral("\U0001F468\u200D\U0001F469 family\r\n\r"),
+                             QStringLiteral("e\u0301\u0301\u0301 x\u00e9abc")};
+    for (const QString& text : texts) {
+        for (int count = 1; count <= text.size() + 1; ++count)
+            EXPECT_EQ(adbdetail::lastCharacters(text, count), reference(text, count)) << count;
+    }
+    EXPECT_EQ(adbdetail::lastCharacters(QStringLiteral("abe\u0301cd"), 3), QStringLiteral("e\u0301cd"));
+}
+

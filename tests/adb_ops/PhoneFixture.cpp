@@ -1,10 +1,12 @@
 #include "PhoneFixture.h"
 
-#include "TestSupport.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 std::unique_ptr<FakePhoneHarness> PhoneTest::s_phone;
 QString PhoneTest::s_startError;
@@ -14,11 +16,6 @@ void PhoneTest::SetUpTestSuite()
     s_phone = std::make_unique<FakePhoneHarness>();
     if (!s_phone->start(&s_startError))
         s_phone.reset();
-}
-
-void PhoneTest::TearDownTestSuite()
-{
-    s_phone.reset();
 }
 
 void PhoneTest::SetUp()
@@ -31,44 +28,49 @@ namespace phonetest {
 
 QString storagePath(const FakePhoneHarness& phone, const QString& phonePath)
 {
-    const QString root = QStringLiteral("/sdcard");
-    if (phonePath == root)
-        return phone.storage();
-    return phone.storage() + phonePath.mid(root.size());
+    return phone.storage() + phonePath.mid(QStringLiteral("/sdcard").size());
 }
 
 bool writeFile(const QString& path, const QByteArray& content, const QDateTime& modified)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size()
-        || !file.flush())
-        return false;
-    if (modified.isValid() && !file.setFileTime(modified, QFileDevice::FileModificationTime))
-        return false;
-    return true;
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size()
+        && file.flush() && (!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+void makeItems(const QString& folder, const std::vector<QByteArray>& names, bool folders)
+{
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QByteArray& name : names) {
+        const QByteArray path = QFile::encodeName(folder) + '/' + name;
+        const int fd = folders ? ::mkdir(path.constData(), 0755) : ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0) << path.toStdString();
+        if (!folders)
+            ::close(fd);
+    }
+}
+
+QString failureOf(const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const ADBError& error) {
+        return error.description();
+    }
+    return QStringLiteral("<no failure>");
 }
 
 QStringList adbClientsWith(const QString& needle)
 {
     QStringList found;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& pid : pids) {
-        bool numeric = false;
-        const long number = pid.toLong(&numeric);
-        if (!numeric)
+    // An ended process that is not yet reaped has an empty command line.
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
             continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> args = cmdline.readAll().split('\0');
-        if (args.isEmpty() || !QFileInfo(QString::fromLocal8Bit(args.first())).fileName().startsWith(QStringLiteral("adb")))
-            continue;
-        QStringList words;
-        for (const QByteArray& arg : args)
-            words << QString::fromLocal8Bit(arg);
-        if (words.contains(QStringLiteral("server")) || !words.join(QLatin1Char(' ')).contains(needle))
-            continue;
-        if (testsupport::processAlive(number))
+        const QStringList words = QString::fromLocal8Bit(file.readAll()).split(QChar(0));
+        if (QFileInfo(words.first()).fileName().startsWith(QStringLiteral("adb"))
+            && !words.contains(QStringLiteral("server")) && words.join(QLatin1Char(' ')).contains(needle))
             found << pid + QStringLiteral(": ") + words.join(QLatin1Char(' '));
     }
     return found;

@@ -8,45 +8,32 @@
 #include <QDir>
 #include <QFileInfo>
 
-TEST(AdbPhoneConnection, StopEndsThePrivateServerAndThePhoneAndRestoresTheEnvironment)
+#include <memory>
+
+TEST(AdbPhoneConnection, TheShellStaysInsideAndStopEndsTheServerAndThePhoneAndRestoresTheEnvironment)
 {
     const QByteArray homeBefore = qgetenv("HOME");
     const bool portSetBefore = qEnvironmentVariableIsSet("ANDROID_ADB_SERVER_PORT");
-    qint64 serverPid = 0;
-    qint64 phonePid = 0;
-    QString storage;
-    {
-        FakePhoneHarness phone;
-        QString error;
-        ASSERT_TRUE(phone.start(&error)) << error.toStdString();
-        serverPid = phone.serverPid();
-        phonePid = phone.phonePid();
-        storage = phone.storage();
-        ASSERT_GT(serverPid, 0);
-        EXPECT_TRUE(testsupport::processAlive(serverPid));
-        EXPECT_GT(qgetenv("ANDROID_ADB_SERVER_PORT").toInt(), 0);
-        EXPECT_NE(qgetenv("HOME"), homeBefore);
-    }
-    EXPECT_FALSE(testsupport::processAlive(serverPid));
-    EXPECT_FALSE(testsupport::processAlive(phonePid));
-    EXPECT_FALSE(QFileInfo::exists(storage));
-    EXPECT_EQ(qgetenv("HOME"), homeBefore);
-    EXPECT_EQ(qEnvironmentVariableIsSet("ANDROID_ADB_SERVER_PORT"), portSetBefore);
-
-    // A second phone after the first, as a test binary with several tests does.
-    FakePhoneHarness second;
+    auto phone = std::make_unique<FakePhoneHarness>();
     QString error;
-    ASSERT_TRUE(second.start(&error)) << error.toStdString();
-    EXPECT_NE(second.serverPid(), serverPid);
+    ASSERT_TRUE(phone->start(&error)) << error.toStdString();
+    const qint64 pids[] {phone->serverPid(), phone->phonePid()};
+    const QString storage = phone->storage();
+    EXPECT_TRUE(testsupport::processAlive(pids[0]) && testsupport::processAlive(pids[1]));
+    EXPECT_NE(qgetenv("HOME"), homeBefore);
 
-    // Its shell changes the storage and nothing of the host.
     const QString hostFile = QDir::tempPath() + QStringLiteral("/fakeadbphone-escape-check");
     QFile::remove(hostFile);
-    const auto result = second.shell(
-        QStringLiteral("echo hi > /sdcard/g; echo x > /usr/fakeadbphone-escape-check; echo x > %1; ls /").arg(hostFile));
-    EXPECT_TRUE(QFileInfo::exists(second.storage() + QStringLiteral("/g")));
-    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/fakeadbphone-escape-check")));
+    const auto result = phone->shell(QStringLiteral("echo hi > /sdcard/g; echo x > %1; ls /").arg(hostFile));
+    EXPECT_TRUE(QFileInfo::exists(storage + QStringLiteral("/g")));
     EXPECT_FALSE(QFileInfo::exists(hostFile));
     EXPECT_FALSE(result.out.contains("work\n"));
     EXPECT_TRUE(result.out.contains("sdcard\n"));
+
+    phone.reset();
+    for (const qint64 pid : pids)
+        EXPECT_FALSE(testsupport::processAlive(pid));
+    EXPECT_FALSE(QFileInfo::exists(storage));
+    EXPECT_EQ(qgetenv("HOME"), homeBefore);
+    EXPECT_EQ(qEnvironmentVariableIsSet("ANDROID_ADB_SERVER_PORT"), portSetBefore);
 }

@@ -7,11 +7,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <map>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -19,11 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // One started phone per transport kind, kept for the whole suite.
-std::map<std::string, std::unique_ptr<PhoneFilesTransport>>& transports()
-{
-    static std::map<std::string, std::unique_ptr<PhoneFilesTransport>> all;
-    return all;
-}
+std::map<std::string, std::unique_ptr<PhoneFilesTransport>> transports;
 
 const QDateTime seeded = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
 
@@ -38,9 +33,7 @@ QByteArray pattern(qsizetype size)
 std::optional<QByteArray> readLocal(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
 }
 
 bool writeLocal(const QString& path, const QByteArray& content)
@@ -49,35 +42,40 @@ bool writeLocal(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
-std::map<QString, RemoteEntry> byName(const std::vector<RemoteEntry>& entries)
+// The entries as "name: folder|file size modified-seconds", in name order.
+QStringList described(const std::vector<RemoteEntry>& entries)
 {
-    std::map<QString, RemoteEntry> result;
+    QStringList result;
     for (const RemoteEntry& entry : entries)
-        result.emplace(entry.name, entry);
+        result << QStringLiteral("%1: %2 %3 %4").arg(entry.name, entry.isDirectory ? QStringLiteral("folder") : QStringLiteral("file"))
+                      .arg(entry.size).arg(entry.modified.toSecsSinceEpoch());
+    result.sort();
     return result;
 }
 
-// Progress values seen by a copy, from whatever thread they arrive on.
+// Progress values seen by a copy, from whatever thread they arrive on:
+// sound when some came, all within 0 to 1.
 struct ProgressLog {
-    std::mutex mutex;
-    std::vector<double> values;
+    std::atomic<int> count = 0;
+    std::atomic<bool> outside = false;
 
     Progress callback()
     {
         return [this](double fraction) {
-            std::lock_guard guard(mutex);
-            values.push_back(fraction);
+            if (fraction < 0 || fraction > 1)
+                outside = true;
+            ++count;
         };
     }
-    // Some came, all within 0 to 1.
-    bool sound()
-    {
-        std::lock_guard guard(mutex);
-        return !values.empty() && std::all_of(values.begin(), values.end(), [](double v) { return v >= 0 && v <= 1; });
-    }
+    bool sound() const { return count > 0 && !outside; }
 };
 
 } // namespace
+
+void PhoneFilesContract::TearDownTestSuite()
+{
+    transports.clear();
+}
 
 void PrintTo(const PhoneFilesTransportKind& kind, std::ostream* os)
 {
@@ -89,14 +87,10 @@ std::string phoneFilesTransportName(const ::testing::TestParamInfo<PhoneFilesTra
     return info.param.name;
 }
 
-void PhoneFilesContract::TearDownTestSuite()
-{
-    transports().clear();
-}
 
 void PhoneFilesContract::SetUp()
 {
-    auto& slot = transports()[GetParam().name];
+    auto& slot = transports[GetParam().name];
     if (!slot) {
         auto made = GetParam().make();
         QString error;
@@ -113,14 +107,9 @@ void PhoneFilesContract::SetUp()
     ASSERT_TRUE(m_local->isValid());
 }
 
-QString PhoneFilesContract::localPath(const QString& name) const
-{
-    return m_local->filePath(name);
-}
-
 // ---- listing ----------------------------------------------------------------
 
-TEST_P(PhoneFilesContract, ListsDirectChildrenWithTheirFactsHiddenOnesOnlyWhenAsked)
+TEST_P(PhoneFilesContract, ListsDirectChildrenWithTheirFactsHiddenOnesOnlyWhenAskedAMissingFolderAsNotFound)
 {
     transport().seedFile(phonePath(QStringLiteral("It's")), pattern(1000), seeded);
     transport().seedFile(phonePath(QStringLiteral("x|y.txt")), {}, seeded);
@@ -129,26 +118,17 @@ TEST_P(PhoneFilesContract, ListsDirectChildrenWithTheirFactsHiddenOnesOnlyWhenAs
     transport().seedFolder(phonePath(QStringLiteral("Camera")));
     transport().seedFile(phonePath(QStringLiteral("Camera/inner.jpg")), "x", seeded);
 
-    const auto entries = byName(files().list(folder(), false, Cancel()));
-    QStringList names;
-    for (const auto& entry : entries)
-        names.append(entry.first);
-    ASSERT_EQ(names, (QStringList{QStringLiteral("Camera"), QStringLiteral("Grüße €.txt"), QStringLiteral("It's"),
-                                  QStringLiteral("x|y.txt")}));
-    const RemoteEntry& file = entries.at(QStringLiteral("It's"));
-    EXPECT_FALSE(file.isDirectory);
-    EXPECT_EQ(file.size, 1000);
-    EXPECT_EQ(file.modified.toSecsSinceEpoch(), seeded.toSecsSinceEpoch());
-    EXPECT_EQ(entries.at(QStringLiteral("x|y.txt")).size, 0);
-    EXPECT_TRUE(entries.at(QStringLiteral("Camera")).isDirectory);
-    EXPECT_EQ(byName(files().list(folder(), true, Cancel())).count(QStringLiteral(".nomedia")), 1u);
-}
-
-TEST_P(PhoneFilesContract, AMissingFolderFailsAsNotFound)
-{
+    const QString at = QString::number(seeded.toSecsSinceEpoch());
+    QStringList expected {QStringLiteral("Grüße €.txt: file 1 ") + at, QStringLiteral("It's: file 1000 ") + at,
+                          QStringLiteral("x|y.txt: file 0 ") + at};
+    QStringList listed = described(files().list(folder(), false, Cancel()));
+    ASSERT_EQ(listed.size(), 4) << listed.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(listed.takeFirst().startsWith(QStringLiteral("Camera: folder "))); // a folder's size and time vary
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(described(files().list(folder(), true, Cancel())).filter(QStringLiteral(".nomedia: file 0")).size(), 1);
     try {
         files().list(phonePath(QStringLiteral("missing")), false, Cancel());
-        FAIL() << "listing a missing folder must fail";
+        ADD_FAILURE() << "listing a missing folder must fail";
     } catch (const Error& error) {
         EXPECT_TRUE(transport().isNotFound(error)) << error.description().toStdString();
     }

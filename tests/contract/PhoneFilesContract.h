@@ -70,7 +70,7 @@ protected:
     const QString& folder() const { return m_folder; }
     QString phonePath(const QString& name) const { return m_folder + QLatin1Char('/') + name; }
     // This test's own folder on the computer.
-    QString localPath(const QString& name) const;
+    QString localPath(const QString& name) const { return m_local->filePath(name); }
 
 private:
     PhoneFilesTransport* m_transport = nullptr;
