@@ -37,7 +37,7 @@ public:
     ~MTPTransport() override
     {
         if (m_connection)
-            m_connection->close(true);
+            m_connection->close().wait();
     }
 
     bool start(QString* error) override

@@ -51,7 +51,7 @@ TEST_F(MTPSession, TheFriendlyNameWhenThePhoneGivesOneElseTheModel)
     phone->configure([](auto& s) { s.friendlyName = QStringLiteral("Anna's phone"); });
     connect();
     EXPECT_EQ(connection->name(), QStringLiteral("Anna's phone"));
-    connection->close(true);
+    connection->close().wait();
 
     phone->configure([](auto& s) { s.responseFor[Operation::getDevicePropValue] = Response::generalError; });
     connect();
@@ -111,7 +111,7 @@ TEST_F(MTPSession, UnansweredOpenSessionResetsTheDeviceAndTriesOnceMore)
     EXPECT_EQ(requests[0].request, 0x66);
     const auto codes = phone->commandCodes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), Operation::openSession), 2);
-    connection->close(true);
+    connection->close().wait();
 
     // A second silence is final; so is any other failure, at once.
     phone->configure([](auto& s) { s.silentFor[Operation::openSession] = 2; });
@@ -132,7 +132,7 @@ TEST_F(MTPSession, CloseEndsTheSessionAndStopsListeningForEvents)
     EXPECT_EQ(phone->pendingInterruptReads(), 1); // listening for events
     phone->clearRecords();
     connection->check(); // a ready connection is not checked again
-    connection->close(true);
+    connection->close().wait();
     EXPECT_EQ(phone->commandCodes(), (std::vector<uint16_t>{Operation::closeSession}));
     EXPECT_EQ(phone->pendingInterruptReads(), 0);
     EXPECT_FALSE(phone->claimed());

@@ -87,7 +87,7 @@ TEST_F(MTPTransaction, DataOutMovesWholeMebibytesAndEndsWholePacketsWithAZeroLen
     EXPECT_EQ(stored->content->bytes(), bytesOf(3 * MiB - 12).left(stored->content->size()));
 
     // The packet size of the bulk-out endpoint governs zero-length packets.
-    connection->close(true);
+    connection->close().wait();
     phone->configure([](auto& s) { s.endpoints = {{0x81, UsbEndpoint::bulk, 64}, {0x01, UsbEndpoint::bulk, 64}}; });
     connect();
     EXPECT_EQ(upload(bytesOf(52), 52), (std::vector<size_t>{12, 64, 0}));

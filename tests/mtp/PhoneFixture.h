@@ -23,7 +23,7 @@ protected:
     void TearDown() override
     {
         if (connection)
-            connection->close(true);
+            connection->close().wait();
     }
 
     // Plugs the phone in and connects to it (the way a first device poll does).
@@ -38,7 +38,7 @@ protected:
     // A new connection, so that the phone's changed operations are read anew.
     void reconnect()
     {
-        connection->close(true);
+        connection->close().wait();
         connect();
         phone->clearRecords();
     }
