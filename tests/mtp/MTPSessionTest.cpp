@@ -16,7 +16,7 @@ protected:
     // What a run on the connection fails with.
     QString errorOfRun()
     {
-        const auto error = mtpErrorOf([&] { onQueue([](MTPConnection&) {}); });
+        const auto error = errorOf([&] { onQueue([](MTPConnection&) {}); });
         return error ? error->description() : QString();
     }
 };
@@ -82,7 +82,7 @@ TEST_F(MTPSession, NoUsableStorageIsLockedUntilOneAppears)
     connect();
     EXPECT_EQ(connection->status(), Status::locked);
     EXPECT_TRUE(phone->claimed()); // the session stays open
-    const auto error = mtpErrorOf([&] { connection->info(Cancel()); });
+    const auto error = errorOf([&] { connection->info(Cancel()); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), MTPError::Kind::locked);
 

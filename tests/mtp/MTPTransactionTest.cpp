@@ -101,7 +101,7 @@ TEST_F(MTPTransaction, LengthsBeyondTheFieldAreAnnouncedAsUnbounded)
     EXPECT_EQ(phone->dataLengths(), (std::vector<uint32_t>{0xFFFFFFFF}));
 
     // One byte less still fits the field; the phone then waits for the rest.
-    EXPECT_TRUE(mtpErrorOf([&] { upload(bytesOf(100), 100, 4'294'967'282); }));
+    EXPECT_TRUE(errorOf([&] { upload(bytesOf(100), 100, 4'294'967'282); }));
     EXPECT_EQ(phone->dataLengths(), (std::vector<uint32_t>{0xFFFFFFFE}));
 }
 
@@ -145,6 +145,26 @@ TEST_F(MTPTransaction, ForeignContainersAndEventsAreSkipped)
     EXPECT_EQ(download(QByteArray("hello")), QByteArray("hello"));
 }
 
+// A phone that never stops sending: whether the data phase announces its
+// length or 0xFFFFFFFF, a reply held in memory ends at the limit, and the
+// session recovers as after any abandoned transaction.
+TEST_F(MTPTransaction, AReplyHeldInMemoryEndsAtTheLimitAndTheSessionRecovers)
+{
+    for (const bool unbounded : {false, true}) {
+        phone->configure([&](auto& s) {
+            s.unboundedLengths = unbounded;
+            s.dataFor[Operation::getStorageIDs] = mtpsim::patternContent(MTPConnection::replyLimit + 1);
+        });
+        phone->clearRecords();
+        const auto error = errorOf([&] { fetch(Operation::getStorageIDs); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("The phone sent a reply too large to read."));
+        EXPECT_EQ(phone->classRequests().size(), 1u) << "the transaction was cancelled";
+        phone->configure([](auto& s) { s.dataFor.clear(); });
+        expectInStep();
+    }
+}
+
 // ---- failures ---------------------------------------------------------------------
 
 TEST_F(MTPTransaction, AFailedResponseOrATimeOutFailsWithoutRecovery)
@@ -153,10 +173,10 @@ TEST_F(MTPTransaction, AFailedResponseOrATimeOutFailsWithoutRecovery)
         s.responseFor[Operation::getObjectHandles] = Response::generalError;
         s.silentFor[Operation::getDeviceInfo] = 1;
     });
-    auto error = mtpErrorOf([&] { fetch(Operation::getObjectHandles, {0x00010001, 0, rootHandle}); });
+    auto error = errorOf([&] { fetch(Operation::getObjectHandles, {0x00010001, 0, rootHandle}); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("The phone couldn't do that (MTP error 0x2002)."));
-    error = mtpErrorOf([&] { fetch(Operation::getDeviceInfo); });
+    error = errorOf([&] { fetch(Operation::getDeviceInfo); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Operation timed out"));
     EXPECT_TRUE(phone->classRequests().empty());
@@ -167,7 +187,7 @@ TEST_F(MTPTransaction, AFailedResponseOrATimeOutFailsWithoutRecovery)
 TEST_F(MTPTransaction, AStalledPipeIsClearedAndTheNextTransactionIsInStep)
 {
     phone->stallNext(mtpsim::SimulatedPhone::Direction::in);
-    const auto error = mtpErrorOf([&] { fetch(Operation::getStorageIDs); });
+    const auto error = errorOf([&] { fetch(Operation::getStorageIDs); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Pipe error"));
     EXPECT_EQ(phone->clearedStalls(), (std::vector<uint8_t>{0x81}));
@@ -178,14 +198,14 @@ TEST_F(MTPTransaction, FailuresOnTheWireMidTransferSendNoCancel)
 {
     // A time-out keeps the claim.
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, MiB, UsbStatus::timeout);
-    auto error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    auto error = errorOf([&] { download(bytesOf(5 * MiB)); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("USB error talking to the phone: Operation timed out"));
     EXPECT_TRUE(phone->claimed());
 
     // A phone that stops responding is gone; the next run claims it again.
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, MiB, UsbStatus::notResponding);
-    error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    error = errorOf([&] { download(bytesOf(5 * MiB)); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), MTPError::Kind::gone);
     EXPECT_FALSE(phone->claimed());
@@ -194,7 +214,7 @@ TEST_F(MTPTransaction, FailuresOnTheWireMidTransferSendNoCancel)
 
     // Unplugged: gone, released at once, and left for the manager to drop.
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 2 * MiB, UsbStatus::noDevice, true);
-    error = mtpErrorOf([&] { download(bytesOf(5 * MiB)); });
+    error = errorOf([&] { download(bytesOf(5 * MiB)); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("The phone was disconnected."));
     EXPECT_FALSE(phone->claimed());

@@ -5,7 +5,14 @@
 // and what a cancelled or inconsistent copy leaves.
 #include "PhoneFixture.h"
 
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace mtp;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -80,7 +87,7 @@ TEST_F(MTPDownload, ACancelledOrFailedDownloadLeavesTheOldFileAndNoTemporaryFile
     EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
     EXPECT_TRUE(files().exists(QStringLiteral("/sdcard/Photos/IMG_1.jpg"), Cancel())) << "the phone stays usable";
 
-    const auto error = mtpErrorOf([&] {
+    const auto error = errorOf([&] {
         pullWith([&] { phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true); });
     });
     ASSERT_TRUE(error);
@@ -113,7 +120,7 @@ TEST_F(MTPDownload, ProgressRisesWithTheBytesOfAllFilesUpToOne)
     ProgressRecord progress;
     files().pull(QStringLiteral("/sdcard/Album"), local(QStringLiteral("Album")), progress.callback(), Cancel());
     EXPECT_GE(progress.values.size(), 9u);
-    EXPECT_TRUE(progress.risesWithin0And1());
+    EXPECT_TRUE(progress.risesTo1());
     EXPECT_LT(progress.values.front(), 0.2);
     EXPECT_DOUBLE_EQ(progress.values.back(), 1.0);
     EXPECT_EQ(read(local(QStringLiteral("Album/Inner/b.bin"))), bytesOf(5 * MiB + 5));
@@ -131,14 +138,14 @@ TEST_F(MTPDownload, NamesFromThePhoneNeverLeaveTheChosenFolder)
         // A folder that holds the bad name, and the bad name at the top.
         const uint32_t holder = phone->addFolder(0, QStringLiteral("Holder"));
         phone->addFile(holder, name, QByteArray("escaped"));
-        auto error = mtpErrorOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
+        auto error = errorOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
         ASSERT_TRUE(error);
         EXPECT_TRUE(error->description().contains(QStringLiteral("can't"))) << error->description().toStdString();
         phone->removeObject(holder);
 
         if (!name.isEmpty() && !name.contains(QChar(0))) {
             const uint32_t top = phone->addFile(0, name, QByteArray("escaped"));
-            error = mtpErrorOf([&] { files().pull(QStringLiteral("/sdcard/") + name, into, Cancel()); });
+            error = errorOf([&] { files().pull(QStringLiteral("/sdcard/") + name, into, Cancel()); });
             EXPECT_TRUE(error);
             phone->removeObject(top);
         }
@@ -195,7 +202,7 @@ TEST_F(MTPUpload, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
     EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/same.txt")), bytesOf(3 * MiB));
     EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
     EXPECT_GE(progress.values.size(), 5u);
-    EXPECT_TRUE(progress.risesWithin0And1());
+    EXPECT_TRUE(progress.risesTo1());
     EXPECT_DOUBLE_EQ(progress.values.back(), 1.0);
 }
 
@@ -254,6 +261,35 @@ TEST_F(MTPUpload, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
         files().push(target, QStringLiteral("/sdcard/Download/"), {}, Cancel());
         EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg")), QByteArray("the old file"));
     }
+}
+
+// A pipe (or socket, or device) has no contents to send: opening it would
+// wait for a writer with the phone's queue held. It is left out, the rest is
+// copied, and the sentence at the end names it.
+TEST_F(MTPUpload, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
+{
+    const QString folder = local(QStringLiteral("Mixed"));
+    const QString pipe = folder + QStringLiteral("/pipe");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/a.txt"), "a"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const std::pair<QString, QString> pushes[] = {
+        {folder, QStringLiteral("“Mixed/pipe” was left out: it isn't a regular file or folder.")},
+        {pipe, QStringLiteral("“pipe” was left out: it isn't a regular file or folder.")}};
+    for (const auto& [source, sentence] : pushes) {
+        auto pushing = std::async(std::launch::async, [&] {
+            return errorOf<SystemError>([&] { files().push(source, QStringLiteral("/sdcard/Download/"), {}, Cancel()); });
+        });
+        if (pushing.wait_for(30s) != std::future_status::ready)
+            ::close(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK)); // lets a stuck reader go
+        const auto error = pushing.get();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), sentence);
+    }
+    EXPECT_EQ(onPhone(QStringLiteral("Download/Mixed/a.txt")), QByteArray("a"));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/Mixed/pipe")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/pipe")));
+    EXPECT_TRUE(phone->violations().empty());
 }
 
 } // namespace
