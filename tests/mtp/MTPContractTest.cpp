@@ -53,9 +53,12 @@ public:
 
     void seedFile(const QString& path, const QByteArray& content, const QDateTime& modified) override
     {
-        m_phone->addFile(replaced(path), lastName(path), content, modified);
+        m_phone->addFile(replaced(path), MTPConnection::parts(path).constLast(), content, modified);
     }
-    void seedFolder(const QString& path) override { m_phone->addFolder(replaced(path), lastName(path)); }
+    void seedFolder(const QString& path) override
+    {
+        m_phone->addFolder(replaced(path), MTPConnection::parts(path).constLast());
+    }
     std::optional<QByteArray> readFile(const QString& path) const override
     {
         const auto object = m_phone->objectAt(relative(path));
@@ -82,8 +85,9 @@ public:
     }
     QString leftoverAfterCancel() override
     {
-        const auto violations = m_phone->violations();
-        QStringList left(violations.begin(), violations.end());
+        QStringList left;
+        for (const QString& violation : m_phone->violations())
+            left.append(violation);
         if (!m_phone->sessionIsOpen())
             left.append(QStringLiteral("no session open after the cancellation"));
         m_phone->clearRecords();
@@ -92,18 +96,13 @@ public:
 
 private:
     static QString relative(const QString& path) { return MTPConnection::parts(path).join(QLatin1Char('/')); }
-    static QString lastName(const QString& path) { return MTPConnection::parts(path).constLast(); }
 
     // The handle of the folder that will hold path, after whatever stood at path is gone.
     uint32_t replaced(const QString& path)
     {
         if (const auto old = m_phone->objectAt(relative(path)))
             m_phone->removeObject(old->handle);
-        QStringList above = MTPConnection::parts(path);
-        above.removeLast();
-        if (above.isEmpty())
-            return 0;
-        const auto parent = m_phone->objectAt(above.join(QLatin1Char('/')));
+        const auto parent = m_phone->objectAt(relative(path).section(QLatin1Char('/'), 0, -2));
         return parent ? parent->handle : 0;
     }
 

@@ -145,3 +145,18 @@ std::optional<E> errorOf(F&& call)
     }
     return std::nullopt;
 }
+
+// The sentence of the MTPError a call throws, or the empty text.
+template <class F>
+QString failureOf(F&& call)
+{
+    const auto error = errorOf(std::forward<F>(call));
+    return error ? error->description() : QString();
+}
+
+template <class F>
+std::optional<MTPError::Kind> kindOf(F&& call)
+{
+    const auto error = errorOf(std::forward<F>(call));
+    return error ? std::optional(error->kind()) : std::nullopt;
+}

@@ -1,12 +1,20 @@
-// The phone's object tree: listing a folder through the property list or
-// object by object, answers that are not about the folder's children, phone
-// paths to handles with letter case, the cache and its one retry for stale
-// handles, and what exists, remove and move make of it.
+// The phone's files over MTP, beyond what the PhoneFiles contract checks:
+// listing through the property list or object by object, answers that are
+// not about the folder's children, paths, letter case and the handle cache;
+// copies through a hidden temporary file, names from the phone that must not
+// become paths here, what a copy replaces or merges into, and what a
+// cancelled or inconsistent copy leaves or does not send.
 #include "PhoneFixture.h"
 
+#include <future>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace mtp;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -225,6 +233,213 @@ TEST_F(MTPTree, RenamingOrMovingSendsOnlyTheRequestItNeeds)
               QStringLiteral("This phone can't rename files over file transfer. Turn on USB debugging to do it."));
     EXPECT_EQ(phone->object(photo)->parent, other);
     EXPECT_EQ(phone->object(photo)->name, QStringLiteral("a.jpg"));
+}
+
+// ---- copies ------------------------------------------------------------------------
+
+const QDateTime taken(QDate(2022, 7, 14), QTime(16, 45, 30));
+
+// On the phone Photos/IMG_1.jpg and an empty folder Download; here an older IMG_1.jpg.
+class MTPCopies : public FilesTest {
+protected:
+    void SetUp() override
+    {
+        FilesTest::SetUp();
+        photos = phone->addFolder(0, QStringLiteral("Photos"));
+        content = bytesOf(3 * MiB + 321);
+        phone->addFile(photos, QStringLiteral("IMG_1.jpg"), content, taken);
+        download = phone->addFolder(0, QStringLiteral("Download"));
+        target = local(QStringLiteral("IMG_1.jpg"));
+        ASSERT_TRUE(write(target, "the old file"));
+    }
+
+    std::optional<QByteArray> onPhone(const QString& path) const
+    {
+        const auto object = phone->objectAt(path);
+        if (!object || object->isFolder())
+            return std::nullopt;
+        return object->content->bytes();
+    }
+
+    uint32_t photos = 0, download = 0;
+    QByteArray content;
+    QString target;
+};
+
+// ---- pull -----------------------------------------------------------------------
+
+TEST_F(MTPCopies, ADownloadReplacesTheTargetOnlyOnceComplete)
+{
+    // Pulls IMG_1.jpg to the target, calling during() after the first piece.
+    const auto pull = [&](const std::function<void()>& during, const Cancel& cancel) {
+        bool once = false;
+        files().pull(QStringLiteral("/sdcard/Photos/IMG_1.jpg"), target,
+                     [&](double) {
+                         if (!std::exchange(once, true))
+                             during();
+                     },
+                     cancel);
+    };
+    std::stop_source stop;
+    EXPECT_THROW(pull([&] { stop.request_stop(); }, Cancel(stop.get_token())), Cancelled);
+    const auto error = errorOf([&] {
+        pull([&] { phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true); }, Cancel());
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), MTPError::Kind::gone);
+    EXPECT_EQ(read(target), QByteArray("the old file"));
+    EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
+
+    host->plug(phone);
+    connect();
+    QStringList meanwhile;
+    pull([&] { meanwhile = entries(temp.path()); }, Cancel());
+    EXPECT_EQ(meanwhile, (QStringList{QStringLiteral(".IMG_1.jpg.vantelorquist"), QStringLiteral("IMG_1.jpg")}));
+    EXPECT_EQ(read(target), content);
+    EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
+    EXPECT_EQ(QFileInfo(target).lastModified(), taken);
+}
+
+TEST_F(MTPCopies, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
+{
+    const QString into = local(QStringLiteral("Into"));
+    ASSERT_TRUE(QDir().mkpath(into));
+    for (const QString& name : {QStringLiteral(".."), QStringLiteral("."), QStringLiteral("../outside.txt"), QString(),
+                                QStringLiteral("a") + QChar(0) + QStringLiteral("b")}) {
+        SCOPED_TRACE(name.toStdString());
+        const uint32_t holder = phone->addFolder(0, QStringLiteral("Holder"));
+        phone->addFile(holder, name, QByteArray("escaped"));
+        const auto error = errorOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
+        ASSERT_TRUE(error);
+        EXPECT_TRUE(error->description().contains(QStringLiteral("can't"))) << error->description().toStdString();
+        phone->removeObject(holder);
+    }
+    EXPECT_FALSE(QFileInfo::exists(local(QStringLiteral("outside.txt"))));
+    EXPECT_EQ(entries(into), QStringList{QStringLiteral("Holder")});
+
+    // The temporary name of a 250-byte name, and of 84 three-byte characters, fits.
+    for (const QString& name : {QString(250, QLatin1Char('n')), QString(84, QChar(0x20AC))}) {
+        phone->addFile(photos, name, QByteArray("long"), taken);
+        files().pull(QStringLiteral("/sdcard/Photos/") + name, temp.path(), Cancel());
+        EXPECT_EQ(read(local(name)), QByteArray("long"));
+    }
+}
+
+TEST_F(MTPCopies, AFileAndAFolderReplaceEachOtherOnThePhoneButAFolderNeverAFileHere)
+{
+    const uint32_t old = phone->addFolder(download, QStringLiteral("IMG_1.jpg"));
+    phone->addFile(old, QStringLiteral("inside"), QByteArray("gone"));
+    files().push(target, QStringLiteral("/sdcard/Download/"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg")), QByteArray("the old file"));
+    EXPECT_FALSE(phone->object(old));
+
+    const QString folder = local(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/in.txt"), "in"));
+    files().push(folder, QStringLiteral("/sdcard/Download/IMG_1.jpg"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg/in.txt")), QByteArray("in"));
+
+    phone->clearRecords();
+    EXPECT_THROW(files().pull(QStringLiteral("/sdcard/Photos"), target, Cancel()), SystemError);
+    EXPECT_EQ(sent(Operation::getObject), 0);
+    EXPECT_EQ(read(target), QByteArray("the old file"));
+}
+
+// ---- push -----------------------------------------------------------------------
+
+TEST_F(MTPCopies, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
+{
+    const uint32_t trip = phone->addFolder(download, QStringLiteral("Trip"));
+    phone->addFile(trip, QStringLiteral("kept.txt"), QByteArray("kept"));
+    phone->addFile(trip, QStringLiteral("same.txt"), QByteArray("old"));
+    const QString folder = local(QStringLiteral("Trip"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/deep")));
+    ASSERT_TRUE(write(folder + QStringLiteral("/same.txt"), bytesOf(3 * MiB)));
+    ASSERT_TRUE(write(folder + QStringLiteral("/deep/.hidden"), bytesOf(2 * MiB + 1)));
+
+    ProgressRecord progress;
+    files().push(folder, QStringLiteral("/sdcard/Download/"), progress.callback(), Cancel());
+    EXPECT_EQ(phone->objectAt(QStringLiteral("Download/Trip"))->handle, trip);
+    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/kept.txt")), QByteArray("kept"));
+    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/same.txt")), bytesOf(3 * MiB));
+    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
+    EXPECT_GE(progress.values.size(), 5u);
+    EXPECT_TRUE(progress.risesTo1());
+}
+
+TEST_F(MTPCopies, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
+{
+    const QString folder = local(QStringLiteral("Batch"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/small.txt"), "small"));
+    ASSERT_TRUE(write(folder + QStringLiteral("/big.bin"), bytesOf(6 * MiB)));
+    std::stop_source stop;
+    const Progress cancelInBig = [&](double) {
+        if (phone->objectAt(QStringLiteral("Batch/big.bin")))
+            stop.request_stop();
+    };
+    EXPECT_THROW(files().push(folder, QStringLiteral("/sdcard/Batch"), cancelInBig, Cancel(stop.get_token())),
+                 Cancelled);
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Batch/big.bin"))) << "the partial object was deleted";
+    EXPECT_EQ(phone->commandCodes().back(), Operation::deleteObject);
+    // Finished before the big one, or never started: never half there.
+    const auto small = onPhone(QStringLiteral("Batch/small.txt"));
+    EXPECT_TRUE(!small || *small == "small");
+}
+
+TEST_F(MTPCopies, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
+{
+    const QString path = local(QStringLiteral("growing.log"));
+    for (const bool grow : {false, true}) {
+        SCOPED_TRACE(grow ? "grows" : "shrinks");
+        ASSERT_TRUE(write(path, bytesOf(4 * MiB)));
+        bool changed = false;
+        const Progress change = [&](double) {
+            if (std::exchange(changed, true))
+                return;
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            grow ? (file.seek(file.size()), file.write(bytesOf(MiB)) > 0) : file.resize(MiB + MiB / 2);
+        };
+        const auto error =
+            errorOf<SystemError>([&] { files().push(path, QStringLiteral("/sdcard/Download/"), change, Cancel()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("“growing.log” changed size while it was being copied to the "
+                                                       "phone. Try again once it has finished changing."));
+        EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/growing.log")));
+        EXPECT_TRUE(phone->violations().empty());
+    }
+    files().push(target, QStringLiteral("/sdcard/Download/"), {}, Cancel()); // the session carries on in step
+    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg")), QByteArray("the old file"));
+}
+
+// A pipe (or socket, or device) has no contents to send: opening it would
+// wait for a writer with the phone's queue held. It is left out, the rest is
+// copied, and the sentence at the end names it.
+TEST_F(MTPCopies, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
+{
+    const QString folder = local(QStringLiteral("Mixed"));
+    const QString pipe = folder + QStringLiteral("/pipe");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/a.txt"), "a"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const std::pair<QString, QString> pushes[] = {
+        {folder, QStringLiteral("“Mixed/pipe” was left out: it isn't a regular file or folder.")},
+        {pipe, QStringLiteral("“pipe” was left out: it isn't a regular file or folder.")}};
+    for (const auto& [source, sentence] : pushes) {
+        auto pushing = std::async(std::launch::async, [&] {
+            return errorOf<SystemError>([&] { files().push(source, QStringLiteral("/sdcard/Download/"), {}, Cancel()); });
+        });
+        if (pushing.wait_for(30s) != std::future_status::ready)
+            ::close(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK)); // lets a stuck reader go
+        const auto error = pushing.get();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), sentence);
+    }
+    EXPECT_EQ(onPhone(QStringLiteral("Download/Mixed/a.txt")), QByteArray("a"));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/Mixed/pipe")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/pipe")));
+    EXPECT_TRUE(phone->violations().empty());
 }
 
 } // namespace
