@@ -68,13 +68,12 @@ TEST(MTPDatasets, ObjectInfoWrittenAndReadBackAndDatesInLocalTime)
 {
     const QDateTime when(QDate(2023, 12, 31), QTime(23, 59, 58));
     const auto folder = readObjectInfo(MTPConnection::objectInfo(QStringLiteral("Camera"), Format::association, 4096, when));
-    EXPECT_TRUE(folder.isDirectory());
-    EXPECT_EQ(std::tuple(folder.size, folder.name, folder.modified), std::tuple(4096u, QStringLiteral("Camera"), when));
+    EXPECT_EQ(std::tuple(folder.isDirectory(), folder.size, folder.name, folder.modified),
+              std::tuple(true, 4096u, QStringLiteral("Camera"), when));
     // A size beyond the 32-bit field is written as 0xFFFFFFFF, a name beyond 254 units cut.
     const QByteArray huge = MTPConnection::objectInfo(QString(300, QLatin1Char('x')), Format::undefined, 5'000'000'000, when);
-    EXPECT_EQ(readObjectInfo(huge).size, 0xFFFFFFFFu);
-    EXPECT_EQ(readObjectInfo(huge).name, QString(254, QLatin1Char('x')));
-    EXPECT_FALSE(readObjectInfo(huge).isDirectory());
+    EXPECT_EQ(std::tuple(readObjectInfo(huge).size, readObjectInfo(huge).name),
+              std::tuple(0xFFFFFFFFu, QString(254, QLatin1Char('x'))));
     EXPECT_TRUE(errorOf([&] { readObjectInfo(huge.left(40)); }));
 
     EXPECT_EQ(MTPObject::dateString(when.addMSecs(999)), QStringLiteral("20231231T235958"));
@@ -83,20 +82,6 @@ TEST(MTPDatasets, ObjectInfoWrittenAndReadBackAndDatesInLocalTime)
     const QDateTime epoch = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
     EXPECT_EQ(MTPObject::date(QStringLiteral("2024-03-07")), epoch);
     EXPECT_EQ(MTPObject::date(QStringLiteral("00000000T000000")), epoch); // no year 0
-}
-
-TEST(MTPError, ResponseCodesHaveSentencesOrNameTheCode)
-{
-    const std::pair<uint16_t, const char*> cases[] = {
-        {0x2005, "This phone can't rename that over file transfer. Turn on USB debugging to do it."},
-        {0x2009, "The file is no longer on the phone. Refresh and try again."},
-        {0x200C, "The phone is full."},
-        {0x201D, "The phone didn't allow that (read-only location)."},
-        {0x2019, "The phone is busy. Try again in a moment."},
-        {0xa801, "The phone couldn't rename that (MTP error 0xA801)."},
-    };
-    for (const auto& [code, sentence] : cases)
-        EXPECT_EQ(MTPError::response(code, QStringLiteral("rename that")).description(), QString::fromUtf8(sentence));
 }
 
 // ---- the session ------------------------------------------------------------------
@@ -173,16 +158,12 @@ TEST_F(MTPSession, ASessionLeftOpenCountsAndAnUnansweredOpenResetsTheDeviceOnce)
     EXPECT_EQ(phone->classRequests()[0].request, 0x66);
     connection->close().wait();
 
-    // A second silence is final; so is any other failure, at once.
+    // A second silence is final: no session, nothing claimed, the failure told.
     phone->configure([](auto& s) { s.silentFor[Operation::openSession] = 2; });
     connect();
     EXPECT_EQ(connection->status(), Status::connecting);
     EXPECT_FALSE(phone->claimed());
-    phone->clearRecords();
     phone->configure([](auto& s) { s.responseFor[Operation::openSession] = Response::generalError; });
-    connect();
-    EXPECT_EQ(connection->status(), Status::connecting);
-    EXPECT_TRUE(phone->classRequests().empty());
     EXPECT_EQ(failureOf([&] { onQueue([](MTPConnection&) {}); }),
               QStringLiteral("The phone couldn't do that (MTP error 0x2002)."));
 }
@@ -386,12 +367,11 @@ TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
     });
     ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
     std::stop_source stopC;
-    auto b = std::async(std::launch::async, [&] { fetch(Operation::getStorageIDs); });
     auto c = std::async(std::launch::async, [&] {
         connection->run([](MTPConnection& conn) { return conn.fetch(Operation::getStorageIDs, {}, doThat); },
                         Cancel(stopC.get_token()));
     });
-    std::this_thread::sleep_for(50ms); // let both queue behind A
+    std::this_thread::sleep_for(50ms); // let it queue behind A
     stopC.request_stop();
 
     // The cancelled caller hears at once, while A still runs.
@@ -401,10 +381,8 @@ TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
     release.set_value();
     EXPECT_NO_THROW(a.get()); // A was not cancelled by C's cancellation
     EXPECT_EQ(piecesA, 6);    // 5 MiB and the header: six transfers
-    EXPECT_NO_THROW(b.get());
     EXPECT_TRUE(phone->classRequests().empty());
-    const auto codes = phone->commandCodes();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), Operation::getStorageIDs), 1); // C never reached the phone
+    EXPECT_EQ(phone->commandCodes(), std::vector<uint16_t>{Operation::getObject}); // C never reached the phone
 }
 
 } // namespace

@@ -30,24 +30,35 @@ Facts facts(const std::vector<RemoteEntry>& entries)
     return result;
 }
 
-// DCIM/Camera/IMG_1.jpg and an empty folder Other.
-class MTPTree : public FilesTest {
+// On the phone DCIM/Camera/IMG_1.jpg and an empty folder Other; here an older IMG_1.jpg.
+class MTPFiles : public FilesTest {
 protected:
     void SetUp() override
     {
         FilesTest::SetUp();
         dcim = phone->addFolder(0, QStringLiteral("DCIM"));
         camera = phone->addFolder(dcim, QStringLiteral("Camera"));
-        photo = phone->addFile(camera, QStringLiteral("IMG_1.jpg"), QByteArray("jpeg"));
+        photo = phone->addFile(camera, QStringLiteral("IMG_1.jpg"), content, when);
         other = phone->addFolder(0, QStringLiteral("Other"));
+        ASSERT_TRUE(write(target, "the old file"));
+    }
+
+    std::optional<QByteArray> onPhone(const QString& path) const
+    {
+        const auto object = phone->objectAt(path);
+        if (!object || object->isFolder())
+            return std::nullopt;
+        return object->content->bytes();
     }
 
     uint32_t dcim = 0, camera = 0, photo = 0, other = 0;
+    const QByteArray content = bytesOf(3 * MiB + 321);
+    const QString target = local(QStringLiteral("IMG_1.jpg"));
 };
 
 // ---- listing ------------------------------------------------------------------
 
-TEST_F(MTPTree, BothWaysOfListingGiveTheSameEntriesAndThePropertyListCostsSixRequests)
+TEST_F(MTPFiles, BothWaysOfListingGiveTheSameEntriesAndThePropertyListCostsSixRequests)
 {
     const uint32_t big = phone->addFolder(0, QStringLiteral("Big"), when);
     phone->addFolder(big, QStringLiteral("Sub"), when.addDays(1));
@@ -76,7 +87,7 @@ TEST_F(MTPTree, BothWaysOfListingGiveTheSameEntriesAndThePropertyListCostsSixReq
 // folder among its own children, some send what can't be read: whatever is
 // not a child of the folder asked about is never shown, and the listing, the
 // paths and a push into an existing folder work through object infos.
-TEST_F(MTPTree, PropertyListsThatAreNotAboutTheChildrenAreNotTrusted)
+TEST_F(MTPFiles, PropertyListsThatAreNotAboutTheChildrenAreNotTrusted)
 {
     QByteArray malformed("\x01\x00\x00\x00" "\x05\x00\x00\x00" "\x07\xDC" "\x0A\x40" "\xFF\xFF\xFF\xFF", 16);
     const std::vector<std::pair<const char*, std::function<void(mtpsim::SimulatedPhone::Settings&)>>> phones = {
@@ -110,7 +121,7 @@ TEST_F(MTPTree, PropertyListsThatAreNotAboutTheChildrenAreNotTrusted)
     EXPECT_GT(sent(Operation::getObjectPropList), 0);
 }
 
-TEST_F(MTPTree, AFolderThatListsItselfOrItsParentIsWalkedOnce)
+TEST_F(MTPFiles, AFolderThatListsItselfOrItsParentIsWalkedOnce)
 {
     phone->configure([&](auto& s) {
         s.operations.erase(Operation::getObjectPropList);
@@ -118,14 +129,12 @@ TEST_F(MTPTree, AFolderThatListsItselfOrItsParentIsWalkedOnce)
     });
     reconnect();
     EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
-    ProgressRecord progress;
-    files().pull(QStringLiteral("/sdcard/DCIM"), local(QStringLiteral("DCIM")), progress.callback(), Cancel());
-    EXPECT_EQ(read(local(QStringLiteral("DCIM/Camera/IMG_1.jpg"))), QByteArray("jpeg"));
+    files().pull(QStringLiteral("/sdcard/DCIM"), local(QStringLiteral("DCIM")), Cancel());
+    EXPECT_EQ(read(local(QStringLiteral("DCIM/Camera/IMG_1.jpg"))), content);
     EXPECT_EQ(entries(local(QStringLiteral("DCIM/Camera"))), QStringList{QStringLiteral("IMG_1.jpg")});
-    EXPECT_TRUE(progress.risesTo1());
 }
 
-TEST_F(MTPTree, APhoneUnpluggedWhileListingFailsRatherThanShowingFewerItems)
+TEST_F(MTPFiles, APhoneUnpluggedWhileListingFailsRatherThanShowingFewerItems)
 {
     for (int i = 0; i < 20; ++i)
         phone->addFile(0, QStringLiteral("f%1").arg(i), QByteArray("x"));
@@ -133,15 +142,13 @@ TEST_F(MTPTree, APhoneUnpluggedWhileListingFailsRatherThanShowingFewerItems)
     reconnect();
     // Gone after the handles and a few object infos.
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 800, UsbStatus::noDevice, true);
-    const auto error = errorOf([&] { files().list(QStringLiteral("/sdcard"), false, Cancel()); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), MTPError::Kind::gone);
+    EXPECT_EQ(kindOf([&] { files().list(QStringLiteral("/sdcard"), false, Cancel()); }), MTPError::Kind::gone);
     EXPECT_GT(sent(Operation::getObjectInfo), 1);
 }
 
 // ---- paths --------------------------------------------------------------------
 
-TEST_F(MTPTree, OtherLetterCaseResolvesTheExactNameWinsAndTheCacheServesAgain)
+TEST_F(MTPFiles, OtherLetterCaseResolvesTheExactNameWinsAndTheCacheServesAgain)
 {
     EXPECT_EQ(names(QStringLiteral("/sdcard/dcim/CAMERA")), std::vector<QString>{QStringLiteral("IMG_1.jpg")});
     phone->clearRecords();
@@ -158,7 +165,7 @@ TEST_F(MTPTree, OtherLetterCaseResolvesTheExactNameWinsAndTheCacheServesAgain)
     EXPECT_EQ(names(QStringLiteral("/sdcard/Caf\u00e9")), std::vector<QString>{QStringLiteral("menu.txt")});
 }
 
-TEST_F(MTPTree, AStaleHandleIsRetriedOnceWithAnEmptyCache)
+TEST_F(MTPFiles, AStaleHandleIsRetriedOnceWithAnEmptyCache)
 {
     names(QStringLiteral("/sdcard/DCIM/Camera"));
     // Replaced on the phone behind our back: the cached handle is gone.
@@ -171,12 +178,11 @@ TEST_F(MTPTree, AStaleHandleIsRetriedOnceWithAnEmptyCache)
     EXPECT_EQ(phone->commands().front().params.at(0), camera) << "the first try used the cached handle";
 
     phone->removeObject(again);
-    const auto error = errorOf([&] { files().list(QStringLiteral("/sdcard/DCIM/Camera"), false, Cancel()); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("“Camera” isn't on the phone any more."));
+    EXPECT_EQ(failureOf([&] { files().list(QStringLiteral("/sdcard/DCIM/Camera"), false, Cancel()); }),
+              QStringLiteral("“Camera” isn't on the phone any more."));
 }
 
-TEST_F(MTPTree, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
+TEST_F(MTPFiles, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
 {
     const QString path = QStringLiteral("/sdcard/New");
     // The phone answers neither way of listing.
@@ -187,93 +193,40 @@ TEST_F(MTPTree, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
     EXPECT_TRUE(errorOf([&] { files().makeFolder(path, Cancel()); }));
     std::stop_source stop;
     phone->configure([&](auto& s) { s.onCommand = [&](uint16_t) { stop.request_stop(); }; });
-    EXPECT_THROW(files().makeFolder(path, Cancel(stop.get_token())), Cancelled);
+    EXPECT_THROW(files().makeFolder(path, Cancel(stop.get_token())), Cancelled); // cancelled while looking
     phone->configure([](auto& s) { s.onCommand = nullptr; });
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true);
-    const auto unplugged = errorOf([&] { files().makeFolder(path, Cancel()); });
-    ASSERT_TRUE(unplugged);
-    EXPECT_EQ(unplugged->kind(), MTPError::Kind::gone);
+    EXPECT_EQ(kindOf([&] { files().makeFolder(path, Cancel()); }), MTPError::Kind::gone);
     EXPECT_EQ(sent(Operation::sendObjectInfo), 0);
 }
 
 // ---- remove, move and rename ----------------------------------------------------
 
-TEST_F(MTPTree, RemoveDeletesWithOneRequestButNeverTheWholeStorage)
+TEST_F(MTPFiles, TheWholeStorageIsNeverRemovedAndAPhoneThatCannotRenameKeepsTheItemMoved)
 {
-    names(QStringLiteral("/sdcard/DCIM/Camera"));
-    const auto error = errorOf([&] { files().remove(QStringLiteral("/sdcard/"), Cancel()); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("The phone's whole storage can't be deleted."));
-    phone->clearRecords();
-    files().remove(QStringLiteral("/sdcard/DCIM"), Cancel());
-    EXPECT_EQ(phone->commandCodes(), std::vector<uint16_t>{Operation::deleteObject});
-    EXPECT_EQ(phone->commands().front().params, (std::vector<uint32_t>{dcim, 0}));
-    EXPECT_FALSE(files().exists(QStringLiteral("/sdcard/DCIM/Camera"), Cancel())) << "the cache forgot it";
-}
-
-TEST_F(MTPTree, RenamingOrMovingSendsOnlyTheRequestItNeeds)
-{
-    names(QStringLiteral("/sdcard/DCIM/Camera"));
-    phone->clearRecords();
-    files().move(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), QStringLiteral("/sdcard/DCIM/Camera/a.jpg"), Cancel());
-    EXPECT_EQ(phone->commandCodes(), std::vector<uint16_t>{Operation::setObjectPropValue});
-    EXPECT_EQ(phone->commands().front().params, (std::vector<uint32_t>{photo, ObjectProperty::objectFileName}));
-
-    phone->clearRecords();
-    files().move(QStringLiteral("/sdcard/DCIM/Camera/a.jpg"), QStringLiteral("/sdcard/a.jpg"), Cancel());
-    EXPECT_EQ(phone->commands().back().params, (std::vector<uint32_t>{photo, 0x00010001, 0})) << "the root is parent 0";
-    EXPECT_EQ(sent(Operation::setObjectPropValue), 0);
-
-    // A phone that moves but cannot rename says so and keeps the item moved.
+    EXPECT_EQ(failureOf([&] { files().remove(QStringLiteral("/sdcard/"), Cancel()); }),
+              QStringLiteral("The phone's whole storage can't be deleted."));
     phone->configure([](auto& s) { s.operations.erase(Operation::setObjectPropValue); });
     reconnect();
-    const auto error = errorOf([&] { files().move(QStringLiteral("/sdcard/a.jpg"), QStringLiteral("/sdcard/Other/b.jpg"), Cancel()); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(),
+    EXPECT_EQ(failureOf([&] {
+                  files().move(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), QStringLiteral("/sdcard/b.jpg"), Cancel());
+              }),
               QStringLiteral("This phone can't rename files over file transfer. Turn on USB debugging to do it."));
-    EXPECT_EQ(phone->object(photo)->parent, other);
-    EXPECT_EQ(phone->object(photo)->name, QStringLiteral("a.jpg"));
+    // Moved to the root, which MoveObject names parent 0.
+    EXPECT_EQ(std::tuple(phone->object(photo)->parent, phone->object(photo)->name),
+              std::tuple(0u, QStringLiteral("IMG_1.jpg")));
 }
 
 // ---- copies ------------------------------------------------------------------------
 
-const QDateTime taken(QDate(2022, 7, 14), QTime(16, 45, 30));
-
-// On the phone Photos/IMG_1.jpg and an empty folder Download; here an older IMG_1.jpg.
-class MTPCopies : public FilesTest {
-protected:
-    void SetUp() override
-    {
-        FilesTest::SetUp();
-        photos = phone->addFolder(0, QStringLiteral("Photos"));
-        content = bytesOf(3 * MiB + 321);
-        phone->addFile(photos, QStringLiteral("IMG_1.jpg"), content, taken);
-        download = phone->addFolder(0, QStringLiteral("Download"));
-        target = local(QStringLiteral("IMG_1.jpg"));
-        ASSERT_TRUE(write(target, "the old file"));
-    }
-
-    std::optional<QByteArray> onPhone(const QString& path) const
-    {
-        const auto object = phone->objectAt(path);
-        if (!object || object->isFolder())
-            return std::nullopt;
-        return object->content->bytes();
-    }
-
-    uint32_t photos = 0, download = 0;
-    QByteArray content;
-    QString target;
-};
-
 // ---- pull -----------------------------------------------------------------------
 
-TEST_F(MTPCopies, ADownloadReplacesTheTargetOnlyOnceComplete)
+TEST_F(MTPFiles, ADownloadReplacesTheTargetOnlyOnceComplete)
 {
     // Pulls IMG_1.jpg to the target, calling during() after the first piece.
     const auto pull = [&](const std::function<void()>& during, const Cancel& cancel) {
         bool once = false;
-        files().pull(QStringLiteral("/sdcard/Photos/IMG_1.jpg"), target,
+        files().pull(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), target,
                      [&](double) {
                          if (!std::exchange(once, true))
                              during();
@@ -282,11 +235,11 @@ TEST_F(MTPCopies, ADownloadReplacesTheTargetOnlyOnceComplete)
     };
     std::stop_source stop;
     EXPECT_THROW(pull([&] { stop.request_stop(); }, Cancel(stop.get_token())), Cancelled);
-    const auto error = errorOf([&] {
-        pull([&] { phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true); }, Cancel());
-    });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), MTPError::Kind::gone);
+    EXPECT_EQ(kindOf([&] {
+                  pull([&] { phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true); },
+                       Cancel());
+              }),
+              MTPError::Kind::gone);
     EXPECT_EQ(read(target), QByteArray("the old file"));
     EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
 
@@ -297,10 +250,10 @@ TEST_F(MTPCopies, ADownloadReplacesTheTargetOnlyOnceComplete)
     EXPECT_EQ(meanwhile, (QStringList{QStringLiteral(".IMG_1.jpg.vantelorquist"), QStringLiteral("IMG_1.jpg")}));
     EXPECT_EQ(read(target), content);
     EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
-    EXPECT_EQ(QFileInfo(target).lastModified(), taken);
+    EXPECT_EQ(QFileInfo(target).lastModified(), when);
 }
 
-TEST_F(MTPCopies, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
+TEST_F(MTPFiles, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
 {
     const QString into = local(QStringLiteral("Into"));
     ASSERT_TRUE(QDir().mkpath(into));
@@ -309,9 +262,8 @@ TEST_F(MTPCopies, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
         SCOPED_TRACE(name.toStdString());
         const uint32_t holder = phone->addFolder(0, QStringLiteral("Holder"));
         phone->addFile(holder, name, QByteArray("escaped"));
-        const auto error = errorOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
-        ASSERT_TRUE(error);
-        EXPECT_TRUE(error->description().contains(QStringLiteral("can't"))) << error->description().toStdString();
+        const QString failure = failureOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
+        EXPECT_TRUE(failure.contains(QStringLiteral("can't"))) << failure.toStdString();
         phone->removeObject(holder);
     }
     EXPECT_FALSE(QFileInfo::exists(local(QStringLiteral("outside.txt"))));
@@ -319,37 +271,33 @@ TEST_F(MTPCopies, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
 
     // The temporary name of a 250-byte name, and of 84 three-byte characters, fits.
     for (const QString& name : {QString(250, QLatin1Char('n')), QString(84, QChar(0x20AC))}) {
-        phone->addFile(photos, name, QByteArray("long"), taken);
-        files().pull(QStringLiteral("/sdcard/Photos/") + name, temp.path(), Cancel());
+        phone->addFile(other, name, QByteArray("long"), when);
+        files().pull(QStringLiteral("/sdcard/Other/") + name, temp.path(), Cancel());
         EXPECT_EQ(read(local(name)), QByteArray("long"));
     }
 }
 
-TEST_F(MTPCopies, AFileAndAFolderReplaceEachOtherOnThePhoneButAFolderNeverAFileHere)
+TEST_F(MTPFiles, AFileAndAFolderReplaceEachOtherOnThePhone)
 {
-    const uint32_t old = phone->addFolder(download, QStringLiteral("IMG_1.jpg"));
+    const uint32_t old = phone->addFolder(other, QStringLiteral("IMG_1.jpg"));
     phone->addFile(old, QStringLiteral("inside"), QByteArray("gone"));
-    files().push(target, QStringLiteral("/sdcard/Download/"), {}, Cancel());
-    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg")), QByteArray("the old file"));
+    files().push(target, QStringLiteral("/sdcard/Other/"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg")), QByteArray("the old file"));
     EXPECT_FALSE(phone->object(old));
 
     const QString folder = local(QStringLiteral("folder"));
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_TRUE(write(folder + QStringLiteral("/in.txt"), "in"));
-    files().push(folder, QStringLiteral("/sdcard/Download/IMG_1.jpg"), {}, Cancel());
-    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg/in.txt")), QByteArray("in"));
+    files().push(folder, QStringLiteral("/sdcard/Other/IMG_1.jpg"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg/in.txt")), QByteArray("in"));
 
-    phone->clearRecords();
-    EXPECT_THROW(files().pull(QStringLiteral("/sdcard/Photos"), target, Cancel()), SystemError);
-    EXPECT_EQ(sent(Operation::getObject), 0);
-    EXPECT_EQ(read(target), QByteArray("the old file"));
 }
 
 // ---- push -----------------------------------------------------------------------
 
-TEST_F(MTPCopies, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
+TEST_F(MTPFiles, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
 {
-    const uint32_t trip = phone->addFolder(download, QStringLiteral("Trip"));
+    const uint32_t trip = phone->addFolder(other, QStringLiteral("Trip"));
     phone->addFile(trip, QStringLiteral("kept.txt"), QByteArray("kept"));
     phone->addFile(trip, QStringLiteral("same.txt"), QByteArray("old"));
     const QString folder = local(QStringLiteral("Trip"));
@@ -357,17 +305,17 @@ TEST_F(MTPCopies, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
     ASSERT_TRUE(write(folder + QStringLiteral("/same.txt"), bytesOf(3 * MiB)));
     ASSERT_TRUE(write(folder + QStringLiteral("/deep/.hidden"), bytesOf(2 * MiB + 1)));
 
-    ProgressRecord progress;
-    files().push(folder, QStringLiteral("/sdcard/Download/"), progress.callback(), Cancel());
-    EXPECT_EQ(phone->objectAt(QStringLiteral("Download/Trip"))->handle, trip);
-    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/kept.txt")), QByteArray("kept"));
-    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/same.txt")), bytesOf(3 * MiB));
-    EXPECT_EQ(onPhone(QStringLiteral("Download/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
-    EXPECT_GE(progress.values.size(), 5u);
-    EXPECT_TRUE(progress.risesTo1());
+    std::vector<double> progress;
+    files().push(folder, QStringLiteral("/sdcard/Other/"), [&](double value) { progress.push_back(value); }, Cancel());
+    EXPECT_EQ(phone->objectAt(QStringLiteral("Other/Trip"))->handle, trip);
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/kept.txt")), QByteArray("kept"));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/same.txt")), bytesOf(3 * MiB));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
+    EXPECT_GE(progress.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.front() > 0 && progress.back() == 1.0);
 }
 
-TEST_F(MTPCopies, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
+TEST_F(MTPFiles, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
 {
     const QString folder = local(QStringLiteral("Batch"));
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -387,7 +335,7 @@ TEST_F(MTPCopies, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
     EXPECT_TRUE(!small || *small == "small");
 }
 
-TEST_F(MTPCopies, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
+TEST_F(MTPFiles, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
 {
     const QString path = local(QStringLiteral("growing.log"));
     for (const bool grow : {false, true}) {
@@ -402,21 +350,20 @@ TEST_F(MTPCopies, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
             grow ? (file.seek(file.size()), file.write(bytesOf(MiB)) > 0) : file.resize(MiB + MiB / 2);
         };
         const auto error =
-            errorOf<SystemError>([&] { files().push(path, QStringLiteral("/sdcard/Download/"), change, Cancel()); });
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->description(), QStringLiteral("“growing.log” changed size while it was being copied to the "
+            errorOf<SystemError>([&] { files().push(path, QStringLiteral("/sdcard/Other/"), change, Cancel()); });
+        EXPECT_EQ(error ? error->description() : QString(), QStringLiteral("“growing.log” changed size while it was being copied to the "
                                                        "phone. Try again once it has finished changing."));
-        EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/growing.log")));
+        EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/growing.log")));
         EXPECT_TRUE(phone->violations().empty());
     }
-    files().push(target, QStringLiteral("/sdcard/Download/"), {}, Cancel()); // the session carries on in step
-    EXPECT_EQ(onPhone(QStringLiteral("Download/IMG_1.jpg")), QByteArray("the old file"));
+    files().push(target, QStringLiteral("/sdcard/Other/"), {}, Cancel()); // the session carries on in step
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg")), QByteArray("the old file"));
 }
 
 // A pipe (or socket, or device) has no contents to send: opening it would
 // wait for a writer with the phone's queue held. It is left out, the rest is
 // copied, and the sentence at the end names it.
-TEST_F(MTPCopies, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
+TEST_F(MTPFiles, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
 {
     const QString folder = local(QStringLiteral("Mixed"));
     const QString pipe = folder + QStringLiteral("/pipe");
@@ -428,17 +375,16 @@ TEST_F(MTPCopies, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
         {pipe, QStringLiteral("“pipe” was left out: it isn't a regular file or folder.")}};
     for (const auto& [source, sentence] : pushes) {
         auto pushing = std::async(std::launch::async, [&] {
-            return errorOf<SystemError>([&] { files().push(source, QStringLiteral("/sdcard/Download/"), {}, Cancel()); });
+            return errorOf<SystemError>([&] { files().push(source, QStringLiteral("/sdcard/Other/"), {}, Cancel()); });
         });
         if (pushing.wait_for(30s) != std::future_status::ready)
             ::close(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK)); // lets a stuck reader go
         const auto error = pushing.get();
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->description(), sentence);
+        EXPECT_EQ(error ? error->description() : QString(), sentence);
     }
-    EXPECT_EQ(onPhone(QStringLiteral("Download/Mixed/a.txt")), QByteArray("a"));
-    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/Mixed/pipe")));
-    EXPECT_FALSE(phone->objectAt(QStringLiteral("Download/pipe")));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Mixed/a.txt")), QByteArray("a"));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/Mixed/pipe")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/pipe")));
     EXPECT_TRUE(phone->violations().empty());
 }
 

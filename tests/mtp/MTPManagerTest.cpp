@@ -162,19 +162,18 @@ TEST(MTPUsbBackend, InterfacesComeFromTheKernelsStrings)
     for (const auto& [path, text] : files)
         write(root + QLatin1Char('/') + QLatin1String(path), QByteArray(text) + '\n');
 
-    LibusbHost host(root);
-    auto records = host.interfaces();
+    auto records = LibusbHost(root).interfaces();
     std::sort(records.begin(), records.end(), [](auto& a, auto& b) { return a.registryID < b.registryID; });
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].registryID, LibusbHost::registryID(1, 17, 1, 0));
-    EXPECT_EQ(records[0].name, QStringLiteral("MTP"));
-    EXPECT_EQ(records[0].serial, QStringLiteral("R58M123"));
-    EXPECT_EQ(records[0].product, QStringLiteral("Pixel_7"));
-    EXPECT_FALSE(records[1].name.has_value());
-    EXPECT_EQ(records[2].registryID, LibusbHost::registryID(2, 4, 2, 10));
-    EXPECT_EQ(records[2].name, QStringLiteral("mtp ")); // only the line end is the kernel's
-    EXPECT_FALSE(records[2].serial.has_value());
-    EXPECT_FALSE(records[2].product.has_value());
+    using Record = std::tuple<uint64_t, std::optional<QString>, std::optional<QString>, std::optional<QString>>;
+    std::vector<Record> found;
+    for (const UsbInterfaceRecord& r : records)
+        found.emplace_back(r.registryID, r.name, r.serial, r.product);
+    const QString serial = QStringLiteral("R58M123"), product = QStringLiteral("Pixel_7");
+    EXPECT_EQ(found, (std::vector<Record>{
+                         {LibusbHost::registryID(1, 17, 1, 0), QStringLiteral("MTP"), serial, product},
+                         {LibusbHost::registryID(1, 17, 1, 1), std::nullopt, serial, product},
+                         // Only the line end is the kernel's.
+                         {LibusbHost::registryID(2, 4, 2, 10), QStringLiteral("mtp "), std::nullopt, std::nullopt}}));
 }
 
 } // namespace

@@ -111,21 +111,6 @@ protected:
     QTemporaryDir temp;
 };
 
-// The progress values of one copy (reported on the work queue, read once the copy has returned).
-struct ProgressRecord {
-    std::vector<double> values;
-
-    Progress callback()
-    {
-        return [this](double value) { values.push_back(value); };
-    }
-    bool risesTo1() const
-    {
-        return std::is_sorted(values.begin(), values.end()) && !values.empty() && values.front() >= 0.0
-               && values.back() == 1.0;
-    }
-};
-
 inline QByteArray bytesOf(qsizetype size, char seed = 0)
 {
     QByteArray bytes(size, Qt::Uninitialized);
