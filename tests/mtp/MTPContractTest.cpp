@@ -5,8 +5,6 @@
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 
-#include <QStringList>
-
 namespace {
 
 // The contract hands out PhoneFiles by unique_ptr; the connection itself is
@@ -83,17 +81,6 @@ public:
         const auto* mtp = dynamic_cast<const MTPError*>(&error);
         return mtp && mtp->kind() == MTPError::Kind::notFound;
     }
-    QString leftoverAfterCancel() override
-    {
-        QStringList left;
-        for (const QString& violation : m_phone->violations())
-            left.append(violation);
-        if (!m_phone->sessionIsOpen())
-            left.append(QStringLiteral("no session open after the cancellation"));
-        m_phone->clearRecords();
-        return left.join(QLatin1Char('\n'));
-    }
-
 private:
     static QString relative(const QString& path) { return MTPConnection::parts(path).join(QLatin1Char('/')); }
 

@@ -27,12 +27,11 @@ protected:
     }
 
     // Plugs the phone in and connects to it (the way a first device poll does).
-    std::shared_ptr<MTPConnection> connect()
+    void connect()
     {
         const uint64_t id = host->registryID(phone) ? host->registryID(phone) : host->plug(phone);
         connection = std::make_shared<MTPConnection>(host, id, QStringLiteral("SIM0001"), QStringLiteral("Pixel 7"));
         connection->check();
-        return connection;
     }
 
     // A new connection and session, so that changed settings of the phone are read anew.
