@@ -59,12 +59,12 @@ void MTPReader::skip(qsizetype count)
 uint32_t MTPReader::count(qsizetype elementSize)
 {
     const qsizetype start = m_position;
-    const uint32_t count = u32();
-    if (elementSize > 0 && count > remaining() / elementSize) {
+    const uint32_t n = u32();
+    if (elementSize > 0 && n > remaining() / elementSize) {
         m_position = start;
         unexpected();
     }
-    return count;
+    return n;
 }
 
 QString MTPReader::string()

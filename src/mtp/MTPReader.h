@@ -14,10 +14,10 @@ using MTPValue = std::variant<uint8_t, uint16_t, uint32_t, uint64_t, QString>;
 
 // A cursor over one received data phase, little-endian. Every read checks
 // that its whole field remains before it consumes anything and throws
-// MTPError::failed("The phone sent an unexpected reply.") when it doesn't; a
-// failed read leaves the position where it was. A string or array is checked
-// as a whole against its count, so it stops after its last whole element:
-// a count that claims more than remains fails before any element is read.
+// MTPError::failed("The phone sent an unexpected reply.") when it doesn't,
+// leaving the position where it was. A string or array is checked whole
+// against its count before any element is read, so a read never stops inside
+// a field: a count that claims more than remains fails at once.
 class MTPReader {
 public:
     explicit MTPReader(QByteArray bytes) : m_bytes(std::move(bytes)) {}
