@@ -140,7 +140,7 @@ int main(int argc, char** argv)
             },
             Cancel());
     });
-    connection->close(true);
+    connection->close().wait();
 
     const auto stored = phone->objectAt(QStringLiteral("up.bin"));
     if (received != 3 * total || !stored || stored->size() != total) {

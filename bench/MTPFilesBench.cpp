@@ -75,7 +75,7 @@ void benchListing(bool propertyList)
         entries = connection->list(QStringLiteral("/sdcard/Many"), false, Cancel()).size();
         transactions = phone->commands().size();
     });
-    connection->close(true);
+    connection->close().wait();
     std::printf("%-28s %6zu items   %6zu transactions   %8.1f ms\n",
                 propertyList ? "listing by property list" : "listing by object infos", entries, transactions,
                 f.wall * 1e3);
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
     const QString local = folder.filePath(QStringLiteral("big.bin"));
     const Figures pull = measure([&] { connection->pull(QStringLiteral("/sdcard/big.bin"), local, Cancel()); });
     const Figures push = measure([&] { connection->push(local, QStringLiteral("/sdcard/back.bin"), {}, Cancel()); });
-    connection->close(true);
+    connection->close().wait();
 
     const auto back = phone->objectAt(QStringLiteral("back.bin"));
     if (QFileInfo(local).size() != qint64(fileSize) || !back || back->size() != fileSize

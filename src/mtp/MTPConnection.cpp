@@ -192,13 +192,15 @@ void MTPConnection::check()
         future.wait();
 }
 
-void MTPConnection::close(bool wait)
+std::shared_future<void> MTPConnection::close()
 {
-    auto work = [self = shared_from_this()] { self->closeWork(); };
-    if (wait)
-        m_queue.runAndWait(work);
-    else
-        m_queue.post(work);
+    auto closed = std::make_shared<std::promise<void>>();
+    std::shared_future<void> future = closed->get_future().share();
+    m_queue.post([self = shared_from_this(), closed] {
+        self->closeWork();
+        closed->set_value();
+    });
+    return future;
 }
 
 void MTPConnection::closeWork()
@@ -235,6 +237,7 @@ void MTPConnection::connect()
             listenForEvents(m_listener);
         }
         m_inbox.clear();
+        m_listsByProperties = true;
         static thread_local std::mt19937 random{std::random_device{}()};
         m_transactionID = std::uniform_int_distribution<uint32_t>(0x1000, 0x7FFF0000)(random);
         m_timeout = sessionSetupTimeout;

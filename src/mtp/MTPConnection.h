@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -76,9 +77,9 @@ public:
     // Never fails.
     void check();
 
-    // Ends the session and releases the interface on the work queue: waits
-    // for that and everything queued before it when `wait` is true.
-    void close(bool wait);
+    // Ends the session and releases the interface on the work queue, after
+    // everything queued before it; the future is ready once that has run.
+    std::shared_future<void> close();
 
     // ---- the bridge to the work queue ----------------------------------------
     // Runs body(*this) on the work queue and returns its result or rethrows
@@ -101,7 +102,8 @@ public:
     // "The phone couldn't …".
     std::vector<uint32_t> transact(uint16_t code, const std::vector<uint32_t>& params, const Send& send,
                                    int64_t sendLength, const Receive& receive, const QString& what);
-    // A transaction whose data-in phase is collected whole (datasets, not files).
+    // A transaction whose data-in phase is collected whole (datasets, not files),
+    // up to replyLimit bytes; a longer one fails and the session is recovered.
     QByteArray fetch(uint16_t code, const std::vector<uint32_t>& params, const QString& what);
 
     // Whether the run in progress was cancelled; read between transfers.
@@ -117,9 +119,13 @@ public:
 
     // The size of one bulk transfer in either direction.
     static constexpr qsizetype transferUnit = 1024 * 1024;
+    // The most a reply held in memory may hold: a property list of a folder
+    // of 100,000 items is a few MB.
+    static constexpr qsizetype replyLimit = 64 * 1024 * 1024;
 
     // ---- the object tree (work queue only) -----------------------------------
-    // A parent's children, through the property list when the phone has one.
+    // A parent's children, through the property list when the phone has one
+    // and has not answered one about other objects in this session.
     std::vector<MTPObject> children(uint32_t parent, uint32_t storage);
     std::vector<MTPObject> propertyList(uint32_t parent, uint32_t storage);
     MTPObject objectInfo(uint32_t handle);
@@ -143,10 +149,13 @@ public:
 
     // ---- transfers (work queue only) -------------------------------------------
     using ByteCount = std::function<void(int64_t bytes)>;
-    void download(const MTPObject& object, const QString& target, const ByteCount& progress);
+    // Tree walks skip a handle they have already met (a broken phone may list a folder inside itself).
+    void download(const MTPObject& object, const QString& target, const ByteCount& progress,
+                  QSet<uint32_t>& visited);
     int64_t folderSize(const MTPObject& object);
+    // Sends regular files and folders; anything else is added to `skipped`.
     void upload(const QString& source, const QString& name, uint32_t parent, const QString& parentPath,
-                const ByteCount& progress);
+                const ByteCount& progress, QStringList& skipped);
 
 private:
     struct RunTicket;
@@ -204,6 +213,7 @@ private:
     std::optional<QString> m_manufacturer;
     std::optional<uint32_t> m_storageID;
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
+    bool m_listsByProperties = true; // until the phone answers a property list about other objects
     bool m_recovering = false;
     std::chrono::milliseconds m_timeout{60000};
 

@@ -47,7 +47,7 @@ std::vector<std::shared_ptr<MTPConnection>> MTPManager::update(const std::vector
             ++it;
             continue;
         }
-        it->second->close(false); // the interface vanished
+        it->second->close(); // the interface vanished
         it = m_connections.erase(it);
     }
     std::vector<std::shared_ptr<MTPConnection>> live;
@@ -55,7 +55,7 @@ std::vector<std::shared_ptr<MTPConnection>> MTPManager::update(const std::vector
         if (skipping.contains(item.serial)) {
             auto it = m_connections.find(item.registryID);
             if (it != m_connections.end()) {
-                it->second->close(false);
+                it->second->close();
                 m_connections.erase(it);
             }
             continue;
@@ -98,13 +98,17 @@ std::shared_ptr<MTPConnection> MTPManager::connection(const QString& serial)
     return nullptr;
 }
 
-void MTPManager::closeAll()
+void MTPManager::closeAll(std::chrono::milliseconds limit)
 {
     std::map<uint64_t, std::shared_ptr<MTPConnection>> taken;
     {
         std::lock_guard lock(m_lock);
         taken.swap(m_connections);
     }
+    std::vector<std::shared_future<void>> closing;
     for (const auto& [id, connection] : taken)
-        connection->close(true);
+        closing.push_back(connection->close());
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (const auto& closed : closing)
+        closed.wait_until(deadline);
 }

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,8 +37,10 @@ public:
     // The ready connection of the phone with this serial, or none.
     std::shared_ptr<MTPConnection> connection(const QString& serial);
 
-    // Closes every connection and forgets them; returns when each close has run.
-    void closeAll();
+    // Closes every connection and forgets them; returns when each close has
+    // run or `limit` has passed (a connection stuck in a transfer is abandoned:
+    // this is for quitting).
+    void closeAll(std::chrono::milliseconds limit = std::chrono::seconds(3));
 
 private:
     struct Found {

@@ -34,6 +34,12 @@ bool isGone(const MTPError& error)
     return error.kind() == MTPError::Kind::gone;
 }
 
+// A handle that can stand for a child of `parent`: a real object other than the parent.
+bool isChildHandle(uint32_t handle, uint32_t parent)
+{
+    return handle != 0 && handle != rootHandle && handle != parent;
+}
+
 const MTPObject* named(const std::vector<MTPObject>& objects, const QString& name)
 {
     for (const MTPObject& object : objects) {
@@ -90,15 +96,17 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
     };
     std::vector<Properties> found;
     QHash<uint32_t, size_t> index;
+    // Handle, property code, datatype and the smallest value: nine bytes at least.
+    constexpr qsizetype smallestElement = 9;
 
     for (size_t p = 0; p < listedProperties.size(); ++p) {
         checkCancel();
         MTPReader reader(fetch(Operation::getObjectPropList,
                                {parent == rootHandle ? 0 : parent, 0, listedProperties[p], 0, 1}, doThat));
-        const uint32_t count = reader.u32();
+        const uint32_t count = reader.count(smallestElement);
         if (p == 0) {
-            found.reserve(std::min<size_t>(count, size_t(reader.remaining() / 8)));
-            index.reserve(qsizetype(found.capacity()));
+            found.reserve(count);
+            index.reserve(qsizetype(count));
         }
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t handle = reader.u32();
@@ -120,19 +128,23 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
     std::vector<MTPObject> objects;
     objects.reserve(found.size());
     for (const Properties& item : found) {
-        if (item.handle == parent)
-            continue; // some phones list the folder among its own children
         const auto& [name, format, storageOf, parentOf, size, modified] = item.values;
+        // Only a child of the folder asked about counts. Anything else means
+        // the phone answered another question (some ignore the depth and
+        // describe the folder itself): its property lists are not used again.
+        const uint32_t* up = valueOf<uint32_t>(parentOf);
+        const bool child = isChildHandle(item.handle, parent) && up
+                           && (parent == rootHandle ? *up == 0 || *up == rootHandle : *up == parent);
+        if (!child) {
+            m_listsByProperties = false;
+            MTPReader::unexpected();
+        }
         const QString* text = valueOf<QString>(name);
         if (!text)
             continue;
+        // Storages share the root's handle 0: the others' top levels are left out.
         if (const uint32_t* s = valueOf<uint32_t>(storageOf); s && *s != storage)
             continue;
-        if (parent == rootHandle) {
-            // Some phones answer for the whole storage; keep the top level only.
-            if (const uint32_t* p = valueOf<uint32_t>(parentOf); p && *p != 0 && *p != rootHandle)
-                continue;
-        }
         const uint16_t* f = valueOf<uint16_t>(format);
         const uint64_t* bytes = valueOf<uint64_t>(size);
         const QString* date = valueOf<QString>(modified);
@@ -165,7 +177,7 @@ MTPObject MTPConnection::objectInfo(uint32_t handle)
 
 std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage)
 {
-    if (m_operations.contains(Operation::getObjectPropList)) {
+    if (m_listsByProperties && m_operations.contains(Operation::getObjectPropList)) {
         try {
             return propertyList(parent, storage);
         } catch (const MTPError& error) {
@@ -181,6 +193,8 @@ std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage
     objects.reserve(handles.size());
     for (const uint32_t handle : handles) {
         checkCancel();
+        if (!isChildHandle(handle, parent))
+            continue; // some phones list the folder among its own children
         try {
             objects.push_back(objectInfo(handle));
         } catch (const MTPError& error) {

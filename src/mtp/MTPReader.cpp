@@ -3,7 +3,34 @@
 #include "MTPCodes.h"
 #include "MTPError.h"
 
-#include <algorithm>
+namespace {
+
+// The bytes of one value of a fixed-size datatype; 0 for strings, arrays and unknown codes.
+qsizetype fixedSize(uint16_t type)
+{
+    using namespace mtp::DataType;
+    switch (type) {
+    case int8:
+    case uint8:
+        return 1;
+    case int16:
+    case uint16:
+        return 2;
+    case int32:
+    case uint32:
+        return 4;
+    case int64:
+    case uint64:
+        return 8;
+    case int128:
+    case uint128:
+        return 16;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
 
 void MTPReader::unexpected()
 {
@@ -24,11 +51,26 @@ uint64_t MTPReader::integer(int count)
 
 void MTPReader::skip(qsizetype count)
 {
-    m_position += std::clamp<qsizetype>(count, 0, remaining());
+    if (count < 0 || remaining() < count)
+        unexpected();
+    m_position += count;
+}
+
+uint32_t MTPReader::count(qsizetype elementSize)
+{
+    const qsizetype start = m_position;
+    const uint32_t n = u32();
+    if (elementSize > 0 && n > remaining() / elementSize) {
+        m_position = start;
+        unexpected();
+    }
+    return n;
 }
 
 QString MTPReader::string()
 {
+    if (remaining() < 1 || remaining() - 1 < 2 * qsizetype(static_cast<uint8_t>(m_bytes.at(m_position))))
+        unexpected();
     const int count = u8();
     std::vector<char16_t> units;
     units.reserve(count);
@@ -53,24 +95,25 @@ QString MTPReader::string()
     return text;
 }
 
+template <class T>
+std::vector<T> MTPReader::array()
+{
+    const uint32_t n = count(sizeof(T));
+    std::vector<T> values;
+    values.reserve(n);
+    for (uint32_t i = 0; i < n; ++i)
+        values.push_back(static_cast<T>(integer(sizeof(T))));
+    return values;
+}
+
 std::vector<uint16_t> MTPReader::u16Array()
 {
-    const uint32_t count = u32();
-    std::vector<uint16_t> values;
-    values.reserve(std::min<qsizetype>(count, remaining() / 2));
-    for (uint32_t i = 0; i < count; ++i)
-        values.push_back(u16());
-    return values;
+    return array<uint16_t>();
 }
 
 std::vector<uint32_t> MTPReader::u32Array()
 {
-    const uint32_t count = u32();
-    std::vector<uint32_t> values;
-    values.reserve(std::min<qsizetype>(count, remaining() / 4));
-    for (uint32_t i = 0; i < count; ++i)
-        values.push_back(u32());
-    return values;
+    return array<uint32_t>();
 }
 
 std::optional<MTPValue> MTPReader::value(uint16_t type)
@@ -98,12 +141,11 @@ std::optional<MTPValue> MTPReader::value(uint16_t type)
     default:
         break;
     }
-    if (type & arrayFlag) {
-        const uint32_t count = u32();
-        const auto element = static_cast<uint16_t>(type & ~arrayFlag);
-        for (uint32_t i = 0; i < count; ++i)
-            value(element);
-        return std::nullopt;
-    }
-    unexpected();
+    // Arrays hold fixed-size elements only: skipped in one step, however large the count.
+    const qsizetype element = fixedSize(static_cast<uint16_t>(type & ~arrayFlag));
+    if (!(type & arrayFlag) || element == 0)
+        unexpected();
+    const uint32_t n = count(element);
+    skip(qsizetype(n) * element);
+    return std::nullopt;
 }

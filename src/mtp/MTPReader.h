@@ -13,9 +13,11 @@
 using MTPValue = std::variant<uint8_t, uint16_t, uint32_t, uint64_t, QString>;
 
 // A cursor over one received data phase, little-endian. Every read checks
-// that enough bytes remain before it consumes anything and throws
-// MTPError::failed("The phone sent an unexpected reply.") when they don't; a
-// string or array that runs out stops after its last whole element.
+// that its whole field remains before it consumes anything and throws
+// MTPError::failed("The phone sent an unexpected reply.") when it doesn't,
+// leaving the position where it was. A string or array is checked whole
+// against its count before any element is read, so a read never stops inside
+// a field: a count that claims more than remains fails at once.
 class MTPReader {
 public:
     explicit MTPReader(QByteArray bytes) : m_bytes(std::move(bytes)) {}
@@ -28,8 +30,11 @@ public:
     uint32_t u32() { return static_cast<uint32_t>(integer(4)); }
     uint64_t u64() { return integer(8); }
 
-    // Moves past a field without reading it; never past the end, never fails.
+    // Moves past a field without reading it; fails like a read when fewer remain.
     void skip(qsizetype count);
+    // An element count (u32) whose elements, each at least `elementSize`
+    // bytes, fit in what remains after it.
+    uint32_t count(qsizetype elementSize);
 
     // A count byte of UTF-16 units (the terminating NUL included), then the units.
     QString string();
@@ -37,7 +42,7 @@ public:
     std::vector<uint32_t> u32Array();
 
     // A value of an MTP datatype code; nothing for 128-bit values and arrays,
-    // which are skipped. Throws for codes it does not know.
+    // which are skipped whole. Throws for codes it does not know.
     std::optional<MTPValue> value(uint16_t type);
 
     qsizetype position() const { return m_position; }
@@ -48,6 +53,9 @@ public:
     [[noreturn]] static void unexpected();
 
 private:
+    template <class T>
+    std::vector<T> array();
+
     QByteArray m_bytes;
     qsizetype m_position = 0;
 };

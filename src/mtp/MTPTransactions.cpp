@@ -106,8 +106,21 @@ std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<u
 
 QByteArray MTPConnection::fetch(uint16_t code, const std::vector<uint32_t>& params, const QString& what)
 {
+    // Thrown from inside the data phase, so that the transaction is abandoned and recovered.
+    struct TooLarge {};
     QByteArray data;
-    transact(code, params, {}, 0, [&data](QByteArrayView piece) { data.append(piece); }, what);
+    try {
+        transact(
+            code, params, {}, 0,
+            [&data](QByteArrayView piece) {
+                if (piece.size() > replyLimit - data.size())
+                    throw TooLarge();
+                data.append(piece);
+            },
+            what);
+    } catch (const TooLarge&) {
+        throw MTPError::failed(QStringLiteral("The phone sent a reply too large to read."));
+    }
     return data;
 }
 

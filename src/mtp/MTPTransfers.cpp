@@ -190,11 +190,15 @@ void MTPConnection::pull(const QString& path, const QString& destination, const 
                 isLocalFolder(destination) ? joined(destination, mtppaths::localName(object.name)) : destination;
             int64_t done = 0;
             const int64_t total = object.isDirectory ? std::max<int64_t>(folderSize(object), 1) : object.size;
-            download(object, target, [&](int64_t bytes) {
-                done += bytes;
-                if (progress)
-                    progress(total > 0 ? std::min(double(done) / double(total), 1.0) : 0.0);
-            });
+            QSet<uint32_t> visited;
+            download(
+                object, target,
+                [&](int64_t bytes) {
+                    done += bytes;
+                    if (progress)
+                        progress(total > 0 ? std::min(double(done) / double(total), 1.0) : 0.0);
+                },
+                visited);
         },
         cancel);
 }
@@ -205,19 +209,36 @@ int64_t MTPConnection::folderSize(const MTPObject& object)
         return object.size;
     const uint32_t storage = requireStorage();
     int64_t total = 0;
-    for (const MTPObject& child : children(object.handle, storage))
-        total += folderSize(child);
+    QSet<uint32_t> visited{object.handle};
+    std::vector<uint32_t> folders{object.handle};
+    while (!folders.empty()) {
+        const uint32_t folder = folders.back();
+        folders.pop_back();
+        for (const MTPObject& child : children(folder, storage)) {
+            if (visited.contains(child.handle))
+                continue;
+            visited.insert(child.handle);
+            if (child.isDirectory)
+                folders.push_back(child.handle);
+            else
+                total += child.size;
+        }
+    }
     return total;
 }
 
-void MTPConnection::download(const MTPObject& object, const QString& target, const ByteCount& progress)
+void MTPConnection::download(const MTPObject& object, const QString& target, const ByteCount& progress,
+                             QSet<uint32_t>& visited)
 {
     checkCancel();
+    if (visited.contains(object.handle))
+        return;
+    visited.insert(object.handle);
     if (object.isDirectory) {
         makeLocalFolders(target);
         const uint32_t storage = requireStorage();
         for (const MTPObject& child : children(object.handle, storage))
-            download(child, joined(target, mtppaths::localName(child.name)), progress);
+            download(child, joined(target, mtppaths::localName(child.name)), progress, visited);
         return;
     }
 
@@ -287,22 +308,40 @@ void MTPConnection::push(const QString& source, const QString& destination, cons
             const uint32_t folder = makeFolders(parent);
             const int64_t total = std::max<int64_t>(localSize(source), 1);
             int64_t done = 0;
-            upload(source, name, folder, parent, [&](int64_t bytes) {
-                done += bytes;
-                if (progress)
-                    progress(std::min(double(done) / double(total), 1.0));
-            });
+            QStringList skipped;
+            upload(
+                source, name, folder, parent,
+                [&](int64_t bytes) {
+                    done += bytes;
+                    if (progress)
+                        progress(std::min(double(done) / double(total), 1.0));
+                },
+                skipped);
+            if (skipped.isEmpty())
+                return;
+            // Like adb push, the rest is copied; unlike a quiet skip, the user hears of it.
+            const QDir above = QFileInfo(source).absoluteDir();
+            const QString first = quoted(above.relativeFilePath(skipped.first()));
+            throw SystemError(skipped.size() == 1
+                                  ? first + QStringLiteral(" was left out: it isn't a regular file or folder.")
+                                  : first + QStringLiteral(" and %1 more items were left out: they aren't regular "
+                                                           "files or folders.")
+                                                .arg(skipped.size() - 1));
         },
         cancel);
 }
 
 void MTPConnection::upload(const QString& source, const QString& name, uint32_t parent, const QString& parentPath,
-                           const ByteCount& progress)
+                           const ByteCount& progress, QStringList& skipped)
 {
     checkCancel();
     struct stat facts {};
     if (::stat(native(source).constData(), &facts) != 0)
         throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), errno);
+    if (!S_ISDIR(facts.st_mode) && !S_ISREG(facts.st_mode)) {
+        skipped.append(source); // a pipe, socket or device has no file contents to send
+        return;
+    }
     const uint32_t storage = requireStorage();
     const std::vector<MTPObject> siblings = list(parent, parts(parentPath), storage);
     const auto existing = std::find_if(siblings.begin(), siblings.end(),
@@ -326,11 +365,20 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
             // A link to a folder could lead back up the tree; links to files are copied.
             if (::lstat(native(item).constData(), &link) == 0 && S_ISLNK(link.st_mode) && isLocalFolder(item))
                 continue;
-            upload(item, entry, folder, childPath, progress);
+            upload(item, entry, folder, childPath, progress, skipped);
         }
         return;
     }
 
+    // Opened before anything goes to the phone, without waiting: what turned
+    // into a pipe since the check above would block the phone's queue.
+    Descriptor file(::open(native(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0 || ::fstat(file.get(), &facts) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), errno);
+    if (!S_ISREG(facts.st_mode)) {
+        skipped.append(source);
+        return;
+    }
     if (exists)
         transact(Operation::deleteObject, {existing->handle, 0}, {}, 0, {}, QStringLiteral("replace that"));
     const int64_t size = facts.st_size;
@@ -345,12 +393,6 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
         throw MTPError::failed(QStringLiteral("The phone didn't accept the file."));
     const uint32_t handle = response[2];
 
-    Descriptor file(::open(native(source).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        const int error = errno;
-        deleteQuietly(handle); // nothing of it will come
-        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), error);
-    }
     try {
         const auto buffer = std::make_unique<char[]>(size_t(transferUnit));
         transact(

@@ -5,8 +5,6 @@
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 
-#include <QStringList>
-
 namespace {
 
 // The contract hands out PhoneFiles by unique_ptr; the connection itself is
@@ -37,7 +35,7 @@ public:
     ~MTPTransport() override
     {
         if (m_connection)
-            m_connection->close(true);
+            m_connection->close().wait();
     }
 
     bool start(QString* error) override
@@ -53,9 +51,12 @@ public:
 
     void seedFile(const QString& path, const QByteArray& content, const QDateTime& modified) override
     {
-        m_phone->addFile(replaced(path), lastName(path), content, modified);
+        m_phone->addFile(replaced(path), MTPConnection::parts(path).constLast(), content, modified);
     }
-    void seedFolder(const QString& path) override { m_phone->addFolder(replaced(path), lastName(path)); }
+    void seedFolder(const QString& path) override
+    {
+        m_phone->addFolder(replaced(path), MTPConnection::parts(path).constLast());
+    }
     std::optional<QByteArray> readFile(const QString& path) const override
     {
         const auto object = m_phone->objectAt(relative(path));
@@ -80,30 +81,15 @@ public:
         const auto* mtp = dynamic_cast<const MTPError*>(&error);
         return mtp && mtp->kind() == MTPError::Kind::notFound;
     }
-    QString leftoverAfterCancel() override
-    {
-        const auto violations = m_phone->violations();
-        QStringList left(violations.begin(), violations.end());
-        if (!m_phone->sessionIsOpen())
-            left.append(QStringLiteral("no session open after the cancellation"));
-        m_phone->clearRecords();
-        return left.join(QLatin1Char('\n'));
-    }
-
 private:
     static QString relative(const QString& path) { return MTPConnection::parts(path).join(QLatin1Char('/')); }
-    static QString lastName(const QString& path) { return MTPConnection::parts(path).constLast(); }
 
     // The handle of the folder that will hold path, after whatever stood at path is gone.
     uint32_t replaced(const QString& path)
     {
         if (const auto old = m_phone->objectAt(relative(path)))
             m_phone->removeObject(old->handle);
-        QStringList above = MTPConnection::parts(path);
-        above.removeLast();
-        if (above.isEmpty())
-            return 0;
-        const auto parent = m_phone->objectAt(above.join(QLatin1Char('/')));
+        const auto parent = m_phone->objectAt(relative(path).section(QLatin1Char('/'), 0, -2));
         return parent ? parent->handle : 0;
     }
 

@@ -23,34 +23,31 @@ protected:
     void TearDown() override
     {
         if (connection)
-            connection->close(true);
+            connection->close().wait();
     }
 
     // Plugs the phone in and connects to it (the way a first device poll does).
-    std::shared_ptr<MTPConnection> connect()
+    void connect()
     {
         const uint64_t id = host->registryID(phone) ? host->registryID(phone) : host->plug(phone);
         connection = std::make_shared<MTPConnection>(host, id, QStringLiteral("SIM0001"), QStringLiteral("Pixel 7"));
         connection->check();
-        return connection;
     }
 
-    // A new connection, so that the phone's changed operations are read anew.
+    // A new connection and session, so that changed settings of the phone are read anew.
     void reconnect()
     {
-        connection->close(true);
+        connection->close().wait();
         connect();
         phone->clearRecords();
     }
 
-    // Runs body on the connection's work queue.
     template <class Body>
     auto onQueue(Body&& body)
     {
         return connection->run(std::forward<Body>(body), Cancel());
     }
 
-    // One whole transaction with a data-in phase, collected.
     QByteArray fetch(uint16_t code, std::vector<uint32_t> params = {})
     {
         return onQueue([&](MTPConnection& c) { return c.fetch(code, params, QStringLiteral("do that")); });
@@ -61,8 +58,7 @@ protected:
     std::shared_ptr<MTPConnection> connection;
 };
 
-// A ready connection to the simulated phone as PhoneFiles, a local folder to
-// copy to and from, and a record of what the phone was asked.
+// A ready connection as PhoneFiles, a local folder, and a record of what the phone was asked.
 class FilesTest : public PhoneTest {
 protected:
     void SetUp() override
@@ -83,6 +79,16 @@ protected:
         return std::count(codes.begin(), codes.end(), code);
     }
 
+    // The sorted names of a phone folder's listing, hidden ones included.
+    std::vector<QString> names(const QString& path)
+    {
+        std::vector<QString> result;
+        for (const RemoteEntry& e : files().list(path, true, Cancel()))
+            result.push_back(e.name);
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+
     static bool write(const QString& path, const QByteArray& bytes)
     {
         QFile file(path);
@@ -95,31 +101,13 @@ protected:
             return std::nullopt;
         return file.readAll();
     }
-    // Names in a local folder, hidden ones included.
     static QStringList entries(const QString& folder)
     {
-        QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        names.sort();
-        return names;
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                      QDir::Name);
     }
 
     QTemporaryDir temp;
-};
-
-// The progress values of one copy (reported on the work queue while the
-// caller waits, read once the copy has returned).
-struct ProgressRecord {
-    std::vector<double> values;
-
-    Progress callback()
-    {
-        return [this](double value) { values.push_back(value); };
-    }
-    bool risesWithin0And1() const
-    {
-        return std::is_sorted(values.begin(), values.end())
-               && std::all_of(values.begin(), values.end(), [](double v) { return v >= 0.0 && v <= 1.0; });
-    }
 };
 
 inline QByteArray bytesOf(qsizetype size, char seed = 0)
@@ -130,14 +118,29 @@ inline QByteArray bytesOf(qsizetype size, char seed = 0)
     return bytes;
 }
 
-// The MTPError a call throws, or nothing.
-template <class F>
-std::optional<MTPError> mtpErrorOf(F&& call)
+// The error of type E a call throws, or nothing.
+template <class E = MTPError, class F>
+std::optional<E> errorOf(F&& call)
 {
     try {
         call();
-    } catch (const MTPError& error) {
+    } catch (const E& error) {
         return error;
     }
     return std::nullopt;
+}
+
+// The sentence of the MTPError a call throws, or the empty text.
+template <class F>
+QString failureOf(F&& call)
+{
+    const auto error = errorOf(std::forward<F>(call));
+    return error ? error->description() : QString();
+}
+
+template <class F>
+std::optional<MTPError::Kind> kindOf(F&& call)
+{
+    const auto error = errorOf(std::forward<F>(call));
+    return error ? std::optional(error->kind()) : std::nullopt;
 }

@@ -316,6 +316,18 @@ std::vector<uint32_t> SimulatedPhone::descendants(uint32_t handle) const
     return result;
 }
 
+std::vector<uint32_t> SimulatedPhone::listed(uint32_t folder) const
+{
+    std::vector<uint32_t> result;
+    for (const auto& [h, o] : m_objects) {
+        if (o.parent == folder)
+            result.push_back(h);
+    }
+    for (auto [at, end] = m_settings.alsoListed.equal_range(folder); at != end; ++at)
+        result.push_back(at->second);
+    return result;
+}
+
 void SimulatedPhone::removeObject(uint32_t handle)
 {
     std::lock_guard lock(m_mutex);
@@ -351,18 +363,6 @@ std::optional<SimulatedPhone::Object> SimulatedPhone::objectAt(const QString& pa
     return found;
 }
 
-std::vector<SimulatedPhone::Object> SimulatedPhone::children(uint32_t parent, uint32_t storage) const
-{
-    std::lock_guard lock(m_mutex);
-    const uint32_t in = parent ? m_objects.at(parent).storage : storageOr(storage);
-    std::vector<Object> result;
-    for (const auto& [h, o] : m_objects) {
-        if (o.parent == parent && o.storage == in)
-            result.push_back(o);
-    }
-    return result;
-}
-
 bool SimulatedPhone::validObject(uint32_t handle) const
 {
     return m_objects.count(handle) != 0;
@@ -378,20 +378,6 @@ QByteArray SimulatedPhone::container(uint16_t type, uint16_t code, uint32_t tran
     for (auto p : params)
         out.u32(p);
     return bytes + out.data;
-}
-
-void SimulatedPhone::postEvent(uint16_t code, const std::vector<uint32_t>& params)
-{
-    std::unique_lock lock(m_mutex);
-    const QByteArray event = container(EventBlock, code, 0, params);
-    if (m_interruptRead && m_attached) {
-        auto done = std::move(*m_interruptRead);
-        m_interruptRead.reset();
-        lock.unlock();
-        done(UsbStatus::ok, event);
-        return;
-    }
-    m_events.push_back(event);
 }
 
 void SimulatedPhone::injectBeforeNextReply(const QByteArray& transfer)
@@ -475,12 +461,6 @@ std::vector<uint32_t> SimulatedPhone::dataLengths() const
     return m_dataLengths;
 }
 
-std::set<uint8_t> SimulatedPhone::endpointsUsed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_endpointsUsed;
-}
-
 int SimulatedPhone::claimAttempts() const
 {
     std::lock_guard lock(m_mutex);
@@ -537,7 +517,6 @@ void SimulatedPhone::clearRecords()
     m_outTransfers.clear();
     m_inTransfers.clear();
     m_dataLengths.clear();
-    m_endpointsUsed.clear();
     m_clearedStalls.clear();
     m_violations.clear();
 }
@@ -559,7 +538,6 @@ void SimulatedPhone::setAttached(bool attached)
         m_claimed = false;
         m_bulkIn.clear();
         m_injected.clear();
-        m_events.clear();
         m_incoming.reset();
         m_expectZeroLength = false;
         m_sendTarget.reset();
@@ -600,20 +578,13 @@ void SimulatedPhone::release()
     }
 }
 
-void SimulatedPhone::readInterrupt(size_t capacity, UsbInterface::ReadDone done)
+void SimulatedPhone::readInterrupt(size_t, UsbInterface::ReadDone done)
 {
-    std::unique_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
     if (!m_attached)
         fail(UsbStatus::noDevice);
     if (m_interruptRead)
         fail(UsbStatus::busy);
-    if (!m_events.empty()) {
-        QByteArray event = m_events.front().left(static_cast<qsizetype>(capacity));
-        m_events.pop_front();
-        lock.unlock();
-        done(UsbStatus::ok, event);
-        return;
-    }
     m_interruptRead = std::move(done);
 }
 
@@ -703,19 +674,18 @@ void SimulatedPhone::travel(size_t bytes) const
         std::this_thread::sleep_for(perMiB * int64_t(bytes) / (1 << 20));
 }
 
-size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity)
+size_t SimulatedPhone::bulkIn(uint8_t, char* buffer, size_t capacity)
 {
-    const size_t moved = bulkInNow(endpoint, buffer, capacity);
+    const size_t moved = bulkInNow(buffer, capacity);
     travel(moved);
     return moved;
 }
 
-size_t SimulatedPhone::bulkInNow(uint8_t endpoint, char* buffer, size_t capacity)
+size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
 {
     std::lock_guard lock(m_mutex);
     if (!m_attached)
         fail(UsbStatus::noDevice);
-    m_endpointsUsed.insert(endpoint);
     if (m_stallIn) {
         m_stallIn = false;
         fail(UsbStatus::stall);
@@ -745,13 +715,12 @@ size_t SimulatedPhone::bulkInNow(uint8_t endpoint, char* buffer, size_t capacity
     return n;
 }
 
-size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout)
+size_t SimulatedPhone::bulkOut(uint8_t, QByteArrayView data, std::chrono::milliseconds timeout)
 {
     travel(size_t(data.size()));
     std::lock_guard lock(m_mutex);
     if (!m_attached)
         fail(UsbStatus::noDevice);
-    m_endpointsUsed.insert(endpoint);
     if (m_stallOut) {
         m_stallOut = false;
         fail(UsbStatus::stall);
@@ -931,8 +900,6 @@ void SimulatedPhone::queueReply(uint16_t code, uint32_t transaction, const Reply
 
 QByteArray SimulatedPhone::deviceInfo() const
 {
-    if (m_settings.deviceInfoOverride)
-        return *m_settings.deviceInfoOverride;
     Out out;
     out.u16(100);
     out.u32(6);
@@ -951,8 +918,8 @@ QByteArray SimulatedPhone::deviceInfo() const
     out.u16s({FormatUndefined, FormatAssociation});
     out.str(m_settings.manufacturer);
     out.str(m_settings.model);
-    out.str(m_settings.deviceVersion);
-    out.str(m_settings.serialNumber);
+    out.str(QStringLiteral("1.0"));
+    out.str(QStringLiteral("SIM0001"));
     return out.data;
 }
 
@@ -986,6 +953,8 @@ SimulatedPhone::Reply SimulatedPhone::execute(uint16_t code, const std::vector<u
         return fail(OperationNotSupported);
     if (code != GetDeviceInfo && code != OpenSession && !m_sessionID)
         return fail(SessionNotOpen);
+    if (const auto instead = m_settings.dataFor.find(code); instead != m_settings.dataFor.end())
+        return Reply{OK, {}, {}, instead->second};
 
     switch (code) {
     case GetDeviceInfo:
@@ -1043,6 +1012,10 @@ SimulatedPhone::Reply SimulatedPhone::execute(uint16_t code, const std::vector<u
             if (parent == 0xFFFFFFFF ? o.parent != 0 : (parent != 0 && o.parent != parent))
                 continue;
             handles.push_back(h);
+        }
+        if (parent != 0) {
+            for (auto [at, end] = m_settings.alsoListed.equal_range(parent == 0xFFFFFFFF ? 0 : parent); at != end; ++at)
+                handles.push_back(at->second);
         }
         Out out;
         out.u32s(handles);
@@ -1143,8 +1116,6 @@ SimulatedPhone::Reply SimulatedPhone::sendObjectInfo(const std::vector<uint32_t>
     in.str();
     if (!in.ok || object.name.isEmpty())
         return Reply{GeneralError, {}, {}, {}};
-    if (m_settings.sendObjectInfoWithoutHandle)
-        return Reply{OK, {storage, parent}, {}, {}};
     object.storage = root ? storage : m_objects.at(parent).storage;
     object.parent = root ? 0 : parent;
     object.format = format;
@@ -1178,27 +1149,12 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
     if (!root && !validObject(handle))
         return Reply{InvalidObjectHandle, {}, {}, {}};
     std::vector<uint32_t> objects;
-    if (depth != 0 && m_settings.propListOneObjectOnly)
-        return Reply{DepthSpecUnsupported, {}, {}, {}};
-    if (depth == 0) {
-        if (root)
+    if (depth == 0 || m_settings.propListAboutItself) {
+        if (root && !m_settings.propListAboutItself)
             return Reply{InvalidObjectHandle, {}, {}, {}};
-        objects.push_back(handle);
+        objects.push_back(root ? 0 : handle);
     } else if (depth == 1) {
-        if (!root && m_settings.propListIncludesParent)
-            objects.push_back(handle);
-        for (const auto& [h, o] : m_objects) {
-            const bool wanted = root ? (o.parent == 0 || m_settings.propListRootReturnsAll) : o.parent == handle;
-            if (wanted)
-                objects.push_back(h);
-        }
-    } else if (depth == 0xFFFFFFFF) {
-        if (root) {
-            for (const auto& [h, o] : m_objects)
-                objects.push_back(h);
-        } else {
-            objects = descendants(handle);
-        }
+        objects = listed(root ? 0 : handle);
     } else {
         return Reply{DepthSpecUnsupported, {}, {}, {}};
     }
@@ -1206,8 +1162,12 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
     Out out;
     uint32_t count = 0;
     Out elements;
+    Object storageRoot; // how some responders describe the root: an object 0 named "/"
+    storageRoot.storage = storageOr(0);
+    storageRoot.format = FormatAssociation;
+    storageRoot.name = QStringLiteral("/");
     for (uint32_t h : objects) {
-        const Object& o = m_objects.at(h);
+        const Object& o = h ? m_objects.at(h) : storageRoot;
         if (format && o.format != format)
             continue;
         for (uint16_t p : properties) {
@@ -1223,13 +1183,8 @@ SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& 
                 elements.u16(o.format);
                 break;
             case PropObjectSize:
-                if (m_settings.propListSizeAsU32) {
-                    elements.u16(TypeUint32);
-                    elements.u32(static_cast<uint32_t>(std::min<uint64_t>(o.size(), 0xFFFFFFFF)));
-                } else {
-                    elements.u16(TypeUint64);
-                    elements.u64(o.size());
-                }
+                elements.u16(TypeUint64);
+                elements.u64(o.size());
                 break;
             case PropObjectFileName:
                 elements.u16(TypeString);

@@ -39,23 +39,22 @@ public:
         // DeviceInfo.
         QString manufacturer = QStringLiteral("Google");
         QString model = QStringLiteral("Pixel 7");
-        QString deviceVersion = QStringLiteral("1.0");
-        QString serialNumber = QStringLiteral("SIM0001");
         std::optional<QString> friendlyName; // DeviceFriendlyName offered when set
         std::optional<uint8_t> batteryLevel; // BatteryLevel offered when set
         std::set<uint16_t> operations;       // filled with everything the phone can do
-        std::optional<QByteArray> deviceInfoOverride; // sent instead of the real dataset
 
         // Failure modes.
         bool heldByOtherProgram = false;  // claiming the interface fails as busy
         bool sessionOpen = false;         // a session is already open (OpenSession answers 0x201E)
         bool coalesceResponse = false;    // data and response leave in one transfer
         bool unboundedLengths = false;    // data containers announce 0xFFFFFFFF
-        bool sendObjectInfoWithoutHandle = false;
-        bool propListIncludesParent = false; // a folder's property list names the folder too
-        bool propListSizeAsU32 = false;
-        bool propListRootReturnsAll = false; // the root's property list holds every object of the storage
-        bool propListOneObjectOnly = false;  // GetObjectPropList answers for one object (depth 0) only
+        // GetObjectPropList answers about the object asked for whatever the
+        // depth (the root as handle 0 named "/"), as some responders do.
+        bool propListAboutItself = false;
+        // Folder (0: the root) → handles it lists besides its children, both ways of listing.
+        std::multimap<uint32_t, uint32_t> alsoListed;
+        // Operation → the data phase sent instead of the real one (malformed or endless replies).
+        std::map<uint16_t, std::shared_ptr<Content>> dataFor;
         uint64_t cancelLeftover = 1536;   // bytes still in flight when a Cancel arrives
         uint64_t keepLimit = 64ull << 20; // received bytes kept per object
         std::map<uint16_t, uint16_t> responseFor; // operation → response code, every time
@@ -115,12 +114,9 @@ public:
     std::optional<Object> object(uint32_t handle) const;
     // The object at "a/b/c" below the first storage's root (exact names).
     std::optional<Object> objectAt(const QString& path) const;
-    std::vector<Object> children(uint32_t parent, uint32_t storage = 0) const;
     static QString dateString(const QDateTime& date);
 
-    // ---- events -------------------------------------------------------------
-    // An event container on the interrupt pipe.
-    void postEvent(uint16_t code, const std::vector<uint32_t>& params = {});
+    // ---- foreign containers -----------------------------------------------------
     // Raw bytes sent on the bulk-in pipe before the reply to the next command
     // (an event container, what is left of another transaction, a zero-length packet).
     void injectBeforeNextReply(const QByteArray& transfer);
@@ -142,7 +138,6 @@ public:
     std::vector<size_t> outTransfers() const; // sizes of bulk-out transfers, zero-length packets included
     std::vector<size_t> inTransfers() const;  // sizes of bulk-in transfers that succeeded
     std::vector<uint32_t> dataLengths() const; // length fields of the data containers received
-    std::set<uint8_t> endpointsUsed() const;  // bulk endpoints transfers went to
     int claimAttempts() const;
     std::vector<uint8_t> clearedStalls() const;
     std::vector<QString> violations() const;  // what a real phone would have choked on
@@ -189,7 +184,7 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void travel(size_t bytes) const;                    // waits as the cable would
-    size_t bulkInNow(uint8_t endpoint, char* buffer, size_t capacity);
+    size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
     void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
     void receiveData(QByteArrayView bytes);
@@ -201,6 +196,7 @@ private:
     uint32_t storageOr(uint32_t storage) const;
     bool validObject(uint32_t handle) const;
     std::vector<uint32_t> descendants(uint32_t handle) const;
+    std::vector<uint32_t> listed(uint32_t folder) const; // a folder's children in a property list
     QByteArray deviceInfo() const;
     QByteArray objectInfoDataset(const Object& object) const;
     Reply propertyList(const std::vector<uint32_t>& params) const;
@@ -218,7 +214,6 @@ private:
     bool m_claimed = false;
     std::deque<Message> m_bulkIn;
     std::vector<QByteArray> m_injected;
-    std::deque<QByteArray> m_events;
     std::optional<UsbInterface::ReadDone> m_interruptRead;
     std::optional<Fault> m_fault;
     bool m_stallIn = false, m_stallOut = false;
@@ -246,7 +241,6 @@ private:
     std::vector<size_t> m_outTransfers;
     std::vector<size_t> m_inTransfers;
     std::vector<uint32_t> m_dataLengths;
-    std::set<uint8_t> m_endpointsUsed;
     int m_claimAttempts = 0;
     std::vector<uint8_t> m_clearedStalls;
     std::vector<QString> m_violations;

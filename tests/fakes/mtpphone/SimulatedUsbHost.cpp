@@ -98,26 +98,9 @@ void SimulatedUsbHost::addInterface(const UsbInterfaceRecord& record)
     m_others.push_back(record);
 }
 
-void SimulatedUsbHost::failNextListing()
-{
-    std::lock_guard lock(m_mutex);
-    m_failListing = true;
-}
-
-int SimulatedUsbHost::listings() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_listings;
-}
-
 std::vector<UsbInterfaceRecord> SimulatedUsbHost::interfaces()
 {
     std::lock_guard lock(m_mutex);
-    ++m_listings;
-    if (m_failListing) {
-        m_failListing = false;
-        return {};
-    }
     std::vector<UsbInterfaceRecord> records = m_others;
     for (const auto& p : m_phones) {
         if (!p.phone->attached())

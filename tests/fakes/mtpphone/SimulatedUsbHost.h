@@ -21,9 +21,6 @@ public:
     uint64_t registryID(const std::shared_ptr<SimulatedPhone>& phone) const;
     // Another interface that is no phone at all (a keyboard, a camera's PTP).
     void addInterface(const UsbInterfaceRecord& record);
-    // The next listing fails and yields nothing.
-    void failNextListing();
-    int listings() const;
 
     std::vector<UsbInterfaceRecord> interfaces() override;
     std::unique_ptr<UsbInterface> open(uint64_t registryID) override;
@@ -37,8 +34,6 @@ private:
     std::vector<Plugged> m_phones;
     std::vector<UsbInterfaceRecord> m_others;
     uint64_t m_nextID = 0x100000001ull;
-    bool m_failListing = false;
-    int m_listings = 0;
 };
 
 } // namespace mtpsim

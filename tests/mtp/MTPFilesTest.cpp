@@ -1,0 +1,378 @@
+// The phone's files over MTP, beyond what the PhoneFiles contract checks:
+// listing through the property list or object by object, answers that are
+// not about the folder's children, paths, letter case and the handle cache;
+// copies through a hidden temporary file, names from the phone that must not
+// become paths here, what a copy replaces or merges into, and what a
+// cancelled or inconsistent copy leaves or does not send.
+#include "PhoneFixture.h"
+
+#include <future>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace mtp;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QDateTime when(QDate(2023, 6, 1), QTime(8, 30, 15));
+
+using Facts = std::set<std::tuple<QString, bool, int64_t, qint64>>;
+
+Facts facts(const std::vector<RemoteEntry>& entries)
+{
+    Facts result;
+    for (const RemoteEntry& e : entries)
+        result.insert({e.name, e.isDirectory, e.size, e.modified.toSecsSinceEpoch()});
+    return result;
+}
+
+// On the phone DCIM/Camera/IMG_1.jpg and an empty folder Other; here an older IMG_1.jpg.
+class MTPFiles : public FilesTest {
+protected:
+    void SetUp() override
+    {
+        FilesTest::SetUp();
+        dcim = phone->addFolder(0, QStringLiteral("DCIM"));
+        camera = phone->addFolder(dcim, QStringLiteral("Camera"));
+        photo = phone->addFile(camera, QStringLiteral("IMG_1.jpg"), content, when);
+        other = phone->addFolder(0, QStringLiteral("Other"));
+        ASSERT_TRUE(write(target, "the old file"));
+    }
+
+    std::optional<QByteArray> onPhone(const QString& path) const
+    {
+        const auto object = phone->objectAt(path);
+        if (!object || object->isFolder())
+            return std::nullopt;
+        return object->content->bytes();
+    }
+
+    uint32_t dcim = 0, camera = 0, photo = 0, other = 0;
+    const QByteArray content = bytesOf(3 * MiB + 321);
+    const QString target = local(QStringLiteral("IMG_1.jpg"));
+};
+
+// ---- listing ------------------------------------------------------------------
+
+TEST_F(MTPFiles, BothWaysOfListingGiveTheSameEntriesAndThePropertyListCostsSixRequests)
+{
+    const uint32_t big = phone->addFolder(0, QStringLiteral("Big"), when);
+    phone->addFolder(big, QStringLiteral("Sub"), when.addDays(1));
+    phone->addFile(big, QStringLiteral(".nomedia"), QByteArray(), when);
+    // Too big for the 32-bit size field; made up as it is read.
+    phone->addFile(big, QStringLiteral("movie.mp4"), mtpsim::patternContent(5ull << 30), when);
+    for (int i = 0; i < 300; ++i)
+        phone->addFile(big, QStringLiteral("f%1").arg(i), bytesOf(i), when.addSecs(i));
+    names(QStringLiteral("/sdcard"));
+    EXPECT_EQ(phone->commands().at(0).params.at(0), 0u) << "GetObjectPropList names the root 0";
+    phone->clearRecords();
+    const auto byProperties = files().list(QStringLiteral("/sdcard/Big"), true, Cancel());
+    EXPECT_EQ(phone->commandCodes(), std::vector<uint16_t>(6, Operation::getObjectPropList));
+
+    // Listed object by object, the big file's size read from its own property.
+    phone->configure([](auto& s) { s.propListAboutItself = true; });
+    reconnect();
+    const auto byInfo = files().list(QStringLiteral("/sdcard/Big"), true, Cancel());
+    EXPECT_EQ(sent(Operation::getObjectInfo), 3 + 303); // one per item of the root and of Big
+    EXPECT_EQ(byProperties.size(), 303u);
+    EXPECT_EQ(facts(byProperties), facts(byInfo));
+    EXPECT_TRUE(facts(byInfo).count({QStringLiteral("movie.mp4"), false, int64_t(5ull << 30), when.toSecsSinceEpoch()}));
+}
+
+// Some responders ignore the depth and describe the folder itself, some list a
+// folder among its own children, some send what can't be read: whatever is
+// not a child of the folder asked about is never shown, and the listing, the
+// paths and a push into an existing folder work through object infos.
+TEST_F(MTPFiles, PropertyListsThatAreNotAboutTheChildrenAreNotTrusted)
+{
+    QByteArray malformed("\x01\x00\x00\x00" "\x05\x00\x00\x00" "\x07\xDC" "\x0A\x40" "\xFF\xFF\xFF\xFF", 16);
+    const std::vector<std::pair<const char*, std::function<void(mtpsim::SimulatedPhone::Settings&)>>> phones = {
+        {"a folder among its own children", [&](auto& s) { s.alsoListed = {{dcim, dcim}}; }},
+        {"2^32-1 values of 128 bits", [&](auto& s) { s.dataFor[Operation::getObjectPropList] = mtpsim::bytesContent(malformed); }},
+        {"about the object asked for", [](auto& s) { s.propListAboutItself = true; }},
+    };
+    ASSERT_TRUE(write(local(QStringLiteral("new.txt")), "new"));
+    for (const auto& [what, setting] : phones) {
+        SCOPED_TRACE(what);
+        phone->configure([&](auto& s) {
+            s.alsoListed.clear();
+            s.dataFor.clear();
+            setting(s);
+        });
+        reconnect();
+        EXPECT_EQ(names(QStringLiteral("/sdcard")), (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("Other")}));
+        EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
+        files().push(local(QStringLiteral("new.txt")), QStringLiteral("/sdcard/DCIM/Camera/"), {}, Cancel());
+        EXPECT_EQ(sent(Operation::sendObjectInfo), 1) << "no folder made again";
+        EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM/Camera")),
+                  (std::vector<QString>{QStringLiteral("IMG_1.jpg"), QStringLiteral("new.txt")}));
+    }
+    // The last phone's property lists are left alone for the rest of the session, not for the next.
+    phone->clearRecords();
+    names(QStringLiteral("/sdcard/Other"));
+    EXPECT_EQ(sent(Operation::getObjectPropList), 0);
+    reconnect();
+    names(QStringLiteral("/sdcard"));
+    EXPECT_GT(sent(Operation::getObjectPropList), 0);
+}
+
+TEST_F(MTPFiles, AFolderThatListsItselfOrItsParentIsWalkedOnce)
+{
+    phone->configure([&](auto& s) {
+        s.operations.erase(Operation::getObjectPropList);
+        s.alsoListed = {{dcim, dcim}, {camera, dcim}};
+    });
+    reconnect();
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
+    files().pull(QStringLiteral("/sdcard/DCIM"), local(QStringLiteral("DCIM")), Cancel());
+    EXPECT_EQ(read(local(QStringLiteral("DCIM/Camera/IMG_1.jpg"))), content);
+    EXPECT_EQ(entries(local(QStringLiteral("DCIM/Camera"))), QStringList{QStringLiteral("IMG_1.jpg")});
+}
+
+TEST_F(MTPFiles, APhoneUnpluggedWhileListingFailsRatherThanShowingFewerItems)
+{
+    for (int i = 0; i < 20; ++i)
+        phone->addFile(0, QStringLiteral("f%1").arg(i), QByteArray("x"));
+    phone->configure([](auto& s) { s.operations.erase(Operation::getObjectPropList); });
+    reconnect();
+    // Gone after the handles and a few object infos.
+    phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 800, UsbStatus::noDevice, true);
+    EXPECT_EQ(kindOf([&] { files().list(QStringLiteral("/sdcard"), false, Cancel()); }), MTPError::Kind::gone);
+    EXPECT_GT(sent(Operation::getObjectInfo), 1);
+}
+
+// ---- paths --------------------------------------------------------------------
+
+TEST_F(MTPFiles, OtherLetterCaseResolvesTheExactNameWinsAndTheCacheServesAgain)
+{
+    EXPECT_EQ(names(QStringLiteral("/sdcard/dcim/CAMERA")), std::vector<QString>{QStringLiteral("IMG_1.jpg")});
+    phone->clearRecords();
+    EXPECT_TRUE(files().exists(QStringLiteral("/sdcard/dcim/CAMERA/IMG_1.jpg"), Cancel()));
+    EXPECT_TRUE(phone->commands().empty()) << "resolved from the cache";
+
+    const uint32_t lower = phone->addFolder(0, QStringLiteral("dcim"));
+    phone->addFile(lower, QStringLiteral("lower.txt"), QByteArray("l"));
+    const uint32_t decomposed = phone->addFolder(0, QStringLiteral("Cafe\u0301"));
+    phone->addFile(decomposed, QStringLiteral("menu.txt"), QByteArray("m"));
+    reconnect(); // a new connection, with an empty cache
+    EXPECT_EQ(names(QStringLiteral("/sdcard/dcim")), std::vector<QString>{QStringLiteral("lower.txt")});
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
+    EXPECT_EQ(names(QStringLiteral("/sdcard/Caf\u00e9")), std::vector<QString>{QStringLiteral("menu.txt")});
+}
+
+TEST_F(MTPFiles, AStaleHandleIsRetriedOnceWithAnEmptyCache)
+{
+    names(QStringLiteral("/sdcard/DCIM/Camera"));
+    // Replaced on the phone behind our back: the cached handle is gone.
+    phone->removeObject(camera);
+    const uint32_t again = phone->addFolder(dcim, QStringLiteral("Camera"));
+    phone->addFile(again, QStringLiteral("IMG_2.jpg"), QByteArray("new"));
+    phone->clearRecords();
+
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM/Camera")), std::vector<QString>{QStringLiteral("IMG_2.jpg")});
+    EXPECT_EQ(phone->commands().front().params.at(0), camera) << "the first try used the cached handle";
+
+    phone->removeObject(again);
+    EXPECT_EQ(failureOf([&] { files().list(QStringLiteral("/sdcard/DCIM/Camera"), false, Cancel()); }),
+              QStringLiteral("“Camera” isn't on the phone any more."));
+}
+
+TEST_F(MTPFiles, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
+{
+    const QString path = QStringLiteral("/sdcard/New");
+    // The phone answers neither way of listing.
+    phone->configure([](auto& s) {
+        s.silentFor[Operation::getObjectPropList] = 1;
+        s.silentFor[Operation::getObjectHandles] = 1;
+    });
+    EXPECT_TRUE(errorOf([&] { files().makeFolder(path, Cancel()); }));
+    phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true);
+    EXPECT_EQ(kindOf([&] { files().makeFolder(path, Cancel()); }), MTPError::Kind::gone);
+    EXPECT_EQ(sent(Operation::sendObjectInfo), 0);
+}
+
+// ---- remove, move and rename ----------------------------------------------------
+
+TEST_F(MTPFiles, TheWholeStorageIsNeverRemovedAndAPhoneThatCannotRenameKeepsTheItemMoved)
+{
+    EXPECT_EQ(failureOf([&] { files().remove(QStringLiteral("/sdcard/"), Cancel()); }),
+              QStringLiteral("The phone's whole storage can't be deleted."));
+    phone->configure([](auto& s) { s.operations.erase(Operation::setObjectPropValue); });
+    reconnect();
+    EXPECT_EQ(failureOf([&] {
+                  files().move(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), QStringLiteral("/sdcard/b.jpg"), Cancel());
+              }),
+              QStringLiteral("This phone can't rename files over file transfer. Turn on USB debugging to do it."));
+    // Moved to the root, which MoveObject names parent 0.
+    EXPECT_EQ(std::tuple(phone->object(photo)->parent, phone->object(photo)->name),
+              std::tuple(0u, QStringLiteral("IMG_1.jpg")));
+}
+
+// ---- copies ------------------------------------------------------------------------
+
+// ---- pull -----------------------------------------------------------------------
+
+TEST_F(MTPFiles, ADownloadReplacesTheTargetOnlyOnceComplete)
+{
+    // Pulls IMG_1.jpg to the target, calling during() after the first piece.
+    const auto pull = [&](const std::function<void()>& during, const Cancel& cancel) {
+        bool once = false;
+        files().pull(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), target,
+                     [&](double) {
+                         if (!std::exchange(once, true))
+                             during();
+                     },
+                     cancel);
+    };
+    std::stop_source stop;
+    EXPECT_THROW(pull([&] { stop.request_stop(); }, Cancel(stop.get_token())), Cancelled);
+    EXPECT_EQ(read(target), QByteArray("the old file"));
+    EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
+
+    QStringList meanwhile;
+    pull([&] { meanwhile = entries(temp.path()); }, Cancel());
+    EXPECT_EQ(meanwhile, (QStringList{QStringLiteral(".IMG_1.jpg.vantelorquist"), QStringLiteral("IMG_1.jpg")}));
+    EXPECT_EQ(read(target), content);
+    EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
+    EXPECT_EQ(QFileInfo(target).lastModified(), when);
+}
+
+TEST_F(MTPFiles, NamesFromThePhoneNeverLeaveTheChosenFolderNorItsNameLimit)
+{
+    const QString into = local(QStringLiteral("Into"));
+    ASSERT_TRUE(QDir().mkpath(into));
+    for (const QString& name : {QStringLiteral(".."), QStringLiteral("."), QStringLiteral("../outside.txt"), QString(),
+                                QStringLiteral("a") + QChar(0) + QStringLiteral("b")}) {
+        SCOPED_TRACE(name.toStdString());
+        const uint32_t holder = phone->addFolder(0, QStringLiteral("Holder"));
+        phone->addFile(holder, name, QByteArray("escaped"));
+        const QString failure = failureOf([&] { files().pull(QStringLiteral("/sdcard/Holder"), into, Cancel()); });
+        EXPECT_TRUE(failure.contains(QStringLiteral("can't"))) << failure.toStdString();
+        phone->removeObject(holder);
+    }
+    EXPECT_FALSE(QFileInfo::exists(local(QStringLiteral("outside.txt"))));
+    EXPECT_EQ(entries(into), QStringList{QStringLiteral("Holder")});
+
+    // The temporary name of a 250-byte name, and of 84 three-byte characters, fits.
+    for (const QString& name : {QString(250, QLatin1Char('n')), QString(84, QChar(0x20AC))}) {
+        phone->addFile(other, name, QByteArray("long"), when);
+        files().pull(QStringLiteral("/sdcard/Other/") + name, temp.path(), Cancel());
+        EXPECT_EQ(read(local(name)), QByteArray("long"));
+    }
+}
+
+TEST_F(MTPFiles, AFileAndAFolderReplaceEachOtherOnThePhone)
+{
+    const uint32_t old = phone->addFolder(other, QStringLiteral("IMG_1.jpg"));
+    phone->addFile(old, QStringLiteral("inside"), QByteArray("gone"));
+    files().push(target, QStringLiteral("/sdcard/Other/"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg")), QByteArray("the old file"));
+    EXPECT_FALSE(phone->object(old));
+
+    const QString folder = local(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/in.txt"), "in"));
+    files().push(folder, QStringLiteral("/sdcard/Other/IMG_1.jpg"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg/in.txt")), QByteArray("in"));
+
+}
+
+// ---- push -----------------------------------------------------------------------
+
+TEST_F(MTPFiles, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
+{
+    const uint32_t trip = phone->addFolder(other, QStringLiteral("Trip"));
+    phone->addFile(trip, QStringLiteral("kept.txt"), QByteArray("kept"));
+    phone->addFile(trip, QStringLiteral("same.txt"), QByteArray("old"));
+    const QString folder = local(QStringLiteral("Trip"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/deep")));
+    ASSERT_TRUE(write(folder + QStringLiteral("/same.txt"), bytesOf(3 * MiB)));
+    ASSERT_TRUE(write(folder + QStringLiteral("/deep/.hidden"), bytesOf(2 * MiB + 1)));
+
+    std::vector<double> progress;
+    files().push(folder, QStringLiteral("/sdcard/Other/"), [&](double value) { progress.push_back(value); }, Cancel());
+    EXPECT_EQ(phone->objectAt(QStringLiteral("Other/Trip"))->handle, trip);
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/kept.txt")), QByteArray("kept"));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/same.txt")), bytesOf(3 * MiB));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
+    EXPECT_GE(progress.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.front() > 0 && progress.back() == 1.0);
+}
+
+TEST_F(MTPFiles, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
+{
+    const QString folder = local(QStringLiteral("Batch"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/small.txt"), "small"));
+    ASSERT_TRUE(write(folder + QStringLiteral("/big.bin"), bytesOf(6 * MiB)));
+    std::stop_source stop;
+    const Progress cancelInBig = [&](double) {
+        if (phone->objectAt(QStringLiteral("Batch/big.bin")))
+            stop.request_stop();
+    };
+    EXPECT_THROW(files().push(folder, QStringLiteral("/sdcard/Batch"), cancelInBig, Cancel(stop.get_token())),
+                 Cancelled);
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Batch/big.bin"))) << "the partial object was deleted";
+    EXPECT_EQ(phone->commandCodes().back(), Operation::deleteObject);
+    // Finished before the big one, or never started: never half there.
+    const auto small = onPhone(QStringLiteral("Batch/small.txt"));
+    EXPECT_TRUE(!small || *small == "small");
+}
+
+TEST_F(MTPFiles, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
+{
+    const QString path = local(QStringLiteral("growing.log"));
+    for (const bool grow : {false, true}) {
+        SCOPED_TRACE(grow ? "grows" : "shrinks");
+        ASSERT_TRUE(write(path, bytesOf(4 * MiB)));
+        bool changed = false;
+        const Progress change = [&](double) {
+            if (std::exchange(changed, true))
+                return;
+            QFile file(path);
+            ASSERT_TRUE(grow ? file.open(QIODevice::Append) && file.write(bytesOf(MiB)) > 0
+                             : file.open(QIODevice::ReadWrite) && file.resize(MiB + MiB / 2));
+        };
+        const auto error =
+            errorOf<SystemError>([&] { files().push(path, QStringLiteral("/sdcard/Other/"), change, Cancel()); });
+        EXPECT_EQ(error ? error->description() : QString(), QStringLiteral("“growing.log” changed size while it was being copied to the "
+                                                       "phone. Try again once it has finished changing."));
+        EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/growing.log")));
+        EXPECT_TRUE(phone->violations().empty());
+    }
+    files().push(target, QStringLiteral("/sdcard/Other/"), {}, Cancel()); // the session carries on in step
+    EXPECT_EQ(onPhone(QStringLiteral("Other/IMG_1.jpg")), QByteArray("the old file"));
+}
+
+// A pipe (or socket, or device) has no contents to send: opening it would
+// wait for a writer with the phone's queue held. It is left out, the rest is
+// copied, and the sentence at the end names it.
+TEST_F(MTPFiles, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
+{
+    const QString folder = local(QStringLiteral("Mixed"));
+    const QString pipe = folder + QStringLiteral("/pipe");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(write(folder + QStringLiteral("/a.txt"), "a"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const std::pair<QString, QString> pushes[] = {
+        {folder, QStringLiteral("“Mixed/pipe” was left out: it isn't a regular file or folder.")},
+        {pipe, QStringLiteral("“pipe” was left out: it isn't a regular file or folder.")}};
+    for (const auto& [source, sentence] : pushes) {
+        auto pushing = std::async(std::launch::async, [&] {
+            return errorOf<SystemError>([&] { files().push(source, QStringLiteral("/sdcard/Other/"), {}, Cancel()); });
+        });
+        if (pushing.wait_for(30s) != std::future_status::ready)
+            ::close(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK)); // lets a stuck reader go
+        const auto error = pushing.get();
+        EXPECT_EQ(error ? error->description() : QString(), sentence);
+    }
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Mixed/a.txt")), QByteArray("a"));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/Mixed/pipe")));
+    EXPECT_TRUE(phone->violations().empty());
+}
+
+} // namespace
