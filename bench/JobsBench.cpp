@@ -181,7 +181,7 @@ void mtpCopies(const QString& folder)
     QFile::remove(local);
     std::printf("Stop during an MTP pull: %.0f ms until the job is gone\n", m.stopLatency(big) * 1e3);
     m.model.reset();
-    connection->close(true);
+    connection->close().wait();
 }
 
 void adbStop(const QString& folder)

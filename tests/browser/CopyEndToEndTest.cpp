@@ -193,7 +193,7 @@ TEST_F(CopyEndToEnd, OverMtpCopiesBothWaysAndMerges)
     start(std::make_shared<FakeAdbSource>(), std::make_shared<SimulatedMtpSource>(connection));
     copiesBothWaysAndMerges();
     model.reset();
-    connection->close(true);
+    connection->close().wait();
 }
 
 } // namespace
