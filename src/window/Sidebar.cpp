@@ -2,6 +2,7 @@
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
+#include "DevicePanel.h"
 #include "Look.h"
 #include "Theme.h"
 #include "WindowRules.h"
@@ -423,6 +424,11 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+
+    // The chosen phone's card; it takes no space while none is chosen.
+    m_panel = new DevicePanel(m_env, this);
+    m_panel->setContentsMargins(10, 4, 10, 0);
+    column->addWidget(m_panel);
 
     auto* scroll = new QScrollArea(this);
     // The list inside takes the focus, not its frame.
