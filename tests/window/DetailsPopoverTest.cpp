@@ -100,6 +100,9 @@ TEST_F(DetailsPopoverTest, ShowsTheSpinnerThenTheAnswersRowsInItsOrder)
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
         EXPECT_EQ(bool(label->textInteractionFlags() & Qt::TextSelectableByMouse), isValue) << label->text().toStdString();
     }
+    const QByteArray keep = qgetenv("VT_SCREENSHOTS");
+    if (!keep.isEmpty())
+        panel.popover()->grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/details-popover.png"));
     panel.popover()->close();
     EXPECT_FALSE(panel.showingDetails());
 }

@@ -12,6 +12,7 @@
 #include "WindowFixture.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QToolButton>
 
@@ -315,6 +316,43 @@ TEST_F(DevicePanelTest, ARecordingTurnsRecordIntoStopAndShowsTheBadgeEvenForAnUn
     EXPECT_FALSE(card.badge()->isVisibleTo(&card));
     EXPECT_FALSE(card.badge()->isTicking());
     EXPECT_FALSE(shown(card, "toolsSection"));
+}
+
+} // namespace
+
+namespace {
+
+// Not a check: with VT_SCREENSHOTS set, saves the sidebar with a recording
+// card there, in a light and a dark palette.
+TEST_F(DevicePanelTest, Screenshots)
+{
+    const QString folder = qEnvironmentVariable("VT_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "VT_SCREENSHOTS not set";
+    DeviceInfo info = facts(QStringLiteral("Google"), QStringLiteral("14"));
+    info.battery = 37;
+    info.storageTotal = 128'000'000'000;
+    info.storageFree = 41'300'000'000;
+    adb->phone(QStringLiteral("A1"))->setInfo(info);
+    adbPhoneIn(QStringLiteral("device"));
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(40, 40, 42));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    dark.setColor(QPalette::Button, QColor(55, 55, 58));
+    dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+    for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", dark}}) {
+        QApplication::setPalette(palette);
+        Sidebar& bar = show<Sidebar>(fullEnvironment(), QSize(260, 640));
+        DevicePanel::State state = DevicePanel::state(model());
+        state.recordingStarted = QDateTime::currentDateTimeUtc().addSecs(-83);
+        bar.devicePanel()->display(state);
+        QTest::qWait(50);
+        EXPECT_TRUE(bar.grab().save(folder + QStringLiteral("/device-panel-") + QLatin1String(name) + QStringLiteral(".png")));
+    }
+    QApplication::setPalette(light);
 }
 
 } // namespace
