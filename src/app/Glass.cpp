@@ -45,12 +45,19 @@ void GlassSurface::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     // Inset by half the hairline so the stroke stays inside the widget.
     const QRectF area = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
-    const QPainterPath path = outline(m_shape, area, m_radius);
-    QColor fill = palette().color(QPalette::Window);
-    fill.setAlphaF(m_interactive && m_hovered ? 0.92f : 0.82f);
+    paint(painter, outline(m_shape, area, m_radius), palette(), m_interactive && m_hovered);
+}
+
+void GlassSurface::paint(QPainter& painter, const QPainterPath& path, const QPalette& palette, bool hovered)
+{
+    painter.save();
+    QColor fill = palette.color(QPalette::Window);
+    fill.setAlphaF(hovered ? 0.92f : 0.82f);
     painter.fillPath(path, fill);
     painter.setPen(QPen(QColor(255, 255, 255, qRound(0.12 * 255)), 0.5));
+    painter.setBrush(Qt::NoBrush);
     painter.drawPath(path);
+    painter.restore();
 }
 
 void GlassSurface::enterEvent(QEnterEvent* event)

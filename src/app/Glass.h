@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class QAbstractButton;
+class QPainter;
+class QPainterPath;
 
 // The shared floating-panel look: a translucent fill of the shape, a faint
 // white hairline around it and a soft shadow below.
@@ -19,6 +21,9 @@ public:
 
     // The outline of the shape inside `rect`.
     static QPainterPath outline(Shape shape, const QRectF& rect, qreal radius);
+    // The surface's fill and hairline along `path`, for views that draw
+    // their glass themselves (brighter while hovered, when interactive).
+    static void paint(QPainter& painter, const QPainterPath& path, const QPalette& palette, bool hovered);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

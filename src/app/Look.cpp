@@ -50,6 +50,11 @@ QColor orange()
     return QColor(242, 140, 40);
 }
 
+QColor red()
+{
+    return QColor(235, 64, 52);
+}
+
 QFont caption(const QFont& base)
 {
     return scaled(base, 0.85);

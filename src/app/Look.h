@@ -22,6 +22,7 @@ QColor tertiary(const QPalette& palette);
 // The faint fill behind selected tiles and command boxes.
 QColor quaternaryFill(const QPalette& palette);
 QColor orange();
+QColor red();
 
 // Named text styles, relative to the application font.
 QFont caption(const QFont& base);

@@ -2,6 +2,7 @@
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
+#include "DevicePanel.h"
 #include "Look.h"
 #include "Theme.h"
 #include "WindowRules.h"
@@ -476,6 +477,12 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     list->addStretch();
     scroll->setWidget(content);
     column->addWidget(scroll, 1);
+
+    // The chosen phone's card on top; it takes no space while none is chosen.
+    // Made after the list so that the keyboard starts on the list.
+    m_panel = new DevicePanel(m_env, this);
+    m_panel->setContentsMargins(10, 4, 10, 0);
+    column->insertWidget(0, m_panel);
 
     // The footer: the maker's link and the About button, on one line.
     auto* footer = new QWidget(this);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class DevicePanel;
 class QLabel;
 class QMenu;
 class QPainter;
@@ -119,6 +120,7 @@ public:
     QPushButton* wirelessButton() const { return m_wireless; }
     QPushButton* aboutButton() const { return m_about; }
     SidebarList* list() const { return m_list; }
+    DevicePanel* devicePanel() const { return m_panel; }
 
 private:
     void updateLocations();
@@ -126,6 +128,7 @@ private:
     void updateDevices();
 
     Environment m_env;
+    DevicePanel* m_panel;
     SidebarList* m_list;
     QLabel* m_locationsHeader;
     QList<LocationRow*> m_locations;
