@@ -2,6 +2,7 @@
 
 #include "Look.h"
 #include "Theme.h"
+#include "VisibleEntries.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -81,11 +82,7 @@ QVariant AppsTableModel::headerData(int section, Qt::Orientation orientation, in
     return section >= 0 && section < 3 ? QVariant(titles[section]) : QVariant();
 }
 
-AppsFilter::AppsFilter(QObject* parent) : QSortFilterProxyModel(parent)
-{
-    m_collator.setNumericMode(true);
-    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
-}
+AppsFilter::AppsFilter(QObject* parent) : QSortFilterProxyModel(parent), m_collator(VisibleEntries::nameCollator()) {}
 
 void AppsFilter::setShowSystem(bool show)
 {
