@@ -140,7 +140,7 @@ QString byteCount(int64_t bytes)
     return negative ? QStringLiteral("-") + text : text;
 }
 
-QString modifiedText(const QDateTime& date)
+QString abbreviatedDate(const QDateTime& date)
 {
     if (!date.isValid())
         return QString();
@@ -153,6 +153,13 @@ QString modifiedText(const QDateTime& date)
         format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
         return format.trimmed();
     }();
+    return QLocale().toString(date.toLocalTime().date(), dateFormat);
+}
+
+QString modifiedText(const QDateTime& date)
+{
+    if (!date.isValid())
+        return QString();
     static const QString timeFormat = [] {
         // Hours and minutes; some locales' short form has seconds too.
         QString format = QLocale().timeFormat(QLocale::ShortFormat);
@@ -160,9 +167,7 @@ QString modifiedText(const QDateTime& date)
         format.remove(QStringLiteral(".ss"));
         return format;
     }();
-    const QDateTime local = date.toLocalTime();
-    const QLocale locale;
-    return locale.toString(local.date(), dateFormat) + QStringLiteral(", ") + locale.toString(local.time(), timeFormat);
+    return abbreviatedDate(date) + QStringLiteral(", ") + QLocale().toString(date.toLocalTime().time(), timeFormat);
 }
 
 void setForeground(QWidget* widget, const QColor& color)

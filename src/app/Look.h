@@ -42,6 +42,9 @@ QIcon symbolIcon(const QString& name, const QColor& color);
 // "4.1 MB", "1.23 GB"), "Zero KB" for nothing.
 QString byteCount(int64_t bytes);
 
+// A date alone, abbreviated in the user's locale ("Mar 15, 2024").
+QString abbreviatedDate(const QDateTime& date);
+
 // A modification date: abbreviated date and short time in the user's locale.
 QString modifiedText(const QDateTime& date);
 

@@ -3,6 +3,7 @@
 #include "BrowserModel.h"
 #include "ContentView.h"
 #include "Environment.h"
+#include "AppsWindow.h"
 #include "LogcatWindow.h"
 #include "MTPManager.h"
 #include "StoredValue.h"
@@ -100,7 +101,9 @@ void VantelorquistApp::willFinishLaunching()
                      [this] { return new ContentView(environment()); });
     // Their contents are not part of the application yet; they cannot open.
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
-    m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560), {});
+    // Given no installer, the window keeps "Install APK" disabled.
+    m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560),
+                     [this] { return new AppsWindow(model()); });
     m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
                      [this] { return new LogcatWindow(model()); });
     m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(520, 420), {});

@@ -352,6 +352,25 @@ void FakePhoneHarness::setChunkDelay(int milliseconds)
     writeKnobs();
 }
 
+void FakePhoneHarness::servePull(const QString& phonePath, const QString& localPath)
+{
+    m_state->knobs.servedFiles.insert(phonePath.toUtf8(), QFile::encodeName(localPath));
+    writeKnobs();
+}
+
+void FakePhoneHarness::failPull(const QString& phonePath)
+{
+    m_state->knobs.failingPulls.append(phonePath.toUtf8());
+    writeKnobs();
+}
+
+void FakePhoneHarness::clearPulls()
+{
+    m_state->knobs.servedFiles.clear();
+    m_state->knobs.failingPulls.clear();
+    writeKnobs();
+}
+
 void FakePhoneHarness::dropAfterBytes(qint64 bytes)
 {
     m_state->knobs.dropAfterBytes = bytes < 0 ? -1 : bytes;

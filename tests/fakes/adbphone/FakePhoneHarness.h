@@ -98,6 +98,13 @@ public:
     // (-1: never). It happens once; adb reconnects to the phone afterwards.
     void dropAfterBytes(qint64 bytes);
 
+    // Pulls of `phonePath` (a package file that "pm path" names) get the
+    // file at `localPath`; failPull makes that path's pull fail. Both last
+    // until clearPulls.
+    void servePull(const QString& phonePath, const QString& localPath);
+    void failPull(const QString& phonePath);
+    void clearPulls();
+
     void setLog(const Log& log);
     void endLog();  // the running logs' logcat exits with status 0
     void dropLog(); // the connections that carry a log drop

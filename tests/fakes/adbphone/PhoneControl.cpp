@@ -188,6 +188,14 @@ QByteArray encodeKnobs(const Knobs& knobs)
     log.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.log.endGeneration));
     log.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.log.dropGeneration));
     object.insert(QStringLiteral("log"), log);
+    QJsonObject served;
+    for (auto it = knobs.servedFiles.begin(); it != knobs.servedFiles.end(); ++it)
+        served.insert(QString::fromLatin1(it.key().toBase64()), QString::fromLatin1(it.value().toBase64()));
+    object.insert(QStringLiteral("servedFiles"), served);
+    QJsonArray failing;
+    for (const QByteArray& path : knobs.failingPulls)
+        failing.append(QString::fromLatin1(path.toBase64()));
+    object.insert(QStringLiteral("failingPulls"), failing);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -207,6 +215,12 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.log.burst = qMax(1, log.value(QStringLiteral("burst")).toInt(1));
     knobs.log.endGeneration = static_cast<qint64>(log.value(QStringLiteral("endGeneration")).toDouble(0));
     knobs.log.dropGeneration = static_cast<qint64>(log.value(QStringLiteral("dropGeneration")).toDouble(0));
+    const QJsonObject served = object.value(QStringLiteral("servedFiles")).toObject();
+    for (auto it = served.begin(); it != served.end(); ++it)
+        knobs.servedFiles.insert(QByteArray::fromBase64(it.key().toLatin1()),
+                                 QByteArray::fromBase64(it.value().toString().toLatin1()));
+    for (const QJsonValue& path : object.value(QStringLiteral("failingPulls")).toArray())
+        knobs.failingPulls.append(QByteArray::fromBase64(path.toString().toLatin1()));
     return knobs;
 }
 

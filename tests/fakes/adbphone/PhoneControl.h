@@ -47,6 +47,10 @@ struct Knobs {
     qint64 dropAfterBytes = -1; // close the connection after this many sync data bytes; -1 never
     qint64 dropGeneration = 0; // changes whenever dropAfterBytes is set again; restarts the count
     LogScript log;
+    // Package files outside the storage: phone path -> file here, and the
+    // phone paths whose pull fails.
+    QHash<QByteArray, QByteArray> servedFiles;
+    QList<QByteArray> failingPulls;
 };
 
 // The log's lines: entry `index` in threadtime format, with every level

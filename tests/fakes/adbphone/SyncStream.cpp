@@ -255,6 +255,15 @@ void SyncStream::stat(const QByteArray& path)
     struct stat info {};
     const auto relative = storagePath(path);
     bool found = relative && statInStorage(phone().storageFd(), *relative, info);
+    const Knobs& knobs = phone().knobs();
+    if (const auto served = knobs.servedFiles.constFind(path); served != knobs.servedFiles.cend())
+        found = ::stat(served->constData(), &info) == 0;
+    else if (knobs.failingPulls.contains(path)) {
+        // A file the phone has but will not hand over.
+        info = {};
+        info.st_mode = S_IFREG | 0644;
+        found = true;
+    }
     if (!found && (path == "/" || path == "/storage" || path == "/storage/emulated")) {
         // Folders above the storage exist on a phone, and adb looks at them.
         info = {};
@@ -298,10 +307,22 @@ void SyncStream::list(const QByteArray& path)
 
 void SyncStream::startReceive(const QByteArray& path)
 {
+    const Knobs& knobs = phone().knobs();
+    if (knobs.failingPulls.contains(path)) {
+        fail(errorText(EACCES));
+        return;
+    }
     const auto relative = storagePath(path);
-    const int fd = relative ? openInStorage(phone().storageFd(), *relative, O_RDONLY) : -1;
+    const auto served = knobs.servedFiles.constFind(path);
+    int fd = -1;
+    if (served != knobs.servedFiles.cend())
+        fd = ::open(served->constData(), O_RDONLY | O_CLOEXEC);
+    else if (relative)
+        fd = openInStorage(phone().storageFd(), *relative, O_RDONLY);
+    else
+        errno = ENOENT;
     if (fd < 0) {
-        fail(errorText(relative ? errno : ENOENT));
+        fail(errorText(errno));
         return;
     }
     struct stat info {};

@@ -1,0 +1,291 @@
+// The apps model through the real adb and the fake phone.
+#include "AppsModel.h"
+#include "FakePhoneHarness.h"
+#include "PhoneFixture.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::waitUntil;
+
+const QString kNotes = QStringLiteral("com.example.notes");
+
+InstalledApp app(const QString& package, std::optional<QString> version = QStringLiteral("2.3.1"))
+{
+    return InstalledApp {package, std::move(version), std::nullopt, false};
+}
+
+QByteArray packageLines(const QStringList& names)
+{
+    QByteArray out;
+    for (const QString& name : names)
+        out += "package:" + name.toUtf8() + '\n';
+    return out;
+}
+
+class AppsModelTest : public PhoneTest {
+protected:
+    void SetUp() override
+    {
+        PhoneTest::SetUp();
+        model->setSeams({[this](const QString&, const QString&, const QString&) {
+                             ++asked;
+                             return answer;
+                         },
+                         [this] { ++beeps; }, [this](const QStringList& paths) { revealed += paths; }});
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(idle());
+        phone().clearReplies();
+        phone().clearPulls();
+    }
+
+    bool idle() const
+    {
+        return waitUntil([this] { return !model->busyPackage() && !model->isLoading(); }, 20s);
+    }
+    void reply(const QString& command, const QByteArray& out, int status = 0, int delayMs = 0)
+    {
+        phone().setReply(command, {out, status ? "error: closed\n" : QByteArray(), status, delayMs});
+    }
+    int received(const QString& command) const { return int(phone().receivedCommands().count(command)); }
+    // A package file on the phone at `phonePath`, served from here.
+    void serve(const QString& phonePath)
+    {
+        const QString local = files.filePath(QString::number(qHash(phonePath)));
+        QFile file(local);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(phonePath.toUtf8());
+        phone().servePull(phonePath, local);
+    }
+    QStringList saved(const QString& folder = {}) const
+    {
+        return QDir(folder.isEmpty() ? save.path() : folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+
+    std::shared_ptr<AppsModel> model = AppsModel::make(adb(), serial(), QStringLiteral("Pixel 7"));
+    bool answer = true;
+    int asked = 0;
+    int beeps = 0;
+    QStringList revealed;
+    QTemporaryDir files;
+    QTemporaryDir save;
+};
+
+TEST_F(AppsModelTest, ReloadReadsTheListAndAFailureKeepsIt)
+{
+    model->reload();
+    EXPECT_TRUE(model->isLoading());
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(model->apps().size(), 3u);
+    EXPECT_EQ(model->apps().back().package, QStringLiteral("com.google.android.youtube"));
+    EXPECT_EQ(model->apps()[1].version, QStringLiteral("2.3.1"));
+    EXPECT_FALSE(model->errorMessage());
+
+    reply(QStringLiteral("pm list packages -3"), {}, 1);
+    model->reload();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("error: closed"));
+    EXPECT_EQ(model->apps().size(), 3u);
+
+    // A failing dump costs the versions, not the list; thousands of apps and odd lines read fine.
+    QStringList many;
+    for (int i = 0; i < 3000; ++i)
+        many << QStringLiteral("app.n%1").arg(i);
+    reply(QStringLiteral("pm list packages"), packageLines(many) + "junk\n\npackage:\n");
+    reply(QStringLiteral("pm list packages -3"), packageLines(many));
+    reply(QStringLiteral("dumpsys package packages | grep -E '^  Package \\[|versionName=|firstInstallTime='"), {}, 1);
+    model->reload();
+    ASSERT_TRUE(idle());
+    EXPECT_GE(model->apps().size(), 3000u);
+    EXPECT_FALSE(model->apps().back().version);
+}
+
+TEST_F(AppsModelTest, TheNewestReloadDecidesTheList)
+{
+    reply(QStringLiteral("pm list packages"), packageLines({kNotes, QStringLiteral("gone.app")}), 0, 1500);
+    model->reload();
+    ASSERT_TRUE(waitUntil([this] { return received(QStringLiteral("pm list packages")) == 1; }));
+    reply(QStringLiteral("pm list packages"), packageLines({kNotes}));
+    model->reload();
+    ASSERT_TRUE(waitUntil([this] { return model->apps().size() == 1; }));
+    EXPECT_TRUE(model->isLoading());
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(model->apps().size(), 1u);
+    EXPECT_EQ(model->apps()[0].package, kNotes);
+}
+
+TEST_F(AppsModelTest, EachActionSendsItsCommandAndReportsItsOutcome)
+{
+    struct Case {
+        void (AppsModel::*action)(const InstalledApp&);
+        QString package;
+        QString command;
+        QByteArray out;
+        QString status; // the status afterwards: the earlier one when the action fails
+        std::optional<QString> error;
+    };
+    const QString quoted = QStringLiteral("it's.app");
+    const Case cases[] = {
+        {&AppsModel::open, kNotes, "monkey -p 'com.example.notes' -c android.intent.category.LAUNCHER 1", "Events injected: 1\n",
+         "Opened com.example.notes", {}},
+        {&AppsModel::forceStop, quoted, "am force-stop 'it'\\''s.app'", "", "Stopped it's.app", {}},
+        {&AppsModel::showInfo, kNotes, "am start -a android.settings.APPLICATION_DETAILS_SETTINGS -d package:'com.example.notes'",
+         "Starting: Intent\n", "Showing App info on the phone", {}},
+        {&AppsModel::clearData, quoted, "pm clear 'it'\\''s.app'", "Success\n", "Cleared data for it's.app", {}},
+        {&AppsModel::open, kNotes, "monkey -p 'com.example.notes' -c android.intent.category.LAUNCHER 1",
+         "** No activities found to run, monkey aborted.\n", "Cleared data for it's.app", "This app has nothing to open."},
+        {&AppsModel::clearData, kNotes, "pm clear 'com.example.notes'", "Error: \x1b[1mjava.lang.SecurityException\n",
+         "Cleared data for it's.app", "Error: java.lang.SecurityException"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command.toStdString());
+        model->setErrorMessage(std::nullopt);
+        phone().clearReceived();
+        reply(c.command, c.out);
+        (model.get()->*c.action)(app(c.package));
+        EXPECT_EQ(model->busyPackage(), c.package);
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(phone().receivedCommands(), QStringList {c.command});
+        EXPECT_EQ(model->status(), c.status);
+        EXPECT_EQ(model->errorMessage(), c.error);
+    }
+}
+
+TEST_F(AppsModelTest, OneActionAtATime)
+{
+    reply(QStringLiteral("am force-stop 'com.example.notes'"), {}, 0, 700);
+    model->forceStop(app(kNotes));
+    model->open(app(QStringLiteral("other")));
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(model->status());
+
+    // Asked even while busy; confirmed, it only beeps; declined, nothing at all.
+    model->clearData(app(kNotes));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(beeps, 2);
+    ASSERT_TRUE(idle());
+    answer = false;
+    model->uninstall(app(kNotes));
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(beeps, 2);
+    EXPECT_EQ(phone().receivedCommands(), QStringList {QStringLiteral("am force-stop 'com.example.notes'")});
+    EXPECT_EQ(model->status(), QStringLiteral("Stopped com.example.notes"));
+    EXPECT_FALSE(model->errorMessage());
+}
+
+TEST_F(AppsModelTest, AnUninstallReloadsBeforeItEnds)
+{
+    reply(QStringLiteral("cmd package 'uninstall' 'com.example.notes'"), "Success\n");
+    reply(QStringLiteral("pm list packages"), packageLines({QStringLiteral("com.android.settings")}), 0, 700);
+    model->uninstall(app(kNotes));
+    ASSERT_TRUE(waitUntil([this] { return model->status().has_value(); })) << phone().receivedCommands().join('|').toStdString();
+    EXPECT_EQ(model->status(), QStringLiteral("Uninstalled com.example.notes"));
+    EXPECT_EQ(model->busyPackage(), kNotes);
+    EXPECT_TRUE(model->isLoading());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->apps().size(), 1u);
+    const QStringList commands = phone().receivedCommands();
+    EXPECT_EQ(commands.first(), QStringLiteral("cmd package 'uninstall' 'com.example.notes'"));
+    EXPECT_TRUE(commands.contains(QStringLiteral("pm list packages")));
+}
+
+TEST_F(AppsModelTest, SavingPackageFiles)
+{
+    const QStringList split = {"/data/app/n/base.apk", "/data/app/n/split_a.apk", "/data/app/n/split_b.apk"};
+    struct Case {
+        const char* what;
+        QString package;
+        std::optional<QString> version;
+        QStringList paths;
+        QString failing;      // the phone path whose pull fails
+        QStringList expected; // the save folder's entries afterwards
+        QStringList inFolder; // the entries of the folder made for split files
+        std::optional<QString> error;
+    };
+    const Case cases[] = {
+        {"one file", kNotes, QStringLiteral("2.3.1"), {split[0]}, {}, {"com.example.notes 2.3.1.apk"}, {}, {}},
+        {"taken name", kNotes, QStringLiteral("2.3.1"), {split[0]}, {},
+         {"com.example.notes 2.3.1 2.apk", "com.example.notes 2.3.1.apk"}, {}, {}},
+        {"no version", kNotes, std::nullopt, {split[0]}, {}, {"com.example.notes.apk"}, {}, {}},
+        {"a version that climbs out", "it's.app", QStringLiteral("1/../../x"), {split[0]}, {}, {"it's.app 1-..-..-x.apk"},
+         {}, {}},
+        {"split files", kNotes, QStringLiteral("5"), split, {}, {"com.example.notes 5"},
+         {"base.apk", "split_a.apk", "split_b.apk"}, {}},
+        {"split files that climb out", kNotes, QStringLiteral("../.."), split, {}, {"com.example.notes ..-.."},
+         {"base.apk", "split_a.apk", "split_b.apk"}, {}},
+        {"second pull fails", kNotes, QStringLiteral("6"), split, split[1], {"com.example.notes 6"}, {"base.apk"},
+         "failed to copy '/data/app/n/split_a.apk' to '%1/com.example.notes 6/split_a.apk': remote Permission denied"},
+        {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (QString(c.what) != QStringLiteral("taken name")) {
+            ASSERT_TRUE(QDir(save.path()).removeRecursively());
+            ASSERT_TRUE(QDir().mkpath(save.path()));
+        }
+        phone().clearPulls();
+        phone().clearReceived();
+        revealed.clear();
+        model->setErrorMessage(std::nullopt);
+        QByteArray out = "WARNING: linker: odd line\n";
+        for (const QString& path : c.paths) {
+            out += "package:" + path.toUtf8() + '\n';
+            serve(path);
+        }
+        if (!c.failing.isEmpty())
+            phone().failPull(c.failing);
+        const QString query = QStringLiteral("pm path ") + (c.package == kNotes ? "'com.example.notes'" : "'it'\\''s.app'");
+        reply(query, out);
+        model->saveAPK(InstalledApp {c.package, c.version, std::nullopt, false}, save.path());
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(phone().receivedCommands().first(), query);
+        EXPECT_EQ(saved(), c.expected);
+        if (!c.inFolder.isEmpty()) {
+            EXPECT_EQ(saved(save.filePath(c.expected.first())), c.inFolder);
+        }
+        if (c.error) {
+            EXPECT_EQ(model->errorMessage(), QString(*c.error).replace(QStringLiteral("%1"), save.path()));
+            EXPECT_TRUE(revealed.isEmpty());
+        } else {
+            EXPECT_FALSE(model->errorMessage());
+            EXPECT_EQ(revealed, QStringList {save.filePath(c.expected.first())});
+            EXPECT_EQ(model->status(), "Saved " + c.package + " to " + QDir(save.path()).dirName());
+        }
+    }
+}
+
+TEST_F(AppsModelTest, AFolderThatCannotBeWrittenFailsWithASentence)
+{
+    QFile blocker(save.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    for (const QStringList& paths : {QStringList {"/data/app/a.apk"}, QStringList {"/data/app/a.apk", "/data/app/b.apk"}}) {
+        model->setErrorMessage(std::nullopt);
+        reply(QStringLiteral("pm path 'com.example.notes'"), packageLines(paths));
+        for (const QString& path : paths)
+            serve(path);
+        model->saveAPK(app(kNotes), blocker.fileName());
+        ASSERT_TRUE(idle());
+        ASSERT_TRUE(model->errorMessage());
+        EXPECT_TRUE(model->errorMessage()->contains(QStringLiteral("Not a directory"))) << model->errorMessage()->toStdString();
+        EXPECT_TRUE(revealed.isEmpty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+// The apps window under the offscreen platform, with a browser model fed by
+// fakes and the fake phone behind the real adb.
+#include "AppsList.h"
+#include "AppsModel.h"
+#include "AppsTable.h"
+#include "AppsWindow.h"
+#include "BrowserFakes.h"
+#include "FakePhoneHarness.h"
+#include "NeedsDebuggingView.h"
+#include "PhoneFixture.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using browsertest::adbPhone;
+using browsertest::mtpPhone;
+using testsupport::waitUntil;
+
+const QString kList = QStringLiteral("pm list packages");
+
+class LocatedAdb : public browsertest::FakeAdbSource {
+public:
+    std::optional<ADB> locate() override
+    {
+        return FakeAdbSource::locate() ? std::optional(ADB(QStringLiteral("/usr/bin/adb"))) : std::nullopt;
+    }
+};
+
+class AppsWindowTest : public browsertest::ModelTest {
+public:
+    static void SetUpTestSuite()
+    {
+        s_phone = std::make_unique<FakePhoneHarness>();
+        if (!s_phone->start(&s_error))
+            s_phone.reset();
+    }
+    static void TearDownTestSuite() { s_phone.reset(); }
+
+protected:
+    AppsWindowTest() { adb = located; }
+    ~AppsWindowTest() override
+    {
+        if (m_window && m_window->apps())
+            waitUntil([this] { return !m_window->apps()->isLoading() && !m_window->apps()->busyPackage(); });
+        m_window.reset();
+        if (s_phone)
+            s_phone->clearReplies();
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_phone) << "the fake phone did not start: " << s_error.toStdString();
+        s_phone->clearReceived();
+    }
+
+    FakePhoneHarness& phone() { return *s_phone; }
+    Device ready(const QString& model = QStringLiteral("Pixel 7")) const
+    {
+        return adbPhone(s_phone->serial(), QStringLiteral("device"), model);
+    }
+    void offer(const std::vector<Device>& devices, BrowserModel& browser)
+    {
+        adb->setDevices(devices);
+        bool done = false;
+        browser.refreshDevices([&done] { done = true; });
+        ASSERT_TRUE(waitUntil([&done] { return done; }, 5s));
+        if (!devices.empty())
+            browser.setSelectedSerial(devices.front().serial);
+    }
+    void offer(const std::vector<Device>& devices) { offer(devices, model()); }
+    AppsWindow& window(BrowserModel* browser = nullptr)
+    {
+        m_window = std::make_unique<AppsWindow>(
+            browser ? *browser : model(), [this] { ++installs; },
+            [](AppsModel& apps) { apps.setSeams({[](auto&&...) { return true; }, [] {}, [](const QStringList&) {}}); });
+        m_window->resize(720, 560);
+        m_window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        return *m_window;
+    }
+    // The ready window with its first list read.
+    AppsList& list()
+    {
+        offer({ready()});
+        window();
+        EXPECT_TRUE(loaded());
+        return *m_window->list();
+    }
+    bool loaded() { return waitUntil([this] { return m_window->apps() && !m_window->apps()->isLoading(); }); }
+    QStringList rows() const
+    {
+        QStringList names;
+        QAbstractItemModel* shown = m_window->list()->table()->model();
+        for (int row = 0; row < shown->rowCount(); ++row)
+            names << shown->index(row, 0).data(AppsTableModel::PackageRole).toString();
+        return names;
+    }
+    QPoint rowPoint(int row) const { return m_window->list()->table()->visualRect(m_window->list()->table()->model()->index(row, 0)).center(); }
+    static QStringList titles(const QMenu& menu)
+    {
+        QStringList result;
+        for (QAction* action : menu.actions())
+            result << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        return result;
+    }
+    int received(const QString& command) { return int(phone().receivedCommands().count(command)); }
+
+    std::shared_ptr<LocatedAdb> located = std::make_shared<LocatedAdb>();
+    int installs = 0;
+    std::unique_ptr<AppsWindow> m_window;
+
+private:
+    static inline std::unique_ptr<FakePhoneHarness> s_phone;
+    static inline QString s_error;
+};
+
+TEST_F(AppsWindowTest, ThePlaceholderStandsInForAPhoneNotReadyOverAdb)
+{
+    struct Case {
+        const char* what;
+        std::vector<Device> devices;
+        bool installed = true;
+    };
+    const Case cases[] = {
+        {"over MTP", {mtpPhone(QStringLiteral("M1"))}},
+        {"unauthorized", {adbPhone(phone().serial(), QStringLiteral("unauthorized"))}},
+        {"offline", {adbPhone(phone().serial(), QStringLiteral("offline"))}},
+        {"no adb", {ready()}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        adb->setInstalled(c.installed);
+        std::unique_ptr<BrowserModel> browser = makeModel(settings());
+        offer(c.devices, *browser);
+        AppsWindow& shown = window(browser.get());
+        EXPECT_TRUE(shown.placeholder()->isVisible());
+        EXPECT_EQ(shown.apps(), nullptr);
+        EXPECT_EQ(shown.placeholder()->symbol(), QStringLiteral("square.grid.2x2"));
+        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(QStringLiteral("manage its apps.")));
+        m_window.reset();
+    }
+    EXPECT_EQ(received(kList), 0);
+}
+
+TEST_F(AppsWindowTest, AReadyPhoneShowsTheListAndReloadsOnRequest)
+{
+    phone().setReply(kList, {"package:com.example.notes\n", {}, 0, 600});
+    offer({adbPhone(phone().serial(), QStringLiteral("offline"))});
+    AppsWindow& shown = window();
+    offer({ready()});
+    ASSERT_NE(shown.apps(), nullptr);
+    EXPECT_TRUE(shown.list()->overlay()->isVisible());
+    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Apps — Pixel 7"));
+    ASSERT_TRUE(loaded());
+    EXPECT_FALSE(shown.list()->overlay()->isVisible());
+
+    // With rows: no overlay, only Refresh waits; Ctrl+R does nothing meanwhile.
+    QTest::keyClick(&shown, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(shown.apps()->isLoading());
+    EXPECT_FALSE(shown.list()->refreshAction()->isEnabled());
+    EXPECT_FALSE(shown.list()->overlay()->isVisible());
+    QTest::keyClick(&shown, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(loaded());
+    EXPECT_TRUE(shown.list()->refreshAction()->isEnabled());
+    EXPECT_EQ(received(kList), 2);
+}
+
+TEST_F(AppsWindowTest, FilterSearchAndSort)
+{
+    AppsList& apps = list();
+    EXPECT_EQ(rows(), QStringList {QStringLiteral("com.example.notes")});
+    EXPECT_EQ(apps.statusText(), QStringLiteral("1 apps"));
+    apps.systemAppsAction()->trigger();
+    EXPECT_EQ(rows().size(), 3);
+    EXPECT_EQ(apps.table()->model()->index(0, 0).data(AppsTableModel::SymbolRole), QStringLiteral("gearshape"));
+
+    struct Case {
+        QString search;
+        QString status;
+    };
+    for (const Case& c : {Case {"NOTES", "1 apps"}, Case {"2.3", "0 apps"}, Case {"", "3 apps"}}) {
+        apps.searchField()->setText(c.search);
+        EXPECT_EQ(apps.statusText(), c.status) << c.search.toStdString();
+    }
+
+    phone().setReply(kList, {"package:app10\npackage:App1\npackage:app2\n"});
+    phone().setReply(QStringLiteral("pm list packages -3"), {"package:app10\npackage:App1\npackage:app2\n"});
+    apps.refreshAction()->trigger();
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(rows(), (QStringList {"App1", "app2", "app10"}));
+    QHeaderView* header = apps.table()->horizontalHeader();
+    for (int section : {1, 2})
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(section) + 5, 5));
+    EXPECT_EQ(rows(), (QStringList {"App1", "app2", "app10"}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(rows(), (QStringList {"app10", "app2", "App1"}));
+
+    // After a successful action its status replaces the count.
+    phone().setReply(QStringLiteral("am force-stop 'app2'"), {});
+    apps.model()->forceStop(InstalledApp {QStringLiteral("app2")});
+    EXPECT_TRUE(waitUntil([&] { return apps.statusText() == QStringLiteral("Stopped app2"); }));
+}
+
+TEST_F(AppsWindowTest, MenusFollowTheAppAndTheSelection)
+{
+    AppsList& apps = list();
+    apps.systemAppsAction()->trigger();
+    const int settingsRow = int(rows().indexOf(QStringLiteral("com.android.settings")));
+    const int notesRow = int(rows().indexOf(QStringLiteral("com.example.notes")));
+    settings().sync();
+    model().setSaveFolder(QStringLiteral("/home/someone/Downloads"));
+    const QStringList user = {"Open on Phone", "Force Stop", "Show App Info on Phone", "-", "Save APK to Downloads",
+                              "Copy Package Name", "-", "Clear Data…", "Uninstall…"};
+    EXPECT_EQ(titles(*apps.rowMenu(rowPoint(notesRow))), user);
+    EXPECT_EQ(titles(*apps.rowMenu(rowPoint(settingsRow))), user.mid(0, 8));
+    EXPECT_EQ(apps.rowMenu(QPoint(5, apps.table()->viewport()->height() - 2)), nullptr);
+    model().setSaveFolder(QStringLiteral("/tmp/Elsewhere"));
+    EXPECT_TRUE(titles(*apps.rowMenu(rowPoint(notesRow))).contains(QStringLiteral("Save APK to Elsewhere")));
+
+    // "Actions" needs a selection; the search hiding the app keeps it, a reload removing it does not.
+    EXPECT_FALSE(apps.actionsAction()->isVisible());
+    QTest::mouseClick(apps.table()->viewport(), Qt::LeftButton, {}, rowPoint(notesRow));
+    EXPECT_TRUE(apps.actionsAction()->isVisible());
+    apps.searchField()->setText(QStringLiteral("youtube"));
+    EXPECT_TRUE(apps.actionsAction()->isVisible());
+    apps.searchField()->clear();
+    EXPECT_EQ(apps.table()->selectionModel()->selectedRows().size(), 1);
+    phone().setReply(kList, {"package:com.android.settings\n"});
+    apps.refreshAction()->trigger();
+    ASSERT_TRUE(loaded());
+    EXPECT_FALSE(apps.actionsAction()->isVisible());
+
+    // Double-click opens; "Copy Package Name" leaves the name alone on the clipboard.
+    phone().setReply(QStringLiteral("monkey -p 'com.android.settings' -c android.intent.category.LAUNCHER 1"), {});
+    QTest::mouseClick(apps.table()->viewport(), Qt::LeftButton, {}, rowPoint(0));
+    QTest::mouseDClick(apps.table()->viewport(), Qt::LeftButton, {}, rowPoint(0));
+    EXPECT_TRUE(waitUntil([&] { return apps.statusText() == QStringLiteral("Opened com.android.settings"); }))
+        << apps.statusText().toStdString() << phone().receivedCommands().join('|').toStdString();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    std::unique_ptr<QMenu> menu = apps.rowMenu(rowPoint(0));
+    menu->actions().at(5)->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("com.android.settings"));
+    apps.installAction()->trigger();
+    EXPECT_EQ(installs, 1);
+}
+
+TEST_F(AppsWindowTest, FailuresOpenTheAlertUntilDismissed)
+{
+    AppsList& apps = list();
+    for (const char* failure : {"<b>first</b> failure", "second failure"}) {
+        phone().setReply(QStringLiteral("pm list packages -3"), {{}, QByteArray(failure) + '\n', 1});
+        apps.refreshAction()->trigger();
+        ASSERT_TRUE(waitUntil([&] { return apps.alert() && apps.alert()->isVisible(); }));
+        EXPECT_EQ(apps.alert()->text(), QStringLiteral("Couldn’t finish"));
+        EXPECT_EQ(apps.alert()->informativeText(), QString::fromUtf8(failure));
+        EXPECT_EQ(apps.alert()->textFormat(), Qt::PlainText);
+        EXPECT_EQ(rows().size(), 1);
+        apps.alert()->buttons().first()->click();
+        EXPECT_FALSE(apps.model()->errorMessage());
+    }
+}
+
+TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
+{
+    FakePhoneHarness second(FakePhoneHarness::Options {.model = "Pixel_8", .shareServerOf = &phone()});
+    ASSERT_TRUE(second.start());
+    const Device other = adbPhone(second.serial(), QStringLiteral("device"), QStringLiteral("Pixel 8"));
+    offer({ready(), other});
+    AppsWindow& shown = window();
+    ASSERT_TRUE(loaded());
+    AppsModel* first = shown.apps();
+    shown.list()->searchField()->setText(QStringLiteral("android"));
+    shown.list()->systemAppsAction()->trigger();
+    model().setSelectedSerial(second.serial());
+    ASSERT_TRUE(loaded());
+    EXPECT_NE(shown.apps(), first);
+    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Apps — Pixel 8"));
+    EXPECT_EQ(second.receivedCommands().count(kList), 1);
+    EXPECT_EQ(shown.list()->searchField()->text(), QStringLiteral("android"));
+    EXPECT_TRUE(shown.list()->systemAppsAction()->isChecked());
+    m_window.reset();
+    second.stop();
+}
+
+// Not a check: with APPS_SCREENSHOT set, saves the window with a row's menu open there.
+TEST_F(AppsWindowTest, Screenshot)
+{
+    const QString target = qEnvironmentVariable("APPS_SCREENSHOT");
+    if (target.isEmpty())
+        GTEST_SKIP() << "APPS_SCREENSHOT not set";
+    AppsList& apps = list();
+    apps.systemAppsAction()->trigger();
+    QTest::mouseClick(apps.table()->viewport(), Qt::LeftButton, {}, rowPoint(1));
+    std::unique_ptr<QMenu> menu = apps.rowMenu(rowPoint(1));
+    menu->popup(apps.table()->viewport()->mapToGlobal(rowPoint(1)));
+    waitUntil([] { return false; }, 500ms);
+    QPixmap shot = m_window->grab();
+    {
+        QPainter painter(&shot);
+        painter.drawPixmap(m_window->mapFromGlobal(menu->pos()), menu->grab());
+    }
+    EXPECT_TRUE(shot.save(target));
+}
+
+} // namespace
