@@ -33,6 +33,7 @@ struct BrowserModel::PollLists {
     std::optional<ADB> located;
     std::vector<Device> adb;
     std::vector<Device> mtp;
+    ConflictingApps::Scan conflicts;
 };
 
 void BrowserModel::startPolling()
@@ -79,6 +80,7 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
             }
             cancel.check();
             lists.mtp = mtpSource->devices(readyOverADB, cancel);
+            lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
             return lists;
         },
         [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
@@ -91,6 +93,7 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
         m_adb = lists.located;
         setAdbMissing(!m_adb.has_value());
     }
+    setConflicts(std::move(lists.conflicts));
 
     // An adb entry that isn't ready gives way to the same phone's ready MTP
     // entry (the phone waits for USB debugging permission but offers files).

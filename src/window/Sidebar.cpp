@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Look.h"
+#include "Mirvek.h"
 #include "Theme.h"
 #include "WindowRules.h"
 
@@ -484,6 +485,13 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     line->setContentsMargins(16, 10, 16, 10);
     line->setSpacing(6);
     const QFont caption = Look::caption(font());
+    auto* logo = new MirvekMark(footer);
+    logo->setFixedSize(14, 14);
+    QPalette logoPalette = logo->palette();
+    logoPalette.setColor(QPalette::WindowText, Look::secondary(palette()));
+    logo->setPalette(logoPalette);
+    Accessibility::hide(logo);
+    line->addWidget(logo);
     auto* maker = new QLabel(footer);
     maker->setObjectName(QStringLiteral("makerLink"));
     maker->setFont(caption);
