@@ -117,6 +117,8 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
     connect(&m_model, &BrowserModel::saveFolderChanged, this, &SettingsView::refresh);
     connect(&m_model, &BrowserModel::adbMissingChanged, this, &SettingsView::refresh);
     refresh();
+    // 460 wide and as tall as the groups, before it is first shown.
+    column->activate();
 }
 
 QString SettingsView::displayPath(const QString& path, const QString& home)
