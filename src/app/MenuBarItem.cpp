@@ -111,7 +111,7 @@ QIcon icon()
 
 namespace {
 
-constexpr int jobLineInterval = 500; // ms: at most two changes a second
+constexpr int jobLineInterval = 550; // ms: fewer than two changes a second
 
 const QString sendFiles = QStringLiteral("Send Files to Downloads…");
 const QString mirror = QStringLiteral("Mirror Screen");

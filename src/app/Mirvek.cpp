@@ -189,6 +189,7 @@ QDialog* showAboutPanel()
         auto* version = new QLabel(QStringLiteral("Version ") + QApplication::applicationVersion(), panel);
         version->setObjectName(QStringLiteral("aboutVersion"));
         version->setTextFormat(Qt::PlainText);
+        version->setVisible(!QApplication::applicationVersion().isEmpty());
         column->addWidget(version, 0, Qt::AlignHCenter);
         column->addSpacing(6);
         column->addWidget(credits(panel), 0, Qt::AlignHCenter);

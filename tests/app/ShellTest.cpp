@@ -18,6 +18,10 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QProcess>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSystemTrayIcon>
 #include <QPushButton>
 
 #include <functional>
@@ -375,4 +379,59 @@ TEST(AboutPanel, ShowsTheYearAndTheMaker)
     EXPECT_EQ(panel->findChild<QLabel*>(QStringLiteral("madeBy"))->accessibleName(), QStringLiteral("Made by MIRVEK"));
     EXPECT_TRUE(panel->findChild<QLabel*>(QStringLiteral("siteLink"))->text().contains(QStringLiteral("mirvek.example")));
     panel->close();
+}
+
+// Not a check: with SHELL_SCREENSHOTS set to a folder (under a real display),
+// saves the Settings window, the About panel, the main window with its Phone
+// menu open and, when a tray runs, the tray icon with its menu.
+TEST_F(ShellTest, Screenshots)
+{
+    const QString target = qEnvironmentVariable("SHELL_SCREENSHOTS");
+    if (target.isEmpty())
+        GTEST_SKIP() << "SHELL_SCREENSHOTS not set";
+    auto grab = [&](const QString& name) {
+        QTest::qWait(400);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(target + QLatin1Char('/') + name);
+    };
+    twoReadyPhones(QStringLiteral("Tom & Jerry"));
+    SettingsView settingsView(model(), desktop, {[] { return true; }, [](bool) {}});
+    settingsView.show();
+    grab(QStringLiteral("settings.png"));
+    settingsView.hide();
+    QDialog* about = Mirvek::showAboutPanel();
+    grab(QStringLiteral("about.png"));
+    about->close();
+
+    ContentView& main = window(fullEnvironment());
+    new MainMenu(fullEnvironment(), &main, [] {});
+    main.move(0, 0);
+    QTest::qWait(200);
+    QMenuBar* bar = main.menuBar();
+    for (QAction* item : bar->actions()) {
+        if (item->text() == QStringLiteral("&Phone"))
+            bar->setActiveAction(item);
+    }
+    grab(QStringLiteral("main-phone-menu.png"));
+    bar->setActiveAction(nullptr);
+    // The real keyboard: on a US layout Shift+. types ">".
+    main.activateWindow();
+    QTest::qWait(300);
+    const bool hiddenBefore = model().showHidden();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+shift+period")});
+    testsupport::waitUntil([&] { QCoreApplication::processEvents(); return model().showHidden() != hiddenBefore; },
+                           std::chrono::seconds(2));
+    std::printf("Ctrl+Shift+. through xdotool toggled Show Hidden Files: %s\n",
+                model().showHidden() != hiddenBefore ? "yes" : "no");
+    main.hide();
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        MenuBarContent::Hooks hooks{[](const QString&) {}, [](const QString&) { return true; }, [] {}, [] {}};
+        MenuBarItem item(fullEnvironment(), hooks);
+        item.setShown(true);
+        QTest::qWait(500);
+        grab(QStringLiteral("tray.png"));
+        item.content().menu()->popup(QPoint(200, 40));
+        grab(QStringLiteral("tray-menu.png"));
+        item.content().menu()->hide();
+    }
 }
