@@ -78,6 +78,9 @@ MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<vo
     }
     close->setObjectName(close->text());
     quit->setObjectName(quit->text());
+    // Bound to this window, so that the tray menu's own Ctrl+Q is no
+    // ambiguous second binding while that menu is open.
+    quit->setShortcutContext(Qt::WindowShortcut);
 
     QMenu* view = newMenu(QStringLiteral("&View"));
     view->addSection(QStringLiteral("View"));

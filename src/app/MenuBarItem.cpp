@@ -8,6 +8,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QIconEngine>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -169,10 +170,11 @@ MenuBarContent::MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu)
     m_menu->addSeparator();
     add(QStringLiteral("Settings…"), [this] { m_hooks.openSettings(); })
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    add(QStringLiteral("Quit Vantelorquist"), [this] { m_hooks.quit(); })->setShortcut(QKeySequence::Quit);
-    // The shortcuts act only while the menu is open.
-    for (QAction* item : m_menu->actions())
-        item->setShortcutContext(Qt::WidgetShortcut);
+    add(QStringLiteral("Quit Vantelorquist"), [this] { m_hooks.quit(); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // The shortcuts act only while the menu is open. Qt matches no shortcut
+    // of a menu that hangs from no menu bar, so the menu's keys are read here.
+    m_menu->installEventFilter(this);
 
     m_jobTimer.setSingleShot(true);
     connect(&m_jobTimer, &QTimer::timeout, this, &MenuBarContent::updateJob);
@@ -193,6 +195,21 @@ MenuBarContent::MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu)
     connect(model, &BrowserModel::selectedSerialChanged, this, &MenuBarContent::updatePicker);
     update();
     updatePicker();
+}
+
+bool MenuBarContent::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_menu && event->type() == QEvent::KeyPress) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* item : m_menu->actions()) {
+            if (item->isVisible() && item->isEnabled() && !item->shortcut().isEmpty() && item->shortcut() == pressed) {
+                m_menu->hide();
+                item->trigger();
+                return true;
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QAction* MenuBarContent::add(const QString& title, std::function<void()> act)

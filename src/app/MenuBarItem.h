@@ -60,6 +60,9 @@ public:
     // How many changes of the job line reached the menu.
     int jobLineUpdates() const { return m_jobLineUpdates; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QAction* add(const QString& title, std::function<void()> act);
     void update();

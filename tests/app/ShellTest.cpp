@@ -233,6 +233,25 @@ TEST_F(ShellTest, TrayMenuShowsTheJobAndEnablesTheGroupsByTransport)
     EXPECT_FALSE(tray.action(QStringLiteral("Mirror Screen"))->isEnabled());
 }
 
+TEST_F(ShellTest, TrayShortcutsActWhileTheMenuIsOpen)
+{
+    QMainWindow main;
+    new MainMenu(fullEnvironment(), &main, [] {});
+    int quits = 0;
+    m_menu = std::make_unique<QMenu>();
+    MenuBarContent::Hooks hooks{[this](const QString& identifier) { openedWindows.append(identifier); },
+                                [](const QString&) { return true; }, [] {}, [&quits] { ++quits; }};
+    new MenuBarContent(fullEnvironment(), std::move(hooks), m_menu.get());
+    m_menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_menu.get()));
+    QTest::keyClick(m_menu.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(openedWindows, QStringList{QStringLiteral("main")});
+    m_menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_menu.get()));
+    QTest::keyClick(m_menu.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+}
+
 TEST_F(ShellTest, TrayPickerOffersTheReadyPhonesWithTheChosenOneMarked)
 {
     twoReadyPhones();
