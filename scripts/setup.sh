@@ -17,6 +17,7 @@ packages=(
   xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme
+  desktop-file-utils
 )
 
 missing=()

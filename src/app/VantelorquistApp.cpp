@@ -6,6 +6,10 @@
 #include "AppsWindow.h"
 #include "LogcatWindow.h"
 #include "MTPManager.h"
+#include "MainMenu.h"
+#include "MenuBarItem.h"
+#include "Mirvek.h"
+#include "SettingsView.h"
 #include "StoredValue.h"
 #include "TempFolder.h"
 #include "WirelessConnectView.h"
@@ -41,7 +45,10 @@ VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
     : QObject(parent),
       m_settings(chosenSettings(options.settings, m_ownSettings)),
       m_makeModel(std::move(options.makeModel)),
-      m_shell(m_settings, options.trayShown ? std::move(options.trayShown) : [] { return false; })
+      m_shell(m_settings, options.trayShown ? std::move(options.trayShown)
+                                            : std::function<bool()>([this] {
+                                                  return m_menuBarItem && m_menuBarItem->isShown();
+                                              }))
 {
     // Quitting stops the job first, so that it never waits for a transfer to
     // end; then the other work under way: closing an MTP session waits
@@ -80,6 +87,16 @@ bool VantelorquistApp::showMenuBarIcon() const
 void VantelorquistApp::setShowMenuBarIcon(bool show)
 {
     m_settings->setValue(QStringLiteral("showMenuBarIcon"), show);
+    if (m_menuBarItem)
+        m_menuBarItem->setShown(show);
+    if (auto* settings = qobject_cast<SettingsView*>(m_windows.window(QStringLiteral("settings"))))
+        settings->refresh();
+}
+
+QWidget* VantelorquistApp::bringUp(const QString& identifier)
+{
+    // The registry shows, raises and activates an open window too.
+    return m_windows.open(identifier);
 }
 
 Environment VantelorquistApp::environment()
@@ -90,6 +107,10 @@ Environment VantelorquistApp::environment()
     env.openWindow = [this](const QString& identifier) { m_windows.open(identifier); };
     env.commands.wirelessSheet = [this](QWidget* parent) -> QWidget* { return new WirelessConnectView(model(), parent); };
     env.commands.disconnect = [this](const Device& device) { model().disconnect(device); };
+    env.commands.conflictingApps = [this] { return model().conflictingApps(); };
+    env.commands.quitConflictingApps = [this] { model().quitConflictingApps(); };
+    env.commands.showAboutPanel = [] { Mirvek::showAboutPanel(); };
+    env.makerSite = Mirvek::site();
     return env;
 }
 
@@ -97,8 +118,12 @@ void VantelorquistApp::willFinishLaunching()
 {
     m_shell.install();
 
-    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660),
-                     [this] { return new ContentView(environment()); });
+    QApplication::setWindowIcon(Mirvek::applicationIcon());
+    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
+        auto* window = new ContentView(environment());
+        new MainMenu(environment(), window, [this] { bringUp(QStringLiteral("settings")); });
+        return window;
+    });
     // Their contents are not part of the application yet; they cannot open.
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
     // Given no installer, the window keeps "Install APK" disabled.
@@ -106,7 +131,22 @@ void VantelorquistApp::willFinishLaunching()
                      [this] { return new AppsWindow(model()); });
     m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
                      [this] { return new LogcatWindow(model()); });
-    m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(520, 420), {});
+    m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(460, 0), [this] {
+        SettingsView::MenuBarSetting menuBar{[this] { return showMenuBarIcon(); },
+                                             [this](bool show) { setShowMenuBarIcon(show); }};
+        return new SettingsView(model(), std::make_shared<WidgetDesktop>(), std::move(menuBar));
+    });
+
+    // The tray icon, and the one observer of the model's window requests:
+    // it belongs to the application, so requests count with or without the icon.
+    MenuBarContent::Hooks hooks;
+    hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
+    hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
+    hooks.openSettings = [this] { bringUp(QStringLiteral("settings")); };
+    hooks.quit = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+    m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
+    m_menuBarItem->setShown(showMenuBarIcon());
+    connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
 }
 
 void VantelorquistApp::didFinishLaunching()

@@ -10,6 +10,8 @@
 #include <memory>
 
 class BrowserModel;
+class MenuBarItem;
+class SettingsView;
 struct Environment;
 
 // The application: its one browser model, its windows by identifier, and
@@ -40,9 +42,15 @@ public:
     WindowRegistry& windows() { return m_windows; }
     AppShell& shell() { return m_shell; }
 
-    // The stored "showMenuBarIcon", true while nothing is stored.
+    // The stored "showMenuBarIcon", true while nothing is stored. Writing
+    // it shows or hides the tray icon at once.
     bool showMenuBarIcon() const;
     void setShowMenuBarIcon(bool show);
+    // The tray icon with its menu, once launched.
+    MenuBarItem* menuBarItem() const { return m_menuBarItem.get(); }
+
+    // Opens the window (or brings it forward) and activates it.
+    QWidget* bringUp(const QString& identifier);
 
     // What the main window's views are given.
     Environment environment();
@@ -54,4 +62,5 @@ private:
     std::unique_ptr<BrowserModel> m_model;
     WindowRegistry m_windows;
     AppShell m_shell;
+    std::unique_ptr<MenuBarItem> m_menuBarItem;
 };

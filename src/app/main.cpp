@@ -8,6 +8,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
+    // Ties the windows to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
     Symbols::ensureIconTheme();
 
     int status = 0;

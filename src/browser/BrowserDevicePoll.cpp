@@ -28,6 +28,7 @@ struct BrowserModel::PollLists {
     std::optional<ADB> located;
     std::vector<Device> adb;
     std::vector<Device> mtp;
+    ConflictingApps::Scan conflicts;
 };
 
 void BrowserModel::startPolling()
@@ -74,6 +75,7 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
             }
             cancel.check();
             lists.mtp = mtpSource->devices(readyOverADB, cancel);
+            lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
             return lists;
         },
         [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
@@ -86,6 +88,7 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
         m_adb = lists.located;
         setAdbMissing(!m_adb.has_value());
     }
+    setConflicts(std::move(lists.conflicts));
 
     // An adb entry that isn't ready gives way to the same phone's ready MTP
     // entry (the phone waits for USB debugging permission but offers files).

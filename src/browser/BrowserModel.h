@@ -5,6 +5,7 @@
 #include "AdbSource.h"
 #include "BrowserTypes.h"
 #include "Clock.h"
+#include "ConflictingApps.h"
 #include "Desktop.h"
 #include "JobContext.h"
 #include "Models.h"
@@ -146,6 +147,12 @@ public:
     void disconnect(const Device& device);
     using QObject::disconnect;
 
+    // ---- programs that hold a busy phone (ConflictingApps.cpp) ----------------
+    // Their names, sorted, no duplicates; found once per poll pass.
+    const QStringList& conflictingApps() const { return m_conflictingApps; }
+    // Asks them to quit, then polls the phones again a second later.
+    void quitConflictingApps();
+
     // ---- the folder ------------------------------------------------------------
     const QString& path() const { return m_path; }
     const QList<RemoteEntry>& entries() const { return m_entries; }
@@ -271,6 +278,7 @@ Q_SIGNALS:
     void autoReconnectWirelessChanged();
     void pairedPhonesChanged();
     void windowRequestChanged();
+    void conflictingAppsChanged();
     void viewModeChanged();
     void saveFolderChanged();
 
@@ -308,6 +316,7 @@ private:
     void applyProgress();
 
     void setDevices(const QList<Device>& devices);
+    void setConflicts(ConflictingApps::Scan scan);
     void setDeviceInfo(const std::optional<DeviceInfo>& info);
     void setAdbMissing(bool missing);
     void setPath(const QString& path);
@@ -372,6 +381,8 @@ private:
     QSet<QString> m_disconnectedByUser;
     QSet<QString> m_serialLookups;
     QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial
+    ConflictingApps::Scan m_conflicts; // of the last pass
+    QStringList m_conflictingApps;
 
     // Every reload is numbered; only the newest one's answer is taken, and
     // loading shows while the newest one is under way.

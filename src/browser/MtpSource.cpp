@@ -17,6 +17,8 @@ public:
         return MTPManager::shared().connection(serial);
     }
 
+    QString deviceNode(const QString& serial) override { return MTPManager::shared().deviceNode(serial); }
+
     bool isMissingItem(const std::exception_ptr& error) const override
     {
         try {

@@ -25,6 +25,9 @@ public:
     virtual std::shared_ptr<PhoneFiles> connection(const QString& serial) = 0;
     // Whether the failure is the MTP layer's "that item isn't on the phone".
     virtual bool isMissingItem(const std::exception_ptr& error) const = 0;
+    // The USB device node of the phone, for finding the programs that hold
+    // it; empty when unknown. Runs on a worker thread.
+    virtual QString deviceNode(const QString& serial) { Q_UNUSED(serial); return {}; }
 };
 
 // The machine's USB phones through the shared MTP manager; a source that

@@ -287,6 +287,8 @@ std::vector<UsbInterfaceRecord> LibusbHost::interfaces()
         record.name = attribute(interface + QStringLiteral("/interface"));
         record.serial = attribute(device + QStringLiteral("/serial"));
         record.product = attribute(device + QStringLiteral("/product"));
+        record.busNumber = int(*bus);
+        record.deviceAddress = int(*address);
         result.push_back(std::move(record));
     }
     return result;

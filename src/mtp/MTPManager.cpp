@@ -25,7 +25,8 @@ std::vector<MTPManager::Found> MTPManager::scan()
         // The interface's own name decides, whatever its class codes say.
         if (!record.name || *record.name != QStringLiteral("MTP"))
             continue;
-        Found item{record.registryID, QString::number(record.registryID), QStringLiteral("Android phone")};
+        Found item{record.registryID, QString::number(record.registryID), QStringLiteral("Android phone"),
+                   record.busNumber, record.deviceAddress};
         if (record.serial && !record.serial->isEmpty())
             item.serial = *record.serial;
         if (record.product && !record.product->isEmpty())
@@ -96,6 +97,17 @@ std::shared_ptr<MTPConnection> MTPManager::connection(const QString& serial)
             return connection;
     }
     return nullptr;
+}
+
+QString MTPManager::deviceNode(const QString& serial)
+{
+    for (const Found& item : scan()) {
+        if (item.serial == serial && item.bus && item.address)
+            return QStringLiteral("/dev/bus/usb/%1/%2")
+                .arg(*item.bus, 3, 10, QLatin1Char('0'))
+                .arg(*item.address, 3, 10, QLatin1Char('0'));
+    }
+    return {};
 }
 
 void MTPManager::closeAll(std::chrono::milliseconds limit)

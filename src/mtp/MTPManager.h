@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // The one owner of the MTP connections, one per USB interface that announces
@@ -37,6 +38,10 @@ public:
     // The ready connection of the phone with this serial, or none.
     std::shared_ptr<MTPConnection> connection(const QString& serial);
 
+    // The USB device node of the MTP phone with this serial, such as
+    // "/dev/bus/usb/001/007", or an empty text. Reads no device.
+    QString deviceNode(const QString& serial);
+
     // Closes every connection and forgets them; returns when each close has
     // run or `limit` has passed (a connection stuck in a transfer is abandoned:
     // this is for quitting).
@@ -47,6 +52,8 @@ private:
         uint64_t registryID;
         QString serial;
         QString name;
+        std::optional<int> bus;
+        std::optional<int> address;
     };
     std::vector<Found> scan();
     std::vector<std::shared_ptr<MTPConnection>> update(const std::vector<Found>& found, const QSet<QString>& skipping);

@@ -58,6 +58,9 @@ struct UsbInterfaceRecord {
     std::optional<QString> name;    // the interface's own name string (iInterface)
     std::optional<QString> serial;  // the device's serial number string
     std::optional<QString> product; // the device's product name string
+    // Where the device sits on USB: its node is /dev/bus/usb/BBB/DDD.
+    std::optional<int> busNumber;
+    std::optional<int> deviceAddress;
 };
 
 // A claimed interface. Destroying it ends the claim; pending asynchronous

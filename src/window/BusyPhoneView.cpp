@@ -36,7 +36,8 @@ BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidg
 
     // The names are read again whenever the model publishes a change.
     BrowserModel* model = m_env.model;
-    for (auto signal : {&BrowserModel::devicesChanged, &BrowserModel::deviceInfoChanged, &BrowserModel::jobChanged})
+    for (auto signal : {&BrowserModel::devicesChanged, &BrowserModel::deviceInfoChanged, &BrowserModel::jobChanged,
+                        &BrowserModel::conflictingAppsChanged})
         connect(model, signal, this, &BusyPhoneView::refresh);
     refresh();
 }

@@ -4,6 +4,7 @@
 #include "BrowserModel.h"
 #include "DevicePanel.h"
 #include "Look.h"
+#include "Mirvek.h"
 #include "Theme.h"
 #include "WindowRules.h"
 
@@ -491,6 +492,13 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     line->setContentsMargins(16, 10, 16, 10);
     line->setSpacing(6);
     const QFont caption = Look::caption(font());
+    auto* logo = new MirvekMark(footer);
+    logo->setFixedSize(14, 14);
+    QPalette logoPalette = logo->palette();
+    logoPalette.setColor(QPalette::WindowText, Look::secondary(palette()));
+    logo->setPalette(logoPalette);
+    Accessibility::hide(logo);
+    line->addWidget(logo);
     auto* maker = new QLabel(footer);
     maker->setObjectName(QStringLiteral("makerLink"));
     maker->setFont(caption);

@@ -204,6 +204,9 @@ class FakeMtpSource : public MtpSource, public Fake, public Phones {
 public:
     void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
     QSet<QString> lastSkipping() const { return locked([&] { return m_lastSkipping; }); }
+    // The file that stands for a phone's USB device node.
+    void setDeviceNode(const QString& serial, const QString& path) { locked([&] { m_nodes.insert(serial, path); }); }
+    QString deviceNode(const QString& serial) override { return locked([&] { return m_nodes.value(serial); }); }
 
     std::vector<Device> devices(const QSet<QString>& skipping, const Cancel& cancel) override;
     std::shared_ptr<PhoneFiles> connection(const QString& serial) override;
@@ -212,6 +215,7 @@ public:
 private:
     std::vector<Device> m_devices;
     QSet<QString> m_lastSkipping;
+    QHash<QString, QString> m_nodes;
 };
 
 // Time that moves only when the test says so.

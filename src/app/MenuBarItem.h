@@ -1,0 +1,104 @@
+#pragma once
+
+#include "BrowserTypes.h"
+#include "Environment.h"
+
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QSettings;
+class QSystemTrayIcon;
+
+// The tray icon's picture: a phone body with two arrows cut out of it and
+// two antennas, drawn at whatever size is asked for.
+namespace MenuBarGlyph {
+// Paints the glyph into `rect` (square) in `colour`.
+void paint(QPainter& painter, const QRectF& rect, const QColor& colour);
+QImage image(int side, const QColor& colour);
+// An icon that draws itself at each requested size, in the palette's text colour.
+QIcon icon();
+} // namespace MenuBarGlyph
+
+// The tray menu, filled into a plain QMenu from the model's change signals
+// (not from aboutToShow, which trays that mirror the menu over D-Bus do not
+// send reliably). Each change is an update on such trays, so the job line
+// changes at most about twice a second.
+class MenuBarContent : public QObject {
+    Q_OBJECT
+public:
+    struct Hooks {
+        // Opens a window by identifier and brings it to the front.
+        std::function<void(const QString& identifier)> bringUp;
+        std::function<bool(const QString& identifier)> canOpen;
+        std::function<void()> openSettings;
+        std::function<void()> quit;
+    };
+
+    MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu);
+
+    // The status line for the chosen phone.
+    static QString status(const Device& device, const std::optional<DeviceInfo>& info);
+    // The job's message and its whole percent: 0.999 reads 99%.
+    static QString jobLine(const Job& job);
+
+    QMenu* menu() const { return m_menu; }
+    QMenu* picker() const { return m_picker; }
+    // The item with this title among the visible ones, or nullptr.
+    QAction* action(const QString& title) const;
+    // The visible texts top to bottom; "-" for a separator.
+    QStringList lines() const;
+    // How many changes of the job line reached the menu.
+    int jobLineUpdates() const { return m_jobLineUpdates; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QAction* add(const QString& title, std::function<void()> act);
+    void update();
+    void updateJob();
+    void updatePicker();
+
+    Environment m_env;
+    Hooks m_hooks;
+    QMenu* m_menu;
+    QList<QAction*> m_header;
+    QAction* m_jobSeparator;
+    QAction* m_jobLine;
+    QAction* m_stop;
+    QList<QAction*> m_phoneGroup; // send, mirror, screenshot, install, camera
+    QMenu* m_picker;
+    QActionGroup* m_pickerGroup;
+    QElapsedTimer m_jobShown;
+    QTimer m_jobTimer;
+    int m_jobLineUpdates = 0;
+};
+
+// The tray icon with its menu, shown while "showMenuBarIcon" is on and the
+// desktop has a tray.
+class MenuBarItem : public QObject {
+    Q_OBJECT
+public:
+    MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QObject* parent = nullptr);
+    ~MenuBarItem() override;
+
+    // Shows or hides the icon at once.
+    void setShown(bool shown);
+    bool isShown() const;
+    MenuBarContent& content() { return *m_content; }
+
+private:
+    std::unique_ptr<QMenu> m_menu;
+    MenuBarContent* m_content;
+    QSystemTrayIcon* m_tray;
+};

@@ -1,0 +1,185 @@
+#include "ConflictingApps.h"
+
+#include "BrowserModel.h"
+#include "Models.h"
+#include "MtpSource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <csignal>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace ConflictingApps {
+
+namespace {
+
+const QString procRoot = QStringLiteral("/proc");
+
+QByteArray readSmall(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(4096);
+}
+
+// Field 22 of /proc/<pid>/stat; the command name before it may hold spaces
+// and parentheses, so counting starts after the last ")".
+std::optional<uint64_t> startTime(int pid)
+{
+    const QByteArray stat = readSmall(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/stat"));
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    // After ")" come the state (field 3) and the rest; start time is field 22.
+    if (fields.size() < 20)
+        return std::nullopt;
+    bool ok = false;
+    const uint64_t value = fields.at(19).toULongLong(&ok);
+    return ok ? std::optional<uint64_t>(value) : std::nullopt;
+}
+
+// Whether the process's real and effective user are ours.
+bool isOurs(int pid)
+{
+    const QByteArray status = readSmall(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/status"));
+    const qsizetype at = status.indexOf("\nUid:");
+    if (at < 0)
+        return false;
+    const QList<QByteArray> ids = status.mid(at + 5, status.indexOf('\n', at + 1) - at - 5).simplified().split(' ');
+    const QByteArray me = QByteArray::number(getuid());
+    return ids.size() >= 2 && ids.at(0) == me && ids.at(1) == me;
+}
+
+bool holdsAny(int pid, const QSet<QString>& nodes)
+{
+    const QString fdFolder = procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/fd");
+    const QStringList fds = QDir(fdFolder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& fd : fds) {
+        if (nodes.contains(QFile::symLinkTarget(fdFolder + QLatin1Char('/') + fd)))
+            return true;
+    }
+    return false;
+}
+
+QString programName(int pid)
+{
+    const QString base = procRoot + QLatin1Char('/') + QString::number(pid);
+    QString exe = QFile::symLinkTarget(base + QStringLiteral("/exe"));
+    exe.remove(QStringLiteral(" (deleted)"));
+    if (!exe.isEmpty())
+        return QFileInfo(exe).fileName();
+    // Kernel threads and some sandboxed programs have no readable executable.
+    return QString::fromUtf8(readSmall(base + QStringLiteral("/comm"))).trimmed();
+}
+
+// The nodes as the kernel names them in /proc/<pid>/fd.
+QSet<QString> canonical(const QStringList& nodes)
+{
+    QSet<QString> result;
+    for (const QString& node : nodes) {
+        const QString path = QFileInfo(node).canonicalFilePath();
+        result.insert(path.isEmpty() ? node : path);
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<Holder> holders(const QStringList& nodes)
+{
+    std::vector<Holder> found;
+    if (nodes.isEmpty())
+        return found;
+    const QSet<QString> wanted = canonical(nodes);
+    const int self = int(getpid());
+    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const int pid = entry.toInt(&numeric);
+        if (!numeric || pid == self || !isOurs(pid) || !holdsAny(pid, wanted))
+            continue;
+        const std::optional<uint64_t> started = startTime(pid);
+        const QString program = programName(pid);
+        if (!started || program.isEmpty())
+            continue; // gone meanwhile
+        found.push_back({pid, *started, program});
+    }
+    return found;
+}
+
+Scan scan(MtpSource& source, const std::vector<Device>& mtp)
+{
+    Scan result;
+    for (const Device& device : mtp) {
+        if (device.state != QLatin1StringView("busy"))
+            continue;
+        const QString node = source.deviceNode(device.serial);
+        if (!node.isEmpty())
+            result.nodes.append(node);
+    }
+    result.holders = holders(result.nodes);
+    return result;
+}
+
+QStringList names(const std::vector<Holder>& holders)
+{
+    const QString transfer = QStringLiteral("Android File Transfer");
+    QStringList result;
+    for (const Holder& holder : holders)
+        result.append(holder.program.startsWith(transfer) ? transfer : holder.program);
+    std::sort(result.begin(), result.end());
+    result.erase(std::unique(result.begin(), result.end()), result.end());
+    return result;
+}
+
+int quit(const Scan& scan)
+{
+    const QSet<QString> wanted = canonical(scan.nodes);
+    int signalled = 0;
+    for (const Holder& holder : scan.holders) {
+        // The descriptor pins the process: checked after it is opened, the
+        // pid cannot be handed to another process before the signal.
+        const int pidfd = int(syscall(SYS_pidfd_open, holder.pid, 0));
+        if (pidfd < 0)
+            continue;
+        if (startTime(holder.pid) == holder.startTime && isOurs(holder.pid) && holdsAny(holder.pid, wanted)
+            && syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0)
+            ++signalled;
+        close(pidfd);
+    }
+    return signalled;
+}
+
+} // namespace ConflictingApps
+
+// ---- the model's side ----------------------------------------------------------
+
+void BrowserModel::setConflicts(ConflictingApps::Scan scan)
+{
+    m_conflicts = std::move(scan);
+    QStringList names = ConflictingApps::names(m_conflicts.holders);
+    if (names == m_conflictingApps)
+        return;
+    m_conflictingApps = std::move(names);
+    Q_EMIT conflictingAppsChanged();
+}
+
+void BrowserModel::quitConflictingApps()
+{
+    // The check before each signal reads /proc: off the GUI thread.
+    const ConflictingApps::Scan scan = m_conflicts;
+    Task::run(
+        this, [scan](const Cancel&) { return ConflictingApps::quit(scan); }, [](int) {},
+        [](const std::exception_ptr&) {});
+    m_clock->after(std::chrono::seconds(1), this, [this] { refreshDevices(); });
+}
