@@ -227,11 +227,7 @@ void FileListView::keyPressEvent(QKeyEvent* event)
     }
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
-        if (m_env.commands.remove) {
-            const QList<RemoteEntry> chosen = m_env.model->selectedEntries();
-            if (!chosen.isEmpty())
-                m_env.commands.remove(chosen);
-        }
+        m_env.model->remove(m_env.model->selectedEntries());
         event->accept();
         return;
     default:
