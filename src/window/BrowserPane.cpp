@@ -234,7 +234,8 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
-        if (drag->mimeData()->hasUrls()) {
+        // The window's own items going out are not dropped back in.
+        if (drag->mimeData()->hasUrls() && !drag->source()) {
             // Always a copy: a move would let the sender delete the originals.
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -246,7 +247,7 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!drag->mimeData()->hasUrls()) {
+        if (!drag->mimeData()->hasUrls() || drag->source()) {
             drag->ignore();
             return true;
         }
@@ -263,6 +264,10 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
+        if (drop->source()) {
+            drop->ignore();
+            return true;
+        }
         const QList<QUrl> files = WindowRules::fileUrls(drop->mimeData()->urls());
         if (files.isEmpty()) {
             drop->ignore();

@@ -324,7 +324,9 @@ void FileGridView::dragEnterEvent(QDragEnterEvent* event)
 
 void FileGridView::dragMoveEvent(QDragMoveEvent* event)
 {
-    const int folder = event->mimeData()->hasUrls() ? folderAt(event->position().toPoint()) : -1;
+    // Items of this window going out are not dropped back in.
+    const int folder =
+        event->mimeData()->hasUrls() && !event->source() ? folderAt(event->position().toPoint()) : -1;
     setDropTarget(folder);
     if (folder < 0) {
         event->ignore();
@@ -343,7 +345,7 @@ void FileGridView::dragLeaveEvent(QDragLeaveEvent* event)
 
 void FileGridView::dropEvent(QDropEvent* event)
 {
-    const int folder = folderAt(event->position().toPoint());
+    const int folder = event->source() ? -1 : folderAt(event->position().toPoint());
     setDropTarget(-1);
     if (folder < 0) {
         event->ignore();

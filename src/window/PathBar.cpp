@@ -74,7 +74,8 @@ void PathSegment::paintEvent(QPaintEvent*)
 void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 {
     // The folder shown takes its drops in the pane below.
-    if (m_current || !event->mimeData()->hasUrls()) {
+    // The folder shown, and this window's own items, take no drop here.
+    if (m_current || !event->mimeData()->hasUrls() || event->source()) {
         event->ignore();
         return;
     }
@@ -94,7 +95,7 @@ void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 
 void PathSegment::dropEvent(QDropEvent* event)
 {
-    if (m_current) {
+    if (m_current || event->source()) {
         event->ignore();
         return;
     }
