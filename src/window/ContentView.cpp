@@ -12,6 +12,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -340,6 +341,10 @@ void ContentView::showError()
         });
         m_errorAlert = alert;
         alert->setInformativeText(*message);
+        // The sentence may quote a name typed by the user or given by the
+        // phone: plain text, never markup.
+        if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
         alert->open();
         return;
     }

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -39,6 +40,10 @@ protected:
 
 public:
     int calls(const QString& call) const { return locked([&] { return int(m_calls.count(call)); }); }
+    int callsStartingWith(const QString& prefix) const
+    {
+        return locked([&] { return int(m_calls.filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix))).size()); });
+    }
 
 private:
     mutable std::mutex m_mutex;

@@ -211,7 +211,7 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
     const Case cases[] = {
         {"one app", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 0, QStringLiteral("Install “Game.APK”?"), 1, 0},
         {"three apps", QStringLiteral("A1"), {QStringLiteral("/m/a.apk"), QStringLiteral("/m/b.apk"), QStringLiteral("/m/c.Apk")},
-         std::nullopt, QStringLiteral("Install 3 apps?"), 0, 0},
+         0, QStringLiteral("Install 3 apps?"), 3, 0},
         {"copy file", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 1, QStringLiteral("Install “Game.APK”?"), 0, 1},
         {"cancel", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 2, QStringLiteral("Install “Game.APK”?"), 0, 0},
         {"mixed", QStringLiteral("A1"), {QStringLiteral("/m/a.apk"), QStringLiteral("/m/notes.txt")}, 0, {}, 0, 2},
@@ -223,12 +223,13 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
         settle();
         desktop->questions.clear();
         desktop->answer = c.answer;
-        const int installs = adb->calls(QStringLiteral("run -s A1 install -r /m/Game.APK"));
+        const int installs = adb->callsStartingWith(QStringLiteral("run -s A1 install -r "));
         auto& files = c.phone == QStringLiteral("M1") ? *mtp->phone(c.phone) : *adb->phone(c.phone);
-        const int copies = files.calls(QStringLiteral("push /m/a.apk /sdcard/"))
-                           + files.calls(QStringLiteral("push /m/notes.txt /sdcard/DCIM/"))
-                           + files.calls(QStringLiteral("push /m/Game.APK /sdcard/DCIM/"))
-                           + files.calls(QStringLiteral("push /m/a.apk /sdcard/DCIM/"));
+        // Into the folder dropped on; none (over MTP) is the folder shown.
+        const QString into = c.phone == QStringLiteral("M1") ? QStringLiteral("/sdcard/") : QStringLiteral("/sdcard/DCIM/");
+        int copies = 0;
+        for (const QString& path : c.dropped)
+            copies -= files.calls(QStringLiteral("push ") + path + QLatin1Char(' ') + into);
         model().handleDrop(urls(c.dropped), c.phone == QStringLiteral("M1") ? std::optional<QString>()
                                                                             : QStringLiteral("/sdcard/DCIM"));
         run();
@@ -238,12 +239,10 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
             EXPECT_EQ(desktop->questions.first().buttons,
                       (QStringList{QStringLiteral("Install"), QStringLiteral("Copy File"), QStringLiteral("Cancel")}));
         }
-        EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 install -r /m/Game.APK")) - installs, c.installs) << c.what;
-        const int copied = files.calls(QStringLiteral("push /m/a.apk /sdcard/"))
-                           + files.calls(QStringLiteral("push /m/notes.txt /sdcard/DCIM/"))
-                           + files.calls(QStringLiteral("push /m/Game.APK /sdcard/DCIM/"))
-                           + files.calls(QStringLiteral("push /m/a.apk /sdcard/DCIM/"));
-        EXPECT_EQ(copied - copies, c.copies) << c.what;
+        EXPECT_EQ(adb->callsStartingWith(QStringLiteral("run -s A1 install -r ")) - installs, c.installs) << c.what;
+        for (const QString& path : c.dropped)
+            copies += files.calls(QStringLiteral("push ") + path + QLatin1Char(' ') + into);
+        EXPECT_EQ(copies, c.copies) << c.what;
     }
 }
 

@@ -208,12 +208,4 @@ TEST(StatusLine, CountsSelectionSizesAndFreeSpace)
         EXPECT_EQ(StatusBar::summary(c.visible, c.hasSelection, c.selected, c.info), c.text);
 }
 
-TEST_F(GridAndBars, TheStatusBarFollowsTheModel)
-{
-    StatusBar* bar = m_pane->browser()->statusBar();
-    EXPECT_EQ(bar->text(), QStringLiteral("3 items"));
-    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
-    EXPECT_EQ(bar->text(), QStringLiteral("2 of 3 selected, 30 bytes"));
-}
-
 } // namespace

@@ -8,6 +8,7 @@
 #include "WindowRules.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -165,6 +166,8 @@ TEST_F(MainWindow, TheErrorAlertAndTheWirelessSheetShowWhileTheModelAsks)
     ASSERT_TRUE(alert);
     EXPECT_TRUE(alert->isVisible());
     EXPECT_EQ(alert->informativeText(), QStringLiteral("The phone went away."));
+    // Names quoted in it stay text.
+    EXPECT_EQ(alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(), Qt::PlainText);
     // A newer message replaces the text of the alert that shows.
     model().setErrorMessage(QStringLiteral("Names can't contain “/”."));
     EXPECT_EQ(view.errorAlert(), alert);
