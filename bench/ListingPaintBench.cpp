@@ -1,8 +1,10 @@
 // How long a folder of 20,000 items takes from the listing's arrival in the
 // model to the first painted frame of the main window's list, how long a
 // header click (a new sort) and a search take to reach the screen, and the
-// longest stall of the GUI thread meanwhile. The phone is a stand-in in
-// memory, so only the model and the window are measured.
+// longest stall of the GUI thread meanwhile; then the same folder in the icon
+// grid: arrival to first frame, and the paint of one frame while scrolling.
+// The phone is a stand-in in memory, so only the model and the window are
+// measured.
 //
 //   listing_paint_bench [items] [rounds]
 //
@@ -10,6 +12,7 @@
 
 #include "BrowserModel.h"
 #include "ContentView.h"
+#include "FileGridView.h"
 #include "FileListView.h"
 #include "ServiceBrowser.h"
 #include "WorkerPool.h"
@@ -18,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -296,6 +300,41 @@ int main(int argc, char* argv[])
     line("header click (sort) to painted frame", sortToPaint);
     line("longest GUI-thread stall while sorting", stallWhileSorting);
     line("search text to painted frame", searchToPaint);
+
+    // The icon grid: a new listing to its first frame, then one frame per
+    // page scrolled, painted at once.
+    model.setViewMode(ViewMode::grid);
+    auto* grid = window.findChild<FileGridView*>();
+    if (!grid) {
+        std::fprintf(stderr, "listing_paint_bench: no icon grid\n");
+        return 1;
+    }
+    FrameClock gridClock(grid->viewport());
+    frames = &gridClock;
+    Figures gridArrivalToPaint, scrollFrame;
+    for (int round = 0; round < rounds; ++round) {
+        arrivedAt = -1;
+        frames->mark(false);
+        model.navigate(bigFolder);
+        if (!waitFor([&] { return frames->painted() && arrivedAt >= 0; })) {
+            std::fprintf(stderr, "listing_paint_bench: the big folder never showed in the grid\n");
+            return 1;
+        }
+        gridArrivalToPaint.add(frames->millisecondsToPaint() - arrivedAt);
+        QScrollBar* bar = grid->verticalScrollBar();
+        for (int page = 0; page < 20; ++page) {
+            bar->setValue(bar->value() + bar->pageStep() / 3 + (round * 977 + page * 131) % 400);
+            QElapsedTimer paint;
+            paint.start();
+            grid->viewport()->repaint();
+            scrollFrame.add(paint.nsecsElapsed() / 1e6);
+        }
+        model.navigate(QStringLiteral("/sdcard"));
+        waitFor([&] { return !model.isLoading(); });
+        QTest::qWait(20);
+    }
+    line("grid: listing arrival to first painted frame", gridArrivalToPaint);
+    line("grid: one frame painted while scrolling", scrollFrame);
     window.close();
     WorkerPool::shared().shutdown(std::chrono::seconds(3));
     return 0;

@@ -46,10 +46,7 @@ MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<vo
         model->setRenaming(chosen.isEmpty() ? std::nullopt : std::optional<RemoteEntry>(chosen.first()));
     });
     // The one Delete action: the list and the grid get the key through it.
-    add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete), [this, model] {
-        if (m_env.commands.remove)
-            m_env.commands.remove(model->selectedEntries());
-    });
+    add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete), [model] { model->remove(model->selectedEntries()); });
     file->addSeparator();
     add(file, QStringLiteral("Settings…"), QKeySequence::Preferences, std::move(openSettings));
     file->addSeparator();
@@ -122,18 +119,12 @@ MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<vo
     add(m_phone, QStringLiteral("Logcat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
         openWindow(QStringLiteral("logcat")));
     m_phone->addSeparator();
-    add(m_phone, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), [this] {
-        if (m_env.commands.takeScreenshot)
-            m_env.commands.takeScreenshot();
-    });
-    m_record = add(m_phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), [this] {
-        if (m_env.commands.toggleRecording)
-            m_env.commands.toggleRecording();
-    });
-    add(m_phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), [this] {
-        if (m_env.commands.installAPK)
-            m_env.commands.installAPK();
-    });
+    add(m_phone, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P),
+        [model] { model->takeScreenshot(); });
+    m_record = add(m_phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
+                   [model] { model->toggleRecording(); });
+    add(m_phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+        [model] { model->installAPK(); });
     m_phone->addSeparator();
     QAction* wireless = add(m_phone, QStringLiteral("Connect over Wi-Fi…"), {}, [model] { model->setShowingWireless(true); });
     // Shown only when the window can present the sheet.
@@ -193,7 +184,6 @@ QMenu* MainMenu::menu(const QString& title) const
 void MainMenu::update()
 {
     const BrowserModel* model = m_env.model;
-    const BrowserCommands& commands = m_env.commands;
     const std::optional<Device> selected = model->selectedDevice();
     const bool ready = selected && selected->isReady();
     const bool adb = isReadyOverADB(selected);
@@ -205,12 +195,12 @@ void MainMenu::update()
             item->setEnabled(enabled);
     };
 
-    set(QStringLiteral("New Folder"), ready && bool(commands.newFolder));
+    set(QStringLiteral("New Folder"), ready);
     set(QStringLiteral("Open"), chosen > 0);
     set(QStringLiteral("Copy to Phone…"), ready && idle);
     set(QStringLiteral("Copy to Mac…"), chosen > 0 && idle);
-    set(QStringLiteral("Rename…"), chosen == 1 && bool(commands.rename));
-    set(QStringLiteral("Delete…"), chosen > 0 && idle && bool(commands.remove));
+    set(QStringLiteral("Rename…"), chosen == 1);
+    set(QStringLiteral("Delete…"), chosen > 0 && idle);
 
     action(QStringLiteral("as List"))->setChecked(model->viewMode() == ViewMode::list);
     action(QStringLiteral("as Icons"))->setChecked(model->viewMode() == ViewMode::grid);
@@ -225,11 +215,11 @@ void MainMenu::update()
     set(QStringLiteral("Mirror Screen"), adb && m_env.canOpen(QStringLiteral("mirror")));
     set(QStringLiteral("Apps"), adb && m_env.canOpen(QStringLiteral("apps")));
     set(QStringLiteral("Logcat"), adb && m_env.canOpen(QStringLiteral("logcat")));
-    set(QStringLiteral("Take Screenshot"), adb && idle && bool(commands.takeScreenshot));
-    set(QStringLiteral("Install APK…"), adb && idle && bool(commands.installAPK));
+    set(QStringLiteral("Take Screenshot"), adb && idle);
+    set(QStringLiteral("Install APK…"), adb && idle);
     m_record->setText(recording ? QStringLiteral("Stop Recording") : QStringLiteral("Record Screen"));
     // A running recording can always be stopped.
-    m_record->setEnabled((adb || recording) && bool(commands.toggleRecording));
+    m_record->setEnabled(adb || recording);
 }
 
 void MainMenu::updatePhones()

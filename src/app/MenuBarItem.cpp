@@ -148,14 +148,8 @@ MenuBarContent::MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu)
     m_menu->addSeparator();
     m_phoneGroup.append(add(sendFiles, [model] { model->chooseAndUpload(QStringLiteral("/sdcard/Download")); }));
     m_phoneGroup.append(add(mirror, [this] { m_hooks.bringUp(QStringLiteral("mirror")); }));
-    m_phoneGroup.append(add(screenshot, [this] {
-        if (m_env.commands.takeScreenshot)
-            m_env.commands.takeScreenshot();
-    }));
-    m_phoneGroup.append(add(install, [this] {
-        if (m_env.commands.installAPK)
-            m_env.commands.installAPK();
-    }));
+    m_phoneGroup.append(add(screenshot, [model] { model->takeScreenshot(); }));
+    m_phoneGroup.append(add(install, [model] { model->installAPK(); }));
     m_phoneGroup.append(add(camera, [this, model] {
         model->navigate(QStringLiteral("/sdcard/DCIM/Camera"), true);
         m_hooks.bringUp(QStringLiteral("main"));
@@ -286,11 +280,10 @@ void MenuBarContent::update()
 
     const bool ready = selected && selected->isReady() && !model->job();
     const bool adb = ready && selected->transport == Device::Transport::adb;
-    const BrowserCommands& commands = m_env.commands;
     m_phoneGroup[0]->setEnabled(ready);
     m_phoneGroup[1]->setEnabled(adb && m_hooks.canOpen && m_hooks.canOpen(QStringLiteral("mirror")));
-    m_phoneGroup[2]->setEnabled(adb && bool(commands.takeScreenshot));
-    m_phoneGroup[3]->setEnabled(adb && bool(commands.installAPK));
+    m_phoneGroup[2]->setEnabled(adb);
+    m_phoneGroup[3]->setEnabled(adb);
     m_phoneGroup[4]->setEnabled(ready);
 }
 

@@ -48,6 +48,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("doc.on.doc"), QStringLiteral("edit-copy")},
         {QStringLiteral("doc.on.clipboard"), QStringLiteral("edit-paste")},
         {QStringLiteral("chevron.right"), QStringLiteral("go-next")},
+        {QStringLiteral("chevron.compact.right"), QStringLiteral("go-next")},
         {QStringLiteral("chevron.left"), QStringLiteral("go-previous")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
         {QStringLiteral("trash"), QStringLiteral("user-trash")},

@@ -126,9 +126,8 @@ void VantelorquistApp::willFinishLaunching()
     });
     // Their contents are not part of the application yet; they cannot open.
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
-    // Given no installer, the window keeps "Install APK" disabled.
     m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560),
-                     [this] { return new AppsWindow(model()); });
+                     [this] { return new AppsWindow(model(), [this] { model().installAPK(); }); });
     m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
                      [this] { return new LogcatWindow(model()); });
     m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(460, 0), [this] {

@@ -13,7 +13,7 @@
 std::optional<int> WidgetDesktop::ask(const Question& question)
 {
     QMessageBox box(QApplication::activeWindow());
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(question.warning ? QMessageBox::Warning : QMessageBox::Information);
     // Names in the question are the phone's or the user's text, never markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(question.message);
@@ -23,6 +23,12 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
         // One role for all keeps them in the order given.
         QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
         buttons.append(button);
+        if (buttons.size() - 1 == question.destructive) {
+            button->setProperty("destructive", true);
+            QPalette red = button->palette();
+            red.setColor(QPalette::ButtonText, QColor(0xd7, 0x2c, 0x2c));
+            button->setPalette(red);
+        }
         if (title == QStringLiteral("Cancel"))
             box.setEscapeButton(button);
     }
@@ -52,6 +58,18 @@ QStringList WidgetDesktop::chooseItems(const Panel& panel)
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.chosen();
+}
+
+QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& patterns)
+{
+    QFileDialog dialog(QApplication::activeWindow(), panel.message, panel.folder);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
 }
 
 void WidgetDesktop::beep()

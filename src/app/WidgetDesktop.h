@@ -13,6 +13,7 @@ public:
     std::optional<int> ask(const Question& question) override;
     std::optional<QString> chooseFolder(const Panel& panel) override;
     QStringList chooseItems(const Panel& panel) override;
+    QStringList chooseFiles(const Panel& panel, const QStringList& patterns) override;
     void beep() override;
     void open(const QString& path) override;
     // Through the file manager's ShowItems call; where no file manager

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ADB.h"
+#include "ADBStream.h"
 #include "Cancel.h"
 #include "Models.h"
 #include "PhoneFiles.h"
@@ -32,6 +33,20 @@ public:
     virtual std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) = 0;
     // "adb connect" to a Wi-Fi phone; throws when adb did not connect.
     virtual void connect(const ADB& adb, const QString& address, const Cancel& cancel) { adb.connect(address, cancel); }
+    // adb with these arguments (installs, the recording's stop and copy);
+    // its standard output. Throws what adb's failure throws.
+    virtual QString run(const ADB& adb, const QStringList& args, const Cancel& cancel) { return adb.run(args, cancel); }
+    // PNG bytes of the phone's screen.
+    virtual QByteArray screenshot(const ADB& adb, const QString& serial, const Cancel& cancel)
+    {
+        return adb.screenshot(serial, cancel);
+    }
+    // A long-running adb child whose output is ignored; onExit runs on a
+    // background thread when it ends. Throws SystemError when it cannot start.
+    virtual std::unique_ptr<ADBStream> stream(const ADB& adb, const QStringList& args, ADBStream::ExitHandler onExit)
+    {
+        return std::make_unique<ADBStream>(adb, args, ADBStream::LinesHandler{}, std::move(onExit));
+    }
     // "adb disconnect"; throws what adb's failure throws.
     virtual void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel)
     {

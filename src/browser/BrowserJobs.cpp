@@ -119,6 +119,7 @@ void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfte
     m_jobTask = Task();
     if (reloadAfter)
         reload([this] { refreshInfo(); });
+    jobEnded();
 }
 
 void BrowserModel::cancelJob()

@@ -45,6 +45,10 @@ BrowserModel::~BrowserModel()
     m_jobTask.cancel();
     if (m_jobChannel)
         m_jobChannel->cut();
+    // A recording's end must not reach a model that is going.
+    if (m_recorderChannel)
+        m_recorderChannel->cut();
+    m_recorder.reset();
 }
 
 // ---- derived -------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QMimeData>
 #include <QObject>
 #include <QSet>
 #include <QSettings>
@@ -220,6 +221,39 @@ public:
     // afterwards, whatever the outcome.
     void upload(const QList<QUrl>& items, const std::optional<QString>& folder = std::nullopt);
 
+    // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
+    // Asks, then removes the entries one by one; the first failure stops.
+    void remove(const QList<RemoteEntry>& entries);
+    // The name as typed; it is trimmed and checked first.
+    void newFolder(const QString& name);
+    void rename(const RemoteEntry& entry, const QString& name);
+
+    // ---- drops and installs (BrowserDrops.cpp) ----------------------------------
+    // Lets the user pick app packages and installs them.
+    void installAPK();
+    // Computer files dropped on a phone folder (none: the folder shown). App
+    // packages alone, on a ready adb phone, may be installed instead.
+    void handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder = std::nullopt);
+    // Installs the packages one after another on the chosen phone.
+    void install(const QList<QUrl>& urls);
+
+    // ---- screen captures (BrowserCapture.cpp) -----------------------------------
+    void takeScreenshot();
+    // Starts a recording, or asks the recording phone to stop it.
+    void toggleRecording();
+    // Where both go on the phone and what the files on the computer are called.
+    static QString captureName(const QString& phone, const QString& kind, const QDateTime& when,
+                               const QString& extension);
+
+    // ---- to other applications (BrowserDragOut.cpp) ------------------------------
+    // The phone paths of the entries, one a line, on the clipboard.
+    void copyPaths(const QList<RemoteEntry>& entries);
+    // The drag item of an entry of the folder shown; the caller owns it. The
+    // entry is copied from the phone only when a receiver asks for the file,
+    // once per drop. An entry whose name can't be carried is refused with a
+    // sentence and carries nothing.
+    QMimeData* itemProvider(const RemoteEntry& entry);
+
     // ---- free names --------------------------------------------------------------
     // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
     // dot does not start an extension (".nomedia 2").
@@ -303,6 +337,18 @@ private:
     Conflict askAboutConflicts(const QStringList& names, const QString& destination);
     void copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
 
+    bool validate(const QString& name);
+    // The sentence refusing an entry whose name names another place; none
+    // when it is usable.
+    static std::optional<QString> unusable(const RemoteEntry& entry, const QString& verb);
+    void startRecording();
+    void stopRecording();
+    void recordingEnded();
+    // Copies the finished recording of `device` back, as the job.
+    void copyRecording(const Device& device);
+    // Runs once the job has ended: a recording's copy that waited for it.
+    void jobEnded();
+
     // Runs `work` as the one job on a worker thread; while a job runs, the
     // request only beeps. With reloadAfter the folder and the phone's facts
     // are read again once the job has ended, however it ended.
@@ -365,6 +411,12 @@ private:
     QString m_openedFolder;
     std::unique_ptr<ADBStream> m_recorder;
     std::optional<Device> m_recordingDevice;
+    // The recorder's exit reaches the model through this; cut when it goes.
+    std::shared_ptr<jobdetail::Channel> m_recorderChannel;
+    // A finished recording whose copy waits for the running job, and whether
+    // a copy is waiting or running: the phone file is in use until it ends.
+    std::optional<Device> m_recordingToCopy;
+    bool m_copyingRecording = false;
     Task m_jobTask;
     // The running job's link to its worker; a report of another job is dropped.
     std::shared_ptr<jobdetail::Channel> m_jobChannel;

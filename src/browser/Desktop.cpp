@@ -1,5 +1,8 @@
 #include "Desktop.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 namespace {
 
 class SilentDesktop : public Desktop {
@@ -10,6 +13,7 @@ public:
     void beep() override {}
     void open(const QString&) override {}
     void reveal(const QStringList&) override {}
+    void copyText(const QString&) override {}
 };
 
 } // namespace
@@ -17,4 +21,16 @@ public:
 std::shared_ptr<Desktop> makeSilentDesktop()
 {
     return std::make_shared<SilentDesktop>();
+}
+
+QStringList Desktop::chooseFiles(const Panel&, const QStringList&)
+{
+    return {};
+}
+
+void Desktop::copyText(const QString& text)
+{
+    // Without a GUI application there is no clipboard to write.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->setText(text);
 }

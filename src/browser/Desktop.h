@@ -18,6 +18,9 @@ public:
         // In order; the first is the default (Return), one titled "Cancel"
         // takes Escape.
         QStringList buttons;
+        bool warning = false;
+        // The position of a button whose action destroys something; -1: none.
+        int destructive = -1;
     };
     struct Panel {
         QString message;
@@ -34,6 +37,11 @@ public:
     virtual std::optional<QString> chooseFolder(const Panel& panel) = 0;
     // Files and folders together, several at once; empty when cancelled.
     virtual QStringList chooseItems(const Panel& panel) = 0;
+    // Files matching one of the wildcard patterns, several at once; empty
+    // when cancelled.
+    virtual QStringList chooseFiles(const Panel& panel, const QStringList& patterns);
+    // Puts plain text on the clipboard in place of what it held.
+    virtual void copyText(const QString& text);
     virtual void beep() = 0;
     // Opens a file with its default application.
     virtual void open(const QString& path) = 0;

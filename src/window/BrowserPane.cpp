@@ -3,7 +3,10 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "DropOverlay.h"
+#include "FileGridView.h"
 #include "FileListView.h"
+#include "PathBar.h"
+#include "StatusBar.h"
 #include "Look.h"
 #include "Spinner.h"
 #include "TransferHUD.h"
@@ -11,6 +14,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFrame>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QLabel>
@@ -24,6 +28,15 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+
+    m_pathBar = new PathBar(m_env.model, this);
+    column->addWidget(m_pathBar);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setFixedHeight(1);
+    Accessibility::hide(divider);
+    column->addWidget(divider);
 
     m_body = new QWidget(this);
     m_body->setObjectName(QStringLiteral("browserBody"));
@@ -67,7 +80,17 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
 
     m_list = new FileListView(m_env, m_body);
     m_pages->addWidget(m_list);
+    m_grid = new FileGridView(m_env, m_body);
+    m_pages->addWidget(m_grid);
+    // A folder tile takes the drag from the pane; elsewhere the pane has it.
+    connect(m_grid, &FileGridView::folderTargeted, this, [this](bool targeted) {
+        if (targeted)
+            setDropTargeted(false);
+    });
+    connect(m_grid, &FileGridView::dragLeft, this, [this] { setDropTargeted(false); });
     column->addWidget(m_body, 1);
+    m_statusBar = new StatusBar(m_env.model, this);
+    column->addWidget(m_statusBar);
 
     // Over the whole body, outside the page stack.
     m_overlay = new DropOverlay(m_body);
@@ -93,7 +116,8 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     BrowserModel* model = m_env.model;
     connect(model, &BrowserModel::jobChanged, this, &BrowserPane::followJob);
     for (auto signal : {&BrowserModel::isLoadingChanged, &BrowserModel::entriesChanged,
-                        &BrowserModel::visibleEntriesChanged, &BrowserModel::searchTextChanged})
+                        &BrowserModel::visibleEntriesChanged, &BrowserModel::searchTextChanged,
+                        &BrowserModel::viewModeChanged})
         connect(model, signal, this, &BrowserPane::update);
     update();
     followJob();
@@ -105,6 +129,8 @@ BrowserPane::Body BrowserPane::body() const
         return Body::loading;
     if (m_pages->currentWidget() == m_emptyPage)
         return Body::empty;
+    if (m_pages->currentWidget() == m_grid)
+        return Body::grid;
     return Body::listing;
 }
 
@@ -137,7 +163,8 @@ void BrowserPane::update()
         keepOnTop();
         return;
     }
-    m_pages->setCurrentWidget(m_list);
+    m_pages->setCurrentWidget(model->viewMode() == ViewMode::grid ? static_cast<QWidget*>(m_grid)
+                                                                  : static_cast<QWidget*>(m_list));
     keepOnTop();
 }
 
@@ -207,7 +234,8 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
-        if (drag->mimeData()->hasUrls()) {
+        // The window's own items going out are not dropped back in.
+        if (drag->mimeData()->hasUrls() && !drag->source()) {
             // Always a copy: a move would let the sender delete the originals.
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -219,8 +247,15 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!drag->mimeData()->hasUrls() || drag->source()) {
+            drag->ignore();
+            return true;
+        }
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
+        // Back from a folder tile of the grid.
+        if (!m_overlay->isVisible())
+            setDropTargeted(true);
         return true;
     }
     case QEvent::DragLeave:
@@ -229,6 +264,10 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
+        if (drop->source()) {
+            drop->ignore();
+            return true;
+        }
         const QList<QUrl> files = WindowRules::fileUrls(drop->mimeData()->urls());
         if (files.isEmpty()) {
             drop->ignore();
@@ -239,7 +278,7 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         // After the drop has ended: the copy may ask a question first, and
         // the sending application waits for the drop's answer.
         QMetaObject::invokeMethod(
-            m_env.model, [model = m_env.model, files] { model->upload(files, std::nullopt); }, Qt::QueuedConnection);
+            m_env.model, [model = m_env.model, files] { model->handleDrop(files, std::nullopt); }, Qt::QueuedConnection);
         return true;
     }
     default:

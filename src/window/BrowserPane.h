@@ -5,7 +5,10 @@
 #include <QWidget>
 
 class DropOverlay;
+class FileGridView;
 class FileListView;
+class PathBar;
+class StatusBar;
 class QLabel;
 class QStackedLayout;
 class Spinner;
@@ -18,13 +21,16 @@ class QParallelAnimationGroup;
 class BrowserPane : public QWidget {
     Q_OBJECT
 public:
-    enum class Body { loading, empty, listing };
+    enum class Body { loading, empty, listing, grid };
 
     explicit BrowserPane(const Environment& env, QWidget* parent = nullptr);
 
     Body body() const;
     QWidget* bodyWidget() const { return m_body; }
     DropOverlay* dropOverlay() const { return m_overlay; }
+    PathBar* pathBar() const { return m_pathBar; }
+    StatusBar* statusBar() const { return m_statusBar; }
+    FileGridView* grid() const { return m_grid; }
     // Shown while the model has a job.
     TransferHUD* transferHUD() const { return m_hud; }
     // The empty message's parts.
@@ -51,6 +57,9 @@ private:
     QLabel* m_emptyText;
     QLabel* m_dragHint;
     FileListView* m_list;
+    FileGridView* m_grid;
+    PathBar* m_pathBar;
+    StatusBar* m_statusBar;
     DropOverlay* m_overlay;
     TransferHUD* m_hud;
     QParallelAnimationGroup* m_hudMotion;

@@ -12,6 +12,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -181,8 +182,6 @@ void ContentView::buildToolbar()
     connect(m_list, &QAction::triggered, model, [model] { model->setViewMode(ViewMode::list); });
     m_icons = toolbarAction(QStringLiteral("Icons"), QStringLiteral("square.grid.2x2"), viewHelp, this, m_viewModes);
     m_icons->setCheckable(true);
-    // The icon grid is not part of this window: only the list is offered.
-    m_icons->setEnabled(false);
     connect(m_icons, &QAction::triggered, model, [model] { model->setViewMode(ViewMode::grid); });
     bar->addAction(m_list);
     bar->addAction(m_icons);
@@ -266,20 +265,11 @@ void ContentView::buildMoreMenu()
     connect(m_logcat, &QAction::triggered, this, [openWindow] { openWindow(QStringLiteral("logcat")); });
     m_more->addSeparator();
     m_screenshot = add(QStringLiteral("Take Screenshot of Phone"));
-    connect(m_screenshot, &QAction::triggered, this, [this] {
-        if (m_env.commands.takeScreenshot)
-            m_env.commands.takeScreenshot();
-    });
+    connect(m_screenshot, &QAction::triggered, model, &BrowserModel::takeScreenshot);
     m_record = add(QStringLiteral("Record Screen"));
-    connect(m_record, &QAction::triggered, this, [this] {
-        if (m_env.commands.toggleRecording)
-            m_env.commands.toggleRecording();
-    });
+    connect(m_record, &QAction::triggered, model, &BrowserModel::toggleRecording);
     m_install = add(QStringLiteral("Install APK…"));
-    connect(m_install, &QAction::triggered, this, [this] {
-        if (m_env.commands.installAPK)
-            m_env.commands.installAPK();
-    });
+    connect(m_install, &QAction::triggered, model, &BrowserModel::installAPK);
     m_more->addSeparator();
     m_wireless = add(QStringLiteral("Connect over Wi-Fi…"));
     // Offered only when the sheet can be shown.
@@ -308,14 +298,12 @@ void ContentView::updateToolbar()
     input.canGoForward = model->canGoForward();
     input.recording = model->recordingStarted().has_value();
     const WindowRules::ToolbarState state = WindowRules::toolbar(input);
-    const BrowserCommands& commands = m_env.commands;
 
     m_back->setEnabled(state.back);
     m_forward->setEnabled(state.forward);
     m_list->setChecked(model->viewMode() == ViewMode::list);
     m_icons->setChecked(model->viewMode() == ViewMode::grid);
-    // Each command needs both its state and the operation behind it.
-    m_newFolder->setEnabled(state.newFolder && bool(commands.newFolder));
+    m_newFolder->setEnabled(state.newFolder);
     m_copyToPhone->setEnabled(state.copyToPhone);
     m_copyToMac->setEnabled(state.copyToMac);
 
@@ -323,9 +311,9 @@ void ContentView::updateToolbar()
     m_mirror->setEnabled(state.phoneTools && m_env.canOpen(QStringLiteral("mirror")));
     m_apps->setEnabled(state.phoneTools && m_env.canOpen(QStringLiteral("apps")));
     m_logcat->setEnabled(state.phoneTools && m_env.canOpen(QStringLiteral("logcat")));
-    m_screenshot->setEnabled(state.phoneTools && bool(commands.takeScreenshot));
-    m_record->setEnabled(state.phoneTools && bool(commands.toggleRecording));
-    m_install->setEnabled(state.phoneTools && bool(commands.installAPK));
+    m_screenshot->setEnabled(state.phoneTools);
+    m_record->setEnabled(state.phoneTools);
+    m_install->setEnabled(state.phoneTools);
     m_showHidden->setChecked(model->showHidden());
 }
 
@@ -353,6 +341,10 @@ void ContentView::showError()
         });
         m_errorAlert = alert;
         alert->setInformativeText(*message);
+        // The sentence may quote a name typed by the user or given by the
+        // phone: plain text, never markup.
+        if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
         alert->open();
         return;
     }
@@ -378,12 +370,8 @@ void ContentView::showNewFolderPrompt()
     prompt->setAttribute(Qt::WA_DeleteOnClose);
     prompt->setMessage(newFolderMessage(*model));
     prompt->setText(m_newFolderName);
-    prompt->confirmButton()->setEnabled(bool(m_env.commands.newFolder));
     connect(prompt->field(), &QLineEdit::textChanged, this, [this](const QString& text) { m_newFolderName = text; });
-    connect(prompt, &NamePrompt::confirmed, this, [this](const QString& name) {
-        if (m_env.commands.newFolder)
-            m_env.commands.newFolder(name);
-    });
+    connect(prompt, &NamePrompt::confirmed, this, [this](const QString& name) { m_env.model->newFolder(name); });
     connect(prompt, &NamePrompt::dismissed, this, [this] {
         m_newFolderPrompt = nullptr;
         m_env.model->setShowingNewFolder(false);
@@ -411,12 +399,11 @@ void ContentView::showRenamePrompt()
     prompt->setObjectName(QStringLiteral("renamePrompt"));
     prompt->setAttribute(Qt::WA_DeleteOnClose);
     prompt->setText(m_renameText);
-    prompt->confirmButton()->setEnabled(bool(m_env.commands.rename));
     connect(prompt->field(), &QLineEdit::textChanged, this, [this](const QString& text) { m_renameText = text; });
     connect(prompt, &NamePrompt::confirmed, this, [this](const QString& name) {
         const std::optional<RemoteEntry> target = m_env.model->renaming();
-        if (target && m_env.commands.rename)
-            m_env.commands.rename(*target, name);
+        if (target)
+            m_env.model->rename(*target, name);
     });
     connect(prompt, &NamePrompt::dismissed, this, [this] {
         m_renamePrompt = nullptr;

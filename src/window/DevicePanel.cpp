@@ -132,7 +132,7 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
     auto* toolLine = new QHBoxLayout(m_toolRow);
     toolLine->setContentsMargins(0, 0, 0, 0);
     toolLine->setSpacing(0);
-    const BrowserCommands& commands = m_env.commands;
+    BrowserModel* model = m_env.model;
     struct Tool {
         const char* title;
         const char* symbol;
@@ -146,10 +146,9 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
     const Tool table[] = {
         {"Mirror", "rectangle.on.rectangle", "Mirror the screen (⌥⌘M)", window(QStringLiteral("mirror")),
          m_env.canOpen(QStringLiteral("mirror"))},
-        {"Capture", "camera", "Save a screenshot to your Mac (⌥⌘P)", commands.takeScreenshot,
-         bool(commands.takeScreenshot)},
-        {"Record", "record.circle", "Record the screen to a video, up to 3 minutes (⌥⌘R)", commands.toggleRecording,
-         bool(commands.toggleRecording)},
+        {"Capture", "camera", "Save a screenshot to your Mac (⌥⌘P)", [model] { model->takeScreenshot(); }, true},
+        {"Record", "record.circle", "Record the screen to a video, up to 3 minutes (⌥⌘R)",
+         [model] { model->toggleRecording(); }, true},
         {"Apps", "square.grid.2x2", "Manage installed apps (⌥⌘A)", window(QStringLiteral("apps")),
          m_env.canOpen(QStringLiteral("apps"))},
         {"Logcat", "text.alignleft", "Read the phone's log (⌥⌘L)", window(QStringLiteral("logcat")),
@@ -168,14 +167,10 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
     }
     tools->addWidget(m_toolRow);
     m_badge = new RecordingBadge(m_toolsSection);
-    if (commands.toggleRecording)
-        connect(m_badge, &QAbstractButton::clicked, this, [hook = commands.toggleRecording] { hook(); });
-    else
-        m_badge->setEnabled(false);
+    connect(m_badge, &QAbstractButton::clicked, model, &BrowserModel::toggleRecording);
     tools->addWidget(m_badge);
     stack->addWidget(m_toolsSection);
 
-    BrowserModel* model = m_env.model;
     for (auto signal : {&BrowserModel::devicesChanged, &BrowserModel::selectedSerialChanged,
                         &BrowserModel::deviceInfoChanged, &BrowserModel::recordingStartedChanged,
                         &BrowserModel::jobChanged})
@@ -226,7 +221,7 @@ void DevicePanel::display(const State& state)
     const bool recording = state.recordingStarted.has_value();
     m_toolsSection->setVisible(readyOverADB || recording);
     m_toolRow->setEnabled(readyOverADB);
-    m_tools.at(1)->setEnabled(bool(m_env.commands.takeScreenshot) && !state.jobRunning);
+    m_tools.at(1)->setEnabled(!state.jobRunning);
     if (recording)
         m_tools.at(2)->setLook(QStringLiteral("Stop"), QStringLiteral("stop.circle.fill"), Look::red());
     else

@@ -8,7 +8,6 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
 {
     using Action = WindowRules::MenuItem::Action;
     BrowserModel* model = m_env.model;
-    const BrowserCommands& commands = m_env.commands;
 
     for (const WindowRules::MenuItem& item : WindowRules::entryMenu(items)) {
         if (item.action == Action::separator) {
@@ -20,9 +19,7 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
         std::function<void()> run;
         switch (item.action) {
         case Action::newFolder:
-            // The prompt needs the operation behind its Create button.
-            if (commands.newFolder)
-                run = [model] { model->setShowingNewFolder(true); };
+            run = [model] { model->setShowingNewFolder(true); };
             break;
         case Action::copyToPhone:
             run = [model] { model->chooseAndUpload(std::nullopt); };
@@ -37,17 +34,14 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
             run = [model, items] { model->download(items); };
             break;
         case Action::copyPaths:
-            if (commands.copyPaths)
-                run = [copy = commands.copyPaths, items] { copy(items); };
+            run = [model, items] { model->copyPaths(items); };
             break;
         case Action::rename:
-            if (commands.rename)
-                run = [model, entry = items.first()] { model->setRenaming(entry); };
+            run = [model, entry = items.first()] { model->setRenaming(entry); };
             break;
         case Action::remove:
             action->setProperty("destructive", true);
-            if (commands.remove)
-                run = [remove = commands.remove, items] { remove(items); };
+            run = [model, items] { model->remove(items); };
             break;
         case Action::separator:
             break;

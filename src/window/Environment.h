@@ -13,18 +13,10 @@
 class BrowserModel;
 class QWidget;
 
-// Operations that the views offer but that the model does not have yet (file
-// operations, installs, screen captures) or that live outside it (the Wi-Fi
+// Operations that the views offer but that live outside the model (the Wi-Fi
 // sheet, the About panel). A command whose operation is absent is shown
 // disabled, so nothing offers work that cannot happen.
 struct BrowserCommands {
-    std::function<void(const QList<RemoteEntry>&)> copyPaths;
-    std::function<void(const QList<RemoteEntry>&)> remove;
-    std::function<void(const QString& name)> newFolder;
-    std::function<void(const RemoteEntry&, const QString& name)> rename;
-    std::function<void()> takeScreenshot;
-    std::function<void()> toggleRecording;
-    std::function<void()> installAPK;
     std::function<void(const Device&)> disconnect;
     // The running computer applications that hold a phone's file transfer.
     std::function<QStringList()> conflictingApps;

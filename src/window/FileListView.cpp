@@ -3,10 +3,12 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "EntryMenu.h"
+#include "FileIcons.h"
 #include "Look.h"
 #include "WindowRules.h"
 
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -75,6 +77,9 @@ FileListView::FileListView(const Environment& env, QWidget* parent) : QTableView
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
     setCornerButtonEnabled(false);
+    // Rows drag out to other applications; nothing drops onto the rows.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
     // Tab leaves the list; arrows move within it.
     setTabKeyNavigation(false);
 
@@ -227,11 +232,7 @@ void FileListView::keyPressEvent(QKeyEvent* event)
     }
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
-        if (m_env.commands.remove) {
-            const QList<RemoteEntry> chosen = m_env.model->selectedEntries();
-            if (!chosen.isEmpty())
-                m_env.commands.remove(chosen);
-        }
+        m_env.model->remove(m_env.model->selectedEntries());
         event->accept();
         return;
     default:
@@ -294,4 +295,18 @@ void FileListView::contextMenuEvent(QContextMenuEvent* event)
     connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
     menu->popup(shownAt);
     event->accept();
+}
+
+void FileListView::startDrag(Qt::DropActions)
+{
+    // The row pressed, one entry per drag.
+    const QModelIndex index = currentIndex();
+    if (!index.isValid())
+        return;
+    const RemoteEntry entry = m_rows.entry(index.row());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(m_env.model->itemProvider(entry));
+    drag->setPixmap(FileIcons::icon(entry).pixmap(32, 32));
+    // A copy only: the phone keeps its item.
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }

@@ -171,10 +171,39 @@ bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
     });
 }
 
+void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
+{
+    const QString call = QStringLiteral("mkdir ") + path;
+    locked([&] {
+        record(call);
+        if (m_failures.contains(call))
+            std::rethrow_exception(m_failures.value(call));
+        m_folders[parentOf(path)].append(folder(nameOf(path)));
+        m_folders.insert(path, {});
+    });
+}
+
+void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel&)
+{
+    const QString call = QStringLiteral("move ") + from + QLatin1Char(' ') + to;
+    locked([&] {
+        record(call);
+        if (m_failures.contains(call))
+            std::rethrow_exception(m_failures.value(call));
+        for (RemoteEntry& entry : m_folders[parentOf(from)]) {
+            if (entry.name == nameOf(from))
+                entry.name = nameOf(to);
+        }
+    });
+}
+
 void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
 {
+    const QString call = QStringLiteral("remove ") + path;
     locked([&] {
-        record(QStringLiteral("remove ") + path);
+        record(call);
+        if (m_failures.contains(call))
+            std::rethrow_exception(m_failures.value(call));
         m_folders.remove(path);
         auto found = m_folders.find(parentOf(path));
         if (found != m_folders.end())
@@ -367,6 +396,33 @@ QVariant ModelTest::stored(const QString& key)
     m_settings->sync();
     QSettings reader(m_settingsPath, QSettings::IniFormat);
     return reader.value(key);
+}
+
+QString FakeAdbSource::run(const ADB&, const QStringList& args, const Cancel& cancel)
+{
+    const Runner runner = locked([&] {
+        record(QStringLiteral("run ") + args.join(QLatin1Char(' ')));
+        return m_runner;
+    });
+    cancel.check();
+    return runner ? runner(args) : QStringLiteral("Success\n");
+}
+
+QByteArray FakeAdbSource::screenshot(const ADB&, const QString& serial, const Cancel&)
+{
+    locked([&] { record(QStringLiteral("screenshot ") + serial); });
+    return QByteArray("\x89PNG\r\n\x1a\n", 8);
+}
+
+std::unique_ptr<ADBStream> FakeAdbSource::stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit)
+{
+    const QString tool = locked([&] {
+        record(QStringLiteral("stream ") + args.join(QLatin1Char(' ')));
+        return m_streamTool;
+    });
+    if (tool.isEmpty())
+        throw SystemError(QStringLiteral("adb couldn't be started."));
+    return std::make_unique<ADBStream>(ADB(tool), args, ADBStream::LinesHandler{}, std::move(onExit));
 }
 
 } // namespace browsertest

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -48,6 +49,10 @@ protected:
 
 public:
     int calls(const QString& call) const { return locked([&] { return int(m_calls.count(call)); }); }
+    int callsStartingWith(const QString& prefix) const
+    {
+        return locked([&] { return int(m_calls.filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix))).size()); });
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -104,8 +109,15 @@ public:
     // A listed folder, or an item of one.
     bool exists(const QString& path, const Cancel&) override;
     void remove(const QString& path, const Cancel&) override;
-    void makeFolder(const QString&, const Cancel&) override {}
-    void move(const QString&, const QString&, const Cancel&) override {}
+    // Adds the folder to its parent's listing.
+    void makeFolder(const QString& path, const Cancel&) override;
+    // Renames the item within its listing.
+    void move(const QString& from, const QString& to, const Cancel&) override;
+    // The call ("remove PATH", "mkdir PATH", "move FROM TO") throws this.
+    void failCall(const QString& call, std::exception_ptr error)
+    {
+        locked([&] { m_failures.insert(call, std::move(error)); });
+    }
     DeviceInfo info(const Cancel&) override;
 
 private:
@@ -122,7 +134,9 @@ class ScriptedDesktop : public Desktop {
 public:
     std::optional<int> answer;          // to every question; none: closed
     std::optional<QString> folder;      // chosen in the folder panel
-    QStringList items;                  // chosen in the items panel
+    QStringList items;                  // chosen in the items and files panels
+    std::optional<QString> clipboard;   // the text last copied
+    QList<QStringList> patterns;        // of each files panel
     QList<Question> questions;
     QList<Panel> panels;
     int beeps = 0;
@@ -144,6 +158,13 @@ public:
         panels.append(panel);
         return items;
     }
+    QStringList chooseFiles(const Panel& panel, const QStringList& wanted) override
+    {
+        panels.append(panel);
+        patterns.append(wanted);
+        return items;
+    }
+    void copyText(const QString& text) override { clipboard = text; }
     void beep() override { ++beeps; }
     void open(const QString& path) override { opened.append(path); }
     void reveal(const QStringList& paths) override { revealed.append(paths); }
@@ -183,6 +204,17 @@ public:
     }
     std::shared_ptr<PhoneFiles> files(const ADB&, const QString& serial) override { return phone(serial); }
 
+    // adb runs are recorded as "run ARG ARG ..." and answered by the runner
+    // (default: "Success"), which may throw.
+    using Runner = std::function<QString(const QStringList& args)>;
+    void onRun(Runner runner) { locked([&] { m_runner = std::move(runner); }); }
+    QString run(const ADB&, const QStringList& args, const Cancel& cancel) override;
+    QByteArray screenshot(const ADB&, const QString& serial, const Cancel&) override;
+    // Streams run `tool` with adb's arguments ("stream ARGS" is recorded);
+    // without a tool they cannot start.
+    void setStreamTool(const QString& tool) { locked([&] { m_streamTool = tool; }); }
+    std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit) override;
+
 private:
     std::optional<QString> lookup(const QString& call, const QHash<QString, QString>& answers, const QString& serial);
 
@@ -191,6 +223,8 @@ private:
     std::vector<Device> m_devices;
     QHash<QString, QString> m_names;
     QHash<QString, QString> m_serials;
+    Runner m_runner;
+    QString m_streamTool;
 };
 
 // The MTP layer's "item not on the phone".

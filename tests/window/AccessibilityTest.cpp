@@ -5,6 +5,7 @@
 #include "ContentView.h"
 #include "DetailView.h"
 #include "FileListView.h"
+#include "PathBar.h"
 #include "Sidebar.h"
 #include "WindowFixture.h"
 
@@ -241,6 +242,8 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
             return QStringLiteral("search");
         if (bar->isAncestorOf(widget))
             return QStringLiteral("toolbar");
+        if (qobject_cast<PathSegment*>(widget))
+            return QStringLiteral("path");
         return widget == list ? QStringLiteral("list") : QStringLiteral("other");
     };
     const auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -254,7 +257,7 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
         if (regions.last() != region(QApplication::focusWidget()))
             regions.append(region(QApplication::focusWidget()));
     }
-    EXPECT_EQ(regions, (QStringList{"sidebar", "toolbar", "search", "list"}));
+    EXPECT_EQ(regions, (QStringList{"sidebar", "toolbar", "search", "path", "list"}));
     key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), view.sidebar()->list());
     key(Qt::Key_Backtab, Qt::ShiftModifier);

@@ -46,13 +46,6 @@ Environment WindowTest::fullEnvironment()
         };
     };
     BrowserCommands& c = env.commands;
-    c.copyPaths = record("copyPaths");
-    c.remove = record("remove");
-    c.newFolder = record("newFolder");
-    c.rename = record("rename");
-    c.takeScreenshot = record("takeScreenshot");
-    c.toggleRecording = record("toggleRecording");
-    c.installAPK = record("installAPK");
     c.disconnect = record("disconnect");
     c.conflictingApps = [this] { return conflictingApps; };
     c.quitConflictingApps = record("quitConflictingApps");

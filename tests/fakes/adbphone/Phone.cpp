@@ -220,6 +220,8 @@ void Connection::open(uint32_t remoteId, QByteArray service)
         send(kOkay, localId, remoteId);
         if (reply != table.end())
             shell->startScripted(reply.value());
+        else if (const QByteArray program = phoneProgram(command); !program.isEmpty())
+            shell->startCommand(program, term);
         else
             shell->startCommand(command, term);
         stream = std::move(shell);

@@ -54,6 +54,20 @@ QByteArray decodeField(const QJsonObject& object, const QString& name)
 
 } // namespace
 
+QByteArray phoneProgram(const QByteArray& command)
+{
+    // The stop request leaves a mark in the storage that the recorder waits for.
+    static const QByteArray mark = "/sdcard/.screenrecord-stop";
+    if (command == "pkill -INT screenrecord")
+        return "touch " + mark;
+    if (command.startsWith("screenrecord ")) {
+        const QByteArray file = command.mid(command.lastIndexOf(' ') + 1);
+        return "rm -f " + mark + "; while [ ! -e " + mark + " ]; do sleep 0.05; done; rm -f " + mark
+               + "; printf 'fake video' > " + file;
+    }
+    return {};
+}
+
 ReplyTable defaultReplies(const PhoneIdentity& identity)
 {
     QByteArray model = identity.model;

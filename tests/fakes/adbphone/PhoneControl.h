@@ -73,6 +73,12 @@ inline constexpr char kServerFile[] = "adb-server";
 // The commands a browser asks a phone for, answered plausibly for `identity`.
 ReplyTable defaultReplies(const PhoneIdentity& identity);
 
+// What the phone's shell runs for a command that is a program of the phone
+// we stand in for; empty when the command runs as it is. The screen
+// recorder ("screenrecord ... FILE") records until "pkill -INT screenrecord"
+// and then writes FILE.
+QByteArray phoneProgram(const QByteArray& command);
+
 // JSON object: command -> {"out"|"outBase64", "err"|"errBase64", "status"}.
 // The plain forms are for hand-written tables, the base64 forms for binary.
 QByteArray encodeReplies(const ReplyTable& table);

@@ -1,0 +1,87 @@
+#include "BrowserModel.h"
+
+#include "ADBError.h"
+
+#include <QFileInfo>
+
+namespace {
+
+bool isPackage(const QUrl& url)
+{
+    return QFileInfo(url.path()).suffix().toLower() == QLatin1StringView("apk");
+}
+
+bool readyOverAdb(const std::optional<Device>& device)
+{
+    return device && device->state == QLatin1StringView("device") && device->transport == Device::Transport::adb;
+}
+
+QString lastComponent(const QUrl& url)
+{
+    return QFileInfo(url.toLocalFile()).fileName();
+}
+
+} // namespace
+
+void BrowserModel::installAPK()
+{
+    Desktop::Panel panel;
+    panel.prompt = QStringLiteral("Install");
+    // Any letter case: "Game.APK" is a package too.
+    const QStringList chosen = m_desktop->chooseFiles(panel, {QStringLiteral("*.[aA][pP][kK]")});
+    if (chosen.isEmpty())
+        return;
+    QList<QUrl> urls;
+    for (const QString& path : chosen)
+        urls.append(QUrl::fromLocalFile(path));
+    install(urls);
+}
+
+void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder)
+{
+    QList<QUrl> packages;
+    for (const QUrl& url : urls) {
+        if (isPackage(url))
+            packages.append(url);
+    }
+    if (packages.isEmpty() || packages.size() != urls.size() || !readyOverAdb(selectedDevice())) {
+        upload(urls, folder);
+        return;
+    }
+    Desktop::Question question;
+    question.message = packages.size() == 1
+                           ? QStringLiteral("Install “") + lastComponent(packages.first()) + QStringLiteral("”?")
+                           : QStringLiteral("Install ") + QString::number(packages.size()) + QStringLiteral(" apps?");
+    question.informative = QStringLiteral("You can install the app on the phone, or just copy the APK file.");
+    question.buttons = {QStringLiteral("Install"), QStringLiteral("Copy File"), QStringLiteral("Cancel")};
+    const std::optional<int> answer = m_desktop->ask(question);
+    if (answer == 0)
+        install(packages);
+    else if (answer == 1)
+        upload(urls, folder);
+}
+
+void BrowserModel::install(const QList<QUrl>& urls)
+{
+    const std::optional<Device> device = selectedDevice();
+    if (!m_adb || !readyOverAdb(device) || urls.isEmpty())
+        return;
+    const ADB adb = *m_adb;
+    const QString serial = device->serial;
+    const std::shared_ptr<AdbSource> source = m_adbSource;
+    startJob(QStringLiteral("Installing…"), false, false, [=](JobContext& job) {
+        const int count = int(urls.size());
+        for (int index = 0; index < count; ++index) {
+            const QUrl& url = urls[index];
+            job.setItem(QStringLiteral("Installing “") + lastComponent(url) + QStringLiteral("” (")
+                        + QString::number(index + 1) + QStringLiteral(" of ") + QString::number(count)
+                        + QStringLiteral(")…"));
+            // One argument, exactly as the file is named: no shell between.
+            const QString output = source->run(
+                adb, {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), url.toLocalFile()},
+                job.cancel());
+            if (output.contains(QLatin1StringView("Failure")))
+                throw ADBError::failed(ADB::clean(output));
+        }
+    });
+}

@@ -1,0 +1,118 @@
+#include "BrowserModel.h"
+
+#include "ADBError.h"
+#include "BrowserPaths.h"
+#include "Paths.h"
+#include "Error.h"
+
+using paths::joined;
+
+namespace {
+
+QString quoted(const QString& name)
+{
+    return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+} // namespace
+
+std::optional<QString> BrowserModel::unusable(const RemoteEntry& entry, const QString& verb)
+{
+    try {
+        browserpaths::usable(entry.name);
+        return std::nullopt;
+    } catch (const Error&) {
+        // Joined to the folder, such a name would stand for the folder itself
+        // or another place.
+        if (entry.name.isEmpty())
+            return QStringLiteral("An item without a name can't be ") + verb + QStringLiteral(".");
+        QString shown = entry.name;
+        shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+        return quoted(shown) + QStringLiteral(" can't be ") + verb + QStringLiteral(": it isn't a usable file name.");
+    }
+}
+
+bool BrowserModel::validate(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    if (name.contains(QLatin1Char('/')) || name == QLatin1StringView(".") || name == QLatin1StringView("..")
+        || name.contains(QChar(0))) {
+        setErrorMessage(QStringLiteral("Names can't contain “/”."));
+        return false;
+    }
+    return true;
+}
+
+void BrowserModel::remove(const QList<RemoteEntry>& entries)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone || entries.isEmpty())
+        return;
+    for (const RemoteEntry& entry : entries) {
+        if (const std::optional<QString> refusal = unusable(entry, QStringLiteral("deleted"))) {
+            setErrorMessage(*refusal);
+            return;
+        }
+    }
+    Desktop::Question question;
+    question.message = entries.size() == 1
+                           ? QStringLiteral("Delete ") + quoted(entries.first().name) + QStringLiteral(" from the phone?")
+                           : QStringLiteral("Delete ") + QString::number(entries.size())
+                                 + QStringLiteral(" items from the phone?");
+    question.informative = QStringLiteral("This can't be undone.");
+    question.buttons = {QStringLiteral("Delete"), QStringLiteral("Cancel")};
+    question.warning = true;
+    question.destructive = 0;
+    if (m_desktop->ask(question) != 0)
+        return;
+    const QString path = m_path;
+    startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
+        for (const RemoteEntry& entry : entries) {
+            job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
+            phone->remove(joined(path, entry.name), job.cancel());
+        }
+        job.post([](BrowserModel& model) { model.setSelection({}); });
+    });
+}
+
+void BrowserModel::newFolder(const QString& name)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
+        return;
+    const QString trimmed = name.trimmed();
+    if (!validate(trimmed))
+        return;
+    const QString target = joined(m_path, trimmed);
+    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), false, true, [=](JobContext& job) {
+        if (phone->exists(target, job.cancel()))
+            throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
+        phone->makeFolder(target, job.cancel());
+        job.post([trimmed](BrowserModel& model) { model.setSelection({trimmed}); });
+    });
+}
+
+void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
+        return;
+    const QString trimmed = name.trimmed();
+    if (trimmed == entry.name)
+        return;
+    if (const std::optional<QString> refusal = unusable(entry, QStringLiteral("renamed"))) {
+        setErrorMessage(*refusal);
+        return;
+    }
+    if (!validate(trimmed))
+        return;
+    const QString source = joined(m_path, entry.name);
+    const QString target = joined(m_path, trimmed);
+    startJob(QStringLiteral("Renaming…"), false, true, [=](JobContext& job) {
+        if (phone->exists(target, job.cancel()))
+            throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
+        phone->move(source, target, job.cancel());
+        job.post([trimmed](BrowserModel& model) { model.setSelection({trimmed}); });
+    });
+}

@@ -1,0 +1,367 @@
+#include "FileGridView.h"
+
+#include "Accessibility.h"
+#include "BrowserModel.h"
+#include "BrowserPaths.h"
+#include "Paths.h"
+#include "EntryMenu.h"
+#include "FileIcons.h"
+#include "Look.h"
+#include "Theme.h"
+#include "WindowRules.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+// ---- layout ----------------------------------------------------------------------------
+
+GridLayout GridLayout::forWidth(int width)
+{
+    GridLayout layout;
+    const double inside = std::max(0, width - 2 * margin);
+    layout.columns = std::max(1, int(std::floor((inside + columnGap) / (104 + columnGap))));
+    layout.tileWidth =
+        std::max(0.0, std::min(130.0, (inside - columnGap * (layout.columns - 1)) / layout.columns));
+    const double row = layout.columns * layout.tileWidth + columnGap * (layout.columns - 1);
+    layout.left = margin + std::max(0.0, (inside - row) / 2);
+    return layout;
+}
+
+QRectF GridLayout::tile(int index) const
+{
+    const int row = index / columns;
+    const int column = index % columns;
+    return QRectF(left + column * (tileWidth + columnGap), margin + row * (tileHeight + rowGap), tileWidth,
+                  tileHeight);
+}
+
+int GridLayout::tileAt(QPointF point, int count) const
+{
+    if (point.x() < left || point.y() < margin)
+        return -1;
+    const int column = int((point.x() - left) / (tileWidth + columnGap));
+    const int row = int((point.y() - margin) / (tileHeight + rowGap));
+    if (column >= columns)
+        return -1;
+    const int index = row * columns + column;
+    if (index >= count || !tile(index).contains(point))
+        return -1;
+    return index;
+}
+
+int GridLayout::height(int count) const
+{
+    const int rowCount = rows(count);
+    return 2 * margin + rowCount * tileHeight + std::max(0, rowCount - 1) * rowGap;
+}
+
+// ---- a tile ----------------------------------------------------------------------------
+
+namespace {
+
+// The name in at most two lines, cut in the middle when longer.
+QStringList nameLines(const QString& name, const QFontMetricsF& metrics, double width)
+{
+    if (metrics.horizontalAdvance(name) <= width)
+        return {name};
+    // Break where the first line fills; the rest is cut in its middle.
+    qsizetype fits = 0;
+    for (qsizetype length = 1; length <= name.size(); ++length) {
+        if (metrics.horizontalAdvance(name.left(length)) > width)
+            break;
+        fits = length;
+    }
+    const qsizetype space = name.lastIndexOf(QLatin1Char(' '), fits);
+    const qsizetype cut = space > 0 ? space + 1 : std::max<qsizetype>(1, fits);
+    const QString rest = name.mid(cut);
+    return {name.left(cut).trimmed(), metrics.elidedText(rest, Qt::ElideMiddle, width)};
+}
+
+} // namespace
+
+void GridTile::paint(QPainter& painter, const QRectF& rect, const RemoteEntry& entry, bool isSelected,
+                     bool dropTargeted, const QPalette& palette, const QFont& font)
+{
+    const QColor accent = Theme::accent(Theme::isDark(palette));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF iconBox(rect.center().x() - 36, rect.top(), 72, 72);
+    if (isSelected || dropTargeted) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Look::quaternaryFill(palette));
+        painter.drawRoundedRect(iconBox, 8, 8);
+    }
+    FileIcons::icon(entry).paint(&painter, iconBox.adjusted(6, 6, -6, -6).toRect());
+    if (dropTargeted && entry.isDirectory) {
+        painter.setPen(QPen(accent, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(iconBox.adjusted(1, 1, -1, -1), 7, 7);
+    }
+
+    const QFont nameFont = Look::callout(font);
+    const QFontMetricsF metrics(nameFont);
+    const double textWidth = rect.width() - 10;
+    const QStringList lines = nameLines(entry.name, metrics, textWidth);
+    double widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const double lineHeight = metrics.height();
+    const QRectF label(rect.center().x() - widest / 2 - 5, iconBox.bottom() + 6, widest + 10,
+                       lines.size() * lineHeight + 2);
+    // Hidden items read fainter, selected or not.
+    painter.setOpacity(entry.name.startsWith(QLatin1Char('.')) ? 0.55 : 1.0);
+    if (isSelected) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(accent);
+        painter.drawRoundedRect(label, 4, 4);
+    }
+    painter.setFont(nameFont);
+    painter.setPen(isSelected ? QColor(Qt::white) : palette.color(QPalette::Text));
+    for (qsizetype index = 0; index < lines.size(); ++index)
+        painter.drawText(QRectF(label.left(), label.top() + 1 + index * lineHeight, label.width(), lineHeight),
+                         Qt::AlignCenter | Qt::TextSingleLine, lines[index]);
+    painter.setOpacity(1.0);
+    if (!entry.isDirectory) {
+        painter.setFont(Look::caption2(font));
+        painter.setPen(Look::secondary(palette));
+        painter.drawText(QRectF(rect.left(), label.bottom() + 6, rect.width(), QFontMetricsF(Look::caption2(font)).height()),
+                         Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, Look::byteCount(entry.size));
+    }
+    painter.restore();
+}
+
+// ---- the grid --------------------------------------------------------------------------
+
+FileGridView::FileGridView(const Environment& env, QWidget* parent) : QAbstractScrollArea(parent), m_env(env)
+{
+    setObjectName(QStringLiteral("fileGrid"));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    verticalScrollBar()->setSingleStep(24);
+
+    BrowserModel* model = m_env.model;
+    connect(model, &BrowserModel::visibleEntriesChanged, this, &FileGridView::showEntries);
+    connect(model, &BrowserModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    const auto name = [this] {
+        Accessibility::setName(this, {}, WindowRules::currentFolderName(m_env.model->pathComponents()));
+    };
+    connect(model, &BrowserModel::pathChanged, this, name);
+    name();
+    showEntries();
+}
+
+void FileGridView::showEntries()
+{
+    m_entries = m_env.model->visibleEntries();
+    m_pressed = -1;
+    m_dropTarget = -1;
+    updateScrollRange();
+    viewport()->update();
+}
+
+void FileGridView::updateScrollRange()
+{
+    const GridLayout layout = gridLayout();
+    const int height = layout.height(int(m_entries.size()));
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setRange(0, std::max(0, height - viewport()->height()));
+}
+
+void FileGridView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+}
+
+QRect FileGridView::tileRect(int index) const
+{
+    return gridLayout().tile(index).translated(0, -verticalScrollBar()->value()).toAlignedRect();
+}
+
+int FileGridView::tileAt(const QPoint& position) const
+{
+    return gridLayout().tileAt(QPointF(position) + QPointF(0, verticalScrollBar()->value()), int(m_entries.size()));
+}
+
+void FileGridView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const GridLayout layout = gridLayout();
+    const int offset = verticalScrollBar()->value();
+    const QRect exposed = event->rect().translated(0, offset);
+    const int rowPitch = GridLayout::tileHeight + GridLayout::rowGap;
+    // Only the rows in sight.
+    const int firstRow = std::max(0, (exposed.top() - GridLayout::margin) / rowPitch);
+    const int lastRow = std::max(0, (exposed.bottom() - GridLayout::margin) / rowPitch);
+    const int count = int(m_entries.size());
+    const QSet<QString>& selection = m_env.model->selection();
+    painter.translate(0, -offset);
+    for (int index = firstRow * layout.columns; index < std::min(count, (lastRow + 1) * layout.columns); ++index) {
+        const RemoteEntry& entry = m_entries[index];
+        GridTile::paint(painter, layout.tile(index), entry, selection.contains(entry.name), index == m_dropTarget,
+                        palette(), font());
+    }
+}
+
+void FileGridView::mousePressEvent(QMouseEvent* event)
+{
+    setFocus(Qt::MouseFocusReason);
+    const int index = tileAt(event->position().toPoint());
+    m_pressed = event->button() == Qt::LeftButton ? index : -1;
+    m_pressPoint = event->position().toPoint();
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    BrowserModel* model = m_env.model;
+    if (index < 0) {
+        model->setSelection({});
+    } else {
+        const QString& name = m_entries[index].name;
+        // Ctrl or Shift toggles the one tile; Shift makes no range here.
+        if (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) {
+            QSet<QString> names = model->selection();
+            if (!names.remove(name))
+                names.insert(name);
+            model->setSelection(names);
+        } else {
+            model->setSelection({name});
+        }
+    }
+    event->accept();
+}
+
+void FileGridView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_pressed < 0 || !(event->buttons() & Qt::LeftButton)
+        || (event->position().toPoint() - m_pressPoint).manhattanLength() < QApplication::startDragDistance())
+        return;
+    const RemoteEntry entry = m_entries[m_pressed];
+    m_pressed = -1;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(m_env.model->itemProvider(entry));
+    drag->setPixmap(FileIcons::icon(entry).pixmap(48, 48));
+    // A copy only: the phone keeps its item.
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}
+
+void FileGridView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const int index = tileAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index >= 0)
+        m_env.model->open(m_entries[index]);
+    event->accept();
+}
+
+EntryMenu* FileGridView::menuAt(const QPoint& position)
+{
+    const int index = tileAt(position);
+    QList<RemoteEntry> items;
+    QString title = accessibleName();
+    if (index >= 0) {
+        const RemoteEntry& entry = m_entries[index];
+        title = entry.name;
+        items = m_env.model->selection().contains(entry.name) ? m_env.model->selectedEntries()
+                                                              : QList<RemoteEntry>{entry};
+    }
+    auto* menu = new EntryMenu(m_env, items, this);
+    Accessibility::setName(menu, {}, title);
+    return menu;
+}
+
+void FileGridView::contextMenuEvent(QContextMenuEvent* event)
+{
+    EntryMenu* menu = menuAt(event->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1) : event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
+    menu->popup(event->globalPos());
+    event->accept();
+}
+
+void FileGridView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) {
+        m_env.model->remove(m_env.model->selectedEntries());
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+int FileGridView::folderAt(const QPoint& position) const
+{
+    const int index = tileAt(position);
+    return index >= 0 && m_entries[index].isDirectory ? index : -1;
+}
+
+void FileGridView::setDropTarget(int index)
+{
+    if (index == m_dropTarget)
+        return;
+    m_dropTarget = index;
+    viewport()->update();
+    Q_EMIT folderTargeted(index >= 0);
+}
+
+// A drag over a folder tile is the tile's; anywhere else it is left to the
+// pane around the grid, which copies into the folder shown.
+void FileGridView::dragEnterEvent(QDragEnterEvent* event)
+{
+    dragMoveEvent(event);
+}
+
+void FileGridView::dragMoveEvent(QDragMoveEvent* event)
+{
+    // Items of this window going out are not dropped back in.
+    const int folder =
+        event->mimeData()->hasUrls() && !event->source() ? folderAt(event->position().toPoint()) : -1;
+    setDropTarget(folder);
+    if (folder < 0) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept(tileRect(folder));
+}
+
+void FileGridView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTarget(-1);
+    Q_EMIT dragLeft();
+    event->accept();
+}
+
+void FileGridView::dropEvent(QDropEvent* event)
+{
+    const int folder = event->source() ? -1 : folderAt(event->position().toPoint());
+    setDropTarget(-1);
+    if (folder < 0) {
+        event->ignore();
+        return;
+    }
+    const QList<QUrl> files = WindowRules::fileUrls(event->mimeData()->urls());
+    if (files.isEmpty()) {
+        // Web links alone are refused; the pane refuses them too.
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    const QString target = paths::joined(m_env.model->path(), m_entries[folder].name);
+    QMetaObject::invokeMethod(
+        m_env.model, [model = m_env.model, files, target] { model->handleDrop(files, target); },
+        Qt::QueuedConnection);
+}

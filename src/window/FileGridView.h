@@ -1,0 +1,83 @@
+#pragma once
+
+#include "Environment.h"
+
+#include <QAbstractScrollArea>
+#include <QRect>
+
+class EntryMenu;
+
+// How the icon grid places its tiles; a function of the grid's width alone.
+struct GridLayout {
+    static constexpr int margin = 16;
+    static constexpr int columnGap = 8;
+    static constexpr int rowGap = 10;
+    static constexpr int tileHeight = 132;
+
+    int columns = 1;
+    double tileWidth = 0;
+    double left = margin; // of the first column, centring the row
+
+    static GridLayout forWidth(int width);
+    QRectF tile(int index) const;
+    // The tile under `point` (content coordinates), -1 between and around them.
+    int tileAt(QPointF point, int count) const;
+    int rows(int count) const { return (count + columns - 1) / columns; }
+    int height(int count) const;
+};
+
+// One tile's look: icon, name and size, the selection and drop highlight.
+struct GridTile {
+    static void paint(QPainter& painter, const QRectF& rect, const RemoteEntry& entry, bool isSelected,
+                      bool dropTargeted, const QPalette& palette, const QFont& font);
+};
+
+// The icon form of the browser: the folder as a scrolling grid of painted
+// tiles. Only tiles in sight are painted. Folder tiles take drops into their
+// folder; drops elsewhere fall through to the pane.
+class FileGridView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit FileGridView(const Environment& env, QWidget* parent = nullptr);
+
+    GridLayout gridLayout() const { return GridLayout::forWidth(viewport()->width()); }
+    // The tile's rectangle in viewport coordinates.
+    QRect tileRect(int index) const;
+    // The context menu for a click at `position` (viewport coordinates).
+    EntryMenu* menuAt(const QPoint& position);
+    // The tile a drag of files is over; -1 when none.
+    int dropTarget() const { return m_dropTarget; }
+
+Q_SIGNALS:
+    // A drag of files is over a folder tile (true), or no longer.
+    void folderTargeted(bool targeted);
+    // The drag has left the grid.
+    void dragLeft();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void showEntries();
+    void updateScrollRange();
+    int tileAt(const QPoint& position) const;
+    // The folder tile under a drag, or -1.
+    int folderAt(const QPoint& position) const;
+    void setDropTarget(int index);
+
+    Environment m_env;
+    QList<RemoteEntry> m_entries;
+    int m_pressed = -1;
+    QPoint m_pressPoint;
+    int m_dropTarget = -1;
+};

@@ -1,0 +1,70 @@
+#include "StatusBar.h"
+
+#include "BrowserModel.h"
+#include "Look.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QVBoxLayout>
+
+StatusBar::StatusBar(BrowserModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    setObjectName(QStringLiteral("statusBar"));
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setFixedHeight(1);
+    column->addWidget(divider);
+    m_line = new QLabel(this);
+    m_line->setObjectName(QStringLiteral("statusLine"));
+    m_line->setAlignment(Qt::AlignCenter);
+    m_line->setTextFormat(Qt::PlainText);
+    m_line->setFixedHeight(28);
+    m_line->setFont(Look::callout(font()));
+    Look::setForeground(m_line, Look::secondary(palette()));
+    column->addWidget(m_line);
+
+    for (auto signal : {&BrowserModel::visibleEntriesChanged, &BrowserModel::selectionChanged,
+                        &BrowserModel::entriesChanged, &BrowserModel::deviceInfoChanged})
+        connect(model, signal, this, &StatusBar::update);
+    update();
+}
+
+QString StatusBar::summary(qsizetype visible, bool hasSelection, const QList<RemoteEntry>& selected,
+                           const std::optional<DeviceInfo>& info)
+{
+    QString line;
+    if (!hasSelection) {
+        line = visible == 1 ? QStringLiteral("1 item") : QString::number(visible) + QStringLiteral(" items");
+    } else {
+        int64_t total = 0;
+        for (const RemoteEntry& entry : selected) {
+            if (!entry.isDirectory)
+                total += entry.size;
+        }
+        line = QString::number(selected.size()) + QStringLiteral(" of ") + QString::number(visible)
+               + QStringLiteral(" selected");
+        if (total > 0)
+            line += QStringLiteral(", ") + Look::byteCount(total);
+    }
+    if (info && info->storageFree)
+        line += QStringLiteral(", ") + Look::byteCount(*info->storageFree) + QStringLiteral(" available");
+    return line;
+}
+
+QString StatusBar::text() const
+{
+    return m_line->text();
+}
+
+void StatusBar::update()
+{
+    const bool hasSelection = !m_model->selection().isEmpty();
+    m_line->setText(summary(m_model->visibleEntries().size(), hasSelection,
+                            hasSelection ? m_model->selectedEntries() : QList<RemoteEntry>(), m_model->deviceInfo()));
+}
