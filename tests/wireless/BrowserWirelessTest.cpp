@@ -68,7 +68,6 @@ TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
     list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.5", 5555);
     list(Kind::connect, u"adb-UNPAIRED-t"_s, "10.0.0.6", 5555);
     list(Kind::connect, u"not-an-adb-name"_s, "10.0.0.7", 5555);
-    settle();
     EXPECT_EQ(connected(), QStringList{u"10.0.0.5:5555"_s});
     adb->connects.push(connectFails(u"no route"_s));
     settle();
@@ -104,7 +103,6 @@ TEST_F(BrowserWireless, AUserDisconnectHoldsUntilTheAddressStopsBeingAdvertised)
     browses.remove(Kind::connect, u"adb-R5C-t"_s);
     settle();
     list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.5", 5555);
-    settle();
     EXPECT_EQ(connected(), QStringList{u"10.0.0.5:5555"_s});
     adb->connects.push([] {});
 }

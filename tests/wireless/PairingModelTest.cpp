@@ -18,22 +18,7 @@ protected:
         pairing.start(host());
         settle();
     }
-    // A typed-code pairing with the phone at 192.168.1.20:37001.
-    void pairTyped()
-    {
-        pairing.pair({Kind::pairing, u"adb-R5C-x"_s, u"192.168.1.20:37001"_s}, u"123456"_s);
-        settle();
-    }
-    void answerPairing(std::function<ADB::PairResult()> answer)
-    {
-        host()->pairs.push(std::move(answer));
-        settle();
-    }
-    void answerConnect(std::function<void()> answer = [] {})
-    {
-        adb->connects.push(std::move(answer));
-        settle();
-    }
+    void pairTyped() { WirelessTest::pairTyped(pairing); }
 
     WirelessPairing pairing{clock};
 };
@@ -44,7 +29,6 @@ TEST_F(PairingModel, BeforeStartItWaitsWithNoCodeAndActsOnNothing)
 {
     EXPECT_EQ(pairing.phase(), Phase::waiting());
     EXPECT_TRUE(pairing.qrImage().isNull());
-    EXPECT_TRUE(pairing.serviceName().isEmpty());
     list(Kind::pairing, u"vantelorquist-anything"_s, "192.168.1.20", 37000);
     pairing.newCode();
     pairing.connectManually(u"10.0.0.1:5555"_s, QString(), QString());
@@ -85,20 +69,16 @@ TEST_F(PairingModel, OnlyTheExactNamePairsAtOnceAndEachAddressOnce)
 {
     start();
     list(Kind::pairing, pairing.serviceName().toUpper(), "192.168.1.20", 37000);
-    settle();
     EXPECT_TRUE(requests().isEmpty());
     list(Kind::pairing, pairing.serviceName(), "192.168.1.20", 37001);
-    settle();
     EXPECT_EQ(requests(), QStringList{pairing.password() + u":192.168.1.20:37001"_s});
     EXPECT_EQ(pairing.phase(), Phase::pairing(u"192.168.1.20:37001"_s));
     answerPairing(pairingFails(PairingFailure::rejected()));
 
     list(Kind::pairing, pairing.serviceName(), "192.168.1.20", 37001);
     list(Kind::connect, u"adb-OTHER-x"_s, "192.168.1.30", 5555); // any other change
-    settle();
     EXPECT_EQ(requests().size(), 1) << "a republish or a failed address starts nothing";
     list(Kind::pairing, pairing.serviceName(), "192.168.1.20", 37002);
-    settle();
     EXPECT_EQ(requests().size(), 2);
     answerPairing(pairingFails(PairingFailure::rejected()));
     pairing.newCode();
@@ -110,11 +90,9 @@ TEST_F(PairingModel, AScanDuringAnotherTaskIsTakenUpAtTheNextListChangeAfterIt)
     start();
     pairing.connect({Kind::connect, u"adb-R5C-x"_s, u"192.168.1.40:5555"_s});
     list(Kind::pairing, pairing.serviceName(), "192.168.1.20", 37001);
-    settle();
     answerConnect(connectFails(u"failed to connect"_s));
     EXPECT_TRUE(requests().isEmpty());
     list(Kind::connect, u"adb-OTHER-x"_s, "192.168.1.30", 5555);
-    settle();
     EXPECT_EQ(requests().size(), 1);
     answerPairing(pairingFails(PairingFailure::rejected()));
 }
@@ -123,11 +101,7 @@ TEST_F(PairingModel, AScanDuringAnotherTaskIsTakenUpAtTheNextListChangeAfterIt)
 
 TEST_F(PairingModel, EachPairingFailureEndsInItsSentence)
 {
-    const struct {
-        std::function<ADB::PairResult()> answer;
-        bool viaQR;
-        QString sentence;
-    } cases[] = {
+    const struct { std::function<ADB::PairResult()> answer; bool viaQR; QString sentence; } cases[] = {
         {pairingFails(PairingFailure::unreachable(u"192.168.1.20:37001"_s)), false,
          u"Couldn’t reach the phone at 192.168.1.20:37001. Make sure the phone and this Mac are on the same Wi-Fi "
          "network, then try again."_s},
@@ -166,7 +140,6 @@ TEST_F(PairingModel, WithAGuidTheServiceListedMidWaitIsConnectedAtTheFourthSearc
     EXPECT_EQ(clock->fire() + clock->fire(), 2); // t = 1 and 2: second and third search
     list(Kind::connect, u"adb-R5C-tag"_s, "192.168.1.20", 41000); // t = 2.5
     list(Kind::connect, u"adb-OTHER-tag"_s, "192.168.1.20", 42000); // same host, no name match
-    settle();
     EXPECT_TRUE(connected().isEmpty());
     EXPECT_EQ(clock->fire(), 1); // t = 3: fourth search
     settle();
@@ -181,11 +154,7 @@ TEST_F(PairingModel, WithAGuidTheServiceListedMidWaitIsConnectedAtTheFourthSearc
 TEST_F(PairingModel, WithoutAGuidAServiceOnTheSameHostIsTakenWhateverItsPort)
 {
     // A pairing address without ":" compares as a whole.
-    const struct {
-        QString pairingAddress;
-        const char* serviceIp;
-        QString expected;
-    } cases[] = {{u"192.168.1.20:37001"_s, "192.168.1.20", u"192.168.1.20:41000"_s},
+    const struct { QString pairingAddress; const char* serviceIp; QString expected; } cases[] = {{u"192.168.1.20:37001"_s, "192.168.1.20", u"192.168.1.20:41000"_s},
                  {u"192.168.1.21"_s, "192.168.1.21", u"192.168.1.21:41000"_s}};
     start();
     for (const auto& c : cases) {
@@ -226,9 +195,8 @@ TEST_F(PairingModel, AfterFifteenRoundsWithoutTheServiceItFailsOrTriesTheMdnsNam
 
 TEST_F(PairingModel, ConnectingShowsTheNameThenTheDeviceOrTheFallbacks)
 {
-    const struct {
-        QString address, listedAs, done; // listedAs: the serial adb lists after connecting
-    } cases[] = {{u"192.168.1.50:5555"_s, u"192.168.1.50:5555"_s, u"Pixel 8"_s},
+    // listedAs: the serial adb lists after connecting.
+    const struct { QString address, listedAs, done; } cases[] = {{u"192.168.1.50:5555"_s, u"192.168.1.50:5555"_s, u"Pixel 8"_s},
                  {u"192.168.1.51:5555"_s, u"USB123"_s, u"Android phone (R5C)"_s}};
     start();
     for (const auto& c : cases) {
@@ -243,10 +211,7 @@ TEST_F(PairingModel, ConnectingShowsTheNameThenTheDeviceOrTheFallbacks)
 TEST_F(PairingModel, ManualConnectionsPairOnlyWithBothPairingTexts)
 {
     start();
-    const struct {
-        QString address, pairingAddress, code;
-        bool pairs;
-    } cases[] = {
+    const struct { QString address, pairingAddress, code; bool pairs; } cases[] = {
         {u"192.168.1.20:5555"_s, QString(), u"123456"_s, false},
         {u"192.168.1.20:5555"_s, u"192.168.1.20:37001"_s, QString(), false},
         {u"192.168.1.20:5555"_s, u"192.168.1.20:37001"_s, u"123456"_s, true},
@@ -352,7 +317,6 @@ TEST_F(PairingModel, AfterStopAdbsServicesAreGoneAndChangesNoLongerArrive)
     pairing.stop();
     EXPECT_TRUE(pairing.discovery().connect().isEmpty());
     list(Kind::pairing, pairing.serviceName(), "192.168.1.20", 37001);
-    settle();
     EXPECT_TRUE(requests().isEmpty());
 }
 

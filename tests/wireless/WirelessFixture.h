@@ -188,11 +188,28 @@ protected:
     }
     QStringList requests() { return host()->pairs.requests(); }
     QStringList connected() const { return adb->connects.requests(); }
-    // A service appears (or moves) in the discovery.
+    // A service appears (or moves) in the discovery, and the model hears of it.
     void list(Kind kind, const QString& name, const char* ip, uint16_t port)
     {
         model();
         browses.resolve(kind, name, ip, port);
+        settle();
+    }
+    void answerPairing(std::function<ADB::PairResult()> answer)
+    {
+        host()->pairs.push(std::move(answer));
+        settle();
+    }
+    void answerConnect(std::function<void()> answer = [] {})
+    {
+        adb->connects.push(std::move(answer));
+        settle();
+    }
+    // A typed-code pairing with a phone offering it at 192.168.1.20:37001.
+    static void pairTyped(WirelessPairing& pairing)
+    {
+        pairing.pair({Kind::pairing, u"adb-R5C-x"_s, u"192.168.1.20:37001"_s}, u"123456"_s);
+        settle();
     }
     // One pass of the device poll, waited for.
     void pass()
