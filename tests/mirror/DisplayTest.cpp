@@ -4,8 +4,6 @@
 #include "MirrorVideoWidget.h"
 #include "TestSupport.h"
 
-#include <QEvent>
-#include <QImage>
 #include <QPixmap>
 
 #include <gtest/gtest.h>

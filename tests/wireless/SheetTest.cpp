@@ -12,9 +12,7 @@
 #include <QAbstractAnimation>
 #include <QAbstractButton>
 #include <QAccessible>
-#include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>

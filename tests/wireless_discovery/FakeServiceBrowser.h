@@ -3,17 +3,12 @@
 #include "ServiceBrowser.h"
 #include "WirelessDiscovery.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#include <vector>
 
 // Socket addresses as service discovery hands them over: IPv6 when the text holds ":".
 inline QByteArray socketAddress(const char* ip, uint16_t port = 0)

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <stop_token>
 #include <thread>
 
 namespace {

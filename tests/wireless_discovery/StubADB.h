@@ -2,7 +2,6 @@
 
 #include "TestSupport.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
