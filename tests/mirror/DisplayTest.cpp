@@ -4,6 +4,7 @@
 #include "MirrorVideoWidget.h"
 #include "TestSupport.h"
 
+#include <QEvent>
 #include <QPixmap>
 
 #include <gtest/gtest.h>

@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
