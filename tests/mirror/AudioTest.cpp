@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
 
 namespace {
 
@@ -23,16 +22,9 @@ QByteArray silence(qint64 frames) { return QByteArray(frames * 4, '\0'); }
 
 TEST(MirrorAudio, QueuesWholeFramesUntilTheLimitIsPassed)
 {
-    const struct {
-        qint64 before; // frames queued first
-        qsizetype packet;
-        qint64 after;
-    } cases[] = {
-        {0, 3, 0},
-        {0, 4003, 1000},
-        {7200, 400, 7300},
-        {7201, 400, 7201},
-    };
+    // Frames queued first, bytes played, frames queued after.
+    const struct { qint64 before; qsizetype packet; qint64 after; } cases[] = {
+        {0, 3, 0}, {0, 4003, 1000}, {7200, 400, 7300}, {7201, 400, 7201}};
     for (const auto& c : cases) {
         MirrorAudio audio(MirrorAudio::Output::pulled);
         if (c.before > 0)
@@ -42,32 +34,22 @@ TEST(MirrorAudio, QueuesWholeFramesUntilTheLimitIsPassed)
     }
 }
 
-TEST(MirrorAudio, PullsConvertedSamplesAndTakesThemOffTheQueue)
-{
-    MirrorAudio audio(MirrorAudio::Output::pulled);
-    const MirrorAudio::Tap tap = audio.tap();
-    audio.play(pcm({-32768, 16384, 32767, 0}));
-    audio.play(pcm({1, -1}));
-    EXPECT_EQ(audio.queued(), 3);
-
-    std::vector<float> out(8, 9.0f);
-    EXPECT_EQ(tap.pull(out.data(), 4), 3); // across both packets, then silence
-    EXPECT_EQ(out, std::vector<float>({-1.0f, 0.5f, 32767.0f / 32768, 0.0f, 1.0f / 32768, -1.0f / 32768, 0.0f, 0.0f}));
-    EXPECT_EQ(audio.queued(), 0);
-
-    audio.play(silence(100));
-    std::vector<float> part(2 * 30);
-    EXPECT_EQ(tap.pull(part.data(), 30), 30);
-    EXPECT_EQ(audio.queued(), 70);
-}
-
-TEST(MirrorAudio, APullAfterThePlayerIsGoneChangesNothing)
+TEST(MirrorAudio, PullsConvertedSamplesOffTheQueueUntilThePlayerIsGone)
 {
     std::optional<MirrorAudio::Tap> tap;
     {
         MirrorAudio audio(MirrorAudio::Output::pulled);
-        audio.play(silence(10));
         tap = audio.tap();
+        audio.play(pcm({-32768, 16384, 32767, 0}));
+        audio.play(pcm({1, -1}));
+        EXPECT_EQ(audio.queued(), 3);
+        std::vector<float> out(8, 9.0f);
+        EXPECT_EQ(tap->pull(out.data(), 4), 3); // across both packets, then silence
+        EXPECT_EQ(out, std::vector<float>({-1.0f, 0.5f, 32767.0f / 32768, 0.0f, 1.0f / 32768, -1.0f / 32768, 0, 0}));
+        EXPECT_EQ(audio.queued(), 0);
+        audio.play(silence(100));
+        EXPECT_EQ(tap->pull(out.data(), 3), 3);
+        EXPECT_EQ(audio.queued(), 97);
     }
     std::vector<float> out(4, 9.0f);
     EXPECT_EQ(tap->pull(out.data(), 2), 0);
@@ -79,8 +61,7 @@ TEST(MirrorAudio, WithoutASoundServerTheDevicePlayerThrows)
     // No server to reach and none to spawn: a machine without sound.
     QTemporaryDir dir;
     QFile config(dir.filePath(QStringLiteral("client.conf")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("autospawn = no\n");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("autospawn = no\n") > 0);
     config.close();
     qputenv("PULSE_CLIENTCONFIG", config.fileName().toLocal8Bit());
     qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("none")).toLocal8Bit());

@@ -21,10 +21,7 @@ QByteArray touch(TA action, QPointF point, QSizeF screen = {1080, 2340})
 
 TEST(ControlMessage, WorkedExamplesAreTheServersBytes)
 {
-    const struct {
-        ControlMessage message;
-        const char* bytes;
-    } cases[] = {
+    const struct { ControlMessage message; const char* bytes; } cases[] = {
         {ControlMessage::key(0, 4, 0), "00 00 00 00 00 04 00 00 00 00 00 00 00 00"},
         {ControlMessage::text(QStringLiteral("abc")), "01 00 00 00 03 61 62 63"},
         {ControlMessage::touch(TA::down, {100.4, 200.5}, {1080, 2340}),
@@ -43,11 +40,7 @@ TEST(ControlMessage, WorkedExamplesAreTheServersBytes)
 
 TEST(ControlMessage, PositionsRoundHalvesAwayFromZeroClampTheScreenAndSaturate)
 {
-    const struct {
-        QPointF point;
-        QSizeF screen;
-        const char* position; // x, y, width, height
-    } cases[] = {
+    const struct { QPointF point; QSizeF screen; const char* position; /* x, y, width, height */ } cases[] = {
         {{-0.5, 0.5}, {1080, 2340}, "FF FF FF FF 00 00 00 01 04 38 09 24"},
         {{2.4999, 2.5}, {1080, 2340}, "00 00 00 02 00 00 00 03 04 38 09 24"},
         {{0, 0}, {70000, -3}, "00 00 00 00 00 00 00 00 FF FF 00 00"},
@@ -62,10 +55,7 @@ TEST(ControlMessage, PositionsRoundHalvesAwayFromZeroClampTheScreenAndSaturate)
 
 TEST(ControlMessage, ScrollAmountsAreSixteenthsOfTheFixedPointRange)
 {
-    const struct {
-        double amount;
-        const char* encoded;
-    } cases[] = {
+    const struct { double amount; const char* encoded; } cases[] = {
         {16, "7F FF"}, {-16, "80 00"}, {100, "7F FF"}, {1, "08 00"},
         {-1, "F8 00"}, {-0.0001, "00 00"}, {qQNaN(), "00 00"}, {-inf, "00 00"},
     };
@@ -78,10 +68,8 @@ TEST(ControlMessage, ScrollAmountsAreSixteenthsOfTheFixedPointRange)
 
 TEST(ControlMessage, PressureIsZeroOnlyWhenLifting)
 {
-    EXPECT_EQ(touch(TA::down, {1, 1}).mid(22, 2), hex("FFFF"));
-    EXPECT_EQ(touch(TA::move, {1, 1}).mid(22, 2), hex("FFFF"));
-    EXPECT_EQ(touch(TA::up, {1, 1}).mid(22, 2), hex("0000"));
-    EXPECT_EQ(touch(TA::up, {1, 1})[1], char(1));
+    for (const auto& [action, pressure] : {std::pair{TA::down, "FFFF"}, {TA::move, "FFFF"}, {TA::up, "0000"}})
+        EXPECT_EQ(touch(action, {1, 1}).mid(22, 2), hex(pressure)) << pressure;
 }
 
 TEST(ControlMessage, TypedTextIsCutAtThreeHundredBytesOnACharacterBoundary)
@@ -90,10 +78,8 @@ TEST(ControlMessage, TypedTextIsCutAtThreeHundredBytesOnACharacterBoundary)
     const QString twoByte = QString(299, QLatin1Char('a')) + QStringLiteral("é"); // é straddles byte 300
     const QString fourByte = QString(298, QLatin1Char('a')) + QStringLiteral("😀");
     const QString exact = QString(298, QLatin1Char('a')) + QStringLiteral("é");
-    const struct {
-        QString text;
-        int sent;
-    } cases[] = {{ascii, 300}, {twoByte, 299}, {fourByte, 298}, {exact, 300}, {QStringLiteral("é"), 2}};
+    const struct { QString text; int sent; } cases[] = {
+        {ascii, 300}, {twoByte, 299}, {fourByte, 298}, {exact, 300}, {QStringLiteral("é"), 2}};
     for (const auto& c : cases) {
         const QByteArray data = ControlMessage::text(c.text).data();
         ASSERT_EQ(data.size(), 5 + c.sent);
@@ -101,12 +87,8 @@ TEST(ControlMessage, TypedTextIsCutAtThreeHundredBytesOnACharacterBoundary)
         EXPECT_EQ(data.mid(5), c.text.toUtf8().left(c.sent));
         EXPECT_TRUE(QString::fromUtf8(data.mid(5)).toUtf8() == data.mid(5)); // whole characters only
     }
-}
-
-TEST(ControlMessage, ClipboardTextIsNeverCut)
-{
-    const QString text(5000, QChar(u'é'));
-    const QByteArray data = ControlMessage::setClipboard(text, false).data();
-    EXPECT_EQ(data.size(), 14 + 10000);
-    EXPECT_EQ(data.mid(10, 4), hex("00 00 27 10"));
+    // The clipboard is never cut.
+    const QByteArray clipboard = ControlMessage::setClipboard(QString(5000, QChar(u'é')), false).data();
+    EXPECT_EQ(clipboard.size(), 14 + 10000);
+    EXPECT_EQ(clipboard.mid(10, 4), hex("00 00 27 10"));
 }

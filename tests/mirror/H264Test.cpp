@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -22,11 +22,9 @@ const QByteArray parameterSets = "\0\0\0\1"_qba + sps + "\0\0\0\1"_qba + pps;
 double meanLuma(const QImage& image)
 {
     double sum = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            sum += qGreen(row[x]);
-    }
+            sum += qGreen(image.pixel(x, y));
     return 16 + sum / (double(image.width()) * image.height()) * 219.0 / 255.0;
 }
 
@@ -34,21 +32,20 @@ double meanLuma(const QImage& image)
 struct Pipeline {
     H264SampleBuilder builder;
     MirrorFrameSink sink;
+    MirrorFrameSink::Result result; // of the last enqueue
 
-    explicit Pipeline(QSize view = {320, 640}) { sink.layer().setViewSize(view); }
-
-    void configure(const QByteArray& configuration) { builder.configure(configuration); }
-
+    explicit Pipeline(const QByteArray& configuration, QSize view = {320, 640})
+    {
+        sink.layer().setViewSize(view);
+        builder.configure(configuration);
+    }
     // Enqueues one picture packet; the picture it shows afterwards.
-    MirrorVideoSurface::Picture feed(const QByteArray& packet, MirrorFrameSink::Result* result = nullptr)
+    MirrorVideoSurface::Picture feed(const QByteArray& packet)
     {
         auto sample = builder.sample(packet);
         EXPECT_TRUE(sample.has_value());
-        if (sample) {
-            const auto r = sink.enqueue(*sample);
-            if (result)
-                *result = r;
-        }
+        if (sample)
+            result = sink.enqueue(*sample);
         return sink.layer().takePicture();
     }
 };
@@ -56,11 +53,7 @@ struct Pipeline {
 long residentPages()
 {
     long size = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &size, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
+    std::ifstream("/proc/self/statm") >> size >> resident;
     return resident;
 }
 
@@ -68,10 +61,7 @@ long residentPages()
 
 TEST(H264SampleBuilder, SplitsAnnexBAtStartCodes)
 {
-    const struct {
-        const char* bytes;
-        std::vector<const char*> units;
-    } cases[] = {
+    const struct { const char* bytes; std::vector<const char*> units; } cases[] = {
         {"00 00 00 01 67 AA 00 00 01 68 BB 00 00 01 65 CC", {"67 AA", "68 BB", "65 CC"}},
         {"00 00 01 00 00 01 65", {"65"}},
         {"67 AA BB", {}},
@@ -96,19 +86,12 @@ TEST(H264SampleBuilder, ConfiguresFromParameterSetsAndKeepsTheOldFormatOtherwise
     const auto first = builder.format();
     EXPECT_EQ(first->avcC(), hex("01 42 C0 1E FF E1 00 05 67 42 C0 1E AA 01 00 04 68 CE 3C 80"));
 
-    const struct {
-        QByteArray packet;
-    } refused[] = {
-        {"\0\0\1"_qba + sps},                                   // no PPS
-        {"\0\0\1"_qba + pps},                                   // no SPS
-        {"\0\0\1\x67\x42\xC0\0\0\1"_qba + pps},                 // SPS shorter than 4 bytes
-    };
     EXPECT_FALSE(H264Format::create(sps, {}));
     EXPECT_FALSE(H264Format::create(sps.left(3), pps));
-    for (const auto& c : refused) {
-        EXPECT_FALSE(builder.configure(c.packet)) << c.packet.toHex(' ').constData();
-        EXPECT_EQ(builder.format(), first);
-        EXPECT_TRUE(builder.sample(c.packet + "\0\0\1\x41\x9A"_qba)); // a picture still comes out
+    // No PPS, no SPS, an SPS shorter than 4 bytes: the old format stays, a picture still comes out.
+    for (const QByteArray& packet : {"\0\0\1"_qba + sps, "\0\0\1"_qba + pps, "\0\0\1\x67\x42\xC0\0\0\1"_qba + pps}) {
+        EXPECT_FALSE(builder.configure(packet)) << packet.toHex(' ').constData();
+        EXPECT_TRUE(builder.sample(packet + "\0\0\1\x41\x9A"_qba));
         EXPECT_EQ(builder.format(), first);
     }
 }
@@ -143,19 +126,11 @@ TEST(H264SampleBuilder, SamplesHoldOnlyLengthPrefixedPictureUnits)
 
 TEST(MirrorFrameSink, DecodesEveryLibx264VariantOnePicturePerPacketInOrder)
 {
-    const struct {
-        const char* name;
-        H264StreamGenerator::Options options;
-    } variants[] = {
-        {"plain", {}},
-        {"delimiters", {.delimiters = true}},
-        {"in-band parameter sets", {.inBandParameterSets = true}},
-    };
-    for (const auto& v : variants) {
-        SCOPED_TRACE(v.name);
-        H264StreamGenerator stream(v.options);
-        Pipeline pipe;
-        pipe.configure(stream.configuration());
+    const H264StreamGenerator::Options variants[] = {{}, {.delimiters = true}, {.inBandParameterSets = true}};
+    for (const auto& options : variants) {
+        SCOPED_TRACE(options.delimiters ? "delimiters" : options.inBandParameterSets ? "in-band parameter sets" : "plain");
+        H264StreamGenerator stream(options);
+        Pipeline pipe(stream.configuration());
         for (int i = 0; i < 25; ++i) {
             const auto picture = pipe.feed(stream.picture(i));
             ASSERT_EQ(picture.number, quint64(i + 1)) << "picture " << i << " not out at once";
@@ -166,10 +141,9 @@ TEST(MirrorFrameSink, DecodesEveryLibx264VariantOnePicturePerPacketInOrder)
 
     // A new configuration at another size decodes at that size.
     H264StreamGenerator portrait({}), landscape({.width = 640, .height = 320});
-    Pipeline pipe({640, 640});
-    pipe.configure(portrait.configuration());
+    Pipeline pipe(portrait.configuration(), {640, 640});
     EXPECT_EQ(pipe.feed(portrait.picture(0)).image.size(), QSize(320, 640));
-    pipe.configure(landscape.configuration());
+    pipe.builder.configure(landscape.configuration());
     const auto picture = pipe.feed(landscape.picture(3));
     EXPECT_EQ(picture.videoSize, QSize(640, 320));
     EXPECT_EQ(picture.image.size(), QSize(640, 320));
@@ -179,28 +153,25 @@ TEST(MirrorFrameSink, DecodesEveryLibx264VariantOnePicturePerPacketInOrder)
 TEST(MirrorFrameSink, DamageAsksForAKeyFrameOnceAndTheNextKeyFrameDecodes)
 {
     H264StreamGenerator stream({.keyFrameInterval = 10});
-    Pipeline pipe;
-    pipe.configure(stream.configuration());
-    MirrorFrameSink::Result result;
+    Pipeline pipe(stream.configuration());
     for (int i = 0; i < 3; ++i)
-        pipe.feed(stream.picture(i, true), &result);
-    EXPECT_FALSE(result.needsKeyFrame);
+        pipe.feed(stream.picture(i, true));
+    EXPECT_FALSE(pipe.result.needsKeyFrame);
 
     QByteArray damaged = stream.picture(3, true);
     for (qsizetype at = damaged.size() / 3; at < damaged.size(); at += 7)
         damaged[at] = char(damaged[at] ^ 0x5A);
-    const quint64 shownBefore = pipe.feed(damaged, &result).number;
-    EXPECT_FALSE(result.needsKeyFrame);
+    const quint64 shownBefore = pipe.feed(damaged).number;
+    EXPECT_FALSE(pipe.result.needsKeyFrame);
 
     std::vector<bool> asked;
     for (int i = 4; i < 10; ++i) {
-        const auto picture = pipe.feed(stream.picture(i, true), &result);
-        asked.push_back(result.needsKeyFrame);
-        EXPECT_LE(picture.number, shownBefore + 1) << "a picture that cannot decode was shown";
+        EXPECT_LE(pipe.feed(stream.picture(i, true)).number, shownBefore + 1) << "a picture that cannot decode was shown";
+        asked.push_back(pipe.result.needsKeyFrame);
     }
     EXPECT_EQ(asked, std::vector<bool>({true, false, false, false, false, false}));
-    const auto key = pipe.feed(stream.picture(10, true), &result);
-    EXPECT_FALSE(result.needsKeyFrame);
+    const auto key = pipe.feed(stream.picture(10, true));
+    EXPECT_FALSE(pipe.result.needsKeyFrame);
     EXPECT_GT(key.number, shownBefore);
     EXPECT_NEAR(meanLuma(key.image), H264StreamGenerator::lumaFor(10), 6);
     EXPECT_GT(pipe.feed(stream.picture(11, true)).number, key.number);
@@ -209,26 +180,23 @@ TEST(MirrorFrameSink, DamageAsksForAKeyFrameOnceAndTheNextKeyFrameDecodes)
 TEST(MirrorFrameSink, CountsEveryEnqueueAndTheFirstAfterEachReset)
 {
     H264StreamGenerator stream({});
-    Pipeline pipe;
-    pipe.configure(stream.configuration());
+    Pipeline pipe(stream.configuration());
     std::vector<bool> firsts;
-    MirrorFrameSink::Result result;
-    for (int i = 0; i < 4; ++i) {
-        pipe.feed(stream.picture(i), &result);
-        firsts.push_back(result.isFirst);
+    std::vector<int> counts;
+    for (int i = 0; i < 7; ++i) {
+        if (i == 5) {
+            pipe.sink.reset();
+            EXPECT_TRUE(pipe.sink.layer().takePicture().image.isNull()) << "a reset shows black at once";
+            counts.push_back(pipe.sink.takeFrameCount());
+        }
+        pipe.feed(stream.picture(i));
+        firsts.push_back(pipe.result.isFirst);
+        if (i == 3)
+            counts.push_back(pipe.sink.takeFrameCount());
     }
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 4);
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 0);
-    pipe.feed(stream.picture(4));
-    pipe.sink.reset();
-    EXPECT_TRUE(pipe.sink.layer().takePicture().image.isNull()) << "a reset shows black at once";
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 0);
-    for (int i = 5; i < 7; ++i) {
-        pipe.feed(stream.picture(i), &result);
-        firsts.push_back(result.isFirst);
-    }
-    EXPECT_EQ(firsts, std::vector<bool>({true, false, false, false, true, false}));
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 2);
+    counts.push_back(pipe.sink.takeFrameCount());
+    EXPECT_EQ(firsts, std::vector<bool>({true, false, false, false, false, true, false}));
+    EXPECT_EQ(counts, std::vector<int>({4, 0, 2}));
 }
 
 TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
@@ -237,42 +205,31 @@ TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
     std::vector<QByteArray> packets;
     for (int i = 0; i < 20; ++i)
         packets.push_back(stream.picture(i, true));
-    Pipeline pipe({160, 320});
-    pipe.configure(stream.configuration());
+    Pipeline pipe(stream.configuration(), {160, 320});
     const long residentBefore = residentPages();
     std::mt19937 random(16);
     auto below = [&](qsizetype n) { return qsizetype(random() % quint32(std::max<qsizetype>(n, 1))); };
     for (int round = 0; round < 3000; ++round) {
         QByteArray packet = packets[size_t(round) % packets.size()];
-        switch (round % 5) {
-        case 0: // bit flips
-            for (int k = 0; k < 4; ++k) {
-                const qsizetype at = below(packet.size());
-                packet[at] = char(packet[at] ^ (1 << (random() % 8)));
-            }
-            break;
-        case 1: // truncation
-            packet.truncate(below(packet.size()));
-            break;
-        case 2: // a wrong length inside the stream: a start code where none was
-            packet.insert(below(packet.size()), "\0\0\1", 3);
-            break;
-        case 3: { // random NAL units
-            QByteArray junk(below(200) + 1, Qt::Uninitialized);
-            for (char& c : junk)
-                c = char(random());
-            packet = "\0\0\1"_qba + junk;
-            break;
+        const int damage = round % 5; // 4: an undamaged packet now and then
+        for (int k = 0; damage == 0 && k < 4; ++k) { // bit flips
+            const qsizetype at = below(packet.size());
+            packet[at] = char(packet[at] ^ (1 << (random() % 8)));
         }
-        default: // an undamaged packet now and then
-            break;
+        if (damage == 1) // truncation
+            packet.truncate(below(packet.size()));
+        if (damage == 2) // a wrong length inside the stream: a start code where none was
+            packet.insert(below(packet.size()), "\0\0\1", 3);
+        if (damage == 3) { // random NAL units
+            packet = QByteArray("\0\0\1", 3) + QByteArray(below(200) + 1, Qt::Uninitialized);
+            std::generate(packet.begin() + 3, packet.end(), [&] { return char(random()); });
         }
         if (auto sample = pipe.builder.sample(packet))
             pipe.sink.enqueue(*sample);
     }
     EXPECT_LT(residentPages() - residentBefore, 64l << 20 >> 12) << "memory grew by more than 64 MiB";
     // Still decoding afterwards.
-    pipe.configure(stream.configuration());
+    pipe.builder.configure(stream.configuration());
     for (int i = 20; i < 31; ++i)
         pipe.feed(stream.picture(i, true));
     EXPECT_NEAR(meanLuma(pipe.sink.layer().takePicture().image), H264StreamGenerator::lumaFor(30), 6);

@@ -10,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 namespace {
+
+using namespace Qt::Literals::StringLiterals;
 
 struct SoundServer {
     QTemporaryDir dir;
@@ -21,25 +22,23 @@ struct SoundServer {
     // Starts the server and points this process at it; why it cannot run, or nothing.
     const char* start()
     {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        const QString program = QStandardPaths::findExecutable(u"pulseaudio"_s);
         if (program.isEmpty())
             return "pulseaudio is not installed";
-        const QString socket = dir.filePath(QStringLiteral("native"));
+        const QString socket = dir.filePath(u"native"_s);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"HOME", "PULSE_RUNTIME_PATH", "XDG_RUNTIME_DIR"})
             env.insert(QString::fromLatin1(name), dir.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(program, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                                QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-level=error"),
-                                QStringLiteral("--load=module-null-sink"),
-                                QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket});
-        if (!process.waitForStarted(5000))
-            return "pulseaudio did not start";
-        if (!testsupport::waitUntil([&] { return QFile::exists(socket) || process.state() != QProcess::Running; })
+        process.start(program, {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s,
+                                u"--log-level=error"_s, u"--load=module-null-sink"_s,
+                                u"--load=module-native-protocol-unix auth-anonymous=1 socket="_s + socket});
+        if (!process.waitForStarted(5000)
+            || !testsupport::waitUntil([&] { return QFile::exists(socket) || process.state() != QProcess::Running; })
             || !QFile::exists(socket))
-            return "pulseaudio did not open its socket";
-        QFile config(dir.filePath(QStringLiteral("client.conf")));
+            return "pulseaudio did not start or open its socket";
+        QFile config(dir.filePath(u"client.conf"_s));
         if (!config.open(QIODevice::WriteOnly) || config.write("autospawn = no\n") < 0)
             return "no client configuration";
         config.close();

@@ -21,17 +21,19 @@
 
 namespace wirelesstest {
 
+using namespace Qt::Literals::StringLiterals;
 using Kind = WirelessService::Kind;
-using PhaseKind = WirelessPairing::Phase::Kind;
+using Phase = WirelessPairing::Phase;
+using PhaseKind = Phase::Kind;
 
 // Workers waiting in a channel for an answer the test has not given yet.
 // They count as idle, so a test can settle while one waits.
 inline std::atomic<int> blockedWorkers{0};
 
-// Answers handed to a blocked worker one by one. A worker waits (10 s at
-// most) for the next answer or its cancellation. An answer or a cancellation
-// stops the worker counting as blocked at once, so that settling afterwards
-// waits until it has delivered.
+// Requests recorded and answered one by one from the test's script. A worker
+// waits (10 s at most) for the next answer or its cancellation. Either stops
+// it counting as blocked at once, so settling afterwards waits until it has
+// delivered.
 template <class T>
 class Channel {
 public:
@@ -42,18 +44,14 @@ public:
         release();
         m_changed.notify_all();
     }
-    T take(const Cancel& cancel)
+    T take(const QString& request, const Cancel& cancel)
     {
-        std::stop_callback onCancel(cancel.token(), [this] {
-            std::lock_guard lock(m_mutex);
-            release();
-        });
+        locked([&] { m_requests.append(request); });
+        std::stop_callback onCancel(cancel.token(), [this] { locked([this] { release(); }); });
         std::unique_lock lock(m_mutex);
         if (m_answers.empty() && !cancel.isCancelled()) {
-            ++m_sleepers;
-            ++blockedWorkers;
-            m_changed.wait_for(lock, cancel.token(), std::chrono::seconds(10),
-                               [this] { return !m_answers.empty(); });
+            ++m_sleepers, ++blockedWorkers;
+            m_changed.wait_for(lock, cancel.token(), std::chrono::seconds(10), [this] { return !m_answers.empty(); });
             --m_sleepers;
             if (m_released > 0)
                 --m_released;
@@ -65,12 +63,13 @@ public:
             throw Cancelled();
         }
         if (m_answers.empty())
-            throw ADBError::failed(QStringLiteral("no answer scripted"));
+            throw ADBError::failed(u"no answer scripted"_s);
         auto answer = std::move(m_answers.front());
         m_answers.pop_front();
         lock.unlock();
         return answer();
     }
+    QStringList requests() const { return locked([this] { return m_requests; }); }
     int waiting() const { return locked([this] { return m_sleepers; }); }
     int cancelled() const { return locked([this] { return m_cancelled; }); }
 
@@ -78,10 +77,8 @@ private:
     // Under the lock: one sleeper is about to wake.
     void release()
     {
-        if (m_sleepers > m_released) {
-            ++m_released;
-            --blockedWorkers;
-        }
+        if (m_sleepers > m_released)
+            ++m_released, --blockedWorkers;
     }
     template <class F>
     auto locked(F f) const
@@ -92,58 +89,27 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::deque<std::function<T()>> m_answers;
-    int m_sleepers = 0;
-    int m_released = 0;
-    int m_cancelled = 0;
+    QStringList m_requests;
+    int m_sleepers = 0, m_released = 0, m_cancelled = 0;
 };
 
-// adb's "connect", answered from the test's script.
+// adb's "connect", answered from the test's script; requests are addresses.
 class ConnectingAdbSource : public browsertest::FakeAdbSource {
 public:
-    void connect(const ADB&, const QString& address, const Cancel& cancel) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_addresses.append(address);
-        }
-        connects.take(cancel);
-    }
-    QStringList connected() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_addresses;
-    }
+    void connect(const ADB&, const QString& address, const Cancel& cancel) override { connects.take(address, cancel); }
     Channel<void> connects;
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_addresses;
 };
 
-// The browser model as host, with adb's pairing answered from the script.
+// The browser model as host, with adb's pairing answered from the script;
+// requests are "code:address".
 class ScriptedHost : public BrowserPairingHost {
 public:
     using BrowserPairingHost::BrowserPairingHost;
-
     ADB::PairResult pair(const ADB&, const QString& address, const QString& code, const Cancel& cancel) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_requests.append(code + QLatin1Char(':') + address);
-        }
-        return pairs.take(cancel);
-    }
-    // "code:address" of every pairing request.
-    QStringList requests() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
+        return pairs.take(code + u':' + address, cancel);
     }
     Channel<ADB::PairResult> pairs;
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_requests;
 };
 
 // Waits until no worker runs, without delivering what they posted, so a
@@ -164,9 +130,9 @@ inline void settle()
     }
 }
 
-inline ADB::PairResult paired(const QString& address, std::optional<QString> guid = std::nullopt)
+inline std::function<ADB::PairResult()> paired(const QString& address, std::optional<QString> guid = std::nullopt)
 {
-    return {address, std::move(guid)};
+    return [=] { return ADB::PairResult{address, guid}; };
 }
 
 inline std::function<ADB::PairResult()> pairingFails(const PairingFailure& failure)
@@ -174,53 +140,90 @@ inline std::function<ADB::PairResult()> pairingFails(const PairingFailure& failu
     return [failure]() -> ADB::PairResult { throw ADBError::pairing(failure); };
 }
 
+inline std::function<void()> connectFails(const QString& message)
+{
+    return [message] { throw ADBError::failed(message); };
+}
+
+// A clock whose time the test moves.
+class SteppedClock : public browsertest::ManualClock {
+public:
+    std::chrono::steady_clock::time_point now() const override { return time; }
+    std::chrono::steady_clock::time_point time{std::chrono::hours(1)};
+};
+
+// A browser model over these fakes, its discovery reporting into `browses`.
+inline std::unique_ptr<BrowserModel> makeModel(std::shared_ptr<AdbSource> adb, QSettings& settings,
+                                               std::shared_ptr<Clock> clock, Browses& browses)
+{
+    BrowserModel::Collaborators collaborators;
+    collaborators.adb = std::move(adb);
+    collaborators.mtp = std::make_shared<browsertest::FakeMtpSource>();
+    collaborators.settings = &settings;
+    collaborators.clock = std::move(clock);
+    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<FakeServiceBrowser>(&browses));
+    return std::make_unique<BrowserModel>(std::move(collaborators));
+}
+
 // The browser model over fakes, with automatic reconnection off unless a
 // test turns it on, and a pairing host over it.
 class WirelessTest : public ::testing::Test {
 protected:
-    WirelessTest()
-    {
-        settings.setValue(QStringLiteral("autoReconnectWireless"), false);
-    }
+    WirelessTest() { settings.setValue(u"autoReconnectWireless"_s, false); }
     ~WirelessTest() override { settle(); }
 
     BrowserModel& model()
     {
         if (!m_model) {
-            BrowserModel::Collaborators collaborators;
-            collaborators.adb = adb;
-            collaborators.mtp = std::make_shared<browsertest::FakeMtpSource>();
-            collaborators.settings = &settings;
-            collaborators.clock = browserClock;
-            collaborators.discovery =
-                std::make_unique<WirelessDiscovery>(std::make_unique<FakeServiceBrowser>(&browses));
-            m_model = std::make_unique<BrowserModel>(std::move(collaborators));
+            m_model = makeModel(adb, settings, browserClock, browses);
             m_host = std::make_shared<ScriptedHost>(*m_model);
             settle();
         }
         return *m_model;
     }
-    ScriptedHost& host()
-    {
-        model();
-        return *m_host;
-    }
-    std::shared_ptr<ScriptedHost> hostPointer()
+    std::shared_ptr<ScriptedHost> host()
     {
         model();
         return m_host;
     }
-    // A service appears (or moves) in the discovery.
+    QStringList requests() { return host()->pairs.requests(); }
+    QStringList connected() const { return adb->connects.requests(); }
+    // A service appears (or moves) in the discovery, and the model hears of it.
     void list(Kind kind, const QString& name, const char* ip, uint16_t port)
     {
         model();
         browses.resolve(kind, name, ip, port);
+        settle();
+    }
+    void answerPairing(std::function<ADB::PairResult()> answer)
+    {
+        host()->pairs.push(std::move(answer));
+        settle();
+    }
+    void answerConnect(std::function<void()> answer = [] {})
+    {
+        adb->connects.push(std::move(answer));
+        settle();
+    }
+    // A typed-code pairing with a phone offering it at 192.168.1.20:37001.
+    static void pairTyped(WirelessPairing& pairing)
+    {
+        pairing.pair({Kind::pairing, u"adb-R5C-x"_s, u"192.168.1.20:37001"_s}, u"123456"_s);
+        settle();
+    }
+    // One pass of the device poll, waited for.
+    void pass()
+    {
+        bool done = false;
+        model().refreshDevices([&done] { done = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }));
+        settle();
     }
 
     QTemporaryDir folder;
-    QSettings settings{folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
+    QSettings settings{folder.filePath(u"settings.ini"_s), QSettings::IniFormat};
     std::shared_ptr<ConnectingAdbSource> adb = std::make_shared<ConnectingAdbSource>();
-    std::shared_ptr<browsertest::ManualClock> browserClock = std::make_shared<browsertest::ManualClock>();
+    std::shared_ptr<SteppedClock> browserClock = std::make_shared<SteppedClock>();
     std::shared_ptr<browsertest::ManualClock> clock = std::make_shared<browsertest::ManualClock>();
     Browses browses;
 

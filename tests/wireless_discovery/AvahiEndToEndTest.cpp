@@ -13,8 +13,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <memory>
 
 #include <poll.h>
 #include <unistd.h>
@@ -22,14 +20,14 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 using Kind = WirelessService::Kind;
 
 const QString daemonAddress = QStringLiteral("10.213.7.1");
 
 QString tool(const char* name)
 {
-    return QStandardPaths::findExecutable(QString::fromUtf8(name), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                                                                    QStringLiteral("/sbin"), QStringLiteral("/bin")});
+    return QStandardPaths::findExecutable(QString::fromUtf8(name), {u"/usr/sbin"_s, u"/usr/bin"_s, u"/sbin"_s, u"/bin"_s});
 }
 
 std::unique_ptr<ChildProcess> launch(const QStringList& command, const QMap<QString, QString>& environment = {})
@@ -56,18 +54,11 @@ bool awaitOutput(ChildProcess& child, const QByteArray& marker, std::chrono::mil
         limit) && seen->contains(marker);
 }
 
-void writeFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(text);
-}
-
 // The private bus and daemon, shared by the tests of this file: the process
 // learns the system bus's address once, so every test must use the same.
 struct AvahiRig {
     QString ip = tool("ip"), daemon = tool("avahi-daemon"), publisher = tool("avahi-publish"), busAddress, avahiConfig;
-    QString network = QStringLiteral("vtq-avahi-%1").arg(::getpid()); // the namespace
+    QString network = u"vtq-avahi-%1"_s.arg(::getpid()); // the namespace
     QTemporaryDir folder;
     std::unique_ptr<ChildProcess> busDaemon, avahiDaemon;
 
@@ -76,21 +67,18 @@ struct AvahiRig {
         // In reverse order of start; the namespace goes last.
         avahiDaemon.reset();
         busDaemon.reset();
-        if (auto child = launch({ip, QStringLiteral("netns"), QStringLiteral("delete"), network}))
+        if (auto child = launch({ip, u"netns"_s, u"delete"_s, network}))
             testsupport::waitUntil([&] { return child->tryWait(); }, 5s);
     }
 
     // Starts avahi-daemon inside the namespace; why it failed, or empty.
     QString startDaemon()
     {
-        avahiDaemon = launch({ip, QStringLiteral("netns"), QStringLiteral("exec"), network, daemon,
-                              QStringLiteral("--no-drop-root"), QStringLiteral("--no-chroot"),
-                              QStringLiteral("--no-rlimits"), QStringLiteral("-f"), avahiConfig},
-                             {{QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress}});
+        avahiDaemon = launch({ip, u"netns"_s, u"exec"_s, network, daemon, u"--no-drop-root"_s, u"--no-chroot"_s,
+                              u"--no-rlimits"_s, u"-f"_s, avahiConfig}, {{u"DBUS_SYSTEM_BUS_ADDRESS"_s, busAddress}});
         QByteArray log;
-        if (!avahiDaemon || !awaitOutput(*avahiDaemon, "Server startup complete", 10s, &log))
-            return QStringLiteral("avahi-daemon didn't start:\n") + QString::fromUtf8(log);
-        return {};
+        const bool started = avahiDaemon && awaitOutput(*avahiDaemon, "Server startup complete", 10s, &log);
+        return started ? QString() : u"avahi-daemon didn't start:\n"_s + QString::fromUtf8(log);
     }
 
     // Sets everything up. Returns why the tests can't run here (skip), or
@@ -98,45 +86,41 @@ struct AvahiRig {
     QString start(QString* failure)
     {
         if (::geteuid() != 0)
-            return QStringLiteral("needs root to make a network namespace");
+            return u"needs root to make a network namespace"_s;
         const QString bus = tool("dbus-daemon");
         if (ip.isEmpty() || daemon.isEmpty() || publisher.isEmpty() || bus.isEmpty())
-            return QStringLiteral("needs ip, avahi-daemon, avahi-publish and dbus-daemon");
+            return u"needs ip, avahi-daemon, avahi-publish and dbus-daemon"_s;
         // avahi-daemon keeps its pid file in /run/avahi-daemon: only one runs.
-        QFile pidFile(QStringLiteral("/run/avahi-daemon/pid"));
+        QFile pidFile(u"/run/avahi-daemon/pid"_s);
         if (pidFile.open(QIODevice::ReadOnly) && testsupport::processAlive(pidFile.readAll().trimmed().toLong()))
-            return QStringLiteral("another avahi-daemon is running");
+            return u"another avahi-daemon is running"_s;
 
         // A namespace with a veth pair.
         const QString script = QStringLiteral("set -e; ip netns add %1; ip -n %1 link add va type veth peer name vb;"
                                               " ip -n %1 addr add %2/24 dev va; ip -n %1 addr add 10.213.7.2/24 dev vb;"
                                               " ip -n %1 link set va up multicast on; ip -n %1 link set vb up multicast on")
                                    .arg(network, daemonAddress);
-        auto setup = launch({QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
+        auto setup = launch({u"/bin/sh"_s, u"-c"_s, script});
         QByteArray output;
         if (!setup || awaitOutput(*setup, "\x01never", 10s, &output)
             || !testsupport::waitUntil([&] { return setup->tryWait(); }, 5s) || !setup->wait().succeeded())
-            return QStringLiteral("couldn't make a network namespace: ") + QString::fromUtf8(output).trimmed();
+            return u"couldn't make a network namespace: "_s + QString::fromUtf8(output).trimmed();
 
-        const QString socket = folder.filePath(QStringLiteral("bus"));
-        busAddress = QStringLiteral("unix:path=") + socket;
-        const QString busConfig = folder.filePath(QStringLiteral("bus.conf"));
-        writeFile(busConfig, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                             "<busconfig><type>system</type><listen>" + busAddress.toUtf8() + "</listen>\n"
-                             "  <auth>EXTERNAL</auth>\n"
-                             "  <policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>\n"
-                             "    <allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>\n"
-                             "</busconfig>\n");
-        busDaemon = launch({bus, QStringLiteral("--config-file=") + busConfig, QStringLiteral("--nofork")});
+        // A bus of the test's own, open to every client.
+        const QString socket = folder.filePath(u"bus"_s);
+        busAddress = u"unix:path="_s + socket;
+        busDaemon = launch({bus, u"--session"_s, u"--address="_s + busAddress, u"--nofork"_s, u"--nopidfile"_s});
         if (!busDaemon || !testsupport::waitUntil([&] { return QFile::exists(socket); }, 5s)) {
-            *failure = QStringLiteral("the private D-Bus bus never listened");
+            *failure = u"the private D-Bus bus never listened"_s;
             return {};
         }
-        avahiConfig = folder.filePath(QStringLiteral("avahi.conf"));
-        writeFile(avahiConfig, "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=va\nenable-dbus=yes\n"
-                               "[wide-area]\nenable-wide-area=no\n"
-                               "[publish]\npublish-hinfo=no\npublish-workstation=no\n");
+        avahiConfig = folder.filePath(u"avahi.conf"_s);
+        QFile config(avahiConfig);
+        if (config.open(QIODevice::WriteOnly))
+            config.write("[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=va\nenable-dbus=yes\n"
+                         "[wide-area]\nenable-wide-area=no\n"
+                         "[publish]\npublish-hinfo=no\npublish-workstation=no\n");
+        config.close();
         *failure = startDaemon();
         // The code under test reaches the private bus the same way.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress.toUtf8());
@@ -153,11 +137,7 @@ protected:
         if (!skipReason.isEmpty() || !setupFailure.isEmpty())
             TearDownTestSuite();
     }
-    static void TearDownTestSuite()
-    {
-        delete rig;
-        rig = nullptr;
-    }
+    static void TearDownTestSuite() { delete std::exchange(rig, nullptr); }
 
     void SetUp() override
     {
@@ -167,24 +147,20 @@ protected:
         discovery = std::make_unique<WirelessDiscovery>();
         discovery->start();
     }
+    // The discovery goes before the publishers; both before the rig.
     void TearDown() override
     {
-        // The discovery goes before the publishers; both before the rig.
         discovery.reset();
         publishers.clear();
     }
 
     ChildProcess* publish(const QString& name, const char* type, int port)
     {
-        publishers.push_back(launch({rig->publisher, QStringLiteral("-s"), name, QString::fromLatin1(type),
-                                     QString::number(port)},
-                                    {{QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), rig->busAddress}}));
+        publishers.push_back(launch({rig->publisher, u"-s"_s, name, QString::fromLatin1(type), QString::number(port)},
+                                    {{u"DBUS_SYSTEM_BUS_ADDRESS"_s, rig->busAddress}}));
         return publishers.back().get();
     }
-    void stop(ChildProcess* publisher)
-    {
-        std::erase_if(publishers, [&](const auto& child) { return child.get() == publisher; });
-    }
+    void stop(ChildProcess* publisher) { std::erase_if(publishers, [&](auto& child) { return child.get() == publisher; }); }
 
     // Whether the service is listed, at the daemon's address and this port if one is given.
     bool listed(Kind kind, const QString& name, int port = 0) const
@@ -205,7 +181,7 @@ protected:
 
 TEST_F(AvahiEndToEnd, PublishedServicesComeAndGo)
 {
-    const QString name = QStringLiteral("adb-R5CT123ABC-Xy1Z");
+    const QString name = u"adb-R5CT123ABC-Xy1Z"_s;
     ChildProcess* pairing = publish(name, "_adb-tls-pairing._tcp", 37199);
     ChildProcess* connect = publish(name, "_adb-tls-connect._tcp", 41005);
     ASSERT_TRUE(pairing && connect);
@@ -221,7 +197,7 @@ TEST_F(AvahiEndToEnd, PublishedServicesComeAndGo)
 
 TEST_F(AvahiEndToEnd, ListsAgainAfterTheDaemonRestarts)
 {
-    const QString name = QStringLiteral("adb-AGAIN001-Cd3E");
+    const QString name = u"adb-AGAIN001-Cd3E"_s;
     ChildProcess* connect = publish(name, "_adb-tls-connect._tcp", 41007);
     ASSERT_TRUE(connect);
     ASSERT_TRUE(waitFor([&] { return listed(Kind::connect, name); }));

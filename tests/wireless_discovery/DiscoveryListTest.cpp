@@ -43,11 +43,11 @@ protected:
 TEST_F(DiscoveryList, ListsTheIPv4AddressAndRepublishesOnlyOnAChange)
 {
     // Without an IPv4 address a service isn't listed; alongside IPv6 the IPv4 one is used.
-    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {ipv6Address("fe80::1", 5555)}, 5555);
+    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {socketAddress("fe80::1", 5555)}, 5555);
     EXPECT_EQ(changes, 0);
-    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {ipv6Address("fe80::1"), ipv4Address("10.9.8.7")}, 41005);
+    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {socketAddress("fe80::1"), socketAddress("10.9.8.7")}, 41005);
     EXPECT_EQ(discovery->services(), (QList<WirelessService>{{Kind::connect, u"adb-A-x"_s, u"10.9.8.7:41005"_s}}));
-    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {ipv4Address("10.9.8.7")}, 41005);
+    browses.resolveAt(Kind::connect, u"adb-A-x"_s, {socketAddress("10.9.8.7")}, 41005);
     browses.remove(Kind::connect, u"never-seen"_s);
     EXPECT_EQ(changes, 1);
     browses.resolve(Kind::connect, u"adb-A-x"_s, "192.168.1.21");
@@ -74,7 +74,7 @@ TEST_F(DiscoveryList, ReportsAfterTheDiscoveryIsGoneAreIgnored)
 {
     auto handlers = browses.of(Kind::connect);
     discovery.reset();
-    handlers.resolved({u"adb-A-x"_s, {ipv4Address("10.0.0.1")}, 5555});
+    handlers.resolved({u"adb-A-x"_s, {socketAddress("10.0.0.1")}, 5555});
     handlers.removed(u"adb-A-x"_s);
 }
 

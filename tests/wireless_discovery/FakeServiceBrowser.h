@@ -3,34 +3,22 @@
 #include "ServiceBrowser.h"
 #include "WirelessDiscovery.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cstdint>
+#include <cstring>
 #include <stdexcept>
-#include <vector>
 
-// Socket addresses as service discovery hands them over.
-inline QByteArray ipv4Address(const char* dottedQuad, uint16_t port = 0)
+// Socket addresses as service discovery hands them over: IPv6 when the text holds ":".
+inline QByteArray socketAddress(const char* ip, uint16_t port = 0)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    ::inet_pton(AF_INET, dottedQuad, &address.sin_addr);
-    return QByteArray(reinterpret_cast<const char*>(&address), sizeof address);
-}
-
-inline QByteArray ipv6Address(const char* text, uint16_t port = 0)
-{
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-    ::inet_pton(AF_INET6, text, &address.sin6_addr);
-    return QByteArray(reinterpret_cast<const char*>(&address), sizeof address);
+    sockaddr_in6 six{AF_INET6, htons(port), 0, {}, 0};
+    sockaddr_in four{AF_INET, htons(port), {}, {}};
+    const bool v6 = std::strchr(ip, ':');
+    ::inet_pton(v6 ? AF_INET6 : AF_INET, ip, v6 ? static_cast<void*>(&six.sin6_addr) : &four.sin_addr);
+    return v6 ? QByteArray(reinterpret_cast<const char*>(&six), sizeof six)
+              : QByteArray(reinterpret_cast<const char*>(&four), sizeof four);
 }
 
 // What the discovery browses, kept by the test after the backend is handed
@@ -52,7 +40,7 @@ struct Browses : std::vector<std::pair<QString, ServiceBrowser::Handlers>> {
     }
     void resolve(WirelessService::Kind kind, const QString& name, const char* ip = "192.168.1.20", uint16_t port = 5555)
     {
-        resolveAt(kind, name, {ipv4Address(ip, port)}, port);
+        resolveAt(kind, name, {socketAddress(ip, port)}, port);
     }
     void remove(WirelessService::Kind kind, const QString& name) { of(kind).removed(name); }
 };

@@ -5,13 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <stop_token>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 using Kind = WirelessService::Kind;
 
 TEST(ADBServiceList, ReadsOneServicePerUsableLineAndNothingFromAFailureOrCancel)
@@ -23,11 +22,10 @@ TEST(ADBServiceList, ReadsOneServicePerUsableLineAndNothingFromAFailureOrCancel)
                   "adb-NOCOLON-x _adb-tls-connect._tcp. 192.168.1.21\n"
                   "printer _ipp._tcp. 192.168.1.30:631\n"
                   "adb-SHORT-x _adb-tls-connect._tcp.\n");
-    const auto services = ADB(adb.path).mdnsServices(Cancel());
+    EXPECT_EQ(ADB(adb.path).mdnsServices(Cancel()),
+              (std::vector<WirelessService>{{Kind::connect, u"adb-R5CT123ABC-Xy1Z"_s, u"192.168.1.20:41005"_s},
+                                            {Kind::pairing, u"adb-R5CT123ABC-Xy1Z"_s, u"192.168.1.20:37199"_s}}));
     EXPECT_EQ(adb.calls(), "mdns services\n");
-    EXPECT_EQ(services, (std::vector<WirelessService>{
-                            {Kind::connect, QStringLiteral("adb-R5CT123ABC-Xy1Z"), QStringLiteral("192.168.1.20:41005")},
-                            {Kind::pairing, QStringLiteral("adb-R5CT123ABC-Xy1Z"), QStringLiteral("192.168.1.20:37199")}}));
     std::stop_source stop;
     stop.request_stop();
     EXPECT_TRUE(ADB(adb.path).mdnsServices(Cancel(stop.get_token())).empty());
@@ -47,13 +45,11 @@ protected:
     }
     void TearDown() override { discovery.setPolling(std::nullopt); }
 
-    bool listedAt(Kind kind, const char* name, const char* address) const
+    bool listedAt(Kind kind, const char* name, const char* address, std::chrono::milliseconds wait = 0ms) const
     {
-        return discovery.services().contains(WirelessService{kind, QString::fromUtf8(name), QString::fromUtf8(address)});
-    }
-    bool waitListedAt(Kind kind, const char* name, const char* address) const
-    {
-        return testsupport::waitUntil([&] { return listedAt(kind, name, address); }, 5s);
+        const WirelessService service{kind, QString::fromUtf8(name), QString::fromUtf8(address)};
+        const auto listed = [&] { return discovery.services().contains(service); };
+        return listed() || (wait > 0ms && testsupport::waitUntil(listed, wait));
     }
 
     StubADB adb;
@@ -66,28 +62,27 @@ TEST_F(Polling, MergesAdbsListWithServiceDiscoveryWhichWinsUntilTurnedOff)
 {
     adb.setOutput("adb-A-x _adb-tls-pairing._tcp. 10.0.0.1:1111\n"
                   "adb-B-y _adb-tls-connect._tcp. 10.0.0.2:2222\n");
-    browses.resolve(Kind::pairing, QStringLiteral("adb-A-x"), "192.168.1.5", 3333);
-    browses.resolve(Kind::connect, QStringLiteral("adb-C-z"), "192.168.1.6", 5555);
+    browses.resolve(Kind::pairing, u"adb-A-x"_s, "192.168.1.5", 3333);
+    browses.resolve(Kind::connect, u"adb-C-z"_s, "192.168.1.6", 5555);
     discovery.setPolling(ADB(adb.path));
-    ASSERT_TRUE(waitListedAt(Kind::connect, "adb-B-y", "10.0.0.2:2222"));
+    ASSERT_TRUE(listedAt(Kind::connect, "adb-B-y", "10.0.0.2:2222", 5s));
     EXPECT_TRUE(listedAt(Kind::pairing, "adb-A-x", "192.168.1.5:3333"));
     EXPECT_EQ(discovery.services().size(), 3);
     // Gone from service discovery, still listed by adb: adb's address.
-    browses.remove(Kind::pairing, QStringLiteral("adb-A-x"));
+    browses.remove(Kind::pairing, u"adb-A-x"_s);
     EXPECT_TRUE(listedAt(Kind::pairing, "adb-A-x", "10.0.0.1:1111"));
     // Turned off, adb's services go at once, before any event loop runs.
     discovery.setPolling(std::nullopt);
-    EXPECT_EQ(discovery.services(),
-              (QList<WirelessService>{{Kind::connect, QStringLiteral("adb-C-z"), QStringLiteral("192.168.1.6:5555")}}));
+    EXPECT_EQ(discovery.services(), (QList<WirelessService>{{Kind::connect, u"adb-C-z"_s, u"192.168.1.6:5555"_s}}));
 }
 
 TEST_F(Polling, RepeatsAndFollowsAdbsListAndAFailureEmptiesIt)
 {
     adb.setOutput("adb-A-x _adb-tls-connect._tcp. 10.0.0.1:1111\n");
     discovery.setPolling(ADB(adb.path));
-    ASSERT_TRUE(waitListedAt(Kind::connect, "adb-A-x", "10.0.0.1:1111"));
+    ASSERT_TRUE(listedAt(Kind::connect, "adb-A-x", "10.0.0.1:1111", 5s));
     adb.setOutput("adb-A-x _adb-tls-connect._tcp. 10.0.0.1:1112\n");
-    ASSERT_TRUE(waitListedAt(Kind::connect, "adb-A-x", "10.0.0.1:1112"));
+    ASSERT_TRUE(listedAt(Kind::connect, "adb-A-x", "10.0.0.1:1112", 5s));
     adb.fail();
     EXPECT_TRUE(testsupport::waitUntil([&] { return discovery.services().isEmpty(); }, 5s));
 }
@@ -103,7 +98,7 @@ TEST_F(Polling, ANewSettingReplacesTheRunningPoll)
         std::this_thread::sleep_for(5ms);
     std::this_thread::sleep_for(300ms);
     discovery.setPolling(ADB(other.path));
-    ASSERT_TRUE(waitListedAt(Kind::connect, "adb-SECOND-x", "10.0.0.2:2222"));
+    ASSERT_TRUE(listedAt(Kind::connect, "adb-SECOND-x", "10.0.0.2:2222", 5s));
     testsupport::waitUntil([] { return false; }, 1500ms); // room for a second round of either poll
     EXPECT_FALSE(seen.contains(QStringLiteral("adb-FIRST-x")));
     EXPECT_EQ(discovery.services().size(), 1);

@@ -2,10 +2,8 @@
 
 #include "TestSupport.h"
 
-#include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
-
-#include <cstdio>
 
 // An adb stand-in whose "mdns services" prints the content of a file the
 // test controls, and fails once told to. Every call is logged.
@@ -19,8 +17,7 @@ public:
                                         "echo \"$@\" >> '" + dir + "/calls'\n"
                                         "[ -e '" + dir + "/fail' ] && { echo 'adb: error: broken' >&2; exit 1; }\n"
                                         "[ \"$1 $2\" = 'mdns services' ] || exit 1\n"
-                                        "cat '" + dir + "/services' 2>/dev/null\n"
-                                        "exit 0\n");
+                                        "cat '" + dir + "/services' 2>/dev/null; exit 0\n");
     }
 
     void setOutput(const QByteArray& text) { write(QStringLiteral("services"), text); }
@@ -35,15 +32,11 @@ public:
     QString path;
 
 private:
+    // Replaced whole, so the stub never reads half a file.
     void write(const QString& name, const QByteArray& text)
     {
-        // Written aside and renamed, so the stub never reads half a file.
-        const QString target = folder.filePath(name);
-        QFile file(target + QStringLiteral(".new"));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            file.write(text);
-            file.close();
-            std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(target).constData());
-        }
+        QSaveFile file(folder.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text), file.commit();
     }
 };
