@@ -15,27 +15,6 @@
 
 namespace browsertest {
 
-void Gate::open()
-{
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_changed.notify_all();
-}
-
-void Gate::wait()
-{
-    std::unique_lock lock(m_mutex);
-    m_waiting = true;
-    m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
-    m_waiting = false;
-}
-
-bool Gate::waiting() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_waiting;
-}
-
 RemoteEntry folder(const QString& name)
 {
     return RemoteEntry{name, true, 4096, QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC)};
@@ -57,12 +36,7 @@ QStringList names(const QList<RemoteEntry>& entries)
 
 QString joined(const QList<RemoteEntry>& entries)
 {
-    return names(entries).join(QLatin1Char(','));
-}
-
-std::shared_ptr<Gate> MemoryPhoneFiles::holdListing(const QString& path)
-{
-    return locked([&] { return m_holds[path] = std::make_shared<Gate>(); });
+    return names(entries).join(u',');
 }
 
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
@@ -72,8 +46,7 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
     std::shared_ptr<Gate> gate;
     std::exception_ptr failure;
     std::vector<RemoteEntry> entries;
-    locked([&] {
-        record(u"list "_s + path);
+    recorded(u"list "_s + path, [&] {
         gate = m_holds.take(path);
         const auto found = m_folders.constFind(path);
         if (m_failures.contains(path)) {
@@ -83,7 +56,7 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
                 ADBError::failed(u"/system/bin/sh: cd: "_s + path + u": No such file or directory"_s));
         } else {
             for (const RemoteEntry& entry : *found) {
-                if (showHidden || !entry.name.startsWith(QLatin1Char('.')))
+                if (showHidden || !entry.name.startsWith(u'.'))
                     entries.push_back(entry);
             }
         }
@@ -92,7 +65,7 @@ std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHi
         gate->wait();
     // A late answer comes whether or not it was cancelled meanwhile.
     if (cancel.isCancelled())
-        locked([&] { record(u"cancelled list "_s + path); });
+        recorded(u"cancelled list "_s + path, [] {});
     if (failure)
         std::rethrow_exception(failure);
     return entries;
@@ -102,79 +75,66 @@ namespace {
 
 QString parentOf(const QString& path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? u"/"_s : path.left(slash);
 }
 
 QString nameOf(const QString& path)
 {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 } // namespace
 
+void MemoryPhoneFiles::transfer(const QString& call, const Progress& progress, const Cancel& cancel)
+{
+    const Transfer hook = recorded(call, [&] { return m_transfer; });
+    if (hook)
+        hook(call, progress, cancel);
+    cancel.check();
+}
+
+bool MemoryPhoneFiles::lists(const QString& path, const QString& name, bool foldersOnly) const
+{
+    const QList<RemoteEntry> entries = m_folders.value(path);
+    return std::any_of(entries.begin(), entries.end(), [&](const RemoteEntry& entry) {
+        return entry.name == name && (entry.isDirectory || !foldersOnly);
+    });
+}
+
 void MemoryPhoneFiles::pull(const QString& path, const QString& destination, const Progress& progress,
                             const Cancel& cancel)
 {
-    const QString call = QStringLiteral("pull ") + path + QLatin1Char(' ') + destination;
-    const auto [transfer, isFolder] = locked([&] {
-        record(call);
-        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
-        const bool folder = m_folders.contains(path)
-                            || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
-                                   return entry.name == nameOf(path) && entry.isDirectory;
-                               });
-        return std::pair(m_transfer, folder);
-    });
-    if (transfer)
-        transfer(call, progress, cancel);
-    cancel.check();
-    const QString target = QFileInfo(destination).isDir() ? destination + QLatin1Char('/') + nameOf(path) : destination;
-    if (isFolder) {
-        QDir().mkpath(target);
-        return;
-    }
+    const bool isFolder =
+        locked([&] { return m_folders.contains(path) || lists(parentOf(path), nameOf(path), true); });
+    transfer(u"pull "_s + path + u' ' + destination, progress, cancel);
+    const QString target = QFileInfo(destination).isDir() ? destination + u'/' + nameOf(path) : destination;
     QFile copy(target);
-    if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (isFolder)
+        QDir().mkpath(target);
+    else if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
         copy.write(path.toUtf8());
 }
 
 void MemoryPhoneFiles::push(const QString& source, const QString& destination, const Progress& progress,
                             const Cancel& cancel)
 {
-    const QString call = QStringLiteral("push ") + source + QLatin1Char(' ') + destination;
-    const Transfer transfer = locked([&] {
-        record(call);
-        return m_transfer;
-    });
-    if (transfer)
-        transfer(call, progress, cancel);
-    cancel.check();
-    const QString target = destination.endsWith(QLatin1Char('/')) ? destination + nameOf(source) : destination;
+    transfer(u"push "_s + source + u' ' + destination, progress, cancel);
+    const QString target = destination.endsWith(u'/') ? destination + nameOf(source) : destination;
     locked([&] {
-        QList<RemoteEntry>& siblings = m_folders[parentOf(target)];
-        const bool listed = std::any_of(siblings.begin(), siblings.end(),
-                                        [&](const RemoteEntry& entry) { return entry.name == nameOf(target); });
-        if (!listed)
-            siblings.append(QFileInfo(source).isDir() ? folder(nameOf(target)) : file(nameOf(target)));
+        if (!lists(parentOf(target), nameOf(target)))
+            m_folders[parentOf(target)].append(QFileInfo(source).isDir() ? folder(nameOf(target)) : file(nameOf(target)));
     });
 }
 
 bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
 {
-    return locked([&] {
-        record(QStringLiteral("exists ") + path);
-        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
-        return m_folders.contains(path) || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
-                   return entry.name == nameOf(path);
-               });
-    });
+    return recorded(u"exists "_s + path, [&] { return m_folders.contains(path) || lists(parentOf(path), nameOf(path)); });
 }
 
 void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
 {
-    locked([&] {
-        record(QStringLiteral("remove ") + path);
+    recorded(u"remove "_s + path, [&] {
         m_folders.remove(path);
         auto found = m_folders.find(parentOf(path));
         if (found != m_folders.end())
@@ -182,35 +142,9 @@ void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
     });
 }
 
-DeviceInfo MemoryPhoneFiles::info(const Cancel&)
-{
-    return locked([&] {
-        record(u"info"_s);
-        return m_info;
-    });
-}
-
-std::shared_ptr<MemoryPhoneFiles> Phones::phone(const QString& serial)
-{
-    std::lock_guard lock(m_mutex);
-    auto& phone = m_phones[serial];
-    if (!phone)
-        phone = std::make_shared<MemoryPhoneFiles>();
-    return phone;
-}
-
-std::optional<ADB> FakeAdbSource::locate()
-{
-    return locked([&]() -> std::optional<ADB> {
-        record(u"locate"_s);
-        return m_installed ? std::optional(ADB(u"/fake/adb"_s)) : std::nullopt;
-    });
-}
-
 std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 {
-    return locked([&] {
-        record(u"devices"_s);
+    return recorded(u"devices"_s, [&] {
         if (m_failDevices)
             throw ADBError::failed(u"cannot connect to daemon"_s);
         return m_devices;
@@ -220,8 +154,7 @@ std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 std::optional<QString> FakeAdbSource::lookup(const QString& call, const QHash<QString, QString>& answers,
                                              const QString& serial)
 {
-    return locked([&]() -> std::optional<QString> {
-        record(call + serial);
+    return recorded(call + serial, [&]() -> std::optional<QString> {
         const auto found = answers.constFind(serial);
         return found == answers.cend() ? std::nullopt : std::optional(*found);
     });
@@ -241,22 +174,10 @@ std::vector<Device> FakeMtpSource::devices(const QSet<QString>& skipping, const 
 std::shared_ptr<PhoneFiles> FakeMtpSource::connection(const QString& serial)
 {
     const bool ready = locked([&] {
-        return std::any_of(m_devices.begin(), m_devices.end(), [&](const Device& device) {
-            return device.serial == serial && device.state == u"device"_s;
-        });
+        return std::any_of(m_devices.begin(), m_devices.end(),
+                           [&](const Device& device) { return device.serial == serial && device.state == u"device"_s; });
     });
     return ready ? phone(serial) : nullptr;
-}
-
-bool FakeMtpSource::isMissingItem(const std::exception_ptr& error) const
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const FakeMtpMissing&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
 }
 
 int ManualClock::fire()
@@ -273,14 +194,17 @@ int ManualClock::fire()
     return ran;
 }
 
-Device adbPhone(const QString& serial, const QString& state, const QString& model)
+std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
+                                       QSettings& settings, std::shared_ptr<Clock> clock, std::shared_ptr<Desktop> desktop)
 {
-    return Device{serial, state, model, Device::Transport::adb};
-}
-
-Device mtpPhone(const QString& serial, const QString& state, const QString& model)
-{
-    return Device{serial, state, model, Device::Transport::mtp};
+    BrowserModel::Collaborators collaborators;
+    collaborators.adb = std::move(adb);
+    collaborators.mtp = std::move(mtp);
+    collaborators.settings = &settings;
+    collaborators.clock = std::move(clock);
+    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
+    collaborators.desktop = std::move(desktop);
+    return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
 ModelTest::~ModelTest()
@@ -289,18 +213,6 @@ ModelTest::~ModelTest()
         gate->open();
     m_model.reset();
     settle();
-}
-
-std::unique_ptr<BrowserModel> ModelTest::makeModel(QSettings& store)
-{
-    BrowserModel::Collaborators collaborators;
-    collaborators.adb = adb;
-    collaborators.mtp = mtp;
-    collaborators.settings = &store;
-    collaborators.clock = clock;
-    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
-    collaborators.desktop = desktop;
-    return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
 void ModelTest::pass()
@@ -356,8 +268,7 @@ void ModelTest::seedIni(const QByteArray& text)
     m_settings.reset();
     m_settingsPath = m_folder.filePath(u"settings-%1.ini"_s.arg(++m_seeded));
     QFile ini(m_settingsPath);
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write(text);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(text) == text.size());
     ini.close();
     m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
 }
