@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <tuple>
 
 namespace browsertest {
 
@@ -42,28 +43,20 @@ QString joined(const QList<RemoteEntry>& entries)
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
 {
     // The answer is what the folder held when asked; a held listing brings
-    // it late.
-    std::shared_ptr<Gate> gate;
-    std::exception_ptr failure;
-    std::vector<RemoteEntry> entries;
-    recorded(u"list "_s + path, [&] {
-        gate = m_holds.take(path);
-        const auto found = m_folders.constFind(path);
-        if (m_failures.contains(path)) {
-            failure = m_failures.value(path);
-        } else if (found == m_folders.cend()) {
-            failure = std::make_exception_ptr(
+    // it late, whether or not it was cancelled meanwhile.
+    auto [gate, failure, entries] = recorded(u"list "_s + path, [&] {
+        std::exception_ptr error = m_failures.value(path);
+        if (!error && !m_folders.contains(path))
+            error = std::make_exception_ptr(
                 ADBError::failed(u"/system/bin/sh: cd: "_s + path + u": No such file or directory"_s));
-        } else {
-            for (const RemoteEntry& entry : *found) {
-                if (showHidden || !entry.name.startsWith(u'.'))
-                    entries.push_back(entry);
-            }
-        }
+        const QList<RemoteEntry> held = m_folders.value(path);
+        std::vector<RemoteEntry> shown;
+        std::copy_if(held.begin(), held.end(), std::back_inserter(shown),
+                     [&](const RemoteEntry& entry) { return showHidden || !entry.name.startsWith(u'.'); });
+        return std::tuple(m_holds.take(path), error, shown);
     });
     if (gate)
         gate->wait();
-    // A late answer comes whether or not it was cancelled meanwhile.
     if (cancel.isCancelled())
         recorded(u"cancelled list "_s + path, [] {});
     if (failure)
