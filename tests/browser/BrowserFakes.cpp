@@ -12,29 +12,9 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <tuple>
 
 namespace browsertest {
-
-void Gate::open()
-{
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_changed.notify_all();
-}
-
-void Gate::wait()
-{
-    std::unique_lock lock(m_mutex);
-    m_waiting = true;
-    m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
-    m_waiting = false;
-}
-
-bool Gate::waiting() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_waiting;
-}
 
 RemoteEntry folder(const QString& name)
 {
@@ -57,42 +37,28 @@ QStringList names(const QList<RemoteEntry>& entries)
 
 QString joined(const QList<RemoteEntry>& entries)
 {
-    return names(entries).join(QLatin1Char(','));
-}
-
-std::shared_ptr<Gate> MemoryPhoneFiles::holdListing(const QString& path)
-{
-    return locked([&] { return m_holds[path] = std::make_shared<Gate>(); });
+    return names(entries).join(u',');
 }
 
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
 {
     // The answer is what the folder held when asked; a held listing brings
-    // it late.
-    std::shared_ptr<Gate> gate;
-    std::exception_ptr failure;
-    std::vector<RemoteEntry> entries;
-    locked([&] {
-        record(u"list "_s + path);
-        gate = m_holds.take(path);
-        const auto found = m_folders.constFind(path);
-        if (m_failures.contains(path)) {
-            failure = m_failures.value(path);
-        } else if (found == m_folders.cend()) {
-            failure = std::make_exception_ptr(
+    // it late, whether or not it was cancelled meanwhile.
+    auto [gate, failure, entries] = recorded(u"list "_s + path, [&] {
+        std::exception_ptr error = m_failures.value(path);
+        if (!error && !m_folders.contains(path))
+            error = std::make_exception_ptr(
                 ADBError::failed(u"/system/bin/sh: cd: "_s + path + u": No such file or directory"_s));
-        } else {
-            for (const RemoteEntry& entry : *found) {
-                if (showHidden || !entry.name.startsWith(QLatin1Char('.')))
-                    entries.push_back(entry);
-            }
-        }
+        const QList<RemoteEntry> held = m_folders.value(path);
+        std::vector<RemoteEntry> shown;
+        std::copy_if(held.begin(), held.end(), std::back_inserter(shown),
+                     [&](const RemoteEntry& entry) { return showHidden || !entry.name.startsWith(u'.'); });
+        return std::tuple(m_holds.take(path), error, shown);
     });
     if (gate)
         gate->wait();
-    // A late answer comes whether or not it was cancelled meanwhile.
     if (cancel.isCancelled())
-        locked([&] { record(u"cancelled list "_s + path); });
+        recorded(u"cancelled list "_s + path, [] {});
     if (failure)
         std::rethrow_exception(failure);
     return entries;
@@ -102,82 +68,68 @@ namespace {
 
 QString parentOf(const QString& path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? u"/"_s : path.left(slash);
 }
 
 QString nameOf(const QString& path)
 {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 } // namespace
 
+void MemoryPhoneFiles::transfer(const QString& call, const Progress& progress, const Cancel& cancel)
+{
+    const Transfer hook = recorded(call, [&] { return m_transfer; });
+    if (hook)
+        hook(call, progress, cancel);
+    cancel.check();
+}
+
+bool MemoryPhoneFiles::lists(const QString& path, const QString& name, bool foldersOnly) const
+{
+    const QList<RemoteEntry> entries = m_folders.value(path);
+    return std::any_of(entries.begin(), entries.end(), [&](const RemoteEntry& entry) {
+        return entry.name == name && (entry.isDirectory || !foldersOnly);
+    });
+}
+
 void MemoryPhoneFiles::pull(const QString& path, const QString& destination, const Progress& progress,
                             const Cancel& cancel)
 {
-    const QString call = QStringLiteral("pull ") + path + QLatin1Char(' ') + destination;
-    const auto [transfer, isFolder] = locked([&] {
-        record(call);
-        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
-        const bool folder = m_folders.contains(path)
-                            || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
-                                   return entry.name == nameOf(path) && entry.isDirectory;
-                               });
-        return std::pair(m_transfer, folder);
-    });
-    if (transfer)
-        transfer(call, progress, cancel);
-    cancel.check();
-    const QString target = QFileInfo(destination).isDir() ? destination + QLatin1Char('/') + nameOf(path) : destination;
-    if (isFolder) {
-        QDir().mkpath(target);
-        return;
-    }
+    const bool isFolder =
+        locked([&] { return m_folders.contains(path) || lists(parentOf(path), nameOf(path), true); });
+    transfer(u"pull "_s + path + u' ' + destination, progress, cancel);
+    const QString target = QFileInfo(destination).isDir() ? destination + u'/' + nameOf(path) : destination;
     QFile copy(target);
-    if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (isFolder)
+        QDir().mkpath(target);
+    else if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
         copy.write(path.toUtf8());
 }
 
 void MemoryPhoneFiles::push(const QString& source, const QString& destination, const Progress& progress,
                             const Cancel& cancel)
 {
-    const QString call = QStringLiteral("push ") + source + QLatin1Char(' ') + destination;
-    const Transfer transfer = locked([&] {
-        record(call);
-        return m_transfer;
-    });
-    if (transfer)
-        transfer(call, progress, cancel);
-    cancel.check();
-    const QString target = destination.endsWith(QLatin1Char('/')) ? destination + nameOf(source) : destination;
+    transfer(u"push "_s + source + u' ' + destination, progress, cancel);
+    const QString target = destination.endsWith(u'/') ? destination + nameOf(source) : destination;
     locked([&] {
-        QList<RemoteEntry>& siblings = m_folders[parentOf(target)];
-        const bool listed = std::any_of(siblings.begin(), siblings.end(),
-                                        [&](const RemoteEntry& entry) { return entry.name == nameOf(target); });
-        if (!listed)
-            siblings.append(QFileInfo(source).isDir() ? folder(nameOf(target)) : file(nameOf(target)));
+        if (!lists(parentOf(target), nameOf(target)))
+            m_folders[parentOf(target)].append(QFileInfo(source).isDir() ? folder(nameOf(target)) : file(nameOf(target)));
     });
 }
 
 bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
 {
-    return locked([&] {
-        record(QStringLiteral("exists ") + path);
-        const QList<RemoteEntry> siblings = m_folders.value(parentOf(path));
-        return m_folders.contains(path) || std::any_of(siblings.begin(), siblings.end(), [&](const RemoteEntry& entry) {
-                   return entry.name == nameOf(path);
-               });
-    });
+    return recorded(u"exists "_s + path, [&] { return m_folders.contains(path) || lists(parentOf(path), nameOf(path)); });
 }
 
 void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
 {
-    const QString call = QStringLiteral("mkdir ") + path;
-    locked([&] {
-        record(call);
-        if (m_failures.contains(call))
-            std::rethrow_exception(m_failures.value(call));
+    const QString call = u"mkdir "_s + path;
+    recorded(call, [&] {
+        failIfAsked(call);
         m_folders[parentOf(path)].append(folder(nameOf(path)));
         m_folders.insert(path, {});
     });
@@ -185,11 +137,9 @@ void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
 
 void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel&)
 {
-    const QString call = QStringLiteral("move ") + from + QLatin1Char(' ') + to;
-    locked([&] {
-        record(call);
-        if (m_failures.contains(call))
-            std::rethrow_exception(m_failures.value(call));
+    const QString call = u"move "_s + from + u' ' + to;
+    recorded(call, [&] {
+        failIfAsked(call);
         for (RemoteEntry& entry : m_folders[parentOf(from)]) {
             if (entry.name == nameOf(from))
                 entry.name = nameOf(to);
@@ -199,11 +149,9 @@ void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel
 
 void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
 {
-    const QString call = QStringLiteral("remove ") + path;
-    locked([&] {
-        record(call);
-        if (m_failures.contains(call))
-            std::rethrow_exception(m_failures.value(call));
+    const QString call = u"remove "_s + path;
+    recorded(call, [&] {
+        failIfAsked(call);
         m_folders.remove(path);
         auto found = m_folders.find(parentOf(path));
         if (found != m_folders.end())
@@ -211,35 +159,9 @@ void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
     });
 }
 
-DeviceInfo MemoryPhoneFiles::info(const Cancel&)
-{
-    return locked([&] {
-        record(u"info"_s);
-        return m_info;
-    });
-}
-
-std::shared_ptr<MemoryPhoneFiles> Phones::phone(const QString& serial)
-{
-    std::lock_guard lock(m_mutex);
-    auto& phone = m_phones[serial];
-    if (!phone)
-        phone = std::make_shared<MemoryPhoneFiles>();
-    return phone;
-}
-
-std::optional<ADB> FakeAdbSource::locate()
-{
-    return locked([&]() -> std::optional<ADB> {
-        record(u"locate"_s);
-        return m_installed ? std::optional(ADB(u"/fake/adb"_s)) : std::nullopt;
-    });
-}
-
 std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 {
-    return locked([&] {
-        record(u"devices"_s);
+    return recorded(u"devices"_s, [&] {
         if (m_failDevices)
             throw ADBError::failed(u"cannot connect to daemon"_s);
         return m_devices;
@@ -249,8 +171,7 @@ std::vector<Device> FakeAdbSource::devices(const ADB&, const Cancel&)
 std::optional<QString> FakeAdbSource::lookup(const QString& call, const QHash<QString, QString>& answers,
                                              const QString& serial)
 {
-    return locked([&]() -> std::optional<QString> {
-        record(call + serial);
+    return recorded(call + serial, [&]() -> std::optional<QString> {
         const auto found = answers.constFind(serial);
         return found == answers.cend() ? std::nullopt : std::optional(*found);
     });
@@ -270,22 +191,10 @@ std::vector<Device> FakeMtpSource::devices(const QSet<QString>& skipping, const 
 std::shared_ptr<PhoneFiles> FakeMtpSource::connection(const QString& serial)
 {
     const bool ready = locked([&] {
-        return std::any_of(m_devices.begin(), m_devices.end(), [&](const Device& device) {
-            return device.serial == serial && device.state == u"device"_s;
-        });
+        return std::any_of(m_devices.begin(), m_devices.end(),
+                           [&](const Device& device) { return device.serial == serial && device.state == u"device"_s; });
     });
     return ready ? phone(serial) : nullptr;
-}
-
-bool FakeMtpSource::isMissingItem(const std::exception_ptr& error) const
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const FakeMtpMissing&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
 }
 
 int ManualClock::fire()
@@ -302,14 +211,17 @@ int ManualClock::fire()
     return ran;
 }
 
-Device adbPhone(const QString& serial, const QString& state, const QString& model)
+std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
+                                       QSettings& settings, std::shared_ptr<Clock> clock, std::shared_ptr<Desktop> desktop)
 {
-    return Device{serial, state, model, Device::Transport::adb};
-}
-
-Device mtpPhone(const QString& serial, const QString& state, const QString& model)
-{
-    return Device{serial, state, model, Device::Transport::mtp};
+    BrowserModel::Collaborators collaborators;
+    collaborators.adb = std::move(adb);
+    collaborators.mtp = std::move(mtp);
+    collaborators.settings = &settings;
+    collaborators.clock = std::move(clock);
+    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
+    collaborators.desktop = std::move(desktop);
+    return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
 ModelTest::~ModelTest()
@@ -318,18 +230,6 @@ ModelTest::~ModelTest()
         gate->open();
     m_model.reset();
     settle();
-}
-
-std::unique_ptr<BrowserModel> ModelTest::makeModel(QSettings& store)
-{
-    BrowserModel::Collaborators collaborators;
-    collaborators.adb = adb;
-    collaborators.mtp = mtp;
-    collaborators.settings = &store;
-    collaborators.clock = clock;
-    collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
-    collaborators.desktop = desktop;
-    return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
 void ModelTest::pass()
@@ -385,8 +285,7 @@ void ModelTest::seedIni(const QByteArray& text)
     m_settings.reset();
     m_settingsPath = m_folder.filePath(u"settings-%1.ini"_s.arg(++m_seeded));
     QFile ini(m_settingsPath);
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write(text);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(text) == text.size());
     ini.close();
     m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
 }
@@ -400,26 +299,20 @@ QVariant ModelTest::stored(const QString& key)
 
 QString FakeAdbSource::run(const ADB&, const QStringList& args, const Cancel& cancel)
 {
-    const Runner runner = locked([&] {
-        record(QStringLiteral("run ") + args.join(QLatin1Char(' ')));
-        return m_runner;
-    });
+    const Runner runner = recorded(u"run "_s + args.join(u' '), [&] { return m_runner; });
     cancel.check();
     return runner ? runner(args) : QStringLiteral("Success\n");
 }
 
 QByteArray FakeAdbSource::screenshot(const ADB&, const QString& serial, const Cancel&)
 {
-    locked([&] { record(QStringLiteral("screenshot ") + serial); });
+    recorded(u"screenshot "_s + serial, [] {});
     return QByteArray("\x89PNG\r\n\x1a\n", 8);
 }
 
 std::unique_ptr<ADBStream> FakeAdbSource::stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit)
 {
-    const QString tool = locked([&] {
-        record(QStringLiteral("stream ") + args.join(QLatin1Char(' ')));
-        return m_streamTool;
-    });
+    const QString tool = recorded(u"stream "_s + args.join(u' '), [&] { return m_streamTool; });
     if (tool.isEmpty())
         throw SystemError(QStringLiteral("adb couldn't be started."));
     return std::make_unique<ADBStream>(ADB(tool), args, ADBStream::LinesHandler{}, std::move(onExit));

@@ -6,6 +6,7 @@
 
 #include "BrowserModel.h"
 #include "ServiceBrowser.h"
+#include "TestSupport.h"
 
 #include <QHash>
 #include <QPointer>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -45,7 +47,15 @@ protected:
         std::lock_guard lock(m_mutex);
         return f();
     }
-    void record(const QString& call) { m_calls.append(call); } // under the lock
+    // Records `call` and answers f(), under the lock.
+    template <class F>
+    auto recorded(const QString& call, F f) const
+    {
+        return locked([&] {
+            m_calls.append(call);
+            return f();
+        });
+    }
 
 public:
     int calls(const QString& call) const { return locked([&] { return int(m_calls.count(call)); }); }
@@ -56,16 +66,31 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    QStringList m_calls;
+    mutable QStringList m_calls;
 };
 
 // Holds a worker until the test lets it go (at most 10 seconds, so a broken
 // test cannot hang).
 class Gate {
 public:
-    void open();
-    void wait();
-    bool waiting() const;
+    void open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_waiting = true;
+        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
+        m_waiting = false;
+    }
+    bool waiting() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -91,7 +116,10 @@ public:
     // The next listings of `path` throw this.
     void failListing(const QString& path, std::exception_ptr error) { locked([&] { m_failures.insert(path, error); }); }
     // The next listing of `path` waits for the returned gate.
-    std::shared_ptr<Gate> holdListing(const QString& path);
+    std::shared_ptr<Gate> holdListing(const QString& path)
+    {
+        return locked([&] { return m_holds[path] = std::make_shared<Gate>(); });
+    }
     void setInfo(const DeviceInfo& info) { locked([&] { m_info = info; }); }
 
     // Runs at the start of every pull and push ("pull FROM TO", "push FROM
@@ -118,9 +146,20 @@ public:
     {
         locked([&] { m_failures.insert(call, std::move(error)); });
     }
-    DeviceInfo info(const Cancel&) override;
+    DeviceInfo info(const Cancel&) override { return recorded(u"info"_s, [&] { return m_info; }); }
 
 private:
+    // Records the call and runs the transfer hook.
+    void transfer(const QString& call, const Progress& progress, const Cancel& cancel);
+    // Under the lock: whether the folder `path` lies in lists `name`.
+    bool lists(const QString& path, const QString& name, bool foldersOnly = false) const;
+    // Under the lock: throws what failCall set for this call.
+    void failIfAsked(const QString& call) const
+    {
+        if (m_failures.contains(call))
+            std::rethrow_exception(m_failures.value(call));
+    }
+
     QHash<QString, QList<RemoteEntry>> m_folders;
     QHash<QString, std::exception_ptr> m_failures;
     QHash<QString, std::shared_ptr<Gate>> m_holds;
@@ -173,7 +212,12 @@ public:
 // Phones made on first use.
 class Phones {
 public:
-    std::shared_ptr<MemoryPhoneFiles> phone(const QString& serial);
+    std::shared_ptr<MemoryPhoneFiles> phone(const QString& serial)
+    {
+        std::lock_guard lock(m_mutex);
+        auto& phone = m_phones[serial];
+        return phone ? phone : (phone = std::make_shared<MemoryPhoneFiles>());
+    }
 
 private:
     std::mutex m_mutex;
@@ -192,7 +236,10 @@ public:
         locked([&] { m_serials.insert(serial, hardware); });
     }
 
-    std::optional<ADB> locate() override;
+    std::optional<ADB> locate() override
+    {
+        return recorded(u"locate"_s, [&] { return m_installed ? std::optional(ADB(u"/fake/adb"_s)) : std::nullopt; });
+    }
     std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override;
     std::optional<QString> displayName(const ADB&, const QString& serial, const Cancel&) override
     {
@@ -244,7 +291,16 @@ public:
 
     std::vector<Device> devices(const QSet<QString>& skipping, const Cancel& cancel) override;
     std::shared_ptr<PhoneFiles> connection(const QString& serial) override;
-    bool isMissingItem(const std::exception_ptr& error) const override;
+    bool isMissingItem(const std::exception_ptr& error) const override
+    {
+        try {
+            std::rethrow_exception(error);
+        } catch (const FakeMtpMissing&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
 
 private:
     std::vector<Device> m_devices;
@@ -276,8 +332,19 @@ public:
     void browse(const QString&, const QString&, Handlers) override {}
 };
 
-Device adbPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Pixel 7"_s);
-Device mtpPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Galaxy"_s);
+inline Device adbPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Pixel 7"_s)
+{
+    return Device{serial, state, model, Device::Transport::adb};
+}
+inline Device mtpPhone(const QString& serial, const QString& state = u"device"_s, const QString& model = u"Galaxy"_s)
+{
+    return Device{serial, state, model, Device::Transport::mtp};
+}
+
+// A model over these stand-ins, its polls run by hand.
+std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
+                                       QSettings& settings, std::shared_ptr<Clock> clock = std::make_shared<ManualClock>(),
+                                       std::shared_ptr<Desktop> desktop = {});
 
 // A model over fresh fakes; settings start empty unless seeded before model().
 class ModelTest : public ::testing::Test {
@@ -288,7 +355,7 @@ protected:
     // Builds the model on first use.
     BrowserModel& model() { return *(m_model ? m_model : (m_model = makeModel(*m_settings))); }
     // Another model over the same fakes, reading `store`.
-    std::unique_ptr<BrowserModel> makeModel(QSettings& store);
+    std::unique_ptr<BrowserModel> makeModel(QSettings& store) { return newModel(adb, mtp, store, clock, desktop); }
     // One whole device pass, waited for.
     void pass();
     // Reload, waited for.
@@ -312,6 +379,41 @@ protected:
 
 private:
     std::unique_ptr<BrowserModel> m_model;
+};
+
+// Copies and other jobs: phone A1 chosen with "photo.jpg", "Photos" and
+// ".hidden" in /sdcard; copies to the computer go to `saved` without asking.
+class JobTest : public ModelTest {
+protected:
+    void SetUp() override
+    {
+        adb->setDevices({adbPhone(u"A1"_s)});
+        phone->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s), folder(u"Photos"_s), file(u".hidden"_s)});
+        pass();
+        model().setAskWhereToSave(false);
+        model().setSaveFolder(saved.path());
+        QObject::connect(&model(), &BrowserModel::jobChanged, &model(), [this] {
+            if (model().job() && (lines.isEmpty() || lines.last() != model().job()->message))
+                lines.append(model().job()->message);
+        });
+    }
+    // Waits for the job to end and for what follows it.
+    void run()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+        settle();
+    }
+    // Every transfer from now on waits for the returned gate.
+    std::shared_ptr<Gate> holdTransfers()
+    {
+        auto gate = gates.emplace_back(std::make_shared<Gate>());
+        phone->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+        return gate;
+    }
+
+    QTemporaryDir saved;
+    std::shared_ptr<MemoryPhoneFiles> phone = adb->phone(u"A1"_s);
+    QStringList lines; // the job's messages in turn
 };
 
 } // namespace browsertest

@@ -16,33 +16,13 @@ using namespace browsertest;
 
 namespace {
 
-class CopiesTest : public ModelTest {
+class CopiesTest : public JobTest {
 protected:
-    void SetUp() override
-    {
-        adb->setDevices({adbPhone(QStringLiteral("A1"))});
-        phone = adb->phone(QStringLiteral("A1"));
-        phone->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("photo.jpg")), folder(QStringLiteral("Photos")),
-                                                     file(QStringLiteral(".hidden"))});
-        pass();
-        model().setAskWhereToSave(false);
-        model().setSaveFolder(saved.path());
-        QObject::connect(&model(), &BrowserModel::jobChanged, &model(), [this] {
-            if (model().job() && (lines.isEmpty() || lines.last() != model().job()->message))
-                lines.append(model().job()->message);
-        });
-    }
-    void run()
-    {
-        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
-        settle();
-    }
     QString local(const QString& name) { return saved.filePath(name); }
     void make(const QString& name, const QByteArray& contents = "old")
     {
         QFile made(local(name));
-        ASSERT_TRUE(made.open(QIODevice::WriteOnly));
-        made.write(contents);
+        ASSERT_TRUE(made.open(QIODevice::WriteOnly) && made.write(contents) == contents.size());
     }
     QByteArray read(const QString& name)
     {
@@ -60,58 +40,61 @@ protected:
             cancel.check();
         });
     }
-
-    QTemporaryDir saved;
-    std::shared_ptr<MemoryPhoneFiles> phone;
-    QStringList lines;
+    static QList<QUrl> urls(const QStringList& paths)
+    {
+        QList<QUrl> result;
+        for (const QString& path : paths)
+            result.append(QUrl::fromLocalFile(path));
+        return result;
+    }
 };
 
 TEST_F(CopiesTest, ThePanelNamesWhatIsCopiedAndItsChoiceIsKeptEvenWhenNothingIsCopied)
 {
     model().setAskWhereToSave(true);
-    model().download({file(QStringLiteral("photo.jpg"))});
-    model().download({file(QStringLiteral("a")), file(QStringLiteral("b")), file(QStringLiteral("c"))});
+    model().download({file(u"photo.jpg"_s)});
+    model().download({file(u"a"_s), file(u"b"_s), file(u"c"_s)});
     ASSERT_EQ(desktop->panels.size(), 2);
-    EXPECT_EQ(desktop->panels[0].message, QStringLiteral("Choose where to copy “photo.jpg”"));
-    EXPECT_EQ(desktop->panels[0].prompt, QStringLiteral("Save Here"));
+    EXPECT_EQ(desktop->panels[0].message, u"Choose where to copy “photo.jpg”"_s);
+    EXPECT_EQ(desktop->panels[0].prompt, u"Save Here"_s);
     EXPECT_EQ(desktop->panels[0].folder, saved.path());
-    EXPECT_EQ(desktop->panels[1].message, QStringLiteral("Choose where to copy 3 items"));
+    EXPECT_EQ(desktop->panels[1].message, u"Choose where to copy 3 items"_s);
 
     QTemporaryDir other;
-    QFile(other.filePath(QStringLiteral("photo.jpg"))).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile(other.filePath(u"photo.jpg"_s)).open(QIODevice::WriteOnly));
     desktop->folder = other.path();
     desktop->answer = 3; // Cancel at the conflict question
-    model().download({file(QStringLiteral("photo.jpg"))});
+    model().download({file(u"photo.jpg"_s)});
     EXPECT_EQ(model().saveFolder(), other.path());
     EXPECT_FALSE(model().job());
 }
 
 TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
 {
-    make(QStringLiteral("photo.jpg"));
-    ASSERT_TRUE(QDir(saved.path()).mkpath(QStringLiteral("Photos/mine")));
-    const QList<RemoteEntry> both{file(QStringLiteral("photo.jpg")), folder(QStringLiteral("Photos"))};
+    make(u"photo.jpg"_s);
+    ASSERT_TRUE(QDir(saved.path()).mkpath(u"Photos/mine"_s));
+    const QList<RemoteEntry> both{file(u"photo.jpg"_s), folder(u"Photos"_s)};
 
     desktop->answer = 2; // Skip: the second is counted as 2 of 2
-    model().download({file(QStringLiteral("photo.jpg")), file(QStringLiteral(".hidden"))});
+    model().download({file(u"photo.jpg"_s), file(u".hidden"_s)});
     run();
-    EXPECT_EQ(lines.last(), QStringLiteral("Copying “.hidden” to Mac (2 of 2)…"));
-    EXPECT_EQ(read(QStringLiteral("photo.jpg")), "old");
-    EXPECT_EQ(desktop->revealed, QList<QStringList>{{local(QStringLiteral(".hidden"))}});
+    EXPECT_EQ(lines.last(), u"Copying “.hidden” to Mac (2 of 2)…"_s);
+    EXPECT_EQ(read(u"photo.jpg"_s), "old");
+    EXPECT_EQ(desktop->revealed, QList<QStringList>{{local(u".hidden"_s)}});
 
     desktop->answer = 1; // Keep Both
-    model().download({file(QStringLiteral("photo.jpg"))});
+    model().download({file(u"photo.jpg"_s)});
     run();
-    EXPECT_EQ(read(QStringLiteral("photo 2.jpg")), "/sdcard/photo.jpg");
-    EXPECT_EQ(desktop->revealed.last(), QStringList{local(QStringLiteral("photo 2.jpg"))});
+    EXPECT_EQ(read(u"photo 2.jpg"_s), "/sdcard/photo.jpg");
+    EXPECT_EQ(desktop->revealed.last(), QStringList{local(u"photo 2.jpg"_s)});
 
     desktop->answer = 0; // Replace: into the folder, so a folder merges instead of nesting
     model().setRevealAfterCopy(false);
     model().download(both);
     run();
-    EXPECT_EQ(phone->calls(QStringLiteral("pull /sdcard/Photos ") + saved.path()), 1);
-    EXPECT_TRUE(QFileInfo::exists(local(QStringLiteral("Photos/mine"))));
-    EXPECT_EQ(read(QStringLiteral("photo.jpg")), "/sdcard/photo.jpg");
+    EXPECT_EQ(phone->calls(u"pull /sdcard/Photos "_s + saved.path()), 1);
+    EXPECT_TRUE(QFileInfo::exists(local(u"Photos/mine"_s)));
+    EXPECT_EQ(read(u"photo.jpg"_s), "/sdcard/photo.jpg");
     EXPECT_EQ(desktop->revealed.size(), 2);
 
     // Everything skipped: nothing to show.
@@ -124,126 +107,115 @@ TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
 
 TEST_F(CopiesTest, AFailedCopyRemovesOnlyTheNewFileItBegan)
 {
-    make(QStringLiteral("photo.jpg"));
+    make(u"photo.jpg"_s);
+    desktop->answer = 0;
     // The transport leaves part of the file behind and fails.
-    const auto failWriting = [this](const QString& name) {
+    for (const QString& name : {u"photo.jpg"_s, u"new.jpg"_s}) {
         phone->onTransfer([this, name](const QString&, const Progress&, const Cancel&) {
             make(name, "partial");
-            throw ADBError::failed(QStringLiteral("adb: error: connection lost"));
+            throw ADBError::failed(u"adb: error: connection lost"_s);
         });
-    };
-    failWriting(QStringLiteral("photo.jpg"));
-    desktop->answer = 0;
-    model().download({file(QStringLiteral("photo.jpg"))});
-    run();
-    EXPECT_EQ(read(QStringLiteral("photo.jpg")), "partial");
-    failWriting(QStringLiteral("new.jpg"));
-    model().download({file(QStringLiteral("new.jpg"))});
-    run();
-    EXPECT_FALSE(QFileInfo::exists(local(QStringLiteral("new.jpg"))));
-    EXPECT_TRUE(model().errorMessage()->contains(QStringLiteral("connection lost")));
+        model().download({file(name)});
+        run();
+    }
+    EXPECT_EQ(read(u"photo.jpg"_s), "partial");
+    EXPECT_FALSE(QFileInfo::exists(local(u"new.jpg"_s)));
+    EXPECT_TRUE(model().errorMessage()->contains(u"connection lost"_s));
     EXPECT_TRUE(desktop->revealed.isEmpty());
 }
 
 TEST_F(CopiesTest, OpenOnMacStagesEachRequestApartAndOpensEachFileWhenItArrives)
 {
-    auto second = std::make_shared<Gate>();
-    gates.push_back(second);
+    auto second = gates.emplace_back(std::make_shared<Gate>());
     phone->onTransfer([second](const QString& call, const Progress&, const Cancel&) {
-        if (call.startsWith(QStringLiteral("pull /sdcard/b.txt")))
+        if (call.startsWith(u"pull /sdcard/b.txt"_s))
             second->wait();
     });
-    model().openOnMac({file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt"))});
+    model().openOnMac({file(u"a.txt"_s), file(u"b.txt"_s)});
     ASSERT_TRUE(testsupport::waitUntil([&] { return second->waiting() && desktop->opened.size() == 1; }));
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Opening…"), QStringLiteral("Opening “a.txt”…"), QStringLiteral("Opening “b.txt”…")}));
+    EXPECT_EQ(lines, (QStringList{u"Opening…"_s, u"Opening “a.txt”…"_s, u"Opening “b.txt”…"_s}));
     second->open();
     run();
-    model().openOnMac({file(QStringLiteral("c.txt"))});
+    model().openOnMac({file(u"c.txt"_s)});
     run();
     ASSERT_EQ(desktop->opened.size(), 3);
     const QString first = QFileInfo(desktop->opened[0]).path();
     EXPECT_EQ(QFileInfo(desktop->opened[1]).path(), first);
     EXPECT_NE(QFileInfo(desktop->opened[2]).path(), first);
     EXPECT_EQ(QFileInfo(first).path(), TempFolder::path());
-    EXPECT_EQ(QFileInfo(first).fileName(), QFileInfo(first).fileName().toUpper());
-    EXPECT_EQ(QFileInfo(first).fileName().size(), 36);
+    const QString staging = QFileInfo(first).fileName();
+    EXPECT_EQ(staging, staging.toUpper());
+    EXPECT_EQ(staging.size(), 36);
 }
 
 TEST_F(CopiesTest, CopyToPhoneGoesIntoTheFolderAskedForWithOneSlash)
 {
-    desktop->items = {QStringLiteral("/m/song.mp3")};
-    model().chooseAndUpload(QStringLiteral("/sdcard/Download"));
+    desktop->items = {u"/m/song.mp3"_s};
+    model().chooseAndUpload(u"/sdcard/Download"_s);
     run();
-    phone->setFolder(QStringLiteral("/"), {folder(QStringLiteral("sdcard"))});
-    model().navigate(QStringLiteral("/"));
+    phone->setFolder(u"/"_s, {folder(u"sdcard"_s)});
+    model().navigate(u"/"_s);
     settle();
     model().chooseAndUpload();
     run();
     ASSERT_EQ(desktop->panels.size(), 2);
-    EXPECT_EQ(desktop->panels[0].message, QStringLiteral("Choose files or folders to copy to /sdcard/Download"));
-    EXPECT_EQ(desktop->panels[0].prompt, QStringLiteral("Copy to Phone"));
-    EXPECT_EQ(phone->calls(QStringLiteral("push /m/song.mp3 /sdcard/Download/")), 1);
-    EXPECT_EQ(phone->calls(QStringLiteral("push /m/song.mp3 /")), 1);
-    EXPECT_EQ(phone->calls(QStringLiteral("exists /song.mp3")), 1);
+    EXPECT_EQ(desktop->panels[0].message, u"Choose files or folders to copy to /sdcard/Download"_s);
+    EXPECT_EQ(desktop->panels[0].prompt, u"Copy to Phone"_s);
+    EXPECT_EQ(phone->calls(u"push /m/song.mp3 /sdcard/Download/"_s), 1);
+    EXPECT_EQ(phone->calls(u"push /m/song.mp3 /"_s), 1);
+    EXPECT_EQ(phone->calls(u"exists /song.mp3"_s), 1);
 }
 
 TEST_F(CopiesTest, KeepBothNeverTakesANameThePhoneOrThisCopyHas)
 {
     // "photo 2.jpg" exists on the phone though not listed; two items of the
     // same name take 3 and 4.
-    phone->setFolder(QStringLiteral("/sdcard/photo 2.jpg"), {});
+    phone->setFolder(u"/sdcard/photo 2.jpg"_s, {});
     desktop->answer = 1;
-    model().upload({QUrl::fromLocalFile(QStringLiteral("/m/photo.jpg")), QUrl::fromLocalFile(QStringLiteral("/n/photo.jpg"))});
+    model().upload(urls({u"/m/photo.jpg"_s, u"/n/photo.jpg"_s}));
     run();
-    EXPECT_EQ(phone->calls(QStringLiteral("push /m/photo.jpg /sdcard/photo 3.jpg")), 1);
-    EXPECT_EQ(phone->calls(QStringLiteral("push /n/photo.jpg /sdcard/photo 4.jpg")), 1);
-    EXPECT_EQ(lines.last(), QStringLiteral("Copying “photo.jpg” to phone (2 of 2)…"));
+    EXPECT_EQ(phone->calls(u"push /m/photo.jpg /sdcard/photo 3.jpg"_s), 1);
+    EXPECT_EQ(phone->calls(u"push /n/photo.jpg /sdcard/photo 4.jpg"_s), 1);
+    EXPECT_EQ(lines.last(), u"Copying “photo.jpg” to phone (2 of 2)…"_s);
 }
 
 TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
 {
-    // Item -> whether Stop during its transfer removes it.
+    // Item copied into a folder -> whether Stop during its transfer removes it.
     const struct {
-        const char* source;
-        const char* call;
-        const char* path;
+        QString name, into;
         bool removed;
     } cases[] = {
-        {"/m/new.jpg", "push /m/new.jpg /sdcard/", "/sdcard/new.jpg", true},
-        {"/m/photo.jpg", "push /m/photo.jpg /sdcard/", "/sdcard/photo.jpg", false},
-        // Not listed (hidden ones are not shown), but there on the phone.
-        {"/m/.hidden", "push /m/.hidden /sdcard/", "/sdcard/.hidden", false},
+        {u"new.jpg"_s, u"/sdcard"_s, true},
+        {u"photo.jpg"_s, u"/sdcard"_s, false},
+        {u".hidden"_s, u"/sdcard"_s, false}, // not listed (hidden), but there on the phone
+        {u"photo.jpg"_s, u"/sdcard/Photos"_s, false}, // another folder, whose names the window does not know
     };
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"photo.jpg"_s)});
     desktop->answer = 0;
     for (const auto& c : cases) {
-        const int listings = phone->calls(QStringLiteral("list /sdcard"));
-        stopDuring(QString::fromUtf8(c.call));
-        model().upload({QUrl::fromLocalFile(QString::fromUtf8(c.source))});
+        SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
+        const int listings = phone->calls(u"list /sdcard"_s);
+        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
+        // The current folder is the one asked for when none is named.
+        model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
-        EXPECT_EQ(phone->calls(QStringLiteral("remove ") + QString::fromUtf8(c.path)), c.removed ? 1 : 0) << c.source;
-        EXPECT_EQ(phone->calls(QStringLiteral("list /sdcard")), listings + 1) << c.source;
+        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + 1);
         EXPECT_FALSE(model().errorMessage());
     }
-    // Into another folder, whose names the window does not know.
-    stopDuring(QStringLiteral("push /m/photo.jpg /sdcard/Photos/"));
-    phone->setFolder(QStringLiteral("/sdcard/Photos"), {file(QStringLiteral("photo.jpg"))});
-    model().upload({QUrl::fromLocalFile(QStringLiteral("/m/photo.jpg"))}, QStringLiteral("/sdcard/Photos"));
-    run();
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard/Photos/photo.jpg")), 0);
 }
 
 TEST_F(CopiesTest, UnusableNamesAreRefusedBeforeAnythingIsJoined)
 {
-    for (const char* name : {"..", "a/b", ""}) {
+    const auto refused = [this](const std::function<void()>& request) {
         model().setErrorMessage(std::nullopt);
-        model().download({file(QString::fromUtf8(name))});
-        EXPECT_TRUE(model().errorMessage()) << name;
-        EXPECT_FALSE(model().job()) << name;
-    }
-    model().setErrorMessage(std::nullopt);
-    model().upload({QUrl::fromLocalFile(QStringLiteral("/"))});
-    EXPECT_TRUE(model().errorMessage());
-    EXPECT_FALSE(model().job());
+        request();
+        return model().errorMessage() && !model().job();
+    };
+    for (const char* name : {"..", "a/b", ""})
+        EXPECT_TRUE(refused([&] { model().download({file(QString::fromUtf8(name))}); })) << name;
+    EXPECT_TRUE(refused([&] { model().upload(urls({u"/"_s})); }));
 }
 
 } // namespace

@@ -53,41 +53,36 @@ TEST_F(HistoryTest, BackForwardAndUpRetraceTheWay)
         EXPECT_EQ(step(), expected);
 }
 
+// Mended: the rename prompt kept an entry of the folder or phone left, while
+// a rename goes by the folder shown.
 TEST_F(HistoryTest, TheSameFolderAgainChangesNothingAnotherStartsAfresh)
 {
     go(u"/sdcard/DCIM"_s);
     model().setSelection({u"a.txt"_s});
     model().setSearchText(u"a"_s);
+    model().setRenaming(file(u"a.txt"_s));
     const int listings = phone->calls(u"list /sdcard/DCIM"_s);
     EXPECT_EQ(go(u"/sdcard/DCIM"_s), "/sdcard/DCIM 101"); // one step recorded only
     EXPECT_EQ(phone->calls(u"list /sdcard/DCIM"_s), listings);
     EXPECT_EQ(model().selection(), QSet<QString>{u"a.txt"_s});
     EXPECT_EQ(model().searchText(), u"a"_s);
+    EXPECT_TRUE(model().renaming().has_value());
     go(u"/sdcard/Music"_s);
     EXPECT_TRUE(model().selection().isEmpty());
     EXPECT_TRUE(model().searchText().isEmpty());
+    EXPECT_FALSE(model().renaming().has_value());
 }
 
 TEST_F(HistoryTest, EachPhoneComesBackToItsOwnLastFolderWithNoHistory)
 {
     go(u"/sdcard/DCIM"_s);
     EXPECT_EQ(stored(u"lastPath.A1"_s).toString(), u"/sdcard/DCIM"_s);
+    model().setRenaming(file(u"a.txt"_s));
     EXPECT_EQ(after([&] { model().setSelectedSerial(u"B2"_s); }), "/sdcard 000");
+    EXPECT_FALSE(model().renaming().has_value());
     EXPECT_EQ(joined(model().entries()), u"b.txt"_s);
     EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"B2"_s);
     EXPECT_EQ(after([&] { model().setSelectedSerial(u"A1"_s); }), "/sdcard/DCIM 001");
-}
-
-// Mended: the rename prompt kept an entry of the folder or phone left, while
-// a rename goes by the folder shown.
-TEST_F(HistoryTest, LeavingTheFolderOrPhoneEndsARename)
-{
-    model().setRenaming(file(u"a.txt"_s));
-    go(u"/sdcard/DCIM"_s);
-    EXPECT_FALSE(model().renaming().has_value());
-    model().setRenaming(file(u"a.txt"_s));
-    after([&] { model().setSelectedSerial(u"B2"_s); });
-    EXPECT_FALSE(model().renaming().has_value());
 }
 
 TEST_F(HistoryTest, CrumbsFollowThePathInsideStorageOnly)

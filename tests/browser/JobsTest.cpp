@@ -15,52 +15,24 @@ using namespace browsertest;
 
 namespace {
 
-class JobsTest : public ModelTest {
-protected:
-    void SetUp() override
-    {
-        adb->setDevices({adbPhone(QStringLiteral("A1"))});
-        phone = adb->phone(QStringLiteral("A1"));
-        phone->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a.jpg")), file(QStringLiteral("b.jpg"))});
-        pass();
-        model().setAskWhereToSave(false);
-        model().setRevealAfterCopy(false);
-        model().setSaveFolder(saved.path());
-    }
-
-    // Every transfer waits for a gate of its own, in order.
-    std::shared_ptr<Gate> holdTransfers()
-    {
-        auto gate = std::make_shared<Gate>();
-        gates.push_back(gate);
-        phone->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
-        return gate;
-    }
-    void waitForJobEnd()
-    {
-        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
-        settle();
-    }
-
-    QTemporaryDir saved;
-    std::shared_ptr<MemoryPhoneFiles> phone;
-};
+using JobsTest = JobTest;
 
 TEST_F(JobsTest, ARequestWhileAJobRunsOnlyBeeps)
 {
     auto gate = holdTransfers();
-    model().download({file(QStringLiteral("a.jpg"))});
+    model().download({file(u"a.jpg"_s)});
     ASSERT_TRUE(testsupport::waitUntil([&] { return gate->waiting(); }));
     const std::optional<Job> running = model().job();
     QSignalSpy changes(&model(), &BrowserModel::jobChanged);
-    model().upload({QUrl::fromLocalFile(saved.filePath(QStringLiteral("x")))});
-    model().openOnMac({file(QStringLiteral("b.jpg"))});
+    model().upload({QUrl::fromLocalFile(saved.filePath(u"x"_s))});
+    model().openOnMac({file(u"b.jpg"_s)});
     EXPECT_EQ(desktop->beeps, 2);
     EXPECT_EQ(model().job(), running);
     EXPECT_EQ(changes.count(), 0);
     gate->open();
-    waitForJobEnd();
-    EXPECT_EQ(phone->calls(QStringLiteral("pull /sdcard/b.jpg ") + saved.path()), 0);
+    run();
+    EXPECT_TRUE(desktop->opened.isEmpty());
+    EXPECT_EQ(phone->calls(u"push "_s + saved.filePath(u"x"_s) + u" /sdcard/"_s), 0);
     EXPECT_FALSE(model().errorMessage());
 }
 
@@ -69,41 +41,38 @@ TEST_F(JobsTest, StopEndsTheJobSilentlyAndLaterItemsAreNotTried)
     // The transport fails after Stop, as adb does when its process is ended.
     phone->onTransfer([](const QString&, const Progress&, const Cancel& cancel) {
         testsupport::waitUntil([&] { return cancel.isCancelled(); });
-        throw ADBError::failed(QStringLiteral("adb: error: terminated"));
+        throw ADBError::failed(u"adb: error: terminated"_s);
     });
     model().cancelJob(); // nothing to stop
-    model().download({file(QStringLiteral("a.jpg")), file(QStringLiteral("b.jpg"))});
+    model().download({file(u"a.jpg"_s), file(u"b.jpg"_s)});
     ASSERT_TRUE(model().job());
     model().cancelJob();
-    waitForJobEnd();
+    run();
     EXPECT_FALSE(model().errorMessage());
-    EXPECT_EQ(phone->calls(QStringLiteral("pull /sdcard/b.jpg ") + saved.path()), 0);
+    EXPECT_EQ(phone->calls(u"pull /sdcard/b.jpg "_s + saved.path()), 0);
     EXPECT_EQ(desktop->beeps, 0);
 }
 
 TEST_F(JobsTest, AFailureIsShownOnceAndThenTheFolderIsReadAgain)
 {
     phone->onTransfer([](const QString&, const Progress&, const Cancel&) {
-        throw ADBError::failed(QStringLiteral("adb: error: no space left"));
+        throw ADBError::failed(u"adb: error: no space left"_s);
     });
-    const int listings = phone->calls(QStringLiteral("list /sdcard"));
-    int listingsWhenShown = -1;
+    const int listings = phone->calls(u"list /sdcard"_s);
+    QList<int> listingsWhenShown;
     QObject::connect(&model(), &BrowserModel::errorMessageChanged, &model(),
-                     [&] { listingsWhenShown = phone->calls(QStringLiteral("list /sdcard")); });
-    QSignalSpy shown(&model(), &BrowserModel::errorMessageChanged);
-    model().upload({QUrl::fromLocalFile(saved.filePath(QStringLiteral("new.txt")))});
-    waitForJobEnd();
-    EXPECT_EQ(shown.count(), 1);
-    EXPECT_TRUE(model().errorMessage()->contains(QStringLiteral("no space left")));
-    EXPECT_EQ(listingsWhenShown, listings);
-    EXPECT_EQ(phone->calls(QStringLiteral("list /sdcard")), listings + 1);
-    EXPECT_GE(phone->calls(QStringLiteral("info")), 1);
+                     [&] { listingsWhenShown.append(phone->calls(u"list /sdcard"_s)); });
+    model().upload({QUrl::fromLocalFile(saved.filePath(u"new.txt"_s))});
+    run();
+    EXPECT_EQ(listingsWhenShown, QList<int>{listings});
+    EXPECT_TRUE(model().errorMessage()->contains(u"no space left"_s));
+    EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + 1);
+    EXPECT_GE(phone->calls(u"info"_s), 1);
 }
 
 TEST_F(JobsTest, ProgressLandsAtMostOnceAFrameAndOnlyOnItsOwnJob)
 {
-    auto release = std::make_shared<Gate>();
-    gates.push_back(release);
+    auto release = gates.emplace_back(std::make_shared<Gate>());
     Progress first;
     phone->onTransfer([&, release](const QString&, const Progress& progress, const Cancel&) {
         if (!first)
@@ -117,94 +86,79 @@ TEST_F(JobsTest, ProgressLandsAtMostOnceAFrameAndOnlyOnItsOwnJob)
         if (model().job() && model().job()->progress)
             ++applied;
     });
-    model().download({file(QStringLiteral("a.jpg"))});
+    model().download({file(u"a.jpg"_s)});
     ASSERT_TRUE(testsupport::waitUntil([&] { return model().job() && model().job()->progress == 1.0; }));
     EXPECT_LE(applied, 10);
     release->open();
-    waitForJobEnd();
+    run();
 
     // A report of the finished job, or with no job at all, changes nothing.
     first(0.5);
     settle();
     EXPECT_FALSE(model().job());
     auto next = holdTransfers();
-    model().openOnMac({file(QStringLiteral("b.jpg"))});
+    model().openOnMac({file(u"b.jpg"_s)});
     ASSERT_TRUE(testsupport::waitUntil([&] { return next->waiting(); }));
     first(0.5);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(model().job()->progress, std::nullopt);
     next->open();
-    waitForJobEnd();
+    run();
 }
 
-TEST(FreeNames, NumberedPutsTheNumberBeforeTheExtension)
+TEST(FreeNames, TheNumberGoesBeforeTheExtensionAndSkipsEveryTakenName)
 {
-    const struct {
-        const char* name;
-        int number;
-        const char* result;
-    } cases[] = {{"photo.jpg", 2, "photo 2.jpg"}, {"archive.tar.gz", 2, "archive.tar 2.gz"},
-                 {"Notes", 3, "Notes 3"},        {".nomedia", 2, ".nomedia 2"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(BrowserModel::numbered(QString::fromUtf8(c.name), c.number), QString::fromUtf8(c.result)) << c.name;
-}
+    const std::pair<const char*, const char*> second[] = {
+        {"photo.jpg", "photo 2.jpg"}, {"archive.tar.gz", "archive.tar 2.gz"}, {".nomedia", ".nomedia 2"}};
+    for (const auto& [name, numbered] : second)
+        EXPECT_EQ(BrowserModel::numbered(QString::fromUtf8(name), 2), QString::fromUtf8(numbered));
+    EXPECT_EQ(BrowserModel::numbered(u"Notes"_s, 3), u"Notes 3"_s);
 
-TEST(FreeNames, UniqueLocalURLSkipsEverythingThatIsThere)
-{
+    // On the computer anything there takes the name, a dangling link too.
     QTemporaryDir dir;
     const auto at = [&](const char* name) { return dir.filePath(QString::fromUtf8(name)); };
-    for (const char* name : {"a.txt", "a 2.txt"}) {
-        QFile made(at(name));
-        ASSERT_TRUE(made.open(QIODevice::WriteOnly));
-    }
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Photos")));
+    for (const char* name : {"a.txt", "a 2.txt"})
+        ASSERT_TRUE(QFile(at(name)).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"Photos"_s));
     ASSERT_TRUE(QFile::link(at("nowhere"), at("link")));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("a.txt")), at("a 3.txt"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("Photos")), at("Photos 2"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("link")), at("link 2"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("b.txt")), at("b.txt"));
-    const QStringList taken{QStringLiteral("song 2.mp3")};
-    EXPECT_EQ(BrowserModel::uniqueRemoteName(QStringLiteral("song.mp3"), [&](const QString& name) { return taken.contains(name); }),
-              QStringLiteral("song 3.mp3"));
+    const auto taken = [](const QString& name) { return name == u"song 2.mp3"_s; };
+    EXPECT_EQ(BrowserModel::uniqueRemoteName(u"song.mp3"_s, taken), u"song 3.mp3"_s);
 }
 
 TEST_F(JobsTest, TheConflictQuestionNamesOneOrCountsAndItsAnswersDecide)
 {
-    const QString a = saved.filePath(QStringLiteral("a.jpg"));
-    QFile made(a);
-    ASSERT_TRUE(made.open(QIODevice::WriteOnly));
-    made.close();
-    // Button pressed -> what reached the phone.
+    const QString local = saved.filePath(u"photo.jpg"_s);
+    ASSERT_TRUE(QFile(local).open(QIODevice::WriteOnly));
+    const QString replaced = u"push "_s + local + u" /sdcard/"_s;
+    const QString keptBoth = u"push "_s + local + u" /sdcard/photo 2.jpg"_s;
+    // Button pressed (none: the alert closed) -> pushes so far as Replace and as Keep Both.
     const struct {
         std::optional<int> answer;
-        const char* push;
-    } cases[] = {{0, "push %1 /sdcard/"}, {1, "push %1 /sdcard/a 2.jpg"}, {2, nullptr}, {3, nullptr}, {std::nullopt, nullptr}};
+        int replaced, keptBoth;
+    } cases[] = {{0, 1, 0}, {1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {std::nullopt, 1, 1}};
     for (const auto& c : cases) {
-        phone->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a.jpg")), file(QStringLiteral("b.jpg"))});
-        reload();
-        const int pushes = phone->calls(QStringLiteral("push %1 /sdcard/").arg(a)) + phone->calls(QStringLiteral("push %1 /sdcard/a 2.jpg").arg(a));
         desktop->answer = c.answer;
-        model().upload({QUrl::fromLocalFile(a)});
-        waitForJobEnd();
-        const int after = phone->calls(QStringLiteral("push %1 /sdcard/").arg(a)) + phone->calls(QStringLiteral("push %1 /sdcard/a 2.jpg").arg(a));
-        if (c.push)
-            EXPECT_EQ(phone->calls(QString::fromUtf8(c.push).arg(a)), 1) << c.push;
-        else
-            EXPECT_EQ(after, pushes) << c.answer.value_or(-1);
+        model().upload({QUrl::fromLocalFile(local)});
+        run();
+        EXPECT_EQ(phone->calls(replaced), c.replaced) << c.answer.value_or(-1);
+        EXPECT_EQ(phone->calls(keptBoth), c.keptBoth) << c.answer.value_or(-1);
     }
-    ASSERT_FALSE(desktop->questions.isEmpty());
     const Desktop::Question& one = desktop->questions.first();
-    EXPECT_EQ(one.message, QStringLiteral("“a.jpg” already exists in the phone."));
-    EXPECT_EQ(one.informative, QStringLiteral("Replacing overwrites existing files. Folders are merged."));
-    EXPECT_EQ(one.buttons, (QStringList{QStringLiteral("Replace"), QStringLiteral("Keep Both"), QStringLiteral("Skip"), QStringLiteral("Cancel")}));
+    EXPECT_EQ(one.message, u"“photo.jpg” already exists in the phone."_s);
+    EXPECT_EQ(one.informative, u"Replacing overwrites existing files. Folders are merged."_s);
+    EXPECT_EQ(one.buttons, (QStringList{u"Replace"_s, u"Keep Both"_s, u"Skip"_s, u"Cancel"_s}));
 
-    phone->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("x")), file(QStringLiteral("y")), file(QStringLiteral("z"))});
+    phone->setFolder(u"/sdcard"_s, {file(u"x"_s), file(u"y"_s), file(u"z"_s)});
     reload();
     desktop->answer = 3;
-    model().upload({QUrl::fromLocalFile(QStringLiteral("/m/x")), QUrl::fromLocalFile(QStringLiteral("/m/y")),
-                    QUrl::fromLocalFile(QStringLiteral("/m/z")), QUrl::fromLocalFile(QStringLiteral("/m/w"))});
-    EXPECT_EQ(desktop->questions.last().message, QStringLiteral("3 items already exist in the phone."));
+    model().upload({QUrl::fromLocalFile(u"/m/x"_s), QUrl::fromLocalFile(u"/m/y"_s), QUrl::fromLocalFile(u"/m/z"_s),
+                    QUrl::fromLocalFile(u"/m/w"_s)});
+    EXPECT_EQ(desktop->questions.last().message, u"3 items already exist in the phone."_s);
     EXPECT_FALSE(model().job());
 }
 

@@ -128,6 +128,13 @@ TEST_F(ListingTest, OtherFailuresAreShownAndTheBrowserStays)
     EXPECT_EQ(model().errorMessage(), u"device offline"_s);
     EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
     EXPECT_EQ(joined(model().entries()), u"photo.jpg"_s);
+    // Mended: a folder opened from the listing that then could not be listed
+    // (a name the phone's shell cannot reach) sent the browser to "/sdcard".
+    go(u"/sdcard"_s);
+    model().open(folder(u"Odd"_s));
+    settle();
+    EXPECT_EQ(model().path(), u"/sdcard/Odd"_s);
+    EXPECT_TRUE(model().errorMessage().value_or(QString()).contains(u"No such file"_s));
     // Storage itself gone: shown, with nowhere else to go.
     phone->removeFolder(u"/sdcard"_s);
     go(u"/sdcard"_s);

@@ -17,12 +17,15 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
 using namespace std::chrono_literals;
 using browsertest::adbPhone;
 using browsertest::mtpPhone;
@@ -38,55 +41,41 @@ QString entry(qint64 index)
 // The browser model's adb, located at a path of the test's choosing.
 class LocatedAdb : public browsertest::FakeAdbSource {
 public:
-    QString path = QStringLiteral("/usr/bin/adb");
-    std::optional<ADB> locate() override
-    {
-        return FakeAdbSource::locate() ? std::optional(ADB(path)) : std::nullopt;
-    }
+    QString path = u"/usr/bin/adb"_s;
+    std::optional<ADB> locate() override { return FakeAdbSource::locate() ? std::optional(ADB(path)) : std::nullopt; }
 };
 
-class LogcatWindowTest : public browsertest::ModelTest {
-public:
-    static void SetUpTestSuite()
-    {
-        s_phone = std::make_unique<FakePhoneHarness>();
-        if (!s_phone->start(&s_error))
-            s_phone.reset();
-    }
-    static void TearDownTestSuite() { s_phone.reset(); }
-
+// The window over a browser model fed by fakes, whose adb phone is the fake
+// phone behind the real adb.
+class LogcatWindowTest : public PhoneTest {
 protected:
-    LogcatWindowTest() { adb = located; }
     ~LogcatWindowTest() override
     {
         m_window.reset();
-        waitUntil([] { return phonetest::adbClientsWith(QStringLiteral("logcat")).isEmpty(); }, 5s);
-        if (s_phone)
-            s_phone->clearReplies();
+        waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s);
+        phone().clearReplies();
     }
     void SetUp() override
     {
-        ASSERT_TRUE(s_phone) << "the fake phone did not start: " << s_error.toStdString();
-        s_phone->clearReceived();
-        s_phone->setLog({});
+        PhoneTest::SetUp();
+        phone().setLog({});
     }
 
-    static FakePhoneHarness& phone() { return *s_phone; }
-    Device ready() const { return adbPhone(s_phone->serial(), QStringLiteral("device"), QStringLiteral("Pixel 7")); }
-    // One device pass of `browser` with these phones, the first one chosen.
-    void offer(const std::vector<Device>& devices, BrowserModel& browser)
+    BrowserModel& model() { return *(m_model ? m_model : (m_model = browsertest::newModel(located, mtp, settings))); }
+    Device ready() const { return adbPhone(serial(), u"device"_s, u"Pixel 7"_s); }
+    // One device pass with these phones, the first one chosen.
+    void offer(const std::vector<Device>& devices)
     {
-        adb->setDevices(devices);
+        located->setDevices(devices);
         bool done = false;
-        browser.refreshDevices([&done] { done = true; });
+        model().refreshDevices([&done] { done = true; });
         ASSERT_TRUE(waitUntil([&done] { return done; }, 5s));
         if (!devices.empty())
-            browser.setSelectedSerial(devices.front().serial);
+            model().setSelectedSerial(devices.front().serial);
     }
-    void offer(const std::vector<Device>& devices) { offer(devices, model()); }
-    LogcatWindow& window(BrowserModel* browser = nullptr)
+    LogcatWindow& window()
     {
-        m_window = std::make_unique<LogcatWindow>(browser ? *browser : model(), [this](LogcatModel& log) {
+        m_window = std::make_unique<LogcatWindow>(model(), [this](LogcatModel& log) {
             log.setPrompts({[this](const QString&) {
                                 ++asked;
                                 return std::optional<QString>();
@@ -100,6 +89,7 @@ protected:
     }
     LogcatView& view() { return *m_window->logView(); }
     bool showsCount(const QString& text) { return waitUntil([&] { return view().countText() == text; }); }
+    bool streams() { return waitUntil([&] { return view().countText() != u"0 lines"_s; }); }
     // Hands lines to the window's model and waits for their flush.
     void feed(const QStringList& lines)
     {
@@ -113,57 +103,67 @@ protected:
     QScrollBar& scroll() { return *view().list()->verticalScrollBar(); }
     LogcatModel* logcat() const { return m_window->logcat(); }
 
+    QTemporaryDir folder;
+    QSettings settings{folder.filePath(u"settings.ini"_s), QSettings::IniFormat};
     std::shared_ptr<LocatedAdb> located = std::make_shared<LocatedAdb>();
+    std::shared_ptr<browsertest::FakeMtpSource> mtp = std::make_shared<browsertest::FakeMtpSource>();
     int asked = 0;
-
-private:
-    static inline std::unique_ptr<FakePhoneHarness> s_phone;
-    static inline QString s_error;
+    std::unique_ptr<BrowserModel> m_model;
     std::unique_ptr<LogcatWindow> m_window;
 };
 
 TEST_F(LogcatWindowTest, ShowsThePlaceholderWithoutAReadyAdbPhone)
 {
-    struct Case {
+    const struct {
         const char* what;
         std::vector<Device> devices;
         bool installed = true;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"no phone", {}},
-        {"unauthorized", {adbPhone(phone().serial(), QStringLiteral("unauthorized"))}},
-        {"offline", {adbPhone(phone().serial(), QStringLiteral("offline"))}},
-        {"over MTP", {mtpPhone(QStringLiteral("M1"))}},
+        {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}},
+        {"offline", {adbPhone(serial(), u"offline"_s)}},
+        {"over MTP", {mtpPhone(u"M1"_s)}},
         {"no adb", {ready()}, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        adb->setInstalled(c.installed);
-        std::unique_ptr<BrowserModel> browser = makeModel(settings());
-        offer(c.devices, *browser);
-        LogcatWindow& shown = window(browser.get());
+        m_window.reset(); // a fresh browser model, which looks for adb once
+        m_model.reset();
+        located->setInstalled(c.installed);
+        offer(c.devices);
+        LogcatWindow& shown = window();
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.logcat(), nullptr);
-        EXPECT_EQ(shown.placeholder()->symbol(), QStringLiteral("text.alignleft"));
-        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(QStringLiteral("read its log.")));
+        EXPECT_EQ(shown.placeholder()->symbol(), u"text.alignleft"_s);
+        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(u"read its log."_s));
     }
     EXPECT_EQ(commands(kLogCommand), 0);
 }
 
-TEST_F(LogcatWindowTest, AReadyPhoneStreamsAndLaterUpdatesKeepItsLog)
+TEST_F(LogcatWindowTest, AReadyPhoneStreamsUntilTheWindowClosesAndAgainWhenItOpens)
 {
     phone().setLog({.history = 20});
     offer({ready()});
     LogcatWindow& shown = window();
     ASSERT_NE(shown.logcat(), nullptr);
-    EXPECT_TRUE(showsCount(QStringLiteral("20 lines")));
-    EXPECT_EQ(view().stateText(), QStringLiteral("Live"));
-    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Logcat — Pixel 7"));
-
+    EXPECT_TRUE(showsCount(u"20 lines"_s));
+    EXPECT_EQ(view().stateText(), u"Live"_s);
+    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 7"_s);
+    // An update that keeps the ready phone keeps its log.
     LogcatModel* first = shown.logcat();
-    offer({ready(), adbPhone(QStringLiteral("OTHER"), QStringLiteral("offline"))});
+    offer({ready(), adbPhone(u"OTHER"_s, u"offline"_s)});
     EXPECT_EQ(shown.logcat(), first);
     EXPECT_EQ(commands(kLogCommand), 1);
+
+    // Mended: a closed window kept its stopped log and showed it dead when reopened.
+    shown.close();
+    EXPECT_EQ(shown.logcat(), nullptr);
+    EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s));
+    shown.show();
+    ASSERT_NE(shown.logcat(), nullptr);
+    EXPECT_TRUE(showsCount(u"20 lines"_s));
+    EXPECT_EQ(view().stateText(), u"Live"_s);
+    EXPECT_EQ(commands(kLogCommand), 2);
 }
 
 TEST_F(LogcatWindowTest, AnotherPhoneGetsItsOwnLogAfterTheFirstOneCloses)
@@ -172,22 +172,22 @@ TEST_F(LogcatWindowTest, AnotherPhoneGetsItsOwnLogAfterTheFirstOneCloses)
     ASSERT_TRUE(second.start());
     phone().setLog({.history = 5, .intervalMs = 50});
     second.setLog({.history = 7});
-    const Device other = adbPhone(second.serial(), QStringLiteral("device"), QStringLiteral("Pixel 8"));
+    const Device other = adbPhone(second.serial(), u"device"_s, u"Pixel 8"_s);
     offer({ready(), other});
     const qsizetype before = phone().logEvents().size();
     LogcatWindow& shown = window();
-    ASSERT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
+    ASSERT_TRUE(streams());
     view().setFollow(false);
 
     model().setSelectedSerial(second.serial());
-    ASSERT_TRUE(showsCount(QStringLiteral("7 lines")));
-    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Logcat — Pixel 8"));
+    ASSERT_TRUE(showsCount(u"7 lines"_s));
+    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 8"_s);
     EXPECT_FALSE(view().follow());
     ASSERT_TRUE(waitUntil([&] { return phone().logEvents().size() == before + 2; }));
     const auto closed = phone().logEvents().last();
     const auto opened = second.logEvents().first();
-    EXPECT_EQ(closed.what, QStringLiteral("closed"));
-    EXPECT_EQ(opened.what, QStringLiteral("opened"));
+    EXPECT_EQ(closed.what, u"closed"_s);
+    EXPECT_EQ(opened.what, u"opened"_s);
     EXPECT_LT(closed.nanoseconds, opened.nanoseconds);
     offer({});
     second.stop();
@@ -198,44 +198,44 @@ TEST_F(LogcatWindowTest, AnEndedLogShowsDisconnectedAlsoWhilePaused)
     phone().setLog({.history = 3, .intervalMs = 50});
     offer({ready()});
     window();
-    ASSERT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
-    view().findChild<QAction*>(QStringLiteral("pause"))->trigger();
-    EXPECT_EQ(view().stateText(), QStringLiteral("Paused"));
+    ASSERT_TRUE(streams());
+    view().findChild<QAction*>(u"pause"_s)->trigger();
+    EXPECT_EQ(view().stateText(), u"Paused"_s);
     EXPECT_EQ(view().dotColor(), Look::orange());
     phone().endLog();
-    ASSERT_TRUE(waitUntil([&] { return view().stateText() == QStringLiteral("Disconnected"); }));
+    ASSERT_TRUE(waitUntil([&] { return view().stateText() == u"Disconnected"_s; }));
     EXPECT_EQ(view().dotColor(), Look::secondary(view().palette()));
 }
 
 TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
 {
-    phone().setReply(QStringLiteral("pidof 'com.example.app'"), {.out = "1234\n812\n"});
-    phone().setReply(QStringLiteral("pidof 'com.gone'"), {.status = 1});
+    phone().setReply(u"pidof 'com.example.app'"_s, {.out = "1234\n812\n"});
+    phone().setReply(u"pidof 'com.gone'"_s, {.status = 1});
     offer({ready()});
     window();
-    EXPECT_EQ(view().overlayText(), QStringLiteral("Waiting for the phone’s log…"));
-    EXPECT_EQ(view().countText(), QStringLiteral("0 lines"));
+    EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
+    EXPECT_EQ(view().countText(), u"0 lines"_s);
     QStringList lines;
     for (int i = 0; i < 500; ++i)
-        lines << entry(i) + (i % 200 == 7 ? QStringLiteral(" needle") : QString());
+        lines << entry(i) + (i % 200 == 7 ? u" needle"_s : QString());
     feed(lines);
 
-    auto* search = view().findChild<QLineEdit*>(QStringLiteral("search"));
-    QTest::keyClicks(search, QStringLiteral("NEEDLE"));
-    EXPECT_EQ(view().countText(), QStringLiteral("3 lines"));
+    auto* search = view().findChild<QLineEdit*>(u"search"_s);
+    QTest::keyClicks(search, u"NEEDLE"_s);
+    EXPECT_EQ(view().countText(), u"3 lines"_s);
     EXPECT_EQ(view().overlayText(), QString());
-    search->setText(QStringLiteral("zzz"));
-    EXPECT_EQ(view().overlayText(), QStringLiteral("No lines match"));
+    search->setText(u"zzz"_s);
+    EXPECT_EQ(view().overlayText(), u"No lines match"_s);
     search->clear();
 
-    auto* package = view().findChild<QLineEdit*>(QStringLiteral("package"));
+    auto* package = view().findChild<QLineEdit*>(u"package"_s);
     EXPECT_EQ(view().appText(), QString());
-    QTest::keyClicks(package, QStringLiteral("com.example.app"));
-    EXPECT_TRUE(waitUntil([&] { return view().appText() == QStringLiteral("· pid 1234, 812"); }));
+    QTest::keyClicks(package, u"com.example.app"_s);
+    EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· pid 1234, 812"_s; }));
     package->selectAll();
-    QTest::keyClicks(package, QStringLiteral("com.gone"));
-    EXPECT_TRUE(waitUntil([&] { return view().appText() == QStringLiteral("· app isn’t running"); }));
-    EXPECT_EQ(view().overlayText(), QStringLiteral("No lines match"));
+    QTest::keyClicks(package, u"com.gone"_s);
+    EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· app isn’t running"_s; }));
+    EXPECT_EQ(view().overlayText(), u"No lines match"_s);
     package->selectAll();
     QTest::keyClick(package, Qt::Key_Delete);
     EXPECT_EQ(view().appText(), QString());
@@ -275,8 +275,8 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&shown));
     feed({entry(6), entry(1)});
     QTest::keyClick(&shown, Qt::Key_K, Qt::ControlModifier);
-    EXPECT_EQ(view().countText(), QStringLiteral("0 lines"));
-    EXPECT_EQ(view().overlayText(), QStringLiteral("Waiting for the phone’s log…"));
+    EXPECT_EQ(view().countText(), u"0 lines"_s);
+    EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
     QTest::keyClick(&shown, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
 
@@ -284,9 +284,9 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     QListView& list = *view().list();
     const QRect row = list.visualRect(list.model()->index(0, 0));
     Q_EMIT list.customContextMenuRequested(row.center());
-    auto* menu = view().findChild<QMenu*>(QStringLiteral("rowMenu"));
+    auto* menu = view().findChild<QMenu*>(u"rowMenu"_s);
     ASSERT_NE(menu, nullptr);
-    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QApplication::clipboard()->setText(u"before"_s);
     menu->actions().first()->trigger();
     menu->close();
     EXPECT_EQ(QApplication::clipboard()->text(), entry(6));
@@ -296,12 +296,12 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
 {
     offer({ready()});
     window();
-    const QString longTag = QStringLiteral("01-15 10:00:00.000  1  2 A ") + QString(80, QLatin1Char('T')) +
-                            QStringLiteral(": short");
-    const QString longMessage = QStringLiteral("01-15 10:00:00.000  1  2 I Tag: ") +
-                                QStringLiteral("word ").repeated(400);
-    const QString huge = QStringLiteral("01-15 10:00:00.000  1  2 I Tag: ") + QString(1 << 20, QLatin1Char('x'));
-    feed({longTag, longMessage, huge});
+    const QString head = u"01-15 10:00:00.000  1  2 "_s;
+    const QString huge(1 << 20, u'x'); // parsed, and painted without freezing
+    feed({head + u"A "_s + QString(80, u'T') + u": short"_s, head + u"I Tag: "_s + u"word "_s.repeated(400),
+          head + u"I Tag: "_s + huge});
+    ASSERT_EQ(logcat()->lines().size(), 3);
+    EXPECT_EQ(logcat()->lines().last().message, huge);
     QListView& list = *view().list();
     auto* delegate = qobject_cast<LogRow*>(list.itemDelegate());
     ASSERT_NE(delegate, nullptr);
@@ -322,47 +322,16 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
     const QColor fill = image.pixelColor(badge.left() + 2, badge.top() + 2);
     EXPECT_GT(fill.red(), 200);
     EXPECT_LT(fill.green(), 130);
-    list.grab(); // paints the huge row without freezing
+    list.grab();
 }
 
-// Not a check: with LOGCAT_SCREENSHOT set, saves the streaming window there.
-TEST_F(LogcatWindowTest, Screenshot)
-{
-    const QString target = qEnvironmentVariable("LOGCAT_SCREENSHOT");
-    if (target.isEmpty())
-        GTEST_SKIP() << "LOGCAT_SCREENSHOT not set";
-    phone().setLog({.history = 400, .intervalMs = 40, .burst = 3});
-    offer({ready()});
-    LogcatWindow& shown = window();
-    ASSERT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
-    logcat()->setMinimumLevel(LogLine::Level::debug);
-    view().findChild<QLineEdit*>(QStringLiteral("search"))->setText(QStringLiteral("line"));
-    waitUntil([] { return false; }, 1500ms);
-    EXPECT_TRUE(shown.grab().save(target));
-}
-
+// Mended: a log process that could not start read as "Live".
 TEST_F(LogcatWindowTest, ALogThatCannotStartShowsDisconnected)
 {
-    located->path = QStringLiteral("/nonexistent/adb");
+    located->path = u"/nonexistent/adb"_s;
     offer({ready()});
     window();
-    EXPECT_EQ(view().stateText(), QStringLiteral("Disconnected"));
-}
-
-TEST_F(LogcatWindowTest, ClosingTheWindowStopsTheLogAndReopeningStreamsAgain)
-{
-    phone().setLog({.history = 4, .intervalMs = 50});
-    offer({ready()});
-    LogcatWindow& shown = window();
-    ASSERT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
-    shown.close();
-    EXPECT_EQ(shown.logcat(), nullptr);
-    EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(QStringLiteral("logcat")).isEmpty(); }, 5s));
-    shown.show();
-    ASSERT_NE(shown.logcat(), nullptr);
-    EXPECT_TRUE(waitUntil([&] { return view().countText() != QStringLiteral("0 lines"); }));
-    EXPECT_EQ(view().stateText(), QStringLiteral("Live"));
-    EXPECT_EQ(commands(kLogCommand), 2);
+    EXPECT_EQ(view().stateText(), u"Disconnected"_s);
 }
 
 } // namespace
