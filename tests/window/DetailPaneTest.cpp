@@ -55,26 +55,23 @@ protected:
 
 } // namespace
 
-TEST_F(DetailPane, WithoutAdbItAsksToInstallTheToolsUnlessAFileTransferPhoneIsThere)
+TEST_F(DetailPane, PhonesThatAreNotReadyGetTheirHintsWithTheirNames)
 {
     adb->setInstalled(false);
     DetailView& view = pane(fullEnvironment());
     EXPECT_EQ(view.currentCase(), DetailCase::installTools);
     EXPECT_TRUE(view.findChild<CommandBox*>());
+    // A file transfer phone needs no adb; listed but not chosen it gives the
+    // connect guide, whose button opens the Wi-Fi sheet.
     readyMtpPhone();
     EXPECT_EQ(view.currentCase(), DetailCase::browser);
-    // Listed but not chosen: the connect guide, not the install message.
     model().setSelectedSerial(std::nullopt);
     auto* guide = qobject_cast<ConnectGuide*>(view.currentView());
     ASSERT_TRUE(guide);
     guide->wirelessButton()->click();
     EXPECT_TRUE(model().showingWireless());
-}
 
-TEST_F(DetailPane, PhonesThatAreNotReadyGetTheirHintsWithTheirNames)
-{
-    DetailView& view = pane(bareEnvironment());
-    EXPECT_EQ(view.currentCase(), DetailCase::connectGuide);
+    adb->setInstalled(true);
     const std::tuple<Device, DetailCase, const char*> table[] = {
         {adbPhone(u"A1"_s, u"offline"_s), DetailCase::connectGuide, ""},
         {adbPhone(u"A1"_s, u"unauthorized"_s), DetailCase::unauthorized, "| Unlock Pixel 7 and tap Allow"},
