@@ -5,35 +5,28 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-// The rule as read back from the INI file, where values come back as text.
-bool stays(const QVariant& showIcon, const QVariant& keepRunning, bool tray = true)
-{
-    QTemporaryDir dir;
-    const QString file = dir.path() + QStringLiteral("/test.ini");
-    {
-        QSettings settings(file, QSettings::IniFormat);
-        if (showIcon.isValid())
-            settings.setValue(QStringLiteral("showMenuBarIcon"), showIcon);
-        if (keepRunning.isValid())
-            settings.setValue(QStringLiteral("keepRunningInMenuBar"), keepRunning);
-    }
-    return AppShell::staysInMenuBar(QSettings(file, QSettings::IniFormat), tray);
-}
-
-} // namespace
-
 // The whole table is shown through the application's windows; here only
-// that stored values survive the round trip through the settings file.
+// that stored values survive the round trip through the settings file,
+// where they come back as text.
 TEST(AppShell, StoredSettingsDecideAfterARestart)
 {
     const QVariant none;
-    EXPECT_FALSE(stays(false, true));
-    EXPECT_FALSE(stays(true, false));
-    EXPECT_TRUE(stays(true, none));
-    EXPECT_TRUE(stays(none, QStringLiteral("yes")));
-    EXPECT_FALSE(stays(true, true, false)); // without a tray, never
+    const std::tuple<QVariant, QVariant, bool, bool> cases[] = {
+        {false, true, true, false}, {true, false, true, false}, {true, none, true, true},
+        {none, QStringLiteral("yes"), true, true}, {true, true, false, false}, // without a tray, never
+    };
+    for (const auto& [showIcon, keepRunning, tray, stays] : cases) {
+        QTemporaryDir dir;
+        const QString file = dir.path() + QStringLiteral("/test.ini");
+        {
+            QSettings settings(file, QSettings::IniFormat);
+            if (showIcon.isValid())
+                settings.setValue(QStringLiteral("showMenuBarIcon"), showIcon);
+            if (keepRunning.isValid())
+                settings.setValue(QStringLiteral("keepRunningInMenuBar"), keepRunning);
+        }
+        EXPECT_EQ(AppShell::staysInMenuBar(QSettings(file, QSettings::IniFormat), tray), stays);
+    }
 }
 
 TEST(AppShell, CleanUpRunsEveryStepOnceEvenWhenOneFails)

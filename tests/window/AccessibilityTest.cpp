@@ -13,28 +13,18 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace windowtest;
 
 namespace {
 
-QAccessibleInterface* access(QObject* object)
-{
-    return QAccessible::queryAccessibleInterface(object);
-}
-
-QString nameOf(QObject* object)
-{
-    return access(object)->text(QAccessible::Name);
-}
+QAccessibleInterface* access(QObject* object) { return QAccessible::queryAccessibleInterface(object); }
+QString nameOf(QObject* object) { return access(object)->text(QAccessible::Name); }
 
 // Controls a screen reader would announce without a name: focusable ones,
 // pictures and separators, and the phone drawings. Table cells are items.
@@ -46,15 +36,14 @@ void listUnnamed(QAccessibleInterface* node, QStringList& found)
     const bool drawing = node->object() && node->object()->inherits("PhoneFrame");
     if (qobject_cast<QWidget*>(node->object()) && node->text(QAccessible::Name).isEmpty() &&
         (node->state().focusable || role == QAccessible::Graphic || role == QAccessible::Separator || drawing))
-        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + QLatin1Char(' ') +
-                     node->object()->objectName());
+        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' + node->object()->objectName());
     if (role == QAccessible::Table)
         return;
     for (int i = 0; i < node->childCount(); ++i)
         listUnnamed(node->child(i), found);
 }
 
-// The visible children of `object`'s element, and their names.
+// The visible children of `object`'s element.
 QList<QAccessibleInterface*> shown(QObject* object)
 {
     QList<QAccessibleInterface*> children;
@@ -66,11 +55,12 @@ QList<QAccessibleInterface*> shown(QObject* object)
     return children;
 }
 
-QStringList names(const QList<QAccessibleInterface*>& nodes, bool selectedOnly = false)
+// Their names; with `role`, only those of that role; with `selected`, only selected ones.
+QStringList names(const QList<QAccessibleInterface*>& nodes, bool selected = false, int role = -1)
 {
     QStringList found;
     for (QAccessibleInterface* node : nodes) {
-        if (!selectedOnly || node->state().selected)
+        if ((!selected || node->state().selected) && (role < 0 || node->role() == role))
             found.append(node->text(QAccessible::Name));
     }
     return found;
@@ -81,29 +71,26 @@ protected:
     // "Pixel 7" (A1, chosen) and "Moto" (B2), ready; /sdcard/Music on A1 holds Albums and Podcasts.
     void readyPhones()
     {
-        adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("B2"), QStringLiteral("device"),
-                                                                    QStringLiteral("Moto"))});
-        for (const QString& serial : {QStringLiteral("A1"), QStringLiteral("B2")})
-            adb->phone(serial)->setFolder(QStringLiteral("/sdcard"), {folder(QStringLiteral("Music"))});
-        adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/Music"),
-                                                    {folder(QStringLiteral("Albums")), folder(QStringLiteral("Podcasts"))});
-        adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/Music/Podcasts"), {});
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"B2"_s, u"device"_s, u"Moto"_s)});
+        for (const QString& serial : {u"A1"_s, u"B2"_s})
+            adb->phone(serial)->setFolder(u"/sdcard"_s, {folder(u"Music"_s)});
+        adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music"_s, {folder(u"Albums"_s), folder(u"Podcasts"_s)});
+        adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music/Podcasts"_s, {});
         pass();
-        model().setSelectedSerial(QStringLiteral("A1"));
+        model().setSelectedSerial(u"A1"_s);
         settle();
     }
-    void press(ContentView& view, const QString& name)
+    // Presses the sidebar item `name` by its default action; the items then selected.
+    QStringList press(ContentView& view, const QString& name)
     {
         for (QAccessibleInterface* item : shown(view.sidebar()->list())) {
             if (item->text(QAccessible::Name) == name) {
-                // What a click does is the default action.
-                ASSERT_EQ(item->actionInterface()->actionNames().value(0), QAccessibleActionInterface::pressAction());
+                EXPECT_EQ(item->actionInterface()->actionNames().value(0), QAccessibleActionInterface::pressAction());
                 item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
                 settle();
-                return;
             }
         }
-        ADD_FAILURE() << "no item " << name.toStdString();
+        return names(shown(view.sidebar()->list()), true);
     }
 };
 
@@ -114,66 +101,55 @@ TEST_F(Accessibility, SidebarPlacesAndPhonesAreListItemsThatOpenAndChooseByTheir
     ContentView& view = window(fullEnvironment());
     readyPhones();
     EXPECT_EQ(access(view.sidebar()->list())->role(), QAccessible::List);
-    // Read in the order shown, the places and phones as items.
     const QList<QAccessibleInterface*> read = shown(view.sidebar()->list());
     EXPECT_EQ(names(read), (QStringList{"Locations", "Internal Storage", "Camera", "Screenshots", "Pictures", "Downloads",
                                         "Documents", "Music", "Movies", "Devices", "Pixel 7", "Moto",
                                         "Connect over Wi-Fi…"}));
-    EXPECT_EQ(std::count_if(read.begin(), read.end(), [](auto* item) { return item->role() == QAccessible::ListItem; }),
-              10);
-    EXPECT_EQ(names(shown(view.sidebar()->list()), true), (QStringList{"Internal Storage", "Pixel 7"}));
-
-    press(view, QStringLiteral("Music"));
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music"));
-    EXPECT_EQ(names(shown(view.sidebar()->list()), true), (QStringList{"Music", "Pixel 7"}));
-
-    press(view, QStringLiteral("Moto"));
-    EXPECT_EQ(model().selectedSerial(), QStringLiteral("B2"));
-    EXPECT_EQ(names(shown(view.sidebar()->list()), true), (QStringList{"Internal Storage", "Moto"}));
+    EXPECT_EQ(names(read, false, QAccessible::ListItem).size(), 10);
+    EXPECT_EQ(names(read, true), (QStringList{"Internal Storage", "Pixel 7"}));
+    EXPECT_EQ(press(view, u"Music"_s), (QStringList{"Music", "Pixel 7"}));
+    EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
+    EXPECT_EQ(press(view, u"Moto"_s), (QStringList{"Internal Storage", "Moto"}));
+    EXPECT_EQ(model().selectedSerial(), u"B2"_s);
 }
 
 TEST_F(Accessibility, ControlsAreNamedByTheirLabelElseTitleElseHelp)
 {
     ContentView& view = window(fullEnvironment());
     readyPhones();
-    auto* bar = view.findChild<QToolBar*>(QStringLiteral("toolbar"));
+    auto* bar = view.findChild<QToolBar*>(u"toolbar"_s);
     FileListView* list = view.findChild<FileListView*>();
-    const QList<std::pair<QObject*, QString>> cases = {
-        {view.searchField(), QStringLiteral("Search this folder")},
-        {list, QStringLiteral("Internal Storage")},
-        {bar->widgetForAction(view.backAction()), QStringLiteral("Back")},
-        {bar->widgetForAction(view.iconsAction()), QStringLiteral("Icons")},
-        {bar->widgetForAction(view.copyToPhoneAction()), QStringLiteral("Copy to Phone")},
-        {bar->findChild<QToolButton*>(QStringLiteral("More")), QStringLiteral("More")},
-        {view.moreMenu(), QStringLiteral("More")},
+    const QList<std::pair<QObject*, const char*>> cases = {
+        {view.searchField(), "Search this folder"},
+        {list, "Internal Storage"},
+        {bar->widgetForAction(view.backAction()), "Back"},
+        {bar->widgetForAction(view.iconsAction()), "Icons"},
+        {bar->widgetForAction(view.copyToPhoneAction()), "Copy to Phone"},
+        {bar->findChild<QToolButton*>(u"More"_s), "More"},
     };
     for (const auto& [object, name] : cases)
-        EXPECT_EQ(nameOf(object), name);
-    EXPECT_EQ(access(bar->findChild<QToolButton*>(QStringLiteral("More")))->text(QAccessible::Description),
-              QStringLiteral("More actions"));
-
-    go(QStringLiteral("/sdcard/Music"));
-    EXPECT_EQ(nameOf(list), QStringLiteral("Music"));
+        EXPECT_EQ(nameOf(object), QString::fromUtf8(name));
+    go(u"/sdcard/Music"_s);
+    EXPECT_EQ(nameOf(list), u"Music"_s);
     // The magnifier only decorates; the button that appears with a text clears it.
     EXPECT_EQ(names(shown(view.searchField())), QStringList());
-    view.searchField()->setText(QStringLiteral("a"));
-    EXPECT_EQ(names(shown(view.searchField())), QStringList{QStringLiteral("Clear")});
+    view.searchField()->setText(u"a"_s);
+    EXPECT_EQ(names(shown(view.searchField())), QStringList{u"Clear"_s});
 }
 
 TEST_F(Accessibility, MoreOpensItsMenuByItsPressAndShowHiddenFilesIsACheckMarkItem)
 {
     ContentView& view = window(fullEnvironment());
-    QAccessibleInterface* more = access(view.findChild<QToolButton*>(QStringLiteral("More")));
+    QAccessibleInterface* more = access(view.findChild<QToolButton*>(u"More"_s));
     EXPECT_EQ(more->role(), QAccessible::ButtonMenu);
-    QMenu* shown = view.moreMenu();
-    for (const QString& action :
-         {QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction()}) {
+    QMenu* menu = view.moreMenu();
+    for (const QString& action : {QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction()}) {
         EXPECT_TRUE(more->actionInterface()->actionNames().contains(action)) << action.toStdString();
         bool opened = false;
         // The menu runs its own loop; it is closed from inside once shown.
-        const QMetaObject::Connection watch = QObject::connect(shown, &QMenu::aboutToShow, shown, [&] {
+        const QMetaObject::Connection watch = QObject::connect(menu, &QMenu::aboutToShow, menu, [&] {
             opened = true;
-            QTimer::singleShot(0, shown, &QWidget::close);
+            QTimer::singleShot(0, menu, &QWidget::close);
         });
         more->actionInterface()->doAction(action);
         for (int i = 0; i < 50 && !opened; ++i)
@@ -181,13 +157,11 @@ TEST_F(Accessibility, MoreOpensItsMenuByItsPressAndShowHiddenFilesIsACheckMarkIt
         QObject::disconnect(watch);
         EXPECT_TRUE(opened) << action.toStdString();
     }
-
-    QAccessibleInterface* menu = access(view.moreMenu());
-    QAccessibleInterface* hidden = menu->child(menu->childCount() - 1);
-    ASSERT_EQ(hidden->text(QAccessible::Name), QStringLiteral("Show Hidden Files"));
+    QAccessibleInterface* items = access(menu);
+    QAccessibleInterface* hidden = items->child(items->childCount() - 1);
+    ASSERT_EQ(hidden->text(QAccessible::Name), u"Show Hidden Files"_s);
     EXPECT_EQ(hidden->role(), QAccessible::MenuItem);
-    EXPECT_TRUE(hidden->state().checkable);
-    EXPECT_FALSE(hidden->state().checked);
+    EXPECT_TRUE(hidden->state().checkable && !hidden->state().checked);
     model().setShowHidden(true);
     EXPECT_TRUE(hidden->state().checked);
 }
@@ -198,8 +172,8 @@ TEST_F(Accessibility, NoFocusableControlPictureOrSeparatorGoesUnnamed)
     const QList<std::pair<const char*, std::function<void()>>> states = {
         {"no phone", [] {}},
         {"a folder", [this] { readyPhones(); }},
-        {"an empty folder", [this] { go(QStringLiteral("/sdcard/Movies")); }},
-        {"a phone asking", [this] { adbPhoneIn(QStringLiteral("unauthorized")); }},
+        {"an empty folder", [this] { go(u"/sdcard/Movies"_s); }},
+        {"a phone asking", [this] { adbPhoneIn(u"unauthorized"_s); }},
     };
     for (const auto& [name, reach] : states) {
         reach();
@@ -211,17 +185,15 @@ TEST_F(Accessibility, NoFocusableControlPictureOrSeparatorGoesUnnamed)
 
 TEST_F(Accessibility, NamesFromThePhoneReadAsTheyShow)
 {
-    const QString odd = QStringLiteral("<b>R&D [*]");
+    const QString odd = u"<b>R&D [*]"_s;
     ContentView& view = window(fullEnvironment());
-    adbPhoneIn(QStringLiteral("unauthorized"));
-    adb->setDevices({adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"), odd)});
+    adbPhoneIn(u"unauthorized"_s);
+    adb->setDevices({adbPhone(u"A1"_s, u"unauthorized"_s, odd)});
     pass();
     EXPECT_EQ(names(shown(view.sidebar()->list())), (QStringList{"Devices", odd, "Connect over Wi-Fi…"}));
-    EXPECT_TRUE(nameOf(view.detail()->findChild<QWidget*>(QStringLiteral("detail")))
-                    .startsWith(QStringLiteral("Unlock ") + odd + QStringLiteral(" and")));
-
-    adbPhoneIn(QStringLiteral("device"));
-    go(QStringLiteral("/sdcard/") + odd);
+    EXPECT_TRUE(nameOf(view.detail()->findChild<QWidget*>(u"detail"_s)).startsWith(u"Unlock "_s + odd + u" and"_s));
+    adbPhoneIn(u"device"_s);
+    go(u"/sdcard/"_s + odd);
     EXPECT_EQ(nameOf(&view), odd);
     EXPECT_EQ(nameOf(view.findChild<FileListView*>()), odd);
 }
@@ -233,25 +205,24 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
     ContentView& view = window(fullEnvironment());
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
-    auto* bar = view.findChild<QToolBar*>(QStringLiteral("toolbar"));
+    auto* bar = view.findChild<QToolBar*>(u"toolbar"_s);
     FileListView* list = view.findChild<FileListView*>();
     const auto region = [&](QWidget* widget) -> QString {
         if (view.sidebar()->isAncestorOf(widget))
-            return QStringLiteral("sidebar");
+            return u"sidebar"_s;
         if (widget == view.searchField())
-            return QStringLiteral("search");
+            return u"search"_s;
         if (bar->isAncestorOf(widget))
-            return QStringLiteral("toolbar");
+            return u"toolbar"_s;
         if (qobject_cast<PathSegment*>(widget))
-            return QStringLiteral("path");
-        return widget == list ? QStringLiteral("list") : QStringLiteral("other");
+            return u"path"_s;
+        return widget == list ? u"list"_s : u"other"_s;
     };
     const auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(code), modifiers);
     };
-
     ASSERT_EQ(QApplication::focusWidget(), view.sidebar()->list());
-    QStringList regions{QStringLiteral("sidebar")};
+    QStringList regions{u"sidebar"_s};
     for (int i = 0; i < 30 && QApplication::focusWidget() != list; ++i) {
         key(Qt::Key_Tab);
         if (regions.last() != region(QApplication::focusWidget()))
@@ -264,14 +235,13 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
     EXPECT_EQ(QApplication::focusWidget(), list);
 
     view.sidebar()->list()->setFocus(Qt::TabFocusReason);
-    for (int i = 0; i < 6; ++i)
-        key(Qt::Key_Down);
-    key(Qt::Key_Return);
+    for (int code : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+        key(code);
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music"));
+    EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
     list->setFocus(Qt::TabFocusReason);
     key(Qt::Key_Down);
     key(Qt::Key_Return);
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/Music/Podcasts"));
+    EXPECT_EQ(model().path(), u"/sdcard/Music/Podcasts"_s);
 }

@@ -55,36 +55,22 @@ protected:
         return stays;
     }
 
-    void store(const QString& key, const QVariant& value)
-    {
-        if (value.isValid())
-            settings().setValue(key, value);
-        else
-            settings().remove(key);
-    }
-
     int modelsMade = 0;
 };
 
 } // namespace
 
-TEST_F(Application, OpensTheMainWindowAtLaunchAndKnowsTheOthersByIdentifier)
-{
-    auto app = launch(false);
-    auto* main = qobject_cast<ContentView*>(app->windows().window(u"main"_s));
-    ASSERT_TRUE(main);
-    EXPECT_TRUE(main->isVisible());
-    // Known, but with nothing to show they do not open.
-    for (const QString& identifier : {u"mirror"_s}) {
-        EXPECT_TRUE(app->windows().isDefined(identifier)) << identifier.toStdString();
-        EXPECT_EQ(app->windows().open(identifier), nullptr) << identifier.toStdString();
-    }
-    // Without a tray icon closing the last window quits.
-    EXPECT_FALSE(closingMainStays(*app));
-}
-
 TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNever)
 {
+    {
+        // Without a tray icon closing the last window quits; a known window with nothing to show does not open.
+        auto app = launch(false);
+        ASSERT_TRUE(qobject_cast<ContentView*>(app->windows().window(u"main"_s)));
+        EXPECT_TRUE(app->windows().window(u"main"_s)->isVisible());
+        EXPECT_TRUE(app->windows().isDefined(u"mirror"_s));
+        EXPECT_EQ(app->windows().open(u"mirror"_s), nullptr);
+        EXPECT_FALSE(closingMainStays(*app));
+    }
     const QVariant none, notABoolean = u"maybe"_s;
     const std::tuple<QVariant, QVariant, bool> table[] = {
         {false, true, false}, {false, none, false}, {true, true, true},   {none, true, true},  {notABoolean, true, true},
@@ -92,13 +78,16 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
     };
     auto app = launch(true);
     for (const auto& [showIcon, keepRunning, stays] : table) {
-        store(u"showMenuBarIcon"_s, showIcon);
-        store(u"keepRunningInMenuBar"_s, keepRunning);
-        EXPECT_EQ(closingMainStays(*app), stays)
-            << showIcon.toString().toStdString() << " / " << keepRunning.toString().toStdString();
+        for (const auto& [key, value] : {std::pair{u"showMenuBarIcon"_s, showIcon}, {u"keepRunningInMenuBar"_s, keepRunning}}) {
+            if (value.isValid())
+                settings().setValue(key, value);
+            else
+                settings().remove(key);
+        }
+        EXPECT_EQ(closingMainStays(*app), stays) << showIcon.toString().toStdString() << " / " << keepRunning.toString().toStdString();
     }
     // The main window made anew each time, over the one model.
-    EXPECT_EQ(modelsMade, 1);
+    EXPECT_EQ(modelsMade, 2);
     QSignalSpy entered(&app->shell(), &AppShell::enteredMenuBarMode);
     QWidget logcat;
     logcat.setObjectName(u"logcat"_s);

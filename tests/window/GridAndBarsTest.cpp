@@ -6,6 +6,7 @@
 #include "DetailView.h"
 #include "EntryMenu.h"
 #include "FileGridView.h"
+#include "Look.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "WindowFixture.h"
@@ -18,26 +19,38 @@ using namespace windowtest;
 
 namespace {
 
-QString titles(QMenu& menu)
+// Drags and drops these URLs at `point` of `target`, as the platform
+// delivers them; whether the drop was taken.
+bool drop(QWidget* target, QPoint point, const QList<QUrl>& urls, bool* entered = nullptr)
 {
-    QStringList result;
-    for (QAction* action : menu.actions())
-        result.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-    return result.join(QLatin1Char(','));
+    QMimeData data;
+    data.setUrls(urls);
+    const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction;
+    QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (entered)
+        *entered = enter.isAccepted();
+    QDragMoveEvent move(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent dropped(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted();
 }
+
+const QUrl one = QUrl::fromLocalFile(u"/tmp/one.jpg"_s), two = QUrl::fromLocalFile(u"/tmp/two.jpg"_s),
+           web = QUrl(u"https://example.com/a"_s);
 
 class GridAndBars : public WindowTest {
 protected:
     void SetUp() override
     {
-        adbPhoneIn(QStringLiteral("device"), {folder(QStringLiteral("DCIM")), file(QStringLiteral("a.jpg"), 10),
-                                              file(QStringLiteral("b.txt"), 20), file(QStringLiteral(".hidden"))});
+        adbPhoneIn(u"device"_s, {folder(u"DCIM"_s), file(u"a.jpg"_s, 10), file(u"b.txt"_s, 20), file(u".hidden"_s)});
         model().setViewMode(ViewMode::grid);
         m_pane = &show<DetailView>(fullEnvironment(), QSize(700, 500));
         ASSERT_TRUE(m_pane->browser());
     }
     FileGridView& grid() { return *m_pane->browser()->grid(); }
-    // The centre of the tile of `name`.
+    // The centre of the tile of `name`; an empty name is the space below the tiles.
     QPoint at(const QString& name)
     {
         const QList<RemoteEntry>& shown = model().visibleEntries();
@@ -45,46 +58,19 @@ protected:
             if (shown[index].name == name)
                 return grid().tileRect(index).center();
         }
-        ADD_FAILURE() << "no tile " << name.toStdString();
-        return {};
+        return QPoint(5, 480);
     }
-    void click(const QString& name, Qt::KeyboardModifiers modifiers = {})
-    {
-        QTest::mouseClick(grid().viewport(), Qt::LeftButton, modifiers, name.isEmpty() ? QPoint(5, 480) : at(name));
-    }
-    // Drags and drops these URLs at `point` of `target`, as the platform
-    // delivers them; whether the drop was taken.
-    static bool drop(QWidget* target, QPoint point, const QList<QUrl>& urls, bool* entered = nullptr)
-    {
-        QMimeData data;
-        data.setUrls(urls);
-        const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction;
-        QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        if (entered)
-            *entered = enter.isAccepted();
-        QDragMoveEvent move(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        QDropEvent dropped(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &dropped);
-        return dropped.isAccepted();
-    }
-    int pushes(const QString& call) { return adb->phone(QStringLiteral("A1"))->calls(call); }
+    int pushes(const char* call) { return adb->phone(u"A1"_s)->calls(QString::fromUtf8(call)); }
 
     DetailView* m_pane = nullptr;
 };
 
 TEST(GridLayout, ColumnsFollowTheWidthAlone)
 {
-    const struct {
-        int width;
-        int columns;
-        double tile;
-    } cases[] = {{500, 4, 111}, {260, 2, 110}, {100, 1, 68}, {2000, 17, 108.2}};
-    for (const auto& c : cases) {
-        const GridLayout layout = GridLayout::forWidth(c.width);
-        EXPECT_EQ(layout.columns, c.columns) << c.width;
-        EXPECT_NEAR(layout.tileWidth, c.tile, 0.5) << c.width;
+    const std::tuple<int, int, double> cases[] = {{500, 4, 111}, {260, 2, 110}, {100, 1, 68}, {2000, 17, 108.2}};
+    for (const auto& [width, columns, tile] : cases) {
+        EXPECT_EQ(GridLayout::forWidth(width).columns, columns) << width;
+        EXPECT_NEAR(GridLayout::forWidth(width).tileWidth, tile, 0.5) << width;
     }
     // A lone column stops growing at 130 and is centred.
     const GridLayout wide = GridLayout::forWidth(200 + 32);
@@ -96,11 +82,7 @@ TEST(GridLayout, ColumnsFollowTheWidthAlone)
 TEST_F(GridAndBars, ClicksSelectToggleAndClear)
 {
     EXPECT_EQ(m_pane->browser()->body(), BrowserPane::Body::grid);
-    const struct {
-        const char* name;
-        Qt::KeyboardModifiers modifiers;
-        QSet<QString> selection;
-    } steps[] = {
+    const std::tuple<const char*, Qt::KeyboardModifiers, QSet<QString>> steps[] = {
         {"a.jpg", {}, {"a.jpg"}},
         {"b.txt", Qt::ControlModifier, {"a.jpg", "b.txt"}},
         {"a.jpg", Qt::ControlModifier, {"b.txt"}},
@@ -108,81 +90,73 @@ TEST_F(GridAndBars, ClicksSelectToggleAndClear)
         {"DCIM", {}, {"DCIM"}},
         {"", {}, {}},
     };
-    for (const auto& step : steps) {
-        click(QString::fromUtf8(step.name), step.modifiers);
-        EXPECT_EQ(model().selection(), step.selection) << step.name;
+    for (const auto& [name, modifiers, selection] : steps) {
+        QTest::mouseClick(grid().viewport(), Qt::LeftButton, modifiers, at(QString::fromUtf8(name)));
+        EXPECT_EQ(model().selection(), selection) << name;
     }
-    QTest::mouseDClick(grid().viewport(), Qt::LeftButton, {}, at(QStringLiteral("DCIM")));
+    QTest::mouseDClick(grid().viewport(), Qt::LeftButton, {}, at(u"DCIM"_s));
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/DCIM"));
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
 }
 
 TEST_F(GridAndBars, MenusActOnTheSelectionTheTileAloneOrTheFolder)
 {
-    model().setSelection({QStringLiteral("a.jpg"), QStringLiteral("b.txt")});
-    const std::unique_ptr<EntryMenu> selected(grid().menuAt(at(QStringLiteral("b.txt"))));
-    EXPECT_EQ(selected->items().size(), 2);
-    const std::unique_ptr<EntryMenu> alone(grid().menuAt(at(QStringLiteral("DCIM"))));
+    model().setSelection({u"a.jpg"_s, u"b.txt"_s});
+    EXPECT_EQ(std::unique_ptr<EntryMenu>(grid().menuAt(at(u"b.txt"_s)))->items().size(), 2);
+    const std::unique_ptr<EntryMenu> alone(grid().menuAt(at(u"DCIM"_s)));
     ASSERT_EQ(alone->items().size(), 1);
-    EXPECT_EQ(alone->items().first().name, QStringLiteral("DCIM"));
-    const std::unique_ptr<EntryMenu> background(grid().menuAt(QPoint(5, 480)));
-    EXPECT_EQ(titles(*background), QStringLiteral("New Folder,Copy to Phone…"));
+    EXPECT_EQ(alone->items().first().name, u"DCIM"_s);
+    const std::unique_ptr<EntryMenu> background(grid().menuAt(at({})));
+    EXPECT_EQ(background->actions().first()->text(), u"New Folder"_s);
     EXPECT_EQ(model().selection().size(), 2);
-
     grid().setFocus();
     QTest::keyClick(&grid(), Qt::Key_Delete);
     ASSERT_EQ(desktop->questions.size(), 1);
-    EXPECT_EQ(desktop->questions.first().message, QStringLiteral("Delete 2 items from the phone?"));
+    EXPECT_EQ(desktop->questions.first().message, u"Delete 2 items from the phone?"_s);
 }
 
 TEST_F(GridAndBars, FolderTilesTakeDropsIntoTheirFolderOthersLeaveThemToThePane)
 {
-    const QList<QUrl> two{QUrl::fromLocalFile(QStringLiteral("/tmp/one.jpg")), QUrl::fromLocalFile(QStringLiteral("/tmp/two.jpg"))};
     QWidget* viewport = grid().viewport();
-    EXPECT_TRUE(drop(viewport, at(QStringLiteral("DCIM")), two));
+    EXPECT_TRUE(drop(viewport, at(u"DCIM"_s), {one, two}));
     settle();
-    EXPECT_EQ(pushes(QStringLiteral("push /tmp/one.jpg /sdcard/DCIM/")), 1);
-    EXPECT_EQ(pushes(QStringLiteral("push /tmp/two.jpg /sdcard/DCIM/")), 1);
-
-    EXPECT_TRUE(drop(viewport, at(QStringLiteral("a.jpg")), two));
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/DCIM/"), 1);
+    EXPECT_EQ(pushes("push /tmp/two.jpg /sdcard/DCIM/"), 1);
+    EXPECT_TRUE(drop(viewport, at(u"a.jpg"_s), {one, two}));
     settle();
-    EXPECT_EQ(pushes(QStringLiteral("push /tmp/one.jpg /sdcard/")), 1);
-
-    EXPECT_FALSE(drop(viewport, at(QStringLiteral("DCIM")), {QUrl(QStringLiteral("https://example.com/a"))}));
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 1);
+    EXPECT_FALSE(drop(viewport, at(u"DCIM"_s), {web}));
     settle();
-    EXPECT_EQ(pushes(QStringLiteral("push /tmp/one.jpg /sdcard/DCIM/")), 1);
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/DCIM/"), 1);
     EXPECT_EQ(grid().dropTarget(), -1);
 }
 
 TEST_F(GridAndBars, PathSegmentsGoUpAndAncestorsTakeDrops)
 {
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/A&B"), {folder(QStringLiteral("Camera"))});
-    adb->phone(QStringLiteral("A1"))->setFolder(QStringLiteral("/sdcard/A&B/Camera"), {});
-    go(QStringLiteral("/sdcard/A&B/Camera"));
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/A&B"_s, {folder(u"Camera"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/A&B/Camera"_s, {});
+    go(u"/sdcard/A&B/Camera"_s);
     PathBar* bar = m_pane->browser()->pathBar();
     QStringList shown;
     for (PathSegment* segment : bar->segments())
-        shown.append(segment->component().name + QLatin1Char('=') + segment->component().path
-                     + (segment->isCurrent() ? QStringLiteral("*") : QString()));
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Internal Storage=/sdcard"), QStringLiteral("A&B=/sdcard/A&B"),
-                                  QStringLiteral("Camera=/sdcard/A&B/Camera*")}));
+        shown.append(segment->component().name + u'=' + segment->component().path + (segment->isCurrent() ? u"*"_s : u""_s));
+    ASSERT_EQ(shown, (QStringList{"Internal Storage=/sdcard", "A&B=/sdcard/A&B", "Camera=/sdcard/A&B/Camera*"}));
     EXPECT_EQ(bar->chevronCount(), 2);
-    EXPECT_EQ(bar->segments()[1]->accessibleName(), QStringLiteral("A&B"));
+    EXPECT_EQ(bar->segments()[1]->accessibleName(), u"A&B"_s);
 
     PathSegment* current = bar->segments().last();
     bool entered = true;
-    EXPECT_FALSE(drop(current, current->rect().center(), {QUrl::fromLocalFile(QStringLiteral("/tmp/x.jpg"))}, &entered));
+    EXPECT_FALSE(drop(current, current->rect().center(), {one}, &entered));
     EXPECT_FALSE(entered);
     PathSegment* top = bar->segments().first();
-    EXPECT_TRUE(drop(top, top->rect().center(), {QUrl::fromLocalFile(QStringLiteral("/tmp/x.jpg"))}));
+    EXPECT_TRUE(drop(top, top->rect().center(), {one}));
     // Handled even with nothing left to copy.
-    EXPECT_TRUE(drop(top, top->rect().center(), {QUrl(QStringLiteral("https://example.com/a"))}));
+    EXPECT_TRUE(drop(top, top->rect().center(), {web}));
     settle();
-    EXPECT_EQ(pushes(QStringLiteral("push /tmp/x.jpg /sdcard/")), 1);
-
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 1);
     bar->segments()[1]->click();
     settle();
-    EXPECT_EQ(model().path(), QStringLiteral("/sdcard/A&B"));
+    EXPECT_EQ(model().path(), u"/sdcard/A&B"_s);
     EXPECT_TRUE(model().canGoBack());
 }
 
@@ -190,22 +164,18 @@ TEST(StatusLine, CountsSelectionSizesAndFreeSpace)
 {
     DeviceInfo free;
     free.storageFree = 3'200'000'000;
-    const QList<RemoteEntry> two{file(QStringLiteral("a"), 4'000'000), file(QStringLiteral("b"), 100'000)};
-    const struct {
-        qsizetype visible;
-        bool hasSelection;
-        QList<RemoteEntry> selected;
-        std::optional<DeviceInfo> info;
-        QString text;
-    } cases[] = {
-        {0, false, {}, std::nullopt, QStringLiteral("0 items")},
-        {1, false, {}, DeviceInfo{}, QStringLiteral("1 item")},
-        {12, false, {}, free, QStringLiteral("12 items, 3.2 GB available")},
-        {12, true, two, free, QStringLiteral("2 of 12 selected, 4.1 MB, 3.2 GB available")},
-        {12, true, {folder(QStringLiteral("DCIM"))}, std::nullopt, QStringLiteral("1 of 12 selected")},
+    const QList<RemoteEntry> two{file(u"a"_s, 4'000'000), file(u"b"_s, 100'000)};
+    const std::tuple<qsizetype, bool, QList<RemoteEntry>, std::optional<DeviceInfo>, QString> cases[] = {
+        {0, false, {}, std::nullopt, u"0 items"_s},
+        {1, false, {}, DeviceInfo{}, u"1 item"_s},
+        {12, false, {}, free, u"12 items, 3.2 GB available"_s},
+        {12, true, two, free, u"2 of 12 selected, 4.1 MB, 3.2 GB available"_s},
+        {12, true, {folder(u"DCIM"_s)}, std::nullopt, u"1 of 12 selected"_s},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(StatusBar::summary(c.visible, c.hasSelection, c.selected, c.info), c.text);
+    for (const auto& [visible, hasSelection, selected, info, text] : cases)
+        EXPECT_EQ(StatusBar::summary(visible, hasSelection, selected, info), text);
+    EXPECT_EQ(Look::byteCount(0), u"Zero KB"_s);
+    EXPECT_EQ(Look::byteCount(1), u"1 byte"_s);
 }
 
 } // namespace

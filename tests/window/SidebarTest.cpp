@@ -6,7 +6,6 @@
 
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,30 +15,29 @@ namespace {
 
 class SidebarTest : public WindowTest {
 protected:
-    Sidebar& sidebar(const Environment& env) { return *(m_sidebar = &show<Sidebar>(env, QSize(250, 600))); }
+    Sidebar& sidebar() { return *(m_sidebar = &show<Sidebar>(fullEnvironment(), QSize(250, 600))); }
     DeviceRow* row(const QString& serial)
     {
-        const auto rows = m_sidebar->deviceRows();
-        const auto found
-            = std::find_if(rows.begin(), rows.end(), [&](auto* row) { return row->device().serial == serial; });
-        return found == rows.end() ? nullptr : *found;
+        for (DeviceRow* row : m_sidebar->deviceRows()) {
+            if (row->device().serial == serial)
+                return row;
+        }
+        return nullptr;
     }
-    void click(const QString& location)
+    // Clicks the location `name` if given; the checked locations.
+    QStringList locations(const QString& name = {})
     {
         for (LocationRow* row : m_sidebar->locationRows()) {
-            if (row->text() == location)
+            if (row->text() == name)
                 QTest::mouseClick(row, Qt::LeftButton);
         }
         settle();
-    }
-    QStringList checkedLocations()
-    {
-        QStringList names;
+        QStringList checked;
         for (LocationRow* row : m_sidebar->locationRows()) {
             if (row->isChecked())
-                names.append(row->text());
+                checked.append(row->text());
         }
-        return names;
+        return checked;
     }
 
     Sidebar* m_sidebar = nullptr;
@@ -47,58 +45,44 @@ protected:
 
 } // namespace
 
-TEST_F(SidebarTest, OnlyAReadyPhoneHasLocationsAndTheyNavigateWithHistory)
+TEST_F(SidebarTest, OnlyAReadyPhoneHasLocationsAndOnlyTheExactFolderIsChecked)
 {
-    Sidebar& view = sidebar(fullEnvironment());
+    Sidebar& view = sidebar();
     adbPhoneIn(u"unauthorized"_s);
     EXPECT_FALSE(view.showsLocations());
-    ASSERT_EQ(view.deviceRows().size(), 1);
-    EXPECT_EQ(view.deviceRows().first()->stateLine(), u"Waiting for permission"_s);
-
     adbPhoneIn(u"device"_s);
     EXPECT_TRUE(view.showsLocations());
-    EXPECT_EQ(checkedLocations(), QStringList{u"Internal Storage"_s});
     adb->phone(u"A1"_s)->setFolder(u"/sdcard/Pictures/Screenshots"_s, {});
-    click(u"Screenshots"_s);
+    EXPECT_EQ(locations(u"Screenshots"_s), QStringList{u"Screenshots"_s});
     EXPECT_EQ(model().path(), u"/sdcard/Pictures/Screenshots"_s);
     EXPECT_TRUE(model().canGoBack());
-    // Only the exact folder is highlighted, not the one above it.
-    EXPECT_EQ(checkedLocations(), QStringList{u"Screenshots"_s});
     go(u"/sdcard/Pictures/Screenshots/2024"_s);
-    EXPECT_TRUE(checkedLocations().isEmpty());
-
+    EXPECT_TRUE(locations().isEmpty());
     // Clicking the folder shown changes nothing and stays checked.
     go(u"/sdcard/Music"_s);
-    click(u"Music"_s);
-    EXPECT_EQ(checkedLocations(), QStringList{u"Music"_s});
-    EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
+    EXPECT_EQ(locations(u"Music"_s), QStringList{u"Music"_s});
 }
 
 TEST_F(SidebarTest, RowsShowHowEachPhoneIsConnectedAndAClickChoosesIt)
 {
     adb->setDevices({adbPhone(u"USB1"_s), adbPhone(u"192.168.1.20:5555"_s)});
     mtp->setDevices({mtpPhone(u"M1"_s)});
-    Sidebar& view = sidebar(fullEnvironment());
+    Sidebar& view = sidebar();
     pass();
-    const QString wifi = u"192.168.1.20:5555"_s;
     ASSERT_EQ(view.deviceRows().size(), 3);
-    for (const auto& [serial, symbol] :
-         {std::pair{u"USB1"_s, u"cable.connector"_s}, {wifi, u"wifi"_s}, {u"M1"_s, u"folder"_s}})
-        EXPECT_EQ(row(serial)->symbolName(), symbol);
-
+    for (const auto& [serial, symbol] : {std::pair{"USB1", "cable.connector"}, {"192.168.1.20:5555", "wifi"}, {"M1", "folder"}})
+        EXPECT_EQ(row(QString::fromUtf8(serial))->symbolName(), QString::fromUtf8(symbol));
     // Only a Wi-Fi phone has a menu: Disconnect.
     EXPECT_EQ(row(u"USB1"_s)->makeContextMenu(), nullptr);
-    std::unique_ptr<QMenu> menu(row(wifi)->makeContextMenu());
+    std::unique_ptr<QMenu> menu(row(u"192.168.1.20:5555"_s)->makeContextMenu());
     ASSERT_TRUE(menu);
     menu->actions().first()->trigger();
     EXPECT_EQ(calls, QStringList{u"disconnect:192.168.1.20:5555"_s});
-
     QTest::mouseClick(row(u"M1"_s), Qt::LeftButton);
     settle();
     EXPECT_EQ(model().selectedSerial(), std::optional<QString>(u"M1"_s));
     for (DeviceRow* each : view.deviceRows())
         EXPECT_EQ(each->isCurrent(), each == row(u"M1"_s)) << each->device().serial.toStdString();
-
     view.wirelessButton()->click();
     EXPECT_TRUE(model().showingWireless());
 }

@@ -1,7 +1,6 @@
 // The transfer capsule over the browser: the spinner until progress is
-// known, the percentage clamped and in the locale's form, Stop and Escape
-// only for a job that can be stopped, and no redrawing for a change that
-// does not show.
+// known, the percentage clamped, Stop and Escape only for a job that can be
+// stopped, and no redrawing for a change that does not show.
 
 #include "BrowserPane.h"
 #include "DetailView.h"
@@ -15,31 +14,32 @@
 #include <cmath>
 
 using namespace windowtest;
+using testsupport::waitUntil;
 
 namespace {
 
 class TransferCapsule : public WindowTest {
 protected:
-    // A copy to the computer that reports `fraction` and then waits.
+    // A copy to the computer that reports `fraction` and then waits for Stop.
     TransferHUD& runningCopy(double fraction)
     {
-        adbPhoneIn(QStringLiteral("device"), {file(QStringLiteral("a.jpg"))});
+        adbPhoneIn(u"device"_s, {file(u"a.jpg"_s)});
         model().setAskWhereToSave(false);
         model().setSaveFolder(saved.path());
-        adb->phone(QStringLiteral("A1"))->onTransfer([fraction](const QString&, const Progress& progress, const Cancel& cancel) {
+        adb->phone(u"A1"_s)->onTransfer([fraction](const QString&, const Progress& progress, const Cancel& cancel) {
             progress(fraction);
-            testsupport::waitUntil([&] { return cancel.isCancelled(); });
+            waitUntil([&] { return cancel.isCancelled(); });
             cancel.check();
         });
         DetailView& pane = show<DetailView>(bareEnvironment(), QSize(700, 500));
         TransferHUD* hud = pane.browser()->transferHUD();
         EXPECT_TRUE(hud->isHidden());
-        model().download({file(QStringLiteral("a.jpg"))});
+        model().download({file(u"a.jpg"_s)});
         EXPECT_FALSE(hud->isHidden());
         spinnerFirst = hud->showsSpinner() && hud->percentText().isEmpty();
         // Over the listing, not under it, once it has slid in.
         QWidget* body = pane.browser()->bodyWidget();
-        EXPECT_TRUE(testsupport::waitUntil([&] { return hud->geometry().bottom() < body->height() - 10; }));
+        EXPECT_TRUE(waitUntil([&] { return hud->geometry().bottom() < body->height() - 10; }));
         QWidget* top = body->childAt(hud->geometry().center());
         EXPECT_TRUE(top == hud || hud->isAncestorOf(top));
         return *hud;
@@ -59,59 +59,51 @@ public:
     }
 };
 
-TEST_F(TransferCapsule, ShowsTheSpinnerThenThePercentageAndStopEndsTheJob)
+TEST_F(TransferCapsule, ShowsTheSpinnerThenThePercentageAndStopOrEscapeEndsTheJob)
 {
-    TransferHUD& hud = runningCopy(0.421);
-    EXPECT_TRUE(spinnerFirst);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return hud.percentText() == QStringLiteral("42%"); }));
-    EXPECT_FALSE(hud.showsSpinner());
-    EXPECT_EQ(hud.message(), QStringLiteral("Copying “a.jpg” to Mac (1 of 1)…"));
-    ASSERT_FALSE(hud.stopButton()->isHidden());
-    EXPECT_EQ(hud.stopButton()->toolTip(), QStringLiteral("Stop"));
-    hud.stopButton()->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
-    EXPECT_FALSE(model().errorMessage());
-}
-
-TEST_F(TransferCapsule, EscapeInTheWindowStopsTheJob)
-{
-    TransferHUD& hud = runningCopy(0.1);
-    QTest::keyClick(hud.window(), Qt::Key_Escape);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
+    for (bool escape : {false, true}) {
+        TransferHUD& hud = runningCopy(0.421);
+        EXPECT_TRUE(spinnerFirst);
+        ASSERT_TRUE(waitUntil([&] { return hud.percentText() == u"42%"_s; }));
+        EXPECT_FALSE(hud.showsSpinner());
+        EXPECT_EQ(hud.message(), u"Copying “a.jpg” to Mac (1 of 1)…"_s);
+        ASSERT_FALSE(hud.stopButton()->isHidden());
+        if (escape)
+            QTest::keyClick(hud.window(), Qt::Key_Escape);
+        else
+            hud.stopButton()->click();
+        ASSERT_TRUE(waitUntil([&] { return !model().job(); }));
+        EXPECT_FALSE(model().errorMessage());
+    }
 }
 
 TEST_F(TransferCapsule, ShowsWhatTheJobSaysClampedAndOnlyRedrawsForAVisibleChange)
 {
     TransferHUD hud(&model());
-    hud.setJob(Job{QStringLiteral("Deleting <b>x</b>…"), std::nullopt, false});
+    hud.setJob(Job{u"Deleting <b>x</b>…"_s, std::nullopt, false});
     EXPECT_TRUE(hud.stopButton()->isHidden());
     EXPECT_TRUE(hud.showsSpinner());
-    // Progress -> percentage shown.
-    const struct {
-        double progress;
-        const char* shown;
-    } cases[] = {{0.0, "0%"}, {1.0, "100%"}, {1.7, "100%"}, {-0.2, "0%"}, {std::nan(""), ""}};
-    for (const auto& c : cases) {
-        hud.setJob(Job{QStringLiteral("Copying…"), c.progress, true});
-        EXPECT_EQ(hud.percentText(), QString::fromUtf8(c.shown)) << c.progress;
+    const std::pair<double, const char*> cases[] = {{0.0, "0%"}, {1.0, "100%"}, {1.7, "100%"}, {-0.2, "0%"}, {std::nan(""), ""}};
+    for (const auto& [progress, shown] : cases) {
+        hud.setJob(Job{u"Copying…"_s, progress, true});
+        EXPECT_EQ(hud.percentText(), QString::fromUtf8(shown)) << progress;
     }
     EXPECT_FALSE(hud.stopButton()->isHidden());
 
     hud.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&hud));
-    hud.setJob(Job{QStringLiteral("Copying…"), 0.42, true});
-    QWidget* ring = hud.findChild<QWidget*>(QStringLiteral("ring"));
+    hud.setJob(Job{u"Copying…"_s, 0.42, true});
+    QWidget* ring = hud.findChild<QWidget*>(u"ring"_s);
     ASSERT_TRUE(ring);
     PaintCounter counter;
     ring->installEventFilter(&counter);
-    QCoreApplication::processEvents();
-    counter.paints = 0;
-    hud.setJob(Job{QStringLiteral("Copying…"), 0.4200001, true});
-    QCoreApplication::processEvents();
-    EXPECT_EQ(counter.paints, 0);
-    hud.setJob(Job{QStringLiteral("Copying…"), 0.6, true});
-    QCoreApplication::processEvents();
-    EXPECT_GT(counter.paints, 0);
+    for (const auto& [progress, repaints] : {std::pair{0.42, false}, {0.4200001, false}, {0.6, true}}) {
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        hud.setJob(Job{u"Copying…"_s, progress, true});
+        QCoreApplication::processEvents();
+        EXPECT_EQ(counter.paints > 0, repaints) << progress;
+    }
 }
 
 } // namespace
