@@ -188,6 +188,14 @@ QByteArray encodeKnobs(const Knobs& knobs)
     log.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.log.endGeneration));
     log.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.log.dropGeneration));
     object.insert(QStringLiteral("log"), log);
+    QJsonObject mirror;
+    QJsonArray exitLines;
+    for (const QByteArray& line : knobs.mirrorExitLines)
+        exitLines.append(QString::fromLatin1(line.toBase64()));
+    mirror.insert(QStringLiteral("exitLines"), exitLines);
+    mirror.insert(QStringLiteral("clipboard"), QString::fromLatin1(knobs.mirrorClipboard.toBase64()));
+    mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
+    object.insert(QStringLiteral("mirror"), mirror);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -207,6 +215,12 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.log.burst = qMax(1, log.value(QStringLiteral("burst")).toInt(1));
     knobs.log.endGeneration = static_cast<qint64>(log.value(QStringLiteral("endGeneration")).toDouble(0));
     knobs.log.dropGeneration = static_cast<qint64>(log.value(QStringLiteral("dropGeneration")).toDouble(0));
+    const QJsonObject mirror = object.value(QStringLiteral("mirror")).toObject();
+    for (const QJsonValue& line : mirror.value(QStringLiteral("exitLines")).toArray())
+        knobs.mirrorExitLines.append(QByteArray::fromBase64(line.toString().toLatin1()));
+    knobs.mirrorClipboard = QByteArray::fromBase64(mirror.value(QStringLiteral("clipboard")).toString().toLatin1());
+    knobs.mirrorClipboardGeneration =
+        static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
     return knobs;
 }
 

@@ -47,6 +47,11 @@ struct Knobs {
     qint64 dropAfterBytes = -1; // close the connection after this many sync data bytes; -1 never
     qint64 dropGeneration = 0; // changes whenever dropAfterBytes is set again; restarts the count
     LogScript log;
+    // Mirroring: lines the server prints before it exits with status 1 (none:
+    // it serves), and a clipboard text the phone sends on each new generation.
+    QList<QByteArray> mirrorExitLines;
+    QByteArray mirrorClipboard;
+    qint64 mirrorClipboardGeneration = 0;
 };
 
 // The log's lines: entry `index` in threadtime format, with every level
@@ -65,6 +70,10 @@ inline constexpr char kLogFile[] = "phone.log";
 inline constexpr char kLogEventsFile[] = "log-events.log";
 // "PID PORT" of the private adb server, so that a phone whose test died can end it.
 inline constexpr char kServerFile[] = "adb-server";
+// Every byte the mirroring server read from its control stream.
+inline constexpr char kMirrorControlFile[] = "mirror-control.bin";
+// Where files pushed to /data/local/tmp/ are kept.
+inline constexpr char kPhoneTmpFolder[] = "data-local-tmp";
 
 // The commands a browser asks a phone for, answered plausibly for `identity`.
 ReplyTable defaultReplies(const PhoneIdentity& identity);

@@ -116,6 +116,12 @@ void FakeMirrorServer::waitForVideoEnd()
     m_changed.wait(lock, [this] { return m_videoEnded; });
 }
 
+bool FakeMirrorServer::videoEnded()
+{
+    std::lock_guard lock(m_lock);
+    return m_videoEnded;
+}
+
 void FakeMirrorServer::videoLoop(int fd, bool dummyByte)
 {
     auto ended = [this] {

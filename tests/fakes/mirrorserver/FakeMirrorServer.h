@@ -44,6 +44,7 @@ public:
     void stop();
     // Blocks until the video stream has ended (its peer closed or stop()).
     void waitForVideoEnd();
+    bool videoEnded();
 
 private:
     void videoLoop(int fd, bool dummyByte);
