@@ -373,6 +373,7 @@ MirrorConnection::SocketPtr MirrorConnection::connectWhenReady(int port, const S
         if (serverHasExited())
             throw ADBError::failed(log.lastLine().value_or(stoppedOnPhone()));
         SocketPtr socket;
+        ++m_attempts;
         try {
             socket = connect(port);
         } catch (const SystemError&) {

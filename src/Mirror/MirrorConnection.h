@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -122,6 +123,8 @@ public:
     void send(const ControlMessage& message);
 
     bool wantsAudio() const { return m_wantsAudio; }
+    // Connections tried for the video stream so far (for benchmarks).
+    int connectionAttempts() const { return m_attempts; }
 
     bool stopped();
 
@@ -170,6 +173,7 @@ private:
     bool m_controlBroken = false; // a write failed part-way: nothing more goes out
     std::shared_ptr<ServerLog> m_log;
 
+    std::atomic<int> m_attempts {0};
     std::stop_source m_halt; // stop() and the caller's cancellation end start()'s waits
     QMetaObject::Connection m_quitHook;
 };

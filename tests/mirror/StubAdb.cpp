@@ -63,6 +63,7 @@ StubAdb::StubAdb(const Server& server) : m_port(freePort())
                             QStringLiteral("--record"), path(QStringLiteral("control")),
                             QStringLiteral("--commands"), path(QStringLiteral("commands")),
                             QStringLiteral("--fps"), QString::number(server.framesPerSecond),
+                            QStringLiteral("--size"), QStringLiteral("%1x%2").arg(server.width).arg(server.height),
                             QStringLiteral("--scenario"), server.scenario,
                             QStringLiteral("--close-first"), QString::number(server.closeFirst)};
     for (const QString& line : server.lines)

@@ -17,6 +17,8 @@ struct StubServer {
     int closeFirst = 0;
     QStringList lines; // printed before anything else
     int framesPerSecond = 30;
+    int width = 320;
+    int height = 640;
 };
 
 class StubAdb {

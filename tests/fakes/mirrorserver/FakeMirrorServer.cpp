@@ -116,6 +116,12 @@ void FakeMirrorServer::waitForVideoEnd()
     m_changed.wait(lock, [this] { return m_videoEnded; });
 }
 
+int FakeMirrorServer::picturesSent()
+{
+    std::lock_guard lock(m_lock);
+    return m_picturesSent;
+}
+
 bool FakeMirrorServer::videoEnded()
 {
     std::lock_guard lock(m_lock);
@@ -183,6 +189,7 @@ void FakeMirrorServer::videoLoop(int fd, bool dummyByte)
         if (!writeAll(fd, out))
             break;
         std::unique_lock lock(m_lock);
+        ++m_picturesSent;
         m_changed.wait_for(lock, interval, [&] { return m_stopped || restartsSeen != m_restarts; });
     }
     ::shutdown(fd, SHUT_RDWR);

@@ -45,6 +45,7 @@ public:
     // Blocks until the video stream has ended (its peer closed or stop()).
     void waitForVideoEnd();
     bool videoEnded();
+    int picturesSent();
 
 private:
     void videoLoop(int fd, bool dummyByte);
@@ -61,6 +62,7 @@ private:
     int m_controlFd = -1;
     bool m_stopped = false;
     bool m_videoEnded = false;
+    int m_picturesSent = 0;
     int m_restarts = 0; // rotations and key-frame requests, each answered with a new encoder
     bool m_rotated = false;
     QByteArray m_pending; // control bytes not yet making a whole message

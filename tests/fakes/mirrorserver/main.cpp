@@ -1,10 +1,11 @@
 // fakemirrorserver: the mirroring server as the stub adb's shell runs it.
 // Listens on 127.0.0.1 at --port and serves one mirroring session:
 //
-//   fakemirrorserver --port N [--record FILE] [--commands FIFO] [--fps N]
+//   fakemirrorserver --port N [--record FILE] [--commands FIFO] [--fps N] [--size WxH]
 //                    [--scenario NAME] [--close-first K] [--print LINE]... COMMAND
 //
-// COMMAND is the server's start command; "audio=true" in it opens the audio
+// The record FILE gets every control byte, and FILE.sent the number of
+// pictures sent once the video ends. COMMAND is the server's start command; "audio=true" in it opens the audio
 // stream. Scenarios: normal, silent, exit (print the lines, exit 1), h265,
 // huge, end-midway, corrupt, exit-after-start (the process ends once the
 // streams are connected while a child of it goes on serving them).
@@ -17,6 +18,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -93,6 +95,8 @@ int main(int argc, char** argv)
             record = value();
         else if (arg == "--commands")
             commands = value();
+        else if (arg == "--size")
+            std::sscanf(value().c_str(), "%dx%d", &scenario.width, &scenario.height);
         else if (arg == "--fps")
             scenario.framesPerSecond = std::stoi(value());
         else if (arg == "--scenario")
@@ -138,6 +142,10 @@ int main(int argc, char** argv)
         }
     }
 
+    sigset_t terminate;
+    sigemptyset(&terminate);
+    sigaddset(&terminate, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &terminate, nullptr); // taken by the thread below
     const int recordFd = record.empty() ? -1 : ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     FakeMirrorServer server(scenario, [recordFd](const QByteArray& bytes) {
         if (recordFd >= 0 && ::write(recordFd, bytes.constData(), size_t(bytes.size())) < 0)
@@ -150,7 +158,22 @@ int main(int argc, char** argv)
         server.serveControl(control);
     if (!commands.empty())
         std::thread([&] { readCommands(commands, server); }).detach();
+    // How many pictures went out, for benchmarks; the client ends us with SIGTERM.
+    auto writeSent = [&] {
+        if (record.empty())
+            return;
+        QFile sent(QString::fromStdString(record + ".sent"));
+        if (sent.open(QIODevice::WriteOnly))
+            sent.write(QByteArray::number(server.picturesSent()));
+    };
+    std::thread([&] {
+        int signal = 0;
+        sigwait(&terminate, &signal);
+        writeSent();
+        ::_exit(0);
+    }).detach();
     server.waitForVideoEnd();
+    writeSent();
     std::fflush(stdout);
     ::_exit(0); // the commands reader may still block on its FIFO
 }
