@@ -207,6 +207,28 @@ TEST(MirrorSession, SendsControlMessagesOnlyWhileRunning)
     EXPECT_EQ(session.phase().kind(), Kind::streaming); // a stop by the owner keeps the phase
 }
 
+TEST(MirrorSession, APhoneThatStopsReadingGetsNoMessageAfterACutOne)
+{
+    Mirroring run({.scenario = QStringLiteral("deaf")});
+    MirrorSession& session = run.start();
+    ASSERT_TRUE(run.reaches(Kind::streaming));
+    // Far more than the socket buffers hold: one write times out part-way.
+    QByteArray sent;
+    for (int i = 0; i < 24; ++i) {
+        const QString text(512 * 1024, QLatin1Char('a' + i));
+        session.paste(text);
+        sent += ControlMessage::setClipboard(text, true).data();
+    }
+    session.press(4);
+    ASSERT_TRUE(waitUntil([&] { return run.stub.command("listen"); }));
+    // What arrives is the messages up to the cut one, its head, and nothing after.
+    qsizetype size = -1;
+    ASSERT_TRUE(waitUntil([&] { return std::exchange(size, run.stub.control().size()) == size && size > 0; }, 10s));
+    const QByteArray received = run.stub.control();
+    EXPECT_LT(received.size(), sent.size());
+    EXPECT_TRUE(sent.startsWith(received));
+}
+
 TEST(MirrorSession, CopiesPhoneClipboardTextsThatAreNewWhileSyncIsOn)
 {
     Mirroring run;

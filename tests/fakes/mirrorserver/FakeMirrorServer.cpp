@@ -211,8 +211,19 @@ void FakeMirrorServer::audioLoop(int fd)
     }
 }
 
+void FakeMirrorServer::listen()
+{
+    std::lock_guard lock(m_lock);
+    m_listening = true;
+    m_changed.notify_all();
+}
+
 void FakeMirrorServer::controlLoop(int fd)
 {
+    if (m_scenario.deaf) { // a phone that stops reading
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [this] { return m_listening || m_stopped; });
+    }
     char buffer[4096];
     while (true) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -25,6 +25,7 @@ public:
         bool hugeLength = false;      // after the header, a packet of length 2^25
         bool endMidway = false;       // after a few pictures, half a packet and the end
         bool corruptPicture = false;  // one damaged picture after a few; a new key frame on resetVideo
+        bool deaf = false;            // the control stream is not read until listen()
     };
 
     // `record` receives every byte read from the control stream, as read.
@@ -39,6 +40,9 @@ public:
 
     // A device message (see mirrorstream) written on the control stream.
     void sendDeviceMessage(const QByteArray& message);
+
+    // A deaf server starts reading its control stream.
+    void listen();
 
     // Ends every stream; the descriptors are shut down.
     void stop();
@@ -62,6 +66,7 @@ private:
     int m_controlFd = -1;
     bool m_stopped = false;
     bool m_videoEnded = false;
+    bool m_listening = false;
     int m_picturesSent = 0;
     int m_restarts = 0; // rotations and key-frame requests, each answered with a new encoder
     bool m_rotated = false;

@@ -7,10 +7,11 @@
 // The record FILE gets every control byte, and FILE.sent the number of
 // pictures sent once the video ends. COMMAND is the server's start command; "audio=true" in it opens the audio
 // stream. Scenarios: normal, silent, exit (print the lines, exit 1), h265,
-// huge, end-midway, corrupt, exit-after-start (the process ends once the
+// huge, end-midway, corrupt, deaf (the control stream is read only after
+// "listen"), exit-after-start (the process ends once the
 // streams are connected while a child of it goes on serving them).
 // Lines written to the commands FIFO send device messages:
-// "clipboard TEXT", "ack", "uhid".
+// "clipboard TEXT", "ack", "uhid", and "listen".
 
 #include "FakeMirrorServer.h"
 #include "MirrorStreamWriter.h"
@@ -73,6 +74,8 @@ void readCommands(const std::string& path, FakeMirrorServer& server)
             server.sendDeviceMessage(mirrorstream::clipboard(command.mid(10)));
         else if (command == "ack")
             server.sendDeviceMessage(mirrorstream::clipboardAcknowledgement(7));
+        else if (command == "listen")
+            server.listen();
         else if (command == "uhid")
             server.sendDeviceMessage(mirrorstream::uhidOutput(1, "hello"));
     }
@@ -117,6 +120,7 @@ int main(int argc, char** argv)
     scenario.hugeLength = scenarioName == "huge";
     scenario.endMidway = scenarioName == "end-midway";
     scenario.corruptPicture = scenarioName == "corrupt";
+    scenario.deaf = scenarioName == "deaf";
     if (scenarioName == "h265")
         scenario.codec = "h265";
     const bool audio = command.find("audio=true") != std::string::npos;
