@@ -503,19 +503,22 @@ void MirrorConnection::removeForward(int port) const
     options.arguments = {QStringLiteral("-s"), m_serial, QStringLiteral("forward"), QStringLiteral("--remove"),
                          QStringLiteral("tcp:") + QString::number(port)};
     options.output = ChildProcess::Output::Merged;
-    // Not waited for by the caller, but still reaped.
-    detach([options] {
+    // Started here, so that it runs even when the application is quitting;
+    // not waited for, but still reaped.
+    std::shared_ptr<ChildProcess> child;
+    try {
+        child = ChildProcess::start(options);
+    } catch (const Error&) {
+        return;
+    }
+    detach([child] {
         nameThread("Mirror forward");
-        try {
-            auto child = ChildProcess::start(options);
-            char discard[512];
-            ssize_t got;
-            do {
-                got = ::read(child->outputFd(), discard, sizeof discard);
-            } while (got > 0 || (got < 0 && errno == EINTR));
-            child->wait();
-        } catch (const Error&) {
-        }
+        char discard[512];
+        ssize_t got;
+        do {
+            got = ::read(child->outputFd(), discard, sizeof discard);
+        } while (got > 0 || (got < 0 && errno == EINTR));
+        child->wait();
     });
 }
 
