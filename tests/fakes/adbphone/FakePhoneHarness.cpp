@@ -346,6 +346,30 @@ void FakePhoneHarness::clearReceived()
         file.resize(0);
 }
 
+void FakePhoneHarness::setMirrorExit(const QList<QByteArray>& lines)
+{
+    m_state->knobs.mirrorExitLines = lines;
+    writeKnobs();
+}
+
+void FakePhoneHarness::sendMirrorClipboard(const QByteArray& text)
+{
+    m_state->knobs.mirrorClipboard = text;
+    ++m_state->knobs.mirrorClipboardGeneration;
+    writeKnobs();
+}
+
+QByteArray FakePhoneHarness::mirrorControl() const
+{
+    QFile file(controlPath(adbphone::kMirrorControlFile));
+    return m_temp && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString FakePhoneHarness::phoneTmpFile(const QString& name) const
+{
+    return controlPath(adbphone::kPhoneTmpFolder) + QLatin1Char('/') + name;
+}
+
 void FakePhoneHarness::setChunkDelay(int milliseconds)
 {
     m_state->knobs.chunkDelayMs = qMax(0, milliseconds);

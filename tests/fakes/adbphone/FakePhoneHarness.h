@@ -14,6 +14,11 @@
 //   - "exec:<cmd>" (adb exec-out) as it stands, e.g. "exec:screencap '-p'";
 //   - each sync request as "sync:STAT <path>", "sync:LIST <path>",
 //     "sync:RECV <path>", "sync:SEND <path>" (without the ",mode");
+//   - a "localabstract:scrcpy_<scid>" stream of the mirroring server that is
+//     not running, as its text (it is refused); the server's streams are not
+//     recorded. The server runs from its start command (recorded as a shell
+//     command) until adb closes that shell; pushes to /data/local/tmp/ are
+//     kept in a folder of the phone's own (phoneTmpFile()).
 //   - any other service as its text (it is refused).
 // The reply table is looked up with <cmd> for both shell and exec, so
 // setReply("screencap '-p'", ...) answers `adb exec-out screencap -p`.
@@ -104,6 +109,13 @@ public:
     void servePull(const QString& phonePath, const QString& localPath);
     void failPull(const QString& phonePath);
     void clearPulls();
+    // Mirroring: the server prints these lines and exits with status 1 (none:
+    // it serves); a clipboard text the phone sends now; every byte the
+    // server read from its control stream; a file pushed to /data/local/tmp/.
+    void setMirrorExit(const QList<QByteArray>& lines);
+    void sendMirrorClipboard(const QByteArray& text);
+    QByteArray mirrorControl() const;
+    QString phoneTmpFile(const QString& name) const;
 
     void setLog(const Log& log);
     void endLog();  // the running logs' logcat exits with status 0

@@ -1,5 +1,6 @@
 #include "Phone.h"
 
+#include "FakeMirrorServer.h"
 #include "Streams.h"
 
 #include <QFile>
@@ -201,6 +202,7 @@ void Connection::open(uint32_t remoteId, QByteArray service)
         m_nextLocalId = 1;
 
     std::unique_ptr<Stream> stream;
+    int fd = -1;
     auto answer = [&](ShellStream::Kind kind, const QByteArray& command, const QByteArray& term) {
         const ReplyTable& table = m_phone.replies();
         auto reply = table.find(command);
@@ -240,10 +242,21 @@ void Connection::open(uint32_t remoteId, QByteArray service)
                 term = argument.mid(5);
         }
         m_phone.record(command);
-        answer(v2 ? ShellStream::Kind::ShellV2 : ShellStream::Kind::Raw, command, term);
+        const ShellStream::Kind kind = v2 ? ShellStream::Kind::ShellV2 : ShellStream::Kind::Raw;
+        if (command.startsWith(kMirrorServerCommand)) {
+            stream = startMirrorServer(localId, remoteId, int(kind), command);
+            if (!stream)
+                return;
+        } else {
+            answer(kind, command, term);
+        }
     } else if (service.startsWith("exec:")) {
         m_phone.record(service);
         answer(ShellStream::Kind::Raw, service.mid(5), {});
+    } else if (service.startsWith("localabstract:scrcpy_") &&
+               (fd = m_phone.openMirrorStream(service.mid(int(std::strlen("localabstract:scrcpy_"))))) >= 0) {
+        send(kOkay, localId, remoteId);
+        stream = std::make_unique<BridgeStream>(*this, localId, remoteId, fd);
     } else if (service == "sync:") {
         send(kOkay, localId, remoteId);
         stream = std::make_unique<SyncStream>(*this, localId, remoteId);
@@ -348,6 +361,9 @@ Phone::Phone(PhoneConfig config)
     if (!m_config.controlDir.isEmpty()) {
         m_repliesWatch.path = m_config.controlDir + '/' + kRepliesFile;
         m_knobsWatch.path = m_config.controlDir + '/' + kKnobsFile;
+        const QByteArray tmp = m_config.controlDir + '/' + kPhoneTmpFolder;
+        ::mkdir(tmp.constData(), 0700);
+        m_tmpFd = ::open(tmp.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     m_extraRepliesWatch.path = m_config.repliesFile;
 }
@@ -355,6 +371,7 @@ Phone::Phone(PhoneConfig config)
 Phone::~Phone()
 {
     m_connections.clear();
+    stopMirror();
     // The commands were killed; collect them before going.
     const auto deadline = Clock::now() + std::chrono::seconds(1);
     reapChildren();
@@ -366,6 +383,8 @@ Phone::~Phone()
         ::close(m_listenFd);
     if (m_storageFd >= 0)
         ::close(m_storageFd);
+    if (m_tmpFd >= 0)
+        ::close(m_tmpFd);
     if (m_log)
         std::fclose(m_log);
 }

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+class FakeMirrorServer;
+
 namespace adbphone {
 
 class Connection;
@@ -70,6 +72,20 @@ public:
     qint64 syncAllowance();
     bool countSyncBytes(qint64 bytes);
 
+    // Where pushes to /data/local/tmp/ go; -1 without a control folder.
+    int tmpFd() const { return m_tmpFd; }
+
+    // The mirroring server, started by its shell command. Until then (and for
+    // another scid) the phone has no socket for its streams.
+    void startMirror(const QByteArray& scid, bool audio);
+    // The next stream of the server (video, audio when asked for, control) as
+    // our end of a connected socket; -1 when the server is not there.
+    int openMirrorStream(const QByteArray& scid);
+    // False once the server's video stream has ended; sends the clipboard
+    // knob's text on each new generation.
+    bool serviceMirror();
+    void stopMirror();
+
     // Children are reaped in one place; streams ask for their status here.
     std::optional<int> exitStatus(pid_t pid);
     void forgetChild(pid_t pid);
@@ -93,6 +109,12 @@ private:
     Sandbox m_sandbox;
     int m_listenFd = -1;
     int m_storageFd = -1;
+    int m_tmpFd = -1;
+    std::unique_ptr<FakeMirrorServer> m_mirror;
+    QByteArray m_mirrorScid;
+    bool m_mirrorAudio = false;
+    int m_mirrorStreams = 0;
+    qint64 m_mirrorClipboardGeneration = 0;
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Connection>> m_connections;
 

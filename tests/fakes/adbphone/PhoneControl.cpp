@@ -210,6 +210,14 @@ QByteArray encodeKnobs(const Knobs& knobs)
     for (const QByteArray& path : knobs.failingPulls)
         failing.append(QString::fromLatin1(path.toBase64()));
     object.insert(QStringLiteral("failingPulls"), failing);
+    QJsonObject mirror;
+    QJsonArray exitLines;
+    for (const QByteArray& line : knobs.mirrorExitLines)
+        exitLines.append(QString::fromLatin1(line.toBase64()));
+    mirror.insert(QStringLiteral("exitLines"), exitLines);
+    mirror.insert(QStringLiteral("clipboard"), QString::fromLatin1(knobs.mirrorClipboard.toBase64()));
+    mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
+    object.insert(QStringLiteral("mirror"), mirror);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -235,6 +243,12 @@ Knobs decodeKnobs(const QByteArray& json)
                                  QByteArray::fromBase64(it.value().toString().toLatin1()));
     for (const QJsonValue& path : object.value(QStringLiteral("failingPulls")).toArray())
         knobs.failingPulls.append(QByteArray::fromBase64(path.toString().toLatin1()));
+    const QJsonObject mirror = object.value(QStringLiteral("mirror")).toObject();
+    for (const QJsonValue& line : mirror.value(QStringLiteral("exitLines")).toArray())
+        knobs.mirrorExitLines.append(QByteArray::fromBase64(line.toString().toLatin1()));
+    knobs.mirrorClipboard = QByteArray::fromBase64(mirror.value(QStringLiteral("clipboard")).toString().toLatin1());
+    knobs.mirrorClipboardGeneration =
+        static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
     return knobs;
 }
 

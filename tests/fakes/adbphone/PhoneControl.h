@@ -51,6 +51,11 @@ struct Knobs {
     // phone paths whose pull fails.
     QHash<QByteArray, QByteArray> servedFiles;
     QList<QByteArray> failingPulls;
+    // Mirroring: lines the server prints before it exits with status 1 (none:
+    // it serves), and a clipboard text the phone sends on each new generation.
+    QList<QByteArray> mirrorExitLines;
+    QByteArray mirrorClipboard;
+    qint64 mirrorClipboardGeneration = 0;
 };
 
 // The log's lines: entry `index` in threadtime format, with every level
@@ -69,6 +74,10 @@ inline constexpr char kLogFile[] = "phone.log";
 inline constexpr char kLogEventsFile[] = "log-events.log";
 // "PID PORT" of the private adb server, so that a phone whose test died can end it.
 inline constexpr char kServerFile[] = "adb-server";
+// Every byte the mirroring server read from its control stream.
+inline constexpr char kMirrorControlFile[] = "mirror-control.bin";
+// Where files pushed to /data/local/tmp/ are kept.
+inline constexpr char kPhoneTmpFolder[] = "data-local-tmp";
 
 // The commands a browser asks a phone for, answered plausibly for `identity`.
 ReplyTable defaultReplies(const PhoneIdentity& identity);

@@ -21,6 +21,12 @@ namespace adbphone {
 
 using Clock = std::chrono::steady_clock;
 
+// How the mirroring client starts its server on the phone.
+inline constexpr char kMirrorServerCommand[] =
+    "CLASSPATH=/data/local/tmp/vantelorquist-scrcpy-server.jar app_process / com.genymobile.scrcpy.Server ";
+
+class ShellStream;
+
 class Stream {
 public:
     Stream(Connection& connection, uint32_t localId, uint32_t remoteId);
@@ -84,6 +90,10 @@ private:
     void handle(const adbwire::Message& message);
     void sendAuthToken();
     void open(uint32_t remoteId, QByteArray service);
+    // The server's shell: it serves until adb closes it, or prints the exit
+    // lines of the knobs and ends.
+    std::unique_ptr<Stream> startMirrorServer(uint32_t localId, uint32_t remoteId, int kind,
+                                              const QByteArray& command);
     void close();
 
     Phone& m_phone;
@@ -148,6 +158,9 @@ public:
 
     void startReply(const ScriptedReply& reply, Clock::time_point now);
     void startLog(const LogScript& script, Clock::time_point now);
+    // The mirroring server's shell: open while the server runs; closing it
+    // from the host ends the server.
+    void startMirror();
 
     void hostWrite(const QByteArray& data) override;
     void service(Clock::time_point now) override;
@@ -167,10 +180,30 @@ private:
     qint64 m_nextEntry = 0;
     Clock::time_point m_nextLive {};
     bool m_dropped = false;
+    bool m_mirror = false;
     // the end
     bool m_exiting = false;
     bool m_exitSent = false;
     int m_status = 0;
+};
+
+// One stream of the mirroring server ("localabstract:scrcpy_<scid>"),
+// carried between adb and our end of the server's socket, one WRTE at a
+// time each way.
+class BridgeStream : public Stream {
+public:
+    BridgeStream(Connection& connection, uint32_t localId, uint32_t remoteId, int fd);
+    ~BridgeStream() override;
+
+    void hostWrite(const QByteArray& data) override;
+    void service(Clock::time_point now) override;
+    void addPollFds(std::vector<pollfd>& fds) const override;
+
+private:
+    int m_fd;
+    bool m_ended = false;   // the server closed its side
+    QByteArray m_toHost;
+    QByteArray m_toServer;  // the host's last WRTE, acknowledged once written
 };
 
 // The file sync service ("sync:"): STAT, LIST, RECV, SEND, QUIT.

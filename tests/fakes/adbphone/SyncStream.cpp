@@ -380,7 +380,14 @@ void SyncStream::startSend(const QByteArray& pathAndMode)
     const QByteArray path = pathAndMode.left(comma);
     bool modeOk = false;
     const uint mode = pathAndMode.mid(comma + 1).toUInt(&modeOk);
-    const auto relative = storagePath(path);
+    auto relative = storagePath(path);
+    int rootFd = phone().storageFd();
+    // The one place outside the storage that apps (and adb) may write to.
+    const QByteArray tmp = "/data/local/tmp/";
+    if (!relative && path.startsWith(tmp) && phone().tmpFd() >= 0) {
+        relative = path.mid(tmp.size());
+        rootFd = phone().tmpFd();
+    }
     if (!relative) {
         fail("couldn't create " + path + ": " + errorText(EACCES));
         return;
@@ -391,7 +398,7 @@ void SyncStream::startSend(const QByteArray& pathAndMode)
         fail("couldn't create " + path + ": " + errorText(EISDIR));
         return;
     }
-    const int parentFd = makeFolders(phone().storageFd(), parent);
+    const int parentFd = makeFolders(rootFd, parent);
     if (parentFd < 0) {
         fail("couldn't create the folder for " + path + ": " + errorText(errno));
         return;

@@ -22,6 +22,8 @@ TimedStream::TimedStream(Connection& connection, uint32_t localId, uint32_t remo
 
 TimedStream::~TimedStream()
 {
+    if (m_mirror)
+        phone().stopMirror();
     if (m_log)
         phone().recordLogEvent(m_dropped ? "dropped" : m_exiting ? "ended" : "closed");
 }
@@ -63,6 +65,11 @@ void TimedStream::startLog(const LogScript& script, Clock::time_point now)
     m_nextLive = now + std::chrono::milliseconds(script.intervalMs);
 }
 
+void TimedStream::startMirror()
+{
+    m_mirror = true;
+}
+
 void TimedStream::hostWrite(const QByteArray& data)
 {
     (void)data; // neither a reply nor a log reads its input
@@ -81,6 +88,8 @@ void TimedStream::service(Clock::time_point now)
         if (current.endGeneration != m_script.endGeneration)
             m_exiting = true;
     }
+    if (m_mirror && !m_exiting && !phone().serviceMirror())
+        m_exiting = true;
     if (m_reply && now >= m_replyAt) {
         append(kStdout, m_reply->out);
         append(kStderr, m_reply->err);
@@ -120,6 +129,8 @@ std::optional<Clock::time_point> TimedStream::wakeAt() const
     const Clock::time_point now = Clock::now();
     if (m_reply)
         return m_replyAt;
+    if (m_mirror && !m_exiting)
+        return now + kKnobCheck;
     if (!m_log || m_exiting)
         return std::nullopt;
     Clock::time_point at = now + kKnobCheck;
