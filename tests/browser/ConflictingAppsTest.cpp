@@ -15,51 +15,37 @@ using namespace browsertest;
 namespace {
 
 // A child that holds `node` open as descriptor 3, then runs `sleep`;
-// `prefix` runs before the sleep (such as a change of user).
-class Holder {
-public:
-    Holder(const QString& node, const QStringList& prefix = {})
-    {
-        const QString run = (prefix + QStringList{QStringLiteral("sleep"), QStringLiteral("30")}).join(QLatin1Char(' '));
-        m_process.start(QStringLiteral("/bin/sh"),
-                        {QStringLiteral("-c"), QStringLiteral("exec 3<\"$0\"; exec ") + run, node});
-        m_process.waitForStarted(5000);
-    }
-    ~Holder()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    int pid() const { return int(m_process.processId()); }
-    bool exited() { return m_process.waitForFinished(5000); }
-    bool running() const { return m_process.state() == QProcess::Running; }
-
-private:
-    QProcess m_process;
-};
-
-bool listed(const QString& node, int pid)
+// `prefix` runs before the sleep (such as a change of user). Destroying the
+// process kills it.
+std::unique_ptr<QProcess> holder(const QString& node, const QString& prefix = {})
 {
-    for (const auto& holder : ConflictingApps::holders({node})) {
-        if (holder.pid == pid)
-            return holder.program == QStringLiteral("sleep");
-    }
-    return false;
+    auto process = std::make_unique<QProcess>();
+    process->start(u"/bin/sh"_s, {u"-c"_s, u"exec 3<\"$0\"; exec "_s + prefix + u" sleep 30"_s, node});
+    process->waitForStarted(5000);
+    return process;
 }
 
 class ConflictingAppsTest : public ModelTest {
 protected:
     void SetUp() override
     {
-        node = m_folder.filePath(QStringLiteral("usb-node"));
-        QFile file(node);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.close();
-        QFile::setPermissions(node, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        mtp->setDevices({mtpPhone(QStringLiteral("M1"), QStringLiteral("busy"))});
-        mtp->setDeviceNode(QStringLiteral("M1"), node);
+        ASSERT_TRUE(QFile(node).open(QIODevice::WriteOnly));
+        mtp->setDevices({mtpPhone(u"M1"_s, u"busy"_s)});
+        mtp->setDeviceNode(u"M1"_s, node);
     }
-    QString node;
+    bool listed(int pid) const
+    {
+        for (const auto& holder : ConflictingApps::holders({node}))
+            if (holder.pid == pid)
+                return holder.program == u"sleep"_s;
+        return false;
+    }
+    // Waits until the holder has the node open.
+    bool holding(const QProcess& holder) const
+    {
+        return testsupport::waitUntil([&] { return listed(int(holder.processId())); }, std::chrono::seconds(5));
+    }
+    QString node = m_folder.filePath(u"usb-node"_s);
 };
 
 } // namespace
@@ -67,50 +53,39 @@ protected:
 TEST(ConflictingAppNames, TransferAgentsShareOneNameAndTheRestAreSortedWithoutDuplicates)
 {
     const std::vector<ConflictingApps::Holder> holders{
-        {1, 0, QStringLiteral("zeta")},
-        {2, 0, QStringLiteral("Android File Transfer Agent")},
-        {3, 0, QStringLiteral("Android File Transfer")},
-        {4, 0, QStringLiteral("Beta")},
-        {5, 0, QStringLiteral("zeta")},
+        {1, 0, u"zeta"_s}, {2, 0, u"Android File Transfer Agent"_s}, {3, 0, u"Android File Transfer"_s},
+        {4, 0, u"Beta"_s}, {5, 0, u"zeta"_s},
     };
-    EXPECT_EQ(ConflictingApps::names(holders),
-              (QStringList{QStringLiteral("Android File Transfer"), QStringLiteral("Beta"), QStringLiteral("zeta")}));
-    EXPECT_TRUE(ConflictingApps::names({}).isEmpty());
+    EXPECT_EQ(ConflictingApps::names(holders), (QStringList{u"Android File Transfer"_s, u"Beta"_s, u"zeta"_s}));
 }
 
-TEST_F(ConflictingAppsTest, AHolderIsNamedAfterAPassAndTheQuitEndsItAndPollsASecondLater)
+TEST_F(ConflictingAppsTest, OnlyABusyPhonesHolderIsNamedAndTheQuitEndsItAndPollsASecondLater)
 {
-    Holder holder(node);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return listed(node, holder.pid()); }, std::chrono::seconds(5)));
+    const auto process = holder(node);
+    ASSERT_TRUE(holding(*process));
+    mtp->setDevices({mtpPhone(u"M1"_s)});
     pass();
-    EXPECT_EQ(model().conflictingApps(), QStringList{QStringLiteral("sleep")});
+    EXPECT_TRUE(model().conflictingApps().isEmpty()) << "a phone that is not busy is not looked into";
+    mtp->setDevices({mtpPhone(u"M1"_s, u"busy"_s)});
+    pass();
+    EXPECT_EQ(model().conflictingApps(), QStringList{u"sleep"_s});
 
-    const int passes = adb->calls(QStringLiteral("devices"));
+    const int passes = adb->calls(u"devices"_s);
     const int waiting = clock->waiting();
     model().quitConflictingApps();
-    EXPECT_TRUE(holder.exited());
+    EXPECT_TRUE(process->waitForFinished(5000));
     ASSERT_EQ(clock->waiting(), waiting + 1);
     EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(1000));
     clock->fire();
     settle();
-    EXPECT_GT(adb->calls(QStringLiteral("devices")), passes);
-    // The holder is gone, so the next pass names nobody.
-    EXPECT_TRUE(model().conflictingApps().isEmpty());
-}
-
-TEST_F(ConflictingAppsTest, APhoneThatIsNotBusyIsNotLookedInto)
-{
-    Holder holder(node);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return listed(node, holder.pid()); }, std::chrono::seconds(5)));
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
-    pass();
+    EXPECT_GT(adb->calls(u"devices"_s), passes);
     EXPECT_TRUE(model().conflictingApps().isEmpty());
 }
 
 TEST_F(ConflictingAppsTest, AProcessThatChangedIsSkippedWithoutAnError)
 {
-    Holder holder(node);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return listed(node, holder.pid()); }, std::chrono::seconds(5)));
+    const auto process = holder(node);
+    ASSERT_TRUE(holding(*process));
     ConflictingApps::Scan scan{{node}, ConflictingApps::holders({node})};
     ASSERT_EQ(scan.holders.size(), 1u);
     // Another start time: the pid now stands for another process.
@@ -118,28 +93,27 @@ TEST_F(ConflictingAppsTest, AProcessThatChangedIsSkippedWithoutAnError)
     changed.holders[0].startTime += 1;
     EXPECT_EQ(ConflictingApps::quit(changed), 0);
     // A pid that no longer exists.
-    ConflictingApps::Scan gone{{node}, {{0x3ffffff, 1, QStringLiteral("sleep")}}};
-    EXPECT_EQ(ConflictingApps::quit(gone), 0);
+    EXPECT_EQ(ConflictingApps::quit({{node}, {{0x3ffffff, 1, u"sleep"_s}}}), 0);
     EXPECT_EQ(ConflictingApps::quit(scan), 1);
-    EXPECT_TRUE(holder.exited());
+    EXPECT_TRUE(process->waitForFinished(5000));
 }
 
 TEST_F(ConflictingAppsTest, AnotherUsersProcessIsNeitherListedNorSignalled)
 {
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to start a process of another user";
-    Holder other(node, {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                        QStringLiteral("--clear-groups")});
+    QFile::setPermissions(node, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const auto other = holder(node, u"setpriv --reuid=65534 --regid=65534 --clear-groups"_s);
     // The child holds the node once it runs sleep as the other user.
     ASSERT_TRUE(testsupport::waitUntil(
         [&] {
-            QFile exe(QStringLiteral("/proc/%1/comm").arg(other.pid()));
+            QFile exe(u"/proc/%1/comm"_s.arg(int(other->processId())));
             return exe.open(QIODevice::ReadOnly) && exe.readAll().trimmed() == "sleep";
         },
         std::chrono::seconds(5)));
-    EXPECT_FALSE(listed(node, other.pid()));
+    EXPECT_FALSE(listed(int(other->processId())));
     pass();
     EXPECT_TRUE(model().conflictingApps().isEmpty());
-    EXPECT_EQ(ConflictingApps::quit({{node}, {{other.pid(), 0, QStringLiteral("sleep")}}}), 0);
-    EXPECT_TRUE(other.running());
+    EXPECT_EQ(ConflictingApps::quit({{node}, {{int(other->processId()), 0, u"sleep"_s}}}), 0);
+    EXPECT_EQ(other->state(), QProcess::Running);
 }

@@ -6,52 +6,38 @@
 #include "BrowserFakes.h"
 #include "TestSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 using namespace browsertest;
 
 namespace {
 
-class FileOpsTest : public ModelTest {
+// Phone A1 showing a.txt, b.txt, c.txt and Music; A2 is also ready.
+class FileOpsTest : public JobTest {
 protected:
     void SetUp() override
     {
-        adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("A2"), QStringLiteral("device"),
-                                                                   QStringLiteral("Pixel/8"))});
-        phone = adb->phone(QStringLiteral("A1"));
-        phone->setFolder(QStringLiteral("/sdcard"), {file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt")),
-                                                     file(QStringLiteral("c.txt")), folder(QStringLiteral("Music"))});
+        JobTest::SetUp();
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s), folder(u"Music"_s)});
         pass();
-        model().setSelectedSerial(QStringLiteral("A1"));
-        settle();
-        model().setSaveFolder(saved.path());
-        QObject::connect(&model(), &BrowserModel::jobChanged, &model(), [this] {
-            if (model().job() && (lines.isEmpty() || lines.last() != model().job()->message))
-                lines.append(model().job()->message);
-        });
-    }
-    void run()
-    {
-        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+        model().setSelectedSerial(u"A1"_s);
         settle();
     }
     QString error() { return model().errorMessage().value_or(QString()); }
+    QSet<QString> shown()
+    {
+        const QStringList all = names(model().entries());
+        return {all.begin(), all.end()};
+    }
     // A copy to the phone that waits until the gate opens.
     std::shared_ptr<Gate> runningCopy()
     {
-        auto gate = std::make_shared<Gate>();
-        gates.push_back(gate);
-        phone->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
-        model().upload({QUrl::fromLocalFile(QStringLiteral("/m/new.bin"))});
+        auto gate = holdTransfers();
+        model().upload({QUrl::fromLocalFile(u"/m/new.bin"_s)});
         EXPECT_TRUE(testsupport::waitUntil([&] { return gate->waiting(); }));
         return gate;
     }
-
-    QTemporaryDir saved;
-    std::shared_ptr<MemoryPhoneFiles> phone;
-    QStringList lines;
 };
 
 QList<QUrl> urls(const QStringList& paths)
@@ -66,58 +52,48 @@ QList<QUrl> urls(const QStringList& paths)
 
 TEST_F(FileOpsTest, DeleteAsksWithTheNameOrTheCountAndRemovesInTurn)
 {
-    model().remove({file(QStringLiteral("a.txt"))});
-    model().remove({file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt")), file(QStringLiteral("c.txt"))});
+    model().remove({file(u"a.txt"_s)});
+    model().remove({file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s)});
     ASSERT_EQ(desktop->questions.size(), 2);
-    EXPECT_EQ(desktop->questions[0].message, QStringLiteral("Delete “a.txt” from the phone?"));
-    EXPECT_EQ(desktop->questions[1].message, QStringLiteral("Delete 3 items from the phone?"));
-    EXPECT_EQ(desktop->questions[0].informative, QStringLiteral("This can't be undone."));
-    EXPECT_EQ(desktop->questions[0].buttons, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
-    EXPECT_TRUE(desktop->questions[0].warning);
-    EXPECT_EQ(desktop->questions[0].destructive, 0);
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard/a.txt")), 0); // closed: Cancel
+    EXPECT_EQ(desktop->questions[0].message, u"Delete “a.txt” from the phone?"_s);
+    EXPECT_EQ(desktop->questions[1].message, u"Delete 3 items from the phone?"_s);
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0); // closed: Cancel
 
     desktop->answer = 0;
-    model().setSelection({QStringLiteral("a.txt"), QStringLiteral("b.txt")});
-    model().remove({file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt"))});
+    model().setSelection({u"a.txt"_s, u"b.txt"_s});
+    model().remove({file(u"a.txt"_s), file(u"b.txt"_s)});
     run();
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Deleting…"), QStringLiteral("Deleting “a.txt”…"),
-                                  QStringLiteral("Deleting “b.txt”…")}));
+    EXPECT_EQ(lines, (QStringList{u"Deleting…"_s, u"Deleting “a.txt”…"_s, u"Deleting “b.txt”…"_s}));
     EXPECT_TRUE(model().selection().isEmpty());
-    const QStringList left = names(model().entries());
-    EXPECT_EQ(QSet<QString>(left.begin(), left.end()), (QSet<QString>{QStringLiteral("Music"), QStringLiteral("c.txt")}));
+    EXPECT_EQ(shown(), (QSet<QString>{u"Music"_s, u"c.txt"_s}));
 }
 
 TEST_F(FileOpsTest, AFailedDeleteStopsThereKeepsTheSelectionAndReloads)
 {
     desktop->answer = 0;
-    phone->failCall(QStringLiteral("remove /sdcard/b.txt"),
-                    std::make_exception_ptr(ADBError::failed(QStringLiteral("rm: b.txt: Permission denied"))));
-    const QSet<QString> chosen{QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")};
-    model().setSelection(chosen);
-    const int listings = phone->calls(QStringLiteral("list /sdcard"));
-    model().remove({file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt")), file(QStringLiteral("c.txt"))});
+    phone->failCall(u"remove /sdcard/b.txt"_s, std::make_exception_ptr(ADBError::failed(u"rm: b.txt: Permission denied"_s)));
+    model().setSelection({u"a.txt"_s, u"b.txt"_s, u"c.txt"_s});
+    const int listings = phone->calls(u"list /sdcard"_s);
+    model().remove({file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s)});
     run();
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard/c.txt")), 0);
-    const QStringList left = names(model().entries());
-    EXPECT_EQ(QSet<QString>(left.begin(), left.end()),
-              (QSet<QString>{QStringLiteral("Music"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
+    EXPECT_EQ(phone->calls(u"remove /sdcard/c.txt"_s), 0);
+    EXPECT_EQ(shown(), (QSet<QString>{u"Music"_s, u"b.txt"_s, u"c.txt"_s}));
     // Kept, but for the name the reload no longer lists.
-    EXPECT_EQ(model().selection(), (QSet<QString>{QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
-    EXPECT_TRUE(error().contains(QStringLiteral("Permission denied")));
-    EXPECT_EQ(phone->calls(QStringLiteral("list /sdcard")), listings + 1);
+    EXPECT_EQ(model().selection(), (QSet<QString>{u"b.txt"_s, u"c.txt"_s}));
+    EXPECT_TRUE(error().contains(u"Permission denied"_s));
+    EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + 1);
 }
 
 TEST_F(FileOpsTest, WhileACopyRunsADeleteIsConfirmedThenOnlyBeeps)
 {
     auto gate = runningCopy();
     desktop->answer = 0;
-    model().remove({file(QStringLiteral("a.txt"))});
+    model().remove({file(u"a.txt"_s)});
     EXPECT_EQ(desktop->questions.size(), 1);
     EXPECT_EQ(desktop->beeps, 1);
     gate->open();
     run();
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard/a.txt")), 0);
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
 }
 
 // Mended: an entry with an empty name, joined to the folder, named the folder
@@ -126,61 +102,51 @@ TEST_F(FileOpsTest, EntriesWhoseNamesNameAnotherPlaceAreRefusedBeforeAnythingRun
 {
     desktop->answer = 0;
     const QList<std::pair<QString, QString>> cases = {
-        {QString(), QStringLiteral("An item without a name can't be deleted.")},
-        {QStringLiteral(".."), QStringLiteral("“..” can't be deleted: it isn't a usable file name.")},
-        {QStringLiteral("a/b"), QStringLiteral("“a/b” can't be deleted: it isn't a usable file name.")},
+        {QString(), u"An item without a name can't be deleted."_s},
+        {u".."_s, u"“..” can't be deleted: it isn't a usable file name."_s},
+        {u"a/b"_s, u"“a/b” can't be deleted: it isn't a usable file name."_s},
     };
     for (const auto& [name, sentence] : cases) {
         model().setErrorMessage(std::nullopt);
-        model().remove({file(QStringLiteral("a.txt")), file(name)});
+        model().remove({file(u"a.txt"_s), file(name)});
         EXPECT_EQ(error(), sentence) << name.toStdString();
-        model().rename(file(name), QStringLiteral("x"));
-        EXPECT_TRUE(error().contains(QStringLiteral("renamed"))) << name.toStdString();
+        model().rename(file(name), u"x"_s);
+        EXPECT_TRUE(error().contains(u"renamed"_s)) << name.toStdString();
         model().setErrorMessage(std::nullopt);
         delete model().itemProvider(file(name));
-        EXPECT_TRUE(error().contains(QStringLiteral("dragged out"))) << name.toStdString();
+        EXPECT_TRUE(error().contains(u"dragged out"_s)) << name.toStdString();
     }
     settle();
     EXPECT_TRUE(desktop->questions.isEmpty());
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard")), 0);
-    EXPECT_EQ(phone->calls(QStringLiteral("remove /sdcard/a.txt")), 0);
+    EXPECT_EQ(phone->callsStartingWith(u"remove "_s), 0);
 }
 
 // ---- new folder and rename ----------------------------------------------------------
 
 TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
 {
-    struct Case {
-        const char* what;
-        std::function<void()> request;
-        QString error;      // empty: none
-        QString call;       // expected on the phone; empty: nothing changes
-        QString selected;   // alone in the selection afterwards
+    const QString slash = u"Names can't contain “/”."_s;
+    // call: expected on the phone, none when nothing changes; selected: alone in the selection afterwards.
+    const struct { const char* what; std::function<void()> request; QString error, call, selected; } cases[] = {
+        {"trimmed", [&] { model().newFolder(u"  Photos \n"_s); }, {}, u"mkdir /sdcard/Photos"_s, u"Photos"_s},
+        {"blank", [&] { model().newFolder(u"  "_s); }, {}, {}, {}},
+        {"slash", [&] { model().newFolder(u"a/b"_s); }, slash, {}, {}},
+        {"dot", [&] { model().newFolder(u"."_s); }, slash, {}, {}},
+        {"dots", [&] { model().rename(file(u"a.txt"_s), u".."_s); }, slash, {}, {}},
+        {"taken folder", [&] { model().newFolder(u"Music"_s); }, u"“Music” already exists."_s, {}, {}},
+        {"unchanged", [&] { model().rename(file(u"a.txt"_s), u" a.txt "_s); }, {}, {}, {}},
+        {"taken name", [&] { model().rename(file(u"a.txt"_s), u"b.txt"_s); }, u"“b.txt” already exists."_s, {}, {}},
+        {"renamed", [&] { model().rename(file(u"a.txt"_s), u"d.txt"_s); }, {}, u"move /sdcard/a.txt /sdcard/d.txt"_s,
+         u"d.txt"_s},
     };
-    const Case cases[] = {
-        {"trimmed", [&] { model().newFolder(QStringLiteral("  Photos \n")); }, {}, QStringLiteral("mkdir /sdcard/Photos"),
-         QStringLiteral("Photos")},
-        {"blank", [&] { model().newFolder(QStringLiteral("  ")); }, {}, {}, {}},
-        {"slash", [&] { model().newFolder(QStringLiteral("a/b")); }, QStringLiteral("Names can't contain “/”."), {}, {}},
-        {"dot", [&] { model().newFolder(QStringLiteral(".")); }, QStringLiteral("Names can't contain “/”."), {}, {}},
-        {"dots", [&] { model().rename(file(QStringLiteral("a.txt")), QStringLiteral("..")); },
-         QStringLiteral("Names can't contain “/”."), {}, {}},
-        {"taken folder", [&] { model().newFolder(QStringLiteral("Music")); }, QStringLiteral("“Music” already exists."),
-         {}, {}},
-        {"unchanged", [&] { model().rename(file(QStringLiteral("a.txt")), QStringLiteral(" a.txt ")); }, {}, {}, {}},
-        {"taken name", [&] { model().rename(file(QStringLiteral("a.txt")), QStringLiteral("b.txt")); },
-         QStringLiteral("“b.txt” already exists."), {}, {}},
-        {"renamed", [&] { model().rename(file(QStringLiteral("a.txt")), QStringLiteral("d.txt")); }, {},
-         QStringLiteral("move /sdcard/a.txt /sdcard/d.txt"), QStringLiteral("d.txt")},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         model().setErrorMessage(std::nullopt);
-        model().setSelection({QStringLiteral("c.txt")});
+        model().setSelection({u"c.txt"_s});
         const QStringList before = names(model().entries());
         c.request();
         run();
         EXPECT_EQ(error(), c.error) << c.what;
-        EXPECT_EQ(phone->calls(QStringLiteral("mkdir /sdcard/Music")), 0) << c.what;
+        EXPECT_EQ(phone->calls(u"mkdir /sdcard/Music"_s), 0) << c.what;
         if (c.call.isEmpty()) {
             EXPECT_EQ(names(model().entries()), before) << c.what;
             continue;
@@ -195,82 +161,69 @@ TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
 
 TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
 {
-    mtp->setDevices({mtpPhone(QStringLiteral("M1"))});
-    adb->setDevices({adbPhone(QStringLiteral("A1")), adbPhone(QStringLiteral("U1"), QStringLiteral("unauthorized"))});
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"U1"_s, u"unauthorized"_s)});
     pass();
-    mtp->phone(QStringLiteral("M1"))->setFolder(QStringLiteral("/sdcard"), {});
-    struct Case {
-        const char* what;
-        QString phone;
-        QStringList dropped;
-        std::optional<int> answer;
-        QString question; // empty: none asked
-        int installs;
-        int copies;
+    mtp->phone(u"M1"_s)->setFolder(u"/sdcard"_s, {});
+    // question: none when empty.
+    const struct { const char* what; QString phone; QStringList dropped; std::optional<int> answer; QString question;
+                   int installs, copies; } cases[] = {
+        {"one app", u"A1"_s, {u"/m/Game.APK"_s}, 0, u"Install “Game.APK”?"_s, 1, 0},
+        {"three apps", u"A1"_s, {u"/m/a.apk"_s, u"/m/b.apk"_s, u"/m/c.Apk"_s}, 0, u"Install 3 apps?"_s, 3, 0},
+        {"copy file", u"A1"_s, {u"/m/Game.APK"_s}, 1, u"Install “Game.APK”?"_s, 0, 1},
+        {"cancel", u"A1"_s, {u"/m/Game.APK"_s}, 2, u"Install “Game.APK”?"_s, 0, 0},
+        {"mixed", u"A1"_s, {u"/m/a.apk"_s, u"/m/notes.txt"_s}, 0, {}, 0, 2},
+        {"over MTP", u"M1"_s, {u"/m/a.apk"_s}, 0, {}, 0, 1},
+        {"unauthorized", u"U1"_s, {u"/m/a.apk"_s}, 0, {}, 0, 0},
     };
-    const Case cases[] = {
-        {"one app", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 0, QStringLiteral("Install “Game.APK”?"), 1, 0},
-        {"three apps", QStringLiteral("A1"), {QStringLiteral("/m/a.apk"), QStringLiteral("/m/b.apk"), QStringLiteral("/m/c.Apk")},
-         0, QStringLiteral("Install 3 apps?"), 3, 0},
-        {"copy file", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 1, QStringLiteral("Install “Game.APK”?"), 0, 1},
-        {"cancel", QStringLiteral("A1"), {QStringLiteral("/m/Game.APK")}, 2, QStringLiteral("Install “Game.APK”?"), 0, 0},
-        {"mixed", QStringLiteral("A1"), {QStringLiteral("/m/a.apk"), QStringLiteral("/m/notes.txt")}, 0, {}, 0, 2},
-        {"over MTP", QStringLiteral("M1"), {QStringLiteral("/m/a.apk")}, 0, {}, 0, 1},
-        {"unauthorized", QStringLiteral("U1"), {QStringLiteral("/m/a.apk")}, 0, {}, 0, 0},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        const bool overMtp = c.phone == u"M1"_s;
         model().setSelectedSerial(c.phone);
         settle();
         desktop->questions.clear();
         desktop->answer = c.answer;
-        const int installs = adb->callsStartingWith(QStringLiteral("run -s A1 install -r "));
-        auto& files = c.phone == QStringLiteral("M1") ? *mtp->phone(c.phone) : *adb->phone(c.phone);
+        const int installs = adb->callsStartingWith(u"run -s A1 install -r "_s);
+        auto& files = overMtp ? *mtp->phone(c.phone) : *adb->phone(c.phone);
         // Into the folder dropped on; none (over MTP) is the folder shown.
-        const QString into = c.phone == QStringLiteral("M1") ? QStringLiteral("/sdcard/") : QStringLiteral("/sdcard/DCIM/");
-        int copies = 0;
-        for (const QString& path : c.dropped)
-            copies -= files.calls(QStringLiteral("push ") + path + QLatin1Char(' ') + into);
-        model().handleDrop(urls(c.dropped), c.phone == QStringLiteral("M1") ? std::optional<QString>()
-                                                                            : QStringLiteral("/sdcard/DCIM"));
+        const QString into = overMtp ? u"/sdcard/"_s : u"/sdcard/DCIM/"_s;
+        const auto pushes = [&] {
+            int n = 0;
+            for (const QString& path : c.dropped)
+                n += files.calls(u"push "_s + path + u' ' + into);
+            return n;
+        };
+        const int copies = pushes();
+        model().handleDrop(urls(c.dropped), overMtp ? std::optional<QString>() : u"/sdcard/DCIM"_s);
         run();
-        EXPECT_EQ(desktop->questions.size(), c.question.isEmpty() ? 0 : 1) << c.what;
-        if (!c.question.isEmpty()) {
-            EXPECT_EQ(desktop->questions.first().message, c.question) << c.what;
-            EXPECT_EQ(desktop->questions.first().buttons,
-                      (QStringList{QStringLiteral("Install"), QStringLiteral("Copy File"), QStringLiteral("Cancel")}));
-        }
-        EXPECT_EQ(adb->callsStartingWith(QStringLiteral("run -s A1 install -r ")) - installs, c.installs) << c.what;
-        for (const QString& path : c.dropped)
-            copies += files.calls(QStringLiteral("push ") + path + QLatin1Char(' ') + into);
-        EXPECT_EQ(copies, c.copies) << c.what;
+        ASSERT_EQ(desktop->questions.size(), c.question.isEmpty() ? 0 : 1) << c.what;
+        EXPECT_EQ(desktop->questions.value(0).message, c.question) << c.what;
+        EXPECT_EQ(adb->callsStartingWith(u"run -s A1 install -r "_s) - installs, c.installs) << c.what;
+        EXPECT_EQ(pushes() - copies, c.copies) << c.what;
     }
 }
 
 TEST_F(FileOpsTest, InstallCountsThePackagesAndStopsAtTheFirstFailureWithoutReloading)
 {
     QStringList paths;
+    const QString failure = u"Performing Streamed Install\nFailure [INSTALL_FAILED_OLDER_SDK]\n"_s;
     adb->onRun([&](const QStringList& args) {
         paths.append(args.last());
-        return args.last().endsWith(QStringLiteral("b b.apk"))
-                   ? QStringLiteral("Performing Streamed Install\nFailure [INSTALL_FAILED_OLDER_SDK]\n")
-                   : QStringLiteral("Success\n");
+        return args.last().endsWith(u"b b.apk"_s) ? failure : u"Success\n"_s;
     });
-    const int listings = phone->calls(QStringLiteral("list /sdcard"));
-    model().install(urls({QStringLiteral("/m/a.apk"), QStringLiteral("/m/b b.apk"), QStringLiteral("/m/c.apk")}));
+    const int listings = phone->calls(u"list /sdcard"_s);
+    model().install(urls({u"/m/a.apk"_s, u"/m/b b.apk"_s, u"/m/c.apk"_s}));
     run();
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Installing…"), QStringLiteral("Installing “a.apk” (1 of 3)…"),
-                                  QStringLiteral("Installing “b b.apk” (2 of 3)…")}));
-    EXPECT_EQ(paths, (QStringList{QStringLiteral("/m/a.apk"), QStringLiteral("/m/b b.apk")}));
-    EXPECT_EQ(error(), ADB::clean(QStringLiteral("Performing Streamed Install\nFailure [INSTALL_FAILED_OLDER_SDK]\n")));
-    EXPECT_EQ(phone->calls(QStringLiteral("list /sdcard")), listings);
+    EXPECT_EQ(lines, (QStringList{u"Installing…"_s, u"Installing “a.apk” (1 of 3)…"_s, u"Installing “b b.apk” (2 of 3)…"_s}));
+    EXPECT_EQ(paths, (QStringList{u"/m/a.apk"_s, u"/m/b b.apk"_s}));
+    EXPECT_EQ(error(), ADB::clean(failure));
+    EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings);
 
     // The panel offers packages in any letter case and installs what it chose.
-    desktop->items = {QStringLiteral("/m/x.apk")};
+    desktop->items = {u"/m/x.apk"_s};
     model().installAPK();
     run();
-    EXPECT_EQ(desktop->panels.last().prompt, QStringLiteral("Install"));
-    EXPECT_EQ(desktop->patterns.last(), QStringList{QStringLiteral("*.[aA][pP][kK]")});
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 install -r /m/x.apk")), 1);
+    EXPECT_EQ(desktop->patterns.last(), QStringList{u"*.[aA][pP][kK]"_s});
+    EXPECT_EQ(adb->calls(u"run -s A1 install -r /m/x.apk"_s), 1);
 }
 
 // ---- screen captures ----------------------------------------------------------------------
@@ -280,11 +233,11 @@ TEST_F(FileOpsTest, CaptureNamesKeepThePhoneNameInOneFileName)
 {
     const QDateTime when(QDate(2026, 3, 1), QTime(14, 5, 9), Qt::LocalTime);
     const QList<std::pair<QString, QString>> cases = {
-        {QStringLiteral("Pixel 7"), QStringLiteral("Pixel 7 Screenshot 2026-03-01 at 14.05.09.png")},
-        {QStringLiteral("A/B") + QChar(0) + QStringLiteral("C"), QStringLiteral("A-B-C Screenshot 2026-03-01 at 14.05.09.png")},
+        {u"Pixel 7"_s, u"Pixel 7 Screenshot 2026-03-01 at 14.05.09.png"_s},
+        {u"A/B"_s + QChar(0) + u"C"_s, u"A-B-C Screenshot 2026-03-01 at 14.05.09.png"_s},
     };
     for (const auto& [phoneName, expected] : cases)
-        EXPECT_EQ(BrowserModel::captureName(phoneName, QStringLiteral("Screenshot"), when, QStringLiteral("png")), expected);
+        EXPECT_EQ(BrowserModel::captureName(phoneName, u"Screenshot"_s, when, u"png"_s), expected);
 }
 
 class RecordingTest : public FileOpsTest {
@@ -293,8 +246,7 @@ protected:
     {
         FileOpsTest::SetUp();
         // A recorder that runs until the stop command has reached "the phone".
-        stopFile = tools.filePath(QStringLiteral("stopped"));
-        const QString tool = tools.filePath(QStringLiteral("recorder"));
+        const QString tool = tools.filePath(u"recorder"_s);
         QFile script(tool);
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
         script.write("#!/bin/sh\nfor i in $(seq 500); do [ -e '" + stopFile.toUtf8() + "' ] && exit 0; sleep 0.02; done\n");
@@ -302,7 +254,7 @@ protected:
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         adb->setStreamTool(tool);
         adb->onRun([this](const QStringList& args) {
-            if (args.last() == QStringLiteral("pkill -INT screenrecord"))
+            if (args.last() == u"pkill -INT screenrecord"_s)
                 QFile(stopFile).open(QIODevice::WriteOnly);
             return QString();
         });
@@ -312,40 +264,36 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
         run();
     }
+    int removals() { return adb->calls(u"run -s A1 shell rm -f /sdcard/vantelorquist-recording.mp4"_s); }
 
     QTemporaryDir tools;
-    QString stopFile;
+    QString stopFile = tools.filePath(u"stopped"_s);
 };
 
 TEST_F(RecordingTest, TheStopGoesToTheRecordingPhoneAndTheEndRunsOnce)
 {
     model().toggleRecording();
     ASSERT_TRUE(model().recordingStarted());
-    EXPECT_EQ(adb->calls(QStringLiteral("stream -s A1 shell screenrecord --bit-rate 12000000 "
-                                        "/sdcard/vantelorquist-recording.mp4")),
-              1);
+    EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 1);
     // No settling while the recorder runs: it keeps a worker busy.
-    model().setSelectedSerial(QStringLiteral("A2"));
+    model().setSelectedSerial(u"A2"_s);
     model().toggleRecording();
     model().toggleRecording();
     ended();
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 shell pkill -INT screenrecord")), 2);
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A2 shell pkill -INT screenrecord")), 0);
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 shell rm -f /sdcard/vantelorquist-recording.mp4")), 1);
-    ASSERT_EQ(desktop->revealed.size(), 1);
-    EXPECT_TRUE(desktop->revealed.first().first().startsWith(saved.filePath(QStringLiteral("Pixel 7 Recording "))));
-    EXPECT_TRUE(desktop->revealed.first().first().endsWith(QStringLiteral(".mp4")));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Copying the screen recording from Pixel 7…")));
+    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 2);
+    EXPECT_EQ(adb->calls(u"run -s A2 shell pkill -INT screenrecord"_s), 0);
+    EXPECT_EQ(removals(), 1);
+    EXPECT_EQ(desktop->revealed.size(), 1);
 }
 
 TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
 {
     adb->setStreamTool({});
     model().toggleRecording();
-    EXPECT_EQ(error(), QStringLiteral("adb couldn't be started."));
+    EXPECT_EQ(error(), u"adb couldn't be started."_s);
     EXPECT_FALSE(model().recordingStarted());
     model().toggleRecording(); // still a start, not a stop
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 shell pkill -INT screenrecord")), 0);
+    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 0);
 }
 
 // Mended: a recording that ended while a copy ran was left on the phone, to
@@ -360,11 +308,11 @@ TEST_F(RecordingTest, ARecordingEndingDuringAJobIsCopiedAfterItAndHoldsBackTheNe
     model().toggleRecording(); // the phone file is still the last recording's
     EXPECT_EQ(desktop->beeps, 1);
     EXPECT_FALSE(model().recordingStarted());
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 shell rm -f /sdcard/vantelorquist-recording.mp4")), 0);
+    EXPECT_EQ(removals(), 0);
     gate->open();
     ASSERT_TRUE(testsupport::waitUntil([this] { return !desktop->revealed.isEmpty(); }));
     run();
-    EXPECT_EQ(adb->calls(QStringLiteral("run -s A1 shell rm -f /sdcard/vantelorquist-recording.mp4")), 1);
+    EXPECT_EQ(removals(), 1);
     model().toggleRecording();
     EXPECT_TRUE(model().recordingStarted());
     model().toggleRecording();
@@ -375,12 +323,11 @@ TEST_F(RecordingTest, ARecordingEndingDuringAJobIsCopiedAfterItAndHoldsBackTheNe
 
 TEST_F(FileOpsTest, CopyPathsPutsOnePhonePathALine)
 {
-    phone->setFolder(QStringLiteral("/"), {folder(QStringLiteral("sdcard")), file(QStringLiteral("x"))});
+    phone->setFolder(u"/"_s, {folder(u"sdcard"_s), file(u"x"_s)});
     const QList<std::tuple<QString, QList<RemoteEntry>, QString>> cases = {
-        {QStringLiteral("/sdcard"), {file(QStringLiteral("x")), folder(QStringLiteral("My Files"))},
-         QStringLiteral("/sdcard/x\n/sdcard/My Files")},
-        {QStringLiteral("/"), {file(QStringLiteral("x"))}, QStringLiteral("/x")},
-        {QStringLiteral("/"), {}, QString()},
+        {u"/sdcard"_s, {file(u"x"_s), folder(u"My Files"_s)}, u"/sdcard/x\n/sdcard/My Files"_s},
+        {u"/"_s, {file(u"x"_s)}, u"/x"_s},
+        {u"/"_s, {}, QString()},
     };
     for (const auto& [path, entries, text] : cases) {
         model().navigate(path);

@@ -1,5 +1,6 @@
 // The apps model through the real adb and the fake phone.
 #include "AppsModel.h"
+#include "BrowserFakes.h" // readable texts in failure messages
 #include "FakePhoneHarness.h"
 #include "PhoneFixture.h"
 #include "TestSupport.h"
@@ -9,12 +10,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -131,14 +126,9 @@ TEST_F(AppsModelTest, TheNewestReloadDecidesTheList)
 
 TEST_F(AppsModelTest, EachActionSendsItsCommandAndReportsItsOutcome)
 {
-    struct Case {
-        void (AppsModel::*action)(const InstalledApp&);
-        QString package;
-        QString command;
-        QByteArray out;
-        QString status; // the status afterwards: the earlier one when the action fails
-        std::optional<QString> error;
-    };
+    // status: afterwards, the earlier one when the action fails.
+    struct Case { void (AppsModel::*action)(const InstalledApp&); QString package, command; QByteArray out; QString status;
+                  std::optional<QString> error; };
     const QString quoted = QStringLiteral("it's.app");
     const Case cases[] = {
         {&AppsModel::open, kNotes, "monkey -p 'com.example.notes' -c android.intent.category.LAUNCHER 1", "Events injected: 1\n",
@@ -208,32 +198,23 @@ TEST_F(AppsModelTest, AnUninstallReloadsBeforeItEnds)
 TEST_F(AppsModelTest, SavingPackageFiles)
 {
     const QStringList split = {"/data/app/n/base.apk", "/data/app/n/split_a.apk", "/data/app/n/split_b.apk"};
-    struct Case {
-        const char* what;
-        QString package;
-        std::optional<QString> version;
-        QStringList paths;
-        QString failing;      // the phone path whose pull fails
-        QStringList expected; // the save folder's entries afterwards
-        QStringList inFolder; // the entries of the folder made for split files
-        std::optional<QString> error;
-    };
-    const Case cases[] = {
+    const QStringList splitNames = {"base.apk", "split_a.apk", "split_b.apk"};
+    // failing: the phone path whose pull fails; expected: the save folder's entries afterwards; inFolder: the
+    // entries of the folder made for split files.
+    const struct { const char* what; QString package; std::optional<QString> version; QStringList paths; QString failing;
+                   QStringList expected, inFolder; std::optional<QString> error; } cases[] = {
         {"one file", kNotes, QStringLiteral("2.3.1"), {split[0]}, {}, {"com.example.notes 2.3.1.apk"}, {}, {}},
         {"taken name", kNotes, QStringLiteral("2.3.1"), {split[0]}, {},
          {"com.example.notes 2.3.1 2.apk", "com.example.notes 2.3.1.apk"}, {}, {}},
         {"no version", kNotes, std::nullopt, {split[0]}, {}, {"com.example.notes.apk"}, {}, {}},
-        {"a version that climbs out", "it's.app", QStringLiteral("1/../../x"), {split[0]}, {}, {"it's.app 1-..-..-x.apk"},
-         {}, {}},
-        {"split files", kNotes, QStringLiteral("5"), split, {}, {"com.example.notes 5"},
-         {"base.apk", "split_a.apk", "split_b.apk"}, {}},
-        {"split files that climb out", kNotes, QStringLiteral("../.."), split, {}, {"com.example.notes ..-.."},
-         {"base.apk", "split_a.apk", "split_b.apk"}, {}},
+        {"a version that climbs out", "it's.app", "1/../../x", {split[0]}, {}, {"it's.app 1-..-..-x.apk"}, {}, {}},
+        {"split files", kNotes, "5", split, {}, {"com.example.notes 5"}, splitNames, {}},
+        {"split files that climb out", kNotes, "../..", split, {}, {"com.example.notes ..-.."}, splitNames, {}},
         {"second pull fails", kNotes, QStringLiteral("6"), split, split[1], {"com.example.notes 6"}, {"base.apk"},
          "failed to copy '/data/app/n/split_a.apk' to '%1/com.example.notes 6/split_a.apk': remote Permission denied"},
         {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (QString(c.what) != QStringLiteral("taken name")) {
             ASSERT_TRUE(QDir(save.path()).removeRecursively());
@@ -256,9 +237,7 @@ TEST_F(AppsModelTest, SavingPackageFiles)
         ASSERT_TRUE(idle());
         EXPECT_EQ(phone().receivedCommands().first(), query);
         EXPECT_EQ(saved(), c.expected);
-        if (!c.inFolder.isEmpty()) {
-            EXPECT_EQ(saved(save.filePath(c.expected.first())), c.inFolder);
-        }
+        EXPECT_EQ(saved(save.filePath(c.expected.value(0))), c.inFolder); // a single file lists nothing
         if (c.error) {
             EXPECT_EQ(model->errorMessage(), QString(*c.error).replace(QStringLiteral("%1"), save.path()));
             EXPECT_TRUE(revealed.isEmpty());
@@ -272,18 +251,16 @@ TEST_F(AppsModelTest, SavingPackageFiles)
 
 TEST_F(AppsModelTest, AFolderThatCannotBeWrittenFailsWithASentence)
 {
-    QFile blocker(save.filePath(QStringLiteral("file")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    const QString blocker = save.filePath(QStringLiteral("file"));
+    ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
     for (const QStringList& paths : {QStringList {"/data/app/a.apk"}, QStringList {"/data/app/a.apk", "/data/app/b.apk"}}) {
         model->setErrorMessage(std::nullopt);
         reply(QStringLiteral("pm path 'com.example.notes'"), packageLines(paths));
         for (const QString& path : paths)
             serve(path);
-        model->saveAPK(app(kNotes), blocker.fileName());
+        model->saveAPK(app(kNotes), blocker);
         ASSERT_TRUE(idle());
-        ASSERT_TRUE(model->errorMessage());
-        EXPECT_TRUE(model->errorMessage()->contains(QStringLiteral("Not a directory"))) << model->errorMessage()->toStdString();
+        EXPECT_TRUE(model->errorMessage().value_or(QString()).contains(QStringLiteral("Not a directory")));
         EXPECT_TRUE(revealed.isEmpty());
     }
 }

@@ -16,7 +16,6 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -137,7 +136,6 @@ TEST_F(AppsWindowTest, ThePlaceholderStandsInForAPhoneNotReadyOverAdb)
     const Case cases[] = {
         {"over MTP", {mtpPhone(QStringLiteral("M1"))}},
         {"unauthorized", {adbPhone(phone().serial(), QStringLiteral("unauthorized"))}},
-        {"offline", {adbPhone(phone().serial(), QStringLiteral("offline"))}},
         {"no adb", {ready()}, false},
     };
     for (const Case& c : cases) {
@@ -148,8 +146,6 @@ TEST_F(AppsWindowTest, ThePlaceholderStandsInForAPhoneNotReadyOverAdb)
         AppsWindow& shown = window(browser.get());
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.apps(), nullptr);
-        EXPECT_EQ(shown.placeholder()->symbol(), QStringLiteral("square.grid.2x2"));
-        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(QStringLiteral("manage its apps.")));
         m_window.reset();
     }
     EXPECT_EQ(received(kList), 0);
@@ -163,7 +159,6 @@ TEST_F(AppsWindowTest, AReadyPhoneShowsTheListAndReloadsOnRequest)
     offer({ready()});
     ASSERT_NE(shown.apps(), nullptr);
     EXPECT_TRUE(shown.list()->overlay()->isVisible());
-    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Apps — Pixel 7"));
     ASSERT_TRUE(loaded());
     EXPECT_FALSE(shown.list()->overlay()->isVisible());
 
@@ -185,15 +180,11 @@ TEST_F(AppsWindowTest, FilterSearchAndSort)
     EXPECT_EQ(apps.statusText(), QStringLiteral("1 apps"));
     apps.systemAppsAction()->trigger();
     EXPECT_EQ(rows().size(), 3);
-    EXPECT_EQ(apps.table()->model()->index(0, 0).data(AppsTableModel::SymbolRole), QStringLiteral("gearshape"));
 
-    struct Case {
-        QString search;
-        QString status;
-    };
-    for (const Case& c : {Case {"NOTES", "1 apps"}, Case {"2.3", "0 apps"}, Case {"", "3 apps"}}) {
-        apps.searchField()->setText(c.search);
-        EXPECT_EQ(apps.statusText(), c.status) << c.search.toStdString();
+    const std::pair<const char*, const char*> searches[] = {{"NOTES", "1 apps"}, {"2.3", "0 apps"}, {"", "3 apps"}};
+    for (const auto& [search, status] : searches) {
+        apps.searchField()->setText(QString::fromUtf8(search));
+        EXPECT_EQ(apps.statusText(), QString::fromUtf8(status)) << search;
     }
 
     phone().setReply(kList, {"package:app10\npackage:App1\npackage:app2\n"});
@@ -201,11 +192,7 @@ TEST_F(AppsWindowTest, FilterSearchAndSort)
     apps.refreshAction()->trigger();
     ASSERT_TRUE(loaded());
     EXPECT_EQ(rows(), (QStringList {"App1", "app2", "app10"}));
-    QHeaderView* header = apps.table()->horizontalHeader();
-    for (int section : {1, 2})
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(section) + 5, 5));
-    EXPECT_EQ(rows(), (QStringList {"App1", "app2", "app10"}));
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(apps.table()->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(rows(), (QStringList {"app10", "app2", "App1"}));
 
     // After a successful action its status replaces the count.
@@ -264,7 +251,6 @@ TEST_F(AppsWindowTest, FailuresOpenTheAlertUntilDismissed)
         phone().setReply(QStringLiteral("pm list packages -3"), {{}, QByteArray(failure) + '\n', 1});
         apps.refreshAction()->trigger();
         ASSERT_TRUE(waitUntil([&] { return apps.alert() && apps.alert()->isVisible(); }));
-        EXPECT_EQ(apps.alert()->text(), QStringLiteral("Couldn’t finish"));
         EXPECT_EQ(apps.alert()->informativeText(), QString::fromUtf8(failure));
         EXPECT_EQ(apps.alert()->textFormat(), Qt::PlainText);
         EXPECT_EQ(rows().size(), 1);
@@ -293,26 +279,6 @@ TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
     EXPECT_TRUE(shown.list()->systemAppsAction()->isChecked());
     m_window.reset();
     second.stop();
-}
-
-// Not a check: with APPS_SCREENSHOT set, saves the window with a row's menu open there.
-TEST_F(AppsWindowTest, Screenshot)
-{
-    const QString target = qEnvironmentVariable("APPS_SCREENSHOT");
-    if (target.isEmpty())
-        GTEST_SKIP() << "APPS_SCREENSHOT not set";
-    AppsList& apps = list();
-    apps.systemAppsAction()->trigger();
-    QTest::mouseClick(apps.table()->viewport(), Qt::LeftButton, {}, rowPoint(1));
-    std::unique_ptr<QMenu> menu = apps.rowMenu(rowPoint(1));
-    menu->popup(apps.table()->viewport()->mapToGlobal(rowPoint(1)));
-    waitUntil([] { return false; }, 500ms);
-    QPixmap shot = m_window->grab();
-    {
-        QPainter painter(&shot);
-        painter.drawPixmap(m_window->mapFromGlobal(menu->pos()), menu->grab());
-    }
-    EXPECT_TRUE(shot.save(target));
 }
 
 } // namespace

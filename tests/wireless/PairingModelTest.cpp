@@ -44,11 +44,8 @@ TEST_F(PairingModel, BeforeStartItWaitsWithNoCodeAndActsOnNothing)
 TEST_F(PairingModel, NewCodeDrawsANameAPasswordAndTheirQrTextAfresh)
 {
     start();
-    EXPECT_EQ(pairing.serviceName().size(), 22);
     EXPECT_TRUE(pairing.serviceName().startsWith(u"vantelorquist-"_s));
-    EXPECT_EQ(pairing.password().size(), 12);
     EXPECT_EQ(pairing.qrText(), u"WIFI:T:ADB;S:"_s + pairing.serviceName() + u";P:"_s + pairing.password() + u";;"_s);
-    EXPECT_EQ(pairing.qrText().size(), 52);
     const QString before = pairing.serviceName() + pairing.password();
     pairing.newCode();
     EXPECT_NE(pairing.serviceName() + pairing.password(), before);
