@@ -1,18 +1,43 @@
 #pragma once
 
+#include "ADB.h"
 #include "H264SampleBuilder.h"
 
+#include <QMetaObject>
 #include <QString>
+#include <QStringDecoder>
 
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
 #include <variant>
 
+class ChildProcess;
+class ControlMessage;
 class MirrorAudio;
+class SystemError;
 
-// One running mirroring server on a phone with its sockets.
-class MirrorConnection {
+// Everything the mirroring server prints, keeping the last 4096 characters.
+class ServerLog {
+public:
+    void append(const QByteArray& bytes);
+    // The last line naming an error or an exception, without the server's prefixes.
+    std::optional<QString> lastLine() const;
+
+private:
+    mutable std::mutex m_lock;
+    QStringDecoder m_decoder {QStringDecoder::Utf8};
+    QString m_text;
+};
+
+// One running mirroring server on a phone with its sockets. Shared: the
+// reader threads hold it; the server's watcher and the quit hook hold it weakly.
+class MirrorConnection : public std::enable_shared_from_this<MirrorConnection> {
 public:
     // What the connection reports to its owner, on the thread that read it.
     struct Event {
@@ -66,4 +91,85 @@ public:
     // Reads exactly `size` bytes, repeating reads interrupted by a signal.
     // Throws SystemError ECONNRESET at the end of the stream or on any error.
     static void readExact(int fd, void* buffer, size_t size);
+    // A POSIX failure of the streams, described by the system's own text.
+    static SystemError posixError(int code);
+
+    // What tests and the packaging change; the defaults are the real ones.
+    struct Options {
+        QStringList serverCandidates = defaultServerCandidates();
+        std::chrono::milliseconds deadline {8000}; // for the first (video) connection
+        std::chrono::milliseconds pause {100};     // between connection attempts
+        AudioFactory makePlayer;                   // none: the default audio output
+    };
+    // The installed resource folder's file, then the source tree's.
+    static QStringList defaultServerCandidates();
+    static const QString remoteServerPath;
+
+    static std::shared_ptr<MirrorConnection> create(ADB adb, QString serial, bool audio, EventHandler onEvent,
+                                                    Options options);
+    ~MirrorConnection();
+    MirrorConnection(const MirrorConnection&) = delete;
+    MirrorConnection& operator=(const MirrorConnection&) = delete;
+
+    // Pushes and starts the server and connects the streams; returns when the
+    // readers run. Blocking, on a worker thread; called once. Throws ADBError,
+    // SystemError or Cancelled (also when stop() comes first).
+    void start(const Cancel& cancel);
+    // Idempotent; from any thread. Ends the readers, the server and the forward.
+    void stop();
+    // Writes one control message whole, or nothing more on a socket whose
+    // write failed. Silent; a no-op once stopped.
+    void send(const ControlMessage& message);
+
+    bool wantsAudio() const { return m_wantsAudio; }
+
+    bool stopped();
+
+    // A descriptor that is shut down by stop() but closed only by its last holder.
+    struct Socket {
+        explicit Socket(int descriptor) : fd(descriptor) {}
+        ~Socket();
+        Socket(const Socket&) = delete;
+        Socket& operator=(const Socket&) = delete;
+        const int fd;
+    };
+    using SocketPtr = std::shared_ptr<Socket>;
+
+private:
+    MirrorConnection(ADB adb, QString serial, bool audio, EventHandler onEvent, Options options);
+
+    std::optional<QString> serverJar() const;
+    std::shared_ptr<ServerLog> launchServer(const QString& scid);
+    SocketPtr connectWhenReady(int port, const ServerLog& log, const Cancel& halt);
+    static SocketPtr connect(int port);
+    void registerSockets(SocketPtr video, SocketPtr audio, SocketPtr control);
+    void serverEnded();
+    bool serverHasExited();
+    void startReaders(const SocketPtr& video, const SocketPtr& audio, const SocketPtr& control);
+    void removeForward(int port) const;
+    bool keepAudio(std::shared_ptr<MirrorAudio> player);
+    class Link;
+
+    const ADB m_adb;
+    const QString m_serial;
+    const EventHandler m_onEvent;
+    const bool m_wantsAudio;
+    const Options m_options;
+
+    std::mutex m_lock;
+    std::condition_variable_any m_wake; // a pause ends early when the server exits
+    std::shared_ptr<ChildProcess> m_server;
+    SocketPtr m_videoSocket;
+    SocketPtr m_controlSocket;
+    SocketPtr m_audioSocket;
+    std::shared_ptr<MirrorAudio> m_audio;
+    std::optional<int> m_forwardedPort;
+    bool m_stopped = false;
+    bool m_starting = true;       // until start() has returned
+    bool m_serverExited = false;  // seen by start() while it runs
+    bool m_controlBroken = false; // a write failed part-way: nothing more goes out
+    std::shared_ptr<ServerLog> m_log;
+
+    std::stop_source m_halt; // stop() and the caller's cancellation end start()'s waits
+    QMetaObject::Connection m_quitHook;
 };

@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -19,11 +20,6 @@ constexpr quint32 clipboardLimit = 1u << 20;     // 1 MiB
 
 constexpr quint8 sizeFlag = 0x80;          // top bit of the first header byte
 constexpr quint8 configurationFlag = 0x40; // the next bit
-
-SystemError streamError(int code)
-{
-    return SystemError::fromErrno(QStringLiteral("The connection to the phone failed"), code);
-}
 
 template <class T>
 T readNumber(int fd)
@@ -42,6 +38,11 @@ QByteArray readPayload(int fd, quint32 length)
 
 } // namespace
 
+SystemError MirrorConnection::posixError(int code)
+{
+    return SystemError(QString::fromLocal8Bit(std::strerror(code)), code);
+}
+
 void MirrorConnection::readExact(int fd, void* buffer, size_t size)
 {
     auto* at = static_cast<char*>(buffer);
@@ -50,7 +51,7 @@ void MirrorConnection::readExact(int fd, void* buffer, size_t size)
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
-            throw streamError(ECONNRESET);
+            throw MirrorConnection::posixError(ECONNRESET);
         at += got;
         size -= size_t(got);
     }
@@ -73,7 +74,7 @@ void MirrorConnection::readVideo(int fd, ReaderLink& link, const EventHandler& o
             }
             const quint32 length = qFromBigEndian<quint32>(header + 8);
             if (length == 0 || length >= videoPayloadLimit)
-                throw streamError(EBADMSG);
+                throw MirrorConnection::posixError(EBADMSG);
             const QByteArray payload = readPayload(fd, length);
             if (header[0] & configurationFlag) {
                 builder.configure(payload);

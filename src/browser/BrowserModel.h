@@ -34,6 +34,8 @@
 #include <memory>
 #include <optional>
 
+class MirrorSession;
+
 // The application's one model: the phone list the device poll keeps, the
 // chosen phone, its current folder with history, listing, selection, search
 // and sort, the running job and the persisted settings. It lives on the GUI
@@ -118,6 +120,20 @@ public:
     // The ready phone's files: its MTP connection, or adb's files when adb is
     // located. Made afresh on every call.
     std::shared_ptr<PhoneFiles> files() const;
+
+    // ---- screen mirroring (BrowserMirror.cpp) --------------------------------
+    // A new, unstarted mirroring session for the chosen phone when it is
+    // ready over adb; none otherwise. Defined with the session, in the
+    // mirroring library, so that this library does not depend on it.
+    std::unique_ptr<MirrorSession> makeMirror() const;
+    // What makeMirror() needs: the adb tool and the phone to mirror.
+    struct MirrorTarget {
+        ADB adb;
+        QString serial;
+        QString name;
+        QSettings* settings;
+    };
+    std::optional<MirrorTarget> mirrorTarget() const;
 
     // One pass of the device poll: both transports' phones merged into one
     // entry per phone, names and hardware serials looked up, a newly plugged

@@ -1,0 +1,138 @@
+// The connection's log, its stopping, and what it leaves behind.
+
+#include "Error.h"
+#include "MirrorConnection.h"
+#include "StubAdb.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using testsupport::waitUntil;
+
+namespace {
+
+bool noMirrorThreads()
+{
+    return threadNames().filter(QStringLiteral("Mirror")).isEmpty();
+}
+
+// Live (not yet reaped or still running) children of this process.
+int children()
+{
+    int count = 0;
+    const QString parent = QString::number(::getpid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // pid (name) state ppid ...
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        count += fields.size() > 1 && QString::fromLatin1(fields[1]) == parent;
+    }
+    return count;
+}
+
+std::shared_ptr<MirrorConnection> connectionTo(const StubAdb& stub, MirrorConnection::Options options = {})
+{
+    if (options.serverCandidates == MirrorConnection::defaultServerCandidates())
+        options = stub.options();
+    return MirrorConnection::create(stub.adb(), QStringLiteral("S1"), false, [](const MirrorConnection::Event&) {},
+                                    options);
+}
+
+} // namespace
+
+TEST(ServerLog, LastLineIsTheLastErrorOrExceptionWithoutPrefixes)
+{
+    const std::vector<std::pair<QByteArray, std::optional<QString>>> cases {
+        {"[server] ERROR: Encoder failed\n\tat x.y(Z.java:1)\n", QStringLiteral("Encoder failed")},
+        {"[server] ERROR: one\n  java.io.IOException: broken pipe \n\n", QStringLiteral("java.io.IOException: broken pipe")},
+        {"[server] INFO: fine\nall good\n", std::nullopt},
+        {"", std::nullopt},
+        {"ERROR: \xff\xfe bytes", QStringLiteral("\uFFFD\uFFFD bytes")},
+    };
+    for (const auto& [text, line] : cases) {
+        ServerLog log;
+        log.append(text);
+        EXPECT_EQ(log.lastLine(), line) << text.constData();
+    }
+    ServerLog flood; // the log keeps its tail only
+    flood.append("[server] ERROR: early\n");
+    flood.append(QByteArray(5000, 'x'));
+    EXPECT_EQ(flood.lastLine(), std::nullopt);
+}
+
+TEST(MirrorConnection, StoppingTwiceOrAfterTheServerExitRemovesTheForwardOnce)
+{
+    StubAdb stub;
+    auto connection = connectionTo(stub);
+    connection->start(Cancel());
+    connection->stop();
+    connection->stop();
+    ASSERT_TRUE(waitUntil([&] { return stub.removals() > 0 && noMirrorThreads(); }));
+    EXPECT_EQ(stub.removals(), 1);
+    EXPECT_EQ(children(), 0);
+}
+
+TEST(MirrorConnection, StopOrCancellationEndsAWaitingStartWithCancelledAndLeavesNothingOpen)
+{
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        StubAdb stub({.scenario = QStringLiteral("silent")});
+        const int descriptors = testsupport::openDescriptorCount();
+        auto options = stub.options();
+        options.deadline = 60s; // only the stop may end the wait
+        auto connection = connectionTo(stub, options);
+        std::stop_source source;
+        auto started = std::async(std::launch::async, [&] { connection->start(Cancel(source.get_token())); });
+        // Connected and waiting for the dummy byte that never comes.
+        ASSERT_TRUE(waitUntil([&] { return stub.calls().filter(QStringLiteral("shell ")).size() == 1; }));
+        std::this_thread::sleep_for(300ms);
+        if (cancel)
+            source.request_stop();
+        else
+            connection->stop();
+        ASSERT_EQ(started.wait_for(10s), std::future_status::ready);
+        EXPECT_THROW(started.get(), Cancelled);
+        connection->stop();
+        connection.reset();
+        ASSERT_TRUE(waitUntil([&] { return stub.removals() > 0 && noMirrorThreads(); }));
+        EXPECT_EQ(testsupport::openDescriptorCount(), descriptors);
+        EXPECT_EQ(stub.removals(), 1);
+    }
+}
+
+TEST(MirrorConnection, FiftyStartsAndStopsLeaveNoDescriptorThreadOrChild)
+{
+    StubAdb stub;
+    const int descriptors = testsupport::openDescriptorCount();
+    const int threads = int(threadNames().size());
+    int failures = 0;
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        const bool failing = cycle % 5 == 4;
+        stub.setForwardAnswer(failing ? "0\n" : QByteArray::number(stub.port()) + '\n');
+        auto connection = connectionTo(stub);
+        try {
+            connection->start(Cancel());
+        } catch (const Error&) {
+            ++failures;
+        }
+        connection->stop();
+        connection.reset();
+        // The next server listens on the same port once this one has gone.
+        ASSERT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; })) << cycle;
+    }
+    EXPECT_EQ(failures, 10);
+    EXPECT_TRUE(waitUntil([&] { return int(threadNames().size()) == threads; }));
+    EXPECT_EQ(testsupport::openDescriptorCount(), descriptors);
+    EXPECT_EQ(testsupport::reapZombies(), 0);
+    EXPECT_EQ(stub.removals(), 40);
+}

@@ -1,0 +1,128 @@
+#include "StubAdb.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+} // namespace
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+QStringList threadNames()
+{
+    QStringList names;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        names << QString::fromUtf8(readAll(tasks.filePath(task + QStringLiteral("/comm")))).trimmed();
+    return names;
+}
+
+StubAdb::StubAdb(const Server& server) : m_port(freePort())
+{
+    const QString folder = m_folder.path();
+    writeFile(path(QStringLiteral("scrcpy-server")), "stand-in server\n");
+    setForwardAnswer(QByteArray::number(m_port) + '\n');
+    ::mkfifo(path(QStringLiteral("commands")).toLocal8Bit().constData(), 0600);
+
+    QStringList serverArgs {QStringLiteral(FAKE_MIRROR_SERVER), QStringLiteral("--port"), QString::number(m_port),
+                            QStringLiteral("--record"), path(QStringLiteral("control")),
+                            QStringLiteral("--commands"), path(QStringLiteral("commands")),
+                            QStringLiteral("--fps"), QString::number(server.framesPerSecond),
+                            QStringLiteral("--scenario"), server.scenario,
+                            QStringLiteral("--close-first"), QString::number(server.closeFirst)};
+    for (const QString& line : server.lines)
+        serverArgs << QStringLiteral("--print") << line;
+    for (QString& arg : serverArgs)
+        arg = ADB::quote(arg);
+
+    const QByteArray script = "#!/bin/sh\n"
+                              "D=" + ADB::quote(folder).toUtf8() + "\n"
+                              "case \"$3\" in\n"
+                              "push) printf '%s\\n' \"push $4 $5\" >> \"$D/calls\"\n"
+                              "  if [ -e \"$D/push-fails\" ]; then\n"
+                              "    echo \"adb: error: failed to copy '$4' to '$5': remote No space left on device\" >&2; exit 1\n"
+                              "  fi\n"
+                              "  cp \"$4\" \"$D/pushed\" && echo \"$4: 1 file pushed.\"; exit $?;;\n"
+                              "forward) printf '%s\\n' \"forward $4 $5\" >> \"$D/calls\"\n"
+                              "  [ \"$4\" = --remove ] || cat \"$D/forward-answer\"; exit 0;;\n"
+                              "shell) printf '%s\\n' \"shell $4\" >> \"$D/calls\"\n"
+                              "  exec " + serverArgs.join(QLatin1Char(' ')).toUtf8() + " \"$4\";;\n"
+                              "esac\n"
+                              "echo \"unexpected: $*\" >&2; exit 1\n";
+    testsupport::writeScript(folder, QStringLiteral("adb"), script);
+}
+
+MirrorConnection::Options StubAdb::options() const
+{
+    MirrorConnection::Options options;
+    options.serverCandidates = {path(QStringLiteral("missing/scrcpy-server")), path(QStringLiteral("scrcpy-server"))};
+    options.deadline = 3s;
+    return options;
+}
+
+void StubAdb::setForwardAnswer(const QByteArray& answer)
+{
+    writeFile(path(QStringLiteral("forward-answer")), answer);
+}
+
+void StubAdb::failPush()
+{
+    writeFile(path(QStringLiteral("push-fails")), {});
+}
+
+QStringList StubAdb::calls() const
+{
+    return QString::fromUtf8(readAll(path(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray StubAdb::control() const
+{
+    return readAll(path(QStringLiteral("control")));
+}
+
+bool StubAdb::command(const QByteArray& line) const
+{
+    // Without a reader (no server yet) the open fails instead of waiting.
+    const int fd = ::open(path(QStringLiteral("commands")).toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const QByteArray bytes = line + '\n';
+    const bool sent = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return sent;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ADB.h"
+#include "MirrorConnection.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The fast road to the fake mirroring server: an adb stand-in script that
+// records each call in its folder, copies pushes there, answers the forward
+// with the port the fake server will listen on, and runs the fake server
+// for "shell" in the foreground.
+// How the fake server behaves (see fakemirrorserver's help).
+struct StubServer {
+    QString scenario = QStringLiteral("normal");
+    int closeFirst = 0;
+    QStringList lines; // printed before anything else
+    int framesPerSecond = 30;
+};
+
+class StubAdb {
+public:
+    using Server = StubServer;
+
+    explicit StubAdb(const Server& server = {});
+
+    ADB adb() const { return ADB(m_folder.filePath(QStringLiteral("adb"))); }
+    // The stand-in server file and short waits.
+    MirrorConnection::Options options() const;
+    int port() const { return m_port; }
+    QString path(const QString& name) const { return m_folder.filePath(name); }
+
+    void setForwardAnswer(const QByteArray& answer);
+    void failPush();
+
+    // Recorded calls, one line each: "push FROM TO", "forward tcp:0 NAME",
+    // "shell COMMAND", "forward --remove tcp:PORT".
+    QStringList calls() const;
+    int removals() const { return int(calls().filter(QStringLiteral("forward --remove")).size()); }
+    // Every byte the fake server read from the control stream.
+    QByteArray control() const;
+    // Sends a line to the fake server (see fakemirrorserver's help); false
+    // while no server reads them.
+    bool command(const QByteArray& line) const;
+
+private:
+    QTemporaryDir m_folder;
+    int m_port = 0;
+};
+
+// Names of this process's threads.
+QStringList threadNames();
+// A loopback port that nobody listens on now.
+int freePort();
