@@ -3,6 +3,7 @@
 
 #include "BrowserFakes.h"
 #include "ContentView.h"
+#include "MirrorWindow.h"
 #include "TempFolder.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
@@ -74,11 +75,11 @@ TEST_F(Application, OpensTheMainWindowAtLaunchAndKnowsTheOthersByIdentifier)
     auto* main = qobject_cast<ContentView*>(app->windows().window(u"main"_s));
     ASSERT_TRUE(main);
     EXPECT_TRUE(main->isVisible());
-    // Known, but with nothing to show they do not open.
-    for (const QString& identifier : {u"mirror"_s}) {
-        EXPECT_TRUE(app->windows().isDefined(identifier)) << identifier.toStdString();
-        EXPECT_EQ(app->windows().open(identifier), nullptr) << identifier.toStdString();
-    }
+    // The mirroring window opens with its own title while no phone is mirrored.
+    QWidget* mirror = app->windows().open(u"mirror"_s);
+    ASSERT_TRUE(qobject_cast<MirrorWindow*>(mirror));
+    EXPECT_EQ(mirror->windowTitle(), u"Phone Screen"_s);
+    mirror->close();
     // Without a tray icon closing the last window quits.
     EXPECT_FALSE(closingMainStays(*app));
 }
