@@ -120,17 +120,25 @@ void MirrorDisplayView::wheelEvent(QWheelEvent* event)
 {
     if (!m_session || width() <= 0)
         return;
+    const QPointF amounts = scrollAmounts(event->pixelDelta(), event->angleDelta(), width(), m_session->videoSize().width());
+    m_session->scroll(phonePoint(event->position()), amounts.x(), amounts.y());
+}
+
+QPointF MirrorDisplayView::scrollAmounts(QPoint pixelDelta, QPoint angleDelta, qreal viewWidth, qreal videoWidth)
+{
+    if (!(viewWidth > 0))
+        return {0, 0};
     double dx, dy;
-    if (!event->pixelDelta().isNull()) {
-        // Precise deltas are in pixels of the view; the phone scrolls by its own.
-        const double factor = m_session->videoSize().width() / width();
-        dx = event->pixelDelta().x() * factor / 150;
-        dy = event->pixelDelta().y() * factor / 150;
+    if (!pixelDelta.isNull()) {
+        // Precise deltas are in the view's pixels; the phone scrolls by its own.
+        const double factor = videoWidth / viewWidth;
+        dx = pixelDelta.x() * factor / 150;
+        dy = pixelDelta.y() * factor / 150;
     } else {
-        dx = event->angleDelta().x() / 120.0;
-        dy = event->angleDelta().y() / 120.0;
+        dx = angleDelta.x() / 120.0;
+        dy = angleDelta.y() / 120.0;
     }
-    m_session->scroll(phonePoint(event->position()), -dx, dy);
+    return {-dx, dy};
 }
 
 // ---- keys and text -------------------------------------------------------------

@@ -21,6 +21,10 @@ public:
     // A point of a `view`-sized view in the video's pixels, clamped to the
     // picture; (0, 0) for an empty view.
     static QPointF videoPoint(QPointF position, QSizeF view, QSizeF video);
+    // The phone's scroll amounts (horizontal, vertical) for a wheel's deltas:
+    // precise pixel deltas are scaled by the video's width over the view's,
+    // wheel steps are counted. Positive: away from the user, to the right.
+    static QPointF scrollAmounts(QPoint pixelDelta, QPoint angleDelta, qreal viewWidth, qreal videoWidth);
     // Whether text may be typed on the phone: not empty, and no control or
     // format characters (Ctrl+A's, for one).
     static bool isTypable(const QString& text);
