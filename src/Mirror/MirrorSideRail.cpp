@@ -55,7 +55,6 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     m_scroll->viewport()->setAutoFillBackground(false);
     m_scroll->setMinimumHeight(0);
     auto* groups = new QWidget(m_scroll);
-    groups->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout(groups);
     // Room for the glass's shadow, which the scroll area would clip.
     stack->setContentsMargins(0, 0, 0, 6);
@@ -88,6 +87,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
         stack->addWidget(g, 0, Qt::AlignHCenter);
     stack->addStretch(1);
     m_scroll->setWidget(groups);
+    groups->setAutoFillBackground(false); // setWidget() turned it on
     m_scroll->setFixedWidth(44 + 8); // the capsules and their shadow
     layout->addWidget(m_scroll, 1, Qt::AlignHCenter);
 
