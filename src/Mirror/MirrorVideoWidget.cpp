@@ -3,6 +3,7 @@
 #include "MirrorVideoSurface.h"
 
 #include <QPainter>
+#include <QPainterPath>
 
 MirrorVideoWidget::MirrorVideoWidget(MirrorVideoSurface& surface, QWidget* parent)
     : QWidget(parent), m_surface(surface)
@@ -17,6 +18,16 @@ MirrorVideoWidget::MirrorVideoWidget(MirrorVideoSurface& surface, QWidget* paren
 MirrorVideoWidget::~MirrorVideoWidget()
 {
     m_surface.setRepaintRequest({});
+}
+
+void MirrorVideoWidget::setCornerRadius(qreal radius)
+{
+    if (radius == m_cornerRadius)
+        return;
+    m_cornerRadius = radius;
+    // Rounded corners leave the parent's background showing behind them.
+    setAttribute(Qt::WA_OpaquePaintEvent, radius <= 0);
+    update();
 }
 
 void MirrorVideoWidget::updateViewSize()
@@ -35,6 +46,12 @@ void MirrorVideoWidget::paintEvent(QPaintEvent*)
     updateViewSize(); // the device-pixel ratio may have changed with the screen
     const MirrorVideoSurface::Picture picture = m_surface.takePicture();
     QPainter painter(this);
+    if (m_cornerRadius > 0) {
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(rect()), m_cornerRadius, m_cornerRadius);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setClipPath(clip);
+    }
     painter.fillRect(rect(), Qt::black);
     if (picture.image.isNull())
         return;

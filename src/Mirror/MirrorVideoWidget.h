@@ -12,6 +12,10 @@ public:
     explicit MirrorVideoWidget(MirrorVideoSurface& surface, QWidget* parent = nullptr);
     ~MirrorVideoWidget() override;
 
+    // Rounds the corners of the black area and the picture; 0: square.
+    void setCornerRadius(qreal radius);
+    qreal cornerRadius() const { return m_cornerRadius; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -20,4 +24,5 @@ private:
     void updateViewSize();
 
     MirrorVideoSurface& m_surface;
+    qreal m_cornerRadius = 0;
 };

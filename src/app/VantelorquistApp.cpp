@@ -8,6 +8,7 @@
 #include "MTPManager.h"
 #include "MainMenu.h"
 #include "MenuBarItem.h"
+#include "MirrorWindow.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "StoredValue.h"
@@ -124,8 +125,8 @@ void VantelorquistApp::willFinishLaunching()
         new MainMenu(environment(), window, [this] { bringUp(QStringLiteral("settings")); });
         return window;
     });
-    // Their contents are not part of the application yet; they cannot open.
-    m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860), {});
+    m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860),
+                     [this] { return new MirrorWindow(model()); });
     m_windows.define(QStringLiteral("apps"), QStringLiteral("Apps"), QSize(720, 560),
                      [this] { return new AppsWindow(model(), [this] { model().installAPK(); }); });
     m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
