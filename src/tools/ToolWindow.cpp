@@ -7,8 +7,7 @@ namespace ToolWindow {
 std::optional<Device> readyPhone(const BrowserModel& model)
 {
     std::optional<Device> device = model.selectedDevice();
-    if (!model.adb() || !device || device->state != QStringLiteral("device") ||
-        device->transport != Device::Transport::adb)
+    if (!model.adb() || !device || !device->isReady() || device->transport != Device::Transport::adb)
         return std::nullopt;
     return device;
 }
