@@ -1,7 +1,6 @@
 #include "BrowserFakes.h"
 
 #include "ADBError.h"
-#include "TestSupport.h"
 #include "WorkerPool.h"
 
 #include <QCoreApplication>
@@ -10,9 +9,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <chrono>
-#include <iterator>
-#include <tuple>
 
 namespace browsertest {
 
@@ -38,6 +34,35 @@ QStringList names(const QList<RemoteEntry>& entries)
 QString joined(const QList<RemoteEntry>& entries)
 {
     return names(entries).join(u',');
+}
+
+QList<QUrl> urls(const QStringList& paths)
+{
+    QList<QUrl> result;
+    for (const QString& path : paths)
+        result.append(QUrl::fromLocalFile(path));
+    return result;
+}
+
+void Gate::open()
+{
+    std::lock_guard lock(m_mutex);
+    m_open = true;
+    m_changed.notify_all();
+}
+
+void Gate::wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_waiting = true;
+    m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
+    m_waiting = false;
+}
+
+bool Gate::waiting() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waiting;
 }
 
 std::vector<RemoteEntry> MemoryPhoneFiles::list(const QString& path, bool showHidden, const Cancel& cancel)
@@ -127,9 +152,7 @@ bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
 
 void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
 {
-    const QString call = u"mkdir "_s + path;
-    recorded(call, [&] {
-        failIfAsked(call);
+    change(u"mkdir "_s + path, [&] {
         m_folders[parentOf(path)].append(folder(nameOf(path)));
         m_folders.insert(path, {});
     });
@@ -137,9 +160,7 @@ void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
 
 void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel&)
 {
-    const QString call = u"move "_s + from + u' ' + to;
-    recorded(call, [&] {
-        failIfAsked(call);
+    change(u"move "_s + from + u' ' + to, [&] {
         for (RemoteEntry& entry : m_folders[parentOf(from)]) {
             if (entry.name == nameOf(from))
                 entry.name = nameOf(to);
@@ -149,9 +170,7 @@ void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel
 
 void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
 {
-    const QString call = u"remove "_s + path;
-    recorded(call, [&] {
-        failIfAsked(call);
+    change(u"remove "_s + path, [&] {
         m_folders.remove(path);
         auto found = m_folders.find(parentOf(path));
         if (found != m_folders.end())
@@ -199,10 +218,8 @@ std::shared_ptr<PhoneFiles> FakeMtpSource::connection(const QString& serial)
 
 int ManualClock::fire()
 {
-    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> due;
-    due.swap(m_pending);
     int ran = 0;
-    for (auto& [context, action] : due) {
+    for (auto& [context, action] : std::exchange(m_pending, {})) {
         if (context) {
             action();
             ++ran;
@@ -232,18 +249,10 @@ ModelTest::~ModelTest()
     settle();
 }
 
-void ModelTest::pass()
+void ModelTest::waitFor(const std::function<void(std::function<void()>)>& request)
 {
     bool done = false;
-    model().refreshDevices([&done] { done = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }, std::chrono::seconds(5)));
-    settle();
-}
-
-void ModelTest::reload()
-{
-    bool done = false;
-    model().reload([&done] { done = true; });
+    request([&done] { done = true; });
     ASSERT_TRUE(testsupport::waitUntil([&done] { return done; }, std::chrono::seconds(5)));
 }
 

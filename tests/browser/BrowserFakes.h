@@ -17,15 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
-#include <exception>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <ostream>
-#include <vector>
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -73,24 +66,9 @@ private:
 // test cannot hang).
 class Gate {
 public:
-    void open()
-    {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    void wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_waiting = true;
-        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
-        m_waiting = false;
-    }
-    bool waiting() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_waiting;
-    }
+    void open();
+    void wait();
+    bool waiting() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -104,14 +82,12 @@ RemoteEntry file(const QString& name, int64_t size = 0, const QDateTime& modifie
 QStringList names(const QList<RemoteEntry>& entries);
 // The names joined by ",", for short comparisons.
 QString joined(const QList<RemoteEntry>& entries);
+QList<QUrl> urls(const QStringList& paths);
 
 // A phone's files in memory: a listing per folder, failures on demand.
 class MemoryPhoneFiles : public PhoneFiles, public Fake {
 public:
-    void setFolder(const QString& path, const QList<RemoteEntry>& entries)
-    {
-        locked([&] { m_folders.insert(path, entries); });
-    }
+    void setFolder(const QString& path, const QList<RemoteEntry>& entries) { locked([&] { m_folders.insert(path, entries); }); }
     void removeFolder(const QString& path) { locked([&] { m_folders.remove(path); }); }
     // The next listings of `path` throw this.
     void failListing(const QString& path, std::exception_ptr error) { locked([&] { m_failures.insert(path, error); }); }
@@ -142,10 +118,7 @@ public:
     // Renames the item within its listing.
     void move(const QString& from, const QString& to, const Cancel&) override;
     // The call ("remove PATH", "mkdir PATH", "move FROM TO") throws this.
-    void failCall(const QString& call, std::exception_ptr error)
-    {
-        locked([&] { m_failures.insert(call, std::move(error)); });
-    }
+    void failCall(const QString& call, std::exception_ptr error) { locked([&] { m_failures.insert(call, std::move(error)); }); }
     DeviceInfo info(const Cancel&) override { return recorded(u"info"_s, [&] { return m_info; }); }
 
 private:
@@ -153,11 +126,11 @@ private:
     void transfer(const QString& call, const Progress& progress, const Cancel& cancel);
     // Under the lock: whether the folder `path` lies in lists `name`.
     bool lists(const QString& path, const QString& name, bool foldersOnly = false) const;
-    // Under the lock: throws what failCall set for this call.
-    void failIfAsked(const QString& call) const
+    // Records the call and, unless failCall set it to throw, runs f, under the lock.
+    template <class F>
+    void change(const QString& call, F f)
     {
-        if (m_failures.contains(call))
-            std::rethrow_exception(m_failures.value(call));
+        recorded(call, [&] { m_failures.contains(call) ? std::rethrow_exception(m_failures.value(call)) : f(); });
     }
 
     QHash<QString, QList<RemoteEntry>> m_folders;
@@ -175,34 +148,16 @@ public:
     std::optional<QString> folder;      // chosen in the folder panel
     QStringList items;                  // chosen in the items and files panels
     std::optional<QString> clipboard;   // the text last copied
-    QList<QStringList> patterns;        // of each files panel
     QList<Question> questions;
     QList<Panel> panels;
     int beeps = 0;
     QStringList opened;
     QList<QStringList> revealed;
 
-    std::optional<int> ask(const Question& question) override
-    {
-        questions.append(question);
-        return answer;
-    }
-    std::optional<QString> chooseFolder(const Panel& panel) override
-    {
-        panels.append(panel);
-        return folder;
-    }
-    QStringList chooseItems(const Panel& panel) override
-    {
-        panels.append(panel);
-        return items;
-    }
-    QStringList chooseFiles(const Panel& panel, const QStringList& wanted) override
-    {
-        panels.append(panel);
-        patterns.append(wanted);
-        return items;
-    }
+    std::optional<int> ask(const Question& question) override { questions.append(question); return answer; }
+    std::optional<QString> chooseFolder(const Panel& panel) override { panels.append(panel); return folder; }
+    QStringList chooseItems(const Panel& panel) override { panels.append(panel); return items; }
+    QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }
     void copyText(const QString& text) override { clipboard = text; }
     void beep() override { ++beeps; }
     void open(const QString& path) override { opened.append(path); }
@@ -231,10 +186,7 @@ public:
     void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
     void failDevices(bool fail) { locked([&] { m_failDevices = fail; }); }
     void setDisplayName(const QString& serial, const QString& name) { locked([&] { m_names.insert(serial, name); }); }
-    void setSerialNumber(const QString& serial, const QString& hardware)
-    {
-        locked([&] { m_serials.insert(serial, hardware); });
-    }
+    void setSerialNumber(const QString& serial, const QString& hardware) { locked([&] { m_serials.insert(serial, hardware); }); }
 
     std::optional<ADB> locate() override
     {
@@ -357,9 +309,15 @@ protected:
     // Another model over the same fakes, reading `store`.
     std::unique_ptr<BrowserModel> makeModel(QSettings& store) { return newModel(adb, mtp, store, clock, desktop); }
     // One whole device pass, waited for.
-    void pass();
+    void pass()
+    {
+        waitFor([this](auto done) { model().refreshDevices(done); });
+        settle();
+    }
+    // Starts the request and waits for it to call back.
+    void waitFor(const std::function<void(std::function<void()>)>& request);
     // Reload, waited for.
-    void reload();
+    void reload() { waitFor([this](auto done) { model().reload(done); }); }
     // Lets every worker finish and delivers what they posted.
     void settle();
     // Replaces the settings file with this INI text (before model()).
@@ -392,10 +350,6 @@ protected:
         pass();
         model().setAskWhereToSave(false);
         model().setSaveFolder(saved.path());
-        QObject::connect(&model(), &BrowserModel::jobChanged, &model(), [this] {
-            if (model().job() && (lines.isEmpty() || lines.last() != model().job()->message))
-                lines.append(model().job()->message);
-        });
     }
     // Waits for the job to end and for what follows it.
     void run()
@@ -413,7 +367,6 @@ protected:
 
     QTemporaryDir saved;
     std::shared_ptr<MemoryPhoneFiles> phone = adb->phone(u"A1"_s);
-    QStringList lines; // the job's messages in turn
 };
 
 } // namespace browsertest

@@ -3,7 +3,6 @@
 
 #include "BrowserFakes.h"
 #include "ConflictingApps.h"
-#include "TestSupport.h"
 
 #include <QFile>
 #include <QProcess>
@@ -52,11 +51,9 @@ protected:
 
 TEST(ConflictingAppNames, TransferAgentsShareOneNameAndTheRestAreSortedWithoutDuplicates)
 {
-    const std::vector<ConflictingApps::Holder> holders{
-        {1, 0, u"zeta"_s}, {2, 0, u"Android File Transfer Agent"_s}, {3, 0, u"Android File Transfer"_s},
-        {4, 0, u"Beta"_s}, {5, 0, u"zeta"_s},
-    };
-    EXPECT_EQ(ConflictingApps::names(holders), (QStringList{u"Android File Transfer"_s, u"Beta"_s, u"zeta"_s}));
+    EXPECT_EQ(ConflictingApps::names({{1, 0, u"zeta"_s}, {2, 0, u"Android File Transfer Agent"_s},
+                                      {3, 0, u"Android File Transfer"_s}, {4, 0, u"Beta"_s}, {5, 0, u"zeta"_s}}),
+              (QStringList{u"Android File Transfer"_s, u"Beta"_s, u"zeta"_s}));
 }
 
 TEST_F(ConflictingAppsTest, OnlyABusyPhonesHolderIsNamedAndTheQuitEndsItAndPollsASecondLater)

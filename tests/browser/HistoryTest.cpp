@@ -1,5 +1,5 @@
 // Moving between folders: back, forward and up, the same folder again, the
-// per-phone last folder and the path bar's crumbs.
+// per-phone last folder.
 
 #include "BrowserFakes.h"
 
@@ -83,16 +83,6 @@ TEST_F(HistoryTest, EachPhoneComesBackToItsOwnLastFolderWithNoHistory)
     EXPECT_EQ(joined(model().entries()), u"b.txt"_s);
     EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"B2"_s);
     EXPECT_EQ(after([&] { model().setSelectedSerial(u"A1"_s); }), "/sdcard/DCIM 001");
-}
-
-TEST_F(HistoryTest, CrumbsFollowThePathInsideStorageOnly)
-{
-    model().navigate(u"/sdcard/DCIM/Camera"_s, true);
-    EXPECT_EQ(model().pathComponents(), (QList<PathComponent>{{u"Internal Storage"_s, u"/sdcard"_s},
-                                                              {u"DCIM"_s, u"/sdcard/DCIM"_s},
-                                                              {u"Camera"_s, u"/sdcard/DCIM/Camera"_s}}));
-    model().navigate(u"/sdcardX/Music"_s, true);
-    EXPECT_EQ(model().pathComponents().size(), 1);
 }
 
 } // namespace

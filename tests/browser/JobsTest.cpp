@@ -5,7 +5,6 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,7 +23,7 @@ TEST_F(JobsTest, ARequestWhileAJobRunsOnlyBeeps)
     ASSERT_TRUE(testsupport::waitUntil([&] { return gate->waiting(); }));
     const std::optional<Job> running = model().job();
     QSignalSpy changes(&model(), &BrowserModel::jobChanged);
-    model().upload({QUrl::fromLocalFile(saved.filePath(u"x"_s))});
+    model().upload(urls({saved.filePath(u"x"_s)}));
     model().openOnMac({file(u"b.jpg"_s)});
     EXPECT_EQ(desktop->beeps, 2);
     EXPECT_EQ(model().job(), running);
@@ -62,7 +61,7 @@ TEST_F(JobsTest, AFailureIsShownOnceAndThenTheFolderIsReadAgain)
     QList<int> listingsWhenShown;
     QObject::connect(&model(), &BrowserModel::errorMessageChanged, &model(),
                      [&] { listingsWhenShown.append(phone->calls(u"list /sdcard"_s)); });
-    model().upload({QUrl::fromLocalFile(saved.filePath(u"new.txt"_s))});
+    model().upload(urls({saved.filePath(u"new.txt"_s)}));
     run();
     EXPECT_EQ(listingsWhenShown, QList<int>{listings});
     EXPECT_TRUE(model().errorMessage()->contains(u"no space left"_s));
@@ -109,28 +108,22 @@ TEST_F(JobsTest, ProgressLandsAtMostOnceAFrameAndOnlyOnItsOwnJob)
 
 TEST(FreeNames, TheNumberGoesBeforeTheExtensionAndSkipsEveryTakenName)
 {
-    const std::pair<const char*, const char*> second[] = {
-        {"photo.jpg", "photo 2.jpg"}, {"archive.tar.gz", "archive.tar 2.gz"}, {".nomedia", ".nomedia 2"}};
-    for (const auto& [name, numbered] : second)
-        EXPECT_EQ(BrowserModel::numbered(QString::fromUtf8(name), 2), QString::fromUtf8(numbered));
-    EXPECT_EQ(BrowserModel::numbered(u"Notes"_s, 3), u"Notes 3"_s);
-
-    // On the computer anything there takes the name, a dangling link too.
+    // Anything there takes the name, a dangling link too.
     QTemporaryDir dir;
     const auto at = [&](const char* name) { return dir.filePath(QString::fromUtf8(name)); };
-    for (const char* name : {"a.txt", "a 2.txt"})
+    for (const char* name : {"a.txt", "a 2.txt", "archive.tar.gz", ".nomedia"})
         ASSERT_TRUE(QFile(at(name)).open(QIODevice::WriteOnly));
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"Photos"_s));
     ASSERT_TRUE(QFile::link(at("nowhere"), at("link")));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("a.txt")), at("a 3.txt"));
+    EXPECT_EQ(BrowserModel::uniqueLocalURL(at("archive.tar.gz")), at("archive.tar 2.gz"));
+    EXPECT_EQ(BrowserModel::uniqueLocalURL(at(".nomedia")), at(".nomedia 2"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("Photos")), at("Photos 2"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("link")), at("link 2"));
     EXPECT_EQ(BrowserModel::uniqueLocalURL(at("b.txt")), at("b.txt"));
-    const auto taken = [](const QString& name) { return name == u"song 2.mp3"_s; };
-    EXPECT_EQ(BrowserModel::uniqueRemoteName(u"song.mp3"_s, taken), u"song 3.mp3"_s);
 }
 
-TEST_F(JobsTest, TheConflictQuestionNamesOneOrCountsAndItsAnswersDecide)
+TEST_F(JobsTest, TheConflictQuestionsAnswersDecide)
 {
     const QString local = saved.filePath(u"photo.jpg"_s);
     ASSERT_TRUE(QFile(local).open(QIODevice::WriteOnly));
@@ -148,18 +141,13 @@ TEST_F(JobsTest, TheConflictQuestionNamesOneOrCountsAndItsAnswersDecide)
         EXPECT_EQ(phone->calls(replaced), c.replaced) << c.answer.value_or(-1);
         EXPECT_EQ(phone->calls(keptBoth), c.keptBoth) << c.answer.value_or(-1);
     }
-    const Desktop::Question& one = desktop->questions.first();
-    EXPECT_EQ(one.message, u"“photo.jpg” already exists in the phone."_s);
-    EXPECT_EQ(one.informative, u"Replacing overwrites existing files. Folders are merged."_s);
-    EXPECT_EQ(one.buttons, (QStringList{u"Replace"_s, u"Keep Both"_s, u"Skip"_s, u"Cancel"_s}));
-
-    phone->setFolder(u"/sdcard"_s, {file(u"x"_s), file(u"y"_s), file(u"z"_s)});
+    // Cancel with several conflicts copies not even the item without one.
+    phone->setFolder(u"/sdcard"_s, {file(u"x"_s), file(u"y"_s)});
     reload();
     desktop->answer = 3;
-    model().upload({QUrl::fromLocalFile(u"/m/x"_s), QUrl::fromLocalFile(u"/m/y"_s), QUrl::fromLocalFile(u"/m/z"_s),
-                    QUrl::fromLocalFile(u"/m/w"_s)});
-    EXPECT_EQ(desktop->questions.last().message, u"3 items already exist in the phone."_s);
+    model().upload(urls({u"/m/x"_s, u"/m/y"_s, u"/m/w"_s}));
     EXPECT_FALSE(model().job());
+    EXPECT_EQ(phone->calls(u"push /m/w /sdcard/"_s), 0);
 }
 
 } // namespace

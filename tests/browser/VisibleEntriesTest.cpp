@@ -1,6 +1,5 @@
 // The listing as the views show it: natural, case-insensitive name order,
-// folders first whatever the sort, the search filter, other columns, and the
-// result kept between reads.
+// folders first whatever the sort, the search filter and other columns.
 
 #include "BrowserFakes.h"
 #include "VisibleEntries.h"
@@ -35,26 +34,6 @@ TEST(VisibleEntriesTest, SortsFoldersFirstByTheKeysInTurnAndFiltersByTheSearch)
         visible.setSearchText(row.search);
         EXPECT_EQ(joined(visible.result()), row.shown);
     }
-}
-
-class ModelVisibleEntriesTest : public ModelTest {};
-
-TEST_F(ModelVisibleEntriesTest, TheResultIsKeptUntilListingSearchOrSortChange)
-{
-    adb->setDevices({adbPhone(u"A1"_s)});
-    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"b 10"_s), file(u"b 2"_s), folder(u"z"_s)});
-    pass();
-    BrowserModel& m = model();
-    QSignalSpy changes(&m, &BrowserModel::visibleEntriesChanged);
-    const RemoteEntry* first = m.visibleEntries().constData();
-    EXPECT_EQ(joined(m.visibleEntries()), u"z,b 2,b 10"_s);
-    m.setSelection({u"z"_s});
-    EXPECT_EQ(m.visibleEntries().constData(), first);
-    EXPECT_EQ(changes.count(), 0);
-    m.setSortOrder({SortKey{SortKey::Column::name, Qt::DescendingOrder}});
-    m.setSearchText(u"B"_s);
-    EXPECT_EQ(changes.count(), 2);
-    EXPECT_EQ(joined(m.visibleEntries()), u"b 10,b 2"_s);
 }
 
 } // namespace

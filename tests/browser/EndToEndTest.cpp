@@ -1,0 +1,152 @@
+// The browser model over the real adb tool and the fake phone, for what the
+// transports' own tests cannot see: Replace merges a folder on both sides,
+// Stop ends a copy without leaving adb running, an install reaches the phone
+// as adb sends it, and a dragged entry is pulled when the receiver asks.
+
+#include "BrowserFakes.h"
+#include "FakePhoneHarness.h"
+#include "PhoneFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace browsertest;
+
+namespace {
+
+const QDateTime stamp = QDateTime::fromSecsSinceEpoch(1600000000, Qt::UTC);
+
+void write(const QString& path, const QByteArray& contents)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    ASSERT_TRUE(phonetest::writeFile(path, contents, stamp));
+}
+
+QByteArray read(const QString& path)
+{
+    QFile in(path);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString why;
+        ASSERT_TRUE(harness.start(&why)) << why.toStdString();
+        model = newModel(makeSystemAdbSource(), std::make_shared<FakeMtpSource>(), settings, std::make_shared<ManualClock>(),
+                         desktop);
+        bool passed = false;
+        model->refreshDevices([&] { passed = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return passed && model->readyDevice() && !model->isLoading(); },
+                                           std::chrono::seconds(20)));
+        model->setAskWhereToSave(false);
+        model->setSaveFolder(saved.path());
+    }
+    void TearDown() override
+    {
+        model.reset();
+        harness.stop();
+    }
+    // Waits for the job and the listing after it.
+    void finish()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model->job() && !model->isLoading(); }, std::chrono::seconds(60)));
+    }
+    QString error() const { return model->errorMessage().value_or(QString()); }
+    QString stored(const QString& name) const { return QDir(harness.storage()).filePath(name); }
+    std::optional<RemoteEntry> listed(const QString& name)
+    {
+        for (const RemoteEntry& entry : model->entries())
+            if (entry.name == name)
+                return entry;
+        return std::nullopt;
+    }
+
+    FakePhoneHarness harness;
+    QTemporaryDir settingsFolder, source, saved;
+    QSettings settings{settingsFolder.filePath(u"settings.ini"_s), QSettings::IniFormat};
+    std::shared_ptr<ScriptedDesktop> desktop = std::make_shared<ScriptedDesktop>();
+    std::unique_ptr<BrowserModel> model;
+};
+
+TEST_F(EndToEnd, ReplaceMergesAFolderOnBothSidesAndStopLeavesNoAdbRunning)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace: folders are merged
+    write(stored(u"Album/a.txt"_s), "phone");
+    write(source.filePath(u"Album/sub/b.txt"_s), "computer");
+    write(saved.filePath(u"Album/c.txt"_s), "kept");
+    model->reload();
+    finish();
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    finish();
+    ASSERT_TRUE(listed(u"Album"_s));
+    model->download({*listed(u"Album"_s)});
+    finish();
+    EXPECT_EQ(read(stored(u"Album/a.txt"_s)), "phone");
+    EXPECT_EQ(read(stored(u"Album/sub/b.txt"_s)), "computer");
+    const std::pair<QString, QByteArray> local[] = {
+        {u"a.txt"_s, "phone"}, {u"sub/b.txt"_s, "computer"}, {u"c.txt"_s, "kept"}};
+    for (const auto& [name, contents] : local)
+        EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), contents) << name.toStdString();
+    EXPECT_EQ(desktop->questions.size(), 2);
+    EXPECT_EQ(error(), QString());
+
+    // A slowed copy of a new file: rising progress, then Stop.
+    QList<double> progress;
+    QObject::connect(model.get(), &BrowserModel::jobChanged, model.get(), [&] {
+        if (model->job() && model->job()->progress)
+            progress.append(*model->job()->progress);
+    });
+    write(stored(u"big.bin"_s), QByteArray(4 << 20, 'x'));
+    model->reload();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return listed(u"big.bin"_s).has_value(); }));
+    harness.setChunkDelay(40);
+    model->download({*listed(u"big.bin"_s)});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return progress.size() >= 3; }, std::chrono::seconds(30)));
+    EXPECT_LT(progress.first(), progress.last());
+    model->cancelJob();
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_TRUE(testsupport::waitUntil([] { return phonetest::adbClientsWith(u"big.bin"_s).isEmpty(); },
+                                       std::chrono::seconds(5)));
+    EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"big.bin"_s)));
+}
+
+TEST_F(EndToEnd, AnInstallReachesThePhoneAsOneStreamedPackage)
+{
+    // A name with spaces, a quote and a non-ASCII letter is one argument.
+    const QString package = saved.filePath(u"Café 'Game' v2.apk"_s);
+    write(package, "PK\x03\x04 not really an app");
+    const QString streamed = u"cmd package 'install' '-r' -S "_s + QString::number(QFileInfo(package).size());
+    harness.setReply(streamed, {"Success\n"});
+    model->install({QUrl::fromLocalFile(package)});
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_TRUE(harness.receivedCommands().contains(u"exec:"_s + streamed)) << harness.receivedCommands().join(u'|').toStdString();
+}
+
+TEST_F(EndToEnd, ADraggedEntryIsPulledOnceWhenAsked)
+{
+    QDir(harness.storage()).mkpath(u"Album/inner"_s);
+    write(stored(u"note.txt"_s), "hello");
+    for (const RemoteEntry& entry : {file(u"note.txt"_s), folder(u"Album"_s)}) {
+        const std::unique_ptr<QMimeData> drag(model->itemProvider(entry));
+        const QList<QUrl> first = drag->urls();
+        ASSERT_EQ(first.size(), 1) << entry.name.toStdString();
+        EXPECT_EQ(drag->urls(), first); // asked again: the same copy
+        const QFileInfo pulled(first.first().toLocalFile());
+        EXPECT_EQ(pulled.fileName(), entry.name);
+        EXPECT_EQ(QFileInfo(pulled.filePath() + (entry.isDirectory ? u"/inner"_s : QString())).isDir(), entry.isDirectory);
+    }
+    EXPECT_EQ(harness.receivedCommands().filter(u"sync:RECV /sdcard/note.txt"_s).size(), 1);
+
+    // A missing item gives nothing, and no message.
+    const std::unique_ptr<QMimeData> gone(model->itemProvider(file(u"gone.txt"_s)));
+    EXPECT_TRUE(gone->urls().isEmpty());
+    EXPECT_EQ(error(), QString());
+}
+
+} // namespace
