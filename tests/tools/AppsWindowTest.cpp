@@ -4,11 +4,9 @@
 #include "AppsModel.h"
 #include "AppsTable.h"
 #include "AppsWindow.h"
-#include "BrowserFakes.h"
 #include "FakePhoneHarness.h"
 #include "NeedsDebuggingView.h"
-#include "PhoneFixture.h"
-#include "TestSupport.h"
+#include "ToolWindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,59 +29,17 @@ using testsupport::waitUntil;
 
 const QString kList = QStringLiteral("pm list packages");
 
-class LocatedAdb : public browsertest::FakeAdbSource {
-public:
-    std::optional<ADB> locate() override
-    {
-        return FakeAdbSource::locate() ? std::optional(ADB(QStringLiteral("/usr/bin/adb"))) : std::nullopt;
-    }
-};
-
-class AppsWindowTest : public browsertest::ModelTest {
-public:
-    static void SetUpTestSuite()
-    {
-        s_phone = std::make_unique<FakePhoneHarness>();
-        if (!s_phone->start(&s_error))
-            s_phone.reset();
-    }
-    static void TearDownTestSuite() { s_phone.reset(); }
-
+class AppsWindowTest : public ToolWindowTest {
 protected:
-    AppsWindowTest() { adb = located; }
     ~AppsWindowTest() override
     {
         if (m_window && m_window->apps())
             waitUntil([this] { return !m_window->apps()->isLoading() && !m_window->apps()->busyPackage(); });
-        m_window.reset();
-        if (s_phone)
-            s_phone->clearReplies();
     }
-    void SetUp() override
-    {
-        ASSERT_TRUE(s_phone) << "the fake phone did not start: " << s_error.toStdString();
-        s_phone->clearReceived();
-    }
-
-    FakePhoneHarness& phone() { return *s_phone; }
-    Device ready(const QString& model = QStringLiteral("Pixel 7")) const
-    {
-        return adbPhone(s_phone->serial(), QStringLiteral("device"), model);
-    }
-    void offer(const std::vector<Device>& devices, BrowserModel& browser)
-    {
-        adb->setDevices(devices);
-        bool done = false;
-        browser.refreshDevices([&done] { done = true; });
-        ASSERT_TRUE(waitUntil([&done] { return done; }, 5s));
-        if (!devices.empty())
-            browser.setSelectedSerial(devices.front().serial);
-    }
-    void offer(const std::vector<Device>& devices) { offer(devices, model()); }
-    AppsWindow& window(BrowserModel* browser = nullptr)
+    AppsWindow& window()
     {
         m_window = std::make_unique<AppsWindow>(
-            browser ? *browser : model(), [this] { ++installs; },
+            model(), [this] { ++installs; },
             [](AppsModel& apps) { apps.setSeams({[](auto&&...) { return true; }, [] {}, [](const QStringList&) {}}); });
         m_window->resize(720, 560);
         m_window->show();
@@ -117,13 +73,8 @@ protected:
     }
     int received(const QString& command) { return int(phone().receivedCommands().count(command)); }
 
-    std::shared_ptr<LocatedAdb> located = std::make_shared<LocatedAdb>();
     int installs = 0;
     std::unique_ptr<AppsWindow> m_window;
-
-private:
-    static inline std::unique_ptr<FakePhoneHarness> s_phone;
-    static inline QString s_error;
 };
 
 TEST_F(AppsWindowTest, ThePlaceholderStandsInForAPhoneNotReadyOverAdb)
@@ -140,13 +91,13 @@ TEST_F(AppsWindowTest, ThePlaceholderStandsInForAPhoneNotReadyOverAdb)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        adb->setInstalled(c.installed);
-        std::unique_ptr<BrowserModel> browser = makeModel(settings());
-        offer(c.devices, *browser);
-        AppsWindow& shown = window(browser.get());
+        m_window.reset(); // a fresh browser model, which looks for adb once
+        m_model.reset();
+        located->setInstalled(c.installed);
+        offer(c.devices);
+        AppsWindow& shown = window();
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.apps(), nullptr);
-        m_window.reset();
     }
     EXPECT_EQ(received(kList), 0);
 }
@@ -207,7 +158,6 @@ TEST_F(AppsWindowTest, MenusFollowTheAppAndTheSelection)
     apps.systemAppsAction()->trigger();
     const int settingsRow = int(rows().indexOf(QStringLiteral("com.android.settings")));
     const int notesRow = int(rows().indexOf(QStringLiteral("com.example.notes")));
-    settings().sync();
     model().setSaveFolder(QStringLiteral("/home/someone/Downloads"));
     const QStringList user = {"Open on Phone", "Force Stop", "Show App Info on Phone", "-", "Save APK to Downloads",
                               "Copy Package Name", "-", "Clear Data…", "Uninstall…"};
@@ -273,7 +223,6 @@ TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
     model().setSelectedSerial(second.serial());
     ASSERT_TRUE(loaded());
     EXPECT_NE(shown.apps(), first);
-    EXPECT_EQ(shown.windowTitle(), QStringLiteral("Apps — Pixel 8"));
     EXPECT_EQ(second.receivedCommands().count(kList), 1);
     EXPECT_EQ(shown.list()->searchField()->text(), QStringLiteral("android"));
     EXPECT_TRUE(shown.list()->systemAppsAction()->isChecked());

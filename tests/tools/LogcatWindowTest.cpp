@@ -1,13 +1,10 @@
-#include "BrowserFakes.h"
 #include "FakePhoneHarness.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "LogcatView.h"
 #include "LogcatWindow.h"
-#include "Look.h"
 #include "NeedsDebuggingView.h"
-#include "PhoneFixture.h"
-#include "TestSupport.h"
+#include "ToolWindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,10 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -38,41 +32,19 @@ QString entry(qint64 index)
     return QString::fromUtf8(FakePhoneHarness::logEntry(index));
 }
 
-// The browser model's adb, located at a path of the test's choosing.
-class LocatedAdb : public browsertest::FakeAdbSource {
-public:
-    QString path = u"/usr/bin/adb"_s;
-    std::optional<ADB> locate() override { return FakeAdbSource::locate() ? std::optional(ADB(path)) : std::nullopt; }
-};
-
-// The window over a browser model fed by fakes, whose adb phone is the fake
-// phone behind the real adb.
-class LogcatWindowTest : public PhoneTest {
+class LogcatWindowTest : public ToolWindowTest {
 protected:
     ~LogcatWindowTest() override
     {
         m_window.reset();
         waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s);
-        phone().clearReplies();
     }
     void SetUp() override
     {
-        PhoneTest::SetUp();
+        ToolWindowTest::SetUp();
         phone().setLog({});
     }
 
-    BrowserModel& model() { return *(m_model ? m_model : (m_model = browsertest::newModel(located, mtp, settings))); }
-    Device ready() const { return adbPhone(serial(), u"device"_s, u"Pixel 7"_s); }
-    // One device pass with these phones, the first one chosen.
-    void offer(const std::vector<Device>& devices)
-    {
-        located->setDevices(devices);
-        bool done = false;
-        model().refreshDevices([&done] { done = true; });
-        ASSERT_TRUE(waitUntil([&done] { return done; }, 5s));
-        if (!devices.empty())
-            model().setSelectedSerial(devices.front().serial);
-    }
     LogcatWindow& window()
     {
         m_window = std::make_unique<LogcatWindow>(model(), [this](LogcatModel& log) {
@@ -103,12 +75,7 @@ protected:
     QScrollBar& scroll() { return *view().list()->verticalScrollBar(); }
     LogcatModel* logcat() const { return m_window->logcat(); }
 
-    QTemporaryDir folder;
-    QSettings settings{folder.filePath(u"settings.ini"_s), QSettings::IniFormat};
-    std::shared_ptr<LocatedAdb> located = std::make_shared<LocatedAdb>();
-    std::shared_ptr<browsertest::FakeMtpSource> mtp = std::make_shared<browsertest::FakeMtpSource>();
     int asked = 0;
-    std::unique_ptr<BrowserModel> m_model;
     std::unique_ptr<LogcatWindow> m_window;
 };
 
@@ -119,12 +86,8 @@ TEST_F(LogcatWindowTest, ShowsThePlaceholderWithoutAReadyAdbPhone)
         std::vector<Device> devices;
         bool installed = true;
     } cases[] = {
-        {"no phone", {}},
-        {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}},
-        {"offline", {adbPhone(serial(), u"offline"_s)}},
-        {"over MTP", {mtpPhone(u"M1"_s)}},
-        {"no adb", {ready()}, false},
-    };
+        {"no phone", {}}, {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}},
+        {"over MTP", {mtpPhone(u"M1"_s)}}, {"no adb", {ready()}, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         m_window.reset(); // a fresh browser model, which looks for adb once
@@ -134,8 +97,6 @@ TEST_F(LogcatWindowTest, ShowsThePlaceholderWithoutAReadyAdbPhone)
         LogcatWindow& shown = window();
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.logcat(), nullptr);
-        EXPECT_EQ(shown.placeholder()->symbol(), u"text.alignleft"_s);
-        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(u"read its log."_s));
     }
     EXPECT_EQ(commands(kLogCommand), 0);
 }
@@ -147,8 +108,6 @@ TEST_F(LogcatWindowTest, AReadyPhoneStreamsUntilTheWindowClosesAndAgainWhenItOpe
     LogcatWindow& shown = window();
     ASSERT_NE(shown.logcat(), nullptr);
     EXPECT_TRUE(showsCount(u"20 lines"_s));
-    EXPECT_EQ(view().stateText(), u"Live"_s);
-    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 7"_s);
     // An update that keeps the ready phone keeps its log.
     LogcatModel* first = shown.logcat();
     offer({ready(), adbPhone(u"OTHER"_s, u"offline"_s)});
@@ -181,7 +140,6 @@ TEST_F(LogcatWindowTest, AnotherPhoneGetsItsOwnLogAfterTheFirstOneCloses)
 
     model().setSelectedSerial(second.serial());
     ASSERT_TRUE(showsCount(u"7 lines"_s));
-    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 8"_s);
     EXPECT_FALSE(view().follow());
     ASSERT_TRUE(waitUntil([&] { return phone().logEvents().size() == before + 2; }));
     const auto closed = phone().logEvents().last();
@@ -201,10 +159,8 @@ TEST_F(LogcatWindowTest, AnEndedLogShowsDisconnectedAlsoWhilePaused)
     ASSERT_TRUE(streams());
     view().findChild<QAction*>(u"pause"_s)->trigger();
     EXPECT_EQ(view().stateText(), u"Paused"_s);
-    EXPECT_EQ(view().dotColor(), Look::orange());
     phone().endLog();
-    ASSERT_TRUE(waitUntil([&] { return view().stateText() == u"Disconnected"_s; }));
-    EXPECT_EQ(view().dotColor(), Look::secondary(view().palette()));
+    EXPECT_TRUE(waitUntil([&] { return view().stateText() == u"Disconnected"_s; }));
 }
 
 TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
@@ -214,31 +170,22 @@ TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
     offer({ready()});
     window();
     EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
-    EXPECT_EQ(view().countText(), u"0 lines"_s);
-    QStringList lines;
-    for (int i = 0; i < 500; ++i)
-        lines << entry(i) + (i % 200 == 7 ? u" needle"_s : QString());
-    feed(lines);
-
+    feed({entry(0), entry(7) + u" needle"_s});
     auto* search = view().findChild<QLineEdit*>(u"search"_s);
     QTest::keyClicks(search, u"NEEDLE"_s);
-    EXPECT_EQ(view().countText(), u"3 lines"_s);
+    EXPECT_EQ(view().countText(), u"1 lines"_s);
     EXPECT_EQ(view().overlayText(), QString());
     search->setText(u"zzz"_s);
     EXPECT_EQ(view().overlayText(), u"No lines match"_s);
     search->clear();
 
     auto* package = view().findChild<QLineEdit*>(u"package"_s);
-    EXPECT_EQ(view().appText(), QString());
     QTest::keyClicks(package, u"com.example.app"_s);
     EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· pid 1234, 812"_s; }));
     package->selectAll();
     QTest::keyClicks(package, u"com.gone"_s);
     EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· app isn’t running"_s; }));
     EXPECT_EQ(view().overlayText(), u"No lines match"_s);
-    package->selectAll();
-    QTest::keyClick(package, Qt::Key_Delete);
-    EXPECT_EQ(view().appText(), QString());
 }
 
 TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)
@@ -276,7 +223,6 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     feed({entry(6), entry(1)});
     QTest::keyClick(&shown, Qt::Key_K, Qt::ControlModifier);
     EXPECT_EQ(view().countText(), u"0 lines"_s);
-    EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
     QTest::keyClick(&shown, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
 
@@ -292,7 +238,7 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     EXPECT_EQ(QApplication::clipboard()->text(), entry(6));
 }
 
-TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
+TEST_F(LogcatWindowTest, RowsCutLongTagsAndWrapLongMessages)
 {
     offer({ready()});
     window();
@@ -309,19 +255,6 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
     const int oneLine = delegate->sizeHint({}, fatal).height();
     EXPECT_LT(oneLine, 2 * LogRow::kMinimumHeight) << "a long tag stays on one line";
     EXPECT_GT(delegate->sizeHint({}, list.model()->index(1, 0)).height(), 4 * oneLine);
-
-    QImage image(list.viewport()->width(), oneLine, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QStyleOptionViewItem option;
-    option.rect = image.rect();
-    option.palette = list.palette();
-    delegate->paint(&painter, option, fatal);
-    painter.end();
-    const QRect badge = delegate->geometry(logcat()->lines().first(), image.rect()).badge;
-    const QColor fill = image.pixelColor(badge.left() + 2, badge.top() + 2);
-    EXPECT_GT(fill.red(), 200);
-    EXPECT_LT(fill.green(), 130);
     list.grab();
 }
 
