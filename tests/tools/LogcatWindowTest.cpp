@@ -73,7 +73,6 @@ protected:
     }
     int commands(const QString& command) const { return int(phone().receivedCommands().count(command)); }
     QScrollBar& scroll() { return *view().list()->verticalScrollBar(); }
-    LogcatModel* logcat() const { return m_window->logcat(); }
 
     int asked = 0;
     std::unique_ptr<LogcatWindow> m_window;
@@ -81,19 +80,16 @@ protected:
 
 TEST_F(LogcatWindowTest, ShowsThePlaceholderWithoutAReadyAdbPhone)
 {
-    const struct {
-        const char* what;
-        std::vector<Device> devices;
-        bool installed = true;
-    } cases[] = {
-        {"no phone", {}}, {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}},
-        {"over MTP", {mtpPhone(u"M1"_s)}}, {"no adb", {ready()}, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    // What the phone is, and whether adb is installed.
+    const std::tuple<const char*, std::vector<Device>, bool> cases[] = {
+        {"no phone", {}, true}, {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}, true},
+        {"over MTP", {mtpPhone(u"M1"_s)}, true}, {"no adb", {ready()}, false}};
+    for (const auto& [what, devices, installed] : cases) {
+        SCOPED_TRACE(what);
         m_window.reset(); // a fresh browser model, which looks for adb once
         m_model.reset();
-        located->setInstalled(c.installed);
-        offer(c.devices);
+        located->setInstalled(installed);
+        offer(devices);
         LogcatWindow& shown = window();
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.logcat(), nullptr);
@@ -131,10 +127,9 @@ TEST_F(LogcatWindowTest, AnotherPhoneGetsItsOwnLogAfterTheFirstOneCloses)
     ASSERT_TRUE(second.start());
     phone().setLog({.history = 5, .intervalMs = 50});
     second.setLog({.history = 7});
-    const Device other = adbPhone(second.serial(), u"device"_s, u"Pixel 8"_s);
-    offer({ready(), other});
+    offer({ready(), adbPhone(second.serial(), u"device"_s)});
     const qsizetype before = phone().logEvents().size();
-    LogcatWindow& shown = window();
+    window();
     ASSERT_TRUE(streams());
     view().setFollow(false);
 
@@ -204,9 +199,8 @@ TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)
     feed({entry(300)});
     EXPECT_EQ(scroll().value(), 0) << "follow off";
 
-    view().setFollow(true);
-    EXPECT_EQ(scroll().value(), 0) << "turning follow on scrolls nothing yet";
-    logcat()->setMinimumLevel(LogLine::Level::error);
+    view().setFollow(true); // scrolls nothing yet
+    m_window->logcat()->setMinimumLevel(LogLine::Level::error);
     scroll().triggerAction(QAbstractSlider::SliderToMinimum);
     feed({entry(301)}); // a debug line, hidden
     EXPECT_EQ(scroll().value(), 0) << "a flush of hidden lines only";
@@ -228,8 +222,7 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
 
     feed({entry(6), entry(1)});
     QListView& list = *view().list();
-    const QRect row = list.visualRect(list.model()->index(0, 0));
-    Q_EMIT list.customContextMenuRequested(row.center());
+    Q_EMIT list.customContextMenuRequested(list.visualRect(list.model()->index(0, 0)).center());
     auto* menu = view().findChild<QMenu*>(u"rowMenu"_s);
     ASSERT_NE(menu, nullptr);
     QApplication::clipboard()->setText(u"before"_s);
@@ -246,8 +239,8 @@ TEST_F(LogcatWindowTest, RowsCutLongTagsAndWrapLongMessages)
     const QString huge(1 << 20, u'x'); // parsed, and painted without freezing
     feed({head + u"A "_s + QString(80, u'T') + u": short"_s, head + u"I Tag: "_s + u"word "_s.repeated(400),
           head + u"I Tag: "_s + huge});
-    ASSERT_EQ(logcat()->lines().size(), 3);
-    EXPECT_EQ(logcat()->lines().last().message, huge);
+    ASSERT_EQ(m_window->logcat()->lines().size(), 3);
+    EXPECT_EQ(m_window->logcat()->lines().last().message, huge);
     QListView& list = *view().list();
     auto* delegate = qobject_cast<LogRow*>(list.itemDelegate());
     ASSERT_NE(delegate, nullptr);
