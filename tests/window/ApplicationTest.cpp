@@ -65,7 +65,9 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
     {
         // Without a tray icon closing the last window quits; a known window with nothing to show does not open.
         auto app = launch(false);
-        ASSERT_TRUE(app->windows().window(u"main"_s)->isVisible());
+        ASSERT_TRUE(qobject_cast<ContentView*>(app->windows().window(u"main"_s)));
+        EXPECT_TRUE(app->windows().window(u"main"_s)->isVisible());
+        EXPECT_TRUE(app->windows().isDefined(u"mirror"_s));
         EXPECT_EQ(app->windows().open(u"mirror"_s), nullptr);
         EXPECT_FALSE(closingMainStays(*app));
     }

@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,6 @@ protected:
         EXPECT_TRUE(found) << name;
         return found;
     }
-    QString text(const char* name) { return part<QLabel>(name)->text(); }
     bool shown(const char* name) { return part(name)->isVisibleTo(m_card); }
     QString badge() { return part<DeviceTile>("deviceTile")->badgeSymbol(); }
     // The tools as 1 (enabled) and 0.
@@ -122,7 +122,7 @@ TEST_F(DevicePanelTest, EachStateShowsItsHeaderLineAndTools)
     mtp->phone(u"M1"_s)->setInfo(facts(u"Samsung"_s, u"13"_s));
     readyMtpPhone();
     EXPECT_EQ(badge(), u"folder.fill"_s);
-    EXPECT_EQ(text("deviceSubtitle"), u"Samsung · Android 13"_s);
+    EXPECT_EQ(part<QLabel>("deviceSubtitle")->text(), u"Samsung · Android 13"_s);
     EXPECT_TRUE(shown("factsSection"));
     EXPECT_FALSE(card.infoButton()->isVisibleTo(&card) || shown("toolsSection"));
 }
