@@ -1,13 +1,10 @@
-#include "BrowserFakes.h"
 #include "FakePhoneHarness.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "LogcatView.h"
 #include "LogcatWindow.h"
-#include "Look.h"
 #include "NeedsDebuggingView.h"
-#include "PhoneFixture.h"
-#include "TestSupport.h"
+#include "ToolWindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,10 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -38,41 +32,19 @@ QString entry(qint64 index)
     return QString::fromUtf8(FakePhoneHarness::logEntry(index));
 }
 
-// The browser model's adb, located at a path of the test's choosing.
-class LocatedAdb : public browsertest::FakeAdbSource {
-public:
-    QString path = u"/usr/bin/adb"_s;
-    std::optional<ADB> locate() override { return FakeAdbSource::locate() ? std::optional(ADB(path)) : std::nullopt; }
-};
-
-// The window over a browser model fed by fakes, whose adb phone is the fake
-// phone behind the real adb.
-class LogcatWindowTest : public PhoneTest {
+class LogcatWindowTest : public ToolWindowTest {
 protected:
     ~LogcatWindowTest() override
     {
         m_window.reset();
         waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s);
-        phone().clearReplies();
     }
     void SetUp() override
     {
-        PhoneTest::SetUp();
+        ToolWindowTest::SetUp();
         phone().setLog({});
     }
 
-    BrowserModel& model() { return *(m_model ? m_model : (m_model = browsertest::newModel(located, mtp, settings))); }
-    Device ready() const { return adbPhone(serial(), u"device"_s, u"Pixel 7"_s); }
-    // One device pass with these phones, the first one chosen.
-    void offer(const std::vector<Device>& devices)
-    {
-        located->setDevices(devices);
-        bool done = false;
-        model().refreshDevices([&done] { done = true; });
-        ASSERT_TRUE(waitUntil([&done] { return done; }, 5s));
-        if (!devices.empty())
-            model().setSelectedSerial(devices.front().serial);
-    }
     LogcatWindow& window()
     {
         m_window = std::make_unique<LogcatWindow>(model(), [this](LogcatModel& log) {
@@ -101,41 +73,26 @@ protected:
     }
     int commands(const QString& command) const { return int(phone().receivedCommands().count(command)); }
     QScrollBar& scroll() { return *view().list()->verticalScrollBar(); }
-    LogcatModel* logcat() const { return m_window->logcat(); }
 
-    QTemporaryDir folder;
-    QSettings settings{folder.filePath(u"settings.ini"_s), QSettings::IniFormat};
-    std::shared_ptr<LocatedAdb> located = std::make_shared<LocatedAdb>();
-    std::shared_ptr<browsertest::FakeMtpSource> mtp = std::make_shared<browsertest::FakeMtpSource>();
     int asked = 0;
-    std::unique_ptr<BrowserModel> m_model;
     std::unique_ptr<LogcatWindow> m_window;
 };
 
 TEST_F(LogcatWindowTest, ShowsThePlaceholderWithoutAReadyAdbPhone)
 {
-    const struct {
-        const char* what;
-        std::vector<Device> devices;
-        bool installed = true;
-    } cases[] = {
-        {"no phone", {}},
-        {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}},
-        {"offline", {adbPhone(serial(), u"offline"_s)}},
-        {"over MTP", {mtpPhone(u"M1"_s)}},
-        {"no adb", {ready()}, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    // What the phone is, and whether adb is installed.
+    const std::tuple<const char*, std::vector<Device>, bool> cases[] = {
+        {"no phone", {}, true}, {"unauthorized", {adbPhone(serial(), u"unauthorized"_s)}, true},
+        {"over MTP", {mtpPhone(u"M1"_s)}, true}, {"no adb", {ready()}, false}};
+    for (const auto& [what, devices, installed] : cases) {
+        SCOPED_TRACE(what);
         m_window.reset(); // a fresh browser model, which looks for adb once
         m_model.reset();
-        located->setInstalled(c.installed);
-        offer(c.devices);
+        located->setInstalled(installed);
+        offer(devices);
         LogcatWindow& shown = window();
         EXPECT_TRUE(shown.placeholder()->isVisible());
         EXPECT_EQ(shown.logcat(), nullptr);
-        EXPECT_EQ(shown.placeholder()->symbol(), u"text.alignleft"_s);
-        EXPECT_TRUE(shown.placeholder()->sentence().endsWith(u"read its log."_s));
     }
     EXPECT_EQ(commands(kLogCommand), 0);
 }
@@ -147,8 +104,6 @@ TEST_F(LogcatWindowTest, AReadyPhoneStreamsUntilTheWindowClosesAndAgainWhenItOpe
     LogcatWindow& shown = window();
     ASSERT_NE(shown.logcat(), nullptr);
     EXPECT_TRUE(showsCount(u"20 lines"_s));
-    EXPECT_EQ(view().stateText(), u"Live"_s);
-    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 7"_s);
     // An update that keeps the ready phone keeps its log (a newly plugged
     // phone would otherwise be chosen in its place).
     LogcatModel* first = shown.logcat();
@@ -174,16 +129,14 @@ TEST_F(LogcatWindowTest, AnotherPhoneGetsItsOwnLogAfterTheFirstOneCloses)
     ASSERT_TRUE(second.start());
     phone().setLog({.history = 5, .intervalMs = 50});
     second.setLog({.history = 7});
-    const Device other = adbPhone(second.serial(), u"device"_s, u"Pixel 8"_s);
-    offer({ready(), other});
+    offer({ready(), adbPhone(second.serial(), u"device"_s)});
     const qsizetype before = phone().logEvents().size();
-    LogcatWindow& shown = window();
+    window();
     ASSERT_TRUE(streams());
     view().setFollow(false);
 
     model().setSelectedSerial(second.serial());
     ASSERT_TRUE(showsCount(u"7 lines"_s));
-    EXPECT_EQ(shown.windowTitle(), u"Logcat — Pixel 8"_s);
     EXPECT_FALSE(view().follow());
     ASSERT_TRUE(waitUntil([&] { return phone().logEvents().size() == before + 2; }));
     // The first log is closed at the phone and the second opened; which the
@@ -202,10 +155,8 @@ TEST_F(LogcatWindowTest, AnEndedLogShowsDisconnectedAlsoWhilePaused)
     ASSERT_TRUE(streams());
     view().findChild<QAction*>(u"pause"_s)->trigger();
     EXPECT_EQ(view().stateText(), u"Paused"_s);
-    EXPECT_EQ(view().dotColor(), Look::orange());
     phone().endLog();
-    ASSERT_TRUE(waitUntil([&] { return view().stateText() == u"Disconnected"_s; }));
-    EXPECT_EQ(view().dotColor(), Look::secondary(view().palette()));
+    EXPECT_TRUE(waitUntil([&] { return view().stateText() == u"Disconnected"_s; }));
 }
 
 TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
@@ -215,31 +166,22 @@ TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
     offer({ready()});
     window();
     EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
-    EXPECT_EQ(view().countText(), u"0 lines"_s);
-    QStringList lines;
-    for (int i = 0; i < 500; ++i)
-        lines << entry(i) + (i % 200 == 7 ? u" needle"_s : QString());
-    feed(lines);
-
+    feed({entry(0), entry(7) + u" needle"_s});
     auto* search = view().findChild<QLineEdit*>(u"search"_s);
     QTest::keyClicks(search, u"NEEDLE"_s);
-    EXPECT_EQ(view().countText(), u"3 lines"_s);
+    EXPECT_EQ(view().countText(), u"1 lines"_s);
     EXPECT_EQ(view().overlayText(), QString());
     search->setText(u"zzz"_s);
     EXPECT_EQ(view().overlayText(), u"No lines match"_s);
     search->clear();
 
     auto* package = view().findChild<QLineEdit*>(u"package"_s);
-    EXPECT_EQ(view().appText(), QString());
     QTest::keyClicks(package, u"com.example.app"_s);
     EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· pid 1234, 812"_s; }));
     package->selectAll();
     QTest::keyClicks(package, u"com.gone"_s);
     EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· app isn’t running"_s; }));
     EXPECT_EQ(view().overlayText(), u"No lines match"_s);
-    package->selectAll();
-    QTest::keyClick(package, Qt::Key_Delete);
-    EXPECT_EQ(view().appText(), QString());
 }
 
 TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)
@@ -258,9 +200,8 @@ TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)
     feed({entry(300)});
     EXPECT_EQ(scroll().value(), 0) << "follow off";
 
-    view().setFollow(true);
-    EXPECT_EQ(scroll().value(), 0) << "turning follow on scrolls nothing yet";
-    logcat()->setMinimumLevel(LogLine::Level::error);
+    view().setFollow(true); // scrolls nothing yet
+    m_window->logcat()->setMinimumLevel(LogLine::Level::error);
     scroll().triggerAction(QAbstractSlider::SliderToMinimum);
     feed({entry(301)}); // a debug line, hidden
     EXPECT_EQ(scroll().value(), 0) << "a flush of hidden lines only";
@@ -277,14 +218,12 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     feed({entry(6), entry(1)});
     QTest::keyClick(&shown, Qt::Key_K, Qt::ControlModifier);
     EXPECT_EQ(view().countText(), u"0 lines"_s);
-    EXPECT_EQ(view().overlayText(), u"Waiting for the phone’s log…"_s);
     QTest::keyClick(&shown, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
 
     feed({entry(6), entry(1)});
     QListView& list = *view().list();
-    const QRect row = list.visualRect(list.model()->index(0, 0));
-    Q_EMIT list.customContextMenuRequested(row.center());
+    Q_EMIT list.customContextMenuRequested(list.visualRect(list.model()->index(0, 0)).center());
     auto* menu = view().findChild<QMenu*>(u"rowMenu"_s);
     ASSERT_NE(menu, nullptr);
     QApplication::clipboard()->setText(u"before"_s);
@@ -293,7 +232,7 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     EXPECT_EQ(QApplication::clipboard()->text(), entry(6));
 }
 
-TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
+TEST_F(LogcatWindowTest, RowsCutLongTagsAndWrapLongMessages)
 {
     offer({ready()});
     window();
@@ -301,8 +240,8 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
     const QString huge(1 << 20, u'x'); // parsed, and painted without freezing
     feed({head + u"A "_s + QString(80, u'T') + u": short"_s, head + u"I Tag: "_s + u"word "_s.repeated(400),
           head + u"I Tag: "_s + huge});
-    ASSERT_EQ(logcat()->lines().size(), 3);
-    EXPECT_EQ(logcat()->lines().last().message, huge);
+    ASSERT_EQ(m_window->logcat()->lines().size(), 3);
+    EXPECT_EQ(m_window->logcat()->lines().last().message, huge);
     QListView& list = *view().list();
     auto* delegate = qobject_cast<LogRow*>(list.itemDelegate());
     ASSERT_NE(delegate, nullptr);
@@ -310,19 +249,6 @@ TEST_F(LogcatWindowTest, RowsDrawFatalOnRedCutLongTagsAndWrapLongMessages)
     const int oneLine = delegate->sizeHint({}, fatal).height();
     EXPECT_LT(oneLine, 2 * LogRow::kMinimumHeight) << "a long tag stays on one line";
     EXPECT_GT(delegate->sizeHint({}, list.model()->index(1, 0)).height(), 4 * oneLine);
-
-    QImage image(list.viewport()->width(), oneLine, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QStyleOptionViewItem option;
-    option.rect = image.rect();
-    option.palette = list.palette();
-    delegate->paint(&painter, option, fatal);
-    painter.end();
-    const QRect badge = delegate->geometry(logcat()->lines().first(), image.rect()).badge;
-    const QColor fill = image.pixelColor(badge.left() + 2, badge.top() + 2);
-    EXPECT_GT(fill.red(), 200);
-    EXPECT_LT(fill.green(), 130);
     list.grab();
 }
 

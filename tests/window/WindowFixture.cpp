@@ -18,7 +18,6 @@ Environment WindowTest::fullEnvironment()
     c.conflictingApps = [this] { return conflictingApps; };
     c.quitConflictingApps = [this] { calls.append(u"quitConflictingApps"_s); };
     c.wirelessSheet = [](QWidget* parent) { return new QDialog(parent); };
-    c.showAboutPanel = [this] { calls.append(u"showAboutPanel"_s); };
     return env;
 }
 
