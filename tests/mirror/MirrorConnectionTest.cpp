@@ -70,18 +70,6 @@ TEST(ServerLog, LastLineIsTheLastErrorOrExceptionWithoutPrefixes)
     EXPECT_EQ(flood.lastLine(), std::nullopt);
 }
 
-TEST(MirrorConnection, StoppingTwiceOrAfterTheServerExitRemovesTheForwardOnce)
-{
-    StubAdb stub;
-    auto connection = connectionTo(stub);
-    connection->start(Cancel());
-    connection->stop();
-    connection->stop();
-    ASSERT_TRUE(waitUntil([&] { return stub.removals() > 0 && noMirrorThreads(); }));
-    EXPECT_EQ(stub.removals(), 1);
-    EXPECT_TRUE(waitUntil([] { return children() == 0; }));
-}
-
 TEST(MirrorConnection, StopOrCancellationEndsAWaitingStartWithCancelledAndLeavesNothingOpen)
 {
     for (const bool cancel : {false, true}) {
@@ -111,7 +99,7 @@ TEST(MirrorConnection, StopOrCancellationEndsAWaitingStartWithCancelledAndLeaves
     }
 }
 
-TEST(MirrorConnection, FiftyStartsAndStopsLeaveNoDescriptorThreadOrChild)
+TEST(MirrorConnection, FiftyStartsAndDoubleStopsLeaveNoDescriptorThreadOrChildAndRemoveEachForwardOnce)
 {
     StubAdb stub;
     const int descriptors = testsupport::openDescriptorCount();
@@ -126,6 +114,7 @@ TEST(MirrorConnection, FiftyStartsAndStopsLeaveNoDescriptorThreadOrChild)
         } catch (const Error&) {
             ++failures;
         }
+        connection->stop();
         connection->stop();
         connection.reset();
         // The next server listens on the same port once this one has gone.

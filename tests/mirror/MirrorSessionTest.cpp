@@ -82,12 +82,15 @@ struct Mirroring {
 
 } // namespace
 
-TEST(MirrorSession, StartsWithTheExactCommandsAndStreams)
+TEST(MirrorSession, StartsWithTheExactCommandsAndStoredSettings)
 {
-    for (const bool sound : {true, false}) {
-        SCOPED_TRACE(sound);
-        Mirroring run({}, sound ? QByteArray() : "mirrorSound=false\n");
-        run.start();
+    // An unreadable stored value means on.
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on);
+        Mirroring run({}, on ? "mirrorSound=maybe\n" : "mirrorSound=false\nmirrorClipboard=false\n");
+        EXPECT_EQ(run.make().syncsClipboard(), on);
+        EXPECT_EQ(run.session->phase().kind(), Kind::connecting);
+        run.session->start();
         ASSERT_TRUE(run.reaches(Kind::streaming));
         const QStringList calls = run.stub.calls();
         ASSERT_EQ(calls.size(), 3);
@@ -99,16 +102,15 @@ TEST(MirrorSession, StartsWithTheExactCommandsAndStreams)
         const QString scid = forward.captured(1);
         EXPECT_LT(scid.toULong(nullptr, 16), 1ul << 31);
         EXPECT_EQ(calls[2], QStringLiteral("shell CLASSPATH=/data/local/tmp/vantelorquist-scrcpy-server.jar app_process / "
-                                           "com.genymobile.scrcpy.Server 5.0.1 scid=") +
-                                scid + QStringLiteral(" log_level=warn tunnel_forward=true audio=") +
-                                (sound ? QStringLiteral("true") : QStringLiteral("false")) +
-                                QStringLiteral(" audio_codec=raw control=true clipboard_autosync=true cleanup=true "
-                                               "video_codec=h264 video_bit_rate=8000000 max_fps=60"));
+                                           "com.genymobile.scrcpy.Server 5.0.1 scid=%1 log_level=warn tunnel_forward=true "
+                                           "audio=%2 audio_codec=raw control=true clipboard_autosync=true cleanup=true "
+                                           "video_codec=h264 video_bit_rate=8000000 max_fps=60")
+                                .arg(scid, on ? QStringLiteral("true") : QStringLiteral("false")));
         QFile pushed(run.stub.path(QStringLiteral("pushed")));
         ASSERT_TRUE(pushed.open(QIODevice::ReadOnly));
         EXPECT_EQ(pushed.readAll(), "stand-in server\n");
         EXPECT_EQ(run.session->videoSize(), QSizeF(320, 640));
-        EXPECT_EQ(threadNames().contains(QStringLiteral("Mirror audio")), sound);
+        EXPECT_EQ(threadNames().contains(QStringLiteral("Mirror audio")), on);
         EXPECT_TRUE(waitUntil([&] { return run.session->framesPerSecond() > 0; }, 5s));
     }
 }
@@ -134,21 +136,16 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
                         "No space left on device"), false},
         {"port after spaces", {}, [](Mirroring& run) { run.stub.setForwardAnswer("  " + QByteArray::number(run.stub.port()) + "\n"); },
          {}},
-        {"empty forward answer", {}, answer(""), noConnection.arg(QString()), false},
         {"forward error text", {}, answer("adb: error: cannot bind listener\n"), noConnection.arg(QStringLiteral("cannot bind listener")), false},
-        {"port 0", {}, answer("0\n"), noConnection.arg(QStringLiteral("0")), false},
         {"port 70000", {}, answer("70000\n"), noConnection.arg(QStringLiteral("70000")), false},
         {"closed before the dummy byte", {.closeFirst = 100000}, quickly, notStarted},
         {"silent server", {.scenario = QStringLiteral("silent")}, quickly, notStarted},
         {"error line", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: Could not open the encoder"), QStringLiteral("[server] INFO: cleaning up")}},
          {}, QStringLiteral("Could not open the encoder")},
-        {"exception after the error", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: x"), QStringLiteral("\tjava.lang.IllegalStateException: no display ")}},
-         {}, QStringLiteral("java.lang.IllegalStateException: no display")},
         {"exit without a reason", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("bye")}}, {},
          QStringLiteral("Screen mirroring stopped on the phone.")},
         {"codec h265", {.scenario = QStringLiteral("h265")}, {}, QStringLiteral("The phone couldn't start its screen encoder.")},
         {"end in the middle", {.scenario = QStringLiteral("end-midway")}, {}, QString::fromLocal8Bit(std::strerror(ECONNRESET))},
-        {"packet of 2^25 bytes", {.scenario = QStringLiteral("huge")}, {}, QString::fromLocal8Bit(std::strerror(EBADMSG))},
         {"server exit after the start", {.scenario = QStringLiteral("exit-after-start")}, {}, QStringLiteral("Screen mirroring stopped.")},
     };
     for (const Case& c : cases) {
@@ -247,7 +244,6 @@ TEST(MirrorSession, CopiesPhoneClipboardTextsThatAreNewWhileSyncIsOn)
     };
     ASSERT_TRUE(phoneCopies("hello", 1));
     ASSERT_TRUE(run.stub.command("clipboard hello")); // the same text again: not counted
-    ASSERT_TRUE(run.stub.command("ack") && run.stub.command("uhid"));
     ASSERT_TRUE(phoneCopies("world", 2));
     session.setSyncsClipboard(false);
     ASSERT_TRUE(run.stub.command("clipboard unseen"));
@@ -275,22 +271,6 @@ TEST(MirrorSession, SoundToggleRestartsWithTheOtherFlagAndStartsAStoppedSession)
     session.setPlaysSound(true);
     ASSERT_TRUE(waitUntil([&] { return shells().size() == 3; }));
     EXPECT_TRUE(shells()[2].contains(QStringLiteral(" audio=true ")));
-}
-
-TEST(MirrorSession, SettingsDefaultToOnAndAStoredFalseReadsFalse)
-{
-    const std::vector<std::tuple<QByteArray, bool, bool>> cases {
-        {"", true, true},
-        {"mirrorSound=false\nmirrorClipboard=false\n", false, false},
-        {"mirrorSound=maybe\nmirrorClipboard=true\n", true, true},
-    };
-    for (const auto& [ini, sound, clipboard] : cases) {
-        Mirroring run({}, ini);
-        const MirrorSession& session = run.make();
-        EXPECT_EQ(session.playsSound(), sound) << ini.constData();
-        EXPECT_EQ(session.syncsClipboard(), clipboard) << ini.constData();
-        EXPECT_EQ(session.phase().kind(), Kind::connecting);
-    }
 }
 
 TEST(MirrorSession, AnEndOfAConnectionNoLongerHeldChangesNothing)
@@ -337,30 +317,24 @@ class MakeMirror : public browsertest::ModelTest {};
 
 TEST_F(MakeMirror, GivesANewUnstartedSessionOnlyForAPhoneReadyOverAdb)
 {
-    using browsertest::adbPhone;
-    using browsertest::mtpPhone;
-    const std::vector<std::tuple<const char*, std::vector<Device>, std::vector<Device>>> none {
-        {"no phone", {}, {}},
-        {"waiting for permission", {adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))}, {}},
-        {"on MTP", {}, {mtpPhone(QStringLiteral("M1"))}},
+    using namespace browsertest;
+    const std::vector<std::tuple<std::vector<Device>, std::vector<Device>, bool>> cases {
+        {{}, {}, false},
+        {{adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))}, {}, false},
+        {{}, {mtpPhone(QStringLiteral("M1"))}, false},
+        {{adbPhone(QStringLiteral("A1"))}, {}, true},
     };
-    for (const auto& [name, adbPhones, mtpPhones] : none) {
+    for (const auto& [adbPhones, mtpPhones, made] : cases) {
         adb->setDevices(adbPhones);
         mtp->setDevices(mtpPhones);
         pass();
-        EXPECT_EQ(model().makeMirror(), nullptr) << name;
+        EXPECT_EQ(model().makeMirror() != nullptr, made) << adbPhones.size() << mtpPhones.size();
     }
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    mtp->setDevices({});
-    pass();
     const auto first = model().makeMirror();
-    const auto second = model().makeMirror();
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(first->name(), QStringLiteral("Pixel 7"));
-    EXPECT_EQ(first->serial(), QStringLiteral("A1"));
+    ASSERT_TRUE(first);
+    EXPECT_NE(first.get(), model().makeMirror().get());
+    EXPECT_EQ(std::pair(first->name(), first->serial()), std::pair(QStringLiteral("Pixel 7"), QStringLiteral("A1")));
     EXPECT_EQ(first->phase().kind(), Kind::connecting);
-
     adb->setInstalled(false);
     auto without = makeModel(settings());
     settle();
