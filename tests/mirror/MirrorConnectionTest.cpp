@@ -18,11 +18,6 @@ using testsupport::waitUntil;
 
 namespace {
 
-bool noMirrorThreads()
-{
-    return threadNames().filter(QStringLiteral("Mirror")).isEmpty();
-}
-
 // Live (not yet reaped or still running) children of this process.
 int children()
 {
@@ -40,12 +35,11 @@ int children()
     return count;
 }
 
-std::shared_ptr<MirrorConnection> connectionTo(const StubAdb& stub, MirrorConnection::Options options = {})
+std::shared_ptr<MirrorConnection> connectionTo(const StubAdb& stub, std::chrono::seconds deadline = 3s)
 {
-    if (options.serverCandidates == MirrorConnection::defaultServerCandidates())
-        options = stub.options();
-    return MirrorConnection::create(stub.adb(), QStringLiteral("S1"), false, [](const MirrorConnection::Event&) {},
-                                    options);
+    MirrorConnection::Options options = stub.options();
+    options.deadline = deadline;
+    return MirrorConnection::create(stub.adb(), QStringLiteral("S1"), false, [](const MirrorConnection::Event&) {}, options);
 }
 
 } // namespace
@@ -76,9 +70,7 @@ TEST(MirrorConnection, StopOrCancellationEndsAWaitingStartWithCancelledAndLeaves
         SCOPED_TRACE(cancel);
         StubAdb stub({.scenario = QStringLiteral("silent")});
         const int descriptors = testsupport::openDescriptorCount();
-        auto options = stub.options();
-        options.deadline = 60s; // only the stop may end the wait
-        auto connection = connectionTo(stub, options);
+        auto connection = connectionTo(stub, 60s); // only the stop may end the wait
         std::stop_source source;
         auto started = std::async(std::launch::async, [&] { connection->start(Cancel(source.get_token())); });
         // Connected and waiting for the dummy byte that never comes.

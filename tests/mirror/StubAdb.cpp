@@ -13,23 +13,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-} // namespace
-
 int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -48,14 +31,17 @@ QStringList threadNames()
     QStringList names;
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        names << QString::fromUtf8(readAll(tasks.filePath(task + QStringLiteral("/comm")))).trimmed();
+    {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        names << QString::fromUtf8(comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray()).trimmed();
+    }
     return names;
 }
 
 StubAdb::StubAdb(const Server& server) : m_port(freePort())
 {
     const QString folder = m_folder.path();
-    writeFile(path(QStringLiteral("scrcpy-server")), "stand-in server\n");
+    write(QStringLiteral("scrcpy-server"), "stand-in server\n");
     setForwardAnswer(QByteArray::number(m_port) + '\n');
     ::mkfifo(path(QStringLiteral("commands")).toLocal8Bit().constData(), 0600);
 
@@ -96,24 +82,17 @@ MirrorConnection::Options StubAdb::options() const
     return options;
 }
 
-void StubAdb::setForwardAnswer(const QByteArray& answer)
+QByteArray StubAdb::read(const QString& name) const
 {
-    writeFile(path(QStringLiteral("forward-answer")), answer);
+    QFile file(path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void StubAdb::failPush()
+void StubAdb::write(const QString& name, const QByteArray& bytes) const
 {
-    writeFile(path(QStringLiteral("push-fails")), {});
-}
-
-QStringList StubAdb::calls() const
-{
-    return QString::fromUtf8(readAll(path(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QByteArray StubAdb::control() const
-{
-    return readAll(path(QStringLiteral("control")));
+    QFile file(path(name));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
 }
 
 bool StubAdb::command(const QByteArray& line) const

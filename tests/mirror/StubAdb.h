@@ -33,25 +33,29 @@ public:
     int port() const { return m_port; }
     QString path(const QString& name) const { return m_folder.filePath(name); }
 
-    void setForwardAnswer(const QByteArray& answer);
-    void failPush();
+    void setForwardAnswer(const QByteArray& answer) { write(QStringLiteral("forward-answer"), answer); }
+    void failPush() { write(QStringLiteral("push-fails"), {}); }
 
     // Recorded calls, one line each: "push FROM TO", "forward tcp:0 NAME",
     // "shell COMMAND", "forward --remove tcp:PORT".
-    QStringList calls() const;
+    QStringList calls() const { return QString::fromUtf8(read(QStringLiteral("calls"))).split(u'\n', Qt::SkipEmptyParts); }
     int removals() const { return int(calls().filter(QStringLiteral("forward --remove")).size()); }
     // Every byte the fake server read from the control stream.
-    QByteArray control() const;
+    QByteArray control() const { return read(QStringLiteral("control")); }
     // Sends a line to the fake server (see fakemirrorserver's help); false
     // while no server reads them.
     bool command(const QByteArray& line) const;
 
 private:
+    QByteArray read(const QString& name) const;
+    void write(const QString& name, const QByteArray& bytes) const;
+
     QTemporaryDir m_folder;
     int m_port = 0;
 };
 
 // Names of this process's threads.
 QStringList threadNames();
+inline bool noMirrorThreads() { return threadNames().filter(QStringLiteral("Mirror")).isEmpty(); }
 // A loopback port that nobody listens on now.
 int freePort();
