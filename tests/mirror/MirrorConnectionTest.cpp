@@ -5,35 +5,14 @@
 #include "StubAdb.h"
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <future>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testsupport::waitUntil;
 
 namespace {
-
-// Live (not yet reaped or still running) children of this process.
-int children()
-{
-    int count = 0;
-    const QString parent = QString::number(::getpid());
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // pid (name) state ppid ...
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        count += fields.size() > 1 && QString::fromLatin1(fields[1]) == parent;
-    }
-    return count;
-}
 
 std::shared_ptr<MirrorConnection> connectionTo(const StubAdb& stub, std::chrono::seconds deadline = 3s)
 {

@@ -48,7 +48,6 @@ struct Mirroring {
     {
         session = std::make_unique<MirrorSession>(stub.adb(), QStringLiteral("S1"), QStringLiteral("Pixel"), &settings);
         session->setConnectionOptions(options);
-        QObject::connect(session.get(), &MirrorSession::phaseChanged, [this] { phases.push_back(session->phase()); });
         return *session;
     }
     MirrorSession& start()
@@ -72,7 +71,6 @@ struct Mirroring {
     StubAdb stub;
     MirrorConnection::Options options;
     std::unique_ptr<MirrorSession> session;
-    std::vector<MirrorSession::Phase> phases;
 };
 
 } // namespace
@@ -131,8 +129,6 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
         {"silent server", {.scenario = QStringLiteral("silent")}, quickly, notStarted},
         {"error line", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: Could not open the encoder"), QStringLiteral("[server] INFO: cleaning up")}},
          {}, QStringLiteral("Could not open the encoder")},
-        {"exit without a reason", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("bye")}}, {},
-         QStringLiteral("Screen mirroring stopped on the phone.")},
         {"codec h265", {.scenario = QStringLiteral("h265")}, {}, QStringLiteral("The phone couldn't start its screen encoder.")},
         {"end in the middle", {.scenario = QStringLiteral("end-midway")}, {}, QString::fromLocal8Bit(std::strerror(ECONNRESET))},
         {"server exit after the start", {.scenario = QStringLiteral("exit-after-start")}, {}, QStringLiteral("Screen mirroring stopped.")},
@@ -270,11 +266,8 @@ TEST(MirrorSession, AnEndOfAConnectionNoLongerHeldChangesNothing)
     ASSERT_EQ(run.stub.removals(), 1);
     session.stop();
     session.start();
-    run.phases.clear();
-    ASSERT_TRUE(run.reaches(Kind::stopped));
-    // The new connection streamed before its own end.
-    ASSERT_GE(run.phases.size(), 2u);
-    EXPECT_EQ(run.phases[0].kind(), Kind::streaming);
+    // That late `ended` would stop the new connection before it streams.
+    EXPECT_TRUE(run.reaches(Kind::streaming));
 }
 
 TEST(MirrorSession, ACorruptPictureAsksForOneKeyFrameAndThePictureResumes)
@@ -300,7 +293,7 @@ TEST(MirrorSession, QuittingTheApplicationRemovesTheForward)
 
 class MakeMirror : public browsertest::ModelTest {};
 
-TEST_F(MakeMirror, GivesANewUnstartedSessionOnlyForAPhoneReadyOverAdb)
+TEST_F(MakeMirror, GivesAnUnstartedSessionOnlyForAPhoneReadyOverAdb)
 {
     using namespace browsertest;
     const std::vector<std::tuple<std::vector<Device>, std::vector<Device>, bool>> cases {
@@ -315,11 +308,9 @@ TEST_F(MakeMirror, GivesANewUnstartedSessionOnlyForAPhoneReadyOverAdb)
         pass();
         EXPECT_EQ(model().makeMirror() != nullptr, made) << adbPhones.size() << mtpPhones.size();
     }
-    const auto first = model().makeMirror();
-    ASSERT_TRUE(first);
-    EXPECT_NE(first.get(), model().makeMirror().get());
-    EXPECT_EQ(std::pair(first->name(), first->serial()), std::pair(QStringLiteral("Pixel 7"), QStringLiteral("A1")));
-    EXPECT_EQ(first->phase().kind(), Kind::connecting);
+    const auto made = model().makeMirror();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(std::tuple(made->name(), made->serial(), made->phase().kind()), std::tuple(QStringLiteral("Pixel 7"), QStringLiteral("A1"), Kind::connecting));
     adb->setInstalled(false);
     auto without = makeModel(settings());
     settle();

@@ -1,5 +1,6 @@
 // MirrorAudio through the real audio sink, against a private PulseAudio
 // server of this test with a null output. Skipped where none can start.
+#include "Error.h"
 #include "MirrorAudio.h"
 #include "TestSupport.h"
 
@@ -12,13 +13,18 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-TEST(MirrorAudioOutput, PlaysASecondOfSoundAtTheRealRate)
+TEST(MirrorAudioOutput, PlaysASecondAtTheRealRateAndThrowsOnceTheSoundServerIsGone)
 {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(u"native"_s);
+    QFile config(dir.filePath(u"client.conf"_s));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("autospawn = no\n") > 0);
+    config.close();
+    qputenv("PULSE_CLIENTCONFIG", config.fileName().toLocal8Bit());
+    qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
     const QString program = QStandardPaths::findExecutable(u"pulseaudio"_s);
     if (program.isEmpty())
         GTEST_SKIP() << "pulseaudio is not installed";
-    QTemporaryDir dir;
-    const QString socket = dir.filePath(u"native"_s);
     QProcess server;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"HOME", "PULSE_RUNTIME_PATH", "XDG_RUNTIME_DIR"})
@@ -35,11 +41,6 @@ TEST(MirrorAudioOutput, PlaysASecondOfSoundAtTheRealRate)
     if (!testsupport::waitUntil([&] { return QFile::exists(socket) || server.state() == QProcess::NotRunning; })
         || !QFile::exists(socket))
         GTEST_SKIP() << "pulseaudio did not start or open its socket";
-    QFile config(dir.filePath(u"client.conf"_s));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("autospawn = no\n") > 0);
-    config.close();
-    qputenv("PULSE_CLIENTCONFIG", config.fileName().toLocal8Bit());
-    qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
 
     MirrorAudio audio;
     // One second in 20 ms packets, topping the queue up as it drains.
@@ -53,4 +54,9 @@ TEST(MirrorAudioOutput, PlaysASecondOfSoundAtTheRealRate)
     }, std::chrono::seconds(20))) << "queued stuck at " << audio.queued();
     // Played, not swallowed: a second of sound cannot drain much faster than a second.
     EXPECT_GT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 0.8);
+
+    // No server left to reach and none to spawn: a machine without sound.
+    server.kill();
+    server.waitForFinished(5000);
+    EXPECT_THROW(MirrorAudio(), SystemError);
 }

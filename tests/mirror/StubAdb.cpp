@@ -26,16 +26,16 @@ int freePort()
     return ntohs(address.sin_port);
 }
 
-QStringList threadNames()
+QStringList perThread(const QString& name)
 {
-    QStringList names;
+    QStringList contents;
     const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-    {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        names << QString::fromUtf8(comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray()).trimmed();
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + u'/' + name));
+        if (file.open(QIODevice::ReadOnly))
+            contents << QString::fromUtf8(file.readAll()).trimmed();
     }
-    return names;
+    return contents;
 }
 
 StubAdb::StubAdb(const Server& server) : m_port(freePort())

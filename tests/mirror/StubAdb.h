@@ -54,8 +54,11 @@ private:
     int m_port = 0;
 };
 
-// Names of this process's threads.
-QStringList threadNames();
+// The trimmed contents of one /proc file of each of this process's threads.
+QStringList perThread(const QString& name);
+inline QStringList threadNames() { return perThread(QStringLiteral("comm")); }
 inline bool noMirrorThreads() { return threadNames().filter(QStringLiteral("Mirror")).isEmpty(); }
+// Children of this process, running or not yet reaped.
+inline qsizetype children() { return perThread(QStringLiteral("children")).join(u' ').split(u' ', Qt::SkipEmptyParts).size(); }
 // A loopback port that nobody listens on now.
 int freePort();
