@@ -78,7 +78,7 @@ TEST(H264SampleBuilder, SplitsAnnexBAtStartCodes)
     }
 }
 
-TEST(H264SampleBuilder, ConfiguresFromParameterSetsAndKeepsTheOldFormatOtherwise)
+TEST(H264SampleBuilder, ConfiguresFromParameterSetsKeepsTheOldFormatOtherwiseAndSamplesOnlyPictureUnits)
 {
     H264SampleBuilder builder;
     EXPECT_FALSE(builder.sample("\0\0\1\x65\xCC"_qba)); // unconfigured
@@ -94,11 +94,7 @@ TEST(H264SampleBuilder, ConfiguresFromParameterSetsAndKeepsTheOldFormatOtherwise
         EXPECT_TRUE(builder.sample(packet + "\0\0\1\x41\x9A"_qba));
         EXPECT_EQ(builder.format(), first);
     }
-}
 
-TEST(H264SampleBuilder, SamplesHoldOnlyLengthPrefixedPictureUnits)
-{
-    H264SampleBuilder builder;
     // Parameter sets in the picture packet reconfigure, and only the slice is kept.
     const QByteArray otherSps = hex("67 4D 00 1F BB");
     auto sample = builder.sample("\0\0\0\1"_qba + otherSps + "\0\0\1"_qba + pps + "\0\0\1\x65\xCC"_qba);
@@ -137,6 +133,7 @@ TEST(MirrorFrameSink, DecodesEveryLibx264VariantOnePicturePerPacketInOrder)
             EXPECT_EQ(picture.videoSize, QSize(320, 640));
             EXPECT_NEAR(meanLuma(picture.image), H264StreamGenerator::lumaFor(i), 4) << "picture " << i;
         }
+        EXPECT_EQ(pipe.sink.takeFrameCount(), 25);
     }
 
     // A new configuration at another size decodes at that size.
@@ -177,20 +174,17 @@ TEST(MirrorFrameSink, DamageAsksForAKeyFrameOnceAndTheNextKeyFrameDecodes)
     EXPECT_GT(pipe.feed(stream.picture(11, true)).number, key.number);
 }
 
-TEST(MirrorFrameSink, CountsEnqueuesSinceTheLastTakeAndAResetStartsOver)
+TEST(MirrorFrameSink, AResetStartsTheCountAndTheFirstSampleOver)
 {
     H264StreamGenerator stream({});
     Pipeline pipe(stream.configuration());
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 2; ++i)
         pipe.feed(stream.picture(i));
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 5);
-    pipe.feed(stream.picture(5));
     EXPECT_FALSE(pipe.result.isFirst);
     pipe.sink.reset();
     EXPECT_EQ(pipe.sink.takeFrameCount(), 0);
-    pipe.feed(stream.picture(6));
+    pipe.feed(stream.picture(2));
     EXPECT_TRUE(pipe.result.isFirst);
-    EXPECT_EQ(pipe.sink.takeFrameCount(), 1);
 }
 
 TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
@@ -205,16 +199,14 @@ TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
     auto below = [&](qsizetype n) { return qsizetype(random() % quint32(std::max<qsizetype>(n, 1))); };
     for (int round = 0; round < 3000; ++round) {
         QByteArray packet = packets[size_t(round) % packets.size()];
-        const int damage = round % 5; // 4: an undamaged packet now and then
+        const int damage = round % 4; // 3: an undamaged packet now and then
         for (int k = 0; damage == 0 && k < 4; ++k) { // bit flips
             const qsizetype at = below(packet.size());
             packet[at] = char(packet[at] ^ (1 << (random() % 8)));
         }
         if (damage == 1) // truncation
             packet.truncate(below(packet.size()));
-        if (damage == 2) // a wrong length inside the stream: a start code where none was
-            packet.insert(below(packet.size()), "\0\0\1", 3);
-        if (damage == 3) { // random NAL units
+        if (damage == 2) { // random NAL units
             packet = QByteArray("\0\0\1", 3) + QByteArray(below(200) + 1, Qt::Uninitialized);
             std::generate(packet.begin() + 3, packet.end(), [&] { return char(random()); });
         }
