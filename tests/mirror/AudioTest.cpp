@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
+// Little-endian samples, as on every machine this runs on.
 QByteArray pcm(std::initializer_list<qint16> samples)
 {
-    QByteArray bytes;
-    for (qint16 s : samples)
-        bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
-    return bytes;
+    return QByteArray(reinterpret_cast<const char*>(samples.begin()), qsizetype(samples.size() * 2));
 }
 
 QByteArray silence(qint64 frames) { return QByteArray(frames * 4, '\0'); }

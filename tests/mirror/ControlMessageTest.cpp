@@ -12,11 +12,6 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 
 QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
-QByteArray touch(TA action, QPointF point, QSizeF screen = {1080, 2340})
-{
-    return ControlMessage::touch(action, point, screen).data();
-}
-
 } // namespace
 
 TEST(ControlMessage, WorkedExamplesAreTheServersBytes)
@@ -54,7 +49,7 @@ TEST(ControlMessage, PositionsRoundHalvesAwayFromZeroClampTheScreenAndSaturate)
         {{3e9, -3e9}, {1, 1}, "7F FF FF FF 80 00 00 00 00 01 00 01"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(touch(TA::move, c.point, c.screen).mid(10, 12).toHex(' '), hex(c.position).toHex(' ')) << c.position;
+        EXPECT_EQ(ControlMessage::touch(TA::move, c.point, c.screen).data().mid(10, 12).toHex(' '), hex(c.position).toHex(' ')) << c.position;
 }
 
 TEST(ControlMessage, ScrollAmountsAreSixteenthsOfTheFixedPointRange)

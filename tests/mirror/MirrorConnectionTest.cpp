@@ -77,8 +77,7 @@ TEST(MirrorConnection, FiftyStartsAndDoubleStopsLeaveNoDescriptorThreadOrChildAn
     const int threads = int(threadNames().size());
     int failures = 0;
     for (int cycle = 0; cycle < 50; ++cycle) {
-        const bool failing = cycle % 5 == 4;
-        stub.setForwardAnswer(failing ? "0\n" : QByteArray::number(stub.port()) + '\n');
+        stub.setForwardAnswer(cycle % 5 == 4 ? "0\n" : QByteArray::number(stub.port()) + '\n'); // every fifth fails
         auto connection = connectionTo(stub);
         try {
             connection->start(Cancel());

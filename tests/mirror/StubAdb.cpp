@@ -50,8 +50,7 @@ StubAdb::StubAdb(const Server& server) : m_port(freePort())
                             QStringLiteral("--commands"), path(QStringLiteral("commands")),
                             QStringLiteral("--fps"), QString::number(server.framesPerSecond),
                             QStringLiteral("--size"), QStringLiteral("%1x%2").arg(server.width).arg(server.height),
-                            QStringLiteral("--scenario"), server.scenario,
-                            QStringLiteral("--close-first"), QString::number(server.closeFirst)};
+                            QStringLiteral("--scenario"), server.scenario};
     for (const QString& line : server.lines)
         serverArgs << QStringLiteral("--print") << line;
     for (QString& arg : serverArgs)

@@ -14,7 +14,6 @@
 // How the fake server behaves (see fakemirrorserver's help).
 struct StubServer {
     QString scenario = QStringLiteral("normal");
-    int closeFirst = 0;
     QStringList lines; // printed before anything else
     int framesPerSecond = 30;
     int width = 320;
