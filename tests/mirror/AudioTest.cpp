@@ -1,19 +1,13 @@
-#include "Error.h"
 #include "MirrorAudio.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
+// Little-endian samples, as on every machine this runs on.
 QByteArray pcm(std::initializer_list<qint16> samples)
 {
-    QByteArray bytes;
-    for (qint16 s : samples)
-        bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
-    return bytes;
+    return QByteArray(reinterpret_cast<const char*>(samples.begin()), qsizetype(samples.size() * 2));
 }
 
 QByteArray silence(qint64 frames) { return QByteArray(frames * 4, '\0'); }
@@ -54,16 +48,4 @@ TEST(MirrorAudio, PullsConvertedSamplesOffTheQueueUntilThePlayerIsGone)
     std::vector<float> out(4, 9.0f);
     EXPECT_EQ(tap->pull(out.data(), 2), 0);
     EXPECT_EQ(out, std::vector<float>(4, 0.0f));
-}
-
-TEST(MirrorAudio, WithoutASoundServerTheDevicePlayerThrows)
-{
-    // No server to reach and none to spawn: a machine without sound.
-    QTemporaryDir dir;
-    QFile config(dir.filePath(QStringLiteral("client.conf")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("autospawn = no\n") > 0);
-    config.close();
-    qputenv("PULSE_CLIENTCONFIG", config.fileName().toLocal8Bit());
-    qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("none")).toLocal8Bit());
-    EXPECT_THROW(MirrorAudio(), SystemError);
 }

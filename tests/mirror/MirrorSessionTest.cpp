@@ -24,21 +24,13 @@ using Kind = MirrorSession::Phase::Kind;
 
 namespace {
 
-bool noMirrorThreads()
-{
-    return threadNames().filter(QStringLiteral("Mirror")).isEmpty();
-}
-
 // One session over its own stub adb, with settings in a private INI file.
 struct Mirroring {
-    explicit Mirroring(const StubAdb::Server& server = {}, const QByteArray& ini = {}) : stub(server)
+    explicit Mirroring(const StubAdb::Server& server = {}, std::initializer_list<std::pair<const char*, const char*>> stored = {})
+        : stub(server), options(stub.options())
     {
-        QFile file(folder.filePath(QStringLiteral("settings.ini")));
-        if (file.open(QIODevice::WriteOnly))
-            file.write("[General]\n" + ini);
-        file.close();
-        settings.sync();
-        options = stub.options();
+        for (const auto& [key, value] : stored)
+            settings.setValue(QLatin1String(key), QLatin1String(value));
         // Sound goes nowhere, but its reader and player run as with a device.
         options.makePlayer = [] { return std::make_shared<MirrorAudio>(MirrorAudio::Output::pulled); };
     }
@@ -53,7 +45,6 @@ struct Mirroring {
     {
         session = std::make_unique<MirrorSession>(stub.adb(), QStringLiteral("S1"), QStringLiteral("Pixel"), &settings);
         session->setConnectionOptions(options);
-        QObject::connect(session.get(), &MirrorSession::phaseChanged, [this] { phases.push_back(session->phase()); });
         return *session;
     }
     MirrorSession& start()
@@ -65,52 +56,43 @@ struct Mirroring {
     {
         return waitUntil([&] { return session->phase().kind() == kind; }, limit);
     }
-    // Control bytes the server received after `before` of them.
-    bool receives(const QByteArray& expected, qsizetype before)
-    {
-        return waitUntil([&] { return stub.control().size() >= before + expected.size(); }, 5s) &&
-               stub.control().mid(before) == expected;
-    }
 
     QTemporaryDir folder;
     QSettings settings {folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
     StubAdb stub;
     MirrorConnection::Options options;
     std::unique_ptr<MirrorSession> session;
-    std::vector<MirrorSession::Phase> phases;
 };
 
 } // namespace
 
-TEST(MirrorSession, StartsWithTheExactCommandsAndStreams)
+TEST(MirrorSession, StartsWithTheExactCommandsStreamsWithSoundAndQuittingRemovesTheForward)
 {
-    for (const bool sound : {true, false}) {
-        SCOPED_TRACE(sound);
-        Mirroring run({}, sound ? QByteArray() : "mirrorSound=false\n");
-        run.start();
-        ASSERT_TRUE(run.reaches(Kind::streaming));
-        const QStringList calls = run.stub.calls();
-        ASSERT_EQ(calls.size(), 3);
-        EXPECT_EQ(calls[0], QStringLiteral("push ") + run.stub.path(QStringLiteral("scrcpy-server")) +
-                                QStringLiteral(" /data/local/tmp/vantelorquist-scrcpy-server.jar"));
-        const auto forward = QRegularExpression(QStringLiteral("^forward tcp:0 localabstract:scrcpy_([0-9a-f]{8})$"))
-                                 .match(calls[1]);
-        ASSERT_TRUE(forward.hasMatch()) << calls[1].toStdString();
-        const QString scid = forward.captured(1);
-        EXPECT_LT(scid.toULong(nullptr, 16), 1ul << 31);
-        EXPECT_EQ(calls[2], QStringLiteral("shell CLASSPATH=/data/local/tmp/vantelorquist-scrcpy-server.jar app_process / "
-                                           "com.genymobile.scrcpy.Server 5.0.1 scid=") +
-                                scid + QStringLiteral(" log_level=warn tunnel_forward=true audio=") +
-                                (sound ? QStringLiteral("true") : QStringLiteral("false")) +
-                                QStringLiteral(" audio_codec=raw control=true clipboard_autosync=true cleanup=true "
-                                               "video_codec=h264 video_bit_rate=8000000 max_fps=60"));
-        QFile pushed(run.stub.path(QStringLiteral("pushed")));
-        ASSERT_TRUE(pushed.open(QIODevice::ReadOnly));
-        EXPECT_EQ(pushed.readAll(), "stand-in server\n");
-        EXPECT_EQ(run.session->videoSize(), QSizeF(320, 640));
-        EXPECT_EQ(threadNames().contains(QStringLiteral("Mirror audio")), sound);
-        EXPECT_TRUE(waitUntil([&] { return run.session->framesPerSecond() > 0; }, 5s));
-    }
+    Mirroring run({}, {{"mirrorSound", "maybe"}}); // unreadable: on
+    run.start();
+    EXPECT_TRUE(run.session->syncsClipboard());
+    ASSERT_TRUE(run.reaches(Kind::streaming));
+    const QStringList calls = run.stub.calls();
+    ASSERT_EQ(calls.size(), 3);
+    EXPECT_EQ(calls[0], QStringLiteral("push ") + run.stub.path(QStringLiteral("scrcpy-server")) +
+                            QStringLiteral(" /data/local/tmp/vantelorquist-scrcpy-server.jar"));
+    const auto forward = QRegularExpression(QStringLiteral("^forward tcp:0 localabstract:scrcpy_([0-9a-f]{8})$")).match(calls[1]);
+    ASSERT_TRUE(forward.hasMatch()) << calls[1].toStdString();
+    const QString scid = forward.captured(1);
+    EXPECT_LT(scid.toULong(nullptr, 16), 1ul << 31);
+    EXPECT_EQ(calls[2], QStringLiteral("shell CLASSPATH=/data/local/tmp/vantelorquist-scrcpy-server.jar app_process / "
+                                       "com.genymobile.scrcpy.Server 5.0.1 scid=") +
+                            scid + QStringLiteral(" log_level=warn tunnel_forward=true audio=true audio_codec=raw "
+                                                  "control=true clipboard_autosync=true cleanup=true video_codec=h264 "
+                                                  "video_bit_rate=8000000 max_fps=60"));
+    EXPECT_EQ(run.session->videoSize(), QSizeF(320, 640));
+    EXPECT_TRUE(threadNames().contains(QStringLiteral("Mirror audio")));
+    EXPECT_TRUE(waitUntil([&] { return run.session->framesPerSecond() > 0; }, 5s));
+
+    // Quitting the application removes the forward.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    EXPECT_TRUE(waitUntil([&] { return run.stub.removals() == 1; }));
 }
 
 TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
@@ -119,36 +101,25 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
         const char* name;
         StubAdb::Server server;
         std::function<void(Mirroring&)> setUp;
-        QString message; // %1: the stub's folder; empty: streams
+        QString message; // %1: the stub's folder
         bool forwarded = true;
     };
     const QString noConnection = QStringLiteral("Couldn't open a connection to the phone (%2).");
-    const QString notStarted = QStringLiteral("The phone didn't start screen mirroring. Make sure it's unlocked.");
     auto answer = [](QByteArray text) { return [text](Mirroring& run) { run.stub.setForwardAnswer(text); }; };
-    auto quickly = [](Mirroring& run) { run.options.deadline = 1s; };
     const std::vector<Case> cases {
         {"missing server file", {}, [](Mirroring& run) { run.options.serverCandidates.removeLast(); },
          QStringLiteral("The screen mirroring component is missing from the app."), false},
         {"failing push", {}, [](Mirroring& run) { run.stub.failPush(); },
          QStringLiteral("failed to copy '%1/scrcpy-server' to '/data/local/tmp/vantelorquist-scrcpy-server.jar': remote "
                         "No space left on device"), false},
-        {"port after spaces", {}, [](Mirroring& run) { run.stub.setForwardAnswer("  " + QByteArray::number(run.stub.port()) + "\n"); },
-         {}},
-        {"empty forward answer", {}, answer(""), noConnection.arg(QString()), false},
         {"forward error text", {}, answer("adb: error: cannot bind listener\n"), noConnection.arg(QStringLiteral("cannot bind listener")), false},
-        {"port 0", {}, answer("0\n"), noConnection.arg(QStringLiteral("0")), false},
         {"port 70000", {}, answer("70000\n"), noConnection.arg(QStringLiteral("70000")), false},
-        {"closed before the dummy byte", {.closeFirst = 100000}, quickly, notStarted},
-        {"silent server", {.scenario = QStringLiteral("silent")}, quickly, notStarted},
+        {"silent server", {.scenario = QStringLiteral("silent")}, [](Mirroring& run) { run.options.deadline = 1s; },
+         QStringLiteral("The phone didn't start screen mirroring. Make sure it's unlocked.")},
         {"error line", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: Could not open the encoder"), QStringLiteral("[server] INFO: cleaning up")}},
          {}, QStringLiteral("Could not open the encoder")},
-        {"exception after the error", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: x"), QStringLiteral("\tjava.lang.IllegalStateException: no display ")}},
-         {}, QStringLiteral("java.lang.IllegalStateException: no display")},
-        {"exit without a reason", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("bye")}}, {},
-         QStringLiteral("Screen mirroring stopped on the phone.")},
         {"codec h265", {.scenario = QStringLiteral("h265")}, {}, QStringLiteral("The phone couldn't start its screen encoder.")},
         {"end in the middle", {.scenario = QStringLiteral("end-midway")}, {}, QString::fromLocal8Bit(std::strerror(ECONNRESET))},
-        {"packet of 2^25 bytes", {.scenario = QStringLiteral("huge")}, {}, QString::fromLocal8Bit(std::strerror(EBADMSG))},
         {"server exit after the start", {.scenario = QStringLiteral("exit-after-start")}, {}, QStringLiteral("Screen mirroring stopped.")},
     };
     for (const Case& c : cases) {
@@ -157,15 +128,10 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
         if (c.setUp)
             c.setUp(run);
         run.start();
-        if (c.message.isEmpty()) {
-            EXPECT_TRUE(run.reaches(Kind::streaming));
-            continue;
-        }
         ASSERT_TRUE(run.reaches(Kind::stopped));
         EXPECT_EQ(run.session->phase().message(), QString(c.message).replace(QStringLiteral("%1"), run.stub.path({})));
         run.session.reset(); // its decoder's threads are named after the video thread
-        ASSERT_TRUE(waitUntil([&] { return noMirrorThreads() && run.stub.removals() == (c.forwarded ? 1 : 0); }));
-        EXPECT_EQ(run.stub.removals(), c.forwarded ? 1 : 0);
+        EXPECT_TRUE(waitUntil([&] { return noMirrorThreads() && run.stub.removals() == (c.forwarded ? 1 : 0); }));
     }
 }
 
@@ -180,30 +146,26 @@ TEST(MirrorSession, SendsControlMessagesOnlyWhileRunning)
 
     using Message = ControlMessage;
     const QSizeF screen(320, 640);
-    const std::vector<std::pair<std::function<void()>, QByteArray>> sends {
-        {[&] { session.press(4); }, Message::key(0, 4, 0).data() + Message::key(1, 4, 0).data()},
-        {[&] { session.touch(Message::TouchAction::down, {10.5, 20}); },
-         Message::touch(Message::TouchAction::down, {10.5, 20}, screen).data()},
-        {[&] { session.scroll({1, 2}, 0, -16); }, Message::scroll({1, 2}, screen, 0, -16).data()},
-        {[&] { session.type(QStringLiteral("héllo")); }, Message::text(QStringLiteral("héllo")).data()},
-        {[&] { session.paste(QStringLiteral("pasted")); }, Message::setClipboard(QStringLiteral("pasted"), true).data()},
-        {[&] { session.rotate(); }, QByteArray(1, '\x0b')},
-    };
-    for (const auto& [send, bytes] : sends) {
-        const qsizetype before = run.stub.control().size();
-        send();
-        EXPECT_TRUE(run.receives(bytes, before)) << bytes.toHex().toStdString();
-    }
+    session.press(4);
+    session.touch(Message::TouchAction::down, {10.5, 20});
+    session.scroll({1, 2}, 0, -16);
+    session.type(QStringLiteral("héllo"));
+    session.paste(QStringLiteral("pasted"));
+    session.rotate();
+    QByteArray sent = Message::key(0, 4, 0).data() + Message::key(1, 4, 0).data() +
+                      Message::touch(Message::TouchAction::down, {10.5, 20}, screen).data() +
+                      Message::scroll({1, 2}, screen, 0, -16).data() + Message::text(QStringLiteral("héllo")).data() +
+                      Message::setClipboard(QStringLiteral("pasted"), true).data() + QByteArray(1, '\x0b');
+    EXPECT_TRUE(waitUntil([&] { return run.stub.control() == sent; }, 5s)) << run.stub.control().toHex().toStdString();
     // The rotation reaches the picture's size, and touches follow it.
     ASSERT_TRUE(waitUntil([&] { return session.videoSize() == QSizeF(640, 320); }));
-    qsizetype before = run.stub.control().size();
     session.touch(Message::TouchAction::up, {1, 1});
-    EXPECT_TRUE(run.receives(Message::touch(Message::TouchAction::up, {1, 1}, {640, 320}).data(), before));
+    sent += Message::touch(Message::TouchAction::up, {1, 1}, {640, 320}).data();
+    EXPECT_TRUE(waitUntil([&] { return run.stub.control() == sent; }, 5s));
 
     session.stop();
-    before = run.stub.control().size();
     session.press(4);
-    EXPECT_EQ(run.stub.control().size(), before);
+    EXPECT_EQ(run.stub.control(), sent);
     EXPECT_EQ(session.phase().kind(), Kind::streaming); // a stop by the owner keeps the phase
 }
 
@@ -234,63 +196,43 @@ TEST(MirrorSession, CopiesPhoneClipboardTextsThatAreNewWhileSyncIsOn)
     Mirroring run;
     MirrorSession& session = run.start();
     ASSERT_TRUE(run.reaches(Kind::streaming));
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->setText(QStringLiteral("before"));
-    QStringList copied;
-    QObject::connect(clipboard, &QClipboard::dataChanged, &session, [&] {
-        if (!clipboard->text().isEmpty()) // not the clearing before each copy
-            copied << clipboard->text();
-    });
     auto phoneCopies = [&](const QByteArray& text, int arrivals) {
         return waitUntil([&] { return run.stub.command("clipboard " + text); }) &&
-               waitUntil([&] { return session.clipboardArrivals() == arrivals; }, 5s);
+               waitUntil([&] { return session.clipboardArrivals() == arrivals; }, 5s) &&
+               QGuiApplication::clipboard()->text() == QString::fromUtf8(text);
     };
     ASSERT_TRUE(phoneCopies("hello", 1));
     ASSERT_TRUE(run.stub.command("clipboard hello")); // the same text again: not counted
-    ASSERT_TRUE(run.stub.command("ack") && run.stub.command("uhid"));
     ASSERT_TRUE(phoneCopies("world", 2));
     session.setSyncsClipboard(false);
     ASSERT_TRUE(run.stub.command("clipboard unseen"));
     // Nothing shows that it arrived; it is given far more time than it needs.
     waitUntil([] { return false; }, 500ms);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("world"));
     session.setSyncsClipboard(true);
     ASSERT_TRUE(phoneCopies("last", 3));
-    EXPECT_EQ(copied, QStringList({QStringLiteral("hello"), QStringLiteral("world"), QStringLiteral("last")}));
 }
 
-TEST(MirrorSession, SoundToggleRestartsWithTheOtherFlagAndStartsAStoppedSession)
+TEST(MirrorSession, StoredOffSettingsAreReadAndTheSoundToggleRestartsWithTheOtherFlag)
 {
-    Mirroring run;
+    Mirroring run({}, {{"mirrorSound", "false"}, {"mirrorClipboard", "false"}});
     MirrorSession& session = run.start();
+    EXPECT_FALSE(session.syncsClipboard());
     ASSERT_TRUE(run.reaches(Kind::streaming));
+    EXPECT_FALSE(threadNames().contains(QStringLiteral("Mirror audio")));
     auto shells = [&] { return run.stub.calls().filter(QStringLiteral("shell ")); };
+    session.setPlaysSound(false); // no change: no restart
+    ASSERT_EQ(shells().size(), 1);
+    EXPECT_TRUE(shells()[0].contains(QStringLiteral(" audio=false ")));
     session.setPlaysSound(true);
-    EXPECT_EQ(shells().size(), 1);
-    session.setPlaysSound(false);
-    EXPECT_EQ(storedBool(run.settings, QStringLiteral("mirrorSound")), false);
+    EXPECT_EQ(storedBool(run.settings, QStringLiteral("mirrorSound")), true);
     ASSERT_TRUE(run.reaches(Kind::streaming));
     ASSERT_TRUE(waitUntil([&] { return shells().size() == 2; }));
-    EXPECT_TRUE(shells()[1].contains(QStringLiteral(" audio=false ")));
-    session.stop();
-    session.setPlaysSound(true);
+    EXPECT_TRUE(shells()[1].contains(QStringLiteral(" audio=true ")));
+    session.stop(); // a toggle also starts a stopped session
+    session.setPlaysSound(false);
     ASSERT_TRUE(waitUntil([&] { return shells().size() == 3; }));
-    EXPECT_TRUE(shells()[2].contains(QStringLiteral(" audio=true ")));
-}
-
-TEST(MirrorSession, SettingsDefaultToOnAndAStoredFalseReadsFalse)
-{
-    const std::vector<std::tuple<QByteArray, bool, bool>> cases {
-        {"", true, true},
-        {"mirrorSound=false\nmirrorClipboard=false\n", false, false},
-        {"mirrorSound=maybe\nmirrorClipboard=true\n", true, true},
-    };
-    for (const auto& [ini, sound, clipboard] : cases) {
-        Mirroring run({}, ini);
-        const MirrorSession& session = run.make();
-        EXPECT_EQ(session.playsSound(), sound) << ini.constData();
-        EXPECT_EQ(session.syncsClipboard(), clipboard) << ini.constData();
-        EXPECT_EQ(session.phase().kind(), Kind::connecting);
-    }
+    EXPECT_TRUE(shells()[2].contains(QStringLiteral(" audio=false ")));
 }
 
 TEST(MirrorSession, AnEndOfAConnectionNoLongerHeldChangesNothing)
@@ -305,13 +247,38 @@ TEST(MirrorSession, AnEndOfAConnectionNoLongerHeldChangesNothing)
     ASSERT_EQ(run.stub.removals(), 1);
     session.stop();
     session.start();
-    run.phases.clear();
-    ASSERT_TRUE(run.reaches(Kind::stopped));
-    // The new connection streamed before its own end.
-    ASSERT_GE(run.phases.size(), 2u);
-    EXPECT_EQ(run.phases[0].kind(), Kind::streaming);
+    // That late `ended` would stop the new connection before it streams.
+    EXPECT_TRUE(run.reaches(Kind::streaming));
 }
 
+class MakeMirror : public browsertest::ModelTest {};
+
+TEST_F(MakeMirror, GivesAnUnstartedSessionOnlyForAPhoneReadyOverAdb)
+{
+    using namespace browsertest;
+    const std::vector<std::tuple<std::vector<Device>, std::vector<Device>, bool>> cases {
+        {{}, {}, false},
+        {{adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))}, {}, false},
+        {{}, {mtpPhone(QStringLiteral("M1"))}, false},
+        {{adbPhone(QStringLiteral("A1"))}, {}, true},
+    };
+    for (const auto& [adbPhones, mtpPhones, made] : cases) {
+        adb->setDevices(adbPhones);
+        mtp->setDevices(mtpPhones);
+        pass();
+        EXPECT_EQ(model().makeMirror() != nullptr, made) << adbPhones.size() << mtpPhones.size();
+    }
+    const auto made = model().makeMirror();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(std::tuple(made->name(), made->serial(), made->phase().kind()), std::tuple(QStringLiteral("Pixel 7"), QStringLiteral("A1"), Kind::connecting));
+    adb->setInstalled(false);
+    auto without = makeModel(settings());
+    settle();
+    EXPECT_EQ(without->makeMirror(), nullptr);
+}
+
+// Mended: a damaged picture asks the phone for one key frame, not one per
+// picture until it comes, and the picture resumes.
 TEST(MirrorSession, ACorruptPictureAsksForOneKeyFrameAndThePictureResumes)
 {
     Mirroring run({.scenario = QStringLiteral("corrupt")});
@@ -321,48 +288,4 @@ TEST(MirrorSession, ACorruptPictureAsksForOneKeyFrameAndThePictureResumes)
     QObject::connect(&session, &MirrorSession::framesPerSecondChanged, [&] { rates += session.framesPerSecond() > 0; });
     EXPECT_TRUE(waitUntil([&] { return rates > 0; }, 5s));
     EXPECT_EQ(run.stub.control(), QByteArray(1, '\x11'));
-}
-
-TEST(MirrorSession, QuittingTheApplicationRemovesTheForward)
-{
-    Mirroring run;
-    run.start();
-    ASSERT_TRUE(run.reaches(Kind::streaming));
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-    EXPECT_TRUE(waitUntil([&] { return run.stub.removals() == 1; }));
-}
-
-class MakeMirror : public browsertest::ModelTest {};
-
-TEST_F(MakeMirror, GivesANewUnstartedSessionOnlyForAPhoneReadyOverAdb)
-{
-    using browsertest::adbPhone;
-    using browsertest::mtpPhone;
-    const std::vector<std::tuple<const char*, std::vector<Device>, std::vector<Device>>> none {
-        {"no phone", {}, {}},
-        {"waiting for permission", {adbPhone(QStringLiteral("A1"), QStringLiteral("unauthorized"))}, {}},
-        {"on MTP", {}, {mtpPhone(QStringLiteral("M1"))}},
-    };
-    for (const auto& [name, adbPhones, mtpPhones] : none) {
-        adb->setDevices(adbPhones);
-        mtp->setDevices(mtpPhones);
-        pass();
-        EXPECT_EQ(model().makeMirror(), nullptr) << name;
-    }
-    adb->setDevices({adbPhone(QStringLiteral("A1"))});
-    mtp->setDevices({});
-    pass();
-    const auto first = model().makeMirror();
-    const auto second = model().makeMirror();
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(first->name(), QStringLiteral("Pixel 7"));
-    EXPECT_EQ(first->serial(), QStringLiteral("A1"));
-    EXPECT_EQ(first->phase().kind(), Kind::connecting);
-
-    adb->setInstalled(false);
-    auto without = makeModel(settings());
-    settle();
-    EXPECT_EQ(without->makeMirror(), nullptr);
 }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
 #include <random>
 #include <sys/socket.h>
@@ -58,121 +57,87 @@ bool run(const QByteArray& bytes, const std::function<void(int)>& reader)
     return returned;
 }
 
+// What the video reader delivered, and how many stops it had made when it ended.
 struct VideoRun {
     FakeLink link;
-    std::vector<Event> events;
-    std::vector<int> stopsAtEvent;
+    std::vector<std::pair<int, int>> sizes;
+    int events = 0, frames = 0, error = -1, stopsAtEnd = -1;
 
     bool operator()(const QByteArray& bytes)
     {
         return run(bytes, [this](int fd) {
             MirrorConnection::readVideo(fd, link, [this](const Event& e) {
-                events.push_back(e);
-                stopsAtEvent.push_back(link.stops);
+                ++events;
+                frames += std::holds_alternative<Event::Frame>(e.value);
+                if (const auto* size = std::get_if<Event::Size>(&e.value))
+                    sizes.emplace_back(size->width, size->height);
+                if (const auto* ended = std::get_if<Event::Ended>(&e.value)) {
+                    stopsAtEnd = link.stops;
+                    try {
+                        std::rethrow_exception(ended->error);
+                    } catch (const SystemError& failure) {
+                        error = failure.errorNumber();
+                    }
+                }
             });
         });
-    }
-    template <class T>
-    int count() const
-    {
-        return int(std::count_if(events.begin(), events.end(), [](const Event& e) { return std::holds_alternative<T>(e.value); }));
-    }
-    // The error number of the ended event; -1 without one.
-    int endedWith() const
-    {
-        for (const Event& e : events) {
-            if (const auto* ended = std::get_if<Event::Ended>(&e.value)) {
-                try {
-                    std::rethrow_exception(ended->error);
-                } catch (const SystemError& error) {
-                    return error.errorNumber();
-                }
-            }
-        }
-        return -1;
     }
 };
 
 QByteArray pcm(int frames) { return QByteArray(frames * 4, '\x10'); }
 
-MirrorConnection::AudioFactory pulledPlayer()
-{
-    return [] { return std::make_shared<MirrorAudio>(MirrorAudio::Output::pulled); };
-}
-
-std::vector<QString> clipboards(const QByteArray& stream, bool* returned = nullptr)
-{
-    std::vector<QString> texts;
-    const bool ok = run(stream, [&](int fd) {
-        MirrorConnection::readDeviceMessages(fd, [&](const Event& e) { texts.push_back(std::get<Event::Clipboard>(e.value).text); });
-    });
-    if (returned)
-        *returned = ok;
-    return texts;
-}
-
 } // namespace
 
-TEST(VideoReader, DeliversSizesAndFramesAndEndsWithTheStreamsError)
+TEST(VideoReader, DeliversSizesAndPicturesChecksLengthsBeforeReadingAndEndsAfterStopping)
 {
     H264StreamGenerator stream({});
-    const QByteArray config = videoConfiguration(stream.configuration());
-    const QByteArray picture = videoPicture(stream.picture(0));
-
-    VideoRun run;
-    ASSERT_TRUE(run(videoSize(1080, 2340) + videoSize(0, 2340) + videoSize(1080, 0) + config + picture));
-    ASSERT_EQ(run.count<Event::Size>(), 1) << "a zero side is ignored";
-    const auto size = std::get<Event::Size>(run.events[0].value);
-    EXPECT_EQ(size.width, 1080);
-    EXPECT_EQ(size.height, 2340);
-    EXPECT_EQ(run.count<Event::Frame>(), 1);
-    EXPECT_EQ(run.endedWith(), ECONNRESET);
-    EXPECT_EQ(run.link.stops, 1);
-    EXPECT_EQ(run.stopsAtEvent.back(), 1) << "ended comes after the stop";
-
-    VideoRun configOnly;
-    ASSERT_TRUE(configOnly(config + config));
-    EXPECT_EQ(configOnly.count<Event::Frame>(), 0);
-}
-
-TEST(VideoReader, PayloadLengthsAreCheckedBeforeReading)
-{
+    using Sizes = std::vector<std::pair<int, int>>;
     const struct {
-        quint32 length;
-        int error;
-    } cases[] = {{0, EBADMSG}, {33'554'432, EBADMSG}, {0xFFFFFFFF, EBADMSG}, {33'554'431, ECONNRESET}};
+        const char* name;
+        QByteArray bytes;
+        Sizes sizes;
+        int frames, error;
+    } cases[] = {
+        // A zero side is ignored; the configuration is no picture.
+        {"stream", videoSize(1080, 2340) + videoSize(0, 2340) + videoSize(1080, 0) +
+                       videoConfiguration(stream.configuration()) + videoPicture(stream.picture(0)),
+         {{1080, 2340}}, 1, ECONNRESET},
+        {"length 0", header(0, 0), {}, 0, EBADMSG},
+        {"length 2^25", header(0, 33'554'432), {}, 0, EBADMSG},
+        {"length 2^32 - 1", header(0, 0xFFFFFFFF), {}, 0, EBADMSG},
+        {"length 2^25 - 1, read whole", header(0, 33'554'431) + QByteArray(33'554'431, '\x55'), {}, 0, ECONNRESET},
+    };
     for (const auto& c : cases) {
         VideoRun run;
-        QByteArray bytes = header(0, c.length);
-        if (c.error == ECONNRESET)
-            bytes += QByteArray(qsizetype(c.length), '\x55'); // accepted: read whole, then the stream ends
-        ASSERT_TRUE(run(bytes)) << c.length;
-        EXPECT_EQ(run.endedWith(), c.error) << c.length;
-        EXPECT_EQ(run.count<Event::Frame>(), 0);
+        ASSERT_TRUE(run(c.bytes)) << c.name;
+        EXPECT_EQ(run.sizes, c.sizes) << c.name;
+        EXPECT_EQ(run.frames, c.frames) << c.name;
+        EXPECT_EQ(run.error, c.error) << c.name;
+        EXPECT_EQ(run.stopsAtEnd, 1) << c.name;
     }
 }
 
-TEST(VideoReader, AnAlreadyStoppedConnectionHearsNothing)
+TEST(Readers, AnAlreadyStoppedConnectionHearsNothingAndKeepsNoPlayer)
 {
-    VideoRun run;
-    run.link.isStopped = true;
-    ASSERT_TRUE(run(videoSize(10, 20).left(7)));
-    EXPECT_TRUE(run.events.empty());
-    EXPECT_EQ(run.link.stops, 0);
-}
+    VideoRun video;
+    video.link.isStopped = true;
+    ASSERT_TRUE(video(videoSize(10, 20).left(7)));
+    EXPECT_EQ(video.events, 0);
+    EXPECT_EQ(video.link.stops, 0);
 
-TEST(AudioReader, PlaysPcmAndSkipsConfiguration)
-{
     FakeLink link;
-    ASSERT_TRUE(run(audioCodec() + audioConfiguration("\x12\x34"_qba) + audioPcm(pcm(250)) + audioPcm(pcm(1)), [&](int fd) {
-        MirrorConnection::readAudio(fd, link, pulledPlayer());
+    link.isStopped = true;
+    std::shared_ptr<MirrorAudio> made;
+    ASSERT_TRUE(run(audioCodec() + audioPcm(pcm(10)), [&](int fd) {
+        MirrorConnection::readAudio(fd, link, [&] { return made = std::make_shared<MirrorAudio>(MirrorAudio::Output::pulled); });
     }));
-    ASSERT_TRUE(link.audio);
-    EXPECT_EQ(link.audio->queued(), 251);
-    EXPECT_EQ(link.stops, 0);
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(link.audio);
+    made->play(pcm(10));
+    EXPECT_EQ(made->queued(), 0) << "a stopped player takes nothing";
 }
 
-TEST(AudioReader, EndsSilentlyOnAnythingWrong)
+TEST(AudioReader, PlaysPcmAndEndsSilentlyOnAnythingWrong)
 {
     const QByteArray good = audioPcm(pcm(100));
     const struct {
@@ -181,6 +146,7 @@ TEST(AudioReader, EndsSilentlyOnAnythingWrong)
         bool playerMade;
         qint64 queued; // -1: no player kept
     } cases[] = {
+        {"pcm after a configuration", audioCodec() + audioConfiguration("\x12\x34"_qba) + good + audioPcm(pcm(1)), true, 101},
         {"codec word", "\0RAW"_qba + good, true, -1},
         {"no player", audioCodec() + good, false, -1},
         {"length 0", audioCodec() + good + header(0, 0) + good, true, 100},
@@ -201,46 +167,28 @@ TEST(AudioReader, EndsSilentlyOnAnythingWrong)
     }
 }
 
-TEST(AudioReader, APlayerMadeAfterTheStopIsStoppedNotKept)
-{
-    FakeLink link;
-    link.isStopped = true;
-    std::shared_ptr<MirrorAudio> made;
-    ASSERT_TRUE(run(audioCodec() + audioPcm(pcm(10)), [&](int fd) {
-        MirrorConnection::readAudio(fd, link, [&] { return made = std::make_shared<MirrorAudio>(MirrorAudio::Output::pulled); });
-    }));
-    ASSERT_TRUE(made);
-    EXPECT_FALSE(link.audio);
-    made->play(pcm(10));
-    EXPECT_EQ(made->queued(), 0) << "a stopped player takes nothing";
-}
-
-TEST(DeviceMessageReader, DeliversClipboardsAndSkipsWhatItDoesNotUse)
+TEST(DeviceMessageReader, DeliversClipboardsSkipsWhatItDoesNotUseAndStopsAtAnythingWrong)
 {
     const QByteArray big(1'048'575, 'x');
-    const auto texts = clipboards(clipboard("") + clipboardAcknowledgement(7) + uhidOutput(3, "12345")
-                                  + clipboard("a\xFF" "b") + clipboard(big) + clipboard("after"));
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[0], QString());
-    EXPECT_EQ(texts[1], QStringLiteral("a\uFFFDb"));
-    EXPECT_EQ(texts[2].size(), big.size());
-    EXPECT_EQ(texts[3], QStringLiteral("after"));
-}
-
-TEST(DeviceMessageReader, StopsAtAnOverlongClipboardOrAnUnknownType)
-{
+    const QString one = QStringLiteral("one");
     const struct {
         const char* name;
         QByteArray stream;
+        std::vector<QString> texts;
     } cases[] = {
-        {"1 MiB", clipboard("one") + "\0\0\x10\0\0"_qba + QByteArray(64, 'x') + clipboard("two")},
-        {"unknown type", clipboard("one") + "\x05"_qba + clipboard("two") + QByteArray(100'000, '\0')},
-        {"truncated", clipboard("one") + clipboard("two").left(6)},
+        {"all kinds", clipboard("") + clipboardAcknowledgement(7) + uhidOutput(3, "12345") + clipboard("a\xFF" "b")
+                          + clipboard(big) + clipboard("after"),
+         {QString(), QStringLiteral("a\uFFFDb"), QString::fromLatin1(big), QStringLiteral("after")}},
+        {"1 MiB", clipboard("one") + "\0\0\x10\0\0"_qba + QByteArray(64, 'x') + clipboard("two"), {one}},
+        {"unknown type", clipboard("one") + "\x05"_qba + clipboard("two") + QByteArray(100'000, '\0'), {one}},
+        {"truncated", clipboard("one") + clipboard("two").left(6), {one}},
     };
     for (const auto& c : cases) {
-        bool returned = false;
-        EXPECT_EQ(clipboards(c.stream, &returned), std::vector<QString>({QStringLiteral("one")})) << c.name;
-        EXPECT_TRUE(returned) << c.name;
+        std::vector<QString> texts;
+        EXPECT_TRUE(run(c.stream, [&](int fd) {
+            MirrorConnection::readDeviceMessages(fd, [&](const Event& e) { texts.push_back(std::get<Event::Clipboard>(e.value).text); });
+        })) << c.name;
+        EXPECT_EQ(texts, c.texts) << c.name;
     }
 }
 
@@ -253,10 +201,10 @@ TEST(Readers, RandomBytesEndEveryReaderWithoutACrash)
             c = char(random());
         VideoRun video;
         EXPECT_TRUE(video(junk));
-        EXPECT_NE(video.endedWith(), -1);
+        EXPECT_NE(video.error, -1);
         FakeLink link;
         EXPECT_TRUE(run("\0raw"_qba + junk, [&](int fd) {
-            MirrorConnection::readAudio(fd, link, pulledPlayer());
+            MirrorConnection::readAudio(fd, link, [] { return std::make_shared<MirrorAudio>(MirrorAudio::Output::pulled); });
         }));
         EXPECT_LE(link.audio ? link.audio->queued() : 0, MirrorAudio::queueLimit + junk.size() / 4);
         EXPECT_TRUE(run(junk, [](int fd) { MirrorConnection::readDeviceMessages(fd, [](const Event&) {}); }));

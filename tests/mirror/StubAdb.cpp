@@ -13,23 +13,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-} // namespace
-
 int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -43,19 +26,22 @@ int freePort()
     return ntohs(address.sin_port);
 }
 
-QStringList threadNames()
+QStringList perThread(const QString& name)
 {
-    QStringList names;
+    QStringList contents;
     const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        names << QString::fromUtf8(readAll(tasks.filePath(task + QStringLiteral("/comm")))).trimmed();
-    return names;
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + u'/' + name));
+        if (file.open(QIODevice::ReadOnly))
+            contents << QString::fromUtf8(file.readAll()).trimmed();
+    }
+    return contents;
 }
 
 StubAdb::StubAdb(const Server& server) : m_port(freePort())
 {
     const QString folder = m_folder.path();
-    writeFile(path(QStringLiteral("scrcpy-server")), "stand-in server\n");
+    write(QStringLiteral("scrcpy-server"), "stand-in server\n");
     setForwardAnswer(QByteArray::number(m_port) + '\n');
     ::mkfifo(path(QStringLiteral("commands")).toLocal8Bit().constData(), 0600);
 
@@ -64,8 +50,7 @@ StubAdb::StubAdb(const Server& server) : m_port(freePort())
                             QStringLiteral("--commands"), path(QStringLiteral("commands")),
                             QStringLiteral("--fps"), QString::number(server.framesPerSecond),
                             QStringLiteral("--size"), QStringLiteral("%1x%2").arg(server.width).arg(server.height),
-                            QStringLiteral("--scenario"), server.scenario,
-                            QStringLiteral("--close-first"), QString::number(server.closeFirst)};
+                            QStringLiteral("--scenario"), server.scenario};
     for (const QString& line : server.lines)
         serverArgs << QStringLiteral("--print") << line;
     for (QString& arg : serverArgs)
@@ -96,24 +81,17 @@ MirrorConnection::Options StubAdb::options() const
     return options;
 }
 
-void StubAdb::setForwardAnswer(const QByteArray& answer)
+QByteArray StubAdb::read(const QString& name) const
 {
-    writeFile(path(QStringLiteral("forward-answer")), answer);
+    QFile file(path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void StubAdb::failPush()
+void StubAdb::write(const QString& name, const QByteArray& bytes) const
 {
-    writeFile(path(QStringLiteral("push-fails")), {});
-}
-
-QStringList StubAdb::calls() const
-{
-    return QString::fromUtf8(readAll(path(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QByteArray StubAdb::control() const
-{
-    return readAll(path(QStringLiteral("control")));
+    QFile file(path(name));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
 }
 
 bool StubAdb::command(const QByteArray& line) const

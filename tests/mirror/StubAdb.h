@@ -14,7 +14,6 @@
 // How the fake server behaves (see fakemirrorserver's help).
 struct StubServer {
     QString scenario = QStringLiteral("normal");
-    int closeFirst = 0;
     QStringList lines; // printed before anything else
     int framesPerSecond = 30;
     int width = 320;
@@ -33,25 +32,32 @@ public:
     int port() const { return m_port; }
     QString path(const QString& name) const { return m_folder.filePath(name); }
 
-    void setForwardAnswer(const QByteArray& answer);
-    void failPush();
+    void setForwardAnswer(const QByteArray& answer) { write(QStringLiteral("forward-answer"), answer); }
+    void failPush() { write(QStringLiteral("push-fails"), {}); }
 
     // Recorded calls, one line each: "push FROM TO", "forward tcp:0 NAME",
     // "shell COMMAND", "forward --remove tcp:PORT".
-    QStringList calls() const;
+    QStringList calls() const { return QString::fromUtf8(read(QStringLiteral("calls"))).split(u'\n', Qt::SkipEmptyParts); }
     int removals() const { return int(calls().filter(QStringLiteral("forward --remove")).size()); }
     // Every byte the fake server read from the control stream.
-    QByteArray control() const;
+    QByteArray control() const { return read(QStringLiteral("control")); }
     // Sends a line to the fake server (see fakemirrorserver's help); false
     // while no server reads them.
     bool command(const QByteArray& line) const;
 
 private:
+    QByteArray read(const QString& name) const;
+    void write(const QString& name, const QByteArray& bytes) const;
+
     QTemporaryDir m_folder;
     int m_port = 0;
 };
 
-// Names of this process's threads.
-QStringList threadNames();
+// The trimmed contents of one /proc file of each of this process's threads.
+QStringList perThread(const QString& name);
+inline QStringList threadNames() { return perThread(QStringLiteral("comm")); }
+inline bool noMirrorThreads() { return threadNames().filter(QStringLiteral("Mirror")).isEmpty(); }
+// Children of this process, running or not yet reaped.
+inline qsizetype children() { return perThread(QStringLiteral("children")).join(u' ').split(u' ', Qt::SkipEmptyParts).size(); }
 // A loopback port that nobody listens on now.
 int freePort();
