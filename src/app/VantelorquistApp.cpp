@@ -107,9 +107,6 @@ Environment VantelorquistApp::environment()
     env.canOpenWindow = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     env.openWindow = [this](const QString& identifier) { m_windows.open(identifier); };
     env.commands.wirelessSheet = [this](QWidget* parent) -> QWidget* { return new WirelessConnectView(model(), parent); };
-    env.commands.disconnect = [this](const Device& device) { model().disconnect(device); };
-    env.commands.conflictingApps = [this] { return model().conflictingApps(); };
-    env.commands.quitConflictingApps = [this] { model().quitConflictingApps(); };
     env.commands.showAboutPanel = [] { Mirvek::showAboutPanel(); };
     env.makerSite = Mirvek::site();
     return env;

@@ -27,10 +27,7 @@ BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidg
     m_quit->setObjectName(QStringLiteral("quitApps"));
     m_quit->setMinimumHeight(32);
     glassButton(m_quit, false);
-    connect(m_quit, &QPushButton::clicked, this, [this] {
-        if (m_env.commands.quitConflictingApps)
-            m_env.commands.quitConflictingApps();
-    });
+    connect(m_quit, &QPushButton::clicked, m_env.model, &BrowserModel::quitConflictingApps);
     column->addWidget(m_quit, 0, Qt::AlignHCenter);
     column->addStretch();
 
@@ -49,7 +46,7 @@ QString BusyPhoneView::quitTitle(const QStringList& names)
 
 void BusyPhoneView::refresh()
 {
-    const QStringList names = m_env.commands.conflictingApps ? m_env.commands.conflictingApps() : QStringList();
+    const QStringList& names = m_env.model->conflictingApps();
     m_quit->setText(quitTitle(names));
-    m_quit->setVisible(!names.isEmpty() && m_env.commands.quitConflictingApps);
+    m_quit->setVisible(!names.isEmpty());
 }

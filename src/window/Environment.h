@@ -17,10 +17,6 @@ class QWidget;
 // sheet, the About panel). A command whose operation is absent is shown
 // disabled, so nothing offers work that cannot happen.
 struct BrowserCommands {
-    std::function<void(const Device&)> disconnect;
-    // The running computer applications that hold a phone's file transfer.
-    std::function<QStringList()> conflictingApps;
-    std::function<void()> quitConflictingApps;
     // The Wi-Fi connection sheet, made for the window that presents it.
     std::function<QWidget*(QWidget* parent)> wirelessSheet;
     std::function<void()> showAboutPanel;

@@ -399,10 +399,8 @@ QMenu* DeviceRow::makeContextMenu()
     auto* menu = new QMenu(this);
     Accessibility::setName(menu, {}, m_device.model);
     QAction* disconnect = menu->addAction(QStringLiteral("Disconnect"));
-    const auto hook = m_env.commands.disconnect;
-    disconnect->setEnabled(bool(hook));
-    if (hook)
-        connect(disconnect, &QAction::triggered, menu, [hook, device = m_device] { hook(device); });
+    connect(disconnect, &QAction::triggered, menu,
+            [model = m_env.model, device = m_device] { model->disconnect(device); });
     return menu;
 }
 

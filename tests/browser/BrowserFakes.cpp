@@ -228,6 +228,14 @@ int ManualClock::fire()
     return ran;
 }
 
+std::unique_ptr<QProcess> nodeHolder(const QString& node, const QStringList& command)
+{
+    auto process = std::make_unique<QProcess>();
+    process->start(u"/bin/sh"_s, QStringList{u"-c"_s, u"exec 3<\"$0\"; exec \"$@\" 30"_s, node} + command);
+    process->waitForStarted(5000);
+    return process;
+}
+
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
                                        QSettings& settings, std::shared_ptr<Clock> clock, std::shared_ptr<Desktop> desktop)
 {

@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
@@ -213,6 +214,10 @@ public:
     // without a tool they cannot start.
     void setStreamTool(const QString& tool) { locked([&] { m_streamTool = tool; }); }
     std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit) override;
+    void disconnect(const ADB&, const QString& serial, const Cancel&) override
+    {
+        recorded(u"disconnect "_s + serial, [] {});
+    }
 
 private:
     std::optional<QString> lookup(const QString& call, const QHash<QString, QString>& answers, const QString& serial);
@@ -292,6 +297,10 @@ inline Device mtpPhone(const QString& serial, const QString& state = u"device"_s
 {
     return Device{serial, state, model, Device::Transport::mtp};
 }
+
+// A child that holds `node` open as descriptor 3, then runs `command` with
+// the argument 30 (seconds of sleep). Destroying the process kills it.
+std::unique_ptr<QProcess> nodeHolder(const QString& node, const QStringList& command = {u"sleep"_s});
 
 // A model over these stand-ins, its polls run by hand.
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,

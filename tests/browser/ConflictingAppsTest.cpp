@@ -13,17 +13,6 @@ using namespace browsertest;
 
 namespace {
 
-// A child that holds `node` open as descriptor 3, then runs `sleep`;
-// `prefix` runs before the sleep (such as a change of user). Destroying the
-// process kills it.
-std::unique_ptr<QProcess> holder(const QString& node, const QString& prefix = {})
-{
-    auto process = std::make_unique<QProcess>();
-    process->start(u"/bin/sh"_s, {u"-c"_s, u"exec 3<\"$0\"; exec "_s + prefix + u" sleep 30"_s, node});
-    process->waitForStarted(5000);
-    return process;
-}
-
 class ConflictingAppsTest : public ModelTest {
 protected:
     void SetUp() override
@@ -58,7 +47,7 @@ TEST(ConflictingAppNames, TransferAgentsShareOneNameAndTheRestAreSortedWithoutDu
 
 TEST_F(ConflictingAppsTest, OnlyABusyPhonesHolderIsNamedAndTheQuitEndsItAndPollsASecondLater)
 {
-    const auto process = holder(node);
+    const auto process = nodeHolder(node);
     ASSERT_TRUE(holding(*process));
     mtp->setDevices({mtpPhone(u"M1"_s)});
     pass();
@@ -81,7 +70,7 @@ TEST_F(ConflictingAppsTest, OnlyABusyPhonesHolderIsNamedAndTheQuitEndsItAndPolls
 
 TEST_F(ConflictingAppsTest, AProcessThatChangedIsSkippedWithoutAnError)
 {
-    const auto process = holder(node);
+    const auto process = nodeHolder(node);
     ASSERT_TRUE(holding(*process));
     ConflictingApps::Scan scan{{node}, ConflictingApps::holders({node})};
     ASSERT_EQ(scan.holders.size(), 1u);
@@ -100,7 +89,7 @@ TEST_F(ConflictingAppsTest, AnotherUsersProcessIsNeitherListedNorSignalled)
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to start a process of another user";
     QFile::setPermissions(node, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    const auto other = holder(node, u"setpriv --reuid=65534 --regid=65534 --clear-groups"_s);
+    const auto other = nodeHolder(node, u"setpriv --reuid=65534 --regid=65534 --clear-groups sleep"_s.split(u' '));
     // The child holds the node once it runs sleep as the other user.
     ASSERT_TRUE(testsupport::waitUntil(
         [&] {

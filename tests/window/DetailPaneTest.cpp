@@ -11,7 +11,9 @@
 #include "TestSupport.h"
 #include "WindowFixture.h"
 
+#include <QFile>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -86,18 +88,26 @@ TEST_F(DetailPane, PhonesThatAreNotReadyGetTheirHintsWithTheirNames)
 
 TEST_F(DetailPane, ABusyPhoneNamesItAndOffersToQuitTheAppsHoldingIt)
 {
+    const QString node = m_folder.filePath(u"usb-node"_s);
+    ASSERT_TRUE(QFile(node).open(QIODevice::WriteOnly));
     mtp->setDevices({mtpPhone(u"M1"_s, u"busy"_s)});
-    pass();
-    conflictingApps = {u"Android File Transfer"_s, u"Image Capture"_s, u"Photos"_s};
+    mtp->setDeviceNode(u"M1"_s, node);
+    std::vector<std::unique_ptr<QProcess>> apps;
+    for (const QString& app : {u"Photos"_s, u"Android File Transfer"_s, u"Image Capture"_s}) {
+        ASSERT_TRUE(QFile::copy(u"/bin/sleep"_s, m_folder.filePath(app)));
+        apps.push_back(browsertest::nodeHolder(node, {m_folder.filePath(app)}));
+    }
+    // A pass sees a holder only once it has the node open.
+    ASSERT_TRUE(testsupport::waitUntil([&] { pass(); return model().conflictingApps().size() == 3; }));
     DetailView& view = pane(fullEnvironment());
     auto* busy = qobject_cast<BusyPhoneView*>(view.currentView());
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->quitButton()->text(), u"Quit Android File Transfer and Image Capture and Photos"_s);
     busy->quitButton()->click();
-    EXPECT_EQ(calls, QStringList{u"quitConflictingApps"_s});
+    for (const auto& app : apps)
+        EXPECT_TRUE(app->waitForFinished(5000));
 
     // Read again on the next change the model publishes.
-    conflictingApps.clear();
     mtp->setDevices({mtpPhone(u"M1"_s, u"busy"_s, u"Galaxy S24"_s)});
     pass();
     EXPECT_TRUE(hint().startsWith(u"Another app is using Galaxy S24 |"_s));

@@ -13,11 +13,7 @@ Environment WindowTest::fullEnvironment()
         return QStringList{u"mirror"_s, u"apps"_s, u"logcat"_s}.contains(identifier);
     };
     env.openWindow = [this](const QString& identifier) { openedWindows.append(identifier); };
-    BrowserCommands& c = env.commands;
-    c.disconnect = [this](const Device& phone) { calls.append(u"disconnect:"_s + phone.serial); };
-    c.conflictingApps = [this] { return conflictingApps; };
-    c.quitConflictingApps = [this] { calls.append(u"quitConflictingApps"_s); };
-    c.wirelessSheet = [](QWidget* parent) { return new QDialog(parent); };
+    env.commands.wirelessSheet = [](QWidget* parent) { return new QDialog(parent); };
     return env;
 }
 

@@ -26,8 +26,7 @@ using browsertest::mtpPhone;
 
 class WindowTest : public browsertest::ModelTest {
 protected:
-    // Every command present; each call is written to `calls` as
-    // "name:argument:argument". The windows "mirror", "apps" and "logcat" can open.
+    // The Wi-Fi sheet present; the windows "mirror", "apps" and "logcat" can open.
     Environment fullEnvironment();
     // No command and no window: what the application offers today.
     Environment bareEnvironment();
@@ -51,9 +50,7 @@ protected:
     }
     ContentView& window(const Environment& env);
 
-    QStringList calls;
     QStringList openedWindows;
-    QStringList conflictingApps;
 
 private:
     std::unique_ptr<QWidget> m_view;
