@@ -5,6 +5,13 @@
 # ANDROID_HOME, with settings of its own. Everything it starts or writes is
 # gone when the application quits or the script is stopped.
 #
+# The pretend phone also mirrors its screen: a test card (colour bars, a
+# moving square, the picture's number, a white border). The application
+# finds a stand-in for the mirroring server in the build folder while the
+# script runs. To end the running mirroring as a phone would, write
+#   {"mirror": {"endGeneration": N}}
+# with a new N to the knobs file that the script names when it starts.
+#
 #   scripts/try-without-phone.sh [application arguments...]
 #
 # VANTELORQUIST_BUILD names a build folder to take the programs from as they
@@ -37,6 +44,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vantelorquist-try-XXXXXX")
 phone_pid=""
 app_pid=""
 server_started=""
+stand_in=""
 
 cleanup() {
   trap - EXIT INT TERM HUP
@@ -50,6 +58,10 @@ cleanup() {
   if [ -n "$phone_pid" ] && kill -0 "$phone_pid" 2>/dev/null; then
     kill "$phone_pid" 2>/dev/null || true
     wait "$phone_pid" 2>/dev/null || true
+  fi
+  if [ -n "$stand_in" ]; then
+    rm -f "$stand_in"
+    rmdir -p "$(dirname "$stand_in")" 2>/dev/null || true
   fi
   rm -rf "$work"
 }
@@ -88,7 +100,7 @@ touch -d "2024-10-01 09:30" "$storage/Documents"
 # ---- the phone -------------------------------------------------------------------
 mkdir -p "$work/control"
 "$phone_program" --storage "$storage" --control "$work/control" --port 0 \
-  --product sdk_phone --model Pixel_7 --device panther --parent-pid $$ > "$work/phone.port" 2> "$work/phone.log" &
+  --product sdk_phone --model Pixel_7 --device panther --parent-pid $$ --mirror-test-card > "$work/phone.port" 2> "$work/phone.log" &
 phone_pid=$!
 phone_port=""
 for _ in $(seq 1 100); do
@@ -139,10 +151,19 @@ if [ "$state" != device ]; then
 fi
 
 # ---- the application, using that adb ----------------------------------------------
+# The mirroring server is looked for beside the program (../share/...); the
+# pretend phone takes any file as one. An existing file is left as it is.
+server_file=$(realpath -m "$(dirname "$app_program")/../share/vantelorquist/scrcpy-server")
+if [ ! -e "$server_file" ]; then
+  mkdir -p "$(dirname "$server_file")"
+  stand_in=$server_file
+  echo "stand-in mirroring server for try-without-phone.sh" > "$stand_in"
+fi
 mkdir -p "$work/sdk/platform-tools"
 ln -s "$adb_program" "$work/sdk/platform-tools/adb"
 export ANDROID_HOME=$work/sdk
-echo "try-without-phone: phone $serial on adb server port $ANDROID_ADB_SERVER_PORT; storage in $storage"
+echo "try-without-phone: phone $serial on adb server port $ANDROID_ADB_SERVER_PORT; storage in $storage;" \
+  "knobs in $work/control/knobs.json"
 "$app_program" "$@" &
 app_pid=$!
 status=0

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "Look.h"
 #include "MirrorLook.h"
+#include "Theme.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -119,4 +120,11 @@ void RailButton::paintEvent(QPaintEvent*)
     const QSizeF size = QSizeF(m_pixmap.size()) / m_pixmap.devicePixelRatio();
     const QPointF corner = QRectF(rect()).center() - QPointF(size.width() / 2, size.height() / 2);
     painter.drawPixmap(corner, m_pixmap);
+    if (hasFocus()) { // as the glass buttons mark theirs; the rail is always dark
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(1.0);
+        painter.setPen(QPen(Theme::accent(true), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
 }

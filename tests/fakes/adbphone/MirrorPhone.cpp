@@ -17,7 +17,13 @@ void Phone::startMirror(const QByteArray& scid, bool audio)
     stopMirror();
     const QByteArray record = m_config.controlDir.isEmpty() ? QByteArray()
                                                             : m_config.controlDir + '/' + kMirrorControlFile;
-    m_mirror = std::make_unique<FakeMirrorServer>(FakeMirrorServer::Scenario {}, [record](const QByteArray& bytes) {
+    FakeMirrorServer::Scenario scenario;
+    if (m_config.mirrorTestCard) {
+        scenario.testCard = true;
+        scenario.width = 360;
+        scenario.height = 780;
+    }
+    m_mirror = std::make_unique<FakeMirrorServer>(scenario, [record](const QByteArray& bytes) {
         if (record.isEmpty())
             return;
         const int fd = ::open(record.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -30,6 +36,7 @@ void Phone::startMirror(const QByteArray& scid, bool audio)
     m_mirrorAudio = audio;
     m_mirrorStreams = 0;
     m_mirrorClipboardGeneration = knobs().mirrorClipboardGeneration;
+    m_mirrorEndGeneration = knobs().mirrorEndGeneration;
 }
 
 int Phone::openMirrorStream(const QByteArray& scid)
@@ -56,6 +63,11 @@ bool Phone::serviceMirror()
     if (!m_mirror || m_mirror->videoEnded())
         return false;
     const Knobs& k = knobs();
+    if (k.mirrorEndGeneration != m_mirrorEndGeneration) {
+        m_mirrorEndGeneration = k.mirrorEndGeneration;
+        m_mirror->stop();
+        return false;
+    }
     if (k.mirrorClipboardGeneration != m_mirrorClipboardGeneration) {
         m_mirrorClipboardGeneration = k.mirrorClipboardGeneration;
         m_mirror->sendDeviceMessage(mirrorstream::clipboard(k.mirrorClipboard));

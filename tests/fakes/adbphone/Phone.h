@@ -36,6 +36,7 @@ struct PhoneConfig {
     bool authorized = true;
     pid_t parentPid = 0;    // stop when this parent goes away; 0: never
     uint16_t port = 0;      // 0: any free port
+    bool mirrorTestCard = false; // the mirroring server shows a test card, phone-shaped
 };
 
 class Phone {
@@ -82,7 +83,7 @@ public:
     // our end of a connected socket; -1 when the server is not there.
     int openMirrorStream(const QByteArray& scid);
     // False once the server's video stream has ended; sends the clipboard
-    // knob's text on each new generation.
+    // knob's text on each new generation, and ends the streams on a new end one.
     bool serviceMirror();
     void stopMirror();
 
@@ -115,6 +116,7 @@ private:
     bool m_mirrorAudio = false;
     int m_mirrorStreams = 0;
     qint64 m_mirrorClipboardGeneration = 0;
+    qint64 m_mirrorEndGeneration = 0;
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Connection>> m_connections;
 

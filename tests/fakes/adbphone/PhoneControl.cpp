@@ -217,6 +217,7 @@ QByteArray encodeKnobs(const Knobs& knobs)
     mirror.insert(QStringLiteral("exitLines"), exitLines);
     mirror.insert(QStringLiteral("clipboard"), QString::fromLatin1(knobs.mirrorClipboard.toBase64()));
     mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
+    mirror.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.mirrorEndGeneration));
     object.insert(QStringLiteral("mirror"), mirror);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -249,6 +250,7 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.mirrorClipboard = QByteArray::fromBase64(mirror.value(QStringLiteral("clipboard")).toString().toLatin1());
     knobs.mirrorClipboardGeneration =
         static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
+    knobs.mirrorEndGeneration = static_cast<qint64>(mirror.value(QStringLiteral("endGeneration")).toDouble(0));
     return knobs;
 }
 

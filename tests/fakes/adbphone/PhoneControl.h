@@ -52,10 +52,12 @@ struct Knobs {
     QHash<QByteArray, QByteArray> servedFiles;
     QList<QByteArray> failingPulls;
     // Mirroring: lines the server prints before it exits with status 1 (none:
-    // it serves), and a clipboard text the phone sends on each new generation.
+    // it serves), a clipboard text the phone sends on each new generation,
+    // and a generation whose change ends the running server's streams.
     QList<QByteArray> mirrorExitLines;
     QByteArray mirrorClipboard;
     qint64 mirrorClipboardGeneration = 0;
+    qint64 mirrorEndGeneration = 0;
 };
 
 // The log's lines: entry `index` in threadtime format, with every level

@@ -27,7 +27,7 @@ void usage(FILE* out)
 {
     std::fputs("usage: fakeadbphone --storage DIR [--port N] [--replies FILE] [--control DIR]\n"
                "                    [--product P] [--model M] [--device D] [--unauthorized]\n"
-               "                    [--log FILE] [--parent-pid PID]\n"
+               "                    [--log FILE] [--parent-pid PID] [--mirror-test-card]\n"
                "\n"
                "Listens on 127.0.0.1 (port 0: any free port) and prints the port. Then:\n"
                "  adb connect 127.0.0.1:PORT\n"
@@ -86,6 +86,8 @@ int main(int argc, char** argv)
             config.logFile = value();
         else if (arg == "--parent-pid")
             config.parentPid = static_cast<pid_t>(std::atol(value()));
+        else if (arg == "--mirror-test-card")
+            config.mirrorTestCard = true;
         else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;

@@ -170,6 +170,7 @@ void FakeMirrorServer::videoLoop(int fd, bool dummyByte)
             options.width = rotated ? m_scenario.height : m_scenario.width;
             options.height = rotated ? m_scenario.width : m_scenario.height;
             options.keyFrameInterval = 600;
+            options.testCard = m_scenario.testCard;
             stream = std::make_unique<H264StreamGenerator>(options);
             out += videoSize(quint32(options.width), quint32(options.height));
             out += videoConfiguration(stream->configuration());

@@ -26,6 +26,7 @@ public:
         bool endMidway = false;       // after a few pictures, half a packet and the end
         bool corruptPicture = false;  // one damaged picture after a few; a new key frame on resetVideo
         bool deaf = false;            // the control stream is not read until listen()
+        bool testCard = false;        // pictures for people to look at (see H264StreamGenerator)
     };
 
     // `record` receives every byte read from the control stream, as read.

@@ -2,7 +2,7 @@
 // Listens on 127.0.0.1 at --port and serves one mirroring session:
 //
 //   fakemirrorserver --port N [--record FILE] [--commands FIFO] [--fps N] [--size WxH]
-//                    [--scenario NAME] [--close-first K] [--print LINE]... COMMAND
+//                    [--scenario NAME] [--close-first K] [--print LINE]... [--test-card] COMMAND
 //
 // The record FILE gets every control byte, and FILE.sent the number of
 // pictures sent once the video ends. COMMAND is the server's start command; "audio=true" in it opens the audio
@@ -108,6 +108,8 @@ int main(int argc, char** argv)
             closeFirst = std::stoi(value());
         else if (arg == "--print")
             lines.push_back(value());
+        else if (arg == "--test-card")
+            scenario.testCard = true;
         else
             command = arg;
     }

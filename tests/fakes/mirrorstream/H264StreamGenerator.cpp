@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,75 @@ QByteArray leadingParameterSets(const QByteArray& packet)
         }
     }
     return packet;
+}
+
+struct Yuv {
+    uint8_t y, u, v;
+};
+
+// Limited-range BT.601, what a decoder assumes when the stream says nothing.
+Yuv yuv(int r, int g, int b)
+{
+    return {uint8_t(16 + (65.481 * r + 128.553 * g + 24.966 * b) / 255 + 0.5),
+            uint8_t(128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255 + 0.5),
+            uint8_t(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255 + 0.5)};
+}
+
+void fill(AVFrame* f, int x0, int y0, int x1, int y1, Yuv colour)
+{
+    x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, f->width), y1 = std::min(y1, f->height);
+    for (int y = y0; y < y1; ++y)
+        std::memset(f->data[0] + y * f->linesize[0] + x0, colour.y, size_t(std::max(x1 - x0, 0)));
+    for (int y = y0 / 2; y < (y1 + 1) / 2; ++y) {
+        std::memset(f->data[1] + y * f->linesize[1] + x0 / 2, colour.u, size_t(std::max((x1 + 1) / 2 - x0 / 2, 0)));
+        std::memset(f->data[2] + y * f->linesize[2] + x0 / 2, colour.v, size_t(std::max((x1 + 1) / 2 - x0 / 2, 0)));
+    }
+}
+
+// Bars in the usual order, a square that sweeps across and back, the
+// picture's number in a 3 x 5 block font, and a border that shows any crop.
+void drawTestCard(AVFrame* f, int index)
+{
+    const int w = f->width, h = f->height;
+    fill(f, 0, 0, w, h, yuv(40, 40, 40));
+    static const int bars[7][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                                   {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
+    const int inset = 8;
+    for (int i = 0; i < 7; ++i) {
+        fill(f, inset + (w - 2 * inset) * i / 7, h / 10, inset + (w - 2 * inset) * (i + 1) / 7, h * 4 / 10,
+             yuv(bars[i][0], bars[i][1], bars[i][2]));
+    }
+    const int shorter = std::min(w, h); // sizes that fit both orientations
+    const int side = std::max(shorter / 8, 4);
+    const int travel = std::max(w - 2 * inset - side, 1);
+    const int step = (index * 4) % (2 * travel);
+    const int x = inset + (step < travel ? step : 2 * travel - step);
+    fill(f, x, h * 45 / 100, x + side, h * 45 / 100 + side, yuv(255, 255, 255));
+
+    static const uint16_t glyphs[10] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF, 0x79EF, 0x7249, 0x7BEF, 0x7BCF};
+    const QByteArray digits = QByteArray::number(index);
+    const int cell = std::max(shorter / 40, 1);
+    const int advance = 4 * cell;
+    int left = (w - int(digits.size()) * advance + cell) / 2;
+    const int top = h * 7 / 10;
+    for (const char digit : digits) {
+        const uint16_t glyph = glyphs[digit - '0'];
+        for (int row = 0; row < 5; ++row) {
+            for (int column = 0; column < 3; ++column) {
+                if (glyph & (1 << (14 - row * 3 - column)))
+                    fill(f, left + column * cell, top + row * cell, left + (column + 1) * cell, top + (row + 1) * cell,
+                         yuv(255, 255, 255));
+            }
+        }
+        left += advance;
+    }
+
+    const Yuv white = yuv(255, 255, 255);
+    const int edge = 2;
+    fill(f, 0, 0, w, edge, white);
+    fill(f, 0, h - edge, w, h, white);
+    fill(f, 0, 0, edge, h, white);
+    fill(f, w - edge, 0, w, h, white);
 }
 
 } // namespace
@@ -114,8 +184,10 @@ QByteArray H264StreamGenerator::picture(int index, bool textured)
     AVFrame* f = m_encoder->frame;
     if (av_frame_make_writable(f) < 0)
         fail("picture buffer not writable");
+    if (m_options.testCard)
+        drawTestCard(f, index);
     const int luma = lumaFor(index);
-    for (int y = 0; y < f->height; ++y) {
+    for (int y = 0; !m_options.testCard && y < f->height; ++y) {
         uint8_t* row = f->data[0] + y * f->linesize[0];
         if (!textured) {
             std::memset(row, luma, size_t(f->width));
@@ -124,7 +196,7 @@ QByteArray H264StreamGenerator::picture(int index, bool textured)
         for (int x = 0; x < f->width; ++x)
             row[x] = uint8_t(luma + ((x * 7 + y * 3 + index * 11) ^ (x * y + index)) % 40 - 20);
     }
-    for (int plane = 1; plane < 3; ++plane) {
+    for (int plane = 1; !m_options.testCard && plane < 3; ++plane) {
         for (int y = 0; y < f->height / 2; ++y)
             std::memset(f->data[plane] + y * f->linesize[plane], 128, size_t(f->width / 2));
     }

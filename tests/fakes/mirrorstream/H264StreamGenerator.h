@@ -16,6 +16,9 @@ public:
         int bitRate = 0;                  // bits per second; 0 leaves the quality to the encoder
         bool delimiters = false;          // an access unit delimiter opens each picture
         bool inBandParameterSets = false; // SPS and PPS repeated before each key frame
+        // A picture for people rather than tests: colour bars, a moving square,
+        // the picture's number and a 2-pixel white border.
+        bool testCard = false;
     };
 
     explicit H264StreamGenerator(const Options& options);
@@ -27,8 +30,8 @@ public:
     QByteArray configuration() const;
 
     // Encodes the next picture, flat grey with luma `lumaFor(index)`, or with
-    // moving detail when `textured` (a busier picture, as a real screen is).
-    // Returns its Annex B packet.
+    // moving detail when `textured` (a busier picture, as a real screen is),
+    // or the test card when the options ask for it. Returns its Annex B packet.
     QByteArray picture(int index, bool textured = false);
 
     // The luma of picture `index`: far enough from its neighbours to tell
