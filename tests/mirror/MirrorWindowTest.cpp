@@ -357,7 +357,7 @@ TEST_F(MirrorWindowTest, RailButtonsSendKeysAndFollowTheSessionAndTheModel)
     EXPECT_EQ(button(u"Play Sound"_s).symbol(), u"speaker.slash"_s);
     ASSERT_TRUE(reaches(Kind::streaming));
     EXPECT_TRUE(stub.calls().filter(u"shell "_s).last().contains(u" audio=false "_s));
-    ASSERT_TRUE(waitUntil([&] { return window->session()->framesPerSecond() > 0; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return window->session()->framesPerSecond() > 0; }, 15s));
     EXPECT_EQ(rail().badgeText(), QString::number(window->session()->framesPerSecond()));
 
     // Clipboard sync: off and on, and a flash for a phone text.
@@ -374,8 +374,8 @@ TEST_F(MirrorWindowTest, RailButtonsSendKeysAndFollowTheSessionAndTheModel)
     EXPECT_EQ(sync.symbolColor(), Theme::accent(true));
     EXPECT_EQ(access->text(QAccessible::Value), u"On"_s);
     ASSERT_TRUE(waitUntil([&] { return stub.command("clipboard from the phone"); }));
-    ASSERT_TRUE(waitUntil([&] { return sync.symbol() == u"checkmark"_s; }, 5s));
-    EXPECT_TRUE(waitUntil([&] { return sync.symbol() == u"clipboard.fill"_s; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return sync.symbol() == u"checkmark"_s; }, 15s));
+    EXPECT_TRUE(waitUntil([&] { return sync.symbol() == u"clipboard.fill"_s; }, 15s));
 }
 
 TEST_F(MirrorWindowTest, RecordingAndPasteButtons)
