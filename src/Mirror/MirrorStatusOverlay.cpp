@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -111,7 +112,12 @@ QString MirrorStatusOverlay::text() const
 void MirrorStatusOverlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
     QColor dim(Qt::black);
     dim.setAlphaF(0.85f);
-    painter.fillRect(rect(), dim);
+    // The same rounding as the screen it covers, so no corner shows outside it.
+    const qreal radius = 0.06 * width();
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), radius, radius);
+    painter.fillPath(shape, dim);
 }
