@@ -1,5 +1,6 @@
 #include "Glass.h"
 
+#include "Look.h"
 #include "Theme.h"
 
 #include <QAbstractButton>
@@ -89,4 +90,27 @@ void glassButton(QAbstractButton* button, bool prominent)
                                          "QAbstractButton:pressed { background-color: %2; }"
                                          "QAbstractButton:disabled { background-color: palette(mid); }")
                               .arg(accent.name(), accent.darker(120).name()));
+}
+
+AccentTile::AccentTile(const QString& symbol, int side, qreal radius, qreal fadedAlpha, QWidget* parent)
+    : GlassSurface(Shape::roundedRectangle, radius, false, parent), m_symbol(symbol), m_fadedAlpha(fadedAlpha)
+{
+    setFixedSize(side, side);
+}
+
+void AccentTile::paintEvent(QPaintEvent* event)
+{
+    GlassSurface::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor accent = Theme::accent(Theme::isDark(palette()));
+    QColor faded = accent;
+    faded.setAlphaF(float(m_fadedAlpha));
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, accent);
+    gradient.setColorAt(1, faded);
+    painter.fillPath(outline(shape(), QRectF(rect()), radius()), gradient);
+    const int size = 22;
+    painter.drawPixmap(QRect((width() - size) / 2, (height() - size) / 2, size, size),
+                       Look::symbol(m_symbol, size, Qt::white, devicePixelRatioF()));
 }

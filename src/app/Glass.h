@@ -37,5 +37,19 @@ private:
     bool m_hovered = false;
 };
 
+// A square glass tile filled with the accent colour fading downwards to
+// `fadedAlpha`, with a white symbol of 22 points in its middle.
+class AccentTile : public GlassSurface {
+public:
+    AccentTile(const QString& symbol, int side, qreal radius, qreal fadedAlpha, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_symbol;
+    qreal m_fadedAlpha;
+};
+
 // Gives a button the bordered look, or the accent-filled prominent look.
 void glassButton(QAbstractButton* button, bool prominent);

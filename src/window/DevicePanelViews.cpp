@@ -18,33 +18,6 @@ constexpr int badgeSize = 17;
 constexpr int circleSize = 32;
 constexpr qreal disabledOpacity = 0.4;
 
-// The tile's face: the phone symbol on the accent gradient, on glass.
-class TileFace : public GlassSurface {
-public:
-    explicit TileFace(QWidget* parent) : GlassSurface(Shape::roundedRectangle, 11, false, parent)
-    {
-        setFixedSize(tileSize, tileSize);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        GlassSurface::paintEvent(event);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QColor accent = Theme::accent(Theme::isDark(palette()));
-        QColor faded = accent;
-        faded.setAlphaF(0.65f);
-        QLinearGradient gradient(0, 0, 0, height());
-        gradient.setColorAt(0, accent);
-        gradient.setColorAt(1, faded);
-        painter.fillPath(outline(Shape::roundedRectangle, QRectF(rect()), 11), gradient);
-        const int size = 22;
-        painter.drawPixmap(QRect((width() - size) / 2, (height() - size) / 2, size, size),
-                           Look::symbol(QStringLiteral("smartphone"), size, Qt::white, devicePixelRatioF()));
-    }
-};
-
 // The connection badge: a small symbol on a material circle.
 class TileBadge : public QWidget {
 public:
@@ -103,7 +76,7 @@ DeviceTile::DeviceTile(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("deviceTile"));
     // The badge stands 4 past the face's corner.
     setFixedSize(tileSize + 4, tileSize + 4);
-    new TileFace(this);
+    new AccentTile(QStringLiteral("smartphone"), tileSize, 11, 0.65, this);
     m_badgeView = new TileBadge(this);
     m_badgeView->move(tileSize - badgeSize + 4, tileSize - badgeSize + 4);
     Accessibility::hide(this);

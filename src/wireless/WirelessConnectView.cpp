@@ -57,33 +57,6 @@ QWidget* symbolLabel(const QString& symbol, const QString& text, const QColor& c
     return box;
 }
 
-// The icon tile: the Wi-Fi symbol on an accent gradient, on glass.
-class IconTile : public GlassSurface {
-public:
-    explicit IconTile(QWidget* parent) : GlassSurface(Shape::roundedRectangle, 12, false, parent)
-    {
-        setFixedSize(46, 46);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        GlassSurface::paintEvent(event);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QColor accent = Theme::accent(Theme::isDark(palette()));
-        QColor faded = accent;
-        faded.setAlphaF(0.7f);
-        QLinearGradient gradient(0, 0, 0, height());
-        gradient.setColorAt(0, accent);
-        gradient.setColorAt(1, faded);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(gradient);
-        painter.drawPath(GlassSurface::outline(Shape::roundedRectangle, QRectF(rect()), 12));
-        painter.drawPixmap(QRect(12, 12, 22, 22), Look::symbol(QStringLiteral("wifi"), 22, Qt::white, devicePixelRatioF()));
-    }
-};
-
 // The sheet's status line for the phase: a pill, a failure, or nothing.
 class StatusLine : public QWidget {
 public:
@@ -222,7 +195,7 @@ WirelessConnectView::WirelessConnectView(BrowserModel& model, QWidget* parent, S
     // Header.
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
-    header->addWidget(new IconTile(this), 0, Qt::AlignVCenter);
+    header->addWidget(new AccentTile(QStringLiteral("wifi"), 46, 12, 0.7, this), 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
     auto* title = new QLabel(QStringLiteral("Connect over Wi-Fi"), this);
