@@ -298,8 +298,10 @@ void LogRow::setEditorData(QWidget* editor, const QModelIndex& index) const
     if (!text || !rows)
         return;
     const LogLine& line = rows->line(index.row());
-    if (text->toPlainText() != line.message) {
-        text->setPlainText(drawnMessage(line.message));
+    const QString shown = drawnMessage(line.message);
+    // Setting the same text again would drop the user's selection.
+    if (text->toPlainText() != shown) {
+        text->setPlainText(shown);
         QPalette palette = text->palette();
         palette.setColor(QPalette::Text, LogLook::messageColor(line.level, palette));
         text->setPalette(palette);
