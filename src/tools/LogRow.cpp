@@ -28,6 +28,23 @@ QString drawnMessage(const QString& message)
     return message.left(LogRow::kDrawnMessage) + QStringLiteral("…");
 }
 
+// Wraps the layout's lines to width, one under another; returns their height.
+qreal wrapLines(QTextLayout& layout, int width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal height = 0;
+    for (QTextLine text = layout.createLine(); text.isValid(); text = layout.createLine()) {
+        text.setLineWidth(width);
+        text.setPosition(QPointF(0, height));
+        height += text.height();
+    }
+    layout.endLayout();
+    return height;
+}
+
 } // namespace
 
 namespace LogLook {
@@ -195,17 +212,7 @@ int LogRow::messageHeight(const QString& message, int width) const
     if (message.size() * qsizetype(metrics.maxWidth()) <= width && !message.contains(QLatin1Char('\n')))
         return metrics.height();
     QTextLayout layout(drawnMessage(message), m_font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    qreal height = 0;
-    for (QTextLine text = layout.createLine(); text.isValid(); text = layout.createLine()) {
-        text.setLineWidth(width);
-        height += text.height();
-    }
-    layout.endLayout();
-    return std::max(metrics.height(), int(std::ceil(height)));
+    return std::max(metrics.height(), int(std::ceil(wrapLines(layout, width))));
 }
 
 QSize LogRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -261,17 +268,7 @@ void LogRow::paint(QPainter* painter, const QStyleOptionViewItem& option, const 
 
     painter->setPen(LogLook::messageColor(line.level, palette));
     QTextLayout layout(drawnMessage(line.message), m_font);
-    QTextOption wrap;
-    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(wrap);
-    layout.beginLayout();
-    qreal y = 0;
-    for (QTextLine text = layout.createLine(); text.isValid(); text = layout.createLine()) {
-        text.setLineWidth(g.message.width());
-        text.setPosition(QPointF(0, y));
-        y += text.height();
-    }
-    layout.endLayout();
+    wrapLines(layout, g.message.width());
     layout.draw(painter, g.message.topLeft());
     painter->restore();
 }
@@ -301,8 +298,10 @@ void LogRow::setEditorData(QWidget* editor, const QModelIndex& index) const
     if (!text || !rows)
         return;
     const LogLine& line = rows->line(index.row());
-    if (text->toPlainText() != line.message) {
-        text->setPlainText(drawnMessage(line.message));
+    const QString shown = drawnMessage(line.message);
+    // Setting the same text again would drop the user's selection.
+    if (text->toPlainText() != shown) {
+        text->setPlainText(shown);
         QPalette palette = text->palette();
         palette.setColor(QPalette::Text, LogLook::messageColor(line.level, palette));
         text->setPalette(palette);

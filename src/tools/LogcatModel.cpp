@@ -171,7 +171,6 @@ void LogcatModel::flush()
         }
     }
     m_lines.append(std::move(fresh));
-    Q_EMIT linesChanged();
 
     qsizetype removed = 0;
     if (m_lines.size() > kCap) {
@@ -179,8 +178,8 @@ void LogcatModel::flush()
         const int64_t first = m_lines.first().id;
         removed = std::lower_bound(m_shown.cbegin(), m_shown.cend(), first) - m_shown.cbegin();
         m_shown.remove(0, removed);
-        Q_EMIT linesChanged();
     }
+    Q_EMIT linesChanged();
     Q_EMIT shownUpdated(removed, appended);
 }
 
