@@ -294,6 +294,8 @@ void MenuBarContent::updateJob()
     m_jobSeparator->setVisible(job.has_value());
     m_stop->setVisible(job && job->cancellable);
     const QString text = job ? MainMenu::menuText(jobLine(*job)) : QString();
+    if (m_jobLine->isVisible() != job.has_value() || (job && m_jobLine->text() != text))
+        ++m_jobLineUpdates;
     m_jobLine->setVisible(job.has_value());
     m_jobLine->setText(text);
     m_jobShown.start();

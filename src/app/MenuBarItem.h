@@ -57,6 +57,8 @@ public:
     QAction* action(const QString& title) const;
     // The visible texts top to bottom; "-" for a separator.
     QStringList lines() const;
+    // How many changes of the job line reached the menu.
+    int jobLineUpdates() const { return m_jobLineUpdates; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,6 +81,7 @@ private:
     QActionGroup* m_pickerGroup;
     QElapsedTimer m_jobShown;
     QTimer m_jobTimer;
+    int m_jobLineUpdates = 0;
 };
 
 // The tray icon with its menu, shown while "showMenuBarIcon" is on and the
