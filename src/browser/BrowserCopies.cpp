@@ -3,28 +3,22 @@
 #include "BrowserPaths.h"
 #include "Paths.h"
 #include "Error.h"
-#include "TempFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QUuid>
 
 using paths::joined;
 
 namespace {
 
-// Refuses, with its sentence, a request holding a name that cannot be joined
-// to a folder; returns whether all are usable.
-bool allUsable(const QStringList& names, const std::function<void(const QString&)>& refuse)
+// The sentence refusing the first name that cannot be joined to a folder.
+std::optional<QString> refusal(const QStringList& names)
 {
-    try {
-        for (const QString& name : names)
-            browserpaths::usable(name);
-    } catch (const Error& error) {
-        refuse(error.description());
-        return false;
+    for (const QString& name : names) {
+        if (std::optional<QString> text = browserpaths::refusal(name, QStringLiteral("copied")))
+            return text;
     }
-    return true;
+    return std::nullopt;
 }
 
 QStringList namesOf(const QList<RemoteEntry>& entries)
@@ -85,8 +79,10 @@ void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& f
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (!allUsable(namesOf(entries), [this](const QString& text) { setErrorMessage(text); }))
+    if (const std::optional<QString> text = refusal(namesOf(entries))) {
+        setErrorMessage(*text);
         return;
+    }
     QStringList conflicts;
     for (const RemoteEntry& entry : entries) {
         if (browserpaths::existsLocally(joined(folder, entry.name)))
@@ -141,15 +137,13 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (!allUsable(namesOf(entries), [this](const QString& text) { setErrorMessage(text); }))
+    if (const std::optional<QString> text = refusal(namesOf(entries))) {
+        setErrorMessage(*text);
         return;
+    }
     const QString path = m_path;
     startJob(QStringLiteral("Opening…"), true, false, [=](JobContext& job) {
-        // A new folder per request, so nothing there can be in the way.
-        const QString folder = TempFolder::path() + QLatin1Char('/')
-                               + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        if (!QDir().mkpath(folder))
-            throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+        const QString folder = browserpaths::newPrivateFolder();
         for (const RemoteEntry& entry : entries) {
             job.cancel().check();
             job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
@@ -186,8 +180,10 @@ void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>
         sources.append(localPath(item));
         names.append(sources.last().mid(sources.last().lastIndexOf(QLatin1Char('/')) + 1));
     }
-    if (!allUsable(names, [this](const QString& text) { setErrorMessage(text); }))
+    if (const std::optional<QString> text = refusal(names)) {
+        setErrorMessage(*text);
         return;
+    }
     const QString target = folder.value_or(m_path);
     // The names shown when the copy was asked for; another folder is not known.
     QSet<QString> listed;

@@ -2,13 +2,9 @@
 
 #include "BrowserPaths.h"
 #include "Paths.h"
-#include "Error.h"
-#include "TempFolder.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QUuid>
 
 using paths::joined;
 
@@ -54,10 +50,7 @@ private:
         m_task = Task::run(
             this,
             [phone = m_phone, path = m_phonePath, name = m_name](const Cancel& cancel) {
-                const QString folder = TempFolder::path() + QLatin1Char('/')
-                                       + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-                if (!QDir().mkpath(folder))
-                    throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+                const QString folder = browserpaths::newPrivateFolder();
                 phone->pull(path, folder, cancel);
                 return joined(folder, name);
             },
@@ -90,7 +83,7 @@ void BrowserModel::copyPaths(const QList<RemoteEntry>& entries)
 
 QMimeData* BrowserModel::itemProvider(const RemoteEntry& entry)
 {
-    if (const std::optional<QString> refusal = unusable(entry, QStringLiteral("dragged out"))) {
+    if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("dragged out"))) {
         setErrorMessage(*refusal);
         return new EntryDragData(nullptr, {}, entry.name);
     }

@@ -13,7 +13,7 @@ bool isPackage(const QUrl& url)
 
 bool readyOverAdb(const std::optional<Device>& device)
 {
-    return device && device->state == QLatin1StringView("device") && device->transport == Device::Transport::adb;
+    return device && device->isReady() && device->transport == Device::Transport::adb;
 }
 
 QString lastComponent(const QUrl& url)

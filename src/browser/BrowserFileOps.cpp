@@ -3,7 +3,6 @@
 #include "ADBError.h"
 #include "BrowserPaths.h"
 #include "Paths.h"
-#include "Error.h"
 
 using paths::joined;
 
@@ -15,22 +14,6 @@ QString quoted(const QString& name)
 }
 
 } // namespace
-
-std::optional<QString> BrowserModel::unusable(const RemoteEntry& entry, const QString& verb)
-{
-    try {
-        browserpaths::usable(entry.name);
-        return std::nullopt;
-    } catch (const Error&) {
-        // Joined to the folder, such a name would stand for the folder itself
-        // or another place.
-        if (entry.name.isEmpty())
-            return QStringLiteral("An item without a name can't be ") + verb + QStringLiteral(".");
-        QString shown = entry.name;
-        shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
-        return quoted(shown) + QStringLiteral(" can't be ") + verb + QStringLiteral(": it isn't a usable file name.");
-    }
-}
 
 bool BrowserModel::validate(const QString& name)
 {
@@ -50,7 +33,7 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
     if (!phone || entries.isEmpty())
         return;
     for (const RemoteEntry& entry : entries) {
-        if (const std::optional<QString> refusal = unusable(entry, QStringLiteral("deleted"))) {
+        if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("deleted"))) {
             setErrorMessage(*refusal);
             return;
         }
@@ -101,7 +84,7 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const QString trimmed = name.trimmed();
     if (trimmed == entry.name)
         return;
-    if (const std::optional<QString> refusal = unusable(entry, QStringLiteral("renamed"))) {
+    if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("renamed"))) {
         setErrorMessage(*refusal);
         return;
     }

@@ -354,9 +354,6 @@ private:
     void copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
 
     bool validate(const QString& name);
-    // The sentence refusing an entry whose name names another place; none
-    // when it is usable.
-    static std::optional<QString> unusable(const RemoteEntry& entry, const QString& verb);
     void startRecording();
     void stopRecording();
     void recordingEnded();

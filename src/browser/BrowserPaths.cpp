@@ -1,24 +1,38 @@
 #include "BrowserPaths.h"
 
 #include "Error.h"
+#include "TempFolder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QUuid>
 
 #include <sys/stat.h>
 
 namespace browserpaths {
 
-const QString& usable(const QString& name)
+std::optional<QString> refusal(const QString& name, const QString& verb)
 {
     if (name.isEmpty())
-        throw Error(QStringLiteral("An item without a name can't be copied."));
+        return QStringLiteral("An item without a name can't be ") + verb + QStringLiteral(".");
     if (name == QLatin1StringView(".") || name == QLatin1StringView("..") || name.contains(QLatin1Char('/'))
         || name.contains(QChar(0))) {
         QString shown = name;
         shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
-        throw Error(QStringLiteral("“") + shown + QStringLiteral("” can't be copied: it isn't a usable file name."));
+        return QStringLiteral("“") + shown + QStringLiteral("” can't be ") + verb
+               + QStringLiteral(": it isn't a usable file name.");
     }
-    return name;
+    return std::nullopt;
+}
+
+QString newPrivateFolder()
+{
+    // A fresh name per call, so nothing there can be in the way.
+    const QString folder = TempFolder::path() + QLatin1Char('/')
+                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    if (!QDir().mkpath(folder))
+        throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+    return folder;
 }
 
 bool existsLocally(const QString& path)

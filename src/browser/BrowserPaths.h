@@ -2,14 +2,20 @@
 
 #include <QString>
 
+#include <optional>
+
 // Names joined to folders, on the phone and on the computer (joining itself
 // is paths::joined).
 namespace browserpaths {
 
-// The name itself when it can name an item inside a folder; throws Error
-// with a sentence naming it when it is empty, ".", "..", or holds "/" or NUL,
-// since joined to a folder it would name another place.
-const QString& usable(const QString& name);
+// None when the name can name an item inside a folder; else the sentence
+// refusing to `verb` it ("copied", "deleted"): an empty name, ".", "..", or
+// one holding "/" or NUL would, joined to a folder, name another place.
+std::optional<QString> refusal(const QString& name, const QString& verb);
+
+// A new, empty folder of the application's own; throws SystemError when it
+// can't be made.
+QString newPrivateFolder();
 
 // Whether anything is at a path on the computer, a dangling symbolic link
 // included.
