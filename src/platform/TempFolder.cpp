@@ -55,12 +55,15 @@ void openPrivate(int parent, const QString& path, const QString& name, bool crea
         throw SystemError::fromErrno(QStringLiteral("Couldn't protect the folder ") + path, errno);
 }
 
-// Both levels, checked the same way for making and for removing.
-void openBoth(bool create, Folder& base, Folder& folder)
+// Both levels, checked the same way for making and for removing; returns the
+// folder's path.
+QString openBoth(bool create, Folder& base, Folder& folder)
 {
     const QString basePath = baseFolder();
+    const QString path = basePath + QLatin1Char('/') + folderName;
     openPrivate(AT_FDCWD, basePath, basePath, create, base);
-    openPrivate(base.fd, basePath + QLatin1Char('/') + folderName, folderName, create, folder);
+    openPrivate(base.fd, path, folderName, create, folder);
+    return path;
 }
 
 // Empties the folder open at `fd`; links are removed, never followed.
@@ -92,8 +95,7 @@ namespace TempFolder {
 QString path()
 {
     Folder base, folder;
-    openBoth(true, base, folder);
-    return baseFolder() + QLatin1Char('/') + folderName;
+    return openBoth(true, base, folder);
 }
 
 void removeAll()
