@@ -129,12 +129,7 @@ std::optional<QString> ServerLog::lastLine() const
     std::lock_guard lock(m_lock);
     const QStringList lines = m_text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-        qsizetype first = 0, end = line->size();
-        while (first < end && (line->at(first) == QLatin1Char(' ') || line->at(first) == QLatin1Char('\t')))
-            ++first;
-        while (end > first && (line->at(end - 1) == QLatin1Char(' ') || line->at(end - 1) == QLatin1Char('\t')))
-            --end;
-        QString text = line->mid(first, end - first);
+        QString text = line->trimmed(); // also the \r of a shell's line ends
         if (!text.contains(QStringLiteral("ERROR")) && !text.contains(QStringLiteral("Exception")))
             continue;
         text.remove(QStringLiteral("[server] "));

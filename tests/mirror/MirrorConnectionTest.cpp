@@ -28,6 +28,7 @@ TEST(ServerLog, LastLineIsTheLastErrorOrExceptionWithoutPrefixes)
     const std::vector<std::pair<QByteArray, std::optional<QString>>> cases {
         {"[server] ERROR: Encoder failed\n\tat x.y(Z.java:1)\n", QStringLiteral("Encoder failed")},
         {"[server] ERROR: one\n  java.io.IOException: broken pipe \n\n", QStringLiteral("java.io.IOException: broken pipe")},
+        {"[server] ERROR: Device locked\r\n", QStringLiteral("Device locked")}, // a shell's line ends
         {"[server] INFO: fine\nall good\n", std::nullopt},
         {"", std::nullopt},
         {"ERROR: \xff\xfe bytes", QStringLiteral("\uFFFD\uFFFD bytes")},
