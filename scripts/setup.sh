@@ -10,6 +10,7 @@ packages=(
   libgl-dev libvulkan-dev
   libusb-1.0-0-dev libavahi-client-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
+  libxcb1-dev libxcb-damage0-dev
   libqrencode-dev libicu-dev
   pulseaudio
   libgtest-dev libgmock-dev
