@@ -1,12 +1,8 @@
 #include "H264SampleBuilder.h"
 
-#include <libavcodec/defs.h>
-
 #include <QtEndian>
 
 #include <algorithm>
-
-static_assert(H264Sample::padding == AV_INPUT_BUFFER_PADDING_SIZE);
 
 namespace {
 

@@ -6,15 +6,15 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
+class MirrorDecoder;
 
 // Decodes the phone's samples on the video thread and hands the pictures to
 // its surface, which the display widget shows. Counts what it is given for
-// the session's frame rate and first-frame detection.
+// the session's frame rate and first-frame detection. The decoder comes from
+// the decoding module, made at the first sample.
 class MirrorFrameSink {
 public:
     struct Result {
@@ -40,8 +40,6 @@ public:
     MirrorVideoSurface& layer() { return m_surface; }
 
 private:
-    bool open(const QByteArray& avcC);
-    void close();
     bool decode(const H264Sample& sample, quint64 generation);
 
     MirrorVideoSurface m_surface;
@@ -53,11 +51,8 @@ private:
     std::atomic<bool> m_restart {false};
 
     // Video thread only.
-    AVCodecContext* m_decoder = nullptr;
-    AVFrame* m_frame = nullptr;
-    AVPacket* m_packet = nullptr;
-    QByteArray m_avcC;
-    bool m_loggedError = false; // set by the decoder's log, under its lock
+    std::unique_ptr<MirrorDecoder> m_decoder;
+    QByteArray m_avcC; // the stream the decoder is open for; empty when it is not
     bool m_failed = false;
     bool m_waitingForKeyFrame = false;
 };

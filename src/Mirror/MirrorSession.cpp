@@ -1,6 +1,7 @@
 #include "MirrorSession.h"
 
 #include "Error.h"
+#include "MirrorDecoder.h"
 #include "MirrorFrameSink.h"
 #include "StoredValue.h"
 
@@ -104,7 +105,14 @@ void MirrorSession::start()
     auto connection = MirrorConnection::create(m_adb, m_serial, m_playsSound, std::move(onEvent), m_options);
     m_connection = connection;
     m_startTask = Task::run(
-        this, [connection](const Cancel& cancel) { connection->start(cancel); }, [] {},
+        this,
+        [connection](const Cancel& cancel) {
+            // The decoder is loaded here, off the GUI thread, the first time
+            // mirroring starts; without it the phone is not touched.
+            MirrorDecoderModule::load();
+            connection->start(cancel);
+        },
+        [] {},
         [this, connection](const std::exception_ptr& error) {
             if (m_connection != connection)
                 return; // replaced meanwhile: its failure is no longer news

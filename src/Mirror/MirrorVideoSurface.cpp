@@ -1,17 +1,9 @@
 #include "MirrorVideoSurface.h"
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
+#include "MirrorDecoder.h"
 
 #include <algorithm>
 #include <cmath>
-
-MirrorVideoSurface::MirrorVideoSurface() = default;
-
-MirrorVideoSurface::~MirrorVideoSurface() { sws_freeContext(m_scaler); }
 
 QRect MirrorVideoSurface::fitted(QSize video, QSize view)
 {
@@ -72,7 +64,7 @@ void MirrorVideoSurface::requestRepaintLocked()
     m_repaintRequest();
 }
 
-void MirrorVideoSurface::present(const AVFrame& frame, quint64 generation)
+void MirrorVideoSurface::present(const MirrorPicture& picture, quint64 generation)
 {
     QSize view;
     {
@@ -81,7 +73,7 @@ void MirrorVideoSurface::present(const AVFrame& frame, quint64 generation)
             return;
         view = m_viewSize;
     }
-    const QSize videoSize(frame.width, frame.height);
+    const QSize videoSize = picture.size();
     const QRect fit = fitted(videoSize, view);
     if (fit.isEmpty())
         return;
@@ -90,28 +82,8 @@ void MirrorVideoSurface::present(const AVFrame& frame, quint64 generation)
     Picture& back = m_slots[m_back];
     if (back.image.size() != fit.size())
         back.image = QImage(fit.size(), QImage::Format_RGB32); // BGRA bytes on little-endian
-    if (back.image.isNull())
+    if (back.image.isNull() || !picture.convert(back.image))
         return;
-
-    const auto format = AVPixelFormat(frame.format);
-    SwsContext* scaler = sws_getCachedContext(m_scaler, frame.width, frame.height, format, fit.width(),
-                                              fit.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!scaler) {
-        m_scaler = nullptr; // freed by sws_getCachedContext
-        return;
-    }
-    const bool fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P;
-    const int space = frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-    const int colours = space * 2 + (fullRange ? 1 : 0);
-    if (scaler != m_scaler || colours != m_colours) {
-        sws_setColorspaceDetails(scaler, sws_getCoefficients(space), fullRange ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        m_scaler = scaler;
-        m_colours = colours;
-    }
-    uint8_t* destination[4] = {back.image.bits(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(back.image.bytesPerLine()), 0, 0, 0};
-    sws_scale(m_scaler, frame.data, frame.linesize, 0, frame.height, destination, strides);
     back.videoSize = videoSize;
 
     std::lock_guard lock(m_mutex);

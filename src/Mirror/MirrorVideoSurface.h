@@ -8,8 +8,7 @@
 #include <functional>
 #include <mutex>
 
-struct AVFrame;
-struct SwsContext;
+class MirrorPicture;
 
 // Where decoded pictures wait for the display: each is converted on the video
 // thread to the size it is shown at, and kept in one of three buffers so that
@@ -23,8 +22,7 @@ public:
         quint64 number = 0; // counts the pictures presented, from 1
     };
 
-    MirrorVideoSurface();
-    ~MirrorVideoSurface();
+    MirrorVideoSurface() = default;
     MirrorVideoSurface(const MirrorVideoSurface&) = delete;
     MirrorVideoSurface& operator=(const MirrorVideoSurface&) = delete;
 
@@ -46,7 +44,7 @@ public:
     // Video side.
     quint64 generation() const;
     // Converts and publishes a decoded picture unless a clear came after `generation`.
-    void present(const AVFrame& frame, quint64 generation);
+    void present(const MirrorPicture& picture, quint64 generation);
 
 private:
     void requestRepaintLocked();
@@ -65,8 +63,4 @@ private:
     int m_ready = 1;
     int m_back = 2;
     bool m_hasNew = false;
-
-    // Video thread only.
-    SwsContext* m_scaler = nullptr;
-    int m_colours = -1; // the colour space and range the scaler was set up for
 };
