@@ -32,22 +32,21 @@ MakeFunction loadLocked()
         // Never unloaded: decoders, their threads and FFmpeg's own state may outlive any one user.
         QLibrary library(path);
         if (!library.load()) {
-            failure = failure.value_or(QStringLiteral("Couldn't load the video decoder for screen mirroring (") +
+            failure = failure.value_or(QStringLiteral("Couldn't load the screen mirroring video decoder (") +
                                        library.errorString() + QStringLiteral(")."));
             continue;
         }
         const auto interface = reinterpret_cast<InterfaceFunction>(library.resolve(MIRROR_DECODER_INTERFACE_SYMBOL));
         const auto make = reinterpret_cast<MakeFunction>(library.resolve(MIRROR_DECODER_MAKE_SYMBOL));
         if (!interface || !make || interface() != MirrorDecoder::interfaceVersion) {
-            failure = failure.value_or(QStringLiteral("The video decoder for screen mirroring (") + path +
-                                       QStringLiteral(") belongs to another version of Vantelorquist."));
+            failure = failure.value_or(
+                QStringLiteral("The screen mirroring video decoder belongs to another version of the app."));
             continue;
         }
         loadedMake = make;
         return make;
     }
-    throw SystemError(failure.value_or(QStringLiteral("Couldn't find the video decoder for screen mirroring (") +
-                                       MirrorDecoderModule::fileName() + QStringLiteral(").")));
+    throw SystemError(failure.value_or(QStringLiteral("The screen mirroring video decoder is missing from the app.")));
 }
 
 } // namespace
