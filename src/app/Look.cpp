@@ -3,11 +3,13 @@
 #include "Symbols.h"
 
 #include <QIcon>
+#include <QIconEngine>
 #include <QLocale>
 #include <QPainter>
 #include <QWidget>
 
 #include <cmath>
+#include <iterator>
 
 namespace Look {
 
@@ -98,12 +100,88 @@ QPixmap symbol(const QString& name, int size, const QColor& color, qreal deviceP
     return result;
 }
 
+namespace {
+
+constexpr int symbolSizes[] = {16, 18, 24, 32, 36, 48};
+
+// A symbol icon that draws each of its sizes when it is first asked for: a
+// window shows a symbol at one or two of them, and drawing all of them for
+// every button would hold up the first window. Otherwise it answers as an
+// icon holding all the sizes would; the drawn ones are kept in such an icon.
+class SymbolIconEngine final : public QIconEngine {
+public:
+    SymbolIconEngine(QString name, QColor color) : m_name(std::move(name)), m_color(color) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        drawFor(rect.size() * painter->device()->devicePixelRatio()).paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return drawFor(size).pixmap(size, 1.0, mode, state);
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return drawFor(size).actualSize(size, mode, state);
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        // All of them, listed in the order they would have been added in.
+        if (m_drawnSides.size() < qsizetype(std::size(symbolSizes))) {
+            QIcon all;
+            for (int side : symbolSizes)
+                all.addPixmap(m_drawnSides.contains(side) ? m_drawn.pixmap(QSize(side, side), 1.0)
+                                                          : symbol(m_name, side, m_color));
+            m_drawn = all;
+            m_drawnSides = {std::begin(symbolSizes), std::end(symbolSizes)};
+        }
+        return m_drawn.availableSizes(mode, state);
+    }
+
+    QIconEngine* clone() const override { return new SymbolIconEngine(*this); }
+    QString key() const override { return QStringLiteral("SymbolIconEngine"); }
+
+private:
+    // The size an icon holding all of them would use for `size`: the
+    // smallest that covers it, else the largest.
+    static int bestSide(const QSize& size)
+    {
+        const qint64 wanted = qint64(size.width()) * size.height();
+        for (int side : symbolSizes) {
+            if (qint64(side) * side >= wanted)
+                return side;
+        }
+        return symbolSizes[std::size(symbolSizes) - 1];
+    }
+
+    void draw(int side)
+    {
+        if (m_drawnSides.contains(side))
+            return;
+        m_drawnSides.append(side);
+        m_drawn.addPixmap(symbol(m_name, side, m_color));
+    }
+
+    const QIcon& drawFor(const QSize& size)
+    {
+        draw(bestSide(size));
+        return m_drawn;
+    }
+
+    QString m_name;
+    QColor m_color;
+    QIcon m_drawn;
+    QList<int> m_drawnSides;
+};
+
+} // namespace
+
 QIcon symbolIcon(const QString& name, const QColor& color)
 {
-    QIcon icon;
-    for (int size : {16, 18, 24, 32, 36, 48})
-        icon.addPixmap(symbol(name, size, color));
-    return icon;
+    return QIcon(new SymbolIconEngine(name, color));
 }
 
 QString byteCount(int64_t bytes)

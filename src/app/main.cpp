@@ -1,3 +1,4 @@
+#include "LazyIconStyle.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char* argv[])
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
     Symbols::ensureIconTheme();
+    QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
 
     int status = 0;
     {

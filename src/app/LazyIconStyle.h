@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QProxyStyle>
+
+// The application's style with the standard icons that every toolbar and
+// clearable field asks for at once made only when first drawn. They are
+// PNG files, and Qt loads every image-format plugin (and their libraries)
+// to read the first PNG, which would hold up the first window; the overflow
+// button and the clear button are hidden at first anyway.
+class LazyIconStyle : public QProxyStyle {
+    Q_OBJECT
+public:
+    // Wraps a new instance of the style named `key`.
+    explicit LazyIconStyle(const QString& key);
+
+    QIcon standardIcon(StandardPixmap standardIcon, const QStyleOption* option = nullptr,
+                       const QWidget* widget = nullptr) const override;
+};

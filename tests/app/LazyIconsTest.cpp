@@ -1,0 +1,87 @@
+// Icons drawn or read when first shown instead of when made, so that the
+// first window comes up sooner, and looking the same as before.
+
+#include "LazyIconStyle.h"
+#include "Look.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QStyleFactory>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Whether an image-format plugin has been loaded into this process.
+bool imagePluginsLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/imageformats/");
+}
+
+QImage picture(const QIcon& icon, QSize size, QIcon::Mode mode = QIcon::Normal)
+{
+    return icon.pixmap(size, 1.0, mode).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+TEST(SymbolIcon, AnswersAsAnIconHoldingEverySizeDrawnAtOnce)
+{
+    const QColor ink(40, 90, 200, 200);
+    for (const QString& name : {QStringLiteral("chevron.left"), QStringLiteral("wifi"), QStringLiteral("no.such.symbol")}) {
+        SCOPED_TRACE(name.toStdString());
+        QIcon eager;
+        for (int side : {16, 18, 24, 32, 36, 48})
+            eager.addPixmap(Look::symbol(name, side, ink));
+        const QIcon lazy = Look::symbolIcon(name, ink);
+        EXPECT_FALSE(lazy.isNull());
+        for (const QSize size : {QSize(18, 18), QSize(16, 16), QSize(20, 20), QSize(36, 36), QSize(12, 12),
+                                 QSize(64, 64), QSize(30, 18)}) {
+            SCOPED_TRACE(size.width());
+            EXPECT_EQ(lazy.actualSize(size), eager.actualSize(size));
+            for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Selected})
+                EXPECT_EQ(picture(lazy, size, mode), picture(eager, size, mode)) << mode;
+        }
+        EXPECT_EQ(lazy.availableSizes(), eager.availableSizes());
+    }
+}
+
+TEST(LazyIconStyle, AToolbarAndAClearableFieldLoadNoImagePluginAndTheIconsAreTheStylesOwn)
+{
+    if (imagePluginsLoaded())
+        GTEST_SKIP() << "an image plugin was loaded before this test";
+    const QString key = QApplication::style()->name();
+    QApplication::setStyle(new LazyIconStyle(key));
+    {
+        QMainWindow window;
+        QToolBar* bar = window.addToolBar(QStringLiteral("Toolbar"));
+        auto* field = new QLineEdit(bar);
+        field->setClearButtonEnabled(true);
+        bar->addWidget(field);
+        window.resize(400, 200);
+        window.show();
+        window.grab();
+        EXPECT_FALSE(imagePluginsLoaded());
+    }
+
+    // Once asked for, they are the pictures of the style wrapped.
+    std::unique_ptr<QStyle> plain(QStyleFactory::create(key));
+    for (const QStyle::StandardPixmap which : {QStyle::SP_ToolBarHorizontalExtensionButton,
+                                               QStyle::SP_ToolBarVerticalExtensionButton,
+                                               QStyle::SP_LineEditClearButton}) {
+        SCOPED_TRACE(which);
+        const QIcon lazy = QApplication::style()->standardIcon(which);
+        const QIcon own = plain->standardIcon(which);
+        ASSERT_FALSE(own.isNull());
+        EXPECT_EQ(lazy.availableSizes(), own.availableSizes());
+        for (const QSize size : {QSize(8, 8), QSize(16, 16), QSize(32, 32)})
+            EXPECT_EQ(picture(lazy, size), picture(own, size));
+    }
+    // Others are passed through.
+    EXPECT_EQ(picture(QApplication::style()->standardIcon(QStyle::SP_DialogOkButton), QSize(16, 16)),
+              picture(plain->standardIcon(QStyle::SP_DialogOkButton), QSize(16, 16)));
+}
