@@ -12,6 +12,8 @@
 // The display is a private Xvfb started here when Xvfb is installed, else
 // $DISPLAY. The session bus is a private dbus-daemon; adb, if the application
 // starts its server, uses a private port, and that server is ended at the end.
+// A third program, the bare window with one line of text, shows what any
+// window with text pays for loading the fonts (the bare window has none).
 // --app measures another build of the application (an installed one, say);
 // --list prints the libraries the application loads that the bare window does not.
 
@@ -376,24 +378,25 @@ int main(int argc, char* argv[])
     const fs::path scratch(scratchName.data());
 
     std::printf("application: %s\nbare window: %s\n", app.c_str(), BARE_BINARY);
-    std::printf("runs: %d each, alternating, after one unmeasured run each\n", runs);
+    std::printf("runs: %d each, taking turns, after one unmeasured run each\n", runs);
     std::fflush(stdout);
 
     {
         Display x(display);
-        const std::string programs[2] = {BARE_BINARY, app};
-        std::vector<Run> results[2];
+        const std::vector<std::string> programs[3] = {{BARE_BINARY}, {app}, {BARE_BINARY, "--text"}};
+        std::vector<Run> results[3];
         int counter = 0;
         for (int round = 0; round <= runs; ++round) {
-            for (int which = 0; which < 2; ++which) {
+            for (int which = 0; which < 3; ++which) {
+                const std::string& name = programs[which][0];
                 const fs::path root = scratch / std::to_string(counter++);
                 const std::vector<std::string> env = environmentFor(root, display, address, adbPort);
                 x.drain();
                 Run run;
                 const double start = now();
-                Child child = spawn({programs[which]}, env, -1, verbose);
+                Child child = spawn(programs[which], env, -1, verbose);
                 if (child.pid <= 0)
-                    fail("cannot start " + programs[which]);
+                    fail("cannot start " + name);
                 x.waitForWindow(start, start + 15, run);
                 if (run.mapped > 0) {
                     run.cpu = cpuSeconds(child.pid);
@@ -402,10 +405,9 @@ int main(int argc, char* argv[])
                 end(child);
                 fs::remove_all(root);
                 if (run.mapped == 0)
-                    fail("no window from " + programs[which]);
+                    fail("no window from " + name);
                 if (run.painted == 0)
-                    std::fprintf(stderr, "start_bench: no picture seen from %s; counting the mapping\n",
-                                 programs[which].c_str());
+                    std::fprintf(stderr, "start_bench: no picture seen from %s; counting the mapping\n", name.c_str());
                 if (round > 0)
                     results[which].push_back(run);
             }
@@ -425,13 +427,16 @@ int main(int argc, char* argv[])
         };
         const auto bare = summary(results[0]);
         const auto application = summary(results[1]);
+        const auto text = summary(results[2]);
         std::printf("\n%-14s %12s %14s %14s %10s %10s\n", "", "mapped (ms)", "visible (ms)", "fastest (ms)",
                     "CPU (ms)", "libraries");
-        for (const auto& [name, f] : {std::pair {"bare window", bare}, std::pair {"application", application}})
+        for (const auto& [name, f] : {std::pair {"bare window", bare}, std::pair {"application", application},
+                                      std::pair {"bare + text", text}})
             std::printf("%-14s %12.1f %14.1f %14.1f %10.1f %10.0f\n", name, f[0], f[1], f[2], f[3], f[4]);
         std::printf("(medians but the fastest; CPU: all threads, up to the first picture)\n");
         std::printf("ratio (median exec to first picture): %.2fx (goal: at most 1.5x); fastest: %.2fx; CPU: %.2fx\n",
                     application[1] / bare[1], application[2] / bare[2], application[3] / bare[3]);
+        std::printf("against the bare window with text: %.2fx\n", application[1] / text[1]);
 
         if (list) {
             const std::set<std::string>& base = results[0].back().libraries;
