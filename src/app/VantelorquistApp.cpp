@@ -23,13 +23,6 @@
 
 namespace {
 
-QSettings* chosenSettings(QSettings* given, std::unique_ptr<QSettings>& own)
-{
-    if (!given)
-        own = std::make_unique<QSettings>();
-    return given ? given : own.get();
-}
-
 // The real model, asking the user through widgets.
 std::unique_ptr<BrowserModel> makeModel()
 {
@@ -44,7 +37,8 @@ VantelorquistApp::VantelorquistApp(QObject* parent) : VantelorquistApp(Options{}
 
 VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
     : QObject(parent),
-      m_settings(chosenSettings(options.settings, m_ownSettings)),
+      m_ownSettings(options.settings ? nullptr : std::make_unique<QSettings>()),
+      m_settings(options.settings ? options.settings : m_ownSettings.get()),
       m_makeModel(std::move(options.makeModel)),
       m_shell(m_settings, options.trayShown ? std::move(options.trayShown)
                                             : std::function<bool()>([this] {

@@ -56,8 +56,9 @@ public:
     Environment environment();
 
 private:
-    QSettings* m_settings;
+    // Declared first: the settings in use may be these.
     std::unique_ptr<QSettings> m_ownSettings;
+    QSettings* m_settings;
     std::function<std::unique_ptr<BrowserModel>()> m_makeModel;
     std::unique_ptr<BrowserModel> m_model;
     WindowRegistry m_windows;

@@ -18,6 +18,9 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include <QTemporaryDir>
+
+#include <cstring>
 #include <functional>
 
 using namespace windowtest;
@@ -341,4 +344,22 @@ TEST(AboutPanel, ShowsTheYearAndTheMaker)
     EXPECT_EQ(panel->findChild<QLabel*>(u"copyright"_s)->text(), u"© %1 MIRVEK"_s.arg(QDate::currentDate().year()));
     EXPECT_EQ(panel->findChild<QLabel*>(u"madeBy"_s)->accessibleName(), u"Made by MIRVEK"_s);
     panel->close();
+}
+
+TEST(ApplicationStart, MakesItsOwnSettingsWhenNoneAreGivenWhateverItsMemoryHeld)
+{
+    // main() builds the application in a stack frame that earlier calls
+    // have used: nothing of it may be read before it is made.
+    static QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    alignas(VantelorquistApp) unsigned char storage[sizeof(VantelorquistApp)];
+    std::memset(storage, 0xA5, sizeof storage);
+    asm volatile("" : : "r"(storage) : "memory");
+    auto* app = new (storage) VantelorquistApp(VantelorquistApp::Options{});
+    app->setShowMenuBarIcon(false);
+    EXPECT_FALSE(app->showMenuBarIcon());
+    app->setShowMenuBarIcon(true);
+    EXPECT_TRUE(app->showMenuBarIcon());
+    app->~VantelorquistApp();
 }
