@@ -13,7 +13,7 @@ packages=(
   libqrencode-dev libicu-dev
   pulseaudio
   libgtest-dev libgmock-dev
-  adb mksh procps
+  adb mksh procps valgrind
   xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme

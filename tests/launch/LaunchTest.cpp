@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -65,17 +66,23 @@ struct Outcome {
     QString output;
 };
 
-Outcome startShowAndQuit(const QProcessEnvironment& env)
+struct Limits {
+    int show = 20000;
+    int quit = 15000;
+};
+
+Outcome startShowAndQuit(const QProcessEnvironment& env, const QString& program = QStringLiteral(VANTELORQUIST_BINARY),
+                         const QStringList& arguments = {}, Limits limits = {})
 {
     Outcome outcome;
     QProcess app;
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(VANTELORQUIST_BINARY), {});
+    app.start(program, arguments);
     if (!app.waitForStarted(10000))
         return outcome;
     QByteArray seen;
-    QDeadlineTimer deadline(20000);
+    QDeadlineTimer deadline(limits.show);
     while (!seen.contains("main window shown") && app.state() == QProcess::Running && !deadline.hasExpired()) {
         app.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
         seen += app.readAll();
@@ -83,7 +90,7 @@ Outcome startShowAndQuit(const QProcessEnvironment& env)
     outcome.shown = seen.contains("main window shown");
     if (app.state() == QProcess::Running)
         ::kill(pid_t(app.processId()), SIGTERM);
-    outcome.exited = app.waitForFinished(15000);
+    outcome.exited = app.waitForFinished(limits.quit);
     if (!outcome.exited) {
         app.kill();
         app.waitForFinished(5000);
@@ -91,7 +98,7 @@ Outcome startShowAndQuit(const QProcessEnvironment& env)
     seen += app.readAll();
     outcome.status = app.exitStatus();
     outcome.code = app.exitCode();
-    outcome.output = QString::fromLocal8Bit(seen.right(2000));
+    outcome.output = QString::fromLocal8Bit(seen.right(6000));
     return outcome;
 }
 
@@ -116,6 +123,25 @@ TEST_F(RealStart, EveryStartReachesItsWindowAndEveryQuitExitsZero)
         }
     }
     EXPECT_EQ(failures, 0) << "of " << starts << " starts";
+}
+
+TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
+{
+    const QString valgrind = QStandardPaths::findExecutable(QStringLiteral("valgrind"));
+    if (valgrind.isEmpty())
+        GTEST_SKIP() << "valgrind is not installed";
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    const Outcome outcome =
+        startShowAndQuit(freshUser(home.path()), valgrind,
+                         {QStringLiteral("--error-exitcode=99"), QStringLiteral("--leak-check=no"),
+                          QStringLiteral("--num-callers=30"), QStringLiteral(VANTELORQUIST_BINARY)},
+                         {120000, 60000});
+    EXPECT_TRUE(outcome.shown);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0) << outcome.output.toStdString();
+    EXPECT_TRUE(outcome.output.contains(QStringLiteral("ERROR SUMMARY: 0 errors"))) << outcome.output.toStdString();
 }
 
 } // namespace
