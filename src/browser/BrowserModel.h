@@ -165,9 +165,12 @@ public:
     using QObject::disconnect;
 
     // ---- programs that hold a busy phone (ConflictingApps.cpp) ----------------
-    // Their names, sorted, no duplicates; found once per poll pass.
-    const QStringList& conflictingApps() const { return m_conflictingApps; }
-    // Asks them to quit, then polls the phones again a second later.
+    // Their names, sorted, no duplicates, as they are when read; this
+    // process, what it started and the adb server are never among them.
+    // The change signal follows the poll passes.
+    QStringList conflictingApps() const;
+    // Asks those that hold a busy phone at this moment to quit, then polls
+    // the phones again a second later.
     void quitConflictingApps();
 
     // ---- the folder ------------------------------------------------------------
@@ -347,11 +350,27 @@ private:
     QString identity(const Device& device) const;
     void autoReconnect();
 
+    // The phone and folder a request was made in. A question or panel runs
+    // a nested event loop while the poll goes on; the answer only counts for
+    // the phone and folder it was asked about.
+    struct Shown {
+        QString serial;
+        Device::Transport transport;
+        QString path;
+    };
+    // None without a ready phone.
+    std::optional<Shown> shown() const;
+    // Whether the same phone (and, with folderToo, the same folder) is still
+    // shown; otherwise says that nothing was `done` and returns false.
+    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
+
     // What to do with items whose names are taken at the destination; one
     // answer for the whole request.
     enum class Conflict { replace, keepBoth, skip, cancel };
     Conflict askAboutConflicts(const QStringList& names, const QString& destination);
-    void copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+    void copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+    void uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder);
+    void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);
     void startRecording();
@@ -447,7 +466,7 @@ private:
     QSet<QString> m_serialLookups;
     QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial
     ConflictingApps::Scan m_conflicts; // of the last pass
-    QStringList m_conflictingApps;
+    QStringList m_conflictingApps; // as the last pass saw them, for the change signal
 
     // Every reload is numbered; only the newest one's answer is taken, and
     // loading shows while the newest one is under way.

@@ -1,4 +1,5 @@
 #include "AppsList.h"
+#include "PlainText.h"
 
 #include "AppsModel.h"
 #include "AppsTable.h"
@@ -127,6 +128,8 @@ AppsList::~AppsList()
 {
     for (const QMetaObject::Connection& connection : m_connections)
         disconnect(connection);
+    // The alert belongs to the window, not to the list: it goes with the model it reports for.
+    closeAlert();
 }
 
 void AppsList::buildToolbar(QWidget* widget)
@@ -367,7 +370,7 @@ void AppsList::updateAlert()
         });
     }
     m_alert->setText(QStringLiteral("Couldn’t finish"));
-    m_alert->setInformativeText(*message);
+    PlainText::setInformativeText(*m_alert, *message);
     m_alert->open();
 }
 

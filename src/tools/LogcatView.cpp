@@ -67,6 +67,7 @@ LogcatView::LogcatView(QWidget* parent) : QWidget(parent)
 
     m_overlay = new QLabel(m_list);
     m_overlay->setObjectName(QStringLiteral("overlay"));
+    m_overlay->setTextFormat(Qt::PlainText);
     m_overlay->setAlignment(Qt::AlignCenter);
     m_overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     Look::setForeground(m_overlay, Look::secondary(palette()));
@@ -184,6 +185,8 @@ void LogcatView::buildStatusBar()
     m_count->setObjectName(QStringLiteral("count"));
     const QFont callout = Look::callout(font());
     for (QLabel* label : {m_state, m_app, m_count}) {
+        // The app's name and the states come from the phone: never markup.
+        label->setTextFormat(Qt::PlainText);
         label->setFont(callout);
         Look::setForeground(label, Look::secondary(palette()));
     }

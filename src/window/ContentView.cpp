@@ -1,4 +1,5 @@
 #include "ContentView.h"
+#include "PlainText.h"
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
@@ -340,15 +341,13 @@ void ContentView::showError()
             m_env.model->setErrorMessage(std::nullopt);
         });
         m_errorAlert = alert;
-        alert->setInformativeText(*message);
         // The sentence may quote a name typed by the user or given by the
         // phone: plain text, never markup.
-        if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-            label->setTextFormat(Qt::PlainText);
+        PlainText::setInformativeText(*alert, *message);
         alert->open();
         return;
     }
-    m_errorAlert->setInformativeText(*message);
+    PlainText::setInformativeText(*m_errorAlert, *message);
 }
 
 void ContentView::showNewFolderPrompt()
