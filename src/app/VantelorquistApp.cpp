@@ -135,6 +135,7 @@ void VantelorquistApp::willFinishLaunching()
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     hooks.openSettings = [this] { bringUp(QStringLiteral("settings")); };
     hooks.quit = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+    hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());
     connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });

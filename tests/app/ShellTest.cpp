@@ -2,6 +2,7 @@
 // tray menu, the window requests, Settings, the tray glyph, the logo and the
 // About panel.
 
+#include "AppShell.h"
 #include "MainMenu.h"
 #include "MenuBarItem.h"
 #include "Mirvek.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 
 #include <QTemporaryDir>
@@ -40,7 +42,9 @@ protected:
         m_menu = std::make_unique<QMenu>();
         MenuBarContent::Hooks hooks{[this](const QString& identifier) { openedWindows.append(identifier); },
                                     [](const QString& identifier) { return identifier == u"mirror"_s; }, [] {},
-                                    std::move(quit)};
+                                    std::move(quit),
+                                    // What the application had shown when it was brought forward.
+                                    [this] { activatedBeforePanels.append(int(desktop->panels.size())); }};
         return *new MenuBarContent(fullEnvironment(), std::move(hooks), m_menu.get());
     }
     // A copy to the computer that waits until the test ends, reporting `progress`.
@@ -60,6 +64,7 @@ protected:
 
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<QMenu> m_menu;
+    QList<int> activatedBeforePanels;
 };
 
 } // namespace
@@ -209,6 +214,39 @@ TEST_F(ShellTest, TrayMenuReadsTheToolsThePhoneAndTheJobAndEnablesTheGroupsByTra
     EXPECT_FALSE(tray.action(u"Mirror Screen"_s)->isEnabled());
 }
 
+TEST_F(ShellTest, TrayPanelsComeUpWithTheApplicationInFront)
+{
+    adbPhoneIn(u"device"_s, {file(u"a.jpg"_s)});
+    MenuBarContent& tray = trayMenu();
+    tray.action(u"Send Files to Downloads…"_s)->trigger();
+    EXPECT_EQ(activatedBeforePanels, QList<int>{0});
+    EXPECT_EQ(desktop->panels.size(), 1);
+    tray.action(u"Install APK…"_s)->trigger();
+    EXPECT_EQ(activatedBeforePanels, (QList<int>{0, 1}));
+    EXPECT_EQ(desktop->panels.size(), 2);
+    // Actions without a panel leave the application where it is.
+    tray.action(u"Take Screenshot of Phone"_s)->trigger();
+    settle();
+    EXPECT_EQ(activatedBeforePanels.size(), 2);
+}
+
+TEST_F(ShellTest, ActivatingTheApplicationFrontsItsMainWindow)
+{
+    QWidget main;
+    main.setObjectName(u"main"_s);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_FALSE(QApplication::activeWindow());
+
+    AppShell shell(&settings(), [] { return true; });
+    shell.activateApplication();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &main; }, 2000));
+}
+
 TEST_F(ShellTest, TrayShortcutsActWhileTheMenuIsOpen)
 {
     QMainWindow main;
@@ -318,6 +356,34 @@ TEST(TrayGlyph, BodyIsSolidArrowsAreHolesAndAntennasShow)
         EXPECT_GT(std::min(at(image, 94, 27), at(image, 162, 27)), 100) << side; // near both antennas' tips
         EXPECT_EQ(at(image, 128, 24), 0) << side;   // between the antennas
     }
+}
+
+TEST(TrayGlyph, StandsOutOnLightAndDarkPanelsUnderEitherPalette)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::WindowText, QColor(0xf0, 0xf0, 0xf0));
+    QPalette light = saved;
+    light.setColor(QPalette::WindowText, QColor(0x10, 0x10, 0x10));
+    for (const auto& [palette, name] : {std::pair{light, "light palette"}, std::pair{dark, "dark palette"}}) {
+        QApplication::setPalette(palette);
+        for (const QColor panel : {QColor(0x20, 0x20, 0x20), QColor(0xf4, 0xf4, 0xf4)}) {
+            QImage shown(22, 22, QImage::Format_ARGB32_Premultiplied);
+            shown.fill(panel);
+            {
+                QPainter painter(&shown);
+                painter.drawPixmap(0, 0, MenuBarGlyph::icon().pixmap(22, 22));
+            }
+            // Pixels that differ from the panel by more than half the range.
+            int contrasting = 0;
+            for (int y = 0; y < 22; ++y) {
+                for (int x = 0; x < 22; ++x)
+                    contrasting += std::abs(qGray(shown.pixel(x, y)) - qGray(panel.rgb())) > 128;
+            }
+            EXPECT_GT(contrasting, 60) << name << " on " << panel.name().toStdString();
+        }
+    }
+    QApplication::setPalette(saved);
 }
 
 TEST(MakerMark, CentresTheLogoAndScalesItsLine)
