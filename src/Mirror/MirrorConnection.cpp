@@ -106,8 +106,8 @@ bool waitReadable(int fd, Clock::time_point deadline, const Cancel& halt, const 
         const auto left = deadline - Clock::now();
         const bool givingUp = left <= 0s || gaveUp();
         pollfd watch {fd, POLLIN, 0};
-        const auto slice = givingUp ? 0ms : std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, pollSlice));
-        const int ready = ::poll(&watch, 1, int(slice.count()));
+        const auto slice = std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, pollSlice));
+        const int ready = ::poll(&watch, 1, givingUp ? 0 : int(slice.count()));
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)
@@ -277,7 +277,12 @@ void MirrorConnection::start(const Cancel& cancel)
         endItself(nullptr);
         return;
     }
-    startReaders(video, audio, control);
+    try {
+        startReaders(video, audio, control);
+    } catch (...) {
+        closeDeliveries();
+        throw;
+    }
 }
 
 std::optional<QString> MirrorConnection::lastServerLine(std::chrono::milliseconds patience)
@@ -586,7 +591,7 @@ void MirrorConnection::send(const ControlMessage& message)
 {
     const QByteArray bytes = message.data();
     std::lock_guard lock(m_lock);
-    if (m_stopped || !m_controlSocket)
+    if (m_stopped || !m_controlSocket || bytes.isEmpty())
         return;
     // Dropped whole when full, so that what does reach the phone still parses.
     if (!m_controlQueue.empty() && m_controlQueued + bytes.size() > m_options.controlQueueLimit)

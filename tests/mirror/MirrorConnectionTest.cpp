@@ -137,7 +137,7 @@ TEST(MirrorConnection, EachStartFailureKeepsItsOwnSentenceWhenTheServerExitsAtTh
             } catch (...) {
                 message = failureText(std::current_exception());
             }
-            EXPECT_EQ(message, row.message);
+            EXPECT_EQ(message.value_or(QStringLiteral("(no failure)")).toStdString(), row.message.toStdString());
             // The server's end is no second report: the start's failure is the one.
             ASSERT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
             EXPECT_EQ(events, 0);
@@ -152,7 +152,7 @@ TEST(MirrorConnection, EachStartFailureKeepsItsOwnSentenceWhenTheServerExitsAtTh
 // returned, no event arrives and none is still being handled.
 TEST(MirrorConnection, NothingIsDeliveredOnceStopHasReturned)
 {
-    StubAdb stub({.framesPerSecond = 500});
+    StubAdb stub({.framesPerSecond = 60});
     for (int cycle = 0; cycle < 10; ++cycle) {
         SCOPED_TRACE(cycle);
         std::atomic<bool> stopReturned = false;
@@ -161,7 +161,7 @@ TEST(MirrorConnection, NothingIsDeliveredOnceStopHasReturned)
             if (stopReturned)
                 ++late;
             if (std::holds_alternative<MirrorConnection::Event::Frame>(event.value)) {
-                std::this_thread::sleep_for(2ms); // as long as a decode takes
+                std::this_thread::sleep_for(20ms); // as long as a slow decode takes
                 ++frames;
             }
             if (stopReturned)
@@ -169,7 +169,7 @@ TEST(MirrorConnection, NothingIsDeliveredOnceStopHasReturned)
         };
         auto connection = MirrorConnection::create(stub.adb(), QStringLiteral("S1"), false, onEvent, stub.options());
         connection->start(Cancel());
-        ASSERT_TRUE(waitUntil([&] { return frames > 5 + cycle; }));
+        ASSERT_TRUE(waitUntil([&] { return frames > 2; }));
         connection->stop();
         stopReturned = true;
         std::this_thread::sleep_for(100ms);

@@ -289,7 +289,7 @@ TEST(MirrorSession, StoredOffSettingsAreReadAndTheSoundToggleRestartsWithTheOthe
 // the restart had reset it, so the new stream never counted as started.
 TEST(MirrorSession, EverySoundToggleOfARunningStreamReachesStreamingAgain)
 {
-    Mirroring run({.framesPerSecond = 500});
+    Mirroring run({.framesPerSecond = 60, .width = 1080, .height = 2340}); // decoding takes a while
     MirrorSession& session = run.start();
     ASSERT_TRUE(run.reaches(Kind::streaming));
     for (int toggle = 0; toggle < 12; ++toggle) {
