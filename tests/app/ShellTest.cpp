@@ -30,7 +30,9 @@ protected:
     MainMenu& mainMenu()
     {
         m_window = std::make_unique<QMainWindow>();
-        return *new MainMenu(fullEnvironment(), m_window.get(), [] {});
+        auto* menu = new MainMenu(fullEnvironment(), {}, m_window.get());
+        menu->install(m_window.get());
+        return *menu;
     }
     MenuBarContent& trayMenu(std::function<void()> quit = [] {})
     {
@@ -209,7 +211,7 @@ TEST_F(ShellTest, TrayMenuReadsTheToolsThePhoneAndTheJobAndEnablesTheGroupsByTra
 TEST_F(ShellTest, TrayShortcutsActWhileTheMenuIsOpen)
 {
     QMainWindow main;
-    new MainMenu(fullEnvironment(), &main, [] {});
+    (new MainMenu(fullEnvironment(), {}, &main))->install(&main);
     int quits = 0;
     trayMenu([&quits] { ++quits; });
     for (Qt::Key key : {Qt::Key_O, Qt::Key_Q}) {
