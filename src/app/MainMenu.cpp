@@ -70,17 +70,19 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
     // The one Delete action: the list and the grid get the key through it.
     add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete), [model] { model->remove(model->selectedEntries()); });
     separator(file);
-    add(file, QStringLiteral("Settings…"), QKeySequence::Preferences, [this] {
+    // Spelled out: the standard keys of Qt's plain theme have none for Quit
+    // and Settings, and the tray menu shows these.
+    add(file, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
         if (m_hooks.openSettings)
             m_hooks.openSettings();
     });
     separator(file);
     // The window the key was pressed in, or whose menu bar was used.
-    add(file, QStringLiteral("Close Window"), QKeySequence::Close, [] {
+    add(file, QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), [] {
         if (QWidget* window = QApplication::activeWindow())
             window->close();
     });
-    add(file, QStringLiteral("Quit Vantelorquist"), QKeySequence::Quit, [this] {
+    add(file, QStringLiteral("Quit Vantelorquist"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
         if (m_hooks.quit)
             m_hooks.quit();
         else
