@@ -169,27 +169,12 @@ TEST_F(ShellTest, MainMenuShortcutsAreDistinctAndReachTheirItems)
     EXPECT_EQ(model().viewMode(), ViewMode::grid);
 }
 
-namespace {
-
-// The fakes' adb, located where a script answers every call with nothing:
-// the apps are none, the log ends, mirroring stops at its start.
-class SilentAdbSource : public browsertest::FakeAdbSource {
-public:
-    explicit SilentAdbSource(QString path) : m_path(std::move(path)) {}
-    std::optional<ADB> locate() override { return FakeAdbSource::locate() ? std::optional(ADB(m_path)) : std::nullopt; }
-
-private:
-    QString m_path;
-};
-
-} // namespace
-
 // Mended: every command was an action of the main window's menu bar, so its
 // key did nothing in the other windows, Ctrl+Q included.
 TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
 {
     QTemporaryDir tools;
-    adb = std::make_shared<SilentAdbSource>(testsupport::writeScript(tools.path(), u"adb"_s, "#!/bin/sh\nexit 0\n"));
+    adb = std::make_shared<SilentAdbSource>(tools.path());
     // A recording runs until "pkill -INT screenrecord" leaves its mark.
     const QString stopped = tools.filePath(u"stopped"_s);
     testsupport::writeScript(tools.path(), u"recorder"_s,

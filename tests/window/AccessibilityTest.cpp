@@ -1,8 +1,13 @@
 // The main window through a screen reader's eyes (QAccessible) and by
 // keyboard alone.
 
+#include "AppsWindow.h"
 #include "BrowserModel.h"
 #include "ContentView.h"
+#include "LogcatWindow.h"
+#include "MirrorWindow.h"
+#include "SettingsView.h"
+#include "WirelessConnectView.h"
 #include "DevicePanel.h"
 #include "DetailView.h"
 #include "FileListView.h"
@@ -14,6 +19,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -26,7 +32,8 @@ QAccessibleInterface* access(QObject* object) { return QAccessible::queryAccessi
 QString nameOf(QObject* object) { return access(object)->text(QAccessible::Name); }
 
 // Controls a screen reader would announce without a name: focusable ones,
-// pictures and separators, and the phone drawings. Table cells are items.
+// buttons (a field's own ones take no focus), toolbars, pictures and
+// separators, and the phone drawings. Table cells are items.
 void listUnnamed(QAccessibleInterface* node, QStringList& found)
 {
     if (!node || node->state().invisible)
@@ -34,8 +41,10 @@ void listUnnamed(QAccessibleInterface* node, QStringList& found)
     const QAccessible::Role role = node->role();
     const bool drawing = node->object() && node->object()->inherits("PhoneFrame");
     if (qobject_cast<QWidget*>(node->object()) && node->text(QAccessible::Name).isEmpty() &&
-        (node->state().focusable || role == QAccessible::Graphic || role == QAccessible::Separator || drawing))
-        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' + node->object()->objectName());
+        (node->state().focusable || role == QAccessible::Graphic || role == QAccessible::Separator ||
+         role == QAccessible::ToolBar || role == QAccessible::Button || role == QAccessible::PushButton || drawing))
+        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' + node->object()->objectName() +
+                     u" (role "_s + QString::number(role) + u')');
     if (role == QAccessible::Table)
         return;
     for (int i = 0; i < node->childCount(); ++i)
@@ -195,4 +204,62 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
     key(Qt::Key_Return);
     settle(); // Music, a place, then its second folder
     EXPECT_EQ(model().path(), u"/sdcard/Music/Podcasts"_s);
+}
+
+// Mended: the walk looked at the main window only; the Apps and Logcat
+// toolbars, the log filter's clear button, and the mirrored screen and the
+// side rail of the Phone Screen window went unnamed.
+TEST_F(Accessibility, NoOtherWindowHasAnUnnamedFocusableControlPictureOrSeparator)
+{
+    QTemporaryDir tools;
+    adb = std::make_shared<SilentAdbSource>(tools.path());
+    using Make = std::function<QWidget*()>;
+    const Make apps = [this] { return new AppsWindow(model(), [] {}); };
+    const Make logcat = [this] {
+        auto* window = new LogcatWindow(model());
+        return window;
+    };
+    const Make mirror = [this] { return new MirrorWindow(model()); };
+    const Make settings = [this] {
+        return new SettingsView(model(), desktop, {[] { return true; }, [](bool) {}});
+    };
+    const Make sheet = [this] { return new WirelessConnectView(model()); };
+    const std::tuple<const char*, Make, std::function<void(QWidget*)>> shown[] = {
+        {"Apps, no phone", apps, {}},
+        {"Logcat, no phone", logcat, {}},
+        {"Phone Screen, no phone", mirror, {}},
+        {"Settings", settings, {}},
+        {"Wi-Fi sheet", sheet, {}},
+        {"Wi-Fi sheet, pairing code", sheet,
+         [](QWidget* w) { static_cast<WirelessConnectView*>(w)->setMethod(WirelessConnectView::Method::code); }},
+        {"Wi-Fi sheet, by address", sheet,
+         [](QWidget* w) {
+             static_cast<WirelessConnectView*>(w)->setMethod(WirelessConnectView::Method::code);
+             static_cast<WirelessConnectView*>(w)->setShowManual(true);
+         }},
+        {"Apps, searched", apps,
+         [](QWidget* w) {
+             if (auto* search = w->findChild<QLineEdit*>(u"search"_s))
+                 search->setText(u"a"_s);
+         }},
+        {"Logcat, filtered", logcat,
+         [](QWidget* w) {
+             if (auto* filter = w->findChild<QLineEdit*>(u"search"_s))
+                 filter->setText(u"a"_s);
+         }},
+        {"Phone Screen", mirror, {}},
+    };
+    for (const auto& [name, make, reach] : shown) {
+        if (QLatin1String(name) == QLatin1String("Apps, searched"))
+            adbPhoneIn(u"device"_s);
+        std::unique_ptr<QWidget> window(make());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get())) << name;
+        if (reach)
+            reach(window.get());
+        settle();
+        QStringList unnamed;
+        listUnnamed(access(window.get()), unnamed);
+        EXPECT_EQ(unnamed, QStringList()) << name;
+    }
 }
