@@ -249,6 +249,13 @@ TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
         {"as Icons", Qt::CTRL | Qt::Key_2, [&] { return viewChanges; }, [&] { browser.setViewMode(ViewMode::list); }, "11111"},
         {"Show Hidden Files", Qt::CTRL | Qt::SHIFT | Qt::Key_Period, [&] { return hiddenChanges; },
          [&] { browser.setShowHidden(false); }, "11111"},
+        // Its prompt shows in the main window, which comes forward (or back).
+        {"New Folder", Qt::CTRL | Qt::SHIFT | Qt::Key_N,
+         [&] {
+             QWidget* main = app.windows().window(u"main"_s);
+             return int(browser.showingNewFolder() && main && main->isVisible());
+         },
+         [&] { browser.setShowingNewFolder(false); }, "11111"},
         {"Refresh", Qt::CTRL | Qt::Key_R, [&] { return adb->phone(u"A1"_s)->calls(u"list /sdcard"_s); }, [] {}, "11011"},
         {"the apps' own Refresh", Qt::CTRL | Qt::Key_R, [&] { return appsReloads; }, [] {}, "--1--"},
         {"Delete…, a bare key", Qt::Key_Delete, [&] { return int(desktop->questions.size()); }, [] {}, "10000"},
