@@ -309,10 +309,25 @@ TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
             EXPECT_EQ(command.acted() - before, command.where[w] - '0');
             command.undo();
             settle();
-
         }
     }
     closeWindow(u"mirror"_s);
+
+    // The items' enabled rules hold in every window: no screenshot while a job runs.
+    auto gate = std::make_shared<browsertest::Gate>();
+    gates.push_back(gate);
+    adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    browser.download({file(u"a.jpg"_s)});
+    ASSERT_TRUE(browser.job());
+    QWidget* apps = app.windows().open(u"apps"_s);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(apps));
+    const int shots = adb->calls(u"screenshot A1"_s), beeps = desktop->beeps;
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : apps, Qt::Key_P,
+                    Qt::ControlModifier | Qt::AltModifier);
+    gate->open();
+    settle();
+    EXPECT_EQ(adb->calls(u"screenshot A1"_s), shots);
+    EXPECT_EQ(desktop->beeps, beeps); // the item was off: the model never asked
 }
 
 TEST(TrayStatus, SaysHowThePhoneIsConnectedAndItsBattery)
