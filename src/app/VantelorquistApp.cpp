@@ -43,7 +43,10 @@ VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
       m_shell(m_settings, options.trayShown ? std::move(options.trayShown)
                                             : std::function<bool()>([this] {
                                                   return m_menuBarItem && m_menuBarItem->isShown();
-                                              }))
+                                              })),
+      m_quit(options.quit ? std::move(options.quit) : [] {
+          QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+      })
 {
     // Quitting stops the job first, so that it never waits for a transfer to
     // end; then the other work under way: closing an MTP session waits
@@ -111,9 +114,12 @@ void VantelorquistApp::willFinishLaunching()
     m_shell.install();
 
     QApplication::setWindowIcon(Mirvek::applicationIcon());
+    // The commands outlive the main window: they act in every window.
+    m_mainMenu = std::make_unique<MainMenu>(
+        environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, m_quit});
     m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
         auto* window = new ContentView(environment());
-        new MainMenu(environment(), window, [this] { bringUp(QStringLiteral("settings")); });
+        m_mainMenu->install(window);
         return window;
     });
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860),
@@ -134,11 +140,15 @@ void VantelorquistApp::willFinishLaunching()
     hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     hooks.openSettings = [this] { bringUp(QStringLiteral("settings")); };
-    hooks.quit = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+    hooks.quit = m_quit;
     hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());
     connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
+    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
+        if (identifier != QStringLiteral("main"))
+            m_mainMenu->attach(window);
+    });
 }
 
 void VantelorquistApp::didFinishLaunching()

@@ -1,6 +1,7 @@
 #include "AppsList.h"
 #include "PlainText.h"
 
+#include "Accessibility.h"
 #include "AppsModel.h"
 #include "AppsTable.h"
 #include "Look.h"
@@ -189,6 +190,8 @@ void AppsList::buildToolbar(QWidget* widget)
     });
     m_actions->setMenu(menu);
     m_actionsItem = bar->addWidget(m_actions);
+    Accessibility::setFieldButtons(m_search);
+    Accessibility::setToolbar(bar, QStringLiteral("Toolbar"));
 }
 
 void AppsList::setModel(std::shared_ptr<AppsModel> model)

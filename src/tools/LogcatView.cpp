@@ -1,5 +1,6 @@
 #include "LogcatView.h"
 
+#include "Accessibility.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "Look.h"
@@ -157,14 +158,16 @@ void LogcatView::buildToolbar()
     m_search->setPlaceholderText(QStringLiteral("Filter"));
     m_search->setAccessibleName(QStringLiteral("Filter"));
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())),
-                        QLineEdit::LeadingPosition);
+    QAction* magnifier = m_search->addAction(
+        Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())), QLineEdit::LeadingPosition);
+    Accessibility::setFieldButtons(m_search, {magnifier});
     m_search->setMaximumWidth(240);
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (m_model)
             m_model->setSearch(text);
     });
     bar->addWidget(m_search);
+    Accessibility::setToolbar(bar, QStringLiteral("Toolbar"));
 }
 
 void LogcatView::buildStatusBar()
@@ -177,6 +180,7 @@ void LogcatView::buildStatusBar()
     row->setContentsMargins(12, 6, 12, 6);
     m_dot = new QLabel(m_statusBar);
     m_dot->setFixedSize(7, 7);
+    Accessibility::hide(m_dot); // the state's text says it
     m_state = new QLabel(m_statusBar);
     m_state->setObjectName(QStringLiteral("state"));
     m_app = new QLabel(m_statusBar);

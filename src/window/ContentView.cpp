@@ -12,7 +12,6 @@
 #include "WindowRules.h"
 
 #include <QActionGroup>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -69,17 +68,6 @@ ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(
     setCentralWidget(split);
 
     buildToolbar();
-
-    // The standard window commands.
-    auto* close = new QAction(QStringLiteral("Close Window"), this);
-    close->setShortcut(QKeySequence::Close);
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    addAction(close);
-    auto* quit = new QAction(QStringLiteral("Quit Vantelorquist"), this);
-    quit->setShortcut(QKeySequence::Quit);
-    quit->setShortcutContext(Qt::ApplicationShortcut);
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    addAction(quit);
 
     BrowserModel* model = m_env.model;
     for (auto signal : {&BrowserModel::selectedSerialChanged, &BrowserModel::devicesChanged, &BrowserModel::pathChanged})

@@ -3,22 +3,33 @@
 // About panel.
 
 #include "AppShell.h"
+#include "AppsList.h"
+#include "AppsModel.h"
+#include "AppsWindow.h"
 #include "MainMenu.h"
 #include "MenuBarItem.h"
+#include "MirrorDisplayView.h"
+#include "MirrorSession.h"
+#include "MirrorView.h"
+#include "MirrorWindow.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "TestSupport.h"
 #include "VantelorquistApp.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDate>
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QTableView>
 
 #include <QTemporaryDir>
 
@@ -35,7 +46,9 @@ protected:
     MainMenu& mainMenu()
     {
         m_window = std::make_unique<QMainWindow>();
-        return *new MainMenu(fullEnvironment(), m_window.get(), [] {});
+        auto* menu = new MainMenu(fullEnvironment(), {}, m_window.get());
+        menu->install(m_window.get());
+        return *menu;
     }
     MenuBarContent& trayMenu(std::function<void()> quit = [] {})
     {
@@ -164,6 +177,167 @@ TEST_F(ShellTest, MainMenuShortcutsAreDistinctAndReachTheirItems)
     EXPECT_EQ(model().viewMode(), ViewMode::grid);
 }
 
+// Mended: every command was an action of the main window's menu bar, so its
+// key did nothing in the other windows, Ctrl+Q included.
+TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
+{
+    QTemporaryDir tools;
+    adb = std::make_shared<SilentAdbSource>(tools.path());
+    // A recording runs until "pkill -INT screenrecord" leaves its mark.
+    const QString stopped = tools.filePath(u"stopped"_s);
+    testsupport::writeScript(tools.path(), u"recorder"_s,
+                             "#!/bin/sh\nfor i in $(seq 500); do [ -e '" + stopped.toUtf8() +
+                                 "' ] && exit 0; sleep 0.02; done\n");
+    adb->setStreamTool(tools.filePath(u"recorder"_s));
+    adb->onRun([stopped](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(stopped).open(QIODevice::WriteOnly);
+        return QString();
+    });
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"a.jpg"_s)});
+
+    int quits = 0;
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.trayShown = [] { return true; };
+    options.quit = [&quits] { ++quits; };
+    VantelorquistApp app(std::move(options));
+    app.willFinishLaunching();
+    app.didFinishLaunching();
+    BrowserModel& browser = app.model();
+    const auto passOf = [&] {
+        bool done = false;
+        browser.refreshDevices([&done] { done = true; });
+        ASSERT_TRUE(waitUntil([&done] { return done; }));
+        settle();
+    };
+    passOf();
+    ASSERT_TRUE(browser.readyDevice());
+    browser.setAskWhereToSave(false);
+    browser.setSaveFolder(m_folder.path());
+    browser.setSelection({u"a.jpg"_s});
+
+    int viewChanges = 0, hiddenChanges = 0, recordings = 0, mirrorsOpened = 0, appsReloads = 0;
+    QObject::connect(&browser, &BrowserModel::viewModeChanged, [&] { ++viewChanges; });
+    QObject::connect(&browser, &BrowserModel::showHiddenChanged, [&] { ++hiddenChanges; });
+    QObject::connect(&browser, &BrowserModel::recordingStartedChanged, [&] { recordings += bool(browser.recordingStarted()); });
+    QObject::connect(&app.windows(), &WindowRegistry::windowOpened, [&](const QString& identifier) {
+        mirrorsOpened += identifier == u"mirror"_s;
+    });
+    const auto closeWindow = [&](const QString& identifier) {
+        if (QWidget* window = app.windows().window(identifier))
+            window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
+    };
+    QPointer<QWidget> current;
+    QSet<AppsModel*> counted;
+
+    struct Command {
+        const char* title;
+        QKeyCombination key;
+        std::function<int()> acted; // grows by one each time the command acts
+        std::function<void()> undo;
+        const char* where;          // per window below: 1 acts, 0 does not, - not tried
+    };
+    const char* windows[] = {"main", "mirror", "apps", "logcat", "settings"};
+    const Command commands[] = {
+        {"Take Screenshot", Qt::CTRL | Qt::ALT | Qt::Key_P, [&] { return adb->calls(u"screenshot A1"_s); }, [] {}, "11111"},
+        {"Record Screen", Qt::CTRL | Qt::ALT | Qt::Key_R, [&] { return recordings; },
+         [&] {
+             browser.toggleRecording();
+             EXPECT_TRUE(waitUntil([&] { return !browser.recordingStarted(); }, std::chrono::seconds(15)));
+             QFile::remove(stopped);
+         },
+         "11111"},
+        {"Mirror Screen", Qt::CTRL | Qt::ALT | Qt::Key_M, [&] { return mirrorsOpened; },
+         [&] { closeWindow(u"mirror"_s); }, "1-111"},
+        {"as Icons", Qt::CTRL | Qt::Key_2, [&] { return viewChanges; }, [&] { browser.setViewMode(ViewMode::list); }, "11111"},
+        {"Show Hidden Files", Qt::CTRL | Qt::SHIFT | Qt::Key_Period, [&] { return hiddenChanges; },
+         [&] { browser.setShowHidden(false); }, "11111"},
+        // Its prompt shows in the main window, which comes forward (or back).
+        {"New Folder", Qt::CTRL | Qt::SHIFT | Qt::Key_N,
+         [&] {
+             QWidget* main = app.windows().window(u"main"_s);
+             return int(browser.showingNewFolder() && main && main->isVisible());
+         },
+         [&] { browser.setShowingNewFolder(false); }, "11111"},
+        {"Refresh", Qt::CTRL | Qt::Key_R, [&] { return adb->phone(u"A1"_s)->calls(u"list /sdcard"_s); }, [] {}, "11011"},
+        {"the apps' own Refresh", Qt::CTRL | Qt::Key_R, [&] { return appsReloads; }, [] {}, "--1--"},
+        {"Delete…, a bare key", Qt::Key_Delete, [&] { return int(desktop->questions.size()); }, [] {}, "10000"},
+        {"Quit Vantelorquist", Qt::CTRL | Qt::Key_Q, [&] { return quits; }, [] {}, "11111"},
+        {"Close Window", Qt::CTRL | Qt::Key_W, [&] { return current ? 0 : 1; }, [] {}, "11111"},
+    };
+    for (size_t w = 0; w < std::size(windows); ++w) {
+        const QString identifier = QString::fromLatin1(windows[w]);
+        for (const Command& command : commands) {
+            if (command.where[w] == '-')
+                continue;
+            SCOPED_TRACE(std::string(windows[w]) + ": " + command.title);
+            if (identifier != u"mirror"_s)
+                closeWindow(u"mirror"_s);
+            current = app.windows().open(identifier);
+            ASSERT_TRUE(current);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(current));
+            // Keys come from where the window's user types.
+            QWidget* focus = current;
+            if (auto* mirror = qobject_cast<MirrorWindow*>(current.data())) {
+                ASSERT_TRUE(mirror->view());
+                focus = mirror->view()->screen();
+            } else if (auto* apps = qobject_cast<AppsWindow*>(current.data())) {
+                ASSERT_TRUE(apps->list() && apps->apps());
+                ASSERT_TRUE(waitUntil([&] { QCoreApplication::processEvents(); return !apps->apps()->isLoading(); }));
+                if (!counted.contains(apps->apps())) {
+                    counted.insert(apps->apps());
+                    AppsModel* model = apps->apps();
+                    QObject::connect(model, &AppsModel::isLoadingChanged, [&appsReloads, model] {
+                        appsReloads += model->isLoading();
+                    });
+                }
+                focus = apps->list()->findChild<QTableView*>(u"appsTable"_s);
+            } else if (identifier == u"logcat"_s) {
+                focus = current->findChild<QLineEdit*>(u"search"_s);
+            } else if (identifier == u"settings"_s) {
+                focus = current->findChild<QCheckBox*>();
+            }
+            ASSERT_TRUE(focus);
+            if (focus != current)
+                focus->setFocus(Qt::OtherFocusReason);
+            QWidget* typing = QApplication::focusWidget();
+            ASSERT_TRUE(typing && typing->window() == current);
+            ASSERT_TRUE(focus == current || typing == focus);
+            const int before = command.acted();
+            QTest::keyClick(typing, command.key.key(), command.key.keyboardModifiers());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            // A running recording keeps a worker busy: nothing would settle.
+            if (!browser.recordingStarted())
+                settle();
+            EXPECT_EQ(command.acted() - before, command.where[w] - '0');
+            command.undo();
+            settle();
+        }
+    }
+    closeWindow(u"mirror"_s);
+
+    // The items' enabled rules hold in every window: no screenshot while a job runs.
+    auto gate = std::make_shared<browsertest::Gate>();
+    gates.push_back(gate);
+    adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    browser.download({file(u"a.jpg"_s)});
+    ASSERT_TRUE(browser.job());
+    QWidget* apps = app.windows().open(u"apps"_s);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(apps));
+    const int shots = adb->calls(u"screenshot A1"_s), beeps = desktop->beeps;
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : apps, Qt::Key_P,
+                    Qt::ControlModifier | Qt::AltModifier);
+    gate->open();
+    settle();
+    EXPECT_EQ(adb->calls(u"screenshot A1"_s), shots);
+    EXPECT_EQ(desktop->beeps, beeps); // the item was off: the model never asked
+}
+
 TEST(TrayStatus, SaysHowThePhoneIsConnectedAndItsBattery)
 {
     DeviceInfo full, chargingOnly;
@@ -250,7 +424,7 @@ TEST_F(ShellTest, ActivatingTheApplicationFrontsItsMainWindow)
 TEST_F(ShellTest, TrayShortcutsActWhileTheMenuIsOpen)
 {
     QMainWindow main;
-    new MainMenu(fullEnvironment(), &main, [] {});
+    (new MainMenu(fullEnvironment(), {}, &main))->install(&main);
     int quits = 0;
     trayMenu([&quits] { ++quits; });
     for (Qt::Key key : {Qt::Key_O, Qt::Key_Q}) {
