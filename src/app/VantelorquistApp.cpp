@@ -9,6 +9,7 @@
 #include "MainMenu.h"
 #include "MenuBarItem.h"
 #include "MirrorWindow.h"
+#include "AboutPanel.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "StoredValue.h"

@@ -12,6 +12,7 @@
 #include "MirrorSession.h"
 #include "MirrorView.h"
 #include "MirrorWindow.h"
+#include "AboutPanel.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "TestSupport.h"
