@@ -115,6 +115,9 @@ Environment VantelorquistApp::environment()
 void VantelorquistApp::willFinishLaunching()
 {
     m_shell.install();
+    // Files staged by runs that ended without their clean-up (a crash, a
+    // power cut) would stay on disk for good.
+    WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
 
     QApplication::setWindowIcon(Mirvek::applicationIcon());
     m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
