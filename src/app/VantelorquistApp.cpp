@@ -113,6 +113,9 @@ Environment VantelorquistApp::environment()
 void VantelorquistApp::willFinishLaunching()
 {
     m_shell.install();
+    // Files staged by runs that ended without their clean-up (a crash, a
+    // power cut) would stay on disk for good.
+    WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
 
     QApplication::setWindowIcon(Mirvek::applicationIcon());
     // The commands outlive the main window: they act in every window.

@@ -267,11 +267,18 @@ public:
     // ---- to other applications (BrowserDragOut.cpp) ------------------------------
     // The phone paths of the entries, one a line, on the clipboard.
     void copyPaths(const QList<RemoteEntry>& entries);
-    // The drag item of an entry of the folder shown; the caller owns it. The
-    // entry is copied from the phone only when a receiver asks for the file,
-    // once per drop. An entry whose name can't be carried is refused with a
+    // The drag item of an entry of the folder shown; the caller owns it and
+    // may delete it at any time. The entry is copied from the phone only
+    // when a receiver asks for the file, into a new folder per request. A
+    // request waits for the copy at most dragOutWait, without running
+    // events; a drag that ends with a request unanswered sets the error
+    // message. An entry whose name can't be carried is refused with a
     // sentence and carries nothing.
     QMimeData* itemProvider(const RemoteEntry& entry);
+    // Less than receivers wait for dropped data (about five seconds for Qt
+    // programs), so that they get an answer rather than give up.
+    static constexpr std::chrono::milliseconds defaultDragOutWait{4000};
+    void setDragOutWait(std::chrono::milliseconds wait);
 
     // ---- free names --------------------------------------------------------------
     // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
@@ -475,6 +482,7 @@ private:
     Task m_pollTask;
     Task m_infoTask;
     mutable VisibleEntries m_visible;
+    std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 
     // Collaborators.
     std::shared_ptr<AdbSource> m_adbSource;
