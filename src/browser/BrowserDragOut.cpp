@@ -26,6 +26,7 @@ struct Pull {
     bool finished = false;
     std::optional<QString> folder; // made, so it is ours to remove
     std::optional<QString> file;   // the copy, once it has arrived
+    std::optional<QString> failure; // why there is none, for the user
     bool abandoned = false;        // the drag ended without handing it over
 };
 
@@ -46,6 +47,7 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
     auto pull = std::make_shared<Pull>();
     const auto work = [pull, phone, phonePath, name](std::stop_token token) {
         std::optional<QString> file;
+        std::optional<QString> failure;
         try {
             const QString folder = browserpaths::newPrivateFolder();
             {
@@ -54,12 +56,17 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
             }
             phone->pull(phonePath, folder, Cancel(std::move(token)));
             file = joined(folder, name);
+        } catch (const Cancelled&) {
+            // The drag ended: nobody to tell.
+        } catch (const Error& error) {
+            failure = error.description();
         } catch (...) {
-            // The receiver gets nothing.
+            failure = QStringLiteral("“") + name + QStringLiteral("” couldn't be copied from the phone.");
         }
         std::unique_lock lock(pull->mutex);
         pull->finished = true;
         pull->file = file;
+        pull->failure = failure;
         // Nothing to hand over, or nobody left to take it.
         if ((!file || pull->abandoned) && pull->folder) {
             const QString folder = *pull->folder;
@@ -107,18 +114,10 @@ public:
             if (m_pending->finished && m_pending->folder)
                 removeLater(*m_pending->folder);
         }
-        if (m_unanswered && m_model) {
-            const QString sentence = QStringLiteral("“") + m_name
-                + QStringLiteral("” couldn't be dropped: the app it was dropped on stopped waiting before it "
-                                 "was copied from the phone. Use “Copy to Mac…” for large items.");
-            // Later, so that no alert opens inside the platform's drag handling.
-            QMetaObject::invokeMethod(
-                m_model.data(), [model = m_model, sentence] {
-                    if (model)
-                        model->setErrorMessage(sentence);
-                },
-                Qt::QueuedConnection);
-        }
+        if (m_unanswered)
+            tell(QStringLiteral("“") + m_name
+                 + QStringLiteral("” couldn't be dropped: the app it was dropped on stopped waiting before it "
+                                  "was copied from the phone. Use “Copy to Mac…” for large items."));
     }
 
     QStringList formats() const override { return m_phone ? QStringList{uriList} : QStringList(); }
@@ -139,13 +138,30 @@ protected:
         }
         // Handed over (or failed): the next request copies afresh.
         m_pending.reset();
-        if (!pull->file)
+        if (!pull->file) {
+            // The receiver shows nothing on this desktop: the user hears it from us.
+            if (pull->failure)
+                tell(*pull->failure);
             return {};
+        }
         m_unanswered = false;
         return QVariantList{QUrl::fromLocalFile(*pull->file)};
     }
 
 private:
+    // Later, so that no alert opens inside the platform's drag handling.
+    void tell(const QString& sentence) const
+    {
+        if (!m_model)
+            return;
+        QMetaObject::invokeMethod(
+            m_model.data(), [model = m_model, sentence] {
+                if (model)
+                    model->setErrorMessage(sentence);
+            },
+            Qt::QueuedConnection);
+    }
+
     std::shared_ptr<PhoneFiles> m_phone;
     QString m_phonePath;
     QString m_name;
