@@ -11,7 +11,7 @@ packages=(
   libusb-1.0-0-dev libavahi-client-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   libqrencode-dev libicu-dev
-  pulseaudio
+  pulseaudio libpulse-dev
   libgtest-dev libgmock-dev
   adb mksh procps
   xvfb xauth zbar-tools
