@@ -140,7 +140,9 @@ public:
             m_state->loop = m_loop;
         }
         m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Vantelorquist");
-        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0)
+        // A desktop's server is running or socket-activated; spawning one would
+        // fork this threaded process, and no server means no sound.
+        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return noServer();
         while (pa_context_get_state(m_context) != PA_CONTEXT_READY) {
             if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) || !iterate())
