@@ -155,7 +155,7 @@ public:
             return couldNotStart();
         pa_buffer_attr attributes;
         attributes.maxlength = uint32_t(MirrorAudio::queueLimit * frameBytes); // never more than the bound
-        attributes.tlength = uint32_t(serverFrames * frameBytes); // with the device's share, see the flag
+        attributes.tlength = uint32_t(serverFrames * frameBytes); // buffer and device together, by the flag below
         attributes.prebuf = uint32_t(-1);
         attributes.minreq = uint32_t(requestFrames * frameBytes);
         attributes.fragsize = uint32_t(-1);

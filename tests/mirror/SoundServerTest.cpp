@@ -14,8 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <future>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -42,7 +44,7 @@ public:
 
     QString socket() const { return m_dir.filePath(u"native"_s); }
 
-    // False when pulseaudio is missing or did not open its socket.
+    // False when pulseaudio is missing or does not listen on its socket.
     bool start()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -53,8 +55,23 @@ public:
         m_process.start(QStandardPaths::findExecutable(u"pulseaudio"_s),
                         {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s, u"--log-level=error"_s,
                          u"--load=module-null-sink"_s, u"--load=module-native-protocol-unix auth-anonymous=1 socket="_s + socket()});
-        return testsupport::waitUntil([&] { return QFile::exists(socket()) || m_process.state() == QProcess::NotRunning; })
-            && QFile::exists(socket());
+        return testsupport::waitUntil([&] { return accepts() || m_process.state() == QProcess::NotRunning; }) && accepts();
+    }
+
+    // Listening, not only bound: the socket's file comes a moment before.
+    bool accepts() const
+    {
+        const QByteArray path = socket().toLocal8Bit();
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        if (size_t(path.size()) >= sizeof address.sun_path)
+            return false;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool connected = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return connected;
     }
 
     qint64 pid() const { return m_process.processId(); }
