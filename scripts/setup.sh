@@ -5,16 +5,16 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-multimedia-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   qt6-qpa-plugins libqt6svg6 qt6-image-formats-plugins
   libgl-dev libvulkan-dev
   libusb-1.0-0-dev libavahi-client-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   libxcb1-dev libxcb-damage0-dev
   libqrencode-dev libicu-dev
-  pulseaudio
+  pulseaudio libpulse-dev
   libgtest-dev libgmock-dev
-  adb mksh procps
+  adb mksh procps valgrind
   xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme

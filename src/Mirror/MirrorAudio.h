@@ -6,20 +6,24 @@
 
 // Plays the phone's sound: raw PCM packets (48 kHz, 2 channels, signed 16-bit
 // little-endian, interleaved) are converted to 32-bit float and queued for
-// the default audio output, which pulls them from its own thread. While more
-// than `queueLimit` frames wait, whole packets are dropped.
+// the sound server (PulseAudio, or PipeWire's pulse server), which a thread
+// of the player feeds as the server asks for more. While the sound waiting
+// in the queue, the server's buffer and the output device passes
+// `queueLimit` frames, whole packets are dropped.
 class MirrorAudio {
 public:
     static constexpr int sampleRate = 48000;
     static constexpr int channelCount = 2;
     static constexpr qint64 queueLimit = 7200; // 150 ms
 
-    // Where the sound goes: the default audio output, or nowhere until a
+    // Where the sound goes: the default sound output, or nowhere until a
     // caller pulls it through tap().
     enum class Output { device, pulled };
 
     // Starts playing at once (silence while nothing is queued). Throws
-    // SystemError when there is no audio output or it cannot start.
+    // SystemError when there is no sound server or the output cannot start.
+    // Once the server goes away later, the player stops by itself and drops
+    // every packet.
     explicit MirrorAudio(Output output = Output::device);
     ~MirrorAudio();
     MirrorAudio(const MirrorAudio&) = delete;
@@ -29,10 +33,12 @@ public:
     void play(const QByteArray& packet);
 
     // Ends playback and drops what is queued; later packets are ignored.
-    // From any thread, any number of times.
+    // Returns at once, from any thread, any number of times.
     void stop();
 
-    // Frames queued whose playback has not completed.
+    // Frames queued whose playback has not completed: those still waiting
+    // here and those the sound server holds but has not yet taken into its
+    // output device.
     qint64 queued() const;
 
     struct State;
@@ -55,8 +61,5 @@ public:
     Tap tap() const { return Tap(m_state); }
 
 private:
-    struct Device;
-
     std::shared_ptr<State> m_state;
-    std::unique_ptr<Device> m_device;
 };

@@ -36,6 +36,9 @@ const QString serverVersion = QStringLiteral("5.0.1");
 constexpr int deviceNameLength = 64;
 constexpr qsizetype logLength = 4096;
 constexpr auto pollSlice = 100ms; // the longest a wait goes without looking at stop() and the deadline
+// A server that sent a codec word it cannot use is given this long to exit
+// and say why, so that its reason does not depend on who reads first.
+constexpr auto serverLastWords = 1000ms;
 
 QString stoppedOnPhone() { return QStringLiteral("Screen mirroring stopped on the phone."); }
 
@@ -94,21 +97,23 @@ QString serverCommand(const QString& scid, bool audio)
 }
 
 // Waits until the descriptor is readable, in slices, so that the deadline and
-// a stop are seen even when the other side stays silent. False at the deadline.
+// a stop are seen even when the other side stays silent. False at the deadline
+// or when `gaveUp`, unless something is already there to read.
 bool waitReadable(int fd, Clock::time_point deadline, const Cancel& halt, const std::function<bool()>& gaveUp)
 {
     while (true) {
         halt.check();
         const auto left = deadline - Clock::now();
-        if (left <= 0s || gaveUp())
-            return false;
+        const bool givingUp = left <= 0s || gaveUp();
         pollfd watch {fd, POLLIN, 0};
-        const auto slice = std::min<Clock::duration>(left, pollSlice);
-        const int ready = ::poll(&watch, 1, int(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
+        const auto slice = std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, pollSlice));
+        const int ready = ::poll(&watch, 1, givingUp ? 0 : int(slice.count()));
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)
             return true; // the read that follows reports it
+        if (givingUp)
+            return false;
     }
 }
 
@@ -145,7 +150,8 @@ class MirrorConnection::Link : public ReaderLink {
 public:
     explicit Link(MirrorConnection& connection) : m_connection(connection) {}
     bool stopped() override { return m_connection.stopped(); }
-    void stop() override { m_connection.stop(); }
+    // The reader's `ended` follows, through the same handler as its frames.
+    void stop() override { m_connection.stopItself(); }
     bool keepAudio(std::shared_ptr<MirrorAudio> player) override { return m_connection.keepAudio(std::move(player)); }
 
 private:
@@ -210,6 +216,7 @@ void MirrorConnection::start(const Cancel& cancel)
     // The caller's cancellation and stop() end the same waits.
     std::stop_callback relay(cancel.token(), [this] { m_halt.request_stop(); });
     const Cancel halt(m_halt.get_token());
+    SocketPtr video, audio, control;
     try {
         const std::optional<QString> jar = serverJar();
         if (!jar)
@@ -239,12 +246,9 @@ void MirrorConnection::start(const Cancel& cancel)
         }
 
         const std::shared_ptr<ServerLog> log = launchServer(scid);
-        SocketPtr video = connectWhenReady(*port, *log, halt);
-        SocketPtr audio = m_wantsAudio ? connect(*port) : nullptr;
-        SocketPtr control = connect(*port);
-        // A phone that stops reading must not hold the window's control writes for long.
-        const timeval sendLimit {1, 0};
-        ::setsockopt(control->fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+        video = connectWhenReady(*port, *log, halt);
+        audio = m_wantsAudio ? connect(*port) : nullptr;
+        control = connect(*port);
         registerSockets(video, audio, control);
 
         char name[deviceNameLength];
@@ -253,30 +257,41 @@ void MirrorConnection::start(const Cancel& cancel)
         readExact(video->fd, codec, sizeof codec);
         if (QByteArray(codec, 4) != "h264") {
             throw ADBError::failed(
-                log->lastLine().value_or(QStringLiteral("The phone couldn't start its screen encoder.")));
+                lastServerLine(serverLastWords).value_or(QStringLiteral("The phone couldn't start its screen encoder.")));
         }
-        startReaders(video, audio, control);
-    } catch (const Cancelled&) {
+    } catch (...) {
+        // Each step's own error is the reason, also when the server has exited
+        // meanwhile; the owner hears nothing else of this connection.
+        closeDeliveries();
         std::lock_guard lock(m_lock);
         m_starting = false;
         throw;
-    } catch (...) {
-        // A server that ended meanwhile is the reason, whatever step noticed it first.
-        std::unique_lock lock(m_lock);
+    }
+    bool exited;
+    {
+        std::lock_guard lock(m_lock);
         m_starting = false;
-        if (!m_serverExited)
-            throw;
-        const auto log = m_log;
-        lock.unlock();
-        throw ADBError::failed(log->lastLine().value_or(stoppedOnPhone()));
+        exited = m_serverExited;
     }
+    if (exited) { // the streams are there, but their server is gone
+        endItself(nullptr);
+        return;
+    }
+    try {
+        startReaders(video, audio, control);
+    } catch (...) {
+        closeDeliveries();
+        throw;
+    }
+}
+
+std::optional<QString> MirrorConnection::lastServerLine(std::chrono::milliseconds patience)
+{
     std::unique_lock lock(m_lock);
-    m_starting = false;
-    if (m_serverExited && !m_stopped) {
-        const auto log = m_log;
-        lock.unlock();
-        throw ADBError::failed(log->lastLine().value_or(stoppedOnPhone()));
-    }
+    m_wake.wait_for(lock, m_halt.get_token(), patience, [this] { return m_serverExited; });
+    const auto log = m_log;
+    lock.unlock();
+    return log ? log->lastLine() : std::nullopt;
 }
 
 std::shared_ptr<ServerLog> MirrorConnection::launchServer(const QString& scid)
@@ -343,11 +358,8 @@ void MirrorConnection::serverEnded()
             m_wake.notify_all();
             return;
         }
-        if (m_stopped)
-            return;
     }
-    stop();
-    m_onEvent(Event {Event::Ended {}});
+    endItself(nullptr);
 }
 
 bool MirrorConnection::serverHasExited()
@@ -426,7 +438,7 @@ void MirrorConnection::startReaders(const SocketPtr& video, const SocketPtr& aud
     const bool started = detach([self, video] {
         nameThread("Mirror video");
         Link link(*self);
-        readVideo(video->fd, link, self->m_onEvent);
+        readVideo(video->fd, link, [&self](const Event& event) { self->deliver(event); });
     });
     if (!started)
         throw SystemError(QStringLiteral("Couldn't start reading the phone's screen."));
@@ -439,8 +451,52 @@ void MirrorConnection::startReaders(const SocketPtr& video, const SocketPtr& aud
     }
     detach([self, control] {
         nameThread("Mirror device messages");
-        readDeviceMessages(control->fd, self->m_onEvent);
+        readDeviceMessages(control->fd, [&self](const Event& event) { self->deliver(event); });
     });
+    const bool writing = detach([self, control] {
+        nameThread("Mirror control");
+        self->writeControl(control);
+    });
+    if (!writing)
+        throw SystemError(QStringLiteral("Couldn't start sending to the phone's screen."));
+}
+
+void MirrorConnection::deliver(const Event& event)
+{
+    std::lock_guard lock(m_deliveryLock);
+    if (std::holds_alternative<Event::Ended>(event.value)) {
+        if (!std::exchange(m_endOwed, false))
+            return;
+    } else if (!m_delivers) {
+        return;
+    }
+    m_onEvent(event);
+}
+
+void MirrorConnection::closeDeliveries()
+{
+    std::lock_guard lock(m_deliveryLock); // waits for a delivery under way
+    m_delivers = false;
+    m_endOwed = false;
+}
+
+bool MirrorConnection::stopItself()
+{
+    {
+        std::lock_guard lock(m_deliveryLock);
+        if (!m_delivers)
+            return false;
+        m_delivers = false;
+        m_endOwed = true;
+    }
+    halt();
+    return true;
+}
+
+void MirrorConnection::endItself(std::exception_ptr error)
+{
+    if (stopItself())
+        deliver(Event {Event::Ended {std::move(error)}});
 }
 
 bool MirrorConnection::stopped()
@@ -460,6 +516,12 @@ bool MirrorConnection::keepAudio(std::shared_ptr<MirrorAudio> player)
 
 void MirrorConnection::stop()
 {
+    closeDeliveries();
+    halt();
+}
+
+void MirrorConnection::halt()
+{
     SocketPtr sockets[3];
     std::shared_ptr<MirrorAudio> player;
     std::shared_ptr<ChildProcess> server;
@@ -475,6 +537,9 @@ void MirrorConnection::stop()
         player = std::exchange(m_audio, nullptr);
         server = std::exchange(m_server, nullptr);
         port = std::exchange(m_forwardedPort, std::nullopt);
+        m_controlQueue.clear();
+        m_controlQueued = 0;
+        m_controlWake.notify_all();
     }
     m_halt.request_stop();
     // Shut down, not closed: a reader between two reads must not meet a reused
@@ -517,24 +582,71 @@ void MirrorConnection::removeForward(int port) const
     });
 }
 
+QString MirrorConnection::controlStalledText()
+{
+    return QStringLiteral("The phone stopped taking touches and keys, so screen mirroring stopped.");
+}
+
 void MirrorConnection::send(const ControlMessage& message)
 {
-    std::lock_guard lock(m_lock);
-    if (!m_controlSocket || m_controlBroken)
-        return;
     const QByteArray bytes = message.data();
-    const char* at = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t wrote = ::send(m_controlSocket->fd, at, size_t(left), MSG_NOSIGNAL);
+    std::lock_guard lock(m_lock);
+    if (m_stopped || !m_controlSocket || bytes.isEmpty())
+        return;
+    // Dropped whole when full, so that what does reach the phone still parses.
+    if (!m_controlQueue.empty() && m_controlQueued + bytes.size() > m_options.controlQueueLimit)
+        return;
+    m_controlQueue.push_back(bytes);
+    m_controlQueued += bytes.size();
+    m_controlWake.notify_all();
+}
+
+void MirrorConnection::writeControl(const SocketPtr& control)
+{
+    QByteArray message; // being written
+    qsizetype written = 0;
+    bool stuck = false; // the socket has taken nothing since `stuckSince`
+    Clock::time_point stuckSince;
+    while (true) {
+        {
+            std::unique_lock lock(m_lock);
+            if (message.isEmpty()) {
+                m_controlWake.wait(lock, [this] { return m_stopped || !m_controlQueue.empty(); });
+                if (m_stopped)
+                    return;
+                message = std::move(m_controlQueue.front());
+                m_controlQueue.pop_front();
+                m_controlQueued -= message.size();
+                written = 0;
+            }
+            if (m_stopped)
+                return;
+        }
+        // Not blocking, so that a stall is seen; the flag is this call's own,
+        // the device-message reader keeps its blocking reads on the same socket.
+        const ssize_t wrote = ::send(control->fd, message.constData() + written, size_t(message.size() - written),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (wrote > 0) {
+            stuck = false;
+            written += wrote;
+            if (written == message.size())
+                message.clear();
+            continue;
+        }
         if (wrote < 0 && errno == EINTR)
             continue;
-        if (wrote <= 0) {
-            // Half a message is on the wire: anything after it would be misread.
-            m_controlBroken = true;
-            return;
+        if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Megabytes lie unread in the buffers before this happens at all.
+            const auto now = Clock::now();
+            if (!std::exchange(stuck, true))
+                stuckSince = now;
+            else if (now - stuckSince >= m_options.controlStall)
+                break;
+            pollfd watch {control->fd, POLLOUT, 0};
+            ::poll(&watch, 1, int(std::chrono::milliseconds(pollSlice).count()));
+            continue;
         }
-        at += wrote;
-        left -= wrote;
+        break; // the socket is broken (or shut down by stop(), which then delivers nothing)
     }
+    endItself(std::make_exception_ptr(ADBError::failed(controlStalledText())));
 }

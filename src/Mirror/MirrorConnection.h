@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -82,6 +83,7 @@ public:
     //
     // Video: delivers size and frame; on a broken stream stops the connection
     // and then delivers ended, unless the connection was already stopped.
+    // A connection's own readers deliver nothing once its stop() has returned.
     static void readVideo(int fd, ReaderLink& link, const EventHandler& onEvent);
     // Audio: plays the sound through a player from `makePlayer`; ends
     // silently whatever goes wrong, without an event.
@@ -101,6 +103,12 @@ public:
         std::chrono::milliseconds deadline {8000}; // for the first (video) connection
         std::chrono::milliseconds pause {100};     // between connection attempts
         AudioFactory makePlayer;                   // none: the default audio output
+        // Control messages waiting for the phone; a message that would go
+        // beyond this is dropped (one always fits into an empty queue).
+        qsizetype controlQueueLimit = 1 << 20;
+        // How long the phone may take no control byte at all, while messages
+        // wait, before mirroring stops.
+        std::chrono::milliseconds controlStall {3000};
     };
     // The installed resource folder's file, then the source tree's.
     static QStringList defaultServerCandidates();
@@ -114,13 +122,22 @@ public:
 
     // Pushes and starts the server and connects the streams; returns when the
     // readers run. Blocking, on a worker thread; called once. Throws ADBError,
-    // SystemError or Cancelled (also when stop() comes first).
+    // SystemError or Cancelled (also when stop() comes first); each failing
+    // step keeps its own error, also when the server has exited meanwhile. A
+    // connection whose start failed delivers no events.
     void start(const Cancel& cancel);
     // Idempotent; from any thread. Ends the readers, the server and the forward.
+    // Once it returns, no event is delivered: a delivery under way (at most
+    // one frame's decoding) finishes first.
     void stop();
-    // Writes one control message whole, or nothing more on a socket whose
-    // write failed. Silent; a no-op once stopped.
+    // Queues one control message for the control writer, which writes it
+    // whole. Never blocks; a no-op once stopped or before the streams exist;
+    // a message that doesn't fit the queue is dropped whole. When the phone
+    // takes nothing for `controlStall` while messages wait (the socket's
+    // buffers and then the queue stay full), the connection ends with
+    // `controlStalledText()`.
     void send(const ControlMessage& message);
+    static QString controlStalledText();
 
     bool wantsAudio() const { return m_wantsAudio; }
     // Connections tried for the video stream so far (for benchmarks).
@@ -149,8 +166,19 @@ private:
     void serverEnded();
     bool serverHasExited();
     void startReaders(const SocketPtr& video, const SocketPtr& audio, const SocketPtr& control);
+    void writeControl(const SocketPtr& control);
     void removeForward(int port) const;
     bool keepAudio(std::shared_ptr<MirrorAudio> player);
+    std::optional<QString> lastServerLine(std::chrono::milliseconds patience);
+    // The events' only road to the owner.
+    void deliver(const Event& event);
+    // Stops the connection and owes the owner one `ended`; false when it was
+    // already stopped, by itself or by the owner.
+    bool stopItself();
+    void endItself(std::exception_ptr error);
+    // No event is delivered from now on.
+    void closeDeliveries();
+    void halt();
     class Link;
 
     const ADB m_adb;
@@ -170,8 +198,17 @@ private:
     bool m_stopped = false;
     bool m_starting = true;       // until start() has returned
     bool m_serverExited = false;  // seen by start() while it runs
-    bool m_controlBroken = false; // a write failed part-way: nothing more goes out
     std::shared_ptr<ServerLog> m_log;
+    // Control messages waiting for the writer thread (guarded by m_lock).
+    std::condition_variable m_controlWake;
+    std::deque<QByteArray> m_controlQueue;
+    qsizetype m_controlQueued = 0; // bytes
+
+    // Held while an event is delivered, so that stop() can wait for it; taken
+    // before m_lock. Recursive: the owner's handler may stop the connection.
+    std::recursive_mutex m_deliveryLock;
+    bool m_delivers = true; // until the first stop
+    bool m_endOwed = false; // stopped itself; its `ended` is still to come
 
     std::atomic<int> m_attempts {0};
     std::stop_source m_halt; // stop() and the caller's cancellation end start()'s waits

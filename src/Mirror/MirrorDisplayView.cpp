@@ -1,5 +1,6 @@
 #include "MirrorDisplayView.h"
 
+#include "Accessibility.h"
 #include "AndroidKey.h"
 #include "MirrorFrameSink.h"
 #include "MirrorSession.h"
@@ -19,6 +20,7 @@ MirrorDisplayView::MirrorDisplayView(MirrorSession& session, QWidget* parent)
 {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
+    Accessibility::setName(this, QStringLiteral("Screen of ") + session.name(), {});
     setAttribute(Qt::WA_InputMethodEnabled);
 }
 
@@ -165,6 +167,12 @@ void MirrorDisplayView::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (event->modifiers() & Qt::ControlModifier) {
+        // Tab is the phone's; Ctrl+Tab leaves the screen, as in a text editor.
+        if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+            const bool back = event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+            MirrorVideoWidget::focusNextPrevChild(!back);
+            return;
+        }
         event->ignore(); // the window's shortcuts
         return;
     }

@@ -42,6 +42,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     : QWidget(parent), m_session(&session), m_model(model)
 {
     setPalette(MirrorLook::darkPalette(palette()));
+    Accessibility::setName(this, QStringLiteral("Phone controls"), {});
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
@@ -49,6 +50,8 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     // The upper groups scroll when the window is too short for them all.
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to its buttons; the area itself would be a stop that does nothing.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setWidgetResizable(true);

@@ -140,6 +140,24 @@ bool ADBFiles::exists(const QString& path, const Cancel& cancel)
     return adb.exists(serial, path, cancel);
 }
 
+std::optional<bool> ADBFiles::existence(const QString& path, const Cancel& cancel)
+{
+    try {
+        ADB::checkSendable(path);
+        // Either word proves the shell ran the test; anything else tells nothing.
+        const QString answer =
+            adb.shell(serial, QStringLiteral("test -e ") + ADB::quote(path) + QStringLiteral(" && echo yes || echo no"),
+                      cancel)
+                .trimmed();
+        if (answer.endsWith(QLatin1StringView("yes")))
+            return true;
+        if (answer.endsWith(QLatin1StringView("no")))
+            return false;
+    } catch (const Error&) {
+    }
+    return std::nullopt;
+}
+
 void ADBFiles::remove(const QString& path, const Cancel& cancel)
 {
     adb.remove(serial, path, cancel);

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 // The file operations on one phone that the browser uses, whatever the
@@ -35,6 +36,14 @@ public:
                       const Cancel& cancel) = 0;
     // Never fails: any failure, cancellation included, reads as false.
     virtual bool exists(const QString& path, const Cancel& cancel) = 0;
+    // Whether something is at `path`; none when that can't be told (a
+    // failure or a cancellation). Where "not there" must be certain, such as
+    // before removing what a stopped copy left. Without a transport's own
+    // answer only a "yes" of exists() is trusted.
+    virtual std::optional<bool> existence(const QString& path, const Cancel& cancel)
+    {
+        return exists(path, cancel) ? std::optional<bool>(true) : std::nullopt;
+    }
     // Removes a file, or a folder with everything in it.
     virtual void remove(const QString& path, const Cancel& cancel) = 0;
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;

@@ -56,8 +56,54 @@ void AppShell::install()
     qApp->installEventFilter(this);
 }
 
+namespace {
+
+// A window the user works in, not a menu, tooltip or splash.
+bool isPlainWindow(const QWidget* widget)
+{
+    const Qt::WindowType type = widget->windowType();
+    return widget->isWindow() && (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet);
+}
+
+void bringForward(QWidget* window)
+{
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+void AppShell::activateApplication()
+{
+    QWidget* front = QApplication::activeWindow();
+    if (!front) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (!isPlainWindow(widget) || !widget->isVisible() || widget->isMinimized())
+                continue;
+            if (!front || widget->objectName().startsWith(QStringLiteral("main")))
+                front = widget;
+        }
+    }
+    if (front)
+        bringForward(front);
+    // A panel opened by the same action shows before this call's caller
+    // returns to the event loop; later windows are no longer its.
+    m_activateNextWindow = true;
+    qApp->installEventFilter(this);
+    QMetaObject::invokeMethod(this, [this] { m_activateNextWindow = false; }, Qt::QueuedConnection);
+}
+
 bool AppShell::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_activateNextWindow && event->type() == QEvent::Show) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && isPlainWindow(widget)) {
+            m_activateNextWindow = false;
+            // Once it is on screen: activating a window not yet shown is lost
+            // on some platforms.
+            QMetaObject::invokeMethod(widget, [widget] { bringForward(widget); }, Qt::QueuedConnection);
+        }
+    }
     if (event->type() == QEvent::Close) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->isWindow() && widget->objectName().startsWith(QStringLiteral("main")) &&

@@ -33,6 +33,11 @@ public:
     // process stays in the tray, and runs the clean-up when it quits.
     void install();
 
+    // Brings the application forward without opening a window: its window in
+    // front is raised and made active, and the next window it shows (the
+    // panel an action is about to open) comes up in front with the focus.
+    void activateApplication();
+
 Q_SIGNALS:
     // The main window closed while the process stays in the tray.
     void enteredMenuBarMode();
@@ -45,4 +50,5 @@ private:
     std::function<bool()> m_trayAvailable;
     std::vector<std::function<void()>> m_cleanUp;
     bool m_cleanedUp = false;
+    bool m_activateNextWindow = false;
 };

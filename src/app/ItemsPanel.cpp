@@ -2,15 +2,32 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+QString nearestExistingFolder(const QString& folder)
+{
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        return QDir::homePath();
+    QString path = QDir::cleanPath(folder);
+    while (!QFileInfo(path).isDir()) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return QDir::homePath();
+        path = parent;
+    }
+    return path;
+}
 
 ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QString& folder, QWidget* parent)
     : QDialog(parent)
@@ -22,9 +39,21 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     text->setTextFormat(Qt::PlainText);
     column->addWidget(text);
 
+    auto* placeRow = new QHBoxLayout;
+    m_up = new QToolButton(this);
+    m_up->setObjectName(QStringLiteral("enclosingFolder"));
+    m_up->setText(QStringLiteral("Enclosing Folder"));
+    m_up->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    placeRow->addWidget(m_up);
+    m_place = new QLabel(this);
+    m_place->setObjectName(QStringLiteral("folder"));
+    // A folder's name is the user's text, never markup.
+    m_place->setTextFormat(Qt::PlainText);
+    placeRow->addWidget(m_place, 1);
+    column->addLayout(placeRow);
+
     m_files = new QFileSystemModel(this);
     m_files->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs);
-    m_files->setRootPath(QDir::rootPath());
     m_view = new QTreeView(this);
     m_view->setObjectName(QStringLiteral("items"));
     m_view->setModel(m_files);
@@ -32,12 +61,8 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSortingEnabled(true);
     m_view->sortByColumn(0, Qt::AscendingOrder);
+    m_view->setExpandsOnDoubleClick(false);
     m_view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    const QString start = folder.isEmpty() ? QDir::homePath() : folder;
-    const QModelIndex startIndex = m_files->index(start);
-    m_view->setCurrentIndex(startIndex);
-    m_view->expand(startIndex);
-    m_view->scrollTo(startIndex, QAbstractItemView::PositionAtTop);
     column->addWidget(m_view, 1);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -48,9 +73,33 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
 
+    // Only what the user chose may be copied: nothing is chosen for them.
     auto follow = [this] { m_accept->setEnabled(m_view->selectionModel()->hasSelection()); };
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, follow);
+    connect(m_up, &QToolButton::clicked, this, [this] { showFolder(QFileInfo(this->folder()).path()); });
+    connect(m_view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (m_files->isDir(index))
+            showFolder(m_files->filePath(index));
+    });
+    showFolder(nearestExistingFolder(folder));
     follow();
+}
+
+QString ItemsPanel::folder() const
+{
+    return m_files->filePath(m_view->rootIndex());
+}
+
+void ItemsPanel::showFolder(const QString& folder)
+{
+    const QString shown = nearestExistingFolder(folder);
+    m_files->setRootPath(shown);
+    m_view->clearSelection();
+    m_view->setRootIndex(m_files->index(shown));
+    m_view->setCurrentIndex(QModelIndex());
+    m_view->scrollToTop();
+    m_place->setText(QDir::toNativeSeparators(shown));
+    m_up->setEnabled(!QDir(shown).isRoot());
 }
 
 QStringList ItemsPanel::chosen() const

@@ -5,9 +5,13 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,71 +20,77 @@ bool isReadyOverADB(const std::optional<Device>& device)
     return device && device->isReady() && device->transport == Device::Transport::adb;
 }
 
+// Ctrl, Alt or Meta: a command key, not one that types or moves in a control.
+bool isCommandKey(const QKeySequence& key)
+{
+    return !key.isEmpty() && (key[0].keyboardModifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
+bool actsIn(const QAction* action, const QWidget* window, const QKeySequence& key)
+{
+    if (!action->isVisible() || !action->shortcuts().contains(key))
+        return false;
+    const QList<QObject*> holders = action->associatedObjects();
+    return std::any_of(holders.begin(), holders.end(), [window](QObject* holder) {
+        auto* widget = qobject_cast<QWidget*>(holder);
+        return widget && widget->window() == window && widget->isVisible();
+    });
+}
+
 } // namespace
 
-MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<void()> openSettings)
-    : QObject(window), m_env(env), m_window(window)
+MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
+    : QObject(parent), m_env(env), m_hooks(std::move(hooks))
 {
     BrowserModel* model = m_env.model;
     const BrowserCommands& commands = m_env.commands;
-    QMenuBar* bar = window->menuBar();
-    auto newMenu = [&](const QString& title) {
-        QMenu* menu = bar->addMenu(title);
-        menu->setObjectName(title);
-        m_menus.append(menu);
-        return menu;
+    // The prompts and the sheet show in the main window: it comes forward.
+    auto inMainWindow = [this](std::function<void()> act) {
+        return [this, act = std::move(act)] {
+            act();
+            if (m_env.canOpen(QStringLiteral("main")))
+                m_env.openWindow(QStringLiteral("main"));
+        };
     };
 
-    QMenu* file = newMenu(QStringLiteral("&File"));
+    Group file{QStringLiteral("&File"), {}};
     add(file, QStringLiteral("New Folder"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
-        [model] { model->setShowingNewFolder(true); });
-    file->addSeparator();
+        inMainWindow([model] { model->setShowingNewFolder(true); }));
+    separator(file);
     add(file, QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_Down), [model] { model->openSelection(); });
     add(file, QStringLiteral("Copy to Phone…"), QKeySequence(Qt::CTRL | Qt::Key_I),
         [model] { model->chooseAndUpload(); });
     add(file, QStringLiteral("Copy to Mac…"), QKeySequence(Qt::CTRL | Qt::Key_E),
         [model] { model->download(model->selectedEntries()); });
-    file->addSeparator();
-    add(file, QStringLiteral("Rename…"), {}, [model] {
+    separator(file);
+    add(file, QStringLiteral("Rename…"), {}, inMainWindow([model] {
         const QList<RemoteEntry> chosen = model->selectedEntries();
         model->setRenaming(chosen.isEmpty() ? std::nullopt : std::optional<RemoteEntry>(chosen.first()));
-    });
+    }));
     // The one Delete action: the list and the grid get the key through it.
     add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete), [model] { model->remove(model->selectedEntries()); });
-    file->addSeparator();
-    add(file, QStringLiteral("Settings…"), QKeySequence::Preferences, std::move(openSettings));
-    file->addSeparator();
-    // The window's own close and quit actions, so that no key is bound twice.
-    QAction* close = nullptr;
-    QAction* quit = nullptr;
-    for (QAction* existing : window->actions()) {
-        if (existing->text() == QStringLiteral("Close Window"))
-            close = existing;
-        else if (existing->text() == QStringLiteral("Quit Vantelorquist"))
-            quit = existing;
-    }
-    if (close) {
-        file->addAction(close);
-        m_items.append(close);
-    } else {
-        close = add(file, QStringLiteral("Close Window"), QKeySequence::Close, [window] { window->close(); });
-    }
-    if (quit) {
-        file->addAction(quit);
-        m_items.append(quit);
-    } else {
-        quit = add(file, QStringLiteral("Quit Vantelorquist"), QKeySequence::Quit, [] {
+    separator(file);
+    // Spelled out: the standard keys of Qt's plain theme have none for Quit
+    // and Settings, and the tray menu shows these.
+    add(file, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
+        if (m_hooks.openSettings)
+            m_hooks.openSettings();
+    });
+    separator(file);
+    // The window the key was pressed in, or whose menu bar was used.
+    add(file, QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), [] {
+        if (QWidget* window = QApplication::activeWindow())
+            window->close();
+    });
+    add(file, QStringLiteral("Quit Vantelorquist"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
+        if (m_hooks.quit)
+            m_hooks.quit();
+        else
             QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        });
-    }
-    close->setObjectName(close->text());
-    quit->setObjectName(quit->text());
-    // Bound to this window, so that the tray menu's own Ctrl+Q is no
-    // ambiguous second binding while that menu is open.
-    quit->setShortcutContext(Qt::WindowShortcut);
+    });
 
-    QMenu* view = newMenu(QStringLiteral("&View"));
-    view->addSection(QStringLiteral("View"));
+    Group view{QStringLiteral("&View"), {}};
+    separator(view, QStringLiteral("View"));
     auto* modes = new QActionGroup(this);
     for (auto [title, key, mode] : {std::tuple{QStringLiteral("as List"), Qt::Key_1, ViewMode::list},
                                     std::tuple{QStringLiteral("as Icons"), Qt::Key_2, ViewMode::grid}}) {
@@ -95,41 +105,43 @@ MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<vo
         model->reload([model] { model->refreshInfo(); });
     });
 
-    QMenu* go = newMenu(QStringLiteral("&Go"));
+    Group go{QStringLiteral("&Go"), {}};
     add(go, QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), [model] { model->goBack(); });
     add(go, QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), [model] { model->goForward(); });
     add(go, QStringLiteral("Enclosing Folder"), QKeySequence(Qt::CTRL | Qt::Key_Up), [model] { model->goUp(); });
-    go->addSeparator();
+    separator(go);
     for (const Place& place : Place::all()) {
         const QString path = place.path;
         m_places.append(add(go, menuText(place.name), {}, [model, path] { model->navigate(path, true); }));
     }
 
-    m_phone = newMenu(QStringLiteral("&Phone"));
+    Group phone{QStringLiteral("&Phone"), {}};
     auto openWindow = [this](const QString& identifier) {
         return [this, identifier] {
             if (m_env.canOpen(identifier))
                 m_env.openWindow(identifier);
         };
     };
-    add(m_phone, QStringLiteral("Mirror Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M),
+    add(phone, QStringLiteral("Mirror Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M),
         openWindow(QStringLiteral("mirror")));
-    add(m_phone, QStringLiteral("Apps"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), openWindow(QStringLiteral("apps")));
+    add(phone, QStringLiteral("Apps"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), openWindow(QStringLiteral("apps")));
     // Ctrl+Alt+L locks the screen on common desktops.
-    add(m_phone, QStringLiteral("Logcat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
+    add(phone, QStringLiteral("Logcat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
         openWindow(QStringLiteral("logcat")));
-    m_phone->addSeparator();
-    add(m_phone, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P),
+    separator(phone);
+    add(phone, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P),
         [model] { model->takeScreenshot(); });
-    m_record = add(m_phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
+    m_record = add(phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
                    [model] { model->toggleRecording(); });
-    add(m_phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+    add(phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
         [model] { model->installAPK(); });
-    m_phone->addSeparator();
-    QAction* wireless = add(m_phone, QStringLiteral("Connect over Wi-Fi…"), {}, [model] { model->setShowingWireless(true); });
+    separator(phone);
+    QAction* wireless = add(phone, QStringLiteral("Connect over Wi-Fi…"), {},
+                            inMainWindow([model] { model->setShowingWireless(true); }));
     // Shown only when the window can present the sheet.
     wireless->setEnabled(bool(commands.wirelessSheet));
-    m_phonesSeparator = m_phone->addSeparator();
+    m_phonesSeparator = separator(phone);
+    m_groups = {file, view, go, phone};
 
     for (auto signal : {&BrowserModel::selectedSerialChanged, &BrowserModel::devicesChanged,
                         &BrowserModel::historyChanged, &BrowserModel::pathChanged, &BrowserModel::jobChanged,
@@ -139,6 +151,8 @@ MainMenu::MainMenu(const Environment& env, QMainWindow* window, std::function<vo
     connect(model, &BrowserModel::devicesChanged, this, &MainMenu::updatePhones);
     update();
     updatePhones();
+    // A window's own key is worked out as it is pressed: its controls come and go.
+    qApp->installEventFilter(this);
 }
 
 QString MainMenu::menuText(const QString& plain)
@@ -146,17 +160,94 @@ QString MainMenu::menuText(const QString& plain)
     return QString(plain).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-QAction* MainMenu::add(QMenu* menu, const QString& title, const QKeySequence& shortcut, std::function<void()> act)
+QAction* MainMenu::add(Group& group, const QString& title, const QKeySequence& shortcut, std::function<void()> act)
 {
-    QAction* item = menu->addAction(title);
+    auto* item = new QAction(title, this);
     item->setObjectName(title);
     item->setShortcut(shortcut);
+    // Bound to the windows it is attached to, so that the tray menu's own
+    // keys are no ambiguous second binding while that menu is open.
+    item->setShortcutContext(Qt::WindowShortcut);
     connect(item, &QAction::triggered, this, [act = std::move(act)] {
         if (act)
             act();
     });
+    group.items.append(item);
     m_items.append(item);
     return item;
+}
+
+QAction* MainMenu::separator(Group& group, const QString& title)
+{
+    auto* item = new QAction(title, this);
+    item->setSeparator(true);
+    group.items.append(item);
+    return item;
+}
+
+void MainMenu::install(QMainWindow* window)
+{
+    m_menus.removeAll(nullptr);
+    m_phoneMenus.removeAll(nullptr);
+    QMenuBar* bar = window->menuBar();
+    for (const Group& group : std::as_const(m_groups)) {
+        QMenu* menu = bar->addMenu(group.title);
+        menu->setObjectName(group.title);
+        menu->addActions(group.items);
+        m_menus.append(menu);
+        if (group.items.contains(m_phonesSeparator)) {
+            menu->addActions(m_phoneItems);
+            m_phoneMenus.append(menu);
+        }
+    }
+}
+
+void MainMenu::attach(QWidget* window)
+{
+    m_attached.removeAll(nullptr);
+    if (!m_attached.contains(window))
+        m_attached.append(window);
+    for (QAction* item : std::as_const(m_items)) {
+        if (isCommandKey(item->shortcut()) && !bindsItself(window, item->shortcut(), m_items))
+            window->addAction(item);
+    }
+}
+
+bool MainMenu::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType()) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        yieldOwnKey(static_cast<QWidget*>(watched)->window(), pressed);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainMenu::yieldOwnKey(QWidget* window, const QKeySequence& pressed)
+{
+    if (!m_attached.contains(window))
+        return;
+    for (QAction* item : std::as_const(m_items)) {
+        if (item->shortcut() != pressed || !isCommandKey(pressed))
+            continue;
+        // Qt would find two bindings of one key and run neither.
+        if (bindsItself(window, pressed, m_items))
+            window->removeAction(item);
+        else if (!window->actions().contains(item))
+            window->addAction(item);
+    }
+}
+
+bool MainMenu::bindsItself(const QWidget* window, const QKeySequence& key, const QList<QAction*>& commands)
+{
+    const QList<QAction*> actions = window->findChildren<QAction*>();
+    if (std::any_of(actions.begin(), actions.end(),
+                    [&](QAction* action) { return !commands.contains(action) && actsIn(action, window, key); }))
+        return true;
+    const QList<QShortcut*> shortcuts = window->findChildren<QShortcut*>();
+    return std::any_of(shortcuts.begin(), shortcuts.end(), [&](QShortcut* shortcut) {
+        auto* holder = qobject_cast<QWidget*>(shortcut->parent());
+        return shortcut->isEnabled() && shortcut->keys().contains(key) && holder && holder->isVisible();
+    });
 }
 
 QAction* MainMenu::action(const QString& title) const
@@ -174,9 +265,9 @@ QAction* MainMenu::action(const QString& title) const
 
 QMenu* MainMenu::menu(const QString& title) const
 {
-    for (QMenu* item : m_menus) {
-        if (item->title().remove(QLatin1Char('&')) == title)
-            return item;
+    for (auto it = m_menus.crbegin(); it != m_menus.crend(); ++it) {
+        if (*it && (*it)->title().remove(QLatin1Char('&')) == title)
+            return *it;
     }
     return nullptr;
 }
@@ -236,9 +327,12 @@ void MainMenu::updatePhones()
         return;
     BrowserModel* model = m_env.model;
     for (const Device& device : std::as_const(ready)) {
-        QAction* item = m_phone->addAction(menuText(device.model));
+        auto* item = new QAction(menuText(device.model), this);
         const QString serial = device.serial;
         connect(item, &QAction::triggered, model, [model, serial] { model->setSelectedSerial(serial); });
         m_phoneItems.append(item);
     }
+    m_phoneMenus.removeAll(nullptr);
+    for (QMenu* menu : std::as_const(m_phoneMenus))
+        menu->addActions(m_phoneItems);
 }

@@ -4,26 +4,42 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 
 class QAction;
+class QKeySequence;
 class QMainWindow;
 class QMenu;
 
-// The main window's menu bar: File, View, Go and Phone. Every item is a thin
-// command on the model; titles and enabled states follow its change signals.
-// A command whose operation is absent stays disabled.
+// The application's commands: File, View, Go and Phone. Every item is a
+// thin command on the model; titles and enabled states follow its change
+// signals. A command whose operation is absent stays disabled. The menus
+// show in the main window's menu bar; the commands' keys act in every
+// window they are attached to.
 class MainMenu : public QObject {
     Q_OBJECT
 public:
-    // `openSettings` opens the Settings window. The menu fills the window's
-    // menu bar and takes over its "Close Window" and "Quit" actions.
-    MainMenu(const Environment& env, QMainWindow* window, std::function<void()> openSettings);
+    struct Hooks {
+        std::function<void()> openSettings;
+        // Ends the application; QCoreApplication::quit, queued, when none.
+        std::function<void()> quit;
+    };
+
+    MainMenu(const Environment& env, Hooks hooks, QObject* parent = nullptr);
+
+    // Fills the main window's menu bar and gives it every command's key.
+    void install(QMainWindow* window);
+    // Gives another window the commands' keys. Keys without Ctrl, Alt or
+    // Meta stay with the main window (elsewhere they belong to the window's
+    // own controls), and a key the window binds itself stays the window's.
+    void attach(QWidget* window);
 
     // The item with this title (as shown, "&&" for "&"), or nullptr.
     QAction* action(const QString& title) const;
+    // The menu of the window installed last, or nullptr.
     QMenu* menu(const QString& title) const;
     // The per-phone items at the end of the Phone menu, in order.
     const QList<QAction*>& phoneItems() const { return m_phoneItems; }
@@ -31,16 +47,31 @@ public:
     // "&" shows as itself in a menu title.
     static QString menuText(const QString& plain);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    QAction* add(QMenu* menu, const QString& title, const QKeySequence& shortcut, std::function<void()> act);
+    struct Group {
+        QString title;
+        QList<QAction*> items;
+    };
+
+    QAction* add(Group& group, const QString& title, const QKeySequence& shortcut, std::function<void()> act);
+    QAction* separator(Group& group, const QString& title = {});
     void update();
     void updatePhones();
+    // Leaves the window's own binding of `pressed` alone: the command with
+    // that key acts there only while the window binds it to nothing else.
+    void yieldOwnKey(QWidget* window, const QKeySequence& pressed);
+    static bool bindsItself(const QWidget* window, const QKeySequence& key, const QList<QAction*>& commands);
 
     Environment m_env;
-    QMainWindow* m_window;
-    QList<QMenu*> m_menus;
+    Hooks m_hooks;
+    QList<Group> m_groups;
     QList<QAction*> m_items;
-    QMenu* m_phone = nullptr;
+    QList<QPointer<QMenu>> m_menus;
+    QList<QPointer<QMenu>> m_phoneMenus;
+    QList<QPointer<QWidget>> m_attached;
     QAction* m_record = nullptr;
     QAction* m_phonesSeparator = nullptr;
     QList<QAction*> m_phoneItems;

@@ -14,6 +14,7 @@
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
 #include <cmath>
 
 namespace MenuBarGlyph {
@@ -34,10 +35,12 @@ class GlyphEngine : public QIconEngine {
 public:
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {
-        QColor ink = QApplication::palette().color(QPalette::WindowText);
-        if (mode == QIcon::Disabled)
-            ink.setAlphaF(0.4f);
-        MenuBarGlyph::paint(*painter, rect, ink);
+        auto [ink, outline] = inks(QApplication::palette());
+        if (mode == QIcon::Disabled) {
+            ink.setAlphaF(ink.alphaF() * 0.4f);
+            outline.setAlphaF(outline.alphaF() * 0.4f);
+        }
+        MenuBarGlyph::paint(*painter, rect, ink, outline);
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
@@ -64,7 +67,7 @@ public:
 
 } // namespace
 
-void paint(QPainter& painter, const QRectF& rect, const QColor& colour)
+void paint(QPainter& painter, const QRectF& rect, const QColor& colour, const QColor& outline)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -81,15 +84,34 @@ void paint(QPainter& painter, const QRectF& rect, const QColor& colour)
     body.addRoundedRect(QRectF(76, 44, 104, 184), 24, 24);
     body.addPath(arrow({{104, 112}, {144, 112}, {144, 98}, {170, 120}, {144, 142}, {144, 128}, {104, 128}}));
     body.addPath(arrow({{152, 160}, {112, 160}, {112, 146}, {86, 168}, {112, 190}, {112, 176}, {152, 176}}));
-    painter.fillPath(body, colour);
 
     QPainterPath antennas;
     antennas.moveTo(104, 44);
     antennas.lineTo(92, 23.2);
     antennas.moveTo(152, 44);
     antennas.lineTo(164, 23.2);
-    painter.strokePath(antennas, QPen(colour, 14, Qt::SolidLine, Qt::RoundCap));
+    const QPen antennaPen(colour, 14, Qt::SolidLine, Qt::RoundCap);
+
+    if (outline.isValid()) {
+        // 0.9 points wide, never under 0.9 pixels; it also fills the narrow
+        // arrows, which then read in the outline's colour.
+        const qreal ring = std::max(0.9, 0.9 / unit) * 205.0 / 16.0;
+        QPen halo(outline, 2 * ring, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter.strokePath(body, halo);
+        halo.setWidthF(antennaPen.widthF() + 2 * ring);
+        painter.strokePath(antennas, halo);
+    }
+    painter.fillPath(body, colour);
+    painter.strokePath(antennas, antennaPen);
     painter.restore();
+}
+
+std::pair<QColor, QColor> inks(const QPalette& palette)
+{
+    const QColor ink = palette.color(QPalette::WindowText);
+    QColor outline = ink.lightnessF() < 0.5 ? QColor(Qt::white) : QColor(Qt::black);
+    outline.setAlphaF(0.85f);
+    return {ink, outline};
 }
 
 QImage image(int side, const QColor& colour)
@@ -146,10 +168,17 @@ MenuBarContent::MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu)
     QAction* open = add(QStringLiteral("Open Vantelorquist"), [this] { m_hooks.bringUp(QStringLiteral("main")); });
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     m_menu->addSeparator();
-    m_phoneGroup.append(add(sendFiles, [model] { model->chooseAndUpload(QStringLiteral("/sdcard/Download")); }));
+    // The panels of these two come up in front of whatever the user was in.
+    m_phoneGroup.append(add(sendFiles, [this, model] {
+        activate();
+        model->chooseAndUpload(QStringLiteral("/sdcard/Download"));
+    }));
     m_phoneGroup.append(add(mirror, [this] { m_hooks.bringUp(QStringLiteral("mirror")); }));
     m_phoneGroup.append(add(screenshot, [model] { model->takeScreenshot(); }));
-    m_phoneGroup.append(add(install, [model] { model->installAPK(); }));
+    m_phoneGroup.append(add(install, [this, model] {
+        activate();
+        model->installAPK();
+    }));
     m_phoneGroup.append(add(camera, [this, model] {
         model->navigate(QStringLiteral("/sdcard/DCIM/Camera"), true);
         m_hooks.bringUp(QStringLiteral("main"));
@@ -204,6 +233,12 @@ bool MenuBarContent::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void MenuBarContent::activate()
+{
+    if (m_hooks.activate)
+        m_hooks.activate();
 }
 
 QAction* MenuBarContent::add(const QString& title, std::function<void()> act)

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 #include <optional>
 
 class QAction;
@@ -22,10 +23,15 @@ class QSystemTrayIcon;
 // The tray icon's picture: a phone body with two arrows cut out of it and
 // two antennas, drawn at whatever size is asked for.
 namespace MenuBarGlyph {
-// Paints the glyph into `rect` (square) in `colour`.
-void paint(QPainter& painter, const QRectF& rect, const QColor& colour);
+// Paints the glyph into `rect` (square) in `colour`, ringed by `outline`
+// (around it and inside the arrows) when that is valid.
+void paint(QPainter& painter, const QRectF& rect, const QColor& colour, const QColor& outline = QColor());
 QImage image(int side, const QColor& colour);
-// An icon that draws itself at each requested size, in the palette's text colour.
+// The tray's ink and outline. Nothing tells a tray's background on Linux, so
+// the glyph is drawn in the palette's text colour with an outline of the
+// opposite lightness: either half stands out on a light or a dark panel.
+std::pair<QColor, QColor> inks(const QPalette& palette);
+// An icon that draws itself at each requested size in those inks.
 QIcon icon();
 } // namespace MenuBarGlyph
 
@@ -42,6 +48,9 @@ public:
         std::function<bool(const QString& identifier)> canOpen;
         std::function<void()> openSettings;
         std::function<void()> quit;
+        // Brings the application to the front without opening a window,
+        // so that a panel it opens next comes up in front and focused.
+        std::function<void()> activate;
     };
 
     MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu);
@@ -65,6 +74,7 @@ protected:
 
 private:
     QAction* add(const QString& title, std::function<void()> act);
+    void activate();
     void update();
     void updateJob();
     void updatePicker();

@@ -1,4 +1,5 @@
 #include "SettingsView.h"
+#include "PlainText.h"
 
 #include "BrowserModel.h"
 #include "Desktop.h"
@@ -71,6 +72,7 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
     row->addWidget(new QLabel(QStringLiteral("Save to"), this));
     m_folder = new MiddleElidedLabel(this);
     m_folder->setObjectName(QStringLiteral("saveFolder"));
+    m_folder->setTextFormat(Qt::PlainText);
     Look::setForeground(m_folder, Look::secondary(palette()));
     row->addWidget(m_folder, 1);
     auto* choose = new QPushButton(QStringLiteral("Choose…"), this);
@@ -156,7 +158,7 @@ void SettingsView::refresh()
     toggle(QStringLiteral("Keep running in the menu bar when the window is closed"))->setEnabled(menuBar);
     toggle(QStringLiteral("Reconnect to paired phones over Wi-Fi automatically"))->setEnabled(!m_model.adbMissing());
     m_folder->setText(displayPath(m_model.saveFolder(), QDir::homePath()));
-    m_folder->setToolTip(m_model.saveFolder());
+    m_folder->setToolTip(PlainText::toolTip(m_model.saveFolder()));
     m_folder->update();
 }
 

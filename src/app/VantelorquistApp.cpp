@@ -9,6 +9,7 @@
 #include "MainMenu.h"
 #include "MenuBarItem.h"
 #include "MirrorWindow.h"
+#include "AboutPanel.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "StoredValue.h"
@@ -22,13 +23,6 @@
 #include <chrono>
 
 namespace {
-
-QSettings* chosenSettings(QSettings* given, std::unique_ptr<QSettings>& own)
-{
-    if (!given)
-        own = std::make_unique<QSettings>();
-    return given ? given : own.get();
-}
 
 // The real model, asking the user through widgets.
 std::unique_ptr<BrowserModel> makeModel()
@@ -44,12 +38,16 @@ VantelorquistApp::VantelorquistApp(QObject* parent) : VantelorquistApp(Options{}
 
 VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
     : QObject(parent),
-      m_settings(chosenSettings(options.settings, m_ownSettings)),
+      m_ownSettings(options.settings ? nullptr : std::make_unique<QSettings>()),
+      m_settings(options.settings ? options.settings : m_ownSettings.get()),
       m_makeModel(std::move(options.makeModel)),
       m_shell(m_settings, options.trayShown ? std::move(options.trayShown)
                                             : std::function<bool()>([this] {
                                                   return m_menuBarItem && m_menuBarItem->isShown();
-                                              }))
+                                              })),
+      m_quit(options.quit ? std::move(options.quit) : [] {
+          QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+      })
 {
     // Quitting stops the job first, so that it never waits for a transfer to
     // end; then the other work under way: closing an MTP session waits
@@ -115,11 +113,17 @@ Environment VantelorquistApp::environment()
 void VantelorquistApp::willFinishLaunching()
 {
     m_shell.install();
+    // Files staged by runs that ended without their clean-up (a crash, a
+    // power cut) would stay on disk for good.
+    WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
 
     QApplication::setWindowIcon(Mirvek::applicationIcon());
+    // The commands outlive the main window: they act in every window.
+    m_mainMenu = std::make_unique<MainMenu>(
+        environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, m_quit});
     m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
         auto* window = new ContentView(environment());
-        new MainMenu(environment(), window, [this] { bringUp(QStringLiteral("settings")); });
+        m_mainMenu->install(window);
         return window;
     });
     m_windows.define(QStringLiteral("mirror"), QStringLiteral("Phone Screen"), QSize(470, 860),
@@ -140,10 +144,15 @@ void VantelorquistApp::willFinishLaunching()
     hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     hooks.openSettings = [this] { bringUp(QStringLiteral("settings")); };
-    hooks.quit = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+    hooks.quit = m_quit;
+    hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());
     connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
+    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
+        if (identifier != QStringLiteral("main"))
+            m_mainMenu->attach(window);
+    });
 }
 
 void VantelorquistApp::didFinishLaunching()

@@ -10,6 +10,7 @@
 #include <memory>
 
 class BrowserModel;
+class MainMenu;
 class MenuBarItem;
 class SettingsView;
 struct Environment;
@@ -26,6 +27,8 @@ public:
         std::function<std::unique_ptr<BrowserModel>()> makeModel;
         // Whether a tray icon is showing; the process stays behind one only.
         std::function<bool()> trayShown;
+        // Ends the application; QCoreApplication::quit, queued, when none.
+        std::function<void()> quit;
     };
 
     explicit VantelorquistApp(QObject* parent = nullptr);
@@ -48,6 +51,8 @@ public:
     void setShowMenuBarIcon(bool show);
     // The tray icon with its menu, once launched.
     MenuBarItem* menuBarItem() const { return m_menuBarItem.get(); }
+    // The commands of every window, once launched.
+    MainMenu* mainMenu() const { return m_mainMenu.get(); }
 
     // Opens the window (or brings it forward) and activates it.
     QWidget* bringUp(const QString& identifier);
@@ -56,11 +61,14 @@ public:
     Environment environment();
 
 private:
-    QSettings* m_settings;
+    // Declared first: the settings in use may be these.
     std::unique_ptr<QSettings> m_ownSettings;
+    QSettings* m_settings;
     std::function<std::unique_ptr<BrowserModel>()> m_makeModel;
     std::unique_ptr<BrowserModel> m_model;
     WindowRegistry m_windows;
     AppShell m_shell;
     std::unique_ptr<MenuBarItem> m_menuBarItem;
+    std::function<void()> m_quit;
+    std::unique_ptr<MainMenu> m_mainMenu;
 };

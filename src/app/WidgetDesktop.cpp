@@ -1,4 +1,5 @@
 #include "WidgetDesktop.h"
+#include "PlainText.h"
 
 #include "FileManager.h"
 #include "ItemsPanel.h"
@@ -17,7 +18,7 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
     // Names in the question are the phone's or the user's text, never markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(question.message);
-    box.setInformativeText(question.informative);
+    PlainText::setInformativeText(box, question.informative);
     QList<QAbstractButton*> buttons;
     for (const QString& title : question.buttons) {
         // One role for all keeps them in the order given.
@@ -41,7 +42,9 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
 
 std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 {
-    QFileDialog dialog(QApplication::activeWindow(), panel.message, panel.folder);
+    // A save folder that is not there yet (a fresh home has no Downloads)
+    // would leave the accept button off: open on what does exist.
+    QFileDialog dialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     // The desktop's own dialog may ignore the accept button's title.
@@ -54,9 +57,11 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 
 QStringList WidgetDesktop::chooseItems(const Panel& panel)
 {
-    ItemsPanel dialog(panel.message, panel.prompt, panel.folder, QApplication::activeWindow());
+    ItemsPanel dialog(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
+                      QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    m_itemsFolder = dialog.folder();
     return dialog.chosen();
 }
 

@@ -2,6 +2,8 @@
 
 #include "Desktop.h"
 
+#include <QString>
+
 class QWidget;
 
 // The desktop the browser model asks, made of widgets: message boxes for
@@ -19,4 +21,8 @@ public:
     // Through the file manager's ShowItems call; where no file manager
     // answers it, the folders holding the files are opened instead.
     void reveal(const QStringList& paths) override;
+
+private:
+    // Where the items panel was last used; it opens there next time.
+    QString m_itemsFolder;
 };

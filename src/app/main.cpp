@@ -1,8 +1,39 @@
 #include "LazyIconStyle.h"
+#include "QuitSignals.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QWindow>
+
+#include <cstdio>
+
+namespace {
+
+// With VANTELORQUIST_REPORT_SHOWN set, prints one line when the main window is
+// first on screen: launch tests and the start benchmark wait for it.
+class ShownReporter : public QObject {
+public:
+    explicit ShownReporter(QWindow* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && watched == m_window && m_window->isExposed()) {
+            std::fputs("main window shown\n", stdout);
+            std::fflush(stdout);
+            m_window->removeEventFilter(this);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWindow> m_window;
+};
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -14,11 +45,21 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
     Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
+    QuitSignals::install([] { QCoreApplication::quit(); });
 
     int status = 0;
     {
         VantelorquistApp vantelorquist;
         vantelorquist.willFinishLaunching();
+        if (qEnvironmentVariableIsSet("VANTELORQUIST_REPORT_SHOWN")) {
+            QObject::connect(&vantelorquist.windows(), &WindowRegistry::windowOpened, &vantelorquist,
+                             [](const QString& identifier, QWidget* window) {
+                                 if (identifier != QLatin1String("main"))
+                                     return;
+                                 window->winId(); // the native window, to watch before it shows
+                                 new ShownReporter(window->windowHandle());
+                             });
+        }
         vantelorquist.didFinishLaunching();
         // Quitting runs the clean-up (work under way, USB sessions, staged
         // files) on the way out.

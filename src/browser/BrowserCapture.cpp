@@ -153,6 +153,9 @@ void BrowserModel::copyRecording(const Device& device)
 
 void BrowserModel::jobEnded()
 {
+    // Another job took its place at once: its own end comes later.
+    if (m_job)
+        return;
     if (m_copyingRecording) {
         m_copyingRecording = false;
         return;

@@ -55,6 +55,7 @@ QString localPath(const QUrl& url)
 
 void BrowserModel::download(const QList<RemoteEntry>& entries)
 {
+    const std::optional<Shown> asked = shown();
     if (entries.isEmpty())
         return;
     QString folder = m_saveFolder;
@@ -71,11 +72,16 @@ void BrowserModel::download(const QList<RemoteEntry>& entries)
         folder = *chosen;
         setSaveFolder(folder);
     }
-    copyToMac(entries, folder, m_revealAfterCopy);
+    if (asked)
+        copyToMac(*asked, entries, folder, m_revealAfterCopy);
 }
 
-void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal)
+void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder,
+                             bool reveal)
 {
+    // The entries belong to the folder shown when the copy was asked for.
+    if (!stillShown(asked, true, QStringLiteral("copied")))
+        return;
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
@@ -90,9 +96,9 @@ void BrowserModel::copyToMac(const QList<RemoteEntry>& entries, const QString& f
     }
     const Conflict answer = conflicts.isEmpty() ? Conflict::replace
                                                 : askAboutConflicts(conflicts, QStringLiteral("this folder"));
-    if (answer == Conflict::cancel)
+    if (answer == Conflict::cancel || !stillShown(asked, true, QStringLiteral("copied")))
         return;
-    const QString path = m_path;
+    const QString path = asked.path;
     startJob(QStringLiteral("Copying to Mac…"), true, false, [=](JobContext& job) {
         // A missing save folder would otherwise become the copy's own name.
         if (!QDir().mkpath(folder))
@@ -157,20 +163,33 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
 
 void BrowserModel::chooseAndUpload(const std::optional<QString>& folder)
 {
+    const std::optional<Shown> asked = shown();
     Desktop::Panel panel;
     panel.message = QStringLiteral("Choose files or folders to copy to ") + folder.value_or(m_path);
     panel.prompt = QStringLiteral("Copy to Phone");
     const QStringList chosen = m_desktop->chooseItems(panel);
     if (chosen.isEmpty())
         return;
+    if (!asked)
+        return;
     QList<QUrl> items;
     for (const QString& path : chosen)
         items.append(QUrl::fromLocalFile(path));
-    upload(items, folder && *folder != m_path ? folder : std::nullopt);
+    // The panel named the folder shown when it opened.
+    uploadTo(*asked, items, folder && *folder != asked->path ? folder : std::nullopt);
 }
 
 void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>& folder)
 {
+    if (const std::optional<Shown> asked = shown())
+        uploadTo(*asked, items, folder);
+}
+
+void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder)
+{
+    // Into the folder shown: the same folder still; into a named one: the same phone.
+    if (!stillShown(asked, !folder, QStringLiteral("copied")))
+        return;
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || items.isEmpty())
         return;
@@ -198,7 +217,7 @@ void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>
     }
     const Conflict answer = conflicts.isEmpty() ? Conflict::replace
                                                 : askAboutConflicts(conflicts, QStringLiteral("the phone"));
-    if (answer == Conflict::cancel)
+    if (answer == Conflict::cancel || !stillShown(asked, !folder, QStringLiteral("copied")))
         return;
     startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
         const Cancel& cancel = job.cancel();
@@ -222,9 +241,10 @@ void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>
                 });
             }
             const QString phonePath = joined(target, phoneName);
-            // Only what the phone did not hold may be removed after Stop.
-            const bool existed = !keepBoth && phone->exists(phonePath, cancel);
-            // exists() reads a cancellation as "not there".
+            // Only what this copy certainly creates may be removed after Stop:
+            // a listed name, or one whose check failed, counts as the user's.
+            const bool existed = (conflicting && !keepBoth) || created.contains(phoneName)
+                                 || phone->existence(phonePath, cancel) != std::optional<bool>(false);
             cancel.check();
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             try {

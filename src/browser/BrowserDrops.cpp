@@ -25,16 +25,19 @@ QString lastComponent(const QUrl& url)
 
 void BrowserModel::installAPK()
 {
+    const std::optional<Shown> asked = shown();
     Desktop::Panel panel;
     panel.prompt = QStringLiteral("Install");
     // Any letter case: "Game.APK" is a package too.
     const QStringList chosen = m_desktop->chooseFiles(panel, {QStringLiteral("*.[aA][pP][kK]")});
     if (chosen.isEmpty())
         return;
+    if (!asked)
+        return;
     QList<QUrl> urls;
     for (const QString& path : chosen)
         urls.append(QUrl::fromLocalFile(path));
-    install(urls);
+    installOn(*asked, urls);
 }
 
 void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder)
@@ -44,7 +47,8 @@ void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QStri
         if (isPackage(url))
             packages.append(url);
     }
-    if (packages.isEmpty() || packages.size() != urls.size() || !readyOverAdb(selectedDevice())) {
+    const std::optional<Shown> asked = shown();
+    if (packages.isEmpty() || packages.size() != urls.size() || !readyOverAdb(selectedDevice()) || !asked) {
         upload(urls, folder);
         return;
     }
@@ -56,13 +60,21 @@ void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QStri
     question.buttons = {QStringLiteral("Install"), QStringLiteral("Copy File"), QStringLiteral("Cancel")};
     const std::optional<int> answer = m_desktop->ask(question);
     if (answer == 0)
-        install(packages);
+        installOn(*asked, packages);
     else if (answer == 1)
-        upload(urls, folder);
+        uploadTo(*asked, urls, folder);
 }
 
 void BrowserModel::install(const QList<QUrl>& urls)
 {
+    if (const std::optional<Shown> asked = shown())
+        installOn(*asked, urls);
+}
+
+void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
+{
+    if (!stillShown(asked, false, QStringLiteral("installed")))
+        return;
     const std::optional<Device> device = selectedDevice();
     if (!m_adb || !readyOverAdb(device) || urls.isEmpty())
         return;

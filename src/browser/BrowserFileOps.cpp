@@ -15,6 +15,26 @@ QString quoted(const QString& name)
 
 } // namespace
 
+std::optional<BrowserModel::Shown> BrowserModel::shown() const
+{
+    const std::optional<Device> device = readyDevice();
+    if (!device)
+        return std::nullopt;
+    return Shown{device->serial, device->transport, m_path};
+}
+
+bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString& done)
+{
+    const std::optional<Shown> now = shown();
+    if (now && now->serial == asked.serial && now->transport == asked.transport
+        && (!folderToo || now->path == asked.path))
+        return true;
+    setErrorMessage(QStringLiteral("Nothing was ") + done
+                    + (folderToo ? QStringLiteral(": the phone or folder shown changed before you answered.")
+                                 : QStringLiteral(": the phone shown changed before you answered.")));
+    return false;
+}
+
 bool BrowserModel::validate(const QString& name)
 {
     if (name.isEmpty())
@@ -29,8 +49,9 @@ bool BrowserModel::validate(const QString& name)
 
 void BrowserModel::remove(const QList<RemoteEntry>& entries)
 {
+    const std::optional<Shown> asked = shown();
     const std::shared_ptr<PhoneFiles> phone = files();
-    if (!phone || entries.isEmpty())
+    if (!asked || !phone || entries.isEmpty())
         return;
     for (const RemoteEntry& entry : entries) {
         if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("deleted"))) {
@@ -47,9 +68,9 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
     question.buttons = {QStringLiteral("Delete"), QStringLiteral("Cancel")};
     question.warning = true;
     question.destructive = 0;
-    if (m_desktop->ask(question) != 0)
+    if (m_desktop->ask(question) != 0 || !stillShown(*asked, true, QStringLiteral("deleted")))
         return;
-    const QString path = m_path;
+    const QString path = asked->path;
     startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
         for (const RemoteEntry& entry : entries) {
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));

@@ -94,17 +94,23 @@ void BrowserModel::startJob(const QString& message, bool cancellable, bool reloa
     setJob(Job{message, std::nullopt, cancellable});
     auto channel = std::make_shared<jobdetail::Channel>(this);
     m_jobChannel = channel;
-    m_jobTask = Task::run(
-        this,
-        [channel, work = std::move(work)](const Cancel& cancel) {
-            JobContext context(channel, cancel);
-            work(context);
-        },
-        [this, reloadAfter] { endJob(std::nullopt, reloadAfter); },
-        [this, reloadAfter](const std::exception_ptr& error) {
-            // Whatever the work ends with after Stop is the Stop.
-            endJob(m_jobTask.isCancelled() ? std::nullopt : failureText(error), reloadAfter);
-        });
+    try {
+        m_jobTask = Task::run(
+            this,
+            [channel, work = std::move(work)](const Cancel& cancel) {
+                JobContext context(channel, cancel);
+                work(context);
+            },
+            [this, reloadAfter] { endJob(std::nullopt, reloadAfter); },
+            [this, reloadAfter](const std::exception_ptr& error) {
+                // Whatever the work ends with after Stop is the Stop.
+                endJob(m_jobTask.isCancelled() ? std::nullopt : failureText(error), reloadAfter);
+            });
+    } catch (...) {
+        // No worker to run it (the system is out of threads): nothing ran,
+        // so nothing needs reading again; the job must not stay behind.
+        endJob(failureText(std::current_exception()), false);
+    }
 }
 
 void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfter)
@@ -115,11 +121,11 @@ void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfte
         m_jobChannel->cut();
     m_jobChannel.reset();
     m_progressTimer.stop();
-    setJob(std::nullopt);
     m_jobTask = Task();
     if (reloadAfter)
         reload([this] { refreshInfo(); });
-    jobEnded();
+    // Last: what waited for the job may start the next one.
+    setJob(std::nullopt);
 }
 
 void BrowserModel::cancelJob()

@@ -214,6 +214,9 @@ void BrowserModel::setJob(const std::optional<Job>& job)
         return;
     m_job = job;
     Q_EMIT jobChanged();
+    // Whichever code showed the job, its end lets a waiting copy-back run.
+    if (!m_job)
+        jobEnded();
 }
 
 void BrowserModel::setErrorMessage(const std::optional<QString>& message)

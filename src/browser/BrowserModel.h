@@ -165,9 +165,12 @@ public:
     using QObject::disconnect;
 
     // ---- programs that hold a busy phone (ConflictingApps.cpp) ----------------
-    // Their names, sorted, no duplicates; found once per poll pass.
-    const QStringList& conflictingApps() const { return m_conflictingApps; }
-    // Asks them to quit, then polls the phones again a second later.
+    // Their names, sorted, no duplicates, as they are when read; this
+    // process, what it started and the adb server are never among them.
+    // The change signal follows the poll passes.
+    QStringList conflictingApps() const;
+    // Asks those that hold a busy phone at this moment to quit, then polls
+    // the phones again a second later.
     void quitConflictingApps();
 
     // ---- the folder ------------------------------------------------------------
@@ -264,11 +267,18 @@ public:
     // ---- to other applications (BrowserDragOut.cpp) ------------------------------
     // The phone paths of the entries, one a line, on the clipboard.
     void copyPaths(const QList<RemoteEntry>& entries);
-    // The drag item of an entry of the folder shown; the caller owns it. The
-    // entry is copied from the phone only when a receiver asks for the file,
-    // once per drop. An entry whose name can't be carried is refused with a
+    // The drag item of an entry of the folder shown; the caller owns it and
+    // may delete it at any time. The entry is copied from the phone only
+    // when a receiver asks for the file, into a new folder per request. A
+    // request waits for the copy at most dragOutWait, without running
+    // events; a drag that ends with a request unanswered sets the error
+    // message. An entry whose name can't be carried is refused with a
     // sentence and carries nothing.
     QMimeData* itemProvider(const RemoteEntry& entry);
+    // Less than receivers wait for dropped data (about five seconds for Qt
+    // programs), so that they get an answer rather than give up.
+    static constexpr std::chrono::milliseconds defaultDragOutWait{4000};
+    void setDragOutWait(std::chrono::milliseconds wait);
 
     // ---- free names --------------------------------------------------------------
     // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
@@ -347,11 +357,27 @@ private:
     QString identity(const Device& device) const;
     void autoReconnect();
 
+    // The phone and folder a request was made in. A question or panel runs
+    // a nested event loop while the poll goes on; the answer only counts for
+    // the phone and folder it was asked about.
+    struct Shown {
+        QString serial;
+        Device::Transport transport;
+        QString path;
+    };
+    // None without a ready phone.
+    std::optional<Shown> shown() const;
+    // Whether the same phone (and, with folderToo, the same folder) is still
+    // shown; otherwise says that nothing was `done` and returns false.
+    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
+
     // What to do with items whose names are taken at the destination; one
     // answer for the whole request.
     enum class Conflict { replace, keepBoth, skip, cancel };
     Conflict askAboutConflicts(const QStringList& names, const QString& destination);
-    void copyToMac(const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+    void copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+    void uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder);
+    void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);
     void startRecording();
@@ -447,7 +473,7 @@ private:
     QSet<QString> m_serialLookups;
     QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial
     ConflictingApps::Scan m_conflicts; // of the last pass
-    QStringList m_conflictingApps;
+    QStringList m_conflictingApps; // as the last pass saw them, for the change signal
 
     // Every reload is numbered; only the newest one's answer is taken, and
     // loading shows while the newest one is under way.
@@ -456,6 +482,7 @@ private:
     Task m_pollTask;
     Task m_infoTask;
     mutable VisibleEntries m_visible;
+    std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 
     // Collaborators.
     std::shared_ptr<AdbSource> m_adbSource;

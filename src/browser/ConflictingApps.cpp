@@ -71,6 +71,34 @@ bool holdsAny(int pid, const QSet<QString>& nodes)
     return false;
 }
 
+std::optional<int> parentOf(int pid)
+{
+    const QByteArray stat = readSmall(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/stat"));
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    // After ")" come the state (field 3) and the parent (field 4).
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    bool ok = false;
+    const int parent = fields.size() >= 2 ? fields.at(1).toInt(&ok) : 0;
+    return ok ? std::optional<int>(parent) : std::nullopt;
+}
+
+// Whether pid is this process or was started by it, however deep.
+bool isOursToKeep(int pid)
+{
+    const int self = int(getpid());
+    for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+        if (pid == self)
+            return true;
+        const std::optional<int> parent = parentOf(pid);
+        if (!parent)
+            return false;
+        pid = *parent;
+    }
+    return false;
+}
+
 QString programName(int pid)
 {
     const QString base = procRoot + QLatin1Char('/') + QString::number(pid);
@@ -93,6 +121,14 @@ QSet<QString> canonical(const QStringList& nodes)
     return result;
 }
 
+// Never offered nor ended: this process and what it started, and the adb
+// server, which holds the USB device of a phone with debugging on while
+// the phone's file transfer is busy with another program.
+bool spared(int pid, const QString& program)
+{
+    return program == QLatin1StringView("adb") || isOursToKeep(pid);
+}
+
 } // namespace
 
 std::vector<Holder> holders(const QStringList& nodes)
@@ -101,17 +137,18 @@ std::vector<Holder> holders(const QStringList& nodes)
     if (nodes.isEmpty())
         return found;
     const QSet<QString> wanted = canonical(nodes);
-    const int self = int(getpid());
     const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
         bool numeric = false;
         const int pid = entry.toInt(&numeric);
-        if (!numeric || pid == self || !isOurs(pid) || !holdsAny(pid, wanted))
+        if (!numeric || !isOurs(pid) || !holdsAny(pid, wanted))
             continue;
         const std::optional<uint64_t> started = startTime(pid);
         const QString program = programName(pid);
         if (!started || program.isEmpty())
             continue; // gone meanwhile
+        if (spared(pid, program))
+            continue;
         found.push_back({pid, *started, program});
     }
     return found;
@@ -153,7 +190,7 @@ int quit(const Scan& scan)
         if (pidfd < 0)
             continue;
         if (startTime(holder.pid) == holder.startTime && isOurs(holder.pid) && holdsAny(holder.pid, wanted)
-            && syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0)
+            && !spared(holder.pid, programName(holder.pid)) && syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0)
             ++signalled;
         close(pidfd);
     }
@@ -174,12 +211,20 @@ void BrowserModel::setConflicts(ConflictingApps::Scan scan)
     Q_EMIT conflictingAppsChanged();
 }
 
+QStringList BrowserModel::conflictingApps() const
+{
+    // What holds the busy phones now, not at the last pass. /proc is read
+    // from memory; without a busy phone nothing is read.
+    return ConflictingApps::names(ConflictingApps::holders(m_conflicts.nodes));
+}
+
 void BrowserModel::quitConflictingApps()
 {
-    // The check before each signal reads /proc: off the GUI thread.
-    const ConflictingApps::Scan scan = m_conflicts;
+    // Those that hold the phone at the moment of the click; the check
+    // before each signal reads /proc: off the GUI thread.
+    const QStringList nodes = m_conflicts.nodes;
     Task::run(
-        this, [scan](const Cancel&) { return ConflictingApps::quit(scan); }, [](int) {},
-        [](const std::exception_ptr&) {});
+        this, [nodes](const Cancel&) { return ConflictingApps::quit({nodes, ConflictingApps::holders(nodes)}); },
+        [](int) {}, [](const std::exception_ptr&) {});
     m_clock->after(std::chrono::seconds(1), this, [this] { refreshDevices(); });
 }

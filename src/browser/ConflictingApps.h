@@ -30,8 +30,9 @@ struct Scan {
     friend bool operator==(const Scan&, const Scan&) = default;
 };
 
-// The processes of this user that hold one of `nodes` open. Processes that
-// go away while being read are left out. Blocks; worker threads only.
+// The processes of this user that hold one of `nodes` open, leaving out
+// this process, every process it started and the adb server. Processes
+// that go away while being read are left out too. Reads /proc only.
 std::vector<Holder> holders(const QStringList& nodes);
 
 // The nodes of the MTP phones of `mtp` whose state is "busy", and their holders.
@@ -42,8 +43,9 @@ Scan scan(MtpSource& source, const std::vector<Device>& mtp);
 QStringList names(const std::vector<Holder>& holders);
 
 // Asks each holder to quit (SIGTERM) through a pidfd, after checking that the
-// pid still is the same process of this user and still holds a node; others
-// are skipped without an error. Returns how many were signalled.
+// pid still is the same process of this user, still holds a node and is
+// none of those holders() leaves out; others are skipped without an error.
+// Returns how many were signalled.
 int quit(const Scan& scan);
 
 } // namespace ConflictingApps

@@ -55,6 +55,7 @@ public:
     void push(const QString& source, const QString& destination, const Progress& progress,
               const Cancel& cancel) override;
     bool exists(const QString& path, const Cancel& cancel) override;
+    std::optional<bool> existence(const QString& path, const Cancel& cancel) override;
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;

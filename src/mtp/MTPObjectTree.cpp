@@ -366,6 +366,19 @@ bool MTPConnection::exists(const QString& path, const Cancel& cancel)
     }
 }
 
+std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& cancel)
+{
+    try {
+        withPaths([&] { return resolve(path); }, cancel);
+        return true;
+    } catch (const MTPError& error) {
+        if (error.kind() == MTPError::Kind::notFound)
+            return false;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 void MTPConnection::remove(const QString& path, const Cancel& cancel)
 {
     // DeleteObject of the root handle would empty the whole phone.

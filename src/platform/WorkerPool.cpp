@@ -6,6 +6,7 @@
 #include <deque>
 #include <list>
 #include <mutex>
+#include <cerrno>
 #include <system_error>
 #include <thread>
 
@@ -27,6 +28,7 @@ struct WorkerPool::State {
     int idle = 0;
     int threads = 0;
     bool closing = false;
+    bool refused = false;
 
     void workerLoop();
 };
@@ -75,6 +77,8 @@ WorkerPool& WorkerPool::shared()
 void WorkerPool::start(std::function<void(std::stop_token)> job, std::stop_source stop)
 {
     std::unique_lock lock(d->mutex);
+    if (d->refused)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't start a worker thread"), EAGAIN);
     if (d->closing)
         stop.request_stop();
     d->queue.push_back(Job{std::move(job), std::move(stop)});
@@ -101,6 +105,12 @@ bool WorkerPool::shutdown(std::chrono::milliseconds limit)
         stop.request_stop();
     d->wake.notify_all();
     return d->finished.wait_for(lock, limit, [&] { return d->queue.empty() && d->running.empty(); });
+}
+
+void WorkerPool::refuseThreadsForTesting(bool refuse)
+{
+    std::lock_guard lock(d->mutex);
+    d->refused = refuse;
 }
 
 int WorkerPool::activeJobs() const

@@ -22,6 +22,10 @@ public:
     // Jobs running or queued right now.
     int activeJobs() const;
 
+    // Tests stand in for a system out of threads: while refused, start()
+    // fails as it does when no thread can be made.
+    void refuseThreadsForTesting(bool refuse);
+
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 

@@ -1,5 +1,7 @@
 #include "AppsList.h"
+#include "PlainText.h"
 
+#include "Accessibility.h"
 #include "AppsModel.h"
 #include "AppsTable.h"
 #include "Look.h"
@@ -127,6 +129,8 @@ AppsList::~AppsList()
 {
     for (const QMetaObject::Connection& connection : m_connections)
         disconnect(connection);
+    // The alert belongs to the window, not to the list: it goes with the model it reports for.
+    closeAlert();
 }
 
 void AppsList::buildToolbar(QWidget* widget)
@@ -186,6 +190,8 @@ void AppsList::buildToolbar(QWidget* widget)
     });
     m_actions->setMenu(menu);
     m_actionsItem = bar->addWidget(m_actions);
+    Accessibility::setFieldButtons(m_search);
+    Accessibility::setToolbar(bar, QStringLiteral("Toolbar"));
 }
 
 void AppsList::setModel(std::shared_ptr<AppsModel> model)
@@ -367,7 +373,7 @@ void AppsList::updateAlert()
         });
     }
     m_alert->setText(QStringLiteral("Couldn’t finish"));
-    m_alert->setInformativeText(*message);
+    PlainText::setInformativeText(*m_alert, *message);
     m_alert->open();
 }
 

@@ -1,4 +1,5 @@
 #include "AppsModel.h"
+#include "PlainText.h"
 
 #include "BrowserModel.h"
 #include "Error.h"
@@ -167,7 +168,7 @@ std::unique_ptr<QMessageBox> AppsModel::confirmation(const QString& message, con
     // The package name is the phone's text, never markup.
     box->setTextFormat(Qt::PlainText);
     box->setText(message);
-    box->setInformativeText(informative);
+    PlainText::setInformativeText(*box, informative);
     QPushButton* confirming = box->addButton(button, QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(confirming);

@@ -58,7 +58,11 @@ std::optional<QString> askWithDialog(const QString& suggestedName)
 
 void warnWithAlert(const QString& title, const QString& text)
 {
-    QMessageBox::warning(QApplication::activeWindow(), title, text);
+    // The text names the chosen file: plain, never markup.
+    QMessageBox box(QMessageBox::Warning, title, QString(), QMessageBox::Ok, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.exec();
 }
 
 } // namespace

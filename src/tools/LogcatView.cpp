@@ -1,5 +1,6 @@
 #include "LogcatView.h"
 
+#include "Accessibility.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "Look.h"
@@ -67,6 +68,7 @@ LogcatView::LogcatView(QWidget* parent) : QWidget(parent)
 
     m_overlay = new QLabel(m_list);
     m_overlay->setObjectName(QStringLiteral("overlay"));
+    m_overlay->setTextFormat(Qt::PlainText);
     m_overlay->setAlignment(Qt::AlignCenter);
     m_overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     Look::setForeground(m_overlay, Look::secondary(palette()));
@@ -156,14 +158,16 @@ void LogcatView::buildToolbar()
     m_search->setPlaceholderText(QStringLiteral("Filter"));
     m_search->setAccessibleName(QStringLiteral("Filter"));
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())),
-                        QLineEdit::LeadingPosition);
+    QAction* magnifier = m_search->addAction(
+        Look::symbolIcon(QStringLiteral("magnifyingglass"), Look::secondary(palette())), QLineEdit::LeadingPosition);
+    Accessibility::setFieldButtons(m_search, {magnifier});
     m_search->setMaximumWidth(240);
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (m_model)
             m_model->setSearch(text);
     });
     bar->addWidget(m_search);
+    Accessibility::setToolbar(bar, QStringLiteral("Toolbar"));
 }
 
 void LogcatView::buildStatusBar()
@@ -176,6 +180,7 @@ void LogcatView::buildStatusBar()
     row->setContentsMargins(12, 6, 12, 6);
     m_dot = new QLabel(m_statusBar);
     m_dot->setFixedSize(7, 7);
+    Accessibility::hide(m_dot); // the state's text says it
     m_state = new QLabel(m_statusBar);
     m_state->setObjectName(QStringLiteral("state"));
     m_app = new QLabel(m_statusBar);
@@ -184,6 +189,8 @@ void LogcatView::buildStatusBar()
     m_count->setObjectName(QStringLiteral("count"));
     const QFont callout = Look::callout(font());
     for (QLabel* label : {m_state, m_app, m_count}) {
+        // The app's name and the states come from the phone: never markup.
+        label->setTextFormat(Qt::PlainText);
         label->setFont(callout);
         Look::setForeground(label, Look::secondary(palette()));
     }

@@ -1,5 +1,6 @@
 #include "NeedsDebuggingView.h"
 
+#include "Accessibility.h"
 #include "Look.h"
 
 #include <QEvent>
@@ -18,7 +19,7 @@ NeedsDebuggingView::NeedsDebuggingView(const QString& symbol, const QString& fea
 
     m_icon = new QLabel(this);
     m_icon->setAlignment(Qt::AlignCenter);
-    m_icon->setAccessibleName(QString()); // a decoration
+    Accessibility::hide(m_icon);
     column->addWidget(m_icon);
 
     m_headline = new QLabel(QStringLiteral("No phone with USB debugging"), this);

@@ -82,12 +82,9 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_pages->addWidget(m_list);
     m_grid = new FileGridView(m_env, m_body);
     m_pages->addWidget(m_grid);
-    // A folder tile takes the drag from the pane; elsewhere the pane has it.
-    connect(m_grid, &FileGridView::folderTargeted, this, [this](bool targeted) {
-        if (targeted)
-            setDropTargeted(false);
-    });
-    connect(m_grid, &FileGridView::dragLeft, this, [this] { setDropTargeted(false); });
+    // The grid takes the whole drag itself; the overlay shows while a drop
+    // there would go into the folder shown.
+    connect(m_grid, &FileGridView::currentFolderTargeted, this, &BrowserPane::setDropTargeted);
     column->addWidget(m_body, 1);
     m_statusBar = new StatusBar(m_env.model, this);
     column->addWidget(m_statusBar);
@@ -253,9 +250,6 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         }
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
-        // Back from a folder tile of the grid.
-        if (!m_overlay->isVisible())
-            setDropTargeted(true);
         return true;
     }
     case QEvent::DragLeave:

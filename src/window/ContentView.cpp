@@ -1,4 +1,5 @@
 #include "ContentView.h"
+#include "PlainText.h"
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
@@ -11,7 +12,6 @@
 #include "WindowRules.h"
 
 #include <QActionGroup>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -68,17 +68,6 @@ ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(
     setCentralWidget(split);
 
     buildToolbar();
-
-    // The standard window commands.
-    auto* close = new QAction(QStringLiteral("Close Window"), this);
-    close->setShortcut(QKeySequence::Close);
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    addAction(close);
-    auto* quit = new QAction(QStringLiteral("Quit Vantelorquist"), this);
-    quit->setShortcut(QKeySequence::Quit);
-    quit->setShortcutContext(Qt::ApplicationShortcut);
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    addAction(quit);
 
     BrowserModel* model = m_env.model;
     for (auto signal : {&BrowserModel::selectedSerialChanged, &BrowserModel::devicesChanged, &BrowserModel::pathChanged})
@@ -340,15 +329,13 @@ void ContentView::showError()
             m_env.model->setErrorMessage(std::nullopt);
         });
         m_errorAlert = alert;
-        alert->setInformativeText(*message);
         // The sentence may quote a name typed by the user or given by the
         // phone: plain text, never markup.
-        if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-            label->setTextFormat(Qt::PlainText);
+        PlainText::setInformativeText(*alert, *message);
         alert->open();
         return;
     }
-    m_errorAlert->setInformativeText(*message);
+    PlainText::setInformativeText(*m_errorAlert, *message);
 }
 
 void ContentView::showNewFolderPrompt()

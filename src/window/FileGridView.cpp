@@ -17,6 +17,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QTextBoundaryFinder>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -65,27 +67,38 @@ int GridLayout::height(int count) const
 
 // ---- a tile ----------------------------------------------------------------------------
 
-namespace {
-
-// The name in at most two lines, cut in the middle when longer.
-QStringList nameLines(const QString& name, const QFontMetricsF& metrics, double width)
+QStringList GridTile::nameLines(const QString& name, const QFontMetricsF& metrics, double width)
 {
     if (metrics.horizontalAdvance(name) <= width)
         return {name};
-    // Break where the first line fills; the rest is cut in its middle.
+    // Break where the first line fills, at a character boundary; the rest is
+    // cut in its middle (the font's eliding keeps characters whole too).
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, name);
     qsizetype fits = 0;
-    for (qsizetype length = 1; length <= name.size(); ++length) {
-        if (metrics.horizontalAdvance(name.left(length)) > width)
+    qsizetype first = -1; // the end of the first character
+    for (qsizetype end = characters.toNextBoundary(); end != -1; end = characters.toNextBoundary()) {
+        if (first < 0)
+            first = end;
+        if (metrics.horizontalAdvance(name.left(end)) > width)
             break;
-        fits = length;
+        fits = end;
     }
-    const qsizetype space = name.lastIndexOf(QLatin1Char(' '), fits);
-    const qsizetype cut = space > 0 ? space + 1 : std::max<qsizetype>(1, fits);
+    // Prefer the last space that fits; a space followed by a combining mark
+    // is one character and no place to break.
+    qsizetype cut = 0;
+    for (qsizetype space = name.lastIndexOf(QLatin1Char(' '), fits); space > 0;
+         space = name.lastIndexOf(QLatin1Char(' '), space - 1)) {
+        characters.setPosition(space + 1);
+        if (characters.isAtBoundary()) {
+            cut = space + 1;
+            break;
+        }
+    }
+    if (cut == 0)
+        cut = fits > 0 ? fits : std::max<qsizetype>(first, 1);
     const QString rest = name.mid(cut);
     return {name.left(cut).trimmed(), metrics.elidedText(rest, Qt::ElideMiddle, width)};
 }
-
-} // namespace
 
 void GridTile::paint(QPainter& painter, const QRectF& rect, const RemoteEntry& entry, bool isSelected,
                      bool dropTargeted, const QPalette& palette, const QFont& font)
@@ -109,7 +122,7 @@ void GridTile::paint(QPainter& painter, const QRectF& rect, const RemoteEntry& e
     const QFont nameFont = Look::callout(font);
     const QFontMetricsF metrics(nameFont);
     const double textWidth = rect.width() - 10;
-    const QStringList lines = nameLines(entry.name, metrics, textWidth);
+    const QStringList lines = GridTile::nameLines(entry.name, metrics, textWidth);
     double widest = 0;
     for (const QString& line : lines)
         widest = std::max(widest, metrics.horizontalAdvance(line));
@@ -307,17 +320,33 @@ int FileGridView::folderAt(const QPoint& position) const
     return index >= 0 && m_entries[index].isDirectory ? index : -1;
 }
 
-void FileGridView::setDropTarget(int index)
+void FileGridView::setDropTarget(int index, bool overGrid)
 {
-    if (index == m_dropTarget)
-        return;
-    m_dropTarget = index;
-    viewport()->update();
-    Q_EMIT folderTargeted(index >= 0);
+    const bool overCurrent = overGrid && index < 0;
+    if (index != m_dropTarget) {
+        m_dropTarget = index;
+        viewport()->update();
+    }
+    if (overCurrent != m_overCurrentFolder) {
+        m_overCurrentFolder = overCurrent;
+        Q_EMIT currentFolderTargeted(overCurrent);
+    }
 }
 
-// A drag over a folder tile is the tile's; anywhere else it is left to the
-// pane around the grid, which copies into the folder shown.
+namespace {
+
+// Files from another application; the window's own items going out are not
+// dropped back in.
+bool takesDrag(const QDropEvent* event)
+{
+    return event->mimeData()->hasUrls() && !event->source();
+}
+
+} // namespace
+
+// Qt sends every later move and the drop to the widget that took the enter,
+// so the grid takes the whole drag wherever it enters and chooses the
+// destination at each move.
 void FileGridView::dragEnterEvent(QDragEnterEvent* event)
 {
     dragMoveEvent(event);
@@ -325,43 +354,59 @@ void FileGridView::dragEnterEvent(QDragEnterEvent* event)
 
 void FileGridView::dragMoveEvent(QDragMoveEvent* event)
 {
-    // Items of this window going out are not dropped back in.
-    const int folder =
-        event->mimeData()->hasUrls() && !event->source() ? folderAt(event->position().toPoint()) : -1;
-    setDropTarget(folder);
-    if (folder < 0) {
+    if (!takesDrag(event)) {
+        setDropTarget(-1, false);
         event->ignore();
         return;
     }
+    const int folder = folderAt(event->position().toPoint());
+    setDropTarget(folder, true);
+    // Always a copy: a move would let the sender delete the originals.
     event->setDropAction(Qt::CopyAction);
-    event->accept(tileRect(folder));
+    event->accept();
 }
 
 void FileGridView::dragLeaveEvent(QDragLeaveEvent* event)
 {
-    setDropTarget(-1);
-    Q_EMIT dragLeft();
+    setDropTarget(-1, false);
     event->accept();
 }
 
 void FileGridView::dropEvent(QDropEvent* event)
 {
-    const int folder = event->source() ? -1 : folderAt(event->position().toPoint());
-    setDropTarget(-1);
-    if (folder < 0) {
-        event->ignore();
-        return;
-    }
-    const QList<QUrl> files = WindowRules::fileUrls(event->mimeData()->urls());
+    const int folder = folderAt(event->position().toPoint());
+    setDropTarget(-1, false);
+    const QList<QUrl> files = takesDrag(event) ? WindowRules::fileUrls(event->mimeData()->urls()) : QList<QUrl>();
     if (files.isEmpty()) {
-        // Web links alone are refused; the pane refuses them too.
+        // Web links alone are refused.
         event->ignore();
         return;
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    const QString target = paths::joined(m_env.model->path(), m_entries[folder].name);
+    const std::optional<QString> target =
+        folder >= 0 ? std::optional<QString>(paths::joined(m_env.model->path(), m_entries[folder].name))
+                    : std::nullopt;
+    // After the drop has ended: the copy may ask a question first, and the
+    // sending application waits for the drop's answer.
     QMetaObject::invokeMethod(
         m_env.model, [model = m_env.model, files, target] { model->handleDrop(files, target); },
         Qt::QueuedConnection);
+}
+
+bool FileGridView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        // The tile's full name, which the tile itself may cut.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int index = tileAt(help->pos());
+        if (index < 0) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), m_entries[index].name, viewport(), tileRect(index));
+        }
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }

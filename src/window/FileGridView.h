@@ -4,6 +4,9 @@
 
 #include <QAbstractScrollArea>
 #include <QRect>
+#include <QStringList>
+
+class QFontMetricsF;
 
 class EntryMenu;
 
@@ -30,11 +33,16 @@ struct GridLayout {
 struct GridTile {
     static void paint(QPainter& painter, const QRectF& rect, const RemoteEntry& entry, bool isSelected,
                       bool dropTargeted, const QPalette& palette, const QFont& font);
+    // The name in at most two lines of `width`, the second cut in its middle
+    // when longer; every cut falls between two characters as the reader sees
+    // them (grapheme clusters).
+    static QStringList nameLines(const QString& name, const QFontMetricsF& metrics, double width);
 };
 
 // The icon form of the browser: the folder as a scrolling grid of painted
-// tiles. Only tiles in sight are painted. Folder tiles take drops into their
-// folder; drops elsewhere fall through to the pane.
+// tiles. Only tiles in sight are painted. The grid takes a drag of files for
+// its whole way and decides at each move: over a folder tile the drop goes
+// into that folder, anywhere else into the folder shown.
 class FileGridView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -49,10 +57,10 @@ public:
     int dropTarget() const { return m_dropTarget; }
 
 Q_SIGNALS:
-    // A drag of files is over a folder tile (true), or no longer.
-    void folderTargeted(bool targeted);
-    // The drag has left the grid.
-    void dragLeft();
+    // A drag of files is over the grid but not over a folder tile (true):
+    // a drop would go into the folder shown. False over a folder tile, when
+    // the drag leaves and after the drop.
+    void currentFolderTargeted(bool targeted);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -66,6 +74,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void showEntries();
@@ -73,11 +82,13 @@ private:
     int tileAt(const QPoint& position) const;
     // The folder tile under a drag, or -1.
     int folderAt(const QPoint& position) const;
-    void setDropTarget(int index);
+    // Where a drag is now: a folder tile, the folder shown, or nowhere.
+    void setDropTarget(int index, bool overGrid);
 
     Environment m_env;
     QList<RemoteEntry> m_entries;
     int m_pressed = -1;
     QPoint m_pressPoint;
     int m_dropTarget = -1;
+    bool m_overCurrentFolder = false;
 };

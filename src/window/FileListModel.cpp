@@ -99,6 +99,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     return {};
 }
 
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid())
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}
+
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal)

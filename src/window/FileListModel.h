@@ -31,6 +31,9 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Rows drag out, as copies: the view starts the drag of the row pressed.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
 private:
     QList<RemoteEntry> m_entries;

@@ -23,6 +23,8 @@ NamePrompt::NamePrompt(const QString& title, const QString& placeholder, const Q
     m_title->setAlignment(Qt::AlignCenter);
     column->addWidget(m_title);
     m_message = new QLabel(this);
+    // It names a phone folder: never markup.
+    m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
     m_message->setAlignment(Qt::AlignCenter);
     m_message->hide();

@@ -1,4 +1,5 @@
 #include "Sidebar.h"
+#include "PlainText.h"
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
@@ -321,7 +322,7 @@ DeviceRow::DeviceRow(const Environment& env, const Device& device, bool isCurren
     setText(device.model);
     // The phone's name is plain text: an "&" in it is no shortcut.
     setShortcut(QKeySequence());
-    setToolTip(device.model);
+    setToolTip(PlainText::toolTip(device.model));
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);

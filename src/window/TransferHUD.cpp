@@ -1,4 +1,5 @@
 #include "TransferHUD.h"
+#include "PlainText.h"
 
 #include "BrowserModel.h"
 #include "Glass.h"
@@ -153,7 +154,7 @@ void TransferHUD::display(const Shown& shown)
     if (!before || before->message != shown.message) {
         m_message->setText(
             m_message->fontMetrics().elidedText(shown.message, Qt::ElideMiddle, textWidth));
-        m_message->setToolTip(shown.message);
+        m_message->setToolTip(PlainText::toolTip(shown.message));
     }
     if (!before || before->ringSteps != shown.ringSteps) {
         m_ring->setSteps(shown.ringSteps);

@@ -1,5 +1,6 @@
 #include "CodePane.h"
 
+#include "Accessibility.h"
 #include "Glass.h"
 #include "Look.h"
 #include "ManualForm.h"
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -58,10 +60,20 @@ private:
     qreal m_alpha;
 };
 
-// The disclosure reads as a button whose value says whether it is open.
+// The disclosure reads as the heading of its section, pressed to open or
+// close it; its value and state say whether it is open.
 class DisclosureAccessible : public QAccessibleWidget {
 public:
-    explicit DisclosureAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+    explicit DisclosureAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Heading) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = static_cast<DisclosureButton*>(widget())->isExpanded();
+        state.collapsed = !state.expanded;
+        return state;
+    }
 
     QString text(QAccessible::Text t) const override
     {
@@ -234,7 +246,7 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     connect(m_entryPair, &QPushButton::clicked, this, [this] {
         const QString target = m_sheet.pairingTarget().value_or(QString());
         for (const WirelessService& service : m_sheet.pairing().discovery().pairing()) {
-            if (service.id() == target && m_sheet.code().size() == 6) {
+            if (service.id() == target && WirelessConnectView::isCompleteCode(m_sheet.code())) {
                 m_sheet.pairing().pair(service, m_sheet.code());
                 return;
             }
@@ -279,6 +291,7 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     m_form = new ManualForm(sheet, formFrame);
     m_form->setFont(Look::callout(font()));
     formMargins->addWidget(m_form);
+    formFrame->hide();
     manualColumn->addWidget(formFrame);
     pane->addWidget(manual);
 
@@ -339,15 +352,32 @@ CodePane::Row CodePane::makeRow(const WirelessService& service)
     row.button->setAutoDefault(false);
     glassButton(row.button, pairing);
     layout->addWidget(row.button);
-    row.mark = plainLabel(pairing ? QStringLiteral("Pairing…") : QStringLiteral("Connected"), row.widget);
-    row.mark->setObjectName(QStringLiteral("mark"));
     if (pairing) {
-        Look::setForeground(row.mark, Look::secondary(palette()));
-        row.mark->setGraphicsEffect(new QGraphicsOpacityEffect(row.mark));
+        QLabel* pairingText = plainLabel(QStringLiteral("Pairing…"), row.widget);
+        Look::setForeground(pairingText, Look::secondary(palette()));
+        pairingText->setGraphicsEffect(new QGraphicsOpacityEffect(pairingText));
+        row.mark = pairingText;
     } else {
-        row.mark->setFont(Look::callout(font()));
-        Look::setForeground(row.mark, Theme::accent(Theme::isDark(palette())));
+        // A label: the check mark symbol and the text, both in the accent colour.
+        row.mark = new QWidget(row.widget);
+        auto* markRow = new QHBoxLayout(row.mark);
+        markRow->setContentsMargins(0, 0, 0, 0);
+        markRow->setSpacing(4);
+        const QFont callout = Look::callout(font());
+        const QColor accent = Theme::accent(Theme::isDark(palette()));
+        auto* symbol = new QLabel(row.mark);
+        symbol->setObjectName(QStringLiteral("markSymbol"));
+        symbol->setPixmap(Look::symbol(QStringLiteral("checkmark.circle.fill"), QFontMetrics(callout).height() - 2,
+                                       accent, devicePixelRatioF()));
+        markRow->addWidget(symbol);
+        QLabel* text = plainLabel(QStringLiteral("Connected"), row.mark);
+        text->setFont(callout);
+        Look::setForeground(text, accent);
+        markRow->addWidget(text);
+        // The symbol only decorates the text.
+        Accessibility::hide(symbol);
     }
+    row.mark->setObjectName(QStringLiteral("mark"));
     layout->addWidget(row.mark);
 
     const QString id = service.id();
@@ -384,7 +414,7 @@ void CodePane::syncRows(QHash<QString, Row>& rows, const QList<WirelessService>&
     }
     // Rows keep their widgets; only their order and texts follow the list.
     while (list->count() > 0)
-        list->takeAt(0);
+        delete list->takeAt(0);
     for (const WirelessService& service : services) {
         auto found = rows.find(service.id());
         if (found == rows.end())
@@ -440,27 +470,50 @@ void CodePane::refresh()
     }
     m_codeField->setEnabled(!busy);
     m_entryBack->setEnabled(!busy);
-    m_entryPair->setEnabled(!busy && m_sheet.code().size() == 6);
+    m_entryPair->setEnabled(!busy && WirelessConnectView::isCompleteCode(m_sheet.code()));
     // Return presses the entry's "Pair", and only while it can be pressed.
     m_entryPair->setDefault(open.has_value() && m_entryPair->isEnabled());
     m_footStatus->setVisible(!target.has_value());
 
     m_disclosure->setExpanded(m_sheet.showManual());
+    showManualForm(m_sheet.showManual());
+}
+
+void CodePane::showManualForm(bool show)
+{
+    // The form fades in when shown and out when hidden; it leaves the layout
+    // once it has faded out.
     QWidget* formFrame = m_form->parentWidget();
-    const bool wasShown = formFrame->isVisibleTo(this);
-    formFrame->setVisible(m_sheet.showManual());
-    if (m_sheet.showManual() && !wasShown && !Motion::reduced()) {
-        // The form fades in.
-        auto* effect = new QGraphicsOpacityEffect(formFrame);
-        formFrame->setGraphicsEffect(effect);
-        auto* fade = new QPropertyAnimation(effect, "opacity", formFrame);
-        fade->setStartValue(0.0);
-        fade->setEndValue(1.0);
-        fade->setDuration(300);
-        QObject::connect(fade, &QPropertyAnimation::finished, formFrame,
-                         [formFrame] { formFrame->setGraphicsEffect(nullptr); });
-        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    const bool shown = formFrame->isVisibleTo(this) && !(m_formFade && m_formFade->endValue().toDouble() == 0.0);
+    if (show == shown)
+        return;
+    if (Motion::reduced()) {
+        if (m_formFade)
+            m_formFade->stop();
+        formFrame->setGraphicsEffect(nullptr);
+        formFrame->setVisible(show);
+        return;
     }
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(formFrame->graphicsEffect());
+    // A fade under way turns round from where it is.
+    const qreal from = effect ? effect->opacity() : (show ? 0.0 : 1.0);
+    if (m_formFade)
+        m_formFade->stop();
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(formFrame);
+        formFrame->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(from);
+    formFrame->setVisible(true);
+    m_formFade = new QPropertyAnimation(effect, "opacity", formFrame);
+    m_formFade->setStartValue(from);
+    m_formFade->setEndValue(show ? 1.0 : 0.0);
+    m_formFade->setDuration(int(300 * std::abs((show ? 1.0 : 0.0) - from)));
+    QObject::connect(m_formFade, &QPropertyAnimation::finished, formFrame, [formFrame, show] {
+        formFrame->setGraphicsEffect(nullptr);
+        formFrame->setVisible(show);
+    });
+    m_formFade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void CodePane::toggleManual()

@@ -2,12 +2,14 @@
 
 #include <QAbstractButton>
 #include <QHash>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 class ManualForm;
 class QLabel;
 class QLineEdit;
+class QPropertyAnimation;
 class QPushButton;
 class QVBoxLayout;
 struct WirelessService;
@@ -61,13 +63,14 @@ private:
         QLabel* name = nullptr;
         QLabel* subtitle = nullptr;
         QPushButton* button = nullptr; // "Pair" or "Connect"
-        QLabel* mark = nullptr;        // "Pairing…" or "Connected"
+        QWidget* mark = nullptr;       // "Pairing…", or the "Connected" label with its symbol
     };
 
     Row makeRow(const WirelessService& service);
     void refresh();
     void syncRows(QHash<QString, Row>& rows, const QList<WirelessService>& services, QVBoxLayout* list);
     void toggleManual();
+    void showManualForm(bool show);
 
     WirelessConnectView& m_sheet;
     QHash<QString, Row> m_pairRows;
@@ -84,4 +87,5 @@ private:
     QWidget* m_footStatus;
     DisclosureButton* m_disclosure;
     ManualForm* m_form;
+    QPointer<QPropertyAnimation> m_formFade;
 };

@@ -67,8 +67,11 @@ ManualForm::ManualForm(WirelessConnectView& sheet, QWidget* parent) : QWidget(pa
         grid->addWidget(field, line, 1);
         ++line;
         *row.field = field;
+        // Captures the sheet, not `this`: GCC 12's sanitizer checks a stale
+        // register for a captured `this` before a member-pointer call.
         auto store = row.store;
-        connect(field, &QLineEdit::textChanged, this, [this, store](const QString& text) { (m_sheet.*store)(text); });
+        connect(field, &QLineEdit::textChanged, this,
+                [sheet = &m_sheet, store](const QString& text) { (sheet->*store)(text); });
     }
     column->addLayout(grid);
 

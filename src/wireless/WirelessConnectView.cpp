@@ -175,6 +175,15 @@ QString WirelessConnectView::filteredCode(const QString& text)
     return kept;
 }
 
+int WirelessConnectView::codeLength(const QString& code)
+{
+    int count = 0;
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, code);
+    while (clusters.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
 // ---- the sheet ------------------------------------------------------------------
 
 WirelessConnectView::WirelessConnectView(BrowserModel& model, QWidget* parent, Seams seams)

@@ -69,6 +69,10 @@ public:
 
     // The numeric characters of text (by grapheme cluster), the first six.
     static QString filteredCode(const QString& text);
+    // Characters as the filter counts them (grapheme clusters).
+    static int codeLength(const QString& code);
+    // A code that can be sent: exactly six of those characters.
+    static bool isCompleteCode(const QString& code) { return codeLength(code) == 6; }
 
 Q_SIGNALS:
     // Any member of the view state changed.

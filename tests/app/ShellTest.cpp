@@ -2,22 +2,39 @@
 // tray menu, the window requests, Settings, the tray glyph, the logo and the
 // About panel.
 
+#include "AppShell.h"
+#include "AppsList.h"
+#include "AppsModel.h"
+#include "AppsWindow.h"
 #include "MainMenu.h"
 #include "MenuBarItem.h"
+#include "MirrorDisplayView.h"
+#include "MirrorSession.h"
+#include "MirrorView.h"
+#include "MirrorWindow.h"
+#include "AboutPanel.h"
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "TestSupport.h"
 #include "VantelorquistApp.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDate>
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
+#include <QTableView>
 
+#include <QTemporaryDir>
+
+#include <cstring>
 #include <functional>
 
 using namespace windowtest;
@@ -30,14 +47,18 @@ protected:
     MainMenu& mainMenu()
     {
         m_window = std::make_unique<QMainWindow>();
-        return *new MainMenu(fullEnvironment(), m_window.get(), [] {});
+        auto* menu = new MainMenu(fullEnvironment(), {}, m_window.get());
+        menu->install(m_window.get());
+        return *menu;
     }
     MenuBarContent& trayMenu(std::function<void()> quit = [] {})
     {
         m_menu = std::make_unique<QMenu>();
         MenuBarContent::Hooks hooks{[this](const QString& identifier) { openedWindows.append(identifier); },
                                     [](const QString& identifier) { return identifier == u"mirror"_s; }, [] {},
-                                    std::move(quit)};
+                                    std::move(quit),
+                                    // What the application had shown when it was brought forward.
+                                    [this] { activatedBeforePanels.append(int(desktop->panels.size())); }};
         return *new MenuBarContent(fullEnvironment(), std::move(hooks), m_menu.get());
     }
     // A copy to the computer that waits until the test ends, reporting `progress`.
@@ -57,6 +78,7 @@ protected:
 
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<QMenu> m_menu;
+    QList<int> activatedBeforePanels;
 };
 
 } // namespace
@@ -156,6 +178,167 @@ TEST_F(ShellTest, MainMenuShortcutsAreDistinctAndReachTheirItems)
     EXPECT_EQ(model().viewMode(), ViewMode::grid);
 }
 
+// Mended: every command was an action of the main window's menu bar, so its
+// key did nothing in the other windows, Ctrl+Q included.
+TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
+{
+    QTemporaryDir tools;
+    adb = std::make_shared<SilentAdbSource>(tools.path());
+    // A recording runs until "pkill -INT screenrecord" leaves its mark.
+    const QString stopped = tools.filePath(u"stopped"_s);
+    testsupport::writeScript(tools.path(), u"recorder"_s,
+                             "#!/bin/sh\nfor i in $(seq 500); do [ -e '" + stopped.toUtf8() +
+                                 "' ] && exit 0; sleep 0.02; done\n");
+    adb->setStreamTool(tools.filePath(u"recorder"_s));
+    adb->onRun([stopped](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(stopped).open(QIODevice::WriteOnly);
+        return QString();
+    });
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"a.jpg"_s)});
+
+    int quits = 0;
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.trayShown = [] { return true; };
+    options.quit = [&quits] { ++quits; };
+    VantelorquistApp app(std::move(options));
+    app.willFinishLaunching();
+    app.didFinishLaunching();
+    BrowserModel& browser = app.model();
+    const auto passOf = [&] {
+        bool done = false;
+        browser.refreshDevices([&done] { done = true; });
+        ASSERT_TRUE(waitUntil([&done] { return done; }));
+        settle();
+    };
+    passOf();
+    ASSERT_TRUE(browser.readyDevice());
+    browser.setAskWhereToSave(false);
+    browser.setSaveFolder(m_folder.path());
+    browser.setSelection({u"a.jpg"_s});
+
+    int viewChanges = 0, hiddenChanges = 0, recordings = 0, mirrorsOpened = 0, appsReloads = 0;
+    QObject::connect(&browser, &BrowserModel::viewModeChanged, [&] { ++viewChanges; });
+    QObject::connect(&browser, &BrowserModel::showHiddenChanged, [&] { ++hiddenChanges; });
+    QObject::connect(&browser, &BrowserModel::recordingStartedChanged, [&] { recordings += bool(browser.recordingStarted()); });
+    QObject::connect(&app.windows(), &WindowRegistry::windowOpened, [&](const QString& identifier) {
+        mirrorsOpened += identifier == u"mirror"_s;
+    });
+    const auto closeWindow = [&](const QString& identifier) {
+        if (QWidget* window = app.windows().window(identifier))
+            window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
+    };
+    QPointer<QWidget> current;
+    QSet<AppsModel*> counted;
+
+    struct Command {
+        const char* title;
+        QKeyCombination key;
+        std::function<int()> acted; // grows by one each time the command acts
+        std::function<void()> undo;
+        const char* where;          // per window below: 1 acts, 0 does not, - not tried
+    };
+    const char* windows[] = {"main", "mirror", "apps", "logcat", "settings"};
+    const Command commands[] = {
+        {"Take Screenshot", Qt::CTRL | Qt::ALT | Qt::Key_P, [&] { return adb->calls(u"screenshot A1"_s); }, [] {}, "11111"},
+        {"Record Screen", Qt::CTRL | Qt::ALT | Qt::Key_R, [&] { return recordings; },
+         [&] {
+             browser.toggleRecording();
+             EXPECT_TRUE(waitUntil([&] { return !browser.recordingStarted(); }, std::chrono::seconds(15)));
+             QFile::remove(stopped);
+         },
+         "11111"},
+        {"Mirror Screen", Qt::CTRL | Qt::ALT | Qt::Key_M, [&] { return mirrorsOpened; },
+         [&] { closeWindow(u"mirror"_s); }, "1-111"},
+        {"as Icons", Qt::CTRL | Qt::Key_2, [&] { return viewChanges; }, [&] { browser.setViewMode(ViewMode::list); }, "11111"},
+        {"Show Hidden Files", Qt::CTRL | Qt::SHIFT | Qt::Key_Period, [&] { return hiddenChanges; },
+         [&] { browser.setShowHidden(false); }, "11111"},
+        // Its prompt shows in the main window, which comes forward (or back).
+        {"New Folder", Qt::CTRL | Qt::SHIFT | Qt::Key_N,
+         [&] {
+             QWidget* main = app.windows().window(u"main"_s);
+             return int(browser.showingNewFolder() && main && main->isVisible());
+         },
+         [&] { browser.setShowingNewFolder(false); }, "11111"},
+        {"Refresh", Qt::CTRL | Qt::Key_R, [&] { return adb->phone(u"A1"_s)->calls(u"list /sdcard"_s); }, [] {}, "11011"},
+        {"the apps' own Refresh", Qt::CTRL | Qt::Key_R, [&] { return appsReloads; }, [] {}, "--1--"},
+        {"Delete…, a bare key", Qt::Key_Delete, [&] { return int(desktop->questions.size()); }, [] {}, "10000"},
+        {"Quit Vantelorquist", Qt::CTRL | Qt::Key_Q, [&] { return quits; }, [] {}, "11111"},
+        {"Close Window", Qt::CTRL | Qt::Key_W, [&] { return current ? 0 : 1; }, [] {}, "11111"},
+    };
+    for (size_t w = 0; w < std::size(windows); ++w) {
+        const QString identifier = QString::fromLatin1(windows[w]);
+        for (const Command& command : commands) {
+            if (command.where[w] == '-')
+                continue;
+            SCOPED_TRACE(std::string(windows[w]) + ": " + command.title);
+            if (identifier != u"mirror"_s)
+                closeWindow(u"mirror"_s);
+            current = app.windows().open(identifier);
+            ASSERT_TRUE(current);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(current));
+            // Keys come from where the window's user types.
+            QWidget* focus = current;
+            if (auto* mirror = qobject_cast<MirrorWindow*>(current.data())) {
+                ASSERT_TRUE(mirror->view());
+                focus = mirror->view()->screen();
+            } else if (auto* apps = qobject_cast<AppsWindow*>(current.data())) {
+                ASSERT_TRUE(apps->list() && apps->apps());
+                ASSERT_TRUE(waitUntil([&] { QCoreApplication::processEvents(); return !apps->apps()->isLoading(); }));
+                if (!counted.contains(apps->apps())) {
+                    counted.insert(apps->apps());
+                    AppsModel* model = apps->apps();
+                    QObject::connect(model, &AppsModel::isLoadingChanged, [&appsReloads, model] {
+                        appsReloads += model->isLoading();
+                    });
+                }
+                focus = apps->list()->findChild<QTableView*>(u"appsTable"_s);
+            } else if (identifier == u"logcat"_s) {
+                focus = current->findChild<QLineEdit*>(u"search"_s);
+            } else if (identifier == u"settings"_s) {
+                focus = current->findChild<QCheckBox*>();
+            }
+            ASSERT_TRUE(focus);
+            if (focus != current)
+                focus->setFocus(Qt::OtherFocusReason);
+            QWidget* typing = QApplication::focusWidget();
+            ASSERT_TRUE(typing && typing->window() == current);
+            ASSERT_TRUE(focus == current || typing == focus);
+            const int before = command.acted();
+            QTest::keyClick(typing, command.key.key(), command.key.keyboardModifiers());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            // A running recording keeps a worker busy: nothing would settle.
+            if (!browser.recordingStarted())
+                settle();
+            EXPECT_EQ(command.acted() - before, command.where[w] - '0');
+            command.undo();
+            settle();
+        }
+    }
+    closeWindow(u"mirror"_s);
+
+    // The items' enabled rules hold in every window: no screenshot while a job runs.
+    auto gate = std::make_shared<browsertest::Gate>();
+    gates.push_back(gate);
+    adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    browser.download({file(u"a.jpg"_s)});
+    ASSERT_TRUE(browser.job());
+    QWidget* apps = app.windows().open(u"apps"_s);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(apps));
+    const int shots = adb->calls(u"screenshot A1"_s), beeps = desktop->beeps;
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : apps, Qt::Key_P,
+                    Qt::ControlModifier | Qt::AltModifier);
+    gate->open();
+    settle();
+    EXPECT_EQ(adb->calls(u"screenshot A1"_s), shots);
+    EXPECT_EQ(desktop->beeps, beeps); // the item was off: the model never asked
+}
+
 TEST(TrayStatus, SaysHowThePhoneIsConnectedAndItsBattery)
 {
     DeviceInfo full, chargingOnly;
@@ -206,10 +389,43 @@ TEST_F(ShellTest, TrayMenuReadsTheToolsThePhoneAndTheJobAndEnablesTheGroupsByTra
     EXPECT_FALSE(tray.action(u"Mirror Screen"_s)->isEnabled());
 }
 
+TEST_F(ShellTest, TrayPanelsComeUpWithTheApplicationInFront)
+{
+    adbPhoneIn(u"device"_s, {file(u"a.jpg"_s)});
+    MenuBarContent& tray = trayMenu();
+    tray.action(u"Send Files to Downloads…"_s)->trigger();
+    EXPECT_EQ(activatedBeforePanels, QList<int>{0});
+    EXPECT_EQ(desktop->panels.size(), 1);
+    tray.action(u"Install APK…"_s)->trigger();
+    EXPECT_EQ(activatedBeforePanels, (QList<int>{0, 1}));
+    EXPECT_EQ(desktop->panels.size(), 2);
+    // Actions without a panel leave the application where it is.
+    tray.action(u"Take Screenshot of Phone"_s)->trigger();
+    settle();
+    EXPECT_EQ(activatedBeforePanels.size(), 2);
+}
+
+TEST_F(ShellTest, ActivatingTheApplicationFrontsItsMainWindow)
+{
+    QWidget main;
+    main.setObjectName(u"main"_s);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_FALSE(QApplication::activeWindow());
+
+    AppShell shell(&settings(), [] { return true; });
+    shell.activateApplication();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &main; }, 2000));
+}
+
 TEST_F(ShellTest, TrayShortcutsActWhileTheMenuIsOpen)
 {
     QMainWindow main;
-    new MainMenu(fullEnvironment(), &main, [] {});
+    (new MainMenu(fullEnvironment(), {}, &main))->install(&main);
     int quits = 0;
     trayMenu([&quits] { ++quits; });
     for (Qt::Key key : {Qt::Key_O, Qt::Key_Q}) {
@@ -317,6 +533,34 @@ TEST(TrayGlyph, BodyIsSolidArrowsAreHolesAndAntennasShow)
     }
 }
 
+TEST(TrayGlyph, StandsOutOnLightAndDarkPanelsUnderEitherPalette)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::WindowText, QColor(0xf0, 0xf0, 0xf0));
+    QPalette light = saved;
+    light.setColor(QPalette::WindowText, QColor(0x10, 0x10, 0x10));
+    for (const auto& [palette, name] : {std::pair{light, "light palette"}, std::pair{dark, "dark palette"}}) {
+        QApplication::setPalette(palette);
+        for (const QColor panel : {QColor(0x20, 0x20, 0x20), QColor(0xf4, 0xf4, 0xf4)}) {
+            QImage shown(22, 22, QImage::Format_ARGB32_Premultiplied);
+            shown.fill(panel);
+            {
+                QPainter painter(&shown);
+                painter.drawPixmap(0, 0, MenuBarGlyph::icon().pixmap(22, 22));
+            }
+            // Pixels that differ from the panel by more than half the range.
+            int contrasting = 0;
+            for (int y = 0; y < 22; ++y) {
+                for (int x = 0; x < 22; ++x)
+                    contrasting += std::abs(qGray(shown.pixel(x, y)) - qGray(panel.rgb())) > 128;
+            }
+            EXPECT_GT(contrasting, 60) << name << " on " << panel.name().toStdString();
+        }
+    }
+    QApplication::setPalette(saved);
+}
+
 TEST(MakerMark, CentresTheLogoAndScalesItsLine)
 {
     EXPECT_EQ(MirvekMark::layout({200, 100}).square, QRectF(50, 0, 100, 100));
@@ -341,4 +585,22 @@ TEST(AboutPanel, ShowsTheYearAndTheMaker)
     EXPECT_EQ(panel->findChild<QLabel*>(u"copyright"_s)->text(), u"© %1 MIRVEK"_s.arg(QDate::currentDate().year()));
     EXPECT_EQ(panel->findChild<QLabel*>(u"madeBy"_s)->accessibleName(), u"Made by MIRVEK"_s);
     panel->close();
+}
+
+TEST(ApplicationStart, MakesItsOwnSettingsWhenNoneAreGivenWhateverItsMemoryHeld)
+{
+    // main() builds the application in a stack frame that earlier calls
+    // have used: nothing of it may be read before it is made.
+    static QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    alignas(VantelorquistApp) unsigned char storage[sizeof(VantelorquistApp)];
+    std::memset(storage, 0xA5, sizeof storage);
+    asm volatile("" : : "r"(storage) : "memory");
+    auto* app = new (storage) VantelorquistApp(VantelorquistApp::Options{});
+    app->setShowMenuBarIcon(false);
+    EXPECT_FALSE(app->showMenuBarIcon());
+    app->setShowMenuBarIcon(true);
+    EXPECT_TRUE(app->showMenuBarIcon());
+    app->~VantelorquistApp();
 }

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <csignal>
 
 namespace browsertest {
 
@@ -145,9 +146,18 @@ void MemoryPhoneFiles::push(const QString& source, const QString& destination, c
     });
 }
 
-bool MemoryPhoneFiles::exists(const QString& path, const Cancel&)
+bool MemoryPhoneFiles::exists(const QString& path, const Cancel& cancel)
 {
-    return recorded(u"exists "_s + path, [&] { return m_folders.contains(path) || lists(parentOf(path), nameOf(path)); });
+    return existence(path, cancel).value_or(false);
+}
+
+std::optional<bool> MemoryPhoneFiles::existence(const QString& path, const Cancel&)
+{
+    return recorded(u"exists "_s + path, [&]() -> std::optional<bool> {
+        if (m_failedChecks.contains(path))
+            return std::nullopt;
+        return m_folders.contains(path) || lists(parentOf(path), nameOf(path));
+    });
 }
 
 void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
@@ -228,12 +238,41 @@ int ManualClock::fire()
     return ran;
 }
 
-std::unique_ptr<QProcess> nodeHolder(const QString& node, const QStringList& command)
+NodeHolder::NodeHolder(const QString& node, const QStringList& command)
 {
-    auto process = std::make_unique<QProcess>();
-    process->start(u"/bin/sh"_s, QStringList{u"-c"_s, u"exec 3<\"$0\"; exec \"$@\" 30"_s, node} + command);
-    process->waitForStarted(5000);
-    return process;
+    // The shell starts the holder in the background, prints its pid and ends.
+    QProcess starter;
+    starter.start(u"/bin/sh"_s,
+                  QStringList{u"-c"_s, u"(exec 3<\"$0\"; exec \"$@\" 30) </dev/null >/dev/null 2>&1 & echo $!"_s, node}
+                      + command);
+    if (starter.waitForFinished(5000))
+        m_pid = starter.readAllStandardOutput().trimmed().toInt();
+}
+
+NodeHolder::~NodeHolder()
+{
+    if (m_pid > 0)
+        ::kill(m_pid, SIGKILL);
+}
+
+bool NodeHolder::running() const
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(m_pid));
+    if (m_pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
+}
+
+bool NodeHolder::waitForFinished(int milliseconds) const
+{
+    return testsupport::waitUntil([this] { return !running(); }, std::chrono::milliseconds(milliseconds));
+}
+
+std::unique_ptr<NodeHolder> nodeHolder(const QString& node, const QStringList& command)
+{
+    return std::make_unique<NodeHolder>(node, command);
 }
 
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,

@@ -113,6 +113,10 @@ public:
     void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override;
     // A listed folder, or an item of one.
     bool exists(const QString& path, const Cancel&) override;
+    std::optional<bool> existence(const QString& path, const Cancel&) override;
+    // Checks of `path` fail, as after a brief adb or USB error: exists()
+    // reads false, existence() can't tell.
+    void failExists(const QString& path) { locked([&] { m_failedChecks.insert(path); }); }
     void remove(const QString& path, const Cancel&) override;
     // Adds the folder to its parent's listing.
     void makeFolder(const QString& path, const Cancel&) override;
@@ -136,6 +140,7 @@ private:
 
     QHash<QString, QList<RemoteEntry>> m_folders;
     QHash<QString, std::exception_ptr> m_failures;
+    QSet<QString> m_failedChecks;
     QHash<QString, std::shared_ptr<Gate>> m_holds;
     DeviceInfo m_info;
     Transfer m_transfer;
@@ -155,14 +160,25 @@ public:
     QStringList opened;
     QList<QStringList> revealed;
 
-    std::optional<int> ask(const Question& question) override { questions.append(question); return answer; }
-    std::optional<QString> chooseFolder(const Panel& panel) override { panels.append(panel); return folder; }
-    QStringList chooseItems(const Panel& panel) override { panels.append(panel); return items; }
+    // Runs while a question or panel is open, as the nested event loop of a
+    // real one lets the poll and the user go on.
+    std::function<void()> whileAsking;
+
+    std::optional<int> ask(const Question& question) override { questions.append(question); meanwhile(); return answer; }
+    std::optional<QString> chooseFolder(const Panel& panel) override { panels.append(panel); meanwhile(); return folder; }
+    QStringList chooseItems(const Panel& panel) override { panels.append(panel); meanwhile(); return items; }
     QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }
     void copyText(const QString& text) override { clipboard = text; }
     void beep() override { ++beeps; }
     void open(const QString& path) override { opened.append(path); }
     void reveal(const QStringList& paths) override { revealed.append(paths); }
+
+private:
+    void meanwhile()
+    {
+        if (whileAsking)
+            whileAsking();
+    }
 };
 
 // Phones made on first use.
@@ -214,6 +230,13 @@ public:
     // without a tool they cannot start.
     void setStreamTool(const QString& tool) { locked([&] { m_streamTool = tool; }); }
     std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit) override;
+    // Wi-Fi connections ("connect ADDRESS") succeed, once the gate set here opens.
+    void holdConnections(std::shared_ptr<Gate> gate) { locked([&] { m_connectGate = std::move(gate); }); }
+    void connect(const ADB&, const QString& address, const Cancel&) override
+    {
+        if (const auto gate = recorded(u"connect "_s + address, [&] { return m_connectGate; }))
+            gate->wait();
+    }
     void disconnect(const ADB&, const QString& serial, const Cancel&) override
     {
         recorded(u"disconnect "_s + serial, [] {});
@@ -229,6 +252,7 @@ private:
     QHash<QString, QString> m_serials;
     Runner m_runner;
     QString m_streamTool;
+    std::shared_ptr<Gate> m_connectGate;
 };
 
 // The MTP layer's "item not on the phone".
@@ -298,9 +322,22 @@ inline Device mtpPhone(const QString& serial, const QString& state = u"device"_s
     return Device{serial, state, model, Device::Transport::mtp};
 }
 
-// A child that holds `node` open as descriptor 3, then runs `command` with
-// the argument 30 (seconds of sleep). Destroying the process kills it.
-std::unique_ptr<QProcess> nodeHolder(const QString& node, const QStringList& command = {u"sleep"_s});
+// A process that holds `node` open as descriptor 3 and runs `command` with
+// the argument 30 (seconds of sleep). Like another user's app it is no child
+// of the test: it is handed over to init at once. Destroying it kills it.
+class NodeHolder {
+public:
+    NodeHolder(const QString& node, const QStringList& command);
+    ~NodeHolder();
+    int processId() const { return m_pid; }
+    // Alive: there and not a zombie.
+    bool running() const;
+    bool waitForFinished(int milliseconds) const;
+
+private:
+    int m_pid = 0;
+};
+std::unique_ptr<NodeHolder> nodeHolder(const QString& node, const QStringList& command = {u"sleep"_s});
 
 // A model over these stand-ins, its polls run by hand.
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,

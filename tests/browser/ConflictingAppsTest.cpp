@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <csignal>
+
 #include <unistd.h>
 
 using namespace browsertest;
@@ -29,7 +31,7 @@ protected:
         return false;
     }
     // Waits until the holder has the node open.
-    bool holding(const QProcess& holder) const
+    bool holding(const NodeHolder& holder) const
     {
         return testsupport::waitUntil([&] { return listed(int(holder.processId())); }, std::chrono::seconds(5));
     }
@@ -68,6 +70,69 @@ TEST_F(ConflictingAppsTest, OnlyABusyPhonesHolderIsNamedAndTheQuitEndsItAndPolls
     EXPECT_TRUE(model().conflictingApps().isEmpty());
 }
 
+// Mended: the list was the last pass's, and Quit ended what that pass had
+// seen rather than what held the phone at the click.
+TEST_F(ConflictingAppsTest, TheListAndTheQuitAreWorkedOutWhenAsked)
+{
+    pass();
+    EXPECT_TRUE(model().conflictingApps().isEmpty());
+    const auto first = nodeHolder(node);
+    ASSERT_TRUE(holding(*first));
+    EXPECT_EQ(model().conflictingApps(), QStringList{u"sleep"_s}) << "read again without a pass";
+
+    pass();
+    ::kill(first->processId(), SIGKILL);
+    ASSERT_TRUE(first->waitForFinished(5000));
+    const auto later = nodeHolder(node);
+    ASSERT_TRUE(holding(*later));
+    model().quitConflictingApps();
+    EXPECT_TRUE(later->waitForFinished(5000)) << "the holder at the click is asked to quit";
+    settle();
+}
+
+// Mended: the adb server (and anything of ours) could be listed and ended.
+TEST_F(ConflictingAppsTest, NeitherOurOwnProcessesNorTheAdbServerAreListedOrEnded)
+{
+    const QString adbServer = m_folder.filePath(u"adb"_s);
+    ASSERT_TRUE(QFile::copy(u"/bin/sleep"_s, adbServer));
+    const auto server = nodeHolder(node, {adbServer});
+    const auto other = nodeHolder(node);
+    // Our own child, holding the node as descriptor 3.
+    QProcess child;
+    child.start(u"/bin/sh"_s, {u"-c"_s, u"exec 3<\"$0\"; exec sleep 30"_s, node});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    ASSERT_TRUE(holding(*other));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QFile comm(u"/proc/%1/comm"_s.arg(int(child.processId())));
+        return comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "sleep";
+    }));
+
+    std::vector<int> listed;
+    for (const auto& holder : ConflictingApps::holders({node}))
+        listed.push_back(holder.pid);
+    EXPECT_EQ(listed, std::vector<int>{other->processId()});
+    pass();
+    EXPECT_EQ(model().conflictingApps(), QStringList{u"sleep"_s});
+
+    model().quitConflictingApps();
+    EXPECT_TRUE(other->waitForFinished(5000));
+    // What a stale list names is still spared.
+    const auto startTime = [](qint64 pid) {
+        QFile stat(u"/proc/%1/stat"_s.arg(pid));
+        const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        return text.mid(text.lastIndexOf(')') + 2).split(' ').value(19).toULongLong();
+    };
+    EXPECT_EQ(ConflictingApps::quit({{node},
+                                     {{server->processId(), startTime(server->processId()), u"adb"_s},
+                                      {int(child.processId()), startTime(child.processId()), u"sleep"_s}}}),
+              0);
+    settle();
+    EXPECT_TRUE(server->running());
+    EXPECT_EQ(child.state(), QProcess::Running);
+    child.kill();
+    child.waitForFinished(5000);
+}
+
 TEST_F(ConflictingAppsTest, AProcessThatChangedIsSkippedWithoutAnError)
 {
     const auto process = nodeHolder(node);
@@ -101,5 +166,5 @@ TEST_F(ConflictingAppsTest, AnotherUsersProcessIsNeitherListedNorSignalled)
     pass();
     EXPECT_TRUE(model().conflictingApps().isEmpty());
     EXPECT_EQ(ConflictingApps::quit({{node}, {{int(other->processId()), 0, u"sleep"_s}}}), 0);
-    EXPECT_EQ(other->state(), QProcess::Running);
+    EXPECT_TRUE(other->running());
 }

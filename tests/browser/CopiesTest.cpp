@@ -186,4 +186,31 @@ TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
     }
 }
 
+// Mended: a check that failed read as "not there", and Stop then removed
+// the user's own item, a folder being merged included.
+TEST_F(CopiesTest, StopKeepsAnItemWhoseCheckFailed)
+{
+    // Item copied into a folder whose check fails -> whether Stop removes it.
+    const struct {
+        QString name, into;
+        bool removed;
+    } cases[] = {
+        {u"Photos"_s, u"/sdcard"_s, false},         // listed, answered Replace: merged into
+        {u"photo.jpg"_s, u"/sdcard/Photos"_s, false}, // another folder that holds it
+        {u"new.jpg"_s, u"/sdcard/Photos"_s, false},   // can't be told: left alone
+        {u"new.jpg"_s, u"/sdcard"_s, false},
+    };
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"photo.jpg"_s)});
+    desktop->answer = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
+        phone->failExists(c.into + u'/' + c.name);
+        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
+        model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
+        run();
+        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
+        EXPECT_FALSE(model().errorMessage());
+    }
+}
+
 } // namespace

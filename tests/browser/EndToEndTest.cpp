@@ -128,20 +128,26 @@ TEST_F(EndToEnd, AnInstallReachesThePhoneAsOneStreamedPackage)
     EXPECT_TRUE(harness.receivedCommands().contains(u"exec:"_s + streamed)) << harness.receivedCommands().join(u'|').toStdString();
 }
 
-TEST_F(EndToEnd, ADraggedEntryIsPulledOnceWhenAsked)
+TEST_F(EndToEnd, ADraggedEntryIsPulledWhenAskedIntoAFolderPerRequest)
 {
     QDir(harness.storage()).mkpath(u"Album/inner"_s);
     write(stored(u"note.txt"_s), "hello");
+    EXPECT_TRUE(harness.receivedCommands().filter(u"sync:RECV"_s).isEmpty());
     for (const RemoteEntry& entry : {file(u"note.txt"_s), folder(u"Album"_s)}) {
         const std::unique_ptr<QMimeData> drag(model->itemProvider(entry));
         const QList<QUrl> first = drag->urls();
         ASSERT_EQ(first.size(), 1) << entry.name.toStdString();
-        EXPECT_EQ(drag->urls(), first); // asked again: the same copy
-        const QFileInfo pulled(first.first().toLocalFile());
-        EXPECT_EQ(pulled.fileName(), entry.name);
-        EXPECT_EQ(QFileInfo(pulled.filePath() + (entry.isDirectory ? u"/inner"_s : QString())).isDir(), entry.isDirectory);
+        // Asked again (another receiver): a copy of its own.
+        const QList<QUrl> second = drag->urls();
+        ASSERT_EQ(second.size(), 1);
+        EXPECT_NE(QFileInfo(second.first().toLocalFile()).path(), QFileInfo(first.first().toLocalFile()).path());
+        for (const QUrl& url : {first.first(), second.first()}) {
+            const QFileInfo pulled(url.toLocalFile());
+            EXPECT_EQ(pulled.fileName(), entry.name);
+            EXPECT_EQ(QFileInfo(pulled.filePath() + (entry.isDirectory ? u"/inner"_s : QString())).isDir(), entry.isDirectory);
+        }
     }
-    EXPECT_EQ(harness.receivedCommands().filter(u"sync:RECV /sdcard/note.txt"_s).size(), 1);
+    EXPECT_EQ(harness.receivedCommands().filter(u"sync:RECV /sdcard/note.txt"_s).size(), 2);
 
     // A missing item gives nothing, and no message.
     const std::unique_ptr<QMimeData> gone(model->itemProvider(file(u"gone.txt"_s)));

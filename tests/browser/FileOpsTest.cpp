@@ -95,6 +95,71 @@ TEST_F(FileOpsTest, NamesThatNameAnotherPlaceAreRefusedBeforeAnythingRuns)
     EXPECT_EQ(phone->callsStartingWith(u"remove "_s) + phone->callsStartingWith(u"pull "_s), 0);
 }
 
+// Mended: delete took the phone before its question and the folder after,
+// so a phone chosen or a folder opened meanwhile got the other's item of
+// that name removed. Every request that asks first acts on what it asked about.
+TEST_F(FileOpsTest, AnAnswerActsOnlyOnThePhoneAndFolderItWasAbout)
+{
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {file(u"a.txt"_s)});
+    phone->setFolder(u"/sdcard/Music"_s, {file(u"a.txt"_s)});
+    QFile(saved.filePath(u"a.txt"_s)).open(QIODevice::WriteOnly); // so Copy to Mac asks
+    model().setAskWhereToSave(true);
+    desktop->folder = saved.path();
+    desktop->items = {u"/m/a.txt"_s};
+    const auto otherPhone = [&] { model().setSelectedSerial(u"A2"_s); };
+    const auto otherFolder = [&] { model().navigate(u"/sdcard/Music"_s); };
+    const QString folderChanged = u": the phone or folder shown changed before you answered."_s;
+    const struct { const char* what; std::function<void()> request, meanwhile; std::optional<int> answer;
+                   QString error; } cases[] = {
+        {"delete, other phone", [&] { model().remove({file(u"a.txt"_s)}); }, otherPhone, 0,
+         u"Nothing was deleted"_s + folderChanged},
+        {"delete, other folder", [&] { model().remove({file(u"a.txt"_s)}); }, otherFolder, 0,
+         u"Nothing was deleted"_s + folderChanged},
+        {"copy to Mac, panel", [&] { model().download({file(u"a.txt"_s)}); }, otherFolder, 0,
+         u"Nothing was copied"_s + folderChanged},
+        {"copy to phone, panel", [&] { model().chooseAndUpload(); }, otherPhone, 0,
+         u"Nothing was copied"_s + folderChanged},
+        {"copy to phone, conflict", [&] { model().upload(urls({u"/m/a.txt"_s})); }, otherFolder, 0,
+         u"Nothing was copied"_s + folderChanged},
+        {"drop, install", [&] { model().handleDrop(urls({u"/m/a.apk"_s})); }, otherPhone, 0,
+         u"Nothing was installed: the phone shown changed before you answered."_s},
+        {"drop, copy", [&] { model().handleDrop(urls({u"/m/a.apk"_s})); }, otherFolder, 1,
+         u"Nothing was copied"_s + folderChanged},
+        {"install panel", [&] { model().installAPK(); }, otherPhone, 0,
+         u"Nothing was installed: the phone shown changed before you answered."_s},
+    };
+    for (const auto& c : cases) {
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        reload();
+        model().setErrorMessage(std::nullopt);
+        desktop->answer = c.answer;
+        desktop->whileAsking = c.meanwhile;
+        c.request();
+        desktop->whileAsking = nullptr;
+        run();
+        EXPECT_EQ(error(), c.error) << c.what;
+        EXPECT_FALSE(model().job()) << c.what;
+        for (const QString& serial : {u"A1"_s, u"A2"_s}) {
+            const auto& files = *adb->phone(serial);
+            EXPECT_EQ(files.callsStartingWith(u"remove "_s) + files.callsStartingWith(u"push "_s)
+                          + files.callsStartingWith(u"pull "_s),
+                      0)
+                << c.what << " on " << serial.toStdString();
+        }
+        EXPECT_EQ(adb->callsStartingWith(u"run "_s), 0) << c.what;
+    }
+    // The same requests act when nothing changed meanwhile.
+    model().setSelectedSerial(u"A1"_s);
+    model().navigate(u"/sdcard"_s);
+    reload();
+    desktop->answer = 0;
+    model().remove({file(u"a.txt"_s)});
+    run();
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 1);
+    EXPECT_EQ(adb->phone(u"A2"_s)->calls(u"remove /sdcard/a.txt"_s), 0);
+}
+
 // ---- new folder and rename ----------------------------------------------------------
 
 TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
@@ -272,6 +337,32 @@ TEST_F(RecordingTest, ARecordingEndingDuringAJobIsCopiedAfterItAndHoldsBackTheNe
     ASSERT_TRUE(testsupport::waitUntil([this] { return !desktop->revealed.isEmpty(); }));
     run();
     EXPECT_EQ(removals(), 1);
+    model().toggleRecording();
+    EXPECT_TRUE(model().recordingStarted());
+    model().toggleRecording();
+    ended();
+}
+
+// Mended: the Wi-Fi connection clears its own line without the job runner,
+// so a recording that ended under "Connecting to …" was never copied and
+// every later Record only beeped.
+TEST_F(RecordingTest, ARecordingEndingWhileAWiFiConnectionShowsIsCopiedAfterIt)
+{
+    auto gate = gates.emplace_back(std::make_shared<Gate>());
+    adb->holdConnections(gate);
+    model().toggleRecording();
+    model().connectWireless(u"192.168.1.9:5555"_s, &model(), [](std::optional<Device>) {}, [](std::exception_ptr) {});
+    ASSERT_TRUE(model().job());
+    EXPECT_EQ(model().job()->message, u"Connecting to 192.168.1.9:5555…"_s);
+    model().toggleRecording();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
+    EXPECT_EQ(removals(), 0);
+    gate->open();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !desktop->revealed.isEmpty(); }));
+    run();
+    EXPECT_EQ(removals(), 1);
+    EXPECT_EQ(desktop->beeps, 0);
+    QFile::remove(stopFile);
     model().toggleRecording();
     EXPECT_TRUE(model().recordingStarted());
     model().toggleRecording();

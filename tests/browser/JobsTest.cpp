@@ -5,6 +5,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,29 @@ using namespace browsertest;
 namespace {
 
 using JobsTest = JobTest;
+
+// Mended: with no thread to run it, the job stayed set for ever (every later
+// request only beeped) and the failure escaped into the caller's slot.
+TEST_F(JobsTest, AJobThatCannotStartEndsAndSaysWhy)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    {
+        const Refusal refusal;
+        EXPECT_NO_THROW(model().newFolder(u"New"_s));
+    }
+    EXPECT_FALSE(model().job());
+    EXPECT_TRUE(model().errorMessage().value_or(QString()).startsWith(u"Couldn't start a worker thread"_s))
+        << model().errorMessage().value_or(QString()).toStdString();
+    model().setErrorMessage(std::nullopt);
+    model().newFolder(u"New"_s);
+    run();
+    EXPECT_EQ(phone->calls(u"mkdir /sdcard/New"_s), 1);
+    EXPECT_EQ(desktop->beeps, 0);
+    EXPECT_FALSE(model().errorMessage());
+}
 
 TEST_F(JobsTest, ARequestWhileAJobRunsOnlyBeeps)
 {

@@ -163,6 +163,24 @@ TEST_P(PhoneFilesContract, ExistsMakeFolderMoveAndRemoveWithTheContents)
 
 // A copied file replaces what stood at its destination, or goes into a folder
 // named by a path ending in "/" (or an existing local folder) under its own name.
+// Where "not there" must be certain (before removing what a stopped copy
+// left), a check that could not be made says so instead of "no".
+TEST_P(PhoneFilesContract, ExistenceTellsNoOnlyWhenItIsCertain)
+{
+    transport().seedFile(phonePath(QStringLiteral("a'b.txt")), "x", seeded);
+    files().makeFolder(phonePath(QStringLiteral("Folder")), Cancel());
+    EXPECT_EQ(files().existence(phonePath(QStringLiteral("a'b.txt")), Cancel()), std::optional<bool>(true));
+    EXPECT_EQ(files().existence(phonePath(QStringLiteral("Folder")), Cancel()), std::optional<bool>(true));
+    EXPECT_EQ(files().existence(phonePath(QStringLiteral("missing")), Cancel()), std::optional<bool>(false));
+    EXPECT_EQ(files().existence(phonePath(QStringLiteral("missing/deeper")), Cancel()), std::optional<bool>(false));
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_NE(files().existence(phonePath(QStringLiteral("a'b.txt")), Cancel(stopped.get_token())),
+              std::optional<bool>(false));
+    EXPECT_NE(files().existence(phonePath(QStringLiteral("missing")), Cancel(stopped.get_token())),
+              std::optional<bool>(false));
+}
+
 TEST_P(PhoneFilesContract, AFileCopiedBothWaysReplacesWhatWasThereOrGoesIntoAFolder)
 {
     const QByteArray content = pattern(300 * 1024 + 7);

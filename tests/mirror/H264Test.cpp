@@ -198,7 +198,11 @@ TEST(MirrorFrameSink, SurvivesThousandsOfDamagedPackets)
         if (auto sample = pipe.builder.sample(packet))
             pipe.sink.enqueue(*sample);
     }
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(residentPages() - residentBefore, 64l << 20 >> 12) << "memory grew by more than 64 MiB";
+#else
+    (void)residentBefore; // freed blocks stay in the sanitizer's quarantine, so growth tells nothing here
+#endif
     // Still decoding afterwards.
     pipe.builder.configure(stream.configuration());
     for (int i = 20; i < 31; ++i)

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <future>
+#include <thread>
 
 using namespace std::chrono_literals;
 using testsupport::waitUntil;
@@ -96,4 +98,83 @@ TEST(MirrorConnection, FiftyStartsAndDoubleStopsLeaveNoDescriptorThreadOrChildAn
     EXPECT_TRUE(waitUntil([&] { return testsupport::openDescriptorCount() == descriptors; }));
     EXPECT_EQ(testsupport::reapZombies(), 0);
     EXPECT_EQ(stub.removals(), 40);
+}
+
+// Whatever step of the start fails reports its own error, whether or not the
+// server has already exited by the time the failure is noticed.
+TEST(MirrorConnection, EachStartFailureKeepsItsOwnSentenceWhenTheServerExitsAtThatStep)
+{
+    const QString errorLine = QStringLiteral("[server] ERROR: Could not open the encoder");
+    const QString reason = QStringLiteral("Could not open the encoder");
+    const struct {
+        const char* scenario;
+        bool printsError;
+        QString message;
+    } rows[] = {
+        {"exit", true, reason}, // while waiting for the first connection
+        {"exit", false, QStringLiteral("Screen mirroring stopped on the phone.")},
+        {"exit-refusing", true, QString::fromLocal8Bit(std::strerror(ECONNREFUSED))}, // audio or control connection
+        {"exit-refusing", false, QString::fromLocal8Bit(std::strerror(ECONNREFUSED))},
+        {"exit-unnamed", true, QString::fromLocal8Bit(std::strerror(ECONNRESET))}, // device name
+        {"exit-unnamed", false, QString::fromLocal8Bit(std::strerror(ECONNRESET))},
+        {"exit-h265", true, reason}, // codec word
+        {"exit-h265", false, QStringLiteral("The phone couldn't start its screen encoder.")},
+    };
+    for (const auto& row : rows) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            SCOPED_TRACE(testing::Message() << row.scenario << (row.printsError ? " printing" : " silent") << " #" << attempt);
+            StubServer server {.scenario = QString::fromLatin1(row.scenario)};
+            if (row.printsError)
+                server.lines = {errorLine, QStringLiteral("[server] INFO: cleaning up")};
+            StubAdb stub(server);
+            int events = 0;
+            MirrorConnection::Options options = stub.options();
+            auto connection = MirrorConnection::create(stub.adb(), QStringLiteral("S1"), true,
+                                                       [&](const MirrorConnection::Event&) { ++events; }, options);
+            std::optional<QString> message;
+            try {
+                connection->start(Cancel());
+            } catch (...) {
+                message = failureText(std::current_exception());
+            }
+            EXPECT_EQ(message.value_or(QStringLiteral("(no failure)")).toStdString(), row.message.toStdString());
+            // The server's end is no second report: the start's failure is the one.
+            ASSERT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
+            EXPECT_EQ(events, 0);
+            connection->stop();
+            connection.reset();
+            ASSERT_TRUE(waitUntil(noMirrorThreads));
+        }
+    }
+}
+
+// A stream that keeps sending while the owner stops: once stop() has
+// returned, no event arrives and none is still being handled.
+TEST(MirrorConnection, NothingIsDeliveredOnceStopHasReturned)
+{
+    StubAdb stub({.framesPerSecond = 60});
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        SCOPED_TRACE(cycle);
+        std::atomic<bool> stopReturned = false;
+        std::atomic<int> frames = 0, late = 0;
+        auto onEvent = [&](const MirrorConnection::Event& event) {
+            if (stopReturned)
+                ++late;
+            if (std::holds_alternative<MirrorConnection::Event::Frame>(event.value)) {
+                std::this_thread::sleep_for(20ms); // as long as a slow decode takes
+                ++frames;
+            }
+            if (stopReturned)
+                ++late;
+        };
+        auto connection = MirrorConnection::create(stub.adb(), QStringLiteral("S1"), false, onEvent, stub.options());
+        connection->start(Cancel());
+        ASSERT_TRUE(waitUntil([&] { return frames > 2; }));
+        connection->stop();
+        stopReturned = true;
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(late, 0);
+        connection.reset();
+        ASSERT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
+    }
 }

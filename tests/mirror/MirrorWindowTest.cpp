@@ -170,6 +170,7 @@ TEST_F(MirrorWindowTest, PointerKeysTextAndPasteReachThePhone)
     }, Message::scroll({160, 320}, {320, 640}, -0.04, 0.08).data()));
     // Keys: the table, Shift ignored, Ctrl left to the window, text as typed.
     EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_Escape); }, press(4)));
+    EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_Return); }, press(66)));
     EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_Backtab, Qt::ShiftModifier); }, press(61)));
     EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier); }, {}));
     EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_F1); }, {}));
@@ -196,6 +197,10 @@ TEST_F(MirrorWindowTest, PointerKeysTextAndPasteReachThePhone)
         }
         EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier); }, {})) << image;
     }
+    // Ctrl+Tab is no key of the phone's: it leaves the screen for the rail.
+    view.setFocus();
+    EXPECT_TRUE(sends([&] { QTest::keyClick(&view, Qt::Key_Tab, Qt::ControlModifier); }, {}));
+    EXPECT_TRUE(rail().isAncestorOf(window->focusWidget()));
     // A view of no width scrolls nothing.
     view.setFixedSize(0, 320);
     EXPECT_TRUE(sends([&] {

@@ -18,6 +18,7 @@ public:
     void pull(const QString& p, const QString& d, const Progress& g, const Cancel& x) override { c->pull(p, d, g, x); }
     void push(const QString& p, const QString& d, const Progress& g, const Cancel& x) override { c->push(p, d, g, x); }
     bool exists(const QString& p, const Cancel& x) override { return c->exists(p, x); }
+    std::optional<bool> existence(const QString& p, const Cancel& x) override { return c->existence(p, x); }
     void remove(const QString& p, const Cancel& x) override { c->remove(p, x); }
     void makeFolder(const QString& p, const Cancel& x) override { c->makeFolder(p, x); }
     void move(const QString& from, const QString& to, const Cancel& x) override { c->move(from, to, x); }

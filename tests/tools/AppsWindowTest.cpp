@@ -16,7 +16,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -169,6 +173,56 @@ TEST_F(AppsWindowTest, FailuresOpenTheAlertUntilDismissed)
         apps.alert()->buttons().first()->click();
         EXPECT_FALSE(apps.model()->errorMessage());
     }
+}
+
+// What a label shows the user: markup only where it takes its text as rich text.
+QString readAs(const QLabel& label)
+{
+    if (label.textFormat() == Qt::PlainText || (label.textFormat() == Qt::AutoText && !Qt::mightBeRichText(label.text())))
+        return label.text();
+    QTextDocument document;
+    document.setHtml(label.text());
+    return document.toPlainText();
+}
+
+// Mended: the informative text of a message box is "auto" text in Qt 6.4,
+// whatever its format says: adb's words and the phone's name showed as
+// markup with live links.
+TEST_F(AppsWindowTest, AdbsAndThePhonesWordsShowAsTheyAre)
+{
+    const QString failure = QStringLiteral("<b>first</b> <a href=\"https://example.com\">failure</a>");
+    AppsList& apps = list();
+    phone().setReply(QStringLiteral("pm list packages -3"), {{}, failure.toUtf8() + '\n', 1});
+    apps.refreshAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return apps.alert() && apps.alert()->isVisible(); }));
+    for (const QLabel* label : apps.alert()->findChildren<QLabel*>())
+        EXPECT_EQ(readAs(*label), label->text());
+    const auto* informative = apps.alert()->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_TRUE(informative);
+    EXPECT_EQ(informative->text(), failure);
+    EXPECT_FALSE(informative->openExternalLinks());
+    apps.alert()->buttons().first()->click();
+
+    const QString name = QStringLiteral("<b>Pixel</b> <a href=\"https://example.com\">site</a>");
+    std::unique_ptr<QMessageBox> question = AppsModel::confirmation(
+        QStringLiteral("Uninstall “<b>com.x</b>”?"), QStringLiteral("The app and its data are removed from ") + name + u'.',
+        QStringLiteral("Uninstall"));
+    for (const QLabel* label : question->findChildren<QLabel*>())
+        EXPECT_EQ(readAs(*label), label->text());
+    EXPECT_EQ(question->informativeText(), QStringLiteral("The app and its data are removed from ") + name + u'.');
+}
+
+// Mended: the alert stayed open, acting on nothing, after its phone went.
+TEST_F(AppsWindowTest, TheAlertGoesWithItsPhone)
+{
+    AppsList& apps = list();
+    phone().setReply(QStringLiteral("pm list packages -3"), {{}, QByteArray("failure\n"), 1});
+    apps.refreshAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return apps.alert() && apps.alert()->isVisible(); }));
+    QPointer<QMessageBox> alert = apps.alert();
+    offer({});
+    EXPECT_TRUE(m_window->placeholder()->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !alert || !alert->isVisible(); }));
 }
 
 TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)

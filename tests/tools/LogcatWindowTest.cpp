@@ -9,11 +9,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +184,21 @@ TEST_F(LogcatWindowTest, StatusAndOverlayFollowTheFilters)
     QTest::keyClicks(package, u"com.gone"_s);
     EXPECT_TRUE(waitUntil([&] { return view().appText() == u"· app isn’t running"_s; }));
     EXPECT_EQ(view().overlayText(), u"No lines match"_s);
+}
+
+// Mended: the app line took markup from the phone's answer.
+TEST_F(LogcatWindowTest, ThePhonesAnswerInTheAppLineIsPlainText)
+{
+    phone().setReply(u"pidof 'com.example.app'"_s, {.out = "<b>12</b><a href=\"https://example.com\">3</a>\n"});
+    offer({ready()});
+    window();
+    QTest::keyClicks(view().findChild<QLineEdit*>(u"package"_s), u"com.example.app"_s);
+    // Split where the phone put spaces, as pids are.
+    const QString shown = u"· pid <b>12</b><a, href=\"https://example.com\">3</a>"_s;
+    ASSERT_TRUE(waitUntil([&] { return view().appText() == shown; })) << view().appText().toStdString();
+    const auto* label = view().findChild<QLabel*>(u"app"_s);
+    ASSERT_TRUE(label);
+    EXPECT_TRUE(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text()));
 }
 
 TEST_F(LogcatWindowTest, FollowScrollsOnlyForANewLastShownLine)

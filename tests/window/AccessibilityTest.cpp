@@ -1,8 +1,16 @@
 // The main window through a screen reader's eyes (QAccessible) and by
 // keyboard alone.
 
+#include "AppsWindow.h"
 #include "BrowserModel.h"
 #include "ContentView.h"
+#include "LogcatWindow.h"
+#include "MirrorDisplayView.h"
+#include "MirrorSession.h"
+#include "MirrorSideRail.h"
+#include "MirrorWindow.h"
+#include "SettingsView.h"
+#include "WirelessConnectView.h"
 #include "DevicePanel.h"
 #include "DetailView.h"
 #include "FileListView.h"
@@ -10,10 +18,13 @@
 #include "Sidebar.h"
 #include "WindowFixture.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -26,7 +37,8 @@ QAccessibleInterface* access(QObject* object) { return QAccessible::queryAccessi
 QString nameOf(QObject* object) { return access(object)->text(QAccessible::Name); }
 
 // Controls a screen reader would announce without a name: focusable ones,
-// pictures and separators, and the phone drawings. Table cells are items.
+// buttons (a field's own ones take no focus), toolbars, pictures and
+// separators, and the phone drawings. Table cells are items.
 void listUnnamed(QAccessibleInterface* node, QStringList& found)
 {
     if (!node || node->state().invisible)
@@ -34,8 +46,10 @@ void listUnnamed(QAccessibleInterface* node, QStringList& found)
     const QAccessible::Role role = node->role();
     const bool drawing = node->object() && node->object()->inherits("PhoneFrame");
     if (qobject_cast<QWidget*>(node->object()) && node->text(QAccessible::Name).isEmpty() &&
-        (node->state().focusable || role == QAccessible::Graphic || role == QAccessible::Separator || drawing))
-        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' + node->object()->objectName());
+        (node->state().focusable || role == QAccessible::Graphic || role == QAccessible::Separator ||
+         role == QAccessible::ToolBar || role == QAccessible::Button || role == QAccessible::PushButton || drawing))
+        found.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' + node->object()->objectName() +
+                     u" (role "_s + QString::number(role) + u')');
     if (role == QAccessible::Table)
         return;
     for (int i = 0; i < node->childCount(); ++i)
@@ -67,6 +81,63 @@ QStringList names(const QList<QAccessibleInterface*>& nodes, bool selected = fal
 
 class Accessibility : public WindowTest {
 protected:
+    struct Shown {
+        const char* name;
+        std::function<QWidget*()> make;
+        std::function<void(QWidget*)> reach; // after showing
+        bool phone = false;                  // a ready adb phone chosen
+    };
+    // The windows besides the main one, each in the states that show other
+    // controls; mirroring stops at its start. Those without a phone first.
+    std::vector<Shown> otherWindows()
+    {
+        adb = std::make_shared<SilentAdbSource>(m_tools.path());
+        const auto apps = [this] { return new AppsWindow(model(), [] {}); };
+        const auto logcat = [this] { return new LogcatWindow(model()); };
+        const auto mirror = [this] { return new MirrorWindow(model()); };
+        const auto sheet = [this] { return new WirelessConnectView(model()); };
+        const auto type = [](const char* field) {
+            return [field](QWidget* window) {
+                if (auto* edit = window->findChild<QLineEdit*>(QString::fromLatin1(field)))
+                    edit->setText(u"a"_s);
+            };
+        };
+        const auto method = [](bool byAddress) {
+            return [byAddress](QWidget* window) {
+                auto* view = static_cast<WirelessConnectView*>(window);
+                view->setMethod(WirelessConnectView::Method::code);
+                view->setShowManual(byAddress);
+            };
+        };
+        return {
+            {"Apps, no phone", apps, {}},
+            {"Logcat, no phone", logcat, {}},
+            {"Phone Screen, no phone", mirror, {}},
+            {"Settings", [this] { return new SettingsView(model(), desktop, {[] { return true; }, [](bool) {}}); }, {}},
+            {"Wi-Fi sheet", sheet, {}},
+            {"Wi-Fi sheet, pairing code", sheet, method(false)},
+            {"Wi-Fi sheet, by address", sheet, method(true)},
+            {"Apps, searched", apps, type("search"), true},
+            {"Logcat, filtered", logcat, type("search"), true},
+            {"Phone Screen", mirror, {}, true},
+        };
+    }
+    // Makes and shows the window of `state`, with the phone it needs.
+    std::unique_ptr<QWidget> open(const Shown& state)
+    {
+        if (state.phone && !model().readyDevice())
+            adbPhoneIn(u"device"_s);
+        std::unique_ptr<QWidget> window(state.make());
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get())) << state.name;
+        if (state.reach)
+            state.reach(window.get());
+        settle();
+        return window;
+    }
+
+    QTemporaryDir m_tools;
     // "Pixel 7" (A1, chosen) and "Moto" (B2), ready; /sdcard/Music on A1 holds Albums and Podcasts.
     void readyPhones()
     {
@@ -195,4 +266,110 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
     key(Qt::Key_Return);
     settle(); // Music, a place, then its second folder
     EXPECT_EQ(model().path(), u"/sdcard/Music/Podcasts"_s);
+}
+
+// Mended: the walk looked at the main window only; the Apps and Logcat
+// toolbars, the log filter's clear button, and the mirrored screen and the
+// side rail of the Phone Screen window went unnamed.
+TEST_F(Accessibility, NoOtherWindowHasAnUnnamedFocusableControlPictureOrSeparator)
+{
+    for (const Shown& state : otherWindows()) {
+        std::unique_ptr<QWidget> window = open(state);
+        QStringList unnamed;
+        listUnnamed(access(window.get()), unnamed);
+        EXPECT_EQ(unnamed, QStringList()) << state.name;
+    }
+}
+
+// Mended: the Apps and Logcat toolbars' buttons took no focus, and the
+// side rail's scroll area was a Tab stop that did nothing.
+TEST_F(Accessibility, TabReachesEveryControlOfEveryOtherWindowAndCtrlTabLeavesThePhoneScreen)
+{
+    for (const Shown& state : otherWindows()) {
+        std::unique_ptr<QWidget> window = open(state);
+        // What a keyboard user must reach: every control that takes focus,
+        // and every button but a text field's own. The buttons of one
+        // exclusive group are one control, its arrows choose among them.
+        const auto unit = [](QWidget* widget) -> QObject* {
+            auto* button = qobject_cast<QAbstractButton*>(widget);
+            return button && button->group() && button->group()->exclusive() ? static_cast<QObject*>(button->group())
+                                                                              : widget;
+        };
+        QHash<QObject*, QWidget*> controls;
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            const bool button = qobject_cast<QAbstractButton*>(widget) && !qobject_cast<QLineEdit*>(widget->parentWidget());
+            if (widget->isVisible() && widget->isEnabled() && !widget->focusProxy() &&
+                (button || (widget->focusPolicy() & Qt::TabFocus)))
+                controls.insert(unit(widget), widget);
+        }
+        QSet<QObject*> reached;
+        for (qsizetype i = 0; i < 3 * controls.size() + 10; ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            if (focus)
+                reached.insert(unit(focus));
+            // Tab goes to the phone; Ctrl+Tab goes on.
+            const bool screen = qobject_cast<MirrorDisplayView*>(focus);
+            QTest::keyClick(focus ? focus : window.get(), Qt::Key_Tab, screen ? Qt::ControlModifier : Qt::NoModifier);
+        }
+        QStringList missed;
+        for (auto it = controls.cbegin(); it != controls.cend(); ++it) {
+            QWidget* control = it.value();
+            if (!reached.contains(it.key()))
+                missed.append(QString::fromLatin1(control->metaObject()->className()) + u' ' +
+                              access(control)->text(QAccessible::Name));
+        }
+        missed.sort();
+        EXPECT_EQ(missed, QStringList()) << state.name;
+    }
+}
+
+TEST_F(Accessibility, TheNewlyNamedControlsWorkBySpaceOrTheirPress)
+{
+    const auto checked = [](const char* name) {
+        return [name](QWidget* window) {
+            for (auto* button : window->findChildren<QAbstractButton*>()) {
+                if (access(button)->text(QAccessible::Name) == QLatin1String(name))
+                    return button->isChecked();
+            }
+            return false;
+        };
+    };
+    const std::tuple<const char*, const char*, std::function<bool(QWidget*)>> uses[] = {
+        {"Apps, searched", "System Apps", checked("System Apps")},
+        {"Logcat, filtered", "Pause", checked("Pause")},
+        {"Phone Screen", "Copy Phone Clipboard to Mac",
+         [](QWidget* window) { return !static_cast<MirrorWindow*>(window)->session()->syncsClipboard(); }},
+    };
+    const std::vector<Shown> states = otherWindows();
+    const auto state = [&](const char* name) {
+        return *std::find_if(states.begin(), states.end(),
+                             [&](const Shown& s) { return QLatin1String(s.name) == QLatin1String(name); });
+    };
+    for (const auto& [stateName, control, done] : uses) {
+        SCOPED_TRACE(control);
+        std::unique_ptr<QWidget> window = open(state(stateName));
+        QWidget* target = nullptr;
+        for (auto* button : window->findChildren<QAbstractButton*>()) {
+            if (access(button)->text(QAccessible::Name) == QLatin1String(control))
+                target = button;
+        }
+        ASSERT_TRUE(target && (target->focusPolicy() & Qt::TabFocus));
+        target->setFocus(Qt::TabFocusReason);
+        EXPECT_FALSE(done(window.get()));
+        QTest::keyClick(target, Qt::Key_Space);
+        EXPECT_TRUE(done(window.get()));
+    }
+    // The phone's screen by the phone's name, and its rail.
+    std::unique_ptr<QWidget> screen = open(state("Phone Screen"));
+    EXPECT_EQ(nameOf(screen->findChild<MirrorDisplayView*>()), u"Screen of Pixel 7"_s);
+    EXPECT_EQ(nameOf(screen->findChild<MirrorSideRail*>()), u"Phone controls"_s);
+    screen.reset();
+    // The log filter's clear button, which takes no focus, by its press.
+    std::unique_ptr<QWidget> window = open(state("Logcat, filtered"));
+    auto* filter = window->findChild<QLineEdit*>(u"search"_s);
+    ASSERT_EQ(filter->text(), u"a"_s);
+    const QList<QAccessibleInterface*> buttons = shown(filter);
+    ASSERT_EQ(names(buttons), QStringList{u"Clear"_s});
+    buttons.first()->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(filter->text(), QString());
 }

@@ -107,10 +107,10 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
 TEST_F(Application, QuittingStopsTheWorkUnderWayBeforeClosingAndRemovingTheStagedFiles)
 {
     // The staged files go to a folder of this test's own.
-    QTemporaryDir runtime;
-    const std::optional<QByteArray> savedRuntime
-        = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? std::optional(qgetenv("XDG_RUNTIME_DIR")) : std::nullopt;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QTemporaryDir cache;
+    const std::optional<QByteArray> savedCache
+        = qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? std::optional(qgetenv("XDG_CACHE_HOME")) : std::nullopt;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
     const QString staged = TempFolder::path() + u"/photo.jpg"_s;
     ASSERT_TRUE(QFile(staged).open(QIODevice::WriteOnly));
     auto app = launch(false);
@@ -132,8 +132,8 @@ TEST_F(Application, QuittingStopsTheWorkUnderWayBeforeClosingAndRemovingTheStage
     EXPECT_TRUE(seen->stopped);
     EXPECT_TRUE(seen->stagedFileThere);
     EXPECT_FALSE(QFile::exists(staged));
-    if (savedRuntime)
-        qputenv("XDG_RUNTIME_DIR", *savedRuntime);
+    if (savedCache)
+        qputenv("XDG_CACHE_HOME", *savedCache);
     else
-        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_CACHE_HOME");
 }

@@ -1,13 +1,26 @@
 // The application's answers to the model's questions: Return takes the
 // first button, Escape and closing the alert take Cancel, and names in the
-// question stay plain text.
+// question stay plain text; the panels open where there is something to
+// choose, with nothing chosen for the user.
 
+#include "ItemsPanel.h"
+#include "TestSupport.h"
 #include "WidgetDesktop.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +52,125 @@ TEST(ConflictAlert, ReturnReplacesAndEscapeOrClosingCancels)
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(answer([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }), 3);
     EXPECT_EQ(answer([](QMessageBox& box) { box.close(); }), 3);
+}
+
+// Mended: the informative text showed as markup whatever the box's format.
+TEST(ConflictAlert, TheInformativeTextIsPlainToo)
+{
+    const QString informative = QStringLiteral("<b>Phone</b> <a href=\"https://example.com\">link</a>");
+    QString shown;
+    Qt::TextFormat format = Qt::RichText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            shown = label->text();
+            format = label->textFormat();
+        }
+        box->close();
+    });
+    WidgetDesktop desktop;
+    desktop.ask({QStringLiteral("Delete “a” from the phone?"), informative, {QStringLiteral("Delete"), QStringLiteral("Cancel")}});
+    EXPECT_EQ(shown, informative);
+    EXPECT_EQ(format, Qt::PlainText);
+}
+
+class Panels : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Pictures/Trips")));
+        QFile(home.filePath(QStringLiteral("notes.txt"))).open(QIODevice::WriteOnly);
+    }
+    static QString shownFolder(const ItemsPanel& panel)
+    {
+        return static_cast<QFileSystemModel*>(panel.view()->model())->filePath(panel.view()->rootIndex());
+    }
+    static int rowsShown(const ItemsPanel& panel)
+    {
+        return panel.view()->model()->rowCount(panel.view()->rootIndex());
+    }
+    QTemporaryDir home;
+};
+
+// Mended: the panel showed the whole machine from "/", the home folder
+// already chosen, so Return copied all of it to the phone.
+TEST_F(Panels, TheItemsPanelShowsTheFolderWithNothingChosen)
+{
+    ItemsPanel panel(QStringLiteral("Choose files or folders to copy to /sdcard"), QStringLiteral("Copy to Phone"),
+                     home.path());
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    EXPECT_EQ(shownFolder(panel), home.path());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
+    EXPECT_TRUE(panel.chosen().isEmpty());
+    EXPECT_FALSE(panel.acceptButton()->isEnabled());
+    QTest::keyClick(panel.view(), Qt::Key_Return);
+    EXPECT_TRUE(panel.isVisible()) << "Return with nothing chosen copies nothing";
+
+    // Entering a folder, going back up, and choosing an item.
+    const QModelIndex pictures = static_cast<QFileSystemModel*>(panel.view()->model())->index(home.filePath(QStringLiteral("Pictures")));
+    Q_EMIT panel.view()->doubleClicked(pictures);
+    EXPECT_EQ(shownFolder(panel), home.filePath(QStringLiteral("Pictures")));
+    panel.upButton()->click();
+    EXPECT_EQ(shownFolder(panel), home.path());
+    const QModelIndex notes = static_cast<QFileSystemModel*>(panel.view()->model())->index(home.filePath(QStringLiteral("notes.txt")));
+    panel.view()->selectionModel()->select(notes, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_TRUE(panel.acceptButton()->isEnabled());
+    EXPECT_EQ(panel.chosen(), QStringList{home.filePath(QStringLiteral("notes.txt"))});
+
+    // A folder that is gone opens the closest one that is there.
+    ItemsPanel gone(QStringLiteral("m"), QStringLiteral("Copy to Phone"), home.filePath(QStringLiteral("Pictures/Gone/Deeper")));
+    EXPECT_EQ(shownFolder(gone), home.filePath(QStringLiteral("Pictures")));
+}
+
+// The desktop opens the items panel where it was last used, and the folder
+// chooser on the closest folder that exists.
+TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
+{
+    WidgetDesktop desktop;
+    const QString trips = home.filePath(QStringLiteral("Pictures/Trips"));
+    QStringList opened;
+    const auto choose = [&](const std::function<void(ItemsPanel&)>& act) {
+        QTimer::singleShot(0, [&] {
+            if (auto* panel = qobject_cast<ItemsPanel*>(QApplication::activeModalWidget())) {
+                opened.append(panel->folder());
+                act(*panel);
+            }
+        });
+        return desktop.chooseItems({QStringLiteral("m"), QStringLiteral("Copy to Phone"), home.path()});
+    };
+    const QString photo = trips + QStringLiteral("/a.jpg");
+    QFile(photo).open(QIODevice::WriteOnly);
+    EXPECT_EQ(choose([&](ItemsPanel& panel) {
+                  panel.showFolder(trips);
+                  const QModelIndex item = static_cast<QFileSystemModel*>(panel.view()->model())->index(photo);
+                  panel.view()->selectionModel()->select(item, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                  panel.acceptButton()->click();
+              }),
+              QStringList{photo});
+    // The model names no folder: the one used last.
+    QTimer::singleShot(0, [&] {
+        if (auto* panel = qobject_cast<ItemsPanel*>(QApplication::activeModalWidget())) {
+            opened.append(panel->folder());
+            panel->reject();
+        }
+    });
+    EXPECT_TRUE(desktop.chooseItems({QStringLiteral("m"), QStringLiteral("Copy to Phone"), {}}).isEmpty());
+    EXPECT_EQ(opened, (QStringList{home.path(), trips}));
+
+    // Mended: a save folder not made yet left "Save Here" off in a folder that isn't there.
+    QString start;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            start = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    EXPECT_FALSE(desktop.chooseFolder({QStringLiteral("Choose where to copy “a”"), QStringLiteral("Save Here"),
+                                       home.filePath(QStringLiteral("Downloads"))}));
+    EXPECT_EQ(start, home.path());
 }
 
 } // namespace

@@ -92,7 +92,7 @@ TEST_F(DetailPane, ABusyPhoneNamesItAndOffersToQuitTheAppsHoldingIt)
     ASSERT_TRUE(QFile(node).open(QIODevice::WriteOnly));
     mtp->setDevices({mtpPhone(u"M1"_s, u"busy"_s)});
     mtp->setDeviceNode(u"M1"_s, node);
-    std::vector<std::unique_ptr<QProcess>> apps;
+    std::vector<std::unique_ptr<browsertest::NodeHolder>> apps;
     for (const QString& app : {u"Photos"_s, u"Android File Transfer"_s, u"Image Capture"_s}) {
         ASSERT_TRUE(QFile::copy(u"/bin/sleep"_s, m_folder.filePath(app)));
         apps.push_back(browsertest::nodeHolder(node, {m_folder.filePath(app)}));

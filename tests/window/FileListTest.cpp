@@ -5,7 +5,11 @@
 #include "FileListView.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QDrag>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPointer>
@@ -154,4 +158,42 @@ TEST_F(FileList, AnOpenMenuClosesWhenTheListingIsReplaced)
     ASSERT_TRUE(menu && menu->isVisible());
     go(u"/sdcard/DCIM"_s);
     EXPECT_TRUE(!menu || !menu->isVisible());
+}
+
+// Mended: the list's rows offered no drag, so pressing a row and moving
+// only selected rows and nothing ever left the window. A press and a move
+// through the list's own events start a copy-only drag of the row pressed,
+// whose data is the model's item for that entry; the selection stays.
+TEST_F(FileList, PressingARowAndMovingOutDragsThatRowsEntry)
+{
+    list(bareEnvironment());
+    model().setSelection({u"a.jpg"_s, u"b.txt"_s});
+    const QList<std::pair<QString, QString>> cases = {
+        {u"b.txt"_s, u"a.jpg,b.txt"_s}, // a row of the selection
+        {u"DCIM"_s, u"DCIM"_s},         // another row, which the press selects
+    };
+    for (const auto& [name, selected] : cases) {
+        SCOPED_TRACE(name.toStdString());
+        QWidget* viewport = m_list->viewport();
+        const QPoint start = at(name);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, start);
+        for (const QPoint step : {QPoint(3, 0), QPoint(30, 4), QPoint(900, 500)}) { // the last outside the window
+            QMouseEvent move(QEvent::MouseMove, start + step, viewport->mapToGlobal(start + step), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport, &move);
+        }
+        // Without a display the platform's drag ends at once; the drag object
+        // stays until the event loop deletes it.
+        QDrag* drag = m_list->findChild<QDrag*>();
+        ASSERT_TRUE(drag);
+        EXPECT_EQ(drag->supportedActions(), Qt::CopyAction);
+        EXPECT_EQ(drag->mimeData()->formats(), QStringList{u"text/uri-list"_s});
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        ASSERT_EQ(urls.size(), 1);
+        EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), name);
+        EXPECT_EQ(rowNames(true), selected);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, start);
+        delete drag;
+    }
+    EXPECT_EQ(model().errorMessage(), std::nullopt);
 }

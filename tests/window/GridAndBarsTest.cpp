@@ -4,13 +4,18 @@
 #include "BrowserModel.h"
 #include "BrowserPane.h"
 #include "DetailView.h"
+#include "DropOverlay.h"
 #include "EntryMenu.h"
 #include "FileGridView.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "WindowFixture.h"
 
+#include <QHelpEvent>
 #include <QMimeData>
+#include <QTextBoundaryFinder>
+#include <QToolTip>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +40,62 @@ bool drop(QWidget* target, QPoint point, const QList<QUrl>& urls, bool* entered 
     QCoreApplication::sendEvent(target, &dropped);
     return dropped.isAccepted();
 }
+
+// One drag from another application through the window's own event path,
+// as the platform hands it over: the window gets one enter, then a move at
+// every step, then the drop; the window passes them on to its widgets.
+class WindowDrag {
+public:
+    WindowDrag(QWidget* window, const QList<QUrl>& urls) : m_window(window->windowHandle()) { m_data.setUrls(urls); }
+    ~WindowDrag()
+    {
+        if (m_entered && !m_ended) {
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(m_window, &leave);
+        }
+    }
+    // Moves to `point` of `widget`, entering the window on the first step.
+    void moveTo(QWidget* widget, QPoint point)
+    {
+        const QPoint at = widget->mapTo(widget->window(), point);
+        if (!m_entered) {
+            m_entered = true;
+            QDragEnterEvent enter(at, offered, &m_data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_window, &enter);
+            m_action = enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction;
+        }
+        QDragMoveEvent move(at, offered, &m_data, Qt::LeftButton, Qt::NoModifier);
+        // The last answer stands until a widget says otherwise.
+        if (m_action != Qt::IgnoreAction) {
+            move.setDropAction(m_action);
+            move.accept();
+        }
+        QCoreApplication::sendEvent(m_window, &move);
+        m_action = move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
+        m_last = at;
+    }
+    // Whether the window would take the drop where the pointer is now.
+    bool accepted() const { return m_action != Qt::IgnoreAction; }
+    // Drops where the last move ended; whether it was taken as a copy.
+    bool drop()
+    {
+        m_ended = true;
+        QDropEvent dropped(m_last, offered, &m_data, Qt::LeftButton, Qt::NoModifier);
+        if (m_action != Qt::IgnoreAction)
+            dropped.setDropAction(m_action);
+        QCoreApplication::sendEvent(m_window, &dropped);
+        return dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
+    }
+
+private:
+    static constexpr Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction;
+    QWindow* m_window;
+    QMimeData m_data;
+    QPoint m_last;
+    Qt::DropAction m_action = Qt::IgnoreAction;
+    bool m_entered = false;
+    bool m_ended = false;
+};
 
 const QUrl one = QUrl::fromLocalFile(u"/tmp/one.jpg"_s), two = QUrl::fromLocalFile(u"/tmp/two.jpg"_s),
            web = QUrl(u"https://example.com/a"_s);
@@ -106,6 +167,108 @@ TEST_F(GridAndBars, FolderTilesTakeDropsIntoTheirFolderOthersLeaveThemToThePane)
     EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 1);
     EXPECT_FALSE(drop(viewport, at(u"DCIM"_s), {web}));
     EXPECT_EQ(grid().dropTarget(), -1);
+}
+
+TEST_F(GridAndBars, OneDragFromTheEdgeLightsFolderTilesAndDropsIntoTheOneUnderThePointer)
+{
+    QWidget* viewport = grid().viewport();
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+    const int dcim = 0;
+    ASSERT_EQ(model().visibleEntries()[dcim].name, u"DCIM"_s);
+    {
+        WindowDrag drag(m_pane, {one, two});
+        drag.moveTo(viewport, QPoint(2, 2));
+        EXPECT_TRUE(drag.accepted());
+        EXPECT_TRUE(overlay->isVisible()) << "over the margin a drop goes into the folder shown";
+        EXPECT_EQ(overlay->text(), u"Copy to “Internal Storage”"_s);
+        drag.moveTo(viewport, at(u"a.jpg"_s));
+        EXPECT_TRUE(overlay->isVisible());
+        EXPECT_EQ(grid().dropTarget(), -1) << "a file tile takes nothing itself";
+        drag.moveTo(viewport, at(u"DCIM"_s));
+        EXPECT_TRUE(drag.accepted());
+        EXPECT_EQ(grid().dropTarget(), dcim);
+        EXPECT_FALSE(overlay->isVisible()) << "the folder tile is the target, not the folder shown";
+        EXPECT_TRUE(drag.drop());
+        EXPECT_EQ(grid().dropTarget(), -1);
+        EXPECT_FALSE(overlay->isVisible());
+    }
+    settle();
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/DCIM/") + pushes("push /tmp/two.jpg /sdcard/DCIM/"), 2);
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 0);
+
+    // Entering on the folder tile and leaving it for empty space.
+    {
+        WindowDrag drag(m_pane, {one});
+        drag.moveTo(viewport, at(u"DCIM"_s));
+        EXPECT_EQ(grid().dropTarget(), dcim);
+        drag.moveTo(viewport, QPoint(viewport->width() - 4, viewport->height() - 4)); // below the tiles
+        EXPECT_TRUE(drag.accepted());
+        EXPECT_EQ(grid().dropTarget(), -1);
+        EXPECT_TRUE(overlay->isVisible());
+        EXPECT_TRUE(drag.drop());
+    }
+    settle();
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 1);
+
+    // Links alone are no files: the grid shows no target and takes no drop.
+    {
+        WindowDrag drag(m_pane, {web});
+        drag.moveTo(viewport, at(u"DCIM"_s));
+        EXPECT_FALSE(drag.drop());
+        EXPECT_EQ(grid().dropTarget(), -1);
+    }
+}
+
+TEST_F(GridAndBars, TilesShowTheirFullNameOnHover)
+{
+    QWidget* viewport = grid().viewport();
+    QHelpEvent over(QEvent::ToolTip, at(u"b.txt"_s), viewport->mapToGlobal(at(u"b.txt"_s)));
+    QCoreApplication::sendEvent(viewport, &over);
+    EXPECT_EQ(QToolTip::text(), u"b.txt"_s);
+    QHelpEvent between(QEvent::ToolTip, at({}), viewport->mapToGlobal(at({})));
+    QCoreApplication::sendEvent(viewport, &between);
+    EXPECT_FALSE(between.isAccepted());
+    QToolTip::hideText();
+}
+
+TEST(GridTileNames, LongNamesAreCutBetweenCharactersNeverInsideOne)
+{
+    const QFont font(u"DejaVu Sans"_s, 12);
+    const QFontMetricsF metrics(font);
+    const QString family = u"👨‍👩‍👧‍👦"_s; // one character of seven code points
+    const QString flag = u"🇩🇪"_s;
+    const QString accented = u"e\u0301"_s;
+    const QString names[] = {
+        family.repeated(30),
+        u"Holiday "_s + flag.repeated(20) + u" photos"_s,
+        accented.repeated(60),
+        u"a"_s + u" \u0301"_s.repeated(40),
+        u"😀"_s.repeated(40),
+        u"Screenshot_2024-05-01-12-30-45-123_com.example.app.png"_s,
+    };
+    for (const QString& name : names) {
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, name);
+        const auto boundary = [&](qsizetype at) {
+            characters.setPosition(at);
+            return characters.isAtBoundary();
+        };
+        const QStringList lines = GridTile::nameLines(name, metrics, 100);
+        ASSERT_EQ(lines.size(), 2) << name.toStdString();
+        // The first line is the start of the name up to a boundary.
+        EXPECT_TRUE(name.startsWith(lines[0])) << name.toStdString();
+        EXPECT_TRUE(boundary(lines[0].size())) << name.toStdString();
+        const qsizetype firstEnd = lines[0].size();
+        // The second line keeps a boundary on each side of its cut.
+        const QString second = lines[1];
+        const qsizetype ellipsis = second.indexOf(QChar(0x2026));
+        const QString head = ellipsis < 0 ? second : second.left(ellipsis);
+        const QString tail = ellipsis < 0 ? QString() : second.mid(ellipsis + 1);
+        const qsizetype headAt = name.indexOf(head, firstEnd);
+        ASSERT_GE(headAt, 0) << name.toStdString();
+        EXPECT_TRUE(boundary(headAt + head.size())) << name.toStdString();
+        EXPECT_TRUE(name.endsWith(tail)) << name.toStdString();
+        EXPECT_TRUE(boundary(name.size() - tail.size())) << name.toStdString();
+    }
 }
 
 TEST_F(GridAndBars, PathSegmentsGoUpAndAncestorsTakeDrops)

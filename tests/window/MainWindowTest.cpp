@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,49 @@ TEST_F(MainWindow, NamePromptsStartFromTheirNameEachTimeAndHandItToTheModel)
     settle();
     EXPECT_EQ(adb->phone(u"A1"_s)->calls(u"mkdir /sdcard/Trips"_s), 1);
     EXPECT_EQ(adb->phone(u"A1"_s)->calls(u"move /sdcard/photo.jpg /sdcard/beach.jpg"_s), 1);
+}
+
+// What a label or tooltip shows the user: markup only where the widget takes
+// its text as rich text.
+static QString readAs(const QString& text, Qt::TextFormat format)
+{
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+
+// Mended: phone names and phone folder names were shown as markup, links live.
+TEST_F(MainWindow, APhonesTextsAreShownAsTheyAre)
+{
+    const QString phoneName = u"<b>Pixel</b> <a href=\"https://example.com\">site</a>"_s;
+    const QString folderName = u"<b>x<a href=x>link"_s;
+    adb->setDevices({adbPhone(u"A1"_s, u"device"_s, phoneName)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {folder(folderName)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/"_s + folderName, {});
+    pass();
+    model().setSelectedSerial(u"A1"_s);
+    go(u"/sdcard/"_s + folderName);
+    ContentView& view = window(fullEnvironment());
+    auto* row = view.findChild<QWidget*>(u"A1"_s);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(readAs(row->toolTip(), Qt::AutoText), phoneName);
+
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(view.newFolderPrompt());
+    ASSERT_EQ(view.newFolderPrompt()->message(), u"Creates a folder in "_s + folderName + u'.');
+    for (const QLabel* label : view.newFolderPrompt()->findChildren<QLabel*>())
+        EXPECT_EQ(readAs(label->text(), label->textFormat()), label->text());
+    view.newFolderPrompt()->cancelButton()->click();
+
+    model().setErrorMessage(u"“"_s + phoneName + u"” isn't there."_s);
+    ASSERT_TRUE(view.errorAlert());
+    const auto* informative = view.errorAlert()->findChild<QLabel*>(u"qt_msgbox_informativelabel"_s);
+    ASSERT_TRUE(informative);
+    EXPECT_EQ(readAs(informative->text(), informative->textFormat()), *model().errorMessage());
+    EXPECT_FALSE(informative->openExternalLinks());
+    view.errorAlert()->button(QMessageBox::Ok)->click();
 }
 
 // Mended: the prompt kept naming the folder it was opened in after a newly

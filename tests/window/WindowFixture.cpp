@@ -1,10 +1,21 @@
 #include "WindowFixture.h"
 
 #include "ContentView.h"
+#include "TestSupport.h"
 
 #include <QDialog>
 
 namespace windowtest {
+
+SilentAdbSource::SilentAdbSource(const QString& folder)
+    : m_path(testsupport::writeScript(folder, u"adb"_s, "#!/bin/sh\nexit 0\n"))
+{
+}
+
+std::optional<ADB> SilentAdbSource::locate()
+{
+    return FakeAdbSource::locate() ? std::optional(ADB(m_path)) : std::nullopt;
+}
 
 Environment WindowTest::fullEnvironment()
 {

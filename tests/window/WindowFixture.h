@@ -24,6 +24,17 @@ using browsertest::file;
 using browsertest::folder;
 using browsertest::mtpPhone;
 
+// The fakes' adb, located at a script that answers every call with nothing:
+// the apps are none, the log ends, mirroring stops at its start.
+class SilentAdbSource : public browsertest::FakeAdbSource {
+public:
+    explicit SilentAdbSource(const QString& folder);
+    std::optional<ADB> locate() override;
+
+private:
+    QString m_path;
+};
+
 class WindowTest : public browsertest::ModelTest {
 protected:
     // The Wi-Fi sheet present; the windows "mirror", "apps" and "logcat" can open.

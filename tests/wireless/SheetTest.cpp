@@ -6,6 +6,8 @@
 #include "Motion.h"
 #include "QrPane.h"
 #include "StatusPill.h"
+#include "Look.h"
+#include "Theme.h"
 #include "WirelessConnectView.h"
 #include "WirelessFixture.h"
 
@@ -18,6 +20,11 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <limits>
 
 using namespace wirelesstest;
 using browsertest::adbPhone;
@@ -310,14 +317,115 @@ TEST_F(Sheet, PairedPhonesShowConnectOrConnectedAndTheDisclosureSaysItsState)
     EXPECT_TRUE(shows(pane.row(u"connect:adb-AAA-t"_s), u"Connected"_s));
     EXPECT_TRUE(named(pane.row(u"connect:adb-BBB-t"_s), u"connect"_s));
 
+    // The mark is a label: the check mark symbol beside the text, both in the accent colour.
+    auto* symbol = named<QLabel>(pane.row(u"connect:adb-AAA-t"_s), u"markSymbol"_s);
+    ASSERT_TRUE(symbol);
+    const QColor accent = Theme::accent(Theme::isDark(pane.palette()));
+    const QImage drawn = symbol->pixmap().toImage();
+    const QImage expected = Look::symbol(u"checkmark.circle.fill"_s, int(drawn.height() / drawn.devicePixelRatio()),
+                                         accent, drawn.devicePixelRatio()).toImage();
+    EXPECT_EQ(drawn.convertToFormat(QImage::Format_ARGB32), expected.convertToFormat(QImage::Format_ARGB32));
+    EXPECT_FALSE(named(pane.row(u"connect:adb-BBB-t"_s), u"markSymbol"_s));
+
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(pane.disclosure());
     ASSERT_TRUE(accessible);
+    EXPECT_EQ(accessible->role(), QAccessible::Heading) << "read as the heading of its section";
+    EXPECT_TRUE(accessible->state().expandable);
+    EXPECT_FALSE(accessible->state().expanded);
     EXPECT_EQ(accessible->text(QAccessible::Value), u"Collapsed"_s);
     EXPECT_FALSE(pane.manualForm()->isVisibleTo(&pane));
     accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(sheet.showManual());
     EXPECT_EQ(accessible->text(QAccessible::Value), u"Expanded"_s);
+    EXPECT_TRUE(accessible->state().expanded);
     EXPECT_TRUE(pane.manualForm()->isVisibleTo(&pane));
+}
+
+TEST_F(Sheet, PairNeedsExactlySixCharactersAsTheFilterCountsThem)
+{
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    CodePane& pane = codePane();
+    list(Kind::pairing, u"adb-AAA-t"_s, "10.0.0.6", 37000);
+    named<QPushButton>(pane.row(u"pairing:adb-AAA-t"_s), u"pair"_s)->click();
+    // Counted in characters, not in UTF-16 units.
+    const std::pair<QString, bool> cases[] = {
+        {u"123456"_s, true},
+        {u"12345"_s, false},
+        {u"1\u030123456"_s, true},           // a digit with a combining mark is one character
+        {u"1\u03012345"_s, false},
+        {u"\U0001D7CF\U0001D7D0\U0001D7D1"_s, false}, // three digits outside the basic plane, six units
+        {u"\U0001D7CF\U0001D7D0\U0001D7D1\U0001D7D2\U0001D7D3\U0001D7D4"_s, true},
+    };
+    for (const auto& [code, sendable] : cases) {
+        pane.codeField()->setText(code);
+        ASSERT_EQ(sheet.code(), code);
+        EXPECT_EQ(pane.entryPair()->isEnabled(), sendable) << code.toStdString();
+    }
+    pane.codeField()->setText(u"\U0001D7CF\U0001D7D0\U0001D7D1"_s);
+    QTest::keyClick(pane.codeField(), Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(requests().isEmpty()) << "Return sends no three-character code";
+    pane.codeField()->setText(u"1\u030123456"_s);
+    QTest::keyClick(pane.codeField(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(requests(), QStringList{u"1\u030123456:10.0.0.6:37000"_s});
+}
+
+TEST_F(Sheet, TheManualFormFadesOutAsItFadesIn)
+{
+    Motion::setReducedOverride(false);
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    CodePane& pane = codePane();
+    QWidget* frame = pane.manualForm()->parentWidget();
+    pane.disclosure()->click();
+    EXPECT_TRUE(frame->isVisibleTo(&pane));
+    EXPECT_TRUE(animating(&pane)) << "fading in";
+    QTRY_VERIFY_WITH_TIMEOUT(!animating(&pane), 3000);
+    pane.disclosure()->click();
+    EXPECT_FALSE(sheet.showManual());
+    EXPECT_TRUE(frame->isVisibleTo(&pane)) << "still there while it fades out";
+    EXPECT_TRUE(animating(&pane));
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->isVisibleTo(&pane), 3000);
+    // Opened again halfway through fading out: it comes back.
+    pane.disclosure()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!animating(&pane), 3000);
+    pane.disclosure()->click();
+    pane.disclosure()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!animating(&pane), 3000);
+    EXPECT_TRUE(frame->isVisibleTo(&pane));
+    EXPECT_FALSE(frame->graphicsEffect()) << "fully shown";
+}
+
+TEST_F(Sheet, RefreshingTheCodePaneKeepsNoMemoryPerKeystroke)
+{
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    CodePane& pane = codePane();
+    for (const char* name : {"adb-AAA-t", "adb-BBB-t", "adb-CCC-t"}) {
+        list(Kind::pairing, QString::fromUtf8(name), "10.0.0.6", 37000);
+        list(Kind::connect, QString::fromUtf8(name), "10.0.0.6", 5555);
+    }
+    named<QPushButton>(pane.row(u"pairing:adb-BBB-t"_s), u"pair"_s)->click();
+    const auto type = [&](int keystrokes) {
+        for (int i = 0; i < keystrokes; ++i) {
+            pane.codeField()->setText(i % 2 ? u"1"_s : u"12"_s);
+            QCoreApplication::processEvents();
+        }
+    };
+    type(200); // caches settle
+    // The least growth of three rounds: other work of the process can
+    // allocate during one, a leak shows in all of them.
+    size_t least = std::numeric_limits<size_t>::max();
+    for (int round = 0; round < 3; ++round) {
+        const size_t before = mallinfo2().uordblks;
+        type(1000);
+        const size_t after = mallinfo2().uordblks;
+        least = std::min(least, after > before ? after - before : 0);
+    }
+    // Each refresh re-lays seven rows; a kept layout item is some 60 bytes.
+    EXPECT_LT(least, size_t(30'000)) << least;
 }
 
 } // namespace

@@ -9,7 +9,10 @@
 // stream. Scenarios: normal, silent, exit (print the lines, exit 1), h265,
 // huge, end-midway, corrupt, deaf (the control stream is read only after
 // "listen"), exit-after-start (the process ends once the
-// streams are connected while a child of it goes on serving them).
+// streams are connected while a child of it goes on serving them), and
+// servers that exit at a step of the start: exit-refusing (closes its
+// listener, sends the dummy byte, exits), exit-unnamed (exits once the streams
+// are connected), exit-h265 (sends the stream's head with "h265", exits).
 // Lines written to the commands FIFO send device messages:
 // "clipboard TEXT", "ack", "uhid", and "listen".
 
@@ -135,12 +138,25 @@ int main(int argc, char** argv)
             break;
         ::close(video);
     }
+    if (scenarioName == "exit-refusing") { // nobody takes the next connections
+        ::close(listener);
+        mirrorstream::writeAll(video, QByteArray(1, '\0'));
+        return 1;
+    }
     // The first stream carries the dummy byte; audio and control follow once it is read.
     if (!scenario.silent && !mirrorstream::writeAll(video, QByteArray(1, '\0')))
         return 4;
     const int audioFd = audio && !scenario.silent ? acceptOne(listener) : -1;
     const int control = !scenario.silent ? acceptOne(listener) : -1;
     ::close(listener);
+    if (scenarioName == "exit-unnamed")
+        return 1;
+    if (scenarioName == "exit-h265") {
+        QByteArray head("fake phone");
+        head.resize(64, '\0');
+        mirrorstream::writeAll(video, head + "h265");
+        return 1;
+    }
     if (scenarioName == "exit-after-start") {
         if (::fork() != 0) {
             ::sleep(1); // long after the client has read the stream's head

@@ -6,10 +6,9 @@
 #include <QUrl>
 #include <QWidget>
 
-class QDialog;
-
 // The maker's corner of the application: the logo (a rounded hexagon cell
-// with the brand's initial inside), the credits and the About panel.
+// with the brand's initial inside) and the credits; the About panel that
+// shows them is the application's (AboutPanel.h).
 namespace Mirvek {
 
 // The maker's web address; under the reserved ".example" domain.
@@ -35,10 +34,6 @@ QList<int> iconSizes();
 
 // The credits: the logo, "Made by MIRVEK" and the link to the site.
 QWidget* credits(QWidget* parent);
-
-// The About panel: name and version, the credits and the copyright line with
-// the year current when it opens. One panel: opening it again raises it.
-QDialog* showAboutPanel();
 
 } // namespace Mirvek
 

@@ -1,7 +1,10 @@
 #include "Accessibility.h"
 
 #include <QAccessibleWidget>
+#include <QAction>
+#include <QLineEdit>
 #include <QMetaObject>
+#include <QToolBar>
 #include <QToolButton>
 
 namespace {
@@ -131,6 +134,31 @@ void setMenu(QToolButton* button, QMenu* menu)
     button->setPopupMode(QToolButton::InstantPopup);
     button->setMenu(menu);
     forget(button);
+}
+
+void setToolbar(QToolBar* bar, const QString& title)
+{
+    bar->setWindowTitle(title);
+    setName(bar, {}, title);
+    for (QAction* action : bar->actions()) {
+        QWidget* item = bar->widgetForAction(action);
+        if (!item)
+            continue;
+        if (action->isSeparator())
+            hide(item);
+        else if (qobject_cast<QToolButton*>(item))
+            item->setFocusPolicy(Qt::TabFocus);
+    }
+}
+
+void setFieldButtons(QLineEdit* field, const QList<QAction*>& decorations)
+{
+    for (QToolButton* button : field->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly)) {
+        if (decorations.contains(button->defaultAction()))
+            hide(button);
+        else
+            setName(button, {}, QStringLiteral("Clear"));
+    }
 }
 
 bool isHidden(const QObject* object)

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
+class QAction;
+class QLineEdit;
 class QMenu;
 class QObject;
+class QToolBar;
 class QToolButton;
 class QWidget;
 
@@ -29,6 +33,14 @@ bool isHidden(const QObject* object);
 
 // Gives `button` the menu it opens at once, by a click or by its press action.
 void setMenu(QToolButton* button, QMenu* menu);
+
+// Names a toolbar by its title and lets Tab reach its buttons; its
+// separators only arrange them.
+void setToolbar(QToolBar* bar, const QString& title);
+
+// A text field's own buttons: those of `decorations` (a magnifier) are
+// hidden, the one that appears with a text is "Clear".
+void setFieldButtons(QLineEdit* field, const QList<QAction*>& decorations = {});
 
 // A window title that shows `text` as it is ("[*]" is Qt's placeholder).
 QString plainTitle(QString text);

@@ -1,0 +1,169 @@
+// Dragging phone entries out: when the copy is made, how long a receiver's
+// request may hold the window, what a drag that ends under a request leaves
+// behind, and what the user is told when a receiver could not be answered.
+
+#include "BrowserFakes.h"
+#include "TempFolder.h"
+#include "WorkerPool.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <atomic>
+#include <thread>
+
+using namespace browsertest;
+
+namespace {
+
+class DragOutTest : public JobTest {
+protected:
+    void SetUp() override
+    {
+        // Staged copies go to a folder of this test's own.
+        m_savedCache = qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? std::optional(qgetenv("XDG_CACHE_HOME")) : std::nullopt;
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+        JobTest::SetUp();
+    }
+    void TearDown() override
+    {
+        m_release = true;
+        settle();
+        TempFolder::removeAll();
+        if (m_savedCache)
+            qputenv("XDG_CACHE_HOME", *m_savedCache);
+        else
+            qunsetenv("XDG_CACHE_HOME");
+    }
+
+    // Every copy from the phone runs until the test releases it or it is
+    // cancelled (at most ten seconds).
+    void holdCopiesUntilReleased()
+    {
+        phone->onTransfer([this](const QString&, const Progress&, const Cancel& cancel) {
+            for (int i = 0; i < 1000 && !m_release && !cancel.isCancelled(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (cancel.isCancelled())
+                m_cancelled = true;
+            cancel.check();
+        });
+    }
+    // The folders of copies made for drags, one per copy.
+    QStringList stagedFolders() { return QDir(TempFolder::path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
+    QString error() { return model().errorMessage().value_or(QString()); }
+
+    QTemporaryDir m_cache;
+    std::optional<QByteArray> m_savedCache;
+    std::atomic<bool> m_release{false};
+    std::atomic<bool> m_cancelled{false};
+};
+
+const QString tooLate = u"“photo.jpg” couldn't be dropped: the app it was dropped on stopped waiting before it was "
+                        u"copied from the phone. Use “Copy to Mac…” for large items."_s;
+
+// Mended: a request ran the window's events until the copy arrived, so the
+// drag could end and delete its data under the wait, and the application
+// crashed. Now nothing else runs inside a request.
+TEST_F(DragOutTest, ARequestWaitsForTheCopyWithoutRunningTheWindowsEvents)
+{
+    phone->onTransfer([](const QString&, const Progress&, const Cancel&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    });
+    std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+    settle();
+    EXPECT_EQ(phone->callsStartingWith(u"pull "_s), 0); // nothing before a receiver asks
+
+    bool ranInside = false;
+    QMetaObject::invokeMethod(&model(), [&] { ranInside = true; }, Qt::QueuedConnection);
+    const QList<QUrl> urls = drag->urls();
+    EXPECT_FALSE(ranInside);
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), u"photo.jpg"_s);
+    EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
+
+    // The drag ends; the copy stays for the receiver to take.
+    drag.reset();
+    settle();
+    EXPECT_TRUE(ranInside);
+    EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
+    EXPECT_EQ(error(), QString());
+}
+
+// Mended: a receiver that gave up left the user with no word. A request
+// gets no answer after the wait; the copy goes on for the next request of
+// the same drag; a drag that ends unanswered says so, and its copy stops
+// and is removed.
+TEST_F(DragOutTest, ACopyThatOutlastsTheReceiversPatienceIsToldAndCleanedUp)
+{
+    model().setDragOutWait(std::chrono::milliseconds(100));
+    holdCopiesUntilReleased();
+
+    for (const bool releasedLater : {true, false}) {
+        SCOPED_TRACE(releasedLater ? "taken by a later request" : "drag ends unanswered");
+        m_release = false;
+        m_cancelled = false;
+        model().setErrorMessage(std::nullopt);
+        std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+        const int pullsBefore = phone->callsStartingWith(u"pull "_s);
+
+        QElapsedTimer waited;
+        waited.start();
+        EXPECT_TRUE(drag->urls().isEmpty());
+        EXPECT_LT(waited.elapsed(), 2000);
+        EXPECT_TRUE(drag->urls().isEmpty()); // still running: the same copy
+        EXPECT_EQ(phone->callsStartingWith(u"pull "_s), pullsBefore + 1);
+        EXPECT_EQ(stagedFolders().size(), 1);
+
+        if (releasedLater) {
+            m_release = true;
+            ASSERT_TRUE(testsupport::waitUntil([&] { return WorkerPool::shared().activeJobs() == 0; }));
+            const QList<QUrl> urls = drag->urls();
+            ASSERT_EQ(urls.size(), 1);
+            EXPECT_EQ(phone->callsStartingWith(u"pull "_s), pullsBefore + 1);
+            drag.reset();
+            settle();
+            EXPECT_EQ(error(), QString());
+            EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
+            TempFolder::removeAll();
+        } else {
+            drag.reset();
+            settle();
+            EXPECT_TRUE(m_cancelled);
+            EXPECT_EQ(error(), tooLate);
+            EXPECT_TRUE(stagedFolders().isEmpty());
+        }
+    }
+}
+
+// A finished copy that no request took (its receiver gave up) goes when the
+// drag ends; a failed copy leaves nothing, and says nothing.
+TEST_F(DragOutTest, NothingStaysOfCopiesNobodyTook)
+{
+    model().setDragOutWait(std::chrono::milliseconds(50));
+    holdCopiesUntilReleased();
+    std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+    EXPECT_TRUE(drag->urls().isEmpty());
+    m_release = true;
+    settle();
+    EXPECT_EQ(stagedFolders().size(), 1);
+    drag.reset();
+    settle();
+    EXPECT_TRUE(stagedFolders().isEmpty());
+    EXPECT_EQ(error(), tooLate);
+
+    model().setErrorMessage(std::nullopt);
+    model().setDragOutWait(BrowserModel::defaultDragOutWait);
+    phone->onTransfer([](const QString&, const Progress&, const Cancel&) {
+        throw Error(u"The phone stopped answering."_s);
+    });
+    drag.reset(model().itemProvider(file(u"photo.jpg"_s)));
+    EXPECT_TRUE(drag->urls().isEmpty());
+    drag.reset();
+    settle();
+    EXPECT_TRUE(stagedFolders().isEmpty());
+    // The receiver says nothing of a failed copy here, so the window does.
+    EXPECT_EQ(error(), u"The phone stopped answering."_s);
+}
+
+} // namespace

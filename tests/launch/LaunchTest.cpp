@@ -1,0 +1,147 @@
+// Starts the built application binary itself, with nothing injected, the way
+// a user starts it: its own settings in a fresh home, no phone.
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+// A loopback port nothing listens on, for a private adb server.
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+class RealStart : public ::testing::Test {
+protected:
+    void SetUp() override { m_adbPort = QString::number(freePort()); }
+
+    void TearDown() override
+    {
+        // The application may have started an adb server of its own.
+        QProcess kill;
+        kill.start(QStringLiteral("adb"), {QStringLiteral("-P"), m_adbPort, QStringLiteral("kill-server")});
+        if (kill.waitForStarted(2000) && !kill.waitForFinished(5000)) {
+            kill.kill();
+            kill.waitForFinished(2000);
+        }
+    }
+
+    // Everything a fresh account of a user without a phone gives the process.
+    QProcessEnvironment freshUser(const QString& home) const
+    {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home +
+                                                                    QStringLiteral("/no-bus"));
+        env.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), m_adbPort);
+        env.insert(QStringLiteral("VANTELORQUIST_REPORT_SHOWN"), QStringLiteral("1"));
+        return env;
+    }
+
+    QString m_adbPort;
+};
+
+struct Outcome {
+    bool shown = false;
+    bool exited = false;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    int code = -1;
+    QString output;
+};
+
+struct Limits {
+    int show = 20000;
+    int quit = 15000;
+};
+
+Outcome startShowAndQuit(const QProcessEnvironment& env, const QString& program = QStringLiteral(VANTELORQUIST_BINARY),
+                         const QStringList& arguments = {}, Limits limits = {})
+{
+    Outcome outcome;
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(program, arguments);
+    if (!app.waitForStarted(10000))
+        return outcome;
+    QByteArray seen;
+    QDeadlineTimer deadline(limits.show);
+    while (!seen.contains("main window shown") && app.state() == QProcess::Running && !deadline.hasExpired()) {
+        app.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        seen += app.readAll();
+    }
+    outcome.shown = seen.contains("main window shown");
+    if (app.state() == QProcess::Running)
+        ::kill(pid_t(app.processId()), SIGTERM);
+    outcome.exited = app.waitForFinished(limits.quit);
+    if (!outcome.exited) {
+        app.kill();
+        app.waitForFinished(5000);
+    }
+    seen += app.readAll();
+    outcome.status = app.exitStatus();
+    outcome.code = app.exitCode();
+    outcome.output = QString::fromLocal8Bit(seen.right(6000));
+    return outcome;
+}
+
+TEST_F(RealStart, EveryStartReachesItsWindowAndEveryQuitExitsZero)
+{
+    constexpr int starts = 25;
+    int failures = 0;
+    for (int i = 0; i < starts; ++i) {
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+        QDir(home.path()).mkpath(QStringLiteral("run"));
+        QFile::setPermissions(home.path() + QStringLiteral("/run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const Outcome outcome = startShowAndQuit(freshUser(home.path()));
+        const bool good = outcome.shown && outcome.exited && outcome.status == QProcess::NormalExit &&
+                          outcome.code == 0;
+        if (!good) {
+            ++failures;
+            ADD_FAILURE() << "start " << i + 1 << ": shown " << outcome.shown << ", exited " << outcome.exited
+                          << ", crashed " << (outcome.status == QProcess::CrashExit) << ", code " << outcome.code
+                          << "\n" << outcome.output.toStdString();
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of " << starts << " starts";
+}
+
+TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
+{
+    const QString valgrind = QStandardPaths::findExecutable(QStringLiteral("valgrind"));
+    if (valgrind.isEmpty())
+        GTEST_SKIP() << "valgrind is not installed";
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    const Outcome outcome =
+        startShowAndQuit(freshUser(home.path()), valgrind,
+                         {QStringLiteral("--error-exitcode=99"), QStringLiteral("--leak-check=no"),
+                          QStringLiteral("--num-callers=30"), QStringLiteral(VANTELORQUIST_BINARY)},
+                         {120000, 60000});
+    EXPECT_TRUE(outcome.shown);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0) << outcome.output.toStdString();
+    EXPECT_TRUE(outcome.output.contains(QStringLiteral("ERROR SUMMARY: 0 errors"))) << outcome.output.toStdString();
+}
+
+} // namespace
