@@ -127,6 +127,9 @@ TEST_F(RealStart, EveryStartReachesItsWindowAndEveryQuitExitsZero)
 
 TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
 {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "valgrind can't run a program built with AddressSanitizer";
+#endif
     const QString valgrind = QStandardPaths::findExecutable(QStringLiteral("valgrind"));
     if (valgrind.isEmpty())
         GTEST_SKIP() << "valgrind is not installed";
