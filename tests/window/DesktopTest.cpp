@@ -125,6 +125,22 @@ TEST_F(Panels, TheItemsPanelShowsTheFolderWithNothingChosen)
     EXPECT_EQ(shownFolder(gone), home.filePath(QStringLiteral("Pictures")));
 }
 
+// Mended: the panel opened with the keyboard on "Enclosing Folder", so arrows
+// chose nothing and typing found nothing until the user tabbed to the list.
+TEST_F(Panels, TheItemsPanelTakesTheKeyboardInItsList)
+{
+    ItemsPanel panel(QStringLiteral("Choose files or folders to copy to /sdcard"), QStringLiteral("Copy to Phone"),
+                     home.path());
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(panel.chosen(), QStringList{home.filePath(QStringLiteral("Pictures"))});
+    EXPECT_TRUE(panel.acceptButton()->isEnabled());
+}
+
 // The desktop opens the items panel where it was last used, and the folder
 // chooser on the closest folder that exists.
 TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
