@@ -137,7 +137,10 @@ TEST_F(Panels, TheItemsPanelTakesTheKeyboardInItsList)
     ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
     ASSERT_NE(QApplication::focusWidget(), nullptr);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-    EXPECT_EQ(panel.chosen(), QStringList{home.filePath(QStringLiteral("Pictures"))});
+    // The row on top, whichever the sorting put there.
+    const QModelIndex top = panel.view()->indexAt(QPoint(4, 4));
+    ASSERT_TRUE(top.isValid());
+    EXPECT_EQ(panel.chosen(), QStringList{static_cast<QFileSystemModel*>(panel.view()->model())->filePath(top)});
     EXPECT_TRUE(panel.acceptButton()->isEnabled());
 }
 
