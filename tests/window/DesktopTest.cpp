@@ -8,12 +8,14 @@
 #include "WidgetDesktop.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -190,6 +192,27 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     EXPECT_FALSE(desktop.chooseFolder({QStringLiteral("Choose where to copy “a”"), QStringLiteral("Save Here"),
                                        home.filePath(QStringLiteral("Downloads"))}));
     EXPECT_EQ(start, home.path());
+}
+
+// Mended: the install panel offered its files as "*.[aA][pP][kK]", a pattern
+// the user should never read, where the system has a name for the kind.
+TEST_F(Panels, TheFilePanelNamesTheKindOfFileItOffers)
+{
+    WidgetDesktop desktop;
+    QString shown;
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            if (auto* kinds = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+                shown = kinds->currentText();
+            dialog->reject();
+        }
+    });
+    EXPECT_TRUE(desktop.chooseFiles({{}, QStringLiteral("Install"), home.path()}, {QStringLiteral("*.[aA][pP][kK]")})
+                    .isEmpty());
+    const QString kind = QMimeDatabase().mimeTypeForName(QStringLiteral("application/vnd.android.package-archive")).comment();
+    ASSERT_FALSE(kind.isEmpty());
+    EXPECT_EQ(shown, kind);
 }
 
 } // namespace
