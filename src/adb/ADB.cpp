@@ -75,17 +75,31 @@ public:
     void chunk(const char* data, qsizetype size)
     {
         m_tail += QString::fromUtf8(data, size);
+        const qsizetype before = m_tail.size();
         m_tail = adbdetail::lastCharacters(m_tail, tailLimit);
+        m_cut = m_cut || m_tail.size() < before;
         auto percent = ADB::lastPercent(adbdetail::lastCharacters(m_tail, percentWindow));
         if (percent)
             m_progress(*percent / 100.0);
     }
 
-    QByteArray output() const { return m_tail.toUtf8(); }
+    QByteArray output() const
+    {
+        // A tail that was cut begins inside a progress line; that piece of a
+        // path would read as the failure's message.
+        if (m_cut) {
+            static const QRegularExpression lineBreak(QStringLiteral("[\r\n]"));
+            const qsizetype end = m_tail.indexOf(lineBreak);
+            if (end >= 0)
+                return m_tail.mid(end + 1).toUtf8();
+        }
+        return m_tail.toUtf8();
+    }
 
 private:
     const Progress& m_progress;
     QString m_tail;
+    bool m_cut = false;
 };
 
 } // namespace

@@ -83,6 +83,8 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     });
     showFolder(nearestExistingFolder(folder));
     follow();
+    // Arrows and typing choose items at once, as in any file chooser.
+    m_view->setFocus();
 }
 
 QString ItemsPanel::folder() const

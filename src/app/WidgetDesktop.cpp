@@ -8,8 +8,34 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUrl>
+
+namespace {
+
+// The system's description of the files that all `patterns` stand for
+// ("*.[aA][pP][kK]" is an "Android package"); empty when they name no one kind.
+QString kindOf(const QStringList& patterns)
+{
+    static const QRegularExpression anyCase(QStringLiteral("\\[(.)[^\\]]*\\]"));
+    QMimeDatabase types;
+    QString kind;
+    for (QString pattern : patterns) {
+        pattern.replace(anyCase, QStringLiteral("\\1"));
+        if (!pattern.startsWith(QStringLiteral("*.")) || pattern.size() < 3)
+            return {};
+        const QMimeType type =
+            types.mimeTypeForFile(QStringLiteral("file") + pattern.mid(1), QMimeDatabase::MatchExtension);
+        if (type.isDefault() || (!kind.isEmpty() && type.comment() != kind))
+            return {};
+        kind = type.comment();
+    }
+    return kind;
+}
+
+} // namespace
 
 std::optional<int> WidgetDesktop::ask(const Question& question)
 {
@@ -70,7 +96,14 @@ QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& pa
     QFileDialog dialog(QApplication::activeWindow(), panel.message, panel.folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+    const QString kind = kindOf(patterns);
+    if (kind.isEmpty()) {
+        dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+    } else {
+        // The system's name for the kind, not the patterns behind it.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setNameFilter(kind + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    }
     dialog.setLabelText(QFileDialog::Accept, panel.prompt);
     if (dialog.exec() != QDialog::Accepted)
         return {};

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace {
@@ -11,6 +12,13 @@ const QString recordingFile = QStringLiteral("/sdcard/vantelorquist-recording.mp
 bool readyOverAdb(const std::optional<Device>& device)
 {
     return device && device->isReady() && device->transport == Device::Transport::adb;
+}
+
+// A new home may have no Downloads folder yet; a copy to the computer makes it too.
+void makeSaveFolder(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
 }
 
 } // namespace
@@ -37,6 +45,7 @@ void BrowserModel::takeScreenshot()
     startJob(QStringLiteral("Taking a screenshot of ") + device->model + QStringLiteral("…"), false, false,
              [=](JobContext& job) {
                  const QByteArray png = source->screenshot(adb, device->serial, job.cancel());
+                 makeSaveFolder(folder);
                  const QString path = uniqueLocalURL(
                      folder + QLatin1Char('/')
                      + captureName(device->model, QStringLiteral("Screenshot"), QDateTime::currentDateTime(),
@@ -133,6 +142,7 @@ void BrowserModel::copyRecording(const Device& device)
     m_copyingRecording = true;
     startJob(QStringLiteral("Copying the screen recording from ") + device.model + QStringLiteral("…"), false, false,
              [=](JobContext& job) {
+                 makeSaveFolder(folder);
                  const QString path = uniqueLocalURL(
                      folder + QLatin1Char('/')
                      + captureName(device.model, QStringLiteral("Recording"), QDateTime::currentDateTime(),

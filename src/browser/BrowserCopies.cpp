@@ -153,8 +153,18 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
         for (const RemoteEntry& entry : entries) {
             job.cancel().check();
             job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
-            phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
-            job.post([file = joined(folder, entry.name)](BrowserModel& model) { model.m_desktop->open(file); });
+            const QString staged = joined(folder, entry.name);
+            try {
+                phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
+            } catch (...) {
+                // The part copied would wait in the staging folder until quit.
+                if (entry.isDirectory)
+                    QDir(staged).removeRecursively();
+                else
+                    QFile::remove(staged);
+                throw;
+            }
+            job.post([staged](BrowserModel& model) { model.m_desktop->open(staged); });
         }
     });
 }

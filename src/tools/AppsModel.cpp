@@ -51,6 +51,11 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
     if (paths.isEmpty())
         throw ADBError::failed(QStringLiteral("The phone didn't say where this app is stored."));
     const QString base = AppsModel::saveName(app);
+    // A new home may have no Downloads folder yet.
+    std::error_code made;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), made);
+    if (made)
+        throw SystemError::fromErrno(QStringLiteral("Couldn’t create the folder “%1”").arg(folder), made.value());
     const QString inFolder = QDir(folder).absolutePath() + QLatin1Char('/');
     if (paths.size() == 1) {
         const QString target = BrowserModel::uniqueLocalURL(inFolder + base + QStringLiteral(".apk"));

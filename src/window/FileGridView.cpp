@@ -306,12 +306,80 @@ void FileGridView::contextMenuEvent(QContextMenuEvent* event)
 
 void FileGridView::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) {
-        m_env.model->remove(m_env.model->selectedEntries());
+    BrowserModel* model = m_env.model;
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    switch (event->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        model->remove(model->selectedEntries());
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // As a double-click, or as Return in the list: a folder opens, files open on the computer.
+        const WindowRules::PrimaryAction action = WindowRules::primaryAction(model->entries(), model->selection());
+        if (action.open)
+            model->open(*action.open);
+        else if (!action.openOnMac.isEmpty())
+            model->openOnMac(action.openOnMac);
         event->accept();
         return;
     }
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (plain) {
+            moveChoice(event->key());
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+void FileGridView::moveChoice(int key)
+{
+    const int count = int(m_entries.size());
+    if (count == 0)
+        return;
+    const QSet<QString>& chosen = m_env.model->selection();
+    const bool forward = key == Qt::Key_Right || key == Qt::Key_Down;
+    // From the last chosen tile going on, from the first going back.
+    int from = -1;
+    for (int index = 0; index < count; ++index) {
+        if (chosen.contains(m_entries[index].name)) {
+            from = index;
+            if (!forward)
+                break;
+        }
+    }
+    int to = 0;
+    if (from >= 0) {
+        const int columns = gridLayout().columns;
+        const int step = key == Qt::Key_Right ? 1 : key == Qt::Key_Left ? -1 : key == Qt::Key_Down ? columns : -columns;
+        to = from + step;
+        if (to < 0 || to >= count) {
+            // Down into a shorter last row lands on its last tile; otherwise the choice stays.
+            to = key == Qt::Key_Down && from / columns < (count - 1) / columns ? count - 1 : from;
+        }
+    }
+    m_env.model->setSelection({m_entries[to].name});
+    showTile(to);
+}
+
+void FileGridView::showTile(int index)
+{
+    const QRectF tile = gridLayout().tile(index);
+    QScrollBar* bar = verticalScrollBar();
+    const int height = viewport()->height();
+    if (tile.top() < bar->value())
+        bar->setValue(int(std::floor(tile.top())) - GridLayout::margin);
+    else if (tile.bottom() > bar->value() + height)
+        bar->setValue(int(std::ceil(tile.bottom())) - height + GridLayout::margin);
 }
 
 int FileGridView::folderAt(const QPoint& position) const

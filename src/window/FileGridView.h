@@ -84,6 +84,9 @@ private:
     int folderAt(const QPoint& position) const;
     // Where a drag is now: a folder tile, the folder shown, or nowhere.
     void setDropTarget(int index, bool overGrid);
+    // Chooses the tile beside the chosen one in the arrow's direction.
+    void moveChoice(int key);
+    void showTile(int index);
 
     Environment m_env;
     QList<RemoteEntry> m_entries;

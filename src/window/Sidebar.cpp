@@ -175,14 +175,19 @@ SidebarItem* SidebarList::current() const
     return shown.isEmpty() ? nullptr : shown.first();
 }
 
+void SidebarList::redrawRing()
+{
+    // Which row had the ring is not known any more once a checkable row has
+    // checked itself: every row is drawn again.
+    for (SidebarItem* shown : visibleItems())
+        shown->update();
+}
+
 void SidebarList::setCurrent(SidebarItem* item)
 {
-    SidebarItem* before = current();
     m_current = item;
-    if (before)
-        before->update();
+    redrawRing();
     if (item) {
-        item->update();
         for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
             if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
                 scroll->ensureWidgetVisible(item, 0, 0);
@@ -564,6 +569,8 @@ void Sidebar::updateHighlight()
         if (row->isChecked() == selected)
             continue;
         row->setChecked(selected);
+        // Without a row of its own, the keyboard's ring follows the checked row.
+        m_list->redrawRing();
         if (QAccessible::isActive()) {
             QAccessible::State changed;
             changed.selected = true;

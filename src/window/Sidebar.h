@@ -45,6 +45,8 @@ public:
     QList<SidebarItem*> visibleItems() const;
     SidebarItem* current() const;
     void setCurrent(SidebarItem* item);
+    // Draws every row again, so that the keyboard's ring shows on one only.
+    void redrawRing();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -260,7 +260,8 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     fieldRow->addWidget(m_entryBack);
     fieldRow->addStretch(1);
     entry->addLayout(fieldRow);
-    entry->addWidget(sheet.status(std::nullopt, m_entry), 0, Qt::AlignLeft);
+    // Full width: a failure wraps across it; the pill keeps to the left itself.
+    entry->addWidget(sheet.status(std::nullopt, m_entry));
     m_entry->hide();
 
     // Paired phones on this network.
@@ -296,7 +297,7 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     pane->addWidget(manual);
 
     m_footStatus = sheet.status(std::nullopt, this);
-    pane->addWidget(m_footStatus, 0, Qt::AlignLeft);
+    pane->addWidget(m_footStatus);
     pane->addStretch(1);
 
     connect(&sheet, &WirelessConnectView::stateChanged, this, &CodePane::refresh);

@@ -159,7 +159,7 @@ QrPane::QrPane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet)
                            Qt::RichText, this));
     column->addWidget(step(3, QStringLiteral("Scan this code with the phone."), Qt::PlainText, this));
     column->addStretch(1);
-    column->addWidget(sheet.status(QStringLiteral("Looking for your phone…"), this), 0, Qt::AlignLeft);
+    column->addWidget(sheet.status(QStringLiteral("Looking for your phone…"), this));
 
     m_link = new QPushButton(QStringLiteral("Can’t scan? Use a pairing code instead"), this);
     m_link->setObjectName(QStringLiteral("useCodeLink"));

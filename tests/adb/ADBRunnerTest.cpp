@@ -88,7 +88,14 @@ TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
         {"echo 'error: closed'\nexit 1\n", false, QStringLiteral("error: closed")},
         {"exit 1\n", false, QStringLiteral("adb failed without an error message.")},
         {"printf '[ 99%%] /sdcard/big\\r\\n'\nprintf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n",
-         true, QStringLiteral("remote No space left on device")}};
+         true, QStringLiteral("remote No space left on device")},
+        // More progress than the runner keeps: the kept tail starts inside a line.
+        {"i=0; while [ $i -lt 100 ]; do printf '[  3%%] /sdcard/Movies/holiday.mkv\\033[K\\r'; i=$((i+1)); done\n"
+         "exit 1\n",
+         true, QStringLiteral("adb failed without an error message.")},
+        {"i=0; while [ $i -lt 100 ]; do printf '[  3%%] /sdcard/Movies/holiday.mkv\\033[K\\r'; i=$((i+1)); done\n"
+         "printf 'adb: error: failed to read copy response\\r\\n'\nexit 1\n",
+         true, QStringLiteral("failed to read copy response")}};
     for (const auto& [body, terminal, sentence] : cases) {
         try {
             stub(body).run({}, terminal ? Progress([](double) {}) : Progress(), Cancel());

@@ -132,6 +132,34 @@ TEST_F(CopiesTest, OpenOnMacStagesEachRequestApartAndOpensEachFileWhenItArrives)
     EXPECT_EQ(QFileInfo(first).path(), TempFolder::path());
 }
 
+// Mended: Stop or a lost phone while opening a large file left the part
+// copied in the staging folder until the application quit.
+TEST_F(CopiesTest, OpeningThatStopsOrFailsLeavesNoPartOfTheFileStaged)
+{
+    for (const bool stop : {true, false}) {
+        QString staged;
+        phone->onTransfer([this, stop, &staged](const QString& call, const Progress&, const Cancel& cancel) {
+            // "pull /sdcard/holiday.mkv FOLDER": the transport has begun the file.
+            staged = call.section(u' ', 2) + u"/holiday.mkv"_s;
+            QFile part(staged);
+            ASSERT_TRUE(part.open(QIODevice::WriteOnly) && part.write("part") == 4);
+            part.close();
+            if (!stop)
+                throw ADBError::failed(u"adb: error: connection lost"_s);
+            QMetaObject::invokeMethod(&model(), [this] { model().cancelJob(); });
+            testsupport::waitUntil([&] { return cancel.isCancelled(); });
+            cancel.check();
+        });
+        model().openOnMac({file(u"holiday.mkv"_s)});
+        run();
+        ASSERT_FALSE(staged.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(staged)) << (stop ? "after Stop" : "after a failure");
+        EXPECT_TRUE(desktop->opened.isEmpty());
+        EXPECT_EQ(model().errorMessage().has_value(), !stop);
+        model().setErrorMessage(std::nullopt);
+    }
+}
+
 TEST_F(CopiesTest, CopyToPhoneGoesIntoTheFolderAskedForWithOneSlash)
 {
     desktop->items = {u"/m/song.mp3"_s};

@@ -6,6 +6,9 @@
 #include "BrowserFakes.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
 
 using namespace browsertest;
 
@@ -265,6 +268,21 @@ TEST_F(FileOpsTest, CaptureNamesKeepThePhoneNameInOneFileName)
         EXPECT_EQ(BrowserModel::captureName(phoneName, u"Screenshot"_s, when, u"png"_s), expected);
 }
 
+// Mended: with no Downloads folder in a new home, Capture failed with "No
+// such file or directory" where a copy to the computer makes the folder.
+TEST_F(FileOpsTest, AScreenshotGoesIntoASaveFolderThatIsNotThereYet)
+{
+    const QString missing = saved.filePath(u"Downloads/Phone"_s);
+    model().setSaveFolder(missing);
+    model().takeScreenshot();
+    run();
+    EXPECT_FALSE(error().startsWith(u"Couldn't"_s)) << error().toStdString();
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    ASSERT_EQ(desktop->revealed[0].size(), 1);
+    EXPECT_EQ(QFileInfo(desktop->revealed[0][0]).path(), missing);
+    EXPECT_TRUE(QFileInfo(desktop->revealed[0][0]).isFile());
+}
+
 class RecordingTest : public FileOpsTest {
 protected:
     void SetUp() override
@@ -318,6 +336,27 @@ TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
     model().toggleRecording(); // still a start, not a stop
     EXPECT_EQ(error(), u"adb couldn't be started."_s);
     EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 0);
+}
+
+// Mended: the recording's copy failed when the save folder was not there yet.
+TEST_F(RecordingTest, TheRecordingIsCopiedIntoASaveFolderThatIsNotThereYet)
+{
+    const QString missing = saved.filePath(u"Downloads"_s);
+    model().setSaveFolder(missing);
+    std::atomic<bool> folderThere = false;
+    adb->onRun([this, &folderThere](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(stopFile).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s)
+            folderThere = QFileInfo(QFileInfo(args[4]).path()).isDir();
+        return QString();
+    });
+    model().toggleRecording();
+    model().toggleRecording();
+    ended();
+    EXPECT_TRUE(folderThere);
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    EXPECT_EQ(QFileInfo(desktop->revealed[0][0]).path(), missing);
 }
 
 // Mended: a recording that ended while a copy ran was left on the phone, to

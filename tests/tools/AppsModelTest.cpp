@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -241,6 +242,20 @@ TEST_F(AppsModelTest, SavingPackageFiles)
             EXPECT_EQ(model->status(), "Saved " + c.package + " to " + QDir(save.path()).dirName());
         }
     }
+}
+
+// Mended: "Save APK to Downloads" failed in a new home with no Downloads folder.
+TEST_F(AppsModelTest, APackageIsSavedIntoAFolderThatIsNotThereYet)
+{
+    const QString missing = save.filePath(QStringLiteral("Downloads/Phone"));
+    reply(QStringLiteral("pm path 'com.example.notes'"), packageLines({"/data/app/a.apk"}));
+    serve(QStringLiteral("/data/app/a.apk"));
+    model->saveAPK(app(kNotes), missing);
+    ASSERT_TRUE(idle());
+    EXPECT_FALSE(model->errorMessage()) << model->errorMessage().value_or(QString()).toStdString();
+    ASSERT_EQ(revealed.size(), 1);
+    EXPECT_EQ(QFileInfo(revealed.first()).path(), missing);
+    EXPECT_TRUE(QFileInfo(revealed.first()).isFile());
 }
 
 TEST_F(AppsModelTest, AFolderThatCannotBeWrittenFailsWithASentence)

@@ -8,12 +8,14 @@
 #include "WidgetDesktop.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,6 +127,25 @@ TEST_F(Panels, TheItemsPanelShowsTheFolderWithNothingChosen)
     EXPECT_EQ(shownFolder(gone), home.filePath(QStringLiteral("Pictures")));
 }
 
+// Mended: the panel opened with the keyboard on "Enclosing Folder", so arrows
+// chose nothing and typing found nothing until the user tabbed to the list.
+TEST_F(Panels, TheItemsPanelTakesTheKeyboardInItsList)
+{
+    ItemsPanel panel(QStringLiteral("Choose files or folders to copy to /sdcard"), QStringLiteral("Copy to Phone"),
+                     home.path());
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    // The row on top, whichever the sorting put there.
+    const QModelIndex top = panel.view()->indexAt(QPoint(4, 4));
+    ASSERT_TRUE(top.isValid());
+    EXPECT_EQ(panel.chosen(), QStringList{static_cast<QFileSystemModel*>(panel.view()->model())->filePath(top)});
+    EXPECT_TRUE(panel.acceptButton()->isEnabled());
+}
+
 // The desktop opens the items panel where it was last used, and the folder
 // chooser on the closest folder that exists.
 TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
@@ -171,6 +192,27 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     EXPECT_FALSE(desktop.chooseFolder({QStringLiteral("Choose where to copy “a”"), QStringLiteral("Save Here"),
                                        home.filePath(QStringLiteral("Downloads"))}));
     EXPECT_EQ(start, home.path());
+}
+
+// Mended: the install panel offered its files as "*.[aA][pP][kK]", a pattern
+// the user should never read, where the system has a name for the kind.
+TEST_F(Panels, TheFilePanelNamesTheKindOfFileItOffers)
+{
+    WidgetDesktop desktop;
+    QString shown;
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            if (auto* kinds = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+                shown = kinds->currentText();
+            dialog->reject();
+        }
+    });
+    EXPECT_TRUE(desktop.chooseFiles({{}, QStringLiteral("Install"), home.path()}, {QStringLiteral("*.[aA][pP][kK]")})
+                    .isEmpty());
+    const QString kind = QMimeDatabase().mimeTypeForName(QStringLiteral("application/vnd.android.package-archive")).comment();
+    ASSERT_FALSE(kind.isEmpty());
+    EXPECT_EQ(shown, kind);
 }
 
 } // namespace

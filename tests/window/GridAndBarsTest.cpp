@@ -144,6 +144,31 @@ TEST_F(GridAndBars, ClicksSelectToggleAndClear)
     EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
 }
 
+// Mended: in the grid, arrow keys chose nothing and Return opened nothing, so
+// a keyboard alone could not work in the icon view.
+TEST_F(GridAndBars, ArrowsChooseTilesAndReturnOpensTheChosenFolder)
+{
+    grid().setFocus();
+    const std::pair<Qt::Key, QSet<QString>> steps[] = {
+        {Qt::Key_Right, {u"DCIM"_s}}, // nothing chosen yet: the first tile
+        {Qt::Key_Right, {u"a.jpg"_s}},
+        {Qt::Key_Right, {u"b.txt"_s}},
+        {Qt::Key_Right, {u"b.txt"_s}}, // the last tile stays
+        {Qt::Key_Down, {u"b.txt"_s}},  // one row: nothing below
+        {Qt::Key_Left, {u"a.jpg"_s}},
+        {Qt::Key_Up, {u"a.jpg"_s}},
+        {Qt::Key_Left, {u"DCIM"_s}},
+        {Qt::Key_Left, {u"DCIM"_s}},
+    };
+    for (const auto& [key, selection] : steps) {
+        QTest::keyClick(&grid(), key);
+        EXPECT_EQ(model().selection(), selection) << key;
+    }
+    QTest::keyClick(&grid(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
+}
+
 TEST_F(GridAndBars, MenusActOnTheSelectionTheTileAloneOrTheFolder)
 {
     model().setSelection({u"a.jpg"_s, u"b.txt"_s});

@@ -4,6 +4,7 @@
 #include "Sidebar.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 
@@ -57,6 +58,34 @@ TEST_F(SidebarTest, OnlyAReadyPhoneHasLocationsAndOnlyTheExactFolderIsChecked)
     // Clicking the folder shown changes nothing and stays checked.
     go(u"/sdcard/Music"_s);
     EXPECT_EQ(locations(u"Music"_s), QStringList{u"Music"_s});
+}
+
+// Mended: going from a folder that is no location (the keyboard's ring on the
+// phone) to a location left the ring drawn on the phone too, two rings at once.
+TEST_F(SidebarTest, TheKeyboardRingLeavesThePhoneRowWhenALocationIsChosen)
+{
+    sidebar();
+    adbPhoneIn(u"device"_s);
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music"_s, {});
+    go(u"/sdcard/DCIM"_s);
+    QApplication::processEvents();
+    DeviceRow* phone = row(u"A1"_s);
+    ASSERT_TRUE(phone);
+    ASSERT_EQ(m_sidebar->list()->current(), phone);
+    struct PaintCount : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } count;
+    phone->installEventFilter(&count);
+    EXPECT_EQ(locations(u"Music"_s), QStringList{u"Music"_s});
+    QApplication::processEvents();
+    EXPECT_NE(m_sidebar->list()->current(), phone);
+    EXPECT_GT(count.paints, 0) << "the phone row was not drawn again without the ring";
 }
 
 TEST_F(SidebarTest, RowsShowHowEachPhoneIsConnectedAndAClickChoosesIt)

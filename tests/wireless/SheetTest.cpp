@@ -14,6 +14,7 @@
 #include <QAbstractAnimation>
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -159,6 +160,25 @@ TEST_F(Sheet, AFailureShowsAsPlainText)
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->text(), u"<b>bad</b> pairing"_s);
     EXPECT_EQ(failure->textFormat(), Qt::PlainText);
+}
+
+// Mended: a long failure ("Couldn’t connect to …: failed to connect to …")
+// wrapped into a narrow column and its lines were cut off above and below.
+TEST_F(Sheet, ALongFailureWrapsAcrossTheSheetAndShowsEveryLine)
+{
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    pairTyped();
+    answerPairing(pairingFails(PairingFailure::other(
+        u"Couldn’t connect to 127.0.0.1:9: failed to connect to '127.0.0.1:9': Connection refused, "
+        u"and a second sentence long enough to need a third line."_s)));
+    settle();
+    QApplication::processEvents();
+    const QLabel* failure = named<QLabel>(&sheet, u"failure"_s);
+    ASSERT_TRUE(failure);
+    ASSERT_TRUE(failure->isVisible());
+    EXPECT_GT(failure->width(), sheet.width() / 2) << "it takes the sheet's width";
+    EXPECT_GE(failure->height(), failure->heightForWidth(failure->width())) << "no line is cut off";
 }
 
 TEST_F(Sheet, ReducedMotionDropsThePulseAndTheMethodAnimation)
