@@ -29,9 +29,11 @@ QString describe(const std::exception_ptr& error)
     }
 }
 
-bool confirmWithBox(const QString& message, const QString& informative, const QString& button)
+// The question closes, unanswered, when the window lets go of `model`.
+bool confirmWithBox(AppsModel& model, const QString& message, const QString& informative, const QString& button)
 {
     std::unique_ptr<QMessageBox> box = AppsModel::confirmation(message, informative, button);
+    QObject::connect(&model, &AppsModel::dropped, box.get(), &QDialog::reject);
     box->exec();
     return box->clickedButton() && box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole;
 }
@@ -85,7 +87,10 @@ AppsModel::AppsModel(ADB adb, QString serial, QString name)
     : m_adb(std::move(adb)),
       m_serial(std::move(serial)),
       m_name(std::move(name)),
-      m_seams {confirmWithBox, [] { QApplication::beep(); }, FileManager::reveal}
+      m_seams {[this](const QString& message, const QString& informative, const QString& button) {
+                   return confirmWithBox(*this, message, informative, button);
+               },
+               [] { QApplication::beep(); }, FileManager::reveal}
 {
 }
 
@@ -162,7 +167,16 @@ void AppsModel::reload(std::function<void()> done)
 
 bool AppsModel::confirm(const QString& message, const QString& informative, const QString& button)
 {
-    return m_seams.confirm(message, informative, button);
+    // The window may let go of the model while the question is open.
+    const std::shared_ptr<AppsModel> self = shared_from_this();
+    const bool yes = m_seams.confirm(message, informative, button);
+    return yes && !m_dropped;
+}
+
+void AppsModel::drop()
+{
+    m_dropped = true;
+    Q_EMIT dropped();
 }
 
 std::unique_ptr<QMessageBox> AppsModel::confirmation(const QString& message, const QString& informative,

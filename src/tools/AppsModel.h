@@ -39,6 +39,10 @@ public:
     // Empty members keep the desktop's own.
     void setSeams(Seams seams);
 
+    // The window lets go of the model (its phone went or changed): a question
+    // still open closes, and no answer to it acts any more.
+    void drop();
+
     const QString& serial() const { return m_serial; }
     const QString& name() const { return m_name; }
 
@@ -75,6 +79,7 @@ Q_SIGNALS:
     void busyPackageChanged();
     void statusChanged();
     void errorMessageChanged();
+    void dropped();
 
 private:
     // Runs on a worker; returns the paths to show in the file manager.
@@ -93,6 +98,7 @@ private:
     const QString m_serial;
     const QString m_name;
     Seams m_seams;
+    bool m_dropped = false;
 
     std::vector<InstalledApp> m_apps;
     int m_runningReloads = 0;

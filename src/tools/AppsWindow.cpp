@@ -55,6 +55,8 @@ void AppsWindow::connectPhone()
     }
     m_list->setModel(apps);
     m_stack->setCurrentWidget(m_list);
+    if (m_apps)
+        m_apps->drop();
     m_apps = std::move(apps);
     setWindowTitle(ToolWindow::title(QStringLiteral("Apps"), m_apps->name()));
     m_apps->reload();
@@ -67,6 +69,8 @@ void AppsWindow::dropModel()
         delete m_list;
         m_list = nullptr;
     }
+    if (m_apps)
+        m_apps->drop();
     m_apps.reset();
     m_stack->setCurrentWidget(m_placeholder);
     setWindowTitle(ToolWindow::title(QStringLiteral("Apps"), std::nullopt));

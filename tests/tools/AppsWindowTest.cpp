@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QTest>
 #include <QTextDocument>
 
@@ -223,6 +225,61 @@ TEST_F(AppsWindowTest, TheAlertGoesWithItsPhone)
     offer({});
     EXPECT_TRUE(m_window->placeholder()->isVisible());
     EXPECT_TRUE(waitUntil([&] { return !alert || !alert->isVisible(); }));
+}
+
+// Mended: the question stayed when its phone went, and a later "Uninstall"
+// acted on a model the window had let go of.
+TEST_F(AppsWindowTest, AnOpenQuestionGoesWithItsPhoneAndItsAnswerDoesNothing)
+{
+    list();
+    std::shared_ptr<AppsModel> apps = m_window->apps()->shared_from_this();
+    ASSERT_FALSE(apps->apps().empty());
+    const InstalledApp app = apps->apps().front();
+    bool toldToClose = false;
+    // The person answers "Uninstall" only after the phone went.
+    apps->setSeams({[&](const QString&, const QString&, const QString&) {
+        QEventLoop answering;
+        QObject::connect(apps.get(), &AppsModel::dropped, &answering, [&] {
+            toldToClose = true;
+            answering.quit();
+        });
+        QTimer::singleShot(0, [this] { offer({}); });
+        QTimer::singleShot(3000, &answering, &QEventLoop::quit);
+        answering.exec();
+        return true;
+    }});
+    apps->uninstall(app);
+    EXPECT_TRUE(toldToClose);
+    QTest::qWait(300);
+    EXPECT_FALSE(phone().receivedCommands().join('|').contains(QStringLiteral("uninstall")))
+        << phone().receivedCommands().join('|').toStdString();
+}
+
+TEST_F(AppsWindowTest, TheQuestionBoxClosesWhenItsModelIsLetGo)
+{
+    const std::shared_ptr<AppsModel> apps = AppsModel::make(*model().adb(), QStringLiteral("gone"), QStringLiteral("Pixel"));
+    bool asked = false;
+    QTimer::singleShot(200, [&] {
+        asked = QApplication::activeModalWidget() != nullptr;
+        apps->drop();
+    });
+    // Never leave the test waiting on a question that stays.
+    bool stayed = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            stayed = true;
+            box->reject();
+        }
+    });
+    guard.start(5000);
+    InstalledApp app;
+    app.package = QStringLiteral("com.example.notes");
+    apps->uninstall(app);
+    guard.stop();
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(stayed);
 }
 
 TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
