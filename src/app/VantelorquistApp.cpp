@@ -19,6 +19,8 @@
 #include "WorkerPool.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
 
 #include <chrono>
 
@@ -30,6 +32,52 @@ std::unique_ptr<BrowserModel> makeModel()
     BrowserModel::Collaborators collaborators;
     collaborators.desktop = std::make_shared<WidgetDesktop>();
     return std::make_unique<BrowserModel>(std::move(collaborators));
+}
+
+// Runs `work` once `window` has drawn its first picture (or goes away
+// before it has).
+class AfterFirstPaint final : public QObject {
+public:
+    AfterFirstPaint(QWidget* window, std::function<void()> work) : QObject(window), m_work(std::move(work))
+    {
+        window->installEventFilter(this);
+    }
+    ~AfterFirstPaint() override
+    {
+        if (m_work)
+            QMetaObject::invokeMethod(qApp, std::move(m_work), Qt::QueuedConnection);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched == parent() && m_work) {
+            // After this paint is flushed to the screen, not inside it.
+            QPointer<AfterFirstPaint> self(this);
+            QMetaObject::invokeMethod(
+                qApp,
+                [self] {
+                    if (self)
+                        self->run();
+                },
+                Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void run()
+    {
+        if (auto work = std::exchange(m_work, nullptr))
+            work();
+    }
+
+    std::function<void()> m_work;
+};
+
+void setApplicationIcon()
+{
+    QApplication::setWindowIcon(Mirvek::applicationIcon());
 }
 
 } // namespace
@@ -117,7 +165,6 @@ void VantelorquistApp::willFinishLaunching()
     // power cut) would stay on disk for good.
     WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
 
-    QApplication::setWindowIcon(Mirvek::applicationIcon());
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(
         environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, m_quit});
@@ -157,8 +204,14 @@ void VantelorquistApp::willFinishLaunching()
 
 void VantelorquistApp::didFinishLaunching()
 {
-    if (QWidget* window = m_windows.open(QStringLiteral("main"))) {
-        window->raise();
-        window->activateWindow();
+    QWidget* window = m_windows.open(QStringLiteral("main"));
+    if (!window) {
+        setApplicationIcon();
+        return;
     }
+    window->raise();
+    window->activateWindow();
+    // Drawing the icon in all its sizes and handing them to the window system
+    // would hold up the first picture; every window takes it up when it is set.
+    new AfterFirstPaint(window, setApplicationIcon);
 }

@@ -5,10 +5,14 @@
 #include "ContentView.h"
 #include "MirrorWindow.h"
 #include "TempFolder.h"
+#include "TestSupport.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QIcon>
+#include <QWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -98,6 +102,23 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
     logcat.show();
     logcat.close();
     EXPECT_EQ(entered.count(), 0);
+}
+
+// The application's icon is drawn once the main window is on screen; it
+// still reaches that window and the windows opened after it.
+TEST_F(Application, EveryWindowGetsTheApplicationIconOnceTheMainWindowIsShown)
+{
+    QApplication::setWindowIcon(QIcon());
+    auto app = launch(false);
+    QWidget* main = app->windows().window(u"main"_s);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(testsupport::waitUntil([] { return !QApplication::windowIcon().isNull(); }, std::chrono::seconds(5)));
+    EXPECT_FALSE(main->windowIcon().isNull());
+    EXPECT_FALSE(main->windowHandle()->icon().isNull());
+    QWidget* apps = app->windows().open(u"apps"_s);
+    ASSERT_TRUE(apps);
+    EXPECT_FALSE(apps->windowHandle()->icon().isNull());
+    EXPECT_EQ(apps->windowIcon().availableSizes(), QApplication::windowIcon().availableSizes());
 }
 
 // Mended: quitting closed the phones' MTP sessions and removed the staged
