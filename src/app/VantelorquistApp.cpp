@@ -34,18 +34,19 @@ std::unique_ptr<BrowserModel> makeModel()
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
-// Runs `work` once `window` has drawn its first picture (or goes away
-// before it has).
+// Runs `work` once `window` has drawn its first picture, or soon after the
+// window goes away before it has; never once `context` is gone.
 class AfterFirstPaint final : public QObject {
 public:
-    AfterFirstPaint(QWidget* window, std::function<void()> work) : QObject(window), m_work(std::move(work))
+    AfterFirstPaint(QWidget* window, QObject* context, std::function<void()> work)
+        : QObject(window), m_context(context), m_work(std::move(work))
     {
         window->installEventFilter(this);
     }
     ~AfterFirstPaint() override
     {
-        if (m_work)
-            QMetaObject::invokeMethod(qApp, std::move(m_work), Qt::QueuedConnection);
+        if (m_work && m_context)
+            QMetaObject::invokeMethod(m_context, std::move(m_work), Qt::QueuedConnection);
     }
 
 protected:
@@ -55,10 +56,12 @@ protected:
             // After this paint is flushed to the screen, not inside it.
             QPointer<AfterFirstPaint> self(this);
             QMetaObject::invokeMethod(
-                qApp,
+                this,
                 [self] {
-                    if (self)
-                        self->run();
+                    if (!self)
+                        return;
+                    self->run();
+                    self->deleteLater();
                 },
                 Qt::QueuedConnection);
         }
@@ -68,10 +71,13 @@ protected:
 private:
     void run()
     {
+        if (!m_context)
+            return;
         if (auto work = std::exchange(m_work, nullptr))
             work();
     }
 
+    QPointer<QObject> m_context;
     std::function<void()> m_work;
 };
 
@@ -185,8 +191,17 @@ void VantelorquistApp::willFinishLaunching()
         return new SettingsView(model(), std::make_shared<WidgetDesktop>(), std::move(menuBar));
     });
 
-    // The tray icon, and the one observer of the model's window requests:
-    // it belongs to the application, so requests count with or without the icon.
+    // The one observer of the model's window requests: it belongs to the
+    // application, so requests count with or without the tray icon.
+    connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
+    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
+        if (identifier != QStringLiteral("main"))
+            m_mainMenu->attach(window);
+    });
+}
+
+void VantelorquistApp::makeMenuBarItem()
+{
     MenuBarContent::Hooks hooks;
     hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
@@ -195,23 +210,23 @@ void VantelorquistApp::willFinishLaunching()
     hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());
-    connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
-    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
-        if (identifier != QStringLiteral("main"))
-            m_mainMenu->attach(window);
-    });
 }
 
 void VantelorquistApp::didFinishLaunching()
 {
     QWidget* window = m_windows.open(QStringLiteral("main"));
-    if (!window) {
+    // Drawing the icon in all its sizes and handing them to the window system,
+    // and the tray icon's round trips on the session bus, would hold up the
+    // first picture; every window takes the icon up when it is set.
+    const auto rest = [this] {
         setApplicationIcon();
+        makeMenuBarItem();
+    };
+    if (!window) {
+        rest();
         return;
     }
     window->raise();
     window->activateWindow();
-    // Drawing the icon in all its sizes and handing them to the window system
-    // would hold up the first picture; every window takes it up when it is set.
-    new AfterFirstPaint(window, setApplicationIcon);
+    new AfterFirstPaint(window, this, rest);
 }

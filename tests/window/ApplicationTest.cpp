@@ -12,12 +12,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QMenu>
 #include <QWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -104,15 +106,26 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
     EXPECT_EQ(entered.count(), 0);
 }
 
-// The application's icon is drawn once the main window is on screen; it
-// still reaches that window and the windows opened after it.
-TEST_F(Application, EveryWindowGetsTheApplicationIconOnceTheMainWindowIsShown)
+// The application's icon and the tray item are made once the main window is
+// on screen; the icon still reaches that window and the windows opened
+// after it, and the tray item follows the model.
+TEST_F(Application, TheIconAndTheTrayItemArriveOnceTheMainWindowIsShown)
 {
     QApplication::setWindowIcon(QIcon());
     auto app = launch(false);
     QWidget* main = app->windows().window(u"main"_s);
     ASSERT_TRUE(main);
-    ASSERT_TRUE(testsupport::waitUntil([] { return !QApplication::windowIcon().isNull(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return !QApplication::windowIcon().isNull() && app->menuBarItem(); }, std::chrono::seconds(5)));
+    QMenu* trayMenu = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == u"trayMenu"_s)
+            trayMenu = qobject_cast<QMenu*>(widget);
+    }
+    ASSERT_TRUE(trayMenu);
+    const auto quit = std::find_if(trayMenu->actions().cbegin(), trayMenu->actions().cend(),
+                                   [](QAction* action) { return action->text() == u"Quit Vantelorquist"_s; });
+    EXPECT_NE(quit, trayMenu->actions().cend());
     EXPECT_FALSE(main->windowIcon().isNull());
     EXPECT_FALSE(main->windowHandle()->icon().isNull());
     QWidget* apps = app->windows().open(u"apps"_s);
