@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QTimer>
 
 #include <chrono>
 
@@ -34,14 +35,19 @@ std::unique_ptr<BrowserModel> makeModel()
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
-// Runs `work` once `window` has drawn its first picture, or soon after the
-// window goes away before it has; never once `context` is gone.
+// Runs `work` once `window` has drawn its first picture, or after a second
+// if it draws none (a window mapped on another desktop may not be exposed),
+// or soon after the window goes away before; never once `context` is gone.
 class AfterFirstPaint final : public QObject {
 public:
     AfterFirstPaint(QWidget* window, QObject* context, std::function<void()> work)
         : QObject(window), m_context(context), m_work(std::move(work))
     {
         window->installEventFilter(this);
+        QTimer::singleShot(std::chrono::seconds(1), this, [this] {
+            run();
+            deleteLater();
+        });
     }
     ~AfterFirstPaint() override
     {
