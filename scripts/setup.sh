@@ -11,7 +11,7 @@ packages=(
   libusb-1.0-0-dev libavahi-client-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   libxcb1-dev libxcb-damage0-dev
-  libqrencode-dev libicu-dev
+  libqrencode-dev libicu-dev libfontconfig-dev
   pulseaudio libpulse-dev
   libgtest-dev libgmock-dev
   adb mksh procps valgrind

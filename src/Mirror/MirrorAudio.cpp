@@ -8,6 +8,8 @@
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -18,6 +20,46 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+namespace {
+
+// libpulse and the dozen codec libraries it pulls in are opened when sound
+// first plays, not at the application's start.
+struct Pulse {
+#define VANTELORQUIST_PULSE_FUNCTIONS(X)                                                                             \
+    X(pa_mainloop_new) X(pa_mainloop_free) X(pa_mainloop_get_api) X(pa_mainloop_wakeup) X(pa_mainloop_prepare)     \
+        X(pa_mainloop_poll) X(pa_mainloop_dispatch) X(pa_context_new) X(pa_context_connect) X(pa_context_disconnect) \
+            X(pa_context_unref) X(pa_context_get_state) X(pa_stream_new) X(pa_stream_connect_playback)              \
+                X(pa_stream_disconnect) X(pa_stream_unref) X(pa_stream_get_state) X(pa_stream_get_buffer_attr)      \
+                    X(pa_stream_writable_size) X(pa_stream_write)
+#define VANTELORQUIST_PULSE_MEMBER(name) decltype(&::name) name = nullptr;
+    VANTELORQUIST_PULSE_FUNCTIONS(VANTELORQUIST_PULSE_MEMBER)
+#undef VANTELORQUIST_PULSE_MEMBER
+    bool loaded = false;
+};
+
+// The library's functions, or nullptr where it cannot be opened. Never
+// closed: its threads and atexit handlers may outlive any user.
+const Pulse* pulse()
+{
+    static const Pulse table = [] {
+        Pulse t;
+        void* handle = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return t;
+        bool all = true;
+#define VANTELORQUIST_PULSE_RESOLVE(name)                                            \
+    t.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));              \
+    all = all && t.name;
+        VANTELORQUIST_PULSE_FUNCTIONS(VANTELORQUIST_PULSE_RESOLVE)
+#undef VANTELORQUIST_PULSE_RESOLVE
+        t.loaded = all;
+        return t;
+    }();
+    return table.loaded ? &table : nullptr;
+}
+
+} // namespace
 
 struct MirrorAudio::State {
     std::mutex lock; // guards everything below
@@ -55,7 +97,7 @@ struct MirrorAudio::State {
     {
         kicked = true;
         if (loop)
-            pa_mainloop_wakeup(loop);
+            pulse()->pa_mainloop_wakeup(loop); // set only while the library is open
     }
 
     void clear()
@@ -116,21 +158,23 @@ public:
             m_state->deviceFrames = 0;
         }
         if (m_stream) {
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
+            m_pa->pa_stream_disconnect(m_stream);
+            m_pa->pa_stream_unref(m_stream);
         }
         if (m_context) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
+            m_pa->pa_context_disconnect(m_context);
+            m_pa->pa_context_unref(m_context);
         }
         if (m_loop)
-            pa_mainloop_free(m_loop);
+            m_pa->pa_mainloop_free(m_loop);
     }
 
     // Connects and opens the stream; an empty text when sound is playing.
     QString open()
     {
-        m_loop = pa_mainloop_new();
+        if (!m_pa)
+            return noServer();
+        m_loop = m_pa->pa_mainloop_new();
         if (!m_loop)
             return couldNotStart();
         {
@@ -139,18 +183,18 @@ public:
                 return couldNotStart();
             m_state->loop = m_loop;
         }
-        m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Vantelorquist");
+        m_context = m_pa->pa_context_new(m_pa->pa_mainloop_get_api(m_loop), "Vantelorquist");
         // A desktop's server is running or socket-activated; spawning one would
         // fork this threaded process, and no server means no sound.
-        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        if (!m_context || m_pa->pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return noServer();
-        while (pa_context_get_state(m_context) != PA_CONTEXT_READY) {
-            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) || !iterate())
+        while (m_pa->pa_context_get_state(m_context) != PA_CONTEXT_READY) {
+            if (!PA_CONTEXT_IS_GOOD(m_pa->pa_context_get_state(m_context)) || !iterate())
                 return noServer();
         }
 
         const pa_sample_spec spec {PA_SAMPLE_FLOAT32NE, uint32_t(MirrorAudio::sampleRate), uint8_t(MirrorAudio::channelCount)};
-        m_stream = pa_stream_new(m_context, "Phone sound", &spec, nullptr);
+        m_stream = m_pa->pa_stream_new(m_context, "Phone sound", &spec, nullptr);
         if (!m_stream)
             return couldNotStart();
         pa_buffer_attr attributes;
@@ -159,15 +203,15 @@ public:
         attributes.prebuf = uint32_t(-1);
         attributes.minreq = uint32_t(requestFrames * frameBytes);
         attributes.fragsize = uint32_t(-1);
-        if (pa_stream_connect_playback(m_stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
+        if (m_pa->pa_stream_connect_playback(m_stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             return couldNotStart();
-        while (pa_stream_get_state(m_stream) != PA_STREAM_READY) {
-            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)) || !iterate())
+        while (m_pa->pa_stream_get_state(m_stream) != PA_STREAM_READY) {
+            if (!PA_STREAM_IS_GOOD(m_pa->pa_stream_get_state(m_stream)) || !iterate())
                 return couldNotStart();
         }
         // The server splits the asked-for delay between the stream's buffer and
         // the device; what it gave the device is what the buffer lacks.
-        const pa_buffer_attr* given = pa_stream_get_buffer_attr(m_stream);
+        const pa_buffer_attr* given = m_pa->pa_stream_get_buffer_attr(m_stream);
         m_bufferBytes = given ? qint64(given->tlength) : qint64(attributes.tlength);
         m_scratch.resize(size_t(std::max(m_bufferBytes, qint64(attributes.maxlength)) / sizeof(float)));
         std::lock_guard lock(m_state->lock);
@@ -178,7 +222,7 @@ public:
     // Feeds the stream until the player stops or the server goes away.
     void run()
     {
-        while (pa_context_get_state(m_context) == PA_CONTEXT_READY && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
+        while (m_pa->pa_context_get_state(m_context) == PA_CONTEXT_READY && m_pa->pa_stream_get_state(m_stream) == PA_STREAM_READY) {
             {
                 std::lock_guard lock(m_state->lock);
                 if (m_state->stopped)
@@ -195,7 +239,7 @@ private:
     // Hands the server as much of the queue as it has room for.
     void feed()
     {
-        const size_t writable = pa_stream_writable_size(m_stream);
+        const size_t writable = m_pa->pa_stream_writable_size(m_stream);
         if (writable == size_t(-1))
             return;
         qint64 taken;
@@ -208,26 +252,27 @@ private:
             m_state->inServer = std::clamp(held / frameBytes, qint64(0), m_bufferBytes / frameBytes);
         }
         if (taken > 0)
-            pa_stream_write(m_stream, m_scratch.data(), size_t(taken * frameBytes), nullptr, 0, PA_SEEK_RELATIVE);
+            m_pa->pa_stream_write(m_stream, m_scratch.data(), size_t(taken * frameBytes), nullptr, 0, PA_SEEK_RELATIVE);
     }
 
     // One pass of the loop: waits for the server or a kick. Preparing drains
     // the loop's wake-ups, so a kick that came before is repeated after it.
     bool iterate()
     {
-        if (pa_mainloop_prepare(m_loop, -1) < 0)
+        if (m_pa->pa_mainloop_prepare(m_loop, -1) < 0)
             return false;
         {
             std::lock_guard lock(m_state->lock);
             if (m_state->kicked || m_state->stopped)
-                pa_mainloop_wakeup(m_loop);
+                m_pa->pa_mainloop_wakeup(m_loop);
             if (m_state->stopped)
                 m_stopSeen = true;
         }
-        return pa_mainloop_poll(m_loop) >= 0 && pa_mainloop_dispatch(m_loop) >= 0 && !m_stopSeen;
+        return m_pa->pa_mainloop_poll(m_loop) >= 0 && m_pa->pa_mainloop_dispatch(m_loop) >= 0 && !m_stopSeen;
     }
 
     std::shared_ptr<MirrorAudio::State> m_state;
+    const Pulse* m_pa = pulse();
     pa_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;

@@ -19,6 +19,9 @@
 #include "WorkerPool.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
 
 #include <chrono>
 
@@ -30,6 +33,63 @@ std::unique_ptr<BrowserModel> makeModel()
     BrowserModel::Collaborators collaborators;
     collaborators.desktop = std::make_shared<WidgetDesktop>();
     return std::make_unique<BrowserModel>(std::move(collaborators));
+}
+
+// Runs `work` once `window` has drawn its first picture, or after a second
+// if it draws none (a window mapped on another desktop may not be exposed),
+// or soon after the window goes away before; never once `context` is gone.
+class AfterFirstPaint final : public QObject {
+public:
+    AfterFirstPaint(QWidget* window, QObject* context, std::function<void()> work)
+        : QObject(window), m_context(context), m_work(std::move(work))
+    {
+        window->installEventFilter(this);
+        QTimer::singleShot(std::chrono::seconds(1), this, [this] {
+            run();
+            deleteLater();
+        });
+    }
+    ~AfterFirstPaint() override
+    {
+        if (m_work && m_context)
+            QMetaObject::invokeMethod(m_context, std::move(m_work), Qt::QueuedConnection);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched == parent() && m_work) {
+            // After this paint is flushed to the screen, not inside it.
+            QPointer<AfterFirstPaint> self(this);
+            QMetaObject::invokeMethod(
+                this,
+                [self] {
+                    if (!self)
+                        return;
+                    self->run();
+                    self->deleteLater();
+                },
+                Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void run()
+    {
+        if (!m_context)
+            return;
+        if (auto work = std::exchange(m_work, nullptr))
+            work();
+    }
+
+    QPointer<QObject> m_context;
+    std::function<void()> m_work;
+};
+
+void setApplicationIcon()
+{
+    QApplication::setWindowIcon(Mirvek::applicationIcon());
 }
 
 } // namespace
@@ -117,7 +177,6 @@ void VantelorquistApp::willFinishLaunching()
     // power cut) would stay on disk for good.
     WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
 
-    QApplication::setWindowIcon(Mirvek::applicationIcon());
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(
         environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, m_quit});
@@ -138,8 +197,17 @@ void VantelorquistApp::willFinishLaunching()
         return new SettingsView(model(), std::make_shared<WidgetDesktop>(), std::move(menuBar));
     });
 
-    // The tray icon, and the one observer of the model's window requests:
-    // it belongs to the application, so requests count with or without the icon.
+    // The one observer of the model's window requests: it belongs to the
+    // application, so requests count with or without the tray icon.
+    connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
+    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
+        if (identifier != QStringLiteral("main"))
+            m_mainMenu->attach(window);
+    });
+}
+
+void VantelorquistApp::makeMenuBarItem()
+{
     MenuBarContent::Hooks hooks;
     hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
@@ -148,17 +216,23 @@ void VantelorquistApp::willFinishLaunching()
     hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());
-    connect(&model(), &BrowserModel::windowRequestChanged, this, [this] { bringUp(QStringLiteral("main")); });
-    connect(&m_windows, &WindowRegistry::windowOpened, this, [this](const QString& identifier, QWidget* window) {
-        if (identifier != QStringLiteral("main"))
-            m_mainMenu->attach(window);
-    });
 }
 
 void VantelorquistApp::didFinishLaunching()
 {
-    if (QWidget* window = m_windows.open(QStringLiteral("main"))) {
-        window->raise();
-        window->activateWindow();
+    QWidget* window = m_windows.open(QStringLiteral("main"));
+    // Drawing the icon in all its sizes and handing them to the window system,
+    // and the tray icon's round trips on the session bus, would hold up the
+    // first picture; every window takes the icon up when it is set.
+    const auto rest = [this] {
+        setApplicationIcon();
+        makeMenuBarItem();
+    };
+    if (!window) {
+        rest();
+        return;
     }
+    window->raise();
+    window->activateWindow();
+    new AfterFirstPaint(window, this, rest);
 }

@@ -49,7 +49,7 @@ public:
     // it shows or hides the tray icon at once.
     bool showMenuBarIcon() const;
     void setShowMenuBarIcon(bool show);
-    // The tray icon with its menu, once launched.
+    // The tray icon with its menu, once the main window is on screen.
     MenuBarItem* menuBarItem() const { return m_menuBarItem.get(); }
     // The commands of every window, once launched.
     MainMenu* mainMenu() const { return m_mainMenu.get(); }
@@ -61,6 +61,8 @@ public:
     Environment environment();
 
 private:
+    void makeMenuBarItem();
+
     // Declared first: the settings in use may be these.
     std::unique_ptr<QSettings> m_ownSettings;
     QSettings* m_settings;

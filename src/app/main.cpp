@@ -2,6 +2,7 @@
 #include "QuitSignals.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -9,6 +10,8 @@
 #include <QWindow>
 
 #include <cstdio>
+
+#include <fontconfig/fontconfig.h>
 
 namespace {
 
@@ -37,6 +40,9 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Reading the font configuration takes several milliseconds; done beside
+    // the connection to the display, the first window measures its text sooner.
+    WorkerPool::shared().start([](std::stop_token) { FcInit(); });
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));

@@ -426,7 +426,7 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     setObjectName(QStringLiteral("sidebar"));
     setMinimumWidth(230);
     setMaximumWidth(320);
-    auto* column = new QVBoxLayout(this);
+    auto* column = m_column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
@@ -483,11 +483,10 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     scroll->setWidget(content);
     column->addWidget(scroll, 1);
 
-    // The chosen phone's card on top; it takes no space while none is chosen.
-    // Made after the list so that the keyboard starts on the list.
-    m_panel = new DevicePanel(m_env, this);
-    m_panel->setContentsMargins(10, 4, 10, 0);
-    column->insertWidget(0, m_panel);
+    // The chosen phone's card on top; it takes no space while none is chosen,
+    // and is made only once one is.
+    if (model->selectedDevice())
+        devicePanel();
 
     // The footer: the maker's link and the About button, on one line.
     auto* footer = new QWidget(this);
@@ -580,8 +579,34 @@ void Sidebar::updateHighlight()
     }
 }
 
+DevicePanel* Sidebar::devicePanel()
+{
+    if (!m_panel) {
+        m_panel = new DevicePanel(m_env, this);
+        m_panel->setContentsMargins(10, 4, 10, 0);
+        m_column->insertWidget(0, m_panel);
+        // The keyboard starts on the list and reaches the card before the
+        // footer, whenever the card was made: its focusable widgets, in their
+        // order, go after the list's last.
+        QList<QWidget*> card;
+        for (QWidget* widget = m_panel; widget == m_panel || m_panel->isAncestorOf(widget);
+             widget = widget->nextInFocusChain()) {
+            if (widget->focusPolicy() != Qt::NoFocus)
+                card.append(widget);
+        }
+        QWidget* previous = m_wireless;
+        for (QWidget* widget : std::as_const(card)) {
+            setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
+    return m_panel;
+}
+
 void Sidebar::updateDevices()
 {
+    if (m_env.model->selectedDevice())
+        devicePanel();
     updateLocations();
     // The keyboard stays on the phone it was on.
     auto* current = qobject_cast<DeviceRow*>(m_list->current());

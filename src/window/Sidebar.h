@@ -122,7 +122,8 @@ public:
     QPushButton* wirelessButton() const { return m_wireless; }
     QPushButton* aboutButton() const { return m_about; }
     SidebarList* list() const { return m_list; }
-    DevicePanel* devicePanel() const { return m_panel; }
+    // The chosen phone's card, made when a phone is first chosen (or here).
+    DevicePanel* devicePanel();
 
 private:
     void updateLocations();
@@ -130,7 +131,8 @@ private:
     void updateDevices();
 
     Environment m_env;
-    DevicePanel* m_panel;
+    QVBoxLayout* m_column;
+    DevicePanel* m_panel = nullptr;
     SidebarList* m_list;
     QLabel* m_locationsHeader;
     QList<LocationRow*> m_locations;

@@ -268,6 +268,42 @@ TEST_F(Accessibility, TabGoesSidebarToolbarSearchListAndArrowsWithReturnOpenAPla
     EXPECT_EQ(model().path(), u"/sdcard/Music/Podcasts"_s);
 }
 
+// The phone's card is made when a phone is first chosen; Tab still reaches
+// it after the list and before the footer, as when the phone was there first.
+TEST_F(Accessibility, APhoneChosenAfterTheWindowOpenedTakesTheSameTabStopsInTheSidebar)
+{
+    const auto sidebarStops = [](ContentView& view) {
+        view.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.sidebar()->list()->setFocus(Qt::TabFocusReason);
+        QStringList stops;
+        for (int i = 0; i < 30 && view.sidebar()->isAncestorOf(QApplication::focusWidget()); ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            stops.append(focus->objectName().isEmpty() ? nameOf(focus) : focus->objectName());
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        return stops;
+    };
+    // With the footer's button on, the card sits between the list and it.
+    Environment env = fullEnvironment();
+    env.commands.showAboutPanel = [] {};
+    readyPhones();
+    const QStringList first = sidebarStops(window(env));
+    model().setSelectedSerial(std::nullopt);
+    adb->setDevices({});
+    pass();
+    settle();
+    ContentView& view = window(env);
+    EXPECT_FALSE(view.sidebar()->findChild<DevicePanel*>());
+    readyPhones();
+    ASSERT_TRUE(view.sidebar()->findChild<DevicePanel*>());
+    EXPECT_TRUE(view.sidebar()->findChild<DevicePanel*>()->isVisible());
+    const QStringList later = sidebarStops(view);
+    EXPECT_EQ(later, first);
+    EXPECT_EQ(first.mid(0, 3), (QStringList{"sidebarList", "sidebarWireless", "phoneDetailsButton"}));
+    EXPECT_EQ(first.last(), u"about"_s);
+}
+
 // Mended: the walk looked at the main window only; the Apps and Logcat
 // toolbars, the log filter's clear button, and the mirrored screen and the
 // side rail of the Phone Screen window went unnamed.

@@ -5,15 +5,21 @@
 #include "ContentView.h"
 #include "MirrorWindow.h"
 #include "TempFolder.h"
+#include "TestSupport.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QIcon>
+#include <QMenu>
+#include <QWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -98,6 +104,34 @@ TEST_F(Application, ClosingTheMainWindowFollowsTheTwoSettingsAndOtherWindowsNeve
     logcat.show();
     logcat.close();
     EXPECT_EQ(entered.count(), 0);
+}
+
+// The application's icon and the tray item are made once the main window is
+// on screen; the icon still reaches that window and the windows opened
+// after it, and the tray item follows the model.
+TEST_F(Application, TheIconAndTheTrayItemArriveOnceTheMainWindowIsShown)
+{
+    QApplication::setWindowIcon(QIcon());
+    auto app = launch(false);
+    QWidget* main = app->windows().window(u"main"_s);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return !QApplication::windowIcon().isNull() && app->menuBarItem(); }, std::chrono::seconds(5)));
+    QMenu* trayMenu = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == u"trayMenu"_s)
+            trayMenu = qobject_cast<QMenu*>(widget);
+    }
+    ASSERT_TRUE(trayMenu);
+    const auto quit = std::find_if(trayMenu->actions().cbegin(), trayMenu->actions().cend(),
+                                   [](QAction* action) { return action->text() == u"Quit Vantelorquist"_s; });
+    EXPECT_NE(quit, trayMenu->actions().cend());
+    EXPECT_FALSE(main->windowIcon().isNull());
+    EXPECT_FALSE(main->windowHandle()->icon().isNull());
+    QWidget* apps = app->windows().open(u"apps"_s);
+    ASSERT_TRUE(apps);
+    EXPECT_FALSE(apps->windowHandle()->icon().isNull());
+    EXPECT_EQ(apps->windowIcon().availableSizes(), QApplication::windowIcon().availableSizes());
 }
 
 // Mended: quitting closed the phones' MTP sessions and removed the staged
