@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QWindow>
 
+#include <atomic>
 #include <cstdio>
 
 #include <fontconfig/fontconfig.h>
@@ -42,8 +44,19 @@ int main(int argc, char* argv[])
 {
     // Reading the font configuration takes several milliseconds; done beside
     // the connection to the display, the first window measures its text sooner.
-    WorkerPool::shared().start([](std::stop_token) { FcInit(); });
+    // Qt's list of the installed fonts (~2 ms) follows it on the worker once
+    // the application exists, while the main window is being built; the font
+    // database's own lock makes the window's first font wait for it if need be.
+    static std::atomic<int> fontSteps {0};
+    const auto listFonts = [] { QFontDatabase::families(); };
+    WorkerPool::shared().start([listFonts](std::stop_token) {
+        FcInit();
+        if (fontSteps.fetch_add(1) == 1)
+            listFonts();
+    });
     QApplication app(argc, argv);
+    if (fontSteps.fetch_add(1) == 1)
+        WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
