@@ -5,7 +5,10 @@
 #include <QIcon>
 #include <QIconEngine>
 #include <QLocale>
+#include <QApplication>
+#include <QHash>
 #include <QPainter>
+#include <QSvgRenderer>
 #include <QWidget>
 
 #include <cmath>
@@ -82,22 +85,75 @@ QFont title2(const QFont& base)
     return scaled(base, 1.45, QFont::DemiBold);
 }
 
+namespace {
+
+struct SymbolKey {
+    QString name;
+    int pixels;
+    QRgba64 color;
+    qreal devicePixelRatio;
+    bool operator==(const SymbolKey&) const = default;
+};
+
+size_t qHash(const SymbolKey& key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.name, key.pixels, quint64(key.color), key.devicePixelRatio);
+}
+
+// A bundled symbol drawn as QIcon's SVG engine would draw it, without loading
+// the icon-engine plugin or reading the file a second time to check it.
+// Empty when the symbol is not bundled or its file cannot be read.
+QImage drawnBundled(const QString& name, QSize pixels)
+{
+    const QString file = Symbols::bundledFile(name);
+    if (file.isEmpty())
+        return {};
+    QSvgRenderer renderer(file);
+    if (!renderer.isValid())
+        return {};
+    QSize drawn = renderer.defaultSize();
+    if (!drawn.isNull())
+        drawn.scale(pixels, Qt::KeepAspectRatio);
+    if (drawn.isEmpty())
+        return {};
+    QImage image(drawn, QImage::Format_ARGB32_Premultiplied);
+    image.fill(0);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    return image;
+}
+
+} // namespace
+
 QPixmap symbol(const QString& name, int size, const QColor& color, qreal devicePixelRatio)
 {
+    // The phone outline draws its symbol at every repaint, and several
+    // buttons share one; each is drawn once.
+    static QHash<SymbolKey, QPixmap> drawnSymbols;
+    const SymbolKey key {name, size, color.rgba64(), devicePixelRatio};
+    if (const auto found = drawnSymbols.constFind(key); found != drawnSymbols.constEnd())
+        return *found;
+
     const QSize pixels(qRound(size * devicePixelRatio), qRound(size * devicePixelRatio));
-    QPixmap source = Symbols::icon(name).pixmap(pixels);
-    QPixmap result(pixels);
+    QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
     result.fill(Qt::transparent);
     {
         QPainter painter(&result);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(QRect(QPoint(0, 0), pixels), source);
+        // QIcon draws larger for a screen scaled above 1; it keeps that case.
+        const QImage bundled = qApp->devicePixelRatio() > 1.0 ? QImage() : drawnBundled(name, pixels);
+        if (!bundled.isNull())
+            painter.drawImage(QRect(QPoint(0, 0), pixels), bundled);
+        else
+            painter.drawPixmap(QRect(QPoint(0, 0), pixels), Symbols::icon(name).pixmap(pixels));
         // Keep the symbol's shape, paint it in one colour.
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         painter.fillRect(result.rect(), color);
     }
-    result.setDevicePixelRatio(devicePixelRatio);
-    return result;
+    QPixmap pixmap = QPixmap::fromImage(std::move(result));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    drawnSymbols.insert(key, pixmap);
+    return pixmap;
 }
 
 namespace {

@@ -84,16 +84,22 @@ QString themeName(const QString& symbol)
     return table().value(symbol);
 }
 
+QString bundledFile(const QString& name)
+{
+    registerBundledSymbols();
+    QString file = QStringLiteral(":/symbols/") + name + QStringLiteral(".svg");
+    return QFile::exists(file) ? file : QString();
+}
+
 QIcon icon(const QString& name)
 {
     static QHash<QString, QIcon> cache;
     auto found = cache.constFind(name);
     if (found != cache.constEnd())
         return *found;
-    registerBundledSymbols();
     QIcon result;
-    const QString bundled = QStringLiteral(":/symbols/") + name + QStringLiteral(".svg");
-    if (QFile::exists(bundled)) {
+    const QString bundled = bundledFile(name);
+    if (!bundled.isEmpty()) {
         result = QIcon(bundled);
     } else {
         ensureIconTheme();

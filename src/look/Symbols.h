@@ -9,6 +9,9 @@ namespace Symbols {
 
 QIcon icon(const QString& name);
 
+// The bundled SVG of a symbol; empty when we ship none.
+QString bundledFile(const QString& name);
+
 // The icon theme's name for a symbol; empty when the table has none.
 QString themeName(const QString& symbol);
 

@@ -3,11 +3,13 @@
 
 #include "LazyIconStyle.h"
 #include "Look.h"
+#include "Symbols.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
 #include <QStyleFactory>
 #include <QToolBar>
 
@@ -27,7 +29,58 @@ QImage picture(const QIcon& icon, QSize size, QIcon::Mode mode = QIcon::Normal)
     return icon.pixmap(size, 1.0, mode).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+// A symbol in one colour drawn through its QIcon, as it always was.
+QImage throughIcon(const QString& name, int size, const QColor& color, qreal ratio)
+{
+    const QSize pixels(qRound(size * ratio), qRound(size * ratio));
+    QPixmap result(pixels);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(QPoint(0, 0), pixels), Symbols::icon(name).pixmap(pixels));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(result.rect(), color);
+    painter.end();
+    return result.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage drawn(const QPixmap& pixmap)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
 } // namespace
+
+TEST(Symbol, LooksAsDrawnThroughItsIconAtEverySizeColourAndScale)
+{
+    for (const QString& name : {QStringLiteral("smartphone"), QStringLiteral("cable.connector"),
+                                QStringLiteral("wifi"), QStringLiteral("iphone.gen3.radiowaves.left.and.right"),
+                                QStringLiteral("iphone"), QStringLiteral("no.such.symbol")}) {
+        for (const int size : {11, 16, 22, 23, 48}) {
+            for (const QColor& color : {QColor(Qt::white), QColor(255, 255, 255, 217), QColor(40, 90, 200, 200)}) {
+                for (const qreal ratio : {1.0, 1.5, 2.0}) {
+                    SCOPED_TRACE(QStringLiteral("%1 %2 %3 %4").arg(name).arg(size).arg(color.name(QColor::HexArgb)).arg(ratio).toStdString());
+                    const QPixmap symbol = Look::symbol(name, size, color, ratio);
+                    EXPECT_EQ(symbol.devicePixelRatio(), ratio);
+                    EXPECT_EQ(drawn(symbol), throughIcon(name, size, color, ratio));
+                }
+            }
+        }
+    }
+}
+
+TEST(Symbol, FollowsTheColourAskedForAfterBeingDrawnInAnother)
+{
+    // A theme switch asks for the same symbol in the other theme's colour.
+    const QColor light(0, 122, 255), dark(10, 132, 255, 230);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(drawn(Look::symbol(QStringLiteral("wifi"), 18, light)),
+                  throughIcon(QStringLiteral("wifi"), 18, light, 1.0));
+        EXPECT_EQ(drawn(Look::symbol(QStringLiteral("wifi"), 18, dark)), throughIcon(QStringLiteral("wifi"), 18, dark, 1.0));
+        EXPECT_EQ(drawn(Look::symbol(QStringLiteral("wifi"), 24, light)),
+                  throughIcon(QStringLiteral("wifi"), 24, light, 1.0));
+    }
+}
 
 TEST(SymbolIcon, AnswersAsAnIconHoldingEverySizeDrawnAtOnce)
 {
