@@ -6,6 +6,7 @@
 
 #include <QPainter>
 
+#include <dlfcn.h>
 #include <qrencode.h>
 #include <sys/random.h>
 
@@ -14,6 +15,26 @@
 #include <vector>
 
 namespace {
+
+// libqrencode's functions, or nullptr where it cannot be opened. Opened when
+// the first code is drawn, so a start that never pairs does not load it.
+struct QrEncode {
+    decltype(&::QRcode_encodeData) encodeData = nullptr;
+    decltype(&::QRcode_free) free = nullptr;
+};
+
+const QrEncode* qrEncode()
+{
+    static const QrEncode table = [] {
+        QrEncode t;
+        if (void* handle = dlopen("libqrencode.so.4", RTLD_NOW | RTLD_LOCAL)) {
+            t.encodeData = reinterpret_cast<decltype(&::QRcode_encodeData)>(dlsym(handle, "QRcode_encodeData"));
+            t.free = reinterpret_cast<decltype(&::QRcode_free)>(dlsym(handle, "QRcode_free"));
+        }
+        return t;
+    }();
+    return table.encodeData && table.free ? &table : nullptr;
+}
 
 // Lower-case letters without "l" and "o", and the digits 2 to 9: nothing
 // that reads as another character.
@@ -115,15 +136,18 @@ QString WirelessPairing::random(int length)
 
 QImage WirelessPairing::qrCode(const QString& text)
 {
+    const QrEncode* qr = qrEncode();
+    if (!qr)
+        return {};
     const QByteArray bytes = text.toUtf8();
-    QRcode* code = QRcode_encodeData(int(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                     0, QR_ECLEVEL_M);
+    QRcode* code = qr->encodeData(int(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()), 0,
+                                  QR_ECLEVEL_M);
     if (!code)
         return {};
     const int width = code->width;
     QImage image(width * modulePixels, width * modulePixels, QImage::Format_RGB32);
     if (image.isNull()) {
-        QRcode_free(code);
+        qr->free(code);
         return {};
     }
     image.fill(Qt::white);
@@ -137,7 +161,7 @@ QImage WirelessPairing::qrCode(const QString& text)
             }
         }
     }
-    QRcode_free(code);
+    qr->free(code);
     image.setDevicePixelRatio(2);
     return image;
 }

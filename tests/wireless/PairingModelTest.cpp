@@ -318,3 +318,26 @@ TEST_F(PairingModel, AfterStopAdbsServicesAreGoneAndChangesNoLongerArrive)
 }
 
 } // namespace
+
+TEST(PairingCodes, QrCodeIsASquareOfModulesWithItsThreeFinderPatterns)
+{
+    // The library that draws it is opened on first use.
+    for (const QString& text : {u"WIFI:T:ADB;S:vantelorquist-abcdefgh;P:23456789abcd;;"_s, u"x"_s}) {
+        SCOPED_TRACE(text.toStdString());
+        const QImage code = WirelessPairing::qrCode(text);
+        ASSERT_FALSE(code.isNull());
+        ASSERT_EQ(code.width(), code.height());
+        const int modules = 21 + 4 * ((code.width() / 10 - 21) / 4); // versions grow by four modules
+        ASSERT_EQ(code.width(), modules * 10);
+        const auto black = [&](int x, int y) { return code.pixel(x * 10 + 5, y * 10 + 5) == qRgb(0, 0, 0); };
+        // Each finder is a black ring, a white ring and a black 3x3 centre.
+        for (const QPoint corner : {QPoint(0, 0), QPoint(modules - 7, 0), QPoint(0, modules - 7)}) {
+            for (int y = 0; y < 7; ++y) {
+                for (int x = 0; x < 7; ++x) {
+                    const int ring = std::min({x, y, 6 - x, 6 - y});
+                    EXPECT_EQ(black(corner.x() + x, corner.y() + y), ring != 1) << x << "," << y;
+                }
+            }
+        }
+    }
+}
