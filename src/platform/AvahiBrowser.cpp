@@ -26,12 +26,49 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// avahi's client library, opened when the first browser starts so that a
+// start that never looks for phones on the network does not load it.
+#define VANTELORQUIST_AVAHI_FUNCTIONS(X)                                                                      \
+    X(avahi_threaded_poll_new) X(avahi_threaded_poll_get) X(avahi_threaded_poll_start)                       \
+        X(avahi_threaded_poll_stop) X(avahi_threaded_poll_free) X(avahi_client_new) X(avahi_client_free)     \
+            X(avahi_elapse_time) X(avahi_service_browser_new) X(avahi_service_resolver_new)                  \
+                X(avahi_service_resolver_free)
+
+struct AvahiLibrary {
+#define VANTELORQUIST_AVAHI_MEMBER(name) decltype(&::name) name = nullptr;
+    VANTELORQUIST_AVAHI_FUNCTIONS(VANTELORQUIST_AVAHI_MEMBER)
+#undef VANTELORQUIST_AVAHI_MEMBER
+    bool loaded = false;
+};
+
+// Never closed: its threads may outlive any browser.
+const AvahiLibrary& avahi()
+{
+    static const AvahiLibrary table = [] {
+        AvahiLibrary t;
+        // dlsym on the client library also finds what it takes from avahi-common.
+        void* handle = dlopen("libavahi-client.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return t;
+        bool all = true;
+#define VANTELORQUIST_AVAHI_RESOLVE(name)                                  \
+    t.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));    \
+    all = all && t.name;
+        VANTELORQUIST_AVAHI_FUNCTIONS(VANTELORQUIST_AVAHI_RESOLVE)
+#undef VANTELORQUIST_AVAHI_RESOLVE
+        t.loaded = all;
+        return t;
+    }();
+    return table;
+}
 
 // When the system bus itself can't be reached, try again this much later.
 constexpr unsigned retryMilliseconds = 5000;
@@ -116,7 +153,7 @@ private:
                               const char* hostName, const AvahiAddress* address, uint16_t port,
                               AvahiStringList* txt, AvahiLookupResultFlags flags, void* userdata);
 
-    const AvahiPoll* api() const { return avahi_threaded_poll_get(m_poll); }
+    const AvahiPoll* api() const { return avahi().avahi_threaded_poll_get(m_poll); }
     void start(Search& search);
     void found(Search& search, const QString& name, ServiceReports::Where where);
     void lost(Search& search, const QString& name, ServiceReports::Where where);
@@ -147,13 +184,15 @@ private:
 bool AvahiCore::start(QObject* context)
 {
     m_context = context;
-    m_poll = avahi_threaded_poll_new();
+    if (!avahi().loaded)
+        return false;
+    m_poll = avahi().avahi_threaded_poll_new();
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (!m_poll || m_wakeFd < 0)
         return false;
     // Registered before the thread runs, so no lock is needed.
     m_inboxWatch = api()->watch_new(api(), m_wakeFd, AVAHI_WATCH_IN, inboxReady, this);
-    return m_inboxWatch && avahi_threaded_poll_start(m_poll) == 0;
+    return m_inboxWatch && avahi().avahi_threaded_poll_start(m_poll) == 0;
 }
 
 void AvahiCore::post(std::function<void()> work)
@@ -188,15 +227,15 @@ void AvahiCore::detach()
 void AvahiCore::finish()
 {
     if (m_poll)
-        avahi_threaded_poll_stop(m_poll);
+        avahi().avahi_threaded_poll_stop(m_poll);
     // The thread has ended: what it owned is ours now. Freeing the client
     // frees its browsers and resolvers.
     if (m_client)
-        avahi_client_free(m_client);
+        avahi().avahi_client_free(m_client);
     m_client = nullptr;
     m_searches.clear();
     if (m_poll)
-        avahi_threaded_poll_free(m_poll); // with its watches and timeouts
+        avahi().avahi_threaded_poll_free(m_poll); // with its watches and timeouts
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
 }
@@ -206,14 +245,14 @@ void AvahiCore::connectClient()
     int error = 0;
     // NO_FAIL: a daemon that isn't running yet is waited for.
     ++m_generation;
-    AvahiClient* client = avahi_client_new(api(), AVAHI_CLIENT_NO_FAIL, clientChanged, this, &error);
+    AvahiClient* client = avahi().avahi_client_new(api(), AVAHI_CLIENT_NO_FAIL, clientChanged, this, &error);
     if (!client) {
         // The state callback may have seen the client that avahi just freed.
         m_client = nullptr;
         m_connected = false;
         timeval when {};
         if (!m_retry)
-            m_retry = api()->timeout_new(api(), avahi_elapse_time(&when, retryMilliseconds, 0), retryDue, this);
+            m_retry = api()->timeout_new(api(), avahi().avahi_elapse_time(&when, retryMilliseconds, 0), retryDue, this);
         return;
     }
     m_client = client;
@@ -251,7 +290,7 @@ void AvahiCore::clientChanged(AvahiClient* client, AvahiClientState state, void*
         self->post([self, generation = self->m_generation] {
             if (self->m_generation != generation || !self->m_client)
                 return;
-            avahi_client_free(self->m_client);
+            avahi().avahi_client_free(self->m_client);
             self->m_client = nullptr;
             self->connectClient();
         });
@@ -275,7 +314,7 @@ void AvahiCore::start(Search& search)
 {
     if (search.browser || !m_client)
         return;
-    search.browser = avahi_service_browser_new(m_client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, search.type.constData(),
+    search.browser = avahi().avahi_service_browser_new(m_client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, search.type.constData(),
                                                search.domain.constData(), AvahiLookupFlags(0), browserEvent, &search);
 }
 
@@ -309,13 +348,13 @@ void AvahiCore::found(Search& search, const QString& name, ServiceReports::Where
     // A report seen again is resolved afresh.
     auto& slot = search.resolutions[{name, where.interface, where.protocol}];
     if (slot && slot->resolver)
-        avahi_service_resolver_free(slot->resolver);
+        avahi().avahi_service_resolver_free(slot->resolver);
     slot = std::make_unique<Resolution>();
     slot->search = &search;
     slot->name = name;
     slot->where = where;
     const QByteArray nameBytes = name.toUtf8();
-    slot->resolver = avahi_service_resolver_new(m_client, AvahiIfIndex(where.interface), AvahiProtocol(where.protocol),
+    slot->resolver = avahi().avahi_service_resolver_new(m_client, AvahiIfIndex(where.interface), AvahiProtocol(where.protocol),
                                                 nameBytes.constData(), search.type.constData(),
                                                 search.domain.constData(), AvahiProtocol(where.protocol),
                                                 AvahiLookupFlags(0), resolverEvent, slot.get());
@@ -326,7 +365,7 @@ void AvahiCore::lost(Search& search, const QString& name, ServiceReports::Where 
     auto slot = search.resolutions.find({name, where.interface, where.protocol});
     if (slot != search.resolutions.end()) {
         if (slot->second->resolver)
-            avahi_service_resolver_free(slot->second->resolver);
+            avahi().avahi_service_resolver_free(slot->second->resolver);
         search.resolutions.erase(slot);
     }
     ServiceReports::Removal removal = search.reports.remove(name, where);
@@ -345,7 +384,7 @@ void AvahiCore::resolverEvent(AvahiServiceResolver*, AvahiIfIndex interface, Ava
     if (event != AVAHI_RESOLVER_FOUND || !address) {
         // A resolution that fails is simply never reported. Freeing the
         // resolver from its own callback is allowed.
-        avahi_service_resolver_free(resolution.resolver);
+        avahi().avahi_service_resolver_free(resolution.resolver);
         resolution.resolver = nullptr;
         return;
     }
