@@ -1,5 +1,6 @@
 #include "LazyIconStyle.h"
 #include "QuitSignals.h"
+#include "ServiceBrowser.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
@@ -54,6 +55,8 @@ int main(int argc, char* argv[])
         if (fontSteps.fetch_add(1) == 1)
             listFonts();
     });
+    // The phone discovery that the main window starts opens avahi's library.
+    WorkerPool::shared().start([](std::stop_token) { ServiceBrowser::prepareSystem(); });
     QApplication app(argc, argv);
     if (fontSteps.fetch_add(1) == 1)
         WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });

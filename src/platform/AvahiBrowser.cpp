@@ -457,6 +457,11 @@ private:
 
 } // namespace
 
+void ServiceBrowser::prepareSystem()
+{
+    (void)avahi();
+}
+
 std::unique_ptr<ServiceBrowser> ServiceBrowser::createSystem()
 {
     return std::make_unique<AvahiBrowser>();

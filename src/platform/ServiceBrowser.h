@@ -42,4 +42,8 @@ public:
     // waits for a daemon that isn't running yet and reconnects after a
     // daemon restart; it never reports a failure.
     static std::unique_ptr<ServiceBrowser> createSystem();
+
+    // Opens the system's discovery library ahead of createSystem(), from any
+    // thread, so that the first browser does not wait for it.
+    static void prepareSystem();
 };
