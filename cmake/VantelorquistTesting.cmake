@@ -12,7 +12,9 @@ function(vt_add_test name)
     target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
   endif()
   # Staged copies of the tests go under the build folder, not the user's cache.
-  set(props TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache")
+  # One value per property: a list here would split into property names.
+  set(props TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ENVIRONMENT_MODIFICATION "XDG_CACHE_HOME=set:${CMAKE_BINARY_DIR}/test-cache")
   if(ARG_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
