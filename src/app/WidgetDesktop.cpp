@@ -93,7 +93,8 @@ QStringList WidgetDesktop::chooseItems(const Panel& panel)
 
 QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& patterns)
 {
-    QFileDialog dialog(QApplication::activeWindow(), panel.message, panel.folder);
+    // Without a folder the dialog would open wherever the process was started.
+    QFileDialog dialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder));
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     const QString kind = kindOf(patterns);

@@ -4,6 +4,7 @@
 #include "Error.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -45,7 +46,8 @@ QString trimmedPackage(const QString& text)
 
 std::optional<QString> askWithDialog(const QString& suggestedName)
 {
-    QFileDialog dialog(QApplication::activeWindow());
+    // In the home folder, not wherever the process was started.
+    QFileDialog dialog(QApplication::activeWindow(), QString(), QDir::homePath());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Text files (*.txt)"));

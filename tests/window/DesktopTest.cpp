@@ -192,6 +192,17 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     EXPECT_FALSE(desktop.chooseFolder({QStringLiteral("Choose where to copy “a”"), QStringLiteral("Save Here"),
                                        home.filePath(QStringLiteral("Downloads"))}));
     EXPECT_EQ(start, home.path());
+
+    // Mended: a panel given no folder opened wherever the process was started.
+    start.clear();
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            start = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    EXPECT_TRUE(desktop.chooseFiles({{}, QStringLiteral("Install"), {}}, {QStringLiteral("*.apk")}).isEmpty());
+    EXPECT_EQ(start, QDir::homePath());
 }
 
 // Mended: the install panel offered its files as "*.[aA][pP][kK]", a pattern
