@@ -24,6 +24,24 @@
 
 namespace {
 
+// A label holding one link, one Tab stop: reached by Tab, the link itself is
+// chosen at once (a plain label would first take the focus with nothing
+// chosen, and only the next Tab would reach the link), so Return opens it.
+class LinkLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QLabel::focusInEvent(event);
+        if (event->reason() == Qt::TabFocusReason)
+            QLabel::focusNextPrevChild(true);
+        else if (event->reason() == Qt::BacktabFocusReason)
+            QLabel::focusNextPrevChild(false);
+    }
+};
+
 QLabel* sectionHeader(const QString& text, QWidget* parent)
 {
     auto* header = new QLabel(text, parent);
@@ -502,7 +520,7 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     logo->setPalette(logoPalette);
     Accessibility::hide(logo);
     line->addWidget(logo);
-    auto* maker = new QLabel(footer);
+    auto* maker = new LinkLabel(footer);
     maker->setObjectName(QStringLiteral("makerLink"));
     maker->setFont(caption);
     const QString mark = QStringLiteral("by <b style=\"letter-spacing: 1.2px\">MIRVEK</b>");
