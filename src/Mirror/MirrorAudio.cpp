@@ -1,6 +1,7 @@
 #include "MirrorAudio.h"
 
 #include "Error.h"
+#include "SharedLibrary.h"
 
 #include <QtEndian>
 
@@ -8,7 +9,6 @@
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
 
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,22 +38,16 @@ struct Pulse {
     bool loaded = false;
 };
 
-// The library's functions, or nullptr where it cannot be opened. Never
-// closed: its threads and atexit handlers may outlive any user.
+// The library's functions, or nullptr where it cannot be opened.
 const Pulse* pulse()
 {
     static const Pulse table = [] {
         Pulse t;
-        void* handle = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return t;
-        bool all = true;
-#define VANTELORQUIST_PULSE_RESOLVE(name)                                            \
-    t.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));              \
-    all = all && t.name;
+        SharedLibrary library("libpulse.so.0");
+#define VANTELORQUIST_PULSE_RESOLVE(name) library.resolve(t.name, #name);
         VANTELORQUIST_PULSE_FUNCTIONS(VANTELORQUIST_PULSE_RESOLVE)
 #undef VANTELORQUIST_PULSE_RESOLVE
-        t.loaded = all;
+        t.loaded = library.complete();
         return t;
     }();
     return table.loaded ? &table : nullptr;

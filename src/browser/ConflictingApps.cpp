@@ -31,20 +31,22 @@ QByteArray readSmall(const QString& path)
     return file.read(4096);
 }
 
-// Field 22 of /proc/<pid>/stat; the command name before it may hold spaces
-// and parentheses, so counting starts after the last ")".
-std::optional<uint64_t> startTime(int pid)
+// The fields of /proc/<pid>/stat from the third (the state) on. The command
+// name before them may hold spaces and parentheses, so they start after the
+// last ")"; none when the process is gone.
+QList<QByteArray> statFields(int pid)
 {
     const QByteArray stat = readSmall(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/stat"));
     const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    // After ")" come the state (field 3) and the rest; start time is field 22.
-    if (fields.size() < 20)
-        return std::nullopt;
+    return close < 0 ? QList<QByteArray>() : stat.mid(close + 2).split(' ');
+}
+
+// Field 22 of /proc/<pid>/stat.
+std::optional<uint64_t> startTime(int pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
     bool ok = false;
-    const uint64_t value = fields.at(19).toULongLong(&ok);
+    const uint64_t value = fields.size() >= 20 ? fields.at(19).toULongLong(&ok) : 0;
     return ok ? std::optional<uint64_t>(value) : std::nullopt;
 }
 
@@ -71,14 +73,10 @@ bool holdsAny(int pid, const QSet<QString>& nodes)
     return false;
 }
 
+// Field 4 of /proc/<pid>/stat.
 std::optional<int> parentOf(int pid)
 {
-    const QByteArray stat = readSmall(procRoot + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/stat"));
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    // After ")" come the state (field 3) and the parent (field 4).
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    const QList<QByteArray> fields = statFields(pid);
     bool ok = false;
     const int parent = fields.size() >= 2 ? fields.at(1).toInt(&ok) : 0;
     return ok ? std::optional<int>(parent) : std::nullopt;

@@ -6,6 +6,7 @@
 
 #include "ServiceBrowser.h"
 #include "ServiceReports.h"
+#include "SharedLibrary.h"
 #include "WorkerPool.h"
 
 #include <avahi-client/client.h>
@@ -26,7 +27,6 @@
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -49,22 +49,16 @@ struct AvahiLibrary {
     bool loaded = false;
 };
 
-// Never closed: its threads may outlive any browser.
 const AvahiLibrary& avahi()
 {
     static const AvahiLibrary table = [] {
         AvahiLibrary t;
-        // dlsym on the client library also finds what it takes from avahi-common.
-        void* handle = dlopen("libavahi-client.so.3", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return t;
-        bool all = true;
-#define VANTELORQUIST_AVAHI_RESOLVE(name)                                  \
-    t.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));    \
-    all = all && t.name;
+        // The client library also finds what it takes from avahi-common.
+        SharedLibrary library("libavahi-client.so.3");
+#define VANTELORQUIST_AVAHI_RESOLVE(name) library.resolve(t.name, #name);
         VANTELORQUIST_AVAHI_FUNCTIONS(VANTELORQUIST_AVAHI_RESOLVE)
 #undef VANTELORQUIST_AVAHI_RESOLVE
-        t.loaded = all;
+        t.loaded = library.complete();
         return t;
     }();
     return table;

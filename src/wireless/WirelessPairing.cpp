@@ -3,10 +3,10 @@
 #include "ADBError.h"
 #include "BrowserModel.h"
 #include "Error.h"
+#include "SharedLibrary.h"
 
 #include <QPainter>
 
-#include <dlfcn.h>
 #include <qrencode.h>
 #include <sys/random.h>
 
@@ -21,19 +21,20 @@ namespace {
 struct QrEncode {
     decltype(&::QRcode_encodeData) encodeData = nullptr;
     decltype(&::QRcode_free) free = nullptr;
+    bool loaded = false;
 };
 
 const QrEncode* qrEncode()
 {
     static const QrEncode table = [] {
         QrEncode t;
-        if (void* handle = dlopen("libqrencode.so.4", RTLD_NOW | RTLD_LOCAL)) {
-            t.encodeData = reinterpret_cast<decltype(&::QRcode_encodeData)>(dlsym(handle, "QRcode_encodeData"));
-            t.free = reinterpret_cast<decltype(&::QRcode_free)>(dlsym(handle, "QRcode_free"));
-        }
+        SharedLibrary library("libqrencode.so.4");
+        library.resolve(t.encodeData, "QRcode_encodeData");
+        library.resolve(t.free, "QRcode_free");
+        t.loaded = library.complete();
         return t;
     }();
-    return table.encodeData && table.free ? &table : nullptr;
+    return table.loaded ? &table : nullptr;
 }
 
 // Lower-case letters without "l" and "o", and the digits 2 to 9: nothing
