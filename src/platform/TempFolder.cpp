@@ -104,25 +104,27 @@ QString openRoot(bool create, Folder& base, Folder& root)
     return path;
 }
 
+std::vector<QByteArray> namesIn(int fd)
+{
+    std::vector<QByteArray> names;
+    DIR* listing = ::fdopendir(::dup(fd));
+    if (!listing)
+        return names;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
+void removeItem(int parent, const QByteArray& name);
+
 // Empties the folder open at `fd`; links are removed, never followed.
 void removeContents(int fd)
 {
-    DIR* listing = ::fdopendir(::dup(fd));
-    if (!listing)
-        return;
-    while (const dirent* entry = ::readdir(listing)) {
-        const char* name = entry->d_name;
-        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
-            continue;
-        if (::unlinkat(fd, name, 0) == 0)
-            continue;
-        Folder child(::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (child.fd < 0)
-            continue;
-        removeContents(child.fd);
-        ::unlinkat(fd, name, AT_REMOVEDIR);
-    }
-    ::closedir(listing);
+    for (const QByteArray& name : namesIn(fd))
+        removeItem(fd, name);
 }
 
 // Removes `name` under `parent`: a file or link itself, a folder with what
@@ -136,20 +138,6 @@ void removeItem(int parent, const QByteArray& name)
         return;
     removeContents(folder.fd);
     ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
-}
-
-std::vector<QByteArray> namesIn(int fd)
-{
-    std::vector<QByteArray> names;
-    DIR* listing = ::fdopendir(::dup(fd));
-    if (!listing)
-        return names;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
-            names.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
-    return names;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b)
