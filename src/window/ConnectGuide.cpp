@@ -6,6 +6,7 @@
 #include "Look.h"
 #include "PhoneFrame.h"
 #include "Theme.h"
+#include "WrappedLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -95,9 +96,8 @@ ConnectGuide::ConnectGuide(const Environment& env, const QList<Step>& steps, QWi
         title->setObjectName(QStringLiteral("stepTitle"));
         title->setFont(Look::headline(font()));
         texts->addWidget(title);
-        auto* detail = new QLabel(step.second, textColumn);
+        auto* detail = new WrappedLabel(step.second, textColumn);
         detail->setObjectName(QStringLiteral("stepDetail"));
-        detail->setWordWrap(true);
         Look::setForeground(detail, Look::secondary(palette()));
         texts->addWidget(detail);
         row->addLayout(texts, 1);

@@ -11,36 +11,21 @@
 
 #include <QAccessibleWidget>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
 
 namespace {
-
-// A label holding one link, one Tab stop: reached by Tab, the link itself is
-// chosen at once (a plain label would first take the focus with nothing
-// chosen, and only the next Tab would reach the link), so Return opens it.
-class LinkLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void focusInEvent(QFocusEvent* event) override
-    {
-        QLabel::focusInEvent(event);
-        if (event->reason() == Qt::TabFocusReason)
-            QLabel::focusNextPrevChild(true);
-        else if (event->reason() == Qt::BacktabFocusReason)
-            QLabel::focusNextPrevChild(false);
-    }
-};
 
 QLabel* sectionHeader(const QString& text, QWidget* parent)
 {
@@ -122,8 +107,48 @@ public:
     }
 };
 
+// The maker's credit: a link while it has a site to open.
+class MakerLinkInterface : public QAccessibleWidget {
+public:
+    explicit MakerLinkInterface(MakerLink* link)
+        : QAccessibleWidget(link, link->site().isValid() ? QAccessible::Link : QAccessible::StaticText)
+    {
+    }
+
+    MakerLink* link() const { return static_cast<MakerLink*>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return Accessibility::name(link()->accessibleName(), MakerLink::text());
+        case QAccessible::Value:
+            return link()->site().isValid() ? link()->site().toString() : QString();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.linked = link()->site().isValid();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return link()->site().isValid() ? QStringList{pressAction()} : QStringList{};
+    }
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction())
+            link()->open();
+    }
+};
+
 QAccessibleInterface* sidebarInterfaces(const QString& className, QObject* object)
 {
+    if (className == QLatin1String("MakerLink"))
+        return new MakerLinkInterface(static_cast<MakerLink*>(object));
     if (className == QLatin1String("SidebarList"))
         return new ListInterface(static_cast<SidebarList*>(object));
     if (className == QLatin1String("LocationRow") || className == QLatin1String("DeviceRow"))
@@ -437,6 +462,93 @@ void DeviceRow::contextMenuEvent(QContextMenuEvent* event)
     event->accept();
 }
 
+// ---- MakerLink -----------------------------------------------------------------------
+
+MakerLink::MakerLink(const QUrl& site, QWidget* parent) : QWidget(parent), m_site(site)
+{
+    setObjectName(QStringLiteral("makerLink"));
+    if (m_site.isValid()) {
+        setFocusPolicy(Qt::StrongFocus);
+        setCursor(Qt::PointingHandCursor);
+        setToolTip(PlainText::toolTip(m_site.host()));
+    }
+}
+
+QString MakerLink::text()
+{
+    return QStringLiteral("by MIRVEK");
+}
+
+void MakerLink::open()
+{
+    if (m_site.isValid())
+        QDesktopServices::openUrl(m_site);
+}
+
+QFont MakerLink::markFont() const
+{
+    QFont bold = font();
+    bold.setWeight(QFont::Bold);
+    bold.setLetterSpacing(QFont::AbsoluteSpacing, 1.2);
+    return bold;
+}
+
+QSize MakerLink::sizeHint() const
+{
+    const QFontMetrics plain = fontMetrics();
+    const QFontMetrics mark(markFont());
+    return QSize(plain.horizontalAdvance(QStringLiteral("by ")) + mark.horizontalAdvance(QStringLiteral("MIRVEK")),
+                 qMax(plain.height(), mark.height()));
+}
+
+void MakerLink::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QFontMetrics plain = fontMetrics();
+    const QFont bold = markFont();
+    const QFontMetrics mark(bold);
+    const int ascent = qMax(plain.ascent(), mark.ascent());
+    const int height = qMax(plain.height(), mark.height());
+    const qreal baseline = (this->height() - height) / 2.0 + ascent;
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QPointF(0, baseline), QStringLiteral("by "));
+    painter.setFont(bold);
+    painter.drawText(QPointF(plain.horizontalAdvance(QStringLiteral("by ")), baseline), QStringLiteral("MIRVEK"));
+    if (hasFocus()) {
+        QStyleOptionFocusRect ring;
+        ring.initFrom(this);
+        ring.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &ring, &painter, this);
+    }
+}
+
+void MakerLink::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        open();
+        event->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void MakerLink::keyPressEvent(QKeyEvent* event)
+{
+    if (m_site.isValid() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        open();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void MakerLink::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+    QWidget::changeEvent(event);
+}
+
 // ---- Sidebar -------------------------------------------------------------------------
 
 Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_env(env)
@@ -520,21 +632,8 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     logo->setPalette(logoPalette);
     Accessibility::hide(logo);
     line->addWidget(logo);
-    auto* maker = new LinkLabel(footer);
-    maker->setObjectName(QStringLiteral("makerLink"));
+    auto* maker = new MakerLink(m_env.makerSite, footer);
     maker->setFont(caption);
-    const QString mark = QStringLiteral("by <b style=\"letter-spacing: 1.2px\">MIRVEK</b>");
-    if (m_env.makerSite.isValid()) {
-        const QColor secondary = Look::secondary(palette());
-        maker->setText(QStringLiteral("<a style=\"color: %1; text-decoration: none\" href=\"%2\">%3</a>")
-                           .arg(secondary.name(QColor::HexArgb), m_env.makerSite.toString(QUrl::FullyEncoded), mark));
-        maker->setOpenExternalLinks(true);
-        // Tab reaches the link and Return opens it.
-        maker->setTextInteractionFlags(Qt::TextBrowserInteraction);
-        maker->setToolTip(m_env.makerSite.host());
-    } else {
-        maker->setText(mark);
-    }
     Look::setForeground(maker, Look::secondary(palette()));
     line->addWidget(maker);
     line->addStretch();

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QList>
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 class DevicePanel;
@@ -107,6 +108,34 @@ private:
     Environment m_env;
     Device m_device;
     bool m_isCurrent;
+};
+
+// The maker's credit in the footer, "by MIRVEK", drawn directly: a rich-text
+// label would lay out a whole text document for two words on every start.
+// With a site it is a link, one Tab stop, opened by a click or Return.
+class MakerLink : public QWidget {
+    Q_OBJECT
+public:
+    MakerLink(const QUrl& site, QWidget* parent = nullptr);
+
+    const QUrl& site() const { return m_site; }
+    // What it reads, for screen readers.
+    static QString text();
+    void open();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QFont markFont() const;
+
+    QUrl m_site;
 };
 
 // The leading column: the chosen phone's locations, the phones, and a footer

@@ -1,5 +1,9 @@
 #include "FileIcons.h"
 #include "Models.h"
+#include "WrappedLabel.h"
+
+#include <QFont>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -23,4 +27,32 @@ TEST(FileIcons, OneCachedIconPerKindAndNoneIsEmpty)
     EXPECT_FALSE(jpg.isNull());
     EXPECT_FALSE(iconOf(u"README"_s).isNull());
     EXPECT_FALSE(iconOf(u"x.unknownext"_s).isNull());
+}
+
+// A wrapped label that remembers heights answers as QLabel does, also after
+// its text, font or margins change between questions.
+TEST(WrappedLabel, AnswersAsAPlainWrappedLabelThroughChanges)
+{
+    WrappedLabel remembering(u"Unlock the phone, tap the “USB” notification and pick File transfer."_s);
+    QLabel plain(remembering.text());
+    plain.setWordWrap(true);
+    const std::function<void(QLabel&)> changes[] = {
+        [](QLabel&) {},
+        [](QLabel& label) { label.setText(label.text() + u" That's all you need to browse and copy files."_s); },
+        [](QLabel& label) {
+            QFont big = label.font();
+            big.setPointSizeF(big.pointSizeF() * 1.6);
+            label.setFont(big);
+        },
+        [](QLabel& label) { label.setContentsMargins(9, 0, 17, 3); },
+        [](QLabel& label) { label.setMargin(6); },
+        [](QLabel& label) { label.setIndent(30); },
+    };
+    for (const auto& change : changes) {
+        change(remembering);
+        change(plain);
+        for (int width : {245, 40, 344, 245, 40, 344}) {
+            ASSERT_EQ(remembering.heightForWidth(width), plain.heightForWidth(width)) << width;
+        }
+    }
 }

@@ -4,7 +4,9 @@
 #include "Sidebar.h"
 #include "WindowFixture.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMenu>
 #include <QPushButton>
 
@@ -13,6 +15,15 @@
 using namespace windowtest;
 
 namespace {
+
+// Stands in for the web browser: records the addresses it is asked to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls.append(url); }
+};
 
 class SidebarTest : public WindowTest {
 protected:
@@ -110,3 +121,39 @@ TEST_F(SidebarTest, RowsShowHowEachPhoneIsConnectedAndAClickChoosesIt)
     view.wirelessButton()->click();
     EXPECT_TRUE(model().showingWireless());
 }
+
+// The maker's credit opens the site by a click or by Return, reads as a link;
+// without a site it is plain text that neither takes the focus nor opens.
+TEST_F(SidebarTest, TheMakersCreditOpensItsSiteByClickOrReturnAndIsPlainTextWithoutOne)
+{
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler(u"https"_s, &opened, "open");
+    const QUrl site(u"https://mirvek.example/"_s);
+    const struct {
+        QUrl site;
+        bool isLink;
+    } cases[] = {{site, true}, {QUrl(), false}};
+    for (const auto& c : cases) {
+        opened.urls.clear();
+        Environment env = fullEnvironment();
+        env.makerSite = c.site;
+        auto& shown = show<Sidebar>(env, QSize(250, 600));
+        auto* link = shown.findChild<MakerLink*>(u"makerLink"_s);
+        ASSERT_TRUE(link);
+        EXPECT_GT(link->width(), link->fontMetrics().horizontalAdvance(u"by MIRVEK"_s) - 2);
+        QTest::mouseClick(link, Qt::LeftButton);
+        link->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(link, Qt::Key_Return);
+        const QList<QUrl> expected = c.isLink ? QList<QUrl>{site, site} : QList<QUrl>();
+        EXPECT_EQ(opened.urls, expected) << c.isLink;
+        EXPECT_EQ(link->focusPolicy() != Qt::NoFocus, c.isLink);
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(link);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->role(), c.isLink ? QAccessible::Link : QAccessible::StaticText);
+        EXPECT_EQ(read->text(QAccessible::Name), u"by MIRVEK"_s);
+        EXPECT_EQ(read->actionInterface() && !read->actionInterface()->actionNames().isEmpty(), c.isLink);
+    }
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+}
+
+#include "SidebarTest.moc"
