@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#ifdef WITH_PRETEND_PHONE
+#include "FakePhoneHarness.h"
+#endif
+
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
 
 namespace {
 
@@ -71,8 +77,11 @@ struct Limits {
     int quit = 15000;
 };
 
+// Starts `program`, waits for its main window, runs `meanwhile` (false: stop
+// waiting) and quits it with SIGTERM as a session's end does.
 Outcome startShowAndQuit(const QProcessEnvironment& env, const QString& program = QStringLiteral(VANTELORQUIST_BINARY),
-                         const QStringList& arguments = {}, Limits limits = {})
+                         const QStringList& arguments = {}, Limits limits = {},
+                         const std::function<void(QProcess&)>& meanwhile = {})
 {
     Outcome outcome;
     QProcess app;
@@ -88,6 +97,8 @@ Outcome startShowAndQuit(const QProcessEnvironment& env, const QString& program 
         seen += app.readAll();
     }
     outcome.shown = seen.contains("main window shown");
+    if (outcome.shown && meanwhile)
+        meanwhile(app);
     if (app.state() == QProcess::Running)
         ::kill(pid_t(app.processId()), SIGTERM);
     outcome.exited = app.waitForFinished(limits.quit);
@@ -146,5 +157,83 @@ TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
     EXPECT_EQ(outcome.code, 0) << outcome.output.toStdString();
     EXPECT_TRUE(outcome.output.contains(QStringLiteral("ERROR SUMMARY: 0 errors"))) << outcome.output.toStdString();
 }
+
+#ifdef WITH_PRETEND_PHONE
+// The real binary with a phone behind the real adb: what it does with a phone
+// at start, and with the phone gone from under it, the suite's injected
+// collaborators never show.
+class RealStartWithPhone : public RealStart {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(m_phone.start(&error)) << error.toStdString();
+        m_adbPort = qEnvironmentVariable("ANDROID_ADB_SERVER_PORT");
+        QDir(m_phone.storage()).mkpath(QStringLiteral("DCIM/Camera"));
+        QFile photo(m_phone.storage() + QStringLiteral("/DCIM/Camera/PXL_1.jpg"));
+        ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+        photo.write(QByteArray(4096, 'x'));
+    }
+    // The harness ends its own adb server.
+    void TearDown() override { m_phone.stop(); }
+
+    // Waits (bounded) until the phone has been asked for a folder's listing.
+    bool waitForListing(QProcess& app, int ms = 20000) const
+    {
+        QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired() && app.state() == QProcess::Running) {
+            for (const QString& command : m_phone.receivedCommands()) {
+                if (command.startsWith(QLatin1String("cd '/sdcard'")) && command.contains(QLatin1String("stat -L")))
+                    return true;
+            }
+            app.waitForFinished(100);
+        }
+        return false;
+    }
+
+    FakePhoneHarness m_phone;
+};
+
+TEST_F(RealStartWithPhone, ThePhoneIsListedAtStartAndQuittingAfterwardsExitsZero)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    bool listed = false;
+    const Outcome outcome = startShowAndQuit(freshUser(home.path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {},
+                                             [&](QProcess& app) { listed = waitForListing(app); });
+    EXPECT_TRUE(outcome.shown);
+    EXPECT_TRUE(listed) << m_phone.receivedCommands().join(u'\n').toStdString();
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.output.toStdString();
+    EXPECT_EQ(outcome.code, 0) << outcome.output.toStdString();
+}
+
+TEST_F(RealStartWithPhone, ThePhoneVanishingWhileShownLeavesTheApplicationRunningAndQuittable)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    bool runningAfterwards = false;
+    const Outcome outcome = startShowAndQuit(
+        freshUser(home.path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {}, [&](QProcess& app) {
+            if (!waitForListing(app))
+                return;
+            // Pulled out: the phone's end of adb's connection is gone at once.
+            ::kill(pid_t(m_phone.phonePid()), SIGKILL);
+            QDeadlineTimer gone(8000);
+            while (m_phone.state() == QLatin1String("device") && !gone.hasExpired())
+                app.waitForFinished(200);
+            // A few device polls with the phone gone.
+            app.waitForFinished(3000);
+            runningAfterwards = app.state() == QProcess::Running;
+        });
+    EXPECT_TRUE(outcome.shown);
+    EXPECT_TRUE(runningAfterwards) << outcome.output.toStdString();
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.output.toStdString();
+    EXPECT_EQ(outcome.code, 0) << outcome.output.toStdString();
+}
+#endif
 
 } // namespace
