@@ -13,7 +13,9 @@
 // $DISPLAY. The session bus is a private dbus-daemon; adb, if the application
 // starts its server, uses a private port, and that server is ended at the end.
 // A third program, the bare window with one line of text, shows what any
-// window with text pays for loading the fonts (the bare window has none).
+// window with text pays for loading the fonts (the bare window has none); a
+// fourth shows the texts of the application's first screen in its seven type
+// styles and nothing else, what that typography alone costs.
 // --app measures another build of the application (an installed one, say);
 // --list prints the libraries the application loads that the bare window does not.
 
@@ -383,11 +385,12 @@ int main(int argc, char* argv[])
 
     {
         Display x(display);
-        const std::vector<std::string> programs[3] = {{BARE_BINARY}, {app}, {BARE_BINARY, "--text"}};
-        std::vector<Run> results[3];
+        const std::vector<std::string> programs[4] = {
+            {BARE_BINARY}, {app}, {BARE_BINARY, "--text"}, {BARE_BINARY, "--type"}};
+        std::vector<Run> results[4];
         int counter = 0;
         for (int round = 0; round <= runs; ++round) {
-            for (int which = 0; which < 3; ++which) {
+            for (int which = 0; which < 4; ++which) {
                 const std::string& name = programs[which][0];
                 const fs::path root = scratch / std::to_string(counter++);
                 const std::vector<std::string> env = environmentFor(root, display, address, adbPort);
@@ -428,15 +431,18 @@ int main(int argc, char* argv[])
         const auto bare = summary(results[0]);
         const auto application = summary(results[1]);
         const auto text = summary(results[2]);
+        const auto type = summary(results[3]);
         std::printf("\n%-14s %12s %14s %14s %10s %10s\n", "", "mapped (ms)", "visible (ms)", "fastest (ms)",
                     "CPU (ms)", "libraries");
         for (const auto& [name, f] : {std::pair {"bare window", bare}, std::pair {"application", application},
-                                      std::pair {"bare + text", text}})
+                                      std::pair {"bare + text", text}, std::pair {"bare + type", type}})
             std::printf("%-14s %12.1f %14.1f %14.1f %10.1f %10.0f\n", name, f[0], f[1], f[2], f[3], f[4]);
         std::printf("(medians but the fastest; CPU: all threads, up to the first picture)\n");
         std::printf("ratio (median exec to first picture): %.2fx (goal: at most 1.5x); fastest: %.2fx; CPU: %.2fx\n",
                     application[1] / bare[1], application[2] / bare[2], application[3] / bare[3]);
         std::printf("against the bare window with text: %.2fx\n", application[1] / text[1]);
+        std::printf("the first screen's typography alone: %.2fx the bare window; the application %.2fx that\n",
+                    type[1] / bare[1], application[1] / type[1]);
 
         if (list) {
             const std::set<std::string>& base = results[0].back().libraries;
