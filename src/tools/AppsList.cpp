@@ -190,6 +190,8 @@ void AppsList::buildToolbar(QWidget* widget)
     });
     m_actions->setMenu(menu);
     m_actionsItem = bar->addWidget(m_actions);
+    // The actions button's menu arrow would touch the window's edge.
+    bar->setContentsMargins(0, 0, 6, 0);
     Accessibility::setFieldButtons(m_search);
     Accessibility::setToolbar(bar, QStringLiteral("Toolbar"));
 }
