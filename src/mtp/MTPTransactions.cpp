@@ -231,8 +231,17 @@ QByteArrayView MTPConnection::read()
     if (!m_inbox.isEmpty()) {
         m_chunk = std::move(m_inbox);
         m_inbox = QByteArray();
+        // What is left over always starts a container; one whose header was
+        // cut by the end of a full transfer goes on in the next transfer.
+        if (m_chunk.size() < mtp::Container::headerSize)
+            m_chunk.append(transfer());
         return m_chunk;
     }
+    return transfer();
+}
+
+QByteArrayView MTPConnection::transfer()
+{
     if (!m_bulkIn || !m_readBuffer || !m_interface)
         throw MTPError::gone();
     try {

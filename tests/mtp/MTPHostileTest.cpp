@@ -85,10 +85,12 @@ TEST_F(Hostile, MalformedContainersFailClearlyAndTheNextTransactionGetsItsOwnAns
 {
     constexpr uint16_t code = Operation::getStorageIDs;
     const QByteArray ids = storageIDs();
+    const QByteArray filled = ids + QByteArray(MiB - 12 - ids.size() - 5, '\0'); // a transfer's worth but 5
     struct Case {
         const char* what;
         Reply reply;
-        QString failure; // empty: the reply is read as `ids`
+        QString failure;    // empty: the reply is read as `read`
+        QByteArray read = {}; // empty: `ids`
     };
     const std::vector<Case> cases = {
         {"a transfer shorter than a header", [](uint32_t) { return Transfers{QByteArray("\x0c\x00\x00", 3)}; },
@@ -118,14 +120,20 @@ TEST_F(Hostile, MalformedContainersFailClearlyAndTheNextTransactionGetsItsOwnAns
         {"a response that claims more than its transfer",
          [&](uint32_t t) { return Transfers{data(code, t, ids), container(40, Container::response, Response::ok, t)}; },
          {}},
+        {"a response whose header is cut by the end of a full transfer",
+         [&](uint32_t t) {
+             return Transfers{data(code, t, filled) + response(t).left(5), response(t).mid(5)};
+         },
+         {},
+         filled},
         {"data and response in one transfer, then stray zero-length packets",
          [&](uint32_t t) { return Transfers{data(code, t, ids) + response(t), {}, {}}; }, {}},
     };
-    for (const auto& [what, reply, failure] : cases) {
+    for (const auto& [what, reply, failure, read] : cases) {
         SCOPED_TRACE(what);
         answerOnce(code, reply);
         if (failure.isEmpty())
-            EXPECT_EQ(fetch(code), ids);
+            EXPECT_EQ(fetch(code), read.isEmpty() ? ids : read);
         else
             EXPECT_EQ(failureOf([&] { fetch(code); }), failure);
         expectInStep();
