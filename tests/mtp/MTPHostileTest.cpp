@@ -410,6 +410,50 @@ TEST_F(HostileCopy, AStalledOrVanishedPhoneInAnyPhaseOfACopyIsReportedAndLeavesN
     }
 }
 
+// Stop in the middle of a copy, either way: only what this copy made goes.
+// Here the partial file is removed and what was there stays; on the phone the
+// partial object is deleted and the folder merged into and its items stay.
+TEST_F(HostileCopy, StopMidCopyRemovesOnlyWhatThisCopyMade)
+{
+    const uint32_t album = phone->addFolder(0, QStringLiteral("Album"));
+    phone->addFile(album, QStringLiteral("kept.jpg"), QByteArray("on the phone before"));
+    phone->addFile(album, QStringLiteral("big.bin"), bytesOf(3 * MiB));
+    const QString local = temp.filePath(QStringLiteral("Album"));
+    ASSERT_TRUE(QDir().mkpath(local));
+    {
+        QFile kept(local + QStringLiteral("/kept.txt"));
+        ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("here before") == 11);
+        QFile big(local + QStringLiteral("/upload.bin"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.write(bytesOf(3 * MiB, 1)) == 3 * MiB);
+    }
+    // Stops once a tenth has moved: inside the 3 MiB file, either way.
+    const auto stopAtFirstProgress = [](std::stop_source& stop) {
+        return [&stop](double done) {
+            if (done > 0.1)
+                stop.request_stop();
+        };
+    };
+
+    std::stop_source stopPull;
+    EXPECT_THROW(connection->pull(QStringLiteral("/sdcard/Album/big.bin"), local, stopAtFirstProgress(stopPull),
+                                  Cancel(stopPull.get_token())),
+                 Cancelled);
+    EXPECT_EQ(QDir(local).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{QStringLiteral("kept.txt"), QStringLiteral("upload.bin")}));
+
+    std::stop_source stopPush;
+    EXPECT_THROW(connection->push(local, QStringLiteral("/sdcard/"), stopAtFirstProgress(stopPush),
+                                  Cancel(stopPush.get_token())),
+                 Cancelled);
+    const auto album2 = phone->objectAt(QStringLiteral("Album"));
+    ASSERT_TRUE(album2);
+    EXPECT_EQ(album2->handle, album) << "the folder merged into stays";
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Album/kept.jpg")));
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Album/big.bin")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Album/upload.bin"))) << "the partial object was deleted";
+    expectInStep();
+}
+
 // ---- events ---------------------------------------------------------------------------
 
 TEST_F(Hostile, EventsOfAnyLengthKeepTheListenerAndTheSessionGoing)
