@@ -249,9 +249,9 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     if (file.get() < 0)
         throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(temporary), errno);
     // Reserving the space up front spares the file system growing the file
-    // piece by piece; what the phone does not send is given back below.
-    const bool reserved =
-        object.size > 0 && ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size)) == 0;
+    // piece by piece.
+    if (object.size > 0)
+        (void)::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size));
     // The listed size is what the copy is checked against. 0 is what some
     // phones list for files they have not measured, and 0xFFFFFFFF only says
     // "at least that much": neither limits the copy.
@@ -280,8 +280,6 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
         }
         if ((sizeKnown && written != object.size) || (object.size == 0xFFFFFFFF && written < object.size))
             throw mismatch();
-        if (reserved && written < object.size)
-            (void)::ftruncate(file.get(), off_t(written));
         setModified(file.get(), object.modified);
         if (file.close() != 0)
             throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);
