@@ -178,6 +178,7 @@ private:
     void dataPhase(QByteArrayView chunk, uint32_t length, bool deliver, const Receive& receive);
     void write(QByteArrayView bytes);
     QByteArrayView read();
+    QByteArrayView transfer(); // one bulk-in transfer into the read buffer
     MTPError usbError(const UsbError& error);
     void sendClassRequest(uint8_t request, const QByteArray& body);
     void drain();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 using namespace mtp;
 
@@ -149,7 +150,8 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
         const uint64_t* bytes = valueOf<uint64_t>(size);
         const QString* date = valueOf<QString>(modified);
         objects.push_back({item.handle, *text, f && *f == Format::association,
-                           bytes ? static_cast<int64_t>(*bytes) : 0, MTPObject::date(date ? *date : QString())});
+                           bytes ? static_cast<int64_t>(std::min<uint64_t>(*bytes, INT64_MAX)) : 0,
+                           MTPObject::date(date ? *date : QString())});
     }
     return objects;
 }
@@ -165,7 +167,7 @@ MTPObject MTPConnection::objectInfo(uint32_t handle)
             if (reader.u32() == 1) {
                 reader.skip(6);
                 if (reader.u16() == DataType::uint64)
-                    size = static_cast<int64_t>(reader.u64());
+                    size = static_cast<int64_t>(std::min<uint64_t>(reader.u64(), INT64_MAX));
             }
         } catch (const MTPError& error) {
             if (isGone(error))

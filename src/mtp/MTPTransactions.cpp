@@ -18,6 +18,10 @@ constexpr auto controlTimeout = 2s;
 constexpr auto drainTimeout = 150ms;
 constexpr int drainReads = 64;
 constexpr auto reconnectPause = 300ms;
+// Transfers a transaction skips (zero-length packets, events, other
+// transactions' containers) before it gives up on its response: a phone
+// repeating itself for ever must not hold the queue for ever.
+constexpr int strayLimit = 1024;
 
 struct Header {
     uint32_t length;
@@ -62,10 +66,23 @@ std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<u
         }
         write(command);
 
-        if (send)
-            sendData(code, transaction, send, sendLength);
+        if (send) {
+            try {
+                sendData(code, transaction, send, sendLength);
+            } catch (const MTPError& error) {
+                // A data phase cut short leaves the phone waiting for the rest:
+                // nothing sent after it would be read as a command.
+                if (error.kind() != MTPError::Kind::gone)
+                    recover();
+                throw;
+            }
+        }
 
-        for (;;) {
+        for (int strays = 0;; ++strays) {
+            if (strays > strayLimit)
+                MTPReader::unexpected();
+            if (strays > 0 && cancelRequested())
+                throw Cancelled();
             const QByteArrayView chunk = read();
             if (chunk.isEmpty())
                 continue; // a zero-length packet between containers
@@ -167,13 +184,18 @@ void MTPConnection::dataPhase(QByteArrayView chunk, uint32_t length, bool delive
     int64_t remaining = unbounded ? std::numeric_limits<int64_t>::max() : int64_t(length) - mtp::Container::headerSize;
     bool full = chunk.size() == transferUnit;
     QByteArrayView piece = chunk.sliced(mtp::Container::headerSize);
+    // Data nobody takes is dropped, but not without end.
+    int64_t dropped = 0;
+    const bool taken = deliver && receive;
     for (;;) {
         if (piece.size() > remaining) {
             m_inbox = piece.sliced(remaining).toByteArray();
             piece = piece.first(remaining);
         }
-        if (deliver && receive && !piece.isEmpty())
+        if (taken && !piece.isEmpty())
             receive(piece);
+        else if ((dropped += piece.size()) > replyLimit)
+            MTPReader::unexpected();
         remaining -= piece.size();
         if (remaining <= 0)
             return;
@@ -209,8 +231,17 @@ QByteArrayView MTPConnection::read()
     if (!m_inbox.isEmpty()) {
         m_chunk = std::move(m_inbox);
         m_inbox = QByteArray();
+        // What is left over always starts a container; one whose header was
+        // cut by the end of a full transfer goes on in the next transfer.
+        if (m_chunk.size() < mtp::Container::headerSize)
+            m_chunk.append(transfer());
         return m_chunk;
     }
+    return transfer();
+}
+
+QByteArrayView MTPConnection::transfer()
+{
     if (!m_bulkIn || !m_readBuffer || !m_interface)
         throw MTPError::gone();
     try {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -221,7 +222,7 @@ int64_t MTPConnection::folderSize(const MTPObject& object)
             if (child.isDirectory)
                 folders.push_back(child.handle);
             else
-                total += child.size;
+                total = child.size > INT64_MAX - total ? INT64_MAX : total + child.size; // sizes may be absurd
         }
     }
     return total;
@@ -248,21 +249,37 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     if (file.get() < 0)
         throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(temporary), errno);
     // Reserving the space up front spares the file system growing the file
-    // piece by piece; what the phone does not send is given back below.
-    const bool reserved =
-        object.size > 0 && ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size)) == 0;
+    // piece by piece.
+    if (object.size > 0)
+        (void)::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size));
+    // The listed size is what the copy is checked against. 0 is what some
+    // phones list for files they have not measured, and 0xFFFFFFFF only says
+    // "at least that much": neither limits the copy.
+    const bool sizeKnown = object.size > 0 && object.size != 0xFFFFFFFF;
+    const auto mismatch = [&] {
+        return MTPError::failed(quoted(object.name)
+                                + QStringLiteral(" didn't arrive as the phone listed it. Refresh and try again."));
+    };
+    // Thrown from inside the data phase, so that the transaction is abandoned and recovered.
+    struct TooLong {};
     try {
         int64_t written = 0;
-        transact(
-            Operation::getObject, {object.handle}, {}, 0,
-            [&](QByteArrayView piece) {
-                writeAll(file.get(), piece, temporary);
-                written += piece.size();
-                progress(piece.size());
-            },
-            QStringLiteral("copy that file"));
-        if (reserved && written < object.size)
-            (void)::ftruncate(file.get(), off_t(written));
+        try {
+            transact(
+                Operation::getObject, {object.handle}, {}, 0,
+                [&](QByteArrayView piece) {
+                    if (sizeKnown && piece.size() > object.size - written)
+                        throw TooLong();
+                    writeAll(file.get(), piece, temporary);
+                    written += piece.size();
+                    progress(piece.size());
+                },
+                QStringLiteral("copy that file"));
+        } catch (const TooLong&) {
+            throw mismatch();
+        }
+        if ((sizeKnown && written != object.size) || (object.size == 0xFFFFFFFF && written < object.size))
+            throw mismatch();
         setModified(file.get(), object.modified);
         if (file.close() != 0)
             throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);

@@ -133,6 +133,58 @@ TEST_F(MTPManagerTest, CloseAllClosesEveryPhoneWithinItsLimit)
     EXPECT_EQ(a->claims(), 2);
 }
 
+// Unplugged in the middle of a listing or a copy: the operation says the
+// phone was disconnected and leaves no partial file, the next poll drops the
+// phone, and once it is back it is listed and usable again.
+TEST_F(MTPManagerTest, APhoneUnpluggedMidOperationIsReportedAndListedAgainWhenBack)
+{
+    constexpr uint16_t getObject = 0x1009, getObjectPropList = 0x9805;
+    constexpr uint64_t MiB = 1 << 20;
+    auto phone = plugged(QStringLiteral("A"));
+    phone->addFile(0, QStringLiteral("big.bin"), mtpsim::patternContent(3 * MiB));
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    struct Case {
+        const char* what;
+        uint16_t armedBy;
+        uint64_t after;
+        std::function<void(PhoneFiles&)> operation;
+    };
+    const std::vector<Case> cases = {
+        {"listing", getObjectPropList, 20,
+         [](PhoneFiles& files) { files.list(QStringLiteral("/sdcard"), true, Cancel()); }},
+        {"copy", getObject, MiB,
+         [&](PhoneFiles& files) { files.pull(QStringLiteral("/sdcard/big.bin"), temp.path(), {}, Cancel()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(poll().size(), 1u);
+        const auto connection = manager.connection(QStringLiteral("A"));
+        ASSERT_TRUE(connection);
+        phone->failAfter(mtpsim::SimulatedPhone::Direction::in, c.after, UsbStatus::noDevice, true, c.armedBy);
+        std::optional<MTPError> failure;
+        try {
+            c.operation(*connection);
+        } catch (const MTPError& error) {
+            failure = error;
+        }
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind(), MTPError::Kind::gone);
+        EXPECT_TRUE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+
+        host->unplug(phone);
+        EXPECT_TRUE(poll().empty());
+        EXPECT_FALSE(manager.connection(QStringLiteral("A")));
+        host->plug(phone);
+        const auto devices = poll();
+        ASSERT_EQ(devices.size(), 1u);
+        EXPECT_EQ(devices[0].state, QStringLiteral("device"));
+        const auto again = manager.connection(QStringLiteral("A"));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->list(QStringLiteral("/sdcard"), true, Cancel()).size(), 1u);
+    }
+}
+
 void write(const QString& path, const QByteArray& text)
 {
     QDir().mkpath(QFileInfo(path).path());

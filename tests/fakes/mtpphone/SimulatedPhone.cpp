@@ -380,6 +380,18 @@ QByteArray SimulatedPhone::container(uint16_t type, uint16_t code, uint32_t tran
     return bytes + out.data;
 }
 
+bool SimulatedPhone::sendEvent(const QByteArray& bytes)
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_interruptRead)
+        return false;
+    auto done = std::move(*m_interruptRead);
+    m_interruptRead.reset();
+    lock.unlock();
+    done(UsbStatus::ok, bytes);
+    return true;
+}
+
 void SimulatedPhone::injectBeforeNextReply(const QByteArray& transfer)
 {
     std::lock_guard lock(m_mutex);
@@ -388,10 +400,11 @@ void SimulatedPhone::injectBeforeNextReply(const QByteArray& transfer)
 
 // ---- faults -------------------------------------------------------------------------------
 
-void SimulatedPhone::failAfter(Direction direction, uint64_t bytes, UsbStatus status, bool unplug)
+void SimulatedPhone::failAfter(Direction direction, uint64_t bytes, UsbStatus status, bool unplug,
+                               std::optional<uint16_t> armedBy)
 {
     std::lock_guard lock(m_mutex);
-    m_fault = Fault{direction, bytes, status, unplug};
+    m_fault = Fault{direction, bytes, status, unplug, armedBy};
 }
 
 void SimulatedPhone::stallNext(Direction direction)
@@ -407,7 +420,7 @@ void SimulatedPhone::fail(UsbStatus status)
 
 void SimulatedPhone::checkFault(Direction direction, size_t bytes)
 {
-    if (!m_fault || m_fault->direction != direction)
+    if (!m_fault || m_fault->direction != direction || m_fault->armedBy)
         return;
     if (bytes <= m_fault->budget) {
         m_fault->budget -= bytes;
@@ -690,6 +703,12 @@ size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
         m_stallIn = false;
         fail(UsbStatus::stall);
     }
+    if (m_bulkIn.empty() && m_settings.chatter) {
+        const size_t n = static_cast<size_t>(std::min<qsizetype>(qsizetype(capacity), m_settings.chatter->size()));
+        std::memcpy(buffer, m_settings.chatter->constData(), n);
+        m_inTransfers.push_back(n);
+        return n;
+    }
     if (m_bulkIn.empty())
         fail(UsbStatus::timeout); // nothing to say: the host waits in vain
     Message& message = m_bulkIn.front();
@@ -761,6 +780,8 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
     while (in.at < bytes.size())
         params.push_back(static_cast<uint32_t>(in.n(4)));
     m_commands.push_back({code, transaction, params, timeout});
+    if (m_fault && m_fault->armedBy == code)
+        m_fault->armedBy.reset();
     if (m_settings.onCommand)
         m_settings.onCommand(code);
 
@@ -773,6 +794,20 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
         m_bulkIn.push_back(std::move(message));
     }
     m_injected.clear();
+
+    if (m_settings.replyInstead) {
+        if (auto transfers = m_settings.replyInstead(code, transaction)) {
+            for (const QByteArray& transfer : *transfers) {
+                Message message;
+                message.transaction = transaction;
+                message.head = transfer;
+                message.total = static_cast<uint64_t>(transfer.size());
+                message.cutShort = true; // each one a transfer of its own, as given
+                m_bulkIn.push_back(std::move(message));
+            }
+            return;
+        }
+    }
 
     const bool dataOut = code == SendObjectInfo || code == SendObject || code == SetObjectPropValue;
     auto silent = m_settings.silentFor.find(code);

@@ -64,6 +64,13 @@ public:
         // Called as each command arrives, with the phone's lock held: it must
         // not call back into the phone.
         std::function<void(uint16_t code)> onCommand;
+        // Called like onCommand; when it gives transfers, they are sent on the
+        // bulk-in pipe exactly as given (an empty one a zero-length packet)
+        // instead of the phone's own data and response (a broken or hostile stack).
+        std::function<std::optional<std::vector<QByteArray>>(uint16_t code, uint32_t transaction)> replyInstead;
+        // Sent on the bulk-in pipe whenever the phone has nothing else to send,
+        // for ever (a stack stuck repeating itself).
+        std::optional<QByteArray> chatter;
     };
 
     struct Command {
@@ -122,12 +129,17 @@ public:
     void injectBeforeNextReply(const QByteArray& transfer);
     static QByteArray container(uint16_t type, uint16_t code, uint32_t transaction,
                                 const std::vector<uint32_t>& params = {});
+    // Completes the pending interrupt read with these bytes, as an event would;
+    // false when no read is pending.
+    bool sendEvent(const QByteArray& bytes);
 
     // ---- faults on the wire ---------------------------------------------------
     enum class Direction { in, out };
     // After `bytes` more bytes in that direction, the next transfer fails with
-    // `status`; with `unplug` the phone is gone from then on.
-    void failAfter(Direction direction, uint64_t bytes, UsbStatus status, bool unplug = false);
+    // `status`; with `unplug` the phone is gone from then on. With `armedBy`,
+    // the bytes are counted only from the arrival of that operation's command.
+    void failAfter(Direction direction, uint64_t bytes, UsbStatus status, bool unplug = false,
+                   std::optional<uint16_t> armedBy = std::nullopt);
     // The next bulk transfer in that direction stalls.
     void stallNext(Direction direction);
 
@@ -180,6 +192,7 @@ private:
         uint64_t budget;
         UsbStatus status;
         bool unplug;
+        std::optional<uint16_t> armedBy; // counting waits for this command
     };
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
