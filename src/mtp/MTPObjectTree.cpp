@@ -106,8 +106,10 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
                                {parent == rootHandle ? 0 : parent, 0, listedProperties[p], 0, 1}, doThat));
         const uint32_t count = reader.count(smallestElement);
         if (p == 0) {
-            found.reserve(count);
-            index.reserve(qsizetype(count));
+            // The count is the phone's word; room for it is made as items come.
+            const uint32_t room = std::min<uint32_t>(count, 1u << 16);
+            found.reserve(room);
+            index.reserve(qsizetype(room));
         }
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t handle = reader.u32();
