@@ -11,22 +11,14 @@ using paths::joined;
 
 namespace {
 
-// The sentence refusing the first name that cannot be joined to a folder.
-std::optional<QString> refusal(const QStringList& names)
+// The sentence refusing the first computer item whose name cannot be joined to a folder.
+std::optional<QString> localRefusal(const QStringList& names)
 {
     for (const QString& name : names) {
         if (std::optional<QString> text = browserpaths::refusal(name, QStringLiteral("copied")))
             return text;
     }
     return std::nullopt;
-}
-
-QStringList namesOf(const QList<RemoteEntry>& entries)
-{
-    QStringList names;
-    for (const RemoteEntry& entry : entries)
-        names.append(entry.name);
-    return names;
 }
 
 QString quoted(const QString& name)
@@ -85,7 +77,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(namesOf(entries))) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
         setErrorMessage(*text);
         return;
     }
@@ -143,7 +135,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(namesOf(entries))) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
         setErrorMessage(*text);
         return;
     }
@@ -209,7 +201,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         sources.append(localPath(item));
         names.append(sources.last().mid(sources.last().lastIndexOf(QLatin1Char('/')) + 1));
     }
-    if (const std::optional<QString> text = refusal(names)) {
+    if (const std::optional<QString> text = localRefusal(names)) {
         setErrorMessage(*text);
         return;
     }

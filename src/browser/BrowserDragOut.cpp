@@ -184,8 +184,8 @@ void BrowserModel::copyPaths(const QList<RemoteEntry>& entries)
 
 QMimeData* BrowserModel::itemProvider(const RemoteEntry& entry)
 {
-    if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("dragged out"))) {
-        setErrorMessage(*refusal);
+    if (const std::optional<QString> text = refusal({entry}, QStringLiteral("dragged out"))) {
+        setErrorMessage(*text);
         return new EntryDragData(nullptr, {}, entry.name, this, m_dragOutWait);
     }
     return new EntryDragData(files(), joined(m_path, entry.name), entry.name, this, m_dragOutWait);

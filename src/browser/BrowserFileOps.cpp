@@ -1,5 +1,6 @@
 #include "BrowserModel.h"
 
+#include "ADB.h"
 #include "ADBError.h"
 #include "BrowserPaths.h"
 #include "Paths.h"
@@ -35,6 +36,26 @@ bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString&
     return false;
 }
 
+std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, const QString& done) const
+{
+    const std::optional<Device> device = readyDevice();
+    const bool overAdb = device && device->transport == Device::Transport::adb;
+    for (const RemoteEntry& entry : entries) {
+        if (std::optional<QString> text = browserpaths::refusal(entry.name, done))
+            return text;
+        // adb would refuse it only when the work reaches it, after the items
+        // before it were already copied or deleted.
+        if (overAdb) {
+            try {
+                ADB::checkSendable(entry.name);
+            } catch (const Error& error) {
+                return error.description();
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 bool BrowserModel::validate(const QString& name)
 {
     if (name.isEmpty())
@@ -53,11 +74,9 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!asked || !phone || entries.isEmpty())
         return;
-    for (const RemoteEntry& entry : entries) {
-        if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("deleted"))) {
-            setErrorMessage(*refusal);
-            return;
-        }
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("deleted"))) {
+        setErrorMessage(*text);
+        return;
     }
     Desktop::Question question;
     question.message = entries.size() == 1
@@ -105,8 +124,8 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const QString trimmed = name.trimmed();
     if (trimmed == entry.name)
         return;
-    if (const std::optional<QString> refusal = browserpaths::refusal(entry.name, QStringLiteral("renamed"))) {
-        setErrorMessage(*refusal);
+    if (const std::optional<QString> text = refusal({entry}, QStringLiteral("renamed"))) {
+        setErrorMessage(*text);
         return;
     }
     if (!validate(trimmed))

@@ -370,6 +370,10 @@ private:
     // Whether the same phone (and, with folderToo, the same folder) is still
     // shown; otherwise says that nothing was `done` and returns false.
     bool stillShown(const Shown& asked, bool folderToo, const QString& done);
+    // The sentence refusing the first entry of the phone shown that can't be
+    // named to it (a place that isn't one item, or a name adb can't send);
+    // none when every entry can be `done`.
+    std::optional<QString> refusal(const QList<RemoteEntry>& entries, const QString& done) const;
 
     // What to do with items whose names are taken at the destination; one
     // answer for the whole request.

@@ -98,6 +98,36 @@ TEST_F(FileOpsTest, NamesThatNameAnotherPlaceAreRefusedBeforeAnythingRuns)
     EXPECT_EQ(phone->callsStartingWith(u"remove "_s) + phone->callsStartingWith(u"pull "_s), 0);
 }
 
+// Mended: a name that isn't valid UTF-8 on an adb phone was only refused by
+// adb when the job reached it, so a request for several items copied,
+// opened or deleted the ones before it and left the rest.
+TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
+{
+    desktop->answer = 0;
+    // As the listing gives a name holding the byte 0xFF.
+    const RemoteEntry bad = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
+    const QString sentence = u"“bad\uFFFD.txt” has a name that isn’t valid UTF-8, so it can’t be used from here. "
+                             u"Rename it on the phone first."_s;
+    const struct { const char* what; std::function<void()> request; } cases[] = {
+        {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
+        {"copy to Mac", [&] { model().download({file(u"a.txt"_s), bad}); }},
+        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), bad}); }},
+        {"rename", [&] { model().rename(bad, u"good.txt"_s); }},
+        {"drag out", [&] { delete model().itemProvider(bad); }},
+    };
+    for (const auto& c : cases) {
+        model().setErrorMessage(std::nullopt);
+        c.request();
+        EXPECT_EQ(error(), sentence) << c.what;
+        EXPECT_FALSE(model().job()) << c.what;
+    }
+    settle();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(phone->callsStartingWith(u"remove "_s) + phone->callsStartingWith(u"pull "_s)
+                  + phone->callsStartingWith(u"move "_s),
+              0);
+}
+
 // Mended: delete took the phone before its question and the folder after,
 // so a phone chosen or a folder opened meanwhile got the other's item of
 // that name removed. Every request that asks first acts on what it asked about.
