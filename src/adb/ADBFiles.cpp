@@ -9,13 +9,14 @@ QString enter(const QString& path)
     return QStringLiteral("cd ") + ADB::quote(path) + QStringLiteral(" || exit 1; ");
 }
 
-// Each item as "type|size|time|name/" and a line feed: no name holds "/", so
-// the first "/" after the third "|" ends the name whatever bytes it holds.
+// Each item as "type|size|time|./name/" and a line feed: no name holds "/",
+// so the first "/" after "./" ends the name whatever bytes it holds.
 const QString statCommand = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- ");
 
+// The names go to stat as "./name": stat reads a bare "-" as its standard input.
 QString listCommand(const QString& path, bool showHidden)
 {
-    return enter(path) + statCommand + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+    return enter(path) + statCommand + (showHidden ? QStringLiteral("./* ./.*") : QStringLiteral("./*"))
            + QStringLiteral(" 2>/dev/null; true");
 }
 
@@ -67,7 +68,8 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
                                    const Cancel& cancel) const
 {
     checkSendable(path);
-    std::vector<RemoteEntry> entries = adbparse::listing(shellData(serial, listCommand(path, showHidden), cancel));
+    std::vector<RemoteEntry> entries =
+        adbparse::listing(shellData(serial, listCommand(path, showHidden), cancel), true);
     if (!entries.empty())
         return entries;
 

@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(ADBFiles, PhoneFilesContract,
 
 // ---- what only the adb transport promises ------------------------------------
 
-const QString ordinary = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- * 2>/dev/null; true");
+const QString ordinary = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- ./* 2>/dev/null; true");
 
 class ADBFilesOnPhone : public PhoneTest {
 protected:
@@ -112,7 +112,7 @@ TEST_F(HostileNames, EachItemListsOnceUnderItsExactNameInBothListings)
     EXPECT_EQ(names(QStringLiteral("/sdcard/hostile")), expected);
 
     // An overfull folder's first answer is empty; the batched listing follows.
-    phone().setReply(QStringLiteral("cd '/sdcard/hostile' || exit 1; stat -L -c '%F|%s|%Y|%n/' -- * .* 2>/dev/null; true"), {});
+    phone().setReply(QStringLiteral("cd '/sdcard/hostile' || exit 1; stat -L -c '%F|%s|%Y|%n/' -- ./* ./.* 2>/dev/null; true"), {});
     EXPECT_EQ(names(QStringLiteral("/sdcard/hostile")), expected);
 }
 

@@ -1,0 +1,225 @@
+// Every file operation of ADBFiles through the real adb and the fake phone,
+// with names that hold what shells, globs, adb and line-based output treat
+// specially: each operation acts on exactly the item named, under its exact
+// name, and nothing in a name is ever run.
+#include "ADBFiles.h"
+#include "PhoneFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <set>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using phonetest::failureOf;
+
+const QDateTime stamp = QDateTime(QDate(2022, 6, 7), QTime(8, 9, 10), Qt::UTC);
+
+// Names Linux allows that a shell, a glob, adb or a line reader could misread.
+const std::vector<QByteArray> hostile {
+    " leading space", "trailing space ", "trailing dot.", "..dots", "It's", "say \"hi\"", "back\\slash", "$HOME",
+    "$(touch injected)", "`touch injected`", "a;touch injected", "a && touch injected", "a|touch injected",
+    "-rf", "--", "-", "-n", "*", "?", "[ab]", "{a,b}", "~", "!x", "#x", "100%s%n", "<in>", "tab\there",
+    "new\nline", "ends in line feed\n", "cr\rname", "a -> b", "😀 emoji", "e\xcc\x81 combining", "a,b", "a:b",
+    "\\", "'", "\"", QByteArray(255, 'L'), QByteArray("\xf0\x9f\x98\x80").repeated(63) + "end"};
+
+// Siblings a glob made of a hostile name would also match.
+const std::vector<QByteArray> bystanders {"a", "b", "ab", "x"};
+
+QByteArray bytesOf(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+bool present(const QByteArray& path)
+{
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0;
+}
+
+QByteArray readAll(const QByteArray& path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Every path below `folder` whose name holds "injected": what a shell that
+// ran part of a name would have made.
+QStringList injected(const QString& folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (QFileInfo(path).fileName() == QStringLiteral("injected"))
+            found << path;
+    }
+    return found;
+}
+
+class NamesOnPhone : public PhoneTest {
+protected:
+    ADBFiles files() const { return ADBFiles(adb(), serial()); }
+    QString local(const QString& phonePath) const { return phonetest::storagePath(phone(), phonePath); }
+    QByteArray localBytes(const QString& phonePath, const QByteArray& name) const
+    {
+        return bytesOf(local(phonePath)) + '/' + name;
+    }
+    void seed(const QString& folder, const std::vector<QByteArray>& names)
+    {
+        QDir(local(folder)).removeRecursively();
+        phonetest::makeItems(local(folder), names);
+        for (const QByteArray& name : names)
+            ASSERT_TRUE(phonetest::writeFile(QFile::decodeName(localBytes(folder, name)), name, stamp));
+    }
+};
+
+TEST_F(NamesOnPhone, ListsEachNameExactlyWithItsSizeKindAndTime)
+{
+    const QString folder = QStringLiteral("/sdcard/names");
+    std::vector<QByteArray> all = hostile;
+    all.insert(all.end(), bystanders.begin(), bystanders.end());
+    seed(folder, all);
+    const std::vector<RemoteEntry> entries = files().list(folder, true, Cancel());
+    std::set<QString> listed;
+    for (const RemoteEntry& entry : entries) {
+        listed.insert(entry.name);
+        const QByteArray name = entry.name.toUtf8();
+        EXPECT_FALSE(entry.isDirectory) << name.toStdString();
+        EXPECT_EQ(entry.size, name.size()) << name.toStdString();
+        EXPECT_EQ(entry.modified, stamp) << name.toStdString();
+    }
+    std::set<QString> expected;
+    for (const QByteArray& name : all)
+        expected.insert(QString::fromUtf8(name));
+    EXPECT_EQ(listed, expected);
+}
+
+TEST_F(NamesOnPhone, EachOperationActsOnTheOneItemNamedAndRunsNothing)
+{
+    const QString folder = QStringLiteral("/sdcard/ops");
+    const QString back = QStringLiteral("/sdcard/ops-back");
+    const QString made = QStringLiteral("/sdcard/ops-made");
+    QDir(local(back)).removeRecursively();
+    QDir(local(made)).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(local(back)));
+    ASSERT_TRUE(QDir().mkpath(local(made)));
+    QTemporaryDir computer;
+    for (const QByteArray& raw : hostile) {
+        SCOPED_TRACE(raw.toStdString());
+        std::vector<QByteArray> all = bystanders;
+        all.push_back(raw);
+        seed(folder, all);
+        const QString name = QString::fromUtf8(raw);
+        const QString path = folder + QLatin1Char('/') + name;
+
+        EXPECT_TRUE(files().exists(path, Cancel()));
+        EXPECT_EQ(files().existence(path, Cancel()), std::optional<bool>(true));
+
+        // To the computer and back, under the same name.
+        const QString pulled = computer.filePath(name);
+        EXPECT_EQ(failureOf([&] { files().pull(path, pulled, Cancel()); }), QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(bytesOf(computer.path()) + '/' + raw), raw);
+        EXPECT_EQ(QFileInfo(pulled).lastModified().toUTC(), stamp);
+        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/') + name, {}, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
+        ::unlink(localBytes(back, raw).constData());
+        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/'), {}, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
+        ::unlink(localBytes(back, raw).constData());
+        QFile::remove(pulled);
+
+        // Renamed, then removed: the bystanders stay.
+        // A name's bytes are capped at 255.
+        const QByteArray renamedRaw = (raw.size() > 250 ? raw.left(raw.size() - 3) : raw) + " 2";
+        const QString renamed = folder + QLatin1Char('/') + QString::fromUtf8(renamedRaw);
+        EXPECT_EQ(failureOf([&] { files().move(path, renamed, Cancel()); }), QStringLiteral("<no failure>"));
+        EXPECT_FALSE(present(localBytes(folder, raw)));
+        EXPECT_EQ(readAll(localBytes(folder, renamedRaw)), raw);
+        EXPECT_EQ(failureOf([&] { files().remove(renamed, Cancel()); }), QStringLiteral("<no failure>"));
+        EXPECT_FALSE(present(localBytes(folder, renamedRaw)));
+        for (const QByteArray& other : bystanders)
+            EXPECT_TRUE(present(localBytes(folder, other))) << other.toStdString();
+
+        EXPECT_FALSE(files().exists(path, Cancel()));
+        EXPECT_EQ(files().existence(path, Cancel()), std::optional<bool>(false));
+
+        EXPECT_EQ(failureOf([&] { files().makeFolder(made + QLatin1Char('/') + name, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_TRUE(QFileInfo(QFile::decodeName(localBytes(made, raw))).isDir());
+        EXPECT_EQ(failureOf([&] { files().remove(made + QLatin1Char('/') + name, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_FALSE(present(localBytes(made, raw)));
+
+        EXPECT_EQ(injected(phone().storage()), QStringList());
+        EXPECT_EQ(injected(computer.path()), QStringList());
+    }
+}
+
+// A folder of such names copied to the computer and back keeps every name and content.
+TEST_F(NamesOnPhone, AFolderOfThemCopiesBothWaysWhole)
+{
+    seed(QStringLiteral("/sdcard/tree"), hostile);
+    QDir(local(QStringLiteral("/sdcard/tree back"))).removeRecursively();
+    QTemporaryDir computer;
+    const QString copy = computer.filePath(QStringLiteral("tree $(touch injected) -rf"));
+    files().pull(QStringLiteral("/sdcard/tree"), copy, Cancel());
+    files().push(copy, QStringLiteral("/sdcard/tree back"), {}, Cancel());
+    for (const QByteArray& raw : hostile) {
+        SCOPED_TRACE(raw.toStdString());
+        EXPECT_EQ(readAll(bytesOf(copy) + '/' + raw), raw);
+        EXPECT_EQ(readAll(localBytes(QStringLiteral("/sdcard/tree back"), raw)), raw);
+    }
+    EXPECT_EQ(QDir(local(QStringLiteral("/sdcard/tree back"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+              qsizetype(hostile.size()));
+    EXPECT_EQ(injected(phone().storage()), QStringList());
+    EXPECT_EQ(injected(computer.path()), QStringList());
+}
+
+// Links list as what they point to; removing or renaming one acts on the link.
+TEST_F(NamesOnPhone, LinksListAsTheirTargetsAndOperationsActOnTheLinkItself)
+{
+    const QString folder = QStringLiteral("/sdcard/links");
+    seed(folder, {"target.txt"});
+    phonetest::makeItems(local(folder), {"dir"}, true);
+    phonetest::makeItems(local(folder + QStringLiteral("/dir")), {"inner"});
+    const std::pair<const char*, const char*> links[] {
+        {"to file", "target.txt"}, {"to dir", "dir"}, {"a -> b", "target.txt"}, {"-", "dir"}, {"broken", "nowhere"}};
+    for (const auto& [link, target] : links)
+        ASSERT_EQ(::symlink(target, localBytes(folder, link).constData()), 0) << link;
+
+    QStringList listed;
+    for (const RemoteEntry& entry : files().list(folder, true, Cancel()))
+        listed << QStringLiteral("%1 %2 %3").arg(entry.name, entry.isDirectory ? QStringLiteral("folder") : QStringLiteral("file"),
+                                                 entry.isDirectory ? QString() : QString::number(entry.size));
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList {QStringLiteral("- folder "), QStringLiteral("a -> b file 10"), QStringLiteral("dir folder "),
+                                    QStringLiteral("target.txt file 10"), QStringLiteral("to dir folder "),
+                                    QStringLiteral("to file file 10")}));
+
+    QTemporaryDir computer;
+    files().pull(folder + QStringLiteral("/to file"), computer.filePath(QStringLiteral("copy")), Cancel());
+    EXPECT_EQ(readAll(bytesOf(computer.filePath(QStringLiteral("copy")))), QByteArray("target.txt"));
+    files().pull(folder + QStringLiteral("/to dir"), computer.filePath(QStringLiteral("folder copy")), Cancel());
+    EXPECT_TRUE(present(bytesOf(computer.filePath(QStringLiteral("folder copy/inner")))));
+    files().move(folder + QStringLiteral("/to file"), folder + QStringLiteral("/renamed"), Cancel());
+    files().remove(folder + QStringLiteral("/to dir"), Cancel());
+    files().remove(folder + QStringLiteral("/-"), Cancel());
+    EXPECT_TRUE(QFileInfo(local(folder + QStringLiteral("/renamed"))).isSymLink());
+    EXPECT_FALSE(present(localBytes(folder, "to dir")));
+    EXPECT_FALSE(present(localBytes(folder, "-")));
+    EXPECT_EQ(readAll(localBytes(folder, "target.txt")), QByteArray("target.txt"));
+    EXPECT_TRUE(present(localBytes(folder, "dir/inner")));
+}
+
+} // namespace
