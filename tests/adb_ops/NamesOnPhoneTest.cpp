@@ -222,4 +222,35 @@ TEST_F(NamesOnPhone, LinksListAsTheirTargetsAndOperationsActOnTheLinkItself)
     EXPECT_TRUE(present(localBytes(folder, "dir/inner")));
 }
 
+// A folder the phone's shell may not read fails by name rather than read as
+// empty; an item it may not read still lists with its facts.
+TEST_F(NamesOnPhone, AFolderThatCannotBeReadFailsAndAnUnreadableItemStillLists)
+{
+    const QString mixed = QStringLiteral("/sdcard/mixed");
+    seed(mixed, {"open.txt", "private.txt"});
+    phonetest::makeItems(local(mixed), {"shut", "locked"}, true);
+    phonetest::makeItems(local(mixed + QStringLiteral("/locked")), {"inside"});
+    ASSERT_EQ(::chmod(localBytes(mixed, "private.txt").constData(), 0), 0);
+    ASSERT_EQ(::chmod(localBytes(mixed, "shut").constData(), 0), 0);
+    ASSERT_EQ(::chmod(localBytes(mixed, "locked").constData(), 0311), 0);
+
+    QStringList listed;
+    for (const RemoteEntry& entry : files().list(mixed, false, Cancel()))
+        listed << entry.name + (entry.isDirectory ? QStringLiteral("/") : QString());
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList {QStringLiteral("locked/"), QStringLiteral("open.txt"), QStringLiteral("private.txt"),
+                                    QStringLiteral("shut/")}));
+    for (const bool hidden : {false, true}) {
+        EXPECT_EQ(failureOf([&] { files().list(mixed + QStringLiteral("/locked"), hidden, Cancel()); }),
+                  QStringLiteral("Couldn’t read the items of “locked” on the phone."));
+        EXPECT_TRUE(failureOf([&] { files().list(mixed + QStringLiteral("/shut"), hidden, Cancel()); })
+                        .contains(QStringLiteral("Permission denied")));
+    }
+    // Only the folder's own permission is missing: an empty readable folder is empty.
+    ASSERT_EQ(::chmod(localBytes(mixed, "locked").constData(), 0755), 0);
+    ::unlink(localBytes(mixed, "locked/inside").constData());
+    EXPECT_TRUE(files().list(mixed + QStringLiteral("/locked"), true, Cancel()).empty());
+    ::chmod(localBytes(mixed, "shut").constData(), 0755);
+}
+
 } // namespace

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -161,6 +163,13 @@ void bindReadOnly(const char* host, const char* target)
     if (::getrlimit(RLIMIT_STACK, &stack) == 0) {
         stack.rlim_cur = stack.rlim_max == RLIM_INFINITY ? kPhoneStack : std::min(kPhoneStack, stack.rlim_max);
         ::setrlimit(RLIMIT_STACK, &stack);
+    }
+
+    // A phone's shell user may not pass over file modes; root keeps its
+    // other powers (ours is only the owner of the storage).
+    if (!plan.userNamespace) {
+        for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            ::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
     }
 
     ::execve("/bin/mksh", plan.argv.data(), plan.envp.data());
