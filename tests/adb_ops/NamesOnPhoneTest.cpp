@@ -65,9 +65,46 @@ QStringList injected(const QString& folder)
     return found;
 }
 
-class NamesOnPhone : public PhoneTest {
+// The phone's file tools as a phone may have them: the host's (GNU, the
+// pretend phone's own), toybox (Android's) or busybox.
+struct Toolbox {
+    const char* name;
+    const char* program; // empty: the host's tools
+};
+
+void PrintTo(const Toolbox& toolbox, std::ostream* os)
+{
+    *os << toolbox.name;
+}
+
+class NamesOnPhone : public ::testing::TestWithParam<Toolbox> {
+public:
+    static void TearDownTestSuite() { s_phone.reset(); }
+
 protected:
-    ADBFiles files() const { return ADBFiles(adb(), serial()); }
+    void SetUp() override
+    {
+        const QString program = QString::fromLatin1(GetParam().program);
+        if (!program.isEmpty() && ::access(GetParam().program, X_OK) != 0)
+            GTEST_SKIP() << GetParam().program << " is not installed (scripts/setup.sh installs it)";
+        // One phone at a time: each sets the environment adb reads.
+        if (s_phone && s_toolbox != program)
+            s_phone.reset();
+        if (!s_phone) {
+            s_phone = std::make_unique<FakePhoneHarness>(FakePhoneHarness::Options {.toolbox = program});
+            QString error;
+            if (!s_phone->start(&error)) {
+                s_phone.reset();
+                FAIL() << "the fake phone did not start: " << error.toStdString();
+            }
+            s_toolbox = program;
+        }
+        s_phone->clearReplies();
+        s_phone->clearReceived();
+    }
+
+    static FakePhoneHarness& phone() { return *s_phone; }
+    ADBFiles files() const { return ADBFiles(ADB(s_phone->adbPath()), s_phone->serial()); }
     QString local(const QString& phonePath) const { return phonetest::storagePath(phone(), phonePath); }
     QByteArray localBytes(const QString& phonePath, const QByteArray& name) const
     {
@@ -80,67 +117,57 @@ protected:
         for (const QByteArray& name : names)
             ASSERT_TRUE(phonetest::writeFile(QFile::decodeName(localBytes(folder, name)), name, stamp));
     }
+
+private:
+    static inline std::unique_ptr<FakePhoneHarness> s_phone;
+    static inline QString s_toolbox;
 };
 
-TEST_F(NamesOnPhone, ListsEachNameExactlyWithItsSizeKindAndTime)
+// Both listings: the usual one, and the batched one that follows when the
+// first comes back empty (as it does for a folder too full for one command).
+TEST_P(NamesOnPhone, ListsEachNameExactlyWithItsSizeKindAndTime)
 {
     const QString folder = QStringLiteral("/sdcard/names");
     std::vector<QByteArray> all = hostile;
     all.insert(all.end(), bystanders.begin(), bystanders.end());
     seed(folder, all);
-    const std::vector<RemoteEntry> entries = files().list(folder, true, Cancel());
-    std::set<QString> listed;
-    for (const RemoteEntry& entry : entries) {
-        listed.insert(entry.name);
-        const QByteArray name = entry.name.toUtf8();
-        EXPECT_FALSE(entry.isDirectory) << name.toStdString();
-        EXPECT_EQ(entry.size, name.size()) << name.toStdString();
-        EXPECT_EQ(entry.modified, stamp) << name.toStdString();
-    }
     std::set<QString> expected;
     for (const QByteArray& name : all)
         expected.insert(QString::fromUtf8(name));
-    EXPECT_EQ(listed, expected);
+    for (const bool batched : {false, true}) {
+        SCOPED_TRACE(batched ? "batched" : "usual");
+        if (batched)
+            phone().setReply(QStringLiteral("cd '/sdcard/names' || exit 1; stat -L -c '%F|%s|%Y|%n/' -- ./* ./.* "
+                                            "2>/dev/null; true"),
+                             {});
+        std::set<QString> listed;
+        for (const RemoteEntry& entry : files().list(folder, true, Cancel())) {
+            listed.insert(entry.name);
+            const QByteArray name = entry.name.toUtf8();
+            EXPECT_FALSE(entry.isDirectory) << name.toStdString();
+            EXPECT_EQ(entry.size, name.size()) << name.toStdString();
+            EXPECT_EQ(entry.modified, stamp) << name.toStdString();
+        }
+        EXPECT_EQ(listed, expected);
+    }
+    EXPECT_EQ(phone().receivedCommands().size(), 4); // the usual listing, then the check and the batched one
 }
 
-TEST_F(NamesOnPhone, EachOperationActsOnTheOneItemNamedAndRunsNothing)
+TEST_P(NamesOnPhone, ShellOperationsActOnTheOneItemNamedAndRunNothing)
 {
     const QString folder = QStringLiteral("/sdcard/ops");
-    const QString back = QStringLiteral("/sdcard/ops-back");
     const QString made = QStringLiteral("/sdcard/ops-made");
-    QDir(local(back)).removeRecursively();
     QDir(local(made)).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(local(back)));
     ASSERT_TRUE(QDir().mkpath(local(made)));
-    QTemporaryDir computer;
     for (const QByteArray& raw : hostile) {
         SCOPED_TRACE(raw.toStdString());
         std::vector<QByteArray> all = bystanders;
         all.push_back(raw);
         seed(folder, all);
-        const QString name = QString::fromUtf8(raw);
-        const QString path = folder + QLatin1Char('/') + name;
-
+        const QString path = folder + QLatin1Char('/') + QString::fromUtf8(raw);
         EXPECT_TRUE(files().exists(path, Cancel()));
-        EXPECT_EQ(files().existence(path, Cancel()), std::optional<bool>(true));
 
-        // To the computer and back, under the same name.
-        const QString pulled = computer.filePath(name);
-        EXPECT_EQ(failureOf([&] { files().pull(path, pulled, Cancel()); }), QStringLiteral("<no failure>"));
-        EXPECT_EQ(readAll(bytesOf(computer.path()) + '/' + raw), raw);
-        EXPECT_EQ(QFileInfo(pulled).lastModified().toUTC(), stamp);
-        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/') + name, {}, Cancel()); }),
-                  QStringLiteral("<no failure>"));
-        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
-        ::unlink(localBytes(back, raw).constData());
-        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/'), {}, Cancel()); }),
-                  QStringLiteral("<no failure>"));
-        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
-        ::unlink(localBytes(back, raw).constData());
-        QFile::remove(pulled);
-
-        // Renamed, then removed: the bystanders stay.
-        // A name's bytes are capped at 255.
+        // Renamed, then removed: the bystanders stay. A name's bytes are capped at 255.
         const QByteArray renamedRaw = (raw.size() > 250 ? raw.left(raw.size() - 3) : raw) + " 2";
         const QString renamed = folder + QLatin1Char('/') + QString::fromUtf8(renamedRaw);
         EXPECT_EQ(failureOf([&] { files().move(path, renamed, Cancel()); }), QStringLiteral("<no failure>"));
@@ -150,24 +177,53 @@ TEST_F(NamesOnPhone, EachOperationActsOnTheOneItemNamedAndRunsNothing)
         EXPECT_FALSE(present(localBytes(folder, renamedRaw)));
         for (const QByteArray& other : bystanders)
             EXPECT_TRUE(present(localBytes(folder, other))) << other.toStdString();
-
-        EXPECT_FALSE(files().exists(path, Cancel()));
         EXPECT_EQ(files().existence(path, Cancel()), std::optional<bool>(false));
 
-        EXPECT_EQ(failureOf([&] { files().makeFolder(made + QLatin1Char('/') + name, Cancel()); }),
-                  QStringLiteral("<no failure>"));
+        const QString newFolder = made + QLatin1Char('/') + QString::fromUtf8(raw);
+        EXPECT_EQ(failureOf([&] { files().makeFolder(newFolder, Cancel()); }), QStringLiteral("<no failure>"));
         EXPECT_TRUE(QFileInfo(QFile::decodeName(localBytes(made, raw))).isDir());
-        EXPECT_EQ(failureOf([&] { files().remove(made + QLatin1Char('/') + name, Cancel()); }),
-                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(failureOf([&] { files().remove(newFolder, Cancel()); }), QStringLiteral("<no failure>"));
         EXPECT_FALSE(present(localBytes(made, raw)));
-
-        EXPECT_EQ(injected(phone().storage()), QStringList());
-        EXPECT_EQ(injected(computer.path()), QStringList());
     }
+    EXPECT_EQ(injected(phone().storage()), QStringList());
+}
+
+// Copies go through adb's file transfer, not the phone's tools: one phone is enough.
+using NamesCopied = NamesOnPhone;
+
+TEST_P(NamesCopied, EachItemCopiesBothWaysUnderItsOwnName)
+{
+    const QString folder = QStringLiteral("/sdcard/copies");
+    const QString back = QStringLiteral("/sdcard/copies back");
+    seed(folder, hostile);
+    QDir(local(back)).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(local(back)));
+    QTemporaryDir computer;
+    for (const QByteArray& raw : hostile) {
+        SCOPED_TRACE(raw.toStdString());
+        const QString name = QString::fromUtf8(raw);
+        const QString pulled = computer.filePath(name);
+        EXPECT_EQ(failureOf([&] { files().pull(folder + QLatin1Char('/') + name, pulled, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(bytesOf(computer.path()) + '/' + raw), raw);
+        EXPECT_EQ(QFileInfo(pulled).lastModified().toUTC(), stamp);
+        // Into the folder by its full path, and (the computer's name kept) by the folder's.
+        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/') + name, {}, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
+        ::unlink(localBytes(back, raw).constData());
+        EXPECT_EQ(failureOf([&] { files().push(pulled, back + QLatin1Char('/'), {}, Cancel()); }),
+                  QStringLiteral("<no failure>"));
+        EXPECT_EQ(readAll(localBytes(back, raw)), raw);
+    }
+    EXPECT_EQ(QDir(local(back)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+              qsizetype(hostile.size()));
+    EXPECT_EQ(injected(phone().storage()), QStringList());
+    EXPECT_EQ(injected(computer.path()), QStringList());
 }
 
 // A folder of such names copied to the computer and back keeps every name and content.
-TEST_F(NamesOnPhone, AFolderOfThemCopiesBothWaysWhole)
+TEST_P(NamesCopied, AFolderOfThemCopiesBothWaysWhole)
 {
     seed(QStringLiteral("/sdcard/tree"), hostile);
     QDir(local(QStringLiteral("/sdcard/tree back"))).removeRecursively();
@@ -187,7 +243,7 @@ TEST_F(NamesOnPhone, AFolderOfThemCopiesBothWaysWhole)
 }
 
 // Links list as what they point to; removing or renaming one acts on the link.
-TEST_F(NamesOnPhone, LinksListAsTheirTargetsAndOperationsActOnTheLinkItself)
+TEST_P(NamesOnPhone, LinksListAsTheirTargetsAndOperationsActOnTheLinkItself)
 {
     const QString folder = QStringLiteral("/sdcard/links");
     seed(folder, {"target.txt"});
@@ -224,7 +280,7 @@ TEST_F(NamesOnPhone, LinksListAsTheirTargetsAndOperationsActOnTheLinkItself)
 
 // A folder the phone's shell may not read fails by name rather than read as
 // empty; an item it may not read still lists with its facts.
-TEST_F(NamesOnPhone, AFolderThatCannotBeReadFailsAndAnUnreadableItemStillLists)
+TEST_P(NamesOnPhone, AFolderThatCannotBeReadFailsAndAnUnreadableItemStillLists)
 {
     const QString mixed = QStringLiteral("/sdcard/mixed");
     seed(mixed, {"open.txt", "private.txt"});
@@ -252,5 +308,12 @@ TEST_F(NamesOnPhone, AFolderThatCannotBeReadFailsAndAnUnreadableItemStillLists)
     EXPECT_TRUE(files().list(mixed + QStringLiteral("/locked"), true, Cancel()).empty());
     ::chmod(localBytes(mixed, "shut").constData(), 0755);
 }
+
+INSTANTIATE_TEST_SUITE_P(Tools, NamesOnPhone,
+                         ::testing::Values(Toolbox {"host", ""}, Toolbox {"toybox", "/usr/bin/toybox"},
+                                           Toolbox {"busybox", "/usr/bin/busybox"}),
+                         [](const ::testing::TestParamInfo<Toolbox>& tools) { return std::string(tools.param.name); });
+INSTANTIATE_TEST_SUITE_P(Tools, NamesCopied, ::testing::Values(Toolbox {"host", ""}),
+                         [](const ::testing::TestParamInfo<Toolbox>& tools) { return std::string(tools.param.name); });
 
 } // namespace

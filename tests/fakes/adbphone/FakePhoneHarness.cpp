@@ -181,6 +181,8 @@ bool FakePhoneHarness::start(QString* error)
                        QStringLiteral("--device"), m_options.device};
     if (!m_options.authorized)
         phone.arguments << QStringLiteral("--unauthorized");
+    if (!m_options.toolbox.isEmpty())
+        phone.arguments << QStringLiteral("--toolbox") << m_options.toolbox;
     try {
         m_phone = ChildProcess::start(phone);
     } catch (const Error& e) {
