@@ -182,6 +182,11 @@ TEST_P(NamesOnPhone, ShellOperationsActOnTheOneItemNamedAndRunNothing)
         const QString newFolder = made + QLatin1Char('/') + QString::fromUtf8(raw);
         EXPECT_EQ(failureOf([&] { files().makeFolder(newFolder, Cancel()); }), QStringLiteral("<no failure>"));
         EXPECT_TRUE(QFileInfo(QFile::decodeName(localBytes(made, raw))).isDir());
+        // Listed from inside, too.
+        ASSERT_TRUE(phonetest::writeFile(QFile::decodeName(localBytes(made, raw + "/inner")), "in"));
+        const std::vector<RemoteEntry> inside = files().list(newFolder, false, Cancel());
+        EXPECT_EQ(inside.size(), 1u);
+        EXPECT_TRUE(!inside.empty() && inside.front().name == QStringLiteral("inner"));
         EXPECT_EQ(failureOf([&] { files().remove(newFolder, Cancel()); }), QStringLiteral("<no failure>"));
         EXPECT_FALSE(present(localBytes(made, raw)));
     }
