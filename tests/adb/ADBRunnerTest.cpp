@@ -115,6 +115,31 @@ TEST_F(ADBRunner, LargeOutputOnBothStreamsDoesNotDeadlock)
     EXPECT_EQ(adb.runData({}, {}, Cancel()).size(), 1000000);
 }
 
+// A phone decides how much it answers: memory stays bounded, and a failure's
+// message still ends with the reason.
+TEST_F(ADBRunner, AnAnswerTooLongToHoldFailsAndOnlyTheEndOfStandardErrorIsKept)
+{
+    const ADB flood = stub("head -c 200000000 /dev/zero\n");
+    std::optional<QString> failure;
+    try {
+        flood.runData({}, {}, Cancel());
+    } catch (const ADBError& error) {
+        failure = error.description();
+    }
+    EXPECT_EQ(failure, QStringLiteral("The phone’s answer was too long to read."));
+
+    const ADB noisy = stub("i=0; while [ $i -lt 40000 ]; do echo \"rm: cannot remove 'x$i': Permission denied\"; "
+                           "i=$((i+1)); done >&2; echo 'the last line' >&2; exit 1\n");
+    try {
+        noisy.runData({}, {}, Cancel());
+        ADD_FAILURE() << "the run must fail";
+    } catch (const ADBError& error) {
+        EXPECT_LE(error.description().size(), 64 * 1024);
+        EXPECT_TRUE(error.description().startsWith(QStringLiteral("rm: cannot remove 'x")));
+        EXPECT_TRUE(error.description().endsWith(QStringLiteral("Permission denied\nthe last line")));
+    }
+}
+
 TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
 {
     ADB adb = stub("[ -t 1 ] || { echo 'not a terminal' >&2; exit 9; }\n"
