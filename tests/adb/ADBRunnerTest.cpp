@@ -248,14 +248,31 @@ TEST(ADBLastLines, KeepsTheLastTwoMeaningfulLines)
 
 TEST(ADBStreamLines, SplitsAtLineFeedsAndKeepsTheUnfinishedRest)
 {
-    QString pending;
-    EXPECT_TRUE(adbdetail::takeLines(pending, QStringLiteral("abc")).isEmpty());
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("def\nx")), (QStringList {"abcdef"}));
-    EXPECT_EQ(pending, QStringLiteral("x"));
+    QByteArray pending;
+    EXPECT_TRUE(adbdetail::takeLines(pending, "abc").isEmpty());
+    EXPECT_EQ(adbdetail::takeLines(pending, "def\nx"), (QStringList {"abcdef"}));
+    EXPECT_EQ(pending, QByteArray("x"));
     pending.clear();
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n\na\r")), (QStringList {"", ""}));
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n")), (QStringList {"a"})); // CR LF split between reads
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\r\rabc\r\na\rb\n")), (QStringList {"abc", "a\rb"}));
+    EXPECT_EQ(adbdetail::takeLines(pending, "\n\na\r"), (QStringList {"", ""}));
+    EXPECT_EQ(adbdetail::takeLines(pending, "\n"), (QStringList {"a"})); // CR LF split between reads
+    EXPECT_EQ(adbdetail::takeLines(pending, "\r\rabc\r\na\rb\n"), (QStringList {"abc", "a\rb"}));
+}
+
+// A read may end inside a character, and a phone may send a line without end.
+TEST(ADBStreamLines, ACharacterCutBetweenReadsStaysWholeAndALineWithoutEndIsBounded)
+{
+    QByteArray pending;
+    const QByteArray text = "caf\xc3\xa9 \xf0\x9f\x98\x80\n";
+    QStringList lines;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        lines << adbdetail::takeLines(pending, text.sliced(i, 1));
+    EXPECT_EQ(lines, (QStringList {QStringLiteral("caf\u00e9 \U0001F600")}));
+
+    lines.clear();
+    for (int i = 0; i < 10; ++i)
+        lines << adbdetail::takeLines(pending, QByteArray(300, 'x'), 1000);
+    EXPECT_EQ(lines, (QStringList {QString(1200, u'x'), QString(1200, u'x')}));
+    EXPECT_EQ(pending.size(), 600);
 }
 
 // The runner keeps the tail of adb's terminal output by user-perceived
