@@ -26,7 +26,8 @@ QString listCommand(const QString& path, bool showHidden)
 // unmatched glob stays itself and fails the test unless that name exists.
 QString hasItemsCommand(const QString& path, bool showHidden)
 {
-    return enter(path) + QStringLiteral("[ -r . ] || { echo unreadable; exit 0; }; for f in ") + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+    return enter(path) + QStringLiteral("[ -r . ] || { echo unreadable; exit 0; }; for f in ")
+           + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
            + QStringLiteral("; do case \"$f\" in .|..) ;; *) [ -e \"$f\" ] && { echo y; break; } ;; "
                             "esac; done; true");
 }
