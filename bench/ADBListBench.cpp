@@ -86,14 +86,15 @@ int main(int argc, char** argv)
         bare.push_back(bareShell(phone.serial(), command));
     }
 
-    // The listing's own format ends each name with "/".
+    // The listing's own format: each name as "./name" and ended with "/".
     QString ours = command;
     ours.replace(QStringLiteral("%n'"), QStringLiteral("%n/'"));
+    ours.replace(QStringLiteral("-- *"), QStringLiteral("-- ./*"));
     const QByteArray output = adb.shellData(phone.serial(), ours, Cancel());
     std::vector<double> parse;
     for (int round = 0; round < rounds; ++round) {
         const auto start = Clock::now();
-        listed = std::min(listed, adbparse::listing(output).size());
+        listed = std::min(listed, adbparse::listing(output, true).size());
         parse.push_back(milliseconds(start));
     }
 

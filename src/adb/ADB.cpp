@@ -22,6 +22,11 @@ namespace {
 
 constexpr qsizetype tailLimit = 2048;
 constexpr qsizetype percentWindow = 256;
+// The phone decides how much it answers: what is held in memory has a bound.
+// A listing of half a million items or a screenshot of the largest screens fit.
+constexpr qsizetype outputLimit = 128 * 1024 * 1024;
+// Standard error only makes the failure's message, from its end.
+constexpr qsizetype errorLimit = 64 * 1024;
 
 const QRegularExpression& percentPattern()
 {
@@ -56,6 +61,14 @@ struct ProcessBox {
     {
         std::lock_guard guard(lock);
         cancelled = true;
+        if (process)
+            process->terminate();
+    }
+
+    // Ends the child without the run counting as cancelled.
+    void end()
+    {
+        std::lock_guard guard(lock);
         if (process)
             process->terminate();
     }
@@ -151,6 +164,14 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     // Drain standard output (or the terminal) and standard error together.
     QByteArray out;
     QByteArray err;
+    bool tooLong = false;
+    // Whole lines of the end, within the limit.
+    const auto keepEnd = [](QByteArray& text) {
+        if (text.size() <= errorLimit)
+            return;
+        const qsizetype cut = text.indexOf('\n', text.size() - errorLimit);
+        text.remove(0, cut < 0 ? text.size() - errorLimit : cut + 1);
+    };
     ProgressReader reader(progress);
     char buffer[64 * 1024];
     int outFd = child.outputFd();
@@ -167,12 +188,21 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         }
         if (n < 0)
             return false;
-        if (fd == errFd)
+        if (fd == errFd) {
             err.append(buffer, n);
-        else if (progress)
+            if (err.size() > 2 * errorLimit)
+                keepEnd(err);
+        } else if (progress) {
             reader.chunk(buffer, n);
-        else
-            out.append(buffer, n);
+        } else if (!tooLong) {
+            if (out.size() + n > outputLimit) {
+                tooLong = true;
+                out.clear();
+                box.end();
+            } else {
+                out.append(buffer, n);
+            }
+        }
         return true;
     };
     while ((outFd >= 0 || errFd >= 0) && !ended) {
@@ -210,8 +240,13 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         }
     }
 
+    keepEnd(err);
     const ExitStatus status = child.wait();
-    if (box.isCancelled() || status.signalled)
+    if (box.isCancelled())
+        throw Cancelled();
+    if (tooLong)
+        throw ADBError::failed(QStringLiteral("The phone’s answer was too long to read."));
+    if (status.signalled)
         throw Cancelled();
     if (status.code == 0)
         return progress ? QByteArray() : out;

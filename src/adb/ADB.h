@@ -39,7 +39,8 @@ public:
     // Runs adb with args (nothing is added or quoted). Returns its standard
     // output; with a progress callback adb runs on a terminal, its percentage
     // lines are reported and the result is empty. Throws ADBError::failed on a
-    // non-zero exit, Cancelled, or SystemError when adb cannot start.
+    // non-zero exit or an output too large to hold (adb is then ended),
+    // Cancelled, or SystemError when adb cannot start.
     QByteArray runData(const QStringList& args, const Progress& progress, const Cancel& cancel) const;
     // The same, decoded as UTF-8 with invalid bytes replaced.
     QString run(const QStringList& args, const Progress& progress, const Cancel& cancel) const;

@@ -9,22 +9,25 @@ QString enter(const QString& path)
     return QStringLiteral("cd ") + ADB::quote(path) + QStringLiteral(" || exit 1; ");
 }
 
-// Each item as "type|size|time|name/" and a line feed: no name holds "/", so
-// the first "/" after the third "|" ends the name whatever bytes it holds.
+// Each item as "type|size|time|./name/" and a line feed: no name holds "/",
+// so the first "/" after "./" ends the name whatever bytes it holds.
 const QString statCommand = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- ");
 
+// The names go to stat as "./name": stat reads a bare "-" as its standard input.
 QString listCommand(const QString& path, bool showHidden)
 {
-    return enter(path) + statCommand + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+    return enter(path) + statCommand + (showHidden ? QStringLiteral("./* ./.*") : QStringLiteral("./*"))
            + QStringLiteral(" 2>/dev/null; true");
 }
 
-// Prints "y" when the folder holds an item the listing would show. The glob
-// is expanded by the shell itself, so no argument list limit applies; an
+// Prints "y" when the folder holds an item the listing would show, "unreadable"
+// when its names can't be read (a glob then matches nothing). The glob is
+// expanded by the shell itself, so no argument list limit applies; an
 // unmatched glob stays itself and fails the test unless that name exists.
 QString hasItemsCommand(const QString& path, bool showHidden)
 {
-    return enter(path) + QStringLiteral("for f in ") + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
+    return enter(path) + QStringLiteral("[ -r . ] || { echo unreadable; exit 0; }; for f in ")
+           + (showHidden ? QStringLiteral("* .*") : QStringLiteral("*"))
            + QStringLiteral("; do case \"$f\" in .|..) ;; *) [ -e \"$f\" ] && { echo y; break; } ;; "
                             "esac; done; true");
 }
@@ -67,20 +70,26 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
                                    const Cancel& cancel) const
 {
     checkSendable(path);
-    std::vector<RemoteEntry> entries = adbparse::listing(shellData(serial, listCommand(path, showHidden), cancel));
+    std::vector<RemoteEntry> entries =
+        adbparse::listing(shellData(serial, listCommand(path, showHidden), cancel), true);
     if (!entries.empty())
         return entries;
 
     // The listing hides stat's errors, so a folder with more names than fit
     // into one command line reads as empty. Tell that from a real empty folder.
-    const QString hasItems = shell(serial, hasItemsCommand(path, showHidden), cancel);
-    if (hasItems.trimmed() != QLatin1StringView("y"))
+    const auto unreadable = [&path] {
+        return ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
+                                + QStringLiteral("” on the phone."));
+    };
+    const QString hasItems = shell(serial, hasItemsCommand(path, showHidden), cancel).trimmed();
+    if (hasItems == QLatin1StringView("unreadable"))
+        throw unreadable();
+    if (hasItems != QLatin1StringView("y"))
         return entries;
 
     entries = adbparse::listing(shellData(serial, batchedListCommand(path, showHidden), cancel), true);
     if (entries.empty())
-        throw ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
-                               + QStringLiteral("” on the phone."));
+        throw unreadable();
     return entries;
 }
 

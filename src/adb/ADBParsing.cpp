@@ -233,7 +233,9 @@ std::vector<RemoteEntry> listing(QByteArrayView output, bool dotSlash)
         if (pos < n && output[pos] == '\n')
             ++pos;
         const QByteArrayView raw = output.sliced(begin, slash - begin);
-        if (raw.isEmpty() || raw == ".." || raw == ".")
+        // No file name holds NUL; a path made with one would be cut there and
+        // name another item.
+        if (raw.isEmpty() || raw == ".." || raw == "." || raw.contains('\0'))
             continue;
         const QString fields = QString::fromLatin1(output.sliced(bars[0] + 1, bars[2] - bars[0] - 1));
         const qsizetype mid = fields.indexOf(QLatin1Char('|'));

@@ -21,9 +21,9 @@ struct ADBStream::Shared {
 
 namespace {
 
-void deliver(ADBStream::Shared& shared, QString& pending, const char* data, ssize_t size)
+void deliver(ADBStream::Shared& shared, QByteArray& pending, const char* data, ssize_t size)
 {
-    QStringList lines = adbdetail::takeLines(pending, QString::fromUtf8(data, size));
+    QStringList lines = adbdetail::takeLines(pending, QByteArrayView(data, size));
     if (lines.isEmpty())
         return;
     std::lock_guard lock(shared.mutex);
@@ -39,7 +39,7 @@ void pump(const std::shared_ptr<ADBStream::Shared>& shared, std::stop_token stop
     const int outFd = child.outputFd();
     const int exitFd = child.exitFd();
     ::fcntl(outFd, F_SETFL, ::fcntl(outFd, F_GETFL) | O_NONBLOCK);
-    QString pending;
+    QByteArray pending;
     char buffer[64 * 1024];
     bool outputOpen = true;
     for (;;) {
@@ -104,21 +104,35 @@ ADBStream::~ADBStream()
 
 namespace adbdetail {
 
-QStringList takeLines(QString& pending, const QString& text)
+QStringList takeLines(QByteArray& pending, QByteArrayView data, qsizetype longestLine)
 {
-    QString all = pending + text;
-    QStringList pieces = all.split(QLatin1Char('\n'));
-    pending = pieces.takeLast();
-    for (QString& line : pieces) {
-        qsizetype begin = 0;
-        qsizetype end = line.size();
-        while (begin < end && line.at(begin) == QLatin1Char('\r'))
-            ++begin;
-        while (end > begin && line.at(end - 1) == QLatin1Char('\r'))
-            --end;
-        line = line.mid(begin, end - begin);
+    QStringList lines;
+    auto take = [&lines](QByteArrayView line) {
+        while (!line.isEmpty() && line.front() == '\r')
+            line = line.sliced(1);
+        while (!line.isEmpty() && line.back() == '\r')
+            line.chop(1);
+        lines << QString::fromUtf8(line);
+    };
+    // Only the bytes before the first line feed of `data` join the rest.
+    qsizetype from = 0;
+    for (qsizetype feed = data.indexOf('\n'); feed >= 0; feed = data.indexOf('\n', from)) {
+        if (from == 0 && !pending.isEmpty()) {
+            pending.append(data.first(feed));
+            take(pending);
+            pending.clear();
+        } else {
+            take(data.sliced(from, feed - from));
+        }
+        from = feed + 1;
     }
-    return pieces;
+    pending.append(data.sliced(from));
+    // The phone decides how long a line is: what is held has a bound.
+    if (pending.size() > longestLine) {
+        take(pending);
+        pending.clear();
+    }
+    return lines;
 }
 
 } // namespace adbdetail

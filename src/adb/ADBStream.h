@@ -34,7 +34,9 @@ private:
 };
 
 namespace adbdetail {
-// Splits `pending` + `text` into complete lines (carriage returns at either
-// end of a line removed); the unfinished rest stays in `pending`.
-QStringList takeLines(QString& pending, const QString& text);
+// Splits `pending` + `data` into complete lines decoded as UTF-8 (carriage
+// returns at either end of a line removed); the unfinished rest stays in
+// `pending` as bytes, so a character cut between reads stays whole. A rest
+// longer than `longestLine` bytes is a line of its own.
+QStringList takeLines(QByteArray& pending, QByteArrayView data, qsizetype longestLine = 1024 * 1024);
 } // namespace adbdetail

@@ -115,6 +115,31 @@ TEST_F(ADBRunner, LargeOutputOnBothStreamsDoesNotDeadlock)
     EXPECT_EQ(adb.runData({}, {}, Cancel()).size(), 1000000);
 }
 
+// A phone decides how much it answers: memory stays bounded, and a failure's
+// message still ends with the reason.
+TEST_F(ADBRunner, AnAnswerTooLongToHoldFailsAndOnlyTheEndOfStandardErrorIsKept)
+{
+    const ADB flood = stub("head -c 200000000 /dev/zero\n");
+    std::optional<QString> failure;
+    try {
+        flood.runData({}, {}, Cancel());
+    } catch (const ADBError& error) {
+        failure = error.description();
+    }
+    EXPECT_EQ(failure, QStringLiteral("The phone’s answer was too long to read."));
+
+    const ADB noisy = stub("i=0; while [ $i -lt 40000 ]; do echo \"rm: cannot remove 'x$i': Permission denied\"; "
+                           "i=$((i+1)); done >&2; echo 'the last line' >&2; exit 1\n");
+    try {
+        noisy.runData({}, {}, Cancel());
+        ADD_FAILURE() << "the run must fail";
+    } catch (const ADBError& error) {
+        EXPECT_LE(error.description().size(), 64 * 1024);
+        EXPECT_TRUE(error.description().startsWith(QStringLiteral("rm: cannot remove 'x")));
+        EXPECT_TRUE(error.description().endsWith(QStringLiteral("Permission denied\nthe last line")));
+    }
+}
+
 TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
 {
     ADB adb = stub("[ -t 1 ] || { echo 'not a terminal' >&2; exit 9; }\n"
@@ -223,14 +248,31 @@ TEST(ADBLastLines, KeepsTheLastTwoMeaningfulLines)
 
 TEST(ADBStreamLines, SplitsAtLineFeedsAndKeepsTheUnfinishedRest)
 {
-    QString pending;
-    EXPECT_TRUE(adbdetail::takeLines(pending, QStringLiteral("abc")).isEmpty());
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("def\nx")), (QStringList {"abcdef"}));
-    EXPECT_EQ(pending, QStringLiteral("x"));
+    QByteArray pending;
+    EXPECT_TRUE(adbdetail::takeLines(pending, "abc").isEmpty());
+    EXPECT_EQ(adbdetail::takeLines(pending, "def\nx"), (QStringList {"abcdef"}));
+    EXPECT_EQ(pending, QByteArray("x"));
     pending.clear();
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n\na\r")), (QStringList {"", ""}));
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\n")), (QStringList {"a"})); // CR LF split between reads
-    EXPECT_EQ(adbdetail::takeLines(pending, QStringLiteral("\r\rabc\r\na\rb\n")), (QStringList {"abc", "a\rb"}));
+    EXPECT_EQ(adbdetail::takeLines(pending, "\n\na\r"), (QStringList {"", ""}));
+    EXPECT_EQ(adbdetail::takeLines(pending, "\n"), (QStringList {"a"})); // CR LF split between reads
+    EXPECT_EQ(adbdetail::takeLines(pending, "\r\rabc\r\na\rb\n"), (QStringList {"abc", "a\rb"}));
+}
+
+// A read may end inside a character, and a phone may send a line without end.
+TEST(ADBStreamLines, ACharacterCutBetweenReadsStaysWholeAndALineWithoutEndIsBounded)
+{
+    QByteArray pending;
+    const QByteArray text = "caf\xc3\xa9 \xf0\x9f\x98\x80\n";
+    QStringList lines;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        lines << adbdetail::takeLines(pending, text.sliced(i, 1));
+    EXPECT_EQ(lines, (QStringList {QStringLiteral("caf\u00e9 \U0001F600")}));
+
+    lines.clear();
+    for (int i = 0; i < 10; ++i)
+        lines << adbdetail::takeLines(pending, QByteArray(300, 'x'), 1000);
+    EXPECT_EQ(lines, (QStringList {QString(1200, u'x'), QString(1200, u'x')}));
+    EXPECT_EQ(pending.size(), 600);
 }
 
 // The runner keeps the tail of adb's terminal output by user-perceived

@@ -68,6 +68,15 @@ TEST(ListingOutput, NamesEndAtTheirSlashAndUnreadableNumbersReadAsZero)
     EXPECT_EQ(adbparse::listing("regular file|1|2|./in/\n", true).front().name, QStringLiteral("in"));
 }
 
+// A phone's garbage must not become an entry that stands for another item.
+TEST(ListingOutput, ANameHoldingNulIsNoItem)
+{
+    static const char output[] = "regular file|1|2|./a\0b/\nregular file|3|4|./a/\n";
+    const auto entries = adbparse::listing(QByteArrayView(output, sizeof output - 1), true);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, QStringLiteral("a"));
+}
+
 TEST(ListingOutput, BytesThatAreNotUtf8StayDistinct)
 {
     EXPECT_EQ(adbparse::name("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));

@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -181,6 +182,8 @@ bool FakePhoneHarness::start(QString* error)
                        QStringLiteral("--device"), m_options.device};
     if (!m_options.authorized)
         phone.arguments << QStringLiteral("--unauthorized");
+    if (!m_options.toolbox.isEmpty())
+        phone.arguments << QStringLiteral("--toolbox") << m_options.toolbox;
     try {
         m_phone = ChildProcess::start(phone);
     } catch (const Error& e) {
@@ -501,6 +504,12 @@ void FakePhoneHarness::stop()
         else
             qunsetenv("ANDROID_ADB_SERVER_PORT");
         m_environmentSet = false;
+    }
+    if (m_temp) {
+        // By bytes: QDir can't name an item whose name is not UTF-8, and
+        // would leave the folder behind.
+        std::error_code ignored;
+        std::filesystem::remove_all(QFile::encodeName(m_temp->path()).toStdString(), ignored);
     }
     m_temp.reset();
 }

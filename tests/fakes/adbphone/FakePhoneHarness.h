@@ -46,6 +46,9 @@ public:
         // Joins the adb server of that (started) harness instead of starting
         // one; the environment stays as that harness set it.
         const FakePhoneHarness* shareServerOf = nullptr;
+        // A multi-call program ("/usr/bin/toybox", "/usr/bin/busybox") whose
+        // file tools the phone's shell runs instead of the host's.
+        QString toolbox;
     };
     struct Reply {
         QByteArray out;

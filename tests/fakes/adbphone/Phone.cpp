@@ -351,7 +351,7 @@ bool Phone::WatchedFile::changed()
 }
 
 Phone::Phone(PhoneConfig config)
-    : m_config(std::move(config)), m_sandbox(m_config.storage, m_config.mountPoint)
+    : m_config(std::move(config)), m_sandbox(m_config.storage, m_config.mountPoint, m_config.toolbox)
 {
     if (!m_config.logFile.isEmpty())
         m_log = std::fopen(m_config.logFile.constData(), "ae");

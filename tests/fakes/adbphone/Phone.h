@@ -37,6 +37,7 @@ struct PhoneConfig {
     pid_t parentPid = 0;    // stop when this parent goes away; 0: never
     uint16_t port = 0;      // 0: any free port
     bool mirrorTestCard = false; // the mirroring server shows a test card, phone-shaped
+    QByteArray toolbox;     // a multi-call program (toybox, busybox) for the file tools; empty: the host's
 };
 
 class Phone {

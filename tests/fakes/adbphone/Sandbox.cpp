@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -22,6 +24,8 @@ namespace {
 // The host's top-level folders that programs need; the rest of the host stays out of sight.
 const char* const kTopFolders[] = {"usr", "bin", "sbin", "lib", "lib32", "lib64", "libx32", "etc"};
 const char* const kDevices[] = {"null", "zero", "full", "random", "urandom"};
+// The file tools a toolbox stands in for (the shell's own built-ins aside).
+const char* const kToolboxTools[] = {"stat", "find", "ls", "rm", "mkdir", "mv", "cp", "cat", "test", "[", "touch"};
 
 // An Android phone's main thread has an 8 MiB stack, which caps a command's
 // arguments at a quarter of it; a folder with many long names overflows that.
@@ -163,14 +167,21 @@ void bindReadOnly(const char* host, const char* target)
         ::setrlimit(RLIMIT_STACK, &stack);
     }
 
+    // A phone's shell user may not pass over file modes; root keeps its
+    // other powers (ours is only the owner of the storage).
+    if (!plan.userNamespace) {
+        for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            ::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+    }
+
     ::execve("/bin/mksh", plan.argv.data(), plan.envp.data());
     fail("run /bin/mksh");
 }
 
 } // namespace
 
-Sandbox::Sandbox(QByteArray storage, QByteArray mountPoint)
-    : m_storage(std::move(storage)), m_mountPoint(std::move(mountPoint))
+Sandbox::Sandbox(QByteArray storage, QByteArray mountPoint, QByteArray toolbox)
+    : m_storage(std::move(storage)), m_mountPoint(std::move(mountPoint)), m_toolbox(std::move(toolbox))
 {
     for (const char* name : kTopFolders) {
         const QByteArray host = QByteArray("/") + name;
@@ -220,6 +231,16 @@ pid_t Sandbox::spawn(const QByteArray& command, const QByteArray& term, int stdi
             plan.devices.push_back(plan.dev + '/' + name);
         }
     }
+    QByteArray path = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    if (!m_toolbox.isEmpty()) {
+        const QByteArray tools = m_mountPoint + "/toolbox";
+        plan.folders.push_back(tools);
+        for (const char* tool : kToolboxTools) {
+            plan.links.push_back(tools + '/' + tool);
+            plan.links.push_back(m_toolbox);
+        }
+        path = "PATH=/toolbox:" + path.mid(5);
+    }
     plan.links.push_back(plan.dev + "/fd");
     plan.links.push_back("/proc/self/fd");
     plan.links.push_back(plan.dev + "/stdin");
@@ -238,8 +259,7 @@ pid_t Sandbox::spawn(const QByteArray& command, const QByteArray& term, int stdi
         plan.argStorage.push_back("-c");
         plan.argStorage.push_back(command);
     }
-    plan.envStorage = {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
-                       "HOME=/", "TMPDIR=/tmp", "SHELL=/bin/mksh", "LANG=C", "LC_ALL=C", "USER=shell"};
+    plan.envStorage = {path, "HOME=/", "TMPDIR=/tmp", "SHELL=/bin/mksh", "LANG=C", "LC_ALL=C", "USER=shell"};
     if (!term.isEmpty())
         plan.envStorage.push_back("TERM=" + term);
     for (QByteArray& arg : plan.argStorage)

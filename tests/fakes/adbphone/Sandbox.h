@@ -17,7 +17,9 @@ namespace adbphone {
 class Sandbox {
 public:
     // `mountPoint`: an empty folder of our own where each child builds its root.
-    Sandbox(QByteArray storage, QByteArray mountPoint);
+    // `toolbox`: a multi-call program (toybox, busybox) that runs the file
+    // tools a phone's shell finds first, as on a phone; empty: the host's.
+    Sandbox(QByteArray storage, QByteArray mountPoint, QByteArray toolbox = {});
 
     // Runs `true` in the sandbox; an empty text when it works, otherwise why not.
     QString probe() const;
@@ -39,6 +41,7 @@ private:
 
     QByteArray m_storage;
     QByteArray m_mountPoint;
+    QByteArray m_toolbox;
     std::vector<TopEntry> m_entries;
 };
 

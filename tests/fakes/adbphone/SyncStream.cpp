@@ -255,6 +255,13 @@ void SyncStream::stat(const QByteArray& path)
     struct stat info {};
     const auto relative = storagePath(path);
     bool found = relative && statInStorage(phone().storageFd(), *relative, info);
+    // As lstat on a phone: a trailing "/" follows a link and needs a folder.
+    if (found && path.endsWith('/') && !S_ISDIR(info.st_mode)) {
+        const int fd = openInStorage(phone().storageFd(), *relative, O_PATH | O_DIRECTORY);
+        found = fd >= 0 && ::fstat(fd, &info) == 0;
+        if (fd >= 0)
+            ::close(fd);
+    }
     const Knobs& knobs = phone().knobs();
     if (const auto served = knobs.servedFiles.constFind(path); served != knobs.servedFiles.cend())
         found = ::stat(served->constData(), &info) == 0;

@@ -28,13 +28,15 @@ void usage(FILE* out)
     std::fputs("usage: fakeadbphone --storage DIR [--port N] [--replies FILE] [--control DIR]\n"
                "                    [--product P] [--model M] [--device D] [--unauthorized]\n"
                "                    [--log FILE] [--parent-pid PID] [--mirror-test-card]\n"
+               "                    [--toolbox PROGRAM]\n"
                "\n"
                "Listens on 127.0.0.1 (port 0: any free port) and prints the port. Then:\n"
                "  adb connect 127.0.0.1:PORT\n"
                "The phone's shell commands run in Debian's mksh over DIR, seen as /sdcard.\n"
                "--replies FILE  a JSON object: command text -> {\"out\", \"err\", \"status\"}\n"
                "--control DIR   replies.json and knobs.json are re-read when they change;\n"
-               "                received.log gets every command (\".\" and base64, one a line)\n",
+               "                received.log gets every command (\".\" and base64, one a line)\n"
+               "--toolbox PROGRAM  a multi-call program (toybox, busybox) runs the file tools\n",
                out);
 }
 
@@ -88,6 +90,8 @@ int main(int argc, char** argv)
             config.parentPid = static_cast<pid_t>(std::atol(value()));
         else if (arg == "--mirror-test-card")
             config.mirrorTestCard = true;
+        else if (arg == "--toolbox")
+            config.toolbox = value();
         else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
