@@ -281,11 +281,20 @@ std::unique_ptr<QMenu> AppsList::rowMenu(const QPoint& position)
 void AppsList::addActions(QMenu& menu, const InstalledApp& app)
 {
     // The menu may outlive a model swap; its items act on the model they were made for.
+    // They act once the menu is done with the click: a question's own loop must
+    // not run under the menu, which a phone change may take away meanwhile.
     std::weak_ptr<AppsModel> weak = m_model;
     auto act = [&menu, weak, app](const QString& title, void (AppsModel::*action)(const InstalledApp&)) {
         QObject::connect(menu.addAction(title), &QAction::triggered, &menu, [weak, app, action] {
-            if (const std::shared_ptr<AppsModel> model = weak.lock())
-                (model.get()->*action)(app);
+            if (const std::shared_ptr<AppsModel> model = weak.lock()) {
+                QMetaObject::invokeMethod(
+                    model.get(),
+                    [weak, app, action] {
+                        if (const std::shared_ptr<AppsModel> later = weak.lock())
+                            (later.get()->*action)(app);
+                    },
+                    Qt::QueuedConnection);
+            }
         });
     };
     act(QStringLiteral("Open on Phone"), &AppsModel::open);

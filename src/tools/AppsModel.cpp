@@ -78,9 +78,15 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
 
 std::shared_ptr<AppsModel> AppsModel::make(ADB adb, QString serial, QString name)
 {
-    // Let go on the GUI thread, whichever thread drops the last hold.
+    // Let go on the GUI thread, whichever thread drops the last hold. Not
+    // while the application object goes: Qt then drops the answers still
+    // queued (one may hold the last hold) under the lock that posting takes,
+    // and the process is ending anyway.
     return std::shared_ptr<AppsModel>(new AppsModel(std::move(adb), std::move(serial), std::move(name)),
-                                      [](AppsModel* model) { model->deleteLater(); });
+                                      [](AppsModel* model) {
+                                          if (!QCoreApplication::closingDown())
+                                              model->deleteLater();
+                                      });
 }
 
 AppsModel::AppsModel(ADB adb, QString serial, QString name)

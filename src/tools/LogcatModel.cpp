@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -317,8 +318,12 @@ void LogcatModel::clear()
 
 void LogcatModel::save()
 {
-    const std::optional<QString> path = m_prompts.askSaveFile(m_name + QStringLiteral(" logcat.txt"));
-    if (!path || path->isEmpty())
+    // The window may let go of the model while the panel is open (its phone
+    // went); the question, a copy, outlives the model it was asked for.
+    const QPointer<LogcatModel> alive(this);
+    const auto askSaveFile = m_prompts.askSaveFile;
+    const std::optional<QString> path = askSaveFile(m_name + QStringLiteral(" logcat.txt"));
+    if (!alive || !path || path->isEmpty())
         return;
     QStringList raws;
     raws.reserve(m_shown.size());

@@ -255,6 +255,56 @@ TEST_F(AppsWindowTest, AnOpenQuestionGoesWithItsPhoneAndItsAnswerDoesNothing)
         << phone().receivedCommands().join('|').toStdString();
 }
 
+// Mended: an item of the row menu asked its question while the menu was still
+// handling the click; the phone going meanwhile took the list and its menu
+// away under that click, and the process crashed soon after.
+TEST_F(AppsWindowTest, APhoneThatGoesWhileAMenuItemsQuestionIsOpenLeavesTheWindowWorking)
+{
+    list();
+    const int notesRow = int(rows().indexOf(QStringLiteral("com.example.notes")));
+    ASSERT_GE(notesRow, 0);
+    int asked = 0;
+    // Each question: the phone goes while it is open, then the person says yes.
+    auto answerLate = [&](AppsModel& apps) {
+        apps.setSeams({[&, asking = &apps](const QString&, const QString&, const QString&) {
+            ++asked;
+            QEventLoop answering;
+            QObject::connect(asking, &AppsModel::dropped, &answering, &QEventLoop::quit);
+            QTimer::singleShot(0, [this] { offer({}); });
+            QTimer::singleShot(3000, &answering, &QEventLoop::quit);
+            answering.exec();
+            return true;
+        }});
+    };
+    for (const QString& item : {QStringLiteral("Clear Data…"), QStringLiteral("Uninstall…")}) {
+        if (!m_window->list()) {
+            offer({ready()});
+            ASSERT_TRUE(loaded());
+        }
+        answerLate(*m_window->apps());
+        QTableView* table = m_window->list()->table();
+        QMenu* menu = m_window->list()->rowMenu(rowPoint(notesRow)).release();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(table->viewport()->mapToGlobal(rowPoint(notesRow)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions())
+            chosen = action->text() == item ? action : chosen;
+        ASSERT_NE(chosen, nullptr);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        ASSERT_TRUE(waitUntil([&] { return m_window->placeholder()->isVisible(); }));
+        QTest::qWait(100);
+    }
+    EXPECT_EQ(asked, 2);
+    // The window goes on working: back comes the phone, and its list with it.
+    offer({ready()});
+    ASSERT_TRUE(loaded());
+    EXPECT_TRUE(m_window->list()->isVisible());
+    const QString sent = phone().receivedCommands().join('|');
+    EXPECT_FALSE(sent.contains(QStringLiteral("uninstall")) || sent.contains(QStringLiteral("pm clear")))
+        << sent.toStdString();
+}
+
 TEST_F(AppsWindowTest, TheQuestionBoxClosesWhenItsModelIsLetGo)
 {
     const std::shared_ptr<AppsModel> apps = AppsModel::make(*model().adb(), QStringLiteral("gone"), QStringLiteral("Pixel"));

@@ -14,8 +14,13 @@
 #include <QListView>
 #include <QMenu>
 #include <QScrollBar>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -247,6 +252,47 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
     menu->actions().first()->trigger();
     menu->close();
     EXPECT_EQ(QApplication::clipboard()->text(), entry(6));
+}
+
+// Mended: the phone going while the save panel was open took the log model
+// away under its own save, which then read the lines of a freed model.
+TEST_F(LogcatWindowTest, APhoneThatGoesWhileTheSavePanelIsOpenEndsTheSaveQuietly)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString target = folder.filePath(u"log.txt"_s);
+    offer({ready()});
+    m_window = std::make_unique<LogcatWindow>(model(), [this, target](LogcatModel& log) {
+        log.setPrompts({[this, target](const QString&) -> std::optional<QString> {
+                            ++asked;
+                            // The phone goes while the panel is open; then a file is chosen.
+                            QEventLoop choosing;
+                            QObject::connect(m_window->logView(), &QObject::destroyed, &choosing, &QEventLoop::quit);
+                            QTimer::singleShot(0, [this] { offer({}); });
+                            QTimer::singleShot(3000, &choosing, &QEventLoop::quit);
+                            choosing.exec();
+                            return target;
+                        },
+                        {}});
+    });
+    m_window->resize(960, 600);
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    feed({entry(6), entry(1)});
+    auto* save = view().findChild<QAction*>(u"save"_s);
+    ASSERT_NE(save, nullptr);
+    QToolButton* button = nullptr;
+    for (QToolButton* candidate : view().findChildren<QToolButton*>())
+        button = candidate->defaultAction() == save ? candidate : button;
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(waitUntil([&] { return m_window->placeholder()->isVisible(); }));
+    QTest::qWait(200);
+    EXPECT_FALSE(QFileInfo::exists(target));
+    // The window goes on working.
+    offer({ready()});
+    EXPECT_TRUE(waitUntil([&] { return m_window->logView() && m_window->logView()->isVisible(); }));
 }
 
 TEST_F(LogcatWindowTest, RowsCutLongTagsAndWrapLongMessages)
