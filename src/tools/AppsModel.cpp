@@ -61,7 +61,14 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
     const QString inFolder = QDir(folder).absolutePath() + QLatin1Char('/');
     if (paths.size() == 1) {
         const QString target = BrowserModel::uniqueLocalURL(inFolder + base + QStringLiteral(".apk"));
-        pull(adb, serial, paths.first(), target, cancel);
+        try {
+            pull(adb, serial, paths.first(), target, cancel);
+        } catch (const Cancelled&) {
+            // adb, stopped, leaves what it had under the final name: a
+            // package cut short would look like a whole one.
+            QFile::remove(target);
+            throw;
+        }
         return {target};
     }
     const QString target = BrowserModel::uniqueLocalURL(inFolder + base);
@@ -69,8 +76,14 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
     std::filesystem::create_directories(QFile::encodeName(target).toStdString(), error);
     if (error)
         throw SystemError::fromErrno(QStringLiteral("Couldn’t create the folder “%1”").arg(target), error.value());
-    for (const QString& path : paths)
-        pull(adb, serial, path, target, cancel);
+    try {
+        for (const QString& path : paths)
+            pull(adb, serial, path, target, cancel);
+    } catch (const Cancelled&) {
+        // The folder is this save's own; stopped, none of it is the app.
+        QDir(target).removeRecursively();
+        throw;
+    }
     return {target};
 }
 
