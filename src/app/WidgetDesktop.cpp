@@ -9,11 +9,33 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace {
+
+// A dialog belongs to the window in front, which may go while the dialog
+// runs (closed on quit) and take the dialog along: it lives on the heap and
+// is deleted here only when it is still there.
+template <class Dialog>
+class Owned {
+public:
+    explicit Owned(Dialog* dialog) : m_dialog(dialog) {}
+    ~Owned() { delete m_dialog.data(); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    Dialog* operator->() const { return m_dialog.data(); }
+    Dialog& operator*() const { return *m_dialog; }
+    // Runs the dialog; false when it was rejected or went with its window.
+    bool accepted() const { return m_dialog->exec() == QDialog::Accepted && m_dialog; }
+    bool gone() const { return !m_dialog; }
+
+private:
+    QPointer<Dialog> m_dialog;
+};
 
 // The system's description of the files that all `patterns` stand for
 // ("*.[aA][pP][kK]" is an "Android package"); empty when they name no one kind.
@@ -39,16 +61,16 @@ QString kindOf(const QStringList& patterns)
 
 std::optional<int> WidgetDesktop::ask(const Question& question)
 {
-    QMessageBox box(QApplication::activeWindow());
-    box.setIcon(question.warning ? QMessageBox::Warning : QMessageBox::Information);
+    const Owned box(new QMessageBox(QApplication::activeWindow()));
+    box->setIcon(question.warning ? QMessageBox::Warning : QMessageBox::Information);
     // Names in the question are the phone's or the user's text, never markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(question.message);
-    PlainText::setInformativeText(box, question.informative);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(question.message);
+    PlainText::setInformativeText(*box, question.informative);
     QList<QAbstractButton*> buttons;
     for (const QString& title : question.buttons) {
         // One role for all keeps them in the order given.
-        QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
+        QPushButton* button = box->addButton(title, QMessageBox::ActionRole);
         buttons.append(button);
         if (buttons.size() - 1 == question.destructive) {
             button->setProperty("destructive", true);
@@ -57,12 +79,14 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
             button->setPalette(red);
         }
         if (title == QStringLiteral("Cancel"))
-            box.setEscapeButton(button);
+            box->setEscapeButton(button);
     }
     if (!buttons.isEmpty())
-        box.setDefaultButton(static_cast<QPushButton*>(buttons.first()));
-    box.exec();
-    const qsizetype pressed = buttons.indexOf(box.clickedButton());
+        box->setDefaultButton(static_cast<QPushButton*>(buttons.first()));
+    box->exec();
+    if (box.gone())
+        return std::nullopt;
+    const qsizetype pressed = buttons.indexOf(box->clickedButton());
     return pressed < 0 ? std::nullopt : std::optional<int>(int(pressed));
 }
 
@@ -70,45 +94,47 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 {
     // A save folder that is not there yet (a fresh home has no Downloads)
     // would leave the accept button off: open on what does exist.
-    QFileDialog dialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder));
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
+    const Owned dialog(
+        new QFileDialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder)));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
     // The desktop's own dialog may ignore the accept button's title.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setLabelText(QFileDialog::Accept, panel.prompt);
+    if (!dialog.accepted() || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().first();
+    return dialog->selectedFiles().first();
 }
 
 QStringList WidgetDesktop::chooseItems(const Panel& panel)
 {
-    ItemsPanel dialog(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
-                      QApplication::activeWindow());
-    if (dialog.exec() != QDialog::Accepted)
+    const Owned dialog(new ItemsPanel(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
+                                      QApplication::activeWindow()));
+    if (!dialog.accepted())
         return {};
-    m_itemsFolder = dialog.folder();
-    return dialog.chosen();
+    m_itemsFolder = dialog->folder();
+    return dialog->chosen();
 }
 
 QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& patterns)
 {
     // Without a folder the dialog would open wherever the process was started.
-    QFileDialog dialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder));
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const Owned dialog(
+        new QFileDialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder)));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
     const QString kind = kindOf(patterns);
     if (kind.isEmpty()) {
-        dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+        dialog->setNameFilter(patterns.join(QLatin1Char(' ')));
     } else {
         // The system's name for the kind, not the patterns behind it.
-        dialog.setOption(QFileDialog::HideNameFilterDetails);
-        dialog.setNameFilter(kind + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+        dialog->setOption(QFileDialog::HideNameFilterDetails);
+        dialog->setNameFilter(kind + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
-    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
-    if (dialog.exec() != QDialog::Accepted)
+    dialog->setLabelText(QFileDialog::Accept, panel.prompt);
+    if (!dialog.accepted())
         return {};
-    return dialog.selectedFiles();
+    return dialog->selectedFiles();
 }
 
 void WidgetDesktop::beep()

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,6 +225,53 @@ TEST_F(Panels, TheFilePanelNamesTheKindOfFileItOffers)
     const QString kind = QMimeDatabase().mimeTypeForName(QStringLiteral("application/vnd.android.package-archive")).comment();
     ASSERT_FALSE(kind.isEmpty());
     EXPECT_EQ(shown, kind);
+}
+
+// Mended: a question or panel was a child of the window in front; when that
+// window went while it was open (closed on quit), the window took the dialog
+// with it and the dialog was then destroyed a second time.
+TEST_F(Panels, EveryQuestionAndPanelEndsQuietlyWhenItsWindowGoes)
+{
+    const std::pair<const char*, std::function<bool(WidgetDesktop&)>> asks[] = {
+        {"question", [](WidgetDesktop& desktop) {
+             return !desktop.ask({QStringLiteral("Delete “a” from the phone?"), {},
+                                  {QStringLiteral("Delete"), QStringLiteral("Cancel")}});
+         }},
+        {"folder panel", [&](WidgetDesktop& desktop) {
+             return !desktop.chooseFolder({{}, QStringLiteral("Save Here"), home.path()});
+         }},
+        {"items panel", [&](WidgetDesktop& desktop) {
+             return desktop.chooseItems({{}, QStringLiteral("Copy to Phone"), home.path()}).isEmpty();
+         }},
+        {"files panel", [&](WidgetDesktop& desktop) {
+             return desktop.chooseFiles({{}, QStringLiteral("Install"), home.path()}, {QStringLiteral("*.apk")})
+                 .isEmpty();
+         }},
+    };
+    for (const auto& [what, ask] : asks) {
+        SCOPED_TRACE(what);
+        QPointer<QWidget> window = new QWidget;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        bool shown = false;
+        QTimer::singleShot(0, window, [&] {
+            shown = QApplication::activeModalWidget() != nullptr;
+            window->close();
+        });
+        // Should the dialog outlive its window, it is not left open.
+        QTimer::singleShot(3000, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        WidgetDesktop desktop;
+        EXPECT_TRUE(ask(desktop));
+        EXPECT_TRUE(shown);
+        QTest::qWait(0);
+        EXPECT_FALSE(window);
+        delete window;
+    }
 }
 
 } // namespace
