@@ -168,6 +168,10 @@ void SettingsView::chooseFolder()
         return;
     Desktop::Panel panel;
     panel.folder = m_model.saveFolder();
-    if (const std::optional<QString> chosen = m_desktop->chooseFolder(panel))
-        m_model.setSaveFolder(*chosen);
+    // The window may go while its panel is open (closed on quit); the model
+    // and the desktop outlive it.
+    BrowserModel& model = m_model;
+    const std::shared_ptr<Desktop> desktop = m_desktop;
+    if (const std::optional<QString> chosen = desktop->chooseFolder(panel))
+        model.setSaveFolder(*chosen);
 }

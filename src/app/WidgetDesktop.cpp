@@ -3,39 +3,18 @@
 
 #include "FileManager.h"
 #include "ItemsPanel.h"
+#include "OwnedDialog.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeDatabase>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace {
-
-// A dialog belongs to the window in front, which may go while the dialog
-// runs (closed on quit) and take the dialog along: it lives on the heap and
-// is deleted here only when it is still there.
-template <class Dialog>
-class Owned {
-public:
-    explicit Owned(Dialog* dialog) : m_dialog(dialog) {}
-    ~Owned() { delete m_dialog.data(); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-
-    Dialog* operator->() const { return m_dialog.data(); }
-    Dialog& operator*() const { return *m_dialog; }
-    // Runs the dialog; false when it was rejected or went with its window.
-    bool accepted() const { return m_dialog->exec() == QDialog::Accepted && m_dialog; }
-    bool gone() const { return !m_dialog; }
-
-private:
-    QPointer<Dialog> m_dialog;
-};
 
 // The system's description of the files that all `patterns` stand for
 // ("*.[aA][pP][kK]" is an "Android package"); empty when they name no one kind.
@@ -61,7 +40,7 @@ QString kindOf(const QStringList& patterns)
 
 std::optional<int> WidgetDesktop::ask(const Question& question)
 {
-    const Owned box(new QMessageBox(QApplication::activeWindow()));
+    const OwnedDialog box(new QMessageBox(QApplication::activeWindow()));
     box->setIcon(question.warning ? QMessageBox::Warning : QMessageBox::Information);
     // Names in the question are the phone's or the user's text, never markup.
     box->setTextFormat(Qt::PlainText);
@@ -94,7 +73,7 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 {
     // A save folder that is not there yet (a fresh home has no Downloads)
     // would leave the accept button off: open on what does exist.
-    const Owned dialog(
+    const OwnedDialog dialog(
         new QFileDialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder)));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
@@ -108,7 +87,7 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 
 QStringList WidgetDesktop::chooseItems(const Panel& panel)
 {
-    const Owned dialog(new ItemsPanel(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
+    const OwnedDialog dialog(new ItemsPanel(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
                                       QApplication::activeWindow()));
     if (!dialog.accepted())
         return {};
@@ -119,7 +98,7 @@ QStringList WidgetDesktop::chooseItems(const Panel& panel)
 QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& patterns)
 {
     // Without a folder the dialog would open wherever the process was started.
-    const Owned dialog(
+    const OwnedDialog dialog(
         new QFileDialog(QApplication::activeWindow(), panel.message, nearestExistingFolder(panel.folder)));
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setOption(QFileDialog::DontUseNativeDialog);

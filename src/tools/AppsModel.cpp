@@ -4,6 +4,7 @@
 #include "BrowserModel.h"
 #include "Error.h"
 #include "FileManager.h"
+#include "OwnedDialog.h"
 #include "Task.h"
 
 #include <QApplication>
@@ -32,9 +33,11 @@ QString describe(const std::exception_ptr& error)
 // The question closes, unanswered, when the window lets go of `model`.
 bool confirmWithBox(AppsModel& model, const QString& message, const QString& informative, const QString& button)
 {
-    std::unique_ptr<QMessageBox> box = AppsModel::confirmation(message, informative, button);
-    QObject::connect(&model, &AppsModel::dropped, box.get(), &QDialog::reject);
+    const OwnedDialog box(AppsModel::confirmation(message, informative, button).release());
+    QObject::connect(&model, &AppsModel::dropped, box.operator->(), &QDialog::reject);
     box->exec();
+    if (box.gone())
+        return false;
     return box->clickedButton() && box->buttonRole(box->clickedButton()) == QMessageBox::DestructiveRole;
 }
 

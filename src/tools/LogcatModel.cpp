@@ -2,6 +2,7 @@
 
 #include "ADBStream.h"
 #include "Error.h"
+#include "OwnedDialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -48,24 +49,25 @@ QString trimmedPackage(const QString& text)
 std::optional<QString> askWithDialog(const QString& suggestedName)
 {
     // In the home folder, not wherever the process was started.
-    QFileDialog dialog(QApplication::activeWindow(), QString(), QDir::homePath());
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Text files (*.txt)"));
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.selectFile(suggestedName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const OwnedDialog dialog(new QFileDialog(QApplication::activeWindow(), QString(), QDir::homePath()));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(QStringLiteral("Text files (*.txt)"));
+    dialog->setDefaultSuffix(QStringLiteral("txt"));
+    dialog->selectFile(suggestedName);
+    if (!dialog.accepted() || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().first();
+    return dialog->selectedFiles().first();
 }
 
 void warnWithAlert(const QString& title, const QString& text)
 {
     // The text names the chosen file: plain, never markup.
-    QMessageBox box(QMessageBox::Warning, title, QString(), QMessageBox::Ok, QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
-    box.exec();
+    const OwnedDialog box(
+        new QMessageBox(QMessageBox::Warning, title, QString(), QMessageBox::Ok, QApplication::activeWindow()));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->exec();
 }
 
 } // namespace

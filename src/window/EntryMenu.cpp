@@ -17,6 +17,9 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
         QAction* action = addAction(item.title);
         action->setObjectName(item.title);
         std::function<void()> run;
+        // Whether the model may ask a question or open a panel first.
+        const bool asks = item.action == Action::copyToPhone || item.action == Action::copyToMac
+                          || item.action == Action::remove;
         switch (item.action) {
         case Action::newFolder:
             run = [model] { model->setShowingNewFolder(true); };
@@ -47,7 +50,14 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
             break;
         }
         action->setEnabled(bool(run));
-        if (run)
+        if (run && asks) {
+            // A question's or panel's own loop must not run under the menu's
+            // click: the window may go meanwhile (closed on quit) and take
+            // the menu along. The model outlives the windows.
+            connect(action, &QAction::triggered, this,
+                    [model, run] { QMetaObject::invokeMethod(model, run, Qt::QueuedConnection); });
+        } else if (run) {
             connect(action, &QAction::triggered, this, run);
+        }
     }
 }

@@ -23,16 +23,19 @@
 #include <QCheckBox>
 #include <QDate>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstring>
 #include <functional>
@@ -493,6 +496,29 @@ TEST_F(ShellTest, SettingsShowDefaultsAndFollowTheirRules)
     desktop->folder = u"/srv/music"_s;
     view.findChild<QPushButton*>(u"choose"_s)->click();
     EXPECT_EQ(view.folderText(), u"/srv/music"_s);
+}
+
+// Mended: the Settings window going while its folder panel was open (closed
+// on quit) left the choice to be stored through the freed window.
+TEST_F(ShellTest, AFolderChosenAfterTheSettingsWindowWentIsStillStored)
+{
+    QPointer<SettingsView> view = new SettingsView(model(), desktop, {[] { return true; }, [](bool) {}});
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->show();
+    model().setSaveFolder(u"/srv/photos"_s);
+    desktop->folder = u"/srv/music"_s;
+    bool goneWhileChoosing = false;
+    desktop->whileAsking = [&] {
+        QEventLoop choosing;
+        QTimer::singleShot(0, &choosing, [&] { view->close(); });
+        QTimer::singleShot(200, &choosing, &QEventLoop::quit);
+        choosing.exec();
+        goneWhileChoosing = !view;
+    };
+    view->findChild<QPushButton*>(u"choose"_s)->click();
+    EXPECT_TRUE(goneWhileChoosing);
+    EXPECT_EQ(model().saveFolder(), u"/srv/music"_s);
+    delete view;
 }
 
 TEST_F(ShellTest, SettingsReconnectToggleIsDisabledWithoutAdb)

@@ -332,6 +332,41 @@ TEST_F(AppsWindowTest, TheQuestionBoxClosesWhenItsModelIsLetGo)
     EXPECT_FALSE(stayed);
 }
 
+// Mended: the question was a child of the window in front; that window going
+// while it was open (closed on quit) took the question along, which was then
+// read and destroyed a second time.
+TEST_F(AppsWindowTest, TheQuestionBoxGoingWithItsWindowAnswersNo)
+{
+    const std::shared_ptr<AppsModel> apps = AppsModel::make(*model().adb(), QStringLiteral("gone"), QStringLiteral("Pixel"));
+    QPointer<QWidget> window = new QWidget;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    bool asked = false;
+    QTimer::singleShot(0, window, [&] {
+        asked = QApplication::activeModalWidget() != nullptr;
+        window->close();
+    });
+    // Never leave the test waiting on a question that stays.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
+    });
+    guard.start(5000);
+    InstalledApp app;
+    app.package = QStringLiteral("com.example.notes");
+    apps->uninstall(app);
+    guard.stop();
+    EXPECT_TRUE(asked);
+    QTest::qWait(0);
+    EXPECT_FALSE(window);
+    delete window;
+    EXPECT_FALSE(phone().receivedCommands().join('|').contains(QStringLiteral("uninstall")));
+}
+
 TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
 {
     FakePhoneHarness second(FakePhoneHarness::Options {.model = "Pixel_8", .shareServerOf = &phone()});

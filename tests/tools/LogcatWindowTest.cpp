@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollBar>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -293,6 +294,37 @@ TEST_F(LogcatWindowTest, APhoneThatGoesWhileTheSavePanelIsOpenEndsTheSaveQuietly
     // The window goes on working.
     offer({ready()});
     EXPECT_TRUE(waitUntil([&] { return m_window->logView() && m_window->logView()->isVisible(); }));
+}
+
+// Mended: the save panel was a child of the Logcat window; the window going
+// while the panel was open (closed on quit) took the panel along, which was
+// then destroyed a second time.
+TEST_F(LogcatWindowTest, TheWindowGoingWhileItsSavePanelIsOpenEndsTheSaveQuietly)
+{
+    offer({ready()});
+    QPointer<LogcatWindow> window = new LogcatWindow(model());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(waitUntil([&] { return window->logView() && window->logView()->isVisible(); }));
+    auto* save = window->logView()->findChild<QAction*>(u"save"_s);
+    ASSERT_NE(save, nullptr);
+    bool panelShown = false;
+    QTimer::singleShot(0, window, [&] {
+        panelShown = QApplication::activeModalWidget() != nullptr;
+        window->close();
+    });
+    // Should the panel outlive its window, it is not left open.
+    QTimer::singleShot(3000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    save->trigger();
+    EXPECT_TRUE(panelShown);
+    QTest::qWait(0);
+    EXPECT_FALSE(window);
+    delete window;
 }
 
 TEST_F(LogcatWindowTest, RowsCutLongTagsAndWrapLongMessages)

@@ -143,6 +143,8 @@ TEST_F(FileList, TheMenuHasItsItemsForWhatWasClickedAndHandsThemToTheModel)
     menu(u"b.txt"_s, u"Rename…"_s);
     EXPECT_EQ(model().renaming().value_or(RemoteEntry()).name, u"b.txt"_s);
     menu(u"DCIM"_s, u"Delete…"_s);
+    // The question follows once the menu is done with the click.
+    settle();
     EXPECT_EQ(desktop->questions.size(), 1);
 }
 
