@@ -53,22 +53,30 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
         };
     };
 
+    // A question's or panel's own loop must not run under the click of a
+    // window's menu: the window may go meanwhile (closed on quit) and take
+    // the menu along. The model outlives the windows.
+    auto afterMenu = [model](std::function<void()> act) {
+        return [model, act = std::move(act)] { QMetaObject::invokeMethod(model, act, Qt::QueuedConnection); };
+    };
+
     Group file{QStringLiteral("&File"), {}};
     add(file, QStringLiteral("New Folder"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
         inMainWindow([model] { model->setShowingNewFolder(true); }));
     separator(file);
     add(file, QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_Down), [model] { model->openSelection(); });
     add(file, QStringLiteral("Copy to Phone…"), QKeySequence(Qt::CTRL | Qt::Key_I),
-        [model] { model->chooseAndUpload(); });
+        afterMenu([model] { model->chooseAndUpload(); }));
     add(file, QStringLiteral("Copy to Mac…"), QKeySequence(Qt::CTRL | Qt::Key_E),
-        [model] { model->download(model->selectedEntries()); });
+        afterMenu([model] { model->download(model->selectedEntries()); }));
     separator(file);
     add(file, QStringLiteral("Rename…"), {}, inMainWindow([model] {
         const QList<RemoteEntry> chosen = model->selectedEntries();
         model->setRenaming(chosen.isEmpty() ? std::nullopt : std::optional<RemoteEntry>(chosen.first()));
     }));
     // The one Delete action: the list and the grid get the key through it.
-    add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete), [model] { model->remove(model->selectedEntries()); });
+    add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete),
+        afterMenu([model] { model->remove(model->selectedEntries()); }));
     separator(file);
     // Spelled out: the standard keys of Qt's plain theme have none for Quit
     // and Settings, and the tray menu shows these.
@@ -134,7 +142,7 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
     m_record = add(phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
                    [model] { model->toggleRecording(); });
     add(phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
-        [model] { model->installAPK(); });
+        afterMenu([model] { model->installAPK(); }));
     separator(phone);
     QAction* wireless = add(phone, QStringLiteral("Connect over Wi-Fi…"), {},
                             inMainWindow([model] { model->setShowingWireless(true); }));

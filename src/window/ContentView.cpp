@@ -182,11 +182,17 @@ void ContentView::buildToolbar()
     bar->addAction(m_newFolder);
     m_copyToPhone = toolbarAction(QStringLiteral("Copy to Phone"), QStringLiteral("square.and.arrow.up"),
                                   QStringLiteral("Copy files from your Mac to this folder"), this, this);
-    connect(m_copyToPhone, &QAction::triggered, model, [model] { model->chooseAndUpload(std::nullopt); });
+    // Queued: a panel's own loop must not run under the click of the window's
+    // toolbar or menu, which the window may take along when it goes meanwhile.
+    connect(
+        m_copyToPhone, &QAction::triggered, model, [model] { model->chooseAndUpload(std::nullopt); },
+        Qt::QueuedConnection);
     bar->addAction(m_copyToPhone);
     m_copyToMac = toolbarAction(QStringLiteral("Copy to Mac"), QStringLiteral("square.and.arrow.down"),
                                 QStringLiteral("Copy the selected items to your Mac"), this, this);
-    connect(m_copyToMac, &QAction::triggered, model, [model] { model->download(model->selectedEntries()); });
+    connect(
+        m_copyToMac, &QAction::triggered, model, [model] { model->download(model->selectedEntries()); },
+        Qt::QueuedConnection);
     bar->addAction(m_copyToMac);
 
     buildMoreMenu();
@@ -258,7 +264,7 @@ void ContentView::buildMoreMenu()
     m_record = add(QStringLiteral("Record Screen"));
     connect(m_record, &QAction::triggered, model, &BrowserModel::toggleRecording);
     m_install = add(QStringLiteral("Install APK…"));
-    connect(m_install, &QAction::triggered, model, &BrowserModel::installAPK);
+    connect(m_install, &QAction::triggered, model, &BrowserModel::installAPK, Qt::QueuedConnection);
     m_more->addSeparator();
     m_wireless = add(QStringLiteral("Connect over Wi-Fi…"));
     // Offered only when the sheet can be shown.

@@ -5,10 +5,13 @@
 #include "ContentView.h"
 #include "EntryMenu.h"
 #include "FileListView.h"
+#include "MainMenu.h"
 #include "WindowFixture.h"
 
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QTimer>
 
@@ -25,6 +28,7 @@ public:
     {
         auto* view = new ContentView(fullEnvironment());
         view->setAttribute(Qt::WA_DeleteOnClose);
+        m_mainMenu.install(view);
         view->resize(1040, 660);
         view->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(view));
@@ -50,6 +54,7 @@ public:
     }
     ~NestedLoops() override { delete m_window; }
 
+    MainMenu m_mainMenu{fullEnvironment(), {}};
     int asked = 0;
     bool goneWhileAsking = false;
     QPointer<ContentView> m_window;
@@ -74,6 +79,18 @@ const std::pair<const char*, Opening> openings[] = {
          QAction* remove = menu->findChild<QAction*>(u"Delete…"_s);
          ASSERT_NE(remove, nullptr);
          QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(remove).center());
+     }},
+    {"window's File menu",
+     [](FileListView& list) {
+         auto* file = list.window()->findChild<QMenuBar*>()->findChild<QMenu*>(u"&File"_s);
+         ASSERT_NE(file, nullptr);
+         file->popup(list.mapToGlobal(QPoint(0, 0)));
+         ASSERT_TRUE(QTest::qWaitForWindowExposed(file));
+         QAction* remove = nullptr;
+         for (QAction* action : file->actions())
+             remove = action->text() == u"Delete…"_s ? action : remove;
+         ASSERT_NE(remove, nullptr);
+         QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(remove).center());
      }},
 };
 
