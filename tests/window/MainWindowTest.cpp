@@ -6,6 +6,7 @@
 #include "WindowFixture.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -74,6 +75,8 @@ TEST_F(MainWindow, ToolbarFileCommandsNeedAReadyPhoneAndPhoneToolsAReadyAdbPhone
     gates.push_back(gate);
     adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
     view.copyToMacAction()->trigger();
+    // The copy starts once the toolbar is done with the click.
+    QCoreApplication::sendPostedEvents(&model(), QEvent::MetaCall);
     ASSERT_TRUE(model().job());
     EXPECT_EQ(enabled(view), "000 000000 1");
     gate->open();
