@@ -87,8 +87,9 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
 
 QStringList WidgetDesktop::chooseItems(const Panel& panel)
 {
-    const OwnedDialog dialog(new ItemsPanel(panel.message, panel.prompt, panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
-                                      QApplication::activeWindow()));
+    const OwnedDialog dialog(new ItemsPanel(panel.message, panel.prompt,
+                                            panel.folder.isEmpty() ? m_itemsFolder : panel.folder,
+                                            QApplication::activeWindow()));
     if (!dialog.accepted())
         return {};
     m_itemsFolder = dialog->folder();

@@ -15,6 +15,7 @@ public:
     OwnedDialog(const OwnedDialog&) = delete;
     OwnedDialog& operator=(const OwnedDialog&) = delete;
 
+    Dialog* get() const { return m_dialog.data(); }
     Dialog* operator->() const { return m_dialog.data(); }
     Dialog& operator*() const { return *m_dialog; }
     // Runs the dialog; false when it was rejected or went with its window.

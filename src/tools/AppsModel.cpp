@@ -34,7 +34,7 @@ QString describe(const std::exception_ptr& error)
 bool confirmWithBox(AppsModel& model, const QString& message, const QString& informative, const QString& button)
 {
     const OwnedDialog box(AppsModel::confirmation(message, informative, button).release());
-    QObject::connect(&model, &AppsModel::dropped, box.operator->(), &QDialog::reject);
+    QObject::connect(&model, &AppsModel::dropped, box.get(), &QDialog::reject);
     box->exec();
     if (box.gone())
         return false;
