@@ -104,6 +104,11 @@ void BrowserModel::newFolder(const QString& name)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone)
         return;
+    // The prompt stays open while the phone goes and another is shown; the
+    // name was meant for the first. Its folder line follows the path shown.
+    if (m_showingNewFolder
+        && (!m_newFolderAsked || !stillShown(*m_newFolderAsked, false, QStringLiteral("created"))))
+        return;
     const QString trimmed = name.trimmed();
     if (!validate(trimmed))
         return;

@@ -229,6 +229,47 @@ TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
     }
 }
 
+// The new-folder prompt stays open while its phone goes and another one is
+// shown (a phone unplugged hands the browser over); the name typed for the
+// first phone made a folder on the second.
+TEST_F(FileOpsTest, ANewFolderIsMadeOnlyOnThePhoneItsPromptWasOpenedFor)
+{
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {});
+    const auto mkdirs = [&] {
+        return phone->callsStartingWith(u"mkdir "_s) + adb->phone(u"A2"_s)->callsStartingWith(u"mkdir "_s);
+    };
+    const struct { const char* what; std::function<void()> meanwhile; QString error; int made; } cases[] = {
+        {"other phone chosen", [&] { model().setSelectedSerial(u"A2"_s); },
+         u"Nothing was created: the phone shown changed before you answered."_s, 0},
+        {"phone unplugged, other shown", [&] { adb->setDevices({adbPhone(u"A2"_s)}); pass(); },
+         u"Nothing was created: the phone shown changed before you answered."_s, 0},
+        {"phone away and back", [&] { adb->setDevices({adbPhone(u"A1"_s, u"offline"_s), adbPhone(u"A2"_s)}); pass();
+                                      adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)}); pass(); },
+         {}, 1},
+        {"other folder of the same phone", [&] { model().navigate(u"/sdcard/Music"_s); }, {}, 1},
+    };
+    for (const auto& c : cases) {
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+        pass();
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        settle();
+        model().setErrorMessage(std::nullopt);
+        const int before = mkdirs();
+        model().setShowingNewFolder(true);
+        c.meanwhile();
+        settle();
+        model().newFolder(u"Photos"_s);
+        run();
+        model().setShowingNewFolder(false);
+        EXPECT_EQ(error(), c.error) << c.what;
+        EXPECT_EQ(mkdirs() - before, c.made) << c.what;
+        EXPECT_EQ(adb->phone(u"A2"_s)->callsStartingWith(u"mkdir "_s), 0) << c.what;
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s), folder(u"Music"_s)});
+        phone->setFolder(u"/sdcard/Music"_s, {});
+    }
+}
+
 // ---- drops and installs ---------------------------------------------------------------
 
 TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
