@@ -368,6 +368,7 @@ private:
     };
     // None without a ready phone.
     std::optional<Shown> shown() const;
+    bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
     // shown; otherwise says that nothing was `done` and returns false.
     bool stillShown(const Shown& asked, bool folderToo, const QString& done);
