@@ -106,6 +106,16 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
     for (const Device& device : lists.mtp)
         merged.append(device);
 
+    // A serial that left the list may come back as another phone (a Wi-Fi
+    // address given to another phone, an emulator's port used again): who it
+    // is gets asked again then.
+    QSet<QString> listed;
+    for (const Device& device : std::as_const(merged))
+        listed.insert(device.serial);
+    m_deviceNames.removeIf([&](const auto& name) { return !listed.contains(name.key()); });
+    m_wirelessSerials.removeIf([&](const auto& lookup) { return !listed.contains(lookup.key()); });
+    m_serialLookups.removeIf([&](const QString& serial) { return !listed.contains(serial); });
+
     if (!m_adb) {
         finishPass(std::move(merged), std::move(finished));
         return;

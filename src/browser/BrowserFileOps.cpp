@@ -24,11 +24,16 @@ std::optional<BrowserModel::Shown> BrowserModel::shown() const
     return Shown{device->serial, device->transport, m_path};
 }
 
-bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString& done)
+bool BrowserModel::isShown(const Shown& asked, bool folderToo) const
 {
     const std::optional<Shown> now = shown();
-    if (now && now->serial == asked.serial && now->transport == asked.transport
-        && (!folderToo || now->path == asked.path))
+    return now && now->serial == asked.serial && now->transport == asked.transport
+           && (!folderToo || now->path == asked.path);
+}
+
+bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString& done)
+{
+    if (isShown(asked, folderToo))
         return true;
     setErrorMessage(QStringLiteral("Nothing was ") + done
                     + (folderToo ? QStringLiteral(": the phone or folder shown changed before you answered.")
@@ -95,7 +100,11 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
             phone->remove(joined(path, entry.name), job.cancel());
         }
-        job.post([](BrowserModel& model) { model.setSelection({}); });
+        // The selection is the folder's the user may have gone to meanwhile.
+        job.post([asked = *asked](BrowserModel& model) {
+            if (model.isShown(asked, true))
+                model.setSelection({});
+        });
     });
 }
 
@@ -104,15 +113,24 @@ void BrowserModel::newFolder(const QString& name)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone)
         return;
+    // The prompt stays open while the phone goes and another is shown; the
+    // name was meant for the first. Its folder line follows the path shown.
+    if (m_showingNewFolder
+        && (!m_newFolderAsked || !stillShown(*m_newFolderAsked, false, QStringLiteral("created"))))
+        return;
     const QString trimmed = name.trimmed();
     if (!validate(trimmed))
         return;
+    const Shown asked = *shown();
     const QString target = joined(m_path, trimmed);
     startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), false, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->makeFolder(target, job.cancel());
-        job.post([trimmed](BrowserModel& model) { model.setSelection({trimmed}); });
+        job.post([asked, trimmed](BrowserModel& model) {
+            if (model.isShown(asked, true))
+                model.setSelection({trimmed});
+        });
     });
 }
 
@@ -130,12 +148,16 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     }
     if (!validate(trimmed))
         return;
+    const Shown asked = *shown();
     const QString source = joined(m_path, entry.name);
     const QString target = joined(m_path, trimmed);
     startJob(QStringLiteral("Renaming…"), false, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->move(source, target, job.cancel());
-        job.post([trimmed](BrowserModel& model) { model.setSelection({trimmed}); });
+        job.post([asked, trimmed](BrowserModel& model) {
+            if (model.isShown(asked, true))
+                model.setSelection({trimmed});
+        });
     });
 }

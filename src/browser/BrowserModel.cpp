@@ -181,6 +181,7 @@ void BrowserModel::setShowingNewFolder(bool showing)
     if (showing == m_showingNewFolder)
         return;
     m_showingNewFolder = showing;
+    m_newFolderAsked = showing ? shown() : std::nullopt;
     Q_EMIT showingNewFolderChanged();
 }
 

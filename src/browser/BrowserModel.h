@@ -243,7 +243,8 @@ public:
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
     // Asks, then removes the entries one by one; the first failure stops.
     void remove(const QList<RemoteEntry>& entries);
-    // The name as typed; it is trimmed and checked first.
+    // The name as typed; it is trimmed and checked first. While the prompt is
+    // shown, only on the phone it was opened for.
     void newFolder(const QString& name);
     void rename(const RemoteEntry& entry, const QString& name);
 
@@ -367,6 +368,7 @@ private:
     };
     // None without a ready phone.
     std::optional<Shown> shown() const;
+    bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
     // shown; otherwise says that nothing was `done` and returns false.
     bool stillShown(const Shown& asked, bool folderToo, const QString& done);
@@ -430,6 +432,8 @@ private:
     QString m_searchText;
     SortOrder m_sortOrder{SortKey{}};
     bool m_showingNewFolder = false;
+    // The phone the new-folder prompt was opened for.
+    std::optional<Shown> m_newFolderAsked;
     bool m_showingWireless = false;
     std::optional<RemoteEntry> m_renaming;
     std::optional<QDateTime> m_recordingStarted;

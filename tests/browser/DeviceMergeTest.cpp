@@ -84,4 +84,23 @@ TEST_F(DeviceMergeTest, AWiFiSerialIsLookedUpOnceAndThePhoneRememberedAsPaired)
     EXPECT_TRUE(stored(u"pairedPhones"_s).toMap().contains(usb));
 }
 
+// A Wi-Fi address (or an emulator's port) that leaves the list may come back
+// as another phone: it kept the first phone's name, and its hardware serial
+// merged it into that phone's USB entry, so the second phone wasn't listed.
+TEST_F(DeviceMergeTest, ASerialThatLeftAndCameBackIsAskedAgainWhoItIs)
+{
+    adb->setDisplayName(wifi, u"Ana's Pixel"_s);
+    adb->setSerialNumber(wifi, usb);
+    EXPECT_EQ(listed({adbPhone(wifi)}), wifi + u"/adb/Ana's Pixel"_s);
+    // Not listed on one pass (offline is still listed, and asked nothing).
+    EXPECT_EQ(listed({adbPhone(wifi, u"offline"_s)}), wifi + u"/adb/Ana's Pixel"_s);
+    EXPECT_EQ(adb->calls(u"name "_s + wifi) + adb->calls(u"serial "_s + wifi), 2);
+    EXPECT_EQ(listed({}), QString());
+    adb->setDisplayName(wifi, u"Bo's Galaxy"_s);
+    adb->setSerialNumber(wifi, u"Z99OTHER"_s);
+    EXPECT_EQ(listed({adbPhone(usb), adbPhone(wifi)}), usb + u"/adb/Pixel 7,"_s + wifi + u"/adb/Bo's Galaxy"_s);
+    EXPECT_EQ(adb->calls(u"name "_s + wifi), 2);
+    EXPECT_EQ(adb->calls(u"serial "_s + wifi), 2);
+}
+
 } // namespace

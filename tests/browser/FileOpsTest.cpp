@@ -229,6 +229,81 @@ TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
     }
 }
 
+// The new-folder prompt stays open while its phone goes and another one is
+// shown (a phone unplugged hands the browser over); the name typed for the
+// first phone made a folder on the second.
+TEST_F(FileOpsTest, ANewFolderIsMadeOnlyOnThePhoneItsPromptWasOpenedFor)
+{
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {});
+    const auto mkdirs = [&] {
+        return phone->callsStartingWith(u"mkdir "_s) + adb->phone(u"A2"_s)->callsStartingWith(u"mkdir "_s);
+    };
+    const struct { const char* what; std::function<void()> meanwhile; QString error; int made; } cases[] = {
+        {"other phone chosen", [&] { model().setSelectedSerial(u"A2"_s); },
+         u"Nothing was created: the phone shown changed before you answered."_s, 0},
+        {"phone unplugged, other shown", [&] { adb->setDevices({adbPhone(u"A2"_s)}); pass(); },
+         u"Nothing was created: the phone shown changed before you answered."_s, 0},
+        {"phone away and back", [&] { adb->setDevices({adbPhone(u"A1"_s, u"offline"_s), adbPhone(u"A2"_s)}); pass();
+                                      adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)}); pass(); },
+         {}, 1},
+        {"other folder of the same phone", [&] { model().navigate(u"/sdcard/Music"_s); }, {}, 1},
+    };
+    for (const auto& c : cases) {
+        adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+        pass();
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        settle();
+        model().setErrorMessage(std::nullopt);
+        const int before = mkdirs();
+        model().setShowingNewFolder(true);
+        c.meanwhile();
+        settle();
+        model().newFolder(u"Photos"_s);
+        run();
+        model().setShowingNewFolder(false);
+        EXPECT_EQ(error(), c.error) << c.what;
+        EXPECT_EQ(mkdirs() - before, c.made) << c.what;
+        EXPECT_EQ(adb->phone(u"A2"_s)->callsStartingWith(u"mkdir "_s), 0) << c.what;
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s), folder(u"Music"_s)});
+        phone->setFolder(u"/sdcard/Music"_s, {});
+    }
+}
+
+// A finished new folder or rename selected its name in whatever folder was
+// shown by then, another phone's too, where an item of that name then stood
+// selected for the next Delete.
+TEST_F(FileOpsTest, ANameIsSelectedAfterItsJobOnlyWhereTheJobWorked)
+{
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {file(u"Photos"_s), file(u"d.txt"_s), file(u"z.txt"_s)});
+    phone->setFolder(u"/sdcard/Music"_s, {file(u"Scans"_s), file(u"d.txt"_s)});
+    const struct { const char* what; std::function<void()> request, meanwhile; } cases[] = {
+        {"new folder, other phone", [&] { model().newFolder(u"Photos"_s); }, [&] { model().setSelectedSerial(u"A2"_s); }},
+        {"rename, other phone", [&] { model().rename(file(u"a.txt"_s), u"d.txt"_s); },
+         [&] { model().setSelectedSerial(u"A2"_s); }},
+        {"new folder, other folder", [&] { model().newFolder(u"Scans"_s); },
+         [&] { model().navigate(u"/sdcard/Music"_s); }},
+        {"delete, other phone", [&] { model().remove({file(u"b.txt"_s)}); }, [&] { model().setSelectedSerial(u"A2"_s); }},
+    };
+    desktop->answer = 0;
+    for (const auto& c : cases) {
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s), folder(u"Music"_s)});
+        reload();
+        model().setErrorMessage(std::nullopt);
+        c.request();
+        // The job's answer comes through the event loop, after these.
+        c.meanwhile();
+        model().setSelection({u"z.txt"_s});
+        run();
+        EXPECT_FALSE(model().job()) << c.what;
+        EXPECT_EQ(error(), QString()) << c.what;
+        const QSet<QString> expected = model().selectedSerial() == u"A2"_s ? QSet<QString>{u"z.txt"_s} : QSet<QString>{};
+        EXPECT_EQ(model().selection(), expected) << c.what;
+    }
+}
+
 // ---- drops and installs ---------------------------------------------------------------
 
 TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)

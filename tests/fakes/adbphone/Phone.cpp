@@ -405,6 +405,11 @@ bool Phone::listen(QString* error)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(m_config.port);
     socklen_t length = sizeof address;
+    // A phone started again on its old port must not wait out the closed
+    // connections' TIME_WAIT, as a replugged phone doesn't.
+    const int reuse = 1;
+    if (m_listenFd >= 0)
+        ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(m_listenFd, 16) != 0 ||
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
