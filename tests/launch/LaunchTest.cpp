@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -27,6 +28,17 @@ quint16 freePort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+// An empty home with its private runtime folder; none when it can't be made.
+std::unique_ptr<QTemporaryDir> freshHome()
+{
+    auto home = std::make_unique<QTemporaryDir>();
+    if (!home->isValid() || !QDir(home->path()).mkpath(QStringLiteral("run"))
+        || !QFile::setPermissions(home->path() + QStringLiteral("/run"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return nullptr;
+    return home;
 }
 
 class RealStart : public ::testing::Test {
@@ -142,12 +154,9 @@ TEST_F(RealStart, EveryStartReachesItsWindowAndEveryQuitExitsZero)
     constexpr int starts = 25;
     int failures = 0;
     for (int i = 0; i < starts; ++i) {
-        QTemporaryDir home;
-        ASSERT_TRUE(home.isValid());
-        QDir(home.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(home.path() + QStringLiteral("/run"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const Outcome outcome = startShowAndQuit(freshUser(home.path()));
+        const std::unique_ptr<QTemporaryDir> home = freshHome();
+        ASSERT_TRUE(home);
+        const Outcome outcome = startShowAndQuit(freshUser(home->path()));
         const bool good = outcome.shown && outcome.exited && outcome.status == QProcess::NormalExit &&
                           outcome.code == 0;
         if (!good) {
@@ -165,10 +174,9 @@ TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "valgrind can't run a program built with AddressSanitizer";
 #endif
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    QDir(home.path()).mkpath(QStringLiteral("run"));
-    const std::optional<Outcome> outcome = underMemcheck(freshUser(home.path()));
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
+    const std::optional<Outcome> outcome = underMemcheck(freshUser(home->path()));
     if (!outcome)
         GTEST_SKIP() << "valgrind is not installed";
     expectClean(*outcome);
@@ -212,11 +220,10 @@ protected:
 
 TEST_F(RealStartWithPhone, ThePhoneIsListedAtStartAndQuittingAfterwardsExitsZero)
 {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    QDir(home.path()).mkpath(QStringLiteral("run"));
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
     bool listed = false;
-    const Outcome outcome = startShowAndQuit(freshUser(home.path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {},
+    const Outcome outcome = startShowAndQuit(freshUser(home->path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {},
                                              [&](QProcess& app) { listed = waitForListing(app); });
     EXPECT_TRUE(outcome.shown);
     EXPECT_TRUE(listed) << m_phone.receivedCommands().join(u'\n').toStdString();
@@ -230,11 +237,10 @@ TEST_F(RealStartWithPhone, ListingThePhoneAndLosingItUnderMemcheckAreClean)
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "valgrind can't run a program built with AddressSanitizer";
 #endif
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    QDir(home.path()).mkpath(QStringLiteral("run"));
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
     bool listed = false;
-    const std::optional<Outcome> outcome = underMemcheck(freshUser(home.path()), [&](QProcess& app) {
+    const std::optional<Outcome> outcome = underMemcheck(freshUser(home->path()), [&](QProcess& app) {
         listed = waitForListing(app, 60000);
         // Its details and folders still coming in when the phone goes.
         app.waitForFinished(1500);
@@ -249,12 +255,11 @@ TEST_F(RealStartWithPhone, ListingThePhoneAndLosingItUnderMemcheckAreClean)
 
 TEST_F(RealStartWithPhone, ThePhoneVanishingWhileShownLeavesTheApplicationRunningAndQuittable)
 {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    QDir(home.path()).mkpath(QStringLiteral("run"));
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
     bool runningAfterwards = false;
     const Outcome outcome = startShowAndQuit(
-        freshUser(home.path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {}, [&](QProcess& app) {
+        freshUser(home->path()), QStringLiteral(VANTELORQUIST_BINARY), {}, {}, [&](QProcess& app) {
             if (!waitForListing(app))
                 return;
             // Pulled out: the phone's end of adb's connection is gone at once.

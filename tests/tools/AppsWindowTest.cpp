@@ -5,6 +5,7 @@
 #include "AppsTable.h"
 #include "AppsWindow.h"
 #include "FakePhoneHarness.h"
+#include "ModalGuard.h"
 #include "NeedsDebuggingView.h"
 #include "ToolWindowFixture.h"
 
@@ -313,23 +314,14 @@ TEST_F(AppsWindowTest, TheQuestionBoxClosesWhenItsModelIsLetGo)
         asked = QApplication::activeModalWidget() != nullptr;
         apps->drop();
     });
-    // Never leave the test waiting on a question that stays.
-    bool stayed = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            stayed = true;
-            box->reject();
-        }
-    });
-    guard.start(5000);
     InstalledApp app;
     app.package = QStringLiteral("com.example.notes");
-    apps->uninstall(app);
-    guard.stop();
+    {
+        const ModalGuard guard;
+        apps->uninstall(app);
+        EXPECT_FALSE(guard.closedOne());
+    }
     EXPECT_TRUE(asked);
-    EXPECT_FALSE(stayed);
 }
 
 // Mended: the question was a child of the window in front; that window going
@@ -348,18 +340,13 @@ TEST_F(AppsWindowTest, TheQuestionBoxGoingWithItsWindowAnswersNo)
         asked = QApplication::activeModalWidget() != nullptr;
         window->close();
     });
-    // Never leave the test waiting on a question that stays.
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-        if (QWidget* box = QApplication::activeModalWidget())
-            box->close();
-    });
-    guard.start(5000);
     InstalledApp app;
     app.package = QStringLiteral("com.example.notes");
-    apps->uninstall(app);
-    guard.stop();
+    {
+        const ModalGuard guard;
+        apps->uninstall(app);
+        EXPECT_FALSE(guard.closedOne());
+    }
     EXPECT_TRUE(asked);
     QTest::qWait(0);
     EXPECT_FALSE(window);

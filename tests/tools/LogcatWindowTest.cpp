@@ -3,6 +3,7 @@
 #include "LogcatModel.h"
 #include "LogcatView.h"
 #include "LogcatWindow.h"
+#include "ModalGuard.h"
 #include "NeedsDebuggingView.h"
 #include "ToolWindowFixture.h"
 
@@ -316,11 +317,9 @@ TEST_F(LogcatWindowTest, TheWindowGoingWhileItsSavePanelIsOpenEndsTheSaveQuietly
         window->close();
     });
     // Should the panel outlive its window, it is not left open.
-    QTimer::singleShot(3000, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
+    const ModalGuard guard(std::chrono::seconds(3));
     save->trigger();
+    EXPECT_FALSE(guard.closedOne());
     EXPECT_TRUE(panelShown);
     QTest::qWait(0);
     EXPECT_FALSE(window);

@@ -4,6 +4,7 @@
 // choose, with nothing chosen for the user.
 
 #include "ItemsPanel.h"
+#include "ModalGuard.h"
 #include "TestSupport.h"
 #include "WidgetDesktop.h"
 
@@ -261,12 +262,10 @@ TEST_F(Panels, EveryQuestionAndPanelEndsQuietlyWhenItsWindowGoes)
             window->close();
         });
         // Should the dialog outlive its window, it is not left open.
-        QTimer::singleShot(3000, [] {
-            if (QWidget* modal = QApplication::activeModalWidget())
-                modal->close();
-        });
+        const ModalGuard guard(std::chrono::seconds(3));
         WidgetDesktop desktop;
         EXPECT_TRUE(ask(desktop));
+        EXPECT_FALSE(guard.closedOne());
         EXPECT_TRUE(shown);
         QTest::qWait(0);
         EXPECT_FALSE(window);
