@@ -3,6 +3,8 @@
 #include "MTPCodes.h"
 #include "MTPError.h"
 
+#include <algorithm>
+
 namespace {
 
 // The bytes of one value of a fixed-size datatype; 0 for strings, arrays and unknown codes.
@@ -51,9 +53,9 @@ uint64_t MTPReader::integer(int count)
 
 void MTPReader::skip(qsizetype count)
 {
-    if (count < 0 || remaining() < count)
-        unexpected();
-    m_position += count;
+    // A short dataset fails at its next real read, never here.
+    if (count > 0)
+        m_position += std::min(count, remaining());
 }
 
 uint32_t MTPReader::count(qsizetype elementSize)
@@ -134,18 +136,30 @@ std::optional<MTPValue> MTPReader::value(uint16_t type)
         return MTPValue(u64());
     case int128:
     case uint128:
-        skip(16);
+        skip(16); // values nobody uses: what is there of them is passed over
         return std::nullopt;
     case mtp::DataType::string:
         return MTPValue(this->string());
     default:
         break;
     }
-    // Arrays hold fixed-size elements only: skipped in one step, however large the count.
-    const qsizetype element = fixedSize(static_cast<uint16_t>(type & ~arrayFlag));
-    if (!(type & arrayFlag) || element == 0)
+    if (!(type & arrayFlag))
         unexpected();
+    // Arrays are skipped in one step, however large the count. Their 128-bit
+    // elements are skipped as single ones are, stopping at the end.
+    const uint16_t elementType = static_cast<uint16_t>(type & ~arrayFlag);
+    const qsizetype element = fixedSize(elementType);
+    if (elementType == int128 || elementType == uint128) {
+        skip(qsizetype(u32()) * element);
+        return std::nullopt;
+    }
+    const qsizetype start = m_position;
     const uint32_t n = count(element);
+    if (element == 0 && n > 0) {
+        // Elements of a type this reader doesn't know can't be passed over; none is nothing to pass.
+        m_position = start;
+        unexpected();
+    }
     skip(qsizetype(n) * element);
     return std::nullopt;
 }

@@ -17,7 +17,9 @@ using MTPValue = std::variant<uint8_t, uint16_t, uint32_t, uint64_t, QString>;
 // MTPError::failed("The phone sent an unexpected reply.") when it doesn't,
 // leaving the position where it was. A string or array is checked whole
 // against its count before any element is read, so a read never stops inside
-// a field: a count that claims more than remains fails at once.
+// a field: a count that claims more than remains fails at once. Skipping is
+// the exception: what is skipped is not needed, so a skip stops at the end
+// and never fails.
 class MTPReader {
 public:
     explicit MTPReader(QByteArray bytes) : m_bytes(std::move(bytes)) {}
@@ -30,7 +32,7 @@ public:
     uint32_t u32() { return static_cast<uint32_t>(integer(4)); }
     uint64_t u64() { return integer(8); }
 
-    // Moves past a field without reading it; fails like a read when fewer remain.
+    // Moves past a field without reading it, stopping at the end; never fails.
     void skip(qsizetype count);
     // An element count (u32) whose elements, each at least `elementSize`
     // bytes, fit in what remains after it.
@@ -42,7 +44,8 @@ public:
     std::vector<uint32_t> u32Array();
 
     // A value of an MTP datatype code; nothing for 128-bit values and arrays,
-    // which are skipped whole. Throws for codes it does not know.
+    // which are skipped (128-bit ones stopping at the end). Throws for codes it
+    // does not know, and for an array of them that isn't empty.
     std::optional<MTPValue> value(uint16_t type);
 
     qsizetype position() const { return m_position; }

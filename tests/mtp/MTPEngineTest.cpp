@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <future>
+#include <set>
 #include <thread>
 
 using namespace mtp;
@@ -38,17 +39,71 @@ TEST(MTPReader, WhatClaimsMoreThanRemainsFailsBeforeReadingAnyOfIt)
         {"string", bytes({0x04, 'a', 0, 'b', 0, 0}), [](MTPReader& r) { r.string(); }},
         {"u16 array", bytes({0xFF, 0xFF, 0xFF, 0xFF, 1, 0}), [](MTPReader& r) { r.u16Array(); }},
         {"u32 array", bytes({2, 0, 0, 0, 1, 0, 0, 0}), [](MTPReader& r) { r.u32Array(); }},
-        {"128-bit value", QByteArray(15, '\0'), [](MTPReader& r) { r.value(DataType::uint128); }},
-        {"array of 2^32-1 128-bit values", bytes({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3}),
-         [](MTPReader& r) { r.value(DataType::arrayFlag | DataType::uint128); }},
         {"array of strings", bytes({1, 0, 0, 0, 0}), [](MTPReader& r) { r.value(0x4FFF); }},
-        {"skip", bytes({1, 2, 3}), [](MTPReader& r) { r.skip(4); }},
+        {"a type nobody knows", bytes({1, 2, 3, 4}), [](MTPReader& r) { r.value(0x000B); }},
     };
     for (const auto& [what, data, read] : cases) {
         MTPReader reader(data);
         EXPECT_EQ(failureOf([&] { read(reader); }), unexpected) << what;
         EXPECT_EQ(reader.position(), 0) << what;
     }
+}
+
+// What is skipped is not needed: a skip stops at the end and never fails, so
+// a short dataset fails at its next real read, and values nobody uses never
+// spoil a property list.
+TEST(MTPReader, WhatIsSkippedStopsAtTheEndAndNeverFails)
+{
+    const std::vector<std::tuple<const char*, QByteArray, uint16_t, qsizetype>> values = {
+        {"a 128-bit value with 5 bytes left", bytes({1, 2, 3, 4, 5}), DataType::uint128, 5},
+        {"a 128-bit value and more", QByteArray(18, '\1'), DataType::int128, 16},
+        {"2^32-1 128-bit values in 3 bytes", bytes({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3}),
+         DataType::arrayFlag | DataType::uint128, 7},
+        {"three u16 values", bytes({3, 0, 0, 0, 1, 0, 2, 0, 3, 0, 9}), DataType::arrayFlag | DataType::uint16, 10},
+        {"no strings", bytes({0, 0, 0, 0, 9}), 0x4FFF, 4},
+        {"no values of a type nobody knows", bytes({0, 0, 0, 0}), DataType::arrayFlag | 0x000B, 4},
+    };
+    for (const auto& [what, data, type, consumed] : values) {
+        MTPReader reader(data);
+        std::optional<MTPValue> read;
+        EXPECT_EQ(failureOf([&] { read = reader.value(type); }), QString()) << what;
+        EXPECT_EQ(std::tuple(read.has_value(), reader.position()), std::tuple(false, consumed)) << what;
+    }
+    MTPReader reader(bytes({1, 2, 3}));
+    EXPECT_EQ(failureOf([&] { reader.skip(4); }), QString());
+    EXPECT_EQ(reader.remaining(), 0);
+    EXPECT_EQ(failureOf([&] { reader.u8(); }), unexpected);
+}
+
+// The sentences the user reads for what the phone answered, word for word.
+TEST(MTPError, EachResponseAndCaseReadsAsItsOwnSentence)
+{
+    const QString readOnly = QStringLiteral("The phone didn't allow that (read-only location).");
+    const std::vector<std::tuple<uint16_t, const char*, QString>> responses = {
+        {0x200C, "copy files to it", QStringLiteral("The phone is full.")},
+        {0x200D, "delete that", readOnly},
+        {0x200E, "copy files to it", readOnly},
+        {0x201D, "rename that", readOnly},
+        {0x2019, "list this folder", QStringLiteral("The phone is busy. Try again in a moment.")},
+        {0x2009, "copy that file", QStringLiteral("The file is no longer on the phone. Refresh and try again.")},
+        {0x2005, "rename that",
+         QStringLiteral("This phone can't rename that over file transfer. Turn on USB debugging to do it.")},
+        {0x2002, "list this folder", QStringLiteral("The phone couldn't list this folder (MTP error 0x2002).")},
+        {0x000F, "do that", QStringLiteral("The phone couldn't do that (MTP error 0x000F).")},
+        {0xA80b, "do that", QStringLiteral("The phone couldn't do that (MTP error 0xA80B).")},
+    };
+    for (const auto& [code, what, sentence] : responses)
+        EXPECT_EQ(MTPError::response(code, QString::fromLatin1(what)).description(), sentence) << std::hex << code;
+
+    const std::vector<std::pair<MTPError, QString>> cases = {
+        {MTPError::busy(), QStringLiteral("Another app is using the phone's file transfer. Quit Android File "
+                                          "Transfer, Image Capture or Photos and try again.")},
+        {MTPError::locked(), QStringLiteral("Unlock your phone to see its files.")},
+        {MTPError::gone(), QStringLiteral("The phone was disconnected.")},
+        {MTPError::notFound(QStringLiteral("Camera")), QStringLiteral("“Camera” isn't on the phone any more.")},
+    };
+    for (const auto& [error, sentence] : cases)
+        EXPECT_EQ(error.description(), sentence);
 }
 
 TEST(MTPDatasets, ObjectInfoWrittenAndReadBackAndDatesInLocalTime)
@@ -148,6 +203,64 @@ TEST_F(MTPSession, ASessionLeftOpenCountsAndAnUnansweredOpenResetsTheDeviceOnce)
     phone->configure([](auto& s) { s.responseFor[Operation::openSession] = Response::generalError; });
     EXPECT_EQ(failureOf([&] { onQueue([](MTPConnection&) {}); }),
               QStringLiteral("The phone couldn't do that (MTP error 0x2002)."));
+}
+
+// The interface's endpoints decide the pipes: the first bulk pair by address,
+// the last interrupt-in endpoint for events, the bulk-out packet size for
+// zero-length packets; without a bulk pair the phone can't be used.
+TEST_F(MTPSession, PipesAreChosenFromTheEndpointsTheInterfaceOffers)
+{
+    using E = UsbEndpoint;
+    struct Case {
+        const char* what;
+        std::vector<UsbEndpoint> endpoints;
+        std::set<uint8_t> bulk;          // the pipes data moved on
+        std::optional<uint8_t> events;   // the pipe listened on
+        size_t packet = 512;             // the bulk-out packet size
+    };
+    const std::vector<Case> cases = {
+        {"two bulk-in endpoints", {{0x83, E::bulk, 512}, {0x81, E::bulk, 512}, {0x02, E::bulk, 512}}, {0x81, 0x02}, {}},
+        {"two interrupt-in endpoints",
+         {{0x81, E::bulk, 512}, {0x01, E::bulk, 512}, {0x83, E::interrupt, 28}, {0x82, E::interrupt, 28}},
+         {0x81, 0x01},
+         0x83},
+        {"64-byte packets", {{0x81, E::bulk, 64}, {0x01, E::bulk, 64}, {0x82, E::interrupt, 8}}, {0x81, 0x01},
+         0x82, 64},
+        {"no interrupt endpoint", {{0x81, E::bulk, 512}, {0x01, E::bulk, 512}, {0x02, E::interrupt, 8}},
+         {0x81, 0x01},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone->configure([&](auto& s) { s.endpoints = c.endpoints; });
+        connect();
+        ASSERT_EQ(connection->status(), Status::ready);
+        EXPECT_EQ(phone->interruptEndpointUsed(), c.events);
+        EXPECT_EQ(phone->pendingInterruptReads(), c.events ? 1 : 0);
+        // A payload that fills whole packets with its header ends with a zero-length packet.
+        const QByteArray payload = bytesOf(qsizetype(c.packet) - 12);
+        const std::vector<size_t> sent = onQueue([&](MTPConnection& conn) {
+            const QByteArray info =
+                MTPConnection::objectInfo(QStringLiteral("f.bin"), Format::undefined, payload.size(), {});
+            conn.transact(Operation::sendObjectInfo, {0x00010001, rootHandle},
+                          [&](const MTPConnection::Emit& emit) { emit(info); }, info.size(), {}, doThat);
+            phone->clearRecords();
+            conn.transact(Operation::sendObject, {}, [&](const MTPConnection::Emit& emit) { emit(payload); },
+                          payload.size(), {}, doThat);
+            return phone->outTransfers();
+        });
+        EXPECT_EQ(sent, (std::vector<size_t>{12, c.packet, 0}));
+        EXPECT_EQ(phone->bulkEndpointsUsed(), c.bulk);
+        EXPECT_TRUE(phone->violations().empty());
+        connection->close().wait();
+    }
+
+    phone->configure([](auto& s) { s.endpoints = {{0x81, E::bulk, 512}, {0x82, E::interrupt, 28}}; });
+    connect();
+    EXPECT_EQ(connection->status(), Status::connecting);
+    EXPECT_FALSE(phone->claimed());
+    EXPECT_EQ(failureOf([&] { onQueue([](MTPConnection&) {}); }),
+              QStringLiteral("The phone's file transfer interface looks unusual."));
 }
 
 // ---- transactions -----------------------------------------------------------------

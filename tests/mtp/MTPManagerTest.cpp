@@ -64,6 +64,38 @@ TEST_F(MTPManagerTest, OnlyInterfacesNamedMTPArePhonesWithTheirStates)
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager.connection(QStringLiteral("B")) != nullptr; }, 5s));
 }
 
+// Without a serial string the interface's registry ID in decimal stands in;
+// without a product name the phone is an "Android phone" until its session
+// tells a better name (here it tells none).
+TEST_F(MTPManagerTest, SerialAndNameFallBackWhenTheDeviceDoesNotTellThem)
+{
+    struct Case {
+        std::optional<QString> serial, product;
+        QString expectedSerial; // empty: the registry ID
+        QString expectedName;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("R58M1"), QStringLiteral("Pixel_7_Pro"), QStringLiteral("R58M1"), QStringLiteral("Pixel 7 Pro")},
+        {std::nullopt, std::nullopt, {}, QStringLiteral("Android phone")},
+        {QString(), QString(), {}, QStringLiteral("Android phone")},
+    };
+    std::vector<std::pair<QString, QString>> expected;
+    for (const Case& c : cases) {
+        auto phone = std::make_shared<mtpsim::SimulatedPhone>();
+        phone->configure([&](auto& s) {
+            s.usbSerial = c.serial;
+            s.usbProduct = c.product;
+            s.model.clear();
+        });
+        const uint64_t id = host->plug(phone);
+        expected.emplace_back(c.expectedSerial.isEmpty() ? QString::number(id) : c.expectedSerial, c.expectedName);
+    }
+    std::vector<std::pair<QString, QString>> listed;
+    for (const Device& device : poll())
+        listed.emplace_back(device.serial, device.model);
+    EXPECT_EQ(listed, expected);
+}
+
 TEST_F(MTPManagerTest, SameInterfaceKeepsItsConnectionAReplugStartsAfresh)
 {
     auto phone = plugged(QStringLiteral("A"));

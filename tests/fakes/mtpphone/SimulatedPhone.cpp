@@ -522,6 +522,18 @@ int SimulatedPhone::pendingInterruptReads() const
     return m_interruptRead ? 1 : 0;
 }
 
+std::set<uint8_t> SimulatedPhone::bulkEndpointsUsed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bulkEndpoints;
+}
+
+std::optional<uint8_t> SimulatedPhone::interruptEndpointUsed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_interruptEndpoint;
+}
+
 void SimulatedPhone::clearRecords()
 {
     std::lock_guard lock(m_mutex);
@@ -532,6 +544,8 @@ void SimulatedPhone::clearRecords()
     m_dataLengths.clear();
     m_clearedStalls.clear();
     m_violations.clear();
+    m_bulkEndpoints.clear();
+    m_interruptEndpoint.reset();
 }
 
 // ---- the USB side ------------------------------------------------------------------------------
@@ -591,7 +605,7 @@ void SimulatedPhone::release()
     }
 }
 
-void SimulatedPhone::readInterrupt(size_t, UsbInterface::ReadDone done)
+void SimulatedPhone::readInterrupt(uint8_t endpoint, size_t, UsbInterface::ReadDone done)
 {
     std::lock_guard lock(m_mutex);
     if (!m_attached)
@@ -599,6 +613,7 @@ void SimulatedPhone::readInterrupt(size_t, UsbInterface::ReadDone done)
     if (m_interruptRead)
         fail(UsbStatus::busy);
     m_interruptRead = std::move(done);
+    m_interruptEndpoint = endpoint;
 }
 
 void SimulatedPhone::abortInterrupt()
@@ -635,7 +650,11 @@ void SimulatedPhone::controlOut(uint8_t requestType, uint8_t request, uint16_t v
             cancelTransaction(static_cast<uint32_t>(in.n(4)));
     } else if (request == DeviceResetRequest) {
         resetDevice();
+    } else {
+        return;
     }
+    if (m_settings.chatterEndsOnCancel)
+        m_settings.chatter.reset();
 }
 
 void SimulatedPhone::cancelTransaction(uint32_t transaction)
@@ -687,8 +706,12 @@ void SimulatedPhone::travel(size_t bytes) const
         std::this_thread::sleep_for(perMiB * int64_t(bytes) / (1 << 20));
 }
 
-size_t SimulatedPhone::bulkIn(uint8_t, char* buffer, size_t capacity)
+size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bulkEndpoints.insert(endpoint);
+    }
     const size_t moved = bulkInNow(buffer, capacity);
     travel(moved);
     return moved;
@@ -734,10 +757,11 @@ size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
     return n;
 }
 
-size_t SimulatedPhone::bulkOut(uint8_t, QByteArrayView data, std::chrono::milliseconds timeout)
+size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout)
 {
     travel(size_t(data.size()));
     std::lock_guard lock(m_mutex);
+    m_bulkEndpoints.insert(endpoint);
     if (!m_attached)
         fail(UsbStatus::noDevice);
     if (m_stallOut) {
@@ -1069,6 +1093,10 @@ SimulatedPhone::Reply SimulatedPhone::execute(uint16_t code, const std::vector<u
         return Reply{OK, {}, {}, object.content ? object.content : bytesContent({})};
     }
     case DeleteObject:
+        if (param(0) == 0xFFFFFFFF) { // every object (of the format given, when one is)
+            std::erase_if(m_objects, [&](const auto& item) { return !param(1) || item.second.format == param(1); });
+            return {};
+        }
         if (!validObject(param(0)))
             return fail(InvalidObjectHandle);
         for (uint32_t h : descendants(param(0)))
@@ -1161,7 +1189,7 @@ SimulatedPhone::Reply SimulatedPhone::sendObjectInfo(const std::vector<uint32_t>
         m_sendTarget = handle;
         m_sendAnnounced = announced;
     }
-    return Reply{OK, {storage, parent, handle}, {}, {}};
+    return Reply{OK, {storage, parent, m_settings.newHandle.value_or(handle)}, {}, {}};
 }
 
 SimulatedPhone::Reply SimulatedPhone::propertyList(const std::vector<uint32_t>& params) const

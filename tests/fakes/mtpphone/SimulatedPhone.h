@@ -71,6 +71,11 @@ public:
         // Sent on the bulk-in pipe whenever the phone has nothing else to send,
         // for ever (a stack stuck repeating itself).
         std::optional<QByteArray> chatter;
+        // The chatter stops at a Cancel request or a device reset (a stack
+        // stuck in the transaction it was given up on).
+        bool chatterEndsOnCancel = false;
+        // SendObjectInfo creates the object but answers with this handle for it.
+        std::optional<uint32_t> newHandle;
     };
 
     struct Command {
@@ -158,6 +163,9 @@ public:
     bool claimed() const;
     bool sessionIsOpen() const;
     int pendingInterruptReads() const;
+    // The endpoints the host moved bulk data on, and the one it last read events from.
+    std::set<uint8_t> bulkEndpointsUsed() const;
+    std::optional<uint8_t> interruptEndpointUsed() const;
     void clearRecords();
 
     // ---- the USB side (used by SimulatedUsbHost) --------------------------------
@@ -169,7 +177,7 @@ public:
     size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout);
     size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity);
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data);
-    void readInterrupt(size_t capacity, UsbInterface::ReadDone done);
+    void readInterrupt(uint8_t endpoint, size_t capacity, UsbInterface::ReadDone done);
     void abortInterrupt();
     void clearStall(uint8_t endpoint);
 
@@ -258,6 +266,8 @@ private:
     std::vector<uint8_t> m_clearedStalls;
     std::vector<QString> m_violations;
     int m_claims = 0, m_releases = 0;
+    std::set<uint8_t> m_bulkEndpoints;
+    std::optional<uint8_t> m_interruptEndpoint;
 };
 
 } // namespace mtpsim

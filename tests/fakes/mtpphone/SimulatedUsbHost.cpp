@@ -42,7 +42,7 @@ public:
                                [endpoint](const UsbEndpoint& e) { return e.address == endpoint; });
         if (it == m_endpoints.end() || it->transferType() != UsbEndpoint::interrupt || !it->isIn())
             throw UsbError(UsbStatus::other, QStringLiteral("Invalid parameter"));
-        m_phone->readInterrupt(capacity, std::move(done));
+        m_phone->readInterrupt(endpoint, capacity, std::move(done));
     }
     void abortPipe(uint8_t) override { m_phone->abortInterrupt(); }
     void clearStall(uint8_t endpoint) override { m_phone->clearStall(endpoint); }
