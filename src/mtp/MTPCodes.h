@@ -89,4 +89,11 @@ constexpr uint16_t cancellationCode = 0x4001;
 // The handle that stands for the root of a storage.
 constexpr uint32_t rootHandle = 0xFFFFFFFF;
 
+// Whether a handle can name one object: 0 names none, and 0xFFFFFFFF is the
+// root where a parent is meant but "every object" where an object is.
+constexpr bool isObjectHandle(uint32_t handle)
+{
+    return handle != 0 && handle != rootHandle;
+}
+
 } // namespace mtp

@@ -237,7 +237,6 @@ void MTPConnection::connect()
             listenForEvents(m_listener);
         }
         m_inbox.clear();
-        m_listsByProperties = true;
         static thread_local std::mt19937 random{std::random_device{}()};
         m_transactionID = std::uniform_int_distribution<uint32_t>(0x1000, 0x7FFF0000)(random);
         m_timeout = sessionSetupTimeout;

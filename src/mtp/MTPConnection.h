@@ -107,6 +107,11 @@ public:
     // up to replyLimit bytes; a longer one fails and the session is recovered.
     QByteArray fetch(uint16_t code, const std::vector<uint32_t>& params, const QString& what);
 
+    // The payload bytes the data phase of the last transaction said it
+    // carries; none when it said nothing (a length of 0xFFFFFFFF) or there
+    // was no data phase. A said length always arrives whole or fails.
+    std::optional<int64_t> statedDataLength() const { return m_statedLength; }
+
     // Whether the run in progress was cancelled; read between transfers.
     bool cancelRequested() const;
 
@@ -126,7 +131,7 @@ public:
 
     // ---- the object tree (work queue only) -----------------------------------
     // A parent's children, through the property list when the phone has one
-    // and has not answered one about other objects in this session.
+    // and none of its property lists has failed or answered about other objects.
     std::vector<MTPObject> children(uint32_t parent, uint32_t storage);
     std::vector<MTPObject> propertyList(uint32_t parent, uint32_t storage);
     MTPObject objectInfo(uint32_t handle);
@@ -154,7 +159,7 @@ public:
     void download(const MTPObject& object, const QString& target, const ByteCount& progress,
                   QSet<uint32_t>& visited);
     int64_t folderSize(const MTPObject& object);
-    // Sends regular files and folders; anything else is added to `skipped`.
+    // Sends regular files and folders; anything else (a link to a folder too) is added to `skipped`.
     void upload(const QString& source, const QString& name, uint32_t parent, const QString& parentPath,
                 const ByteCount& progress, QStringList& skipped);
 
@@ -208,6 +213,8 @@ private:
     QByteArray m_inbox;  // bytes that arrived beyond the container being read
     QByteArray m_chunk;  // holds the inbox while read() hands it out
     QByteArray m_pending; // the data-out phase's bytes not yet written
+    std::optional<int64_t> m_statedLength; // of the last transaction's data-in phase
+    bool m_dataDelivered = false;          // the last transaction had a data-in phase
     std::shared_ptr<EventListener> m_listener;
     uint32_t m_transactionID = 0;
     QSet<uint16_t> m_operations;
@@ -215,7 +222,7 @@ private:
     std::optional<QString> m_manufacturer;
     std::optional<uint32_t> m_storageID;
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
-    bool m_listsByProperties = true; // until the phone answers a property list about other objects
+    bool m_listsByProperties = true; // until a property list of the phone fails
     bool m_recovering = false;
     std::chrono::milliseconds m_timeout{60000};
 

@@ -35,10 +35,22 @@ bool isGone(const MTPError& error)
     return error.kind() == MTPError::Kind::gone;
 }
 
+// A failure that says nothing about the phone's property lists: a handle gone
+// stale, a busy phone, a USB hiccup, one folder too big to list that way.
+bool passingTrouble(const MTPError& error)
+{
+    const QString& text = error.text();
+    return error.kind() == MTPError::Kind::failed
+           && (text.startsWith(QLatin1StringView("USB error"))
+               || text.contains(QLatin1StringView("no longer on the phone"))
+               || text == MTPError::response(Response::deviceBusy, QString()).text()
+               || text == QLatin1StringView("The phone sent a reply too large to read."));
+}
+
 // A handle that can stand for a child of `parent`: a real object other than the parent.
 bool isChildHandle(uint32_t handle, uint32_t parent)
 {
-    return handle != 0 && handle != rootHandle && handle != parent;
+    return isObjectHandle(handle) && handle != parent;
 }
 
 const MTPObject* named(const std::vector<MTPObject>& objects, const QString& name)
@@ -187,7 +199,10 @@ std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage
         } catch (const MTPError& error) {
             if (isGone(error))
                 throw;
-            // Any other trouble with the property list: ask object by object.
+            // Any other trouble with the property list: ask object by object,
+            // from now on unless the trouble had nothing to do with property lists.
+            if (!passingTrouble(error))
+                m_listsByProperties = false;
         }
     }
 
@@ -216,8 +231,11 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
     std::vector<MTPObject> objects = children(parent, storage);
     const QString prefix = parts.isEmpty() ? QString() : parts.join(QLatin1Char('/')) + QLatin1Char('/');
     m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
-    for (const MTPObject& object : objects)
-        m_handles.insert(prefix + object.name, object.handle);
+    for (const MTPObject& object : objects) {
+        // A name holding "/" would take the key of another path.
+        if (!object.name.contains(QLatin1Char('/')))
+            m_handles.insert(prefix + object.name, object.handle);
+    }
     return objects;
 }
 
@@ -312,7 +330,7 @@ uint32_t MTPConnection::createFolder(const QString& name, uint32_t parent)
     const std::vector<uint32_t> response = transact(
         Operation::sendObjectInfo, {storage, parent}, [&](const Emit& emit) { emit(info); }, info.size(), {},
         QStringLiteral("create that folder"));
-    if (response.size() <= 2)
+    if (response.size() <= 2 || !isObjectHandle(response[2]))
         throw MTPError::failed(QStringLiteral("The phone didn't create the folder."));
     return response[2];
 }
@@ -342,6 +360,7 @@ uint32_t MTPConnection::makeFolders(const QString& path)
 
 std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidden, const Cancel& cancel)
 {
+    mtppaths::checkUsable(path);
     return withPaths(
         [&] {
             const uint32_t storage = requireStorage();
@@ -353,7 +372,8 @@ std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidde
                     continue;
                 if (!showHidden && object.name.startsWith(QLatin1Char('.')))
                     continue;
-                entries.push_back({object.name, object.isDirectory, object.size, object.modified});
+                entries.push_back(
+                    {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified});
             }
             return entries;
         },
@@ -363,6 +383,7 @@ std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidde
 bool MTPConnection::exists(const QString& path, const Cancel& cancel)
 {
     try {
+        mtppaths::checkUsable(path);
         withPaths([&] { return resolve(path); }, cancel);
         return true;
     } catch (...) {
@@ -373,6 +394,7 @@ bool MTPConnection::exists(const QString& path, const Cancel& cancel)
 std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& cancel)
 {
     try {
+        mtppaths::checkUsable(path); // such an item may well be there
         withPaths([&] { return resolve(path); }, cancel);
         return true;
     } catch (const MTPError& error) {
@@ -385,6 +407,7 @@ std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& 
 
 void MTPConnection::remove(const QString& path, const Cancel& cancel)
 {
+    mtppaths::checkUsable(path);
     // DeleteObject of the root handle would empty the whole phone.
     if (parts(path).isEmpty())
         throw MTPError::failed(QStringLiteral("The phone's whole storage can't be deleted."));
@@ -399,11 +422,14 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
 
 void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
 {
+    mtppaths::checkUsable(path);
     withPaths([&] { makeFolders(path); }, cancel);
 }
 
 void MTPConnection::move(const QString& from, const QString& to, const Cancel& cancel)
 {
+    mtppaths::checkUsable(from);
+    mtppaths::checkUsable(to);
     withPaths(
         [&] {
             const uint32_t handle = resolve(from);

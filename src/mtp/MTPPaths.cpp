@@ -12,6 +12,10 @@ namespace {
 // Bytes in a file name on the usual Linux file systems.
 constexpr qsizetype nameLimit = 255;
 
+// Stands for "/" inside a listed name: a lone surrogate, as adb's listings
+// mark bytes that aren't text; no name read over MTP holds one.
+constexpr QChar slashMark(0xDC2F);
+
 QStringView withoutTrailingSlashes(const QString& path)
 {
     QStringView view(path);
@@ -51,6 +55,26 @@ bool sameNameIgnoringCase(const QString& a, const QString& b)
     return a.normalized(QString::NormalizationForm_C)
                .compare(b.normalized(QString::NormalizationForm_C), Qt::CaseInsensitive)
            == 0;
+}
+
+QString listedName(const QString& name)
+{
+    QString listed = name;
+    return listed.replace(QLatin1Char('/'), slashMark);
+}
+
+void checkUsable(const QString& path)
+{
+    if (!path.contains(slashMark))
+        return;
+    for (QString name : path.split(QLatin1Char('/'))) {
+        if (!name.contains(slashMark))
+            continue;
+        name.replace(slashMark, QLatin1Char('/'));
+        throw MTPError::failed(QStringLiteral("“") + name
+                               + QStringLiteral("” has a “/” in its name, so it can't be used from here. Rename it "
+                                                "on the phone first."));
+    }
 }
 
 QString localName(const QString& name)

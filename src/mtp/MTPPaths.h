@@ -16,6 +16,14 @@ QString lastComponent(const QString& path);
 bool sameName(const QString& a, const QString& b);
 bool sameNameIgnoringCase(const QString& a, const QString& b);
 
+// A name from the phone as it is listed: a "/" in it is shown by the lone
+// surrogate U+DC2F, which no name read from the phone holds, so that the name
+// joined to its folder's path can't make the path of another item.
+QString listedName(const QString& name);
+// Throws MTPError for a path through a name listed with such a mark: the
+// phone's paths can't reach that item.
+void checkUsable(const QString& path);
+
 // A name from the phone as a local file name; throws MTPError for a name that
 // would leave the folder it is meant for (empty, ".", "..", "/" or NUL).
 QString localName(const QString& name);

@@ -19,8 +19,8 @@ constexpr auto drainTimeout = 150ms;
 constexpr int drainReads = 64;
 constexpr auto reconnectPause = 300ms;
 // Transfers a transaction skips (zero-length packets, events, other
-// transactions' containers) before it gives up on its response: a phone
-// repeating itself for ever must not hold the queue for ever.
+// transactions' containers) before it gives up on its response and recovers
+// the session: a phone repeating itself for ever must not hold the queue for ever.
 constexpr int strayLimit = 1024;
 
 struct Header {
@@ -39,6 +39,13 @@ Header header(QByteArrayView chunk)
             qFromLittleEndian<uint16_t>(bytes + 6), qFromLittleEndian<uint32_t>(bytes + 8)};
 }
 
+bool actsOnObject(uint16_t code)
+{
+    using namespace mtp::Operation;
+    return code == getObjectInfo || code == getObject || code == deleteObject || code == moveObject
+           || code == setObjectPropValue;
+}
+
 void appendHeader(QByteArray& out, uint32_t length, uint16_t type, uint16_t code, uint32_t transaction)
 {
     uchar bytes[12];
@@ -54,7 +61,15 @@ void appendHeader(QByteArray& out, uint32_t length, uint16_t type, uint16_t code
 std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<uint32_t>& params, const Send& send,
                                               int64_t sendLength, const Receive& receive, const QString& what)
 {
+    // Operations on the object their first parameter names: never sent with
+    // a handle that names no single object, since DeleteObject(0xFFFFFFFF)
+    // deletes everything on the phone.
+    if (actsOnObject(code) && !params.empty() && !mtp::isObjectHandle(params.front()))
+        throw MTPError::failed(QStringLiteral("The phone couldn't ") + what
+                               + QStringLiteral(": that is the phone's whole storage, not one item."));
     const uint32_t transaction = ++m_transactionID;
+    m_statedLength.reset();
+    m_dataDelivered = false;
     try {
         QByteArray command;
         const auto length = static_cast<uint32_t>(mtp::Container::headerSize + 4 * params.size());
@@ -79,8 +94,11 @@ std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<u
         }
 
         for (int strays = 0;; ++strays) {
-            if (strays > strayLimit)
+            if (strays > strayLimit) {
+                // Left alone, the phone would go on repeating itself into the next transaction.
+                recover();
                 MTPReader::unexpected();
+            }
             if (strays > 0 && cancelRequested())
                 throw Cancelled();
             const QByteArrayView chunk = read();
@@ -182,6 +200,12 @@ void MTPConnection::dataPhase(QByteArrayView chunk, uint32_t length, bool delive
         MTPReader::unexpected();
     const bool unbounded = length == mtp::Container::unboundedLength;
     int64_t remaining = unbounded ? std::numeric_limits<int64_t>::max() : int64_t(length) - mtp::Container::headerSize;
+    if (deliver) {
+        // What the phone said it sends; unsaid once any container of the phase leaves it open.
+        const bool said = !unbounded && (!m_dataDelivered || m_statedLength);
+        m_statedLength = said ? m_statedLength.value_or(0) + remaining : std::optional<int64_t>();
+        m_dataDelivered = true;
+    }
     bool full = chunk.size() == transferUnit;
     QByteArrayView piece = chunk.sliced(mtp::Container::headerSize);
     // Data nobody takes is dropped, but not without end.
@@ -194,8 +218,10 @@ void MTPConnection::dataPhase(QByteArrayView chunk, uint32_t length, bool delive
         }
         if (taken && !piece.isEmpty())
             receive(piece);
-        else if ((dropped += piece.size()) > replyLimit)
+        else if ((dropped += piece.size()) > replyLimit) {
+            recover(); // so that the rest of it doesn't meet the next transaction
             MTPReader::unexpected();
+        }
         remaining -= piece.size();
         if (remaining <= 0)
             return;

@@ -184,6 +184,7 @@ void MTPConnection::deleteQuietly(uint32_t handle)
 void MTPConnection::pull(const QString& path, const QString& destination, const Progress& progress,
                          const Cancel& cancel)
 {
+    mtppaths::checkUsable(path);
     withPaths(
         [&] {
             const MTPObject object = this->object(path);
@@ -252,34 +253,24 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     // piece by piece.
     if (object.size > 0)
         (void)::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(object.size));
-    // The listed size is what the copy is checked against. 0 is what some
-    // phones list for files they have not measured, and 0xFFFFFFFF only says
-    // "at least that much": neither limits the copy.
-    const bool sizeKnown = object.size > 0 && object.size != 0xFFFFFFFF;
-    const auto mismatch = [&] {
-        return MTPError::failed(quoted(object.name)
-                                + QStringLiteral(" didn't arrive as the phone listed it. Refresh and try again."));
-    };
-    // Thrown from inside the data phase, so that the transaction is abandoned and recovered.
-    struct TooLong {};
+    // A data phase that states its length arrives whole or fails in the
+    // engine, so it is trusted over the listing, which lags a file still being
+    // written. Only a phase without a length can end short unnoticed: then the
+    // listed size is the check (0xFFFFFFFF there says "at least that much").
     try {
         int64_t written = 0;
-        try {
-            transact(
-                Operation::getObject, {object.handle}, {}, 0,
-                [&](QByteArrayView piece) {
-                    if (sizeKnown && piece.size() > object.size - written)
-                        throw TooLong();
-                    writeAll(file.get(), piece, temporary);
-                    written += piece.size();
-                    progress(piece.size());
-                },
-                QStringLiteral("copy that file"));
-        } catch (const TooLong&) {
-            throw mismatch();
-        }
-        if ((sizeKnown && written != object.size) || (object.size == 0xFFFFFFFF && written < object.size))
-            throw mismatch();
+        transact(
+            Operation::getObject, {object.handle}, {}, 0,
+            [&](QByteArrayView piece) {
+                writeAll(file.get(), piece, temporary);
+                written += piece.size();
+                progress(piece.size());
+            },
+            QStringLiteral("copy that file"));
+        const std::optional<int64_t> stated = statedDataLength();
+        if (stated ? written != *stated : written < object.size)
+            throw MTPError::failed(quoted(object.name)
+                                   + QStringLiteral(" didn't arrive as the phone listed it. Refresh and try again."));
         setModified(file.get(), object.modified);
         if (file.close() != 0)
             throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);
@@ -312,6 +303,7 @@ int64_t MTPConnection::localSize(const QString& path)
 void MTPConnection::push(const QString& source, const QString& destination, const Progress& progress,
                          const Cancel& cancel)
 {
+    mtppaths::checkUsable(destination);
     withPaths(
         [&] {
             QString parent, name;
@@ -379,9 +371,12 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
         for (const QString& entry : folderEntries(source)) {
             const QString item = joined(source, entry);
             struct stat link {};
-            // A link to a folder could lead back up the tree; links to files are copied.
-            if (::lstat(native(item).constData(), &link) == 0 && S_ISLNK(link.st_mode) && isLocalFolder(item))
+            // A link to a folder could lead back up the tree: left out and
+            // named like a pipe. Links to files are copied.
+            if (::lstat(native(item).constData(), &link) == 0 && S_ISLNK(link.st_mode) && isLocalFolder(item)) {
+                skipped.append(item);
                 continue;
+            }
             upload(item, entry, folder, childPath, progress, skipped);
         }
         return;
@@ -406,7 +401,9 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
     const std::vector<uint32_t> response = transact(
         Operation::sendObjectInfo, {*m_storageID, parent}, [&](const Emit& emit) { emit(info); }, info.size(), {},
         QStringLiteral("copy files to it"));
-    if (response.size() < 3)
+    // No handle, or one that names no single object (0xFFFFFFFF is "all of
+    // them"): nothing can be sent to it, and nothing is to be deleted by it.
+    if (response.size() < 3 || !isObjectHandle(response[2]))
         throw MTPError::failed(QStringLiteral("The phone didn't accept the file."));
     const uint32_t handle = response[2];
 

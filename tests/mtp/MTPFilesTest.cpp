@@ -120,6 +120,37 @@ TEST_F(MTPFiles, PropertyListsThatAreNotAboutTheChildrenAreNotTrusted)
     EXPECT_GT(sent(Operation::getObjectPropList), 0);
 }
 
+// A phone whose property lists fail is listed object by object from then on,
+// not asked again at every listing; trouble that says nothing about its
+// property lists (a busy phone) doesn't count.
+TEST_F(MTPFiles, APropertyListThatFailedIsNotAskedForAgain)
+{
+    // One element whose value has a type nobody knows.
+    const QByteArray unknownType("\x01\x00\x00\x00" "\x01\x00\x00\x00" "\x07\xDC" "\x0B\x00" "\x00", 13);
+    const std::vector<std::tuple<const char*, std::function<void(mtpsim::SimulatedPhone::Settings&)>, bool>> phones = {
+        {"a value of an unknown type",
+         [&](auto& s) { s.dataFor[Operation::getObjectPropList] = mtpsim::bytesContent(unknownType); }, false},
+        {"a general error",
+         [](auto& s) { s.responseFor[Operation::getObjectPropList] = Response::generalError; }, false},
+        {"a busy phone", [](auto& s) { s.responseFor[Operation::getObjectPropList] = Response::deviceBusy; }, true},
+    };
+    for (const auto& [what, setting, askedAgain] : phones) {
+        SCOPED_TRACE(what);
+        phone->configure([&](auto& s) {
+            s.dataFor.clear();
+            s.responseFor.clear();
+            setting(s);
+        });
+        reconnect();
+        EXPECT_EQ(names(QStringLiteral("/sdcard")),
+                  (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("Other")}));
+        EXPECT_EQ(sent(Operation::getObjectPropList), 1);
+        phone->clearRecords();
+        EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
+        EXPECT_EQ(sent(Operation::getObjectPropList) > 0, askedAgain);
+    }
+}
+
 TEST_F(MTPFiles, AFolderThatListsItselfOrItsParentIsWalkedOnce)
 {
     phone->configure([&](auto& s) {
@@ -193,6 +224,47 @@ TEST_F(MTPFiles, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 0, UsbStatus::noDevice, true);
     EXPECT_EQ(kindOf([&] { files().makeFolder(path, Cancel()); }), MTPError::Kind::gone);
     EXPECT_EQ(sent(Operation::sendObjectInfo), 0);
+}
+
+// A name from the phone that holds "/" is listed with the "/" marked, so that
+// it takes no other path's place: the real path reaches the real item, and
+// the marked name is refused with a sentence before the phone is asked.
+TEST_F(MTPFiles, ANameHoldingASlashTakesNoOtherPathsPlaceAndIsRefused)
+{
+    const uint32_t a = phone->addFolder(0, QStringLiteral("a"));
+    const uint32_t b = phone->addFolder(a, QStringLiteral("b"));
+    phone->addFile(b, QStringLiteral("real.txt"), QByteArray("real"));
+    const uint32_t odd = phone->addFolder(0, QStringLiteral("a/b"));
+    phone->addFile(odd, QStringLiteral("odd.txt"), QByteArray("odd"));
+
+    const QString marked = QStringLiteral("a") + QChar(0xDC2F) + QStringLiteral("b");
+    EXPECT_EQ(names(QStringLiteral("/sdcard")),
+              (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("Other"), QStringLiteral("a"), marked}));
+    EXPECT_EQ(names(QStringLiteral("/sdcard/a/b")), std::vector<QString>{QStringLiteral("real.txt")});
+    files().remove(QStringLiteral("/sdcard/a/b"), Cancel());
+    EXPECT_FALSE(phone->object(b));
+    EXPECT_TRUE(phone->object(odd));
+
+    const QString refused = QStringLiteral("“a/b” has a “/” in its name, so it can't be used from here. Rename it on "
+                                           "the phone first.");
+    const QString path = QStringLiteral("/sdcard/") + marked;
+    const std::vector<std::pair<const char*, std::function<void()>>> operations = {
+        {"list", [&] { files().list(path, true, Cancel()); }},
+        {"pull", [&] { files().pull(path, local(QStringLiteral("odd")), Cancel()); }},
+        {"push into", [&] { files().push(target, path + QStringLiteral("/"), {}, Cancel()); }},
+        {"remove", [&] { files().remove(path, Cancel()); }},
+        {"make a folder in", [&] { files().makeFolder(path + QStringLiteral("/new"), Cancel()); }},
+        {"move", [&] { files().move(path, QStringLiteral("/sdcard/Other/ab"), Cancel()); }},
+        {"rename to", [&] { files().move(QStringLiteral("/sdcard/Other"), path, Cancel()); }},
+    };
+    phone->clearRecords();
+    for (const auto& [what, operation] : operations)
+        EXPECT_EQ(failureOf(operation), refused) << what;
+    EXPECT_FALSE(files().exists(path, Cancel()));
+    EXPECT_EQ(files().existence(path, Cancel()), std::nullopt);
+    EXPECT_TRUE(phone->commands().empty());
+    EXPECT_TRUE(phone->object(odd));
+    EXPECT_EQ(entries(temp.path()), QStringList{QStringLiteral("IMG_1.jpg")});
 }
 
 // ---- remove, move and rename ----------------------------------------------------
@@ -373,6 +445,25 @@ TEST_F(MTPFiles, OnlyRegularFilesAreSentAndWhatIsLeftOutIsNamed)
     EXPECT_EQ(onPhone(QStringLiteral("Other/Mixed/a.txt")), QByteArray("a"));
     EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/Mixed/pipe")));
     EXPECT_TRUE(phone->violations().empty());
+}
+
+// A link to a folder could lead back up the tree: it is left out and named
+// like a pipe, while a link to a file is copied as the file.
+TEST_F(MTPFiles, ALinkToAFolderIsLeftOutAndNamed)
+{
+    const QString folder = local(QStringLiteral("Linked"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/sub")));
+    ASSERT_TRUE(write(folder + QStringLiteral("/a.txt"), "a"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("a.txt"), folder + QStringLiteral("/file")));
+    ASSERT_TRUE(QFile::link(QStringLiteral(".."), folder + QStringLiteral("/sub/up")));
+    const auto error =
+        errorOf<SystemError>([&] { files().push(folder, QStringLiteral("/sdcard/Other/"), {}, Cancel()); });
+    EXPECT_EQ(error ? error->description() : QString(),
+              QStringLiteral("“Linked/sub/up” was left out: it isn't a regular file or folder."));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Linked/a.txt")), QByteArray("a"));
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Linked/file")), QByteArray("a"));
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Other/Linked/sub")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/Linked/sub/up")));
 }
 
 } // namespace

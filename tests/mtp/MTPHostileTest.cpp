@@ -169,6 +169,36 @@ TEST_F(Hostile, APhoneThatRepeatsItselfForEverIsGivenUpOn)
     }
 }
 
+// Given up on, a phone stuck in that transaction is cancelled and its session
+// opened anew before the caller hears, so the next operation does not meet
+// the same chatter.
+TEST_F(Hostile, AfterGivingUpOnAPhoneThatRepeatsItselfTheSessionIsRecovered)
+{
+    QByteArray endless = container(0xFFFFFFFF, Container::data, Operation::getObject, 0x00ABCDEF);
+    endless.append(QByteArray(MiB - endless.size(), 'x'));
+    const std::vector<std::pair<const char*, QByteArray>> cases = {
+        {"zero-length packets", QByteArray()},
+        {"responses to another transaction", response(0x00ABCDEF)},
+        {"a data phase of another transaction without end", endless},
+    };
+    for (const auto& [what, chatter] : cases) {
+        SCOPED_TRACE(what);
+        phone->clearRecords();
+        const int claims = phone->claims();
+        phone->configure([&](auto& s) {
+            s.silentFor[Operation::getStorageIDs] = 1;
+            s.chatter = chatter;
+            s.chatterEndsOnCancel = true;
+        });
+        EXPECT_EQ(failureOf([&] { fetch(Operation::getStorageIDs); }), unexpected);
+        const auto requests = phone->classRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].request, 0x64);
+        EXPECT_EQ(phone->claims(), claims + 1) << "claimed again for a new session";
+        expectInStep();
+    }
+}
+
 // ---- datasets -------------------------------------------------------------------------
 
 QByteArray u32s(std::initializer_list<uint32_t> values)
@@ -257,6 +287,89 @@ TEST_F(Hostile, ABrokenDeviceInfoLeavesThePhoneUnconnectedAndReleased)
     EXPECT_EQ(connection->status(), MTPConnection::Status::ready);
 }
 
+// A phone that answers a new object's handle with 0 (no object) or 0xFFFFFFFF
+// (which DeleteObject reads as every object): the upload or new folder fails
+// with its sentence, nothing keeps that handle, and no operation on an object
+// is ever sent with it, neither at once nor by a later delete of that path.
+TEST_F(Hostile, ANewHandleThatNamesNoSingleObjectIsNeverActedOn)
+{
+    const uint32_t docs = phone->addFolder(0, QStringLiteral("Docs"));
+    phone->addFile(docs, QStringLiteral("a.txt"), QByteArray("the user's"));
+    phone->addFile(0, QStringLiteral("keep.txt"), QByteArray("the user's too"));
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString file = temp.filePath(QStringLiteral("new.txt"));
+    const QString folder = temp.filePath(QStringLiteral("Folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& path : {file, folder + QStringLiteral("/in.txt")}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("new") == 3);
+    }
+    const QString notAccepted = QStringLiteral("The phone didn't accept the file.");
+    const QString notCreated = QStringLiteral("The phone didn't create the folder.");
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        QString made; // the phone path it makes
+        QString failure;
+        bool sendFails = false;
+    };
+    const std::vector<Case> cases = {
+        {"a file", [&] { connection->push(file, QStringLiteral("/sdcard/"), {}, Cancel()); },
+         QStringLiteral("/sdcard/new.txt"), notAccepted},
+        {"a file the phone then refuses", [&] { connection->push(file, QStringLiteral("/sdcard/"), {}, Cancel()); },
+         QStringLiteral("/sdcard/new.txt"), notAccepted, true},
+        {"a new folder", [&] { connection->makeFolder(QStringLiteral("/sdcard/New"), Cancel()); },
+         QStringLiteral("/sdcard/New"), notCreated},
+        {"a folder", [&] { connection->push(folder, QStringLiteral("/sdcard/"), {}, Cancel()); },
+         QStringLiteral("/sdcard/Folder"), notCreated},
+    };
+    const auto onObjects = [&] {
+        std::vector<SimulatedPhone::Command> acting;
+        for (const auto& command : phone->commands()) {
+            const bool onObject = command.code == Operation::deleteObject || command.code == Operation::getObject
+                                  || command.code == Operation::getObjectInfo || command.code == Operation::moveObject
+                                  || command.code == Operation::setObjectPropValue;
+            if (onObject && !command.params.empty() && (command.params[0] == 0 || command.params[0] == 0xFFFFFFFF))
+                acting.push_back(command);
+        }
+        return acting.size();
+    };
+    for (const uint32_t handle : {0xFFFFFFFFu, 0u}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (handle ? ", 0xFFFFFFFF" : ", 0"));
+            phone->configure([&](auto& s) {
+                s.newHandle = handle;
+                if (c.sendFails)
+                    s.responseFor[Operation::sendObject] = Response::generalError;
+            });
+            EXPECT_EQ(failureOf(c.act), c.failure);
+            phone->configure([](auto& s) {
+                s.newHandle.reset();
+                s.responseFor.clear();
+            });
+            // What the phone made is found by its name, and only it goes.
+            EXPECT_NO_THROW(connection->remove(c.made, Cancel()));
+            EXPECT_EQ(onObjects(), 0u);
+            EXPECT_TRUE(phone->objectAt(QStringLiteral("Docs/a.txt")));
+            EXPECT_TRUE(phone->objectAt(QStringLiteral("keep.txt")));
+            EXPECT_FALSE(phone->objectAt(c.made.mid(8)));
+        }
+    }
+
+    // Nor is the storage root moved or renamed as an object.
+    const std::pair<QString, QString> moves[] = {
+        {QStringLiteral("/sdcard"), QStringLiteral("/sdcard/Docs/sdcard")},
+        {QStringLiteral("/sdcard"), QStringLiteral("/card")},
+    };
+    for (const auto& [from, to] : moves) {
+        EXPECT_TRUE(failureOf([&] { connection->move(from, to, Cancel()); })
+                        .endsWith(QStringLiteral(": that is the phone's whole storage, not one item.")));
+    }
+    EXPECT_EQ(onObjects(), 0u);
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Docs/a.txt")));
+}
+
 // Sizes a property list gives beyond what a file can hold: no listing or
 // folder total turns negative.
 TEST_F(Hostile, ImpossibleSizesAreNeverNegative)
@@ -304,10 +417,11 @@ protected:
     uint32_t photo = 0;
 };
 
-// The listed size is the check: a GetObject that brings fewer or more bytes
-// than listed fails, leaves the old target and no temporary file, and the
-// session goes on.
-TEST_F(HostileCopy, AFileThatArrivesOtherThanListedFailsAndLeavesTheTargetAlone)
+// A data phase that states its length is trusted over the listing, which
+// lags a file still being written: the copy is what the phone sent. Only a
+// data phase without a length that ends before the listed size fails; then
+// the old target stays, no temporary file is left, and the session goes on.
+TEST_F(HostileCopy, AStatedLengthIsTrustedAndOnlyAnUnstatedOneEndingEarlyFails)
 {
     const QString mismatch = QStringLiteral("“IMG_1.jpg” didn't arrive as the phone listed it. Refresh and try again.");
     const auto sent = [](const QByteArray& payload, uint32_t length = 0) -> Reply {
@@ -317,17 +431,28 @@ TEST_F(HostileCopy, AFileThatArrivesOtherThanListedFailsAndLeavesTheTargetAlone)
                              response(t)};
         };
     };
-    const std::vector<std::pair<const char*, Reply>> cases = {
-        {"one byte short", sent(content.chopped(1))},
-        {"nothing", sent({})},
-        {"one MiB more", sent(content + bytesOf(MiB))},
-        {"without a length, ending early", sent(content.left(MiB / 2), 0xFFFFFFFF)},
+    const QByteArray grown = content + bytesOf(MiB, 3);
+    struct Case {
+        const char* what;
+        Reply reply;
+        std::optional<QByteArray> copied; // none: the copy fails
     };
-    for (const auto& [what, reply] : cases) {
-        SCOPED_TRACE(what);
-        answerOnce(Operation::getObject, reply);
-        EXPECT_EQ(failureOf([&] { pull(); }), mismatch);
-        EXPECT_EQ(targetBytes(), QByteArray("the old file"));
+    const std::vector<Case> cases = {
+        {"one byte fewer than listed", sent(content.chopped(1)), content.chopped(1)},
+        {"nothing", sent({}), QByteArray()},
+        {"one MiB more than listed", sent(grown), grown},
+        {"without a length, more than listed", sent(grown, 0xFFFFFFFF), grown},
+        {"without a length, ending early", sent(content.left(MiB / 2), 0xFFFFFFFF), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            QFile file(target);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("the old file") == 12);
+        }
+        answerOnce(Operation::getObject, c.reply);
+        EXPECT_EQ(failureOf([&] { pull(); }), c.copied ? QString() : mismatch);
+        EXPECT_EQ(targetBytes(), c.copied.value_or(QByteArray("the old file")));
         EXPECT_EQ(localEntries(), QStringList{QStringLiteral("IMG_1.jpg")});
         expectInStep();
     }
