@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -81,10 +82,33 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
         if (m_files->isDir(index))
             showFolder(m_files->filePath(index));
     });
+    m_view->installEventFilter(this);
     showFolder(nearestExistingFolder(folder));
     follow();
     // Arrows and typing choose items at once, as in any file chooser.
     m_view->setFocus();
+}
+
+bool ItemsPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_view || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    // The one folder chosen, or the folder under the keyboard's ring when
+    // nothing is chosen.
+    const QModelIndexList rows = m_view->selectionModel()->selectedRows();
+    QModelIndex target;
+    if (rows.size() == 1)
+        target = rows.first();
+    else if (rows.isEmpty())
+        target = m_view->currentIndex();
+    if (!target.isValid() || !m_files->isDir(target))
+        return false;
+    showFolder(m_files->filePath(target));
+    return true;
 }
 
 QString ItemsPanel::folder() const

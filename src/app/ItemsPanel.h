@@ -29,6 +29,11 @@ public:
     QPushButton* acceptButton() const { return m_accept; }
     QToolButton* upButton() const { return m_up; }
 
+protected:
+    // Return on a folder opens it, as a double-click does; the accept
+    // button alone copies a chosen folder.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QFileSystemModel* m_files;
     QTreeView* m_view;

@@ -294,11 +294,12 @@ void MainMenu::update()
             item->setEnabled(enabled);
     };
 
-    set(QStringLiteral("New Folder"), ready);
+    // What would start a job is off while one runs: its prompt would ask for nothing.
+    set(QStringLiteral("New Folder"), ready && idle);
     set(QStringLiteral("Open"), chosen > 0);
     set(QStringLiteral("Copy to Phone…"), ready && idle);
     set(QStringLiteral("Copy to Mac…"), chosen > 0 && idle);
-    set(QStringLiteral("Rename…"), chosen == 1);
+    set(QStringLiteral("Rename…"), chosen == 1 && idle);
     set(QStringLiteral("Delete…"), chosen > 0 && idle);
 
     action(QStringLiteral("as List"))->setChecked(model->viewMode() == ViewMode::list);

@@ -122,9 +122,10 @@ void WidgetDesktop::beep()
     QApplication::beep();
 }
 
-void WidgetDesktop::open(const QString& path)
+bool WidgetDesktop::open(const QString& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // False when the desktop has no launcher to hand the file to.
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void WidgetDesktop::reveal(const QStringList& paths)

@@ -17,7 +17,7 @@ public:
     QStringList chooseItems(const Panel& panel) override;
     QStringList chooseFiles(const Panel& panel, const QStringList& patterns) override;
     void beep() override;
-    void open(const QString& path) override;
+    bool open(const QString& path) override;
     // Through the file manager's ShowItems call; where no file manager
     // answers it, the folders holding the files are opened instead.
     void reveal(const QStringList& paths) override;

@@ -156,7 +156,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
                     QFile::remove(staged);
                 throw;
             }
-            job.post([staged](BrowserModel& model) { model.m_desktop->open(staged); });
+            job.post([staged](BrowserModel& model) { model.openStaged(staged); });
         }
     });
 }

@@ -5,6 +5,8 @@
 #include "BrowserPaths.h"
 #include "Paths.h"
 
+#include <QFileInfo>
+
 using paths::joined;
 
 namespace {
@@ -65,8 +67,11 @@ bool BrowserModel::validate(const QString& name)
 {
     if (name.isEmpty())
         return false;
-    if (name.contains(QLatin1Char('/')) || name == QLatin1StringView(".") || name == QLatin1StringView("..")
-        || name.contains(QChar(0))) {
+    if (name == QLatin1StringView(".") || name == QLatin1StringView("..")) {
+        setErrorMessage(QStringLiteral("Names can't be “.” or “..”."));
+        return false;
+    }
+    if (name.contains(QLatin1Char('/')) || name.contains(QChar(0))) {
         setErrorMessage(QStringLiteral("Names can't contain “/”."));
         return false;
     }
@@ -79,6 +84,11 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!asked || !phone || entries.isEmpty())
         return;
+    // The delete could not start after the answer: no question.
+    if (m_job) {
+        m_desktop->beep();
+        return;
+    }
     if (const std::optional<QString> text = refusal(entries, QStringLiteral("deleted"))) {
         setErrorMessage(*text);
         return;
@@ -140,7 +150,8 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     if (!phone)
         return;
     const QString trimmed = name.trimmed();
-    if (trimmed == entry.name)
+    // The name as it was, untouched, is no new name, even with spaces around it.
+    if (name == entry.name || trimmed == entry.name)
         return;
     if (const std::optional<QString> text = refusal({entry}, QStringLiteral("renamed"))) {
         setErrorMessage(*text);
@@ -160,4 +171,12 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
                 model.setSelection({trimmed});
         });
     });
+}
+
+void BrowserModel::openStaged(const QString& path)
+{
+    // Without a program for it the copy would arrive and nothing show.
+    if (!m_desktop->open(path))
+        setErrorMessage(quoted(QFileInfo(path).fileName())
+                        + QStringLiteral(" can't be opened: no application on this computer opens it."));
 }

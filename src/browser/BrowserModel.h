@@ -242,6 +242,7 @@ public:
 
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
     // Asks, then removes the entries one by one; the first failure stops.
+    // While a job runs it only beeps, without asking.
     void remove(const QList<RemoteEntry>& entries);
     // The name as typed; it is trimmed and checked first. While the prompt is
     // shown, only on the phone it was opened for.
@@ -382,6 +383,8 @@ private:
     enum class Conflict { replace, keepBoth, skip, cancel };
     Conflict askAboutConflicts(const QStringList& names, const QString& destination);
     void copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
+    // Opens a file copied for Open on Mac; says so when nothing can open it.
+    void openStaged(const QString& path);
     void uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder);
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
@@ -453,8 +456,9 @@ private:
     // Plain state.
     QStringList m_backStack;    // last = most recent
     QStringList m_forwardStack; // last = next one forward
-    // The folder shown was opened from its parent's listing, so it is no
-    // missing folder: a failure to list it is shown, not left for "/sdcard".
+    // The folder shown was opened from its parent's listing and not listed
+    // yet, so it is no missing folder: a failure of that first listing is
+    // shown, not left for "/sdcard". Cleared by the first listing's answer.
     QString m_openedFolder;
     std::unique_ptr<ADBStream> m_recorder;
     std::optional<Device> m_recordingDevice;

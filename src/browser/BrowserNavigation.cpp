@@ -171,10 +171,13 @@ void BrowserModel::reload(std::function<void()> finished)
             listing.keys = VisibleEntries::makeKeys(listing.entries);
             return listing;
         },
-        [this, current, ended, finished](Listing listing) {
+        [this, current, ended, finished, listed](Listing listing) {
             const bool isCurrent = current();
             ended();
             if (isCurrent) {
+                // Listed once: from now on it is a folder that may go.
+                if (listed == m_openedFolder)
+                    m_openedFolder.clear();
                 QSet<QString> names;
                 names.reserve(listing.entries.size());
                 for (const RemoteEntry& entry : std::as_const(listing.entries))
@@ -192,7 +195,11 @@ void BrowserModel::reload(std::function<void()> finished)
             const std::optional<QString> text = failureText(error);
             if (isCurrent && text) {
                 const bool gone = text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error);
-                if (gone && listed != storageRoot && listed != m_openedFolder)
+                // Only the first listing after open() tells of a folder that
+                // can't be listed; later it is one that went.
+                const bool justOpened = listed == m_openedFolder;
+                m_openedFolder.clear();
+                if (gone && listed != storageRoot && !justOpened)
                     navigate(storageRoot, false);
                 else
                     setErrorMessage(*text);

@@ -43,8 +43,9 @@ public:
     // Puts plain text on the clipboard in place of what it held.
     virtual void copyText(const QString& text);
     virtual void beep() = 0;
-    // Opens a file with its default application.
-    virtual void open(const QString& path) = 0;
+    // Opens a file with its default application; false when there is no
+    // program to open it with.
+    virtual bool open(const QString& path) = 0;
     // Shows the files selected in the file manager.
     virtual void reveal(const QStringList& paths) = 0;
 };

@@ -12,6 +12,7 @@
 #include "WindowRules.h"
 
 #include <QActionGroup>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -39,6 +40,32 @@ QString newFolderMessage(const BrowserModel& model)
     return QStringLiteral("Creates a folder in ") + WindowRules::currentFolderName(model.pathComponents()) +
            QStringLiteral(".");
 }
+
+// Escape in the search field clears its text, before the window's own
+// Escape (Stop) sees it; an empty field leaves Escape to the window.
+class ClearOnEscape : public QObject {
+public:
+    explicit ClearOnEscape(QLineEdit* field) : QObject(field), m_field(field) { field->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_field || (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress))
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier || m_field->text().isEmpty())
+            return false;
+        event->accept();
+        if (event->type() == QEvent::KeyPress) {
+            m_field->clear();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QLineEdit* m_field;
+};
 
 } // namespace
 
@@ -215,6 +242,7 @@ void ContentView::buildToolbar()
     m_search->setFixedWidth(200);
     m_search->setText(model->searchText());
     connect(m_search, &QLineEdit::textChanged, model, [model](const QString& text) { model->setSearchText(text); });
+    new ClearOnEscape(m_search);
     m_searchItem = bar->addWidget(m_search);
     // The field's own buttons: the magnifier only decorates, the other clears.
     for (QToolButton* button : m_search->findChildren<QToolButton*>()) {

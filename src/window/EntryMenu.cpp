@@ -49,7 +49,9 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
         case Action::separator:
             break;
         }
-        action->setEnabled(bool(run));
+        // While a job runs, whatever would start another is off.
+        const bool startsJob = item.action != Action::open && item.action != Action::copyPaths;
+        action->setEnabled(bool(run) && !(startsJob && model->job()));
         if (run && asks) {
             // A question's or panel's own loop must not run under the menu's
             // click: the window may go meanwhile (closed on quit) and take

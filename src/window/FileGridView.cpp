@@ -309,8 +309,8 @@ void FileGridView::keyPressEvent(QKeyEvent* event)
     BrowserModel* model = m_env.model;
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     switch (event->key()) {
+    // Backspace is no delete key on this desktop: only Delete asks.
     case Qt::Key_Delete:
-    case Qt::Key_Backspace:
         model->remove(model->selectedEntries());
         event->accept();
         return;
@@ -329,6 +329,10 @@ void FileGridView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Right:
     case Qt::Key_Up:
     case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
         if (plain) {
             moveChoice(event->key());
             event->accept();
@@ -336,6 +340,15 @@ void FileGridView::keyPressEvent(QKeyEvent* event)
         }
         break;
     default:
+        // As in the list: every tile shown, and what the search hides stays.
+        if (event->matches(QKeySequence::SelectAll)) {
+            QSet<QString> names = model->selection();
+            for (const RemoteEntry& entry : std::as_const(m_entries))
+                names.insert(entry.name);
+            model->setSelection(names);
+            event->accept();
+            return;
+        }
         break;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -358,8 +371,16 @@ void FileGridView::moveChoice(int key)
         }
     }
     int to = 0;
-    if (from >= 0) {
-        const int columns = gridLayout().columns;
+    const int columns = gridLayout().columns;
+    // A page is the rows that fit in sight, at least one.
+    const int page = columns * std::max(1, viewport()->height() / (GridLayout::tileHeight + GridLayout::rowGap));
+    if (key == Qt::Key_Home) {
+        to = 0;
+    } else if (key == Qt::Key_End) {
+        to = count - 1;
+    } else if (from >= 0 && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        to = std::clamp(from + (key == Qt::Key_PageDown ? page : -page), 0, count - 1);
+    } else if (from >= 0) {
         const int step = key == Qt::Key_Right ? 1 : key == Qt::Key_Left ? -1 : key == Qt::Key_Down ? columns : -columns;
         to = from + step;
         if (to < 0 || to >= count) {

@@ -84,7 +84,8 @@ private:
     int folderAt(const QPoint& position) const;
     // Where a drag is now: a folder tile, the folder shown, or nowhere.
     void setDropTarget(int index, bool overGrid);
-    // Chooses the tile beside the chosen one in the arrow's direction.
+    // Chooses the tile beside the chosen one in the arrow's direction, a
+    // page of rows away, or the first or last tile.
     void moveChoice(int key);
     void showTile(int index);
 

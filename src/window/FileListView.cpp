@@ -164,7 +164,44 @@ void FileListView::takeSelection()
     names.reserve(rows.size());
     for (const QModelIndex& index : rows)
         names.insert(m_rows.entry(index.row()).name);
+    // Ctrl and Shift add to or take from what is selected, also what the
+    // search hides; anything else starts afresh.
+    if (!m_replacing) {
+        for (const QString& name : m_env.model->selection()) {
+            if (m_rows.rowOf(name) < 0)
+                names.insert(name);
+        }
+    }
     m_env.model->setSelection(names);
+}
+
+QItemSelectionModel::SelectionFlags FileListView::selectionCommand(const QModelIndex& index, const QEvent* event) const
+{
+    const QItemSelectionModel::SelectionFlags command = QTableView::selectionCommand(index, event);
+    // Typing a name to find its row asks without an event; it chooses anew too.
+    if (command & QItemSelectionModel::Clear)
+        m_replacing = true;
+    return command;
+}
+
+QModelIndex FileListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Rows are the items, not cells: Home and End go to the first and last
+    // row, as in the grid, not to the row's first and last column.
+    if (action == MoveHome || action == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(action, modifiers);
+}
+
+template <class Handler> void FileListView::replacingIfAsked(Handler handler)
+{
+    m_replacing = false;
+    handler();
+    // A click on the one row already selected changes nothing in the view,
+    // but still drops what the search hides.
+    if (m_replacing)
+        takeSelection();
+    m_replacing = false;
 }
 
 void FileListView::sortBy(int column)
@@ -230,13 +267,13 @@ void FileListView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    // Backspace is no delete key on this desktop: only Delete asks.
     case Qt::Key_Delete:
-    case Qt::Key_Backspace:
         m_env.model->remove(m_env.model->selectedEntries());
         event->accept();
         return;
     default:
-        QTableView::keyPressEvent(event);
+        replacingIfAsked([&] { QTableView::keyPressEvent(event); });
     }
 }
 
@@ -247,7 +284,17 @@ void FileListView::mousePressEvent(QMouseEvent* event)
         event->accept();
         return;
     }
-    QTableView::mousePressEvent(event);
+    replacingIfAsked([&] { QTableView::mousePressEvent(event); });
+}
+
+void FileListView::mouseMoveEvent(QMouseEvent* event)
+{
+    replacingIfAsked([&] { QTableView::mouseMoveEvent(event); });
+}
+
+void FileListView::mouseReleaseEvent(QMouseEvent* event)
+{
+    replacingIfAsked([&] { QTableView::mouseReleaseEvent(event); });
 }
 
 void FileListView::mouseDoubleClickEvent(QMouseEvent* event)

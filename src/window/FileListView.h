@@ -25,6 +25,11 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
@@ -33,6 +38,9 @@ private:
     void showEntries();
     void applySelection();
     void takeSelection();
+    // Runs a base handler of a click or key; a gesture that replaced the
+    // view's selection replaces the model's too, hidden entries included.
+    template <class Handler> void replacingIfAsked(Handler handler);
     void sortBy(int column);
     void showSortIndicator();
     void runPrimaryAction(const QSet<QString>& names);
@@ -43,4 +51,7 @@ private:
     // Set while the view follows the model's selection, so that it is not
     // written back.
     bool m_applyingSelection = false;
+    // Set while a plain click, a click on empty space or a plain move makes
+    // a new selection: the entries the search hides leave it too.
+    mutable bool m_replacing = false;
 };

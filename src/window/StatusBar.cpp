@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QSet>
 #include <QVBoxLayout>
 
 StatusBar::StatusBar(BrowserModel* model, QWidget* parent) : QWidget(parent), m_model(model)
@@ -65,6 +66,16 @@ QString StatusBar::text() const
 void StatusBar::update()
 {
     const bool hasSelection = !m_model->selection().isEmpty();
-    m_line->setText(summary(m_model->visibleEntries().size(), hasSelection,
-                            hasSelection ? m_model->selectedEntries() : QList<RemoteEntry>(), m_model->deviceInfo()));
+    const QList<RemoteEntry> selected = hasSelection ? m_model->selectedEntries() : QList<RemoteEntry>();
+    qsizetype counted = m_model->visibleEntries().size();
+    // Selected entries the search hides still count among the items, so
+    // that no line reads "2 of 1 selected".
+    if (hasSelection && !m_model->searchText().isEmpty()) {
+        QSet<QString> shown;
+        for (const RemoteEntry& entry : m_model->visibleEntries())
+            shown.insert(entry.name);
+        for (const RemoteEntry& entry : selected)
+            counted += shown.contains(entry.name) ? 0 : 1;
+    }
+    m_line->setText(summary(counted, hasSelection, selected, m_model->deviceInfo()));
 }

@@ -108,7 +108,8 @@ TransferHUD::TransferHUD(BrowserModel* model, QWidget* parent) : QWidget(parent)
     connect(m_stop, &QToolButton::clicked, model, &BrowserModel::cancelJob);
     row->addWidget(m_stop);
 
-    // Escape anywhere in the window stops the job, as the button does.
+    // Escape in the window stops the job, as the button does, unless the
+    // control with the focus takes the key for itself first.
     m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_escape->setContext(Qt::WindowShortcut);
     connect(m_escape, &QShortcut::activated, model, &BrowserModel::cancelJob);

@@ -158,6 +158,7 @@ public:
     QList<Panel> panels;
     int beeps = 0;
     QStringList opened;
+    bool opens = true; // whether a program opens what is opened
     QList<QStringList> revealed;
 
     // Runs while a question or panel is open, as the nested event loop of a
@@ -170,7 +171,7 @@ public:
     QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }
     void copyText(const QString& text) override { clipboard = text; }
     void beep() override { ++beeps; }
-    void open(const QString& path) override { opened.append(path); }
+    bool open(const QString& path) override { opened.append(path); return opens; }
     void reveal(const QStringList& paths) override { revealed.append(paths); }
 
 private:

@@ -132,6 +132,16 @@ TEST_F(CopiesTest, OpenOnMacStagesEachRequestApartAndOpensEachFileWhenItArrives)
     EXPECT_EQ(QFileInfo(first).path(), TempFolder::path());
 }
 
+// Mended: with no program for the file, the copy arrived and nothing showed.
+TEST_F(CopiesTest, OpenOnMacSaysSoWhenNoProgramOpensTheFile)
+{
+    desktop->opens = false;
+    model().openOnMac({file(u"a.txt"_s)});
+    run();
+    EXPECT_EQ(desktop->opened.size(), 1);
+    EXPECT_EQ(model().errorMessage(), u"“a.txt” can't be opened: no application on this computer opens it."_s);
+}
+
 // Mended: Stop or a lost phone while opening a large file left the part
 // copied in the staging folder until the application quit.
 TEST_F(CopiesTest, OpeningThatStopsOrFailsLeavesNoPartOfTheFileStaged)

@@ -53,6 +53,20 @@ TEST_F(FileOpsTest, DeleteAsksFirstAndRemovesInTurn)
     EXPECT_EQ(joined(model().entries()), u"c.txt,Music"_s);
 }
 
+// Mended: while a copy ran, the question was asked and answered, and then
+// the delete was dropped with only a beep.
+TEST_F(FileOpsTest, ADeleteWhileAJobRunsAsksNothing)
+{
+    desktop->answer = 0;
+    auto gate = runningCopy();
+    model().remove({file(u"a.txt"_s)});
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(desktop->beeps, 1);
+    gate->open();
+    run();
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
+}
+
 TEST_F(FileOpsTest, AFailedDeleteStopsThereKeepsTheSelectionAndReloads)
 {
     desktop->answer = 0;
@@ -198,15 +212,23 @@ TEST_F(FileOpsTest, AnAnswerActsOnlyOnThePhoneAndFolderItWasAbout)
 TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
 {
     const QString slash = u"Names can't contain “/”."_s;
+    // Mended: "." and ".." were said to contain a slash.
+    const QString dots = u"Names can't be “.” or “..”."_s;
+    const RemoteEntry padded = file(u"  lead and trail  "_s);
+    phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s), folder(u"Music"_s), padded});
+    reload();
     // call: expected on the phone, none when nothing changes; selected: alone in the selection afterwards.
     const struct { const char* what; std::function<void()> request; QString error, call, selected; } cases[] = {
         {"trimmed", [&] { model().newFolder(u"  Photos \n"_s); }, {}, u"mkdir /sdcard/Photos"_s, u"Photos"_s},
         {"blank", [&] { model().newFolder(u"  "_s); }, {}, {}, {}},
         {"slash", [&] { model().newFolder(u"a/b"_s); }, slash, {}, {}},
-        {"dot", [&] { model().newFolder(u"."_s); }, slash, {}, {}},
-        {"dots", [&] { model().rename(file(u"a.txt"_s), u".."_s); }, slash, {}, {}},
+        {"dot", [&] { model().newFolder(u"."_s); }, dots, {}, {}},
+        {"dots", [&] { model().rename(file(u"a.txt"_s), u".."_s); }, dots, {}, {}},
+        {"dots folder", [&] { model().newFolder(u" .. "_s); }, dots, {}, {}},
         {"taken folder", [&] { model().newFolder(u"Music"_s); }, u"“Music” already exists."_s, {}, {}},
         {"unchanged", [&] { model().rename(file(u"a.txt"_s), u" a.txt "_s); }, {}, {}, {}},
+        // Mended: confirming the prompt as it opened trimmed the item's own name.
+        {"own padded name", [&] { model().rename(padded, padded.name); }, {}, {}, {}},
         {"taken name", [&] { model().rename(file(u"a.txt"_s), u"b.txt"_s); }, u"“b.txt” already exists."_s, {}, {}},
         {"renamed", [&] { model().rename(file(u"a.txt"_s), u"d.txt"_s); }, {}, u"move /sdcard/a.txt /sdcard/d.txt"_s,
          u"d.txt"_s},
@@ -221,6 +243,7 @@ TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
         EXPECT_EQ(phone->calls(u"mkdir /sdcard/Music"_s), 0) << c.what;
         if (c.call.isEmpty()) {
             EXPECT_EQ(names(model().entries()), before) << c.what;
+            EXPECT_EQ(phone->callsStartingWith(u"move "_s), 0) << c.what;
             continue;
         }
         EXPECT_EQ(phone->calls(c.call), 1) << c.what;

@@ -114,6 +114,22 @@ TEST_F(ListingTest, AVanishedFolderSendsTheBrowserToStorageWithoutAMessageOrHist
     EXPECT_FALSE(model().errorMessage().has_value());
 }
 
+// Mended: a folder entered from its parent's listing stayed marked as
+// opened, so once it was deleted on the phone every reload showed the alert
+// and the browser never went back to "/sdcard".
+TEST_F(ListingTest, AnOpenedFolderThatGoesLaterSendsTheBrowserToStorage)
+{
+    model().open(folder(u"Music"_s));
+    settle();
+    ASSERT_EQ(model().path(), u"/sdcard/Music"_s);
+    ASSERT_EQ(joined(model().entries()), u"song.mp3"_s);
+    phone->removeFolder(u"/sdcard/Music"_s);
+    reload();
+    settle();
+    EXPECT_EQ(model().path(), u"/sdcard"_s);
+    EXPECT_FALSE(model().errorMessage().has_value());
+}
+
 TEST_F(ListingTest, OtherFailuresAreShownAndTheBrowserStays)
 {
     go(u"/sdcard/DCIM"_s);

@@ -148,6 +148,42 @@ TEST_F(Panels, TheItemsPanelTakesTheKeyboardInItsList)
     EXPECT_TRUE(panel.acceptButton()->isEnabled());
 }
 
+// Mended: Return on a chosen folder copied the whole folder to the phone.
+// Return opens a folder, as in the desktop's own file dialogs; a file it
+// takes, and the button takes whatever is chosen, folders too.
+TEST_F(Panels, ReturnOpensAChosenFolderAndTheButtonCopiesIt)
+{
+    const QString pictures = home.filePath(QStringLiteral("Pictures"));
+    const QString notes = home.filePath(QStringLiteral("notes.txt"));
+    const struct { QString chosen; bool taken; QString shownAfter; } cases[] = {
+        {pictures, false, pictures},
+        {notes, true, home.path()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen.toStdString());
+        ItemsPanel panel(QStringLiteral("Choose files or folders to copy to /sdcard"), QStringLiteral("Copy to Phone"),
+                         home.path());
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
+        const QModelIndex item = static_cast<QFileSystemModel*>(panel.view()->model())->index(c.chosen);
+        panel.view()->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::keyClick(panel.view(), Qt::Key_Return);
+        EXPECT_EQ(panel.result() == QDialog::Accepted, c.taken);
+        EXPECT_EQ(panel.isVisible(), !c.taken);
+        EXPECT_EQ(shownFolder(panel), c.shownAfter);
+        if (c.taken)
+            continue;
+        const QString trips = home.filePath(QStringLiteral("Pictures/Trips"));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 1; }));
+        const QModelIndex folder = static_cast<QFileSystemModel*>(panel.view()->model())->index(trips);
+        panel.view()->selectionModel()->setCurrentIndex(folder, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        panel.acceptButton()->click();
+        EXPECT_EQ(panel.result(), QDialog::Accepted);
+        EXPECT_EQ(panel.chosen(), QStringList{trips});
+    }
+}
+
 // The desktop opens the items panel where it was last used, and the folder
 // chooser on the closest folder that exists.
 TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)

@@ -3,6 +3,7 @@
 
 #include "EntryMenu.h"
 #include "FileListView.h"
+#include "TestSupport.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPointer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -198,4 +200,97 @@ TEST_F(FileList, PressingARowAndMovingOutDragsThatRowsEntry)
         delete drag;
     }
     EXPECT_EQ(model().errorMessage(), std::nullopt);
+}
+
+// Mended: with a search text, a plain click on the one row shown selected
+// left an entry the search hides selected too, and Delete took it along.
+// A plain click, a click on empty space and a move without Shift or Ctrl
+// make a new selection; Ctrl and Shift add to what is selected, hidden or not.
+TEST_F(FileList, APlainClickOrMoveReplacesTheSelectionHiddenEntriesIncluded)
+{
+    FileListView& view = list(fullEnvironment());
+    view.setFocus();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        QSet<QString> selected;
+    };
+    // The search "." shows .hidden, a.jpg and b.txt; Music stays selected unseen.
+    const Step steps[] = {
+        {"click on the selected row", [&] { QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(u"b.txt"_s)); },
+         {u"b.txt"_s}},
+        {"click on another row", [&] { QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(u"a.jpg"_s)); },
+         {u"a.jpg"_s}},
+        {"click below the rows", [&] { QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at({})); }, {}},
+        {"Home", [&] { QTest::keyClick(&view, Qt::Key_Home); }, {u"(first row)"_s}},
+        {"Page Up", [&] { QTest::keyClick(&view, Qt::Key_PageUp); }, {u"(first row)"_s}},
+        {"Up", [&] { QTest::keyClick(&view, Qt::Key_Up); }, {u"a.jpg"_s}},
+        {"Ctrl+click", [&] { QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at(u"a.jpg"_s)); },
+         {u"Music"_s, u"b.txt"_s, u"a.jpg"_s}},
+        {"Ctrl+Up moves without choosing", [&] { QTest::keyClick(&view, Qt::Key_Up, Qt::ControlModifier); },
+         {u"Music"_s, u"b.txt"_s}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        model().setSearchText({});
+        model().setSelection({u"Music"_s, u"b.txt"_s});
+        model().setSearchText(u"."_s);
+        ASSERT_EQ(view.listModel()->rowCount(), 3);
+        view.selectionModel()->setCurrentIndex(view.listModel()->index(view.listModel()->rowOf(u"b.txt"_s), 0),
+                                               QItemSelectionModel::NoUpdate);
+        step.act();
+        QSet<QString> expected = step.selected;
+        if (expected.remove(u"(first row)"_s))
+            expected.insert(view.listModel()->entry(0).name);
+        EXPECT_EQ(model().selection(), expected);
+    }
+    // What Delete asks about is what is selected.
+    model().setSelection({u"Music"_s, u"b.txt"_s});
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at(u"b.txt"_s));
+    QTest::keyClick(&view, Qt::Key_Delete);
+    ASSERT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->questions.first().message, u"Delete “b.txt” from the phone?"_s);
+}
+
+// Mended: while a copy ran, the row menu offered Delete…, Rename… and the
+// rest, and Delete asked its question; the answer was then dropped.
+TEST_F(FileList, WhileAJobRunsNothingThatWouldStartAnotherIsOffered)
+{
+    FileListView& view = list(fullEnvironment());
+    QTemporaryDir saved;
+    model().setAskWhereToSave(false);
+    model().setSaveFolder(saved.path());
+    adb->phone(u"A1"_s)->onTransfer([](const QString&, const Progress&, const Cancel& cancel) {
+        testsupport::waitUntil([&] { return cancel.isCancelled(); });
+        cancel.check();
+    });
+    model().download({file(u"a.jpg"_s)});
+    ASSERT_TRUE(model().job());
+    const std::pair<QString, QString> table[] = {
+        {{}, u"~New Folder,~Copy to Phone…"_s},
+        {u"b.txt"_s, u"~Open on Mac,~Copy to Mac…,Copy Path,-,~Rename…,~Delete…"_s},
+        {u"DCIM"_s, u"Open,~Copy to Mac…,Copy Path,-,~Rename…,~Delete…"_s},
+    };
+    for (const auto& [clicked, items] : table)
+        EXPECT_EQ(menu(clicked), items) << clicked.toStdString();
+    view.setFocus();
+    model().setSelection({u"b.txt"_s});
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    model().cancelJob();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+}
+
+// Mended: Backspace asked to delete, with Delete the default answer, so
+// Backspace then Return deleted the file for good.
+TEST_F(FileList, BackspaceDeletesNothingOnlyDeleteAsks)
+{
+    FileListView& view = list(fullEnvironment());
+    view.setFocus();
+    model().setSelection({u"b.txt"_s});
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    settle();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_EQ(desktop->questions.size(), 1);
 }

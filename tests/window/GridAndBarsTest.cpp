@@ -169,6 +169,62 @@ TEST_F(GridAndBars, ArrowsChooseTilesAndReturnOpensTheChosenFolder)
     EXPECT_EQ(model().path(), u"/sdcard/DCIM"_s);
 }
 
+// Mended: the grid ignored Ctrl+A, Home, End, Page Up and Page Down, which
+// the list takes.
+TEST_F(GridAndBars, SelectAllHomeEndAndPagesChooseAsInTheList)
+{
+    QList<RemoteEntry> many{file(u".hidden"_s)};
+    for (int i = 0; i < 40; ++i)
+        many.append(file(u"f"_s + QString::number(100 + i)));
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, many);
+    reload();
+    const QList<RemoteEntry>& shown = model().visibleEntries();
+    ASSERT_EQ(shown.size(), 40);
+    const int columns = grid().gridLayout().columns;
+    const int page = columns * std::max(1, grid().viewport()->height() / (GridLayout::tileHeight + GridLayout::rowGap));
+    ASSERT_LT(page, 20);
+    grid().setFocus();
+    const std::pair<Qt::Key, int> steps[] = {
+        {Qt::Key_End, 39}, {Qt::Key_PageUp, 39 - page}, {Qt::Key_Home, 0}, {Qt::Key_PageDown, page},
+        {Qt::Key_PageUp, 0}, {Qt::Key_PageUp, 0},
+    };
+    for (const auto& [key, index] : steps) {
+        QTest::keyClick(&grid(), key);
+        EXPECT_EQ(model().selection(), QSet<QString>{shown[index].name}) << key;
+    }
+    // Every tile shown; a selected entry the search hides stays selected.
+    model().setSearchText(u"f12"_s);
+    model().setSelection({u"f100"_s});
+    QTest::keyClick(&grid(), Qt::Key_A, Qt::ControlModifier);
+    QSet<QString> all{u"f100"_s};
+    for (int i = 120; i < 130; ++i)
+        all.insert(u"f"_s + QString::number(i));
+    EXPECT_EQ(model().selection(), all);
+}
+
+// Mended: Backspace asked to delete, Delete the default answer.
+TEST_F(GridAndBars, BackspaceDeletesNothingOnlyDeleteAsks)
+{
+    model().setSelection({u"a.jpg"_s});
+    grid().setFocus();
+    QTest::keyClick(&grid(), Qt::Key_Backspace);
+    settle();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    QTest::keyClick(&grid(), Qt::Key_Delete);
+    EXPECT_EQ(desktop->questions.size(), 1);
+}
+
+// Mended: with a selected entry hidden by the search the line read "2 of 1 selected".
+TEST_F(GridAndBars, TheStatusLineCountsNoMoreSelectedThanItems)
+{
+    StatusBar bar(&model());
+    model().setSelection({u"a.jpg"_s, u"b.txt"_s});
+    model().setSearchText(u"b.t"_s);
+    EXPECT_TRUE(bar.text().startsWith(u"2 of 2 selected"_s)) << bar.text().toStdString();
+    model().setSearchText({});
+    EXPECT_TRUE(bar.text().startsWith(u"2 of 3 selected"_s)) << bar.text().toStdString();
+}
+
 TEST_F(GridAndBars, MenusActOnTheSelectionTheTileAloneOrTheFolder)
 {
     model().setSelection({u"a.jpg"_s, u"b.txt"_s});

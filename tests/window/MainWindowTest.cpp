@@ -224,3 +224,31 @@ TEST_F(MainWindow, AWindowGoingWithItsWiFiSheetOpenIsNotCalledBack)
     window(bareEnvironment()); // the first window goes, its sheet with it
     EXPECT_FALSE(model().showingWireless());
 }
+
+// Mended: Escape in the search field stopped the running copy. The field
+// takes Escape to clear its text; only an empty field leaves it to Stop.
+TEST_F(MainWindow, EscapeInTheSearchFieldClearsItBeforeItStopsTheJob)
+{
+    ContentView& view = window(bareEnvironment());
+    adbPhoneIn(u"device"_s, {file(u"a.jpg"_s)});
+    QTemporaryDir saved;
+    model().setAskWhereToSave(false);
+    model().setSaveFolder(saved.path());
+    adb->phone(u"A1"_s)->onTransfer([](const QString&, const Progress&, const Cancel& cancel) {
+        testsupport::waitUntil([&] { return cancel.isCancelled(); });
+        cancel.check();
+    });
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    model().download({file(u"a.jpg"_s)});
+    ASSERT_TRUE(model().job());
+    view.searchField()->setFocus();
+    view.searchField()->setText(u"jp"_s);
+    QTest::keyClick(view.searchField(), Qt::Key_Escape);
+    EXPECT_TRUE(view.searchField()->text().isEmpty());
+    EXPECT_TRUE(model().searchText().isEmpty());
+    EXPECT_TRUE(model().job());
+    QTest::keyClick(view.searchField(), Qt::Key_Escape);
+    EXPECT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+    EXPECT_FALSE(model().errorMessage());
+}
