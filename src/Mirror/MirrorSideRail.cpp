@@ -25,7 +25,7 @@ const QString soundOffHelp = QStringLiteral("Play the phone's sound on this Mac 
 const QString soundOnHelp = QStringLiteral("Phone sound plays on this Mac. Click to mute.");
 const QString syncOnHelp = QStringLiteral("On: text copied on the phone is copied to this Mac too. Click to turn off.");
 const QString syncOffHelp = QStringLiteral("Off: click to copy text copied on the phone to this Mac too.");
-const QString pasteHelp = QStringLiteral("Paste the Mac's clipboard on the phone (⌘V)");
+const QString pasteHelp = QStringLiteral("Paste the Mac's clipboard on the phone (Ctrl+V)");
 
 GlassSurface* group(QWidget* parent)
 {

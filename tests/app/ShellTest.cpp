@@ -220,6 +220,9 @@ TEST_F(ShellTest, ToolHelpTextsNameTheKeysOfTheirCommands)
         ASSERT_TRUE(item);
         EXPECT_EQ(named.captured(1), item->shortcut().toString(QKeySequence::NativeText));
     }
+    // No help anywhere on the rail names another desktop's keys.
+    for (RailButton* button : rail.buttons())
+        EXPECT_FALSE(button->toolTip().contains(u'⌘') || button->toolTip().contains(u'⌥')) << button->toolTip().toStdString();
 }
 
 // Mended: every command was an action of the main window's menu bar, so its
