@@ -3,6 +3,7 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <utility>
 #include <limits>
 
 namespace {
@@ -175,4 +176,75 @@ QByteArray ControlMessage::data() const
         break;
     }
     return out;
+}
+
+// ---- ControlQueue -------------------------------------------------------------------
+
+bool ControlQueue::push(const ControlMessage& message)
+{
+    QByteArray bytes = message.data();
+    if (bytes.isEmpty())
+        return false;
+    const quint8 up = 1;
+    if (message.kind() == ControlMessage::Kind::key) {
+        if (message.action() == up) {
+            if (m_droppedKeys.remove(message.keyCode()))
+                return false;
+            append(std::move(bytes));
+            return true;
+        }
+        if (!fits(bytes.size())) {
+            m_droppedKeys.insert(message.keyCode());
+            return false;
+        }
+        m_droppedKeys.remove(message.keyCode());
+        append(std::move(bytes));
+        return true;
+    }
+    if (message.kind() == ControlMessage::Kind::touch) {
+        switch (ControlMessage::TouchAction(message.action())) {
+        case ControlMessage::TouchAction::down:
+            m_touchDropped = !fits(bytes.size());
+            if (m_touchDropped)
+                return false;
+            break;
+        case ControlMessage::TouchAction::up:
+            if (std::exchange(m_touchDropped, false))
+                return false;
+            append(std::move(bytes));
+            return true;
+        case ControlMessage::TouchAction::move:
+            if (m_touchDropped || !fits(bytes.size()))
+                return false;
+            break;
+        }
+        append(std::move(bytes));
+        return true;
+    }
+    if (!fits(bytes.size()))
+        return false;
+    append(std::move(bytes));
+    return true;
+}
+
+void ControlQueue::append(QByteArray bytes)
+{
+    m_bytes += bytes.size();
+    m_messages.push_back(std::move(bytes));
+}
+
+QByteArray ControlQueue::take()
+{
+    QByteArray bytes = std::move(m_messages.front());
+    m_messages.pop_front();
+    m_bytes -= bytes.size();
+    return bytes;
+}
+
+void ControlQueue::clear()
+{
+    m_messages.clear();
+    m_bytes = 0;
+    m_droppedKeys.clear();
+    m_touchDropped = false;
 }

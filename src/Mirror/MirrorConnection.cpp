@@ -176,7 +176,7 @@ QStringList MirrorConnection::defaultServerCandidates()
 
 MirrorConnection::MirrorConnection(ADB adb, QString serial, bool audio, EventHandler onEvent, Options options)
     : m_adb(std::move(adb)), m_serial(std::move(serial)), m_onEvent(std::move(onEvent)), m_wantsAudio(audio),
-      m_options(std::move(options))
+      m_options(std::move(options)), m_controlQueue(m_options.controlQueueLimit)
 {
 }
 
@@ -538,7 +538,6 @@ void MirrorConnection::halt()
         server = std::exchange(m_server, nullptr);
         port = std::exchange(m_forwardedPort, std::nullopt);
         m_controlQueue.clear();
-        m_controlQueued = 0;
         m_controlWake.notify_all();
     }
     m_halt.request_stop();
@@ -589,16 +588,12 @@ QString MirrorConnection::controlStalledText()
 
 void MirrorConnection::send(const ControlMessage& message)
 {
-    const QByteArray bytes = message.data();
     std::lock_guard lock(m_lock);
-    if (m_stopped || !m_controlSocket || bytes.isEmpty())
+    if (m_stopped || !m_controlSocket)
         return;
     // Dropped whole when full, so that what does reach the phone still parses.
-    if (!m_controlQueue.empty() && m_controlQueued + bytes.size() > m_options.controlQueueLimit)
-        return;
-    m_controlQueue.push_back(bytes);
-    m_controlQueued += bytes.size();
-    m_controlWake.notify_all();
+    if (m_controlQueue.push(message))
+        m_controlWake.notify_all();
 }
 
 void MirrorConnection::writeControl(const SocketPtr& control)
@@ -606,6 +601,7 @@ void MirrorConnection::writeControl(const SocketPtr& control)
     QByteArray message; // being written
     qsizetype written = 0;
     bool stuck = false; // the socket has taken nothing since `stuckSince`
+    bool stalled = false;
     Clock::time_point stuckSince;
     while (true) {
         {
@@ -614,9 +610,7 @@ void MirrorConnection::writeControl(const SocketPtr& control)
                 m_controlWake.wait(lock, [this] { return m_stopped || !m_controlQueue.empty(); });
                 if (m_stopped)
                     return;
-                message = std::move(m_controlQueue.front());
-                m_controlQueue.pop_front();
-                m_controlQueued -= message.size();
+                message = m_controlQueue.take();
                 written = 0;
             }
             if (m_stopped)
@@ -640,13 +634,18 @@ void MirrorConnection::writeControl(const SocketPtr& control)
             const auto now = Clock::now();
             if (!std::exchange(stuck, true))
                 stuckSince = now;
-            else if (now - stuckSince >= m_options.controlStall)
+            else if (now - stuckSince >= m_options.controlStall) {
+                stalled = true;
                 break;
+            }
             pollfd watch {control->fd, POLLOUT, 0};
             ::poll(&watch, 1, int(std::chrono::milliseconds(pollSlice).count()));
             continue;
         }
         break; // the socket is broken (or shut down by stop(), which then delivers nothing)
     }
-    endItself(std::make_exception_ptr(ADBError::failed(controlStalledText())));
+    // Only a phone that takes nothing is said to stop taking touches; a
+    // broken stream ends as a broken picture stream does.
+    endItself(stalled ? std::make_exception_ptr(ADBError::failed(controlStalledText()))
+                      : std::make_exception_ptr(posixError(ECONNRESET)));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ADB.h"
+#include "ControlMessage.h"
 #include "H264SampleBuilder.h"
 
 #include <QMetaObject>
@@ -104,7 +105,8 @@ public:
         std::chrono::milliseconds pause {100};     // between connection attempts
         AudioFactory makePlayer;                   // none: the default audio output
         // Control messages waiting for the phone; a message that would go
-        // beyond this is dropped (one always fits into an empty queue).
+        // beyond this is dropped (one always fits into an empty queue), but
+        // never the release of a press that was queued.
         qsizetype controlQueueLimit = 1 << 20;
         // How long the phone may take no control byte at all, while messages
         // wait, before mirroring stops.
@@ -201,8 +203,7 @@ private:
     std::shared_ptr<ServerLog> m_log;
     // Control messages waiting for the writer thread (guarded by m_lock).
     std::condition_variable m_controlWake;
-    std::deque<QByteArray> m_controlQueue;
-    qsizetype m_controlQueued = 0; // bytes
+    ControlQueue m_controlQueue;
 
     // Held while an event is delivered, so that stop() can wait for it; taken
     // before m_lock. Recursive: the owner's handler may stop the connection.

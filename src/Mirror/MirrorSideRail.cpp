@@ -12,19 +12,20 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QGraphicsDropShadowEffect>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-const QString recordHelp = QStringLiteral("Record the screen to a video on your Mac, up to 3 minutes (⌥⌘R)");
+const QString recordHelp = QStringLiteral("Record the screen to a video on your Mac, up to 3 minutes (Ctrl+Alt+R)");
 const QString stopRecordingHelp = QStringLiteral("Stop recording and copy the video to your Mac");
 const QString soundOffHelp = QStringLiteral("Play the phone's sound on this Mac (Android 11 and later)");
 const QString soundOnHelp = QStringLiteral("Phone sound plays on this Mac. Click to mute.");
 const QString syncOnHelp = QStringLiteral("On: text copied on the phone is copied to this Mac too. Click to turn off.");
 const QString syncOffHelp = QStringLiteral("Off: click to copy text copied on the phone to this Mac too.");
-const QString pasteHelp = QStringLiteral("Paste the Mac's clipboard on the phone (⌘V)");
+const QString pasteHelp = QStringLiteral("Paste the Mac's clipboard on the phone (Ctrl+V)");
 
 GlassSurface* group(QWidget* parent)
 {
@@ -74,7 +75,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
 
     QWidget* capture = group(groups);
     m_screenshot = add(capture, QStringLiteral("Screenshot"), QStringLiteral("camera"),
-                       QStringLiteral("Save a screenshot to your Mac (⌥⌘P)"), [this] { m_model.takeScreenshot(); });
+                       QStringLiteral("Save a screenshot to your Mac (Ctrl+Alt+P)"), [this] { m_model.takeScreenshot(); });
     m_record = add(capture, QStringLiteral("Record"), QStringLiteral("record.circle"), recordHelp,
                    [this] { m_model.toggleRecording(); });
     m_sound = add(capture, QStringLiteral("Play Sound"), QStringLiteral("speaker.slash"), soundOffHelp,
@@ -91,7 +92,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     stack->addStretch(1);
     m_scroll->setWidget(groups);
     groups->setAutoFillBackground(false); // setWidget() turned it on
-    m_scroll->setFixedWidth(44 + 8); // the capsules and their shadow
+    m_scroll->setFixedWidth(44); // the capsules; their shadow is the rail's, below
     layout->addWidget(m_scroll, 1, Qt::AlignHCenter);
 
     // The navigation keys stay at the foot, outside the scrolling part.
@@ -128,6 +129,22 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
         Accessibility::hide(label); // read as one element, the badge
     }
     layout->addWidget(m_badge, 0, Qt::AlignHCenter);
+
+    // The glass's shadow, drawn by the rail as a whole: an effect paints in
+    // its widget's parent, so it falls outside the rail's 44 points, where
+    // each capsule's own would be cut off at the rail's (and the scroll
+    // area's) edge.
+    const QList<GlassSurface*> surfaces = findChildren<GlassSurface*>();
+    if (auto* glass = surfaces.isEmpty() ? nullptr
+                                         : qobject_cast<QGraphicsDropShadowEffect*>(surfaces.first()->graphicsEffect())) {
+        auto* shadow = new QGraphicsDropShadowEffect(this);
+        shadow->setColor(glass->color());
+        shadow->setBlurRadius(glass->blurRadius());
+        shadow->setOffset(glass->offset());
+        for (GlassSurface* surface : surfaces)
+            surface->setGraphicsEffect(nullptr);
+        setGraphicsEffect(shadow);
+    }
 
     connect(&session, &MirrorSession::phaseChanged, this, &MirrorSideRail::refresh);
     connect(&session, &MirrorSession::framesPerSecondChanged, this, &MirrorSideRail::refresh);

@@ -84,6 +84,16 @@ void MirrorStatusOverlay::follow()
     if (!m_session)
         return;
     const MirrorSession::Phase phase = m_session->phase();
+    // A page or the overlay hidden with the focus in it would hand the focus
+    // to the next control, the rail's first button, where Space presses the
+    // phone's Power key: park it on the overlay, then give it to the screen.
+    QWidget* holder = window()->focusWidget();
+    if (holder && (holder == this || isAncestorOf(holder))) {
+        if (phase.kind() == MirrorSession::Phase::Kind::streaming && m_screen)
+            m_screen->setFocus(Qt::OtherFocusReason);
+        else if (phase.kind() == MirrorSession::Phase::Kind::connecting)
+            setFocus(Qt::OtherFocusReason);
+    }
     // Hidden, it lets every click, drag and scroll through to the screen.
     setVisible(phase.kind() != MirrorSession::Phase::Kind::streaming);
     if (phase.kind() == MirrorSession::Phase::Kind::stopped) {

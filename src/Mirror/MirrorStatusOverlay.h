@@ -18,6 +18,9 @@ public:
     // What it shows now: "", the starting text, or the stopped message.
     QString text() const;
     QPushButton* tryAgainButton() const { return m_tryAgain; }
+    // The screen it lies over: the focus the overlay holds goes back to it
+    // when the picture streams.
+    void setScreen(QWidget* screen) { m_screen = screen; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -30,4 +33,5 @@ private:
     QLabel* m_starting;
     QLabel* m_message;
     QPushButton* m_tryAgain;
+    QPointer<QWidget> m_screen;
 };

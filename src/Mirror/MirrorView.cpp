@@ -58,6 +58,7 @@ MirrorView::MirrorView(MirrorSession& session, BrowserModel& model, QWidget* par
     layout->setSpacing(12);
     layout->addWidget(new ScreenColumn(session, m_screen, m_overlay, this), 1);
     layout->addWidget(m_rail);
+    m_overlay->setScreen(m_screen);
     m_overlay->raise();
 }
 

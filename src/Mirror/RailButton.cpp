@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "Look.h"
 #include "MirrorLook.h"
+#include "Motion.h"
 #include "Theme.h"
 
 #include <QAccessible>
@@ -53,7 +54,7 @@ int symbolSize(const QFont& base)
 
 RailButton::RailButton(const QString& title, const QString& symbol, std::optional<QColor> tint, const QString& help,
                        QWidget* parent)
-    : QAbstractButton(parent)
+    : QAbstractButton(parent), m_crossfade(new QVariantAnimation(this))
 {
     static const bool installed = [] {
         QAccessible::installFactory(railButtonFactory);
@@ -63,6 +64,15 @@ RailButton::RailButton(const QString& title, const QString& symbol, std::optiona
     setFixedSize(36, 36);
     // Reached by Tab elsewhere, but a click leaves the keys with the screen.
     setFocusPolicy(Qt::TabFocus);
+    m_crossfade->setStartValue(0.0);
+    m_crossfade->setEndValue(1.0);
+    m_crossfade->setDuration(crossfadeMilliseconds);
+    m_crossfade->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_crossfade, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(m_crossfade, &QVariantAnimation::finished, this, [this] {
+        m_leaving = {};
+        update();
+    });
     setLook(title, symbol, tint, help);
 }
 
@@ -71,12 +81,21 @@ void RailButton::setLook(const QString& title, const QString& symbol, std::optio
     if (title == m_title && symbol == m_symbol && tint == m_tint && help == toolTip())
         return;
     const bool redraw = symbol != m_symbol || tint != m_tint;
+    const QString previousSymbol = m_symbol;
     m_title = title;
     m_symbol = symbol;
     m_tint = tint;
     setToolTip(help);
     Accessibility::setName(this, title, {}, help);
     if (redraw) {
+        // A new symbol replaces the one shown by a crossfade; one shown
+        // for the first time, or with reduced motion, changes at once.
+        m_crossfade->stop();
+        m_leaving = {};
+        if (symbol != previousSymbol && !m_pixmap.isNull() && isVisible() && !Motion::reduced()) {
+            m_leaving = m_pixmap;
+            m_crossfade->start();
+        }
         m_pixmap = {};
         update();
     }
@@ -116,10 +135,20 @@ void RailButton::paintEvent(QPaintEvent*)
     if (m_pixmap.isNull() || m_pixmap.devicePixelRatio() != devicePixelRatioF())
         m_pixmap = Look::symbol(m_symbol, symbolSize(font()), symbolColor(), devicePixelRatioF());
     QPainter painter(this);
-    painter.setOpacity(isEnabled() ? 1.0 : 0.4);
-    const QSizeF size = QSizeF(m_pixmap.size()) / m_pixmap.devicePixelRatio();
-    const QPointF corner = QRectF(rect()).center() - QPointF(size.width() / 2, size.height() / 2);
-    painter.drawPixmap(corner, m_pixmap);
+    const qreal opacity = isEnabled() ? 1.0 : 0.4;
+    const auto drawCentred = [&](const QPixmap& pixmap, qreal share) {
+        const QSizeF size = QSizeF(pixmap.size()) / pixmap.devicePixelRatio();
+        const QPointF corner = QRectF(rect()).center() - QPointF(size.width() / 2, size.height() / 2);
+        painter.setOpacity(opacity * share);
+        painter.drawPixmap(corner, pixmap);
+    };
+    if (!m_leaving.isNull() && m_crossfade->state() != QAbstractAnimation::Stopped) {
+        const qreal progress = m_crossfade->currentValue().toReal();
+        drawCentred(m_leaving, 1.0 - progress);
+        drawCentred(m_pixmap, progress);
+    } else {
+        drawCentred(m_pixmap, 1.0);
+    }
     if (hasFocus()) { // as the glass buttons mark theirs; the rail is always dark
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(1.0);

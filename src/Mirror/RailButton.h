@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QColor>
 #include <QPixmap>
+#include <QVariantAnimation>
 
 #include <optional>
 
@@ -26,6 +27,9 @@ public:
 
     QSize sizeHint() const override { return QSize(36, 36); }
 
+    // How long a new symbol takes to replace the old one.
+    static constexpr int crossfadeMilliseconds = 250;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& position) const override;
@@ -37,4 +41,7 @@ private:
     std::optional<QColor> m_tint;
     QString m_value;
     QPixmap m_pixmap; // the symbol drawn in its colour; made again when that changes
+    // The symbol being replaced, fading out while the new one fades in.
+    QPixmap m_leaving;
+    QVariantAnimation* m_crossfade;
 };

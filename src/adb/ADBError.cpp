@@ -15,8 +15,7 @@ ADBError ADBError::failed(const QString& message)
 ADBError ADBError::notFound()
 {
     return ADBError(Kind::notFound,
-                    QStringLiteral("adb not found. Install Google's platform tools with: brew install --cask "
-                                   "android-platform-tools"),
+                    QStringLiteral("adb not found. Install Google's platform tools with: sudo apt install adb"),
                     {}, std::nullopt);
 }
 

@@ -38,6 +38,8 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     auto* column = new QVBoxLayout(this);
     auto* text = new QLabel(message, this);
     text->setTextFormat(Qt::PlainText);
+    if (message.isEmpty())
+        text->hide();
     column->addWidget(text);
 
     auto* placeRow = new QHBoxLayout;
@@ -68,7 +70,9 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Cancel);
-    m_accept = buttons->addButton(prompt, QDialogButtonBox::AcceptRole);
+    // Without a prompt the button keeps the platform's own wording.
+    m_accept = prompt.isEmpty() ? buttons->addButton(QDialogButtonBox::Open)
+                                : buttons->addButton(prompt, QDialogButtonBox::AcceptRole);
     m_accept->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -361,21 +361,46 @@ void MenuBarContent::updatePicker()
 
 // ---- the tray icon ---------------------------------------------------------------
 
-MenuBarItem::MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QObject* parent)
-    : QObject(parent), m_menu(std::make_unique<QMenu>())
+MenuBarItem::MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QObject* parent,
+                         std::function<bool()> trayAvailable)
+    : QObject(parent), m_menu(std::make_unique<QMenu>()),
+      m_trayAvailable(trayAvailable ? std::move(trayAvailable) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
 {
     m_menu->setObjectName(QStringLiteral("trayMenu"));
     m_content = new MenuBarContent(env, std::move(hooks), m_menu.get());
     m_tray = new QSystemTrayIcon(MenuBarGlyph::icon(), this);
     m_tray->setToolTip(QStringLiteral("Vantelorquist"));
     m_tray->setContextMenu(m_menu.get());
+    // Nothing announces a tray that starts later: it is looked for.
+    m_recheck.setInterval(trayRecheck);
+    connect(&m_recheck, &QTimer::timeout, this, &MenuBarItem::follow);
+    // The tray keeps the pictures it was given: new colours need new ones.
+    qApp->installEventFilter(this);
 }
 
 MenuBarItem::~MenuBarItem() = default;
 
 void MenuBarItem::setShown(bool shown)
 {
-    m_tray->setVisible(shown && QSystemTrayIcon::isSystemTrayAvailable());
+    m_wanted = shown;
+    follow();
+}
+
+void MenuBarItem::follow()
+{
+    const bool available = m_wanted && m_trayAvailable();
+    m_tray->setVisible(available);
+    if (m_wanted && !available)
+        m_recheck.start();
+    else
+        m_recheck.stop();
+}
+
+bool MenuBarItem::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        m_tray->setIcon(MenuBarGlyph::icon());
+    return QObject::eventFilter(watched, event);
 }
 
 bool MenuBarItem::isShown() const

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <utility>
 #include <optional>
@@ -95,20 +96,37 @@ private:
 };
 
 // The tray icon with its menu, shown while "showMenuBarIcon" is on and the
-// desktop has a tray.
+// desktop has a tray. A tray that comes later (a panel that starts after the
+// application) gets the icon when it comes; a change of the desktop's
+// colours draws the glyph anew.
 class MenuBarItem : public QObject {
     Q_OBJECT
 public:
-    MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QObject* parent = nullptr);
+    // `trayAvailable` tells whether the desktop has a tray now; Qt's own
+    // answer when none.
+    MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QObject* parent = nullptr,
+                std::function<bool()> trayAvailable = {});
     ~MenuBarItem() override;
 
-    // Shows or hides the icon at once.
+    // Shows or hides the icon at once, or as soon as a tray is there.
     void setShown(bool shown);
     bool isShown() const;
     MenuBarContent& content() { return *m_content; }
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+
+    // How often a wanted icon looks for a tray that isn't there yet.
+    static constexpr std::chrono::milliseconds trayRecheck {2000};
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void follow();
+
     std::unique_ptr<QMenu> m_menu;
     MenuBarContent* m_content;
     QSystemTrayIcon* m_tray;
+    std::function<bool()> m_trayAvailable;
+    bool m_wanted = false;
+    QTimer m_recheck;
 };

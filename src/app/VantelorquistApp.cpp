@@ -19,6 +19,7 @@
 #include "WorkerPool.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QEvent>
 #include <QPointer>
 #include <QTimer>
@@ -87,6 +88,17 @@ private:
     std::function<void()> m_work;
 };
 
+// Whether changed settings reach the disk: the store replaces its file, so
+// the file's folder must take a new one.
+bool settingsCanBeSaved(QSettings& settings)
+{
+    settings.sync();
+    if (settings.status() == QSettings::AccessError || !settings.isWritable())
+        return false;
+    const QFileInfo folder(QFileInfo(settings.fileName()).absolutePath());
+    return folder.isDir() && folder.isWritable();
+}
+
 void setApplicationIcon()
 {
     QApplication::setWindowIcon(Mirvek::applicationIcon());
@@ -126,7 +138,7 @@ VantelorquistApp::~VantelorquistApp()
 {
     // Windows first: their views hold the model.
     for (const QString& identifier : {QStringLiteral("main"), QStringLiteral("mirror"), QStringLiteral("apps"),
-                                      QStringLiteral("logcat"), QStringLiteral("settings")}) {
+                                      QStringLiteral("logcat"), QStringLiteral("settings"), QStringLiteral("about")}) {
         delete m_windows.window(identifier);
     }
 }
@@ -165,7 +177,12 @@ Environment VantelorquistApp::environment()
     env.canOpenWindow = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     env.openWindow = [this](const QString& identifier) { m_windows.open(identifier); };
     env.commands.wirelessSheet = [this](QWidget* parent) -> QWidget* { return new WirelessConnectView(model(), parent); };
-    env.commands.showAboutPanel = [] { Mirvek::showAboutPanel(); };
+    // Through the registry, so that it gets the command keys as every window
+    // does; the panel itself sets its year each time it comes up.
+    env.commands.showAboutPanel = [this] {
+        m_windows.open(QStringLiteral("about"));
+        Mirvek::showAboutPanel();
+    };
     env.makerSite = Mirvek::site();
     return env;
 }
@@ -191,6 +208,7 @@ void VantelorquistApp::willFinishLaunching()
                      [this] { return new AppsWindow(model(), [this] { model().installAPK(); }); });
     m_windows.define(QStringLiteral("logcat"), QStringLiteral("Logcat"), QSize(960, 600),
                      [this] { return new LogcatWindow(model()); });
+    m_windows.define(QStringLiteral("about"), QString(), QSize(300, 0), [] { return Mirvek::showAboutPanel(); });
     m_windows.define(QStringLiteral("settings"), QStringLiteral("Settings"), QSize(460, 0), [this] {
         SettingsView::MenuBarSetting menuBar{[this] { return showMenuBarIcon(); },
                                              [this](bool show) { setShowMenuBarIcon(show); }};
@@ -220,6 +238,13 @@ void VantelorquistApp::makeMenuBarItem()
 
 void VantelorquistApp::didFinishLaunching()
 {
+    // Said once, at the start: otherwise every change made now is gone at
+    // the next start without a word.
+    if (!settingsCanBeSaved(*m_settings)) {
+        model().setErrorMessage(QStringLiteral("Settings can’t be saved, so changes to them last only until "
+                                               "Vantelorquist quits. Make sure this folder can be written: ") +
+                                QFileInfo(m_settings->fileName()).absolutePath());
+    }
     QWidget* window = m_windows.open(QStringLiteral("main"));
     // Drawing the icon in all its sizes and handing them to the window system,
     // and the tray icon's round trips on the session bus, would hold up the

@@ -79,7 +79,10 @@ std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)
     dialog->setOption(QFileDialog::ShowDirsOnly);
     // The desktop's own dialog may ignore the accept button's title.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setLabelText(QFileDialog::Accept, panel.prompt);
+    // Without a prompt the panel keeps its own wording; an empty one would
+    // leave the button blank and nameless.
+    if (!panel.prompt.isEmpty())
+        dialog->setLabelText(QFileDialog::Accept, panel.prompt);
     if (!dialog.accepted() || dialog->selectedFiles().isEmpty())
         return std::nullopt;
     return dialog->selectedFiles().first();
@@ -111,7 +114,8 @@ QStringList WidgetDesktop::chooseFiles(const Panel& panel, const QStringList& pa
         dialog->setOption(QFileDialog::HideNameFilterDetails);
         dialog->setNameFilter(kind + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
-    dialog->setLabelText(QFileDialog::Accept, panel.prompt);
+    if (!panel.prompt.isEmpty())
+        dialog->setLabelText(QFileDialog::Accept, panel.prompt);
     if (!dialog.accepted())
         return {};
     return dialog->selectedFiles();

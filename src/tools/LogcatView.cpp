@@ -132,7 +132,7 @@ void LogcatView::buildToolbar()
     m_clear = bar->addAction(Look::symbolIcon(QStringLiteral("trash"), ink), QStringLiteral("Clear"));
     m_clear->setObjectName(QStringLiteral("clear"));
     m_clear->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-    m_clear->setToolTip(QStringLiteral("Clear the log (⌘K)"));
+    m_clear->setToolTip(QStringLiteral("Clear the log (Ctrl+K)"));
     connect(m_clear, &QAction::triggered, this, [this] {
         if (m_model)
             m_model->clear();

@@ -39,7 +39,8 @@ void DetailView::update()
     // The hints name the phone, so another phone or name makes them anew;
     // the browser follows the model by itself and stays.
     QString key = QString::number(int(which));
-    if (which == DetailCase::unauthorized || which == DetailCase::locked || which == DetailCase::busy)
+    if (which == DetailCase::unauthorized || which == DetailCase::locked || which == DetailCase::busy ||
+        which == DetailCase::noPermissions || which == DetailCase::connecting)
         key += QLatin1Char('\n') + device->serial + QLatin1Char('\n') + device->model;
     if (m_view && key == m_shownKey)
         return;
@@ -67,7 +68,7 @@ QWidget* DetailView::makeView(DetailCase which, const std::optional<Device>& dev
             QStringLiteral("Plug in your phone and choose File transfer on it to browse files. For installing apps, "
                            "screenshots and screen mirroring, Vantelorquist also uses Google's adb tool. Run this in "
                            "Terminal; the app picks it up as soon as it's installed."),
-            QStringLiteral("brew install --cask android-platform-tools"), this);
+            QStringLiteral("sudo apt install adb"), this);
     case DetailCase::browser:
         return new BrowserPane(m_env, this);
     case DetailCase::unauthorized:
@@ -85,6 +86,22 @@ QWidget* DetailView::makeView(DetailCase which, const std::optional<Device>& dev
                                   std::nullopt, this);
     case DetailCase::busy:
         return new BusyPhoneView(m_env, *device, this);
+    case DetailCase::noPermissions:
+        // The project's udev rule opens phones in File transfer mode to the
+        // person at the seat; adb reaches them through the same device.
+        return new EmptyStateView(
+            QStringLiteral("lock.fill"), QStringLiteral("Allow this computer to use your phone"),
+            QStringLiteral("This computer's USB access rights keep Vantelorquist from using ") + device->model +
+                QStringLiteral(". Vantelorquist's udev rule gives you access to phones in File transfer mode: choose "
+                               "File transfer when the phone asks “Use USB for”, then unplug it and plug it in "
+                               "again."),
+            std::nullopt, this);
+    case DetailCase::connecting:
+        return new EmptyStateView(
+            QStringLiteral("cable.connector"), QStringLiteral("Connecting to your phone"),
+            QStringLiteral("Vantelorquist is connecting to ") + device->model +
+                QStringLiteral(". If this takes long, unlock the phone, or unplug it and plug it in again."),
+            std::nullopt, this);
     case DetailCase::connectGuide:
         break;
     }

@@ -6,10 +6,10 @@
 #include "Spinner.h"
 #include "WindowRules.h"
 
+#include <QApplication>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QScreen>
 #include <QVBoxLayout>
 
 // ---- PhoneDetailsView --------------------------------------------------------------
@@ -142,11 +142,13 @@ void PhoneDetailsView::showFailure()
 // ---- DetailsPopover ----------------------------------------------------------------
 
 DetailsPopover::DetailsPopover(BrowserModel* model, QWidget* anchor)
-    : QFrame(anchor, Qt::Popup), m_anchor(anchor)
+    : QFrame(anchor->window()), m_anchor(anchor)
 {
     setObjectName(QStringLiteral("detailsPopover"));
-    setAttribute(Qt::WA_DeleteOnClose);
+    setAccessibleName(QStringLiteral("Phone Details"));
     setFrameShape(QFrame::StyledPanel);
+    setAutoFillBackground(true);
+    setFocusPolicy(Qt::StrongFocus);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     m_view = new PhoneDetailsView(model, this);
@@ -156,36 +158,78 @@ DetailsPopover::DetailsPopover(BrowserModel* model, QWidget* anchor)
         adjustSize();
         place();
     });
+    connect(anchor, &QObject::destroyed, this, &QWidget::close);
+    // Presses anywhere close it; the window's size moves it.
+    qApp->installEventFilter(this);
 }
 
 void DetailsPopover::place()
 {
-    if (!m_anchor)
+    QWidget* top = parentWidget();
+    if (!m_anchor || !top)
         return;
     adjustSize();
-    const QPoint edge = m_anchor->mapToGlobal(QPoint(m_anchor->width(), m_anchor->height() / 2));
+    const QPoint edge = m_anchor->mapTo(top, QPoint(m_anchor->width(), m_anchor->height() / 2));
     QPoint at(edge.x() + 6, edge.y() - height() / 2);
-    if (QScreen* screen = m_anchor->screen()) {
-        const QRect room = screen->availableGeometry();
-        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width())));
-        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - height())));
-    }
+    at.setX(std::clamp(at.x(), 0, std::max(0, top->width() - width())));
+    at.setY(std::clamp(at.y(), 0, std::max(0, top->height() - height())));
     move(at);
+}
+
+void DetailsPopover::open()
+{
+    place();
+    show();
+    raise();
+    setFocus(Qt::PopupFocusReason);
+}
+
+bool DetailsPopover::event(QEvent* event)
+{
+    // Escape is the popover's before any shortcut of the window takes it.
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->keyCombination() == QKeyCombination(Qt::Key_Escape)) {
+        event->accept();
+        return true;
+    }
+    return QFrame::event(event);
+}
+
+void DetailsPopover::keyPressEvent(QKeyEvent* event)
+{
+    if (event->keyCombination() == QKeyCombination(Qt::Key_Escape)) {
+        if (m_anchor)
+            m_anchor->setFocus(Qt::PopupFocusReason);
+        close();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+bool DetailsPopover::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!isVisible())
+        return false;
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+        auto* pressed = static_cast<QWidget*>(watched);
+        if (pressed != this && !isAncestorOf(pressed)) {
+            // A press on the button that opened it only closes it, not opens it again.
+            const bool onAnchor = m_anchor && (pressed == m_anchor || m_anchor->isAncestorOf(pressed));
+            close();
+            return onAnchor;
+        }
+    } else if (watched == parentWidget() && event->type() == QEvent::Resize) {
+        place();
+    } else if (watched == parentWidget() && event->type() == QEvent::WindowDeactivate) {
+        close(); // the person went to another application
+    }
+    return false;
 }
 
 void DetailsPopover::hideEvent(QHideEvent* event)
 {
     QFrame::hideEvent(event);
+    qApp->removeEventFilter(this);
     Q_EMIT closed();
-}
-
-void DetailsPopover::mousePressEvent(QMouseEvent* event)
-{
-    // A click on the button that opened it only closes it, not opens it again.
-    if (m_anchor && !rect().contains(event->position().toPoint())) {
-        const QRect button(m_anchor->mapToGlobal(QPoint(0, 0)), m_anchor->size());
-        if (button.contains(event->globalPosition().toPoint()))
-            setAttribute(Qt::WA_NoMouseReplay);
-    }
-    QFrame::mousePressEvent(event);
+    deleteLater();
 }

@@ -49,23 +49,30 @@ private:
     Task m_load;
 };
 
-// The popup that holds the details beside the button that opened it. It is
-// deleted when it closes.
+// The panel that holds the details beside the button that opened it. It is
+// a panel of the button's window, not a popup window of its own, so that
+// screen readers find it in the application's tree; it takes the focus when
+// it opens, and Escape closes it and gives the focus back to the button. A
+// press anywhere else closes it too. It is deleted when it closes.
 class DetailsPopover : public QFrame {
     Q_OBJECT
 public:
     DetailsPopover(BrowserModel* model, QWidget* anchor);
 
     PhoneDetailsView* view() const { return m_view; }
-    // Beside the anchor's trailing edge, kept on its screen.
+    // Beside the anchor's trailing edge, kept inside its window.
     void place();
+    // Placed, shown in front and given the focus.
+    void open();
 
 Q_SIGNALS:
     // It is closing; it deletes itself soon after.
     void closed();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:

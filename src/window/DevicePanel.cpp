@@ -144,14 +144,14 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
         return std::function<void()>([this, identifier] { m_env.openWindow(identifier); });
     };
     const Tool table[] = {
-        {"Mirror", "rectangle.on.rectangle", "Mirror the screen (⌥⌘M)", window(QStringLiteral("mirror")),
+        {"Mirror", "rectangle.on.rectangle", "Mirror the screen (Ctrl+Alt+M)", window(QStringLiteral("mirror")),
          m_env.canOpen(QStringLiteral("mirror"))},
-        {"Capture", "camera", "Save a screenshot to your Mac (⌥⌘P)", [model] { model->takeScreenshot(); }, true},
-        {"Record", "record.circle", "Record the screen to a video, up to 3 minutes (⌥⌘R)",
+        {"Capture", "camera", "Save a screenshot to your Mac (Ctrl+Alt+P)", [model] { model->takeScreenshot(); }, true},
+        {"Record", "record.circle", "Record the screen to a video, up to 3 minutes (Ctrl+Alt+R)",
          [model] { model->toggleRecording(); }, true},
-        {"Apps", "square.grid.2x2", "Manage installed apps (⌥⌘A)", window(QStringLiteral("apps")),
+        {"Apps", "square.grid.2x2", "Manage installed apps (Ctrl+Alt+A)", window(QStringLiteral("apps")),
          m_env.canOpen(QStringLiteral("apps"))},
-        {"Logcat", "text.alignleft", "Read the phone's log (⌥⌘L)", window(QStringLiteral("logcat")),
+        {"Logcat", "text.alignleft", "Read the phone's log (Ctrl+Shift+L)", window(QStringLiteral("logcat")),
          m_env.canOpen(QStringLiteral("logcat"))},
     };
     for (const Tool& tool : table) {
@@ -318,6 +318,5 @@ void DevicePanel::setShowingDetails(bool showing)
     }
     m_popover = new DetailsPopover(m_env.model, m_info);
     connect(m_popover, &DetailsPopover::closed, this, [this] { m_popover = nullptr; });
-    m_popover->place();
-    m_popover->show();
+    m_popover->open();
 }

@@ -7,6 +7,7 @@
 #include "EntryMenu.h"
 #include "FileIcons.h"
 #include "Look.h"
+#include "PlainText.h"
 #include "Theme.h"
 #include "WindowRules.h"
 
@@ -493,7 +494,7 @@ bool FileGridView::viewportEvent(QEvent* event)
             QToolTip::hideText();
             event->ignore();
         } else {
-            QToolTip::showText(help->globalPos(), m_entries[index].name, viewport(), tileRect(index));
+            QToolTip::showText(help->globalPos(), PlainText::toolTip(m_entries[index].name), viewport(), tileRect(index));
         }
         return true;
     }

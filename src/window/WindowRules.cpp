@@ -49,6 +49,10 @@ DetailCase detailCase(bool adbMissing, bool noPhones, const std::optional<Device
             return DetailCase::locked;
         if (selected->state == QStringLiteral("busy"))
             return DetailCase::busy;
+        if (selected->state == QStringLiteral("no permissions"))
+            return DetailCase::noPermissions;
+        if (selected->state == QStringLiteral("offline"))
+            return DetailCase::connecting;
     }
     return DetailCase::connectGuide;
 }

@@ -46,7 +46,9 @@ struct ToolbarState {
 ToolbarState toolbar(const ToolbarInput& input);
 
 // What the detail pane shows instead of, or as, the browser.
-enum class DetailCase { installTools, browser, unauthorized, locked, busy, connectGuide };
+// A phone adb lists with "no permissions" is one this computer's USB access
+// rights keep from the app; an "offline" one is still connecting.
+enum class DetailCase { installTools, browser, unauthorized, locked, busy, noPermissions, connecting, connectGuide };
 DetailCase detailCase(bool adbMissing, bool noPhones, const std::optional<Device>& selected);
 
 // The symbol of a phone row: Wi-Fi first, then file transfer, else the cable.

@@ -230,8 +230,13 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     fieldPalette.setColor(QPalette::PlaceholderText, placeholder);
     m_codeField->setPalette(fieldPalette);
     QColor fieldFill = Look::quaternaryFill(palette());
-    m_codeField->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 8px; }")
-                                   .arg(fieldFill.name(QColor::HexArgb), palette().color(QPalette::Mid).name()));
+    // Made before it joins the sheet, and a style sheet's palette starts from
+    // the application's: the sheet's tint is named here.
+    m_codeField->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 8px; "
+                                              "selection-background-color: %3; selection-color: %4; }")
+                                   .arg(fieldFill.name(QColor::HexArgb), palette().color(QPalette::Mid).name(),
+                                        m_sheet.palette().color(QPalette::Highlight).name(),
+                                        m_sheet.palette().color(QPalette::HighlightedText).name()));
     connect(m_codeField, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_sheet.setCode(text);
         if (m_codeField->text() != m_sheet.code())

@@ -196,6 +196,12 @@ WirelessConnectView::WirelessConnectView(BrowserModel& model, QWidget* parent, S
     setObjectName(QStringLiteral("wirelessSheet"));
     setWindowTitle(QStringLiteral("Connect over Wi-Fi"));
     setFixedWidth(560);
+    // A window of its own takes nothing from the main window's palette: the
+    // accent tints its focus and selection as it does there.
+    QPalette tinted = palette();
+    tinted.setColor(QPalette::Highlight, Theme::accent(Theme::isDark(tinted)));
+    tinted.setColor(QPalette::HighlightedText, Qt::white);
+    setPalette(tinted);
 
     auto* sheet = new QVBoxLayout(this);
     sheet->setContentsMargins(24, 24, 24, 24);

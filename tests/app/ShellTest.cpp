@@ -3,6 +3,8 @@
 // About panel.
 
 #include "AppShell.h"
+#include "DevicePanel.h"
+#include "DevicePanelViews.h"
 #include "AppsList.h"
 #include "AppsModel.h"
 #include "AppsWindow.h"
@@ -10,6 +12,8 @@
 #include "MenuBarItem.h"
 #include "MirrorDisplayView.h"
 #include "MirrorSession.h"
+#include "MirrorSideRail.h"
+#include "RailButton.h"
 #include "MirrorView.h"
 #include "MirrorWindow.h"
 #include "AboutPanel.h"
@@ -32,6 +36,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTableView>
 
 #include <QTemporaryDir>
@@ -180,6 +187,43 @@ TEST_F(ShellTest, MainMenuShortcutsAreDistinctAndReachTheirItems)
     EXPECT_TRUE(model().showHidden());
     QTest::keyClick(m_window.get(), Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(model().viewMode(), ViewMode::grid);
+}
+
+// Mended: the tools' help texts named the keys of another desktop (⌥⌘P);
+// each names the key of its Phone menu command, as it works here.
+TEST_F(ShellTest, ToolHelpTextsNameTheKeysOfTheirCommands)
+{
+    adbPhoneIn(u"device"_s);
+    MainMenu& menu = mainMenu();
+    DevicePanel panel(fullEnvironment());
+    QTemporaryDir folder;
+    QSettings settings(folder.filePath(u"s.ini"_s), QSettings::IniFormat);
+    MirrorSession session(ADB(u"/nowhere/adb"_s), u"A1"_s, u"Pixel 7"_s, &settings);
+    MirrorSideRail rail(session, model());
+    QHash<QString, QString> helps;
+    for (ToolButton* tool : panel.tools())
+        helps.insert(u"panel "_s + tool->objectName(), tool->toolTip());
+    for (const char* title : {"Screenshot", "Record"})
+        helps.insert(u"rail "_s + QString::fromUtf8(title), rail.button(QString::fromUtf8(title))->toolTip());
+    const std::pair<const char*, const char*> table[] = {
+        {"panel toolMirror", "Mirror Screen"}, {"panel toolCapture", "Take Screenshot"},
+        {"panel toolRecord", "Record Screen"}, {"panel toolApps", "Apps"},
+        {"panel toolLogcat", "Logcat"},        {"rail Screenshot", "Take Screenshot"},
+        {"rail Record", "Record Screen"},
+    };
+    static const QRegularExpression keys(u"\\(([^()]+)\\)$"_s);
+    for (const auto& [tool, command] : table) {
+        SCOPED_TRACE(tool);
+        const QString help = helps.value(QString::fromUtf8(tool));
+        const QRegularExpressionMatch named = keys.match(help);
+        ASSERT_TRUE(named.hasMatch()) << help.toStdString();
+        QAction* item = menu.action(QString::fromUtf8(command));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(named.captured(1), item->shortcut().toString(QKeySequence::NativeText));
+    }
+    // No help anywhere on the rail names another desktop's keys.
+    for (RailButton* button : rail.buttons())
+        EXPECT_FALSE(button->toolTip().contains(u'⌘') || button->toolTip().contains(u'⌥')) << button->toolTip().toStdString();
 }
 
 // Mended: every command was an action of the main window's menu bar, so its
@@ -586,6 +630,31 @@ TEST(TrayGlyph, StandsOutOnLightAndDarkPanelsUnderEitherPalette)
         }
     }
     QApplication::setPalette(saved);
+}
+
+// Mended: the tray was asked for once, so a panel that started after the
+// application never got the icon; and new desktop colours kept the glyph
+// the tray had been given.
+TEST_F(ShellTest, TheTrayIconComesWithALaterTrayAndIsDrawnAnewForNewColours)
+{
+    bool tray = false;
+    MenuBarContent::Hooks hooks{[](const QString&) {}, [](const QString&) { return false; }, [] {}, [] {}, [] {}};
+    MenuBarItem item(fullEnvironment(), std::move(hooks), nullptr, [&tray] { return tray; });
+    item.setShown(true);
+    EXPECT_FALSE(item.isShown());
+    tray = true;
+    EXPECT_TRUE(waitUntil([&] { return item.isShown(); }, MenuBarItem::trayRecheck * 3));
+    item.setShown(false);
+    EXPECT_FALSE(item.isShown());
+
+    const QPalette before = QApplication::palette();
+    const qint64 given = item.trayIcon()->icon().cacheKey();
+    QPalette dark = before;
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Window, Qt::black);
+    QApplication::setPalette(dark);
+    EXPECT_NE(item.trayIcon()->icon().cacheKey(), given);
+    QApplication::setPalette(before);
 }
 
 TEST(MakerMark, CentresTheLogoAndScalesItsLine)

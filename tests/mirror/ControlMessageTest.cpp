@@ -84,3 +84,51 @@ TEST(ControlMessage, TypedTextIsCutAtThreeHundredBytesOnACharacterBoundary)
     EXPECT_EQ(clipboard.size(), 14 + 10000);
     EXPECT_EQ(clipboard.mid(10, 4), hex("00 00 27 10"));
 }
+
+// Mended: a full queue could take a key's or a touch's press and drop its
+// release, leaving it held on the phone.
+TEST(ControlQueue, AReleaseAlwaysFitsAndADroppedPressTakesItsRelease)
+{
+    const ControlMessage keyDown = ControlMessage::key(0, 4, 0), keyUp = ControlMessage::key(1, 4, 0);
+    const ControlMessage touchDown = ControlMessage::touch(TA::down, {1, 1}, {10, 10});
+    const ControlMessage touchMove = ControlMessage::touch(TA::move, {2, 2}, {10, 10});
+    const ControlMessage touchUp = ControlMessage::touch(TA::up, {2, 2}, {10, 10});
+    const ControlMessage filler = ControlMessage::text(QStringLiteral("0123456789"));
+    const qsizetype key = keyDown.data().size(), touch = touchDown.data().size(), fill = filler.data().size();
+    struct Case {
+        const char* name;
+        qsizetype limit;
+        std::vector<ControlMessage> sent;
+        std::vector<QByteArray> queued;
+    };
+    const Case cases[] = {
+        {"the press fills the queue: its release goes too", fill + key, {filler, keyDown, keyUp},
+         {filler.data(), keyDown.data(), keyUp.data()}},
+        {"no room for the press: the release goes with it", fill + key - 1, {filler, keyDown, keyUp}, {filler.data()}},
+        {"a touch's down fills it: the up goes too, the move not", fill + touch, {filler, touchDown, touchMove, touchUp},
+         {filler.data(), touchDown.data(), touchUp.data()}},
+        {"a touch dropped at its down: its moves and up too", fill + touch - 1, {filler, touchDown, touchMove, touchUp},
+         {filler.data()}},
+        {"other messages are dropped whole when full", fill + 1, {filler, filler}, {filler.data()}},
+        {"one always fits into an empty queue", 1, {filler, keyDown, keyUp}, {filler.data()}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControlQueue queue(c.limit);
+        for (const ControlMessage& message : c.sent)
+            queue.push(message);
+        std::vector<QByteArray> queued;
+        while (!queue.empty())
+            queued.push_back(queue.take());
+        EXPECT_EQ(queued, c.queued);
+    }
+    // Once room is back, a dropped key's next press goes with its release.
+    ControlQueue queue(fill);
+    queue.push(filler);
+    queue.push(keyDown);
+    queue.push(keyUp);
+    queue.take();
+    EXPECT_TRUE(queue.push(keyDown));
+    EXPECT_TRUE(queue.push(keyUp));
+    EXPECT_EQ(queue.bytes(), 2 * key);
+}

@@ -115,6 +115,9 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
                         "No space left on device"), false},
         {"forward error text", {}, answer("adb: error: cannot bind listener\n"), noConnection.arg(QStringLiteral("cannot bind listener")), false},
         {"port 70000", {}, answer("70000\n"), noConnection.arg(QStringLiteral("70000")), false},
+        // The forward is made, but the stand-in that would remove it can no longer run.
+        {"server that cannot be launched", {}, [](Mirroring& run) { run.stub.failLaunch(); },
+         QStringLiteral("Couldn't start %1/adb: ") + QString::fromLocal8Bit(std::strerror(EACCES)) + u'.', false},
         {"silent server", {.scenario = QStringLiteral("silent")}, [](Mirroring& run) { run.options.deadline = 1s; },
          QStringLiteral("The phone didn't start screen mirroring. Make sure it's unlocked.")},
         {"error line", {.scenario = QStringLiteral("exit"), .lines = {QStringLiteral("[server] ERROR: Could not open the encoder"), QStringLiteral("[server] INFO: cleaning up")}},
@@ -245,6 +248,23 @@ TEST(MirrorSession, APhoneThatStopsReadingStopsMirroringWithASentence)
     session.press(4);
     ASSERT_TRUE(run.reaches(Kind::stopped, 10s));
     EXPECT_EQ(session.phase().message(), MirrorConnection::controlStalledText());
+    EXPECT_TRUE(waitUntil([&] { return run.stub.removals() == 1; }));
+}
+
+// Mended: a control stream the phone broke read as a phone that stopped
+// taking touches and keys; it ends as a broken picture stream does.
+TEST(MirrorSession, ABrokenControlStreamEndsAsABrokenStreamDoes)
+{
+    Mirroring run;
+    MirrorSession& session = run.start();
+    ASSERT_TRUE(run.reaches(Kind::streaming));
+    ASSERT_TRUE(waitUntil([&] { return run.stub.command("reset-control"); }));
+    // Each key goes out until one meets the reset.
+    ASSERT_TRUE(waitUntil([&] {
+        session.press(4);
+        return session.phase().kind() == Kind::stopped;
+    }, 10s));
+    EXPECT_EQ(session.phase().message(), QString::fromLocal8Bit(std::strerror(ECONNRESET)));
     EXPECT_TRUE(waitUntil([&] { return run.stub.removals() == 1; }));
 }
 

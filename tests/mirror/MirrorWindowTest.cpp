@@ -3,6 +3,7 @@
 // model runs over fakes.
 
 #include "AndroidKey.h"
+#include "Glass.h"
 #include "BrowserFakes.h"
 #include "MirrorAudio.h"
 #include "MirrorDisplayView.h"
@@ -12,6 +13,7 @@
 #include "MirrorStatusOverlay.h"
 #include "MirrorView.h"
 #include "MirrorWindow.h"
+#include "Motion.h"
 #include "RailButton.h"
 #include "Symbols.h"
 #include "StubAdb.h"
@@ -19,8 +21,10 @@
 #include "Theme.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMimeData>
@@ -28,6 +32,7 @@
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -293,10 +298,17 @@ TEST_F(MirrorWindowTest, TheOverlayKeepsClicksFromThePhoneUntilItStreamsAndTryAg
     QFile::remove(stub.path(u"push-fails"_s));
     QStringList seen;
     QObject::connect(window->session(), &MirrorSession::phaseChanged, &filter, [&] { seen << overlay.text(); });
-    overlay.tryAgainButton()->click();
+    // A real click: the button takes the focus, as a person's click gives it.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, centre(*overlay.tryAgainButton()));
     ASSERT_TRUE(reaches(Kind::streaming));
     EXPECT_EQ(seen.first(), u"Starting screen mirroring…"_s);
     EXPECT_FALSE(overlay.isVisible());
+    // Mended: the focus went on to the rail's Power button, where Space
+    // pressed the phone's Power key; typing goes to the phone again.
+    EXPECT_EQ(QApplication::focusWidget(), &screen());
+    EXPECT_TRUE(sends([&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); }, Message::text(u" "_s).data()));
     EXPECT_TRUE(sends([&] { QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, centre(screen())); },
                       Message::touch(Message::TouchAction::down, centreOnPhone(), {320, 640}).data() +
                           Message::touch(Message::TouchAction::up, centreOnPhone(), {320, 640}).data()));
@@ -317,6 +329,16 @@ TEST_F(MirrorWindowTest, LayoutFitsTheScreenBesideTheRailAndKeepsTheMinimumSize)
         EXPECT_EQ(rail().mapTo(window.get(), QPoint(rail().width(), 0)).x(), window->width() - 14);
     };
     check(false);
+    // Mended: the rail was 52 wide to leave room for its capsules' shadow;
+    // it is the capsules' 44, and the shadow falls outside it.
+    EXPECT_EQ(rail().width(), 44);
+    for (GlassSurface* capsule : rail().findChildren<GlassSurface*>()) {
+        EXPECT_LE(capsule->width(), 44);
+        EXPECT_FALSE(capsule->graphicsEffect()) << "its own shadow would be cut at the rail's edge";
+    }
+    auto* shadow = qobject_cast<QGraphicsDropShadowEffect*>(rail().graphicsEffect());
+    ASSERT_TRUE(shadow);
+    EXPECT_GT(shadow->boundingRectFor(QRectF(rail().rect())).width(), 44);
     ASSERT_TRUE(sends([&] { button(u"Rotate"_s).click(); }, QByteArray(1, '\x0b')));
     ASSERT_TRUE(waitUntil([&] { return window->session()->videoSize() == QSizeF(640, 320); }));
     check(true);
@@ -438,6 +460,44 @@ TEST_F(MirrorWindowTest, AShortWindowScrollsTheUpperGroupsAndKeepsTheFootVisible
         EXPECT_TRUE(foot->isVisible());
         EXPECT_LE(foot->mapTo(window.get(), QPoint(0, foot->height())).y(), window->height());
     }
+}
+
+// A symbol that changes with a state crossfades into the new one, unless
+// motion is reduced.
+TEST(RailButtonLook, ANewSymbolReplacesTheOldOneByACrossfadeUnlessMotionIsReduced)
+{
+    const QColor accent = Theme::accent(true);
+    // Without the focus, whose ring would tell the two apart.
+    RailButton after(u"Paste"_s, u"checkmark"_s, accent, u"help"_s);
+    after.setFocusPolicy(Qt::NoFocus);
+    after.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&after));
+    const QImage newOnly = after.grab().toImage();
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced" : "full motion");
+        Motion::setReducedOverride(reduced);
+        RailButton button(u"Paste"_s, u"doc.on.clipboard"_s, std::nullopt, u"help"_s);
+        button.setFocusPolicy(Qt::NoFocus);
+        button.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&button));
+        const QImage oldOnly = button.grab().toImage();
+        button.setLook(u"Paste"_s, u"checkmark"_s, accent, u"help"_s);
+        auto* fade = button.findChild<QVariantAnimation*>();
+        const bool fading = fade && fade->state() == QAbstractAnimation::Running;
+        EXPECT_EQ(fading, !reduced);
+        if (fading) {
+            fade->pause();
+            fade->setCurrentTime(fade->duration() / 2);
+            const QImage halfway = button.grab().toImage();
+            EXPECT_NE(halfway, oldOnly);
+            EXPECT_NE(halfway, newOnly);
+            fade->setCurrentTime(fade->duration());
+            fade->stop();
+        }
+        EXPECT_TRUE(waitUntil([&] { return !fade || fade->state() == QAbstractAnimation::Stopped; }, 5s));
+        EXPECT_EQ(button.grab().toImage(), newOnly);
+    }
+    Motion::setReducedOverride(std::nullopt);
 }
 
 TEST(MirrorSymbols, EveryNameTheWindowUsesExists)

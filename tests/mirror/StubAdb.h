@@ -34,6 +34,9 @@ public:
 
     void setForwardAnswer(const QByteArray& answer) { write(QStringLiteral("forward-answer"), answer); }
     void failPush() { write(QStringLiteral("push-fails"), {}); }
+    // After the forward, the stand-in can no longer be run: the server's
+    // launch fails (and so does every later call).
+    void failLaunch() { write(QStringLiteral("launch-fails"), {}); }
 
     // Recorded calls, one line each: "push FROM TO", "forward tcp:0 NAME",
     // "shell COMMAND", "forward --remove tcp:PORT".

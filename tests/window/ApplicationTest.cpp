@@ -11,11 +11,15 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QIcon>
 #include <QMenu>
+#include <QPointer>
 #include <QWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -132,6 +136,68 @@ TEST_F(Application, TheIconAndTheTrayItemArriveOnceTheMainWindowIsShown)
     ASSERT_TRUE(apps);
     EXPECT_FALSE(apps->windowHandle()->icon().isNull());
     EXPECT_EQ(apps->windowIcon().availableSizes(), QApplication::windowIcon().availableSizes());
+}
+
+// Mended: the About panel opened outside the windows the commands reach, so
+// Ctrl+W and Ctrl+Q did nothing there.
+TEST_F(Application, TheAboutPanelTakesTheCommandKeys)
+{
+    int quits = 0;
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.trayShown = [] { return false; };
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.quit = [&quits] { ++quits; };
+    auto app = std::make_unique<VantelorquistApp>(std::move(options));
+    app->willFinishLaunching();
+    app->didFinishLaunching();
+    app->environment().commands.showAboutPanel();
+    QWidget* panel = app->windows().window(u"about"_s);
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QPointer<QWidget> shown(panel);
+    QTest::keyClick(panel, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+    QTest::keyClick(panel, Qt::Key_W, Qt::ControlModifier);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(!shown || !shown->isVisible());
+    app.reset();
+}
+
+// Mended: with a settings folder that could not be written, every change
+// was gone at the next start without a word; it is said once, at the start.
+TEST_F(Application, SettingsThatCannotBeSavedAreSaidOnce)
+{
+    QTemporaryDir home;
+    QFile blocker(home.filePath(u"config"_s)); // a file where the folder would be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const struct {
+        const char* name;
+        QString file;
+        bool said;
+    } cases[] = {
+        {"writable", home.filePath(u"ok/settings.ini"_s), false},
+        {"folder cannot be made", home.filePath(u"config/vantelorquist/settings.ini"_s), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QSettings store(c.file, QSettings::IniFormat);
+        VantelorquistApp::Options options;
+        options.settings = &store;
+        options.trayShown = [] { return false; };
+        options.makeModel = [this, &store] { return makeModel(store); };
+        auto app = std::make_unique<VantelorquistApp>(std::move(options));
+        app->willFinishLaunching();
+        app->didFinishLaunching();
+        const std::optional<QString> said = app->model().errorMessage();
+        EXPECT_EQ(said.has_value(), c.said);
+        if (said && c.said) {
+            EXPECT_TRUE(said->startsWith(u"Settings can’t be saved"_s)) << said->toStdString();
+            EXPECT_TRUE(said->endsWith(QFileInfo(c.file).absolutePath())) << said->toStdString();
+        }
+        app.reset();
+    }
 }
 
 // Mended: quitting closed the phones' MTP sessions and removed the staged

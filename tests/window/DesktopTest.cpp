@@ -8,8 +8,10 @@
 #include "TestSupport.h"
 #include "WidgetDesktop.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -241,6 +243,44 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     });
     EXPECT_TRUE(desktop.chooseFiles({{}, QStringLiteral("Install"), {}}, {QStringLiteral("*.apk")}).isEmpty());
     EXPECT_EQ(start, QDir::homePath());
+}
+
+// Mended: a panel asked with no prompt (the Settings folder) had a blank,
+// nameless accept button; it keeps the platform's wording instead.
+TEST_F(Panels, APanelWithoutAPromptKeepsANamedAcceptButton)
+{
+    WidgetDesktop desktop;
+    const struct {
+        const char* panel;
+        std::function<void()> open;
+    } cases[] = {
+        {"folder", [&] { desktop.chooseFolder({{}, {}, home.path()}); }},
+        {"files", [&] { desktop.chooseFiles({{}, {}, home.path()}, {QStringLiteral("*.apk")}); }},
+        {"items", [&] { desktop.chooseItems({{}, {}, home.path()}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.panel);
+        QString title = QStringLiteral("not shown");
+        QString name;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                auto* box = qobject_cast<QDialogButtonBox*>(button->parentWidget());
+                if (box && box->buttonRole(button) == QDialogButtonBox::AcceptRole) {
+                    title = button->text();
+                    if (QAccessibleInterface* node = QAccessible::queryAccessibleInterface(button))
+                        name = node->text(QAccessible::Name);
+                }
+            }
+            dialog->reject();
+        });
+        c.open();
+        EXPECT_FALSE(title.isEmpty());
+        EXPECT_NE(title, QStringLiteral("not shown"));
+        EXPECT_FALSE(name.isEmpty());
+    }
 }
 
 // Mended: the install panel offered its files as "*.[aA][pP][kK]", a pattern

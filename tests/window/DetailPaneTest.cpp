@@ -11,7 +11,9 @@
 #include "TestSupport.h"
 #include "WindowFixture.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -62,6 +64,11 @@ TEST_F(DetailPane, PhonesThatAreNotReadyGetTheirHintsWithTheirNames)
     adb->setInstalled(false);
     DetailView& view = pane(fullEnvironment());
     EXPECT_TRUE(view.currentCase() == DetailCase::installTools && view.findChild<CommandBox*>());
+    // Mended: the command was a Mac's package manager's; this is Debian's.
+    if (auto* command = view.findChild<CommandBox*>()) {
+        command->copyButton()->click();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), u"sudo apt install adb"_s);
+    }
     // A file transfer phone needs no adb; listed but not chosen it gives the
     // connect guide, whose button opens the Wi-Fi sheet.
     readyMtpPhone();
@@ -74,7 +81,12 @@ TEST_F(DetailPane, PhonesThatAreNotReadyGetTheirHintsWithTheirNames)
 
     adb->setInstalled(true);
     const std::tuple<Device, DetailCase, const char*> table[] = {
-        {adbPhone(u"A1"_s, u"offline"_s), DetailCase::connectGuide, ""},
+        // Mended: these two had the plug-in guide, though one is plugged in
+        // and kept out by the computer's USB rights, the other connecting.
+        {adbPhone(u"A1"_s, u"offline"_s), DetailCase::connecting, "Connecting to your phone | Vantelorquist is connecting to Pixel 7."},
+        {mtpPhone(u"M1"_s, u"offline"_s), DetailCase::connecting, "| Vantelorquist is connecting to Galaxy."},
+        {adbPhone(u"A1"_s, u"no permissions"_s), DetailCase::noPermissions,
+         "| This computer's USB access rights keep Vantelorquist from using Pixel 7. Vantelorquist's udev rule"},
         {adbPhone(u"A1"_s, u"unauthorized"_s), DetailCase::unauthorized, "| Unlock Pixel 7 and tap Allow"},
         {mtpPhone(u"M1"_s, u"locked"_s), DetailCase::locked, "| Unlock Galaxy to see its files."}};
     for (const auto& [phone, shown, text] : table) {

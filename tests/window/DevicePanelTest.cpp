@@ -2,6 +2,7 @@
 // its rules (subtitle, battery, connection badge, storage meter, recording
 // time), and what its tools do.
 
+#include "DetailsPopover.h"
 #include "DevicePanel.h"
 #include "DevicePanelViews.h"
 #include "Look.h"
@@ -11,10 +12,13 @@
 #include "WindowFixture.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace windowtest;
 
@@ -196,6 +200,46 @@ TEST_F(DevicePanelTest, ARecordingTurnsRecordIntoStopAndShowsTheBadgeEvenForAnUn
     card.display(state);
     EXPECT_EQ(record->text(), u"Record"_s);
     EXPECT_FALSE(card.badge()->isVisibleTo(&card) || card.badge()->isTicking() || shown("toolsSection"));
+}
+
+// Mended: the details were a nameless popup outside the application's
+// accessible tree, and the focus stayed where it was.
+TEST_F(DevicePanelTest, TheDetailsAreNamedInTheTreeTakeTheFocusAndEscapeGivesItBack)
+{
+    adbPhoneIn(u"device"_s);
+    DevicePanel& card = panel(fullEnvironment());
+    QWidget* window = card.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::mouseClick(card.infoButton(), Qt::LeftButton);
+    ASSERT_TRUE(card.showingDetails());
+    QWidget* popover = card.popover();
+
+    // Found from the application down, by its name.
+    const std::function<bool(QAccessibleInterface*, int)> holds = [&](QAccessibleInterface* node, int depth) {
+        if (!node || depth > 12)
+            return false;
+        if (node->object() == popover)
+            return node->text(QAccessible::Name) == u"Phone Details"_s;
+        for (int child = 0; child < node->childCount(); ++child) {
+            if (holds(node->child(child), depth + 1))
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(holds(QAccessible::queryAccessibleInterface(qApp), 0));
+    QWidget* focused = QApplication::focusWidget();
+    EXPECT_TRUE(focused && (focused == popover || popover->isAncestorOf(focused)));
+
+    QTest::keyClick(focused ? focused : window, Qt::Key_Escape);
+    EXPECT_FALSE(card.showingDetails());
+    EXPECT_EQ(QApplication::focusWidget(), card.infoButton());
+
+    // A press on the button while open only closes it.
+    QTest::mouseClick(card.infoButton(), Qt::LeftButton);
+    ASSERT_TRUE(card.showingDetails());
+    QTest::mouseClick(card.infoButton(), Qt::LeftButton);
+    EXPECT_FALSE(card.showingDetails());
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QHelpEvent>
 #include <QMimeData>
 #include <QTextBoundaryFinder>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QWindow>
 
@@ -310,6 +311,40 @@ TEST_F(GridAndBars, TilesShowTheirFullNameOnHover)
     QCoreApplication::sendEvent(viewport, &between);
     EXPECT_FALSE(between.isAccepted());
     QToolTip::hideText();
+}
+
+// Mended: a phone's file name that looks like markup showed in the tile's
+// tooltip as formatted text ("<b>x</b>.txt" read as a bold "x.txt").
+class GridMarkupNames : public WindowTest {};
+
+TEST_F(GridMarkupNames, TheTooltipShowsTheNameAsItIs)
+{
+    const QStringList names{u"<b>x</b>.txt"_s, u"<font color=red>r</font>"_s, u"<a href=\"x\">link</a>"_s};
+    QList<RemoteEntry> entries;
+    for (const QString& name : names)
+        entries.append(file(name));
+    adbPhoneIn(u"device"_s, entries);
+    model().setViewMode(ViewMode::grid);
+    auto& pane = show<DetailView>(fullEnvironment(), QSize(700, 500));
+    ASSERT_TRUE(pane.browser());
+    FileGridView& grid = *pane.browser()->grid();
+    const QList<RemoteEntry>& shown = model().visibleEntries();
+    ASSERT_EQ(shown.size(), names.size());
+    for (int index = 0; index < shown.size(); ++index) {
+        SCOPED_TRACE(shown[index].name.toStdString());
+        const QPoint centre = grid.tileRect(index).center();
+        QHelpEvent over(QEvent::ToolTip, centre, grid.viewport()->mapToGlobal(centre));
+        QCoreApplication::sendEvent(grid.viewport(), &over);
+        // What the tooltip's label shows: it takes text that looks like markup as markup.
+        const QString tip = QToolTip::text();
+        QTextDocument read;
+        if (Qt::mightBeRichText(tip))
+            read.setHtml(tip);
+        else
+            read.setPlainText(tip);
+        EXPECT_EQ(read.toPlainText(), shown[index].name);
+        QToolTip::hideText();
+    }
 }
 
 TEST(GridTileNames, LongNamesAreCutBetweenCharactersNeverInsideOne)

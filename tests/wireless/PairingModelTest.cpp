@@ -235,7 +235,7 @@ TEST_F(PairingModel, ConnectingWithoutAdbNamesTheMissingTool)
     pairing.connect({Kind::connect, u"adb-R5C-x"_s, u"192.168.1.20:5555"_s});
     settle();
     EXPECT_EQ(pairing.phase(), Phase::failed(u"Couldn’t connect to 192.168.1.20:5555: adb not found. Install Google's "
-                                             "platform tools with: brew install --cask android-platform-tools"_s));
+                                             "platform tools with: sudo apt install adb"_s));
 }
 
 // ---- stopping and replacing --------------------------------------------------------------

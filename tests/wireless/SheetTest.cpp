@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 using namespace wirelesstest;
 using browsertest::adbPhone;
@@ -148,6 +149,57 @@ TEST_F(Sheet, DoneShowsTheConnectedPaneAndClosesOnReturnOrAfterTwoAndAHalfSecond
     clock->fire();
     EXPECT_EQ(finished.size(), 1);
     EXPECT_TRUE(third.isVisible());
+}
+
+// The status line names each step; only the QR code can be made anew after
+// a failure, since a typed code is the phone's own.
+TEST_F(Sheet, TheStatusLineNamesEachStepAndOnlyTheQrCodeOffersANewOne)
+{
+    using Method = WirelessConnectView::Method;
+    for (const Method method : {Method::code, Method::qr}) {
+        SCOPED_TRACE(method == Method::qr ? "QR code" : "pairing code");
+        delete std::exchange(m_sheet, nullptr);
+        WirelessConnectView& sheet = open();
+        sheet.setMethod(method);
+        if (method == Method::code)
+            pairTyped();
+        else
+            list(Kind::pairing, pairing().serviceName(), "192.168.1.20", 37001);
+        ASSERT_TRUE(pill());
+        EXPECT_EQ(pill()->text(), u"Pairing with the phone…"_s);
+        answerPairing(paired(u"192.168.1.20:5555"_s));
+        ASSERT_TRUE(pill());
+        EXPECT_EQ(pill()->text(), u"Connecting to 192.168.1.20:5555…"_s);
+        // The paired phone never shows up on the network.
+        for (int round = 0; round < 100 && pairing().phase().kind() != Phase::Kind::failed; ++round) {
+            clock->fire();
+            settle();
+        }
+        ASSERT_EQ(pairing().phase().kind(), Phase::Kind::failed);
+        EXPECT_FALSE(pill());
+        EXPECT_EQ(named(&sheet, u"newCode"_s) != nullptr, method == Method::qr);
+    }
+}
+
+TEST_F(Sheet, TheConnectedPaneSaysThePhoneReconnectsByItself)
+{
+    WirelessConnectView& sheet = open();
+    connectAPhone();
+    auto* sentence = named<QLabel>(&sheet, u"connectedText"_s);
+    ASSERT_TRUE(sentence);
+    EXPECT_EQ(sentence->text(), u"Pixel 8 is connected over Wi-Fi. Next time it’s on this network, it connects by itself."_s);
+}
+
+// Mended: the sheet is a window of its own and took the desktop's colours
+// for focus and selection, not the application's accent.
+TEST_F(Sheet, TheSheetIsTintedWithTheAccent)
+{
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    const QString accent = Theme::accent(Theme::isDark(sheet.palette())).name();
+    EXPECT_EQ(sheet.palette().color(QPalette::Highlight).name(), accent);
+    for (auto* field : sheet.findChildren<QLineEdit*>())
+        EXPECT_EQ(field->palette().color(QPalette::Highlight).name(), accent) << field->objectName().toStdString();
 }
 
 TEST_F(Sheet, AFailureShowsAsPlainText)

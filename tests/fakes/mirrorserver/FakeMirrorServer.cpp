@@ -219,8 +219,38 @@ void FakeMirrorServer::listen()
     m_changed.notify_all();
 }
 
+void FakeMirrorServer::resetControl()
+{
+    std::lock_guard lock(m_lock);
+    if (m_controlFd < 0 || m_stopped)
+        return;
+    m_resetControl = true;
+    m_listening = true;
+    m_changed.notify_all();
+    ::shutdown(m_controlFd, SHUT_RD); // the reader returns, and resets the stream below
+}
+
 void FakeMirrorServer::controlLoop(int fd)
 {
+    struct Reset {
+        FakeMirrorServer& server;
+        int fd;
+        ~Reset()
+        {
+            std::lock_guard lock(server.m_lock);
+            if (!server.m_resetControl)
+                return;
+            // Closed with no lingering: the peer gets a reset. The number stays
+            // taken by an unconnected socket, closed with the others.
+            const linger none {1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &none, sizeof none);
+            const int blank = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (blank >= 0) {
+                ::dup2(blank, fd);
+                ::close(blank);
+            }
+        }
+    } reset {*this, fd};
     if (m_scenario.deaf) { // a phone that stops reading
         std::unique_lock lock(m_lock);
         m_changed.wait(lock, [this] { return m_listening || m_stopped; });

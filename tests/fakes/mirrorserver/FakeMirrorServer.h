@@ -44,6 +44,9 @@ public:
 
     // A deaf server starts reading its control stream.
     void listen();
+    // Drops the control stream with a reset, as a phone whose server breaks
+    // it; the picture goes on.
+    void resetControl();
 
     // Ends every stream; the descriptors are shut down.
     void stop();
@@ -68,6 +71,7 @@ private:
     bool m_stopped = false;
     bool m_videoEnded = false;
     bool m_listening = false;
+    bool m_resetControl = false;
     int m_picturesSent = 0;
     int m_restarts = 0; // rotations and key-frame requests, each answered with a new encoder
     bool m_rotated = false;

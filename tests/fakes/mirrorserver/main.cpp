@@ -14,7 +14,8 @@
 // listener, sends the dummy byte, exits), exit-unnamed (exits once the streams
 // are connected), exit-h265 (sends the stream's head with "h265", exits).
 // Lines written to the commands FIFO send device messages:
-// "clipboard TEXT", "ack", "uhid", and "listen".
+// "clipboard TEXT", "ack", "uhid", and "listen"; "reset-control" drops the
+// control stream with a reset while the picture goes on.
 
 #include "FakeMirrorServer.h"
 #include "MirrorStreamWriter.h"
@@ -79,6 +80,8 @@ void readCommands(const std::string& path, FakeMirrorServer& server)
             server.sendDeviceMessage(mirrorstream::clipboardAcknowledgement(7));
         else if (command == "listen")
             server.listen();
+        else if (command == "reset-control")
+            server.resetControl();
         else if (command == "uhid")
             server.sendDeviceMessage(mirrorstream::uhidOutput(1, "hello"));
     }
