@@ -101,6 +101,18 @@ public:
     explicit BrowserModel(Collaborators collaborators, QObject* parent = nullptr);
     ~BrowserModel() override;
 
+    // The phone and folder a request was made in. A question or panel runs
+    // a nested event loop while the poll goes on, and a view may hand a
+    // request over later than the click or drop that made it; the request
+    // only counts for the phone and folder it was made in.
+    struct Shown {
+        QString serial;
+        Device::Transport transport;
+        QString path;
+    };
+    // None without a ready phone.
+    std::optional<Shown> shown() const;
+
     // ---- phones ----------------------------------------------------------------
     const QList<Device>& devices() const { return m_devices; }
     const std::optional<QString>& selectedSerial() const { return m_selectedSerial; }
@@ -229,6 +241,9 @@ public:
     // Copies phone entries of the folder shown to the save folder, asking
     // where first when askWhereToSave is on.
     void download(const QList<RemoteEntry>& entries);
+    // The same for entries of the folder `asked` was taken in; nothing but a
+    // message when another phone or folder is shown by now.
+    void download(const Shown& asked, const QList<RemoteEntry>& entries);
     // Copies phone files into a new private folder and opens each with its
     // application as soon as it has arrived.
     void openOnMac(const QList<RemoteEntry>& entries);
@@ -243,6 +258,7 @@ public:
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
     // Asks, then removes the entries one by one; the first failure stops.
     void remove(const QList<RemoteEntry>& entries);
+    void remove(const Shown& asked, const QList<RemoteEntry>& entries);
     // The name as typed; it is trimmed and checked first. While the prompt is
     // shown, only on the phone it was opened for.
     void newFolder(const QString& name);
@@ -254,6 +270,8 @@ public:
     // Computer files dropped on a phone folder (none: the folder shown). App
     // packages alone, on a ready adb phone, may be installed instead.
     void handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder = std::nullopt);
+    // A drop on the phone and folder `asked` was taken in at the drop.
+    void handleDrop(const Shown& asked, const QList<QUrl>& urls, const std::optional<QString>& folder = std::nullopt);
     // Installs the packages one after another on the chosen phone.
     void install(const QList<QUrl>& urls);
 
@@ -358,16 +376,6 @@ private:
     QString identity(const Device& device) const;
     void autoReconnect();
 
-    // The phone and folder a request was made in. A question or panel runs
-    // a nested event loop while the poll goes on; the answer only counts for
-    // the phone and folder it was asked about.
-    struct Shown {
-        QString serial;
-        Device::Transport transport;
-        QString path;
-    };
-    // None without a ready phone.
-    std::optional<Shown> shown() const;
     bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
     // shown; otherwise says that nothing was `done` and returns false.

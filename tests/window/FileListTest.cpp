@@ -199,3 +199,48 @@ TEST_F(FileList, PressingARowAndMovingOutDragsThatRowsEntry)
     }
     EXPECT_EQ(model().errorMessage(), std::nullopt);
 }
+
+// Mended: a menu's Delete and Copy to Mac ran after the click on whatever
+// phone and folder were shown by then, so a phone switch or folder change
+// queued before them (a poll's answer) got the same-named item there
+// deleted or copied. They act on what the menu was opened on, or not at all.
+TEST_F(FileList, AMenuItemActsOnlyOnThePhoneAndFolderItsMenuWasOpenedOn)
+{
+    list(fullEnvironment());
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {file(u"b.txt"_s, 2000)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music"_s, {file(u"b.txt"_s, 2000)});
+    pass();
+    QTemporaryDir saved;
+    desktop->folder = saved.path();
+    desktop->answer = 0;
+    const auto otherPhone = [&] { model().setSelectedSerial(u"A2"_s); };
+    const auto otherFolder = [&] { model().navigate(u"/sdcard/Music"_s); };
+    const QString changed = u": the phone or folder shown changed before you answered."_s;
+    const struct { const char* what; QString item; std::function<void()> meanwhile; QString error; } cases[] = {
+        {"delete, other phone", u"Delete…"_s, otherPhone, u"Nothing was deleted"_s + changed},
+        {"delete, other folder", u"Delete…"_s, otherFolder, u"Nothing was deleted"_s + changed},
+        {"copy to Mac, other phone", u"Copy to Mac…"_s, otherPhone, u"Nothing was copied"_s + changed},
+        {"copy to Mac, other folder", u"Copy to Mac…"_s, otherFolder, u"Nothing was copied"_s + changed},
+    };
+    for (const auto& c : cases) {
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        settle();
+        model().setErrorMessage(std::nullopt);
+        desktop->questions.clear();
+        const std::unique_ptr<EntryMenu> menu(m_list->menuAt(at(u"b.txt"_s)));
+        QAction* action = menu->findChild<QAction*>(c.item);
+        ASSERT_TRUE(action) << c.what;
+        QMetaObject::invokeMethod(&model(), c.meanwhile, Qt::QueuedConnection);
+        action->trigger();
+        settle();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.error) << c.what;
+        EXPECT_TRUE(desktop->questions.isEmpty()) << c.what;
+        for (const QString& serial : {u"A1"_s, u"A2"_s}) {
+            const auto& files = *adb->phone(serial);
+            EXPECT_EQ(files.callsStartingWith(u"remove "_s) + files.callsStartingWith(u"pull "_s), 0)
+                << c.what << " on " << serial.toStdString();
+        }
+    }
+}
