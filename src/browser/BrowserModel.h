@@ -286,13 +286,15 @@ public:
     // ---- to other applications (BrowserDragOut.cpp) ------------------------------
     // The phone paths of the entries, one a line, on the clipboard.
     void copyPaths(const QList<RemoteEntry>& entries);
-    // The drag item of an entry of the folder shown; the caller owns it and
-    // may delete it at any time. The entry is copied from the phone only
-    // when a receiver asks for the file, into a new folder per request. A
-    // request waits for the copy at most dragOutWait, without running
+    // The drag item of entries of the folder shown; the caller owns it and
+    // may delete it at any time. The entries are copied from the phone only
+    // when a receiver asks for the files, each into a new folder of its
+    // own; every later request of the same drag gets those copies. A
+    // request waits for the copies at most dragOutWait, without running
     // events; a drag that ends with a request unanswered sets the error
-    // message. An entry whose name can't be carried is refused with a
-    // sentence and carries nothing.
+    // message, as does a copy that failed. Entries whose names can't be
+    // carried are refused with a sentence, and the item carries nothing.
+    QMimeData* itemProvider(const QList<RemoteEntry>& entries);
     QMimeData* itemProvider(const RemoteEntry& entry);
     // Less than receivers wait for dropped data (about five seconds for Qt
     // programs), so that they get an answer rather than give up.

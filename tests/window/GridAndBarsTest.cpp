@@ -11,7 +11,11 @@
 #include "StatusBar.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
+#include <QDrag>
+#include <QFileInfo>
 #include <QHelpEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QTextBoundaryFinder>
 #include <QToolTip>
@@ -234,6 +238,39 @@ TEST_F(GridAndBars, ADropGoesOnlyToThePhoneAndFolderItWasDroppedOn)
         for (const QString& serial : {u"A1"_s, u"A2"_s})
             EXPECT_EQ(adb->phone(serial)->callsStartingWith(u"push "_s), 0) << c.what << " on " << serial.toStdString();
     }
+}
+
+// The grid drags the tile pressed, alone even among other selected tiles,
+// as a copy whose data is the model's item for that entry.
+TEST_F(GridAndBars, PressingATileAndMovingOutDragsThatTileAlone)
+{
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at(u"a.jpg"_s));
+    const struct { QString pressed; Qt::KeyboardModifiers modifiers; QSet<QString> selected; } cases[] = {
+        {u"b.txt"_s, Qt::ControlModifier, {u"a.jpg"_s, u"b.txt"_s}}, // joins the selection
+        {u"DCIM"_s, {}, {u"DCIM"_s}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pressed.toStdString());
+        QWidget* viewport = grid().viewport();
+        const QPoint start = at(c.pressed);
+        QTest::mousePress(viewport, Qt::LeftButton, c.modifiers, start);
+        for (const QPoint step : {QPoint(3, 0), QPoint(30, 4), QPoint(900, 600)}) {
+            QMouseEvent move(QEvent::MouseMove, start + step, viewport->mapToGlobal(start + step), Qt::NoButton,
+                             Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(viewport, &move);
+        }
+        QDrag* drag = grid().findChild<QDrag*>();
+        ASSERT_TRUE(drag);
+        EXPECT_EQ(drag->supportedActions(), Qt::CopyAction);
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        ASSERT_EQ(urls.size(), 1);
+        EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), c.pressed);
+        EXPECT_TRUE(QFileInfo::exists(urls.first().toLocalFile()));
+        EXPECT_EQ(model().selection(), c.selected);
+        QTest::mouseRelease(viewport, Qt::LeftButton, c.modifiers, start);
+        delete drag;
+    }
+    EXPECT_EQ(model().errorMessage(), std::nullopt);
 }
 
 TEST_F(GridAndBars, OneDragFromTheEdgeLightsFolderTilesAndDropsIntoTheOneUnderThePointer)
