@@ -47,8 +47,14 @@ QString localPath(const QUrl& url)
 
 void BrowserModel::download(const QList<RemoteEntry>& entries)
 {
-    const std::optional<Shown> asked = shown();
-    if (entries.isEmpty())
+    if (const std::optional<Shown> asked = shown())
+        download(*asked, entries);
+}
+
+void BrowserModel::download(const Shown& asked, const QList<RemoteEntry>& entries)
+{
+    // The entries are of the folder shown when the request was made.
+    if (entries.isEmpty() || !stillShown(asked, true, QStringLiteral("copied")))
         return;
     QString folder = m_saveFolder;
     if (m_askWhereToSave) {
@@ -64,18 +70,14 @@ void BrowserModel::download(const QList<RemoteEntry>& entries)
         folder = *chosen;
         setSaveFolder(folder);
     }
-    if (asked)
-        copyToMac(*asked, entries, folder, m_revealAfterCopy);
+    copyToMac(asked, entries, folder, m_revealAfterCopy);
 }
 
 void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder,
                              bool reveal)
 {
     // The entries belong to the folder shown when the copy was asked for.
-    if (!stillShown(asked, true, QStringLiteral("copied")))
-        return;
-    const std::shared_ptr<PhoneFiles> phone = files();
-    if (!phone || entries.isEmpty())
+    if (!stillShown(asked, true, QStringLiteral("copied")) || !files() || entries.isEmpty())
         return;
     if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
         setErrorMessage(*text);
@@ -89,6 +91,10 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
     const Conflict answer = conflicts.isEmpty() ? Conflict::replace
                                                 : askAboutConflicts(conflicts, QStringLiteral("this folder"));
     if (answer == Conflict::cancel || !stillShown(asked, true, QStringLiteral("copied")))
+        return;
+    // Taken after the answer: a phone plugged back in meanwhile has a new connection.
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
         return;
     const QString path = asked.path;
     startJob(QStringLiteral("Copying to Mac…"), true, false, [=](JobContext& job) {
@@ -190,10 +196,7 @@ void BrowserModel::upload(const QList<QUrl>& items, const std::optional<QString>
 void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder)
 {
     // Into the folder shown: the same folder still; into a named one: the same phone.
-    if (!stillShown(asked, !folder, QStringLiteral("copied")))
-        return;
-    const std::shared_ptr<PhoneFiles> phone = files();
-    if (!phone || items.isEmpty())
+    if (!stillShown(asked, !folder, QStringLiteral("copied")) || !files() || items.isEmpty())
         return;
     QStringList sources;
     QStringList names;
@@ -205,7 +208,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         setErrorMessage(*text);
         return;
     }
-    const QString target = folder.value_or(m_path);
+    const QString target = folder.value_or(asked.path);
     // The names shown when the copy was asked for; another folder is not known.
     QSet<QString> listed;
     if (!folder) {
@@ -220,6 +223,10 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
     const Conflict answer = conflicts.isEmpty() ? Conflict::replace
                                                 : askAboutConflicts(conflicts, QStringLiteral("the phone"));
     if (answer == Conflict::cancel || !stillShown(asked, !folder, QStringLiteral("copied")))
+        return;
+    // Taken after the answer: a phone plugged back in meanwhile has a new connection.
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
         return;
     startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
         const Cancel& cancel = job.cancel();

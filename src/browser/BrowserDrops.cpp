@@ -42,14 +42,23 @@ void BrowserModel::installAPK()
 
 void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder)
 {
+    if (const std::optional<Shown> asked = shown())
+        handleDrop(*asked, urls, folder);
+}
+
+void BrowserModel::handleDrop(const Shown& asked, const QList<QUrl>& urls, const std::optional<QString>& folder)
+{
+    // A folder dropped on was named on the phone shown at the drop; the folder
+    // shown then is where a drop on the file area goes.
+    if (!stillShown(asked, !folder, QStringLiteral("copied")))
+        return;
     QList<QUrl> packages;
     for (const QUrl& url : urls) {
         if (isPackage(url))
             packages.append(url);
     }
-    const std::optional<Shown> asked = shown();
-    if (packages.isEmpty() || packages.size() != urls.size() || !readyOverAdb(selectedDevice()) || !asked) {
-        upload(urls, folder);
+    if (packages.isEmpty() || packages.size() != urls.size() || !readyOverAdb(selectedDevice())) {
+        uploadTo(asked, urls, folder);
         return;
     }
     Desktop::Question question;
@@ -60,9 +69,9 @@ void BrowserModel::handleDrop(const QList<QUrl>& urls, const std::optional<QStri
     question.buttons = {QStringLiteral("Install"), QStringLiteral("Copy File"), QStringLiteral("Cancel")};
     const std::optional<int> answer = m_desktop->ask(question);
     if (answer == 0)
-        installOn(*asked, packages);
+        installOn(asked, packages);
     else if (answer == 1)
-        uploadTo(*asked, urls, folder);
+        uploadTo(asked, urls, folder);
 }
 
 void BrowserModel::install(const QList<QUrl>& urls)

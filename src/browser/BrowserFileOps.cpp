@@ -80,9 +80,14 @@ bool BrowserModel::validate(const QString& name)
 
 void BrowserModel::remove(const QList<RemoteEntry>& entries)
 {
-    const std::optional<Shown> asked = shown();
-    const std::shared_ptr<PhoneFiles> phone = files();
-    if (!asked || !phone || entries.isEmpty())
+    if (const std::optional<Shown> asked = shown())
+        remove(*asked, entries);
+}
+
+void BrowserModel::remove(const Shown& asked, const QList<RemoteEntry>& entries)
+{
+    // The entries are of the folder shown when the request was made.
+    if (entries.isEmpty() || !stillShown(asked, true, QStringLiteral("deleted")) || !files())
         return;
     // The delete could not start after the answer: no question.
     if (m_job) {
@@ -102,16 +107,21 @@ void BrowserModel::remove(const QList<RemoteEntry>& entries)
     question.buttons = {QStringLiteral("Delete"), QStringLiteral("Cancel")};
     question.warning = true;
     question.destructive = 0;
-    if (m_desktop->ask(question) != 0 || !stillShown(*asked, true, QStringLiteral("deleted")))
+    if (m_desktop->ask(question) != 0 || !stillShown(asked, true, QStringLiteral("deleted")))
         return;
-    const QString path = asked->path;
+    // Taken after the answer: a phone unplugged and plugged back in
+    // meanwhile has a new connection, and the old one is closed.
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
+        return;
+    const QString path = asked.path;
     startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
         for (const RemoteEntry& entry : entries) {
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
             phone->remove(joined(path, entry.name), job.cancel());
         }
         // The selection is the folder's the user may have gone to meanwhile.
-        job.post([asked = *asked](BrowserModel& model) {
+        job.post([asked](BrowserModel& model) {
             if (model.isShown(asked, true))
                 model.setSelection({});
         });

@@ -101,6 +101,18 @@ public:
     explicit BrowserModel(Collaborators collaborators, QObject* parent = nullptr);
     ~BrowserModel() override;
 
+    // The phone and folder a request was made in. A question or panel runs
+    // a nested event loop while the poll goes on, and a view may hand a
+    // request over later than the click or drop that made it; the request
+    // only counts for the phone and folder it was made in.
+    struct Shown {
+        QString serial;
+        Device::Transport transport;
+        QString path;
+    };
+    // None without a ready phone.
+    std::optional<Shown> shown() const;
+
     // ---- phones ----------------------------------------------------------------
     const QList<Device>& devices() const { return m_devices; }
     const std::optional<QString>& selectedSerial() const { return m_selectedSerial; }
@@ -229,6 +241,9 @@ public:
     // Copies phone entries of the folder shown to the save folder, asking
     // where first when askWhereToSave is on.
     void download(const QList<RemoteEntry>& entries);
+    // The same for entries of the folder `asked` was taken in; nothing but a
+    // message when another phone or folder is shown by now.
+    void download(const Shown& asked, const QList<RemoteEntry>& entries);
     // Copies phone files into a new private folder and opens each with its
     // application as soon as it has arrived.
     void openOnMac(const QList<RemoteEntry>& entries);
@@ -244,6 +259,7 @@ public:
     // Asks, then removes the entries one by one; the first failure stops.
     // While a job runs it only beeps, without asking.
     void remove(const QList<RemoteEntry>& entries);
+    void remove(const Shown& asked, const QList<RemoteEntry>& entries);
     // The name as typed; it is trimmed and checked first. While the prompt is
     // shown, only on the phone it was opened for.
     void newFolder(const QString& name);
@@ -255,6 +271,8 @@ public:
     // Computer files dropped on a phone folder (none: the folder shown). App
     // packages alone, on a ready adb phone, may be installed instead.
     void handleDrop(const QList<QUrl>& urls, const std::optional<QString>& folder = std::nullopt);
+    // A drop on the phone and folder `asked` was taken in at the drop.
+    void handleDrop(const Shown& asked, const QList<QUrl>& urls, const std::optional<QString>& folder = std::nullopt);
     // Installs the packages one after another on the chosen phone.
     void install(const QList<QUrl>& urls);
 
@@ -269,13 +287,15 @@ public:
     // ---- to other applications (BrowserDragOut.cpp) ------------------------------
     // The phone paths of the entries, one a line, on the clipboard.
     void copyPaths(const QList<RemoteEntry>& entries);
-    // The drag item of an entry of the folder shown; the caller owns it and
-    // may delete it at any time. The entry is copied from the phone only
-    // when a receiver asks for the file, into a new folder per request. A
-    // request waits for the copy at most dragOutWait, without running
+    // The drag item of entries of the folder shown; the caller owns it and
+    // may delete it at any time. The entries are copied from the phone only
+    // when a receiver asks for the files, each into a new folder of its
+    // own; every later request of the same drag gets those copies. A
+    // request waits for the copies at most dragOutWait, without running
     // events; a drag that ends with a request unanswered sets the error
-    // message. An entry whose name can't be carried is refused with a
-    // sentence and carries nothing.
+    // message, as does a copy that failed. Entries whose names can't be
+    // carried are refused with a sentence, and the item carries nothing.
+    QMimeData* itemProvider(const QList<RemoteEntry>& entries);
     QMimeData* itemProvider(const RemoteEntry& entry);
     // Less than receivers wait for dropped data (about five seconds for Qt
     // programs), so that they get an answer rather than give up.
@@ -359,16 +379,6 @@ private:
     QString identity(const Device& device) const;
     void autoReconnect();
 
-    // The phone and folder a request was made in. A question or panel runs
-    // a nested event loop while the poll goes on; the answer only counts for
-    // the phone and folder it was asked about.
-    struct Shown {
-        QString serial;
-        Device::Transport transport;
-        QString path;
-    };
-    // None without a ready phone.
-    std::optional<Shown> shown() const;
     bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
     // shown; otherwise says that nothing was `done` and returns false.

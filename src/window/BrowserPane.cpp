@@ -270,9 +270,14 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         // After the drop has ended: the copy may ask a question first, and
-        // the sending application waits for the drop's answer.
-        QMetaObject::invokeMethod(
-            m_env.model, [model = m_env.model, files] { model->handleDrop(files, std::nullopt); }, Qt::QueuedConnection);
+        // the sending application waits for the drop's answer. It goes to
+        // the folder shown at the drop.
+        if (const std::optional<BrowserModel::Shown> asked = m_env.model->shown()) {
+            QMetaObject::invokeMethod(
+                m_env.model,
+                [model = m_env.model, asked = *asked, files] { model->handleDrop(asked, files, std::nullopt); },
+                Qt::QueuedConnection);
+        }
         return true;
     }
     default:

@@ -8,6 +8,9 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
 {
     using Action = WindowRules::MenuItem::Action;
     BrowserModel* model = m_env.model;
+    // The items are of the phone and folder shown now; an action that runs
+    // later acts there or nowhere.
+    const std::optional<BrowserModel::Shown> asked = model->shown();
 
     for (const WindowRules::MenuItem& item : WindowRules::entryMenu(items)) {
         if (item.action == Action::separator) {
@@ -34,7 +37,8 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
             run = [model, items] { model->openOnMac(items); };
             break;
         case Action::copyToMac:
-            run = [model, items] { model->download(items); };
+            if (asked)
+                run = [model, asked = *asked, items] { model->download(asked, items); };
             break;
         case Action::copyPaths:
             run = [model, items] { model->copyPaths(items); };
@@ -44,7 +48,8 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
             break;
         case Action::remove:
             action->setProperty("destructive", true);
-            run = [model, items] { model->remove(items); };
+            if (asked)
+                run = [model, asked = *asked, items] { model->remove(asked, items); };
             break;
         case Action::separator:
             break;

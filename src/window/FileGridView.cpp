@@ -477,10 +477,14 @@ void FileGridView::dropEvent(QDropEvent* event)
     const std::optional<QString> target =
         folder >= 0 ? std::optional<QString>(paths::joined(m_env.model->path(), m_entries[folder].name))
                     : std::nullopt;
+    const std::optional<BrowserModel::Shown> asked = m_env.model->shown();
+    if (!asked)
+        return;
     // After the drop has ended: the copy may ask a question first, and the
-    // sending application waits for the drop's answer.
+    // sending application waits for the drop's answer. It goes where it was
+    // dropped, whatever is shown by then.
     QMetaObject::invokeMethod(
-        m_env.model, [model = m_env.model, files, target] { model->handleDrop(files, target); },
+        m_env.model, [model = m_env.model, asked = *asked, files, target] { model->handleDrop(asked, files, target); },
         Qt::QueuedConnection);
 }
 

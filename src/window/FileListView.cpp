@@ -346,13 +346,25 @@ void FileListView::contextMenuEvent(QContextMenuEvent* event)
 
 void FileListView::startDrag(Qt::DropActions)
 {
-    // The row pressed, one entry per drag.
+    // The row pressed: with the rest of the selection when it is selected,
+    // alone otherwise.
     const QModelIndex index = currentIndex();
     if (!index.isValid())
         return;
     const RemoteEntry entry = m_rows.entry(index.row());
+    const QSet<QString>& selection = m_env.model->selection();
+    QList<RemoteEntry> entries;
+    if (selection.contains(entry.name)) {
+        // In the order of the rows.
+        for (int row = 0; row < m_rows.rowCount(); ++row) {
+            if (selection.contains(m_rows.entry(row).name))
+                entries.append(m_rows.entry(row));
+        }
+    } else {
+        entries.append(entry);
+    }
     auto* drag = new QDrag(this);
-    drag->setMimeData(m_env.model->itemProvider(entry));
+    drag->setMimeData(m_env.model->itemProvider(entries));
     drag->setPixmap(FileIcons::icon(entry).pixmap(32, 32));
     // A copy only: the phone keeps its item.
     drag->exec(Qt::CopyAction, Qt::CopyAction);

@@ -102,9 +102,14 @@ void PathSegment::dropEvent(QDropEvent* event)
     const QList<QUrl> files = WindowRules::fileUrls(event->mimeData()->urls());
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    // After the drop has ended: the model may ask a question first.
+    const std::optional<BrowserModel::Shown> asked = m_model->shown();
+    if (!asked)
+        return;
+    // After the drop has ended: the model may ask a question first. The
+    // folder is of the phone shown at the drop.
     QMetaObject::invokeMethod(
-        m_model, [model = m_model, files, folder = m_component.path] { model->handleDrop(files, folder); },
+        m_model,
+        [model = m_model, asked = *asked, files, folder = m_component.path] { model->handleDrop(asked, files, folder); },
         Qt::QueuedConnection);
 }
 

@@ -191,6 +191,13 @@ public:
         auto& phone = m_phones[serial];
         return phone ? phone : (phone = std::make_shared<MemoryPhoneFiles>());
     }
+    // The phone's files anew, as a phone unplugged and plugged back in has
+    // a new connection; whoever kept the old one still holds it.
+    std::shared_ptr<MemoryPhoneFiles> replug(const QString& serial)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_phones[serial] = std::make_shared<MemoryPhoneFiles>();
+    }
 
 private:
     std::mutex m_mutex;

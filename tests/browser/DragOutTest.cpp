@@ -166,4 +166,115 @@ TEST_F(DragOutTest, NothingStaysOfCopiesNobodyTook)
     EXPECT_EQ(error(), u"The phone stopped answering."_s);
 }
 
+// Mended: a receiver that asks at every move of the pointer got a new
+// whole copy from the phone each time, each kept until quit; a failed copy
+// was tried, and told, again at every request. One drag makes its copies
+// once and hands the same ones to every request.
+TEST_F(DragOutTest, EveryRequestOfADragGetsWhatItsFirstCopyGave)
+{
+    const struct { const char* what; bool fails; } cases[] = {{"copied", false}, {"failed", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        phone->onTransfer([fails = c.fails](const QString&, const Progress&, const Cancel&) {
+            if (fails)
+                throw Error(u"The phone stopped answering."_s);
+        });
+        const int pullsBefore = phone->callsStartingWith(u"pull "_s);
+        std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+        const QList<QUrl> first = drag->urls();
+        for (int request = 0; request < 3; ++request)
+            EXPECT_EQ(drag->urls(), first);
+        EXPECT_EQ(first.size(), c.fails ? 0 : 1);
+        EXPECT_EQ(phone->callsStartingWith(u"pull "_s), pullsBefore + 1);
+        EXPECT_EQ(stagedFolders().size(), c.fails ? 0 : 1);
+        drag.reset();
+        settle();
+        EXPECT_EQ(error(), c.fails ? u"The phone stopped answering."_s : QString());
+        if (!c.fails) {
+            EXPECT_TRUE(QFileInfo(first.first().toLocalFile()).isFile()); // the receiver's now
+            TempFolder::removeAll();
+        }
+    }
+}
+
+// Mended: a request that gave up, then a later one whose copy failed, left
+// the user with "stopped waiting" instead of why the copy failed.
+TEST_F(DragOutTest, AFailureAfterARequestThatGaveUpIsToldAsItIs)
+{
+    model().setDragOutWait(std::chrono::milliseconds(50));
+    phone->onTransfer([this](const QString&, const Progress&, const Cancel& cancel) {
+        for (int i = 0; i < 1000 && !m_release && !cancel.isCancelled(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        throw Error(u"The phone stopped answering."_s);
+    });
+    std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+    EXPECT_TRUE(drag->urls().isEmpty()); // gave up
+    m_release = true;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return WorkerPool::shared().activeJobs() == 0; }));
+    EXPECT_TRUE(drag->urls().isEmpty()); // failed
+    drag.reset();
+    settle();
+    EXPECT_EQ(error(), u"The phone stopped answering."_s);
+    EXPECT_TRUE(stagedFolders().isEmpty());
+}
+
+// Several entries dragged at once: each copied only when a receiver asks,
+// into a folder of its own, and handed over together; the wait holds for
+// the request as a whole, and nothing of a drag is handed over or left
+// behind when one of its copies fails.
+TEST_F(DragOutTest, SeveralEntriesAreCopiedTogetherEachIntoAFolderOfItsOwn)
+{
+    const QList<RemoteEntry> both{file(u"photo.jpg"_s), folder(u"Photos"_s)};
+    std::unique_ptr<QMimeData> drag(model().itemProvider(both));
+    settle();
+    EXPECT_EQ(phone->callsStartingWith(u"pull "_s), 0);
+    const QList<QUrl> urls = drag->urls();
+    ASSERT_EQ(urls.size(), 2);
+    EXPECT_EQ(drag->urls(), urls);
+    EXPECT_EQ(phone->callsStartingWith(u"pull "_s), 2);
+    const QFileInfo photo(urls[0].toLocalFile()), photos(urls[1].toLocalFile());
+    EXPECT_EQ(photo.fileName(), u"photo.jpg"_s);
+    EXPECT_TRUE(photo.isFile());
+    EXPECT_EQ(photos.fileName(), u"Photos"_s);
+    EXPECT_TRUE(photos.isDir());
+    EXPECT_NE(photo.path(), photos.path());
+    QFile contents(photo.filePath());
+    ASSERT_TRUE(contents.open(QIODevice::ReadOnly));
+    EXPECT_EQ(contents.readAll(), "/sdcard/photo.jpg");
+    drag.reset();
+    settle();
+    EXPECT_EQ(error(), QString());
+    TempFolder::removeAll();
+
+    // The request waits once for the whole drag, not once per entry.
+    model().setDragOutWait(std::chrono::milliseconds(100));
+    holdCopiesUntilReleased();
+    drag.reset(model().itemProvider(both));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(drag->urls().isEmpty());
+    EXPECT_LT(waited.elapsed(), 2000);
+    drag.reset();
+    settle();
+    EXPECT_TRUE(m_cancelled);
+    EXPECT_EQ(error(), u"2 items couldn't be dropped: the app they were dropped on stopped waiting before they were "
+                       u"copied from the phone. Use “Copy to Mac…” for large items."_s);
+    EXPECT_TRUE(stagedFolders().isEmpty());
+
+    // The second fails: the first's copy goes too.
+    model().setErrorMessage(std::nullopt);
+    model().setDragOutWait(BrowserModel::defaultDragOutWait);
+    phone->onTransfer([](const QString& call, const Progress&, const Cancel&) {
+        if (call.startsWith(u"pull /sdcard/Photos "_s))
+            throw Error(u"The phone stopped answering."_s);
+    });
+    drag.reset(model().itemProvider(both));
+    EXPECT_TRUE(drag->urls().isEmpty());
+    drag.reset();
+    settle();
+    EXPECT_EQ(error(), u"The phone stopped answering."_s);
+    EXPECT_TRUE(stagedFolders().isEmpty());
+}
+
 } // namespace

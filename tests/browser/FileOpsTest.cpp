@@ -207,6 +207,41 @@ TEST_F(FileOpsTest, AnAnswerActsOnlyOnThePhoneAndFolderItWasAbout)
     EXPECT_EQ(adb->phone(u"A2"_s)->calls(u"remove /sdcard/a.txt"_s), 0);
 }
 
+// Mended: delete and both copies took the phone's connection before their
+// question; an MTP phone unplugged and plugged back in meanwhile has a new
+// connection, and the work went to the closed one.
+TEST_F(FileOpsTest, AnAnswerUsesThePhonesConnectionOfAfterTheQuestion)
+{
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    pass();
+    model().setSelectedSerial(u"M1"_s);
+    QFile(saved.filePath(u"a.txt"_s)).open(QIODevice::WriteOnly); // so Copy to Mac asks
+    desktop->answer = 0;                                         // Delete; Replace
+    const struct { const char* what; std::function<void()> request; QString call; } cases[] = {
+        {"delete", [&] { model().remove({file(u"a.txt"_s)}); }, u"remove /sdcard/a.txt"_s},
+        {"copy to Mac", [&] { model().download({file(u"a.txt"_s)}); }, u"pull /sdcard/a.txt "_s},
+        {"copy to phone", [&] { model().upload(urls({u"/m/a.txt"_s})); }, u"push /m/a.txt "_s},
+    };
+    for (const auto& c : cases) {
+        const std::shared_ptr<MemoryPhoneFiles> before = mtp->phone(u"M1"_s);
+        before->setFolder(u"/sdcard"_s, {file(u"a.txt"_s)});
+        reload();
+        model().setErrorMessage(std::nullopt);
+        std::shared_ptr<MemoryPhoneFiles> after;
+        desktop->whileAsking = [&] {
+            after = mtp->replug(u"M1"_s);
+            after->setFolder(u"/sdcard"_s, {file(u"a.txt"_s)});
+        };
+        c.request();
+        desktop->whileAsking = nullptr;
+        run();
+        ASSERT_TRUE(after) << c.what;
+        EXPECT_EQ(before->callsStartingWith(c.call), 0) << c.what;
+        EXPECT_EQ(after->callsStartingWith(c.call), 1) << c.what;
+        EXPECT_EQ(error(), QString()) << c.what;
+    }
+}
+
 // ---- new folder and rename ----------------------------------------------------------
 
 TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)

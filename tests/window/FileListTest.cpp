@@ -166,20 +166,23 @@ TEST_F(FileList, AnOpenMenuClosesWhenTheListingIsReplaced)
 
 // Mended: the list's rows offered no drag, so pressing a row and moving
 // only selected rows and nothing ever left the window. A press and a move
-// through the list's own events start a copy-only drag of the row pressed,
-// whose data is the model's item for that entry; the selection stays.
-TEST_F(FileList, PressingARowAndMovingOutDragsThatRowsEntry)
+// through the list's own events start a copy-only drag whose data is the
+// model's item; the selection stays.
+// Mended too: the drag carried the pressed row alone, so of several
+// selected files the receiver got one. A press on a selected row drags the
+// whole selection, in the rows' order; on another row, that row.
+TEST_F(FileList, PressingARowAndMovingOutDragsThatRowOrTheSelectionItIsIn)
 {
     list(bareEnvironment());
     model().setSelection({u"a.jpg"_s, u"b.txt"_s});
-    const QList<std::pair<QString, QString>> cases = {
-        {u"b.txt"_s, u"a.jpg,b.txt"_s}, // a row of the selection
-        {u"DCIM"_s, u"DCIM"_s},         // another row, which the press selects
+    const struct { QString pressed, selected; QStringList dragged; } cases[] = {
+        {u"b.txt"_s, u"a.jpg,b.txt"_s, {u"a.jpg"_s, u"b.txt"_s}}, // a row of the selection
+        {u"DCIM"_s, u"DCIM"_s, {u"DCIM"_s}},                      // another row, which the press selects
     };
-    for (const auto& [name, selected] : cases) {
-        SCOPED_TRACE(name.toStdString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pressed.toStdString());
         QWidget* viewport = m_list->viewport();
-        const QPoint start = at(name);
+        const QPoint start = at(c.pressed);
         QTest::mousePress(viewport, Qt::LeftButton, {}, start);
         for (const QPoint step : {QPoint(3, 0), QPoint(30, 4), QPoint(900, 500)}) { // the last outside the window
             QMouseEvent move(QEvent::MouseMove, start + step, viewport->mapToGlobal(start + step), Qt::NoButton,
@@ -192,10 +195,14 @@ TEST_F(FileList, PressingARowAndMovingOutDragsThatRowsEntry)
         ASSERT_TRUE(drag);
         EXPECT_EQ(drag->supportedActions(), Qt::CopyAction);
         EXPECT_EQ(drag->mimeData()->formats(), QStringList{u"text/uri-list"_s});
-        const QList<QUrl> urls = drag->mimeData()->urls();
-        ASSERT_EQ(urls.size(), 1);
-        EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), name);
-        EXPECT_EQ(rowNames(true), selected);
+        QStringList dragged;
+        for (const QUrl& url : drag->mimeData()->urls()) {
+            const QFileInfo copy(url.toLocalFile());
+            dragged.append(copy.fileName());
+            EXPECT_TRUE(copy.exists()) << copy.filePath().toStdString();
+        }
+        EXPECT_EQ(dragged, c.dragged);
+        EXPECT_EQ(rowNames(true), c.selected);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, start);
         delete drag;
     }
@@ -293,4 +300,49 @@ TEST_F(FileList, BackspaceDeletesNothingOnlyDeleteAsks)
     EXPECT_TRUE(desktop->questions.isEmpty());
     QTest::keyClick(&view, Qt::Key_Delete);
     EXPECT_EQ(desktop->questions.size(), 1);
+}
+
+// Mended: a menu's Delete and Copy to Mac ran after the click on whatever
+// phone and folder were shown by then, so a phone switch or folder change
+// queued before them (a poll's answer) got the same-named item there
+// deleted or copied. They act on what the menu was opened on, or not at all.
+TEST_F(FileList, AMenuItemActsOnlyOnThePhoneAndFolderItsMenuWasOpenedOn)
+{
+    list(fullEnvironment());
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {file(u"b.txt"_s, 2000)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music"_s, {file(u"b.txt"_s, 2000)});
+    pass();
+    QTemporaryDir saved;
+    desktop->folder = saved.path();
+    desktop->answer = 0;
+    const auto otherPhone = [&] { model().setSelectedSerial(u"A2"_s); };
+    const auto otherFolder = [&] { model().navigate(u"/sdcard/Music"_s); };
+    const QString changed = u": the phone or folder shown changed before you answered."_s;
+    const struct { const char* what; QString item; std::function<void()> meanwhile; QString error; } cases[] = {
+        {"delete, other phone", u"Delete…"_s, otherPhone, u"Nothing was deleted"_s + changed},
+        {"delete, other folder", u"Delete…"_s, otherFolder, u"Nothing was deleted"_s + changed},
+        {"copy to Mac, other phone", u"Copy to Mac…"_s, otherPhone, u"Nothing was copied"_s + changed},
+        {"copy to Mac, other folder", u"Copy to Mac…"_s, otherFolder, u"Nothing was copied"_s + changed},
+    };
+    for (const auto& c : cases) {
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        settle();
+        model().setErrorMessage(std::nullopt);
+        desktop->questions.clear();
+        const std::unique_ptr<EntryMenu> menu(m_list->menuAt(at(u"b.txt"_s)));
+        QAction* action = menu->findChild<QAction*>(c.item);
+        ASSERT_TRUE(action) << c.what;
+        QMetaObject::invokeMethod(&model(), c.meanwhile, Qt::QueuedConnection);
+        action->trigger();
+        settle();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.error) << c.what;
+        EXPECT_TRUE(desktop->questions.isEmpty()) << c.what;
+        for (const QString& serial : {u"A1"_s, u"A2"_s}) {
+            const auto& files = *adb->phone(serial);
+            EXPECT_EQ(files.callsStartingWith(u"remove "_s) + files.callsStartingWith(u"pull "_s), 0)
+                << c.what << " on " << serial.toStdString();
+        }
+    }
 }

@@ -11,7 +11,11 @@
 #include "StatusBar.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
+#include <QDrag>
+#include <QFileInfo>
 #include <QHelpEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
@@ -249,6 +253,81 @@ TEST_F(GridAndBars, FolderTilesTakeDropsIntoTheirFolderOthersLeaveThemToThePane)
     EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/"), 1);
     EXPECT_FALSE(drop(viewport, at(u"DCIM"_s), {web}));
     EXPECT_EQ(grid().dropTarget(), -1);
+}
+
+// Mended: a drop handed its copy to the model after the drop had ended, and
+// the model took the phone shown by then: a phone switch or folder change
+// queued before it (a poll's answer) sent the files to the other phone, into
+// the folder named on the first, or into another folder. Now a drop goes
+// where it was dropped, or nowhere with a word.
+TEST_F(GridAndBars, ADropGoesOnlyToThePhoneAndFolderItWasDroppedOn)
+{
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {folder(u"DCIM"_s), file(u"a.jpg"_s, 10)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard/DCIM"_s, {});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {});
+    pass();
+    const auto otherPhone = [&] { model().setSelectedSerial(u"A2"_s); };
+    const auto otherFolder = [&] { model().navigate(u"/sdcard/DCIM"_s); };
+    const QString phoneChanged = u"Nothing was copied: the phone shown changed before you answered."_s;
+    const QString folderChanged = u"Nothing was copied: the phone or folder shown changed before you answered."_s;
+    const auto onTile = [&](const QString& name) { return std::pair<QWidget*, QPoint>(grid().viewport(), at(name)); };
+    const auto onTop = [&] {
+        PathSegment* top = m_pane->browser()->pathBar()->segments().first();
+        return std::pair<QWidget*, QPoint>(top, top->rect().center());
+    };
+    const struct { const char* what; QString shown; std::function<std::pair<QWidget*, QPoint>()> target;
+                   std::function<void()> meanwhile; QString error; } cases[] = {
+        {"folder tile, other phone", u"/sdcard"_s, [&] { return onTile(u"DCIM"_s); }, otherPhone, phoneChanged},
+        {"file area, other phone", u"/sdcard"_s, [&] { return onTile(u"a.jpg"_s); }, otherPhone, folderChanged},
+        {"file area, other folder", u"/sdcard"_s, [&] { return onTile(u"a.jpg"_s); }, otherFolder, folderChanged},
+        {"path segment, other phone", u"/sdcard/DCIM"_s, onTop, otherPhone, phoneChanged},
+    };
+    for (const auto& c : cases) {
+        model().setSelectedSerial(u"A1"_s);
+        go(c.shown);
+        model().setErrorMessage(std::nullopt);
+        const auto [widget, point] = c.target();
+        QMetaObject::invokeMethod(&model(), c.meanwhile, Qt::QueuedConnection);
+        EXPECT_TRUE(drop(widget, point, {one})) << c.what;
+        settle();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.error) << c.what;
+        for (const QString& serial : {u"A1"_s, u"A2"_s})
+            EXPECT_EQ(adb->phone(serial)->callsStartingWith(u"push "_s), 0) << c.what << " on " << serial.toStdString();
+    }
+}
+
+// The grid drags the tile pressed, alone even among other selected tiles,
+// as a copy whose data is the model's item for that entry.
+TEST_F(GridAndBars, PressingATileAndMovingOutDragsThatTileAlone)
+{
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at(u"a.jpg"_s));
+    const struct { QString pressed; Qt::KeyboardModifiers modifiers; QSet<QString> selected; } cases[] = {
+        {u"b.txt"_s, Qt::ControlModifier, {u"a.jpg"_s, u"b.txt"_s}}, // joins the selection
+        {u"DCIM"_s, {}, {u"DCIM"_s}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pressed.toStdString());
+        QWidget* viewport = grid().viewport();
+        const QPoint start = at(c.pressed);
+        QTest::mousePress(viewport, Qt::LeftButton, c.modifiers, start);
+        for (const QPoint step : {QPoint(3, 0), QPoint(30, 4), QPoint(900, 600)}) {
+            QMouseEvent move(QEvent::MouseMove, start + step, viewport->mapToGlobal(start + step), Qt::NoButton,
+                             Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(viewport, &move);
+        }
+        QDrag* drag = grid().findChild<QDrag*>();
+        ASSERT_TRUE(drag);
+        EXPECT_EQ(drag->supportedActions(), Qt::CopyAction);
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        ASSERT_EQ(urls.size(), 1);
+        EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), c.pressed);
+        EXPECT_TRUE(QFileInfo::exists(urls.first().toLocalFile()));
+        EXPECT_EQ(model().selection(), c.selected);
+        QTest::mouseRelease(viewport, Qt::LeftButton, c.modifiers, start);
+        delete drag;
+    }
+    EXPECT_EQ(model().errorMessage(), std::nullopt);
 }
 
 TEST_F(GridAndBars, OneDragFromTheEdgeLightsFolderTilesAndDropsIntoTheOneUnderThePointer)
