@@ -7,6 +7,7 @@
 #include "BrowserPane.h"
 #include "BusyPhoneView.h"
 #include "CommandBox.h"
+#include "ConnectGuide.h"
 #include "ContentView.h"
 #include "DetailView.h"
 #include "DevicePanel.h"
@@ -22,10 +23,12 @@
 #include "PhoneFrame.h"
 #include "Sidebar.h"
 #include "StatusBar.h"
+#include "Theme.h"
 #include "TransferHUD.h"
 #include "UnevenDigits.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGraphicsDropShadowEffect>
@@ -279,6 +282,34 @@ TEST(PhoneFrameMeasures, FollowTheWidth)
         PhoneFrame frame(u"cable.connector"_s, int(row.width));
         EXPECT_EQ(frame.size(), row.size.toSize());
     }
+}
+
+// Copy Command is the prominent, accent-filled button; Open Terminal, the
+// guide's Wi-Fi button and the busy view's Quit keep the bordered look.
+TEST_F(WindowLook, TheGuidesButtonsTakeTheirGlassLooks)
+{
+    QPalette light = QApplication::palette();
+    light.setColor(QPalette::Window, Qt::white);
+    const auto filled = [&](QPushButton* button) {
+        button->setPalette(light);
+        button->resize(180, 32);
+        const QImage image = button->grab().toImage();
+        return image.pixelColor(5, image.height() / 2).rgb() == Theme::accent(false).rgb();
+    };
+    CommandBox box(u"brew install --cask android-platform-tools"_s);
+    QPushButton* terminal = nullptr;
+    for (auto* button : box.findChildren<QPushButton*>()) {
+        if (button->text() == u"Open Terminal"_s)
+            terminal = button;
+    }
+    ASSERT_TRUE(terminal);
+    ConnectGuide guide(bareEnvironment(), ConnectGuide::connectSteps());
+    BusyPhoneView busy(bareEnvironment(), mtpPhone(u"M1"_s, u"busy"_s));
+    busy.quitButton()->setText(u"Quit Photos"_s);
+    const std::pair<QPushButton*, bool> table[] = {
+        {box.copyButton(), true}, {terminal, false}, {guide.wirelessButton(), false}, {busy.quitButton(), false}};
+    for (const auto& [button, prominent] : table)
+        EXPECT_EQ(filled(button), prominent) << button->text().toStdString();
 }
 
 // The command box takes the room there is up to 440; the busy view's
