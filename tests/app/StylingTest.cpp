@@ -209,6 +209,7 @@ TEST(Glass, FillsItsShapeWithTheMaterialThenAFaintWhiteHairline)
     ASSERT_EQ(drawn.size(), 2);
     EXPECT_EQ(drawn[0].pen.style(), Qt::NoPen);
     EXPECT_EQ(drawn[0].brush.color().rgb(), QColor(40, 50, 60).rgb());
+    EXPECT_NEAR(drawn[0].brush.color().alphaF(), 0.82, 0.005) << "translucent";
     EXPECT_EQ(drawn[0].path, capsule);
     // The hairline: white at 0.12, half a point, centred on the outline.
     EXPECT_EQ(drawn[1].brush.style(), Qt::NoBrush);
