@@ -2,6 +2,7 @@
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
+#include "Digits.h"
 #include "Glass.h"
 #include "Look.h"
 #include "MirrorLook.h"
@@ -111,7 +112,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     badgeLayout->setContentsMargins(0, 0, 0, 0);
     badgeLayout->setSpacing(0);
     badgeLayout->setAlignment(Qt::AlignCenter);
-    m_fps = new QLabel(m_badge);
+    m_fps = new DigitsLabel(m_badge);
     QFont number = font();
     number.setPointSizeF(12);
     number.setWeight(QFont::DemiBold);

@@ -8,15 +8,65 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
+namespace {
+
+// The soft shadow below the surface; it also draws the surface at the
+// surface's opacity, shadow included.
+class GlassShadow : public QGraphicsDropShadowEffect {
+public:
+    explicit GlassShadow(QObject* parent) : QGraphicsDropShadowEffect(parent)
+    {
+        setColor(QColor(0, 0, 0, qRound(0.12 * 255)));
+        setBlurRadius(12);
+        setOffset(0, 4);
+    }
+
+    qreal opacity() const { return m_opacity; }
+    void setOpacity(qreal opacity)
+    {
+        opacity = std::clamp(opacity, 0.0, 1.0);
+        if (opacity == m_opacity)
+            return;
+        m_opacity = opacity;
+        update();
+    }
+
+protected:
+    void draw(QPainter* painter) override
+    {
+        if (m_opacity <= 0)
+            return;
+        painter->save();
+        painter->setOpacity(painter->opacity() * m_opacity);
+        QGraphicsDropShadowEffect::draw(painter);
+        painter->restore();
+    }
+
+private:
+    qreal m_opacity = 1.0;
+};
+
+} // namespace
+
 GlassSurface::GlassSurface(Shape shape, qreal radius, bool interactive, QWidget* parent)
     : QWidget(parent), m_shape(shape), m_radius(radius), m_interactive(interactive)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, qRound(0.12 * 255)));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 4);
-    setGraphicsEffect(shadow);
+    setGraphicsEffect(new GlassShadow(this));
+}
+
+void GlassSurface::setOpacity(qreal opacity)
+{
+    if (auto* shadow = dynamic_cast<GlassShadow*>(graphicsEffect()))
+        shadow->setOpacity(opacity);
+}
+
+qreal GlassSurface::opacity() const
+{
+    auto* shadow = dynamic_cast<GlassShadow*>(graphicsEffect());
+    return shadow ? shadow->opacity() : 1.0;
 }
 
 QPainterPath GlassSurface::outline(Shape shape, const QRectF& rect, qreal radius)
@@ -46,35 +96,19 @@ void GlassSurface::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     // Inset by half the hairline so the stroke stays inside the widget.
     const QRectF area = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
-    paint(painter, outline(m_shape, area, m_radius), palette(), m_interactive && m_hovered);
+    paint(painter, outline(m_shape, area, m_radius), palette());
 }
 
-void GlassSurface::paint(QPainter& painter, const QPainterPath& path, const QPalette& palette, bool hovered)
+void GlassSurface::paint(QPainter& painter, const QPainterPath& path, const QPalette& palette)
 {
     painter.save();
     QColor fill = palette.color(QPalette::Window);
-    fill.setAlphaF(hovered ? 0.92f : 0.82f);
+    fill.setAlphaF(0.82f);
     painter.fillPath(path, fill);
     painter.setPen(QPen(QColor(255, 255, 255, qRound(0.12 * 255)), 0.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(path);
     painter.restore();
-}
-
-void GlassSurface::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    if (m_interactive)
-        update();
-    QWidget::enterEvent(event);
-}
-
-void GlassSurface::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    if (m_interactive)
-        update();
-    QWidget::leaveEvent(event);
 }
 
 void glassButton(QAbstractButton* button, bool prominent)

@@ -13,28 +13,32 @@ class GlassSurface : public QWidget {
 public:
     enum class Shape { capsule, circle, roundedRectangle };
 
+    // `interactive` is kept for the callers' sake; this look has no
+    // interactive variant, so it changes nothing.
     explicit GlassSurface(Shape shape, qreal radius = 0, bool interactive = false, QWidget* parent = nullptr);
 
     Shape shape() const { return m_shape; }
     qreal radius() const { return m_radius; }
     bool isInteractive() const { return m_interactive; }
 
+    // The surface, its shadow and everything on it drawn at `opacity`: the
+    // way to fade glass, since Qt draws no graphics effect inside another.
+    void setOpacity(qreal opacity);
+    qreal opacity() const;
+
     // The outline of the shape inside `rect`.
     static QPainterPath outline(Shape shape, const QRectF& rect, qreal radius);
     // The surface's fill and hairline along `path`, for views that draw
-    // their glass themselves (brighter while hovered, when interactive).
-    static void paint(QPainter& painter, const QPainterPath& path, const QPalette& palette, bool hovered);
+    // their glass themselves.
+    static void paint(QPainter& painter, const QPainterPath& path, const QPalette& palette);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     Shape m_shape;
     qreal m_radius;
     bool m_interactive;
-    bool m_hovered = false;
 };
 
 // A square glass tile filled with the accent colour fading downwards to

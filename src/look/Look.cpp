@@ -11,6 +11,8 @@
 #include <QSvgRenderer>
 #include <QWidget>
 
+#include <unicode/unum.h>
+
 #include <cmath>
 #include <iterator>
 
@@ -238,6 +240,26 @@ private:
 QIcon symbolIcon(const QString& name, const QColor& color)
 {
     return QIcon(new SymbolIconEngine(name, color));
+}
+
+QString percent(int whole)
+{
+    // Where the sign goes and what stands between it and the number differ
+    // by locale; ICU's percent style knows, QLocale does not.
+    const QLocale locale;
+    const QByteArray id = locale.language() == QLocale::C ? QByteArrayLiteral("en_US_POSIX") : locale.name().toLatin1();
+    UErrorCode status = U_ZERO_ERROR;
+    UNumberFormat* format = unum_open(UNUM_PERCENT, nullptr, 0, id.constData(), nullptr, &status);
+    if (U_SUCCESS(status)) {
+        // The value is a percentage already.
+        unum_setAttribute(format, UNUM_MULTIPLIER, 1);
+        UChar text[64];
+        const int32_t length = unum_format(format, whole, text, int32_t(std::size(text)), nullptr, &status);
+        unum_close(format);
+        if (U_SUCCESS(status) && length <= int32_t(std::size(text)))
+            return QString(reinterpret_cast<const QChar*>(text), length);
+    }
+    return locale.toString(whole) + locale.percent();
 }
 
 QString byteCount(int64_t bytes)

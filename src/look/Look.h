@@ -42,6 +42,9 @@ QIcon symbolIcon(const QString& name, const QColor& color);
 // "4.1 MB", "1.23 GB"), "Zero KB" for nothing.
 QString byteCount(int64_t bytes);
 
+// A whole percentage as the user's locale writes one ("42%", "42 %", "%42").
+QString percent(int whole);
+
 // A date alone, abbreviated in the user's locale ("Mar 15, 2024").
 QString abbreviatedDate(const QDateTime& date);
 

@@ -1,7 +1,11 @@
 #include "Motion.h"
 
+#include <QPointF>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <cmath>
+#include <numbers>
 
 namespace Motion {
 
@@ -35,6 +39,29 @@ bool reduced()
 void setReducedOverride(std::optional<bool> reduced)
 {
     override() = reduced;
+}
+
+QEasingCurve easeOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+
+double spring(double seconds, double response, double damping)
+{
+    if (seconds <= 0)
+        return 0;
+    const double natural = 2 * std::numbers::pi / response;
+    const double decay = damping * natural;
+    const double ringing = natural * std::sqrt(1 - damping * damping);
+    return 1 - std::exp(-decay * seconds) * (std::cos(ringing * seconds) + decay / ringing * std::sin(ringing * seconds));
+}
+
+int springMilliseconds(double response, double damping)
+{
+    const double natural = 2 * std::numbers::pi / response;
+    return int(std::ceil(1000 * std::log(1000.0) / (damping * natural)));
 }
 
 } // namespace Motion

@@ -4,6 +4,7 @@
 #include "Accessibility.h"
 #include "AppsModel.h"
 #include "AppsTable.h"
+#include "Digits.h"
 #include "Look.h"
 #include "Spinner.h"
 
@@ -48,6 +49,7 @@ AppsList::AppsList(std::function<QString()> saveFolder, std::function<void()> on
     m_table->setModel(m_filter);
     m_cell = new AppCell(m_table);
     m_table->setItemDelegateForColumn(0, m_cell);
+    m_table->setItemDelegateForColumn(1, new DigitsDelegate(m_table));
     m_table->setFrameShape(QFrame::NoFrame);
     m_table->setShowGrid(false);
     m_table->setWordWrap(false);

@@ -1,6 +1,7 @@
 #include "LogcatView.h"
 
 #include "Accessibility.h"
+#include "Digits.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "Look.h"
@@ -185,7 +186,7 @@ void LogcatView::buildStatusBar()
     m_state->setObjectName(QStringLiteral("state"));
     m_app = new QLabel(m_statusBar);
     m_app->setObjectName(QStringLiteral("app"));
-    m_count = new QLabel(m_statusBar);
+    m_count = new DigitsLabel(m_statusBar);
     m_count->setObjectName(QStringLiteral("count"));
     const QFont callout = Look::callout(font());
     for (QLabel* label : {m_state, m_app, m_count}) {

@@ -5,6 +5,8 @@
 #include "DropOverlay.h"
 #include "FileGridView.h"
 #include "FileListView.h"
+#include "Glass.h"
+#include "Motion.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "Look.h"
@@ -15,8 +17,9 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
-#include <QParallelAnimationGroup>
-#include <QPropertyAnimation>
+#include <QVariantAnimation>
+
+#include <algorithm>
 #include <QLabel>
 #include <QMimeData>
 #include <QStackedLayout>
@@ -89,25 +92,40 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_statusBar = new StatusBar(m_env.model, this);
     column->addWidget(m_statusBar);
 
-    // Over the whole body, outside the page stack.
+    // Over the whole body, outside the page stack; it fades in and out.
     m_overlay = new DropOverlay(m_body);
     m_overlay->hide();
     m_body->installEventFilter(this);
     m_body->setAcceptDrops(true);
+    m_overlayFade = new QVariantAnimation(this);
+    m_overlayFade->setObjectName(QStringLiteral("overlayFade"));
+    m_overlayFade->setDuration(200);
+    m_overlayFade->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_overlayFade, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { m_overlay->setOpacity(value.toDouble()); });
+    connect(m_overlayFade, &QAbstractAnimation::finished, this, [this] {
+        if (!m_dropTargeted)
+            m_overlay->hide();
+    });
 
-    // Floats 14 pt above the bottom of the listing and slides in and out. No
-    // fade: an opacity effect over the glass surface's own shadow effect
-    // leaves the capsule unpainted.
+    // Floats 14 pt above the bottom of the listing; it comes up from the
+    // bottom edge fading in, and leaves the same way, on a spring.
     m_hud = new TransferHUD(m_env.model, m_body);
     m_hud->hide();
-    m_hudMotion = new QParallelAnimationGroup(this);
-    auto* slide = new QPropertyAnimation(m_hud, "pos", m_hudMotion);
-    slide->setDuration(250);
-    slide->setEasingCurve(QEasingCurve::OutCubic);
-    m_hudMotion->addAnimation(slide);
+    m_hudMotion = new QVariantAnimation(this);
+    m_hudMotion->setObjectName(QStringLiteral("hudMotion"));
+    m_hudMotion->setStartValue(0.0);
+    m_hudMotion->setEndValue(1.0);
+    m_hudMotion->setDuration(Motion::springMilliseconds(hudResponse, hudDamping));
+    connect(m_hudMotion, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { stepHUD(value.toDouble()); });
     connect(m_hudMotion, &QAbstractAnimation::finished, this, [this] {
-        if (!m_hudShown)
+        if (m_hudShown) {
+            m_hud->surface()->setOpacity(1);
+            placeHUD();
+        } else {
             m_hud->hide();
+        }
     });
 
     BrowserModel* model = m_env.model;
@@ -191,16 +209,34 @@ void BrowserPane::followJob()
     m_hud->adjustSize();
     const QPoint rest((m_body->width() - m_hud->width()) / 2, m_body->height() - m_hud->height() - 14);
     const QPoint below(rest.x(), m_body->height());
-    auto* slide = static_cast<QPropertyAnimation*>(m_hudMotion->animationAt(0));
-    slide->setStartValue(below);
-    slide->setEndValue(rest);
-    m_hudMotion->setDirection(m_hudShown ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
-    if (m_hudShown) {
+    if (Motion::reduced()) {
+        m_hud->surface()->setOpacity(1);
+        m_hud->move(rest);
+        m_hud->setVisible(m_hudShown);
+        if (m_hudShown)
+            m_hud->raise();
+        return;
+    }
+    if (m_hudShown && m_hud->isHidden()) {
         m_hud->move(below);
+        m_hud->surface()->setOpacity(0);
         m_hud->show();
         m_hud->raise();
     }
+    // From wherever it is, so a job that ends while the capsule comes in
+    // turns it round.
+    m_hudPath = {m_hud->pos(), m_hudShown ? rest : below, m_hud->surface()->opacity(), m_hudShown ? 1.0 : 0.0};
     m_hudMotion->start();
+}
+
+void BrowserPane::stepHUD(double progress)
+{
+    const double seconds = progress * m_hudMotion->duration() / 1000.0;
+    const double travelled = Motion::spring(seconds, hudResponse, hudDamping);
+    const QPointF from(m_hudPath.from), to(m_hudPath.to);
+    m_hud->move((from + (to - from) * travelled).toPoint());
+    m_hud->surface()->setOpacity(
+        std::clamp(m_hudPath.fromOpacity + (m_hudPath.toOpacity - m_hudPath.fromOpacity) * travelled, 0.0, 1.0));
 }
 
 void BrowserPane::placeHUD()
@@ -214,9 +250,27 @@ void BrowserPane::setDropTargeted(bool targeted)
     if (targeted) {
         m_overlay->setFolder(WindowRules::currentFolderName(m_env.model->pathComponents()));
         m_overlay->setGeometry(m_body->rect());
+    }
+    if (targeted == m_dropTargeted)
+        return;
+    m_dropTargeted = targeted;
+    m_overlayFade->stop();
+    if (Motion::reduced()) {
+        m_overlay->setOpacity(1);
+        m_overlay->setVisible(targeted);
+        if (targeted)
+            m_overlay->raise();
+        return;
+    }
+    if (targeted) {
+        if (m_overlay->isHidden())
+            m_overlay->setOpacity(0);
+        m_overlay->show();
         m_overlay->raise();
     }
-    m_overlay->setVisible(targeted);
+    m_overlayFade->setStartValue(m_overlay->opacity());
+    m_overlayFade->setEndValue(targeted ? 1.0 : 0.0);
+    m_overlayFade->start();
 }
 
 bool BrowserPane::eventFilter(QObject* watched, QEvent* event)

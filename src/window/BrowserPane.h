@@ -2,6 +2,7 @@
 
 #include "Environment.h"
 
+#include <QPoint>
 #include <QWidget>
 
 class DropOverlay;
@@ -13,7 +14,7 @@ class QLabel;
 class QStackedLayout;
 class Spinner;
 class TransferHUD;
-class QParallelAnimationGroup;
+class QVariantAnimation;
 
 // The file browser of a ready phone: the listing, or a loading or empty
 // message in its place, the running job's capsule over its bottom, and the
@@ -28,6 +29,9 @@ public:
     Body body() const;
     QWidget* bodyWidget() const { return m_body; }
     DropOverlay* dropOverlay() const { return m_overlay; }
+    // Whether a drop would go into the folder shown; the overlay may still
+    // be fading out after it stops.
+    bool dropTargeted() const { return m_dropTargeted; }
     PathBar* pathBar() const { return m_pathBar; }
     StatusBar* statusBar() const { return m_statusBar; }
     FileGridView* grid() const { return m_grid; }
@@ -44,6 +48,7 @@ private:
     void update();
     void setDropTargeted(bool targeted);
     void followJob();
+    void stepHUD(double progress);
     void placeHUD();
     void keepOnTop();
 
@@ -61,7 +66,18 @@ private:
     PathBar* m_pathBar;
     StatusBar* m_statusBar;
     DropOverlay* m_overlay;
+    QVariantAnimation* m_overlayFade;
+    bool m_dropTargeted = false;
     TransferHUD* m_hud;
-    QParallelAnimationGroup* m_hudMotion;
+    QVariantAnimation* m_hudMotion;
+    static constexpr double hudResponse = 0.35;
+    static constexpr double hudDamping = 0.85;
+    struct Path {
+        QPoint from;
+        QPoint to;
+        double fromOpacity = 0;
+        double toOpacity = 0;
+    };
+    Path m_hudPath;
     bool m_hudShown = false;
 };

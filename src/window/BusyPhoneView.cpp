@@ -20,6 +20,7 @@ BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidg
         QStringLiteral("Only one app at a time can use a phone's file transfer. Quit Android File Transfer, Image "
                        "Capture or Photos, and Vantelorquist connects on its own."),
         std::nullopt, this);
+    m_message->setMaximumHeight(360);
     column->addWidget(m_message);
 
     m_quit = new QPushButton(Look::symbolIcon(QStringLiteral("xmark.circle"), palette().color(QPalette::ButtonText)),

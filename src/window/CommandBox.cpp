@@ -30,6 +30,9 @@ QPushButton* largeButton(const QString& text, QWidget* parent)
 
 CommandBox::CommandBox(const QString& command, QWidget* parent) : QWidget(parent), m_command(command)
 {
+    m_later = [this](int milliseconds, std::function<void()> done) {
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, this, std::move(done));
+    };
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
@@ -73,7 +76,12 @@ void CommandBox::copy()
     QGuiApplication::clipboard()->setText(m_command);
     setCopied(true);
     // Each click times its own confirmation; none is cut short or extended.
-    QTimer::singleShot(copiedMilliseconds, Qt::PreciseTimer, this, [this] { setCopied(false); });
+    m_later(copiedMilliseconds, [this] { setCopied(false); });
+}
+
+void CommandBox::setLater(Later later)
+{
+    m_later = std::move(later);
 }
 
 void CommandBox::setCopied(bool copied)

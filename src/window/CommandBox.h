@@ -3,6 +3,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 
@@ -19,6 +21,11 @@ public:
     // How long "Copied" shows after a click.
     static constexpr int copiedMilliseconds = 1600;
 
+    // Runs `done` once `milliseconds` have passed; a timer of the event loop
+    // unless a test steps it by hand.
+    using Later = std::function<void(int milliseconds, std::function<void()> done)>;
+    void setLater(Later later);
+
 private:
     void copy();
     void setCopied(bool copied);
@@ -29,4 +36,5 @@ private:
     QPushButton* m_copy;
     QPushButton* m_terminal;
     bool m_copied = false;
+    Later m_later;
 };

@@ -4,6 +4,7 @@
 #include "BrowserModel.h"
 #include "DetailsPopover.h"
 #include "DevicePanelViews.h"
+#include "Digits.h"
 #include "Glass.h"
 #include "Look.h"
 #include "StorageMeter.h"
@@ -89,13 +90,13 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
     m_batterySymbol = symbolLabel(m_facts);
     m_batterySymbol->setObjectName(QStringLiteral("batterySymbol"));
     row->addWidget(m_batterySymbol);
-    m_batteryText = new QLabel(m_facts);
+    m_batteryText = new DigitsLabel(m_facts);
     m_batteryText->setObjectName(QStringLiteral("batteryText"));
     m_batteryText->setFont(caption);
     Look::setForeground(m_batteryText, secondary);
     row->addWidget(m_batteryText);
     row->addStretch();
-    m_free = new QLabel(m_facts);
+    m_free = new DigitsLabel(m_facts);
     m_free->setObjectName(QStringLiteral("freeText"));
     m_free->setFont(caption);
     Look::setForeground(m_free, secondary);

@@ -35,7 +35,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF area(rect());
-        GlassSurface::paint(painter, GlassSurface::outline(GlassSurface::Shape::circle, area, 0), palette(), true);
+        GlassSurface::paint(painter, GlassSurface::outline(GlassSurface::Shape::circle, area, 0), palette());
         const int size = 10;
         painter.drawPixmap(QRect((width() - size) / 2, (height() - size) / 2, size, size),
                            Look::symbol(m_symbol, size, Look::secondary(palette()), devicePixelRatioF()));
@@ -43,6 +43,38 @@ protected:
 
 private:
     QString m_symbol;
+};
+
+// A tool's symbol on its glass circle, shadow and all; the button under it
+// takes the clicks.
+class ToolCircle : public GlassSurface {
+public:
+    explicit ToolCircle(ToolButton* button) : GlassSurface(Shape::circle, 0, true, button), m_button(button)
+    {
+        setObjectName(QStringLiteral("toolCircle"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFixedSize(circleSize, circleSize);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        GlassSurface::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF circle(rect());
+        if (m_button->hasFocus()) {
+            painter.setPen(QPen(Theme::accent(Theme::isDark(palette())), 2));
+            painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
+        }
+        const int size = 17; // the symbol at 14 points
+        const QColor color = m_button->tint().value_or(Theme::accent(Theme::isDark(palette())));
+        painter.drawPixmap(QRectF(circle.center().x() - size / 2.0, circle.center().y() - size / 2.0, size, size),
+                           Look::symbol(m_button->symbolName(), size, color, devicePixelRatioF()), QRectF());
+    }
+
+private:
+    ToolButton* m_button;
 };
 
 } // namespace
@@ -119,6 +151,8 @@ ToolButton::ToolButton(const QString& title, const QString& symbol, const QStrin
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_circle = new ToolCircle(this);
+    m_circle->setOpacity(opacity());
     setLook(title, symbol);
 }
 
@@ -134,6 +168,7 @@ void ToolButton::setLook(const QString& title, const QString& symbol, const std:
     m_tint = tint;
     updateGeometry();
     update();
+    m_circle->update();
 }
 
 qreal ToolButton::opacity() const
@@ -162,22 +197,36 @@ QSize ToolButton::minimumSizeHint() const
     return sizeHint();
 }
 
+void ToolButton::resizeEvent(QResizeEvent* event)
+{
+    m_circle->move((width() - circleSize) / 2, 0);
+    QAbstractButton::resizeEvent(event);
+}
+
+void ToolButton::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange)
+        m_circle->setOpacity(opacity());
+    QAbstractButton::changeEvent(event);
+}
+
+void ToolButton::focusInEvent(QFocusEvent* event)
+{
+    m_circle->update();
+    QAbstractButton::focusInEvent(event);
+}
+
+void ToolButton::focusOutEvent(QFocusEvent* event)
+{
+    m_circle->update();
+    QAbstractButton::focusOutEvent(event);
+}
+
 void ToolButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(opacity());
-    const QRectF circle((width() - circleSize) / 2.0, 0, circleSize, circleSize);
-    const bool lit = isEnabled() && (underMouse() || isDown());
-    GlassSurface::paint(painter, GlassSurface::outline(GlassSurface::Shape::circle, circle, 0), palette(), lit);
-    if (hasFocus()) {
-        painter.setPen(QPen(Theme::accent(Theme::isDark(palette())), 2));
-        painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
-    }
-    const int size = 17; // the symbol at 14 points
-    const QColor color = m_tint.value_or(Theme::accent(Theme::isDark(palette())));
-    painter.drawPixmap(QRectF(circle.center().x() - size / 2.0, circle.center().y() - size / 2.0, size, size),
-                       Look::symbol(m_symbol, size, color, devicePixelRatioF()), QRectF());
     painter.setFont(titleFont());
     painter.setPen(Look::secondary(palette()));
     // Kept whole: the cell is at least as wide as the title.

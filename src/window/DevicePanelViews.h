@@ -12,6 +12,8 @@
 #include <functional>
 #include <optional>
 
+class GlassSurface;
+
 // A text of one line, cut with an ellipsis where it does not fit, shown as
 // plain text whatever it holds: names and versions come from the phone.
 class OneLineLabel : public QLabel {
@@ -64,12 +66,17 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QFont titleFont() const;
 
     QString m_symbol;
     std::optional<QColor> m_tint;
+    GlassSurface* m_circle;
 };
 
 // The red capsule of a running screen recording: how long it has run, and

@@ -16,7 +16,7 @@ DropOverlay::DropOverlay(QWidget* parent) : QWidget(parent)
     const QColor accent = Theme::accent(Theme::isDark(palette()));
 
     auto* centre = new QVBoxLayout(this);
-    auto* card = new GlassSurface(GlassSurface::Shape::roundedRectangle, 18, false, this);
+    auto* card = m_card = new GlassSurface(GlassSurface::Shape::roundedRectangle, 18, false, this);
     auto* stack = new QVBoxLayout(card);
     stack->setContentsMargins(22, 16, 22, 16);
     stack->setSpacing(8);
@@ -38,6 +38,15 @@ void DropOverlay::setFolder(const QString& folder)
     m_text->setText(QStringLiteral("Copy to “") + folder + QStringLiteral("”"));
 }
 
+void DropOverlay::setOpacity(qreal opacity)
+{
+    if (opacity == m_opacity)
+        return;
+    m_opacity = opacity;
+    m_card->setOpacity(opacity);
+    update();
+}
+
 QString DropOverlay::text() const
 {
     return m_text->text();
@@ -48,6 +57,7 @@ void DropOverlay::paintEvent(QPaintEvent*)
     const QColor accent = Theme::accent(Theme::isDark(palette()));
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(m_opacity);
     QColor wash = accent;
     wash.setAlphaF(0.08f);
     painter.fillRect(rect(), wash);

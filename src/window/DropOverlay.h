@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+class GlassSurface;
 class QLabel;
 
 // The highlight over the browser while files from the computer are dragged
@@ -15,9 +16,15 @@ public:
     void setFolder(const QString& folder);
     QString text() const;
 
+    // The overlay and its card drawn at `opacity`, for fading.
+    void setOpacity(qreal opacity);
+    qreal opacity() const { return m_opacity; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QLabel* m_text;
+    GlassSurface* m_card;
+    qreal m_opacity = 1.0;
 };

@@ -4,12 +4,13 @@
 #include "Look.h"
 #include "PhoneFrame.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int textWidth = 380;
-constexpr int commandWidth = 420;
+constexpr int commandWidth = 440;
 } // namespace
 
 EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, const QString& detail,
@@ -51,8 +52,13 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
     if (command) {
         column->addSpacing(4);
         m_commandBox = new CommandBox(*command, this);
-        m_commandBox->setFixedWidth(commandWidth);
-        column->addWidget(m_commandBox, 0, Qt::AlignHCenter);
+        // As wide as there is room for, up to its limit, and centred.
+        m_commandBox->setMaximumWidth(commandWidth);
+        auto* row = new QHBoxLayout;
+        row->addStretch();
+        row->addWidget(m_commandBox, 1);
+        row->addStretch();
+        column->addLayout(row);
     }
     column->addStretch();
 }

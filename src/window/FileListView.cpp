@@ -2,6 +2,7 @@
 
 #include "Accessibility.h"
 #include "BrowserModel.h"
+#include "Digits.h"
 #include "EntryMenu.h"
 #include "FileIcons.h"
 #include "Look.h"
@@ -16,26 +17,39 @@
 
 namespace {
 
-// Faded hidden items, secondary text outside the name column.
+// Faded names of hidden items, secondary text outside the name column,
+// sizes with digits of one width.
 class FileListDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        painter->save();
-        if (index.column() == FileListModel::name && index.data(FileListModel::hiddenRole).toBool())
-            painter->setOpacity(0.55);
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->restore();
+        if (index.column() != FileListModel::size) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        Digits::drawItem(painter, cell);
     }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.column() != FileListModel::name)
+        if (index.column() != FileListModel::name) {
             option->palette.setColor(QPalette::Text, Look::secondary(option->palette));
+        } else if (index.data(FileListModel::hiddenRole).toBool()) {
+            // The name fades; its icon stays as it is.
+            for (const QPalette::ColorRole role : {QPalette::Text, QPalette::HighlightedText}) {
+                for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                    QColor faded = option->palette.color(group, role);
+                    faded.setAlphaF(faded.alphaF() * 0.55f);
+                    option->palette.setColor(group, role, faded);
+                }
+            }
+        }
     }
 };
 

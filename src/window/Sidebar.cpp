@@ -493,27 +493,42 @@ QFont MakerLink::markFont() const
     return bold;
 }
 
+QRect MakerLink::markRect() const
+{
+    return QRect(0, (height() - markSide) / 2, markSide, markSide);
+}
+
+int MakerLink::textStart()
+{
+    return markSide + markGap;
+}
+
 QSize MakerLink::sizeHint() const
 {
     const QFontMetrics plain = fontMetrics();
     const QFontMetrics mark(markFont());
-    return QSize(plain.horizontalAdvance(QStringLiteral("by ")) + mark.horizontalAdvance(QStringLiteral("MIRVEK")),
-                 qMax(plain.height(), mark.height()));
+    return QSize(textStart() + plain.horizontalAdvance(QStringLiteral("by ")) +
+                     mark.horizontalAdvance(QStringLiteral("MIRVEK")),
+                 qMax(markSide, qMax(plain.height(), mark.height())));
 }
 
 void MakerLink::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour = palette().color(QPalette::WindowText);
+    Mirvek::paint(painter, QRectF(markRect()), colour);
     const QFontMetrics plain = fontMetrics();
     const QFont bold = markFont();
     const QFontMetrics mark(bold);
     const int ascent = qMax(plain.ascent(), mark.ascent());
     const int height = qMax(plain.height(), mark.height());
     const qreal baseline = (this->height() - height) / 2.0 + ascent;
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(QPointF(0, baseline), QStringLiteral("by "));
+    painter.setPen(colour);
+    painter.drawText(QPointF(textStart(), baseline), QStringLiteral("by "));
     painter.setFont(bold);
-    painter.drawText(QPointF(plain.horizontalAdvance(QStringLiteral("by ")), baseline), QStringLiteral("MIRVEK"));
+    painter.drawText(QPointF(textStart() + plain.horizontalAdvance(QStringLiteral("by ")), baseline),
+                     QStringLiteral("MIRVEK"));
     if (hasFocus()) {
         QStyleOptionFocusRect ring;
         ring.initFrom(this);
@@ -625,13 +640,6 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     line->setContentsMargins(16, 10, 16, 10);
     line->setSpacing(6);
     const QFont caption = Look::caption(font());
-    auto* logo = new MirvekMark(footer);
-    logo->setFixedSize(14, 14);
-    QPalette logoPalette = logo->palette();
-    logoPalette.setColor(QPalette::WindowText, Look::secondary(palette()));
-    logo->setPalette(logoPalette);
-    Accessibility::hide(logo);
-    line->addWidget(logo);
     auto* maker = new MakerLink(m_env.makerSite, footer);
     maker->setFont(caption);
     Look::setForeground(maker, Look::secondary(palette()));

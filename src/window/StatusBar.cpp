@@ -1,6 +1,7 @@
 #include "StatusBar.h"
 
 #include "BrowserModel.h"
+#include "Digits.h"
 #include "Look.h"
 
 #include <QFrame>
@@ -21,7 +22,7 @@ StatusBar::StatusBar(BrowserModel* model, QWidget* parent) : QWidget(parent), m_
     divider->setFrameShadow(QFrame::Plain);
     divider->setFixedHeight(1);
     column->addWidget(divider);
-    m_line = new QLabel(this);
+    m_line = new DigitsLabel(this);
     m_line->setObjectName(QStringLiteral("statusLine"));
     m_line->setAlignment(Qt::AlignCenter);
     m_line->setTextFormat(Qt::PlainText);

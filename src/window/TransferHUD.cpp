@@ -2,18 +2,20 @@
 #include "PlainText.h"
 
 #include "BrowserModel.h"
+#include "Digits.h"
 #include "Glass.h"
 #include "Look.h"
+#include "Motion.h"
 #include "Spinner.h"
 #include "Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include <cmath>
 
@@ -25,20 +27,44 @@ constexpr int ringSize = 22;
 
 } // namespace
 
-// The faint full circle and the arc of the progress over it.
+// The faint full circle and the arc of the progress over it; the arc eases
+// to each new value.
 class TransferHUD::Ring : public QWidget {
 public:
     explicit Ring(QWidget* parent) : QWidget(parent)
     {
         setObjectName(QStringLiteral("ring"));
         setFixedSize(ringSize, ringSize);
+        m_motion = new QVariantAnimation(this);
+        m_motion->setObjectName(QStringLiteral("ringMotion"));
+        m_motion->setDuration(250);
+        m_motion->setEasingCurve(Motion::easeOut());
+        connect(m_motion, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            m_shown = value.toDouble();
+            update();
+        });
     }
 
     void setSteps(std::optional<int> steps)
     {
+        m_motion->stop();
+        const std::optional<int> before = m_steps;
         m_steps = steps;
+        if (!steps) {
+            m_shown = 0;
+        } else if (!before || Motion::reduced()) {
+            // A first value shows as it is; only changes ease.
+            m_shown = *steps;
+        } else {
+            m_motion->setStartValue(m_shown);
+            m_motion->setEndValue(double(*steps));
+            m_motion->start();
+        }
         update();
     }
+
+    // The fraction the arc shows now.
+    double shownFraction() const { return m_shown / ringSteps; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -51,15 +77,18 @@ protected:
         const QRectF circle = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
         painter.setPen(QPen(faint, 3));
         painter.drawEllipse(circle);
-        if (!m_steps || *m_steps == 0)
+        const int span = int(std::lround(360.0 * 16 * m_shown / ringSteps));
+        if (!m_steps || span == 0)
             return;
         painter.setPen(QPen(accent, 3, Qt::SolidLine, Qt::RoundCap));
         // From the top, clockwise; Qt counts sixteenths of a degree counter-clockwise.
-        painter.drawArc(circle, 90 * 16, -int(std::lround(360.0 * 16 * *m_steps / ringSteps)));
+        painter.drawArc(circle, 90 * 16, -span);
     }
 
 private:
     std::optional<int> m_steps;
+    double m_shown = 0; // in steps
+    QVariantAnimation* m_motion;
 };
 
 TransferHUD::TransferHUD(BrowserModel* model, QWidget* parent) : QWidget(parent), m_model(model)
@@ -89,9 +118,9 @@ TransferHUD::TransferHUD(BrowserModel* model, QWidget* parent) : QWidget(parent)
     m_message->setFont(Look::callout(font()));
     m_message->setMaximumWidth(textWidth);
     texts->addWidget(m_message);
-    m_percent = new QLabel(surface);
+    m_percent = new DigitsLabel(surface);
     m_percent->setObjectName(QStringLiteral("percent"));
-    m_percent->setTextFormat(Qt::PlainText);
+    m_percent->setRolls(true);
     m_percent->setFont(Look::caption(font()));
     Look::setForeground(m_percent, Look::secondary(palette()));
     texts->addWidget(m_percent);
@@ -130,8 +159,7 @@ void TransferHUD::setJob(const Job& job)
     shown.cancellable = job.cancellable;
     if (const std::optional<double> fraction = shownFraction(job.progress)) {
         shown.ringSteps = int(std::lround(*fraction * ringSteps));
-        const QLocale locale;
-        shown.percent = locale.toString(int(std::floor(*fraction * 100 + 0.5))) + locale.percent();
+        shown.percent = Look::percent(int(std::floor(*fraction * 100 + 0.5)));
     }
     display(shown);
 }
@@ -181,6 +209,16 @@ QString TransferHUD::message() const
 QString TransferHUD::percentText() const
 {
     return m_shown ? m_shown->percent : QString();
+}
+
+double TransferHUD::ringFraction() const
+{
+    return m_ring->shownFraction();
+}
+
+GlassSurface* TransferHUD::surface() const
+{
+    return static_cast<GlassSurface*>(m_row);
 }
 
 bool TransferHUD::showsSpinner() const

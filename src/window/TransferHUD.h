@@ -7,6 +7,8 @@
 #include <optional>
 
 class BrowserModel;
+class DigitsLabel;
+class GlassSurface;
 class QLabel;
 class QShortcut;
 class QToolButton;
@@ -29,6 +31,10 @@ public:
     // The percentage as shown; empty when none is.
     QString percentText() const;
     bool showsSpinner() const;
+    // How far round the ring's arc is drawn now, 0 to 1.
+    double ringFraction() const;
+    // The capsule's glass, which fades it in and out.
+    GlassSurface* surface() const;
     QToolButton* stopButton() const { return m_stop; }
 
     // How a progress value shows: clamped to 0-1, none for NaN.
@@ -51,7 +57,7 @@ private:
     Ring* m_ring;
     Spinner* m_spinner;
     QLabel* m_message;
-    QLabel* m_percent;
+    DigitsLabel* m_percent;
     QToolButton* m_stop;
     QShortcut* m_escape;
     QWidget* m_row;

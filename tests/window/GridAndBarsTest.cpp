@@ -348,10 +348,10 @@ TEST_F(GridAndBars, OneDragFromTheEdgeLightsFolderTilesAndDropsIntoTheOneUnderTh
         drag.moveTo(viewport, at(u"DCIM"_s));
         EXPECT_TRUE(drag.accepted());
         EXPECT_EQ(grid().dropTarget(), dcim);
-        EXPECT_FALSE(overlay->isVisible()) << "the folder tile is the target, not the folder shown";
+        EXPECT_FALSE(m_pane->browser()->dropTargeted()) << "the folder tile is the target, not the folder shown";
         EXPECT_TRUE(drag.drop());
         EXPECT_EQ(grid().dropTarget(), -1);
-        EXPECT_FALSE(overlay->isVisible());
+        EXPECT_FALSE(m_pane->browser()->dropTargeted());
     }
     settle();
     EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/DCIM/") + pushes("push /tmp/two.jpg /sdcard/DCIM/"), 2);
