@@ -3,6 +3,7 @@
 #include "ADB.h"
 #include "ADBError.h"
 #include "BrowserPaths.h"
+#include "MTPPaths.h"
 #include "Paths.h"
 
 #include <QFileInfo>
@@ -47,17 +48,19 @@ std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, 
 {
     const std::optional<Device> device = readyDevice();
     const bool overAdb = device && device->transport == Device::Transport::adb;
+    const bool overMtp = device && device->transport == Device::Transport::mtp;
     for (const RemoteEntry& entry : entries) {
         if (std::optional<QString> text = browserpaths::refusal(entry.name, done))
             return text;
-        // adb would refuse it only when the work reaches it, after the items
-        // before it were already copied or deleted.
-        if (overAdb) {
-            try {
+        // The transport would refuse it only when the work reaches it, after
+        // the items before it were already copied or deleted.
+        try {
+            if (overAdb)
                 ADB::checkSendable(entry.name);
-            } catch (const Error& error) {
-                return error.description();
-            }
+            else if (overMtp)
+                mtppaths::checkUsable(entry.name);
+        } catch (const Error& error) {
+            return error.description();
         }
     }
     return std::nullopt;

@@ -142,6 +142,38 @@ TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
               0);
 }
 
+// Mended: a name holding "/" on an MTP phone is listed with a mark in its
+// place; only the MTP client refused it, once the work reached it, so the
+// items before it were already copied or deleted.
+TEST_F(FileOpsTest, NamesAnMtpPhoneCannotReachAreRefusedBeforeAnythingRuns)
+{
+    mtp->setDevices({mtpPhone(u"M1"_s)});
+    pass();
+    model().setSelectedSerial(u"M1"_s);
+    const std::shared_ptr<MemoryPhoneFiles> onPhone = mtp->phone(u"M1"_s);
+    onPhone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s)});
+    reload();
+    desktop->answer = 0;
+    const RemoteEntry bad = file(u"a"_s + QChar(0xDC2F) + u"b"_s);
+    const QString sentence = u"“a/b” has a “/” in its name, so it can't be used from here. Rename it on the phone first."_s;
+    const struct { const char* what; std::function<void()> request; } cases[] = {
+        {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
+        {"copy to Mac", [&] { model().download({file(u"a.txt"_s), bad}); }},
+        {"rename", [&] { model().rename(bad, u"good.txt"_s); }},
+    };
+    for (const auto& c : cases) {
+        model().setErrorMessage(std::nullopt);
+        c.request();
+        EXPECT_EQ(error(), sentence) << c.what;
+        EXPECT_FALSE(model().job()) << c.what;
+    }
+    settle();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(onPhone->callsStartingWith(u"remove "_s) + onPhone->callsStartingWith(u"pull "_s)
+                  + onPhone->callsStartingWith(u"move "_s),
+              0);
+}
+
 // Mended: delete took the phone before its question and the folder after,
 // so a phone chosen or a folder opened meanwhile got the other's item of
 // that name removed. Every request that asks first acts on what it asked about.
