@@ -335,22 +335,6 @@ TEST_F(AppsModelTest, ASaveCutShortLeavesNothingOfItselfAndIsToldWhereItCanBeSee
     }
 }
 
-TEST_F(AppsModelTest, AConnectionThatDropsMidFileLeavesNoPartOfThePackage)
-{
-    const QString path = QStringLiteral("/data/app/big/base.apk");
-    const QString local = files.filePath(QStringLiteral("big.apk"));
-    ASSERT_TRUE(phonetest::writeFile(local, QByteArray(4 << 20, 'p')));
-    phone().servePull(path, local);
-    reply(QStringLiteral("pm path 'com.example.notes'"), packageLines({path}));
-    phone().dropAfterBytes(1 << 20);
-    model->saveAPK(app(kNotes), save.path());
-    ASSERT_TRUE(idle());
-    phone().dropAfterBytes(-1);
-    EXPECT_TRUE(model->errorMessage().has_value());
-    EXPECT_EQ(saved(), QStringList());
-    ASSERT_TRUE(phone().waitForState(QStringLiteral("device")));
-}
-
 // Mended: a failing save removed its folder whole, with what another program
 // had put there meanwhile.
 TEST_F(AppsModelTest, AFailingSaveRemovesOnlyWhatItMade)
