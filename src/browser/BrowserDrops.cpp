@@ -103,6 +103,7 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
                 job.cancel());
             if (output.contains(QLatin1StringView("Failure")))
                 throw ADBError::failed(ADB::clean(output));
+            job.post([serial](BrowserModel& model) { Q_EMIT model.appsInstalled(serial); });
         }
     });
 }

@@ -363,6 +363,8 @@ Q_SIGNALS:
     void conflictingAppsChanged();
     void viewModeChanged();
     void saveFolderChanged();
+    // A package was installed on the phone `serial`: lists of its apps are out of date.
+    void appsInstalled(const QString& serial);
 
     void visibleEntriesChanged();
     void historyChanged();

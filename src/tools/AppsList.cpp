@@ -27,6 +27,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+constexpr int kVersionMinimum = 70;
+constexpr int kInstalledMinimum = 80;
+
+} // namespace
+
 AppsList::AppsList(std::function<QString()> saveFolder, std::function<void()> onInstall, QWidget* parent)
     : QWidget(parent), m_saveFolder(std::move(saveFolder)), m_onInstall(std::move(onInstall))
 {
@@ -61,9 +68,14 @@ AppsList::AppsList(std::function<QString()> saveFolder, std::function<void()> on
     m_table->verticalHeader()->hide();
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(0, QHeaderView::Stretch);
-    header->setMinimumSectionSize(70);
+    header->setMinimumSectionSize(kVersionMinimum);
     header->resizeSection(1, 110);
     header->resizeSection(2, 110);
+    // The header has one minimum for all; a date needs a little more.
+    connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
+        if (section == 2 && size < kInstalledMinimum)
+            header->resizeSection(2, kInstalledMinimum);
+    });
     header->setSortIndicatorShown(true);
     header->setSortIndicator(0, Qt::AscendingOrder);
     header->setSectionsClickable(true);
@@ -392,9 +404,11 @@ void AppsList::updateAlert()
 
 void AppsList::closeAlert()
 {
-    // It deletes itself later; a new failure gets a new alert.
+    // It deletes itself later; a new failure gets a new alert. Closed for the
+    // person, not by them: the failure stays untold to the model.
     if (QMessageBox* alert = m_alert) {
         m_alert = nullptr;
+        disconnect(alert, &QDialog::finished, this, nullptr);
         alert->close();
     }
 }

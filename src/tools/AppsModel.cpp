@@ -15,6 +15,12 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +54,43 @@ QStringList pull(const ADB& adb, const QString& serial, const QString& phonePath
     return {};
 }
 
+// Makes the first free name of `wanted` (numbered as the browser numbers
+// copies) as a new, empty file or folder, in one step with the check, so that
+// what another save or program made meanwhile is never taken over.
+QString makeFresh(const QString& wanted, bool folder)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString path = BrowserModel::uniqueLocalURL(wanted);
+        const QByteArray encoded = QFile::encodeName(path);
+        int made = -1;
+        if (folder) {
+            made = ::mkdir(encoded.constData(), 0777);
+        } else {
+            made = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (made >= 0)
+                ::close(made);
+        }
+        if (made >= 0)
+            return path;
+        if (errno != EEXIST)
+            throw SystemError::fromErrno(QStringLiteral("Couldn’t create “%1”").arg(path), errno);
+    }
+    throw SystemError::fromErrno(QStringLiteral("Couldn’t create “%1”").arg(wanted), EEXIST);
+}
+
+// Removes what one save made: the pulled files it named and its own folder
+// once that holds nothing else.
+void removeMade(const QString& target, bool folder, const QStringList& pulled)
+{
+    if (!folder) {
+        QFile::remove(target);
+        return;
+    }
+    for (const QString& name : pulled)
+        QFile::remove(target + QLatin1Char('/') + name);
+    QDir().rmdir(target);
+}
+
 QStringList savePackage(const ADB& adb, const QString& serial, const InstalledApp& app, const QString& folder,
                         const Cancel& cancel)
 {
@@ -62,29 +105,22 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
     if (made)
         throw SystemError::fromErrno(QStringLiteral("Couldn’t create the folder “%1”").arg(folder), made.value());
     const QString inFolder = QDir(folder).absolutePath() + QLatin1Char('/');
-    if (paths.size() == 1) {
-        const QString target = BrowserModel::uniqueLocalURL(inFolder + base + QStringLiteral(".apk"));
-        try {
-            pull(adb, serial, paths.first(), target, cancel);
-        } catch (const Cancelled&) {
-            // adb, stopped, leaves what it had under the final name: a
-            // package cut short would look like a whole one.
-            QFile::remove(target);
-            throw;
-        }
-        return {target};
-    }
-    const QString target = BrowserModel::uniqueLocalURL(inFolder + base);
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(target).toStdString(), error);
-    if (error)
-        throw SystemError::fromErrno(QStringLiteral("Couldn’t create the folder “%1”").arg(target), error.value());
+    const bool split = paths.size() > 1;
+    const QString target = makeFresh(inFolder + base + (split ? QString() : QStringLiteral(".apk")), split);
+    // adb leaves what it had of a file cut short under its name: a package
+    // cut short would look like a whole one, and half an app is no app.
+    QStringList pulled;
     try {
-        for (const QString& path : paths)
-            pull(adb, serial, path, target, cancel);
-    } catch (const Cancelled&) {
-        // The folder is this save's own; stopped, none of it is the app.
-        QDir(target).removeRecursively();
+        if (!split) {
+            pull(adb, serial, paths.first(), target, cancel);
+        } else {
+            for (const QString& path : paths) {
+                pulled.append(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+                pull(adb, serial, path, target, cancel);
+            }
+        }
+    } catch (...) {
+        removeMade(target, split, pulled);
         throw;
     }
     return {target};
@@ -126,10 +162,14 @@ void AppsModel::setSeams(Seams seams)
         m_seams.beep = std::move(seams.beep);
     if (seams.reveal)
         m_seams.reveal = std::move(seams.reveal);
+    if (seams.elsewhere)
+        m_seams.elsewhere = std::move(seams.elsewhere);
 }
 
 void AppsModel::setErrorMessage(const std::optional<QString>& message)
 {
+    // Dismissed or replaced: the save's failure has been seen.
+    m_untoldSaveFailure.reset();
     if (message == m_errorMessage)
         return;
     m_errorMessage = message;
@@ -162,6 +202,8 @@ void AppsModel::setLoading(int running)
 
 void AppsModel::reload(std::function<void()> done)
 {
+    // Its answer would be dropped anyway; a phone that hangs must not pile up adb.
+    m_reloadTask.cancel();
     const quint64 reload = ++m_latestReload;
     setLoading(m_runningReloads + 1);
     auto self = shared_from_this();
@@ -170,7 +212,7 @@ void AppsModel::reload(std::function<void()> done)
         if (done)
             done();
     };
-    Task::run(
+    m_reloadTask = Task::run(
         this, [adb = m_adb, serial = m_serial](const Cancel& cancel) { return adb.apps(serial, cancel); },
         [self, reload, finish](std::vector<InstalledApp> apps) {
             // An older reload's list would bring back what a newer one no longer saw.
@@ -181,7 +223,7 @@ void AppsModel::reload(std::function<void()> done)
             finish(reload);
         },
         [self, reload, finish](const std::exception_ptr& error) {
-            if (reload == self->m_latestReload)
+            if (reload == self->m_latestReload && !self->m_dropped)
                 self->setErrorMessage(describe(error));
             finish(reload);
         });
@@ -198,7 +240,18 @@ bool AppsModel::confirm(const QString& message, const QString& informative, cons
 void AppsModel::drop()
 {
     m_dropped = true;
+    // Nobody shows the list any more.
+    m_reloadTask.cancel();
     Q_EMIT dropped();
+    // A failed save still on screen went with the window's list; it is told where it can be seen.
+    if (const std::optional<QString> failure = std::exchange(m_untoldSaveFailure, std::nullopt))
+        tellElsewhere(*failure);
+}
+
+void AppsModel::tellElsewhere(const QString& failure)
+{
+    if (m_seams.elsewhere)
+        m_seams.elsewhere(failure);
 }
 
 std::unique_ptr<QMessageBox> AppsModel::confirmation(const QString& message, const QString& informative,
@@ -217,7 +270,8 @@ std::unique_ptr<QMessageBox> AppsModel::confirmation(const QString& message, con
     return box;
 }
 
-void AppsModel::perform(const InstalledApp& app, const QString& statusText, bool reloadAfter, Operation operation)
+void AppsModel::perform(const InstalledApp& app, const QString& statusText, bool reloadAfter, Operation operation,
+                        std::optional<QString> failureElsewhere)
 {
     if (m_busyPackage) {
         m_seams.beep();
@@ -238,8 +292,15 @@ void AppsModel::perform(const InstalledApp& app, const QString& statusText, bool
             else
                 self->setBusyPackage(std::nullopt);
         },
-        [self](const std::exception_ptr& error) {
-            self->setErrorMessage(describe(error));
+        [self, failureElsewhere](const std::exception_ptr& error) {
+            const QString description = describe(error);
+            if (failureElsewhere && self->m_dropped) {
+                self->tellElsewhere(*failureElsewhere + description);
+            } else {
+                self->setErrorMessage(description);
+                if (failureElsewhere)
+                    self->m_untoldSaveFailure = *failureElsewhere + description;
+            }
             self->setBusyPackage(std::nullopt);
         });
 }
@@ -303,7 +364,8 @@ void AppsModel::saveAPK(const InstalledApp& app, const QString& folder)
     perform(app, QStringLiteral("Saved ") + app.package + QStringLiteral(" to ") + folderName, false,
             [app, folder](const ADB& adb, const QString& serial, const QString&, const Cancel& cancel) {
                 return savePackage(adb, serial, app, folder, cancel);
-            });
+            },
+            QStringLiteral("Couldn’t save “") + app.package + QStringLiteral("”: "));
 }
 
 QString AppsModel::saveName(const InstalledApp& app)

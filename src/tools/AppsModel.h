@@ -2,6 +2,7 @@
 
 #include "ADB.h"
 #include "ADBTools.h"
+#include "Task.h"
 
 #include <QObject>
 #include <QString>
@@ -31,6 +32,9 @@ public:
         std::function<bool(const QString& message, const QString& informative, const QString& button)> confirm;
         std::function<void()> beep;
         std::function<void(const QStringList& paths)> reveal;
+        // A failed save's sentence once the window no longer shows this
+        // model (the main window's alert); none keeps it untold.
+        std::function<void(const QString& message)> elsewhere;
     };
 
     static std::shared_ptr<AppsModel> make(ADB adb, QString serial, QString name);
@@ -40,7 +44,9 @@ public:
     void setSeams(Seams seams);
 
     // The window lets go of the model (its phone went or changed): a question
-    // still open closes, and no answer to it acts any more.
+    // still open closes, and no answer to it acts any more; a reload ends its
+    // adb; a save that fails from now on, or whose failure is still on
+    // screen, is told elsewhere.
     void drop();
 
     const QString& serial() const { return m_serial; }
@@ -63,7 +69,8 @@ public:
     void clearData(const InstalledApp& app);
     void uninstall(const InstalledApp& app);
     // Pulls the app's package file, or its split files into a new folder,
-    // into `folder` and shows the result in the file manager.
+    // into `folder` and shows the result in the file manager. A save that
+    // does not finish removes what it made, and nothing else.
     void saveAPK(const InstalledApp& app, const QString& folder);
 
     // The saved file's or folder's name before numbering: the package and
@@ -88,7 +95,11 @@ private:
 
     AppsModel(ADB adb, QString serial, QString name);
 
-    void perform(const InstalledApp& app, const QString& statusText, bool reloadAfter, Operation operation);
+    // `failureElsewhere`: the failure is also told, after these words, when
+    // the window no longer shows it.
+    void perform(const InstalledApp& app, const QString& statusText, bool reloadAfter, Operation operation,
+                 std::optional<QString> failureElsewhere = std::nullopt);
+    void tellElsewhere(const QString& failure);
     bool confirm(const QString& message, const QString& informative, const QString& button);
     void setBusyPackage(const std::optional<QString>& package);
     void setStatus(const QString& status);
@@ -103,6 +114,8 @@ private:
     std::vector<InstalledApp> m_apps;
     int m_runningReloads = 0;
     quint64 m_latestReload = 0;
+    Task m_reloadTask;
+    std::optional<QString> m_untoldSaveFailure;
     std::optional<QString> m_busyPackage;
     std::optional<QString> m_status;
     std::optional<QString> m_errorMessage;

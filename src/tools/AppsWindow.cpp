@@ -6,6 +6,7 @@
 #include "NeedsDebuggingView.h"
 #include "ToolWindow.h"
 
+#include <QPointer>
 #include <QStackedLayout>
 
 AppsWindow::AppsWindow(BrowserModel& model, std::function<void()> onInstall, std::function<void(AppsModel&)> prepare,
@@ -22,6 +23,10 @@ AppsWindow::AppsWindow(BrowserModel& model, std::function<void()> onInstall, std
     m_placeholder = new NeedsDebuggingView(QStringLiteral("square.grid.2x2"), QStringLiteral("manage its apps"), this);
     m_stack->addWidget(m_placeholder);
     connect(m_ready, &ReadySerial::changed, this, &AppsWindow::connectPhone);
+    connect(&model, &BrowserModel::appsInstalled, this, [this](const QString& serial) {
+        if (m_apps && m_apps->serial() == serial)
+            m_apps->reload();
+    });
 }
 
 AppsWindow::~AppsWindow()
@@ -45,6 +50,13 @@ void AppsWindow::connectPhone()
     if (m_apps && m_apps->serial() == phone->serial)
         return;
     std::shared_ptr<AppsModel> apps = AppsModel::make(*m_model.adb(), phone->serial, phone->model);
+    // The model outlives the window while a save runs; the application's model outlives both.
+    AppsModel::Seams seams;
+    seams.elsewhere = [browser = QPointer<BrowserModel>(&m_model)](const QString& message) {
+        if (browser)
+            browser->setErrorMessage(message);
+    };
+    apps->setSeams(std::move(seams));
     if (m_prepare)
         m_prepare(*apps);
     if (!m_list) {

@@ -14,7 +14,8 @@ class ReadySerial;
 
 // The "apps" window: the chosen phone's apps while that phone is ready over
 // adb, the placeholder otherwise. It keeps one apps model per phone and
-// makes a new one, which reads the apps at once, when the phone changes.
+// makes a new one, which reads the apps at once, when the phone changes. A
+// package installed on the phone shown has its apps read again.
 class AppsWindow : public QWidget {
     Q_OBJECT
 public:

@@ -106,14 +106,31 @@ LogRows::LogRows(QObject* parent) : QAbstractListModel(parent) {}
 
 void LogRows::setModel(LogcatModel* model)
 {
+    beginResetModel();
     if (m_model)
         disconnect(m_model, nullptr, this, nullptr);
     m_model = model;
     if (m_model) {
-        connect(m_model, &LogcatModel::shownUpdated, this, &LogRows::update);
-        connect(m_model, &LogcatModel::shownReset, this, &LogRows::reset);
+        connect(m_model, &LogcatModel::shownAboutToBeRemoved, this,
+                [this](qsizetype count) { beginRemoveRows({}, 0, int(count) - 1); });
+        connect(m_model, &LogcatModel::shownRemoved, this, [this](qsizetype count) {
+            m_rows -= int(count);
+            endRemoveRows();
+        });
+        connect(m_model, &LogcatModel::shownAboutToBeAppended, this,
+                [this](qsizetype count) { beginInsertRows({}, m_rows, m_rows + int(count) - 1); });
+        connect(m_model, &LogcatModel::shownAppended, this, [this](qsizetype count) {
+            m_rows += int(count);
+            endInsertRows();
+        });
+        connect(m_model, &LogcatModel::shownAboutToBeReset, this, [this] { beginResetModel(); });
+        connect(m_model, &LogcatModel::shownReset, this, [this] {
+            m_rows = int(m_model->shownCount());
+            endResetModel();
+        });
     }
-    reset();
+    m_rows = m_model ? int(m_model->shownCount()) : 0;
+    endResetModel();
 }
 
 const LogLine& LogRows::line(int row) const
@@ -146,30 +163,14 @@ Qt::ItemFlags LogRows::flags(const QModelIndex& index) const
     return QAbstractListModel::flags(index) | Qt::ItemIsEditable;
 }
 
-void LogRows::update(qsizetype removedAtFront, qsizetype appendedAtEnd)
-{
-    if (removedAtFront > 0) {
-        beginRemoveRows({}, 0, int(removedAtFront) - 1);
-        m_rows -= int(removedAtFront);
-        endRemoveRows();
-    }
-    if (appendedAtEnd > 0) {
-        beginInsertRows({}, m_rows, m_rows + int(appendedAtEnd) - 1);
-        m_rows += int(appendedAtEnd);
-        endInsertRows();
-    }
-}
-
-void LogRows::reset()
-{
-    beginResetModel();
-    m_rows = m_model ? int(m_model->shownCount()) : 0;
-    endResetModel();
-}
-
 // ---------------------------------------------------------------- LogRow
 
 LogRow::LogRow(QObject* parent) : QStyledItemDelegate(parent) {}
+
+void LogRow::forgetHeights()
+{
+    m_heights.clear();
+}
 
 void LogRow::setWidth(int width)
 {

@@ -20,8 +20,8 @@ QColor messageColor(LogLine::Level level, const QPalette& palette);
 QFont rowFont(const QFont& base); // small, monospaced
 } // namespace LogLook
 
-// The shown records as list rows. Flushes insert and remove rows; only a
-// change of the filters resets the list.
+// The shown records as list rows. Flushes insert and remove rows, told
+// before the records change; only a change of the filters resets the list.
 class LogRows : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -35,9 +35,6 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    void update(qsizetype removedAtFront, qsizetype appendedAtEnd);
-    void reset();
-
     LogcatModel* m_model = nullptr;
     int m_rows = 0;
 };
@@ -58,6 +55,8 @@ public:
 
     // The list's width; a new one forgets the heights.
     void setWidth(int width);
+    // Heights are kept by record id, which a new log model starts again.
+    void forgetHeights();
     void setFont(const QFont& font);
 
     // Where the parts of a row go within its rectangle.

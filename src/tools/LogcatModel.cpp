@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPointer>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -171,23 +170,38 @@ void LogcatModel::flush()
         }
     }
     m_buffer.clear();
+    // What the cap would take away at once is never listed.
+    if (fresh.size() > kCap)
+        fresh.remove(0, fresh.size() - kCap);
 
-    qsizetype appended = 0;
-    for (const LogLine& line : std::as_const(fresh)) {
-        if (passes(line)) {
-            m_shown.append(line.id);
-            ++appended;
-        }
-    }
-    m_lines.append(std::move(fresh));
-
+    // The cap trims before the new records land, and every change is
+    // announced while the rows it touches can still be read: a view asks
+    // about the rows it is told are going.
     qsizetype removed = 0;
-    if (m_lines.size() > kCap) {
-        m_lines.remove(0, m_lines.size() - kCap);
-        const int64_t first = m_lines.first().id;
-        removed = std::lower_bound(m_shown.cbegin(), m_shown.cend(), first) - m_shown.cbegin();
+    const qsizetype excess = m_lines.size() + fresh.size() - kCap;
+    if (excess > 0) {
+        const int64_t firstKept = excess < m_lines.size() ? m_lines.at(excess).id : fresh.first().id;
+        removed = std::lower_bound(m_shown.cbegin(), m_shown.cend(), firstKept) - m_shown.cbegin();
+        if (removed > 0)
+            Q_EMIT shownAboutToBeRemoved(removed);
+        m_lines.remove(0, excess);
         m_shown.remove(0, removed);
+        if (removed > 0)
+            Q_EMIT shownRemoved(removed);
     }
+
+    QList<int64_t> passing;
+    for (const LogLine& line : std::as_const(fresh)) {
+        if (passes(line))
+            passing.append(line.id);
+    }
+    const qsizetype appended = passing.size();
+    if (appended > 0)
+        Q_EMIT shownAboutToBeAppended(appended);
+    m_lines.append(std::move(fresh));
+    m_shown.append(std::move(passing));
+    if (appended > 0)
+        Q_EMIT shownAppended(appended);
     Q_EMIT linesChanged();
     Q_EMIT shownUpdated(removed, appended);
 }
@@ -201,6 +215,7 @@ bool LogcatModel::passes(const LogLine& line, LogLine::Level minimumLevel, const
 
 void LogcatModel::recomputeShown()
 {
+    Q_EMIT shownAboutToBeReset();
     m_shown.clear();
     for (const LogLine& line : std::as_const(m_lines)) {
         if (passes(line))
@@ -273,6 +288,11 @@ void LogcatModel::setEnded(bool ended)
 void LogcatModel::refreshPids(bool fromPoll)
 {
     const QString package = trimmedPackage(m_package);
+    // A newer text makes the answers still awaited worthless; their adb ends.
+    if (!fromPoll) {
+        for (Lookup& lookup : m_lookups)
+            lookup.task.cancel();
+    }
     if (package.isEmpty()) {
         setAppPids(std::nullopt);
         return;
@@ -301,15 +321,18 @@ void LogcatModel::refreshPids(bool fromPoll)
 
 void LogcatModel::clear()
 {
-    if (!m_lines.isEmpty()) {
-        m_lines.clear();
+    const qsizetype count = m_shown.size();
+    const bool hadLines = !m_lines.isEmpty();
+    if (count > 0)
+        Q_EMIT shownAboutToBeRemoved(count);
+    m_lines.clear();
+    m_shown.clear();
+    if (count > 0)
+        Q_EMIT shownRemoved(count);
+    if (hadLines)
         Q_EMIT linesChanged();
-    }
-    if (!m_shown.isEmpty()) {
-        const qsizetype count = m_shown.size();
-        m_shown.clear();
+    if (count > 0)
         Q_EMIT shownUpdated(count, 0);
-    }
     Task::run(
         this,
         [adb = m_adb, serial = m_serial](const Cancel& cancel) {
@@ -320,33 +343,34 @@ void LogcatModel::clear()
 
 void LogcatModel::save()
 {
-    // The window may let go of the model while the panel is open (its phone
-    // went); the question, a copy, outlives the model it was asked for.
-    const QPointer<LogcatModel> alive(this);
-    const auto askSaveFile = m_prompts.askSaveFile;
-    const std::optional<QString> path = askSaveFile(m_name + QStringLiteral(" logcat.txt"));
-    if (!alive || !path || path->isEmpty())
-        return;
+    // What is saved is what was shown when the person asked to save it.
     QStringList raws;
     raws.reserve(m_shown.size());
     for (qsizetype row = 0; row < m_shown.size(); ++row)
         raws.append(shownAt(row).raw);
+    // The window may let go of the model while the panel is open (its phone
+    // went); the question and the warning, copies, outlive it.
+    const auto askSaveFile = m_prompts.askSaveFile;
+    const auto warn = m_prompts.warn;
+    const std::optional<QString> path = askSaveFile(m_name + QStringLiteral(" logcat.txt"));
+    if (!path || path->isEmpty())
+        return;
     const QByteArray text = raws.join(QLatin1Char('\n')).toUtf8();
     const QString target = *path;
     Task::run(
-        this,
+        QCoreApplication::instance(),
         [target, text](const Cancel&) {
             QSaveFile file(target);
             if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
                 throw SystemError(file.errorString());
         },
         [] {},
-        [this, target](const std::exception_ptr& error) {
+        [warn, target](const std::exception_ptr& error) {
             try {
                 std::rethrow_exception(error);
             } catch (const Error& e) {
-                m_prompts.warn(QStringLiteral("Couldn’t save the log"),
-                               QStringLiteral("“%1” couldn’t be written: %2").arg(target, e.description()));
+                warn(QStringLiteral("Couldn’t save the log"),
+                     QStringLiteral("“%1” couldn’t be written: %2").arg(target, e.description()));
             } catch (...) {
             }
         });

@@ -61,8 +61,9 @@ public:
     void stop();
     // Empties the list and asks the phone to clear its log; failures are silent.
     void clear();
-    // Asks for a file and writes the shown raw lines to it; a failed write
-    // is reported with the file and the reason.
+    // Asks for a file and writes the raw lines shown when asked to it, also
+    // when the model is gone by the answer; a failed write is reported with
+    // the file and the reason.
     void save();
 
     // Oldest first, at most kCap after each flush. Ids are consecutive.
@@ -102,10 +103,18 @@ Q_SIGNALS:
     void packageChanged();
     void appPidsChanged();
     void endedChanged();
-    // `shown` lost that many records at its front and gained that many at its end.
-    void shownUpdated(qsizetype removedAtFront, qsizetype appendedAtEnd);
-    // `shown` was worked out afresh.
+    // Each change of `shown` is announced before it is made (its rows can
+    // still be read) and after: so many records leave its front, so many join
+    // its end, or it is worked out afresh.
+    void shownAboutToBeRemoved(qsizetype atFront);
+    void shownRemoved(qsizetype atFront);
+    void shownAboutToBeAppended(qsizetype atEnd);
+    void shownAppended(qsizetype atEnd);
+    void shownAboutToBeReset();
     void shownReset();
+    // After a flush or a clear: `shown` lost that many records at its front
+    // and gained that many at its end.
+    void shownUpdated(qsizetype removedAtFront, qsizetype appendedAtEnd);
 
 private:
     struct Inbox;

@@ -207,6 +207,8 @@ void LogcatView::setModel(LogcatModel* model)
     if (m_model)
         disconnect(m_model, nullptr, this, nullptr);
     m_model = model;
+    // The next phone's records start at id 0 again.
+    m_row->forgetHeights();
     m_rows->setModel(model);
     m_lastShownId.reset();
     if (m_model) {

@@ -37,17 +37,23 @@ protected:
     void SetUp() override
     {
         PhoneTest::SetUp();
+        useSeams();
+    }
+    void useSeams()
+    {
         model->setSeams({[this](const QString&, const QString&, const QString&) {
                              ++asked;
                              return answer;
                          },
-                         [this] { ++beeps; }, [this](const QStringList& paths) { revealed += paths; }});
+                         [this] { ++beeps; }, [this](const QStringList& paths) { revealed += paths; },
+                         [this](const QString& message) { toldElsewhere << message; }});
     }
     void TearDown() override
     {
         EXPECT_TRUE(idle());
         phone().clearReplies();
         phone().clearPulls();
+        phone().setChunkDelay(0);
     }
 
     bool idle() const
@@ -78,6 +84,7 @@ protected:
     int asked = 0;
     int beeps = 0;
     QStringList revealed;
+    QStringList toldElsewhere;
     QTemporaryDir files;
     QTemporaryDir save;
 };
@@ -117,7 +124,6 @@ TEST_F(AppsModelTest, TheNewestReloadDecidesTheList)
     reply(QStringLiteral("pm list packages"), packageLines({kNotes}));
     model->reload();
     ASSERT_TRUE(waitUntil([this] { return model->apps().size() == 1; }));
-    EXPECT_TRUE(model->isLoading());
     ASSERT_TRUE(idle());
     ASSERT_EQ(model->apps().size(), 1u);
     EXPECT_EQ(model->apps()[0].package, kNotes);
@@ -205,8 +211,11 @@ TEST_F(AppsModelTest, SavingPackageFiles)
         {"a version that climbs out", "it's.app", "1/../../x", {split[0]}, {}, {"it's.app 1-..-..-x.apk"}, {}, {}},
         {"split files", kNotes, "5", split, {}, {"com.example.notes 5"}, splitNames, {}},
         {"split files that climb out", kNotes, "../..", split, {}, {"com.example.notes ..-.."}, splitNames, {}},
-        {"second pull fails", kNotes, QStringLiteral("6"), split, split[1], {"com.example.notes 6"}, {"base.apk"},
+        // Half an app is no app: nothing of it stays.
+        {"second pull fails", kNotes, QStringLiteral("6"), split, split[1], {}, {},
          "failed to copy '/data/app/n/split_a.apk' to '%1/com.example.notes 6/split_a.apk': remote Permission denied"},
+        {"the one pull fails", kNotes, QStringLiteral("6"), {split[0]}, split[0], {}, {},
+         "failed to copy '/data/app/n/base.apk' to '%1/com.example.notes 6.apk': remote Permission denied"},
         {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
     };
     for (const auto& c : cases) {
@@ -272,6 +281,96 @@ TEST_F(AppsModelTest, AFolderThatCannotBeWrittenFailsWithASentence)
         EXPECT_TRUE(model->errorMessage().value_or(QString()).contains(QStringLiteral("Not a directory")));
         EXPECT_TRUE(revealed.isEmpty());
     }
+}
+
+// Mended: a save cut short by the phone going left half an app behind and
+// said nothing, once the window had let the model go with its list.
+TEST_F(AppsModelTest, ASaveCutShortLeavesNothingOfItselfAndIsToldWhereItCanBeSeen)
+{
+    const QStringList split = {"/data/app/s/base.apk", "/data/app/s/split_a.apk", "/data/app/s/split_b.apk"};
+    // The person's own earlier save, which must stay as it was.
+    const QString earlier = save.filePath(QStringLiteral("com.example.notes 9"));
+    ASSERT_TRUE(QDir().mkpath(earlier));
+    ASSERT_TRUE(phonetest::writeFile(earlier + QStringLiteral("/base.apk"), "the person's own bytes"));
+    ASSERT_TRUE(phonetest::writeFile(save.filePath(QStringLiteral("com.example.notes 9.apk")), "the single one"));
+    const QString told = QStringLiteral("Couldn’t save “com.example.notes”: ");
+    // dropped: when the window lets the model go; dismissed: the person closed the alert before.
+    enum Drop { beforeTheEnd, afterTheEnd, afterTheEndDismissed };
+    const struct { const char* what; QStringList paths; Drop drop; bool toldHere, toldElsewhere; } cases[] = {
+        {"split, window gone first", split, beforeTheEnd, false, true},
+        {"one file, window gone first", {split[0]}, beforeTheEnd, false, true},
+        {"split, alert still open when the window goes", split, afterTheEnd, true, true},
+        {"split, alert dismissed before the window goes", split, afterTheEndDismissed, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model = AppsModel::make(adb(), serial(), QStringLiteral("Pixel 7"));
+        toldElsewhere.clear();
+        useSeams();
+        phone().clearPulls();
+        for (const QString& path : c.paths)
+            serve(path);
+        phone().failPull(c.paths.last());
+        reply(QStringLiteral("pm path 'com.example.notes'"), packageLines(c.paths));
+        model->saveAPK(app(kNotes, QStringLiteral("9")), save.path());
+        if (c.drop == beforeTheEnd)
+            model->drop();
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(model->errorMessage().has_value(), c.toldHere);
+        if (c.drop == afterTheEndDismissed)
+            model->setErrorMessage(std::nullopt);
+        if (c.drop != beforeTheEnd)
+            model->drop();
+        EXPECT_EQ(saved(), (QStringList {"com.example.notes 9", "com.example.notes 9.apk"}));
+        EXPECT_EQ(saved(earlier), QStringList {"base.apk"});
+        QFile kept(earlier + QStringLiteral("/base.apk"));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), QByteArray("the person's own bytes"));
+        ASSERT_EQ(toldElsewhere.size(), c.toldElsewhere ? 1 : 0);
+        if (c.toldElsewhere) {
+            EXPECT_TRUE(toldElsewhere.first().startsWith(told + QStringLiteral("failed to copy")))
+                << toldElsewhere.first().toStdString();
+        }
+        EXPECT_TRUE(revealed.isEmpty());
+    }
+}
+
+// Mended: a failing save removed its folder whole, with what another program
+// had put there meanwhile.
+TEST_F(AppsModelTest, AFailingSaveRemovesOnlyWhatItMade)
+{
+    const QStringList split = {"/data/app/m/base.apk", "/data/app/m/split_a.apk", "/data/app/m/split_b.apk"};
+    for (const QString& path : split)
+        serve(path);
+    phone().failPull(split[2]);
+    reply(QStringLiteral("pm path 'com.example.notes'"), packageLines(split));
+    // Slow copies leave time for another program to write into the folder.
+    phone().setChunkDelay(700);
+    model->saveAPK(app(kNotes, QStringLiteral("5")), save.path());
+    const QString folder = save.filePath(QStringLiteral("com.example.notes 5"));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(folder).isDir(); }));
+    ASSERT_TRUE(phonetest::writeFile(folder + QStringLiteral("/notes.txt"), "someone else's"));
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(model->errorMessage().has_value());
+    EXPECT_EQ(saved(folder), QStringList {"notes.txt"});
+}
+
+// Mended: with a phone that does not answer, every reload left its adb
+// running until the phone answered, also when replaced or let go.
+TEST_F(AppsModelTest, AReplacedReloadAndALetGoModelsReloadEndTheirAdb)
+{
+    const QString list = QStringLiteral("pm list packages");
+    reply(list, packageLines({kNotes}), 0, 8000);
+    auto running = [&] { return phonetest::adbClientsWith(list).size(); };
+    model->reload();
+    ASSERT_TRUE(waitUntil([&] { return running() == 1; }));
+    model->reload();
+    ASSERT_TRUE(waitUntil([&] { return received(list) == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return running() == 1; }, 4s)) << running();
+    model->drop();
+    EXPECT_TRUE(waitUntil([&] { return running() == 0; }, 4s)) << running();
+    ASSERT_TRUE(idle());
+    EXPECT_FALSE(model->errorMessage()) << "a reload nobody waits for says nothing";
 }
 
 } // namespace

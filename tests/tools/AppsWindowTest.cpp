@@ -7,11 +7,14 @@
 #include "FakePhoneHarness.h"
 #include "ModalGuard.h"
 #include "NeedsDebuggingView.h"
+#include "Look.h"
 #include "ToolWindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
+#include <QDir>
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -372,6 +375,120 @@ TEST_F(AppsWindowTest, AnotherReadyPhoneGetsANewModelAndKeepsTheViewState)
     EXPECT_TRUE(shown.list()->systemAppsAction()->isChecked());
     m_window.reset();
     second.stop();
+}
+
+// Mended: an app installed from the Apps window stayed out of its list until
+// the person read the list again.
+TEST_F(AppsWindowTest, InstallAPKInstallsTheChosenFileAndTheListShowsTheApp)
+{
+    auto desktop = std::make_shared<browsertest::ScriptedDesktop>();
+    m_model = browsertest::newModel(located, mtp, settings, std::make_shared<browsertest::ManualClock>(), desktop);
+    offer({ready()});
+    m_window = std::make_unique<AppsWindow>(model(), [this] { model().installAPK(); });
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    ASSERT_TRUE(loaded());
+    ASSERT_EQ(rows(), QStringList {QStringLiteral("com.example.notes")});
+
+    // The phone has the new app once it is installed; nothing reads it before.
+    const QString package = folder.filePath(QStringLiteral("New App.apk"));
+    desktop->items = {package};
+    const QByteArray afterwards = "package:com.example.fresh\npackage:com.example.notes\n";
+    phone().setReply(kList, {afterwards});
+    phone().setReply(QStringLiteral("pm list packages -3"), {afterwards});
+    const int reads = int(phone().receivedCommands().count(kList));
+    AppsList& apps = *m_window->list();
+    ASSERT_TRUE(apps.installAction()->isEnabled());
+    apps.installAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return rows().contains(QStringLiteral("com.example.fresh")); }))
+        << rows().join(u',').toStdString();
+    EXPECT_EQ(located->calls(QStringLiteral("run -s ") + serial() + QStringLiteral(" install -r ") + package), 1);
+    EXPECT_EQ(phone().receivedCommands().count(kList), reads + 1);
+    EXPECT_EQ(desktop->panels.size(), 1);
+
+    // A failed install changes nothing on the phone: nothing is read again.
+    located->onRun([](const QStringList&) { return QStringLiteral("Failure [INSTALL_FAILED_INVALID_APK]\n"); });
+    apps.installAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return model().errorMessage().has_value() && !model().job(); }));
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(phone().receivedCommands().count(kList), reads + 1);
+}
+
+// Mended: a save that failed after the phone went was told nowhere.
+TEST_F(AppsWindowTest, ASaveThatFailsIsToldInTheMainWindowOnceThePhoneWent)
+{
+    QTemporaryDir saveFolder;
+    const QStringList split = {"/data/app/w/base.apk", "/data/app/w/split_a.apk"};
+    // Whether the failure is on screen in the Apps window before the phone goes.
+    for (const bool seenFirst : {false, true}) {
+        SCOPED_TRACE(seenFirst);
+        model().setErrorMessage(std::nullopt);
+        list();
+        const QString local = folder.filePath(QStringLiteral("package.apk"));
+        QFile file(local);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("PK a package");
+        file.close();
+        for (const QString& path : split)
+            phone().servePull(path, local);
+        phone().failPull(split[1]);
+        phone().setReply(QStringLiteral("pm path 'com.example.notes'"), {"package:" + split.join("\npackage:").toUtf8() + '\n'});
+        m_window->apps()->saveAPK(InstalledApp {QStringLiteral("com.example.notes"), QStringLiteral("3"), std::nullopt, false},
+                                  saveFolder.path());
+        if (seenFirst) {
+            ASSERT_TRUE(waitUntil([&] { return m_window->list()->alert() && m_window->list()->alert()->isVisible(); }));
+        }
+        // The main window's model also tells of its own listing; the save's sentence is among what it tells.
+        QStringList told;
+        const QMetaObject::Connection telling = QObject::connect(&model(), &BrowserModel::errorMessageChanged, [&] {
+            told << model().errorMessage().value_or(QString());
+        });
+        offer({});
+        const QString sentence = QStringLiteral("Couldn’t save “com.example.notes”: ");
+        EXPECT_TRUE(waitUntil([&] { return !told.filter(sentence).isEmpty(); })) << told.join(u'|').toStdString();
+        QObject::disconnect(telling);
+        EXPECT_TRUE(QDir(saveFolder.path()).isEmpty());
+        phone().clearPulls();
+        phone().clearReplies();
+    }
+}
+
+TEST_F(AppsWindowTest, CellsShowTheirIconBusySpinnerAndDashes)
+{
+    AppsTableModel table;
+    const QDateTime installed(QDate(2024, 3, 5), QTime(9, 30));
+    table.setApps({InstalledApp {QStringLiteral("com.user.app"), std::nullopt, std::nullopt, false},
+                   InstalledApp {QStringLiteral("com.android.phone"), QStringLiteral("14"), installed, true}});
+    table.setBusyPackage(QStringLiteral("com.user.app"));
+    // Per row: the icon, whether the spinner turns, the Version and Installed cells.
+    const struct { QString symbol; bool busy; QString version, date; } rowsShown[] = {
+        {QStringLiteral("app"), true, QStringLiteral("—"), QStringLiteral("—")},
+        {QStringLiteral("gearshape"), false, QStringLiteral("14"), Look::abbreviatedDate(installed)},
+    };
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(row);
+        const auto& expected = rowsShown[row];
+        EXPECT_EQ(table.index(row, 0).data(AppsTableModel::SymbolRole).toString(), expected.symbol);
+        EXPECT_EQ(table.index(row, 0).data(AppsTableModel::BusyRole).toBool(), expected.busy);
+        EXPECT_EQ(table.index(row, 1).data().toString(), expected.version);
+        EXPECT_EQ(table.index(row, 2).data().toString(), expected.date);
+        for (int column : {1, 2})
+            EXPECT_EQ(table.index(row, column).data(Qt::ForegroundRole).value<QColor>(), Look::secondary(QApplication::palette()));
+    }
+    table.setBusyPackage(std::nullopt);
+    EXPECT_FALSE(table.index(0, 0).data(AppsTableModel::BusyRole).toBool());
+}
+
+TEST_F(AppsWindowTest, ColumnsKeepTheirMinimumWidths)
+{
+    AppsList& apps = list();
+    QHeaderView& header = *apps.table()->horizontalHeader();
+    // column, asked width, width kept
+    const std::tuple<int, int, int> cases[] = {{1, 40, 70}, {1, 90, 90}, {2, 40, 80}, {2, 75, 80}, {2, 95, 95}};
+    for (const auto& [column, asked, kept] : cases) {
+        header.resizeSection(column, asked);
+        EXPECT_EQ(header.sectionSize(column), kept) << column << " at " << asked;
+    }
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 #include "WorkerPool.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -135,7 +137,9 @@ TEST_F(LogcatModelTest, ALateLookupForAnOldPackageIsDropped)
     phone().setReply(u"pidof 'com.fast'"_s, {.out = "2\n"});
     log.setPackage(u"com.slow"_s);
     log.setPackage(u"com.fast"_s);
+    ASSERT_TRUE(waitUntil([&] { return log.appPids().has_value(); }));
     idle();
+    QTest::qWait(0);
     EXPECT_EQ(log.appPids(), (QSet<QString> {"2"}));
 }
 
@@ -210,6 +214,62 @@ TEST_F(LogcatModelTest, SaveWritesTheShownLinesOrWarns)
     ASSERT_TRUE(waitUntil([&] { return !warnings.isEmpty(); }));
     EXPECT_TRUE(warnings.first().contains(*answer)) << warnings.first().toStdString();
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "shown.txt and plain only";
+}
+
+// Mended: every keystroke in the package field started a lookup whose adb
+// nothing ended, so a phone that did not answer gathered one per key.
+TEST_F(LogcatModelTest, ANewerLookupEndsTheOlderOnesAdb)
+{
+    LogcatModel& log = model();
+    for (const char* typed : {"c", "co", "com"})
+        phone().setReply(u"pidof '"_s + QString::fromUtf8(typed) + u"'"_s, {.out = "1\n", .delayMs = 8000});
+    auto running = [] { return phonetest::adbClientsWith(u"pidof"_s).size(); };
+    for (const QString& typed : {u"c"_s, u"co"_s, u"com"_s}) {
+        log.setPackage(typed);
+        ASSERT_TRUE(waitUntil([&] { return commands(u"pidof '"_s + typed + u"'"_s) == 1; }));
+    }
+    EXPECT_TRUE(waitUntil([&] { return running() == 1; }, 4s)) << running();
+    log.setPackage({});
+    EXPECT_TRUE(waitUntil([&] { return running() == 0; }, 4s)) << running();
+    EXPECT_EQ(log.appPids(), std::nullopt);
+}
+
+// Mended: the phone going while the panel was open wrote nothing; what was
+// shown when the person asked is what is written, whatever comes meanwhile.
+TEST_F(LogcatModelTest, SaveSuggestsTheNameAndWritesWhatWasShownWhenAsked)
+{
+    QTemporaryDir folder;
+    const QString target = folder.filePath(u"saved.txt"_s);
+    // meanwhile: what happens while the panel is open; lines: fed before asking.
+    const struct { const char* what; QStringList lines; std::function<void()> meanwhile; QByteArray written; } cases[] = {
+        {"nothing shown", {}, [] {}, ""},
+        {"more lines arrive", {entry(1), entry(2)}, [this] { feed({entry(3)}); }, (entry(1) + '\n' + entry(2)).toUtf8()},
+        {"the filter changes", {entry(1), entry(5)},
+         [this] { m_model->setMinimumLevel(LogLine::Level::error); }, (entry(1) + '\n' + entry(5)).toUtf8()},
+        {"the model goes", {entry(4)}, [this] { m_model.reset(); }, entry(4).toUtf8()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(target);
+        LogcatModel& log = model();
+        if (!c.lines.isEmpty())
+            feed(c.lines);
+        ASSERT_EQ(log.shownCount(), c.lines.size());
+        QStringList suggested;
+        log.setPrompts({[&](const QString& name) -> std::optional<QString> {
+                            suggested << name;
+                            c.meanwhile();
+                            return target;
+                        },
+                        {}});
+        log.save();
+        EXPECT_EQ(suggested, QStringList {u"Pixel 7 logcat.txt"_s});
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(target); }));
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), c.written);
+    }
+    EXPECT_TRUE(warnings.isEmpty());
 }
 
 } // namespace

@@ -1,4 +1,7 @@
+#include "AppsWindow.h"
 #include "FakePhoneHarness.h"
+#include "Look.h"
+#include "Theme.h"
 #include "LogRow.h"
 #include "LogcatModel.h"
 #include "LogcatView.h"
@@ -17,6 +20,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -257,8 +261,9 @@ TEST_F(LogcatWindowTest, ShortcutsClearAndSaveAndRowsCopyTheirLine)
 }
 
 // Mended: the phone going while the save panel was open took the log model
-// away under its own save, which then read the lines of a freed model.
-TEST_F(LogcatWindowTest, APhoneThatGoesWhileTheSavePanelIsOpenEndsTheSaveQuietly)
+// away under its own save, which then read the lines of a freed model; and
+// then wrote nothing of the lines the person had asked to save.
+TEST_F(LogcatWindowTest, APhoneThatGoesWhileTheSavePanelIsOpenStillSavesTheLinesShown)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -290,8 +295,10 @@ TEST_F(LogcatWindowTest, APhoneThatGoesWhileTheSavePanelIsOpenEndsTheSaveQuietly
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(waitUntil([&] { return m_window->placeholder()->isVisible(); }));
-    QTest::qWait(200);
-    EXPECT_FALSE(QFileInfo::exists(target));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(target); }));
+    QFile written(target);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), (entry(6) + u'\n' + entry(1)).toUtf8());
     // The window goes on working.
     offer({ready()});
     EXPECT_TRUE(waitUntil([&] { return m_window->logView() && m_window->logView()->isVisible(); }));
@@ -353,6 +360,155 @@ TEST_F(LogcatWindowTest, ALogThatCannotStartShowsDisconnected)
     offer({ready()});
     window();
     EXPECT_EQ(view().stateText(), u"Disconnected"_s);
+}
+
+// Mended: the cap trimmed the records before the list was told, and the
+// list, moving its current row off the one going, read past the end.
+TEST_F(LogcatWindowTest, TheCapTrimmingTheSelectedRowOfAFilteredList)
+{
+    offer({ready()});
+    window();
+    QListView& list = *view().list();
+    feed({entry(0) + u" needle"_s, entry(1) + u" needle"_s});
+    m_window->logcat()->setSearch(u"needle"_s);
+    ASSERT_EQ(list.model()->rowCount(), 2);
+    const qint64 older = list.model()->index(0, 0).data(Qt::UserRole).toLongLong();
+    const qint64 newer = list.model()->index(1, 0).data(Qt::UserRole).toLongLong();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(0, 0)).center());
+    ASSERT_EQ(list.currentIndex().row(), 0);
+    // Rows told to go can still be read, as the list does.
+    QStringList going;
+    QObject::connect(list.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &list,
+                     [&](const QModelIndex&, int first, int last) {
+                         for (int row = first; row <= last; ++row)
+                             going << list.model()->index(row, 0).data(Qt::UserRole).toString();
+                     });
+    // Enough lines that match nothing to push the older match out.
+    QStringList burst;
+    for (qsizetype i = 0; i < LogcatModel::kCap - 1; ++i)
+        burst << entry(2 + i);
+    feed(burst);
+    EXPECT_EQ(going, QStringList {QString::number(older)});
+    ASSERT_EQ(list.model()->rowCount(), 1);
+    EXPECT_EQ(list.model()->index(0, 0).data(Qt::UserRole).toLongLong(), newer);
+    EXPECT_EQ(m_window->logcat()->lines().size(), LogcatModel::kCap);
+    list.grab();
+    EXPECT_EQ(view().countText(), u"1 lines"_s);
+}
+
+// Mended: row heights were kept by record id across phones, whose ids both
+// start at 0: a one-line row of the next phone got the last one's height.
+TEST_F(LogcatWindowTest, TheNextModelsRowsGetTheirOwnHeights)
+{
+    LogcatView shown;
+    shown.resize(960, 600);
+    shown.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown));
+    const QString head = u"01-15 10:00:00.000  1  2 I Tag: "_s;
+    auto heightOfFirstRow = [&](LogcatModel& log, const QString& message) {
+        shown.setModel(&log);
+        log.receive({head + message});
+        EXPECT_TRUE(waitUntil([&] { return shown.list()->model()->rowCount() == 1; }, 3s));
+        return shown.list()->itemDelegate()->sizeHint({}, shown.list()->model()->index(0, 0)).height();
+    };
+    LogcatModel first(adb(), serial(), u"Pixel 7"_s);
+    LogcatModel second(adb(), serial(), u"Pixel 8"_s);
+    const int tall = heightOfFirstRow(first, u"word "_s.repeated(400));
+    const int oneLine = heightOfFirstRow(second, u"short"_s);
+    EXPECT_GT(tall, 4 * LogRow::kMinimumHeight);
+    EXPECT_LT(oneLine, 2 * LogRow::kMinimumHeight);
+    shown.setModel(nullptr);
+}
+
+TEST_F(LogcatWindowTest, ThePlaceholderNamesWhatIsMissingAndWhatTheWindowWouldDo)
+{
+    offer({});
+    const struct { const char* what; std::function<QWidget*()> make; QString symbol, sentence; } cases[] = {
+        {"apps", [this] { return new AppsWindow(model()); }, u"square.grid.2x2"_s,
+         u"Connect a phone with USB debugging turned on to manage its apps."_s},
+        {"log", [this] { return new LogcatWindow(model()); }, u"text.alignleft"_s,
+         u"Connect a phone with USB debugging turned on to read its log."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<QWidget> shown(c.make());
+        shown->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(shown.get()));
+        auto* placeholder = shown->findChild<NeedsDebuggingView*>();
+        ASSERT_TRUE(placeholder && placeholder->isVisible());
+        EXPECT_EQ(placeholder->symbol(), c.symbol);
+        EXPECT_EQ(placeholder->headline(), u"No phone with USB debugging"_s);
+        EXPECT_EQ(placeholder->sentence(), c.sentence);
+        const QList<QLabel*> labels = placeholder->findChildren<QLabel*>();
+        ASSERT_FALSE(labels.isEmpty());
+        EXPECT_FALSE(labels.first()->pixmap().isNull()) << "the symbol is drawn above the words";
+    }
+}
+
+TEST_F(LogcatWindowTest, TheTitleNamesThePhoneShown)
+{
+    const struct { const char* what; std::function<QWidget*()> make; QString title; } cases[] = {
+        {"apps", [this] { return new AppsWindow(model()); }, u"Apps"_s},
+        {"log", [this] { return new LogcatWindow(model()); }, u"Logcat"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        offer({});
+        std::unique_ptr<QWidget> shown(c.make());
+        shown->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(shown.get()));
+        EXPECT_EQ(shown->windowTitle(), c.title);
+        offer({ready(u"Pixel 7"_s)});
+        EXPECT_EQ(shown->windowTitle(), c.title + u" — Pixel 7"_s);
+        offer({});
+        EXPECT_EQ(shown->windowTitle(), c.title);
+        offer({ready(u"Pixel 9 Pro"_s)});
+        EXPECT_EQ(shown->windowTitle(), c.title + u" — Pixel 9 Pro"_s);
+        offer({});
+    }
+}
+
+TEST_F(LogcatWindowTest, EachLevelHasItsNameLetterAndColours)
+{
+    const QPalette palette = QApplication::palette();
+    const QColor red(255, 69, 58);
+    // The letter as the phone wrote it, then as the badge shows it.
+    const struct { const char* written; const char* name; const char* letter; QColor level, message; } cases[] = {
+        {"V", "Verbose", "V", Look::secondary(palette), palette.color(QPalette::Text)},
+        {"D", "Debug", "D", QColor(10, 132, 255), palette.color(QPalette::Text)},
+        {"I", "Info", "I", Theme::accent(Theme::isDark(palette)), palette.color(QPalette::Text)},
+        {"W", "Warning", "W", Look::orange(), Look::orange()},
+        {"E", "Error", "E", red, red},
+        {"F", "Fatal", "F", red, red},
+        {"A", "Fatal", "F", red, red},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        const auto line = LogLine::parse(0, u"01-15 10:00:00.000  1  2 "_s + QString::fromUtf8(c.written) + u" Tag: m"_s);
+        ASSERT_TRUE(line);
+        EXPECT_EQ(LogLook::name(line->level), QString::fromUtf8(c.name));
+        EXPECT_EQ(LogLook::letter(line->level), QString::fromUtf8(c.letter));
+        EXPECT_EQ(LogLook::levelColor(line->level, palette), c.level);
+        EXPECT_EQ(LogLook::messageColor(line->level, palette), c.message);
+    }
+}
+
+// The badge of an "A" line, as drawn: white "F" on red.
+TEST_F(LogcatWindowTest, AnAssertLinesBadgeIsDrawnOnRed)
+{
+    offer({ready()});
+    window();
+    feed({u"01-15 10:00:00.000  1  2 A Tag: gone"_s});
+    QListView& list = *view().list();
+    auto* delegate = qobject_cast<LogRow*>(list.itemDelegate());
+    ASSERT_TRUE(delegate);
+    const QModelIndex row = list.model()->index(0, 0);
+    const LogRow::Geometry parts = delegate->geometry(m_window->logcat()->lines().first(), list.visualRect(row));
+    const QImage drawn = list.viewport()->grab().toImage();
+    const QColor edge = drawn.pixelColor(parts.badge.left() + 2, parts.badge.center().y());
+    EXPECT_GT(edge.red(), 200) << edge.name().toStdString();
+    EXPECT_LT(edge.green(), 120) << edge.name().toStdString();
+    EXPECT_LT(edge.blue(), 120) << edge.name().toStdString();
 }
 
 } // namespace
