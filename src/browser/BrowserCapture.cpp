@@ -171,9 +171,10 @@ void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
     const auto recording = m_recordings.find(serial);
     if (recording == m_recordings.end())
         return;
+    // The phone's words end up in a sentence: the last line, and not all of a long one.
     for (const QString& line : lines) {
         if (!line.trimmed().isEmpty())
-            recording->second.said = line.trimmed();
+            recording->second.said = line.trimmed().left(300);
     }
 }
 

@@ -31,8 +31,8 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -431,7 +431,8 @@ private:
     void finishQuit();
     // Runs once the job has ended: a recording's copy that waited for it.
     void jobEnded();
-    // The poll's own choice of phone: not remembered as the person's.
+    // Shows a phone; `remember` keeps it as the last phone. The poll's own
+    // choices are not the person's and are not remembered.
     void choose(const std::optional<QString>& serial, bool remember);
 
     // Runs `work` as the one job on a worker thread; while a job runs, the
