@@ -4,6 +4,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -510,6 +511,21 @@ TEST_F(RecordingTest, EachPhoneRecordsOnItsOwnAndShowsOnlyItsOwnRecording)
     EXPECT_EQ(removals(u"A2"_s), 1);
     EXPECT_EQ(desktop->revealed.size(), 2);
     EXPECT_FALSE(error().contains(u"record"_s)) << error().toStdString();
+}
+
+// Mended: a stop request that could not start its work escaped the click.
+TEST_F(RecordingTest, AStopThatCannotStartIsShownAndTheRecordingGoesOn)
+{
+    model().toggleRecording();
+    ASSERT_TRUE(model().recordingStarted());
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(model().toggleRecording());
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_TRUE(model().recordingStarted());
+    model().toggleRecording();
+    ended();
+    EXPECT_EQ(desktop->revealed.size(), 1);
 }
 
 TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
