@@ -92,8 +92,17 @@ QByteArray ADB::screenshot(const QString& serial, const Cancel& cancel) const
     QByteArray png = runData({QStringLiteral("-s"), serial, QStringLiteral("exec-out"), QStringLiteral("screencap"),
                               QStringLiteral("-p")},
                              {}, cancel);
-    if (!png.startsWith("\x89PNG"))
+    if (!png.startsWith("\x89PNG")) {
+        // exec-out ends quietly when the phone goes away: ask whether it is still there.
+        try {
+            run({QStringLiteral("-s"), serial, QStringLiteral("get-state")}, cancel);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (const Error&) {
+            throw ADBError::failed(QStringLiteral("The phone was disconnected before the screenshot arrived."));
+        }
         throw ADBError::failed(QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked."));
+    }
     return png;
 }
 

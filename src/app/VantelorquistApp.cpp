@@ -164,6 +164,18 @@ void VantelorquistApp::setShowMenuBarIcon(bool show)
         settings->refresh();
 }
 
+void VantelorquistApp::quit()
+{
+    if (!m_model) {
+        m_quit();
+        return;
+    }
+    // What was recorded is copied first; the transfer display shows it.
+    if (m_model->hasRecordingsToKeep())
+        bringUp(QStringLiteral("main"));
+    m_model->quitAfterRecordings(m_quit);
+}
+
 QWidget* VantelorquistApp::bringUp(const QString& identifier)
 {
     // The registry shows, raises and activates an open window too.
@@ -196,7 +208,7 @@ void VantelorquistApp::willFinishLaunching()
 
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(
-        environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, m_quit});
+        environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, [this] { quit(); }});
     m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
         auto* window = new ContentView(environment());
         m_mainMenu->install(window);
@@ -230,7 +242,7 @@ void VantelorquistApp::makeMenuBarItem()
     hooks.bringUp = [this](const QString& identifier) { bringUp(identifier); };
     hooks.canOpen = [this](const QString& identifier) { return m_windows.canOpen(identifier); };
     hooks.openSettings = [this] { bringUp(QStringLiteral("settings")); };
-    hooks.quit = m_quit;
+    hooks.quit = [this] { quit(); };
     hooks.activate = [this] { m_shell.activateApplication(); };
     m_menuBarItem = std::make_unique<MenuBarItem>(environment(), std::move(hooks));
     m_menuBarItem->setShown(showMenuBarIcon());

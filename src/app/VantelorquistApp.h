@@ -54,6 +54,10 @@ public:
     // The commands of every window, once launched.
     MainMenu* mainMenu() const { return m_mainMenu.get(); }
 
+    // Quit from the menus: recordings under way are copied first, unless
+    // Quit is chosen again meanwhile.
+    void quit();
+
     // Opens the window (or brings it forward) and activates it.
     QWidget* bringUp(const QString& identifier);
 

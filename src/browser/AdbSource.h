@@ -41,11 +41,12 @@ public:
     {
         return adb.screenshot(serial, cancel);
     }
-    // A long-running adb child whose output is ignored; onExit runs on a
-    // background thread when it ends. Throws SystemError when it cannot start.
-    virtual std::unique_ptr<ADBStream> stream(const ADB& adb, const QStringList& args, ADBStream::ExitHandler onExit)
+    // A long-running adb child; onLines and onExit run on a background
+    // thread as ADBStream runs them. Throws SystemError when it cannot start.
+    virtual std::unique_ptr<ADBStream> stream(const ADB& adb, const QStringList& args, ADBStream::LinesHandler onLines,
+                                              ADBStream::ExitHandler onExit)
     {
-        return std::make_unique<ADBStream>(adb, args, ADBStream::LinesHandler{}, std::move(onExit));
+        return std::make_unique<ADBStream>(adb, args, std::move(onLines), std::move(onExit));
     }
     // "adb disconnect"; throws what adb's failure throws.
     virtual void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel)

@@ -1,13 +1,60 @@
 #include "BrowserModel.h"
 
+#include "BrowserPaths.h"
 #include "Error.h"
+#include "Finished.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-const QString recordingFile = QStringLiteral("/sdcard/vantelorquist-recording.mp4");
+// Each recording has a phone file of its own, so that one that could not be
+// copied is never overwritten by the next.
+QString recordingFile(const QDateTime& started)
+{
+    return QStringLiteral("/sdcard/vantelorquist-recording-")
+           + started.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral(".mp4");
+}
+
+QString stayedOnPhone(const QString& phoneFile)
+{
+    return QStringLiteral("The screen recording stayed on the phone as “") + phoneFile + QStringLiteral("”.");
+}
+
+// Whole writes, so that a short write reports the system's reason (a full
+// disk) rather than none.
+void writeNew(const QString& path, const QByteArray& bytes, const QString& what)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw SystemError::fromErrno(what, errno);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            ::unlink(name.constData());
+            throw SystemError::fromErrno(what, error);
+        }
+        done += n;
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(name.constData());
+        throw SystemError::fromErrno(what, error);
+    }
+}
 
 bool readyOverAdb(const std::optional<Device>& device)
 {
@@ -50,115 +97,272 @@ void BrowserModel::takeScreenshot()
                      folder + QLatin1Char('/')
                      + captureName(device->model, QStringLiteral("Screenshot"), QDateTime::currentDateTime(),
                                    QStringLiteral("png")));
-                 QFile file(path);
-                 if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(png) != png.size()
-                     || !file.flush()) {
-                     const QString reason = file.errorString();
-                     file.remove();
-                     throw SystemError(QStringLiteral("Couldn't save the screenshot: ") + reason);
-                 }
-                 file.close();
+                 writeNew(path, png, QStringLiteral("Couldn't save the screenshot"));
                  job.post([path](BrowserModel& model) { model.m_desktop->reveal({path}); });
              });
 }
 
 void BrowserModel::toggleRecording()
 {
-    if (m_recordingStarted)
-        stopRecording();
+    const std::optional<Device> device = selectedDevice();
+    if (device && m_recordings.count(device->serial))
+        stopRecording(device->serial);
     else
         startRecording();
+}
+
+bool BrowserModel::hasRecordingsToKeep() const
+{
+    return !m_recordings.empty() || !m_takesToCopy.empty() || m_takeCopied.has_value();
 }
 
 void BrowserModel::startRecording()
 {
     const std::optional<Device> device = selectedDevice();
-    if (!m_adb || !readyOverAdb(device) || m_recorder)
+    if (!m_adb || !readyOverAdb(device) || m_recordings.count(device->serial) || m_quitting)
         return;
-    // The phone file still belongs to the last recording until its copy ends.
-    if (m_recordingToCopy || m_copyingRecording) {
-        m_desktop->beep();
-        return;
-    }
+    const QString serial = device->serial;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    const QString phoneFile = recordingFile(started);
     auto channel = std::make_shared<jobdetail::Channel>(this);
+    std::unique_ptr<ADBStream> recorder;
     try {
         // The exit only posts: the stream is released here, never inside its
         // own callback.
-        m_recorder = m_adbSource->stream(
+        recorder = m_adbSource->stream(
             *m_adb,
-            {QStringLiteral("-s"), device->serial, QStringLiteral("shell"),
-             QStringLiteral("screenrecord --bit-rate 12000000 ") + recordingFile},
-            [channel](int) { jobdetail::Channel::post(channel, [](BrowserModel& model) { model.recordingEnded(); }); });
+            {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+             QStringLiteral("screenrecord --bit-rate 12000000 ") + phoneFile},
+            [channel, serial](const QStringList& lines) {
+                jobdetail::Channel::post(channel, [serial, lines](BrowserModel& model) { model.recorderSaid(serial, lines); });
+            },
+            [channel, serial](int status) {
+                jobdetail::Channel::post(channel,
+                                         [serial, status](BrowserModel& model) { model.recordingEnded(serial, status); });
+            });
     } catch (const Error& error) {
         setErrorMessage(error.description());
         return;
     }
-    m_recorderChannel = channel;
-    m_recordingDevice = device;
-    setRecordingStarted(QDateTime::currentDateTimeUtc());
+    m_recordings.emplace(serial, Recording{*device, phoneFile, started, std::move(recorder), channel, {}});
+    publishRecording();
 }
 
-void BrowserModel::stopRecording()
+void BrowserModel::stopRecording(const QString& serial)
 {
-    if (!m_adb || !m_recordingDevice)
+    const auto recording = m_recordings.find(serial);
+    if (!m_adb || recording == m_recordings.end())
         return;
     const ADB adb = *m_adb;
     const std::shared_ptr<AdbSource> source = m_adbSource;
-    const QStringList args{QStringLiteral("-s"), m_recordingDevice->serial, QStringLiteral("shell"),
-                           QStringLiteral("pkill -INT screenrecord")};
+    const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("shell"), QStringLiteral("pkill -INT screenrecord")};
     // Not a job: it must reach the phone while a copy runs.
-    Task::run(
-        this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, [](const std::exception_ptr&) {});
-}
-
-void BrowserModel::recordingEnded()
-{
-    if (!m_recordingDevice)
-        return;
-    const Device device = *m_recordingDevice;
-    if (m_recorderChannel)
-        m_recorderChannel->cut();
-    m_recorderChannel.reset();
-    m_recorder.reset();
-    m_recordingDevice.reset();
-    setRecordingStarted(std::nullopt);
-    if (!m_adb)
-        return;
-    // The video waits on the phone until the running job is done.
-    if (m_job) {
-        m_recordingToCopy = device;
-        return;
+    try {
+        Task::run(
+            this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {},
+            [](const std::exception_ptr&) {});
+    } catch (...) {
+        setErrorMessage(failureText(std::current_exception()));
     }
-    copyRecording(device);
 }
 
-void BrowserModel::copyRecording(const Device& device)
+void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
 {
-    if (!m_adb)
+    const auto recording = m_recordings.find(serial);
+    if (recording == m_recordings.end())
         return;
+    // The phone's words end up in a sentence: the last line, and not all of a long one.
+    for (const QString& line : lines) {
+        if (!line.trimmed().isEmpty())
+            recording->second.said = line.trimmed().left(300);
+    }
+}
+
+void BrowserModel::recordingEnded(const QString& serial, int status)
+{
+    const auto found = m_recordings.find(serial);
+    if (found == m_recordings.end())
+        return;
+    Recording recording = std::move(found->second);
+    m_recordings.erase(found);
+    recording.channel->cut();
+    recording.recorder.reset();
+    publishRecording();
+    m_takesToCopy.push_back(Take{recording.device, recording.phoneFile, recording.started, status, recording.said});
+    copyNextTake();
+}
+
+void BrowserModel::copyNextTake()
+{
+    // The video waits on the phone until the running job is done.
+    if (m_job || m_takesToCopy.empty() || !m_adb)
+        return;
+    const Take take = m_takesToCopy.front();
+    m_takesToCopy.pop_front();
+    copyRecording(take);
+}
+
+void BrowserModel::copyRecording(const Take& take)
+{
     const ADB adb = *m_adb;
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const QString folder = m_saveFolder;
-    m_copyingRecording = true;
-    startJob(QStringLiteral("Copying the screen recording from ") + device.model + QStringLiteral("…"), false, false,
-             [=](JobContext& job) {
-                 makeSaveFolder(folder);
+    m_takeCopied = take;
+    // While quitting, Stop leaves it on the phone.
+    startJob(QStringLiteral("Copying the screen recording from ") + take.device.model + QStringLiteral("…"),
+             bool(m_quitAfterRecordings), false, [=](JobContext& job) {
+                 const QString serial = take.device.serial;
+                 const QString stayed = stayedOnPhone(take.phoneFile);
+                 const auto notCopied = [&job](const QString& sentence) {
+                     job.post([sentence](BrowserModel& model) { model.recordingNotCopied(sentence); });
+                 };
+                 const auto removeFromPhone = [&] {
+                     try {
+                         source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                                           QStringLiteral("rm -f ") + ADB::quote(take.phoneFile)},
+                                     job.cancel());
+                     } catch (const std::exception&) {
+                         // Left on the phone under its own name.
+                     }
+                 };
+                 try {
+                     if (take.status != 0) {
+                         // The recorder failed, or the connection that ran it ended: a
+                         // recorder that wrote nothing has nothing to copy.
+                         const QString answer =
+                             source->run(adb,
+                                         {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                                          QStringLiteral("if [ -s ") + ADB::quote(take.phoneFile)
+                                              + QStringLiteral(" ]; then echo recorded; else echo nothing; fi")},
+                                         job.cancel());
+                         if (answer.trimmed() == QStringLiteral("nothing")) {
+                             removeFromPhone();
+                             QString sentence = QStringLiteral("The phone couldn't record its screen.");
+                             if (!take.said.isEmpty())
+                                 sentence += QStringLiteral(" It said: ") + take.said;
+                             notCopied(sentence);
+                             return;
+                         }
+                     }
+                     makeSaveFolder(folder);
+                 } catch (const Cancelled&) {
+                     notCopied(stayed);
+                     throw;
+                 } catch (const Error& error) {
+                     notCopied(stayed + QLatin1Char(' ') + error.description());
+                     return;
+                 }
                  const QString path = uniqueLocalURL(
                      folder + QLatin1Char('/')
-                     + captureName(device.model, QStringLiteral("Recording"), QDateTime::currentDateTime(),
-                                   QStringLiteral("mp4")));
-                 source->run(adb, {QStringLiteral("-s"), device.serial, QStringLiteral("pull"), recordingFile, path},
-                             job.cancel());
+                     + captureName(take.device.model, QStringLiteral("Recording"), take.started, QStringLiteral("mp4")));
+                 // Under a name of its own until it is whole: a copy that stops
+                 // leaves nothing under the recording's name.
+                 const QString part =
+                     uniqueLocalURL(folder + QStringLiteral("/.") + QFileInfo(path).fileName() + QStringLiteral(".part"));
                  try {
-                     source->run(adb,
-                                 {QStringLiteral("-s"), device.serial, QStringLiteral("shell"),
-                                  QStringLiteral("rm -f ") + recordingFile},
+                     source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());
-                 } catch (const std::exception&) {
-                     // Left on the phone; the next recording overwrites it.
+                     job.cancel().check();
+                     if (browserpaths::existsLocally(path) || !QFile::rename(part, path))
+                         throw SystemError(QStringLiteral("Couldn't save the recording as ") + path + QLatin1Char('.'));
+                 } catch (const Cancelled&) {
+                     QFile::remove(part);
+                     notCopied(stayed);
+                     throw;
+                 } catch (const Error& error) {
+                     QFile::remove(part);
+                     notCopied(stayed + QLatin1Char(' ') + error.description());
+                     return;
                  }
+                 removeFromPhone();
                  job.post([path](BrowserModel& model) { model.m_desktop->reveal({path}); });
              });
+}
+
+void BrowserModel::recordingNotCopied(const QString& sentence)
+{
+    if (m_quitting) {
+        if (m_quitAfterRecordings)
+            m_leftOnPhone.append(sentence);
+        return;
+    }
+    setErrorMessage(sentence);
+}
+
+void BrowserModel::publishRecording()
+{
+    std::optional<QDateTime> started;
+    if (m_selectedSerial) {
+        const auto recording = m_recordings.find(*m_selectedSerial);
+        if (recording != m_recordings.end())
+            started = recording->second.started;
+    }
+    setRecordingStarted(started);
+}
+
+void BrowserModel::quitAfterRecordings(std::function<void()> quit)
+{
+    if (m_quitting && !m_quitAfterRecordings) {
+        call(quit);
+        return;
+    }
+    if (m_quitAfterRecordings) {
+        // Asked again: nothing more is waited for.
+        leaveRecordingsOnPhone();
+        finishQuit();
+        return;
+    }
+    if (!hasRecordingsToKeep()) {
+        call(quit);
+        return;
+    }
+    m_quitting = true;
+    m_quitAfterRecordings = std::move(quit);
+    // What quitting stops anyway; the recordings' copies wait for it.
+    if (m_job && !m_takeCopied)
+        cancelJob();
+    if (m_job && m_takeCopied) {
+        Job job = *m_job;
+        job.cancellable = true;
+        setJob(job);
+    }
+    QStringList recording;
+    for (const auto& [serial, running] : m_recordings)
+        recording.append(serial);
+    for (const QString& serial : std::as_const(recording))
+        stopRecording(serial);
+}
+
+void BrowserModel::leaveRecordingsOnPhone()
+{
+    for (auto& [serial, recording] : m_recordings) {
+        recording.channel->cut();
+        m_leftOnPhone.append(stayedOnPhone(recording.phoneFile));
+    }
+    m_recordings.clear();
+    publishRecording();
+    for (const Take& take : m_takesToCopy)
+        m_leftOnPhone.append(stayedOnPhone(take.phoneFile));
+    m_takesToCopy.clear();
+    if (m_takeCopied) {
+        m_leftOnPhone.append(stayedOnPhone(m_takeCopied->phoneFile));
+        m_takeCopied.reset();
+        cancelJob();
+    }
+}
+
+void BrowserModel::finishQuit()
+{
+    const std::function<void()> quit = std::exchange(m_quitAfterRecordings, nullptr);
+    const QStringList notes = std::exchange(m_leftOnPhone, {});
+    if (!notes.isEmpty()) {
+        Desktop::Question question;
+        question.message = notes.join(QLatin1Char('\n'));
+        question.buttons = {QStringLiteral("OK")};
+        m_desktop->ask(question);
+    }
+    call(quit);
+    m_quitting = false;
 }
 
 void BrowserModel::jobEnded()
@@ -166,13 +370,8 @@ void BrowserModel::jobEnded()
     // Another job took its place at once: its own end comes later.
     if (m_job)
         return;
-    if (m_copyingRecording) {
-        m_copyingRecording = false;
-        return;
-    }
-    if (m_recordingToCopy) {
-        const Device device = *m_recordingToCopy;
-        m_recordingToCopy.reset();
-        copyRecording(device);
-    }
+    m_takeCopied.reset();
+    copyNextTake();
+    if (m_quitAfterRecordings && !hasRecordingsToKeep())
+        finishQuit();
 }

@@ -49,37 +49,43 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
     const std::shared_ptr<MtpSource> mtpSource = m_mtpSource;
     const std::optional<ADB> known = m_adb;
 
-    m_pollTask = Task::run(
-        this,
-        [adbSource, mtpSource, known](const Cancel& cancel) {
-            PollLists lists;
-            std::optional<ADB> tool = known;
-            if (!tool) {
-                lists.lookedForADB = true;
-                lists.located = adbSource->locate();
-                tool = lists.located;
-            }
-            if (tool) {
-                try {
-                    lists.adb = adbSource->devices(*tool, cancel);
-                } catch (const Cancelled&) {
-                    throw;
-                } catch (...) {
-                    // A broken tool or server counts as no adb phones.
+    // A pass that cannot start is shown, and the poll still goes on.
+    try {
+        m_pollTask = Task::run(
+            this,
+            [adbSource, mtpSource, known](const Cancel& cancel) {
+                PollLists lists;
+                std::optional<ADB> tool = known;
+                if (!tool) {
+                    lists.lookedForADB = true;
+                    lists.located = adbSource->locate();
+                    tool = lists.located;
                 }
-            }
-            QSet<QString> readyOverADB;
-            for (const Device& device : lists.adb) {
-                if (device.isReady())
-                    readyOverADB.insert(device.serial);
-            }
-            cancel.check();
-            lists.mtp = mtpSource->devices(readyOverADB, cancel);
-            lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
-            return lists;
-        },
-        [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
-        [finished](const std::exception_ptr&) { call(finished); });
+                if (tool) {
+                    try {
+                        lists.adb = adbSource->devices(*tool, cancel);
+                    } catch (const Cancelled&) {
+                        throw;
+                    } catch (...) {
+                        // A broken tool or server counts as no adb phones.
+                    }
+                }
+                QSet<QString> readyOverADB;
+                for (const Device& device : lists.adb) {
+                    if (device.isReady())
+                        readyOverADB.insert(device.serial);
+                }
+                cancel.check();
+                lists.mtp = mtpSource->devices(readyOverADB, cancel);
+                lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
+                return lists;
+            },
+            [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
+            [finished](const std::exception_ptr&) { call(finished); });
+    } catch (...) {
+        setErrorMessage(failureText(std::current_exception()));
+        call(finished);
+    }
 }
 
 void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
@@ -151,34 +157,42 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
     };
     const std::shared_ptr<AdbSource> adbSource = m_adbSource;
     const ADB adb = *m_adb;
-    m_pollTask = Task::run(
-        this,
-        [adbSource, adb, namesWanted, serialsWanted](const Cancel& cancel) {
-            Answers answers;
-            for (const auto& wanted : namesWanted)
-                answers.names.append(adbSource->displayName(adb, wanted.first, cancel));
-            for (const QString& serial : serialsWanted)
-                answers.serials.append(adbSource->serialNumber(adb, serial, cancel));
-            return answers;
-        },
-        [this, merged, finished, namesWanted, serialsWanted](Answers answers) {
-            for (qsizetype i = 0; i < namesWanted.size(); ++i) {
-                const auto& [serial, model] = namesWanted[i];
-                if (!m_deviceNames.contains(serial))
-                    m_deviceNames.insert(serial, answers.names[i].value_or(model));
-            }
-            for (qsizetype i = 0; i < serialsWanted.size(); ++i) {
-                if (!answers.serials[i])
-                    continue;
-                const QString& wireless = serialsWanted[i];
-                m_wirelessSerials.insert(wireless, *answers.serials[i]);
-                const auto name = m_deviceNames.constFind(wireless);
-                rememberPaired(*answers.serials[i],
-                               name == m_deviceNames.cend() ? std::nullopt : std::optional<QString>(*name));
-            }
-            finishPass(merged, finished);
-        },
-        [finished](const std::exception_ptr&) { call(finished); });
+    try {
+        m_pollTask = Task::run(
+            this,
+            [adbSource, adb, namesWanted, serialsWanted](const Cancel& cancel) {
+                Answers answers;
+                for (const auto& wanted : namesWanted)
+                    answers.names.append(adbSource->displayName(adb, wanted.first, cancel));
+                for (const QString& serial : serialsWanted)
+                    answers.serials.append(adbSource->serialNumber(adb, serial, cancel));
+                return answers;
+            },
+            [this, merged, finished, namesWanted, serialsWanted](Answers answers) {
+                for (qsizetype i = 0; i < namesWanted.size(); ++i) {
+                    const auto& [serial, model] = namesWanted[i];
+                    if (!m_deviceNames.contains(serial))
+                        m_deviceNames.insert(serial, answers.names[i].value_or(model));
+                }
+                for (qsizetype i = 0; i < serialsWanted.size(); ++i) {
+                    if (!answers.serials[i])
+                        continue;
+                    const QString& wireless = serialsWanted[i];
+                    m_wirelessSerials.insert(wireless, *answers.serials[i]);
+                    const auto name = m_deviceNames.constFind(wireless);
+                    rememberPaired(*answers.serials[i],
+                                   name == m_deviceNames.cend() ? std::nullopt : std::optional<QString>(*name));
+                }
+                finishPass(merged, finished);
+            },
+            [finished](const std::exception_ptr&) { call(finished); });
+    } catch (...) {
+        // The pass ends without the answers; they are asked on a later one.
+        setErrorMessage(failureText(std::current_exception()));
+        for (const QString& serial : std::as_const(serialsWanted))
+            m_serialLookups.remove(serial);
+        finishPass(std::move(merged), std::move(finished));
+    }
 }
 
 void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished)
@@ -192,12 +206,24 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
 
     // A phone that wasn't there on the last pass; never on the first pass,
     // and never a Wi-Fi connection (those come from the user's own action).
+    // One that is not ready yet does not take the window from a ready phone:
+    // it arrives once it is ready.
     if (m_seenSerials) {
+        const bool readyShown = readyDevice().has_value();
         for (const Device& device : phones) {
-            if (m_seenSerials->contains(device.serial) || device.isWireless())
+            const bool isNew = !m_seenSerials->contains(device.serial) && !device.isWireless();
+            const bool nowReady = device.isReady() && m_arrivingWhenReady.contains(device.serial);
+            if (!isNew && !nowReady)
                 continue;
+            if (!device.isReady() && readyShown) {
+                m_arrivingWhenReady.insert(device.serial);
+                continue;
+            }
+            m_arrivingWhenReady.remove(device.serial);
             if (m_openWhenConnected) {
-                setSelectedSerial(device.serial);
+                if (device.isReady())
+                    m_leftPhone.reset();
+                choose(device.serial, device.isReady());
                 raiseWindowRequest();
             }
             break;
@@ -206,13 +232,14 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
     QSet<QString> seen;
     for (const Device& device : phones)
         seen.insert(device.serial);
+    m_arrivingWhenReady.intersect(seen);
     m_seenSerials = std::move(seen);
 
     const std::optional<Device> readyBefore = readyDevice();
     setDevices(phones);
 
     // The chosen phone left this serial: follow it to another entry of the
-    // same phone (USB to Wi-Fi, MTP to adb), or let go.
+    // same phone (USB to Wi-Fi, MTP to adb), or let go until it is back.
     if (m_selectedSerial) {
         bool listed = false;
         for (const Device& device : phones)
@@ -227,12 +254,15 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
                     }
                 }
             }
-            setSelectedSerial(next);
+            if (!next)
+                m_leftPhone = std::pair(*m_selectedSerial, m_selectedPhone.value_or(*m_selectedSerial));
+            choose(next, false);
         }
     }
     const std::optional<Device> selected = selectedDevice();
     m_selectedPhone = selected ? std::optional<QString>(identity(*selected)) : std::nullopt;
 
+    // The poll's own choices are not remembered as the person's.
     bool chosenNow = false;
     if (!m_selectedSerial && !phones.isEmpty()) {
         const std::optional<QString> last = BrowserSettings(*m_settings).text(settingkeys::lastSerial);
@@ -247,8 +277,21 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
             if (phones[i].isReady())
                 choice = phones[i].serial;
         }
-        setSelectedSerial(choice.value_or(phones.first().serial));
+        choose(choice.value_or(phones.first().serial), false);
         chosenNow = true;
+    }
+    // The phone that left is back and ready: it gets the window again.
+    if (m_leftPhone) {
+        for (const Device& device : phones) {
+            if (!device.isReady() || (device.serial != m_leftPhone->first && identity(device) != m_leftPhone->second))
+                continue;
+            m_leftPhone.reset();
+            if (device.serial != m_selectedSerial) {
+                choose(device.serial, false);
+                chosenNow = true;
+            }
+            break;
+        }
     }
 
     if (!chosenNow) {
@@ -320,15 +363,20 @@ void BrowserModel::refreshInfo(std::function<void()> finished)
         return;
     }
     const QString serial = device->serial;
-    m_infoTask = Task::run(
-        this, [phoneFiles](const Cancel& cancel) { return phoneFiles->info(cancel); },
-        [this, serial, finished](DeviceInfo info) {
-            // Facts of a phone that is no longer the chosen one are dropped.
-            if (m_selectedSerial == serial)
-                setDeviceInfo(info);
-            call(finished);
-        },
-        [finished](const std::exception_ptr&) { call(finished); });
+    try {
+        m_infoTask = Task::run(
+            this, [phoneFiles](const Cancel& cancel) { return phoneFiles->info(cancel); },
+            [this, serial, finished](DeviceInfo info) {
+                // Facts of a phone that is no longer the chosen one are dropped.
+                if (m_selectedSerial == serial)
+                    setDeviceInfo(info);
+                call(finished);
+            },
+            [finished](const std::exception_ptr&) { call(finished); });
+    } catch (...) {
+        setErrorMessage(failureText(std::current_exception()));
+        call(finished);
+    }
 }
 
 void BrowserModel::rememberPaired(const QString& serial, const std::optional<QString>& name)

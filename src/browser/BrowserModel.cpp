@@ -46,9 +46,9 @@ BrowserModel::~BrowserModel()
     if (m_jobChannel)
         m_jobChannel->cut();
     // A recording's end must not reach a model that is going.
-    if (m_recorderChannel)
-        m_recorderChannel->cut();
-    m_recorder.reset();
+    for (auto& [serial, recording] : m_recordings)
+        recording.channel->cut();
+    m_recordings.clear();
 }
 
 // ---- derived -------------------------------------------------------------------
@@ -96,12 +96,28 @@ void BrowserModel::setDevices(const QList<Device>& devices)
 
 void BrowserModel::setSelectedSerial(const std::optional<QString>& serial)
 {
+    // The person's choice, remembered even when it is the phone shown; a
+    // phone that left earlier no longer takes it back.
+    if (serial) {
+        m_leftPhone.reset();
+        BrowserSettings(*m_settings).setText(settingkeys::lastSerial, *serial);
+    }
+    choose(serial, false);
+}
+
+void BrowserModel::choose(const std::optional<QString>& serial, bool remember)
+{
     if (serial == m_selectedSerial)
         return;
     m_selectedSerial = serial;
+    // A phone that leaves before the next pass is followed as this one.
+    const std::optional<Device> selected = selectedDevice();
+    if (selected)
+        m_selectedPhone = identity(*selected);
     Q_EMIT selectedSerialChanged();
-    if (serial)
+    if (serial && remember)
         BrowserSettings(*m_settings).setText(settingkeys::lastSerial, *serial);
+    publishRecording();
     deviceChanged();
 }
 

@@ -30,7 +30,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -278,8 +280,17 @@ public:
 
     // ---- screen captures (BrowserCapture.cpp) -----------------------------------
     void takeScreenshot();
-    // Starts a recording, or asks the recording phone to stop it.
+    // Starts a recording of the chosen phone, or asks it to stop the one it
+    // records. Each phone records on its own; recordingStarted() is the
+    // chosen phone's.
     void toggleRecording();
+    // Whether a recording runs, waits for its copy or is being copied.
+    bool hasRecordingsToKeep() const;
+    // Quitting: running recordings are stopped and copied first (as the
+    // job, which Stop may end); `quit` runs once none is left to copy.
+    // Asked again meanwhile, what is not copied stays on the phone, the
+    // user is told where, and `quit` runs at once.
+    void quitAfterRecordings(std::function<void()> quit);
     // Where both go on the phone and what the files on the computer are called.
     static QString captureName(const QString& phone, const QString& kind, const QDateTime& when,
                                const QString& extension);
@@ -401,13 +412,43 @@ private:
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);
+    // A recording under way on one phone, into a phone file of its own.
+    struct Recording {
+        Device device;
+        QString phoneFile;
+        QDateTime started;
+        std::unique_ptr<ADBStream> recorder;
+        // The recorder's output and exit reach the model through this; cut when it goes.
+        std::shared_ptr<jobdetail::Channel> channel;
+        QString said; // the recorder's last line
+    };
+    // A finished recording on its way to the computer.
+    struct Take {
+        Device device;
+        QString phoneFile;
+        QDateTime started;
+        int status = 0;
+        QString said;
+    };
     void startRecording();
-    void stopRecording();
-    void recordingEnded();
-    // Copies the finished recording of `device` back, as the job.
-    void copyRecording(const Device& device);
+    void stopRecording(const QString& serial);
+    void recorderSaid(const QString& serial, const QStringList& lines);
+    void recordingEnded(const QString& serial, int status);
+    // Starts the next waiting copy when no job runs.
+    void copyNextTake();
+    void copyRecording(const Take& take);
+    // A recording that stays on the phone: said now, or at the quit.
+    void recordingNotCopied(const QString& sentence);
+    // recordingStarted() follows the chosen phone.
+    void publishRecording();
+    // Everything not copied yet stays on the phone; the quit goes on.
+    void leaveRecordingsOnPhone();
+    void finishQuit();
     // Runs once the job has ended: a recording's copy that waited for it.
     void jobEnded();
+    // Shows a phone; `remember` keeps it as the last phone. The poll's own
+    // choices are not the person's and are not remembered.
+    void choose(const std::optional<QString>& serial, bool remember);
 
     // Runs `work` as the one job on a worker thread; while a job runs, the
     // request only beeps. With reloadAfter the folder and the phone's facts
@@ -472,14 +513,16 @@ private:
     // yet, so it is no missing folder: a failure of that first listing is
     // shown, not left for "/sdcard". Cleared by the first listing's answer.
     QString m_openedFolder;
-    std::unique_ptr<ADBStream> m_recorder;
-    std::optional<Device> m_recordingDevice;
-    // The recorder's exit reaches the model through this; cut when it goes.
-    std::shared_ptr<jobdetail::Channel> m_recorderChannel;
-    // A finished recording whose copy waits for the running job, and whether
-    // a copy is waiting or running: the phone file is in use until it ends.
-    std::optional<Device> m_recordingToCopy;
-    bool m_copyingRecording = false;
+    // By the recording phone's serial.
+    std::map<QString, Recording> m_recordings;
+    // Finished recordings waiting for the running job, in order, and the one
+    // being copied.
+    std::deque<Take> m_takesToCopy;
+    std::optional<Take> m_takeCopied;
+    // While a quit waits for recordings; what stayed on the phone meanwhile.
+    std::function<void()> m_quitAfterRecordings;
+    bool m_quitting = false;
+    QStringList m_leftOnPhone;
     Task m_jobTask;
     // The running job's link to its worker; a report of another job is dropped.
     std::shared_ptr<jobdetail::Channel> m_jobChannel;
@@ -489,6 +532,12 @@ private:
     std::shared_ptr<Desktop> m_desktop;
     std::optional<ADB> m_adb;
     std::optional<QString> m_selectedPhone; // identity, survives a change of transport
+    // The chosen phone that left the list, to be chosen again when it is back
+    // ready, unless the person chose another meanwhile.
+    std::optional<std::pair<QString, QString>> m_leftPhone; // serial, identity
+    // New phones that came while a ready one was shown but were not ready
+    // themselves: they arrive once they are ready.
+    QSet<QString> m_arrivingWhenReady;
     int m_pollCount = 0;
     QHash<QString, QString> m_deviceNames;
     std::optional<QSet<QString>> m_seenSerials; // none until the first pass ends

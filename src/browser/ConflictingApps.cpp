@@ -221,8 +221,13 @@ void BrowserModel::quitConflictingApps()
     // Those that hold the phone at the moment of the click; the check
     // before each signal reads /proc: off the GUI thread.
     const QStringList nodes = m_conflicts.nodes;
-    Task::run(
-        this, [nodes](const Cancel&) { return ConflictingApps::quit({nodes, ConflictingApps::holders(nodes)}); },
-        [](int) {}, [](const std::exception_ptr&) {});
+    try {
+        Task::run(
+            this, [nodes](const Cancel&) { return ConflictingApps::quit({nodes, ConflictingApps::holders(nodes)}); },
+            [](int) {}, [](const std::exception_ptr&) {});
+    } catch (...) {
+        setErrorMessage(failureText(std::current_exception()));
+        return;
+    }
     m_clock->after(std::chrono::seconds(1), this, [this] { refreshDevices(); });
 }

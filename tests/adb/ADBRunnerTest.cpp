@@ -56,6 +56,30 @@ TEST_F(ADBRunner, ArgumentsPassAndOutputBytesReturnUnchanged)
     EXPECT_EQ(adb.run(args, Cancel()), QStringLiteral("<-s><X Y><shell><echo 'a b'>\uFFFD\uFFFDok") + QChar(0));
 }
 
+// Mended: a phone lost while its screen was read (adb's exec-out then ends
+// quietly with nothing) was told to be unlocked.
+TEST_F(ADBRunner, AScreenshotThatDoesNotArriveSaysWhetherThePhoneWentAway)
+{
+    const struct {
+        const char* state; // what "adb get-state" does
+        QString sentence;
+    } cases[] = {
+        {"echo 'error: device offline' >&2; exit 1", QStringLiteral("The phone was disconnected before the screenshot arrived.")},
+        {"echo 'error: device 'X' not found' >&2; exit 1", QStringLiteral("The phone was disconnected before the screenshot arrived.")},
+        {"echo device", QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked.")},
+    };
+    for (const auto& c : cases) {
+        const ADB adb = stub(QByteArray("case \"$3\" in exec-out) exit 0 ;; get-state) ") + c.state + " ;; esac\n");
+        QString failure;
+        try {
+            adb.screenshot(QStringLiteral("X"), Cancel());
+        } catch (const Error& error) {
+            failure = error.description();
+        }
+        EXPECT_EQ(failure, c.sentence) << c.state;
+    }
+}
+
 TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
 {
     // The stub catches SIGTERM and exits 0: the caller must still see Cancelled.

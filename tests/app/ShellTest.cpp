@@ -27,6 +27,7 @@
 #include <QCheckBox>
 #include <QDate>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
@@ -226,6 +227,52 @@ TEST_F(ShellTest, ToolHelpTextsNameTheKeysOfTheirCommands)
         EXPECT_FALSE(button->toolTip().contains(u'⌘') || button->toolTip().contains(u'⌥')) << button->toolTip().toStdString();
 }
 
+// Mended: Quit ended the application at once during a recording; the video
+// stayed on the phone without a word.
+TEST_F(ShellTest, QuitDuringARecordingCopiesItFirst)
+{
+    QTemporaryDir tools;
+    adb = std::make_shared<SilentAdbSource>(tools.path());
+    const QString stopped = tools.filePath(u"stopped"_s);
+    testsupport::writeScript(tools.path(), u"recorder"_s,
+                             "#!/bin/sh\nfor i in $(seq 500); do [ -e '" + stopped.toUtf8() +
+                                 "' ] && exit 0; sleep 0.02; done\n");
+    adb->setStreamTool(tools.filePath(u"recorder"_s));
+    adb->onRun([stopped](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(stopped).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s)
+            QFile(args[4]).open(QIODevice::WriteOnly);
+        return QString();
+    });
+    adb->setDevices({adbPhone(u"A1"_s)});
+
+    int quits = 0;
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.trayShown = [] { return true; };
+    options.quit = [&quits] { ++quits; };
+    VantelorquistApp app(std::move(options));
+    app.willFinishLaunching();
+    app.didFinishLaunching();
+    BrowserModel& browser = app.model();
+    bool passed = false;
+    browser.refreshDevices([&passed] { passed = true; });
+    ASSERT_TRUE(waitUntil([&passed] { return passed; }));
+    settle();
+    ASSERT_TRUE(browser.readyDevice());
+    browser.setSaveFolder(m_folder.path());
+    browser.toggleRecording();
+    ASSERT_TRUE(browser.recordingStarted());
+    app.mainMenu()->action(u"Quit Vantelorquist"_s)->trigger();
+    EXPECT_EQ(quits, 0);
+    ASSERT_TRUE(waitUntil([&quits] { return quits > 0; }, std::chrono::seconds(15)));
+    settle();
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(QDir(m_folder.path()).entryList({u"* Recording *.mp4"_s}, QDir::Files).size(), 1);
+}
+
 // Mended: every command was an action of the main window's menu bar, so its
 // key did nothing in the other windows, Ctrl+Q included.
 TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
@@ -241,6 +288,8 @@ TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
     adb->onRun([stopped](const QStringList& args) {
         if (args.last() == u"pkill -INT screenrecord"_s)
             QFile(stopped).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s)
+            QFile(args[4]).open(QIODevice::WriteOnly);
         return QString();
     });
     adb->setDevices({adbPhone(u"A1"_s)});

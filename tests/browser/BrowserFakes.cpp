@@ -366,12 +366,13 @@ QByteArray FakeAdbSource::screenshot(const ADB&, const QString& serial, const Ca
     return QByteArray("\x89PNG\r\n\x1a\n", 8);
 }
 
-std::unique_ptr<ADBStream> FakeAdbSource::stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit)
+std::unique_ptr<ADBStream> FakeAdbSource::stream(const ADB&, const QStringList& args, ADBStream::LinesHandler onLines,
+                                                 ADBStream::ExitHandler onExit)
 {
     const QString tool = recorded(u"stream "_s + args.join(u' '), [&] { return m_streamTool; });
     if (tool.isEmpty())
         throw SystemError(QStringLiteral("adb couldn't be started."));
-    return std::make_unique<ADBStream>(ADB(tool), args, ADBStream::LinesHandler{}, std::move(onExit));
+    return std::make_unique<ADBStream>(ADB(tool), args, std::move(onLines), std::move(onExit));
 }
 
 } // namespace browsertest

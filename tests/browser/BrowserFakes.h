@@ -237,7 +237,8 @@ public:
     // Streams run `tool` with adb's arguments ("stream ARGS" is recorded);
     // without a tool they cannot start.
     void setStreamTool(const QString& tool) { locked([&] { m_streamTool = tool; }); }
-    std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::ExitHandler onExit) override;
+    std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::LinesHandler onLines,
+                                      ADBStream::ExitHandler onExit) override;
     // Wi-Fi connections ("connect ADDRESS") succeed, once the gate set here opens.
     void holdConnections(std::shared_ptr<Gate> gate) { locked([&] { m_connectGate = std::move(gate); }); }
     void connect(const ADB&, const QString& address, const Cancel&) override

@@ -115,6 +115,34 @@ TEST_F(EndToEnd, ReplaceMergesAFolderOnBothSidesAndStopLeavesNoAdbRunning)
     EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"big.bin"_s)));
 }
 
+// Through adb's own exit statuses: a recording is copied whole and removed
+// from the phone; a recorder that fails at once says so and copies nothing,
+// not even an older video left on the phone.
+TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
+{
+    write(stored(u"vantelorquist-recording.mp4"_s), "an older video");
+    const auto recordings = [&] { return QDir(saved.path()).entryList({u"* Recording *"_s}, QDir::Files | QDir::Hidden); };
+    const auto record = [&] {
+        model->setErrorMessage(std::nullopt);
+        model->toggleRecording();
+        ASSERT_TRUE(model->recordingStarted());
+        model->toggleRecording();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+        finish();
+    };
+    record();
+    EXPECT_EQ(error(), QString());
+    ASSERT_EQ(recordings().size(), 1);
+    EXPECT_EQ(read(saved.filePath(recordings().first())), "fake video");
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}), QStringList());
+
+    write(stored(u".screenrecord-fails"_s), "");
+    record();
+    EXPECT_EQ(error(), u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s);
+    EXPECT_EQ(recordings().size(), 1);
+    EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
+}
+
 TEST_F(EndToEnd, AnInstallReachesThePhoneAsOneStreamedPackage)
 {
     // A name with spaces, a quote and a non-ASCII letter is one argument.

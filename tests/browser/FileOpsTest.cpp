@@ -4,11 +4,18 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "WorkerPool.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <sys/resource.h>
 
 using namespace browsertest;
 
@@ -478,49 +485,136 @@ TEST_F(FileOpsTest, AScreenshotGoesIntoASaveFolderThatIsNotThereYet)
     EXPECT_TRUE(QFileInfo(desktop->revealed[0][0]).isFile());
 }
 
+// Mended: a screenshot into a full folder said "Unknown error" (a short
+// write gave no reason) and left the part written.
+TEST_F(FileOpsTest, AScreenshotThatCannotBeWrittenGivesTheSystemsReason)
+{
+    // A file size limit stands in for a full disk: the write stops short.
+    struct SizeLimit {
+        rlimit before{};
+        SizeLimit()
+        {
+            std::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &before);
+            rlimit small = before;
+            small.rlim_cur = 4;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        ~SizeLimit() { ::setrlimit(RLIMIT_FSIZE, &before); }
+    };
+    {
+        const SizeLimit limit;
+        model().takeScreenshot();
+        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+    }
+    run();
+    EXPECT_EQ(error(), u"Couldn't save the screenshot: "_s + QString::fromLocal8Bit(std::strerror(EFBIG)) + u"."_s);
+    EXPECT_TRUE(desktop->revealed.isEmpty());
+    EXPECT_TRUE(QDir(saved.path()).entryList(QDir::Files).isEmpty());
+}
+
 class RecordingTest : public FileOpsTest {
 protected:
     void SetUp() override
     {
         FileOpsTest::SetUp();
-        // A recorder that runs until the stop command has reached "the phone".
-        const QString tool = tools.filePath(u"recorder"_s);
-        QFile script(tool);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nfor i in $(seq 500); do [ -e '" + stopFile.toUtf8() + "' ] && exit 0; sleep 0.02; done\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        adb->setStreamTool(tool);
+        // A recorder that runs until the stop command has reached its phone.
+        recorder("for i in $(seq 500); do [ -e '" + tools.path().toUtf8() + "/stopped-'\"$2\" ] && exit 0; sleep 0.02; done\n");
         adb->onRun([this](const QStringList& args) {
             if (args.last() == u"pkill -INT screenrecord"_s)
-                QFile(stopFile).open(QIODevice::WriteOnly);
+                QFile(tools.filePath(u"stopped-"_s + args[1])).open(QIODevice::WriteOnly);
+            if (args.size() == 5 && args[2] == u"pull"_s) {
+                QFile copy(args[4]);
+                copy.open(QIODevice::WriteOnly);
+                copy.write("half a vid");
+                copy.close();
+                if (pulled)
+                    pulled(args);
+            }
+            if (args.last().startsWith(u"if [ -s "_s) && probed)
+                return probed();
             return QString();
         });
+    }
+    // The phone's recorder: this shell script, given adb's arguments.
+    void recorder(const QByteArray& body)
+    {
+        adb->setStreamTool(testsupport::writeScript(tools.path(), u"recorder"_s, "#!/bin/sh\n" + body));
     }
     void ended()
     {
         ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
         run();
     }
-    int removals() { return adb->calls(u"run -s A1 shell rm -f /sdcard/vantelorquist-recording.mp4"_s); }
+    // Both ended, and the copies after them.
+    void allEnded()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().hasRecordingsToKeep(); }));
+        run();
+    }
+    int removals(const QString& serial = u"A1"_s)
+    {
+        return adb->callsStartingWith(u"run -s "_s + serial + u" shell rm -f '/sdcard/vantelorquist-recording-"_s);
+    }
+    int stops(const QString& serial) { return adb->calls(u"run -s "_s + serial + u" shell pkill -INT screenrecord"_s); }
+    QStringList savedRecordings() const
+    {
+        return QDir(saved.path()).entryList(QDir::Files | QDir::Hidden);
+    }
 
     QTemporaryDir tools;
-    QString stopFile = tools.filePath(u"stopped"_s);
+    QString stopFile = tools.filePath(u"stopped-A1"_s);
+    // Run on a worker during the fake's pull (it has written half a file), and for the
+    // question whether the recorder left a file.
+    std::function<void(const QStringList&)> pulled;
+    std::function<QString()> probed;
 };
 
-TEST_F(RecordingTest, TheStopGoesToTheRecordingPhoneAndTheEndRunsOnce)
+// Mended: the recording state was the model's, not the phone's: with phone
+// B chosen, B's panel and commands showed A's recording, Stop stopped A's,
+// and B could not be recorded.
+TEST_F(RecordingTest, EachPhoneRecordsOnItsOwnAndShowsOnlyItsOwnRecording)
 {
     model().toggleRecording();
     ASSERT_TRUE(model().recordingStarted());
-    EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 1);
-    // No settling while the recorder runs: it keeps a worker busy.
+    const QDateTime startedOnA = *model().recordingStarted();
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 1);
+    // No settling while the recorders run: they keep workers busy.
     model().setSelectedSerial(u"A2"_s);
+    EXPECT_FALSE(model().recordingStarted());
+    model().toggleRecording(); // B's own recording, A's goes on
+    EXPECT_TRUE(model().recordingStarted());
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A2 shell screenrecord "_s), 1);
+    EXPECT_EQ(stops(u"A1"_s), 0);
+    model().setSelectedSerial(u"A1"_s);
+    EXPECT_EQ(model().recordingStarted(), startedOnA);
     model().toggleRecording();
+    model().toggleRecording(); // two stops, one end
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
+    model().setSelectedSerial(u"A2"_s);
+    EXPECT_TRUE(model().recordingStarted()); // B's goes on
+    model().toggleRecording();
+    allEnded();
+    EXPECT_EQ(stops(u"A1"_s), 2);
+    EXPECT_EQ(stops(u"A2"_s), 1);
+    EXPECT_EQ(removals(u"A1"_s), 1);
+    EXPECT_EQ(removals(u"A2"_s), 1);
+    EXPECT_EQ(desktop->revealed.size(), 2);
+    EXPECT_FALSE(error().contains(u"record"_s)) << error().toStdString();
+}
+
+// Mended: a stop request that could not start its work escaped the click.
+TEST_F(RecordingTest, AStopThatCannotStartIsShownAndTheRecordingGoesOn)
+{
+    model().toggleRecording();
+    ASSERT_TRUE(model().recordingStarted());
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(model().toggleRecording());
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_TRUE(model().recordingStarted());
     model().toggleRecording();
     ended();
-    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 2);
-    EXPECT_EQ(adb->calls(u"run -s A2 shell pkill -INT screenrecord"_s), 0);
-    EXPECT_EQ(removals(), 1);
     EXPECT_EQ(desktop->revealed.size(), 1);
 }
 
@@ -530,7 +624,7 @@ TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
     model().toggleRecording();
     model().toggleRecording(); // still a start, not a stop
     EXPECT_EQ(error(), u"adb couldn't be started."_s);
-    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 0);
+    EXPECT_EQ(stops(u"A1"_s), 0);
 }
 
 // Mended: the recording's copy failed when the save folder was not there yet.
@@ -539,13 +633,7 @@ TEST_F(RecordingTest, TheRecordingIsCopiedIntoASaveFolderThatIsNotThereYet)
     const QString missing = saved.filePath(u"Downloads"_s);
     model().setSaveFolder(missing);
     std::atomic<bool> folderThere = false;
-    adb->onRun([this, &folderThere](const QStringList& args) {
-        if (args.last() == u"pkill -INT screenrecord"_s)
-            QFile(stopFile).open(QIODevice::WriteOnly);
-        if (args.size() == 5 && args[2] == u"pull"_s)
-            folderThere = QFileInfo(QFileInfo(args[4]).path()).isDir();
-        return QString();
-    });
+    pulled = [&folderThere](const QStringList& args) { folderThere = QFileInfo(QFileInfo(args[4]).path()).isDir(); };
     model().toggleRecording();
     model().toggleRecording();
     ended();
@@ -554,27 +642,42 @@ TEST_F(RecordingTest, TheRecordingIsCopiedIntoASaveFolderThatIsNotThereYet)
     EXPECT_EQ(QFileInfo(desktop->revealed[0][0]).path(), missing);
 }
 
+// Mended: the file name carried the time the copy started.
+TEST_F(RecordingTest, TheFileIsNamedForTheTimeTheRecordingStarted)
+{
+    model().toggleRecording();
+    ASSERT_TRUE(model().recordingStarted());
+    const QDateTime started = *model().recordingStarted();
+    // Into the next second before it ends (bounded).
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return QDateTime::currentSecsSinceEpoch() > started.toSecsSinceEpoch(); }, std::chrono::seconds(3)));
+    model().toggleRecording();
+    ended();
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    EXPECT_EQ(QFileInfo(desktop->revealed[0][0]).fileName(),
+              BrowserModel::captureName(u"Pixel 7"_s, u"Recording"_s, started, u"mp4"_s));
+}
+
 // Mended: a recording that ended while a copy ran was left on the phone, to
-// be overwritten by the next one.
-TEST_F(RecordingTest, ARecordingEndingDuringAJobIsCopiedAfterItAndHoldsBackTheNextOne)
+// be overwritten by the next one; now each has a phone file of its own, so
+// the next may start at once.
+TEST_F(RecordingTest, ARecordingEndingDuringAJobIsCopiedAfterItAndTheNextHasAFileOfItsOwn)
 {
     model().toggleRecording();
     auto gate = runningCopy();
     model().toggleRecording();
     ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
     QFile::remove(stopFile);
-    model().toggleRecording(); // the phone file is still the last recording's
-    EXPECT_EQ(desktop->beeps, 1);
-    EXPECT_FALSE(model().recordingStarted());
-    EXPECT_EQ(removals(), 0);
-    gate->open();
-    ASSERT_TRUE(testsupport::waitUntil([this] { return !desktop->revealed.isEmpty(); }));
-    run();
-    EXPECT_EQ(removals(), 1);
     model().toggleRecording();
+    EXPECT_EQ(desktop->beeps, 0);
     EXPECT_TRUE(model().recordingStarted());
+    EXPECT_EQ(removals(), 0);
     model().toggleRecording();
-    ended();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
+    gate->open();
+    allEnded();
+    EXPECT_EQ(removals(), 2);
+    EXPECT_EQ(desktop->revealed.size(), 2);
 }
 
 // Mended: the Wi-Fi connection clears its own line without the job runner,
@@ -601,6 +704,121 @@ TEST_F(RecordingTest, ARecordingEndingWhileAWiFiConnectionShowsIsCopiedAfterIt)
     EXPECT_TRUE(model().recordingStarted());
     model().toggleRecording();
     ended();
+}
+
+// Mended: the recorder's exit status was ignored and the end always copied
+// the one fixed phone file: a recorder that failed at once saved an old
+// video as the new one, and a recording that could not be copied said only
+// adb's words and was overwritten by the next.
+TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritten)
+{
+    const QString stay = u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s;
+    const struct {
+        const char* what;
+        QByteArray recorder;
+        std::function<QString()> probe;
+        std::function<void(const QStringList&)> pull;
+        QString said; // the start of the alert
+        QString alsoSaid;
+        int pulls;
+        int removals;
+    } cases[] = {
+        {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
+         [] { return u"nothing\n"_s; }, {},
+         u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
+        {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
+         [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
+         u"device offline"_s, 0, 0},
+        {"the save folder can't be written", "exit 0\n", {},
+         [](const QStringList&) { throw ADBError::failed(u"cannot create file: Read-only file system"_s); }, stay,
+         u"Read-only file system"_s, 1, 0},
+    };
+    QStringList phoneFilesUsed;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        recorder(c.recorder);
+        probed = c.probe;
+        pulled = c.pull;
+        const int pullsBefore = adb->callsStartingWith(u"run -s A1 pull "_s), removalsBefore = removals();
+        const int revealedBefore = int(desktop->revealed.size());
+        model().toggleRecording();
+        ended();
+        EXPECT_TRUE(error().startsWith(c.said)) << error().toStdString();
+        EXPECT_TRUE(error().contains(c.alsoSaid)) << error().toStdString();
+        EXPECT_EQ(adb->callsStartingWith(u"run -s A1 pull "_s) - pullsBefore, c.pulls);
+        EXPECT_EQ(removals() - removalsBefore, c.removals);
+        EXPECT_EQ(desktop->revealed.size(), revealedBefore);
+        EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+    }
+    // Every recording had a phone file of its own.
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 3);
+    EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
+}
+
+// Mended: a copy that failed or was stopped left the half it had pulled
+// under the recording's final name.
+TEST_F(RecordingTest, ACopyThatStopsLeavesNothingUnderTheRecordingsName)
+{
+    pulled = [](const QStringList&) { throw ADBError::failed(u"protocol fault (couldn't read status): Connection reset by peer"_s); };
+    model().toggleRecording();
+    model().toggleRecording();
+    ended();
+    EXPECT_TRUE(error().contains(u"stayed on the phone"_s)) << error().toStdString();
+    EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+}
+
+// Mended: quitting dropped a running recording, and a finished one waiting
+// for a running copy, without a word; the video stayed on the phone.
+TEST_F(RecordingTest, QuittingCopiesWhatWasRecordedFirst)
+{
+    for (const bool waitingForAJob : {false, true}) {
+        SCOPED_TRACE(waitingForAJob ? "waiting for a job" : "recording");
+        QFile::remove(stopFile);
+        desktop->revealed.clear();
+        int quits = 0;
+        model().toggleRecording();
+        std::shared_ptr<Gate> gate;
+        if (waitingForAJob) {
+            gate = runningCopy();
+            model().toggleRecording();
+            ASSERT_TRUE(testsupport::waitUntil([this] { return !model().recordingStarted(); }));
+        }
+        model().quitAfterRecordings([&quits] { ++quits; });
+        EXPECT_EQ(quits, 0);
+        if (gate)
+            gate->open(); // stopped as quitting stops it, or done
+        ASSERT_TRUE(testsupport::waitUntil([&] { return quits > 0; }));
+        run();
+        EXPECT_EQ(quits, 1);
+        ASSERT_EQ(desktop->revealed.size(), 1);
+        EXPECT_TRUE(QFileInfo(desktop->revealed[0][0]).fileName().contains(u" Recording "_s));
+        EXPECT_TRUE(desktop->questions.isEmpty());
+    }
+    // Nothing recorded: the quit is at once.
+    int quits = 0;
+    model().quitAfterRecordings([&quits] { ++quits; });
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(RecordingTest, QuittingAgainDuringTheCopyLeavesItOnThePhoneAndSaysWhere)
+{
+    auto gate = gates.emplace_back(std::make_shared<Gate>());
+    pulled = [gate](const QStringList&) { gate->wait(); };
+    int quits = 0;
+    model().toggleRecording();
+    model().quitAfterRecordings([&quits] { ++quits; });
+    ASSERT_TRUE(testsupport::waitUntil([this] { return model().job().has_value(); }));
+    EXPECT_TRUE(model().job()->cancellable); // Stop leaves it on the phone too
+    model().quitAfterRecordings([&quits] { ++quits; });
+    EXPECT_EQ(quits, 1);
+    ASSERT_EQ(desktop->questions.size(), 1);
+    EXPECT_TRUE(desktop->questions[0].message.startsWith(u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s))
+        << desktop->questions[0].message.toStdString();
+    gate->open();
+    run();
+    EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+    EXPECT_EQ(removals(), 0);
 }
 
 // ---- copy paths ----------------------------------------------------------------------------

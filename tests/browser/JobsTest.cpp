@@ -40,6 +40,53 @@ TEST_F(JobsTest, AJobThatCannotStartEndsAndSaysWhy)
     EXPECT_FALSE(model().errorMessage());
 }
 
+// Mended: work started from a timer or a slot other than a job let the
+// failure to start escape: it ended the application, or the poll stopped
+// for good.
+TEST_F(JobsTest, BackgroundWorkThatCannotStartIsShownAndThePollGoesOn)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::function<void()>)> request; // calls back when it is done
+    } cases[] = {
+        {"a device pass", [this](auto done) { model().refreshDevices(done); }},
+        {"a listing", [this](auto done) { model().reload(done); }},
+        {"the phone's facts", [this](auto done) { model().refreshInfo(done); }},
+        {"a Wi-Fi disconnection", [this](auto done) { model().disconnect(adbPhone(u"10.0.0.9:5555"_s)); done(); }},
+        {"quitting apps that hold the phone", [this](auto done) { model().quitConflictingApps(); done(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        bool done = false;
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.request([&done] { done = true; }));
+        }
+        EXPECT_TRUE(done);
+        EXPECT_TRUE(model().errorMessage().value_or(QString()).startsWith(u"Couldn't start a worker thread"_s))
+            << model().errorMessage().value_or(QString()).toStdString();
+        EXPECT_FALSE(model().isLoading());
+        settle();
+    }
+    // The poll's own timer: the pass fails to start, the next is still timed.
+    for (int i = 0; i < 5 && clock->lastDelay() != std::chrono::milliseconds(2000); ++i) {
+        clock->fire();
+        settle();
+    }
+    ASSERT_EQ(clock->waiting(), 1);
+    {
+        const Refusal refusal;
+        EXPECT_NO_THROW(clock->fire());
+    }
+    EXPECT_EQ(clock->waiting(), 1);
+    EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(2000));
+}
+
 TEST_F(JobsTest, ARequestWhileAJobRunsOnlyBeeps)
 {
     auto gate = holdTransfers();

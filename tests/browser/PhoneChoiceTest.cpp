@@ -6,6 +6,8 @@
 
 #include "BrowserFakes.h"
 
+#include <QDir>
+
 using namespace browsertest;
 
 namespace {
@@ -33,19 +35,85 @@ TEST_F(PhoneChoiceTest, TheChoiceFollowsTheLastSessionNewPhonesAndPhonesThatGo)
     settings().setValue(u"lastSerial"_s, u"B2"_s);
     // Present at start-up: the last phone, not "newly plugged in".
     EXPECT_EQ(passWith({u"A1"_s, u"B2"_s}), "B2 0");
-    // The first new one, waiting for permission or not, is opened exactly once.
-    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1|unauthorized"_s, u"N2"_s}), "N1 1");
-    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s}), "N1 1");
+    // The first new ready one is opened exactly once; one waiting for
+    // permission leaves the ready phone shown until it is ready itself.
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1|unauthorized"_s, u"N2"_s}), "N2 1");
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s}), "N1 2");
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s}), "N1 2");
     // A new Wi-Fi connection is never opened.
-    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s, u"10.0.0.9:5555"_s}), "N1 1");
+    EXPECT_EQ(passWith({u"A1"_s, u"B2"_s, u"N1"_s, u"N2"_s, u"10.0.0.9:5555"_s}), "N1 2");
     // Gone: the next ready phone, then none.
-    EXPECT_EQ(passWith({u"A1|offline"_s, u"N2"_s}), "N2 1");
-    EXPECT_EQ(passWith({}), "none 1");
+    EXPECT_EQ(passWith({u"A1|offline"_s, u"N2"_s}), "N2 2");
+    EXPECT_EQ(passWith({}), "none 2");
     // With the setting off, a new phone is listed but not opened.
     model().setOpenWhenConnected(false);
-    EXPECT_EQ(passWith({u"A1"_s}), "A1 1");
-    EXPECT_EQ(passWith({u"A1"_s, u"N3"_s}), "A1 1");
+    EXPECT_EQ(passWith({u"A1"_s}), "A1 2");
+    EXPECT_EQ(passWith({u"A1"_s, u"N3"_s}), "A1 2");
     EXPECT_EQ(model().devices().size(), 2);
+}
+
+// Mended: a newly attached phone that could not be used yet took the window
+// from the ready phone, and a phone that left the list for a moment handed
+// the window, and the remembered last phone, to another for good.
+TEST_F(PhoneChoiceTest, APhoneNotReadyNeverTakesTheWindowAndOneThatLeftBrieflyGetsItBack)
+{
+    EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+    model().setSelectedSerial(u"A1"_s);
+    for (const QString& state : {u"unauthorized"_s, u"no permissions"_s, u"offline"_s}) {
+        SCOPED_TRACE(state.toStdString());
+        EXPECT_EQ(passWith({u"A1"_s, u"N1|"_s + state}), "A1 0");
+        EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"A1"_s);
+        EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+    }
+    // Once ready, it arrives.
+    EXPECT_EQ(passWith({u"A1"_s, u"N1|unauthorized"_s}), "A1 0");
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s}), "N1 1");
+    EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"N1"_s);
+
+    // A Wi-Fi phone chosen by the person leaves for a while and comes back.
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s, u"10.0.0.9:5555"_s}), "N1 1");
+    model().setSelectedSerial(u"10.0.0.9:5555"_s);
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s}), "A1 1");
+    EXPECT_EQ(stored(u"lastSerial"_s).toString(), u"10.0.0.9:5555"_s);
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s, u"10.0.0.9:5555|offline"_s}), "A1 1");
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s, u"10.0.0.9:5555"_s}), "10.0.0.9:5555 1");
+    // Unless the person chose another meanwhile.
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s}), "A1 1");
+    model().setSelectedSerial(u"N1"_s);
+    EXPECT_EQ(passWith({u"A1"_s, u"N1"_s, u"10.0.0.9:5555"_s}), "N1 1");
+}
+
+// The same while a question is open: the answer still counts for the phone
+// it was asked about.
+TEST_F(PhoneChoiceTest, APhoneAppearingWhileAQuestionIsOpenLeavesTheAnswerToTheShownPhone)
+{
+    QTemporaryDir saved;
+    EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"letter.txt"_s)});
+    reload();
+    for (const QString& state : {u"unauthorized"_s, u"no permissions"_s}) {
+        SCOPED_TRACE(state.toStdString());
+        desktop->folder = saved.filePath(state);
+        QDir().mkpath(*desktop->folder);
+        bool appeared = false;
+        desktop->whileAsking = [&] {
+            adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"N-"_s + state, state)});
+            waitFor([this](auto done) { model().refreshDevices(done); });
+            appeared = model().devices().size() == 2;
+        };
+        model().setErrorMessage(std::nullopt);
+        model().download({file(u"letter.txt"_s)});
+        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+        settle();
+        EXPECT_TRUE(appeared);
+        EXPECT_EQ(model().selectedSerial(), u"A1"_s);
+        EXPECT_EQ(model().windowRequest(), 0);
+        EXPECT_FALSE(model().errorMessage()) << model().errorMessage().value_or(QString()).toStdString();
+        adb->setDevices({adbPhone(u"A1"_s)});
+        desktop->whileAsking = {};
+        pass();
+    }
+    EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"pull /sdcard/letter.txt "_s), 2);
 }
 
 TEST_F(PhoneChoiceTest, AChangeOfTransportListsTheFolderAgain)

@@ -8,11 +8,14 @@
 #include "Look.h"
 #include "Sidebar.h"
 #include "StorageMeter.h"
+#include "TestSupport.h"
 #include "Theme.h"
 #include "WindowFixture.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QTemporaryDir>
+#include <QFile>
 #include <QLabel>
 #include <QToolButton>
 
@@ -240,6 +243,53 @@ TEST_F(DevicePanelTest, TheDetailsAreNamedInTheTreeTakeTheFocusAndEscapeGivesItB
     ASSERT_TRUE(card.showingDetails());
     QTest::mouseClick(card.infoButton(), Qt::LeftButton);
     EXPECT_FALSE(card.showingDetails());
+}
+
+// Mended: the panel showed the one recording of the model on every phone:
+// with B chosen, B's Record read "Stop", its badge counted A's time, and
+// Stop stopped A's recording.
+TEST_F(DevicePanelTest, ThePanelShowsTheChosenPhonesOwnRecording)
+{
+    QTemporaryDir tools;
+    testsupport::writeScript(tools.path(), u"recorder"_s,
+                             "#!/bin/sh\nfor i in $(seq 500); do [ -e '" + tools.path().toUtf8() +
+                                 "/stopped-'\"$2\" ] && exit 0; sleep 0.02; done\n");
+    adb->setStreamTool(tools.filePath(u"recorder"_s));
+    adb->onRun([&tools](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(tools.filePath(u"stopped-"_s + args[1])).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s)
+            QFile(args[4]).open(QIODevice::WriteOnly);
+        return QString();
+    });
+    model().setSaveFolder(tools.path());
+    DevicePanel& card = panel(fullEnvironment());
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+    for (const QString& serial : {u"A1"_s, u"A2"_s})
+        adb->phone(serial)->setFolder(u"/sdcard"_s, {});
+    pass();
+    model().setSelectedSerial(u"A1"_s);
+    ToolButton* record = card.tools().at(2);
+    QTest::mouseClick(record, Qt::LeftButton);
+    ASSERT_EQ(record->text(), u"Stop"_s);
+    // No settling while the recorders run: they keep workers busy.
+    model().setSelectedSerial(u"A2"_s);
+    EXPECT_EQ(record->text(), u"Record"_s);
+    EXPECT_FALSE(card.badge()->isVisibleTo(&card));
+    QTest::mouseClick(record, Qt::LeftButton); // B's own recording
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A2 "_s), 1);
+    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 0);
+    model().setSelectedSerial(u"A1"_s);
+    EXPECT_EQ(record->text(), u"Stop"_s);
+    EXPECT_TRUE(card.badge()->isVisibleTo(&card));
+    QTest::mouseClick(card.badge(), Qt::LeftButton);
+    model().setSelectedSerial(u"A2"_s);
+    QTest::mouseClick(record, Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !model().hasRecordingsToKeep(); }));
+    settle();
+    EXPECT_EQ(record->text(), u"Record"_s);
+    EXPECT_EQ(adb->calls(u"run -s A1 shell pkill -INT screenrecord"_s), 1);
+    EXPECT_EQ(adb->calls(u"run -s A2 shell pkill -INT screenrecord"_s), 1);
 }
 
 } // namespace

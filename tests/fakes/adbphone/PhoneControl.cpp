@@ -62,7 +62,9 @@ QByteArray phoneProgram(const QByteArray& command)
         return "touch " + mark;
     if (command.startsWith("screenrecord ")) {
         const QByteArray file = command.mid(command.lastIndexOf(' ') + 1);
-        return "rm -f " + mark + "; while [ ! -e " + mark + " ]; do sleep 0.05; done; rm -f " + mark
+        // A phone whose encoder can't be had, as some emulators and locked-down phones.
+        return "if [ -e /sdcard/.screenrecord-fails ]; then echo 'ERROR: unable to create video encoder' >&2; exit 1; fi; "
+               "rm -f " + mark + "; while [ ! -e " + mark + " ]; do sleep 0.05; done; rm -f " + mark
                + "; printf 'fake video' > " + file;
     }
     return {};
