@@ -283,11 +283,15 @@ public:
 
     // ---- free names --------------------------------------------------------------
     // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
-    // dot does not start an extension (".nomedia 2").
+    // dot does not start an extension (".nomedia 2"). A name that would
+    // pass 255 bytes is cut short before the number.
     static QString numbered(const QString& name, int number);
     // `path` when nothing is there, else the first numbered name beside it
     // that is free. A dangling symbolic link counts as something.
     static QString uniqueLocalURL(const QString& path);
+    // The same, passing over the numbered names whose browserpaths::nameKey
+    // is in `reserved` (names a copy is about to make).
+    static QString uniqueLocalURL(const QString& path, const QSet<QString>& reserved);
     // The first numbered form of `name` that `taken` does not claim.
     static QString uniqueRemoteName(const QString& name, const std::function<bool(const QString&)>& taken);
 
@@ -383,6 +387,9 @@ private:
     Conflict askAboutConflicts(const QStringList& names, const QString& destination);
     void copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder, bool reveal);
     void uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder);
+    // Lists the folder again when the copy of an item of it failed because
+    // the item is gone from the phone, and the folder is still shown.
+    void reloadIfGone(const Shown& asked, const std::exception_ptr& error);
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);

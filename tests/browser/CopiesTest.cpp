@@ -76,12 +76,13 @@ TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
     EXPECT_EQ(read(u"photo 2.jpg"_s), "/sdcard/photo.jpg");
     EXPECT_EQ(desktop->revealed.last(), QStringList{local(u"photo 2.jpg"_s)});
 
-    desktop->answer = 0; // Replace: into the folder, so a folder merges instead of nesting
+    desktop->answer = 0; // Replace: a folder merges instead of nesting
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"cat.jpg"_s)});
     model().setRevealAfterCopy(false);
     model().download(both);
     run();
-    EXPECT_EQ(phone->calls(u"pull /sdcard/Photos "_s + saved.path()), 1);
     EXPECT_TRUE(QFileInfo::exists(local(u"Photos/mine"_s)));
+    EXPECT_EQ(read(u"Photos/cat.jpg"_s), "/sdcard/Photos/cat.jpg");
     EXPECT_EQ(read(u"photo.jpg"_s), "/sdcard/photo.jpg");
     EXPECT_EQ(desktop->revealed.size(), 2);
 
@@ -93,22 +94,38 @@ TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
     EXPECT_EQ(desktop->revealed.size(), 2);
 }
 
-TEST_F(CopiesTest, AFailedCopyRemovesOnlyTheNewFileItBegan)
+// Mended: a failed or stopped Replace left the computer's file as the
+// transport left it, part of the phone's file or nothing.
+TEST_F(CopiesTest, AFailedOrStoppedCopyLeavesTheComputersFilesAsTheyWere)
 {
     make(u"photo.jpg"_s);
     desktop->answer = 0;
-    // The transport leaves part of the file behind and fails.
-    for (const QString& name : {u"photo.jpg"_s, u"new.jpg"_s}) {
-        phone->onTransfer([this, name](const QString&, const Progress&, const Cancel&) {
-            make(name, "partial");
-            throw ADBError::failed(u"adb: error: connection lost"_s);
+    // Item -> stopped (else it fails): the transport writes part of the file where it was told to.
+    const struct {
+        QString name;
+        bool stop;
+    } cases[] = {{u"photo.jpg"_s, false}, {u"photo.jpg"_s, true}, {u"new.jpg"_s, false}, {u"new.jpg"_s, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.name + (c.stop ? u" stopped"_s : u" failed"_s)).toStdString());
+        model().setErrorMessage(std::nullopt);
+        phone->onTransfer([this, c](const QString& call, const Progress&, const Cancel& cancel) {
+            const QString destination = call.section(u' ', 2);
+            QFile part(QFileInfo(destination).isDir() ? destination + u'/' + c.name : destination);
+            ASSERT_TRUE(part.open(QIODevice::WriteOnly) && part.write("partial") == 7);
+            part.close();
+            if (!c.stop)
+                throw ADBError::failed(u"adb: error: connection lost"_s);
+            QMetaObject::invokeMethod(&model(), [this] { model().cancelJob(); });
+            testsupport::waitUntil([&] { return cancel.isCancelled(); });
+            cancel.check();
         });
-        model().download({file(name)});
+        model().download({file(c.name)});
         run();
+        EXPECT_EQ(model().errorMessage().has_value(), !c.stop);
+        EXPECT_EQ(QDir(saved.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{u"photo.jpg"_s});
+        EXPECT_EQ(read(u"photo.jpg"_s), "old");
     }
-    EXPECT_EQ(read(u"photo.jpg"_s), "partial");
-    EXPECT_FALSE(QFileInfo::exists(local(u"new.jpg"_s)));
-    EXPECT_TRUE(model().errorMessage()->contains(u"connection lost"_s));
     EXPECT_TRUE(desktop->revealed.isEmpty());
 }
 
@@ -204,12 +221,13 @@ TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
     for (const auto& c : cases) {
         SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
         const int listings = phone->calls(u"list /sdcard"_s);
-        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
+        // A new item goes in under its name, one that is there under a hidden name beside it.
+        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/' + (c.removed ? QString() : u'.' + c.name + u".vantelorquist-copy"_s));
         // The current folder is the one asked for when none is named.
         model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
         EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
-        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + 1);
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.into == u"/sdcard"_s ? 2 : 1));
         EXPECT_FALSE(model().errorMessage());
     }
 }
@@ -218,27 +236,35 @@ TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
 // the user's own item, a folder being merged included.
 TEST_F(CopiesTest, StopKeepsAnItemWhoseCheckFailed)
 {
-    // Item copied into a folder whose check fails -> whether Stop removes it.
+    // Item copied into a folder whose check fails -> the transfer Stop comes in.
     const struct {
-        QString name, into;
-        bool removed;
+        QString name, into, stopped;
     } cases[] = {
-        {u"Photos"_s, u"/sdcard"_s, false},         // listed, answered Replace: merged into
-        {u"photo.jpg"_s, u"/sdcard/Photos"_s, false}, // another folder that holds it
-        {u"new.jpg"_s, u"/sdcard/Photos"_s, false},   // can't be told: left alone
-        {u"new.jpg"_s, u"/sdcard"_s, false},
+        {u"Photos"_s, u"/sdcard"_s, u"/sdcard/Photos/.photo.jpg.vantelorquist-copy"_s}, // listed: merged into
+        {u"photo.jpg"_s, u"/sdcard/Photos"_s, u"/sdcard/Photos/.photo.jpg.vantelorquist-copy"_s}, // listed there
+        {u"new.jpg"_s, u"/sdcard/Photos"_s, u"/sdcard/Photos/"_s}, // can't be told: left alone
+        {u"new.jpg"_s, u"/sdcard"_s, u"/sdcard/"_s},
     };
+    QTemporaryDir source;
+    ASSERT_TRUE(QDir(source.path()).mkpath(u"Photos"_s));
+    for (const QString& name : {u"Photos/photo.jpg"_s, u"photo.jpg"_s, u"new.jpg"_s})
+        ASSERT_TRUE(QFile(source.filePath(name)).open(QIODevice::WriteOnly));
     phone->setFolder(u"/sdcard/Photos"_s, {file(u"photo.jpg"_s)});
     desktop->answer = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
+        model().setErrorMessage(std::nullopt);
         phone->failExists(c.into + u'/' + c.name);
-        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
-        model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
+        const QString item = source.filePath(c.name);
+        stopDuring(u"push "_s + (c.name == u"Photos"_s ? item + u"/photo.jpg"_s : item) + u' ' + c.stopped);
+        model().upload(urls({item}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
-        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
+        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), 0);
+        EXPECT_EQ(phone->calls(u"remove /sdcard/Photos/photo.jpg"_s), 0);
         EXPECT_FALSE(model().errorMessage());
     }
+    const std::vector<RemoteEntry> left = phone->list(u"/sdcard/Photos"_s, true, Cancel());
+    EXPECT_EQ(joined(QList<RemoteEntry>(left.begin(), left.end())), u"photo.jpg"_s);
 }
 
 } // namespace
