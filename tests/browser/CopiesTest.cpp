@@ -267,4 +267,110 @@ TEST_F(CopiesTest, StopKeepsAnItemWhoseCheckFailed)
     EXPECT_EQ(joined(QList<RemoteEntry>(left.begin(), left.end())), u"photo.jpg"_s);
 }
 
+// Mended: items dropped on another folder (a path bar crumb, a folder tile,
+// the tray's Send Files to Downloads…), or hidden ones while hidden items
+// are not shown, replaced the phone's items of those names unasked.
+TEST_F(CopiesTest, EveryCopyToThePhoneAsksAboutWhatItsFolderHolds)
+{
+    phone->setFolder(u"/sdcard/Documents"_s, {file(u"letter.txt"_s)});
+    phone->setFolder(u"/sdcard/Download"_s, {file(u"song.mp3"_s)});
+    desktop->items = {u"/m/song.mp3"_s};
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        QString question, item;
+    } cases[] = {
+        {"dropped on another folder", [&] { model().handleDrop(urls({u"/m/letter.txt"_s}), u"/sdcard/Documents"_s); },
+         u"“letter.txt” already exists in the phone."_s, u"/m/letter.txt"_s},
+        {"hidden, not shown", [&] { model().handleDrop(urls({u"/m/.hidden"_s, u"/m/new.txt"_s})); },
+         u"“.hidden” already exists in the phone."_s, u"/m/.hidden"_s},
+        {"sent to Downloads", [&] { model().chooseAndUpload(u"/sdcard/Download"_s); },
+         u"“song.mp3” already exists in the phone."_s, u"/m/song.mp3"_s},
+    };
+    desktop->answer = 2; // Skip
+    for (const auto& c : cases) {
+        desktop->questions.clear();
+        c.request();
+        run();
+        ASSERT_EQ(desktop->questions.size(), 1) << c.what;
+        EXPECT_EQ(desktop->questions[0].message, c.question) << c.what;
+        EXPECT_EQ(phone->callsStartingWith(u"push "_s + c.item + u' '), 0) << c.what;
+    }
+    EXPECT_EQ(phone->calls(u"push /m/new.txt /sdcard/"_s), 1);
+}
+
+// Mended: Keep Both gave an item the numbered name another item of the same
+// copy then took, so one overwrote (or merged into) the other.
+TEST_F(CopiesTest, KeepBothTakesNoNameAnotherItemOfTheCopyWillTake)
+{
+    phone->setFolder(u"/sdcard"_s, {file(u"notes"_s), folder(u"Proj"_s)});
+    reload();
+    desktop->answer = 1;
+    model().upload(urls({u"/m/notes"_s, u"/m/notes 2"_s, u"/m/Proj"_s, u"/m/Proj 2"_s}));
+    run();
+    for (const QString& push : {u"/m/notes /sdcard/notes 3"_s, u"/m/notes 2 /sdcard/"_s, u"/m/Proj /sdcard/Proj 3"_s,
+                                u"/m/Proj 2 /sdcard/"_s})
+        EXPECT_EQ(phone->calls(u"push "_s + push), 1) << push.toStdString();
+
+    make(u"notes"_s);
+    model().download({file(u"notes"_s), file(u"notes 2"_s)});
+    run();
+    EXPECT_EQ(read(u"notes"_s), "old");
+    EXPECT_EQ(read(u"notes 3"_s), "/sdcard/notes");
+    EXPECT_EQ(read(u"notes 2"_s), "/sdcard/notes 2");
+}
+
+// Mended: a copy that failed because its item was deleted on the phone left
+// the item's row in the listing.
+TEST_F(CopiesTest, ACopyOfAnItemGoneFromThePhoneListsTheFolderAgain)
+{
+    // The transport's failure -> whether the folder is listed again.
+    const struct {
+        std::exception_ptr failure;
+        bool listed;
+    } cases[] = {
+        {std::make_exception_ptr(ADBError::failed(
+             u"adb: error: failed to stat remote object '/sdcard/photo.jpg': No such file or directory"_s)),
+         true},
+        {std::make_exception_ptr(FakeMtpMissing(u"photo.jpg"_s)), true},
+        {std::make_exception_ptr(ADBError::failed(u"adb: error: connection lost"_s)), false},
+    };
+    for (const auto& c : cases) {
+        const int listings = phone->calls(u"list /sdcard"_s);
+        phone->onTransfer([&](const QString&, const Progress&, const Cancel&) { std::rethrow_exception(c.failure); });
+        model().setErrorMessage(std::nullopt);
+        model().download({file(u"photo.jpg"_s)});
+        run();
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.listed ? 1 : 0));
+        EXPECT_TRUE(model().errorMessage());
+        model().openOnMac({file(u"photo.jpg"_s)});
+        run();
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.listed ? 2 : 0));
+    }
+}
+
+TEST(FreeNames, ANameThatWouldPassTheLimitIsCutBeforeTheNumber)
+{
+    const QString emoji = u"\U0001F600"_s;
+    // Name -> its second numbered form, at most 255 bytes, no character cut in two.
+    const struct {
+        QString name, numbered;
+    } cases[] = {
+        {QString(251, u'a') + u".txt"_s, QString(249, u'a') + u" 2.txt"_s},
+        {QString(125, QChar(0xE9)) + u".txt"_s, QString(124, QChar(0xE9)) + u" 2.txt"_s},
+        {u"ab"_s + emoji.repeated(63), u"ab"_s + emoji.repeated(62) + u" 2"_s},
+        {u"short.txt"_s, u"short 2.txt"_s},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BrowserModel::numbered(c.name, 2), c.numbered) << c.name.size();
+        EXPECT_LE(c.numbered.toUtf8().size(), 255);
+    }
+    // On the disk: the free name can be made.
+    QTemporaryDir dir;
+    const QString longest = dir.filePath(QString(251, u'a') + u".txt"_s);
+    ASSERT_TRUE(QFile(longest).open(QIODevice::WriteOnly));
+    QFile next(BrowserModel::uniqueLocalURL(longest));
+    EXPECT_TRUE(next.open(QIODevice::WriteOnly)) << next.errorString().toStdString();
+}
+
 } // namespace
