@@ -236,8 +236,9 @@ public:
     // means the current one.
     void chooseAndUpload(const std::optional<QString>& folder = std::nullopt);
     // Copies computer files and folders into a phone folder (no folder: the
-    // current one, with the conflict question); the folder is listed again
-    // afterwards, whatever the outcome.
+    // current one), asking first about the names that folder holds, hidden
+    // ones included; the folder shown is listed again afterwards, whatever
+    // the outcome.
     void upload(const QList<QUrl>& items, const std::optional<QString>& folder = std::nullopt);
 
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
