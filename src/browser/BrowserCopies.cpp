@@ -538,8 +538,11 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 // Not there when the folder was read; whether it is now
                 // decides what Stop may remove.
                 isThere = phone->existence(phonePath, cancel);
-                if (isThere == std::optional<bool>(true))
+                if (isThere == std::optional<bool>(true)) {
                     there = PhoneFolder::read(*phone, target, cancel).find(name, cancel);
+                    if (there)
+                        phonePath = joined(target, there->name);
+                }
             }
             cancel.check();
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
