@@ -25,5 +25,7 @@ public:
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
+    // mv replaces a file in one step: the name is never without a whole file.
+    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override { move(from, to, cancel); }
     DeviceInfo info(const Cancel& cancel) override;
 };

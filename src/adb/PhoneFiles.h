@@ -48,5 +48,13 @@ public:
     virtual void remove(const QString& path, const Cancel& cancel) = 0;
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;
     virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
+    // Puts the finished file at `from` in the place of the file at `to`, in
+    // the same folder; what is at `to` stays until the new file takes over.
+    virtual void putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+    {
+        if (existence(to, cancel) != std::optional<bool>(false))
+            remove(to, cancel);
+        move(from, to, cancel);
+    }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
 };

@@ -27,12 +27,31 @@ QString BrowserModel::numbered(const QString& name, int number)
     // The extension follows the last dot, unless that dot starts the name.
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString suffix = QLatin1Char(' ') + QString::number(number);
-    if (dot <= 0 || dot == name.size() - 1)
-        return name + suffix;
-    return name.left(dot) + suffix + name.mid(dot);
+    QString base = name;
+    QString extension;
+    if (dot > 0 && dot < name.size() - 1) {
+        base = name.left(dot);
+        extension = name.mid(dot);
+    }
+    // A longer name can't be made on either side: the base gives way, the
+    // number and the extension stay (an extension too long to keep goes too).
+    using browserpaths::nameBytes;
+    if (nameBytes(base + suffix + extension) > browserpaths::nameLimit) {
+        if (nameBytes(suffix + extension) >= browserpaths::nameLimit) {
+            base = name;
+            extension.clear();
+        }
+        base = browserpaths::cutToBytes(base, browserpaths::nameLimit - nameBytes(suffix + extension));
+    }
+    return base + suffix + extension;
 }
 
 QString BrowserModel::uniqueLocalURL(const QString& path)
+{
+    return uniqueLocalURL(path, {});
+}
+
+QString BrowserModel::uniqueLocalURL(const QString& path, const QSet<QString>& reserved)
 {
     if (!existsLocally(path))
         return path;
@@ -40,9 +59,9 @@ QString BrowserModel::uniqueLocalURL(const QString& path)
     const QString folder = path.left(slash + 1);
     const QString name = path.mid(slash + 1);
     for (int number = 2;; ++number) {
-        const QString candidate = folder + numbered(name, number);
-        if (!existsLocally(candidate))
-            return candidate;
+        const QString candidate = numbered(name, number);
+        if (!reserved.contains(browserpaths::nameKey(candidate)) && !existsLocally(folder + candidate))
+            return folder + candidate;
     }
 }
 

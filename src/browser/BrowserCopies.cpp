@@ -6,7 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+using browserpaths::nameKey;
 using paths::joined;
 
 namespace {
@@ -39,6 +45,260 @@ QString localPath(const QUrl& url)
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
+}
+
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString nameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// Replace merges folders and overwrites files; it never puts one kind in
+// the other's place, which would take all of a folder.
+SystemError inTheWay(const QString& name, bool folderThere)
+{
+    return SystemError(quoted(name) + (folderThere ? QStringLiteral(" wasn't copied: a folder of that name is in its place.")
+                                                   : QStringLiteral(" wasn't copied: a file of that name is in its place.")));
+}
+
+// Byte-weighted progress over the files of one item.
+class Meter {
+public:
+    Meter(Progress out, int64_t total) : m_out(std::move(out)), m_total(std::max<int64_t>(total, 1)) {}
+
+    // The progress of the next `size` bytes.
+    Progress part(int64_t size) const
+    {
+        return [out = m_out, before = m_done, size, total = m_total](double fraction) {
+            if (out)
+                out(std::min(1.0, (double(before) + fraction * double(size)) / double(total)));
+        };
+    }
+    void done(int64_t size) { m_done += size; }
+
+private:
+    Progress m_out;
+    int64_t m_total;
+    int64_t m_done = 0;
+};
+
+// ---- to the computer ----
+
+void removeLocally(const QString& path)
+{
+    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+}
+
+// One phone file to `target`: copied under a hidden name beside it and put
+// in place only once whole, so a file it replaces stays as it was until then
+// and a stopped or failed copy leaves nothing under the name.
+void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
+                 const Cancel& cancel)
+{
+    if (QFileInfo(target).isDir())
+        throw inTheWay(nameOf(target), true);
+    const QString temporary = joined(parentOf(target), browserpaths::temporaryName(nameOf(target)));
+    removeLocally(temporary); // left by a copy that could not clean up
+    try {
+        phone.pull(from, temporary, progress, cancel);
+        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0)
+            throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(nameOf(target))
+                                             + QStringLiteral(" in its place"),
+                                         errno);
+    } catch (...) {
+        removeLocally(temporary);
+        throw;
+    }
+}
+
+void makeLocalFolder(const QString& path)
+{
+    if (QFileInfo(path).isDir())
+        return;
+    if (browserpaths::existsLocally(path))
+        throw inTheWay(nameOf(path), false);
+    if (!QDir().mkdir(path))
+        throw SystemError(QStringLiteral("Couldn't create the folder ") + path + QStringLiteral("."));
+}
+
+struct PhoneItem {
+    QString relative;
+    bool isFolder;
+    int64_t size;
+};
+
+// Deeper than this is a folder linked into itself.
+constexpr int deepest = 100;
+
+// The items below a phone folder, each folder before what it holds.
+void collect(PhoneFiles& phone, const QString& root, const QString& relative, int depth, std::vector<PhoneItem>& items,
+             const Cancel& cancel)
+{
+    if (depth > deepest)
+        throw SystemError(quoted(nameOf(root)) + QStringLiteral(" holds folders too deep to copy."));
+    for (const RemoteEntry& entry : phone.list(relative.isEmpty() ? root : joined(root, relative), true, cancel)) {
+        // A name from the phone must not lead out of the folder it is copied to.
+        if (const std::optional<QString> text = browserpaths::refusal(entry.name, QStringLiteral("copied")))
+            throw SystemError(*text);
+        const QString path = relative.isEmpty() ? entry.name : relative + QLatin1Char('/') + entry.name;
+        items.push_back({path, entry.isDirectory, entry.isDirectory ? 0 : std::max<int64_t>(entry.size, 0)});
+        if (entry.isDirectory)
+            collect(phone, root, path, depth + 1, items, cancel);
+    }
+}
+
+// A phone folder to `target`, merged into a folder there, file by file as
+// receiveFile() copies them: after Stop the files already whole stay.
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
+                   const Cancel& cancel)
+{
+    std::vector<PhoneItem> items;
+    collect(phone, from, {}, 0, items, cancel);
+    int64_t total = 0;
+    for (const PhoneItem& item : items)
+        total += item.size;
+    Meter meter(progress, total);
+    makeLocalFolder(target);
+    for (const PhoneItem& item : items) {
+        cancel.check();
+        const QString to = joined(target, item.relative);
+        if (item.isFolder) {
+            makeLocalFolder(to);
+            continue;
+        }
+        receiveFile(phone, joined(from, item.relative), to, meter.part(item.size), cancel);
+        meter.done(item.size);
+    }
+}
+
+// ---- to the phone ----
+
+// What a phone folder holds, hidden items included, found by name as the
+// phone compares names.
+class PhoneFolder {
+public:
+    // A folder that isn't there holds nothing; one that can't be read fails.
+    static PhoneFolder read(PhoneFiles& phone, const QString& path, const Cancel& cancel)
+    {
+        PhoneFolder folder(phone, path);
+        try {
+            for (const RemoteEntry& entry : phone.list(path, true, cancel)) {
+                folder.m_exact.insert(entry.name, entry);
+                folder.m_keys.insert(nameKey(entry.name), entry);
+            }
+        } catch (...) {
+            if (cancel.isCancelled() || phone.existence(path, cancel) != std::optional<bool>(false))
+                throw;
+        }
+        return folder;
+    }
+
+    // The item listed under the name, or under one the phone takes for the
+    // same (its letter case or accents differ) when the phone says so.
+    std::optional<RemoteEntry> find(const QString& name, const Cancel& cancel) const
+    {
+        if (const auto exact = m_exact.constFind(name); exact != m_exact.cend())
+            return *exact;
+        const auto alike = m_keys.constFind(nameKey(name));
+        if (alike != m_keys.cend() && m_phone->existence(joined(m_path, name), cancel) == std::optional<bool>(true))
+            return *alike;
+        return std::nullopt;
+    }
+    bool holdsAlike(const QString& name) const { return m_keys.contains(nameKey(name)); }
+
+private:
+    PhoneFolder(PhoneFiles& phone, QString path) : m_phone(&phone), m_path(std::move(path)) {}
+
+    PhoneFiles* m_phone;
+    QString m_path;
+    QHash<QString, RemoteEntry> m_exact;
+    QHash<QString, RemoteEntry> m_keys;
+};
+
+void removeQuietly(PhoneFiles& phone, const QString& path)
+{
+    // The job's token may be stopped already; the clean-up needs its own.
+    try {
+        phone.remove(path, Cancel());
+    } catch (...) {
+    }
+}
+
+int64_t localSize(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return info.size();
+    int64_t total = 0;
+    const QDir folder(path);
+    for (const QFileInfo& item :
+         folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!(item.isSymLink() && item.isDir()))
+            total += localSize(item.filePath());
+    }
+    return total;
+}
+
+// A computer file in place of the phone file `phonePath`: sent under a
+// hidden name beside it, which takes the file's place once whole.
+void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
+              const Cancel& cancel)
+{
+    const QString temporary = joined(parentOf(phonePath), browserpaths::temporaryName(nameOf(phonePath)));
+    try {
+        phone.push(source, temporary, progress, cancel);
+        cancel.check();
+        // Not stopped halfway: the old file goes only as the new one takes its place.
+        phone.putInPlace(temporary, phonePath, Cancel());
+    } catch (...) {
+        removeQuietly(phone, temporary);
+        throw;
+    }
+}
+
+// A computer item onto the phone item `existing` at `phonePath`: a file
+// replaces it as sendFile() does, a folder is merged into it item by item.
+void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
+              Meter& meter, const Cancel& cancel)
+{
+    const QFileInfo local(source);
+    if (local.isDir() != existing.isDirectory)
+        throw inTheWay(existing.name, existing.isDirectory);
+    if (!local.isDir()) {
+        sendFile(phone, source, phonePath, meter.part(local.size()), cancel);
+        meter.done(local.size());
+        return;
+    }
+    const PhoneFolder held = PhoneFolder::read(phone, phonePath, cancel);
+    const QFileInfoList items =
+        QDir(source).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& item : items) {
+        cancel.check();
+        // A link to a folder could lead back up the tree.
+        if (item.isSymLink() && item.isDir())
+            continue;
+        if (const std::optional<RemoteEntry> there = held.find(item.fileName(), cancel)) {
+            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), meter, cancel);
+            continue;
+        }
+        const int64_t size = localSize(item.filePath());
+        try {
+            phone.push(item.filePath(), phonePath + QLatin1Char('/'), meter.part(size), cancel);
+        } catch (...) {
+            if (cancel.isCancelled())
+                removeQuietly(phone, joined(phonePath, item.fileName()));
+            throw;
+        }
+        meter.done(size);
+    }
 }
 
 } // namespace
@@ -101,32 +361,36 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
         // A missing save folder would otherwise become the copy's own name.
         if (!QDir().mkpath(folder))
             throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+        // A numbered name must not be one an item of this copy will take.
+        QSet<QString> reserved;
+        for (const RemoteEntry& entry : entries)
+            reserved.insert(nameKey(entry.name));
         QStringList copied;
         const int count = int(entries.size());
         for (int index = 0; index < count; ++index) {
             job.cancel().check();
             const RemoteEntry& entry = entries[index];
             QString target = joined(folder, entry.name);
-            QString destination = folder; // the transport copies into it under the item's own name
-            bool isNew = true;
             if (browserpaths::existsLocally(target)) {
                 if (answer == Conflict::skip)
                     continue;
                 if (answer == Conflict::keepBoth) {
-                    target = uniqueLocalURL(target);
-                    destination = target;
-                } else {
-                    isNew = false;
+                    target = uniqueLocalURL(target, reserved);
+                    reserved.insert(nameKey(nameOf(target)));
                 }
             }
             job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to Mac")
                         + place(index, count));
+            const QString from = joined(path, entry.name);
             try {
-                phone->pull(joined(path, entry.name), destination, job.progressHandler(), job.cancel());
+                if (entry.isDirectory)
+                    receiveFolder(*phone, from, target, job.progressHandler(), job.cancel());
+                else
+                    receiveFile(*phone, from, target, job.progressHandler(), job.cancel());
             } catch (...) {
-                // Only a file this copy began is ours to take away again.
-                if (isNew && !entry.isDirectory)
-                    QFile::remove(target);
+                job.post([asked, error = std::current_exception()](BrowserModel& model) {
+                    model.reloadIfGone(asked, error);
+                });
                 throw;
             }
             copied.append(target);
@@ -134,6 +398,15 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
         if (reveal && !copied.isEmpty())
             job.post([copied](BrowserModel& model) { model.m_desktop->reveal(copied); });
     });
+}
+
+void BrowserModel::reloadIfGone(const Shown& asked, const std::exception_ptr& error)
+{
+    // An item deleted on the phone meanwhile: its row goes with a new listing.
+    const std::optional<QString> text = failureText(error);
+    if (text && isShown(asked, true)
+        && (text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error)))
+        reload();
 }
 
 void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
@@ -146,6 +419,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
         return;
     }
     const QString path = m_path;
+    const std::optional<Shown> asked = shown();
     startJob(QStringLiteral("Opening…"), true, false, [=](JobContext& job) {
         const QString folder = browserpaths::newPrivateFolder();
         for (const RemoteEntry& entry : entries) {
@@ -160,6 +434,11 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
                     QDir(staged).removeRecursively();
                 else
                     QFile::remove(staged);
+                if (asked) {
+                    job.post([asked, error = std::current_exception()](BrowserModel& model) {
+                        model.reloadIfGone(*asked, error);
+                    });
+                }
                 throw;
             }
             job.post([staged](BrowserModel& model) { model.openStaged(staged); });
@@ -209,28 +488,45 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         return;
     }
     const QString target = folder.value_or(asked.path);
-    // The names shown when the copy was asked for; another folder is not known.
-    QSet<QString> listed;
-    if (!folder) {
-        for (const RemoteEntry& entry : std::as_const(m_entries))
-            listed.insert(entry.name);
-    }
-    QStringList conflicts;
-    for (const QString& name : std::as_const(names)) {
-        if (listed.contains(name))
-            conflicts.append(name);
-    }
-    const Conflict answer = conflicts.isEmpty() ? Conflict::replace
-                                                : askAboutConflicts(conflicts, QStringLiteral("the phone"));
-    if (answer == Conflict::cancel || !stillShown(asked, !folder, QStringLiteral("copied")))
-        return;
-    // Taken after the answer: a phone plugged back in meanwhile has a new connection.
-    const std::shared_ptr<PhoneFiles> phone = files();
-    if (!phone)
+    const std::shared_ptr<PhoneFiles> first = files();
+    if (!first)
         return;
     startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
         const Cancel& cancel = job.cancel();
-        QSet<QString> created; // names this copy has taken on the phone
+        std::shared_ptr<PhoneFiles> phone = first;
+        // Conflicts are what the folder holds now, hidden items included,
+        // whether it is the folder shown or another.
+        const PhoneFolder held = PhoneFolder::read(*phone, target, cancel);
+        std::vector<std::optional<RemoteEntry>> found;
+        QStringList conflicts;
+        for (const QString& name : names) {
+            found.push_back(held.find(name, cancel));
+            if (found.back())
+                conflicts.append(name);
+        }
+        Conflict answer = Conflict::replace;
+        if (!conflicts.isEmpty()) {
+            answer = Conflict(job.ask([=, &phone](BrowserModel& model) {
+                const Conflict given = model.askAboutConflicts(conflicts, QStringLiteral("the phone"));
+                if (given != Conflict::cancel && !model.stillShown(asked, !folder, QStringLiteral("copied")))
+                    return int(Conflict::cancel);
+                // Taken after the answer: a phone plugged back in meanwhile
+                // has a new connection, and the old one is closed.
+                if (given != Conflict::cancel) {
+                    if (const std::shared_ptr<PhoneFiles> now = model.files())
+                        phone = now;
+                    else
+                        return int(Conflict::cancel);
+                }
+                return int(given);
+            }));
+            if (answer == Conflict::cancel)
+                return;
+        }
+        // A numbered name must not be one an item of this copy will take.
+        QSet<QString> reserved;
+        for (const QString& name : names)
+            reserved.insert(nameKey(name));
         // Inside the folder under the item's own name: a folder of that name
         // receives the contents instead of a nested copy.
         const QString into = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
@@ -238,37 +534,46 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         for (int index = 0; index < count; ++index) {
             cancel.check();
             const QString& name = names[index];
-            const bool conflicting = listed.contains(name);
-            if (conflicting && answer == Conflict::skip)
+            std::optional<RemoteEntry> there = found[size_t(index)];
+            if (there && answer == Conflict::skip)
                 continue;
-            const bool keepBoth = conflicting && answer == Conflict::keepBoth;
-            QString phoneName = name;
+            QString phonePath = joined(target, there ? there->name : name);
+            std::optional<bool> isThere;
+            const bool keepBoth = there && answer == Conflict::keepBoth;
             if (keepBoth) {
-                phoneName = uniqueRemoteName(name, [&](const QString& candidate) {
-                    return listed.contains(candidate) || created.contains(candidate)
-                           || phone->exists(joined(target, candidate), cancel);
+                const QString free = uniqueRemoteName(name, [&](const QString& candidate) {
+                    return reserved.contains(nameKey(candidate)) || held.holdsAlike(candidate)
+                           || phone->existence(joined(target, candidate), cancel) != std::optional<bool>(false);
                 });
+                reserved.insert(nameKey(free));
+                phonePath = joined(target, free);
+                there.reset();
+                isThere = false;
+            } else if (!there) {
+                // Not there when the folder was read; whether it is now
+                // decides what Stop may remove.
+                isThere = phone->existence(phonePath, cancel);
+                if (isThere == std::optional<bool>(true)) {
+                    there = PhoneFolder::read(*phone, target, cancel).find(name, cancel);
+                    if (there)
+                        phonePath = joined(target, there->name);
+                }
             }
-            const QString phonePath = joined(target, phoneName);
-            // Only what this copy certainly creates may be removed after Stop:
-            // a listed name, or one whose check failed, counts as the user's.
-            const bool existed = (conflicting && !keepBoth) || created.contains(phoneName)
-                                 || phone->existence(phonePath, cancel) != std::optional<bool>(false);
             cancel.check();
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
+            if (there) {
+                Meter meter(job.progressHandler(), localSize(sources[index]));
+                sendOver(*phone, sources[index], *there, phonePath, meter, cancel);
+                continue;
+            }
             try {
                 phone->push(sources[index], keepBoth ? phonePath : into, job.progressHandler(), cancel);
             } catch (...) {
-                if (cancel.isCancelled() && !existed) {
-                    // The job's token is stopped already; the clean-up needs its own.
-                    try {
-                        phone->remove(phonePath, Cancel());
-                    } catch (...) {
-                    }
-                }
+                // Only what this copy certainly creates may be removed after Stop.
+                if (cancel.isCancelled() && isThere == std::optional<bool>(false))
+                    removeQuietly(*phone, phonePath);
                 throw;
             }
-            created.insert(phoneName);
         }
     });
 }

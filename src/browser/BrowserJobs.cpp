@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <optional>
 
 namespace {
 
@@ -80,6 +82,32 @@ Progress JobContext::progressHandler()
 void JobContext::post(std::function<void(BrowserModel&)> action)
 {
     jobdetail::Channel::post(m_channel, std::move(action));
+}
+
+int JobContext::ask(std::function<int(BrowserModel&)> question)
+{
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        std::optional<int> value;
+    };
+    const auto answer = std::make_shared<Answer>();
+    post([answer, question = std::move(question)](BrowserModel& model) {
+        const int value = question(model);
+        std::lock_guard lock(answer->mutex);
+        answer->value = value;
+        answer->given.notify_all();
+    });
+    // The model stops the job before it goes, so a question it drops ends the wait too.
+    std::stop_callback wake(m_cancel.token(), [answer] {
+        std::lock_guard lock(answer->mutex);
+        answer->given.notify_all();
+    });
+    std::unique_lock lock(answer->mutex);
+    answer->given.wait(lock, [&] { return answer->value.has_value() || m_cancel.isCancelled(); });
+    if (!answer->value)
+        throw Cancelled();
+    return *answer->value;
 }
 
 // ---- the runner ----------------------------------------------------------------------

@@ -253,8 +253,9 @@ public:
     // means the current one.
     void chooseAndUpload(const std::optional<QString>& folder = std::nullopt);
     // Copies computer files and folders into a phone folder (no folder: the
-    // current one, with the conflict question); the folder is listed again
-    // afterwards, whatever the outcome.
+    // current one), asking first about the names that folder holds, hidden
+    // ones included; the folder shown is listed again afterwards, whatever
+    // the outcome.
     void upload(const QList<QUrl>& items, const std::optional<QString>& folder = std::nullopt);
 
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
@@ -315,11 +316,15 @@ public:
 
     // ---- free names --------------------------------------------------------------
     // "photo.jpg", 2 gives "photo 2.jpg"; "Notes" gives "Notes 2"; a leading
-    // dot does not start an extension (".nomedia 2").
+    // dot does not start an extension (".nomedia 2"). A name that would
+    // pass 255 bytes is cut short before the number.
     static QString numbered(const QString& name, int number);
     // `path` when nothing is there, else the first numbered name beside it
     // that is free. A dangling symbolic link counts as something.
     static QString uniqueLocalURL(const QString& path);
+    // The same, passing over the numbered names whose browserpaths::nameKey
+    // is in `reserved` (names a copy is about to make).
+    static QString uniqueLocalURL(const QString& path, const QSet<QString>& reserved);
     // The first numbered form of `name` that `taken` does not claim.
     static QString uniqueRemoteName(const QString& name, const std::function<bool(const QString&)>& taken);
 
@@ -409,6 +414,9 @@ private:
     // Opens a file copied for Open on Mac; says so when nothing can open it.
     void openStaged(const QString& path);
     void uploadTo(const Shown& asked, const QList<QUrl>& items, const std::optional<QString>& folder);
+    // Lists the folder again when the copy of an item of it failed because
+    // the item is gone from the phone, and the folder is still shown.
+    void reloadIfGone(const Shown& asked, const std::exception_ptr& error);
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);

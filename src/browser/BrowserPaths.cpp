@@ -41,4 +41,31 @@ bool existsLocally(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+qsizetype nameBytes(const QString& name)
+{
+    return QFile::encodeName(name).size();
+}
+
+QString cutToBytes(const QString& name, qsizetype limit)
+{
+    QString cut = name;
+    while (!cut.isEmpty() && nameBytes(cut) > limit) {
+        const bool pair = cut.size() >= 2 && cut.back().isLowSurrogate() && cut.at(cut.size() - 2).isHighSurrogate();
+        cut.chop(pair ? 2 : 1);
+    }
+    return cut;
+}
+
+QString nameKey(const QString& name)
+{
+    return name.normalized(QString::NormalizationForm_C).toCaseFolded();
+}
+
+QString temporaryName(const QString& name)
+{
+    const QString prefix = QStringLiteral(".");
+    const QString suffix = QStringLiteral(".vantelorquist-copy");
+    return prefix + cutToBytes(name, nameLimit - nameBytes(prefix + suffix)) + suffix;
+}
+
 } // namespace browserpaths

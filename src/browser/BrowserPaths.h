@@ -21,4 +21,21 @@ QString newPrivateFolder();
 // included.
 bool existsLocally(const QString& path);
 
+// The most bytes a file name may hold, on the computer and on the phone.
+constexpr qsizetype nameLimit = 255;
+// The bytes of a name as the file system stores it.
+qsizetype nameBytes(const QString& name);
+// The name with whole characters cut off its end until it holds at most
+// `limit` bytes.
+QString cutToBytes(const QString& name, qsizetype limit);
+
+// What a name is compared by when it must not meet another: letter case
+// and the composition of accented letters left out, as a phone's shared
+// storage (and many a disk) treats them as one name.
+QString nameKey(const QString& name);
+
+// The hidden name beside an item under which its new copy is made before
+// it takes the item's place; within the name length limit.
+QString temporaryName(const QString& name);
+
 } // namespace browserpaths

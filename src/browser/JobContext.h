@@ -46,6 +46,9 @@ public:
     Progress progressHandler();
     // Runs `action` with the model on its thread, unless the job has ended.
     void post(std::function<void(BrowserModel&)> action);
+    // Runs `question` with the model on its thread and waits for its answer;
+    // throws Cancelled when the job is stopped (or the model goes) first.
+    int ask(std::function<int(BrowserModel&)> question);
 
 private:
     std::shared_ptr<jobdetail::Channel> m_channel;

@@ -59,6 +59,8 @@ public:
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
+    // Fails before anything is removed on a phone that can't rename.
+    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 
     // The components of a phone path below the storage root: a leading

@@ -459,6 +459,17 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
         cancel);
 }
 
+void MTPConnection::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+{
+    // The new file takes the old one's name by a rename: without one, the
+    // old file must not go.
+    const bool renames =
+        run([](MTPConnection& self) { return self.m_operations.contains(Operation::setObjectPropValue); }, cancel);
+    if (!renames)
+        throw MTPError::unsupported(QStringLiteral("rename files"));
+    PhoneFiles::putInPlace(from, to, cancel);
+}
+
 DeviceInfo MTPConnection::info(const Cancel& cancel)
 {
     return run(

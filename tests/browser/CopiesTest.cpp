@@ -76,12 +76,13 @@ TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
     EXPECT_EQ(read(u"photo 2.jpg"_s), "/sdcard/photo.jpg");
     EXPECT_EQ(desktop->revealed.last(), QStringList{local(u"photo 2.jpg"_s)});
 
-    desktop->answer = 0; // Replace: into the folder, so a folder merges instead of nesting
+    desktop->answer = 0; // Replace: a folder merges instead of nesting
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"cat.jpg"_s)});
     model().setRevealAfterCopy(false);
     model().download(both);
     run();
-    EXPECT_EQ(phone->calls(u"pull /sdcard/Photos "_s + saved.path()), 1);
     EXPECT_TRUE(QFileInfo::exists(local(u"Photos/mine"_s)));
+    EXPECT_EQ(read(u"Photos/cat.jpg"_s), "/sdcard/Photos/cat.jpg");
     EXPECT_EQ(read(u"photo.jpg"_s), "/sdcard/photo.jpg");
     EXPECT_EQ(desktop->revealed.size(), 2);
 
@@ -93,22 +94,38 @@ TEST_F(CopiesTest, CopyToMacSkipsKeepsBothOrReplacesAndRevealsOnlyWhatItCopied)
     EXPECT_EQ(desktop->revealed.size(), 2);
 }
 
-TEST_F(CopiesTest, AFailedCopyRemovesOnlyTheNewFileItBegan)
+// Mended: a failed or stopped Replace left the computer's file as the
+// transport left it, part of the phone's file or nothing.
+TEST_F(CopiesTest, AFailedOrStoppedCopyLeavesTheComputersFilesAsTheyWere)
 {
     make(u"photo.jpg"_s);
     desktop->answer = 0;
-    // The transport leaves part of the file behind and fails.
-    for (const QString& name : {u"photo.jpg"_s, u"new.jpg"_s}) {
-        phone->onTransfer([this, name](const QString&, const Progress&, const Cancel&) {
-            make(name, "partial");
-            throw ADBError::failed(u"adb: error: connection lost"_s);
+    // Item -> stopped (else it fails): the transport writes part of the file where it was told to.
+    const struct {
+        QString name;
+        bool stop;
+    } cases[] = {{u"photo.jpg"_s, false}, {u"photo.jpg"_s, true}, {u"new.jpg"_s, false}, {u"new.jpg"_s, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.name + (c.stop ? u" stopped"_s : u" failed"_s)).toStdString());
+        model().setErrorMessage(std::nullopt);
+        phone->onTransfer([this, c](const QString& call, const Progress&, const Cancel& cancel) {
+            const QString destination = call.section(u' ', 2);
+            QFile part(QFileInfo(destination).isDir() ? destination + u'/' + c.name : destination);
+            ASSERT_TRUE(part.open(QIODevice::WriteOnly) && part.write("partial") == 7);
+            part.close();
+            if (!c.stop)
+                throw ADBError::failed(u"adb: error: connection lost"_s);
+            QMetaObject::invokeMethod(&model(), [this] { model().cancelJob(); });
+            testsupport::waitUntil([&] { return cancel.isCancelled(); });
+            cancel.check();
         });
-        model().download({file(name)});
+        model().download({file(c.name)});
         run();
+        EXPECT_EQ(model().errorMessage().has_value(), !c.stop);
+        EXPECT_EQ(QDir(saved.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{u"photo.jpg"_s});
+        EXPECT_EQ(read(u"photo.jpg"_s), "old");
     }
-    EXPECT_EQ(read(u"photo.jpg"_s), "partial");
-    EXPECT_FALSE(QFileInfo::exists(local(u"new.jpg"_s)));
-    EXPECT_TRUE(model().errorMessage()->contains(u"connection lost"_s));
     EXPECT_TRUE(desktop->revealed.isEmpty());
 }
 
@@ -214,12 +231,13 @@ TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
     for (const auto& c : cases) {
         SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
         const int listings = phone->calls(u"list /sdcard"_s);
-        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
+        // A new item goes in under its name, one that is there under a hidden name beside it.
+        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/' + (c.removed ? QString() : u'.' + c.name + u".vantelorquist-copy"_s));
         // The current folder is the one asked for when none is named.
         model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
         EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
-        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + 1);
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.into == u"/sdcard"_s ? 2 : 1));
         EXPECT_FALSE(model().errorMessage());
     }
 }
@@ -228,27 +246,141 @@ TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
 // the user's own item, a folder being merged included.
 TEST_F(CopiesTest, StopKeepsAnItemWhoseCheckFailed)
 {
-    // Item copied into a folder whose check fails -> whether Stop removes it.
+    // Item copied into a folder whose check fails -> the transfer Stop comes in.
     const struct {
-        QString name, into;
-        bool removed;
+        QString name, into, stopped;
     } cases[] = {
-        {u"Photos"_s, u"/sdcard"_s, false},         // listed, answered Replace: merged into
-        {u"photo.jpg"_s, u"/sdcard/Photos"_s, false}, // another folder that holds it
-        {u"new.jpg"_s, u"/sdcard/Photos"_s, false},   // can't be told: left alone
-        {u"new.jpg"_s, u"/sdcard"_s, false},
+        {u"Photos"_s, u"/sdcard"_s, u"/sdcard/Photos/.photo.jpg.vantelorquist-copy"_s}, // listed: merged into
+        {u"photo.jpg"_s, u"/sdcard/Photos"_s, u"/sdcard/Photos/.photo.jpg.vantelorquist-copy"_s}, // listed there
+        {u"new.jpg"_s, u"/sdcard/Photos"_s, u"/sdcard/Photos/"_s}, // can't be told: left alone
+        {u"new.jpg"_s, u"/sdcard"_s, u"/sdcard/"_s},
     };
+    QTemporaryDir source;
+    ASSERT_TRUE(QDir(source.path()).mkpath(u"Photos"_s));
+    for (const QString& name : {u"Photos/photo.jpg"_s, u"photo.jpg"_s, u"new.jpg"_s})
+        ASSERT_TRUE(QFile(source.filePath(name)).open(QIODevice::WriteOnly));
     phone->setFolder(u"/sdcard/Photos"_s, {file(u"photo.jpg"_s)});
     desktop->answer = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
+        model().setErrorMessage(std::nullopt);
         phone->failExists(c.into + u'/' + c.name);
-        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/');
-        model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
+        const QString item = source.filePath(c.name);
+        stopDuring(u"push "_s + (c.name == u"Photos"_s ? item + u"/photo.jpg"_s : item) + u' ' + c.stopped);
+        model().upload(urls({item}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
-        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
+        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), 0);
+        EXPECT_EQ(phone->calls(u"remove /sdcard/Photos/photo.jpg"_s), 0);
         EXPECT_FALSE(model().errorMessage());
     }
+    const std::vector<RemoteEntry> left = phone->list(u"/sdcard/Photos"_s, true, Cancel());
+    EXPECT_EQ(joined(QList<RemoteEntry>(left.begin(), left.end())), u"photo.jpg"_s);
+}
+
+// Mended: items dropped on another folder (a path bar crumb, a folder tile,
+// the tray's Send Files to Downloads…), or hidden ones while hidden items
+// are not shown, replaced the phone's items of those names unasked.
+TEST_F(CopiesTest, EveryCopyToThePhoneAsksAboutWhatItsFolderHolds)
+{
+    phone->setFolder(u"/sdcard/Documents"_s, {file(u"letter.txt"_s)});
+    phone->setFolder(u"/sdcard/Download"_s, {file(u"song.mp3"_s)});
+    desktop->items = {u"/m/song.mp3"_s};
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        QString question, item;
+    } cases[] = {
+        {"dropped on another folder", [&] { model().handleDrop(urls({u"/m/letter.txt"_s}), u"/sdcard/Documents"_s); },
+         u"“letter.txt” already exists in the phone."_s, u"/m/letter.txt"_s},
+        {"hidden, not shown", [&] { model().handleDrop(urls({u"/m/.hidden"_s, u"/m/new.txt"_s})); },
+         u"“.hidden” already exists in the phone."_s, u"/m/.hidden"_s},
+        {"sent to Downloads", [&] { model().chooseAndUpload(u"/sdcard/Download"_s); },
+         u"“song.mp3” already exists in the phone."_s, u"/m/song.mp3"_s},
+    };
+    desktop->answer = 2; // Skip
+    for (const auto& c : cases) {
+        desktop->questions.clear();
+        c.request();
+        run();
+        ASSERT_EQ(desktop->questions.size(), 1) << c.what;
+        EXPECT_EQ(desktop->questions[0].message, c.question) << c.what;
+        EXPECT_EQ(phone->callsStartingWith(u"push "_s + c.item + u' '), 0) << c.what;
+    }
+    EXPECT_EQ(phone->calls(u"push /m/new.txt /sdcard/"_s), 1);
+}
+
+// Mended: Keep Both gave an item the numbered name another item of the same
+// copy then took, so one overwrote (or merged into) the other.
+TEST_F(CopiesTest, KeepBothTakesNoNameAnotherItemOfTheCopyWillTake)
+{
+    phone->setFolder(u"/sdcard"_s, {file(u"notes"_s), folder(u"Proj"_s)});
+    reload();
+    desktop->answer = 1;
+    model().upload(urls({u"/m/notes"_s, u"/m/notes 2"_s, u"/m/Proj"_s, u"/m/Proj 2"_s}));
+    run();
+    for (const QString& push : {u"/m/notes /sdcard/notes 3"_s, u"/m/notes 2 /sdcard/"_s, u"/m/Proj /sdcard/Proj 3"_s,
+                                u"/m/Proj 2 /sdcard/"_s})
+        EXPECT_EQ(phone->calls(u"push "_s + push), 1) << push.toStdString();
+
+    make(u"notes"_s);
+    model().download({file(u"notes"_s), file(u"notes 2"_s)});
+    run();
+    EXPECT_EQ(read(u"notes"_s), "old");
+    EXPECT_EQ(read(u"notes 3"_s), "/sdcard/notes");
+    EXPECT_EQ(read(u"notes 2"_s), "/sdcard/notes 2");
+}
+
+// Mended: a copy that failed because its item was deleted on the phone left
+// the item's row in the listing.
+TEST_F(CopiesTest, ACopyOfAnItemGoneFromThePhoneListsTheFolderAgain)
+{
+    // The transport's failure -> whether the folder is listed again.
+    const struct {
+        std::exception_ptr failure;
+        bool listed;
+    } cases[] = {
+        {std::make_exception_ptr(ADBError::failed(
+             u"adb: error: failed to stat remote object '/sdcard/photo.jpg': No such file or directory"_s)),
+         true},
+        {std::make_exception_ptr(FakeMtpMissing(u"photo.jpg"_s)), true},
+        {std::make_exception_ptr(ADBError::failed(u"adb: error: connection lost"_s)), false},
+    };
+    for (const auto& c : cases) {
+        const int listings = phone->calls(u"list /sdcard"_s);
+        phone->onTransfer([&](const QString&, const Progress&, const Cancel&) { std::rethrow_exception(c.failure); });
+        model().setErrorMessage(std::nullopt);
+        model().download({file(u"photo.jpg"_s)});
+        run();
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.listed ? 1 : 0));
+        EXPECT_TRUE(model().errorMessage());
+        model().openOnMac({file(u"photo.jpg"_s)});
+        run();
+        EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.listed ? 2 : 0));
+    }
+}
+
+TEST(FreeNames, ANameThatWouldPassTheLimitIsCutBeforeTheNumber)
+{
+    const QString emoji = u"\U0001F600"_s;
+    // Name -> its second numbered form, at most 255 bytes, no character cut in two.
+    const struct {
+        QString name, numbered;
+    } cases[] = {
+        {QString(251, u'a') + u".txt"_s, QString(249, u'a') + u" 2.txt"_s},
+        {QString(125, QChar(0xE9)) + u".txt"_s, QString(124, QChar(0xE9)) + u" 2.txt"_s},
+        {u"ab"_s + emoji.repeated(63), u"ab"_s + emoji.repeated(62) + u" 2"_s},
+        {u"short.txt"_s, u"short 2.txt"_s},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BrowserModel::numbered(c.name, 2), c.numbered) << c.name.size();
+        EXPECT_LE(c.numbered.toUtf8().size(), 255);
+    }
+    // On the disk: the free name can be made.
+    QTemporaryDir dir;
+    const QString longest = dir.filePath(QString(251, u'a') + u".txt"_s);
+    ASSERT_TRUE(QFile(longest).open(QIODevice::WriteOnly));
+    QFile next(BrowserModel::uniqueLocalURL(longest));
+    EXPECT_TRUE(next.open(QIODevice::WriteOnly)) << next.errorString().toStdString();
 }
 
 } // namespace

@@ -23,6 +23,21 @@ void write(const QString& path, const QByteArray& contents)
     ASSERT_TRUE(phonetest::writeFile(path, contents, stamp));
 }
 
+// Bytes that differ from one place to the next, so a part or a shifted copy shows.
+QByteArray pattern(qsizetype size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) % 251);
+    return bytes;
+}
+
+// Every name in a folder, hidden ones included.
+QStringList everything(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 QByteArray read(const QString& path)
 {
     QFile in(path);
@@ -64,6 +79,23 @@ protected:
         return std::nullopt;
     }
 
+    // Collects the job's progress, for waiting until a transfer is under way.
+    void watchProgress()
+    {
+        QObject::connect(model.get(), &BrowserModel::jobChanged, model.get(), [&] {
+            if (model->job() && model->job()->progress)
+                progress.append(*model->job()->progress);
+        });
+    }
+    // Stops the job once its transfer has shown progress a few times.
+    void stopUnderWay()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return progress.size() >= 3; }, std::chrono::seconds(30)));
+        model->cancelJob();
+        finish();
+    }
+
+    QList<double> progress;
     FakePhoneHarness harness;
     QTemporaryDir settingsFolder, source, saved;
     QSettings settings{settingsFolder.filePath(u"settings.ini"_s), QSettings::IniFormat};
@@ -187,6 +219,104 @@ TEST_F(EndToEnd, DraggedEntriesArePulledWhenAskedAndEveryRequestGetsTheSameCopie
     EXPECT_TRUE(gone->urls().isEmpty());
     EXPECT_TRUE(testsupport::waitUntil([&] { return !error().isEmpty(); }));
     EXPECT_EQ(error(), u"remote object '/sdcard/gone.txt' does not exist"_s);
+}
+
+// Mended: items dropped on another folder, or hidden ones while hidden
+// items are not shown, replaced the phone's files unasked; and Stop during
+// a Replace left part of the new file in place of the phone's.
+TEST_F(EndToEnd, ACopyToThePhoneAsksFirstAndAStoppedReplaceLeavesThePhonesFile)
+{
+    model->setRevealAfterCopy(false);
+    write(stored(u"Documents/letter.txt"_s), "the phone's letter");
+    write(stored(u".secret"_s), "the phone's secret");
+    write(source.filePath(u"letter.txt"_s), "the computer's letter");
+    write(source.filePath(u".secret"_s), "the computer's secret");
+    model->reload();
+    finish();
+    desktop->answer = 2; // Skip
+    model->handleDrop(urls({source.filePath(u"letter.txt"_s)}), u"/sdcard/Documents"_s);
+    finish();
+    model->handleDrop(urls({source.filePath(u".secret"_s)}));
+    finish();
+    EXPECT_EQ(desktop->questions.size(), 2);
+    EXPECT_EQ(read(stored(u"Documents/letter.txt"_s)), "the phone's letter");
+    EXPECT_EQ(read(stored(u".secret"_s)), "the phone's secret");
+
+    const QByteArray big = pattern(4 << 20, 'c');
+    write(source.filePath(u"keep.bin"_s), big);
+    write(stored(u"keep.bin"_s), "the phone's keep.bin");
+    model->reload();
+    finish();
+    desktop->answer = 0; // Replace
+    harness.setChunkDelay(40);
+    model->upload(urls({source.filePath(u"keep.bin"_s)}));
+    // Stop once part of the new file is on the phone.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            const QDir storage(harness.storage());
+            for (const QFileInfo& item : storage.entryInfoList(QDir::Files | QDir::Hidden))
+                if (item.fileName() != u".secret"_s && item.size() > (1 << 20))
+                    return true;
+            return false;
+        },
+        std::chrono::seconds(30)));
+    model->cancelJob();
+    finish();
+    EXPECT_EQ(read(stored(u"keep.bin"_s)), "the phone's keep.bin");
+    EXPECT_EQ(everything(harness.storage()), (QStringList{u".secret"_s, u"Documents"_s, u"keep.bin"_s}));
+
+    harness.setChunkDelay(0);
+    model->upload(urls({source.filePath(u"keep.bin"_s)}));
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(read(stored(u"keep.bin"_s)), big);
+    EXPECT_EQ(everything(harness.storage()), (QStringList{u".secret"_s, u"Documents"_s, u"keep.bin"_s}));
+}
+
+// Mended: Stop during a Replace left the computer's file as part of the
+// phone's, and Stop during a folder copy left the file under way half
+// written under its own name.
+TEST_F(EndToEnd, AStoppedCopyToTheComputerLeavesNoPartOfAFile)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    write(saved.filePath(u"replace-me.bin"_s), "the computer's own");
+    write(stored(u"replace-me.bin"_s), pattern(4 << 20, 'p'));
+    const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s};
+    for (const QString& name : album)
+        write(stored(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
+    model->reload();
+    finish();
+    watchProgress();
+    harness.setChunkDelay(40);
+    model->download({*listed(u"replace-me.bin"_s)});
+    stopUnderWay();
+    EXPECT_EQ(read(saved.filePath(u"replace-me.bin"_s)), "the computer's own");
+    EXPECT_EQ(everything(saved.path()), QStringList{u"replace-me.bin"_s});
+
+    model->download({*listed(u"Album"_s)});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(saved.filePath(u"Album/a.bin"_s)); },
+                                       std::chrono::seconds(30)));
+    model->cancelJob();
+    finish();
+    const QStringList copied = everything(saved.filePath(u"Album"_s));
+    EXPECT_TRUE(copied.contains(u"a.bin"_s));
+    EXPECT_FALSE(copied.contains(u"c.bin"_s));
+    for (const QString& name : copied) {
+        ASSERT_TRUE(album.contains(name)) << name.toStdString();
+        EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), read(stored(u"Album/"_s + name))) << name.toStdString();
+    }
+
+    // To the end: the same bytes on both sides.
+    harness.setChunkDelay(0);
+    model->download({*listed(u"Album"_s), *listed(u"replace-me.bin"_s)});
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(everything(saved.filePath(u"Album"_s)), album);
+    for (const QString& name : album)
+        EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), read(stored(u"Album/"_s + name))) << name.toStdString();
+    EXPECT_EQ(read(saved.filePath(u"replace-me.bin"_s)), read(stored(u"replace-me.bin"_s)));
+    EXPECT_EQ(everything(saved.path()), (QStringList{u"Album"_s, u"replace-me.bin"_s}));
 }
 
 } // namespace

@@ -222,8 +222,8 @@ TEST_F(FileOpsTest, AnAnswerActsOnlyOnThePhoneAndFolderItWasAbout)
         desktop->answer = c.answer;
         desktop->whileAsking = c.meanwhile;
         c.request();
-        desktop->whileAsking = nullptr;
         run();
+        desktop->whileAsking = nullptr;
         EXPECT_EQ(error(), c.error) << c.what;
         EXPECT_FALSE(model().job()) << c.what;
         for (const QString& serial : {u"A1"_s, u"A2"_s}) {

@@ -110,6 +110,8 @@ protected:
     void SetUp() override
     {
         adbPhoneIn(u"device"_s, {folder(u"DCIM"_s), file(u"a.jpg"_s, 10), file(u"b.txt"_s, 20), file(u".hidden"_s)});
+        // A copy into it reads what it holds first.
+        adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {});
         model().setViewMode(ViewMode::grid);
         m_pane = &show<DetailView>(fullEnvironment(), QSize(700, 500));
         ASSERT_TRUE(m_pane->browser());

@@ -1,0 +1,181 @@
+// Copies both ways through the browser model over the MTP client and a
+// simulated phone in file-transfer mode: what the phone and the computer hold
+// afterwards, byte for byte, when a copy is asked about, replaces or stops.
+
+#include "BrowserFakes.h"
+#include "MTPCodes.h"
+#include "MTPConnection.h"
+#include "MTPError.h"
+#include "SimulatedPhone.h"
+#include "SimulatedUsbHost.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace browsertest;
+
+namespace {
+
+QByteArray pattern(qsizetype size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) % 251);
+    return bytes;
+}
+
+void write(const QString& path, const QByteArray& contents)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size());
+}
+
+// The one USB phone, its connection made on first use.
+class SimulatedMtpSource : public MtpSource {
+public:
+    explicit SimulatedMtpSource(std::shared_ptr<mtpsim::SimulatedPhone> phone) : m_phone(std::move(phone)) {}
+    ~SimulatedMtpSource() override
+    {
+        if (m_connection)
+            m_connection->close().wait();
+    }
+
+    std::vector<Device> devices(const QSet<QString>&, const Cancel&) override { return {mtpPhone(u"SIM0001"_s)}; }
+    std::shared_ptr<PhoneFiles> connection(const QString&) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_connection) {
+            const uint64_t id = m_host->registryID(m_phone) ? m_host->registryID(m_phone) : m_host->plug(m_phone);
+            m_connection = std::make_shared<MTPConnection>(m_host, id, u"SIM0001"_s, u"Pixel 7"_s);
+            m_connection->check();
+        }
+        return m_connection;
+    }
+    // A new session next time, which reads the phone's settings anew.
+    void reconnect()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_connection)
+            m_connection->close().wait();
+        m_connection.reset();
+    }
+    bool isMissingItem(const std::exception_ptr& error) const override
+    {
+        try {
+            std::rethrow_exception(error);
+        } catch (const MTPError& e) {
+            return e.kind() == MTPError::Kind::notFound;
+        } catch (...) {
+            return false;
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::shared_ptr<mtpsim::SimulatedUsbHost> m_host = std::make_shared<mtpsim::SimulatedUsbHost>();
+    std::shared_ptr<mtpsim::SimulatedPhone> m_phone;
+    std::shared_ptr<MTPConnection> m_connection;
+};
+
+// The phone holds Documents/letter.txt and keep.bin; the computer's copies go to `saved`.
+class MtpCopies : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const uint32_t documents = phone->addFolder(0, u"Documents"_s);
+        phone->addFile(documents, u"letter.txt"_s, QByteArray("the phone's letter"));
+        phone->addFile(0, u"keep.bin"_s, phoneKeep);
+        model = newModel(adb, source, settings, std::make_shared<ManualClock>(), desktop);
+        bool passed = false;
+        model->refreshDevices([&] { passed = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return passed && model->readyDevice() && !model->isLoading(); },
+                                           std::chrono::seconds(10)));
+        model->setAskWhereToSave(false);
+        model->setSaveFolder(saved.path());
+        model->setRevealAfterCopy(false);
+    }
+    void TearDown() override { model.reset(); }
+    void finish()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model->job() && !model->isLoading(); }, std::chrono::seconds(30)));
+    }
+    std::optional<QByteArray> onPhone(const QString& path) const
+    {
+        const auto object = phone->objectAt(path);
+        if (!object || object->isFolder())
+            return std::nullopt;
+        return object->content->bytes();
+    }
+    // Stops the job once its transfer has begun.
+    void stopUnderWay()
+    {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model->job() && model->job()->progress; }, std::chrono::seconds(20)));
+        model->cancelJob();
+        finish();
+    }
+    // What the phone's root holds, hidden items included.
+    QStringList rootNames() const
+    {
+        QStringList names;
+        for (const RemoteEntry& entry : source->connection(u"SIM0001"_s)->list(u"/sdcard"_s, true, Cancel()))
+            names.append(entry.name);
+        names.sort();
+        return names;
+    }
+
+    const QByteArray phoneKeep = pattern(3 << 20, 'p');
+    std::shared_ptr<mtpsim::SimulatedPhone> phone = std::make_shared<mtpsim::SimulatedPhone>();
+    std::shared_ptr<FakeAdbSource> adb = std::make_shared<FakeAdbSource>();
+    std::shared_ptr<SimulatedMtpSource> source = std::make_shared<SimulatedMtpSource>(phone);
+    QTemporaryDir settingsFolder, computer, saved;
+    QSettings settings{settingsFolder.filePath(u"settings.ini"_s), QSettings::IniFormat};
+    std::shared_ptr<ScriptedDesktop> desktop = std::make_shared<ScriptedDesktop>();
+    std::unique_ptr<BrowserModel> model;
+};
+
+// Mended: items dropped on another folder replaced the phone's unasked, and
+// Stop during a Replace left the phone without its file.
+TEST_F(MtpCopies, ACopyToThePhoneAsksFirstAndReplacesAFileOnlyOnceTheNewOneIsWhole)
+{
+    write(computer.filePath(u"letter.txt"_s), "the computer's letter");
+    desktop->answer = 2; // Skip
+    model->handleDrop(urls({computer.filePath(u"letter.txt"_s)}), u"/sdcard/Documents"_s);
+    finish();
+    EXPECT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(onPhone(u"Documents/letter.txt"_s), QByteArray("the phone's letter"));
+
+    const QByteArray mine = pattern(8 << 20, 'c');
+    write(computer.filePath(u"keep.bin"_s), mine);
+    desktop->answer = 0; // Replace
+    phone->configure([](auto& s) { s.delayPerMiB = std::chrono::milliseconds(100); });
+    model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+    stopUnderWay();
+    EXPECT_EQ(onPhone(u"keep.bin"_s), phoneKeep);
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+
+    phone->configure([](auto& s) { s.delayPerMiB = {}; });
+    model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    EXPECT_EQ(onPhone(u"keep.bin"_s), mine);
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+}
+
+// A phone that can't rename can't put a new file in place of its old one:
+// the old one stays, and the user hears why.
+TEST_F(MtpCopies, APhoneThatCannotRenameKeepsTheFileAReplaceWasFor)
+{
+    phone->configure([](auto& s) { s.operations.erase(mtp::Operation::setObjectPropValue); });
+    source->reconnect();
+    write(computer.filePath(u"keep.bin"_s), "the computer's keep.bin");
+    desktop->answer = 0;
+    model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"This phone can't rename files over file transfer. Turn on USB debugging to do it."_s);
+    EXPECT_EQ(onPhone(u"keep.bin"_s), phoneKeep);
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+}
+
+} // namespace
