@@ -252,7 +252,7 @@ int64_t localSize(const QString& path)
 void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
               const Cancel& cancel)
 {
-    const QString temporary = joined(parentOf(phonePath), browserpaths::temporaryName(nameOf(phonePath)));
+    const QString temporary = joined(parentOf(phonePath), browserpaths::temporaryName(nameOf(phonePath), true));
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();

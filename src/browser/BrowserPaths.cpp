@@ -61,10 +61,12 @@ QString nameKey(const QString& name)
     return name.normalized(QString::NormalizationForm_C).toCaseFolded();
 }
 
-QString temporaryName(const QString& name)
+QString temporaryName(const QString& name, bool ownToThisCopy)
 {
     const QString prefix = QStringLiteral(".");
-    const QString suffix = QStringLiteral(".vantelorquist-copy");
+    QString suffix = QStringLiteral(".vantelorquist-copy");
+    if (ownToThisCopy)
+        suffix.prepend(QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128).left(12));
     return prefix + cutToBytes(name, nameLimit - nameBytes(prefix + suffix)) + suffix;
 }
 

@@ -35,7 +35,9 @@ QString cutToBytes(const QString& name, qsizetype limit);
 QString nameKey(const QString& name);
 
 // The hidden name beside an item under which its new copy is made before
-// it takes the item's place; within the name length limit.
-QString temporaryName(const QString& name);
+// it takes the item's place; within the name length limit. A name of this
+// copy's own is never met by another copy's clean-up: a phone may remove a
+// stopped copy's file only after the next copy of the item has begun.
+QString temporaryName(const QString& name, bool ownToThisCopy = false);
 
 } // namespace browserpaths
