@@ -14,8 +14,10 @@ namespace {
 constexpr int quitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int g_pipe[2] = {-1, -1};
-// A signal not taken by the GUI thread yet; the application quitting.
+// A signal not taken by the GUI thread yet; any signal so far; the
+// application quitting.
 volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_received = 0;
 volatile std::sig_atomic_t g_quitting = 0;
 
 QPointer<QObject> g_owner;
@@ -23,12 +25,14 @@ std::function<void()> g_quit;
 
 extern "C" void onQuitSignal(int sig)
 {
-    if (g_pending || g_quitting) {
-        // The GUI thread is stuck, or the clean-up is: stop waiting for it.
+    if (g_pending || (g_quitting && g_received)) {
+        // Asked again while the GUI thread is stuck, or the clean-up is:
+        // stop waiting for it.
         ::signal(sig, SIG_DFL);
         ::raise(sig);
         return;
     }
+    g_received = 1;
     g_pending = 1;
     const int saved = errno;
     const char byte = 1;

@@ -9,9 +9,9 @@ class QObject;
 // (work stopped, USB sessions closed, staged files removed) rather than
 // killing the process where it stands. Each signal is a request to quit,
 // as the Quit command is: one while the application still waits for its
-// work (a recording's copy) asks again. A signal the GUI thread has not
-// taken yet, or one after the application began to quit, ends the process
-// at once.
+// work (a recording's copy) asks again. A second signal while the GUI
+// thread has not taken the first, or while the application's clean-up
+// runs, ends the process at once.
 namespace QuitSignals {
 
 // Call from the GUI thread, after the application object exists. `quit`
