@@ -41,7 +41,7 @@ GlassSurface* group(QWidget* parent)
 } // namespace
 
 MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWidget* parent)
-    : QWidget(parent), m_session(&session), m_model(model)
+    : QWidget(parent), m_session(&session), m_model(model), m_serial(session.serial())
 {
     setPalette(MirrorLook::darkPalette(palette()));
     Accessibility::setName(this, QStringLiteral("Phone controls"), {});
@@ -76,9 +76,10 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
 
     QWidget* capture = group(groups);
     m_screenshot = add(capture, QStringLiteral("Screenshot"), QStringLiteral("camera"),
-                       QStringLiteral("Save a screenshot to your Mac (Ctrl+Alt+P)"), [this] { m_model.takeScreenshot(); });
+                       QStringLiteral("Save a screenshot to your Mac (Ctrl+Alt+P)"),
+                       [this] { m_model.takeScreenshotOf(m_serial); });
     m_record = add(capture, QStringLiteral("Record"), QStringLiteral("record.circle"), recordHelp,
-                   [this] { m_model.toggleRecording(); });
+                   [this] { m_model.toggleRecordingOn(m_serial); });
     m_sound = add(capture, QStringLiteral("Play Sound"), QStringLiteral("speaker.slash"), soundOffHelp,
                   [s] { s->setPlaysSound(!s->playsSound()); });
 
@@ -153,7 +154,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
     connect(&session, &MirrorSession::syncsClipboardChanged, this, &MirrorSideRail::refresh);
     connect(&session, &MirrorSession::clipboardArrivalsChanged, this, [this] { flash(&MirrorSideRail::m_clipboardArrived); });
     connect(&model, &BrowserModel::jobChanged, this, &MirrorSideRail::refresh);
-    connect(&model, &BrowserModel::recordingStartedChanged, this, &MirrorSideRail::refresh);
+    connect(&model, &BrowserModel::recordingsChanged, this, &MirrorSideRail::refresh);
     refresh();
 }
 
@@ -206,7 +207,8 @@ void MirrorSideRail::refresh()
     const QColor accent = Theme::accent(true);
     m_screenshot->setEnabled(!m_model.job());
 
-    if (m_model.recordingStarted())
+    // The mirrored phone's, which need not be the phone chosen in the main window.
+    if (m_model.recordingStartedOn(m_serial))
         m_record->setLook(QStringLiteral("Stop Recording"), QStringLiteral("stop.circle.fill"), Look::red(), stopRecordingHelp);
     else
         m_record->setLook(QStringLiteral("Record"), QStringLiteral("record.circle"), std::nullopt, recordHelp);

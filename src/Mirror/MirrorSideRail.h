@@ -40,6 +40,8 @@ private:
 
     QPointer<MirrorSession> m_session;
     BrowserModel& m_model;
+    // The mirrored phone: its screenshot and recording.
+    const QString m_serial;
     bool m_pasted = false;
     bool m_clipboardArrived = false;
 

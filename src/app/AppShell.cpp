@@ -1,5 +1,6 @@
 #include "AppShell.h"
 
+#include "QuitSignals.h"
 #include "StoredValue.h"
 
 #include <QApplication>
@@ -7,7 +8,8 @@
 #include <QWidget>
 
 AppShell::AppShell(QSettings* settings, std::function<bool()> trayAvailable, QObject* parent)
-    : QObject(parent), m_settings(settings), m_trayAvailable(std::move(trayAvailable))
+    : QObject(parent), m_settings(settings), m_trayAvailable(std::move(trayAvailable)),
+      m_quit([] { QCoreApplication::quit(); })
 {
 }
 
@@ -50,8 +52,9 @@ void AppShell::install()
     QApplication::setQuitOnLastWindowClosed(false);
     connect(qApp, &QGuiApplication::lastWindowClosed, this, [this] {
         if (shouldQuitAfterLastWindowClosed())
-            QCoreApplication::quit();
+            m_quit();
     });
+    QuitSignals::install(this, [this] { m_quit(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppShell::cleanUp);
     qApp->installEventFilter(this);
 }

@@ -23,6 +23,9 @@ public:
 
     // Whether the process should end now that its last window closed.
     bool shouldQuitAfterLastWindowClosed() const { return !staysInMenuBar(); }
+    // How the shell quits when the last window closes or a quit signal
+    // arrives; QCoreApplication::quit unless set.
+    void setQuit(std::function<void()> quit) { m_quit = std::move(quit); }
 
     // Steps run once when the application quits (closing USB connections,
     // removing the temporary folder); failures are ignored.
@@ -30,7 +33,8 @@ public:
     void cleanUp();
 
     // Connects to the application: quits on the last closed window unless the
-    // process stays in the tray, and runs the clean-up when it quits.
+    // process stays in the tray, and on SIGTERM, SIGINT and SIGHUP, and runs
+    // the clean-up when it quits.
     void install();
 
     // Brings the application forward without opening a window: its window in
@@ -48,6 +52,7 @@ protected:
 private:
     QSettings* m_settings;
     std::function<bool()> m_trayAvailable;
+    std::function<void()> m_quit;
     std::vector<std::function<void()>> m_cleanUp;
     bool m_cleanedUp = false;
     bool m_activateNextWindow = false;

@@ -121,6 +121,8 @@ VantelorquistApp::VantelorquistApp(Options options, QObject* parent)
           QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
       })
 {
+    // The last window closing and a quit signal quit as the Quit command does.
+    m_shell.setQuit([this] { quit(); });
     // Quitting stops the job first, so that it never waits for a transfer to
     // end; then the other work under way: closing an MTP session waits
     // for the work on its queue, and the work may still use the staged files.

@@ -54,8 +54,8 @@ public:
     // The commands of every window, once launched.
     MainMenu* mainMenu() const { return m_mainMenu.get(); }
 
-    // Quit from the menus: recordings under way are copied first, unless
-    // Quit is chosen again meanwhile.
+    // Quit from the menus, the last window or a quit signal: recordings
+    // under way are copied first, unless a quit is asked for again meanwhile.
     void quit();
 
     // Opens the window (or brings it forward) and activates it.

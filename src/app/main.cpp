@@ -1,5 +1,4 @@
 #include "LazyIconStyle.h"
-#include "QuitSignals.h"
 #include "ServiceBrowser.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
@@ -67,7 +66,6 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
     Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
-    QuitSignals::install([] { QCoreApplication::quit(); });
 
     int status = 0;
     {

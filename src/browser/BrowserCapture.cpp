@@ -7,13 +7,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+// How often, and how far apart, a stop is asked again while the phone's
+// recorder has not started: about half a minute in all.
+constexpr int stopAttempts = 150;
+constexpr std::chrono::milliseconds stopRetryInterval{200};
 
 // Each recording has a phone file of its own, so that one that could not be
 // copied is never overwritten by the next.
@@ -83,7 +90,13 @@ QString BrowserModel::captureName(const QString& phone, const QString& kind, con
 
 void BrowserModel::takeScreenshot()
 {
-    const std::optional<Device> device = selectedDevice();
+    if (m_selectedSerial)
+        takeScreenshotOf(*m_selectedSerial);
+}
+
+void BrowserModel::takeScreenshotOf(const QString& serial)
+{
+    const std::optional<Device> device = deviceWithSerial(serial);
     if (!m_adb || !readyOverAdb(device))
         return;
     const ADB adb = *m_adb;
@@ -104,11 +117,24 @@ void BrowserModel::takeScreenshot()
 
 void BrowserModel::toggleRecording()
 {
-    const std::optional<Device> device = selectedDevice();
-    if (device && m_recordings.count(device->serial))
-        stopRecording(device->serial);
+    if (m_selectedSerial)
+        toggleRecordingOn(*m_selectedSerial);
+}
+
+void BrowserModel::toggleRecordingOn(const QString& serial)
+{
+    if (m_recordings.count(serial))
+        stopRecording(serial);
     else
-        startRecording();
+        startRecording(serial);
+}
+
+std::optional<QDateTime> BrowserModel::recordingStartedOn(const QString& serial) const
+{
+    const auto recording = m_recordings.find(serial);
+    if (recording == m_recordings.end())
+        return std::nullopt;
+    return recording->second.started;
 }
 
 bool BrowserModel::hasRecordingsToKeep() const
@@ -116,12 +142,11 @@ bool BrowserModel::hasRecordingsToKeep() const
     return !m_recordings.empty() || !m_takesToCopy.empty() || m_takeCopied.has_value();
 }
 
-void BrowserModel::startRecording()
+void BrowserModel::startRecording(const QString& serial)
 {
-    const std::optional<Device> device = selectedDevice();
-    if (!m_adb || !readyOverAdb(device) || m_recordings.count(device->serial) || m_quitting)
+    const std::optional<Device> device = deviceWithSerial(serial);
+    if (!m_adb || !readyOverAdb(device) || m_recordings.count(serial) || m_quitting)
         return;
-    const QString serial = device->serial;
     const QDateTime started = QDateTime::currentDateTimeUtc();
     const QString phoneFile = recordingFile(started);
     auto channel = std::make_shared<jobdetail::Channel>(this);
@@ -146,21 +171,38 @@ void BrowserModel::startRecording()
     }
     m_recordings.emplace(serial, Recording{*device, phoneFile, started, std::move(recorder), channel, {}});
     publishRecording();
+    Q_EMIT recordingsChanged();
 }
 
-void BrowserModel::stopRecording(const QString& serial)
+void BrowserModel::stopRecording(const QString& serial, int attempt)
 {
     const auto recording = m_recordings.find(serial);
     if (!m_adb || recording == m_recordings.end())
         return;
     const ADB adb = *m_adb;
     const std::shared_ptr<AdbSource> source = m_adbSource;
+    const QString phoneFile = recording->second.phoneFile;
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("shell"), QStringLiteral("pkill -INT screenrecord")};
+    // A stop asked for right after the start can reach the phone before its
+    // recorder runs; pkill then finds nothing, and the recording would go on.
+    const auto again = [this, serial, phoneFile, attempt](const std::exception_ptr& error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Cancelled&) {
+            return;
+        } catch (...) {
+        }
+        if (attempt + 1 >= stopAttempts)
+            return;
+        QTimer::singleShot(stopRetryInterval, this, [this, serial, phoneFile, attempt] {
+            const auto still = m_recordings.find(serial);
+            if (still != m_recordings.end() && still->second.phoneFile == phoneFile)
+                stopRecording(serial, attempt + 1);
+        });
+    };
     // Not a job: it must reach the phone while a copy runs.
     try {
-        Task::run(
-            this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {},
-            [](const std::exception_ptr&) {});
+        Task::run(this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, again);
     } catch (...) {
         setErrorMessage(failureText(std::current_exception()));
     }
@@ -188,6 +230,7 @@ void BrowserModel::recordingEnded(const QString& serial, int status)
     recording.channel->cut();
     recording.recorder.reset();
     publishRecording();
+    Q_EMIT recordingsChanged();
     m_takesToCopy.push_back(Take{recording.device, recording.phoneFile, recording.started, status, recording.said});
     copyNextTake();
 }
@@ -335,12 +378,15 @@ void BrowserModel::quitAfterRecordings(std::function<void()> quit)
 
 void BrowserModel::leaveRecordingsOnPhone()
 {
-    for (auto& [serial, recording] : m_recordings) {
-        recording.channel->cut();
-        m_leftOnPhone.append(stayedOnPhone(recording.phoneFile));
+    const bool recording = !m_recordings.empty();
+    for (auto& [serial, running] : m_recordings) {
+        running.channel->cut();
+        m_leftOnPhone.append(stayedOnPhone(running.phoneFile));
     }
     m_recordings.clear();
     publishRecording();
+    if (recording)
+        Q_EMIT recordingsChanged();
     for (const Take& take : m_takesToCopy)
         m_leftOnPhone.append(stayedOnPhone(take.phoneFile));
     m_takesToCopy.clear();

@@ -57,8 +57,13 @@ std::optional<Device> BrowserModel::selectedDevice() const
 {
     if (!m_selectedSerial)
         return std::nullopt;
+    return deviceWithSerial(*m_selectedSerial);
+}
+
+std::optional<Device> BrowserModel::deviceWithSerial(const QString& serial) const
+{
     for (const Device& device : m_devices) {
-        if (device.serial == *m_selectedSerial)
+        if (device.serial == serial)
             return device;
     }
     return std::nullopt;

@@ -129,6 +129,8 @@ public:
 
     // The chosen phone's entry in the list.
     std::optional<Device> selectedDevice() const;
+    // That phone's entry in the list.
+    std::optional<Device> deviceWithSerial(const QString& serial) const;
     // The chosen phone when it is ready.
     std::optional<Device> readyDevice() const;
     // The ready phone's files: its MTP connection, or adb's files when adb is
@@ -233,6 +235,8 @@ public:
     const std::optional<RemoteEntry>& renaming() const { return m_renaming; }
     void setRenaming(const std::optional<RemoteEntry>& entry);
     const std::optional<QDateTime>& recordingStarted() const { return m_recordingStarted; }
+    // When that phone's recording started; none while it records nothing.
+    std::optional<QDateTime> recordingStartedOn(const QString& serial) const;
     const std::optional<Job>& job() const { return m_job; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const std::optional<QString>& message);
@@ -281,10 +285,13 @@ public:
 
     // ---- screen captures (BrowserCapture.cpp) -----------------------------------
     void takeScreenshot();
+    // The same for that phone, chosen or not (the one a window mirrors).
+    void takeScreenshotOf(const QString& serial);
     // Starts a recording of the chosen phone, or asks it to stop the one it
     // records. Each phone records on its own; recordingStarted() is the
     // chosen phone's.
     void toggleRecording();
+    void toggleRecordingOn(const QString& serial);
     // Whether a recording runs, waits for its copy or is being copied.
     bool hasRecordingsToKeep() const;
     // Quitting: running recordings are stopped and copied first (as the
@@ -366,6 +373,8 @@ Q_SIGNALS:
     void showingWirelessChanged();
     void renamingChanged();
     void recordingStartedChanged();
+    // Any phone's recording started or ended.
+    void recordingsChanged();
     void jobChanged();
     void errorMessageChanged();
     void showHiddenChanged();
@@ -438,8 +447,10 @@ private:
         int status = 0;
         QString said;
     };
-    void startRecording();
-    void stopRecording(const QString& serial);
+    void startRecording(const QString& serial);
+    // A stop that finds no recorder on the phone (it has not started yet)
+    // is asked again while the recording lasts, `attempt` counting.
+    void stopRecording(const QString& serial, int attempt = 0);
     void recorderSaid(const QString& serial, const QStringList& lines);
     void recordingEnded(const QString& serial, int status);
     // Starts the next waiting copy when no job runs.

@@ -45,6 +45,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 
@@ -228,7 +229,8 @@ TEST_F(ShellTest, ToolHelpTextsNameTheKeysOfTheirCommands)
 }
 
 // Mended: Quit ended the application at once during a recording; the video
-// stayed on the phone without a word.
+// stayed on the phone without a word. So did the quits the application
+// decides on itself: the last window closing without a tray, and SIGTERM.
 TEST_F(ShellTest, QuitDuringARecordingCopiesItFirst)
 {
     QTemporaryDir tools;
@@ -247,30 +249,57 @@ TEST_F(ShellTest, QuitDuringARecordingCopiesItFirst)
     });
     adb->setDevices({adbPhone(u"A1"_s)});
 
-    int quits = 0;
-    VantelorquistApp::Options options;
-    options.settings = &settings();
-    options.makeModel = [this] { return makeModel(settings()); };
-    options.trayShown = [] { return true; };
-    options.quit = [&quits] { ++quits; };
-    VantelorquistApp app(std::move(options));
-    app.willFinishLaunching();
-    app.didFinishLaunching();
-    BrowserModel& browser = app.model();
-    bool passed = false;
-    browser.refreshDevices([&passed] { passed = true; });
-    ASSERT_TRUE(waitUntil([&passed] { return passed; }));
-    settle();
-    ASSERT_TRUE(browser.readyDevice());
-    browser.setSaveFolder(m_folder.path());
-    browser.toggleRecording();
-    ASSERT_TRUE(browser.recordingStarted());
-    app.mainMenu()->action(u"Quit Vantelorquist"_s)->trigger();
-    EXPECT_EQ(quits, 0);
-    ASSERT_TRUE(waitUntil([&quits] { return quits > 0; }, std::chrono::seconds(15)));
-    settle();
-    EXPECT_EQ(quits, 1);
-    EXPECT_EQ(QDir(m_folder.path()).entryList({u"* Recording *.mp4"_s}, QDir::Files).size(), 1);
+    const struct {
+        const char* how;
+        bool tray;
+        std::function<void(VantelorquistApp&)> quit;
+    } cases[] = {
+        {"the Quit command", true,
+         [](VantelorquistApp& app) { app.mainMenu()->action(u"Quit Vantelorquist"_s)->trigger(); }},
+        {"the last window closing without a tray", false,
+         [](VantelorquistApp& app) {
+             app.windows().window(u"main"_s)->close();
+             // What Qt's event loop says then.
+             Q_EMIT qApp->lastWindowClosed();
+         }},
+        {"SIGTERM", true,
+         [](VantelorquistApp&) {
+             struct sigaction current {};
+             ::sigaction(SIGTERM, nullptr, &current);
+             // Not handled, it would end the tests here.
+             ASSERT_NE(current.sa_handler, SIG_DFL);
+             ::raise(SIGTERM);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        QFile::remove(stopped);
+        QTemporaryDir saved;
+        int quits = 0;
+        VantelorquistApp::Options options;
+        options.settings = &settings();
+        options.makeModel = [this] { return makeModel(settings()); };
+        options.trayShown = [tray = c.tray] { return tray; };
+        options.quit = [&quits] { ++quits; };
+        VantelorquistApp app(std::move(options));
+        app.willFinishLaunching();
+        app.didFinishLaunching();
+        BrowserModel& browser = app.model();
+        bool passed = false;
+        browser.refreshDevices([&passed] { passed = true; });
+        ASSERT_TRUE(waitUntil([&passed] { return passed; }));
+        settle();
+        ASSERT_TRUE(browser.readyDevice());
+        browser.setSaveFolder(saved.path());
+        browser.toggleRecording();
+        ASSERT_TRUE(browser.recordingStarted());
+        c.quit(app);
+        EXPECT_EQ(quits, 0);
+        ASSERT_TRUE(waitUntil([&quits] { return quits > 0; }, std::chrono::seconds(15)));
+        settle();
+        EXPECT_EQ(quits, 1);
+        EXPECT_EQ(QDir(saved.path()).entryList({u"* Recording *.mp4"_s}, QDir::Files).size(), 1);
+    }
 }
 
 // Mended: every command was an action of the main window's menu bar, so its

@@ -175,6 +175,28 @@ TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
     EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
 }
 
+// Mended: a stop that reached the phone before its recorder ran found
+// nothing to stop, and the recording went on, never copied. Under load a
+// stop right after the start did so.
+TEST_F(EndToEnd, AStopBeforeThePhonesRecorderRunsStillEndsAndCopiesTheRecording)
+{
+    const QString held = stored(u".screenrecord-held"_s);
+    write(held, "");
+    model->toggleRecording();
+    ASSERT_TRUE(model->recordingStarted());
+    model->toggleRecording();
+    // The first stop found no recorder and is asked again.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return harness.receivedCommands().count(u"pkill -INT screenrecord"_s) >= 2; }, std::chrono::seconds(30)));
+    QFile::remove(held);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(60)));
+    finish();
+    EXPECT_EQ(error(), QString());
+    const QStringList saves = QDir(saved.path()).entryList({u"* Recording *"_s}, QDir::Files | QDir::Hidden);
+    ASSERT_EQ(saves.size(), 1);
+    EXPECT_EQ(read(saved.filePath(saves.first())), "fake video");
+}
+
 TEST_F(EndToEnd, AnInstallReachesThePhoneAsOneStreamedPackage)
 {
     // A name with spaces, a quote and a non-ASCII letter is one argument.

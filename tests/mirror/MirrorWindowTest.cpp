@@ -30,6 +30,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVariantAnimation>
@@ -446,6 +448,62 @@ TEST_F(MirrorWindowTest, RecordingAndPasteButtons)
     // The first flash's end cleared it while the second's timer still runs.
     const QList<QTimer*> timers = rail().findChildren<QTimer*>();
     EXPECT_EQ(std::count_if(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); }), 1);
+}
+
+// Mended: the rail recorded and captured the phone chosen in the main
+// window, and showed its recording, whatever phone it mirrored.
+TEST_F(MirrorWindowTest, TheRailRecordsAndCapturesTheMirroredPhoneWhicheverIsChosen)
+{
+    QTemporaryDir tools;
+    // Each phone's recorder runs until its own stop has reached it.
+    testsupport::writeScript(tools.path(), u"recorder"_s,
+                             "#!/bin/sh\nfor i in $(seq 500); do [ -e '" + tools.path().toUtf8() +
+                                 "/stopped-'\"$2\" ] && exit 0; sleep 0.02; done\n");
+    adb->setStreamTool(tools.filePath(u"recorder"_s));
+    adb->onRun([&tools](const QStringList& args) {
+        if (args.last() == u"pkill -INT screenrecord"_s)
+            QFile(tools.filePath(u"stopped-"_s + args[1])).open(QIODevice::WriteOnly);
+        return QString();
+    });
+    const auto recordings = [this](const QString& serial) {
+        return adb->callsStartingWith(u"stream -s "_s + serial + u" shell screenrecord "_s);
+    };
+    const auto stops = [this](const QString& serial) {
+        return adb->calls(u"run -s "_s + serial + u" shell pkill -INT screenrecord"_s);
+    };
+    model().setAskWhereToSave(false);
+    model().setSaveFolder(m_folder.path());
+    // The rail mirrors S1 while S2 is chosen.
+    phones({browsertest::adbPhone(u"S1"_s), browsertest::adbPhone(u"S2"_s)}, u"S2"_s);
+    QSettings settings(tools.filePath(u"s.ini"_s), QSettings::IniFormat);
+    MirrorSession session(ADB(u"/nowhere/adb"_s), u"S1"_s, u"Pixel"_s, &settings);
+    MirrorSideRail rail(session, model());
+
+    rail.button(u"Screenshot"_s)->click();
+    ASSERT_TRUE(waitUntil([&] { return !model().job(); }, 15s));
+    EXPECT_EQ(adb->calls(u"screenshot S1"_s), 1);
+    EXPECT_EQ(adb->calls(u"screenshot S2"_s), 0);
+
+    RailButton& record = *rail.button(u"Record"_s);
+    record.click();
+    EXPECT_EQ(recordings(u"S1"_s), 1);
+    EXPECT_EQ(recordings(u"S2"_s), 0);
+    EXPECT_EQ(record.title(), u"Stop Recording"_s);
+    EXPECT_FALSE(model().recordingStarted()); // the chosen phone records nothing
+    // The chosen phone's own recording neither shows on the rail nor is stopped by it.
+    model().toggleRecording();
+    ASSERT_TRUE(model().recordingStarted());
+    EXPECT_EQ(recordings(u"S2"_s), 1);
+    record.click();
+    ASSERT_TRUE(waitUntil([&] { return record.title() == u"Record"_s; }, 15s));
+    EXPECT_EQ(stops(u"S1"_s), 1);
+    EXPECT_EQ(stops(u"S2"_s), 0);
+    EXPECT_TRUE(model().recordingStarted());
+    model().toggleRecording();
+    EXPECT_EQ(record.title(), u"Record"_s);
+    ASSERT_TRUE(waitUntil([&] { return !model().hasRecordingsToKeep(); }, 15s));
+    EXPECT_EQ(stops(u"S2"_s), 1);
+    settle();
 }
 
 TEST_F(MirrorWindowTest, AShortWindowScrollsTheUpperGroupsAndKeepsTheFootVisible)

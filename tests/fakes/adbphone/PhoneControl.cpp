@@ -56,16 +56,23 @@ QByteArray decodeField(const QJsonObject& object, const QString& name)
 
 QByteArray phoneProgram(const QByteArray& command)
 {
-    // The stop request leaves a mark in the storage that the recorder waits for.
+    // The stop request leaves a mark in the storage that the recorder waits
+    // for. As pkill, it finds the recorder only once it runs, and fails
+    // (status 1) before.
     static const QByteArray mark = "/sdcard/.screenrecord-stop";
+    static const QByteArray running = "/sdcard/.screenrecord-running";
     if (command == "pkill -INT screenrecord")
-        return "touch " + mark;
+        return "[ -e " + running + " ] && touch " + mark;
     if (command.startsWith("screenrecord ")) {
         const QByteArray file = command.mid(command.lastIndexOf(' ') + 1);
         // A phone whose encoder can't be had, as some emulators and locked-down phones.
         return "if [ -e /sdcard/.screenrecord-fails ]; then echo 'ERROR: unable to create video encoder' >&2; exit 1; fi; "
-               "rm -f " + mark + "; while [ ! -e " + mark + " ]; do sleep 0.05; done; rm -f " + mark
-               + "; printf 'fake video' > " + file;
+               // A recorder slow to start, for as long as the test holds it (30 s at most).
+               "i=0; while [ -e /sdcard/.screenrecord-held ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
+               "rm -f " + mark + "; touch " + running + "; "
+               // The phone's own recorder ends at its time limit (3 minutes).
+               "i=0; while [ ! -e " + mark + " ] && [ $i -lt 3600 ]; do sleep 0.05; i=$((i+1)); done; "
+               "rm -f " + mark + " " + running + "; printf 'fake video' > " + file;
     }
     return {};
 }

@@ -87,8 +87,10 @@ ReplyTable defaultReplies(const PhoneIdentity& identity);
 // What the phone's shell runs for a command that is a program of the phone
 // we stand in for; empty when the command runs as it is. The screen
 // recorder ("screenrecord ... FILE") records until "pkill -INT screenrecord"
-// and then writes FILE; while "/sdcard/.screenrecord-fails" exists it fails
-// at once as a phone without a video encoder does.
+// and then writes FILE; the stop fails, finding no recorder, until the
+// recorder runs, which it does only once "/sdcard/.screenrecord-held" is
+// gone; while "/sdcard/.screenrecord-fails" exists it fails at once as a
+// phone without a video encoder does.
 QByteArray phoneProgram(const QByteArray& command);
 
 // JSON object: command -> {"out"|"outBase64", "err"|"errBase64", "status"}.
