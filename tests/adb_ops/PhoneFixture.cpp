@@ -60,11 +60,43 @@ QString failureOf(const std::function<void()>& work)
     return QStringLiteral("<no failure>");
 }
 
+namespace {
+
+// The parent of a process, or 0 when it can't be read.
+qint64 parentOf(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 1).simplified().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() : 0;
+}
+
+// Other programs on this computer (another test binary, the user's adb)
+// run adb clients too; only the ones this process started are its own.
+bool startedHere(qint64 pid)
+{
+    const qint64 self = ::getpid();
+    for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+        pid = parentOf(pid);
+        if (pid == self)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QStringList adbClientsWith(const QString& needle)
 {
     QStringList found;
     // An ended process that is not yet reaped has an empty command line.
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        if (!startedHere(pid.toLongLong(&number)) || !number)
+            continue;
         QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
         if (!file.open(QIODevice::ReadOnly))
             continue;

@@ -41,8 +41,9 @@ bool writeFile(const QString& path, const QByteArray& content, const QDateTime& 
 void makeItems(const QString& folder, const std::vector<QByteArray>& names, bool folders = false);
 // The description of the ADBError that work throws, or "<no failure>".
 QString failureOf(const std::function<void()>& work);
-// Running adb client processes whose arguments hold `needle` (the adb server
-// excluded), as their command lines.
+// Running adb client processes started by this test process (directly or
+// further down) whose arguments hold `needle` (the adb server excluded), as
+// their command lines.
 QStringList adbClientsWith(const QString& needle);
 
 } // namespace phonetest
