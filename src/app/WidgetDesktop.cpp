@@ -8,10 +8,13 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace {
@@ -126,10 +129,42 @@ void WidgetDesktop::beep()
     QApplication::beep();
 }
 
-bool WidgetDesktop::open(const QString& path)
+bool WidgetDesktop::open(const QString& path, std::function<void()> failed)
 {
-    // False when the desktop has no launcher to hand the file to.
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // Qt starts xdg-open detached and calls that success whatever it then
+    // answers, so a file no program opens would show nothing.
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (launcher.isEmpty()) {
+        // False when the desktop has no launcher to hand the file to.
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
+    auto* process = new QProcess(qApp);
+    process->setProgram(launcher);
+    // Absolute, so never taken for an option or a URL.
+    process->setArguments({QFileInfo(path).absoluteFilePath()});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    // xdg-open may wait as long as the program it starts runs: only its
+    // answer is heard, never waited for.
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, failed](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         // 3: nothing opens this kind of file; 4: opening it failed.
+                         if (status == QProcess::NormalExit && code != 0 && failed)
+                             failed();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, failed](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
+        if (failed)
+            failed();
+    });
+    // Deleting a running QProcess kills it, and with it perhaps the program
+    // it opened: quitting lets it go on instead.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, process, [process] { process->setParent(nullptr); });
+    process->start();
+    return true;
 }
 
 void WidgetDesktop::reveal(const QStringList& paths)

@@ -17,7 +17,9 @@ public:
     QStringList chooseItems(const Panel& panel) override;
     QStringList chooseFiles(const Panel& panel, const QStringList& patterns) override;
     void beep() override;
-    bool open(const QString& path) override;
+    // Through xdg-open, run here to hear it answer that nothing opens the
+    // file; without it, through Qt's own launcher.
+    bool open(const QString& path, std::function<void()> failed) override;
     // Through the file manager's ShowItems call; where no file manager
     // answers it, the folders holding the files are opened instead.
     void reveal(const QStringList& paths) override;

@@ -7,6 +7,7 @@
 #include "Paths.h"
 
 #include <QFileInfo>
+#include <QPointer>
 
 using paths::joined;
 
@@ -188,8 +189,13 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
 
 void BrowserModel::openStaged(const QString& path)
 {
-    // Without a program for it the copy would arrive and nothing show.
-    if (!m_desktop->open(path))
-        setErrorMessage(quoted(QFileInfo(path).fileName())
-                        + QStringLiteral(" can't be opened: no application on this computer opens it."));
+    // Without a program for it the copy would arrive and nothing show. The
+    // launcher may answer after this model is gone.
+    const auto noProgram = [model = QPointer<BrowserModel>(this), name = QFileInfo(path).fileName()] {
+        if (model)
+            model->setErrorMessage(quoted(name)
+                                   + QStringLiteral(" can't be opened: no application on this computer opens it."));
+    };
+    if (!m_desktop->open(path, noProgram))
+        noProgram();
 }

@@ -11,7 +11,7 @@ public:
     std::optional<QString> chooseFolder(const Panel&) override { return std::nullopt; }
     QStringList chooseItems(const Panel&) override { return {}; }
     void beep() override {}
-    bool open(const QString&) override { return true; }
+    bool open(const QString&, std::function<void()>) override { return true; }
     void reveal(const QStringList&) override {}
     void copyText(const QString&) override {}
 };

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -44,8 +45,9 @@ public:
     virtual void copyText(const QString& text);
     virtual void beep() = 0;
     // Opens a file with its default application; false when there is no
-    // program to open it with.
-    virtual bool open(const QString& path) = 0;
+    // program to open it with. Where that is only known once the launcher
+    // has tried, `failed` is called later on this thread instead.
+    virtual bool open(const QString& path, std::function<void()> failed) = 0;
     // Shows the files selected in the file manager.
     virtual void reveal(const QStringList& paths) = 0;
 };

@@ -171,7 +171,7 @@ public:
     QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }
     void copyText(const QString& text) override { clipboard = text; }
     void beep() override { ++beeps; }
-    bool open(const QString& path) override { opened.append(path); return opens; }
+    bool open(const QString& path, std::function<void()>) override { opened.append(path); return opens; }
     void reveal(const QStringList& paths) override { revealed.append(paths); }
 
 private:

@@ -3,6 +3,8 @@
 // question stay plain text; the panels open where there is something to
 // choose, with nothing chosen for the user.
 
+#include "BrowserFakes.h"
+#include "BrowserModel.h"
 #include "ItemsPanel.h"
 #include "ModalGuard.h"
 #include "TestSupport.h"
@@ -20,6 +22,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -346,6 +349,95 @@ TEST_F(Panels, EveryQuestionAndPanelEndsQuietlyWhenItsWindowGoes)
         QTest::qWait(0);
         EXPECT_FALSE(window);
         delete window;
+    }
+}
+
+// A phone file opened on the computer, handed to a stand-in xdg-open first on
+// PATH that answers 3 ("no method available") for "unknown.*" files and 0
+// for the rest, writing down each file it was given.
+class OpenOnComputer : public browsertest::ModelTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bin.isValid());
+        QFile script(bin.filePath(QStringLiteral("xdg-open")));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "printf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/given\"\n"
+                     "case \"$1\" in */unknown.*) exit 3 ;; esac\n"
+                     "exit 0\n");
+        script.close();
+        ASSERT_TRUE(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("PATH", bin.path().toLocal8Bit() + ':' + m_path);
+
+        adb->setDevices({browsertest::adbPhone(QStringLiteral("A1"))});
+        adb->phone(QStringLiteral("A1"))
+            ->setFolder(QStringLiteral("/sdcard"),
+                        {browsertest::file(QStringLiteral("notes.txt")), browsertest::file(QStringLiteral("unknown.xyz"))});
+        m_browser = browsertest::newModel(adb, mtp, settings(), clock, std::make_shared<WidgetDesktop>());
+        waitFor([this](auto done) { m_browser->refreshDevices(done); });
+        ASSERT_TRUE(testsupport::waitUntil([this] { return m_browser->entries().size() == 2; }));
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(testsupport::waitUntil([] { return launchersDone(); }));
+        qputenv("PATH", m_path);
+    }
+
+    // Opens the files and waits until the stand-in has answered for each.
+    void openAndHearBack(const QStringList& names)
+    {
+        QList<RemoteEntry> entries;
+        for (const QString& name : names)
+            entries.append(browsertest::file(name));
+        m_browser->openOnMac(entries);
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            const QString given = readGiven();
+            return !m_browser->job()
+                   && std::all_of(names.begin(), names.end(),
+                                  [&](const QString& name) { return given.contains(QLatin1Char('/') + name + QLatin1Char('\n')); })
+                   && launchersDone();
+        }));
+    }
+
+    // Each xdg-open started has ended and been heard.
+    static bool launchersDone()
+    {
+        const QList<QProcess*> processes = qApp->findChildren<QProcess*>();
+        return std::all_of(processes.begin(), processes.end(), [](const QProcess* process) {
+            return !process->program().endsWith(QStringLiteral("/xdg-open")) || process->state() == QProcess::NotRunning;
+        });
+    }
+    QString readGiven() const
+    {
+        QFile given(bin.filePath(QStringLiteral("given")));
+        return given.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(given.readAll()) : QString();
+    }
+
+    QTemporaryDir bin;
+    const QByteArray m_path = qgetenv("PATH");
+    std::unique_ptr<BrowserModel> m_browser;
+};
+
+// Mended: with xdg-open there but no program for the kind of file, the copy
+// arrived and nothing showed.
+TEST_F(OpenOnComputer, SaysSoForTheFileNothingOpensAndOnlyForIt)
+{
+    const struct {
+        QStringList names;
+        std::optional<QString> shown;
+    } cases[] = {
+        {{QStringLiteral("notes.txt")}, std::nullopt},
+        {{QStringLiteral("unknown.xyz")},
+         QStringLiteral("“unknown.xyz” can't be opened: no application on this computer opens it.")},
+        {{QStringLiteral("notes.txt"), QStringLiteral("unknown.xyz")},
+         QStringLiteral("“unknown.xyz” can't be opened: no application on this computer opens it.")},
+    };
+    for (const auto& [names, shown] : cases) {
+        SCOPED_TRACE(names.join(QLatin1Char(' ')).toStdString());
+        m_browser->setErrorMessage(std::nullopt);
+        openAndHearBack(names);
+        EXPECT_EQ(m_browser->errorMessage(), shown);
     }
 }
 
