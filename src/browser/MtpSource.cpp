@@ -3,6 +3,17 @@
 #include "MTPError.h"
 #include "MTPManager.h"
 
+bool MtpSource::isMissingItem(const std::exception_ptr& error) const
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const MTPError& e) {
+        return e.kind() == MTPError::Kind::notFound;
+    } catch (...) {
+        return false;
+    }
+}
+
 namespace {
 
 class ManagerMtpSource final : public MtpSource {
@@ -18,17 +29,6 @@ public:
     }
 
     QString deviceNode(const QString& serial) override { return MTPManager::shared().deviceNode(serial); }
-
-    bool isMissingItem(const std::exception_ptr& error) const override
-    {
-        try {
-            std::rethrow_exception(error);
-        } catch (const MTPError& e) {
-            return e.kind() == MTPError::Kind::notFound;
-        } catch (...) {
-            return false;
-        }
-    }
 };
 
 } // namespace

@@ -24,7 +24,7 @@ public:
     // the GUI thread.
     virtual std::shared_ptr<PhoneFiles> connection(const QString& serial) = 0;
     // Whether the failure is the MTP layer's "that item isn't on the phone".
-    virtual bool isMissingItem(const std::exception_ptr& error) const = 0;
+    virtual bool isMissingItem(const std::exception_ptr& error) const;
     // The USB device node of the phone, for finding the programs that hold
     // it; empty when unknown. Runs on a worker thread.
     virtual QString deviceNode(const QString& serial) { Q_UNUSED(serial); return {}; }

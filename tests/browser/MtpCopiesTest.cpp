@@ -5,7 +5,6 @@
 #include "BrowserFakes.h"
 #include "MTPCodes.h"
 #include "MTPConnection.h"
-#include "MTPError.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 
@@ -59,16 +58,6 @@ public:
         if (m_connection)
             m_connection->close().wait();
         m_connection.reset();
-    }
-    bool isMissingItem(const std::exception_ptr& error) const override
-    {
-        try {
-            std::rethrow_exception(error);
-        } catch (const MTPError& e) {
-            return e.kind() == MTPError::Kind::notFound;
-        } catch (...) {
-            return false;
-        }
     }
 
 private:

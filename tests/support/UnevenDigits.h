@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QFont>
+#include <QImage>
+#include <QRect>
+
+#include <optional>
 
 namespace testsupport {
 
@@ -10,5 +14,9 @@ namespace testsupport {
 QFont unevenDigitsFont(int pixelSize = 20);
 // Whether `font` resolves to it (it loaded).
 bool isUnevenDigitsFont(const QFont& font);
+
+// The centre of the first inked run of columns in `area`, where pixels
+// darker than mid grey are ink.
+std::optional<double> firstInkCentre(const QImage& image, const QRect& area);
 
 } // namespace testsupport

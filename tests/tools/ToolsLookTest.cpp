@@ -18,21 +18,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The centre of the first inked run of columns in `area`.
-std::optional<double> firstInkCentre(const QImage& image, const QRect& area)
-{
-    int start = -1;
-    for (int x = area.left(); x <= area.right(); ++x) {
-        bool inked = false;
-        for (int y = area.top(); y <= area.bottom() && !inked; ++y)
-            inked = qGray(image.pixel(x, y)) < 128;
-        if (inked && start < 0)
-            start = x;
-        if (!inked && start >= 0)
-            return (start + x - 1) / 2.0;
-    }
-    return std::nullopt;
-}
+using testsupport::firstInkCentre;
 
 } // namespace
 
