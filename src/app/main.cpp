@@ -1,3 +1,4 @@
+#include "Error.h"
 #include "LazyIconStyle.h"
 #include "ServiceBrowser.h"
 #include "Symbols.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 
 #include <fontconfig/fontconfig.h>
 
@@ -38,6 +40,16 @@ private:
     QPointer<QWindow> m_window;
 };
 
+// Work done ahead of need on a worker. Each is done anyway when first needed,
+// so with no thread to spare it is left out.
+void warmUp(std::function<void()> work)
+{
+    try {
+        WorkerPool::shared().start([work = std::move(work)](std::stop_token) { work(); });
+    } catch (const NoThreadError&) {
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -49,16 +61,16 @@ int main(int argc, char* argv[])
     // database's own lock makes the window's first font wait for it if need be.
     static std::atomic<int> fontSteps {0};
     const auto listFonts = [] { QFontDatabase::families(); };
-    WorkerPool::shared().start([listFonts](std::stop_token) {
+    warmUp([listFonts] {
         FcInit();
         if (fontSteps.fetch_add(1) == 1)
             listFonts();
     });
     // The phone discovery that the main window starts opens avahi's library.
-    WorkerPool::shared().start([](std::stop_token) { ServiceBrowser::prepareSystem(); });
+    warmUp([] { ServiceBrowser::prepareSystem(); });
     QApplication app(argc, argv);
     if (fontSteps.fetch_add(1) == 1)
-        WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });
+        warmUp(listFonts);
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));

@@ -190,6 +190,10 @@ void BrowserModel::stopRecording(const QString& serial, int attempt)
             std::rethrow_exception(error);
         } catch (const Cancelled&) {
             return;
+        } catch (const NoThreadError& noThread) {
+            // Nothing reached the phone; the recording goes on until asked again.
+            setErrorMessage(noThread.description());
+            return;
         } catch (...) {
         }
         if (attempt + 1 >= stopAttempts)
@@ -201,11 +205,7 @@ void BrowserModel::stopRecording(const QString& serial, int attempt)
         });
     };
     // Not a job: it must reach the phone while a copy runs.
-    try {
-        Task::run(this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, again);
-    } catch (...) {
-        setErrorMessage(failureText(std::current_exception()));
-    }
+    Task::run(this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, again);
 }
 
 void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)

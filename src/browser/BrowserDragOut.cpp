@@ -100,7 +100,9 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
     try {
         WorkerPool::shared().start(work, pull->stop);
     } catch (...) {
-        pull->finished = true; // no thread for it: nothing to hand over
+        // No thread for it: nothing to hand over, and the user hears why.
+        pull->finished = true;
+        pull->failure = failureText(std::current_exception());
     }
     return pull;
 }

@@ -162,9 +162,6 @@ void BrowserModel::reload(std::function<void()> finished)
         QList<RemoteEntry> entries;
         std::shared_ptr<const VisibleEntries::Keys> keys;
     };
-    // Started in a slot or a timer's call: a failure to start is shown here,
-    // never left to end the application.
-    try {
     m_listingTask = Task::run(
         this,
         [phoneFiles, listed, showHidden](const Cancel& cancel) {
@@ -209,11 +206,6 @@ void BrowserModel::reload(std::function<void()> finished)
             }
             call(finished);
         });
-    } catch (...) {
-        ended();
-        setErrorMessage(failureText(std::current_exception()));
-        call(finished);
-    }
 }
 
 QList<RemoteEntry> BrowserModel::selectedEntries() const

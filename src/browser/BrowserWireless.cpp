@@ -116,23 +116,25 @@ void BrowserModel::disconnect(const Device& device)
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
     const QString serial = device.serial;
-    try {
-        Task::run(
-            this,
-            [source, adb, serial](const Cancel& cancel) {
-                try {
-                    source->disconnect(adb, serial, cancel);
-                } catch (const Cancelled&) {
-                    throw;
-                } catch (...) {
-                    // Not reported; the list shows what happened.
-                }
-            },
-            [this] { refreshDevices(); }, [this](const std::exception_ptr&) { refreshDevices(); });
-    } catch (...) {
-        m_disconnectedByUser.remove(serial);
-        setErrorMessage(failureText(std::current_exception()));
-    }
+    Task::run(
+        this,
+        [source, adb, serial](const Cancel& cancel) {
+            try {
+                source->disconnect(adb, serial, cancel);
+            } catch (const Cancelled&) {
+                throw;
+            } catch (...) {
+                // Not reported; the list shows what happened.
+            }
+        },
+        [this] { refreshDevices(); },
+        [this, serial](const std::exception_ptr& error) {
+            if (NoThreadError::matches(error)) {
+                m_disconnectedByUser.remove(serial);
+                setErrorMessage(failureText(error));
+            }
+            refreshDevices();
+        });
 }
 
 void BrowserModel::autoReconnect()
@@ -162,22 +164,21 @@ void BrowserModel::autoReconnect()
         const std::shared_ptr<AdbSource> source = m_adbSource;
         const ADB adb = *m_adb;
         const QString address = service.address;
-        try {
-            Task::run(
-                this,
-                [source, adb, address](const Cancel& cancel) {
-                    try {
-                        source->connect(adb, address, cancel);
-                    } catch (const Cancelled&) {
-                        throw;
-                    } catch (...) {
-                        // An automatic attempt fails quietly; the next comes a minute later.
-                    }
-                },
-                [this] { refreshDevices(); }, [](const std::exception_ptr&) {});
-        } catch (...) {
-            // Called at the end of every pass: the pass and the poll go on.
-            setErrorMessage(failureText(std::current_exception()));
-        }
+        Task::run(
+            this,
+            [source, adb, address](const Cancel& cancel) {
+                try {
+                    source->connect(adb, address, cancel);
+                } catch (const Cancelled&) {
+                    throw;
+                } catch (...) {
+                    // An automatic attempt fails quietly; the next comes a minute later.
+                }
+            },
+            [this] { refreshDevices(); },
+            [this](const std::exception_ptr& error) {
+                if (NoThreadError::matches(error))
+                    setErrorMessage(failureText(error));
+            });
     }
 }

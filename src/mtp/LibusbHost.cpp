@@ -1,5 +1,7 @@
 #include "LibusbHost.h"
 
+#include "WorkerPool.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -105,7 +107,7 @@ struct LibusbHost::Context {
         std::lock_guard lock(mutex);
         if (events.joinable())
             return;
-        events = std::thread([this] {
+        events = WorkerPool::shared().ownThread([this] {
             while (!stopping)
                 libusb_handle_events_completed(usb, nullptr);
         });
@@ -356,6 +358,13 @@ std::unique_ptr<UsbInterface> LibusbHost::open(uint64_t registryID)
         libusb_close(handle);
         throw errorOf(rc);
     }
-    m_context->startEvents();
+    try {
+        m_context->startEvents();
+    } catch (...) {
+        // The phone stays free for the next attempt.
+        libusb_release_interface(handle, ifnum);
+        libusb_close(handle);
+        throw;
+    }
     return std::make_unique<LibusbInterface>(m_context, handle, static_cast<uint8_t>(ifnum), std::move(endpoints));
 }

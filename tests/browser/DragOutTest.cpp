@@ -90,6 +90,21 @@ TEST_F(DragOutTest, ARequestWaitsForTheCopyWithoutRunningTheWindowsEvents)
     EXPECT_EQ(error(), QString());
 }
 
+// Mended: a copy that got no thread handed the receiver nothing and the
+// user no word.
+TEST_F(DragOutTest, ACopyThatGetsNoThreadSaysWhy)
+{
+    std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    const QList<QUrl> urls = drag->urls();
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(urls.isEmpty());
+    drag.reset();
+    settle();
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_EQ(phone->callsStartingWith(u"pull "_s), 0);
+}
+
 // Mended: a receiver that gave up left the user with no word. A request
 // gets no answer after the wait; the copy goes on for the next request of
 // the same drag; a drag that ends unanswered says so, and its copy stops

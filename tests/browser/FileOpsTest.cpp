@@ -610,6 +610,7 @@ TEST_F(RecordingTest, AStopThatCannotStartIsShownAndTheRecordingGoesOn)
     ASSERT_TRUE(model().recordingStarted());
     WorkerPool::shared().refuseThreadsForTesting(true);
     EXPECT_NO_THROW(model().toggleRecording());
+    settle();
     WorkerPool::shared().refuseThreadsForTesting(false);
     EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
     EXPECT_TRUE(model().recordingStarted());

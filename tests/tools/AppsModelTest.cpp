@@ -4,6 +4,7 @@
 #include "FakePhoneHarness.h"
 #include "PhoneFixture.h"
 #include "TestSupport.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -371,6 +372,39 @@ TEST_F(AppsModelTest, AReplacedReloadAndALetGoModelsReloadEndTheirAdb)
     EXPECT_TRUE(waitUntil([&] { return running() == 0; }, 4s)) << running();
     ASSERT_TRUE(idle());
     EXPECT_FALSE(model->errorMessage()) << "a reload nobody waits for says nothing";
+}
+
+// With no thread for adb, a reload and an action end at once with the reason
+// shown, and the model is ready for the next.
+TEST_F(AppsModelTest, WorkThatGetsNoThreadEndsWithItsReason)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    const struct {
+        const char* what;
+        std::function<void()> request;
+    } cases[] = {
+        {"a reload", [this] { model->reload(); }},
+        {"an action", [this] { model->forceStop(app(kNotes)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setErrorMessage(std::nullopt);
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.request());
+            EXPECT_TRUE(waitUntil([this] { return model->errorMessage().has_value(); }, 5s));
+        }
+        EXPECT_TRUE(model->errorMessage().value_or(QString()).startsWith(QStringLiteral("Couldn't start a worker thread")))
+            << model->errorMessage().value_or(QString()).toStdString();
+        EXPECT_TRUE(idle());
+    }
+    EXPECT_TRUE(phone().receivedCommands().isEmpty());
+    model->reload();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->apps().size(), 3u);
 }
 
 } // namespace

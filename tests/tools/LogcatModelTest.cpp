@@ -272,4 +272,32 @@ TEST_F(LogcatModelTest, SaveSuggestsTheNameAndWritesWhatWasShownWhenAsked)
     EXPECT_TRUE(warnings.isEmpty());
 }
 
+// Mended: with no thread for adb, typing a package threw to the field, and
+// the pid poll's timer let the failure escape, ending the application. Each
+// piece of the log's work now ends by itself: no stream reads as ended, a
+// lookup finds nothing, a save warns.
+TEST_F(LogcatModelTest, WorkThatGetsNoThreadEndsQuietlyOrWarns)
+{
+    QTemporaryDir folder;
+    LogcatModel& log = model();
+    log.setTiming({.flush = 150ms, .pidPoll = 50ms});
+    answer = folder.filePath(u"log.txt"_s);
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(log.setPackage(u"com.example"_s));
+    EXPECT_NO_THROW(log.start());
+    EXPECT_NO_THROW(log.clear());
+    EXPECT_NO_THROW(log.save());
+    waitUntil([] { return false; }, 300ms); // a few ticks of the pid poll
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(log.ended());
+    EXPECT_FALSE(log.appPids().has_value());
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.first().contains(u"Couldn't start a worker thread"_s)) << warnings.first().toStdString();
+    EXPECT_EQ(commands(u"pidof 'com.example'"_s), 0);
+    // With threads again, the next tick asks.
+    phone().setReply(u"pidof 'com.example'"_s, {.out = "7\n"});
+    EXPECT_TRUE(waitUntil([&] { return log.appPids() == QSet<QString>{u"7"_s}; }, 5s));
+    log.stop();
+}
+
 } // namespace

@@ -61,6 +61,51 @@ TEST_F(BrowserWireless, ConnectingShowsItsJobThenChoosesThePhoneOrThrows)
     EXPECT_EQ(failure, u"failed to connect"_s);
 }
 
+// Mended: with no thread for adb, connecting showed "Connecting to …" and
+// threw, so the job stayed and every later action only beeped; an automatic
+// reconnection's failure is shown as the one to start anything else is.
+TEST_F(BrowserWireless, ConnectionsThatGetNoThreadEndAndSayWhy)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
+    QString failure;
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        const QString* shown;
+    } cases[] = {
+        {"connecting by address",
+         [&] {
+             model().connectWireless(u"10.0.0.5:5555"_s, &model(), [](std::optional<Device>) {},
+                                     [&](std::exception_ptr error) { failure = failureText(error).value_or(QString()); });
+         },
+         &failure},
+        {"reconnecting a paired phone",
+         [&] {
+             model().setAutoReconnectWireless(true);
+             list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.6", 5555);
+         },
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.request());
+            settle();
+        }
+        const QString shown = c.shown ? *c.shown : model().errorMessage().value_or(QString());
+        EXPECT_TRUE(shown.startsWith(u"Couldn't start a worker thread"_s)) << shown.toStdString();
+        EXPECT_FALSE(model().job());
+    }
+    EXPECT_TRUE(connected().isEmpty());
+    EXPECT_EQ(adb->callsStartingWith(u"disconnect"_s), 0) << "nothing ran, so nothing is undone";
+}
+
 TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
 {
     settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
