@@ -279,13 +279,14 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
         choose(choice.value_or(phones.first().serial), false);
         chosenNow = true;
     }
-    // The phone that left is back and ready: it gets the window again.
+    // The phone that left is back and ready: it gets the window again, as a
+    // phone that arrives does, so not with "Open phone when connected" off.
     if (m_leftPhone) {
         for (const Device& device : phones) {
             if (!device.isReady() || (device.serial != m_leftPhone->first && identity(device) != m_leftPhone->second))
                 continue;
             m_leftPhone.reset();
-            if (device.serial != m_selectedSerial) {
+            if (m_openWhenConnected && device.serial != m_selectedSerial) {
                 choose(device.serial, false);
                 chosenNow = true;
             }
