@@ -172,7 +172,8 @@ public:
     // address, chooses it. done gets that entry (none when the phone is
     // listed otherwise); failed gets ADBError::notFound, adb's failure or
     // Cancelled. Either runs on context's thread, never once context is
-    // gone. Cancelling the task ends the adb run.
+    // gone. Cancelling the task ends the adb run. After adb's failure the
+    // address is disconnected again.
     Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
                          std::function<void(std::exception_ptr)> failed);
     // Disconnects a Wi-Fi phone; it is not reconnected by itself while it
@@ -405,6 +406,7 @@ private:
     QList<Device> oneEntryPerPhone(const QList<Device>& list) const;
     QString identity(const Device& device) const;
     void autoReconnect();
+    void dropFailedConnection(const ADB& adb, const QString& address);
 
     bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still

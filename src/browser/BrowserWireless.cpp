@@ -10,6 +10,8 @@ namespace {
 
 // One automatic attempt per address in this time, counted from its start.
 constexpr std::chrono::seconds reconnectPause(60);
+// How long the disconnect after a failed connection may take.
+constexpr std::chrono::seconds dropLimit(10);
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
 const QString pairingSuffix = QStringLiteral("._adb-tls-pairing._tcp");
@@ -102,10 +104,23 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
                     done(connected);
             });
         },
-        [clearJob, fail](const std::exception_ptr& error) {
+        [this, adb, address, clearJob, fail](const std::exception_ptr& error) {
+            if (failureText(error) && !NoThreadError::matches(error))
+                dropFailedConnection(adb, address);
             clearJob();
             fail(error);
         });
+}
+
+// adb keeps an address it failed to connect to as an offline phone that never
+// comes up: the list would say "Connecting…" for good.
+void BrowserModel::dropFailedConnection(const ADB& adb, const QString& address)
+{
+    const std::shared_ptr<AdbSource> source = m_adbSource;
+    Task task = Task::run(
+        this, [source, adb, address](const Cancel& cancel) { source->disconnect(adb, address, cancel); },
+        [this] { refreshDevices(); }, [this](const std::exception_ptr&) { refreshDevices(); });
+    m_clock->after(dropLimit, this, [task]() mutable { task.cancel(); });
 }
 
 void BrowserModel::disconnect(const Device& device)

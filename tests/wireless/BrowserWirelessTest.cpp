@@ -61,6 +61,35 @@ TEST_F(BrowserWireless, ConnectingShowsItsJobThenChoosesThePhoneOrThrows)
     EXPECT_EQ(failure, u"failed to connect"_s);
 }
 
+// Mended: adb keeps an address it failed to connect to as an offline phone,
+// so the list said "Connecting…" for good after the sheet said it failed.
+TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
+{
+    WirelessPairing pairing{clock};
+    pairing.start(host());
+    settle();
+    adb->scriptDisconnects = true;
+    const QString address = u"10.0.0.5:5555"_s;
+    pairing.connectManually(address, QString(), QString());
+    answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s));
+    EXPECT_EQ(pairing.phase().kind(), PhaseKind::failed);
+    ASSERT_EQ(adb->disconnects.requests(), QStringList{address});
+    // A disconnect that hangs is given up on.
+    EXPECT_EQ(adb->disconnects.waiting(), 1);
+    browserClock->fire();
+    settle();
+    EXPECT_EQ(adb->disconnects.cancelled(), 1);
+
+    // Neither a connection that worked nor one the person stopped is undone.
+    pairing.connectManually(address, QString(), QString());
+    answerConnect();
+    pairing.connectManually(u"10.0.0.6:5555"_s, QString(), QString());
+    settle();
+    pairing.stop();
+    settle();
+    EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
+}
+
 // Mended: with no thread for adb, connecting showed "Connecting to …" and
 // threw, so the job stayed and every later action only beeped; an automatic
 // reconnection's failure is shown as the one to start anything else is.
