@@ -202,6 +202,12 @@ void AppsModel::setLoading(int running)
 
 void AppsModel::reload(std::function<void()> done)
 {
+    // Nobody shows the list any more; its adb would run until the phone answers.
+    if (m_dropped) {
+        if (done)
+            done();
+        return;
+    }
     // Its answer would be dropped anyway; a phone that hangs must not pile up adb.
     m_reloadTask.cancel();
     const quint64 reload = ++m_latestReload;

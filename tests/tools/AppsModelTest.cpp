@@ -374,6 +374,23 @@ TEST_F(AppsModelTest, AReplacedReloadAndALetGoModelsReloadEndTheirAdb)
     EXPECT_FALSE(model->errorMessage()) << "a reload nobody waits for says nothing";
 }
 
+// Mended: the reload that follows an uninstall started even when the window
+// had let go of the model meanwhile, and its adb ran until the phone answered.
+TEST_F(AppsModelTest, AModelLetGoDuringAnUninstallStartsNoReload)
+{
+    reply(QStringLiteral("cmd package 'uninstall' 'com.example.notes'"), "Success\n", 0, 700);
+    model->uninstall(app(kNotes));
+    ASSERT_TRUE(waitUntil([this] { return received(QStringLiteral("cmd package 'uninstall' 'com.example.notes'")) == 1; }));
+    model->drop();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->status(), QStringLiteral("Uninstalled com.example.notes"));
+    EXPECT_EQ(received(QStringLiteral("pm list packages")), 0);
+    model->reload();
+    EXPECT_FALSE(model->isLoading());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(received(QStringLiteral("pm list packages")), 0);
+}
+
 // With no thread for adb, a reload and an action end at once with the reason
 // shown, and the model is ready for the next.
 TEST_F(AppsModelTest, WorkThatGetsNoThreadEndsWithItsReason)
