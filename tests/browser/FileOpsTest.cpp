@@ -619,6 +619,18 @@ TEST_F(RecordingTest, AStopThatCannotStartIsShownAndTheRecordingGoesOn)
     EXPECT_EQ(desktop->revealed.size(), 1);
 }
 
+// A recorder whose output gets no thread to be read is not started: said,
+// and no recording is left.
+TEST_F(RecordingTest, AStartThatGetsNoThreadIsShownAndLeavesNoRecording)
+{
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(model().toggleRecording());
+    settle();
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_FALSE(model().recordingStarted());
+}
+
 TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
 {
     adb->setStreamTool({});
