@@ -280,7 +280,7 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
         chosenNow = true;
     }
     // The phone that left is back and ready: it gets the window again, as a
-    // phone that arrives does, so not with "Open phone when connected" off.
+    // phone that arrives does, so not with openWhenConnected off.
     if (m_leftPhone) {
         for (const Device& device : phones) {
             if (!device.isReady() || (device.serial != m_leftPhone->first && identity(device) != m_leftPhone->second))

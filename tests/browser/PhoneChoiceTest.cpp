@@ -84,7 +84,7 @@ TEST_F(PhoneChoiceTest, APhoneNotReadyNeverTakesTheWindowAndOneThatLeftBrieflyGe
 }
 
 // Mended: a phone that left and came back took the window however long it
-// was gone, also with "Open phone when connected" off.
+// was gone, also with the setting to open a newly connected phone off.
 TEST_F(PhoneChoiceTest, WithOpenWhenConnectedOffAReturningPhoneLeavesTheChoiceAlone)
 {
     for (const QString& returning : {u"B2"_s, u"10.0.0.9:5555"_s}) {
