@@ -184,13 +184,22 @@ void BrowserModel::autoReconnect()
             [source, adb, address](const Cancel& cancel) {
                 try {
                     source->connect(adb, address, cancel);
+                    return true;
                 } catch (const Cancelled&) {
                     throw;
                 } catch (...) {
                     // An automatic attempt fails quietly; the next comes a minute later.
+                    return false;
                 }
             },
-            [this] { refreshDevices(); },
+            [this, adb, address](bool connected) {
+                // Left as adb's offline entry, the phone would count as
+                // connected and never be tried again.
+                if (!connected)
+                    dropFailedConnection(adb, address);
+                else
+                    refreshDevices();
+            },
             [this](const std::exception_ptr& error) {
                 if (NoThreadError::matches(error))
                     setErrorMessage(failureText(error));

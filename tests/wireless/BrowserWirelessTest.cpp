@@ -145,6 +145,8 @@ TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
     EXPECT_EQ(connected(), QStringList{u"10.0.0.5:5555"_s});
     adb->connects.push(connectFails(u"no route"_s));
     settle();
+    // Not left as adb's offline entry, which would count as connected.
+    EXPECT_EQ(adb->calls(u"disconnect 10.0.0.5:5555"_s), 1);
     const auto after = [&](int seconds, bool on) {
         browserClock->time += std::chrono::seconds(seconds);
         model().setAutoReconnectWireless(on);
