@@ -81,11 +81,9 @@ QString BrowserModel::captureName(const QString& phone, const QString& kind, con
                                   const QString& extension)
 {
     // The phone's owner names it freely; the file must still land in the folder.
-    QString name = phone;
-    name.replace(QLatin1Char('/'), QLatin1Char('-'));
-    name.replace(QChar(0), QLatin1Char('-'));
-    return name + QLatin1Char(' ') + kind + QLatin1Char(' ')
-           + when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss")) + QLatin1Char('.') + extension;
+    return browserpaths::nameFromPhone(phone, QLatin1Char(' ') + kind + QLatin1Char(' ')
+                                                  + when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"))
+                                                  + QLatin1Char('.') + extension);
 }
 
 void BrowserModel::takeScreenshot()
@@ -300,8 +298,8 @@ void BrowserModel::copyRecording(const Take& take)
                      + captureName(take.device.model, QStringLiteral("Recording"), take.started, QStringLiteral("mp4")));
                  // Under a name of its own until it is whole: a copy that stops
                  // leaves nothing under the recording's name.
-                 const QString part =
-                     uniqueLocalURL(folder + QStringLiteral("/.") + QFileInfo(path).fileName() + QStringLiteral(".part"));
+                 const QString part = uniqueLocalURL(
+                     folder + QLatin1Char('/') + browserpaths::temporaryName(QFileInfo(path).fileName(), true));
                  try {
                      source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());

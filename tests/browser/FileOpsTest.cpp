@@ -4,6 +4,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "HostileNames.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -468,6 +469,39 @@ TEST_F(FileOpsTest, CaptureNamesKeepThePhoneNameInOneFileName)
     };
     for (const auto& [phoneName, expected] : cases)
         EXPECT_EQ(BrowserModel::captureName(phoneName, u"Screenshot"_s, when, u"png"_s), expected);
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        hostilenames::expectOneName(BrowserModel::captureName(c.text, u"Recording"_s, when, u"mp4"_s),
+                                    u" Recording 2026-03-01 at 14.05.09.mp4"_s);
+    }
+}
+
+// Mended: a phone named "../../x" put its screenshot two folders up.
+TEST_F(FileOpsTest, AScreenshotOfAPhoneWithAnyNameLandsInTheSaveFolder)
+{
+    int number = 0;
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        const QString serial = u"H"_s + QString::number(++number); // a name is asked once per phone
+        adb->setDevices({adbPhone(serial, u"device"_s, c.text)});
+        pass();
+        model().setSelectedSerial(serial);
+        settle();
+        run();
+        ASSERT_TRUE(model().selectedDevice());
+        ASSERT_EQ(model().selectedDevice()->model, c.text);
+        model().setErrorMessage(std::nullopt); // the new phone's listing is no part of this
+        desktop->revealed.clear();
+        model().takeScreenshot();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(desktop->revealed.size(), 1);
+        ASSERT_EQ(desktop->revealed[0].size(), 1);
+        const QFileInfo shot(desktop->revealed[0][0]);
+        EXPECT_EQ(shot.absolutePath(), QDir(saved.path()).absolutePath());
+        EXPECT_TRUE(shot.isFile());
+        hostilenames::expectOneName(shot.fileName(), u".png"_s);
+    }
 }
 
 // Mended: with no Downloads folder in a new home, Capture failed with "No
