@@ -213,8 +213,9 @@ void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
         return;
     // The phone's words end up in a sentence: the last line, and not all of a long one.
     for (const QString& line : lines) {
-        if (!line.trimmed().isEmpty())
-            recording->second.said = line.trimmed().left(300);
+        const QString words = ADB::clean(line);
+        if (!words.isEmpty())
+            recording->second.said = words.left(300);
     }
 }
 
