@@ -280,7 +280,9 @@ void BrowserModel::copyRecording(const Take& take)
                          if (answer.trimmed() == QStringLiteral("nothing")) {
                              removeFromPhone();
                              QString sentence = QStringLiteral("The phone couldn't record its screen.");
-                             if (!take.said.isEmpty())
+                             if (take.said == ADB::phoneLeftSentence())
+                                 sentence += QLatin1Char(' ') + take.said;
+                             else if (!take.said.isEmpty())
                                  sentence += QStringLiteral(" It said: ") + take.said;
                              notCopied(sentence);
                              return;

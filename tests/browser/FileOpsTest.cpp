@@ -760,6 +760,11 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
          [] { return u"nothing\n"_s; }, {},
          u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
+        // Mended: adb's own words for the lost phone ended the sentence.
+        {"the recorder's adb loses the phone",
+         "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
+         [] { return u"nothing\n"_s; }, {},
+         u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
          u"device offline"_s, 0, 0},
@@ -786,7 +791,7 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
     }
     // Every recording had a phone file of its own.
-    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 3);
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 4);
     EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
 }
 
