@@ -245,7 +245,7 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     if (box.isCancelled())
         throw Cancelled();
     if (tooLong)
-        throw ADBError::failed(QStringLiteral("The phone’s answer was too long to read."));
+        throw ADBError::failed(QStringLiteral("The phone's answer was too long to read."));
     if (status.signalled)
         throw Cancelled();
     if (status.code == 0)

@@ -182,7 +182,7 @@ TEST_F(ADBRunner, AnAnswerTooLongToHoldFailsAndOnlyTheEndOfStandardErrorIsKept)
     } catch (const ADBError& error) {
         failure = error.description();
     }
-    EXPECT_EQ(failure, QStringLiteral("The phone’s answer was too long to read."));
+    EXPECT_EQ(failure, QStringLiteral("The phone's answer was too long to read."));
 
     const ADB noisy = stub("i=0; while [ $i -lt 40000 ]; do echo \"rm: cannot remove 'x$i': Permission denied\"; "
                            "i=$((i+1)); done >&2; echo 'the last line' >&2; exit 1\n");

@@ -128,7 +128,7 @@ TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
     desktop->answer = 0;
     // As the listing gives a name holding the byte 0xFF.
     const RemoteEntry bad = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
-    const QString sentence = u"“bad\uFFFD.txt” has a name that isn’t valid UTF-8, so it can’t be used from here. "
+    const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
                              u"Rename it on the phone first."_s;
     const struct { const char* what; std::function<void()> request; } cases[] = {
         {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
