@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -97,7 +98,12 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
 {
     const QStringList paths =
         ADB::packageNames(adb.shell(serial, QStringLiteral("pm path ") + ADB::quote(app.package), cancel));
-    if (paths.isEmpty())
+    // Each part is pulled into the save under its name on the phone: a name
+    // that isn't one ("..", none) would put it somewhere else.
+    const auto unusable = [](const QString& path) {
+        return browserpaths::refusal(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), {}).has_value();
+    };
+    if (paths.isEmpty() || std::any_of(paths.begin(), paths.end(), unusable))
         throw ADBError::failed(QStringLiteral("The phone didn't say where this app is stored."));
 
     // A new home may have no Downloads folder yet.

@@ -218,6 +218,11 @@ TEST_F(AppsModelTest, SavingPackageFiles)
         {"the one pull fails", kNotes, QStringLiteral("6"), {split[0]}, split[0], {}, {},
          "failed to copy '/data/app/n/base.apk' to '%1/com.example.notes 6.apk': remote Permission denied"},
         {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
+        // Mended: a part named ".." was pulled beside the app's folder.
+        {"a part that names no file", kNotes, QStringLiteral("8"), {split[0], "/data/app/n/.."}, {}, {}, {},
+         "The phone didn't say where this app is stored."},
+        {"a part ending in a slash", kNotes, QStringLiteral("8"), {split[0], "/data/app/n/"}, {}, {}, {},
+         "The phone didn't say where this app is stored."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
