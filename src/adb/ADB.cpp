@@ -245,7 +245,7 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     if (box.isCancelled())
         throw Cancelled();
     if (tooLong)
-        throw ADBError::failed(QStringLiteral("The phone’s answer was too long to read."));
+        throw ADBError::failed(QStringLiteral("The phone's answer was too long to read."));
     if (status.signalled)
         throw Cancelled();
     if (status.code == 0)
@@ -254,7 +254,20 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     QString message = QString::fromUtf8(err);
     if (message.isEmpty())
         message = progress ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
-    throw ADBError::failed(clean(message));
+    message = clean(message);
+    // adb often ends without a word when the phone goes mid-command: ask
+    // whether it is still there.
+    const bool forPhone = args.size() >= 3 && args.at(0) == QLatin1StringView("-s");
+    if (message.isEmpty() && forPhone && args.at(2) != QLatin1StringView("get-state")) {
+        try {
+            run({QStringLiteral("-s"), args.at(1), QStringLiteral("get-state")}, cancel);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (const std::exception&) {
+            message = phoneLeftSentence();
+        }
+    }
+    throw ADBError::failed(message);
 }
 
 QString ADB::run(const QStringList& args, const Progress& progress, const Cancel& cancel) const
@@ -276,13 +289,58 @@ QString ADB::clean(const QString& text)
 {
     static const QRegularExpression escapes(QStringLiteral("\\x{1B}\\[[0-9;]*[A-Za-z]"));
     static const QRegularExpression lowControls(QStringLiteral("[\\x{0000}-\\x{0008}]"));
+    static const QRegularExpression lineEnds(QStringLiteral("\r\n|\r|\n"));
+    static const QRegularExpression progressLine(QStringLiteral("^\\s*\\[\\s*\\d{1,3}%\\]"));
+    // A copy's working name (browserpaths::temporaryName) as a whole name
+    // or the last part of a path: ".NAME[.ID].vantelorquist-copy".
+    static const QRegularExpression workingName(
+        QStringLiteral("(?<![^/'\"\\s])\\.([^/\\n]+?)(?:\\.[0-9a-f]{12})?\\.vantelorquist-copy"));
+    static const QRegularExpression unsureInstall(
+        QStringLiteral("^failed to install (.+?):\\s*(.*)$"), QRegularExpression::DotMatchesEverythingOption);
     QString s = text;
     s.remove(escapes);
     s.remove(QStringLiteral("^D"));
     s.remove(lowControls);
     s.remove(QStringLiteral("adb: error: "));
     s.remove(QStringLiteral("adb: "));
-    return s.trimmed();
+    // adb's percentage lines, on a terminal rewritten in place, are no part of a reason.
+    QStringList kept;
+    for (const QString& line : s.split(lineEnds)) {
+        if (!progressLine.match(line).hasMatch())
+            kept << line;
+    }
+    s = kept.join(QLatin1Char('\n'));
+    // The person knows the item by its own name, never by ours.
+    s.replace(workingName, QStringLiteral("\\1"));
+    s = s.trimmed();
+    // adb's last word on an install that it lost the phone during (or an
+    // empty reason) doesn't say whether the phone had finished it.
+    if (const QRegularExpressionMatch install = unsureInstall.match(s); install.hasMatch()) {
+        const QString reason = install.captured(2).trimmed();
+        if (reason.isEmpty() || saysThePhoneLeft(reason)) {
+            const QString path = install.captured(1);
+            return QStringLiteral("“") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
+                   + QStringLiteral("” may or may not have been installed: the connection to the phone ended before "
+                                    "it answered.");
+        }
+    }
+    if (saysThePhoneLeft(s))
+        return phoneLeftSentence();
+    return s;
+}
+
+bool ADB::saysThePhoneLeft(const QString& text)
+{
+    static const QRegularExpression gone(
+        QStringLiteral("\\bdevice '[^'\\n]*' not found|\\bdevice not found|no devices/emulators found|"
+                       "\\bdevice offline|\\bdevice '[^'\\n]*' offline"),
+        QRegularExpression::CaseInsensitiveOption);
+    return gone.match(text).hasMatch();
+}
+
+QString ADB::phoneLeftSentence()
+{
+    return QStringLiteral("The phone was disconnected.");
 }
 
 std::optional<int> ADB::lastPercent(const QString& text)

@@ -61,7 +61,7 @@ void ADB::checkSendable(const QString& path)
                 c = QChar::ReplacementCharacter;
         }
         throw ADBError::failed(QStringLiteral("“") + name
-                               + QStringLiteral("” has a name that isn’t valid UTF-8, so it can’t be used from "
+                               + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from "
                                                 "here. Rename it on the phone first."));
     }
 }
@@ -78,7 +78,7 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
     // The listing hides stat's errors, so a folder with more names than fit
     // into one command line reads as empty. Tell that from a real empty folder.
     const auto unreadable = [&path] {
-        return ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
+        return ADBError::failed(QStringLiteral("Couldn't read the items of “") + lastComponent(path)
                                 + QStringLiteral("” on the phone."));
     };
     const QString hasItems = shell(serial, hasItemsCommand(path, showHidden), cancel).trimmed();

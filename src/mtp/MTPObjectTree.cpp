@@ -490,7 +490,7 @@ DeviceInfo MTPConnection::info(const Cancel& cancel)
                 readStorageInfo(self.fetch(Operation::getStorageInfo, {self.requireStorage()}, doThat));
             facts.storageTotal = static_cast<int64_t>(storage.maxCapacity);
             facts.storageFree = static_cast<int64_t>(storage.freeSpace);
-            return facts;
+            return facts.possible();
         },
         cancel);
 }

@@ -176,7 +176,7 @@ TEST_F(OverfullFolder, OneThatStillListsNothingFailsRatherThanReadAsEmpty)
                                     "*) [ -e \"$f\" ] && { echo y; break; } ;; esac; done; true"),
                      {"y\n", {}, 0});
     EXPECT_EQ(phonetest::failureOf([&] { files().list(QStringLiteral("/sdcard/odd"), false, Cancel()); }),
-              QStringLiteral("Couldn’t read the items of “odd” on the phone."));
+              QStringLiteral("Couldn't read the items of “odd” on the phone."));
     EXPECT_EQ(phone().receivedCommands().size(), 3);
 }
 

@@ -4,6 +4,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "HostileNames.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -127,7 +128,7 @@ TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
     desktop->answer = 0;
     // As the listing gives a name holding the byte 0xFF.
     const RemoteEntry bad = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
-    const QString sentence = u"“bad\uFFFD.txt” has a name that isn’t valid UTF-8, so it can’t be used from here. "
+    const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
                              u"Rename it on the phone first."_s;
     const struct { const char* what; std::function<void()> request; } cases[] = {
         {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
@@ -468,6 +469,39 @@ TEST_F(FileOpsTest, CaptureNamesKeepThePhoneNameInOneFileName)
     };
     for (const auto& [phoneName, expected] : cases)
         EXPECT_EQ(BrowserModel::captureName(phoneName, u"Screenshot"_s, when, u"png"_s), expected);
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        hostilenames::expectOneName(BrowserModel::captureName(c.text, u"Recording"_s, when, u"mp4"_s),
+                                    u" Recording 2026-03-01 at 14.05.09.mp4"_s);
+    }
+}
+
+// Mended: a phone named "../../x" put its screenshot two folders up.
+TEST_F(FileOpsTest, AScreenshotOfAPhoneWithAnyNameLandsInTheSaveFolder)
+{
+    int number = 0;
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        const QString serial = u"H"_s + QString::number(++number); // a name is asked once per phone
+        adb->setDevices({adbPhone(serial, u"device"_s, c.text)});
+        pass();
+        model().setSelectedSerial(serial);
+        settle();
+        run();
+        ASSERT_TRUE(model().selectedDevice());
+        ASSERT_EQ(model().selectedDevice()->model, c.text);
+        model().setErrorMessage(std::nullopt); // the new phone's listing is no part of this
+        desktop->revealed.clear();
+        model().takeScreenshot();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(desktop->revealed.size(), 1);
+        ASSERT_EQ(desktop->revealed[0].size(), 1);
+        const QFileInfo shot(desktop->revealed[0][0]);
+        EXPECT_EQ(shot.absolutePath(), QDir(saved.path()).absolutePath());
+        EXPECT_TRUE(shot.isFile());
+        hostilenames::expectOneName(shot.fileName(), u".png"_s);
+    }
 }
 
 // Mended: with no Downloads folder in a new home, Capture failed with "No
@@ -739,6 +773,11 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
          [] { return u"nothing\n"_s; }, {},
          u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
+        // Mended: adb's own words for the lost phone ended the sentence.
+        {"the recorder's adb loses the phone",
+         "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
+         [] { return u"nothing\n"_s; }, {},
+         u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
          u"device offline"_s, 0, 0},
@@ -765,7 +804,7 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
     }
     // Every recording had a phone file of its own.
-    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 3);
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 4);
     EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
 }
 

@@ -163,6 +163,29 @@ TEST_F(MTPSession, OpensReadsThePhoneAndCloses)
     EXPECT_EQ(phone->pendingInterruptReads(), 0);
 }
 
+// Mended: a battery level of 250 and more free space than the storage holds
+// were shown as facts.
+TEST_F(MTPSession, FactsNoPhoneCanHaveAreLeftOut)
+{
+    phone->configure([](auto& s) { s.batteryLevel = 250; });
+    phone->removeStorage(0x00010001);
+    phone->addStorage(0x00010001, 4ull << 20, 8ull << 20);
+    connect();
+    DeviceInfo facts = connection->info(Cancel());
+    EXPECT_EQ(facts.battery, std::nullopt);
+    EXPECT_EQ(facts.storageTotal, int64_t(4ull << 20));
+    EXPECT_EQ(facts.storageFree, std::nullopt);
+
+    // Beyond what a signed count holds.
+    phone->configure([](auto& s) { s.batteryLevel = 100; });
+    phone->removeStorage(0x00010001);
+    phone->addStorage(0x00010001, ~0ull, 1ull << 20);
+    facts = connection->info(Cancel());
+    EXPECT_EQ(facts.battery, 100);
+    EXPECT_EQ(facts.storageTotal, std::nullopt);
+    EXPECT_EQ(facts.storageFree, int64_t(1ull << 20));
+}
+
 TEST_F(MTPSession, BusyOrLockedUntilThePhoneLetsGoOrShowsAStorage)
 {
     phone->configure([](auto& s) { s.heldByOtherProgram = true; });

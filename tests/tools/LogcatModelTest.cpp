@@ -1,4 +1,5 @@
 #include "LogcatModel.h"
+#include "HostileNames.h"
 #include "PhoneFixture.h"
 #include "TestSupport.h"
 #include "WorkerPool.h"
@@ -214,6 +215,25 @@ TEST_F(LogcatModelTest, SaveWritesTheShownLinesOrWarns)
     ASSERT_TRUE(waitUntil([&] { return !warnings.isEmpty(); }));
     EXPECT_TRUE(warnings.first().contains(*answer)) << warnings.first().toStdString();
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "shown.txt and plain only";
+}
+
+// Mended: a phone named "../../x" chose where the log went, one named by an
+// absolute path moved the panel there, and "Work / Home" could not be saved.
+TEST_F(LogcatModelTest, TheSuggestedNameIsOneNameWhateverThePhoneIsCalled)
+{
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        LogcatModel log(adb(), serial(), c.text);
+        QStringList suggested;
+        log.setPrompts({[&](const QString& name) -> std::optional<QString> {
+                            suggested << name;
+                            return std::nullopt;
+                        },
+                        [](const QString&, const QString&) {}});
+        log.save();
+        ASSERT_EQ(suggested.size(), 1);
+        hostilenames::expectOneName(suggested.first(), u" logcat.txt"_s);
+    }
 }
 
 // Mended: every keystroke in the package field started a lookup whose adb
