@@ -5,6 +5,7 @@
 #include "AndroidKey.h"
 #include "Glass.h"
 #include "BrowserFakes.h"
+#include "FocusRest.h"
 #include "MirrorAudio.h"
 #include "MirrorDisplayView.h"
 #include "MirrorLook.h"
@@ -503,6 +504,43 @@ TEST_F(MirrorWindowTest, TheRailRecordsAndCapturesTheMirroredPhoneWhicheverIsCho
     EXPECT_EQ(record.title(), u"Record"_s);
     ASSERT_TRUE(waitUntil([&] { return !model().hasRecordingsToKeep(); }, 15s));
     EXPECT_EQ(stops(u"S2"_s), 1);
+    settle();
+}
+
+// Mended: Tab to Screenshot and Space, and the screenshot's job disabled the
+// button and Qt handed the focus to Record, where the next Space started a
+// recording. The focus rests on the window until Screenshot can act again.
+TEST_F(MirrorWindowTest, SpaceOnScreenshotLeavesTheFocusWhereTheNextSpaceStartsNothing)
+{
+    FocusRest::install();
+    model().setAskWhereToSave(false);
+    model().setSaveFolder(m_folder.path());
+    phones({browsertest::adbPhone(u"S1"_s)});
+    QSettings settings(m_folder.filePath(u"s.ini"_s), QSettings::IniFormat);
+    MirrorSession session(ADB(u"/nowhere/adb"_s), u"S1"_s, u"Pixel"_s, &settings);
+    QWidget top;
+    auto* layout = new QVBoxLayout(&top);
+    auto* rail = new MirrorSideRail(session, model(), &top);
+    layout->addWidget(rail);
+    top.show();
+    top.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&top));
+    rail->button(u"Rotate"_s)->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(top.windowHandle(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), rail->button(u"Screenshot"_s));
+
+    QTest::keyClick(top.windowHandle(), Qt::Key_Space);
+    ASSERT_TRUE(model().job());
+    EXPECT_FALSE(rail->button(u"Screenshot"_s)->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), &top);
+    QTest::keyClick(top.windowHandle(), Qt::Key_Space);
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s S1 shell screenrecord "_s), 0);
+    EXPECT_EQ(rail->button(u"Record"_s)->title(), u"Record"_s);
+    ASSERT_TRUE(waitUntil([&] { return !model().job(); }, 15s));
+    EXPECT_EQ(adb->calls(u"screenshot S1"_s), 1);
+    // Back on Screenshot once it can take another.
+    EXPECT_TRUE(rail->button(u"Screenshot"_s)->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), rail->button(u"Screenshot"_s));
     settle();
 }
 
