@@ -1,4 +1,5 @@
 #include "LazyIconStyle.h"
+#include "OneInstance.h"
 #include "ServiceBrowser.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
@@ -8,6 +9,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QPointer>
+#include <QSettings>
 #include <QWindow>
 
 #include <atomic>
@@ -64,14 +66,37 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
+    const bool reportShown = qEnvironmentVariableIsSet("VANTELORQUIST_REPORT_SHOWN");
+
+    // A second start (the launcher clicked while the window is closed to the
+    // tray) would poll the same phones, run jobs on them and contend for
+    // their USB interfaces: it brings the running one's window back instead.
+    // Settings of one's own (another config folder) make another person.
+    OneInstance instance(QSettings().fileName());
+    switch (instance.claim()) {
+    case OneInstance::Start::first:
+        break;
+    case OneInstance::Start::handedOver:
+        return 0;
+    case OneInstance::Start::unanswered:
+        std::fputs("Vantelorquist is already running but doesn't answer.\n", stderr);
+        return 1;
+    }
     Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
 
     int status = 0;
     {
         VantelorquistApp vantelorquist;
+        QObject::connect(&instance, &OneInstance::reopenRequested, &vantelorquist, [&vantelorquist, reportShown] {
+            vantelorquist.bringUp(QStringLiteral("main"));
+            if (reportShown) {
+                std::fputs("main window brought back\n", stdout);
+                std::fflush(stdout);
+            }
+        });
         vantelorquist.willFinishLaunching();
-        if (qEnvironmentVariableIsSet("VANTELORQUIST_REPORT_SHOWN")) {
+        if (reportShown) {
             QObject::connect(&vantelorquist.windows(), &WindowRegistry::windowOpened, &vantelorquist,
                              [](const QString& identifier, QWidget* window) {
                                  if (identifier != QLatin1String("main"))
