@@ -108,8 +108,11 @@ DeviceTile::DeviceTile(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("deviceTile"));
     // The badge stands 4 past the face's corner.
     setFixedSize(tileSize + 4, tileSize + 4);
-    new AccentTile(QStringLiteral("smartphone"), tileSize, 11, 0.65, this);
+    auto* face = new AccentTile(QStringLiteral("smartphone"), tileSize, 11, 0.65, this);
     m_badgeView = new TileBadge(this);
+    // One shadow below the face and its badge, on the card, where this box's
+    // edge 4 past the face would cut it off.
+    face->castShadowFrom(this);
     m_badgeView->move(tileSize - badgeSize + 4, tileSize - badgeSize + 4);
     Accessibility::hide(this);
 }

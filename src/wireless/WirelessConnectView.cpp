@@ -88,6 +88,11 @@ private:
             delete item;
         }
         using Kind = WirelessPairing::Phase::Kind;
+        // A pill's shadow is drawn on this line and cut off at its edge: the
+        // line leaves it room.
+        const bool pill = phase.kind() == Kind::pairing || phase.kind() == Kind::connecting ||
+                          (phase.kind() == Kind::waiting && m_searching);
+        m_layout->setContentsMargins(pill ? GlassSurface::shadowReach() : QMargins());
         switch (phase.kind()) {
         case Kind::waiting:
             if (m_searching)
