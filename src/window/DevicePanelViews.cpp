@@ -1,6 +1,7 @@
 #include "DevicePanelViews.h"
 
 #include "Accessibility.h"
+#include "Digits.h"
 #include "Glass.h"
 #include "Look.h"
 #include "Theme.h"
@@ -255,7 +256,8 @@ RecordingBadge::RecordingBadge(QWidget* parent)
     dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(Look::red().name()));
     Accessibility::hide(dot);
     row->addWidget(dot);
-    m_time = new QLabel(this);
+    // Digits of one width: the text keeps its width as the seconds go by.
+    m_time = new DigitsLabel(this);
     m_time->setObjectName(QStringLiteral("recordingTime"));
     m_time->setFont(caption);
     row->addWidget(m_time);

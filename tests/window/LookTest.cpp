@@ -107,7 +107,8 @@ TEST_F(WindowLook, CountsAndSizesKeepTheirDigitsOfOneWidth)
     const std::pair<QWidget*, const char*> places[] = {{&status, "statusLine"},
                                                        {&hud, "percent"},
                                                        {&card, "batteryText"},
-                                                       {&card, "freeText"}};
+                                                       {&card, "freeText"},
+                                                       {&card, "recordingTime"}};
     for (const auto& [view, name] : places) {
         auto* label = view->findChild<QLabel*>(QString::fromLatin1(name));
         ASSERT_TRUE(label) << name;
