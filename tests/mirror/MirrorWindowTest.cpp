@@ -544,6 +544,30 @@ TEST_F(MirrorWindowTest, SpaceOnScreenshotLeavesTheFocusWhereTheNextSpaceStartsN
     settle();
 }
 
+// Mended: the screen's help showed over the black bars beside the picture
+// too; it belongs to the picture alone.
+TEST_F(MirrorWindowTest, TheScreensHelpShowsOverThePictureOnly)
+{
+    phones({browsertest::adbPhone(u"S1"_s)});
+    open();
+    ASSERT_TRUE(reaches(Kind::streaming)); // a portrait picture in a wide window: bars left and right
+    window->resize(900, 500);
+    ASSERT_TRUE(waitUntil([&] { return screen().width() < screen().parentWidget()->width() - 100; }));
+    // The help a pointer resting there gets: the first widget from there up that has one.
+    const auto helpAt = [&](QPoint point) {
+        for (QWidget* widget = window->childAt(point); widget; widget = widget->parentWidget()) {
+            if (!widget->toolTip().isEmpty())
+                return widget->toolTip();
+        }
+        return QString();
+    };
+    const QRect picture(screen().mapTo(window.get(), QPoint(0, 0)), screen().size());
+    EXPECT_TRUE(helpAt(picture.center()).startsWith(u"Click to touch, drag to swipe"_s));
+    for (const QPoint bar : {QPoint(picture.left() - 20, picture.center().y()),
+                             QPoint(picture.right() + 20, picture.center().y())})
+        EXPECT_EQ(helpAt(bar), QString()) << bar.x();
+}
+
 TEST_F(MirrorWindowTest, AShortWindowScrollsTheUpperGroupsAndKeepsTheFootVisible)
 {
     phones({browsertest::adbPhone(u"S1"_s)});
