@@ -816,3 +816,22 @@ TEST_F(ShellTest, AControlDisabledUnderTheFocusLeavesItOnItsWindow)
     settle();
     EXPECT_EQ(QApplication::focusWidget(), capture) << "back once it can act again";
 }
+
+// Mended: a left click on the tray icon did nothing; only a right click
+// opened its menu. Both open the same menu; a double or middle click doesn't.
+TEST_F(ShellTest, ALeftClickOnTheTrayIconOpensItsMenu)
+{
+    MenuBarContent::Hooks hooks;
+    MenuBarItem item(fullEnvironment(), std::move(hooks), nullptr, [] { return true; });
+    item.setShown(true);
+    QMenu* menu = item.trayIcon()->contextMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu, item.content().menu());
+    const std::pair<QSystemTrayIcon::ActivationReason, bool> cases[] = {
+        {QSystemTrayIcon::DoubleClick, false}, {QSystemTrayIcon::MiddleClick, false}, {QSystemTrayIcon::Trigger, true}};
+    for (const auto& [reason, opens] : cases) {
+        Q_EMIT item.trayIcon()->activated(reason);
+        EXPECT_EQ(menu->isVisible(), opens) << reason;
+        menu->close();
+    }
+}
