@@ -59,8 +59,6 @@ int main(int argc, char* argv[])
     // The phone discovery that the main window starts opens avahi's library.
     WorkerPool::shared().start([](std::stop_token) { ServiceBrowser::prepareSystem(); });
     QApplication app(argc, argv);
-    if (fontSteps.fetch_add(1) == 1)
-        WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
@@ -73,15 +71,22 @@ int main(int argc, char* argv[])
     // their USB interfaces: it brings the running one's window back instead.
     // Settings of one's own (another config folder) make another person.
     OneInstance instance(QSettings().fileName());
-    switch (instance.claim()) {
+    const OneInstance::Start started = instance.claim();
+    switch (started) {
     case OneInstance::Start::first:
         break;
     case OneInstance::Start::handedOver:
-        return 0;
     case OneInstance::Start::unanswered:
+        // The font and discovery steps under way end before the application
+        // object they may reach for; the font list was never asked for.
+        WorkerPool::shared().shutdown(std::chrono::seconds(3));
+        if (started == OneInstance::Start::handedOver)
+            return 0;
         std::fputs("Vantelorquist is already running but doesn't answer.\n", stderr);
         return 1;
     }
+    if (fontSteps.fetch_add(1) == 1)
+        WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });
     Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
 
