@@ -807,10 +807,10 @@ TEST_F(ShellTest, AControlDisabledUnderTheFocusLeavesItOnItsWindow)
     ASSERT_TRUE(capture && capture->isVisible());
     capture->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), capture);
-    QTest::keyClick(main->windowHandle(), Qt::Key_Space);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     ASSERT_TRUE(app.model().job());
     EXPECT_EQ(QApplication::focusWidget(), main);
-    QTest::keyClick(main->windowHandle(), Qt::Key_Space);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     EXPECT_FALSE(app.model().recordingStarted());
     ASSERT_TRUE(waitUntil([&] { return !app.model().job(); }));
     settle();

@@ -529,11 +529,11 @@ TEST_F(MirrorWindowTest, SpaceOnScreenshotLeavesTheFocusWhereTheNextSpaceStartsN
     QTest::keyClick(top.windowHandle(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), rail->button(u"Screenshot"_s));
 
-    QTest::keyClick(top.windowHandle(), Qt::Key_Space);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     ASSERT_TRUE(model().job());
     EXPECT_FALSE(rail->button(u"Screenshot"_s)->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), &top);
-    QTest::keyClick(top.windowHandle(), Qt::Key_Space);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     EXPECT_EQ(adb->callsStartingWith(u"stream -s S1 shell screenrecord "_s), 0);
     EXPECT_EQ(rail->button(u"Record"_s)->title(), u"Record"_s);
     ASSERT_TRUE(waitUntil([&] { return !model().job(); }, 15s));

@@ -196,7 +196,7 @@ TEST_F(DevicePanelTest, CaptureDisabledUnderTheFocusLeavesNoKeyToRecord)
         QTest::keyClick(top->windowHandle(), Qt::Key_Tab);
         ASSERT_EQ(QApplication::focusWidget(), capture);
         if (inFront) {
-            QTest::keyClick(top->windowHandle(), Qt::Key_Space);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
             ASSERT_TRUE(model().job()) << "the screenshot";
         } else {
             // A job started from elsewhere while another window is in front.
@@ -213,7 +213,7 @@ TEST_F(DevicePanelTest, CaptureDisabledUnderTheFocusLeavesNoKeyToRecord)
         }
         EXPECT_FALSE(capture->isEnabled());
         EXPECT_EQ(QApplication::focusWidget(), top);
-        QTest::keyClick(top->windowHandle(), Qt::Key_Space);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         EXPECT_EQ(adb->callsStartingWith(u"stream "_s), 0) << "no recording";
         EXPECT_FALSE(model().recordingStarted());
         QWidget* tabbed = nullptr;
