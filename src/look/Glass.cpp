@@ -89,11 +89,6 @@ void GlassSurface::castShadowFrom(QWidget* box)
     box->setGraphicsEffect(shadow);
 }
 
-QMargins GlassSurface::shadowReach()
-{
-    const int blur = int(shadowBlur), drop = int(shadowDrop);
-    return QMargins(blur, blur - drop, blur, blur + drop);
-}
 
 QPainterPath GlassSurface::outline(Shape shape, const QRectF& rect, qreal radius)
 {

@@ -31,8 +31,6 @@ public:
     // composite with a badge) casts it from that box instead, which must
     // lie in a parent with room for it; setOpacity() then fades the box.
     void castShadowFrom(QWidget* box);
-    // How far the shadow reaches past the shape on each side.
-    static QMargins shadowReach();
 
     // The outline of the shape inside `rect`.
     static QPainterPath outline(Shape shape, const QRectF& rect, qreal radius);
