@@ -163,6 +163,7 @@ TEST_F(WindowLook, TheCapsuleAndThePhoneTileCastTheirShadowBeyondTheirBoxes)
     tile->move(40, 130);
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    hud->adjustSize(); // at its size once shown, as the pane sizes it
     const QImage image = host.grab().toImage();
     // How much darker than the white ground each row below `bottom` is.
     const auto shade = [&image](int x, int bottom) {
