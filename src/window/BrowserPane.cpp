@@ -7,6 +7,7 @@
 #include "FileListView.h"
 #include "Glass.h"
 #include "Motion.h"
+#include "OwnDrag.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "Look.h"
@@ -286,7 +287,7 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
         // The window's own items going out are not dropped back in.
-        if (drag->mimeData()->hasUrls() && !drag->source()) {
+        if (drag->mimeData()->hasUrls() && !OwnDrag::isOwn(drag)) {
             // Always a copy: a move would let the sender delete the originals.
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -298,7 +299,7 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!drag->mimeData()->hasUrls() || drag->source()) {
+        if (!drag->mimeData()->hasUrls() || OwnDrag::isOwn(drag)) {
             drag->ignore();
             return true;
         }
@@ -312,7 +313,7 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
-        if (drop->source()) {
+        if (OwnDrag::isOwn(drop)) {
             drop->ignore();
             return true;
         }

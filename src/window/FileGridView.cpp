@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "BrowserPaths.h"
+#include "OwnDrag.h"
 #include "Paths.h"
 #include "EntryMenu.h"
 #include "FileIcons.h"
@@ -269,7 +270,7 @@ void FileGridView::mouseMoveEvent(QMouseEvent* event)
     drag->setMimeData(m_env.model->itemProvider(entry));
     drag->setPixmap(FileIcons::icon(entry).pixmap(48, 48));
     // A copy only: the phone keeps its item.
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    OwnDrag::exec(drag, Qt::CopyAction, Qt::CopyAction);
 }
 
 void FileGridView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -429,7 +430,7 @@ namespace {
 // dropped back in.
 bool takesDrag(const QDropEvent* event)
 {
-    return event->mimeData()->hasUrls() && !event->source();
+    return event->mimeData()->hasUrls() && !OwnDrag::isOwn(event);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Look.h"
+#include "OwnDrag.h"
 #include "WindowRules.h"
 
 #include <QDragEnterEvent>
@@ -75,7 +76,7 @@ void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 {
     // The folder shown takes its drops in the pane below.
     // The folder shown, and this window's own items, take no drop here.
-    if (m_current || !event->mimeData()->hasUrls() || event->source()) {
+    if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event)) {
         event->ignore();
         return;
     }
@@ -95,7 +96,7 @@ void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 
 void PathSegment::dropEvent(QDropEvent* event)
 {
-    if (m_current || event->source()) {
+    if (m_current || OwnDrag::isOwn(event)) {
         event->ignore();
         return;
     }

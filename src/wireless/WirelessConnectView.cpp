@@ -88,19 +88,25 @@ private:
             delete item;
         }
         using Kind = WirelessPairing::Phase::Kind;
+        // The line holds nothing but a pill while one shows: the pill casts
+        // its shadow from the line, whose parent has room for it, so that it
+        // isn't cut off at the line's edge.
+        setGraphicsEffect(nullptr);
+        const auto addPill = [this](const QString& text, bool pulsing) {
+            auto* pill = new StatusPill(text, pulsing, this);
+            m_layout->addWidget(pill, 0, Qt::AlignLeft);
+            pill->castShadowFrom(this);
+        };
         switch (phase.kind()) {
         case Kind::waiting:
             if (m_searching)
-                m_layout->addWidget(new StatusPill(*m_searching, true, this), 0, Qt::AlignLeft);
+                addPill(*m_searching, true);
             break;
         case Kind::pairing:
-            m_layout->addWidget(new StatusPill(QStringLiteral("Pairing with the phone…"), false, this), 0,
-                                Qt::AlignLeft);
+            addPill(QStringLiteral("Pairing with the phone…"), false);
             break;
         case Kind::connecting:
-            m_layout->addWidget(
-                new StatusPill(QStringLiteral("Connecting to ") + phase.text() + QStringLiteral("…"), false, this), 0,
-                Qt::AlignLeft);
+            addPill(QStringLiteral("Connecting to ") + phase.text() + QStringLiteral("…"), false);
             break;
         case Kind::done:
             break;

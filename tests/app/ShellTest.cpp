@@ -778,3 +778,60 @@ TEST(ApplicationStart, MakesItsOwnSettingsWhenNoneAreGivenWhateverItsMemoryHeld)
     EXPECT_TRUE(app->showMenuBarIcon());
     app->~VantelorquistApp();
 }
+
+// The application keeps the focus of a control disabled under it on the
+// window: the main window's Capture tool, dimmed by its screenshot, hands
+// nothing to Record beside it.
+TEST_F(ShellTest, AControlDisabledUnderTheFocusLeavesItOnItsWindow)
+{
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.trayShown = [] { return true; };
+    VantelorquistApp app(std::move(options));
+    app.willFinishLaunching();
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {});
+    app.didFinishLaunching();
+    bool done = false;
+    app.model().refreshDevices([&done] { done = true; });
+    ASSERT_TRUE(waitUntil([&done] { return done; }));
+    settle();
+    app.model().setAskWhereToSave(false);
+    app.model().setSaveFolder(m_folder.path());
+    QWidget* main = app.windows().window(u"main"_s);
+    ASSERT_TRUE(main);
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto* capture = main->findChild<QWidget*>(u"toolCapture"_s);
+    ASSERT_TRUE(capture && capture->isVisible());
+    capture->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), capture);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(app.model().job());
+    EXPECT_EQ(QApplication::focusWidget(), main);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(app.model().recordingStarted());
+    ASSERT_TRUE(waitUntil([&] { return !app.model().job(); }));
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), capture) << "back once it can act again";
+}
+
+// Mended: a left click on the tray icon did nothing; only a right click
+// opened its menu. Both open the same menu; a double or middle click doesn't.
+TEST_F(ShellTest, ALeftClickOnTheTrayIconOpensItsMenu)
+{
+    MenuBarContent::Hooks hooks;
+    MenuBarItem item(fullEnvironment(), std::move(hooks), nullptr, [] { return true; });
+    item.setShown(true);
+    QMenu* menu = item.trayIcon()->contextMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu, item.content().menu());
+    const std::pair<QSystemTrayIcon::ActivationReason, bool> cases[] = {
+        {QSystemTrayIcon::DoubleClick, false}, {QSystemTrayIcon::MiddleClick, false}, {QSystemTrayIcon::Trigger, true}};
+    for (const auto& [reason, opens] : cases) {
+        Q_EMIT item.trayIcon()->activated(reason);
+        EXPECT_EQ(menu->isVisible(), opens) << reason;
+        menu->close();
+    }
+}

@@ -7,6 +7,7 @@
 #include "DropOverlay.h"
 #include "EntryMenu.h"
 #include "FileGridView.h"
+#include "OwnDrag.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "WindowFixture.h"
@@ -489,6 +490,51 @@ TEST_F(GridAndBars, PathSegmentsGoUpAndAncestorsTakeDrops)
     bar->segments()[1]->click();
     settle();
     EXPECT_EQ(model().path(), u"/sdcard/A&B"_s);
+}
+
+// The window's own items dragged out and back in are refused wherever they
+// come: the pointer shows it from the first move on, and no overlay offers
+// a copy; a drag from another application is taken.
+TEST_F(GridAndBars, ItemsDraggedOutOfThisWindowAreRefusedEverywhereInIt)
+{
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {folder(u"Camera"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM/Camera"_s, {});
+    go(u"/sdcard/DCIM/Camera"_s);
+    PathBar* bar = m_pane->browser()->pathBar();
+    ASSERT_EQ(bar->segments().size(), 3);
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+    for (const ViewMode mode : {ViewMode::grid, ViewMode::list}) {
+        model().setViewMode(mode);
+        settle();
+        QWidget* body = m_pane->browser()->bodyWidget();
+        const std::pair<const char*, std::function<void(WindowDrag&)>> routes[] = {
+            {"a path segment", [&](WindowDrag& drag) { drag.moveTo(bar->segments().first(), QPoint(4, 4)); }},
+            {"the files", [&](WindowDrag& drag) { drag.moveTo(body, body->rect().center()); }},
+            {"a segment, then the files",
+             [&](WindowDrag& drag) {
+                 drag.moveTo(bar->segments().at(1), QPoint(4, 4));
+                 drag.moveTo(body, QPoint(3, 3));
+             }},
+        };
+        for (const auto& [name, route] : routes) {
+            SCOPED_TRACE(std::string(name) + (mode == ViewMode::grid ? " (grid)" : " (list)"));
+            const OwnDrag::Scope own;
+            WindowDrag drag(m_pane, {one});
+            route(drag);
+            // A second step where the first one ended.
+            route(drag);
+            EXPECT_FALSE(drag.accepted());
+            EXPECT_FALSE(overlay->isVisible());
+            EXPECT_FALSE(drag.drop());
+        }
+    }
+    settle();
+    EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"push "_s), 0);
+    // A drag from another application is taken as before.
+    WindowDrag drag(m_pane, {one});
+    drag.moveTo(bar->segments().first(), QPoint(4, 4));
+    drag.moveTo(bar->segments().first(), QPoint(5, 5));
+    EXPECT_TRUE(drag.accepted());
 }
 
 TEST(StatusLine, CountsSelectionSizesAndFreeSpace)

@@ -181,6 +181,27 @@ TEST_F(Sheet, TheStatusLineNamesEachStepAndOnlyTheQrCodeOffersANewOne)
     }
 }
 
+// Mended: the status pill filled its line, which cut its shadow off where
+// the fill ends; the shadow fades over several rows below the pill.
+TEST_F(Sheet, TheStatusPillCastsItsShadowBelowIt)
+{
+    WirelessConnectView& sheet = open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    StatusPill* shown = pill();
+    ASSERT_TRUE(shown && shown->isVisible());
+    const QImage image = sheet.grab().toImage();
+    const QRect area(shown->mapTo(&sheet, QPoint(0, 0)), shown->size());
+    // Against the ground beside the pill, out of the shadow's reach.
+    const int x = area.center().x(), clear = area.left() - 16;
+    ASSERT_GE(clear, 0);
+    QList<int> rows;
+    for (int y = area.bottom() + 1; y <= area.bottom() + 12; ++y)
+        rows.append(qGray(image.pixel(clear, y)) - qGray(image.pixel(x, y)));
+    EXPECT_GE(std::count_if(rows.begin(), rows.end(), [](int d) { return d >= 1; }), 7)
+        << QDebug::toString(rows).toStdString();
+    EXPECT_GT(rows.at(1), rows.at(9)) << QDebug::toString(rows).toStdString();
+}
+
 TEST_F(Sheet, TheConnectedPaneSaysThePhoneReconnectsByItself)
 {
     WirelessConnectView& sheet = open();
