@@ -357,7 +357,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
     if (!phone)
         return;
     const QString path = asked.path;
-    startJob(QStringLiteral("Copying to Mac…"), true, false, [=](JobContext& job) {
+    startJob(QStringLiteral("Copying to computer…"), true, false, [=](JobContext& job) {
         // A missing save folder would otherwise become the copy's own name.
         if (!QDir().mkpath(folder))
             throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
@@ -379,7 +379,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     reserved.insert(nameKey(nameOf(target)));
                 }
             }
-            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to Mac")
+            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
                         + place(index, count));
             const QString from = joined(path, entry.name);
             try {

@@ -72,7 +72,7 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_emptyText->setWordWrap(true);
     Look::setForeground(m_emptyText, Look::secondary(palette()));
     empty->addWidget(m_emptyText);
-    m_dragHint = new QLabel(QStringLiteral("Drag files here from Finder to copy them to the phone."), m_emptyPage);
+    m_dragHint = new QLabel(QStringLiteral("Drag files here from the file manager to copy them to the phone."), m_emptyPage);
     m_dragHint->setObjectName(QStringLiteral("dragHint"));
     m_dragHint->setAlignment(Qt::AlignCenter);
     m_dragHint->setWordWrap(true);

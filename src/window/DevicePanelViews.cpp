@@ -244,7 +244,7 @@ RecordingBadge::RecordingBadge(QWidget* parent)
     : QAbstractButton(parent), m_now([] { return QDateTime::currentDateTimeUtc(); })
 {
     setObjectName(QStringLiteral("recordingBadge"));
-    setToolTip(QStringLiteral("Stop recording and copy the video to your Mac"));
+    setToolTip(QStringLiteral("Stop recording and copy the video to your computer"));
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     const QFont caption = Look::caption(font());

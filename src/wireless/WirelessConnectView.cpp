@@ -224,7 +224,7 @@ WirelessConnectView::WirelessConnectView(BrowserModel& model, QWidget* parent, S
     titleFont.setWeight(QFont::DemiBold);
     title->setFont(titleFont);
     titles->addWidget(title);
-    auto* subtitle = new QLabel(QStringLiteral("Android 11 or later, on the same Wi-Fi network as this Mac."), this);
+    auto* subtitle = new QLabel(QStringLiteral("Android 11 or later, on the same Wi-Fi network as this computer."), this);
     Look::setForeground(subtitle, Look::secondary(palette()));
     titles->addWidget(subtitle);
     header->addLayout(titles);

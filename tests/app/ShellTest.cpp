@@ -97,7 +97,7 @@ protected:
 
 TEST_F(ShellTest, MainMenuItemsFollowThePhoneTheSelectionAndTheJob)
 {
-    const char* titles[] = {"New Folder",   "Copy to Phone…",  "Open",          "Copy to Mac…",  "Rename…",
+    const char* titles[] = {"New Folder",   "Copy to Phone…",  "Open",          "Copy to Computer…",  "Rename…",
                             "Delete…",      "Internal Storage", "Mirror Screen", "Apps",          "Logcat",
                             "Take Screenshot", "Record Screen", "Install APK…",  "Refresh",       "Show Hidden Files",
                             "as List",      "Connect over Wi-Fi…"};
@@ -508,7 +508,7 @@ TEST_F(ShellTest, TrayMenuReadsTheToolsThePhoneAndTheJobAndEnablesTheGroupsByTra
     EXPECT_TRUE(tray.action(u"Mirror Screen"_s)->isEnabled());
     runJob(0.999);
     // The job line changes at most twice a second: it gets there.
-    const QString line = u"Copying “a.jpg” to Mac (1 of 1)… 99%"_s;
+    const QString line = u"Copying “a.jpg” to computer (1 of 1)… 99%"_s;
     EXPECT_TRUE(waitUntil([&] { QCoreApplication::processEvents(); return tray.lines().contains(line); }))
         << tray.lines().join('|').toStdString();
     EXPECT_TRUE(tray.action(u"Stop"_s));
@@ -594,17 +594,17 @@ TEST_F(ShellTest, SettingsShowDefaultsAndFollowTheirRules)
 {
     bool menuBar = true;
     SettingsView view(model(), desktop, {[&] { return menuBar; }, [&](bool on) { menuBar = on; }});
-    const QString keep = u"Keep running in the menu bar when the window is closed"_s;
-    for (const char* label : {"Ask where to save each time", "Show copied files in Finder",
+    const QString keep = u"Keep running in the system tray when the window is closed"_s;
+    for (const char* label : {"Ask where to save each time", "Show copied files in the file manager",
                               "Open Vantelorquist when a phone is plugged in",
-                              "Reconnect to paired phones over Wi-Fi automatically", "Show Vantelorquist in the menu bar"})
+                              "Reconnect to paired phones over Wi-Fi automatically", "Show Vantelorquist in the system tray"})
         EXPECT_TRUE(view.toggle(QString::fromUtf8(label))->isChecked()) << label;
     EXPECT_TRUE(view.toggle(keep)->isChecked());
     EXPECT_FALSE(view.toggle(u"Show hidden files"_s)->isChecked());
     EXPECT_EQ(view.folderText(), u"~/Downloads"_s);
 
     // Off for the tray disables "Keep running…" but keeps what it holds.
-    view.toggle(u"Show Vantelorquist in the menu bar"_s)->click();
+    view.toggle(u"Show Vantelorquist in the system tray"_s)->click();
     EXPECT_FALSE(menuBar);
     EXPECT_FALSE(view.toggle(keep)->isEnabled());
     EXPECT_TRUE(view.toggle(keep)->isChecked());

@@ -60,7 +60,7 @@ protected:
 };
 
 const QString tooLate = u"“photo.jpg” couldn't be dropped: the app it was dropped on stopped waiting before it was "
-                        u"copied from the phone. Use “Copy to Mac…” for large items."_s;
+                        u"copied from the phone. Use “Copy to Computer…” for large items."_s;
 
 // Mended: a request ran the window's events until the copy arrived, so the
 // drag could end and delete its data under the wait, and the application
@@ -274,7 +274,7 @@ TEST_F(DragOutTest, SeveralEntriesAreCopiedTogetherEachIntoAFolderOfItsOwn)
     settle();
     EXPECT_TRUE(m_cancelled);
     EXPECT_EQ(error(), u"2 items couldn't be dropped: the app they were dropped on stopped waiting before they were "
-                       u"copied from the phone. Use “Copy to Mac…” for large items."_s);
+                       u"copied from the phone. Use “Copy to Computer…” for large items."_s);
     EXPECT_TRUE(stagedFolders().isEmpty());
 
     // The second fails: the first's copy goes too.

@@ -391,14 +391,14 @@ TEST_F(MirrorWindowTest, RailButtonsSendKeysAndFollowTheSessionAndTheModel)
     EXPECT_EQ(rail().badgeText(), QString::number(window->session()->framesPerSecond()));
 
     // Clipboard sync: off and on, and a flash for a phone text.
-    RailButton& sync = button(u"Copy Phone Clipboard to Mac"_s);
+    RailButton& sync = button(u"Copy Phone Clipboard to Computer"_s);
     QAccessibleInterface* access = QAccessible::queryAccessibleInterface(&sync);
     sync.click();
     EXPECT_EQ(sync.symbol(), u"clipboard"_s);
     EXPECT_NEAR(sync.symbolColor().alphaF(), 0.45, 0.01);
     EXPECT_TRUE(sync.toolTip().startsWith(u"Off: "_s));
     EXPECT_EQ(access->text(QAccessible::Value), u"Off"_s);
-    EXPECT_EQ(access->text(QAccessible::Name), u"Copy Phone Clipboard to Mac"_s);
+    EXPECT_EQ(access->text(QAccessible::Name), u"Copy Phone Clipboard to Computer"_s);
     sync.click();
     EXPECT_EQ(sync.symbol(), u"clipboard.fill"_s);
     EXPECT_EQ(sync.symbolColor(), Theme::accent(true));
@@ -436,7 +436,7 @@ TEST_F(MirrorWindowTest, RecordingAndPasteButtons)
 
     // Paste: a beep and nothing sent without text; a flash that a second
     // paste does not prolong.
-    RailButton& paste = button(u"Paste Mac Clipboard"_s);
+    RailButton& paste = button(u"Paste Computer Clipboard"_s);
     QGuiApplication::clipboard()->clear();
     EXPECT_TRUE(sends([&] { paste.click(); }, {}));
     EXPECT_EQ(paste.symbol(), u"doc.on.clipboard"_s);

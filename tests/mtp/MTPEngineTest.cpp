@@ -96,8 +96,8 @@ TEST(MTPError, EachResponseAndCaseReadsAsItsOwnSentence)
         EXPECT_EQ(MTPError::response(code, QString::fromLatin1(what)).description(), sentence) << std::hex << code;
 
     const std::vector<std::pair<MTPError, QString>> cases = {
-        {MTPError::busy(), QStringLiteral("Another app is using the phone's file transfer. Quit Android File "
-                                          "Transfer, Image Capture or Photos and try again.")},
+        {MTPError::busy(), QStringLiteral("Another app, such as the file manager, is using the phone's file "
+                                          "transfer. Quit it and try again.")},
         {MTPError::locked(), QStringLiteral("Unlock your phone to see its files.")},
         {MTPError::gone(), QStringLiteral("The phone was disconnected.")},
         {MTPError::notFound(QStringLiteral("Camera")), QStringLiteral("“Camera” isn't on the phone any more.")},

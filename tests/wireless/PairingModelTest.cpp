@@ -100,7 +100,7 @@ TEST_F(PairingModel, EachPairingFailureEndsInItsSentence)
 {
     const struct { std::function<ADB::PairResult()> answer; bool viaQR; QString sentence; } cases[] = {
         {pairingFails(PairingFailure::unreachable(u"192.168.1.20:37001"_s)), false,
-         u"Couldn’t reach the phone at 192.168.1.20:37001. Make sure the phone and this Mac are on the same Wi-Fi "
+         u"Couldn’t reach the phone at 192.168.1.20:37001. Make sure the phone and this computer are on the same Wi-Fi "
          "network, then try again."_s},
         {pairingFails(PairingFailure::rejected()), true,
          u"The phone dropped the pairing. Scan the code again; if it keeps failing, check that both are on the same "
