@@ -198,7 +198,7 @@ public:
         } catch (...) {
             if (cancel.isCancelled() || phone.existence(path, cancel) != std::optional<bool>(false))
                 throw;
-            throw SystemError(quoted(nameOf(path)) + QStringLiteral(" is no longer on the phone."));
+            throw SystemError(quoted(nameOf(path)) + QStringLiteral(" isn't on the phone any more."));
         }
         return folder;
     }

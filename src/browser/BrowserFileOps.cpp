@@ -161,7 +161,7 @@ void BrowserModel::newFolder(const QString& name)
             // The folder shown went from the phone: it is not made again.
             if (!job.cancel().isCancelled() && phone->existence(parent, job.cancel()) == std::optional<bool>(false))
                 throw SystemError(quoted(trimmed) + QStringLiteral(" wasn't created: ") + quoted(lastName(parent))
-                                  + QStringLiteral(" is no longer on the phone."));
+                                  + QStringLiteral(" isn't on the phone any more."));
             throw;
         }
         job.post([asked, trimmed](BrowserModel& model) {

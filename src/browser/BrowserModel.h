@@ -440,7 +440,8 @@ private:
     // the item is gone from the phone, and the folder is still shown.
     void reloadIfGone(const Shown& asked, const std::exception_ptr& error);
     // Whether the failure says that the item, or the folder it was in, is not
-    // on the phone (adb's "No such file" or "does not exist", MTP's missing item).
+    // on the phone: adb's "No such file" or "does not exist", MTP's missing or
+    // stale item, this model's own "isn't on the phone any more".
     bool isGone(const std::exception_ptr& error) const;
     // Shows `text` as the notice; `untilJobEnds` takes it away with the job.
     void say(const QString& text, bool untilJobEnds = false);

@@ -35,7 +35,8 @@ bool BrowserModel::isGone(const std::exception_ptr& error) const
     const std::optional<QString> text = failureText(error);
     return text
            && (text->contains(QStringLiteral("No such file")) || text->contains(QStringLiteral("does not exist"))
-               || text->contains(QStringLiteral("no longer on the phone")) || m_mtpSource->isMissingItem(error));
+               || text->contains(QStringLiteral("no longer on the phone"))
+               || text->contains(QStringLiteral("isn't on the phone any more")) || m_mtpSource->isMissingItem(error));
 }
 
 QString BrowserModel::lastPathKey() const
@@ -219,7 +220,7 @@ void BrowserModel::reload(std::function<void()> finished)
                 if (isGone(error) && listed != storageRoot && up != listed && !justOpened) {
                     // To the nearest folder still there: each one gone on
                     // the way says so in its turn, the last word staying.
-                    say(QStringLiteral("“") + lastName(listed) + QStringLiteral("” is no longer on the phone."));
+                    say(QStringLiteral("“") + lastName(listed) + QStringLiteral("” isn't on the phone any more."));
                     navigate(up, false);
                 } else {
                     setErrorMessage(*text);

@@ -257,9 +257,9 @@ TEST_F(EndToEnd, AFolderDeletedOnThePhoneIsNotMadeAgainAndTheBrowserGoesUpToWhat
         QString error; // empty: adb's own words
     } cases[] = {
         {"new folder", [&] { model->newFolder(u"Day 2"_s); },
-         u"“Day 2” wasn't created: “Vacation” is no longer on the phone."_s},
+         u"“Day 2” wasn't created: “Vacation” isn't on the phone any more."_s},
         {"copy to the phone", [&] { model->upload(urls({source.filePath(u"song.mp3"_s)})); },
-         u"“Vacation” is no longer on the phone."_s},
+         u"“Vacation” isn't on the phone any more."_s},
         {"copy to the computer", [&] { model->download({file(u"beach.jpg"_s, 4)}); }, {}},
     };
     for (const auto& c : cases) {
@@ -278,7 +278,7 @@ TEST_F(EndToEnd, AFolderDeletedOnThePhoneIsNotMadeAgainAndTheBrowserGoesUpToWhat
         if (!c.error.isEmpty()) {
             EXPECT_EQ(error(), c.error);
         }
-        EXPECT_EQ(model->notice(), u"“Vacation” is no longer on the phone."_s);
+        EXPECT_EQ(model->notice(), u"“Vacation” isn't on the phone any more."_s);
         EXPECT_TRUE(model->entries().isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"beach.jpg"_s)));

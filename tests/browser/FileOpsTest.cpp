@@ -397,12 +397,12 @@ TEST_F(FileOpsTest, WorkInAFolderGoneFromThePhoneMakesNothingAndTheBrowserGoesUp
         QString error;
     } cases[] = {
         {"new folder in the folder shown", u"/sdcard/Music/Live"_s, [&] { model().newFolder(u"Encores"_s); },
-         u"“Encores” wasn't created: “Live” is no longer on the phone."_s},
+         u"“Encores” wasn't created: “Live” isn't on the phone any more."_s},
         {"copy into the folder shown", u"/sdcard/Music/Live"_s, [&] { model().upload(urls({u"/m/song.mp3"_s})); },
-         u"“Live” is no longer on the phone."_s},
+         u"“Live” isn't on the phone any more."_s},
         {"copy into a folder of the one shown", u"/sdcard/Music"_s,
          [&] { model().upload(urls({u"/m/song.mp3"_s}), u"/sdcard/Music/Live"_s); },
-         u"“Live” is no longer on the phone."_s},
+         u"“Live” isn't on the phone any more."_s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -422,7 +422,7 @@ TEST_F(FileOpsTest, WorkInAFolderGoneFromThePhoneMakesNothingAndTheBrowserGoesUp
         EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
         EXPECT_EQ(joined(model().entries()), QString());
         if (c.shown != model().path()) {
-            EXPECT_EQ(model().notice().value_or(QString()), u"“Live” is no longer on the phone."_s);
+            EXPECT_EQ(model().notice().value_or(QString()), u"“Live” isn't on the phone any more."_s);
         }
     }
 }

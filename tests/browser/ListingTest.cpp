@@ -132,7 +132,7 @@ TEST_F(ListingTest, AGoneFolderSendsTheBrowserToTheNearestFolderStillThereAndSay
     settle();
     EXPECT_EQ(model().path(), u"/sdcard/DCIM/Trips"_s);
     EXPECT_EQ(joined(model().entries()), QString());
-    EXPECT_EQ(model().notice(), u"“Vacation” is no longer on the phone."_s);
+    EXPECT_EQ(model().notice(), u"“Vacation” isn't on the phone any more."_s);
     EXPECT_FALSE(model().errorMessage());
     EXPECT_EQ(stored(u"lastPath.A1"_s).toString(), u"/sdcard/DCIM/Trips"_s);
     // No history of its own: Back goes where it went before.
