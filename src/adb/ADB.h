@@ -101,6 +101,7 @@ public:
     // Never fails: any failure reads as false.
     bool exists(const QString& serial, const QString& path, const Cancel& cancel) const;
     void remove(const QString& serial, const QString& path, const Cancel& cancel) const;
+    // One folder, in a folder that must be there (PhoneFiles::makeFolder).
     void makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const;
     void move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const;
 

@@ -113,7 +113,9 @@ void ADB::remove(const QString& serial, const QString& path, const Cancel& cance
 void ADB::makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const
 {
     checkSendable(path);
-    shell(serial, QStringLiteral("mkdir -p ") + quote(path), cancel);
+    // No "-p": a folder deleted on the phone meanwhile is not made again
+    // around the new one. One that is there already is left as it is.
+    shell(serial, QStringLiteral("test -d ") + quote(path) + QStringLiteral(" || mkdir ") + quote(path), cancel);
 }
 
 void ADB::move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const

@@ -12,6 +12,12 @@ class QWidget;
 // manager.
 class WidgetDesktop : public Desktop {
 public:
+    // Also keeps the click that closes a question, panel or menu from
+    // beginning a double-click in the window under it, for the whole
+    // application: a double-click whose first press went to another window
+    // arrives as a single press.
+    WidgetDesktop();
+
     std::optional<int> ask(const Question& question) override;
     std::optional<QString> chooseFolder(const Panel& panel) override;
     QStringList chooseItems(const Panel& panel) override;

@@ -185,7 +185,8 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
 // phone compares names.
 class PhoneFolder {
 public:
-    // A folder that isn't there holds nothing; one that can't be read fails.
+    // A folder that can't be read fails; one that isn't there fails with a
+    // sentence rather than be made again by what is copied into it.
     static PhoneFolder read(PhoneFiles& phone, const QString& path, const Cancel& cancel)
     {
         PhoneFolder folder(phone, path);
@@ -197,6 +198,7 @@ public:
         } catch (...) {
             if (cancel.isCancelled() || phone.existence(path, cancel) != std::optional<bool>(false))
                 throw;
+            throw SystemError(quoted(nameOf(path)) + QStringLiteral(" isn't on the phone any more."));
         }
         return folder;
     }
@@ -403,9 +405,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
 void BrowserModel::reloadIfGone(const Shown& asked, const std::exception_ptr& error)
 {
     // An item deleted on the phone meanwhile: its row goes with a new listing.
-    const std::optional<QString> text = failureText(error);
-    if (text && isShown(asked, true)
-        && (text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error)))
+    if (isShown(asked, true) && isGone(error))
         reload();
 }
 

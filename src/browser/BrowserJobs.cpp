@@ -112,13 +112,42 @@ int JobContext::ask(std::function<int(BrowserModel&)> question)
 
 // ---- the runner ----------------------------------------------------------------------
 
+bool BrowserModel::refuseWhileJobRuns(bool beep)
+{
+    if (!m_job)
+        return false;
+    if (beep)
+        m_desktop->beep();
+    say(QStringLiteral("Wait for “") + m_job->message
+            + (m_job->cancellable ? QStringLiteral("” to finish, or stop it.") : QStringLiteral("” to finish.")),
+        true);
+    return true;
+}
+
+void BrowserModel::say(const QString& text, bool untilJobEnds)
+{
+    const uint64_t count = ++m_noticeCount;
+    m_noticeEndsWithJob = untilJobEnds;
+    setNotice(text);
+    m_clock->after(noticeTime, this, [this, count] {
+        if (count == m_noticeCount)
+            setNotice(std::nullopt);
+    });
+}
+
+void BrowserModel::setNotice(const std::optional<QString>& notice)
+{
+    if (notice == m_notice)
+        return;
+    m_notice = notice;
+    Q_EMIT noticeChanged();
+}
+
 void BrowserModel::startJob(const QString& message, bool cancellable, bool reloadAfter,
                             std::function<void(JobContext&)> work)
 {
-    if (m_job) {
-        m_desktop->beep();
+    if (refuseWhileJobRuns())
         return;
-    }
     setJob(Job{message, std::nullopt, cancellable});
     auto channel = std::make_shared<jobdetail::Channel>(this);
     m_jobChannel = channel;

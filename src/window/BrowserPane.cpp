@@ -286,8 +286,10 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
-        // The window's own items going out are not dropped back in.
-        if (drag->mimeData()->hasUrls() && !OwnDrag::isOwn(drag)) {
+        // The window's own items going out are not dropped back in. While a
+        // job runs a drop could not be copied: the sender is told so, and
+        // the status line says what it waits for.
+        if (drag->mimeData()->hasUrls() && !OwnDrag::isOwn(drag) && !m_env.model->refuseWhileJobRuns(false)) {
             // Always a copy: a move would let the sender delete the originals.
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -303,6 +305,14 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
             drag->ignore();
             return true;
         }
+        // A job that began during the drag.
+        if (m_env.model->job()) {
+            if (m_dropTargeted)
+                m_env.model->refuseWhileJobRuns(false);
+            setDropTargeted(false);
+            drag->ignore();
+            return true;
+        }
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
         return true;
@@ -313,7 +323,8 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
-        if (OwnDrag::isOwn(drop)) {
+        // A sender may drop what was refused at the last move.
+        if (OwnDrag::isOwn(drop) || m_env.model->refuseWhileJobRuns(false)) {
             drop->ignore();
             return true;
         }

@@ -118,7 +118,7 @@ public:
     // reads false, existence() can't tell.
     void failExists(const QString& path) { locked([&] { m_failedChecks.insert(path); }); }
     void remove(const QString& path, const Cancel&) override;
-    // Adds the folder to its parent's listing.
+    // Adds the folder to its parent's listing; fails when the parent isn't listed.
     void makeFolder(const QString& path, const Cancel&) override;
     // Renames the item within its listing.
     void move(const QString& from, const QString& to, const Cancel&) override;

@@ -243,6 +243,47 @@ TEST_F(EndToEnd, DraggedEntriesArePulledWhenAskedAndEveryRequestGetsTheSameCopie
     EXPECT_EQ(error(), u"remote object '/sdcard/gone.txt' does not exist"_s);
 }
 
+// Mended: a folder deleted on the phone while it was shown came back: New
+// Folder made it again around the new one (mkdir -p), Copy to Phone made it
+// again for its copy (adb push makes the folders it needs), and Copy to
+// Computer of its rows failed with adb's words while the rows stayed.
+TEST_F(EndToEnd, AFolderDeletedOnThePhoneIsNotMadeAgainAndTheBrowserGoesUpToWhatIsThere)
+{
+    model->setRevealAfterCopy(false);
+    write(source.filePath(u"song.mp3"_s), "la");
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        QString error; // empty: adb's own words
+    } cases[] = {
+        {"new folder", [&] { model->newFolder(u"Day 2"_s); },
+         u"“Day 2” wasn't created: “Vacation” isn't on the phone any more."_s},
+        {"copy to the phone", [&] { model->upload(urls({source.filePath(u"song.mp3"_s)})); },
+         u"“Vacation” isn't on the phone any more."_s},
+        {"copy to the computer", [&] { model->download({file(u"beach.jpg"_s, 4)}); }, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(stored(u"Trips/Vacation/beach.jpg"_s), "sand");
+        model->navigate(u"/sdcard/Trips/Vacation"_s);
+        finish();
+        ASSERT_TRUE(listed(u"beach.jpg"_s));
+        model->setErrorMessage(std::nullopt);
+        ASSERT_TRUE(QDir(stored(u"Trips/Vacation"_s)).removeRecursively());
+        c.request();
+        finish();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model->path() == u"/sdcard/Trips"_s && !model->isLoading(); }));
+        EXPECT_FALSE(QFileInfo::exists(stored(u"Trips/Vacation"_s)));
+        EXPECT_FALSE(error().isEmpty());
+        if (!c.error.isEmpty()) {
+            EXPECT_EQ(error(), c.error);
+        }
+        EXPECT_EQ(model->notice(), u"“Vacation” isn't on the phone any more."_s);
+        EXPECT_TRUE(model->entries().isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"beach.jpg"_s)));
+}
+
 // Mended: items dropped on another folder, or hidden ones while hidden
 // items are not shown, replaced the phone's files unasked; and Stop during
 // a Replace left part of the new file in place of the phone's.

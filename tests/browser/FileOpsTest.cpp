@@ -75,6 +75,23 @@ TEST_F(FileOpsTest, ADeleteWhileAJobRunsAsksNothing)
     EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
 }
 
+// Mended: a Delete confirmed after a job had begun meanwhile deleted nothing
+// and said nothing but a beep.
+TEST_F(FileOpsTest, ADeleteConfirmedAfterAJobBeganSaysWhyNothingWasDeleted)
+{
+    desktop->answer = 0;
+    std::shared_ptr<Gate> gate;
+    desktop->whileAsking = [&] { gate = runningCopy(); };
+    model().remove({file(u"a.txt"_s)});
+    ASSERT_TRUE(gate);
+    EXPECT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->beeps, 1);
+    EXPECT_EQ(model().notice().value_or(QString()), u"Wait for “Copying to phone…” to finish, or stop it."_s);
+    gate->open();
+    run();
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
+}
+
 TEST_F(FileOpsTest, AFailedDeleteStopsThereKeepsTheSelectionAndReloads)
 {
     desktop->answer = 0;
@@ -368,6 +385,49 @@ TEST_F(FileOpsTest, ANewFolderIsMadeOnlyOnThePhoneItsPromptWasOpenedFor)
     }
 }
 
+// Mended: a folder deleted on the phone while it was shown came back: New
+// Folder made it again around the new one, Copy to Phone made it again for
+// its copy; and the browser went back to the top of the storage.
+TEST_F(FileOpsTest, WorkInAFolderGoneFromThePhoneMakesNothingAndTheBrowserGoesUpOne)
+{
+    model().setRevealAfterCopy(false);
+    const struct {
+        const char* what;
+        QString shown;
+        std::function<void()> request;
+        QString error;
+    } cases[] = {
+        {"new folder in the folder shown", u"/sdcard/Music/Live"_s, [&] { model().newFolder(u"Encores"_s); },
+         u"“Encores” wasn't created: “Live” isn't on the phone any more."_s},
+        {"copy into the folder shown", u"/sdcard/Music/Live"_s, [&] { model().upload(urls({u"/m/song.mp3"_s})); },
+         u"“Live” isn't on the phone any more."_s},
+        {"copy into a folder of the one shown", u"/sdcard/Music"_s,
+         [&] { model().upload(urls({u"/m/song.mp3"_s}), u"/sdcard/Music/Live"_s); },
+         u"“Live” isn't on the phone any more."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone->setFolder(u"/sdcard/Music"_s, {folder(u"Live"_s)});
+        phone->setFolder(u"/sdcard/Music/Live"_s, {file(u"intro.mp3"_s)});
+        model().navigate(c.shown);
+        settle();
+        ASSERT_EQ(model().path(), c.shown);
+        model().setErrorMessage(std::nullopt);
+        // Deleted on the phone: the listing above no longer names it either.
+        phone->remove(u"/sdcard/Music/Live"_s, Cancel());
+        c.request();
+        run();
+        EXPECT_EQ(error(), c.error);
+        EXPECT_FALSE(phone->exists(u"/sdcard/Music/Live"_s, Cancel()));
+        EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
+        EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
+        EXPECT_EQ(joined(model().entries()), QString());
+        if (c.shown != model().path()) {
+            EXPECT_EQ(model().notice().value_or(QString()), u"“Live” isn't on the phone any more."_s);
+        }
+    }
+}
+
 // A finished new folder or rename selected its name in whatever folder was
 // shown by then, another phone's too, where an item of that name then stood
 // selected for the next Delete.
@@ -410,6 +470,7 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
     adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"U1"_s, u"unauthorized"_s)});
     pass();
     mtp->phone(u"M1"_s)->setFolder(u"/sdcard"_s, {});
+    phone->setFolder(u"/sdcard/DCIM"_s, {});
     // question: none when empty.
     const struct { const char* what; QString phone; QStringList dropped; std::optional<int> answer; QString question;
                    int installs, copies; } cases[] = {
