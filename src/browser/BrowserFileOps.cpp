@@ -119,7 +119,7 @@ void BrowserModel::remove(const Shown& asked, const QList<RemoteEntry>& entries)
     if (!phone)
         return;
     const QString path = asked.path;
-    startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Deleting…"), true, true, [=](JobContext& job) {
         for (const RemoteEntry& entry : entries) {
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
             phone->remove(joined(path, entry.name), job.cancel());
@@ -147,7 +147,7 @@ void BrowserModel::newFolder(const QString& name)
         return;
     const Shown asked = *shown();
     const QString target = joined(m_path, trimmed);
-    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->makeFolder(target, job.cancel());
@@ -176,7 +176,7 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const Shown asked = *shown();
     const QString source = joined(m_path, entry.name);
     const QString target = joined(m_path, trimmed);
-    startJob(QStringLiteral("Renaming…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Renaming…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->move(source, target, job.cancel());
