@@ -15,11 +15,11 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <optional>
-#include <sys/eventfd.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <stop_token>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {

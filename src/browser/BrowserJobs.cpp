@@ -93,14 +93,17 @@ void JobContext::putQuestion(const std::shared_ptr<jobdetail::Asking>& asking,
 {
     // A stopped job asks nothing more.
     m_cancel.check();
-    post([asking, cancel = m_cancel, run = std::move(run)](BrowserModel& model) {
+    post([asking, channel = m_channel, cancel = m_cancel, run = std::move(run)](BrowserModel& model) {
         {
             // Stopped while the question waited for its turn.
             std::lock_guard lock(asking->mutex);
             if (asking->closed || cancel.isCancelled())
                 return;
         }
+        // The job's end closes it (endJob).
+        channel->asking = true;
         run(model);
+        channel->asking = false;
     });
     // The model stops the job before it goes, so a question it drops ends the wait too.
     std::stop_callback wake(m_cancel.token(), [asking] {
@@ -157,6 +160,10 @@ void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfte
     }
     if (!sentences.isEmpty())
         setErrorMessage(sentences.join(QLatin1Char(' ')));
+    // A question of the job left open (the job was stopped while it was
+    // asked) has nobody to answer to.
+    if (m_jobChannel && m_jobChannel->asking)
+        m_desktop->closeQuestions();
     if (m_jobChannel)
         m_jobChannel->cut();
     m_jobChannel.reset();

@@ -29,6 +29,8 @@ struct Channel {
     bool pending = false;
     // Sentences shown when the job ends, however it ends, Stop included.
     QStringList notes;
+    // A question of the job is open (on the model's thread only).
+    bool asking = false;
 
     explicit Channel(BrowserModel* owner) : model(owner) {}
     void cut();

@@ -199,7 +199,8 @@ TEST_F(JobsTest, AStoppedJobAsksNothing)
 // Mended: the question wrote its finding (the phone's new connection) into
 // the worker's own variables, which were gone once Stop had ended the job
 // while the question was still up (as a quit signal does during a
-// recording). The answer given then reaches nothing, and nothing is copied.
+// recording). The question is closed with the job, an answer given anyway
+// reaches nothing, and nothing is copied.
 TEST_F(JobsTest, AnAnswerGivenAfterTheJobEndedReachesNothing)
 {
     const QString local = saved.filePath(u"photo.jpg"_s);
@@ -219,6 +220,7 @@ TEST_F(JobsTest, AnAnswerGivenAfterTheJobEndedReachesNothing)
     desktop->whileAsking = nullptr;
     EXPECT_TRUE(endedWhileAsked);
     EXPECT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->closings, 1); // the question went with its job
     EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
     ASSERT_TRUE(replugged);
     EXPECT_EQ(replugged->callsStartingWith(u"push "_s), 0);
