@@ -101,9 +101,12 @@ void JobContext::putQuestion(const std::shared_ptr<jobdetail::Asking>& asking,
                 return;
         }
         // The job's end closes it (endJob).
-        channel->asking = true;
+        struct Open {
+            jobdetail::Channel& channel;
+            explicit Open(jobdetail::Channel& c) : channel(c) { channel.asking = true; }
+            ~Open() { channel.asking = false; }
+        } open(*channel);
         run(model);
-        channel->asking = false;
     });
     // The model stops the job before it goes, so a question it drops ends the wait too.
     std::stop_callback wake(m_cancel.token(), [asking] {
