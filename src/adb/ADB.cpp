@@ -12,10 +12,14 @@
 #include <QTextBoundaryFinder>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <stop_token>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -40,12 +44,27 @@ bool isExecutableFile(const QString& path)
     return info.isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
 }
 
+// After Stop, the time adb has to end on SIGTERM before it is killed.
+constexpr std::chrono::milliseconds killGrace(300);
+
 // Shared by the worker and the cancel handler: the start of the child and the
-// cancellation are ordered by the lock.
+// cancellation are ordered by the lock. The wake descriptor becomes readable
+// at the cancellation, so that the worker's wait notices it even when adb
+// does not end.
 struct ProcessBox {
     std::mutex lock;
     bool cancelled = false;
     std::unique_ptr<ChildProcess> process;
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    ProcessBox() = default;
+    ProcessBox(const ProcessBox&) = delete;
+    ProcessBox& operator=(const ProcessBox&) = delete;
+    ~ProcessBox()
+    {
+        if (wake >= 0)
+            ::close(wake);
+    }
 
     // Returns false when the run was cancelled before the start.
     bool launch(const ChildProcess::Options& options)
@@ -63,6 +82,11 @@ struct ProcessBox {
         cancelled = true;
         if (process)
             process->terminate();
+        if (wake >= 0) {
+            const uint64_t one = 1;
+            ssize_t ignored = ::write(wake, &one, sizeof one);
+            (void)ignored;
+        }
     }
 
     // Ends the child without the run counting as cancelled.
@@ -205,8 +229,31 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         }
         return true;
     };
-    while ((outFd >= 0 || errFd >= 0) && !ended) {
-        pollfd fds[3];
+    // Once Stop has ended the run, adb gets a short grace to end on SIGTERM and is
+    // then killed: nothing waits on a child that hangs on a silent phone.
+    std::optional<std::chrono::steady_clock::time_point> killAt;
+    bool killed = false;
+    while (!ended) {
+        if (!killAt && box.isCancelled())
+            killAt = std::chrono::steady_clock::now() + killGrace;
+        int timeout = -1;
+        if (killAt && !killed) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*killAt - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                child.signal(SIGKILL);
+                killed = true;
+            } else {
+                timeout = int(left.count());
+            }
+        }
+        // Without a descriptor for the child's end, its end is looked for now and then.
+        if (exitFd < 0 && (killAt || (outFd < 0 && errFd < 0)))
+            timeout = timeout < 0 ? 20 : std::min(timeout, 20);
+        if (exitFd < 0 && (killAt || (outFd < 0 && errFd < 0)) && child.hasEnded()) {
+            ended = true;
+            break;
+        }
+        pollfd fds[4];
         nfds_t count = 0;
         if (outFd >= 0)
             fds[count++] = {outFd, POLLIN, 0};
@@ -214,7 +261,9 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
             fds[count++] = {errFd, POLLIN, 0};
         if (exitFd >= 0)
             fds[count++] = {exitFd, POLLIN, 0};
-        if (::poll(fds, count, -1) < 0) {
+        if (box.wake >= 0 && !killAt)
+            fds[count++] = {box.wake, POLLIN, 0};
+        if (::poll(fds, count, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             break;

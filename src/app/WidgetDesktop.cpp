@@ -115,11 +115,23 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
     }
     if (!buttons.isEmpty())
         box->setDefaultButton(static_cast<QPushButton*>(buttons.first()));
+    m_questions.append(box.get());
     box->exec();
+    m_questions.removeAll(nullptr);
     if (box.gone())
         return std::nullopt;
+    m_questions.removeAll(box.get());
     const qsizetype pressed = buttons.indexOf(box->clickedButton());
     return pressed < 0 ? std::nullopt : std::optional<int>(int(pressed));
+}
+
+void WidgetDesktop::closeQuestions()
+{
+    // No button is pressed: ask() answers none.
+    for (const QPointer<QMessageBox>& box : std::as_const(m_questions)) {
+        if (box)
+            box->done(QDialog::Rejected);
+    }
 }
 
 std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)

@@ -2,6 +2,9 @@
 
 #include "Desktop.h"
 
+#include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 class QWidget;
@@ -19,6 +22,7 @@ public:
     WidgetDesktop();
 
     std::optional<int> ask(const Question& question) override;
+    void closeQuestions() override;
     std::optional<QString> chooseFolder(const Panel& panel) override;
     QStringList chooseItems(const Panel& panel) override;
     QStringList chooseFiles(const Panel& panel, const QStringList& patterns) override;
@@ -33,4 +37,6 @@ public:
 private:
     // Where the items panel was last used; it opens there next time.
     QString m_itemsFolder;
+    // The questions open now, innermost last.
+    QList<QPointer<QMessageBox>> m_questions;
 };

@@ -100,7 +100,7 @@ void BrowserModel::takeScreenshotOf(const QString& serial)
     const ADB adb = *m_adb;
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const QString folder = m_saveFolder;
-    startJob(QStringLiteral("Taking a screenshot of ") + device->model + QStringLiteral("…"), false, false,
+    startJob(QStringLiteral("Taking a screenshot of ") + device->model + QStringLiteral("…"), true, false,
              [=](JobContext& job) {
                  const QByteArray png = source->screenshot(adb, device->serial, job.cancel());
                  makeSaveFolder(folder);
@@ -250,9 +250,9 @@ void BrowserModel::copyRecording(const Take& take)
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const QString folder = m_saveFolder;
     m_takeCopied = take;
-    // While quitting, Stop leaves it on the phone.
-    startJob(QStringLiteral("Copying the screen recording from ") + take.device.model + QStringLiteral("…"),
-             bool(m_quitAfterRecordings), false, [=](JobContext& job) {
+    // Stop leaves it on the phone.
+    startJob(QStringLiteral("Copying the screen recording from ") + take.device.model + QStringLiteral("…"), true,
+             false, [=](JobContext& job) {
                  const QString serial = take.device.serial;
                  const QString stayed = stayedOnPhone(take.phoneFile);
                  const auto notCopied = [&job](const QString& sentence) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 using browserpaths::nameKey;
@@ -225,13 +226,40 @@ private:
     QHash<QString, RemoteEntry> m_keys;
 };
 
+// What a stopped copy left is removed within this time, whatever the phone
+// does: Stop ends the whole job, its clean-up included, within a second.
+constexpr std::chrono::milliseconds cleanUpLimit(400);
+
+// Whether what a stopped or failed copy made at `path` is gone.
+bool removedInTime(PhoneFiles& phone, const QString& path)
+{
+    // The job's token may be stopped already; the clean-up has its own.
+    const TimeLimit limit(cleanUpLimit);
+    try {
+        phone.remove(path, limit.cancel());
+        return true;
+    } catch (...) {
+        // Nothing there to remove is as good.
+        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+    }
+}
+
 void removeQuietly(PhoneFiles& phone, const QString& path)
 {
-    // The job's token may be stopped already; the clean-up needs its own.
-    try {
-        phone.remove(path, Cancel());
-    } catch (...) {
-    }
+    removedInTime(phone, path);
+}
+
+// The same, and what could not be removed is named when the job ends: `item`
+// is the person's item the copy was of, `working` whether `path` is a hidden
+// working file beside it (removed by the next copy to a phone that answers)
+// rather than the item itself.
+void removeQuietly(PhoneFiles& phone, const QString& path, JobContext& job, const QString& item, bool working)
+{
+    if (removedInTime(phone, path))
+        return;
+    job.note(QStringLiteral("The phone didn’t answer in time to remove the unfinished copy of ") + quoted(item)
+             + (working ? QStringLiteral("; it will be removed when the phone is next reachable.")
+                        : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
 int64_t localSize(const QString& path)
@@ -506,22 +534,21 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         }
         Conflict answer = Conflict::replace;
         if (!conflicts.isEmpty()) {
-            answer = Conflict(job.ask([=, &phone](BrowserModel& model) {
-                const Conflict given = model.askAboutConflicts(conflicts, QStringLiteral("the phone"));
-                if (given != Conflict::cancel && !model.stillShown(asked, !folder, QStringLiteral("copied")))
-                    return int(Conflict::cancel);
-                // Taken after the answer: a phone plugged back in meanwhile
-                // has a new connection, and the old one is closed.
-                if (given != Conflict::cancel) {
-                    if (const std::shared_ptr<PhoneFiles> now = model.files())
-                        phone = now;
-                    else
-                        return int(Conflict::cancel);
-                }
-                return int(given);
-            }));
-            if (answer == Conflict::cancel)
+            // The question may outlive this job: what it finds out comes back with its answer.
+            const auto [given, now] =
+                job.ask([=](BrowserModel& model) -> std::pair<Conflict, std::shared_ptr<PhoneFiles>> {
+                    const Conflict choice = model.askAboutConflicts(conflicts, QStringLiteral("the phone"));
+                    if (choice == Conflict::cancel || !model.stillShown(asked, !folder, QStringLiteral("copied")))
+                        return {Conflict::cancel, nullptr};
+                    // Taken after the answer: a phone plugged back in meanwhile
+                    // has a new connection, and the old one is closed.
+                    const std::shared_ptr<PhoneFiles> files = model.files();
+                    return {files ? choice : Conflict::cancel, files};
+                });
+            if (given == Conflict::cancel)
                 return;
+            answer = given;
+            phone = now;
         }
         // A numbered name must not be one an item of this copy will take.
         QSet<QString> reserved;
@@ -571,7 +598,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             } catch (...) {
                 // Only what this copy certainly creates may be removed after Stop.
                 if (cancel.isCancelled() && isThere == std::optional<bool>(false))
-                    removeQuietly(*phone, phonePath);
+                    removeQuietly(*phone, phonePath, job, name, false);
                 throw;
             }
         }

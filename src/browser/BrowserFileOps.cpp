@@ -123,7 +123,7 @@ void BrowserModel::remove(const Shown& asked, const QList<RemoteEntry>& entries)
     if (!phone)
         return;
     const QString path = asked.path;
-    startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Deleting…"), true, true, [=](JobContext& job) {
         for (const RemoteEntry& entry : entries) {
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
             phone->remove(joined(path, entry.name), job.cancel());
@@ -152,7 +152,7 @@ void BrowserModel::newFolder(const QString& name)
     const Shown asked = *shown();
     const QString parent = m_path;
     const QString target = joined(parent, trimmed);
-    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         try {
@@ -189,7 +189,7 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const Shown asked = *shown();
     const QString source = joined(m_path, entry.name);
     const QString target = joined(m_path, trimmed);
-    startJob(QStringLiteral("Renaming…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Renaming…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->move(source, target, job.cancel());

@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <future>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -102,6 +104,39 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
     std::thread killer([&] { ::kill(pidIn("killed"), SIGKILL); });
     EXPECT_THROW(killed.run({}, {}, Cancel()), Cancelled);
     killer.join();
+}
+
+// Mended: an adb that did not end on SIGTERM (one stuck on a phone that
+// stopped answering) held the run after Stop for as long as it lived. It is
+// killed after a short grace, with and without a terminal.
+TEST_F(ADBRunner, StopKillsAnAdbThatIgnoresTheRequestToEnd)
+{
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "on a terminal" : "on pipes");
+        const char* pidMarker = terminal ? "deaf-terminal" : "deaf-pipes";
+        ADB adb = endless(pidMarker, "trap '' TERM\n");
+        std::stop_source stop;
+        std::promise<std::chrono::steady_clock::time_point> stoppedAt;
+        std::thread canceller([&] {
+            pidIn(pidMarker);
+            stoppedAt.set_value(std::chrono::steady_clock::now());
+            stop.request_stop();
+        });
+        auto run = std::async(std::launch::async, [&] {
+            adb.run({}, terminal ? Progress([](double) {}) : Progress(), Cancel(stop.get_token()));
+        });
+        const bool ended = run.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        canceller.join();
+        const long pid = pidIn(pidMarker);
+        if (!ended && pid > 0)
+            ::kill(pid, SIGKILL); // so that the run can end and the test with it
+        ASSERT_TRUE(ended);
+        EXPECT_THROW(run.get(), Cancelled);
+        const auto took = std::chrono::steady_clock::now() - stoppedAt.get_future().get();
+        std::cout << "[ adb ignoring SIGTERM ] Stop to the end of the run: "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+        EXPECT_NE(::kill(pid, 0), 0); // gone, and reaped
+    }
 }
 
 TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)

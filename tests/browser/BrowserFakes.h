@@ -166,6 +166,8 @@ public:
     std::function<void()> whileAsking;
 
     std::optional<int> ask(const Question& question) override { questions.append(question); meanwhile(); return answer; }
+    int closings = 0; // of the questions open
+    void closeQuestions() override { ++closings; }
     std::optional<QString> chooseFolder(const Panel& panel) override { panels.append(panel); meanwhile(); return folder; }
     QStringList chooseItems(const Panel& panel) override { panels.append(panel); meanwhile(); return items; }
     QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }

@@ -252,6 +252,55 @@ TEST_F(JobsTest, ProgressLandsAtMostOnceAFrameAndOnlyOnItsOwnJob)
     run();
 }
 
+// Mended: a job stopped while it read the folder still put its conflict
+// question once the listing came.
+TEST_F(JobsTest, AStoppedJobAsksNothing)
+{
+    const QString local = saved.filePath(u"photo.jpg"_s);
+    ASSERT_TRUE(QFile(local).open(QIODevice::WriteOnly));
+    desktop->answer = 0;
+    const auto listing = gates.emplace_back(phone->holdListing(u"/sdcard"_s));
+    model().upload({QUrl::fromLocalFile(local)});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return listing->waiting(); }));
+    model().cancelJob();
+    listing->open();
+    run();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
+    EXPECT_FALSE(model().errorMessage());
+}
+
+// Mended: the question wrote its finding (the phone's new connection) into
+// the worker's own variables, which were gone once Stop had ended the job
+// while the question was still up (as a quit signal does during a
+// recording). The question is closed with the job, an answer given anyway
+// reaches nothing, and nothing is copied.
+TEST_F(JobsTest, AnAnswerGivenAfterTheJobEndedReachesNothing)
+{
+    const QString local = saved.filePath(u"photo.jpg"_s);
+    ASSERT_TRUE(QFile(local).open(QIODevice::WriteOnly));
+    bool endedWhileAsked = false;
+    std::shared_ptr<MemoryPhoneFiles> replugged;
+    desktop->whileAsking = [&] {
+        model().cancelJob();
+        endedWhileAsked = testsupport::waitUntil([&] { return !model().job(); });
+        // The answer comes with a new connection to take.
+        replugged = adb->replug(u"A1"_s);
+        replugged->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s)});
+    };
+    desktop->answer = 0;
+    model().upload({QUrl::fromLocalFile(local)});
+    run();
+    desktop->whileAsking = nullptr;
+    EXPECT_TRUE(endedWhileAsked);
+    EXPECT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->closings, 1); // the question went with its job
+    EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
+    ASSERT_TRUE(replugged);
+    EXPECT_EQ(replugged->callsStartingWith(u"push "_s), 0);
+    EXPECT_FALSE(model().errorMessage());
+}
+
 TEST(FreeNames, TheNumberGoesBeforeTheExtensionAndSkipsEveryTakenName)
 {
     // Anything there takes the name, a dangling link too.

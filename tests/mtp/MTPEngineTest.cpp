@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <future>
+#include <iostream>
 #include <set>
 #include <thread>
 
@@ -231,6 +232,26 @@ TEST_F(MTPSession, ASessionLeftOpenCountsAndAnUnansweredOpenResetsTheDeviceOnce)
 // The interface's endpoints decide the pipes: the first bulk pair by address,
 // the last interrupt-in endpoint for events, the bulk-out packet size for
 // zero-length packets; without a bulk pair the phone can't be used.
+// Mended: a run queued before a close, or asked for after it, claimed the
+// phone again once the close had let go of it, so that the phone's next
+// connection (after a reconnect) found it busy.
+TEST_F(MTPSession, AClosedConnectionNeverClaimsThePhoneAgain)
+{
+    connect();
+    ASSERT_EQ(connection->status(), Status::ready);
+    const std::shared_ptr<MTPConnection> closed = connection;
+    closed->close().wait();
+    EXPECT_FALSE(phone->claimed());
+    const auto error = errorOf([&] { closed->list(QStringLiteral("/sdcard"), true, Cancel()); });
+    EXPECT_EQ(error ? std::optional(error->kind()) : std::nullopt, MTPError::Kind::gone);
+    closed->check();
+    EXPECT_FALSE(phone->claimed());
+    connect();
+    EXPECT_EQ(connection->status(), Status::ready);
+    closed->close().wait();
+    EXPECT_TRUE(phone->claimed()); // the new connection's claim stays
+}
+
 TEST_F(MTPSession, PipesAreChosenFromTheEndpointsTheInterfaceOffers)
 {
     using E = UsbEndpoint;
@@ -461,6 +482,30 @@ TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsDrainsAndReopensBeforeT
     EXPECT_EQ(error ? error->description() : QString(), full.description());
     EXPECT_EQ(phone->classRequests().size(), 1u);
     expectInStep();
+}
+
+// Mended: Stop on a phone that stopped answering mid-transfer waited for the
+// transfer's time-out (a minute) and for the recovery after it.
+TEST_F(MTPTransaction, AStoppedRunOnAPhoneThatStoppedAnsweringIsGivenUpOn)
+{
+    phone->freezeAfterBytes(2 * MiB);
+    std::stop_source stop;
+    auto copy = std::async(std::launch::async, [&] { download(bytesOf(5 * MiB), {}, Cancel(stop.get_token())); });
+    for (int i = 0; i < 500 && !phone->frozen(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(phone->frozen());
+    const auto stopped = std::chrono::steady_clock::now();
+    stop.request_stop();
+    ASSERT_EQ(copy.wait_for(5s), std::future_status::ready);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
+    std::cout << "[ frozen MTP phone ] Stop to the end of a transfer: " << took.count() << " ms\n";
+    EXPECT_THROW(copy.get(), Cancelled);
+    EXPECT_FALSE(phone->claimed()); // given up on: the interface is let go of
+
+    // Answering again, the phone is claimed afresh by the next run.
+    phone->thaw();
+    EXPECT_EQ(download(bytesOf(MiB, 3)), bytesOf(MiB, 3));
+    EXPECT_TRUE(phone->claimed());
 }
 
 TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
