@@ -139,7 +139,7 @@ TEST_F(JobsTest, ARequestWhileAJobRunsSaysWhatItWaitsFor)
              model().download({file(u"photo.jpg"_s)});
              return gate;
          },
-         u"Wait for “Copying “photo.jpg” to Mac (1 of 1)…” to finish, or stop it."_s},
+         u"Wait for “Copying “photo.jpg” to computer (1 of 1)…” to finish, or stop it."_s},
         {"an install",
          [&] {
              auto gate = gates.emplace_back(std::make_shared<Gate>());
