@@ -150,7 +150,7 @@ TEST_F(JobsTest, ARequestWhileAJobRunsSaysWhatItWaitsFor)
              model().install(urls({u"/m/game.apk"_s}));
              return gate;
          },
-         u"Wait for “Installing “game.apk” (1 of 1)…” to finish."_s},
+         u"Wait for “Installing “game.apk” (1 of 1)…” to finish, or stop it."_s},
     };
     for (const auto& job : jobs) {
         SCOPED_TRACE(job.what);
