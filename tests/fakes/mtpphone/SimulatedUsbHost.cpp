@@ -26,10 +26,10 @@ public:
         requireEndpoint(endpoint, false);
         return m_phone->bulkOut(endpoint, data, timeout);
     }
-    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds) override
+    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds timeout) override
     {
         requireEndpoint(endpoint, true);
-        return m_phone->bulkIn(endpoint, buffer, capacity);
+        return m_phone->bulkIn(endpoint, buffer, capacity, timeout);
     }
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
                     std::chrono::milliseconds) override
@@ -44,7 +44,15 @@ public:
             throw UsbError(UsbStatus::other, QStringLiteral("Invalid parameter"));
         m_phone->readInterrupt(endpoint, capacity, std::move(done));
     }
-    void abortPipe(uint8_t) override { m_phone->abortInterrupt(); }
+    void abortPipe(uint8_t endpoint) override
+    {
+        const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                                     [endpoint](const UsbEndpoint& e) { return e.address == endpoint; });
+        if (it != m_endpoints.end() && it->transferType() == UsbEndpoint::bulk)
+            m_phone->abortBulk();
+        else
+            m_phone->abortInterrupt();
+    }
     void clearStall(uint8_t endpoint) override { m_phone->clearStall(endpoint); }
 
 private:
