@@ -664,6 +664,11 @@ public:
         model->setSaveFolder(computer.filePath(u"saved"_s));
         model->setRevealAfterCopy(false);
 
+        // Listed before the copy: the steps counted are the copy's alone.
+        std::optional<RemoteEntry> entry;
+        if (!m_shape.toPhone && !(entry = listed(*model, m_shape.item)))
+            return fail(u"the phone's listing lacks “"_s + m_shape.item + u"”"_s);
+
         std::optional<Steady::time_point> stopped, ended;
         QObject::connect(model.get(), &BrowserModel::jobChanged, model.get(), [&] {
             if (!model->job() && !ended)
@@ -677,8 +682,7 @@ public:
             receiver->cancelJob();
             cancelled = true;
         };
-        // On the GUI thread, as the person's Stop.
-        const auto act = [&, receiver] {
+        const auto act = [&] {
             switch (*fault) {
             case Fault::stop:
             case Fault::caseless: stopNow(); break;
@@ -697,8 +701,16 @@ public:
             if (midway) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
+                // On the GUI thread; a copy that ended before its fault came is left alone, and so is the phone.
                 QMetaObject::invokeMethod(
-                    receiver, [&, receiver] { QTimer::singleShot(midwayDelay, receiver, act); }, Qt::QueuedConnection);
+                    receiver,
+                    [&, receiver] {
+                        QTimer::singleShot(midwayDelay, receiver, [&, receiver] {
+                            if (receiver->job())
+                                act();
+                        });
+                    },
+                    Qt::QueuedConnection);
                 return;
             }
             if (*fault == Fault::stop || *fault == Fault::caseless) {
@@ -713,11 +725,6 @@ public:
         if (m_shape.toPhone) {
             model->upload(urls({computer.filePath(u"source/"_s + m_shape.item)}));
         } else {
-            const std::optional<RemoteEntry> entry = listed(*model, m_shape.item);
-            if (!entry) {
-                m_phone.script->disarm();
-                return fail(u"the phone's listing lacks “"_s + m_shape.item + u"”"_s);
-            }
             model->download({*entry});
         }
         bool over = testsupport::waitUntil([&] { return !model->job() || frozenNow; }, std::chrono::seconds(60));
@@ -886,6 +893,11 @@ struct Case {
     int shape;
     Fault fault;
 };
+
+void PrintTo(const Case& one, std::ostream* out)
+{
+    *out << shapes()[size_t(one.shape)].name << " with " << faultName(one.fault);
+}
 
 std::vector<Case> cases(bool mtp)
 {
