@@ -695,22 +695,21 @@ public:
             case Fault::storageFull: m_phone.setStorageFull(); break;
             }
         };
+        // A copy that ended before its fault came is left alone, and so is the phone.
+        QTimer midway;
+        midway.setSingleShot(true);
+        QObject::connect(&midway, &QTimer::timeout, [&] {
+            if (!ended) // the copy's, not the next one's
+                act();
+        });
         m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
             const bool transfer = kind == u"push"_s || kind == u"pull"_s;
-            const bool midway = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull;
-            if (midway) {
+            const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull;
+            if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
-                // On the GUI thread; a copy that ended before its fault came is left alone, and so is the phone.
-                QMetaObject::invokeMethod(
-                    receiver,
-                    [&, receiver] {
-                        QTimer::singleShot(midwayDelay, receiver, [&, receiver] {
-                            if (receiver->job())
-                                act();
-                        });
-                    },
-                    Qt::QueuedConnection);
+                // On the GUI thread, by a timer that goes with this run.
+                QMetaObject::invokeMethod(&midway, [&] { midway.start(midwayDelay); }, Qt::QueuedConnection);
                 return;
             }
             if (*fault == Fault::stop || *fault == Fault::caseless) {
