@@ -471,7 +471,7 @@ public:
     void setFrozen(bool frozen) override { m_harness.setUnresponsive(frozen); }
     void setRefuseRenames() override { m_harness.setRefuseMoves(true); }
     void setStorageFull() override { m_harness.setStorageFull(true); }
-    void setSlow(bool slow) override { m_harness.setChunkDelay(slow ? 80 : 0); }
+    void setSlow(bool slow) override { m_harness.setChunkDelay(slow ? 250 : 0); }
     bool restore() override
     {
         m_harness.setChunkDelay(0);
@@ -583,7 +583,7 @@ public:
     }
     void setSlow(bool slow) override
     {
-        m_phone->configure([&](auto& s) { s.delayPerMiB = slow ? std::chrono::seconds(3) : std::chrono::seconds(0); });
+        m_phone->configure([&](auto& s) { s.delayPerMiB = slow ? std::chrono::seconds(10) : std::chrono::seconds(0); });
     }
     bool restore() override
     {
@@ -619,6 +619,7 @@ struct Outcome {
     QStringList steps;
     QString message;
     std::optional<qint64> stopMs;
+    bool landed = true; // false: the copy was over before its fault came
 };
 
 // Texts that are the tools' or ours, never the person's.
@@ -675,6 +676,7 @@ public:
                 ended = Steady::now();
         });
         std::atomic<bool> frozenNow = false;
+        std::atomic<bool> landed = false;
         std::atomic<bool> cancelled = false;
         BrowserModel* receiver = model.get();
         const auto stopNow = [&, receiver] {
@@ -699,8 +701,10 @@ public:
         QTimer midway;
         midway.setSingleShot(true);
         QObject::connect(&midway, &QTimer::timeout, [&] {
-            if (!ended) // the copy's, not the next one's
-                act();
+            if (ended) // the copy's, not the next one's
+                return;
+            landed = true;
+            act();
         });
         m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
             const bool transfer = kind == u"push"_s || kind == u"pull"_s;
@@ -712,6 +716,7 @@ public:
                 QMetaObject::invokeMethod(&midway, [&] { midway.start(midwayDelay); }, Qt::QueuedConnection);
                 return;
             }
+            landed = true;
             if (*fault == Fault::stop || *fault == Fault::caseless) {
                 QMetaObject::invokeMethod(receiver, stopNow, Qt::QueuedConnection);
                 testsupport::waitUntil([&] { return cancelled.load(); }, stopBound);
@@ -752,6 +757,7 @@ public:
         }
         testsupport::waitUntil([&] { return !model->isLoading(); }, std::chrono::seconds(30));
         outcome.steps = m_phone.script->disarm();
+        outcome.landed = !fault || landed;
         outcome.message = model->errorMessage().value_or(QString());
         if (!reachable)
             return fail(u"the phone did not come back"_s);
@@ -864,6 +870,8 @@ void sweep(PhoneSide& phone, const Shape& shape, Fault fault)
                              + QLatin1StringView(phone.name()) + u' ' + QLatin1StringView(shape.name) + u' '
                              + QLatin1StringView(faultName(fault)) + u' ' + what;
         QString text = head;
+        if (!outcome.landed)
+            text += u" | the copy ended before the fault came"_s;
         if (outcome.stopMs)
             text += u" | ended "_s + QString::number(*outcome.stopMs) + u" ms after Stop"_s;
         if (!outcome.message.isEmpty())
