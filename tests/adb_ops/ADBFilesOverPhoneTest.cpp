@@ -13,6 +13,8 @@
 
 #include <filesystem>
 #include <set>
+#include <stop_token>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -209,6 +211,59 @@ TEST_F(ADBFilesOnDroppingPhone, ADroppedConnectionFailsTheCopy)
     phone().dropAfterBytes(200 * 1024);
     EXPECT_THROW(files().pull(QStringLiteral("/sdcard/drop.bin"), target.filePath(QStringLiteral("drop.bin")), Cancel()),
                  ADBError);
+}
+
+
+// The fake phone's fault switches, for the copy tests that break each step:
+// each breaks what it names until it is turned off, and nothing else.
+class ADBFilesOnFaultyPhone : public ADBFilesOnPhone {};
+
+TEST_F(ADBFilesOnFaultyPhone, EachFaultSwitchBreaksWhatItNamesUntilTurnedOff)
+{
+    ASSERT_TRUE(phonetest::writeFile(local(QStringLiteral("/sdcard/a.txt")), "a"));
+    QTemporaryDir computer;
+    const QString source = computer.filePath(QStringLiteral("b.txt"));
+    ASSERT_TRUE(phonetest::writeFile(source, "b"));
+
+    phone().setRefuseMoves(true);
+    EXPECT_THROW(files().move(QStringLiteral("/sdcard/a.txt"), QStringLiteral("/sdcard/c.txt"), Cancel()), ADBError);
+    EXPECT_TRUE(QFileInfo::exists(local(QStringLiteral("/sdcard/a.txt"))));
+    files().push(source, QStringLiteral("/sdcard/b.txt"), {}, Cancel()); // writes still work
+    phone().setRefuseMoves(false);
+    files().move(QStringLiteral("/sdcard/a.txt"), QStringLiteral("/sdcard/c.txt"), Cancel());
+    EXPECT_TRUE(QFileInfo::exists(local(QStringLiteral("/sdcard/c.txt"))));
+
+    phone().setStorageFull(true);
+    EXPECT_TRUE(phonetest::failureOf([&] { files().push(source, QStringLiteral("/sdcard/d.txt"), {}, Cancel()); })
+                    .contains(QStringLiteral("No space left on device")));
+    EXPECT_FALSE(QFileInfo::exists(local(QStringLiteral("/sdcard/d.txt"))));
+    EXPECT_THROW(files().makeFolder(QStringLiteral("/sdcard/New"), Cancel()), ADBError);
+    phone().setStorageFull(false);
+    files().push(source, QStringLiteral("/sdcard/d.txt"), {}, Cancel());
+    EXPECT_TRUE(QFileInfo::exists(local(QStringLiteral("/sdcard/d.txt"))));
+
+    // Frozen: no answer at all, until Stop; then answers again.
+    phone().setUnresponsive(true);
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        stop.request_stop();
+    });
+    const auto asked = std::chrono::steady_clock::now();
+    const std::optional<bool> frozen = files().existence(QStringLiteral("/sdcard/c.txt"), Cancel(stop.get_token()));
+    stopper.join();
+    EXPECT_EQ(frozen, std::nullopt);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+    phone().setUnresponsive(false);
+    EXPECT_EQ(files().existence(QStringLiteral("/sdcard/c.txt"), Cancel()), std::optional<bool>(true));
+
+    // Gone: adb sees the phone offline; back once reachable.
+    phone().setUnreachable(true);
+    EXPECT_THROW(files().list(QStringLiteral("/sdcard"), false, Cancel()), ADBError);
+    EXPECT_NE(phone().state(), QStringLiteral("device"));
+    phone().setUnreachable(false);
+    ASSERT_TRUE(phone().waitForState(QStringLiteral("device"), 30000));
+    EXPECT_EQ(files().existence(QStringLiteral("/sdcard/c.txt"), Cancel()), std::optional<bool>(true));
 }
 
 } // namespace

@@ -486,4 +486,46 @@ TEST_F(MTPFiles, ALinkToAFolderIsLeftOutAndNamed)
     EXPECT_FALSE(phone->objectAt(QStringLiteral("Other/Linked/sub/up")));
 }
 
+// ---- the simulated phone's fault switches ---------------------------------------
+
+// For the copy tests that break each step: each switch breaks what it names
+// until it is turned off, and nothing else.
+TEST_F(MTPFiles, EachFaultSwitchOfTheSimulatedPhoneBreaksWhatItNamesUntilTurnedOff)
+{
+    ASSERT_TRUE(write(local(QStringLiteral("new.txt")), "new"));
+    phone->configure([](auto& s) { s.storageFull = true; });
+    EXPECT_THROW(files().push(local(QStringLiteral("new.txt")), QStringLiteral("/sdcard/new.txt"), {}, Cancel()), MTPError);
+    EXPECT_THROW(files().makeFolder(QStringLiteral("/sdcard/New"), Cancel()), MTPError);
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("new.txt")));
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("New")));
+    phone->configure([](auto& s) { s.storageFull = false; });
+    files().push(local(QStringLiteral("new.txt")), QStringLiteral("/sdcard/new.txt"), {}, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("new.txt")), QByteArray("new"));
+
+    // A name alike a sibling's but for its letter case.
+    phone->configure([](auto& s) { s.caseInsensitiveNames = true; });
+    EXPECT_THROW(files().move(QStringLiteral("/sdcard/Other"), QStringLiteral("/sdcard/dcim"), Cancel()), MTPError);
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Other")));
+    phone->configure([](auto& s) { s.caseInsensitiveNames = false; });
+    files().move(QStringLiteral("/sdcard/Other"), QStringLiteral("/sdcard/dcim"), Cancel());
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("dcim")));
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("DCIM")));
+
+    // Frozen: no answer until it thaws, or until the host aborts the transfer.
+    phone->configure([](auto& s) { s.unresponsive = true; });
+    auto thawed = std::async(std::launch::async, [&] { return files().list(QStringLiteral("/sdcard/DCIM"), true, Cancel()).size(); });
+    EXPECT_EQ(thawed.wait_for(300ms), std::future_status::timeout);
+    phone->configure([](auto& s) { s.unresponsive = false; });
+    ASSERT_EQ(thawed.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(thawed.get(), 1u);
+
+    phone->configure([](auto& s) { s.unresponsive = true; });
+    auto aborted = std::async(std::launch::async, [&] { files().list(QStringLiteral("/sdcard/DCIM/Camera"), true, Cancel()); });
+    EXPECT_EQ(aborted.wait_for(300ms), std::future_status::timeout);
+    phone->abortBulk();
+    ASSERT_EQ(aborted.wait_for(10s), std::future_status::ready);
+    EXPECT_THROW(aborted.get(), MTPError);
+    phone->configure([](auto& s) { s.unresponsive = false; });
+}
+
 } // namespace

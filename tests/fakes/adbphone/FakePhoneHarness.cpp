@@ -379,6 +379,30 @@ void FakePhoneHarness::setChunkDelay(int milliseconds)
     writeKnobs();
 }
 
+void FakePhoneHarness::setUnreachable(bool unreachable)
+{
+    m_state->knobs.unreachable = unreachable;
+    writeKnobs();
+}
+
+void FakePhoneHarness::setUnresponsive(bool unresponsive)
+{
+    m_state->knobs.unresponsive = unresponsive;
+    writeKnobs();
+}
+
+void FakePhoneHarness::setRefuseMoves(bool refuse)
+{
+    m_state->knobs.refuseMoves = refuse;
+    writeKnobs();
+}
+
+void FakePhoneHarness::setStorageFull(bool full)
+{
+    m_state->knobs.storageFull = full;
+    writeKnobs();
+}
+
 void FakePhoneHarness::servePull(const QString& phonePath, const QString& localPath)
 {
     m_state->knobs.servedFiles.insert(phonePath.toUtf8(), QFile::encodeName(localPath));

@@ -109,6 +109,15 @@ public:
     // many more sync data bytes have passed (0: now; -1: never; setting it
     // again thaws a frozen phone).
     void freezeAfterBytes(qint64 bytes);
+    // Faults that last until turned off (see adbphone::Knobs): the phone
+    // unreachable (connections drop, adb lists it as offline, then reconnects
+    // once it is reachable again; waitForState("device") waits for that),
+    // unresponsive (frozen: nothing is read or answered, nothing closes),
+    // "mv" refused, storage full (pushed data and "mkdir" fail with no space).
+    void setUnreachable(bool unreachable);
+    void setUnresponsive(bool unresponsive);
+    void setRefuseMoves(bool refuse);
+    void setStorageFull(bool full);
 
     // Pulls of `phonePath` (a package file that "pm path" names) get the
     // file at `localPath`; failPull makes that path's pull fail. Both last

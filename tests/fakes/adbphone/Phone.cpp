@@ -220,7 +220,9 @@ void Connection::open(uint32_t remoteId, QByteArray service)
         }
         auto shell = std::make_unique<ShellStream>(*this, localId, remoteId, kind);
         send(kOkay, localId, remoteId);
-        if (reply != table.end())
+        if (const std::optional<ScriptedReply> refusal = faultReply(m_phone.knobs(), command))
+            shell->startScripted(*refusal);
+        else if (reply != table.end())
             shell->startScripted(reply.value());
         else if (const QByteArray program = phoneProgram(command); !program.isEmpty())
             shell->startCommand(program, term);
@@ -600,6 +602,10 @@ void Phone::acceptConnections()
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             return;
+        if (knobs().unreachable) {
+            ::close(fd);
+            continue;
+        }
         log("host connected");
         m_connections.push_back(std::make_unique<Connection>(*this, fd));
     }
@@ -618,10 +624,14 @@ int Phone::run(const volatile sig_atomic_t& stop)
             ::poll(nullptr, 0, 20);
             continue;
         }
+        // An unresponsive phone leaves its connections as they are, unread.
+        const bool unresponsive = knobs().unresponsive;
         std::vector<pollfd> fds;
         fds.push_back(pollfd {m_listenFd, POLLIN, 0});
-        for (const auto& connection : m_connections)
-            connection->addPollFds(fds);
+        if (!unresponsive) {
+            for (const auto& connection : m_connections)
+                connection->addPollFds(fds);
+        }
 
         Clock::time_point now = Clock::now();
         Clock::duration wait = std::chrono::milliseconds(500);
@@ -638,6 +648,12 @@ int Phone::run(const volatile sig_atomic_t& stop)
 
         acceptConnections();
         reapChildren();
+        if (knobs().unreachable) {
+            for (const auto& connection : m_connections)
+                connection->drop();
+        } else if (knobs().unresponsive) {
+            continue;
+        }
         for (const auto& connection : m_connections)
             connection->readAvailable();
         now = Clock::now();

@@ -77,6 +77,16 @@ QByteArray phoneProgram(const QByteArray& command)
     return {};
 }
 
+std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& command)
+{
+    // Worded as toybox on a phone words them.
+    if (knobs.refuseMoves && command.startsWith("mv "))
+        return ScriptedReply {{}, "mv: bad " + command.mid(3).split(' ').value(0) + ": Permission denied\n", 1};
+    if (knobs.storageFull && command.startsWith("mkdir "))
+        return ScriptedReply {{}, "mkdir: " + command.mid(6).split(' ').last() + ": No space left on device\n", 1};
+    return std::nullopt;
+}
+
 ReplyTable defaultReplies(const PhoneIdentity& identity)
 {
     QByteArray model = identity.model;
@@ -230,6 +240,10 @@ QByteArray encodeKnobs(const Knobs& knobs)
     mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
     mirror.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.mirrorEndGeneration));
     object.insert(QStringLiteral("mirror"), mirror);
+    object.insert(QStringLiteral("unreachable"), knobs.unreachable);
+    object.insert(QStringLiteral("unresponsive"), knobs.unresponsive);
+    object.insert(QStringLiteral("refuseMoves"), knobs.refuseMoves);
+    object.insert(QStringLiteral("storageFull"), knobs.storageFull);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -264,6 +278,10 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.mirrorClipboardGeneration =
         static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
     knobs.mirrorEndGeneration = static_cast<qint64>(mirror.value(QStringLiteral("endGeneration")).toDouble(0));
+    knobs.unreachable = object.value(QStringLiteral("unreachable")).toBool(false);
+    knobs.unresponsive = object.value(QStringLiteral("unresponsive")).toBool(false);
+    knobs.refuseMoves = object.value(QStringLiteral("refuseMoves")).toBool(false);
+    knobs.storageFull = object.value(QStringLiteral("storageFull")).toBool(false);
     return knobs;
 }
 

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace adbphone {
 
 struct ScriptedReply {
@@ -63,6 +65,15 @@ struct Knobs {
     QByteArray mirrorClipboard;
     qint64 mirrorClipboardGeneration = 0;
     qint64 mirrorEndGeneration = 0;
+    // Faults for the copy tests. Unreachable: the connections drop and new
+    // ones are closed at once, as a phone pulled off the cable. Unresponsive:
+    // the connections stay open but nothing more is read or answered, as a
+    // frozen phone. Moves refused: "mv" fails as a phone refusing a rename
+    // does. Storage full: pushed data and new folders fail for want of space.
+    bool unreachable = false;
+    bool unresponsive = false;
+    bool refuseMoves = false;
+    bool storageFull = false;
 };
 
 // The log's lines: entry `index` in threadtime format, with every level
@@ -97,6 +108,10 @@ ReplyTable defaultReplies(const PhoneIdentity& identity);
 // gone; while "/sdcard/.screenrecord-fails" exists it fails at once as a
 // phone without a video encoder does.
 QByteArray phoneProgram(const QByteArray& command);
+
+// The failure a shell command meets under the fault knobs (a refused "mv",
+// a "mkdir" on full storage); none when it runs as usual.
+std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& command);
 
 // JSON object: command -> {"out"|"outBase64", "err"|"errBase64", "status"}.
 // The plain forms are for hand-written tables, the base64 forms for binary.

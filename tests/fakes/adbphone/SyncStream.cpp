@@ -455,6 +455,10 @@ bool SyncStream::takeSendPacket()
     if (m_in.size() < 8 + static_cast<qsizetype>(value))
         return false;
     const char* data = m_in.constData() + 8;
+    if (phone().knobs().storageFull && !m_symlink) {
+        fail("write failed: " + errorText(ENOSPC));
+        return false;
+    }
     if (m_symlink) {
         m_linkTarget.append(data, value);
     } else {

@@ -4,6 +4,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <thread>
 
@@ -40,6 +41,7 @@ enum : uint16_t {
     InvalidStorageID = 0x2008,
     InvalidObjectHandle = 0x2009,
     DevicePropNotSupported = 0x200A,
+    StoreFull = 0x200C,
     NoValidObjectInfo = 0x2015,
     InvalidParentObject = 0x201A,
     InvalidDevicePropValue = 0x201C,
@@ -228,6 +230,7 @@ void SimulatedPhone::configure(const std::function<void(Settings&)>& change)
     std::lock_guard lock(m_mutex);
     change(m_settings);
     m_sessionID = m_settings.sessionOpen && !m_sessionID ? 1 : m_sessionID;
+    m_changed.notify_all();
 }
 
 SimulatedPhone::Settings SimulatedPhone::settings() const
@@ -326,6 +329,29 @@ std::vector<uint32_t> SimulatedPhone::listed(uint32_t folder) const
     for (auto [at, end] = m_settings.alsoListed.equal_range(folder); at != end; ++at)
         result.push_back(at->second);
     return result;
+}
+
+std::vector<SimulatedPhone::Object> SimulatedPhone::objects() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<Object> all;
+    for (const auto& [handle, object] : m_objects)
+        all.push_back(object);
+    return all;
+}
+
+QString SimulatedPhone::pathOf(uint32_t handle) const
+{
+    std::lock_guard lock(m_mutex);
+    QString path;
+    for (int depth = 0; depth < 1000 && handle != 0; ++depth) {
+        const auto it = m_objects.find(handle);
+        if (it == m_objects.end())
+            return {};
+        path = path.isEmpty() ? it->second.name : it->second.name + QLatin1Char('/') + path;
+        handle = it->second.parent;
+    }
+    return path;
 }
 
 void SimulatedPhone::removeObject(uint32_t handle)
@@ -560,6 +586,7 @@ void SimulatedPhone::setAttached(bool attached)
 {
     std::unique_lock lock(m_mutex);
     m_attached = attached;
+    m_changed.notify_all();
     if (attached) {
         // Plugged in again: the phone starts its USB function afresh.
         m_claimed = false;
@@ -755,11 +782,56 @@ void SimulatedPhone::travel(size_t bytes) const
         std::this_thread::sleep_for(perMiB * int64_t(bytes) / (1 << 20));
 }
 
-size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity)
+void SimulatedPhone::abortBulk()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_bulkAborts;
+    m_changed.notify_all();
+}
+
+void SimulatedPhone::waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout)
+{
+    if (!m_settings.unresponsive)
+        return;
+    // A transfer without a time-out waits as long as libusb lets it: for ever.
+    const auto limit = timeout.count() > 0 ? std::chrono::steady_clock::now() + timeout
+                                           : std::chrono::steady_clock::time_point::max();
+    const uint64_t aborts = m_bulkAborts;
+    const auto over = [&] { return !m_settings.unresponsive || !m_attached || m_bulkAborts != aborts; };
+    bool ended = false;
+    if (limit == std::chrono::steady_clock::time_point::max()) {
+        m_changed.wait(lock, over);
+        ended = true;
+    } else {
+        ended = m_changed.wait_until(lock, limit, over);
+    }
+    if (!m_attached)
+        fail(UsbStatus::noDevice);
+    if (m_bulkAborts != aborts)
+        fail(UsbStatus::aborted);
+    if (!ended)
+        fail(UsbStatus::timeout);
+}
+
+bool SimulatedPhone::nameTaken(uint32_t storage, uint32_t parent, const QString& name, uint32_t except) const
+{
+    if (!m_settings.caseInsensitiveNames)
+        return false;
+    const QString key = name.normalized(QString::NormalizationForm_C).toCaseFolded();
+    for (const auto& [handle, object] : m_objects) {
+        if (handle != except && object.storage == storage && object.parent == parent
+            && object.name.normalized(QString::NormalizationForm_C).toCaseFolded() == key)
+            return true;
+    }
+    return false;
+}
+
+size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds timeout)
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_bulkEndpoints.insert(endpoint);
+        waitWhileUnresponsive(lock, timeout);
     }
     const size_t moved = bulkInNow(buffer, capacity);
     travel(moved);
@@ -810,10 +882,11 @@ size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
 size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout)
 {
     travel(size_t(data.size()));
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     m_bulkEndpoints.insert(endpoint);
     if (!m_attached)
         fail(UsbStatus::noDevice);
+    waitWhileUnresponsive(lock, timeout);
     if (m_stallOut) {
         m_stallOut = false;
         fail(UsbStatus::stall);
@@ -1193,6 +1266,9 @@ SimulatedPhone::Reply SimulatedPhone::execute(uint16_t code, const std::vector<u
         const QString name = in.str();
         if (!in.ok || name.isEmpty())
             return fail(InvalidDevicePropValue);
+        const Object& renamed = m_objects.at(param(0));
+        if (nameTaken(renamed.storage, renamed.parent, name, renamed.handle))
+            return fail(GeneralError);
         m_objects.at(param(0)).name = name;
         return {};
     }
@@ -1233,6 +1309,10 @@ SimulatedPhone::Reply SimulatedPhone::sendObjectInfo(const std::vector<uint32_t>
     object.storage = root ? storage : m_objects.at(parent).storage;
     object.parent = root ? 0 : parent;
     object.format = format;
+    if (m_settings.storageFull)
+        return Reply{StoreFull, {}, {}, {}};
+    if (nameTaken(object.storage, object.parent, object.name, 0))
+        return Reply{GeneralError, {}, {}, {}};
     if (format != FormatAssociation)
         object.content = std::make_shared<ReceivedContent>(m_settings.keepLimit);
     const uint32_t handle = newObject(std::move(object));

@@ -80,6 +80,18 @@ public:
         bool chatterEndsOnCancel = false;
         // SendObjectInfo creates the object but answers with this handle for it.
         std::optional<uint32_t> newHandle;
+
+        // Faults for the copy tests.
+        // Frozen: bulk transfers both ways wait without an answer until this
+        // is turned off, the transfer's time-out passes or the host aborts
+        // the pipe; nothing is closed, as a phone whose MTP service hangs.
+        bool unresponsive = false;
+        // No room: SendObjectInfo answers Store_Full for files and folders.
+        bool storageFull = false;
+        // Names are compared ignoring letter case (and Unicode composition),
+        // as on a FAT or case-folding storage: a new object or a rename to a
+        // name a sibling has in another case is refused (General_Error).
+        bool caseInsensitiveNames = false;
     };
 
     struct Command {
@@ -130,6 +142,10 @@ public:
     std::optional<Object> object(uint32_t handle) const;
     // The object at "a/b/c" below the first storage's root (exact names).
     std::optional<Object> objectAt(const QString& path) const;
+    // Every object of every storage, as it is now.
+    std::vector<Object> objects() const;
+    // The path of an object below its storage's root ("a/b/c").
+    QString pathOf(uint32_t handle) const;
     static QString dateString(const QDateTime& date);
 
     // ---- foreign containers -----------------------------------------------------
@@ -188,7 +204,10 @@ public:
     void claim();
     void release();
     size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout);
-    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity);
+    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // Ends the bulk transfers waiting on an unresponsive phone (they fail with `aborted`).
+    void abortBulk();
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data);
     void readInterrupt(uint8_t endpoint, size_t capacity, UsbInterface::ReadDone done);
     void abortInterrupt();
@@ -243,7 +262,14 @@ private:
     Reply sendObjectInfo(const std::vector<uint32_t>& params, const QByteArray& data);
     uint32_t newObject(Object object);
 
+    // While unresponsive: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
+    void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout);
+    // A sibling of a new or renamed object that has its name as this phone compares names.
+    bool nameTaken(uint32_t storage, uint32_t parent, const QString& name, uint32_t except) const;
+
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed; // settings, attachment, aborts
+    uint64_t m_bulkAborts = 0;
     Settings m_settings;
     std::vector<Storage> m_storages;
     std::map<uint32_t, Object> m_objects;

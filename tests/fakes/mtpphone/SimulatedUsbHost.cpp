@@ -32,7 +32,7 @@ public:
     {
         requireEndpoint(endpoint, true);
         awaitPhone(timeout);
-        return m_phone->bulkIn(endpoint, buffer, capacity);
+        return m_phone->bulkIn(endpoint, buffer, capacity, timeout);
     }
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
                     std::chrono::milliseconds timeout) override
@@ -43,7 +43,9 @@ public:
     void abandon() override
     {
         m_abandoned = true;
+        // Both ways a phone can stop answering end their waits.
         m_phone->wakeFrozenWaits();
+        m_phone->abortBulk();
     }
     void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override
     {
@@ -53,7 +55,15 @@ public:
             throw UsbError(UsbStatus::other, QStringLiteral("Invalid parameter"));
         m_phone->readInterrupt(endpoint, capacity, std::move(done));
     }
-    void abortPipe(uint8_t) override { m_phone->abortInterrupt(); }
+    void abortPipe(uint8_t endpoint) override
+    {
+        const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                                     [endpoint](const UsbEndpoint& e) { return e.address == endpoint; });
+        if (it != m_endpoints.end() && it->transferType() == UsbEndpoint::bulk)
+            m_phone->abortBulk();
+        else
+            m_phone->abortInterrupt();
+    }
     void clearStall(uint8_t endpoint) override { m_phone->clearStall(endpoint); }
 
 private:

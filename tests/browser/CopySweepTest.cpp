@@ -1,0 +1,978 @@
+// Every copy broken at every step on purpose. Each shape of copy (a new file,
+// a replaced file, Keep Both, a folder merged with new, replaced, case-alike
+// and hidden items; to the phone and to the computer) runs once through the
+// browser model to count the steps it takes through the phone's files, then
+// once per step k with a fault at step k: Stop, the phone gone, the phone
+// frozen and then Stop, a refused rename, full storage, and (MTP) storage that
+// ignores letter case. After each run, byte for byte on both sides: what was
+// there is unchanged or whole new, nothing partial under a name the person
+// sees, no working file left once the phone is back and listed, Stop ended
+// the job quickly, the message says what happened in the person's words, and
+// the model takes the next copy.
+//
+// The suite runs a sample of steps (the first of each kind and the last);
+// VANTELORQUIST_SWEEP=full runs every step (`cmake --build build --target
+// copy_sweep`). Each case prints one line, "SWEEP ok|FAIL ...".
+
+#include "BrowserFakes.h"
+#ifdef SWEEP_ADB
+#include "FakePhoneHarness.h"
+#endif
+#include "MTPConnection.h"
+#include "SimulatedPhone.h"
+#include "SimulatedUsbHost.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+
+using namespace browsertest;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+// ---- the steps of a copy ---------------------------------------------------------------
+
+// What a phone file call does with its turn: the test's fault, then the call.
+class Script {
+public:
+    // Counts the job's calls from now on; at step `faultAt` (1-based, 0 none)
+    // `inject` runs with the step's kind, on the job's thread, before the call.
+    void arm(int faultAt, std::function<void(const QString& kind)> inject)
+    {
+        std::lock_guard lock(m_mutex);
+        m_armed = true;
+        m_faultAt = faultAt;
+        m_inject = std::move(inject);
+        m_steps.clear();
+        m_jobToken.reset();
+    }
+    QStringList disarm()
+    {
+        std::lock_guard lock(m_mutex);
+        m_armed = false;
+        m_inject = {};
+        return m_steps;
+    }
+    QStringList steps() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_steps;
+    }
+
+    // One call: counted when it is the job's (its token, or none for the
+    // clean-up that must not be stopped); the fault comes at its turn.
+    void step(const QString& kind, const QString& path, const Cancel& cancel)
+    {
+        std::function<void(const QString&)> inject;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_armed)
+                return;
+            const std::stop_token& token = cancel.token();
+            if (token.stop_possible()) {
+                if (!m_jobToken)
+                    m_jobToken = token;
+                else if (!(token == *m_jobToken))
+                    return; // a listing or a poll beside the job
+            }
+            m_steps.append(kind + u' ' + path);
+            if (int(m_steps.size()) == m_faultAt)
+                inject = m_inject;
+        }
+        if (inject)
+            inject(kind);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    bool m_armed = false;
+    int m_faultAt = 0;
+    std::function<void(const QString&)> m_inject;
+    QStringList m_steps;
+    std::optional<std::stop_token> m_jobToken;
+};
+
+// The phone's files as the model uses them, every call a step of the script.
+class SteppedFiles : public PhoneFiles {
+public:
+    SteppedFiles(std::shared_ptr<PhoneFiles> inner, std::shared_ptr<Script> script)
+        : m_inner(std::move(inner)), m_script(std::move(script))
+    {
+    }
+    std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override
+    {
+        m_script->step(u"list"_s, path, cancel);
+        return m_inner->list(path, showHidden, cancel);
+    }
+    using PhoneFiles::pull;
+    void pull(const QString& path, const QString& destination, const Progress& progress, const Cancel& cancel) override
+    {
+        m_script->step(u"pull"_s, path, cancel);
+        m_inner->pull(path, destination, progress, cancel);
+    }
+    void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override
+    {
+        m_script->step(u"push"_s, destination, cancel);
+        m_inner->push(source, destination, progress, cancel);
+    }
+    bool exists(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"exists"_s, path, cancel);
+        return m_inner->exists(path, cancel);
+    }
+    std::optional<bool> existence(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"existence"_s, path, cancel);
+        return m_inner->existence(path, cancel);
+    }
+    void remove(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"remove"_s, path, cancel);
+        m_inner->remove(path, cancel);
+    }
+    void makeFolder(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"makeFolder"_s, path, cancel);
+        m_inner->makeFolder(path, cancel);
+    }
+    void move(const QString& from, const QString& to, const Cancel& cancel) override
+    {
+        m_script->step(u"move"_s, from + u" → "_s + to, cancel);
+        m_inner->move(from, to, cancel);
+    }
+    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override
+    {
+        m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
+        m_inner->putInPlace(from, to, cancel);
+    }
+    DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
+
+private:
+    std::shared_ptr<PhoneFiles> m_inner;
+    std::shared_ptr<Script> m_script;
+};
+
+// The real adb tool, its phone files stepped.
+class SteppedAdbSource : public AdbSource {
+public:
+    explicit SteppedAdbSource(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
+    std::optional<ADB> locate() override { return m_real->locate(); }
+    std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override { return m_real->devices(adb, cancel); }
+    std::optional<QString> displayName(const ADB& adb, const QString& serial, const Cancel& cancel) override
+    {
+        return m_real->displayName(adb, serial, cancel);
+    }
+    std::optional<QString> serialNumber(const ADB& adb, const QString& serial, const Cancel& cancel) override
+    {
+        return m_real->serialNumber(adb, serial, cancel);
+    }
+    std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) override
+    {
+        return std::make_shared<SteppedFiles>(m_real->files(adb, serial), m_script);
+    }
+
+private:
+    std::shared_ptr<AdbSource> m_real = makeSystemAdbSource();
+    std::shared_ptr<Script> m_script;
+};
+
+// ---- what the two sides hold ------------------------------------------------------------
+
+// Relative path → bytes; a folder holds this marker.
+using Tree = std::map<QString, QByteArray>;
+const QByteArray folderMark = QByteArray("\x01<folder>");
+
+QByteArray pattern(qsizetype size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) % 251);
+    return bytes;
+}
+
+void writeTree(const QString& root, const Tree& tree)
+{
+    for (const auto& [path, bytes] : tree) {
+        const QString full = root + u'/' + path;
+        if (bytes == folderMark) {
+            QDir().mkpath(full);
+            continue;
+        }
+        QDir().mkpath(QFileInfo(full).path());
+        QFile out(full);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            ADD_FAILURE() << "couldn't write " << full.toStdString();
+    }
+}
+
+Tree readTree(const QString& root)
+{
+    Tree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (it.fileInfo().isDir()) {
+            tree[relative] = folderMark;
+        } else {
+            QFile in(path);
+            tree[relative] = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<unreadable>");
+        }
+    }
+    return tree;
+}
+
+[[maybe_unused]] void clearFolder(const QString& root)
+{
+    const QDir dir(root);
+    for (const QFileInfo& item : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (item.isDir() && !item.isSymLink())
+            QDir(item.filePath()).removeRecursively();
+        else
+            QFile::remove(item.filePath());
+    }
+}
+
+// A working name of a copy: ".NAME.vantelorquist-copy", maybe with an id part, or the MTP layer's own.
+bool isWorkingName(const QString& path)
+{
+    static const QRegularExpression working(u"^\\..*\\.vantelorquist(-copy)?$"_s);
+    return working.match(path.section(u'/', -1)).hasMatch();
+}
+
+QString shown(const QByteArray& bytes)
+{
+    if (bytes == folderMark)
+        return u"a folder"_s;
+    return QString::number(bytes.size()) + u" bytes"_s;
+}
+
+// What broke of the promises about one side's items. `completes`: the
+// outcomes of a whole copy, any one of them right.
+QStringList compare(const QString& side, const Tree& before, const std::vector<Tree>& completes, const Tree& after)
+{
+    const auto wholeAt = [&](const QString& path, const QByteArray& bytes) {
+        return std::any_of(completes.begin(), completes.end(), [&](const Tree& complete) {
+            const auto it = complete.find(path);
+            return it != complete.end() && it->second == bytes;
+        });
+    };
+    const auto madeAt = [&](const QString& path) -> std::optional<QByteArray> {
+        for (const Tree& complete : completes)
+            if (const auto it = complete.find(path); it != complete.end())
+                return it->second;
+        return std::nullopt;
+    };
+    QStringList problems;
+    for (const auto& [path, bytes] : before) {
+        const auto now = after.find(path);
+        if (now == after.end())
+            problems << side + u" lost “"_s + path + u"”"_s;
+        else if (now->second != bytes && !wholeAt(path, now->second))
+            problems << side + u" “"_s + path + u"” is neither the old nor the whole new item ("_s + shown(now->second)
+                            + u")"_s;
+    }
+    for (const auto& [path, bytes] : after) {
+        if (before.count(path) || wholeAt(path, bytes))
+            continue;
+        const std::optional<QByteArray> whole = madeAt(path);
+        if (isWorkingName(path))
+            problems << side + u" holds a working file “"_s + path + u"” ("_s + shown(bytes) + u")"_s;
+        else if (!whole)
+            problems << side + u" holds an item no copy makes: “"_s + path + u"” ("_s + shown(bytes) + u")"_s;
+        else
+            problems << side + u" holds a partial “"_s + path + u"” ("_s + shown(bytes) + u" of "_s + shown(*whole)
+                            + u")"_s;
+    }
+    return problems;
+}
+
+// ---- the shapes --------------------------------------------------------------------------
+
+enum class Answer { replace = 0, keepBoth = 1 };
+
+struct Shape {
+    const char* name;
+    bool toPhone;
+    QString item;  // the top item copied, in the source folder
+    Answer answer;
+    Tree phone;    // before, below /sdcard
+    Tree computer; // before: "source/..." and "saved/..."
+    // What a whole copy changes: on the phone, on the computer; and on a
+    // phone that ignores letter case, when that differs.
+    Tree phoneAfter;
+    Tree computerAfter;
+    std::optional<Tree> caselessPhoneAfter;
+};
+
+const QByteArray phoneKeep = pattern(90000, 'k');
+const QByteArray computerKeep = pattern(110000, 'K');
+
+Tree withPrefix(const QString& prefix, const Tree& tree)
+{
+    Tree out;
+    for (const auto& [path, bytes] : tree)
+        out[prefix + path] = bytes;
+    return out;
+}
+
+std::vector<Shape> shapes()
+{
+    const Tree phoneAlbum{{u"Album"_s, folderMark},
+                          {u"Album/a.txt"_s, "the phone's a"},
+                          {u"Album/Photo.jpg"_s, pattern(70000, 'p')},
+                          {u"Album/.hidden"_s, "the phone's hidden"}};
+    const Tree computerAlbum{{u"Album"_s, folderMark},
+                             {u"Album/a.txt"_s, "the computer's a, longer"},
+                             {u"Album/b.txt"_s, pattern(50000, 'b')},
+                             {u"Album/photo.JPG"_s, pattern(80000, 'P')},
+                             {u"Album/.hidden"_s, "the computer's hidden"},
+                             {u"Album/sub"_s, folderMark},
+                             {u"Album/sub/c.txt"_s, pattern(40000, 'c')}};
+    Tree phoneSide{{u"keep.bin"_s, phoneKeep}};
+    phoneSide.insert(phoneAlbum.begin(), phoneAlbum.end());
+    Tree computerSide = withPrefix(u"source/"_s, computerAlbum);
+    computerSide[u"source"_s] = folderMark;
+    computerSide[u"saved"_s] = folderMark;
+    computerSide[u"source/new.bin"_s] = pattern(120000, 'n');
+    computerSide[u"source/keep.bin"_s] = computerKeep;
+
+    Tree merged{{u"Album/a.txt"_s, computerAlbum.at(u"Album/a.txt"_s)},
+                {u"Album/b.txt"_s, computerAlbum.at(u"Album/b.txt"_s)},
+                {u"Album/.hidden"_s, computerAlbum.at(u"Album/.hidden"_s)},
+                {u"Album/sub"_s, folderMark},
+                {u"Album/sub/c.txt"_s, computerAlbum.at(u"Album/sub/c.txt"_s)}};
+    Tree mergedCaseless = merged;
+    merged[u"Album/photo.JPG"_s] = computerAlbum.at(u"Album/photo.JPG"_s);
+    // The phone's own name stays; the new bytes go under it.
+    mergedCaseless[u"Album/Photo.jpg"_s] = computerAlbum.at(u"Album/photo.JPG"_s);
+
+    // To the computer: the phone holds what is copied, the save folder what is in the way.
+    Tree phoneToCopy{{u"song.bin"_s, pattern(100000, 's')}, {u"keep.bin"_s, phoneKeep}};
+    phoneToCopy.insert(phoneAlbum.begin(), phoneAlbum.end());
+    phoneToCopy[u"Album/b.txt"_s] = pattern(60000, 'B');
+    phoneToCopy[u"Album/sub"_s] = folderMark;
+    phoneToCopy[u"Album/sub/c.txt"_s] = pattern(30000, 'C');
+    const Tree savedBefore{{u"saved"_s, folderMark},
+                           {u"saved/keep.bin"_s, computerKeep},
+                           {u"saved/Album"_s, folderMark},
+                           {u"saved/Album/a.txt"_s, "the computer's a"},
+                           {u"saved/Album/photo.JPG"_s, pattern(20000, 'q')},
+                           {u"saved/Album/.hidden"_s, "the computer's hidden"}};
+    Tree fromPhone;
+    for (const auto& [path, bytes] : phoneToCopy) {
+        if (path.startsWith(u"Album"_s))
+            fromPhone[u"saved/"_s + path] = bytes;
+    }
+
+    return {
+        {"NewFileToPhone", true, u"new.bin"_s, Answer::replace, phoneSide, computerSide,
+         {{u"new.bin"_s, computerSide.at(u"source/new.bin"_s)}}, {}, std::nullopt},
+        {"ReplaceOnPhone", true, u"keep.bin"_s, Answer::replace, phoneSide, computerSide,
+         {{u"keep.bin"_s, computerKeep}}, {}, std::nullopt},
+        {"KeepBothOnPhone", true, u"keep.bin"_s, Answer::keepBoth, phoneSide, computerSide,
+         {{u"keep 2.bin"_s, computerKeep}}, {}, std::nullopt},
+        {"MergeFolderOnPhone", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {}, mergedCaseless},
+        {"NewFileToComputer", false, u"song.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},
+         {{u"saved/song.bin"_s, phoneToCopy.at(u"song.bin"_s)}}, std::nullopt},
+        {"ReplaceOnComputer", false, u"keep.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},
+         {{u"saved/keep.bin"_s, phoneKeep}}, std::nullopt},
+        {"KeepBothOnComputer", false, u"keep.bin"_s, Answer::keepBoth, phoneToCopy, savedBefore, {},
+         {{u"saved/keep 2.bin"_s, phoneKeep}}, std::nullopt},
+        {"MergeFolderToComputer", false, u"Album"_s, Answer::replace, phoneToCopy, savedBefore, {}, fromPhone,
+         std::nullopt},
+    };
+}
+
+Tree overlaid(Tree tree, const Tree& changes)
+{
+    for (const auto& [path, bytes] : changes)
+        tree[path] = bytes;
+    return tree;
+}
+
+// ---- the faults --------------------------------------------------------------------------
+
+enum class Fault { stop, gone, frozen, refusedRename, storageFull, caseless };
+
+const char* faultName(Fault fault)
+{
+    switch (fault) {
+    case Fault::stop: return "Stop";
+    case Fault::gone: return "PhoneGone";
+    case Fault::frozen: return "FrozenThenStop";
+    case Fault::refusedRename: return "RefusedRename";
+    case Fault::storageFull: return "StorageFull";
+    case Fault::caseless: return "CaselessStorage";
+    }
+    return "?";
+}
+
+// Whether the fault means anything at a step of that kind.
+bool appliesAt(Fault fault, const QString& kind)
+{
+    switch (fault) {
+    case Fault::refusedRename: return kind == u"move"_s || kind == u"putInPlace"_s;
+    case Fault::storageFull: return kind == u"push"_s || kind == u"makeFolder"_s;
+    default: return true;
+    }
+}
+
+// The phone the copies run against, with its fault switches.
+class PhoneSide {
+public:
+    virtual ~PhoneSide() = default;
+    virtual const char* name() const = 0;
+    // Fresh content below /sdcard, every fault off; case comparison as asked.
+    virtual void reset(const Tree& content, bool caseless) = 0;
+    virtual Tree snapshot() = 0;
+    virtual std::shared_ptr<AdbSource> adbSource() = 0;
+    virtual std::shared_ptr<MtpSource> mtpSource() = 0;
+    virtual void setGone() = 0;
+    virtual void setFrozen(bool frozen) = 0;
+    virtual void setRefuseRenames() = 0;
+    virtual void setStorageFull() = 0;
+    // Transfers slow enough to break in the middle.
+    virtual void setSlow(bool slow) = 0;
+    // Whether its files are found by names that differ in case only.
+    virtual bool lookupIgnoresCase() const { return false; }
+    // Every fault off and the phone reachable again; false when it isn't.
+    virtual bool restore() = 0;
+    std::shared_ptr<Script> script = std::make_shared<Script>();
+};
+
+#ifdef SWEEP_ADB
+class AdbPhoneSide : public PhoneSide {
+public:
+    explicit AdbPhoneSide(FakePhoneHarness& harness) : m_harness(harness) {}
+    const char* name() const override { return "adb"; }
+    void reset(const Tree& content, bool) override
+    {
+        clearFolder(m_harness.storage());
+        writeTree(m_harness.storage(), content);
+    }
+    Tree snapshot() override { return readTree(m_harness.storage()); }
+    std::shared_ptr<AdbSource> adbSource() override { return std::make_shared<SteppedAdbSource>(script); }
+    std::shared_ptr<MtpSource> mtpSource() override { return std::make_shared<FakeMtpSource>(); }
+    void setGone() override { m_harness.setUnreachable(true); }
+    void setFrozen(bool frozen) override { m_harness.setUnresponsive(frozen); }
+    void setRefuseRenames() override { m_harness.setRefuseMoves(true); }
+    void setStorageFull() override { m_harness.setStorageFull(true); }
+    void setSlow(bool slow) override { m_harness.setChunkDelay(slow ? 250 : 0); }
+    bool restore() override
+    {
+        m_harness.setChunkDelay(0);
+        m_harness.setUnresponsive(false);
+        m_harness.setRefuseMoves(false);
+        m_harness.setStorageFull(false);
+        m_harness.setUnreachable(false);
+        return m_harness.waitForState(u"device"_s, 30000);
+    }
+
+private:
+    FakePhoneHarness& m_harness;
+};
+
+#endif
+
+// The simulated USB phone; its connection made on first use and again after a replug.
+class SimulatedSource : public MtpSource {
+public:
+    SimulatedSource(std::shared_ptr<mtpsim::SimulatedPhone> phone, std::shared_ptr<Script> script)
+        : m_phone(std::move(phone)), m_script(std::move(script))
+    {
+        m_host->plug(m_phone);
+    }
+    ~SimulatedSource() override { dropConnection(); }
+    std::vector<Device> devices(const QSet<QString>&, const Cancel&) override { return {mtpPhone(u"SIM0001"_s)}; }
+    std::shared_ptr<PhoneFiles> connection(const QString&) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_connection) {
+            m_connection = std::make_shared<MTPConnection>(m_host, m_host->registryID(m_phone), u"SIM0001"_s, u"Pixel 7"_s);
+            m_connection->check();
+        }
+        return std::make_shared<SteppedFiles>(m_connection, m_script);
+    }
+    void unplug() { m_host->unplug(m_phone); }
+    void replug()
+    {
+        if (m_host->registryID(m_phone))
+            return;
+        dropConnection();
+        m_host->plug(m_phone);
+    }
+
+private:
+    void dropConnection()
+    {
+        std::shared_ptr<MTPConnection> old;
+        {
+            std::lock_guard lock(m_mutex);
+            old = std::move(m_connection);
+        }
+        if (old)
+            old->close().wait();
+    }
+
+    std::mutex m_mutex;
+    std::shared_ptr<mtpsim::SimulatedUsbHost> m_host = std::make_shared<mtpsim::SimulatedUsbHost>();
+    std::shared_ptr<mtpsim::SimulatedPhone> m_phone;
+    std::shared_ptr<Script> m_script;
+    std::shared_ptr<MTPConnection> m_connection;
+};
+
+class MtpPhoneSide : public PhoneSide {
+public:
+    const char* name() const override { return "mtp"; }
+    bool lookupIgnoresCase() const override { return true; }
+    void reset(const Tree& content, bool caseless) override
+    {
+        m_source.reset();
+        m_phone = std::make_shared<mtpsim::SimulatedPhone>();
+        m_phone->configure([&](auto& s) { s.caseInsensitiveNames = caseless; });
+        std::map<QString, uint32_t> folders{{QString(), 0}};
+        for (const auto& [path, bytes] : content) { // parents sort before what they hold
+            const QString parent = path.contains(u'/') ? path.section(u'/', 0, -2) : QString();
+            const QString name = path.section(u'/', -1);
+            if (bytes == folderMark)
+                folders[path] = m_phone->addFolder(folders.at(parent), name);
+            else
+                m_phone->addFile(folders.at(parent), name, bytes);
+        }
+        m_source = std::make_shared<SimulatedSource>(m_phone, script);
+    }
+    Tree snapshot() override
+    {
+        Tree tree;
+        for (const auto& object : m_phone->objects())
+            tree[m_phone->pathOf(object.handle)] = object.isFolder() ? folderMark : object.content->bytes();
+        return tree;
+    }
+    std::shared_ptr<AdbSource> adbSource() override { return std::make_shared<FakeAdbSource>(); }
+    std::shared_ptr<MtpSource> mtpSource() override { return m_source; }
+    void setGone() override { m_source->unplug(); }
+    void setFrozen(bool frozen) override
+    {
+        m_phone->configure([&](auto& s) { s.unresponsive = frozen; });
+    }
+    void setRefuseRenames() override
+    {
+        // Access_Denied for a rename and a move.
+        m_phone->configure([](auto& s) {
+            s.responseFor[0x9804] = 0x200F;
+            s.responseFor[0x1019] = 0x200F;
+        });
+    }
+    void setStorageFull() override
+    {
+        m_phone->configure([](auto& s) { s.storageFull = true; });
+    }
+    void setSlow(bool slow) override
+    {
+        m_phone->configure([&](auto& s) { s.delayPerMiB = slow ? std::chrono::seconds(10) : std::chrono::seconds(0); });
+    }
+    bool restore() override
+    {
+        m_phone->configure([](auto& s) {
+            s.delayPerMiB = {};
+            s.unresponsive = false;
+            s.storageFull = false;
+            s.responseFor.clear();
+        });
+        m_source->replug();
+        return true;
+    }
+
+private:
+    std::shared_ptr<mtpsim::SimulatedPhone> m_phone;
+    std::shared_ptr<SimulatedSource> m_source;
+};
+
+// ---- one run -------------------------------------------------------------------------------
+
+bool fullSweep()
+{
+    return qEnvironmentVariable("VANTELORQUIST_SWEEP") == u"full"_s;
+}
+
+// A generous bound on Stop; the promise is a second, and the lines print the time taken.
+constexpr auto stopBound = std::chrono::seconds(5);
+// How far into a slowed transfer a fault comes.
+constexpr auto midwayDelay = std::chrono::milliseconds(100);
+
+struct Outcome {
+    QStringList problems;
+    QStringList steps;
+    QString message;
+    std::optional<qint64> stopMs;
+    bool landed = true; // false: the copy was over before its fault came
+};
+
+// Texts that are the tools' or ours, never the person's.
+QStringList rawTextIn(const QString& message)
+{
+    QStringList found;
+    static const QRegularExpression progress(u"\\[\\s*\\d+%\\]"_s);
+    if (progress.match(message).hasMatch())
+        found << u"a progress line"_s;
+    for (const QString& raw : {u".vantelorquist"_s, u"adb: error"_s, u"adb: "_s, u"remote "_s, u"error: "_s,
+                               u"failed to copy"_s})
+        if (message.contains(raw))
+            found << u"“"_s + raw + u"”"_s;
+    return found;
+}
+
+class Runner {
+public:
+    Runner(PhoneSide& phone, const Shape& shape, bool caseless) : m_phone(phone), m_shape(shape), m_caseless(caseless) {}
+
+    // The copy with `fault` at step k (0: none); what broke.
+    Outcome run(std::optional<Fault> fault, int k)
+    {
+        Outcome outcome;
+        QTemporaryDir computer, settingsFolder, elsewhere;
+        m_phone.reset(m_shape.phone, m_caseless);
+        writeTree(computer.path(), m_shape.computer);
+        const Tree phoneBefore = m_phone.snapshot();
+        const Tree computerBefore = readTree(computer.path());
+
+        QSettings settings(settingsFolder.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        auto desktop = std::make_shared<ScriptedDesktop>();
+        desktop->answer = int(m_shape.answer);
+        std::unique_ptr<BrowserModel> model =
+            newModel(m_phone.adbSource(), m_phone.mtpSource(), settings, std::make_shared<ManualClock>(), desktop);
+        const auto fail = [&](const QString& problem) {
+            outcome.problems << problem;
+            return outcome;
+        };
+        if (!ready(*model))
+            return fail(u"the model found no ready phone"_s);
+        model->setAskWhereToSave(false);
+        model->setSaveFolder(computer.filePath(u"saved"_s));
+        model->setRevealAfterCopy(false);
+
+        // Listed before the copy: the steps counted are the copy's alone.
+        std::optional<RemoteEntry> entry;
+        if (!m_shape.toPhone && !(entry = listed(*model, m_shape.item)))
+            return fail(u"the phone's listing lacks “"_s + m_shape.item + u"”"_s);
+
+        std::optional<Steady::time_point> stopped, ended;
+        QObject::connect(model.get(), &BrowserModel::jobChanged, model.get(), [&] {
+            if (!model->job() && !ended)
+                ended = Steady::now();
+        });
+        std::atomic<bool> frozenNow = false;
+        std::atomic<bool> landed = false;
+        std::atomic<bool> cancelled = false;
+        BrowserModel* receiver = model.get();
+        const auto stopNow = [&, receiver] {
+            stopped = Steady::now();
+            receiver->cancelJob();
+            cancelled = true;
+        };
+        const auto act = [&] {
+            switch (*fault) {
+            case Fault::stop:
+            case Fault::caseless: stopNow(); break;
+            case Fault::gone: m_phone.setGone(); break;
+            case Fault::frozen:
+                m_phone.setFrozen(true);
+                frozenNow = true;
+                break;
+            case Fault::refusedRename: m_phone.setRefuseRenames(); break;
+            case Fault::storageFull: m_phone.setStorageFull(); break;
+            }
+        };
+        // A copy that ended before its fault came is left alone, and so is the phone.
+        QTimer midway;
+        midway.setSingleShot(true);
+        QObject::connect(&midway, &QTimer::timeout, [&] {
+            if (ended) // the copy's, not the next one's
+                return;
+            landed = true;
+            act();
+        });
+        m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
+            const bool transfer = kind == u"push"_s || kind == u"pull"_s;
+            const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull;
+            if (during) {
+                // Into a slowed transfer, once part of it has gone.
+                m_phone.setSlow(true);
+                // On the GUI thread, by a timer that goes with this run.
+                QMetaObject::invokeMethod(&midway, [&] { midway.start(midwayDelay); }, Qt::QueuedConnection);
+                return;
+            }
+            landed = true;
+            if (*fault == Fault::stop || *fault == Fault::caseless) {
+                QMetaObject::invokeMethod(receiver, stopNow, Qt::QueuedConnection);
+                testsupport::waitUntil([&] { return cancelled.load(); }, stopBound);
+                return;
+            }
+            // The switches are the stand-ins' own, safe from any thread.
+            act();
+        });
+
+        if (m_shape.toPhone) {
+            model->upload(urls({computer.filePath(u"source/"_s + m_shape.item)}));
+        } else {
+            model->download({*entry});
+        }
+        bool over = testsupport::waitUntil([&] { return !model->job() || frozenNow; }, std::chrono::seconds(60));
+        if (frozenNow) {
+            // Frozen: a moment without an answer, then Stop.
+            testsupport::waitUntil([&] { return !model->job(); }, std::chrono::milliseconds(300));
+            stopped = Steady::now();
+            model->cancelJob();
+            over = testsupport::waitUntil([&] { return !model->job(); }, stopBound);
+        } else if (stopped) {
+            over = over && testsupport::waitUntil([&] { return !model->job(); }, stopBound);
+        }
+        if (stopped && ended)
+            outcome.stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(*ended - *stopped).count();
+        if (stopped && !over)
+            outcome.problems << u"the job did not end within 5 s of Stop"_s;
+        else if (!over)
+            outcome.problems << u"the job did not end within 60 s"_s;
+
+        const bool reachable = m_phone.restore();
+        if (!over && !testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(10))) {
+            outcome.steps = m_phone.script->disarm();
+            outcome.problems << u"the job never ended, even with the phone back"_s;
+            (void)model.release(); // its worker still runs; ending it here would hang the sweep
+            return outcome;
+        }
+        testsupport::waitUntil([&] { return !model->isLoading(); }, std::chrono::seconds(30));
+        outcome.steps = m_phone.script->disarm();
+        outcome.landed = !fault || landed;
+        outcome.message = model->errorMessage().value_or(QString());
+        if (!reachable)
+            return fail(u"the phone did not come back"_s);
+
+        // The phone reachable again and its folders listed: stale working files go now.
+        if (!ready(*model))
+            return fail(u"the phone is not ready after the fault"_s);
+        listAgain(*model);
+        if (m_shape.item == u"Album"_s && m_shape.toPhone) {
+            model->navigate(u"/sdcard/Album"_s);
+            settle(*model);
+            model->navigate(u"/sdcard"_s);
+            settle(*model);
+        }
+
+        // The MTP layer finds a name as the phone may compare it, ignoring
+        // case: on its phone either reading of a case-alike name is whole.
+        std::vector<Tree> phoneCompletes;
+        if (!m_caseless)
+            phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
+        if (m_shape.caselessPhoneAfter && (m_caseless || m_phone.lookupIgnoresCase()))
+            phoneCompletes.push_back(overlaid(phoneBefore, *m_shape.caselessPhoneAfter));
+        else if (m_caseless)
+            phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
+        const Tree computerComplete = overlaid(computerBefore, m_shape.computerAfter);
+        const Tree phoneAfter = m_phone.snapshot();
+        const Tree computerAfter = readTree(computer.path());
+        outcome.problems << compare(u"the phone"_s, phoneBefore, phoneCompletes, phoneAfter)
+                         << compare(u"the computer"_s, computerBefore, {computerComplete}, computerAfter);
+        const bool complete = std::find(phoneCompletes.begin(), phoneCompletes.end(), phoneAfter) != phoneCompletes.end()
+                              && computerAfter == computerComplete;
+
+        const bool stop = fault == Fault::stop || fault == Fault::frozen || fault == Fault::caseless;
+        if (stop && !outcome.message.isEmpty())
+            outcome.problems << u"Stop left a message"_s;
+        if (!stop && outcome.message.isEmpty() && !complete)
+            outcome.problems << u"the copy stopped short without a word"_s;
+        if (const QStringList raw = rawTextIn(outcome.message); !raw.isEmpty())
+            outcome.problems << u"the message holds "_s + raw.join(u", "_s);
+        if (!fault && !outcome.message.isEmpty())
+            outcome.problems << u"the copy without a fault failed"_s;
+
+        // The next copy runs.
+        model->setErrorMessage(std::nullopt);
+        const QByteArray next = "the next copy";
+        writeTree(elsewhere.path(), {{u"next.txt"_s, next}});
+        model->upload(urls({elsewhere.filePath(u"next.txt"_s)}));
+        if (!testsupport::waitUntil([&] { return !model->job() && !model->isLoading(); }, std::chrono::seconds(30)))
+            outcome.problems << u"the next copy did not end"_s;
+        else if (m_phone.snapshot()[u"next.txt"_s] != next || model->errorMessage())
+            outcome.problems << u"the next copy failed: "_s + model->errorMessage().value_or(u"its file isn't whole"_s);
+        return outcome;
+    }
+
+private:
+    static void settle(BrowserModel& model)
+    {
+        testsupport::waitUntil([&] { return !model.isLoading(); }, std::chrono::seconds(30));
+    }
+    static bool ready(BrowserModel& model)
+    {
+        bool passed = false;
+        model.refreshDevices([&] { passed = true; });
+        const bool ok = testsupport::waitUntil([&] { return passed && model.readyDevice() && !model.isLoading(); },
+                                               std::chrono::seconds(30));
+        return ok;
+    }
+    static void listAgain(BrowserModel& model)
+    {
+        bool done = false;
+        model.reload([&] { done = true; });
+        testsupport::waitUntil([&] { return done && !model.isLoading(); }, std::chrono::seconds(30));
+    }
+    static std::optional<RemoteEntry> listed(BrowserModel& model, const QString& name)
+    {
+        listAgain(model);
+        for (const RemoteEntry& entry : model.entries())
+            if (entry.name == name)
+                return entry;
+        return std::nullopt;
+    }
+
+    PhoneSide& m_phone;
+    const Shape& m_shape;
+    bool m_caseless;
+};
+
+// The steps to break: all of them, or in the suite the first of each kind and the last.
+std::vector<int> stepsToBreak(const QStringList& steps, Fault fault)
+{
+    std::vector<int> chosen;
+    std::set<QString> kinds;
+    for (int i = 0; i < int(steps.size()); ++i) {
+        const QString kind = steps[i].section(u' ', 0, 0);
+        if (!appliesAt(fault, kind))
+            continue;
+        const bool last = i == int(steps.size()) - 1;
+        if (fullSweep() || kinds.insert(kind).second || last)
+            chosen.push_back(i + 1);
+    }
+    return chosen;
+}
+
+void sweep(PhoneSide& phone, const Shape& shape, Fault fault)
+{
+    const bool caseless = fault == Fault::caseless;
+    Runner runner(phone, shape, caseless);
+    const auto line = [&](const QString& what, const Outcome& outcome) {
+        const QString head = u"SWEEP "_s + (outcome.problems.isEmpty() ? u"ok   "_s : u"FAIL "_s)
+                             + QLatin1StringView(phone.name()) + u' ' + QLatin1StringView(shape.name) + u' '
+                             + QLatin1StringView(faultName(fault)) + u' ' + what;
+        QString text = head;
+        if (!outcome.landed)
+            text += u" | the copy ended before the fault came"_s;
+        if (outcome.stopMs)
+            text += u" | ended "_s + QString::number(*outcome.stopMs) + u" ms after Stop"_s;
+        if (!outcome.message.isEmpty())
+            text += u" | message: “"_s + outcome.message + u"”"_s;
+        if (!outcome.problems.isEmpty())
+            text += u" | "_s + outcome.problems.join(u"; "_s);
+        if (outcome.problems.isEmpty())
+            std::cout << text.toStdString() << std::endl;
+        else
+            ADD_FAILURE() << text.toStdString();
+    };
+
+    // The copy whole: its steps, and the promise that it gets there.
+    const Outcome whole = runner.run(std::nullopt, 0);
+    line(u"no fault ("_s + QString::number(whole.steps.size()) + u" steps)"_s, whole);
+    ASSERT_FALSE(whole.steps.isEmpty()) << "the copy took no steps";
+    for (const int k : stepsToBreak(whole.steps, fault)) {
+        const Outcome broken = runner.run(fault, k);
+        line(u"step "_s + QString::number(k) + u'/' + QString::number(whole.steps.size()) + u" ("_s
+                 + whole.steps[k - 1] + u')',
+             broken);
+    }
+}
+
+struct Case {
+    int shape;
+    Fault fault;
+};
+
+void PrintTo(const Case& one, std::ostream* out)
+{
+    *out << shapes()[size_t(one.shape)].name << " with " << faultName(one.fault);
+}
+
+std::vector<Case> cases(bool mtp)
+{
+    std::vector<Case> all;
+    const std::vector<Shape> list = shapes();
+    for (int i = 0; i < int(list.size()); ++i) {
+        std::vector<Fault> faults{Fault::stop, Fault::gone, Fault::frozen};
+        if (list[size_t(i)].toPhone) {
+            faults.push_back(Fault::refusedRename);
+            faults.push_back(Fault::storageFull);
+            // The adb phone's shell runs the host's tools on a case-sensitive
+            // folder (no case-folding file system can be mounted here), so
+            // only the MTP phone ignores letter case.
+            if (mtp)
+                faults.push_back(Fault::caseless);
+        }
+        for (const Fault fault : faults)
+            all.push_back({i, fault});
+    }
+    return all;
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info)
+{
+    return std::string(shapes()[size_t(info.param.shape)].name) + "_" + faultName(info.param.fault);
+}
+
+#ifdef SWEEP_MTP
+class CopySweepMtp : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CopySweepMtp, EveryStep)
+{
+    MtpPhoneSide phone;
+    const std::vector<Shape> list = shapes();
+    sweep(phone, list[size_t(GetParam().shape)], GetParam().fault);
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, CopySweepMtp, ::testing::ValuesIn(cases(true)), caseName);
+#endif
+
+#ifdef SWEEP_ADB
+class CopySweepAdb : public ::testing::TestWithParam<Case> {
+public:
+    static void SetUpTestSuite()
+    {
+        s_harness = std::make_unique<FakePhoneHarness>();
+        if (!s_harness->start(&s_why))
+            s_harness.reset();
+    }
+    static void TearDownTestSuite() { s_harness.reset(); }
+
+protected:
+    static std::unique_ptr<FakePhoneHarness> s_harness;
+    static QString s_why;
+};
+
+std::unique_ptr<FakePhoneHarness> CopySweepAdb::s_harness;
+QString CopySweepAdb::s_why;
+
+TEST_P(CopySweepAdb, EveryStep)
+{
+    ASSERT_TRUE(s_harness) << "the fake phone did not start: " << s_why.toStdString();
+    AdbPhoneSide phone(*s_harness);
+    const std::vector<Shape> list = shapes();
+    sweep(phone, list[size_t(GetParam().shape)], GetParam().fault);
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, CopySweepAdb, ::testing::ValuesIn(cases(false)), caseName);
+#endif
+
+} // namespace
