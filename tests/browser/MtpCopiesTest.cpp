@@ -167,4 +167,60 @@ TEST_F(MtpCopies, APhoneThatCannotRenameKeepsTheFileAReplaceWasFor)
     EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
 }
 
+// Mended: a phone that removed the old file and then refused the new one
+// its name lost both: the clean-up removed the new copy too.
+TEST_F(MtpCopies, AReplaceThePhoneRefusesTheNameKeepsTheNewCopyAndSaysWhere)
+{
+    const QByteArray mine = pattern(1 << 20, 'c');
+    write(computer.filePath(u"keep.bin"_s), mine);
+    phone->configure([](auto& s) { s.responseFor[mtp::Operation::setObjectPropValue] = 0x2002; });
+    desktop->answer = 0;
+    model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+    finish();
+    const QStringList held = rootNames();
+    ASSERT_EQ(held.size(), 2) << held.join(u',').toStdString();
+    const QString kept = held[0];
+    EXPECT_EQ(held[1], u"Documents"_s);
+    EXPECT_EQ(onPhone(kept), mine);
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"“keep.bin” was removed from the phone, but the phone didn't let its new copy take the name. The new "
+              u"copy is in /sdcard as the hidden item “"_s
+                  + kept + u"”."_s);
+    // Not taken for a stopped copy's leftover: it stays, and shows.
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(rootNames(), held);
+    EXPECT_EQ(model->entries().size(), 2);
+}
+
+// Mended: a new file went in under its own name, so one the phone cut short
+// stayed there looking whole; its working file now goes the next time its
+// folder is read.
+TEST_F(MtpCopies, ANewFileCutShortLeavesNothingUnderItsNameAndItsLeftoverGoesLater)
+{
+    write(computer.filePath(u"huge.bin"_s), pattern(8 << 20, 'h'));
+    // The phone can't delete what the stopped copy left, as a phone gone would.
+    phone->configure([](auto& s) {
+        s.delayPerMiB = std::chrono::milliseconds(100);
+        s.responseFor[mtp::Operation::deleteObject] = 0x2002;
+    });
+    model->upload(urls({computer.filePath(u"huge.bin"_s)}));
+    stopUnderWay();
+    const QStringList left = rootNames();
+    EXPECT_FALSE(left.contains(u"huge.bin"_s));
+    ASSERT_EQ(left.size(), 3) << left.join(u',').toStdString();
+    EXPECT_TRUE(left[0].startsWith(u".huge.bin."_s)) << left[0].toStdString();
+
+    phone->configure([](auto& s) {
+        s.delayPerMiB = {};
+        s.responseFor.erase(mtp::Operation::deleteObject);
+    });
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+    QStringList shown = names(model->entries());
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{u"Documents"_s, u"keep.bin"_s}));
+}
+
 } // namespace
