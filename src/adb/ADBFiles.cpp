@@ -205,33 +205,43 @@ bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& ca
 
 namespace {
 
-// Merges the folder $1 into the folder $2, depth first, in the shell itself
-// so that no program runs per item: files move in batches by "mv -f" (each
-// a rename, replacing a file of that name in one step), a folder not at the
-// destination moves whole, one that is there is merged. A file meeting a
-// folder or a folder meeting a file stays; the first such clash is kept in
-// $c as kind and name ("Dname/": a folder is in the way). Nothing is ever
-// removed but the emptied folders of the merge itself: on a storage that
-// ignores letter case, a name may reach the phone's item of another
+// Merges the folder $1 into the folder $2, depth first. The shell itself
+// sorts the items, so that no program runs per item: a folder not at the
+// destination moves whole, one that is there is merged, and the files of a
+// folder then move by "mv -f" in batches as long as the argument list allows
+// (each a rename, replacing a file of that name in one step). A file
+// meeting a folder or a folder meeting a file stays; the first such clash is
+// kept in $c as kind and name ("Dname/": a folder is in the way). Nothing is
+// ever removed but the emptied folders of the merge itself: on a storage
+// that ignores letter case, a name may reach the phone's item of another
 // spelling, which only a whole new file may replace.
 const QString mergeFunction = QStringLiteral(
     "c=; "
     "m() { "
-    "typeset s=\"$1\" d=\"$2\" f n; set --; "
+    "typeset s=\"$1\" d=\"$2\" f n k=0; "
     "for f in \"$s\"/* \"$s\"/.*; do "
     "n=${f##*/}; "
     "case \"$n\" in .|..) continue ;; esac; "
-    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
     "if [ -d \"$f\" ] && [ ! -L \"$f\" ]; then "
     "if [ -d \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
     "elif [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"F$n/\"; "
     "else mv \"$f\" \"$d/$n\" || return 1; fi; "
-    "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; "
-    "else set -- \"$@\" \"$f\"; "
-    "if [ $# -ge 200 ]; then mv -f \"$@\" \"$d/\" || return 1; set --; fi; "
+    "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
     "fi; "
     "done; "
-    "if [ $# -gt 0 ]; then mv -f \"$@\" \"$d/\" || return 1; fi; "
+    "if [ $k = 0 ]; then "
+    "find \"$s\" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f \"$@\" \"$0\"' \"$d\" {} + || return 1; "
+    "else "
+    // A file in the way of a folder: the others one by one.
+    "for f in \"$s\"/* \"$s\"/.*; do "
+    "n=${f##*/}; "
+    "case \"$n\" in .|..) continue ;; esac; "
+    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
+    "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
+    "[ -d \"$d/$n\" ] && continue; "
+    "mv -f \"$f\" \"$d/$n\" || return 1; "
+    "done; "
+    "fi; "
     "rmdir \"$s\" 2>/dev/null; "
     "return 0; "
     "}; ");
