@@ -313,12 +313,13 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
         phone.putInPlace(temporary, phonePath, Cancel());
     } catch (...) {
         // Only while the old file is certainly there may the new one go.
-        if (phone.existence(phonePath, Cancel()) == std::optional<bool>(true)) {
+        const std::optional<bool> oldThere = phone.existence(phonePath, Cancel());
+        if (oldThere == std::optional<bool>(true)) {
             removeQuietly(phone, temporary);
             throw;
         }
         browserpaths::workingnames::keep(working.name());
-        if (phone.existence(temporary, Cancel()) == std::optional<bool>(false))
+        if (!oldThere || phone.existence(temporary, Cancel()) != std::optional<bool>(true))
             throw;
         throw SystemError(quoted(nameOf(phonePath))
                           + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy take "
