@@ -115,12 +115,6 @@ int MemoryPhoneFiles::sent(const QString& source, const QString& phonePath) cons
         + u"[0-9a-f]{12}\\.vantelorquist-copy)$"_s));
 }
 
-int MemoryPhoneFiles::sentToWorkingName(const QString& source, const QString& folder) const
-{
-    return callsMatching(QRegularExpression(u'^' + QRegularExpression::escape(u"push "_s + source + u' ' + folder)
-                                            + u"/\\..*\\.[0-9a-f]{12}\\.vantelorquist-copy$"_s));
-}
-
 void MemoryPhoneFiles::transfer(const QString& call, const Progress& progress, const Cancel& cancel)
 {
     const Transfer hook = recorded(call, [&] { return m_transfer; });

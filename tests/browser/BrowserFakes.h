@@ -105,8 +105,6 @@ public:
     // Pushes of `source` made to become `phonePath`: to it, or to a working
     // name of a copy beside it.
     int sent(const QString& source, const QString& phonePath) const;
-    // Pushes of `source` to a working name of a copy in the folder `folder`.
-    int sentToWorkingName(const QString& source, const QString& folder) const;
 
     // Runs at the start of every pull and push ("pull FROM TO", "push FROM
     // TO"), outside the lock: it may report progress, wait or throw.
