@@ -184,6 +184,95 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
     adb.move(serial, from, to, cancel);
 }
 
+bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& cancel)
+{
+    ADB::checkSendable(from);
+    ADB::checkSendable(to);
+    // The check and the rename in one command: nothing that is at `to` is
+    // replaced, and a folder there never receives the item.
+    const QString answer =
+        adb.shell(serial,
+                  QStringLiteral("if [ -e ") + ADB::quote(to) + QStringLiteral(" ] || [ -L ") + ADB::quote(to)
+                      + QStringLiteral(" ]; then echo taken; elif mv ") + ADB::quote(from) + QLatin1Char(' ')
+                      + ADB::quote(to) + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
+                  cancel)
+            .trimmed();
+    if (answer.endsWith(QLatin1StringView("moved")))
+        return true;
+    if (answer.endsWith(QLatin1StringView("taken")))
+        return false;
+    throw ADBError::failed(QStringLiteral("The phone couldn’t give “") + lastComponent(to)
+                           + QStringLiteral("” its name."));
+}
+
+namespace {
+
+// Merges the folder $1 into the folder $2, depth first. The shell itself
+// sorts the items, so that no program runs per item: a folder not at the
+// destination moves whole, one that is there is merged, and the files of a
+// folder then move by "mv -f" in batches as long as the argument list allows
+// (each a rename, replacing a file of that name in one step). A file
+// meeting a folder or a folder meeting a file stays; the first such clash is
+// kept in $c as kind and name ("Dname/": a folder is in the way). Nothing is
+// ever removed but the emptied folders of the merge itself: on a storage
+// that ignores letter case, a name may reach the phone's item of another
+// spelling, which only a whole new file may replace.
+const QString mergeFunction = QStringLiteral(
+    "c=; "
+    "m() { "
+    "typeset s=\"$1\" d=\"$2\" f n k=0; "
+    "for f in \"$s\"/* \"$s\"/.*; do "
+    "n=${f##*/}; "
+    "case \"$n\" in .|..) continue ;; esac; "
+    "if [ -d \"$f\" ] && [ ! -L \"$f\" ]; then "
+    "if [ -d \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
+    "elif [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"F$n/\"; "
+    "else mv \"$f\" \"$d/$n\" || return 1; fi; "
+    "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
+    "fi; "
+    "done; "
+    "if [ $k = 0 ]; then "
+    "find \"$s\" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f \"$@\" \"$0\"' \"$d\" {} + || return 1; "
+    "else "
+    // A file in the way of a folder: the others one by one.
+    "for f in \"$s\"/* \"$s\"/.*; do "
+    "n=${f##*/}; "
+    "case \"$n\" in .|..) continue ;; esac; "
+    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
+    "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
+    "[ -d \"$d/$n\" ] && continue; "
+    "mv -f \"$f\" \"$d/$n\" || return 1; "
+    "done; "
+    "fi; "
+    "rmdir \"$s\" 2>/dev/null; "
+    "return 0; "
+    "}; ");
+
+} // namespace
+
+std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QString& to, const Cancel& cancel)
+{
+    ADB::checkSendable(from);
+    ADB::checkSendable(to);
+    // The clash goes out through a here-document: echo may read backslashes
+    // in a name as escapes.
+    const QByteArray answer =
+        adb.shellData(serial,
+                      mergeFunction + QStringLiteral("if m ") + ADB::quote(from) + QLatin1Char(' ') + ADB::quote(to)
+                          + QStringLiteral(" 2>/dev/null; then rm -rf ") + ADB::quote(from)
+                          + QStringLiteral("; cat <<EOF\nmerged:$c\nEOF\nfi; true"),
+                      cancel);
+    const qsizetype at = answer.indexOf("merged:");
+    if (at < 0)
+        throw ADBError::failed(QStringLiteral("The phone couldn’t move the copied items into “") + lastComponent(to)
+                               + QStringLiteral("”."));
+    const QByteArray clash = answer.mid(at + 7);
+    const qsizetype slash = clash.indexOf('/');
+    if (clash.size() < 2 || slash < 1)
+        return std::nullopt;
+    return Clash{QString::fromUtf8(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
+}
+
 DeviceInfo ADBFiles::info(const Cancel& cancel)
 {
     return adb.info(serial, cancel);

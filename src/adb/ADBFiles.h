@@ -27,5 +27,9 @@ public:
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // mv replaces a file in one step: the name is never without a whole file.
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override { move(from, to, cancel); }
+    bool takeName(const QString& from, const QString& to, const Cancel& cancel) override;
+    bool mergesOnPhone() const override { return true; }
+    // One shell command however many items: each a rename on the phone.
+    std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 };

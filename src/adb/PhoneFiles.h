@@ -2,11 +2,13 @@
 
 #include "ADB.h"
 #include "Cancel.h"
+#include "Error.h"
 #include "Models.h"
 
 #include <QString>
 
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 // The file operations on one phone that the browser uses, whatever the
@@ -52,11 +54,53 @@ public:
     virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
     // Puts the finished file at `from` in the place of the file at `to`, in
     // the same folder; what is at `to` stays until the new file takes over.
+    // A failure after the old file went leaves the new one at `from`.
     virtual void putInPlace(const QString& from, const QString& to, const Cancel& cancel)
     {
         if (existence(to, cancel) != std::optional<bool>(false))
             remove(to, cancel);
         move(from, to, cancel);
+    }
+    // Whether items can be renamed; a copy then makes a new item under a
+    // working name and gives it its own only once whole.
+    virtual bool canRename(const Cancel& cancel)
+    {
+        Q_UNUSED(cancel);
+        return true;
+    }
+    // Gives the finished new item at `from` the name `to`, in the same
+    // folder; false, leaving both as they are, when something is at `to`.
+    // Fails when that can't be told.
+    virtual bool takeName(const QString& from, const QString& to, const Cancel& cancel)
+    {
+        const std::optional<bool> taken = existence(to, cancel);
+        if (!taken) {
+            cancel.check();
+            throw SystemError(QStringLiteral("The phone didn’t answer whether “") + to.section(QLatin1Char('/'), -1)
+                              + QStringLiteral("” is free."));
+        }
+        if (*taken)
+            return false;
+        move(from, to, cancel);
+        return true;
+    }
+    // Whether mergeInto() runs on the phone in one step; otherwise a merge
+    // goes item by item.
+    virtual bool mergesOnPhone() const { return false; }
+    struct Clash {
+        QString name;     // the last component of the item left out
+        bool folderThere; // a folder is in the way of a file, or else a file in the way of a folder
+    };
+    // Moves what the folder `from` holds into the folder `to` beside it:
+    // files replace files, folders merge, each file renamed into place whole;
+    // an item meeting one of the other kind stays in `from`. The first such
+    // clash, if any. `from` is removed when nothing stayed.
+    virtual std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel)
+    {
+        Q_UNUSED(from);
+        Q_UNUSED(to);
+        Q_UNUSED(cancel);
+        throw std::logic_error("mergeInto without mergesOnPhone");
     }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
 };

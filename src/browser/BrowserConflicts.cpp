@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserPaths.h"
+#include "Error.h"
 
 using browserpaths::existsLocally;
 
@@ -58,18 +59,34 @@ QString BrowserModel::uniqueLocalURL(const QString& path, const QSet<QString>& r
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const QString folder = path.left(slash + 1);
     const QString name = path.mid(slash + 1);
-    for (int number = 2;; ++number) {
+    // A file system that answers every name (a broken network share) must
+    // not hold the search for ever.
+    for (int number = 2; number <= freeNameTries; ++number) {
         const QString candidate = numbered(name, number);
         if (!reserved.contains(browserpaths::nameKey(candidate)) && !existsLocally(folder + candidate))
             return folder + candidate;
     }
+    throw SystemError(QStringLiteral("Couldn't find a free name for “") + name + QStringLiteral("” in ")
+                      + (folder.size() > 1 ? folder.chopped(1) : folder) + QStringLiteral("."));
 }
 
-QString BrowserModel::uniqueRemoteName(const QString& name, const std::function<bool(const QString&)>& taken)
+QString BrowserModel::uniqueRemoteName(const QString& name,
+                                       const std::function<std::optional<bool>(const QString&)>& taken,
+                                       const Cancel& cancel)
 {
-    for (int number = 2;; ++number) {
+    for (int number = 2; number <= freeNameTries; ++number) {
+        cancel.check();
         const QString candidate = numbered(name, number);
-        if (!taken(candidate))
+        const std::optional<bool> answer = taken(candidate);
+        if (answer == std::optional<bool>(false))
             return candidate;
+        if (!answer) {
+            cancel.check();
+            throw SystemError(QStringLiteral("“") + name
+                              + QStringLiteral("” wasn't copied: the phone didn't answer whether “") + candidate
+                              + QStringLiteral("” is free."));
+        }
     }
+    throw SystemError(QStringLiteral("“") + name
+                      + QStringLiteral("” wasn't copied: the phone has no free numbered name for it."));
 }

@@ -183,7 +183,7 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
 // ---- to the phone ----
 
 // What a phone folder holds, hidden items included, found by name as the
-// phone compares names.
+// phone compares names. Working files of copies are no items of the folder.
 class PhoneFolder {
 public:
     // A folder that can't be read fails; one that isn't there fails with a
@@ -192,7 +192,8 @@ public:
     {
         PhoneFolder folder(phone, path);
         try {
-            for (const RemoteEntry& entry : phone.list(path, true, cancel)) {
+            for (const RemoteEntry& entry :
+                 BrowserModel::withoutWorkingFiles(phone, path, phone.list(path, true, cancel), cancel)) {
                 folder.m_exact.insert(entry.name, entry);
                 folder.m_keys.insert(nameKey(entry.name), entry);
             }
@@ -205,15 +206,25 @@ public:
     }
 
     // The item listed under the name, or under one the phone takes for the
-    // same (its letter case or accents differ) when the phone says so.
+    // same (its letter case or accents differ) when the phone says so. When
+    // the phone can't tell, the item is neither taken for new (its copy
+    // could take the place of the phone's) nor for the same (a phone telling
+    // such names apart would lose its own): the copy of it fails.
     std::optional<RemoteEntry> find(const QString& name, const Cancel& cancel) const
     {
         if (const auto exact = m_exact.constFind(name); exact != m_exact.cend())
             return *exact;
         const auto alike = m_keys.constFind(nameKey(name));
-        if (alike != m_keys.cend() && m_phone->existence(joined(m_path, name), cancel) == std::optional<bool>(true))
+        if (alike == m_keys.cend())
+            return std::nullopt;
+        const std::optional<bool> same = m_phone->existence(joined(m_path, name), cancel);
+        if (same == std::optional<bool>(true))
             return *alike;
-        return std::nullopt;
+        if (same == std::optional<bool>(false))
+            return std::nullopt;
+        cancel.check();
+        throw SystemError(quoted(name) + QStringLiteral(" wasn't copied: the phone didn't answer whether it is ")
+                          + quoted(alike->name) + QStringLiteral(", which the folder holds."));
     }
     bool holdsAlike(const QString& name) const { return m_keys.contains(nameKey(name)); }
 
@@ -277,25 +288,88 @@ int64_t localSize(const QString& path)
     return total;
 }
 
-// A computer file in place of the phone file `phonePath`: sent under a
-// hidden name beside it, which takes the file's place once whole.
-void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
-              const Cancel& cancel)
+// A computer item as a new phone item at `phonePath`: made whole under a
+// working name of this copy's own beside it, then given its name, so that a
+// copy that stops or that the phone cuts short never leaves a part under
+// the name. Clean-up only ever removes the working name: on a storage that
+// ignores letter case, the item's own name may reach the phone's item of
+// another spelling. `certainlyNew`: nothing was at `phonePath` just before.
+// With the job, what could not be removed in time is named when it ends.
+void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath, bool certainlyNew,
+             const Progress& progress, const Cancel& cancel, JobContext* job = nullptr, const QString& item = {})
 {
-    const QString temporary = joined(parentOf(phonePath), browserpaths::temporaryName(nameOf(phonePath), true));
+    const auto cleanUp = [&](const QString& path, bool working) {
+        if (job)
+            removeQuietly(phone, path, *job, item, working);
+        else
+            removeQuietly(phone, path);
+    };
+    if (!phone.canRename(cancel)) {
+        // A phone that can't rename takes the item under its name at once.
+        try {
+            phone.push(source, phonePath, progress, cancel);
+        } catch (...) {
+            if (cancel.isCancelled() && certainlyNew)
+                cleanUp(phonePath, false);
+            throw;
+        }
+        return;
+    }
+    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+    const QString temporary = joined(parentOf(phonePath), working.name());
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
-        // Not stopped halfway: the old file goes only as the new one takes its place.
-        phone.putInPlace(temporary, phonePath, Cancel());
+        if (!phone.takeName(temporary, phonePath, cancel))
+            throw SystemError(quoted(nameOf(phonePath))
+                              + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
     } catch (...) {
-        removeQuietly(phone, temporary);
+        cleanUp(temporary, true);
         throw;
     }
 }
 
+// A computer file in place of the phone file `phonePath`: sent under a
+// hidden name beside it, which takes the file's place once whole. Once the
+// old file is gone the new one stays, in its place or, should the phone
+// refuse it the name, under the hidden name the message gives.
+void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
+              const Cancel& cancel)
+{
+    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+    const QString temporary = joined(parentOf(phonePath), working.name());
+    try {
+        phone.push(source, temporary, progress, cancel);
+        cancel.check();
+    } catch (...) {
+        removeQuietly(phone, temporary);
+        throw;
+    }
+    try {
+        // Not stopped halfway: the old file goes only as the new one takes its place.
+        phone.putInPlace(temporary, phonePath, Cancel());
+    } catch (...) {
+        // Only while the old file is certainly there may the new one go.
+        const std::optional<bool> oldThere = phone.existence(phonePath, Cancel());
+        if (oldThere == std::optional<bool>(true)) {
+            removeQuietly(phone, temporary);
+            throw;
+        }
+        browserpaths::workingnames::keep(working.name());
+        if (!oldThere || phone.existence(temporary, Cancel()) != std::optional<bool>(true))
+            throw;
+        throw SystemError(quoted(nameOf(phonePath))
+                          + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy take "
+                                           "the name. The new copy is in ")
+                          + parentOf(phonePath) + QStringLiteral(" as the hidden item ") + quoted(working.name())
+                          + QStringLiteral("."));
+    }
+}
+
 // A computer item onto the phone item `existing` at `phonePath`: a file
-// replaces it as sendFile() does, a folder is merged into it item by item.
+// replaces it as sendFile() does, a folder is merged into it: on the phone
+// in one step when it can (sent whole beside it, then moved in), else item
+// by item, each new item as sendNew() makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               Meter& meter, const Cancel& cancel)
 {
@@ -305,6 +379,24 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
     if (!local.isDir()) {
         sendFile(phone, source, phonePath, meter.part(local.size()), cancel);
         meter.done(local.size());
+        return;
+    }
+    if (phone.mergesOnPhone()) {
+        const int64_t size = localSize(source);
+        const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+        const QString temporary = joined(parentOf(phonePath), working.name());
+        std::optional<PhoneFiles::Clash> clash;
+        try {
+            phone.push(source, temporary, meter.part(size), cancel);
+            cancel.check();
+            clash = phone.mergeInto(temporary, phonePath, cancel);
+        } catch (...) {
+            removeQuietly(phone, temporary);
+            throw;
+        }
+        meter.done(size);
+        if (clash)
+            throw inTheWay(clash->name, clash->folderThere);
         return;
     }
     const PhoneFolder held = PhoneFolder::read(phone, phonePath, cancel);
@@ -320,13 +412,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             continue;
         }
         const int64_t size = localSize(item.filePath());
-        try {
-            phone.push(item.filePath(), phonePath + QLatin1Char('/'), meter.part(size), cancel);
-        } catch (...) {
-            if (cancel.isCancelled())
-                removeQuietly(phone, joined(phonePath, item.fileName()));
-            throw;
-        }
+        sendNew(phone, item.filePath(), joined(phonePath, item.fileName()), false, meter.part(size), cancel);
         meter.done(size);
     }
 }
@@ -554,9 +640,6 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         QSet<QString> reserved;
         for (const QString& name : names)
             reserved.insert(nameKey(name));
-        // Inside the folder under the item's own name: a folder of that name
-        // receives the contents instead of a nested copy.
-        const QString into = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
         const int count = int(names.size());
         for (int index = 0; index < count; ++index) {
             cancel.check();
@@ -565,21 +648,24 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             if (there && answer == Conflict::skip)
                 continue;
             QString phonePath = joined(target, there ? there->name : name);
-            std::optional<bool> isThere;
-            const bool keepBoth = there && answer == Conflict::keepBoth;
-            if (keepBoth) {
-                const QString free = uniqueRemoteName(name, [&](const QString& candidate) {
-                    return reserved.contains(nameKey(candidate)) || held.holdsAlike(candidate)
-                           || phone->existence(joined(target, candidate), cancel) != std::optional<bool>(false);
-                });
+            bool certainlyNew = false;
+            if (there && answer == Conflict::keepBoth) {
+                const QString free = uniqueRemoteName(
+                    name,
+                    [&](const QString& candidate) -> std::optional<bool> {
+                        if (reserved.contains(nameKey(candidate)) || held.holdsAlike(candidate))
+                            return true;
+                        return phone->existence(joined(target, candidate), cancel);
+                    },
+                    cancel);
                 reserved.insert(nameKey(free));
                 phonePath = joined(target, free);
                 there.reset();
-                isThere = false;
+                certainlyNew = true;
             } else if (!there) {
-                // Not there when the folder was read; whether it is now
-                // decides what Stop may remove.
-                isThere = phone->existence(phonePath, cancel);
+                // Not there when the folder was read; it may have come since.
+                const std::optional<bool> isThere = phone->existence(phonePath, cancel);
+                certainlyNew = isThere == std::optional<bool>(false);
                 if (isThere == std::optional<bool>(true)) {
                     there = PhoneFolder::read(*phone, target, cancel).find(name, cancel);
                     if (there)
@@ -593,14 +679,31 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 sendOver(*phone, sources[index], *there, phonePath, meter, cancel);
                 continue;
             }
-            try {
-                phone->push(sources[index], keepBoth ? phonePath : into, job.progressHandler(), cancel);
-            } catch (...) {
-                // Only what this copy certainly creates may be removed after Stop.
-                if (cancel.isCancelled() && isThere == std::optional<bool>(false))
-                    removeQuietly(*phone, phonePath, job, name, false);
-                throw;
-            }
+            sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
         }
     });
+}
+
+std::vector<RemoteEntry> BrowserModel::withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
+                                                           std::vector<RemoteEntry> entries, const Cancel& cancel)
+{
+    std::vector<QString> stale;
+    std::erase_if(entries, [&](const RemoteEntry& entry) {
+        if (browserpaths::workingnames::isStale(entry.name))
+            stale.push_back(entry.name);
+        return browserpaths::workingnames::isHidden(entry.name);
+    });
+    // Left by a copy the phone or the application cut short; what a copy
+    // running now uses is never stale.
+    for (const QString& name : stale) {
+        cancel.check();
+        try {
+            phone.remove(joined(folder, name), cancel);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (...) {
+            // Tried again the next time the folder is read.
+        }
+    }
+    return entries;
 }

@@ -340,13 +340,26 @@ public:
     // pass 255 bytes is cut short before the number.
     static QString numbered(const QString& name, int number);
     // `path` when nothing is there, else the first numbered name beside it
-    // that is free. A dangling symbolic link counts as something.
+    // that is free. A dangling symbolic link counts as something. Throws
+    // SystemError when none of the first freeNameTries numbers is free.
     static QString uniqueLocalURL(const QString& path);
     // The same, passing over the numbered names whose browserpaths::nameKey
     // is in `reserved` (names a copy is about to make).
     static QString uniqueLocalURL(const QString& path, const QSet<QString>& reserved);
-    // The first numbered form of `name` that `taken` does not claim.
-    static QString uniqueRemoteName(const QString& name, const std::function<bool(const QString&)>& taken);
+    // The first numbered form of `name` that `taken` says is free (false);
+    // `taken` answers none when it can't tell. Throws Cancelled once `cancel`
+    // is, and a failure naming the item when the phone can't tell or no
+    // number up to freeNameTries is free.
+    static QString uniqueRemoteName(const QString& name,
+                                    const std::function<std::optional<bool>(const QString&)>& taken,
+                                    const Cancel& cancel);
+    // How many numbers a free-name search tries before it gives up.
+    static constexpr int freeNameTries = 10000;
+    // The entries of a phone folder without the working files of copies to
+    // the phone (those kept after a failed rename stay); those no copy of
+    // this process uses any more are removed from the phone on the way.
+    static std::vector<RemoteEntry> withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
+                                                        std::vector<RemoteEntry> entries, const Cancel& cancel);
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }

@@ -5,7 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QUuid>
+
+#include <mutex>
 
 #include <sys/stat.h>
 
@@ -90,5 +94,72 @@ QString temporaryName(const QString& name, bool ownToThisCopy)
         suffix.prepend(QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128).left(12));
     return prefix + cutToBytes(name, nameLimit - nameBytes(prefix + suffix)) + suffix;
 }
+
+bool isWorkingName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\..*\\.[0-9a-f]{12}\\.vantelorquist-copy$"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    return pattern.match(name).hasMatch();
+}
+
+namespace workingnames {
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    QHash<QString, int> held; // a name may be held twice while its copy hands it on
+    QSet<QString> kept;
+};
+
+Registry& registry()
+{
+    static Registry shared;
+    return shared;
+}
+
+} // namespace
+
+void hold(const QString& name)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    ++r.held[name];
+}
+
+void release(const QString& name)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto found = r.held.find(name);
+    if (found != r.held.end() && --*found <= 0)
+        r.held.erase(found);
+}
+
+void keep(const QString& name)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.kept.insert(name);
+}
+
+bool isStale(const QString& name)
+{
+    if (!isWorkingName(name))
+        return false;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return !r.held.contains(name) && !r.kept.contains(name);
+}
+
+bool isHidden(const QString& name)
+{
+    if (!isWorkingName(name))
+        return false;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return !r.kept.contains(name);
+}
+
+} // namespace workingnames
 
 } // namespace browserpaths

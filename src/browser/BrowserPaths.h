@@ -49,4 +49,36 @@ QString nameKey(const QString& name);
 // stopped copy's file only after the next copy of the item has begun.
 QString temporaryName(const QString& name, bool ownToThisCopy = false);
 
+// Whether the name is one temporaryName() makes for a copy to the phone (a
+// name of the copy's own), whatever item it was made for.
+bool isWorkingName(const QString& name);
+
+// The working names this process's copies to the phone use now, and those
+// kept because a new copy could not take its name: never removed as stale,
+// and a kept one still shows. Safe from any thread.
+namespace workingnames {
+void hold(const QString& name);
+void release(const QString& name);
+// Held from now on, for as long as the process runs.
+void keep(const QString& name);
+// A working name no copy of this process uses or keeps: left by a copy the
+// phone or the process cut short.
+bool isStale(const QString& name);
+// Whether a listing leaves the name out: a working name not kept.
+bool isHidden(const QString& name);
+} // namespace workingnames
+
+// Holds a working name for its lifetime.
+class HeldWorkingName {
+public:
+    explicit HeldWorkingName(QString name) : m_name(std::move(name)) { workingnames::hold(m_name); }
+    ~HeldWorkingName() { workingnames::release(m_name); }
+    HeldWorkingName(const HeldWorkingName&) = delete;
+    HeldWorkingName& operator=(const HeldWorkingName&) = delete;
+    const QString& name() const { return m_name; }
+
+private:
+    QString m_name;
+};
+
 } // namespace browserpaths

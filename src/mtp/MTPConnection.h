@@ -61,7 +61,9 @@ public:
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // Fails before anything is removed on a phone that can't rename.
+    // A failure after the old file went leaves the new one at `from`.
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
+    bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 
     // The components of a phone path below the storage root: a leading

@@ -480,11 +480,16 @@ void MTPConnection::putInPlace(const QString& from, const QString& to, const Can
 {
     // The new file takes the old one's name by a rename: without one, the
     // old file must not go.
-    const bool renames =
-        run([](MTPConnection& self) { return self.m_operations.contains(Operation::setObjectPropValue); }, cancel);
-    if (!renames)
+    if (!canRename(cancel))
         throw MTPError::unsupported(QStringLiteral("rename files"));
-    PhoneFiles::putInPlace(from, to, cancel);
+    if (existence(to, cancel) != std::optional<bool>(false))
+        remove(to, cancel);
+    move(from, to, cancel);
+}
+
+bool MTPConnection::canRename(const Cancel& cancel)
+{
+    return run([](MTPConnection& self) { return self.m_operations.contains(Operation::setObjectPropValue); }, cancel);
 }
 
 DeviceInfo MTPConnection::info(const Cancel& cancel)

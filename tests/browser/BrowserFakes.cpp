@@ -105,6 +105,16 @@ QString nameOf(const QString& path)
 
 } // namespace
 
+int MemoryPhoneFiles::sent(const QString& source, const QString& phonePath) const
+{
+    const qsizetype slash = phonePath.lastIndexOf(u'/');
+    const QString esc = QRegularExpression::escape(u"push "_s + source + u' ');
+    return callsMatching(QRegularExpression(
+        u'^' + esc + u'(' + QRegularExpression::escape(phonePath) + u'|'
+        + QRegularExpression::escape(phonePath.left(slash + 1) + u'.' + phonePath.mid(slash + 1) + u'.')
+        + u"[0-9a-f]{12}\\.vantelorquist-copy)$"_s));
+}
+
 void MemoryPhoneFiles::transfer(const QString& call, const Progress& progress, const Cancel& cancel)
 {
     const Transfer hook = recorded(call, [&] { return m_transfer; });
@@ -154,7 +164,10 @@ bool MemoryPhoneFiles::exists(const QString& path, const Cancel& cancel)
 std::optional<bool> MemoryPhoneFiles::existence(const QString& path, const Cancel&)
 {
     return recorded(u"exists "_s + path, [&]() -> std::optional<bool> {
-        if (m_failedChecks.contains(path))
+        if (m_failedChecks.contains(path)
+            || std::any_of(m_failedChecks.begin(), m_failedChecks.end(), [&](const QString& failed) {
+                   return failed.endsWith(u'*') && path.startsWith(failed.chopped(1));
+               }))
             return std::nullopt;
         return m_folders.contains(path) || lists(parentOf(path), nameOf(path));
     });

@@ -57,6 +57,10 @@ public:
     {
         return locked([&] { return int(m_calls.filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix))).size()); });
     }
+    int callsMatching(const QRegularExpression& pattern) const
+    {
+        return locked([&] { return int(m_calls.filter(pattern).size()); });
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -98,6 +102,9 @@ public:
         return locked([&] { return m_holds[path] = std::make_shared<Gate>(); });
     }
     void setInfo(const DeviceInfo& info) { locked([&] { m_info = info; }); }
+    // Pushes of `source` made to become `phonePath`: to it, or to a working
+    // name of a copy beside it.
+    int sent(const QString& source, const QString& phonePath) const;
 
     // Runs at the start of every pull and push ("pull FROM TO", "push FROM
     // TO"), outside the lock: it may report progress, wait or throw.
@@ -115,7 +122,8 @@ public:
     bool exists(const QString& path, const Cancel&) override;
     std::optional<bool> existence(const QString& path, const Cancel&) override;
     // Checks of `path` fail, as after a brief adb or USB error: exists()
-    // reads false, existence() can't tell.
+    // reads false, existence() can't tell. A path ending in "*" stands for
+    // every path it starts.
     void failExists(const QString& path) { locked([&] { m_failedChecks.insert(path); }); }
     void remove(const QString& path, const Cancel&) override;
     // Adds the folder to its parent's listing; fails when the parent isn't listed.

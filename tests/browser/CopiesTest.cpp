@@ -199,9 +199,10 @@ TEST_F(CopiesTest, CopyToPhoneGoesIntoTheFolderAskedForWithOneSlash)
     settle();
     model().chooseAndUpload();
     run();
-    EXPECT_EQ(phone->calls(u"push /m/song.mp3 /sdcard/Download/"_s), 1);
-    EXPECT_EQ(phone->calls(u"push /m/song.mp3 /"_s), 1);
-    EXPECT_EQ(phone->calls(u"exists /song.mp3"_s), 1);
+    EXPECT_EQ(phone->sent(u"/m/song.mp3"_s, u"/sdcard/Download/song.mp3"_s), 1);
+    EXPECT_EQ(phone->sent(u"/m/song.mp3"_s, u"/song.mp3"_s), 1);
+    // Checked before the copy and as it takes its name.
+    EXPECT_EQ(phone->calls(u"exists /song.mp3"_s), 2);
 }
 
 TEST_F(CopiesTest, KeepBothNeverTakesANameThePhoneOrThisCopyHas)
@@ -212,33 +213,37 @@ TEST_F(CopiesTest, KeepBothNeverTakesANameThePhoneOrThisCopyHas)
     desktop->answer = 1;
     model().upload(urls({u"/m/photo.jpg"_s, u"/n/photo.jpg"_s}));
     run();
-    EXPECT_EQ(phone->calls(u"push /m/photo.jpg /sdcard/photo 3.jpg"_s), 1);
-    EXPECT_EQ(phone->calls(u"push /n/photo.jpg /sdcard/photo 4.jpg"_s), 1);
+    EXPECT_EQ(phone->sent(u"/m/photo.jpg"_s, u"/sdcard/photo 3.jpg"_s), 1);
+    EXPECT_EQ(phone->sent(u"/n/photo.jpg"_s, u"/sdcard/photo 4.jpg"_s), 1);
 }
 
-TEST_F(CopiesTest, StopRemovesOnlyAnItemThePhoneDidNotHave)
+// Mended: a new item went in under its own name, so Stop removed it by that
+// name, which may reach the phone's own item.
+TEST_F(CopiesTest, StopRemovesOnlyTheWorkingItemOfTheCopyItself)
 {
-    // Item copied into a folder -> whether Stop during its transfer removes it.
+    // Item copied into a folder, new or there: Stop during its transfer.
     const struct {
         QString name, into;
-        bool removed;
     } cases[] = {
-        {u"new.jpg"_s, u"/sdcard"_s, true},
-        {u"photo.jpg"_s, u"/sdcard"_s, false},
-        {u".hidden"_s, u"/sdcard"_s, false}, // not listed (hidden), but there on the phone
-        {u"photo.jpg"_s, u"/sdcard/Photos"_s, false}, // another folder, whose names the window does not know
+        {u"new.jpg"_s, u"/sdcard"_s},
+        {u"photo.jpg"_s, u"/sdcard"_s},
+        {u".hidden"_s, u"/sdcard"_s}, // not listed (hidden), but there on the phone
+        {u"photo.jpg"_s, u"/sdcard/Photos"_s}, // another folder, whose names the window does not know
     };
     phone->setFolder(u"/sdcard/Photos"_s, {file(u"photo.jpg"_s)});
     desktop->answer = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE((c.into + u'/' + c.name).toStdString());
         const int listings = phone->calls(u"list /sdcard"_s);
-        // A new item goes in under its name, one that is there under a hidden name beside it.
-        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u'/' + (c.removed ? QString() : u'.' + c.name + u'.'));
+        // Every item goes in under a hidden working name beside its own.
+        stopDuring(u"push /m/"_s + c.name + u' ' + c.into + u"/."_s + c.name + u'.');
         // The current folder is the one asked for when none is named.
         model().upload(urls({u"/m/"_s + c.name}), c.into == model().path() ? std::nullopt : std::optional(c.into));
         run();
-        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), c.removed ? 1 : 0);
+        EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), 0);
+        EXPECT_EQ(phone->callsMatching(QRegularExpression(u'^' + QRegularExpression::escape(u"remove "_s + c.into + u"/."_s + c.name + u'.')
+                                                          + u"[0-9a-f]{12}\\.vantelorquist-copy$"_s)),
+                  1);
         EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.into == u"/sdcard"_s ? 2 : 1));
         EXPECT_FALSE(model().errorMessage());
     }
@@ -279,6 +284,81 @@ TEST_F(CopiesTest, StopKeepsAnItemWhoseCheckFailed)
     EXPECT_EQ(joined(QList<RemoteEntry>(left.begin(), left.end())), u"photo.jpg"_s);
 }
 
+// Mended: inside a Replace merge, an item the phone holds under another
+// letter case whose check could not answer was taken for new, and Stop then
+// removed it by the computer's spelling, which a phone's shared storage
+// takes for the phone's own item.
+TEST_F(CopiesTest, AMergeNeverRemovesThePhonesItemOfAnotherSpelling)
+{
+    QTemporaryDir source;
+    ASSERT_TRUE(QDir(source.path()).mkpath(u"Photos"_s));
+    for (const QString& name : {u"Photos/IMG_1.JPG"_s, u"Photos/new.jpg"_s})
+        ASSERT_TRUE(QFile(source.filePath(name)).open(QIODevice::WriteOnly));
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"IMG_1.jpg"_s)});
+    phone->failExists(u"/sdcard/Photos/IMG_1.JPG"_s);
+    desktop->answer = 0;
+    // Whether Stop comes during the merge's transfer of IMG_1.JPG.
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop);
+        model().setErrorMessage(std::nullopt);
+        if (stop)
+            stopDuring(u"push "_s + source.filePath(u"Photos/IMG_1.JPG"_s));
+        else
+            phone->onTransfer({});
+        model().upload(urls({source.filePath(u"Photos"_s)}));
+        run();
+        EXPECT_EQ(phone->callsStartingWith(u"remove /sdcard/Photos/IMG_1"_s), 0);
+        EXPECT_EQ(phone->callsStartingWith(u"move /sdcard/Photos/.IMG_1"_s), 0);
+        EXPECT_EQ(model().errorMessage().value_or(QString()),
+                  u"“IMG_1.JPG” wasn't copied: the phone didn't answer whether it is “IMG_1.jpg”, which the folder holds."_s);
+    }
+    const std::vector<RemoteEntry> left = phone->list(u"/sdcard/Photos"_s, true, Cancel());
+    EXPECT_EQ(joined(QList<RemoteEntry>(left.begin(), left.end())), u"IMG_1.jpg"_s);
+}
+
+// Mended: Keep Both counted on for ever when the phone could not say
+// whether a numbered name was free, Stop included.
+TEST_F(CopiesTest, KeepBothEndsWhenThePhoneCannotAnswer)
+{
+    phone->failExists(u"/sdcard/photo *"_s);
+    desktop->answer = 1;
+    model().upload(urls({u"/m/photo.jpg"_s}));
+    run();
+    EXPECT_EQ(model().errorMessage().value_or(QString()),
+              u"“photo.jpg” wasn't copied: the phone didn't answer whether “photo 2.jpg” is free."_s);
+    EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
+}
+
+TEST(FreeNames, ThePhonesFreeNameSearchEnds)
+{
+    std::stop_source stopped;
+    stopped.request_stop();
+    // What the phone answers for every name, whether Stop came -> the name found, or the failure.
+    const struct {
+        std::function<std::optional<bool>(const QString&)> taken;
+        bool stop;
+        QString found, failure;
+    } cases[] = {
+        {[](const QString& name) { return std::optional(name != u"a 4.txt"_s); }, false, u"a 4.txt"_s, {}},
+        {[](const QString&) { return std::optional<bool>(); }, false, {},
+         u"“a.txt” wasn't copied: the phone didn't answer whether “a 2.txt” is free."_s},
+        {[](const QString&) { return std::optional<bool>(); }, true, {}, u"stopped"_s},
+        {[](const QString&) { return std::optional(true); }, false, {},
+         u"“a.txt” wasn't copied: the phone has no free numbered name for it."_s},
+        {[](const QString&) { return std::optional(true); }, true, {}, u"stopped"_s},
+    };
+    for (const auto& c : cases) {
+        const Cancel cancel = c.stop ? Cancel(stopped.get_token()) : Cancel();
+        try {
+            EXPECT_EQ(BrowserModel::uniqueRemoteName(u"a.txt"_s, c.taken, cancel), c.found);
+        } catch (const Cancelled&) {
+            EXPECT_EQ(u"stopped"_s, c.failure);
+        } catch (const Error& error) {
+            EXPECT_EQ(error.description(), c.failure);
+        }
+    }
+}
+
 // Mended: items dropped on another folder (a path bar crumb, a folder tile,
 // the tray's Send Files to Downloads…), or hidden ones while hidden items
 // are not shown, replaced the phone's items of those names unasked.
@@ -308,7 +388,7 @@ TEST_F(CopiesTest, EveryCopyToThePhoneAsksAboutWhatItsFolderHolds)
         EXPECT_EQ(desktop->questions[0].message, c.question) << c.what;
         EXPECT_EQ(phone->callsStartingWith(u"push "_s + c.item + u' '), 0) << c.what;
     }
-    EXPECT_EQ(phone->calls(u"push /m/new.txt /sdcard/"_s), 1);
+    EXPECT_EQ(phone->sent(u"/m/new.txt"_s, u"/sdcard/new.txt"_s), 1);
 }
 
 // Mended: Keep Both gave an item the numbered name another item of the same
@@ -320,9 +400,9 @@ TEST_F(CopiesTest, KeepBothTakesNoNameAnotherItemOfTheCopyWillTake)
     desktop->answer = 1;
     model().upload(urls({u"/m/notes"_s, u"/m/notes 2"_s, u"/m/Proj"_s, u"/m/Proj 2"_s}));
     run();
-    for (const QString& push : {u"/m/notes /sdcard/notes 3"_s, u"/m/notes 2 /sdcard/"_s, u"/m/Proj /sdcard/Proj 3"_s,
-                                u"/m/Proj 2 /sdcard/"_s})
-        EXPECT_EQ(phone->calls(u"push "_s + push), 1) << push.toStdString();
+    for (const auto& [from, to] : {std::pair(u"/m/notes"_s, u"/sdcard/notes 3"_s), std::pair(u"/m/notes 2"_s, u"/sdcard/notes 2"_s),
+                                   std::pair(u"/m/Proj"_s, u"/sdcard/Proj 3"_s), std::pair(u"/m/Proj 2"_s, u"/sdcard/Proj 2"_s)})
+        EXPECT_EQ(phone->sent(from, to), 1) << to.toStdString();
 
     make(u"notes"_s);
     model().download({file(u"notes"_s), file(u"notes 2"_s)});

@@ -4,6 +4,7 @@
 // as adb sends it, and a dragged entry is pulled when the receiver asks.
 
 #include "BrowserFakes.h"
+#include "BrowserPaths.h"
 #include "FakePhoneHarness.h"
 #include "PhoneFixture.h"
 
@@ -339,6 +340,115 @@ TEST_F(EndToEnd, ACopyToThePhoneAsksFirstAndAStoppedReplaceLeavesThePhonesFile)
     EXPECT_EQ(everything(harness.storage()), (QStringList{u".secret"_s, u"Documents"_s, u"keep.bin"_s}));
 }
 
+// Mended: a new file went in under its own name, so one the phone cut short
+// stayed there looking whole. It is made under a working name and takes its
+// own only once whole; a working file left behind goes the next time its
+// folder is read, while one a running copy uses and the person's own hidden
+// files stay.
+TEST_F(EndToEnd, ANewFileTakesItsNameOnlyOnceWholeAndOnlyStaleWorkingFilesGo)
+{
+    model->setRevealAfterCopy(false);
+    const QByteArray huge = pattern(4 << 20, 'h');
+    write(source.filePath(u"huge.bin"_s), huge);
+    harness.setChunkDelay(40);
+    model->upload(urls({source.filePath(u"huge.bin"_s)}));
+    QString arriving;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            for (const QFileInfo& item : QDir(harness.storage()).entryInfoList(QDir::Files | QDir::Hidden))
+                if (item.size() > (1 << 20))
+                    arriving = item.fileName();
+            return !arriving.isEmpty();
+        },
+        std::chrono::seconds(30)));
+    EXPECT_TRUE(browserpaths::isWorkingName(arriving)) << arriving.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(stored(u"huge.bin"_s)));
+    harness.setChunkDelay(0);
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(read(stored(u"huge.bin"_s)), huge);
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"huge.bin"_s});
+
+    const browserpaths::HeldWorkingName running(browserpaths::temporaryName(u"other.bin"_s, true));
+    write(stored(running.name()), "a copy under way");
+    write(stored(browserpaths::temporaryName(u"huge.bin"_s, true)), "left by a copy the phone cut short");
+    write(stored(u".huge.bin.copy"_s), "the person's");
+    write(stored(u".huge.bin.123456789abc.vantelorquist-copy.txt"_s), "the person's too");
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(everything(harness.storage()), (QStringList{u".huge.bin.123456789abc.vantelorquist-copy.txt"_s,
+                                                          u".huge.bin.copy"_s, running.name(), u"huge.bin"_s}));
+    QStringList shown = names(model->entries());
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{u".huge.bin.123456789abc.vantelorquist-copy.txt"_s, u".huge.bin.copy"_s,
+                                  u"huge.bin"_s}));
+}
+
+// Mended: a folder copied to the phone cost an adb run per file. Now one
+// push into a working folder beside it and one shell command that renames
+// each file into place: files replaced, folders merged or moved whole, an
+// item meeting one of the other kind left out and named; nothing of the
+// phone's removed, nothing of the copy left behind.
+TEST_F(EndToEnd, AFolderMergesInOneCopyAndOneCommand)
+{
+    model->setRevealAfterCopy(false);
+    write(stored(u"Album/a.txt"_s), "phone a");
+    write(stored(u"Album/keep.txt"_s), "phone keep");
+    write(stored(u"Album/sub/x.txt"_s), "phone x");
+    write(stored(u"Album/clash/inside.txt"_s), "phone inside");
+    write(stored(u"Album/file"_s), "phone file");
+    write(source.filePath(u"Album/a.txt"_s), "new a");
+    write(source.filePath(u"Album/.hidden"_s), "new hidden");
+    write(source.filePath(u"Album/it's \\n $HOME"_s), "odd name");
+    write(source.filePath(u"Album/sub/x.txt"_s), "new x");
+    write(source.filePath(u"Album/sub/y.txt"_s), "new y");
+    write(source.filePath(u"Album/new/deep/z.txt"_s), "new z");
+    write(source.filePath(u"Album/clash"_s), "computer clash");
+    write(source.filePath(u"Album/file/in.txt"_s), "computer in");
+    for (int i = 0; i < 450; ++i)
+        write(source.filePath(u"Album/many/f%1"_s.arg(i)), QByteArray::number(i));
+    for (int i = 0; i < 450; i += 2)
+        write(stored(u"Album/many/f%1"_s.arg(i)), "old");
+    model->reload();
+    finish();
+    desktop->answer = 0; // Replace
+    harness.clearReceived();
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    finish();
+    const QStringList commands = harness.receivedCommands();
+    EXPECT_LT(commands.filter(QRegularExpression(u"^(?!sync:)"_s)).size(), 12) << commands.join(u'\n').toStdString();
+
+    EXPECT_EQ(error(), u"“clash” wasn't copied: a folder of that name is in its place."_s);
+    const std::pair<QString, QByteArray> expected[] = {
+        {u"a.txt"_s, "new a"},           {u"keep.txt"_s, "phone keep"},     {u".hidden"_s, "new hidden"},
+        {u"it's \\n $HOME"_s, "odd name"}, {u"sub/x.txt"_s, "new x"},         {u"sub/y.txt"_s, "new y"},
+        {u"new/deep/z.txt"_s, "new z"},  {u"clash/inside.txt"_s, "phone inside"}, {u"file"_s, "phone file"},
+        {u"many/f0"_s, "0"},             {u"many/f449"_s, "449"},
+    };
+    for (const auto& [name, contents] : expected)
+        EXPECT_EQ(read(stored(u"Album/"_s + name)), contents) << name.toStdString();
+    EXPECT_EQ(everything(stored(u"Album/many"_s)).size(), 450);
+    EXPECT_EQ(everything(stored(u"Album/clash"_s)), QStringList{u"inside.txt"_s});
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+
+    // Stop while the folder is on its way: the phone's files as they were, nothing left beside them.
+    write(source.filePath(u"Album/big.bin"_s), pattern(4 << 20, 'b'));
+    write(source.filePath(u"Album/a.txt"_s), "newer a");
+    watchProgress();
+    harness.setChunkDelay(40);
+    model->setErrorMessage(std::nullopt);
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    stopUnderWay();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(read(stored(u"Album/a.txt"_s)), "new a");
+    EXPECT_FALSE(QFileInfo::exists(stored(u"Album/big.bin"_s)));
+    // The phone may still write what adb sent before Stop after the clean-up
+    // ran; the next reading of the folder takes it away.
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+}
+
 // Mended: Stop during a Replace left the computer's file as part of the
 // phone's, and Stop during a folder copy left the file under way half
 // written under its own name.
@@ -415,8 +525,9 @@ TEST_F(EndToEnd, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
     ASSERT_TRUE(listed(u"large.bin"_s) && listed(u"note.txt"_s));
     const RemoteEntry large = *listed(u"large.bin"_s);
     const RemoteEntry note = *listed(u"note.txt"_s);
-    const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; delete it on "
-                             u"the phone once the phone answers again."_s;
+    // A new file is made under a working name of its own, which goes when the phone is next read.
+    const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; it will be "
+                             u"removed when the phone is next reachable."_s;
     const struct {
         const char* what;
         qint64 freezeAfter; // sync data bytes

@@ -498,8 +498,8 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
         EXPECT_EQ(files.callsStartingWith(u"push "_s) - copies, c.copies) << c.what;
     }
     // Into the folder dropped on; none (over MTP) is the folder shown.
-    EXPECT_EQ(phone->calls(u"push /m/notes.txt /sdcard/DCIM/"_s), 1);
-    EXPECT_EQ(mtp->phone(u"M1"_s)->calls(u"push /m/a.apk /sdcard/"_s), 1);
+    EXPECT_EQ(phone->sent(u"/m/notes.txt"_s, u"/sdcard/DCIM/notes.txt"_s), 1);
+    EXPECT_EQ(mtp->phone(u"M1"_s)->sent(u"/m/a.apk"_s, u"/sdcard/a.apk"_s), 1);
 }
 
 TEST_F(FileOpsTest, InstallCountsThePackagesAndStopsAtTheFirstFailureWithoutReloading)

@@ -324,7 +324,7 @@ TEST_F(JobsTest, TheConflictQuestionsAnswersDecide)
     ASSERT_TRUE(QFile(local).open(QIODevice::WriteOnly));
     // Replace sends the file under a hidden name beside the one it replaces.
     const QString replaced = u"push "_s + local + u" /sdcard/.photo.jpg."_s;
-    const QString keptBoth = u"push "_s + local + u" /sdcard/photo 2.jpg"_s;
+    const QString keptBoth = u"/sdcard/photo 2.jpg"_s;
     // Button pressed (none: the alert closed) -> pushes so far as Replace and as Keep Both.
     const struct {
         std::optional<int> answer;
@@ -335,7 +335,7 @@ TEST_F(JobsTest, TheConflictQuestionsAnswersDecide)
         model().upload({QUrl::fromLocalFile(local)});
         run();
         EXPECT_EQ(phone->callsStartingWith(replaced), c.replaced) << c.answer.value_or(-1);
-        EXPECT_EQ(phone->calls(keptBoth), c.keptBoth) << c.answer.value_or(-1);
+        EXPECT_EQ(phone->sent(local, keptBoth), c.keptBoth) << c.answer.value_or(-1);
     }
     // Cancel with several conflicts copies not even the item without one.
     phone->setFolder(u"/sdcard"_s, {file(u"x"_s), file(u"y"_s)});

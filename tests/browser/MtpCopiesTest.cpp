@@ -170,6 +170,62 @@ TEST_F(MtpCopies, APhoneThatCannotRenameKeepsTheFileAReplaceWasFor)
     EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
 }
 
+// Mended: a phone that removed the old file and then refused the new one
+// its name lost both: the clean-up removed the new copy too.
+TEST_F(MtpCopies, AReplaceThePhoneRefusesTheNameKeepsTheNewCopyAndSaysWhere)
+{
+    const QByteArray mine = pattern(1 << 20, 'c');
+    write(computer.filePath(u"keep.bin"_s), mine);
+    phone->configure([](auto& s) { s.responseFor[mtp::Operation::setObjectPropValue] = 0x2002; });
+    desktop->answer = 0;
+    model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+    finish();
+    const QStringList held = rootNames();
+    ASSERT_EQ(held.size(), 2) << held.join(u',').toStdString();
+    const QString kept = held[0];
+    EXPECT_EQ(held[1], u"Documents"_s);
+    EXPECT_EQ(onPhone(kept), mine);
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"“keep.bin” was removed from the phone, but the phone didn't let its new copy take the name. The new "
+              u"copy is in /sdcard as the hidden item “"_s
+                  + kept + u"”."_s);
+    // Not taken for a stopped copy's leftover: it stays, and shows.
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(rootNames(), held);
+    EXPECT_EQ(model->entries().size(), 2);
+}
+
+// Mended: a new file went in under its own name, so one the phone cut short
+// stayed there looking whole; its working file now goes the next time its
+// folder is read.
+TEST_F(MtpCopies, ANewFileCutShortLeavesNothingUnderItsNameAndItsLeftoverGoesLater)
+{
+    write(computer.filePath(u"huge.bin"_s), pattern(8 << 20, 'h'));
+    // The phone can't delete what the stopped copy left, as a phone gone would.
+    phone->configure([](auto& s) {
+        s.delayPerMiB = std::chrono::milliseconds(100);
+        s.responseFor[mtp::Operation::deleteObject] = 0x2002;
+    });
+    model->upload(urls({computer.filePath(u"huge.bin"_s)}));
+    stopUnderWay();
+    const QStringList left = rootNames();
+    EXPECT_FALSE(left.contains(u"huge.bin"_s));
+    ASSERT_EQ(left.size(), 3) << left.join(u',').toStdString();
+    EXPECT_TRUE(left[0].startsWith(u".huge.bin."_s)) << left[0].toStdString();
+
+    phone->configure([](auto& s) {
+        s.delayPerMiB = {};
+        s.responseFor.erase(mtp::Operation::deleteObject);
+    });
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+    QStringList shown = names(model->entries());
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{u"Documents"_s, u"keep.bin"_s}));
+}
+
 // Mended: a copy to a phone that stopped answering mid-transfer held Stop
 // until the USB time-out and the clean-up after it, and the jobs without Stop
 // waited out every time-out. Every job now ends soon after Stop: the stuck
@@ -182,8 +238,8 @@ TEST_F(MtpCopies, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
     phone->addFile(0, u"large.bin"_s, pattern(8 << 20, 'l'));
     const RemoteEntry large = file(u"large.bin"_s, 8 << 20);
     const RemoteEntry keep = file(u"keep.bin"_s, 3 << 20);
-    const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; delete it on "
-                             u"the phone once the phone answers again."_s;
+    const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; it will be "
+                             u"removed when the phone is next reachable."_s;
     const struct {
         const char* what;
         uint64_t freezeAfter; // bulk bytes
@@ -217,7 +273,11 @@ TEST_F(MtpCopies, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
         finish();
     }
     // The phone answers again, and what it holds is as the messages said.
-    EXPECT_TRUE(onPhone(u"big.bin"_s).has_value());
+    // The unfinished copy under its working name only.
+    EXPECT_FALSE(onPhone(u"big.bin"_s).has_value());
+    const QStringList after = rootNames();
+    EXPECT_TRUE(std::any_of(after.begin(), after.end(), [](const QString& name) { return name.startsWith(u".big.bin."_s); }))
+        << after.join(u',').toStdString();
     EXPECT_EQ(onPhone(u"keep.bin"_s), phoneKeep);
     EXPECT_FALSE(phone->objectAt(u"Fresh"_s));
 }

@@ -159,6 +159,23 @@ TEST_P(PhoneFilesContract, ExistsMakeFolderMoveAndRemoveWithTheContents)
     EXPECT_FALSE(transport().isPresent(phonePath(QStringLiteral("New dir"))));
 }
 
+// A new item takes its name only where nothing is: never over a file, never
+// into a folder.
+TEST_P(PhoneFilesContract, TakeNameNamesANewItemOnlyWhereNothingIs)
+{
+    transport().seedFile(phonePath(QStringLiteral(".new.part")), "new", seeded);
+    transport().seedFile(phonePath(QStringLiteral("file.txt")), "old", seeded);
+    files().makeFolder(phonePath(QStringLiteral("Folder")), Cancel());
+    for (const QString& taken : {QStringLiteral("file.txt"), QStringLiteral("Folder")})
+        EXPECT_FALSE(files().takeName(phonePath(QStringLiteral(".new.part")), phonePath(taken), Cancel()));
+    EXPECT_EQ(transport().readFile(phonePath(QStringLiteral("file.txt"))), QByteArray("old"));
+    EXPECT_FALSE(transport().isPresent(phonePath(QStringLiteral("Folder/.new.part"))));
+    EXPECT_TRUE(files().takeName(phonePath(QStringLiteral(".new.part")), phonePath(QStringLiteral("It's new.txt")),
+                                 Cancel()));
+    EXPECT_EQ(transport().readFile(phonePath(QStringLiteral("It's new.txt"))), QByteArray("new"));
+    EXPECT_FALSE(transport().isPresent(phonePath(QStringLiteral(".new.part"))));
+}
+
 // ---- pull and push ------------------------------------------------------------
 
 // A copied file replaces what stood at its destination, or goes into a folder

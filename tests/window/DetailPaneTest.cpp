@@ -168,6 +168,6 @@ TEST_F(DetailPane, DroppedFilesGoToTheCurrentFolderAndWebLinksAreRefused)
     EXPECT_EQ(overlay, u"Copy to “Camera”"_s);
     settle();
     for (const QString& name : {u"one"_s, u"two"_s})
-        EXPECT_EQ(adb->phone(u"A1"_s)->calls(u"push /tmp/"_s + name + u".jpg /sdcard/DCIM/Camera/"_s), 1);
+        EXPECT_EQ(adb->phone(u"A1"_s)->sent(u"/tmp/"_s + name + u".jpg"_s, u"/sdcard/DCIM/Camera/"_s + name + u".jpg"_s), 1);
     EXPECT_FALSE(drop({QUrl(u"https://example.com/a"_s)}));
 }

@@ -128,7 +128,12 @@ protected:
         }
         return QPoint(5, 480);
     }
-    int pushes(const char* call) { return adb->phone(u"A1"_s)->calls(QString::fromUtf8(call)); }
+    // Copies to the phone as "push SOURCE FOLDER/": the file made in that folder under its own name.
+    int pushes(const char* call)
+    {
+        const QStringList parts = QString::fromUtf8(call).split(u' ');
+        return adb->phone(u"A1"_s)->sent(parts[1], parts[2] + parts[1].section(u'/', -1));
+    }
 
     DetailView* m_pane = nullptr;
 };
