@@ -157,6 +157,22 @@ public:
         m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
         m_inner->putInPlace(from, to, cancel);
     }
+    bool canRename(const Cancel& cancel) override
+    {
+        m_script->step(u"canRename"_s, {}, cancel);
+        return m_inner->canRename(cancel);
+    }
+    bool takeName(const QString& from, const QString& to, const Cancel& cancel) override
+    {
+        m_script->step(u"takeName"_s, from + u" → "_s + to, cancel);
+        return m_inner->takeName(from, to, cancel);
+    }
+    bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
+    std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override
+    {
+        m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
+        return m_inner->mergeInto(from, to, cancel);
+    }
     DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
 
 private:
@@ -425,7 +441,8 @@ const char* faultName(Fault fault)
 bool appliesAt(Fault fault, const QString& kind)
 {
     switch (fault) {
-    case Fault::refusedRename: return kind == u"move"_s || kind == u"putInPlace"_s;
+    case Fault::refusedRename:
+        return kind == u"move"_s || kind == u"putInPlace"_s || kind == u"takeName"_s || kind == u"mergeInto"_s;
     case Fault::storageFull: return kind == u"push"_s || kind == u"makeFolder"_s;
     default: return true;
     }
