@@ -344,6 +344,11 @@ QString ADB::clean(const QString& text)
     // or the last part of a path: ".NAME[.ID].vantelorquist-copy".
     static const QRegularExpression workingName(
         QStringLiteral("(?<![^/'\"\\s])\\.([^/\\n]+?)(?:\\.[0-9a-f]{12})?\\.vantelorquist-copy"));
+    // adb's sentence for a file it couldn't send or receive; the cause is
+    // kept, the paths give way to the item's name.
+    static const QRegularExpression copyFailure(
+        QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '([^'\n]*)'(?: to '[^'\n]*')?: "
+                       "(?:remote )?(?:(?:write|read) failed: )?(.+)$"));
     static const QRegularExpression unsureInstall(
         QStringLiteral("^failed to install (.+?):\\s*(.*)$"), QRegularExpression::DotMatchesEverythingOption);
     QString s = text;
@@ -375,6 +380,14 @@ QString ADB::clean(const QString& text)
     }
     if (saysThePhoneLeft(s))
         return phoneLeftSentence();
+    if (const QRegularExpressionMatch copy = copyFailure.match(s); copy.hasMatch()) {
+        const QString path = copy.captured(1);
+        QString cause = copy.captured(2).trimmed();
+        while (cause.endsWith(QLatin1Char('.')))
+            cause.chop(1);
+        return QStringLiteral("Couldn't copy “") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
+               + QStringLiteral("”: ") + cause + QStringLiteral(".");
+    }
     return s;
 }
 
@@ -382,7 +395,7 @@ bool ADB::saysThePhoneLeft(const QString& text)
 {
     static const QRegularExpression gone(
         QStringLiteral("\\bdevice '[^'\\n]*' not found|\\bdevice not found|no devices/emulators found|"
-                       "\\bdevice offline|\\bdevice '[^'\\n]*' offline"),
+                       "\\bdevice offline|\\bdevice '[^'\\n]*' offline|^(?:error: )?closed$"),
         QRegularExpression::CaseInsensitiveOption);
     return gone.match(text).hasMatch();
 }

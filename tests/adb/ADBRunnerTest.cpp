@@ -145,7 +145,7 @@ TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
     const std::tuple<QByteArray, bool, QString> cases[] {
         {"echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n", false,
          QStringLiteral("The phone was disconnected.")},
-        {"echo 'error: closed'\nexit 1\n", false, QStringLiteral("error: closed")},
+        {"echo 'error: protocol fault'\nexit 1\n", false, QStringLiteral("error: protocol fault")},
         {"exit 1\n", false, QStringLiteral("adb failed without an error message.")},
         {"printf '[ 99%%] /sdcard/big\\r\\n'\nprintf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n",
          true, QStringLiteral("remote No space left on device")},
@@ -276,7 +276,7 @@ TEST_F(ADBRunner, AFailedAppListOrACancelEndsEveryOtherCommand)
     // Every command runs for half a minute unless ended; for the serial
     // "failing", "pm list packages -3" fails at once.
     const ADB adb = stub("if [ \"$2\" = failing ] && [ \"$4\" = 'pm list packages -3' ]; then\n"
-                         "  echo 'error: closed' >&2; exit 1\n"
+                         "  echo 'error: protocol fault' >&2; exit 1\n"
                          "fi\n"
                          "exec sleep 30\n");
     const auto started = std::chrono::steady_clock::now();
@@ -284,7 +284,7 @@ TEST_F(ADBRunner, AFailedAppListOrACancelEndsEveryOtherCommand)
         adb.apps(QStringLiteral("failing"), Cancel());
         ADD_FAILURE() << "expected a failure";
     } catch (const ADBError& error) {
-        EXPECT_EQ(error.description(), QStringLiteral("error: closed"));
+        EXPECT_EQ(error.description(), QStringLiteral("error: protocol fault"));
     }
     std::stop_source stop;
     std::thread canceller([&stop] {
@@ -336,7 +336,7 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
         {"progress after the reason",
          u"adb: error: failed to copy '/sdcard/Movies/a.mp4' to '/home/p/a.mp4': No space left on device\n"
          u"[ 35%] /sdcard/Movies/a.mp4"_s,
-         u"failed to copy '/sdcard/Movies/a.mp4' to '/home/p/a.mp4': No space left on device"_s},
+         u"Couldn't copy “a.mp4”: No space left on device."_s},
         {"progress rewritten in place",
          u"[  3%] /sdcard/a.mp4\x1b[K\r[ 99%] /sdcard/a.mp4\r\nadb: error: remote No space left on device\r\n"_s,
          u"remote No space left on device"_s},
@@ -355,11 +355,17 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"failed to install /home/p/a.apk: Failure [INSTALL_FAILED_OLDER_SDK]"_s},
         {"working name with its id",
          u"adb: error: cannot write '/sdcard/Download/.big.bin.0a1b2c3d4e5f.vantelorquist-copy': No space left on device"_s,
-         u"cannot write '/sdcard/Download/big.bin': No space left on device"_s},
+         u"Couldn't copy “big.bin”: No space left on device."_s},
         {"working name without an id, with spaces",
          u"adb: error: failed to copy '/home/p/My File.txt' to '/sdcard/.My File.txt.vantelorquist-copy': remote "
          u"Read-only file system"_s,
-         u"failed to copy '/home/p/My File.txt' to '/sdcard/My File.txt': remote Read-only file system"_s},
+         u"Couldn't copy “My File.txt”: Read-only file system."_s},
+        {"a full phone on a push",
+         u"adb: error: failed to copy '/home/p/new.bin' to '/sdcard/.new.bin.0a1b2c3d4e5f.vantelorquist-copy': "
+         u"remote write failed: No space left on device"_s,
+         u"Couldn't copy “new.bin”: No space left on device."_s},
+        {"a connection that closed", u"adb: error: closed\n"_s, gone},
+        {"a word that only ends in closed stays", u"the door is closed"_s, u"the door is closed"_s},
         {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},
         {"a name that only looks like one stays", u"x.vantelorquist-copy: Permission denied"_s,
          u"x.vantelorquist-copy: Permission denied"_s},

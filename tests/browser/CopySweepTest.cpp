@@ -269,6 +269,39 @@ bool isWorkingName(const QString& path)
     return working.match(path.section(u'/', -1)).hasMatch();
 }
 
+// The phone's items with each copy the message says it kept under its
+// working name (a rename refused after the old item went) read as the item
+// it stands for, which it must hold whole.
+Tree withKeptCopies(Tree tree, const QString& message)
+{
+    static const QRegularExpression kept(u"The new copy is in (\\S+) as the hidden item “([^”]+)”"_s);
+    static const QRegularExpression working(u"^\\.(.+)\\.[0-9a-f]{12}\\.vantelorquist-copy$"_s);
+    for (auto it = kept.globalMatch(message); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        QString folder = match.captured(1).mid(QStringLiteral("/sdcard").size());
+        if (folder.startsWith(u'/'))
+            folder.remove(0, 1);
+        const QString name = match.captured(2);
+        const QString own = working.match(name).captured(1);
+        const QString from = folder.isEmpty() ? name : folder + u'/' + name;
+        const auto item = tree.find(from);
+        if (own.isEmpty() || item == tree.end())
+            continue;
+        const QByteArray bytes = item->second;
+        tree.erase(item);
+        tree[folder.isEmpty() ? own : folder + u'/' + own] = bytes;
+    }
+    return tree;
+}
+
+// The note of a clean-up the phone didn't answer in time, which names the
+// person's item and says what becomes of it.
+bool isCleanUpNote(const QString& message)
+{
+    return message.contains(u"it will be removed when the phone is next reachable"_s)
+           || message.contains(u"delete it on the phone once the phone answers again"_s);
+}
+
 QString shown(const QByteArray& bytes)
 {
     if (bytes == folderMark)
@@ -639,6 +672,13 @@ struct Outcome {
     bool landed = true; // false: the copy was over before its fault came
 };
 
+// A kept copy is named by its own name, which is ours.
+QString withoutKeptNames(QString message)
+{
+    static const QRegularExpression kept(u"(The new copy is in \\S+ as the hidden item )“[^”]+”"_s);
+    return message.replace(kept, u"\\1“…”"_s);
+}
+
 // Texts that are the tools' or ours, never the person's.
 QStringList rawTextIn(const QString& message)
 {
@@ -800,7 +840,7 @@ public:
         else if (m_caseless)
             phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
         const Tree computerComplete = overlaid(computerBefore, m_shape.computerAfter);
-        const Tree phoneAfter = m_phone.snapshot();
+        const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
         const Tree computerAfter = readTree(computer.path());
         outcome.problems << compare(u"the phone"_s, phoneBefore, phoneCompletes, phoneAfter)
                          << compare(u"the computer"_s, computerBefore, {computerComplete}, computerAfter);
@@ -808,11 +848,11 @@ public:
                               && computerAfter == computerComplete;
 
         const bool stop = fault == Fault::stop || fault == Fault::frozen || fault == Fault::caseless;
-        if (stop && !outcome.message.isEmpty())
+        if (stop && !outcome.message.isEmpty() && !(fault == Fault::frozen && isCleanUpNote(outcome.message)))
             outcome.problems << u"Stop left a message"_s;
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
-        if (const QStringList raw = rawTextIn(outcome.message); !raw.isEmpty())
+        if (const QStringList raw = rawTextIn(withoutKeptNames(outcome.message)); !raw.isEmpty())
             outcome.problems << u"the message holds "_s + raw.join(u", "_s);
         if (!fault && !outcome.message.isEmpty())
             outcome.problems << u"the copy without a fault failed"_s;
