@@ -28,4 +28,5 @@ public:
     // mv replaces a file in one step: the name is never without a whole file.
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override { move(from, to, cancel); }
     DeviceInfo info(const Cancel& cancel) override;
+    bool pullsFoldersWhole() const override { return true; }
 };
