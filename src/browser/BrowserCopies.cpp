@@ -194,17 +194,27 @@ void checkPlaces(const QString& target, const std::vector<PhoneItem>& items)
     }
 }
 
+// The part of a whole-folder copy's progress that is the pull; the rest
+// moves with the files put in place, which takes a while where each
+// replaces a file already on the disk.
+constexpr double pullShare = 0.95;
+
 // Puts what arrived in the working folder `work` in its place under
 // `target`, each folder made as it arrived. After a whole pull every file
 // there is complete; after a stopped or failed one only a file of the listed
 // size and time is known to be (adb sets the time once a file is whole), and
 // the rest is left to go with the working folder.
-void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded)
+void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded,
+            const Progress& progress = {})
 {
     if (localKind(work) != Local::folder)
         return;
     makeLocalFolder(target);
+    const double count = double(std::max<size_t>(items.size(), 1));
+    double seen = 0;
     for (const PhoneItem& item : items) {
+        if (progress)
+            progress(pullShare + (1 - pullShare) * (seen++ / count));
         const QString from = joined(work, item.relative);
         struct stat arrived {};
         if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
@@ -236,8 +246,10 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     // The pull makes the working folder; into an existing one it would nest.
     if (browserpaths::existsLocally(work))
         throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
+    const Progress pulling =
+        progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
     try {
-        phone.pull(from, work, progress, cancel);
+        phone.pull(from, work, pulling, cancel);
     } catch (...) {
         // Stopped or cut short: the files that arrived whole still take their places.
         try {
@@ -248,7 +260,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
         throw;
     }
     try {
-        settle(work, target, items, true);
+        settle(work, target, items, true, progress);
     } catch (...) {
         removeLocally(work);
         throw;
