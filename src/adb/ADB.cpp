@@ -12,10 +12,14 @@
 #include <QTextBoundaryFinder>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <stop_token>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -40,12 +44,27 @@ bool isExecutableFile(const QString& path)
     return info.isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
 }
 
+// After Stop, the time adb has to end on SIGTERM before it is killed.
+constexpr std::chrono::milliseconds killGrace(300);
+
 // Shared by the worker and the cancel handler: the start of the child and the
-// cancellation are ordered by the lock.
+// cancellation are ordered by the lock. The wake descriptor becomes readable
+// at the cancellation, so that the worker's wait notices it even when adb
+// does not end.
 struct ProcessBox {
     std::mutex lock;
     bool cancelled = false;
     std::unique_ptr<ChildProcess> process;
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    ProcessBox() = default;
+    ProcessBox(const ProcessBox&) = delete;
+    ProcessBox& operator=(const ProcessBox&) = delete;
+    ~ProcessBox()
+    {
+        if (wake >= 0)
+            ::close(wake);
+    }
 
     // Returns false when the run was cancelled before the start.
     bool launch(const ChildProcess::Options& options)
@@ -63,6 +82,11 @@ struct ProcessBox {
         cancelled = true;
         if (process)
             process->terminate();
+        if (wake >= 0) {
+            const uint64_t one = 1;
+            ssize_t ignored = ::write(wake, &one, sizeof one);
+            (void)ignored;
+        }
     }
 
     // Ends the child without the run counting as cancelled.
@@ -205,8 +229,31 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         }
         return true;
     };
-    while ((outFd >= 0 || errFd >= 0) && !ended) {
-        pollfd fds[3];
+    // Once Stop has ended the run, adb gets a short grace to end on SIGTERM and is
+    // then killed: nothing waits on a child that hangs on a silent phone.
+    std::optional<std::chrono::steady_clock::time_point> killAt;
+    bool killed = false;
+    while (!ended) {
+        if (!killAt && box.isCancelled())
+            killAt = std::chrono::steady_clock::now() + killGrace;
+        int timeout = -1;
+        if (killAt && !killed) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*killAt - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                child.signal(SIGKILL);
+                killed = true;
+            } else {
+                timeout = int(left.count());
+            }
+        }
+        // Without a descriptor for the child's end, its end is looked for now and then.
+        if (exitFd < 0 && (killAt || (outFd < 0 && errFd < 0)))
+            timeout = timeout < 0 ? 20 : std::min(timeout, 20);
+        if (exitFd < 0 && (killAt || (outFd < 0 && errFd < 0)) && child.hasEnded()) {
+            ended = true;
+            break;
+        }
+        pollfd fds[4];
         nfds_t count = 0;
         if (outFd >= 0)
             fds[count++] = {outFd, POLLIN, 0};
@@ -214,7 +261,9 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
             fds[count++] = {errFd, POLLIN, 0};
         if (exitFd >= 0)
             fds[count++] = {exitFd, POLLIN, 0};
-        if (::poll(fds, count, -1) < 0) {
+        if (box.wake >= 0 && !killAt)
+            fds[count++] = {box.wake, POLLIN, 0};
+        if (::poll(fds, count, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -245,7 +294,7 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     if (box.isCancelled())
         throw Cancelled();
     if (tooLong)
-        throw ADBError::failed(QStringLiteral("The phone’s answer was too long to read."));
+        throw ADBError::failed(QStringLiteral("The phone's answer was too long to read."));
     if (status.signalled)
         throw Cancelled();
     if (status.code == 0)
@@ -254,7 +303,20 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     QString message = QString::fromUtf8(err);
     if (message.isEmpty())
         message = progress ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
-    throw ADBError::failed(clean(message));
+    message = clean(message);
+    // adb often ends without a word when the phone goes mid-command: ask
+    // whether it is still there.
+    const bool forPhone = args.size() >= 3 && args.at(0) == QLatin1StringView("-s");
+    if (message.isEmpty() && forPhone && args.at(2) != QLatin1StringView("get-state")) {
+        try {
+            run({QStringLiteral("-s"), args.at(1), QStringLiteral("get-state")}, cancel);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (const std::exception&) {
+            message = phoneLeftSentence();
+        }
+    }
+    throw ADBError::failed(message);
 }
 
 QString ADB::run(const QStringList& args, const Progress& progress, const Cancel& cancel) const
@@ -276,13 +338,58 @@ QString ADB::clean(const QString& text)
 {
     static const QRegularExpression escapes(QStringLiteral("\\x{1B}\\[[0-9;]*[A-Za-z]"));
     static const QRegularExpression lowControls(QStringLiteral("[\\x{0000}-\\x{0008}]"));
+    static const QRegularExpression lineEnds(QStringLiteral("\r\n|\r|\n"));
+    static const QRegularExpression progressLine(QStringLiteral("^\\s*\\[\\s*\\d{1,3}%\\]"));
+    // A copy's working name (browserpaths::temporaryName) as a whole name
+    // or the last part of a path: ".NAME[.ID].vantelorquist-copy".
+    static const QRegularExpression workingName(
+        QStringLiteral("(?<![^/'\"\\s])\\.([^/\\n]+?)(?:\\.[0-9a-f]{12})?\\.vantelorquist-copy"));
+    static const QRegularExpression unsureInstall(
+        QStringLiteral("^failed to install (.+?):\\s*(.*)$"), QRegularExpression::DotMatchesEverythingOption);
     QString s = text;
     s.remove(escapes);
     s.remove(QStringLiteral("^D"));
     s.remove(lowControls);
     s.remove(QStringLiteral("adb: error: "));
     s.remove(QStringLiteral("adb: "));
-    return s.trimmed();
+    // adb's percentage lines, on a terminal rewritten in place, are no part of a reason.
+    QStringList kept;
+    for (const QString& line : s.split(lineEnds)) {
+        if (!progressLine.match(line).hasMatch())
+            kept << line;
+    }
+    s = kept.join(QLatin1Char('\n'));
+    // The person knows the item by its own name, never by ours.
+    s.replace(workingName, QStringLiteral("\\1"));
+    s = s.trimmed();
+    // adb's last word on an install that it lost the phone during (or an
+    // empty reason) doesn't say whether the phone had finished it.
+    if (const QRegularExpressionMatch install = unsureInstall.match(s); install.hasMatch()) {
+        const QString reason = install.captured(2).trimmed();
+        if (reason.isEmpty() || saysThePhoneLeft(reason)) {
+            const QString path = install.captured(1);
+            return QStringLiteral("“") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
+                   + QStringLiteral("” may or may not have been installed: the connection to the phone ended before "
+                                    "it answered.");
+        }
+    }
+    if (saysThePhoneLeft(s))
+        return phoneLeftSentence();
+    return s;
+}
+
+bool ADB::saysThePhoneLeft(const QString& text)
+{
+    static const QRegularExpression gone(
+        QStringLiteral("\\bdevice '[^'\\n]*' not found|\\bdevice not found|no devices/emulators found|"
+                       "\\bdevice offline|\\bdevice '[^'\\n]*' offline"),
+        QRegularExpression::CaseInsensitiveOption);
+    return gone.match(text).hasMatch();
+}
+
+QString ADB::phoneLeftSentence()
+{
+    return QStringLiteral("The phone was disconnected.");
 }
 
 std::optional<int> ADB::lastPercent(const QString& text)

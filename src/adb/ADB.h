@@ -49,8 +49,15 @@ public:
     QByteArray shellData(const QString& serial, const QString& command, const Cancel& cancel) const;
     QString shell(const QString& serial, const QString& command, const Cancel& cancel) const;
 
-    // adb's raw output made fit for a user sentence.
+    // adb's raw output made fit for a user sentence: no terminal codes,
+    // prefixes or percentage lines, a copy's working name read as the item's
+    // own; a phone that left reads as phoneLeftSentence(), and an install
+    // whose answer was lost says it may or may not have happened.
     static QString clean(const QString& text);
+    // Whether adb's words say the phone is no longer there.
+    static bool saysThePhoneLeft(const QString& text);
+    // "The phone was disconnected."
+    static QString phoneLeftSentence();
     // The last "[ nn%]" of terminal output, 0 to 100.
     static std::optional<int> lastPercent(const QString& text);
 
@@ -94,6 +101,7 @@ public:
     // Never fails: any failure reads as false.
     bool exists(const QString& serial, const QString& path, const Cancel& cancel) const;
     void remove(const QString& serial, const QString& path, const Cancel& cancel) const;
+    // One folder, in a folder that must be there (PhoneFiles::makeFolder).
     void makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const;
     void move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const;
 

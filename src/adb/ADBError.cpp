@@ -25,7 +25,7 @@ ADBError ADBError::pairing(const PairingFailure& failure)
     switch (failure.kind()) {
     case PairingFailure::Kind::unreachable:
         sentence = QStringLiteral("Couldn’t reach the phone at ") + failure.text() +
-                   QStringLiteral(". Make sure the phone and this Mac are on the same Wi-Fi network, then try again.");
+                   QStringLiteral(". Make sure the phone and this computer are on the same Wi-Fi network, then try again.");
         break;
     case PairingFailure::Kind::rejected:
         sentence = QStringLiteral("The phone turned the pairing down. Check the code, make sure both are on the "

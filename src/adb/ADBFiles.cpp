@@ -61,7 +61,7 @@ void ADB::checkSendable(const QString& path)
                 c = QChar::ReplacementCharacter;
         }
         throw ADBError::failed(QStringLiteral("“") + name
-                               + QStringLiteral("” has a name that isn’t valid UTF-8, so it can’t be used from "
+                               + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from "
                                                 "here. Rename it on the phone first."));
     }
 }
@@ -78,7 +78,7 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
     // The listing hides stat's errors, so a folder with more names than fit
     // into one command line reads as empty. Tell that from a real empty folder.
     const auto unreadable = [&path] {
-        return ADBError::failed(QStringLiteral("Couldn’t read the items of “") + lastComponent(path)
+        return ADBError::failed(QStringLiteral("Couldn't read the items of “") + lastComponent(path)
                                 + QStringLiteral("” on the phone."));
     };
     const QString hasItems = shell(serial, hasItemsCommand(path, showHidden), cancel).trimmed();
@@ -113,7 +113,9 @@ void ADB::remove(const QString& serial, const QString& path, const Cancel& cance
 void ADB::makeFolder(const QString& serial, const QString& path, const Cancel& cancel) const
 {
     checkSendable(path);
-    shell(serial, QStringLiteral("mkdir -p ") + quote(path), cancel);
+    // No "-p": a folder deleted on the phone meanwhile is not made again
+    // around the new one. One that is there already is left as it is.
+    shell(serial, QStringLiteral("test -d ") + quote(path) + QStringLiteral(" || mkdir ") + quote(path), cancel);
 }
 
 void ADB::move(const QString& serial, const QString& from, const QString& to, const Cancel& cancel) const

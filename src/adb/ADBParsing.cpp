@@ -180,6 +180,7 @@ DeviceInfo info(const QString& output)
             if (fields.size() < 4)
                 continue;
             const auto total = integer(fields.at(1));
+            const auto used = integer(fields.at(2));
             const auto free = integer(fields.at(3));
             // A value whose bytes would not fit leaves the storage as it was.
             constexpr int64_t limit = std::numeric_limits<int64_t>::max() / 1024;
@@ -187,10 +188,15 @@ DeviceInfo info(const QString& output)
             if (total && free && fits(*total) && fits(*free)) {
                 result.storageTotal = *total * 1024;
                 result.storageFree = *free * 1024;
+                // More used than there is: no part of the line can be believed.
+                if (used && (*used < 0 || *used > *total)) {
+                    result.storageTotal.reset();
+                    result.storageFree.reset();
+                }
             }
         }
     }
-    return result;
+    return result.possible();
 }
 
 std::vector<RemoteEntry> listing(QByteArrayView output, bool dotSlash)

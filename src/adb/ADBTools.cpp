@@ -36,8 +36,24 @@ std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel)
             stop);
         return result;
     };
-    std::future<QString> commands[] = {start(QStringLiteral("pm list packages")),
-                                       start(QStringLiteral("pm list packages -3")), start(dumpCommand)};
+    std::future<QString> commands[3];
+    // Leaves nothing running behind a failure.
+    const auto stopAll = [&] {
+        stop.request_stop();
+        for (auto& command : commands) {
+            if (command.valid())
+                command.wait();
+        }
+    };
+    try {
+        commands[0] = start(QStringLiteral("pm list packages"));
+        commands[1] = start(QStringLiteral("pm list packages -3"));
+        commands[2] = start(dumpCommand);
+    } catch (...) {
+        // No thread for the rest: what did start ends with the failure.
+        stopAll();
+        throw;
+    }
     auto& [full, added, dump] = commands;
 
     QString addedText;
@@ -46,12 +62,7 @@ std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel)
         addedText = added.get();
         fullText = full.get();
     } catch (...) {
-        // Leave nothing running behind the failure.
-        stop.request_stop();
-        for (auto& command : commands) {
-            if (command.valid())
-                command.wait();
-        }
+        stopAll();
         throw;
     }
     QString dumpText;

@@ -41,6 +41,18 @@ size_t qHash(const RemoteEntry& entry, size_t seed)
     return qHashMulti(seed, entry.name, entry.isDirectory, entry.size, entry.modified);
 }
 
+DeviceInfo DeviceInfo::possible() const
+{
+    DeviceInfo facts = *this;
+    if (facts.battery && (*facts.battery < 0 || *facts.battery > 100))
+        facts.battery.reset();
+    if (facts.storageTotal && *facts.storageTotal < 0)
+        facts.storageTotal.reset();
+    if (facts.storageFree && (*facts.storageFree < 0 || (facts.storageTotal && *facts.storageFree > *facts.storageTotal)))
+        facts.storageFree.reset();
+    return facts;
+}
+
 QString capitalizedWords(const QString& text)
 {
     auto separates = [](QChar c) {

@@ -44,6 +44,11 @@ struct DeviceInfo {
     std::optional<int64_t> storageTotal;
     std::optional<int64_t> storageFree;
 
+    // The same facts without those no phone can have (a battery outside 0 to
+    // 100 percent, storage below zero or more free than there is): they are
+    // as unknown as an unreadable line.
+    DeviceInfo possible() const;
+
     friend bool operator==(const DeviceInfo&, const DeviceInfo&) = default;
 };
 

@@ -46,6 +46,8 @@ public:
     }
     // Removes a file, or a folder with everything in it.
     virtual void remove(const QString& path, const Cancel& cancel) = 0;
+    // Makes one folder in a folder that is there; fails when that one is
+    // missing, and leaves a folder already at `path` as it is.
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;
     virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
     // Puts the finished file at `from` in the place of the file at `to`, in

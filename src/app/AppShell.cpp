@@ -1,5 +1,6 @@
 #include "AppShell.h"
 
+#include "FocusRest.h"
 #include "QuitSignals.h"
 #include "StoredValue.h"
 
@@ -57,6 +58,7 @@ void AppShell::install()
     QuitSignals::install(this, [this] { m_quit(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppShell::cleanUp);
     qApp->installEventFilter(this);
+    FocusRest::install();
 }
 
 namespace {

@@ -34,7 +34,8 @@ public:
 
     // Connects to the application: quits on the last closed window unless the
     // process stays in the tray, and on SIGTERM, SIGINT and SIGHUP, and runs
-    // the clean-up when it quits.
+    // the clean-up when it quits; a control disabled under the focus leaves
+    // it on its window.
     void install();
 
     // Brings the application forward without opening a window: its window in

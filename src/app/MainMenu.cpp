@@ -67,7 +67,7 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
     add(file, QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_Down), [model] { model->openSelection(); });
     add(file, QStringLiteral("Copy to Phone…"), QKeySequence(Qt::CTRL | Qt::Key_I),
         afterMenu([model] { model->chooseAndUpload(); }));
-    add(file, QStringLiteral("Copy to Mac…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+    add(file, QStringLiteral("Copy to Computer…"), QKeySequence(Qt::CTRL | Qt::Key_E),
         afterMenu([model] { model->download(model->selectedEntries()); }));
     separator(file);
     add(file, QStringLiteral("Rename…"), {}, inMainWindow([model] {
@@ -298,7 +298,7 @@ void MainMenu::update()
     set(QStringLiteral("New Folder"), ready && idle);
     set(QStringLiteral("Open"), chosen > 0);
     set(QStringLiteral("Copy to Phone…"), ready && idle);
-    set(QStringLiteral("Copy to Mac…"), chosen > 0 && idle);
+    set(QStringLiteral("Copy to Computer…"), chosen > 0 && idle);
     set(QStringLiteral("Rename…"), chosen == 1 && idle);
     set(QStringLiteral("Delete…"), chosen > 0 && idle);
 

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QCursor>
 #include <QSystemTrayIcon>
 
 #include <algorithm>
@@ -371,6 +372,11 @@ MenuBarItem::MenuBarItem(const Environment& env, MenuBarContent::Hooks hooks, QO
     m_tray = new QSystemTrayIcon(MenuBarGlyph::icon(), this);
     m_tray->setToolTip(QStringLiteral("Vantelorquist"));
     m_tray->setContextMenu(m_menu.get());
+    // A left click shows the same menu; the tray shows it itself on a right click.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && !m_menu->isVisible())
+            m_menu->popup(QCursor::pos());
+    });
     // Nothing announces a tray that starts later: it is looked for.
     m_recheck.setInterval(trayRecheck);
     connect(&m_recheck, &QTimer::timeout, this, &MenuBarItem::follow);

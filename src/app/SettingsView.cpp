@@ -65,7 +65,7 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
         return box;
     };
 
-    QVBoxLayout* copying = group(QStringLiteral("Copying to Mac"));
+    QVBoxLayout* copying = group(QStringLiteral("Copying to Computer"));
     toggle(copying, QStringLiteral("Ask where to save each time"), m->askWhereToSave(),
            [m](bool on) { m->setAskWhereToSave(on); });
     auto* row = new QHBoxLayout;
@@ -80,7 +80,7 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
     connect(choose, &QPushButton::clicked, this, &SettingsView::chooseFolder);
     row->addWidget(choose);
     copying->addLayout(row);
-    toggle(copying, QStringLiteral("Show copied files in Finder"), m->revealAfterCopy(),
+    toggle(copying, QStringLiteral("Show copied files in the file manager"), m->revealAfterCopy(),
            [m](bool on) { m->setRevealAfterCopy(on); });
 
     QVBoxLayout* connecting = group(QStringLiteral("Connecting"));
@@ -90,11 +90,11 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
            m->autoReconnectWireless(), [m](bool on) { m->setAutoReconnectWireless(on); });
 
     QVBoxLayout* menuBarGroup = group(QStringLiteral("Menu bar"));
-    toggle(menuBarGroup, QStringLiteral("Show Vantelorquist in the menu bar"), m_menuBar.read(), [this](bool on) {
+    toggle(menuBarGroup, QStringLiteral("Show Vantelorquist in the system tray"), m_menuBar.read(), [this](bool on) {
         m_menuBar.write(on);
         refresh();
     });
-    toggle(menuBarGroup, QStringLiteral("Keep running in the menu bar when the window is closed"),
+    toggle(menuBarGroup, QStringLiteral("Keep running in the system tray when the window is closed"),
            m->keepRunningInMenuBar(), [m](bool on) { m->setKeepRunningInMenuBar(on); });
 
     QVBoxLayout* browsing = group(QStringLiteral("Browsing"));
@@ -107,14 +107,14 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
     };
     follow(&BrowserModel::askWhereToSaveChanged, QStringLiteral("Ask where to save each time"),
            &BrowserModel::askWhereToSave);
-    follow(&BrowserModel::revealAfterCopyChanged, QStringLiteral("Show copied files in Finder"),
+    follow(&BrowserModel::revealAfterCopyChanged, QStringLiteral("Show copied files in the file manager"),
            &BrowserModel::revealAfterCopy);
     follow(&BrowserModel::openWhenConnectedChanged, QStringLiteral("Open Vantelorquist when a phone is plugged in"),
            &BrowserModel::openWhenConnected);
     follow(&BrowserModel::autoReconnectWirelessChanged,
            QStringLiteral("Reconnect to paired phones over Wi-Fi automatically"), &BrowserModel::autoReconnectWireless);
     follow(&BrowserModel::keepRunningInMenuBarChanged,
-           QStringLiteral("Keep running in the menu bar when the window is closed"), &BrowserModel::keepRunningInMenuBar);
+           QStringLiteral("Keep running in the system tray when the window is closed"), &BrowserModel::keepRunningInMenuBar);
     follow(&BrowserModel::showHiddenChanged, QStringLiteral("Show hidden files"), &BrowserModel::showHidden);
     connect(&m_model, &BrowserModel::saveFolderChanged, this, &SettingsView::refresh);
     connect(&m_model, &BrowserModel::adbMissingChanged, this, &SettingsView::refresh);
@@ -152,10 +152,10 @@ QString SettingsView::folderText() const
 void SettingsView::refresh()
 {
     const bool menuBar = m_menuBar.read();
-    QCheckBox* show = toggle(QStringLiteral("Show Vantelorquist in the menu bar"));
+    QCheckBox* show = toggle(QStringLiteral("Show Vantelorquist in the system tray"));
     if (show->isChecked() != menuBar)
         show->setChecked(menuBar);
-    toggle(QStringLiteral("Keep running in the menu bar when the window is closed"))->setEnabled(menuBar);
+    toggle(QStringLiteral("Keep running in the system tray when the window is closed"))->setEnabled(menuBar);
     toggle(QStringLiteral("Reconnect to paired phones over Wi-Fi automatically"))->setEnabled(!m_model.adbMissing());
     m_folder->setText(displayPath(m_model.saveFolder(), QDir::homePath()));
     m_folder->setToolTip(PlainText::toolTip(m_model.saveFolder()));

@@ -16,6 +16,7 @@
 #include "TempFolder.h"
 #include "WirelessConnectView.h"
 #include "WidgetDesktop.h"
+#include "Error.h"
 #include "WorkerPool.h"
 
 #include <QApplication>
@@ -206,7 +207,11 @@ void VantelorquistApp::willFinishLaunching()
     m_shell.install();
     // Files staged by runs that ended without their clean-up (a crash, a
     // power cut) would stay on disk for good.
-    WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
+    try {
+        WorkerPool::shared().start([](std::stop_token) { TempFolder::removeLeftovers(); });
+    } catch (const NoThreadError&) {
+        // No thread to spare: the next start clears them.
+    }
 
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(

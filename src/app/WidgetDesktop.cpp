@@ -11,11 +11,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWindow>
 
 namespace {
 
@@ -39,7 +42,54 @@ QString kindOf(const QStringList& patterns)
     return kind;
 }
 
+// The first press of a double-click decides where it belongs. The second
+// press of one that began in a question (the click on its button closed it)
+// lands in the window behind, where a double-click would open the row under
+// the pointer: there it is a single press instead.
+class DoubleClickGuard : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick) || !watched->isWindowType())
+            return false;
+        auto* window = static_cast<QWindow*>(watched);
+        const auto* mouse = static_cast<const QMouseEvent*>(event);
+        if (type == QEvent::MouseButtonPress) {
+            // The press that makes a double-click begins none.
+            if (!(mouse->flags() & Qt::MouseEventCreatedDoubleClick))
+                m_firstPress = window;
+            return false;
+        }
+        if (m_firstPress == window)
+            return false;
+        // The window's widgets never saw that press; they get it now, plain.
+        QMouseEvent press(QEvent::MouseButtonPress, mouse->position(), mouse->scenePosition(),
+                          mouse->globalPosition(), mouse->button(), mouse->buttons(), mouse->modifiers(),
+                          mouse->pointingDevice());
+        press.setTimestamp(mouse->timestamp());
+        QCoreApplication::sendEvent(window, &press);
+        return true;
+    }
+
+private:
+    QPointer<QWindow> m_firstPress;
+};
+
 } // namespace
+
+WidgetDesktop::WidgetDesktop()
+{
+    // Once for the application, whichever desktop comes first.
+    static QPointer<QObject> guard;
+    if (!guard && qApp) {
+        guard = new DoubleClickGuard(qApp);
+        qApp->installEventFilter(guard);
+    }
+}
 
 std::optional<int> WidgetDesktop::ask(const Question& question)
 {
@@ -65,11 +115,23 @@ std::optional<int> WidgetDesktop::ask(const Question& question)
     }
     if (!buttons.isEmpty())
         box->setDefaultButton(static_cast<QPushButton*>(buttons.first()));
+    m_questions.append(box.get());
     box->exec();
+    m_questions.removeAll(nullptr);
     if (box.gone())
         return std::nullopt;
+    m_questions.removeAll(box.get());
     const qsizetype pressed = buttons.indexOf(box->clickedButton());
     return pressed < 0 ? std::nullopt : std::optional<int>(int(pressed));
+}
+
+void WidgetDesktop::closeQuestions()
+{
+    // No button is pressed: ask() answers none.
+    for (const QPointer<QMessageBox>& box : std::as_const(m_questions)) {
+        if (box)
+            box->done(QDialog::Rejected);
+    }
 }
 
 std::optional<QString> WidgetDesktop::chooseFolder(const Panel& panel)

@@ -2,6 +2,9 @@
 
 #include "Desktop.h"
 
+#include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 class QWidget;
@@ -12,7 +15,14 @@ class QWidget;
 // manager.
 class WidgetDesktop : public Desktop {
 public:
+    // Also keeps the click that closes a question, panel or menu from
+    // beginning a double-click in the window under it, for the whole
+    // application: a double-click whose first press went to another window
+    // arrives as a single press.
+    WidgetDesktop();
+
     std::optional<int> ask(const Question& question) override;
+    void closeQuestions() override;
     std::optional<QString> chooseFolder(const Panel& panel) override;
     QStringList chooseItems(const Panel& panel) override;
     QStringList chooseFiles(const Panel& panel, const QStringList& patterns) override;
@@ -27,4 +37,6 @@ public:
 private:
     // Where the items panel was last used; it opens there next time.
     QString m_itemsFolder;
+    // The questions open now, innermost last.
+    QList<QPointer<QMessageBox>> m_questions;
 };

@@ -1,4 +1,6 @@
+#include "Error.h"
 #include "LazyIconStyle.h"
+#include "OneInstance.h"
 #include "ServiceBrowser.h"
 #include "Symbols.h"
 #include "VantelorquistApp.h"
@@ -8,10 +10,12 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QPointer>
+#include <QSettings>
 #include <QWindow>
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 
 #include <fontconfig/fontconfig.h>
 
@@ -38,6 +42,16 @@ private:
     QPointer<QWindow> m_window;
 };
 
+// Work done ahead of need on a worker. Each is done anyway when first needed,
+// so with no thread to spare it is left out.
+void warmUp(std::function<void()> work)
+{
+    try {
+        WorkerPool::shared().start([work = std::move(work)](std::stop_token) { work(); });
+    } catch (const NoThreadError&) {
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -49,29 +63,57 @@ int main(int argc, char* argv[])
     // database's own lock makes the window's first font wait for it if need be.
     static std::atomic<int> fontSteps {0};
     const auto listFonts = [] { QFontDatabase::families(); };
-    WorkerPool::shared().start([listFonts](std::stop_token) {
+    warmUp([listFonts] {
         FcInit();
         if (fontSteps.fetch_add(1) == 1)
             listFonts();
     });
     // The phone discovery that the main window starts opens avahi's library.
-    WorkerPool::shared().start([](std::stop_token) { ServiceBrowser::prepareSystem(); });
+    warmUp([] { ServiceBrowser::prepareSystem(); });
     QApplication app(argc, argv);
-    if (fontSteps.fetch_add(1) == 1)
-        WorkerPool::shared().start([listFonts](std::stop_token) { listFonts(); });
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantelorquist"));
+    const bool reportShown = qEnvironmentVariableIsSet("VANTELORQUIST_REPORT_SHOWN");
+
+    // A second start (the launcher clicked while the window is closed to the
+    // tray) would poll the same phones, run jobs on them and contend for
+    // their USB interfaces: it brings the running one's window back instead.
+    // Settings of one's own (another config folder) make another person.
+    OneInstance instance(QSettings().fileName());
+    const OneInstance::Start started = instance.claim();
+    switch (started) {
+    case OneInstance::Start::first:
+        break;
+    case OneInstance::Start::handedOver:
+    case OneInstance::Start::unanswered:
+        // The font and discovery steps under way end before the application
+        // object they may reach for; the font list was never asked for.
+        WorkerPool::shared().shutdown(std::chrono::seconds(3));
+        if (started == OneInstance::Start::handedOver)
+            return 0;
+        std::fputs("Vantelorquist is already running but doesn't answer.\n", stderr);
+        return 1;
+    }
+    if (fontSteps.fetch_add(1) == 1)
+        warmUp(listFonts);
     Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
 
     int status = 0;
     {
         VantelorquistApp vantelorquist;
+        QObject::connect(&instance, &OneInstance::reopenRequested, &vantelorquist, [&vantelorquist, reportShown] {
+            vantelorquist.bringUp(QStringLiteral("main"));
+            if (reportShown) {
+                std::fputs("main window brought back\n", stdout);
+                std::fflush(stdout);
+            }
+        });
         vantelorquist.willFinishLaunching();
-        if (qEnvironmentVariableIsSet("VANTELORQUIST_REPORT_SHOWN")) {
+        if (reportShown) {
             QObject::connect(&vantelorquist.windows(), &WindowRegistry::windowOpened, &vantelorquist,
                              [](const QString& identifier, QWidget* window) {
                                  if (identifier != QLatin1String("main"))

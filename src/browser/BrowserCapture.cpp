@@ -81,11 +81,9 @@ QString BrowserModel::captureName(const QString& phone, const QString& kind, con
                                   const QString& extension)
 {
     // The phone's owner names it freely; the file must still land in the folder.
-    QString name = phone;
-    name.replace(QLatin1Char('/'), QLatin1Char('-'));
-    name.replace(QChar(0), QLatin1Char('-'));
-    return name + QLatin1Char(' ') + kind + QLatin1Char(' ')
-           + when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss")) + QLatin1Char('.') + extension;
+    return browserpaths::nameFromPhone(phone, QLatin1Char(' ') + kind + QLatin1Char(' ')
+                                                  + when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"))
+                                                  + QLatin1Char('.') + extension);
 }
 
 void BrowserModel::takeScreenshot()
@@ -102,7 +100,7 @@ void BrowserModel::takeScreenshotOf(const QString& serial)
     const ADB adb = *m_adb;
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const QString folder = m_saveFolder;
-    startJob(QStringLiteral("Taking a screenshot of ") + device->model + QStringLiteral("…"), false, false,
+    startJob(QStringLiteral("Taking a screenshot of ") + device->model + QStringLiteral("…"), true, false,
              [=](JobContext& job) {
                  const QByteArray png = source->screenshot(adb, device->serial, job.cancel());
                  makeSaveFolder(folder);
@@ -190,6 +188,10 @@ void BrowserModel::stopRecording(const QString& serial, int attempt)
             std::rethrow_exception(error);
         } catch (const Cancelled&) {
             return;
+        } catch (const NoThreadError& noThread) {
+            // Nothing reached the phone; the recording goes on until asked again.
+            setErrorMessage(noThread.description());
+            return;
         } catch (...) {
         }
         if (attempt + 1 >= stopAttempts)
@@ -201,11 +203,7 @@ void BrowserModel::stopRecording(const QString& serial, int attempt)
         });
     };
     // Not a job: it must reach the phone while a copy runs.
-    try {
-        Task::run(this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, again);
-    } catch (...) {
-        setErrorMessage(failureText(std::current_exception()));
-    }
+    Task::run(this, [=](const Cancel& cancel) { source->run(adb, args, cancel); }, [] {}, again);
 }
 
 void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
@@ -215,8 +213,9 @@ void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
         return;
     // The phone's words end up in a sentence: the last line, and not all of a long one.
     for (const QString& line : lines) {
-        if (!line.trimmed().isEmpty())
-            recording->second.said = line.trimmed().left(300);
+        const QString words = ADB::clean(line);
+        if (!words.isEmpty())
+            recording->second.said = words.left(300);
     }
 }
 
@@ -251,9 +250,9 @@ void BrowserModel::copyRecording(const Take& take)
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const QString folder = m_saveFolder;
     m_takeCopied = take;
-    // While quitting, Stop leaves it on the phone.
-    startJob(QStringLiteral("Copying the screen recording from ") + take.device.model + QStringLiteral("…"),
-             bool(m_quitAfterRecordings), false, [=](JobContext& job) {
+    // Stop leaves it on the phone.
+    startJob(QStringLiteral("Copying the screen recording from ") + take.device.model + QStringLiteral("…"), true,
+             false, [=](JobContext& job) {
                  const QString serial = take.device.serial;
                  const QString stayed = stayedOnPhone(take.phoneFile);
                  const auto notCopied = [&job](const QString& sentence) {
@@ -281,7 +280,9 @@ void BrowserModel::copyRecording(const Take& take)
                          if (answer.trimmed() == QStringLiteral("nothing")) {
                              removeFromPhone();
                              QString sentence = QStringLiteral("The phone couldn't record its screen.");
-                             if (!take.said.isEmpty())
+                             if (take.said == ADB::phoneLeftSentence())
+                                 sentence += QLatin1Char(' ') + take.said;
+                             else if (!take.said.isEmpty())
                                  sentence += QStringLiteral(" It said: ") + take.said;
                              notCopied(sentence);
                              return;
@@ -300,8 +301,8 @@ void BrowserModel::copyRecording(const Take& take)
                      + captureName(take.device.model, QStringLiteral("Recording"), take.started, QStringLiteral("mp4")));
                  // Under a name of its own until it is whole: a copy that stops
                  // leaves nothing under the recording's name.
-                 const QString part =
-                     uniqueLocalURL(folder + QStringLiteral("/.") + QFileInfo(path).fileName() + QStringLiteral(".part"));
+                 const QString part = uniqueLocalURL(
+                     folder + QLatin1Char('/') + browserpaths::temporaryName(QFileInfo(path).fileName(), true));
                  try {
                      source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());

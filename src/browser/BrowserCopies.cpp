@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -304,7 +305,8 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
 // phone compares names.
 class PhoneFolder {
 public:
-    // A folder that isn't there holds nothing; one that can't be read fails.
+    // A folder that can't be read fails; one that isn't there fails with a
+    // sentence rather than be made again by what is copied into it.
     static PhoneFolder read(PhoneFiles& phone, const QString& path, const Cancel& cancel)
     {
         PhoneFolder folder(phone, path);
@@ -316,6 +318,7 @@ public:
         } catch (...) {
             if (cancel.isCancelled() || phone.existence(path, cancel) != std::optional<bool>(false))
                 throw;
+            throw SystemError(quoted(nameOf(path)) + QStringLiteral(" isn't on the phone any more."));
         }
         return folder;
     }
@@ -342,13 +345,40 @@ private:
     QHash<QString, RemoteEntry> m_keys;
 };
 
+// What a stopped copy left is removed within this time, whatever the phone
+// does: Stop ends the whole job, its clean-up included, within a second.
+constexpr std::chrono::milliseconds cleanUpLimit(400);
+
+// Whether what a stopped or failed copy made at `path` is gone.
+bool removedInTime(PhoneFiles& phone, const QString& path)
+{
+    // The job's token may be stopped already; the clean-up has its own.
+    const TimeLimit limit(cleanUpLimit);
+    try {
+        phone.remove(path, limit.cancel());
+        return true;
+    } catch (...) {
+        // Nothing there to remove is as good.
+        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+    }
+}
+
 void removeQuietly(PhoneFiles& phone, const QString& path)
 {
-    // The job's token may be stopped already; the clean-up needs its own.
-    try {
-        phone.remove(path, Cancel());
-    } catch (...) {
-    }
+    removedInTime(phone, path);
+}
+
+// The same, and what could not be removed is named when the job ends: `item`
+// is the person's item the copy was of, `working` whether `path` is a hidden
+// working file beside it (removed by the next copy to a phone that answers)
+// rather than the item itself.
+void removeQuietly(PhoneFiles& phone, const QString& path, JobContext& job, const QString& item, bool working)
+{
+    if (removedInTime(phone, path))
+        return;
+    job.note(QStringLiteral("The phone didn’t answer in time to remove the unfinished copy of ") + quoted(item)
+             + (working ? QStringLiteral("; it will be removed when the phone is next reachable.")
+                        : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
 int64_t localSize(const QString& path)
@@ -476,7 +506,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
     if (!phone)
         return;
     const QString path = asked.path;
-    startJob(QStringLiteral("Copying to Mac…"), true, false, [=](JobContext& job) {
+    startJob(QStringLiteral("Copying to computer…"), true, false, [=](JobContext& job) {
         // A missing save folder would otherwise become the copy's own name.
         if (!QDir().mkpath(folder))
             throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
@@ -498,7 +528,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     reserved.insert(nameKey(nameOf(target)));
                 }
             }
-            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to Mac")
+            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
                         + place(index, count));
             const QString from = joined(path, entry.name);
             try {
@@ -527,10 +557,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
 void BrowserModel::reloadIfGone(const Shown& asked, const std::exception_ptr& error)
 {
     // An item deleted on the phone meanwhile: its row goes with a new listing.
-    const std::optional<QString> text = failureText(error);
-    if (text && isShown(asked, true)
-        && (text->contains(QStringLiteral("No such file")) || text->contains(QStringLiteral("isn't on the phone any more"))
-            || m_mtpSource->isMissingItem(error)))
+    if (isShown(asked, true) && isGone(error))
         reload();
 }
 
@@ -631,22 +658,21 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         }
         Conflict answer = Conflict::replace;
         if (!conflicts.isEmpty()) {
-            answer = Conflict(job.ask([=, &phone](BrowserModel& model) {
-                const Conflict given = model.askAboutConflicts(conflicts, QStringLiteral("the phone"));
-                if (given != Conflict::cancel && !model.stillShown(asked, !folder, QStringLiteral("copied")))
-                    return int(Conflict::cancel);
-                // Taken after the answer: a phone plugged back in meanwhile
-                // has a new connection, and the old one is closed.
-                if (given != Conflict::cancel) {
-                    if (const std::shared_ptr<PhoneFiles> now = model.files())
-                        phone = now;
-                    else
-                        return int(Conflict::cancel);
-                }
-                return int(given);
-            }));
-            if (answer == Conflict::cancel)
+            // The question may outlive this job: what it finds out comes back with its answer.
+            const auto [given, now] =
+                job.ask([=](BrowserModel& model) -> std::pair<Conflict, std::shared_ptr<PhoneFiles>> {
+                    const Conflict choice = model.askAboutConflicts(conflicts, QStringLiteral("the phone"));
+                    if (choice == Conflict::cancel || !model.stillShown(asked, !folder, QStringLiteral("copied")))
+                        return {Conflict::cancel, nullptr};
+                    // Taken after the answer: a phone plugged back in meanwhile
+                    // has a new connection, and the old one is closed.
+                    const std::shared_ptr<PhoneFiles> files = model.files();
+                    return {files ? choice : Conflict::cancel, files};
+                });
+            if (given == Conflict::cancel)
                 return;
+            answer = given;
+            phone = now;
         }
         // A numbered name must not be one an item of this copy will take.
         QSet<QString> reserved;
@@ -696,7 +722,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             } catch (...) {
                 // Only what this copy certainly creates may be removed after Stop.
                 if (cancel.isCancelled() && isThere == std::optional<bool>(false))
-                    removeQuietly(*phone, phonePath);
+                    removeQuietly(*phone, phonePath, job, name, false);
                 throw;
             }
         }

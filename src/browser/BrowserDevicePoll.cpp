@@ -49,43 +49,42 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
     const std::shared_ptr<MtpSource> mtpSource = m_mtpSource;
     const std::optional<ADB> known = m_adb;
 
-    // A pass that cannot start is shown, and the poll still goes on.
-    try {
-        m_pollTask = Task::run(
-            this,
-            [adbSource, mtpSource, known](const Cancel& cancel) {
-                PollLists lists;
-                std::optional<ADB> tool = known;
-                if (!tool) {
-                    lists.lookedForADB = true;
-                    lists.located = adbSource->locate();
-                    tool = lists.located;
+    m_pollTask = Task::run(
+        this,
+        [adbSource, mtpSource, known](const Cancel& cancel) {
+            PollLists lists;
+            std::optional<ADB> tool = known;
+            if (!tool) {
+                lists.lookedForADB = true;
+                lists.located = adbSource->locate();
+                tool = lists.located;
+            }
+            if (tool) {
+                try {
+                    lists.adb = adbSource->devices(*tool, cancel);
+                } catch (const Cancelled&) {
+                    throw;
+                } catch (...) {
+                    // A broken tool or server counts as no adb phones.
                 }
-                if (tool) {
-                    try {
-                        lists.adb = adbSource->devices(*tool, cancel);
-                    } catch (const Cancelled&) {
-                        throw;
-                    } catch (...) {
-                        // A broken tool or server counts as no adb phones.
-                    }
-                }
-                QSet<QString> readyOverADB;
-                for (const Device& device : lists.adb) {
-                    if (device.isReady())
-                        readyOverADB.insert(device.serial);
-                }
-                cancel.check();
-                lists.mtp = mtpSource->devices(readyOverADB, cancel);
-                lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
-                return lists;
-            },
-            [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
-            [finished](const std::exception_ptr&) { call(finished); });
-    } catch (...) {
-        setErrorMessage(failureText(std::current_exception()));
-        call(finished);
-    }
+            }
+            QSet<QString> readyOverADB;
+            for (const Device& device : lists.adb) {
+                if (device.isReady())
+                    readyOverADB.insert(device.serial);
+            }
+            cancel.check();
+            lists.mtp = mtpSource->devices(readyOverADB, cancel);
+            lists.conflicts = ConflictingApps::scan(*mtpSource, lists.mtp);
+            return lists;
+        },
+        [this, finished](PollLists lists) { mergePass(std::move(lists), finished); },
+        [this, finished](const std::exception_ptr& error) {
+            // A pass that cannot start is shown, and the poll still goes on.
+            if (NoThreadError::matches(error))
+                setErrorMessage(failureText(error));
+            call(finished);
+        });
 }
 
 void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
@@ -157,42 +156,42 @@ void BrowserModel::mergePass(PollLists lists, std::function<void()> finished)
     };
     const std::shared_ptr<AdbSource> adbSource = m_adbSource;
     const ADB adb = *m_adb;
-    try {
-        m_pollTask = Task::run(
-            this,
-            [adbSource, adb, namesWanted, serialsWanted](const Cancel& cancel) {
-                Answers answers;
-                for (const auto& wanted : namesWanted)
-                    answers.names.append(adbSource->displayName(adb, wanted.first, cancel));
-                for (const QString& serial : serialsWanted)
-                    answers.serials.append(adbSource->serialNumber(adb, serial, cancel));
-                return answers;
-            },
-            [this, merged, finished, namesWanted, serialsWanted](Answers answers) {
-                for (qsizetype i = 0; i < namesWanted.size(); ++i) {
-                    const auto& [serial, model] = namesWanted[i];
-                    if (!m_deviceNames.contains(serial))
-                        m_deviceNames.insert(serial, answers.names[i].value_or(model));
-                }
-                for (qsizetype i = 0; i < serialsWanted.size(); ++i) {
-                    if (!answers.serials[i])
-                        continue;
-                    const QString& wireless = serialsWanted[i];
-                    m_wirelessSerials.insert(wireless, *answers.serials[i]);
-                    const auto name = m_deviceNames.constFind(wireless);
-                    rememberPaired(*answers.serials[i],
-                                   name == m_deviceNames.cend() ? std::nullopt : std::optional<QString>(*name));
-                }
-                finishPass(merged, finished);
-            },
-            [finished](const std::exception_ptr&) { call(finished); });
-    } catch (...) {
-        // The pass ends without the answers; they are asked on a later one.
-        setErrorMessage(failureText(std::current_exception()));
-        for (const QString& serial : std::as_const(serialsWanted))
-            m_serialLookups.remove(serial);
-        finishPass(std::move(merged), std::move(finished));
-    }
+    m_pollTask = Task::run(
+        this,
+        [adbSource, adb, namesWanted, serialsWanted](const Cancel& cancel) {
+            Answers answers;
+            for (const auto& wanted : namesWanted)
+                answers.names.append(adbSource->displayName(adb, wanted.first, cancel));
+            for (const QString& serial : serialsWanted)
+                answers.serials.append(adbSource->serialNumber(adb, serial, cancel));
+            return answers;
+        },
+        [this, merged, finished, namesWanted, serialsWanted](Answers answers) {
+            for (qsizetype i = 0; i < namesWanted.size(); ++i) {
+                const auto& [serial, model] = namesWanted[i];
+                if (!m_deviceNames.contains(serial))
+                    m_deviceNames.insert(serial, answers.names[i].value_or(model));
+            }
+            for (qsizetype i = 0; i < serialsWanted.size(); ++i) {
+                if (!answers.serials[i])
+                    continue;
+                const QString& wireless = serialsWanted[i];
+                m_wirelessSerials.insert(wireless, *answers.serials[i]);
+                const auto name = m_deviceNames.constFind(wireless);
+                rememberPaired(*answers.serials[i],
+                               name == m_deviceNames.cend() ? std::nullopt : std::optional<QString>(*name));
+            }
+            finishPass(merged, finished);
+        },
+        [this, merged, finished, serialsWanted](const std::exception_ptr& error) {
+            if (!NoThreadError::matches(error))
+                return call(finished);
+            // The pass ends without the answers; they are asked on a later one.
+            setErrorMessage(failureText(error));
+            for (const QString& serial : serialsWanted)
+                m_serialLookups.remove(serial);
+            finishPass(merged, finished);
+        });
 }
 
 void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished)
@@ -280,13 +279,14 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
         choose(choice.value_or(phones.first().serial), false);
         chosenNow = true;
     }
-    // The phone that left is back and ready: it gets the window again.
+    // The phone that left is back and ready: it gets the window again, as a
+    // phone that arrives does, so not with openWhenConnected off.
     if (m_leftPhone) {
         for (const Device& device : phones) {
             if (!device.isReady() || (device.serial != m_leftPhone->first && identity(device) != m_leftPhone->second))
                 continue;
             m_leftPhone.reset();
-            if (device.serial != m_selectedSerial) {
+            if (m_openWhenConnected && device.serial != m_selectedSerial) {
                 choose(device.serial, false);
                 chosenNow = true;
             }
@@ -363,20 +363,19 @@ void BrowserModel::refreshInfo(std::function<void()> finished)
         return;
     }
     const QString serial = device->serial;
-    try {
-        m_infoTask = Task::run(
-            this, [phoneFiles](const Cancel& cancel) { return phoneFiles->info(cancel); },
-            [this, serial, finished](DeviceInfo info) {
-                // Facts of a phone that is no longer the chosen one are dropped.
-                if (m_selectedSerial == serial)
-                    setDeviceInfo(info);
-                call(finished);
-            },
-            [finished](const std::exception_ptr&) { call(finished); });
-    } catch (...) {
-        setErrorMessage(failureText(std::current_exception()));
-        call(finished);
-    }
+    m_infoTask = Task::run(
+        this, [phoneFiles](const Cancel& cancel) { return phoneFiles->info(cancel); },
+        [this, serial, finished](DeviceInfo info) {
+            // Facts of a phone that is no longer the chosen one are dropped.
+            if (m_selectedSerial == serial)
+                setDeviceInfo(info);
+            call(finished);
+        },
+        [this, finished](const std::exception_ptr& error) {
+            if (NoThreadError::matches(error))
+                setErrorMessage(failureText(error));
+            call(finished);
+        });
 }
 
 void BrowserModel::rememberPaired(const QString& serial, const std::optional<QString>& name)

@@ -100,7 +100,9 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
     try {
         WorkerPool::shared().start(work, pull->stop);
     } catch (...) {
-        pull->finished = true; // no thread for it: nothing to hand over
+        // No thread for it: nothing to hand over, and the user hears why.
+        pull->finished = true;
+        pull->failure = failureText(std::current_exception());
     }
     return pull;
 }
@@ -137,10 +139,10 @@ public:
             tell(m_items.size() == 1
                      ? QStringLiteral("“") + m_items.first().name
                            + QStringLiteral("” couldn't be dropped: the app it was dropped on stopped waiting before it "
-                                            "was copied from the phone. Use “Copy to Mac…” for large items.")
+                                            "was copied from the phone. Use “Copy to Computer…” for large items.")
                      : QString::number(m_items.size())
                            + QStringLiteral(" items couldn't be dropped: the app they were dropped on stopped waiting "
-                                            "before they were copied from the phone. Use “Copy to Mac…” for large "
+                                            "before they were copied from the phone. Use “Copy to Computer…” for large "
                                             "items."));
         }
     }

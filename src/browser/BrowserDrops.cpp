@@ -90,7 +90,7 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
     const ADB adb = *m_adb;
     const QString serial = device->serial;
     const std::shared_ptr<AdbSource> source = m_adbSource;
-    startJob(QStringLiteral("Installing…"), false, false, [=](JobContext& job) {
+    startJob(QStringLiteral("Installing…"), true, false, [=](JobContext& job) {
         const int count = int(urls.size());
         for (int index = 0; index < count; ++index) {
             const QUrl& url = urls[index];

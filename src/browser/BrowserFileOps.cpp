@@ -3,6 +3,7 @@
 #include "ADB.h"
 #include "ADBError.h"
 #include "BrowserPaths.h"
+#include "Error.h"
 #include "MTPPaths.h"
 #include "Paths.h"
 
@@ -16,6 +17,11 @@ namespace {
 QString quoted(const QString& name)
 {
     return QStringLiteral("“") + name + QStringLiteral("”");
+}
+
+QString lastName(const QString& path)
+{
+    return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
 }
 
 } // namespace
@@ -94,10 +100,8 @@ void BrowserModel::remove(const Shown& asked, const QList<RemoteEntry>& entries)
     if (entries.isEmpty() || !stillShown(asked, true, QStringLiteral("deleted")) || !files())
         return;
     // The delete could not start after the answer: no question.
-    if (m_job) {
-        m_desktop->beep();
+    if (refuseWhileJobRuns())
         return;
-    }
     if (const std::optional<QString> text = refusal(entries, QStringLiteral("deleted"))) {
         setErrorMessage(*text);
         return;
@@ -119,7 +123,7 @@ void BrowserModel::remove(const Shown& asked, const QList<RemoteEntry>& entries)
     if (!phone)
         return;
     const QString path = asked.path;
-    startJob(QStringLiteral("Deleting…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Deleting…"), true, true, [=](JobContext& job) {
         for (const RemoteEntry& entry : entries) {
             job.setItem(QStringLiteral("Deleting ") + quoted(entry.name) + QStringLiteral("…"));
             phone->remove(joined(path, entry.name), job.cancel());
@@ -146,11 +150,20 @@ void BrowserModel::newFolder(const QString& name)
     if (!validate(trimmed))
         return;
     const Shown asked = *shown();
-    const QString target = joined(m_path, trimmed);
-    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), false, true, [=](JobContext& job) {
+    const QString parent = m_path;
+    const QString target = joined(parent, trimmed);
+    startJob(QStringLiteral("Creating ") + quoted(trimmed) + QStringLiteral("…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
-        phone->makeFolder(target, job.cancel());
+        try {
+            phone->makeFolder(target, job.cancel());
+        } catch (...) {
+            // The folder shown went from the phone: it is not made again.
+            if (!job.cancel().isCancelled() && phone->existence(parent, job.cancel()) == std::optional<bool>(false))
+                throw SystemError(quoted(trimmed) + QStringLiteral(" wasn't created: ") + quoted(lastName(parent))
+                                  + QStringLiteral(" isn't on the phone any more."));
+            throw;
+        }
         job.post([asked, trimmed](BrowserModel& model) {
             if (model.isShown(asked, true))
                 model.setSelection({trimmed});
@@ -176,7 +189,7 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const Shown asked = *shown();
     const QString source = joined(m_path, entry.name);
     const QString target = joined(m_path, trimmed);
-    startJob(QStringLiteral("Renaming…"), false, true, [=](JobContext& job) {
+    startJob(QStringLiteral("Renaming…"), true, true, [=](JobContext& job) {
         if (phone->exists(target, job.cancel()))
             throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         phone->move(source, target, job.cancel());

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <optional>
 
 namespace {
 
@@ -84,41 +82,83 @@ void JobContext::post(std::function<void(BrowserModel&)> action)
     jobdetail::Channel::post(m_channel, std::move(action));
 }
 
-int JobContext::ask(std::function<int(BrowserModel&)> question)
+void JobContext::note(const QString& sentence)
 {
-    struct Answer {
-        std::mutex mutex;
-        std::condition_variable given;
-        std::optional<int> value;
-    };
-    const auto answer = std::make_shared<Answer>();
-    post([answer, question = std::move(question)](BrowserModel& model) {
-        const int value = question(model);
-        std::lock_guard lock(answer->mutex);
-        answer->value = value;
-        answer->given.notify_all();
+    std::lock_guard lock(m_channel->mutex);
+    m_channel->notes.append(sentence);
+}
+
+void JobContext::putQuestion(const std::shared_ptr<jobdetail::Asking>& asking,
+                             std::function<void(BrowserModel&)> run)
+{
+    // A stopped job asks nothing more.
+    m_cancel.check();
+    post([asking, channel = m_channel, cancel = m_cancel, run = std::move(run)](BrowserModel& model) {
+        {
+            // Stopped while the question waited for its turn.
+            std::lock_guard lock(asking->mutex);
+            if (asking->closed || cancel.isCancelled())
+                return;
+        }
+        // The job's end closes it (endJob).
+        struct Open {
+            jobdetail::Channel& channel;
+            explicit Open(jobdetail::Channel& c) : channel(c) { channel.asking = true; }
+            ~Open() { channel.asking = false; }
+        } open(*channel);
+        run(model);
     });
     // The model stops the job before it goes, so a question it drops ends the wait too.
-    std::stop_callback wake(m_cancel.token(), [answer] {
-        std::lock_guard lock(answer->mutex);
-        answer->given.notify_all();
+    std::stop_callback wake(m_cancel.token(), [asking] {
+        std::lock_guard lock(asking->mutex);
+        asking->given.notify_all();
     });
-    std::unique_lock lock(answer->mutex);
-    answer->given.wait(lock, [&] { return answer->value.has_value() || m_cancel.isCancelled(); });
-    if (!answer->value)
+    std::unique_lock lock(asking->mutex);
+    asking->given.wait(lock, [&] { return asking->answered || m_cancel.isCancelled(); });
+    if (!asking->answered) {
+        asking->closed = true;
         throw Cancelled();
-    return *answer->value;
+    }
 }
 
 // ---- the runner ----------------------------------------------------------------------
 
+bool BrowserModel::refuseWhileJobRuns(bool beep)
+{
+    if (!m_job)
+        return false;
+    if (beep)
+        m_desktop->beep();
+    say(QStringLiteral("Wait for “") + m_job->message
+            + (m_job->cancellable ? QStringLiteral("” to finish, or stop it.") : QStringLiteral("” to finish.")),
+        true);
+    return true;
+}
+
+void BrowserModel::say(const QString& text, bool untilJobEnds)
+{
+    const uint64_t count = ++m_noticeCount;
+    m_noticeEndsWithJob = untilJobEnds;
+    setNotice(text);
+    m_clock->after(noticeTime, this, [this, count] {
+        if (count == m_noticeCount)
+            setNotice(std::nullopt);
+    });
+}
+
+void BrowserModel::setNotice(const std::optional<QString>& notice)
+{
+    if (notice == m_notice)
+        return;
+    m_notice = notice;
+    Q_EMIT noticeChanged();
+}
+
 void BrowserModel::startJob(const QString& message, bool cancellable, bool reloadAfter,
                             std::function<void(JobContext&)> work)
 {
-    if (m_job) {
-        m_desktop->beep();
+    if (refuseWhileJobRuns())
         return;
-    }
     setJob(Job{message, std::nullopt, cancellable});
     auto channel = std::make_shared<jobdetail::Channel>(this);
     m_jobChannel = channel;
@@ -143,8 +183,19 @@ void BrowserModel::startJob(const QString& message, bool cancellable, bool reloa
 
 void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfter)
 {
+    QStringList sentences;
     if (failure)
-        setErrorMessage(*failure);
+        sentences.append(*failure);
+    if (m_jobChannel) {
+        std::lock_guard lock(m_jobChannel->mutex);
+        sentences.append(m_jobChannel->notes);
+    }
+    if (!sentences.isEmpty())
+        setErrorMessage(sentences.join(QLatin1Char(' ')));
+    // A question of the job left open (the job was stopped while it was
+    // asked) has nobody to answer to.
+    if (m_jobChannel && m_jobChannel->asking)
+        m_desktop->closeQuestions();
     if (m_jobChannel)
         m_jobChannel->cut();
     m_jobChannel.reset();

@@ -2,6 +2,8 @@
 
 #include "BrowserSettings.h"
 
+#include <utility>
+
 BrowserModel::BrowserModel(QObject* parent) : BrowserModel(Collaborators{}, parent) {}
 
 BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
@@ -236,6 +238,11 @@ void BrowserModel::setJob(const std::optional<Job>& job)
         return;
     m_job = job;
     Q_EMIT jobChanged();
+    if (!m_job && std::exchange(m_noticeEndsWithJob, false)) {
+        // What the refused request waited for is over.
+        ++m_noticeCount;
+        setNotice(std::nullopt);
+    }
     // Whichever code showed the job, its end lets a waiting copy-back run.
     if (!m_job)
         jobEnded();

@@ -62,6 +62,7 @@ class BrowserModel : public QObject {
     Q_PROPERTY(std::optional<QDateTime> recordingStarted READ recordingStarted NOTIFY recordingStartedChanged)
     Q_PROPERTY(std::optional<Job> job READ job NOTIFY jobChanged)
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(std::optional<QString> notice READ notice NOTIFY noticeChanged)
     Q_PROPERTY(bool showHidden READ showHidden WRITE setShowHidden NOTIFY showHiddenChanged)
     Q_PROPERTY(bool askWhereToSave READ askWhereToSave WRITE setAskWhereToSave NOTIFY askWhereToSaveChanged)
     Q_PROPERTY(bool revealAfterCopy READ revealAfterCopy WRITE setRevealAfterCopy NOTIFY revealAfterCopyChanged)
@@ -172,7 +173,8 @@ public:
     // address, chooses it. done gets that entry (none when the phone is
     // listed otherwise); failed gets ADBError::notFound, adb's failure or
     // Cancelled. Either runs on context's thread, never once context is
-    // gone. Cancelling the task ends the adb run.
+    // gone. Cancelling the task ends the adb run. After adb's failure the
+    // address is disconnected again.
     Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
                          std::function<void(std::exception_ptr)> failed);
     // Disconnects a Wi-Fi phone; it is not reconnected by itself while it
@@ -242,6 +244,16 @@ public:
     void setErrorMessage(const std::optional<QString>& message);
     // Stops the running job; it ends without a message. Nothing when idle.
     void cancelJob();
+    // A passing word for the status line: a request the running job keeps
+    // from starting, a folder that went from the phone. It goes after
+    // noticeTime, when the next one comes, and a job's when the job ends.
+    const std::optional<QString>& notice() const { return m_notice; }
+    static constexpr std::chrono::milliseconds noticeTime{8000};
+    // While a job runs: says what the request waits for ("Wait for
+    // “Deleting…” to finish.") as the notice, beeps when `beep`, and returns
+    // true. Every request refused because a job runs is answered here, so
+    // that none is dropped with a beep alone, which many desktops never play.
+    bool refuseWhileJobRuns(bool beep = true);
 
     // ---- copies (each runs as the job) ----------------------------------------
     // Copies phone entries of the folder shown to the save folder, asking
@@ -264,11 +276,12 @@ public:
 
     // ---- changing the folder (BrowserFileOps.cpp; each runs as the job) -------
     // Asks, then removes the entries one by one; the first failure stops.
-    // While a job runs it only beeps, without asking.
+    // While a job runs it is refused without asking.
     void remove(const QList<RemoteEntry>& entries);
     void remove(const Shown& asked, const QList<RemoteEntry>& entries);
     // The name as typed; it is trimmed and checked first. While the prompt is
-    // shown, only on the phone it was opened for.
+    // shown, only on the phone it was opened for. Made in the folder shown,
+    // which must still be there: a folder gone from the phone is not made again.
     void newFolder(const QString& name);
     void rename(const RemoteEntry& entry, const QString& name);
 
@@ -377,6 +390,7 @@ Q_SIGNALS:
     void recordingsChanged();
     void jobChanged();
     void errorMessageChanged();
+    void noticeChanged();
     void showHiddenChanged();
     void askWhereToSaveChanged();
     void revealAfterCopyChanged();
@@ -405,6 +419,7 @@ private:
     QList<Device> oneEntryPerPhone(const QList<Device>& list) const;
     QString identity(const Device& device) const;
     void autoReconnect();
+    void dropFailedConnection(const ADB& adb, const QString& address);
 
     bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
@@ -426,6 +441,13 @@ private:
     // Lists the folder again when the copy of an item of it failed because
     // the item is gone from the phone, and the folder is still shown.
     void reloadIfGone(const Shown& asked, const std::exception_ptr& error);
+    // Whether the failure says that the item, or the folder it was in, is not
+    // on the phone: adb's "No such file" or "does not exist", MTP's missing or
+    // stale item, this model's own "isn't on the phone any more".
+    bool isGone(const std::exception_ptr& error) const;
+    // Shows `text` as the notice; `untilJobEnds` takes it away with the job.
+    void say(const QString& text, bool untilJobEnds = false);
+    void setNotice(const std::optional<QString>& notice);
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);
@@ -470,7 +492,7 @@ private:
     void choose(const std::optional<QString>& serial, bool remember);
 
     // Runs `work` as the one job on a worker thread; while a job runs, the
-    // request only beeps. With reloadAfter the folder and the phone's facts
+    // request is refused (refuseWhileJobRuns()). With reloadAfter the folder and the phone's facts
     // are read again once the job has ended, however it ended.
     void startJob(const QString& message, bool cancellable, bool reloadAfter,
                   std::function<void(JobContext&)> work);
@@ -514,6 +536,9 @@ private:
     std::optional<QDateTime> m_recordingStarted;
     std::optional<Job> m_job;
     std::optional<QString> m_errorMessage;
+    std::optional<QString> m_notice;
+    bool m_noticeEndsWithJob = false;
+    uint64_t m_noticeCount = 0; // a timer only takes away its own notice
     bool m_showHidden = false;
     bool m_askWhereToSave = true;
     bool m_revealAfterCopy = true;

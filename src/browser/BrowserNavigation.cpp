@@ -22,7 +22,22 @@ QString enclosingFolder(const QString& path)
     return trimmed.left(slash);
 }
 
+// "/sdcard/DCIM/Camera/" gives "Camera".
+QString lastName(const QString& path)
+{
+    return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+}
+
 } // namespace
+
+bool BrowserModel::isGone(const std::exception_ptr& error) const
+{
+    const std::optional<QString> text = failureText(error);
+    return text
+           && (text->contains(QStringLiteral("No such file")) || text->contains(QStringLiteral("does not exist"))
+               || text->contains(QStringLiteral("no longer on the phone"))
+               || text->contains(QStringLiteral("isn't on the phone any more")) || m_mtpSource->isMissingItem(error));
+}
 
 QString BrowserModel::lastPathKey() const
 {
@@ -162,9 +177,6 @@ void BrowserModel::reload(std::function<void()> finished)
         QList<RemoteEntry> entries;
         std::shared_ptr<const VisibleEntries::Keys> keys;
     };
-    // Started in a slot or a timer's call: a failure to start is shown here,
-    // never left to end the application.
-    try {
     m_listingTask = Task::run(
         this,
         [phoneFiles, listed, showHidden](const Cancel& cancel) {
@@ -197,23 +209,22 @@ void BrowserModel::reload(std::function<void()> finished)
             ended();
             const std::optional<QString> text = failureText(error);
             if (isCurrent && text) {
-                const bool gone = text->contains(QStringLiteral("No such file")) || m_mtpSource->isMissingItem(error);
                 // Only the first listing after open() tells of a folder that
                 // can't be listed; later it is one that went.
                 const bool justOpened = listed == m_openedFolder;
                 m_openedFolder.clear();
-                if (gone && listed != storageRoot && !justOpened)
-                    navigate(storageRoot, false);
-                else
+                const QString up = enclosingFolder(listed);
+                if (isGone(error) && listed != storageRoot && up != listed && !justOpened) {
+                    // To the nearest folder still there: each one gone on
+                    // the way says so in its turn, the last word staying.
+                    say(QStringLiteral("“") + lastName(listed) + QStringLiteral("” isn't on the phone any more."));
+                    navigate(up, false);
+                } else {
                     setErrorMessage(*text);
+                }
             }
             call(finished);
         });
-    } catch (...) {
-        ended();
-        setErrorMessage(failureText(std::current_exception()));
-        call(finished);
-    }
 }
 
 QList<RemoteEntry> BrowserModel::selectedEntries() const

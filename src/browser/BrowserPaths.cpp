@@ -56,6 +56,27 @@ QString cutToBytes(const QString& name, qsizetype limit)
     return cut;
 }
 
+QString nameFromPhone(const QString& text, const QString& ending, const QString& fallback)
+{
+    QString name;
+    name.reserve(text.size());
+    for (const QChar c : text) {
+        const bool control = c.category() == QChar::Other_Control || c == QChar::LineSeparator
+                             || c == QChar::ParagraphSeparator
+                             // Direction overrides could show the ending as another one.
+                             || (c.unicode() >= 0x202A && c.unicode() <= 0x202E)
+                             || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+        name.append(c == QLatin1Char('/') || control ? QLatin1Char('-') : c);
+    }
+    qsizetype start = 0;
+    while (start < name.size() && (name.at(start) == QLatin1Char('.') || name.at(start).isSpace()))
+        ++start;
+    name = name.mid(start).trimmed();
+    if (name.isEmpty())
+        name = fallback;
+    return cutToBytes(name, nameLimit - nameBytes(ending)).trimmed() + ending;
+}
+
 QString nameKey(const QString& name)
 {
     return name.normalized(QString::NormalizationForm_C).toCaseFolded();

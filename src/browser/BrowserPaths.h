@@ -29,6 +29,15 @@ qsizetype nameBytes(const QString& name);
 // `limit` bytes.
 QString cutToBytes(const QString& name, qsizetype limit);
 
+// One file name on the computer made of text the phone sends (its name, a
+// package, a version, a label) and our own `ending` (" logcat.txt"): what
+// would make it another place or no name at all ("/", NUL, control
+// characters), a hidden or climbing start (leading dots) and surrounding
+// spaces go, and the phone's part is cut so the whole stays within
+// nameLimit. Text with nothing usable left reads as `fallback`.
+QString nameFromPhone(const QString& text, const QString& ending = {},
+                      const QString& fallback = QStringLiteral("Phone"));
+
 // What a name is compared by when it must not meet another: letter case
 // and the composition of accented letters left out, as a phone's shared
 // storage (and many a disk) treats them as one name.

@@ -10,6 +10,8 @@ namespace {
 
 // One automatic attempt per address in this time, counted from its start.
 constexpr std::chrono::seconds reconnectPause(60);
+// How long the disconnect after a failed connection may take.
+constexpr std::chrono::seconds dropLimit(10);
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
 const QString pairingSuffix = QStringLiteral("._adb-tls-pairing._tcp");
@@ -102,10 +104,23 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
                     done(connected);
             });
         },
-        [clearJob, fail](const std::exception_ptr& error) {
+        [this, adb, address, clearJob, fail](const std::exception_ptr& error) {
+            if (failureText(error) && !NoThreadError::matches(error))
+                dropFailedConnection(adb, address);
             clearJob();
             fail(error);
         });
+}
+
+// adb keeps an address it failed to connect to as an offline phone that never
+// comes up: the list would say "Connecting…" for good.
+void BrowserModel::dropFailedConnection(const ADB& adb, const QString& address)
+{
+    const std::shared_ptr<AdbSource> source = m_adbSource;
+    Task task = Task::run(
+        this, [source, adb, address](const Cancel& cancel) { source->disconnect(adb, address, cancel); },
+        [this] { refreshDevices(); }, [this](const std::exception_ptr&) { refreshDevices(); });
+    m_clock->after(dropLimit, this, [task]() mutable { task.cancel(); });
 }
 
 void BrowserModel::disconnect(const Device& device)
@@ -116,23 +131,25 @@ void BrowserModel::disconnect(const Device& device)
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
     const QString serial = device.serial;
-    try {
-        Task::run(
-            this,
-            [source, adb, serial](const Cancel& cancel) {
-                try {
-                    source->disconnect(adb, serial, cancel);
-                } catch (const Cancelled&) {
-                    throw;
-                } catch (...) {
-                    // Not reported; the list shows what happened.
-                }
-            },
-            [this] { refreshDevices(); }, [this](const std::exception_ptr&) { refreshDevices(); });
-    } catch (...) {
-        m_disconnectedByUser.remove(serial);
-        setErrorMessage(failureText(std::current_exception()));
-    }
+    Task::run(
+        this,
+        [source, adb, serial](const Cancel& cancel) {
+            try {
+                source->disconnect(adb, serial, cancel);
+            } catch (const Cancelled&) {
+                throw;
+            } catch (...) {
+                // Not reported; the list shows what happened.
+            }
+        },
+        [this] { refreshDevices(); },
+        [this, serial](const std::exception_ptr& error) {
+            if (NoThreadError::matches(error)) {
+                m_disconnectedByUser.remove(serial);
+                setErrorMessage(failureText(error));
+            }
+            refreshDevices();
+        });
 }
 
 void BrowserModel::autoReconnect()
@@ -162,22 +179,30 @@ void BrowserModel::autoReconnect()
         const std::shared_ptr<AdbSource> source = m_adbSource;
         const ADB adb = *m_adb;
         const QString address = service.address;
-        try {
-            Task::run(
-                this,
-                [source, adb, address](const Cancel& cancel) {
-                    try {
-                        source->connect(adb, address, cancel);
-                    } catch (const Cancelled&) {
-                        throw;
-                    } catch (...) {
-                        // An automatic attempt fails quietly; the next comes a minute later.
-                    }
-                },
-                [this] { refreshDevices(); }, [](const std::exception_ptr&) {});
-        } catch (...) {
-            // Called at the end of every pass: the pass and the poll go on.
-            setErrorMessage(failureText(std::current_exception()));
-        }
+        Task::run(
+            this,
+            [source, adb, address](const Cancel& cancel) {
+                try {
+                    source->connect(adb, address, cancel);
+                    return true;
+                } catch (const Cancelled&) {
+                    throw;
+                } catch (...) {
+                    // An automatic attempt fails quietly; the next comes a minute later.
+                    return false;
+                }
+            },
+            [this, adb, address](bool connected) {
+                // Left as adb's offline entry, the phone would count as
+                // connected and never be tried again.
+                if (!connected)
+                    dropFailedConnection(adb, address);
+                else
+                    refreshDevices();
+            },
+            [this](const std::exception_ptr& error) {
+                if (NoThreadError::matches(error))
+                    setErrorMessage(failureText(error));
+            });
     }
 }

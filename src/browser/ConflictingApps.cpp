@@ -221,13 +221,12 @@ void BrowserModel::quitConflictingApps()
     // Those that hold the phone at the moment of the click; the check
     // before each signal reads /proc: off the GUI thread.
     const QStringList nodes = m_conflicts.nodes;
-    try {
-        Task::run(
-            this, [nodes](const Cancel&) { return ConflictingApps::quit({nodes, ConflictingApps::holders(nodes)}); },
-            [](int) {}, [](const std::exception_ptr&) {});
-    } catch (...) {
-        setErrorMessage(failureText(std::current_exception()));
-        return;
-    }
+    Task::run(
+        this, [nodes](const Cancel&) { return ConflictingApps::quit({nodes, ConflictingApps::holders(nodes)}); },
+        [](int) {},
+        [this](const std::exception_ptr& error) {
+            if (NoThreadError::matches(error))
+                setErrorMessage(failureText(error));
+        });
     m_clock->after(std::chrono::seconds(1), this, [this] { refreshDevices(); });
 }

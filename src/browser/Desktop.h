@@ -34,6 +34,9 @@ public:
     // The position of the button pressed; none when the question was closed
     // another way.
     virtual std::optional<int> ask(const Question& question) = 0;
+    // Closes the questions open now, as if closed another way: for the
+    // question of a job that has ended meanwhile.
+    virtual void closeQuestions() {}
     // A folder (new ones can be made in the panel); none when cancelled.
     virtual std::optional<QString> chooseFolder(const Panel& panel) = 0;
     // Files and folders together, several at once; empty when cancelled.

@@ -4,10 +4,14 @@
 #include "Cancel.h"
 
 #include <QString>
+#include <QStringList>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <type_traits>
 
 class BrowserModel;
 
@@ -23,11 +27,24 @@ struct Channel {
     double progress = 0;
     bool hasProgress = false;
     bool pending = false;
+    // Sentences shown when the job ends, however it ends, Stop included.
+    QStringList notes;
+    // A question of the job is open (on the model's thread only).
+    bool asking = false;
 
     explicit Channel(BrowserModel* owner) : model(owner) {}
     void cut();
     // Runs `action` on the model's thread unless the link is cut by then.
     static void post(const std::shared_ptr<Channel>& channel, std::function<void(BrowserModel&)> action);
+};
+
+// One question of a job. The worker stops waiting when the job is stopped;
+// from then on the question is closed and an answer given to it is dropped.
+struct Asking {
+    std::mutex mutex;
+    std::condition_variable given;
+    bool answered = false;
+    bool closed = false;
 };
 
 } // namespace jobdetail
@@ -46,11 +63,43 @@ public:
     Progress progressHandler();
     // Runs `action` with the model on its thread, unless the job has ended.
     void post(std::function<void(BrowserModel&)> action);
-    // Runs `question` with the model on its thread and waits for its answer;
-    // throws Cancelled when the job is stopped (or the model goes) first.
-    int ask(std::function<int(BrowserModel&)> question);
+    // A sentence for the person when the job ends, even after Stop (what a
+    // stopped copy left behind); after the failure, when the job fails.
+    void note(const QString& sentence);
+    // Runs `question` with the model on its thread and returns what it
+    // returns. Throws Cancelled when the job is stopped before the question is
+    // put or answered (or the model goes first). The question may still be
+    // open after the job has ended, so it must capture by value and hand back
+    // everything it found out as its result, which reaches the worker only
+    // while the worker waits for it.
+    template <class Question>
+    auto ask(Question question) -> std::invoke_result_t<Question&, BrowserModel&>;
 
 private:
+    // Puts `run` to the model and waits until `asking` is answered; throws
+    // Cancelled, leaving it closed, when the job is stopped first.
+    void putQuestion(const std::shared_ptr<jobdetail::Asking>& asking, std::function<void(BrowserModel&)> run);
+
     std::shared_ptr<jobdetail::Channel> m_channel;
     Cancel m_cancel;
 };
+
+template <class Question>
+auto JobContext::ask(Question question) -> std::invoke_result_t<Question&, BrowserModel&>
+{
+    using Answer = std::invoke_result_t<Question&, BrowserModel&>;
+    static_assert(!std::is_void_v<Answer> && !std::is_reference_v<Answer>, "a question answers with a value");
+    auto asking = std::make_shared<jobdetail::Asking>();
+    // Lives with the question, not on the worker's stack.
+    auto answer = std::make_shared<std::optional<Answer>>();
+    putQuestion(asking, [asking, answer, question = std::move(question)](BrowserModel& model) mutable {
+        Answer given = question(model);
+        std::lock_guard lock(asking->mutex);
+        if (asking->closed)
+            return;
+        answer->emplace(std::move(given));
+        asking->answered = true;
+        asking->given.notify_all();
+    });
+    return std::move(**answer);
+}

@@ -18,7 +18,8 @@ public:
     virtual ~MtpSource() = default;
 
     // The MTP phones now on USB, leaving out (and letting go of) those whose
-    // serial is in `skipping`. Blocks; runs on a worker thread. Never fails.
+    // serial is in `skipping`. Blocks; runs on a worker thread. Fails only
+    // with NoThreadError, when a new phone's connection gets no thread.
     virtual std::vector<Device> devices(const QSet<QString>& skipping, const Cancel& cancel) = 0;
     // The files of the phone's ready connection, or none. Quick; called on
     // the GUI thread.

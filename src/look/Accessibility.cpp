@@ -10,6 +10,7 @@
 namespace {
 
 const char* const hiddenProperty = "accessibilityHidden";
+const char* const combinedProperty = "accessibilityCombined";
 
 // A decoration: there for the eye only.
 class HiddenElement : public QAccessibleWidget {
@@ -26,6 +27,22 @@ public:
     QString text(QAccessible::Text) const override { return {}; }
     int childCount() const override { return 0; }
     QAccessibleInterface* child(int) const override { return nullptr; }
+};
+
+// A widget read as one text: its parts (a spinner, a label) are not
+// elements of their own, so the text is read once.
+class CombinedElement : public QAccessibleWidget {
+public:
+    explicit CombinedElement(QWidget* widget) : QAccessibleWidget(widget, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? widget()->accessibleName() : QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
 };
 
 // A tool button that opens its menu at once. Qt offers it no working
@@ -76,6 +93,8 @@ QAccessibleInterface* windowInterfaces(const QString& className, QObject* object
         return nullptr;
     if (Accessibility::isHidden(widget))
         return new HiddenElement(widget);
+    if (widget->property(combinedProperty).toBool())
+        return new CombinedElement(widget);
     auto* button = qobject_cast<QToolButton*>(widget);
     if (button && button->popupMode() == QToolButton::InstantPopup)
         return new MenuButton(button);
@@ -126,6 +145,14 @@ void hide(QWidget* decoration)
     installOnce();
     decoration->setProperty(hiddenProperty, true);
     forget(decoration);
+}
+
+void combine(QWidget* whole, const QString& name)
+{
+    installOnce();
+    whole->setAccessibleName(name);
+    whole->setProperty(combinedProperty, true);
+    forget(whole);
 }
 
 void setMenu(QToolButton* button, QMenu* menu)

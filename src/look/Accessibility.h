@@ -31,6 +31,10 @@ void setName(QWidget* widget, const QString& label, const QString& title, const 
 void hide(QWidget* decoration);
 bool isHidden(const QObject* object);
 
+// Makes `whole` one element read as `name`; its children are not read on
+// their own.
+void combine(QWidget* whole, const QString& name);
+
 // Gives `button` the menu it opens at once, by a click or by its press action.
 void setMenu(QToolButton* button, QMenu* menu);
 

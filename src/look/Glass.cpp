@@ -12,6 +12,9 @@
 
 namespace {
 
+constexpr qreal shadowBlur = 12;
+constexpr qreal shadowDrop = 4;
+
 // The soft shadow below the surface; it also draws the surface at the
 // surface's opacity, shadow included.
 class GlassShadow : public QGraphicsDropShadowEffect {
@@ -19,8 +22,8 @@ public:
     explicit GlassShadow(QObject* parent) : QGraphicsDropShadowEffect(parent)
     {
         setColor(QColor(0, 0, 0, qRound(0.12 * 255)));
-        setBlurRadius(12);
-        setOffset(0, 4);
+        setBlurRadius(shadowBlur);
+        setOffset(0, shadowDrop);
     }
 
     qreal opacity() const { return m_opacity; }
@@ -57,17 +60,35 @@ GlassSurface::GlassSurface(Shape shape, qreal radius, bool interactive, QWidget*
     setGraphicsEffect(new GlassShadow(this));
 }
 
+QWidget* GlassSurface::shadowHolder() const
+{
+    return m_shadowBox ? m_shadowBox : const_cast<GlassSurface*>(this);
+}
+
 void GlassSurface::setOpacity(qreal opacity)
 {
-    if (auto* shadow = dynamic_cast<GlassShadow*>(graphicsEffect()))
+    if (auto* shadow = dynamic_cast<GlassShadow*>(shadowHolder()->graphicsEffect()))
         shadow->setOpacity(opacity);
 }
 
 qreal GlassSurface::opacity() const
 {
-    auto* shadow = dynamic_cast<GlassShadow*>(graphicsEffect());
+    auto* shadow = dynamic_cast<GlassShadow*>(shadowHolder()->graphicsEffect());
     return shadow ? shadow->opacity() : 1.0;
 }
+
+void GlassSurface::castShadowFrom(QWidget* box)
+{
+    if (box == shadowHolder())
+        return;
+    const qreal opacity = this->opacity();
+    setGraphicsEffect(nullptr);
+    m_shadowBox = box;
+    auto* shadow = new GlassShadow(box);
+    shadow->setOpacity(opacity);
+    box->setGraphicsEffect(shadow);
+}
+
 
 QPainterPath GlassSurface::outline(Shape shape, const QRectF& rect, qreal radius)
 {

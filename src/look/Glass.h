@@ -26,6 +26,12 @@ public:
     void setOpacity(qreal opacity);
     qreal opacity() const;
 
+    // The shadow is drawn in the surface's parent and cut off at the
+    // parent's edge. A surface that fills a hard-edged box (a wrapper, a
+    // composite with a badge) casts it from that box instead, which must
+    // lie in a parent with room for it; setOpacity() then fades the box.
+    void castShadowFrom(QWidget* box);
+
     // The outline of the shape inside `rect`.
     static QPainterPath outline(Shape shape, const QRectF& rect, qreal radius);
     // The surface's fill and hairline along `path`, for views that draw
@@ -36,9 +42,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QWidget* shadowHolder() const;
+
     Shape m_shape;
     qreal m_radius;
     bool m_interactive;
+    QWidget* m_shadowBox = nullptr;
 };
 
 // A square glass tile filled with the accent colour fading downwards to

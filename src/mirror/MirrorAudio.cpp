@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "SharedLibrary.h"
+#include "WorkerPool.h"
 
 #include <QtEndian>
 
@@ -287,7 +288,7 @@ MirrorAudio::MirrorAudio(Output output) : m_state(std::make_shared<State>())
     try {
         // Detached: nothing ever waits for it to end. It holds the state, so
         // it never outlives what it touches.
-        std::thread([started, state = m_state] {
+        WorkerPool::shared().ownThread([started, state = m_state] {
             pthread_setname_np(pthread_self(), "Mirror sound");
             ServerOutput server(state);
             const QString failure = server.open();
@@ -295,7 +296,7 @@ MirrorAudio::MirrorAudio(Output output) : m_state(std::make_shared<State>())
             if (failure.isEmpty())
                 server.run();
         }).detach();
-    } catch (const std::system_error&) {
+    } catch (const NoThreadError&) {
         throw SystemError(couldNotStart());
     }
 

@@ -7,6 +7,7 @@
 #include "ControlMessage.h"
 #include "Error.h"
 #include "MirrorAudio.h"
+#include "WorkerPool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -55,9 +56,9 @@ template <class Body>
 bool detach(Body&& body)
 {
     try {
-        std::thread(std::forward<Body>(body)).detach();
+        WorkerPool::shared().ownThread(std::forward<Body>(body)).detach();
         return true;
-    } catch (const std::system_error&) {
+    } catch (const NoThreadError&) {
         return false;
     }
 }

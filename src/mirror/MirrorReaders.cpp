@@ -18,6 +18,10 @@ constexpr quint32 videoPayloadLimit = 1u << 25;  // 32 MiB
 constexpr quint32 audioPayloadLimit = 1u << 20;  // 1 MiB
 constexpr quint32 clipboardLimit = 1u << 20;     // 1 MiB
 
+// The largest frame side taken: beyond any phone screen and H.264's own
+// limits, and far within what the picture's int sizes hold.
+constexpr quint32 frameSideLimit = 16384;
+
 constexpr quint8 sizeFlag = 0x80;          // top bit of the first header byte
 constexpr quint8 configurationFlag = 0x40; // the next bit
 
@@ -67,6 +71,9 @@ void MirrorConnection::readVideo(int fd, ReaderLink& link, const EventHandler& o
             if (header[0] & sizeFlag) {
                 const quint32 width = qFromBigEndian<quint32>(header + 4);
                 const quint32 height = qFromBigEndian<quint32>(header + 8);
+                // A side no picture can have is a broken stream.
+                if (width > frameSideLimit || height > frameSideLimit)
+                    throw MirrorConnection::posixError(EBADMSG);
                 // A zero side would reach the fitting and the touch mapping as a division by zero.
                 if (width > 0 && height > 0)
                     onEvent(Event {Event::Size {double(width), double(height)}});

@@ -20,13 +20,13 @@
 
 namespace {
 
-const QString recordHelp = QStringLiteral("Record the screen to a video on your Mac, up to 3 minutes (Ctrl+Alt+R)");
-const QString stopRecordingHelp = QStringLiteral("Stop recording and copy the video to your Mac");
-const QString soundOffHelp = QStringLiteral("Play the phone's sound on this Mac (Android 11 and later)");
-const QString soundOnHelp = QStringLiteral("Phone sound plays on this Mac. Click to mute.");
-const QString syncOnHelp = QStringLiteral("On: text copied on the phone is copied to this Mac too. Click to turn off.");
-const QString syncOffHelp = QStringLiteral("Off: click to copy text copied on the phone to this Mac too.");
-const QString pasteHelp = QStringLiteral("Paste the Mac's clipboard on the phone (Ctrl+V)");
+const QString recordHelp = QStringLiteral("Record the screen to a video on your computer, up to 3 minutes (Ctrl+Alt+R)");
+const QString stopRecordingHelp = QStringLiteral("Stop recording and copy the video to your computer");
+const QString soundOffHelp = QStringLiteral("Play the phone's sound on this computer (Android 11 and later)");
+const QString soundOnHelp = QStringLiteral("Phone sound plays on this computer. Click to mute.");
+const QString syncOnHelp = QStringLiteral("On: text copied on the phone is copied to this computer too. Click to turn off.");
+const QString syncOffHelp = QStringLiteral("Off: click to copy text copied on the phone to this computer too.");
+const QString pasteHelp = QStringLiteral("Paste the computer's clipboard on the phone (Ctrl+V)");
 
 GlassSurface* group(QWidget* parent)
 {
@@ -76,7 +76,7 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
 
     QWidget* capture = group(groups);
     m_screenshot = add(capture, QStringLiteral("Screenshot"), QStringLiteral("camera"),
-                       QStringLiteral("Save a screenshot to your Mac (Ctrl+Alt+P)"),
+                       QStringLiteral("Save a screenshot to your computer (Ctrl+Alt+P)"),
                        [this] { m_model.takeScreenshotOf(m_serial); });
     m_record = add(capture, QStringLiteral("Record"), QStringLiteral("record.circle"), recordHelp,
                    [this] { m_model.toggleRecordingOn(m_serial); });
@@ -84,9 +84,9 @@ MirrorSideRail::MirrorSideRail(MirrorSession& session, BrowserModel& model, QWid
                   [s] { s->setPlaysSound(!s->playsSound()); });
 
     QWidget* clipboard = group(groups);
-    m_paste = add(clipboard, QStringLiteral("Paste Mac Clipboard"), QStringLiteral("doc.on.clipboard"), pasteHelp,
+    m_paste = add(clipboard, QStringLiteral("Paste Computer Clipboard"), QStringLiteral("doc.on.clipboard"), pasteHelp,
                   [this] { pasteClipboard(); });
-    m_sync = add(clipboard, QStringLiteral("Copy Phone Clipboard to Mac"), QStringLiteral("clipboard.fill"), syncOnHelp,
+    m_sync = add(clipboard, QStringLiteral("Copy Phone Clipboard to Computer"), QStringLiteral("clipboard.fill"), syncOnHelp,
                  [s] { s->setSyncsClipboard(!s->syncsClipboard()); });
 
     for (QWidget* g : {device, capture, clipboard})

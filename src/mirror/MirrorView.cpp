@@ -21,7 +21,8 @@ public:
     {
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         setMinimumSize(0, 0);
-        setToolTip(QStringLiteral("Click to touch, drag to swipe, right-click for Back. Typing goes to the phone."));
+        // The picture's own help: not over the bars beside a turned picture.
+        screen->setToolTip(QStringLiteral("Click to touch, drag to swipe, right-click for Back. Typing goes to the phone."));
         screen->setParent(this);
         overlay->setParent(this);
         connect(&session, &MirrorSession::videoSizeChanged, this, &ScreenColumn::place);

@@ -1,5 +1,7 @@
 #include "LibusbHost.h"
 
+#include "WorkerPool.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -46,6 +49,20 @@ UsbStatus statusOfTransfer(libusb_transfer_status status)
     case LIBUSB_TRANSFER_NO_DEVICE: return UsbStatus::noDevice;
     case LIBUSB_TRANSFER_ERROR: return UsbStatus::notResponding;
     default: return UsbStatus::other;
+    }
+}
+
+// The stack's text for a transfer that ended badly, as a synchronous call would give it.
+QString transferErrorText(libusb_transfer_status status)
+{
+    switch (status) {
+    case LIBUSB_TRANSFER_TIMED_OUT: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_TIMEOUT));
+    case LIBUSB_TRANSFER_CANCELLED: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_INTERRUPTED));
+    case LIBUSB_TRANSFER_STALL: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_PIPE));
+    case LIBUSB_TRANSFER_NO_DEVICE: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_NO_DEVICE));
+    case LIBUSB_TRANSFER_OVERFLOW: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_OVERFLOW));
+    case LIBUSB_TRANSFER_ERROR: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_IO));
+    default: return QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_OTHER));
     }
 }
 
@@ -105,7 +122,7 @@ struct LibusbHost::Context {
         std::lock_guard lock(mutex);
         if (events.joinable())
             return;
-        events = std::thread([this] {
+        events = WorkerPool::shared().ownThread([this] {
             while (!stopping)
                 libusb_handle_events_completed(usb, nullptr);
         });
@@ -139,37 +156,42 @@ public:
     {
         if (data.size() > INT_MAX)
             throw UsbError(UsbStatus::other, QStringLiteral("Transfer too large"));
-        int moved = 0;
         // libusb takes a mutable pointer for both directions; it only reads OUT data.
         auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(data.data()));
-        const int rc = libusb_bulk_transfer(m_handle, endpoint, bytes, static_cast<int>(data.size()), &moved,
-                                            milliseconds(timeout));
-        if (rc != LIBUSB_SUCCESS)
-            throw errorOf(rc);
-        return static_cast<size_t>(moved);
+        return awaited([&](libusb_transfer* transfer) {
+            libusb_fill_bulk_transfer(transfer, m_handle, endpoint, bytes, static_cast<int>(data.size()), &awake,
+                                      nullptr, milliseconds(timeout));
+        });
     }
 
     size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds timeout) override
     {
-        int moved = 0;
-        const int rc = libusb_bulk_transfer(m_handle, endpoint, reinterpret_cast<unsigned char*>(buffer),
-                                            static_cast<int>(std::min<size_t>(capacity, INT_MAX)), &moved,
-                                            milliseconds(timeout));
-        if (rc != LIBUSB_SUCCESS)
-            throw errorOf(rc);
-        return static_cast<size_t>(moved);
+        return awaited([&](libusb_transfer* transfer) {
+            libusb_fill_bulk_transfer(transfer, m_handle, endpoint, reinterpret_cast<unsigned char*>(buffer),
+                                      static_cast<int>(std::min<size_t>(capacity, INT_MAX)), &awake, nullptr,
+                                      milliseconds(timeout));
+        });
     }
 
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
                     std::chrono::milliseconds timeout) override
     {
-        QByteArray copy = data.toByteArray();
-        const int rc = libusb_control_transfer(m_handle, requestType, request, value, index,
-                                               reinterpret_cast<unsigned char*>(copy.data()),
-                                               static_cast<uint16_t>(std::min<qsizetype>(copy.size(), 0xFFFF)),
-                                               milliseconds(timeout));
-        if (rc < 0)
-            throw errorOf(rc);
+        const auto length = static_cast<uint16_t>(std::min<qsizetype>(data.size(), 0xFFFF));
+        QByteArray setup(LIBUSB_CONTROL_SETUP_SIZE + length, Qt::Uninitialized);
+        auto* bytes = reinterpret_cast<unsigned char*>(setup.data());
+        libusb_fill_control_setup(bytes, requestType, request, value, index, length);
+        std::memcpy(bytes + LIBUSB_CONTROL_SETUP_SIZE, data.data(), length);
+        awaited([&](libusb_transfer* transfer) {
+            libusb_fill_control_transfer(transfer, m_handle, bytes, &awake, nullptr, milliseconds(timeout));
+        });
+    }
+
+    void abandon() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+        for (auto* transfer : m_awaited)
+            libusb_cancel_transfer(transfer);
     }
 
     void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override
@@ -219,6 +241,62 @@ private:
         ReadDone done;
     };
 
+    // One transfer the calling thread waits for; asynchronous underneath, so
+    // that abandon() can end it from another thread.
+    struct Awaited {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+
+    static void LIBUSB_CALL awake(libusb_transfer* transfer)
+    {
+        auto* waiter = static_cast<Awaited*>(transfer->user_data);
+        std::lock_guard lock(waiter->mutex);
+        waiter->done = true;
+        waiter->ended.notify_all();
+    }
+
+    // Fills (with `fill`), submits and waits for one transfer; the bytes moved.
+    template <class Fill>
+    size_t awaited(Fill fill)
+    {
+        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        if (!transfer)
+            throw errorOf(LIBUSB_ERROR_NO_MEM);
+        Awaited waiter;
+        fill(transfer);
+        transfer->user_data = &waiter;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_abandoned || m_closing) {
+                libusb_free_transfer(transfer);
+                throw UsbError(UsbStatus::aborted, QString::fromUtf8(libusb_strerror(LIBUSB_ERROR_INTERRUPTED)));
+            }
+            const int rc = libusb_submit_transfer(transfer);
+            if (rc != LIBUSB_SUCCESS) {
+                libusb_free_transfer(transfer);
+                throw errorOf(rc);
+            }
+            m_awaited.push_back(transfer);
+        }
+        {
+            // Completed by the context's event thread, a time-out included.
+            std::unique_lock lock(waiter.mutex);
+            waiter.ended.wait(lock, [&] { return waiter.done; });
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            std::erase(m_awaited, transfer);
+        }
+        const libusb_transfer_status status = transfer->status;
+        const int moved = transfer->actual_length;
+        libusb_free_transfer(transfer);
+        if (status != LIBUSB_TRANSFER_COMPLETED)
+            throw UsbError(statusOfTransfer(status), transferErrorText(status));
+        return static_cast<size_t>(std::max(moved, 0));
+    }
+
     static void LIBUSB_CALL completed(libusb_transfer* transfer)
     {
         auto* read = static_cast<PendingRead*>(transfer->user_data);
@@ -245,7 +323,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_idle;
     std::vector<libusb_transfer*> m_pending;
+    std::vector<libusb_transfer*> m_awaited; // the waited-for transfers in flight
     bool m_closing = false;
+    bool m_abandoned = false;
 };
 
 } // namespace
@@ -356,6 +436,13 @@ std::unique_ptr<UsbInterface> LibusbHost::open(uint64_t registryID)
         libusb_close(handle);
         throw errorOf(rc);
     }
-    m_context->startEvents();
+    try {
+        m_context->startEvents();
+    } catch (...) {
+        // The phone stays free for the next attempt.
+        libusb_release_interface(handle, ifnum);
+        libusb_close(handle);
+        throw;
+    }
     return std::make_unique<LibusbInterface>(m_context, handle, static_cast<uint8_t>(ifnum), std::move(endpoints));
 }

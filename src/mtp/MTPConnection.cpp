@@ -25,6 +25,7 @@ constexpr auto resetPause = 500ms;
 // transfers while that run is the one on the queue.
 struct MTPConnection::RunTicket {
     bool cancelRequested = false; // under the connection's lock
+    bool severed = false;         // given up on; under the connection's lock
 };
 
 // The pending interrupt read. `stopped` is set before the interface goes away,
@@ -128,8 +129,12 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
         try {
             if (cancelled)
                 throw Cancelled();
-            if (!self->m_interface)
+            if (!self->m_interface) {
+                // Closed: the claim is let go of for good.
+                if (self->isClosed())
+                    throw MTPError::gone();
                 self->connect();
+            }
             work();
         } catch (...) {
             error = std::current_exception();
@@ -144,10 +149,27 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
         job->changed.notify_all();
     });
 
-    std::unique_lock lock(job->mutex);
-    job->changed.wait(lock, [&] {
+    const auto over = [&] {
         return job->state == Job::State::done || (job->state == Job::State::queued && cancel.isCancelled());
-    });
+    };
+    std::unique_lock lock(job->mutex);
+    job->changed.wait(lock, [&] { return over() || cancel.isCancelled(); });
+    if (!over()) {
+        // Stopped while running: a phone that answers ends the run between
+        // transfers; one that leaves a transfer unanswered is given up on.
+        bool given = false;
+        while (!job->changed.wait_for(lock, 25ms, over)) {
+            const int64_t since = m_waitingSince.load();
+            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+            if (given || since == 0 || std::chrono::steady_clock::duration(now - since) < stopGrace)
+                continue;
+            lock.unlock();
+            sever(ticket);
+            lock.lock();
+            // From now on every transfer of the run fails at once.
+            given = true;
+        }
+    }
     if (job->state != Job::State::done) {
         job->state = Job::State::dropped;
         throw Cancelled();
@@ -155,8 +177,31 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
     // The failure is the caller's alone from here, whichever thread lets go of the job last.
     const std::exception_ptr error = std::move(job->error);
     lock.unlock();
+    // Whatever a stopped run ends with is the Stop.
+    if (error && cancel.isCancelled())
+        throw Cancelled();
     if (error)
         std::rethrow_exception(error);
+}
+
+void MTPConnection::sever(const std::shared_ptr<RunTicket>& ticket)
+{
+    std::lock_guard lock(m_lock);
+    ticket->severed = true;
+    if (m_activeRun == ticket && m_live)
+        m_live->abandon();
+}
+
+bool MTPConnection::severed() const
+{
+    std::lock_guard lock(m_lock);
+    return m_activeRun && m_activeRun->severed;
+}
+
+bool MTPConnection::isClosed() const
+{
+    std::lock_guard lock(m_lock);
+    return m_closed;
 }
 
 // ---- status checks and closing ---------------------------------------------------
@@ -166,7 +211,7 @@ void MTPConnection::check()
     Status remembered;
     {
         std::lock_guard lock(m_lock);
-        if (m_checkPending || m_status == Status::ready)
+        if (m_checkPending || m_status == Status::ready || m_closed)
             return;
         m_checkPending = true;
         remembered = m_status;
@@ -194,6 +239,10 @@ void MTPConnection::check()
 
 std::shared_future<void> MTPConnection::close()
 {
+    {
+        std::lock_guard lock(m_lock);
+        m_closed = true;
+    }
     auto closed = std::make_shared<std::promise<void>>();
     std::shared_future<void> future = closed->get_future().share();
     m_queue.post([self = shared_from_this(), closed] {
@@ -225,6 +274,13 @@ void MTPConnection::connect()
         // Held by another program, or not ours to open: the user is asked to quit the others.
         setStatus(Status::busy);
         throw MTPError::busy();
+    }
+    {
+        std::lock_guard lock(m_lock);
+        m_live = m_interface.get();
+        // Given up on while the claim was made.
+        if (m_activeRun && m_activeRun->severed)
+            m_live->abandon();
     }
     try {
         findPipes();
@@ -373,6 +429,10 @@ void MTPConnection::disconnect()
     m_bulkOut.reset();
     m_eventPipe.reset();
     m_readBuffer.reset();
+    {
+        std::lock_guard lock(m_lock);
+        m_live = nullptr;
+    }
     m_interface.reset(); // ends the claim
     m_handles.clear();
     m_storageID.reset();

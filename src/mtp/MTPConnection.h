@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -82,6 +83,8 @@ public:
 
     // Ends the session and releases the interface on the work queue, after
     // everything queued before it; the future is ready once that has run.
+    // The connection is closed for good: runs after it fail as the phone's
+    // going does and never claim the interface again.
     std::shared_future<void> close();
 
     // ---- the bridge to the work queue ----------------------------------------
@@ -89,7 +92,10 @@ public:
     // its failure; the caller's thread waits. The interface is claimed first
     // when it is not. Cancelling `cancel` cancels this run only: a run that
     // has not started yet is dropped at once, a running one sees it between
-    // transfers, recovers the session and throws Cancelled.
+    // transfers, recovers the session and throws Cancelled. A phone that
+    // leaves one of the cancelled run's transfers unanswered for stopGrace
+    // has stopped answering and is given up on: the transfers are aborted,
+    // the interface is released, and the next run claims it afresh.
     template <class Body>
     auto run(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&, MTPConnection&>;
 
@@ -116,6 +122,10 @@ public:
 
     // Whether the run in progress was cancelled; read between transfers.
     bool cancelRequested() const;
+
+    // How long a cancelled run's transfer may go unanswered before the phone
+    // is given up on.
+    static constexpr std::chrono::milliseconds stopGrace{150};
 
     // ---- what the session learnt (work queue only) ---------------------------
     std::optional<uint32_t> storageID() const { return m_storageID; }
@@ -192,6 +202,16 @@ private:
     void recover();
     void closeWork();
 
+    // Aborts the transfers of the interface in use while `ticket`'s run is
+    // the one on the queue. Any thread.
+    void sever(const std::shared_ptr<RunTicket>& ticket);
+    // Whether the running run was given up on: recovery would only wait.
+    bool severed() const;
+    bool isClosed() const;
+
+    // Marks a USB request as waiting for the phone while it lives.
+    class Waiting;
+
     void retryingStalePaths(const std::function<void()>& attempt);
     void checkCancel() const;
     void deleteQuietly(uint32_t handle);
@@ -206,6 +226,13 @@ private:
     QString m_name;
     std::shared_ptr<RunTicket> m_activeRun;
     bool m_checkPending = false;
+    bool m_closed = false;
+    // The interface in use, for aborting its transfers from another thread;
+    // set and cleared on the queue.
+    UsbInterface* m_live = nullptr;
+    // When the USB request now waiting for the phone began (steady clock
+    // ticks); 0 when none waits.
+    std::atomic<int64_t> m_waitingSince{0};
 
     // Work queue only.
     std::unique_ptr<UsbInterface> m_interface;

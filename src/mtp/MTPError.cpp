@@ -25,8 +25,8 @@ MTPError MTPError::failed(const QString& sentence)
 MTPError MTPError::busy()
 {
     return {Kind::busy, {},
-            QStringLiteral("Another app is using the phone's file transfer. Quit Android File Transfer, Image Capture "
-                           "or Photos and try again.")};
+            QStringLiteral("Another app, such as the file manager, is using the phone's file transfer. Quit it and "
+                           "try again.")};
 }
 
 MTPError MTPError::locked()

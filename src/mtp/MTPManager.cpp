@@ -61,10 +61,14 @@ std::vector<std::shared_ptr<MTPConnection>> MTPManager::update(const std::vector
             }
             continue;
         }
-        auto& connection = m_connections[item.registryID];
-        if (!connection)
-            connection = std::make_shared<MTPConnection>(m_host, item.registryID, item.serial, item.name);
-        live.push_back(connection);
+        auto connection = m_connections.find(item.registryID);
+        if (connection == m_connections.end()) {
+            // Made before it is entered: a connection that cannot start (no
+            // thread for its queue) leaves no empty entry behind.
+            auto made = std::make_shared<MTPConnection>(m_host, item.registryID, item.serial, item.name);
+            connection = m_connections.emplace(item.registryID, std::move(made)).first;
+        }
+        live.push_back(connection->second);
     }
     return live;
 }

@@ -423,7 +423,24 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
 void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
 {
     mtppaths::checkUsable(path);
-    withPaths([&] { makeFolders(path); }, cancel);
+    const QStringList components = parts(path);
+    if (components.isEmpty())
+        return; // the storage itself
+    withPaths(
+        [&] {
+            // Only inside a folder that is there: one deleted on the phone
+            // meanwhile fails as missing instead of being made again.
+            const uint32_t parent = resolve(mtppaths::parentPath(path));
+            try {
+                resolve(path);
+                return; // there already
+            } catch (const MTPError& error) {
+                if (error.kind() != MTPError::Kind::notFound)
+                    throw;
+            }
+            m_handles.insert(components.join(QLatin1Char('/')), createFolder(components.last(), parent));
+        },
+        cancel);
 }
 
 void MTPConnection::move(const QString& from, const QString& to, const Cancel& cancel)
@@ -490,7 +507,7 @@ DeviceInfo MTPConnection::info(const Cancel& cancel)
                 readStorageInfo(self.fetch(Operation::getStorageInfo, {self.requireStorage()}, doThat));
             facts.storageTotal = static_cast<int64_t>(storage.maxCapacity);
             facts.storageFree = static_cast<int64_t>(storage.freeSpace);
-            return facts;
+            return facts.possible();
         },
         cancel);
 }

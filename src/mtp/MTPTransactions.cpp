@@ -58,6 +58,20 @@ void appendHeader(QByteArray& out, uint32_t length, uint16_t type, uint16_t code
 
 } // namespace
 
+class MTPConnection::Waiting {
+public:
+    explicit Waiting(MTPConnection& connection) : m_connection(connection)
+    {
+        m_connection.m_waitingSince = std::max<int64_t>(1, std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    ~Waiting() { m_connection.m_waitingSince = 0; }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+private:
+    MTPConnection& m_connection;
+};
+
 std::vector<uint32_t> MTPConnection::transact(uint16_t code, const std::vector<uint32_t>& params, const Send& send,
                                               int64_t sendLength, const Receive& receive, const QString& what)
 {
@@ -240,6 +254,7 @@ void MTPConnection::write(QByteArrayView bytes)
     if (!m_bulkOut || !m_interface)
         throw MTPError::gone();
     try {
+        const Waiting waiting(*this);
         m_interface->bulkOut(*m_bulkOut, bytes, m_timeout);
     } catch (const UsbError& error) {
         if (error.status() == UsbStatus::stall) {
@@ -271,6 +286,7 @@ QByteArrayView MTPConnection::transfer()
     if (!m_bulkIn || !m_readBuffer || !m_interface)
         throw MTPError::gone();
     try {
+        const Waiting waiting(*this);
         const size_t moved = m_interface->bulkIn(*m_bulkIn, m_readBuffer.get(), transferUnit, m_timeout);
         return QByteArrayView(m_readBuffer.get(), static_cast<qsizetype>(moved));
     } catch (const UsbError& error) {
@@ -301,6 +317,7 @@ void MTPConnection::sendClassRequest(uint8_t request, const QByteArray& body)
     if (!m_interface)
         return;
     try {
+        const Waiting waiting(*this);
         m_interface->controlOut(mtp::ClassRequest::requestType, request, 0, m_interface->number(),
                                 QByteArrayView(body).first(std::min<qsizetype>(body.size(), 0xFFFF)), controlTimeout);
     } catch (const std::exception&) {
@@ -326,6 +343,11 @@ void MTPConnection::recover()
 {
     if (m_recovering)
         return;
+    // Given up on: the phone is not waited for again in this run.
+    if (severed()) {
+        disconnect();
+        return;
+    }
     m_recovering = true;
     QByteArray body;
     uchar bytes[6];
@@ -335,11 +357,13 @@ void MTPConnection::recover()
     sendClassRequest(mtp::ClassRequest::cancel, body);
     drain();
     disconnect();
-    std::this_thread::sleep_for(reconnectPause);
-    try {
-        connect();
-    } catch (const std::exception&) {
-        // The connection stays released; the next run tries again.
+    if (!isClosed() && !severed()) {
+        std::this_thread::sleep_for(reconnectPause);
+        try {
+            connect();
+        } catch (const std::exception&) {
+            // The connection stays released; the next run tries again.
+        }
     }
     m_recovering = false;
 }

@@ -91,6 +91,11 @@ public:
     virtual void abortPipe(uint8_t endpoint) = 0;
     // Clears a halted endpoint; throws UsbError.
     virtual void clearStall(uint8_t endpoint) = 0;
+
+    // Gives up on a device that stopped answering: the transfers in progress
+    // on the interface end with `aborted` at once, and so does every transfer
+    // asked for later, until the interface is destroyed. Safe from any thread.
+    virtual void abandon() = 0;
 };
 
 class UsbHost {

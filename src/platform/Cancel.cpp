@@ -2,8 +2,30 @@
 
 #include "Error.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+
 void Cancel::check() const
 {
     if (isCancelled())
         throw Cancelled();
 }
+
+TimeLimit::TimeLimit(std::chrono::milliseconds limit)
+{
+    try {
+        m_timer = std::jthread([source = m_source, limit](std::stop_token ended) mutable {
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, ended, limit, [] { return false; });
+            if (!ended.stop_requested())
+                source.request_stop();
+        });
+    } catch (const std::system_error&) {
+        m_source.request_stop();
+    }
+}
+
+TimeLimit::~TimeLimit() = default;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <stop_token>
+#include <thread>
 
 // The cancellation token that every blocking operation takes as its last
 // parameter. Blocking code registers a std::stop_callback on token() to end
@@ -16,4 +18,23 @@ public:
 
 private:
     std::stop_token m_token;
+};
+
+// A token cancelled once `limit` has passed: for the clean-up after a Stop,
+// which must end soon whatever the phone does. Without a thread to time it
+// the token is cancelled at once.
+class TimeLimit {
+public:
+    explicit TimeLimit(std::chrono::milliseconds limit);
+    ~TimeLimit(); // ends the timer at once
+
+    TimeLimit(const TimeLimit&) = delete;
+    TimeLimit& operator=(const TimeLimit&) = delete;
+
+    Cancel cancel() const { return Cancel(m_source.get_token()); }
+    bool expired() const { return m_source.stop_requested(); }
+
+private:
+    std::stop_source m_source;
+    std::jthread m_timer;
 };

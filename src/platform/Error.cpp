@@ -16,6 +16,24 @@ SystemError SystemError::fromErrno(const QString& what, int errorNumber)
     return SystemError(what + QStringLiteral(": ") + reason + QLatin1Char('.'), errorNumber);
 }
 
+NoThreadError::NoThreadError(int errorNumber)
+    : SystemError(fromErrno(QStringLiteral("Couldn't start a worker thread"), errorNumber))
+{
+}
+
+bool NoThreadError::matches(const std::exception_ptr& error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const NoThreadError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<QString> failureText(const std::exception_ptr& error)
 {
     if (!error)

@@ -41,6 +41,16 @@ private:
     int m_errno;
 };
 
+// No thread could be made for background work. Task delivers it as the
+// task's own failure; work that keeps its other failures quiet still shows
+// this one, since nothing of it ran.
+class NoThreadError : public SystemError {
+public:
+    explicit NoThreadError(int errorNumber);
+
+    static bool matches(const std::exception_ptr& error);
+};
+
 // The user sentence for any exception coming out of background work; nothing
 // for a cancellation, which is not a failure.
 std::optional<QString> failureText(const std::exception_ptr& error);

@@ -1,10 +1,12 @@
 #include "SerialQueue.h"
 
+#include "WorkerPool.h"
+
 #include <pthread.h>
 
 SerialQueue::SerialQueue(QString name) : m_name(std::move(name)), m_state(std::make_shared<State>())
 {
-    m_thread = std::thread([state = m_state] { loop(state); });
+    m_thread = WorkerPool::shared().ownThread([state = m_state] { loop(state); });
     m_threadId = m_thread.get_id();
     // Thread names are limited to 15 bytes; they only help debugging.
     pthread_setname_np(m_thread.native_handle(), m_name.left(15).toUtf8().constData());

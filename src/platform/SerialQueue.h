@@ -16,6 +16,7 @@
 // queued. Used where a device must see one request at a time.
 class SerialQueue {
 public:
+    // Throws NoThreadError when no thread can be made.
     explicit SerialQueue(QString name);
     // Runs what is already queued, then stops the thread.
     ~SerialQueue();

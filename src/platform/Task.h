@@ -27,6 +27,8 @@ public:
     // Runs work(cancel) on a worker thread. When it returns, done(result) runs
     // on the receiver's thread; when it throws, failed(exception) does. Neither
     // runs once the receiver has been destroyed, so callbacks may capture it.
+    // Never throws: when no thread can be started, that is the task's failure,
+    // delivered to failed() later on the receiver's thread like any other.
     template <class Work, class Done, class Failed>
     static Task run(QObject* receiver, Work&& work, Done&& done, Failed&& failed);
 
@@ -71,8 +73,10 @@ Task Task::run(QObject* receiver, Work&& work, Done&& done, Failed&& failed)
     std::stop_source stop;
     auto* courier = new taskdetail::Courier(receiver);
     auto link = courier->link();
+    // Shared with the start-failure path below: the job is dropped unrun then.
+    auto onFailure = std::make_shared<std::decay_t<Failed>>(std::forward<Failed>(failed));
     auto job = [link, work = std::forward<Work>(work), done = std::forward<Done>(done),
-                failed = std::forward<Failed>(failed)](std::stop_token token) mutable {
+                onFailure](std::stop_token token) mutable {
         Cancel cancel(std::move(token));
         std::function<void()> deliver;
         try {
@@ -84,17 +88,14 @@ Task Task::run(QObject* receiver, Work&& work, Done&& done, Failed&& failed)
                 deliver = [done = std::move(done), result]() mutable { done(std::move(*result)); };
             }
         } catch (...) {
-            deliver = [failed = std::move(failed), error = std::current_exception()]() mutable {
-                failed(error);
-            };
+            deliver = [onFailure, error = std::current_exception()] { (*onFailure)(error); };
         }
         taskdetail::Courier::post(link, std::move(deliver));
     };
     try {
         taskdetail::startOnWorker(std::move(job), stop);
     } catch (...) {
-        delete courier;
-        throw;
+        taskdetail::Courier::post(link, [onFailure, error = std::current_exception()] { (*onFailure)(error); });
     }
     return Task(std::move(stop));
 }

@@ -78,7 +78,7 @@ void WorkerPool::start(std::function<void(std::stop_token)> job, std::stop_sourc
 {
     std::unique_lock lock(d->mutex);
     if (d->refused)
-        throw SystemError::fromErrno(QStringLiteral("Couldn't start a worker thread"), EAGAIN);
+        throw NoThreadError(EAGAIN);
     if (d->closing)
         stop.request_stop();
     d->queue.push_back(Job{std::move(job), std::move(stop)});
@@ -91,7 +91,21 @@ void WorkerPool::start(std::function<void(std::stop_token)> job, std::stop_sourc
         ++d->threads;
     } catch (const std::system_error& e) {
         d->queue.pop_back();
-        throw SystemError::fromErrno(QStringLiteral("Couldn't start a worker thread"), e.code().value());
+        throw NoThreadError(e.code().value());
+    }
+}
+
+std::thread WorkerPool::ownThread(std::function<void()> body)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->refused)
+            throw NoThreadError(EAGAIN);
+    }
+    try {
+        return std::thread(std::move(body));
+    } catch (const std::system_error& e) {
+        throw NoThreadError(e.code().value());
     }
 }
 

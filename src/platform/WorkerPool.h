@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <stop_token>
+#include <thread>
 
 // Threads for blocking background work. A job never waits for a free thread:
 // adb commands and transfers may block for minutes, so the pool grows as
@@ -11,8 +12,15 @@ class WorkerPool {
 public:
     static WorkerPool& shared();
 
-    // Runs job on a worker thread with the stop token of `stop`.
+    // Runs job on a worker thread with the stop token of `stop`. Throws
+    // NoThreadError when no thread can be made; Task::run turns that into the
+    // task's failure, so only callers of start() itself handle it.
     void start(std::function<void(std::stop_token)> job, std::stop_source stop = {});
+
+    // A thread of its own, outside the pool, for work that lives as long as
+    // its owner (a device's queue, a stream's reader). Throws NoThreadError
+    // as start() does.
+    std::thread ownThread(std::function<void()> body);
 
     // Asks every running job to stop and waits for all of them, at most
     // `limit`. Called once when the application quits. Returns whether every
@@ -23,7 +31,7 @@ public:
     int activeJobs() const;
 
     // Tests stand in for a system out of threads: while refused, start()
-    // fails as it does when no thread can be made.
+    // and ownThread() fail as they do when no thread can be made.
     void refuseThreadsForTesting(bool refuse);
 
     WorkerPool(const WorkerPool&) = delete;

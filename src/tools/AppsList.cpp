@@ -161,7 +161,7 @@ void AppsList::buildToolbar(QWidget* widget)
     connect(m_showSystem, &QAction::toggled, m_filter, &AppsFilter::setShowSystem);
 
     m_install = bar->addAction(Look::symbolIcon(QStringLiteral("plus.app"), ink), QStringLiteral("Install APK"));
-    m_install->setToolTip(QStringLiteral("Install an APK file from your Mac"));
+    m_install->setToolTip(QStringLiteral("Install an APK file from your computer"));
     m_install->setEnabled(bool(m_onInstall));
     connect(m_install, &QAction::triggered, this, [this] {
         if (m_onInstall)

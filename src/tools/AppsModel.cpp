@@ -2,6 +2,7 @@
 #include "PlainText.h"
 
 #include "BrowserModel.h"
+#include "BrowserPaths.h"
 #include "Error.h"
 #include "FileManager.h"
 #include "OwnedDialog.h"
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -96,9 +98,14 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
 {
     const QStringList paths =
         ADB::packageNames(adb.shell(serial, QStringLiteral("pm path ") + ADB::quote(app.package), cancel));
-    if (paths.isEmpty())
+    // Each part is pulled into the save under its name on the phone: a name
+    // that isn't one ("..", none) would put it somewhere else.
+    const auto unusable = [](const QString& path) {
+        return browserpaths::refusal(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), {}).has_value();
+    };
+    if (paths.isEmpty() || std::any_of(paths.begin(), paths.end(), unusable))
         throw ADBError::failed(QStringLiteral("The phone didn't say where this app is stored."));
-    const QString base = AppsModel::saveName(app);
+
     // A new home may have no Downloads folder yet.
     std::error_code made;
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), made);
@@ -106,7 +113,7 @@ QStringList savePackage(const ADB& adb, const QString& serial, const InstalledAp
         throw SystemError::fromErrno(QStringLiteral("Couldn’t create the folder “%1”").arg(folder), made.value());
     const QString inFolder = QDir(folder).absolutePath() + QLatin1Char('/');
     const bool split = paths.size() > 1;
-    const QString target = makeFresh(inFolder + base + (split ? QString() : QStringLiteral(".apk")), split);
+    const QString target = makeFresh(inFolder + AppsModel::saveName(app, split ? QString() : QStringLiteral(".apk")), split);
     // adb leaves what it had of a file cut short under its name: a package
     // cut short would look like a whole one, and half an app is no app.
     QStringList pulled;
@@ -202,6 +209,12 @@ void AppsModel::setLoading(int running)
 
 void AppsModel::reload(std::function<void()> done)
 {
+    // Nobody shows the list any more; its adb would run until the phone answers.
+    if (m_dropped) {
+        if (done)
+            done();
+        return;
+    }
     // Its answer would be dropped anyway; a phone that hangs must not pile up adb.
     m_reloadTask.cancel();
     const quint64 reload = ++m_latestReload;
@@ -368,15 +381,11 @@ void AppsModel::saveAPK(const InstalledApp& app, const QString& folder)
             QStringLiteral("Couldn’t save “") + app.package + QStringLiteral("”: "));
 }
 
-QString AppsModel::saveName(const InstalledApp& app)
+QString AppsModel::saveName(const InstalledApp& app, const QString& ending)
 {
     QString name = app.package;
     if (app.version)
         name += QLatin1Char(' ') + *app.version;
     // Both parts come from the phone: the result must stay one name inside the chosen folder.
-    name.replace(QLatin1Char('/'), QLatin1Char('-'));
-    name.replace(QChar(u'\0'), QLatin1Char('-'));
-    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
-        name = QStringLiteral("-") + name;
-    return name;
+    return browserpaths::nameFromPhone(name, ending, QStringLiteral("App"));
 }

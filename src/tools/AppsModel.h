@@ -73,9 +73,9 @@ public:
     // does not finish removes what it made, and nothing else.
     void saveAPK(const InstalledApp& app, const QString& folder);
 
-    // The saved file's or folder's name before numbering: the package and
-    // the version, with what could leave the chosen folder replaced.
-    static QString saveName(const InstalledApp& app);
+    // The saved file's (`ending` ".apk") or folder's name before numbering:
+    // the package and the version made one name within the chosen folder.
+    static QString saveName(const InstalledApp& app, const QString& ending = {});
     // The confirmation box as the person sees it, not yet shown.
     static std::unique_ptr<class QMessageBox> confirmation(const QString& message, const QString& informative,
                                                             const QString& button);

@@ -1,6 +1,7 @@
 #include "LogcatModel.h"
 
 #include "ADBStream.h"
+#include "BrowserPaths.h"
 #include "Error.h"
 #include "OwnedDialog.h"
 
@@ -352,7 +353,7 @@ void LogcatModel::save()
     // went); the question and the warning, copies, outlive it.
     const auto askSaveFile = m_prompts.askSaveFile;
     const auto warn = m_prompts.warn;
-    const std::optional<QString> path = askSaveFile(m_name + QStringLiteral(" logcat.txt"));
+    const std::optional<QString> path = askSaveFile(browserpaths::nameFromPhone(m_name, QStringLiteral(" logcat.txt")));
     if (!path || path->isEmpty())
         return;
     const QByteArray text = raws.join(QLatin1Char('\n')).toUtf8();

@@ -7,6 +7,7 @@
 #include "FileListView.h"
 #include "Glass.h"
 #include "Motion.h"
+#include "OwnDrag.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "Look.h"
@@ -71,7 +72,7 @@ BrowserPane::BrowserPane(const Environment& env, QWidget* parent) : QWidget(pare
     m_emptyText->setWordWrap(true);
     Look::setForeground(m_emptyText, Look::secondary(palette()));
     empty->addWidget(m_emptyText);
-    m_dragHint = new QLabel(QStringLiteral("Drag files here from Finder to copy them to the phone."), m_emptyPage);
+    m_dragHint = new QLabel(QStringLiteral("Drag files here from the file manager to copy them to the phone."), m_emptyPage);
     m_dragHint->setObjectName(QStringLiteral("dragHint"));
     m_dragHint->setAlignment(Qt::AlignCenter);
     m_dragHint->setWordWrap(true);
@@ -285,8 +286,10 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::DragEnter: {
         auto* drag = static_cast<QDragEnterEvent*>(event);
-        // The window's own items going out are not dropped back in.
-        if (drag->mimeData()->hasUrls() && !drag->source()) {
+        // The window's own items going out are not dropped back in. While a
+        // job runs a drop could not be copied: the sender is told so, and
+        // the status line says what it waits for.
+        if (drag->mimeData()->hasUrls() && !OwnDrag::isOwn(drag) && !m_env.model->refuseWhileJobRuns(false)) {
             // Always a copy: a move would let the sender delete the originals.
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -298,7 +301,15 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!drag->mimeData()->hasUrls() || drag->source()) {
+        if (!drag->mimeData()->hasUrls() || OwnDrag::isOwn(drag)) {
+            drag->ignore();
+            return true;
+        }
+        // A job that began during the drag.
+        if (m_env.model->job()) {
+            if (m_dropTargeted)
+                m_env.model->refuseWhileJobRuns(false);
+            setDropTargeted(false);
             drag->ignore();
             return true;
         }
@@ -312,7 +323,8 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
-        if (drop->source()) {
+        // A sender may drop what was refused at the last move.
+        if (OwnDrag::isOwn(drop) || m_env.model->refuseWhileJobRuns(false)) {
             drop->ignore();
             return true;
         }

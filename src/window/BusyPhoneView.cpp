@@ -17,8 +17,7 @@ BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidg
     column->addStretch();
     m_message = new EmptyStateView(
         QStringLiteral("hand.raised.fill"), QStringLiteral("Another app is using ") + device.model,
-        QStringLiteral("Only one app at a time can use a phone's file transfer. Quit Android File Transfer, Image "
-                       "Capture or Photos, and Vantelorquist connects on its own."),
+        detailText({}),
         std::nullopt, this);
     m_message->setMaximumHeight(360);
     column->addWidget(m_message);
@@ -40,6 +39,16 @@ BusyPhoneView::BusyPhoneView(const Environment& env, const Device& device, QWidg
     refresh();
 }
 
+QString BusyPhoneView::detailText(const QStringList& names)
+{
+    // The programs that hold it where they are found; a desktop's file
+    // manager is the usual one otherwise.
+    const QString which = names.isEmpty() ? QStringLiteral("the other app, such as the file manager")
+                                          : names.join(QStringLiteral(" and "));
+    return QStringLiteral("Only one app at a time can use a phone's file transfer. Quit ") + which
+           + QStringLiteral(", and Vantelorquist connects on its own.");
+}
+
 QString BusyPhoneView::quitTitle(const QStringList& names)
 {
     return QStringLiteral("Quit ") + names.join(QStringLiteral(" and "));
@@ -48,6 +57,7 @@ QString BusyPhoneView::quitTitle(const QStringList& names)
 void BusyPhoneView::refresh()
 {
     const QStringList& names = m_env.model->conflictingApps();
+    m_message->setDetail(detailText(names));
     m_quit->setText(quitTitle(names));
     m_quit->setVisible(!names.isEmpty());
 }

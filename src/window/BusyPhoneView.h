@@ -19,6 +19,8 @@ public:
     // Hidden while no such application runs.
     QPushButton* quitButton() const { return m_quit; }
 
+    // What to quit so that the phone connects: the names, or the usual one.
+    static QString detailText(const QStringList& names);
     // "Quit " and the names joined by " and ".
     static QString quitTitle(const QStringList& names);
 

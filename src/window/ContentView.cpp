@@ -208,15 +208,15 @@ void ContentView::buildToolbar()
     connect(m_newFolder, &QAction::triggered, model, [model] { model->setShowingNewFolder(true); });
     bar->addAction(m_newFolder);
     m_copyToPhone = toolbarAction(QStringLiteral("Copy to Phone"), QStringLiteral("square.and.arrow.up"),
-                                  QStringLiteral("Copy files from your Mac to this folder"), this, this);
+                                  QStringLiteral("Copy files from your computer to this folder"), this, this);
     // Queued: a panel's own loop must not run under the click of the window's
     // toolbar or menu, which the window may take along when it goes meanwhile.
     connect(
         m_copyToPhone, &QAction::triggered, model, [model] { model->chooseAndUpload(std::nullopt); },
         Qt::QueuedConnection);
     bar->addAction(m_copyToPhone);
-    m_copyToMac = toolbarAction(QStringLiteral("Copy to Mac"), QStringLiteral("square.and.arrow.down"),
-                                QStringLiteral("Copy the selected items to your Mac"), this, this);
+    m_copyToMac = toolbarAction(QStringLiteral("Copy to Computer"), QStringLiteral("square.and.arrow.down"),
+                                QStringLiteral("Copy the selected items to your computer"), this, this);
     connect(
         m_copyToMac, &QAction::triggered, model, [model] { model->download(model->selectedEntries()); },
         Qt::QueuedConnection);

@@ -147,7 +147,7 @@ DevicePanel::DevicePanel(const Environment& env, QWidget* parent) : QWidget(pare
     const Tool table[] = {
         {"Mirror", "rectangle.on.rectangle", "Mirror the screen (Ctrl+Alt+M)", window(QStringLiteral("mirror")),
          m_env.canOpen(QStringLiteral("mirror"))},
-        {"Capture", "camera", "Save a screenshot to your Mac (Ctrl+Alt+P)", [model] { model->takeScreenshot(); }, true},
+        {"Capture", "camera", "Save a screenshot to your computer (Ctrl+Alt+P)", [model] { model->takeScreenshot(); }, true},
         {"Record", "record.circle", "Record the screen to a video, up to 3 minutes (Ctrl+Alt+R)",
          [model] { model->toggleRecording(); }, true},
         {"Apps", "square.grid.2x2", "Manage installed apps (Ctrl+Alt+A)", window(QStringLiteral("apps")),

@@ -1,6 +1,7 @@
 #include "DevicePanelViews.h"
 
 #include "Accessibility.h"
+#include "Digits.h"
 #include "Glass.h"
 #include "Look.h"
 #include "Theme.h"
@@ -108,8 +109,11 @@ DeviceTile::DeviceTile(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("deviceTile"));
     // The badge stands 4 past the face's corner.
     setFixedSize(tileSize + 4, tileSize + 4);
-    new AccentTile(QStringLiteral("smartphone"), tileSize, 11, 0.65, this);
+    auto* face = new AccentTile(QStringLiteral("smartphone"), tileSize, 11, 0.65, this);
     m_badgeView = new TileBadge(this);
+    // One shadow below the face and its badge, on the card, where this box's
+    // edge 4 past the face would cut it off.
+    face->castShadowFrom(this);
     m_badgeView->move(tileSize - badgeSize + 4, tileSize - badgeSize + 4);
     Accessibility::hide(this);
 }
@@ -240,7 +244,7 @@ RecordingBadge::RecordingBadge(QWidget* parent)
     : QAbstractButton(parent), m_now([] { return QDateTime::currentDateTimeUtc(); })
 {
     setObjectName(QStringLiteral("recordingBadge"));
-    setToolTip(QStringLiteral("Stop recording and copy the video to your Mac"));
+    setToolTip(QStringLiteral("Stop recording and copy the video to your computer"));
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     const QFont caption = Look::caption(font());
@@ -252,7 +256,8 @@ RecordingBadge::RecordingBadge(QWidget* parent)
     dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(Look::red().name()));
     Accessibility::hide(dot);
     row->addWidget(dot);
-    m_time = new QLabel(this);
+    // Digits of one width: the text keeps its width as the seconds go by.
+    m_time = new DigitsLabel(this);
     m_time->setObjectName(QStringLiteral("recordingTime"));
     m_time->setFont(caption);
     row->addWidget(m_time);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class DigitsLabel;
 class GlassSurface;
 
 // A text of one line, cut with an ellipsis where it does not fit, shown as
@@ -105,7 +106,7 @@ protected:
 private:
     void tick();
 
-    QLabel* m_time;
+    DigitsLabel* m_time;
     QDateTime m_started;
     std::function<QDateTime()> m_now;
     QBasicTimer m_timer;

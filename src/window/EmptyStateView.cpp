@@ -72,3 +72,9 @@ QString EmptyStateView::detail() const
 {
     return m_detail->text();
 }
+
+void EmptyStateView::setDetail(const QString& detail)
+{
+    m_detail->setText(detail);
+    m_detail->setMinimumHeight(m_detail->heightForWidth(m_detail->width()));
+}

@@ -19,6 +19,7 @@ public:
 
     QString title() const;
     QString detail() const;
+    void setDetail(const QString& detail);
     // None when there is no command.
 
 private:

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "BrowserPaths.h"
+#include "OwnDrag.h"
 #include "Paths.h"
 #include "EntryMenu.h"
 #include "FileIcons.h"
@@ -269,7 +270,7 @@ void FileGridView::mouseMoveEvent(QMouseEvent* event)
     drag->setMimeData(m_env.model->itemProvider(entry));
     drag->setPixmap(FileIcons::icon(entry).pixmap(48, 48));
     // A copy only: the phone keeps its item.
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    OwnDrag::exec(drag, Qt::CopyAction, Qt::CopyAction);
 }
 
 void FileGridView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -429,7 +430,7 @@ namespace {
 // dropped back in.
 bool takesDrag(const QDropEvent* event)
 {
-    return event->mimeData()->hasUrls() && !event->source();
+    return event->mimeData()->hasUrls() && !OwnDrag::isOwn(event);
 }
 
 } // namespace
@@ -439,12 +440,21 @@ bool takesDrag(const QDropEvent* event)
 // destination at each move.
 void FileGridView::dragEnterEvent(QDragEnterEvent* event)
 {
+    // While a job runs a drop could not be copied: the sender is told so,
+    // and the status line says what it waits for.
+    if (takesDrag(event) && m_env.model->refuseWhileJobRuns(false)) {
+        event->ignore();
+        return;
+    }
     dragMoveEvent(event);
 }
 
 void FileGridView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!takesDrag(event)) {
+    if (!takesDrag(event) || m_env.model->job()) {
+        // A job that began during the drag says so once.
+        if (m_dropTarget >= 0 || m_overCurrentFolder)
+            m_env.model->refuseWhileJobRuns(false);
         setDropTarget(-1, false);
         event->ignore();
         return;
@@ -467,8 +477,9 @@ void FileGridView::dropEvent(QDropEvent* event)
     const int folder = folderAt(event->position().toPoint());
     setDropTarget(-1, false);
     const QList<QUrl> files = takesDrag(event) ? WindowRules::fileUrls(event->mimeData()->urls()) : QList<QUrl>();
-    if (files.isEmpty()) {
-        // Web links alone are refused.
+    // Web links alone are refused; so is any drop while a job runs, which a
+    // sender may make after its last move was refused.
+    if (files.isEmpty() || m_env.model->refuseWhileJobRuns(false)) {
         event->ignore();
         return;
     }

@@ -6,6 +6,7 @@
 #include "EntryMenu.h"
 #include "FileIcons.h"
 #include "Look.h"
+#include "OwnDrag.h"
 #include "WindowRules.h"
 
 #include <QContextMenuEvent>
@@ -381,5 +382,5 @@ void FileListView::startDrag(Qt::DropActions)
     drag->setMimeData(m_env.model->itemProvider(entries));
     drag->setPixmap(FileIcons::icon(entry).pixmap(32, 32));
     // A copy only: the phone keeps its item.
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    OwnDrag::exec(drag, Qt::CopyAction, Qt::CopyAction);
 }

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Look.h"
+#include "OwnDrag.h"
 #include "WindowRules.h"
 
 #include <QDragEnterEvent>
@@ -74,8 +75,9 @@ void PathSegment::paintEvent(QPaintEvent*)
 void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 {
     // The folder shown takes its drops in the pane below.
-    // The folder shown, and this window's own items, take no drop here.
-    if (m_current || !event->mimeData()->hasUrls() || event->source()) {
+    // The folder shown, and this window's own items, take no drop here;
+    // nor does any while a job runs, and the status line says why.
+    if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
         event->ignore();
         return;
     }
@@ -85,7 +87,7 @@ void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 
 void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_current) {
+    if (m_current || m_model->job()) {
         event->ignore();
         return;
     }
@@ -95,7 +97,7 @@ void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 
 void PathSegment::dropEvent(QDropEvent* event)
 {
-    if (m_current || event->source()) {
+    if (m_current || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
         event->ignore();
         return;
     }

@@ -32,7 +32,7 @@ StatusBar::StatusBar(BrowserModel* model, QWidget* parent) : QWidget(parent), m_
     column->addWidget(m_line);
 
     for (auto signal : {&BrowserModel::visibleEntriesChanged, &BrowserModel::selectionChanged,
-                        &BrowserModel::entriesChanged, &BrowserModel::deviceInfoChanged})
+                        &BrowserModel::entriesChanged, &BrowserModel::deviceInfoChanged, &BrowserModel::noticeChanged})
         connect(model, signal, this, &StatusBar::update);
     update();
 }
@@ -66,6 +66,10 @@ QString StatusBar::text() const
 
 void StatusBar::update()
 {
+    if (const std::optional<QString>& notice = m_model->notice()) {
+        m_line->setText(*notice);
+        return;
+    }
     const bool hasSelection = !m_model->selection().isEmpty();
     const QList<RemoteEntry> selected = hasSelection ? m_model->selectedEntries() : QList<RemoteEntry>();
     qsizetype counted = m_model->visibleEntries().size();

@@ -12,7 +12,8 @@ class BrowserModel;
 class QLabel;
 
 // The line under the listing: how many items show, how many are selected
-// and how large the selected files are, and the phone's free space.
+// and how large the selected files are, and the phone's free space; while the
+// model has a notice (a refused request, a folder gone), that instead.
 class StatusBar : public QWidget {
     Q_OBJECT
 public:

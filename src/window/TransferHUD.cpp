@@ -98,6 +98,8 @@ TransferHUD::TransferHUD(BrowserModel* model, QWidget* parent) : QWidget(parent)
     outer->setContentsMargins(0, 0, 0, 0);
     auto* surface = new GlassSurface(GlassSurface::Shape::capsule, 0, false, this);
     outer->addWidget(surface);
+    // The capsule fills this box: the shadow falls from the box, over the pane.
+    surface->castShadowFrom(this);
     m_row = surface;
     auto* row = new QHBoxLayout(surface);
     row->setSpacing(12);

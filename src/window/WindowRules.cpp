@@ -79,12 +79,12 @@ QList<MenuItem> entryMenu(const QList<RemoteEntry>& items)
     bool anyFolder = false;
     for (const RemoteEntry& entry : items)
         anyFolder = anyFolder || entry.isDirectory;
-    // One slot: "Open" for a single folder, "Open on Mac" for files only.
+    // One slot: "Open" for a single folder, "Open on Computer" for files only.
     if (n == 1 && items.first().isDirectory)
         menu.append({Action::open, QStringLiteral("Open")});
     else if (!anyFolder)
-        menu.append({Action::openOnMac, QStringLiteral("Open on Mac")});
-    menu.append({Action::copyToMac, QStringLiteral("Copy to Mac…")});
+        menu.append({Action::openOnMac, QStringLiteral("Open on Computer")});
+    menu.append({Action::copyToMac, QStringLiteral("Copy to Computer…")});
     menu.append({Action::copyPaths, n == 1 ? QStringLiteral("Copy Path") : QStringLiteral("Copy Paths")});
     menu.append({Action::separator, QString()});
     if (n == 1)

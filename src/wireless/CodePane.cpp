@@ -37,6 +37,15 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     return label;
 }
 
+// The quaternary fill at `opacity`: the shared fill is already at the
+// panels' 0.35.
+QColor quaternaryAt(const QPalette& palette, qreal opacity)
+{
+    QColor fill = Look::quaternaryFill(palette);
+    fill.setAlphaF(float(std::min(1.0, fill.alphaF() * opacity / 0.35)));
+    return fill;
+}
+
 // A rounded panel on the faint quaternary fill.
 class Panel : public QWidget {
 public:
@@ -47,12 +56,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        // The shared faint fill is already at the panels' strength; the
-        // code field's own background is stronger.
-        QColor fill = Look::quaternaryFill(palette());
-        fill.setAlphaF(float(std::min(1.0, fill.alphaF() * m_alpha / 0.35)));
         painter.setPen(Qt::NoPen);
-        painter.setBrush(fill);
+        painter.setBrush(quaternaryAt(palette(), m_alpha));
         painter.drawRoundedRect(QRectF(rect()), 10, 10);
     }
 
@@ -229,7 +234,8 @@ CodePane::CodePane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet
     placeholder.setAlphaF(0.4f);
     fieldPalette.setColor(QPalette::PlaceholderText, placeholder);
     m_codeField->setPalette(fieldPalette);
-    QColor fieldFill = Look::quaternaryFill(palette());
+    // Stronger than the panel it stands on.
+    const QColor fieldFill = quaternaryAt(palette(), 0.5);
     // Made before it joins the sheet, and a style sheet's palette starts from
     // the application's: the sheet's tint is named here.
     m_codeField->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 8px; "

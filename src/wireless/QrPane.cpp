@@ -151,7 +151,7 @@ QrPane::QrPane(WirelessConnectView& sheet) : QWidget(nullptr), m_sheet(sheet)
 
     auto* column = new QVBoxLayout;
     column->setSpacing(14);
-    column->addWidget(step(1, QStringLiteral("Connect the phone to the same Wi-Fi network as this Mac."), Qt::PlainText,
+    column->addWidget(step(1, QStringLiteral("Connect the phone to the same Wi-Fi network as this computer."), Qt::PlainText,
                            this));
     column->addWidget(step(2,
                            QStringLiteral("On the phone, open <b>Developer options › Wireless debugging</b>, then tap "

@@ -1,5 +1,6 @@
 #include "StatusPill.h"
 
+#include "Accessibility.h"
 #include "Look.h"
 #include "Motion.h"
 #include "Spinner.h"
@@ -81,8 +82,8 @@ StatusPill::StatusPill(const QString& text, bool pulsing, QWidget* parent)
     m_text->setFont(Look::callout(font()));
     Look::setForeground(m_text, Look::secondary(palette()));
     row->addWidget(m_text, 0, Qt::AlignVCenter);
-    // One element for assistive technology: the text.
-    setAccessibleName(text);
+    // One element for assistive technology: the text, read once.
+    Accessibility::combine(this, text);
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 }
 

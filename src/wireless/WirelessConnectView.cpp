@@ -88,19 +88,25 @@ private:
             delete item;
         }
         using Kind = WirelessPairing::Phase::Kind;
+        // The line holds nothing but a pill while one shows: the pill casts
+        // its shadow from the line, whose parent has room for it, so that it
+        // isn't cut off at the line's edge.
+        setGraphicsEffect(nullptr);
+        const auto addPill = [this](const QString& text, bool pulsing) {
+            auto* pill = new StatusPill(text, pulsing, this);
+            m_layout->addWidget(pill, 0, Qt::AlignLeft);
+            pill->castShadowFrom(this);
+        };
         switch (phase.kind()) {
         case Kind::waiting:
             if (m_searching)
-                m_layout->addWidget(new StatusPill(*m_searching, true, this), 0, Qt::AlignLeft);
+                addPill(*m_searching, true);
             break;
         case Kind::pairing:
-            m_layout->addWidget(new StatusPill(QStringLiteral("Pairing with the phone…"), false, this), 0,
-                                Qt::AlignLeft);
+            addPill(QStringLiteral("Pairing with the phone…"), false);
             break;
         case Kind::connecting:
-            m_layout->addWidget(
-                new StatusPill(QStringLiteral("Connecting to ") + phase.text() + QStringLiteral("…"), false, this), 0,
-                Qt::AlignLeft);
+            addPill(QStringLiteral("Connecting to ") + phase.text() + QStringLiteral("…"), false);
             break;
         case Kind::done:
             break;
@@ -218,7 +224,7 @@ WirelessConnectView::WirelessConnectView(BrowserModel& model, QWidget* parent, S
     titleFont.setWeight(QFont::DemiBold);
     title->setFont(titleFont);
     titles->addWidget(title);
-    auto* subtitle = new QLabel(QStringLiteral("Android 11 or later, on the same Wi-Fi network as this Mac."), this);
+    auto* subtitle = new QLabel(QStringLiteral("Android 11 or later, on the same Wi-Fi network as this computer."), this);
     Look::setForeground(subtitle, Look::secondary(palette()));
     titles->addWidget(subtitle);
     header->addLayout(titles);

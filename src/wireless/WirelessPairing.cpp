@@ -74,7 +74,7 @@ std::optional<QString> pairingFailure(const std::exception_ptr& error, bool viaQ
         switch (failure.kind()) {
         case PairingFailure::Kind::unreachable:
             return QStringLiteral("Couldn’t reach the phone at ") + failure.text()
-                   + QStringLiteral(". Make sure the phone and this Mac are on the same Wi-Fi network, then try again.");
+                   + QStringLiteral(". Make sure the phone and this computer are on the same Wi-Fi network, then try again.");
         case PairingFailure::Kind::other:
             return QString(failure.text()).remove(QStringLiteral("Failed: "));
         case PairingFailure::Kind::rejected:

@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <future>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -104,11 +106,45 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
     killer.join();
 }
 
+// Mended: an adb that did not end on SIGTERM (one stuck on a phone that
+// stopped answering) held the run after Stop for as long as it lived. It is
+// killed after a short grace, with and without a terminal.
+TEST_F(ADBRunner, StopKillsAnAdbThatIgnoresTheRequestToEnd)
+{
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "on a terminal" : "on pipes");
+        const char* pidMarker = terminal ? "deaf-terminal" : "deaf-pipes";
+        ADB adb = endless(pidMarker, "trap '' TERM\n");
+        std::stop_source stop;
+        std::promise<std::chrono::steady_clock::time_point> stoppedAt;
+        std::thread canceller([&] {
+            pidIn(pidMarker);
+            stoppedAt.set_value(std::chrono::steady_clock::now());
+            stop.request_stop();
+        });
+        auto run = std::async(std::launch::async, [&] {
+            adb.run({}, terminal ? Progress([](double) {}) : Progress(), Cancel(stop.get_token()));
+        });
+        const bool ended = run.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        canceller.join();
+        const long pid = pidIn(pidMarker);
+        if (!ended && pid > 0)
+            ::kill(pid, SIGKILL); // so that the run can end and the test with it
+        ASSERT_TRUE(ended);
+        EXPECT_THROW(run.get(), Cancelled);
+        const auto took = std::chrono::steady_clock::now() - stoppedAt.get_future().get();
+        std::cout << "[ adb ignoring SIGTERM ] Stop to the end of the run: "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+        EXPECT_NE(::kill(pid, 0), 0); // gone, and reaped
+    }
+}
+
 TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
 {
     // With progress, adb runs on a terminal: its last meaningful lines count.
     const std::tuple<QByteArray, bool, QString> cases[] {
-        {"echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n", false, QStringLiteral("device not found")},
+        {"echo 'adb: error: device not found' >&2\necho ignored\nexit 1\n", false,
+         QStringLiteral("The phone was disconnected.")},
         {"echo 'error: closed'\nexit 1\n", false, QStringLiteral("error: closed")},
         {"exit 1\n", false, QStringLiteral("adb failed without an error message.")},
         {"printf '[ 99%%] /sdcard/big\\r\\n'\nprintf 'adb: error: remote No space left on device\\r\\n\\r\\n'\nexit 1\n",
@@ -132,6 +168,37 @@ TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
     EXPECT_THROW(ADB(dir.path() + QStringLiteral("/missing/adb")).run({}, [](double) {}, Cancel()), SystemError);
 }
 
+// Mended: a phone that vanished mid-copy left adb silent, and the person read
+// "adb failed without an error message.".
+TEST_F(ADBRunner, ASilentFailureSaysWhetherThePhoneLeft)
+{
+    const struct {
+        const char* state; // what "adb get-state" does
+        QStringList args;
+        QString sentence;
+    } cases[] = {
+        {"echo 'error: device offline' >&2; exit 1", {"-s", "X", "pull", "/sdcard/a", "/tmp/a"},
+         QStringLiteral("The phone was disconnected.")},
+        {"exit 1", {"-s", "X", "push", "/tmp/a", "/sdcard/a"}, QStringLiteral("The phone was disconnected.")},
+        {"echo device", {"-s", "X", "pull", "/sdcard/a", "/tmp/a"},
+         QStringLiteral("adb failed without an error message.")},
+        // Not about one phone: nothing to ask.
+        {"echo 'error: device offline' >&2; exit 1", {"devices"}, QStringLiteral("adb failed without an error message.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        const ADB adb = stub(QByteArray("case \"$3\" in get-state) ") + c.state + " ;; *) exit 1 ;; esac\n");
+        for (const bool terminal : {false, true}) {
+            try {
+                adb.run(c.args, terminal ? Progress([](double) {}) : Progress(), Cancel());
+                ADD_FAILURE() << "no failure";
+            } catch (const ADBError& error) {
+                EXPECT_EQ(error.description(), c.sentence);
+            }
+        }
+    }
+}
+
 TEST_F(ADBRunner, LargeOutputOnBothStreamsDoesNotDeadlock)
 {
     // Each stream alone overflows a pipe buffer; both must be drained together.
@@ -150,7 +217,7 @@ TEST_F(ADBRunner, AnAnswerTooLongToHoldFailsAndOnlyTheEndOfStandardErrorIsKept)
     } catch (const ADBError& error) {
         failure = error.description();
     }
-    EXPECT_EQ(failure, QStringLiteral("The phone’s answer was too long to read."));
+    EXPECT_EQ(failure, QStringLiteral("The phone's answer was too long to read."));
 
     const ADB noisy = stub("i=0; while [ $i -lt 40000 ]; do echo \"rm: cannot remove 'x$i': Permission denied\"; "
                            "i=$((i+1)); done >&2; echo 'the last line' >&2; exit 1\n");
@@ -253,6 +320,52 @@ TEST(ADBClean, RemovesEscapesMarkersControlsAndPrefixesAnywhere)
     EXPECT_EQ(ADB::clean(QStringLiteral("one^Dtwo")), QStringLiteral("onetwo"));
     EXPECT_EQ(ADB::clean(QString::fromUtf8("a\x01\x08" "b\tc")), QStringLiteral("ab\tc"));
     EXPECT_EQ(ADB::clean(QStringLiteral("failed: adb: error: closed")), QStringLiteral("failed: closed"));
+}
+
+// Mended, each seen in use: adb's percentage line inside a failure, adb's
+// words for a phone that left after a sentence of ours, an install said to
+// have failed when it may have finished, our working name in a full disk.
+TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
+{
+    using namespace Qt::Literals::StringLiterals;
+    const QString gone = QStringLiteral("The phone was disconnected.");
+    const struct {
+        const char* what;
+        QString raw, clean;
+    } cases[] = {
+        {"progress after the reason",
+         u"adb: error: failed to copy '/sdcard/Movies/a.mp4' to '/home/p/a.mp4': No space left on device\n"
+         u"[ 35%] /sdcard/Movies/a.mp4"_s,
+         u"failed to copy '/sdcard/Movies/a.mp4' to '/home/p/a.mp4': No space left on device"_s},
+        {"progress rewritten in place",
+         u"[  3%] /sdcard/a.mp4\x1b[K\r[ 99%] /sdcard/a.mp4\r\nadb: error: remote No space left on device\r\n"_s,
+         u"remote No space left on device"_s},
+        {"a phone not found", u"adb: failed to get feature set: device '127.0.0.1:49789' not found\n"_s, gone},
+        {"a phone offline", u"adb: error: device offline"_s, gone},
+        {"no phone at all", u"adb: no devices/emulators found"_s, gone},
+        {"a shell's own not found stays", u"/system/bin/sh: screenrecord: not found"_s,
+         u"/system/bin/sh: screenrecord: not found"_s},
+        {"an install that lost its answer", u"adb: failed to install /home/p/Downloads/Notes 2.apk: \n"_s,
+         u"“Notes 2.apk” may or may not have been installed: the connection to the phone ended before it answered."_s},
+        {"an install whose phone left",
+         u"adb: failed to install /home/p/a.apk: adb: error: failed to read response: device '0A' not found"_s,
+         u"“a.apk” may or may not have been installed: the connection to the phone ended before it answered."_s},
+        {"an install the phone refused stays",
+         u"adb: failed to install /home/p/a.apk: Failure [INSTALL_FAILED_OLDER_SDK]"_s,
+         u"failed to install /home/p/a.apk: Failure [INSTALL_FAILED_OLDER_SDK]"_s},
+        {"working name with its id",
+         u"adb: error: cannot write '/sdcard/Download/.big.bin.0a1b2c3d4e5f.vantelorquist-copy': No space left on device"_s,
+         u"cannot write '/sdcard/Download/big.bin': No space left on device"_s},
+        {"working name without an id, with spaces",
+         u"adb: error: failed to copy '/home/p/My File.txt' to '/sdcard/.My File.txt.vantelorquist-copy': remote "
+         u"Read-only file system"_s,
+         u"failed to copy '/home/p/My File.txt' to '/sdcard/My File.txt': remote Read-only file system"_s},
+        {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},
+        {"a name that only looks like one stays", u"x.vantelorquist-copy: Permission denied"_s,
+         u"x.vantelorquist-copy: Permission denied"_s},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ADB::clean(c.raw), c.clean) << c.what;
 }
 
 TEST(ADBLastPercent, TakesTheLastBracketedPercentUpToAHundred)

@@ -54,6 +54,33 @@ TEST(DeviceFacts, ChargingOnlyForStatusTwoOrFiveAndUnreadableValuesStayAbsent)
     EXPECT_EQ(adbparse::info(QStringLiteral("df=/dev/fuse 99999999999999999 2 3\n")).storageTotal, std::nullopt);
 }
 
+// Mended: "Battery 250 %" and "-4.1 MB free" were shown as facts.
+TEST(DeviceFacts, ValuesNoPhoneCanHaveAreUnknown)
+{
+    using Storage = std::pair<std::optional<int64_t>, std::optional<int64_t>>; // total, free
+    const struct {
+        const char* output;
+        std::optional<int> battery;
+        Storage storage;
+    } cases[] = {
+        {"level: 0\ndf=/dev/fuse 100 100 0 100% /storage/emulated\n", 0, {102400, 0}},
+        {"level: 100\ndf=/dev/fuse 100 40 60 40% /storage/emulated\n", 100, {102400, 61440}},
+        {"level: 250\n", std::nullopt, {}},
+        {"level: -5\n", std::nullopt, {}},
+        {"level: 101\n", std::nullopt, {}},
+        {"df=/dev/fuse 100 104 -4 104% /storage/emulated\n", std::nullopt, {}},
+        {"df=/dev/fuse 100 0 104 0% /storage/emulated\n", std::nullopt, {102400, std::nullopt}},
+        {"df=/dev/fuse -100 0 10 0% /storage/emulated\n", std::nullopt, {}},
+        {"df=/dev/fuse 100 -3 10 0% /storage/emulated\n", std::nullopt, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        const DeviceInfo info = adbparse::info(QString::fromUtf8(c.output));
+        EXPECT_EQ(info.battery, c.battery);
+        EXPECT_EQ(Storage(info.storageTotal, info.storageFree), c.storage);
+    }
+}
+
 TEST(ListingOutput, NamesEndAtTheirSlashAndUnreadableNumbersReadAsZero)
 {
     const auto entries = adbparse::listing(QByteArrayView(

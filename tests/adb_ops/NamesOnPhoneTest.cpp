@@ -303,7 +303,7 @@ TEST_P(NamesOnPhone, AFolderThatCannotBeReadFailsAndAnUnreadableItemStillLists)
                                     QStringLiteral("shut/")}));
     for (const bool hidden : {false, true}) {
         EXPECT_EQ(failureOf([&] { files().list(mixed + QStringLiteral("/locked"), hidden, Cancel()); }),
-                  QStringLiteral("Couldn’t read the items of “locked” on the phone."));
+                  QStringLiteral("Couldn't read the items of “locked” on the phone."));
         EXPECT_TRUE(failureOf([&] { files().list(mixed + QStringLiteral("/shut"), hidden, Cancel()); })
                         .contains(QStringLiteral("Permission denied")));
     }

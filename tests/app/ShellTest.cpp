@@ -97,7 +97,7 @@ protected:
 
 TEST_F(ShellTest, MainMenuItemsFollowThePhoneTheSelectionAndTheJob)
 {
-    const char* titles[] = {"New Folder",   "Copy to Phone…",  "Open",          "Copy to Mac…",  "Rename…",
+    const char* titles[] = {"New Folder",   "Copy to Phone…",  "Open",          "Copy to Computer…",  "Rename…",
                             "Delete…",      "Internal Storage", "Mirror Screen", "Apps",          "Logcat",
                             "Take Screenshot", "Record Screen", "Install APK…",  "Refresh",       "Show Hidden Files",
                             "as List",      "Connect over Wi-Fi…"};
@@ -508,7 +508,7 @@ TEST_F(ShellTest, TrayMenuReadsTheToolsThePhoneAndTheJobAndEnablesTheGroupsByTra
     EXPECT_TRUE(tray.action(u"Mirror Screen"_s)->isEnabled());
     runJob(0.999);
     // The job line changes at most twice a second: it gets there.
-    const QString line = u"Copying “a.jpg” to Mac (1 of 1)… 99%"_s;
+    const QString line = u"Copying “a.jpg” to computer (1 of 1)… 99%"_s;
     EXPECT_TRUE(waitUntil([&] { QCoreApplication::processEvents(); return tray.lines().contains(line); }))
         << tray.lines().join('|').toStdString();
     EXPECT_TRUE(tray.action(u"Stop"_s));
@@ -594,17 +594,17 @@ TEST_F(ShellTest, SettingsShowDefaultsAndFollowTheirRules)
 {
     bool menuBar = true;
     SettingsView view(model(), desktop, {[&] { return menuBar; }, [&](bool on) { menuBar = on; }});
-    const QString keep = u"Keep running in the menu bar when the window is closed"_s;
-    for (const char* label : {"Ask where to save each time", "Show copied files in Finder",
+    const QString keep = u"Keep running in the system tray when the window is closed"_s;
+    for (const char* label : {"Ask where to save each time", "Show copied files in the file manager",
                               "Open Vantelorquist when a phone is plugged in",
-                              "Reconnect to paired phones over Wi-Fi automatically", "Show Vantelorquist in the menu bar"})
+                              "Reconnect to paired phones over Wi-Fi automatically", "Show Vantelorquist in the system tray"})
         EXPECT_TRUE(view.toggle(QString::fromUtf8(label))->isChecked()) << label;
     EXPECT_TRUE(view.toggle(keep)->isChecked());
     EXPECT_FALSE(view.toggle(u"Show hidden files"_s)->isChecked());
     EXPECT_EQ(view.folderText(), u"~/Downloads"_s);
 
     // Off for the tray disables "Keep running…" but keeps what it holds.
-    view.toggle(u"Show Vantelorquist in the menu bar"_s)->click();
+    view.toggle(u"Show Vantelorquist in the system tray"_s)->click();
     EXPECT_FALSE(menuBar);
     EXPECT_FALSE(view.toggle(keep)->isEnabled());
     EXPECT_TRUE(view.toggle(keep)->isChecked());
@@ -777,4 +777,61 @@ TEST(ApplicationStart, MakesItsOwnSettingsWhenNoneAreGivenWhateverItsMemoryHeld)
     app->setShowMenuBarIcon(true);
     EXPECT_TRUE(app->showMenuBarIcon());
     app->~VantelorquistApp();
+}
+
+// The application keeps the focus of a control disabled under it on the
+// window: the main window's Capture tool, dimmed by its screenshot, hands
+// nothing to Record beside it.
+TEST_F(ShellTest, AControlDisabledUnderTheFocusLeavesItOnItsWindow)
+{
+    VantelorquistApp::Options options;
+    options.settings = &settings();
+    options.makeModel = [this] { return makeModel(settings()); };
+    options.trayShown = [] { return true; };
+    VantelorquistApp app(std::move(options));
+    app.willFinishLaunching();
+    adb->setDevices({adbPhone(u"A1"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {});
+    app.didFinishLaunching();
+    bool done = false;
+    app.model().refreshDevices([&done] { done = true; });
+    ASSERT_TRUE(waitUntil([&done] { return done; }));
+    settle();
+    app.model().setAskWhereToSave(false);
+    app.model().setSaveFolder(m_folder.path());
+    QWidget* main = app.windows().window(u"main"_s);
+    ASSERT_TRUE(main);
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto* capture = main->findChild<QWidget*>(u"toolCapture"_s);
+    ASSERT_TRUE(capture && capture->isVisible());
+    capture->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), capture);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(app.model().job());
+    EXPECT_EQ(QApplication::focusWidget(), main);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(app.model().recordingStarted());
+    ASSERT_TRUE(waitUntil([&] { return !app.model().job(); }));
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), capture) << "back once it can act again";
+}
+
+// Mended: a left click on the tray icon did nothing; only a right click
+// opened its menu. Both open the same menu; a double or middle click doesn't.
+TEST_F(ShellTest, ALeftClickOnTheTrayIconOpensItsMenu)
+{
+    MenuBarContent::Hooks hooks;
+    MenuBarItem item(fullEnvironment(), std::move(hooks), nullptr, [] { return true; });
+    item.setShown(true);
+    QMenu* menu = item.trayIcon()->contextMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu, item.content().menu());
+    const std::pair<QSystemTrayIcon::ActivationReason, bool> cases[] = {
+        {QSystemTrayIcon::DoubleClick, false}, {QSystemTrayIcon::MiddleClick, false}, {QSystemTrayIcon::Trigger, true}};
+    for (const auto& [reason, opens] : cases) {
+        Q_EMIT item.trayIcon()->activated(reason);
+        EXPECT_EQ(menu->isVisible(), opens) << reason;
+        menu->close();
+    }
 }

@@ -163,6 +163,9 @@ std::optional<bool> MemoryPhoneFiles::existence(const QString& path, const Cance
 void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
 {
     change(u"mkdir "_s + path, [&] {
+        // As on a phone: only inside a folder that is there.
+        if (!m_folders.contains(parentOf(path)))
+            throw ADBError::failed(u"mkdir: '"_s + path + u"': No such file or directory"_s);
         m_folders[parentOf(path)].append(folder(nameOf(path)));
         m_folders.insert(path, {});
     });

@@ -118,7 +118,7 @@ public:
     // reads false, existence() can't tell.
     void failExists(const QString& path) { locked([&] { m_failedChecks.insert(path); }); }
     void remove(const QString& path, const Cancel&) override;
-    // Adds the folder to its parent's listing.
+    // Adds the folder to its parent's listing; fails when the parent isn't listed.
     void makeFolder(const QString& path, const Cancel&) override;
     // Renames the item within its listing.
     void move(const QString& from, const QString& to, const Cancel&) override;
@@ -166,6 +166,8 @@ public:
     std::function<void()> whileAsking;
 
     std::optional<int> ask(const Question& question) override { questions.append(question); meanwhile(); return answer; }
+    int closings = 0; // of the questions open
+    void closeQuestions() override { ++closings; }
     std::optional<QString> chooseFolder(const Panel& panel) override { panels.append(panel); meanwhile(); return folder; }
     QStringList chooseItems(const Panel& panel) override { panels.append(panel); meanwhile(); return items; }
     QStringList chooseFiles(const Panel& panel, const QStringList&) override { return chooseItems(panel); }

@@ -231,6 +231,7 @@ TEST_F(CopiesTest, OpeningThatStopsOrFailsLeavesNoPartOfTheFileStaged)
 TEST_F(CopiesTest, CopyToPhoneGoesIntoTheFolderAskedForWithOneSlash)
 {
     desktop->items = {u"/m/song.mp3"_s};
+    phone->setFolder(u"/sdcard/Download"_s, {});
     model().chooseAndUpload(u"/sdcard/Download"_s);
     run();
     phone->setFolder(u"/"_s, {folder(u"sdcard"_s)});
@@ -382,6 +383,9 @@ TEST_F(CopiesTest, ACopyOfAnItemGoneFromThePhoneListsTheFolderAgain)
     } cases[] = {
         {std::make_exception_ptr(ADBError::failed(
              u"adb: error: failed to stat remote object '/sdcard/photo.jpg': No such file or directory"_s)),
+         true},
+        // Mended: adb's newer words for the same.
+        {std::make_exception_ptr(ADBError::failed(u"adb: error: remote object '/sdcard/photo.jpg' does not exist"_s)),
          true},
         {std::make_exception_ptr(FakeMtpMissing(u"photo.jpg"_s)), true},
         {std::make_exception_ptr(ADBError::failed(u"adb: error: connection lost"_s)), false},

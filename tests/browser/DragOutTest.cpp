@@ -60,7 +60,7 @@ protected:
 };
 
 const QString tooLate = u"“photo.jpg” couldn't be dropped: the app it was dropped on stopped waiting before it was "
-                        u"copied from the phone. Use “Copy to Mac…” for large items."_s;
+                        u"copied from the phone. Use “Copy to Computer…” for large items."_s;
 
 // Mended: a request ran the window's events until the copy arrived, so the
 // drag could end and delete its data under the wait, and the application
@@ -88,6 +88,21 @@ TEST_F(DragOutTest, ARequestWaitsForTheCopyWithoutRunningTheWindowsEvents)
     EXPECT_TRUE(ranInside);
     EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
     EXPECT_EQ(error(), QString());
+}
+
+// Mended: a copy that got no thread handed the receiver nothing and the
+// user no word.
+TEST_F(DragOutTest, ACopyThatGetsNoThreadSaysWhy)
+{
+    std::unique_ptr<QMimeData> drag(model().itemProvider(file(u"photo.jpg"_s)));
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    const QList<QUrl> urls = drag->urls();
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(urls.isEmpty());
+    drag.reset();
+    settle();
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_EQ(phone->callsStartingWith(u"pull "_s), 0);
 }
 
 // Mended: a receiver that gave up left the user with no word. A request
@@ -259,7 +274,7 @@ TEST_F(DragOutTest, SeveralEntriesAreCopiedTogetherEachIntoAFolderOfItsOwn)
     settle();
     EXPECT_TRUE(m_cancelled);
     EXPECT_EQ(error(), u"2 items couldn't be dropped: the app they were dropped on stopped waiting before they were "
-                       u"copied from the phone. Use “Copy to Mac…” for large items."_s);
+                       u"copied from the phone. Use “Copy to Computer…” for large items."_s);
     EXPECT_TRUE(stagedFolders().isEmpty());
 
     // The second fails: the first's copy goes too.

@@ -8,9 +8,12 @@
 #include "PhoneFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <iostream>
 
 using namespace browsertest;
 
@@ -244,6 +247,47 @@ TEST_F(EndToEnd, DraggedEntriesArePulledWhenAskedAndEveryRequestGetsTheSameCopie
     EXPECT_EQ(error(), u"remote object '/sdcard/gone.txt' does not exist"_s);
 }
 
+// Mended: a folder deleted on the phone while it was shown came back: New
+// Folder made it again around the new one (mkdir -p), Copy to Phone made it
+// again for its copy (adb push makes the folders it needs), and Copy to
+// Computer of its rows failed with adb's words while the rows stayed.
+TEST_F(EndToEnd, AFolderDeletedOnThePhoneIsNotMadeAgainAndTheBrowserGoesUpToWhatIsThere)
+{
+    model->setRevealAfterCopy(false);
+    write(source.filePath(u"song.mp3"_s), "la");
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        QString error; // empty: adb's own words
+    } cases[] = {
+        {"new folder", [&] { model->newFolder(u"Day 2"_s); },
+         u"“Day 2” wasn't created: “Vacation” isn't on the phone any more."_s},
+        {"copy to the phone", [&] { model->upload(urls({source.filePath(u"song.mp3"_s)})); },
+         u"“Vacation” isn't on the phone any more."_s},
+        {"copy to the computer", [&] { model->download({file(u"beach.jpg"_s, 4)}); }, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(stored(u"Trips/Vacation/beach.jpg"_s), "sand");
+        model->navigate(u"/sdcard/Trips/Vacation"_s);
+        finish();
+        ASSERT_TRUE(listed(u"beach.jpg"_s));
+        model->setErrorMessage(std::nullopt);
+        ASSERT_TRUE(QDir(stored(u"Trips/Vacation"_s)).removeRecursively());
+        c.request();
+        finish();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model->path() == u"/sdcard/Trips"_s && !model->isLoading(); }));
+        EXPECT_FALSE(QFileInfo::exists(stored(u"Trips/Vacation"_s)));
+        EXPECT_FALSE(error().isEmpty());
+        if (!c.error.isEmpty()) {
+            EXPECT_EQ(error(), c.error);
+        }
+        EXPECT_EQ(model->notice(), u"“Vacation” isn't on the phone any more."_s);
+        EXPECT_TRUE(model->entries().isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"beach.jpg"_s)));
+}
+
 // Mended: items dropped on another folder, or hidden ones while hidden
 // items are not shown, replaced the phone's files unasked; and Stop during
 // a Replace left part of the new file in place of the phone's.
@@ -413,3 +457,81 @@ TEST_F(EndToEnd, AStoppedCopyToTheComputerLeavesNoPartOfAFile)
 }
 
 } // namespace
+
+namespace frozen {
+
+// Lets events run for a while.
+void pause(std::chrono::milliseconds time)
+{
+    testsupport::waitUntil([] { return false; }, time);
+}
+
+} // namespace frozen
+
+// Mended: on a phone that stopped answering (a Wi-Fi link gone dead without a
+// reset) Stop did not end a copy to it, whose clean-up waited on the phone
+// without end, and the jobs without Stop (a new folder, a delete, ...) went
+// on until adb gave up. Every job now ends soon after Stop whatever the phone
+// does, and what a stopped copy could not remove is named.
+TEST_F(EndToEnd, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Delete
+    write(source.filePath(u"big.bin"_s), pattern(8 << 20, 'b'));
+    write(stored(u"large.bin"_s), pattern(8 << 20, 'l'));
+    write(stored(u"note.txt"_s), "a note");
+    write(source.filePath(u"game.apk"_s), "PK\x03\x04 not really an app");
+    model->reload();
+    finish();
+    ASSERT_TRUE(listed(u"large.bin"_s) && listed(u"note.txt"_s));
+    const RemoteEntry large = *listed(u"large.bin"_s);
+    const RemoteEntry note = *listed(u"note.txt"_s);
+    const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; delete it on "
+                             u"the phone once the phone answers again."_s;
+    const struct {
+        const char* what;
+        qint64 freezeAfter; // sync data bytes
+        std::function<void()> start;
+        QString message; // after Stop
+    } cases[] = {
+        {"a copy to the phone", 1 << 20, [&] { model->upload(urls({source.filePath(u"big.bin"_s)})); }, leftover},
+        {"a copy to the computer", 1 << 20, [&] { model->download({large}); }, {}},
+        {"opening on the computer", 1 << 20, [&] { model->openOnMac({large}); }, {}},
+        {"a new folder", 0, [&] { model->newFolder(u"Fresh"_s); }, {}},
+        {"a rename", 0, [&] { model->rename(note, u"renamed.txt"_s); }, {}},
+        {"a delete", 0, [&] { model->remove({note}); }, {}},
+        {"an install", 0, [&] { model->install({QUrl::fromLocalFile(source.filePath(u"game.apk"_s))}); }, {}},
+        {"a screenshot", 0, [&] { model->takeScreenshot(); }, {}},
+        {"a recording's copy", 1,
+         [&] {
+             model->toggleRecording();
+             model->toggleRecording();
+             ASSERT_TRUE(testsupport::waitUntil([&] { return model->job().has_value(); }, std::chrono::seconds(30)));
+         },
+         u"The screen recording stayed on the phone as “"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setErrorMessage(std::nullopt);
+        harness.freezeAfterBytes(c.freezeAfter);
+        c.start();
+        // Under way, and then held by the phone.
+        frozen::pause(std::chrono::milliseconds(800));
+        ASSERT_TRUE(model->job());
+        EXPECT_TRUE(model->job()->cancellable);
+        QElapsedTimer stopped;
+        stopped.start();
+        model->cancelJob();
+        const bool ended = testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(5));
+        std::cout << "[ frozen adb phone ] Stop to the end of " << c.what << ": " << stopped.elapsed() << " ms\n";
+        EXPECT_TRUE(ended);
+        if (c.message.isEmpty())
+            EXPECT_EQ(error(), QString());
+        else
+            EXPECT_TRUE(error().startsWith(c.message)) << error().toStdString();
+        // Answering again, for the next.
+        harness.freezeAfterBytes(-1);
+        finish();
+        ASSERT_EQ(harness.shell(u"true"_s, 20000).status, 0);
+    }
+}

@@ -4,6 +4,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "HostileNames.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -74,6 +75,23 @@ TEST_F(FileOpsTest, ADeleteWhileAJobRunsAsksNothing)
     EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
 }
 
+// Mended: a Delete confirmed after a job had begun meanwhile deleted nothing
+// and said nothing but a beep.
+TEST_F(FileOpsTest, ADeleteConfirmedAfterAJobBeganSaysWhyNothingWasDeleted)
+{
+    desktop->answer = 0;
+    std::shared_ptr<Gate> gate;
+    desktop->whileAsking = [&] { gate = runningCopy(); };
+    model().remove({file(u"a.txt"_s)});
+    ASSERT_TRUE(gate);
+    EXPECT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->beeps, 1);
+    EXPECT_EQ(model().notice().value_or(QString()), u"Wait for “Copying to phone…” to finish, or stop it."_s);
+    gate->open();
+    run();
+    EXPECT_EQ(phone->calls(u"remove /sdcard/a.txt"_s), 0);
+}
+
 TEST_F(FileOpsTest, AFailedDeleteStopsThereKeepsTheSelectionAndReloads)
 {
     desktop->answer = 0;
@@ -127,7 +145,7 @@ TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
     desktop->answer = 0;
     // As the listing gives a name holding the byte 0xFF.
     const RemoteEntry bad = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
-    const QString sentence = u"“bad\uFFFD.txt” has a name that isn’t valid UTF-8, so it can’t be used from here. "
+    const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
                              u"Rename it on the phone first."_s;
     const struct { const char* what; std::function<void()> request; } cases[] = {
         {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
@@ -367,6 +385,49 @@ TEST_F(FileOpsTest, ANewFolderIsMadeOnlyOnThePhoneItsPromptWasOpenedFor)
     }
 }
 
+// Mended: a folder deleted on the phone while it was shown came back: New
+// Folder made it again around the new one, Copy to Phone made it again for
+// its copy; and the browser went back to the top of the storage.
+TEST_F(FileOpsTest, WorkInAFolderGoneFromThePhoneMakesNothingAndTheBrowserGoesUpOne)
+{
+    model().setRevealAfterCopy(false);
+    const struct {
+        const char* what;
+        QString shown;
+        std::function<void()> request;
+        QString error;
+    } cases[] = {
+        {"new folder in the folder shown", u"/sdcard/Music/Live"_s, [&] { model().newFolder(u"Encores"_s); },
+         u"“Encores” wasn't created: “Live” isn't on the phone any more."_s},
+        {"copy into the folder shown", u"/sdcard/Music/Live"_s, [&] { model().upload(urls({u"/m/song.mp3"_s})); },
+         u"“Live” isn't on the phone any more."_s},
+        {"copy into a folder of the one shown", u"/sdcard/Music"_s,
+         [&] { model().upload(urls({u"/m/song.mp3"_s}), u"/sdcard/Music/Live"_s); },
+         u"“Live” isn't on the phone any more."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone->setFolder(u"/sdcard/Music"_s, {folder(u"Live"_s)});
+        phone->setFolder(u"/sdcard/Music/Live"_s, {file(u"intro.mp3"_s)});
+        model().navigate(c.shown);
+        settle();
+        ASSERT_EQ(model().path(), c.shown);
+        model().setErrorMessage(std::nullopt);
+        // Deleted on the phone: the listing above no longer names it either.
+        phone->remove(u"/sdcard/Music/Live"_s, Cancel());
+        c.request();
+        run();
+        EXPECT_EQ(error(), c.error);
+        EXPECT_FALSE(phone->exists(u"/sdcard/Music/Live"_s, Cancel()));
+        EXPECT_EQ(phone->callsStartingWith(u"push "_s), 0);
+        EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
+        EXPECT_EQ(joined(model().entries()), QString());
+        if (c.shown != model().path()) {
+            EXPECT_EQ(model().notice().value_or(QString()), u"“Live” isn't on the phone any more."_s);
+        }
+    }
+}
+
 // A finished new folder or rename selected its name in whatever folder was
 // shown by then, another phone's too, where an item of that name then stood
 // selected for the next Delete.
@@ -409,6 +470,7 @@ TEST_F(FileOpsTest, ADropOfAppsOnAReadyAdbPhoneAsksElseItIsCopied)
     adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"U1"_s, u"unauthorized"_s)});
     pass();
     mtp->phone(u"M1"_s)->setFolder(u"/sdcard"_s, {});
+    phone->setFolder(u"/sdcard/DCIM"_s, {});
     // question: none when empty.
     const struct { const char* what; QString phone; QStringList dropped; std::optional<int> answer; QString question;
                    int installs, copies; } cases[] = {
@@ -468,6 +530,39 @@ TEST_F(FileOpsTest, CaptureNamesKeepThePhoneNameInOneFileName)
     };
     for (const auto& [phoneName, expected] : cases)
         EXPECT_EQ(BrowserModel::captureName(phoneName, u"Screenshot"_s, when, u"png"_s), expected);
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        hostilenames::expectOneName(BrowserModel::captureName(c.text, u"Recording"_s, when, u"mp4"_s),
+                                    u" Recording 2026-03-01 at 14.05.09.mp4"_s);
+    }
+}
+
+// Mended: a phone named "../../x" put its screenshot two folders up.
+TEST_F(FileOpsTest, AScreenshotOfAPhoneWithAnyNameLandsInTheSaveFolder)
+{
+    int number = 0;
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        const QString serial = u"H"_s + QString::number(++number); // a name is asked once per phone
+        adb->setDevices({adbPhone(serial, u"device"_s, c.text)});
+        pass();
+        model().setSelectedSerial(serial);
+        settle();
+        run();
+        ASSERT_TRUE(model().selectedDevice());
+        ASSERT_EQ(model().selectedDevice()->model, c.text);
+        model().setErrorMessage(std::nullopt); // the new phone's listing is no part of this
+        desktop->revealed.clear();
+        model().takeScreenshot();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(desktop->revealed.size(), 1);
+        ASSERT_EQ(desktop->revealed[0].size(), 1);
+        const QFileInfo shot(desktop->revealed[0][0]);
+        EXPECT_EQ(shot.absolutePath(), QDir(saved.path()).absolutePath());
+        EXPECT_TRUE(shot.isFile());
+        hostilenames::expectOneName(shot.fileName(), u".png"_s);
+    }
 }
 
 // Mended: with no Downloads folder in a new home, Capture failed with "No
@@ -610,12 +705,25 @@ TEST_F(RecordingTest, AStopThatCannotStartIsShownAndTheRecordingGoesOn)
     ASSERT_TRUE(model().recordingStarted());
     WorkerPool::shared().refuseThreadsForTesting(true);
     EXPECT_NO_THROW(model().toggleRecording());
+    settle();
     WorkerPool::shared().refuseThreadsForTesting(false);
     EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
     EXPECT_TRUE(model().recordingStarted());
     model().toggleRecording();
     ended();
     EXPECT_EQ(desktop->revealed.size(), 1);
+}
+
+// A recorder whose output gets no thread to be read is not started: said,
+// and no recording is left.
+TEST_F(RecordingTest, AStartThatGetsNoThreadIsShownAndLeavesNoRecording)
+{
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(model().toggleRecording());
+    settle();
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(error().startsWith(u"Couldn't start a worker thread"_s)) << error().toStdString();
+    EXPECT_FALSE(model().recordingStarted());
 }
 
 TEST_F(RecordingTest, ALaunchFailureIsShownAndLeavesNoRecording)
@@ -726,6 +834,11 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
          [] { return u"nothing\n"_s; }, {},
          u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
+        // Mended: adb's own words for the lost phone ended the sentence.
+        {"the recorder's adb loses the phone",
+         "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
+         [] { return u"nothing\n"_s; }, {},
+         u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
          u"device offline"_s, 0, 0},
@@ -752,7 +865,7 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
     }
     // Every recording had a phone file of its own.
-    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 3);
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 4);
     EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
 }
 

@@ -1,7 +1,8 @@
 // Listing the current folder: answers that arrive after the user moved on
 // (successes and failures alike) are dropped and their listings cancelled, a
-// folder that is gone sends the browser to "/sdcard", other failures are
-// shown, selected entries include those the search hides.
+// folder that is gone sends the browser to the nearest folder still there
+// and says so, other failures are shown, selected entries include those the
+// search hides.
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
@@ -112,6 +113,35 @@ TEST_F(ListingTest, AVanishedFolderSendsTheBrowserToStorageWithoutAMessageOrHist
     go(u"/sdcard/Old"_s);
     EXPECT_EQ(model().path(), u"/sdcard"_s);
     EXPECT_FALSE(model().errorMessage().has_value());
+}
+
+// Mended: a folder gone from the phone sent the browser to the top of the
+// storage without a word, however much of the path was still there.
+TEST_F(ListingTest, AGoneFolderSendsTheBrowserToTheNearestFolderStillThereAndSaysSo)
+{
+    phone->setFolder(u"/sdcard/DCIM"_s, {folder(u"Trips"_s)});
+    phone->setFolder(u"/sdcard/DCIM/Trips"_s, {folder(u"Vacation"_s)});
+    phone->setFolder(u"/sdcard/DCIM/Trips/Vacation"_s, {folder(u"Day 1"_s)});
+    phone->setFolder(u"/sdcard/DCIM/Trips/Vacation/Day 1"_s, {file(u"beach.jpg"_s)});
+    go(u"/sdcard/Music"_s);
+    go(u"/sdcard/DCIM/Trips/Vacation/Day 1"_s);
+    // "Vacation" went, and with it what it held.
+    phone->removeFolder(u"/sdcard/DCIM/Trips/Vacation/Day 1"_s);
+    phone->remove(u"/sdcard/DCIM/Trips/Vacation"_s, Cancel());
+    reload();
+    settle();
+    EXPECT_EQ(model().path(), u"/sdcard/DCIM/Trips"_s);
+    EXPECT_EQ(joined(model().entries()), QString());
+    EXPECT_EQ(model().notice(), u"“Vacation” isn't on the phone any more."_s);
+    EXPECT_FALSE(model().errorMessage());
+    EXPECT_EQ(stored(u"lastPath.A1"_s).toString(), u"/sdcard/DCIM/Trips"_s);
+    // No history of its own: Back goes where it went before.
+    model().goBack();
+    settle();
+    EXPECT_EQ(model().path(), u"/sdcard/Music"_s);
+    // The word goes after a while.
+    clock->fire();
+    EXPECT_FALSE(model().notice());
 }
 
 // Mended: a folder entered from its parent's listing stayed marked as

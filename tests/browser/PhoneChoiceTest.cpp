@@ -83,6 +83,27 @@ TEST_F(PhoneChoiceTest, APhoneNotReadyNeverTakesTheWindowAndOneThatLeftBrieflyGe
     EXPECT_EQ(passWith({u"A1"_s, u"N1"_s, u"10.0.0.9:5555"_s}), "N1 1");
 }
 
+// Mended: a phone that left and came back took the window however long it
+// was gone, also with the setting to open a newly connected phone off.
+TEST_F(PhoneChoiceTest, WithOpenWhenConnectedOffAReturningPhoneLeavesTheChoiceAlone)
+{
+    for (const QString& returning : {u"B2"_s, u"10.0.0.9:5555"_s}) {
+        SCOPED_TRACE(returning.toStdString());
+        model().setOpenWhenConnected(true);
+        EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+        model().setOpenWhenConnected(false);
+        passWith({u"A1"_s, returning});
+        model().setSelectedSerial(returning);
+        EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+        EXPECT_EQ(passWith({u"A1"_s, returning + u"|offline"_s}), "A1 0");
+        EXPECT_EQ(passWith({u"A1"_s, returning}), "A1 0");
+        // Turned on later, the phone is no longer one that returns.
+        model().setOpenWhenConnected(true);
+        EXPECT_EQ(passWith({u"A1"_s, returning}), "A1 0");
+        EXPECT_EQ(passWith({u"A1"_s}), "A1 0");
+    }
+}
+
 // The same while a question is open: the answer still counts for the phone
 // it was asked about.
 TEST_F(PhoneChoiceTest, APhoneAppearingWhileAQuestionIsOpenLeavesTheAnswerToTheShownPhone)

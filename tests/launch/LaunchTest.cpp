@@ -182,6 +182,115 @@ TEST_F(RealStart, StartAndQuitUnderMemcheckAreClean)
     expectClean(*outcome);
 }
 
+// One started application, read as it runs; killed at the end if still running.
+class Started {
+public:
+    explicit Started(const QProcessEnvironment& env)
+    {
+        m_app.setProcessEnvironment(env);
+        m_app.setProcessChannelMode(QProcess::MergedChannels);
+        m_app.start(QStringLiteral(VANTELORQUIST_BINARY), {});
+        m_app.waitForStarted(10000);
+    }
+    ~Started()
+    {
+        if (m_app.state() != QProcess::NotRunning) {
+            m_app.kill();
+            m_app.waitForFinished(5000);
+        }
+    }
+    // Waits (bounded) until the output has said `line` since the last call.
+    bool says(const QByteArray& line, int ms = 20000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!m_seen.contains(line) && m_app.state() == QProcess::Running && !deadline.hasExpired()) {
+            m_app.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+            m_seen += m_app.readAll();
+        }
+        m_seen += m_app.readAll();
+        const qsizetype at = m_seen.indexOf(line);
+        if (at < 0)
+            return false;
+        m_seen.remove(0, at + line.size());
+        return true;
+    }
+    // Waits (bounded) for its end; whether it exited 0 on its own.
+    bool exitsZero(int ms = 15000)
+    {
+        if (!m_app.waitForFinished(ms))
+            return false;
+        m_seen += m_app.readAll();
+        return m_app.exitStatus() == QProcess::NormalExit && m_app.exitCode() == 0;
+    }
+    bool quitsZero()
+    {
+        if (m_app.state() == QProcess::Running)
+            ::kill(pid_t(m_app.processId()), SIGTERM);
+        return exitsZero();
+    }
+    void crash()
+    {
+        m_app.kill();
+        m_app.waitForFinished(5000);
+    }
+    bool running() const { return m_app.state() == QProcess::Running; }
+    std::string output() const { return m_seen.toStdString(); }
+
+private:
+    QProcess m_app;
+    QByteArray m_seen;
+};
+
+// Mended: a second start (the launcher used while the window was closed to
+// the tray) ran a second application beside the first, with its own tray
+// icon, device polls, jobs and USB sessions. It hands over to the running
+// one, which brings its window back, and exits 0. Another person's start
+// (another home) runs on its own.
+TEST_F(RealStart, ASecondStartBringsTheRunningOnesWindowBackAndExitsZero)
+{
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
+    Started first(freshUser(home->path()));
+    ASSERT_TRUE(first.says("main window shown")) << first.output();
+    for (int again = 0; again < 2; ++again) {
+        Started second(freshUser(home->path()));
+        EXPECT_TRUE(second.exitsZero()) << second.output();
+        EXPECT_EQ(second.output().find("main window shown"), std::string::npos) << second.output();
+        EXPECT_TRUE(first.says("main window brought back", 10000)) << first.output();
+    }
+    EXPECT_TRUE(first.running());
+
+    const std::unique_ptr<QTemporaryDir> otherHome = freshHome();
+    ASSERT_TRUE(otherHome);
+    Started someoneElse(freshUser(otherHome->path()));
+    EXPECT_TRUE(someoneElse.says("main window shown")) << someoneElse.output();
+    EXPECT_TRUE(someoneElse.quitsZero()) << someoneElse.output();
+    EXPECT_TRUE(first.quitsZero()) << first.output();
+}
+
+// A first application that crashed leaves its lock and its socket behind:
+// the next start takes its place, and the one after that hands over to it.
+TEST_F(RealStart, AStartAfterACrashTakesThePlaceLeftBehind)
+{
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
+    {
+        Started crashed(freshUser(home->path()));
+        ASSERT_TRUE(crashed.says("main window shown")) << crashed.output();
+        crashed.crash();
+    }
+    const QStringList left = QDir(home->path() + QStringLiteral("/run"))
+                                 .entryList({QStringLiteral("vantelorquist-*")}, QDir::Files | QDir::System);
+    EXPECT_EQ(left.size(), 2) << left.join(u' ').toStdString(); // the lock and the socket
+
+    Started next(freshUser(home->path()));
+    ASSERT_TRUE(next.says("main window shown")) << next.output();
+    Started after(freshUser(home->path()));
+    EXPECT_TRUE(after.exitsZero()) << after.output();
+    EXPECT_TRUE(next.says("main window brought back", 10000)) << next.output();
+    EXPECT_TRUE(next.quitsZero()) << next.output();
+}
+
 #ifdef WITH_PRETEND_PHONE
 // The real binary with a phone behind the real adb: what it does with a phone
 // at start, and with the phone gone from under it, the suite's injected

@@ -4,6 +4,7 @@
 #include "MirrorConnection.h"
 #include "StubAdb.h"
 #include "TestSupport.h"
+#include "WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,26 @@ TEST(MirrorConnection, EachStartFailureKeepsItsOwnSentenceWhenTheServerExitsAtTh
             ASSERT_TRUE(waitUntil(noMirrorThreads));
         }
     }
+}
+
+// With no thread for the server's watcher, the start fails with its own
+// sentence and leaves no server running.
+TEST(MirrorConnection, AStartThatGetsNoThreadFailsAndLeavesNoServer)
+{
+    StubAdb stub;
+    auto connection = connectionTo(stub);
+    std::optional<QString> message;
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    try {
+        connection->start(Cancel());
+    } catch (...) {
+        message = failureText(std::current_exception());
+    }
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_EQ(message.value_or(QStringLiteral("(no failure)")), QStringLiteral("Couldn't watch the screen mirroring server."));
+    connection->stop();
+    connection.reset();
+    EXPECT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
 }
 
 // A stream that keeps sending while the owner stops: once stop() has

@@ -6,6 +6,7 @@
 #include "StoredValue.h"
 #include "StubAdb.h"
 #include "TestSupport.h"
+#include "WorkerPool.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -137,6 +138,21 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
         run.session.reset(); // its decoder's threads are named after the video thread
         EXPECT_TRUE(waitUntil([&] { return noMirrorThreads() && run.stub.removals() == (c.forwarded ? 1 : 0); }));
     }
+}
+
+// Mended: with no thread to start on, starting threw to the window and
+// ended the application.
+TEST(MirrorSession, AStartThatGetsNoThreadStopsWithTheReason)
+{
+    Mirroring run;
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(run.start());
+    const bool stopped = run.reaches(Kind::stopped, 5s);
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(run.session->phase().message().startsWith(QStringLiteral("Couldn't start a worker thread")))
+        << run.session->phase().message().toStdString();
+    EXPECT_EQ(run.stub.removals(), 0);
 }
 
 TEST(MirrorSession, SendsControlMessagesOnlyWhileRunning)

@@ -102,6 +102,10 @@ TEST(VideoReader, DeliversSizesAndPicturesChecksLengthsBeforeReadingAndEndsAfter
         {"stream", videoSize(1080, 2340) + videoSize(0, 2340) + videoSize(1080, 0) +
                        videoConfiguration(stream.configuration()) + videoPicture(stream.picture(0)),
          {{1080, 2340}}, 1, ECONNRESET},
+        // Mended: a width of 3,000,000,000 overflowed the picture's sizes.
+        {"largest sides", videoSize(16384, 16384), {{16384, 16384}}, 0, ECONNRESET},
+        {"width beyond", videoSize(3'000'000'000u, 2340) + videoSize(1080, 2340), {}, 0, EBADMSG},
+        {"height beyond", videoSize(1080, 16385), {}, 0, EBADMSG},
         {"length 0", header(0, 0), {}, 0, EBADMSG},
         {"length 2^25", header(0, 33'554'432), {}, 0, EBADMSG},
         {"length 2^32 - 1", header(0, 0xFFFFFFFF), {}, 0, EBADMSG},

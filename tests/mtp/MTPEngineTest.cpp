@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <future>
+#include <iostream>
 #include <set>
 #include <thread>
 
@@ -96,8 +97,8 @@ TEST(MTPError, EachResponseAndCaseReadsAsItsOwnSentence)
         EXPECT_EQ(MTPError::response(code, QString::fromLatin1(what)).description(), sentence) << std::hex << code;
 
     const std::vector<std::pair<MTPError, QString>> cases = {
-        {MTPError::busy(), QStringLiteral("Another app is using the phone's file transfer. Quit Android File "
-                                          "Transfer, Image Capture or Photos and try again.")},
+        {MTPError::busy(), QStringLiteral("Another app, such as the file manager, is using the phone's file "
+                                          "transfer. Quit it and try again.")},
         {MTPError::locked(), QStringLiteral("Unlock your phone to see its files.")},
         {MTPError::gone(), QStringLiteral("The phone was disconnected.")},
         {MTPError::notFound(QStringLiteral("Camera")), QStringLiteral("“Camera” isn't on the phone any more.")},
@@ -163,6 +164,29 @@ TEST_F(MTPSession, OpensReadsThePhoneAndCloses)
     EXPECT_EQ(phone->pendingInterruptReads(), 0);
 }
 
+// Mended: a battery level of 250 and more free space than the storage holds
+// were shown as facts.
+TEST_F(MTPSession, FactsNoPhoneCanHaveAreLeftOut)
+{
+    phone->configure([](auto& s) { s.batteryLevel = 250; });
+    phone->removeStorage(0x00010001);
+    phone->addStorage(0x00010001, 4ull << 20, 8ull << 20);
+    connect();
+    DeviceInfo facts = connection->info(Cancel());
+    EXPECT_EQ(facts.battery, std::nullopt);
+    EXPECT_EQ(facts.storageTotal, int64_t(4ull << 20));
+    EXPECT_EQ(facts.storageFree, std::nullopt);
+
+    // Beyond what a signed count holds.
+    phone->configure([](auto& s) { s.batteryLevel = 100; });
+    phone->removeStorage(0x00010001);
+    phone->addStorage(0x00010001, ~0ull, 1ull << 20);
+    facts = connection->info(Cancel());
+    EXPECT_EQ(facts.battery, 100);
+    EXPECT_EQ(facts.storageTotal, std::nullopt);
+    EXPECT_EQ(facts.storageFree, int64_t(1ull << 20));
+}
+
 TEST_F(MTPSession, BusyOrLockedUntilThePhoneLetsGoOrShowsAStorage)
 {
     phone->configure([](auto& s) { s.heldByOtherProgram = true; });
@@ -208,6 +232,26 @@ TEST_F(MTPSession, ASessionLeftOpenCountsAndAnUnansweredOpenResetsTheDeviceOnce)
 // The interface's endpoints decide the pipes: the first bulk pair by address,
 // the last interrupt-in endpoint for events, the bulk-out packet size for
 // zero-length packets; without a bulk pair the phone can't be used.
+// Mended: a run queued before a close, or asked for after it, claimed the
+// phone again once the close had let go of it, so that the phone's next
+// connection (after a reconnect) found it busy.
+TEST_F(MTPSession, AClosedConnectionNeverClaimsThePhoneAgain)
+{
+    connect();
+    ASSERT_EQ(connection->status(), Status::ready);
+    const std::shared_ptr<MTPConnection> closed = connection;
+    closed->close().wait();
+    EXPECT_FALSE(phone->claimed());
+    const auto error = errorOf([&] { closed->list(QStringLiteral("/sdcard"), true, Cancel()); });
+    EXPECT_EQ(error ? std::optional(error->kind()) : std::nullopt, MTPError::Kind::gone);
+    closed->check();
+    EXPECT_FALSE(phone->claimed());
+    connect();
+    EXPECT_EQ(connection->status(), Status::ready);
+    closed->close().wait();
+    EXPECT_TRUE(phone->claimed()); // the new connection's claim stays
+}
+
 TEST_F(MTPSession, PipesAreChosenFromTheEndpointsTheInterfaceOffers)
 {
     using E = UsbEndpoint;
@@ -438,6 +482,30 @@ TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsDrainsAndReopensBeforeT
     EXPECT_EQ(error ? error->description() : QString(), full.description());
     EXPECT_EQ(phone->classRequests().size(), 1u);
     expectInStep();
+}
+
+// Mended: Stop on a phone that stopped answering mid-transfer waited for the
+// transfer's time-out (a minute) and for the recovery after it.
+TEST_F(MTPTransaction, AStoppedRunOnAPhoneThatStoppedAnsweringIsGivenUpOn)
+{
+    phone->freezeAfterBytes(2 * MiB);
+    std::stop_source stop;
+    auto copy = std::async(std::launch::async, [&] { download(bytesOf(5 * MiB), {}, Cancel(stop.get_token())); });
+    for (int i = 0; i < 500 && !phone->frozen(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(phone->frozen());
+    const auto stopped = std::chrono::steady_clock::now();
+    stop.request_stop();
+    ASSERT_EQ(copy.wait_for(5s), std::future_status::ready);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
+    std::cout << "[ frozen MTP phone ] Stop to the end of a transfer: " << took.count() << " ms\n";
+    EXPECT_THROW(copy.get(), Cancelled);
+    EXPECT_FALSE(phone->claimed()); // given up on: the interface is let go of
+
+    // Answering again, the phone is claimed afresh by the next run.
+    phone->thaw();
+    EXPECT_EQ(download(bytesOf(MiB, 3)), bytesOf(MiB, 3));
+    EXPECT_TRUE(phone->claimed());
 }
 
 TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)

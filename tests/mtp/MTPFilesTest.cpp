@@ -212,6 +212,26 @@ TEST_F(MTPFiles, AStaleHandleIsRetriedOnceWithAnEmptyCache)
               QStringLiteral("“Camera” isn't on the phone any more."));
 }
 
+// Mended: making a folder in a folder deleted on the phone meanwhile made
+// that one again around the new one.
+TEST_F(MTPFiles, AFolderIsMadeOnlyInAFolderThatIsThere)
+{
+    names(QStringLiteral("/sdcard/DCIM/Camera")); // its handle cached
+    phone->removeObject(camera);
+    phone->clearRecords();
+    EXPECT_EQ(failureOf([&] { files().makeFolder(QStringLiteral("/sdcard/DCIM/Camera/Edited"), Cancel()); }),
+              QStringLiteral("“Camera” isn't on the phone any more."));
+    EXPECT_EQ(sent(Operation::sendObjectInfo), 0);
+    EXPECT_FALSE(phone->objectAt(QStringLiteral("DCIM/Camera")));
+
+    // In a folder that is there: made once, and kept when asked again.
+    files().makeFolder(QStringLiteral("/sdcard/Other/New"), Cancel());
+    files().makeFolder(QStringLiteral("/sdcard/Other/New"), Cancel());
+    EXPECT_EQ(sent(Operation::sendObjectInfo), 1);
+    ASSERT_TRUE(phone->objectAt(QStringLiteral("Other/New")));
+    EXPECT_TRUE(phone->objectAt(QStringLiteral("Other/New"))->isFolder());
+}
+
 TEST_F(MTPFiles, NoFolderIsMadeWhenTheLookUpFailedForAnotherReason)
 {
     const QString path = QStringLiteral("/sdcard/New");

@@ -6,6 +6,7 @@
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 #include "TestSupport.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,6 +133,24 @@ TEST_F(MTPManagerTest, PhonesThatAdbHandlesAreSkippedAndClosed)
 
     EXPECT_EQ(poll().size(), 2u); // adb let go: a new connection
     EXPECT_EQ(phone->claims(), 2);
+}
+
+// Mended: a phone whose connection got no thread for its queue left an
+// empty entry behind; the next poll after the phone was unplugged used it and
+// ended the application.
+TEST_F(MTPManagerTest, APhoneWhoseConnectionGetsNoThreadIsTriedAgainAndCanGo)
+{
+    auto phone = plugged(QStringLiteral("A"));
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_THROW(poll(), NoThreadError);
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_FALSE(manager.connection(QStringLiteral("A")));
+    EXPECT_EQ(phone->claims(), 0);
+    host->unplug(phone);
+    EXPECT_TRUE(poll().empty());
+    host->plug(phone);
+    ASSERT_EQ(poll().size(), 1u);
+    EXPECT_TRUE(manager.connection(QStringLiteral("A")));
 }
 
 // Quitting closes every session, but does not wait for ever on one whose

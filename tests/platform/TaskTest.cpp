@@ -81,3 +81,41 @@ TEST(Task, NothingIsDeliveredToADestroyedReceiver)
     QCoreApplication::processEvents();
     EXPECT_FALSE(called);
 }
+
+namespace {
+struct ThreadsRefused {
+    ThreadsRefused() { WorkerPool::shared().refuseThreadsForTesting(true); }
+    ~ThreadsRefused() { WorkerPool::shared().refuseThreadsForTesting(false); }
+};
+} // namespace
+
+// Mended: Task::run threw when no thread could be made, so every caller had to
+// remember a catch; one that forgot ended the application from a timer slot.
+TEST(Task, AThreadThatCannotStartIsTheTasksOwnFailureDeliveredLater)
+{
+    QObject receiver;
+    bool worked = false, done = false;
+    std::optional<QString> text;
+    {
+        const ThreadsRefused refused;
+        EXPECT_NO_THROW(Task::run(
+            &receiver, [&](const Cancel&) { worked = true; }, [&] { done = true; },
+            [&](std::exception_ptr e) { text = failureText(e).value_or(QStringLiteral("none")); }));
+    }
+    EXPECT_FALSE(text.has_value()); // never inside the caller, as no other failure is
+    ASSERT_TRUE(waitUntil([&] { return text.has_value(); }));
+    EXPECT_TRUE(text->startsWith(QStringLiteral("Couldn't start a worker thread"))) << text->toStdString();
+    EXPECT_FALSE(worked);
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(receiver.children().isEmpty());
+
+    // A receiver gone before the failure lands hears nothing.
+    bool heard = false;
+    {
+        QObject gone;
+        const ThreadsRefused refused;
+        Task::run(&gone, [](const Cancel&) {}, [] {}, [&](std::exception_ptr) { heard = true; });
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(heard);
+}

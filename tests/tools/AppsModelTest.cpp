@@ -2,8 +2,10 @@
 #include "AppsModel.h"
 #include "BrowserFakes.h" // readable texts in failure messages
 #include "FakePhoneHarness.h"
+#include "HostileNames.h"
 #include "PhoneFixture.h"
 #include "TestSupport.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -217,6 +219,11 @@ TEST_F(AppsModelTest, SavingPackageFiles)
         {"the one pull fails", kNotes, QStringLiteral("6"), {split[0]}, split[0], {}, {},
          "failed to copy '/data/app/n/base.apk' to '%1/com.example.notes 6.apk': remote Permission denied"},
         {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
+        // Mended: a part named ".." was pulled beside the app's folder.
+        {"a part that names no file", kNotes, QStringLiteral("8"), {split[0], "/data/app/n/.."}, {}, {}, {},
+         "The phone didn't say where this app is stored."},
+        {"a part ending in a slash", kNotes, QStringLiteral("8"), {split[0], "/data/app/n/"}, {}, {}, {},
+         "The phone didn't say where this app is stored."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -249,6 +256,32 @@ TEST_F(AppsModelTest, SavingPackageFiles)
             EXPECT_FALSE(model->errorMessage());
             EXPECT_EQ(revealed, QStringList {save.filePath(c.expected.first())});
             EXPECT_EQ(model->status(), "Saved " + c.package + " to " + QDir(save.path()).dirName());
+        }
+    }
+}
+
+// Mended: a version of "../../x" climbed out of the chosen folder, and a
+// long one could not be saved at all.
+TEST_F(AppsModelTest, APackageOrVersionOfAnyTextIsSavedUnderOneNameInTheChosenFolder)
+{
+    for (const auto& c : hostilenames::cases()) {
+        for (const bool inVersion : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (inVersion ? " as the version" : " as the package"));
+            const InstalledApp hostile = inVersion ? app(kNotes, c.text) : app(c.text, QStringLiteral("1"));
+            hostilenames::expectOneName(AppsModel::saveName(hostile), QString()); // a split app's folder
+            if (hostile.package.contains(QChar(0)))
+                continue; // no command line carries it to the phone to ask where it is
+            ASSERT_TRUE(QDir(save.path()).removeRecursively());
+            ASSERT_TRUE(QDir().mkpath(save.path()));
+            serve(QStringLiteral("/data/app/x/base.apk"));
+            reply(QStringLiteral("pm path ") + ADB::quote(hostile.package), "package:/data/app/x/base.apk\n");
+            revealed.clear();
+            model->saveAPK(hostile, save.path());
+            ASSERT_TRUE(idle());
+            EXPECT_FALSE(model->errorMessage()) << model->errorMessage().value_or(QString()).toStdString();
+            ASSERT_EQ(saved().size(), 1) << saved().join(u'|').toStdString();
+            hostilenames::expectOneName(saved().first(), QStringLiteral(".apk"));
+            EXPECT_EQ(revealed, QStringList {save.filePath(saved().first())});
         }
     }
 }
@@ -371,6 +404,56 @@ TEST_F(AppsModelTest, AReplacedReloadAndALetGoModelsReloadEndTheirAdb)
     EXPECT_TRUE(waitUntil([&] { return running() == 0; }, 4s)) << running();
     ASSERT_TRUE(idle());
     EXPECT_FALSE(model->errorMessage()) << "a reload nobody waits for says nothing";
+}
+
+// Mended: the reload that follows an uninstall started even when the window
+// had let go of the model meanwhile, and its adb ran until the phone answered.
+TEST_F(AppsModelTest, AModelLetGoDuringAnUninstallStartsNoReload)
+{
+    reply(QStringLiteral("cmd package 'uninstall' 'com.example.notes'"), "Success\n", 0, 700);
+    model->uninstall(app(kNotes));
+    ASSERT_TRUE(waitUntil([this] { return received(QStringLiteral("cmd package 'uninstall' 'com.example.notes'")) == 1; }));
+    model->drop();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->status(), QStringLiteral("Uninstalled com.example.notes"));
+    EXPECT_EQ(received(QStringLiteral("pm list packages")), 0);
+    model->reload();
+    EXPECT_FALSE(model->isLoading());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(received(QStringLiteral("pm list packages")), 0);
+}
+
+// With no thread for adb, a reload and an action end at once with the reason
+// shown, and the model is ready for the next.
+TEST_F(AppsModelTest, WorkThatGetsNoThreadEndsWithItsReason)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    const struct {
+        const char* what;
+        std::function<void()> request;
+    } cases[] = {
+        {"a reload", [this] { model->reload(); }},
+        {"an action", [this] { model->forceStop(app(kNotes)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setErrorMessage(std::nullopt);
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.request());
+            EXPECT_TRUE(waitUntil([this] { return model->errorMessage().has_value(); }, 5s));
+        }
+        EXPECT_TRUE(model->errorMessage().value_or(QString()).startsWith(QStringLiteral("Couldn't start a worker thread")))
+            << model->errorMessage().value_or(QString()).toStdString();
+        EXPECT_TRUE(idle());
+    }
+    EXPECT_TRUE(phone().receivedCommands().isEmpty());
+    model->reload();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->apps().size(), 3u);
 }
 
 } // namespace

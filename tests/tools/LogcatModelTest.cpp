@@ -1,4 +1,5 @@
 #include "LogcatModel.h"
+#include "HostileNames.h"
 #include "PhoneFixture.h"
 #include "TestSupport.h"
 #include "WorkerPool.h"
@@ -216,6 +217,25 @@ TEST_F(LogcatModelTest, SaveWritesTheShownLinesOrWarns)
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "shown.txt and plain only";
 }
 
+// Mended: a phone named "../../x" chose where the log went, one named by an
+// absolute path moved the panel there, and "Work / Home" could not be saved.
+TEST_F(LogcatModelTest, TheSuggestedNameIsOneNameWhateverThePhoneIsCalled)
+{
+    for (const auto& c : hostilenames::cases()) {
+        SCOPED_TRACE(c.what);
+        LogcatModel log(adb(), serial(), c.text);
+        QStringList suggested;
+        log.setPrompts({[&](const QString& name) -> std::optional<QString> {
+                            suggested << name;
+                            return std::nullopt;
+                        },
+                        [](const QString&, const QString&) {}});
+        log.save();
+        ASSERT_EQ(suggested.size(), 1);
+        hostilenames::expectOneName(suggested.first(), u" logcat.txt"_s);
+    }
+}
+
 // Mended: every keystroke in the package field started a lookup whose adb
 // nothing ended, so a phone that did not answer gathered one per key.
 TEST_F(LogcatModelTest, ANewerLookupEndsTheOlderOnesAdb)
@@ -270,6 +290,34 @@ TEST_F(LogcatModelTest, SaveSuggestsTheNameAndWritesWhatWasShownWhenAsked)
         EXPECT_EQ(file.readAll(), c.written);
     }
     EXPECT_TRUE(warnings.isEmpty());
+}
+
+// Mended: with no thread for adb, typing a package threw to the field, and
+// the pid poll's timer let the failure escape, ending the application. Each
+// piece of the log's work now ends by itself: no stream reads as ended, a
+// lookup finds nothing, a save warns.
+TEST_F(LogcatModelTest, WorkThatGetsNoThreadEndsQuietlyOrWarns)
+{
+    QTemporaryDir folder;
+    LogcatModel& log = model();
+    log.setTiming({.flush = 150ms, .pidPoll = 50ms});
+    answer = folder.filePath(u"log.txt"_s);
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(log.setPackage(u"com.example"_s));
+    EXPECT_NO_THROW(log.start());
+    EXPECT_NO_THROW(log.clear());
+    EXPECT_NO_THROW(log.save());
+    waitUntil([] { return false; }, 300ms); // a few ticks of the pid poll
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(log.ended());
+    EXPECT_FALSE(log.appPids().has_value());
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.first().contains(u"Couldn't start a worker thread"_s)) << warnings.first().toStdString();
+    EXPECT_EQ(commands(u"pidof 'com.example'"_s), 0);
+    // With threads again, the next tick asks.
+    phone().setReply(u"pidof 'com.example'"_s, {.out = "7\n"});
+    EXPECT_TRUE(waitUntil([&] { return log.appPids() == QSet<QString>{u"7"_s}; }, 5s));
+    log.stop();
 }
 
 } // namespace

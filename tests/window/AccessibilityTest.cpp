@@ -376,7 +376,7 @@ TEST_F(Accessibility, TheNewlyNamedControlsWorkBySpaceOrTheirPress)
     const std::tuple<const char*, const char*, std::function<bool(QWidget*)>> uses[] = {
         {"Apps, searched", "System Apps", checked("System Apps")},
         {"Logcat, filtered", "Pause", checked("Pause")},
-        {"Phone Screen", "Copy Phone Clipboard to Mac",
+        {"Phone Screen", "Copy Phone Clipboard to Computer",
          [](QWidget* window) { return !static_cast<MirrorWindow*>(window)->session()->syncsClipboard(); }},
     };
     const std::vector<Shown> states = otherWindows();

@@ -138,6 +138,24 @@ TEST_F(Application, TheIconAndTheTrayItemArriveOnceTheMainWindowIsShown)
     EXPECT_EQ(apps->windowIcon().availableSizes(), QApplication::windowIcon().availableSizes());
 }
 
+// Mended: with no thread to spare, the start threw (from the clearing of the
+// files an earlier run left behind) and the application ended; now the main
+// window comes up and the device poll says why it cannot look for phones.
+TEST_F(Application, StartsWithNoThreadToSpare)
+{
+    std::unique_ptr<VantelorquistApp> app;
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(app = launch(false));
+    clock->fire();
+    settle();
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(app->windows().window(u"main"_s));
+    const std::optional<QString> shown = app->model().errorMessage();
+    EXPECT_TRUE(shown.value_or(QString()).startsWith(u"Couldn't start a worker thread"_s))
+        << shown.value_or(QString()).toStdString();
+}
+
 // Mended: the About panel opened outside the windows the commands reach, so
 // Ctrl+W and Ctrl+Q did nothing there.
 TEST_F(Application, TheAboutPanelTakesTheCommandKeys)

@@ -63,6 +63,23 @@ TEST(ConflictAlert, ReturnReplacesAndEscapeOrClosingCancels)
     EXPECT_EQ(answer([](QMessageBox& box) { box.close(); }), 3);
 }
 
+// Mended: the question of a job that had ended meanwhile stayed up. Closed
+// from outside, it answers none (not Cancel: nobody answered).
+TEST(ConflictAlert, AQuestionClosedFromOutsideAnswersNone)
+{
+    WidgetDesktop desktop;
+    QTimer::singleShot(0, [&] { desktop.closeQuestions(); });
+    // Should it stay, Escape ends it, and the test with it.
+    QTimer::singleShot(5000, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            QTest::keyClick(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(desktop.ask({QStringLiteral("“a.jpg” already exists in this folder."), {},
+                           {QStringLiteral("Replace"), QStringLiteral("Keep Both"), QStringLiteral("Skip"),
+                            QStringLiteral("Cancel")}}),
+              std::nullopt);
+}
+
 // Mended: the informative text showed as markup whatever the box's format.
 TEST(ConflictAlert, TheInformativeTextIsPlainToo)
 {

@@ -115,6 +115,8 @@ TEST_F(DetailPane, ABusyPhoneNamesItAndOffersToQuitTheAppsHoldingIt)
     auto* busy = qobject_cast<BusyPhoneView*>(view.currentView());
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->quitButton()->text(), u"Quit Android File Transfer and Image Capture and Photos"_s);
+    EXPECT_EQ(busy->message()->detail(), u"Only one app at a time can use a phone's file transfer. Quit Android File "
+                                         u"Transfer and Image Capture and Photos, and Vantelorquist connects on its own."_s);
     busy->quitButton()->click();
     for (const auto& app : apps)
         EXPECT_TRUE(app->waitForFinished(5000));
@@ -126,6 +128,9 @@ TEST_F(DetailPane, ABusyPhoneNamesItAndOffersToQuitTheAppsHoldingIt)
     busy = qobject_cast<BusyPhoneView*>(view.currentView());
     ASSERT_TRUE(busy);
     EXPECT_TRUE(busy->quitButton()->isHidden());
+    // None found: the usual holder on this desktop.
+    EXPECT_EQ(busy->message()->detail(), u"Only one app at a time can use a phone's file transfer. Quit the other "
+                                         u"app, such as the file manager, and Vantelorquist connects on its own."_s);
 }
 
 TEST_F(DetailPane, TheBrowserSaysWhetherAFolderIsLoadingEmptyOrWithoutMatch)

@@ -8,6 +8,7 @@
 #include "Sidebar.h"
 #include "TestSupport.h"
 #include "WindowFixture.h"
+#include "WorkerPool.h"
 
 #include <QLabel>
 #include <QToolButton>
@@ -104,6 +105,19 @@ TEST_F(DetailsPopoverTest, APhoneNoLongerReadyOrAFailedCommandReadTheSameSentenc
     ASSERT_TRUE(waitUntil([&] { return !view->isLoading(); }, 15s));
     EXPECT_TRUE(view->hasFailed());
     EXPECT_TRUE(view->rows().isEmpty());
+}
+
+// Mended: with no thread for adb, showing the details ended the application.
+TEST_F(DetailsPopoverTest, DetailsThatGetNoThreadReadAsAFailure)
+{
+    PhoneDetailsView* first = opened({"Model=Acme One\n", {}, 0, 0}).popover()->view();
+    ASSERT_TRUE(waitUntil([&] { return !first->isLoading(); }, 15s));
+    PhoneDetailsView view(&model());
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(view.show());
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    ASSERT_TRUE(waitUntil([&] { return !view.isLoading(); }, 5s));
+    EXPECT_TRUE(view.hasFailed());
 }
 
 TEST_F(DetailsPopoverTest, ClosingBeforeTheAnswerLeavesNoAdbBehind)

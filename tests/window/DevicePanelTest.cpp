@@ -5,6 +5,7 @@
 #include "DetailsPopover.h"
 #include "DevicePanel.h"
 #include "DevicePanelViews.h"
+#include "FocusRest.h"
 #include "Look.h"
 #include "Sidebar.h"
 #include "StorageMeter.h"
@@ -172,6 +173,61 @@ TEST_F(DevicePanelTest, WhileAJobRunsOnlyCaptureIsDimmedAndTheOthersAct)
     EXPECT_EQ(card.tools().at(1)->opacity(), 0.4);
     EXPECT_EQ(adb->callsStartingWith(u"stream "_s), 1); // the recording, and no screenshot
     EXPECT_EQ(openedWindows, (QStringList{u"mirror"_s, u"apps"_s, u"logcat"_s}));
+}
+
+// Mended: Capture disabled by its own screenshot's job handed the focus on to
+// Record, and the next Space started a recording nobody asked for. The focus
+// rests on the window instead, whether the window is in front or not, and
+// comes back to Capture with the job's end unless Tab took it elsewhere.
+TEST_F(DevicePanelTest, CaptureDisabledUnderTheFocusLeavesNoKeyToRecord)
+{
+    FocusRest::install();
+    model().setAskWhereToSave(false);
+    model().setSaveFolder(m_folder.path());
+    DevicePanel& card = panel(fullEnvironment());
+    adbPhoneIn(u"device"_s);
+    QWidget* top = card.window();
+    ToolButton* capture = card.tools().at(1);
+    for (const bool inFront : {true, false}) {
+        SCOPED_TRACE(inFront ? "in front" : "behind another window");
+        top->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+        card.tools().at(0)->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(top->windowHandle(), Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), capture);
+        if (inFront) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            ASSERT_TRUE(model().job()) << "the screenshot";
+        } else {
+            // A job started from elsewhere while another window is in front.
+            QWidget other;
+            other.show();
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            DevicePanel::State state = DevicePanel::state(model());
+            state.jobRunning = true;
+            card.display(state);
+            other.close();
+            top->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+        }
+        EXPECT_FALSE(capture->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), top);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(adb->callsStartingWith(u"stream "_s), 0) << "no recording";
+        EXPECT_FALSE(model().recordingStarted());
+        QWidget* tabbed = nullptr;
+        if (!inFront) {
+            QTest::keyClick(top->windowHandle(), Qt::Key_Tab);
+            tabbed = QApplication::focusWidget();
+            EXPECT_NE(tabbed, top) << "Tab goes on from the window";
+        }
+        ASSERT_TRUE(testsupport::waitUntil([this] { return !model().job(); }));
+        settle();
+        card.display(DevicePanel::state(model()));
+        ASSERT_TRUE(capture->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), inFront ? capture : tabbed);
+    }
 }
 
 TEST_F(DevicePanelTest, ARecordingTurnsRecordIntoStopAndShowsTheBadgeEvenForAnUnreadyPhone)

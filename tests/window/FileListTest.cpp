@@ -124,14 +124,14 @@ TEST_F(FileList, ReturnOpensTheFilesAmongSeveralAndDeleteRemovesTheSelection)
 TEST_F(FileList, TheMenuHasItsItemsForWhatWasClickedAndHandsThemToTheModel)
 {
     list(fullEnvironment());
-    const QString file = u"Open on Mac,Copy to Mac…,Copy Path,-,Rename…,Delete…"_s;
+    const QString file = u"Open on Computer,Copy to Computer…,Copy Path,-,Rename…,Delete…"_s;
     const std::tuple<QSet<QString>, QString, QString> table[] = {
         {{}, {}, u"New Folder,Copy to Phone…"_s},
         {{}, u"b.txt"_s, file},
-        {{}, u"DCIM"_s, u"Open,Copy to Mac…,Copy Path,-,Rename…,Delete…"_s},
-        {{u"a.jpg"_s, u"b.txt"_s}, u"a.jpg"_s, u"Open on Mac,Copy to Mac…,Copy Paths,-,Delete…"_s},
+        {{}, u"DCIM"_s, u"Open,Copy to Computer…,Copy Path,-,Rename…,Delete…"_s},
+        {{u"a.jpg"_s, u"b.txt"_s}, u"a.jpg"_s, u"Open on Computer,Copy to Computer…,Copy Paths,-,Delete…"_s},
         // A folder among them leaves the open slot empty.
-        {{u"DCIM"_s, u"a.jpg"_s}, u"a.jpg"_s, u"Copy to Mac…,Copy Paths,-,Delete…"_s},
+        {{u"DCIM"_s, u"a.jpg"_s}, u"a.jpg"_s, u"Copy to Computer…,Copy Paths,-,Delete…"_s},
         // An unselected row gets a menu of its own.
         {{u"DCIM"_s, u"a.jpg"_s}, u"b.txt"_s, file},
     };
@@ -275,8 +275,8 @@ TEST_F(FileList, WhileAJobRunsNothingThatWouldStartAnotherIsOffered)
     ASSERT_TRUE(model().job());
     const std::pair<QString, QString> table[] = {
         {{}, u"~New Folder,~Copy to Phone…"_s},
-        {u"b.txt"_s, u"~Open on Mac,~Copy to Mac…,Copy Path,-,~Rename…,~Delete…"_s},
-        {u"DCIM"_s, u"Open,~Copy to Mac…,Copy Path,-,~Rename…,~Delete…"_s},
+        {u"b.txt"_s, u"~Open on Computer,~Copy to Computer…,Copy Path,-,~Rename…,~Delete…"_s},
+        {u"DCIM"_s, u"Open,~Copy to Computer…,Copy Path,-,~Rename…,~Delete…"_s},
     };
     for (const auto& [clicked, items] : table)
         EXPECT_EQ(menu(clicked), items) << clicked.toStdString();
@@ -322,8 +322,8 @@ TEST_F(FileList, AMenuItemActsOnlyOnThePhoneAndFolderItsMenuWasOpenedOn)
     const struct { const char* what; QString item; std::function<void()> meanwhile; QString error; } cases[] = {
         {"delete, other phone", u"Delete…"_s, otherPhone, u"Nothing was deleted"_s + changed},
         {"delete, other folder", u"Delete…"_s, otherFolder, u"Nothing was deleted"_s + changed},
-        {"copy to Mac, other phone", u"Copy to Mac…"_s, otherPhone, u"Nothing was copied"_s + changed},
-        {"copy to Mac, other folder", u"Copy to Mac…"_s, otherFolder, u"Nothing was copied"_s + changed},
+        {"copy to Mac, other phone", u"Copy to Computer…"_s, otherPhone, u"Nothing was copied"_s + changed},
+        {"copy to Mac, other folder", u"Copy to Computer…"_s, otherFolder, u"Nothing was copied"_s + changed},
     };
     for (const auto& c : cases) {
         model().setSelectedSerial(u"A1"_s);

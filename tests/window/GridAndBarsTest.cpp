@@ -7,6 +7,7 @@
 #include "DropOverlay.h"
 #include "EntryMenu.h"
 #include "FileGridView.h"
+#include "OwnDrag.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "WindowFixture.h"
@@ -382,6 +383,81 @@ TEST_F(GridAndBars, OneDragFromTheEdgeLightsFolderTilesAndDropsIntoTheOneUnderTh
     }
 }
 
+// Mended: while a job ran, files dragged over the browser showed "Copy to
+// “…”", the sending application was told the copy was taken, and nothing
+// was copied or said.
+TEST_F(GridAndBars, WhileAJobRunsADragIsRefusedAndTheStatusLineSaysWhy)
+{
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {folder(u"Camera"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM/Camera"_s, {});
+    const auto gate = gates.emplace_back(std::make_shared<browsertest::Gate>());
+    adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    model().upload({QUrl::fromLocalFile(u"/tmp/held.bin"_s)});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return gate->waiting() && model().job()->message.contains(u'“'); }));
+    const QString said = u"Wait for “Copying “held.bin” to phone (1 of 1)…” to finish, or stop it."_s;
+    const StatusBar* bar = m_pane->browser()->statusBar();
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+
+    const struct {
+        const char* what;
+        ViewMode mode;
+        QString shown;
+        std::function<std::pair<QWidget*, QPoint>()> target;
+    } cases[] = {
+        {"grid, the folder shown", ViewMode::grid, u"/sdcard"_s,
+         [&] { return std::pair<QWidget*, QPoint>(grid().viewport(), QPoint(2, 2)); }},
+        {"grid, a folder tile", ViewMode::grid, u"/sdcard"_s,
+         [&] { return std::pair<QWidget*, QPoint>(grid().viewport(), at(u"DCIM"_s)); }},
+        {"list", ViewMode::list, u"/sdcard/DCIM"_s,
+         [&] { return std::pair<QWidget*, QPoint>(m_pane->browser()->bodyWidget(), QPoint(40, 40)); }},
+        {"path segment", ViewMode::list, u"/sdcard/DCIM/Camera"_s, [&] {
+             PathSegment* top = m_pane->browser()->pathBar()->segments().first();
+             return std::pair<QWidget*, QPoint>(top, top->rect().center());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setViewMode(c.mode);
+        // Not settled: the job holds a worker until the end.
+        model().navigate(c.shown);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model().isLoading(); }));
+        QCoreApplication::processEvents();
+        clock->fire(); // the word before goes after a while
+        ASSERT_EQ(bar->text().contains(u"Wait for"_s), false);
+        const auto [widget, point] = c.target();
+        WindowDrag drag(m_pane, {one});
+        drag.moveTo(widget, point);
+        EXPECT_FALSE(drag.accepted());
+        EXPECT_FALSE(overlay->isVisible());
+        EXPECT_EQ(grid().dropTarget(), -1);
+        EXPECT_EQ(bar->text(), said);
+        EXPECT_FALSE(drag.drop());
+    }
+
+    // A job that begins during a drag takes the drop away from there on.
+    gate->open();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
+    settle();
+    model().setViewMode(ViewMode::grid);
+    go(u"/sdcard"_s);
+    EXPECT_FALSE(bar->text().contains(u"Wait for"_s)) << "the word goes with the job";
+    {
+        WindowDrag drag(m_pane, {one});
+        drag.moveTo(grid().viewport(), QPoint(2, 2));
+        EXPECT_TRUE(drag.accepted());
+        model().upload({QUrl::fromLocalFile(u"/tmp/held.bin"_s)});
+        ASSERT_TRUE(model().job());
+        drag.moveTo(grid().viewport(), QPoint(4, 4));
+        EXPECT_FALSE(drag.accepted());
+        EXPECT_FALSE(m_pane->browser()->dropTargeted());
+        EXPECT_TRUE(bar->text().startsWith(u"Wait for “Copying to phone…”"_s)) << bar->text().toStdString();
+        EXPECT_FALSE(drag.drop());
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
+    settle();
+    EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/") + pushes("push /tmp/one.jpg /sdcard/DCIM/"), 0);
+}
+
 TEST_F(GridAndBars, TilesShowTheirFullNameOnHover)
 {
     QWidget* viewport = grid().viewport();
@@ -489,6 +565,51 @@ TEST_F(GridAndBars, PathSegmentsGoUpAndAncestorsTakeDrops)
     bar->segments()[1]->click();
     settle();
     EXPECT_EQ(model().path(), u"/sdcard/A&B"_s);
+}
+
+// The window's own items dragged out and back in are refused wherever they
+// come: the pointer shows it from the first move on, and no overlay offers
+// a copy; a drag from another application is taken.
+TEST_F(GridAndBars, ItemsDraggedOutOfThisWindowAreRefusedEverywhereInIt)
+{
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {folder(u"Camera"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM/Camera"_s, {});
+    go(u"/sdcard/DCIM/Camera"_s);
+    PathBar* bar = m_pane->browser()->pathBar();
+    ASSERT_EQ(bar->segments().size(), 3);
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+    for (const ViewMode mode : {ViewMode::grid, ViewMode::list}) {
+        model().setViewMode(mode);
+        settle();
+        QWidget* body = m_pane->browser()->bodyWidget();
+        const std::pair<const char*, std::function<void(WindowDrag&)>> routes[] = {
+            {"a path segment", [&](WindowDrag& drag) { drag.moveTo(bar->segments().first(), QPoint(4, 4)); }},
+            {"the files", [&](WindowDrag& drag) { drag.moveTo(body, body->rect().center()); }},
+            {"a segment, then the files",
+             [&](WindowDrag& drag) {
+                 drag.moveTo(bar->segments().at(1), QPoint(4, 4));
+                 drag.moveTo(body, QPoint(3, 3));
+             }},
+        };
+        for (const auto& [name, route] : routes) {
+            SCOPED_TRACE(std::string(name) + (mode == ViewMode::grid ? " (grid)" : " (list)"));
+            const OwnDrag::Scope own;
+            WindowDrag drag(m_pane, {one});
+            route(drag);
+            // A second step where the first one ended.
+            route(drag);
+            EXPECT_FALSE(drag.accepted());
+            EXPECT_FALSE(overlay->isVisible());
+            EXPECT_FALSE(drag.drop());
+        }
+    }
+    settle();
+    EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"push "_s), 0);
+    // A drag from another application is taken as before.
+    WindowDrag drag(m_pane, {one});
+    drag.moveTo(bar->segments().first(), QPoint(4, 4));
+    drag.moveTo(bar->segments().first(), QPoint(5, 5));
+    EXPECT_TRUE(drag.accepted());
 }
 
 TEST(StatusLine, CountsSelectionSizesAndFreeSpace)

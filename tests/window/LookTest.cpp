@@ -107,7 +107,8 @@ TEST_F(WindowLook, CountsAndSizesKeepTheirDigitsOfOneWidth)
     const std::pair<QWidget*, const char*> places[] = {{&status, "statusLine"},
                                                        {&hud, "percent"},
                                                        {&card, "batteryText"},
-                                                       {&card, "freeText"}};
+                                                       {&card, "freeText"},
+                                                       {&card, "recordingTime"}};
     for (const auto& [view, name] : places) {
         auto* label = view->findChild<QLabel*>(QString::fromLatin1(name));
         ASSERT_TRUE(label) << name;
@@ -137,6 +138,55 @@ TEST_F(WindowLook, TheListsSizesLineUpDigitForDigit)
         ASSERT_TRUE(centres[row]) << row;
     }
     EXPECT_NEAR(*centres[0], *centres[1], 0.6) << "“1 KB” and “8 KB”";
+}
+
+// ---- the glass's shadow -------------------------------------------------------------
+
+// Mended: the transfer capsule and the phone tile each filled a box of their
+// own, which cut their shadow off at its edge: the capsule's fill met the
+// pane in one pixel, the tile's shadow stopped 4 pixels below its face. The
+// shadow fades over several rows below each.
+TEST_F(WindowLook, TheCapsuleAndThePhoneTileCastTheirShadowBeyondTheirBoxes)
+{
+    adbPhoneIn(u"device"_s);
+    QWidget host;
+    host.setAutoFillBackground(true);
+    QPalette white = host.palette();
+    white.setColor(QPalette::Window, Qt::white);
+    host.setPalette(white);
+    host.resize(420, 220);
+    auto* hud = new TransferHUD(&model(), &host);
+    hud->setJob(Job{u"Copying “a.jpg”…"_s, 0.5, true});
+    hud->move(40, 30);
+    auto* tile = new DeviceTile(&host);
+    tile->setDevice(*model().selectedDevice());
+    tile->move(40, 130);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    hud->adjustSize(); // at its size once shown, as the pane sizes it
+    const QImage image = host.grab().toImage();
+    // How much darker than the white ground each row below `bottom` is.
+    const auto shade = [&image](int x, int bottom) {
+        QList<int> rows;
+        for (int y = bottom + 1; y <= bottom + 14; ++y)
+            rows.append(255 - qGray(image.pixel(x, y)));
+        return rows;
+    };
+    const struct {
+        const char* name;
+        int x;
+        int bottom; // the shape's last row
+    } cases[] = {
+        {"capsule", hud->geometry().center().x(), hud->geometry().bottom()},
+        {"tile", tile->x() + 10, tile->y() + tile->findChild<GlassSurface*>()->geometry().bottom()},
+    };
+    for (const auto& c : cases) {
+        const QList<int> rows = shade(c.x, c.bottom);
+        SCOPED_TRACE(c.name);
+        const qsizetype shaded = std::count_if(rows.begin(), rows.end(), [](int d) { return d >= 1; });
+        EXPECT_GE(shaded, 8) << QDebug::toString(rows).toStdString();
+        EXPECT_GT(rows.at(1), rows.at(9)) << "fades downwards " << QDebug::toString(rows).toStdString();
+    }
 }
 
 // ---- glass on the phone panel's tools ---------------------------------------------

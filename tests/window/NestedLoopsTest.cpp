@@ -1,19 +1,29 @@
 // Questions and panels run their own event loop: whatever asked must not be
 // touched after the loop if the window went away meanwhile (closed on quit)
-// or the phone was unplugged, and nothing may be done to the phone left.
+// or the phone was unplugged, and nothing may be done to the phone left; the
+// click that closes a question begins no double-click in the window behind.
 
+#include "BrowserPane.h"
 #include "ContentView.h"
+#include "DetailView.h"
 #include "EntryMenu.h"
+#include "FileGridView.h"
 #include "FileListView.h"
 #include "MainMenu.h"
+#include "WidgetDesktop.h"
 #include "WindowFixture.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
+#include <QStyleHints>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -136,5 +146,108 @@ TEST_F(NestedLoops, TheDeleteQuestionOutlivesTheWindowThatAskedAndDeletesNothing
             EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"remove"_s) - before, going.removed);
             delete m_window;
         }
+    }
+}
+
+namespace {
+
+// The application's own questions on the screen; files it opens are only noted.
+class QuestionsOnScreen : public WidgetDesktop {
+public:
+    bool open(const QString& path, std::function<void()>) override
+    {
+        opened.append(path);
+        return true;
+    }
+    QStringList opened;
+};
+
+// One press and release at the global point `at` of `window`, as the
+// platform hands them over, at the given time.
+void click(QWindow* window, QPoint at, int time)
+{
+    const QPointF local = window->mapFromGlobal(at);
+    qt_handleMouseEvent(window, local, at, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress, {}, time);
+    qt_handleMouseEvent(window, local, at, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease, {}, time + 40);
+    QCoreApplication::processEvents();
+}
+
+using QuestionClicks = WindowTest;
+
+} // namespace
+
+// Mended: double-clicking the question's Delete button deleted, and the
+// second click, landing on the row under the closed question, began a
+// double-click there: that file was copied and opened.
+TEST_F(QuestionClicks, AClickThatClosesAQuestionBeginsNoDoubleClickInTheWindowBehind)
+{
+    const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    for (const ViewMode mode : {ViewMode::list, ViewMode::grid}) {
+        SCOPED_TRACE(mode == ViewMode::list ? "list" : "grid");
+        adbPhoneIn(u"device"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s)});
+        const auto desk = std::make_shared<QuestionsOnScreen>();
+        const std::unique_ptr<BrowserModel> own = browsertest::newModel(adb, mtp, settings(), clock, desk);
+        bool passed = false;
+        own->refreshDevices([&] { passed = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return passed && own->readyDevice() && !own->isLoading(); }));
+        own->setViewMode(mode);
+        Environment env;
+        env.model = own.get();
+        // Gone before its model.
+        const auto shown = std::make_unique<DetailView>(env);
+        DetailView& pane = *shown;
+        pane.resize(700, 500);
+        pane.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+        ASSERT_TRUE(pane.browser());
+        auto* list = pane.findChild<FileListView*>();
+        FileGridView* grid = pane.browser()->grid();
+        QWidget* view = mode == ViewMode::list ? static_cast<QWidget*>(list) : grid;
+        QWidget* surface = mode == ViewMode::list ? list->viewport() : grid->viewport();
+        // Where the second row or tile is: "b.txt" now, "c.txt" once "a.txt" is deleted.
+        const QRect second = mode == ViewMode::list ? list->visualRect(list->model()->index(1, 0)) : grid->tileRect(1);
+        const QPoint spot = surface->mapToGlobal(second.center());
+        int time = QTest::lastMouseTimestamp + 10 * interval;
+        const int pulls = adb->phone(u"A1"_s)->callsStartingWith(u"pull "_s);
+
+        // The question comes up with its Delete button over that row; both
+        // clicks fall on the same place of the screen in quick succession.
+        bool clicked = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            QAbstractButton* remove = nullptr;
+            for (QAbstractButton* button : box->buttons())
+                remove = button->text() == u"Delete"_s ? button : remove;
+            ASSERT_NE(remove, nullptr);
+            box->move(box->pos() + spot - remove->mapToGlobal(remove->rect().center()));
+            QCoreApplication::processEvents();
+            ASSERT_EQ(remove->mapToGlobal(remove->rect().center()), spot);
+            click(box->windowHandle(), spot, time);
+            clicked = true;
+        });
+        own->setSelection({u"a.txt"_s});
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Delete);
+        ASSERT_TRUE(clicked);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !own->job() && !own->isLoading(); }));
+        settle();
+        ASSERT_EQ(browsertest::joined(own->visibleEntries()), u"b.txt,c.txt"_s);
+
+        click(pane.windowHandle(), spot, time + interval / 4);
+        settle();
+        EXPECT_FALSE(own->job());
+        EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"pull "_s), pulls);
+        EXPECT_TRUE(desk->opened.isEmpty());
+        // A single click: the row under it is chosen.
+        EXPECT_EQ(own->selection(), QSet<QString>{u"c.txt"_s});
+
+        // Both clicks on the row: a double-click, which opens it.
+        time += 4 * interval;
+        click(pane.windowHandle(), spot, time);
+        click(pane.windowHandle(), spot, time + interval / 4);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !own->job() && desk->opened.size() == 1; }));
+        EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"pull /sdcard/c.txt "_s), pulls + 1);
+        QTest::lastMouseTimestamp = time + 10 * interval;
     }
 }

@@ -56,7 +56,7 @@ TEST_F(TransferCapsule, ShowsTheSpinnerThenThePercentageAndStopOrEscapeEndsTheJo
         EXPECT_TRUE(spinnerFirst);
         ASSERT_TRUE(waitUntil([&] { return hud.percentText() == u"42%"_s; }));
         EXPECT_FALSE(hud.showsSpinner());
-        EXPECT_EQ(hud.message(), u"Copying “a.jpg” to Mac (1 of 1)…"_s);
+        EXPECT_EQ(hud.message(), u"Copying “a.jpg” to computer (1 of 1)…"_s);
         ASSERT_FALSE(hud.stopButton()->isHidden());
         if (escape)
             QTest::keyClick(hud.window(), Qt::Key_Escape);

@@ -61,6 +61,80 @@ TEST_F(BrowserWireless, ConnectingShowsItsJobThenChoosesThePhoneOrThrows)
     EXPECT_EQ(failure, u"failed to connect"_s);
 }
 
+// Mended: adb keeps an address it failed to connect to as an offline phone,
+// so the list said "Connecting…" for good after the sheet said it failed.
+TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
+{
+    WirelessPairing pairing{clock};
+    pairing.start(host());
+    settle();
+    adb->scriptDisconnects = true;
+    const QString address = u"10.0.0.5:5555"_s;
+    pairing.connectManually(address, QString(), QString());
+    answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s));
+    EXPECT_EQ(pairing.phase().kind(), PhaseKind::failed);
+    ASSERT_EQ(adb->disconnects.requests(), QStringList{address});
+    // A disconnect that hangs is given up on.
+    EXPECT_EQ(adb->disconnects.waiting(), 1);
+    browserClock->fire();
+    settle();
+    EXPECT_EQ(adb->disconnects.cancelled(), 1);
+
+    // Neither a connection that worked nor one the person stopped is undone.
+    pairing.connectManually(address, QString(), QString());
+    answerConnect();
+    pairing.connectManually(u"10.0.0.6:5555"_s, QString(), QString());
+    settle();
+    pairing.stop();
+    settle();
+    EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
+}
+
+// Mended: with no thread for adb, connecting showed "Connecting to …" and
+// threw, so the job stayed and every later action only beeped; an automatic
+// reconnection's failure is shown as the one to start anything else is.
+TEST_F(BrowserWireless, ConnectionsThatGetNoThreadEndAndSayWhy)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
+    QString failure;
+    const struct {
+        const char* what;
+        std::function<void()> request;
+        const QString* shown;
+    } cases[] = {
+        {"connecting by address",
+         [&] {
+             model().connectWireless(u"10.0.0.5:5555"_s, &model(), [](std::optional<Device>) {},
+                                     [&](std::exception_ptr error) { failure = failureText(error).value_or(QString()); });
+         },
+         &failure},
+        {"reconnecting a paired phone",
+         [&] {
+             model().setAutoReconnectWireless(true);
+             list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.6", 5555);
+         },
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.request());
+            settle();
+        }
+        const QString shown = c.shown ? *c.shown : model().errorMessage().value_or(QString());
+        EXPECT_TRUE(shown.startsWith(u"Couldn't start a worker thread"_s)) << shown.toStdString();
+        EXPECT_FALSE(model().job());
+    }
+    EXPECT_TRUE(connected().isEmpty());
+    EXPECT_EQ(adb->callsStartingWith(u"disconnect"_s), 0) << "nothing ran, so nothing is undone";
+}
+
 TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
 {
     settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
@@ -71,6 +145,8 @@ TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
     EXPECT_EQ(connected(), QStringList{u"10.0.0.5:5555"_s});
     adb->connects.push(connectFails(u"no route"_s));
     settle();
+    // Not left as adb's offline entry, which would count as connected.
+    EXPECT_EQ(adb->calls(u"disconnect 10.0.0.5:5555"_s), 1);
     const auto after = [&](int seconds, bool on) {
         browserClock->time += std::chrono::seconds(seconds);
         model().setAutoReconnectWireless(on);

@@ -81,7 +81,7 @@ TEST_F(PairingEndToEnd, TypedCodesAndAddressesEndAsThePhoneOrAdbSays)
         {reply("OKAY", "Failed: Wrong password or connection was dropped."), PhaseKind::failed,
          u"Wrong password or connection was dropped."_s},
         {reply("FAIL", "Unable to connect to 127.0.0.1:37002"), PhaseKind::failed,
-         u"Couldn’t reach the phone at 127.0.0.1:37002. Make sure the phone and this Mac are on the same Wi-Fi "
+         u"Couldn’t reach the phone at 127.0.0.1:37002. Make sure the phone and this computer are on the same Wi-Fi "
          "network, then try again."_s},
         // No guid: the phone is found by its host.
         {reply("OKAY", "Successfully paired to 127.0.0.1:37002"), PhaseKind::done, QString()},

@@ -100,7 +100,7 @@ TEST_F(PairingModel, EachPairingFailureEndsInItsSentence)
 {
     const struct { std::function<ADB::PairResult()> answer; bool viaQR; QString sentence; } cases[] = {
         {pairingFails(PairingFailure::unreachable(u"192.168.1.20:37001"_s)), false,
-         u"Couldn’t reach the phone at 192.168.1.20:37001. Make sure the phone and this Mac are on the same Wi-Fi "
+         u"Couldn’t reach the phone at 192.168.1.20:37001. Make sure the phone and this computer are on the same Wi-Fi "
          "network, then try again."_s},
         {pairingFails(PairingFailure::rejected()), true,
          u"The phone dropped the pairing. Scan the code again; if it keeps failing, check that both are on the same "
@@ -236,6 +236,50 @@ TEST_F(PairingModel, ConnectingWithoutAdbNamesTheMissingTool)
     settle();
     EXPECT_EQ(pairing.phase(), Phase::failed(u"Couldn’t connect to 192.168.1.20:5555: adb not found. Install Google's "
                                              "platform tools with: sudo apt install adb"_s));
+}
+
+// Mended: with no thread to run adb on, pairing and connecting threw (from
+// the sheet's button that ended the application), the phase stayed
+// "pairing" or "connecting", and the browser model's "Connecting to …" job
+// stayed so that every later action only beeped.
+TEST_F(PairingModel, WithNoThreadEveryStartEndsInAFailedPhase)
+{
+    struct Refusal {
+        Refusal() { WorkerPool::shared().refuseThreadsForTesting(true); }
+        ~Refusal() { WorkerPool::shared().refuseThreadsForTesting(false); }
+    };
+    start();
+    const struct {
+        const char* what;
+        std::function<void()> action;
+        QString sentenceStart;
+    } cases[] = {
+        {"a typed code", [this] { pairing.pair({Kind::pairing, u"adb-R5C-x"_s, u"192.168.1.20:37001"_s}, u"123456"_s); },
+         u"Couldn't start a worker thread"_s},
+        {"a scanned code", [this] { list(Kind::pairing, pairing.serviceName(), "192.168.1.21", 37002); },
+         u"Couldn't start a worker thread"_s},
+        {"a listed phone", [this] { pairing.connect({Kind::connect, u"adb-R5C-x"_s, u"192.168.1.40:5555"_s}); },
+         u"Couldn’t connect to 192.168.1.40:5555: Couldn't start a worker thread"_s},
+        {"a typed address", [this] { pairing.connectManually(u"10.0.0.1:5555"_s, QString(), QString()); },
+         u"Couldn’t connect to 10.0.0.1:5555: Couldn't start a worker thread"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            const Refusal refusal;
+            EXPECT_NO_THROW(c.action());
+            settle();
+        }
+        EXPECT_EQ(pairing.phase().kind(), PhaseKind::failed);
+        EXPECT_TRUE(pairing.phase().text().startsWith(c.sentenceStart)) << pairing.phase().text().toStdString();
+        EXPECT_FALSE(model().job());
+    }
+    EXPECT_TRUE(connected().isEmpty());
+    // With threads again, the next attempt runs.
+    pairing.connectManually(u"10.0.0.1:5555"_s, QString(), QString());
+    answerConnect();
+    EXPECT_EQ(connected(), QStringList{u"10.0.0.1:5555"_s});
+    EXPECT_EQ(pairing.phase().kind(), PhaseKind::done);
 }
 
 // ---- stopping and replacing --------------------------------------------------------------

@@ -181,6 +181,27 @@ TEST_F(Sheet, TheStatusLineNamesEachStepAndOnlyTheQrCodeOffersANewOne)
     }
 }
 
+// Mended: the status pill filled its line, which cut its shadow off where
+// the fill ends; the shadow fades over several rows below the pill.
+TEST_F(Sheet, TheStatusPillCastsItsShadowBelowIt)
+{
+    WirelessConnectView& sheet = open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    StatusPill* shown = pill();
+    ASSERT_TRUE(shown && shown->isVisible());
+    const QImage image = sheet.grab().toImage();
+    const QRect area(shown->mapTo(&sheet, QPoint(0, 0)), shown->size());
+    // Against the ground beside the pill, out of the shadow's reach.
+    const int x = area.center().x(), clear = area.left() - 16;
+    ASSERT_GE(clear, 0);
+    QList<int> rows;
+    for (int y = area.bottom() + 1; y <= area.bottom() + 12; ++y)
+        rows.append(qGray(image.pixel(clear, y)) - qGray(image.pixel(x, y)));
+    EXPECT_GE(std::count_if(rows.begin(), rows.end(), [](int d) { return d >= 1; }), 7)
+        << QDebug::toString(rows).toStdString();
+    EXPECT_GT(rows.at(1), rows.at(9)) << QDebug::toString(rows).toStdString();
+}
+
 TEST_F(Sheet, TheConnectedPaneSaysThePhoneReconnectsByItself)
 {
     WirelessConnectView& sheet = open();
@@ -244,6 +265,70 @@ TEST_F(Sheet, ReducedMotionDropsThePulseAndTheMethodAnimation)
         sheet.setMethod(WirelessConnectView::Method::code);
         EXPECT_EQ(animating(&sheet), !reduced);
     }
+}
+
+// How many elements under `element` a screen reader reads as `text`.
+int readAs(QAccessibleInterface* element, const QString& text)
+{
+    if (!element || element->state().invisible)
+        return 0;
+    int count = element->text(QAccessible::Name) == text || element->text(QAccessible::Value) == text;
+    for (int i = 0; i < element->childCount(); ++i)
+        count += readAs(element->child(i), text);
+    return count;
+}
+
+// Mended: the spinner and the text were elements of their own, so the
+// status was read twice.
+TEST_F(Sheet, TheStatusPillIsOneElementReadOnce)
+{
+    WirelessConnectView& sheet = open();
+    for (const bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "spinner" : "dot");
+        if (busy)
+            pairTyped();
+        ASSERT_TRUE(pill());
+        QAccessibleInterface* element = QAccessible::queryAccessibleInterface(pill());
+        ASSERT_TRUE(element);
+        EXPECT_EQ(element->text(QAccessible::Name), pill()->text());
+        EXPECT_EQ(element->childCount(), 0);
+        EXPECT_EQ(readAs(QAccessible::queryAccessibleInterface(&sheet), pill()->text()), 1);
+    }
+    answerPairing(pairingFails(PairingFailure::rejected()));
+}
+
+// Mended: the code field's background was drawn as faint as the panel it
+// stands on (the quaternary fill at 0.35) instead of at 0.5.
+TEST_F(Sheet, TheCodeFieldStandsOutFromItsPanelAsTheFillAtHalfOpacity)
+{
+    WirelessConnectView& sheet = open();
+    sheet.setMethod(WirelessConnectView::Method::code);
+    CodePane& pane = codePane();
+    list(Kind::pairing, u"adb-AAA-t"_s, "10.0.0.5", 37000);
+    named<QPushButton>(pane.row(u"pairing:adb-AAA-t"_s), u"pair"_s)->click();
+    settle();
+    ASSERT_TRUE(pane.entry()->isVisible());
+    const QImage shot = sheet.grab().toImage();
+    const qreal scale = shot.devicePixelRatio();
+    const QRect field(pane.codeField()->mapTo(&sheet, QPoint(0, 0)), pane.codeField()->size());
+    const QRect panel(pane.entry()->mapTo(&sheet, QPoint(0, 0)), pane.entry()->size());
+    const int y = field.center().y();
+    const auto at = [&](int x) { return shot.pixelColor(QPoint(x, y) * scale); };
+    // The sheet beside the panel, the panel beside the field, the field's own background.
+    const QColor sheetColour = at(panel.left() - 3), panelColour = at(field.left() - 3), fieldColour = at(field.left() + 4);
+    // Each fill moves the colour beneath it towards the same ink, the panel's
+    // by the fill's alpha at 0.35 (a), the field's by 0.5 / 0.35 of it: the
+    // field's step over the panel is 0.5 / 0.35 × (1 − a) of the panel's.
+    const double a = Look::quaternaryFill(pane.palette()).alphaF();
+    const auto step = [](const QColor& from, const QColor& to) {
+        return std::abs(to.redF() - from.redF()) + std::abs(to.greenF() - from.greenF())
+               + std::abs(to.blueF() - from.blueF());
+    };
+    const double panelStep = step(sheetColour, panelColour), fieldStep = step(panelColour, fieldColour);
+    ASSERT_GT(panelStep, 0.05) << "the panel is drawn";
+    EXPECT_NEAR(fieldStep / panelStep, 0.5 / 0.35 * (1 - a), 0.12)
+        << sheetColour.name().toStdString() << " " << panelColour.name().toStdString() << " "
+        << fieldColour.name().toStdString();
 }
 
 // ---- QR pane -------------------------------------------------------------------------

@@ -94,10 +94,20 @@ private:
 };
 
 // adb's "connect", answered from the test's script; requests are addresses.
+// So is "disconnect" once a test scripts it.
 class ConnectingAdbSource : public browsertest::FakeAdbSource {
 public:
     void connect(const ADB&, const QString& address, const Cancel& cancel) override { connects.take(address, cancel); }
+    void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
+    {
+        if (scriptDisconnects)
+            disconnects.take(serial, cancel);
+        else
+            FakeAdbSource::disconnect(adb, serial, cancel);
+    }
     Channel<void> connects;
+    std::atomic<bool> scriptDisconnects{false};
+    Channel<void> disconnects;
 };
 
 // The browser model as host, with adb's pairing answered from the script;

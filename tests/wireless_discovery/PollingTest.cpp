@@ -2,6 +2,7 @@
 #include "StubADB.h"
 #include "TestSupport.h"
 #include "WirelessDiscovery.h"
+#include "WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,22 @@ TEST_F(Polling, ANewSettingReplacesTheRunningPoll)
     EXPECT_FALSE(seen.contains(QStringLiteral("adb-FIRST-x")));
     EXPECT_EQ(discovery.services().size(), 1);
     EXPECT_EQ(adb.calls().count('\n'), 1); // the replaced poll never asked again
+}
+
+// Mended: with no thread to poll on, turning polling on threw to the caller
+// and the one-second tick let the failure escape its timer slot, which ended
+// the application. A poll that cannot start counts as an empty list, and the
+// next tick tries again.
+TEST_F(Polling, APollThatCannotStartListsNothingAndTheNextTickTriesAgain)
+{
+    adb.setOutput("adb-A-x _adb-tls-connect._tcp. 10.0.0.1:1111\n");
+    WorkerPool::shared().refuseThreadsForTesting(true);
+    EXPECT_NO_THROW(discovery.setPolling(ADB(adb.path)));
+    testsupport::waitUntil([] { return false; }, 1500ms); // past a tick
+    WorkerPool::shared().refuseThreadsForTesting(false);
+    EXPECT_TRUE(discovery.services().isEmpty());
+    EXPECT_TRUE(adb.calls().isEmpty());
+    EXPECT_TRUE(listedAt(Kind::connect, "adb-A-x", "10.0.0.1:1111", 5s));
 }
 
 } // namespace

@@ -405,6 +405,13 @@ void FakePhoneHarness::dropAfterBytes(qint64 bytes)
     writeKnobs();
 }
 
+void FakePhoneHarness::freezeAfterBytes(qint64 bytes)
+{
+    m_state->knobs.freezeAfterBytes = bytes < 0 ? -1 : bytes;
+    ++m_state->knobs.freezeGeneration;
+    writeKnobs();
+}
+
 void FakePhoneHarness::setLog(const Log& log)
 {
     QList<QByteArray> arguments;

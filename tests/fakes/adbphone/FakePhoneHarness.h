@@ -105,6 +105,10 @@ public:
     // Drops the connection once that many more sync data bytes have passed
     // (-1: never). It happens once; adb reconnects to the phone afterwards.
     void dropAfterBytes(qint64 bytes);
+    // Stops the phone answering, without closing its connection, once that
+    // many more sync data bytes have passed (0: now; -1: never; setting it
+    // again thaws a frozen phone).
+    void freezeAfterBytes(qint64 bytes);
 
     // Pulls of `phonePath` (a package file that "pm path" names) get the
     // file at `localPath`; failPull makes that path's pull fail. Both last

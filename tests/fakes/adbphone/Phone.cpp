@@ -475,6 +475,10 @@ const Knobs& Phone::knobs()
             m_syncBytes = 0;
             m_dropFired = false;
         }
+        if (knobs.freezeGeneration != m_knobs.freezeGeneration) {
+            m_freezeBytes = 0;
+            m_frozen = knobs.freezeAfterBytes == 0;
+        }
         m_knobs = knobs;
     }
     return m_knobs;
@@ -517,9 +521,18 @@ qint64 Phone::syncAllowance()
     return std::max<qint64>(0, k.dropAfterBytes - m_syncBytes);
 }
 
+bool Phone::frozen()
+{
+    return knobs().freezeAfterBytes >= 0 && m_frozen;
+}
+
 bool Phone::countSyncBytes(qint64 bytes)
 {
     const Knobs& k = knobs();
+    if (k.freezeAfterBytes >= 0 && !m_frozen) {
+        m_freezeBytes += bytes;
+        m_frozen = m_freezeBytes >= k.freezeAfterBytes;
+    }
     m_syncBytes += bytes;
     if (k.dropAfterBytes < 0 || m_dropFired || m_syncBytes < k.dropAfterBytes)
         return false;
@@ -605,6 +618,11 @@ int Phone::run(const volatile sig_atomic_t& stop)
             log("the parent went away; stopping");
             endOrphanedServer();
             break;
+        }
+        if (frozen()) {
+            // Nothing is read, answered or closed until the knob thaws it.
+            ::poll(nullptr, 0, 20);
+            continue;
         }
         std::vector<pollfd> fds;
         fds.push_back(pollfd {m_listenFd, POLLIN, 0});

@@ -73,6 +73,8 @@ public:
     // and counting some; true when the connection must now be dropped.
     qint64 syncAllowance();
     bool countSyncBytes(qint64 bytes);
+    // Whether the freeze knob has stopped the phone answering.
+    bool frozen();
 
     // Where pushes to /data/local/tmp/ go; -1 without a control folder.
     int tmpFd() const { return m_tmpFd; }
@@ -129,6 +131,8 @@ private:
     WatchedFile m_knobsWatch;
     qint64 m_syncBytes = 0;
     bool m_dropFired = false;
+    qint64 m_freezeBytes = 0;
+    bool m_frozen = false;
 
     std::map<pid_t, int> m_exited;
     std::set<pid_t> m_abandoned;

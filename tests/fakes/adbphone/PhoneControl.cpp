@@ -199,6 +199,8 @@ QByteArray encodeKnobs(const Knobs& knobs)
     object.insert(QStringLiteral("chunkDelayMs"), knobs.chunkDelayMs);
     object.insert(QStringLiteral("dropAfterBytes"), static_cast<double>(knobs.dropAfterBytes));
     object.insert(QStringLiteral("dropGeneration"), static_cast<double>(knobs.dropGeneration));
+    object.insert(QStringLiteral("freezeAfterBytes"), static_cast<double>(knobs.freezeAfterBytes));
+    object.insert(QStringLiteral("freezeGeneration"), static_cast<double>(knobs.freezeGeneration));
     QJsonObject log;
     log.insert(QStringLiteral("command"), QString::fromLatin1(knobs.log.command.toBase64()));
     log.insert(QStringLiteral("history"), knobs.log.history);
@@ -238,6 +240,8 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.chunkDelayMs = qMax(0, object.value(QStringLiteral("chunkDelayMs")).toInt(0));
     knobs.dropAfterBytes = static_cast<qint64>(object.value(QStringLiteral("dropAfterBytes")).toDouble(-1));
     knobs.dropGeneration = static_cast<qint64>(object.value(QStringLiteral("dropGeneration")).toDouble(0));
+    knobs.freezeAfterBytes = static_cast<qint64>(object.value(QStringLiteral("freezeAfterBytes")).toDouble(-1));
+    knobs.freezeGeneration = static_cast<qint64>(object.value(QStringLiteral("freezeGeneration")).toDouble(0));
     const QJsonObject log = object.value(QStringLiteral("log")).toObject();
     knobs.log.command = QByteArray::fromBase64(log.value(QStringLiteral("command")).toString().toLatin1());
     knobs.log.history = qMax(0, log.value(QStringLiteral("history")).toInt(0));

@@ -46,6 +46,11 @@ struct Knobs {
     int chunkDelayMs = 0;      // pause before each sync data chunk
     qint64 dropAfterBytes = -1; // close the connection after this many sync data bytes; -1 never
     qint64 dropGeneration = 0; // changes whenever dropAfterBytes is set again; restarts the count
+    // Stop answering, without closing anything, after this many more sync data
+    // bytes (-1 never), as a phone on a Wi-Fi link that went dead; a new
+    // generation (freezeAfterBytes set again) thaws it and restarts the count.
+    qint64 freezeAfterBytes = -1;
+    qint64 freezeGeneration = 0;
     LogScript log;
     // Package files outside the storage: phone path -> file here, and the
     // phone paths whose pull fails.

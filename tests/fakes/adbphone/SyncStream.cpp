@@ -481,6 +481,8 @@ bool SyncStream::takeSendPacket()
         m_connection.drop();
         return false;
     }
+    if (phone().frozen())
+        return false; // what else arrived waits, unread
     if (const int delay = phone().knobs().chunkDelayMs; delay > 0) {
         // Holding back our OKAY holds back the host: that is how a slow phone paces a push.
         const Clock::time_point base = m_okayOwed ? m_okayAt : Clock::now();

@@ -695,6 +695,55 @@ void SimulatedPhone::resetDevice()
     m_sendTarget.reset();
 }
 
+void SimulatedPhone::freezeAfterBytes(uint64_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_freezeBudget = bytes;
+    if (bytes == 0) {
+        m_frozen = true;
+        m_freezeBudget.reset();
+    }
+}
+
+void SimulatedPhone::thaw()
+{
+    std::lock_guard lock(m_mutex);
+    m_frozen = false;
+    m_freezeBudget.reset();
+    m_frozenChanged.notify_all();
+}
+
+bool SimulatedPhone::frozen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frozen;
+}
+
+bool SimulatedPhone::waitWhileFrozen(std::chrono::milliseconds timeout, const std::atomic<bool>& abandoned)
+{
+    std::unique_lock lock(m_mutex);
+    m_frozenChanged.wait_for(lock, timeout, [&] { return !m_frozen || abandoned; });
+    return m_frozen;
+}
+
+void SimulatedPhone::wakeFrozenWaits()
+{
+    std::lock_guard lock(m_mutex);
+    m_frozenChanged.notify_all();
+}
+
+void SimulatedPhone::countTowardsFreeze(size_t bytes)
+{
+    if (!m_freezeBudget)
+        return;
+    if (bytes >= *m_freezeBudget) {
+        m_frozen = true;
+        m_freezeBudget.reset();
+    } else {
+        *m_freezeBudget -= bytes;
+    }
+}
+
 void SimulatedPhone::travel(size_t bytes) const
 {
     std::chrono::microseconds perMiB;
@@ -745,6 +794,7 @@ size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
     checkFault(Direction::in, n);
     message.copy(message.sent, buffer, n);
     message.sent += n;
+    countTowardsFreeze(n);
     if (message.sent == message.total) {
         const uint16_t packet = packetSize(m_settings.endpoints, true);
         // A read that filled the buffer with whole packets has not seen the end yet.
@@ -770,6 +820,7 @@ size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chron
     }
     checkFault(Direction::out, static_cast<size_t>(data.size()));
     m_outTransfers.push_back(static_cast<size_t>(data.size()));
+    countTowardsFreeze(static_cast<size_t>(data.size()));
     if (m_incoming) {
         receiveData(data);
         return static_cast<size_t>(data.size());

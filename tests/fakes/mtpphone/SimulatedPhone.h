@@ -7,6 +7,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -148,6 +152,15 @@ public:
     // The next bulk transfer in that direction stalls.
     void stallNext(Direction direction);
 
+    // ---- a phone that stops answering -------------------------------------------
+    // After `bytes` more bulk bytes (either direction) the phone freezes, as
+    // one on a link that went dead without a reset: it stays attached, and
+    // every transfer and control request waits out its time-out (or until the
+    // host abandons the interface) and fails. thaw() lets it answer again.
+    void freezeAfterBytes(uint64_t bytes);
+    void thaw();
+    bool frozen() const;
+
     // ---- what happened ----------------------------------------------------------
     std::vector<Command> commands() const;
     std::vector<uint16_t> commandCodes() const;
@@ -180,6 +193,11 @@ public:
     void readInterrupt(uint8_t endpoint, size_t capacity, UsbInterface::ReadDone done);
     void abortInterrupt();
     void clearStall(uint8_t endpoint);
+    // Waits while the phone is frozen, at most `timeout` or until `abandoned`;
+    // whether it is still frozen.
+    bool waitWhileFrozen(std::chrono::milliseconds timeout, const std::atomic<bool>& abandoned);
+    // Wakes the waits above (the host abandoned an interface).
+    void wakeFrozenWaits();
 
 private:
     struct Message;
@@ -204,6 +222,7 @@ private:
     };
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
+    void countTowardsFreeze(size_t bytes);
     void travel(size_t bytes) const;                    // waits as the cable would
     size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
@@ -238,6 +257,9 @@ private:
     std::optional<UsbInterface::ReadDone> m_interruptRead;
     std::optional<Fault> m_fault;
     bool m_stallIn = false, m_stallOut = false;
+    std::optional<uint64_t> m_freezeBudget;
+    bool m_frozen = false;
+    std::condition_variable m_frozenChanged;
 
     // Protocol state.
     struct Incoming {

@@ -1,6 +1,7 @@
 #include "SimulatedUsbHost.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace mtpsim {
 
@@ -24,17 +25,25 @@ public:
     size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout) override
     {
         requireEndpoint(endpoint, false);
+        awaitPhone(timeout);
         return m_phone->bulkOut(endpoint, data, timeout);
     }
-    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds) override
+    size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds timeout) override
     {
         requireEndpoint(endpoint, true);
+        awaitPhone(timeout);
         return m_phone->bulkIn(endpoint, buffer, capacity);
     }
     void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
-                    std::chrono::milliseconds) override
+                    std::chrono::milliseconds timeout) override
     {
+        awaitPhone(timeout);
         m_phone->controlOut(requestType, request, value, index, data);
+    }
+    void abandon() override
+    {
+        m_abandoned = true;
+        m_phone->wakeFrozenWaits();
     }
     void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override
     {
@@ -48,6 +57,16 @@ public:
     void clearStall(uint8_t endpoint) override { m_phone->clearStall(endpoint); }
 
 private:
+    // A frozen phone holds the transfer until its time-out; an abandoned
+    // interface fails it at once.
+    void awaitPhone(std::chrono::milliseconds timeout)
+    {
+        if (!m_abandoned && m_phone->waitWhileFrozen(timeout, m_abandoned) && !m_abandoned)
+            throw UsbError(UsbStatus::timeout, QStringLiteral("Operation timed out"));
+        if (m_abandoned)
+            throw UsbError(UsbStatus::aborted, QStringLiteral("Interrupted system call"));
+    }
+
     void requireEndpoint(uint8_t endpoint, bool in) const
     {
         auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
@@ -59,6 +78,7 @@ private:
     std::shared_ptr<SimulatedPhone> m_phone;
     uint8_t m_number = 0;
     std::vector<UsbEndpoint> m_endpoints;
+    std::atomic<bool> m_abandoned{false};
 };
 
 } // namespace

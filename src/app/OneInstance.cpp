@@ -1,0 +1,116 @@
+#include "OneInstance.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+const QByteArray reopenLine = "reopen\n";
+const QByteArray doneLine = "shown\n";
+
+} // namespace
+
+OneInstance::OneInstance(const QString& key, QObject* parent) : QObject(parent)
+{
+    // The runtime folder is the user's own (mode 0700), gone at logout; a
+    // socket's path has room for about 100 bytes, so the key goes in hashed.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    m_base = QDir(folder).filePath(QStringLiteral("vantelorquist-") + QString::fromLatin1(hash));
+}
+
+OneInstance::~OneInstance() = default;
+
+QString OneInstance::lockPath() const
+{
+    return m_base + QStringLiteral(".lock");
+}
+
+QString OneInstance::socketPath() const
+{
+    return m_base + QStringLiteral(".socket");
+}
+
+OneInstance::Start OneInstance::claim(int wait)
+{
+    m_lock = std::make_unique<QLockFile>(lockPath());
+    // Held for the life of the process: no age makes it stale, only its
+    // owner being gone.
+    m_lock->setStaleLockTime(0);
+    const QDeadlineTimer deadline(wait);
+    while (true) {
+        if (m_lock->tryLock(0)) {
+            listen();
+            return Start::first;
+        }
+        if (m_lock->error() != QLockFile::LockFailedError) {
+            // The folder can't hold a lock: nothing tells of another start.
+            qWarning("Vantelorquist can't tell whether it already runs: %s can't be locked.", qPrintable(lockPath()));
+            m_lock.reset();
+            return Start::first;
+        }
+        // The holder may still be starting and not listen yet.
+        if (handOver(deadline))
+            return Start::handedOver;
+        if (deadline.hasExpired())
+            return Start::unanswered;
+        QThread::msleep(100);
+    }
+}
+
+bool OneInstance::listen()
+{
+    // A socket left by a process that crashed would refuse the listen.
+    QLocalServer::removeServer(socketPath());
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* peer = m_server->nextPendingConnection()) {
+            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                // One short line; anything else is not a start of ours.
+                if (!peer->canReadLine()) {
+                    if (peer->bytesAvailable() > 64)
+                        peer->abort();
+                    return;
+                }
+                const QByteArray line = peer->readLine(64);
+                if (line == reopenLine) {
+                    Q_EMIT reopenRequested();
+                    peer->write(doneLine);
+                    peer->flush();
+                }
+                peer->disconnectFromServer();
+            });
+        }
+    });
+    if (!m_server->listen(socketPath())) {
+        qWarning("Vantelorquist can't listen for later starts at %s: %s", qPrintable(socketPath()),
+                 qPrintable(m_server->errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool OneInstance::handOver(const QDeadlineTimer& deadline)
+{
+    const auto left = [&deadline] { return int(std::max<qint64>(1, deadline.remainingTime())); };
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (!socket.waitForConnected(std::min(left(), 1000)))
+        return false;
+    socket.write(reopenLine);
+    if (!socket.waitForBytesWritten(left()))
+        return false;
+    // The window is up once the answer comes (opening it again may take a
+    // while); a holder that closes without one was no application of ours.
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
+        socket.waitForReadyRead(left());
+    return socket.canReadLine() && socket.readLine(64) == doneLine;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QDeadlineTimer;
+class QLocalServer;
+class QLockFile;
+
+// One running application per person: the first start holds a lock file and
+// listens on a local socket in the user's private runtime folder; a later
+// start asks it to bring its window back and ends. A lock left by a process
+// that crashed is taken over, and so is its socket.
+class OneInstance : public QObject {
+    Q_OBJECT
+public:
+    // `key` tells whose application it is: starts with different keys
+    // (different settings) run side by side.
+    explicit OneInstance(const QString& key, QObject* parent = nullptr);
+    ~OneInstance() override;
+
+    enum class Start {
+        // This process is the application; reopenRequested() tells of later starts.
+        first,
+        // The running application was asked to show its window; this one ends.
+        handedOver,
+        // Another process holds the place but doesn't answer.
+        unanswered,
+    };
+    // Takes the place of the running application, or hands over to the
+    // process that holds it; waits at most `wait` milliseconds for it.
+    Start claim(int wait = 5000);
+
+    // Where the lock and the socket are.
+    QString lockPath() const;
+    QString socketPath() const;
+
+Q_SIGNALS:
+    // A later start asked for the window.
+    void reopenRequested();
+
+private:
+    bool listen();
+    bool handOver(const QDeadlineTimer& deadline);
+
+    QString m_base;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer* m_server = nullptr;
+};
