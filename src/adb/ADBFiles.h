@@ -32,4 +32,5 @@ public:
     // One shell command however many items: each a rename on the phone.
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
+    bool pullsFoldersWhole() const override { return true; }
 };

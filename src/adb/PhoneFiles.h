@@ -103,4 +103,7 @@ public:
         throw std::logic_error("mergeInto without mergesOnPhone");
     }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
+    // Whether a folder is better pulled in one call than item by item: true
+    // where each call costs a run of its own (adb starts a process per call).
+    virtual bool pullsFoldersWhole() const { return false; }
 };

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <sys/stat.h>
 
 using browserpaths::nameKey;
 using paths::joined;
@@ -98,22 +99,40 @@ void removeLocally(const QString& path)
         QFile::remove(path);
 }
 
+// What is at a computer path, links not followed: a link, to whatever it
+// leads, is a file here, replaced as one and never merged into.
+enum class Local { nothing, file, folder };
+
+Local localKind(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return Local::nothing;
+    return S_ISDIR(info.st_mode) ? Local::folder : Local::file;
+}
+
+// rename(2): whatever was at `target` stays until the new file takes its name.
+void putInPlace(const QString& from, const QString& target)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(target).constData()) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(nameOf(target))
+                                         + QStringLiteral(" in its place"),
+                                     errno);
+}
+
 // One phone file to `target`: copied under a hidden name beside it and put
 // in place only once whole, so a file it replaces stays as it was until then
 // and a stopped or failed copy leaves nothing under the name.
 void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
                  const Cancel& cancel)
 {
-    if (QFileInfo(target).isDir())
+    if (localKind(target) == Local::folder)
         throw inTheWay(nameOf(target), true);
     const QString temporary = joined(parentOf(target), browserpaths::temporaryName(nameOf(target)));
     removeLocally(temporary); // left by a copy that could not clean up
     try {
         phone.pull(from, temporary, progress, cancel);
-        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0)
-            throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(nameOf(target))
-                                             + QStringLiteral(" in its place"),
-                                         errno);
+        putInPlace(temporary, target);
     } catch (...) {
         removeLocally(temporary);
         throw;
@@ -122,10 +141,14 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, 
 
 void makeLocalFolder(const QString& path)
 {
-    if (QFileInfo(path).isDir())
+    switch (localKind(path)) {
+    case Local::folder:
         return;
-    if (browserpaths::existsLocally(path))
+    case Local::file:
         throw inTheWay(nameOf(path), false);
+    case Local::nothing:
+        break;
+    }
     if (!QDir().mkdir(path))
         throw SystemError(QStringLiteral("Couldn't create the folder ") + path + QStringLiteral("."));
 }
@@ -134,6 +157,7 @@ struct PhoneItem {
     QString relative;
     bool isFolder;
     int64_t size;
+    int64_t modified; // seconds since 1970; -1 when not known
 };
 
 // Deeper than this is a folder linked into itself.
@@ -150,19 +174,114 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
         if (const std::optional<QString> text = browserpaths::refusal(entry.name, QStringLiteral("copied")))
             throw SystemError(*text);
         const QString path = relative.isEmpty() ? entry.name : relative + QLatin1Char('/') + entry.name;
-        items.push_back({path, entry.isDirectory, entry.isDirectory ? 0 : std::max<int64_t>(entry.size, 0)});
+        items.push_back({path, entry.isDirectory, entry.isDirectory ? 0 : std::max<int64_t>(entry.size, 0),
+                         entry.modified.isValid() ? entry.modified.toSecsSinceEpoch() : -1});
         if (entry.isDirectory)
             collect(phone, root, path, depth + 1, items, cancel);
     }
 }
 
-// A phone folder to `target`, merged into a folder there, file by file as
-// receiveFile() copies them: after Stop the files already whole stay.
+// A file where a folder of the copy goes, or a folder where a file goes,
+// anywhere in the merge: found before anything is copied, so a copy that
+// could not end changes nothing.
+void checkPlaces(const QString& target, const std::vector<PhoneItem>& items)
+{
+    if (localKind(target) == Local::file)
+        throw inTheWay(nameOf(target), false);
+    for (const PhoneItem& item : items) {
+        const Local there = localKind(joined(target, item.relative));
+        if (item.isFolder ? there == Local::file : there == Local::folder)
+            throw inTheWay(nameOf(item.relative), there == Local::folder);
+    }
+}
+
+// The part of a whole-folder copy's progress that is the pull; the rest
+// moves with the files put in place, which takes a while where each
+// replaces a file already on the disk.
+constexpr double pullShare = 0.95;
+
+// Puts what arrived in the working folder `work` in its place under
+// `target`, each folder made as it arrived. After a whole pull every file
+// there is complete; after a stopped or failed one only a file of the listed
+// size and time is known to be (adb sets the time once a file is whole), and
+// the rest is left to go with the working folder.
+void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded,
+            const Progress& progress = {})
+{
+    if (localKind(work) != Local::folder)
+        return;
+    makeLocalFolder(target);
+    const double count = double(std::max<size_t>(items.size(), 1));
+    double seen = 0;
+    for (const PhoneItem& item : items) {
+        if (progress)
+            progress(pullShare + (1 - pullShare) * (seen++ / count));
+        const QString from = joined(work, item.relative);
+        struct stat arrived {};
+        if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
+            continue;
+        const QString to = joined(target, item.relative);
+        if (item.isFolder) {
+            if (S_ISDIR(arrived.st_mode))
+                makeLocalFolder(to);
+            continue;
+        }
+        if (!S_ISREG(arrived.st_mode))
+            continue;
+        if (!pullEnded && (arrived.st_size != item.size || arrived.st_mtime != item.modified))
+            continue;
+        if (localKind(to) == Local::folder)
+            throw inTheWay(nameOf(to), true);
+        putInPlace(from, to);
+    }
+}
+
+// The whole folder in one pull into a hidden working folder beside `target`
+// (on the same file system, so each file then takes its place by a rename):
+// one run of the transport instead of one per file.
+void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, const std::vector<PhoneItem>& items,
+                  const Progress& progress, const Cancel& cancel)
+{
+    const QString work = joined(parentOf(target), browserpaths::temporaryName(nameOf(target)));
+    removeLocally(work); // left by a copy that could not clean up
+    // The pull makes the working folder; into an existing one it would nest.
+    if (browserpaths::existsLocally(work))
+        throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
+    const Progress pulling =
+        progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
+    try {
+        phone.pull(from, work, pulling, cancel);
+    } catch (...) {
+        // Stopped or cut short: the files that arrived whole still take their places.
+        try {
+            settle(work, target, items, false);
+        } catch (...) {
+        }
+        removeLocally(work);
+        throw;
+    }
+    try {
+        settle(work, target, items, true, progress);
+    } catch (...) {
+        removeLocally(work);
+        throw;
+    }
+    removeLocally(work);
+}
+
+// A phone folder to `target`, merged into a folder there: where each call
+// costs a run, in one pull; else file by file as receiveFile() copies them.
+// Either way after Stop the files already whole stay.
 void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
                    const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
+    checkPlaces(target, items);
+    if (phone.pullsFoldersWhole()) {
+        receiveWhole(phone, from, target, items, progress, cancel);
+        return;
+    }
     int64_t total = 0;
     for (const PhoneItem& item : items)
         total += item.size;
@@ -504,10 +623,15 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                 else
                     receiveFile(*phone, from, target, job.progressHandler(), job.cancel());
             } catch (...) {
-                job.post([asked, error = std::current_exception()](BrowserModel& model) {
-                    model.reloadIfGone(asked, error);
-                });
-                throw;
+                std::exception_ptr error = std::current_exception();
+                // adb says so in its own words, naming the phone path: a
+                // sentence instead, and the row goes with a new listing.
+                if (!job.cancel().isCancelled()
+                    && phone->existence(from, job.cancel()) == std::optional<bool>(false))
+                    error = std::make_exception_ptr(
+                        SystemError(quoted(entry.name) + QStringLiteral(" isn't on the phone any more.")));
+                job.post([asked, error](BrowserModel& model) { model.reloadIfGone(asked, error); });
+                std::rethrow_exception(error);
             }
             copied.append(target);
         }

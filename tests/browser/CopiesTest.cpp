@@ -130,6 +130,46 @@ TEST_F(CopiesTest, AFailedOrStoppedCopyLeavesTheComputersFilesAsTheyWere)
     EXPECT_TRUE(desktop->revealed.isEmpty());
 }
 
+// Mended: a folder copy met a clash only when it reached it, after the files
+// before it were copied, and merged through a link on the computer into the
+// folder it leads to.
+TEST_F(CopiesTest, AFolderCopyThatMeetsAnItemOfTheOtherKindCopiesNothingAndFollowsNoLink)
+{
+    QTemporaryDir elsewhere;
+    phone->setFolder(u"/sdcard/Photos"_s, {file(u"a.jpg"_s), file(u"b.jpg"_s), folder(u"sub"_s)});
+    phone->setFolder(u"/sdcard/Photos/sub"_s, {file(u"c.jpg"_s)});
+    desktop->answer = 0; // Replace: folders merge
+    // What is on the computer at Photos/NAME -> the sentence.
+    const struct {
+        QString name;
+        bool link; // a link to a folder elsewhere, else a folder or a file
+        QString message;
+    } cases[] = {
+        {u"b.jpg"_s, false, u"“b.jpg” wasn't copied: a folder of that name is in its place."_s},
+        {u"sub"_s, false, u"“sub” wasn't copied: a file of that name is in its place."_s},
+        {u"sub"_s, true, u"“sub” wasn't copied: a file of that name is in its place."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString() + (c.link ? " link" : ""));
+        QDir(local(u"Photos"_s)).removeRecursively();
+        ASSERT_TRUE(QDir(saved.path()).mkpath(u"Photos"_s));
+        const QString there = local(u"Photos/"_s + c.name);
+        if (c.link)
+            ASSERT_TRUE(QFile::link(elsewhere.path(), there));
+        else if (c.name.endsWith(u".jpg"_s))
+            ASSERT_TRUE(QDir().mkpath(there));
+        else
+            make(u"Photos/"_s + c.name);
+        model().setErrorMessage(std::nullopt);
+        model().download({folder(u"Photos"_s)});
+        run();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        EXPECT_EQ(QDir(local(u"Photos"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
+                  QStringList{c.name});
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    }
+}
+
 TEST_F(CopiesTest, OpenOnMacStagesEachRequestApartAndOpensEachFileWhenItArrives)
 {
     auto second = gates.emplace_back(std::make_shared<Gate>());

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <iostream>
 
@@ -449,6 +450,61 @@ TEST_F(EndToEnd, AFolderMergesInOneCopyAndOneCommand)
     EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
 }
 
+// Mended: a folder cost one adb run per file (about 14 files a second).
+TEST_F(EndToEnd, AFolderComesInOneAdbRunAndMergesIntoTheComputersFolder)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace: folders merge, files are replaced
+    const std::pair<QString, QByteArray> phone[] = {
+        {u"a.txt"_s, "the phone's a"}, {u".hidden"_s, "hidden"}, {u"sub/b.txt"_s, "b"}, {u"sub/deeper/c.txt"_s, "c"}};
+    for (const auto& [name, contents] : phone)
+        write(stored(u"Album/"_s + name), contents);
+    ASSERT_TRUE(QDir().mkpath(stored(u"Album/empty"_s)));
+    write(saved.filePath(u"Album/a.txt"_s), "the computer's a");
+    write(saved.filePath(u"Album/keep.txt"_s), "kept");
+    model->reload();
+    finish();
+    harness.clearReceived();
+    model->download({*listed(u"Album"_s)});
+    finish();
+    EXPECT_EQ(error(), QString());
+    for (const auto& [name, contents] : phone) {
+        EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), contents) << name.toStdString();
+        EXPECT_EQ(QFileInfo(saved.filePath(u"Album/"_s + name)).lastModified(), stamp) << name.toStdString();
+    }
+    EXPECT_EQ(read(saved.filePath(u"Album/keep.txt"_s)), "kept");
+    EXPECT_TRUE(QFileInfo(saved.filePath(u"Album/empty"_s)).isDir());
+    EXPECT_EQ(everything(saved.path()), QStringList{u"Album"_s});
+    EXPECT_EQ(everything(saved.filePath(u"Album"_s)),
+              (QStringList{u".hidden"_s, u"a.txt"_s, u"empty"_s, u"keep.txt"_s, u"sub"_s}));
+    // A pull of each file would ask for each file's facts.
+    EXPECT_EQ(harness.receivedCommands().filter(QRegularExpression(u"^sync:STAT "_s)),
+              QStringList{u"sync:STAT /sdcard/Album"_s});
+}
+
+// Mended: a copy of an item deleted on the phone meanwhile failed with adb's
+// "remote object '/sdcard/…' does not exist" and left the row.
+TEST_F(EndToEnd, ACopyOfAnItemDeletedOnThePhoneSaysSoAndListsTheFolderAgain)
+{
+    write(stored(u"gone.txt"_s), "x");
+    write(stored(u"Gone/inside.txt"_s), "x");
+    model->reload();
+    finish();
+    for (const QString& name : {u"gone.txt"_s, u"Gone"_s}) {
+        SCOPED_TRACE(name.toStdString());
+        const std::optional<RemoteEntry> row = listed(name);
+        ASSERT_TRUE(row);
+        QFile::remove(stored(name));
+        QDir(stored(name)).removeRecursively();
+        model->setErrorMessage(std::nullopt);
+        model->download({*row});
+        finish();
+        EXPECT_EQ(error(), u"“"_s + name + u"” isn't on the phone any more."_s);
+        EXPECT_FALSE(listed(name));
+        EXPECT_EQ(everything(saved.path()), QStringList());
+    }
+}
+
 // Mended: Stop during a Replace left the computer's file as part of the
 // phone's, and Stop during a folder copy left the file under way half
 // written under its own name.
@@ -470,18 +526,25 @@ TEST_F(EndToEnd, AStoppedCopyToTheComputerLeavesNoPartOfAFile)
     EXPECT_EQ(read(saved.filePath(u"replace-me.bin"_s)), "the computer's own");
     EXPECT_EQ(everything(saved.path()), QStringList{u"replace-me.bin"_s});
 
+    // What stays of the folder after a pull that ended a third of the way
+    // into its second file (adb's order is the phone's): the first, whole.
+    const auto firstFileOnly = [&] {
+        const QStringList copied = everything(saved.filePath(u"Album"_s));
+        EXPECT_EQ(copied.size(), 1) << copied.join(u' ').toStdString();
+        for (const QString& name : copied) {
+            ASSERT_TRUE(album.contains(name)) << name.toStdString();
+            EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), read(stored(u"Album/"_s + name))) << name.toStdString();
+        }
+        EXPECT_EQ(everything(saved.path()), (QStringList{u"Album"_s, u"replace-me.bin"_s}));
+    };
+    progress.clear();
     model->download({*listed(u"Album"_s)});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(saved.filePath(u"Album/a.bin"_s)); },
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !progress.isEmpty() && progress.last() > 0.45; },
                                        std::chrono::seconds(30)));
     model->cancelJob();
     finish();
-    const QStringList copied = everything(saved.filePath(u"Album"_s));
-    EXPECT_TRUE(copied.contains(u"a.bin"_s));
-    EXPECT_FALSE(copied.contains(u"c.bin"_s));
-    for (const QString& name : copied) {
-        ASSERT_TRUE(album.contains(name)) << name.toStdString();
-        EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), read(stored(u"Album/"_s + name))) << name.toStdString();
-    }
+    EXPECT_EQ(error(), QString());
+    firstFileOnly();
 
     // To the end: the same bytes on both sides.
     harness.setChunkDelay(0);
@@ -493,6 +556,14 @@ TEST_F(EndToEnd, AStoppedCopyToTheComputerLeavesNoPartOfAFile)
         EXPECT_EQ(read(saved.filePath(u"Album/"_s + name)), read(stored(u"Album/"_s + name))) << name.toStdString();
     EXPECT_EQ(read(saved.filePath(u"replace-me.bin"_s)), read(stored(u"replace-me.bin"_s)));
     EXPECT_EQ(everything(saved.path()), (QStringList{u"Album"_s, u"replace-me.bin"_s}));
+
+    // Cut short by the phone: the same, and the failure is told.
+    QDir(saved.filePath(u"Album"_s)).removeRecursively();
+    harness.dropAfterBytes((1 << 20) + (1 << 18));
+    model->download({*listed(u"Album"_s)});
+    finish();
+    EXPECT_NE(error(), QString());
+    firstFileOnly();
 }
 
 } // namespace

@@ -345,35 +345,42 @@ void SyncStream::startReceive(const QByteArray& path)
 
 void SyncStream::sendChunk(Clock::time_point now)
 {
-    const qint64 allowance = phone().syncAllowance();
-    if (allowance == 0) {
-        m_connection.drop();
-        return;
-    }
-    QByteArray chunk(static_cast<qsizetype>(std::min<qint64>(kChunk, allowance)), Qt::Uninitialized);
-    ssize_t n;
-    do {
-        n = ::read(m_fileFd, chunk.data(), static_cast<size_t>(chunk.size()));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        fail(errorText(errno));
-        return;
-    }
-    if (n == 0) {
-        closeFile();
-        m_pending += header(kDone, 0);
-        m_state = State::Idle;
-        process();
-        return;
-    }
-    chunk.truncate(n);
-    m_pending += header(kData, static_cast<uint32_t>(n)) + chunk;
-    if (phone().countSyncBytes(n)) {
-        sendFrom(m_pending);
-        m_connection.drop();
-        return;
-    }
+    // Unpaced, the file's chunks and its DONE go together up to a whole
+    // message, as a phone's adbd packs what its socket holds: a small file
+    // is one message, not a message and a lone DONE after the host's OKAY.
     const int delay = phone().knobs().chunkDelayMs;
+    do {
+        const qint64 allowance = phone().syncAllowance();
+        if (allowance == 0) {
+            if (!m_pending.isEmpty())
+                sendFrom(m_pending);
+            m_connection.drop();
+            return;
+        }
+        QByteArray chunk(static_cast<qsizetype>(std::min<qint64>(kChunk, allowance)), Qt::Uninitialized);
+        ssize_t n;
+        do {
+            n = ::read(m_fileFd, chunk.data(), static_cast<size_t>(chunk.size()));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            fail(errorText(errno));
+            return;
+        }
+        if (n == 0) {
+            closeFile();
+            m_pending += header(kDone, 0);
+            m_state = State::Idle;
+            process();
+            return;
+        }
+        chunk.truncate(n);
+        m_pending += header(kData, static_cast<uint32_t>(n)) + chunk;
+        if (phone().countSyncBytes(n)) {
+            sendFrom(m_pending);
+            m_connection.drop();
+            return;
+        }
+    } while (delay == 0 && m_pending.size() + 8 + kChunk <= m_connection.maxPayload());
     m_nextChunk = now + std::chrono::milliseconds(delay);
 }
 
