@@ -168,6 +168,7 @@ public:
         return m_inner->takeName(from, to, cancel);
     }
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
+    bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
