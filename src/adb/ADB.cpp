@@ -385,8 +385,8 @@ QString ADB::clean(const QString& text)
         QString cause = copy.captured(2).trimmed();
         while (cause.endsWith(QLatin1Char('.')))
             cause.chop(1);
-        return QStringLiteral("Couldn't copy “") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
-               + QStringLiteral("”: ") + cause + QStringLiteral(".");
+        return QStringLiteral("Copying “") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
+               + QStringLiteral("” failed: ") + cause + QStringLiteral(".");
     }
     return s;
 }

@@ -336,7 +336,7 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
         {"progress after the reason",
          u"adb: error: failed to copy '/sdcard/Movies/a.mp4' to '/home/p/a.mp4': No space left on device\n"
          u"[ 35%] /sdcard/Movies/a.mp4"_s,
-         u"Couldn't copy “a.mp4”: No space left on device."_s},
+         u"Copying “a.mp4” failed: No space left on device."_s},
         {"progress rewritten in place",
          u"[  3%] /sdcard/a.mp4\x1b[K\r[ 99%] /sdcard/a.mp4\r\nadb: error: remote No space left on device\r\n"_s,
          u"remote No space left on device"_s},
@@ -355,15 +355,15 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"failed to install /home/p/a.apk: Failure [INSTALL_FAILED_OLDER_SDK]"_s},
         {"working name with its id",
          u"adb: error: cannot write '/sdcard/Download/.big.bin.0a1b2c3d4e5f.vantelorquist-copy': No space left on device"_s,
-         u"Couldn't copy “big.bin”: No space left on device."_s},
+         u"Copying “big.bin” failed: No space left on device."_s},
         {"working name without an id, with spaces",
          u"adb: error: failed to copy '/home/p/My File.txt' to '/sdcard/.My File.txt.vantelorquist-copy': remote "
          u"Read-only file system"_s,
-         u"Couldn't copy “My File.txt”: Read-only file system."_s},
+         u"Copying “My File.txt” failed: Read-only file system."_s},
         {"a full phone on a push",
          u"adb: error: failed to copy '/home/p/new.bin' to '/sdcard/.new.bin.0a1b2c3d4e5f.vantelorquist-copy': "
          u"remote write failed: No space left on device"_s,
-         u"Couldn't copy “new.bin”: No space left on device."_s},
+         u"Copying “new.bin” failed: No space left on device."_s},
         {"a connection that closed", u"adb: error: closed\n"_s, gone},
         {"a word that only ends in closed stays", u"the door is closed"_s, u"the door is closed"_s},
         {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},

@@ -112,8 +112,7 @@ TEST(MirrorSession, EveryFailureIsShownAndReleasesTheForward)
         {"missing server file", {}, [](Mirroring& run) { run.options.serverCandidates.removeLast(); },
          QStringLiteral("The screen mirroring component is missing from the app."), false},
         {"failing push", {}, [](Mirroring& run) { run.stub.failPush(); },
-         QStringLiteral("failed to copy '%1/scrcpy-server' to '/data/local/tmp/vantelorquist-scrcpy-server.jar': remote "
-                        "No space left on device"), false},
+         QStringLiteral("Copying “scrcpy-server” failed: No space left on device."), false},
         {"forward error text", {}, answer("adb: error: cannot bind listener\n"), noConnection.arg(QStringLiteral("cannot bind listener")), false},
         {"port 70000", {}, answer("70000\n"), noConnection.arg(QStringLiteral("70000")), false},
         // The forward is made, but the stand-in that would remove it can no longer run.

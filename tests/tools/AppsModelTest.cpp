@@ -64,7 +64,7 @@ protected:
     }
     void reply(const QString& command, const QByteArray& out, int status = 0, int delayMs = 0)
     {
-        phone().setReply(command, {out, status ? "error: closed\n" : QByteArray(), status, delayMs});
+        phone().setReply(command, {out, status ? "error: protocol fault\n" : QByteArray(), status, delayMs});
     }
     int received(const QString& command) const { return int(phone().receivedCommands().count(command)); }
     // A package file on the phone at `phonePath`, served from here.
@@ -102,7 +102,7 @@ TEST_F(AppsModelTest, ReloadReadsTheListAndAFailureKeepsIt)
     reply(QStringLiteral("pm list packages -3"), {}, 1);
     model->reload();
     ASSERT_TRUE(idle());
-    EXPECT_EQ(model->errorMessage(), QStringLiteral("error: closed"));
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("error: protocol fault"));
     EXPECT_EQ(model->apps().size(), 3u);
 
     // A failing dump costs the versions, not the list; thousands of apps and odd lines read fine.
@@ -215,9 +215,9 @@ TEST_F(AppsModelTest, SavingPackageFiles)
         {"split files that climb out", kNotes, "../..", split, {}, {"com.example.notes ..-.."}, splitNames, {}},
         // Half an app is no app: nothing of it stays.
         {"second pull fails", kNotes, QStringLiteral("6"), split, split[1], {}, {},
-         "failed to copy '/data/app/n/split_a.apk' to '%1/com.example.notes 6/split_a.apk': remote Permission denied"},
+         "Copying “split_a.apk” failed: Permission denied."},
         {"the one pull fails", kNotes, QStringLiteral("6"), {split[0]}, split[0], {}, {},
-         "failed to copy '/data/app/n/base.apk' to '%1/com.example.notes 6.apk': remote Permission denied"},
+         "Copying “base.apk” failed: Permission denied."},
         {"no package line", kNotes, QStringLiteral("7"), {}, {}, {}, {}, "The phone didn't say where this app is stored."},
         // Mended: a part named ".." was pulled beside the app's folder.
         {"a part that names no file", kNotes, QStringLiteral("8"), {split[0], "/data/app/n/.."}, {}, {}, {},
@@ -361,7 +361,7 @@ TEST_F(AppsModelTest, ASaveCutShortLeavesNothingOfItselfAndIsToldWhereItCanBeSee
         EXPECT_EQ(kept.readAll(), QByteArray("the person's own bytes"));
         ASSERT_EQ(toldElsewhere.size(), c.toldElsewhere ? 1 : 0);
         if (c.toldElsewhere) {
-            EXPECT_TRUE(toldElsewhere.first().startsWith(told + QStringLiteral("failed to copy")))
+            EXPECT_TRUE(toldElsewhere.first().startsWith(told + QStringLiteral("Copying “")))
                 << toldElsewhere.first().toStdString();
         }
         EXPECT_TRUE(revealed.isEmpty());

@@ -82,8 +82,10 @@ std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& co
     // Worded as toybox on a phone words them.
     if (knobs.refuseMoves && command.startsWith("mv "))
         return ScriptedReply {{}, "mv: bad " + command.mid(3).split(' ').value(0) + ": Permission denied\n", 1};
-    if (knobs.storageFull && command.startsWith("mkdir "))
-        return ScriptedReply {{}, "mkdir: " + command.mid(6).split(' ').last() + ": No space left on device\n", 1};
+    // New Folder's "test -d P || mkdir P" as well as a bare mkdir.
+    if (const qsizetype at = command.startsWith("mkdir ") ? 0 : command.indexOf("|| mkdir ") + 3;
+        knobs.storageFull && at >= 0 && command.mid(at).startsWith("mkdir "))
+        return ScriptedReply {{}, "mkdir: " + command.mid(at + 6).split(' ').last() + ": No space left on device\n", 1};
     return std::nullopt;
 }
 
