@@ -340,6 +340,8 @@ QString ADB::clean(const QString& text)
     static const QRegularExpression lowControls(QStringLiteral("[\\x{0000}-\\x{0008}]"));
     static const QRegularExpression lineEnds(QStringLiteral("\r\n|\r|\n"));
     static const QRegularExpression progressLine(QStringLiteral("^\\s*\\[\\s*\\d{1,3}%\\]"));
+    // The tally adb prints after a copy, even a failed one.
+    static const QRegularExpression tallyLine(QStringLiteral(": \\d+ files? (?:pushed|pulled)\\b.*\\)\\s*$"));
     // A copy's working name (browserpaths::temporaryName) as a whole name
     // or the last part of a path: ".NAME[.ID].vantelorquist-copy".
     static const QRegularExpression workingName(
@@ -360,7 +362,7 @@ QString ADB::clean(const QString& text)
     // adb's percentage lines, on a terminal rewritten in place, are no part of a reason.
     QStringList kept;
     for (const QString& line : s.split(lineEnds)) {
-        if (!progressLine.match(line).hasMatch())
+        if (!progressLine.match(line).hasMatch() && !tallyLine.match(line).hasMatch())
             kept << line;
     }
     s = kept.join(QLatin1Char('\n'));

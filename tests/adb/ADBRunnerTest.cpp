@@ -364,6 +364,10 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"adb: error: failed to copy '/home/p/new.bin' to '/sdcard/.new.bin.0a1b2c3d4e5f.vantelorquist-copy': "
          u"remote write failed: No space left on device"_s,
          u"Copying “new.bin” failed: No space left on device."_s},
+        {"the tally after a failed push",
+         u"adb: error: failed to copy '/home/p/new.bin' to '/sdcard/new.bin': remote write failed: No space left on "
+         u"device\n/home/p/new.bin: 0 files pushed, 0 skipped. 89.1 MB/s (120000 bytes in 0.001s)\n"_s,
+         u"Copying “new.bin” failed: No space left on device."_s},
         {"a connection that closed", u"adb: error: closed\n"_s, gone},
         {"a word that only ends in closed stays", u"the door is closed"_s, u"the door is closed"_s},
         {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},
