@@ -33,4 +33,5 @@ public:
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
     bool pullsFoldersWhole() const override { return true; }
+    bool putsInPlaceAtOnce() const override { return true; }
 };

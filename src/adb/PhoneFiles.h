@@ -106,4 +106,7 @@ public:
     // Whether a folder is better pulled in one call than item by item: true
     // where each call costs a run of its own (adb starts a process per call).
     virtual bool pullsFoldersWhole() const { return false; }
+    // Whether putInPlace() is one step on the phone, so that after any
+    // failure the file at `to` is the old one or the new one, whole.
+    virtual bool putsInPlaceAtOnce() const { return false; }
 };

@@ -27,6 +27,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <thread>
 #include <QTimer>
 
 #include <algorithm>
@@ -56,7 +58,7 @@ public:
         m_faultAt = faultAt;
         m_inject = std::move(inject);
         m_steps.clear();
-        m_jobToken.reset();
+        m_jobThread.reset();
     }
     QStringList disarm()
     {
@@ -71,8 +73,8 @@ public:
         return m_steps;
     }
 
-    // One call: counted when it is the job's (its token, or none for the
-    // clean-up that must not be stopped); the fault comes at its turn.
+    // One call: counted when the job's worker makes it; the fault comes at
+    // its turn.
     void step(const QString& kind, const QString& path, const Cancel& cancel)
     {
         std::function<void(const QString&)> inject;
@@ -80,13 +82,12 @@ public:
             std::lock_guard lock(m_mutex);
             if (!m_armed)
                 return;
-            const std::stop_token& token = cancel.token();
-            if (token.stop_possible()) {
-                if (!m_jobToken)
-                    m_jobToken = token;
-                else if (!(token == *m_jobToken))
-                    return; // a listing or a poll beside the job
-            }
+            // The job's worker makes every step of the copy, its clean-up
+            // and finishing steps under tokens of their own included.
+            if (!m_jobThread && cancel.token().stop_possible())
+                m_jobThread = std::this_thread::get_id();
+            if (!m_jobThread || *m_jobThread != std::this_thread::get_id())
+                return; // a listing or a poll beside the job
             m_steps.append(kind + u' ' + path);
             if (int(m_steps.size()) == m_faultAt)
                 inject = m_inject;
@@ -101,7 +102,7 @@ private:
     int m_faultAt = 0;
     std::function<void(const QString&)> m_inject;
     QStringList m_steps;
-    std::optional<std::stop_token> m_jobToken;
+    std::optional<std::thread::id> m_jobThread;
 };
 
 // The phone's files as the model uses them, every call a step of the script.
@@ -169,6 +170,7 @@ public:
     }
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
     bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
+    bool putsInPlaceAtOnce() const override { return m_inner->putsInPlaceAtOnce(); }
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
