@@ -109,7 +109,10 @@ struct Registry {
     std::mutex mutex;
     QHash<QString, int> held; // a name may be held twice while its copy hands it on
     QSet<QString> kept;
+    QHash<QString, QStringList> left; // by phone
 };
+
+thread_local QString recordingFor;
 
 Registry& registry()
 {
@@ -158,6 +161,47 @@ bool isHidden(const QString& name)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     return !r.kept.contains(name);
+}
+
+void leave(const QString& phone, const QString& path)
+{
+    if (phone.isEmpty() || !isWorkingName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)))
+        return;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    QStringList& paths = r.left[phone];
+    if (!paths.contains(path))
+        paths.append(path);
+}
+
+std::vector<QString> takeLeft(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const QStringList paths = r.left.take(phone);
+    return {paths.begin(), paths.end()};
+}
+
+bool hasLeft(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.left.contains(phone);
+}
+
+RecordingLeftovers::RecordingLeftovers(const QString& phone) : m_previous(recordingFor)
+{
+    recordingFor = phone;
+}
+
+RecordingLeftovers::~RecordingLeftovers()
+{
+    recordingFor = m_previous;
+}
+
+void RecordingLeftovers::record(const QString& path)
+{
+    leave(recordingFor, path);
 }
 
 } // namespace workingnames

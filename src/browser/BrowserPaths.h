@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // Names joined to folders, on the phone and on the computer (joining itself
 // is paths::joined).
@@ -66,6 +67,31 @@ void keep(const QString& name);
 bool isStale(const QString& name);
 // Whether a listing leaves the name out: a working name not kept.
 bool isHidden(const QString& name);
+
+// Working items (full phone paths) a stopped or failed copy could not
+// remove, per phone (leftoverKey()), removed when that phone is next
+// reachable. A path is only recorded when its name is a working name.
+void leave(const QString& phone, const QString& path);
+// The phone's recorded items, no longer recorded: what can't be removed now
+// is left again.
+std::vector<QString> takeLeft(const QString& phone);
+bool hasLeft(const QString& phone);
+
+// Names the phone whose working items this thread's clean-ups record, for
+// its lifetime (a copy's job): the clean-up steps reach the phone only
+// through its PhoneFiles, which don't know which phone they are.
+class RecordingLeftovers {
+public:
+    explicit RecordingLeftovers(const QString& phone);
+    ~RecordingLeftovers();
+    RecordingLeftovers(const RecordingLeftovers&) = delete;
+    RecordingLeftovers& operator=(const RecordingLeftovers&) = delete;
+    // Records the path for the phone named on this thread, if any.
+    static void record(const QString& path);
+
+private:
+    QString m_previous;
+};
 } // namespace workingnames
 
 // Holds a working name for its lifetime.
