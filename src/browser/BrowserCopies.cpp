@@ -360,6 +360,8 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
             throw;
         }
         browserpaths::workingnames::keep(working.name());
+        if (!oldThere)
+            browserpaths::workingnames::RecordingLeftovers::record(temporary, phonePath);
         if (!oldThere || phone.existence(temporary, Cancel()) != std::optional<bool>(true))
             throw;
         throw SystemError(quoted(nameOf(phonePath))

@@ -10,39 +10,68 @@
 
 namespace {
 
+using browserpaths::workingnames::Leftover;
+
 // Each item gets this long, all of them together the second: a frozen
 // phone holds up neither its queue nor the next pass for long.
 constexpr std::chrono::milliseconds perItem(400);
 constexpr std::chrono::milliseconds allItems(1000);
 
-// The recorded items still to be removed later; those removed, gone, or no
-// longer ours to remove are dropped.
-std::vector<QString> removeRecorded(PhoneFiles& phone, const std::vector<QString>& paths, const Cancel& cancel)
+struct Removal {
+    std::vector<Leftover> still; // to be removed later
+    QSet<QString> shownGone;     // folders a kept, shown item went from
+};
+
+// Whether the recorded item went, or is gone; false when it stays for later.
+bool removed(PhoneFiles& phone, const QString& path, const TimeLimit& limit)
+{
+    try {
+        phone.remove(path, limit.cancel());
+        return true;
+    } catch (...) {
+        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+    }
+}
+
+// Removes the recorded items; those removed, gone, or no longer ours to
+// remove are dropped.
+Removal removeRecorded(PhoneFiles& phone, const std::vector<Leftover>& items, const Cancel& cancel)
 {
     namespace names = browserpaths::workingnames;
-    std::vector<QString> still;
+    Removal removal;
     QElapsedTimer spent;
     spent.start();
-    for (const QString& path : paths) {
-        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    for (const Leftover& item : items) {
+        const qsizetype slash = item.path.lastIndexOf(QLatin1Char('/'));
+        const QString name = item.path.mid(slash + 1);
+        const bool kept = !names::isHidden(name);
         // Only ever an item under one of our working names; one kept is the
-        // person's new copy now.
-        if (!browserpaths::isWorkingName(name) || !names::isHidden(name))
+        // person's new copy, unless the item it was to replace is still there.
+        if (!browserpaths::isWorkingName(name) || (kept && item.replacing.isEmpty()))
             continue;
         // A copy running now uses the name, or the time is up: next time.
-        if (!names::isStale(name) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
-            still.push_back(path);
+        if ((!kept && !names::isStale(name)) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
+            removal.still.push_back(item);
             continue;
         }
         const TimeLimit limit(perItem);
-        try {
-            phone.remove(path, limit.cancel());
-        } catch (...) {
-            if (limit.expired() || phone.existence(path, limit.cancel()) != std::optional<bool>(false))
-                still.push_back(path);
+        if (kept) {
+            const std::optional<bool> replaced = phone.existence(item.replacing, limit.cancel());
+            if (replaced == std::optional<bool>(false))
+                continue; // the only copy now
+            if (!replaced) {
+                removal.still.push_back(item);
+                continue;
+            }
+        }
+        if (!removed(phone, item.path, limit)) {
+            removal.still.push_back(item);
+        } else if (kept) {
+            names::unkeep(name);
+            removal.shownGone.insert(item.path.left(std::max<qsizetype>(slash, 1)));
         }
     }
-    return still;
+    return removal;
 }
 
 } // namespace
@@ -69,21 +98,27 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
         call(finished);
         return;
     }
-    const std::vector<QString> paths = browserpaths::workingnames::takeLeft(key);
+    const std::vector<Leftover> items = browserpaths::workingnames::takeLeft(key);
     m_removingLeftovers.insert(key);
-    const auto leave = [key](const std::vector<QString>& still) {
-        for (const QString& path : still)
-            browserpaths::workingnames::leave(key, path);
+    const auto leave = [key](const std::vector<Leftover>& still) {
+        for (const Leftover& item : still)
+            browserpaths::workingnames::leave(key, item);
     };
     m_leftoverTask = Task::run(
-        this, [phone, paths](const Cancel& cancel) { return removeRecorded(*phone, paths, cancel); },
-        [this, key, leave, finished](const std::vector<QString>& still) {
-            leave(still);
+        this, [phone, items](const Cancel& cancel) { return removeRecorded(*phone, items, cancel); },
+        [this, key, leave, finished](const Removal& removal) {
+            leave(removal.still);
             m_removingLeftovers.remove(key);
+            // A kept copy the folder shown listed is gone from it now.
+            const std::optional<Device> now = readyDevice();
+            if (now && leftoverKey(now->serial, now->transport) == key && removal.shownGone.contains(m_path)) {
+                reload(finished);
+                return;
+            }
             call(finished);
         },
-        [this, key, leave, paths, finished](const std::exception_ptr&) {
-            leave(paths);
+        [this, key, leave, items, finished](const std::exception_ptr&) {
+            leave(items);
             m_removingLeftovers.remove(key);
             call(finished);
         });

@@ -70,12 +70,21 @@ bool isHidden(const QString& name);
 
 // Working items (full phone paths) a stopped or failed copy could not
 // remove, per phone (leftoverKey()), removed when that phone is next
-// reachable. A path is only recorded when its name is a working name.
-void leave(const QString& phone, const QString& path);
+// reachable. Only an item under a working name is recorded.
+struct Leftover {
+    QString path;
+    // The item a new copy kept under its working name was to replace, when
+    // the phone couldn't tell whether that item is still there: the copy
+    // goes only once it is found there, else it is the person's.
+    QString replacing;
+};
+void leave(const QString& phone, const Leftover& item);
 // The phone's recorded items, no longer recorded: what can't be removed now
 // is left again.
-std::vector<QString> takeLeft(const QString& phone);
+std::vector<Leftover> takeLeft(const QString& phone);
 bool hasLeft(const QString& phone);
+// No longer kept: the kept copy was removed.
+void unkeep(const QString& name);
 
 // Names the phone whose working items this thread's clean-ups record, for
 // its lifetime (a copy's job): the clean-up steps reach the phone only
@@ -86,8 +95,8 @@ public:
     ~RecordingLeftovers();
     RecordingLeftovers(const RecordingLeftovers&) = delete;
     RecordingLeftovers& operator=(const RecordingLeftovers&) = delete;
-    // Records the path for the phone named on this thread, if any.
-    static void record(const QString& path);
+    // Records the item for the phone named on this thread, if any.
+    static void record(const QString& path, const QString& replacing = {});
 
 private:
     QString m_previous;

@@ -12,7 +12,7 @@ using namespace browsertest;
 
 namespace {
 
-namespace names = browserpaths::workingnames;
+namespace working = browserpaths::workingnames;
 
 class LeftoversTest : public JobTest {
 protected:
@@ -20,7 +20,7 @@ protected:
     {
         // The record is the process's: nothing of one test reaches the next.
         for (const QString& phone : {u"adb:A1"_s, u"adb:B2"_s, u"mtp:A1"_s})
-            names::takeLeft(phone);
+            working::takeLeft(phone);
     }
     int removals(const QString& path) { return phone->calls(u"remove "_s + path); }
     // A working path no copy made, for the phone to hold.
@@ -65,19 +65,69 @@ TEST_F(LeftoversTest, ACleanUpThePhoneRefusedIsDoneWhenAListingNextSucceeds)
     EXPECT_EQ(removals(sentTo), tried + 2);
 }
 
+// A replacing copy kept under its working name because the phone couldn't
+// tell whether the file it replaces was still there: once it answers, the
+// copy goes when that file is there, and stays as the only copy when not.
+TEST_F(LeftoversTest, AKeptCopyGoesOnlyWhenTheFileItReplacesIsStillThere)
+{
+    const struct {
+        const char* why;
+        bool oldStays;
+        int removals;
+    } cases[] = {
+        {"the old file is still there", true, 1},
+        {"the old file went", false, 0},
+    };
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"photo.jpg"_s)).open(QIODevice::WriteOnly));
+    desktop->answer = 0; // Replace
+    model().setShowHidden(true); // a kept copy shows
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        phone->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s)});
+        QString sentTo;
+        phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+            if (!call.startsWith(u"push "_s))
+                return;
+            sentTo = call.section(u' ', -1);
+            // The old file can't be removed, and then nobody can tell whether it is there.
+            phone->failCall(u"remove /sdcard/photo.jpg"_s, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
+            phone->failExists(u"/sdcard/photo.jpg"_s);
+        });
+        model().upload(urls({source.filePath(u"photo.jpg"_s)}));
+        run();
+        phone->onTransfer({});
+        ASSERT_TRUE(browserpaths::isWorkingName(sentTo.section(u'/', -1))) << sentTo.toStdString();
+        ASSERT_TRUE(working::hasLeft(u"adb:A1"_s));
+
+        // Still no answer about the old file: nothing goes.
+        reload();
+        EXPECT_EQ(removals(sentTo), 0);
+        if (!c.oldStays)
+            phone->setFolder(u"/sdcard"_s, {file(sentTo.section(u'/', -1))});
+        phone->answerAgain();
+        reload();
+        EXPECT_EQ(removals(sentTo), c.removals);
+        EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
+        // What the folder shows follows.
+        EXPECT_EQ(names(model().entries()).contains(sentTo.section(u'/', -1)), !c.oldStays);
+        model().setErrorMessage(std::nullopt);
+    }
+}
+
 TEST_F(LeftoversTest, TheDevicePollRemovesThemWhenThePhoneIsReady)
 {
     const QString left = working(u"a.jpg"_s);
-    names::leave(u"adb:A1"_s, left);
+    working::leave(u"adb:A1"_s, {left, {}});
     pass();
     EXPECT_EQ(removals(left), 1);
-    EXPECT_FALSE(names::hasLeft(u"adb:A1"_s));
+    EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
 }
 
 TEST_F(LeftoversTest, ANameARunningCopyUsesWaitsUntilItIsFree)
 {
     const QString left = working(u"a.jpg"_s);
-    names::leave(u"adb:A1"_s, left);
+    working::leave(u"adb:A1"_s, {left, {}});
     {
         const browserpaths::HeldWorkingName held(left.section(u'/', -1));
         reload();
@@ -91,7 +141,7 @@ TEST_F(LeftoversTest, OnlyTheRecordedWorkingItemsOfThePhoneReachedGo)
 {
     const QString own = browserpaths::temporaryName(u"photo.jpg"_s, true);
     const QString kept = browserpaths::temporaryName(u"kept.jpg"_s, true);
-    names::keep(kept); // the new copy a refused rename left: the person's now
+    working::keep(kept); // the new copy a refused rename left: the person's now
     const struct {
         const char* why;
         QString phone, path;
@@ -104,7 +154,7 @@ TEST_F(LeftoversTest, OnlyTheRecordedWorkingItemsOfThePhoneReachedGo)
         {"the same phone over MTP", u"mtp:A1"_s, u"/sdcard/"_s + own},
     };
     for (const auto& c : cases)
-        names::leave(c.phone, c.path);
+        working::leave(c.phone, {c.path, {}});
     reload();
     pass();
     for (const auto& c : cases) {
