@@ -89,7 +89,13 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
         return;
     }
     const QString key = leftoverKey(device->serial, device->transport);
-    if (m_removingLeftovers.contains(key) || !browserpaths::workingnames::hasLeft(key)) {
+    if (const auto running = m_removingLeftovers.find(key); running != m_removingLeftovers.end()) {
+        // Under way already: what waits for this removal waits for that one.
+        if (finished)
+            running->push_back(std::move(finished));
+        return;
+    }
+    if (!browserpaths::workingnames::hasLeft(key)) {
         call(finished);
         return;
     }
@@ -99,27 +105,33 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
         return;
     }
     const std::vector<Leftover> items = browserpaths::workingnames::takeLeft(key);
-    m_removingLeftovers.insert(key);
-    const auto leave = [key](const std::vector<Leftover>& still) {
+    m_removingLeftovers.insert(key, {});
+    // Records what stays and hands back what waited meanwhile.
+    const auto leave = [this, key](const std::vector<Leftover>& still) {
         for (const Leftover& item : still)
             browserpaths::workingnames::leave(key, item);
+        return m_removingLeftovers.take(key);
     };
     m_leftoverTask = Task::run(
         this, [phone, items](const Cancel& cancel) { return removeRecorded(*phone, items, cancel); },
         [this, key, leave, finished](const Removal& removal) {
-            leave(removal.still);
-            m_removingLeftovers.remove(key);
+            std::vector<std::function<void()>> waiting = leave(removal.still);
+            waiting.insert(waiting.begin(), finished);
+            const auto all = [waiting] {
+                for (const std::function<void()>& one : waiting)
+                    call(one);
+            };
             // A kept copy the folder shown listed is gone from it now.
             const std::optional<Device> now = readyDevice();
-            if (now && leftoverKey(now->serial, now->transport) == key && removal.shownGone.contains(m_path)) {
-                reload(finished);
-                return;
-            }
-            call(finished);
+            if (now && leftoverKey(now->serial, now->transport) == key && removal.shownGone.contains(m_path))
+                reload(all);
+            else
+                all();
         },
-        [this, key, leave, items, finished](const std::exception_ptr&) {
-            leave(items);
-            m_removingLeftovers.remove(key);
+        [key, leave, items, finished](const std::exception_ptr&) {
+            const std::vector<std::function<void()>> waiting = leave(items);
             call(finished);
+            for (const std::function<void()>& one : waiting)
+                call(one);
         });
 }

@@ -620,7 +620,8 @@ private:
     Task m_pollTask;
     Task m_infoTask;
     Task m_leftoverTask;
-    QSet<QString> m_removingLeftovers; // phones whose recorded working items are being removed
+    // Phones whose recorded working items are being removed, and what waits for that.
+    QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
     mutable VisibleEntries m_visible;
     std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 
