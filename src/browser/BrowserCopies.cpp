@@ -375,7 +375,11 @@ bool removedInTime(PhoneFiles& phone, const QString& path)
         return true;
     } catch (...) {
         // Nothing there to remove is as good.
-        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+        if (!limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false))
+            return true;
+        // A working item goes when the phone is next reachable.
+        browserpaths::workingnames::RecordingLeftovers::record(path);
+        return false;
     }
 }
 
@@ -517,6 +521,8 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
             throw;
         }
         browserpaths::workingnames::keep(working.name());
+        if (!oldThere)
+            browserpaths::workingnames::RecordingLeftovers::record(temporary, phonePath);
         if (!oldThere || phone.existence(temporary, limit.cancel()) != std::optional<bool>(true))
             throw;
         throw SystemError(quoted(nameOf(phonePath))
@@ -772,6 +778,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
     if (!first)
         return;
     startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
+        const browserpaths::workingnames::RecordingLeftovers recording(leftoverKey(asked.serial, asked.transport));
         const Cancel& cancel = job.cancel();
         std::shared_ptr<PhoneFiles> phone = first;
         // Conflicts are what the folder holds now, hidden items included,

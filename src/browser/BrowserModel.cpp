@@ -44,6 +44,7 @@ BrowserModel::~BrowserModel()
     m_pollTask.cancel();
     m_listingTask.cancel();
     m_infoTask.cancel();
+    m_leftoverTask.cancel();
     m_jobTask.cancel();
     if (m_jobChannel)
         m_jobChannel->cut();

@@ -361,6 +361,14 @@ public:
     static std::vector<RemoteEntry> withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
                                                         std::vector<RemoteEntry> entries, const Cancel& cancel);
 
+    // What a phone's working items that a copy could not remove are
+    // recorded under: its serial and transport.
+    static QString leftoverKey(const QString& serial, Device::Transport transport);
+    // Removes, off the GUI thread and within a bound, the recorded working
+    // items of the chosen phone when it is ready; what can't go now stays
+    // recorded. Never the job: no status, no beep. `finished` runs once done.
+    void removeLeftovers(std::function<void()> finished = {});
+
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }
     // Also lists the folder again.
@@ -611,6 +619,9 @@ private:
     Task m_listingTask;
     Task m_pollTask;
     Task m_infoTask;
+    Task m_leftoverTask;
+    // Phones whose recorded working items are being removed, and what waits for that.
+    QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
     mutable VisibleEntries m_visible;
     std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 

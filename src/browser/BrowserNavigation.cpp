@@ -203,7 +203,8 @@ void BrowserModel::reload(std::function<void()> finished)
                 setEntries(listing.entries, std::move(listing.keys));
                 setSelection(kept);
             }
-            call(finished);
+            // The phone answers: what copies to it could not remove goes now.
+            removeLeftovers(finished);
         },
         [this, current, ended, finished, listed](const std::exception_ptr& error) {
             const bool isCurrent = current();

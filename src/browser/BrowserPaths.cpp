@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
 #include <mutex>
 
 #include <sys/stat.h>
@@ -109,7 +110,10 @@ struct Registry {
     std::mutex mutex;
     QHash<QString, int> held; // a name may be held twice while its copy hands it on
     QSet<QString> kept;
+    QHash<QString, std::vector<Leftover>> left; // by phone
 };
+
+thread_local QString recordingFor;
 
 Registry& registry()
 {
@@ -158,6 +162,53 @@ bool isHidden(const QString& name)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     return !r.kept.contains(name);
+}
+
+void leave(const QString& phone, const Leftover& item)
+{
+    if (phone.isEmpty() || !isWorkingName(item.path.mid(item.path.lastIndexOf(QLatin1Char('/')) + 1)))
+        return;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::vector<Leftover>& items = r.left[phone];
+    if (std::none_of(items.begin(), items.end(), [&](const Leftover& had) { return had.path == item.path; }))
+        items.push_back(item);
+}
+
+std::vector<Leftover> takeLeft(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.left.take(phone);
+}
+
+void unkeep(const QString& name)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.kept.remove(name);
+}
+
+bool hasLeft(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.left.contains(phone);
+}
+
+RecordingLeftovers::RecordingLeftovers(const QString& phone) : m_previous(recordingFor)
+{
+    recordingFor = phone;
+}
+
+RecordingLeftovers::~RecordingLeftovers()
+{
+    recordingFor = m_previous;
+}
+
+void RecordingLeftovers::record(const QString& path, const QString& replacing)
+{
+    leave(recordingFor, {path, replacing});
 }
 
 } // namespace workingnames

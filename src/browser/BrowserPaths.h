@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // Names joined to folders, on the phone and on the computer (joining itself
 // is paths::joined).
@@ -66,6 +67,40 @@ void keep(const QString& name);
 bool isStale(const QString& name);
 // Whether a listing leaves the name out: a working name not kept.
 bool isHidden(const QString& name);
+
+// Working items (full phone paths) a stopped or failed copy could not
+// remove, per phone (leftoverKey()), removed when that phone is next
+// reachable. Only an item under a working name is recorded.
+struct Leftover {
+    QString path;
+    // The item a new copy kept under its working name was to replace, when
+    // the phone couldn't tell whether that item is still there: the copy
+    // goes only once it is found there, else it is the person's.
+    QString replacing;
+};
+void leave(const QString& phone, const Leftover& item);
+// The phone's recorded items, no longer recorded: what can't be removed now
+// is left again.
+std::vector<Leftover> takeLeft(const QString& phone);
+bool hasLeft(const QString& phone);
+// No longer kept: the kept copy was removed.
+void unkeep(const QString& name);
+
+// Names the phone whose working items this thread's clean-ups record, for
+// its lifetime (a copy's job): the clean-up steps reach the phone only
+// through its PhoneFiles, which don't know which phone they are.
+class RecordingLeftovers {
+public:
+    explicit RecordingLeftovers(const QString& phone);
+    ~RecordingLeftovers();
+    RecordingLeftovers(const RecordingLeftovers&) = delete;
+    RecordingLeftovers& operator=(const RecordingLeftovers&) = delete;
+    // Records the item for the phone named on this thread, if any.
+    static void record(const QString& path, const QString& replacing = {});
+
+private:
+    QString m_previous;
+};
 } // namespace workingnames
 
 // Holds a working name for its lifetime.

@@ -125,6 +125,14 @@ public:
     // reads false, existence() can't tell. A path ending in "*" stands for
     // every path it starts.
     void failExists(const QString& path) { locked([&] { m_failedChecks.insert(path); }); }
+    // Every failure set so far ends, as when the phone answers again.
+    void answerAgain()
+    {
+        locked([&] {
+            m_failures.clear();
+            m_failedChecks.clear();
+        });
+    }
     void remove(const QString& path, const Cancel&) override;
     // Adds the folder to its parent's listing; fails when the parent isn't listed.
     void makeFolder(const QString& path, const Cancel&) override;

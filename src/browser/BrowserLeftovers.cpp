@@ -1,0 +1,137 @@
+#include "BrowserModel.h"
+
+#include "BrowserPaths.h"
+#include "Finished.h"
+
+#include <QElapsedTimer>
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+using browserpaths::workingnames::Leftover;
+
+// Each item gets this long, all of them together the second: a frozen
+// phone holds up neither its queue nor the next pass for long.
+constexpr std::chrono::milliseconds perItem(400);
+constexpr std::chrono::milliseconds allItems(1000);
+
+struct Removal {
+    std::vector<Leftover> still; // to be removed later
+    QSet<QString> shownGone;     // folders a kept, shown item went from
+};
+
+// Whether the recorded item went, or is gone; false when it stays for later.
+bool removed(PhoneFiles& phone, const QString& path, const TimeLimit& limit)
+{
+    try {
+        phone.remove(path, limit.cancel());
+        return true;
+    } catch (...) {
+        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+    }
+}
+
+// Removes the recorded items; those removed, gone, or no longer ours to
+// remove are dropped.
+Removal removeRecorded(PhoneFiles& phone, const std::vector<Leftover>& items, const Cancel& cancel)
+{
+    namespace names = browserpaths::workingnames;
+    Removal removal;
+    QElapsedTimer spent;
+    spent.start();
+    for (const Leftover& item : items) {
+        const qsizetype slash = item.path.lastIndexOf(QLatin1Char('/'));
+        const QString name = item.path.mid(slash + 1);
+        const bool kept = !names::isHidden(name);
+        // Only ever an item under one of our working names; one kept is the
+        // person's new copy, unless the item it was to replace is still there.
+        if (!browserpaths::isWorkingName(name) || (kept && item.replacing.isEmpty()))
+            continue;
+        // A copy running now uses the name, or the time is up: next time.
+        if ((!kept && !names::isStale(name)) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
+            removal.still.push_back(item);
+            continue;
+        }
+        const TimeLimit limit(perItem);
+        if (kept) {
+            const std::optional<bool> replaced = phone.existence(item.replacing, limit.cancel());
+            if (replaced == std::optional<bool>(false))
+                continue; // the only copy now
+            if (!replaced) {
+                removal.still.push_back(item);
+                continue;
+            }
+        }
+        if (!removed(phone, item.path, limit)) {
+            removal.still.push_back(item);
+        } else if (kept) {
+            names::unkeep(name);
+            removal.shownGone.insert(item.path.left(std::max<qsizetype>(slash, 1)));
+        }
+    }
+    return removal;
+}
+
+} // namespace
+
+QString BrowserModel::leftoverKey(const QString& serial, Device::Transport transport)
+{
+    return (transport == Device::Transport::mtp ? QStringLiteral("mtp:") : QStringLiteral("adb:")) + serial;
+}
+
+void BrowserModel::removeLeftovers(std::function<void()> finished)
+{
+    const std::optional<Device> device = readyDevice();
+    if (!device) {
+        call(finished);
+        return;
+    }
+    const QString key = leftoverKey(device->serial, device->transport);
+    if (const auto running = m_removingLeftovers.find(key); running != m_removingLeftovers.end()) {
+        // Under way already: what waits for this removal waits for that one.
+        if (finished)
+            running->push_back(std::move(finished));
+        return;
+    }
+    if (!browserpaths::workingnames::hasLeft(key)) {
+        call(finished);
+        return;
+    }
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone) {
+        call(finished);
+        return;
+    }
+    const std::vector<Leftover> items = browserpaths::workingnames::takeLeft(key);
+    m_removingLeftovers.insert(key, {});
+    // Records what stays and hands back what waited meanwhile.
+    const auto leave = [this, key](const std::vector<Leftover>& still) {
+        for (const Leftover& item : still)
+            browserpaths::workingnames::leave(key, item);
+        return m_removingLeftovers.take(key);
+    };
+    m_leftoverTask = Task::run(
+        this, [phone, items](const Cancel& cancel) { return removeRecorded(*phone, items, cancel); },
+        [this, key, leave, finished](const Removal& removal) {
+            std::vector<std::function<void()>> waiting = leave(removal.still);
+            waiting.insert(waiting.begin(), finished);
+            const auto all = [waiting] {
+                for (const std::function<void()>& one : waiting)
+                    call(one);
+            };
+            // A kept copy the folder shown listed is gone from it now.
+            const std::optional<Device> now = readyDevice();
+            if (now && leftoverKey(now->serial, now->transport) == key && removal.shownGone.contains(m_path))
+                reload(all);
+            else
+                all();
+        },
+        [key, leave, items, finished](const std::exception_ptr&) {
+            const std::vector<std::function<void()>> waiting = leave(items);
+            call(finished);
+            for (const std::function<void()>& one : waiting)
+                call(one);
+        });
+}

@@ -1,0 +1,166 @@
+// What copies to the phone could not remove when they stopped or failed:
+// removed when the phone is next reachable, and only that.
+
+#include "ADBError.h"
+#include "BrowserFakes.h"
+#include "BrowserPaths.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace browsertest;
+
+namespace {
+
+namespace working = browserpaths::workingnames;
+
+class LeftoversTest : public JobTest {
+protected:
+    void TearDown() override
+    {
+        // The record is the process's: nothing of one test reaches the next.
+        for (const QString& phone : {u"adb:A1"_s, u"adb:B2"_s, u"mtp:A1"_s})
+            working::takeLeft(phone);
+    }
+    int removals(const QString& path) { return phone->calls(u"remove "_s + path); }
+    // A working path no copy made, for the phone to hold.
+    QString working(const QString& item)
+    {
+        const QString name = browserpaths::temporaryName(item, true);
+        phone->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s), file(name)});
+        return u"/sdcard/"_s + name;
+    }
+};
+
+TEST_F(LeftoversTest, ACleanUpThePhoneRefusedIsDoneWhenAListingNextSucceeds)
+{
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly));
+    // The phone goes during the transfer, and its clean-up can't be done.
+    QString sentTo;
+    phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+        if (!call.startsWith(u"push "_s))
+            return;
+        sentTo = call.section(u' ', -1);
+        phone->failCall(u"remove "_s + sentTo, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
+        phone->failExists(sentTo);
+        throw ADBError::failed(u"device offline"_s);
+    });
+    model().upload(urls({source.filePath(u"new.jpg"_s)}));
+    run();
+    ASSERT_TRUE(browserpaths::isWorkingName(sentTo.section(u'/', -1))) << sentTo.toStdString();
+    // The listing after the job may try once more.
+    const int tried = removals(sentTo);
+    ASSERT_GE(tried, 1);
+
+    // Still not answering: tried, and kept for the next time.
+    phone->onTransfer({});
+    reload();
+    EXPECT_EQ(removals(sentTo), tried + 1);
+    // Reachable again: it goes, once.
+    phone->answerAgain();
+    reload();
+    EXPECT_EQ(removals(sentTo), tried + 2);
+    reload();
+    EXPECT_EQ(removals(sentTo), tried + 2);
+}
+
+// A replacing copy kept under its working name because the phone couldn't
+// tell whether the file it replaces was still there: once it answers, the
+// copy goes when that file is there, and stays as the only copy when not.
+TEST_F(LeftoversTest, AKeptCopyGoesOnlyWhenTheFileItReplacesIsStillThere)
+{
+    const struct {
+        const char* why;
+        bool oldStays;
+        int removals;
+    } cases[] = {
+        {"the old file is still there", true, 1},
+        {"the old file went", false, 0},
+    };
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"photo.jpg"_s)).open(QIODevice::WriteOnly));
+    desktop->answer = 0; // Replace
+    model().setShowHidden(true); // a kept copy shows
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        phone->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s)});
+        QString sentTo;
+        phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+            if (!call.startsWith(u"push "_s))
+                return;
+            sentTo = call.section(u' ', -1);
+            // The old file can't be removed, and then nobody can tell whether it is there.
+            phone->failCall(u"remove /sdcard/photo.jpg"_s, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
+            phone->failExists(u"/sdcard/photo.jpg"_s);
+        });
+        model().upload(urls({source.filePath(u"photo.jpg"_s)}));
+        run();
+        phone->onTransfer({});
+        ASSERT_TRUE(browserpaths::isWorkingName(sentTo.section(u'/', -1))) << sentTo.toStdString();
+        ASSERT_TRUE(working::hasLeft(u"adb:A1"_s));
+
+        // Still no answer about the old file: nothing goes.
+        reload();
+        EXPECT_EQ(removals(sentTo), 0);
+        if (!c.oldStays)
+            phone->setFolder(u"/sdcard"_s, {file(sentTo.section(u'/', -1))});
+        phone->answerAgain();
+        reload();
+        EXPECT_EQ(removals(sentTo), c.removals);
+        EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
+        // What the folder shows follows.
+        EXPECT_EQ(names(model().entries()).contains(sentTo.section(u'/', -1)), !c.oldStays);
+        model().setErrorMessage(std::nullopt);
+    }
+}
+
+TEST_F(LeftoversTest, TheDevicePollRemovesThemWhenThePhoneIsReady)
+{
+    const QString left = working(u"a.jpg"_s);
+    working::leave(u"adb:A1"_s, {left, {}});
+    pass();
+    EXPECT_EQ(removals(left), 1);
+    EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
+}
+
+TEST_F(LeftoversTest, ANameARunningCopyUsesWaitsUntilItIsFree)
+{
+    const QString left = working(u"a.jpg"_s);
+    working::leave(u"adb:A1"_s, {left, {}});
+    {
+        const browserpaths::HeldWorkingName held(left.section(u'/', -1));
+        reload();
+        EXPECT_EQ(removals(left), 0);
+    }
+    reload();
+    EXPECT_EQ(removals(left), 1);
+}
+
+TEST_F(LeftoversTest, OnlyTheRecordedWorkingItemsOfThePhoneReachedGo)
+{
+    const QString own = browserpaths::temporaryName(u"photo.jpg"_s, true);
+    const QString kept = browserpaths::temporaryName(u"kept.jpg"_s, true);
+    working::keep(kept); // the new copy a refused rename left: the person's now
+    const struct {
+        const char* why;
+        QString phone, path;
+    } cases[] = {
+        {"the person's own item", u"adb:A1"_s, u"/sdcard/photo.jpg"_s},
+        {"a working name of no copy of its own", u"adb:A1"_s, u"/sdcard/.photo.jpg.vantelorquist-copy"_s},
+        {"another letter case", u"adb:A1"_s, u"/sdcard/.photo.jpg.0123456789AB.vantelorquist-copy"_s},
+        {"a name kept for the person", u"adb:A1"_s, u"/sdcard/"_s + kept},
+        {"another phone", u"adb:B2"_s, u"/sdcard/"_s + own},
+        {"the same phone over MTP", u"mtp:A1"_s, u"/sdcard/"_s + own},
+    };
+    for (const auto& c : cases)
+        working::leave(c.phone, {c.path, {}});
+    reload();
+    pass();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(removals(c.path), 0);
+    }
+}
+
+} // namespace
