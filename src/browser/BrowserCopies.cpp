@@ -240,6 +240,8 @@ private:
 // What a stopped copy left is removed within this time, whatever the phone
 // does: Stop ends the whole job, its clean-up included, within a second.
 constexpr std::chrono::milliseconds cleanUpLimit(400);
+// How long after a Stop a file's swap for the phone's old one may go on.
+constexpr std::chrono::milliseconds swapGrace(400);
 
 // Whether what a stopped or failed copy made at `path` is gone.
 bool removedInTime(PhoneFiles& phone, const QString& path)
@@ -345,18 +347,22 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
         removeQuietly(phone, temporary);
         throw;
     }
+    // Not stopped halfway while the phone answers: the old file goes only as
+    // the new one takes its place. After a Stop the swap, and the look at
+    // what it left, have a moment more; a phone that doesn't answer in it
+    // is left as it is, the new copy kept under its hidden name.
+    const GraceAfterStop grace(cancel, swapGrace);
     try {
-        // Not stopped halfway: the old file goes only as the new one takes its place.
-        phone.putInPlace(temporary, phonePath, Cancel());
+        phone.putInPlace(temporary, phonePath, grace.cancel());
     } catch (...) {
         // Only while the old file is certainly there may the new one go.
-        const std::optional<bool> oldThere = phone.existence(phonePath, Cancel());
+        const std::optional<bool> oldThere = phone.existence(phonePath, grace.cancel());
         if (oldThere == std::optional<bool>(true)) {
             removeQuietly(phone, temporary);
             throw;
         }
         browserpaths::workingnames::keep(working.name());
-        if (!oldThere || phone.existence(temporary, Cancel()) != std::optional<bool>(true))
+        if (!oldThere || phone.existence(temporary, grace.cancel()) != std::optional<bool>(true))
             throw;
         throw SystemError(quoted(nameOf(phonePath))
                           + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy take "

@@ -72,8 +72,9 @@ public:
     }
 
     // One call: counted when it is the job's (its token, or none for the
-    // clean-up that must not be stopped); the fault comes at its turn.
-    void step(const QString& kind, const QString& path, const Cancel& cancel)
+    // clean-up that must not be stopped, or any for a call only a job makes);
+    // the fault comes at its turn.
+    void step(const QString& kind, const QString& path, const Cancel& cancel, bool onlyJobs = false)
     {
         std::function<void(const QString&)> inject;
         {
@@ -81,7 +82,7 @@ public:
             if (!m_armed)
                 return;
             const std::stop_token& token = cancel.token();
-            if (token.stop_possible()) {
+            if (token.stop_possible() && !onlyJobs) {
                 if (!m_jobToken)
                     m_jobToken = token;
                 else if (!(token == *m_jobToken))
@@ -154,7 +155,8 @@ public:
     }
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override
     {
-        m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
+        // The swap has a token of its own that outlives a Stop for a moment.
+        m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel, true);
         m_inner->putInPlace(from, to, cancel);
     }
     bool canRename(const Cancel& cancel) override

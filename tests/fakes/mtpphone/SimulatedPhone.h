@@ -242,7 +242,9 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
-    void travel(size_t bytes) const;                    // waits as the cable would
+    // Waits as the cable would; a transfer aborted meanwhile (the abort count
+    // moved past `aborts`) or cut by an unplug ends at once with UsbError.
+    void travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts);
     size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
     void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
@@ -263,7 +265,10 @@ private:
     uint32_t newObject(Object object);
 
     // While unresponsive: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
-    void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout);
+    // `aborts` is the abort count when the transfer began: an abort that came
+    // while it travelled ends it too.
+    void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                               uint64_t aborts);
     // A sibling of a new or renamed object that has its name as this phone compares names.
     bool nameTaken(uint32_t storage, uint32_t parent, const QString& name, uint32_t except) const;
 
