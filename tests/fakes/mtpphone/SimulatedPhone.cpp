@@ -939,6 +939,10 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
         m_fault->armedBy.reset();
     if (m_settings.onCommand)
         m_settings.onCommand(code);
+    if (m_settings.freezeAt == code) {
+        m_frozen = true;
+        m_freezeBudget.reset();
+    }
 
     for (const QByteArray& injected : m_injected) {
         Message message;

@@ -65,6 +65,9 @@ public:
         std::map<uint16_t, int> silentFor;        // operation → how many times it goes unanswered
         // A slow cable: each bulk transfer takes this long per MiB it moves.
         std::chrono::microseconds delayPerMiB{0};
+        // The operation the phone freezes at, as freezeAfterBytes() does: it
+        // carries the command out, and its response waits until thaw().
+        std::optional<uint16_t> freezeAt;
         // Called as each command arrives, with the phone's lock held: it must
         // not call back into the phone.
         std::function<void(uint16_t code)> onCommand;
