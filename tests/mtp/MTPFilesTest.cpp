@@ -526,6 +526,18 @@ TEST_F(MTPFiles, EachFaultSwitchOfTheSimulatedPhoneBreaksWhatItNamesUntilTurnedO
     ASSERT_EQ(aborted.wait_for(10s), std::future_status::ready);
     EXPECT_THROW(aborted.get(), MTPError);
     phone->configure([](auto& s) { s.unresponsive = false; });
+
+    // A slow cable: a transfer on the wire ends as the host aborts it, as libusb's do.
+    ASSERT_TRUE(write(local(QStringLiteral("slow.bin")), QByteArray(1 << 20, 's')));
+    phone->configure([](auto& s) { s.delayPerMiB = 40s; });
+    auto cut = std::async(std::launch::async, [&] {
+        files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
+    });
+    EXPECT_EQ(cut.wait_for(300ms), std::future_status::timeout);
+    phone->abortBulk();
+    ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
+    EXPECT_THROW(cut.get(), MTPError);
+    phone->configure([](auto& s) { s.delayPerMiB = {}; });
 }
 
 } // namespace
