@@ -773,15 +773,15 @@ void SimulatedPhone::countTowardsFreeze(size_t bytes)
 
 void SimulatedPhone::travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts)
 {
+    // A frozen phone takes nothing off the wire: the host's abort ends the
+    // transfer there. One that answers finishes what is on its way.
+    const auto stuck = [&] { return m_settings.unresponsive && m_bulkAborts != aborts; };
     const std::chrono::microseconds perMiB = m_settings.delayPerMiB;
-    if (perMiB.count() > 0) {
-        // The host can cancel a transfer on the wire, as libusb does.
-        m_changed.wait_for(lock, perMiB * int64_t(bytes) / (1 << 20),
-                           [&] { return m_bulkAborts != aborts || !m_attached; });
-    }
+    if (perMiB.count() > 0)
+        m_changed.wait_for(lock, perMiB * int64_t(bytes) / (1 << 20), [&] { return !m_attached || stuck(); });
     if (!m_attached)
         fail(UsbStatus::noDevice);
-    if (m_bulkAborts != aborts)
+    if (stuck())
         fail(UsbStatus::aborted);
 }
 
@@ -795,10 +795,11 @@ void SimulatedPhone::abortBulk()
 void SimulatedPhone::waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
                                            uint64_t aborts)
 {
-    if (m_bulkAborts != aborts)
-        fail(UsbStatus::aborted);
     if (!m_settings.unresponsive)
         return;
+    // Aborted on its way to a phone that won't answer it.
+    if (m_bulkAborts != aborts)
+        fail(UsbStatus::aborted);
     // A transfer without a time-out waits as long as libusb lets it: for ever.
     const auto limit = timeout.count() > 0 ? std::chrono::steady_clock::now() + timeout
                                            : std::chrono::steady_clock::time_point::max();

@@ -245,8 +245,8 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
-    // Waits as the cable would; a transfer aborted meanwhile (the abort count
-    // moved past `aborts`) or cut by an unplug ends at once with UsbError.
+    // Waits as the cable would; an unplug, or while frozen an abort since
+    // the abort count was `aborts`, ends it with UsbError.
     void travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts);
     size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
@@ -269,7 +269,7 @@ private:
 
     // While unresponsive: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
     // `aborts` is the abort count when the transfer began: an abort that came
-    // while it travelled ends it too.
+    // while it travelled ends it too, as it reaches the frozen phone.
     void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
                                uint64_t aborts);
     // A sibling of a new or renamed object that has its name as this phone compares names.
