@@ -11,10 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <sys/stat.h>
 
 using browserpaths::nameKey;
@@ -362,8 +359,8 @@ private:
 // What a stopped copy left is removed within this time, whatever the phone
 // does: Stop ends the whole job, its clean-up included, within a second.
 constexpr std::chrono::milliseconds cleanUpLimit(400);
-// How long a step that must not be left halfway may go on after Stop.
-constexpr std::chrono::milliseconds finishingGrace(150);
+// How long after a Stop a file's swap for the phone's old one may go on.
+constexpr std::chrono::milliseconds swapGrace(150);
 
 // Whether what a stopped or failed copy made at `path` is gone.
 bool removedInTime(PhoneFiles& phone, const QString& path)
@@ -382,34 +379,6 @@ bool removedInTime(PhoneFiles& phone, const QString& path)
         return false;
     }
 }
-
-// A token that ends `grace` after the job's does: a step that must not be
-// left halfway gets that long to finish after Stop, and no longer.
-class AfterStop {
-public:
-    AfterStop(const Cancel& job, std::chrono::milliseconds grace)
-        : m_timer([this, job = job.token(), grace](std::stop_token own) {
-              std::mutex mutex;
-              std::condition_variable_any wake;
-              std::stop_callback onStop(job, [&] {
-                  std::lock_guard lock(mutex);
-                  wake.notify_all();
-              });
-              std::unique_lock lock(mutex);
-              if (!wake.wait(lock, own, [&] { return job.stop_requested(); }))
-                  return;
-              wake.wait_for(lock, own, grace, [] { return false; });
-              if (!own.stop_requested())
-                  m_source.request_stop();
-          })
-    {
-    }
-    Cancel cancel() const { return Cancel(m_source.get_token()); }
-
-private:
-    std::stop_source m_source;
-    std::jthread m_timer; // last: it goes first, before what it uses
-};
 
 void removeQuietly(PhoneFiles& phone, const QString& path)
 {
@@ -501,21 +470,21 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
         removeQuietly(phone, temporary);
         throw;
     }
+    // Not stopped halfway while the phone answers: the old file goes only as
+    // the new one takes its place. After a Stop the swap, and the look at
+    // what it left, have a moment more; a phone that doesn't answer in it
+    // is left as it is, the new copy kept under its hidden name.
+    const GraceAfterStop grace(cancel, swapGrace);
     try {
-        // Not stopped halfway where the phone answers: the old file goes
-        // only as the new one takes its place. A phone that doesn't answer
-        // can't hold the job past Stop.
-        const AfterStop finishing(cancel, finishingGrace);
-        phone.putInPlace(temporary, phonePath, finishing.cancel());
+        phone.putInPlace(temporary, phonePath, grace.cancel());
     } catch (...) {
-        // Where the step is one rename that either happened or not, or
-        // while the old file is certainly there, the new one may go.
+        // Where the swap is one rename that either happened or not, or while
+        // the old file is certainly there, the new one may go.
         if (phone.putsInPlaceAtOnce()) {
             removeQuietly(phone, temporary);
             throw;
         }
-        const TimeLimit limit(cleanUpLimit);
-        const std::optional<bool> oldThere = phone.existence(phonePath, limit.cancel());
+        const std::optional<bool> oldThere = phone.existence(phonePath, grace.cancel());
         if (oldThere == std::optional<bool>(true)) {
             removeQuietly(phone, temporary);
             throw;
@@ -523,7 +492,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
         browserpaths::workingnames::keep(working.name());
         if (!oldThere)
             browserpaths::workingnames::RecordingLeftovers::record(temporary, phonePath);
-        if (!oldThere || phone.existence(temporary, limit.cancel()) != std::optional<bool>(true))
+        if (!oldThere || phone.existence(temporary, grace.cancel()) != std::optional<bool>(true))
             throw;
         throw SystemError(quoted(nameOf(phonePath))
                           + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy take "

@@ -270,8 +270,16 @@ void MTPConnection::connect()
 {
     try {
         m_interface = m_host->open(m_registryID);
-    } catch (const std::exception&) {
+    } catch (const UsbError& error) {
+        // Unplugged since: no other program is to blame.
+        if (error.status() == UsbStatus::noDevice) {
+            setStatus(Status::connecting);
+            throw MTPError::gone();
+        }
         // Held by another program, or not ours to open: the user is asked to quit the others.
+        setStatus(Status::busy);
+        throw MTPError::busy();
+    } catch (const std::exception&) {
         setStatus(Status::busy);
         throw MTPError::busy();
     }

@@ -38,3 +38,22 @@ private:
     std::stop_source m_source;
     std::jthread m_timer;
 };
+
+// A token cancelled `limit` after `after` is: for a step a Stop should not
+// cut in two while the phone answers, yet that must end soon after a Stop
+// whatever the phone does. Without a thread to time it the token is
+// cancelled at once.
+class GraceAfterStop {
+public:
+    GraceAfterStop(const Cancel& after, std::chrono::milliseconds limit);
+    ~GraceAfterStop(); // ends the timer at once
+
+    GraceAfterStop(const GraceAfterStop&) = delete;
+    GraceAfterStop& operator=(const GraceAfterStop&) = delete;
+
+    Cancel cancel() const { return Cancel(m_source.get_token()); }
+
+private:
+    std::stop_source m_source;
+    std::jthread m_timer;
+};

@@ -155,6 +155,7 @@ public:
     }
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override
     {
+        // The swap has a token of its own that outlives a Stop for a moment.
         m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
         m_inner->putInPlace(from, to, cancel);
     }

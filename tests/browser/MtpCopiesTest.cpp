@@ -285,4 +285,45 @@ TEST_F(MtpCopies, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
     EXPECT_FALSE(phone->objectAt(u"Fresh"_s));
 }
 
+// Mended: a Replace whose phone stopped answering while the new file took the
+// old one's place held Stop for the USB time-outs, since the swap was never
+// stopped lest it stop halfway. It now has a moment after Stop to finish; a
+// phone that doesn't answer in it is given up on, the new copy left on it.
+TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
+{
+    desktop->answer = 0; // Replace
+    phone->addFile(0, u"song.bin"_s, pattern(1 << 20, 's'));
+    const struct {
+        const char* what;
+        QString name;
+        uint16_t at;
+    } cases[] = {
+        {"as the old file is deleted", u"keep.bin"_s, mtp::Operation::deleteObject},
+        {"as the new one takes its name", u"song.bin"_s, mtp::Operation::setObjectPropValue},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray mine = pattern(1 << 20, c.name.at(0).toLatin1() + 1);
+        write(computer.filePath(c.name), mine);
+        phone->configure([&](auto& s) { s.freezeAt = c.at; });
+        model->upload(urls({computer.filePath(c.name)}));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return phone->frozen(); }, std::chrono::seconds(20)));
+        QElapsedTimer stopped;
+        stopped.start();
+        model->cancelJob();
+        const bool ended = testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(5));
+        std::cout << "[ frozen MTP phone ] Stop to the end of a swap frozen " << c.what << ": " << stopped.elapsed()
+                  << " ms\n";
+        EXPECT_TRUE(ended);
+        phone->configure([](auto& s) { s.freezeAt.reset(); });
+        phone->thaw();
+        finish();
+        // Under its name or its working name beside it.
+        const auto objects = phone->objects();
+        EXPECT_TRUE(std::any_of(objects.begin(), objects.end(), [&](const auto& object) {
+            return !object.isFolder() && object.content->bytes() == mine;
+        }));
+    }
+}
+
 } // namespace

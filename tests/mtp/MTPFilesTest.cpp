@@ -526,6 +526,23 @@ TEST_F(MTPFiles, EachFaultSwitchOfTheSimulatedPhoneBreaksWhatItNamesUntilTurnedO
     ASSERT_EQ(aborted.wait_for(10s), std::future_status::ready);
     EXPECT_THROW(aborted.get(), MTPError);
     phone->configure([](auto& s) { s.unresponsive = false; });
+
+    // Frozen at the far end of a slow cable: the host's abort while the
+    // transfer is on the wire still ends it, not the time-out.
+    ASSERT_TRUE(write(local(QStringLiteral("slow.bin")), QByteArray(1 << 20, 's')));
+    phone->configure([](auto& s) { s.delayPerMiB = 2s; });
+    auto cut = std::async(std::launch::async, [&] {
+        files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
+    });
+    EXPECT_EQ(cut.wait_for(100ms), std::future_status::timeout);
+    phone->configure([](auto& s) { s.unresponsive = true; });
+    phone->abortBulk();
+    ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
+    EXPECT_THROW(cut.get(), MTPError);
+    phone->configure([](auto& s) {
+        s.delayPerMiB = {};
+        s.unresponsive = false;
+    });
 }
 
 } // namespace

@@ -535,6 +535,34 @@ TEST_F(HostileCopy, AStalledOrVanishedPhoneInAnyPhaseOfACopyIsReportedAndLeavesN
     }
 }
 
+// A phone unplugged mid-copy is told as disconnected by the copy and by
+// every call after it, such as the copy's clean-up: its claim failing then is
+// no other program's doing. Whether the phone vanished from the USB stack's
+// list or only stopped being there to claim.
+TEST_F(HostileCopy, AfterAnUnplugEveryCallReadsAsDisconnectedNotAsHeldByAnotherApp)
+{
+    using Direction = SimulatedPhone::Direction;
+    const QString gone = MTPError::gone().description();
+    const QString source = temp.filePath(QStringLiteral("new.bin"));
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytesOf(2 * MiB)) == 2 * MiB);
+    }
+    for (const bool listed : {true, false}) {
+        SCOPED_TRACE(listed ? "still listed, not there to claim" : "gone from the list");
+        phone->failAfter(Direction::out, MiB, UsbStatus::noDevice, true, Operation::sendObject);
+        if (!listed)
+            host->unplug(phone);
+        EXPECT_EQ(failureOf([&] { connection->push(source, QStringLiteral("/sdcard/new.bin"), {}, Cancel()); }),
+                  gone);
+        EXPECT_EQ(failureOf([&] { connection->remove(QStringLiteral("/sdcard/new.bin"), Cancel()); }), gone);
+        EXPECT_EQ(failureOf([&] { connection->list(QStringLiteral("/sdcard"), true, Cancel()); }), gone);
+        EXPECT_NE(connection->status(), MTPConnection::Status::busy);
+        if (listed)
+            phone->setAttached(true);
+    }
+}
+
 // Stop in the middle of a copy, either way: only what this copy made goes.
 // Here the partial file is removed and what was there stays; on the phone the
 // partial object is deleted and the folder merged into and its items stay.

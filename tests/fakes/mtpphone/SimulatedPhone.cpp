@@ -771,15 +771,18 @@ void SimulatedPhone::countTowardsFreeze(size_t bytes)
     }
 }
 
-void SimulatedPhone::travel(size_t bytes) const
+void SimulatedPhone::travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts)
 {
-    std::chrono::microseconds perMiB;
-    {
-        std::lock_guard lock(m_mutex);
-        perMiB = m_settings.delayPerMiB;
-    }
+    // A frozen phone takes nothing off the wire: the host's abort ends the
+    // transfer there. One that answers finishes what is on its way.
+    const auto stuck = [&] { return m_settings.unresponsive && m_bulkAborts != aborts; };
+    const std::chrono::microseconds perMiB = m_settings.delayPerMiB;
     if (perMiB.count() > 0)
-        std::this_thread::sleep_for(perMiB * int64_t(bytes) / (1 << 20));
+        m_changed.wait_for(lock, perMiB * int64_t(bytes) / (1 << 20), [&] { return !m_attached || stuck(); });
+    if (!m_attached)
+        fail(UsbStatus::noDevice);
+    if (stuck())
+        fail(UsbStatus::aborted);
 }
 
 void SimulatedPhone::abortBulk()
@@ -789,14 +792,17 @@ void SimulatedPhone::abortBulk()
     m_changed.notify_all();
 }
 
-void SimulatedPhone::waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout)
+void SimulatedPhone::waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                                           uint64_t aborts)
 {
     if (!m_settings.unresponsive)
         return;
+    // Aborted on its way to a phone that won't answer it.
+    if (m_bulkAborts != aborts)
+        fail(UsbStatus::aborted);
     // A transfer without a time-out waits as long as libusb lets it: for ever.
     const auto limit = timeout.count() > 0 ? std::chrono::steady_clock::now() + timeout
                                            : std::chrono::steady_clock::time_point::max();
-    const uint64_t aborts = m_bulkAborts;
     const auto over = [&] { return !m_settings.unresponsive || !m_attached || m_bulkAborts != aborts; };
     bool ended = false;
     if (limit == std::chrono::steady_clock::time_point::max()) {
@@ -828,13 +834,16 @@ bool SimulatedPhone::nameTaken(uint32_t storage, uint32_t parent, const QString&
 
 size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity, std::chrono::milliseconds timeout)
 {
+    uint64_t aborts = 0;
     {
         std::unique_lock lock(m_mutex);
+        aborts = m_bulkAborts;
         m_bulkEndpoints.insert(endpoint);
-        waitWhileUnresponsive(lock, timeout);
+        waitWhileUnresponsive(lock, timeout, aborts);
     }
     const size_t moved = bulkInNow(buffer, capacity);
-    travel(moved);
+    std::unique_lock lock(m_mutex);
+    travel(lock, moved, aborts);
     return moved;
 }
 
@@ -881,12 +890,11 @@ size_t SimulatedPhone::bulkInNow(char* buffer, size_t capacity)
 
 size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout)
 {
-    travel(size_t(data.size()));
     std::unique_lock lock(m_mutex);
+    const uint64_t aborts = m_bulkAborts;
+    travel(lock, size_t(data.size()), aborts);
     m_bulkEndpoints.insert(endpoint);
-    if (!m_attached)
-        fail(UsbStatus::noDevice);
-    waitWhileUnresponsive(lock, timeout);
+    waitWhileUnresponsive(lock, timeout, aborts);
     if (m_stallOut) {
         m_stallOut = false;
         fail(UsbStatus::stall);
@@ -932,6 +940,10 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
         m_fault->armedBy.reset();
     if (m_settings.onCommand)
         m_settings.onCommand(code);
+    if (m_settings.freezeAt == code) {
+        m_frozen = true;
+        m_freezeBudget.reset();
+    }
 
     for (const QByteArray& injected : m_injected) {
         Message message;

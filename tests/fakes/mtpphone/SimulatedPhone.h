@@ -65,6 +65,9 @@ public:
         std::map<uint16_t, int> silentFor;        // operation → how many times it goes unanswered
         // A slow cable: each bulk transfer takes this long per MiB it moves.
         std::chrono::microseconds delayPerMiB{0};
+        // The operation the phone freezes at, as freezeAfterBytes() does: it
+        // carries the command out, and its response waits until thaw().
+        std::optional<uint16_t> freezeAt;
         // Called as each command arrives, with the phone's lock held: it must
         // not call back into the phone.
         std::function<void(uint16_t code)> onCommand;
@@ -242,7 +245,9 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
-    void travel(size_t bytes) const;                    // waits as the cable would
+    // Waits as the cable would; an unplug, or while frozen an abort since
+    // the abort count was `aborts`, ends it with UsbError.
+    void travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts);
     size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
     void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
@@ -263,7 +268,10 @@ private:
     uint32_t newObject(Object object);
 
     // While unresponsive: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
-    void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout);
+    // `aborts` is the abort count when the transfer began: an abort that came
+    // while it travelled ends it too, as it reaches the frozen phone.
+    void waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                               uint64_t aborts);
     // A sibling of a new or renamed object that has its name as this phone compares names.
     bool nameTaken(uint32_t storage, uint32_t parent, const QString& name, uint32_t except) const;
 
