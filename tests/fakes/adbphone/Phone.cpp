@@ -227,6 +227,14 @@ void Connection::open(uint32_t remoteId, QByteArray service)
             shell->startScripted(reply.value());
         else if (const QByteArray program = phoneProgram(command); !program.isEmpty())
             shell->startCommand(program, term);
+        else if (m_phone.knobs().refuseMoves && command.contains("mv "))
+            // A script of the host's renames through mv inside it, subshells
+            // included: each finds a mv that refuses, as a phone's would.
+            shell->startCommand("mkdir -p /tmp/.refusing && printf '#!/bin/mksh\\necho \"mv: bad $1: Permission "
+                                "denied\" >&2\\nexit 1\\n' >/tmp/.refusing/mv && chmod 755 /tmp/.refusing/mv && "
+                                "PATH=/tmp/.refusing:$PATH && export PATH && "
+                                    + command,
+                                term);
         else
             shell->startCommand(command, term);
         stream = std::move(shell);
