@@ -184,6 +184,20 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
     adb.move(serial, from, to, cancel);
 }
 
+void ADBFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+{
+    // One rename: the old file stays until the new one takes its place.
+    try {
+        move(from, to, cancel);
+    } catch (const ADBError& error) {
+        cancel.check();
+        if (error.description() == ADB::phoneLeftSentence())
+            throw;
+        throw ADBError::failed(QStringLiteral("The phone couldn’t put the new copy of “") + lastComponent(to)
+                               + QStringLiteral("” in its place."));
+    }
+}
+
 bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& cancel)
 {
     ADB::checkSendable(from);

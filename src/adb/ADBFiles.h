@@ -26,7 +26,7 @@ public:
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // mv replaces a file in one step: the name is never without a whole file.
-    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override { move(from, to, cancel); }
+    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
     bool takeName(const QString& from, const QString& to, const Cancel& cancel) override;
     bool mergesOnPhone() const override { return true; }
     // One shell command however many items: each a rename on the phone.
