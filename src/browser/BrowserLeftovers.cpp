@@ -57,8 +57,20 @@ Removal removeRecorded(PhoneFiles& phone, const std::vector<Leftover>& items, co
         const TimeLimit limit(perItem);
         if (kept) {
             const std::optional<bool> replaced = phone.existence(item.replacing, limit.cancel());
-            if (replaced == std::optional<bool>(false))
-                continue; // the only copy now
+            if (replaced == std::optional<bool>(false)) {
+                // The only copy now: the swap a Stop or a lost phone cut
+                // short is finished, where the phone renames.
+                try {
+                    if (phone.takeName(item.path, item.replacing, limit.cancel())) {
+                        names::unkeep(name);
+                        removal.shownGone.insert(item.path.left(std::max<qsizetype>(slash, 1)));
+                    }
+                } catch (...) {
+                    if (limit.expired())
+                        removal.still.push_back(item);
+                }
+                continue;
+            }
             if (!replaced) {
                 removal.still.push_back(item);
                 continue;
