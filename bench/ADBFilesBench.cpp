@@ -1,6 +1,7 @@
 // Copies of a 256 MiB file through ADBFiles with progress, against plain
 // "adb pull" / "adb push" of the same file from the same fake phone, in the
 // same run. Goal: ratio <= 1.05.
+#include "BareAdb.h"
 #include "ADBFiles.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
@@ -32,32 +33,6 @@ constexpr int rounds = 5;
 double seconds(Clock::time_point since)
 {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// adb run as a user would, output to /dev/null: the baseline.
-double plainAdb(const QStringList& args)
-{
-    std::vector<QByteArray> storage{QByteArrayLiteral("/usr/bin/adb")};
-    for (const QString& arg : args)
-        storage.push_back(arg.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        waitpid(pid, &status, 0);
-    const double elapsed = seconds(start);
-    posix_spawn_file_actions_destroy(&actions);
-    if (status != 0)
-        std::fprintf(stderr, "plain adb failed: %s\n", qPrintable(args.join(QLatin1Char(' '))));
-    return elapsed;
 }
 
 // adb on a terminal, as for progress, with its output only drained: what
@@ -120,7 +95,7 @@ int main(int argc, char** argv)
         pullOurs.push_back(seconds(start));
         readerCpu += bench::cpuSeconds() - cpu;
         QFile::remove(pulled);
-        pullPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
+        pullPlain.push_back(bench::bareAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
                                       QStringLiteral("/sdcard/big.bin"), pulled}));
         QFile::remove(pulled);
         pullTerminal.push_back(terminalAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("pull"),
@@ -132,7 +107,7 @@ int main(int argc, char** argv)
         files.push(source, QStringLiteral("/sdcard/pushed.bin"), progress, Cancel());
         pushOurs.push_back(seconds(start));
         readerCpu += bench::cpuSeconds() - cpu;
-        pushPlain.push_back(plainAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
+        pushPlain.push_back(bench::bareAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
                                       QStringLiteral("/sdcard/pushed.bin")}));
         pushTerminal.push_back(terminalAdb({QStringLiteral("-s"), phone.serial(), QStringLiteral("push"), source,
                                             QStringLiteral("/sdcard/pushed.bin")}));

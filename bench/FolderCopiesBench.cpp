@@ -9,6 +9,7 @@
 //
 // Usage: folder_copies_bench [rounds (2)] [seconds a model copy may take before it is stopped (90)]
 //                            [only the cases whose label holds this text]
+#include "BareAdb.h"
 #include "BrowserFakes.h"
 #include "FakePhoneHarness.h"
 #include "TempFolder.h"
@@ -52,32 +53,6 @@ bool spinUntil(const std::function<bool()>& done, qint64 limitMs = 600000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     return true;
-}
-
-// adb as a person runs it, its output to /dev/null; seconds.
-double bareAdb(const QStringList& args)
-{
-    std::vector<QByteArray> storage{QByteArrayLiteral("/usr/bin/adb")};
-    for (const QString& arg : args)
-        storage.push_back(QFile::encodeName(arg));
-    std::vector<char*> argv;
-    for (QByteArray& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer clock;
-    clock.start();
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    if (status != 0)
-        std::fprintf(stderr, "bare adb failed: %s\n", qPrintable(args.join(QLatin1Char(' '))));
-    return clock.nsecsElapsed() / 1e9;
 }
 
 void fill(const QString& folder, const Shape& shape)
@@ -160,10 +135,10 @@ private:
         QDir(target).removeRecursively();
         if (merged) {
             if (pull)
-                bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
+                bench::bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
                          QStringLiteral("/sdcard/") + shape.name, saveFolder()});
             else
-                bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("push"),
+                bench::bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("push"),
                          m_work + QStringLiteral("/source/") + shape.name, QStringLiteral("/sdcard/up/")});
         }
         // Both sides start from files on the disk, as an earlier copy's are,
@@ -174,9 +149,9 @@ private:
     Figure bare(const Shape& shape, bool pull)
     {
         if (pull)
-            return {bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
+            return {bench::bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("pull"), QStringLiteral("-a"),
                              QStringLiteral("/sdcard/") + shape.name, saveFolder()})};
-        return {bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("push"),
+        return {bench::bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("push"),
                          m_work + QStringLiteral("/source/") + shape.name, QStringLiteral("/sdcard/up/")})};
     }
 
