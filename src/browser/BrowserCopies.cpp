@@ -3,16 +3,24 @@
 #include "BrowserPaths.h"
 #include "Paths.h"
 #include "Error.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using browserpaths::nameKey;
 using paths::joined;
@@ -205,17 +213,21 @@ constexpr double pullShare = 0.95;
 // there is complete; after a stopped or failed one only a file of the listed
 // size and time is known to be (adb sets the time once a file is whole), and
 // the rest is left to go with the working folder.
+// Items marked in `placed` took their places during the pull already.
 void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded,
-            const Progress& progress = {})
+            const std::vector<bool>& placed, const Progress& progress = {})
 {
     if (localKind(work) != Local::folder)
         return;
     makeLocalFolder(target);
     const double count = double(std::max<size_t>(items.size(), 1));
     double seen = 0;
-    for (const PhoneItem& item : items) {
+    for (size_t index = 0; index < items.size(); ++index) {
+        const PhoneItem& item = items[index];
         if (progress)
             progress(pullShare + (1 - pullShare) * (seen++ / count));
+        if (index < placed.size() && placed[index])
+            continue;
         const QString from = joined(work, item.relative);
         struct stat arrived {};
         if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
@@ -236,6 +248,152 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
     }
 }
 
+// Puts pulled files in their places while the pull goes on, each once it is
+// known whole: of the listed size and time, which adb gives a file only
+// once it is written. A time close to now could be a file's still being
+// written, so such files wait for the pull's end. A file takes its place
+// through a second link, so that the working path adb may still set the
+// mode on stays until the working folder goes; on a disk without links
+// everything waits for the pull's end. Freeing the files replaced then
+// overlaps the transfer instead of following it.
+class SettleWhilePulling {
+public:
+    SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items)
+        : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false)
+    {
+        for (size_t index = 0; index < items.size(); ++index) {
+            if (!items[index].isFolder && items[index].modified >= 0)
+                m_pending.push_back(index);
+        }
+        if (m_pending.empty())
+            return;
+        try {
+            m_thread = WorkerPool::shared().ownThread([this] { run(); });
+        } catch (...) {
+            // No thread: all of it at the pull's end, as without links.
+        }
+    }
+    ~SettleWhilePulling() { finish(); }
+    SettleWhilePulling(const SettleWhilePulling&) = delete;
+    SettleWhilePulling& operator=(const SettleWhilePulling&) = delete;
+
+    // Ends the settling; which items took their places.
+    const std::vector<bool>& finish()
+    {
+        {
+            const std::lock_guard guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_placed;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_stop && !m_pending.empty()) {
+            guard.unlock();
+            const bool goOn = pass();
+            guard.lock();
+            if (!goOn)
+                return;
+            m_wake.wait_for(guard, std::chrono::milliseconds(40), [this] { return m_stop; });
+        }
+    }
+
+    // One look at every file still pending; false once settling must wait
+    // for the pull's end.
+    bool pass()
+    {
+        const int64_t now = QDateTime::currentSecsSinceEpoch();
+        std::vector<size_t> still;
+        for (size_t at = 0; at < m_pending.size(); ++at) {
+            const size_t index = m_pending[at];
+            {
+                const std::lock_guard guard(m_lock);
+                if (m_stop) {
+                    still.insert(still.end(), m_pending.begin() + qsizetype(at), m_pending.end());
+                    break;
+                }
+            }
+            const PhoneItem& item = m_items[index];
+            struct stat arrived {};
+            const QString from = joined(m_work, item.relative);
+            if (std::llabs(item.modified - now) < 3 || ::lstat(QFile::encodeName(from).constData(), &arrived) != 0
+                || !S_ISREG(arrived.st_mode) || arrived.st_size != item.size || arrived.st_mtime != item.modified) {
+                still.push_back(index);
+                continue;
+            }
+            if (!place(from, joined(m_target, item.relative))) {
+                m_pending.clear();
+                return false;
+            }
+            m_placed[index] = true;
+        }
+        m_pending = std::move(still);
+        return true;
+    }
+
+    // A second link to the whole file `from` takes the name `to`; false
+    // where that can't be, and the pull's end then settles what is left.
+    bool place(const QString& from, const QString& to)
+    {
+        try {
+            makeFolders(parentOf(to));
+        } catch (...) {
+            return false;
+        }
+        const QByteArray source = QFile::encodeName(from);
+        switch (localKind(to)) {
+        case Local::folder:
+            return false;
+        case Local::nothing:
+            if (::link(source.constData(), QFile::encodeName(to).constData()) == 0)
+                return true;
+            if (errno != EEXIST)
+                return false;
+            break;
+        case Local::file:
+            break;
+        }
+        // Over the file there: the new one is whole beside it first.
+        const QString temporary = joined(parentOf(to), browserpaths::temporaryName(nameOf(to)));
+        removeLocally(temporary);
+        if (::link(source.constData(), QFile::encodeName(temporary).constData()) != 0)
+            return false;
+        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(to).constData()) != 0) {
+            removeLocally(temporary);
+            return false;
+        }
+        return true;
+    }
+
+    // The folders down to `folder`, below the target, as the pull made them.
+    void makeFolders(const QString& folder)
+    {
+        if (m_made.contains(folder))
+            return;
+        if (folder != m_target)
+            makeFolders(parentOf(folder));
+        makeLocalFolder(folder);
+        m_made.insert(folder);
+    }
+
+    const QString m_work;
+    const QString m_target;
+    const std::vector<PhoneItem>& m_items;
+    std::vector<bool> m_placed;
+    std::vector<size_t> m_pending;
+    QSet<QString> m_made;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 // The whole folder in one pull into a hidden working folder beside `target`
 // (on the same file system, so each file then takes its place by a rename):
 // one run of the transport instead of one per file.
@@ -249,19 +407,27 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
         throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
     const Progress pulling =
         progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
+    std::vector<bool> placed;
     try {
-        phone.pull(from, work, pulling, cancel);
+        SettleWhilePulling early(work, target, items);
+        try {
+            phone.pull(from, work, pulling, cancel);
+        } catch (...) {
+            placed = early.finish();
+            throw;
+        }
+        placed = early.finish();
     } catch (...) {
         // Stopped or cut short: the files that arrived whole still take their places.
         try {
-            settle(work, target, items, false);
+            settle(work, target, items, false, placed);
         } catch (...) {
         }
         removeLocally(work);
         throw;
     }
     try {
-        settle(work, target, items, true, progress);
+        settle(work, target, items, true, placed, progress);
     } catch (...) {
         removeLocally(work);
         throw;

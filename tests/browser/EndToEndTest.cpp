@@ -566,6 +566,46 @@ TEST_F(EndToEnd, AStoppedCopyToTheComputerLeavesNoPartOfAFile)
     firstFileOnly();
 }
 
+// A folder merged into the computer's shows each file in its place once it
+// is whole, while the rest still comes, and never a part of one: the files it
+// replaces are freed during the transfer instead of after it.
+TEST_F(EndToEnd, AFolderComingToTheComputerPutsEachWholeFileInPlaceWhileTheRestStillComes)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s};
+    for (const QString& name : album) {
+        write(stored(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
+        write(saved.filePath(u"Album/"_s + name), "the computer's " + name.toUtf8());
+    }
+    model->reload();
+    finish();
+    // The phone stops answering a quarter into the second file.
+    harness.freezeAfterBytes((1 << 20) + (1 << 18));
+    model->download({*listed(u"Album"_s)});
+    const auto phones = [&] {
+        int count = 0;
+        for (const QString& name : album)
+            count += read(saved.filePath(u"Album/"_s + name)) == read(stored(u"Album/"_s + name));
+        return count;
+    };
+    EXPECT_TRUE(testsupport::waitUntil([&] { return phones() == 1; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(model->job());
+    for (const QString& name : album) {
+        const QByteArray now = read(saved.filePath(u"Album/"_s + name));
+        EXPECT_TRUE(now == read(stored(u"Album/"_s + name)) || now == "the computer's " + name.toUtf8())
+            << name.toStdString();
+    }
+    EXPECT_EQ(everything(saved.filePath(u"Album"_s)), album);
+
+    harness.freezeAfterBytes(-1);
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(phones(), 3);
+    EXPECT_EQ(everything(saved.path()), QStringList{u"Album"_s});
+    EXPECT_EQ(everything(saved.filePath(u"Album"_s)), album);
+}
+
 } // namespace
 
 namespace frozen {
