@@ -261,9 +261,12 @@ public:
     SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items)
         : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false)
     {
+        m_sources.resize(items.size());
         for (size_t index = 0; index < items.size(); ++index) {
-            if (!items[index].isFolder && items[index].modified >= 0)
+            if (!items[index].isFolder && items[index].modified >= 0) {
                 m_pending.push_back(index);
+                m_sources[index] = QFile::encodeName(joined(m_work, items[index].relative));
+            }
         }
         if (m_pending.empty())
             return;
@@ -296,11 +299,15 @@ private:
         std::unique_lock guard(m_lock);
         while (!m_stop && !m_pending.empty()) {
             guard.unlock();
+            const auto began = std::chrono::steady_clock::now();
             const bool goOn = pass();
+            // A look at many files costs: the transfer keeps most of the time.
+            const auto spent = std::chrono::steady_clock::now() - began;
             guard.lock();
             if (!goOn)
                 return;
-            m_wake.wait_for(guard, std::chrono::milliseconds(40), [this] { return m_stop; });
+            m_wake.wait_for(guard, std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(40), 4 * spent),
+                            [this] { return m_stop; });
         }
     }
 
@@ -321,13 +328,12 @@ private:
             }
             const PhoneItem& item = m_items[index];
             struct stat arrived {};
-            const QString from = joined(m_work, item.relative);
-            if (std::llabs(item.modified - now) < 3 || ::lstat(QFile::encodeName(from).constData(), &arrived) != 0
+            if (std::llabs(item.modified - now) < 3 || ::lstat(m_sources[index].constData(), &arrived) != 0
                 || !S_ISREG(arrived.st_mode) || arrived.st_size != item.size || arrived.st_mtime != item.modified) {
                 still.push_back(index);
                 continue;
             }
-            if (!place(from, joined(m_target, item.relative))) {
+            if (!place(joined(m_work, item.relative), joined(m_target, item.relative))) {
                 m_pending.clear();
                 return false;
             }
@@ -386,6 +392,7 @@ private:
     const QString m_target;
     const std::vector<PhoneItem>& m_items;
     std::vector<bool> m_placed;
+    std::vector<QByteArray> m_sources; // the working path of each file
     std::vector<size_t> m_pending;
     QSet<QString> m_made;
     std::mutex m_lock;
