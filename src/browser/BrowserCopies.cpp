@@ -414,8 +414,15 @@ int64_t localSize(const QString& path)
 }
 
 // Two items of one folder in the computer folder `source` whose names a
-// storage that ignores letter case takes for one; none when all differ.
-std::optional<std::pair<QString, QString>> alikeNames(const QString& source)
+// storage that ignores letter case takes for one, and that folder's path
+// below `source`; none when all differ.
+struct AlikeNames {
+    QString folder;
+    QString first;
+    QString second;
+};
+
+std::optional<AlikeNames> alikeNames(const QString& source, const QString& below = {})
 {
     QHash<QString, QString> seen;
     const QFileInfoList items = QDir(source).entryInfoList(
@@ -423,31 +430,33 @@ std::optional<std::pair<QString, QString>> alikeNames(const QString& source)
     for (const QFileInfo& item : items) {
         const QString key = nameKey(item.fileName());
         if (const auto earlier = seen.constFind(key); earlier != seen.cend())
-            return std::pair(*earlier, item.fileName());
+            return AlikeNames{below, *earlier, item.fileName()};
         seen.insert(key, item.fileName());
     }
     for (const QFileInfo& item : items) {
         if (item.isDir() && !item.isSymLink())
-            if (auto alike = alikeNames(item.filePath()))
+            if (auto alike = alikeNames(item.filePath(), below.isEmpty() ? item.fileName() : joined(below, item.fileName())))
                 return alike;
     }
     return std::nullopt;
 }
 
-// A computer folder sent whole to `temporary` on a phone whose storage
-// ignores letter case (it finds the working name in capitals too) kept one
-// item of each alike pair: that copy fails rather than take its place.
+// A computer folder sent whole to `temporary`: a phone whose storage
+// ignores letter case kept one item of an alike pair, and that copy fails
+// rather than stand in for both.
 void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const QString& temporary, const Cancel& cancel)
 {
     if (!QFileInfo(source).isDir())
         return;
-    const std::optional<std::pair<QString, QString>> alike = alikeNames(source);
+    const std::optional<AlikeNames> alike = alikeNames(source);
     if (!alike)
         return;
-    const QString capitals = joined(parentOf(temporary), nameOf(temporary).toUpper());
-    if (phone.existence(capitals, cancel) == std::optional<bool>(false))
+    int found = 0;
+    for (const RemoteEntry& entry :
+         phone.list(alike->folder.isEmpty() ? temporary : joined(temporary, alike->folder), true, cancel))
+        found += entry.name == alike->first || entry.name == alike->second;
+    if (found == 2)
         return;
-    cancel.check();
     throw SystemError(quoted(QFileInfo(source).fileName()) + QStringLiteral(" wasn't copied: it holds ")
                       + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
                       + QStringLiteral(", which the phone takes for one name."));

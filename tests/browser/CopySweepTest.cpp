@@ -513,6 +513,7 @@ class AdbPhoneSide : public PhoneSide {
 public:
     explicit AdbPhoneSide(FakePhoneHarness& harness) : m_harness(harness) {}
     const char* name() const override { return "adb"; }
+    // Whether the storage ignores letter case is the harness's, from its start.
     void reset(const Tree& content, bool) override
     {
         clearFolder(m_harness.storage());
