@@ -679,20 +679,23 @@ TEST_F(CaselessEndToEnd, ItemsWhoseNamesThePhoneTakesForOneNeverTakeEachOthersPl
 {
     model->setRevealAfterCopy(false);
     write(stored(u"photo.jpg"_s), "phone photo");
-    write(source.filePath(u"Twins/a.txt"_s), "little a");
-    write(source.filePath(u"Twins/A.txt"_s), "big A");
+    write(source.filePath(u"Pair/a.txt"_s), "little a");
+    write(source.filePath(u"Pair/A.txt"_s), "big A");
+    write(source.filePath(u"Twins/top.txt"_s), "top");
+    write(source.filePath(u"Twins/deep/a.txt"_s), "little a");
+    write(source.filePath(u"Twins/deep/A.txt"_s), "big A");
     write(source.filePath(u"PHOTO.JPG"_s), "computer photo");
     model->reload();
     finish();
     desktop->answer = 0; // Replace
 
     // Two files of one copy.
-    model->upload(urls({source.filePath(u"Twins/a.txt"_s), source.filePath(u"Twins/A.txt"_s)}));
+    model->upload(urls({source.filePath(u"Pair/a.txt"_s), source.filePath(u"Pair/A.txt"_s)}));
     finish();
     EXPECT_EQ(error(), u"“A.txt” wasn't copied: the phone takes its name for “a.txt”, which this copy has just put there."_s);
     EXPECT_EQ(read(stored(u"a.txt"_s)), "little a");
 
-    // Two files of one folder, new on the phone or merged into its folder.
+    // Two files of one folder within the copied one, new on the phone or merged into its folder.
     const QString refused = u"“Twins” wasn't copied: it holds “A.txt” and “a.txt”, which the phone takes for one name."_s;
     model->setErrorMessage(std::nullopt);
     model->upload(urls({source.filePath(u"Twins"_s)}));

@@ -334,8 +334,8 @@ TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
 // name gets neither, and the copy says so.
 TEST_F(MtpCopies, AFolderOfNamesAlikeButForLetterCaseIsWholeOrNotCopied)
 {
-    write(computer.filePath(u"Twins/a.txt"_s), "little a");
-    write(computer.filePath(u"Twins/A.txt"_s), "big A");
+    write(computer.filePath(u"Twins/deep/a.txt"_s), "little a");
+    write(computer.filePath(u"Twins/deep/A.txt"_s), "big A");
     for (const bool caseless : {false, true}) {
         SCOPED_TRACE(caseless ? "ignoring case" : "telling case apart");
         phone->configure([&](auto& s) { s.caseInsensitiveNames = caseless; });
@@ -348,8 +348,8 @@ TEST_F(MtpCopies, AFolderOfNamesAlikeButForLetterCaseIsWholeOrNotCopied)
             continue;
         }
         EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
-        EXPECT_EQ(onPhone(u"Twins/a.txt"_s), QByteArray("little a"));
-        EXPECT_EQ(onPhone(u"Twins/A.txt"_s), QByteArray("big A"));
+        EXPECT_EQ(onPhone(u"Twins/deep/a.txt"_s), QByteArray("little a"));
+        EXPECT_EQ(onPhone(u"Twins/deep/A.txt"_s), QByteArray("big A"));
         phone->removeObject(phone->objectAt(u"Twins"_s)->handle);
     }
 }
