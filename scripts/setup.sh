@@ -14,7 +14,7 @@ packages=(
   libqrencode-dev libicu-dev libfontconfig-dev
   pulseaudio libpulse-dev
   libgtest-dev libgmock-dev
-  adb mksh procps valgrind toybox busybox
+  adb mksh procps valgrind toybox busybox fuse3 libfuse3-dev
   xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme

@@ -586,6 +586,55 @@ int64_t localSize(const QString& path)
     return total;
 }
 
+// Two items of one folder in the computer folder `source` whose names a
+// storage that ignores letter case takes for one, and that folder's path
+// below `source`; none when all differ.
+struct AlikeNames {
+    QString folder;
+    QString first;
+    QString second;
+};
+
+std::optional<AlikeNames> alikeNames(const QString& source, const QString& below = {})
+{
+    QHash<QString, QString> seen;
+    const QFileInfoList items = QDir(source).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& item : items) {
+        const QString key = nameKey(item.fileName());
+        if (const auto earlier = seen.constFind(key); earlier != seen.cend())
+            return AlikeNames{below, *earlier, item.fileName()};
+        seen.insert(key, item.fileName());
+    }
+    for (const QFileInfo& item : items) {
+        if (item.isDir() && !item.isSymLink())
+            if (auto alike = alikeNames(item.filePath(), below.isEmpty() ? item.fileName() : joined(below, item.fileName())))
+                return alike;
+    }
+    return std::nullopt;
+}
+
+// A computer folder sent whole to `temporary`: a phone whose storage
+// ignores letter case kept one item of an alike pair, and that copy fails
+// rather than stand in for both.
+void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const QString& temporary, const Cancel& cancel)
+{
+    if (!QFileInfo(source).isDir())
+        return;
+    const std::optional<AlikeNames> alike = alikeNames(source);
+    if (!alike)
+        return;
+    int found = 0;
+    for (const RemoteEntry& entry :
+         phone.list(alike->folder.isEmpty() ? temporary : joined(temporary, alike->folder), true, cancel))
+        found += entry.name == alike->first || entry.name == alike->second;
+    if (found == 2)
+        return;
+    throw SystemError(quoted(QFileInfo(source).fileName()) + QStringLiteral(" wasn't copied: it holds ")
+                      + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
+                      + QStringLiteral(", which the phone takes for one name."));
+}
+
 // A computer item as a new phone item at `phonePath`: made whole under a
 // working name of this copy's own beside it, then given its name, so that a
 // copy that stops or that the phone cuts short never leaves a part under
@@ -618,6 +667,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
+        checkAlikeNamesKept(phone, source, temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
             throw SystemError(quoted(nameOf(phonePath))
                               + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
@@ -698,6 +748,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         try {
             phone.push(source, temporary, meter.part(size), cancel);
             cancel.check();
+            checkAlikeNamesKept(phone, source, temporary, cancel);
             clash = phone.mergeInto(temporary, phonePath, cancel);
         } catch (...) {
             removeQuietly(phone, temporary);
@@ -955,6 +1006,18 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         QSet<QString> reserved;
         for (const QString& name : names)
             reserved.insert(nameKey(name));
+        // The phone items this copy made or replaced, by key: on a storage
+        // that ignores letter case, "A.txt" after "a.txt" reaches that same
+        // file, and would take the place of what was just copied.
+        QHash<QString, QString> sent;
+        const auto madeByThisCopy = [&](const QString& name, const std::optional<RemoteEntry>& there) {
+            if (!there)
+                return;
+            const auto earlier = sent.constFind(nameKey(there->name));
+            if (earlier != sent.cend())
+                throw SystemError(quoted(name) + QStringLiteral(" wasn't copied: the phone takes its name for ")
+                                  + quoted(*earlier) + QStringLiteral(", which this copy has just put there."));
+        };
         const int count = int(names.size());
         for (int index = 0; index < count; ++index) {
             cancel.check();
@@ -988,6 +1051,8 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 }
             }
             cancel.check();
+            madeByThisCopy(name, there);
+            sent.insert(nameKey(nameOf(phonePath)), name);
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             if (there) {
                 Meter meter(job.progressHandler(), localSize(sources[index]));

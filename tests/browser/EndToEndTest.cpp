@@ -51,6 +51,8 @@ QByteArray read(const QString& path)
 
 class EndToEnd : public ::testing::Test {
 protected:
+    explicit EndToEnd(FakePhoneHarness::Options options = {}) : harness(std::move(options)) {}
+
     void SetUp() override
     {
         QString why;
@@ -685,4 +687,77 @@ TEST_F(EndToEnd, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
         finish();
         ASSERT_EQ(harness.shell(u"true"_s, 20000).status, 0);
     }
+}
+
+// ---- a phone whose storage ignores letter case ---------------------------------------
+
+namespace {
+
+FakePhoneHarness::Options caselessPhone()
+{
+    FakePhoneHarness::Options options;
+    options.caselessStorage = true;
+    return options;
+}
+
+} // namespace
+
+class CaselessEndToEnd : public EndToEnd {
+protected:
+    CaselessEndToEnd() : EndToEnd(caselessPhone()) {}
+    void SetUp() override
+    {
+        if (const QString why = FakePhoneHarness::caselessStorageUnavailable(); !why.isEmpty())
+            GTEST_SKIP() << "no storage that ignores letter case here: " << why.toStdString();
+        EndToEnd::SetUp();
+    }
+};
+
+// Mended: the second of two items alike but for their letter case took the
+// first one's place on the phone, and the copy said nothing.
+TEST_F(CaselessEndToEnd, ItemsWhoseNamesThePhoneTakesForOneNeverTakeEachOthersPlace)
+{
+    model->setRevealAfterCopy(false);
+    write(stored(u"photo.jpg"_s), "phone photo");
+    write(source.filePath(u"Pair/a.txt"_s), "little a");
+    write(source.filePath(u"Pair/A.txt"_s), "big A");
+    write(source.filePath(u"Twins/top.txt"_s), "top");
+    write(source.filePath(u"Twins/deep/a.txt"_s), "little a");
+    write(source.filePath(u"Twins/deep/A.txt"_s), "big A");
+    write(source.filePath(u"PHOTO.JPG"_s), "computer photo");
+    model->reload();
+    finish();
+    desktop->answer = 0; // Replace
+
+    // Two files of one copy.
+    model->upload(urls({source.filePath(u"Pair/a.txt"_s), source.filePath(u"Pair/A.txt"_s)}));
+    finish();
+    EXPECT_EQ(error(), u"“A.txt” wasn't copied: the phone takes its name for “a.txt”, which this copy has just put there."_s);
+    EXPECT_EQ(read(stored(u"a.txt"_s)), "little a");
+
+    // Two files of one folder within the copied one, new on the phone or merged into its folder.
+    const QString refused = u"“Twins” wasn't copied: it holds “A.txt” and “a.txt”, which the phone takes for one name."_s;
+    model->setErrorMessage(std::nullopt);
+    model->upload(urls({source.filePath(u"Twins"_s)}));
+    finish();
+    EXPECT_EQ(error(), refused);
+    EXPECT_FALSE(QFileInfo::exists(stored(u"Twins"_s)));
+    QDir().mkpath(stored(u"Twins"_s));
+    model->reload();
+    finish();
+    model->setErrorMessage(std::nullopt);
+    model->upload(urls({source.filePath(u"Twins"_s)}));
+    finish();
+    EXPECT_EQ(error(), refused);
+    model->setShowHidden(true);
+    finish();
+    EXPECT_EQ(everything(harness.storage()), (QStringList{u"Twins"_s, u"a.txt"_s, u"photo.jpg"_s}));
+    EXPECT_EQ(everything(stored(u"Twins"_s)), QStringList());
+
+    // One name in other letter case is the phone's item: replaced under its own name.
+    model->setErrorMessage(std::nullopt);
+    model->upload(urls({source.filePath(u"PHOTO.JPG"_s)}));
+    finish();
+    EXPECT_EQ(error(), QString());
+    EXPECT_EQ(read(stored(u"photo.jpg"_s)), "computer photo");
 }

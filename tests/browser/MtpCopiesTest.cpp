@@ -327,3 +327,29 @@ TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
 }
 
 } // namespace
+
+// A folder holding names alike but for their letter case reaches a phone
+// that tells them apart whole (the MTP client finds a name in any letter
+// case, so only the phone's listing tells); one that takes them for one
+// name gets neither, and the copy says so.
+TEST_F(MtpCopies, AFolderOfNamesAlikeButForLetterCaseIsWholeOrNotCopied)
+{
+    write(computer.filePath(u"Twins/deep/a.txt"_s), "little a");
+    write(computer.filePath(u"Twins/deep/A.txt"_s), "big A");
+    for (const bool caseless : {false, true}) {
+        SCOPED_TRACE(caseless ? "ignoring case" : "telling case apart");
+        phone->configure([&](auto& s) { s.caseInsensitiveNames = caseless; });
+        model->setErrorMessage(std::nullopt);
+        model->upload(urls({computer.filePath(u"Twins"_s)}));
+        finish();
+        if (caseless) {
+            EXPECT_NE(model->errorMessage().value_or(QString()), QString());
+            EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+            continue;
+        }
+        EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+        EXPECT_EQ(onPhone(u"Twins/deep/a.txt"_s), QByteArray("little a"));
+        EXPECT_EQ(onPhone(u"Twins/deep/A.txt"_s), QByteArray("big A"));
+        phone->removeObject(phone->objectAt(u"Twins"_s)->handle);
+    }
+}

@@ -11,12 +11,17 @@
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,6 +89,15 @@ Capture capture(ChildProcess& child, Clock::time_point deadline)
     child.wait();
     result.finished = true;
     return result;
+}
+
+// Whether `path` is a mount of its own (its device differs from its parent's).
+bool isMountPoint(const QString& path)
+{
+    struct stat here {}, above {};
+    const QByteArray name = QFile::encodeName(path);
+    return ::stat(name.constData(), &here) == 0 && ::stat((name + "/..").constData(), &above) == 0
+           && here.st_dev != above.st_dev;
 }
 
 quint16 freeLoopbackPort()
@@ -169,6 +183,8 @@ bool FakePhoneHarness::start(QString* error)
     }
     writeReplies();
     writeKnobs();
+    if (m_options.caselessStorage && !mountCaseless(error))
+        return false;
 
     ChildProcess::Options phone;
     phone.program = QStringLiteral(FAKEADBPHONE_PATH);
@@ -235,6 +251,82 @@ bool FakePhoneHarness::start(QString* error)
     adbphone::writeFileAtomically(controlPath(adbphone::kServerFile),
                                   QByteArray::number(m_serverPid) + ' ' + QByteArray::number(m_serverPort));
     return connectPhone(error);
+}
+
+QString FakePhoneHarness::caselessStorageUnavailable()
+{
+#ifndef CASELESSFS_PATH
+    return QStringLiteral("caselessfs was not built (libfuse3-dev was missing)");
+#else
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("/dev/fuse can't be opened: ") + QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    if (::geteuid() != 0 && !QFile::exists(QStringLiteral("/usr/bin/fusermount3")))
+        return QStringLiteral("FUSE mounts need root or fusermount3 (Debian's fuse3)");
+    return {};
+#endif
+}
+
+bool FakePhoneHarness::mountCaseless(QString* error)
+{
+#ifndef CASELESSFS_PATH
+    return fail(error, caselessStorageUnavailable());
+#else
+    ChildProcess::Options options;
+    options.program = QStringLiteral(CASELESSFS_PATH);
+    options.arguments = {storage()};
+    try {
+        m_caselessFs = ChildProcess::start(options);
+    } catch (const Error& e) {
+        return fail(error, e.description());
+    }
+    // It prints a line once the mount is there.
+    QByteArray line;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    while (!line.contains('\n') && Clock::now() < deadline) {
+        pollfd fd {m_caselessFs->outputFd(), POLLIN, 0};
+        ::poll(&fd, 1, 100);
+        char buffer[64];
+        const ssize_t n = readAvailable(m_caselessFs->outputFd(), buffer, sizeof buffer);
+        if (n > 0)
+            line.append(buffer, n);
+        else if (n == 0)
+            break;
+    }
+    if (line.trimmed() != "mounted" || !isMountPoint(storage())) {
+        const Capture rest = capture(*m_caselessFs, Clock::now() + std::chrono::seconds(3));
+        return fail(error, QStringLiteral("Storage that ignores letter case couldn't be mounted: ") +
+                               QString::fromLocal8Bit(rest.err.trimmed()));
+    }
+    return true;
+#endif
+}
+
+void FakePhoneHarness::unmountCaseless()
+{
+    if (!m_caselessFs)
+        return;
+    // SIGTERM: it unmounts and ends; lazily, should anything still hold the folder.
+    m_caselessFs->terminate();
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (!m_caselessFs->hasEnded() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (isMountPoint(storage())) {
+        if (::geteuid() == 0) {
+            ::umount2(QFile::encodeName(storage()).constData(), MNT_DETACH);
+        } else {
+            ChildProcess::Options options;
+            options.program = QStringLiteral("/usr/bin/fusermount3");
+            options.arguments = {QStringLiteral("-u"), QStringLiteral("-z"), storage()};
+            try {
+                std::unique_ptr<ChildProcess> unmount = ChildProcess::start(options);
+                capture(*unmount, Clock::now() + std::chrono::seconds(3));
+            } catch (const Error&) {
+            }
+        }
+    }
+    m_caselessFs.reset(); // reaped; killed first if it hung
 }
 
 bool FakePhoneHarness::connectPhone(QString* error)
@@ -524,6 +616,7 @@ void FakePhoneHarness::stop()
 {
     stopServer();
     m_phone.reset(); // SIGTERM, then SIGKILL after a grace period; reaped
+    unmountCaseless(); // before the folder beneath it goes
     m_phonePort = 0;
     if (m_environmentSet) {
         if (m_hadHome)

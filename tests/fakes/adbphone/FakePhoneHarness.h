@@ -49,6 +49,11 @@ public:
         // A multi-call program ("/usr/bin/toybox", "/usr/bin/busybox") whose
         // file tools the phone's shell runs instead of the host's.
         QString toolbox;
+        // Storage that ignores letter case (and keeps it), for the phone's
+        // shell, its file transfers and storage() alike: a FUSE file system
+        // mounted over the storage folder from start() to stop(). Check
+        // caselessStorageUnavailable() first.
+        bool caselessStorage = false;
     };
     struct Reply {
         QByteArray out;
@@ -84,6 +89,9 @@ public:
 
     FakePhoneHarness(const FakePhoneHarness&) = delete;
     FakePhoneHarness& operator=(const FakePhoneHarness&) = delete;
+
+    // Why storage that ignores letter case can't be had here; empty when it can.
+    static QString caselessStorageUnavailable();
 
     // Makes a temporary folder, starts the phone on a free port and a private
     // adb server on another, connects them and waits (about 10 s at most)
@@ -160,10 +168,13 @@ private:
     bool fail(QString* error, const QString& message);
     void stopServer();
     bool connectPhone(QString* error);
+    bool mountCaseless(QString* error);
+    void unmountCaseless();
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<ChildProcess> m_phone;
+    std::unique_ptr<ChildProcess> m_caselessFs;
     quint16 m_phonePort = 0;
     quint16 m_serverPort = 0;
     bool m_sharedServer = false;
