@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <functional>
@@ -265,6 +266,68 @@ TEST_F(RealStart, ASecondStartBringsTheRunningOnesWindowBackAndExitsZero)
     Started someoneElse(freshUser(otherHome->path()));
     EXPECT_TRUE(someoneElse.says("main window shown")) << someoneElse.output();
     EXPECT_TRUE(someoneElse.quitsZero()) << someoneElse.output();
+    EXPECT_TRUE(first.quitsZero()) << first.output();
+}
+
+// Mended: the launcher's token for bringing a window forward stayed with
+// the second start, so a strict window manager refused to raise the first
+// one's window; and a start's own token stayed in its environment, handed
+// to every adb it ran. Each later start's token travels with the hand-over
+// and is spent on that start alone, and no adb the application runs carries one.
+TEST_F(RealStart, ASecondStartHandsItsTokenOverAndNoAdbCarriesOne)
+{
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
+    // An adb that notes each run and the tokens it was given.
+    const QString seen = home->filePath(QStringLiteral("adb-runs"));
+    ASSERT_TRUE(QDir(home->path()).mkpath(QStringLiteral("sdk/platform-tools")));
+    QFile adb(home->filePath(QStringLiteral("sdk/platform-tools/adb")));
+    ASSERT_TRUE(adb.open(QIODevice::WriteOnly));
+    adb.write("#!/bin/sh\n{ echo run; env | grep -E '^(XDG_ACTIVATION_TOKEN|DESKTOP_STARTUP_ID)='; } >> '" +
+              seen.toUtf8() + "'\nexit 1\n");
+    adb.close();
+    ASSERT_TRUE(adb.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const auto runs = [&seen] {
+        QFile file(seen);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QProcessEnvironment env = freshUser(home->path());
+    env.insert(QStringLiteral("ANDROID_HOME"), home->filePath(QStringLiteral("sdk")));
+    const auto withTokens = [&env](const QString& wayland, const QString& x11) {
+        QProcessEnvironment given = env;
+        if (!wayland.isEmpty())
+            given.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), wayland);
+        if (!x11.isEmpty())
+            given.insert(QStringLiteral("DESKTOP_STARTUP_ID"), x11);
+        return given;
+    };
+
+    Started first(withTokens(QStringLiteral("first-wl"), QStringLiteral("first-x11_TIME1")));
+    ASSERT_TRUE(first.says("main window shown")) << first.output();
+    const struct {
+        const char* wayland;
+        const char* x11;
+        const char* brought;
+    } starts[] = {
+        {"second-wl:1", "launcher-42-second_TIME4242", ", activation token second-wl:1, startup id launcher-42-second_TIME4242"},
+        {"", "", ""}, // nothing of the one before is left to spend
+        {"", "only x11 \"quoted\"", ", startup id only x11 \"quoted\""},
+        {"third-wl", "", ", activation token third-wl"},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.brought);
+        Started later(withTokens(QString::fromUtf8(start.wayland), QString::fromUtf8(start.x11)));
+        EXPECT_TRUE(later.exitsZero()) << later.output();
+        EXPECT_TRUE(first.says(QByteArray("main window brought back") + start.brought + '\n', 10000)) << first.output();
+    }
+    // The device poll runs adb again after the last hand-over.
+    const qsizetype before = runs().count("run\n");
+    QDeadlineTimer deadline(15000);
+    while (runs().count("run\n") < before + 2 && first.running() && !deadline.hasExpired())
+        QThread::msleep(100);
+    const QByteArray all = runs();
+    EXPECT_GE(all.count("run\n"), before + 2);
+    EXPECT_EQ(QString::fromUtf8(all).remove(QStringLiteral("run\n")).toStdString(), "");
     EXPECT_TRUE(first.quitsZero()) << first.output();
 }
 
