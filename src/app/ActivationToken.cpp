@@ -37,6 +37,23 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name)
     return found;
 }
 
+// The launch's X server time, which a startup id carries after "_TIME".
+std::optional<quint32> launchTime(const QByteArray& startupId)
+{
+    const qsizetype at = startupId.lastIndexOf("_TIME");
+    if (at < 0)
+        return std::nullopt;
+    const QByteArray digits = startupId.mid(at + 5);
+    if (digits.isEmpty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        }))
+        return std::nullopt;
+    const qulonglong time = digits.toULongLong();
+    if (time > 0xffffffffULL)
+        return std::nullopt;
+    return quint32(time);
+}
+
 // A value of a startup notification message, quoted where it must be.
 QByteArray quoted(const QByteArray& value)
 {
@@ -66,7 +83,7 @@ void activateOnX11(QWindow* window, const QByteArray& startupId)
 
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, target, atom(connection, "_NET_STARTUP_ID"),
                         atom(connection, "UTF8_STRING"), 8, uint32_t(startupId.size()), startupId.constData());
-    if (const std::optional<quint32> time = ActivationToken::launchTime(startupId)) {
+    if (const std::optional<quint32> time = launchTime(startupId)) {
         xcb_client_message_event_t request {};
         request.response_type = XCB_CLIENT_MESSAGE;
         request.format = 32;
@@ -192,20 +209,4 @@ void ActivationToken::bringForward(QWidget* window) const
         spend(*this, handle);
     else
         new WhenExposed(handle, *this);
-}
-
-std::optional<quint32> ActivationToken::launchTime(const QByteArray& startupId)
-{
-    const qsizetype at = startupId.lastIndexOf("_TIME");
-    if (at < 0)
-        return std::nullopt;
-    const QByteArray digits = startupId.mid(at + 5);
-    if (digits.isEmpty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
-        return std::nullopt;
-    const qulonglong time = digits.toULongLong();
-    if (time > 0xffffffffULL)
-        return std::nullopt;
-    return quint32(time);
 }

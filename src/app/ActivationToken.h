@@ -34,8 +34,4 @@ struct ActivationToken {
     // the tokens are spent then and nothing of them is left in the
     // environment. Without tokens it does nothing.
     void bringForward(QWidget* window) const;
-
-    // The launch's X server time that an X11 startup id carries after
-    // "_TIME", when it does.
-    static std::optional<quint32> launchTime(const QByteArray& startupId);
 };

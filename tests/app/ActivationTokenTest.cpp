@@ -1,5 +1,5 @@
 // A start's token for bringing a window forward, as it travels to the
-// running application and as its X11 form tells the launch's time.
+// running application.
 
 #include "ActivationToken.h"
 
@@ -31,19 +31,4 @@ TEST(ActivationToken, EveryTokenComesBackWholeAndAnythingElseOnTheLineIsRefused)
     };
     for (const QByteArray& words : refused)
         EXPECT_EQ(ActivationToken::decoded(words), std::nullopt) << words.constData();
-}
-
-TEST(ActivationToken, TheLaunchTimeIsTheNumberAfterTheLastTimeMark)
-{
-    const std::pair<QByteArray, std::optional<quint32>> cases[] = {
-        {"host-12-34-app_TIME5678", 5678u},
-        {"a_TIME1_TIME4294967295", 4294967295u},
-        {"a_TIME4294967296", std::nullopt}, // past what an X server counts
-        {"a_TIME12x", std::nullopt},
-        {"a_TIME", std::nullopt},
-        {"a_TIME-1", std::nullopt},
-        {"no-time-here", std::nullopt},
-    };
-    for (const auto& [id, time] : cases)
-        EXPECT_EQ(ActivationToken::launchTime(id), time) << id.constData();
 }
