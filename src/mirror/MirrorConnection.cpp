@@ -591,11 +591,14 @@ void MirrorConnection::removeForward(int port) const
     // that hangs is ended when the time is up.
     const auto deadline = Clock::now() + forwardRemovalPatience;
     char discard[512];
-    pollfd output {child->outputFd(), POLLIN, 0};
+    // An adb server it starts may hold the output open: its exit counts too.
+    pollfd watch[2] = {{child->outputFd(), POLLIN, 0}, {child->exitFd(), POLLIN, 0}};
     while (Clock::now() < deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const int ready = ::poll(&output, 1, int(std::max<std::chrono::milliseconds::rep>(1, left.count())));
+        const int ready = ::poll(watch, 2, int(std::max<std::chrono::milliseconds::rep>(1, left.count())));
         if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && (watch[1].revents & POLLIN))
             break;
         if (ready > 0 && readAvailable(child->outputFd(), discard, sizeof discard) == 0)
             break; // its end: it has exited or is about to
