@@ -9,10 +9,14 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <optional>
+
 namespace {
 
-const QByteArray reopenLine = "reopen\n";
+// "reopen", then the start's token in words, if it has one.
+const QByteArray reopenWord = "reopen";
 const QByteArray doneLine = "shown\n";
+constexpr qint64 longestLine = 2048;
 
 } // namespace
 
@@ -37,7 +41,7 @@ QString OneInstance::socketPath() const
     return m_base + QStringLiteral(".socket");
 }
 
-OneInstance::Start OneInstance::claim(int wait)
+OneInstance::Start OneInstance::claim(const ActivationToken& token, int wait)
 {
     m_lock = std::make_unique<QLockFile>(lockPath());
     // Held for the life of the process: no age makes it stale, only its
@@ -56,7 +60,7 @@ OneInstance::Start OneInstance::claim(int wait)
             return Start::first;
         }
         // The holder may still be starting and not listen yet.
-        if (handOver(deadline))
+        if (handOver(token, deadline))
             return Start::handedOver;
         if (deadline.hasExpired())
             return Start::unanswered;
@@ -76,13 +80,18 @@ bool OneInstance::listen()
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
                 // One short line; anything else is not a start of ours.
                 if (!peer->canReadLine()) {
-                    if (peer->bytesAvailable() > 64)
+                    if (peer->bytesAvailable() > longestLine)
                         peer->abort();
                     return;
                 }
-                const QByteArray line = peer->readLine(64);
-                if (line == reopenLine) {
-                    Q_EMIT reopenRequested();
+                const QByteArray line = peer->readLine(longestLine + 1);
+                std::optional<ActivationToken> token;
+                if (line == reopenWord + '\n')
+                    token = ActivationToken();
+                else if (line.startsWith(reopenWord + ' ') && line.endsWith('\n'))
+                    token = ActivationToken::decoded(line.mid(reopenWord.size() + 1).chopped(1));
+                if (token) {
+                    Q_EMIT reopenRequested(*token);
                     peer->write(doneLine);
                     peer->flush();
                 }
@@ -98,14 +107,15 @@ bool OneInstance::listen()
     return true;
 }
 
-bool OneInstance::handOver(const QDeadlineTimer& deadline)
+bool OneInstance::handOver(const ActivationToken& token, const QDeadlineTimer& deadline)
 {
     const auto left = [&deadline] { return int(std::max<qint64>(1, deadline.remainingTime())); };
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(std::min(left(), 1000)))
         return false;
-    socket.write(reopenLine);
+    const QByteArray words = token.encoded();
+    socket.write(reopenWord + (words.isEmpty() ? QByteArray() : ' ' + words) + '\n');
     if (!socket.waitForBytesWritten(left()))
         return false;
     // The window is up once the answer comes (opening it again may take a

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ActivationToken.h"
+
 #include <QObject>
 #include <QString>
 
@@ -30,20 +32,21 @@ public:
         unanswered,
     };
     // Takes the place of the running application, or hands over to the
-    // process that holds it; waits at most `wait` milliseconds for it.
-    Start claim(int wait = 5000);
+    // process that holds it, with this start's `token` for bringing its
+    // window forward; waits at most `wait` milliseconds for it.
+    Start claim(const ActivationToken& token = {}, int wait = 5000);
 
     // Where the lock and the socket are.
     QString lockPath() const;
     QString socketPath() const;
 
 Q_SIGNALS:
-    // A later start asked for the window.
-    void reopenRequested();
+    // A later start asked for the window, with its token (perhaps empty).
+    void reopenRequested(const ActivationToken& token);
 
 private:
     bool listen();
-    bool handOver(const QDeadlineTimer& deadline);
+    bool handOver(const ActivationToken& token, const QDeadlineTimer& deadline);
 
     QString m_base;
     std::unique_ptr<QLockFile> m_lock;

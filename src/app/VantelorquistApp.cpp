@@ -255,7 +255,7 @@ void VantelorquistApp::makeMenuBarItem()
     m_menuBarItem->setShown(showMenuBarIcon());
 }
 
-void VantelorquistApp::didFinishLaunching()
+void VantelorquistApp::didFinishLaunching(const ActivationToken& token)
 {
     // Said once, at the start: otherwise every change made now is gone at
     // the next start without a word.
@@ -278,5 +278,6 @@ void VantelorquistApp::didFinishLaunching()
     }
     window->raise();
     window->activateWindow();
+    token.bringForward(window);
     new AfterFirstPaint(window, this, rest);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ActivationToken.h"
 #include "AppShell.h"
 #include "WindowRegistry.h"
 
@@ -36,9 +37,10 @@ public:
     ~VantelorquistApp() override;
 
     // The two launch steps, in this order: the window-closing rule and the
-    // windows; then the main window opens in front.
+    // windows; then the main window opens in front, with the launcher's
+    // `token` where it gave one.
     void willFinishLaunching();
-    void didFinishLaunching();
+    void didFinishLaunching(const ActivationToken& token = {});
 
     // Made on first use and kept for the life of the application.
     BrowserModel& model();

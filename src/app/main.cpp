@@ -1,3 +1,4 @@
+#include "ActivationToken.h"
 #include "Error.h"
 #include "LazyIconStyle.h"
 #include "OneInstance.h"
@@ -56,6 +57,8 @@ void warmUp(std::function<void()> work)
 
 int main(int argc, char* argv[])
 {
+    // Read before Qt's X11 connection takes the startup id for itself.
+    const ActivationToken launch = ActivationToken::ofThisStart();
     // Reading the font configuration takes several milliseconds; done beside
     // the connection to the display, the first window measures its text sooner.
     // Qt's list of the installed fonts (~2 ms) follows it on the worker once
@@ -71,6 +74,7 @@ int main(int argc, char* argv[])
     // The phone discovery that the main window starts opens avahi's library.
     warmUp([] { ServiceBrowser::prepareSystem(); });
     QApplication app(argc, argv);
+    ActivationToken::clearEnvironment();
     QApplication::setApplicationName(QStringLiteral("Vantelorquist"));
     QApplication::setOrganizationName(QStringLiteral("Vantelorquist"));
     QApplication::setApplicationVersion(QStringLiteral(VANTELORQUIST_VERSION));
@@ -83,7 +87,7 @@ int main(int argc, char* argv[])
     // their USB interfaces: it brings the running one's window back instead.
     // Settings of one's own (another config folder) make another person.
     OneInstance instance(QSettings().fileName());
-    const OneInstance::Start started = instance.claim();
+    const OneInstance::Start started = instance.claim(launch);
     switch (started) {
     case OneInstance::Start::first:
         break;
@@ -105,13 +109,19 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         VantelorquistApp vantelorquist;
-        QObject::connect(&instance, &OneInstance::reopenRequested, &vantelorquist, [&vantelorquist, reportShown] {
-            vantelorquist.bringUp(QStringLiteral("main"));
-            if (reportShown) {
-                std::fputs("main window brought back\n", stdout);
-                std::fflush(stdout);
-            }
-        });
+        QObject::connect(&instance, &OneInstance::reopenRequested, &vantelorquist,
+                         [&vantelorquist, reportShown](const ActivationToken& token) {
+                             token.bringForward(vantelorquist.bringUp(QStringLiteral("main")));
+                             if (reportShown) {
+                                 QByteArray line = "main window brought back";
+                                 if (!token.wayland.isEmpty())
+                                     line += ", activation token " + token.wayland;
+                                 if (!token.x11.isEmpty())
+                                     line += ", startup id " + token.x11;
+                                 std::fputs((line + '\n').constData(), stdout);
+                                 std::fflush(stdout);
+                             }
+                         });
         vantelorquist.willFinishLaunching();
         if (reportShown) {
             QObject::connect(&vantelorquist.windows(), &WindowRegistry::windowOpened, &vantelorquist,
@@ -122,7 +132,8 @@ int main(int argc, char* argv[])
                                  new ShownReporter(window->windowHandle());
                              });
         }
-        vantelorquist.didFinishLaunching();
+        // X11's startup id Qt spends on the first window itself.
+        vantelorquist.didFinishLaunching(ActivationToken {launch.wayland, {}});
         // Quitting runs the clean-up (work under way, USB sessions, staged
         // files) on the way out.
         status = QApplication::exec();

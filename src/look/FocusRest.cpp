@@ -19,8 +19,24 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::EnabledChange && watched->isWidgetType())
-            enabledChanged(static_cast<QWidget*>(watched));
+        if (!watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        switch (event->type()) {
+        case QEvent::EnabledChange:
+            enabledChanged(widget);
+            break;
+        case QEvent::Hide:
+            if (!event->spontaneous())
+                hidden(widget);
+            break;
+        case QEvent::Show:
+            if (!event->spontaneous())
+                cameBack(widget);
+            break;
+        default:
+            break;
+        }
         return false;
     }
 
@@ -52,7 +68,8 @@ private:
         list.append(Held{window, widget});
     }
 
-    // The focus goes to the window, for `control` that lost it by being disabled.
+    // The focus goes to the window, for `control` that lost it by being
+    // disabled or hidden.
     void park(QWidget* window, QWidget* control)
     {
         remember(m_parked, window, control);
@@ -66,9 +83,11 @@ private:
         if (!old)
             return;
         QWidget* window = old->window();
-        // A disabled widget can't take the focus: one that loses it disabled
-        // was disabled while holding it, and Qt handed it on.
-        if (!old->isEnabled() && (!now || now->window() == window)) {
+        // A disabled or hidden widget can't take the focus: one that loses it
+        // so was disabled or hidden while holding it, and Qt handed it on.
+        // (A window going away hides all of it: that is no hand-on.)
+        const bool handedOn = !old->isEnabled() || (!old->isVisible() && window->isVisible());
+        if (handedOn && (!now || now->window() == window)) {
             if (window->isEnabled() && window->isVisible())
                 park(window, old);
             return;
@@ -94,8 +113,29 @@ private:
                 park(window, left);
             return;
         }
-        // The control the focus left comes back: so does the focus, unless
-        // it has gone elsewhere meanwhile.
+        cameBack(widget);
+    }
+
+    void hidden(QWidget* widget)
+    {
+        QWidget* window = widget->window();
+        // In the front window Qt hands the focus on, and the focus change
+        // tells of it. A window in the back keeps the hidden control as its
+        // focus, which Qt passes over for the next one once it comes to the front.
+        if (widget == window || !window->isVisible() || window->isActiveWindow())
+            return;
+        QWidget* holder = window->focusWidget();
+        if (holder && holder != window && (holder == widget || widget->isAncestorOf(holder)))
+            park(window, holder);
+    }
+
+    // The control the focus left is enabled or shown again: so comes the
+    // focus back, unless it has gone elsewhere meanwhile.
+    void cameBack(QWidget* widget)
+    {
+        QWidget* window = widget->window();
+        if (widget == window || !window->isVisible())
+            return;
         QWidget* parked = find(m_parked, window);
         if (!parked || !(parked == widget || widget->isAncestorOf(parked)) || !parked->isEnabled() ||
             !parked->isVisible())

@@ -40,6 +40,9 @@ constexpr auto pollSlice = 100ms; // the longest a wait goes without looking at 
 // A server that sent a codec word it cannot use is given this long to exit
 // and say why, so that its reason does not depend on who reads first.
 constexpr auto serverLastWords = 1000ms;
+// How long the removal of the forward is waited for where it can't be left
+// to a thread: a stop that is waiting for it.
+constexpr auto forwardRemovalPatience = 1000ms;
 
 QString stoppedOnPhone() { return QStringLiteral("Screen mirroring stopped on the phone."); }
 
@@ -571,7 +574,7 @@ void MirrorConnection::removeForward(int port) const
     } catch (const Error&) {
         return;
     }
-    detach([child] {
+    const bool reaping = detach([child] {
         nameThread("Mirror forward");
         char discard[512];
         ssize_t got;
@@ -580,6 +583,28 @@ void MirrorConnection::removeForward(int port) const
         } while (got > 0 || (got < 0 && errno == EINTR));
         child->wait();
     });
+    if (reaping)
+        return;
+    // No thread to wait on it: dropping the child would end it before it
+    // removed anything, and the phone's port would stay forwarded for as long
+    // as the adb server runs. It is waited for here instead, briefly: an adb
+    // that hangs is ended when the time is up.
+    const auto deadline = Clock::now() + forwardRemovalPatience;
+    char discard[512];
+    // An adb server it starts may hold the output open: its exit counts too.
+    pollfd watch[2] = {{child->outputFd(), POLLIN, 0}, {child->exitFd(), POLLIN, 0}};
+    while (Clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const int ready = ::poll(watch, 2, int(std::max<std::chrono::milliseconds::rep>(1, left.count())));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && (watch[1].revents & POLLIN))
+            break;
+        if (ready > 0 && readAvailable(child->outputFd(), discard, sizeof discard) == 0)
+            break; // its end: it has exited or is about to
+    }
+    while (!child->hasEnded() && Clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
 }
 
 QString MirrorConnection::controlStalledText()

@@ -169,6 +169,32 @@ TEST(MirrorConnection, AStartThatGetsNoThreadFailsAndLeavesNoServer)
     EXPECT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
 }
 
+// Mended: with no thread to wait on it, the forward's removal was ended as
+// soon as it had started, and the phone's port stayed forwarded for as long
+// as the adb server ran. The stop waits for it instead, but not for an adb
+// that never ends.
+TEST(MirrorConnection, WithNoThreadTheStopStillRemovesTheForwardButWaitsForNoHangingAdb)
+{
+    for (const bool hangs : {false, true}) {
+        SCOPED_TRACE(hangs ? "hanging adb" : "slow adb");
+        StubAdb stub;
+        if (hangs)
+            stub.hangRemoval();
+        else
+            stub.delayRemoval("0.3");
+        auto connection = connectionTo(stub);
+        connection->start(Cancel());
+        WorkerPool::shared().refuseThreadsForTesting(true);
+        auto stopped = std::async(std::launch::async, [&] { connection->stop(); });
+        const bool returned = stopped.wait_for(10s) == std::future_status::ready;
+        WorkerPool::shared().refuseThreadsForTesting(false);
+        ASSERT_TRUE(returned);
+        EXPECT_EQ(stub.removals(), hangs ? 0 : 1);
+        connection.reset();
+        EXPECT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
+    }
+}
+
 // A stream that keeps sending while the owner stops: once stop() has
 // returned, no event arrives and none is still being handled.
 TEST(MirrorConnection, NothingIsDeliveredOnceStopHasReturned)

@@ -34,6 +34,10 @@ public:
 
     void setForwardAnswer(const QByteArray& answer) { write(QStringLiteral("forward-answer"), answer); }
     void failPush() { write(QStringLiteral("push-fails"), {}); }
+    // The forward's removal takes this long before it is done (a busy adb
+    // server), or never ends.
+    void delayRemoval(const QByteArray& seconds) { write(QStringLiteral("remove-delay"), seconds); }
+    void hangRemoval() { write(QStringLiteral("remove-hangs"), {}); }
     // After the forward, the stand-in can no longer be run: the server's
     // launch fails (and so does every later call).
     void failLaunch() { write(QStringLiteral("launch-fails"), {}); }

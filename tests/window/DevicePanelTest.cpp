@@ -230,6 +230,60 @@ TEST_F(DevicePanelTest, CaptureDisabledUnderTheFocusLeavesNoKeyToRecord)
     }
 }
 
+// Mended: the details button hidden under the focus (the phone asking for
+// permission again while it records) handed the focus on past the dimmed
+// tools to the recording badge, and the next Space started a recording. The
+// focus rests on the window as for a disabled control, in front or behind,
+// and comes back with the button unless Tab took it elsewhere.
+TEST_F(DevicePanelTest, TheDetailsButtonHiddenUnderTheFocusLeavesNoKeyToTheBadge)
+{
+    FocusRest::install();
+    DevicePanel& card = panel(fullEnvironment());
+    adbPhoneIn(u"device"_s);
+    QWidget* top = card.window();
+    QToolButton* info = card.infoButton();
+    for (const bool inFront : {true, false}) {
+        SCOPED_TRACE(inFront ? "in front" : "behind another window");
+        DevicePanel::State state = DevicePanel::state(model());
+        state.recordingStarted = QDateTime::currentDateTimeUtc();
+        card.display(state);
+        top->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+        info->setFocus(Qt::OtherFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), info);
+
+        state.device->state = u"unauthorized"_s;
+        if (inFront) {
+            card.display(state);
+        } else {
+            QWidget other;
+            other.show();
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            card.display(state);
+            other.close();
+            top->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+        }
+        ASSERT_FALSE(info->isVisible());
+        ASSERT_TRUE(card.badge()->isVisible());
+        EXPECT_EQ(QApplication::focusWidget(), top);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(adb->callsStartingWith(u"stream "_s), 0) << "no recording";
+        QWidget* tabbed = nullptr;
+        if (!inFront) {
+            QTest::keyClick(top->windowHandle(), Qt::Key_Tab);
+            tabbed = QApplication::focusWidget();
+            EXPECT_NE(tabbed, top) << "Tab goes on from the window";
+        }
+
+        state.device->state = u"device"_s;
+        card.display(state);
+        ASSERT_TRUE(info->isVisible());
+        EXPECT_EQ(QApplication::focusWidget(), inFront ? info : tabbed);
+    }
+}
+
 TEST_F(DevicePanelTest, ARecordingTurnsRecordIntoStopAndShowsTheBadgeEvenForAnUnreadyPhone)
 {
     DevicePanel& card = panel(fullEnvironment());
