@@ -489,7 +489,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
             removeQuietly(phone, temporary);
             throw;
         }
-        browserpaths::workingnames::keep(working.name());
+        browserpaths::workingnames::RecordingLeftovers::keep(temporary);
         if (!oldThere)
             browserpaths::workingnames::RecordingLeftovers::record(temporary, phonePath);
         if (!oldThere || phone.existence(temporary, grace.cancel()) != std::optional<bool>(true))

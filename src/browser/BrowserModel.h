@@ -3,6 +3,7 @@
 #include "ADB.h"
 #include "ADBStream.h"
 #include "AdbSource.h"
+#include "BrowserPaths.h"
 #include "BrowserTypes.h"
 #include "Clock.h"
 #include "ConflictingApps.h"
@@ -368,6 +369,10 @@ public:
     // items of the chosen phone when it is ready; what can't go now stays
     // recorded. Never the job: no status, no beep. `finished` runs once done.
     void removeLeftovers(std::function<void()> finished = {});
+    // Writes the kept copies and recorded working items to the settings when
+    // they changed since last written, so that a later run finishes with
+    // them; they are read back when the model is made.
+    void storeWorkingItems();
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }
@@ -622,6 +627,10 @@ private:
     Task m_leftoverTask;
     // Phones whose recorded working items are being removed, and what waits for that.
     QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
+    // The items being removed: out of the record meanwhile, but still stored.
+    QHash<QString, std::vector<browserpaths::workingnames::Leftover>> m_leftoversUnderWay;
+    // workingnames::changes() when last stored; none: to be stored.
+    std::optional<uint64_t> m_storedChanges;
     mutable VisibleEntries m_visible;
     std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 
