@@ -327,4 +327,67 @@ TEST_F(LeftoversTest, WhatIsStoredIsBoundedAndKeepsTheKeptCopiesFirst)
     EXPECT_EQ(back.left.back().phone, u"mtp:A1"_s);
 }
 
+// Mended: a Stop during a replacing file's swap on a phone that stopped
+// answering said nothing of the new copy it left there.
+TEST_F(LeftoversTest, AStopDuringASwapThePhoneLeftUnansweredSaysWhatBecomesOfTheNewCopy)
+{
+    const struct {
+        const char* why;
+        bool atOnce;       // the swap is one rename (adb)
+        QString stopAt;    // the call the phone stops answering at
+        bool oldAnswered;  // whether it still tells whether the old file is there
+        QString message;
+    } cases[] = {
+        {"one rename", true, u"move "_s, false,
+         u"The phone didn’t answer in time to say whether the new copy of “photo.jpg” took its place; if it didn’t, "
+         u"it will be removed when the phone is next reachable."_s},
+        {"removing the old file, then no answer", false, u"remove /sdcard/photo.jpg"_s, false,
+         u"The phone didn’t answer in time to finish replacing “photo.jpg”; when the phone is next reachable, its new "
+         u"copy will take the name, or be removed if the old “photo.jpg” is still there."_s},
+        {"the rename after the old file went", false, u"move "_s, true,
+         u"“photo.jpg” was removed from the phone, but the phone didn’t answer in time to give its new copy the name; "
+         u"the new copy will take it when the phone is next reachable."_s},
+        {"removing the old file, which stays", false, u"remove /sdcard/photo.jpg"_s, true,
+         u"The phone didn’t answer in time to remove the unfinished copy of “photo.jpg”; it will be removed when the "
+         u"phone is next reachable."_s},
+    };
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"photo.jpg"_s)).open(QIODevice::WriteOnly));
+    desktop->answer = 0; // Replace
+    BrowserModel* shown = &model();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        phone->setFolder(u"/sdcard"_s, {file(u"photo.jpg"_s)});
+        phone->setSwapsAtOnce(c.atOnce);
+        QString sentTo;
+        phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+            if (call.startsWith(u"push "_s))
+                sentTo = call.section(u' ', -1);
+        });
+        bool stopped = false;
+        phone->onCall([&](const QString& call, const Cancel& cancel) {
+            if (stopped || !call.startsWith(c.stopAt))
+                return;
+            stopped = true;
+            // Stop comes; the phone answers nothing more about the new copy.
+            phone->failCall(u"remove "_s + sentTo, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
+            phone->failExists(sentTo);
+            if (!c.oldAnswered)
+                phone->failExists(u"/sdcard/photo.jpg"_s);
+            QMetaObject::invokeMethod(shown, [shown] { shown->cancelJob(); }, Qt::QueuedConnection);
+            testsupport::waitUntil([&] { return cancel.isCancelled(); }, std::chrono::seconds(5));
+            throw Cancelled();
+        });
+        model().upload(urls({source.filePath(u"photo.jpg"_s)}));
+        run();
+        EXPECT_TRUE(stopped);
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        phone->onCall({});
+        phone->onTransfer({});
+        phone->answerAgain();
+        model().setErrorMessage(std::nullopt);
+        forgetProcess();
+    }
+}
+
 } // namespace
