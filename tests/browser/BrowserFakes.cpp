@@ -388,6 +388,13 @@ void ModelTest::quit()
 {
     m_model.reset();
     settle();
+    m_settings.reset();
+    // Under a new name: QSettings would give back its cached reading of the old one.
+    const QString copy = m_folder.filePath(u"settings-%1.ini"_s.arg(++m_seeded));
+    if (QFile::exists(m_settingsPath)) {
+        ASSERT_TRUE(QFile::copy(m_settingsPath, copy));
+    }
+    m_settingsPath = copy;
     m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
 }
 
