@@ -369,10 +369,6 @@ public:
     // items of the chosen phone when it is ready; what can't go now stays
     // recorded. Never the job: no status, no beep. `finished` runs once done.
     void removeLeftovers(std::function<void()> finished = {});
-    // Writes the kept copies and recorded working items to the settings when
-    // they changed since last written, so that a later run finishes with
-    // them; they are read back when the model is made.
-    void storeWorkingItems();
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }
@@ -542,6 +538,10 @@ private:
     void setHistory(const QStringList& back, const QStringList& forward);
 
     QString lastPathKey() const;
+    // Writes the kept copies and recorded working items to the settings when
+    // they changed since last written, so that a later run finishes with
+    // them; they are read back when the model is made.
+    void storeWorkingItems();
 
     // Published state.
     QList<Device> m_devices;
