@@ -680,17 +680,30 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
 // A computer file in place of the phone file `phonePath`: sent under a
 // hidden name beside it, which takes the file's place once whole. Once the
 // old file is gone the new one stays, in its place or, should the phone
-// refuse it the name, under the hidden name the message gives.
+// refuse it the name, under the hidden name the message gives. With the job,
+// what a swap cut short left on the phone is named when the job ends.
 void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
-              const Cancel& cancel)
+              const Cancel& cancel, JobContext* job = nullptr)
 {
-    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+    namespace names = browserpaths::workingnames;
+    const QString item = nameOf(phonePath);
+    const auto cleanUp = [&](const QString& path) {
+        if (job)
+            removeQuietly(phone, path, *job, item, true);
+        else
+            removeQuietly(phone, path);
+    };
+    const auto note = [&](const QString& sentence) {
+        if (job)
+            job->note(sentence);
+    };
+    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(item, true));
     const QString temporary = joined(parentOf(phonePath), working.name());
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
     } catch (...) {
-        removeQuietly(phone, temporary);
+        cleanUp(temporary);
         throw;
     }
     // Not stopped halfway while the phone answers: the old file goes only as
@@ -701,27 +714,43 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     try {
         phone.putInPlace(temporary, phonePath, grace.cancel());
     } catch (...) {
-        // Where the swap is one rename that either happened or not, or while
-        // the old file is certainly there, the new one may go.
+        // Where the swap is one rename that either happened or not, the new
+        // copy may go: it is in its place, or the old file still is.
         if (phone.putsInPlaceAtOnce()) {
-            removeQuietly(phone, temporary);
+            if (!removedInTime(phone, temporary))
+                note(QStringLiteral("The phone didn’t answer in time to say whether the new copy of ") + quoted(item)
+                     + QStringLiteral(" took its place; if it didn’t, it will be removed when the phone is next "
+                                      "reachable."));
             throw;
         }
+        // So may it while the old file is certainly there.
         const std::optional<bool> oldThere = phone.existence(phonePath, grace.cancel());
         if (oldThere == std::optional<bool>(true)) {
-            removeQuietly(phone, temporary);
+            cleanUp(temporary);
             throw;
         }
-        browserpaths::workingnames::keep(working.name());
-        if (!oldThere)
-            browserpaths::workingnames::RecordingLeftovers::record(temporary, phonePath);
-        if (!oldThere || phone.existence(temporary, grace.cancel()) != std::optional<bool>(true))
+        names::RecordingLeftovers::keep(temporary);
+        if (!oldThere) {
+            names::RecordingLeftovers::record(temporary, phonePath);
+            note(QStringLiteral("The phone didn’t answer in time to finish replacing ") + quoted(item)
+                 + QStringLiteral("; when the phone is next reachable, its new copy will take the name, or be removed "
+                                  "if the old ")
+                 + quoted(item) + QStringLiteral(" is still there."));
             throw;
-        throw SystemError(quoted(nameOf(phonePath))
-                          + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy take "
-                                           "the name. The new copy is in ")
-                          + parentOf(phonePath) + QStringLiteral(" as the hidden item ") + quoted(working.name())
-                          + QStringLiteral("."));
+        }
+        // The old file is gone: the new copy is the only one.
+        if (!cancel.isCancelled() && phone.existence(temporary, grace.cancel()) == std::optional<bool>(true))
+            throw SystemError(quoted(item)
+                              + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy "
+                                               "take the name. The new copy is in ")
+                              + parentOf(phonePath) + QStringLiteral(" as the hidden item ") + quoted(working.name())
+                              + QStringLiteral("."));
+        // Stopped, or the phone didn't say: the swap is finished later.
+        names::RecordingLeftovers::record(temporary, phonePath);
+        note(quoted(item)
+             + QStringLiteral(" was removed from the phone, but the phone didn’t answer in time to give its new copy "
+                              "the name; the new copy will take it when the phone is next reachable."));
+        throw;
     }
 }
 
@@ -730,13 +759,13 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
 // in one step when it can (sent whole beside it, then moved in), else item
 // by item, each new item as sendNew() makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
-              Meter& meter, const Cancel& cancel)
+              Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
 {
     const QFileInfo local(source);
     if (local.isDir() != existing.isDirectory)
         throw inTheWay(existing.name, existing.isDirectory);
     if (!local.isDir()) {
-        sendFile(phone, source, phonePath, meter.part(local.size()), cancel);
+        sendFile(phone, source, phonePath, meter.part(local.size()), cancel, job);
         meter.done(local.size());
         return;
     }
@@ -768,11 +797,12 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         if (item.isSymLink() && item.isDir())
             continue;
         if (const std::optional<RemoteEntry> there = held.find(item.fileName(), cancel)) {
-            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), meter, cancel);
+            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), meter, cancel, job);
             continue;
         }
         const int64_t size = localSize(item.filePath());
-        sendNew(phone, item.filePath(), joined(phonePath, item.fileName()), false, meter.part(size), cancel);
+        sendNew(phone, item.filePath(), joined(phonePath, item.fileName()), false, meter.part(size), cancel, job,
+                item.fileName());
         meter.done(size);
     }
 }
@@ -1056,7 +1086,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             if (there) {
                 Meter meter(job.progressHandler(), localSize(sources[index]));
-                sendOver(*phone, sources[index], *there, phonePath, meter, cancel);
+                sendOver(*phone, sources[index], *there, phonePath, meter, cancel, &job);
                 continue;
             }
             sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);

@@ -314,6 +314,7 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
 
 void BrowserModel::endPass(std::function<void()> finished)
 {
+    storeWorkingItems();
     removeLeftovers();
     autoReconnect();
     call(finished);

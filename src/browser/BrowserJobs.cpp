@@ -201,6 +201,8 @@ void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfte
     m_jobChannel.reset();
     m_progressTimer.stop();
     m_jobTask = Task();
+    // What the job kept or left on the phone outlives a quit or a crash.
+    storeWorkingItems();
     if (reloadAfter)
         reload([this] { refreshInfo(); });
     // Last: what waited for the job may start the next one.

@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserPaths.h"
+#include "BrowserSettings.h"
 #include "Finished.h"
 
 #include <QElapsedTimer>
@@ -118,10 +119,14 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
     }
     const std::vector<Leftover> items = browserpaths::workingnames::takeLeft(key);
     m_removingLeftovers.insert(key, {});
+    m_leftoversUnderWay.insert(key, items);
     // Records what stays and hands back what waited meanwhile.
     const auto leave = [this, key](const std::vector<Leftover>& still) {
         for (const Leftover& item : still)
             browserpaths::workingnames::leave(key, item);
+        m_leftoversUnderWay.remove(key);
+        m_storedChanges.reset();
+        storeWorkingItems();
         return m_removingLeftovers.take(key);
     };
     m_leftoverTask = Task::run(
@@ -146,4 +151,21 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
             for (const std::function<void()>& one : waiting)
                 call(one);
         });
+}
+
+void BrowserModel::storeWorkingItems()
+{
+    namespace names = browserpaths::workingnames;
+    const uint64_t now = names::changes();
+    if (now == m_storedChanges)
+        return;
+    names::Records records = names::records();
+    // A crash during a removal must not lose what it was removing.
+    for (auto phone = m_leftoversUnderWay.cbegin(); phone != m_leftoversUnderWay.cend(); ++phone) {
+        for (const Leftover& item : phone.value())
+            records.left.push_back({phone.key(), item});
+    }
+    BrowserSettings(*m_settings).setWorkingItems(settingkeys::workingItems, records);
+    m_settings->sync();
+    m_storedChanges = now;
 }

@@ -23,6 +23,9 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
     m_pairedPhones = settings.phoneNames(settingkeys::pairedPhones);
     m_viewMode = settings.viewMode(settingkeys::viewMode);
     m_saveFolder = settings.folder(settingkeys::saveFolder);
+    // What the last run left on phones; no other run uses these settings now.
+    browserpaths::workingnames::restore(settings.workingItems(settingkeys::workingItems));
+    m_storedChanges = browserpaths::workingnames::changes();
     m_desktop = collaborators.desktop ? std::move(collaborators.desktop) : makeSilentDesktop();
     m_progressTimer.setSingleShot(true);
     connect(&m_progressTimer, &QTimer::timeout, this, &BrowserModel::applyProgress);
@@ -46,6 +49,7 @@ BrowserModel::~BrowserModel()
     m_infoTask.cancel();
     m_leftoverTask.cancel();
     m_jobTask.cancel();
+    storeWorkingItems();
     if (m_jobChannel)
         m_jobChannel->cut();
     // A recording's end must not reach a model that is going.

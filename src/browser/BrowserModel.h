@@ -3,6 +3,7 @@
 #include "ADB.h"
 #include "ADBStream.h"
 #include "AdbSource.h"
+#include "BrowserPaths.h"
 #include "BrowserTypes.h"
 #include "Clock.h"
 #include "ConflictingApps.h"
@@ -537,6 +538,10 @@ private:
     void setHistory(const QStringList& back, const QStringList& forward);
 
     QString lastPathKey() const;
+    // Writes the kept copies and recorded working items to the settings when
+    // they changed since last written, so that a later run finishes with
+    // them; they are read back when the model is made.
+    void storeWorkingItems();
 
     // Published state.
     QList<Device> m_devices;
@@ -622,6 +627,10 @@ private:
     Task m_leftoverTask;
     // Phones whose recorded working items are being removed, and what waits for that.
     QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
+    // The items being removed: out of the record meanwhile, but still stored.
+    QHash<QString, std::vector<browserpaths::workingnames::Leftover>> m_leftoversUnderWay;
+    // workingnames::changes() when last stored; none: to be stored.
+    std::optional<uint64_t> m_storedChanges;
     mutable VisibleEntries m_visible;
     std::chrono::milliseconds m_dragOutWait = defaultDragOutWait;
 

@@ -109,8 +109,10 @@ namespace {
 struct Registry {
     std::mutex mutex;
     QHash<QString, int> held; // a name may be held twice while its copy hands it on
-    QSet<QString> kept;
-    QHash<QString, std::vector<Leftover>> left; // by phone
+    QSet<QString> keptNames;
+    std::vector<Kept> kept;        // oldest first
+    std::vector<Recorded> left;    // oldest first
+    uint64_t changes = 0;
 };
 
 thread_local QString recordingFor;
@@ -119,6 +121,48 @@ Registry& registry()
 {
     static Registry shared;
     return shared;
+}
+
+QString lastName(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString folderOf(const QString& path)
+{
+    return path.left(path.lastIndexOf(QLatin1Char('/')));
+}
+
+// A full phone path naming one item: no empty, "." or ".." step.
+bool isFullPath(const QString& path)
+{
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
+        return false;
+    const QStringList steps = path.mid(1).split(QLatin1Char('/'));
+    return std::none_of(steps.begin(), steps.end(), [](const QString& step) {
+        return step.isEmpty() || step == QLatin1StringView(".") || step == QLatin1StringView("..");
+    });
+}
+
+void keepLocked(Registry& r, const QString& path, const QString& phone)
+{
+    const QString name = lastName(path);
+    if (r.keptNames.contains(name))
+        return;
+    r.keptNames.insert(name);
+    r.kept.push_back({phone, path});
+    ++r.changes;
+}
+
+void leaveLocked(Registry& r, const QString& phone, const Leftover& item)
+{
+    if (phone.isEmpty() || !isWorkingName(lastName(item.path)))
+        return;
+    if (std::any_of(r.left.begin(), r.left.end(),
+                    [&](const Recorded& had) { return had.phone == phone && had.item.path == item.path; }))
+        return;
+    r.left.push_back({phone, item});
+    ++r.changes;
 }
 
 } // namespace
@@ -139,11 +183,11 @@ void release(const QString& name)
         r.held.erase(found);
 }
 
-void keep(const QString& name)
+void keep(const QString& path, const QString& phone)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.kept.insert(name);
+    keepLocked(r, path, phone);
 }
 
 bool isStale(const QString& name)
@@ -152,7 +196,7 @@ bool isStale(const QString& name)
         return false;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return !r.held.contains(name) && !r.kept.contains(name);
+    return !r.held.contains(name) && !r.keptNames.contains(name);
 }
 
 bool isHidden(const QString& name)
@@ -161,39 +205,87 @@ bool isHidden(const QString& name)
         return false;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return !r.kept.contains(name);
+    return !r.keptNames.contains(name);
 }
 
 void leave(const QString& phone, const Leftover& item)
 {
-    if (phone.isEmpty() || !isWorkingName(item.path.mid(item.path.lastIndexOf(QLatin1Char('/')) + 1)))
-        return;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    std::vector<Leftover>& items = r.left[phone];
-    if (std::none_of(items.begin(), items.end(), [&](const Leftover& had) { return had.path == item.path; }))
-        items.push_back(item);
+    leaveLocked(r, phone, item);
 }
 
 std::vector<Leftover> takeLeft(const QString& phone)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return r.left.take(phone);
+    std::vector<Leftover> taken;
+    std::erase_if(r.left, [&](const Recorded& one) {
+        if (one.phone != phone)
+            return false;
+        taken.push_back(one.item);
+        return true;
+    });
+    if (!taken.empty())
+        ++r.changes;
+    return taken;
 }
 
 void unkeep(const QString& name)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.kept.remove(name);
+    if (!r.keptNames.remove(name))
+        return;
+    std::erase_if(r.kept, [&](const Kept& one) { return lastName(one.path) == name; });
+    ++r.changes;
 }
 
 bool hasLeft(const QString& phone)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return r.left.contains(phone);
+    return std::any_of(r.left.begin(), r.left.end(), [&](const Recorded& one) { return one.phone == phone; });
+}
+
+Records records()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Records all{{}, r.left};
+    std::copy_if(r.kept.begin(), r.kept.end(), std::back_inserter(all.kept),
+                 [](const Kept& one) { return !one.phone.isEmpty(); });
+    return all;
+}
+
+void restore(const Records& records)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (const Kept& one : records.kept)
+        keepLocked(r, one.path, one.phone);
+    for (const Recorded& one : records.left)
+        leaveLocked(r, one.phone, one.item);
+}
+
+uint64_t changes()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.changes;
+}
+
+bool isSound(const Leftover& item)
+{
+    if (!isFullPath(item.path) || !isWorkingName(lastName(item.path)))
+        return false;
+    if (item.replacing.isEmpty())
+        return true;
+    const QString name = lastName(item.replacing);
+    // "." and the item's name, cut to fit, before the copy's own ".<12 hex>.vantelorquist-copy".
+    const qsizetype ending = 13 + QLatin1StringView(".vantelorquist-copy").size();
+    return isFullPath(item.replacing) && !isWorkingName(name) && folderOf(item.replacing) == folderOf(item.path)
+           && lastName(item.path).chopped(ending) == temporaryName(name, true).chopped(ending);
 }
 
 RecordingLeftovers::RecordingLeftovers(const QString& phone) : m_previous(recordingFor)
@@ -209,6 +301,11 @@ RecordingLeftovers::~RecordingLeftovers()
 void RecordingLeftovers::record(const QString& path, const QString& replacing)
 {
     leave(recordingFor, {path, replacing});
+}
+
+void RecordingLeftovers::keep(const QString& path)
+{
+    workingnames::keep(path, recordingFor);
 }
 
 } // namespace workingnames

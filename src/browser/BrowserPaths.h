@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -60,8 +61,9 @@ bool isWorkingName(const QString& name);
 namespace workingnames {
 void hold(const QString& name);
 void release(const QString& name);
-// Held from now on, for as long as the process runs.
-void keep(const QString& name);
+// The item at `path` (or a bare name) held from now on. With the phone
+// (leftoverKey()) it is among records(), so it can stay kept after a restart.
+void keep(const QString& path, const QString& phone = {});
 // A working name no copy of this process uses or keeps: left by a copy the
 // phone or the process cut short.
 bool isStale(const QString& name);
@@ -86,6 +88,31 @@ bool hasLeft(const QString& phone);
 // No longer kept: the kept copy was removed.
 void unkeep(const QString& name);
 
+// What the process knows that must outlive it: the kept copies and the
+// recorded working items of each phone, oldest first.
+struct Kept {
+    QString phone;
+    QString path;
+};
+struct Recorded {
+    QString phone;
+    Leftover item;
+};
+struct Records {
+    std::vector<Kept> kept;
+    std::vector<Recorded> left;
+};
+Records records();
+// Taken back, as from an earlier run: kept, recorded.
+void restore(const Records& records);
+// Moves with every change of records().
+uint64_t changes();
+// Whether a record read back from storage may be acted on: full phone paths
+// without "." or ".." steps, the item under a working name, and the item a
+// kept copy was to replace beside it, under the name its working name was
+// made from. Anything else could lead a clean-up to another item.
+bool isSound(const Leftover& item);
+
 // Names the phone whose working items this thread's clean-ups record, for
 // its lifetime (a copy's job): the clean-up steps reach the phone only
 // through its PhoneFiles, which don't know which phone they are.
@@ -97,6 +124,8 @@ public:
     RecordingLeftovers& operator=(const RecordingLeftovers&) = delete;
     // Records the item for the phone named on this thread, if any.
     static void record(const QString& path, const QString& replacing = {});
+    // Keeps the item (keep()) for the phone named on this thread.
+    static void keep(const QString& path);
 
 private:
     QString m_previous;

@@ -43,6 +43,35 @@ QString localFolder(const QVariant& value)
     return text;
 }
 
+// Stored texts: a list of texts only.
+std::optional<QStringList> texts(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList();
+    if (value.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    QStringList all;
+    for (const QVariant& one : value.toList()) {
+        if (one.typeId() != QMetaType::QString)
+            return std::nullopt;
+        all.append(one.toString());
+    }
+    return all;
+}
+
+// A phone as leftoverKey() names it.
+bool isPhoneKey(const QString& key)
+{
+    return (key.startsWith(QStringLiteral("adb:")) || key.startsWith(QStringLiteral("mtp:"))) && key.size() > 4
+           && key.size() <= 300;
+}
+
+// Longer paths are not stored: no phone's folders go that deep.
+constexpr qsizetype longestPath = 1024;
+
+const QString keptField = QStringLiteral("kept");
+const QString leftField = QStringLiteral("left");
+
 } // namespace
 
 bool BrowserSettings::lenientFlag(const QString& key) const
@@ -106,6 +135,75 @@ std::optional<QString> BrowserSettings::text(const QString& key) const
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     return value.toString();
+}
+
+browserpaths::workingnames::Records BrowserSettings::workingItems(const QString& key) const
+{
+    namespace names = browserpaths::workingnames;
+    names::Records records;
+    const QVariant value = m_store.value(key);
+    if (value.typeId() != QMetaType::QVariantMap)
+        return records;
+    const QVariantMap phones = value.toMap();
+    qsizetype count = 0;
+    for (auto phone = phones.cbegin(); phone != phones.cend(); ++phone) {
+        if (!isPhoneKey(phone.key()) || phone.value().typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap fields = phone.value().toMap();
+        for (const QString& path : texts(fields.value(keptField)).value_or(QStringList())) {
+            if (count < storedRecords && path.size() <= longestPath && names::isSound({path, {}})) {
+                records.kept.push_back({phone.key(), path});
+                ++count;
+            }
+        }
+        // Each as [path, the item it was to replace or ""].
+        const QVariant left = fields.value(leftField);
+        for (const QVariant& one : left.typeId() == QMetaType::QVariantList ? left.toList() : QVariantList()) {
+            const std::optional<QStringList> pair = texts(one);
+            if (count >= storedRecords || !pair || pair->size() != 2)
+                continue;
+            const names::Leftover item{pair->at(0), pair->at(1)};
+            if (item.path.size() <= longestPath && item.replacing.size() <= longestPath && names::isSound(item)) {
+                records.left.push_back({phone.key(), item});
+                ++count;
+            }
+        }
+    }
+    return records;
+}
+
+void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::workingnames::Records& records)
+{
+    QHash<QString, QStringList> kept;
+    QHash<QString, QVariantList> left;
+    qsizetype room = storedRecords;
+    for (auto one = records.kept.rbegin(); one != records.kept.rend() && room > 0; ++one) {
+        if (one->path.size() <= longestPath) {
+            kept[one->phone].prepend(one->path);
+            --room;
+        }
+    }
+    for (auto one = records.left.rbegin(); one != records.left.rend() && room > 0; ++one) {
+        if (one->item.path.size() <= longestPath && one->item.replacing.size() <= longestPath) {
+            left[one->phone].prepend(QStringList{one->item.path, one->item.replacing});
+            --room;
+        }
+    }
+    QVariantMap phones;
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it) {
+        QVariantMap fields = phones.value(it.key()).toMap();
+        fields.insert(keptField, it.value());
+        phones.insert(it.key(), fields);
+    }
+    for (auto it = left.cbegin(); it != left.cend(); ++it) {
+        QVariantMap fields = phones.value(it.key()).toMap();
+        fields.insert(leftField, it.value());
+        phones.insert(it.key(), fields);
+    }
+    if (phones.isEmpty())
+        m_store.remove(key);
+    else
+        m_store.setValue(key, phones);
 }
 
 void BrowserSettings::setFlag(const QString& key, bool value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrowserPaths.h"
 #include "BrowserTypes.h"
 
 #include <QSettings>
@@ -20,6 +21,9 @@ inline const QString saveFolder = QStringLiteral("saveFolder");
 inline const QString lastSerial = QStringLiteral("lastSerial");
 // Followed by a phone's serial: the last folder shown for that phone.
 inline const QString lastPathPrefix = QStringLiteral("lastPath.");
+// What copies to the phones left there for a later run to finish: by phone,
+// the kept copies and the working items to remove.
+inline const QString workingItems = QStringLiteral("workingItems");
 } // namespace settingkeys
 
 // The browser's keys in the settings store, read with the types they are
@@ -43,6 +47,13 @@ public:
     QString folder(const QString& key) const;
     // Stored text, if text is stored.
     std::optional<QString> text(const QString& key) const;
+    // Only sound records (workingnames::isSound()) of phones named as
+    // leftoverKey() names them, at most storedRecords of them.
+    browserpaths::workingnames::Records workingItems(const QString& key) const;
+    // The kept copies first, then the recorded items; the newest of each
+    // when there are more than storedRecords.
+    void setWorkingItems(const QString& key, const browserpaths::workingnames::Records& records);
+    static constexpr qsizetype storedRecords = 64;
 
     void setFlag(const QString& key, bool value);
     void setPhoneNames(const QString& key, const PhoneNames& names);

@@ -184,8 +184,10 @@ void MemoryPhoneFiles::makeFolder(const QString& path, const Cancel&)
     });
 }
 
-void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel&)
+void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel& cancel)
 {
+    if (const Call hook = locked([&] { return m_onCall; }))
+        hook(u"move "_s + from + u' ' + to, cancel);
     change(u"move "_s + from + u' ' + to, [&] {
         for (RemoteEntry& entry : m_folders[parentOf(from)]) {
             if (entry.name == nameOf(from))
@@ -194,8 +196,28 @@ void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel
     });
 }
 
-void MemoryPhoneFiles::remove(const QString& path, const Cancel&)
+void MemoryPhoneFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
 {
+    if (!putsInPlaceAtOnce()) {
+        PhoneFiles::putInPlace(from, to, cancel);
+        return;
+    }
+    if (const Call hook = locked([&] { return m_onCall; }))
+        hook(u"move "_s + from + u' ' + to, cancel);
+    change(u"move "_s + from + u' ' + to, [&] {
+        QList<RemoteEntry>& entries = m_folders[parentOf(from)];
+        entries.removeIf([&](const RemoteEntry& entry) { return entry.name == nameOf(to); });
+        for (RemoteEntry& entry : entries) {
+            if (entry.name == nameOf(from))
+                entry.name = nameOf(to);
+        }
+    });
+}
+
+void MemoryPhoneFiles::remove(const QString& path, const Cancel& cancel)
+{
+    if (const Call hook = locked([&] { return m_onCall; }))
+        hook(u"remove "_s + path, cancel);
     change(u"remove "_s + path, [&] {
         m_folders.remove(path);
         auto found = m_folders.find(parentOf(path));
@@ -359,6 +381,20 @@ void ModelTest::seedIni(const QByteArray& text)
     QFile ini(m_settingsPath);
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(text) == text.size());
     ini.close();
+    m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
+}
+
+void ModelTest::quit()
+{
+    m_model.reset();
+    settle();
+    m_settings.reset();
+    // Under a new name: QSettings would give back its cached reading of the old one.
+    const QString copy = m_folder.filePath(u"settings-%1.ini"_s.arg(++m_seeded));
+    if (QFile::exists(m_settingsPath)) {
+        ASSERT_TRUE(QFile::copy(m_settingsPath, copy));
+    }
+    m_settingsPath = copy;
     m_settings = std::make_unique<QSettings>(m_settingsPath, QSettings::IniFormat);
 }
 

@@ -110,6 +110,16 @@ public:
     // TO"), outside the lock: it may report progress, wait or throw.
     using Transfer = std::function<void(const QString& call, const Progress& progress, const Cancel& cancel)>;
     void onTransfer(Transfer transfer) { locked([&] { m_transfer = std::move(transfer); }); }
+    // Runs at the start of every remove and move ("remove PATH", "move FROM
+    // TO"), outside the lock: it may wait or throw, as a phone that stops
+    // answering there does.
+    using Call = std::function<void(const QString& call, const Cancel& cancel)>;
+    void onCall(Call call) { locked([&] { m_onCall = std::move(call); }); }
+    // Whether putInPlace() is one rename that takes the old file's place, as
+    // over adb; else the old file is removed first.
+    void setSwapsAtOnce(bool atOnce) { locked([&] { m_swapsAtOnce = atOnce; }); }
+    bool putsInPlaceAtOnce() const override { return locked([&] { return m_swapsAtOnce; }); }
+    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
 
     std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
     using PhoneFiles::pull;
@@ -160,6 +170,8 @@ private:
     QHash<QString, std::shared_ptr<Gate>> m_holds;
     DeviceInfo m_info;
     Transfer m_transfer;
+    Call m_onCall;
+    bool m_swapsAtOnce = false;
 };
 
 // The desktop with a scripted user: answers and choices are set beforehand,
@@ -395,6 +407,9 @@ protected:
     void settle();
     // Replaces the settings file with this INI text (before model()).
     void seedIni(const QByteArray& text);
+    // Ends the model as the application quits; the next model() reads the
+    // same settings file anew.
+    void quit();
     // The settings as a fresh reader sees them on disk.
     QVariant stored(const QString& key);
 

@@ -7,8 +7,8 @@
 // ignores letter case. After each run, byte for byte on both sides: what was
 // there is unchanged or whole new, nothing partial under a name the person
 // sees, no working file left once the phone is back and listed, Stop ended
-// the job quickly, the message says what happened in the person's words, and
-// the model takes the next copy.
+// the job quickly, the message says what happened in the person's words (and
+// after Stop only what a frozen phone left), and the model takes the next copy.
 //
 // The suite runs a sample of steps (the first of each kind and the last);
 // VANTELORQUIST_SWEEP=full runs every step (`cmake --build build --target
@@ -298,11 +298,11 @@ Tree withKeptCopies(Tree tree, const QString& message)
     return tree;
 }
 
-// The note of a clean-up the phone didn't answer in time, which names the
-// person's item and says what becomes of it.
+// The note of a clean-up or a swap the phone didn't answer in time, which
+// names the person's item and says what becomes of it.
 bool isCleanUpNote(const QString& message)
 {
-    return message.contains(u"it will be removed when the phone is next reachable"_s)
+    return message.contains(u"when the phone is next reachable"_s)
            || message.contains(u"delete it on the phone once the phone answers again"_s);
 }
 
@@ -857,6 +857,12 @@ public:
             outcome.problems << u"Stop left a message"_s;
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
+        // A phone frozen as a replacing file takes the old one's place keeps
+        // the new copy, or can't be told to remove it: either is said.
+        const bool frozenAtSwap = fault == Fault::frozen && landed && k <= int(outcome.steps.size())
+                                  && outcome.steps[k - 1].startsWith(u"putInPlace "_s);
+        if (frozenAtSwap && !isCleanUpNote(outcome.message))
+            outcome.problems << u"Stop at a frozen swap said nothing of the new copy"_s;
         if (const QStringList raw = rawTextIn(withoutKeptNames(outcome.message)); !raw.isEmpty())
             outcome.problems << u"the message holds "_s + raw.join(u", "_s);
         if (!fault && !outcome.message.isEmpty())

@@ -288,7 +288,8 @@ TEST_F(MtpCopies, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
 // Mended: a Replace whose phone stopped answering while the new file took the
 // old one's place held Stop for the USB time-outs, since the swap was never
 // stopped lest it stop halfway. It now has a moment after Stop to finish; a
-// phone that doesn't answer in it is given up on, the new copy left on it.
+// phone that doesn't answer in it is given up on, the new copy left on it,
+// and the message says what becomes of that copy.
 TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
 {
     desktop->answer = 0; // Replace
@@ -315,6 +316,13 @@ TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
         std::cout << "[ frozen MTP phone ] Stop to the end of a swap frozen " << c.what << ": " << stopped.elapsed()
                   << " ms\n";
         EXPECT_TRUE(ended);
+        // Whether the old file went, the phone didn't say: what becomes of the new copy depends on it.
+        EXPECT_EQ(model->errorMessage().value_or(QString()),
+                  u"The phone didn’t answer in time to finish replacing “"_s + c.name
+                      + u"”; when the phone is next reachable, its new copy will take the name, or be removed if the "
+                        u"old “"_s
+                      + c.name + u"” is still there."_s);
+        model->setErrorMessage(std::nullopt);
         phone->configure([](auto& s) { s.freezeAt.reset(); });
         phone->thaw();
         finish();
