@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
+#include <chrono>
+
 using paths::joined;
 
 namespace {
@@ -22,6 +25,65 @@ QString quoted(const QString& name)
 QString lastName(const QString& path)
 {
     return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+}
+
+// Once the item has left its name, a Stop leaves it this long to take one.
+constexpr std::chrono::milliseconds respellGrace(300);
+
+// A new spelling of the item's own name (its letter case changed) on a
+// storage that ignores letter case, where the item answers to it already
+// and a rename onto it would change nothing: through a hidden name of the
+// rename's own. Should the second step fail, the item takes its old name
+// back; should even that fail, it is kept under the hidden name and the
+// message says where.
+void respell(PhoneFiles& phone, const QString& folder, const QString& from, const QString& to, JobContext& job)
+{
+    namespace names = browserpaths::workingnames;
+    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(from, true));
+    const QString source = joined(folder, from);
+    const QString temporary = joined(folder, working.name());
+    job.cancel().check();
+    const GraceAfterStop grace(job.cancel(), respellGrace);
+    std::exception_ptr failure;
+    try {
+        phone.move(source, temporary, grace.cancel());
+        if (phone.takeName(temporary, joined(folder, to), grace.cancel()))
+            return;
+        failure = std::make_exception_ptr(ADBError::failed(quoted(to) + QStringLiteral(" already exists.")));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const std::optional<bool> away = phone.existence(temporary, grace.cancel());
+    if (away == std::optional<bool>(false))
+        std::rethrow_exception(failure);
+    if (away) {
+        try {
+            if (phone.takeName(temporary, source, grace.cancel()))
+                std::rethrow_exception(failure);
+        } catch (...) {
+            if (std::current_exception() == failure)
+                throw;
+        }
+    }
+    // Where the phone can't say, or the item can't take a name: it stays, never
+    // taken for a stale working item.
+    names::RecordingLeftovers::keep(temporary);
+    const QString sentence = quoted(from)
+                             + QStringLiteral(" wasn't renamed, and the phone didn’t give it its name back. It is in ")
+                             + folder + QStringLiteral(" as the hidden item ") + quoted(working.name())
+                             + QStringLiteral(".");
+    if (job.cancel().isCancelled()) {
+        job.note(sentence);
+        std::rethrow_exception(failure);
+    }
+    throw SystemError(sentence);
+}
+
+// Whether the folder lists an item of exactly that name.
+bool listsExactly(PhoneFiles& phone, const QString& folder, const QString& name, const Cancel& cancel)
+{
+    const std::vector<RemoteEntry> entries = phone.list(folder, true, cancel);
+    return std::any_of(entries.begin(), entries.end(), [&](const RemoteEntry& entry) { return entry.name == name; });
 }
 
 } // namespace
@@ -189,10 +251,21 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
     const Shown asked = *shown();
     const QString source = joined(m_path, entry.name);
     const QString target = joined(m_path, trimmed);
+    const QString folder = m_path;
+    const QString original = entry.name;
     startJob(QStringLiteral("Renaming…"), true, true, [=](JobContext& job) {
-        if (phone->exists(target, job.cancel()))
-            throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
-        phone->move(source, target, job.cancel());
+        const browserpaths::workingnames::RecordingLeftovers recording(leftoverKey(asked.serial, asked.transport));
+        if (phone->exists(target, job.cancel())) {
+            // Only its letter case changed, and the phone finds the item by
+            // its new spelling: the item itself, unless the folder holds
+            // another of exactly that name.
+            if (browserpaths::nameKey(trimmed) != browserpaths::nameKey(original)
+                || listsExactly(*phone, folder, trimmed, job.cancel()))
+                throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
+            respell(*phone, folder, original, trimmed, job);
+        } else {
+            phone->move(source, target, job.cancel());
+        }
         job.post([asked, trimmed](BrowserModel& model) {
             if (model.isShown(asked, true))
                 model.setSelection({trimmed});

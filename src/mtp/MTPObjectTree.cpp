@@ -271,12 +271,23 @@ void MTPConnection::forget(const QString& path)
     const QString key = parts(path).join(QLatin1Char('/'));
     if (key.isEmpty())
         return;
-    const QString below = key + QLatin1Char('/');
-    for (auto it = m_handles.begin(); it != m_handles.end();) {
-        if (it.key() == key || it.key().startsWith(below))
-            it = m_handles.erase(it);
-        else
-            ++it;
+    // The item may be cached under other spellings of its path too (a name
+    // typed in other letter case): those go with it, and what lies below them.
+    QStringList keys{key};
+    if (const auto cached = m_handles.constFind(key); cached != m_handles.constEnd()) {
+        for (auto it = m_handles.cbegin(); it != m_handles.cend(); ++it) {
+            if (it.value() == *cached && it.key() != key)
+                keys.append(it.key());
+        }
+    }
+    for (const QString& gone : keys) {
+        const QString below = gone + QLatin1Char('/');
+        for (auto it = m_handles.begin(); it != m_handles.end();) {
+            if (it.key() == gone || it.key().startsWith(below))
+                it = m_handles.erase(it);
+            else
+                ++it;
+        }
     }
 }
 

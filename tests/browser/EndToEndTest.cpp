@@ -761,3 +761,24 @@ TEST_F(CaselessEndToEnd, ItemsWhoseNamesThePhoneTakesForOneNeverTakeEachOthersPl
     EXPECT_EQ(error(), QString());
     EXPECT_EQ(read(stored(u"photo.jpg"_s)), "computer photo");
 }
+
+// Mended: a new letter case for a name was refused as "already exists" (the
+// phone finds the item by it), and a plain rename onto it changes nothing.
+TEST_F(CaselessEndToEnd, ANameRespelledInOtherLetterCaseTakesTheNewSpelling)
+{
+    write(stored(u"photo.jpg"_s), "phone photo");
+    write(stored(u"Album/inside.txt"_s), "inside");
+    model->reload();
+    finish();
+    for (const auto& [from, to] : {std::pair{u"photo.jpg"_s, u"Photo.JPG"_s}, std::pair{u"Album"_s, u"ALBUM"_s}}) {
+        SCOPED_TRACE(to.toStdString());
+        model->rename(*listed(from), to);
+        finish();
+        EXPECT_EQ(error(), QString());
+        EXPECT_TRUE(listed(to));
+        EXPECT_FALSE(listed(from));
+    }
+    EXPECT_EQ(everything(harness.storage()), (QStringList{u"ALBUM"_s, u"Photo.JPG"_s}));
+    EXPECT_EQ(read(stored(u"Photo.JPG"_s)), "phone photo");
+    EXPECT_EQ(read(stored(u"ALBUM/inside.txt"_s)), "inside");
+}

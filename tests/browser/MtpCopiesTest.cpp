@@ -336,6 +336,54 @@ TEST_F(MtpCopies, AReplaceOnAPhoneThatStopsAnsweringAtTheSwapEndsAtStop)
 
 } // namespace
 
+// Mended: a new letter case for an item's name ("photo.jpg" to "Photo.jpg")
+// was refused as "already exists" where the phone finds the item by any
+// spelling; another item of exactly that name still refuses it.
+TEST_F(MtpCopies, ANameRespelledInOtherLetterCaseIsTheItemsOwn)
+{
+    const QByteArray bytes("the phone's item");
+    struct Case {
+        const char* what;
+        bool caseless;
+        QString from, to;
+        bool otherThere;
+    };
+    const Case cases[] = {{"ignoring case", true, u"photo.jpg"_s, u"Photo.jpg"_s, false},
+                          {"telling case apart", false, u"song.mp3"_s, u"SONG.mp3"_s, false},
+                          {"another item of that spelling", false, u"clip.mp4"_s, u"Clip.mp4"_s, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone->configure([&](auto& s) { s.caseInsensitiveNames = c.caseless; });
+        phone->addFile(0, c.from, bytes);
+        if (c.otherThere)
+            phone->addFile(0, c.to, QByteArray("another"));
+        model->setErrorMessage(std::nullopt);
+        model->reload();
+        finish();
+        RemoteEntry item;
+        for (const RemoteEntry& entry : model->entries())
+            if (entry.name == c.from)
+                item = entry;
+        model->rename(item, c.to);
+        finish();
+        QStringList names{u"Documents"_s, u"keep.bin"_s, c.to};
+        if (c.otherThere) {
+            EXPECT_EQ(model->errorMessage().value_or(QString()), u"“"_s + c.to + u"” already exists."_s);
+            EXPECT_EQ(onPhone(c.from), bytes);
+            EXPECT_EQ(onPhone(c.to), QByteArray("another"));
+            names.append(c.from);
+        } else {
+            EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+            EXPECT_EQ(onPhone(c.to), bytes);
+        }
+        names.sort();
+        EXPECT_EQ(rootNames(), names);
+        for (const QString& name : names)
+            if (name != u"Documents"_s && name != u"keep.bin"_s)
+                phone->removeObject(phone->objectAt(name)->handle);
+    }
+}
+
 // A folder holding names alike but for their letter case reaches a phone
 // that tells them apart whole (the MTP client finds a name in any letter
 // case, so only the phone's listing tells); one that takes them for one
