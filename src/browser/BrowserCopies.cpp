@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -248,14 +249,14 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
     }
 }
 
-// Puts pulled files in their places while the pull goes on, each once it is
-// known whole: of the listed size and time, which adb gives a file only
-// once it is written. A time close to now could be a file's still being
-// written, so such files wait for the pull's end. A file takes its place
-// through a second link, so that the working path adb may still set the
-// mode on stays until the working folder goes; on a disk without links
-// everything waits for the pull's end. Freeing the files replaced then
-// overlaps the transfer instead of following it.
+// Puts pulled files in their places while the pull goes on, so that the
+// work of the renames (freeing each file replaced) overlaps the transfer
+// instead of following it. A file goes once adb is done with it: of the
+// listed size and time (adb sets the time once the file is written; a time
+// close to now could be a file's still being written, so such files wait for
+// the pull's end), and with a file made after it in the working folder, as
+// adb makes the next file only once it has set this one's time and mode.
+// Where the disk keeps no birth times, everything waits for the pull's end.
 class SettleWhilePulling {
 public:
     SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items)
@@ -273,7 +274,7 @@ public:
         try {
             m_thread = WorkerPool::shared().ownThread([this] { run(); });
         } catch (...) {
-            // No thread: all of it at the pull's end, as without links.
+            // No thread: all of it at the pull's end.
         }
     }
     ~SettleWhilePulling() { finish(); }
@@ -294,6 +295,8 @@ public:
     }
 
 private:
+    using Moment = std::pair<int64_t, uint32_t>; // seconds, nanoseconds
+
     void run()
     {
         std::unique_lock guard(m_lock);
@@ -311,70 +314,69 @@ private:
         }
     }
 
+    bool stopped()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_stop;
+    }
+
     // One look at every file still pending; false once settling must wait
     // for the pull's end.
     bool pass()
     {
         const int64_t now = QDateTime::currentSecsSinceEpoch();
+        struct Whole {
+            size_t index;
+            Moment born;
+        };
+        std::vector<Whole> whole;
         std::vector<size_t> still;
-        for (size_t at = 0; at < m_pending.size(); ++at) {
-            const size_t index = m_pending[at];
-            {
-                const std::lock_guard guard(m_lock);
-                if (m_stop) {
-                    still.insert(still.end(), m_pending.begin() + qsizetype(at), m_pending.end());
-                    break;
-                }
-            }
+        Moment latest{0, 0};
+        for (const size_t index : m_pending) {
             const PhoneItem& item = m_items[index];
-            struct stat arrived {};
-            if (std::llabs(item.modified - now) < 3 || ::lstat(m_sources[index].constData(), &arrived) != 0
-                || !S_ISREG(arrived.st_mode) || arrived.st_size != item.size || arrived.st_mtime != item.modified) {
+            struct statx facts {};
+            if (::statx(AT_FDCWD, m_sources[index].constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                        &facts)
+                != 0) {
                 still.push_back(index);
                 continue;
             }
-            if (!place(joined(m_work, item.relative), joined(m_target, item.relative))) {
-                m_pending.clear();
+            if (!(facts.stx_mask & STATX_BTIME))
                 return false;
+            const Moment born{facts.stx_btime.tv_sec, facts.stx_btime.tv_nsec};
+            latest = std::max(latest, born);
+            if (S_ISREG(facts.stx_mode) && int64_t(facts.stx_size) == item.size
+                && facts.stx_mtime.tv_sec == item.modified && std::llabs(item.modified - now) >= 3)
+                whole.push_back({index, born});
+            else
+                still.push_back(index);
+        }
+        for (const Whole& file : whole) {
+            // The newest files may still have their mode to come.
+            if (file.born >= latest || stopped()) {
+                still.push_back(file.index);
+                continue;
             }
-            m_placed[index] = true;
+            if (!place(m_sources[file.index], joined(m_target, m_items[file.index].relative)))
+                return false;
+            m_placed[file.index] = true;
         }
         m_pending = std::move(still);
         return true;
     }
 
-    // A second link to the whole file `from` takes the name `to`; false
-    // where that can't be, and the pull's end then settles what is left.
-    bool place(const QString& from, const QString& to)
+    // false where the file can't take its place now; the pull's end then
+    // settles what is left, and says why.
+    bool place(const QByteArray& from, const QString& to)
     {
         try {
             makeFolders(parentOf(to));
         } catch (...) {
             return false;
         }
-        const QByteArray source = QFile::encodeName(from);
-        switch (localKind(to)) {
-        case Local::folder:
+        if (localKind(to) == Local::folder)
             return false;
-        case Local::nothing:
-            if (::link(source.constData(), QFile::encodeName(to).constData()) == 0)
-                return true;
-            if (errno != EEXIST)
-                return false;
-            break;
-        case Local::file:
-            break;
-        }
-        // Over the file there: the new one is whole beside it first.
-        const QString temporary = joined(parentOf(to), browserpaths::temporaryName(nameOf(to)));
-        removeLocally(temporary);
-        if (::link(source.constData(), QFile::encodeName(temporary).constData()) != 0)
-            return false;
-        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(to).constData()) != 0) {
-            removeLocally(temporary);
-            return false;
-        }
-        return true;
+        return std::rename(from.constData(), QFile::encodeName(to).constData()) == 0;
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
