@@ -598,8 +598,9 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
 
 // A computer item onto the phone item `existing` at `phonePath`: a file
 // replaces it as sendFile() does, a folder is merged into it: on the phone
-// in one step when it can (sent whole beside it, then moved in), else item
-// by item, each new item as sendNew() makes it.
+// when it can (sent whole beside it, then moved in; a large one in parts,
+// as mergeInParts() does), else item by item, each new item as sendNew()
+// makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               const PushBatchLimits& limits, Meter& meter, const Cancel& cancel)
 {

@@ -8,7 +8,7 @@ namespace {
 struct Tally {
     int64_t bytes = 0;
     int64_t files = 0;
-    bool plain = true; // files and folders only
+    bool plain = true; // the folder itself holds files and folders only
 };
 
 QFileInfoList itemsOf(const QString& folder)
@@ -29,7 +29,6 @@ Tally tally(const QString& folder)
             const Tally inner = tally(item.filePath());
             total.bytes += inner.bytes;
             total.files += inner.files;
-            total.plain = total.plain && inner.plain;
         } else {
             total.bytes += item.size();
             total.files += 1;

@@ -27,6 +27,7 @@ struct PushBatch {
 
 // The parts of `source`, in order; none when it goes in one transfer: it
 // fits the limits, or holds an item other than files and folders (a link,
-// a device), which only a transfer of the whole folder sends as it is. A
-// folder over the limits is split into its items; a smaller one goes whole.
+// a device), which only a transfer of its whole folder sends as it is. A
+// folder inside goes whole when it fits or holds such an item, else it is
+// cut the same way.
 std::vector<PushBatch> pushBatches(const QString& source, const PushBatchLimits& limits);
