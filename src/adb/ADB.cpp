@@ -347,10 +347,12 @@ QString ADB::clean(const QString& text)
     static const QRegularExpression workingName(
         QStringLiteral("(?<![^/'\"\\s])\\.([^/\\n]+?)(?:\\.[0-9a-f]{12})?\\.vantelorquist-copy"));
     // adb's sentence for a file it couldn't send or receive; the cause is
-    // kept, the paths give way to the item's name.
+    // kept, the paths give way to the item's name. A copy of several items
+    // goes on after one fails: the first failure is the reason.
     static const QRegularExpression copyFailure(
         QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '([^'\n]*)'(?: to '[^'\n]*')?: "
-                       "(?:remote )?(?:(?:write|read) failed: )?(.+)$"));
+                       "(?:remote )?(?:(?:write|read) failed: )?(.+)$"),
+        QRegularExpression::MultilineOption);
     static const QRegularExpression unsureInstall(
         QStringLiteral("^failed to install (.+?):\\s*(.*)$"), QRegularExpression::DotMatchesEverythingOption);
     QString s = text;

@@ -287,6 +287,31 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     return Clash{QString::fromUtf8(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
 }
 
+void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
+                        const Cancel& cancel)
+{
+    ADB::checkSendable(folder);
+    // Several sources need a folder that is there; the "/" says it is one.
+    QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push")};
+    args += sources;
+    args.append(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+    adb.run(args, sources.size() == 1 ? progress : Progress(), cancel);
+    if (progress)
+        progress(1.0);
+}
+
+void ADBFiles::makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel)
+{
+    ADB::checkSendable(base);
+    // From inside `base`: a folder removed meanwhile is not made again.
+    QString command = enter(base) + QStringLiteral("mkdir -p --");
+    for (const QString& path : relative) {
+        ADB::checkSendable(path);
+        command += QLatin1Char(' ') + ADB::quote(path);
+    }
+    adb.shell(serial, command, cancel);
+}
+
 DeviceInfo ADBFiles::info(const Cancel& cancel)
 {
     return adb.info(serial, cancel);

@@ -31,6 +31,10 @@ public:
     bool mergesOnPhone() const override { return true; }
     // One shell command however many items: each a rename on the phone.
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override;
+    // adb's percentages are each source's own: with several, progress comes at the end.
+    void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
+                  const Cancel& cancel) override;
+    void makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
     bool pullsFoldersWhole() const override { return true; }
     bool putsInPlaceAtOnce() const override { return true; }

@@ -91,7 +91,7 @@ public:
         QString name;     // the last component of the item left out
         bool folderThere; // a folder is in the way of a file, or else a file in the way of a folder
     };
-    // Moves what the folder `from` holds into the folder `to` beside it:
+    // Moves what the folder `from` holds into the folder `to` on the same storage:
     // files replace files, folders merge, each file renamed into place whole;
     // an item meeting one of the other kind stays in `from`. The first such
     // clash, if any. `from` is removed when nothing stayed.
@@ -101,6 +101,28 @@ public:
         Q_UNUSED(to);
         Q_UNUSED(cancel);
         throw std::logic_error("mergeInto without mergesOnPhone");
+    }
+    // Copies the local items `sources` into the phone folder `folder`, which
+    // must be there, each under its own name, in one transfer. Only where
+    // mergesOnPhone().
+    virtual void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
+                          const Cancel& cancel)
+    {
+        Q_UNUSED(sources);
+        Q_UNUSED(folder);
+        Q_UNUSED(progress);
+        Q_UNUSED(cancel);
+        throw std::logic_error("pushInto without mergesOnPhone");
+    }
+    // Makes the folders at the relative paths `relative` below the folder
+    // `base`, which must be there, with every folder between. Only where
+    // mergesOnPhone().
+    virtual void makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel)
+    {
+        Q_UNUSED(base);
+        Q_UNUSED(relative);
+        Q_UNUSED(cancel);
+        throw std::logic_error("makeFolders without mergesOnPhone");
     }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
     // Whether a folder is better pulled in one call than item by item: true

@@ -17,8 +17,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <fcntl.h>
+#include <future>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -756,12 +757,105 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     }
 }
 
+// One piece of work at a time on a thread beside the job's; where no thread
+// can be had, the work runs at once on the job's own.
+class Beside {
+public:
+    using Result = std::optional<PhoneFiles::Clash>;
+    Beside() = default;
+    Beside(const Beside&) = delete;
+    Beside& operator=(const Beside&) = delete;
+    // Nothing it runs outlives the job's call.
+    ~Beside() { settle(); }
+
+    void start(std::function<Result()> work)
+    {
+        auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+        m_result = task->get_future();
+        try {
+            WorkerPool::shared().start([task](std::stop_token) { (*task)(); });
+        } catch (const NoThreadError&) {
+            (*task)();
+        }
+    }
+    // The last piece's result, or its failure thrown; none when nothing ran.
+    Result wait()
+    {
+        if (!m_result.valid())
+            return std::nullopt;
+        return m_result.get();
+    }
+    // Waits for the last piece, whatever became of it.
+    void settle()
+    {
+        if (m_result.valid())
+            m_result.wait();
+    }
+
+private:
+    std::future<Result> m_result;
+};
+
+// A computer folder merged into the phone folder `phonePath` in parts, each
+// sent into a numbered folder of its own inside the working folder
+// `temporary` and moved into place while the next is sent. Each file takes
+// its place whole; a Stop leaves the parts moved so far and removes the
+// working folder. The first item left out by a clash is named once the rest
+// is in place.
+void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, const QString& temporary,
+                  const QString& phonePath, Meter& meter, const Cancel& cancel)
+{
+    const QString parent = parentOf(temporary);
+    const QString working = nameOf(temporary);
+    const auto partFolder = [&](size_t k) {
+        const QString number = QString::number(k);
+        return batches[k].folder.isEmpty() ? number : number + QLatin1Char('/') + batches[k].folder;
+    };
+    std::optional<PhoneFiles::Clash> first;
+    const auto keep = [&first](const std::optional<PhoneFiles::Clash>& clash) {
+        if (!first)
+            first = clash;
+    };
+    Beside merging;
+    try {
+        // A part's folder is made ahead, beside the merge before it.
+        QStringList ahead{working + QLatin1Char('/') + partFolder(0)};
+        if (batches.size() > 1)
+            ahead.append(working + QLatin1Char('/') + partFolder(1));
+        phone.makeFolders(parent, ahead, cancel);
+        for (size_t k = 0; k < batches.size(); ++k) {
+            const PushBatch& batch = batches[k];
+            phone.pushInto(batch.sources, joined(temporary, partFolder(k)), meter.part(batch.bytes), cancel);
+            cancel.check();
+            keep(merging.wait());
+            meter.done(batch.bytes);
+            const QString next = k + 2 < batches.size() ? working + QLatin1Char('/') + partFolder(k + 2) : QString();
+            merging.start([&phone, from = joined(temporary, QString::number(k)), phonePath, parent, next, cancel] {
+                const std::optional<PhoneFiles::Clash> clash = phone.mergeInto(from, phonePath, cancel);
+                if (!next.isEmpty())
+                    phone.makeFolders(parent, {next}, cancel);
+                return clash;
+            });
+        }
+        keep(merging.wait());
+    } catch (...) {
+        merging.settle();
+        removeQuietly(phone, temporary);
+        throw;
+    }
+    // Only the emptied working folder is left to go.
+    removeQuietly(phone, temporary);
+    if (first)
+        throw inTheWay(first->name, first->folderThere);
+}
+
 // A computer item onto the phone item `existing` at `phonePath`: a file
 // replaces it as sendFile() does, a folder is merged into it: on the phone
-// in one step when it can (sent whole beside it, then moved in), else item
-// by item, each new item as sendNew() makes it.
+// when it can (sent whole beside it, then moved in; a large one in parts,
+// as mergeInParts() does), else item by item, each new item as sendNew()
+// makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
-              Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
+              const PushBatchLimits& limits, Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
 {
     const QFileInfo local(source);
     if (local.isDir() != existing.isDirectory)
@@ -772,9 +866,13 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         return;
     }
     if (phone.mergesOnPhone()) {
-        const int64_t size = localSize(source);
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
+        if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
+            mergeInParts(phone, batches, temporary, phonePath, meter, cancel);
+            return;
+        }
+        const int64_t size = localSize(source);
         std::optional<PhoneFiles::Clash> clash;
         try {
             phone.push(source, temporary, meter.part(size), cancel);
@@ -799,7 +897,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         if (item.isSymLink() && item.isDir())
             continue;
         if (const std::optional<RemoteEntry> there = held.find(item.fileName(), cancel)) {
-            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), meter, cancel, job);
+            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), limits, meter, cancel, job);
             continue;
         }
         const int64_t size = localSize(item.filePath());
@@ -1002,6 +1100,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
     const std::shared_ptr<PhoneFiles> first = files();
     if (!first)
         return;
+    const PushBatchLimits limits = m_pushBatchLimits;
     startJob(QStringLiteral("Copying to phone…"), true, true, [=](JobContext& job) {
         const browserpaths::workingnames::RecordingLeftovers recording(leftoverKey(asked.serial, asked.transport));
         const Cancel& cancel = job.cancel();
@@ -1088,7 +1187,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             if (there) {
                 Meter meter(job.progressHandler(), localSize(sources[index]));
-                sendOver(*phone, sources[index], *there, phonePath, meter, cancel, &job);
+                sendOver(*phone, sources[index], *there, phonePath, limits, meter, cancel, &job);
                 continue;
             }
             sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);

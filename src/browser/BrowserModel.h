@@ -12,6 +12,7 @@
 #include "Models.h"
 #include "MtpSource.h"
 #include "PhoneFiles.h"
+#include "PushBatches.h"
 #include "Task.h"
 #include "VisibleEntries.h"
 #include "WirelessDiscovery.h"
@@ -378,6 +379,8 @@ public:
     void setAskWhereToSave(bool ask);
     bool revealAfterCopy() const { return m_revealAfterCopy; }
     void setRevealAfterCopy(bool reveal);
+    // The parts a folder merged on the phone is sent in (tests make them small).
+    void setPushBatchLimits(const PushBatchLimits& limits) { m_pushBatchLimits = limits; }
     bool keepRunningInMenuBar() const { return m_keepRunningInMenuBar; }
     void setKeepRunningInMenuBar(bool keep);
     bool openWhenConnected() const { return m_openWhenConnected; }
@@ -575,6 +578,7 @@ private:
     int m_windowRequest = 0;
     ViewMode m_viewMode = ViewMode::list;
     QString m_saveFolder;
+    PushBatchLimits m_pushBatchLimits;
 
     // Plain state.
     QStringList m_backStack;    // last = most recent

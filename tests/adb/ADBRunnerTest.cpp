@@ -368,6 +368,11 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"adb: error: failed to copy '/home/p/new.bin' to '/sdcard/new.bin': remote write failed: No space left on "
          u"device\n/home/p/new.bin: 0 files pushed, 0 skipped. 89.1 MB/s (120000 bytes in 0.001s)\n"_s,
          u"Copying “new.bin” failed: No space left on device."_s},
+        {"a push of several items that went on after the first failed",
+         u"adb: error: failed to copy '/home/p/Album/a.txt' to '/sdcard/.Album.0a1b2c3d4e5f.vantelorquist-copy/0/a.txt':"
+         u" remote write failed: No space left on device\nadb: error: failed to copy '/home/p/Album/b.txt' to "
+         u"'/sdcard/.Album.0a1b2c3d4e5f.vantelorquist-copy/0/b.txt': remote write failed: No space left on device\n"_s,
+         u"Copying “a.txt” failed: No space left on device."_s},
         {"a connection that closed", u"adb: error: closed\n"_s, gone},
         {"a word that only ends in closed stays", u"the door is closed"_s, u"the door is closed"_s},
         {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},

@@ -59,6 +59,7 @@ public:
         m_inject = std::move(inject);
         m_steps.clear();
         m_jobThread.reset();
+        m_jobToken.reset();
     }
     QStringList disarm()
     {
@@ -83,10 +84,14 @@ public:
             if (!m_armed)
                 return;
             // The job's worker makes every step of the copy, its clean-up
-            // and finishing steps under tokens of their own included.
-            if (!m_jobThread && cancel.token().stop_possible())
+            // and finishing steps under tokens of their own included; a
+            // thread working beside it for the job has the job's token.
+            if (!m_jobThread && cancel.token().stop_possible()) {
                 m_jobThread = std::this_thread::get_id();
-            if (!m_jobThread || *m_jobThread != std::this_thread::get_id())
+                m_jobToken = cancel.token();
+            }
+            if (!m_jobThread
+                || (*m_jobThread != std::this_thread::get_id() && !(m_jobToken && cancel.token() == *m_jobToken)))
                 return; // a listing or a poll beside the job
             m_steps.append(kind + u' ' + path);
             if (int(m_steps.size()) == m_faultAt)
@@ -103,6 +108,7 @@ private:
     std::function<void(const QString&)> m_inject;
     QStringList m_steps;
     std::optional<std::thread::id> m_jobThread;
+    std::optional<std::stop_token> m_jobToken;
 };
 
 // The phone's files as the model uses them, every call a step of the script.
@@ -176,6 +182,17 @@ public:
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
         return m_inner->mergeInto(from, to, cancel);
+    }
+    void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
+                  const Cancel& cancel) override
+    {
+        m_script->step(u"push"_s, folder, cancel);
+        m_inner->pushInto(sources, folder, progress, cancel);
+    }
+    void makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel) override
+    {
+        m_script->step(u"makeFolder"_s, base + u": "_s + relative.join(u' '), cancel);
+        m_inner->makeFolders(base, relative, cancel);
     }
     DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
 
@@ -369,6 +386,8 @@ struct Shape {
     Tree phoneAfter;
     Tree computerAfter;
     std::optional<Tree> caselessPhoneAfter;
+    // A folder merged on the phone goes in parts this small.
+    std::optional<PushBatchLimits> parts = std::nullopt;
 };
 
 const QByteArray phoneKeep = pattern(90000, 'k');
@@ -439,6 +458,8 @@ std::vector<Shape> shapes()
         {"KeepBothOnPhone", true, u"keep.bin"_s, Answer::keepBoth, phoneSide, computerSide,
          {{u"keep 2.bin"_s, computerKeep}}, {}, std::nullopt},
         {"MergeFolderOnPhone", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {}, mergedCaseless},
+        {"MergeFolderOnPhoneInParts", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {},
+         mergedCaseless, PushBatchLimits{.bytes = 60000, .files = 2, .pathBytes = 1 << 20}},
         {"NewFileToComputer", false, u"song.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},
          {{u"saved/song.bin"_s, phoneToCopy.at(u"song.bin"_s)}}, std::nullopt},
         {"ReplaceOnComputer", false, u"keep.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},
@@ -724,6 +745,8 @@ public:
         if (!ready(*model))
             return fail(u"the model found no ready phone"_s);
         model->setAskWhereToSave(false);
+        if (m_shape.parts)
+            model->setPushBatchLimits(*m_shape.parts);
         model->setSaveFolder(computer.filePath(u"saved"_s));
         model->setRevealAfterCopy(false);
 
@@ -975,11 +998,14 @@ void PrintTo(const Case& one, std::ostream* out)
 }
 
 // The cases: with storage that ignores letter case, or every other fault.
-std::vector<Case> cases(bool caseless)
+std::vector<Case> cases(bool caseless, bool mtp = false)
 {
     std::vector<Case> all;
     const std::vector<Shape> list = shapes();
     for (int i = 0; i < int(list.size()); ++i) {
+        // Only a copy over adb merges on the phone, in parts or whole.
+        if (mtp && list[size_t(i)].parts)
+            continue;
         std::vector<Fault> faults;
         if (!caseless)
             faults = {Fault::stop, Fault::gone, Fault::frozen};
@@ -999,8 +1025,8 @@ std::vector<Case> cases(bool caseless)
 
 [[maybe_unused]] std::vector<Case> allCases()
 {
-    std::vector<Case> all = cases(false);
-    const std::vector<Case> caseless = cases(true);
+    std::vector<Case> all = cases(false, true);
+    const std::vector<Case> caseless = cases(true, true);
     all.insert(all.end(), caseless.begin(), caseless.end());
     return all;
 }

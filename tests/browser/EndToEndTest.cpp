@@ -452,6 +452,51 @@ TEST_F(EndToEnd, AFolderMergesInOneCopyAndOneCommand)
     EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
 }
 
+// A large folder merges in parts: each part one push of the files named
+// and one shell command moving them in while the next part goes, never a
+// run per file; a clash in an early part is named once the later parts are
+// in place, and nothing of the copy is left beside the folder.
+TEST_F(EndToEnd, ALargeFolderMergesInPartsAndAClashIsNamedOnceTheRestIsIn)
+{
+    model->setRevealAfterCopy(false);
+    model->setPushBatchLimits({.bytes = 4000, .files = 4, .pathBytes = 1 << 20});
+    write(stored(u"Album/a.txt"_s), "phone a");
+    write(stored(u"Album/keep.txt"_s), "phone keep");
+    write(stored(u"Album/b/inside.txt"_s), "phone inside");
+    write(stored(u"Album/deep/f1"_s), "old");
+    write(source.filePath(u"Album/a.txt"_s), "new a");
+    write(source.filePath(u"Album/b"_s), "computer b");
+    QStringList files{u"a.txt"_s};
+    for (int i = 0; i < 12; ++i) {
+        write(source.filePath(u"Album/c%1"_s.arg(i, 2, 10, QLatin1Char('0'))), pattern(900, char('a' + i)));
+        files << u"c%1"_s.arg(i, 2, 10, QLatin1Char('0'));
+    }
+    for (int i = 0; i < 6; ++i) {
+        write(source.filePath(u"Album/deep/f%1"_s.arg(i)), pattern(700, char('A' + i)));
+        files << u"deep/f%1"_s.arg(i);
+    }
+    write(source.filePath(u"Album/small/s"_s), "whole folder");
+    files << u"small/s"_s;
+    model->reload();
+    finish();
+    desktop->answer = 0; // Replace
+    harness.clearReceived();
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    finish();
+
+    EXPECT_EQ(error(), u"“b” wasn't copied: a folder of that name is in its place."_s);
+    for (const QString& name : files)
+        EXPECT_EQ(read(stored(u"Album/"_s + name)), read(source.filePath(u"Album/"_s + name))) << name.toStdString();
+    EXPECT_EQ(read(stored(u"Album/keep.txt"_s)), "phone keep");
+    EXPECT_EQ(everything(stored(u"Album/b"_s)), QStringList{u"inside.txt"_s});
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+    const QStringList commands = harness.receivedCommands();
+    const qsizetype merges = commands.filter(u"rmdir"_s).size();
+    EXPECT_GE(merges, 4) << commands.join(u'\n').toStdString();
+    EXPECT_LT(commands.filter(QRegularExpression(u"^(?!sync:)"_s)).size(), 2 * merges + 6)
+        << commands.join(u'\n').toStdString();
+}
+
 // Mended: a folder cost one adb run per file (about 14 files a second).
 TEST_F(EndToEnd, AFolderComesInOneAdbRunAndMergesIntoTheComputersFolder)
 {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+// A computer folder merged into a phone folder goes in parts: each part is
+// one transfer into a working folder of its own, moved into place while the
+// next part is sent.
+struct PushBatchLimits {
+    // adb sends the files of one folder faster than as many files named
+    // one by one, so small files go in parts only when they are many bytes.
+    int64_t bytes = 64 << 20;
+    int files = 100000;
+    // The paths of one part, so that adb's command line stays well short of
+    // the system's limit.
+    int64_t pathBytes = 128 << 10;
+};
+
+struct PushBatch {
+    QString folder;      // below the copied folder, "" for the folder itself
+    QStringList sources; // computer items of that folder, sent under their names
+    int64_t bytes = 0;
+};
+
+// The parts of `source`, in order; none when it goes in one transfer: it
+// fits the limits, or holds an item other than files and folders (a link,
+// a device), which only a transfer of its whole folder sends as it is. A
+// folder inside goes whole when it fits or holds such an item, else it is
+// cut the same way.
+std::vector<PushBatch> pushBatches(const QString& source, const PushBatchLimits& limits);
