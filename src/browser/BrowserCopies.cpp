@@ -258,16 +258,21 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
 // the pull's end), and with a file made after it in the working folder, as
 // adb makes the next file only once it has set this one's time and mode.
 // Where the disk keeps no birth times, everything waits for the pull's end.
+// It tells the pull's progress from what has arrived.
 class SettleWhilePulling {
 public:
-    SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items)
-        : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false)
+    // `progress` hears what share of the files' bytes has arrived: adb then
+    // needn't print its own on a terminal, which slows a pull of many files.
+    SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items, Progress progress)
+        : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false),
+          m_progress(std::move(progress))
     {
         m_sources.resize(items.size());
         for (size_t index = 0; index < items.size(); ++index) {
-            if (!items[index].isFolder && items[index].modified >= 0) {
+            if (!items[index].isFolder) {
                 m_pending.push_back(index);
                 m_sources[index] = QFile::encodeName(joined(m_work, items[index].relative));
+                m_total += items[index].size + 1; // an empty file counts too
             }
         }
         if (m_pending.empty())
@@ -278,6 +283,8 @@ public:
             // No thread: all of it at the pull's end.
         }
     }
+    // Whether it looks at the pull as it goes, and tells its progress.
+    bool watches() const { return m_thread.joinable(); }
     ~SettleWhilePulling() { finish(); }
     SettleWhilePulling(const SettleWhilePulling&) = delete;
     SettleWhilePulling& operator=(const SettleWhilePulling&) = delete;
@@ -304,12 +311,10 @@ private:
         while (!m_stop && !m_pending.empty()) {
             guard.unlock();
             const auto began = std::chrono::steady_clock::now();
-            const bool goOn = pass();
+            pass();
             // A look at many files costs: the transfer keeps most of the time.
             const auto spent = std::chrono::steady_clock::now() - began;
             guard.lock();
-            if (!goOn)
-                return;
             m_wake.wait_for(guard, std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(40), 4 * spent),
                             [this] { return m_stop; });
         }
@@ -321,9 +326,8 @@ private:
         return m_stop;
     }
 
-    // One look at every file still pending; false once settling must wait
-    // for the pull's end.
-    bool pass()
+    // One look at every file still pending.
+    void pass()
     {
         const int64_t now = QDateTime::currentSecsSinceEpoch();
         struct Whole {
@@ -333,6 +337,7 @@ private:
         std::vector<Whole> whole;
         std::vector<size_t> still;
         Moment latest{0, 0};
+        int64_t arrived = m_settled;
         for (const size_t index : m_pending) {
             const PhoneItem& item = m_items[index];
             struct statx facts {};
@@ -342,28 +347,37 @@ private:
                 still.push_back(index);
                 continue;
             }
-            if (!(facts.stx_mask & STATX_BTIME))
-                return false;
+            arrived += std::clamp<int64_t>(int64_t(facts.stx_size), 0, item.size) + 1;
+            // Without birth times, or after a file couldn't take its place,
+            // only the progress is told.
+            m_placing = m_placing && (facts.stx_mask & STATX_BTIME);
             const Moment born{facts.stx_btime.tv_sec, facts.stx_btime.tv_nsec};
             latest = std::max(latest, born);
-            if (S_ISREG(facts.stx_mode) && int64_t(facts.stx_size) == item.size
+            if (m_placing && item.modified >= 0 && S_ISREG(facts.stx_mode) && int64_t(facts.stx_size) == item.size
                 && facts.stx_mtime.tv_sec == item.modified && std::llabs(item.modified - now) >= 3)
                 whole.push_back({index, born});
             else
                 still.push_back(index);
         }
+        if (m_progress && arrived > m_told) {
+            m_told = arrived;
+            m_progress(double(arrived) / double(std::max<int64_t>(m_total, 1)));
+        }
         for (const Whole& file : whole) {
             // The newest files may still have their mode to come.
-            if (file.born >= latest || stopped()) {
+            if (!m_placing || file.born >= latest || stopped()) {
                 still.push_back(file.index);
                 continue;
             }
-            if (!place(m_sources[file.index], joined(m_target, m_items[file.index].relative)))
-                return false;
+            if (!place(m_sources[file.index], joined(m_target, m_items[file.index].relative))) {
+                m_placing = false;
+                still.push_back(file.index);
+                continue;
+            }
             m_placed[file.index] = true;
+            m_settled += m_items[file.index].size + 1;
         }
         m_pending = std::move(still);
-        return true;
     }
 
     // false where the file can't take its place now; the pull's end then
@@ -398,6 +412,11 @@ private:
     std::vector<QByteArray> m_sources; // the working path of each file
     std::vector<size_t> m_pending;
     QSet<QString> m_made;
+    const Progress m_progress;
+    int64_t m_total = 0;   // the bytes of all files, and one for each
+    int64_t m_settled = 0; // of those, of the files placed
+    int64_t m_told = 0;
+    bool m_placing = true;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_stop = false;
@@ -419,9 +438,9 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
         progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
     std::vector<bool> placed;
     try {
-        SettleWhilePulling early(work, target, items);
+        SettleWhilePulling early(work, target, items, pulling);
         try {
-            phone.pull(from, work, pulling, cancel);
+            phone.pull(from, work, early.watches() ? Progress() : pulling, cancel);
         } catch (...) {
             placed = early.finish();
             throw;
