@@ -22,7 +22,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using browserpaths::nameKey;
 using paths::joined;

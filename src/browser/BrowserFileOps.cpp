@@ -57,13 +57,13 @@ void respell(PhoneFiles& phone, const QString& folder, const QString& from, cons
     if (away == std::optional<bool>(false))
         std::rethrow_exception(failure);
     if (away) {
+        bool back = false;
         try {
-            if (phone.takeName(temporary, source, grace.cancel()))
-                std::rethrow_exception(failure);
+            back = phone.takeName(temporary, source, grace.cancel());
         } catch (...) {
-            if (std::current_exception() == failure)
-                throw;
         }
+        if (back)
+            std::rethrow_exception(failure);
     }
     // Where the phone can't say, or the item can't take a name: it stays, never
     // taken for a stale working item.

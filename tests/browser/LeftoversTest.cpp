@@ -50,6 +50,26 @@ protected:
         phone->onTransfer({});
         return sentTo;
     }
+    // A new file's copy the phone cuts short, leaving a working file it can
+    // neither remove nor tell of. Its path.
+    QString leaveANewCopy()
+    {
+        QTemporaryDir source;
+        QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly);
+        QString sentTo;
+        phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+            if (!call.startsWith(u"push "_s))
+                return;
+            sentTo = call.section(u' ', -1);
+            phone->failCall(u"remove "_s + sentTo, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
+            phone->failExists(sentTo);
+            throw ADBError::failed(u"device offline"_s);
+        });
+        model().upload(urls({source.filePath(u"new.jpg"_s)}));
+        run();
+        phone->onTransfer({});
+        return sentTo;
+    }
     // A working path no copy made, for the phone to hold.
     QString working(const QString& item)
     {
@@ -61,27 +81,14 @@ protected:
 
 TEST_F(LeftoversTest, ACleanUpThePhoneRefusedIsDoneWhenAListingNextSucceeds)
 {
-    QTemporaryDir source;
-    ASSERT_TRUE(QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly));
     // The phone goes during the transfer, and its clean-up can't be done.
-    QString sentTo;
-    phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
-        if (!call.startsWith(u"push "_s))
-            return;
-        sentTo = call.section(u' ', -1);
-        phone->failCall(u"remove "_s + sentTo, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
-        phone->failExists(sentTo);
-        throw ADBError::failed(u"device offline"_s);
-    });
-    model().upload(urls({source.filePath(u"new.jpg"_s)}));
-    run();
+    const QString sentTo = leaveANewCopy();
     ASSERT_TRUE(browserpaths::isWorkingName(sentTo.section(u'/', -1))) << sentTo.toStdString();
     // The listing after the job may try once more.
     const int tried = removals(sentTo);
     ASSERT_GE(tried, 1);
 
     // Still not answering: tried, and kept for the next time.
-    phone->onTransfer({});
     reload();
     EXPECT_EQ(removals(sentTo), tried + 1);
     // Reachable again: it goes, once.
@@ -247,20 +254,7 @@ TEST_F(LeftoversTest, AKeptCopyOutlivesAQuitAndIsFinishedWhenThePhoneIsNextReach
 // restart until its folder happened to be listed with hidden items.
 TEST_F(LeftoversTest, AWorkingFileLeftBeforeAQuitGoesWhenThePhoneIsNextReachable)
 {
-    QTemporaryDir source;
-    ASSERT_TRUE(QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly));
-    QString sentTo;
-    phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
-        if (!call.startsWith(u"push "_s))
-            return;
-        sentTo = call.section(u' ', -1);
-        phone->failCall(u"remove "_s + sentTo, std::make_exception_ptr(ADBError::failed(u"device offline"_s)));
-        phone->failExists(sentTo);
-        throw ADBError::failed(u"device offline"_s);
-    });
-    model().upload(urls({source.filePath(u"new.jpg"_s)}));
-    run();
-    phone->onTransfer({});
+    const QString sentTo = leaveANewCopy();
     const int tried = removals(sentTo);
     ASSERT_TRUE(working::hasLeft(u"adb:A1"_s));
 
