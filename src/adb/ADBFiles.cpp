@@ -312,6 +312,37 @@ void ADBFiles::makeFolders(const QString& base, const QStringList& relative, con
     adb.shell(serial, command, cancel);
 }
 
+bool ADBFiles::markTime(const QString& folder, const Cancel& cancel)
+{
+    ADB::checkSendable(folder);
+    // A probe made after the mark must be newer: on a storage keeping its
+    // times in seconds or coarser, no file is taken for finished by its date.
+    const QString answer = adb.shell(
+        serial,
+        QStringLiteral("mkdir ") + ADB::quote(folder) + QStringLiteral(" && cd ") + ADB::quote(folder)
+            + QStringLiteral(" && : > mark && i=0 && while [ $i -lt 10 ]; do : > probe; "
+                             "if [ probe -nt mark ]; then echo marked; break; fi; sleep 0.01; i=$((i+1)); done"),
+        cancel);
+    return answer.trimmed().endsWith(QLatin1StringView("marked"));
+}
+
+void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel)
+{
+    ADB::checkSendable(from);
+    ADB::checkSendable(to);
+    ADB::checkSendable(marked);
+    // adb dates a file once it has written it, and a file it is writing is
+    // newer than the mark. The files go in batches, each one rename as in
+    // mergeInto(); one whose name is a folder there stays.
+    adb.shell(serial,
+              enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ")
+                  + QStringLiteral("find . -maxdepth 1 -type f ! -newer ") + ADB::quote(marked + QStringLiteral("/mark"))
+                  + QStringLiteral(" -exec sh -c 'd=$0; n=$#; for f; do [ -d \"$d/${f#./}\" ] || set -- \"$@\" \"$f\"; "
+                                   "done; shift $n; [ $# -eq 0 ] || mv -f \"$@\" \"$d/\"' ")
+                  + ADB::quote(to) + QStringLiteral(" {} + 2>/dev/null; true"),
+              cancel);
+}
+
 DeviceInfo ADBFiles::info(const Cancel& cancel)
 {
     return adb.info(serial, cancel);

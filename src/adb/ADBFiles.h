@@ -35,6 +35,8 @@ public:
     void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
                   const Cancel& cancel) override;
     void makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel) override;
+    bool markTime(const QString& folder, const Cancel& cancel) override;
+    void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
     bool pullsFoldersWhole() const override { return true; }
     bool putsInPlaceAtOnce() const override { return true; }

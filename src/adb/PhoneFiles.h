@@ -124,6 +124,28 @@ public:
         Q_UNUSED(cancel);
         throw std::logic_error("makeFolders without mergesOnPhone");
     }
+    // Makes the folder `folder` with a mark in it that every file made on
+    // the storage from now on is newer than, as moveWholeFiles() needs;
+    // false where that can't be made sure (times too coarse). Only where
+    // mergesOnPhone().
+    virtual bool markTime(const QString& folder, const Cancel& cancel)
+    {
+        Q_UNUSED(folder);
+        Q_UNUSED(cancel);
+        return false;
+    }
+    // While a transfer into the folder `from` goes on: moves into the
+    // folder `to` the files directly in `from` that the transfer has
+    // finished (dated at or before the mark of markTime() in `marked`, as
+    // the transfer dates each file it has written), each replacing a file
+    // of its name whole. A file meeting a folder stays for mergeInto().
+    virtual void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel)
+    {
+        Q_UNUSED(from);
+        Q_UNUSED(to);
+        Q_UNUSED(marked);
+        Q_UNUSED(cancel);
+    }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
     // Whether a folder is better pulled in one call than item by item: true
     // where each call costs a run of its own (adb starts a process per call).

@@ -968,6 +968,74 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
         throw inTheWay(first->name, first->folderThere);
 }
 
+// Moves the files of a merge sent in one transfer into place on the phone
+// while the transfer goes on, as many as it has finished, so that their
+// replacing the phone's (one rename each, which the phone's storage may
+// make cost as much as the sending) overlaps the sending. It keeps at it
+// until finish(), which waits for the move under way; a Stop ends that.
+class MoveWhilePushing {
+public:
+    MoveWhilePushing(PhoneFiles& phone, QString from, QString to, QString marked, const Cancel& cancel)
+        : m_phone(phone), m_from(std::move(from)), m_to(std::move(to)), m_marked(std::move(marked)), m_cancel(cancel)
+    {
+        try {
+            m_thread = WorkerPool::shared().ownThread([this] { run(); });
+        } catch (...) {
+            // No thread: all of it after the transfer.
+        }
+    }
+    ~MoveWhilePushing() { finish(); }
+    MoveWhilePushing(const MoveWhilePushing&) = delete;
+    MoveWhilePushing& operator=(const MoveWhilePushing&) = delete;
+
+    void finish()
+    {
+        {
+            const std::lock_guard guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_stop && !m_cancel.isCancelled()) {
+            // A pause first: the transfer has just begun.
+            m_wake.wait_for(guard, std::chrono::milliseconds(250), [this] { return m_stop; });
+            if (m_stop)
+                return;
+            guard.unlock();
+            try {
+                m_phone.moveWholeFiles(m_from, m_to, m_marked, m_cancel);
+            } catch (...) {
+                // The rest goes with the merge after the transfer.
+                return;
+            }
+            guard.lock();
+        }
+    }
+
+    PhoneFiles& m_phone;
+    const QString m_from;
+    const QString m_to;
+    const QString m_marked;
+    const Cancel m_cancel;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// How many files the computer folder holds directly.
+int filesIn(const QString& folder)
+{
+    return int(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size());
+}
+
 // A computer item onto the phone item `existing` at `phonePath`: a file
 // replaces it as sendFile() does, a folder is merged into it: on the phone
 // when it can (sent whole beside it, then moved in; a large one in parts,
@@ -992,16 +1060,29 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             return;
         }
         const int64_t size = localSize(source);
+        // Many files: those sent move into place while the rest is sent.
+        // Alike names are checked once all of them are there.
+        const bool many = filesIn(source) >= limits.movesWhileSending && !alikeNames(source);
+        // The transfer then goes inside the working folder, beside the mark.
+        const QString sent = many ? joined(temporary, QStringLiteral("sent")) : temporary;
         std::optional<PhoneFiles::Clash> clash;
         try {
-            phone.push(source, temporary, meter.part(size), cancel);
+            {
+                const bool early = many && phone.markTime(temporary, cancel);
+                std::optional<MoveWhilePushing> moving;
+                if (early)
+                    moving.emplace(phone, sent, phonePath, temporary, cancel);
+                phone.push(source, sent, meter.part(size), cancel);
+            }
             cancel.check();
-            checkAlikeNamesKept(phone, source, temporary, cancel);
-            clash = phone.mergeInto(temporary, phonePath, cancel);
+            checkAlikeNamesKept(phone, source, sent, cancel);
+            clash = phone.mergeInto(sent, phonePath, cancel);
         } catch (...) {
             removeQuietly(phone, temporary);
             throw;
         }
+        if (many)
+            removeQuietly(phone, temporary);
         meter.done(size);
         if (clash)
             throw inTheWay(clash->name, clash->folderThere);

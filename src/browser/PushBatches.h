@@ -17,6 +17,9 @@ struct PushBatchLimits {
     // The paths of one part, so that adb's command line stays well short of
     // the system's limit.
     int64_t pathBytes = 128 << 10;
+    // A merge sent in one transfer whose folder holds at least this many
+    // files moves the finished ones into place while the rest is sent.
+    int movesWhileSending = 100;
 };
 
 struct PushBatch {

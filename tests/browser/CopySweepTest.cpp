@@ -194,6 +194,16 @@ public:
         m_script->step(u"makeFolder"_s, base + u": "_s + relative.join(u' '), cancel);
         m_inner->makeFolders(base, relative, cancel);
     }
+    bool markTime(const QString& folder, const Cancel& cancel) override
+    {
+        m_script->step(u"markTime"_s, folder, cancel);
+        return m_inner->markTime(folder, cancel);
+    }
+    // Beside the transfer, as often as time allows: not a step of its own.
+    void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel) override
+    {
+        m_inner->moveWholeFiles(from, to, marked, cancel);
+    }
     DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
 
 private:
@@ -460,6 +470,8 @@ std::vector<Shape> shapes()
         {"MergeFolderOnPhone", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {}, mergedCaseless},
         {"MergeFolderOnPhoneInParts", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {},
          mergedCaseless, PushBatchLimits{.bytes = 60000, .files = 2, .pathBytes = 1 << 20}},
+        {"MergeFolderOnPhoneMovingWhileSent", true, u"Album"_s, Answer::replace, phoneSide, computerSide, merged, {},
+         mergedCaseless, PushBatchLimits{.movesWhileSending = 1}},
         {"NewFileToComputer", false, u"song.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},
          {{u"saved/song.bin"_s, phoneToCopy.at(u"song.bin"_s)}}, std::nullopt},
         {"ReplaceOnComputer", false, u"keep.bin"_s, Answer::replace, phoneToCopy, savedBefore, {},

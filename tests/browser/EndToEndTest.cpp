@@ -656,6 +656,55 @@ TEST_F(EndToEnd, AFolderComingToTheComputerPutsEachWholeFileInPlaceWhileTheRestS
     EXPECT_EQ(everything(saved.filePath(u"Album"_s)), album);
 }
 
+// A merge of many files sent in one transfer: each file the phone has
+// finished takes its place while the rest is still sent; a file meeting a
+// folder stays out and is named.
+TEST_F(EndToEnd, AFolderMergedIntoThePhonesPutsEachWholeFileInPlaceWhileTheRestIsSent)
+{
+    model->setRevealAfterCopy(false);
+    model->setPushBatchLimits({.movesWhileSending = 2});
+    desktop->answer = 0; // Replace
+    const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s};
+    for (const QString& name : album) {
+        write(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
+        // As a camera's files are: dated well before the copy.
+        QFile file(source.filePath(u"Album/"_s + name));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+        write(stored(u"Album/"_s + name), "the phone's " + name.toUtf8());
+    }
+    write(source.filePath(u"Album/d.bin"_s), "a file");
+    write(stored(u"Album/d.bin/inside"_s), "the phone's folder");
+    model->reload();
+    finish();
+    // The phone stops answering a quarter into the third file.
+    harness.setChunkDelay(40);
+    harness.freezeAfterBytes(2 * (1 << 20) + (1 << 18));
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    const auto newOnes = [&] {
+        int count = 0;
+        for (const QString& name : album)
+            count += read(stored(u"Album/"_s + name)) == read(source.filePath(u"Album/"_s + name));
+        return count;
+    };
+    EXPECT_TRUE(testsupport::waitUntil([&] { return newOnes() >= 1; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(model->job());
+    for (const QString& name : album) {
+        const QByteArray now = read(stored(u"Album/"_s + name));
+        EXPECT_TRUE(now == read(source.filePath(u"Album/"_s + name)) || now == "the phone's " + name.toUtf8())
+            << name.toStdString();
+    }
+
+    harness.setChunkDelay(0);
+    harness.freezeAfterBytes(-1);
+    finish();
+    EXPECT_EQ(error(), u"“d.bin” wasn't copied: a folder of that name is in its place."_s);
+    EXPECT_EQ(newOnes(), 3);
+    EXPECT_EQ(read(stored(u"Album/d.bin/inside"_s)), "the phone's folder");
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+    EXPECT_EQ(everything(stored(u"Album"_s)), (QStringList{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s}));
+}
+
 } // namespace
 
 namespace frozen {
