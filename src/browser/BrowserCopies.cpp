@@ -59,16 +59,8 @@ QString localPath(const QUrl& url)
     return path;
 }
 
-QString parentOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-QString nameOf(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
+using browserpaths::lastName;
+using browserpaths::parentOf;
 
 // Replace merges folders and overwrites files; it never puts one kind in
 // the other's place, which would take all of a folder.
@@ -218,7 +210,7 @@ bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards 
 void putInPlace(const QString& from, const QString& target, Discards* discards = nullptr)
 {
     if (!takePlace(QFile::encodeName(from), QFile::encodeName(target), discards))
-        throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(nameOf(target))
+        throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
                                          + QStringLiteral(" in its place"),
                                      errno);
 }
@@ -230,8 +222,8 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, 
                  const Cancel& cancel)
 {
     if (localKind(target) == Local::folder)
-        throw inTheWay(nameOf(target), true);
-    const QString temporary = joined(parentOf(target), browserpaths::temporaryName(nameOf(target)));
+        throw inTheWay(lastName(target), true);
+    const QString temporary = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
     removeLocally(temporary); // left by a copy that could not clean up
     try {
         phone.pull(from, temporary, progress, cancel);
@@ -248,7 +240,7 @@ void makeLocalFolder(const QString& path)
     case Local::folder:
         return;
     case Local::file:
-        throw inTheWay(nameOf(path), false);
+        throw inTheWay(lastName(path), false);
     case Local::nothing:
         break;
     }
@@ -271,7 +263,7 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
              const Cancel& cancel)
 {
     if (depth > deepest)
-        throw SystemError(quoted(nameOf(root)) + QStringLiteral(" holds folders too deep to copy."));
+        throw SystemError(quoted(lastName(root)) + QStringLiteral(" holds folders too deep to copy."));
     for (const RemoteEntry& entry : phone.list(relative.isEmpty() ? root : joined(root, relative), true, cancel)) {
         // A name from the phone must not lead out of the folder it is copied to.
         if (const std::optional<QString> text = browserpaths::refusal(entry.name, QStringLiteral("copied")))
@@ -290,11 +282,11 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 void checkPlaces(const QString& target, const std::vector<PhoneItem>& items)
 {
     if (localKind(target) == Local::file)
-        throw inTheWay(nameOf(target), false);
+        throw inTheWay(lastName(target), false);
     for (const PhoneItem& item : items) {
         const Local there = localKind(joined(target, item.relative));
         if (item.isFolder ? there == Local::file : there == Local::folder)
-            throw inTheWay(nameOf(item.relative), there == Local::folder);
+            throw inTheWay(lastName(item.relative), there == Local::folder);
     }
 }
 
@@ -338,7 +330,7 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
         if (!pullEnded && (arrived.st_size != item.size || arrived.st_mtime != item.modified))
             continue;
         if (localKind(to) == Local::folder)
-            throw inTheWay(nameOf(to), true);
+            throw inTheWay(lastName(to), true);
         putInPlace(from, to, &discards);
     }
 }
@@ -524,7 +516,7 @@ private:
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, const std::vector<PhoneItem>& items,
                   const Progress& progress, const Cancel& cancel)
 {
-    const QString work = joined(parentOf(target), browserpaths::temporaryName(nameOf(target)));
+    const QString work = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
     removeLocally(work); // left by a copy that could not clean up
     // The pull makes the working folder; into an existing one it would nest.
     if (browserpaths::existsLocally(work))
@@ -614,7 +606,7 @@ public:
         } catch (...) {
             if (cancel.isCancelled() || phone.existence(path, cancel) != std::optional<bool>(false))
                 throw;
-            throw SystemError(quoted(nameOf(path)) + QStringLiteral(" isn't on the phone any more."));
+            throw SystemError(quoted(lastName(path)) + QStringLiteral(" isn't on the phone any more."));
         }
         return folder;
     }
@@ -784,14 +776,14 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
         }
         return;
     }
-    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+    const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
     const QString temporary = joined(parentOf(phonePath), working.name());
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
         checkAlikeNamesKept(phone, source, temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
-            throw SystemError(quoted(nameOf(phonePath))
+            throw SystemError(quoted(lastName(phonePath))
                               + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
     } catch (...) {
         cleanUp(temporary, true);
@@ -808,7 +800,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
               const Cancel& cancel, JobContext* job = nullptr)
 {
     namespace names = browserpaths::workingnames;
-    const QString item = nameOf(phonePath);
+    const QString item = lastName(phonePath);
     const auto cleanUp = [&](const QString& path) {
         if (job)
             removeQuietly(phone, path, *job, item, true);
@@ -925,7 +917,7 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
                   const QString& phonePath, Meter& meter, const Cancel& cancel)
 {
     const QString parent = parentOf(temporary);
-    const QString working = nameOf(temporary);
+    const QString working = lastName(temporary);
     const auto partFolder = [&](size_t k) {
         const QString number = QString::number(k);
         return batches[k].folder.isEmpty() ? number : number + QLatin1Char('/') + batches[k].folder;
@@ -1053,7 +1045,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         return;
     }
     if (phone.mergesOnPhone()) {
-        const browserpaths::HeldWorkingName working(browserpaths::temporaryName(nameOf(phonePath), true));
+        const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
         if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
             mergeInParts(phone, batches, temporary, phonePath, meter, cancel);
@@ -1182,7 +1174,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     continue;
                 if (answer == Conflict::keepBoth) {
                     target = uniqueLocalURL(target, reserved);
-                    reserved.insert(nameKey(nameOf(target)));
+                    reserved.insert(nameKey(lastName(target)));
                 }
             }
             job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
@@ -1383,7 +1375,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             }
             cancel.check();
             madeByThisCopy(name, there);
-            sent.insert(nameKey(nameOf(phonePath)), name);
+            sent.insert(nameKey(lastName(phonePath)), name);
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             if (there) {
                 Meter meter(job.progressHandler(), localSize(sources[index]));

@@ -22,10 +22,7 @@ QString quoted(const QString& name)
     return QStringLiteral("“") + name + QStringLiteral("”");
 }
 
-QString lastName(const QString& path)
-{
-    return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-}
+using browserpaths::lastName;
 
 // Once the item has left its name, a Stop leaves it this long to take one.
 constexpr std::chrono::milliseconds respellGrace(300);

@@ -22,11 +22,7 @@ QString enclosingFolder(const QString& path)
     return trimmed.left(slash);
 }
 
-// "/sdcard/DCIM/Camera/" gives "Camera".
-QString lastName(const QString& path)
-{
-    return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-}
+using browserpaths::lastName;
 
 } // namespace
 

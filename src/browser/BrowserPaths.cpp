@@ -16,6 +16,17 @@
 
 namespace browserpaths {
 
+QString lastName(const QString& path)
+{
+    return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+}
+
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
 std::optional<QString> refusal(const QString& name, const QString& verb)
 {
     if (name.isEmpty())
@@ -121,11 +132,6 @@ Registry& registry()
 {
     static Registry shared;
     return shared;
-}
-
-QString lastName(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 QString folderOf(const QString& path)

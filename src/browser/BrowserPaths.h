@@ -19,6 +19,11 @@ std::optional<QString> refusal(const QString& name, const QString& verb);
 // can't be made.
 QString newPrivateFolder();
 
+// "/sdcard/DCIM/Camera/" gives "Camera".
+QString lastName(const QString& path);
+// "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/sdcard" gives "/".
+QString parentOf(const QString& path);
+
 // Whether anything is at a path on the computer, a dangling symbolic link
 // included.
 bool existsLocally(const QString& path);
