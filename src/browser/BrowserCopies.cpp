@@ -731,11 +731,9 @@ std::optional<AlikeNames> alikeNames(const QString& source, const QString& below
 // A computer folder sent whole to `temporary`: a phone whose storage
 // ignores letter case kept one item of an alike pair, and that copy fails
 // rather than stand in for both.
-void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const QString& temporary, const Cancel& cancel)
+void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const std::optional<AlikeNames>& alike,
+                         const QString& temporary, const Cancel& cancel)
 {
-    if (!QFileInfo(source).isDir())
-        return;
-    const std::optional<AlikeNames> alike = alikeNames(source);
     if (!alike)
         return;
     int found = 0;
@@ -781,7 +779,8 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
-        checkAlikeNamesKept(phone, source, temporary, cancel);
+        if (QFileInfo(source).isDir())
+            checkAlikeNamesKept(phone, source, alikeNames(source), temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
             throw SystemError(quoted(lastName(phonePath))
                               + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
@@ -1054,7 +1053,8 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         const int64_t size = localSize(source);
         // Many files: those sent move into place while the rest is sent.
         // Alike names are checked once all of them are there.
-        const bool many = filesIn(source) >= limits.movesWhileSending && !alikeNames(source);
+        const std::optional<AlikeNames> alike = alikeNames(source);
+        const bool many = !alike && filesIn(source) >= limits.movesWhileSending;
         // The transfer then goes inside the working folder, beside the mark.
         const QString sent = many ? joined(temporary, QStringLiteral("sent")) : temporary;
         std::optional<PhoneFiles::Clash> clash;
@@ -1067,7 +1067,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
                 phone.push(source, sent, meter.part(size), cancel);
             }
             cancel.check();
-            checkAlikeNamesKept(phone, source, sent, cancel);
+            checkAlikeNamesKept(phone, source, alike, sent, cancel);
             clash = phone.mergeInto(sent, phonePath, cancel);
         } catch (...) {
             removeQuietly(phone, temporary);
