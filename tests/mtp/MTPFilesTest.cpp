@@ -608,22 +608,36 @@ TEST_F(MTPFiles, EachFaultSwitchOfTheSimulatedPhoneBreaksWhatItNamesUntilTurnedO
     EXPECT_THROW(aborted.get(), MTPError);
     phone->configure([](auto& s) { s.unresponsive = false; });
 
-    // Frozen at the far end of a slow cable: the host's abort while the
-    // transfer is on the wire still ends it, not the time-out.
+    // On a slow cable, frozen at the far end or answering: the host's abort
+    // while the transfer is on the wire ends it at once, as cancelling a URB
+    // does, not the time-out or the end of the transfer.
     ASSERT_TRUE(write(local(QStringLiteral("slow.bin")), QByteArray(1 << 20, 's')));
-    phone->configure([](auto& s) { s.delayPerMiB = 2s; });
-    auto cut = std::async(std::launch::async, [&] {
-        files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
-    });
-    EXPECT_EQ(cut.wait_for(100ms), std::future_status::timeout);
-    phone->configure([](auto& s) { s.unresponsive = true; });
-    phone->abortBulk();
-    ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
-    EXPECT_THROW(cut.get(), MTPError);
-    phone->configure([](auto& s) {
-        s.delayPerMiB = {};
-        s.unresponsive = false;
-    });
+    for (const bool frozen : {true, false}) {
+        SCOPED_TRACE(frozen ? "frozen" : "answering");
+        phone->configure([](auto& s) { s.delayPerMiB = 20s; });
+        auto cut = std::async(std::launch::async, [&] {
+            files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
+        });
+        EXPECT_EQ(cut.wait_for(100ms), std::future_status::timeout);
+        phone->configure([&](auto& s) { s.unresponsive = frozen; });
+        phone->abortBulk();
+        ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
+        EXPECT_THROW(cut.get(), MTPError);
+        phone->configure([](auto& s) {
+            s.delayPerMiB = {};
+            s.unresponsive = false;
+        });
+        // Frozen, the phone took none of it; answering, it holds what got across.
+        const auto part = phone->objectAt(QStringLiteral("slow.bin"));
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->size() > 0, !frozen) << part->size();
+        EXPECT_LT(part->size(), 1u << 20);
+        phone->removeObject(part->handle);
+        // Left mid-transaction: plugged in afresh for the next round.
+        connection->close().wait();
+        host->plug(phone);
+        connect();
+    }
 }
 
 } // namespace
