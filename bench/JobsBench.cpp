@@ -1,7 +1,7 @@
 // The browser model's job runner: how often progress lands on the GUI thread
 // while a transport reports as fast as it can, what the job adds to a 1 GiB
 // copy each way over MTP compared with the transport alone, and how long
-// Stop takes to end a copy over adb and over MTP.
+// Stop takes to end a copy over adb and over MTP (on a very slow cable too).
 //
 // Usage: jobs_bench [folder for the local copies]
 #include "BenchSupport.h"
@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -184,6 +185,56 @@ void mtpCopies(const QString& folder)
     connection->close().wait();
 }
 
+// Stop a moment into a copy each way on a very slow cable (100 KB/s), where
+// the transfer on the wire would go on for seconds; and what it cost the phone.
+void mtpSlowStop(const QString& folder)
+{
+    auto host = std::make_shared<mtpsim::SimulatedUsbHost>();
+    auto phone = std::make_shared<mtpsim::SimulatedPhone>();
+    constexpr qint64 size = 2 << 20;
+    phone->addFile(0, QStringLiteral("song.bin"), mtpsim::patternContent(size, 3));
+    auto connection =
+        std::make_shared<MTPConnection>(host, host->plug(phone), QStringLiteral("SIM0001"), QStringLiteral("Pixel 7"));
+    connection->check();
+    const QString local = folder + QStringLiteral("/slow-push.bin");
+    {
+        QFile file(local);
+        file.open(QIODevice::WriteOnly);
+        file.resize(size);
+    }
+    {
+        Model m(folder, std::make_shared<NoAdb>(), std::make_shared<OnePhone>(connection));
+        phone->configure([](auto& s) { s.delayPerMiB = std::chrono::seconds(10); });
+        const int claims = phone->claims();
+        phone->clearRecords();
+        std::printf("Stop during an MTP pull on a slow cable (100 KB/s): %.0f ms until the job is gone\n",
+                    m.stopLatency(RemoteEntry{QStringLiteral("song.bin"), false, size, {}}) * 1e3);
+
+        m.model->upload({QUrl::fromLocalFile(local)});
+        QElapsedTimer into;
+        into.start();
+        spinUntil([&] { return into.elapsed() > 500; });
+        if (!m.model->job())
+            std::printf("(the copy ended before Stop)\n");
+        QElapsedTimer clock;
+        clock.start();
+        m.model->cancelJob();
+        m.waitForJob();
+        const double pushed = clock.nsecsElapsed() / 1e9;
+        phone->configure([](auto& s) { s.delayPerMiB = {}; });
+        bool partial = false;
+        for (const auto& object : phone->objects())
+            partial = partial || object.name.contains(QStringLiteral("slow-push"));
+        const auto codes = phone->commandCodes();
+        std::printf("Stop during an MTP push on a slow cable (100 KB/s): %.0f ms until the job is gone; partial "
+                    "file left on the phone: %s; new sessions after both Stops: %d, claims: %d\n",
+                    pushed * 1e3, partial ? "yes" : "no",
+                    int(std::count(codes.begin(), codes.end(), uint16_t(0x1002))), phone->claims() - claims);
+        m.model.reset();
+    }
+    connection->close().wait();
+}
+
 void adbStop(const QString& folder)
 {
     FakePhoneHarness phone;
@@ -214,6 +265,7 @@ int main(int argc, char** argv)
     QTemporaryDir folder(base + QStringLiteral("/jobs-bench-XXXXXX"));
     progressPath(folder.path());
     mtpCopies(folder.path());
+    mtpSlowStop(folder.path());
     adbStop(folder.path());
     return 0;
 }

@@ -186,12 +186,36 @@ public:
         });
     }
 
+    size_t controlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, char* buffer,
+                     size_t capacity, std::chrono::milliseconds timeout) override
+    {
+        const auto length = static_cast<uint16_t>(std::min<size_t>(capacity, 0xFFFF));
+        QByteArray setup(LIBUSB_CONTROL_SETUP_SIZE + length, Qt::Uninitialized);
+        auto* bytes = reinterpret_cast<unsigned char*>(setup.data());
+        // Bit 7 of bmRequestType is what makes it device-to-host.
+        libusb_fill_control_setup(bytes, requestType | LIBUSB_ENDPOINT_IN, request, value, index, length);
+        const size_t moved = awaited([&](libusb_transfer* transfer) {
+            libusb_fill_control_transfer(transfer, m_handle, bytes, &awake, nullptr, milliseconds(timeout));
+        });
+        // actual_length counts the data stage alone; the data follows the setup packet.
+        const size_t copied = std::min<size_t>(moved, length);
+        std::memcpy(buffer, bytes + LIBUSB_CONTROL_SETUP_SIZE, copied);
+        return copied;
+    }
+
     void abandon() override
     {
         std::lock_guard lock(m_mutex);
         m_abandoned = true;
+        // The URBs end at once whatever the device does with them.
         for (auto* transfer : m_awaited)
             libusb_cancel_transfer(transfer);
+    }
+
+    void resume() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_abandoned = false;
     }
 
     void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override

@@ -80,9 +80,11 @@ constexpr uint16_t association = 0x3001; // a folder
 
 // Still-image class requests on the control pipe.
 namespace ClassRequest {
-constexpr uint8_t requestType = 0x21; // host to device, class, interface
+constexpr uint8_t requestType = 0x21;   // host to device, class, interface
+constexpr uint8_t inRequestType = 0xA1; // device to host, class, interface
 constexpr uint8_t cancel = 0x64;
 constexpr uint8_t deviceReset = 0x66;
+constexpr uint8_t getDeviceStatus = 0x67;
 constexpr uint16_t cancellationCode = 0x4001;
 } // namespace ClassRequest
 

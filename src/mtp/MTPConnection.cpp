@@ -25,6 +25,7 @@ constexpr auto resetPause = 500ms;
 // transfers while that run is the one on the queue.
 struct MTPConnection::RunTicket {
     bool cancelRequested = false; // under the connection's lock
+    bool interrupted = false;     // its transfers cut off; under the connection's lock
     bool severed = false;         // given up on; under the connection's lock
 };
 
@@ -155,19 +156,27 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
     std::unique_lock lock(job->mutex);
     job->changed.wait(lock, [&] { return over() || cancel.isCancelled(); });
     if (!over()) {
-        // Stopped while running: a phone that answers ends the run between
-        // transfers; one that leaves a transfer unanswered is given up on.
-        bool given = false;
+        // Stopped while running: the run ends between transfers. A transfer
+        // that goes on (a slow cable, or no answer) is cut off, and the run
+        // cancels the phone's transaction; a phone that then leaves a request
+        // unanswered is given up on.
+        enum { going, cut, given } stage = going;
+        int64_t cutAt = 0;
         while (!job->changed.wait_for(lock, 25ms, over)) {
             const int64_t since = m_waitingSince.load();
+            const std::chrono::milliseconds grace(m_waitingGrace.load());
             const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-            if (given || since == 0 || std::chrono::steady_clock::duration(now - since) < stopGrace)
+            if (stage == given || since == 0
+                || std::chrono::steady_clock::duration(now - std::max(since, cutAt)) < grace)
                 continue;
             lock.unlock();
-            sever(ticket);
+            if (stage == going)
+                interrupt(ticket);
+            else
+                sever(ticket); // from now on every transfer of the run fails at once
             lock.lock();
-            // From now on every transfer of the run fails at once.
-            given = true;
+            stage = stage == going ? cut : given;
+            cutAt = now;
         }
     }
     if (job->state != Job::State::done) {
@@ -182,6 +191,32 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
         throw Cancelled();
     if (error)
         std::rethrow_exception(error);
+}
+
+void MTPConnection::interrupt(const std::shared_ptr<RunTicket>& ticket)
+{
+    std::lock_guard lock(m_lock);
+    ticket->interrupted = true;
+    if (m_activeRun == ticket && m_live)
+        m_live->abandon();
+}
+
+bool MTPConnection::cutOff() const
+{
+    std::lock_guard lock(m_lock);
+    return m_activeRun && m_activeRun->interrupted && !m_activeRun->severed;
+}
+
+bool MTPConnection::resumeTransfers()
+{
+    std::lock_guard lock(m_lock);
+    if (!m_activeRun)
+        return true;
+    if (m_activeRun->severed)
+        return false;
+    if (m_activeRun->interrupted && m_live)
+        m_live->resume();
+    return true;
 }
 
 void MTPConnection::sever(const std::shared_ptr<RunTicket>& ticket)
@@ -304,6 +339,7 @@ void MTPConnection::connect()
         static thread_local std::mt19937 random{std::random_device{}()};
         m_transactionID = std::uniform_int_distribution<uint32_t>(0x1000, 0x7FFF0000)(random);
         m_timeout = sessionSetupTimeout;
+        m_settingUp = true;
         try {
             openSession();
         } catch (const MTPError& error) {
@@ -318,8 +354,10 @@ void MTPConnection::connect()
         readDeviceInfo();
         findStorage();
         m_timeout = transferTimeout;
+        m_settingUp = false;
     } catch (const std::exception& error) {
         m_timeout = transferTimeout;
+        m_settingUp = false;
         disconnect();
         const auto* mtpError = dynamic_cast<const MTPError*>(&error);
         if (!mtpError || mtpError->kind() != MTPError::Kind::busy)

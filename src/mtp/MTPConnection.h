@@ -94,10 +94,13 @@ public:
     // its failure; the caller's thread waits. The interface is claimed first
     // when it is not. Cancelling `cancel` cancels this run only: a run that
     // has not started yet is dropped at once, a running one sees it between
-    // transfers, recovers the session and throws Cancelled. A phone that
-    // leaves one of the cancelled run's transfers unanswered for stopGrace
-    // has stopped answering and is given up on: the transfers are aborted,
-    // the interface is released, and the next run claims it afresh.
+    // transfers, recovers the session and throws Cancelled. A transfer of the
+    // cancelled run still on its way after stopGrace (a slow cable, or a
+    // phone that stopped answering) is cut off, and the phone is asked to
+    // drop the transaction, so that the session goes on. A phone that then
+    // leaves a request unanswered as long (a class request, controlGrace) is
+    // given up on: the transfers are aborted, the interface is released, and
+    // the next run claims it afresh.
     template <class Body>
     auto run(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&, MTPConnection&>;
 
@@ -125,9 +128,15 @@ public:
     // Whether the run in progress was cancelled; read between transfers.
     bool cancelRequested() const;
 
-    // How long a cancelled run's transfer may go unanswered before the phone
-    // is given up on.
+    // How long a cancelled run's transfer may go on before it is cut off, and
+    // a request after that before the phone is given up on.
     static constexpr std::chrono::milliseconds stopGrace{150};
+    // The same for a class request, which a phone that answers at all answers
+    // at once, whatever the cable carries meanwhile.
+    static constexpr std::chrono::milliseconds controlGrace{50};
+    // How long the phone may stay busy with a cancelled transaction before
+    // the session is opened anew instead.
+    static constexpr std::chrono::milliseconds cancelBudget{300};
 
     // ---- what the session learnt (work queue only) ---------------------------
     std::optional<uint32_t> storageID() const { return m_storageID; }
@@ -199,13 +208,33 @@ private:
     QByteArrayView read();
     QByteArrayView transfer(); // one bulk-in transfer into the read buffer
     MTPError usbError(const UsbError& error);
-    void sendClassRequest(uint8_t request, const QByteArray& body);
+    // Whether the phone took the request.
+    bool sendClassRequest(uint8_t request, const QByteArray& body);
+    // What Get Device Status answers: a response code and the endpoints the
+    // phone halted; nothing when the phone doesn't answer it.
+    struct DeviceStatus {
+        uint16_t code = 0;
+        std::vector<uint32_t> halted;
+    };
+    std::optional<DeviceStatus> deviceStatus();
     void drain();
     void recover();
+    // Cancels the transaction in progress the way the still-image class has
+    // it (Cancel, then Get Device Status until the phone is ready), keeping
+    // the session; false when the phone doesn't go along.
+    bool realign();
     void closeWork();
 
+    // Cuts off the transfers in progress while `ticket`'s run is the one on
+    // the queue (later ones fail too, until the run resumes them). Any thread.
+    void interrupt(const std::shared_ptr<RunTicket>& ticket);
+    // Whether the running run was cut off and not given up on: its aborted
+    // transfers are the Stop's doing.
+    bool cutOff() const;
+    // Lets the cut-off run's transfers through again; false when it was given up on.
+    bool resumeTransfers();
     // Aborts the transfers of the interface in use while `ticket`'s run is
-    // the one on the queue. Any thread.
+    // the one on the queue, for good. Any thread.
     void sever(const std::shared_ptr<RunTicket>& ticket);
     // Whether the running run was given up on: recovery would only wait.
     bool severed() const;
@@ -235,6 +264,8 @@ private:
     // When the USB request now waiting for the phone began (steady clock
     // ticks); 0 when none waits.
     std::atomic<int64_t> m_waitingSince{0};
+    // How long that request may wait once the run is stopped (milliseconds).
+    std::atomic<int64_t> m_waitingGrace{stopGrace.count()};
 
     // Work queue only.
     std::unique_ptr<UsbInterface> m_interface;
@@ -255,6 +286,7 @@ private:
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
     bool m_listsByProperties = true; // until a property list of the phone fails
     bool m_recovering = false;
+    bool m_settingUp = false; // connect() opens the session and reads the phone
     std::chrono::milliseconds m_timeout{60000};
 
     // Last, so that they stop before the state their work uses goes away.

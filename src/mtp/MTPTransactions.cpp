@@ -18,6 +18,9 @@ constexpr auto controlTimeout = 2s;
 constexpr auto drainTimeout = 150ms;
 constexpr int drainReads = 64;
 constexpr auto reconnectPause = 300ms;
+// Get Device Status while the phone winds a cancelled transaction down.
+constexpr auto statusTimeout = 250ms;
+constexpr auto statusPause = 5ms;
 // Transfers a transaction skips (zero-length packets, events, other
 // transactions' containers) before it gives up on its response and recovers
 // the session: a phone repeating itself for ever must not hold the queue for ever.
@@ -60,8 +63,9 @@ void appendHeader(QByteArray& out, uint32_t length, uint16_t type, uint16_t code
 
 class MTPConnection::Waiting {
 public:
-    explicit Waiting(MTPConnection& connection) : m_connection(connection)
+    Waiting(MTPConnection& connection, std::chrono::milliseconds grace = stopGrace) : m_connection(connection)
     {
+        m_connection.m_waitingGrace = grace.count();
         m_connection.m_waitingSince = std::max<int64_t>(1, std::chrono::steady_clock::now().time_since_epoch().count());
     }
     ~Waiting() { m_connection.m_waitingSince = 0; }
@@ -257,6 +261,9 @@ void MTPConnection::write(QByteArrayView bytes)
         const Waiting waiting(*this);
         m_interface->bulkOut(*m_bulkOut, bytes, m_timeout);
     } catch (const UsbError& error) {
+        // Cut off by a Stop: the phone is still there, in the middle of the transaction.
+        if (error.status() == UsbStatus::aborted && cutOff())
+            throw Cancelled();
         if (error.status() == UsbStatus::stall) {
             try {
                 m_interface->clearStall(*m_bulkOut);
@@ -290,6 +297,8 @@ QByteArrayView MTPConnection::transfer()
         const size_t moved = m_interface->bulkIn(*m_bulkIn, m_readBuffer.get(), transferUnit, m_timeout);
         return QByteArrayView(m_readBuffer.get(), static_cast<qsizetype>(moved));
     } catch (const UsbError& error) {
+        if (error.status() == UsbStatus::aborted && cutOff())
+            throw Cancelled();
         if (error.status() == UsbStatus::stall) {
             try {
                 m_interface->clearStall(*m_bulkIn);
@@ -312,17 +321,44 @@ MTPError MTPConnection::usbError(const UsbError& error)
     }
 }
 
-void MTPConnection::sendClassRequest(uint8_t request, const QByteArray& body)
+bool MTPConnection::sendClassRequest(uint8_t request, const QByteArray& body)
 {
     if (!m_interface)
-        return;
+        return false;
     try {
-        const Waiting waiting(*this);
+        const Waiting waiting(*this, controlGrace);
         m_interface->controlOut(mtp::ClassRequest::requestType, request, 0, m_interface->number(),
                                 QByteArrayView(body).first(std::min<qsizetype>(body.size(), 0xFFFF)), controlTimeout);
+        return true;
     } catch (const std::exception&) {
-        // Recovery goes on without it.
+        return false; // recovery goes on without it
     }
+}
+
+std::optional<MTPConnection::DeviceStatus> MTPConnection::deviceStatus()
+{
+    if (!m_interface)
+        return std::nullopt;
+    // wLength and a response code, then a few halted endpoints at most.
+    uchar reply[64];
+    size_t moved = 0;
+    try {
+        const Waiting waiting(*this, controlGrace);
+        moved = m_interface->controlIn(mtp::ClassRequest::inRequestType, mtp::ClassRequest::getDeviceStatus, 0,
+                                       m_interface->number(), reinterpret_cast<char*>(reply), sizeof reply,
+                                       statusTimeout);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (moved < 4)
+        return std::nullopt;
+    DeviceStatus status;
+    status.code = qFromLittleEndian<uint16_t>(reply + 2);
+    // The length the phone states, as far as it sent it.
+    const size_t covered = std::min<size_t>(moved, qFromLittleEndian<uint16_t>(reply));
+    for (size_t at = 4; at + 4 <= covered; at += 4)
+        status.halted.push_back(qFromLittleEndian<uint32_t>(reply + at));
+    return status;
 }
 
 void MTPConnection::drain()
@@ -339,6 +375,49 @@ void MTPConnection::drain()
     }
 }
 
+bool MTPConnection::realign()
+{
+    // A session still being set up has nothing worth keeping. Cut off by a
+    // Stop, the transfers go through again for this.
+    if (!m_interface || m_settingUp || !resumeTransfers())
+        return false;
+    QByteArray body;
+    uchar bytes[6];
+    qToLittleEndian<uint16_t>(mtp::ClassRequest::cancellationCode, bytes);
+    qToLittleEndian<uint32_t>(m_transactionID, bytes + 2);
+    body.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    if (!sendClassRequest(mtp::ClassRequest::cancel, body))
+        return false;
+    // Busy while the phone drops the transaction; the pipes it halted meanwhile are the host's to clear.
+    const auto until = std::chrono::steady_clock::now() + cancelBudget;
+    for (;;) {
+        const std::optional<DeviceStatus> status = deviceStatus();
+        if (!status)
+            return false;
+        if (status->code != mtp::Response::deviceBusy) {
+            for (const uint32_t endpoint : status->halted) {
+                // Only our own pipes: the numbers are the phone's word.
+                if (endpoint != m_bulkIn.value_or(0) && endpoint != m_bulkOut.value_or(0))
+                    continue;
+                try {
+                    m_interface->clearStall(static_cast<uint8_t>(endpoint));
+                } catch (const std::exception&) {
+                    return false;
+                }
+            }
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(statusPause);
+    }
+    // What was already on its way from the phone is not the next transaction's.
+    m_pending.clear();
+    drain();
+    m_inbox.clear();
+    return true;
+}
+
 void MTPConnection::recover()
 {
     if (m_recovering)
@@ -349,20 +428,20 @@ void MTPConnection::recover()
         return;
     }
     m_recovering = true;
-    QByteArray body;
-    uchar bytes[6];
-    qToLittleEndian<uint16_t>(mtp::ClassRequest::cancellationCode, bytes);
-    qToLittleEndian<uint32_t>(m_transactionID, bytes + 2);
-    body.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
-    sendClassRequest(mtp::ClassRequest::cancel, body);
-    drain();
-    disconnect();
-    if (!isClosed() && !severed()) {
-        std::this_thread::sleep_for(reconnectPause);
-        try {
-            connect();
-        } catch (const std::exception&) {
-            // The connection stays released; the next run tries again.
+    if (!realign()) {
+        // A phone that doesn't go along gets a new session, unless a Stop is
+        // waiting: then the next run claims it afresh.
+        const bool stopped = cutOff() || severed();
+        if (!stopped)
+            drain();
+        disconnect();
+        if (!isClosed() && !stopped) {
+            std::this_thread::sleep_for(reconnectPause);
+            try {
+                connect();
+            } catch (const std::exception&) {
+                // The connection stays released; the next run tries again.
+            }
         }
     }
     m_recovering = false;

@@ -80,6 +80,10 @@ public:
     // A host-to-device request on the control pipe; throws UsbError.
     virtual void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                             QByteArrayView data, std::chrono::milliseconds timeout) = 0;
+    // A device-to-host request on the control pipe: up to `capacity` bytes
+    // into `buffer`; returns the bytes the device sent, or throws UsbError.
+    virtual size_t controlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, char* buffer,
+                             size_t capacity, std::chrono::milliseconds timeout) = 0;
 
     using ReadDone = std::function<void(UsbStatus, QByteArray)>;
     // Queues one read of up to `capacity` bytes on an interrupt-in endpoint,
@@ -92,10 +96,14 @@ public:
     // Clears a halted endpoint; throws UsbError.
     virtual void clearStall(uint8_t endpoint) = 0;
 
-    // Gives up on a device that stopped answering: the transfers in progress
-    // on the interface end with `aborted` at once, and so does every transfer
-    // asked for later, until the interface is destroyed. Safe from any thread.
+    // Gives up on the transfers in progress: they end with `aborted` at once,
+    // whatever the device does (it may be left in the middle of a transfer),
+    // and so does every transfer asked for later, until resume() or until the
+    // interface is destroyed. Safe from any thread.
     virtual void abandon() = 0;
+    // Lets transfers through again after abandon(), once the device has been
+    // brought back in step.
+    virtual void resume() = 0;
 };
 
 class UsbHost {

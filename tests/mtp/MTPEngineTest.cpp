@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <limits>
 #include <set>
 #include <thread>
 
@@ -453,7 +454,7 @@ TEST_F(MTPTransaction, AFailedResponseATimeOutOrAStallFailsWithoutRecovery)
     EXPECT_EQ(phone->claims(), 2);
 }
 
-TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsDrainsAndReopensBeforeTheCallerHears)
+TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsAndDrainsBeforeTheCallerHears)
 {
     std::stop_source stop;
     int seen = 0;
@@ -470,9 +471,11 @@ TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsDrainsAndReopensBeforeT
     const uint16_t reason = body.u16();
     EXPECT_EQ(std::tuple(requests[0].requestType, requests[0].request, reason, body.u32()),
               std::tuple(uint8_t(0x21), uint8_t(0x64), uint16_t(0x4001), phone->commands().front().transaction));
-    // the pipe drained of what was still on its way, and the session opened again.
+    // the phone asked until it was through with it, the pipe drained of what
+    // was still on its way, and the session kept.
+    EXPECT_EQ(phone->deviceStatusRequests(), 3); // busy twice, then ready
     EXPECT_EQ(phone->inTransfers().at(1), 1536u);
-    EXPECT_EQ(phone->claims(), 2);
+    EXPECT_EQ(phone->claims(), 1);
     EXPECT_TRUE(phone->violations().empty());
     expectInStep();
 
@@ -482,6 +485,50 @@ TEST_F(MTPTransaction, ACancelledOrFailingConsumerCancelsDrainsAndReopensBeforeT
     EXPECT_EQ(error ? error->description() : QString(), full.description());
     EXPECT_EQ(phone->classRequests().size(), 1u);
     expectInStep();
+}
+
+// A phone that drops the cancelled transaction and says so keeps its session
+// (the pipes it halted cleared); one that stays busy or doesn't answer Get
+// Device Status gets a new session, as before the class requests existed.
+TEST_F(MTPTransaction, HowThePhoneAnswersACancelDecidesWhetherItsSessionGoesOn)
+{
+    struct Case {
+        const char* what;
+        int busy; // Device_Busy answers before OK
+        bool halts;
+        bool refuses;
+        bool kept;
+        std::vector<uint8_t> cleared;
+    };
+    const int ever = std::numeric_limits<int>::max();
+    const std::vector<Case> cases = {
+        {"ready at once", 0, false, false, true, {}},
+        {"busy a while, then ready", 5, false, false, true, {}},
+        {"halting its pipes", 2, true, false, true, {0x01, 0x81}},
+        {"busy for ever", ever, false, false, false, {}},
+        {"without Get Device Status", 2, false, true, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone->configure([&](auto& s) {
+            s.busyAfterCancel = c.busy;
+            s.haltOnCancel = c.halts;
+            s.refusesDeviceStatus = c.refuses;
+        });
+        reconnect();
+        const int claims = phone->claims();
+        std::stop_source stop;
+        EXPECT_THROW(download(bytesOf(3 * MiB), [&](int) { stop.request_stop(); }, Cancel(stop.get_token())),
+                     Cancelled);
+        expectInStep();
+        const auto codes = phone->commandCodes();
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), Operation::openSession), c.kept ? 0 : 1);
+        EXPECT_EQ(phone->claims(), c.kept ? claims : claims + 1);
+        EXPECT_EQ(phone->clearedStalls(), c.cleared);
+        for (const auto& request : phone->classRequests())
+            EXPECT_EQ(request.request, 0x64) << "no reset";
+        EXPECT_TRUE(phone->violations().empty());
+    }
 }
 
 // Mended: Stop on a phone that stopped answering mid-transfer waited for the

@@ -6,6 +6,8 @@
 // cancelled or inconsistent copy leaves or does not send.
 #include "PhoneFixture.h"
 
+#include "MTPReader.h"
+
 #include <future>
 #include <set>
 
@@ -415,6 +417,85 @@ TEST_F(MTPFiles, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
     EXPECT_TRUE(!small || *small == "small");
 }
 
+// Stop in the middle of a transfer on a very slow cable (100 KB/s): the
+// transfer is cut off, the phone is told to drop the transaction and asked
+// until it has, and the session goes on, so the partial file goes at once
+// and the next action needs neither a reset nor a new session.
+// Mended: the cut-off transaction was given up on with the interface, the
+// partial object stayed on the phone, and the next run waited for a reset.
+TEST_F(MTPFiles, StopOnASlowCableCancelsTheTransactionAndTheSessionGoesOn)
+{
+    ASSERT_TRUE(write(local(QStringLiteral("slow.bin")), bytesOf(120000, 7)));
+    phone->addFile(0, QStringLiteral("song.bin"), bytesOf(120000, 8));
+    const QString saved = local(QStringLiteral("Saved"));
+    ASSERT_TRUE(QDir().mkpath(saved));
+    struct Case {
+        const char* what;
+        uint16_t stopAt; // Stop comes as the phone gets this command
+        std::function<void(const Cancel&)> copy;
+        bool haltsPipes;
+    };
+    const std::vector<Case> cases = {
+        {"to the phone", Operation::sendObject,
+         [&](const Cancel& c) {
+             files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, c);
+         },
+         false},
+        {"to the computer", Operation::getObject,
+         [&](const Cancel& c) { files().pull(QStringLiteral("/sdcard/song.bin"), saved, {}, c); }, false},
+        {"to the phone, which halts its pipes", Operation::sendObject,
+         [&](const Cancel& c) {
+             files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, c);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int claims = phone->claims();
+        phone->clearRecords();
+        std::stop_source stop;
+        phone->configure([&](auto& s) {
+            s.delayPerMiB = 10s;
+            s.haltOnCancel = c.haltsPipes;
+            s.onCommand = [&, code = c.stopAt](uint16_t arrived) {
+                if (arrived == code)
+                    stop.request_stop();
+            };
+        });
+        auto copy = std::async(std::launch::async, [&] { c.copy(Cancel(stop.get_token())); });
+        ASSERT_EQ(copy.wait_for(10s), std::future_status::ready);
+        EXPECT_THROW(copy.get(), Cancelled);
+        phone->configure([](auto& s) {
+            s.delayPerMiB = {};
+            s.onCommand = {};
+        });
+
+        // Nothing partial on either side.
+        EXPECT_FALSE(phone->objectAt(QStringLiteral("slow.bin"))) << "the partial object was deleted";
+        EXPECT_EQ(entries(saved), QStringList());
+        // One Cancel naming the cut-off transaction, and no reset.
+        const auto commands = phone->commands();
+        const auto cut = std::find_if(commands.begin(), commands.end(),
+                                      [&](const auto& command) { return command.code == c.stopAt; });
+        ASSERT_NE(cut, commands.end());
+        const auto requests = phone->classRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        MTPReader body(requests[0].data);
+        const uint16_t reason = body.u16();
+        EXPECT_EQ(std::tuple(requests[0].request, reason, body.u32()),
+                  std::tuple(uint8_t(0x64), uint16_t(0x4001), cut->transaction));
+        EXPECT_GE(phone->deviceStatusRequests(), 1);
+        EXPECT_EQ(phone->clearedStalls(), c.haltsPipes ? (std::vector<uint8_t>{0x01, 0x81}) : std::vector<uint8_t>{});
+
+        // The next action is answered in the same session.
+        EXPECT_EQ(names(QStringLiteral("/sdcard")),
+                  (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("Other"), QStringLiteral("song.bin")}));
+        EXPECT_EQ(sent(Operation::openSession), 0);
+        EXPECT_EQ(phone->claims(), claims);
+        EXPECT_TRUE(phone->violations().empty());
+    }
+}
+
 TEST_F(MTPFiles, AFileThatChangesSizeMidwayFailsAndLeavesNothingHalfSent)
 {
     const QString path = local(QStringLiteral("growing.log"));
@@ -527,22 +608,36 @@ TEST_F(MTPFiles, EachFaultSwitchOfTheSimulatedPhoneBreaksWhatItNamesUntilTurnedO
     EXPECT_THROW(aborted.get(), MTPError);
     phone->configure([](auto& s) { s.unresponsive = false; });
 
-    // Frozen at the far end of a slow cable: the host's abort while the
-    // transfer is on the wire still ends it, not the time-out.
+    // On a slow cable, frozen at the far end or answering: the host's abort
+    // while the transfer is on the wire ends it at once, as cancelling a URB
+    // does, not the time-out or the end of the transfer.
     ASSERT_TRUE(write(local(QStringLiteral("slow.bin")), QByteArray(1 << 20, 's')));
-    phone->configure([](auto& s) { s.delayPerMiB = 2s; });
-    auto cut = std::async(std::launch::async, [&] {
-        files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
-    });
-    EXPECT_EQ(cut.wait_for(100ms), std::future_status::timeout);
-    phone->configure([](auto& s) { s.unresponsive = true; });
-    phone->abortBulk();
-    ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
-    EXPECT_THROW(cut.get(), MTPError);
-    phone->configure([](auto& s) {
-        s.delayPerMiB = {};
-        s.unresponsive = false;
-    });
+    for (const bool frozen : {true, false}) {
+        SCOPED_TRACE(frozen ? "frozen" : "answering");
+        phone->configure([](auto& s) { s.delayPerMiB = 20s; });
+        auto cut = std::async(std::launch::async, [&] {
+            files().push(local(QStringLiteral("slow.bin")), QStringLiteral("/sdcard/slow.bin"), {}, Cancel());
+        });
+        EXPECT_EQ(cut.wait_for(100ms), std::future_status::timeout);
+        phone->configure([&](auto& s) { s.unresponsive = frozen; });
+        phone->abortBulk();
+        ASSERT_EQ(cut.wait_for(10s), std::future_status::ready);
+        EXPECT_THROW(cut.get(), MTPError);
+        phone->configure([](auto& s) {
+            s.delayPerMiB = {};
+            s.unresponsive = false;
+        });
+        // Frozen, the phone took none of it; answering, it holds what got across.
+        const auto part = phone->objectAt(QStringLiteral("slow.bin"));
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->size() > 0, !frozen) << part->size();
+        EXPECT_LT(part->size(), 1u << 20);
+        phone->removeObject(part->handle);
+        // Left mid-transaction: plugged in afresh for the next round.
+        connection->close().wait();
+        host->plug(phone);
+        connect();
+    }
 }
 
 } // namespace

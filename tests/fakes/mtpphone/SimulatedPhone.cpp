@@ -42,6 +42,7 @@ enum : uint16_t {
     InvalidObjectHandle = 0x2009,
     DevicePropNotSupported = 0x200A,
     StoreFull = 0x200C,
+    DeviceBusy = 0x2019,
     NoValidObjectInfo = 0x2015,
     InvalidParentObject = 0x201A,
     InvalidDevicePropValue = 0x201C,
@@ -63,7 +64,7 @@ enum : uint16_t {
 };
 enum : uint16_t { TypeUint16 = 0x0004, TypeUint32 = 0x0006, TypeUint64 = 0x0008, TypeString = 0xFFFF };
 constexpr uint16_t BatteryLevel = 0x5001, DeviceFriendlyName = 0xD402;
-constexpr uint8_t CancelRequest = 0x64, DeviceResetRequest = 0x66;
+constexpr uint8_t CancelRequest = 0x64, DeviceResetRequest = 0x66, GetDeviceStatusRequest = 0x67;
 
 QString describe(UsbStatus status)
 {
@@ -482,6 +483,12 @@ std::vector<SimulatedPhone::ClassRequest> SimulatedPhone::classRequests() const
     return m_classRequests;
 }
 
+int SimulatedPhone::deviceStatusRequests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_deviceStatusRequests;
+}
+
 std::vector<size_t> SimulatedPhone::outTransfers() const
 {
     std::lock_guard lock(m_mutex);
@@ -565,6 +572,7 @@ void SimulatedPhone::clearRecords()
     std::lock_guard lock(m_mutex);
     m_commands.clear();
     m_classRequests.clear();
+    m_deviceStatusRequests = 0;
     m_outTransfers.clear();
     m_inTransfers.clear();
     m_dataLengths.clear();
@@ -597,6 +605,8 @@ void SimulatedPhone::setAttached(bool attached)
         m_sendTarget.reset();
         m_sessionID = 0;
         m_fault.reset();
+        m_halted.clear();
+        m_busy = 0;
         return;
     }
     if (m_interruptRead) {
@@ -660,14 +670,16 @@ void SimulatedPhone::clearStall(uint8_t endpoint)
     if (!m_attached)
         fail(UsbStatus::noDevice);
     m_clearedStalls.push_back(endpoint);
+    m_halted.erase(endpoint);
 }
 
 void SimulatedPhone::controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                                QByteArrayView data)
+                                QByteArrayView data, std::chrono::milliseconds timeout)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!m_attached)
         fail(UsbStatus::noDevice);
+    waitWhileUnresponsive(lock, timeout, m_bulkAborts);
     m_classRequests.push_back({requestType, request, value, index, data.toByteArray()});
     if (requestType != 0x21 || index != m_settings.interfaceNumber)
         return;
@@ -675,6 +687,14 @@ void SimulatedPhone::controlOut(uint8_t requestType, uint8_t request, uint16_t v
         In in{data};
         if (in.n(2) == 0x4001)
             cancelTransaction(static_cast<uint32_t>(in.n(4)));
+        // Busy until the transaction is wound down; the host asks with Get Device Status.
+        m_busy = m_settings.busyAfterCancel;
+        if (m_settings.haltOnCancel) {
+            for (const UsbEndpoint& e : m_settings.endpoints) {
+                if (e.transferType() == UsbEndpoint::bulk)
+                    m_halted.insert(e.address);
+            }
+        }
     } else if (request == DeviceResetRequest) {
         resetDevice();
     } else {
@@ -682,6 +702,33 @@ void SimulatedPhone::controlOut(uint8_t requestType, uint8_t request, uint16_t v
     }
     if (m_settings.chatterEndsOnCancel)
         m_settings.chatter.reset();
+}
+
+size_t SimulatedPhone::controlIn(uint8_t requestType, uint8_t request, uint16_t, uint16_t index, char* buffer,
+                                 size_t capacity, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_attached)
+        fail(UsbStatus::noDevice);
+    waitWhileUnresponsive(lock, timeout, m_bulkAborts);
+    // Get Device Status is the one device-to-host request of the class; the
+    // control pipe refuses the others.
+    if (requestType != 0xA1 || request != GetDeviceStatusRequest || index != m_settings.interfaceNumber
+        || m_settings.refusesDeviceStatus)
+        fail(UsbStatus::stall);
+    ++m_deviceStatusRequests;
+    const bool busy = m_busy > 0;
+    if (busy)
+        --m_busy;
+    // wLength, the response code, then the endpoints that are halted.
+    Out out;
+    out.u16(static_cast<uint16_t>(4 + 4 * m_halted.size()));
+    out.u16(busy ? DeviceBusy : OK);
+    for (const uint8_t endpoint : m_halted)
+        out.u32(endpoint);
+    const size_t n = std::min<size_t>(capacity, static_cast<size_t>(out.data.size()));
+    std::memcpy(buffer, out.data.constData(), n);
+    return n;
 }
 
 void SimulatedPhone::cancelTransaction(uint32_t transaction)
@@ -716,6 +763,8 @@ void SimulatedPhone::cancelTransaction(uint32_t transaction)
 void SimulatedPhone::resetDevice()
 {
     m_sessionID = 0;
+    m_busy = 0;
+    m_halted.clear();
     m_bulkIn.clear();
     m_incoming.reset();
     m_expectZeroLength = false;
@@ -771,17 +820,25 @@ void SimulatedPhone::countTowardsFreeze(size_t bytes)
     }
 }
 
-void SimulatedPhone::travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts)
+void SimulatedPhone::travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts, size_t* across,
+                            size_t packet)
 {
-    // A frozen phone takes nothing off the wire: the host's abort ends the
-    // transfer there. One that answers finishes what is on its way.
-    const auto stuck = [&] { return m_settings.unresponsive && m_bulkAborts != aborts; };
+    // The host's abort ends the transfer on the wire, whatever the phone does,
+    // as cancelling a URB does: the packets that got across by then stay across.
+    const auto aborted = [&] { return m_bulkAborts != aborts; };
     const std::chrono::microseconds perMiB = m_settings.delayPerMiB;
-    if (perMiB.count() > 0)
-        m_changed.wait_for(lock, perMiB * int64_t(bytes) / (1 << 20), [&] { return !m_attached || stuck(); });
+    if (perMiB.count() > 0) {
+        const std::chrono::microseconds whole = perMiB * int64_t(bytes) / (1 << 20);
+        const auto start = std::chrono::steady_clock::now();
+        m_changed.wait_for(lock, whole, [&] { return !m_attached || aborted(); });
+        if (across && aborted() && whole.count() > 0) {
+            const double part = std::min(1.0, std::chrono::duration<double>(std::chrono::steady_clock::now() - start) / whole);
+            *across = size_t(double(bytes) * part) / packet * packet;
+        }
+    }
     if (!m_attached)
         fail(UsbStatus::noDevice);
-    if (stuck())
+    if (aborted())
         fail(UsbStatus::aborted);
 }
 
@@ -839,6 +896,8 @@ size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity, s
         std::unique_lock lock(m_mutex);
         aborts = m_bulkAborts;
         m_bulkEndpoints.insert(endpoint);
+        if (m_halted.count(endpoint))
+            fail(UsbStatus::stall);
         waitWhileUnresponsive(lock, timeout, aborts);
     }
     const size_t moved = bulkInNow(buffer, capacity);
@@ -892,7 +951,20 @@ size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chron
 {
     std::unique_lock lock(m_mutex);
     const uint64_t aborts = m_bulkAborts;
-    travel(lock, size_t(data.size()), aborts);
+    if (m_halted.count(endpoint))
+        fail(UsbStatus::stall);
+    size_t across = 0;
+    try {
+        travel(lock, size_t(data.size()), aborts, &across, packetSize(m_settings.endpoints, false));
+    } catch (const UsbError& error) {
+        // A cancelled transfer of a data phase: what got across is the phone's,
+        // and the phone still waits for the rest.
+        if (error.status() == UsbStatus::aborted && across > 0 && m_incoming && !m_settings.unresponsive) {
+            m_outTransfers.push_back(across);
+            receiveData(data.first(qsizetype(across)));
+        }
+        throw;
+    }
     m_bulkEndpoints.insert(endpoint);
     waitWhileUnresponsive(lock, timeout, aborts);
     if (m_stallOut) {

@@ -60,6 +60,15 @@ public:
         // Operation → the data phase sent instead of the real one (malformed or endless replies).
         std::map<uint16_t, std::shared_ptr<Content>> dataFor;
         uint64_t cancelLeftover = 1536;   // bytes still in flight when a Cancel arrives
+        // After a Cancel request, Get Device Status answers Device_Busy this
+        // many times before OK (the phone winding the transaction down).
+        int busyAfterCancel = 2;
+        // A Cancel request halts both bulk endpoints: Get Device Status names
+        // them, and they fail every transfer until the host clears them.
+        bool haltOnCancel = false;
+        // Get Device Status is refused (the control pipe stalls), as by a
+        // phone that never implemented it.
+        bool refusesDeviceStatus = false;
         uint64_t keepLimit = 64ull << 20; // received bytes kept per object
         std::map<uint16_t, uint16_t> responseFor; // operation → response code, every time
         std::map<uint16_t, int> silentFor;        // operation → how many times it goes unanswered
@@ -85,9 +94,9 @@ public:
         std::optional<uint32_t> newHandle;
 
         // Faults for the copy tests.
-        // Frozen: bulk transfers both ways wait without an answer until this
-        // is turned off, the transfer's time-out passes or the host aborts
-        // the pipe; nothing is closed, as a phone whose MTP service hangs.
+        // Frozen: bulk transfers both ways and class requests wait without an
+        // answer until this is turned off, the transfer's time-out passes or
+        // the host aborts it; nothing is closed, as a phone whose MTP service hangs.
         bool unresponsive = false;
         // No room: SendObjectInfo answers Store_Full for files and folders.
         bool storageFull = false;
@@ -183,7 +192,8 @@ public:
     // ---- what happened ----------------------------------------------------------
     std::vector<Command> commands() const;
     std::vector<uint16_t> commandCodes() const;
-    std::vector<ClassRequest> classRequests() const;
+    std::vector<ClassRequest> classRequests() const; // host-to-device ones
+    int deviceStatusRequests() const;                // Get Device Status requests answered
     std::vector<size_t> outTransfers() const; // sizes of bulk-out transfers, zero-length packets included
     std::vector<size_t> inTransfers() const;  // sizes of bulk-in transfers that succeeded
     std::vector<uint32_t> dataLengths() const; // length fields of the data containers received
@@ -209,9 +219,14 @@ public:
     size_t bulkOut(uint8_t endpoint, QByteArrayView data, std::chrono::milliseconds timeout);
     size_t bulkIn(uint8_t endpoint, char* buffer, size_t capacity,
                   std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
-    // Ends the bulk transfers waiting on an unresponsive phone (they fail with `aborted`).
+    // Ends the bulk transfers in progress, as cancelling their URBs does: they
+    // fail with `aborted` at once, whether or not the phone answers; the
+    // phone is left where the transfer got to.
     void abortBulk();
-    void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data);
+    void controlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, QByteArrayView data,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    size_t controlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, char* buffer,
+                     size_t capacity, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     void readInterrupt(uint8_t endpoint, size_t capacity, UsbInterface::ReadDone done);
     void abortInterrupt();
     void clearStall(uint8_t endpoint);
@@ -245,9 +260,11 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
-    // Waits as the cable would; an unplug, or while frozen an abort since
-    // the abort count was `aborts`, ends it with UsbError.
-    void travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts);
+    // Waits as the cable would; an unplug, or an abort since the abort count
+    // was `aborts`, ends it with UsbError. Returns the bytes that got across
+    // before an abort (whole packets of `packet` bytes) through `across`.
+    void travel(std::unique_lock<std::mutex>& lock, size_t bytes, uint64_t aborts, size_t* across = nullptr,
+                size_t packet = 512);
     size_t bulkInNow(char* buffer, size_t capacity);
     [[noreturn]] void fail(UsbStatus status);
     void handleCommand(QByteArrayView bytes, std::chrono::milliseconds timeout);
@@ -291,6 +308,8 @@ private:
     std::optional<UsbInterface::ReadDone> m_interruptRead;
     std::optional<Fault> m_fault;
     bool m_stallIn = false, m_stallOut = false;
+    std::set<uint8_t> m_halted; // bulk endpoints halted until the host clears them
+    int m_busy = 0;             // Get Device Status answers still busy
     std::optional<uint64_t> m_freezeBudget;
     bool m_frozen = false;
     std::condition_variable m_frozenChanged;
@@ -315,6 +334,7 @@ private:
     // Records.
     std::vector<Command> m_commands;
     std::vector<ClassRequest> m_classRequests;
+    int m_deviceStatusRequests = 0;
     std::vector<size_t> m_outTransfers;
     std::vector<size_t> m_inTransfers;
     std::vector<uint32_t> m_dataLengths;

@@ -38,15 +38,23 @@ public:
                     std::chrono::milliseconds timeout) override
     {
         awaitPhone(timeout);
-        m_phone->controlOut(requestType, request, value, index, data);
+        m_phone->controlOut(requestType, request, value, index, data, timeout);
+    }
+    size_t controlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, char* buffer,
+                     size_t capacity, std::chrono::milliseconds timeout) override
+    {
+        awaitPhone(timeout);
+        return m_phone->controlIn(requestType, request, value, index, buffer, capacity, timeout);
     }
     void abandon() override
     {
         m_abandoned = true;
-        // Both ways a phone can stop answering end their waits.
+        // Both ways a phone can stop answering end their waits, and what is
+        // on its way to or from a phone that answers ends as a cancelled URB does.
         m_phone->wakeFrozenWaits();
         m_phone->abortBulk();
     }
+    void resume() override { m_abandoned = false; }
     void readInterrupt(uint8_t endpoint, size_t capacity, ReadDone done) override
     {
         auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
