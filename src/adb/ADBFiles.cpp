@@ -333,12 +333,14 @@ void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QStr
     ADB::checkSendable(marked);
     // adb dates a file once it has written it, and a file it is writing is
     // newer than the mark. The files go in batches, each one rename as in
-    // mergeInto(); one whose name is a folder there stays.
+    // mergeInto(); in a batch where a name is a folder there, the others go
+    // one by one and that file stays for mergeInto() to name.
     adb.shell(serial,
               enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ")
                   + QStringLiteral("find . -maxdepth 1 -type f ! -newer ") + ADB::quote(marked + QStringLiteral("/mark"))
-                  + QStringLiteral(" -exec sh -c 'd=$0; n=$#; for f; do [ -d \"$d/${f#./}\" ] || set -- \"$@\" \"$f\"; "
-                                   "done; shift $n; [ $# -eq 0 ] || mv -f \"$@\" \"$d/\"' ")
+                  + QStringLiteral(" -exec sh -c 'd=$0; for f; do [ -d \"$d/${f#./}\" ] || continue; "
+                                   "for g; do [ -d \"$d/${g#./}\" ] || mv -f \"$g\" \"$d/\"; done; exit 0; done; "
+                                   "mv -f \"$@\" \"$d/\"' ")
                   + ADB::quote(to) + QStringLiteral(" {} + 2>/dev/null; true"),
               cancel);
 }
