@@ -93,8 +93,8 @@ public:
     };
     // Moves what the folder `from` holds into the folder `to` on the same storage:
     // files replace files, folders merge, each file renamed into place whole;
-    // an item meeting one of the other kind stays in `from`. The first such
-    // clash, if any. `from` is removed when nothing stayed.
+    // an item meeting one of the other kind is left out. The first such
+    // clash, if any. `from` is removed after, with what was left out.
     virtual std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel)
     {
         Q_UNUSED(from);
