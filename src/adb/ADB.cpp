@@ -14,6 +14,9 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -139,6 +142,36 @@ private:
     bool m_cut = false;
 };
 
+// How often a counted run's progress is read.
+constexpr std::chrono::milliseconds tallyEvery(100);
+
+// The bytes the process `pid` has read or written so far, from the system's
+// accounting; nullopt when it can't be read.
+std::optional<int64_t> tallied(pid_t pid, ADB::Tally::Direction direction)
+{
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/%d/io", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char text[512];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return std::nullopt;
+    text[n] = 0;
+    const char* at = std::strstr(text, direction == ADB::Tally::Read ? "rchar:" : "wchar:");
+    if (!at)
+        return std::nullopt;
+    return std::strtoll(at + 6, nullptr, 10);
+}
+
+bool talliesReadable()
+{
+    static const bool readable = tallied(::getpid(), ADB::Tally::Read).has_value();
+    return readable;
+}
+
 } // namespace
 
 QStringList ADB::candidatePaths()
@@ -170,13 +203,21 @@ std::optional<ADB> ADB::locate()
 
 QByteArray ADB::runData(const QStringList& args, const Progress& progress, const Cancel& cancel) const
 {
+    return runData(args, progress, std::nullopt, cancel);
+}
+
+QByteArray ADB::runData(const QStringList& args, const Progress& progress, const std::optional<Tally>& tally,
+                        const Cancel& cancel) const
+{
     ProcessBox box;
     std::stop_callback onCancel(cancel.token(), [&box] { box.cancel(); });
 
+    const bool counted = progress && tally && tally->bytes > 0 && talliesReadable();
+    const bool terminal = progress && !counted;
     ChildProcess::Options options;
     options.program = executable;
     options.arguments = args;
-    if (progress) {
+    if (terminal) {
         // adb prints its percentage lines only to a terminal.
         options.output = ChildProcess::Output::Terminal;
         options.environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
@@ -216,7 +257,7 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
             err.append(buffer, n);
             if (err.size() > 2 * errorLimit)
                 keepEnd(err);
-        } else if (progress) {
+        } else if (terminal) {
             reader.chunk(buffer, n);
         } else if (!tooLong) {
             if (out.size() + n > outputLimit) {
@@ -233,6 +274,7 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     // then killed: nothing waits on a child that hangs on a silent phone.
     std::optional<std::chrono::steady_clock::time_point> killAt;
     bool killed = false;
+    auto tallyAt = std::chrono::steady_clock::now() + tallyEvery;
     while (!ended) {
         if (!killAt && box.isCancelled())
             killAt = std::chrono::steady_clock::now() + killGrace;
@@ -252,6 +294,16 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         if (exitFd < 0 && (killAt || (outFd < 0 && errFd < 0)) && child.hasEnded()) {
             ended = true;
             break;
+        }
+        if (counted && !killAt) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= tallyAt) {
+                if (const std::optional<int64_t> moved = tallied(child.pid(), tally->direction))
+                    progress(std::min(1.0, double(*moved) / double(tally->bytes)));
+                tallyAt = now + tallyEvery;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(tallyAt - now);
+            timeout = timeout < 0 ? int(left.count()) : std::min(timeout, int(left.count()));
         }
         pollfd fds[4];
         nfds_t count = 0;
@@ -298,11 +350,11 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     if (status.signalled)
         throw Cancelled();
     if (status.code == 0)
-        return progress ? QByteArray() : out;
+        return terminal ? QByteArray() : out;
 
     QString message = QString::fromUtf8(err);
     if (message.isEmpty())
-        message = progress ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
+        message = terminal ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
     message = clean(message);
     // adb often ends without a word when the phone goes mid-command: ask
     // whether it is still there.
@@ -322,6 +374,11 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
 QString ADB::run(const QStringList& args, const Progress& progress, const Cancel& cancel) const
 {
     return QString::fromUtf8(runData(args, progress, cancel));
+}
+
+QString ADB::run(const QStringList& args, const Progress& progress, const Tally& tally, const Cancel& cancel) const
+{
+    return QString::fromUtf8(runData(args, progress, tally, cancel));
 }
 
 QByteArray ADB::shellData(const QString& serial, const QString& command, const Cancel& cancel) const

@@ -1,6 +1,9 @@
 #include "ADBFiles.h"
 
 #include "ADBParsing.h"
+#include "Paths.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -143,7 +146,12 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
                     const Cancel& cancel)
 {
     ADB::checkSendable(destination);
-    adb.run({QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination}, progress, cancel);
+    const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
+    // A folder's progress is counted: adb's line per file would slow it.
+    if (progress && QFileInfo(source).isDir())
+        adb.run(args, progress, ADB::Tally{ADB::Tally::Read, paths::localSize(source)}, cancel);
+    else
+        adb.run(args, progress, cancel);
 }
 
 bool ADBFiles::exists(const QString& path, const Cancel& cancel)
@@ -295,9 +303,15 @@ void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const
     QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push")};
     args += sources;
     args.append(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
-    adb.run(args, sources.size() == 1 ? progress : Progress(), cancel);
-    if (progress)
+    if (progress) {
+        int64_t bytes = 0;
+        for (const QString& source : sources)
+            bytes += paths::localSize(source);
+        adb.run(args, progress, ADB::Tally{ADB::Tally::Read, bytes}, cancel);
         progress(1.0);
+    } else {
+        adb.run(args, cancel);
+    }
 }
 
 void ADBFiles::makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel)

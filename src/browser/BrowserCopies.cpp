@@ -26,6 +26,7 @@
 
 using browserpaths::nameKey;
 using paths::joined;
+using paths::localSize;
 
 namespace {
 
@@ -683,21 +684,6 @@ void removeQuietly(PhoneFiles& phone, const QString& path, JobContext& job, cons
     job.note(QStringLiteral("The phone didn’t answer in time to remove the unfinished copy of ") + quoted(item)
              + (working ? QStringLiteral("; it will be removed when the phone is next reachable.")
                         : QStringLiteral("; delete it on the phone once the phone answers again.")));
-}
-
-int64_t localSize(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.isDir())
-        return info.size();
-    int64_t total = 0;
-    const QDir folder(path);
-    for (const QFileInfo& item :
-         folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (!(item.isSymLink() && item.isDir()))
-            total += localSize(item.filePath());
-    }
-    return total;
 }
 
 // Two items of one folder in the computer folder `source` whose names a

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -243,6 +244,33 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
     std::vector<double> values;
     EXPECT_EQ(adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); }, Cancel()), QString());
     EXPECT_EQ(values, (std::vector<double> {0.12, 0.47}));
+}
+
+// A folder of many small files made adb print a line per file to the
+// terminal, which cost a third of the copy: with a tally the progress is
+// counted from what adb reads, and adb runs without a terminal.
+TEST_F(ADBRunner, ProgressWithATallyCountsWhatAdbReadsOffTheTerminal)
+{
+    QFile lines(marker("lines"));
+    ASSERT_TRUE(lines.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 5000; ++i)
+        lines.write("0123456789abcdefghi\n"); // 100,000 bytes
+    lines.close();
+    // The shell's own reads, a byte at a time, count; a child's would not.
+    const QByteArray readAll = "while IFS= read -r l; do :; done < '" + marker("lines").toUtf8() + "'\n";
+    ADB adb = stub("[ -t 1 ] && { echo 'a terminal' >&2; exit 9; }\n" + readAll + "sleep 0.4\n" + readAll
+                   + "sleep 0.4\necho '2 files pushed.'\n");
+    std::mutex mutex;
+    std::vector<double> values;
+    const QString out = adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); },
+                                ADB::Tally{ADB::Tally::Read, 200000}, Cancel());
+    EXPECT_EQ(out.trimmed(), QStringLiteral("2 files pushed."));
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    // Half way during the first pause, all of it during the second.
+    EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](double v) { return v > 0.45 && v < 0.6; }));
+    EXPECT_GT(values.back(), 0.99);
+    EXPECT_LE(values.back(), 1.0);
 }
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)

@@ -173,7 +173,8 @@ bool FakePhoneHarness::start(QString* error)
 {
     if (m_temp)
         return fail(error, QStringLiteral("The fake phone is already started."));
-    m_temp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/fakeadbphone-XXXXXX"));
+    m_temp = std::make_unique<QTemporaryDir>((m_options.folder.isEmpty() ? QDir::tempPath() : m_options.folder)
+                                             + QStringLiteral("/fakeadbphone-XXXXXX"));
     if (!m_temp->isValid())
         return fail(error, QStringLiteral("Couldn't create a temporary folder: ") + m_temp->errorString());
     const QString base = m_temp->path();

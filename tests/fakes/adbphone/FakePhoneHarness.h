@@ -54,6 +54,9 @@ public:
         // mounted over the storage folder from start() to stop(). Check
         // caselessStorageUnavailable() first.
         bool caselessStorage = false;
+        // The folder the phone's own folders (its storage among them) are
+        // made in; empty: the system's temporary folder.
+        QString folder;
     };
     struct Reply {
         QByteArray out;
