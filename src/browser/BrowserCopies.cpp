@@ -668,22 +668,19 @@ bool removedInTime(PhoneFiles& phone, const QString& path)
     }
 }
 
-void removeQuietly(PhoneFiles& phone, const QString& path)
+// Removes what a stopped or failed copy made at `path`, without waiting on
+// the phone; with a job, what could not be removed is named when it ends:
+// `item` is the person's item the copy was of, `working` whether `path` is a
+// hidden working item beside it (removed by the next copy to a phone that
+// answers) rather than the item itself.
+void removeQuietly(PhoneFiles& phone, const QString& path, JobContext* job = nullptr, const QString& item = {},
+                   bool working = true)
 {
-    removedInTime(phone, path);
-}
-
-// The same, and what could not be removed is named when the job ends: `item`
-// is the person's item the copy was of, `working` whether `path` is a hidden
-// working file beside it (removed by the next copy to a phone that answers)
-// rather than the item itself.
-void removeQuietly(PhoneFiles& phone, const QString& path, JobContext& job, const QString& item, bool working)
-{
-    if (removedInTime(phone, path))
+    if (removedInTime(phone, path) || !job)
         return;
-    job.note(QStringLiteral("The phone didn’t answer in time to remove the unfinished copy of ") + quoted(item)
-             + (working ? QStringLiteral("; it will be removed when the phone is next reachable.")
-                        : QStringLiteral("; delete it on the phone once the phone answers again.")));
+    job->note(QStringLiteral("The phone didn’t answer in time to remove the unfinished copy of ") + quoted(item)
+              + (working ? QStringLiteral("; it will be removed when the phone is next reachable.")
+                         : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
 // Two items of one folder in the computer folder `source` whose names a
@@ -743,12 +740,7 @@ void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const std::op
 void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath, bool certainlyNew,
              const Progress& progress, const Cancel& cancel, JobContext* job = nullptr, const QString& item = {})
 {
-    const auto cleanUp = [&](const QString& path, bool working) {
-        if (job)
-            removeQuietly(phone, path, *job, item, working);
-        else
-            removeQuietly(phone, path);
-    };
+    const auto cleanUp = [&](const QString& path, bool working) { removeQuietly(phone, path, job, item, working); };
     if (!phone.canRename(cancel)) {
         // A phone that can't rename takes the item under its name at once.
         try {
@@ -786,12 +778,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
 {
     namespace names = browserpaths::workingnames;
     const QString item = lastName(phonePath);
-    const auto cleanUp = [&](const QString& path) {
-        if (job)
-            removeQuietly(phone, path, *job, item, true);
-        else
-            removeQuietly(phone, path);
-    };
+    const auto cleanUp = [&](const QString& path) { removeQuietly(phone, path, job, item); };
     const auto note = [&](const QString& sentence) {
         if (job)
             job->note(sentence);
@@ -899,7 +886,7 @@ private:
 // working folder. The first item left out by a clash is named once the rest
 // is in place.
 void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, const QString& temporary,
-                  const QString& phonePath, Meter& meter, const Cancel& cancel)
+                  const QString& phonePath, Meter& meter, const Cancel& cancel, JobContext* job)
 {
     const QString parent = parentOf(temporary);
     const QString working = lastName(temporary);
@@ -936,11 +923,11 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
         keep(merging.wait());
     } catch (...) {
         merging.settle();
-        removeQuietly(phone, temporary);
+        removeQuietly(phone, temporary, job, lastName(phonePath));
         throw;
     }
     // Only the emptied working folder is left to go.
-    removeQuietly(phone, temporary);
+    removeQuietly(phone, temporary, job, lastName(phonePath));
     if (first)
         throw inTheWay(first->name, first->folderThere);
 }
@@ -1033,7 +1020,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
         if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
-            mergeInParts(phone, batches, temporary, phonePath, meter, cancel);
+            mergeInParts(phone, batches, temporary, phonePath, meter, cancel, job);
             return;
         }
         const int64_t size = localSize(source);
@@ -1056,11 +1043,11 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             checkAlikeNamesKept(phone, source, alike, sent, cancel);
             clash = phone.mergeInto(sent, phonePath, cancel);
         } catch (...) {
-            removeQuietly(phone, temporary);
+            removeQuietly(phone, temporary, job, lastName(phonePath));
             throw;
         }
         if (many)
-            removeQuietly(phone, temporary);
+            removeQuietly(phone, temporary, job, lastName(phonePath));
         meter.done(size);
         if (clash)
             throw inTheWay(clash->name, clash->folderThere);

@@ -738,6 +738,12 @@ TEST_F(EndToEnd, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
     // A new file is made under a working name of its own, which goes when the phone is next read.
     const QString leftover = u"The phone didn’t answer in time to remove the unfinished copy of “big.bin”; it will be "
                              u"removed when the phone is next reachable."_s;
+    // A folder merged into the phone's, here sent in one transfer.
+    QDir(source.path()).mkpath(u"Album"_s);
+    for (const char* name : {"a.bin", "b.bin"})
+        write(source.filePath(u"Album/"_s + QLatin1String(name)), pattern(4 << 20, name[0]));
+    write(stored(u"Album/a.bin"_s), "the phone's a");
+    const QString albumLeftover = QString(leftover).replace(u"“big.bin”"_s, u"“Album”"_s);
     const struct {
         const char* what;
         qint64 freezeAfter; // sync data bytes
@@ -745,6 +751,12 @@ TEST_F(EndToEnd, EveryJobOnAPhoneThatStoppedAnsweringEndsAtStop)
         QString message; // after Stop
     } cases[] = {
         {"a copy to the phone", 1 << 20, [&] { model->upload(urls({source.filePath(u"big.bin"_s)})); }, leftover},
+        {"a folder merged into the phone's", 1 << 20,
+         [&] {
+             desktop->answer = 0; // Replace
+             model->upload(urls({source.filePath(u"Album"_s)}));
+         },
+         albumLeftover},
         {"a copy to the computer", 1 << 20, [&] { model->download({large}); }, {}},
         {"opening on the computer", 1 << 20, [&] { model->openOnMac({large}); }, {}},
         {"a new folder", 0, [&] { model->newFolder(u"Fresh"_s); }, {}},
