@@ -145,9 +145,9 @@ private:
 // How often a counted run's progress is read.
 constexpr std::chrono::milliseconds tallyEvery(100);
 
-// The bytes the process `pid` has read or written so far, from the system's
+// The bytes the process `pid` has read so far, from the system's
 // accounting; nullopt when it can't be read.
-std::optional<int64_t> tallied(pid_t pid, ADB::Tally::Direction direction)
+std::optional<int64_t> bytesRead(pid_t pid)
 {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%d/io", int(pid));
@@ -160,7 +160,7 @@ std::optional<int64_t> tallied(pid_t pid, ADB::Tally::Direction direction)
     if (n <= 0)
         return std::nullopt;
     text[n] = 0;
-    const char* at = std::strstr(text, direction == ADB::Tally::Read ? "rchar:" : "wchar:");
+    const char* at = std::strstr(text, "rchar:");
     if (!at)
         return std::nullopt;
     return std::strtoll(at + 6, nullptr, 10);
@@ -168,7 +168,7 @@ std::optional<int64_t> tallied(pid_t pid, ADB::Tally::Direction direction)
 
 bool talliesReadable()
 {
-    static const bool readable = tallied(::getpid(), ADB::Tally::Read).has_value();
+    static const bool readable = bytesRead(::getpid()).has_value();
     return readable;
 }
 
@@ -298,8 +298,8 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
         if (counted && !killAt) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= tallyAt) {
-                if (const std::optional<int64_t> moved = tallied(child.pid(), tally->direction))
-                    progress(std::min(1.0, double(*moved) / double(tally->bytes)));
+                if (const std::optional<int64_t> read = bytesRead(child.pid()))
+                    progress(std::min(1.0, double(*read) / double(tally->bytes)));
                 tallyAt = now + tallyEvery;
             }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(tallyAt - now);

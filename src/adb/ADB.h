@@ -42,13 +42,12 @@ public:
     // non-zero exit or an output too large to hold (adb is then ended),
     // Cancelled, or SystemError when adb cannot start.
     QByteArray runData(const QStringList& args, const Progress& progress, const Cancel& cancel) const;
-    // How many bytes a run moves through adb's own reads (a push) or writes
-    // (a pull). Given with a progress callback, the progress is counted from
-    // the system's tally of them instead of adb's terminal lines: adb prints
-    // a line for each file there, which makes a folder of many small files
-    // take a third longer. Without the tally (no /proc) it is the terminal.
+    // How many bytes adb reads in a run that sends them (a push). Given with
+    // a progress callback, the progress is counted from the system's tally of
+    // adb's reads instead of its terminal lines: adb prints a line for each
+    // file there, which makes a folder of many small files take up to half
+    // as long again. Where the tally can't be read (no /proc), the terminal.
     struct Tally {
-        enum Direction { Read, Written } direction = Read;
         int64_t bytes = 0;
     };
     QByteArray runData(const QStringList& args, const Progress& progress, const std::optional<Tally>& tally,

@@ -149,7 +149,7 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
     // A folder's progress is counted: adb's line per file would slow it.
     if (progress && QFileInfo(source).isDir())
-        adb.run(args, progress, ADB::Tally{ADB::Tally::Read, paths::localSize(source)}, cancel);
+        adb.run(args, progress, ADB::Tally{paths::localSize(source)}, cancel);
     else
         adb.run(args, progress, cancel);
 }
@@ -307,7 +307,7 @@ void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const
         int64_t bytes = 0;
         for (const QString& source : sources)
             bytes += paths::localSize(source);
-        adb.run(args, progress, ADB::Tally{ADB::Tally::Read, bytes}, cancel);
+        adb.run(args, progress, ADB::Tally{bytes}, cancel);
         progress(1.0);
     } else {
         adb.run(args, cancel);

@@ -263,7 +263,7 @@ TEST_F(ADBRunner, ProgressWithATallyCountsWhatAdbReadsOffTheTerminal)
     std::mutex mutex;
     std::vector<double> values;
     const QString out = adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); },
-                                ADB::Tally{ADB::Tally::Read, 200000}, Cancel());
+                                ADB::Tally{200000}, Cancel());
     EXPECT_EQ(out.trimmed(), QStringLiteral("2 files pushed."));
     ASSERT_FALSE(values.empty());
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
