@@ -1002,9 +1002,9 @@ int filesIn(const QString& folder)
 
 // A computer item onto the phone item `existing` at `phonePath`: a file
 // replaces it as sendFile() does, a folder is merged into it: on the phone
-// when it can (sent whole beside it, then moved in; a large one in parts,
-// as mergeInParts() does), else item by item, each new item as sendNew()
-// makes it.
+// when it can (sent whole beside it, then moved in; a large one of few
+// files in parts, as mergeInParts() does), else item by item, each new item
+// as sendNew() makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               const PushBatchLimits& limits, Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
 {
@@ -1019,21 +1019,33 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
     if (phone.mergesOnPhone()) {
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
-        if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
-            mergeInParts(phone, batches, temporary, phonePath, meter, cancel, job);
-            return;
-        }
-        const int64_t size = localSize(source);
-        // Many files: those sent move into place while the rest is sent.
-        // Alike names are checked once all of them are there.
+        // Many files: those sent move into place while the rest is sent, in
+        // one transfer whatever the size (a part costs a run of its own),
+        // where the phone's times tell a finished file. Alike names are
+        // checked once all of them are there.
         const std::optional<AlikeNames> alike = alikeNames(source);
         const bool many = !alike && filesIn(source) >= limits.movesWhileSending;
+        bool early = false;
+        if (many) {
+            try {
+                early = phone.markTime(temporary, cancel);
+            } catch (...) {
+                removeQuietly(phone, temporary, job, lastName(phonePath));
+                throw;
+            }
+        }
+        if (!early) {
+            if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
+                mergeInParts(phone, batches, temporary, phonePath, meter, cancel, job);
+                return;
+            }
+        }
+        const int64_t size = localSize(source);
         // The transfer then goes inside the working folder, beside the mark.
         const QString sent = many ? joined(temporary, QStringLiteral("sent")) : temporary;
         std::optional<PhoneFiles::Clash> clash;
         try {
             {
-                const bool early = many && phone.markTime(temporary, cancel);
                 std::optional<MoveWhilePushing> moving;
                 if (early)
                     moving.emplace(phone, sent, phonePath, temporary, cancel);

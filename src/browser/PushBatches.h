@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-// A computer folder merged into a phone folder goes in parts: each part is
-// one transfer into a working folder of its own, moved into place while the
-// next part is sent.
+// A large computer folder of few files merged into a phone folder goes in
+// parts: each part is one transfer into a working folder of its own, moved
+// into place while the next part is sent.
 struct PushBatchLimits {
     // adb sends the files of one folder faster than as many files named
     // one by one, so small files go in parts only when they are many bytes.
@@ -17,8 +17,9 @@ struct PushBatchLimits {
     // The paths of one part, so that adb's command line stays well short of
     // the system's limit.
     int64_t pathBytes = 128 << 10;
-    // A merge sent in one transfer whose folder holds at least this many
-    // files moves the finished ones into place while the rest is sent.
+    // A merge whose folder holds at least this many files directly goes in
+    // one transfer whatever its size, moving the finished files into place
+    // while the rest is sent (where the phone's times tell finished files).
     int movesWhileSending = 100;
 };
 

@@ -656,6 +656,45 @@ TEST_F(EndToEnd, AFolderComingToTheComputerPutsEachWholeFileInPlaceWhileTheRestS
     EXPECT_EQ(everything(saved.filePath(u"Album"_s)), album);
 }
 
+// A large folder of many files goes in one transfer, the finished files
+// moving in while the rest is sent, rather than in parts of a run each; one
+// of few files goes in parts.
+TEST_F(EndToEnd, ALargeFolderOfManyFilesMergesInOneTransfer)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    QStringList album;
+    for (int i = 0; i < 4; ++i) {
+        album.append(u"IMG_%1.jpg"_s.arg(i));
+        write(source.filePath(u"Album/"_s + album.last()), pattern(512 << 10, char('a' + i)));
+    }
+    const struct {
+        int movesWhileSending;
+        bool inOne;
+    } cases[] = {{4, true}, {5, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.movesWhileSending);
+        model->setPushBatchLimits({.bytes = 1 << 20, .files = 2, .movesWhileSending = c.movesWhileSending});
+        for (const QString& name : album)
+            write(stored(u"Album/"_s + name), "the phone's " + name.toUtf8());
+        model->reload();
+        finish();
+        harness.clearReceived();
+        model->upload(urls({source.filePath(u"Album"_s)}));
+        finish();
+        EXPECT_EQ(error(), QString());
+        for (const QString& name : album)
+            EXPECT_EQ(read(stored(u"Album/"_s + name)), read(source.filePath(u"Album/"_s + name)));
+        const QStringList sends = harness.receivedCommands().filter(u"sync:SEND"_s);
+        EXPECT_EQ(sends.size(), album.size());
+        // One transfer into the working folder's "sent", or parts "0", "1".
+        EXPECT_EQ(sends.filter(u"vantelorquist-copy/sent/"_s).size(), c.inOne ? album.size() : 0)
+            << sends.join(u'|').toStdString();
+        EXPECT_EQ(sends.filter(u"vantelorquist-copy/1/"_s).size(), c.inOne ? 0 : 2) << sends.join(u'|').toStdString();
+        EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+    }
+}
+
 // A merge of many files sent in one transfer: each file the phone has
 // finished takes its place while the rest is still sent; a file meeting a
 // folder stays out and is named.
