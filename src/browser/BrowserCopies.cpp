@@ -1020,9 +1020,9 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
         // Many files: those sent move into place while the rest is sent, in
-        // one transfer whatever the size (a part costs a run of its own),
-        // where the phone's times tell a finished file. Alike names are
-        // checked once all of them are there.
+        // one transfer whatever the size (which keeps the phone busier than
+        // parts do), where the phone's times tell a finished file. Alike
+        // names are checked once all of them are there.
         const std::optional<AlikeNames> alike = alikeNames(source);
         const bool many = !alike && filesIn(source) >= limits.movesWhileSending;
         bool early = false;
