@@ -23,6 +23,7 @@ public:
 protected:
     void SetUp() override;
 
+    static bool hasPhone() { return s_phone != nullptr; }
     static FakePhoneHarness& phone() { return *s_phone; }
     static ADB adb() { return ADB(s_phone->adbPath()); }
     static QString serial() { return s_phone->serial(); }

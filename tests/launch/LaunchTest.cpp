@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #ifdef WITH_PRETEND_PHONE
 #include "FakePhoneHarness.h"
 #endif
@@ -15,7 +17,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -31,14 +32,6 @@
 
 namespace {
 
-// A loopback port nothing listens on, for a private adb server.
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // An empty home with its private runtime folder; none when it can't be made.
 std::unique_ptr<QTemporaryDir> freshHome()
 {
@@ -52,7 +45,7 @@ std::unique_ptr<QTemporaryDir> freshHome()
 
 class RealStart : public ::testing::Test {
 protected:
-    void SetUp() override { m_adbPort = QString::number(freePort()); }
+    void SetUp() override { m_adbPort = QString::number(testsupport::unusedLoopbackPort()); }
 
     void TearDown() override
     {

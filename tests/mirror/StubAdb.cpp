@@ -13,18 +13,6 @@
 
 using namespace std::chrono_literals;
 
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 QStringList perThread(const QString& name)
 {
@@ -38,7 +26,7 @@ QStringList perThread(const QString& name)
     return contents;
 }
 
-StubAdb::StubAdb(const Server& server) : m_port(freePort())
+StubAdb::StubAdb(const Server& server) : m_port(testsupport::unusedLoopbackPort())
 {
     const QString folder = m_folder.path();
     write(QStringLiteral("scrcpy-server"), "stand-in server\n");

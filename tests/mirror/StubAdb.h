@@ -66,5 +66,3 @@ inline QStringList threadNames() { return perThread(QStringLiteral("comm")); }
 inline bool noMirrorThreads() { return threadNames().filter(QStringLiteral("Mirror")).isEmpty(); }
 // Children of this process, running or not yet reaped.
 inline qsizetype children() { return perThread(QStringLiteral("children")).join(u' ').split(u' ', Qt::SkipEmptyParts).size(); }
-// A loopback port that nobody listens on now.
-int freePort();

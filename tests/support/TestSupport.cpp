@@ -3,10 +3,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <chrono>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 namespace testsupport {
@@ -57,6 +62,49 @@ bool processAlive(long pid)
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close > 0 && close + 2 < line.size() && line.at(close + 2) != 'Z';
+}
+
+namespace {
+
+bool canListenOn(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 1) == 0;
+    ::close(fd);
+    return free;
+}
+
+} // namespace
+
+quint16 unusedLoopbackPort()
+{
+    int low = 32768;
+    int high = 60999;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (range.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> bounds = range.readAll().simplified().split(' ');
+        if (bounds.size() == 2 && bounds[0].toInt() > 0 && bounds[1].toInt() >= bounds[0].toInt()) {
+            low = bounds[0].toInt();
+            high = bounds[1].toInt();
+        }
+    }
+    // Below the range when there is room there, else above it.
+    const int first = low > 11024 ? low - 10000 : high + 1;
+    const int last = low > 11024 ? low - 1 : 65535;
+    if (first > last)
+        return 0;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<quint16>(QRandomGenerator::global()->bounded(first, last + 1));
+        if (canListenOn(port))
+            return port;
+    }
+    return 0;
 }
 
 } // namespace testsupport

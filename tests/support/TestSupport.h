@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -23,5 +24,11 @@ int reapZombies();
 
 // Whether a process with this pid still exists (and is not a zombie).
 bool processAlive(long pid);
+
+// A loopback port nothing listens on, for a server a test starts later.
+// It lies outside the kernel's range for outgoing connections: a client
+// connecting to an unused port of that range may be given that very port
+// and connect to itself, reading its own request back as the answer.
+quint16 unusedLoopbackPort();
 
 } // namespace testsupport

@@ -33,7 +33,8 @@ protected:
             m_model->stop();
         waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s);
         m_model.reset();
-        phone().clearReplies();
+        if (hasPhone())
+            phone().clearReplies();
     }
 
     LogcatModel& model()

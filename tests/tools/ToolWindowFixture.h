@@ -18,7 +18,11 @@ protected:
         QString path = QStringLiteral("/usr/bin/adb");
         std::optional<ADB> locate() override { return FakeAdbSource::locate() ? std::optional(ADB(path)) : std::nullopt; }
     };
-    ~ToolWindowTest() override { phone().clearReplies(); }
+    ~ToolWindowTest() override
+    {
+        if (hasPhone())
+            phone().clearReplies();
+    }
 
     // Built on first use; reset it for a model that looks for adb again.
     BrowserModel& model() { return *(m_model ? m_model : (m_model = browsertest::newModel(located, mtp, settings))); }

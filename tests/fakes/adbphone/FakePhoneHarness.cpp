@@ -100,24 +100,6 @@ bool isMountPoint(const QString& path)
            && here.st_dev != above.st_dev;
 }
 
-quint16 freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-
 } // namespace
 
 struct FakePhoneHarness::State {
@@ -233,7 +215,7 @@ bool FakePhoneHarness::start(QString* error)
         return connectPhone(error);
     }
 
-    m_serverPort = freeLoopbackPort();
+    m_serverPort = testsupport::unusedLoopbackPort();
     if (m_serverPort == 0)
         return fail(error, QStringLiteral("Couldn't find a free port for the adb server."));
     m_hadHome = qEnvironmentVariableIsSet("HOME");
