@@ -123,7 +123,7 @@ serial=127.0.0.1:$phone_port
 free_port() { # a port nothing on this machine answers on
   local port
   for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 40000))
+    port=$((20000 + RANDOM % 12000)) # below the ports outgoing connections take
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return 0
