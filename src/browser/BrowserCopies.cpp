@@ -1034,7 +1034,8 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
                 throw;
             }
         }
-        if (!early) {
+        // Parts would merge one of an alike pair over the other unchecked.
+        if (!early && !alike) {
             if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
                 mergeInParts(phone, batches, temporary, phonePath, meter, cancel, job);
                 return;
