@@ -66,8 +66,10 @@ bool isPhoneKey(const QString& key)
            && key.size() <= 300;
 }
 
-// Longer paths are not stored: no phone's folders go that deep.
+// Longer paths are not stored: no phone's folders go that deep. A kept
+// copy's may go as deep as a phone allows.
 constexpr qsizetype longestPath = 1024;
+constexpr qsizetype longestKeptPath = 4096;
 
 const QString keptField = QStringLiteral("kept");
 const QString leftField = QStringLiteral("left");
@@ -151,10 +153,9 @@ browserpaths::workingnames::Records BrowserSettings::workingItems(const QString&
             continue;
         const QVariantMap fields = phone.value().toMap();
         for (const QString& path : texts(fields.value(keptField)).value_or(QStringList())) {
-            if (count < storedRecords && path.size() <= longestPath && names::isSound({path, {}})) {
+            if (qsizetype(records.kept.size()) < keptRecords && path.size() <= longestKeptPath
+                && names::isSound({path, {}}))
                 records.kept.push_back({phone.key(), path});
-                ++count;
-            }
         }
         // Each as [path, the item it was to replace or ""].
         const QVariant left = fields.value(leftField);
@@ -176,13 +177,14 @@ void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::wo
 {
     QHash<QString, QStringList> kept;
     QHash<QString, QVariantList> left;
-    qsizetype room = storedRecords;
-    for (auto one = records.kept.rbegin(); one != records.kept.rend() && room > 0; ++one) {
-        if (one->path.size() <= longestPath) {
+    qsizetype keptRoom = keptRecords;
+    for (auto one = records.kept.rbegin(); one != records.kept.rend() && keptRoom > 0; ++one) {
+        if (one->path.size() <= longestKeptPath) {
             kept[one->phone].prepend(one->path);
-            --room;
+            --keptRoom;
         }
     }
+    qsizetype room = storedRecords;
     for (auto one = records.left.rbegin(); one != records.left.rend() && room > 0; ++one) {
         if (one->item.path.size() <= longestPath && one->item.replacing.size() <= longestPath) {
             left[one->phone].prepend(QStringList{one->item.path, one->item.replacing});

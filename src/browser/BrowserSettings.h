@@ -48,12 +48,15 @@ public:
     // Stored text, if text is stored.
     std::optional<QString> text(const QString& key) const;
     // Only sound records (workingnames::isSound()) of phones named as
-    // leftoverKey() names them, at most storedRecords of them.
+    // leftoverKey() names them, at most keptRecords kept copies and
+    // storedRecords recorded items.
     browserpaths::workingnames::Records workingItems(const QString& key) const;
-    // The kept copies first, then the recorded items; the newest of each
-    // when there are more than storedRecords.
+    // The newest of each when there are more. A kept copy may be the only
+    // copy of the person's file, and one not stored would be taken for a
+    // stale working file after a restart, so far more of those are stored.
     void setWorkingItems(const QString& key, const browserpaths::workingnames::Records& records);
     static constexpr qsizetype storedRecords = 64;
+    static constexpr qsizetype keptRecords = 4096;
 
     void setFlag(const QString& key, bool value);
     void setPhoneNames(const QString& key, const PhoneNames& names);

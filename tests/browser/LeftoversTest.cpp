@@ -293,19 +293,25 @@ TEST_F(LeftoversTest, StoredRecordsAreTakenOnlyForWorkingItemsBesideWhatTheyRepl
     working::unkeep(keptCopy.section(u'/', -1));
 }
 
-TEST_F(LeftoversTest, WhatIsStoredIsBoundedAndKeepsTheKeptCopiesFirst)
+// Mended: past 64 records, or on a path over 1,024 characters, a kept copy
+// (maybe the person's only copy of a file) wasn't stored, so after a
+// restart it was taken for a stale working file and removed.
+TEST_F(LeftoversTest, WhatIsStoredIsBoundedButKeepsEveryKeptCopy)
 {
     working::Records records;
-    records.kept.push_back({u"adb:A1"_s, u"/sdcard/.a.jpg.0123456789ab.vantelorquist-copy"_s});
-    for (int i = 0; i < 100; ++i)
+    const QString deep = u"/sdcard"_s + QString(u"/Folder"_s).repeated(300);
+    records.kept.push_back({u"adb:A1"_s, deep + u"/.a.jpg.0123456789ab.vantelorquist-copy"_s});
+    for (int i = 0; i < 100; ++i) {
+        records.kept.push_back({u"adb:A1"_s, u"/sdcard/.k%1.jpg.0123456789ab.vantelorquist-copy"_s.arg(i)});
         records.left.push_back(
             {u"mtp:A1"_s, {u"/sdcard/.b%1.jpg.0123456789ab.vantelorquist-copy"_s.arg(i), QString()}});
+    }
     BrowserSettings store(settings());
     store.setWorkingItems(settingkeys::workingItems, records);
     const working::Records back = store.workingItems(settingkeys::workingItems);
-    ASSERT_EQ(back.kept.size(), 1u);
+    ASSERT_EQ(back.kept.size(), records.kept.size());
     EXPECT_EQ(back.kept[0].path, records.kept[0].path);
-    ASSERT_EQ(back.left.size(), size_t(BrowserSettings::storedRecords - 1));
+    ASSERT_EQ(back.left.size(), size_t(BrowserSettings::storedRecords));
     EXPECT_EQ(back.left.back().item.path, records.left.back().item.path); // the newest
     EXPECT_EQ(back.left.back().phone, u"mtp:A1"_s);
 }

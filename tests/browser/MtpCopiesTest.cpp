@@ -170,6 +170,23 @@ TEST_F(MtpCopies, APhoneThatCannotRenameKeepsTheFileAReplaceWasFor)
     EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
 }
 
+// A phone that can't rename takes a new file under its name at once; Stop
+// during a folder merge leaves none of them cut short there.
+TEST_F(MtpCopies, StopInAMergeOnAPhoneThatCannotRenameRemovesTheUnfinishedNewFile)
+{
+    phone->configure([](auto& s) {
+        s.operations.erase(mtp::Operation::setObjectPropValue);
+        s.delayPerMiB = std::chrono::milliseconds(100);
+    });
+    source->reconnect();
+    write(computer.filePath(u"Documents/big.bin"_s), pattern(8 << 20, 'b'));
+    desktop->answer = 0; // Replace: merged
+    model->upload(urls({computer.filePath(u"Documents"_s)}));
+    stopUnderWay();
+    EXPECT_EQ(onPhone(u"Documents/letter.txt"_s), QByteArray("the phone's letter"));
+    EXPECT_FALSE(phone->objectAt(u"Documents/big.bin"_s));
+}
+
 // Mended: a phone that removed the old file and then refused the new one
 // its name lost both: the clean-up removed the new copy too.
 TEST_F(MtpCopies, AReplaceThePhoneRefusesTheNameKeepsTheNewCopyAndSaysWhere)
