@@ -3,6 +3,7 @@
 #include "MTPCodes.h"
 #include "MTPDatasets.h"
 #include "MTPReader.h"
+#include "Error.h"
 
 #include <condition_variable>
 #include <future>
@@ -314,6 +315,9 @@ void MTPConnection::connect()
         // Held by another program, or not ours to open: the user is asked to quit the others.
         setStatus(Status::busy);
         throw MTPError::busy();
+    } catch (const NoThreadError&) {
+        // This computer's doing, not another program's hold on the phone.
+        throw;
     } catch (const std::exception&) {
         setStatus(Status::busy);
         throw MTPError::busy();

@@ -5,6 +5,7 @@
 
 #include "MTPDatasets.h"
 #include "MTPReader.h"
+#include "Error.h"
 #include "TestSupport.h"
 
 #include <functional>
@@ -186,6 +187,20 @@ TEST_F(MTPSession, FactsNoPhoneCanHaveAreLeftOut)
     EXPECT_EQ(facts.battery, 100);
     EXPECT_EQ(facts.storageTotal, std::nullopt);
     EXPECT_EQ(facts.storageFree, int64_t(1ull << 20));
+}
+
+// Mended: a claim that got no thread for its events was taken for another
+// program's hold, and the person was told to quit the file manager.
+TEST_F(MTPSession, AClaimThatGetsNoThreadIsNoOtherProgramsHold)
+{
+    host->failOpensWith(std::make_exception_ptr(NoThreadError(EAGAIN)));
+    connect();
+    EXPECT_NE(connection->status(), Status::busy);
+    EXPECT_THROW(onQueue([](MTPConnection&) {}), NoThreadError);
+    EXPECT_NE(connection->status(), Status::busy);
+    host->failOpensWith(nullptr);
+    connection->check();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::ready; }, 5s));
 }
 
 TEST_F(MTPSession, BusyOrLockedUntilThePhoneLetsGoOrShowsAStorage)

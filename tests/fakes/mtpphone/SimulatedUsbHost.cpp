@@ -149,11 +149,19 @@ std::vector<UsbInterfaceRecord> SimulatedUsbHost::interfaces()
     return records;
 }
 
+void SimulatedUsbHost::failOpensWith(std::exception_ptr error)
+{
+    std::lock_guard lock(m_mutex);
+    m_openFailure = std::move(error);
+}
+
 std::unique_ptr<UsbInterface> SimulatedUsbHost::open(uint64_t registryID)
 {
     std::shared_ptr<SimulatedPhone> phone;
     {
         std::lock_guard lock(m_mutex);
+        if (m_openFailure)
+            std::rethrow_exception(m_openFailure);
         for (const auto& p : m_phones) {
             if (p.registryID == registryID)
                 phone = p.phone;

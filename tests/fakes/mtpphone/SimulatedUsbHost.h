@@ -3,6 +3,7 @@
 #include "SimulatedPhone.h"
 #include "UsbHost.h"
 
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -22,6 +23,9 @@ public:
     // Another interface that is no phone at all (a keyboard, a camera's PTP).
     void addInterface(const UsbInterfaceRecord& record);
 
+    // Every open() throws this until it is cleared (null).
+    void failOpensWith(std::exception_ptr error);
+
     std::vector<UsbInterfaceRecord> interfaces() override;
     std::unique_ptr<UsbInterface> open(uint64_t registryID) override;
 
@@ -34,6 +38,7 @@ private:
     std::vector<Plugged> m_phones;
     std::vector<UsbInterfaceRecord> m_others;
     uint64_t m_nextID = 0x100000001ull;
+    std::exception_ptr m_openFailure;
 };
 
 } // namespace mtpsim
