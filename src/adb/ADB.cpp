@@ -407,7 +407,7 @@ QString ADB::clean(const QString& text)
     // kept, the paths give way to the item's name. A copy of several items
     // goes on after one fails: the first failure is the reason.
     static const QRegularExpression copyFailure(
-        QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '([^'\n]*)'(?: to '[^'\n]*')?: "
+        QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '([^']*)'(?: to '[^']*')?: "
                        "(?:remote )?(?:(?:write|read) failed: )?(.+)$"),
         QRegularExpression::MultilineOption);
     static const QRegularExpression unsureInstall(
@@ -439,7 +439,9 @@ QString ADB::clean(const QString& text)
                                     "it answered.");
         }
     }
-    if (saysThePhoneLeft(s))
+    // Only adb's own words, never a quoted name ("device offline.txt").
+    static const QRegularExpression quotedName(QStringLiteral("'[^']*'"));
+    if (saysThePhoneLeft(QString(s).replace(quotedName, QStringLiteral("''"))))
         return phoneLeftSentence();
     if (const QRegularExpressionMatch copy = copyFailure.match(s); copy.hasMatch()) {
         const QString path = copy.captured(1);

@@ -406,6 +406,16 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
         {"a working name alone", u".a.b.vantelorquist-copy: Permission denied"_s, u"a.b: Permission denied"_s},
         {"a name that only looks like one stays", u"x.vantelorquist-copy: Permission denied"_s,
          u"x.vantelorquist-copy: Permission denied"_s},
+        // Mended: the name was read as the phone leaving, and a name holding a
+        // line end let adb's raw sentence through with our working name.
+        {"a name in the words of a phone that left",
+         u"adb: error: failed to copy '/home/p/device offline.txt' to '/sdcard/device offline.txt': remote "
+         u"Permission denied"_s,
+         u"Copying “device offline.txt” failed: Permission denied."_s},
+        {"a name with a line end",
+         u"adb: error: failed to copy '/home/p/a\nb.txt' to '/sdcard/.a\nb.txt.0a1b2c3d4e5f.vantelorquist-copy': "
+         u"remote Read-only file system"_s,
+         u"Copying “a\nb.txt” failed: Read-only file system."_s},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ADB::clean(c.raw), c.clean) << c.what;
