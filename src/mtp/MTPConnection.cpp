@@ -143,6 +143,10 @@ void MTPConnection::runOnQueue(const std::function<void()>& work, const Cancel& 
         }
         {
             std::lock_guard lock(self->m_lock);
+            // A cut-off that landed as the run's last transfer ended must not
+            // fail the next run's transfers.
+            if ((ticket->interrupted || ticket->severed) && self->m_live)
+                self->m_live->resume();
             self->m_activeRun.reset();
         }
         std::lock_guard lock(job->mutex);
@@ -200,6 +204,12 @@ void MTPConnection::interrupt(const std::shared_ptr<RunTicket>& ticket)
     ticket->interrupted = true;
     if (m_activeRun == ticket && m_live)
         m_live->abandon();
+}
+
+bool MTPConnection::stopWaiting() const
+{
+    std::lock_guard lock(m_lock);
+    return m_activeRun && (m_activeRun->cancelRequested || m_activeRun->interrupted || m_activeRun->severed);
 }
 
 bool MTPConnection::cutOff() const

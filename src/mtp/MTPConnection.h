@@ -238,6 +238,9 @@ private:
     void sever(const std::shared_ptr<RunTicket>& ticket);
     // Whether the running run was given up on: recovery would only wait.
     bool severed() const;
+    // Whether a Stop came for the running run, cut off or not: recovery
+    // leaves the phone to the next run instead of waiting on it.
+    bool stopWaiting() const;
     bool isClosed() const;
 
     // Marks a USB request as waiting for the phone while it lives.

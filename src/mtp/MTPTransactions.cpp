@@ -431,7 +431,7 @@ void MTPConnection::recover()
     if (!realign()) {
         // A phone that doesn't go along gets a new session, unless a Stop is
         // waiting: then the next run claims it afresh.
-        const bool stopped = cutOff() || severed();
+        const bool stopped = stopWaiting();
         if (!stopped)
             drain();
         disconnect();
