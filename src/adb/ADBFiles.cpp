@@ -100,8 +100,11 @@ bool ADB::exists(const QString& serial, const QString& path, const Cancel& cance
 {
     try {
         checkSendable(path);
-        const QString answer = shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes"), cancel);
-        return answer.contains(QLatin1StringView("yes"));
+        // "no" rather than a silent failure, which would have adb asked
+        // whether the phone is still there.
+        const QString answer =
+            shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes || echo no"), cancel);
+        return answer.trimmed().endsWith(QLatin1StringView("yes"));
     } catch (const Error&) {
         return false;
     }
