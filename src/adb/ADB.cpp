@@ -168,7 +168,20 @@ std::optional<int64_t> bytesRead(pid_t pid)
 
 bool talliesReadable()
 {
-    static const bool readable = bytesRead(::getpid()).has_value();
+    // Another process's count, a child's included, is closed to us where
+    // Yama allows tracing only to administrators or to nobody.
+    static const bool readable = [] {
+        if (!bytesRead(::getpid()))
+            return false;
+        char scope = '0';
+        const int fd = ::open("/proc/sys/kernel/yama/ptrace_scope", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (::read(fd, &scope, 1) != 1)
+                scope = '0';
+            ::close(fd);
+        }
+        return scope < '2';
+    }();
     return readable;
 }
 
