@@ -2,9 +2,14 @@
 // push" of the same folder, side by side in one run, served by the pretend
 // phone: 10,000 files of 4 KiB and 200 files of 5 MiB, both directions, into
 // a new folder and merged into one that holds the same names (Replace).
-// Goal: the model within 1.3 times the bare adb run. A large merge goes in
-// parts, each moved in while the next is sent; "merged in one" sends it in
-// one transfer and moves it in after, as a smaller one goes. The bare pull
+// Goal: the model within 1.3 times the bare adb run. A merge into the phone
+// of many files goes in one transfer into a working folder, the finished
+// files moved in while the rest is sent; "merged in one" does so whatever
+// the folder holds (a large folder of few files otherwise goes in parts).
+// Such a merge keeps each old file until its new one is whole, so it writes
+// into storage the bare push (which overwrites) would have freed: "beside"
+// is a bare push of the folder into a new folder next to the old one, the
+// cost of that storage on this machine. The bare pull
 // of the small files also shows whether the phone keeps a USB phone's pace (at
 // least 500 files a second), without which the ratio would hide a cost per
 // file.
@@ -213,9 +218,16 @@ private:
     {
         if (!label.contains(m_only))
             return;
-        Figure bestBare, bestModel;
+        Figure bestBare, bestModel, bestBeside;
         // Alternating, so that neither side gets the warmer turn.
         for (int round = 0; round < m_rounds; ++round) {
+            if (!pull && merged) {
+                prepare(shape, pull, merged);
+                keepBest(bestBeside, {bench::bareAdb({QStringLiteral("-s"), m_phone.serial(), QStringLiteral("push"),
+                                                      m_work + QStringLiteral("/source/") + shape.name,
+                                                      QStringLiteral("/sdcard/up/.beside")})});
+                QDir(m_phone.storage() + QStringLiteral("/up/.beside")).removeRecursively();
+            }
             prepare(shape, pull, merged);
             keepBest(bestBare, bare(shape, pull));
             prepare(shape, pull, merged);
@@ -230,6 +242,9 @@ private:
             std::printf("   bare %.0f files/s", shape.files / bestBare.seconds);
         else
             std::printf("   bare %.0f MB/s", shape.files * double(shape.size) / 1e6 / bestBare.seconds);
+        if (bestBeside.seconds > 0 && bestBeside.seconds < 1e9)
+            std::printf("   beside %s, model/beside %.2f", qPrintable(shown(bestBeside)),
+                        bestModel.seconds / bestBeside.seconds);
         std::printf("\n");
         std::fflush(stdout);
     }
