@@ -109,6 +109,8 @@ public:
     // Throws ADBError::failed naming the item when the path holds a name that
     // is not UTF-8: such a name cannot be sent to the phone as it is.
     static void checkSendable(const QString& path);
+    // Whether the phone has an item at `path`; nullopt when it can't tell.
+    std::optional<bool> existence(const QString& serial, const QString& path, const Cancel& cancel) const;
     // Never fails: any failure reads as false.
     bool exists(const QString& serial, const QString& path, const Cancel& cancel) const;
     void remove(const QString& serial, const QString& path, const Cancel& cancel) const;

@@ -96,18 +96,28 @@ std::vector<RemoteEntry> ADB::list(const QString& serial, const QString& path, b
     return entries;
 }
 
-bool ADB::exists(const QString& serial, const QString& path, const Cancel& cancel) const
+std::optional<bool> ADB::existence(const QString& serial, const QString& path, const Cancel& cancel) const
 {
     try {
         checkSendable(path);
-        // "no" rather than a silent failure, which would have adb asked
-        // whether the phone is still there.
+        // Either word proves the shell ran the test; anything else tells
+        // nothing. "no" rather than a silent failure, which would have adb
+        // asked whether the phone is still there.
         const QString answer =
-            shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes || echo no"), cancel);
-        return answer.trimmed().endsWith(QLatin1StringView("yes"));
+            shell(serial, QStringLiteral("test -e ") + quote(path) + QStringLiteral(" && echo yes || echo no"), cancel)
+                .trimmed();
+        if (answer.endsWith(QLatin1StringView("yes")))
+            return true;
+        if (answer.endsWith(QLatin1StringView("no")))
+            return false;
     } catch (const Error&) {
-        return false;
     }
+    return std::nullopt;
+}
+
+bool ADB::exists(const QString& serial, const QString& path, const Cancel& cancel) const
+{
+    return existence(serial, path, cancel).value_or(false);
 }
 
 void ADB::remove(const QString& serial, const QString& path, const Cancel& cancel) const
@@ -164,20 +174,7 @@ bool ADBFiles::exists(const QString& path, const Cancel& cancel)
 
 std::optional<bool> ADBFiles::existence(const QString& path, const Cancel& cancel)
 {
-    try {
-        ADB::checkSendable(path);
-        // Either word proves the shell ran the test; anything else tells nothing.
-        const QString answer =
-            adb.shell(serial, QStringLiteral("test -e ") + ADB::quote(path) + QStringLiteral(" && echo yes || echo no"),
-                      cancel)
-                .trimmed();
-        if (answer.endsWith(QLatin1StringView("yes")))
-            return true;
-        if (answer.endsWith(QLatin1StringView("no")))
-            return false;
-    } catch (const Error&) {
-    }
-    return std::nullopt;
+    return adb.existence(serial, path, cancel);
 }
 
 void ADBFiles::remove(const QString& path, const Cancel& cancel)

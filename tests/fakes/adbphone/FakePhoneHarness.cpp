@@ -10,16 +10,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
