@@ -3,11 +3,14 @@
 #include "BrowserPaths.h"
 #include "BrowserSettings.h"
 #include "Finished.h"
+#include "Paths.h"
 
 #include <QElapsedTimer>
 
 #include <chrono>
 #include <utility>
+
+using paths::joined;
 
 namespace {
 
@@ -168,4 +171,28 @@ void BrowserModel::storeWorkingItems()
     BrowserSettings(*m_settings).setWorkingItems(settingkeys::workingItems, records);
     m_settings->sync();
     m_storedChanges = now;
+}
+
+std::vector<RemoteEntry> BrowserModel::withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
+                                                           std::vector<RemoteEntry> entries, const Cancel& cancel)
+{
+    std::vector<QString> stale;
+    std::erase_if(entries, [&](const RemoteEntry& entry) {
+        if (browserpaths::workingnames::isStale(entry.name))
+            stale.push_back(entry.name);
+        return browserpaths::workingnames::isHidden(entry.name);
+    });
+    // Left by a copy the phone or the application cut short; what a copy
+    // running now uses is never stale.
+    for (const QString& name : stale) {
+        cancel.check();
+        try {
+            phone.remove(joined(folder, name), cancel);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (...) {
+            // Tried again the next time the folder is read.
+        }
+    }
+    return entries;
 }

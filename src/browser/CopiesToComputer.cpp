@@ -1,0 +1,677 @@
+#include "BrowserModel.h"
+
+#include "BrowserPaths.h"
+#include "CopyParts.h"
+#include "Paths.h"
+#include "Error.h"
+#include "WorkerPool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+using browserpaths::nameKey;
+using paths::joined;
+using paths::localSize;
+
+using namespace copyparts;
+using browserpaths::lastName;
+using browserpaths::parentOf;
+
+namespace {
+
+void removeLocally(const QString& path)
+{
+    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+}
+
+// What is at a computer path, links not followed: a link, to whatever it
+// leads, is a file here, replaced as one and never merged into.
+enum class Local { nothing, file, folder };
+
+Local localKind(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return Local::nothing;
+    return S_ISDIR(info.st_mode) ? Local::folder : Local::file;
+}
+
+// Removes the files a copy replaced, on threads of its own: on ext4 each
+// costs about 100 µs to free, which then overlaps the transfer and each
+// other. Without a thread, each goes at once.
+class Discards {
+public:
+    Discards()
+    {
+        for (int count = 0; count < 3; ++count) {
+            try {
+                m_threads.push_back(WorkerPool::shared().ownThread([this] { run(); }));
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    ~Discards() { finish(); }
+    Discards(const Discards&) = delete;
+    Discards& operator=(const Discards&) = delete;
+
+    void add(QByteArray path)
+    {
+        if (m_threads.empty()) {
+            ::unlink(path.constData());
+            return;
+        }
+        {
+            const std::lock_guard guard(m_lock);
+            m_paths.push_back(std::move(path));
+        }
+        m_wake.notify_one();
+    }
+
+    // Waits until every file handed over is gone.
+    void finish()
+    {
+        {
+            const std::lock_guard guard(m_lock);
+            m_ending = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock guard(m_lock);
+        for (;;) {
+            m_wake.wait(guard, [this] { return m_ending || !m_paths.empty(); });
+            if (m_paths.empty())
+                return;
+            const QByteArray path = std::move(m_paths.front());
+            m_paths.pop_front();
+            guard.unlock();
+            ::unlink(path.constData());
+            guard.lock();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_paths;
+    bool m_ending = false;
+    std::vector<std::thread> m_threads;
+};
+
+// Gives `to` the file at `from` in one step, as rename(2) does: whatever
+// was at `to` stays until then. A file there trades names with the new one
+// and then goes, to `discards` if given: ext4 writes a file renamed over
+// another back to the disk at once, which made replacing many small files
+// cost several times their transfer. A folder that took the name meanwhile
+// gets it back. false with errno where the file didn't take its place.
+bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards = nullptr)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+        struct stat old {};
+        if (::lstat(from.constData(), &old) == 0 && S_ISDIR(old.st_mode)) {
+            ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+            errno = EISDIR;
+            return false;
+        }
+        // Else it goes with the working folder.
+        if (discards)
+            discards->add(from);
+        else
+            ::unlink(from.constData());
+        return true;
+    }
+    // Nothing there to trade with, or a file system that can't.
+    return std::rename(from.constData(), to.constData()) == 0;
+}
+
+void putInPlace(const QString& from, const QString& target, Discards* discards = nullptr)
+{
+    if (!takePlace(QFile::encodeName(from), QFile::encodeName(target), discards))
+        throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
+                                         + QStringLiteral(" in its place"),
+                                     errno);
+}
+
+// One phone file to `target`: copied under a hidden name beside it and put
+// in place only once whole, so a file it replaces stays as it was until then
+// and a stopped or failed copy leaves nothing under the name.
+void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
+                 const Cancel& cancel)
+{
+    if (localKind(target) == Local::folder)
+        throw inTheWay(lastName(target), true);
+    const QString temporary = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
+    removeLocally(temporary); // left by a copy that could not clean up
+    try {
+        phone.pull(from, temporary, progress, cancel);
+        putInPlace(temporary, target);
+    } catch (...) {
+        removeLocally(temporary);
+        throw;
+    }
+}
+
+void makeLocalFolder(const QString& path)
+{
+    switch (localKind(path)) {
+    case Local::folder:
+        return;
+    case Local::file:
+        throw inTheWay(lastName(path), false);
+    case Local::nothing:
+        break;
+    }
+    if (!QDir().mkdir(path))
+        throw SystemError(QStringLiteral("Couldn't create the folder ") + path + QStringLiteral("."));
+}
+
+struct PhoneItem {
+    QString relative;
+    bool isFolder;
+    int64_t size;
+    int64_t modified; // seconds since 1970; -1 when not known
+};
+
+// Deeper than this is a folder linked into itself.
+constexpr int deepest = 100;
+
+// The items below a phone folder, each folder before what it holds.
+void collect(PhoneFiles& phone, const QString& root, const QString& relative, int depth, std::vector<PhoneItem>& items,
+             const Cancel& cancel)
+{
+    if (depth > deepest)
+        throw SystemError(quoted(lastName(root)) + QStringLiteral(" holds folders too deep to copy."));
+    for (const RemoteEntry& entry : phone.list(relative.isEmpty() ? root : joined(root, relative), true, cancel)) {
+        // A name from the phone must not lead out of the folder it is copied to.
+        if (const std::optional<QString> text = browserpaths::refusal(entry.name, QStringLiteral("copied")))
+            throw SystemError(*text);
+        const QString path = relative.isEmpty() ? entry.name : relative + QLatin1Char('/') + entry.name;
+        items.push_back({path, entry.isDirectory, entry.isDirectory ? 0 : std::max<int64_t>(entry.size, 0),
+                         entry.modified.isValid() ? entry.modified.toSecsSinceEpoch() : -1});
+        if (entry.isDirectory)
+            collect(phone, root, path, depth + 1, items, cancel);
+    }
+}
+
+// A file where a folder of the copy goes, or a folder where a file goes,
+// anywhere in the merge: found before anything is copied, so a copy that
+// could not end changes nothing.
+void checkPlaces(const QString& target, const std::vector<PhoneItem>& items)
+{
+    if (localKind(target) == Local::file)
+        throw inTheWay(lastName(target), false);
+    for (const PhoneItem& item : items) {
+        const Local there = localKind(joined(target, item.relative));
+        if (item.isFolder ? there == Local::file : there == Local::folder)
+            throw inTheWay(lastName(item.relative), there == Local::folder);
+    }
+}
+
+// The part of a whole-folder copy's progress that is the pull; the rest
+// moves with the files put in place, which takes a while where each
+// replaces a file already on the disk.
+constexpr double pullShare = 0.95;
+
+// Puts what arrived in the working folder `work` in its place under
+// `target`, each folder made as it arrived. After a whole pull every file
+// there is complete; after a stopped or failed one only a file of the listed
+// size and time is known to be (adb sets the time once a file is whole), and
+// the rest is left to go with the working folder.
+// Items marked in `placed` took their places during the pull already.
+void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded,
+            const std::vector<bool>& placed, Discards& discards, const Progress& progress = {})
+{
+    if (localKind(work) != Local::folder)
+        return;
+    makeLocalFolder(target);
+    const double count = double(std::max<size_t>(items.size(), 1));
+    double seen = 0;
+    for (size_t index = 0; index < items.size(); ++index) {
+        const PhoneItem& item = items[index];
+        if (progress)
+            progress(pullShare + (1 - pullShare) * (seen++ / count));
+        if (index < placed.size() && placed[index])
+            continue;
+        const QString from = joined(work, item.relative);
+        struct stat arrived {};
+        if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
+            continue;
+        const QString to = joined(target, item.relative);
+        if (item.isFolder) {
+            if (S_ISDIR(arrived.st_mode))
+                makeLocalFolder(to);
+            continue;
+        }
+        if (!S_ISREG(arrived.st_mode))
+            continue;
+        if (!pullEnded && (arrived.st_size != item.size || arrived.st_mtime != item.modified))
+            continue;
+        if (localKind(to) == Local::folder)
+            throw inTheWay(lastName(to), true);
+        putInPlace(from, to, &discards);
+    }
+}
+
+// Puts pulled files in their places while the pull goes on, so that the
+// work of the renames (freeing each file replaced) overlaps the transfer
+// instead of following it. A file goes once adb is done with it: of the
+// listed size and time (adb sets the time once the file is written; a time
+// close to now could be a file's still being written, so such files wait for
+// the pull's end), and with a file made after it in the working folder, as
+// adb makes the next file only once it has set this one's time and mode.
+// Where the disk keeps no birth times, everything waits for the pull's end.
+// It tells the pull's progress from what has arrived.
+class SettleWhilePulling {
+public:
+    // `progress` hears what share of the files' bytes has arrived: adb then
+    // needn't print its own on a terminal, which slows a pull of many files.
+    SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items, Discards& discards,
+                       Progress progress)
+        : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false),
+          m_discards(discards), m_progress(std::move(progress))
+    {
+        m_sources.resize(items.size());
+        for (size_t index = 0; index < items.size(); ++index) {
+            if (!items[index].isFolder) {
+                m_pending.push_back(index);
+                m_sources[index] = QFile::encodeName(joined(m_work, items[index].relative));
+                m_total += items[index].size + 1; // an empty file counts too
+            }
+        }
+        if (m_pending.empty())
+            return;
+        try {
+            m_thread = WorkerPool::shared().ownThread([this] { run(); });
+        } catch (...) {
+            // No thread: all of it at the pull's end.
+        }
+    }
+    // Whether it looks at the pull as it goes, and tells its progress.
+    bool watches() const { return m_thread.joinable(); }
+    ~SettleWhilePulling() { finish(); }
+    SettleWhilePulling(const SettleWhilePulling&) = delete;
+    SettleWhilePulling& operator=(const SettleWhilePulling&) = delete;
+
+    // Ends the settling; which items took their places.
+    const std::vector<bool>& finish()
+    {
+        {
+            const std::lock_guard guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_placed;
+    }
+
+private:
+    using Moment = std::pair<int64_t, uint32_t>; // seconds, nanoseconds
+
+    void run()
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_stop && !m_pending.empty()) {
+            guard.unlock();
+            const auto began = std::chrono::steady_clock::now();
+            pass();
+            // A look at many files costs: the transfer keeps most of the time.
+            const auto spent = std::chrono::steady_clock::now() - began;
+            guard.lock();
+            m_wake.wait_for(guard, std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(40), 4 * spent),
+                            [this] { return m_stop; });
+        }
+    }
+
+    bool stopped()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_stop;
+    }
+
+    // One look at every file still pending.
+    void pass()
+    {
+        const int64_t now = QDateTime::currentSecsSinceEpoch();
+        struct Whole {
+            size_t index;
+            Moment born;
+        };
+        std::vector<Whole> whole;
+        std::vector<size_t> still;
+        Moment latest{0, 0};
+        int64_t arrived = m_settled;
+        for (const size_t index : m_pending) {
+            const PhoneItem& item = m_items[index];
+            struct statx facts {};
+            if (::statx(AT_FDCWD, m_sources[index].constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                        &facts)
+                != 0) {
+                still.push_back(index);
+                continue;
+            }
+            arrived += std::clamp<int64_t>(int64_t(facts.stx_size), 0, item.size) + 1;
+            // Without birth times, or after a file couldn't take its place,
+            // only the progress is told.
+            m_placing = m_placing && (facts.stx_mask & STATX_BTIME);
+            const Moment born{facts.stx_btime.tv_sec, facts.stx_btime.tv_nsec};
+            latest = std::max(latest, born);
+            if (m_placing && item.modified >= 0 && S_ISREG(facts.stx_mode) && int64_t(facts.stx_size) == item.size
+                && facts.stx_mtime.tv_sec == item.modified && std::llabs(item.modified - now) >= 3)
+                whole.push_back({index, born});
+            else
+                still.push_back(index);
+        }
+        if (m_progress && arrived > m_told) {
+            m_told = arrived;
+            m_progress(double(arrived) / double(std::max<int64_t>(m_total, 1)));
+        }
+        for (const Whole& file : whole) {
+            // The newest files may still have their mode to come.
+            if (!m_placing || file.born >= latest || stopped()) {
+                still.push_back(file.index);
+                continue;
+            }
+            if (!place(m_sources[file.index], joined(m_target, m_items[file.index].relative))) {
+                m_placing = false;
+                still.push_back(file.index);
+                continue;
+            }
+            m_placed[file.index] = true;
+            m_settled += m_items[file.index].size + 1;
+        }
+        m_pending = std::move(still);
+    }
+
+    // false where the file can't take its place now; the pull's end then
+    // settles what is left, and says why.
+    bool place(const QByteArray& from, const QString& to)
+    {
+        try {
+            makeFolders(parentOf(to));
+        } catch (...) {
+            return false;
+        }
+        if (localKind(to) == Local::folder)
+            return false;
+        return takePlace(from, QFile::encodeName(to), &m_discards);
+    }
+
+    // The folders down to `folder`, below the target, as the pull made them.
+    void makeFolders(const QString& folder)
+    {
+        if (m_made.contains(folder))
+            return;
+        if (folder != m_target)
+            makeFolders(parentOf(folder));
+        makeLocalFolder(folder);
+        m_made.insert(folder);
+    }
+
+    const QString m_work;
+    const QString m_target;
+    const std::vector<PhoneItem>& m_items;
+    std::vector<bool> m_placed;
+    std::vector<QByteArray> m_sources; // the working path of each file
+    std::vector<size_t> m_pending;
+    QSet<QString> m_made;
+    Discards& m_discards;
+    const Progress m_progress;
+    int64_t m_total = 0;   // the bytes of all files, and one for each
+    int64_t m_settled = 0; // of those, of the files placed
+    int64_t m_told = 0;
+    bool m_placing = true;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// The whole folder in one pull into a hidden working folder beside `target`
+// (on the same file system, so each file then takes its place by a rename):
+// one run of the transport instead of one per file.
+void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, const std::vector<PhoneItem>& items,
+                  const Progress& progress, const Cancel& cancel)
+{
+    const QString work = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
+    removeLocally(work); // left by a copy that could not clean up
+    // The pull makes the working folder; into an existing one it would nest.
+    if (browserpaths::existsLocally(work))
+        throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
+    const Progress pulling =
+        progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
+    std::vector<bool> placed;
+    // The files replaced go while the pull and the settling go on.
+    Discards discards;
+    try {
+        SettleWhilePulling early(work, target, items, discards, pulling);
+        try {
+            phone.pull(from, work, early.watches() ? Progress() : pulling, cancel);
+        } catch (...) {
+            placed = early.finish();
+            throw;
+        }
+        placed = early.finish();
+    } catch (...) {
+        // Stopped or cut short: the files that arrived whole still take their places.
+        try {
+            settle(work, target, items, false, placed, discards);
+        } catch (...) {
+        }
+        discards.finish();
+        removeLocally(work);
+        throw;
+    }
+    try {
+        settle(work, target, items, true, placed, discards, progress);
+    } catch (...) {
+        discards.finish();
+        removeLocally(work);
+        throw;
+    }
+    discards.finish();
+    removeLocally(work);
+}
+
+// A phone folder to `target`, merged into a folder there: where each call
+// costs a run, in one pull; else file by file as receiveFile() copies them.
+// Either way after Stop the files already whole stay.
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
+                   const Cancel& cancel)
+{
+    std::vector<PhoneItem> items;
+    collect(phone, from, {}, 0, items, cancel);
+    checkPlaces(target, items);
+    if (phone.pullsFoldersWhole()) {
+        receiveWhole(phone, from, target, items, progress, cancel);
+        return;
+    }
+    int64_t total = 0;
+    for (const PhoneItem& item : items)
+        total += item.size;
+    Meter meter(progress, total);
+    makeLocalFolder(target);
+    for (const PhoneItem& item : items) {
+        cancel.check();
+        const QString to = joined(target, item.relative);
+        if (item.isFolder) {
+            makeLocalFolder(to);
+            continue;
+        }
+        receiveFile(phone, joined(from, item.relative), to, meter.part(item.size), cancel);
+        meter.done(item.size);
+    }
+}
+
+} // namespace
+
+// ---- to the computer -----------------------------------------------------------------
+
+void BrowserModel::download(const QList<RemoteEntry>& entries)
+{
+    if (const std::optional<Shown> asked = shown())
+        download(*asked, entries);
+}
+
+void BrowserModel::download(const Shown& asked, const QList<RemoteEntry>& entries)
+{
+    // The entries are of the folder shown when the request was made.
+    if (entries.isEmpty() || !stillShown(asked, true, QStringLiteral("copied")))
+        return;
+    QString folder = m_saveFolder;
+    if (m_askWhereToSave) {
+        Desktop::Panel panel;
+        panel.message = QStringLiteral("Choose where to copy ")
+                        + (entries.size() == 1 ? quoted(entries.first().name)
+                                               : QString::number(entries.size()) + QStringLiteral(" items"));
+        panel.prompt = QStringLiteral("Save Here");
+        panel.folder = m_saveFolder;
+        const std::optional<QString> chosen = m_desktop->chooseFolder(panel);
+        if (!chosen || chosen->isEmpty())
+            return;
+        folder = *chosen;
+        setSaveFolder(folder);
+    }
+    copyToMac(asked, entries, folder, m_revealAfterCopy);
+}
+
+void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entries, const QString& folder,
+                             bool reveal)
+{
+    // The entries belong to the folder shown when the copy was asked for.
+    if (!stillShown(asked, true, QStringLiteral("copied")) || !files() || entries.isEmpty())
+        return;
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
+        setErrorMessage(*text);
+        return;
+    }
+    QStringList conflicts;
+    for (const RemoteEntry& entry : entries) {
+        if (browserpaths::existsLocally(joined(folder, entry.name)))
+            conflicts.append(entry.name);
+    }
+    const Conflict answer = conflicts.isEmpty() ? Conflict::replace
+                                                : askAboutConflicts(conflicts, QStringLiteral("this folder"));
+    if (answer == Conflict::cancel || !stillShown(asked, true, QStringLiteral("copied")))
+        return;
+    // Taken after the answer: a phone plugged back in meanwhile has a new connection.
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone)
+        return;
+    const QString path = asked.path;
+    startJob(QStringLiteral("Copying to computer…"), true, false, [=](JobContext& job) {
+        // A missing save folder would otherwise become the copy's own name.
+        if (!QDir().mkpath(folder))
+            throw SystemError(QStringLiteral("Couldn't create the folder ") + folder + QStringLiteral("."));
+        // A numbered name must not be one an item of this copy will take.
+        QSet<QString> reserved;
+        for (const RemoteEntry& entry : entries)
+            reserved.insert(nameKey(entry.name));
+        QStringList copied;
+        const int count = int(entries.size());
+        for (int index = 0; index < count; ++index) {
+            job.cancel().check();
+            const RemoteEntry& entry = entries[index];
+            QString target = joined(folder, entry.name);
+            if (browserpaths::existsLocally(target)) {
+                if (answer == Conflict::skip)
+                    continue;
+                if (answer == Conflict::keepBoth) {
+                    target = uniqueLocalURL(target, reserved);
+                    reserved.insert(nameKey(lastName(target)));
+                }
+            }
+            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
+                        + place(index, count));
+            const QString from = joined(path, entry.name);
+            try {
+                if (entry.isDirectory)
+                    receiveFolder(*phone, from, target, job.progressHandler(), job.cancel());
+                else
+                    receiveFile(*phone, from, target, job.progressHandler(), job.cancel());
+            } catch (...) {
+                std::exception_ptr error = std::current_exception();
+                // adb says so in its own words, naming the phone path: a
+                // sentence instead, and the row goes with a new listing.
+                if (!job.cancel().isCancelled()
+                    && phone->existence(from, job.cancel()) == std::optional<bool>(false))
+                    error = std::make_exception_ptr(
+                        SystemError(quoted(entry.name) + QStringLiteral(" isn't on the phone any more.")));
+                job.post([asked, error](BrowserModel& model) { model.reloadIfGone(asked, error); });
+                std::rethrow_exception(error);
+            }
+            copied.append(target);
+        }
+        if (reveal && !copied.isEmpty())
+            job.post([copied](BrowserModel& model) { model.m_desktop->reveal(copied); });
+    });
+}
+
+void BrowserModel::reloadIfGone(const Shown& asked, const std::exception_ptr& error)
+{
+    // An item deleted on the phone meanwhile: its row goes with a new listing.
+    if (isShown(asked, true) && isGone(error))
+        reload();
+}
+
+void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
+{
+    const std::shared_ptr<PhoneFiles> phone = files();
+    if (!phone || entries.isEmpty())
+        return;
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
+        setErrorMessage(*text);
+        return;
+    }
+    const QString path = m_path;
+    const std::optional<Shown> asked = shown();
+    startJob(QStringLiteral("Opening…"), true, false, [=](JobContext& job) {
+        const QString folder = browserpaths::newPrivateFolder();
+        for (const RemoteEntry& entry : entries) {
+            job.cancel().check();
+            job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
+            const QString staged = joined(folder, entry.name);
+            try {
+                phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
+            } catch (...) {
+                // The part copied would wait in the staging folder until quit.
+                if (entry.isDirectory)
+                    QDir(staged).removeRecursively();
+                else
+                    QFile::remove(staged);
+                if (asked) {
+                    job.post([asked, error = std::current_exception()](BrowserModel& model) {
+                        model.reloadIfGone(*asked, error);
+                    });
+                }
+                throw;
+            }
+            job.post([staged](BrowserModel& model) { model.openStaged(staged); });
+        }
+    });
+}
+
