@@ -148,19 +148,63 @@ bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards 
     return std::rename(from.constData(), to.constData()) == 0;
 }
 
-void putInPlace(const QString& from, const QString& target, Discards* discards = nullptr)
+// Gives `to` the item at `from` only while nothing holds that name: what
+// came there since the copy looked is someone else's and stays. false with
+// errno (EEXIST when something is there).
+bool takeFreePlace(const QByteArray& from, const QByteArray& to)
 {
-    if (!takePlace(QFile::encodeName(from), QFile::encodeName(target), discards))
-        throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
-                                         + QStringLiteral(" in its place"),
-                                     errno);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without it: a link claims a name only where none is.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    struct stat there {};
+    if (::lstat(to.constData(), &there) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(from.constData(), to.constData()) == 0;
+}
+
+// The copy of a computer item whose name something took after the copy
+// had looked (another program, another copy): never overwritten unasked.
+SystemError cameMeanwhile(const QString& name)
+{
+    return SystemError(quoted(name)
+                       + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile."));
+}
+
+// `replacing`: the person's answer covers what is at `target`; else only a
+// free name is taken.
+void putInPlace(const QString& from, const QString& target, bool replacing, Discards* discards = nullptr)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray name = QFile::encodeName(target);
+    if (!replacing) {
+        if (takeFreePlace(source, name))
+            return;
+        if (errno == EEXIST)
+            throw cameMeanwhile(lastName(target));
+    } else if (takePlace(source, name, discards)) {
+        return;
+    }
+    throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
+                                     + QStringLiteral(" in its place"),
+                                 errno);
 }
 
 // One phone file to `target`: copied under a hidden name beside it and put
 // in place only once whole, so a file it replaces stays as it was until then
-// and a stopped or failed copy leaves nothing under the name.
-void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
-                 const Cancel& cancel)
+// and a stopped or failed copy leaves nothing under the name. `replacing`:
+// the person's answer covers a file at `target`.
+void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, bool replacing,
+                 const Progress& progress, const Cancel& cancel)
 {
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
@@ -168,7 +212,7 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, 
     removeLocally(temporary); // left by a copy that could not clean up
     try {
         phone.pull(from, temporary, progress, cancel);
-        putInPlace(temporary, target);
+        putInPlace(temporary, target, replacing);
     } catch (...) {
         removeLocally(temporary);
         throw;
@@ -194,6 +238,9 @@ struct PhoneItem {
     bool isFolder;
     int64_t size;
     int64_t modified; // seconds since 1970; -1 when not known
+    // A file of that name was in the target when the copy looked, so the
+    // person's answer covers it; anything else there later stays.
+    bool wasThere = false;
 };
 
 // Deeper than this is a folder linked into itself.
@@ -219,15 +266,22 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 
 // A file where a folder of the copy goes, or a folder where a file goes,
 // anywhere in the merge: found before anything is copied, so a copy that
-// could not end changes nothing.
-void checkPlaces(const QString& target, const std::vector<PhoneItem>& items)
+// could not end changes nothing. Notes which files are there to replace;
+// `replacing`: the person's answer covers a folder at `target`.
+void checkPlaces(const QString& target, bool replacing, std::vector<PhoneItem>& items)
 {
-    if (localKind(target) == Local::file)
+    const Local top = localKind(target);
+    if (top == Local::file)
         throw inTheWay(lastName(target), false);
-    for (const PhoneItem& item : items) {
+    if (top == Local::nothing)
+        return;
+    if (!replacing)
+        throw cameMeanwhile(lastName(target));
+    for (PhoneItem& item : items) {
         const Local there = localKind(joined(target, item.relative));
         if (item.isFolder ? there == Local::file : there == Local::folder)
             throw inTheWay(lastName(item.relative), there == Local::folder);
+        item.wasThere = !item.isFolder && there == Local::file;
     }
 }
 
@@ -272,7 +326,7 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
             continue;
         if (localKind(to) == Local::folder)
             throw inTheWay(lastName(to), true);
-        putInPlace(from, to, &discards);
+        putInPlace(from, to, item.wasThere, &discards);
     }
 }
 
@@ -396,7 +450,7 @@ private:
                 still.push_back(file.index);
                 continue;
             }
-            if (!place(m_sources[file.index], joined(m_target, m_items[file.index].relative))) {
+            if (!place(m_sources[file.index], m_items[file.index])) {
                 m_placing = false;
                 still.push_back(file.index);
                 continue;
@@ -409,8 +463,9 @@ private:
 
     // false where the file can't take its place now; the pull's end then
     // settles what is left, and says why.
-    bool place(const QByteArray& from, const QString& to)
+    bool place(const QByteArray& from, const PhoneItem& item)
     {
+        const QString to = joined(m_target, item.relative);
         try {
             makeFolders(parentOf(to));
         } catch (...) {
@@ -418,7 +473,8 @@ private:
         }
         if (localKind(to) == Local::folder)
             return false;
-        return takePlace(from, QFile::encodeName(to), &m_discards);
+        return item.wasThere ? takePlace(from, QFile::encodeName(to), &m_discards)
+                             : takeFreePlace(from, QFile::encodeName(to));
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
@@ -500,12 +556,12 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // A phone folder to `target`, merged into a folder there: where each call
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const Progress& progress,
-                   const Cancel& cancel)
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, bool replacing,
+                   const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, items);
+    checkPlaces(target, replacing, items);
     if (phone.pullsFoldersWhole()) {
         receiveWhole(phone, from, target, items, progress, cancel);
         return;
@@ -522,7 +578,7 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
             makeLocalFolder(to);
             continue;
         }
-        receiveFile(phone, joined(from, item.relative), to, meter.part(item.size), cancel);
+        receiveFile(phone, joined(from, item.relative), to, item.wasThere, meter.part(item.size), cancel);
         meter.done(item.size);
     }
 }
@@ -597,12 +653,19 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             job.cancel().check();
             const RemoteEntry& entry = entries[index];
             QString target = joined(folder, entry.name);
+            // Only what the question showed is replaced; what came since is
+            // a clash handled by the answer, or, unasked, left as it is.
+            bool replacing = false;
             if (browserpaths::existsLocally(target)) {
                 if (answer == Conflict::skip)
                     continue;
                 if (answer == Conflict::keepBoth) {
                     target = uniqueLocalURL(target, reserved);
                     reserved.insert(nameKey(lastName(target)));
+                } else if (!conflicts.contains(entry.name)) {
+                    throw cameMeanwhile(entry.name);
+                } else {
+                    replacing = true;
                 }
             }
             job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
@@ -610,9 +673,9 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             const QString from = joined(path, entry.name);
             try {
                 if (entry.isDirectory)
-                    receiveFolder(*phone, from, target, job.progressHandler(), job.cancel());
+                    receiveFolder(*phone, from, target, replacing, job.progressHandler(), job.cancel());
                 else
-                    receiveFile(*phone, from, target, job.progressHandler(), job.cancel());
+                    receiveFile(*phone, from, target, replacing, job.progressHandler(), job.cancel());
             } catch (...) {
                 std::exception_ptr error = std::current_exception();
                 // adb says so in its own words, naming the phone path: a

@@ -628,6 +628,25 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 continue;
             QString phonePath = joined(target, there ? there->name : name);
             bool certainlyNew = false;
+            if (!there) {
+                // Not there when the folder was read; it may have come since,
+                // and what the person wasn't asked about is never replaced.
+                const std::optional<bool> isThere = phone->existence(phonePath, cancel);
+                certainlyNew = isThere == std::optional<bool>(false);
+                if (isThere == std::optional<bool>(true)) {
+                    const PhoneFolder now = PhoneFolder::read(*phone, target, cancel);
+                    if (const std::optional<RemoteEntry> came = now.find(name, cancel)) {
+                        madeByThisCopy(name, came);
+                        if (answer == Conflict::skip)
+                            continue;
+                        if (answer != Conflict::keepBoth)
+                            throw SystemError(quoted(name)
+                                              + QStringLiteral(" wasn't copied: an item of that name came onto the "
+                                                               "phone meanwhile."));
+                        there = came;
+                    }
+                }
+            }
             if (there && answer == Conflict::keepBoth) {
                 const QString free = uniqueRemoteName(
                     name,
@@ -641,15 +660,6 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 phonePath = joined(target, free);
                 there.reset();
                 certainlyNew = true;
-            } else if (!there) {
-                // Not there when the folder was read; it may have come since.
-                const std::optional<bool> isThere = phone->existence(phonePath, cancel);
-                certainlyNew = isThere == std::optional<bool>(false);
-                if (isThere == std::optional<bool>(true)) {
-                    there = PhoneFolder::read(*phone, target, cancel).find(name, cancel);
-                    if (there)
-                        phonePath = joined(target, there->name);
-                }
             }
             cancel.check();
             madeByThisCopy(name, there);

@@ -525,3 +525,89 @@ TEST(FreeNames, EachCopyToThePhoneMakesItsNewFileUnderANameOfItsOwn)
 }
 
 } // namespace
+
+// Mended: an item that came into the destination after the person answered
+// (a camera, another program) was replaced without a word, whatever the
+// answer. It is a clash handled by the answer given, or, unasked, a failure.
+TEST_F(CopiesTest, AnItemThatCameAfterTheQuestionIsNeverReplaced)
+{
+    const QString came = u"“b.txt” wasn't copied: an item of that name came "_s;
+    const struct {
+        const char* what;
+        std::optional<int> answer; // none: no clash, no question
+        QString keptAs;            // where the copy of b.txt went, if anywhere
+        QString message;
+    } cases[] = {
+        {"skip", 2, {}, {}},
+        {"keep both", 1, u"b 2.txt"_s, {}},
+        {"replace", 0, {}, came},
+        {"no question", std::nullopt, {}, came},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        desktop->answer = c.answer;
+        const QStringList items = c.answer ? QStringList{u"a.txt"_s, u"c.txt"_s, u"b.txt"_s} : QStringList{u"c.txt"_s, u"b.txt"_s};
+
+        // To the phone: b.txt comes while c.txt is sent.
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s)});
+        reload();
+        phone->onTransfer([this](const QString& call, const Progress&, const Cancel&) {
+            if (call.startsWith(u"push /m/c.txt"_s))
+                phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s)});
+        });
+        QStringList sources;
+        for (const QString& item : items)
+            sources.append(u"/m/"_s + item);
+        model().upload(urls(sources));
+        run();
+        EXPECT_EQ(phone->sent(u"/m/b.txt"_s, u"/sdcard/b.txt"_s), 0);
+        if (!c.keptAs.isEmpty()) {
+            EXPECT_EQ(phone->sent(u"/m/b.txt"_s, u"/sdcard/"_s + c.keptAs), 1);
+        }
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message.isEmpty() ? QString() : c.message + u"onto the phone meanwhile."_s);
+        model().setErrorMessage(std::nullopt);
+
+        // To the computer: b.txt comes while c.txt is pulled.
+        QDir(saved.path()).removeRecursively();
+        QDir().mkpath(saved.path());
+        make(u"a.txt"_s);
+        phone->setFolder(u"/sdcard"_s, {file(u"a.txt"_s), file(u"b.txt"_s), file(u"c.txt"_s)});
+        reload();
+        phone->onTransfer([this](const QString& call, const Progress&, const Cancel&) {
+            if (call.startsWith(u"pull /sdcard/c.txt"_s))
+                make(u"b.txt"_s, "theirs");
+        });
+        QList<RemoteEntry> entries;
+        for (const QString& item : items)
+            entries.append(file(item));
+        model().download(entries);
+        run();
+        EXPECT_EQ(read(u"b.txt"_s), "theirs");
+        if (!c.keptAs.isEmpty()) {
+            EXPECT_EQ(read(c.keptAs), "/sdcard/b.txt");
+        }
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message.isEmpty() ? QString() : c.message + u"into the folder meanwhile."_s);
+        model().setErrorMessage(std::nullopt);
+        phone->onTransfer({});
+    }
+
+    // A file that comes inside a folder being merged, or at the file's own
+    // name while its transfer runs, stays too.
+    desktop->answer.reset();
+    phone->setFolder(u"/sdcard"_s, {folder(u"Album"_s), file(u"d.txt"_s)});
+    phone->setFolder(u"/sdcard/Album"_s, {file(u"x.jpg"_s)});
+    phone->onTransfer([this](const QString& call, const Progress&, const Cancel&) {
+        if (call.startsWith(u"pull /sdcard/Album/x.jpg"_s))
+            make(u"Album/x.jpg"_s, "theirs");
+        if (call.startsWith(u"pull /sdcard/d.txt"_s))
+            make(u"d.txt"_s, "theirs");
+    });
+    model().download({folder(u"Album"_s)});
+    run();
+    EXPECT_EQ(read(u"Album/x.jpg"_s), "theirs");
+    model().setErrorMessage(std::nullopt);
+    model().download({file(u"d.txt"_s)});
+    run();
+    EXPECT_EQ(read(u"d.txt"_s), "theirs");
+    EXPECT_EQ(model().errorMessage(), u"“d.txt” wasn't copied: an item of that name came into the folder meanwhile."_s);
+}
