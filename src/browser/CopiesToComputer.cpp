@@ -23,6 +23,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <time.h>
 
 using browserpaths::nameKey;
 using paths::joined;
@@ -264,11 +265,25 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
     }
 }
 
+// Whether the item at `path` was made before `moment` (nanoseconds since
+// 1970): by its birth time where the disk keeps one, else by its last change,
+// which can only make it look newer.
+bool madeBefore(const QString& path, int64_t moment)
+{
+    struct statx facts {};
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &facts)
+        != 0)
+        return false;
+    const statx_timestamp made = (facts.stx_mask & STATX_BTIME) ? facts.stx_btime : facts.stx_ctime;
+    return int64_t(made.tv_sec) * 1000000000 + made.tv_nsec < moment;
+}
+
 // A file where a folder of the copy goes, or a folder where a file goes,
 // anywhere in the merge: found before anything is copied, so a copy that
 // could not end changes nothing. Notes which files are there to replace;
-// `replacing`: the person's answer covers a folder at `target`.
-void checkPlaces(const QString& target, bool replacing, std::vector<PhoneItem>& items)
+// `replacing`: the person's answer, given at `answered` (nanoseconds since
+// 1970), covers a folder at `target`, and so what it held then.
+void checkPlaces(const QString& target, bool replacing, int64_t answered, std::vector<PhoneItem>& items)
 {
     const Local top = localKind(target);
     if (top == Local::file)
@@ -281,7 +296,7 @@ void checkPlaces(const QString& target, bool replacing, std::vector<PhoneItem>& 
         const Local there = localKind(joined(target, item.relative));
         if (item.isFolder ? there == Local::file : there == Local::folder)
             throw inTheWay(lastName(item.relative), there == Local::folder);
-        item.wasThere = !item.isFolder && there == Local::file;
+        item.wasThere = !item.isFolder && there == Local::file && madeBefore(joined(target, item.relative), answered);
     }
 }
 
@@ -556,12 +571,12 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // A phone folder to `target`, merged into a folder there: where each call
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, bool replacing,
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, bool replacing, int64_t answered,
                    const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, replacing, items);
+    checkPlaces(target, replacing, answered, items);
     if (phone.pullsFoldersWhole()) {
         receiveWhole(phone, from, target, items, progress, cancel);
         return;
@@ -634,6 +649,11 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                                                 : askAboutConflicts(conflicts, QStringLiteral("this folder"));
     if (answer == Conflict::cancel || !stillShown(asked, true, QStringLiteral("copied")))
         return;
+    // The file system's clock, which lags the precise one: a file made in
+    // the same tick as the answer counts as made after it.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    const int64_t answered = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
     // Taken after the answer: a phone plugged back in meanwhile has a new connection.
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone)
@@ -673,7 +693,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             const QString from = joined(path, entry.name);
             try {
                 if (entry.isDirectory)
-                    receiveFolder(*phone, from, target, replacing, job.progressHandler(), job.cancel());
+                    receiveFolder(*phone, from, target, replacing, answered, job.progressHandler(), job.cancel());
                 else
                     receiveFile(*phone, from, target, replacing, job.progressHandler(), job.cancel());
             } catch (...) {

@@ -483,6 +483,40 @@ std::vector<Shape> shapes()
     };
 }
 
+// What another writer (a camera, another program) does to the destination
+// while the copy runs: items it makes at names the copy would take, and
+// items the copy would replace that it removes. Below /sdcard on the phone,
+// "saved/..." on the computer.
+struct AnotherWriter {
+    Tree makes;
+    std::set<QString> removes;
+    // Where a Keep Both copy goes when the numbered name it would take was taken first.
+    Tree keptBothElsewhere;
+};
+
+AnotherWriter anotherWriter(const Shape& shape)
+{
+    const QByteArray theirs = "another writer's";
+    const QString name = QLatin1StringView(shape.name);
+    if (name == u"NewFileToPhone"_s)
+        return {{{u"new.bin"_s, theirs}}, {}, {}};
+    if (name == u"ReplaceOnPhone"_s)
+        return {{}, {u"keep.bin"_s}, {}};
+    if (name == u"KeepBothOnPhone"_s)
+        return {{{u"keep 2.bin"_s, theirs}}, {}, {{u"keep 3.bin"_s, computerKeep}}};
+    if (name.startsWith(u"MergeFolderOnPhone"_s))
+        return {{{u"Album/other.txt"_s, theirs}}, {u"Album/a.txt"_s}, {}};
+    if (name == u"NewFileToComputer"_s)
+        return {{{u"saved/song.bin"_s, theirs}}, {}, {}};
+    if (name == u"ReplaceOnComputer"_s)
+        return {{}, {u"saved/keep.bin"_s}, {}};
+    if (name == u"KeepBothOnComputer"_s)
+        return {{{u"saved/keep 2.bin"_s, theirs}}, {}, {{u"saved/keep 3.bin"_s, phoneKeep}}};
+    if (name == u"MergeFolderToComputer"_s)
+        return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}}, {u"saved/Album/a.txt"_s}, {}};
+    return {};
+}
+
 Tree overlaid(Tree tree, const Tree& changes)
 {
     for (const auto& [path, bytes] : changes)
@@ -492,7 +526,7 @@ Tree overlaid(Tree tree, const Tree& changes)
 
 // ---- the faults --------------------------------------------------------------------------
 
-enum class Fault { stop, gone, frozen, refusedRename, storageFull, caseless };
+enum class Fault { stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes };
 
 const char* faultName(Fault fault)
 {
@@ -503,6 +537,8 @@ const char* faultName(Fault fault)
     case Fault::refusedRename: return "RefusedRename";
     case Fault::storageFull: return "StorageFull";
     case Fault::caseless: return "CaselessStorage";
+    case Fault::appears: return "AnotherWriterMakes";
+    case Fault::vanishes: return "AnotherWriterRemoves";
     }
     return "?";
 }
@@ -536,6 +572,9 @@ public:
     virtual void setSlow(bool slow) = 0;
     // Whether its files are found by names that differ in case only.
     virtual bool lookupIgnoresCase() const { return false; }
+    // Another writer's item made, or removed, below /sdcard.
+    virtual void put(const QString& path, const QByteArray& bytes) = 0;
+    virtual void take(const QString& path) = 0;
     // Every fault off and the phone reachable again; false when it isn't.
     virtual bool restore() = 0;
     std::shared_ptr<Script> script = std::make_shared<Script>();
@@ -560,6 +599,11 @@ public:
     void setRefuseRenames() override { m_harness.setRefuseMoves(true); }
     void setStorageFull() override { m_harness.setStorageFull(true); }
     void setSlow(bool slow) override { m_harness.setChunkDelay(slow ? 250 : 0); }
+    void put(const QString& path, const QByteArray& bytes) override
+    {
+        writeTree(m_harness.storage(), {{path, bytes}});
+    }
+    void take(const QString& path) override { QFile::remove(m_harness.storage() + u'/' + path); }
     bool restore() override
     {
         m_harness.setChunkDelay(0);
@@ -669,6 +713,17 @@ public:
     {
         m_phone->configure([](auto& s) { s.storageFull = true; });
     }
+    void put(const QString& path, const QByteArray& bytes) override
+    {
+        const QString parent = path.contains(u'/') ? path.section(u'/', 0, -2) : QString();
+        if (const std::optional<uint32_t> folder = handleOf(parent))
+            m_phone->addFile(*folder, path.section(u'/', -1), bytes);
+    }
+    void take(const QString& path) override
+    {
+        if (const std::optional<uint32_t> handle = handleOf(path); handle && *handle)
+            m_phone->removeObject(*handle);
+    }
     void setSlow(bool slow) override
     {
         m_phone->configure([&](auto& s) { s.delayPerMiB = slow ? std::chrono::seconds(10) : std::chrono::seconds(0); });
@@ -686,6 +741,16 @@ public:
     }
 
 private:
+    std::optional<uint32_t> handleOf(const QString& path) const
+    {
+        if (path.isEmpty())
+            return 0;
+        for (const auto& object : m_phone->objects())
+            if (m_phone->pathOf(object.handle) == path)
+                return object.handle;
+        return std::nullopt;
+    }
+
     std::shared_ptr<mtpsim::SimulatedPhone> m_phone;
     std::shared_ptr<SimulatedSource> m_source;
 };
@@ -776,6 +841,8 @@ public:
         std::atomic<bool> landed = false;
         std::atomic<bool> cancelled = false;
         BrowserModel* receiver = model.get();
+        AnotherWriter writer = anotherWriter(m_shape);
+        std::atomic<int> questionsBefore = 0;
         const auto stopNow = [&, receiver] {
             stopped = Steady::now();
             receiver->cancelJob();
@@ -792,6 +859,23 @@ public:
                 break;
             case Fault::refusedRename: m_phone.setRefuseRenames(); break;
             case Fault::storageFull: m_phone.setStorageFull(); break;
+            case Fault::appears:
+                questionsBefore = int(desktop->questions.size());
+                for (const auto& [path, bytes] : writer.makes) {
+                    if (path.startsWith(u"saved/"_s))
+                        writeTree(computer.path(), {{path, bytes}});
+                    else
+                        m_phone.put(path, bytes);
+                }
+                break;
+            case Fault::vanishes:
+                for (const QString& path : writer.removes) {
+                    if (path.startsWith(u"saved/"_s))
+                        QFile::remove(computer.filePath(path));
+                    else
+                        m_phone.take(path);
+                }
+                break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -805,7 +889,8 @@ public:
         });
         m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
             const bool transfer = kind == u"push"_s || kind == u"pull"_s;
-            const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull;
+            const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull
+                                && *fault != Fault::appears && *fault != Fault::vanishes;
             if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
@@ -879,13 +964,63 @@ public:
             phoneCompletes.push_back(overlaid(phoneBefore, *m_shape.caselessPhoneAfter));
         else if (m_caseless)
             phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
-        const Tree computerComplete = overlaid(computerBefore, m_shape.computerAfter);
+        std::vector<Tree> computerCompletes{overlaid(computerBefore, m_shape.computerAfter)};
+        Tree phoneAsBefore = phoneBefore;
+        Tree computerAsBefore = computerBefore;
+        // An item made before the copy asked is one the person was asked
+        // about, and their answer covers it.
+        for (qsizetype q = questionsBefore; q < desktop->questions.size(); ++q)
+            std::erase_if(writer.makes, [&](const auto& made) {
+                return desktop->questions[q].message.contains(u"“"_s + made.first.section(u'/', -1) + u"”"_s);
+            });
+        if (fault && landed && (*fault == Fault::appears || *fault == Fault::vanishes)) {
+            // What another writer made is theirs and stays as they made it;
+            // what they removed is neither the copy's to keep nor to lose.
+            const auto theirs = [&](Tree& before, std::vector<Tree>& completes, bool computerSide) {
+                for (const auto& [path, bytes] : writer.makes) {
+                    if (path.startsWith(u"saved/"_s) != computerSide || *fault != Fault::appears)
+                        continue;
+                    before[path] = bytes;
+                    for (Tree& complete : completes)
+                        complete[path] = bytes;
+                }
+                const std::vector<Tree> asIs = completes;
+                for (Tree complete : asIs) {
+                    for (const auto& [path, bytes] : writer.keptBothElsewhere) {
+                        if (path.startsWith(u"saved/"_s) == computerSide && *fault == Fault::appears)
+                            complete[path] = bytes;
+                    }
+                    completes.push_back(complete);
+                }
+                for (const QString& path : writer.removes) {
+                    if (path.startsWith(u"saved/"_s) != computerSide || *fault != Fault::vanishes)
+                        continue;
+                    before.erase(path);
+                    const std::vector<Tree> more = completes;
+                    for (Tree complete : more) {
+                        complete.erase(path);
+                        completes.push_back(complete);
+                    }
+                }
+            };
+            theirs(phoneAsBefore, phoneCompletes, false);
+            theirs(computerAsBefore, computerCompletes, true);
+        }
         const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
         const Tree computerAfter = readTree(computer.path());
-        outcome.problems << compare(u"the phone"_s, phoneBefore, phoneCompletes, phoneAfter)
-                         << compare(u"the computer"_s, computerBefore, {computerComplete}, computerAfter);
+        outcome.problems << compare(u"the phone"_s, phoneAsBefore, phoneCompletes, phoneAfter)
+                         << compare(u"the computer"_s, computerAsBefore, computerCompletes, computerAfter);
+        for (const auto& [path, bytes] : writer.makes) {
+            if (fault != Fault::appears || !landed)
+                break;
+            const Tree& side = path.startsWith(u"saved/"_s) ? computerAfter : phoneAfter;
+            const auto there = side.find(path);
+            if (there == side.end() || there->second != bytes)
+                outcome.problems << u"another writer's “"_s + path + u"” was replaced or removed"_s;
+        }
         const bool complete = std::find(phoneCompletes.begin(), phoneCompletes.end(), phoneAfter) != phoneCompletes.end()
-                              && computerAfter == computerComplete;
+                              && std::find(computerCompletes.begin(), computerCompletes.end(), computerAfter)
+                                     != computerCompletes.end();
 
         const bool stop = fault == Fault::stop || fault == Fault::frozen || fault == Fault::caseless;
         if (stop && !outcome.message.isEmpty() && !(fault == Fault::frozen && isCleanUpNote(outcome.message)))
@@ -1028,6 +1163,13 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
                 faults.push_back(Fault::refusedRename);
                 faults.push_back(Fault::storageFull);
             }
+        }
+        if (!caseless) {
+            const AnotherWriter writer = anotherWriter(list[size_t(i)]);
+            if (!writer.makes.empty())
+                faults.push_back(Fault::appears);
+            if (!writer.removes.empty())
+                faults.push_back(Fault::vanishes);
         }
         for (const Fault fault : faults)
             all.push_back({i, fault});
