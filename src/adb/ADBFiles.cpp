@@ -194,16 +194,30 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
 
 void ADBFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
 {
-    // One rename: the old file stays until the new one takes its place.
+    // One rename: the old file stays until the new one takes its place. A
+    // folder that took the name meanwhile would take the file in instead.
+    ADB::checkSendable(from);
+    ADB::checkSendable(to);
+    QString answer;
     try {
-        move(from, to, cancel);
+        answer = adb.shell(serial,
+                           QStringLiteral("if [ -d ") + ADB::quote(to) + QStringLiteral(" ] && [ ! -L ") + ADB::quote(to)
+                               + QStringLiteral(" ]; then echo folder; elif mv ") + ADB::quote(from) + QLatin1Char(' ')
+                               + ADB::quote(to) + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
+                           cancel)
+                     .trimmed();
     } catch (const ADBError& error) {
         cancel.check();
         if (error.description() == ADB::phoneLeftSentence())
             throw;
-        throw ADBError::failed(QStringLiteral("The phone couldn’t put the new copy of “") + lastComponent(to)
-                               + QStringLiteral("” in its place."));
     }
+    if (answer.endsWith(QLatin1StringView("moved")))
+        return;
+    if (answer.endsWith(QLatin1StringView("folder")))
+        throw ADBError::failed(QStringLiteral("“") + lastComponent(to)
+                               + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
+    throw ADBError::failed(QStringLiteral("The phone couldn’t put the new copy of “") + lastComponent(to)
+                           + QStringLiteral("” in its place."));
 }
 
 bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& cancel)
@@ -238,7 +252,8 @@ namespace {
 // kept in $c as kind and name ("Dname/": a folder is in the way). Nothing is
 // ever removed but the emptied folders of the merge itself: on a storage
 // that ignores letter case, a name may reach the phone's item of another
-// spelling, which only a whole new file may replace.
+// spelling, which only a whole new file may replace. A link at the
+// destination is a file here, whatever it leads to: never merged into.
 const QString mergeFunction = QStringLiteral(
     "c=; "
     "m() { "
@@ -247,7 +262,7 @@ const QString mergeFunction = QStringLiteral(
     "n=${f##*/}; "
     "case \"$n\" in .|..) continue ;; esac; "
     "if [ -d \"$f\" ] && [ ! -L \"$f\" ]; then "
-    "if [ -d \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
+    "if [ -d \"$d/$n\" ] && [ ! -L \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
     "elif [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"F$n/\"; "
     "else mv \"$f\" \"$d/$n\" || return 1; fi; "
     "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "

@@ -260,8 +260,9 @@ void BrowserModel::rename(const RemoteEntry& entry, const QString& name)
                 || listsExactly(*phone, folder, trimmed, job.cancel()))
                 throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
             respell(*phone, folder, original, trimmed, job);
-        } else {
-            phone->move(source, target, job.cancel());
+        } else if (!phone->takeName(source, target, job.cancel())) {
+            // Came meanwhile, or a check that failed above: never renamed over.
+            throw ADBError::failed(quoted(trimmed) + QStringLiteral(" already exists."));
         }
         job.post([asked, trimmed](BrowserModel& model) {
             if (model.isShown(asked, true))

@@ -493,8 +493,14 @@ void MTPConnection::putInPlace(const QString& from, const QString& to, const Can
     // old file must not go.
     if (!canRename(cancel))
         throw MTPError::unsupported(QStringLiteral("rename files"));
-    if (existence(to, cancel) != std::optional<bool>(false))
+    if (existence(to, cancel) != std::optional<bool>(false)) {
+        // Asked of the phone, not the cache: a folder that took the name
+        // meanwhile is someone's, never the file to replace.
+        if (withPaths([&] { return objectInfo(resolve(to)).isDirectory; }, cancel))
+            throw MTPError::failed(QStringLiteral("“") + mtppaths::lastComponent(to)
+                                   + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
         remove(to, cancel);
+    }
     move(from, to, cancel);
 }
 

@@ -490,6 +490,8 @@ std::vector<Shape> shapes()
 struct AnotherWriter {
     Tree makes;
     std::set<QString> removes;
+    // Made where it removed, a folder where the copy replaces a file.
+    Tree remakes;
     // Where a Keep Both copy goes when the numbered name it would take was taken first.
     Tree keptBothElsewhere;
 };
@@ -499,21 +501,21 @@ AnotherWriter anotherWriter(const Shape& shape)
     const QByteArray theirs = "another writer's";
     const QString name = QLatin1StringView(shape.name);
     if (name == u"NewFileToPhone"_s)
-        return {{{u"new.bin"_s, theirs}}, {}, {}};
+        return {{{u"new.bin"_s, theirs}}, {}, {}, {}};
     if (name == u"ReplaceOnPhone"_s)
-        return {{}, {u"keep.bin"_s}, {}};
+        return {{}, {u"keep.bin"_s}, {{u"keep.bin"_s, folderMark}, {u"keep.bin/theirs.txt"_s, theirs}}, {}};
     if (name == u"KeepBothOnPhone"_s)
-        return {{{u"keep 2.bin"_s, theirs}}, {}, {{u"keep 3.bin"_s, computerKeep}}};
+        return {{{u"keep 2.bin"_s, theirs}}, {}, {}, {{u"keep 3.bin"_s, computerKeep}}};
     if (name.startsWith(u"MergeFolderOnPhone"_s))
-        return {{{u"Album/other.txt"_s, theirs}}, {u"Album/a.txt"_s}, {}};
+        return {{{u"Album/other.txt"_s, theirs}}, {u"Album/a.txt"_s}, {}, {}};
     if (name == u"NewFileToComputer"_s)
-        return {{{u"saved/song.bin"_s, theirs}}, {}, {}};
+        return {{{u"saved/song.bin"_s, theirs}}, {}, {}, {}};
     if (name == u"ReplaceOnComputer"_s)
-        return {{}, {u"saved/keep.bin"_s}, {}};
+        return {{}, {u"saved/keep.bin"_s}, {{u"saved/keep.bin"_s, folderMark}, {u"saved/keep.bin/theirs.txt"_s, theirs}}, {}};
     if (name == u"KeepBothOnComputer"_s)
-        return {{{u"saved/keep 2.bin"_s, theirs}}, {}, {{u"saved/keep 3.bin"_s, phoneKeep}}};
+        return {{{u"saved/keep 2.bin"_s, theirs}}, {}, {}, {{u"saved/keep 3.bin"_s, phoneKeep}}};
     if (name == u"MergeFolderToComputer"_s)
-        return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}}, {u"saved/Album/a.txt"_s}, {}};
+        return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}}, {u"saved/Album/a.txt"_s}, {}, {}};
     return {};
 }
 
@@ -716,7 +718,10 @@ public:
     void put(const QString& path, const QByteArray& bytes) override
     {
         const QString parent = path.contains(u'/') ? path.section(u'/', 0, -2) : QString();
-        if (const std::optional<uint32_t> folder = handleOf(parent))
+        const std::optional<uint32_t> folder = handleOf(parent);
+        if (folder && bytes == folderMark)
+            m_phone->addFolder(*folder, path.section(u'/', -1));
+        else if (folder)
             m_phone->addFile(*folder, path.section(u'/', -1), bytes);
     }
     void take(const QString& path) override
@@ -875,6 +880,12 @@ public:
                     else
                         m_phone.take(path);
                 }
+                for (const auto& [path, bytes] : writer.remakes) {
+                    if (path.startsWith(u"saved/"_s))
+                        writeTree(computer.path(), {{path, bytes}});
+                    else
+                        m_phone.put(path, bytes);
+                }
                 break;
             }
         };
@@ -1002,6 +1013,13 @@ public:
                         completes.push_back(complete);
                     }
                 }
+                for (const auto& [path, bytes] : writer.remakes) {
+                    if (path.startsWith(u"saved/"_s) != computerSide || *fault != Fault::vanishes)
+                        continue;
+                    before[path] = bytes;
+                    for (Tree& complete : completes)
+                        complete[path] = bytes;
+                }
             };
             theirs(phoneAsBefore, phoneCompletes, false);
             theirs(computerAsBefore, computerCompletes, true);
@@ -1010,8 +1028,9 @@ public:
         const Tree computerAfter = readTree(computer.path());
         outcome.problems << compare(u"the phone"_s, phoneAsBefore, phoneCompletes, phoneAfter)
                          << compare(u"the computer"_s, computerAsBefore, computerCompletes, computerAfter);
-        for (const auto& [path, bytes] : writer.makes) {
-            if (fault != Fault::appears || !landed)
+        const Tree& theirs = fault == Fault::vanishes ? writer.remakes : writer.makes;
+        for (const auto& [path, bytes] : theirs) {
+            if ((fault != Fault::appears && fault != Fault::vanishes) || !landed)
                 break;
             const Tree& side = path.startsWith(u"saved/"_s) ? computerAfter : phoneAfter;
             const auto there = side.find(path);

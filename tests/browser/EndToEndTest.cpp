@@ -851,6 +851,28 @@ FakePhoneHarness::Options caselessPhone()
 
 } // namespace
 
+// Mended: a link on the phone where the copy's folder goes led the merge
+// into the folder it names, outside the one chosen, and its files were
+// replaced there.
+TEST_F(EndToEnd, AMergeNeverFollowsALinkOnThePhone)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    write(stored(u"Other/x.txt"_s), "phone x");
+    write(stored(u"Album/a.txt"_s), "phone a");
+    ASSERT_TRUE(QFile::link(u"../Other"_s, stored(u"Album/sub"_s)));
+    write(source.filePath(u"Album/a.txt"_s), "new a");
+    write(source.filePath(u"Album/sub/x.txt"_s), "new x");
+    model->reload();
+    finish();
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    finish();
+    EXPECT_EQ(error(), u"“sub” wasn't copied: a file of that name is in its place."_s);
+    EXPECT_EQ(read(stored(u"Other/x.txt"_s)), "phone x");
+    EXPECT_EQ(read(stored(u"Album/a.txt"_s)), "new a");
+    EXPECT_EQ(everything(stored(u"Other"_s)), QStringList{u"x.txt"_s});
+}
+
 class CaselessEndToEnd : public EndToEnd {
 protected:
     CaselessEndToEnd() : EndToEnd(caselessPhone()) {}

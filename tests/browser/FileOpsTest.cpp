@@ -322,10 +322,14 @@ TEST_F(FileOpsTest, NewFolderAndRenameTrimCheckAndSelectTheNewName)
         // Mended: confirming the prompt as it opened trimmed the item's own name.
         {"own padded name", [&] { model().rename(padded, padded.name); }, {}, {}, {}},
         {"taken name", [&] { model().rename(file(u"a.txt"_s), u"b.txt"_s); }, u"“b.txt” already exists."_s, {}, {}},
+        // Mended: a check that failed read as "free", and the rename went over the item there.
+        {"taken, unchecked", [&] { phone->failExists(u"/sdcard/c.txt"_s); model().rename(file(u"a.txt"_s), u"c.txt"_s); },
+         u"The phone didn’t answer whether “c.txt” is free."_s, {}, {}},
         {"renamed", [&] { model().rename(file(u"a.txt"_s), u"d.txt"_s); }, {}, u"move /sdcard/a.txt /sdcard/d.txt"_s,
          u"d.txt"_s},
     };
     for (const auto& c : cases) {
+        phone->answerAgain();
         model().setErrorMessage(std::nullopt);
         model().setSelection({u"c.txt"_s});
         const QStringList before = names(model().entries());
