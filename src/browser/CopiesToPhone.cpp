@@ -180,7 +180,17 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
 {
     const auto cleanUp = [&](const QString& path, bool working) { removeQuietly(phone, path, job, item, working); };
     if (!phone.canRename(cancel)) {
-        // A phone that can't rename takes the item under its name at once.
+        // A phone that can't rename takes the item under its name at once,
+        // in place of anything there: only while nothing is.
+        const std::optional<bool> there = phone.existence(phonePath, cancel);
+        cancel.check();
+        if (there == std::optional<bool>(true))
+            throw SystemError(quoted(lastName(phonePath))
+                              + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+        if (!there)
+            throw SystemError(QStringLiteral("The phone didn’t answer whether ") + quoted(lastName(phonePath))
+                              + QStringLiteral(" is free."));
+        certainlyNew = true;
         try {
             phone.push(source, phonePath, progress, cancel);
         } catch (...) {

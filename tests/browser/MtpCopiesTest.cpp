@@ -187,6 +187,28 @@ TEST_F(MtpCopies, StopInAMergeOnAPhoneThatCannotRenameRemovesTheUnfinishedNewFil
     EXPECT_FALSE(phone->objectAt(u"Documents/big.bin"_s));
 }
 
+// Mended: on a phone that can't rename, a new file of a merge went to its
+// name at once, and the phone's transfer removed what had come there since
+// (a photo a camera app had just saved).
+TEST_F(MtpCopies, OnAPhoneThatCannotRenameANewFileNeverTakesThePlaceOfOneThatCameMeanwhile)
+{
+    phone->configure([](auto& s) {
+        s.operations.erase(mtp::Operation::setObjectPropValue);
+        s.delayPerMiB = std::chrono::milliseconds(200);
+    });
+    source->reconnect();
+    write(computer.filePath(u"Documents/a.bin"_s), pattern(2 << 20, 'a'));
+    write(computer.filePath(u"Documents/z.txt"_s), "the computer's z");
+    desktop->answer = 0; // Replace: merged
+    model->upload(urls({computer.filePath(u"Documents"_s)}));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model->job() && model->job()->progress; }, std::chrono::seconds(20)));
+    phone->addFile(phone->objectAt(u"Documents"_s)->handle, u"z.txt"_s, QByteArray("the camera's z"));
+    finish();
+    EXPECT_EQ(onPhone(u"Documents/z.txt"_s), QByteArray("the camera's z"));
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"“z.txt” wasn't copied: an item of that name came onto the phone meanwhile."_s);
+}
+
 // Mended: a phone that removed the old file and then refused the new one
 // its name lost both: the clean-up removed the new copy too.
 TEST_F(MtpCopies, AReplaceThePhoneRefusesTheNameKeepsTheNewCopyAndSaysWhere)
