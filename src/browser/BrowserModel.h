@@ -506,7 +506,8 @@ private:
     void copyNextTake();
     void copyRecording(const Take& take);
     // A recording that stays on the phone: said now, or at the quit.
-    void recordingNotCopied(const QString& sentence);
+    // `stopped`: by the person's Stop, which left it on the phone as they chose.
+    void recordingNotCopied(const QString& sentence, bool stopped = false);
     // recordingStarted() follows the chosen phone.
     void publishRecording();
     // Everything not copied yet stays on the phone; the quit goes on.
