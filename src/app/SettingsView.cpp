@@ -89,7 +89,7 @@ SettingsView::SettingsView(BrowserModel& model, std::shared_ptr<Desktop> desktop
     toggle(connecting, QStringLiteral("Reconnect to paired phones over Wi-Fi automatically"),
            m->autoReconnectWireless(), [m](bool on) { m->setAutoReconnectWireless(on); });
 
-    QVBoxLayout* menuBarGroup = group(QStringLiteral("Menu bar"));
+    QVBoxLayout* menuBarGroup = group(QStringLiteral("System tray"));
     toggle(menuBarGroup, QStringLiteral("Show Vantelorquist in the system tray"), m_menuBar.read(), [this](bool on) {
         m_menuBar.write(on);
         refresh();

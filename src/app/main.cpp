@@ -4,6 +4,7 @@
 #include "OneInstance.h"
 #include "ServiceBrowser.h"
 #include "Symbols.h"
+#include "UnansweredStart.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
 
@@ -98,7 +99,8 @@ int main(int argc, char* argv[])
         WorkerPool::shared().shutdown(std::chrono::seconds(3));
         if (started == OneInstance::Start::handedOver)
             return 0;
-        std::fputs("Vantelorquist is already running but doesn't answer.\n", stderr);
+        // Someone who started it from the desktop sees no terminal.
+        UnansweredStart::tell(stderr, UnansweredStart::shownOn(QGuiApplication::platformName()));
         return 1;
     }
     if (fontSteps.fetch_add(1) == 1)

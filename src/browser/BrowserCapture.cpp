@@ -255,8 +255,8 @@ void BrowserModel::copyRecording(const Take& take)
              false, [=](JobContext& job) {
                  const QString serial = take.device.serial;
                  const QString stayed = stayedOnPhone(take.phoneFile);
-                 const auto notCopied = [&job](const QString& sentence) {
-                     job.post([sentence](BrowserModel& model) { model.recordingNotCopied(sentence); });
+                 const auto notCopied = [&job](const QString& sentence, bool stopped = false) {
+                     job.post([sentence, stopped](BrowserModel& model) { model.recordingNotCopied(sentence, stopped); });
                  };
                  const auto removeFromPhone = [&] {
                      try {
@@ -290,7 +290,7 @@ void BrowserModel::copyRecording(const Take& take)
                      }
                      makeSaveFolder(folder);
                  } catch (const Cancelled&) {
-                     notCopied(stayed);
+                     notCopied(stayed, true);
                      throw;
                  } catch (const Error& error) {
                      notCopied(stayed + QLatin1Char(' ') + error.description());
@@ -311,7 +311,7 @@ void BrowserModel::copyRecording(const Take& take)
                          throw SystemError(QStringLiteral("Couldn't save the recording as ") + path + QLatin1Char('.'));
                  } catch (const Cancelled&) {
                      QFile::remove(part);
-                     notCopied(stayed);
+                     notCopied(stayed, true);
                      throw;
                  } catch (const Error& error) {
                      QFile::remove(part);
@@ -323,14 +323,26 @@ void BrowserModel::copyRecording(const Take& take)
              });
 }
 
-void BrowserModel::recordingNotCopied(const QString& sentence)
+void BrowserModel::recordingNotCopied(const QString& sentence, bool stopped)
 {
     if (m_quitting) {
         if (m_quitAfterRecordings)
             m_leftOnPhone.append(sentence);
         return;
     }
-    setErrorMessage(sentence);
+    if (!stopped) {
+        setErrorMessage(sentence);
+        return;
+    }
+    // What the person's own Stop did, not a fault: told where the video
+    // is, as quitting tells it. Once the job has ended, so that the note
+    // waits on nothing.
+    QTimer::singleShot(0, this, [this, sentence] {
+        Desktop::Question note;
+        note.message = sentence;
+        note.buttons = {QStringLiteral("OK")};
+        m_desktop->ask(note);
+    });
 }
 
 void BrowserModel::publishRecording()

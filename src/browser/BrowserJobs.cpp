@@ -129,24 +129,31 @@ bool BrowserModel::refuseWhileJobRuns(bool beep)
         return false;
     if (beep)
         m_desktop->beep();
-    say(QStringLiteral("Wait for “") + m_job->message
-            + (m_job->cancellable ? QStringLiteral("” to finish, or stop it.") : QStringLiteral("” to finish.")),
+    say({QStringLiteral("Wait for “"), m_job->message,
+         m_job->cancellable ? QStringLiteral("” to finish, or stop it.") : QStringLiteral("” to finish.")},
         true);
     return true;
 }
 
-void BrowserModel::say(const QString& text, bool untilJobEnds)
+std::optional<QString> BrowserModel::notice() const
+{
+    if (!m_notice)
+        return std::nullopt;
+    return m_notice->text();
+}
+
+void BrowserModel::say(const Notice& notice, bool untilJobEnds)
 {
     const uint64_t count = ++m_noticeCount;
     m_noticeEndsWithJob = untilJobEnds;
-    setNotice(text);
+    setNotice(notice);
     m_clock->after(noticeTime, this, [this, count] {
         if (count == m_noticeCount)
             setNotice(std::nullopt);
     });
 }
 
-void BrowserModel::setNotice(const std::optional<QString>& notice)
+void BrowserModel::setNotice(const std::optional<Notice>& notice)
 {
     if (notice == m_notice)
         return;

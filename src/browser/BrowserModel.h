@@ -249,7 +249,9 @@ public:
     // A passing word for the status line: a request the running job keeps
     // from starting, a folder that went from the phone. It goes after
     // noticeTime, when the next one comes, and a job's when the job ends.
-    const std::optional<QString>& notice() const { return m_notice; }
+    std::optional<QString> notice() const;
+    // The same, in the parts a narrow line may shorten.
+    const std::optional<Notice>& noticeParts() const { return m_notice; }
     static constexpr std::chrono::milliseconds noticeTime{8000};
     // While a job runs: says what the request waits for ("Wait for
     // “Deleting…” to finish.") as the notice, beeps when `beep`, and returns
@@ -471,8 +473,8 @@ private:
     // stale item, this model's own "isn't on the phone any more".
     bool isGone(const std::exception_ptr& error) const;
     // Shows `text` as the notice; `untilJobEnds` takes it away with the job.
-    void say(const QString& text, bool untilJobEnds = false);
-    void setNotice(const std::optional<QString>& notice);
+    void say(const Notice& notice, bool untilJobEnds = false);
+    void setNotice(const std::optional<Notice>& notice);
     void installOn(const Shown& asked, const QList<QUrl>& urls);
 
     bool validate(const QString& name);
@@ -504,7 +506,8 @@ private:
     void copyNextTake();
     void copyRecording(const Take& take);
     // A recording that stays on the phone: said now, or at the quit.
-    void recordingNotCopied(const QString& sentence);
+    // `stopped`: by the person's Stop, which left it on the phone as they chose.
+    void recordingNotCopied(const QString& sentence, bool stopped = false);
     // recordingStarted() follows the chosen phone.
     void publishRecording();
     // Everything not copied yet stays on the phone; the quit goes on.
@@ -565,7 +568,7 @@ private:
     std::optional<QDateTime> m_recordingStarted;
     std::optional<Job> m_job;
     std::optional<QString> m_errorMessage;
-    std::optional<QString> m_notice;
+    std::optional<Notice> m_notice;
     bool m_noticeEndsWithJob = false;
     uint64_t m_noticeCount = 0; // a timer only takes away its own notice
     bool m_showHidden = false;

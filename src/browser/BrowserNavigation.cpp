@@ -215,7 +215,7 @@ void BrowserModel::reload(std::function<void()> finished)
                 if (isGone(error) && listed != storageRoot && up != listed && !justOpened) {
                     // To the nearest folder still there: each one gone on
                     // the way says so in its turn, the last word staying.
-                    say(QStringLiteral("“") + lastName(listed) + QStringLiteral("” isn't on the phone any more."));
+                    say({QStringLiteral("“"), lastName(listed), QStringLiteral("” isn't on the phone any more.")});
                     navigate(up, false);
                 } else {
                     setErrorMessage(*text);

@@ -42,6 +42,18 @@ struct Job {
     friend bool operator==(const Job&, const Job&) = default;
 };
 
+// A passing word for the status line, in three parts: only `name` (a job's
+// message, a folder's name) may be shortened where the line is too narrow,
+// so that the words around it always show.
+struct Notice {
+    QString before;
+    QString name;
+    QString after;
+
+    QString text() const { return before + name + after; }
+    friend bool operator==(const Notice&, const Notice&) = default;
+};
+
 // One column of the listing's sort; a sort order is a list of them, the first
 // deciding and each later one breaking the ties of those before it.
 struct SortKey {

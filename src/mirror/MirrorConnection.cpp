@@ -453,10 +453,14 @@ void MirrorConnection::startReaders(const SocketPtr& video, const SocketPtr& aud
             readAudio(audio->fd, link, self->m_options.makePlayer);
         });
     }
-    detach([self, control] {
+    // Without it the phone's clipboard would never come, while the rail
+    // shows it copied.
+    const bool reading = detach([self, control] {
         nameThread("Mirror device messages");
         readDeviceMessages(control->fd, [&self](const Event& event) { self->deliver(event); });
     });
+    if (!reading)
+        throw SystemError(QStringLiteral("Couldn't start reading the phone's clipboard."));
     const bool writing = detach([self, control] {
         nameThread("Mirror control");
         self->writeControl(control);

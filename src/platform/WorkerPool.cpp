@@ -2,6 +2,7 @@
 
 #include "Error.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <list>
@@ -29,6 +30,7 @@ struct WorkerPool::State {
     int threads = 0;
     bool closing = false;
     bool refused = false;
+    int ownGranted = -1; // own threads still made before refusing; -1: all
 
     void workerLoop();
 };
@@ -99,8 +101,10 @@ std::thread WorkerPool::ownThread(std::function<void()> body)
 {
     {
         std::lock_guard lock(d->mutex);
-        if (d->refused)
+        if (d->refused || d->ownGranted == 0)
             throw NoThreadError(EAGAIN);
+        if (d->ownGranted > 0)
+            --d->ownGranted;
     }
     try {
         return std::thread(std::move(body));
@@ -125,6 +129,13 @@ void WorkerPool::refuseThreadsForTesting(bool refuse)
 {
     std::lock_guard lock(d->mutex);
     d->refused = refuse;
+    d->ownGranted = -1;
+}
+
+void WorkerPool::refuseOwnThreadsAfterForTesting(int granted)
+{
+    std::lock_guard lock(d->mutex);
+    d->ownGranted = std::max(granted, 0);
 }
 
 int WorkerPool::activeJobs() const

@@ -33,6 +33,10 @@ public:
     // Tests stand in for a system out of threads: while refused, start()
     // and ownThread() fail as they do when no thread can be made.
     void refuseThreadsForTesting(bool refuse);
+    // A system that runs out part way: the next `granted` threads of
+    // ownThread() are made and every later one refused, until
+    // refuseThreadsForTesting(false).
+    void refuseOwnThreadsAfterForTesting(int granted);
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;

@@ -65,6 +65,8 @@ AppsList::AppsList(std::function<QString()> saveFolder, std::function<void()> on
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the table, as it leaves the main window's list; arrows move within it.
+    m_table->setTabKeyNavigation(false);
     m_table->verticalHeader()->hide();
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(0, QHeaderView::Stretch);

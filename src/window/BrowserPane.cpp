@@ -313,8 +313,10 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
             drag->ignore();
             return true;
         }
+        // Taken again once the job is over: the overlay says so again.
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
+        setDropTargeted(true);
         return true;
     }
     case QEvent::DragLeave:

@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include <utility>
+
 namespace {
 
 constexpr int driveSize = 12;
@@ -77,26 +79,43 @@ void PathSegment::dragEnterEvent(QDragEnterEvent* event)
     // The folder shown takes its drops in the pane below.
     // The folder shown, and this window's own items, take no drop here;
     // nor does any while a job runs, and the status line says why.
+    m_taking = false;
     if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
         event->ignore();
         return;
     }
+    m_taking = true;
     event->setDropAction(Qt::CopyAction);
     event->accept();
 }
 
 void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_current || m_model->job()) {
+    if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event)) {
         event->ignore();
         return;
     }
+    // A job that began during the drag says so once, as the pane does.
+    if (m_model->job()) {
+        if (std::exchange(m_taking, false))
+            m_model->refuseWhileJobRuns(false);
+        event->ignore();
+        return;
+    }
+    m_taking = true;
     event->setDropAction(Qt::CopyAction);
     event->accept();
 }
 
+void PathSegment::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    m_taking = false;
+    QAbstractButton::dragLeaveEvent(event);
+}
+
 void PathSegment::dropEvent(QDropEvent* event)
 {
+    m_taking = false;
     if (m_current || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
         event->ignore();
         return;

@@ -24,6 +24,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
@@ -31,6 +32,8 @@ private:
     PathComponent m_component;
     bool m_first;
     bool m_current;
+    // Whether the drag over it now was taken at its last step.
+    bool m_taking = false;
 };
 
 // Where the browser is: the folders from "Internal Storage" down to the one

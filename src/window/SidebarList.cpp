@@ -1,5 +1,4 @@
 #include "SidebarList.h"
-#include "SidebarRows.h"
 
 #include "Accessibility.h"
 #include "Theme.h"
@@ -65,7 +64,7 @@ public:
         if (!item()->isEnabled())
             return {};
         QStringList names{pressAction()};
-        if (auto* row = qobject_cast<DeviceRow*>(item()); row && row->device().isWireless())
+        if (item()->offersMenu())
             names.append(showMenuAction());
         return names;
     }
@@ -86,7 +85,9 @@ QAccessibleInterface* sidebarInterfaces(const QString& className, QObject* objec
 {
     if (className == QLatin1String("SidebarList"))
         return new ListInterface(static_cast<SidebarList*>(object));
-    if (className == QLatin1String("LocationRow") || className == QLatin1String("DeviceRow"))
+    // Asked for each class a row is made of, most derived first: every kind
+    // of row is met here as a SidebarItem.
+    if (className == QLatin1String("SidebarItem"))
         return new ItemInterface(static_cast<SidebarItem*>(object));
     return nullptr;
 }

@@ -19,6 +19,8 @@ public:
     virtual bool isSelectedItem() const = 0;
     // What a screen reader reads after the name; empty for none.
     virtual QString detailText() const { return {}; }
+    // Whether makeContextMenu() gives one.
+    virtual bool offersMenu() const { return false; }
     // The row's menu, or none.
     virtual QMenu* makeContextMenu() { return nullptr; }
 

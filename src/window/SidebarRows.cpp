@@ -140,7 +140,7 @@ void DeviceRow::paintEvent(QPaintEvent*)
 
 QMenu* DeviceRow::makeContextMenu()
 {
-    if (!m_device.isWireless())
+    if (!offersMenu())
         return nullptr;
     auto* menu = new QMenu(this);
     Accessibility::setName(menu, {}, m_device.model);

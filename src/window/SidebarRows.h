@@ -39,6 +39,7 @@ public:
     // The orange state line; empty for a ready phone.
     QString stateLine() const;
     // "Disconnect" for a Wi-Fi phone; none for others.
+    bool offersMenu() const override { return m_device.isWireless(); }
     QMenu* makeContextMenu() override;
     QSize sizeHint() const override;
 

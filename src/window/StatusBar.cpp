@@ -4,6 +4,8 @@
 #include "Digits.h"
 #include "Look.h"
 
+#include <QEvent>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QSet>
@@ -27,6 +29,9 @@ StatusBar::StatusBar(BrowserModel* model, QWidget* parent) : QWidget(parent), m_
     m_line->setAlignment(Qt::AlignCenter);
     m_line->setTextFormat(Qt::PlainText);
     m_line->setFixedHeight(28);
+    // As wide as the bar, however long its text: a notice is fitted to it.
+    m_line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_line->installEventFilter(this);
     m_line->setFont(Look::callout(font()));
     Look::setForeground(m_line, Look::secondary(palette()));
     column->addWidget(m_line);
@@ -64,10 +69,39 @@ QString StatusBar::text() const
     return m_line->text();
 }
 
+QString StatusBar::fitted(const Notice& notice, const QFont& font, int width)
+{
+    const QString whole = notice.text();
+    if (width <= 0 || Digits::width(whole, font) <= width)
+        return whole;
+    // Digits are drawn in cells of one width, which the font's own
+    // shortening does not know: it is asked for less until the line fits.
+    const QFontMetricsF metrics(font);
+    const QString ellipsis(QChar(0x2026));
+    qreal room = width - Digits::width(notice.before + notice.after, font);
+    for (;;) {
+        QString name = room > 0 ? metrics.elidedText(notice.name, Qt::ElideMiddle, room) : QString();
+        if (name.isEmpty())
+            name = ellipsis;
+        const QString line = notice.before + name + notice.after;
+        if (name == ellipsis || Digits::width(line, font) <= width)
+            return line;
+        room -= std::max<qreal>(1, metrics.averageCharWidth());
+    }
+}
+
+bool StatusBar::eventFilter(QObject* watched, QEvent* event)
+{
+    // A notice is fitted to the line's new width.
+    if (watched == m_line && event->type() == QEvent::Resize && m_model->noticeParts())
+        update();
+    return QWidget::eventFilter(watched, event);
+}
+
 void StatusBar::update()
 {
-    if (const std::optional<QString>& notice = m_model->notice()) {
-        m_line->setText(*notice);
+    if (const std::optional<Notice>& notice = m_model->noticeParts()) {
+        m_line->setText(fitted(*notice, m_line->font(), m_line->contentsRect().width()));
         return;
     }
     const bool hasSelection = !m_model->selection().isEmpty();

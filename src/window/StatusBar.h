@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrowserTypes.h"
 #include "Models.h"
 
 #include <QList>
@@ -24,6 +25,12 @@ public:
     static QString summary(qsizetype visible, bool hasSelection, const QList<RemoteEntry>& selected,
                            const std::optional<DeviceInfo>& info);
     QString text() const;
+    // `notice` on one line `width` wide: the name shortened in the middle
+    // when the whole does not fit, so that the words around it show.
+    static QString fitted(const Notice& notice, const QFont& font, int width);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void update();

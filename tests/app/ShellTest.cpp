@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -602,6 +603,11 @@ TEST_F(ShellTest, SettingsShowDefaultsAndFollowTheirRules)
     EXPECT_TRUE(view.toggle(keep)->isChecked());
     EXPECT_FALSE(view.toggle(u"Show hidden files"_s)->isChecked());
     EXPECT_EQ(view.folderText(), u"~/Downloads"_s);
+    // Mended: the tray's toggles stood under "Menu bar".
+    QStringList sections;
+    for (const QGroupBox* section : view.findChildren<QGroupBox*>())
+        sections << section->title();
+    EXPECT_EQ(sections, (QStringList{u"Copying to Computer"_s, u"Connecting"_s, u"System tray"_s, u"Browsing"_s}));
 
     // Off for the tray disables "Keep running…" but keeps what it holds.
     view.toggle(u"Show Vantelorquist in the system tray"_s)->click();

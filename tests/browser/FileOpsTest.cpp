@@ -885,6 +885,50 @@ TEST_F(RecordingTest, ACopyThatStopsLeavesNothingUnderTheRecordingsName)
     EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
 }
 
+// Mended: Stop during a recording's copy left the video on the phone, as
+// asked, but said so under "Something went wrong". It is told as what the
+// Stop did; a copy that fails by itself is still an error.
+TEST_F(RecordingTest, StopDuringTheCopySaysWhereTheVideoStayedAsItsOutcomeNotAsAnError)
+{
+    const QString stay = u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s;
+    // Where the copy is when Stop comes: asking whether the recorder left a file, or pulling it.
+    for (const bool pulling : {true, false}) {
+        SCOPED_TRACE(pulling ? "pulling" : "probing");
+        desktop->questions.clear();
+        model().setErrorMessage(std::nullopt);
+        auto gate = gates.emplace_back(std::make_shared<Gate>());
+        pulled = {};
+        probed = {};
+        if (pulling) {
+            pulled = [gate](const QStringList&) { gate->wait(); };
+        } else {
+            recorder("exit 1\n"); // a recorder that failed: what it left is asked about first
+            probed = [gate] {
+                gate->wait();
+                return u"recorded\n"_s;
+            };
+        }
+        model().toggleRecording();
+        if (pulling)
+            model().toggleRecording();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model().job().has_value() && gate->waiting(); }));
+        ASSERT_TRUE(model().job()->cancellable);
+        model().cancelJob();
+        gate->open();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(desktop->questions.size(), 1);
+        const Desktop::Question& note = desktop->questions[0];
+        EXPECT_TRUE(note.message.startsWith(stay)) << note.message.toStdString();
+        EXPECT_EQ(note.buttons, QStringList{u"OK"_s});
+        EXPECT_FALSE(note.warning);
+        EXPECT_EQ(removals(), 0);
+        EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+        QFile::remove(stopFile);
+        recorder("for i in $(seq 500); do [ -e '" + tools.path().toUtf8() + "/stopped-'\"$2\" ] && exit 0; sleep 0.02; done\n");
+    }
+}
+
 // Mended: quitting dropped a running recording, and a finished one waiting
 // for a running copy, without a word; the video stayed on the phone.
 TEST_F(RecordingTest, QuittingCopiesWhatWasRecordedFirst)

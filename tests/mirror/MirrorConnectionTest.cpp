@@ -169,6 +169,36 @@ TEST(MirrorConnection, AStartThatGetsNoThreadFailsAndLeavesNoServer)
     EXPECT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
 }
 
+// Mended: with no thread for the phone's device messages, mirroring went on
+// with the phone's clipboard never copied. Each stream's thread that can't
+// start fails the start with its own sentence, and leaves no server.
+TEST(MirrorConnection, AReaderOrWriterThatGetsNoThreadFailsTheStartInItsSentence)
+{
+    // Made in this order: the server's watcher, then one thread per stream (no sound here).
+    const std::pair<int, QString> cases[] = {
+        {1, QStringLiteral("Couldn't start reading the phone's screen.")},
+        {2, QStringLiteral("Couldn't start reading the phone's clipboard.")},
+        {3, QStringLiteral("Couldn't start sending to the phone's screen.")},
+    };
+    for (const auto& [granted, sentence] : cases) {
+        SCOPED_TRACE(granted);
+        StubAdb stub;
+        auto connection = connectionTo(stub);
+        std::optional<QString> message;
+        WorkerPool::shared().refuseOwnThreadsAfterForTesting(granted);
+        try {
+            connection->start(Cancel());
+        } catch (...) {
+            message = failureText(std::current_exception());
+        }
+        WorkerPool::shared().refuseThreadsForTesting(false);
+        EXPECT_EQ(message.value_or(QStringLiteral("(no failure)")), sentence);
+        connection->stop();
+        connection.reset();
+        EXPECT_TRUE(waitUntil([] { return noMirrorThreads() && children() == 0; }));
+    }
+}
+
 // Mended: with no thread to wait on it, the forward's removal was ended as
 // soon as it had started, and the phone's port stayed forwarded for as long
 // as the adb server ran. The stop waits for it instead, but not for an adb

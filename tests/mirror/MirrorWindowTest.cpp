@@ -27,6 +27,7 @@
 #include <QFile>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -35,6 +36,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QVariantAnimation>
 #include <QVBoxLayout>
 
@@ -566,6 +568,46 @@ TEST_F(MirrorWindowTest, TheScreensHelpShowsOverThePictureOnly)
     for (const QPoint bar : {QPoint(picture.left() - 20, picture.center().y()),
                              QPoint(picture.right() + 20, picture.center().y())})
         EXPECT_EQ(helpAt(bar), QString()) << bar.x();
+}
+
+// Mended: the screen's help ("Click to touch…") stayed while the status
+// covered the screen, starting or stopped, where a click touches nothing.
+TEST_F(MirrorWindowTest, TheScreensHelpIsOfferedOnlyWhileThePictureStreams)
+{
+    const QString help = u"Click to touch, drag to swipe, right-click for Back. Typing goes to the phone."_s;
+    // The help the pointer resting on the screen gets now: what the screen,
+    // or a widget around it, shows for the help event.
+    const auto helpOnScreen = [&] {
+        const QPoint middle(screen().width() / 2, screen().height() / 2);
+        QHelpEvent over(QEvent::ToolTip, middle, screen().mapToGlobal(middle));
+        QCoreApplication::sendEvent(&screen(), &over);
+        return over.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    stub.failPush();
+    phones({browsertest::adbPhone(u"S1"_s)});
+    open();
+    ASSERT_TRUE(reaches(Kind::stopped));
+    EXPECT_EQ(helpOnScreen(), QString()) << "stopped";
+
+    QFile::remove(stub.path(u"push-fails"_s));
+    QStringList whileStarting;
+    QObject watcher;
+    QObject::connect(window->session(), &MirrorSession::phaseChanged, &watcher, [&] {
+        if (window->session()->phase().kind() == Kind::connecting)
+            whileStarting << helpOnScreen();
+    });
+    window->view()->overlay()->tryAgainButton()->click();
+    ASSERT_TRUE(reaches(Kind::streaming));
+    EXPECT_EQ(whileStarting, QStringList{QString()});
+    EXPECT_EQ(helpOnScreen(), help) << "streaming";
+    QToolTip::hideText();
+
+    ASSERT_TRUE(waitUntil([&] { return stub.command("reset-control"); }));
+    ASSERT_TRUE(waitUntil([&] {
+        window->session()->press(4);
+        return window->session()->phase().kind() == Kind::stopped;
+    }, 10s));
+    EXPECT_EQ(helpOnScreen(), QString()) << "stopped again";
 }
 
 TEST_F(MirrorWindowTest, AShortWindowScrollsTheUpperGroupsAndKeepsTheFootVisible)

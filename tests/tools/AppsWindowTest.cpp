@@ -128,6 +128,30 @@ TEST_F(AppsWindowTest, FilterSearchAndSort)
     EXPECT_EQ(rows(), (QStringList {"app10", "app2", "App1"}));
 }
 
+// Mended: Tab walked the table cell by cell and wrapped round in it, so
+// the keyboard never reached the search field or the toolbar again.
+TEST_F(AppsWindowTest, TabLeavesTheTableAndArrowsMoveWithinIt)
+{
+    AppsList& apps = list();
+    apps.systemAppsAction()->trigger();
+    ASSERT_EQ(rows().size(), 3);
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    QTableView* table = apps.table();
+    table->setFocus(Qt::TabFocusReason);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_EQ(table->currentIndex().row(), 1);
+    EXPECT_EQ(QApplication::focusWidget(), table);
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        table->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), table);
+        QTest::keyClick(table, key);
+        EXPECT_NE(QApplication::focusWidget(), table) << key;
+        EXPECT_EQ(table->currentIndex().row(), 1) << key;
+    }
+}
+
 TEST_F(AppsWindowTest, MenusFollowTheAppAndTheSelection)
 {
     AppsList& apps = list();

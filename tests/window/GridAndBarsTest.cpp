@@ -3,6 +3,7 @@
 
 #include "BrowserModel.h"
 #include "BrowserPane.h"
+#include "Digits.h"
 #include "DetailView.h"
 #include "DropOverlay.h"
 #include "EntryMenu.h"
@@ -16,6 +17,7 @@
 #include <QDrag>
 #include <QFileInfo>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QMimeData>
 #include <QTextBoundaryFinder>
@@ -461,6 +463,104 @@ TEST_F(GridAndBars, WhileAJobRunsADragIsRefusedAndTheStatusLineSaysWhy)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
     settle();
     EXPECT_EQ(pushes("push /tmp/one.jpg /sdcard/") + pushes("push /tmp/one.jpg /sdcard/DCIM/"), 0);
+}
+
+// Mended: a drag held over the list through a job was taken again once the
+// job had ended, but without the overlay naming the folder; one held over
+// an ancestor in the path bar was refused when the job began without a word.
+TEST_F(GridAndBars, ADragHeldThroughAJobIsRefusedWithAWordAndTakenAgainWithItsOverlay)
+{
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {file(u"x.jpg"_s)});
+    go(u"/sdcard/DCIM"_s);
+    const StatusBar* bar = m_pane->browser()->statusBar();
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+    PathBar* path = m_pane->browser()->pathBar();
+    ASSERT_EQ(path->segments().size(), 2);
+    const struct {
+        const char* what;
+        ViewMode mode;
+        std::function<std::pair<QWidget*, QPoint>()> target;
+        bool overlaid; // the drop goes into the folder shown, and the overlay says so
+        const char* push;  // what the drop copies
+    } cases[] = {
+        {"list", ViewMode::list,
+         [&] { return std::pair<QWidget*, QPoint>(m_pane->browser()->bodyWidget(), QPoint(40, 40)); }, true,
+         "push /tmp/one.jpg /sdcard/DCIM/"},
+        {"grid", ViewMode::grid, [&] { return std::pair<QWidget*, QPoint>(grid().viewport(), QPoint(2, 2)); }, true,
+         "push /tmp/two.jpg /sdcard/DCIM/"},
+        {"path segment", ViewMode::list,
+         [&] {
+             PathSegment* top = path->segments().first();
+             return std::pair<QWidget*, QPoint>(top, top->rect().center());
+         },
+         false, "push /tmp/one.jpg /sdcard/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setViewMode(c.mode);
+        settle();
+        clock->fire(); // the word before goes after a while
+        const int pushed = pushes(c.push);
+        const auto [widget, point] = c.target();
+        WindowDrag drag(m_pane, {QUrl::fromLocalFile(QString::fromUtf8(c.push).section(u' ', 1, 1))});
+        drag.moveTo(widget, point);
+        ASSERT_TRUE(drag.accepted());
+
+        const auto gate = gates.emplace_back(std::make_shared<browsertest::Gate>());
+        adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+        model().upload({QUrl::fromLocalFile(u"/tmp/held.bin"_s)});
+        ASSERT_TRUE(model().job());
+        drag.moveTo(widget, point + QPoint(1, 1));
+        EXPECT_FALSE(drag.accepted());
+        EXPECT_FALSE(m_pane->browser()->dropTargeted());
+        EXPECT_TRUE(bar->text().startsWith(u"Wait for “Copying"_s)) << bar->text().toStdString();
+
+        gate->open();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
+        settle();
+        drag.moveTo(widget, point);
+        EXPECT_TRUE(drag.accepted());
+        EXPECT_EQ(m_pane->browser()->dropTargeted(), c.overlaid);
+        if (c.overlaid) {
+            EXPECT_TRUE(overlay->isVisible());
+            EXPECT_EQ(overlay->text(), u"Copy to “DCIM”"_s);
+        }
+        EXPECT_TRUE(drag.drop());
+        settle();
+        EXPECT_EQ(pushes(c.push) - pushed, 1);
+    }
+}
+
+// Mended: a refusal showed its sentence whole and centred, so a long job's
+// message cut off both its ends, and "Wait for" and "to finish, or stop it."
+// with them: the very words it is there to say.
+TEST_F(GridAndBars, ARefusalShortensTheJobsMessageInTheMiddleAndKeepsItsOwnWords)
+{
+    const QString name = u"Holiday-"_s + QString(160, u'x') + u"-end.bin"_s;
+    const auto gate = gates.emplace_back(std::make_shared<browsertest::Gate>());
+    adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+    model().upload({QUrl::fromLocalFile(u"/tmp/"_s + name)});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return gate->waiting() && model().job()->message.contains(name); }));
+    const StatusBar* bar = m_pane->browser()->statusBar();
+    const QLabel* line = bar->findChild<QLabel*>(u"statusLine"_s);
+    ASSERT_TRUE(line);
+    model().refuseWhileJobRuns(false);
+    for (const int width : {700, 520, 900}) {
+        SCOPED_TRACE(width);
+        m_pane->resize(width, 500);
+        QCoreApplication::processEvents();
+        const QString shown = bar->text();
+        EXPECT_TRUE(shown.startsWith(u"Wait for “Copying “Holiday-x"_s)) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(u"x-end.bin” to phone (1 of 1)…” to finish, or stop it."_s)) << shown.toStdString();
+        EXPECT_EQ(shown.count(QChar(0x2026)), 2) << "shortened in the middle";
+        EXPECT_LE(Digits::width(shown, line->font()), line->contentsRect().width());
+        EXPECT_LE(m_pane->width(), width) << "the sentence widens nothing";
+    }
+    // The whole sentence where it fits.
+    m_pane->resize(2400, 500);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->text(), u"Wait for “Copying “"_s + name + u"” to phone (1 of 1)…” to finish, or stop it."_s);
+    gate->open();
 }
 
 TEST_F(GridAndBars, TilesShowTheirFullNameOnHover)
