@@ -49,12 +49,15 @@ Removal removeRecorded(PhoneFiles& phone, const std::vector<Leftover>& items, co
         const qsizetype slash = item.path.lastIndexOf(QLatin1Char('/'));
         const QString name = item.path.mid(slash + 1);
         const bool kept = !names::isHidden(name);
-        // Only ever an item under one of our working names; one kept is the
+        // Only ever an item under one of our working names (an earlier
+        // version's carry no mark: the record is the proof); one kept is the
         // person's new copy, unless the item it was to replace is still there.
-        if (!browserpaths::isWorkingName(name) || (kept && item.replacing.isEmpty()))
+        const QString mark = browserpaths::workingnames::ownerOf(name);
+        if (!browserpaths::isWorkingName(name) || (!mark.isEmpty() && mark != names::ownerMark())
+            || (kept && item.replacing.isEmpty()))
             continue;
         // A copy running now uses the name, or the time is up: next time.
-        if ((!kept && !names::isStale(name)) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
+        if (names::isHeld(name) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
             removal.still.push_back(item);
             continue;
         }
@@ -120,15 +123,12 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
         call(finished);
         return;
     }
-    const std::vector<Leftover> items = browserpaths::workingnames::takeLeft(key);
+    // Still recorded while they go: a crash meanwhile keeps the records.
+    const std::vector<Leftover> items = browserpaths::workingnames::beginRemoval(key);
     m_removingLeftovers.insert(key, {});
-    m_leftoversUnderWay.insert(key, items);
     // Records what stays and hands back what waited meanwhile.
     const auto leave = [this, key](const std::vector<Leftover>& still) {
-        for (const Leftover& item : still)
-            browserpaths::workingnames::leave(key, item);
-        m_leftoversUnderWay.remove(key);
-        m_storedChanges.reset();
+        browserpaths::workingnames::endRemoval(key, still);
         storeWorkingItems();
         return m_removingLeftovers.take(key);
     };
@@ -162,14 +162,8 @@ void BrowserModel::storeWorkingItems()
     const uint64_t now = names::changes();
     if (now == m_storedChanges)
         return;
-    names::Records records = names::records();
-    // A crash during a removal must not lose what it was removing.
-    for (auto phone = m_leftoversUnderWay.cbegin(); phone != m_leftoversUnderWay.cend(); ++phone) {
-        for (const Leftover& item : phone.value())
-            records.left.push_back({phone.key(), item});
-    }
-    BrowserSettings(*m_settings).setWorkingItems(settingkeys::workingItems, records);
-    m_settings->sync();
+    // Through the store copies write to as they go, in order with them.
+    names::store();
     m_storedChanges = now;
 }
 
@@ -182,8 +176,9 @@ std::vector<RemoteEntry> BrowserModel::withoutWorkingFiles(PhoneFiles& phone, co
             stale.push_back(entry.name);
         return browserpaths::workingnames::isHidden(entry.name);
     });
-    // Left by a copy the phone or the application cut short; what a copy
-    // running now uses is never stale.
+    // Ours, left by a copy the phone or the application cut short; what a
+    // copy running now uses is never stale, and another owner's (another
+    // process, another computer) is never ours to remove.
     for (const QString& name : stale) {
         cancel.check();
         try {

@@ -1,6 +1,7 @@
 #include "BrowserModel.h"
 
 #include "BrowserSettings.h"
+#include "WorkerPool.h"
 
 #include <utility>
 
@@ -23,9 +24,30 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
     m_pairedPhones = settings.phoneNames(settingkeys::pairedPhones);
     m_viewMode = settings.viewMode(settingkeys::viewMode);
     m_saveFolder = settings.folder(settingkeys::saveFolder);
-    // What the last run left on phones; no other run uses these settings now.
-    browserpaths::workingnames::restore(settings.workingItems(settingkeys::workingItems));
-    m_storedChanges = browserpaths::workingnames::changes();
+    namespace names = browserpaths::workingnames;
+    // One running process per settings file: the working items it marks are
+    // no other running process's.
+    names::setOwner(collaborators.owner.value_or(m_settings->fileName()));
+    // What the last run left on phones and here; no other run uses these settings now.
+    const names::Records earlier = settings.workingItems(settingkeys::workingItems);
+    names::restore(earlier);
+    m_storedChanges = names::changes();
+    // Records are written as they are made, on whatever thread makes them.
+    m_storeToken = names::setStore([file = m_settings->fileName(), format = m_settings->format()](
+                                       const names::Records& records) {
+        QSettings store(file, format);
+        BrowserSettings(store).setWorkingItems(settingkeys::workingItems, records);
+        store.sync();
+    });
+    // What a killed copy to the computer left: local disk, off the GUI thread.
+    if (!earlier.local.empty()) {
+        try {
+            WorkerPool::shared().start(
+                [local = earlier.local](std::stop_token) { names::removeLocalLeftovers(local); });
+        } catch (const NoThreadError&) {
+            names::removeLocalLeftovers(earlier.local);
+        }
+    }
     m_desktop = collaborators.desktop ? std::move(collaborators.desktop) : makeSilentDesktop();
     m_progressTimer.setSingleShot(true);
     connect(&m_progressTimer, &QTimer::timeout, this, &BrowserModel::applyProgress);
@@ -50,6 +72,7 @@ BrowserModel::~BrowserModel()
     m_leftoverTask.cancel();
     m_jobTask.cancel();
     storeWorkingItems();
+    browserpaths::workingnames::endStore(m_storeToken);
     if (m_jobChannel)
         m_jobChannel->cut();
     // A recording's end must not reach a model that is going.

@@ -98,6 +98,10 @@ public:
         // Questions, panels, the beep, opening and showing files; without
         // one, questions are cancelled and panels choose nothing.
         std::shared_ptr<Desktop> desktop;
+        // Whose working items are ours (workingnames::setOwner()): by
+        // default the settings file's; tests name one that outlives a
+        // settings file copied at a restart.
+        std::optional<QString> owner;
     };
 
     // Reads the settings, locates adb, starts the device poll and the
@@ -360,8 +364,9 @@ public:
     // How many numbers a free-name search tries before it gives up.
     static constexpr int freeNameTries = 10000;
     // The entries of a phone folder without the working files of copies to
-    // the phone (those kept after a failed rename stay); those no copy of
-    // this process uses any more are removed from the phone on the way.
+    // the phone, of whichever owner (those we kept after a failed rename
+    // stay); those of ours no copy of this process uses any more are
+    // removed from the phone on the way. Another owner's are left alone.
     static std::vector<RemoteEntry> withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
                                                         std::vector<RemoteEntry> entries, const Cancel& cancel);
 
@@ -634,8 +639,8 @@ private:
     Task m_leftoverTask;
     // Phones whose recorded working items are being removed, and what waits for that.
     QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
-    // The items being removed: out of the record meanwhile, but still stored.
-    QHash<QString, std::vector<browserpaths::workingnames::Leftover>> m_leftoversUnderWay;
+    // Where workingnames::store() writes the records: this model's settings.
+    uint64_t m_storeToken = 0;
     // workingnames::changes() when last stored; none: to be stored.
     std::optional<uint64_t> m_storedChanges;
     mutable VisibleEntries m_visible;

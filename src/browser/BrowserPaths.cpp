@@ -3,16 +3,24 @@
 #include "Error.h"
 #include "TempFolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSysInfo>
 #include <QUuid>
 
 #include <algorithm>
 #include <mutex>
 
+#include <cerrno>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace browserpaths {
 
@@ -98,31 +106,72 @@ QString nameKey(const QString& name)
     return name.normalized(QString::NormalizationForm_C).toCaseFolded();
 }
 
+namespace {
+
+const QString workingEnding = QStringLiteral(".vantelorquist-copy");
+// ".NAME" then ".<12 hex>" (an earlier version's own name) or
+// ".<owner>-<12 hex>", then the ending.
+const QRegularExpression& workingPattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.(.*)\\.(?:([0-9a-f]{8})-)?[0-9a-f]{12}\\.vantelorquist-copy$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    return pattern;
+}
+
+// The item's name cut so that, between `prefix` and `suffix`, the whole
+// fits every transport.
+QString fitted(const QString& name, const QString& prefix, const QString& suffix)
+{
+    QString cut = cutToBytes(name, nameLimit - nameBytes(prefix + suffix));
+    const qsizetype room = nameUnits - prefix.size() - suffix.size();
+    while (cut.size() > room) {
+        const bool pair = cut.size() >= 2 && cut.back().isLowSurrogate() && cut.at(cut.size() - 2).isHighSurrogate();
+        cut.chop(pair ? 2 : 1);
+    }
+    return cut;
+}
+
+QString copyId()
+{
+    return QUuid::createUuid().toString(QUuid::Id128).left(12);
+}
+
+} // namespace
+
 QString temporaryName(const QString& name, bool ownToThisCopy)
 {
-    const QString prefix = QStringLiteral(".");
-    QString suffix = QStringLiteral(".vantelorquist-copy");
-    if (ownToThisCopy)
-        suffix.prepend(QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128).left(12));
-    return prefix + cutToBytes(name, nameLimit - nameBytes(prefix + suffix)) + suffix;
+    if (!ownToThisCopy)
+        return QLatin1Char('.') + fitted(name, QStringLiteral("."), workingEnding) + workingEnding;
+    return temporaryName(name, workingnames::ownerMark());
+}
+
+QString temporaryName(const QString& name, const QString& mark)
+{
+    const QString suffix = QLatin1Char('.') + mark + QLatin1Char('-') + copyId() + workingEnding;
+    return QLatin1Char('.') + fitted(name, QStringLiteral("."), suffix) + suffix;
 }
 
 bool isWorkingName(const QString& name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\..*\\.[0-9a-f]{12}\\.vantelorquist-copy$"),
-                                            QRegularExpression::DotMatchesEverythingOption);
-    return pattern.match(name).hasMatch();
+    return workingPattern().match(name).hasMatch();
 }
 
 namespace workingnames {
 namespace {
 
+struct Entry {
+    Recorded record;
+    bool underWay = false; // a removal pass acts on it now
+};
+
 struct Registry {
     std::mutex mutex;
     QHash<QString, int> held; // a name may be held twice while its copy hands it on
     QSet<QString> keptNames;
-    std::vector<Kept> kept;        // oldest first
-    std::vector<Recorded> left;    // oldest first
+    std::vector<Kept> kept;    // oldest first
+    std::vector<Entry> left;   // oldest first
+    std::vector<QString> local; // oldest first
     uint64_t changes = 0;
 };
 
@@ -134,12 +183,26 @@ Registry& registry()
     return shared;
 }
 
+// Writes records() through the hook, one write at a time, each of the
+// records as they are when it starts.
+struct Store {
+    std::mutex mutex;
+    std::function<void(const Records&)> write;
+    uint64_t token = 0;
+};
+
+Store& storage()
+{
+    static Store shared;
+    return shared;
+}
+
 QString folderOf(const QString& path)
 {
     return path.left(path.lastIndexOf(QLatin1Char('/')));
 }
 
-// A full phone path naming one item: no empty, "." or ".." step.
+// A full path naming one item: no empty, "." or ".." step.
 bool isFullPath(const QString& path)
 {
     if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
@@ -148,6 +211,14 @@ bool isFullPath(const QString& path)
     return std::none_of(steps.begin(), steps.end(), [](const QString& step) {
         return step.isEmpty() || step == QLatin1StringView(".") || step == QLatin1StringView("..");
     });
+}
+
+// Ours to act on: our mark, or an earlier version's name we recorded.
+bool actsOn(const Registry& r, const Recorded& one)
+{
+    const QString name = lastName(one.item.path);
+    const QString mark = ownerOf(name);
+    return (mark.isEmpty() || mark == ownerMark()) && !r.held.contains(name);
 }
 
 void keepLocked(Registry& r, const QString& path, const QString& phone)
@@ -164,14 +235,65 @@ void leaveLocked(Registry& r, const QString& phone, const Leftover& item)
 {
     if (phone.isEmpty() || !isWorkingName(lastName(item.path)))
         return;
-    if (std::any_of(r.left.begin(), r.left.end(),
-                    [&](const Recorded& had) { return had.phone == phone && had.item.path == item.path; }))
-        return;
-    r.left.push_back({phone, item});
+    for (Entry& had : r.left) {
+        if (had.record.phone == phone && had.record.item.path == item.path) {
+            // Recorded when it was made; now what it was to replace is known.
+            if (!item.replacing.isEmpty() && had.record.item.replacing != item.replacing) {
+                had.record.item.replacing = item.replacing;
+                ++r.changes;
+            }
+            return;
+        }
+    }
+    r.left.push_back({{phone, item}});
     ++r.changes;
 }
 
 } // namespace
+
+QString markFor(const QString& owner)
+{
+    QByteArray machine = QSysInfo::machineUniqueId();
+    if (machine.isEmpty())
+        machine = QSysInfo::machineHostName().toUtf8();
+    const QByteArray text = machine + '\n' + QByteArray::number(::getuid()) + '\n' + owner.toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex().left(8));
+}
+
+namespace {
+std::mutex ownerMutex;
+QString currentMark;
+} // namespace
+
+void setOwner(const QString& owner)
+{
+    const QString mark = markFor(owner);
+    const std::lock_guard lock(ownerMutex);
+    currentMark = mark;
+}
+
+QString ownerMark()
+{
+    {
+        const std::lock_guard lock(ownerMutex);
+        if (!currentMark.isEmpty())
+            return currentMark;
+    }
+    // No settings named yet: this computer and person only.
+    setOwner({});
+    return ownerMark();
+}
+
+QString ownerOf(const QString& name)
+{
+    return workingPattern().match(name).captured(2);
+}
+
+bool isOurs(const QString& name)
+{
+    const QString mark = ownerOf(name);
+    return !mark.isEmpty() && mark == ownerMark();
+}
 
 void hold(const QString& name)
 {
@@ -189,6 +311,13 @@ void release(const QString& name)
         r.held.erase(found);
 }
 
+bool isHeld(const QString& name)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.held.contains(name);
+}
+
 void keep(const QString& path, const QString& phone)
 {
     Registry& r = registry();
@@ -198,7 +327,7 @@ void keep(const QString& path, const QString& phone)
 
 bool isStale(const QString& name)
 {
-    if (!isWorkingName(name))
+    if (!isOurs(name))
         return false;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
@@ -221,20 +350,71 @@ void leave(const QString& phone, const Leftover& item)
     leaveLocked(r, phone, item);
 }
 
+void forget(const QString& phone, const QString& path)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (std::erase_if(r.left, [&](const Entry& one) { return one.record.phone == phone && one.record.item.path == path; }))
+        ++r.changes;
+}
+
 std::vector<Leftover> takeLeft(const QString& phone)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     std::vector<Leftover> taken;
-    std::erase_if(r.left, [&](const Recorded& one) {
-        if (one.phone != phone)
+    std::erase_if(r.left, [&](const Entry& one) {
+        if (one.record.phone != phone)
             return false;
-        taken.push_back(one.item);
+        taken.push_back(one.record.item);
         return true;
     });
     if (!taken.empty())
         ++r.changes;
     return taken;
+}
+
+bool hasLeft(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return std::any_of(r.left.begin(), r.left.end(), [&](const Entry& one) {
+        return one.record.phone == phone && !one.underWay && actsOn(r, one.record);
+    });
+}
+
+std::vector<Leftover> beginRemoval(const QString& phone)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::vector<Leftover> taken;
+    for (Entry& one : r.left) {
+        if (one.record.phone == phone && !one.underWay && actsOn(r, one.record)) {
+            one.underWay = true;
+            taken.push_back(one.record.item);
+        }
+    }
+    return taken;
+}
+
+void endRemoval(const QString& phone, const std::vector<Leftover>& still)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto stays = [&](const Entry& one) {
+        return std::any_of(still.begin(), still.end(),
+                           [&](const Leftover& item) { return item.path == one.record.item.path; });
+    };
+    // Forgotten meanwhile (its copy removed it) is gone already.
+    const size_t before = r.left.size();
+    std::erase_if(r.left, [&](Entry& one) {
+        if (one.record.phone != phone || !one.underWay)
+            return false;
+        one.underWay = false;
+        return !stays(one);
+    });
+    if (r.left.size() != before)
+        ++r.changes;
 }
 
 void unkeep(const QString& name)
@@ -247,20 +427,37 @@ void unkeep(const QString& name)
     ++r.changes;
 }
 
-bool hasLeft(const QString& phone)
+void recordLocal(const QString& path)
+{
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        if (std::find(r.local.begin(), r.local.end(), path) == r.local.end()) {
+            r.local.push_back(path);
+            ++r.changes;
+        }
+    }
+    store();
+}
+
+void forgetLocal(const QString& path)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return std::any_of(r.left.begin(), r.left.end(), [&](const Recorded& one) { return one.phone == phone; });
+    if (std::erase(r.local, path))
+        ++r.changes;
 }
 
 Records records()
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    Records all{{}, r.left};
+    Records all;
     std::copy_if(r.kept.begin(), r.kept.end(), std::back_inserter(all.kept),
                  [](const Kept& one) { return !one.phone.isEmpty(); });
+    for (const Entry& one : r.left)
+        all.left.push_back(one.record);
+    all.local = r.local;
     return all;
 }
 
@@ -272,6 +469,10 @@ void restore(const Records& records)
         keepLocked(r, one.path, one.phone);
     for (const Recorded& one : records.left)
         leaveLocked(r, one.phone, one.item);
+    for (const QString& path : records.local) {
+        if (std::find(r.local.begin(), r.local.end(), path) == r.local.end())
+            r.local.push_back(path);
+    }
 }
 
 uint64_t changes()
@@ -283,15 +484,123 @@ uint64_t changes()
 
 bool isSound(const Leftover& item)
 {
-    if (!isFullPath(item.path) || !isWorkingName(lastName(item.path)))
+    const QString working = lastName(item.path);
+    if (!isFullPath(item.path) || !isWorkingName(working))
         return false;
     if (item.replacing.isEmpty())
         return true;
     const QString name = lastName(item.replacing);
-    // "." and the item's name, cut to fit, before the copy's own ".<12 hex>.vantelorquist-copy".
-    const qsizetype ending = 13 + QLatin1StringView(".vantelorquist-copy").size();
+    // The name it was made from, cut to fit beside the mark the working name has.
+    const QRegularExpressionMatch parts = workingPattern().match(working);
+    const QString suffix = working.mid(1 + parts.captured(1).size());
     return isFullPath(item.replacing) && !isWorkingName(name) && folderOf(item.replacing) == folderOf(item.path)
-           && lastName(item.path).chopped(ending) == temporaryName(name, true).chopped(ending);
+           && parts.captured(1) == fitted(name, QStringLiteral("."), suffix);
+}
+
+bool isSoundLocal(const QString& path)
+{
+    return isFullPath(path) && isOurs(lastName(path));
+}
+
+uint64_t setStore(std::function<void(const Records&)> write)
+{
+    Store& s = storage();
+    const std::lock_guard lock(s.mutex);
+    s.write = std::move(write);
+    return ++s.token;
+}
+
+void endStore(uint64_t token)
+{
+    Store& s = storage();
+    const std::lock_guard lock(s.mutex);
+    if (s.token == token)
+        s.write = nullptr;
+}
+
+void store()
+{
+    Store& s = storage();
+    const std::lock_guard lock(s.mutex);
+    if (s.write)
+        s.write(records());
+}
+
+namespace {
+
+// Removes what is inside the folder open as `folder`, never leaving it: a
+// link is removed as a name, never followed.
+bool emptyFolder(int folder, int depth)
+{
+    DIR* listing = ::fdopendir(folder);
+    if (!listing) {
+        ::close(folder);
+        return false;
+    }
+    bool all = true;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            all = false;
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            const int inner = depth < 200 ? ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+            if (inner < 0 || !emptyFolder(inner, depth + 1) || ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
+                all = false;
+        } else if (::unlinkat(folder, name.c_str(), 0) != 0) {
+            all = false;
+        }
+    }
+    ::closedir(listing);
+    return all;
+}
+
+// Whether the working item at `path` is gone: nothing there, or a file or
+// folder removed. Anything else there (a link, a device) is not ours to touch.
+bool removedLocally(const QString& path)
+{
+    const QByteArray folderPath = QFile::encodeName(folderOf(path).isEmpty() ? QStringLiteral("/") : folderOf(path));
+    const QByteArray name = QFile::encodeName(lastName(path));
+    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return errno == ENOENT;
+    struct stat info {};
+    bool gone = false;
+    if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        gone = errno == ENOENT;
+    } else if (S_ISREG(info.st_mode)) {
+        gone = ::unlinkat(folder, name.constData(), 0) == 0;
+    } else if (S_ISDIR(info.st_mode)) {
+        const int inner = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        gone = inner >= 0 && emptyFolder(inner, 0) && ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0;
+    }
+    ::close(folder);
+    return gone;
+}
+
+} // namespace
+
+void removeLocalLeftovers(const std::vector<QString>& recorded)
+{
+    bool changed = false;
+    for (const QString& path : recorded) {
+        // A name a copy of this process uses now is no leftover.
+        if (isHeld(lastName(path)))
+            continue;
+        if (!isSoundLocal(path) || removedLocally(path)) {
+            forgetLocal(path);
+            changed = true;
+        }
+    }
+    if (changed)
+        store();
 }
 
 RecordingLeftovers::RecordingLeftovers(const QString& phone) : m_previous(recordingFor)
@@ -309,9 +618,23 @@ void RecordingLeftovers::record(const QString& path, const QString& replacing)
     leave(recordingFor, {path, replacing});
 }
 
+void RecordingLeftovers::recordMaking(const QString& path)
+{
+    if (recordingFor.isEmpty())
+        return;
+    leave(recordingFor, {path, {}});
+    store();
+}
+
+void RecordingLeftovers::forget(const QString& path)
+{
+    workingnames::forget(recordingFor, path);
+}
+
 void RecordingLeftovers::keep(const QString& path)
 {
     workingnames::keep(path, recordingFor);
+    store();
 }
 
 } // namespace workingnames

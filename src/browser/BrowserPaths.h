@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -51,33 +52,58 @@ QString nameFromPhone(const QString& text, const QString& ending = {},
 QString nameKey(const QString& name);
 
 // The hidden name beside an item under which its new copy is made before
-// it takes the item's place; within the name length limit. A name of this
-// copy's own is never met by another copy's clean-up: a phone may remove a
-// stopped copy's file only after the next copy of the item has begun.
+// it takes the item's place: ".NAME.<owner>-<copy>.vantelorquist-copy",
+// NAME cut so the whole fits every transport (nameLimit bytes, and the 254
+// UTF-16 units an MTP string carries). Own to this copy: with the owner
+// mark (workingnames::ownerMark()) and a fresh copy id, so no other copy,
+// of this process or another, ever makes or removes it. Else the fixed
+// ".NAME.vantelorquist-copy" earlier versions made.
 QString temporaryName(const QString& name, bool ownToThisCopy = false);
+// The same with the mark of another owner.
+QString temporaryName(const QString& name, const QString& mark);
+// The most UTF-16 units a name may hold: what an MTP string carries.
+constexpr qsizetype nameUnits = 254;
 
-// Whether the name is one temporaryName() makes for a copy to the phone (a
-// name of the copy's own), whatever item it was made for.
+// Whether the name is one temporaryName() makes for a copy of its own,
+// whatever item it was made for and whoever made it (earlier versions made
+// them without an owner mark).
 bool isWorkingName(const QString& name);
 
-// The working names this process's copies to the phone use now, and those
-// kept because a new copy could not take its name: never removed as stale,
-// and a kept one still shows. Safe from any thread.
+// Working names: whose they are, which this process's copies use now,
+// which are kept, and the records of working items that outlive the
+// process. Safe from any thread.
 namespace workingnames {
+// The mark of this computer and person: a hash of the machine's id (or its
+// name), the user and `owner` (the settings file: one running process per
+// settings file). Set once the settings are known.
+void setOwner(const QString& owner);
+QString ownerMark();
+QString markFor(const QString& owner);
+// The owner mark a working name carries; empty for none (an earlier
+// version's name, or no working name).
+QString ownerOf(const QString& name);
+// A working name carrying this process's mark: no other running process
+// makes or uses it.
+bool isOurs(const QString& name);
+
 void hold(const QString& name);
 void release(const QString& name);
+bool isHeld(const QString& name);
 // The item at `path` (or a bare name) held from now on. With the phone
 // (leftoverKey()) it is among records(), so it can stay kept after a restart.
 void keep(const QString& path, const QString& phone = {});
-// A working name no copy of this process uses or keeps: left by a copy the
-// phone or the process cut short.
+// One of our working names no copy of this process uses or keeps: left by
+// a copy the phone or the process cut short. Another owner's, or one
+// without a mark, is never stale: it isn't provably ours.
 bool isStale(const QString& name);
-// Whether a listing leaves the name out: a working name not kept.
+// Whether a listing leaves the name out: a working name not kept, of
+// whichever owner.
 bool isHidden(const QString& name);
 
-// Working items (full phone paths) a stopped or failed copy could not
-// remove, per phone (leftoverKey()), removed when that phone is next
-// reachable. Only an item under a working name is recorded.
+// Working items (full phone paths) recorded before they are made and until
+// they are known gone, per phone (leftoverKey()); what a stopped, failed or
+// killed copy left is removed when that phone is next reachable. Only an
+// item under a working name is recorded.
 struct Leftover {
     QString path;
     // The item a new copy kept under its working name was to replace, when
@@ -86,15 +112,30 @@ struct Leftover {
     QString replacing;
 };
 void leave(const QString& phone, const Leftover& item);
-// The phone's recorded items, no longer recorded: what can't be removed now
-// is left again.
+// No longer recorded: the item is gone, or took its place.
+void forget(const QString& phone, const QString& path);
+// The phone's recorded items, no longer recorded.
 std::vector<Leftover> takeLeft(const QString& phone);
+// Whether a removal pass has work on the phone: a record of ours (or of an
+// earlier version) no copy of this process uses now.
 bool hasLeft(const QString& phone);
+// The phone's records a removal pass may act on (see hasLeft()); they stay
+// recorded meanwhile, so a crash keeps them. endRemoval() drops those not
+// `still` to be removed later.
+std::vector<Leftover> beginRemoval(const QString& phone);
+void endRemoval(const QString& phone, const std::vector<Leftover>& still);
 // No longer kept: the kept copy was removed.
 void unkeep(const QString& name);
 
+// Working items of copies to the computer (full paths), recorded before
+// they are made and until they are gone: what a killed process left is
+// removed at the next start (removeLocalLeftovers()).
+void recordLocal(const QString& path);
+void forgetLocal(const QString& path);
+
 // What the process knows that must outlive it: the kept copies and the
-// recorded working items of each phone, oldest first.
+// recorded working items of each phone, oldest first, and those of the
+// computer.
 struct Kept {
     QString phone;
     QString path;
@@ -106,6 +147,7 @@ struct Recorded {
 struct Records {
     std::vector<Kept> kept;
     std::vector<Recorded> left;
+    std::vector<QString> local;
 };
 Records records();
 // Taken back, as from an earlier run: kept, recorded.
@@ -117,6 +159,22 @@ uint64_t changes();
 // kept copy was to replace beside it, under the name its working name was
 // made from. Anything else could lead a clean-up to another item.
 bool isSound(const Leftover& item);
+// The same for a computer path: absolute, no "." or ".." step, the item
+// under a working name of ours.
+bool isSoundLocal(const QString& path);
+
+// Where records() go so that they outlive a crash: set by whoever holds the
+// settings; `token` (from setStore()) ends it only while it is the one set.
+uint64_t setStore(std::function<void(const Records&)> write);
+void endStore(uint64_t token);
+// Writes records() now, in order with every other write.
+void store();
+
+// Removes the computer's working items recorded at `records` (an earlier
+// run's): each only while it still looks as a copy made it (our working
+// name, a file or folder, not a link; nothing inside followed), then no
+// longer recorded. Blocking; local disk only.
+void removeLocalLeftovers(const std::vector<QString>& recorded);
 
 // Names the phone whose working items this thread's clean-ups record, for
 // its lifetime (a copy's job): the clean-up steps reach the phone only
@@ -129,7 +187,11 @@ public:
     RecordingLeftovers& operator=(const RecordingLeftovers&) = delete;
     // Records the item for the phone named on this thread, if any.
     static void record(const QString& path, const QString& replacing = {});
-    // Keeps the item (keep()) for the phone named on this thread.
+    // Records it and stores the record before the item is made.
+    static void recordMaking(const QString& path);
+    // The item is gone, or took its place.
+    static void forget(const QString& path);
+    // Keeps the item (keep()) for the phone named on this thread, stored at once.
     static void keep(const QString& path);
 
 private:

@@ -73,6 +73,8 @@ constexpr qsizetype longestKeptPath = 4096;
 
 const QString keptField = QStringLiteral("kept");
 const QString leftField = QStringLiteral("left");
+// Beside the phones: the computer's working items, as full paths.
+const QString computerKey = QStringLiteral("computer");
 
 } // namespace
 
@@ -148,6 +150,11 @@ browserpaths::workingnames::Records BrowserSettings::workingItems(const QString&
         return records;
     const QVariantMap phones = value.toMap();
     qsizetype count = 0;
+    const QVariant local = phones.value(computerKey).toMap().value(leftField);
+    for (const QString& path : texts(local).value_or(QStringList())) {
+        if (qsizetype(records.local.size()) < storedRecords && path.size() <= longestPath && names::isSoundLocal(path))
+            records.local.push_back(path);
+    }
     for (auto phone = phones.cbegin(); phone != phones.cend(); ++phone) {
         if (!isPhoneKey(phone.key()) || phone.value().typeId() != QMetaType::QVariantMap)
             continue;
@@ -202,6 +209,13 @@ void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::wo
         fields.insert(leftField, it.value());
         phones.insert(it.key(), fields);
     }
+    QStringList local;
+    for (auto one = records.local.rbegin(); one != records.local.rend() && local.size() < storedRecords; ++one) {
+        if (one->size() <= longestPath)
+            local.prepend(*one);
+    }
+    if (!local.isEmpty())
+        phones.insert(computerKey, QVariantMap{{leftField, local}});
     if (phones.isEmpty())
         m_store.remove(key);
     else

@@ -21,8 +21,8 @@ inline const QString saveFolder = QStringLiteral("saveFolder");
 inline const QString lastSerial = QStringLiteral("lastSerial");
 // Followed by a phone's serial: the last folder shown for that phone.
 inline const QString lastPathPrefix = QStringLiteral("lastPath.");
-// What copies to the phones left there for a later run to finish: by phone,
-// the kept copies and the working items to remove.
+// What copies left for a later run to finish: by phone, the kept copies and
+// the working items to remove; and the computer's working items.
 inline const QString workingItems = QStringLiteral("workingItems");
 } // namespace settingkeys
 
@@ -47,9 +47,9 @@ public:
     QString folder(const QString& key) const;
     // Stored text, if text is stored.
     std::optional<QString> text(const QString& key) const;
-    // Only sound records (workingnames::isSound()) of phones named as
-    // leftoverKey() names them, at most keptRecords kept copies and
-    // storedRecords recorded items.
+    // Only sound records (workingnames::isSound(), isSoundLocal()) of phones
+    // named as leftoverKey() names them and of the computer, at most
+    // keptRecords kept copies and storedRecords recorded items of each kind.
     browserpaths::workingnames::Records workingItems(const QString& key) const;
     // The newest of each when there are more. A kept copy may be the only
     // copy of the person's file, and one not stored would be taken for a

@@ -200,6 +200,36 @@ void putInPlace(const QString& from, const QString& target, bool replacing, Disc
                                  errno);
 }
 
+// A working item of this copy's own beside `target`: our mark and a fresh
+// copy id, so nothing another copy (of ours or another process's) uses is
+// ever at it; recorded before it is made, so that a killed process's is
+// removed at the next start. Until it is gone it stays held, and recorded.
+class LocalWorkingItem {
+public:
+    explicit LocalWorkingItem(const QString& target)
+        : m_name(browserpaths::temporaryName(lastName(target), true)), m_path(joined(parentOf(target), m_name.name()))
+    {
+        // Not made by this copy, so never removed by it.
+        if (browserpaths::existsLocally(m_path))
+            throw SystemError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
+        browserpaths::workingnames::recordLocal(m_path);
+    }
+    // What this copy made there goes; no longer recorded once gone.
+    ~LocalWorkingItem()
+    {
+        removeLocally(m_path);
+        if (!browserpaths::existsLocally(m_path))
+            browserpaths::workingnames::forgetLocal(m_path);
+    }
+    LocalWorkingItem(const LocalWorkingItem&) = delete;
+    LocalWorkingItem& operator=(const LocalWorkingItem&) = delete;
+    const QString& path() const { return m_path; }
+
+private:
+    browserpaths::HeldWorkingName m_name;
+    QString m_path;
+};
+
 // One phone file to `target`: copied under a hidden name beside it and put
 // in place only once whole, so a file it replaces stays as it was until then
 // and a stopped or failed copy leaves nothing under the name. `replacing`:
@@ -209,15 +239,9 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, 
 {
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
-    const QString temporary = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
-    removeLocally(temporary); // left by a copy that could not clean up
-    try {
-        phone.pull(from, temporary, progress, cancel);
-        putInPlace(temporary, target, replacing);
-    } catch (...) {
-        removeLocally(temporary);
-        throw;
-    }
+    LocalWorkingItem working(target);
+    phone.pull(from, working.path(), progress, cancel);
+    putInPlace(working.path(), target, replacing);
 }
 
 void makeLocalFolder(const QString& path)
@@ -528,11 +552,8 @@ private:
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, const std::vector<PhoneItem>& items,
                   const Progress& progress, const Cancel& cancel)
 {
-    const QString work = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
-    removeLocally(work); // left by a copy that could not clean up
-    // The pull makes the working folder; into an existing one it would nest.
-    if (browserpaths::existsLocally(work))
-        throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
+    LocalWorkingItem working(target);
+    const QString work = working.path();
     const Progress pulling =
         progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
     std::vector<bool> placed;
@@ -554,18 +575,15 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
         } catch (...) {
         }
         discards.finish();
-        removeLocally(work);
         throw;
     }
     try {
         settle(work, target, items, true, placed, discards, progress);
     } catch (...) {
         discards.finish();
-        removeLocally(work);
         throw;
     }
     discards.finish();
-    removeLocally(work);
 }
 
 // A phone folder to `target`, merged into a folder there: where each call

@@ -93,13 +93,17 @@ bool removedInTime(PhoneFiles& phone, const QString& path)
 {
     // The job's token may be stopped already; the clean-up has its own.
     const TimeLimit limit(cleanUpLimit);
+    namespace names = browserpaths::workingnames;
     try {
         phone.remove(path, limit.cancel());
+        names::RecordingLeftovers::forget(path);
         return true;
     } catch (...) {
         // Nothing there to remove is as good.
-        if (!limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false))
+        if (!limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false)) {
+            names::RecordingLeftovers::forget(path);
             return true;
+        }
         // A working item goes when the phone is next reachable.
         browserpaths::workingnames::RecordingLeftovers::record(path);
         return false;
@@ -202,6 +206,8 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     }
     const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
     const QString temporary = joined(parentOf(phonePath), working.name());
+    // Recorded before it is made: a crash leaves the record.
+    browserpaths::workingnames::RecordingLeftovers::recordMaking(temporary);
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
@@ -214,6 +220,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
         cleanUp(temporary, true);
         throw;
     }
+    browserpaths::workingnames::RecordingLeftovers::forget(temporary);
 }
 
 // A computer file in place of the phone file `phonePath`: sent under a
@@ -233,6 +240,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     };
     const browserpaths::HeldWorkingName working(browserpaths::temporaryName(item, true));
     const QString temporary = joined(parentOf(phonePath), working.name());
+    names::RecordingLeftovers::recordMaking(temporary);
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
@@ -247,6 +255,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     const GraceAfterStop grace(cancel, swapGrace);
     try {
         phone.putInPlace(temporary, phonePath, grace.cancel());
+        names::RecordingLeftovers::forget(temporary);
     } catch (...) {
         // Where the swap is one rename that either happened or not, the new
         // copy may go: it is in its place, or the old file still is.
@@ -467,6 +476,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
     if (phone.mergesOnPhone()) {
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
+        browserpaths::workingnames::RecordingLeftovers::recordMaking(temporary);
         // Many files: those sent move into place while the rest is sent, in
         // one transfer whatever the size (which keeps the phone busier than
         // parts do), where the phone's times tell a finished file. Alike
@@ -507,8 +517,11 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             removeQuietly(phone, temporary, job, lastName(phonePath));
             throw;
         }
+        // The merge removed what it moved from.
         if (many)
             removeQuietly(phone, temporary, job, lastName(phonePath));
+        else
+            browserpaths::workingnames::RecordingLeftovers::forget(temporary);
         meter.done(size);
         if (clash)
             throw inTheWay(clash->name, clash->folderThere);

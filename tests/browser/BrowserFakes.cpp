@@ -112,7 +112,7 @@ int MemoryPhoneFiles::sent(const QString& source, const QString& phonePath) cons
     return callsMatching(QRegularExpression(
         u'^' + esc + u'(' + QRegularExpression::escape(phonePath) + u'|'
         + QRegularExpression::escape(phonePath.left(slash + 1) + u'.' + phonePath.mid(slash + 1) + u'.')
-        + u"[0-9a-f]{12}\\.vantelorquist-copy)$"_s));
+        + u"(?:[0-9a-f]{8}-)?[0-9a-f]{12}\\.vantelorquist-copy)$"_s));
 }
 
 void MemoryPhoneFiles::transfer(const QString& call, const Progress& progress, const Cancel& cancel)
@@ -323,6 +323,8 @@ std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shar
     collaborators.clock = std::move(clock);
     collaborators.discovery = std::make_unique<WirelessDiscovery>(std::make_unique<SilentServiceBrowser>());
     collaborators.desktop = std::move(desktop);
+    // One owner across restarts, which copy the settings to a new file.
+    collaborators.owner = u"model test"_s;
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 

@@ -282,7 +282,7 @@ TEST_F(CopiesTest, StopRemovesOnlyTheWorkingItemOfTheCopyItself)
         run();
         EXPECT_EQ(phone->calls(u"remove "_s + c.into + u'/' + c.name), 0);
         EXPECT_EQ(phone->callsMatching(QRegularExpression(u'^' + QRegularExpression::escape(u"remove "_s + c.into + u"/."_s + c.name + u'.')
-                                                          + u"[0-9a-f]{12}\\.vantelorquist-copy$"_s)),
+                                                          + u"(?:[0-9a-f]{8}-)?[0-9a-f]{12}\\.vantelorquist-copy$"_s)),
                   1);
         EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings + (c.into == u"/sdcard"_s ? 2 : 1));
         EXPECT_FALSE(model().errorMessage());
@@ -513,14 +513,22 @@ TEST(FreeNames, ANameThatWouldPassTheLimitIsCutBeforeTheNumber)
 // and it bore the name of the new one's.
 TEST(FreeNames, EachCopyToThePhoneMakesItsNewFileUnderANameOfItsOwn)
 {
-    for (const QString& name : {u"keep.bin"_s, QString(300, u'k')}) {
+    // Within both limits, the mark kept: 255 bytes on the disk, and the 254
+    // UTF-16 units an MTP string carries (a name of 255 ASCII bytes is cut
+    // there, and so is one of four-byte characters, two units each).
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7");
+    for (const QString& name : {u"keep.bin"_s, QString(300, u'k'), QString(248, u'k'), emoji.repeated(100),
+                                QString(240, u'k') + emoji.repeated(10)}) {
         const QString first = browserpaths::temporaryName(name, true);
         const QString second = browserpaths::temporaryName(name, true);
         EXPECT_NE(first, second);
-        for (const QString& made : {first, second}) {
+        for (const QString& made : {first, second, browserpaths::temporaryName(name)}) {
             EXPECT_TRUE(made.startsWith(u'.') && made.endsWith(u".vantelorquist-copy"_s)) << made.toStdString();
             EXPECT_LE(made.toUtf8().size(), 255);
+            EXPECT_LE(made.size(), 254) << made.toStdString();
+            EXPECT_TRUE(made.isValidUtf16()) << made.toStdString();
         }
+        EXPECT_TRUE(browserpaths::isWorkingName(first) && browserpaths::workingnames::isOurs(first));
     }
 }
 

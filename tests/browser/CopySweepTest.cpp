@@ -306,7 +306,7 @@ bool isWorkingName(const QString& path)
 Tree withKeptCopies(Tree tree, const QString& message)
 {
     static const QRegularExpression kept(u"The new copy is in (\\S+) as the hidden item “([^”]+)”"_s);
-    static const QRegularExpression working(u"^\\.(.+)\\.[0-9a-f]{12}\\.vantelorquist-copy$"_s);
+    static const QRegularExpression working(u"^\\.(.+)\\.(?:[0-9a-f]{8}-)?[0-9a-f]{12}\\.vantelorquist-copy$"_s);
     for (auto it = kept.globalMatch(message); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         QString folder = match.captured(1).mid(QStringLiteral("/sdcard").size());
@@ -524,6 +524,31 @@ Tree overlaid(Tree tree, const Tree& changes)
     for (const auto& [path, bytes] : changes)
         tree[path] = bytes;
     return tree;
+}
+
+// Another owner's copy works in the target folder (another person's
+// process, another computer on the phone): its working item of the same
+// item, half written, and a copy it kept; on the computer also an earlier
+// version's working file. None is ours: after every run each is as it was.
+// On the phone, then on the computer.
+std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
+{
+    const QString mark = browserpaths::workingnames::markFor(u"another owner"_s);
+    const QString folder = shape.toPhone ? QString() : u"saved/"_s;
+    Tree items;
+    const QString working = folder + browserpaths::temporaryName(shape.item, mark);
+    if (shape.item == u"Album"_s) {
+        items[working] = folderMark;
+        items[working + u"/a.txt"_s] = "another owner's a, half";
+        items[folder + u"Album/"_s + browserpaths::temporaryName(u"b.txt"_s, mark)] = "another owner's b, half";
+    } else {
+        items[working] = "another owner's copy, half";
+    }
+    items[folder + browserpaths::temporaryName(u"keep.bin"_s, mark)] = "another owner's kept copy";
+    if (shape.toPhone)
+        return {items, {}};
+    items[folder + u"."_s + shape.item + u".vantelorquist-copy"_s] = "an earlier version's copy, half";
+    return {{}, items};
 }
 
 // ---- the faults --------------------------------------------------------------------------
@@ -810,8 +835,9 @@ public:
     {
         Outcome outcome;
         QTemporaryDir computer, settingsFolder, elsewhere;
-        m_phone.reset(m_shape.phone, m_caseless);
-        writeTree(computer.path(), m_shape.computer);
+        const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
+        m_phone.reset(overlaid(m_shape.phone, othersOnPhone), m_caseless);
+        writeTree(computer.path(), overlaid(m_shape.computer, othersOnComputer));
         const Tree phoneBefore = m_phone.snapshot();
         const Tree computerBefore = readTree(computer.path());
 

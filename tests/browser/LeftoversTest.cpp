@@ -24,6 +24,8 @@ protected:
         // The record is the process's: nothing of one test reaches the next.
         for (const QString& phone : {u"adb:A1"_s, u"adb:B2"_s, u"mtp:A1"_s})
             working::takeLeft(phone);
+        for (const QString& path : working::records().local)
+            working::forgetLocal(path);
     }
     int removals(const QString& path) { return phone->calls(u"remove "_s + path); }
     // What this process knew of the phone's working items goes with it.
@@ -32,6 +34,15 @@ protected:
         for (const working::Kept& kept : working::records().kept)
             working::unkeep(kept.path.section(u'/', -1));
         working::takeLeft(u"adb:A1"_s);
+        for (const QString& path : working::records().local)
+            working::forgetLocal(path);
+    }
+    // The records as they were on disk at this moment, read later.
+    void snapshotSettings(const QString& copy) { QFile::copy(m_settingsPath, copy); }
+    static working::Records recordsIn(const QString& file)
+    {
+        QSettings store(file, QSettings::IniFormat);
+        return BrowserSettings(store).workingItems(settingkeys::workingItems);
     }
     // Replaces /sdcard/photo.jpg; the phone then can neither remove the old
     // file nor tell whether it is there, so the new copy is kept. Its path.
@@ -178,6 +189,8 @@ TEST_F(LeftoversTest, OnlyTheRecordedWorkingItemsOfThePhoneReachedGo)
         {"a name kept for the person", u"adb:A1"_s, u"/sdcard/"_s + kept},
         {"another phone", u"adb:B2"_s, u"/sdcard/"_s + own},
         {"the same phone over MTP", u"mtp:A1"_s, u"/sdcard/"_s + own},
+        {"another owner's, in settings shared with it", u"adb:A1"_s,
+         u"/sdcard/"_s + browserpaths::temporaryName(u"photo.jpg"_s, working::markFor(u"another owner"_s))},
     };
     for (const auto& c : cases)
         working::leave(c.phone, {c.path, {}});
@@ -377,6 +390,136 @@ TEST_F(LeftoversTest, AStopDuringASwapThePhoneLeftUnansweredSaysWhatBecomesOfThe
         model().setErrorMessage(std::nullopt);
         forgetProcess();
     }
+}
+
+// Mended: a listing with hidden items shown, or a copy into the folder,
+// removed every working item no copy of this process used, so a second
+// process (another person's settings, another computer on the phone) lost
+// the folder it was writing and the copy it kept. Only ours go; every
+// working item stays hidden.
+TEST_F(LeftoversTest, AListingRemovesOnlyOurOwnStaleWorkingItemsAndHidesEveryOne)
+{
+    const QString other = working::markFor(u"another owner"_s);
+    const struct {
+        const char* why;
+        QString name;
+        int removals;
+    } cases[] = {
+        {"ours, no copy uses it", browserpaths::temporaryName(u"a.jpg"_s, true), 1},
+        {"another owner's, being written", browserpaths::temporaryName(u"a.jpg"_s, other), 0},
+        {"a copy another owner kept", browserpaths::temporaryName(u"kept.jpg"_s, other), 0},
+        {"an earlier version's we never recorded", u".a.jpg.0123456789ab.vantelorquist-copy"_s, 0},
+    };
+    QList<RemoteEntry> held{file(u"photo.jpg"_s)};
+    for (const auto& c : cases)
+        held.append(file(c.name));
+    phone->setFolder(u"/sdcard"_s, held);
+    model().setShowHidden(true);
+    reload();
+    // And a copy into the folder, which reads it too.
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly));
+    model().upload(urls({source.filePath(u"new.jpg"_s)}));
+    run();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(removals(u"/sdcard/"_s + c.name), c.removals);
+        EXPECT_FALSE(names(model().entries()).contains(c.name));
+    }
+}
+
+// Mended: working items were recorded only once a clean-up failed, so a
+// process killed mid-copy left no record of them. Each is on disk before it
+// is made, both ways, and no longer once it is gone.
+TEST_F(LeftoversTest, EachWorkingItemIsRecordedOnDiskBeforeItIsMade)
+{
+    QTemporaryDir source;
+    ASSERT_TRUE(QFile(source.filePath(u"new.jpg"_s)).open(QIODevice::WriteOnly));
+    const QString during = m_folder.filePath(u"during.ini"_s);
+    for (const bool toPhone : {true, false}) {
+        SCOPED_TRACE(toPhone ? "to the phone" : "to the computer");
+        QFile::remove(during);
+        QString madeAt;
+        phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+            madeAt = call.section(u' ', -1);
+            snapshotSettings(during);
+        });
+        if (toPhone)
+            model().upload(urls({source.filePath(u"new.jpg"_s)}));
+        else
+            model().download({file(u"photo.jpg"_s)});
+        run();
+        phone->onTransfer({});
+        ASSERT_FALSE(madeAt.isEmpty());
+        EXPECT_EQ(model().errorMessage(), std::nullopt);
+        const QString name = madeAt.section(u'/', -1);
+        EXPECT_TRUE(working::isOurs(name)) << name.toStdString();
+        const auto recorded = [&](const working::Records& records) {
+            return toPhone ? std::any_of(records.left.begin(), records.left.end(),
+                                         [&](const working::Recorded& one) {
+                                             return one.phone == u"adb:A1"_s && one.item.path == madeAt;
+                                         })
+                           : std::find(records.local.begin(), records.local.end(), madeAt) != records.local.end();
+        };
+        EXPECT_TRUE(recorded(recordsIn(during)));
+        quit();
+        EXPECT_FALSE(recorded(recordsIn(m_settingsPath)));
+        pass();
+        model().setAskWhereToSave(false);
+        model().setSaveFolder(saved.path());
+    }
+}
+
+// Mended: after a hard kill mid-copy to the computer its hidden working
+// items stayed in the save folder for good. The next start removes those
+// recorded, only while they still look as a copy made them.
+TEST_F(LeftoversTest, TheNextStartRemovesTheComputersRecordedWorkingItemsOnly)
+{
+    QTemporaryDir outside;
+    QFile(outside.filePath(u"person.txt"_s)).open(QIODevice::WriteOnly);
+    const auto at = [&](const QString& name) { return saved.filePath(name); };
+    const auto put = [](const QString& path) {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly) && out.write("part") == 4;
+    };
+    const QString file = at(browserpaths::temporaryName(u"movie.mkv"_s, true));
+    const QString folder = at(browserpaths::temporaryName(u"Album"_s, true));
+    ASSERT_TRUE(put(file));
+    ASSERT_TRUE(QDir().mkpath(folder + u"/sub"_s) && put(folder + u"/a.jpg"_s) && put(folder + u"/sub/b.jpg"_s));
+    ASSERT_TRUE(QFile::link(outside.path(), folder + u"/sub/link"_s));
+    const struct {
+        const char* why;
+        QString path;
+        bool recorded;
+        bool goes;
+    } cases[] = {
+        {"our file, recorded", file, true, true},
+        {"our folder, recorded (a link inside goes as a name)", folder, true, true},
+        {"a link now under our recorded name", at(browserpaths::temporaryName(u"Link"_s, true)), true, false},
+        {"ours, not recorded", at(browserpaths::temporaryName(u"song.mp3"_s, true)), false, false},
+        {"another owner's, recorded in settings shared with it",
+         at(browserpaths::temporaryName(u"song.mp3"_s, working::markFor(u"another owner"_s))), true, false},
+        {"an earlier version's, another process's maybe", at(u".movie.mkv.vantelorquist-copy"_s), false, false},
+    };
+    ASSERT_TRUE(QFile::link(outside.path(), cases[2].path));
+    for (const auto& c : cases) {
+        if (!browserpaths::existsLocally(c.path)) {
+            ASSERT_TRUE(put(c.path));
+        }
+        if (c.recorded)
+            working::recordLocal(c.path);
+    }
+    quit();
+    forgetProcess();
+    model();
+    settle();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(browserpaths::existsLocally(c.path), !c.goes);
+    }
+    EXPECT_TRUE(QFileInfo::exists(outside.filePath(u"person.txt"_s)));
+    // What went, or was never ours, is no longer recorded; the link stays so.
+    EXPECT_EQ(working::records().local, std::vector<QString>{cases[2].path});
 }
 
 } // namespace

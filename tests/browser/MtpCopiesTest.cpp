@@ -154,6 +154,26 @@ TEST_F(MtpCopies, ACopyToThePhoneAsksFirstAndReplacesAFileOnlyOnceTheNewOneIsWho
     EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
 }
 
+// Mended: a working name of 255 UTF-16 units (a new name of 242 and the
+// working mark) was cut to the 254 an MTP string carries, so the copy
+// couldn't find its new file to name it, and the cut file stayed for good.
+TEST_F(MtpCopies, ANameAsLongAsTheDiskAllowsArrivesWithNoWorkingItemLeft)
+{
+    QStringList expected{u"Documents"_s, u"keep.bin"_s};
+    for (const QString& name : {QString(242, u'n'), QString(240, u'r') + u".txt"_s}) {
+        SCOPED_TRACE(name.size());
+        write(computer.filePath(name), "a long name");
+        model->upload(urls({computer.filePath(name)}));
+        finish();
+        EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+        EXPECT_EQ(onPhone(name), QByteArray("a long name"));
+        expected.append(name);
+        expected.sort();
+        EXPECT_EQ(rootNames(), expected);
+        model->setErrorMessage(std::nullopt);
+    }
+}
+
 // A phone that can't rename can't put a new file in place of its old one:
 // the old one stays, and the user hears why.
 TEST_F(MtpCopies, APhoneThatCannotRenameKeepsTheFileAReplaceWasFor)

@@ -153,6 +153,8 @@ struct In {
             if (unit != 0 || i + 1 < count)
                 text.append(QChar(unit));
         }
+        // A phone keeps at most 254 units, whatever the count said.
+        text.truncate(254);
         return text;
     }
 };
