@@ -266,10 +266,11 @@ private:
     // An object this connection made, as it made it: its path's key, handle and the bytes sent.
     struct Made {
         uint32_t handle;
+        uint32_t parent;
         bool isFolder;
         int64_t size;
     };
-    void madeHere(const QString& path, uint32_t handle, bool isFolder, int64_t size);
+    void madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size);
     void checkCancel() const;
     void deleteQuietly(uint32_t handle);
 

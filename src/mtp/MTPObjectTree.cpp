@@ -373,9 +373,9 @@ void MTPConnection::forgetAfterUnknownOutcome(const std::function<void()>& attem
     }
 }
 
-void MTPConnection::madeHere(const QString& path, uint32_t handle, bool isFolder, int64_t size)
+void MTPConnection::madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size)
 {
-    m_made.insert(parts(path).join(QLatin1Char('/')), {handle, isFolder, size});
+    m_made.insert(parts(path).join(QLatin1Char('/')), {handle, parent == rootHandle ? 0 : parent, isFolder, size});
 }
 
 // ---- folders ------------------------------------------------------------------------------
@@ -499,16 +499,18 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
                 // lost may have given it the person's name.
                 const Made what = *made;
                 const QString name = mtppaths::lastComponent(path);
-                std::optional<MTPObject> now;
+                std::optional<ObjectInfo> now;
                 try {
-                    now = objectInfo(what.handle);
+                    now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
                 } catch (const MTPError& error) {
                     if (!error.text().contains(QLatin1StringView("no longer on the phone")))
                         throw;
                 }
                 m_made.remove(key);
-                if (now && now->name == name && now->isDirectory == what.isFolder
-                    && (what.isFolder || now->size <= what.size)) {
+                // A size too large for the dataset's field reads as at most that.
+                if (now && now->name == name && (now->parent == rootHandle ? 0 : now->parent) == what.parent
+                    && now->isDirectory() == what.isFolder
+                    && (what.isFolder || int64_t(now->size) <= what.size)) {
                     transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
                     forget(path);
                     return;
@@ -543,7 +545,7 @@ void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
             }
             const uint32_t made = createFolder(components.last(), parent);
             m_handles.insert(components.join(QLatin1Char('/')), made);
-            madeHere(path, made, true, 0);
+            madeHere(path, made, parent, true, 0);
         },
         cancel);
 }

@@ -371,7 +371,7 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
             if (exists)
                 transact(Operation::deleteObject, {existing->handle, 0}, {}, 0, {}, QStringLiteral("replace that"));
             folder = createFolder(name, parent);
-            madeHere(childPath, folder, true, 0);
+            madeHere(childPath, folder, parent, true, 0);
         }
         m_handles.insert(parts(childPath).join(QLatin1Char('/')), folder);
         for (const QString& entry : folderEntries(source)) {
@@ -412,7 +412,7 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
     if (response.size() < 3 || !isObjectHandle(response[2]))
         throw MTPError::failed(QStringLiteral("The phone didn't accept the file."));
     const uint32_t handle = response[2];
-    madeHere(childPath, handle, false, size);
+    madeHere(childPath, handle, parent, false, size);
 
     try {
         const auto buffer = std::make_unique<char[]>(size_t(transferUnit));
