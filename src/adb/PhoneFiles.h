@@ -23,6 +23,13 @@ public:
     // Direct children, unordered; hidden items (leading ".") only when asked;
     // never "." or "..". A missing folder fails.
     virtual std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) = 0;
+    // Every item of the folder, hidden ones included, as a copy of it needs:
+    // where a listing may leave out an item the phone couldn't describe,
+    // such an item fails it instead.
+    virtual std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel)
+    {
+        return list(path, true, cancel);
+    }
     // Copies a phone file or folder to `destination` (the full local path of
     // the copy; into it when it is an existing folder), keeping the
     // modification time.

@@ -277,7 +277,7 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 {
     if (depth > deepest)
         throw SystemError(quoted(lastName(root)) + QStringLiteral(" holds folders too deep to copy."));
-    for (const RemoteEntry& entry : phone.list(relative.isEmpty() ? root : joined(root, relative), true, cancel)) {
+    for (const RemoteEntry& entry : phone.listAll(relative.isEmpty() ? root : joined(root, relative), cancel)) {
         // A name from the phone must not lead out of the folder it is copied to.
         if (const std::optional<QString> text = browserpaths::refusal(entry.name, QStringLiteral("copied")))
             throw SystemError(*text);

@@ -470,6 +470,7 @@ void MTPConnection::findStorage()
     if (!keep) {
         m_storageID = usable.empty() ? std::nullopt : std::optional<uint32_t>(usable.front());
         m_handles.clear();
+        m_made.clear();
     }
     setStatus(m_storageID ? Status::ready : Status::locked);
 }
@@ -495,6 +496,7 @@ void MTPConnection::disconnect()
     }
     m_interface.reset(); // ends the claim
     m_handles.clear();
+    m_made.clear();
     m_storageID.reset();
 }
 

@@ -57,6 +57,10 @@ public:
               const Cancel& cancel) override;
     bool exists(const QString& path, const Cancel& cancel) override;
     std::optional<bool> existence(const QString& path, const Cancel& cancel) override;
+    // Every item of the folder: one the phone can't describe fails it.
+    std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel) override;
+    // What this connection made at `path` goes only while it is still that
+    // item there (its handle, name, kind and no more than the bytes sent).
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
@@ -154,12 +158,18 @@ public:
 
     // ---- the object tree (work queue only) -----------------------------------
     // A parent's children, through the property list when the phone has one
-    // and none of its property lists has failed or answered about other objects.
-    std::vector<MTPObject> children(uint32_t parent, uint32_t storage);
-    std::vector<MTPObject> propertyList(uint32_t parent, uint32_t storage);
+    // and none of its property lists has failed or answered about other
+    // objects. A child the phone can't describe (other than one no longer
+    // there) is left out and counted in `undescribed`.
+    std::vector<MTPObject> children(uint32_t parent, uint32_t storage, int* undescribed = nullptr);
+    std::vector<MTPObject> propertyList(uint32_t parent, uint32_t storage, int* undescribed = nullptr);
     MTPObject objectInfo(uint32_t handle);
     // children() that also records each child in the path cache.
-    std::vector<MTPObject> list(uint32_t parent, const QStringList& parts, uint32_t storage);
+    std::vector<MTPObject> list(uint32_t parent, const QStringList& parts, uint32_t storage,
+                                int* undescribed = nullptr);
+    // The failure of a look into the folder at `parts` for an item the
+    // phone couldn't describe, which may be the one looked for.
+    static QString undescribedIn(const QStringList& parts);
     // The handle at a phone path (the root handle for the storage root).
     uint32_t resolve(const QString& path);
     // Drops the path and everything below it from the path cache.
@@ -175,6 +185,11 @@ public:
     // cached handle turned out stale.
     template <class Body>
     auto withPaths(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&>;
+    // withPaths() for a body that changes the phone: when its outcome is not
+    // known (no answer, a Stop, a USB failure) any cached path may now lead
+    // elsewhere, and the cache goes.
+    template <class Body>
+    auto changing(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&>;
 
     // ---- transfers (work queue only) -------------------------------------------
     using ByteCount = std::function<void(int64_t bytes)>;
@@ -247,6 +262,15 @@ private:
     class Waiting;
 
     void retryingStalePaths(const std::function<void()>& attempt);
+    void forgetAfterUnknownOutcome(const std::function<void()>& attempt);
+    // An object this connection made, as it made it: its path's key, handle and the bytes sent.
+    struct Made {
+        uint32_t handle;
+        uint32_t parent;
+        bool isFolder;
+        int64_t size;
+    };
+    void madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size);
     void checkCancel() const;
     void deleteQuietly(uint32_t handle);
 
@@ -287,6 +311,7 @@ private:
     std::optional<QString> m_manufacturer;
     std::optional<uint32_t> m_storageID;
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
+    QHash<QString, Made> m_made;        // what pushes made, by the key of the path they made it at
     bool m_listsByProperties = true; // until a property list of the phone fails
     bool m_recovering = false;
     bool m_settingUp = false; // connect() opens the session and reads the phone
@@ -306,6 +331,19 @@ auto MTPConnection::withPaths(Body&& body, const Cancel& cancel) -> std::invoke_
     } else {
         std::optional<Result> result;
         run([&](MTPConnection& self) { self.retryingStalePaths([&] { result.emplace(body()); }); }, cancel);
+        return std::move(*result);
+    }
+}
+
+template <class Body>
+auto MTPConnection::changing(Body&& body, const Cancel& cancel) -> std::invoke_result_t<Body&>
+{
+    using Result = std::invoke_result_t<Body&>;
+    if constexpr (std::is_void_v<Result>) {
+        run([&](MTPConnection& self) { self.forgetAfterUnknownOutcome([&] { body(); }); }, cancel);
+    } else {
+        std::optional<Result> result;
+        run([&](MTPConnection& self) { self.forgetAfterUnknownOutcome([&] { result.emplace(body()); }); }, cancel);
         return std::move(*result);
     }
 }

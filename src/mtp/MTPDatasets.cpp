@@ -19,7 +19,9 @@ ObjectInfo readObjectInfo(const QByteArray& data)
     info.format = reader.u16();
     reader.u16(); // protection status
     info.size = reader.u32();
-    reader.skip(40); // thumbnail, image, parent, association and sequence fields
+    reader.skip(26); // thumbnail and image fields
+    info.parent = reader.u32();
+    reader.skip(10); // association and sequence fields
     info.name = reader.string();
     reader.string(); // creation date
     info.modified = MTPObject::date(reader.string());

@@ -17,6 +17,7 @@ struct ObjectInfo {
     uint32_t size = 0; // 0xFFFFFFFF: the real size is too large for the field
     QString name;
     QDateTime modified;
+    uint32_t parent = 0; // 0: the storage's root
     bool isDirectory() const;
 };
 ObjectInfo readObjectInfo(const QByteArray& data);

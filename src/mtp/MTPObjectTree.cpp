@@ -101,7 +101,7 @@ uint32_t MTPConnection::requireStorage()
 
 // ---- listing -----------------------------------------------------------------------
 
-std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t storage)
+std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t storage, int* undescribed)
 {
     struct Properties {
         uint32_t handle;
@@ -155,8 +155,11 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
             MTPReader::unexpected();
         }
         const QString* text = valueOf<QString>(name);
-        if (!text)
+        if (!text) {
+            if (undescribed)
+                ++*undescribed;
             continue;
+        }
         // Storages share the root's handle 0: the others' top levels are left out.
         if (const uint32_t* s = valueOf<uint32_t>(storageOf); s && *s != storage)
             continue;
@@ -191,11 +194,15 @@ MTPObject MTPConnection::objectInfo(uint32_t handle)
     return {handle, info.name, info.isDirectory(), size, info.modified};
 }
 
-std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage)
+std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage, int* undescribed)
 {
     if (m_listsByProperties && m_operations.contains(Operation::getObjectPropList)) {
         try {
-            return propertyList(parent, storage);
+            int nameless = 0;
+            std::vector<MTPObject> objects = propertyList(parent, storage, &nameless);
+            if (undescribed)
+                *undescribed += nameless;
+            return objects;
         } catch (const MTPError& error) {
             if (isGone(error))
                 throw;
@@ -218,17 +225,21 @@ std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage
             objects.push_back(objectInfo(handle));
         } catch (const MTPError& error) {
             // An object that went away meanwhile is left out; a phone that went
-            // away must not read as a folder with fewer items.
+            // away must not read as a folder with fewer items, and one that
+            // can't describe an item must not read as a folder without it.
             if (isGone(error))
                 throw;
+            if (!error.text().contains(QLatin1StringView("no longer on the phone")) && undescribed)
+                ++*undescribed;
         }
     }
     return objects;
 }
 
-std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& parts, uint32_t storage)
+std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& parts, uint32_t storage,
+                                           int* undescribed)
 {
-    std::vector<MTPObject> objects = children(parent, storage);
+    std::vector<MTPObject> objects = children(parent, storage, undescribed);
     const QString prefix = parts.isEmpty() ? QString() : parts.join(QLatin1Char('/')) + QLatin1Char('/');
     m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
     for (const MTPObject& object : objects) {
@@ -240,6 +251,14 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
 }
 
 // ---- paths ------------------------------------------------------------------------------
+
+QString MTPConnection::undescribedIn(const QStringList& parts)
+{
+    return parts.isEmpty() ? QStringLiteral("The phone couldn't describe one of the items on it. Try again, or "
+                                            "restart the phone.")
+                           : QStringLiteral("The phone couldn't describe one of the items in “") + parts.last()
+                                 + QStringLiteral("”. Try again, or restart the phone.");
+}
 
 uint32_t MTPConnection::resolve(const QString& path)
 {
@@ -254,10 +273,14 @@ uint32_t MTPConnection::resolve(const QString& path)
             current = *cached;
             continue;
         }
-        const std::vector<MTPObject> objects = list(current, components.first(i), storage);
+        int undescribed = 0;
+        const std::vector<MTPObject> objects = list(current, components.first(i), storage, &undescribed);
         const MTPObject* match = named(objects, name);
         if (!match)
             match = namedIgnoringCase(objects, name);
+        // An item the phone couldn't describe may be the one asked for.
+        if (!match && undescribed > 0)
+            throw MTPError::failed(undescribedIn(components.first(i)));
         if (!match)
             throw MTPError::notFound(name);
         current = match->handle;
@@ -296,8 +319,11 @@ MTPObject MTPConnection::object(const QString& path)
     const QString parent = mtppaths::parentPath(path);
     const QString name = mtppaths::lastComponent(path);
     const uint32_t storage = requireStorage();
-    const std::vector<MTPObject> objects = list(resolve(parent), parts(parent), storage);
+    int undescribed = 0;
+    const std::vector<MTPObject> objects = list(resolve(parent), parts(parent), storage, &undescribed);
     const MTPObject* match = named(objects, name);
+    if (!match && undescribed > 0)
+        throw MTPError::failed(undescribedIn(parts(parent)));
     if (!match)
         throw MTPError::notFound(name);
     return *match;
@@ -330,6 +356,26 @@ void MTPConnection::retryingStalePaths(const std::function<void()>& attempt)
     } catch (...) {
         throw *first;
     }
+}
+
+void MTPConnection::forgetAfterUnknownOutcome(const std::function<void()>& attempt)
+{
+    try {
+        retryingStalePaths(attempt);
+    } catch (const MTPError& error) {
+        // Only "not there" says nothing changed; a refusal costs a new listing.
+        if (error.kind() != MTPError::Kind::notFound)
+            m_handles.clear();
+        throw;
+    } catch (...) {
+        m_handles.clear();
+        throw;
+    }
+}
+
+void MTPConnection::madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size)
+{
+    m_made.insert(parts(path).join(QLatin1Char('/')), {handle, parent == rootHandle ? 0 : parent, isFolder, size});
 }
 
 // ---- folders ------------------------------------------------------------------------------
@@ -391,6 +437,28 @@ std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidde
         cancel);
 }
 
+std::vector<RemoteEntry> MTPConnection::listAll(const QString& path, const Cancel& cancel)
+{
+    mtppaths::checkUsable(path);
+    return withPaths(
+        [&] {
+            const uint32_t storage = requireStorage();
+            int undescribed = 0;
+            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage, &undescribed);
+            if (undescribed > 0)
+                throw MTPError::failed(undescribedIn(parts(path)));
+            std::vector<RemoteEntry> entries;
+            entries.reserve(objects.size());
+            for (const MTPObject& object : objects) {
+                if (object.name != QLatin1StringView(".") && object.name != QLatin1StringView(".."))
+                    entries.push_back(
+                        {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified});
+            }
+            return entries;
+        },
+        cancel);
+}
+
 bool MTPConnection::exists(const QString& path, const Cancel& cancel)
 {
     try {
@@ -422,8 +490,34 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
     // DeleteObject of the root handle would empty the whole phone.
     if (parts(path).isEmpty())
         throw MTPError::failed(QStringLiteral("The phone's whole storage can't be deleted."));
-    withPaths(
+    changing(
         [&] {
+            const QString key = parts(path).join(QLatin1Char('/'));
+            if (const auto made = m_made.constFind(key); made != m_made.cend()) {
+                // Made here: by its handle, once the phone says it is still
+                // what was made under that name. A rename whose answer was
+                // lost may have given it the person's name.
+                const Made what = *made;
+                const QString name = mtppaths::lastComponent(path);
+                std::optional<ObjectInfo> now;
+                try {
+                    now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
+                } catch (const MTPError& error) {
+                    if (!error.text().contains(QLatin1StringView("no longer on the phone")))
+                        throw;
+                }
+                m_made.remove(key);
+                // A size too large for the dataset's field reads as at most that.
+                if (now && now->name == name && (now->parent == rootHandle ? 0 : now->parent) == what.parent
+                    && now->isDirectory() == what.isFolder
+                    && (what.isFolder || int64_t(now->size) <= what.size)) {
+                    transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+                    forget(path);
+                    return;
+                }
+                // Not that item any more: what the phone now lists under the name, if anything.
+                forget(path);
+            }
             const uint32_t handle = resolve(path);
             transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
             forget(path);
@@ -437,7 +531,7 @@ void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
     const QStringList components = parts(path);
     if (components.isEmpty())
         return; // the storage itself
-    withPaths(
+    changing(
         [&] {
             // Only inside a folder that is there: one deleted on the phone
             // meanwhile fails as missing instead of being made again.
@@ -449,7 +543,9 @@ void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
                 if (error.kind() != MTPError::Kind::notFound)
                     throw;
             }
-            m_handles.insert(components.join(QLatin1Char('/')), createFolder(components.last(), parent));
+            const uint32_t made = createFolder(components.last(), parent);
+            m_handles.insert(components.join(QLatin1Char('/')), made);
+            madeHere(path, made, parent, true, 0);
         },
         cancel);
 }
@@ -458,7 +554,7 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
 {
     mtppaths::checkUsable(from);
     mtppaths::checkUsable(to);
-    withPaths(
+    changing(
         [&] {
             const uint32_t handle = resolve(from);
             const QString toParent = mtppaths::parentPath(to);
@@ -483,6 +579,8 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
             }
             forget(from);
             forget(to);
+            // Under another name it is no longer what was made at `from`.
+            m_made.remove(parts(from).join(QLatin1Char('/')));
         },
         cancel);
 }

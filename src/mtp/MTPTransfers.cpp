@@ -239,7 +239,12 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     if (object.isDirectory) {
         makeLocalFolders(target);
         const uint32_t storage = requireStorage();
-        for (const MTPObject& child : children(object.handle, storage))
+        int undescribed = 0;
+        const std::vector<MTPObject> held = children(object.handle, storage, &undescribed);
+        // A copy of a folder without one of its items is no copy of it.
+        if (undescribed > 0)
+            throw MTPError::failed(undescribedIn({object.name}));
+        for (const MTPObject& child : held)
             download(child, joined(target, mtppaths::localName(child.name)), progress, visited);
         return;
     }
@@ -304,7 +309,7 @@ void MTPConnection::push(const QString& source, const QString& destination, cons
                          const Cancel& cancel)
 {
     mtppaths::checkUsable(destination);
-    withPaths(
+    changing(
         [&] {
             QString parent, name;
             if (destination.endsWith(QLatin1Char('/'))) {
@@ -366,6 +371,7 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
             if (exists)
                 transact(Operation::deleteObject, {existing->handle, 0}, {}, 0, {}, QStringLiteral("replace that"));
             folder = createFolder(name, parent);
+            madeHere(childPath, folder, parent, true, 0);
         }
         m_handles.insert(parts(childPath).join(QLatin1Char('/')), folder);
         for (const QString& entry : folderEntries(source)) {
@@ -406,6 +412,7 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
     if (response.size() < 3 || !isObjectHandle(response[2]))
         throw MTPError::failed(QStringLiteral("The phone didn't accept the file."));
     const uint32_t handle = response[2];
+    madeHere(childPath, handle, parent, false, size);
 
     try {
         const auto buffer = std::make_unique<char[]>(size_t(transferUnit));

@@ -3,8 +3,9 @@
 // and hidden items; to the phone and to the computer) runs once through the
 // browser model to count the steps it takes through the phone's files, then
 // once per step k with a fault at step k: Stop, the phone gone, the phone
-// frozen and then Stop, a refused rename, full storage, and storage that
-// ignores letter case. After each run, byte for byte on both sides: what was
+// frozen and then Stop, a refused rename, full storage, storage that
+// ignores letter case, a step carried out whose answer is lost (then the
+// phone back, or Stop), and an MTP phone that can't describe an item. After each run, byte for byte on both sides: what was
 // there is unchanged or whole new, nothing partial under a name the person
 // sees, no working file left once the phone is back and listed, Stop ended
 // the job quickly, the message says what happened in the person's words (and
@@ -74,6 +75,35 @@ public:
         return m_steps;
     }
 
+    // From the fault at a step: that step is carried out, and then its
+    // answer is lost: it fails, or (`thenWait`) waits for a Stop.
+    void loseAnswer(bool thenWait)
+    {
+        std::lock_guard lock(m_mutex);
+        m_losing = std::this_thread::get_id();
+        m_thenWait = thenWait;
+    }
+    // After a call: whether its answer is lost, then failing or waiting.
+    // `quiet`: a call that never fails reads "I can't tell" instead.
+    bool lost(const Cancel& cancel, bool quiet = false)
+    {
+        bool wait = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_losing != std::this_thread::get_id())
+                return false;
+            m_losing.reset();
+            wait = m_thenWait;
+        }
+        if (wait)
+            testsupport::waitUntil([&] { return cancel.isCancelled(); }, std::chrono::seconds(10));
+        if (quiet)
+            return true;
+        if (cancel.isCancelled())
+            throw Cancelled();
+        throw ADBError::failed(u"The phone stopped answering."_s);
+    }
+
     // One call: counted when the job's worker makes it; the fault comes at
     // its turn.
     void step(const QString& kind, const QString& path, const Cancel& cancel)
@@ -109,6 +139,8 @@ private:
     QStringList m_steps;
     std::optional<std::thread::id> m_jobThread;
     std::optional<std::stop_token> m_jobToken;
+    std::optional<std::thread::id> m_losing;
+    bool m_thenWait = false;
 };
 
 // The phone's files as the model uses them, every call a step of the script.
@@ -121,49 +153,66 @@ public:
     std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override
     {
         m_script->step(u"list"_s, path, cancel);
-        return m_inner->list(path, showHidden, cancel);
+        auto entries = m_inner->list(path, showHidden, cancel);
+        m_script->lost(cancel);
+        return entries;
+    }
+    std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"list"_s, path, cancel);
+        auto entries = m_inner->listAll(path, cancel);
+        m_script->lost(cancel);
+        return entries;
     }
     using PhoneFiles::pull;
     void pull(const QString& path, const QString& destination, const Progress& progress, const Cancel& cancel) override
     {
         m_script->step(u"pull"_s, path, cancel);
         m_inner->pull(path, destination, progress, cancel);
+        m_script->lost(cancel);
     }
     void push(const QString& source, const QString& destination, const Progress& progress, const Cancel& cancel) override
     {
         m_script->step(u"push"_s, destination, cancel);
         m_inner->push(source, destination, progress, cancel);
+        m_script->lost(cancel);
     }
     bool exists(const QString& path, const Cancel& cancel) override
     {
         m_script->step(u"exists"_s, path, cancel);
-        return m_inner->exists(path, cancel);
+        const bool there = m_inner->exists(path, cancel);
+        return !m_script->lost(cancel, true) && there;
     }
     std::optional<bool> existence(const QString& path, const Cancel& cancel) override
     {
         m_script->step(u"existence"_s, path, cancel);
-        return m_inner->existence(path, cancel);
+        const std::optional<bool> there = m_inner->existence(path, cancel);
+        return m_script->lost(cancel, true) ? std::nullopt : there;
     }
     void remove(const QString& path, const Cancel& cancel) override
     {
         m_script->step(u"remove"_s, path, cancel);
         m_inner->remove(path, cancel);
+        m_script->lost(cancel);
     }
     void makeFolder(const QString& path, const Cancel& cancel) override
     {
         m_script->step(u"makeFolder"_s, path, cancel);
         m_inner->makeFolder(path, cancel);
+        m_script->lost(cancel);
     }
     void move(const QString& from, const QString& to, const Cancel& cancel) override
     {
         m_script->step(u"move"_s, from + u" → "_s + to, cancel);
         m_inner->move(from, to, cancel);
+        m_script->lost(cancel);
     }
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override
     {
         // The swap has a token of its own that outlives a Stop for a moment.
         m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
         m_inner->putInPlace(from, to, cancel);
+        m_script->lost(cancel);
     }
     bool canRename(const Cancel& cancel) override
     {
@@ -173,7 +222,9 @@ public:
     bool takeName(const QString& from, const QString& to, const Cancel& cancel) override
     {
         m_script->step(u"takeName"_s, from + u" → "_s + to, cancel);
-        return m_inner->takeName(from, to, cancel);
+        const bool took = m_inner->takeName(from, to, cancel);
+        m_script->lost(cancel);
+        return took;
     }
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
     bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
@@ -181,23 +232,29 @@ public:
     std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
-        return m_inner->mergeInto(from, to, cancel);
+        const std::optional<Clash> clash = m_inner->mergeInto(from, to, cancel);
+        m_script->lost(cancel);
+        return clash;
     }
     void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
                   const Cancel& cancel) override
     {
         m_script->step(u"push"_s, folder, cancel);
         m_inner->pushInto(sources, folder, progress, cancel);
+        m_script->lost(cancel);
     }
     void makeFolders(const QString& base, const QStringList& relative, const Cancel& cancel) override
     {
         m_script->step(u"makeFolder"_s, base + u": "_s + relative.join(u' '), cancel);
         m_inner->makeFolders(base, relative, cancel);
+        m_script->lost(cancel);
     }
     bool markTime(const QString& folder, const Cancel& cancel) override
     {
         m_script->step(u"markTime"_s, folder, cancel);
-        return m_inner->markTime(folder, cancel);
+        const bool marked = m_inner->markTime(folder, cancel);
+        m_script->lost(cancel);
+        return marked;
     }
     // Beside the transfer, as often as time allows: not a step of its own.
     void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel) override
@@ -553,7 +610,10 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
 
 // ---- the faults --------------------------------------------------------------------------
 
-enum class Fault { stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes };
+enum class Fault {
+    stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes, answerLost, answerLostThenStop,
+    undescribed
+};
 
 const char* faultName(Fault fault)
 {
@@ -566,6 +626,9 @@ const char* faultName(Fault fault)
     case Fault::caseless: return "CaselessStorage";
     case Fault::appears: return "AnotherWriterMakes";
     case Fault::vanishes: return "AnotherWriterRemoves";
+    case Fault::answerLost: return "AnswerLostThenBack";
+    case Fault::answerLostThenStop: return "AnswerLostThenStop";
+    case Fault::undescribed: return "ItemNotDescribed";
     }
     return "?";
 }
@@ -577,6 +640,8 @@ bool appliesAt(Fault fault, const QString& kind)
     case Fault::refusedRename:
         return kind == u"move"_s || kind == u"putInPlace"_s || kind == u"takeName"_s || kind == u"mergeInto"_s;
     case Fault::storageFull: return kind == u"push"_s || kind == u"makeFolder"_s;
+    case Fault::answerLost:
+    case Fault::answerLostThenStop: return kind != u"canRename"_s; // no answer to lose
     default: return true;
     }
 }
@@ -602,6 +667,15 @@ public:
     // Another writer's item made, or removed, below /sdcard.
     virtual void put(const QString& path, const QByteArray& bytes) = 0;
     virtual void take(const QString& path) = 0;
+    // The step of `kind` about to be made is carried out, and its answer is
+    // lost: it fails, or (`thenWait`) never comes.
+    virtual void loseAnswer(const QString& kind, bool thenWait)
+    {
+        Q_UNUSED(kind);
+        script->loseAnswer(thenWait);
+    }
+    // The phone can't describe the item at `path` (below /sdcard) from now on.
+    virtual void setUndescribed(const QString& path) { Q_UNUSED(path); }
     // Every fault off and the phone reachable again; false when it isn't.
     virtual bool restore() = 0;
     std::shared_ptr<Script> script = std::make_shared<Script>();
@@ -698,6 +772,37 @@ class MtpPhoneSide : public PhoneSide {
 public:
     const char* name() const override { return "mtp"; }
     bool lookupIgnoresCase() const override { return true; }
+    // At the USB phone: the first command the step makes that carries its
+    // effect (a rename, a deletion, a file sent, a folder made; for a look,
+    // any) is carried out and its response lost.
+    void loseAnswer(const QString& kind, bool thenWait) override
+    {
+        std::set<uint16_t> codes;
+        if (kind == u"push"_s)
+            codes = {0x100D};
+        else if (kind == u"remove"_s)
+            codes = {0x100B};
+        else if (kind == u"makeFolder"_s)
+            codes = {0x100C};
+        else if (kind == u"move"_s || kind == u"putInPlace"_s || kind == u"takeName"_s || kind == u"mergeInto"_s)
+            codes = {0x9804, 0x1019};
+        else
+            codes = {0x1007, 0x1008, 0x1009, 0x9805};
+        m_phone->configure([&](auto& s) {
+            s.loseAnswerOf = codes;
+            s.lostAnswerWaits = thenWait;
+        });
+    }
+    // A phone that lists item by item, and can't describe this one.
+    void setUndescribed(const QString& path) override
+    {
+        const auto object = m_phone->objectAt(path);
+        m_phone->configure([&](auto& s) {
+            s.responseFor[0x9805] = 0x2002;
+            if (object)
+                s.undescribed.insert(object->handle);
+        });
+    }
     void reset(const Tree& content, bool caseless) override
     {
         m_source.reset();
@@ -765,6 +870,9 @@ public:
             s.unresponsive = false;
             s.storageFull = false;
             s.responseFor.clear();
+            s.loseAnswerOf.clear();
+            s.lostAnswerWaits = false;
+            s.undescribed.clear();
         });
         m_source->replug();
         return true;
@@ -913,6 +1021,9 @@ public:
                         m_phone.put(path, bytes);
                 }
                 break;
+            case Fault::answerLost:
+            case Fault::answerLostThenStop: break; // at the step itself
+            case Fault::undescribed: m_phone.setUndescribed(u"Album/b.txt"_s); break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -926,8 +1037,18 @@ public:
         });
         m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
             const bool transfer = kind == u"push"_s || kind == u"pull"_s;
+            const bool lose = *fault == Fault::answerLost || *fault == Fault::answerLostThenStop;
+            if (lose) {
+                // The step goes whole; then its answer is lost, and a Stop follows a wait.
+                landed = true;
+                m_phone.loseAnswer(kind, *fault == Fault::answerLostThenStop);
+                if (*fault == Fault::answerLostThenStop)
+                    frozenNow = true;
+                return;
+            }
             const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull
-                                && *fault != Fault::appears && *fault != Fault::vanishes;
+                                && *fault != Fault::undescribed && *fault != Fault::appears
+                                && *fault != Fault::vanishes;
             if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
@@ -1067,9 +1188,13 @@ public:
                               && std::find(computerCompletes.begin(), computerCompletes.end(), computerAfter)
                                      != computerCompletes.end();
 
-        const bool stop = fault == Fault::stop || fault == Fault::frozen || fault == Fault::caseless;
-        if (stop && !outcome.message.isEmpty() && !(fault == Fault::frozen && isCleanUpNote(outcome.message)))
+        const bool waited = fault == Fault::frozen || fault == Fault::answerLostThenStop;
+        const bool stop = fault == Fault::stop || waited || fault == Fault::caseless;
+        if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)))
             outcome.problems << u"Stop left a message"_s;
+        if (fault == Fault::undescribed && !outcome.message.isEmpty() && !outcome.message.contains(u"“Album”"_s)
+            && !outcome.message.contains(u"“b.txt”"_s))
+            outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
         // A phone frozen as a replacing file takes the old one's place keeps
@@ -1200,7 +1325,9 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
             continue;
         std::vector<Fault> faults;
         if (!caseless)
-            faults = {Fault::stop, Fault::gone, Fault::frozen};
+            faults = {Fault::stop, Fault::gone, Fault::frozen, Fault::answerLost, Fault::answerLostThenStop};
+        if (!caseless && mtp && !list[size_t(i)].toPhone && list[size_t(i)].item == u"Album"_s)
+            faults.push_back(Fault::undescribed);
         if (list[size_t(i)].toPhone) {
             if (caseless) {
                 faults.push_back(Fault::caseless);

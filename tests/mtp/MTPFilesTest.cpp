@@ -7,6 +7,7 @@
 #include "PhoneFixture.h"
 
 #include "MTPReader.h"
+#include "TestSupport.h"
 
 #include <future>
 #include <set>
@@ -176,6 +177,96 @@ TEST_F(MTPFiles, APhoneUnpluggedWhileListingFailsRatherThanShowingFewerItems)
     phone->failAfter(mtpsim::SimulatedPhone::Direction::in, 800, UsbStatus::noDevice, true);
     EXPECT_EQ(kindOf([&] { files().list(QStringLiteral("/sdcard"), false, Cancel()); }), MTPError::Kind::gone);
     EXPECT_GT(sent(Operation::getObjectInfo), 1);
+}
+
+// Only an item no longer there may be left out of a folder listed item by
+// item; one the phone can't describe fails a listing that a copy relies on,
+// and a look for a name that may be that item, while a browse leaves it out.
+// Mended: the copy of such a folder succeeded without the item.
+TEST_F(MTPFiles, AnItemThePhoneCannotDescribeFailsACopyOfItsFolderButNotABrowse)
+{
+    phone->addFile(camera, QStringLiteral("IMG_2.jpg"), QByteArray("two"));
+    const uint32_t third = phone->addFile(camera, QStringLiteral("IMG_3.jpg"), QByteArray("three"));
+    phone->configure([&](auto& s) {
+        s.operations.erase(Operation::getObjectPropList);
+        s.alsoListed = {{camera, 0x7777}}; // listed, then gone: left out
+    });
+    reconnect();
+    EXPECT_EQ(files().listAll(QStringLiteral("/sdcard/DCIM/Camera"), Cancel()).size(), 3u);
+
+    phone->configure([&](auto& s) { s.undescribed = {third}; });
+    reconnect();
+    const QString sentence =
+        QStringLiteral("The phone couldn't describe one of the items in “Camera”. Try again, or restart the phone.");
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM/Camera")),
+              (std::vector<QString>{QStringLiteral("IMG_1.jpg"), QStringLiteral("IMG_2.jpg")}));
+    EXPECT_EQ(failureOf([&] { files().listAll(QStringLiteral("/sdcard/DCIM/Camera"), Cancel()); }), sentence);
+    EXPECT_EQ(failureOf([&] { files().pull(QStringLiteral("/sdcard/DCIM"), local(QStringLiteral("DCIM")), Cancel()); }),
+              sentence);
+    EXPECT_EQ(failureOf([&] { files().pull(QStringLiteral("/sdcard/DCIM/Camera/IMG_3.jpg"), local(QStringLiteral("3")), Cancel()); }),
+              sentence);
+    EXPECT_EQ(files().existence(QStringLiteral("/sdcard/DCIM/Camera/IMG_3.jpg"), Cancel()), std::nullopt);
+    EXPECT_EQ(files().existence(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), Cancel()), true);
+}
+
+// A change the phone carried out but whose answer was lost (a USB time-out,
+// or a Stop the phone went along with, keeping the session) leaves no path
+// in the cache that leads to the item under its new name, and what a push
+// made is removed only while it is still that item.
+// Mended: the cached old name of a renamed item deleted it.
+TEST_F(MTPFiles, AChangeWhoseAnswerIsLostLeavesNoPathToTheChangedItem)
+{
+    struct Row {
+        const char* what;
+        QString to;
+        bool stopped;
+    };
+    const std::vector<Row> rows = {
+        {"a rename, timed out", QStringLiteral("/sdcard/Other/kept.bin"), false},
+        {"a rename, stopped", QStringLiteral("/sdcard/Other/kept.bin"), true},
+        {"a move, timed out", QStringLiteral("/sdcard/DCIM/made.bin"), false},
+        {"a move, stopped", QStringLiteral("/sdcard/DCIM/made.bin"), true},
+    };
+    ASSERT_TRUE(write(local(QStringLiteral("made.bin")), "made here"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString from = QStringLiteral("/sdcard/Other/made.bin");
+        files().push(local(QStringLiteral("made.bin")), from, {}, Cancel());
+        const bool rename = row.to.endsWith(QStringLiteral("kept.bin"));
+        phone->configure([&](auto& s) {
+            s.loseAnswerOf = {rename ? Operation::setObjectPropValue : Operation::moveObject};
+            s.lostAnswerWaits = row.stopped;
+        });
+        std::stop_source stop;
+        std::future<void> moving = std::async(std::launch::async, [&] {
+            files().move(from, row.to, Cancel(stop.get_token()));
+        });
+        if (row.stopped) {
+            testsupport::waitUntil([&] { return phone->settings().loseAnswerOf.empty(); }, 5s);
+            stop.request_stop();
+        }
+        EXPECT_ANY_THROW(moving.get());
+        EXPECT_TRUE(phone->sessionIsOpen());
+        ASSERT_TRUE(onPhone(row.to.mid(8))) << "the phone carried it out";
+
+        EXPECT_EQ(files().existence(from, Cancel()), false);
+        EXPECT_ANY_THROW(files().remove(from, Cancel()));
+        EXPECT_EQ(onPhone(row.to.mid(8)), QByteArray("made here"));
+        files().remove(row.to, Cancel());
+    }
+}
+
+// What a push made is removed by its handle, once the phone says it is still that item.
+TEST_F(MTPFiles, WhatAPushMadeIsRemovedByItsHandle)
+{
+    ASSERT_TRUE(write(local(QStringLiteral("made.bin")), "made here"));
+    files().push(local(QStringLiteral("made.bin")), QStringLiteral("/sdcard/Other/again.bin"), {}, Cancel());
+    const auto again = phone->objectAt(QStringLiteral("Other/again.bin"));
+    ASSERT_TRUE(again);
+    phone->clearRecords();
+    files().remove(QStringLiteral("/sdcard/Other/again.bin"), Cancel());
+    EXPECT_FALSE(phone->object(again->handle));
+    EXPECT_EQ(phone->commandCodes(), (std::vector<uint16_t>{Operation::getObjectInfo, Operation::deleteObject}));
 }
 
 // ---- paths --------------------------------------------------------------------

@@ -735,6 +735,10 @@ size_t SimulatedPhone::controlIn(uint8_t requestType, uint8_t request, uint16_t,
 
 void SimulatedPhone::cancelTransaction(uint32_t transaction)
 {
+    if (m_holding == transaction) {
+        m_holding.reset();
+        m_changed.notify_all();
+    }
     if (m_incoming && m_incoming->transaction == transaction) {
         m_incoming.reset();
         m_sendTarget.reset(); // what arrived so far stays on the phone
@@ -764,6 +768,8 @@ void SimulatedPhone::cancelTransaction(uint32_t transaction)
 
 void SimulatedPhone::resetDevice()
 {
+    m_holding.reset();
+    m_changed.notify_all();
     m_sessionID = 0;
     m_busy = 0;
     m_halted.clear();
@@ -878,6 +884,23 @@ void SimulatedPhone::waitWhileUnresponsive(std::unique_lock<std::mutex>& lock, s
         fail(UsbStatus::timeout);
 }
 
+void SimulatedPhone::waitWhileHolding(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                                      uint64_t aborts)
+{
+    if (!m_holding || !m_settings.lostAnswerWaits || !m_bulkIn.empty())
+        return;
+    const auto over = [&] {
+        return !m_holding || !m_settings.lostAnswerWaits || !m_bulkIn.empty() || !m_attached || m_bulkAborts != aborts;
+    };
+    const bool ended = timeout.count() > 0 ? m_changed.wait_for(lock, timeout, over) : (m_changed.wait(lock, over), true);
+    if (!m_attached)
+        fail(UsbStatus::noDevice);
+    if (m_bulkAborts != aborts)
+        fail(UsbStatus::aborted);
+    if (!ended)
+        fail(UsbStatus::timeout);
+}
+
 bool SimulatedPhone::nameTaken(uint32_t storage, uint32_t parent, const QString& name, uint32_t except) const
 {
     if (!m_settings.caseInsensitiveNames)
@@ -901,6 +924,7 @@ size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity, s
         if (m_halted.count(endpoint))
             fail(UsbStatus::stall);
         waitWhileUnresponsive(lock, timeout, aborts);
+        waitWhileHolding(lock, timeout, aborts);
     }
     const size_t moved = bulkInNow(buffer, capacity);
     std::unique_lock lock(m_mutex);
@@ -1010,6 +1034,7 @@ void SimulatedPhone::handleCommand(QByteArrayView bytes, std::chrono::millisecon
     while (in.at < bytes.size())
         params.push_back(static_cast<uint32_t>(in.n(4)));
     m_commands.push_back({code, transaction, params, timeout});
+    m_holding.reset();
     if (m_fault && m_fault->armedBy == code)
         m_fault->armedBy.reset();
     if (m_settings.onCommand)
@@ -1136,12 +1161,29 @@ void SimulatedPhone::finishDataPhase()
 
 void SimulatedPhone::queueReply(uint16_t code, uint32_t transaction, const Reply& reply)
 {
+    if (m_settings.loseAnswerOf.count(code)) {
+        // Carried out, its data sent, its response lost on the way.
+        m_settings.loseAnswerOf.clear();
+        if (m_settings.lostAnswerWaits)
+            m_holding = transaction;
+        if (reply.code == OK && (reply.data || reply.content)) {
+            Reply dataOnly = reply;
+            queueReplyParts(code, transaction, dataOnly, false);
+        }
+        return;
+    }
+    queueReplyParts(code, transaction, reply, true);
+}
+
+void SimulatedPhone::queueReplyParts(uint16_t code, uint32_t transaction, const Reply& reply, bool withResponse)
+{
     Message response;
     response.transaction = transaction;
     response.head = container(ResponseBlock, reply.code, transaction, reply.params);
     response.total = static_cast<uint64_t>(response.head.size());
     if (reply.code != OK || (!reply.data && !reply.content)) {
-        m_bulkIn.push_back(std::move(response));
+        if (withResponse)
+            m_bulkIn.push_back(std::move(response));
         return;
     }
     Message data;
@@ -1155,13 +1197,14 @@ void SimulatedPhone::queueReply(uint16_t code, uint32_t transaction, const Reply
         data.head += *reply.data;
     data.body = reply.content;
     data.total = length;
-    if (m_settings.coalesceResponse) {
+    if (m_settings.coalesceResponse && withResponse) {
         data.tail = response.head;
         data.total += static_cast<uint64_t>(data.tail.size());
         m_bulkIn.push_back(std::move(data));
     } else {
         m_bulkIn.push_back(std::move(data));
-        m_bulkIn.push_back(std::move(response));
+        if (withResponse)
+            m_bulkIn.push_back(std::move(response));
     }
 }
 
@@ -1293,6 +1336,8 @@ SimulatedPhone::Reply SimulatedPhone::execute(uint16_t code, const std::vector<u
     case GetObjectInfo:
         if (!validObject(param(0)))
             return fail(InvalidObjectHandle);
+        if (m_settings.undescribed.count(param(0)))
+            return fail(GeneralError);
         return Reply{OK, {}, objectInfoDataset(m_objects.at(param(0))), {}};
     case GetObject: {
         if (!validObject(param(0)))

@@ -92,6 +92,15 @@ public:
         bool chatterEndsOnCancel = false;
         // SendObjectInfo creates the object but answers with this handle for it.
         std::optional<uint32_t> newHandle;
+        // An answer lost on the way: the next command of one of these
+        // operations is carried out and its data sent, but its response never
+        // comes (the set empties then). The read waiting for it fails at once
+        // with a time-out, or with lostAnswerWaits waits until the host aborts
+        // it or cancels the transaction (a slow answer: a Cancel is accepted).
+        std::set<uint16_t> loseAnswerOf;
+        bool lostAnswerWaits = false;
+        // Objects whose GetObjectInfo fails with General_Error: items the phone can't describe.
+        std::set<uint32_t> undescribed;
 
         // Faults for the copy tests.
         // Frozen: bulk transfers both ways and class requests wait without an
@@ -272,6 +281,9 @@ private:
     void finishDataPhase();
     Reply execute(uint16_t code, const std::vector<uint32_t>& params, const QByteArray& data);
     void queueReply(uint16_t code, uint32_t transaction, const Reply& reply);
+    void queueReplyParts(uint16_t code, uint32_t transaction, const Reply& reply, bool withResponse);
+    // While a lost answer is awaited: waits until the host gives up on it.
+    void waitWhileHolding(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, uint64_t aborts);
     void cancelTransaction(uint32_t transaction);
     void resetDevice();
     uint32_t storageOr(uint32_t storage) const;
@@ -311,6 +323,7 @@ private:
     std::set<uint8_t> m_halted; // bulk endpoints halted until the host clears them
     int m_busy = 0;             // Get Device Status answers still busy
     std::optional<uint64_t> m_freezeBudget;
+    std::optional<uint32_t> m_holding; // the transaction whose lost answer the host awaits
     bool m_frozen = false;
     std::condition_variable m_frozenChanged;
 
