@@ -94,6 +94,42 @@ TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
     EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
 }
 
+// Mended: the automatic reconnection and the sheet's Connect ran side by side
+// on one address, and the one that failed last disconnected the phone the
+// other had just connected.
+TEST_F(BrowserWireless, OneAttemptPerAddressAndALateFailureDropsNoReadyPhone)
+{
+    const QString address = u"10.0.0.5:5555"_s;
+    settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
+    settings.setValue(u"autoReconnectWireless"_s, true);
+    list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.5", 5555);
+    ASSERT_EQ(connected(), QStringList{address});
+
+    std::vector<std::optional<Device>> done;
+    QStringList failures;
+    auto sheetConnects = [&] {
+        return model().connectWireless(
+            address, &model(), [&](std::optional<Device> device) { done.push_back(device); },
+            [&](std::exception_ptr error) { failures << failureText(error).value_or(u"<cancelled>"_s); });
+    };
+    sheetConnects();
+    Task stopped = sheetConnects();
+    settle();
+    EXPECT_EQ(connected().size(), 1) << "the sheet's attempts wait for the automatic one";
+    stopped.cancel();
+    settle();
+    EXPECT_EQ(failures, QStringList{u"<cancelled>"_s});
+
+    answerConnect(); // the automatic attempt connects
+    ASSERT_EQ(connected().size(), 2);
+    answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s)); // the sheet's, late
+    EXPECT_EQ(connected().size(), 2) << "the stopped attempt never ran";
+    EXPECT_EQ(adb->callsStartingWith(u"disconnect"_s), 0);
+    ASSERT_EQ(done.size(), 1u);
+    ASSERT_TRUE(done.front());
+    EXPECT_EQ(model().selectedSerial(), address);
+}
+
 // Mended: with no thread for adb, connecting showed "Connecting to …" and
 // threw, so the job stayed and every later action only beeped; an automatic
 // reconnection's failure is shown as the one to start anything else is.
