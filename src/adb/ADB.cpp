@@ -452,9 +452,7 @@ QString ADB::clean(const QString& text)
                                     "it answered.");
         }
     }
-    // Only adb's own words, never a quoted name ("device offline.txt").
-    static const QRegularExpression quotedName(QStringLiteral("'[^']*'"));
-    if (saysThePhoneLeft(QString(s).replace(quotedName, QStringLiteral("''"))))
+    if (saysThePhoneLeft(s))
         return phoneLeftSentence();
     if (const QRegularExpressionMatch copy = copyFailure.match(s); copy.hasMatch()) {
         const QString path = copy.captured(1);
@@ -469,11 +467,29 @@ QString ADB::clean(const QString& text)
 
 bool ADB::saysThePhoneLeft(const QString& text)
 {
+    // adb's own lines, whole, after its prefixes: words inside a name (a
+    // shell's "cd: /sdcard/Device not found: No such file", a quoted
+    // "Mum's device offline.jpg") never make one.
     static const QRegularExpression gone(
-        QStringLiteral("\\bdevice '[^'\\n]*' not found|\\bdevice not found|no devices/emulators found|"
-                       "\\bdevice offline|\\bdevice '[^'\\n]*' offline|^(?:error: )?closed$"),
+        QStringLiteral("^(?:adb: )?(?:error: )?(?:"
+                       "(?:(?:failed to get feature set|failed to read response): )?"
+                       "(?:device offline|device not found|device '.*' (?:not found|offline)|"
+                       "no devices/emulators found|closed)"
+                       "|(?:failed to copy|cannot (?:write|read|stat|open|create)) '.*'(?: to '.*')?: "
+                       "(?:remote )?(?:(?:write|read) failed: )?couldn't read from device"
+                       ")$"),
         QRegularExpression::CaseInsensitiveOption);
-    return gone.match(text).hasMatch();
+    static const QRegularExpression lineEnds(QStringLiteral("\\r\\n|\\r|\\n"));
+    // adb says it first or last; a name holding a line end can make a line
+    // of its own only in between.
+    QStringList lines;
+    for (const QString& line : text.split(lineEnds)) {
+        if (!line.trimmed().isEmpty())
+            lines << line.trimmed();
+    }
+    if (lines.isEmpty())
+        return false;
+    return gone.match(lines.first()).hasMatch() || gone.match(lines.last()).hasMatch();
 }
 
 QString ADB::phoneLeftSentence()

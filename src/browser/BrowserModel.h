@@ -175,12 +175,16 @@ public:
     bool isConnected(const WirelessService& service) const;
     // The name to show for a phone's mDNS instance name.
     QString name(const QString& serviceName) const;
-    // Connects adb to address and, when the phone is listed under that
-    // address, chooses it. done gets that entry (none when the phone is
-    // listed otherwise); failed gets ADBError::notFound, adb's failure or
-    // Cancelled. Either runs on context's thread, never once context is
-    // gone. Cancelling the task ends the adb run. After adb's failure the
-    // address is disconnected again.
+    // Connects adb to address, one attempt per address at a time (a second
+    // waits for the first). Success is the address listed as a ready phone,
+    // which is chosen, or as one waiting for the person's Allow
+    // ("unauthorized"), which is kept and not chosen. done gets that entry
+    // (none when the phone is listed otherwise); failed gets
+    // ADBError::notFound, adb's failure or Cancelled. Either runs on
+    // context's thread, never once context is gone. Cancelling the task ends
+    // the adb run. After a failure or a cancellation the address is
+    // disconnected again only when this attempt added it and it is not a
+    // ready phone.
     Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
                          std::function<void(std::exception_ptr)> failed);
     // Disconnects a Wi-Fi phone; it is not reconnected by itself while it
@@ -451,7 +455,16 @@ private:
     QList<Device> oneEntryPerPhone(const QList<Device>& list) const;
     QString identity(const Device& device) const;
     void autoReconnect();
-    void dropFailedConnection(const ADB& adb, const QString& address);
+    // Wi-Fi connection attempts, queued by address (BrowserWireless.cpp).
+    struct ConnectAttempt;
+    struct ConnectOutcome;
+    using AttemptPtr = std::shared_ptr<ConnectAttempt>;
+    void queueAttempt(const AttemptPtr& attempt);
+    void beginAttempt(const AttemptPtr& attempt);
+    void stopAttempt(const AttemptPtr& attempt);
+    void attemptAnswered(const AttemptPtr& attempt, const ConnectOutcome& outcome);
+    void removeLeftover(const AttemptPtr& attempt, bool keepUnauthorized);
+    void endTurn(const AttemptPtr& attempt);
 
     bool isShown(const Shown& asked, bool folderToo) const;
     // Whether the same phone (and, with folderToo, the same folder) is still
@@ -625,6 +638,7 @@ private:
     std::optional<QSet<QString>> m_seenSerials; // none until the first pass ends
     QHash<QString, std::chrono::steady_clock::time_point> m_reconnectAttempts; // by address
     QSet<QString> m_disconnectedByUser;
+    QHash<QString, QList<AttemptPtr>> m_connectAttempts; // by address; the first one runs
     QSet<QString> m_serialLookups;
     QHash<QString, QString> m_wirelessSerials; // Wi-Fi serial to hardware serial
     ConflictingApps::Scan m_conflicts; // of the last pass

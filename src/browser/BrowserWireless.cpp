@@ -10,7 +10,7 @@ namespace {
 
 // One automatic attempt per address in this time, counted from its start.
 constexpr std::chrono::seconds reconnectPause(60);
-// How long the disconnect after a failed connection may take.
+// How long removing what a failed or stopped connection left may take.
 constexpr std::chrono::seconds dropLimit(10);
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
@@ -56,6 +56,66 @@ QString BrowserModel::name(const QString& serviceName) const
     return QStringLiteral("Android phone (") + *serial + QLatin1Char(')');
 }
 
+// One connection attempt: queued behind any other for its address, then
+// adb's answer, then (when it added an entry that is no phone) its clean-up.
+struct BrowserModel::ConnectAttempt {
+    enum class Result { ready, awaitingAllow, failed, cancelled };
+    using Ended = std::function<void(Result, const std::optional<Device>&, std::exception_ptr)>;
+
+    QString address;
+    std::stop_source stop; // the caller's Stop
+    Task work;             // adb's run, once the turn has come
+    bool started = false;
+    bool answered = false;
+    Ended ended; // on the GUI thread, once
+    std::optional<std::stop_callback<std::function<void()>>> onStop;
+
+    void end(Result result, const std::optional<Device>& device = std::nullopt, std::exception_ptr error = {})
+    {
+        if (answered)
+            return;
+        answered = true;
+        ended(result, device, error);
+    }
+};
+
+// What the worker found: whether the address was listed before (unknown
+// counts as listed, so nothing is removed), adb's failure, and the entry
+// for the address afterwards.
+struct BrowserModel::ConnectOutcome {
+    bool listedBefore = true;
+    bool cancelled = false;
+    std::exception_ptr error;
+    bool listedAfterKnown = false;
+    std::optional<Device> listedAfter;
+};
+
+namespace {
+
+std::optional<Device> entryFor(const std::vector<Device>& devices, const QString& address)
+{
+    for (const Device& device : devices) {
+        if (device.serial == address)
+            return device;
+    }
+    return std::nullopt;
+}
+
+// adb said it connected, yet the address is no phone: "already connected"
+// to an entry that never came up.
+std::exception_ptr notReady(const std::optional<Device>& listed)
+{
+    if (listed && listed->state == QStringLiteral("offline"))
+        return std::make_exception_ptr(
+            ADBError::failed(QStringLiteral("the phone doesn’t answer; adb lists it as offline.")));
+    if (listed)
+        return std::make_exception_ptr(
+            ADBError::failed(QStringLiteral("adb lists it as “") + listed->state + QStringLiteral("”.")));
+    return std::make_exception_ptr(ADBError::failed(QStringLiteral("adb doesn’t list it as a phone.")));
+}
+
+} // namespace
+
 Task BrowserModel::connectWireless(const QString& address, QObject* context,
                                    std::function<void(std::optional<Device>)> done,
                                    std::function<void(std::exception_ptr)> failed)
@@ -83,49 +143,201 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
             setJob(std::nullopt);
     };
 
-    const std::shared_ptr<AdbSource> source = m_adbSource;
-    const ADB adb = *m_adb;
-    return Task::run(
-        this, [source, adb, address](const Cancel& cancel) { source->connect(adb, address, cancel); },
-        [this, address, receiver, done, clearJob] {
-            m_disconnectedByUser.remove(address);
-            refreshDevices([this, address, receiver, done, clearJob] {
-                std::optional<Device> connected;
-                for (const Device& device : std::as_const(m_devices)) {
-                    if (device.serial == address) {
-                        connected = device;
-                        break;
-                    }
-                }
-                if (connected)
-                    setSelectedSerial(connected->serial);
-                clearJob();
-                if (receiver)
-                    done(connected);
-            });
-        },
-        [this, adb, address, clearJob, fail](const std::exception_ptr& error) {
-            if (failureText(error) && !NoThreadError::matches(error))
-                dropFailedConnection(adb, address);
+    auto attempt = std::make_shared<ConnectAttempt>();
+    attempt->address = address;
+    attempt->ended = [this, address, receiver, done, fail, clearJob](ConnectAttempt::Result result,
+                                                                     const std::optional<Device>& listed,
+                                                                     std::exception_ptr error) {
+        using Result = ConnectAttempt::Result;
+        if (result == Result::failed || result == Result::cancelled) {
             clearJob();
-            fail(error);
+            fail(result == Result::cancelled ? std::make_exception_ptr(Cancelled()) : error);
+            return;
+        }
+        m_disconnectedByUser.remove(address);
+        refreshDevices([this, address, receiver, done, clearJob, listed] {
+            std::optional<Device> connected;
+            for (const Device& device : std::as_const(m_devices)) {
+                if (device.serial == address) {
+                    connected = device;
+                    break;
+                }
+            }
+            // Only a ready phone takes the window; one waiting for Allow is
+            // named as adb lists it when the list keeps it otherwise.
+            if (connected && connected->isReady())
+                setSelectedSerial(connected->serial);
+            if (!connected && listed && !listed->isReady())
+                connected = listed;
+            clearJob();
+            if (receiver)
+                done(connected);
         });
+    };
+    queueAttempt(attempt);
+    return Task::waitingOn(attempt->stop);
 }
 
-// adb keeps an address it failed to connect to as an offline phone that never
-// comes up: the list would say "Connecting…" for good.
-void BrowserModel::dropFailedConnection(const ADB& adb, const QString& address)
+void BrowserModel::queueAttempt(const AttemptPtr& attempt)
 {
+    // A Stop may come on any thread; the attempt is ended on ours.
+    QPointer<BrowserModel> self(this);
+    std::weak_ptr<ConnectAttempt> weak = attempt;
+    attempt->onStop.emplace(attempt->stop.get_token(), std::function<void()>([self, weak] {
+                                if (self)
+                                    QMetaObject::invokeMethod(
+                                        self.data(),
+                                        [self, weak] {
+                                            if (const AttemptPtr stopped = weak.lock(); stopped && self)
+                                                self->stopAttempt(stopped);
+                                        },
+                                        Qt::QueuedConnection);
+                            }));
+    QList<AttemptPtr>& queue = m_connectAttempts[attempt->address];
+    queue.append(attempt);
+    if (queue.size() == 1)
+        beginAttempt(attempt);
+}
+
+void BrowserModel::stopAttempt(const AttemptPtr& attempt)
+{
+    if (attempt->started) {
+        attempt->work.cancel();
+        return;
+    }
+    // Still waiting for its turn: nothing ran, nothing to undo.
+    auto it = m_connectAttempts.find(attempt->address);
+    if (it != m_connectAttempts.end()) {
+        it->removeOne(attempt);
+        if (it->isEmpty())
+            m_connectAttempts.erase(it);
+    }
+    attempt->end(ConnectAttempt::Result::cancelled);
+}
+
+void BrowserModel::beginAttempt(const AttemptPtr& attempt)
+{
+    attempt->started = true;
+    if (attempt->stop.stop_requested() || !m_adb) {
+        attempt->end(ConnectAttempt::Result::cancelled);
+        return endTurn(attempt);
+    }
     const std::shared_ptr<AdbSource> source = m_adbSource;
+    const ADB adb = *m_adb;
+    const QString address = attempt->address;
+    attempt->work = Task::run(
+        this,
+        [source, adb, address](const Cancel& cancel) {
+            ConnectOutcome outcome;
+            try {
+                outcome.listedBefore = entryFor(source->devices(adb, cancel), address).has_value();
+            } catch (const Cancelled&) {
+                throw; // nothing started
+            } catch (...) {
+                // Unknown: whatever is listed afterwards may not be ours.
+            }
+            try {
+                source->connect(adb, address, cancel);
+            } catch (const Cancelled&) {
+                outcome.cancelled = true;
+                return outcome;
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            try {
+                outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
+                outcome.listedAfterKnown = true;
+            } catch (const Cancelled&) {
+                outcome.cancelled = true;
+            } catch (...) {
+            }
+            return outcome;
+        },
+        [this, attempt](const ConnectOutcome& outcome) { attemptAnswered(attempt, outcome); },
+        [this, attempt](const std::exception_ptr& error) {
+            if (failureText(error))
+                attempt->end(ConnectAttempt::Result::failed, std::nullopt, error);
+            else
+                attempt->end(ConnectAttempt::Result::cancelled);
+            endTurn(attempt);
+        });
+    // A Stop that came before the work had a handle reaches it now.
+    if (attempt->stop.stop_requested())
+        attempt->work.cancel();
+}
+
+void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutcome& outcome)
+{
+    using Result = ConnectAttempt::Result;
+    if (outcome.cancelled) {
+        attempt->end(Result::cancelled);
+        // adb keeps the address it was asked for as an offline entry.
+        if (!outcome.listedBefore)
+            return removeLeftover(attempt, false);
+        return endTurn(attempt);
+    }
+    const std::optional<Device>& listed = outcome.listedAfter;
+    if (listed && listed->isReady()) {
+        attempt->end(Result::ready, listed);
+        return endTurn(attempt);
+    }
+    if (listed && listed->state == QStringLiteral("unauthorized")) {
+        attempt->end(Result::awaitingAllow, listed);
+        return endTurn(attempt);
+    }
+    attempt->end(Result::failed, listed, outcome.error ? outcome.error : notReady(listed));
+    if (!outcome.listedBefore && (listed || !outcome.listedAfterKnown))
+        return removeLeftover(attempt, true);
+    endTurn(attempt);
+}
+
+// Disconnects the entry this attempt added, unless it is a ready phone (or,
+// after a failure, one waiting for Allow) by now. Bounded: a hanging adb
+// does not hold the address for good.
+void BrowserModel::removeLeftover(const AttemptPtr& attempt, bool keepUnauthorized)
+{
+    const QString address = attempt->address;
+    if (!m_adb || address.isEmpty())
+        return endTurn(attempt);
+    const std::shared_ptr<AdbSource> source = m_adbSource;
+    const ADB adb = *m_adb;
     Task task = Task::run(
-        this, [source, adb, address](const Cancel& cancel) { source->disconnect(adb, address, cancel); },
-        [this] { refreshDevices(); }, [this](const std::exception_ptr&) { refreshDevices(); });
+        this,
+        [source, adb, address, keepUnauthorized](const Cancel& cancel) {
+            const std::optional<Device> listed = entryFor(source->devices(adb, cancel), address);
+            if (!listed || listed->isReady()
+                || (keepUnauthorized && listed->state == QStringLiteral("unauthorized")))
+                return;
+            source->disconnect(adb, address, cancel);
+        },
+        [this, attempt] {
+            refreshDevices();
+            endTurn(attempt);
+        },
+        [this, attempt](const std::exception_ptr&) {
+            refreshDevices();
+            endTurn(attempt);
+        });
     m_clock->after(dropLimit, this, [task]() mutable { task.cancel(); });
+}
+
+void BrowserModel::endTurn(const AttemptPtr& attempt)
+{
+    auto it = m_connectAttempts.find(attempt->address);
+    if (it == m_connectAttempts.end() || it->isEmpty() || it->first() != attempt)
+        return;
+    it->removeFirst();
+    if (it->isEmpty()) {
+        m_connectAttempts.erase(it);
+        return;
+    }
+    beginAttempt(it->first());
 }
 
 void BrowserModel::disconnect(const Device& device)
 {
-    if (!m_adb)
+    // adb takes an empty address for every phone.
+    if (!m_adb || device.serial.isEmpty())
         return;
     m_disconnectedByUser.insert(device.serial);
     const std::shared_ptr<AdbSource> source = m_adbSource;
@@ -168,41 +380,24 @@ void BrowserModel::autoReconnect()
     const auto now = m_clock->now();
     for (const WirelessService& service : services) {
         const std::optional<QString> serial = service.serial();
+        // Not while another attempt (the sheet's) has this address.
         if (!serial || !m_pairedPhones.contains(*serial) || isConnected(service)
-            || m_disconnectedByUser.contains(service.address))
+            || m_disconnectedByUser.contains(service.address) || m_connectAttempts.contains(service.address))
             continue;
         const auto last = m_reconnectAttempts.constFind(service.address);
         if (last != m_reconnectAttempts.cend() && now - *last < reconnectPause)
             continue;
         // Stored before the attempt starts, so the many calls meanwhile start no second one.
         m_reconnectAttempts.insert(service.address, now);
-        const std::shared_ptr<AdbSource> source = m_adbSource;
-        const ADB adb = *m_adb;
-        const QString address = service.address;
-        Task::run(
-            this,
-            [source, adb, address](const Cancel& cancel) {
-                try {
-                    source->connect(adb, address, cancel);
-                    return true;
-                } catch (const Cancelled&) {
-                    throw;
-                } catch (...) {
-                    // An automatic attempt fails quietly; the next comes a minute later.
-                    return false;
-                }
-            },
-            [this, adb, address](bool connected) {
-                // Left as adb's offline entry, the phone would count as
-                // connected and never be tried again.
-                if (!connected)
-                    dropFailedConnection(adb, address);
-                else
-                    refreshDevices();
-            },
-            [this](const std::exception_ptr& error) {
-                if (NoThreadError::matches(error))
-                    setErrorMessage(failureText(error));
-            });
+        auto attempt = std::make_shared<ConnectAttempt>();
+        attempt->address = service.address;
+        // An automatic attempt fails quietly; the next comes a minute later.
+        attempt->ended = [this](ConnectAttempt::Result result, const std::optional<Device>&, std::exception_ptr error) {
+            if (result == ConnectAttempt::Result::failed && NoThreadError::matches(error))
+                setErrorMessage(failureText(error));
+            else
+                refreshDevices();
+        };
+        queueAttempt(attempt);
     }
 }

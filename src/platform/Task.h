@@ -31,6 +31,9 @@ public:
     // delivered to failed() later on the receiver's thread like any other.
     template <class Work, class Done, class Failed>
     static Task run(QObject* receiver, Work&& work, Done&& done, Failed&& failed);
+    // A handle for work that starts later, once its turn comes: cancelling it
+    // requests stop on `stop`, which the owner of the work watches.
+    static Task waitingOn(std::stop_source stop) { return Task(std::move(stop)); }
 
 private:
     explicit Task(std::stop_source stop) : m_stop(std::move(stop)) {}

@@ -389,7 +389,16 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
         [this, run, host, address, guid](std::optional<Device> device) {
             if (cancelled(run))
                 return finish(run);
-            setPhase(Phase::done(device ? device->model : guid ? host->name(*guid) : address));
+            const QString name = guid ? host->name(*guid) : address;
+            // Kept, not ready: the phone asks whether to allow debugging, and
+            // becomes ready once the person taps Allow.
+            if (device && device->state == QStringLiteral("unauthorized")) {
+                setPhase(Phase::failed(QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
+                                       + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick "
+                                                        "“Always allow from this computer” to skip this next time.")));
+                return finish(run);
+            }
+            setPhase(Phase::done(device ? device->model : name));
             finish(run);
         },
         [this, run, address](const std::exception_ptr& error) {

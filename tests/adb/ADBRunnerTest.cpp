@@ -107,6 +107,34 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
     killer.join();
 }
 
+// Mended: "adb connect" ended by a signal nobody here sent threw the
+// cancellation error, and the Wi-Fi sheet said "Connecting to …" for good.
+TEST_F(ADBRunner, AConnectEndedFromOutsideFailsInWordsAndOnlyOurStopCancels)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        ADB killed = endless("connect");
+        std::thread killer([&] { ::kill(pidIn("connect"), signal); });
+        try {
+            killed.connect(QStringLiteral("10.0.0.5:5555"), Cancel());
+            ADD_FAILURE() << "connected";
+        } catch (const ADBError& error) {
+            EXPECT_EQ(error.description(), QStringLiteral("adb was stopped before it answered.")) << signal;
+        } catch (const Cancelled&) {
+            ADD_FAILURE() << "cancelled by signal " << signal;
+        }
+        killer.join();
+        QFile::remove(marker("connect"));
+    }
+    ADB hanging = endless("stopped");
+    std::stop_source stop;
+    std::thread stopper([&] {
+        pidIn("stopped");
+        stop.request_stop();
+    });
+    EXPECT_THROW(hanging.connect(QStringLiteral("10.0.0.5:5555"), Cancel(stop.get_token())), Cancelled);
+    stopper.join();
+}
+
 // Mended: an adb that did not end on SIGTERM (one stuck on a phone that
 // stopped answering) held the run after Stop for as long as it lived. It is
 // killed after a short grace, with and without a terminal.
@@ -412,6 +440,26 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"adb: error: failed to copy '/home/p/device offline.txt' to '/sdcard/device offline.txt': remote "
          u"Permission denied"_s,
          u"Copying “device offline.txt” failed: Permission denied."_s},
+        // Mended: words inside a name read as the phone leaving, and adb 29's
+        // word for a phone lost mid-copy reached the person.
+        {"a shell's own line about a folder named like adb's words",
+         u"cd: /sdcard/Notes/Device not found: No such file or directory"_s,
+         u"cd: /sdcard/Notes/Device not found: No such file or directory"_s},
+        {"a quoted name with an apostrophe",
+         u"rm: '/sdcard/Mum's device offline.jpg': Permission denied"_s,
+         u"rm: '/sdcard/Mum's device offline.jpg': Permission denied"_s},
+        {"a name holding a line end of adb's words",
+         u"mv: '/sdcard/a\nerror: device offline\nb': Permission denied"_s,
+         u"mv: '/sdcard/a\nerror: device offline\nb': Permission denied"_s},
+        {"adb 29 losing the phone mid-copy",
+         u"adb: error: failed to copy '/home/p/v_08.bin' to '/sdcard/.Album.vantelorquist-copy/v_08.bin': "
+         u"couldn't read from device\n/home/p/Album/: 7 files pushed, 0 skipped.\n"_s,
+         gone},
+        {"adb 29 losing the phone mid-pull",
+         u"adb: error: failed to copy '/sdcard/Mum's device offline.jpg' to '/home/p/x.jpg': remote couldn't read "
+         u"from device"_s,
+         gone},
+        {"adb's line under a prefix", u"error: device 'R5C' offline"_s, gone},
         {"a name with a line end",
          u"adb: error: failed to copy '/home/p/a\nb.txt' to '/sdcard/.a\nb.txt.0a1b2c3d4e5f.vantelorquist-copy': "
          u"remote Read-only file system"_s,

@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -239,6 +241,19 @@ class FakeAdbSource : public AdbSource, public Fake, public Phones {
 public:
     void setInstalled(bool installed) { locked([&] { m_installed = installed; }); }
     void setDevices(const std::vector<Device>& devices) { locked([&] { m_devices = devices; }); }
+    // As adb lists a phone it connected to, and drops one it disconnected.
+    void listIfMissing(const Device& device)
+    {
+        locked([&] {
+            if (std::none_of(m_devices.begin(), m_devices.end(),
+                             [&](const Device& listed) { return listed.serial == device.serial; }))
+                m_devices.push_back(device);
+        });
+    }
+    void unlist(const QString& serial)
+    {
+        locked([&] { std::erase_if(m_devices, [&](const Device& listed) { return listed.serial == serial; }); });
+    }
     void failDevices(bool fail) { locked([&] { m_failDevices = fail; }); }
     void setDisplayName(const QString& serial, const QString& name) { locked([&] { m_names.insert(serial, name); }); }
     void setSerialNumber(const QString& serial, const QString& hardware) { locked([&] { m_serials.insert(serial, hardware); }); }

@@ -50,7 +50,9 @@ TEST_F(BrowserWireless, ConnectingShowsItsJobThenChoosesThePhoneOrThrows)
             u"10.0.0.5:5555"_s, &model(), [&](std::optional<Device> d) { device = d; },
             [&](std::exception_ptr error) { failure = failureText(error).value_or(u"<cancelled>"_s); });
         EXPECT_EQ(model().job(), (Job{u"Connecting to 10.0.0.5:5555…"_s, std::nullopt, false}));
-        adb->setDevices({adbPhone(u"10.0.0.5:5555"_s, u"device"_s, u"Pixel 8"_s)});
+        adb->setDevices({});
+        if (succeeds)
+            adb->setDevices({adbPhone(u"10.0.0.5:5555"_s, u"device"_s, u"Pixel 8"_s)});
         adb->connects.push(succeeds ? std::function<void()>([] {}) : connectFails(u"failed to connect"_s));
         settle();
         EXPECT_FALSE(model().job());
@@ -71,6 +73,8 @@ TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
     adb->scriptDisconnects = true;
     const QString address = u"10.0.0.5:5555"_s;
     pairing.connectManually(address, QString(), QString());
+    settle();
+    adb->setDevices({adbPhone(address, u"offline"_s)}); // as adb keeps it
     answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s));
     EXPECT_EQ(pairing.phase().kind(), PhaseKind::failed);
     ASSERT_EQ(adb->disconnects.requests(), QStringList{address});
@@ -88,6 +92,42 @@ TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
     pairing.stop();
     settle();
     EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
+}
+
+// Mended: the automatic reconnection and the sheet's Connect ran side by side
+// on one address, and the one that failed last disconnected the phone the
+// other had just connected.
+TEST_F(BrowserWireless, OneAttemptPerAddressAndALateFailureDropsNoReadyPhone)
+{
+    const QString address = u"10.0.0.5:5555"_s;
+    settings.setValue(u"pairedPhones"_s, QVariantMap{{u"R5C"_s, QString()}});
+    settings.setValue(u"autoReconnectWireless"_s, true);
+    list(Kind::connect, u"adb-R5C-t"_s, "10.0.0.5", 5555);
+    ASSERT_EQ(connected(), QStringList{address});
+
+    std::vector<std::optional<Device>> done;
+    QStringList failures;
+    auto sheetConnects = [&] {
+        return model().connectWireless(
+            address, &model(), [&](std::optional<Device> device) { done.push_back(device); },
+            [&](std::exception_ptr error) { failures << failureText(error).value_or(u"<cancelled>"_s); });
+    };
+    sheetConnects();
+    Task stopped = sheetConnects();
+    settle();
+    EXPECT_EQ(connected().size(), 1) << "the sheet's attempts wait for the automatic one";
+    stopped.cancel();
+    settle();
+    EXPECT_EQ(failures, QStringList{u"<cancelled>"_s});
+
+    answerConnect(); // the automatic attempt connects
+    ASSERT_EQ(connected().size(), 2);
+    answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s)); // the sheet's, late
+    EXPECT_EQ(connected().size(), 2) << "the stopped attempt never ran";
+    EXPECT_EQ(adb->callsStartingWith(u"disconnect"_s), 0);
+    ASSERT_EQ(done.size(), 1u);
+    ASSERT_TRUE(done.front());
+    EXPECT_EQ(model().selectedSerial(), address);
 }
 
 // Mended: with no thread for adb, connecting showed "Connecting to …" and
@@ -143,6 +183,7 @@ TEST_F(BrowserWireless, PairedAdvertisedPhonesReconnectAtMostOnceAMinute)
     list(Kind::connect, u"adb-UNPAIRED-t"_s, "10.0.0.6", 5555);
     list(Kind::connect, u"not-an-adb-name"_s, "10.0.0.7", 5555);
     EXPECT_EQ(connected(), QStringList{u"10.0.0.5:5555"_s});
+    adb->setDevices({adbPhone(u"10.0.0.5:5555"_s, u"offline"_s)}); // as adb keeps it
     adb->connects.push(connectFails(u"no route"_s));
     settle();
     // Not left as adb's offline entry, which would count as connected.

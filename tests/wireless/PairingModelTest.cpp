@@ -155,6 +155,9 @@ TEST_F(PairingModel, WithoutAGuidAServiceOnTheSameHostIsTakenWhateverItsPort)
                  {u"192.168.1.21"_s, "192.168.1.21", u"192.168.1.21:41000"_s}};
     start();
     for (const auto& c : cases) {
+        // Listed as the USB phone it also is, not under the address.
+        adb->setDevices({adbPhone(u"USB9"_s)});
+        adb->setSerialNumber(c.expected, u"USB9"_s);
         list(Kind::connect, u"adb-"_s + c.expected.left(12) + u"-t"_s, c.serviceIp, 41000);
         pairing.connectManually(QString(), c.pairingAddress, u"123456"_s);
         settle();
@@ -200,6 +203,7 @@ TEST_F(PairingModel, ConnectingShowsTheNameThenTheDeviceOrTheFallbacks)
         pairing.connect({Kind::connect, u"adb-R5C-tag"_s, c.address});
         EXPECT_EQ(pairing.phase(), Phase::connecting(u"Android phone (R5C)"_s));
         adb->setDevices({adbPhone(c.listedAs, u"device"_s, u"Pixel 8"_s)});
+        adb->setSerialNumber(c.address, c.listedAs);
         answerConnect();
         EXPECT_EQ(pairing.phase(), Phase::done(c.done));
     }

@@ -94,16 +94,23 @@ private:
 };
 
 // adb's "connect", answered from the test's script; requests are addresses.
-// So is "disconnect" once a test scripts it.
+// So is "disconnect" once a test scripts it. As adb does, a connection
+// lists the address as a ready phone (unless it is listed already), and a
+// disconnect drops it from the list.
 class ConnectingAdbSource : public browsertest::FakeAdbSource {
 public:
-    void connect(const ADB&, const QString& address, const Cancel& cancel) override { connects.take(address, cancel); }
+    void connect(const ADB&, const QString& address, const Cancel& cancel) override
+    {
+        connects.take(address, cancel);
+        listIfMissing(browsertest::adbPhone(address));
+    }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
         if (scriptDisconnects)
             disconnects.take(serial, cancel);
         else
             FakeAdbSource::disconnect(adb, serial, cancel);
+        unlist(serial);
     }
     Channel<void> connects;
     std::atomic<bool> scriptDisconnects{false};
