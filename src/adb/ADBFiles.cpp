@@ -54,16 +54,12 @@ QString lastComponent(const QString& path)
 
 void ADB::checkSendable(const QString& path)
 {
-    if (path.isValidUtf16())
+    if (paths::carriesExactly(path))
         return;
-    for (QString name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (name.isValidUtf16())
+    for (const QString& name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (paths::carriesExactly(name))
             continue;
-        for (QChar& c : name) {
-            if (c.isSurrogate())
-                c = QChar::ReplacementCharacter;
-        }
-        throw ADBError::failed(QStringLiteral("“") + name
+        throw ADBError::failed(QStringLiteral("“") + paths::shown(name)
                                + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from "
                                                 "here. Rename it on the phone first."));
     }
@@ -161,7 +157,7 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
     ADB::checkSendable(destination);
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
     // A folder's progress is counted: adb's line per file would slow it.
-    if (progress && QFileInfo(source).isDir())
+    if (progress && paths::kindOf(source) == paths::Kind::folder)
         adb.run(args, progress, ADB::Tally{paths::localSize(source)}, cancel);
     else
         adb.run(args, progress, cancel);
@@ -292,7 +288,7 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     const qsizetype slash = clash.indexOf('/');
     if (clash.size() < 2 || slash < 1)
         return std::nullopt;
-    return Clash{QString::fromUtf8(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
+    return Clash{paths::text(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
 }
 
 void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const Progress& progress,

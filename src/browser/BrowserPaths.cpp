@@ -1,6 +1,7 @@
 #include "BrowserPaths.h"
 
 #include "Error.h"
+#include "Paths.h"
 #include "TempFolder.h"
 
 #include <QDir>
@@ -33,7 +34,7 @@ std::optional<QString> refusal(const QString& name, const QString& verb)
         return QStringLiteral("An item without a name can't be ") + verb + QStringLiteral(".");
     if (name == QLatin1StringView(".") || name == QLatin1StringView("..") || name.contains(QLatin1Char('/'))
         || name.contains(QChar(0))) {
-        QString shown = name;
+        QString shown = paths::shown(name);
         shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
         return QStringLiteral("“") + shown + QStringLiteral("” can't be ") + verb
                + QStringLiteral(": it isn't a usable file name.");
@@ -54,12 +55,12 @@ QString newPrivateFolder()
 bool existsLocally(const QString& path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(paths::bytes(path).constData(), &st) == 0;
 }
 
 qsizetype nameBytes(const QString& name)
 {
-    return QFile::encodeName(name).size();
+    return paths::bytes(name).size();
 }
 
 QString cutToBytes(const QString& name, qsizetype limit)
@@ -111,7 +112,8 @@ bool isWorkingName(const QString& name)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\..*\\.[0-9a-f]{12}\\.vantelorquist-copy$"),
                                             QRegularExpression::DotMatchesEverythingOption);
-    return pattern.match(name).hasMatch();
+    // A regular expression matches only valid UTF-16; a byte that isn't text stays one character.
+    return pattern.match(paths::shown(name)).hasMatch();
 }
 
 namespace workingnames {

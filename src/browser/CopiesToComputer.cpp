@@ -34,12 +34,19 @@ using browserpaths::parentOf;
 
 namespace {
 
-void removeLocally(const QString& path)
+// By bytes: QDir can't name an item whose name isn't text, so a working
+// folder holding one would stay.
+bool removeLocally(const QString& path)
 {
-    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
-        QDir(path).removeRecursively();
-    else
-        QFile::remove(path);
+    return paths::removeLocalTree(path);
+}
+
+// A working item an earlier copy left beside `target` and that can't be
+// removed: the new copy would go into it.
+SystemError leftInTheWay(const QString& target)
+{
+    return SystemError(quoted(lastName(target))
+                       + QStringLiteral(" wasn't copied: an unfinished earlier copy of it couldn't be removed."));
 }
 
 // What is at a computer path, links not followed: a link, to whatever it
@@ -48,10 +55,11 @@ enum class Local { nothing, file, folder };
 
 Local localKind(const QString& path)
 {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return Local::nothing;
-    return S_ISDIR(info.st_mode) ? Local::folder : Local::file;
+    switch (paths::kindOf(path)) {
+    case paths::Kind::nothing: return Local::nothing;
+    case paths::Kind::folder: return Local::folder;
+    default: return Local::file;
+    }
 }
 
 // Removes the files a copy replaced, on threads of its own: on ext4 each
@@ -150,7 +158,7 @@ bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards 
 
 void putInPlace(const QString& from, const QString& target, Discards* discards = nullptr)
 {
-    if (!takePlace(QFile::encodeName(from), QFile::encodeName(target), discards))
+    if (!takePlace(paths::bytes(from), paths::bytes(target), discards))
         throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
                                          + QStringLiteral(" in its place"),
                                      errno);
@@ -165,7 +173,9 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, 
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
     const QString temporary = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
-    removeLocally(temporary); // left by a copy that could not clean up
+    // Left by a copy that could not clean up.
+    if (!removeLocally(temporary))
+        throw leftInTheWay(target);
     try {
         phone.pull(from, temporary, progress, cancel);
         putInPlace(temporary, target);
@@ -185,8 +195,8 @@ void makeLocalFolder(const QString& path)
     case Local::nothing:
         break;
     }
-    if (!QDir().mkdir(path))
-        throw SystemError(QStringLiteral("Couldn't create the folder ") + path + QStringLiteral("."));
+    if (::mkdir(paths::bytes(path).constData(), 0777) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't create the folder ") + quoted(lastName(path)), errno);
 }
 
 struct PhoneItem {
@@ -258,7 +268,7 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
             continue;
         const QString from = joined(work, item.relative);
         struct stat arrived {};
-        if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
+        if (::lstat(paths::bytes(from).constData(), &arrived) != 0)
             continue;
         const QString to = joined(target, item.relative);
         if (item.isFolder) {
@@ -298,7 +308,7 @@ public:
         for (size_t index = 0; index < items.size(); ++index) {
             if (!items[index].isFolder) {
                 m_pending.push_back(index);
-                m_sources[index] = QFile::encodeName(joined(m_work, items[index].relative));
+                m_sources[index] = paths::bytes(joined(m_work, items[index].relative));
                 m_total += items[index].size + 1; // an empty file counts too
             }
         }
@@ -418,7 +428,7 @@ private:
         }
         if (localKind(to) == Local::folder)
             return false;
-        return takePlace(from, QFile::encodeName(to), &m_discards);
+        return takePlace(from, paths::bytes(to), &m_discards);
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
@@ -458,10 +468,10 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
                   const Progress& progress, const Cancel& cancel)
 {
     const QString work = joined(parentOf(target), browserpaths::temporaryName(lastName(target)));
-    removeLocally(work); // left by a copy that could not clean up
-    // The pull makes the working folder; into an existing one it would nest.
-    if (browserpaths::existsLocally(work))
-        throw SystemError(QStringLiteral("Couldn't remove ") + work + QStringLiteral(", left by an earlier copy."));
+    // Left by a copy that could not clean up. The pull makes the working
+    // folder; into an existing one it would nest.
+    if (!removeLocally(work))
+        throw leftInTheWay(target);
     const Progress pulling =
         progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
     std::vector<bool> placed;
@@ -643,7 +653,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"), true)) {
         setErrorMessage(*text);
         return;
     }
@@ -659,10 +669,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
                 phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
             } catch (...) {
                 // The part copied would wait in the staging folder until quit.
-                if (entry.isDirectory)
-                    QDir(staged).removeRecursively();
-                else
-                    QFile::remove(staged);
+                removeLocally(staged);
                 if (asked) {
                     job.post([asked, error = std::current_exception()](BrowserModel& model) {
                         model.reloadIfGone(*asked, error);
