@@ -44,10 +44,11 @@ QString batchedListCommand(const QString& path, bool showHidden)
            + QStringLiteral("{} + 2>/dev/null; true");
 }
 
+// The item's name as a sentence shows it.
 QString lastComponent(const QString& path)
 {
     const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-    return name.isEmpty() ? path : name;
+    return paths::shown(name.isEmpty() ? path : name);
 }
 
 } // namespace

@@ -20,7 +20,7 @@ namespace {
 
 QString quoted(const QString& name)
 {
-    return QStringLiteral("“") + name + QStringLiteral("”");
+    return QStringLiteral("“") + paths::shown(name) + QStringLiteral("”");
 }
 
 using browserpaths::lastName;

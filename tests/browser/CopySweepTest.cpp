@@ -333,12 +333,15 @@ Tree withKeptCopies(Tree tree, const QString& message)
         const QString name = match.captured(2);
         const QString own = working.match(name).captured(1);
         const QString from = folder.isEmpty() ? name : folder + u'/' + name;
-        const auto item = tree.find(from);
+        // A name that isn't text shows its bytes as U+FFFD.
+        const auto item = std::find_if(tree.begin(), tree.end(),
+                                       [&](const auto& one) { return paths::shown(one.first) == from; });
         if (own.isEmpty() || item == tree.end())
             continue;
+        const QString ownBytes = item->first.section(u'/', -1).mid(1).chopped(32); // ".NAME.<12>.vantelorquist-copy"
         const QByteArray bytes = item->second;
         tree.erase(item);
-        tree[folder.isEmpty() ? own : folder + u'/' + own] = bytes;
+        tree[folder.isEmpty() ? ownBytes : folder + u'/' + ownBytes] = bytes;
     }
     return tree;
 }
