@@ -517,6 +517,14 @@ std::vector<Shape> shapes()
                                                                      {u"saved/"_s + cafe, "the computer's old café"}});
     Tree savedOddNew = savedOdd;
     std::erase_if(savedOddNew, [](const auto& item) { return item.first.startsWith(u"saved/Odd"_s); });
+    // Only the files' names aren't text here, as in the folder that lost its song.
+    Tree oddFiles = oddFolder;
+    oddFiles.erase(odd("Odd/d\xe9j\xe0"));
+    oddFiles.erase(odd("Odd/d\xe9j\xe0/x\xff.bin"));
+    oddFiles[u"Odd/sub"_s] = folderMark;
+    oddFiles[odd("Odd/sub/x\xff.bin")] = pattern(30000, 'x');
+    Tree oddFilesMerged = oddFiles;
+    oddFilesMerged.erase(u"Odd"_s);
     const std::vector<Shape> notTextShapes{
         {"NotTextReplaceOnPhone", true, cafe, Answer::replace, phoneOdd, computerOdd, {{cafe, oddFile}}, {},
          std::nullopt, std::nullopt, true},
@@ -528,8 +536,8 @@ std::vector<Shape> shapes()
          {{u"saved/"_s + cafe, oddFile}}, std::nullopt, std::nullopt, true},
         {"NotTextNewFolderToComputer", false, u"Odd"_s, Answer::replace, phoneToCopyOdd, savedOddNew, {},
          withPrefix(u"saved/"_s, oddFolder), std::nullopt, std::nullopt, true},
-        {"NotTextMergeToComputer", false, u"Odd"_s, Answer::replace, phoneToCopyOdd, savedOdd, {},
-         withPrefix(u"saved/"_s, oddMerged), std::nullopt, std::nullopt, true},
+        {"NotTextMergeToComputer", false, u"Odd"_s, Answer::replace, overlaid(oddFiles, {{cafe, oddFile}}), savedOdd,
+         {}, withPrefix(u"saved/"_s, oddFilesMerged), std::nullopt, std::nullopt, true},
     };
 
     std::vector<Shape> all{
