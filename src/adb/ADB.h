@@ -106,8 +106,9 @@ public:
     // unique and the operations below can tell and refuse it.
     std::vector<RemoteEntry> list(const QString& serial, const QString& path, bool showHidden,
                                   const Cancel& cancel) const;
-    // Throws ADBError::failed naming the item when the path holds a name that
-    // is not UTF-8: such a name cannot be sent to the phone as it is.
+    // Throws ADBError::failed naming the item when the path holds a name
+    // that stands for no bytes (paths::carriesExactly()): it could only be
+    // sent as another name. A name that isn't UTF-8 goes byte for byte.
     static void checkSendable(const QString& path);
     // Whether the phone has an item at `path`; nullopt when it can't tell.
     std::optional<bool> existence(const QString& serial, const QString& path, const Cancel& cancel) const;

@@ -44,26 +44,23 @@ QString batchedListCommand(const QString& path, bool showHidden)
            + QStringLiteral("{} + 2>/dev/null; true");
 }
 
+// The item's name as a sentence shows it.
 QString lastComponent(const QString& path)
 {
     const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-    return name.isEmpty() ? path : name;
+    return paths::shown(name.isEmpty() ? path : name);
 }
 
 } // namespace
 
 void ADB::checkSendable(const QString& path)
 {
-    if (path.isValidUtf16())
+    if (paths::carriesExactly(path))
         return;
-    for (QString name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (name.isValidUtf16())
+    for (const QString& name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (paths::carriesExactly(name))
             continue;
-        for (QChar& c : name) {
-            if (c.isSurrogate())
-                c = QChar::ReplacementCharacter;
-        }
-        throw ADBError::failed(QStringLiteral("“") + name
+        throw ADBError::failed(QStringLiteral("“") + paths::shown(name)
                                + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from "
                                                 "here. Rename it on the phone first."));
     }
@@ -161,7 +158,7 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
     ADB::checkSendable(destination);
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
     // A folder's progress is counted: adb's line per file would slow it.
-    if (progress && QFileInfo(source).isDir())
+    if (progress && paths::kindOf(source) == paths::Kind::folder)
         adb.run(args, progress, ADB::Tally{paths::localSize(source)}, cancel);
     else
         adb.run(args, progress, cancel);
@@ -307,7 +304,7 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     const qsizetype slash = clash.indexOf('/');
     if (clash.size() < 2 || slash < 1)
         return std::nullopt;
-    return Clash{QString::fromUtf8(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
+    return Clash{paths::text(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
 }
 
 void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const Progress& progress,

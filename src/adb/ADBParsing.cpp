@@ -1,5 +1,7 @@
 #include "ADBParsing.h"
 
+#include "Paths.h"
+
 #include <QMap>
 #include <QRegularExpression>
 
@@ -261,27 +263,7 @@ std::vector<RemoteEntry> listing(QByteArrayView output, bool dotSlash)
 
 QString name(QByteArrayView bytes)
 {
-    if (bytes.isValidUtf8())
-        return QString::fromUtf8(bytes);
-    QString text;
-    text.reserve(bytes.size());
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        // The longest well-formed sequence here, as the UTF-8 standard bounds it.
-        const uchar lead = static_cast<uchar>(bytes[i]);
-        qsizetype length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        if (length > 1 && (i + length > bytes.size() || !bytes.sliced(i, length).isValidUtf8()))
-            length = 0;
-        if (length == 0) {
-            text += QChar(0xDC00 + lead);
-            ++i;
-            continue;
-        }
-        text += QString::fromUtf8(bytes.sliced(i, length));
-        i += length;
-    }
-    return text;
+    return paths::text(bytes);
 }
 
 std::optional<QDateTime> installTime(const QString& text)

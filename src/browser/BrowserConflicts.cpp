@@ -1,5 +1,7 @@
 #include "BrowserModel.h"
 
+#include "Paths.h"
+
 #include "BrowserPaths.h"
 #include "Error.h"
 
@@ -66,7 +68,7 @@ QString BrowserModel::uniqueLocalURL(const QString& path, const QSet<QString>& r
         if (!reserved.contains(browserpaths::nameKey(candidate)) && !existsLocally(folder + candidate))
             return folder + candidate;
     }
-    throw SystemError(QStringLiteral("Couldn't find a free name for “") + name + QStringLiteral("” in ")
+    throw SystemError(QStringLiteral("Couldn't find a free name for “") + paths::shown(name) + QStringLiteral("” in ")
                       + (folder.size() > 1 ? folder.chopped(1) : folder) + QStringLiteral("."));
 }
 
@@ -82,11 +84,11 @@ QString BrowserModel::uniqueRemoteName(const QString& name,
             return candidate;
         if (!answer) {
             cancel.check();
-            throw SystemError(QStringLiteral("“") + name
-                              + QStringLiteral("” wasn't copied: the phone didn't answer whether “") + candidate
+            throw SystemError(QStringLiteral("“") + paths::shown(name)
+                              + QStringLiteral("” wasn't copied: the phone didn't answer whether “") + paths::shown(candidate)
                               + QStringLiteral("” is free."));
         }
     }
-    throw SystemError(QStringLiteral("“") + name
+    throw SystemError(QStringLiteral("“") + paths::shown(name)
                       + QStringLiteral("” wasn't copied: the phone has no free numbered name for it."));
 }

@@ -237,7 +237,7 @@ QMimeData* BrowserModel::itemProvider(const RemoteEntry& entry)
 
 QMimeData* BrowserModel::itemProvider(const QList<RemoteEntry>& entries)
 {
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("dragged out"))) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("dragged out"), true)) {
         setErrorMessage(*text);
         return new EntryDragData(nullptr, {}, this, m_dragOutWait);
     }

@@ -6,6 +6,7 @@
 #include "Error.h"
 #include "MTPPaths.h"
 #include "Paths.h"
+#include "Paths.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -19,7 +20,7 @@ namespace {
 
 QString quoted(const QString& name)
 {
-    return QStringLiteral("“") + name + QStringLiteral("”");
+    return QStringLiteral("“") + paths::shown(name) + QStringLiteral("”");
 }
 
 using browserpaths::lastName;
@@ -110,7 +111,8 @@ bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString&
     return false;
 }
 
-std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, const QString& done) const
+std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, const QString& done,
+                                             bool toOtherApps) const
 {
     const std::optional<Device> device = readyDevice();
     const bool overAdb = device && device->transport == Device::Transport::adb;
@@ -120,6 +122,10 @@ std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, 
             return text;
         // The transport would refuse it only when the work reaches it, after
         // the items before it were already copied or deleted.
+        if (toOtherApps && !entry.name.isValidUtf16())
+            return QStringLiteral("“") + paths::shown(entry.name)
+                   + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from here. Rename it on "
+                                    "the phone first.");
         try {
             if (overAdb)
                 ADB::checkSendable(entry.name);

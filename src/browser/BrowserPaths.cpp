@@ -1,6 +1,7 @@
 #include "BrowserPaths.h"
 
 #include "Error.h"
+#include "Paths.h"
 #include "TempFolder.h"
 
 #include <QCryptographicHash>
@@ -41,7 +42,7 @@ std::optional<QString> refusal(const QString& name, const QString& verb)
         return QStringLiteral("An item without a name can't be ") + verb + QStringLiteral(".");
     if (name == QLatin1StringView(".") || name == QLatin1StringView("..") || name.contains(QLatin1Char('/'))
         || name.contains(QChar(0))) {
-        QString shown = name;
+        QString shown = paths::shown(name);
         shown.replace(QChar(0), QChar(QChar::ReplacementCharacter));
         return QStringLiteral("“") + shown + QStringLiteral("” can't be ") + verb
                + QStringLiteral(": it isn't a usable file name.");
@@ -62,12 +63,12 @@ QString newPrivateFolder()
 bool existsLocally(const QString& path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(paths::bytes(path).constData(), &st) == 0;
 }
 
 qsizetype nameBytes(const QString& name)
 {
-    return QFile::encodeName(name).size();
+    return paths::bytes(name).size();
 }
 
 QString cutToBytes(const QString& name, qsizetype limit)
@@ -154,7 +155,8 @@ QString temporaryName(const QString& name, const QString& mark)
 
 bool isWorkingName(const QString& name)
 {
-    return workingPattern().match(name).hasMatch();
+    // A regular expression matches only valid UTF-16; a byte that isn't text stays one character.
+    return workingPattern().match(paths::shown(name)).hasMatch();
 }
 
 namespace workingnames {
@@ -286,7 +288,7 @@ QString ownerMark()
 
 QString ownerOf(const QString& name)
 {
-    return workingPattern().match(name).captured(2);
+    return workingPattern().match(paths::shown(name)).captured(2);
 }
 
 bool isOurs(const QString& name)
@@ -491,10 +493,12 @@ bool isSound(const Leftover& item)
         return true;
     const QString name = lastName(item.replacing);
     // The name it was made from, cut to fit beside the mark the working name has.
-    const QRegularExpressionMatch parts = workingPattern().match(working);
-    const QString suffix = working.mid(1 + parts.captured(1).size());
+    // Matched as shown, which keeps every unit where it is: the base is read from the name itself.
+    const QRegularExpressionMatch parts = workingPattern().match(paths::shown(working));
+    const QString base = working.mid(1, parts.capturedLength(1));
+    const QString suffix = working.mid(1 + base.size());
     return isFullPath(item.replacing) && !isWorkingName(name) && folderOf(item.replacing) == folderOf(item.path)
-           && parts.captured(1) == fitted(name, QStringLiteral("."), suffix);
+           && base == fitted(name, QStringLiteral("."), suffix);
 }
 
 bool isSoundLocal(const QString& path)

@@ -35,12 +35,11 @@ using browserpaths::parentOf;
 
 namespace {
 
-void removeLocally(const QString& path)
+// By bytes: QDir can't name an item whose name isn't text, so a working
+// folder holding one would stay.
+bool removeLocally(const QString& path)
 {
-    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
-        QDir(path).removeRecursively();
-    else
-        QFile::remove(path);
+    return paths::removeLocalTree(path);
 }
 
 // What is at a computer path, links not followed: a link, to whatever it
@@ -49,10 +48,11 @@ enum class Local { nothing, file, folder };
 
 Local localKind(const QString& path)
 {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return Local::nothing;
-    return S_ISDIR(info.st_mode) ? Local::folder : Local::file;
+    switch (paths::kindOf(path)) {
+    case paths::Kind::nothing: return Local::nothing;
+    case paths::Kind::folder: return Local::folder;
+    default: return Local::file;
+    }
 }
 
 // Removes the files a copy replaced, on threads of its own: on ext4 each
@@ -185,8 +185,8 @@ SystemError cameMeanwhile(const QString& name)
 // free name is taken.
 void putInPlace(const QString& from, const QString& target, bool replacing, Discards* discards = nullptr)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray name = QFile::encodeName(target);
+    const QByteArray source = paths::bytes(from);
+    const QByteArray name = paths::bytes(target);
     if (!replacing) {
         if (takeFreePlace(source, name))
             return;
@@ -254,8 +254,8 @@ void makeLocalFolder(const QString& path)
     case Local::nothing:
         break;
     }
-    if (!QDir().mkdir(path))
-        throw SystemError(QStringLiteral("Couldn't create the folder ") + path + QStringLiteral("."));
+    if (::mkdir(paths::bytes(path).constData(), 0777) != 0)
+        throw SystemError::fromErrno(QStringLiteral("Couldn't create the folder ") + quoted(lastName(path)), errno);
 }
 
 struct PhoneItem {
@@ -295,7 +295,7 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 bool madeBefore(const QString& path, int64_t moment)
 {
     struct statx facts {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &facts)
+    if (::statx(AT_FDCWD, paths::bytes(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &facts)
         != 0)
         return false;
     const statx_timestamp made = (facts.stx_mask & STATX_BTIME) ? facts.stx_btime : facts.stx_ctime;
@@ -351,7 +351,7 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
             continue;
         const QString from = joined(work, item.relative);
         struct stat arrived {};
-        if (::lstat(QFile::encodeName(from).constData(), &arrived) != 0)
+        if (::lstat(paths::bytes(from).constData(), &arrived) != 0)
             continue;
         const QString to = joined(target, item.relative);
         if (item.isFolder) {
@@ -391,7 +391,7 @@ public:
         for (size_t index = 0; index < items.size(); ++index) {
             if (!items[index].isFolder) {
                 m_pending.push_back(index);
-                m_sources[index] = QFile::encodeName(joined(m_work, items[index].relative));
+                m_sources[index] = paths::bytes(joined(m_work, items[index].relative));
                 m_total += items[index].size + 1; // an empty file counts too
             }
         }
@@ -512,8 +512,8 @@ private:
         }
         if (localKind(to) == Local::folder)
             return false;
-        return item.wasThere ? takePlace(from, QFile::encodeName(to), &m_discards)
-                             : takeFreePlace(from, QFile::encodeName(to));
+        return item.wasThere ? takePlace(from, paths::bytes(to), &m_discards)
+                             : takeFreePlace(from, paths::bytes(to));
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
@@ -744,7 +744,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"), true)) {
         setErrorMessage(*text);
         return;
     }
@@ -760,10 +760,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
                 phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
             } catch (...) {
                 // The part copied would wait in the staging folder until quit.
-                if (entry.isDirectory)
-                    QDir(staged).removeRecursively();
-                else
-                    QFile::remove(staged);
+                removeLocally(staged);
                 if (asked) {
                     job.post([asked, error = std::current_exception()](BrowserModel& model) {
                         model.reloadIfGone(*asked, error);

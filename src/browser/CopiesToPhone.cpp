@@ -137,17 +137,17 @@ struct AlikeNames {
 std::optional<AlikeNames> alikeNames(const QString& source, const QString& below = {})
 {
     QHash<QString, QString> seen;
-    const QFileInfoList items = QDir(source).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& item : items) {
-        const QString key = nameKey(item.fileName());
+    std::vector<paths::LocalItem> items = paths::localItems(source);
+    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    for (const paths::LocalItem& item : items) {
+        const QString key = nameKey(item.name);
         if (const auto earlier = seen.constFind(key); earlier != seen.cend())
-            return AlikeNames{below, *earlier, item.fileName()};
-        seen.insert(key, item.fileName());
+            return AlikeNames{below, *earlier, item.name};
+        seen.insert(key, item.name);
     }
-    for (const QFileInfo& item : items) {
-        if (item.isDir() && !item.isSymLink())
-            if (auto alike = alikeNames(item.filePath(), below.isEmpty() ? item.fileName() : joined(below, item.fileName())))
+    for (const paths::LocalItem& item : items) {
+        if (item.kind == paths::Kind::folder)
+            if (auto alike = alikeNames(joined(source, item.name), below.isEmpty() ? item.name : joined(below, item.name)))
                 return alike;
     }
     return std::nullopt;
@@ -167,7 +167,7 @@ void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const std::op
         found += entry.name == alike->first || entry.name == alike->second;
     if (found == 2)
         return;
-    throw SystemError(quoted(QFileInfo(source).fileName()) + QStringLiteral(" wasn't copied: it holds ")
+    throw SystemError(quoted(lastName(source)) + QStringLiteral(" wasn't copied: it holds ")
                       + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
                       + QStringLiteral(", which the phone takes for one name."));
 }
@@ -211,7 +211,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     try {
         phone.push(source, temporary, progress, cancel);
         cancel.check();
-        if (QFileInfo(source).isDir())
+        if (paths::kindOf(source, true) == paths::Kind::folder)
             checkAlikeNamesKept(phone, source, alikeNames(source), temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
             throw SystemError(quoted(lastName(phonePath))
@@ -454,7 +454,10 @@ private:
 // How many files the computer folder holds directly.
 int filesIn(const QString& folder)
 {
-    return int(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size());
+    const std::vector<paths::LocalItem> items = paths::localItems(folder);
+    return int(std::count_if(items.begin(), items.end(), [&](const paths::LocalItem& item) {
+        return paths::kindOf(joined(folder, item.name), true) == paths::Kind::file;
+    }));
 }
 
 // A computer item onto the phone item `existing` at `phonePath`: a file
@@ -465,12 +468,13 @@ int filesIn(const QString& folder)
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               const PushBatchLimits& limits, Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
 {
-    const QFileInfo local(source);
-    if (local.isDir() != existing.isDirectory)
+    const bool isFolder = paths::kindOf(source, true) == paths::Kind::folder;
+    if (isFolder != existing.isDirectory)
         throw inTheWay(existing.name, existing.isDirectory);
-    if (!local.isDir()) {
-        sendFile(phone, source, phonePath, meter.part(local.size()), cancel, job);
-        meter.done(local.size());
+    if (!isFolder) {
+        const int64_t size = localSize(source);
+        sendFile(phone, source, phonePath, meter.part(size), cancel, job);
+        meter.done(size);
         return;
     }
     if (phone.mergesOnPhone()) {
@@ -528,20 +532,18 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         return;
     }
     const PhoneFolder held = PhoneFolder::read(phone, phonePath, cancel);
-    const QFileInfoList items =
-        QDir(source).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& item : items) {
+    for (const paths::LocalItem& item : paths::localItems(source)) {
         cancel.check();
+        const QString path = joined(source, item.name);
         // A link to a folder could lead back up the tree.
-        if (item.isSymLink() && item.isDir())
+        if (item.kind == paths::Kind::link && paths::kindOf(path, true) == paths::Kind::folder)
             continue;
-        if (const std::optional<RemoteEntry> there = held.find(item.fileName(), cancel)) {
-            sendOver(phone, item.filePath(), *there, joined(phonePath, there->name), limits, meter, cancel, job);
+        if (const std::optional<RemoteEntry> there = held.find(item.name, cancel)) {
+            sendOver(phone, path, *there, joined(phonePath, there->name), limits, meter, cancel, job);
             continue;
         }
-        const int64_t size = localSize(item.filePath());
-        sendNew(phone, item.filePath(), joined(phonePath, item.fileName()), false, meter.part(size), cancel, job,
-                item.fileName());
+        const int64_t size = localSize(path);
+        sendNew(phone, path, joined(phonePath, item.name), false, meter.part(size), cancel, job, item.name);
         meter.done(size);
     }
 }

@@ -6,6 +6,7 @@
 #include "ADB.h"
 #include "BrowserPaths.h"
 #include "Error.h"
+#include "Paths.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,9 +28,10 @@ inline std::optional<QString> localRefusal(const QStringList& names)
     return std::nullopt;
 }
 
+// A name that isn't all text shows its other bytes as U+FFFD.
 inline QString quoted(const QString& name)
 {
-    return QStringLiteral("“") + name + QStringLiteral("”");
+    return QStringLiteral("“") + paths::shown(name) + QStringLiteral("”");
 }
 
 inline QString place(int index, int count)
@@ -38,10 +40,14 @@ inline QString place(int index, int count)
            + QStringLiteral(")…");
 }
 
-// The local path of a dropped or chosen item, without a trailing "/".
+// The local path of a dropped or chosen item, without a trailing "/". Its
+// bytes as the URL gives them: toLocalFile() would put U+FFFD for a byte
+// that isn't text, naming no item.
 inline QString localPath(const QUrl& url)
 {
-    QString path = url.toLocalFile();
+    QString path = url.isLocalFile() && url.host().isEmpty()
+                       ? paths::text(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()))
+                       : url.toLocalFile();
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;

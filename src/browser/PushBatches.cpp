@@ -1,7 +1,8 @@
 #include "PushBatches.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "Paths.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -11,26 +12,28 @@ struct Tally {
     bool plain = true; // the folder itself holds files and folders only
 };
 
-QFileInfoList itemsOf(const QString& folder)
+// By their exact names: a name that isn't text is sent as its bytes.
+std::vector<paths::LocalItem> itemsOf(const QString& folder)
 {
-    return QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                      QDir::Name);
+    std::vector<paths::LocalItem> items = paths::localItems(folder);
+    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    return items;
 }
 
 Tally tally(const QString& folder)
 {
     Tally total;
-    for (const QFileInfo& item : itemsOf(folder)) {
-        if (item.isSymLink() || !(item.isFile() || item.isDir())) {
+    for (const paths::LocalItem& item : itemsOf(folder)) {
+        if (item.kind != paths::Kind::file && item.kind != paths::Kind::folder) {
             total.plain = false;
             continue;
         }
-        if (item.isDir()) {
-            const Tally inner = tally(item.filePath());
+        if (item.kind == paths::Kind::folder) {
+            const Tally inner = tally(paths::joined(folder, item.name));
             total.bytes += inner.bytes;
             total.files += inner.files;
         } else {
-            total.bytes += item.size();
+            total.bytes += item.size;
             total.files += 1;
         }
     }
@@ -45,15 +48,16 @@ public:
 
     void split(const QString& folder, const QString& relative)
     {
-        for (const QFileInfo& item : itemsOf(folder)) {
-            if (item.isDir()) {
-                const Tally inner = tally(item.filePath());
+        for (const paths::LocalItem& item : itemsOf(folder)) {
+            const QString path = paths::joined(folder, item.name);
+            if (item.kind == paths::Kind::folder) {
+                const Tally inner = tally(path);
                 if (fits(inner) || !inner.plain)
-                    add(relative, item.filePath(), inner);
+                    add(relative, path, inner);
                 else
-                    split(item.filePath(), relative.isEmpty() ? item.fileName() : relative + u'/' + item.fileName());
+                    split(path, relative.isEmpty() ? item.name : relative + u'/' + item.name);
             } else {
-                add(relative, item.filePath(), {item.size(), 1, true});
+                add(relative, path, {item.size, 1, true});
             }
         }
     }
@@ -63,7 +67,7 @@ public:
 private:
     void add(const QString& relative, const QString& path, const Tally& t)
     {
-        const int64_t pathBytes = path.toUtf8().size() + 1;
+        const int64_t pathBytes = paths::bytes(path).size() + 1;
         const bool full = m_bytes + t.bytes > m_limits.bytes || m_files + t.files > m_limits.files
                           || m_pathBytes + pathBytes > m_limits.pathBytes;
         if (batches.empty() || batches.back().folder != relative || full) {

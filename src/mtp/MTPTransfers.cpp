@@ -23,9 +23,10 @@ using namespace mtp;
 
 namespace {
 
+// A computer path's bytes, a name that isn't text included.
 QByteArray native(const QString& path)
 {
-    return QFile::encodeName(path);
+    return paths::bytes(path);
 }
 
 QString quoted(const QString& path)
@@ -151,7 +152,7 @@ QStringList folderEntries(const QString& path)
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
-            names.append(QFile::decodeName(name));
+            names.append(paths::text(name));
         errno = 0;
     }
     const int error = errno;
@@ -349,9 +350,14 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
                            const ByteCount& progress, QStringList& skipped)
 {
     checkCancel();
+    // MTP names are text: a byte that isn't would reach the phone as another name.
+    if (!name.isValidUtf16())
+        throw MTPError::failed(quoted(paths::shown(name))
+                               + QStringLiteral(" has a name that isn't valid UTF-8, so it can't be copied to the phone "
+                                                "over USB. Rename it first."));
     struct stat facts {};
     if (::stat(native(source).constData(), &facts) != 0)
-        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), errno);
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(paths::shown(source)), errno);
     if (!S_ISDIR(facts.st_mode) && !S_ISREG(facts.st_mode)) {
         skipped.append(source); // a pipe, socket or device has no file contents to send
         return;

@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include "Error.h"
+#include "Paths.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -66,11 +67,11 @@ struct ExecImage {
 ExecImage buildImage(const ChildProcess::Options& options)
 {
     ExecImage image;
-    image.path = options.program.toLocal8Bit();
+    image.path = paths::bytes(options.program);
     image.storage.reserve(1 + options.arguments.size() + 64);
     image.storage.push_back(image.path);
     for (const QString& arg : options.arguments)
-        image.storage.push_back(arg.toLocal8Bit());
+        image.storage.push_back(paths::bytes(arg)); // names in paths, byte for byte
     size_t argc = image.storage.size();
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

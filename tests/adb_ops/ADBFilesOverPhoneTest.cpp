@@ -3,6 +3,7 @@
 // lists once under its exact name, however the names look and however many
 // there are.
 #include "ADBFiles.h"
+#include "Paths.h"
 #include "PhoneFilesContract.h"
 #include "PhoneFixture.h"
 
@@ -119,34 +120,43 @@ TEST_F(HostileNames, EachItemListsOnceUnderItsExactNameInBothListings)
     EXPECT_EQ(names(QStringLiteral("/sdcard/hostile")), expected);
 }
 
-// Mended: a name that is not UTF-8 was acted on under its replaced name.
-TEST_F(HostileNames, ANameThatIsNotUtf8IsRefusedByNameAndAFolderCopyKeepsItsBytes)
+// Mended: a name that is not UTF-8 was acted on under its replaced name,
+// then refused: every operation now carries its bytes, as a Linux name is
+// bytes, and reaches that item and no other.
+TEST_F(HostileNames, ANameThatIsNotUtf8IsCarriedByteForByteByEveryOperation)
 {
     const QString odd = local(QStringLiteral("/sdcard/odd"));
     phonetest::makeItems(odd, {"bad\xfe"}, true);
-    phonetest::makeItems(odd, {"bad\xff.txt", "bad\xfe/inner"});
-    std::vector<QString> paths;
-    for (const RemoteEntry& entry : files().list(QStringLiteral("/sdcard/odd"), false, Cancel()))
-        paths.push_back(QStringLiteral("/sdcard/odd/") + entry.name);
-    ASSERT_EQ(paths.size(), 2u);
+    phonetest::makeItems(odd, {"bad\xff.txt", "bad\xfe/inner", "bad\xef\xbf\xbd.txt"});
+    const auto on = [&](const QString& folder, const char* name) {
+        return ::access((paths::bytes(folder) + '/' + name).constData(), F_OK) == 0;
+    };
+    const QString file = QStringLiteral("/sdcard/odd/bad") + QChar(0xDCFF) + QStringLiteral(".txt");
+    const QString folder = QStringLiteral("/sdcard/odd/bad") + QChar(0xDCFE);
+    EXPECT_TRUE(files().exists(file, Cancel()));
+    EXPECT_EQ(files().list(folder, true, Cancel()).size(), 1u);
+
     QTemporaryDir copy;
-    for (const QString& path : paths) {
-        const std::function<void()> operations[] {
-            [&] { files().remove(path, Cancel()); },
-            [&] { files().move(path, QStringLiteral("/sdcard/odd/renamed"), Cancel()); },
-            [&] { files().pull(path, copy.filePath(QStringLiteral("copy")), Cancel()); },
-            [&] { files().list(path, false, Cancel()); }};
-        for (const auto& operation : operations)
-            EXPECT_TRUE(phonetest::failureOf(operation).startsWith(QStringLiteral("“bad\uFFFD")));
-        EXPECT_FALSE(files().exists(path, Cancel()));
-    }
-    files().pull(QStringLiteral("/sdcard/odd"), copy.filePath(QStringLiteral("odd")), Cancel());
-    for (const QString& folder : {odd, copy.filePath(QStringLiteral("odd"))}) {
-        EXPECT_EQ(::access((QFile::encodeName(folder) + "/bad\xff.txt").constData(), F_OK), 0);
-        EXPECT_EQ(::access((QFile::encodeName(folder) + "/bad\xfe/inner").constData(), F_OK), 0);
-    }
-    std::error_code ignored; // by bytes, as QDir can't name these items
-    std::filesystem::remove_all(QFile::encodeName(copy.path()).toStdString(), ignored);
+    const QString pulled = copy.filePath(QStringLiteral("a")) + QChar(0xDCE9);
+    files().pull(file, pulled, Cancel());
+    EXPECT_TRUE(on(copy.path(), "a\xe9"));
+    files().pull(folder, copy.path(), Cancel());
+    EXPECT_TRUE(on(copy.path(), "bad\xfe/inner"));
+    files().push(pulled, QStringLiteral("/sdcard/odd/back") + QChar(0xDCE9), {}, Cancel());
+    EXPECT_TRUE(on(odd, "back\xe9"));
+
+    files().move(file, QStringLiteral("/sdcard/odd/moved") + QChar(0xDCE0), Cancel());
+    EXPECT_TRUE(on(odd, "moved\xe0") && !on(odd, "bad\xff.txt"));
+    files().remove(folder, Cancel());
+    EXPECT_FALSE(on(odd, "bad\xfe"));
+    // The item whose name is U+FFFD itself was never taken for the others.
+    EXPECT_TRUE(on(odd, "bad\xef\xbf\xbd.txt"));
+    // A lone surrogate that no byte stands for is refused by name.
+    const QString none = QStringLiteral("/sdcard/odd/x") + QChar(0xD800);
+    EXPECT_EQ(phonetest::failureOf([&] { files().remove(none, Cancel()); }),
+              QStringLiteral("“x\uFFFD” has a name that isn't valid UTF-8, so it can't be used from here. Rename it "
+                             "on the phone first."));
+    paths::removeLocalTree(copy.path()); // by bytes, as QDir can't name these items
 }
 
 // The ordinary listing comes back empty, as on a real phone whose shell can't

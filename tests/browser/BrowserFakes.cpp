@@ -1,5 +1,7 @@
 #include "BrowserFakes.h"
 
+#include "Paths.h"
+
 #include "ADBError.h"
 #include "WorkerPool.h"
 
@@ -40,8 +42,11 @@ QString joined(const QList<RemoteEntry>& entries)
 QList<QUrl> urls(const QStringList& paths)
 {
     QList<QUrl> result;
-    for (const QString& path : paths)
-        result.append(QUrl::fromLocalFile(path));
+    for (const QString& path : paths) {
+        // A name that isn't text goes as its bytes, as a file manager's drop gives it.
+        result.append(path.isValidUtf16() ? QUrl::fromLocalFile(path)
+                                          : QUrl::fromEncoded("file://" + paths::bytes(path).toPercentEncoding("/")));
+    }
     return result;
 }
 

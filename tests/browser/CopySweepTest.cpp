@@ -20,11 +20,11 @@
 #include "FakePhoneHarness.h"
 #endif
 #include "MTPConnection.h"
+#include "Paths.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -34,6 +34,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -306,55 +308,71 @@ QByteArray pattern(qsizetype size, char seed)
     return bytes;
 }
 
+// Names are bytes here (paths::bytes()): some of the shapes' aren't text.
+std::filesystem::path onDisk(const QString& path)
+{
+    return std::filesystem::path(paths::bytes(path).toStdString());
+}
+
 void writeTree(const QString& root, const Tree& tree)
 {
     for (const auto& [path, bytes] : tree) {
         const QString full = root + u'/' + path;
+        std::error_code error;
         if (bytes == folderMark) {
-            QDir().mkpath(full);
+            std::filesystem::create_directories(onDisk(full), error);
             continue;
         }
-        QDir().mkpath(QFileInfo(full).path());
-        QFile out(full);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        std::filesystem::create_directories(onDisk(full).parent_path(), error);
+        FILE* out = std::fopen(onDisk(full).c_str(), "wb");
+        const bool written = out && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) == size_t(bytes.size());
+        if (!out || std::fclose(out) != 0 || !written)
             ADD_FAILURE() << "couldn't write " << full.toStdString();
+    }
+}
+
+void readInto(Tree& tree, const QString& root, const QString& below)
+{
+    for (const paths::LocalItem& item : paths::localItems(below.isEmpty() ? root : root + u'/' + below)) {
+        const QString relative = below.isEmpty() ? item.name : below + u'/' + item.name;
+        const QString full = root + u'/' + relative;
+        if (paths::kindOf(full, true) == paths::Kind::folder) {
+            tree[relative] = folderMark;
+            if (item.kind == paths::Kind::folder)
+                readInto(tree, root, relative);
+            continue;
+        }
+        QByteArray bytes;
+        if (FILE* in = std::fopen(onDisk(full).c_str(), "rb")) {
+            char buffer[65536];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+                bytes.append(buffer, qsizetype(n));
+            std::fclose(in);
+        } else {
+            bytes = "<unreadable>";
+        }
+        tree[relative] = bytes;
     }
 }
 
 Tree readTree(const QString& root)
 {
     Tree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (it.fileInfo().isDir()) {
-            tree[relative] = folderMark;
-        } else {
-            QFile in(path);
-            tree[relative] = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<unreadable>");
-        }
-    }
+    readInto(tree, root, {});
     return tree;
 }
 
 [[maybe_unused]] void clearFolder(const QString& root)
 {
-    const QDir dir(root);
-    for (const QFileInfo& item : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (item.isDir() && !item.isSymLink())
-            QDir(item.filePath()).removeRecursively();
-        else
-            QFile::remove(item.filePath());
-    }
+    for (const paths::LocalItem& item : paths::localItems(root))
+        paths::removeLocalTree(root + u'/' + item.name);
 }
 
 // A working name of a copy: ".NAME.vantelorquist-copy", maybe with an id part, or the MTP layer's own.
 bool isWorkingName(const QString& path)
 {
     static const QRegularExpression working(u"^\\..*\\.vantelorquist(-copy)?$"_s);
-    return working.match(path.section(u'/', -1)).hasMatch();
+    return working.match(paths::shown(path.section(u'/', -1))).hasMatch();
 }
 
 // The phone's items with each copy the message says it kept under its
@@ -372,12 +390,15 @@ Tree withKeptCopies(Tree tree, const QString& message)
         const QString name = match.captured(2);
         const QString own = working.match(name).captured(1);
         const QString from = folder.isEmpty() ? name : folder + u'/' + name;
-        const auto item = tree.find(from);
+        // A name that isn't text shows its bytes as U+FFFD.
+        const auto item = std::find_if(tree.begin(), tree.end(),
+                                       [&](const auto& one) { return paths::shown(one.first) == from; });
         if (own.isEmpty() || item == tree.end())
             continue;
+        const QString ownBytes = item->first.section(u'/', -1).mid(1).chopped(32); // ".NAME.<12>.vantelorquist-copy"
         const QByteArray bytes = item->second;
         tree.erase(item);
-        tree[folder.isEmpty() ? own : folder + u'/' + own] = bytes;
+        tree[folder.isEmpty() ? ownBytes : folder + u'/' + ownBytes] = bytes;
     }
     return tree;
 }
@@ -455,6 +476,8 @@ struct Shape {
     std::optional<Tree> caselessPhoneAfter;
     // A folder merged on the phone goes in parts this small.
     std::optional<PushBatchLimits> parts = std::nullopt;
+    // Names that aren't UTF-8, which only adb carries.
+    bool notText = false;
 };
 
 const QByteArray phoneKeep = pattern(90000, 'k');
@@ -466,6 +489,13 @@ Tree withPrefix(const QString& prefix, const Tree& tree)
     for (const auto& [path, bytes] : tree)
         out[prefix + path] = bytes;
     return out;
+}
+
+Tree overlaid(Tree tree, const Tree& changes)
+{
+    for (const auto& [path, bytes] : changes)
+        tree[path] = bytes;
+    return tree;
 }
 
 std::vector<Shape> shapes()
@@ -517,7 +547,57 @@ std::vector<Shape> shapes()
             fromPhone[u"saved/"_s + path] = bytes;
     }
 
-    return {
+    // Latin-1 names, as old archives and memory cards hold: a file, and a
+    // folder holding such names, each way, new and merged with Replace.
+    const auto odd = [](const char* bytes) { return paths::text(bytes); };
+    const QString cafe = odd("caf\xe9.mp3");
+    const Tree oddFolder{{u"Odd"_s, folderMark},
+                         {u"Odd/"_s + cafe, pattern(60000, 'e')},
+                         {odd("Odd/d\xe9j\xe0"), folderMark},
+                         {odd("Odd/d\xe9j\xe0/x\xff.bin"), pattern(30000, 'x')},
+                         {u"Odd/plain.txt"_s, "plain"}};
+    const Tree oddThere{{u"Odd"_s, folderMark},
+                        {u"Odd/"_s + cafe, "the old café"},
+                        {odd("Odd/only\xfc.txt"), "stays"}};
+    Tree oddMerged = oddFolder;
+    oddMerged.erase(u"Odd"_s);
+    const QByteArray oddFile = pattern(50000, 'l');
+    Tree phoneOdd = overlaid(oddThere, {{cafe, "the phone's old café"}});
+    Tree computerOdd = withPrefix(u"source/"_s, oddFolder);
+    computerOdd[u"source"_s] = folderMark;
+    computerOdd[u"saved"_s] = folderMark;
+    computerOdd[u"source/"_s + cafe] = oddFile;
+    Tree phoneOddNew = phoneOdd;
+    std::erase_if(phoneOddNew, [](const auto& item) { return item.first.startsWith(u"Odd"_s); });
+    Tree phoneToCopyOdd = overlaid(oddFolder, {{cafe, oddFile}});
+    const Tree savedOdd = overlaid(withPrefix(u"saved/"_s, oddThere), {{u"saved"_s, folderMark},
+                                                                     {u"saved/"_s + cafe, "the computer's old café"}});
+    Tree savedOddNew = savedOdd;
+    std::erase_if(savedOddNew, [](const auto& item) { return item.first.startsWith(u"saved/Odd"_s); });
+    // Only the files' names aren't text here, as in the folder that lost its song.
+    Tree oddFiles = oddFolder;
+    oddFiles.erase(odd("Odd/d\xe9j\xe0"));
+    oddFiles.erase(odd("Odd/d\xe9j\xe0/x\xff.bin"));
+    oddFiles[u"Odd/sub"_s] = folderMark;
+    oddFiles[odd("Odd/sub/x\xff.bin")] = pattern(30000, 'x');
+    Tree oddFilesMerged = oddFiles;
+    oddFilesMerged.erase(u"Odd"_s);
+    const std::vector<Shape> notTextShapes{
+        {"NotTextReplaceOnPhone", true, cafe, Answer::replace, phoneOdd, computerOdd, {{cafe, oddFile}}, {},
+         std::nullopt, std::nullopt, true},
+        {"NotTextNewFolderToPhone", true, u"Odd"_s, Answer::replace, phoneOddNew, computerOdd, oddFolder, {},
+         std::nullopt, std::nullopt, true},
+        {"NotTextMergeOnPhone", true, u"Odd"_s, Answer::replace, phoneOdd, computerOdd, oddMerged, {}, std::nullopt,
+         std::nullopt, true},
+        {"NotTextReplaceOnComputer", false, cafe, Answer::replace, phoneToCopyOdd, savedOdd, {},
+         {{u"saved/"_s + cafe, oddFile}}, std::nullopt, std::nullopt, true},
+        {"NotTextNewFolderToComputer", false, u"Odd"_s, Answer::replace, phoneToCopyOdd, savedOddNew, {},
+         withPrefix(u"saved/"_s, oddFolder), std::nullopt, std::nullopt, true},
+        {"NotTextMergeToComputer", false, u"Odd"_s, Answer::replace, overlaid(oddFiles, {{cafe, oddFile}}), savedOdd,
+         {}, withPrefix(u"saved/"_s, oddFilesMerged), std::nullopt, std::nullopt, true},
+    };
+
+    std::vector<Shape> all{
         {"NewFileToPhone", true, u"new.bin"_s, Answer::replace, phoneSide, computerSide,
          {{u"new.bin"_s, computerSide.at(u"source/new.bin"_s)}}, {}, std::nullopt},
         {"ReplaceOnPhone", true, u"keep.bin"_s, Answer::replace, phoneSide, computerSide,
@@ -538,6 +618,8 @@ std::vector<Shape> shapes()
         {"MergeFolderToComputer", false, u"Album"_s, Answer::replace, phoneToCopy, savedBefore, {}, fromPhone,
          std::nullopt},
     };
+    all.insert(all.end(), notTextShapes.begin(), notTextShapes.end());
+    return all;
 }
 
 // What another writer (a camera, another program) does to the destination
@@ -574,13 +656,6 @@ AnotherWriter anotherWriter(const Shape& shape)
     if (name == u"MergeFolderToComputer"_s)
         return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}}, {u"saved/Album/a.txt"_s}, {}, {}};
     return {};
-}
-
-Tree overlaid(Tree tree, const Tree& changes)
-{
-    for (const auto& [path, bytes] : changes)
-        tree[path] = bytes;
-    return tree;
 }
 
 // Another owner's copy works in the target folder (another person's
@@ -927,6 +1002,8 @@ QStringList rawTextIn(const QString& message)
     static const QRegularExpression progress(u"\\[\\s*\\d+%\\]"_s);
     if (progress.match(message).hasMatch())
         found << u"a progress line"_s;
+    if (!message.isValidUtf16())
+        found << u"a byte of a name that isn't text, raw"_s;
     for (const QString& raw : {u".vantelorquist"_s, u"adb: error"_s, u"adb: "_s, u"remote "_s, u"error: "_s,
                                u"failed to copy"_s})
         if (message.contains(raw))
@@ -1106,8 +1183,8 @@ public:
         if (!ready(*model))
             return fail(u"the phone is not ready after the fault"_s);
         listAgain(*model);
-        if (m_shape.item == u"Album"_s && m_shape.toPhone) {
-            model->navigate(u"/sdcard/Album"_s);
+        if (m_shape.toPhone && m_shape.computer.at(u"source/"_s + m_shape.item) == folderMark) {
+            model->navigate(u"/sdcard/"_s + m_shape.item);
             settle(*model);
             model->navigate(u"/sdcard"_s);
             settle(*model);
@@ -1320,8 +1397,9 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
     std::vector<Case> all;
     const std::vector<Shape> list = shapes();
     for (int i = 0; i < int(list.size()); ++i) {
-        // Only a copy over adb merges on the phone, in parts or whole.
-        if (mtp && list[size_t(i)].parts)
+        // Only a copy over adb merges on the phone, in parts or whole, and
+        // carries names that aren't text (on storage of its own kind).
+        if ((mtp && list[size_t(i)].parts) || ((mtp || caseless) && list[size_t(i)].notText))
             continue;
         std::vector<Fault> faults;
         if (!caseless)

@@ -142,20 +142,24 @@ TEST_F(FileOpsTest, NamesThatNameAnotherPlaceAreRefusedBeforeAnythingRuns)
 
 // Mended: a name that isn't valid UTF-8 on an adb phone was only refused by
 // adb when the job reached it, so a request for several items copied,
-// opened or deleted the ones before it and left the rest.
-TEST_F(FileOpsTest, NamesAdbCannotSendAreRefusedBeforeAnythingRuns)
+// opened or deleted the ones before it and left the rest. Such a name now
+// goes byte for byte; only other programs, which take items by URLs of
+// text, and a name that stands for no bytes at all are still refused.
+TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
 {
     desktop->answer = 0;
     // As the listing gives a name holding the byte 0xFF.
-    const RemoteEntry bad = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
+    const RemoteEntry latin = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
+    // A lone surrogate no byte stands for.
+    const RemoteEntry none = file(u"bad"_s + QChar(0xD800) + u".txt"_s);
     const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
                              u"Rename it on the phone first."_s;
     const struct { const char* what; std::function<void()> request; } cases[] = {
-        {"delete", [&] { model().remove({file(u"a.txt"_s), bad}); }},
-        {"copy to Mac", [&] { model().download({file(u"a.txt"_s), bad}); }},
-        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), bad}); }},
-        {"rename", [&] { model().rename(bad, u"good.txt"_s); }},
-        {"drag out", [&] { delete model().itemProvider(bad); }},
+        {"delete", [&] { model().remove({file(u"a.txt"_s), none}); }},
+        {"copy to Mac", [&] { model().download({file(u"a.txt"_s), none}); }},
+        {"rename", [&] { model().rename(none, u"good.txt"_s); }},
+        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), latin}); }},
+        {"drag out", [&] { delete model().itemProvider(latin); }},
     };
     for (const auto& c : cases) {
         model().setErrorMessage(std::nullopt);
