@@ -395,7 +395,8 @@ Tree withKeptCopies(Tree tree, const QString& message)
                                        [&](const auto& one) { return paths::shown(one.first) == from; });
         if (own.isEmpty() || item == tree.end())
             continue;
-        const QString ownBytes = item->first.section(u'/', -1).mid(1).chopped(32); // ".NAME.<12>.vantelorquist-copy"
+        // As shown, each unit keeps its place: the name's own part is as long.
+        const QString ownBytes = item->first.section(u'/', -1).mid(1, own.size());
         const QByteArray bytes = item->second;
         tree.erase(item);
         tree[folder.isEmpty() ? ownBytes : folder + u'/' + ownBytes] = bytes;
