@@ -6,7 +6,6 @@
 #include "Error.h"
 #include "MTPPaths.h"
 #include "Paths.h"
-#include "Paths.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -42,30 +41,42 @@ void respell(PhoneFiles& phone, const QString& folder, const QString& from, cons
     const QString temporary = joined(folder, working.name());
     job.cancel().check();
     const GraceAfterStop grace(job.cancel(), respellGrace);
+    // The person's own item goes under our working name: kept, and stored,
+    // before it does, so that a process killed between the steps leaves it
+    // shown and never taken for a stale working item.
+    names::RecordingLeftovers::keep(temporary);
+    const auto notKept = [&] {
+        names::unkeep(working.name());
+        names::store();
+    };
     std::exception_ptr failure;
     try {
         phone.move(source, temporary, grace.cancel());
-        if (phone.takeName(temporary, joined(folder, to), grace.cancel()))
+        if (phone.takeName(temporary, joined(folder, to), grace.cancel())) {
+            notKept();
             return;
+        }
         failure = std::make_exception_ptr(ADBError::failed(quoted(to) + QStringLiteral(" already exists.")));
     } catch (...) {
         failure = std::current_exception();
     }
     const std::optional<bool> away = phone.existence(temporary, grace.cancel());
-    if (away == std::optional<bool>(false))
+    if (away == std::optional<bool>(false)) {
+        notKept();
         std::rethrow_exception(failure);
+    }
     if (away) {
         bool back = false;
         try {
             back = phone.takeName(temporary, source, grace.cancel());
         } catch (...) {
         }
-        if (back)
+        if (back) {
+            notKept();
             std::rethrow_exception(failure);
+        }
     }
-    // Where the phone can't say, or the item can't take a name: it stays, never
-    // taken for a stale working item.
-    names::RecordingLeftovers::keep(temporary);
+    // Where the phone can't say, or the item can't take a name: it stays kept.
     const QString sentence = quoted(from)
                              + QStringLiteral(" wasn't renamed, and the phone didn’t give it its name back. It is in ")
                              + folder + QStringLiteral(" as the hidden item ") + quoted(working.name())

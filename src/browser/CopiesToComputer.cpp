@@ -23,7 +23,9 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
-#include <time.h>
+#include <unordered_map>
+
+#include <dirent.h>
 
 using browserpaths::nameKey;
 using paths::joined;
@@ -289,38 +291,67 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
     }
 }
 
-// Whether the item at `path` was made before `moment` (nanoseconds since
-// 1970): by its birth time where the disk keeps one, else by its last change,
-// which can only make it look newer.
-bool madeBefore(const QString& path, int64_t moment)
+// The files below a computer folder as they are when the person answers,
+// by path below it, each the one file it is: what the answer covers. A
+// link is a file here and never followed.
+using LocalFiles = std::unordered_map<QByteArray, std::pair<dev_t, ino_t>>;
+
+void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, LocalFiles& files)
 {
-    struct statx facts {};
-    if (::statx(AT_FDCWD, paths::bytes(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &facts)
-        != 0)
-        return false;
-    const statx_timestamp made = (facts.stx_mask & STATX_BTIME) ? facts.stx_btime : facts.stx_ctime;
-    return int64_t(made.tv_sec) * 1000000000 + made.tv_nsec < moment;
+    if (depth > deepest)
+        return;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = folder + '/' + name;
+        const QByteArray relative = below.isEmpty() ? name : below + '/' + name;
+        struct stat facts {};
+        if (::lstat(path.constData(), &facts) != 0)
+            continue;
+        if (S_ISDIR(facts.st_mode))
+            filesBelow(path, relative, depth + 1, files);
+        else
+            files[relative] = {facts.st_dev, facts.st_ino};
+    }
+    ::closedir(dir);
+}
+
+LocalFiles filesBelow(const QString& folder)
+{
+    LocalFiles files;
+    filesBelow(paths::bytes(folder), {}, 0, files);
+    return files;
 }
 
 // A file where a folder of the copy goes, or a folder where a file goes,
 // anywhere in the merge: found before anything is copied, so a copy that
-// could not end changes nothing. Notes which files are there to replace;
-// `replacing`: the person's answer, given at `answered` (nanoseconds since
-// 1970), covers a folder at `target`, and so what it held then.
-void checkPlaces(const QString& target, bool replacing, int64_t answered, std::vector<PhoneItem>& items)
+// could not end changes nothing. Notes which files are there to replace:
+// `answered`, what the folder at `target` held when the person answered,
+// none where the answer covers no folder there.
+void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<PhoneItem>& items)
 {
     const Local top = localKind(target);
     if (top == Local::file)
         throw inTheWay(lastName(target), false);
     if (top == Local::nothing)
         return;
-    if (!replacing)
+    if (!answered)
         throw cameMeanwhile(lastName(target));
     for (PhoneItem& item : items) {
         const Local there = localKind(joined(target, item.relative));
         if (item.isFolder ? there == Local::file : there == Local::folder)
             throw inTheWay(lastName(item.relative), there == Local::folder);
-        item.wasThere = !item.isFolder && there == Local::file && madeBefore(joined(target, item.relative), answered);
+        if (item.isFolder || there != Local::file)
+            continue;
+        struct stat facts {};
+        const auto known = answered->find(paths::bytes(item.relative));
+        item.wasThere = known != answered->end()
+                        && ::lstat(paths::bytes(joined(target, item.relative)).constData(), &facts) == 0
+                        && known->second == std::pair(facts.st_dev, facts.st_ino);
     }
 }
 
@@ -589,12 +620,12 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // A phone folder to `target`, merged into a folder there: where each call
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, bool replacing, int64_t answered,
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const LocalFiles* answered,
                    const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, replacing, answered, items);
+    checkPlaces(target, answered, items);
     if (phone.pullsFoldersWhole()) {
         receiveWhole(phone, from, target, items, progress, cancel);
         return;
@@ -667,11 +698,6 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                                                 : askAboutConflicts(conflicts, QStringLiteral("this folder"));
     if (answer == Conflict::cancel || !stillShown(asked, true, QStringLiteral("copied")))
         return;
-    // The file system's clock, which lags the precise one: a file made in
-    // the same tick as the answer counts as made after it.
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    const int64_t answered = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
     // Taken after the answer: a phone plugged back in meanwhile has a new connection.
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone)
@@ -685,6 +711,15 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
         QSet<QString> reserved;
         for (const RemoteEntry& entry : entries)
             reserved.insert(nameKey(entry.name));
+        // What each folder the answer merges into holds as it begins: the
+        // answer covers those files, not what comes there later.
+        QHash<QString, LocalFiles> answered;
+        if (answer == Conflict::replace) {
+            for (const RemoteEntry& entry : entries) {
+                if (entry.isDirectory && conflicts.contains(entry.name))
+                    answered.insert(entry.name, filesBelow(joined(folder, entry.name)));
+            }
+        }
         QStringList copied;
         const int count = int(entries.size());
         for (int index = 0; index < count; ++index) {
@@ -711,7 +746,9 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             const QString from = joined(path, entry.name);
             try {
                 if (entry.isDirectory)
-                    receiveFolder(*phone, from, target, replacing, answered, job.progressHandler(), job.cancel());
+                    receiveFolder(*phone, from, target,
+                                  replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
+                                  job.progressHandler(), job.cancel());
                 else
                     receiveFile(*phone, from, target, replacing, job.progressHandler(), job.cancel());
             } catch (...) {

@@ -132,7 +132,8 @@ bool MemoryPhoneFiles::lists(const QString& path, const QString& name, bool fold
 {
     const QList<RemoteEntry> entries = m_folders.value(path);
     return std::any_of(entries.begin(), entries.end(), [&](const RemoteEntry& entry) {
-        return entry.name == name && (entry.isDirectory || !foldersOnly);
+        const bool same = m_ignoresCase ? entry.name.compare(name, Qt::CaseInsensitive) == 0 : entry.name == name;
+        return same && (entry.isDirectory || !foldersOnly);
     });
 }
 

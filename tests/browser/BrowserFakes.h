@@ -120,6 +120,8 @@ public:
     // Whether putInPlace() is one rename that takes the old file's place, as
     // over adb; else the old file is removed first.
     void setSwapsAtOnce(bool atOnce) { locked([&] { m_swapsAtOnce = atOnce; }); }
+    // Whether a name is found whatever its letter case, as on shared storage.
+    void setIgnoresCase(bool ignores) { locked([&] { m_ignoresCase = ignores; }); }
     bool putsInPlaceAtOnce() const override { return locked([&] { return m_swapsAtOnce; }); }
     void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
 
@@ -174,6 +176,7 @@ private:
     Transfer m_transfer;
     Call m_onCall;
     bool m_swapsAtOnce = false;
+    bool m_ignoresCase = false;
 };
 
 // The desktop with a scripted user: answers and choices are set beforehand,

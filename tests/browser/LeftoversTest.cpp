@@ -470,6 +470,36 @@ TEST_F(LeftoversTest, EachWorkingItemIsRecordedOnDiskBeforeItIsMade)
     }
 }
 
+// Mended: a new letter case of a name moves the person's own item under a
+// working name first; a process killed there left it under our mark and
+// unrecorded, and the next listing removed it as a stale working item.
+TEST_F(LeftoversTest, AnItemRespelledIsKeptOnDiskBeforeItLeavesItsName)
+{
+    phone->setIgnoresCase(true);
+    phone->setFolder(u"/sdcard"_s, {file(u"Photo.jpg"_s)});
+    reload();
+    const QString during = m_folder.filePath(u"respelling.ini"_s);
+    QString movedTo;
+    phone->onCall([&](const QString& call, const Cancel&) {
+        if (call.startsWith(u"move /sdcard/Photo.jpg "_s) && movedTo.isEmpty()) {
+            movedTo = call.section(u' ', -1);
+            snapshotSettings(during);
+        }
+    });
+    model().rename(file(u"Photo.jpg"_s), u"photo.jpg"_s);
+    run();
+    phone->onCall({});
+    EXPECT_EQ(model().errorMessage(), std::nullopt);
+    ASSERT_FALSE(movedTo.isEmpty());
+    const auto kept = [&](const working::Records& records) {
+        return std::any_of(records.kept.begin(), records.kept.end(),
+                           [&](const working::Kept& one) { return one.path == movedTo; });
+    };
+    EXPECT_TRUE(kept(recordsIn(during)));
+    quit();
+    EXPECT_FALSE(kept(recordsIn(m_settingsPath)));
+}
+
 // Mended: after a hard kill mid-copy to the computer its hidden working
 // items stayed in the save folder for good. The next start removes those
 // recorded, only while they still look as a copy made them.
