@@ -519,6 +519,13 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
                 forget(path);
             }
             const uint32_t handle = resolve(path);
+            // Only the item of exactly that name: finding a name in other
+            // letter case is for going to it, never for deleting another.
+            const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
+            if (mtppaths::listedName(now.name) != mtppaths::lastComponent(path)) {
+                forget(path);
+                throw MTPError::notFound(mtppaths::lastComponent(path));
+            }
             transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
             forget(path);
         },

@@ -256,6 +256,22 @@ TEST_F(MTPFiles, AChangeWhoseAnswerIsLostLeavesNoPathToTheChangedItem)
     }
 }
 
+// Mended: a delete of a name gone from the phone fell back to the item
+// whose name differs in letter case only, and deleted that one instead.
+TEST_F(MTPFiles, ADeleteReachesOnlyTheItemOfExactlyThatName)
+{
+    const uint32_t notes = phone->addFile(other, QStringLiteral("Notes.TXT"), QByteArray("theirs"));
+    try {
+        files().remove(QStringLiteral("/sdcard/Other/notes.txt"), Cancel());
+        ADD_FAILURE() << "deleted an item of another name";
+    } catch (const MTPError& error) {
+        EXPECT_EQ(error.kind(), MTPError::Kind::notFound);
+    }
+    EXPECT_TRUE(phone->object(notes));
+    files().remove(QStringLiteral("/sdcard/Other/Notes.TXT"), Cancel());
+    EXPECT_FALSE(phone->object(notes));
+}
+
 // What a push made is removed by its handle, once the phone says it is still that item.
 TEST_F(MTPFiles, WhatAPushMadeIsRemovedByItsHandle)
 {
