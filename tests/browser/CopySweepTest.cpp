@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <thread>
 #include <QTimer>
@@ -1021,6 +1022,8 @@ public:
     {
         Outcome outcome;
         QTemporaryDir computer, settingsFolder, elsewhere;
+        // Names that aren't text are beyond QTemporaryDir's own removal.
+        const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
         const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
         m_phone.reset(overlaid(m_shape.phone, othersOnPhone), m_caseless);
         writeTree(computer.path(), overlaid(m_shape.computer, othersOnComputer));
