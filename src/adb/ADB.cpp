@@ -230,6 +230,9 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     ChildProcess::Options options;
     options.program = executable;
     options.arguments = args;
+    // A push or pull left running by a killed application would write on
+    // after the next start cleaned up.
+    options.endsWithUs = true;
     if (terminal) {
         // adb prints its percentage lines only to a terminal.
         options.output = ChildProcess::Output::Terminal;

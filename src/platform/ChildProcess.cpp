@@ -16,6 +16,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -194,7 +195,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Options& options)
             makePipe(errRead, errWrite);
     }
 
-    if (!terminal) {
+    if (!terminal && !options.endsWithUs) {
         const pid_t pid = spawnWithPipes(options, image, nullIn.fd, outWrite.fd, errWrite.fd);
         std::unique_ptr<ChildProcess> child(new ChildProcess);
         child->m_pid = pid;
@@ -208,8 +209,9 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Options& options)
     Fd reportRead, reportWrite;
     makePipe(reportRead, reportWrite);
 
-    const int stdoutFd = slave.fd;
-    const int stderrFd = slave.fd;
+    const int stdoutFd = terminal ? slave.fd : outWrite.fd;
+    const int stderrFd = terminal ? slave.fd : options.output == Output::Merged ? outWrite.fd : errWrite.fd;
+    const pid_t parent = ::getpid();
 
     struct rlimit files {};
     const int fdLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
@@ -230,6 +232,13 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Options& options)
         for (int sig = 1; sig < NSIG; ++sig) {
             if (sig != SIGKILL && sig != SIGSTOP)
                 ::sigaction(sig, &dfl, nullptr);
+        }
+        if (options.endsWithUs) {
+            if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
+                childFail(reportWrite.fd, errno);
+            // Gone already, before the line above took effect.
+            if (::getppid() != parent)
+                ::_exit(127);
         }
         if (terminal) {
             if (::setsid() < 0 || ::ioctl(stdoutFd, TIOCSCTTY, 0) < 0)
@@ -264,7 +273,8 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Options& options)
         throw SystemError::fromErrno(QStringLiteral("Couldn't start ") + options.program, childErrno);
     }
     child->m_pidFd = openPidFd(pid);
-    child->m_outputFd = master.release();
+    child->m_outputFd = terminal ? master.release() : outRead.release();
+    child->m_errorFd = errRead.release();
     return child;
 }
 

@@ -36,6 +36,11 @@ public:
         QStringList arguments;
         QMap<QString, QString> environment; // added to or replacing this process's environment
         Output output = Output::Pipes;
+        // Ended (SIGTERM) when the thread that started it ends, the whole
+        // process killed included: a transfer must not go on writing after
+        // us, where the next start has already cleaned up. Only for a child
+        // the starting thread waits for.
+        bool endsWithUs = false;
     };
 
     // Throws SystemError when the program cannot be started.

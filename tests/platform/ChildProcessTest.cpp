@@ -5,7 +5,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <QFile>
 
 namespace {
 
@@ -94,4 +98,47 @@ TEST(ChildProcess, SignalsAreToldFromExitsAndEveryChildIsReapedOnce)
     }
     EXPECT_FALSE(testsupport::processAlive(running));
     EXPECT_EQ(testsupport::reapZombies(), 0);
+}
+
+// Mended: an adb transfer outlived an application killed mid-copy and wrote
+// on into a working folder that the next start had already removed.
+TEST(ChildProcess, AChildThatEndsWithUsEndsWhenWeAreKilled)
+{
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t us = ::fork();
+    ASSERT_GE(us, 0);
+    if (us == 0) {
+        ::close(report[0]);
+        ChildProcess::Options options;
+        options.program = QStringLiteral("/bin/sleep");
+        options.arguments = {QStringLiteral("30")};
+        options.endsWithUs = true;
+        const std::unique_ptr<ChildProcess> running = ChildProcess::start(options);
+        const pid_t pid = running->pid();
+        ssize_t ignored = ::write(report[1], &pid, sizeof pid);
+        (void)ignored;
+        for (;;)
+            ::pause();
+    }
+    ::close(report[1]);
+    pid_t child = 0;
+    pollfd ready{report[0], POLLIN, 0};
+    const bool told = ::poll(&ready, 1, 5000) == 1 && ::read(report[0], &child, sizeof child) == sizeof child;
+    ::close(report[0]);
+    ::kill(us, SIGKILL);
+    ::waitpid(us, nullptr, 0);
+    ASSERT_TRUE(told && child > 0);
+    // Gone, or a zombie no one reaps here.
+    const auto ended = [child] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray line = stat.readAll();
+        return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    const bool gone = testsupport::waitUntil(ended, std::chrono::seconds(5));
+    if (!gone)
+        ::kill(child, SIGKILL);
+    EXPECT_TRUE(gone);
 }
