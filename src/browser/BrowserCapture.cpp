@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cerrno>
@@ -303,6 +304,13 @@ void BrowserModel::copyRecording(const Take& take)
                  // leaves nothing under the recording's name.
                  const QString part = uniqueLocalURL(
                      folder + QLatin1Char('/') + browserpaths::temporaryName(QFileInfo(path).fileName(), true));
+                 // Recorded before it is made, so that the next start removes
+                 // what a killed process left of it.
+                 browserpaths::workingnames::recordLocal(part);
+                 const auto unrecorded = qScopeGuard([&part] {
+                     if (!browserpaths::existsLocally(part))
+                         browserpaths::workingnames::forgetLocal(part);
+                 });
                  try {
                      source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());

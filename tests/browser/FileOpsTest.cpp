@@ -4,6 +4,7 @@
 
 #include "ADBError.h"
 #include "BrowserFakes.h"
+#include "BrowserPaths.h"
 #include "HostileNames.h"
 #include "WorkerPool.h"
 
@@ -759,6 +760,29 @@ TEST_F(RecordingTest, TheRecordingIsCopiedIntoASaveFolderThatIsNotThereYet)
     EXPECT_TRUE(folderThere);
     ASSERT_EQ(desktop->revealed.size(), 1);
     EXPECT_EQ(QFileInfo(desktop->revealed[0][0]).path(), missing);
+}
+
+// Mended: the part of a recording being copied was not recorded, so after
+// a hard kill mid-copy it stayed in the save folder for good.
+TEST_F(RecordingTest, TheCopysPartIsRecordedWhileItIsMadeAndNoLonger)
+{
+    const auto recorded = [](const QString& path) {
+        const std::vector<QString> local = browserpaths::workingnames::records().local;
+        return std::find(local.begin(), local.end(), path) != local.end();
+    };
+    std::atomic<bool> whileMade = false;
+    QString part;
+    pulled = [&](const QStringList& args) {
+        part = args[4];
+        whileMade = recorded(part);
+    };
+    model().toggleRecording();
+    model().toggleRecording();
+    ended();
+    ASSERT_FALSE(part.isEmpty());
+    EXPECT_TRUE(whileMade);
+    EXPECT_FALSE(recorded(part));
+    EXPECT_EQ(savedRecordings().size(), 1);
 }
 
 // Mended: the file name carried the time the copy started.
