@@ -532,61 +532,21 @@ void store()
 
 namespace {
 
-// Removes what is inside the folder open as `folder`, never leaving it: a
-// link is removed as a name, never followed.
-bool emptyFolder(int folder, int depth)
-{
-    DIR* listing = ::fdopendir(folder);
-    if (!listing) {
-        ::close(folder);
-        return false;
-    }
-    bool all = true;
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    for (const std::string& name : names) {
-        struct stat info {};
-        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            all = false;
-            continue;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            const int inner = depth < 200 ? ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
-            if (inner < 0 || !emptyFolder(inner, depth + 1) || ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
-                all = false;
-        } else if (::unlinkat(folder, name.c_str(), 0) != 0) {
-            all = false;
-        }
-    }
-    ::closedir(listing);
-    return all;
-}
-
 // Whether the working item at `path` is gone: nothing there, or a file or
 // folder removed. Anything else there (a link, a device) is not ours to touch.
 bool removedLocally(const QString& path)
 {
-    const QByteArray folderPath = QFile::encodeName(folderOf(path).isEmpty() ? QStringLiteral("/") : folderOf(path));
-    const QByteArray name = QFile::encodeName(lastName(path));
-    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return errno == ENOENT;
-    struct stat info {};
-    bool gone = false;
-    if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        gone = errno == ENOENT;
-    } else if (S_ISREG(info.st_mode)) {
-        gone = ::unlinkat(folder, name.constData(), 0) == 0;
-    } else if (S_ISDIR(info.st_mode)) {
-        const int inner = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        gone = inner >= 0 && emptyFolder(inner, 0) && ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0;
+    switch (paths::kindOf(path)) {
+    case paths::Kind::nothing:
+        return true;
+    case paths::Kind::file:
+    case paths::Kind::folder:
+        return paths::removeLocalTree(path);
+    case paths::Kind::link:
+    case paths::Kind::other:
+        break;
     }
-    ::close(folder);
-    return gone;
+    return false;
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unordered_map>
 
@@ -125,19 +126,44 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// The one file a name stood for when the person answered: its inode, and
+// when it was made, as a file made in the place of a removed one may get
+// the same inode.
+struct Identity {
+    uint64_t device;
+    uint64_t inode;
+    int64_t madeSeconds;
+    uint32_t madeNanoseconds;
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+std::optional<Identity> identityOf(const QByteArray& path)
+{
+    struct statx facts {};
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME | STATX_CTIME, &facts) != 0)
+        return std::nullopt;
+    // Without a birth time, the last change: a file changed since then only
+    // looks like another one, and stays.
+    const statx_timestamp made = (facts.stx_mask & STATX_BTIME) ? facts.stx_btime : facts.stx_ctime;
+    return Identity{makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino, made.tv_sec, made.tv_nsec};
+}
+
 // Gives `to` the file at `from` in one step, as rename(2) does: whatever
-// was at `to` stays until then. A file there trades names with the new one
-// and then goes, to `discards` if given: ext4 writes a file renamed over
+// was at `to` stays until then. The file there, which must be `covered`
+// (the one the person's answer covers), trades names with the new one and
+// then goes, to `discards` if given: ext4 writes a file renamed over
 // another back to the disk at once, which made replacing many small files
-// cost several times their transfer. A folder that took the name meanwhile
-// gets it back. false with errno where the file didn't take its place.
-bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards = nullptr)
+// cost several times their transfer. A folder, or another file, that took
+// the name meanwhile gets it back. false with errno where the file didn't
+// take its place (EEXIST: something else holds the name).
+bool takePlace(const QByteArray& from, const QByteArray& to, const Identity& covered, Discards* discards = nullptr)
 {
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
         struct stat old {};
-        if (::lstat(from.constData(), &old) == 0 && S_ISDIR(old.st_mode)) {
+        const bool folder = ::lstat(from.constData(), &old) == 0 && S_ISDIR(old.st_mode);
+        if (folder || identityOf(from) != covered) {
             ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
-            errno = EISDIR;
+            errno = folder ? EISDIR : EEXIST;
             return false;
         }
         // Else it goes with the working folder.
@@ -147,7 +173,13 @@ bool takePlace(const QByteArray& from, const QByteArray& to, Discards* discards 
             ::unlink(from.constData());
         return true;
     }
-    // Nothing there to trade with, or a file system that can't.
+    // Nothing there to trade with, or a file system that can't: only over
+    // the file the answer covers, or where nothing is.
+    const std::optional<Identity> there = identityOf(to);
+    if (there && *there != covered) {
+        errno = EEXIST;
+        return false;
+    }
     return std::rename(from.constData(), to.constData()) == 0;
 }
 
@@ -183,20 +215,17 @@ SystemError cameMeanwhile(const QString& name)
                        + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile."));
 }
 
-// `replacing`: the person's answer covers what is at `target`; else only a
-// free name is taken.
-void putInPlace(const QString& from, const QString& target, bool replacing, Discards* discards = nullptr)
+// `covered`: the file at `target` the person's answer covers; without one
+// only a free name is taken.
+void putInPlace(const QString& from, const QString& target, const std::optional<Identity>& covered,
+                Discards* discards = nullptr)
 {
     const QByteArray source = paths::bytes(from);
     const QByteArray name = paths::bytes(target);
-    if (!replacing) {
-        if (takeFreePlace(source, name))
-            return;
-        if (errno == EEXIST)
-            throw cameMeanwhile(lastName(target));
-    } else if (takePlace(source, name, discards)) {
+    if (covered ? takePlace(source, name, *covered, discards) : takeFreePlace(source, name))
         return;
-    }
+    if (errno == EEXIST)
+        throw cameMeanwhile(lastName(target));
     throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
                                      + QStringLiteral(" in its place"),
                                  errno);
@@ -234,16 +263,16 @@ private:
 
 // One phone file to `target`: copied under a hidden name beside it and put
 // in place only once whole, so a file it replaces stays as it was until then
-// and a stopped or failed copy leaves nothing under the name. `replacing`:
-// the person's answer covers a file at `target`.
-void receiveFile(PhoneFiles& phone, const QString& from, const QString& target, bool replacing,
-                 const Progress& progress, const Cancel& cancel)
+// and a stopped or failed copy leaves nothing under the name. `covered`:
+// the file at `target` the person's answer covers.
+void receiveFile(PhoneFiles& phone, const QString& from, const QString& target,
+                 const std::optional<Identity>& covered, const Progress& progress, const Cancel& cancel)
 {
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
     LocalWorkingItem working(target);
     phone.pull(from, working.path(), progress, cancel);
-    putInPlace(working.path(), target, replacing);
+    putInPlace(working.path(), target, covered);
 }
 
 void makeLocalFolder(const QString& path)
@@ -265,9 +294,9 @@ struct PhoneItem {
     bool isFolder;
     int64_t size;
     int64_t modified; // seconds since 1970; -1 when not known
-    // A file of that name was in the target when the copy looked, so the
-    // person's answer covers it; anything else there later stays.
-    bool wasThere = false;
+    // The file of that name the target held when the person answered,
+    // which the answer covers; anything else there later stays.
+    std::optional<Identity> covered;
 };
 
 // Deeper than this is a folder linked into itself.
@@ -294,7 +323,7 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 // The files below a computer folder as they are when the person answers,
 // by path below it, each the one file it is: what the answer covers. A
 // link is a file here and never followed.
-using LocalFiles = std::unordered_map<QByteArray, std::pair<dev_t, ino_t>>;
+using LocalFiles = std::unordered_map<QByteArray, Identity>;
 
 void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, LocalFiles& files)
 {
@@ -314,8 +343,8 @@ void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, Lo
             continue;
         if (S_ISDIR(facts.st_mode))
             filesBelow(path, relative, depth + 1, files);
-        else
-            files[relative] = {facts.st_dev, facts.st_ino};
+        else if (const std::optional<Identity> identity = identityOf(path))
+            files[relative] = *identity;
     }
     ::closedir(dir);
 }
@@ -347,11 +376,8 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
             throw inTheWay(lastName(item.relative), there == Local::folder);
         if (item.isFolder || there != Local::file)
             continue;
-        struct stat facts {};
-        const auto known = answered->find(paths::bytes(item.relative));
-        item.wasThere = known != answered->end()
-                        && ::lstat(paths::bytes(joined(target, item.relative)).constData(), &facts) == 0
-                        && known->second == std::pair(facts.st_dev, facts.st_ino);
+        if (const auto known = answered->find(paths::bytes(item.relative)); known != answered->end())
+            item.covered = known->second;
     }
 }
 
@@ -396,7 +422,7 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
             continue;
         if (localKind(to) == Local::folder)
             throw inTheWay(lastName(to), true);
-        putInPlace(from, to, item.wasThere, &discards);
+        putInPlace(from, to, item.covered, &discards);
     }
 }
 
@@ -543,8 +569,8 @@ private:
         }
         if (localKind(to) == Local::folder)
             return false;
-        return item.wasThere ? takePlace(from, paths::bytes(to), &m_discards)
-                             : takeFreePlace(from, paths::bytes(to));
+        return item.covered ? takePlace(from, paths::bytes(to), *item.covered, &m_discards)
+                            : takeFreePlace(from, paths::bytes(to));
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
@@ -642,7 +668,7 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
             makeLocalFolder(to);
             continue;
         }
-        receiveFile(phone, joined(from, item.relative), to, item.wasThere, meter.part(item.size), cancel);
+        receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
         meter.done(item.size);
     }
 }
@@ -711,13 +737,19 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
         QSet<QString> reserved;
         for (const RemoteEntry& entry : entries)
             reserved.insert(nameKey(entry.name));
-        // What each folder the answer merges into holds as it begins: the
-        // answer covers those files, not what comes there later.
+        // The files the answer replaces, as they are when it begins (in a
+        // folder it merges into, all it holds): not what comes there later.
         QHash<QString, LocalFiles> answered;
+        QHash<QString, Identity> answeredFiles;
         if (answer == Conflict::replace) {
             for (const RemoteEntry& entry : entries) {
-                if (entry.isDirectory && conflicts.contains(entry.name))
-                    answered.insert(entry.name, filesBelow(joined(folder, entry.name)));
+                if (!conflicts.contains(entry.name))
+                    continue;
+                const QString there = joined(folder, entry.name);
+                if (entry.isDirectory)
+                    answered.insert(entry.name, filesBelow(there));
+                else if (const std::optional<Identity> file = identityOf(paths::bytes(there)))
+                    answeredFiles.insert(entry.name, *file);
             }
         }
         QStringList copied;
@@ -750,7 +782,11 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                                   replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
                                   job.progressHandler(), job.cancel());
                 else
-                    receiveFile(*phone, from, target, replacing, job.progressHandler(), job.cancel());
+                    receiveFile(*phone, from, target,
+                                replacing && answeredFiles.contains(entry.name)
+                                    ? std::optional<Identity>(answeredFiles.value(entry.name))
+                                    : std::nullopt,
+                                job.progressHandler(), job.cancel());
             } catch (...) {
                 std::exception_ptr error = std::current_exception();
                 // adb says so in its own words, naming the phone path: a

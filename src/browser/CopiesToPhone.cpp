@@ -455,8 +455,10 @@ private:
 int filesIn(const QString& folder)
 {
     const std::vector<paths::LocalItem> items = paths::localItems(folder);
+    // A link is followed; the listing already tells every other kind.
     return int(std::count_if(items.begin(), items.end(), [&](const paths::LocalItem& item) {
-        return paths::kindOf(joined(folder, item.name), true) == paths::Kind::file;
+        return item.kind == paths::Kind::file
+               || (item.kind == paths::Kind::link && paths::kindOf(joined(folder, item.name), true) == paths::Kind::file);
     }));
 }
 

@@ -656,7 +656,10 @@ AnotherWriter anotherWriter(const Shape& shape)
     if (name == u"KeepBothOnComputer"_s)
         return {{{u"saved/keep 2.bin"_s, theirs}}, {}, {}, {{u"saved/keep 3.bin"_s, phoneKeep}}};
     if (name == u"MergeFolderToComputer"_s)
-        return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}}, {u"saved/Album/a.txt"_s}, {}, {}};
+        return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}},
+                {u"saved/Album/a.txt"_s},
+                {{u"saved/Album/a.txt"_s, theirs}}, // another file in its place
+                {}};
     return {};
 }
 
