@@ -231,8 +231,10 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     options.program = executable;
     options.arguments = args;
     // A push or pull left running by a killed application would write on
-    // after the next start cleaned up.
-    options.endsWithUs = true;
+    // after the next start cleaned up. Only those: the tie costs a fork.
+    const qsizetype command = args.size() > 2 && args[0] == QLatin1StringView("-s") ? 2 : 0;
+    options.endsWithUs = command < args.size()
+                         && (args[command] == QLatin1StringView("push") || args[command] == QLatin1StringView("pull"));
     if (terminal) {
         // adb prints its percentage lines only to a terminal.
         options.output = ChildProcess::Output::Terminal;

@@ -158,7 +158,7 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
     ADB::checkSendable(destination);
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
     // A folder's progress is counted: adb's line per file would slow it.
-    if (progress && paths::kindOf(source) == paths::Kind::folder)
+    if (progress && paths::kindOf(source, true) == paths::Kind::folder)
         adb.run(args, progress, ADB::Tally{paths::localSize(source)}, cancel);
     else
         adb.run(args, progress, cancel);
@@ -192,13 +192,14 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
 void ADBFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
 {
     // One rename: the old file stays until the new one takes its place. A
-    // folder that took the name meanwhile would take the file in instead.
+    // folder that took the name meanwhile, or a link to one, would take the
+    // file in instead.
     ADB::checkSendable(from);
     ADB::checkSendable(to);
     QString answer;
     try {
         answer = adb.shell(serial,
-                           QStringLiteral("if [ -d ") + ADB::quote(to) + QStringLiteral(" ] && [ ! -L ") + ADB::quote(to)
+                           QStringLiteral("if [ -d ") + ADB::quote(to)
                                + QStringLiteral(" ]; then echo folder; elif mv ") + ADB::quote(from) + QLatin1Char(' ')
                                + ADB::quote(to) + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
                            cancel)

@@ -12,6 +12,8 @@ namespace {
 constexpr std::chrono::seconds reconnectPause(60);
 // How long removing what a failed or stopped connection left may take.
 constexpr std::chrono::seconds dropLimit(10);
+// How long an automatic attempt may hold its address.
+constexpr std::chrono::seconds reconnectLimit(20);
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
 const QString pairingSuffix = QStringLiteral("._adb-tls-pairing._tcp");
@@ -92,6 +94,18 @@ struct BrowserModel::ConnectOutcome {
 
 namespace {
 
+// As adb lists an address: with the port it takes when none is given.
+QString listedAddress(const QString& address)
+{
+    // Empty, or a phone's service name, which adb finds by itself.
+    if (address.isEmpty() || address.contains(QLatin1StringView("._adb-")))
+        return address;
+    if (address.startsWith(QLatin1Char('[')))
+        return address.contains(QLatin1StringView("]:")) ? address : address + QStringLiteral(":5555");
+    // A bare IPv6 address has colons of its own: left as given.
+    return address.contains(QLatin1Char(':')) ? address : address + QStringLiteral(":5555");
+}
+
 std::optional<Device> entryFor(const std::vector<Device>& devices, const QString& address)
 {
     for (const Device& device : devices) {
@@ -144,8 +158,8 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
     };
 
     auto attempt = std::make_shared<ConnectAttempt>();
-    attempt->address = address;
-    attempt->ended = [this, address, receiver, done, fail, clearJob](ConnectAttempt::Result result,
+    attempt->address = listedAddress(address);
+    attempt->ended = [this, address = attempt->address, receiver, done, fail, clearJob](ConnectAttempt::Result result,
                                                                      const std::optional<Device>& listed,
                                                                      std::exception_ptr error) {
         using Result = ConnectAttempt::Result;
@@ -273,7 +287,7 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
         attempt->end(Result::cancelled);
         // adb keeps the address it was asked for as an offline entry.
         if (!outcome.listedBefore)
-            return removeLeftover(attempt, false);
+            return removeLeftover(attempt);
         return endTurn(attempt);
     }
     const std::optional<Device>& listed = outcome.listedAfter;
@@ -287,14 +301,15 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
     }
     attempt->end(Result::failed, listed, outcome.error ? outcome.error : notReady(listed));
     if (!outcome.listedBefore && (listed || !outcome.listedAfterKnown))
-        return removeLeftover(attempt, true);
+        return removeLeftover(attempt);
     endTurn(attempt);
 }
 
-// Disconnects the entry this attempt added, unless it is a ready phone (or,
-// after a failure, one waiting for Allow) by now. Bounded: a hanging adb
-// does not hold the address for good.
-void BrowserModel::removeLeftover(const AttemptPtr& attempt, bool keepUnauthorized)
+// Disconnects the entry this attempt added, only while it is what adb
+// leaves of a failed connection (offline): one that is a phone by now,
+// waits for Allow or is being connected is someone's. Bounded: a hanging
+// adb does not hold the address for good.
+void BrowserModel::removeLeftover(const AttemptPtr& attempt)
 {
     const QString address = attempt->address;
     if (!m_adb || address.isEmpty())
@@ -303,10 +318,9 @@ void BrowserModel::removeLeftover(const AttemptPtr& attempt, bool keepUnauthoriz
     const ADB adb = *m_adb;
     Task task = Task::run(
         this,
-        [source, adb, address, keepUnauthorized](const Cancel& cancel) {
+        [source, adb, address](const Cancel& cancel) {
             const std::optional<Device> listed = entryFor(source->devices(adb, cancel), address);
-            if (!listed || listed->isReady()
-                || (keepUnauthorized && listed->state == QStringLiteral("unauthorized")))
+            if (!listed || listed->state != QStringLiteral("offline"))
                 return;
             source->disconnect(adb, address, cancel);
         },
@@ -340,6 +354,9 @@ void BrowserModel::disconnect(const Device& device)
     if (!m_adb || device.serial.isEmpty())
         return;
     m_disconnectedByUser.insert(device.serial);
+    // An attempt on the address would connect it again right after.
+    for (const AttemptPtr& attempt : m_connectAttempts.value(device.serial))
+        attempt->stop.request_stop();
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
     const QString serial = device.serial;
@@ -399,5 +416,11 @@ void BrowserModel::autoReconnect()
                 refreshDevices();
         };
         queueAttempt(attempt);
+        // Bounded: a hanging adb must not hold the address, and a Connect
+        // the person asks for behind it, for good.
+        m_clock->after(reconnectLimit, this, [weak = std::weak_ptr<ConnectAttempt>(attempt)] {
+            if (const AttemptPtr running = weak.lock())
+                running->stop.request_stop();
+        });
     }
 }

@@ -154,15 +154,15 @@ std::vector<MTPObject> MTPConnection::propertyList(uint32_t parent, uint32_t sto
             m_listsByProperties = false;
             MTPReader::unexpected();
         }
+        // Storages share the root's handle 0: the others' top levels are left out.
+        if (const uint32_t* s = valueOf<uint32_t>(storageOf); s && *s != storage)
+            continue;
         const QString* text = valueOf<QString>(name);
         if (!text) {
             if (undescribed)
                 ++*undescribed;
             continue;
         }
-        // Storages share the root's handle 0: the others' top levels are left out.
-        if (const uint32_t* s = valueOf<uint32_t>(storageOf); s && *s != storage)
-            continue;
         const uint16_t* f = valueOf<uint16_t>(format);
         const uint64_t* bytes = valueOf<uint64_t>(size);
         const QString* date = valueOf<QString>(modified);
@@ -508,7 +508,7 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
                 }
                 m_made.remove(key);
                 // A size too large for the dataset's field reads as at most that.
-                if (now && now->name == name && (now->parent == rootHandle ? 0 : now->parent) == what.parent
+                if (now && mtppaths::listedName(now->name) == name && (now->parent == rootHandle ? 0 : now->parent) == what.parent
                     && now->isDirectory() == what.isFolder
                     && (what.isFolder || int64_t(now->size) <= what.size)) {
                     transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
@@ -587,7 +587,10 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
             forget(from);
             forget(to);
             // Under another name it is no longer what was made at `from`.
-            m_made.remove(parts(from).join(QLatin1Char('/')));
+            // What was made inside a moved folder is elsewhere now too.
+            const QString fromKey = parts(from).join(QLatin1Char('/'));
+            m_made.remove(fromKey);
+            m_made.removeIf([&](const auto& made) { return made.key().startsWith(fromKey + QLatin1Char('/')); });
         },
         cancel);
 }

@@ -31,7 +31,7 @@ QByteArray native(const QString& path)
 
 QString quoted(const QString& path)
 {
-    return QStringLiteral("“") + path + QStringLiteral("”");
+    return QStringLiteral("“") + paths::shown(path) + QStringLiteral("”");
 }
 
 using paths::joined;
@@ -132,7 +132,7 @@ void replace(const QString& temporary, const QString& target)
 {
     struct stat info {};
     if (::lstat(native(target).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        if (!QDir(target).removeRecursively())
+        if (!paths::removeLocalTree(target))
             throw SystemError(QStringLiteral("Couldn't replace the folder ") + quoted(target)
                               + QStringLiteral(" with the downloaded file."));
     }
@@ -352,12 +352,12 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
     checkCancel();
     // MTP names are text: a byte that isn't would reach the phone as another name.
     if (!name.isValidUtf16())
-        throw MTPError::failed(quoted(paths::shown(name))
+        throw MTPError::failed(quoted(name)
                                + QStringLiteral(" has a name that isn't valid UTF-8, so it can't be copied to the phone "
                                                 "over USB. Rename it first."));
     struct stat facts {};
     if (::stat(native(source).constData(), &facts) != 0)
-        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(paths::shown(source)), errno);
+        throw SystemError::fromErrno(QStringLiteral("Couldn't read ") + quoted(source), errno);
     if (!S_ISDIR(facts.st_mode) && !S_ISREG(facts.st_mode)) {
         skipped.append(source); // a pipe, socket or device has no file contents to send
         return;

@@ -184,8 +184,13 @@ std::vector<LocalItem> localItems(const QString& folder)
         if (name == "." || name == "..")
             continue;
         struct stat info {};
-        if (::fstatat(fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Gone meanwhile; one that can't be looked at is no plain file
+            // or folder, never left out unsaid.
+            if (errno != ENOENT)
+                items.push_back({text(name), Kind::other, 0});
             continue;
+        }
         const Kind kind = kindOfMode(info.st_mode);
         items.push_back({text(name), kind, kind == Kind::file ? int64_t(info.st_size) : 0});
     }

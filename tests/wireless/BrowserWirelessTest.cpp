@@ -94,6 +94,24 @@ TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
     EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
 }
 
+// Mended: after a failed connect, any entry of the address that wasn't a
+// ready phone was disconnected, someone else's connection under way
+// included. Only what adb leaves of a failed connection goes.
+TEST_F(BrowserWireless, AFailedConnectLeavesAnEntryThatIsBeingConnected)
+{
+    adb->scriptDisconnects = true;
+    const QString address = u"10.0.0.5:5555"_s;
+    for (const QString& state : {u"connecting"_s, u"authorizing"_s, u"unauthorized"_s}) {
+        SCOPED_TRACE(state.toStdString());
+        adb->setDevices({});
+        model().connectWireless(address, &model(), [](std::optional<Device>) {}, [](std::exception_ptr) {});
+        settle();
+        adb->setDevices({adbPhone(address, state)});
+        answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s));
+        EXPECT_EQ(adb->disconnects.requests(), QStringList());
+    }
+}
+
 // Mended: the automatic reconnection and the sheet's Connect ran side by side
 // on one address, and the one that failed last disconnected the phone the
 // other had just connected.
@@ -128,6 +146,23 @@ TEST_F(BrowserWireless, OneAttemptPerAddressAndALateFailureDropsNoReadyPhone)
     ASSERT_EQ(done.size(), 1u);
     ASSERT_TRUE(done.front());
     EXPECT_EQ(model().selectedSerial(), address);
+}
+
+// Mended: an address typed without a port connected, and adb listed it
+// with its default port, so the connection was reported as a failure.
+TEST_F(BrowserWireless, AnAddressWithoutAPortIsTheOneAdbLists)
+{
+    std::optional<Device> done;
+    QStringList failures;
+    model().connectWireless(
+        u"10.0.0.7"_s, &model(), [&](std::optional<Device> device) { done = device; },
+        [&](std::exception_ptr error) { failures << failureText(error).value_or(u"<cancelled>"_s); });
+    settle();
+    answerConnect();
+    EXPECT_EQ(failures, QStringList());
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->serial, u"10.0.0.7:5555"_s);
+    EXPECT_EQ(model().selectedSerial(), u"10.0.0.7:5555"_s);
 }
 
 // Mended: with no thread for adb, connecting showed "Connecting to …" and

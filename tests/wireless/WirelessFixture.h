@@ -12,6 +12,7 @@
 #include "WirelessPairing.h"
 #include "WorkerPool.h"
 
+#include <QRegularExpression>
 #include <QCoreApplication>
 
 #include <atomic>
@@ -102,7 +103,9 @@ public:
     void connect(const ADB&, const QString& address, const Cancel& cancel) override
     {
         connects.take(address, cancel);
-        listIfMissing(browsertest::adbPhone(address));
+        // As adb lists it: an IP address given without a port has its default.
+        static const QRegularExpression bareIp(u"^[0-9.]+$"_s);
+        listIfMissing(browsertest::adbPhone(bareIp.match(address).hasMatch() ? address + u":5555"_s : address));
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
