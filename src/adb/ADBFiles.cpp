@@ -189,19 +189,28 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
     adb.move(serial, from, to, cancel);
 }
 
-void ADBFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+void ADBFiles::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
 {
     // One rename: the old file stays until the new one takes its place. A
     // folder that took the name meanwhile, or a link to one, would take the
-    // file in instead.
+    // file in instead; a file changed since the answer isn't the one it
+    // covers. Without its mark that can't be told.
     ADB::checkSendable(from);
     ADB::checkSendable(to);
+    QString since;
+    if (!covered.since.isEmpty()) {
+        ADB::checkSendable(covered.since);
+        since = QStringLiteral("elif [ ! -f ") + ADB::quote(covered.since)
+                + QStringLiteral(" ]; then echo unmarked; elif [ -n \"$(find ") + ADB::quote(to)
+                + QStringLiteral(" -maxdepth 0 -cnewer ") + ADB::quote(covered.since)
+                + QStringLiteral(" 2>/dev/null)\" ]; then echo meanwhile; ");
+    }
     QString answer;
     try {
         answer = adb.shell(serial,
-                           QStringLiteral("if [ -d ") + ADB::quote(to)
-                               + QStringLiteral(" ]; then echo folder; elif mv ") + ADB::quote(from) + QLatin1Char(' ')
-                               + ADB::quote(to) + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
+                           QStringLiteral("if [ -d ") + ADB::quote(to) + QStringLiteral(" ]; then echo folder; ") + since
+                               + QStringLiteral("elif mv ") + ADB::quote(from) + QLatin1Char(' ') + ADB::quote(to)
+                               + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
                            cancel)
                      .trimmed();
     } catch (const ADBError& error) {
@@ -214,6 +223,9 @@ void ADBFiles::putInPlace(const QString& from, const QString& to, const Cancel& 
     if (answer.endsWith(QLatin1StringView("folder")))
         throw ADBError::failed(QStringLiteral("“") + lastComponent(to)
                                + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
+    if (answer.endsWith(QLatin1StringView("meanwhile")))
+        throw ADBError::failed(QStringLiteral("“") + lastComponent(to)
+                               + QStringLiteral("” wasn't copied: an item of that name came onto the phone meanwhile."));
     throw ADBError::failed(QStringLiteral("The phone couldn’t put the new copy of “") + lastComponent(to)
                            + QStringLiteral("” in its place."));
 }
@@ -252,6 +264,11 @@ namespace {
 // that ignores letter case, a name may reach the phone's item of another
 // spelling, which only a whole new file may replace. A link at the
 // destination is a file here, whatever it leads to: never merged into.
+// With a mark in $M, a file there changed after it (by its change time,
+// which a write, a rename or a move into the folder sets) came after the
+// answer and stays, kept as "Nname/": one look at each folder tells whether
+// a file to move has such a one in its way, and only then do the files go
+// one by one.
 const QString mergeFunction = QStringLiteral(
     "c=; "
     "m() { "
@@ -266,16 +283,22 @@ const QString mergeFunction = QStringLiteral(
     "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
     "fi; "
     "done; "
+    "if [ -n \"$M\" ] && [ $k = 0 ] && [ -n \"$(find \"$d\" -mindepth 1 -maxdepth 1 ! -type d -cnewer \"$M\" "
+    "-exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; then echo n; exit 0; fi; done' "
+    "\"$s\" {} + 2>/dev/null)\" ]; then k=1; fi; "
     "if [ $k = 0 ]; then "
     "find \"$s\" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f \"$@\" \"$0\"' \"$d\" {} + || return 1; "
     "else "
-    // A file in the way of a folder: the others one by one.
+    // A file in the way of a folder, or one come meanwhile: the others one by one.
     "for f in \"$s\"/* \"$s\"/.*; do "
     "n=${f##*/}; "
     "case \"$n\" in .|..) continue ;; esac; "
     "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
     "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
     "[ -d \"$d/$n\" ] && continue; "
+    "if [ -n \"$M\" ] && { [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; } "
+    "&& [ -n \"$(find \"$d/$n\" -maxdepth 0 -cnewer \"$M\" 2>/dev/null)\" ]; then "
+    "[ -n \"$c\" ] || c=\"N$n/\"; continue; fi; "
     "mv -f \"$f\" \"$d/$n\" || return 1; "
     "done; "
     "fi; "
@@ -285,15 +308,22 @@ const QString mergeFunction = QStringLiteral(
 
 } // namespace
 
-std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QString& to, const Cancel& cancel)
+std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QString& to, const QString& since,
+                                                     const Cancel& cancel)
 {
     ADB::checkSendable(from);
     ADB::checkSendable(to);
+    ADB::checkSendable(since);
+    // Without its mark what came meanwhile can't be told: nothing is moved.
+    const QString marked = since.isEmpty() ? QString()
+                                           : QStringLiteral("[ -f ") + ADB::quote(since) + QStringLiteral(" ] && ");
     // The clash goes out through a here-document: echo may read backslashes
     // in a name as escapes.
     const QByteArray answer =
         adb.shellData(serial,
-                      mergeFunction + QStringLiteral("if m ") + ADB::quote(from) + QLatin1Char(' ') + ADB::quote(to)
+                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; ") + mergeFunction
+                          + QStringLiteral("if ") + marked + QStringLiteral("m ") + ADB::quote(from) + QLatin1Char(' ')
+                          + ADB::quote(to)
                           + QStringLiteral(" 2>/dev/null; then rm -rf ") + ADB::quote(from)
                           + QStringLiteral("; cat <<EOF\nmerged:$c\nEOF\nfi; true"),
                       cancel);
@@ -305,7 +335,7 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     const qsizetype slash = clash.indexOf('/');
     if (clash.size() < 2 || slash < 1)
         return std::nullopt;
-    return Clash{paths::text(clash.mid(1, slash - 1)), clash.at(0) == 'D'};
+    return Clash{paths::text(clash.mid(1, slash - 1)), clash.at(0) == 'D', clash.at(0) == 'N'};
 }
 
 void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
@@ -353,17 +383,46 @@ bool ADBFiles::markTime(const QString& folder, const Cancel& cancel)
     return answer.trimmed().endsWith(QLatin1StringView("marked"));
 }
 
-void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel)
+QString ADBFiles::markSince(const QString& folder, const Cancel& cancel)
+{
+    ADB::checkSendable(folder);
+    // Once a probe made after the mark is newer, whatever is changed from
+    // then on is too; on a storage keeping coarse times, anything changed
+    // within the mark's own tick passes for older.
+    const QString answer = adb.shell(
+        serial,
+        QStringLiteral("mkdir ") + ADB::quote(folder) + QStringLiteral(" && cd ") + ADB::quote(folder)
+            + QStringLiteral(" && : > since && echo made && i=0 && while [ $i -lt 10 ]; do : > probe; "
+                             "if [ -n \"$(find probe -cnewer since 2>/dev/null)\" ]; "
+                             "then break; fi; sleep 0.01; i=$((i+1)); done"),
+        cancel);
+    if (!answer.contains(QLatin1StringView("made")))
+        throw ADBError::failed(QStringLiteral("The phone couldn’t make a file in “") + lastComponent(folder.section(QLatin1Char('/'), 0, -2))
+                               + QStringLiteral("”."));
+    return folder + QStringLiteral("/since");
+}
+
+void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QString& marked, const QString& since,
+                              const Cancel& cancel)
 {
     ADB::checkSendable(from);
     ADB::checkSendable(to);
     ADB::checkSendable(marked);
+    ADB::checkSendable(since);
     // adb dates a file once it has written it, and a file it is writing is
     // newer than the mark. The files go in batches, each one rename as in
     // mergeInto(); in a batch where a name is a folder there, the others go
-    // one by one and that file stays for mergeInto() to name.
+    // one by one and that file stays for mergeInto() to name. While a file
+    // changed after `since` is where one of them goes, they all stay for it.
+    QString meanwhile;
+    if (!since.isEmpty())
+        meanwhile = QStringLiteral("[ -f ") + ADB::quote(since) + QStringLiteral(" ] || exit 0; [ -z \"$(find ")
+                    + ADB::quote(to) + QStringLiteral(" -mindepth 1 -maxdepth 1 ! -type d -cnewer ")
+                    + ADB::quote(since)
+                    + QStringLiteral(" -exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; "
+                                     "then echo n; exit 0; fi; done' . {} + 2>/dev/null)\" ] || exit 0; ");
     adb.shell(serial,
-              enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ")
+              enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ") + meanwhile
                   + QStringLiteral("find . -maxdepth 1 -type f ! -newer ") + ADB::quote(marked + QStringLiteral("/mark"))
                   + QStringLiteral(" -exec sh -c 'd=$0; for f; do [ -d \"$d/${f#./}\" ] || continue; "
                                    "for g; do [ -d \"$d/${g#./}\" ] || mv -f \"$g\" \"$d/\"; done; exit 0; done; "

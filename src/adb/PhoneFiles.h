@@ -59,14 +59,35 @@ public:
     // missing, and leaves a folder already at `path` as it is.
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;
     virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
+    // What an answer to replace covers at a name: the item that was there
+    // when it was given. Anything else found there came meanwhile (another
+    // program, the phone itself) and is never replaced.
+    struct Covered {
+        // From markSince(): an item changed after the mark came meanwhile.
+        QString since;
+        // The item as listed when the answer was given.
+        std::optional<RemoteEntry> entry;
+    };
     // Puts the finished file at `from` in the place of the file at `to`, in
-    // the same folder; what is at `to` stays until the new file takes over.
+    // the same folder; what is at `to` stays until the new file takes over,
+    // and stays for good, the call failing, when it isn't the `covered` one.
     // A failure after the old file went leaves the new one at `from`.
-    virtual void putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+    virtual void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
     {
+        Q_UNUSED(covered);
         if (existence(to, cancel) != std::optional<bool>(false))
             remove(to, cancel);
         move(from, to, cancel);
+    }
+    // Makes the working folder `folder` with a mark in it that every item
+    // made or changed on the storage from now on is newer than, by the
+    // time of its last change; the mark's path, or none where the phone
+    // keeps no such times (what is covered is then told by what was listed).
+    virtual QString markSince(const QString& folder, const Cancel& cancel)
+    {
+        Q_UNUSED(folder);
+        Q_UNUSED(cancel);
+        return {};
     }
     // Whether items can be renamed; a copy then makes a new item under a
     // working name and gives it its own only once whole.
@@ -97,15 +118,20 @@ public:
     struct Clash {
         QString name;     // the last component of the item left out
         bool folderThere; // a folder is in the way of a file, or else a file in the way of a folder
+        bool cameMeanwhile = false; // a file changed after the answer is there
     };
     // Moves what the folder `from` holds into the folder `to` on the same storage:
     // files replace files, folders merge, each file renamed into place whole;
-    // an item meeting one of the other kind is left out. The first such
-    // clash, if any. `from` is removed after, with what was left out.
-    virtual std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel)
+    // an item meeting one of the other kind is left out, and so is a file
+    // meeting one changed after the mark `since` (from markSince(); none:
+    // no such check). The first such clash, if any. `from` is removed
+    // after, with what was left out.
+    virtual std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+                                           const Cancel& cancel)
     {
         Q_UNUSED(from);
         Q_UNUSED(to);
+        Q_UNUSED(since);
         Q_UNUSED(cancel);
         throw std::logic_error("mergeInto without mergesOnPhone");
     }
@@ -145,12 +171,15 @@ public:
     // folder `to` the files directly in `from` that the transfer has
     // finished (dated at or before the mark of markTime() in `marked`, as
     // the transfer dates each file it has written), each replacing a file
-    // of its name whole. A file meeting a folder stays for mergeInto().
-    virtual void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel)
+    // of its name whole. A file meeting a folder, or one changed after the
+    // mark `since`, stays for mergeInto().
+    virtual void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const QString& since,
+                                const Cancel& cancel)
     {
         Q_UNUSED(from);
         Q_UNUSED(to);
         Q_UNUSED(marked);
+        Q_UNUSED(since);
         Q_UNUSED(cancel);
     }
     virtual DeviceInfo info(const Cancel& cancel) = 0;

@@ -7,6 +7,7 @@
 #include "WorkerPool.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QFileInfo>
 #include <QSet>
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -125,6 +127,42 @@ void removeQuietly(PhoneFiles& phone, const QString& path, JobContext* job = nul
                          : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
+// The sentence for an item a merge on the phone left out.
+SystemError leftOut(const PhoneFiles::Clash& clash)
+{
+    if (clash.cameMeanwhile)
+        return SystemError(quoted(clash.name)
+                           + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+    return inTheWay(clash.name, clash.folderThere);
+}
+
+// What the person's answer to replace covers, taken as it was given: on a
+// phone keeping change times its mark; elsewhere the folders the copy
+// merges into as they were listed then, by path.
+struct Coverage {
+    QString since;
+    std::map<QString, PhoneFolder> folders;
+
+    // The item `existing` at `phonePath` as covered.
+    PhoneFiles::Covered of(const RemoteEntry& existing) const { return {since, existing}; }
+};
+
+// Takes the phone folder `phonePath` into `coverage` as it is, and each of
+// its folders the computer folder `source` merges into, as deep as they go.
+void coverFolders(PhoneFiles& phone, const QString& source, const QString& phonePath, Coverage& coverage,
+                  const Cancel& cancel)
+{
+    PhoneFolder held = PhoneFolder::read(phone, phonePath, cancel);
+    for (const paths::LocalItem& item : paths::localItems(source)) {
+        cancel.check();
+        if (item.kind != paths::Kind::folder)
+            continue;
+        if (const std::optional<RemoteEntry> there = held.find(item.name, cancel); there && there->isDirectory)
+            coverFolders(phone, joined(source, item.name), joined(phonePath, there->name), coverage, cancel);
+    }
+    coverage.folders.insert_or_assign(phonePath, std::move(held));
+}
+
 // Two items of one folder in the computer folder `source` whose names a
 // storage that ignores letter case takes for one, and that folder's path
 // below `source`; none when all differ.
@@ -228,8 +266,9 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
 // old file is gone the new one stays, in its place or, should the phone
 // refuse it the name, under the hidden name the message gives. With the job,
 // what a swap cut short left on the phone is named when the job ends.
-void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath, const Progress& progress,
-              const Cancel& cancel, JobContext* job = nullptr)
+void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath,
+              const PhoneFiles::Covered& covered, const Progress& progress, const Cancel& cancel,
+              JobContext* job = nullptr)
 {
     namespace names = browserpaths::workingnames;
     const QString item = lastName(phonePath);
@@ -254,7 +293,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     // is left as it is, the new copy kept under its hidden name.
     const GraceAfterStop grace(cancel, swapGrace);
     try {
-        phone.putInPlace(temporary, phonePath, grace.cancel());
+        phone.putInPlace(temporary, phonePath, covered, grace.cancel());
         names::RecordingLeftovers::forget(temporary);
     } catch (...) {
         // Where the swap is one rename that either happened or not, the new
@@ -343,7 +382,8 @@ private:
 // working folder. The first item left out by a clash is named once the rest
 // is in place.
 void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, const QString& temporary,
-                  const QString& phonePath, Meter& meter, const Cancel& cancel, JobContext* job)
+                  const QString& phonePath, const QString& since, Meter& meter, const Cancel& cancel,
+                  JobContext* job)
 {
     const QString parent = parentOf(temporary);
     const QString working = lastName(temporary);
@@ -370,8 +410,9 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
             keep(merging.wait());
             meter.done(batch.bytes);
             const QString next = k + 2 < batches.size() ? working + QLatin1Char('/') + partFolder(k + 2) : QString();
-            merging.start([&phone, from = joined(temporary, QString::number(k)), phonePath, parent, next, cancel] {
-                const std::optional<PhoneFiles::Clash> clash = phone.mergeInto(from, phonePath, cancel);
+            merging.start([&phone, from = joined(temporary, QString::number(k)), phonePath, since, parent, next,
+                           cancel] {
+                const std::optional<PhoneFiles::Clash> clash = phone.mergeInto(from, phonePath, since, cancel);
                 if (!next.isEmpty())
                     phone.makeFolders(parent, {next}, cancel);
                 return clash;
@@ -386,7 +427,7 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
     // Only the emptied working folder is left to go.
     removeQuietly(phone, temporary, job, lastName(phonePath));
     if (first)
-        throw inTheWay(first->name, first->folderThere);
+        throw leftOut(*first);
 }
 
 // Moves the files of a merge sent in one transfer into place on the phone
@@ -396,8 +437,10 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
 // until finish(), which waits for the move under way; a Stop ends that.
 class MoveWhilePushing {
 public:
-    MoveWhilePushing(PhoneFiles& phone, QString from, QString to, QString marked, const Cancel& cancel)
-        : m_phone(phone), m_from(std::move(from)), m_to(std::move(to)), m_marked(std::move(marked)), m_cancel(cancel)
+    MoveWhilePushing(PhoneFiles& phone, QString from, QString to, QString marked, QString since,
+                     const Cancel& cancel)
+        : m_phone(phone), m_from(std::move(from)), m_to(std::move(to)), m_marked(std::move(marked)),
+          m_since(std::move(since)), m_cancel(cancel)
     {
         try {
             m_thread = WorkerPool::shared().ownThread([this] { run(); });
@@ -431,7 +474,7 @@ private:
                 return;
             guard.unlock();
             try {
-                m_phone.moveWholeFiles(m_from, m_to, m_marked, m_cancel);
+                m_phone.moveWholeFiles(m_from, m_to, m_marked, m_since, m_cancel);
             } catch (...) {
                 // The rest goes with the merge after the transfer.
                 return;
@@ -444,6 +487,7 @@ private:
     const QString m_from;
     const QString m_to;
     const QString m_marked;
+    const QString m_since;
     const Cancel m_cancel;
     std::mutex m_lock;
     std::condition_variable m_wake;
@@ -468,14 +512,15 @@ int filesIn(const QString& folder)
 // files in parts, as mergeInParts() does), else item by item, each new item
 // as sendNew() makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
-              const PushBatchLimits& limits, Meter& meter, const Cancel& cancel, JobContext* job = nullptr)
+              const Coverage& coverage, const PushBatchLimits& limits, Meter& meter, const Cancel& cancel,
+              JobContext* job = nullptr)
 {
     const bool isFolder = paths::kindOf(source, true) == paths::Kind::folder;
     if (isFolder != existing.isDirectory)
         throw inTheWay(existing.name, existing.isDirectory);
     if (!isFolder) {
         const int64_t size = localSize(source);
-        sendFile(phone, source, phonePath, meter.part(size), cancel, job);
+        sendFile(phone, source, phonePath, coverage.of(existing), meter.part(size), cancel, job);
         meter.done(size);
         return;
     }
@@ -501,7 +546,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         // Parts would merge one of an alike pair over the other unchecked.
         if (!early && !alike) {
             if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
-                mergeInParts(phone, batches, temporary, phonePath, meter, cancel, job);
+                mergeInParts(phone, batches, temporary, phonePath, coverage.since, meter, cancel, job);
                 return;
             }
         }
@@ -513,12 +558,12 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             {
                 std::optional<MoveWhilePushing> moving;
                 if (early)
-                    moving.emplace(phone, sent, phonePath, temporary, cancel);
+                    moving.emplace(phone, sent, phonePath, temporary, coverage.since, cancel);
                 phone.push(source, sent, meter.part(size), cancel);
             }
             cancel.check();
             checkAlikeNamesKept(phone, source, alike, sent, cancel);
-            clash = phone.mergeInto(sent, phonePath, cancel);
+            clash = phone.mergeInto(sent, phonePath, coverage.since, cancel);
         } catch (...) {
             removeQuietly(phone, temporary, job, lastName(phonePath));
             throw;
@@ -530,10 +575,13 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             browserpaths::workingnames::RecordingLeftovers::forget(temporary);
         meter.done(size);
         if (clash)
-            throw inTheWay(clash->name, clash->folderThere);
+            throw leftOut(*clash);
         return;
     }
-    const PhoneFolder held = PhoneFolder::read(phone, phonePath, cancel);
+    // What the answer covers, not what the folder holds by now.
+    const auto covered = coverage.folders.find(phonePath);
+    const PhoneFolder held =
+        covered != coverage.folders.end() ? covered->second : PhoneFolder::read(phone, phonePath, cancel);
     for (const paths::LocalItem& item : paths::localItems(source)) {
         cancel.check();
         const QString path = joined(source, item.name);
@@ -541,7 +589,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         if (item.kind == paths::Kind::link && paths::kindOf(path, true) == paths::Kind::folder)
             continue;
         if (const std::optional<RemoteEntry> there = held.find(item.name, cancel)) {
-            sendOver(phone, path, *there, joined(phonePath, there->name), limits, meter, cancel, job);
+            sendOver(phone, path, *there, joined(phonePath, there->name), coverage, limits, meter, cancel, job);
             continue;
         }
         const int64_t size = localSize(path);
@@ -630,6 +678,29 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             answer = given;
             phone = now;
         }
+        // What the answer covers is taken now: whatever comes or changes in
+        // those folders from here on is someone else's, never replaced.
+        Coverage coverage;
+        std::optional<browserpaths::HeldWorkingName> markName;
+        QString markFolder;
+        const auto dropMark = qScopeGuard([&] {
+            if (!markFolder.isEmpty())
+                removeQuietly(*phone, markFolder);
+        });
+        if (answer == Conflict::replace && !conflicts.isEmpty()) {
+            if (phone->mergesOnPhone()) {
+                markName.emplace(browserpaths::temporaryName(conflicts.first(), true));
+                markFolder = joined(target, markName->name());
+                browserpaths::workingnames::RecordingLeftovers::recordMaking(markFolder);
+                coverage.since = phone->markSince(markFolder, cancel);
+            } else {
+                for (int index = 0; index < int(names.size()); ++index) {
+                    const std::optional<RemoteEntry>& there = found[size_t(index)];
+                    if (there && there->isDirectory && paths::kindOf(sources[index], true) == paths::Kind::folder)
+                        coverFolders(*phone, sources[index], joined(target, there->name), coverage, cancel);
+                }
+            }
+        }
         // A numbered name must not be one an item of this copy will take.
         QSet<QString> reserved;
         for (const QString& name : names)
@@ -694,7 +765,7 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
             if (there) {
                 Meter meter(job.progressHandler(), localSize(sources[index]));
-                sendOver(*phone, sources[index], *there, phonePath, limits, meter, cancel, &job);
+                sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job);
                 continue;
             }
             sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);

@@ -66,7 +66,7 @@ public:
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // Fails before anything is removed on a phone that can't rename.
     // A failure after the old file went leaves the new one at `from`.
-    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override;
+    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
     bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 

@@ -595,8 +595,9 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
         cancel);
 }
 
-void MTPConnection::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+void MTPConnection::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
 {
+    Q_UNUSED(covered);
     // The new file takes the old one's name by a rename: without one, the
     // old file must not go.
     if (!canRename(cancel))

@@ -202,10 +202,10 @@ void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel
     });
 }
 
-void MemoryPhoneFiles::putInPlace(const QString& from, const QString& to, const Cancel& cancel)
+void MemoryPhoneFiles::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
 {
     if (!putsInPlaceAtOnce()) {
-        PhoneFiles::putInPlace(from, to, cancel);
+        PhoneFiles::putInPlace(from, to, covered, cancel);
         return;
     }
     if (const Call hook = locked([&] { return m_onCall; }))

@@ -210,11 +210,11 @@ public:
         m_inner->move(from, to, cancel);
         m_script->lost(cancel);
     }
-    void putInPlace(const QString& from, const QString& to, const Cancel& cancel) override
+    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override
     {
         // The swap has a token of its own that outlives a Stop for a moment.
         m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
-        m_inner->putInPlace(from, to, cancel);
+        m_inner->putInPlace(from, to, covered, cancel);
         m_script->lost(cancel);
     }
     bool canRename(const Cancel& cancel) override
@@ -232,10 +232,11 @@ public:
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
     bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
     bool putsInPlaceAtOnce() const override { return m_inner->putsInPlaceAtOnce(); }
-    std::optional<Clash> mergeInto(const QString& from, const QString& to, const Cancel& cancel) override
+    std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+                                   const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
-        const std::optional<Clash> clash = m_inner->mergeInto(from, to, cancel);
+        const std::optional<Clash> clash = m_inner->mergeInto(from, to, since, cancel);
         m_script->lost(cancel);
         return clash;
     }
@@ -260,9 +261,17 @@ public:
         return marked;
     }
     // Beside the transfer, as often as time allows: not a step of its own.
-    void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const Cancel& cancel) override
+    void moveWholeFiles(const QString& from, const QString& to, const QString& marked, const QString& since,
+                        const Cancel& cancel) override
     {
-        m_inner->moveWholeFiles(from, to, marked, cancel);
+        m_inner->moveWholeFiles(from, to, marked, since, cancel);
+    }
+    QString markSince(const QString& folder, const Cancel& cancel) override
+    {
+        m_script->step(u"markSince"_s, folder, cancel);
+        const QString mark = m_inner->markSince(folder, cancel);
+        m_script->lost(cancel);
+        return mark;
     }
     DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
 
