@@ -660,6 +660,30 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
             if (found.back())
                 conflicts.append(name);
         }
+        // What an answer to replace covers is taken as the question is put:
+        // whatever comes or changes in those folders from then on is someone
+        // else's, never replaced.
+        Coverage coverage;
+        std::optional<browserpaths::HeldWorkingName> markName;
+        QString markFolder;
+        const auto dropMark = qScopeGuard([&] {
+            if (!markFolder.isEmpty())
+                removeQuietly(*phone, markFolder);
+        });
+        if (!conflicts.isEmpty()) {
+            if (phone->mergesOnPhone()) {
+                markName.emplace(browserpaths::temporaryName(conflicts.first(), true));
+                markFolder = joined(target, markName->name());
+                browserpaths::workingnames::RecordingLeftovers::recordMaking(markFolder);
+                coverage.since = phone->markSince(markFolder, cancel);
+            } else {
+                for (int index = 0; index < int(names.size()); ++index) {
+                    const std::optional<RemoteEntry>& there = found[size_t(index)];
+                    if (there && there->isDirectory && paths::kindOf(sources[index], true) == paths::Kind::folder)
+                        coverFolders(*phone, sources[index], joined(target, there->name), coverage, cancel);
+                }
+            }
+        }
         Conflict answer = Conflict::replace;
         if (!conflicts.isEmpty()) {
             // The question may outlive this job: what it finds out comes back with its answer.
@@ -677,29 +701,6 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 return;
             answer = given;
             phone = now;
-        }
-        // What the answer covers is taken now: whatever comes or changes in
-        // those folders from here on is someone else's, never replaced.
-        Coverage coverage;
-        std::optional<browserpaths::HeldWorkingName> markName;
-        QString markFolder;
-        const auto dropMark = qScopeGuard([&] {
-            if (!markFolder.isEmpty())
-                removeQuietly(*phone, markFolder);
-        });
-        if (answer == Conflict::replace && !conflicts.isEmpty()) {
-            if (phone->mergesOnPhone()) {
-                markName.emplace(browserpaths::temporaryName(conflicts.first(), true));
-                markFolder = joined(target, markName->name());
-                browserpaths::workingnames::RecordingLeftovers::recordMaking(markFolder);
-                coverage.since = phone->markSince(markFolder, cancel);
-            } else {
-                for (int index = 0; index < int(names.size()); ++index) {
-                    const std::optional<RemoteEntry>& there = found[size_t(index)];
-                    if (there && there->isDirectory && paths::kindOf(sources[index], true) == paths::Kind::folder)
-                        coverFolders(*phone, sources[index], joined(target, there->name), coverage, cancel);
-                }
-            }
         }
         // A numbered name must not be one an item of this copy will take.
         QSet<QString> reserved;

@@ -657,7 +657,10 @@ AnotherWriter anotherWriter(const Shape& shape)
     if (name == u"KeepBothOnPhone"_s)
         return {{{u"keep 2.bin"_s, theirs}}, {}, {}, {{u"keep 3.bin"_s, computerKeep}}};
     if (name.startsWith(u"MergeFolderOnPhone"_s))
-        return {{{u"Album/other.txt"_s, theirs}}, {u"Album/a.txt"_s}, {}, {}};
+        return {{{u"Album/b.txt"_s, theirs}, {u"Album/other.txt"_s, theirs}},
+                {u"Album/a.txt"_s},
+                {{u"Album/a.txt"_s, theirs}}, // another file in its place
+                {}};
     if (name == u"NewFileToComputer"_s)
         return {{{u"saved/song.bin"_s, theirs}}, {}, {}, {}};
     if (name == u"ReplaceOnComputer"_s)
@@ -1101,6 +1104,7 @@ public:
                 }
                 break;
             case Fault::vanishes:
+                questionsBefore = int(desktop->questions.size());
                 for (const QString& path : writer.removes) {
                     if (path.startsWith(u"saved/"_s))
                         QFile::remove(computer.filePath(path));
@@ -1224,6 +1228,31 @@ public:
             std::erase_if(writer.makes, [&](const auto& made) {
                 return desktop->questions[q].message.contains(u"“"_s + made.first.section(u'/', -1) + u"”"_s);
             });
+        // So is whatever was in the folder the question named by then: an
+        // answer to replace covers what it held as it was put.
+        if (fault && landed && m_shape.toPhone && questionsBefore < desktop->questions.size()
+            && (*fault == Fault::appears || *fault == Fault::vanishes)) {
+            const QString inside = m_shape.item + u'/';
+            if (*fault == Fault::vanishes)
+                std::erase_if(writer.removes, [&](const QString& path) {
+                    if (!path.startsWith(inside))
+                        return false;
+                    phoneAsBefore.erase(path);
+                    return true;
+                });
+            Tree& covered = *fault == Fault::appears ? writer.makes : writer.remakes;
+            for (auto it = covered.begin(); it != covered.end();) {
+                if (!it->first.startsWith(inside)) {
+                    ++it;
+                    continue;
+                }
+                phoneAsBefore[it->first] = it->second;
+                // Where the copy puts nothing, it stays as it came.
+                for (Tree& complete : phoneCompletes)
+                    complete.try_emplace(it->first, it->second);
+                it = covered.erase(it);
+            }
+        }
         if (fault && landed && (*fault == Fault::appears || *fault == Fault::vanishes)) {
             // What another writer made is theirs and stays as they made it;
             // what they removed is neither the copy's to keep nor to lose.
@@ -1288,8 +1317,13 @@ public:
         if (fault == Fault::undescribed && !outcome.message.isEmpty() && !outcome.message.contains(u"“Album”"_s)
             && !outcome.message.contains(u"“b.txt”"_s))
             outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
-        if (!stop && outcome.message.isEmpty() && !complete)
+        if (!stop && outcome.message.isEmpty() && !complete) {
             outcome.problems << u"the copy stopped short without a word"_s;
+            if (qEnvironmentVariableIsSet("SWEEP_DEBUG")) {
+                for (const auto& [p, b] : phoneAfter) qWarning() << "after" << p << shown(b);
+                for (const Tree& c : phoneCompletes) { qWarning() << "--complete"; for (const auto& [p, b] : c) qWarning() << "  " << p << shown(b); }
+            }
+        }
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
         const bool frozenAtSwap = fault == Fault::frozen && landed && k <= int(outcome.steps.size())
