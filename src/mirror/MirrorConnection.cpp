@@ -447,6 +447,8 @@ void MirrorConnection::startReaders(const SocketPtr& video, const SocketPtr& aud
     if (!started)
         throw SystemError(QStringLiteral("Couldn't start reading the phone's screen."));
     if (audio) {
+        // Sound that can't start is left out without a word, as every other
+        // sound failure is: the picture goes on, and stop() closes the socket.
         detach([self, audio] {
             nameThread("Mirror audio");
             Link link(*self);

@@ -44,3 +44,22 @@ Task BrowserPairingHost::connectWireless(const QString& address, QObject* contex
 {
     return m_model.connectWireless(address, context, std::move(done), std::move(failed));
 }
+
+std::optional<Device> BrowserPairingHost::listed(const QString& serial) const
+{
+    for (const Device& device : m_model.devices()) {
+        if (device.serial == serial)
+            return device;
+    }
+    return std::nullopt;
+}
+
+QMetaObject::Connection BrowserPairingHost::onDevicesChanged(QObject* context, std::function<void()> changed)
+{
+    return QObject::connect(&m_model, &BrowserModel::devicesChanged, context, std::move(changed));
+}
+
+void BrowserPairingHost::choose(const QString& serial)
+{
+    m_model.setSelectedSerial(serial);
+}

@@ -3,6 +3,7 @@
 #include "ADB.h"
 #include "Task.h"
 
+#include <QMetaObject>
 #include <QString>
 
 #include <exception>
@@ -34,6 +35,13 @@ public:
     virtual Task connectWireless(const QString& address, QObject* context,
                                  std::function<void(std::optional<Device>)> done,
                                  std::function<void(std::exception_ptr)> failed) = 0;
+    // The phone listed under this serial now, if any.
+    virtual std::optional<Device> listed(const QString& serial) const = 0;
+    // Calls `changed` on context's thread after each change of the phone
+    // list, until the connection is broken or context is gone.
+    virtual QMetaObject::Connection onDevicesChanged(QObject* context, std::function<void()> changed) = 0;
+    // Makes the phone the chosen one, as a connection that finds it ready does.
+    virtual void choose(const QString& serial) = 0;
 
     // The browser model and the real adb pairing.
     static std::shared_ptr<PairingHost> of(BrowserModel& model);
@@ -52,6 +60,9 @@ public:
     ADB::PairResult pair(const ADB& adb, const QString& address, const QString& code, const Cancel& cancel) override;
     Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
                          std::function<void(std::exception_ptr)> failed) override;
+    std::optional<Device> listed(const QString& serial) const override;
+    QMetaObject::Connection onDevicesChanged(QObject* context, std::function<void()> changed) override;
+    void choose(const QString& serial) override;
 
 protected:
     BrowserModel& m_model;

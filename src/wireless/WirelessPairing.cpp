@@ -220,6 +220,7 @@ WirelessPairing::RunPtr WirelessPairing::startRun()
 
 void WirelessPairing::cancelRun()
 {
+    endFollowing();
     if (!m_task)
         return;
     m_task->stop.request_stop();
@@ -396,7 +397,8 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
                 setPhase(Phase::failed(QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
                                        + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick "
                                                         "“Always allow from this computer” to skip this next time.")));
-                return finish(run);
+                finish(run);
+                return followUntilReady(host, device->serial);
             }
             setPhase(Phase::done(device ? device->model : name));
             finish(run);
@@ -408,4 +410,28 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
                                        + *description));
             finish(run);
         });
+}
+
+void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial)
+{
+    // Only the entry that asked is followed: once it has left the list, the
+    // address may be another phone's.
+    auto check = [this, host, serial] {
+        const std::optional<Device> device = host->listed(serial);
+        if (device && !device->isReady())
+            return;
+        endFollowing();
+        if (!device)
+            return;
+        host->choose(serial);
+        setPhase(Phase::done(device->model));
+    };
+    m_following = host->onDevicesChanged(this, check);
+    check();
+}
+
+void WirelessPairing::endFollowing()
+{
+    QObject::disconnect(m_following);
+    m_following = {};
 }

@@ -114,6 +114,10 @@ private:
     void searchRound(const RunPtr& run, const ADB::PairResult& result, const QString& host, int attempt);
     void connectStep(const RunPtr& run, const QString& address, const std::optional<QString>& guid);
     void setPhase(const Phase& phase);
+    // A phone kept waiting for the person's Allow: the sheet ends connected,
+    // and the phone is chosen, once adb lists that entry as ready.
+    void followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial);
+    void endFollowing();
 
     Phase m_phase;
     QImage m_qrImage;
@@ -126,4 +130,5 @@ private:
     std::optional<QString> m_triedAddress;
     RunPtr m_task;
     QMetaObject::Connection m_watcher;
+    QMetaObject::Connection m_following; // the phone list, while a phone waits for Allow
 };

@@ -209,6 +209,53 @@ TEST_F(PairingModel, ConnectingShowsTheNameThenTheDeviceOrTheFallbacks)
     }
 }
 
+// Mended: once the person tapped Allow the phone was ready, yet the sheet
+// kept asking them to tap Allow. It now ends connected with the phone chosen,
+// but only for the entry that asked: not after it left the list (the address
+// may be another phone's by then), nor after the person moved on.
+TEST_F(PairingModel, APhoneAllowedLaterEndsConnectedOnlyWhileItIsTheEntryThatAsked)
+{
+    enum class Meanwhile { nothing, leftTheList, newCode };
+    const struct { QString address; Meanwhile meanwhile; bool followed; } cases[] = {
+        {u"192.168.1.60:5555"_s, Meanwhile::nothing, true},
+        {u"192.168.1.61:5555"_s, Meanwhile::leftTheList, false},
+        {u"192.168.1.62:5555"_s, Meanwhile::newCode, false},
+    };
+    std::vector<Device> earlier; // listed on, so the choice moves only by this
+    auto listAlso = [&](std::vector<Device> devices) {
+        devices.insert(devices.begin(), earlier.begin(), earlier.end());
+        adb->setDevices(devices);
+    };
+    start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address.toStdString());
+        listAlso({adbPhone(c.address, u"unauthorized"_s, u"Pixel 8"_s)});
+        pairing.connectManually(c.address, QString(), QString());
+        answerConnect();
+        ASSERT_EQ(pairing.phase().kind(), PhaseKind::failed);
+        ASSERT_TRUE(pairing.phase().text().startsWith(u"Allow USB debugging on your phone."_s));
+        const Phase asking = pairing.phase();
+        if (c.meanwhile == Meanwhile::leftTheList) {
+            listAlso({});
+            pass();
+        } else if (c.meanwhile == Meanwhile::newCode) {
+            pairing.newCode();
+        }
+        const std::optional<QString> chosen = model().selectedSerial();
+        const Device ready = adbPhone(c.address, u"device"_s, u"Pixel 8"_s);
+        listAlso({ready});
+        pass();
+        earlier.push_back(ready);
+        if (c.followed) {
+            EXPECT_EQ(pairing.phase(), Phase::done(u"Pixel 8"_s));
+            EXPECT_EQ(model().selectedSerial(), c.address);
+        } else {
+            EXPECT_EQ(pairing.phase(), c.meanwhile == Meanwhile::newCode ? Phase::waiting() : asking);
+            EXPECT_EQ(model().selectedSerial(), chosen);
+        }
+    }
+}
+
 TEST_F(PairingModel, ManualConnectionsPairOnlyWithBothPairingTexts)
 {
     start();
