@@ -1317,13 +1317,8 @@ public:
         if (fault == Fault::undescribed && !outcome.message.isEmpty() && !outcome.message.contains(u"“Album”"_s)
             && !outcome.message.contains(u"“b.txt”"_s))
             outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
-        if (!stop && outcome.message.isEmpty() && !complete) {
+        if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
-            if (qEnvironmentVariableIsSet("SWEEP_DEBUG")) {
-                for (const auto& [p, b] : phoneAfter) qWarning() << "after" << p << shown(b);
-                for (const Tree& c : phoneCompletes) { qWarning() << "--complete"; for (const auto& [p, b] : c) qWarning() << "  " << p << shown(b); }
-            }
-        }
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
         const bool frozenAtSwap = fault == Fault::frozen && landed && k <= int(outcome.steps.size())

@@ -881,6 +881,46 @@ TEST_F(EndToEnd, AMergeNeverFollowsALinkOnThePhone)
     EXPECT_EQ(everything(stored(u"Other"_s)), QStringList{u"x.txt"_s});
 }
 
+// Mended: a Replace went over what another program made or changed on the
+// phone after the question, at the top or inside a merged folder.
+TEST_F(EndToEnd, AReplaceLeavesWhatCameOntoThePhoneAfterTheQuestion)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    write(source.filePath(u"keep.bin"_s), "new keep");
+    write(source.filePath(u"Album/a.txt"_s), "new a");
+    write(source.filePath(u"Album/b.txt"_s), "new b");
+    write(source.filePath(u"Album/c.txt"_s), "new c");
+    const struct {
+        QString item;
+        QString theirs; // written while the question is open
+    } rows[] = {
+        {u"keep.bin"_s, u"keep.bin"_s},      // the file the answer covers, changed
+        {u"Album"_s, u"Album/a.txt"_s},      // a file of the merged folder, changed
+        {u"Album"_s, u"Album/b.txt"_s},      // a new one where the merge puts one
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.theirs.toStdString());
+        QDir(stored(u"Album"_s)).removeRecursively();
+        write(stored(u"keep.bin"_s), "phone keep");
+        write(stored(u"Album/a.txt"_s), "phone a");
+        model->setErrorMessage(std::nullopt);
+        model->reload();
+        finish();
+        desktop->whileAsking = [&] { write(stored(row.theirs), "theirs"); };
+        model->upload(urls({source.filePath(row.item)}));
+        finish();
+        desktop->whileAsking = nullptr;
+        EXPECT_EQ(error(), u"“"_s + row.theirs.section(u'/', -1)
+                               + u"” wasn't copied: an item of that name came onto the phone meanwhile."_s);
+        EXPECT_EQ(read(stored(row.theirs)), "theirs");
+        if (row.item == u"Album"_s) {
+            EXPECT_EQ(read(stored(u"Album/c.txt"_s)), "new c");
+        }
+        EXPECT_EQ(everything(harness.storage()).filter(u".vantelorquist-copy"_s), QStringList());
+    }
+}
+
 class CaselessEndToEnd : public EndToEnd {
 protected:
     CaselessEndToEnd() : EndToEnd(caselessPhone()) {}
