@@ -12,6 +12,12 @@ QString enter(const QString& path)
     return QStringLiteral("cd ") + ADB::quote(path) + QStringLiteral(" || exit 1; ");
 }
 
+// With the mark in $M: $N is the test of find that tells an item changed
+// after it, by change time where find has one (a write, a rename, a move
+// into a folder all set it), else by modification time.
+const QString changedSince =
+    QStringLiteral("N=-cnewer; find \"$M\" -maxdepth 0 -cnewer \"$M\" >/dev/null 2>&1 || N=-newer; ");
+
 // Each item as "type|size|time|./name/" and a line feed: no name holds "/",
 // so the first "/" after "./" ends the name whatever bytes it holds.
 const QString statCommand = QStringLiteral("stat -L -c '%F|%s|%Y|%n/' -- ");
@@ -200,15 +206,17 @@ void ADBFiles::putInPlace(const QString& from, const QString& to, const Covered&
     QString since;
     if (!covered.since.isEmpty()) {
         ADB::checkSendable(covered.since);
-        since = QStringLiteral("elif [ ! -f ") + ADB::quote(covered.since)
-                + QStringLiteral(" ]; then echo unmarked; elif [ -n \"$(find ") + ADB::quote(to)
-                + QStringLiteral(" -maxdepth 0 -cnewer ") + ADB::quote(covered.since)
-                + QStringLiteral(" 2>/dev/null)\" ]; then echo meanwhile; ");
+        since = QStringLiteral("elif [ ! -f \"$M\" ]; then echo unmarked; elif [ -n \"$(find ") + ADB::quote(to)
+                + QStringLiteral(" -maxdepth 0 $N \"$M\" 2>/dev/null)\" ]; then echo meanwhile; ");
     }
     QString answer;
     try {
         answer = adb.shell(serial,
-                           QStringLiteral("if [ -d ") + ADB::quote(to) + QStringLiteral(" ]; then echo folder; ") + since
+                           (since.isEmpty() ? QString()
+                                            : QStringLiteral("M=") + ADB::quote(covered.since) + QStringLiteral("; ")
+                                                  + changedSince)
+                               + QStringLiteral("if [ -d ") + ADB::quote(to) + QStringLiteral(" ]; then echo folder; ")
+                               + since
                                + QStringLiteral("elif mv ") + ADB::quote(from) + QLatin1Char(' ') + ADB::quote(to)
                                + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
                            cancel)
@@ -283,7 +291,7 @@ const QString mergeFunction = QStringLiteral(
     "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
     "fi; "
     "done; "
-    "if [ -n \"$M\" ] && [ $k = 0 ] && [ -n \"$(find \"$d\" -mindepth 1 -maxdepth 1 ! -type d -cnewer \"$M\" "
+    "if [ -n \"$M\" ] && [ $k = 0 ] && [ -n \"$(find \"$d\" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\" "
     "-exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; then echo n; exit 0; fi; done' "
     "\"$s\" {} + 2>/dev/null)\" ]; then k=1; fi; "
     "if [ $k = 0 ]; then "
@@ -297,7 +305,7 @@ const QString mergeFunction = QStringLiteral(
     "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
     "[ -d \"$d/$n\" ] && continue; "
     "if [ -n \"$M\" ] && { [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; } "
-    "&& [ -n \"$(find \"$d/$n\" -maxdepth 0 -cnewer \"$M\" 2>/dev/null)\" ]; then "
+    "&& [ -n \"$(find \"$d/$n\" -maxdepth 0 $N \"$M\" 2>/dev/null)\" ]; then "
     "[ -n \"$c\" ] || c=\"N$n/\"; continue; fi; "
     "mv -f \"$f\" \"$d/$n\" || return 1; "
     "done; "
@@ -321,7 +329,8 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     // in a name as escapes.
     const QByteArray answer =
         adb.shellData(serial,
-                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; ") + mergeFunction
+                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; ")
+                          + (since.isEmpty() ? QString() : changedSince) + mergeFunction
                           + QStringLiteral("if ") + marked + QStringLiteral("m ") + ADB::quote(from) + QLatin1Char(' ')
                           + ADB::quote(to)
                           + QStringLiteral(" 2>/dev/null; then rm -rf ") + ADB::quote(from)
@@ -392,8 +401,9 @@ QString ADBFiles::markSince(const QString& folder, const Cancel& cancel)
     const QString answer = adb.shell(
         serial,
         QStringLiteral("mkdir ") + ADB::quote(folder) + QStringLiteral(" && cd ") + ADB::quote(folder)
-            + QStringLiteral(" && : > since && echo made && i=0 && while [ $i -lt 10 ]; do : > probe; "
-                             "if [ -n \"$(find probe -cnewer since 2>/dev/null)\" ]; "
+            + QStringLiteral(" && : > since && echo made && M=since && ") + changedSince
+            + QStringLiteral("i=0 && while [ $i -lt 10 ]; do : > probe; "
+                             "if [ -n \"$(find probe $N since 2>/dev/null)\" ]; "
                              "then break; fi; sleep 0.01; i=$((i+1)); done"),
         cancel);
     if (!answer.contains(QLatin1StringView("made")))
@@ -416,9 +426,9 @@ void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QStr
     // changed after `since` is where one of them goes, they all stay for it.
     QString meanwhile;
     if (!since.isEmpty())
-        meanwhile = QStringLiteral("[ -f ") + ADB::quote(since) + QStringLiteral(" ] || exit 0; [ -z \"$(find ")
-                    + ADB::quote(to) + QStringLiteral(" -mindepth 1 -maxdepth 1 ! -type d -cnewer ")
-                    + ADB::quote(since)
+        meanwhile = QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; [ -f \"$M\" ] || exit 0; ")
+                    + changedSince + QStringLiteral("[ -z \"$(find ") + ADB::quote(to)
+                    + QStringLiteral(" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\"")
                     + QStringLiteral(" -exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; "
                                      "then echo n; exit 0; fi; done' . {} + 2>/dev/null)\" ] || exit 0; ");
     adb.shell(serial,
