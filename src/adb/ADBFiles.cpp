@@ -16,7 +16,7 @@ QString enter(const QString& path)
 // after it, by change time where find has one (a write, a rename, a move
 // into a folder all set it), else by modification time.
 const QString changedSince =
-    QStringLiteral("N=-cnewer; find \"$M\" -maxdepth 0 -cnewer \"$M\" >/dev/null 2>&1 || N=-newer; ");
+    QStringLiteral("N=-newercm; find \"$M\" -maxdepth 0 -newercm \"$M\" >/dev/null 2>&1 || N=-newer; ");
 
 // Each item as "type|size|time|./name/" and a line feed: no name holds "/",
 // so the first "/" after "./" ends the name whatever bytes it holds.
