@@ -274,9 +274,9 @@ namespace {
 // destination is a file here, whatever it leads to: never merged into.
 // With a mark in $M, a file there changed after it (by its change time,
 // which a write, a rename or a move into the folder sets) came after the
-// answer and stays, kept as "Nname/": one look at each folder tells whether
-// a file to move has such a one in its way, and only then do the files go
-// one by one.
+// answer and stays: one look at each folder finds them, and the copied file
+// of that name is put aside into the folder $H of the copied folder (a name
+// of this copy's own), the first kept as "Nname/".
 const QString mergeFunction = QStringLiteral(
     "c=; "
     "m() { "
@@ -284,6 +284,7 @@ const QString mergeFunction = QStringLiteral(
     "for f in \"$s\"/* \"$s\"/.*; do "
     "n=${f##*/}; "
     "case \"$n\" in .|..) continue ;; esac; "
+    "[ \"$n\" = \"$H\" ] && continue; "
     "if [ -d \"$f\" ] && [ ! -L \"$f\" ]; then "
     "if [ -d \"$d/$n\" ] && [ ! -L \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
     "elif [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"F$n/\"; "
@@ -291,28 +292,41 @@ const QString mergeFunction = QStringLiteral(
     "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
     "fi; "
     "done; "
-    "if [ -n \"$M\" ] && [ $k = 0 ] && [ -n \"$(find \"$d\" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\" "
-    "-exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; then echo n; exit 0; fi; done' "
-    "\"$s\" {} + 2>/dev/null)\" ]; then k=1; fi; "
+    "if [ -n \"$M\" ]; then "
+    "find \"$d\" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\" -exec sh -c "
+    "'h=$1; shift; for p; do n=${p##*/}; [ -f \"$0/$n\" ] || [ -L \"$0/$n\" ] || continue; "
+    "[ -d \"$0/$n\" ] && [ ! -L \"$0/$n\" ] && continue; "
+    "mkdir -p \"$0/$h\" && mv -f \"$0/$n\" \"$0/$h/$n\" || exit 1; done' \"$s\" \"$H\" {} + || return 1; "
+    "for f in \"$s/$H\"/* \"$s/$H\"/.*; do "
+    "n=${f##*/}; "
+    "case \"$n\" in .|..) continue ;; esac; "
+    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
+    "[ -n \"$c\" ] || c=\"N$n/\"; break; "
+    "done; "
+    "fi; "
     "if [ $k = 0 ]; then "
     "find \"$s\" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f \"$@\" \"$0\"' \"$d\" {} + || return 1; "
     "else "
-    // A file in the way of a folder, or one come meanwhile: the others one by one.
+    // A file in the way of a folder: the others one by one.
     "for f in \"$s\"/* \"$s\"/.*; do "
     "n=${f##*/}; "
     "case \"$n\" in .|..) continue ;; esac; "
     "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
     "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
     "[ -d \"$d/$n\" ] && continue; "
-    "if [ -n \"$M\" ] && { [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; } "
-    "&& [ -n \"$(find \"$d/$n\" -maxdepth 0 $N \"$M\" 2>/dev/null)\" ]; then "
-    "[ -n \"$c\" ] || c=\"N$n/\"; continue; fi; "
     "mv -f \"$f\" \"$d/$n\" || return 1; "
     "done; "
     "fi; "
     "rmdir \"$s\" 2>/dev/null; "
     "return 0; "
     "}; ");
+
+// Where a merge puts aside the files that met one come meanwhile: the name
+// of the folder its mark is in, a working name of that copy's own.
+QString asideName(const QString& since)
+{
+    return since.section(QLatin1Char('/'), -2, -2);
+}
 
 } // namespace
 
@@ -329,7 +343,8 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     // in a name as escapes.
     const QByteArray answer =
         adb.shellData(serial,
-                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; ")
+                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; H=")
+                          + ADB::quote(asideName(since)) + QStringLiteral("; ")
                           + (since.isEmpty() ? QString() : changedSince) + mergeFunction
                           + QStringLiteral("if ") + marked + QStringLiteral("m ") + ADB::quote(from) + QLatin1Char(' ')
                           + ADB::quote(to)
@@ -422,15 +437,19 @@ void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QStr
     // adb dates a file once it has written it, and a file it is writing is
     // newer than the mark. The files go in batches, each one rename as in
     // mergeInto(); in a batch where a name is a folder there, the others go
-    // one by one and that file stays for mergeInto() to name. While a file
-    // changed after `since` is where one of them goes, they all stay for it.
+    // one by one and that file stays for mergeInto() to name. A finished
+    // file meeting one changed after `since` is put aside as mergeInto()
+    // does, which names it.
     QString meanwhile;
     if (!since.isEmpty())
         meanwhile = QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; [ -f \"$M\" ] || exit 0; ")
-                    + changedSince + QStringLiteral("[ -z \"$(find ") + ADB::quote(to)
+                    + changedSince + QStringLiteral("find ") + ADB::quote(to)
                     + QStringLiteral(" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\"")
-                    + QStringLiteral(" -exec sh -c 'for p; do n=${p##*/}; if [ -e \"$0/$n\" ] || [ -L \"$0/$n\" ]; "
-                                     "then echo n; exit 0; fi; done' . {} + 2>/dev/null)\" ] || exit 0; ");
+                    + QStringLiteral(" -exec sh -c 'h=$1; k=$2; shift 2; for p; do n=${p##*/}; "
+                                     "[ -f \"./$n\" ] && [ ! -L \"./$n\" ] || continue; [ \"./$n\" -nt \"$k\" ] && continue; "
+                                     "mkdir -p \"./$h\" && mv -f \"./$n\" \"./$h/$n\" || exit 1; done' . ")
+                    + ADB::quote(asideName(since)) + QLatin1Char(' ') + ADB::quote(marked + QStringLiteral("/mark"))
+                    + QStringLiteral(" {} + 2>/dev/null || exit 0; ");
     adb.shell(serial,
               enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ") + meanwhile
                   + QStringLiteral("find . -maxdepth 1 -type f ! -newer ") + ADB::quote(marked + QStringLiteral("/mark"))
