@@ -666,8 +666,10 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         Coverage coverage;
         std::optional<browserpaths::HeldWorkingName> markName;
         QString markFolder;
+        // After a Stop its record stays instead: the phone may not answer,
+        // and the next look at the folder removes it.
         const auto dropMark = qScopeGuard([&] {
-            if (!markFolder.isEmpty())
+            if (!markFolder.isEmpty() && !cancel.isCancelled())
                 removeQuietly(*phone, markFolder);
         });
         if (!conflicts.isEmpty()) {
