@@ -87,14 +87,17 @@ private:
 // What a stopped copy left is removed within this time, whatever the phone
 // does: Stop ends the whole job, its clean-up included, within a second.
 constexpr std::chrono::milliseconds cleanUpLimit(400);
+// After a Stop, for the mark of what an answer covers.
+constexpr std::chrono::milliseconds markLimit(150);
 // How long after a Stop a file's swap for the phone's old one may go on.
 constexpr std::chrono::milliseconds swapGrace(150);
 
 // Whether what a stopped or failed copy made at `path` is gone.
-bool removedInTime(PhoneFiles& phone, const QString& path)
+bool removedInTime(PhoneFiles& phone, const QString& path,
+                   std::chrono::milliseconds within = cleanUpLimit)
 {
     // The job's token may be stopped already; the clean-up has its own.
-    const TimeLimit limit(cleanUpLimit);
+    const TimeLimit limit(within);
     namespace names = browserpaths::workingnames;
     try {
         phone.remove(path, limit.cancel());
@@ -666,11 +669,12 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
         Coverage coverage;
         std::optional<browserpaths::HeldWorkingName> markName;
         QString markFolder;
-        // After a Stop its record stays instead: the phone may not answer,
-        // and the next look at the folder removes it.
+        // After a Stop only a moment more is given to it, the clean-up of
+        // the copy having had its own: what stays is recorded, and the
+        // next look at the folder removes it.
         const auto dropMark = qScopeGuard([&] {
-            if (!markFolder.isEmpty() && !cancel.isCancelled())
-                removeQuietly(*phone, markFolder);
+            if (!markFolder.isEmpty())
+                removedInTime(*phone, markFolder, cancel.isCancelled() ? markLimit : cleanUpLimit);
         });
         if (!conflicts.isEmpty()) {
             if (phone->mergesOnPhone()) {
