@@ -64,8 +64,10 @@ public:
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
-    // Fails before anything is removed on a phone that can't rename.
-    // A failure after the old file went leaves the new one at `from`.
+    // Fails before anything is removed on a phone that can't rename, and
+    // when the item at `to` is not the covered one as list() gives it.
+    // A failure after the old file went leaves the new one at `from`; a
+    // rename whose answer was lost succeeds once the phone says it happened.
     void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
     bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
@@ -314,6 +316,9 @@ private:
     QHash<QString, Made> m_made;        // what pushes made, by the key of the path they made it at
     bool m_listsByProperties = true; // until a property list of the phone fails
     bool m_recovering = false;
+    // A look at whether a stopped step was carried out after all: the Stop
+    // doesn't end it, the time allowed after a Stop does.
+    bool m_askingAfterStop = false;
     bool m_settingUp = false; // connect() opens the session and reads the phone
     std::chrono::milliseconds m_timeout{60000};
 
