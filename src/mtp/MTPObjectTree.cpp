@@ -41,11 +41,11 @@ bool isGone(const MTPError& error)
 bool passingTrouble(const MTPError& error)
 {
     const QString& text = error.text();
-    return error.kind() == MTPError::Kind::failed
-           && (text.startsWith(QLatin1StringView("USB error"))
-               || text.contains(QLatin1StringView("no longer on the phone"))
-               || text == MTPError::response(Response::deviceBusy, QString()).text()
-               || text == QLatin1StringView("The phone sent a reply too large to read."));
+    return error.kind() == MTPError::Kind::stale
+           || (error.kind() == MTPError::Kind::failed
+               && (text.startsWith(QLatin1StringView("USB error"))
+                   || text == MTPError::response(Response::deviceBusy, QString()).text()
+                   || text == QLatin1StringView("The phone sent a reply too large to read.")));
 }
 
 // A handle that can stand for a child of `parent`: a real object other than the parent.
@@ -236,7 +236,7 @@ std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage
             // can't describe an item must not read as a folder without it.
             if (isGone(error))
                 throw;
-            if (!error.text().contains(QLatin1StringView("no longer on the phone")) && undescribed)
+            if (error.kind() != MTPError::Kind::stale && undescribed)
                 ++*undescribed;
         }
     }
@@ -344,8 +344,7 @@ void MTPConnection::retryingStalePaths(const std::function<void()>& attempt)
         return;
     } catch (const MTPError& error) {
         const bool missing = error.kind() == MTPError::Kind::notFound && !m_handles.isEmpty();
-        const bool stale = error.kind() == MTPError::Kind::failed
-                           && error.text().contains(QStringLiteral("no longer on the phone"));
+        const bool stale = error.kind() == MTPError::Kind::stale;
         if (!missing && !stale)
             throw;
         first = error;
@@ -508,7 +507,7 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
                 try {
                     now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
                 } catch (const MTPError& error) {
-                    if (!error.text().contains(QLatin1StringView("no longer on the phone")))
+                    if (error.kind() != MTPError::Kind::stale)
                         throw;
                 }
                 m_made.remove(key);

@@ -319,6 +319,34 @@ TEST_F(MtpCopies, AReplaceWhoseRenameAnswerIsLostEndsWithTheNewFileInPlace)
     }
 }
 
+// Mended: a failure whose sentence held a folder's name was taken for a
+// handle gone stale when the name read "no longer on the phone": a folder
+// the phone couldn't tell about was said to be gone, and left.
+TEST_F(MtpCopies, AFolderNameNeverPassesForAnItemGoneFromThePhone)
+{
+    // Listed object by object, where an item can go undescribed.
+    phone->configure([](auto& s) { s.operations.erase(mtp::Operation::getObjectPropList); });
+    source->reconnect();
+    const uint32_t folder = phone->addFolder(0, u"no longer on the phone"_s);
+    const uint32_t sub = phone->addFolder(folder, u"Sub"_s);
+    const uint32_t odd = phone->addFile(folder, u"odd.bin"_s, QByteArray("odd"));
+    const QString shown = u"/sdcard/no longer on the phone/Sub"_s;
+    model->navigate(shown);
+    finish();
+    ASSERT_EQ(model->errorMessage().value_or(QString()), QString());
+    // Sub may be the item the phone can no longer describe: that is no sign it went.
+    phone->removeObject(sub);
+    phone->configure([&](auto& s) { s.undescribed = {odd}; });
+    bool listed = false;
+    model->reload([&] { listed = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return listed; }, std::chrono::seconds(30)));
+    finish();
+    EXPECT_EQ(model->path(), shown);
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"The phone couldn't describe one of the items in “no longer on the phone”. Try again, or restart the "
+              u"phone."_s);
+}
+
 // Mended: a new file went in under its own name, so one the phone cut short
 // stayed there looking whole; its working file now goes the next time its
 // folder is read.
