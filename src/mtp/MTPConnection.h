@@ -263,6 +263,9 @@ private:
     // Marks a USB request as waiting for the phone while it lives.
     class Waiting;
 
+    // list() and listAll(): `whole` fails on an item the phone can't
+    // describe, where a browse leaves it out.
+    std::vector<RemoteEntry> entries(const QString& path, bool showHidden, bool whole, const Cancel& cancel);
     void retryingStalePaths(const std::function<void()>& attempt);
     void forgetAfterUnknownOutcome(const std::function<void()>& attempt);
     // An object this connection made, as it made it: its path's key, handle and the bytes sent.

@@ -423,11 +423,24 @@ uint32_t MTPConnection::makeFolders(const QString& path)
 
 std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidden, const Cancel& cancel)
 {
+    return entries(path, showHidden, false, cancel);
+}
+
+std::vector<RemoteEntry> MTPConnection::listAll(const QString& path, const Cancel& cancel)
+{
+    return entries(path, true, true, cancel);
+}
+
+std::vector<RemoteEntry> MTPConnection::entries(const QString& path, bool showHidden, bool whole, const Cancel& cancel)
+{
     mtppaths::checkUsable(path);
     return withPaths(
         [&] {
             const uint32_t storage = requireStorage();
-            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage);
+            int undescribed = 0;
+            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage, &undescribed);
+            if (whole && undescribed > 0)
+                throw MTPError::failed(undescribedIn(parts(path)));
             std::vector<RemoteEntry> entries;
             entries.reserve(objects.size());
             for (const MTPObject& object : objects) {
@@ -436,27 +449,6 @@ std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidde
                 if (!showHidden && object.name.startsWith(QLatin1Char('.')))
                     continue;
                 entries.push_back(listedEntry(object));
-            }
-            return entries;
-        },
-        cancel);
-}
-
-std::vector<RemoteEntry> MTPConnection::listAll(const QString& path, const Cancel& cancel)
-{
-    mtppaths::checkUsable(path);
-    return withPaths(
-        [&] {
-            const uint32_t storage = requireStorage();
-            int undescribed = 0;
-            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage, &undescribed);
-            if (undescribed > 0)
-                throw MTPError::failed(undescribedIn(parts(path)));
-            std::vector<RemoteEntry> entries;
-            entries.reserve(objects.size());
-            for (const MTPObject& object : objects) {
-                if (object.name != QLatin1StringView(".") && object.name != QLatin1StringView(".."))
-                    entries.push_back(listedEntry(object));
             }
             return entries;
         },
