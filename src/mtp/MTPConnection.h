@@ -75,8 +75,6 @@ public:
     // The components of a phone path below the storage root: a leading
     // "/sdcard" is dropped, the rest split at "/" without empty components.
     static QStringList parts(const QString& path);
-    // The bytes below a local file or folder; 0 for what cannot be read.
-    static int64_t localSize(const QString& path);
 
     const QString& serial() const { return m_serial; }
     uint64_t registryID() const { return m_registryID; }
