@@ -31,7 +31,6 @@ bool BrowserModel::isGone(const std::exception_ptr& error) const
     const std::optional<QString> text = failureText(error);
     return text
            && (text->contains(QStringLiteral("No such file")) || text->contains(QStringLiteral("does not exist"))
-               || text->contains(QStringLiteral("no longer on the phone"))
                || text->contains(QStringLiteral("isn't on the phone any more")) || m_mtpSource->isMissingItem(error));
 }
 

@@ -8,7 +8,7 @@ bool MtpSource::isMissingItem(const std::exception_ptr& error) const
     try {
         std::rethrow_exception(error);
     } catch (const MTPError& e) {
-        return e.kind() == MTPError::Kind::notFound;
+        return e.kind() == MTPError::Kind::notFound || e.kind() == MTPError::Kind::stale;
     } catch (...) {
         return false;
     }

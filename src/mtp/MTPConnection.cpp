@@ -77,7 +77,7 @@ void MTPConnection::setStatus(Status status)
 
 bool MTPConnection::cancelRequested() const
 {
-    if (m_recovering) // recovery finishes what the cancellation started
+    if (m_recovering || m_askingAfterStop) // recovery finishes what the cancellation started
         return false;
     std::lock_guard lock(m_lock);
     return m_activeRun && m_activeRun->cancelRequested;

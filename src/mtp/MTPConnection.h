@@ -64,8 +64,10 @@ public:
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
-    // Fails before anything is removed on a phone that can't rename.
-    // A failure after the old file went leaves the new one at `from`.
+    // Fails before anything is removed on a phone that can't rename, and
+    // when the item at `to` is not the covered one as list() gives it.
+    // A failure after the old file went leaves the new one at `from`; a
+    // rename whose answer was lost succeeds once the phone says it happened.
     void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
     bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
@@ -73,8 +75,6 @@ public:
     // The components of a phone path below the storage root: a leading
     // "/sdcard" is dropped, the rest split at "/" without empty components.
     static QStringList parts(const QString& path);
-    // The bytes below a local file or folder; 0 for what cannot be read.
-    static int64_t localSize(const QString& path);
 
     const QString& serial() const { return m_serial; }
     uint64_t registryID() const { return m_registryID; }
@@ -261,6 +261,9 @@ private:
     // Marks a USB request as waiting for the phone while it lives.
     class Waiting;
 
+    // list() and listAll(): `whole` fails on an item the phone can't
+    // describe, where a browse leaves it out.
+    std::vector<RemoteEntry> entries(const QString& path, bool showHidden, bool whole, const Cancel& cancel);
     void retryingStalePaths(const std::function<void()>& attempt);
     void forgetAfterUnknownOutcome(const std::function<void()>& attempt);
     // An object this connection made, as it made it: its path's key, handle and the bytes sent.
@@ -314,6 +317,9 @@ private:
     QHash<QString, Made> m_made;        // what pushes made, by the key of the path they made it at
     bool m_listsByProperties = true; // until a property list of the phone fails
     bool m_recovering = false;
+    // A look at whether a stopped step was carried out after all: the Stop
+    // doesn't end it, the time allowed after a Stop does.
+    bool m_askingAfterStop = false;
     bool m_settingUp = false; // connect() opens the session and reads the phone
     std::chrono::milliseconds m_timeout{60000};
 

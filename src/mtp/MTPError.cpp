@@ -39,6 +39,12 @@ MTPError MTPError::gone()
     return {Kind::gone, {}, QStringLiteral("The phone was disconnected.")};
 }
 
+MTPError MTPError::stale()
+{
+    const QString sentence = QStringLiteral("The file is no longer on the phone. Refresh and try again.");
+    return {Kind::stale, sentence, sentence};
+}
+
 MTPError MTPError::response(uint16_t code, const QString& what)
 {
     using namespace mtp;
@@ -47,7 +53,7 @@ MTPError MTPError::response(uint16_t code, const QString& what)
         return unsupported(what);
     case Response::invalidObjectHandle:
     case Response::devicePropNotSupported:
-        return failed(QStringLiteral("The file is no longer on the phone. Refresh and try again."));
+        return stale();
     case Response::storeFull:
         return failed(QStringLiteral("The phone is full."));
     case Response::objectWriteProtected:

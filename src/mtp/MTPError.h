@@ -9,7 +9,8 @@
 // The error of all MTP work; its description is the sentence the user sees.
 class MTPError : public Error {
 public:
-    enum class Kind { notFound, unsupported, failed, busy, locked, gone };
+    // stale: the object a handle stood for is no longer on the phone.
+    enum class Kind { notFound, unsupported, failed, busy, locked, gone, stale };
 
     // An item (one path component) that is not on the phone.
     static MTPError notFound(const QString& name);
@@ -20,6 +21,7 @@ public:
     static MTPError busy();
     static MTPError locked();
     static MTPError gone();
+    static MTPError stale();
 
     // The error for a failed response code; `what` completes "The phone couldn't …".
     static MTPError response(uint16_t code, const QString& what);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 using namespace mtp;
 
@@ -40,11 +41,11 @@ bool isGone(const MTPError& error)
 bool passingTrouble(const MTPError& error)
 {
     const QString& text = error.text();
-    return error.kind() == MTPError::Kind::failed
-           && (text.startsWith(QLatin1StringView("USB error"))
-               || text.contains(QLatin1StringView("no longer on the phone"))
-               || text == MTPError::response(Response::deviceBusy, QString()).text()
-               || text == QLatin1StringView("The phone sent a reply too large to read."));
+    return error.kind() == MTPError::Kind::stale
+           || (error.kind() == MTPError::Kind::failed
+               && (text.startsWith(QLatin1StringView("USB error"))
+                   || text == MTPError::response(Response::deviceBusy, QString()).text()
+                   || text == QLatin1StringView("The phone sent a reply too large to read.")));
 }
 
 // A handle that can stand for a child of `parent`: a real object other than the parent.
@@ -69,6 +70,12 @@ const MTPObject* namedIgnoringCase(const std::vector<MTPObject>& objects, const 
             return &object;
     }
     return nullptr;
+}
+
+// An object as list() gives it: what the answer to replace covers is compared in this form.
+RemoteEntry listedEntry(const MTPObject& object)
+{
+    return {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified};
 }
 
 } // namespace
@@ -229,7 +236,7 @@ std::vector<MTPObject> MTPConnection::children(uint32_t parent, uint32_t storage
             // can't describe an item must not read as a folder without it.
             if (isGone(error))
                 throw;
-            if (!error.text().contains(QLatin1StringView("no longer on the phone")) && undescribed)
+            if (error.kind() != MTPError::Kind::stale && undescribed)
                 ++*undescribed;
         }
     }
@@ -337,8 +344,7 @@ void MTPConnection::retryingStalePaths(const std::function<void()>& attempt)
         return;
     } catch (const MTPError& error) {
         const bool missing = error.kind() == MTPError::Kind::notFound && !m_handles.isEmpty();
-        const bool stale = error.kind() == MTPError::Kind::failed
-                           && error.text().contains(QStringLiteral("no longer on the phone"));
+        const bool stale = error.kind() == MTPError::Kind::stale;
         if (!missing && !stale)
             throw;
         first = error;
@@ -417,27 +423,15 @@ uint32_t MTPConnection::makeFolders(const QString& path)
 
 std::vector<RemoteEntry> MTPConnection::list(const QString& path, bool showHidden, const Cancel& cancel)
 {
-    mtppaths::checkUsable(path);
-    return withPaths(
-        [&] {
-            const uint32_t storage = requireStorage();
-            const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage);
-            std::vector<RemoteEntry> entries;
-            entries.reserve(objects.size());
-            for (const MTPObject& object : objects) {
-                if (object.name == QLatin1StringView(".") || object.name == QLatin1StringView(".."))
-                    continue;
-                if (!showHidden && object.name.startsWith(QLatin1Char('.')))
-                    continue;
-                entries.push_back(
-                    {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified});
-            }
-            return entries;
-        },
-        cancel);
+    return entries(path, showHidden, false, cancel);
 }
 
 std::vector<RemoteEntry> MTPConnection::listAll(const QString& path, const Cancel& cancel)
+{
+    return entries(path, true, true, cancel);
+}
+
+std::vector<RemoteEntry> MTPConnection::entries(const QString& path, bool showHidden, bool whole, const Cancel& cancel)
 {
     mtppaths::checkUsable(path);
     return withPaths(
@@ -445,14 +439,16 @@ std::vector<RemoteEntry> MTPConnection::listAll(const QString& path, const Cance
             const uint32_t storage = requireStorage();
             int undescribed = 0;
             const std::vector<MTPObject> objects = list(resolve(path), parts(path), storage, &undescribed);
-            if (undescribed > 0)
+            if (whole && undescribed > 0)
                 throw MTPError::failed(undescribedIn(parts(path)));
             std::vector<RemoteEntry> entries;
             entries.reserve(objects.size());
             for (const MTPObject& object : objects) {
-                if (object.name != QLatin1StringView(".") && object.name != QLatin1StringView(".."))
-                    entries.push_back(
-                        {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified});
+                if (object.name == QLatin1StringView(".") || object.name == QLatin1StringView(".."))
+                    continue;
+                if (!showHidden && object.name.startsWith(QLatin1Char('.')))
+                    continue;
+                entries.push_back(listedEntry(object));
             }
             return entries;
         },
@@ -503,7 +499,7 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
                 try {
                     now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
                 } catch (const MTPError& error) {
-                    if (!error.text().contains(QLatin1StringView("no longer on the phone")))
+                    if (error.kind() != MTPError::Kind::stale)
                         throw;
                 }
                 m_made.remove(key);
@@ -597,20 +593,76 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
 
 void MTPConnection::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
 {
-    Q_UNUSED(covered);
+    mtppaths::checkUsable(from);
+    mtppaths::checkUsable(to);
     // The new file takes the old one's name by a rename: without one, the
     // old file must not go.
     if (!canRename(cancel))
         throw MTPError::unsupported(QStringLiteral("rename files"));
-    if (existence(to, cancel) != std::optional<bool>(false)) {
-        // Asked of the phone, not the cache: a folder that took the name
-        // meanwhile is someone's, never the file to replace.
-        if (withPaths([&] { return objectInfo(resolve(to)).isDirectory; }, cancel))
-            throw MTPError::failed(QStringLiteral("“") + mtppaths::lastComponent(to)
-                                   + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
-        remove(to, cancel);
-    }
-    move(from, to, cancel);
+    const QString name = mtppaths::lastComponent(to);
+    const QString folder = mtppaths::parentPath(to);
+    const auto cameMeanwhile = [&] {
+        return MTPError::failed(QStringLiteral("“") + name
+                                + QStringLiteral("” wasn't copied: an item of that name came onto the phone meanwhile."));
+    };
+    changing(
+        [&] {
+            // What is at the name now, asked of the phone, never of the cache:
+            // a cached handle may be of an item deleted meanwhile.
+            const uint32_t parent = resolve(folder);
+            int undescribed = 0;
+            const std::vector<MTPObject> objects = children(parent, requireStorage(), &undescribed);
+            const MTPObject* there = nullptr;
+            for (const MTPObject& object : objects) {
+                if (mtppaths::listedName(object.name) == name) {
+                    there = &object;
+                    break;
+                }
+            }
+            if (!there)
+                there = named(objects, name);
+            if (!there)
+                there = namedIgnoringCase(objects, name);
+            if (!there && undescribed > 0)
+                throw MTPError::failed(undescribedIn(parts(folder)));
+            if (there) {
+                // A folder that took the name is someone's, never the file to replace.
+                if (there->isDirectory)
+                    throw MTPError::failed(QStringLiteral("“") + name
+                                           + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
+                // Only the item the answer covered, as this connection lists it;
+                // and never one of another spelling.
+                if (covered.entry ? listedEntry(*there) != *covered.entry : mtppaths::listedName(there->name) != name)
+                    throw cameMeanwhile();
+                transact(Operation::deleteObject, {there->handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+                forget(to);
+            }
+            const uint32_t pushed = resolve(from);
+            try {
+                move(from, to, cancel);
+            } catch (...) {
+                // The answer may be what was lost: the phone's word on the
+                // pushed object tells whether it took the name all the same.
+                std::optional<ObjectInfo> now;
+                {
+                    // Asked even after a Stop: the step it stopped may be done.
+                    const bool asking = std::exchange(m_askingAfterStop, true);
+                    try {
+                        now = readObjectInfo(fetch(Operation::getObjectInfo, {pushed}, doThat));
+                    } catch (...) {
+                    }
+                    m_askingAfterStop = asking;
+                }
+                if (!now || mtppaths::listedName(now->name) != name
+                    || (now->parent == rootHandle ? 0 : now->parent) != (parent == rootHandle ? 0 : parent))
+                    throw;
+                forget(from);
+                forget(to);
+                const QString fromKey = parts(from).join(QLatin1Char('/'));
+                m_made.remove(fromKey);
+            }
+        },
+        cancel);
 }
 
 bool MTPConnection::canRename(const Cancel& cancel)

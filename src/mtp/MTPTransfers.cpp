@@ -7,7 +7,6 @@
 #include "Paths.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -289,23 +288,6 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
 
 // ---- to the phone -------------------------------------------------------------------------
 
-int64_t MTPConnection::localSize(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.isDir())
-        return info.exists() ? info.size() : 0;
-    int64_t total = 0;
-    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo item = it.fileInfo();
-        if (item.isFile())
-            total += item.size();
-    }
-    return total;
-}
-
 void MTPConnection::push(const QString& source, const QString& destination, const Progress& progress,
                          const Cancel& cancel)
 {
@@ -321,7 +303,7 @@ void MTPConnection::push(const QString& source, const QString& destination, cons
                 name = mtppaths::lastComponent(destination);
             }
             const uint32_t folder = makeFolders(parent);
-            const int64_t total = std::max<int64_t>(localSize(source), 1);
+            const int64_t total = std::max<int64_t>(paths::localSize(source), 1);
             int64_t done = 0;
             QStringList skipped;
             upload(

@@ -255,6 +255,98 @@ TEST_F(MtpCopies, AReplaceThePhoneRefusesTheNameKeepsTheNewCopyAndSaysWhere)
     EXPECT_EQ(model->entries().size(), 2);
 }
 
+// Mended: a Replace deleted whatever had the name at the swap: a file
+// another program deleted and made anew while the new copy went over was
+// lost. Only the file as it was listed at the answer is replaced.
+TEST_F(MtpCopies, AReplaceNeverTakesThePlaceOfAFileMadeAnewMeanwhile)
+{
+    const struct {
+        const char* what;
+        QByteArray theirs;
+        QDateTime modified;
+    } cases[] = {
+        {"another size", QByteArray("the other app's keep.bin"), {}},
+        {"the same size, another time", pattern(3 << 20, 'o'), QDateTime(QDate(2021, 5, 4), QTime(3, 2, 1))},
+    };
+    write(computer.filePath(u"keep.bin"_s), pattern(2 << 20, 'c'));
+    desktop->answer = 0; // Replace
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setErrorMessage(std::nullopt);
+        phone->configure([](auto& s) { s.delayPerMiB = std::chrono::milliseconds(200); });
+        model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model->job() && model->job()->progress; }, std::chrono::seconds(20)));
+        phone->removeObject(phone->objectAt(u"keep.bin"_s)->handle);
+        phone->addFile(0, u"keep.bin"_s, c.theirs, c.modified);
+        phone->configure([](auto& s) { s.delayPerMiB = {}; });
+        finish();
+        EXPECT_EQ(onPhone(u"keep.bin"_s), c.theirs);
+        EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+        EXPECT_EQ(model->errorMessage().value_or(QString()),
+                  u"“keep.bin” wasn't copied: an item of that name came onto the phone meanwhile."_s);
+    }
+}
+
+// Mended: a Replace whose rename the phone carried out but whose answer was
+// lost (a USB time-out, or a Stop the phone went along with) failed though
+// the new file was in place.
+TEST_F(MtpCopies, AReplaceWhoseRenameAnswerIsLostEndsWithTheNewFileInPlace)
+{
+    const struct {
+        const char* what;
+        bool stopped;
+    } cases[] = {{"timed out", false}, {"stopped", true}};
+    desktop->answer = 0; // Replace
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setErrorMessage(std::nullopt);
+        const QByteArray mine = pattern(1 << 20, c.stopped ? 's' : 't');
+        write(computer.filePath(u"keep.bin"_s), mine);
+        phone->configure([&](auto& s) {
+            s.loseAnswerOf = {mtp::Operation::setObjectPropValue};
+            s.lostAnswerWaits = c.stopped;
+        });
+        model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+        if (c.stopped) {
+            ASSERT_TRUE(testsupport::waitUntil([&] { return phone->settings().loseAnswerOf.empty(); },
+                                               std::chrono::seconds(20)));
+            model->cancelJob();
+        }
+        finish();
+        EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+        EXPECT_EQ(onPhone(u"keep.bin"_s), mine);
+        EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+    }
+}
+
+// Mended: a failure whose sentence held a folder's name was taken for a
+// handle gone stale when the name read "no longer on the phone": a folder
+// the phone couldn't tell about was said to be gone, and left.
+TEST_F(MtpCopies, AFolderNameNeverPassesForAnItemGoneFromThePhone)
+{
+    // Listed object by object, where an item can go undescribed.
+    phone->configure([](auto& s) { s.operations.erase(mtp::Operation::getObjectPropList); });
+    source->reconnect();
+    const uint32_t folder = phone->addFolder(0, u"no longer on the phone"_s);
+    const uint32_t sub = phone->addFolder(folder, u"Sub"_s);
+    const uint32_t odd = phone->addFile(folder, u"odd.bin"_s, QByteArray("odd"));
+    const QString shown = u"/sdcard/no longer on the phone/Sub"_s;
+    model->navigate(shown);
+    finish();
+    ASSERT_EQ(model->errorMessage().value_or(QString()), QString());
+    // Sub may be the item the phone can no longer describe: that is no sign it went.
+    phone->removeObject(sub);
+    phone->configure([&](auto& s) { s.undescribed = {odd}; });
+    bool listed = false;
+    model->reload([&] { listed = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return listed; }, std::chrono::seconds(30)));
+    finish();
+    EXPECT_EQ(model->path(), shown);
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"The phone couldn't describe one of the items in “no longer on the phone”. Try again, or restart the "
+              u"phone."_s);
+}
+
 // Mended: a new file went in under its own name, so one the phone cut short
 // stayed there looking whole; its working file now goes the next time its
 // folder is read.

@@ -97,6 +97,10 @@ TEST(MTPError, EachResponseAndCaseReadsAsItsOwnSentence)
     };
     for (const auto& [code, what, sentence] : responses)
         EXPECT_EQ(MTPError::response(code, QString::fromLatin1(what)).description(), sentence) << std::hex << code;
+    // A handle gone stale is known by its kind, whatever the sentence says.
+    EXPECT_EQ(MTPError::response(0x2009, QStringLiteral("do that")).kind(), MTPError::Kind::stale);
+    EXPECT_EQ(MTPError::failed(QStringLiteral("The file is no longer on the phone. Refresh and try again.")).kind(),
+              MTPError::Kind::failed);
 
     const std::vector<std::pair<MTPError, QString>> cases = {
         {MTPError::busy(), QStringLiteral("Another app, such as the file manager, is using the phone's file "

@@ -7,6 +7,7 @@
 #include "PhoneFixture.h"
 
 #include "MTPReader.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 #include <future>
@@ -502,6 +503,30 @@ TEST_F(MTPFiles, AFolderMergesIntoAFolderOfTheSameNameWithRisingProgress)
     EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/deep/.hidden")), bytesOf(2 * MiB + 1));
     EXPECT_GE(progress.size(), 5u);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.front() > 0 && progress.back() == 1.0);
+}
+
+// Mended: the bytes to send were counted through names as text, so a
+// folder below a name that isn't UTF-8 counted none, and the progress of
+// its copy stood full from the first byte.
+TEST_F(MTPFiles, TheProgressOfAFolderBelowANameThatIsNotTextRisesWithItsBytes)
+{
+    const QString above = local(paths::text(QByteArrayView("odd\xFF", 4)));
+    const QString folder = above + QStringLiteral("/Trip");
+    ASSERT_EQ(::mkdir(paths::bytes(above).constData(), 0755), 0);
+    ASSERT_EQ(::mkdir(paths::bytes(folder).constData(), 0755), 0);
+    for (const char* name : {"/a.bin", "/b.bin"}) {
+        const QByteArray bytes = bytesOf(2 * MiB);
+        const int fd = ::open(paths::bytes(folder + QLatin1StringView(name)).constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+    }
+    std::vector<double> progress;
+    files().push(folder, QStringLiteral("/sdcard/Other/"), [&](double value) { progress.push_back(value); }, Cancel());
+    EXPECT_EQ(onPhone(QStringLiteral("Other/Trip/b.bin")), bytesOf(2 * MiB));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_LE(progress.front(), 0.5);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.back() == 1.0);
 }
 
 TEST_F(MTPFiles, ACancelledUploadRemovesItsPartAndKeepsWhatWasDone)
