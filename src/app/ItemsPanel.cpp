@@ -1,9 +1,11 @@
 #include "ItemsPanel.h"
 
+#include "LocalItemsModel.h"
+#include "Look.h"
+#include "Paths.h"
+
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -16,16 +18,26 @@
 
 #include <algorithm>
 
+namespace {
+
+QString enclosing(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+} // namespace
+
 QString nearestExistingFolder(const QString& folder)
 {
     if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
         return QDir::homePath();
     QString path = QDir::cleanPath(folder);
-    while (!QFileInfo(path).isDir()) {
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
+    // By bytes: a folder whose name isn't UTF-8 is there too.
+    while (paths::kindOf(path, true) != paths::Kind::folder) {
+        if (path == QStringLiteral("/"))
             return QDir::homePath();
-        path = parent;
+        path = enclosing(path);
     }
     return path;
 }
@@ -55,17 +67,22 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     placeRow->addWidget(m_place, 1);
     column->addLayout(placeRow);
 
-    m_files = new QFileSystemModel(this);
-    m_files->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs);
+    m_items = new LocalItemsModel(this);
     m_view = new QTreeView(this);
     m_view->setObjectName(QStringLiteral("items"));
-    m_view->setModel(m_files);
+    m_view->setModel(m_items);
+    m_view->setRootIsDecorated(false);
+    m_view->setUniformRowHeights(true);
     m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSortingEnabled(true);
     m_view->sortByColumn(0, Qt::AscendingOrder);
     m_view->setExpandsOnDoubleClick(false);
-    m_view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_view->header()->setStretchLastSection(false);
+    m_view->header()->setSectionResizeMode(LocalItemsModel::name, QHeaderView::Stretch);
+    m_view->header()->resizeSection(
+        LocalItemsModel::modified,
+        m_view->fontMetrics().horizontalAdvance(Look::modifiedText(QDateTime(QDate(2024, 12, 28), QTime(22, 58)))) + 24);
     column->addWidget(m_view, 1);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -81,10 +98,10 @@ ItemsPanel::ItemsPanel(const QString& message, const QString& prompt, const QStr
     // Only what the user chose may be copied: nothing is chosen for them.
     auto follow = [this] { m_accept->setEnabled(m_view->selectionModel()->hasSelection()); };
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, follow);
-    connect(m_up, &QToolButton::clicked, this, [this] { showFolder(QFileInfo(this->folder()).path()); });
+    connect(m_up, &QToolButton::clicked, this, [this] { showFolder(enclosing(this->folder())); });
     connect(m_view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (m_files->isDir(index))
-            showFolder(m_files->filePath(index));
+        if (m_items->isDir(index))
+            showFolder(m_items->filePath(index));
     });
     m_view->installEventFilter(this);
     showFolder(nearestExistingFolder(folder));
@@ -109,37 +126,35 @@ bool ItemsPanel::eventFilter(QObject* watched, QEvent* event)
         target = rows.first();
     else if (rows.isEmpty())
         target = m_view->currentIndex();
-    if (!target.isValid() || !m_files->isDir(target))
+    if (!target.isValid() || !m_items->isDir(target))
         return false;
-    showFolder(m_files->filePath(target));
+    showFolder(m_items->filePath(target));
     return true;
 }
 
 QString ItemsPanel::folder() const
 {
-    return m_files->filePath(m_view->rootIndex());
+    return m_items->folder();
 }
 
 void ItemsPanel::showFolder(const QString& folder)
 {
     const QString shown = nearestExistingFolder(folder);
-    m_files->setRootPath(shown);
+    m_items->setFolder(shown);
     m_view->clearSelection();
-    m_view->setRootIndex(m_files->index(shown));
     m_view->setCurrentIndex(QModelIndex());
     m_view->scrollToTop();
-    m_place->setText(QDir::toNativeSeparators(shown));
-    m_up->setEnabled(!QDir(shown).isRoot());
+    m_place->setText(paths::shown(shown));
+    m_up->setEnabled(shown != QStringLiteral("/"));
 }
 
 QStringList ItemsPanel::chosen() const
 {
     QModelIndexList rows = m_view->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end(), [this](const QModelIndex& a, const QModelIndex& b) {
-        return m_view->visualRect(a).top() < m_view->visualRect(b).top();
-    });
-    QStringList paths;
+    // The model holds the rows in the order shown.
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList chosen;
     for (const QModelIndex& row : std::as_const(rows))
-        paths.append(m_files->filePath(row));
-    return paths;
+        chosen.append(m_items->filePath(row));
+    return chosen;
 }

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QStringList>
 
-class QFileSystemModel;
+class LocalItemsModel;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -18,7 +18,8 @@ public:
     // Opens in `folder`, or the home folder when that is empty or missing.
     ItemsPanel(const QString& message, const QString& prompt, const QString& folder, QWidget* parent = nullptr);
 
-    // The chosen items in the order they are listed.
+    // The chosen items in the order they are listed, by their exact names
+    // (a name that isn't UTF-8 as paths::text() carries it).
     QStringList chosen() const;
     // The folder whose contents are shown.
     QString folder() const;
@@ -26,6 +27,7 @@ public:
     void showFolder(const QString& folder);
 
     QTreeView* view() const { return m_view; }
+    LocalItemsModel* items() const { return m_items; }
     QPushButton* acceptButton() const { return m_accept; }
     QToolButton* upButton() const { return m_up; }
 
@@ -35,7 +37,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QFileSystemModel* m_files;
+    LocalItemsModel* m_items;
     QTreeView* m_view;
     QLabel* m_place;
     QToolButton* m_up;
@@ -43,5 +45,5 @@ private:
 };
 
 // The folder itself when it exists, else the closest folder above it that
-// does, else the home folder.
+// does, else the home folder. Paths in paths::text() form.
 QString nearestExistingFolder(const QString& folder);

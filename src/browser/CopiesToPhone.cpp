@@ -617,8 +617,9 @@ void BrowserModel::chooseAndUpload(const std::optional<QString>& folder)
     if (!asked)
         return;
     QList<QUrl> items;
+    // By the path's bytes: a name that isn't UTF-8 has no text a URL could hold.
     for (const QString& path : chosen)
-        items.append(QUrl::fromLocalFile(path));
+        items.append(QUrl::fromEncoded("file://" + paths::bytes(path).toPercentEncoding("/")));
     // The panel named the folder shown when it opened.
     uploadTo(*asked, items, folder && *folder != asked->path ? folder : std::nullopt);
 }

@@ -6,6 +6,7 @@
 #include "BrowserFakes.h"
 #include "BrowserPaths.h"
 #include "FakePhoneHarness.h"
+#include "Paths.h"
 #include "PhoneFixture.h"
 
 #include <QDir>
@@ -13,8 +14,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <iostream>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace browsertest;
 
@@ -341,6 +348,55 @@ TEST_F(EndToEnd, ACopyToThePhoneAsksFirstAndAStoppedReplaceLeavesThePhonesFile)
     EXPECT_EQ(error(), QString());
     EXPECT_EQ(read(stored(u"keep.bin"_s)), big);
     EXPECT_EQ(everything(harness.storage()), (QStringList{u".secret"_s, u"Documents"_s, u"keep.bin"_s}));
+}
+
+// Mended: an item chosen in the Copy to Phone panel under a name that isn't
+// UTF-8 (Latin-1, as old archives and memory cards hold) went on as a URL
+// that can't hold its bytes, so the copy looked for another name.
+TEST_F(EndToEnd, ItemsChosenUnderNamesThatArentTextReachThePhoneUnderTheirBytes)
+{
+    model->setRevealAfterCopy(false);
+    const QByteArray song = pattern(50000, 'e');
+    const QByteArray top = paths::bytes(source.path());
+    const auto make = [](const QByteArray& path, const QByteArray& contents) {
+        const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(file, 0);
+        ASSERT_EQ(::write(file, contents.constData(), size_t(contents.size())), contents.size());
+        ::close(file);
+    };
+    const QByteArray storage = paths::bytes(harness.storage());
+    // The temporary folders' own clean-up reads names as text and would leave these.
+    const auto removeOdd = qScopeGuard([&] {
+        for (const QByteArray& folder : {top, storage}) {
+            paths::removeLocalTree(paths::text(folder + "/caf\xe9.mp3"));
+            paths::removeLocalTree(paths::text(folder + "/d\xe9j\xe0"));
+        }
+    });
+    make(top + "/caf\xe9.mp3", song);
+    ASSERT_EQ(::mkdir((top + "/d\xe9j\xe0").constData(), 0755), 0);
+    make(top + "/d\xe9j\xe0/x\xff.bin", "inner");
+    desktop->items = {paths::text(top + "/caf\xe9.mp3"), paths::text(top + "/d\xe9j\xe0")};
+    model->chooseAndUpload();
+    finish();
+    EXPECT_EQ(error(), QString());
+
+    // What the phone holds, by the bytes of each name.
+    const auto held = [](const QByteArray& folder) {
+        std::map<QByteArray, paths::Kind> names;
+        for (const paths::LocalItem& item : paths::localItems(paths::text(folder)))
+            names[paths::bytes(item.name)] = item.kind;
+        return names;
+    };
+    EXPECT_EQ(held(storage), (std::map<QByteArray, paths::Kind>{{"caf\xe9.mp3", paths::Kind::file},
+                                                                 {"d\xe9j\xe0", paths::Kind::folder}}));
+    EXPECT_EQ(held(storage + "/d\xe9j\xe0"), (std::map<QByteArray, paths::Kind>{{"x\xff.bin", paths::Kind::file}}));
+    const auto contents = [](const QByteArray& path) {
+        QFile file;
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(contents(storage + "/caf\xe9.mp3"), song);
+    EXPECT_EQ(contents(storage + "/d\xe9j\xe0/x\xff.bin"), "inner");
 }
 
 // Mended: a new file went in under its own name, so one the phone cut short

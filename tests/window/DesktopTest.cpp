@@ -6,7 +6,9 @@
 #include "BrowserFakes.h"
 #include "BrowserModel.h"
 #include "ItemsPanel.h"
+#include "LocalItemsModel.h"
 #include "ModalGuard.h"
+#include "Paths.h"
 #include "TestSupport.h"
 #include "WidgetDesktop.h"
 
@@ -17,13 +19,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -33,7 +35,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,11 +118,22 @@ protected:
     }
     static QString shownFolder(const ItemsPanel& panel)
     {
-        return static_cast<QFileSystemModel*>(panel.view()->model())->filePath(panel.view()->rootIndex());
+        return panel.folder();
     }
     static int rowsShown(const ItemsPanel& panel)
     {
         return panel.view()->model()->rowCount(panel.view()->rootIndex());
+    }
+    // The row shown under `name`, as the person reads it.
+    static QModelIndex rowNamed(const ItemsPanel& panel, const QString& name)
+    {
+        const QAbstractItemModel* model = panel.view()->model();
+        for (int row = 0; row < model->rowCount(panel.view()->rootIndex()); ++row) {
+            const QModelIndex index = model->index(row, 0, panel.view()->rootIndex());
+            if (index.data().toString() == name)
+                return index;
+        }
+        return {};
     }
     QTemporaryDir home;
 };
@@ -136,12 +154,12 @@ TEST_F(Panels, TheItemsPanelShowsTheFolderWithNothingChosen)
     EXPECT_TRUE(panel.isVisible()) << "Return with nothing chosen copies nothing";
 
     // Entering a folder, going back up, and choosing an item.
-    const QModelIndex pictures = static_cast<QFileSystemModel*>(panel.view()->model())->index(home.filePath(QStringLiteral("Pictures")));
+    const QModelIndex pictures = panel.items()->index(home.filePath(QStringLiteral("Pictures")));
     Q_EMIT panel.view()->doubleClicked(pictures);
     EXPECT_EQ(shownFolder(panel), home.filePath(QStringLiteral("Pictures")));
     panel.upButton()->click();
     EXPECT_EQ(shownFolder(panel), home.path());
-    const QModelIndex notes = static_cast<QFileSystemModel*>(panel.view()->model())->index(home.filePath(QStringLiteral("notes.txt")));
+    const QModelIndex notes = panel.items()->index(home.filePath(QStringLiteral("notes.txt")));
     panel.view()->selectionModel()->select(notes, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     EXPECT_TRUE(panel.acceptButton()->isEnabled());
     EXPECT_EQ(panel.chosen(), QStringList{home.filePath(QStringLiteral("notes.txt"))});
@@ -166,7 +184,7 @@ TEST_F(Panels, TheItemsPanelTakesTheKeyboardInItsList)
     // The row on top, whichever the sorting put there.
     const QModelIndex top = panel.view()->indexAt(QPoint(4, 4));
     ASSERT_TRUE(top.isValid());
-    EXPECT_EQ(panel.chosen(), QStringList{static_cast<QFileSystemModel*>(panel.view()->model())->filePath(top)});
+    EXPECT_EQ(panel.chosen(), QStringList{panel.items()->filePath(top)});
     EXPECT_TRUE(panel.acceptButton()->isEnabled());
 }
 
@@ -188,7 +206,7 @@ TEST_F(Panels, ReturnOpensAChosenFolderAndTheButtonCopiesIt)
         panel.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 2; }));
-        const QModelIndex item = static_cast<QFileSystemModel*>(panel.view()->model())->index(c.chosen);
+        const QModelIndex item = panel.items()->index(c.chosen);
         panel.view()->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QTest::keyClick(panel.view(), Qt::Key_Return);
         EXPECT_EQ(panel.result() == QDialog::Accepted, c.taken);
@@ -198,7 +216,7 @@ TEST_F(Panels, ReturnOpensAChosenFolderAndTheButtonCopiesIt)
             continue;
         const QString trips = home.filePath(QStringLiteral("Pictures/Trips"));
         ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 1; }));
-        const QModelIndex folder = static_cast<QFileSystemModel*>(panel.view()->model())->index(trips);
+        const QModelIndex folder = panel.items()->index(trips);
         panel.view()->selectionModel()->setCurrentIndex(folder, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         panel.acceptButton()->click();
         EXPECT_EQ(panel.result(), QDialog::Accepted);
@@ -226,7 +244,7 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     QFile(photo).open(QIODevice::WriteOnly);
     EXPECT_EQ(choose([&](ItemsPanel& panel) {
                   panel.showFolder(trips);
-                  const QModelIndex item = static_cast<QFileSystemModel*>(panel.view()->model())->index(photo);
+                  const QModelIndex item = panel.items()->index(photo);
                   panel.view()->selectionModel()->select(item, QItemSelectionModel::Select | QItemSelectionModel::Rows);
                   panel.acceptButton()->click();
               }),
@@ -263,6 +281,64 @@ TEST_F(Panels, ThePanelsOpenWhereThereIsSomethingToChoose)
     });
     EXPECT_TRUE(desktop.chooseFiles({{}, QStringLiteral("Install"), {}}, {QStringLiteral("*.apk")}).isEmpty());
     EXPECT_EQ(start, QDir::homePath());
+}
+
+// Mended: names that aren't UTF-8 (Latin-1 ones from old archives and memory
+// cards) were shown mangled and handed on as paths naming no item, so such a
+// file or folder could neither be opened nor copied.
+TEST_F(Panels, TheItemsPanelListsAndChoosesNamesThatArentText)
+{
+    const QByteArray top = paths::bytes(home.path());
+    const QByteArray odd = top + "/d\xe9j\xe0";
+    const QByteArray cafe = top + "/caf\xe9.mp3";
+    const QByteArray inner = odd + "/x\xff.bin";
+    // The temporary folder's own clean-up reads names as text and would leave these.
+    const auto removeOdd = qScopeGuard([&] {
+        paths::removeLocalTree(paths::text(odd));
+        paths::removeLocalTree(paths::text(cafe));
+    });
+    ASSERT_EQ(::mkdir(odd.constData(), 0700), 0);
+    for (const QByteArray& file : {cafe, inner}) {
+        const int made = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_GE(made, 0);
+        ::close(made);
+    }
+    const auto shown = [](QByteArrayView name) { return paths::shown(paths::text(name)); };
+    const auto chosenBytes = [](const ItemsPanel& panel) {
+        QList<QByteArray> chosen;
+        for (const QString& path : panel.chosen())
+            chosen.append(paths::bytes(path));
+        std::sort(chosen.begin(), chosen.end());
+        return chosen;
+    };
+
+    ItemsPanel panel(QStringLiteral("Choose files or folders to copy to /sdcard"), QStringLiteral("Copy to Phone"),
+                     home.path());
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 4; }));
+    const QModelIndex file = rowNamed(panel, shown("caf\xe9.mp3"));
+    const QModelIndex folder = rowNamed(panel, shown("d\xe9j\xe0"));
+    ASSERT_TRUE(file.isValid());
+    ASSERT_TRUE(folder.isValid());
+    panel.view()->selectionModel()->select(file, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(chosenBytes(panel), QList<QByteArray>{cafe});
+    panel.view()->selectionModel()->select(folder, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(chosenBytes(panel), (QList<QByteArray>{cafe, odd}));
+
+    // The folder opens, is named readably, and lists what it holds by its bytes too.
+    Q_EMIT panel.view()->doubleClicked(folder);
+    EXPECT_EQ(paths::bytes(panel.folder()), odd);
+    const auto* place = panel.findChild<QLabel*>(QStringLiteral("folder"));
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(place->text(), shown(odd));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rowsShown(panel) == 1; }));
+    const QModelIndex innerRow = rowNamed(panel, shown("x\xff.bin"));
+    ASSERT_TRUE(innerRow.isValid());
+    panel.view()->selectionModel()->select(innerRow, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(chosenBytes(panel), QList<QByteArray>{inner});
+    panel.upButton()->click();
+    EXPECT_EQ(panel.folder(), home.path());
 }
 
 // Mended: a panel asked with no prompt (the Settings folder) had a blank,
