@@ -195,7 +195,8 @@ void ADBFiles::move(const QString& from, const QString& to, const Cancel& cancel
     adb.move(serial, from, to, cancel);
 }
 
-void ADBFiles::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
+std::optional<PhoneFiles::Clash> ADBFiles::putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                                      const Cancel& cancel)
 {
     // One rename: the old file stays until the new one takes its place. A
     // folder that took the name meanwhile, or a link to one, would take the
@@ -227,13 +228,11 @@ void ADBFiles::putInPlace(const QString& from, const QString& to, const Covered&
             throw;
     }
     if (answer.endsWith(QLatin1StringView("moved")))
-        return;
+        return std::nullopt;
     if (answer.endsWith(QLatin1StringView("folder")))
-        throw ADBError::failed(QStringLiteral("“") + lastComponent(to)
-                               + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
+        return Clash{to.section(QLatin1Char('/'), -1), true};
     if (answer.endsWith(QLatin1StringView("meanwhile")))
-        throw ADBError::failed(QStringLiteral("“") + lastComponent(to)
-                               + QStringLiteral("” wasn't copied: an item of that name came onto the phone meanwhile."));
+        return Clash{to.section(QLatin1Char('/'), -1), false, true};
     throw ADBError::failed(QStringLiteral("The phone couldn’t put the new copy of “") + lastComponent(to)
                            + QStringLiteral("” in its place."));
 }

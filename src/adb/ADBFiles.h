@@ -26,7 +26,8 @@ public:
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // mv replaces a file in one step: the name is never without a whole file.
-    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
+    std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                    const Cancel& cancel) override;
     // The mark's change time: a file written, made, moved or renamed after
     // it is newer, however old its modification time.
     QString markSince(const QString& folder, const Cancel& cancel) override;

@@ -59,6 +59,11 @@ public:
     // missing, and leaves a folder already at `path` as it is.
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;
     virtual void move(const QString& from, const QString& to, const Cancel& cancel) = 0;
+    struct Clash {
+        QString name;     // the last component of the item left out
+        bool folderThere; // a folder is in the way of a file, or else a file in the way of a folder
+        bool cameMeanwhile = false; // a file changed after the answer is there
+    };
     // What an answer to replace covers at a name: the item that was there
     // when it was given. Anything else found there came meanwhile (another
     // program, the phone itself) and is never replaced.
@@ -69,15 +74,18 @@ public:
         std::optional<RemoteEntry> entry;
     };
     // Puts the finished file at `from` in the place of the file at `to`, in
-    // the same folder; what is at `to` stays until the new file takes over,
-    // and stays for good, the call failing, when it isn't the `covered` one.
-    // A failure after the old file went leaves the new one at `from`.
-    virtual void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
+    // the same folder; what is at `to` stays until the new file takes over.
+    // Where what is there is a folder or isn't the `covered` one, both stay
+    // as they are: that clash. A failure after the old file went leaves the
+    // new one at `from`.
+    virtual std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                            const Cancel& cancel)
     {
         Q_UNUSED(covered);
         if (existence(to, cancel) != std::optional<bool>(false))
             remove(to, cancel);
         move(from, to, cancel);
+        return std::nullopt;
     }
     // Makes the working folder `folder` with a mark in it that every item
     // made or changed on the storage from now on is newer than, by the
@@ -115,11 +123,6 @@ public:
     // Whether mergeInto() runs on the phone in one step; otherwise a merge
     // goes item by item.
     virtual bool mergesOnPhone() const { return false; }
-    struct Clash {
-        QString name;     // the last component of the item left out
-        bool folderThere; // a folder is in the way of a file, or else a file in the way of a folder
-        bool cameMeanwhile = false; // a file changed after the answer is there
-    };
     // Moves what the folder `from` holds into the folder `to` on the same storage:
     // files replace files, folders merge, each file renamed into place whole;
     // an item meeting one of the other kind is left out, and so is a file

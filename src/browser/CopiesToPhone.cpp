@@ -130,13 +130,15 @@ void removeQuietly(PhoneFiles& phone, const QString& path, JobContext* job = nul
                          : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
-// The sentence for an item a merge on the phone left out.
-SystemError leftOut(const PhoneFiles::Clash& clash)
+ClashError cameMeanwhile(const QString& name)
 {
-    if (clash.cameMeanwhile)
-        return SystemError(quoted(clash.name)
-                           + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
-    return inTheWay(clash.name, clash.folderThere);
+    return ClashError(quoted(name) + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+}
+
+// The sentence for an item the phone left out.
+ClashError leftOut(const PhoneFiles::Clash& clash)
+{
+    return clash.cameMeanwhile ? cameMeanwhile(clash.name) : inTheWay(clash.name, clash.folderThere);
 }
 
 // What the person's answer to replace covers, taken as it was given: on a
@@ -230,8 +232,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
         const std::optional<bool> there = phone.existence(phonePath, cancel);
         cancel.check();
         if (there == std::optional<bool>(true))
-            throw SystemError(quoted(lastName(phonePath))
-                              + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+            throw cameMeanwhile(lastName(phonePath));
         if (!there)
             throw SystemError(QStringLiteral("The phone didn’t answer whether ") + quoted(lastName(phonePath))
                               + QStringLiteral(" is free."));
@@ -255,8 +256,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
         if (paths::kindOf(source, true) == paths::Kind::folder)
             checkAlikeNamesKept(phone, source, alikeNames(source), temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
-            throw SystemError(quoted(lastName(phonePath))
-                              + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+            throw cameMeanwhile(lastName(phonePath));
     } catch (...) {
         cleanUp(temporary, true);
         throw;
@@ -295,9 +295,11 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
     // what it left, have a moment more; a phone that doesn't answer in it
     // is left as it is, the new copy kept under its hidden name.
     const GraceAfterStop grace(cancel, swapGrace);
+    std::optional<PhoneFiles::Clash> clash;
     try {
-        phone.putInPlace(temporary, phonePath, covered, grace.cancel());
-        names::RecordingLeftovers::forget(temporary);
+        clash = phone.putInPlace(temporary, phonePath, covered, grace.cancel());
+        if (!clash)
+            names::RecordingLeftovers::forget(temporary);
     } catch (...) {
         // Where the swap is one rename that either happened or not, the new
         // copy may go: it is in its place, or the old file still is.
@@ -336,6 +338,11 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
              + QStringLiteral(" was removed from the phone, but the phone didn’t answer in time to give its new copy "
                               "the name; the new copy will take it when the phone is next reachable."));
         throw;
+    }
+    // What is at the name stays; the new copy goes.
+    if (clash) {
+        cleanUp(temporary);
+        throw leftOut(*clash);
     }
 }
 
@@ -585,20 +592,26 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
     const auto covered = coverage.folders.find(phonePath);
     const PhoneFolder held =
         covered != coverage.folders.end() ? covered->second : PhoneFolder::read(phone, phonePath, cancel);
+    Clashes clashes;
     for (const paths::LocalItem& item : paths::localItems(source)) {
         cancel.check();
         const QString path = joined(source, item.name);
         // A link to a folder could lead back up the tree.
         if (item.kind == paths::Kind::link && paths::kindOf(path, true) == paths::Kind::folder)
             continue;
-        if (const std::optional<RemoteEntry> there = held.find(item.name, cancel)) {
-            sendOver(phone, path, *there, joined(phonePath, there->name), coverage, limits, meter, cancel, job);
-            continue;
+        try {
+            if (const std::optional<RemoteEntry> there = held.find(item.name, cancel)) {
+                sendOver(phone, path, *there, joined(phonePath, there->name), coverage, limits, meter, cancel, job);
+                continue;
+            }
+            const int64_t size = localSize(path);
+            sendNew(phone, path, joined(phonePath, item.name), false, meter.part(size), cancel, job, item.name);
+            meter.done(size);
+        } catch (const ClashError& clash) {
+            clashes.keep(clash);
         }
-        const int64_t size = localSize(path);
-        sendNew(phone, path, joined(phonePath, item.name), false, meter.part(size), cancel, job, item.name);
-        meter.done(size);
     }
+    clashes.name();
 }
 
 } // namespace
@@ -726,58 +739,62 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                                   + quoted(*earlier) + QStringLiteral(", which this copy has just put there."));
         };
         const int count = int(names.size());
+        Clashes clashes;
         for (int index = 0; index < count; ++index) {
             cancel.check();
-            const QString& name = names[index];
-            std::optional<RemoteEntry> there = found[size_t(index)];
-            if (there && answer == Conflict::skip)
-                continue;
-            QString phonePath = joined(target, there ? there->name : name);
-            bool certainlyNew = false;
-            if (!there) {
-                // Not there when the folder was read; it may have come since,
-                // and what the person wasn't asked about is never replaced.
-                const std::optional<bool> isThere = phone->existence(phonePath, cancel);
-                certainlyNew = isThere == std::optional<bool>(false);
-                if (isThere == std::optional<bool>(true)) {
-                    const PhoneFolder now = PhoneFolder::read(*phone, target, cancel);
-                    if (const std::optional<RemoteEntry> came = now.find(name, cancel)) {
-                        madeByThisCopy(name, came);
-                        if (answer == Conflict::skip)
-                            continue;
-                        if (answer != Conflict::keepBoth)
-                            throw SystemError(quoted(name)
-                                              + QStringLiteral(" wasn't copied: an item of that name came onto the "
-                                                               "phone meanwhile."));
-                        there = came;
+            try {
+                const QString& name = names[index];
+                std::optional<RemoteEntry> there = found[size_t(index)];
+                if (there && answer == Conflict::skip)
+                    continue;
+                QString phonePath = joined(target, there ? there->name : name);
+                bool certainlyNew = false;
+                if (!there) {
+                    // Not there when the folder was read; it may have come since,
+                    // and what the person wasn't asked about is never replaced.
+                    const std::optional<bool> isThere = phone->existence(phonePath, cancel);
+                    certainlyNew = isThere == std::optional<bool>(false);
+                    if (isThere == std::optional<bool>(true)) {
+                        const PhoneFolder now = PhoneFolder::read(*phone, target, cancel);
+                        if (const std::optional<RemoteEntry> came = now.find(name, cancel)) {
+                            madeByThisCopy(name, came);
+                            if (answer == Conflict::skip)
+                                continue;
+                            if (answer != Conflict::keepBoth)
+                                throw cameMeanwhile(name);
+                            there = came;
+                        }
                     }
                 }
+                if (there && answer == Conflict::keepBoth) {
+                    const QString free = uniqueRemoteName(
+                        name,
+                        [&](const QString& candidate) -> std::optional<bool> {
+                            if (reserved.contains(nameKey(candidate)) || held.holdsAlike(candidate))
+                                return true;
+                            return phone->existence(joined(target, candidate), cancel);
+                        },
+                        cancel);
+                    reserved.insert(nameKey(free));
+                    phonePath = joined(target, free);
+                    there.reset();
+                    certainlyNew = true;
+                }
+                cancel.check();
+                madeByThisCopy(name, there);
+                sent.insert(nameKey(lastName(phonePath)), name);
+                job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
+                if (there) {
+                    Meter meter(job.progressHandler(), localSize(sources[index]));
+                    sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job);
+                    continue;
+                }
+                sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
+            } catch (const ClashError& clash) {
+                clashes.keep(clash);
             }
-            if (there && answer == Conflict::keepBoth) {
-                const QString free = uniqueRemoteName(
-                    name,
-                    [&](const QString& candidate) -> std::optional<bool> {
-                        if (reserved.contains(nameKey(candidate)) || held.holdsAlike(candidate))
-                            return true;
-                        return phone->existence(joined(target, candidate), cancel);
-                    },
-                    cancel);
-                reserved.insert(nameKey(free));
-                phonePath = joined(target, free);
-                there.reset();
-                certainlyNew = true;
-            }
-            cancel.check();
-            madeByThisCopy(name, there);
-            sent.insert(nameKey(lastName(phonePath)), name);
-            job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
-            if (there) {
-                Meter meter(job.progressHandler(), localSize(sources[index]));
-                sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job);
-                continue;
-            }
-            sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
         }
+        clashes.name();
     });
 }
 

@@ -68,7 +68,8 @@ public:
     // when the item at `to` is not the covered one as list() gives it.
     // A failure after the old file went leaves the new one at `from`; a
     // rename whose answer was lost succeeds once the phone says it happened.
-    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
+    std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                    const Cancel& cancel) override;
     bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 

@@ -591,7 +591,8 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
         cancel);
 }
 
-void MTPConnection::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
+std::optional<PhoneFiles::Clash> MTPConnection::putInPlace(const QString& from, const QString& to,
+                                                           const Covered& covered, const Cancel& cancel)
 {
     mtppaths::checkUsable(from);
     mtppaths::checkUsable(to);
@@ -601,10 +602,7 @@ void MTPConnection::putInPlace(const QString& from, const QString& to, const Cov
         throw MTPError::unsupported(QStringLiteral("rename files"));
     const QString name = mtppaths::lastComponent(to);
     const QString folder = mtppaths::parentPath(to);
-    const auto cameMeanwhile = [&] {
-        return MTPError::failed(QStringLiteral("“") + name
-                                + QStringLiteral("” wasn't copied: an item of that name came onto the phone meanwhile."));
-    };
+    std::optional<Clash> clash;
     changing(
         [&] {
             // What is at the name now, asked of the phone, never of the cache:
@@ -627,13 +625,17 @@ void MTPConnection::putInPlace(const QString& from, const QString& to, const Cov
                 throw MTPError::failed(undescribedIn(parts(folder)));
             if (there) {
                 // A folder that took the name is someone's, never the file to replace.
-                if (there->isDirectory)
-                    throw MTPError::failed(QStringLiteral("“") + name
-                                           + QStringLiteral("” wasn't copied: a folder of that name is in its place."));
+                if (there->isDirectory) {
+                    clash = Clash{name, true};
+                    return;
+                }
                 // Only the item the answer covered, as this connection lists it;
                 // and never one of another spelling.
-                if (covered.entry ? listedEntry(*there) != *covered.entry : mtppaths::listedName(there->name) != name)
-                    throw cameMeanwhile();
+                if (covered.entry ? listedEntry(*there) != *covered.entry
+                                  : mtppaths::listedName(there->name) != name) {
+                    clash = Clash{name, false, true};
+                    return;
+                }
                 transact(Operation::deleteObject, {there->handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
                 forget(to);
             }
@@ -663,6 +665,7 @@ void MTPConnection::putInPlace(const QString& from, const QString& to, const Cov
             }
         },
         cancel);
+    return clash;
 }
 
 bool MTPConnection::canRename(const Cancel& cancel)

@@ -202,12 +202,11 @@ void MemoryPhoneFiles::move(const QString& from, const QString& to, const Cancel
     });
 }
 
-void MemoryPhoneFiles::putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel)
+std::optional<PhoneFiles::Clash> MemoryPhoneFiles::putInPlace(const QString& from, const QString& to,
+                                                               const Covered& covered, const Cancel& cancel)
 {
-    if (!putsInPlaceAtOnce()) {
-        PhoneFiles::putInPlace(from, to, covered, cancel);
-        return;
-    }
+    if (!putsInPlaceAtOnce())
+        return PhoneFiles::putInPlace(from, to, covered, cancel);
     if (const Call hook = locked([&] { return m_onCall; }))
         hook(u"move "_s + from + u' ' + to, cancel);
     change(u"move "_s + from + u' ' + to, [&] {
@@ -218,6 +217,7 @@ void MemoryPhoneFiles::putInPlace(const QString& from, const QString& to, const 
                 entry.name = nameOf(to);
         }
     });
+    return std::nullopt;
 }
 
 void MemoryPhoneFiles::remove(const QString& path, const Cancel& cancel)

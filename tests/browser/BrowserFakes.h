@@ -123,7 +123,8 @@ public:
     // Whether a name is found whatever its letter case, as on shared storage.
     void setIgnoresCase(bool ignores) { locked([&] { m_ignoresCase = ignores; }); }
     bool putsInPlaceAtOnce() const override { return locked([&] { return m_swapsAtOnce; }); }
-    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override;
+    std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                    const Cancel& cancel) override;
 
     std::vector<RemoteEntry> list(const QString& path, bool showHidden, const Cancel& cancel) override;
     using PhoneFiles::pull;

@@ -619,3 +619,32 @@ TEST_F(CopiesTest, AnItemThatCameAfterTheQuestionIsNeverReplaced)
     EXPECT_EQ(read(u"d.txt"_s), "theirs");
     EXPECT_EQ(model().errorMessage(), u"“d.txt” wasn't copied: an item of that name came into the folder meanwhile."_s);
 }
+
+// Mended: a merge item by item stopped at its first clash and named only
+// that item, the items after it left uncopied without a word; and a copy of
+// several items stopped with the first that clashed. The rest now goes, and
+// the first clash is named once it is in.
+TEST_F(CopiesTest, AClashLeavesOutOnlyItsItemAndIsNamedOnceTheRestIsIn)
+{
+    QTemporaryDir source;
+    ASSERT_TRUE(QDir(source.path()).mkpath(u"Album"_s));
+    for (const QString& name : {u"Album/a.jpg"_s, u"Album/b.jpg"_s, u"Album/c.jpg"_s, u"after.txt"_s})
+        ASSERT_TRUE(QFile(source.filePath(name)).open(QIODevice::WriteOnly));
+    phone->setFolder(u"/sdcard"_s, {folder(u"Album"_s)});
+    phone->setFolder(u"/sdcard/Album"_s, {folder(u"a.jpg"_s)});
+    phone->setFolder(u"/sdcard/Album/a.jpg"_s, {});
+    desktop->answer = 0; // Replace
+    model().upload(urls({source.filePath(u"Album"_s), source.filePath(u"after.txt"_s)}));
+    run();
+    EXPECT_EQ(model().errorMessage().value_or(QString()), u"“a.jpg” wasn't copied: a folder of that name is in its place."_s);
+    const auto names = [&](const QString& path) {
+        const std::vector<RemoteEntry> listed = phone->list(path, true, Cancel());
+        QStringList all;
+        for (const RemoteEntry& entry : listed)
+            all.append(entry.name);
+        all.sort();
+        return all;
+    };
+    EXPECT_EQ(names(u"/sdcard/Album"_s), (QStringList{u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s}));
+    EXPECT_EQ(names(u"/sdcard"_s), (QStringList{u"Album"_s, u"after.txt"_s}));
+}

@@ -210,12 +210,14 @@ public:
         m_inner->move(from, to, cancel);
         m_script->lost(cancel);
     }
-    void putInPlace(const QString& from, const QString& to, const Covered& covered, const Cancel& cancel) override
+    std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
+                                    const Cancel& cancel) override
     {
         // The swap has a token of its own that outlives a Stop for a moment.
         m_script->step(u"putInPlace"_s, from + u" → "_s + to, cancel);
-        m_inner->putInPlace(from, to, covered, cancel);
+        const std::optional<Clash> clash = m_inner->putInPlace(from, to, covered, cancel);
         m_script->lost(cancel);
+        return clash;
     }
     bool canRename(const Cancel& cancel) override
     {
