@@ -1,6 +1,7 @@
 #include "LocalItemsModel.h"
 
 #include "FileIcons.h"
+#include "FileListModel.h"
 #include "Look.h"
 #include "Paths.h"
 
@@ -108,23 +109,9 @@ QVariant LocalItemsModel::data(const QModelIndex& index, int role) const
 
 QVariant LocalItemsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::DisplayRole) {
-        switch (section) {
-        case name:
-            return QStringLiteral("Name");
-        case modified:
-            return QStringLiteral("Date Modified");
-        case size:
-            return QStringLiteral("Size");
-        case kind:
-            return QStringLiteral("Kind");
-        }
-    }
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue((section == size ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    return {};
+    static_assert(int(name) == int(FileListModel::name) && int(kind) == int(FileListModel::kind)
+                  && int(columnCount_) == int(FileListModel::columnCount_));
+    return FileListModel::columnHeader(section, orientation, role);
 }
 
 void LocalItemsModel::sort(int column, Qt::SortOrder order)

@@ -109,6 +109,11 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    return columnHeader(section, orientation, role);
+}
+
+QVariant FileListModel::columnHeader(int section, Qt::Orientation orientation, int role)
+{
     if (orientation != Qt::Horizontal)
         return {};
     if (role == Qt::DisplayRole) {

@@ -31,6 +31,8 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // The columns' titles and alignment, for every list of files shown alike.
+    static QVariant columnHeader(int section, Qt::Orientation orientation, int role);
     // Rows drag out, as copies: the view starts the drag of the row pressed.
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
