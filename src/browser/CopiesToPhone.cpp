@@ -148,7 +148,7 @@ struct Coverage {
     QString since;
     std::map<QString, PhoneFolder> folders;
 
-    // The item `existing` at `phonePath` as covered.
+    // The phone's item `existing`, listed as the question was put, as covered.
     PhoneFiles::Covered of(const RemoteEntry& existing) const { return {since, existing}; }
 };
 

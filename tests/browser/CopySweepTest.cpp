@@ -1085,6 +1085,15 @@ public:
             receiver->cancelJob();
             cancelled = true;
         };
+        // What the other writer makes, on the computer ("saved/...") or the phone.
+        const auto put = [&](const Tree& items) {
+            for (const auto& [path, bytes] : items) {
+                if (path.startsWith(u"saved/"_s))
+                    writeTree(computer.path(), {{path, bytes}});
+                else
+                    m_phone.put(path, bytes);
+            }
+        };
         const auto act = [&] {
             switch (*fault) {
             case Fault::stop:
@@ -1098,12 +1107,7 @@ public:
             case Fault::storageFull: m_phone.setStorageFull(); break;
             case Fault::appears:
                 questionsBefore = int(desktop->questions.size());
-                for (const auto& [path, bytes] : writer.makes) {
-                    if (path.startsWith(u"saved/"_s))
-                        writeTree(computer.path(), {{path, bytes}});
-                    else
-                        m_phone.put(path, bytes);
-                }
+                put(writer.makes);
                 break;
             case Fault::vanishes:
                 questionsBefore = int(desktop->questions.size());
@@ -1113,12 +1117,7 @@ public:
                     else
                         m_phone.take(path);
                 }
-                for (const auto& [path, bytes] : writer.remakes) {
-                    if (path.startsWith(u"saved/"_s))
-                        writeTree(computer.path(), {{path, bytes}});
-                    else
-                        m_phone.put(path, bytes);
-                }
+                put(writer.remakes);
                 break;
             case Fault::answerLost:
             case Fault::answerLostThenStop: break; // at the step itself
