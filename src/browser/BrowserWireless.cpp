@@ -94,22 +94,104 @@ struct BrowserModel::ConnectOutcome {
 
 namespace {
 
-// As adb lists an address: with the port it takes when none is given.
-QString listedAddress(const QString& address)
+// An address as adb reads it for "adb connect": the host as typed, the port
+// as a number (5555 when none is given). adb lists it as "host:port", an IPv6
+// host in brackets.
+struct AdbAddress {
+    QString host;
+    int port = 5555;
+    bool ipv6 = false;
+
+    QString listed() const
+    {
+        const QString port = QLatin1Char(':') + QString::number(this->port);
+        return ipv6 ? QLatin1Char('[') + host + QLatin1Char(']') + port : host + port;
+    }
+    friend bool operator==(const AdbAddress&, const AdbAddress&) = default;
+};
+
+// The port as adb reads it: spaces and a sign first, decimal digits, and
+// whatever follows them ignored.
+std::optional<int> adbPort(QStringView text)
 {
-    // Empty, or a phone's service name, which adb finds by itself.
-    if (address.isEmpty() || address.contains(QLatin1StringView("._adb-")))
-        return address;
-    if (address.startsWith(QLatin1Char('[')))
-        return address.contains(QLatin1StringView("]:")) ? address : address + QStringLiteral(":5555");
-    // A bare IPv6 address has colons of its own: left as given.
-    return address.contains(QLatin1Char(':')) ? address : address + QStringLiteral(":5555");
+    qsizetype at = 0;
+    while (at < text.size() && QStringView(u" \t\n\v\f\r").contains(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == u'+' || text[at] == u'-'))
+        negative = text[at++] == u'-';
+    qint64 value = 0;
+    const qsizetype digits = at;
+    while (at < text.size() && text[at] >= u'0' && text[at] <= u'9' && value <= 65535)
+        value = value * 10 + (text[at++].unicode() - u'0');
+    if (at == digits || negative || value < 1 || value > 65535)
+        return std::nullopt;
+    return int(value);
 }
 
-std::optional<Device> entryFor(const std::vector<Device>& devices, const QString& address)
+// None for what adb refuses or reads otherwise (a phone's service name).
+std::optional<AdbAddress> adbAddress(const QString& text)
+{
+    if (text.contains(QLatin1StringView("._adb-")))
+        return std::nullopt;
+    AdbAddress address;
+    std::optional<QStringView> port;
+    const qsizetype colons = text.count(QLatin1Char(':'));
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1StringView("]:"));
+        if (close < 0)
+            return std::nullopt;
+        address.host = text.mid(1, close - 1);
+        address.ipv6 = true;
+        port = QStringView(text).mid(text.lastIndexOf(QLatin1StringView("]:")) + 2);
+    } else if (!text.contains(QLatin1Char('.')) && colons >= 2 && colons <= 7) {
+        // A bare IPv6 address: its colons are its own.
+        address.host = text;
+        address.ipv6 = true;
+    } else if (colons <= 1) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        address.host = text.left(colon);
+        if (colon >= 0)
+            port = QStringView(text).mid(colon + 1);
+    } else {
+        return std::nullopt;
+    }
+    if (address.host.isEmpty())
+        return std::nullopt;
+    if (port) {
+        const std::optional<int> number = adbPort(*port);
+        if (!number)
+            return std::nullopt;
+        address.port = *number;
+    }
+    return address;
+}
+
+// As adb lists an address; what it does not read as one stays as given.
+QString listedAddress(const QString& address)
+{
+    const std::optional<AdbAddress> read = adbAddress(address);
+    return read ? read->listed() : address;
+}
+
+// Whether adb's entry is the one for this address, however either is written.
+bool sameAddress(const QString& serial, const QString& address)
+{
+    if (serial == address)
+        return true;
+    const std::optional<AdbAddress> listed = adbAddress(serial);
+    return listed && listed == adbAddress(address);
+}
+
+template <class Devices>
+std::optional<Device> entryFor(const Devices& devices, const QString& address)
 {
     for (const Device& device : devices) {
         if (device.serial == address)
+            return device;
+    }
+    for (const Device& device : devices) {
+        if (sameAddress(device.serial, address))
             return device;
     }
     return std::nullopt;
@@ -170,13 +252,7 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
         }
         m_disconnectedByUser.remove(address);
         refreshDevices([this, address, receiver, done, clearJob, listed] {
-            std::optional<Device> connected;
-            for (const Device& device : std::as_const(m_devices)) {
-                if (device.serial == address) {
-                    connected = device;
-                    break;
-                }
-            }
+            std::optional<Device> connected = entryFor(m_devices, address);
             // Only a ready phone takes the window; one waiting for Allow is
             // named as adb lists it when the list keeps it otherwise.
             if (connected && connected->isReady())
@@ -322,7 +398,7 @@ void BrowserModel::removeLeftover(const AttemptPtr& attempt)
             const std::optional<Device> listed = entryFor(source->devices(adb, cancel), address);
             if (!listed || listed->state != QStringLiteral("offline"))
                 return;
-            source->disconnect(adb, address, cancel);
+            source->disconnect(adb, listed->serial, cancel);
         },
         [this, attempt] {
             refreshDevices();

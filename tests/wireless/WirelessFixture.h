@@ -105,7 +105,8 @@ public:
         connects.take(address, cancel);
         // As adb lists it: an IP address given without a port has its default.
         static const QRegularExpression bareIp(u"^[0-9.]+$"_s);
-        listIfMissing(browsertest::adbPhone(bareIp.match(address).hasMatch() ? address + u":5555"_s : address));
+        const QString listed = listsAs.value(address, bareIp.match(address).hasMatch() ? address + u":5555"_s : address);
+        listIfMissing(browsertest::adbPhone(listed));
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
@@ -116,6 +117,8 @@ public:
         unlist(serial);
     }
     Channel<void> connects;
+    // The entry adb lists for an address written otherwise; set before connecting.
+    QHash<QString, QString> listsAs;
     std::atomic<bool> scriptDisconnects{false};
     Channel<void> disconnects;
 };
