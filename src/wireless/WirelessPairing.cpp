@@ -394,11 +394,13 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
             // Kept, not ready: the phone asks whether to allow debugging, and
             // becomes ready once the person taps Allow.
             if (device && device->state == QStringLiteral("unauthorized")) {
-                setPhase(Phase::failed(QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
-                                       + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick "
-                                                        "“Always allow from this computer” to skip this next time.")));
+                const Phase asking = Phase::failed(
+                    QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
+                    + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick “Always allow from "
+                                     "this computer” to skip this next time."));
+                setPhase(asking);
                 finish(run);
-                return followUntilReady(host, device->serial);
+                return followUntilReady(host, device->serial, address, asking);
             }
             setPhase(Phase::done(device ? device->model : name));
             finish(run);
@@ -412,19 +414,32 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
         });
 }
 
-void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial)
+void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial,
+                                       const QString& address, const Phase& asking)
 {
     // Only the entry that asked is followed: once it has left the list, the
     // address may be another phone's.
-    auto check = [this, host, serial] {
+    auto check = [this, host, serial, address, asking] {
         const std::optional<Device> device = host->listed(serial);
-        if (device && !device->isReady())
+        if (!device) {
+            endFollowing();
+            setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address
+                                   + QStringLiteral(": the phone left before Allow was tapped. Make sure Wireless "
+                                                    "debugging is still on, then connect again.")));
             return;
-        endFollowing();
-        if (!device)
+        }
+        if (device->isReady()) {
+            endFollowing();
+            host->choose(serial);
+            setPhase(Phase::done(device->model));
             return;
-        host->choose(serial);
-        setPhase(Phase::done(device->model));
+        }
+        // Still followed while offline: it may come back and be allowed.
+        if (device->state == QStringLiteral("offline"))
+            setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address
+                                   + QStringLiteral(": the phone doesn’t answer; adb lists it as offline.")));
+        else
+            setPhase(asking);
     };
     m_following = host->onDevicesChanged(this, check);
     check();
