@@ -65,10 +65,11 @@ struct BrowserModel::ConnectAttempt {
     using Ended = std::function<void(Result, const std::optional<Device>&, std::exception_ptr)>;
 
     QString address;
-    std::stop_source stop; // the caller's Stop
+    std::stop_source stop; // the caller's Stop, a Disconnect of the address, or a bound
     Task work;             // adb's run, once the turn has come
     bool started = false;
     bool answered = false;
+    bool disconnected = false; // stopped by a Disconnect of the address, not by its caller
     Ended ended; // on the GUI thread, once
     std::optional<std::stop_callback<std::function<void()>>> onStop;
 
@@ -78,6 +79,15 @@ struct BrowserModel::ConnectAttempt {
             return;
         answered = true;
         ended(result, device, error);
+    }
+    // Stopped: a cancellation only when its caller asked for it.
+    void endStopped()
+    {
+        if (disconnected)
+            end(Result::failed, std::nullopt,
+                std::make_exception_ptr(ADBError::failed(QStringLiteral("it was disconnected meanwhile."))));
+        else
+            end(Result::cancelled);
     }
 };
 
@@ -302,14 +312,19 @@ void BrowserModel::stopAttempt(const AttemptPtr& attempt)
         if (it->isEmpty())
             m_connectAttempts.erase(it);
     }
-    attempt->end(ConnectAttempt::Result::cancelled);
+    attempt->endStopped();
 }
 
 void BrowserModel::beginAttempt(const AttemptPtr& attempt)
 {
     attempt->started = true;
-    if (attempt->stop.stop_requested() || !m_adb) {
-        attempt->end(ConnectAttempt::Result::cancelled);
+    if (attempt->stop.stop_requested()) {
+        attempt->endStopped();
+        return endTurn(attempt);
+    }
+    if (!m_adb) {
+        // Its turn came after adb went away: never started, and not stopped.
+        attempt->end(ConnectAttempt::Result::failed, std::nullopt, std::make_exception_ptr(ADBError::notFound()));
         return endTurn(attempt);
     }
     const std::shared_ptr<AdbSource> source = m_adbSource;
@@ -318,28 +333,49 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
     attempt->work = Task::run(
         this,
         [source, adb, address](const Cancel& cancel) {
+            // Only the attempt's own stop cancels; adb ended by someone
+            // else's signal is a failure in words.
+            const auto stoppedFromOutside = [] {
+                return std::make_exception_ptr(
+                    ADBError::failed(QStringLiteral("adb was stopped before it answered.")));
+            };
             ConnectOutcome outcome;
             try {
                 outcome.listedBefore = entryFor(source->devices(adb, cancel), address).has_value();
             } catch (const Cancelled&) {
-                throw; // nothing started
-            } catch (...) {
+                if (cancel.isCancelled())
+                    throw; // nothing started
                 // Unknown: whatever is listed afterwards may not be ours.
+            } catch (...) {
+                // Unknown, as above.
             }
             try {
                 source->connect(adb, address, cancel);
             } catch (const Cancelled&) {
-                outcome.cancelled = true;
-                return outcome;
+                if (cancel.isCancelled()) {
+                    outcome.cancelled = true;
+                    return outcome;
+                }
+                outcome.error = stoppedFromOutside();
             } catch (...) {
                 outcome.error = std::current_exception();
             }
-            try {
-                outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
-                outcome.listedAfterKnown = true;
-            } catch (const Cancelled&) {
-                outcome.cancelled = true;
-            } catch (...) {
+            // A listing ended from outside is asked once more: the phone
+            // may well be connected.
+            for (int tries = 0; tries < 2 && !outcome.listedAfterKnown; ++tries) {
+                try {
+                    outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
+                    outcome.listedAfterKnown = true;
+                } catch (const Cancelled&) {
+                    if (cancel.isCancelled()) {
+                        outcome.cancelled = true;
+                        return outcome;
+                    }
+                    if (!outcome.error)
+                        outcome.error = stoppedFromOutside();
+                } catch (...) {
+                    break;
+                }
             }
             return outcome;
         },
@@ -348,7 +384,7 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
             if (failureText(error))
                 attempt->end(ConnectAttempt::Result::failed, std::nullopt, error);
             else
-                attempt->end(ConnectAttempt::Result::cancelled);
+                attempt->endStopped();
             endTurn(attempt);
         });
     // A Stop that came before the work had a handle reaches it now.
@@ -360,7 +396,7 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
 {
     using Result = ConnectAttempt::Result;
     if (outcome.cancelled) {
-        attempt->end(Result::cancelled);
+        attempt->endStopped();
         // adb keeps the address it was asked for as an offline entry.
         if (!outcome.listedBefore)
             return removeLeftover(attempt);
@@ -431,8 +467,10 @@ void BrowserModel::disconnect(const Device& device)
         return;
     m_disconnectedByUser.insert(device.serial);
     // An attempt on the address would connect it again right after.
-    for (const AttemptPtr& attempt : m_connectAttempts.value(device.serial))
+    for (const AttemptPtr& attempt : m_connectAttempts.value(device.serial)) {
+        attempt->disconnected = true;
         attempt->stop.request_stop();
+    }
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
     const QString serial = device.serial;

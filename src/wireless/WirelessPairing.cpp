@@ -47,6 +47,8 @@ constexpr std::chrono::seconds searchPause(1);
 constexpr int modulePixels = 10;
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
+// What a cancellation that nobody here asked for is told as.
+const QString stoppedUnasked = QStringLiteral("adb was stopped before it answered.");
 
 // The host part of "host:port"; the whole text when there is no colon.
 QString hostOf(const QString& address)
@@ -328,10 +330,10 @@ void WirelessPairing::pairStep(const RunPtr& run, const QString& address, const 
             then(result);
         },
         [this, run, viaQR, then](const std::exception_ptr& error) {
-            const std::optional<QString> sentence = pairingFailure(error, viaQR);
-            if (cancelled(run) || !sentence)
+            if (cancelled(run))
                 return finish(run);
-            setPhase(Phase::failed(*sentence));
+            // A cancellation this run did not ask for ends it in words too.
+            setPhase(Phase::failed(pairingFailure(error, viaQR).value_or(stoppedUnasked)));
             then(std::nullopt);
         });
 }
@@ -406,10 +408,10 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
             finish(run);
         },
         [this, run, address](const std::exception_ptr& error) {
-            const std::optional<QString> description = failureText(error);
-            if (!cancelled(run) && description)
+            // A cancellation this run did not ask for ends it in words too.
+            if (!cancelled(run))
                 setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address + QStringLiteral(": ")
-                                       + *description));
+                                       + failureText(error).value_or(stoppedUnasked)));
             finish(run);
         });
 }

@@ -377,6 +377,71 @@ TEST_F(PairingModel, WithNoThreadEveryStartEndsInAFailedPhase)
     EXPECT_EQ(pairing.phase().kind(), PhaseKind::done);
 }
 
+// Mended: a cancellation the sheet did not ask for (adb ended by someone
+// else's signal, the listing after "adb connect" among them, or a Disconnect
+// of the address) left the phase "pairing" or "connecting" for good, with
+// every control of the sheet disabled. Each ends in words, or connected when
+// the phone is.
+TEST_F(PairingModel, WhateverEndsAStepUnaskedTheSheetIsNotLeftBusy)
+{
+    const QString address = u"192.168.1.80:5555"_s;
+    const QString stopped = u"adb was stopped before it answered."_s;
+    const struct {
+        const char* what;
+        std::function<void()> run;
+        Phase after;
+    } cases[] = {
+        {"the pairing", [&] {
+             pairTyped();
+             answerPairing([]() -> ADB::PairResult { throw Cancelled(); });
+         },
+         Phase::failed(stopped)},
+        {"adb connect", [&] {
+             pairing.connectManually(address, QString(), QString());
+             answerConnect([] { throw Cancelled(); });
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+        {"the listing after it, once", [&] {
+             adb->listingsToEndAfterConnect = 1;
+             pairing.connectManually(address, QString(), QString());
+             answerConnect();
+         },
+         Phase::done(u"Pixel 7"_s)},
+        {"the listing after it, each time", [&] {
+             adb->listingsToEndAfterConnect = 2;
+             pairing.connectManually(address, QString(), QString());
+             answerConnect();
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+        {"a Disconnect of the address", [&] {
+             pairing.connectManually(address, QString(), QString());
+             settle();
+             model().disconnect(adbPhone(address));
+             settle();
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": it was disconnected meanwhile."_s)},
+        {"the browser model's answer", [&] {
+             host()->connectsCancelUnasked = true;
+             pairing.connectManually(address, QString(), QString());
+             settle();
+             host()->connectsCancelUnasked = false;
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+    };
+    start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        adb->setDevices({});
+        c.run();
+        settle();
+        EXPECT_EQ(pairing.phase(), c.after) << pairing.phase().text().toStdString();
+        EXPECT_FALSE(model().job());
+        adb->listingsToEndAfterConnect = 0;
+        adb->listingsLeftToEnd = 0;
+        pairing.newCode();
+    }
+}
+
 // ---- stopping and replacing --------------------------------------------------------------
 
 TEST_F(PairingModel, StopDuringTheWaitEndsItWithNoFurtherSearch)
