@@ -70,13 +70,14 @@ RecorderState askRecorder(AdbSource& source, const ADB& adb, const QString& seri
 {
     // Ends with a line of its own: without it (adb may end a dropped shell
     // with status 0 and no output) nothing is known.
-    const QString answer = source.run(
+    QString answer = source.run(
         adb,
         {QStringLiteral("-s"), serial, QStringLiteral("shell"),
          QStringLiteral("pgrep -f ") + ADB::quote(recorderPattern(phoneFile))
              + QStringLiteral(" >/dev/null 2>&1; r=$?; s=$(stat -c %s ") + ADB::quote(phoneFile)
              + QStringLiteral(" 2>/dev/null); echo \"recorder=$r size=${s:--}\"")},
         cancel);
+    answer.remove(QLatin1Char('\r')); // a shell on a terminal ends its lines so
     static const QRegularExpression line(QStringLiteral("^recorder=([0-9]{1,3}) size=([0-9]{1,18}|-)$"),
                                          QRegularExpression::MultilineOption);
     QRegularExpressionMatch match;

@@ -467,9 +467,13 @@ void BrowserModel::disconnect(const Device& device)
         return;
     m_disconnectedByUser.insert(device.serial);
     // An attempt on the address would connect it again right after.
-    for (const AttemptPtr& attempt : m_connectAttempts.value(device.serial)) {
-        attempt->disconnected = true;
-        attempt->stop.request_stop();
+    for (auto queue = m_connectAttempts.cbegin(); queue != m_connectAttempts.cend(); ++queue) {
+        if (!sameAddress(device.serial, queue.key()))
+            continue;
+        for (const AttemptPtr& attempt : queue.value()) {
+            attempt->disconnected = true;
+            attempt->stop.request_stop();
+        }
     }
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
