@@ -231,6 +231,29 @@ TEST_F(EndToEnd, ARecordingWhoseAdbIsEndedByItsPidIsCopiedWholeOnceItsRecorderHa
     EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}), QStringList());
 }
 
+// Mended: a recording's copy whose adb was ended from outside was told as
+// the person's own Stop, and then not as a failure at all.
+TEST_F(EndToEnd, ARecordingsCopyWhoseAdbIsEndedByItsPidSaysWhereTheVideoStayed)
+{
+    model->toggleRecording();
+    ASSERT_TRUE(model->recordingStarted());
+    harness.freezeAfterBytes(1); // the pull holds after its first byte
+    model->toggleRecording();
+    pid_t pull = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (pull = childRunning(" pull /sdcard/vantelorquist-recording-")) > 0; },
+                                       std::chrono::seconds(30)));
+    ASSERT_EQ(::kill(pull, SIGKILL), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+    harness.freezeAfterBytes(-1);
+    finish();
+    EXPECT_TRUE(error().startsWith(u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s))
+        << error().toStdString();
+    EXPECT_TRUE(error().endsWith(u" adb was stopped before it answered."_s)) << error().toStdString();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}).size(), 1);
+    EXPECT_TRUE(QDir(saved.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
 // Mended: a stop that reached the phone before its recorder ran found
 // nothing to stop, and the recording went on, never copied. Under load a
 // stop right after the start did so.
