@@ -421,8 +421,13 @@ void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host,
 {
     // Only the entry that asked is followed: once it has left the list, the
     // address may be another phone's.
-    auto check = [this, host, serial, address, asking] {
+    // The browser's list may not show it yet (adb listed it to the connection).
+    auto seen = std::make_shared<bool>(false);
+    auto check = [this, host, serial, address, asking, seen] {
         const std::optional<Device> device = host->listed(serial);
+        if (!device && !*seen)
+            return;
+        *seen = true;
         if (!device) {
             endFollowing();
             setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address
