@@ -244,8 +244,14 @@ TEST_F(ShellTest, QuitDuringARecordingCopiesItFirst)
     adb->onRun([stopped](const QStringList& args) {
         if (args.last() == u"pkill -INT screenrecord"_s)
             QFile(stopped).open(QIODevice::WriteOnly);
-        if (args.size() == 5 && args[2] == u"pull"_s)
-            QFile(args[4]).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s) {
+            QFile copy(args[4]);
+            if (copy.open(QIODevice::WriteOnly))
+                copy.write("a video");
+        }
+        // The recorder has ended, and its file is as long as the copy.
+        if (args.last().startsWith(u"pgrep -f "_s))
+            return u"recorder=1 size=7\n"_s;
         return QString();
     });
     adb->setDevices({adbPhone(u"A1"_s)});
@@ -318,8 +324,14 @@ TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
     adb->onRun([stopped](const QStringList& args) {
         if (args.last() == u"pkill -INT screenrecord"_s)
             QFile(stopped).open(QIODevice::WriteOnly);
-        if (args.size() == 5 && args[2] == u"pull"_s)
-            QFile(args[4]).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s) {
+            QFile copy(args[4]);
+            if (copy.open(QIODevice::WriteOnly))
+                copy.write("a video");
+        }
+        // The recorder has ended, and its file is as long as the copy.
+        if (args.last().startsWith(u"pgrep -f "_s))
+            return u"recorder=1 size=7\n"_s;
         return QString();
     });
     adb->setDevices({adbPhone(u"A1"_s)});

@@ -638,8 +638,10 @@ protected:
                 if (pulled)
                     pulled(args);
             }
-            if (args.last().startsWith(u"if [ -s "_s) && probed)
-                return probed();
+            // Whether the recorder runs, and the size of its file: by default
+            // ended, and as long as what the pull above writes.
+            if (args.last().startsWith(u"pgrep -f "_s))
+                return probed ? probed() : u"recorder=1 size=10\n"_s;
             return QString();
         });
     }
@@ -672,7 +674,7 @@ protected:
     QTemporaryDir tools;
     QString stopFile = tools.filePath(u"stopped-A1"_s);
     // Run on a worker during the fake's pull (it has written half a file), and for the
-    // question whether the recorder left a file.
+    // question whether the recorder runs and how long its file is.
     std::function<void(const QStringList&)> pulled;
     std::function<QString()> probed;
 };
@@ -867,12 +869,12 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         int removals;
     } cases[] = {
         {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
-         [] { return u"nothing\n"_s; }, {},
+         [] { return u"recorder=1 size=-\n"_s; }, {},
          u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
         // Mended: adb's own words for the lost phone ended the sentence.
         {"the recorder's adb loses the phone",
          "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
-         [] { return u"nothing\n"_s; }, {},
+         [] { return u"recorder=1 size=-\n"_s; }, {},
          u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
@@ -916,6 +918,76 @@ TEST_F(RecordingTest, ACopyThatStopsLeavesNothingUnderTheRecordingsName)
     EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
 }
 
+// Mended: a recorder whose adb shell ended from outside was copied at once,
+// while the phone's recorder still wrote its closing bytes, and the phone's
+// whole video was then removed. The copy waits until the recorder has ended
+// on the phone (or, where the phone can't tell, until its file holds still),
+// and the phone's video goes only when the copy is all of it.
+TEST_F(RecordingTest, TheVideoIsCopiedOnceTheRecorderHasEndedAndLeavesThePhoneOnlyWhole)
+{
+    const QString stay = u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s;
+    const QString different = u"The copy didn't match the video on the phone."_s;
+    const struct {
+        const char* what;
+        QStringList answers; // the phone's, one a question, the last one repeated
+        std::function<void(const QStringList&)> pull;
+        int questionsBeforeThePull; // -1: no pull
+        QString said;               // empty: copied whole and removed
+    } cases[] = {
+        {"ended with its shell", {u"recorder=1 size=10\n"_s}, {}, 1, {}},
+        {"writing on after its shell ended",
+         {u"recorder=0 size=4\n"_s, u"recorder=0 size=8\n"_s, u"recorder=1 size=10\n"_s}, {}, 3, {}},
+        {"where the phone can't tell, once its file holds still",
+         {u"recorder=127 size=4\n"_s, u"recorder=127 size=10\n"_s}, {}, -2, {}},
+        {"grown after the copy", {u"recorder=1 size=10\n"_s, u"recorder=1 size=12\n"_s}, {}, 1, different},
+        {"longer than the copy", {u"recorder=1 size=12\n"_s}, {}, 1, different},
+        // adb may end a shell whose phone dropped with status 0 and no output.
+        {"no answer", {QString()}, {}, -1, u"The phone didn't answer."_s},
+        {"a pull ended by someone else's signal", {u"recorder=1 size=10\n"_s},
+         [](const QStringList&) { throw Cancelled(); }, 1, u"adb was stopped before it answered."_s},
+    };
+    recorder("exit 1\n"); // its shell ended from outside
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        desktop->revealed.clear();
+        auto questions = std::make_shared<std::atomic<int>>(0);
+        auto atThePull = std::make_shared<std::atomic<int>>(-1);
+        probed = [answers = c.answers, questions] {
+            const int asked = (*questions)++;
+            return answers.value(std::min<qsizetype>(asked, answers.size() - 1));
+        };
+        pulled = [pull = c.pull, questions, atThePull](const QStringList& args) {
+            *atThePull = questions->load();
+            if (pull)
+                pull(args);
+        };
+        const int removalsBefore = removals();
+        model().toggleRecording();
+        ended();
+        allEnded();
+        if (c.questionsBeforeThePull == -2)
+            EXPECT_GE(*atThePull, 2); // not before the size held
+        else
+            EXPECT_EQ(*atThePull, c.questionsBeforeThePull);
+        if (c.said.isEmpty()) {
+            EXPECT_EQ(error(), QString());
+            EXPECT_EQ(removals() - removalsBefore, 1);
+            ASSERT_EQ(desktop->revealed.size(), 1);
+            QFile copy(desktop->revealed[0][0]);
+            ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+            EXPECT_EQ(copy.readAll(), "half a vid");
+            copy.remove();
+        } else {
+            EXPECT_TRUE(error().startsWith(stay)) << error().toStdString();
+            EXPECT_TRUE(error().endsWith(c.said)) << error().toStdString();
+            EXPECT_EQ(removals() - removalsBefore, 0);
+            EXPECT_TRUE(desktop->revealed.isEmpty());
+        }
+        EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+    }
+}
+
 // Mended: Stop during a recording's copy left the video on the phone, as
 // asked, but said so under "Something went wrong". It is told as what the
 // Stop did; a copy that fails by itself is still an error.
@@ -936,7 +1008,7 @@ TEST_F(RecordingTest, StopDuringTheCopySaysWhereTheVideoStayedAsItsOutcomeNotAsA
             recorder("exit 1\n"); // a recorder that failed: what it left is asked about first
             probed = [gate] {
                 gate->wait();
-                return u"recorded\n"_s;
+                return u"recorder=1 size=10\n"_s;
             };
         }
         model().toggleRecording();

@@ -165,6 +165,44 @@ TEST_F(BrowserWireless, AnAddressWithoutAPortIsTheOneAdbLists)
     EXPECT_EQ(model().selectedSerial(), u"10.0.0.7:5555"_s);
 }
 
+// Mended: an address adb reads otherwise than it is written connected the
+// phone, yet its entry was not found: the sheet said "Couldn’t connect" and
+// the phone was not chosen. An entry of another port is still not taken.
+TEST_F(BrowserWireless, TheEntryIsFoundAsAdbReadsTheAddress)
+{
+    const struct { QString typed, listed; bool found; } cases[] = {
+        {u"127.0.0.1:040357"_s, u"127.0.0.1:40357"_s, true},
+        {u"127.0.0.1: 40357"_s, u"127.0.0.1:40357"_s, true},
+        {u"127.0.0.1:+40357 "_s, u"127.0.0.1:40357"_s, true},
+        {u"::1"_s, u"[::1]:5555"_s, true},
+        {u"[::1]:05555"_s, u"[::1]:5555"_s, true},
+        {u"fe80::1%wlan0"_s, u"[fe80::1%wlan0]:5555"_s, true},
+        {u"127.0.0.1:40358"_s, u"127.0.0.1:40357"_s, false},
+        {u"LOCALHOST:40357"_s, u"localhost:40357"_s, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        adb->setDevices({});
+        adb->listsAs.insert(c.typed, c.listed);
+        std::optional<Device> done;
+        QString failure;
+        model().connectWireless(
+            c.typed, &model(), [&](std::optional<Device> device) { done = device; },
+            [&](std::exception_ptr error) { failure = failureText(error).value_or(u"<cancelled>"_s); });
+        settle();
+        answerConnect();
+        if (c.found) {
+            EXPECT_EQ(failure, QString());
+            ASSERT_TRUE(done);
+            EXPECT_EQ(done->serial, c.listed);
+            EXPECT_EQ(model().selectedSerial(), c.listed);
+        } else {
+            EXPECT_EQ(failure, u"adb doesn’t list it as a phone."_s);
+            EXPECT_FALSE(done);
+        }
+    }
+}
+
 // Mended: with no thread for adb, connecting showed "Connecting to …" and
 // threw, so the job stayed and every later action only beeped; an automatic
 // reconnection's failure is shown as the one to start anything else is.

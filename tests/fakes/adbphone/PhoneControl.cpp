@@ -66,7 +66,19 @@ QByteArray phoneProgram(const QByteArray& command)
     if (command.startsWith("screenrecord ")) {
         const QByteArray file = command.mid(command.lastIndexOf(' ') + 1);
         // A phone whose encoder can't be had, as some emulators and locked-down phones.
+        // While "/sdcard/.screenrecord-lingers" exists the recorder outlives its
+        // shell, as a phone's does when adb's connection ends: part of the
+        // video is written, the rest a second after the shell is gone. It
+        // runs in a session of its own, so that ending the shell's process
+        // group leaves it, and under the recorder's command line, so that
+        // pgrep finds it.
+        const QByteArray lingering =
+            "if [ -e /sdcard/.screenrecord-lingers ]; then "
+            "setsid mksh -c 'printf \"fake vi\" > \"$1\"; "
+            "while kill -0 \"$2\" 2>/dev/null && [ ! -e " + mark + " ]; do sleep 0.05; done; "
+            "sleep 1; printf deo >> \"$1\"; rm -f " + mark + "' '" + command + "' " + file + " $$ & wait $!; exit 0; fi; ";
         return "if [ -e /sdcard/.screenrecord-fails ]; then echo 'ERROR: unable to create video encoder' >&2; exit 1; fi; "
+               + lingering +
                // A recorder slow to start, for as long as the test holds it (30 s at most).
                "i=0; while [ -e /sdcard/.screenrecord-held ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
                "rm -f " + mark + "; touch " + running + "; "
