@@ -6,6 +6,7 @@
 #include "BrowserFakes.h"
 #include "BrowserPaths.h"
 #include "HostileNames.h"
+#include "Paths.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -528,6 +529,46 @@ TEST_F(FileOpsTest, InstallCountsThePackagesAndStopsAtTheFirstFailureWithoutRelo
     EXPECT_EQ(paths, (QStringList{u"/m/a.apk"_s, u"/m/b b.apk"_s}));
     EXPECT_EQ(error(), ADB::clean(failure));
     EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings);
+}
+
+// Mended: an app whose file name isn't UTF-8 was installed by the path its
+// URL gave as text, with U+FFFD for the byte: adb found no such file.
+TEST_F(FileOpsTest, AnAppWhoseNameIsNotTextIsInstalledByItsExactPath)
+{
+    const QString path = paths::text("/m/caf\xe9.apk");
+    const QUrl url = QUrl::fromEncoded("file:///m/caf%E9.apk");
+    QStringList installed;
+    adb->onRun([&](const QStringList& args) {
+        installed.append(args.last());
+        return u"Success\n"_s;
+    });
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } cases[] = {
+        {"dropped", [&] { model().handleDrop({url}, std::nullopt); }},
+        {"chosen", [&] { model().installAPK(); }},
+        {"asked for", [&] { model().install({url}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        installed.clear();
+        desktop->questions.clear();
+        desktop->answer = 0;
+        desktop->items = {path};
+        model().setErrorMessage(std::nullopt);
+        c.act();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(installed.size(), 1);
+        EXPECT_EQ(paths::bytes(installed[0]), QByteArray("/m/caf\xe9.apk"));
+    }
+    // The question names it as a person reads it.
+    ASSERT_EQ(desktop->questions.size(), 0);
+    model().handleDrop({url}, std::nullopt);
+    ASSERT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->questions[0].message, u"Install “caf\uFFFD.apk”?"_s);
+    run();
 }
 
 // ---- screen captures ----------------------------------------------------------------------
