@@ -121,6 +121,9 @@ public:
     };
     // None without a ready phone.
     std::optional<Shown> shown() const;
+    // Whether the same phone (and, with folderToo, the same folder) is still
+    // shown; otherwise says that nothing was `done` and returns false.
+    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
 
     // ---- phones ----------------------------------------------------------------
     const QList<Device>& devices() const { return m_devices; }
@@ -467,9 +470,6 @@ private:
     void endTurn(const AttemptPtr& attempt);
 
     bool isShown(const Shown& asked, bool folderToo) const;
-    // Whether the same phone (and, with folderToo, the same folder) is still
-    // shown; otherwise says that nothing was `done` and returns false.
-    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
     // The sentence refusing the first entry of the phone shown that can't be
     // named to it (a place that isn't one item, or a name adb can't send);
     // none when every entry can be `done`.
