@@ -473,10 +473,7 @@ private:
     // The sentence refusing the first entry of the phone shown that can't be
     // named to it (a place that isn't one item, or a name adb can't send);
     // none when every entry can be `done`.
-    // `toOtherApps`: the items go to other programs by file URLs, which
-    // carry only names that are text.
-    std::optional<QString> refusal(const QList<RemoteEntry>& entries, const QString& done,
-                                   bool toOtherApps = false) const;
+    std::optional<QString> refusal(const QList<RemoteEntry>& entries, const QString& done) const;
 
     // What to do with items whose names are taken at the destination; one
     // answer for the whole request.
