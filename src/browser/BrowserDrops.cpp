@@ -1,6 +1,8 @@
 #include "BrowserModel.h"
 
 #include "ADBError.h"
+#include "BrowserPaths.h"
+#include "Paths.h"
 
 #include <QFileInfo>
 
@@ -16,9 +18,10 @@ bool readyOverAdb(const std::optional<Device>& device)
     return device && device->isReady() && device->transport == Device::Transport::adb;
 }
 
+// As a person reads it: a byte that isn't text shows as U+FFFD.
 QString lastComponent(const QUrl& url)
 {
-    return QFileInfo(url.toLocalFile()).fileName();
+    return paths::shown(browserpaths::lastName(paths::localPath(url)));
 }
 
 } // namespace
@@ -36,7 +39,7 @@ void BrowserModel::installAPK()
         return;
     QList<QUrl> urls;
     for (const QString& path : chosen)
-        urls.append(QUrl::fromLocalFile(path));
+        urls.append(paths::localUrl(path));
     installOn(*asked, urls);
 }
 
@@ -99,7 +102,8 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
                         + QStringLiteral(")…"));
             // One argument, exactly as the file is named: no shell between.
             const QString output = source->run(
-                adb, {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), url.toLocalFile()},
+                adb,
+                {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), paths::localPath(url)},
                 job.cancel());
             if (output.contains(QLatin1StringView("Failure")))
                 throw ADBError::failed(ADB::clean(output));

@@ -817,7 +817,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"), true)) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
         setErrorMessage(*text);
         return;
     }
@@ -828,9 +828,11 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
         for (const RemoteEntry& entry : entries) {
             job.cancel().check();
             job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
-            const QString staged = joined(folder, entry.name);
+            const QString staged = browserpaths::stagedPath(folder, entry.name);
+            // A name that is text is copied into the folder as it is.
+            const QString into = staged == joined(folder, entry.name) ? folder : staged;
             try {
-                phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
+                phone->pull(joined(path, entry.name), into, job.progressHandler(), job.cancel());
             } catch (...) {
                 // The part copied would wait in the staging folder until quit.
                 removeLocally(staged);

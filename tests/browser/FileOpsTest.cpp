@@ -6,11 +6,13 @@
 #include "BrowserFakes.h"
 #include "BrowserPaths.h"
 #include "HostileNames.h"
+#include "Paths.h"
 #include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 
 #include <atomic>
 #include <cerrno>
@@ -144,13 +146,11 @@ TEST_F(FileOpsTest, NamesThatNameAnotherPlaceAreRefusedBeforeAnythingRuns)
 // Mended: a name that isn't valid UTF-8 on an adb phone was only refused by
 // adb when the job reached it, so a request for several items copied,
 // opened or deleted the ones before it and left the rest. Such a name now
-// goes byte for byte; only other programs, which take items by URLs of
-// text, and a name that stands for no bytes at all are still refused.
+// goes byte for byte (other programs get it staged under the name as a
+// person reads it); only a name that stands for no bytes at all is refused.
 TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
 {
     desktop->answer = 0;
-    // As the listing gives a name holding the byte 0xFF.
-    const RemoteEntry latin = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
     // A lone surrogate no byte stands for.
     const RemoteEntry none = file(u"bad"_s + QChar(0xD800) + u".txt"_s);
     const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
@@ -159,8 +159,8 @@ TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
         {"delete", [&] { model().remove({file(u"a.txt"_s), none}); }},
         {"copy to Mac", [&] { model().download({file(u"a.txt"_s), none}); }},
         {"rename", [&] { model().rename(none, u"good.txt"_s); }},
-        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), latin}); }},
-        {"drag out", [&] { delete model().itemProvider(latin); }},
+        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), none}); }},
+        {"drag out", [&] { delete model().itemProvider(none); }},
     };
     for (const auto& c : cases) {
         model().setErrorMessage(std::nullopt);
@@ -173,6 +173,45 @@ TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
     EXPECT_EQ(phone->callsStartingWith(u"remove "_s) + phone->callsStartingWith(u"pull "_s)
                   + phone->callsStartingWith(u"move "_s),
               0);
+}
+
+// Mended: Open on Computer and a drag out of a phone file whose name isn't
+// UTF-8 were refused, though the staged copy's name is the application's
+// to choose: it is staged under the name as a person reads it and opened.
+TEST_F(FileOpsTest, AFileWhoseNameIsNotTextIsOpenedAndDraggedOutUnderItsShownName)
+{
+    // As the listing gives names holding the bytes 0xFF and 0xFE: both read
+    // "bad\uFFFD.txt", as does the third, which holds U+FFFD itself.
+    const QList<RemoteEntry> odd = {file(u"bad"_s + QChar(0xDCFF) + u".txt"_s),
+                                    file(u"bad"_s + QChar(0xDCFE) + u".txt"_s), file(u"bad\uFFFD.txt"_s)};
+    phone->setFolder(u"/sdcard"_s, odd);
+    reload();
+    model().setErrorMessage(std::nullopt);
+    model().openOnMac(odd);
+    run();
+    EXPECT_EQ(error(), QString());
+    ASSERT_EQ(desktop->opened.size(), 3);
+    QSet<QString> staged;
+    for (int i = 0; i < 3; ++i) {
+        const QString& path = desktop->opened[i];
+        EXPECT_EQ(QFileInfo(path).fileName(), u"bad\uFFFD.txt"_s);
+        // Each is the copy of its own item.
+        QFile copy(path);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly)) << path.toStdString();
+        EXPECT_EQ(copy.readAll(), (u"/sdcard/"_s + odd[i].name).toUtf8());
+        staged.insert(path);
+        // Into its folder, or to its own name there.
+        const QString from = u"pull /sdcard/"_s + odd[i].name + u' ';
+        EXPECT_EQ(phone->calls(from + path) + phone->calls(from + QFileInfo(path).path()), 1);
+    }
+    EXPECT_EQ(staged.size(), 3) << "none staged over another";
+
+    std::unique_ptr<QMimeData> dragged(model().itemProvider(odd.first()));
+    EXPECT_EQ(error(), QString());
+    const QList<QUrl> urls = dragged->urls();
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), u"bad\uFFFD.txt"_s);
+    EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
 }
 
 // Mended: a name holding "/" on an MTP phone is listed with a mark in its
@@ -528,6 +567,46 @@ TEST_F(FileOpsTest, InstallCountsThePackagesAndStopsAtTheFirstFailureWithoutRelo
     EXPECT_EQ(paths, (QStringList{u"/m/a.apk"_s, u"/m/b b.apk"_s}));
     EXPECT_EQ(error(), ADB::clean(failure));
     EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings);
+}
+
+// Mended: an app whose file name isn't UTF-8 was installed by the path its
+// URL gave as text, with U+FFFD for the byte: adb found no such file.
+TEST_F(FileOpsTest, AnAppWhoseNameIsNotTextIsInstalledByItsExactPath)
+{
+    const QString path = paths::text("/m/caf\xe9.apk");
+    const QUrl url = QUrl::fromEncoded("file:///m/caf%E9.apk");
+    QStringList installed;
+    adb->onRun([&](const QStringList& args) {
+        installed.append(args.last());
+        return u"Success\n"_s;
+    });
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } cases[] = {
+        {"dropped", [&] { model().handleDrop({url}, std::nullopt); }},
+        {"chosen", [&] { model().installAPK(); }},
+        {"asked for", [&] { model().install({url}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        installed.clear();
+        desktop->questions.clear();
+        desktop->answer = 0;
+        desktop->items = {path};
+        model().setErrorMessage(std::nullopt);
+        c.act();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(installed.size(), 1);
+        EXPECT_EQ(paths::bytes(installed[0]), QByteArray("/m/caf\xe9.apk"));
+    }
+    // The question names it as a person reads it.
+    ASSERT_EQ(desktop->questions.size(), 0);
+    model().handleDrop({url}, std::nullopt);
+    ASSERT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->questions[0].message, u"Install “caf\uFFFD.apk”?"_s);
+    run();
 }
 
 // ---- screen captures ----------------------------------------------------------------------
