@@ -26,7 +26,7 @@
 
 namespace {
 
-// Every failure is shown, a cancellation too (adb ended from outside).
+// Every failure is shown; adb ended from outside is one (ADBError::stopped).
 QString describe(const std::exception_ptr& error)
 {
     try {
