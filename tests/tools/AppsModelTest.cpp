@@ -245,6 +245,28 @@ TEST_F(AppsModelTest, AnUninstallWithoutAClearAnswerSaysSoAndReadsTheListAgain)
     }
 }
 
+// Mended: Save APK whose adb was ended from outside said "The operation was
+// cancelled." though nobody pressed anything.
+TEST_F(AppsModelTest, ASaveWhoseAdbIsEndedFromOutsideSaysSoAndLeavesNothing)
+{
+    const QString path = QStringLiteral("/data/app/n/base.apk");
+    const QString local = files.filePath(QStringLiteral("big.apk"));
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4 << 20, 'a'));
+    file.close();
+    phone().servePull(path, local);
+    reply(QStringLiteral("pm path 'com.example.notes'"), "package:" + path.toUtf8() + '\n');
+    phone().setChunkDelay(40);
+    model->saveAPK(app(kNotes), save.path());
+    QStringList clients;
+    ASSERT_TRUE(waitUntil([&] { return !(clients = phonetest::adbClientsWith(QStringLiteral(" pull "))).isEmpty(); }));
+    ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("adb was stopped before it answered."));
+    EXPECT_EQ(saved(), QStringList());
+}
+
 TEST_F(AppsModelTest, SavingPackageFiles)
 {
     const QStringList split = {"/data/app/n/base.apk", "/data/app/n/split_a.apk", "/data/app/n/split_b.apk"};
