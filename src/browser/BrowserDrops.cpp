@@ -101,13 +101,25 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
                         + QString::number(index + 1) + QStringLiteral(" of ") + QString::number(count)
                         + QStringLiteral(")…"));
             // One argument, exactly as the file is named: no shell between.
-            const QString output = source->run(
-                adb,
-                {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), paths::localPath(url)},
-                job.cancel());
+            QString output;
+            try {
+                output = source->run(
+                    adb, {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), paths::localPath(url)},
+                    job.cancel());
+            } catch (...) {
+                // No clear answer (adb ended, the connection dropped, a Stop):
+                // the phone may have installed it, so its lists are read again.
+                job.post([serial](BrowserModel& model) { Q_EMIT model.appsInstalled(serial); });
+                throw;
+            }
             if (output.contains(QLatin1StringView("Failure")))
                 throw ADBError::failed(ADB::clean(output));
             job.post([serial](BrowserModel& model) { Q_EMIT model.appsInstalled(serial); });
+            // adb 29 ends an install whose connection dropped with status 0
+            // and no word: neither done nor refused.
+            if (output.trimmed().isEmpty())
+                throw ADBError::failed(
+                    ADB::clean(QStringLiteral("failed to install ") + url.toLocalFile() + QStringLiteral(": ")));
         }
     });
 }

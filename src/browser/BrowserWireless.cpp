@@ -61,15 +61,18 @@ QString BrowserModel::name(const QString& serviceName) const
 // One connection attempt: queued behind any other for its address, then
 // adb's answer, then (when it added an entry that is no phone) its clean-up.
 struct BrowserModel::ConnectAttempt {
-    enum class Result { ready, awaitingAllow, failed, cancelled };
+    // `stopped`: a Stop ended it once it ran; `notStarted`: a Stop came while
+    // it waited for its turn, so nothing of it ran. Either is the caller's
+    // cancellation unless a Disconnect of the address made it.
+    enum class Result { ready, awaitingAllow, failed, stopped, notStarted };
     using Ended = std::function<void(Result, const std::optional<Device>&, std::exception_ptr)>;
 
     QString address;
-    std::stop_source stop; // the caller's Stop, a Disconnect of the address, or a bound
+    std::stop_source stop; // the caller's Stop, a Disconnect's or a bound's
     Task work;             // adb's run, once the turn has come
     bool started = false;
     bool answered = false;
-    bool disconnected = false; // stopped by a Disconnect of the address, not by its caller
+    bool disconnected = false; // the person disconnected the address meanwhile
     Ended ended; // on the GUI thread, once
     std::optional<std::stop_callback<std::function<void()>>> onStop;
 
@@ -78,16 +81,12 @@ struct BrowserModel::ConnectAttempt {
         if (answered)
             return;
         answered = true;
+        // Nobody who asked for this connection stopped it: that is told.
+        if (disconnected && (result == Result::stopped || result == Result::notStarted)) {
+            result = Result::failed;
+            error = std::make_exception_ptr(ADBError::failed(ADB::phoneLeftSentence()));
+        }
         ended(result, device, error);
-    }
-    // Stopped: a cancellation only when its caller asked for it.
-    void endStopped()
-    {
-        if (disconnected)
-            end(Result::failed, std::nullopt,
-                std::make_exception_ptr(ADBError::failed(QStringLiteral("it was disconnected meanwhile."))));
-        else
-            end(Result::cancelled);
     }
 };
 
@@ -96,10 +95,11 @@ struct BrowserModel::ConnectAttempt {
 // for the address afterwards.
 struct BrowserModel::ConnectOutcome {
     bool listedBefore = true;
-    bool cancelled = false;
+    bool cancelled = false; // by our own Stop only
     std::exception_ptr error;
     bool listedAfterKnown = false;
     std::optional<Device> listedAfter;
+    std::exception_ptr listingError; // why the list afterwards couldn't be read
 };
 
 namespace {
@@ -255,9 +255,9 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
                                                                      const std::optional<Device>& listed,
                                                                      std::exception_ptr error) {
         using Result = ConnectAttempt::Result;
-        if (result == Result::failed || result == Result::cancelled) {
+        if (result != Result::ready && result != Result::awaitingAllow) {
             clearJob();
-            fail(result == Result::cancelled ? std::make_exception_ptr(Cancelled()) : error);
+            fail(result == Result::failed ? error : std::make_exception_ptr(Cancelled()));
             return;
         }
         m_disconnectedByUser.remove(address);
@@ -312,18 +312,17 @@ void BrowserModel::stopAttempt(const AttemptPtr& attempt)
         if (it->isEmpty())
             m_connectAttempts.erase(it);
     }
-    attempt->endStopped();
+    attempt->end(ConnectAttempt::Result::notStarted);
 }
 
 void BrowserModel::beginAttempt(const AttemptPtr& attempt)
 {
     attempt->started = true;
     if (attempt->stop.stop_requested()) {
-        attempt->endStopped();
+        attempt->end(ConnectAttempt::Result::notStarted);
         return endTurn(attempt);
     }
     if (!m_adb) {
-        // Its turn came after adb went away: never started, and not stopped.
         attempt->end(ConnectAttempt::Result::failed, std::nullopt, std::make_exception_ptr(ADBError::notFound()));
         return endTurn(attempt);
     }
@@ -367,14 +366,10 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
                     outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
                     outcome.listedAfterKnown = true;
                 } catch (const Cancelled&) {
-                    if (cancel.isCancelled()) {
-                        outcome.cancelled = true;
-                        return outcome;
-                    }
-                    if (!outcome.error)
-                        outcome.error = stoppedFromOutside();
+                    outcome.cancelled = true;
+                    return outcome;
                 } catch (...) {
-                    break;
+                    outcome.listingError = std::current_exception();
                 }
             }
             return outcome;
@@ -384,7 +379,7 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
             if (failureText(error))
                 attempt->end(ConnectAttempt::Result::failed, std::nullopt, error);
             else
-                attempt->endStopped();
+                attempt->end(ConnectAttempt::Result::stopped);
             endTurn(attempt);
         });
     // A Stop that came before the work had a handle reaches it now.
@@ -396,7 +391,7 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
 {
     using Result = ConnectAttempt::Result;
     if (outcome.cancelled) {
-        attempt->endStopped();
+        attempt->end(Result::stopped);
         // adb keeps the address it was asked for as an offline entry.
         if (!outcome.listedBefore)
             return removeLeftover(attempt);
@@ -411,7 +406,12 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
         attempt->end(Result::awaitingAllow, listed);
         return endTurn(attempt);
     }
-    attempt->end(Result::failed, listed, outcome.error ? outcome.error : notReady(listed));
+    // adb may have connected although its list afterwards couldn't be read:
+    // that failure is the one told, not a phone adb doesn't list.
+    std::exception_ptr error = outcome.error;
+    if (!error)
+        error = outcome.listedAfterKnown ? notReady(listed) : outcome.listingError;
+    attempt->end(Result::failed, listed, error ? error : notReady(listed));
     if (!outcome.listedBefore && (listed || !outcome.listedAfterKnown))
         return removeLeftover(attempt);
     endTurn(attempt);

@@ -19,6 +19,7 @@
 #include <iostream>
 #include <map>
 
+#include <csignal>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -672,6 +673,48 @@ TEST_F(EndToEnd, ACopyOfAnItemDeletedOnThePhoneSaysSoAndListsTheFolderAgain)
         EXPECT_FALSE(listed(name));
         EXPECT_EQ(everything(saved.path()), QStringList());
     }
+}
+
+// Mended: adb ended by a signal the application did not send (killall adb,
+// the out-of-memory killer) ended a copy, an install and a screenshot in
+// silence, as if they had worked.
+TEST_F(EndToEnd, AdbEndedFromOutsideIsToldNotTakenForAStop)
+{
+    model->setRevealAfterCopy(false);
+    write(stored(u"big.bin"_s), pattern(4 << 20, 'b'));
+    const QString package = source.filePath(u"game.apk"_s);
+    write(package, "PK\x03\x04 not really an app");
+    const QString streamed = u"cmd package 'install' '-r' -S "_s + QString::number(QFileInfo(package).size());
+    harness.setReply(streamed, {"Success\n", {}, 0, 10000});
+    harness.setReply(u"screencap '-p'"_s, {QByteArray("\x89PNG\r\n\x1a\n", 8), {}, 0, 10000});
+    model->reload();
+    finish();
+    const struct {
+        const char* what;
+        QString client; // words of the adb run to end
+        std::function<void()> start;
+    } jobs[] = {
+        {"a copy to the computer", u"pull"_s,
+         [&] {
+             harness.setChunkDelay(40);
+             model->download({*listed(u"big.bin"_s)});
+         }},
+        {"an install", u"install"_s, [&] { model->install({QUrl::fromLocalFile(package)}); }},
+        {"a screenshot", u"screencap"_s, [&] { model->takeScreenshot(); }},
+    };
+    for (const auto& job : jobs) {
+        SCOPED_TRACE(job.what);
+        model->setErrorMessage(std::nullopt);
+        job.start();
+        QStringList clients;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !(clients = phonetest::adbClientsWith(job.client)).isEmpty(); },
+                                           std::chrono::seconds(20)));
+        ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+        finish();
+        EXPECT_EQ(error(), u"adb was stopped before it answered."_s);
+        harness.setChunkDelay(0);
+    }
+    EXPECT_EQ(everything(saved.path()), QStringList());
 }
 
 // Mended: Stop during a Replace left the computer's file as part of the

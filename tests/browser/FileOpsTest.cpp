@@ -609,6 +609,38 @@ TEST_F(FileOpsTest, AnAppWhoseNameIsNotTextIsInstalledByItsExactPath)
     run();
 }
 
+// Mended: adb ended from outside during an install ended "Installing …"
+// without a word, an install whose connection dropped (adb 29: status 0, no
+// answer) read as done, and neither read the phone's apps again although
+// the phone may have installed the app.
+TEST_F(FileOpsTest, AnInstallWithoutAClearAnswerSaysSoAndHasTheAppsReadAgain)
+{
+    const struct {
+        const char* what;
+        std::function<QString()> answer;
+        QString failure;
+        int rereads;
+    } cases[] = {
+        {"adb ended from outside", []() -> QString { throw ADBError::stopped(); },
+         u"adb was stopped before it answered."_s, 1},
+        {"no answer", [] { return QString(); },
+         u"“a.apk” may or may not have been installed: the connection to the phone ended before it answered."_s, 1},
+        {"refused", [] { return u"Failure [INSTALL_FAILED_OLDER_SDK]\n"_s; }, u"Failure [INSTALL_FAILED_OLDER_SDK]"_s, 0},
+        {"installed", [] { return u"Success\n"_s; }, QString(), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        adb->onRun([&](const QStringList&) { return c.answer(); });
+        QSignalSpy rereads(&model(), &BrowserModel::appsInstalled);
+        model().install(urls({u"/m/a.apk"_s}));
+        run();
+        EXPECT_EQ(error(), c.failure);
+        EXPECT_EQ(rereads.count(), c.rereads);
+        EXPECT_FALSE(model().job());
+    }
+}
+
 // ---- screen captures ----------------------------------------------------------------------
 
 // Mended: a "/" in the phone's name sent the file into another folder.

@@ -148,6 +148,47 @@ TEST_F(BrowserWireless, OneAttemptPerAddressAndALateFailureDropsNoReadyPhone)
     EXPECT_EQ(model().selectedSerial(), address);
 }
 
+// Mended: only the caller's Stop is a cancellation. The listing after "adb
+// connect" ended from outside, or a Disconnect of the address while a
+// connection ran or waited for its turn, ended the connection as cancelled,
+// and the sheet said "Connecting to …" for good.
+TEST_F(BrowserWireless, AConnectionNobodyWhoAskedStoppedEndsInWords)
+{
+    const QString address = u"10.0.0.5:5555"_s;
+    QStringList failures;
+    const auto connect = [&] {
+        return model().connectWireless(
+            address, &model(), [](std::optional<Device>) {},
+            [&](std::exception_ptr error) { failures << failureText(error).value_or(u"<cancelled>"_s); });
+    };
+
+    connect();
+    settle();
+    answerConnect([this] { adb->stopListings = 1; });
+    EXPECT_EQ(failures, QStringList{u"adb was stopped before it answered."_s});
+    EXPECT_FALSE(model().job());
+
+    failures.clear();
+    adb->setDevices({adbPhone(address, u"offline"_s)});
+    connect();
+    connect(); // waits for the first one's turn
+    settle();
+    model().disconnect(adbPhone(address, u"offline"_s));
+    settle();
+    EXPECT_EQ(failures, (QStringList{u"The phone was disconnected."_s, u"The phone was disconnected."_s}));
+    EXPECT_FALSE(model().job());
+
+    // The caller's own Stop stays a cancellation, running or waiting.
+    failures.clear();
+    Task running = connect();
+    Task waiting = connect();
+    settle();
+    waiting.cancel();
+    running.cancel();
+    settle();
+    EXPECT_EQ(failures, (QStringList{u"<cancelled>"_s, u"<cancelled>"_s}));
+}
+
 // Mended: an address typed without a port connected, and adb listed it
 // with its default port, so the connection was reported as a failure.
 TEST_F(BrowserWireless, AnAddressWithoutAPortIsTheOneAdbLists)

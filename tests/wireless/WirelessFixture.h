@@ -126,6 +126,16 @@ public:
             FakeAdbSource::disconnect(adb, serial, cancel);
         unlist(serial);
     }
+    // The next that many device listings fail as adb ended from outside does.
+    std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override
+    {
+        if (stopListings > 0) {
+            --stopListings;
+            throw ADBError::stopped();
+        }
+        return FakeAdbSource::devices(adb, cancel);
+    }
+    std::atomic<int> stopListings{0};
     Channel<void> connects;
     // How many listings after each connect end from outside.
     std::atomic<int> listingsToEndAfterConnect{0};

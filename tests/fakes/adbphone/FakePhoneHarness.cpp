@@ -457,6 +457,15 @@ void FakePhoneHarness::setUnreachable(bool unreachable)
     writeKnobs();
 }
 
+void FakePhoneHarness::cutShells(const QString& matching, qint64 keepBytes, bool thenLeave)
+{
+    m_state->knobs.cutShells = matching.toUtf8();
+    m_state->knobs.cutKeepBytes = keepBytes;
+    m_state->knobs.leaveAfterCut = thenLeave;
+    ++m_state->knobs.cutGeneration;
+    writeKnobs();
+}
+
 void FakePhoneHarness::setUnresponsive(bool unresponsive)
 {
     m_state->knobs.unresponsive = unresponsive;

@@ -129,6 +129,12 @@ public:
     void setUnresponsive(bool unresponsive);
     void setRefuseMoves(bool refuse);
     void setStorageFull(bool full);
+    // The connection drops under shells whose command holds `matching`, as
+    // adb 29 tells it: status 0 after the first `keepBytes` bytes of their
+    // output (0: the command doesn't run). With `thenLeave` the phone is
+    // gone afterwards (adb lists it as offline) until this is called again;
+    // an empty `matching` cuts nothing.
+    void cutShells(const QString& matching, qint64 keepBytes = 0, bool thenLeave = false);
 
     // Pulls of `phonePath` (a package file that "pm path" names) get the
     // file at `localPath`; failPull makes that path's pull fail. Both last

@@ -101,6 +101,28 @@ std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& co
     return std::nullopt;
 }
 
+std::optional<MarkedCommand> unmark(const QByteArray& command)
+{
+    static const QByteArray between = "\n) && echo && echo ";
+    const qsizetype at = command.lastIndexOf(between);
+    if (!command.startsWith('(') || at < 0)
+        return std::nullopt;
+    const QByteArray mark = command.mid(at + between.size());
+    if (mark.isEmpty() || mark.contains(' ') || mark.contains('\n'))
+        return std::nullopt;
+    return MarkedCommand{command.mid(1, at - 1), mark};
+}
+
+QByteArray markLines(const QByteArray& mark)
+{
+    return "\n" + mark + "\n";
+}
+
+QByteArray remark(const QByteArray& program, const QByteArray& mark)
+{
+    return "(" + program + "\n) && echo && echo " + mark;
+}
+
 ReplyTable defaultReplies(const PhoneIdentity& identity)
 {
     QByteArray model = identity.model;
@@ -254,6 +276,10 @@ QByteArray encodeKnobs(const Knobs& knobs)
     mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
     mirror.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.mirrorEndGeneration));
     object.insert(QStringLiteral("mirror"), mirror);
+    object.insert(QStringLiteral("cutShellsBase64"), QString::fromLatin1(knobs.cutShells.toBase64()));
+    object.insert(QStringLiteral("cutKeepBytes"), double(knobs.cutKeepBytes));
+    object.insert(QStringLiteral("leaveAfterCut"), knobs.leaveAfterCut);
+    object.insert(QStringLiteral("cutGeneration"), double(knobs.cutGeneration));
     object.insert(QStringLiteral("unreachable"), knobs.unreachable);
     object.insert(QStringLiteral("unresponsive"), knobs.unresponsive);
     object.insert(QStringLiteral("refuseMoves"), knobs.refuseMoves);
@@ -292,6 +318,10 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.mirrorClipboardGeneration =
         static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
     knobs.mirrorEndGeneration = static_cast<qint64>(mirror.value(QStringLiteral("endGeneration")).toDouble(0));
+    knobs.cutShells = QByteArray::fromBase64(object.value(QStringLiteral("cutShellsBase64")).toString().toLatin1());
+    knobs.cutKeepBytes = qint64(object.value(QStringLiteral("cutKeepBytes")).toDouble(0));
+    knobs.leaveAfterCut = object.value(QStringLiteral("leaveAfterCut")).toBool(false);
+    knobs.cutGeneration = qint64(object.value(QStringLiteral("cutGeneration")).toDouble(0));
     knobs.unreachable = object.value(QStringLiteral("unreachable")).toBool(false);
     knobs.unresponsive = object.value(QStringLiteral("unresponsive")).toBool(false);
     knobs.refuseMoves = object.value(QStringLiteral("refuseMoves")).toBool(false);
