@@ -84,7 +84,7 @@ struct BrowserModel::ConnectAttempt {
         // Nobody who asked for this connection stopped it: that is told.
         if (disconnected && (result == Result::stopped || result == Result::notStarted)) {
             result = Result::failed;
-            error = std::make_exception_ptr(ADBError::failed(ADB::phoneLeftSentence()));
+            error = std::make_exception_ptr(ADBError::failed(QStringLiteral("it was disconnected meanwhile.")));
         }
         ended(result, device, error);
     }

@@ -109,15 +109,6 @@ public:
         listIfMissing(browsertest::adbPhone(listed));
         listingsLeftToEnd = listingsToEndAfterConnect.load();
     }
-    // As adb ended by someone else's signal: Cancelled, though nobody here stopped it.
-    std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override
-    {
-        if (listingsLeftToEnd > 0) {
-            --listingsLeftToEnd;
-            throw Cancelled();
-        }
-        return FakeAdbSource::devices(adb, cancel);
-    }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
         if (scriptDisconnects)
@@ -126,11 +117,16 @@ public:
             FakeAdbSource::disconnect(adb, serial, cancel);
         unlist(serial);
     }
-    // The next that many device listings fail as adb ended from outside does.
+    // The next that many device listings (or that many after each connect)
+    // fail as adb ended from outside does.
     std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override
     {
         if (stopListings > 0) {
             --stopListings;
+            throw ADBError::stopped();
+        }
+        if (listingsLeftToEnd > 0) {
+            --listingsLeftToEnd;
             throw ADBError::stopped();
         }
         return FakeAdbSource::devices(adb, cancel);
