@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -13,7 +15,8 @@ bool Identity::operator==(const Identity& other) const
 {
     // A disk gives birth times for all its files or for none.
     return sameFile(other) && folder == other.folder && size == other.size && modifiedSeconds == other.modifiedSeconds
-           && modifiedNanoseconds == other.modifiedNanoseconds && (!born || !other.born || *born == *other.born);
+           && modifiedNanoseconds == other.modifiedNanoseconds && (!born || !other.born || *born == *other.born)
+           && (!generation || !other.generation || *generation == *other.generation);
 }
 
 std::optional<Identity> identityOf(const QByteArray& path)
@@ -28,8 +31,18 @@ std::optional<Identity> identityOf(const QByteArray& path)
     identity.size = int64_t(facts.stx_size);
     identity.modifiedSeconds = facts.stx_mtime.tv_sec;
     identity.modifiedNanoseconds = facts.stx_mtime.tv_nsec;
-    if (facts.stx_mask & STATX_BTIME)
+    if (facts.stx_mask & STATX_BTIME) {
         identity.born = std::pair<int64_t, uint32_t>(facts.stx_btime.tv_sec, facts.stx_btime.tv_nsec);
+    } else if (S_ISREG(facts.stx_mode)) {
+        // Never blocks, nor follows a link put there since.
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            unsigned int generation = 0;
+            if (::ioctl(fd, FS_IOC_GETVERSION, &generation) == 0)
+                identity.generation = generation;
+            ::close(fd);
+        }
+    }
     return identity;
 }
 

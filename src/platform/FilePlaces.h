@@ -23,6 +23,9 @@ struct Identity {
     // Where the disk keeps birth times: a file made in the place of a
     // removed one may get its inode.
     std::optional<std::pair<int64_t, uint32_t>> born;
+    // Else the inode's generation, where the disk has one (ext4 with
+    // 128-byte inodes, which keeps times to the second only).
+    std::optional<uint32_t> generation;
 
     // The same file, whatever was written to it.
     bool sameFile(const Identity& other) const { return device == other.device && inode == other.inode; }

@@ -1018,6 +1018,15 @@ bool fullSweep()
     return qEnvironmentVariable("VANTELORQUIST_SWEEP") == u"full"_s;
 }
 
+// The computer's folders go in VANTELORQUIST_SWEEP_DISK when set: a real
+// disk of another kind to try (a loop-mounted ext4 with 128-byte inodes, a
+// vfat image).
+QString computerFolderTemplate()
+{
+    const QString disk = qEnvironmentVariable("VANTELORQUIST_SWEEP_DISK");
+    return disk.isEmpty() ? QDir::tempPath() + u"/sweep-XXXXXX"_s : disk + u"/sweep-XXXXXX"_s;
+}
+
 // A generous bound on Stop; the promise is a second, and the lines print the time taken.
 constexpr auto stopBound = std::chrono::seconds(5);
 // How far into a slowed transfer a fault comes.
@@ -1065,7 +1074,7 @@ public:
     Outcome run(std::optional<Fault> fault, int k)
     {
         Outcome outcome;
-        QTemporaryDir computer, settingsFolder, elsewhere;
+        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere;
         // Names that aren't text are beyond QTemporaryDir's own removal.
         const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
         const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
