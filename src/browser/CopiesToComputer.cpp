@@ -349,7 +349,8 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
         const std::optional<Identity> found = identityOf(paths::bytes(joined(target, item.relative)));
         if (!found)
             continue;
-        // As it was answered for: written to since, it is no longer covered.
+        // As it was when answered for: one written to since is found so
+        // as it is put in place, and stays.
         if (const auto known = answered->find(FileKey{found->device, found->inode}); known != answered->end())
             item.covered = known->second;
     }
