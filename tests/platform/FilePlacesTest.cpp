@@ -202,6 +202,29 @@ TEST_P(FilePlacesTest, ANameIsTakenOnlyWhileFreeAndReachesTheFileTheDiskFindsThe
     EXPECT_EQ(names.filter(u"img_1"_s, Qt::CaseInsensitive).size(), 1) << names.join(u' ').toStdString();
 }
 
+// On a disk that can't exchange names the file at the name is moved aside
+// to be looked at: one that took the covered file's place just then gets its
+// name back.
+TEST_P(FilePlacesTest, AnItemMovedAsideToBeLookedAtGetsItsNameBack)
+{
+    if (std::string_view(GetParam().renames) == "all")
+        GTEST_SKIP() << "this disk exchanges names";
+    write(at(u"a.txt"_s), "old");
+    const std::optional<Identity> covered = identityOf(bytes(at(u"a.txt"_s)));
+    ASSERT_TRUE(covered);
+    write(at(u"new"_s), "new");
+    const Placing placing = replaceFile(bytes(at(u"new"_s)), bytes(at(u"a.txt"_s)), *covered, [&] {
+        // Another program's file, just as the copy looks.
+        QFile::remove(at(u"a.txt"_s));
+        write(at(u"a.txt"_s), "theirs");
+        return bytes(at(u"aside"_s));
+    });
+    EXPECT_EQ(placing.result, Placed::taken);
+    EXPECT_EQ(read(at(u"a.txt"_s)), "theirs");
+    EXPECT_EQ(read(at(u"new"_s)), "new");
+    EXPECT_FALSE(QFile::exists(at(u"aside"_s)));
+}
+
 std::string diskName(const ::testing::TestParamInfo<DiskKind>& info)
 {
     std::string name;
