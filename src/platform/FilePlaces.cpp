@@ -108,7 +108,7 @@ Placing replaceFile(const QByteArray& from, const QByteArray& to, const Identity
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
         // What had the name is at `from` now; anything but the file meant gets it back.
         const std::optional<Identity> old = identityOf(from);
-        if (old && *old == covered)
+        if (old && !old->folder && *old == covered)
             return placed(from);
         ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
         return keptBy(old);
@@ -124,7 +124,7 @@ Placing replaceFile(const QByteArray& from, const QByteArray& to, const Identity
     const std::optional<Identity> there = identityOf(to);
     if (!there)
         return errno == ENOENT ? takeFreeName(from, to) : failure(errno);
-    if (!(*there == covered))
+    if (there->folder || !(*there == covered))
         return keptBy(there);
     if (!aside)
         return failure(EINVAL);
@@ -134,7 +134,7 @@ Placing replaceFile(const QByteArray& from, const QByteArray& to, const Identity
         return errno == ENOENT ? takeFreeName(from, to) : failure(errno);
     const std::optional<Identity> moved = identityOf(away);
     Placing result = keptBy(moved);
-    if (moved && *moved == covered) {
+    if (moved && !moved->folder && *moved == covered) {
         result = takeFreeName(from, to);
         if (result.result == Placed::done)
             return placed(away);

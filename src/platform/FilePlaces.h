@@ -60,7 +60,7 @@ Placing takeFreeName(const QByteArray& from, const QByteArray& to);
 
 // Gives `to` the file at `from` in place of `covered`, only while `covered`
 // is there as it was; anything else there (another file, one written to
-// since, a folder) keeps the name, and with nothing there the name is
+// since, a folder, even the one `covered` stands for) keeps the name, and with nothing there the name is
 // taken only while free. `aside` gives a free path of the caller's own on
 // the same disk, asked for only where the disk can't exchange two names
 // (vfat, exfat, many FUSE and network mounts): the file at `to` is moved

@@ -175,31 +175,20 @@ TEST_P(FilePlacesTest, OnlyTheFileMeantAsItWasIsReplaced)
     }
 }
 
-TEST_P(FilePlacesTest, ANameIsTakenOnlyWhileFreeAndReachesTheFileTheDiskFindsThere)
+// A folder found at the name when the person answered is never the file
+// the answer covers, even while it is still there.
+TEST_P(FilePlacesTest, AFolderIsNeverReplaced)
 {
+    QDir().mkpath(at(u"Album"_s));
+    write(at(u"Album/a.jpg"_s), "the person's");
+    const std::optional<Identity> folder = identityOf(bytes(at(u"Album"_s)));
+    ASSERT_TRUE(folder);
     write(at(u"new"_s), "new");
-    write(at(u"b.txt"_s), "theirs");
-    EXPECT_EQ(takeFreeName(bytes(at(u"new"_s)), bytes(at(u"b.txt"_s))).result, Placed::taken);
-    EXPECT_EQ(read(at(u"b.txt"_s)), "theirs");
-    EXPECT_EQ(takeFreeName(bytes(at(u"new"_s)), bytes(at(u"c.txt"_s))).result, Placed::done);
-    EXPECT_EQ(read(at(u"c.txt"_s)), "new");
-
-    // The phone's "IMG_1.JPG" over the computer's "img_1.jpg": one file,
-    // covered where the disk finds it at that name.
-    write(at(u"img_1.jpg"_s), "old");
-    write(at(u"new"_s), "new");
-    const std::optional<Identity> found = identityOf(bytes(at(u"IMG_1.JPG"_s)));
-    ASSERT_EQ(found.has_value(), GetParam().ignoresCase);
-    if (!found)
-        return;
-    EXPECT_EQ(takeFreeName(bytes(at(u"new"_s)), bytes(at(u"IMG_1.JPG"_s))).result, Placed::taken);
     const Placing placing =
-        replaceFile(bytes(at(u"new"_s)), bytes(at(u"IMG_1.JPG"_s)), *found, [&] { return bytes(at(u"aside"_s)); });
-    EXPECT_EQ(placing.result, Placed::done);
-    EXPECT_EQ(read(at(u"IMG_1.JPG"_s)), "new");
-    QStringList names = QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden);
-    names.removeAll(QFile::decodeName(placing.replaced).section(u'/', -1));
-    EXPECT_EQ(names.filter(u"img_1"_s, Qt::CaseInsensitive).size(), 1) << names.join(u' ').toStdString();
+        replaceFile(bytes(at(u"new"_s)), bytes(at(u"Album"_s)), *folder, [&] { return bytes(at(u"aside"_s)); });
+    EXPECT_EQ(placing.result, Placed::folderThere);
+    EXPECT_EQ(read(at(u"Album/a.jpg"_s)), "the person's");
+    EXPECT_EQ(read(at(u"new"_s)), "new");
 }
 
 // On a disk that can't exchange names the file at the name is moved aside
