@@ -373,7 +373,9 @@ MTPObject MTPConnection::object(const QString& path)
     const uint32_t storage = requireStorage();
     int undescribed = 0;
     const std::vector<MTPObject> objects = list(resolve(parent), parts(parent), storage, &undescribed);
-    const MTPObject* match = findNamed(objects, name, NameMatch::canonical);
+    // The item itself by its exact name, as listed: another form of it, even
+    // the only one, is another item (its twin may have gone meanwhile).
+    const MTPObject* match = findNamed(objects, name, NameMatch::exact);
     if (!match && undescribed > 0)
         throw MTPError::failed(undescribedIn(parts(parent)));
     if (!match)

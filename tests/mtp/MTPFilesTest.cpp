@@ -354,10 +354,16 @@ TEST_F(MTPFiles, AnItemIsFoundByItsExactNameBeforeAnotherFormOfIt)
         files().pull(QStringLiteral("/sdcard/Other/") + name, local(name), Cancel());
         EXPECT_EQ(read(local(name)), name == composed ? QByteArray("composed") : QByteArray("decomposed"));
     }
-    // The only one of its kind: the other form finds it.
+    // Its twin gone meanwhile: the other form is another item, not it.
     phone->removeObject(second);
-    files().pull(QStringLiteral("/sdcard/Other/") + decomposed, local(QStringLiteral("only")), Cancel());
-    EXPECT_EQ(read(local(QStringLiteral("only"))), QByteArray("composed"));
+    EXPECT_EQ(errorOf([&] { files().pull(QStringLiteral("/sdcard/Other/") + decomposed, local(QStringLiteral("only")), Cancel()); })
+                  .value_or(MTPError::failed(QString())).kind(),
+              MTPError::Kind::notFound);
+    EXPECT_FALSE(read(local(QStringLiteral("only"))));
+    // Going through a folder, the only one of another form finds it.
+    const uint32_t folder = phone->addFolder(other, QStringLiteral("Cafe\u0301"));
+    phone->addFile(folder, QStringLiteral("menu.txt"), QByteArray("m"));
+    EXPECT_EQ(names(QStringLiteral("/sdcard/Other/Caf\u00e9")), std::vector<QString>{QStringLiteral("menu.txt")});
 }
 
 // Mended: a name longer than an MTP string carries was stored cut short,
