@@ -363,7 +363,8 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
         return;
     }
     const uint32_t storage = requireStorage();
-    const std::vector<MTPObject> siblings = list(parent, parts(parentPath), storage);
+    // Asked of the phone for each item; the cache learns only what is made.
+    const std::vector<MTPObject> siblings = children(parent, storage);
     const MTPObject* existing = findNamed(siblings, name, NameMatch::canonical);
     const bool exists = existing != nullptr;
     const QString childPath = joined(parentPath, name);
