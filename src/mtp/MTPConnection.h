@@ -55,12 +55,14 @@ public:
               const Cancel& cancel) override;
     void push(const QString& source, const QString& destination, const Progress& progress,
               const Cancel& cancel) override;
+    // Whether a name is taken is the phone's word, never the path cache's.
     bool exists(const QString& path, const Cancel& cancel) override;
     std::optional<bool> existence(const QString& path, const Cancel& cancel) override;
     // Every item of the folder: one the phone can't describe fails it.
     std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel) override;
     // What this connection made at `path` goes only while it is still that
-    // item there (its handle, name, kind and no more than the bytes sent).
+    // item there (its handle, name, kind and no more than the bytes sent),
+    // never another item found at the name; gone already, it counts as removed.
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
