@@ -155,6 +155,7 @@ void mtpCopies(const QString& folder)
     auto phone = std::make_shared<mtpsim::SimulatedPhone>();
     phone->configure([](auto& s) { s.keepLimit = 0; });
     phone->addFile(0, QStringLiteral("big.bin"), mtpsim::patternContent(GiB, 5));
+    phone->addFolder(0, QStringLiteral("Download")); // where the upload goes
     auto connection = std::make_shared<MTPConnection>(host, host->plug(phone), QStringLiteral("SIM0001"), QStringLiteral("Pixel 7"));
     connection->check();
     Model m(folder, std::make_shared<NoAdb>(), std::make_shared<OnePhone>(connection));
@@ -171,6 +172,9 @@ void mtpCopies(const QString& folder)
     }
     const auto alonePush = bench::bestOf(2, [&] { connection->push(local, QStringLiteral("/sdcard/alone.bin"), {}, Cancel()); });
     const auto jobPush = bench::bestOf(2, [&] {
+        // A new file each round, never a question about the last one.
+        if (const auto last = phone->objectAt(QStringLiteral("Download/big.bin")))
+            phone->removeObject(last->handle);
         m.model->upload({QUrl::fromLocalFile(local)}, QStringLiteral("/sdcard/Download"));
         m.waitForJob();
     });

@@ -28,6 +28,7 @@ namespace {
 
 constexpr uint64_t fileSize = 2ull << 30;
 constexpr int listedItems = 10000;
+constexpr int folderFiles = 1000;
 constexpr double MB = 1e6;
 
 using bench::Figures;
@@ -81,6 +82,34 @@ void benchListing(bool propertyList)
                 f.wall * 1e3);
 }
 
+// A folder of small files sent whole: each file's look at its folder and
+// the path cache's upkeep, more than the bytes.
+void benchFolderPush(const QString& base)
+{
+    auto host = std::make_shared<mtpsim::SimulatedUsbHost>();
+    auto phone = std::make_shared<mtpsim::SimulatedPhone>();
+    QTemporaryDir local(base + QStringLiteral("/mtp-folder-bench-XXXXXX"));
+    const QByteArray bytes(4096, 'f');
+    for (int i = 0; i < folderFiles; ++i) {
+        QFile file(local.filePath(QStringLiteral("f%1.txt").arg(i, 4, 10, QLatin1Char('0'))));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            std::fprintf(stderr, "couldn't write the local folder\n");
+            std::exit(1);
+        }
+    }
+    auto connection = connectTo(host, phone);
+    int round = 0;
+    size_t transactions = 0;
+    const Figures f = measure([&] {
+        phone->clearRecords();
+        connection->push(local.path(), QStringLiteral("/sdcard/Folder%1").arg(++round), {}, Cancel());
+        transactions = phone->commands().size();
+    });
+    connection->close().wait();
+    std::printf("%-28s %6d files    %6zu transactions   %8.1f ms\n", "push of a folder", folderFiles, transactions,
+                f.wall * 1e3);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -118,5 +147,6 @@ int main(int argc, char** argv)
 
     benchListing(true);
     benchListing(false);
+    benchFolderPush(base);
     return 0;
 }

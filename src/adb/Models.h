@@ -58,6 +58,9 @@ struct RemoteEntry {
     bool isDirectory = false;
     int64_t size = 0;
     QDateTime modified;
+    // The transport's own mark of this very object, where it has one (an MTP
+    // object handle): an item made anew at the name has another. 0: none.
+    uint64_t identity = 0;
 
     const QString& id() const { return name; }
 

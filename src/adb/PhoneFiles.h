@@ -185,6 +185,9 @@ public:
         Q_UNUSED(since);
         Q_UNUSED(cancel);
     }
+    // Throws, naming the item, for a name the phone can't store as given
+    // (it would be cut short); before anything is sent under it.
+    virtual void checkStorable(const QString& name) const { Q_UNUSED(name); }
     virtual DeviceInfo info(const Cancel& cancel) = 0;
     // Whether a folder is better pulled in one call than item by item: true
     // where each call costs a run of its own (adb starts a process per call).

@@ -78,7 +78,15 @@ QString BrowserModel::uniqueRemoteName(const QString& name,
 {
     for (int number = 2; number <= freeNameTries; ++number) {
         cancel.check();
-        const QString candidate = numbered(name, number);
+        QString candidate = numbered(name, number);
+        // A phone's name also fits an MTP string: the base gives way, as for bytes.
+        for (QString shorter = name; candidate.size() > browserpaths::nameUnits && !shorter.isEmpty();) {
+            const qsizetype dot = shorter.lastIndexOf(QLatin1Char('.'));
+            const qsizetype end = dot > 1 && candidate.endsWith(shorter.mid(dot)) ? dot : shorter.size();
+            const bool pair = end >= 2 && shorter.at(end - 1).isLowSurrogate() && shorter.at(end - 2).isHighSurrogate();
+            shorter.remove(end - (pair ? 2 : 1), pair ? 2 : 1);
+            candidate = numbered(shorter, number);
+        }
         const std::optional<bool> answer = taken(candidate);
         if (answer == std::optional<bool>(false))
             return candidate;

@@ -226,6 +226,8 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
              const Progress& progress, const Cancel& cancel, JobContext* job = nullptr, const QString& item = {})
 {
     const auto cleanUp = [&](const QString& path, bool working) { removeQuietly(phone, path, job, item, working); };
+    // A name the phone would store cut short is refused before anything is sent.
+    phone.checkStorable(lastName(phonePath));
     if (!phone.canRename(cancel)) {
         // A phone that can't rename takes the item under its name at once,
         // in place of anything there: only while nothing is.
@@ -325,13 +327,24 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
                  + quoted(item) + QStringLiteral(" is still there."));
             throw;
         }
-        // The old file is gone: the new copy is the only one.
-        if (!cancel.isCancelled() && phone.existence(temporary, grace.cancel()) == std::optional<bool>(true))
+        // The old file is gone: the new copy is the only one, and takes the
+        // name now where the phone lets it (the old one's removal may be the
+        // answer that was lost).
+        if (!cancel.isCancelled() && phone.existence(temporary, grace.cancel()) == std::optional<bool>(true)) {
+            try {
+                if (phone.takeName(temporary, phonePath, grace.cancel())) {
+                    names::RecordingLeftovers::forget(temporary);
+                    return;
+                }
+            } catch (...) {
+            }
+            names::RecordingLeftovers::record(temporary, phonePath);
             throw SystemError(quoted(item)
                               + QStringLiteral(" was removed from the phone, but the phone didn't let its new copy "
                                                "take the name. The new copy is in ")
                               + parentOf(phonePath) + QStringLiteral(" as the hidden item ") + quoted(working.name())
                               + QStringLiteral("."));
+        }
         // Stopped, or the phone didn't say: the swap is finished later.
         names::RecordingLeftovers::record(temporary, phonePath);
         note(quoted(item)

@@ -365,6 +365,7 @@ void MTPConnection::connect()
             m_inbox.clear();
             openSession();
         }
+        ++m_sessions;
         readDeviceInfo();
         findStorage();
         m_timeout = transferTimeout;

@@ -55,12 +55,14 @@ public:
               const Cancel& cancel) override;
     void push(const QString& source, const QString& destination, const Progress& progress,
               const Cancel& cancel) override;
+    // Whether a name is taken is the phone's word, never the path cache's.
     bool exists(const QString& path, const Cancel& cancel) override;
     std::optional<bool> existence(const QString& path, const Cancel& cancel) override;
     // Every item of the folder: one the phone can't describe fails it.
     std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel) override;
     // What this connection made at `path` goes only while it is still that
-    // item there (its handle, name, kind and no more than the bytes sent).
+    // item there (its handle, name, kind and no more than the bytes sent),
+    // never another item found at the name; gone already, it counts as removed.
     void remove(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
@@ -70,6 +72,9 @@ public:
     // rename whose answer was lost succeeds once the phone says it happened.
     std::optional<Clash> putInPlace(const QString& from, const QString& to, const Covered& covered,
                                     const Cancel& cancel) override;
+    // A rename whose answer was lost succeeds once the phone says it happened.
+    bool takeName(const QString& from, const QString& to, const Cancel& cancel) override;
+    void checkStorable(const QString& name) const override;
     bool canRename(const Cancel& cancel) override;
     DeviceInfo info(const Cancel& cancel) override;
 
@@ -176,6 +181,16 @@ public:
     // Drops the path and everything below it from the path cache.
     void forget(const QString& path);
     MTPObject object(const QString& path);
+    // How loosely findNamed() may match a name, at most.
+    enum class NameMatch {
+        exact,
+        canonical,    // also another Unicode form of it
+        ignoringCase, // also another letter case
+    };
+    // The item of exactly that name; else, as far as `loosest` allows, the
+    // only one of the looser kind (two such items and none exact: none).
+    static const MTPObject* findNamed(const std::vector<MTPObject>& objects, const QString& name,
+                                      NameMatch loosest);
     // The handle of the folder at path, creating the missing folders on the way.
     uint32_t makeFolders(const QString& path);
     uint32_t createFolder(const QString& name, uint32_t parent);
@@ -275,6 +290,24 @@ private:
         int64_t size;
     };
     void madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size);
+    // The two ways of removing: what a push made, only by its handle and
+    // only while it is still as made; and the person's item by its name.
+    void removeMade(const QString& path, const Made& made);
+    void removeNamed(const QString& path);
+    // move() on the queue, inside the caller's run.
+    void moveNow(const QString& from, const QString& to);
+    // The handle at `path`, whose last component is asked of the phone, never of the cache.
+    uint32_t lookUp(const QString& path);
+    // What the phone says now of `handle` after a change whose answer was
+    // lost (asked even after a Stop: the step it stopped may be done). A
+    // handle from before a reopened session is looked for again in `parent`.
+    // None when that can't be told.
+    struct Whereabouts {
+        bool gone = false;
+        uint32_t parent = 0; // 0: the root
+        QString name;
+    };
+    std::optional<Whereabouts> whereNow(uint32_t handle, uint32_t parent, uint64_t session);
     void checkCancel() const;
     void deleteQuietly(uint32_t handle);
 
@@ -317,6 +350,7 @@ private:
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
     QHash<QString, Made> m_made;        // what pushes made, by the key of the path they made it at
     bool m_listsByProperties = true; // until a property list of the phone fails
+    uint64_t m_sessions = 0;         // sessions opened: handles are asked about only within one
     bool m_recovering = false;
     // A look at whether a stopped step was carried out after all: the Stop
     // doesn't end it, the time allowed after a Stop does.

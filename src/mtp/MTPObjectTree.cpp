@@ -54,28 +54,23 @@ bool isChildHandle(uint32_t handle, uint32_t parent)
     return isObjectHandle(handle) && handle != parent;
 }
 
-const MTPObject* named(const std::vector<MTPObject>& objects, const QString& name)
+// Whether any item is alike to the name, exact or ignoring case and form.
+bool anyAlike(const std::vector<MTPObject>& objects, const QString& name)
 {
-    for (const MTPObject& object : objects) {
-        if (mtppaths::sameName(object.name, name))
-            return &object;
-    }
-    return nullptr;
+    return std::any_of(objects.begin(), objects.end(),
+                       [&](const MTPObject& o) { return mtppaths::sameNameIgnoringCase(o.name, name); });
 }
 
-const MTPObject* namedIgnoringCase(const std::vector<MTPObject>& objects, const QString& name)
-{
-    for (const MTPObject& object : objects) {
-        if (mtppaths::sameNameIgnoringCase(object.name, name))
-            return &object;
-    }
-    return nullptr;
-}
-
-// An object as list() gives it: what the answer to replace covers is compared in this form.
+// An object as list() gives it: what the answer to replace covers is compared
+// in this form, its handle included.
 RemoteEntry listedEntry(const MTPObject& object)
 {
-    return {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified};
+    return {mtppaths::listedName(object.name), object.isDirectory, object.size, object.modified, object.handle};
+}
+
+uint32_t topLevelAsZero(uint32_t parent)
+{
+    return parent == rootHandle ? 0 : parent;
 }
 
 } // namespace
@@ -248,6 +243,29 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
 {
     std::vector<MTPObject> objects = children(parent, storage, undescribed);
     const QString prefix = parts.isEmpty() ? QString() : parts.join(QLatin1Char('/')) + QLatin1Char('/');
+    // What the folder holds now replaces what the cache held for it: an item
+    // deleted or renamed on the phone itself no longer reads as there. A key
+    // of another letter case stays while its item is listed.
+    if (!m_handles.isEmpty()) {
+        QHash<uint32_t, const MTPObject*> listed;
+        listed.reserve(qsizetype(objects.size()));
+        for (const MTPObject& object : objects)
+            listed.insert(object.handle, &object);
+        QStringList gone;
+        for (auto it = m_handles.cbegin(); it != m_handles.cend(); ++it) {
+            const QString& key = it.key();
+            if (key.size() <= prefix.size() || !key.startsWith(prefix) || key.indexOf(QLatin1Char('/'), prefix.size()) >= 0)
+                continue;
+            const MTPObject* now = listed.value(it.value());
+            const QStringView name = QStringView(key).sliced(prefix.size());
+            if (!now || (now->name != name && !mtppaths::sameNameIgnoringCase(now->name, name.toString())))
+                gone.append(key);
+        }
+        for (const QString& key : gone) {
+            const QString below = key + QLatin1Char('/');
+            m_handles.removeIf([&](const auto& entry) { return entry.key() == key || entry.key().startsWith(below); });
+        }
+    }
     m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
     for (const MTPObject& object : objects) {
         // A name holding "/" would take the key of another path.
@@ -258,6 +276,35 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
 }
 
 // ---- paths ------------------------------------------------------------------------------
+
+const MTPObject* MTPConnection::findNamed(const std::vector<MTPObject>& objects, const QString& name,
+                                          NameMatch loosest)
+{
+    for (const MTPObject& object : objects) {
+        if (object.name == name)
+            return &object;
+    }
+    if (loosest == NameMatch::exact)
+        return nullptr;
+    const QString composed = name.normalized(QString::NormalizationForm_C);
+    const MTPObject* alike = nullptr;
+    const MTPObject* caseless = nullptr;
+    int alikes = 0, caselesses = 0;
+    for (const MTPObject& object : objects) {
+        const QString other = object.name.normalized(QString::NormalizationForm_C);
+        if (other == composed) {
+            alike = &object;
+            ++alikes;
+        } else if (loosest == NameMatch::ignoringCase && other.compare(composed, Qt::CaseInsensitive) == 0) {
+            caseless = &object;
+            ++caselesses;
+        }
+    }
+    // Two of the looser kind: which one was meant can't be told.
+    if (alikes > 0)
+        return alikes == 1 ? alike : nullptr;
+    return caselesses == 1 ? caseless : nullptr;
+}
 
 QString MTPConnection::undescribedIn(const QStringList& parts)
 {
@@ -282,9 +329,7 @@ uint32_t MTPConnection::resolve(const QString& path)
         }
         int undescribed = 0;
         const std::vector<MTPObject> objects = list(current, components.first(i), storage, &undescribed);
-        const MTPObject* match = named(objects, name);
-        if (!match)
-            match = namedIgnoringCase(objects, name);
+        const MTPObject* match = findNamed(objects, name, NameMatch::ignoringCase);
         // An item the phone couldn't describe may be the one asked for.
         if (!match && undescribed > 0)
             throw MTPError::failed(undescribedIn(components.first(i)));
@@ -328,7 +373,9 @@ MTPObject MTPConnection::object(const QString& path)
     const uint32_t storage = requireStorage();
     int undescribed = 0;
     const std::vector<MTPObject> objects = list(resolve(parent), parts(parent), storage, &undescribed);
-    const MTPObject* match = named(objects, name);
+    // The item itself by its exact name, as listed: another form of it, even
+    // the only one, is another item (its twin may have gone meanwhile).
+    const MTPObject* match = findNamed(objects, name, NameMatch::exact);
     if (!match && undescribed > 0)
         throw MTPError::failed(undescribedIn(parts(parent)));
     if (!match)
@@ -455,11 +502,34 @@ std::vector<RemoteEntry> MTPConnection::entries(const QString& path, bool showHi
         cancel);
 }
 
+uint32_t MTPConnection::lookUp(const QString& path)
+{
+    const QStringList components = parts(path);
+    const QString key = components.join(QLatin1Char('/'));
+    const auto cached = m_handles.constFind(key);
+    if (components.isEmpty() || cached == m_handles.constEnd())
+        return resolve(path);
+    // The item may have gone or been renamed on the phone itself since it
+    // was listed: the phone's word on the cached handle, else a new listing.
+    const uint32_t handle = *cached;
+    const uint32_t parent = resolve(mtppaths::parentPath(path));
+    try {
+        const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
+        if (now.name == components.last() && topLevelAsZero(now.parent) == topLevelAsZero(parent))
+            return handle;
+    } catch (const MTPError& error) {
+        if (error.kind() != MTPError::Kind::stale)
+            throw;
+    }
+    forget(path);
+    return resolve(path);
+}
+
 bool MTPConnection::exists(const QString& path, const Cancel& cancel)
 {
     try {
         mtppaths::checkUsable(path);
-        withPaths([&] { return resolve(path); }, cancel);
+        withPaths([&] { return lookUp(path); }, cancel);
         return true;
     } catch (...) {
         return false;
@@ -470,7 +540,7 @@ std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& 
 {
     try {
         mtppaths::checkUsable(path); // such an item may well be there
-        withPaths([&] { return resolve(path); }, cancel);
+        withPaths([&] { return lookUp(path); }, cancel);
         return true;
     } catch (const MTPError& error) {
         if (error.kind() == MTPError::Kind::notFound)
@@ -478,6 +548,39 @@ std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& 
     } catch (...) {
     }
     return std::nullopt;
+}
+
+void MTPConnection::checkStorable(const QString& name) const
+{
+    mtppaths::checkStorable(name);
+}
+
+std::optional<MTPConnection::Whereabouts> MTPConnection::whereNow(uint32_t handle, uint32_t parent, uint64_t session)
+{
+    const bool asking = std::exchange(m_askingAfterStop, true);
+    std::optional<Whereabouts> found;
+    try {
+        if (session == m_sessions && m_interface) {
+            try {
+                const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
+                found = Whereabouts{false, topLevelAsZero(now.parent), now.name};
+            } catch (const MTPError& error) {
+                if (error.kind() != MTPError::Kind::stale)
+                    throw;
+                found = Whereabouts{true, 0, {}};
+            }
+        } else {
+            // Another session: the handle counts only where the folder still lists it.
+            for (const MTPObject& object : children(parent, requireStorage())) {
+                if (object.handle == handle)
+                    found = Whereabouts{false, topLevelAsZero(parent), object.name};
+            }
+        }
+    } catch (...) {
+        found.reset();
+    }
+    m_askingAfterStop = asking;
+    return found;
 }
 
 void MTPConnection::remove(const QString& path, const Cancel& cancel)
@@ -489,43 +592,56 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
     changing(
         [&] {
             const QString key = parts(path).join(QLatin1Char('/'));
-            if (const auto made = m_made.constFind(key); made != m_made.cend()) {
-                // Made here: by its handle, once the phone says it is still
-                // what was made under that name. A rename whose answer was
-                // lost may have given it the person's name.
-                const Made what = *made;
-                const QString name = mtppaths::lastComponent(path);
-                std::optional<ObjectInfo> now;
-                try {
-                    now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
-                } catch (const MTPError& error) {
-                    if (error.kind() != MTPError::Kind::stale)
-                        throw;
-                }
-                m_made.remove(key);
-                // A size too large for the dataset's field reads as at most that.
-                if (now && mtppaths::listedName(now->name) == name && (now->parent == rootHandle ? 0 : now->parent) == what.parent
-                    && now->isDirectory() == what.isFolder
-                    && (what.isFolder || int64_t(now->size) <= what.size)) {
-                    transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
-                    forget(path);
-                    return;
-                }
-                // Not that item any more: what the phone now lists under the name, if anything.
-                forget(path);
-            }
-            const uint32_t handle = resolve(path);
-            // Only the item of exactly that name: finding a name in other
-            // letter case is for going to it, never for deleting another.
-            const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
-            if (mtppaths::listedName(now.name) != mtppaths::lastComponent(path)) {
-                forget(path);
-                throw MTPError::notFound(mtppaths::lastComponent(path));
-            }
-            transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
-            forget(path);
+            if (const auto made = m_made.constFind(key); made != m_made.cend())
+                removeMade(path, *made);
+            else
+                removeNamed(path);
         },
         cancel);
+}
+
+void MTPConnection::removeMade(const QString& path, const Made& made)
+{
+    const QString key = parts(path).join(QLatin1Char('/'));
+    const QString name = mtppaths::lastComponent(path);
+    const Made what = made;
+    std::optional<ObjectInfo> now;
+    try {
+        now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
+    } catch (const MTPError& error) {
+        if (error.kind() != MTPError::Kind::stale)
+            throw;
+    }
+    forget(path);
+    // Gone already: nothing made here is left to remove.
+    if (!now) {
+        m_made.remove(key);
+        return;
+    }
+    // Never by the name: what is there now may be another writer's. A
+    // rename whose answer was lost may have given it the person's name; a
+    // size too large for the dataset's field reads as at most that.
+    if (mtppaths::listedName(now->name) != name || topLevelAsZero(now->parent) != what.parent
+        || now->isDirectory() != what.isFolder || (!what.isFolder && int64_t(now->size) > what.size)) {
+        m_made.remove(key);
+        throw MTPError::notFound(name);
+    }
+    transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+    m_made.remove(key);
+}
+
+void MTPConnection::removeNamed(const QString& path)
+{
+    const uint32_t handle = resolve(path);
+    // Only the item of exactly that name: finding a name in other
+    // letter case is for going to it, never for deleting another.
+    const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
+    if (mtppaths::listedName(now.name) != mtppaths::lastComponent(path)) {
+        forget(path);
+        throw MTPError::notFound(mtppaths::lastComponent(path));
+    }
+    transact(Operation::deleteObject, {handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+    forget(path);
 }
 
 void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
@@ -534,13 +650,14 @@ void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
     const QStringList components = parts(path);
     if (components.isEmpty())
         return; // the storage itself
+    mtppaths::checkStorable(components.last());
     changing(
         [&] {
             // Only inside a folder that is there: one deleted on the phone
             // meanwhile fails as missing instead of being made again.
             const uint32_t parent = resolve(mtppaths::parentPath(path));
             try {
-                resolve(path);
+                lookUp(path);
                 return; // there already
             } catch (const MTPError& error) {
                 if (error.kind() != MTPError::Kind::notFound)
@@ -557,38 +674,40 @@ void MTPConnection::move(const QString& from, const QString& to, const Cancel& c
 {
     mtppaths::checkUsable(from);
     mtppaths::checkUsable(to);
-    changing(
-        [&] {
-            const uint32_t handle = resolve(from);
-            const QString toParent = mtppaths::parentPath(to);
-            if (mtppaths::parentPath(from) != toParent) {
-                if (!m_operations.contains(Operation::moveObject))
-                    throw MTPError::unsupported(QStringLiteral("move files"));
-                const uint32_t destination = resolve(toParent);
-                const uint32_t storage = requireStorage();
-                transact(Operation::moveObject, {handle, storage, destination == rootHandle ? 0 : destination}, {}, 0,
-                         {}, QStringLiteral("move that"));
-            }
-            const QString newName = mtppaths::lastComponent(to);
-            if (mtppaths::lastComponent(from) != newName) {
-                if (!m_operations.contains(Operation::setObjectPropValue))
-                    throw MTPError::unsupported(QStringLiteral("rename files"));
-                MTPWriter writer;
-                writer.string(newName);
-                transact(
-                    Operation::setObjectPropValue, {handle, ObjectProperty::objectFileName},
-                    [&](const Emit& emit) { emit(writer.data); }, writer.data.size(), {},
-                    QStringLiteral("rename that"));
-            }
-            forget(from);
-            forget(to);
-            // Under another name it is no longer what was made at `from`.
-            // What was made inside a moved folder is elsewhere now too.
-            const QString fromKey = parts(from).join(QLatin1Char('/'));
-            m_made.remove(fromKey);
-            m_made.removeIf([&](const auto& made) { return made.key().startsWith(fromKey + QLatin1Char('/')); });
-        },
-        cancel);
+    if (mtppaths::lastComponent(from) != mtppaths::lastComponent(to))
+        mtppaths::checkStorable(mtppaths::lastComponent(to));
+    changing([&] { moveNow(from, to); }, cancel);
+}
+
+void MTPConnection::moveNow(const QString& from, const QString& to)
+{
+    const uint32_t handle = resolve(from);
+    const QString toParent = mtppaths::parentPath(to);
+    if (mtppaths::parentPath(from) != toParent) {
+        if (!m_operations.contains(Operation::moveObject))
+            throw MTPError::unsupported(QStringLiteral("move files"));
+        const uint32_t destination = resolve(toParent);
+        const uint32_t storage = requireStorage();
+        transact(Operation::moveObject, {handle, storage, destination == rootHandle ? 0 : destination}, {}, 0, {},
+                 QStringLiteral("move that"));
+    }
+    const QString newName = mtppaths::lastComponent(to);
+    if (mtppaths::lastComponent(from) != newName) {
+        if (!m_operations.contains(Operation::setObjectPropValue))
+            throw MTPError::unsupported(QStringLiteral("rename files"));
+        MTPWriter writer;
+        writer.string(newName);
+        transact(
+            Operation::setObjectPropValue, {handle, ObjectProperty::objectFileName},
+            [&](const Emit& emit) { emit(writer.data); }, writer.data.size(), {}, QStringLiteral("rename that"));
+    }
+    forget(from);
+    forget(to);
+    // Under another name it is no longer what was made at `from`.
+    // What was made inside a moved folder is elsewhere now too.
+    const QString fromKey = parts(from).join(QLatin1Char('/'));
+    m_made.remove(fromKey);
+    m_made.removeIf([&](const auto& made) { return made.key().startsWith(fromKey + QLatin1Char('/')); });
 }
 
 std::optional<PhoneFiles::Clash> MTPConnection::putInPlace(const QString& from, const QString& to,
@@ -601,71 +720,106 @@ std::optional<PhoneFiles::Clash> MTPConnection::putInPlace(const QString& from, 
     if (!canRename(cancel))
         throw MTPError::unsupported(QStringLiteral("rename files"));
     const QString name = mtppaths::lastComponent(to);
+    const QString fromName = mtppaths::lastComponent(from);
     const QString folder = mtppaths::parentPath(to);
+    mtppaths::checkStorable(name);
     std::optional<Clash> clash;
     changing(
         [&] {
+            const uint64_t session = m_sessions;
             // What is at the name now, asked of the phone, never of the cache:
             // a cached handle may be of an item deleted meanwhile.
             const uint32_t parent = resolve(folder);
             int undescribed = 0;
             const std::vector<MTPObject> objects = children(parent, requireStorage(), &undescribed);
-            const MTPObject* there = nullptr;
-            for (const MTPObject& object : objects) {
-                if (mtppaths::listedName(object.name) == name) {
-                    there = &object;
-                    break;
-                }
-            }
-            if (!there)
-                there = named(objects, name);
-            if (!there)
-                there = namedIgnoringCase(objects, name);
+            const MTPObject* there = findNamed(objects, name, NameMatch::ignoringCase);
             if (!there && undescribed > 0)
                 throw MTPError::failed(undescribedIn(parts(folder)));
+            const MTPObject* found = findNamed(objects, fromName, NameMatch::exact);
+            if (!found)
+                throw MTPError::notFound(fromName);
+            const uint32_t pushed = found->handle;
+            // Items the phone may take for the name, none of them its own: which one is meant can't be told.
+            if (!there && anyAlike(objects, name)) {
+                clash = Clash{name, false, true};
+                return;
+            }
             if (there) {
                 // A folder that took the name is someone's, never the file to replace.
                 if (there->isDirectory) {
                     clash = Clash{name, true};
                     return;
                 }
-                // Only the item the answer covered, as this connection lists it;
-                // and never one of another spelling.
-                if (covered.entry ? listedEntry(*there) != *covered.entry
-                                  : mtppaths::listedName(there->name) != name) {
+                // Only the very item the answer covered (its handle), as this
+                // connection lists it; and never one of another spelling.
+                if (covered.entry ? listedEntry(*there) != *covered.entry : there->name != name) {
                     clash = Clash{name, false, true};
                     return;
                 }
-                transact(Operation::deleteObject, {there->handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+                try {
+                    transact(Operation::deleteObject, {there->handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+                } catch (...) {
+                    // The answer may be what was lost: gone is gone, whoever says it.
+                    const std::optional<Whereabouts> old = whereNow(there->handle, parent, session);
+                    if (!old || !old->gone)
+                        throw;
+                }
                 forget(to);
             }
-            const uint32_t pushed = resolve(from);
             try {
-                move(from, to, cancel);
+                moveNow(from, to);
             } catch (...) {
                 // The answer may be what was lost: the phone's word on the
                 // pushed object tells whether it took the name all the same.
-                std::optional<ObjectInfo> now;
-                {
-                    // Asked even after a Stop: the step it stopped may be done.
-                    const bool asking = std::exchange(m_askingAfterStop, true);
-                    try {
-                        now = readObjectInfo(fetch(Operation::getObjectInfo, {pushed}, doThat));
-                    } catch (...) {
-                    }
-                    m_askingAfterStop = asking;
-                }
-                if (!now || mtppaths::listedName(now->name) != name
-                    || (now->parent == rootHandle ? 0 : now->parent) != (parent == rootHandle ? 0 : parent))
+                const std::optional<Whereabouts> now = whereNow(pushed, parent, session);
+                if (!now || now->gone || mtppaths::listedName(now->name) != name || now->parent != topLevelAsZero(parent))
                     throw;
                 forget(from);
                 forget(to);
-                const QString fromKey = parts(from).join(QLatin1Char('/'));
-                m_made.remove(fromKey);
+                m_made.remove(parts(from).join(QLatin1Char('/')));
             }
         },
         cancel);
     return clash;
+}
+
+bool MTPConnection::takeName(const QString& from, const QString& to, const Cancel& cancel)
+{
+    mtppaths::checkUsable(from);
+    mtppaths::checkUsable(to);
+    const QString name = mtppaths::lastComponent(to);
+    const QString fromName = mtppaths::lastComponent(from);
+    mtppaths::checkStorable(name);
+    bool took = false;
+    changing(
+        [&] {
+            const uint64_t session = m_sessions;
+            // Whether the name is free, asked of the phone now.
+            const uint32_t parent = resolve(mtppaths::parentPath(to));
+            int undescribed = 0;
+            const std::vector<MTPObject> objects = children(parent, requireStorage(), &undescribed);
+            if (anyAlike(objects, name))
+                return;
+            if (undescribed > 0)
+                throw MTPError::failed(undescribedIn(parts(mtppaths::parentPath(to))));
+            const MTPObject* found = findNamed(objects, fromName, NameMatch::exact);
+            if (!found)
+                throw MTPError::notFound(fromName);
+            const uint32_t pushed = found->handle;
+            try {
+                moveNow(from, to);
+            } catch (...) {
+                const std::optional<Whereabouts> now = whereNow(pushed, parent, session);
+                if (!now || now->gone || mtppaths::listedName(now->name) != name || now->parent != topLevelAsZero(parent))
+                    throw;
+                forget(from);
+                forget(to);
+                m_made.remove(parts(from).join(QLatin1Char('/')));
+            }
+            took = true;
+        },
+        cancel);
+    return took;
 }
 
 bool MTPConnection::canRename(const Cancel& cancel)

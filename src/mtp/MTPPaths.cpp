@@ -77,6 +77,15 @@ void checkUsable(const QString& path)
     }
 }
 
+void checkStorable(const QString& name)
+{
+    if (name.size() <= nameUnits)
+        return;
+    throw MTPError::failed(QStringLiteral("“") + name
+                           + QStringLiteral("” has a name too long for the phone, which would store it cut short. "
+                                            "Give it a shorter name first."));
+}
+
 QString localName(const QString& name)
 {
     if (name.isEmpty())

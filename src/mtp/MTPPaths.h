@@ -16,6 +16,12 @@ QString lastComponent(const QString& path);
 bool sameName(const QString& a, const QString& b);
 bool sameNameIgnoringCase(const QString& a, const QString& b);
 
+// The most UTF-16 units an MTP string carries: a longer name would be stored cut.
+constexpr qsizetype nameUnits = 254;
+// Throws MTPError for a name the phone can't store as given, before
+// anything is sent under it.
+void checkStorable(const QString& name);
+
 // A name from the phone as it is listed: a "/" in it is shown by the lone
 // surrogate U+DC2F, which no name read from the phone holds, so that the name
 // joined to its folder's path can't make the path of another item.

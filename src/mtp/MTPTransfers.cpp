@@ -161,6 +161,22 @@ QStringList folderEntries(const QString& path)
     return names;
 }
 
+// Every name a copy of the computer item `source` gives on the phone,
+// checked before anything is sent: a name the phone would cut fails it.
+void checkNamesBelow(const QString& source)
+{
+    if (!isLocalFolder(source))
+        return;
+    for (const QString& entry : folderEntries(source)) {
+        mtppaths::checkStorable(entry);
+        const QString item = joined(source, entry);
+        struct stat link {};
+        // A link to a folder is left out by the copy, its contents with it.
+        if (::lstat(native(item).constData(), &link) == 0 && !S_ISLNK(link.st_mode))
+            checkNamesBelow(item);
+    }
+}
+
 SystemError changedWhileCopying(const QString& path)
 {
     return SystemError(quoted(QFileInfo(path).fileName())
@@ -292,16 +308,18 @@ void MTPConnection::push(const QString& source, const QString& destination, cons
                          const Cancel& cancel)
 {
     mtppaths::checkUsable(destination);
+    QString parent, name;
+    if (destination.endsWith(QLatin1Char('/'))) {
+        parent = destination.chopped(1);
+        name = mtppaths::lastComponent(source);
+    } else {
+        parent = mtppaths::parentPath(destination);
+        name = mtppaths::lastComponent(destination);
+    }
+    mtppaths::checkStorable(name);
+    checkNamesBelow(source);
     changing(
         [&] {
-            QString parent, name;
-            if (destination.endsWith(QLatin1Char('/'))) {
-                parent = destination.chopped(1);
-                name = mtppaths::lastComponent(source);
-            } else {
-                parent = mtppaths::parentPath(destination);
-                name = mtppaths::lastComponent(destination);
-            }
             const uint32_t folder = makeFolders(parent);
             const int64_t total = std::max<int64_t>(paths::localSize(source), 1);
             int64_t done = 0;
@@ -345,10 +363,10 @@ void MTPConnection::upload(const QString& source, const QString& name, uint32_t 
         return;
     }
     const uint32_t storage = requireStorage();
-    const std::vector<MTPObject> siblings = list(parent, parts(parentPath), storage);
-    const auto existing = std::find_if(siblings.begin(), siblings.end(),
-                                       [&](const MTPObject& o) { return mtppaths::sameName(o.name, name); });
-    const bool exists = existing != siblings.end();
+    // Asked of the phone for each item; the cache learns only what is made.
+    const std::vector<MTPObject> siblings = children(parent, storage);
+    const MTPObject* existing = findNamed(siblings, name, NameMatch::canonical);
+    const bool exists = existing != nullptr;
     const QString childPath = joined(parentPath, name);
 
     if (S_ISDIR(facts.st_mode)) {

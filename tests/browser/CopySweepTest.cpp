@@ -276,6 +276,7 @@ public:
         m_script->lost(cancel);
         return mark;
     }
+    void checkStorable(const QString& name) const override { m_inner->checkStorable(name); }
     DeviceInfo info(const Cancel& cancel) override { return m_inner->info(cancel); }
 
 private:
@@ -492,6 +493,8 @@ struct Shape {
     std::optional<PushBatchLimits> parts = std::nullopt;
     // Names that aren't UTF-8, which only adb carries.
     bool notText = false;
+    // Only for the USB phone (names alike but for their Unicode form).
+    bool mtpOnly = false;
 };
 
 const QByteArray phoneKeep = pattern(90000, 'k');
@@ -633,6 +636,14 @@ std::vector<Shape> shapes()
          std::nullopt},
     };
     all.insert(all.end(), notTextShapes.begin(), notTextShapes.end());
+
+    // A folder holding one name in both Unicode forms (a memory card that
+    // took files from another system): each arrives with its own bytes.
+    const Tree twins{{u"Twins"_s, folderMark},
+                     {u"Twins/caf\u00e9.txt"_s, "the composed one"},
+                     {u"Twins/cafe\u0301.txt"_s, pattern(30000, 'd')}};
+    all.push_back({"TwinsToComputer", false, u"Twins"_s, Answer::replace, overlaid(phoneToCopy, twins), savedBefore,
+                   {}, withPrefix(u"saved/"_s, twins), std::nullopt, std::nullopt, false, true});
     return all;
 }
 
@@ -683,6 +694,33 @@ AnotherWriter anotherWriter(const Shape& shape)
     return {};
 }
 
+// The other writer of the USB phone's own faults: it removes the item a
+// copy to the phone replaces and makes one of the same size and time there
+// (`alike`), or it only removes the item a copy is of or replaces.
+AnotherWriter phoneWriter(const Shape& shape, bool alike)
+{
+    const QString name = QLatin1StringView(shape.name);
+    // (Keep Both never replaces: an item gone before it asked is simply new.)
+    if (name == u"ReplaceOnPhone"_s || name == u"ReplaceOnComputer"_s || name == u"KeepBothOnComputer"_s) {
+        if (alike && !shape.toPhone)
+            return {};
+        return {{}, {u"keep.bin"_s}, alike ? Tree{{u"keep.bin"_s, pattern(phoneKeep.size(), 'z')}} : Tree{}, {}};
+    }
+    if (name.startsWith(u"MergeFolder"_s)) {
+        if (alike && !shape.toPhone)
+            return {};
+        // As long as the phone's a.txt.
+        return {{}, {u"Album/a.txt"_s}, alike ? Tree{{u"Album/a.txt"_s, "theirs, alike"}} : Tree{}, {}};
+    }
+    if (alike)
+        return {};
+    if (name == u"NewFileToComputer"_s)
+        return {{}, {u"song.bin"_s}, {}, {}};
+    if (name == u"TwinsToComputer"_s)
+        return {{}, {u"Twins/cafe\u0301.txt"_s}, {}, {}};
+    return {};
+}
+
 // Another owner's copy works in the target folder (another person's
 // process, another computer on the phone): its working item of the same
 // item, half written, and a copy it kept; on the computer also an earlier
@@ -712,7 +750,11 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
 
 enum class Fault {
     stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes, answerLost, answerLostThenStop,
-    undescribed, writtenInPlace
+    undescribed, writtenInPlace,
+    // The USB phone's: the answer to a replace's delete, or to a rename,
+    // lost (the copy must end whole and without a word); the other writer
+    // making an item like the one it removed; an item removed on the phone.
+    deleteAnswerLost, renameAnswerLost, remadeAlike, removedOnPhone
 };
 
 // The disk the computer's folders are on.
@@ -747,6 +789,10 @@ const char* faultName(Fault fault)
     case Fault::answerLostThenStop: return "AnswerLostThenStop";
     case Fault::undescribed: return "ItemNotDescribed";
     case Fault::writtenInPlace: return "CoveredFileWrittenInPlace";
+    case Fault::deleteAnswerLost: return "DeleteAnswerLost";
+    case Fault::renameAnswerLost: return "RenameAnswerLost";
+    case Fault::remadeAlike: return "AnotherWriterRemakesAlike";
+    case Fault::removedOnPhone: return "RemovedOnThePhone";
     }
     return "?";
 }
@@ -760,6 +806,8 @@ bool appliesAt(Fault fault, const QString& kind)
     case Fault::storageFull: return kind == u"push"_s || kind == u"makeFolder"_s;
     case Fault::answerLost:
     case Fault::answerLostThenStop: return kind != u"canRename"_s; // no answer to lose
+    case Fault::deleteAnswerLost: return kind == u"putInPlace"_s;
+    case Fault::renameAnswerLost: return kind == u"putInPlace"_s || kind == u"takeName"_s;
     default: return true;
     }
 }
@@ -794,6 +842,8 @@ public:
     }
     // The phone can't describe the item at `path` (below /sdcard) from now on.
     virtual void setUndescribed(const QString& path) { Q_UNUSED(path); }
+    // The next answer to this MTP operation is lost: its read times out.
+    virtual void loseAnswerTo(uint16_t operation) { Q_UNUSED(operation); }
     // Every fault off and the phone reachable again; false when it isn't.
     virtual bool restore() = 0;
     std::shared_ptr<Script> script = std::make_shared<Script>();
@@ -909,6 +959,13 @@ public:
         m_phone->configure([&](auto& s) {
             s.loseAnswerOf = codes;
             s.lostAnswerWaits = thenWait;
+        });
+    }
+    void loseAnswerTo(uint16_t operation) override
+    {
+        m_phone->configure([&](auto& s) {
+            s.loseAnswerOf = {operation};
+            s.lostAnswerWaits = false;
         });
     }
     // A phone that lists item by item, and can't describe this one.
@@ -1071,8 +1128,16 @@ public:
     }
 
     // The copy with `fault` at step k (0: none); what broke.
-    Outcome run(std::optional<Fault> fault, int k)
+    Outcome run(std::optional<Fault> asked, int k)
     {
+        // The USB phone's other writer is checked as the one that removes.
+        const bool alike = asked == Fault::remadeAlike;
+        const bool removedOnPhone = asked == Fault::removedOnPhone;
+        const std::optional<Fault> fault = alike || removedOnPhone ? std::optional<Fault>(Fault::vanishes) : asked;
+        // A lost answer the phone's word settles, and an item gone from
+        // the phone before a copy to it merged: whole, and not a word.
+        const bool settled = asked == Fault::deleteAnswerLost || asked == Fault::renameAnswerLost
+                             || (removedOnPhone && m_shape.toPhone);
         Outcome outcome;
         QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere;
         // Names that aren't text are beyond QTemporaryDir's own removal.
@@ -1133,7 +1198,7 @@ public:
         std::atomic<bool> landed = false;
         std::atomic<bool> cancelled = false;
         BrowserModel* receiver = model.get();
-        AnotherWriter writer = anotherWriter(m_shape);
+        AnotherWriter writer = alike || removedOnPhone ? phoneWriter(m_shape, alike) : anotherWriter(m_shape);
         if (m_disk == SaveDisk::caseless) {
             writer.makes = keyed(writer.makes);
             writer.remakes = keyed(writer.remakes);
@@ -1195,6 +1260,10 @@ public:
                         std::fclose(out);
                 }
                 break;
+            case Fault::deleteAnswerLost: m_phone.loseAnswerTo(0x100B); break;
+            case Fault::renameAnswerLost: m_phone.loseAnswerTo(0x9804); break;
+            case Fault::remadeAlike:
+            case Fault::removedOnPhone: break; // as the removal above
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1208,6 +1277,11 @@ public:
         });
         m_phone.script->arm(fault ? k : 0, [&, receiver](const QString& kind) {
             const bool transfer = kind == u"push"_s || kind == u"pull"_s;
+            if (*fault == Fault::deleteAnswerLost || *fault == Fault::renameAnswerLost) {
+                landed = true;
+                act();
+                return;
+            }
             const bool lose = *fault == Fault::answerLost || *fault == Fault::answerLostThenStop;
             if (lose) {
                 // The step goes whole; then its answer is lost, and a Stop follows a wait.
@@ -1302,6 +1376,13 @@ public:
             std::erase_if(writer.makes, [&](const auto& made) {
                 return desktop->questions[q].message.contains(u"“"_s + made.first.section(u'/', -1) + u"”"_s);
             });
+        // An item remade alike before the question is the one the answer covers.
+        if (alike && landed && questionsBefore < desktop->questions.size()) {
+            for (const auto& [path, bytes] : writer.remakes)
+                phoneAsBefore[path] = bytes;
+            writer.remakes.clear();
+            writer.removes.clear();
+        }
         // So is whatever was in the folder the question named by then: an
         // answer to replace covers what it held as it was put.
         if (fault && landed && m_shape.toPhone && questionsBefore < desktop->questions.size()
@@ -1378,6 +1459,22 @@ public:
                         copied->second += bytes;
             }
         }
+        // An item gone from the phone before a copy to the computer listed
+        // it is no part of that copy.
+        if (removedOnPhone && landed && !m_shape.toPhone) {
+            for (const QString& path : writer.removes) {
+                const QString saved = u"saved/"_s + path;
+                const auto before = computerBefore.find(saved);
+                const std::vector<Tree> more = computerCompletes;
+                for (Tree complete : more) {
+                    if (before != computerBefore.end())
+                        complete[saved] = before->second;
+                    else
+                        complete.erase(saved);
+                    computerCompletes.push_back(complete);
+                }
+            }
+        }
         const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
         const Tree computerAfter = keyed(readTree(computer.path()));
         for (const auto& [path, bytes] : writer.appends) {
@@ -1422,6 +1519,8 @@ public:
             outcome.problems << u"the message holds "_s + raw.join(u", "_s);
         if (!fault && !outcome.message.isEmpty())
             outcome.problems << u"the copy without a fault failed"_s;
+        if (settled && landed && (!complete || !outcome.message.isEmpty()))
+            outcome.problems << u"what the phone could tell left the copy short or said it failed"_s;
 
         // The next copy runs.
         model->setErrorMessage(std::nullopt);
@@ -1544,7 +1643,8 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
     for (int i = 0; i < int(list.size()); ++i) {
         // Only a copy over adb merges on the phone, in parts or whole, and
         // carries names that aren't text (on storage of its own kind).
-        if ((mtp && list[size_t(i)].parts) || ((mtp || caseless) && list[size_t(i)].notText))
+        if ((mtp && list[size_t(i)].parts) || ((mtp || caseless) && list[size_t(i)].notText)
+            || (!mtp && list[size_t(i)].mtpOnly))
             continue;
         std::vector<Fault> faults;
         if (!caseless)
@@ -1567,6 +1667,16 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
                 faults.push_back(Fault::vanishes);
             if (!writer.appends.empty())
                 faults.push_back(Fault::writtenInPlace);
+        }
+        if (mtp && !caseless) {
+            if (list[size_t(i)].toPhone) {
+                faults.push_back(Fault::deleteAnswerLost);
+                faults.push_back(Fault::renameAnswerLost);
+                if (!phoneWriter(list[size_t(i)], true).removes.empty())
+                    faults.push_back(Fault::remadeAlike);
+            }
+            if (!phoneWriter(list[size_t(i)], false).removes.empty())
+                faults.push_back(Fault::removedOnPhone);
         }
         for (const Fault fault : faults)
             all.push_back({i, fault});

@@ -267,6 +267,8 @@ TEST_F(MtpCopies, AReplaceNeverTakesThePlaceOfAFileMadeAnewMeanwhile)
     } cases[] = {
         {"another size", QByteArray("the other app's keep.bin"), {}},
         {"the same size, another time", pattern(3 << 20, 'o'), QDateTime(QDate(2021, 5, 4), QTime(3, 2, 1))},
+        // The same size and second: only the handle tells it from the one listed.
+        {"the same size and time", pattern(3 << 20, 'n'), QDateTime(QDate(2021, 5, 4), QTime(3, 2, 1))},
     };
     write(computer.filePath(u"keep.bin"_s), pattern(2 << 20, 'c'));
     desktop->answer = 0; // Replace
@@ -290,23 +292,36 @@ TEST_F(MtpCopies, AReplaceNeverTakesThePlaceOfAFileMadeAnewMeanwhile)
 // Mended: a Replace whose rename the phone carried out but whose answer was
 // lost (a USB time-out, or a Stop the phone went along with) failed though
 // the new file was in place.
+// Mended too: a Replace whose delete of the old file lost its answer left
+// the new copy under its hidden name, and a new file whose rename lost its
+// answer was reported as not copied.
 TEST_F(MtpCopies, AReplaceWhoseRenameAnswerIsLostEndsWithTheNewFileInPlace)
 {
     const struct {
         const char* what;
+        QString name;
+        uint16_t lost;
         bool stopped;
-    } cases[] = {{"timed out", false}, {"stopped", true}};
+    } cases[] = {
+        {"timed out", u"keep.bin"_s, mtp::Operation::setObjectPropValue, false},
+        {"stopped", u"keep.bin"_s, mtp::Operation::setObjectPropValue, true},
+        {"the delete, timed out", u"keep.bin"_s, mtp::Operation::deleteObject, false},
+        {"a new file, timed out", u"new.bin"_s, mtp::Operation::setObjectPropValue, false},
+        {"a new file, stopped", u"new.bin"_s, mtp::Operation::setObjectPropValue, true},
+    };
     desktop->answer = 0; // Replace
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         model->setErrorMessage(std::nullopt);
+        if (phone->objectAt(u"new.bin"_s))
+            phone->removeObject(phone->objectAt(u"new.bin"_s)->handle);
         const QByteArray mine = pattern(1 << 20, c.stopped ? 's' : 't');
-        write(computer.filePath(u"keep.bin"_s), mine);
+        write(computer.filePath(c.name), mine);
         phone->configure([&](auto& s) {
-            s.loseAnswerOf = {mtp::Operation::setObjectPropValue};
+            s.loseAnswerOf = {c.lost};
             s.lostAnswerWaits = c.stopped;
         });
-        model->upload(urls({computer.filePath(u"keep.bin"_s)}));
+        model->upload(urls({computer.filePath(c.name)}));
         if (c.stopped) {
             ASSERT_TRUE(testsupport::waitUntil([&] { return phone->settings().loseAnswerOf.empty(); },
                                                std::chrono::seconds(20)));
@@ -314,9 +329,86 @@ TEST_F(MtpCopies, AReplaceWhoseRenameAnswerIsLostEndsWithTheNewFileInPlace)
         }
         finish();
         EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
-        EXPECT_EQ(onPhone(u"keep.bin"_s), mine);
-        EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+        EXPECT_EQ(onPhone(c.name), mine);
+        QStringList expected{u"Documents"_s, u"keep.bin"_s, c.name};
+        expected.removeDuplicates();
+        expected.sort();
+        EXPECT_EQ(rootNames(), expected);
     }
+}
+
+// Mended: items deleted in the phone's own Files app still read as there:
+// a new folder of the name was refused, and a copy of the name was said to
+// meet an item come meanwhile.
+TEST_F(MtpCopies, ANameFreedOnThePhoneItselfIsFree)
+{
+    const auto reload = [&] {
+        bool listed = false;
+        model->reload([&] { listed = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return listed && !model->isLoading(); }, std::chrono::seconds(10)));
+    };
+    const uint32_t photos = phone->addFolder(0, u"Photos"_s);
+    const uint32_t a = phone->addFile(0, u"a.txt"_s, QByteArray("the phone's a.txt"));
+    reload();
+    phone->removeObject(photos);
+    reload();
+    model->newFolder(u"Photos"_s);
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    ASSERT_TRUE(phone->objectAt(u"Photos"_s));
+    EXPECT_TRUE(phone->objectAt(u"Photos"_s)->isFolder());
+
+    phone->removeObject(a);
+    write(computer.filePath(u"a.txt"_s), "the computer's a.txt");
+    model->upload(urls({computer.filePath(u"a.txt"_s)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    EXPECT_EQ(onPhone(u"a.txt"_s), QByteArray("the computer's a.txt"));
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"Photos"_s, u"a.txt"_s, u"keep.bin"_s}));
+}
+
+// Mended: of two names alike but for their Unicode form, the copy of the
+// folder gave both files the first one's bytes.
+TEST_F(MtpCopies, TwinsOfAnotherUnicodeFormEachArriveWithTheirOwnBytes)
+{
+    const uint32_t twins = phone->addFolder(0, u"Twins"_s);
+    phone->addFile(twins, u"caf\u00e9.txt"_s, QByteArray("composed"));
+    phone->addFile(twins, u"cafe\u0301.txt"_s, QByteArray("decomposed"));
+    model->download({RemoteEntry{u"Twins"_s, true, 0, {}}});
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    const auto saved = [&](const QString& name) -> QByteArray {
+        QFile file(this->saved.filePath(u"Twins/"_s + name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    EXPECT_EQ(saved(u"caf\u00e9.txt"_s), QByteArray("composed"));
+    EXPECT_EQ(saved(u"cafe\u0301.txt"_s), QByteArray("decomposed"));
+}
+
+// Mended: a name longer than an MTP string carries was stored cut short and
+// the copy said nothing; Keep Both's numbered name was cut by bytes only.
+TEST_F(MtpCopies, ANameThePhoneWouldCutIsRefusedAndNumberedNamesFit)
+{
+    const QString tooLong = QString(251, u'r') + u".pdf"_s;
+    write(computer.filePath(tooLong), "too long");
+    model->upload(urls({computer.filePath(tooLong)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"“"_s + tooLong + u"” has a name too long for the phone, which would store it cut short. Give it a shorter name first."_s);
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+
+    model->setErrorMessage(std::nullopt);
+    const QString longest = QString(250, u'n') + u".pdf"_s; // as long as the phone stores
+    phone->addFile(0, longest, QByteArray("the phone's"));
+    write(computer.filePath(longest), "the computer's");
+    desktop->answer = 1; // Keep Both
+    model->upload(urls({computer.filePath(longest)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    const QString numbered = QString(248, u'n') + u" 2.pdf"_s;
+    EXPECT_EQ(onPhone(numbered), QByteArray("the computer's"));
+    EXPECT_EQ(onPhone(longest), QByteArray("the phone's"));
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s, numbered, longest}));
 }
 
 // Mended: a failure whose sentence held a folder's name was taken for a
