@@ -381,6 +381,8 @@ public:
     // items of the chosen phone when it is ready; what can't go now stays
     // recorded. Never the job: no status, no beep. `finished` runs once done.
     void removeLeftovers(std::function<void()> finished = {});
+    // The computer's recorded working items whose maker is gone, on a worker.
+    void removeLocalLeftovers();
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }

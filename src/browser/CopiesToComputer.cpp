@@ -249,8 +249,8 @@ public:
     ~LocalWorkingItem()
     {
         removeLocally(m_path);
-        if (!browserpaths::existsLocally(m_path))
-            browserpaths::workingnames::forgetLocal(m_path);
+        // Its folder away (a drive gone) keeps the record for later.
+        browserpaths::workingnames::forgetLocalIfGone(m_path);
     }
     LocalWorkingItem(const LocalWorkingItem&) = delete;
     LocalWorkingItem& operator=(const LocalWorkingItem&) = delete;
