@@ -5,11 +5,8 @@
 #include "Finished.h"
 #include "Paths.h"
 
-#include "WorkerPool.h"
-
 #include <QElapsedTimer>
 
-#include <atomic>
 #include <chrono>
 #include <utility>
 
@@ -106,7 +103,31 @@ QString BrowserModel::leftoverKey(const QString& serial, Device::Transport trans
 
 void BrowserModel::removeLeftovers(std::function<void()> finished)
 {
-    removeLocalLeftovers();
+    namespace names = browserpaths::workingnames;
+    // What a copy to the computer could not remove (its folder was away)
+    // goes once it can, without waiting for the next start; local disk, on
+    // a worker, before the phone's.
+    const std::vector<names::LocalRecord> local = names::localLeft();
+    if (local.empty() || m_removingLocal) {
+        removePhoneLeftovers(std::move(finished));
+        return;
+    }
+    m_removingLocal = true;
+    const auto next = [this, finished] {
+        m_removingLocal = false;
+        removePhoneLeftovers(finished);
+    };
+    m_localLeftoverTask = Task::run(
+        this,
+        [local](const Cancel&) {
+            names::removeLocalLeftovers(local);
+            return true;
+        },
+        [next](bool) { next(); }, [next](const std::exception_ptr&) { next(); });
+}
+
+void BrowserModel::removePhoneLeftovers(std::function<void()> finished)
+{
     const std::optional<Device> device = readyDevice();
     if (!device) {
         call(finished);
@@ -159,26 +180,6 @@ void BrowserModel::removeLeftovers(std::function<void()> finished)
             for (const std::function<void()>& one : waiting)
                 call(one);
         });
-}
-
-void BrowserModel::removeLocalLeftovers()
-{
-    namespace names = browserpaths::workingnames;
-    // What a copy to the computer could not remove (its folder was away)
-    // goes once it can, without waiting for the next start.
-    static std::atomic<bool> running = false;
-    const std::vector<names::LocalRecord> left = names::localLeft();
-    if (left.empty() || running.exchange(true))
-        return;
-    const auto pass = [left] {
-        names::removeLocalLeftovers(left);
-        running = false;
-    };
-    try {
-        WorkerPool::shared().start([pass](std::stop_token) { pass(); });
-    } catch (const NoThreadError&) {
-        pass();
-    }
 }
 
 void BrowserModel::storeWorkingItems()

@@ -1,6 +1,7 @@
 #include "BrowserPaths.h"
 
 #include "Error.h"
+#include "MTPPaths.h"
 #include "Paths.h"
 #include "TempFolder.h"
 
@@ -648,6 +649,12 @@ namespace {
 // folder removed. Anything else there (a link, a device) is not ours to touch.
 bool removedLocally(const QString& path)
 {
+    // The partial file the USB transport writes beside the item it copies
+    // (named after our working name, so no one else's) goes with it: after
+    // its folder was away, nothing removed it.
+    const QString partial = mtppaths::temporaryPath(path);
+    if (paths::kindOf(partial) == paths::Kind::file && !paths::removeLocalTree(partial))
+        return false;
     switch (paths::kindOf(path)) {
     case paths::Kind::nothing:
         return goneLocally(path);

@@ -271,7 +271,15 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target,
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
     LocalWorkingItem working(target);
-    phone.pull(from, working.path(), progress, cancel);
+    try {
+        phone.pull(from, working.path(), progress, cancel);
+    } catch (const SystemError& error) {
+        // The computer's own failure names our hidden working item; the
+        // person knows the item by its name.
+        if (!error.description().contains(working.path()) || dynamic_cast<const NoThreadError*>(&error))
+            throw;
+        throw SystemError(QString(error.description()).replace(working.path(), target), error.errorNumber());
+    }
     putInPlace(working.path(), target, covered);
 }
 

@@ -27,6 +27,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 
@@ -706,7 +707,7 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
 
 enum class Fault {
     stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes, answerLost, answerLostThenStop,
-    undescribed
+    undescribed, saveFolderAway, secondProcess
 };
 
 const char* faultName(Fault fault)
@@ -723,6 +724,8 @@ const char* faultName(Fault fault)
     case Fault::answerLost: return "AnswerLostThenBack";
     case Fault::answerLostThenStop: return "AnswerLostThenStop";
     case Fault::undescribed: return "ItemNotDescribed";
+    case Fault::saveFolderAway: return "SaveFolderAwayAndBack";
+    case Fault::secondProcess: return "SecondProcessOnTheSameSettings";
     }
     return "?";
 }
@@ -1030,9 +1033,51 @@ QStringList rawTextIn(const QString& message)
     return found;
 }
 
+// What a second process on the same settings did: how it ended, and the
+// items it copied (below /sdcard; "saved/..." on the computer).
+struct SecondRun {
+    int code = -1;
+    QString output;
+    Tree onPhone;
+    Tree onComputer;
+};
+
 class Runner {
 public:
     Runner(PhoneSide& phone, const Shape& shape, bool caseless) : m_phone(phone), m_shape(shape), m_caseless(caseless) {}
+
+    // A second process on these settings, as a start from another login
+    // makes: it starts, lists the folder the copy works in (hidden items
+    // shown) and copies an item of its own into it, while this copy waits
+    // at its step.
+    SecondRun startSecond(const QString& computer, const QString& elsewhere, const QString& settingsFile)
+    {
+        SecondRun run;
+        QStringList args{settingsFile, u"/sdcard"_s};
+        const QByteArray bytes = "the second process's copy";
+        if (m_shape.toPhone) {
+            writeTree(elsewhere, {{u"second.txt"_s, bytes}});
+            args << u"upload"_s << elsewhere + u"/second.txt"_s;
+            run.onPhone[u"second.txt"_s] = bytes;
+        } else {
+            m_phone.put(u"second.bin"_s, bytes);
+            args << u"download"_s << u"second.bin"_s << computer + u"/saved"_s;
+            run.onPhone[u"second.bin"_s] = bytes;
+            run.onComputer[u"saved/second.bin"_s] = bytes;
+        }
+#ifdef SECOND_PROCESS_BINARY
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(SECOND_PROCESS_BINARY), args);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        run.output = QString::fromLocal8Bit(process.readAll()).trimmed();
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+#endif
+        return run;
+    }
 
     // The copy with `fault` at step k (0: none); what broke.
     Outcome run(std::optional<Fault> fault, int k)
@@ -1080,6 +1125,8 @@ public:
         BrowserModel* receiver = model.get();
         AnotherWriter writer = anotherWriter(m_shape);
         std::atomic<int> questionsBefore = 0;
+        std::atomic<bool> savedAway = false;
+        std::optional<SecondRun> second;
         const auto stopNow = [&, receiver] {
             stopped = Steady::now();
             receiver->cancelJob();
@@ -1122,6 +1169,11 @@ public:
             case Fault::answerLost:
             case Fault::answerLostThenStop: break; // at the step itself
             case Fault::undescribed: m_phone.setUndescribed(u"Album/b.txt"_s); break;
+            case Fault::saveFolderAway:
+                // Its drive unmounted or unplugged: the folder is no longer at its path.
+                savedAway = QDir().rename(computer.filePath(u"saved"_s), computer.filePath(u"saved-away"_s));
+                break;
+            case Fault::secondProcess: second = startSecond(computer.path(), elsewhere.path(), settings.fileName()); break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1146,7 +1198,7 @@ public:
             }
             const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull
                                 && *fault != Fault::undescribed && *fault != Fault::appears
-                                && *fault != Fault::vanishes;
+                                && *fault != Fault::vanishes && *fault != Fault::secondProcess;
             if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
@@ -1186,6 +1238,13 @@ public:
         else if (!over)
             outcome.problems << u"the job did not end within 60 s"_s;
 
+        // The save folder's drive back.
+        if (savedAway) {
+            if (QFileInfo::exists(computer.filePath(u"saved"_s)))
+                outcome.problems << u"the copy made the save folder anew while its drive was away"_s;
+            else if (!QDir().rename(computer.filePath(u"saved-away"_s), computer.filePath(u"saved"_s)))
+                outcome.problems << u"the save folder could not be put back"_s;
+        }
         const bool reachable = m_phone.restore();
         if (!over && !testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(10))) {
             outcome.steps = m_phone.script->disarm();
@@ -1294,6 +1353,20 @@ public:
             theirs(phoneAsBefore, phoneCompletes, false);
             theirs(computerAsBefore, computerCompletes, true);
         }
+        // What the second process copied is its own, there whatever became of this copy.
+        if (second) {
+            if (second->code != 0)
+                outcome.problems << u"the second process's own copy failed: "_s + second->output;
+            const auto add = [](Tree& before, std::vector<Tree>& completes, const Tree& items) {
+                for (const auto& [path, bytes] : items) {
+                    before[path] = bytes;
+                    for (Tree& complete : completes)
+                        complete[path] = bytes;
+                }
+            };
+            add(phoneAsBefore, phoneCompletes, second->onPhone);
+            add(computerAsBefore, computerCompletes, second->onComputer);
+        }
         const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
         const Tree computerAfter = readTree(computer.path());
         outcome.problems << compare(u"the phone"_s, phoneAsBefore, phoneCompletes, phoneAfter)
@@ -1320,6 +1393,9 @@ public:
             outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
+        // A second process on the same settings changes nothing of this copy.
+        if (fault == Fault::secondProcess && landed && (!complete || !outcome.message.isEmpty()))
+            outcome.problems << u"the second process changed this copy"_s;
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
         const bool frozenAtSwap = fault == Fault::frozen && landed && k <= int(outcome.steps.size())
@@ -1460,6 +1536,12 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
                 faults.push_back(Fault::storageFull);
             }
         }
+        // The save folder's drive away mid-copy and back.
+        if (!caseless && !list[size_t(i)].toPhone)
+            faults.push_back(Fault::saveFolderAway);
+        // A second process reaches the phone only through the adb server.
+        if (!caseless && !mtp && !list[size_t(i)].notText)
+            faults.push_back(Fault::secondProcess);
         if (!caseless) {
             const AnotherWriter writer = anotherWriter(list[size_t(i)]);
             if (!writer.makes.empty())
