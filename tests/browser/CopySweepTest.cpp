@@ -1068,6 +1068,10 @@ public:
 #ifdef SECOND_PROCESS_BINARY
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
+        // The same settings, so the same owner as this process's.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"SWEEP_OWNER"_s, u"model test"_s);
+        process.setProcessEnvironment(env);
         process.start(QStringLiteral(SECOND_PROCESS_BINARY), args);
         if (!process.waitForFinished(60000)) {
             process.kill();
