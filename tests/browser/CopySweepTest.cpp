@@ -5,7 +5,10 @@
 // once per step k with a fault at step k: Stop, the phone gone, the phone
 // frozen and then Stop, a refused rename, full storage, storage that
 // ignores letter case, a step carried out whose answer is lost (then the
-// phone back, or Stop), and an MTP phone that can't describe an item. After each run, byte for byte on both sides: what was
+// phone back, or Stop), an MTP phone that can't describe an item, the save
+// folder's drive away and back, and a second process on the same settings
+// (over adb: it starts, lists the folder and copies an item of its own into
+// it, which changes nothing of this copy). After each run, byte for byte on both sides: what was
 // there is unchanged or whole new, nothing partial under a name the person
 // sees, no working file left once the phone is back and listed, Stop ended
 // the job quickly, the message says what happened in the person's words (and
