@@ -3,9 +3,12 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -20,20 +23,31 @@ constexpr qint64 longestLine = 2048;
 
 } // namespace
 
-OneInstance::OneInstance(const QString& key, QObject* parent) : QObject(parent)
+OneInstance::OneInstance(const QString& settingsFile, QObject* parent) : QObject(parent)
 {
     // The runtime folder is the user's own (mode 0700), gone at logout; a
     // socket's path has room for about 100 bytes, so the key goes in hashed.
+    // Each login may have a runtime folder of its own, so the lock goes
+    // beside the settings, which every login of the person shares.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    m_base = QDir(folder).filePath(QStringLiteral("vantelorquist-") + QString::fromLatin1(hash));
+    const QString name = QStringLiteral("vantelorquist-")
+                         + QString::fromLatin1(
+                             QCryptographicHash::hash(settingsFile.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    m_base = QDir(folder).filePath(name);
+    const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
+    m_place = !settingsFile.isEmpty() && QDir().mkpath(settingsFolder) ? QDir(settingsFolder).filePath(name) : m_base;
 }
 
 OneInstance::~OneInstance() = default;
 
 QString OneInstance::lockPath() const
 {
-    return m_base + QStringLiteral(".lock");
+    return m_place + QStringLiteral(".lock");
+}
+
+QString OneInstance::wherePath() const
+{
+    return m_place + QStringLiteral(".socket-path");
 }
 
 QString OneInstance::socketPath() const
@@ -59,9 +73,19 @@ OneInstance::Start OneInstance::claim(const ActivationToken& token, int wait)
             m_lock.reset();
             return Start::first;
         }
-        // The holder may still be starting and not listen yet.
-        if (handOver(token, deadline))
-            return Start::handedOver;
+        // The holder may still be starting and not listen yet; it may listen
+        // in another login's runtime folder.
+        QStringList sockets{socketPath()};
+        QFile where(wherePath());
+        if (where.open(QIODevice::ReadOnly)) {
+            const QString noted = QString::fromUtf8(where.readLine(1024)).trimmed();
+            if (!noted.isEmpty() && noted != socketPath())
+                sockets.prepend(noted);
+        }
+        for (const QString& socket : sockets) {
+            if (handOver(socket, token, deadline))
+                return Start::handedOver;
+        }
         if (deadline.hasExpired())
             return Start::unanswered;
         QThread::msleep(100);
@@ -104,14 +128,18 @@ bool OneInstance::listen()
                  qPrintable(m_server->errorString()));
         return false;
     }
+    // For a start from another login, whose runtime folder is another.
+    QSaveFile where(wherePath());
+    if (!where.open(QIODevice::WriteOnly) || where.write(socketPath().toUtf8() + '\n') < 0 || !where.commit())
+        qWarning("Vantelorquist can't note where it listens at %s.", qPrintable(wherePath()));
     return true;
 }
 
-bool OneInstance::handOver(const ActivationToken& token, const QDeadlineTimer& deadline)
+bool OneInstance::handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline)
 {
     const auto left = [&deadline] { return int(std::max<qint64>(1, deadline.remainingTime())); };
     QLocalSocket socket;
-    socket.connectToServer(socketPath());
+    socket.connectToServer(path);
     if (!socket.waitForConnected(std::min(left(), 1000)))
         return false;
     const QByteArray words = token.encoded();

@@ -11,16 +11,18 @@ class QDeadlineTimer;
 class QLocalServer;
 class QLockFile;
 
-// One running application per person: the first start holds a lock file and
-// listens on a local socket in the user's private runtime folder; a later
-// start asks it to bring its window back and ends. A lock left by a process
-// that crashed is taken over, and so is its socket.
+// One running application per settings file: the first start holds a lock
+// file beside the settings, whatever login it came from, and listens on a
+// local socket in its private runtime folder, whose path it leaves beside
+// the lock; a later start (from any login: another runtime folder) asks it
+// to bring its window back and ends. A lock left by a process that crashed
+// is taken over, and so is its socket.
 class OneInstance : public QObject {
     Q_OBJECT
 public:
-    // `key` tells whose application it is: starts with different keys
-    // (different settings) run side by side.
-    explicit OneInstance(const QString& key, QObject* parent = nullptr);
+    // `settingsFile` tells whose application it is: starts with other
+    // settings run side by side.
+    explicit OneInstance(const QString& settingsFile, QObject* parent = nullptr);
     ~OneInstance() override;
 
     enum class Start {
@@ -36,9 +38,10 @@ public:
     // window forward; waits at most `wait` milliseconds for it.
     Start claim(const ActivationToken& token = {}, int wait = 5000);
 
-    // Where the lock and the socket are.
+    // Where the lock, the socket, and the note of the socket's path are.
     QString lockPath() const;
     QString socketPath() const;
+    QString wherePath() const;
 
 Q_SIGNALS:
     // A later start asked for the window, with its token (perhaps empty).
@@ -46,9 +49,10 @@ Q_SIGNALS:
 
 private:
     bool listen();
-    bool handOver(const ActivationToken& token, const QDeadlineTimer& deadline);
+    bool handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline);
 
-    QString m_base;
+    QString m_base;  // in the runtime folder
+    QString m_place; // beside the settings
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
 };

@@ -418,11 +418,11 @@ void BrowserModel::copyRecording(const Take& take)
                      folder + QLatin1Char('/') + browserpaths::temporaryName(QFileInfo(path).fileName(), true));
                  // Recorded before it is made, so that the next start removes
                  // what a killed process left of it.
+                 // Held while it is made, so that no clean-up takes it for a leftover.
+                 const browserpaths::HeldWorkingName held(browserpaths::lastName(part));
                  browserpaths::workingnames::recordLocal(part);
-                 const auto unrecorded = qScopeGuard([&part] {
-                     if (!browserpaths::existsLocally(part))
-                         browserpaths::workingnames::forgetLocal(part);
-                 });
+                 const auto unrecorded = qScopeGuard(
+                     [&part] { browserpaths::workingnames::forgetLocalIfGone(part); });
                  try {
                      source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());

@@ -26,14 +26,17 @@ struct Removal {
     QSet<QString> shownGone;     // folders a kept, shown item went from
 };
 
-// Whether the recorded item went, or is gone; false when it stays for later.
+// Whether the recorded item went, or is provably gone: its folder is there
+// and it is not (a card or storage away proves nothing). false when it
+// stays for later.
 bool removed(PhoneFiles& phone, const QString& path, const TimeLimit& limit)
 {
     try {
         phone.remove(path, limit.cancel());
         return true;
     } catch (...) {
-        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false);
+        return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false)
+               && phone.existence(browserpaths::parentOf(path), limit.cancel()) == std::optional<bool>(true);
     }
 }
 
@@ -49,12 +52,10 @@ Removal removeRecorded(PhoneFiles& phone, const std::vector<Leftover>& items, co
         const qsizetype slash = item.path.lastIndexOf(QLatin1Char('/'));
         const QString name = item.path.mid(slash + 1);
         const bool kept = !names::isHidden(name);
-        // Only ever an item under one of our working names (an earlier
-        // version's carry no mark: the record is the proof); one kept is the
-        // person's new copy, unless the item it was to replace is still there.
-        const QString mark = browserpaths::workingnames::ownerOf(name);
-        if (!browserpaths::isWorkingName(name) || (!mark.isEmpty() && mark != names::ownerMark())
-            || (kept && item.replacing.isEmpty()))
+        // Only ever an item under a working name, recorded, whose maker is
+        // gone (beginRemoval()); one kept is the person's new copy, unless
+        // the item it was to replace is still there.
+        if (!browserpaths::isWorkingName(name) || (kept && item.replacing.isEmpty()))
             continue;
         // A copy running now uses the name, or the time is up: next time.
         if (names::isHeld(name) || cancel.isCancelled() || spent.elapsed() >= allItems.count()) {
@@ -101,6 +102,31 @@ QString BrowserModel::leftoverKey(const QString& serial, Device::Transport trans
 }
 
 void BrowserModel::removeLeftovers(std::function<void()> finished)
+{
+    namespace names = browserpaths::workingnames;
+    // What a copy to the computer could not remove (its folder was away)
+    // goes once it can, without waiting for the next start; local disk, on
+    // a worker, before the phone's.
+    const std::vector<names::LocalRecord> local = names::localLeft();
+    if (local.empty() || m_removingLocal) {
+        removePhoneLeftovers(std::move(finished));
+        return;
+    }
+    m_removingLocal = true;
+    const auto next = [this, finished] {
+        m_removingLocal = false;
+        removePhoneLeftovers(finished);
+    };
+    m_localLeftoverTask = Task::run(
+        this,
+        [local](const Cancel&) {
+            names::removeLocalLeftovers(local);
+            return true;
+        },
+        [next](bool) { next(); }, [next](const std::exception_ptr&) { next(); });
+}
+
+void BrowserModel::removePhoneLeftovers(std::function<void()> finished)
 {
     const std::optional<Device> device = readyDevice();
     if (!device) {
@@ -172,13 +198,14 @@ std::vector<RemoteEntry> BrowserModel::withoutWorkingFiles(PhoneFiles& phone, co
 {
     std::vector<QString> stale;
     std::erase_if(entries, [&](const RemoteEntry& entry) {
-        if (browserpaths::workingnames::isStale(entry.name))
+        if (browserpaths::workingnames::isStale(joined(folder, entry.name)))
             stale.push_back(entry.name);
         return browserpaths::workingnames::isHidden(entry.name);
     });
-    // Ours, left by a copy the phone or the application cut short; what a
-    // copy running now uses is never stale, and another owner's (another
-    // process, another computer) is never ours to remove.
+    // Recorded by us, left by a copy the phone or a process cut short whose
+    // maker is gone; what a running process uses is never stale, and an item
+    // we hold no record of (another process's, another computer's) is left
+    // alone.
     for (const QString& name : stale) {
         cancel.check();
         try {

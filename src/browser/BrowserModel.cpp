@@ -25,18 +25,22 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
     m_viewMode = settings.viewMode(settingkeys::viewMode);
     m_saveFolder = settings.folder(settingkeys::saveFolder);
     namespace names = browserpaths::workingnames;
-    // One running process per settings file: the working items it marks are
-    // no other running process's.
+    // The mark keeps working names apart between computers and persons;
+    // whose an item is to remove is told by its record's maker.
     names::setOwner(collaborators.owner.value_or(m_settings->fileName()));
-    // What the last run left on phones and here; no other run uses these settings now.
+    // What earlier runs left on phones and here; each is acted on only once
+    // its maker is provably gone.
     const names::Records earlier = settings.workingItems(settingkeys::workingItems);
     names::restore(earlier);
     m_storedChanges = names::changes();
-    // Records are written as they are made, on whatever thread makes them.
+    // Records are written as they are made, on whatever thread makes them;
+    // what another process on these settings recorded stays.
     m_storeToken = names::setStore([file = m_settings->fileName(), format = m_settings->format()](
                                        const names::Records& records) {
         QSettings store(file, format);
-        BrowserSettings(store).setWorkingItems(settingkeys::workingItems, records);
+        BrowserSettings stored(store);
+        stored.setWorkingItems(settingkeys::workingItems,
+                                 names::withOthers(records, stored.workingItems(settingkeys::workingItems)));
         store.sync();
     });
     // What a killed copy to the computer left: local disk, off the GUI thread.

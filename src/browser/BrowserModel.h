@@ -384,6 +384,7 @@ public:
     // items of the chosen phone when it is ready; what can't go now stays
     // recorded. Never the job: no status, no beep. `finished` runs once done.
     void removeLeftovers(std::function<void()> finished = {});
+    void removePhoneLeftovers(std::function<void()> finished);
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }
@@ -651,6 +652,8 @@ private:
     Task m_pollTask;
     Task m_infoTask;
     Task m_leftoverTask;
+    Task m_localLeftoverTask;
+    bool m_removingLocal = false;
     // Phones whose recorded working items are being removed, and what waits for that.
     QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
     // Where workingnames::store() writes the records: this model's settings.

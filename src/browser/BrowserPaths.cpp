@@ -1,6 +1,7 @@
 #include "BrowserPaths.h"
 
 #include "Error.h"
+#include "MTPPaths.h"
 #include "Paths.h"
 #include "TempFolder.h"
 
@@ -179,9 +180,24 @@ struct Registry {
     QSet<QString> keptNames;
     std::vector<Kept> kept;    // oldest first
     std::vector<Entry> left;   // oldest first
-    std::vector<QString> local; // oldest first
+    std::vector<LocalRecord> local; // oldest first
+    // Records of other makers this process took back and has since dropped
+    // ("phone\npath"; the computer's with an empty phone): a write leaves
+    // them out even where the settings still hold them.
+    QSet<QString> droppedOthers;
     uint64_t changes = 0;
 };
+
+QString recordKey(const QString& phone, const QString& path)
+{
+    return phone + QLatin1Char('\n') + path;
+}
+
+void noteDropped(Registry& r, const QString& phone, const QString& path, const ProcessIdentity& maker)
+{
+    if (!(maker == ProcessIdentity::self()))
+        r.droppedOthers.insert(recordKey(phone, path));
+}
 
 thread_local QString recordingFor;
 
@@ -221,12 +237,12 @@ bool isFullPath(const QString& path)
     });
 }
 
-// Ours to act on: our mark, or an earlier version's name we recorded.
+// Ours to act on: recorded, no copy of this process uses it, and its maker
+// is gone (or is this process).
 bool actsOn(const Registry& r, const Recorded& one)
 {
     const QString name = lastName(one.item.path);
-    const QString mark = ownerOf(name);
-    return (mark.isEmpty() || mark == ownerMark()) && !r.held.contains(name);
+    return !r.held.contains(name) && makerGone(one.maker, name);
 }
 
 void keepLocked(Registry& r, const QString& path, const QString& phone)
@@ -253,8 +269,19 @@ void leaveLocked(Registry& r, const QString& phone, const Leftover& item)
             return;
         }
     }
-    r.left.push_back({{phone, item}});
+    r.left.push_back({{phone, item, thisMaker()}});
     ++r.changes;
+}
+
+void restoreLocked(Registry& r, const Recorded& one)
+{
+    if (one.phone.isEmpty() || !isWorkingName(lastName(one.item.path)))
+        return;
+    const bool had = std::any_of(r.left.begin(), r.left.end(), [&](const Entry& entry) {
+        return entry.record.phone == one.phone && entry.record.item.path == one.item.path;
+    });
+    if (!had)
+        r.left.push_back({one});
 }
 
 } // namespace
@@ -333,13 +360,31 @@ void keep(const QString& path, const QString& phone)
     keepLocked(r, path, phone);
 }
 
-bool isStale(const QString& name)
+bool isStale(const QString& path)
 {
-    if (!isOurs(name))
-        return false;
+    const QString name = lastName(path);
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    return !r.held.contains(name) && !r.keptNames.contains(name);
+    if (r.keptNames.contains(name))
+        return false;
+    return std::any_of(r.left.begin(), r.left.end(), [&](const Entry& one) {
+        return one.record.item.path == path && !one.underWay && actsOn(r, one.record);
+    });
+}
+
+ProcessIdentity thisMaker()
+{
+    return ProcessIdentity::self();
+}
+
+bool makerGone(const ProcessIdentity& maker, const QString& name)
+{
+    if (maker.isEmpty()) {
+        // An earlier version's record: its old proof, our mark or none.
+        const QString mark = ownerOf(name);
+        return mark.isEmpty() || mark == ownerMark();
+    }
+    return maker == thisMaker() || maker.life() == ProcessIdentity::Life::gone;
 }
 
 bool isHidden(const QString& name)
@@ -362,7 +407,12 @@ void forget(const QString& phone, const QString& path)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    if (std::erase_if(r.left, [&](const Entry& one) { return one.record.phone == phone && one.record.item.path == path; }))
+    if (std::erase_if(r.left, [&](const Entry& one) {
+            if (one.record.phone != phone || one.record.item.path != path)
+                return false;
+            noteDropped(r, phone, path, one.record.maker);
+            return true;
+        }))
         ++r.changes;
 }
 
@@ -375,6 +425,7 @@ std::vector<Leftover> takeLeft(const QString& phone)
         if (one.record.phone != phone)
             return false;
         taken.push_back(one.record.item);
+        noteDropped(r, phone, one.record.item.path, one.record.maker);
         return true;
     });
     if (!taken.empty())
@@ -419,7 +470,10 @@ void endRemoval(const QString& phone, const std::vector<Leftover>& still)
         if (one.record.phone != phone || !one.underWay)
             return false;
         one.underWay = false;
-        return !stays(one);
+        if (stays(one))
+            return false;
+        noteDropped(r, phone, one.record.item.path, one.record.maker);
+        return true;
     });
     if (r.left.size() != before)
         ++r.changes;
@@ -440,8 +494,8 @@ void recordLocal(const QString& path)
     {
         Registry& r = registry();
         std::lock_guard lock(r.mutex);
-        if (std::find(r.local.begin(), r.local.end(), path) == r.local.end()) {
-            r.local.push_back(path);
+        if (std::none_of(r.local.begin(), r.local.end(), [&](const LocalRecord& one) { return one.path == path; })) {
+            r.local.push_back({path, thisMaker()});
             ++r.changes;
         }
     }
@@ -452,8 +506,67 @@ void forgetLocal(const QString& path)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    if (std::erase(r.local, path))
+    if (std::erase_if(r.local, [&](const LocalRecord& one) {
+            if (one.path != path)
+                return false;
+            noteDropped(r, {}, path, one.maker);
+            return true;
+        }))
         ++r.changes;
+}
+
+bool goneLocally(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(paths::bytes(path).constData(), &st) == 0 || errno != ENOENT)
+        return false;
+    return ::stat(paths::bytes(parentOf(path)).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool forgetLocalIfGone(const QString& path)
+{
+    if (!goneLocally(path))
+        return false;
+    forgetLocal(path);
+    return true;
+}
+
+std::vector<QString> localPaths()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::vector<QString> paths;
+    for (const LocalRecord& one : r.local)
+        paths.push_back(one.path);
+    return paths;
+}
+
+Records withOthers(const Records& ours, const Records& stored)
+{
+    QSet<QString> dropped;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        dropped = r.droppedOthers;
+    }
+    const auto others = [&](const QString& phone, const QString& path, const ProcessIdentity& maker) {
+        return !maker.isEmpty() && !(maker == thisMaker()) && !dropped.contains(recordKey(phone, path));
+    };
+    Records all = ours;
+    for (const Recorded& one : stored.left) {
+        const bool had = std::any_of(all.left.begin(), all.left.end(), [&](const Recorded& mine) {
+            return mine.phone == one.phone && mine.item.path == one.item.path;
+        });
+        if (!had && others(one.phone, one.item.path, one.maker))
+            all.left.push_back(one);
+    }
+    for (const LocalRecord& one : stored.local) {
+        const bool had = std::any_of(all.local.begin(), all.local.end(),
+                                     [&](const LocalRecord& mine) { return mine.path == one.path; });
+        if (!had && others({}, one.path, one.maker))
+            all.local.push_back(one);
+    }
+    return all;
 }
 
 Records records()
@@ -476,10 +589,10 @@ void restore(const Records& records)
     for (const Kept& one : records.kept)
         keepLocked(r, one.path, one.phone);
     for (const Recorded& one : records.left)
-        leaveLocked(r, one.phone, one.item);
-    for (const QString& path : records.local) {
-        if (std::find(r.local.begin(), r.local.end(), path) == r.local.end())
-            r.local.push_back(path);
+        restoreLocked(r, one);
+    for (const LocalRecord& one : records.local) {
+        if (std::none_of(r.local.begin(), r.local.end(), [&](const LocalRecord& had) { return had.path == one.path; }))
+            r.local.push_back(one);
     }
 }
 
@@ -509,7 +622,7 @@ bool isSound(const Leftover& item)
 
 bool isSoundLocal(const QString& path)
 {
-    return isFullPath(path) && isOurs(lastName(path));
+    return isFullPath(path) && !ownerOf(lastName(path)).isEmpty();
 }
 
 uint64_t setStore(std::function<void(const Records&)> write)
@@ -542,9 +655,15 @@ namespace {
 // folder removed. Anything else there (a link, a device) is not ours to touch.
 bool removedLocally(const QString& path)
 {
+    // The partial file the USB transport writes beside the item it copies
+    // (named after our working name, so no one else's) goes with it: after
+    // its folder was away, nothing removed it.
+    const QString partial = mtppaths::temporaryPath(path);
+    if (paths::kindOf(partial) == paths::Kind::file && !paths::removeLocalTree(partial))
+        return false;
     switch (paths::kindOf(path)) {
     case paths::Kind::nothing:
-        return true;
+        return goneLocally(path);
     case paths::Kind::file:
     case paths::Kind::folder:
         return paths::removeLocalTree(path);
@@ -557,12 +676,23 @@ bool removedLocally(const QString& path)
 
 } // namespace
 
-void removeLocalLeftovers(const std::vector<QString>& recorded)
+std::vector<LocalRecord> localLeft()
+{
+    std::vector<LocalRecord> left;
+    for (const LocalRecord& one : records().local) {
+        if (!isHeld(lastName(one.path)) && makerGone(one.maker, lastName(one.path)))
+            left.push_back(one);
+    }
+    return left;
+}
+
+void removeLocalLeftovers(const std::vector<LocalRecord>& recorded)
 {
     bool changed = false;
-    for (const QString& path : recorded) {
-        // A name a copy of this process uses now is no leftover.
-        if (isHeld(lastName(path)))
+    for (const auto& [path, maker] : recorded) {
+        // A name a copy of this process uses now is no leftover, nor one a
+        // process that may still run made.
+        if (isHeld(lastName(path)) || !makerGone(maker, lastName(path)))
             continue;
         if (!isSoundLocal(path) || removedLocally(path)) {
             forgetLocal(path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProcessIdentity.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -99,10 +101,11 @@ bool isHeld(const QString& name);
 // The item at `path` (or a bare name) held from now on. With the phone
 // (leftoverKey()) it is among records(), so it can stay kept after a restart.
 void keep(const QString& path, const QString& phone = {});
-// One of our working names no copy of this process uses or keeps: left by
-// a copy the phone or the process cut short. Another owner's, or one
-// without a mark, is never stale: it isn't provably ours.
-bool isStale(const QString& name);
+// A working item (full phone path) our records hold, whose maker is
+// provably gone (or is this process and no copy of it uses the item), not
+// kept: left by a copy the phone or a process cut short. One we hold no
+// record of is never stale, whoever's mark it carries.
+bool isStale(const QString& path);
 // Whether a listing leaves the name out: a working name not kept, of
 // whichever owner.
 bool isHidden(const QString& name);
@@ -121,6 +124,12 @@ struct Leftover {
 void leave(const QString& phone, const Leftover& item);
 // No longer recorded: the item is gone, or took its place.
 void forget(const QString& phone, const QString& path);
+// The process a record names as its maker. A record is acted on only once
+// that process is provably no longer running (this process: once no copy
+// of it uses the item); one without a maker (an earlier version's) only
+// when it carries our mark or none.
+ProcessIdentity thisMaker();
+bool makerGone(const ProcessIdentity& maker, const QString& name);
 // The phone's recorded items, no longer recorded.
 std::vector<Leftover> takeLeft(const QString& phone);
 // Whether a removal pass has work on the phone: a record of ours (or of an
@@ -139,6 +148,12 @@ void unkeep(const QString& name);
 // removed at the next start (removeLocalLeftovers()).
 void recordLocal(const QString& path);
 void forgetLocal(const QString& path);
+// Forgets the record only when the item provably is not there: its folder
+// is, and nothing is at its name. A folder away (a drive unmounted or
+// unplugged) proves nothing. Whether it was forgotten.
+bool forgetLocalIfGone(const QString& path);
+// Whether a computer item is provably not there (see forgetLocalIfGone()).
+bool goneLocally(const QString& path);
 
 // What the process knows that must outlive it: the kept copies and the
 // recorded working items of each phone, oldest first, and those of the
@@ -150,13 +165,25 @@ struct Kept {
 struct Recorded {
     QString phone;
     Leftover item;
+    ProcessIdentity maker;
+};
+struct LocalRecord {
+    QString path;
+    ProcessIdentity maker;
+    bool operator==(const LocalRecord&) const = default;
 };
 struct Records {
     std::vector<Kept> kept;
     std::vector<Recorded> left;
-    std::vector<QString> local;
+    std::vector<LocalRecord> local;
 };
 Records records();
+// The computer's recorded paths.
+std::vector<QString> localPaths();
+// `ours` and, of `stored` (what another process on the same settings may
+// have written meanwhile), the records of other makers that `ours` lacks
+// and this process didn't drop: a write keeps what another process recorded.
+Records withOthers(const Records& ours, const Records& stored);
 // Taken back, as from an earlier run: kept, recorded.
 void restore(const Records& records);
 // Moves with every change of records().
@@ -167,7 +194,8 @@ uint64_t changes();
 // made from. Anything else could lead a clean-up to another item.
 bool isSound(const Leftover& item);
 // The same for a computer path: absolute, no "." or ".." step, the item
-// under a working name of ours.
+// under a working name with an owner mark (any: the settings, and with them
+// the mark, may have moved since).
 bool isSoundLocal(const QString& path);
 
 // Where records() go so that they outlive a crash: set by whoever holds the
@@ -177,11 +205,14 @@ void endStore(uint64_t token);
 // Writes records() now, in order with every other write.
 void store();
 
-// Removes the computer's working items recorded at `records` (an earlier
-// run's): each only while it still looks as a copy made it (our working
-// name, a file or folder, not a link; nothing inside followed), then no
-// longer recorded. Blocking; local disk only.
-void removeLocalLeftovers(const std::vector<QString>& recorded);
+// Removes the computer's recorded working items whose maker is gone (or is
+// this process, no copy of it using them): each only while it still looks
+// as a copy made it (a working name, a file or folder, not a link; nothing
+// inside followed), then no longer recorded; one whose folder is away
+// stays recorded. Blocking; local disk only.
+void removeLocalLeftovers(const std::vector<LocalRecord>& recorded);
+// The computer's records removeLocalLeftovers() would act on now.
+std::vector<LocalRecord> localLeft();
 
 // Names the phone whose working items this thread's clean-ups record, for
 // its lifetime (a copy's job): the clean-up steps reach the phone only

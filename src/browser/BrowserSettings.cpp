@@ -150,10 +150,19 @@ browserpaths::workingnames::Records BrowserSettings::workingItems(const QString&
         return records;
     const QVariantMap phones = value.toMap();
     qsizetype count = 0;
+    // Each as [path, maker], or an earlier version's bare path.
     const QVariant local = phones.value(computerKey).toMap().value(leftField);
-    for (const QString& path : texts(local).value_or(QStringList())) {
-        if (qsizetype(records.local.size()) < storedRecords && path.size() <= longestPath && names::isSoundLocal(path))
-            records.local.push_back(path);
+    for (const QVariant& one : local.typeId() == QMetaType::QVariantList ? local.toList() : QVariantList()) {
+        const std::optional<QStringList> pair =
+            one.typeId() == QMetaType::QString ? std::optional(QStringList{one.toString()}) : texts(one);
+        if (!pair || pair->isEmpty() || pair->size() > 2)
+            continue;
+        const QString& path = pair->at(0);
+        const std::optional<ProcessIdentity> maker =
+            pair->size() == 2 ? ProcessIdentity::fromText(pair->at(1)) : ProcessIdentity{};
+        if (qsizetype(records.local.size()) < storedRecords && path.size() <= longestPath && maker
+            && names::isSoundLocal(path))
+            records.local.push_back({path, *maker});
     }
     for (auto phone = phones.cbegin(); phone != phones.cend(); ++phone) {
         if (!isPhoneKey(phone.key()) || phone.value().typeId() != QMetaType::QVariantMap)
@@ -164,15 +173,19 @@ browserpaths::workingnames::Records BrowserSettings::workingItems(const QString&
                 && names::isSound({path, {}}))
                 records.kept.push_back({phone.key(), path});
         }
-        // Each as [path, the item it was to replace or ""].
+        // Each as [path, the item it was to replace or "", maker]; an
+        // earlier version's without its maker.
         const QVariant left = fields.value(leftField);
         for (const QVariant& one : left.typeId() == QMetaType::QVariantList ? left.toList() : QVariantList()) {
             const std::optional<QStringList> pair = texts(one);
-            if (count >= storedRecords || !pair || pair->size() != 2)
+            if (count >= storedRecords || !pair || pair->size() < 2 || pair->size() > 3)
                 continue;
             const names::Leftover item{pair->at(0), pair->at(1)};
-            if (item.path.size() <= longestPath && item.replacing.size() <= longestPath && names::isSound(item)) {
-                records.left.push_back({phone.key(), item});
+            const std::optional<ProcessIdentity> maker =
+                pair->size() == 3 ? ProcessIdentity::fromText(pair->at(2)) : ProcessIdentity{};
+            if (maker && item.path.size() <= longestPath && item.replacing.size() <= longestPath
+                && names::isSound(item)) {
+                records.left.push_back({phone.key(), item, *maker});
                 ++count;
             }
         }
@@ -194,7 +207,10 @@ void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::wo
     qsizetype room = storedRecords;
     for (auto one = records.left.rbegin(); one != records.left.rend() && room > 0; ++one) {
         if (one->item.path.size() <= longestPath && one->item.replacing.size() <= longestPath) {
-            left[one->phone].prepend(QStringList{one->item.path, one->item.replacing});
+            QStringList fields{one->item.path, one->item.replacing};
+            if (!one->maker.isEmpty())
+                fields.append(one->maker.text());
+            left[one->phone].prepend(fields);
             --room;
         }
     }
@@ -209,10 +225,10 @@ void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::wo
         fields.insert(leftField, it.value());
         phones.insert(it.key(), fields);
     }
-    QStringList local;
+    QVariantList local;
     for (auto one = records.local.rbegin(); one != records.local.rend() && local.size() < storedRecords; ++one) {
-        if (one->size() <= longestPath)
-            local.prepend(*one);
+        if (one->path.size() <= longestPath)
+            local.prepend(one->maker.isEmpty() ? QVariant(one->path) : QVariant(QStringList{one->path, one->maker.text()}));
     }
     if (!local.isEmpty())
         phones.insert(computerKey, QVariantMap{{leftField, local}});

@@ -48,7 +48,8 @@ public:
     // Stored text, if text is stored.
     std::optional<QString> text(const QString& key) const;
     // Only sound records (workingnames::isSound(), isSoundLocal()) of phones
-    // named as leftoverKey() names them and of the computer, at most
+    // named as leftoverKey() names them and of the computer, each with the
+    // process that made it (none for an earlier version's), at most
     // keptRecords kept copies and storedRecords recorded items of each kind.
     browserpaths::workingnames::Records workingItems(const QString& key) const;
     // The newest of each when there are more. A kept copy may be the only

@@ -159,8 +159,11 @@ public:
     {
         if (!m_kept)
             removeLocally(m_path);
-        if (m_kept || !browserpaths::existsLocally(m_path))
+        // Its folder away (a drive gone) keeps the record for later.
+        if (m_kept)
             browserpaths::workingnames::forgetLocal(m_path);
+        else
+            browserpaths::workingnames::forgetLocalIfGone(m_path);
     }
     LocalWorkingItem(const LocalWorkingItem&) = delete;
     LocalWorkingItem& operator=(const LocalWorkingItem&) = delete;
@@ -230,7 +233,15 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target,
     if (localKind(target) == Local::folder)
         throw inTheWay(lastName(target), true);
     LocalWorkingItem working(target);
-    phone.pull(from, working.path(), progress, cancel);
+    try {
+        phone.pull(from, working.path(), progress, cancel);
+    } catch (const SystemError& error) {
+        // The computer's own failure names our hidden working item; the
+        // person knows the item by its name.
+        if (!error.description().contains(working.path()) || dynamic_cast<const NoThreadError*>(&error))
+            throw;
+        throw SystemError(QString(error.description()).replace(working.path(), target), error.errorNumber());
+    }
     putInPlace(working.path(), target, covered);
 }
 

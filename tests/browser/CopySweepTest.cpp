@@ -5,10 +5,13 @@
 // once per step k with a fault at step k: Stop, the phone gone, the phone
 // frozen and then Stop, a refused rename, full storage, storage that
 // ignores letter case, a step carried out whose answer is lost (then the
-// phone back, or Stop), an MTP phone that can't describe an item, and a
-// computer file the answer covers written to in place; copies to the
-// computer also into a save folder on a disk without birth times and on one
-// that ignores letter case and can't exchange names, as vfat. After each run, byte for byte on both sides: what was
+// phone back, or Stop), an MTP phone that can't describe an item, a
+// computer file the answer covers written to in place, the save folder's
+// drive away and back, and a second process on the same settings (over adb:
+// it starts, lists the folder and copies an item of its own into it, which
+// changes nothing of this copy); copies to the computer also into a save
+// folder on a disk without birth times and on one that ignores letter case
+// and can't exchange names, as vfat. After each run, byte for byte on both sides: what was
 // there is unchanged or whole new, nothing partial under a name the person
 // sees, no working file left once the phone is back and listed, Stop ended
 // the job quickly, the message says what happened in the person's words (and
@@ -28,6 +31,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 
@@ -754,7 +758,8 @@ enum class Fault {
     // The USB phone's: the answer to a replace's delete, or to a rename,
     // lost (the copy must end whole and without a word); the other writer
     // making an item like the one it removed; an item removed on the phone.
-    deleteAnswerLost, renameAnswerLost, remadeAlike, removedOnPhone
+    deleteAnswerLost, renameAnswerLost, remadeAlike, removedOnPhone,
+    saveFolderAway, secondProcess
 };
 
 // The disk the computer's folders are on.
@@ -793,6 +798,8 @@ const char* faultName(Fault fault)
     case Fault::renameAnswerLost: return "RenameAnswerLost";
     case Fault::remadeAlike: return "AnotherWriterRemakesAlike";
     case Fault::removedOnPhone: return "RemovedOnThePhone";
+    case Fault::saveFolderAway: return "SaveFolderAwayAndBack";
+    case Fault::secondProcess: return "SecondProcessOnTheSameSettings";
     }
     return "?";
 }
@@ -1120,11 +1127,57 @@ QStringList rawTextIn(const QString& message)
     return found;
 }
 
+// What a second process on the same settings did: how it ended, and the
+// items it copied (below /sdcard; "saved/..." on the computer).
+struct SecondRun {
+    int code = -1;
+    QString output;
+    Tree onPhone;
+    Tree onComputer;
+};
+
 class Runner {
 public:
     Runner(PhoneSide& phone, const Shape& shape, bool caseless, SaveDisk disk = SaveDisk::plain)
         : m_phone(phone), m_shape(shape), m_caseless(caseless), m_disk(disk)
     {
+    }
+
+    // A second process on these settings, as a start from another login
+    // makes: it starts, lists the folder the copy works in (hidden items
+    // shown) and copies an item of its own into it, while this copy waits
+    // at its step.
+    SecondRun startSecond(const QString& computer, const QString& elsewhere, const QString& settingsFile)
+    {
+        SecondRun run;
+        QStringList args{settingsFile, u"/sdcard"_s};
+        const QByteArray bytes = "the second process's copy";
+        if (m_shape.toPhone) {
+            writeTree(elsewhere, {{u"second.txt"_s, bytes}});
+            args << u"upload"_s << elsewhere + u"/second.txt"_s;
+            run.onPhone[u"second.txt"_s] = bytes;
+        } else {
+            m_phone.put(u"second.bin"_s, bytes);
+            args << u"download"_s << u"second.bin"_s << computer + u"/saved"_s;
+            run.onPhone[u"second.bin"_s] = bytes;
+            run.onComputer[u"saved/second.bin"_s] = bytes;
+        }
+#ifdef SECOND_PROCESS_BINARY
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        // The same settings, so the same owner as this process's.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"SWEEP_OWNER"_s, u"model test"_s);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(SECOND_PROCESS_BINARY), args);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        run.output = QString::fromLocal8Bit(process.readAll()).trimmed();
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+#endif
+        return run;
     }
 
     // The copy with `fault` at step k (0: none); what broke.
@@ -1209,6 +1262,8 @@ public:
             writer.removes = removes;
         }
         std::atomic<int> questionsBefore = 0;
+        std::atomic<bool> savedAway = false;
+        std::optional<SecondRun> second;
         const auto stopNow = [&, receiver] {
             stopped = Steady::now();
             receiver->cancelJob();
@@ -1264,6 +1319,11 @@ public:
             case Fault::renameAnswerLost: m_phone.loseAnswerTo(0x9804); break;
             case Fault::remadeAlike:
             case Fault::removedOnPhone: break; // as the removal above
+            case Fault::saveFolderAway:
+                // Its drive unmounted or unplugged: the folder is no longer at its path.
+                savedAway = QDir().rename(computer.filePath(u"saved"_s), computer.filePath(u"saved-away"_s));
+                break;
+            case Fault::secondProcess: second = startSecond(computer.path(), elsewhere.path(), settings.fileName()); break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1293,7 +1353,8 @@ public:
             }
             const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull
                                 && *fault != Fault::undescribed && *fault != Fault::appears
-                                && *fault != Fault::vanishes && *fault != Fault::writtenInPlace;
+                                && *fault != Fault::vanishes && *fault != Fault::writtenInPlace
+                                && *fault != Fault::secondProcess;
             if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
@@ -1333,6 +1394,13 @@ public:
         else if (!over)
             outcome.problems << u"the job did not end within 60 s"_s;
 
+        // The save folder's drive back.
+        if (savedAway) {
+            if (QFileInfo::exists(computer.filePath(u"saved"_s)))
+                outcome.problems << u"the copy made the save folder anew while its drive was away"_s;
+            else if (!QDir().rename(computer.filePath(u"saved-away"_s), computer.filePath(u"saved"_s)))
+                outcome.problems << u"the save folder could not be put back"_s;
+        }
         const bool reachable = m_phone.restore();
         if (!over && !testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(10))) {
             outcome.steps = m_phone.script->disarm();
@@ -1475,6 +1543,20 @@ public:
                 }
             }
         }
+        // What the second process copied is its own, there whatever became of this copy.
+        if (second) {
+            if (second->code != 0)
+                outcome.problems << u"the second process's own copy failed: "_s + second->output;
+            const auto add = [](Tree& before, std::vector<Tree>& completes, const Tree& items) {
+                for (const auto& [path, bytes] : items) {
+                    before[path] = bytes;
+                    for (Tree& complete : completes)
+                        complete[path] = bytes;
+                }
+            };
+            add(phoneAsBefore, phoneCompletes, second->onPhone);
+            add(computerAsBefore, computerCompletes, second->onComputer);
+        }
         const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
         const Tree computerAfter = keyed(readTree(computer.path()));
         for (const auto& [path, bytes] : writer.appends) {
@@ -1509,6 +1591,9 @@ public:
             outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
+        // A second process on the same settings changes nothing of this copy.
+        if (fault == Fault::secondProcess && landed && (!complete || !outcome.message.isEmpty()))
+            outcome.problems << u"the second process changed this copy"_s;
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
         const bool frozenAtSwap = fault == Fault::frozen && landed && k <= int(outcome.steps.size())
@@ -1659,6 +1744,12 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
                 faults.push_back(Fault::storageFull);
             }
         }
+        // The save folder's drive away mid-copy and back.
+        if (!caseless && !list[size_t(i)].toPhone)
+            faults.push_back(Fault::saveFolderAway);
+        // A second process reaches the phone only through the adb server.
+        if (!caseless && !mtp && !list[size_t(i)].notText)
+            faults.push_back(Fault::secondProcess);
         const AnotherWriter writer = anotherWriter(list[size_t(i)]);
         if (!caseless) {
             if (!writer.makes.empty())

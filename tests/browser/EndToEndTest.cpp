@@ -496,13 +496,26 @@ TEST_F(EndToEnd, ANewFileTakesItsNameOnlyOnceWholeAndOnlyStaleWorkingFilesGo)
 
     const browserpaths::HeldWorkingName running(browserpaths::temporaryName(u"other.bin"_s, true));
     write(stored(running.name()), "a copy under way");
-    write(stored(browserpaths::temporaryName(u"huge.bin"_s, true)), "left by a copy the phone cut short");
+    // Left by a copy the phone cut short, in a run that has ended; one
+    // unrecorded (another process's, say) stays as any item we didn't make.
+    const QString left = browserpaths::temporaryName(u"huge.bin"_s, true);
+    write(stored(left), "left by a copy the phone cut short");
+    ProcessIdentity ended = ProcessIdentity::self();
+    ended.start += 1;
+    browserpaths::workingnames::restore(
+        {{}, {{BrowserModel::leftoverKey(model->readyDevice()->serial, Device::Transport::adb), {u"/sdcard/"_s + left, {}}, ended}}, {}});
+    const QString unrecorded = browserpaths::temporaryName(u"other.bin"_s, true);
+    write(stored(unrecorded), "not recorded");
     write(stored(u".huge.bin.copy"_s), "the person's");
     write(stored(u".huge.bin.123456789abc.vantelorquist-copy.txt"_s), "the person's too");
     model->setShowHidden(true);
     finish();
-    EXPECT_EQ(everything(harness.storage()), (QStringList{u".huge.bin.123456789abc.vantelorquist-copy.txt"_s,
-                                                          u".huge.bin.copy"_s, running.name(), u"huge.bin"_s}));
+    QStringList expected{u".huge.bin.123456789abc.vantelorquist-copy.txt"_s, u".huge.bin.copy"_s, running.name(),
+                         unrecorded, u"huge.bin"_s};
+    expected.sort();
+    QStringList after = everything(harness.storage());
+    after.sort();
+    EXPECT_EQ(after, expected);
     QStringList shown = names(model->entries());
     shown.sort();
     EXPECT_EQ(shown, (QStringList{u".huge.bin.123456789abc.vantelorquist-copy.txt"_s, u".huge.bin.copy"_s,

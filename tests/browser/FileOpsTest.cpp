@@ -880,7 +880,7 @@ TEST_F(RecordingTest, TheRecordingIsCopiedIntoASaveFolderThatIsNotThereYet)
 TEST_F(RecordingTest, TheCopysPartIsRecordedWhileItIsMadeAndNoLonger)
 {
     const auto recorded = [](const QString& path) {
-        const std::vector<QString> local = browserpaths::workingnames::records().local;
+        const std::vector<QString> local = browserpaths::workingnames::localPaths();
         return std::find(local.begin(), local.end(), path) != local.end();
     };
     std::atomic<bool> whileMade = false;

@@ -8,7 +8,10 @@
 #include "BrowserSettings.h"
 #include "Error.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 using namespace browsertest;
@@ -17,6 +20,46 @@ namespace {
 
 namespace working = browserpaths::workingnames;
 
+// Another process that runs while a test needs it: the maker of records a
+// second process on the same settings made.
+class OtherProcess {
+public:
+    OtherProcess()
+    {
+        m_process.start(u"sleep"_s, {u"60"_s});
+        if (m_process.waitForStarted(5000))
+            m_identity = ProcessIdentity::ofPid(m_process.processId()).value_or(ProcessIdentity{});
+    }
+    ~OtherProcess() { end(); }
+    const ProcessIdentity& identity() const { return m_identity; }
+    void end()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+    ProcessIdentity m_identity;
+};
+
+// Makers provably gone: of another boot, and one whose process id now
+// belongs to another process (this one, started at another time).
+ProcessIdentity ofAnotherBoot()
+{
+    ProcessIdentity gone = ProcessIdentity::self();
+    gone.boot = u"00000000-0000-0000-0000-000000000000"_s;
+    return gone;
+}
+ProcessIdentity ofAReusedPid()
+{
+    ProcessIdentity gone = ProcessIdentity::self();
+    gone.start += 1;
+    return gone;
+}
+
 class LeftoversTest : public JobTest {
 protected:
     void TearDown() override
@@ -24,7 +67,7 @@ protected:
         // The record is the process's: nothing of one test reaches the next.
         for (const QString& phone : {u"adb:A1"_s, u"adb:B2"_s, u"mtp:A1"_s})
             working::takeLeft(phone);
-        for (const QString& path : working::records().local)
+        for (const QString& path : working::localPaths())
             working::forgetLocal(path);
     }
     int removals(const QString& path) { return phone->calls(u"remove "_s + path); }
@@ -34,7 +77,7 @@ protected:
         for (const working::Kept& kept : working::records().kept)
             working::unkeep(kept.path.section(u'/', -1));
         working::takeLeft(u"adb:A1"_s);
-        for (const QString& path : working::records().local)
+        for (const QString& path : working::localPaths())
             working::forgetLocal(path);
     }
     // The records as they were on disk at this moment, read later.
@@ -189,13 +232,17 @@ TEST_F(LeftoversTest, OnlyTheRecordedWorkingItemsOfThePhoneReachedGo)
         {"a name kept for the person", u"adb:A1"_s, u"/sdcard/"_s + kept},
         {"another phone", u"adb:B2"_s, u"/sdcard/"_s + own},
         {"the same phone over MTP", u"mtp:A1"_s, u"/sdcard/"_s + own},
-        {"another owner's, in settings shared with it", u"adb:A1"_s,
-         u"/sdcard/"_s + browserpaths::temporaryName(u"photo.jpg"_s, working::markFor(u"another owner"_s))},
     };
     for (const auto& c : cases)
         working::leave(c.phone, {c.path, {}});
+    // Recorded by another process on the same settings, which still runs.
+    const OtherProcess other;
+    ASSERT_FALSE(other.identity().isEmpty());
+    const QString others = u"/sdcard/"_s + browserpaths::temporaryName(u"photo.jpg"_s, working::markFor(u"another owner"_s));
+    working::restore({{}, {{u"adb:A1"_s, {others, {}}, other.identity()}}, {}});
     reload();
     pass();
+    EXPECT_EQ(removals(others), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         EXPECT_EQ(removals(c.path), 0);
@@ -248,7 +295,7 @@ TEST_F(LeftoversTest, AKeptCopyOutlivesAQuitAndIsFinishedWhenThePhoneIsNextReach
         forgetProcess();
         pass();
         EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
-        EXPECT_TRUE(working::isStale(name));
+        EXPECT_TRUE(working::isHidden(name));
     }
 }
 
@@ -397,22 +444,36 @@ TEST_F(LeftoversTest, AStopDuringASwapThePhoneLeftUnansweredSaysWhatBecomesOfThe
 // process (another person's settings, another computer on the phone) lost
 // the folder it was writing and the copy it kept. Only ours go; every
 // working item stays hidden.
+// Mended: a listing removed every working item under our mark that no copy
+// of this process used, so a second process on the same settings removed
+// the first's working folder mid-copy. Only what our records hold, made by
+// a process provably gone, goes.
 TEST_F(LeftoversTest, AListingRemovesOnlyOurOwnStaleWorkingItemsAndHidesEveryOne)
 {
     const QString other = working::markFor(u"another owner"_s);
+    const OtherProcess running;
+    ASSERT_FALSE(running.identity().isEmpty());
     const struct {
         const char* why;
         QString name;
+        std::optional<ProcessIdentity> recordedBy;
         int removals;
     } cases[] = {
-        {"ours, no copy uses it", browserpaths::temporaryName(u"a.jpg"_s, true), 1},
-        {"another owner's, being written", browserpaths::temporaryName(u"a.jpg"_s, other), 0},
-        {"a copy another owner kept", browserpaths::temporaryName(u"kept.jpg"_s, other), 0},
-        {"an earlier version's we never recorded", u".a.jpg.0123456789ab.vantelorquist-copy"_s, 0},
+        {"ours, recorded by a process gone", browserpaths::temporaryName(u"a.jpg"_s, true), ofAnotherBoot(), 1},
+        {"ours, recorded by a process still running", browserpaths::temporaryName(u"b.jpg"_s, true),
+         running.identity(), 0},
+        {"ours, not recorded (a second process's, its records not yet read)",
+         browserpaths::temporaryName(u"c.jpg"_s, true), std::nullopt, 0},
+        {"another owner's, being written", browserpaths::temporaryName(u"a.jpg"_s, other), std::nullopt, 0},
+        {"a copy another owner kept", browserpaths::temporaryName(u"kept.jpg"_s, other), std::nullopt, 0},
+        {"an earlier version's we never recorded", u".a.jpg.0123456789ab.vantelorquist-copy"_s, std::nullopt, 0},
     };
     QList<RemoteEntry> held{file(u"photo.jpg"_s)};
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         held.append(file(c.name));
+        if (c.recordedBy)
+            working::restore({{}, {{u"mtp:A1"_s, {u"/sdcard/"_s + c.name, {}}, *c.recordedBy}}, {}});
+    }
     phone->setFolder(u"/sdcard"_s, held);
     model().setShowHidden(true);
     reload();
@@ -459,7 +520,8 @@ TEST_F(LeftoversTest, EachWorkingItemIsRecordedOnDiskBeforeItIsMade)
                                          [&](const working::Recorded& one) {
                                              return one.phone == u"adb:A1"_s && one.item.path == madeAt;
                                          })
-                           : std::find(records.local.begin(), records.local.end(), madeAt) != records.local.end();
+                           : std::any_of(records.local.begin(), records.local.end(),
+                                         [&](const working::LocalRecord& one) { return one.path == madeAt; });
         };
         EXPECT_TRUE(recorded(recordsIn(during)));
         quit();
@@ -517,27 +579,43 @@ TEST_F(LeftoversTest, TheNextStartRemovesTheComputersRecordedWorkingItemsOnly)
     ASSERT_TRUE(put(file));
     ASSERT_TRUE(QDir().mkpath(folder + u"/sub"_s) && put(folder + u"/a.jpg"_s) && put(folder + u"/sub/b.jpg"_s));
     ASSERT_TRUE(QFile::link(outside.path(), folder + u"/sub/link"_s));
+    const OtherProcess alive;
+    ASSERT_FALSE(alive.identity().isEmpty());
+    const QString another = working::markFor(u"another owner"_s);
+    enum class By { none, us, running, gone };
     const struct {
         const char* why;
         QString path;
-        bool recorded;
+        By recorded;
         bool goes;
     } cases[] = {
-        {"our file, recorded", file, true, true},
-        {"our folder, recorded (a link inside goes as a name)", folder, true, true},
-        {"a link now under our recorded name", at(browserpaths::temporaryName(u"Link"_s, true)), true, false},
-        {"ours, not recorded", at(browserpaths::temporaryName(u"song.mp3"_s, true)), false, false},
-        {"another owner's, recorded in settings shared with it",
-         at(browserpaths::temporaryName(u"song.mp3"_s, working::markFor(u"another owner"_s))), true, false},
-        {"an earlier version's, another process's maybe", at(u".movie.mkv.vantelorquist-copy"_s), false, false},
+        {"our file, recorded", file, By::us, true},
+        {"our folder, recorded (a link inside goes as a name)", folder, By::us, true},
+        {"a link now under our recorded name", at(browserpaths::temporaryName(u"Link"_s, true)), By::us, false},
+        {"ours, not recorded", at(browserpaths::temporaryName(u"song.mp3"_s, true)), By::none, false},
+        {"another owner's, recorded in settings shared with a process still running",
+         at(browserpaths::temporaryName(u"song.mp3"_s, another)), By::running, false},
+        {"another mark (the settings moved since), recorded by a process gone",
+         at(browserpaths::temporaryName(u"clip.mp4"_s, another)), By::gone, true},
+        {"an earlier version's, another process's maybe", at(u".movie.mkv.vantelorquist-copy"_s), By::none, false},
     };
     ASSERT_TRUE(QFile::link(outside.path(), cases[2].path));
+    working::Records others;
     for (const auto& c : cases) {
         if (!browserpaths::existsLocally(c.path)) {
             ASSERT_TRUE(put(c.path));
         }
-        if (c.recorded)
+        if (c.recorded == By::us)
             working::recordLocal(c.path);
+        else if (c.recorded != By::none)
+            others.local.push_back({c.path, c.recorded == By::running ? alive.identity() : ofAReusedPid()});
+    }
+    // As the other processes stored them.
+    {
+        QSettings store(m_settingsPath, QSettings::IniFormat);
+        working::Records all = working::records();
+        all.local.insert(all.local.end(), others.local.begin(), others.local.end());
+        BrowserSettings(store).setWorkingItems(settingkeys::workingItems, all);
     }
     quit();
     forgetProcess();
@@ -548,8 +626,95 @@ TEST_F(LeftoversTest, TheNextStartRemovesTheComputersRecordedWorkingItemsOnly)
         EXPECT_EQ(browserpaths::existsLocally(c.path), !c.goes);
     }
     EXPECT_TRUE(QFileInfo::exists(outside.filePath(u"person.txt"_s)));
-    // What went, or was never ours, is no longer recorded; the link stays so.
-    EXPECT_EQ(working::records().local, std::vector<QString>{cases[2].path});
+    // What went, or was never ours, is no longer recorded; the link stays
+    // so, and the running process's.
+    EXPECT_EQ(working::localPaths(), (std::vector<QString>{cases[2].path, cases[4].path}));
+}
+
+// Mended: a record was acted on by its owner mark, so a second process on
+// the same settings (another login) removed a running copy's working items,
+// and after the settings moved a killed process's stayed for good. A record
+// is acted on once the process it names is provably gone, whatever the mark.
+TEST_F(LeftoversTest, ARecordedItemGoesOnceItsMakerIsProvablyGoneWhateverItsMark)
+{
+    OtherProcess alive;
+    ASSERT_FALSE(alive.identity().isEmpty());
+    const QString another = working::markFor(u"settings since moved"_s);
+    const struct {
+        const char* why;
+        QString name;
+        ProcessIdentity maker;
+        int removals;
+    } cases[] = {
+        {"made by this process, no copy uses it", browserpaths::temporaryName(u"a.jpg"_s, true), ProcessIdentity::self(), 1},
+        {"made by a process still running", browserpaths::temporaryName(u"b.jpg"_s, true), alive.identity(), 0},
+        {"made in another boot", browserpaths::temporaryName(u"c.jpg"_s, true), ofAnotherBoot(), 1},
+        {"its process id now another process's", browserpaths::temporaryName(u"d.jpg"_s, true), ofAReusedPid(), 1},
+        {"made under settings since moved, by a process gone", browserpaths::temporaryName(u"e.jpg"_s, another),
+         ofAReusedPid(), 1},
+        {"an earlier version's of another mark", browserpaths::temporaryName(u"f.jpg"_s, another), {}, 0},
+        {"an earlier version's of our mark", browserpaths::temporaryName(u"g.jpg"_s, true), {}, 1},
+    };
+    working::Records records;
+    for (const auto& c : cases)
+        records.left.push_back({u"adb:A1"_s, {u"/sdcard/"_s + c.name, {}}, c.maker});
+    working::restore(records);
+    pass();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(removals(u"/sdcard/"_s + c.name), c.removals);
+    }
+    // Its maker ended: it goes at the next pass.
+    EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
+    alive.end();
+    pass();
+    EXPECT_EQ(removals(u"/sdcard/"_s + cases[1].name), 1);
+}
+
+// Mended: a record was dropped as "gone" when its folder was away (a drive
+// unmounted or unplugged, a card out), so the working item stayed for good
+// once it came back. A record goes only when its folder is there and the
+// item is not.
+TEST_F(LeftoversTest, ARecordStaysWhileItsFolderIsAwayAndItsItemGoesOnceItIsBack)
+{
+    // The save folder's drive goes away while the copy is written.
+    const QString away = saved.path() + u"-away"_s;
+    QString madeAt;
+    phone->onTransfer([&](const QString& call, const Progress&, const Cancel&) {
+        madeAt = call.section(u' ', -1);
+        QFile part(madeAt);
+        if (part.open(QIODevice::WriteOnly))
+            part.write(QByteArray(4096, 'p'));
+        part.close();
+        QDir().rename(saved.path(), away);
+    });
+    model().download({file(u"photo.jpg"_s)});
+    run();
+    phone->onTransfer({});
+    ASSERT_FALSE(madeAt.isEmpty());
+    EXPECT_NE(model().errorMessage(), std::nullopt);
+    EXPECT_EQ(working::localPaths(), std::vector<QString>{madeAt});
+    // Still away: nothing proves it gone.
+    reload();
+    settle();
+    EXPECT_EQ(working::localPaths(), std::vector<QString>{madeAt});
+    // Back: it goes, and so does its record.
+    ASSERT_TRUE(QDir().rename(away, saved.path()));
+    ASSERT_TRUE(QFileInfo::exists(madeAt));
+    reload();
+    settle();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !QFileInfo::exists(madeAt); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return working::localPaths().empty(); }, std::chrono::seconds(5)));
+
+    // On the phone: a card away answers "not there" for the item and its folder alike.
+    const QString onCard = u"/sdcard/Card/"_s + browserpaths::temporaryName(u"a.jpg"_s, true);
+    working::leave(u"adb:A1"_s, {onCard, {}});
+    phone->failCall(u"remove "_s + onCard, std::make_exception_ptr(ADBError::failed(u"No such file or directory"_s)));
+    pass();
+    EXPECT_TRUE(working::hasLeft(u"adb:A1"_s));
+    phone->setFolder(u"/sdcard/Card"_s, {});
+    pass();
+    EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
 }
 
 } // namespace

@@ -283,6 +283,29 @@ TEST_F(RealStart, ASecondStartBringsTheRunningOnesWindowBackAndExitsZero)
     EXPECT_TRUE(first.quitsZero()) << first.output();
 }
 
+// Mended: the lock and the socket lived in the runtime folder only, so a
+// start from another login of the same person (su -, ssh -X, a console
+// beside the desktop: another runtime folder) ran a second application on
+// the same settings, whose clean-ups removed the first one's working items
+// mid-copy. It hands over to the first as any later start does.
+TEST_F(RealStart, ASecondStartFromAnotherLoginHandsOverToTheFirst)
+{
+    const std::unique_ptr<QTemporaryDir> home = freshHome();
+    ASSERT_TRUE(home);
+    ASSERT_TRUE(QDir(home->path()).mkpath(QStringLiteral("run-other")));
+    ASSERT_TRUE(QFile::setPermissions(home->path() + QStringLiteral("/run-other"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    Started first(freshUser(home->path()));
+    ASSERT_TRUE(first.says("main window shown")) << first.output();
+    QProcessEnvironment otherLogin = freshUser(home->path());
+    otherLogin.insert(QStringLiteral("XDG_RUNTIME_DIR"), home->path() + QStringLiteral("/run-other"));
+    Started second(otherLogin);
+    EXPECT_TRUE(second.exitsZero()) << second.output();
+    EXPECT_EQ(second.output().find("main window shown"), std::string::npos) << second.output();
+    EXPECT_TRUE(first.says("main window brought back", 10000)) << first.output();
+    EXPECT_TRUE(first.quitsZero()) << first.output();
+}
+
 // Mended: the launcher's token for bringing a window forward stayed with
 // the second start, so a strict window manager refused to raise the first
 // one's window; and a start's own token stayed in its environment, handed
@@ -564,9 +587,13 @@ TEST_F(RealStart, AStartAfterACrashTakesThePlaceLeftBehind)
         ASSERT_TRUE(crashed.says("main window shown")) << crashed.output();
         crashed.crash();
     }
+    // The socket in the runtime folder; the lock and the note of where the
+    // socket is beside the settings.
     const QStringList left = QDir(home->path() + QStringLiteral("/run"))
-                                 .entryList({QStringLiteral("vantelorquist-*")}, QDir::Files | QDir::System);
-    EXPECT_EQ(left.size(), 2) << left.join(u' ').toStdString(); // the lock and the socket
+                                 .entryList({QStringLiteral("vantelorquist-*")}, QDir::Files | QDir::System)
+                             + QDir(home->path() + QStringLiteral("/.config/Vantelorquist"))
+                                   .entryList({QStringLiteral("vantelorquist-*")}, QDir::Files | QDir::System);
+    EXPECT_EQ(left.size(), 3) << left.join(u' ').toStdString();
 
     Started next(freshUser(home->path()));
     ASSERT_TRUE(next.says("main window shown")) << next.output();
