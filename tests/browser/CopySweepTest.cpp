@@ -23,6 +23,7 @@
 #include "Paths.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
+#include "WorkingNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -234,13 +235,13 @@ public:
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
     bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
     bool putsInPlaceAtOnce() const override { return m_inner->putsInPlaceAtOnce(); }
-    std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
-                                   const Cancel& cancel) override
+    std::vector<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+                                 const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
-        const std::optional<Clash> clash = m_inner->mergeInto(from, to, since, cancel);
+        std::vector<Clash> clashes = m_inner->mergeInto(from, to, since, cancel);
         m_script->lost(cancel);
-        return clash;
+        return clashes;
     }
     void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
                   const Cancel& cancel) override
@@ -380,11 +381,12 @@ Tree readTree(const QString& root)
         paths::removeLocalTree(root + u'/' + item.name);
 }
 
-// A working name of a copy: ".NAME.vantelorquist-copy", maybe with an id part, or the MTP layer's own.
+// A working name of a copy, of any form, or the MTP layer's own ".NAME.vantelorquist".
 bool isWorkingName(const QString& path)
 {
-    static const QRegularExpression working(u"^\\..*\\.vantelorquist(-copy)?$"_s);
-    return working.match(paths::shown(path.section(u'/', -1))).hasMatch();
+    const QString name = paths::shown(path.section(u'/', -1));
+    return workingnameform::withItemNames(name) != name
+           || (name.startsWith(u'.') && name.endsWith(u".vantelorquist"_s));
 }
 
 // The phone's items with each copy the message says it kept under its
@@ -393,14 +395,14 @@ bool isWorkingName(const QString& path)
 Tree withKeptCopies(Tree tree, const QString& message)
 {
     static const QRegularExpression kept(u"The new copy is in (\\S+) as the hidden item “([^”]+)”"_s);
-    static const QRegularExpression working(u"^\\.(.+)\\.(?:[0-9a-f]{8}-)?[0-9a-f]{12}\\.vantelorquist-copy$"_s);
     for (auto it = kept.globalMatch(message); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         QString folder = match.captured(1).mid(QStringLiteral("/sdcard").size());
         if (folder.startsWith(u'/'))
             folder.remove(0, 1);
         const QString name = match.captured(2);
-        const QString own = working.match(name).captured(1);
+        const std::optional<workingnameform::Parts> parts = workingnameform::parse(name);
+        const QString own = parts ? parts->item : QString();
         const QString from = folder.isEmpty() ? name : folder + u'/' + name;
         // A name that isn't text shows its bytes as U+FFFD.
         const auto item = std::find_if(tree.begin(), tree.end(),
@@ -698,7 +700,7 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
     items[folder + browserpaths::temporaryName(u"keep.bin"_s, mark)] = "another owner's kept copy";
     if (shape.toPhone)
         return {items, {}};
-    items[folder + u"."_s + shape.item + u".vantelorquist-copy"_s] = "an earlier version's copy, half";
+    items[folder + workingnameform::fixed(shape.item)] = "an earlier version's copy, half";
     return {{}, items};
 }
 
