@@ -18,7 +18,7 @@ packages=(
   xvfb xauth zbar-tools
   avahi-daemon avahi-utils dbus iproute2
   shared-mime-info hicolor-icon-theme adwaita-icon-theme
-  desktop-file-utils
+  desktop-file-utils shellcheck
 )
 
 missing=()

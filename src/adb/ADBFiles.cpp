@@ -3,6 +3,7 @@
 #include "ADBParsing.h"
 #include "Paths.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -260,65 +261,25 @@ bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& ca
 
 namespace {
 
-// Merges the folder $1 into the folder $2, depth first. The shell itself
-// sorts the items, so that no program runs per item: a folder not at the
-// destination moves whole, one that is there is merged, and the files of a
-// folder then move by "mv -f" in batches as long as the argument list allows
-// (each a rename, replacing a file of that name in one step). A file
-// meeting a folder or a folder meeting a file stays; the first such clash is
-// kept in $c as kind and name ("Dname/": a folder is in the way). Nothing is
-// ever removed but the emptied folders of the merge itself: on a storage
-// that ignores letter case, a name may reach the phone's item of another
-// spelling, which only a whole new file may replace. A link at the
-// destination is a file here, whatever it leads to: never merged into.
-// With a mark in $M, a file there changed after it (by its change time,
-// which a write, a rename or a move into the folder sets) came after the
-// answer and stays: one look at each folder finds them, and the copied file
-// of that name is put aside into the folder $H of the copied folder (a name
-// of this copy's own), the first kept as "Nname/".
-const QString mergeFunction = QStringLiteral(
-    "c=; "
-    "m() { "
-    "typeset s=\"$1\" d=\"$2\" f n k=0; "
-    "for f in \"$s\"/* \"$s\"/.*; do "
-    "n=${f##*/}; "
-    "case \"$n\" in .|..) continue ;; esac; "
-    "[ \"$n\" = \"$H\" ] && continue; "
-    "if [ -d \"$f\" ] && [ ! -L \"$f\" ]; then "
-    "if [ -d \"$d/$n\" ] && [ ! -L \"$d/$n\" ]; then m \"$f\" \"$d/$n\" || return 1; "
-    "elif [ -e \"$d/$n\" ] || [ -L \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"F$n/\"; "
-    "else mv \"$f\" \"$d/$n\" || return 1; fi; "
-    "elif [ -d \"$d/$n\" ]; then [ -n \"$c\" ] || c=\"D$n/\"; k=1; "
-    "fi; "
-    "done; "
-    "if [ -n \"$M\" ]; then "
-    "find \"$d\" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\" -exec sh -c "
-    "'h=$1; shift; for p; do n=${p##*/}; [ -f \"$0/$n\" ] || [ -L \"$0/$n\" ] || continue; "
-    "[ -d \"$0/$n\" ] && [ ! -L \"$0/$n\" ] && continue; "
-    "mkdir -p \"$0/$h\" && mv -f \"$0/$n\" \"$0/$h/$n\" || exit 1; done' \"$s\" \"$H\" {} + || return 1; "
-    "for f in \"$s/$H\"/* \"$s/$H\"/.*; do "
-    "n=${f##*/}; "
-    "case \"$n\" in .|..) continue ;; esac; "
-    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
-    "[ -n \"$c\" ] || c=\"N$n/\"; break; "
-    "done; "
-    "fi; "
-    "if [ $k = 0 ]; then "
-    "find \"$s\" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f \"$@\" \"$0\"' \"$d\" {} + || return 1; "
-    "else "
-    // A file in the way of a folder: the others one by one.
-    "for f in \"$s\"/* \"$s\"/.*; do "
-    "n=${f##*/}; "
-    "case \"$n\" in .|..) continue ;; esac; "
-    "[ -e \"$f\" ] || [ -L \"$f\" ] || continue; "
-    "[ -d \"$f\" ] && [ ! -L \"$f\" ] && continue; "
-    "[ -d \"$d/$n\" ] && continue; "
-    "mv -f \"$f\" \"$d/$n\" || return 1; "
-    "done; "
-    "fi; "
-    "rmdir \"$s\" 2>/dev/null; "
-    "return 0; "
-    "}; ");
+// A script built in from scripts/, as one command for the phone's shell:
+// the values it reads are set first; its comments and indentation stay
+// here, as they would only lengthen every command.
+QString script(const QString& name, const QList<std::pair<QString, QString>>& values)
+{
+    QFile file(QStringLiteral(":/adb/scripts/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ADBError::failed(QStringLiteral("The app is missing a part of its own (") + name + QStringLiteral(")."));
+    QString command;
+    for (const auto& [variable, value] : values)
+        command += variable + QLatin1Char('=') + ADB::quote(value) + QLatin1Char('\n');
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString code = line.trimmed();
+        if (!code.isEmpty() && !code.startsWith(QLatin1Char('#')))
+            command += code + QLatin1Char('\n');
+    }
+    return command;
+}
 
 // Where a merge puts aside the files that met one come meanwhile: the name
 // of the folder its mark is in, a working name of that copy's own.
@@ -335,21 +296,12 @@ std::vector<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QS
     ADB::checkSendable(from);
     ADB::checkSendable(to);
     ADB::checkSendable(since);
-    // Without its mark what came meanwhile can't be told: nothing is moved.
-    const QString marked = since.isEmpty() ? QString()
-                                           : QStringLiteral("[ -f ") + ADB::quote(since) + QStringLiteral(" ] && ");
-    // The clash goes out through a here-document: echo may read backslashes
-    // in a name as escapes.
-    const QByteArray answer =
-        adb.shellData(serial,
-                      QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; H=")
-                          + ADB::quote(asideName(since)) + QStringLiteral("; ")
-                          + (since.isEmpty() ? QString() : changedSince) + mergeFunction
-                          + QStringLiteral("if ") + marked + QStringLiteral("m ") + ADB::quote(from) + QLatin1Char(' ')
-                          + ADB::quote(to)
-                          + QStringLiteral(" 2>/dev/null; then rm -rf ") + ADB::quote(from)
-                          + QStringLiteral("; cat <<EOF\nmerged:$c\nEOF\nfi; true"),
-                      cancel);
+    const QByteArray answer = adb.shellData(serial,
+                                            script(QStringLiteral("merge.sh"), {{QStringLiteral("F"), from},
+                                                                                {QStringLiteral("T"), to},
+                                                                                {QStringLiteral("M"), since},
+                                                                                {QStringLiteral("H"), asideName(since)}}),
+                                            cancel);
     const qsizetype at = answer.indexOf("merged:");
     if (at < 0)
         throw ADBError::failed(QStringLiteral("The phone couldn’t move the copied items into “") + lastComponent(to)
@@ -440,29 +392,13 @@ void ADBFiles::moveWholeFiles(const QString& from, const QString& to, const QStr
     ADB::checkSendable(to);
     ADB::checkSendable(marked);
     ADB::checkSendable(since);
-    // adb dates a file once it has written it, and a file it is writing is
-    // newer than the mark. The files go in batches, each one rename as in
-    // mergeInto(); in a batch where a name is a folder there, the others go
-    // one by one and that file stays for mergeInto() to name. A finished
-    // file meeting one changed after `since` is put aside as mergeInto()
-    // does, which names it.
-    QString meanwhile;
-    if (!since.isEmpty())
-        meanwhile = QStringLiteral("M=") + ADB::quote(since) + QStringLiteral("; [ -f \"$M\" ] || exit 0; ")
-                    + changedSince + QStringLiteral("find ") + ADB::quote(to)
-                    + QStringLiteral(" -mindepth 1 -maxdepth 1 ! -type d $N \"$M\"")
-                    + QStringLiteral(" -exec sh -c 'h=$1; k=$2; shift 2; for p; do n=${p##*/}; "
-                                     "[ -f \"./$n\" ] && [ ! -L \"./$n\" ] || continue; [ \"./$n\" -nt \"$k\" ] && continue; "
-                                     "mkdir -p \"./$h\" && mv -f \"./$n\" \"./$h/$n\" || exit 1; done' . ")
-                    + ADB::quote(asideName(since)) + QLatin1Char(' ') + ADB::quote(marked + QStringLiteral("/mark"))
-                    + QStringLiteral(" {} + 2>/dev/null || exit 0; ");
     adb.shell(serial,
-              enter(from) + QStringLiteral("[ -d ") + ADB::quote(to) + QStringLiteral(" ] || exit 0; ") + meanwhile
-                  + QStringLiteral("find . -maxdepth 1 -type f ! -newer ") + ADB::quote(marked + QStringLiteral("/mark"))
-                  + QStringLiteral(" -exec sh -c 'd=$0; for f; do [ -d \"$d/${f#./}\" ] || continue; "
-                                   "for g; do [ -d \"$d/${g#./}\" ] || mv -f \"$g\" \"$d/\"; done; exit 0; done; "
-                                   "mv -f \"$@\" \"$d/\"' ")
-                  + ADB::quote(to) + QStringLiteral(" {} + 2>/dev/null; true"),
+              script(QStringLiteral("move-whole-files.sh"),
+                     {{QStringLiteral("F"), from},
+                      {QStringLiteral("T"), to},
+                      {QStringLiteral("K"), marked + QStringLiteral("/mark")},
+                      {QStringLiteral("M"), since},
+                      {QStringLiteral("H"), since.isEmpty() ? QString() : asideName(since)}}),
               cancel);
 }
 

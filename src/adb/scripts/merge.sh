@@ -1,0 +1,96 @@
+# shellcheck shell=ksh
+# Merges the folder $F into the folder $T, depth first, and prints
+# "merged:" with the first clash once the merge is whole.
+# Set before this runs: F, T, M (the mark the answer was given at, or empty)
+# and H (the folder a copied file is put aside in, a name of this copy's own).
+#
+# The shell itself sorts the items, so that no program runs per item: a
+# folder not at the destination moves whole, one that is there is merged,
+# and the files of a folder then move by "mv -f" in batches as long as the
+# argument list allows (each a rename, replacing a file of that name in one
+# step). A file meeting a folder or a folder meeting a file stays; the first
+# such clash is kept in $c as kind and name ("Dname/": a folder is in the
+# way). Nothing is ever removed but the emptied folders of the merge itself:
+# on a storage that ignores letter case, a name may reach the phone's item of
+# another spelling, which only a whole new file may replace. A link at the
+# destination is a file here, whatever it leads to: never merged into.
+# With a mark in $M, a file there changed after it (by its change time, which
+# a write, a rename or a move into the folder sets) came after the answer and
+# stays: one look at each folder finds them, and the copied file of that
+# name is put aside into the folder $H of the copied folder, the first kept
+# as "Nname/".
+
+# $N is find's test for "changed after the mark": by change time where find
+# knows it, else by modification time.
+N=-newer
+if [ -n "$M" ]; then
+    N=-newercm
+    find "$M" -maxdepth 0 -newercm "$M" >/dev/null 2>&1 || N=-newer
+fi
+c=
+
+m() {
+    typeset s="$1" d="$2" f n k=0
+    for f in "$s"/* "$s"/.*; do
+        n=${f##*/}
+        case "$n" in .|..) continue ;; esac
+        [ "$n" = "$H" ] && continue
+        if [ -d "$f" ] && [ ! -L "$f" ]; then
+            if [ -d "$d/$n" ] && [ ! -L "$d/$n" ]; then
+                m "$f" "$d/$n" || return 1
+            elif [ -e "$d/$n" ] || [ -L "$d/$n" ]; then
+                [ -n "$c" ] || c="F$n/"
+            else
+                mv "$f" "$d/$n" || return 1
+            fi
+        elif [ -d "$d/$n" ]; then
+            [ -n "$c" ] || c="D$n/"
+            k=1
+        fi
+    done
+    if [ -n "$M" ]; then
+        # shellcheck disable=SC2016 # expanded by the inner shell
+        find "$d" -mindepth 1 -maxdepth 1 ! -type d "$N" "$M" -exec sh -c '
+            h=$1; shift
+            for p; do
+                n=${p##*/}
+                [ -f "$0/$n" ] || [ -L "$0/$n" ] || continue
+                [ -d "$0/$n" ] && [ ! -L "$0/$n" ] && continue
+                mkdir -p "$0/$h" && mv -f "$0/$n" "$0/$h/$n" || exit 1
+            done' "$s" "$H" {} + || return 1
+        for f in "$s/$H"/* "$s/$H"/.*; do
+            n=${f##*/}
+            case "$n" in .|..) continue ;; esac
+            [ -e "$f" ] || [ -L "$f" ] || continue
+            [ -n "$c" ] || c="N$n/"
+            break
+        done
+    fi
+    if [ $k = 0 ]; then
+        # shellcheck disable=SC2016 # expanded by the inner shell
+        find "$s" -mindepth 1 -maxdepth 1 ! -type d -exec sh -c 'mv -f "$@" "$0"' "$d" {} + || return 1
+    else
+        # A file in the way of a folder: the others one by one.
+        for f in "$s"/* "$s"/.*; do
+            n=${f##*/}
+            case "$n" in .|..) continue ;; esac
+            [ -e "$f" ] || [ -L "$f" ] || continue
+            [ -d "$f" ] && [ ! -L "$f" ] && continue
+            [ -d "$d/$n" ] && continue
+            mv -f "$f" "$d/$n" || return 1
+        done
+    fi
+    rmdir "$s" 2>/dev/null
+    return 0
+}
+
+# Without its mark what came meanwhile can't be told: nothing is moved. The
+# clash goes out through a here-document: echo may read backslashes in a
+# name as escapes.
+if { [ -z "$M" ] || [ -f "$M" ]; } && m "$F" "$T" 2>/dev/null; then
+    rm -rf "$F"
+    cat <<END
+merged:$c
+END
+fi
+true

@@ -1,0 +1,41 @@
+# shellcheck shell=ksh
+# Moves the files adb has finished writing from the folder $F (a working
+# folder still being sent) into the folder $T.
+# Set before this runs: F, T, K (a file made as the sending began), M (the
+# mark the answer was given at, or empty) and H (the folder a copied file is
+# put aside in, a name of this copy's own).
+#
+# adb dates a file once it has written it, and a file it is writing is newer
+# than $K. The files go in batches, each one rename as in the merge; in a
+# batch where a name is a folder there, the others go one by one and that
+# file stays for the merge to name. A finished file meeting one changed after
+# $M is put aside as the merge does, which names it.
+
+cd "$F" || exit 1
+[ -d "$T" ] || exit 0
+if [ -n "$M" ]; then
+    [ -f "$M" ] || exit 0
+    N=-newercm
+    find "$M" -maxdepth 0 -newercm "$M" >/dev/null 2>&1 || N=-newer
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    find "$T" -mindepth 1 -maxdepth 1 ! -type d "$N" "$M" -exec sh -c '
+        h=$1; k=$2; shift 2
+        for p; do
+            n=${p##*/}
+            [ -f "./$n" ] && [ ! -L "./$n" ] || continue
+            [ "./$n" -nt "$k" ] && continue
+            mkdir -p "./$h" && mv -f "./$n" "./$h/$n" || exit 1
+        done' . "$H" "$K" {} + 2>/dev/null || exit 0
+fi
+# shellcheck disable=SC2016 # expanded by the inner shell
+find . -maxdepth 1 -type f ! -newer "$K" -exec sh -c '
+    d=$0
+    for f; do
+        [ -d "$d/${f#./}" ] || continue
+        for g; do
+            [ -d "$d/${g#./}" ] || mv -f "$g" "$d/"
+        done
+        exit 0
+    done
+    mv -f "$@" "$d/"' "$T" {} + 2>/dev/null
+true
