@@ -242,7 +242,7 @@ public:
     {
         // Not made by this copy, so never removed by it.
         if (browserpaths::existsLocally(m_path))
-            throw SystemError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
+            throw LeftOutError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
         browserpaths::workingnames::recordLocal(m_path);
     }
     // What this copy made there goes; no longer recorded once gone.

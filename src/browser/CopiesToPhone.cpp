@@ -225,9 +225,9 @@ void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const std::op
         found += entry.name == alike->first || entry.name == alike->second;
     if (found == 2)
         return;
-    throw SystemError(quoted(lastName(source)) + QStringLiteral(" wasn't copied: it holds ")
-                      + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
-                      + QStringLiteral(", which the phone takes for one name."));
+    throw LeftOutError(quoted(lastName(source)) + QStringLiteral(" wasn't copied: it holds ")
+                       + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
+                       + QStringLiteral(", which the phone takes for one name."));
 }
 
 // A computer item as a new phone item at `phonePath`: made whole under a

@@ -1383,7 +1383,10 @@ public:
             const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
             const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
             for (const auto& [path, bytes] : wanted) {
-                if (bytes == folderMark)
+                // Another writer's item may have come after the copy put its own there.
+                const bool touched = fault && (writer.makes.count(path) || writer.removes.count(path)
+                                               || writer.remakes.count(path));
+                if (bytes == folderMark || touched)
                     continue;
                 // A reading of the copy that doesn't make this item, or one it made whole.
                 const bool copied = std::any_of(whole.begin(), whole.end(), [&](const Tree& reading) {
