@@ -1354,11 +1354,12 @@ public:
                           && !(stopped && ended && *ended < *stopped);
         // After Stop only a note: what a frozen phone left, or the items
         // clashes left out before the Stop.
-        const bool leftOutNote = outcome.note && !m_shape.leftOut.isEmpty()
+        // (A Stop that came as the copy ended may find those told as its end.)
+        const bool leftOutTold = !m_shape.leftOut.isEmpty()
                                  && outcome.message.contains(u" wasn't copied: a folder of that name"_s);
-        if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutNote)
+        if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutTold)
             outcome.problems << u"Stop left a message"_s;
-        if (stop && !outcome.message.isEmpty() && !outcome.note)
+        if (stop && !outcome.message.isEmpty() && !outcome.note && !leftOutTold)
             outcome.problems << u"what Stop left is told as a failure"_s;
         if (fault == Fault::undescribed && !outcome.message.isEmpty() && !outcome.message.contains(u"“Album”"_s)
             && !outcome.message.contains(u"“b.txt”"_s))
