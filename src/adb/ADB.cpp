@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
@@ -362,12 +363,14 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
 
     keepEnd(err);
     const ExitStatus status = child.wait();
+    // Only our own Stop makes a cancellation, whatever adb then ended with.
     if (box.isCancelled())
         throw Cancelled();
     if (tooLong)
         throw ADBError::failed(QStringLiteral("The phone's answer was too long to read."));
+    // A signal we did not send: the work may be half done, and is told.
     if (status.signalled)
-        throw Cancelled();
+        throw ADBError::stopped();
     if (status.code == 0)
         return terminal ? QByteArray() : out;
 
@@ -402,7 +405,24 @@ QString ADB::run(const QStringList& args, const Progress& progress, const Tally&
 
 QByteArray ADB::shellData(const QString& serial, const QString& command, const Cancel& cancel) const
 {
-    return runData({QStringLiteral("-s"), serial, QStringLiteral("shell"), command}, {}, cancel);
+    // adb 29 ends a shell whose connection drops with status 0 and what
+    // had come so far, which reads as a command done and an answer whole:
+    // the command's end prints a mark of this run's own, which no name on
+    // the phone can foresee, and an answer without it is no answer.
+    const QByteArray mark = adbdetail::newShellMark();
+    QByteArray out = runData({QStringLiteral("-s"), serial, QStringLiteral("shell"), adbdetail::markedCommand(command, mark)},
+                             {}, cancel);
+    if (const std::optional<QByteArray> answer = adbdetail::beforeMark(out, mark))
+        return *answer;
+    // Whether the phone is still there says which sentence.
+    try {
+        run({QStringLiteral("-s"), serial, QStringLiteral("get-state")}, cancel);
+    } catch (const Cancelled&) {
+        throw;
+    } catch (const std::exception&) {
+        throw ADBError::failed(phoneLeftSentence());
+    }
+    throw ADBError::failed(answerLostSentence());
 }
 
 QString ADB::shell(const QString& serial, const QString& command, const Cancel& cancel) const
@@ -505,6 +525,11 @@ QString ADB::phoneLeftSentence()
     return QStringLiteral("The phone was disconnected.");
 }
 
+QString ADB::answerLostSentence()
+{
+    return QStringLiteral("The connection to the phone ended before it answered.");
+}
+
 std::optional<int> ADB::lastPercent(const QString& text)
 {
     QRegularExpressionMatch last;
@@ -520,6 +545,30 @@ std::optional<int> ADB::lastPercent(const QString& text)
 }
 
 namespace adbdetail {
+
+QByteArray newShellMark()
+{
+    quint64 bits[2];
+    QRandomGenerator::system()->fillRange(bits);
+    return "vantelorquist-end-" + QByteArray::number(bits[0], 16) + QByteArray::number(bits[1], 16);
+}
+
+QString markedCommand(const QString& command, const QByteArray& mark)
+{
+    // In a subshell, so that the command's own "exit 0" still leaves the
+    // mark. A failed command leaves none: its status says it, and its words
+    // are the failure's.
+    return QStringLiteral("(") + command + QStringLiteral("\n) && echo && echo ") + QString::fromLatin1(mark);
+}
+
+std::optional<QByteArray> beforeMark(const QByteArray& output, const QByteArray& mark)
+{
+    for (const QByteArray& end : {"\n" + mark + "\n", "\r\n" + mark + "\r\n"}) {
+        if (output.endsWith(end))
+            return output.first(output.size() - end.size());
+    }
+    return std::nullopt;
+}
 
 QString lastLines(const QByteArray& output)
 {

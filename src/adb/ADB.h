@@ -22,8 +22,9 @@ using Progress = std::function<void(double)>;
 
 // Where the adb tool is, and the commands run through it. Every operation
 // blocks its (worker) thread until adb ends and takes the caller's Cancel;
-// cancelling terminates adb and throws Cancelled. The per-phone operations
-// take the phone's serial first.
+// cancelling terminates adb and throws Cancelled. adb ended by any other
+// signal throws ADBError::stopped(). The per-phone operations take the
+// phone's serial first.
 class ADB {
 public:
     explicit ADB(QString executablePath) : executable(std::move(executablePath)) {}
@@ -40,7 +41,9 @@ public:
     // output; with a progress callback adb runs on a terminal, its percentage
     // lines are reported and the result is empty. Throws ADBError::failed on a
     // non-zero exit or an output too large to hold (adb is then ended),
-    // Cancelled, or SystemError when adb cannot start.
+    // Cancelled only when `cancel` asked for the end (also when adb then
+    // exits 0), ADBError::stopped when a signal we did not send ended adb,
+    // or SystemError when adb cannot start.
     QByteArray runData(const QStringList& args, const Progress& progress, const Cancel& cancel) const;
     // How many bytes adb reads in a run that sends them (a push). Given with
     // a progress callback, the progress is counted from the system's tally of
@@ -56,7 +59,11 @@ public:
     QString run(const QStringList& args, const Progress& progress, const Cancel& cancel) const;
     QString run(const QStringList& args, const Progress& progress, const Tally& tally, const Cancel& cancel) const;
     QString run(const QStringList& args, const Cancel& cancel) const { return run(args, {}, cancel); }
-    // Runs a command text in the phone's shell ("-s", serial, "shell", command).
+    // Runs a command text in the phone's shell ("-s", serial, "shell", and
+    // the command with a mark after it). Only an answer that ends with the
+    // mark is one: without it (the connection dropped, which adb may report
+    // with status 0) it throws ADBError::failed with phoneLeftSentence() when
+    // adb then says the phone is gone, else answerLostSentence().
     QByteArray shellData(const QString& serial, const QString& command, const Cancel& cancel) const;
     QString shell(const QString& serial, const QString& command, const Cancel& cancel) const;
 
@@ -69,6 +76,8 @@ public:
     static bool saysThePhoneLeft(const QString& text);
     // "The phone was disconnected."
     static QString phoneLeftSentence();
+    // "The connection to the phone ended before it answered."
+    static QString answerLostSentence();
     // The last "[ nn%]" of terminal output, 0 to 100.
     static std::optional<int> lastPercent(const QString& text);
 
@@ -135,6 +144,13 @@ public:
 };
 
 namespace adbdetail {
+// A shell command's end mark, new for each run.
+QByteArray newShellMark();
+// The command as the phone's shell runs it: the command, then, when it
+// succeeded, a line break and the mark on a line of its own.
+QString markedCommand(const QString& command, const QByteArray& mark);
+// The output without its mark; none when it doesn't end with it.
+std::optional<QByteArray> beforeMark(const QByteArray& output, const QByteArray& mark);
 // The last two meaningful lines of terminal output (not percentage lines).
 QString lastLines(const QByteArray& output);
 // The text keeping only its last `count` user-perceived characters.

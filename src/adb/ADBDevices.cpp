@@ -68,16 +68,7 @@ DeviceInfo ADB::info(const QString& serial, const Cancel& cancel) const
 
 void ADB::connect(const QString& address, const Cancel& cancel) const
 {
-    QString answer;
-    try {
-        answer = run({QStringLiteral("connect"), address}, cancel);
-    } catch (const Cancelled&) {
-        // Only our own Stop cancels; adb ended by someone else's signal is a
-        // failure the sheet must say, not wait on.
-        if (cancel.isCancelled())
-            throw;
-        throw ADBError::failed(QStringLiteral("adb was stopped before it answered."));
-    }
+    const QString answer = run({QStringLiteral("connect"), address}, cancel);
     // adb reports a failed connection with status 0.
     if (!answer.contains(QLatin1StringView("connected to")))
         throw ADBError::failed(clean(answer));

@@ -19,6 +19,11 @@ ADBError ADBError::notFound()
                     {}, std::nullopt);
 }
 
+ADBError ADBError::stopped()
+{
+    return ADBError(Kind::stopped, QStringLiteral("adb was stopped before it answered."), {}, std::nullopt);
+}
+
 ADBError ADBError::pairing(const PairingFailure& failure)
 {
     QString sentence;

@@ -30,11 +30,18 @@ private:
 // The error of adb work and of everything built on it.
 class ADBError : public Error {
 public:
-    enum class Kind { failed, pairing, notFound };
+    // `stopped`: adb was ended by a signal this application did not send
+    // (killed from a terminal, by the out-of-memory killer, a server
+    // restart). Unlike Cancelled, which only our own Stop makes, it is a
+    // failure the person is told, and whatever adb was doing may or may not
+    // have happened.
+    enum class Kind { failed, pairing, notFound, stopped };
 
     static ADBError failed(const QString& message);
     static ADBError pairing(const PairingFailure& failure);
     static ADBError notFound();
+    // "adb was stopped before it answered."
+    static ADBError stopped();
 
     Kind kind() const { return m_kind; }
     // The carried message of `failed` (as given, before the empty-text sentence).

@@ -16,7 +16,7 @@ struct ADBStream::Shared {
     std::recursive_mutex mutex;
     bool released = false; // the owner let go: deliver no more lines
     LinesHandler onLines;
-    ExitHandler onExit;
+    EndHandler onEnd;
 };
 
 namespace {
@@ -73,18 +73,29 @@ void pump(const std::shared_ptr<ADBStream::Shared>& shared, std::stop_token stop
         if (!outputOpen && exitFd < 0 && count == 0)
             ::poll(nullptr, 0, 100);
     }
-    const ExitStatus status = child.wait();
-    if (shared->onExit)
-        shared->onExit(status.signalled ? status.signal : status.code);
+    ADBStream::End end;
+    end.status = child.wait();
+    {
+        std::lock_guard lock(shared->mutex);
+        end.endedByUs = shared->released || stop.stop_requested();
+    }
+    if (shared->onEnd)
+        shared->onEnd(end);
 }
 
 } // namespace
 
 ADBStream::ADBStream(const ADB& adb, const QStringList& args, LinesHandler onLines, ExitHandler onExit)
+    : ADBStream(adb, args, std::move(onLines),
+                EndHandler(onExit ? [onExit = std::move(onExit)](const End& end) { onExit(end.code()); } : EndHandler()))
+{
+}
+
+ADBStream::ADBStream(const ADB& adb, const QStringList& args, LinesHandler onLines, EndHandler onEnd)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->onLines = std::move(onLines);
-    m_shared->onExit = std::move(onExit);
+    m_shared->onEnd = std::move(onEnd);
     ChildProcess::Options options;
     options.program = adb.executable;
     options.arguments = args;

@@ -13,6 +13,20 @@ namespace {
 const QString dumpCommand =
     QStringLiteral("dumpsys package packages | grep -E '^  Package \\[|versionName=|firstInstallTime='");
 
+// adb's own app commands answer a dropped connection with status 0 and no
+// word: the phone may or may not have done it.
+[[noreturn]] void noAnswer(const ADB& adb, const QString& serial, const Cancel& cancel)
+{
+    try {
+        adb.run({QStringLiteral("-s"), serial, QStringLiteral("get-state")}, cancel);
+    } catch (const Cancelled&) {
+        throw;
+    } catch (const std::exception&) {
+        throw ADBError::failed(ADB::phoneLeftSentence());
+    }
+    throw ADBError::failed(ADB::answerLostSentence());
+}
+
 } // namespace
 
 std::vector<InstalledApp> ADB::apps(const QString& serial, const Cancel& cancel) const
@@ -110,6 +124,8 @@ void ADB::uninstall(const QString& serial, const QString& package, const Cancel&
 {
     // adb's own command: the name is an argument, not shell text.
     const QString answer = run({QStringLiteral("-s"), serial, QStringLiteral("uninstall"), package}, cancel);
+    if (answer.trimmed().isEmpty())
+        noAnswer(*this, serial, cancel);
     if (!answer.contains(QLatin1StringView("Success")))
         throw ADBError::failed(clean(answer));
 }

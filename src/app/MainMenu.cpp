@@ -61,36 +61,36 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
     };
 
     Group file{QStringLiteral("&File"), {}};
-    add(file, QStringLiteral("New Folder"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+    add(file, Command::newFolder, QStringLiteral("New Folder"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
         inMainWindow([model] { model->setShowingNewFolder(true); }));
     separator(file);
-    add(file, QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_Down), [model] { model->openSelection(); });
-    add(file, QStringLiteral("Copy to Phone…"), QKeySequence(Qt::CTRL | Qt::Key_I),
+    add(file, Command::open, QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_Down), [model] { model->openSelection(); });
+    add(file, Command::copyToPhone, QStringLiteral("Copy to Phone…"), QKeySequence(Qt::CTRL | Qt::Key_I),
         afterMenu([model] { model->chooseAndUpload(); }));
-    add(file, QStringLiteral("Copy to Computer…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+    add(file, Command::copyToComputer, QStringLiteral("Copy to Computer…"), QKeySequence(Qt::CTRL | Qt::Key_E),
         afterMenu([model] { model->download(model->selectedEntries()); }));
     separator(file);
-    add(file, QStringLiteral("Rename…"), {}, inMainWindow([model] {
+    add(file, Command::rename, QStringLiteral("Rename…"), {}, inMainWindow([model] {
         const QList<RemoteEntry> chosen = model->selectedEntries();
         model->setRenaming(chosen.isEmpty() ? std::nullopt : std::optional<RemoteEntry>(chosen.first()));
     }));
     // The one Delete action: the list and the grid get the key through it.
-    add(file, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete),
+    add(file, Command::remove, QStringLiteral("Delete…"), QKeySequence(Qt::Key_Delete),
         afterMenu([model] { model->remove(model->selectedEntries()); }));
     separator(file);
     // Spelled out: the standard keys of Qt's plain theme have none for Quit
     // and Settings, and the tray menu shows these.
-    add(file, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
+    add(file, Command::settings, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
         if (m_hooks.openSettings)
             m_hooks.openSettings();
     });
     separator(file);
     // The window the key was pressed in, or whose menu bar was used.
-    add(file, QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), [] {
+    add(file, Command::closeWindow, QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), [] {
         if (QWidget* window = QApplication::activeWindow())
             window->close();
     });
-    add(file, QStringLiteral("Quit Vantelorquist"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
+    add(file, Command::quit, QStringLiteral("Quit Vantelorquist"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
         if (m_hooks.quit)
             m_hooks.quit();
         else
@@ -100,23 +100,24 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
     Group view{QStringLiteral("&View"), {}};
     separator(view, QStringLiteral("View"));
     auto* modes = new QActionGroup(this);
-    for (auto [title, key, mode] : {std::tuple{QStringLiteral("as List"), Qt::Key_1, ViewMode::list},
-                                    std::tuple{QStringLiteral("as Icons"), Qt::Key_2, ViewMode::grid}}) {
-        QAction* item = add(view, title, QKeySequence(Qt::CTRL | key), [model, mode] { model->setViewMode(mode); });
+    for (auto [which, title, key, mode] :
+         {std::tuple{Command::asList, QStringLiteral("as List"), Qt::Key_1, ViewMode::list},
+          std::tuple{Command::asIcons, QStringLiteral("as Icons"), Qt::Key_2, ViewMode::grid}}) {
+        QAction* item = add(view, which, title, QKeySequence(Qt::CTRL | key), [model, mode] { model->setViewMode(mode); });
         item->setCheckable(true);
         modes->addAction(item);
     }
-    QAction* hidden = add(view, QStringLiteral("Show Hidden Files"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Period),
+    QAction* hidden = add(view, Command::showHidden, QStringLiteral("Show Hidden Files"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Period),
                           [model] { model->setShowHidden(!model->showHidden()); });
     hidden->setCheckable(true);
-    add(view, QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R), [model] {
+    add(view, Command::refresh, QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R), [model] {
         model->reload([model] { model->refreshInfo(); });
     });
 
     Group go{QStringLiteral("&Go"), {}};
-    add(go, QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), [model] { model->goBack(); });
-    add(go, QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), [model] { model->goForward(); });
-    add(go, QStringLiteral("Enclosing Folder"), QKeySequence(Qt::CTRL | Qt::Key_Up), [model] { model->goUp(); });
+    add(go, Command::back, QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), [model] { model->goBack(); });
+    add(go, Command::forward, QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), [model] { model->goForward(); });
+    add(go, Command::enclosingFolder, QStringLiteral("Enclosing Folder"), QKeySequence(Qt::CTRL | Qt::Key_Up), [model] { model->goUp(); });
     separator(go);
     for (const Place& place : Place::all()) {
         const QString path = place.path;
@@ -130,21 +131,21 @@ MainMenu::MainMenu(const Environment& env, Hooks hooks, QObject* parent)
                 m_env.openWindow(identifier);
         };
     };
-    add(phone, QStringLiteral("Mirror Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M),
+    add(phone, Command::mirror, QStringLiteral("Mirror Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M),
         openWindow(QStringLiteral("mirror")));
-    add(phone, QStringLiteral("Apps"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), openWindow(QStringLiteral("apps")));
+    add(phone, Command::apps, QStringLiteral("Apps"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), openWindow(QStringLiteral("apps")));
     // Ctrl+Alt+L locks the screen on common desktops.
-    add(phone, QStringLiteral("Logcat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
+    add(phone, Command::logcat, QStringLiteral("Logcat"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
         openWindow(QStringLiteral("logcat")));
     separator(phone);
-    add(phone, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P),
+    add(phone, Command::screenshot, QStringLiteral("Take Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P),
         [model] { model->takeScreenshot(); });
-    m_record = add(phone, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
+    add(phone, Command::record, QStringLiteral("Record Screen"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R),
                    [model] { model->toggleRecording(); });
-    add(phone, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+    add(phone, Command::installAPK, QStringLiteral("Install APK…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
         afterMenu([model] { model->installAPK(); }));
     separator(phone);
-    QAction* wireless = add(phone, QStringLiteral("Connect over Wi-Fi…"), {},
+    QAction* wireless = add(phone, Command::wireless, QStringLiteral("Connect over Wi-Fi…"), {},
                             inMainWindow([model] { model->setShowingWireless(true); }));
     // Shown only when the window can present the sheet.
     wireless->setEnabled(bool(commands.wirelessSheet));
@@ -182,6 +183,14 @@ QAction* MainMenu::add(Group& group, const QString& title, const QKeySequence& s
     });
     group.items.append(item);
     m_items.append(item);
+    return item;
+}
+
+QAction* MainMenu::add(Group& group, Command which, const QString& title, const QKeySequence& shortcut,
+                       std::function<void()> act)
+{
+    QAction* item = add(group, title, shortcut, std::move(act));
+    m_commands[size_t(which)] = item;
     return item;
 }
 
@@ -289,37 +298,35 @@ void MainMenu::update()
     const bool idle = !model->job();
     const qsizetype chosen = model->selection().size();
     const bool recording = model->recordingStarted().has_value();
-    auto set = [this](const QString& title, bool enabled) {
-        if (QAction* item = action(title))
-            item->setEnabled(enabled);
-    };
+    auto set = [this](Command which, bool enabled) { command(which)->setEnabled(enabled); };
 
     // What would start a job is off while one runs: its prompt would ask for nothing.
-    set(QStringLiteral("New Folder"), ready && idle);
-    set(QStringLiteral("Open"), chosen > 0);
-    set(QStringLiteral("Copy to Phone…"), ready && idle);
-    set(QStringLiteral("Copy to Computer…"), chosen > 0 && idle);
-    set(QStringLiteral("Rename…"), chosen == 1 && idle);
-    set(QStringLiteral("Delete…"), chosen > 0 && idle);
+    set(Command::newFolder, ready && idle);
+    set(Command::open, chosen > 0);
+    set(Command::copyToPhone, ready && idle);
+    set(Command::copyToComputer, chosen > 0 && idle);
+    set(Command::rename, chosen == 1 && idle);
+    set(Command::remove, chosen > 0 && idle);
 
-    action(QStringLiteral("as List"))->setChecked(model->viewMode() == ViewMode::list);
-    action(QStringLiteral("as Icons"))->setChecked(model->viewMode() == ViewMode::grid);
-    action(QStringLiteral("Show Hidden Files"))->setChecked(model->showHidden());
+    command(Command::asList)->setChecked(model->viewMode() == ViewMode::list);
+    command(Command::asIcons)->setChecked(model->viewMode() == ViewMode::grid);
+    command(Command::showHidden)->setChecked(model->showHidden());
 
-    set(QStringLiteral("Back"), model->canGoBack());
-    set(QStringLiteral("Forward"), model->canGoForward());
-    set(QStringLiteral("Enclosing Folder"), model->canGoUp());
+    set(Command::back, model->canGoBack());
+    set(Command::forward, model->canGoForward());
+    set(Command::enclosingFolder, model->canGoUp());
     for (QAction* place : std::as_const(m_places))
         place->setEnabled(ready);
 
-    set(QStringLiteral("Mirror Screen"), adb && m_env.canOpen(QStringLiteral("mirror")));
-    set(QStringLiteral("Apps"), adb && m_env.canOpen(QStringLiteral("apps")));
-    set(QStringLiteral("Logcat"), adb && m_env.canOpen(QStringLiteral("logcat")));
-    set(QStringLiteral("Take Screenshot"), adb && idle);
-    set(QStringLiteral("Install APK…"), adb && idle);
-    m_record->setText(recording ? QStringLiteral("Stop Recording") : QStringLiteral("Record Screen"));
+    set(Command::mirror, adb && m_env.canOpen(QStringLiteral("mirror")));
+    set(Command::apps, adb && m_env.canOpen(QStringLiteral("apps")));
+    set(Command::logcat, adb && m_env.canOpen(QStringLiteral("logcat")));
+    set(Command::screenshot, adb && idle);
+    set(Command::installAPK, adb && idle);
+    QAction* record = command(Command::record);
+    record->setText(recording ? QStringLiteral("Stop Recording") : QStringLiteral("Record Screen"));
     // A running recording can always be stopped.
-    m_record->setEnabled(adb || recording);
+    record->setEnabled(adb || recording);
 }
 
 void MainMenu::updatePhones()

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <array>
 #include <functional>
 
 class QAction;
@@ -28,6 +29,16 @@ public:
         std::function<void()> quit;
     };
 
+    // Each item's own identity; its title may change (Record Screen, Stop
+    // Recording) or be spelled anew without the menu losing it.
+    enum class Command {
+        newFolder, open, copyToPhone, copyToComputer, rename, remove, settings, closeWindow, quit,
+        asList, asIcons, showHidden, refresh,
+        back, forward, enclosingFolder,
+        mirror, apps, logcat, screenshot, record, installAPK, wireless,
+    };
+    static constexpr int commandCount = int(Command::wireless) + 1;
+
     MainMenu(const Environment& env, Hooks hooks, QObject* parent = nullptr);
 
     // Fills the main window's menu bar and gives it every command's key.
@@ -37,6 +48,7 @@ public:
     // own controls), and a key the window binds itself stays the window's.
     void attach(QWidget* window);
 
+    QAction* command(Command which) const { return m_commands[size_t(which)]; }
     // The item with this title (as shown, "&&" for "&"), or nullptr.
     QAction* action(const QString& title) const;
     // The menu of the window installed last, or nullptr.
@@ -57,6 +69,8 @@ private:
     };
 
     QAction* add(Group& group, const QString& title, const QKeySequence& shortcut, std::function<void()> act);
+    QAction* add(Group& group, Command which, const QString& title, const QKeySequence& shortcut,
+                 std::function<void()> act);
     QAction* separator(Group& group, const QString& title = {});
     void update();
     void updatePhones();
@@ -72,7 +86,7 @@ private:
     QList<QPointer<QMenu>> m_menus;
     QList<QPointer<QMenu>> m_phoneMenus;
     QList<QPointer<QWidget>> m_attached;
-    QAction* m_record = nullptr;
+    std::array<QAction*, commandCount> m_commands{};
     QAction* m_phonesSeparator = nullptr;
     QList<QAction*> m_phoneItems;
     QList<QAction*> m_places;

@@ -137,12 +137,6 @@ namespace {
 
 constexpr int jobLineInterval = 550; // ms: fewer than two changes a second
 
-const QString sendFiles = QStringLiteral("Send Files to Downloads…");
-const QString mirror = QStringLiteral("Mirror Screen");
-const QString screenshot = QStringLiteral("Take Screenshot of Phone");
-const QString install = QStringLiteral("Install APK…");
-const QString camera = QStringLiteral("Browse Camera Photos");
-
 void setLine(QAction* item, const std::optional<QString>& text)
 {
     item->setVisible(text.has_value());
@@ -164,37 +158,37 @@ MenuBarContent::MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu)
     m_jobSeparator = m_menu->addSeparator();
     m_jobLine = m_menu->addAction(QString());
     m_jobLine->setEnabled(false);
-    m_stop = add(QStringLiteral("Stop"), [model] { model->cancelJob(); });
+    add(Item::stop, QStringLiteral("Stop"), [model] { model->cancelJob(); });
     m_menu->addSeparator();
-    QAction* open = add(QStringLiteral("Open Vantelorquist"), [this] { m_hooks.bringUp(QStringLiteral("main")); });
-    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    add(Item::openApp, QStringLiteral("Open Vantelorquist"), [this] { m_hooks.bringUp(QStringLiteral("main")); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     m_menu->addSeparator();
     // The panels of these two come up in front of whatever the user was in.
-    m_phoneGroup.append(add(sendFiles, [this, model] {
+    add(Item::sendFiles, QStringLiteral("Send Files to Downloads…"), [this, model] {
         activate();
         model->chooseAndUpload(QStringLiteral("/sdcard/Download"));
-    }));
-    m_phoneGroup.append(add(mirror, [this] { m_hooks.bringUp(QStringLiteral("mirror")); }));
-    m_phoneGroup.append(add(screenshot, [model] { model->takeScreenshot(); }));
-    m_phoneGroup.append(add(install, [this, model] {
+    });
+    add(Item::mirror, QStringLiteral("Mirror Screen"), [this] { m_hooks.bringUp(QStringLiteral("mirror")); });
+    add(Item::screenshot, QStringLiteral("Take Screenshot of Phone"), [model] { model->takeScreenshot(); });
+    add(Item::install, QStringLiteral("Install APK…"), [this, model] {
         activate();
         model->installAPK();
-    }));
-    m_phoneGroup.append(add(camera, [this, model] {
+    });
+    add(Item::camera, QStringLiteral("Browse Camera Photos"), [this, model] {
         model->navigate(QStringLiteral("/sdcard/DCIM/Camera"), true);
         m_hooks.bringUp(QStringLiteral("main"));
-    }));
+    });
     m_picker = m_menu->addMenu(QStringLiteral("Phone"));
     m_pickerGroup = new QActionGroup(this);
     m_pickerGroup->setExclusive(true);
-    add(QStringLiteral("Connect over Wi-Fi…"), [this, model] {
+    add(Item::wireless, QStringLiteral("Connect over Wi-Fi…"), [this, model] {
         model->setShowingWireless(true);
         m_hooks.bringUp(QStringLiteral("main"));
     })->setEnabled(bool(m_env.commands.wirelessSheet));
     m_menu->addSeparator();
-    add(QStringLiteral("Settings…"), [this] { m_hooks.openSettings(); })
+    add(Item::settings, QStringLiteral("Settings…"), [this] { m_hooks.openSettings(); })
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    add(QStringLiteral("Quit Vantelorquist"), [this] { m_hooks.quit(); })
+    add(Item::quit, QStringLiteral("Quit Vantelorquist"), [this] { m_hooks.quit(); })
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // The shortcuts act only while the menu is open. Qt matches no shortcut
     // of a menu that hangs from no menu bar, so the menu's keys are read here.
@@ -242,10 +236,11 @@ void MenuBarContent::activate()
         m_hooks.activate();
 }
 
-QAction* MenuBarContent::add(const QString& title, std::function<void()> act)
+QAction* MenuBarContent::add(Item which, const QString& title, std::function<void()> act)
 {
     QAction* item = m_menu->addAction(title);
     item->setObjectName(title);
+    m_items[size_t(which)] = item;
     connect(item, &QAction::triggered, this, std::move(act));
     return item;
 }
@@ -316,11 +311,11 @@ void MenuBarContent::update()
 
     const bool ready = selected && selected->isReady() && !model->job();
     const bool adb = ready && selected->transport == Device::Transport::adb;
-    m_phoneGroup[0]->setEnabled(ready);
-    m_phoneGroup[1]->setEnabled(adb && m_hooks.canOpen && m_hooks.canOpen(QStringLiteral("mirror")));
-    m_phoneGroup[2]->setEnabled(adb);
-    m_phoneGroup[3]->setEnabled(adb);
-    m_phoneGroup[4]->setEnabled(ready);
+    item(Item::sendFiles)->setEnabled(ready);
+    item(Item::mirror)->setEnabled(adb && m_hooks.canOpen && m_hooks.canOpen(QStringLiteral("mirror")));
+    item(Item::screenshot)->setEnabled(adb);
+    item(Item::install)->setEnabled(adb);
+    item(Item::camera)->setEnabled(ready);
 }
 
 void MenuBarContent::updateJob()
@@ -328,7 +323,7 @@ void MenuBarContent::updateJob()
     m_jobTimer.stop();
     const std::optional<Job>& job = m_env.model->job();
     m_jobSeparator->setVisible(job.has_value());
-    m_stop->setVisible(job && job->cancellable);
+    item(Item::stop)->setVisible(job && job->cancellable);
     const QString text = job ? MainMenu::menuText(jobLine(*job)) : QString();
     if (m_jobLine->isVisible() != job.has_value() || (job && m_jobLine->text() != text))
         ++m_jobLineUpdates;

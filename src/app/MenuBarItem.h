@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <utility>
@@ -54,6 +55,10 @@ public:
         std::function<void()> activate;
     };
 
+    // Each command's own identity, whatever its title or place.
+    enum class Item { stop, openApp, sendFiles, mirror, screenshot, install, camera, wireless, settings, quit };
+    static constexpr int itemCount = int(Item::quit) + 1;
+
     MenuBarContent(const Environment& env, Hooks hooks, QMenu* menu);
 
     // The status line for the chosen phone.
@@ -63,6 +68,7 @@ public:
 
     QMenu* menu() const { return m_menu; }
     QMenu* picker() const { return m_picker; }
+    QAction* item(Item which) const { return m_items[size_t(which)]; }
     // The item with this title among the visible ones, or nullptr.
     QAction* action(const QString& title) const;
     // The visible texts top to bottom; "-" for a separator.
@@ -74,7 +80,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QAction* add(const QString& title, std::function<void()> act);
+    QAction* add(Item which, const QString& title, std::function<void()> act);
     void activate();
     void update();
     void updateJob();
@@ -86,8 +92,7 @@ private:
     QList<QAction*> m_header;
     QAction* m_jobSeparator;
     QAction* m_jobLine;
-    QAction* m_stop;
-    QList<QAction*> m_phoneGroup; // send, mirror, screenshot, install, camera
+    std::array<QAction*, itemCount> m_items{};
     QMenu* m_picker;
     QActionGroup* m_pickerGroup;
     QElapsedTimer m_jobShown;

@@ -4,14 +4,19 @@
 #include "Error.h"
 #include "Finished.h"
 
+#include "ADBError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,6 +39,109 @@ QString recordingFile(const QDateTime& started)
 QString stayedOnPhone(const QString& phoneFile)
 {
     return QStringLiteral("The screen recording stayed on the phone as “") + phoneFile + QStringLiteral("”.");
+}
+
+// A recorder whose adb ended goes on writing for a while (its shell ended
+// from outside, by an adb server restart); its file is copied once it has
+// ended. How often the phone is asked, when the recorder is asked to stop as
+// our Stop asks it, and when the video is left on the phone.
+constexpr std::chrono::milliseconds recorderPoll{200};
+constexpr std::chrono::seconds recorderAskAfter{3};
+constexpr std::chrono::seconds recorderLimit{20};
+// Where the phone can't tell whether its recorder runs: the file is final
+// once its size has held this long.
+constexpr std::chrono::seconds recorderQuiet{2};
+
+// Matches this recording's recorder, not the shell that looks for it.
+QString recorderPattern(const QString& phoneFile)
+{
+    return QStringLiteral("[s]creenrecord --bit-rate 12000000 ") + phoneFile;
+}
+
+// What the phone says of a recording: whether its recorder runs (none: the
+// phone can't tell) and the file's size (none: no file).
+struct RecorderState {
+    std::optional<bool> running;
+    std::optional<qint64> size;
+};
+
+RecorderState askRecorder(AdbSource& source, const ADB& adb, const QString& serial, const QString& phoneFile,
+                          const Cancel& cancel)
+{
+    // Ends with a line of its own: without it (adb may end a dropped shell
+    // with status 0 and no output) nothing is known.
+    QString answer = source.run(
+        adb,
+        {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+         QStringLiteral("pgrep -f ") + ADB::quote(recorderPattern(phoneFile))
+             + QStringLiteral(" >/dev/null 2>&1; r=$?; s=$(stat -c %s ") + ADB::quote(phoneFile)
+             + QStringLiteral(" 2>/dev/null); echo \"recorder=$r size=${s:--}\"")},
+        cancel);
+    answer.remove(QLatin1Char('\r')); // a shell on a terminal ends its lines so
+    static const QRegularExpression line(QStringLiteral("^recorder=([0-9]{1,3}) size=([0-9]{1,18}|-)$"),
+                                         QRegularExpression::MultilineOption);
+    QRegularExpressionMatch match;
+    for (QRegularExpressionMatchIterator it = line.globalMatch(answer); it.hasNext();)
+        match = it.next();
+    if (!match.hasMatch())
+        throw ADBError::failed(QStringLiteral("The phone didn't answer."));
+    RecorderState state;
+    const QString found = match.captured(1);
+    if (found == QStringLiteral("0"))
+        state.running = true;
+    else if (found == QStringLiteral("1"))
+        state.running = false;
+    if (match.captured(2) != QStringLiteral("-"))
+        state.size = match.captured(2).toLongLong();
+    return state;
+}
+
+// Waits `pause`, or less when the job is stopped.
+void pauseUnlessStopped(std::chrono::milliseconds pause, const Cancel& cancel)
+{
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, cancel.token(), pause, [] { return false; });
+    cancel.check();
+}
+
+// The recording once its recorder has ended on the phone; throws a sentence
+// when it has not within the bound.
+RecorderState recorderEnded(AdbSource& source, const ADB& adb, const QString& serial, const QString& phoneFile,
+                            const Cancel& cancel)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    bool asked = false;
+    std::optional<std::pair<std::optional<qint64>, Clock::time_point>> quietSince;
+    for (;;) {
+        const RecorderState state = askRecorder(source, adb, serial, phoneFile, cancel);
+        const Clock::time_point now = Clock::now();
+        if (state.running == false)
+            return state;
+        if (!state.running) {
+            if (!quietSince || quietSince->first != state.size)
+                quietSince.emplace(state.size, now);
+            else if (now - quietSince->second >= recorderQuiet)
+                return state;
+        } else if (!asked && now - start >= recorderAskAfter) {
+            asked = true;
+            try {
+                source.run(adb,
+                           {QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                            QStringLiteral("pkill -INT -f ") + ADB::quote(recorderPattern(phoneFile))},
+                           cancel);
+            } catch (const Cancelled&) {
+                throw;
+            } catch (const Error&) {
+                // Asked again by nobody; the bound below still holds.
+            }
+        }
+        if (now - start >= recorderLimit)
+            throw ADBError::failed(QStringLiteral("The phone's recorder didn't stop."));
+        pauseUnlessStopped(recorderPoll, cancel);
+    }
 }
 
 // Whole writes, so that a short write reports the system's reason (a full
@@ -268,34 +376,38 @@ void BrowserModel::copyRecording(const Take& take)
                          // Left on the phone under its own name.
                      }
                  };
-                 try {
-                     if (take.status != 0) {
-                         // The recorder failed, or the connection that ran it ended: a
-                         // recorder that wrote nothing has nothing to copy.
-                         const QString answer =
-                             source->run(adb,
-                                         {QStringLiteral("-s"), serial, QStringLiteral("shell"),
-                                          QStringLiteral("if [ -s ") + ADB::quote(take.phoneFile)
-                                              + QStringLiteral(" ]; then echo recorded; else echo nothing; fi")},
-                                         job.cancel());
-                         if (answer.trimmed() == QStringLiteral("nothing")) {
-                             removeFromPhone();
-                             QString sentence = QStringLiteral("The phone couldn't record its screen.");
-                             if (take.said == ADB::phoneLeftSentence())
-                                 sentence += QLatin1Char(' ') + take.said;
-                             else if (!take.said.isEmpty())
-                                 sentence += QStringLiteral(" It said: ") + take.said;
-                             notCopied(sentence);
-                             return;
+                 // adb ended by someone else's signal is no Stop of the person's.
+                 const auto notCopiedFor = [&](const std::exception_ptr& failure) {
+                     try {
+                         std::rethrow_exception(failure);
+                     } catch (const Cancelled&) {
+                         if (job.cancel().isCancelled()) {
+                             notCopied(stayed, true);
+                             throw;
                          }
+                         notCopied(stayed + QStringLiteral(" adb was stopped before it answered."));
+                     } catch (const Error& error) {
+                         notCopied(stayed + QLatin1Char(' ') + error.description());
+                     }
+                 };
+                 RecorderState ended;
+                 try {
+                     ended = recorderEnded(*source, adb, serial, take.phoneFile, job.cancel());
+                     if (!ended.size || *ended.size == 0) {
+                         // The recorder failed, or the connection that ran it
+                         // ended before it wrote anything.
+                         removeFromPhone();
+                         QString sentence = QStringLiteral("The phone couldn't record its screen.");
+                         if (take.said == ADB::phoneLeftSentence())
+                             sentence += QLatin1Char(' ') + take.said;
+                         else if (!take.said.isEmpty())
+                             sentence += QStringLiteral(" It said: ") + take.said;
+                         notCopied(sentence);
+                         return;
                      }
                      makeSaveFolder(folder);
-                 } catch (const Cancelled&) {
-                     notCopied(stayed, true);
-                     throw;
-                 } catch (const Error& error) {
-                     notCopied(stayed + QLatin1Char(' ') + error.description());
-                     return;
+                 } catch (const Error&) {
+                     return notCopiedFor(std::current_exception());
                  }
                  const QString path = uniqueLocalURL(
                      folder + QLatin1Char('/')
@@ -315,16 +427,15 @@ void BrowserModel::copyRecording(const Take& take)
                      source->run(adb, {QStringLiteral("-s"), serial, QStringLiteral("pull"), take.phoneFile, part},
                                  job.cancel());
                      job.cancel().check();
+                     // Only the phone's whole final file lets the phone's go.
+                     const RecorderState after = askRecorder(*source, adb, serial, take.phoneFile, job.cancel());
+                     if (QFileInfo(part).size() != *ended.size || after.size != ended.size || after.running == true)
+                         throw ADBError::failed(QStringLiteral("The copy didn't match the video on the phone."));
                      if (browserpaths::existsLocally(path) || !QFile::rename(part, path))
                          throw SystemError(QStringLiteral("Couldn't save the recording as ") + path + QLatin1Char('.'));
-                 } catch (const Cancelled&) {
+                 } catch (const Error&) {
                      QFile::remove(part);
-                     notCopied(stayed, true);
-                     throw;
-                 } catch (const Error& error) {
-                     QFile::remove(part);
-                     notCopied(stayed + QLatin1Char(' ') + error.description());
-                     return;
+                     return notCopiedFor(std::current_exception());
                  }
                  removeFromPhone();
                  job.post([path](BrowserModel& model) { model.m_desktop->reveal({path}); });

@@ -64,6 +64,11 @@ void BrowserModel::refreshDevices(std::function<void()> finished)
                     lists.adb = adbSource->devices(*tool, cancel);
                 } catch (const Cancelled&) {
                     throw;
+                } catch (const ADBError& error) {
+                    // adb ended from outside (a server restart) says nothing
+                    // of the phones: the pass is skipped, the list kept.
+                    if (error.kind() == ADBError::Kind::stopped)
+                        throw;
                 } catch (...) {
                     // A broken tool or server counts as no adb phones.
                 }

@@ -70,8 +70,10 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
                     std::lock_guard lock(pull->mutex);
                     pull->folders.append(folder);
                 }
-                phone->pull(item.phonePath, folder, cancel);
-                files.append(joined(folder, item.name));
+                // Its folder is its own: the name as a person reads it is free there.
+                const QString staged = joined(folder, paths::shown(item.name));
+                phone->pull(item.phonePath, staged, cancel);
+                files.append(staged);
             }
             complete = true;
         } catch (const Cancelled&) {
@@ -79,7 +81,7 @@ std::shared_ptr<Pull> startPull(const std::shared_ptr<PhoneFiles>& phone, const 
         } catch (const Error& error) {
             failure = error.description();
         } catch (...) {
-            failure = QStringLiteral("“") + name + QStringLiteral("” couldn't be copied from the phone.");
+            failure = QStringLiteral("“") + paths::shown(name) + QStringLiteral("” couldn't be copied from the phone.");
         }
         std::unique_lock lock(pull->mutex);
         pull->finished = true;
@@ -237,7 +239,7 @@ QMimeData* BrowserModel::itemProvider(const RemoteEntry& entry)
 
 QMimeData* BrowserModel::itemProvider(const QList<RemoteEntry>& entries)
 {
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("dragged out"), true)) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("dragged out"))) {
         setErrorMessage(*text);
         return new EntryDragData(nullptr, {}, this, m_dragOutWait);
     }

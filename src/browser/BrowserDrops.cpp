@@ -1,6 +1,8 @@
 #include "BrowserModel.h"
 
 #include "ADBError.h"
+#include "BrowserPaths.h"
+#include "Paths.h"
 
 #include <QFileInfo>
 
@@ -16,9 +18,10 @@ bool readyOverAdb(const std::optional<Device>& device)
     return device && device->isReady() && device->transport == Device::Transport::adb;
 }
 
+// As a person reads it: a byte that isn't text shows as U+FFFD.
 QString lastComponent(const QUrl& url)
 {
-    return QFileInfo(url.toLocalFile()).fileName();
+    return paths::shown(browserpaths::lastName(paths::localPath(url)));
 }
 
 } // namespace
@@ -36,7 +39,7 @@ void BrowserModel::installAPK()
         return;
     QList<QUrl> urls;
     for (const QString& path : chosen)
-        urls.append(QUrl::fromLocalFile(path));
+        urls.append(paths::localUrl(path));
     installOn(*asked, urls);
 }
 
@@ -98,12 +101,25 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
                         + QString::number(index + 1) + QStringLiteral(" of ") + QString::number(count)
                         + QStringLiteral(")…"));
             // One argument, exactly as the file is named: no shell between.
-            const QString output = source->run(
-                adb, {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), url.toLocalFile()},
-                job.cancel());
+            QString output;
+            try {
+                output = source->run(
+                    adb, {QStringLiteral("-s"), serial, QStringLiteral("install"), QStringLiteral("-r"), paths::localPath(url)},
+                    job.cancel());
+            } catch (...) {
+                // No clear answer (adb ended, the connection dropped, a Stop):
+                // the phone may have installed it, so its lists are read again.
+                job.post([serial](BrowserModel& model) { Q_EMIT model.appsInstalled(serial); });
+                throw;
+            }
             if (output.contains(QLatin1StringView("Failure")))
                 throw ADBError::failed(ADB::clean(output));
             job.post([serial](BrowserModel& model) { Q_EMIT model.appsInstalled(serial); });
+            // adb 29 ends an install whose connection dropped with status 0
+            // and no word: neither done nor refused.
+            if (output.trimmed().isEmpty())
+                throw ADBError::failed(
+                    ADB::clean(QStringLiteral("failed to install ") + url.toLocalFile() + QStringLiteral(": ")));
         }
     });
 }

@@ -122,8 +122,7 @@ bool BrowserModel::stillShown(const Shown& asked, bool folderToo, const QString&
     return false;
 }
 
-std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, const QString& done,
-                                             bool toOtherApps) const
+std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, const QString& done) const
 {
     const std::optional<Device> device = readyDevice();
     const bool overAdb = device && device->transport == Device::Transport::adb;
@@ -133,10 +132,6 @@ std::optional<QString> BrowserModel::refusal(const QList<RemoteEntry>& entries, 
             return text;
         // The transport would refuse it only when the work reaches it, after
         // the items before it were already copied or deleted.
-        if (toOtherApps && !entry.name.isValidUtf16())
-            return QStringLiteral("“") + paths::shown(entry.name)
-                   + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be used from here. Rename it on "
-                                    "the phone first.");
         try {
             if (overAdb)
                 ADB::checkSendable(entry.name);

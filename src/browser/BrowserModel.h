@@ -121,6 +121,9 @@ public:
     };
     // None without a ready phone.
     std::optional<Shown> shown() const;
+    // Whether the same phone (and, with folderToo, the same folder) is still
+    // shown; otherwise says that nothing was `done` and returns false.
+    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
 
     // ---- phones ----------------------------------------------------------------
     const QList<Device>& devices() const { return m_devices; }
@@ -473,16 +476,10 @@ private:
     void endTurn(const AttemptPtr& attempt);
 
     bool isShown(const Shown& asked, bool folderToo) const;
-    // Whether the same phone (and, with folderToo, the same folder) is still
-    // shown; otherwise says that nothing was `done` and returns false.
-    bool stillShown(const Shown& asked, bool folderToo, const QString& done);
     // The sentence refusing the first entry of the phone shown that can't be
     // named to it (a place that isn't one item, or a name adb can't send);
     // none when every entry can be `done`.
-    // `toOtherApps`: the items go to other programs by file URLs, which
-    // carry only names that are text.
-    std::optional<QString> refusal(const QList<RemoteEntry>& entries, const QString& done,
-                                   bool toOtherApps = false) const;
+    std::optional<QString> refusal(const QList<RemoteEntry>& entries, const QString& done) const;
 
     // What to do with items whose names are taken at the destination; one
     // answer for the whole request.

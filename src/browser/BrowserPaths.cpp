@@ -61,6 +61,12 @@ QString newPrivateFolder()
     return folder;
 }
 
+QString stagedPath(const QString& folder, const QString& name)
+{
+    const QString shown = paths::shown(name);
+    return paths::joined(shown == name ? folder : newPrivateFolder(), shown);
+}
+
 bool existsLocally(const QString& path)
 {
     struct stat st {};

@@ -20,6 +20,13 @@ std::optional<QString> refusal(const QString& name, const QString& verb);
 // can't be made.
 QString newPrivateFolder();
 
+// Where a phone item handed to other programs is staged inside `folder`:
+// under its name as a person reads it (U+FFFD for each byte that isn't
+// text), since other programs take items by URLs of text. Such a name goes
+// into a new private folder of its own, as its shown form may be another
+// item's name.
+QString stagedPath(const QString& folder, const QString& name);
+
 // "/sdcard/DCIM/Camera/" gives "Camera".
 QString lastName(const QString& path);
 // "/sdcard/DCIM/Camera" gives "/sdcard/DCIM", "/sdcard" gives "/".

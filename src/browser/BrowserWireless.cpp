@@ -61,14 +61,18 @@ QString BrowserModel::name(const QString& serviceName) const
 // One connection attempt: queued behind any other for its address, then
 // adb's answer, then (when it added an entry that is no phone) its clean-up.
 struct BrowserModel::ConnectAttempt {
-    enum class Result { ready, awaitingAllow, failed, cancelled };
+    // `stopped`: a Stop ended it once it ran; `notStarted`: a Stop came while
+    // it waited for its turn, so nothing of it ran. Either is the caller's
+    // cancellation unless a Disconnect of the address made it.
+    enum class Result { ready, awaitingAllow, failed, stopped, notStarted };
     using Ended = std::function<void(Result, const std::optional<Device>&, std::exception_ptr)>;
 
     QString address;
-    std::stop_source stop; // the caller's Stop
+    std::stop_source stop; // the caller's Stop, a Disconnect's or a bound's
     Task work;             // adb's run, once the turn has come
     bool started = false;
     bool answered = false;
+    bool disconnected = false; // the person disconnected the address meanwhile
     Ended ended; // on the GUI thread, once
     std::optional<std::stop_callback<std::function<void()>>> onStop;
 
@@ -77,6 +81,11 @@ struct BrowserModel::ConnectAttempt {
         if (answered)
             return;
         answered = true;
+        // Nobody who asked for this connection stopped it: that is told.
+        if (disconnected && (result == Result::stopped || result == Result::notStarted)) {
+            result = Result::failed;
+            error = std::make_exception_ptr(ADBError::failed(QStringLiteral("it was disconnected meanwhile.")));
+        }
         ended(result, device, error);
     }
 };
@@ -86,30 +95,113 @@ struct BrowserModel::ConnectAttempt {
 // for the address afterwards.
 struct BrowserModel::ConnectOutcome {
     bool listedBefore = true;
-    bool cancelled = false;
+    bool cancelled = false; // by our own Stop only
     std::exception_ptr error;
     bool listedAfterKnown = false;
     std::optional<Device> listedAfter;
+    std::exception_ptr listingError; // why the list afterwards couldn't be read
 };
 
 namespace {
 
-// As adb lists an address: with the port it takes when none is given.
-QString listedAddress(const QString& address)
+// An address as adb reads it for "adb connect": the host as typed, the port
+// as a number (5555 when none is given). adb lists it as "host:port", an IPv6
+// host in brackets.
+struct AdbAddress {
+    QString host;
+    int port = 5555;
+    bool ipv6 = false;
+
+    QString listed() const
+    {
+        const QString port = QLatin1Char(':') + QString::number(this->port);
+        return ipv6 ? QLatin1Char('[') + host + QLatin1Char(']') + port : host + port;
+    }
+    friend bool operator==(const AdbAddress&, const AdbAddress&) = default;
+};
+
+// The port as adb reads it: spaces and a sign first, decimal digits, and
+// whatever follows them ignored.
+std::optional<int> adbPort(QStringView text)
 {
-    // Empty, or a phone's service name, which adb finds by itself.
-    if (address.isEmpty() || address.contains(QLatin1StringView("._adb-")))
-        return address;
-    if (address.startsWith(QLatin1Char('[')))
-        return address.contains(QLatin1StringView("]:")) ? address : address + QStringLiteral(":5555");
-    // A bare IPv6 address has colons of its own: left as given.
-    return address.contains(QLatin1Char(':')) ? address : address + QStringLiteral(":5555");
+    qsizetype at = 0;
+    while (at < text.size() && QStringView(u" \t\n\v\f\r").contains(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == u'+' || text[at] == u'-'))
+        negative = text[at++] == u'-';
+    qint64 value = 0;
+    const qsizetype digits = at;
+    while (at < text.size() && text[at] >= u'0' && text[at] <= u'9' && value <= 65535)
+        value = value * 10 + (text[at++].unicode() - u'0');
+    if (at == digits || negative || value < 1 || value > 65535)
+        return std::nullopt;
+    return int(value);
 }
 
-std::optional<Device> entryFor(const std::vector<Device>& devices, const QString& address)
+// None for what adb refuses or reads otherwise (a phone's service name).
+std::optional<AdbAddress> adbAddress(const QString& text)
+{
+    if (text.contains(QLatin1StringView("._adb-")))
+        return std::nullopt;
+    AdbAddress address;
+    std::optional<QStringView> port;
+    const qsizetype colons = text.count(QLatin1Char(':'));
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1StringView("]:"));
+        if (close < 0)
+            return std::nullopt;
+        address.host = text.mid(1, close - 1);
+        address.ipv6 = true;
+        port = QStringView(text).mid(text.lastIndexOf(QLatin1StringView("]:")) + 2);
+    } else if (!text.contains(QLatin1Char('.')) && colons >= 2 && colons <= 7) {
+        // A bare IPv6 address: its colons are its own.
+        address.host = text;
+        address.ipv6 = true;
+    } else if (colons <= 1) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        address.host = text.left(colon);
+        if (colon >= 0)
+            port = QStringView(text).mid(colon + 1);
+    } else {
+        return std::nullopt;
+    }
+    if (address.host.isEmpty())
+        return std::nullopt;
+    if (port) {
+        const std::optional<int> number = adbPort(*port);
+        if (!number)
+            return std::nullopt;
+        address.port = *number;
+    }
+    return address;
+}
+
+// As adb lists an address; what it does not read as one stays as given.
+QString listedAddress(const QString& address)
+{
+    const std::optional<AdbAddress> read = adbAddress(address);
+    return read ? read->listed() : address;
+}
+
+// Whether adb's entry is the one for this address, however either is written.
+bool sameAddress(const QString& serial, const QString& address)
+{
+    if (serial == address)
+        return true;
+    const std::optional<AdbAddress> listed = adbAddress(serial);
+    return listed && listed == adbAddress(address);
+}
+
+template <class Devices>
+std::optional<Device> entryFor(const Devices& devices, const QString& address)
 {
     for (const Device& device : devices) {
         if (device.serial == address)
+            return device;
+    }
+    for (const Device& device : devices) {
+        if (sameAddress(device.serial, address))
             return device;
     }
     return std::nullopt;
@@ -163,20 +255,14 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
                                                                      const std::optional<Device>& listed,
                                                                      std::exception_ptr error) {
         using Result = ConnectAttempt::Result;
-        if (result == Result::failed || result == Result::cancelled) {
+        if (result != Result::ready && result != Result::awaitingAllow) {
             clearJob();
-            fail(result == Result::cancelled ? std::make_exception_ptr(Cancelled()) : error);
+            fail(result == Result::failed ? error : std::make_exception_ptr(Cancelled()));
             return;
         }
         m_disconnectedByUser.remove(address);
         refreshDevices([this, address, receiver, done, clearJob, listed] {
-            std::optional<Device> connected;
-            for (const Device& device : std::as_const(m_devices)) {
-                if (device.serial == address) {
-                    connected = device;
-                    break;
-                }
-            }
+            std::optional<Device> connected = entryFor(m_devices, address);
             // Only a ready phone takes the window; one waiting for Allow is
             // named as adb lists it when the list keeps it otherwise.
             if (connected && connected->isReady())
@@ -226,14 +312,18 @@ void BrowserModel::stopAttempt(const AttemptPtr& attempt)
         if (it->isEmpty())
             m_connectAttempts.erase(it);
     }
-    attempt->end(ConnectAttempt::Result::cancelled);
+    attempt->end(ConnectAttempt::Result::notStarted);
 }
 
 void BrowserModel::beginAttempt(const AttemptPtr& attempt)
 {
     attempt->started = true;
-    if (attempt->stop.stop_requested() || !m_adb) {
-        attempt->end(ConnectAttempt::Result::cancelled);
+    if (attempt->stop.stop_requested()) {
+        attempt->end(ConnectAttempt::Result::notStarted);
+        return endTurn(attempt);
+    }
+    if (!m_adb) {
+        attempt->end(ConnectAttempt::Result::failed, std::nullopt, std::make_exception_ptr(ADBError::notFound()));
         return endTurn(attempt);
     }
     const std::shared_ptr<AdbSource> source = m_adbSource;
@@ -242,28 +332,45 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
     attempt->work = Task::run(
         this,
         [source, adb, address](const Cancel& cancel) {
+            // Only the attempt's own stop cancels; adb ended by someone
+            // else's signal is a failure in words.
+            const auto stoppedFromOutside = [] {
+                return std::make_exception_ptr(
+                    ADBError::failed(QStringLiteral("adb was stopped before it answered.")));
+            };
             ConnectOutcome outcome;
             try {
                 outcome.listedBefore = entryFor(source->devices(adb, cancel), address).has_value();
             } catch (const Cancelled&) {
-                throw; // nothing started
-            } catch (...) {
+                if (cancel.isCancelled())
+                    throw; // nothing started
                 // Unknown: whatever is listed afterwards may not be ours.
+            } catch (...) {
+                // Unknown, as above.
             }
             try {
                 source->connect(adb, address, cancel);
             } catch (const Cancelled&) {
-                outcome.cancelled = true;
-                return outcome;
+                if (cancel.isCancelled()) {
+                    outcome.cancelled = true;
+                    return outcome;
+                }
+                outcome.error = stoppedFromOutside();
             } catch (...) {
                 outcome.error = std::current_exception();
             }
-            try {
-                outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
-                outcome.listedAfterKnown = true;
-            } catch (const Cancelled&) {
-                outcome.cancelled = true;
-            } catch (...) {
+            // A listing ended from outside is asked once more: the phone
+            // may well be connected.
+            for (int tries = 0; tries < 2 && !outcome.listedAfterKnown; ++tries) {
+                try {
+                    outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
+                    outcome.listedAfterKnown = true;
+                } catch (const Cancelled&) {
+                    outcome.cancelled = true;
+                    return outcome;
+                } catch (...) {
+                    outcome.listingError = std::current_exception();
+                }
             }
             return outcome;
         },
@@ -272,7 +379,7 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
             if (failureText(error))
                 attempt->end(ConnectAttempt::Result::failed, std::nullopt, error);
             else
-                attempt->end(ConnectAttempt::Result::cancelled);
+                attempt->end(ConnectAttempt::Result::stopped);
             endTurn(attempt);
         });
     // A Stop that came before the work had a handle reaches it now.
@@ -284,7 +391,7 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
 {
     using Result = ConnectAttempt::Result;
     if (outcome.cancelled) {
-        attempt->end(Result::cancelled);
+        attempt->end(Result::stopped);
         // adb keeps the address it was asked for as an offline entry.
         if (!outcome.listedBefore)
             return removeLeftover(attempt);
@@ -299,7 +406,12 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
         attempt->end(Result::awaitingAllow, listed);
         return endTurn(attempt);
     }
-    attempt->end(Result::failed, listed, outcome.error ? outcome.error : notReady(listed));
+    // adb may have connected although its list afterwards couldn't be read:
+    // that failure is the one told, not a phone adb doesn't list.
+    std::exception_ptr error = outcome.error;
+    if (!error)
+        error = outcome.listedAfterKnown ? notReady(listed) : outcome.listingError;
+    attempt->end(Result::failed, listed, error ? error : notReady(listed));
     if (!outcome.listedBefore && (listed || !outcome.listedAfterKnown))
         return removeLeftover(attempt);
     endTurn(attempt);
@@ -322,7 +434,7 @@ void BrowserModel::removeLeftover(const AttemptPtr& attempt)
             const std::optional<Device> listed = entryFor(source->devices(adb, cancel), address);
             if (!listed || listed->state != QStringLiteral("offline"))
                 return;
-            source->disconnect(adb, address, cancel);
+            source->disconnect(adb, listed->serial, cancel);
         },
         [this, attempt] {
             refreshDevices();
@@ -355,8 +467,14 @@ void BrowserModel::disconnect(const Device& device)
         return;
     m_disconnectedByUser.insert(device.serial);
     // An attempt on the address would connect it again right after.
-    for (const AttemptPtr& attempt : m_connectAttempts.value(device.serial))
-        attempt->stop.request_stop();
+    for (auto queue = m_connectAttempts.cbegin(); queue != m_connectAttempts.cend(); ++queue) {
+        if (!sameAddress(device.serial, queue.key()))
+            continue;
+        for (const AttemptPtr& attempt : queue.value()) {
+            attempt->disconnected = true;
+            attempt->stop.request_stop();
+        }
+    }
     const std::shared_ptr<AdbSource> source = m_adbSource;
     const ADB adb = *m_adb;
     const QString serial = device.serial;

@@ -4,6 +4,7 @@
 #include "CopyParts.h"
 #include "Paths.h"
 #include "Error.h"
+#include "FilePlaces.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -126,86 +127,10 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-// The one file a name stood for when the person answered: its inode, and
-// when it was made, as a file made in the place of a removed one may get
-// the same inode.
-struct Identity {
-    uint64_t device;
-    uint64_t inode;
-    int64_t madeSeconds;
-    uint32_t madeNanoseconds;
-    friend bool operator==(const Identity&, const Identity&) = default;
-};
-
-std::optional<Identity> identityOf(const QByteArray& path)
-{
-    struct statx facts {};
-    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME | STATX_CTIME, &facts) != 0)
-        return std::nullopt;
-    // Without a birth time, the last change: a file changed since then only
-    // looks like another one, and stays.
-    const statx_timestamp made = (facts.stx_mask & STATX_BTIME) ? facts.stx_btime : facts.stx_ctime;
-    return Identity{makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino, made.tv_sec, made.tv_nsec};
-}
-
-// Gives `to` the file at `from` in one step, as rename(2) does: whatever
-// was at `to` stays until then. The file there, which must be `covered`
-// (the one the person's answer covers), trades names with the new one and
-// then goes, to `discards` if given: ext4 writes a file renamed over
-// another back to the disk at once, which made replacing many small files
-// cost several times their transfer. A folder, or another file, that took
-// the name meanwhile gets it back. false with errno where the file didn't
-// take its place (EEXIST: something else holds the name).
-bool takePlace(const QByteArray& from, const QByteArray& to, const Identity& covered, Discards* discards = nullptr)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
-        struct stat old {};
-        const bool folder = ::lstat(from.constData(), &old) == 0 && S_ISDIR(old.st_mode);
-        if (folder || identityOf(from) != covered) {
-            ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
-            errno = folder ? EISDIR : EEXIST;
-            return false;
-        }
-        // Else it goes with the working folder.
-        if (discards)
-            discards->add(from);
-        else
-            ::unlink(from.constData());
-        return true;
-    }
-    // Nothing there to trade with, or a file system that can't: only over
-    // the file the answer covers, or where nothing is.
-    const std::optional<Identity> there = identityOf(to);
-    if (there && *there != covered) {
-        errno = EEXIST;
-        return false;
-    }
-    return std::rename(from.constData(), to.constData()) == 0;
-}
-
-// Gives `to` the item at `from` only while nothing holds that name: what
-// came there since the copy looked is someone else's and stays. false with
-// errno (EEXIST when something is there).
-bool takeFreePlace(const QByteArray& from, const QByteArray& to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without it: a link claims a name only where none is.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    if (errno == EEXIST)
-        return false;
-    struct stat there {};
-    if (::lstat(to.constData(), &there) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return std::rename(from.constData(), to.constData()) == 0;
-}
+using fileplaces::Identity;
+using fileplaces::identityOf;
+using fileplaces::Placed;
+using fileplaces::Placing;
 
 // The copy of a computer item whose name something took after the copy
 // had looked (another program, another copy): never overwritten unasked.
@@ -213,22 +138,6 @@ LeftOutError cameMeanwhile(const QString& name)
 {
     return LeftOutError(quoted(name)
                        + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile."));
-}
-
-// `covered`: the file at `target` the person's answer covers; without one
-// only a free name is taken.
-void putInPlace(const QString& from, const QString& target, const std::optional<Identity>& covered,
-                Discards* discards = nullptr)
-{
-    const QByteArray source = paths::bytes(from);
-    const QByteArray name = paths::bytes(target);
-    if (covered ? takePlace(source, name, *covered, discards) : takeFreePlace(source, name))
-        return;
-    if (errno == EEXIST)
-        throw cameMeanwhile(lastName(target));
-    throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
-                                     + QStringLiteral(" in its place"),
-                                 errno);
 }
 
 // A working item of this copy's own beside `target`: our mark and a fresh
@@ -248,18 +157,68 @@ public:
     // What this copy made there goes; no longer recorded once gone.
     ~LocalWorkingItem()
     {
-        removeLocally(m_path);
-        if (!browserpaths::existsLocally(m_path))
+        if (!m_kept)
+            removeLocally(m_path);
+        if (m_kept || !browserpaths::existsLocally(m_path))
             browserpaths::workingnames::forgetLocal(m_path);
     }
     LocalWorkingItem(const LocalWorkingItem&) = delete;
     LocalWorkingItem& operator=(const LocalWorkingItem&) = delete;
     const QString& path() const { return m_path; }
+    const QString& name() const { return m_name.name(); }
+    // What is there now is the person's: it stays, and is no longer ours to remove.
+    void keep() { m_kept = true; }
 
 private:
     browserpaths::HeldWorkingName m_name;
     QString m_path;
+    bool m_kept = false;
 };
+
+// Gives `target` the file at `from`: in place of `covered` (the file there
+// the person's answer covers) only while it is there unchanged, else only
+// while the name is free. A file replaced goes, to `discards` if given:
+// ext4 writes a file renamed over another back to the disk at once, which
+// made replacing many small files cost several times their transfer.
+void putInPlace(const QString& from, const QString& target, const std::optional<Identity>& covered,
+                Discards* discards = nullptr)
+{
+    const QByteArray source = paths::bytes(from);
+    const QByteArray name = paths::bytes(target);
+    // Only on a disk that can't exchange two names: the old file waits there
+    // while it is looked at.
+    std::optional<LocalWorkingItem> aside;
+    const Placing placing = covered ? fileplaces::replaceFile(source, name, *covered,
+                                                              [&] {
+                                                                  aside.emplace(target);
+                                                                  return paths::bytes(aside->path());
+                                                              })
+                                    : fileplaces::takeFreeName(source, name);
+    switch (placing.result) {
+    case Placed::done:
+        // One set aside goes with its working name.
+        if (!placing.replaced.isEmpty() && !aside) {
+            if (discards)
+                discards->add(placing.replaced);
+            else
+                ::unlink(placing.replaced.constData());
+        }
+        return;
+    case Placed::taken: throw cameMeanwhile(lastName(target));
+    case Placed::folderThere: throw inTheWay(lastName(target), true);
+    case Placed::stranded:
+        aside->keep();
+        throw SystemError(quoted(lastName(target))
+                          + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile. "
+                                           "The file that was there is in ")
+                          + paths::shown(parentOf(target)) + QStringLiteral(" as the hidden item ")
+                          + quoted(aside->name()) + QStringLiteral("."));
+    case Placed::failed: break;
+    }
+    throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
+                                     + QStringLiteral(" in its place"),
+                                 placing.error);
+}
 
 // One phone file to `target`: copied under a hidden name beside it and put
 // in place only once whole, so a file it replaces stays as it was until then
@@ -334,11 +293,23 @@ void collect(PhoneFiles& phone, const QString& root, const QString& relative, in
 }
 
 // The files below a computer folder as they are when the person answers,
-// by path below it, each the one file it is: what the answer covers. A
-// link is a file here and never followed.
-using LocalFiles = std::unordered_map<QByteArray, Identity>;
+// each as it is then: what the answer covers. Found again by the file the
+// disk finds at a name, not by the name's bytes: on a disk that ignores
+// letter case the phone's "IMG_1.JPG" is the computer's "img_1.jpg". A link
+// is a file here and never followed.
+struct FileKey {
+    uint64_t device;
+    uint64_t inode;
+    friend bool operator==(const FileKey&, const FileKey&) = default;
+};
 
-void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, LocalFiles& files)
+struct FileKeyHash {
+    size_t operator()(const FileKey& key) const { return std::hash<uint64_t>()(key.inode * 31 + key.device); }
+};
+
+using LocalFiles = std::unordered_map<FileKey, Identity, FileKeyHash>;
+
+void filesBelow(const QByteArray& folder, int depth, LocalFiles& files)
 {
     if (depth > deepest)
         return;
@@ -350,14 +321,13 @@ void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, Lo
         if (name == "." || name == "..")
             continue;
         const QByteArray path = folder + '/' + name;
-        const QByteArray relative = below.isEmpty() ? name : below + '/' + name;
-        struct stat facts {};
-        if (::lstat(path.constData(), &facts) != 0)
+        const std::optional<Identity> identity = identityOf(path);
+        if (!identity)
             continue;
-        if (S_ISDIR(facts.st_mode))
-            filesBelow(path, relative, depth + 1, files);
-        else if (const std::optional<Identity> identity = identityOf(path))
-            files[relative] = *identity;
+        if (identity->folder)
+            filesBelow(path, depth + 1, files);
+        else
+            files.insert_or_assign(FileKey{identity->device, identity->inode}, *identity);
     }
     ::closedir(dir);
 }
@@ -365,7 +335,7 @@ void filesBelow(const QByteArray& folder, const QByteArray& below, int depth, Lo
 LocalFiles filesBelow(const QString& folder)
 {
     LocalFiles files;
-    filesBelow(paths::bytes(folder), {}, 0, files);
+    filesBelow(paths::bytes(folder), 0, files);
     return files;
 }
 
@@ -395,7 +365,12 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
         }
         if (item.isFolder || there != Local::file)
             continue;
-        if (const auto known = answered->find(paths::bytes(item.relative)); known != answered->end())
+        const std::optional<Identity> found = identityOf(paths::bytes(joined(target, item.relative)));
+        if (!found)
+            continue;
+        // As it was when answered for: one written to since is found so
+        // as it is put in place, and stays.
+        if (const auto known = answered->find(FileKey{found->device, found->inode}); known != answered->end())
             item.covered = known->second;
     }
 }
@@ -593,8 +568,14 @@ private:
         }
         if (localKind(to) == Local::folder)
             return false;
-        return item.covered ? takePlace(from, paths::bytes(to), *item.covered, &m_discards)
-                            : takeFreePlace(from, paths::bytes(to));
+        // A disk that can't exchange names leaves it to the pull's end.
+        const Placing placing = item.covered ? fileplaces::replaceFile(from, paths::bytes(to), *item.covered)
+                                             : fileplaces::takeFreeName(from, paths::bytes(to));
+        if (placing.result != Placed::done)
+            return false;
+        if (!placing.replaced.isEmpty())
+            m_discards.add(placing.replaced);
+        return true;
     }
 
     // The folders down to `folder`, below the target, as the pull made them.
@@ -867,7 +848,7 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
     const std::shared_ptr<PhoneFiles> phone = files();
     if (!phone || entries.isEmpty())
         return;
-    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"), true)) {
+    if (const std::optional<QString> text = refusal(entries, QStringLiteral("copied"))) {
         setErrorMessage(*text);
         return;
     }
@@ -878,9 +859,11 @@ void BrowserModel::openOnMac(const QList<RemoteEntry>& entries)
         for (const RemoteEntry& entry : entries) {
             job.cancel().check();
             job.setItem(QStringLiteral("Opening ") + quoted(entry.name) + QStringLiteral("…"));
-            const QString staged = joined(folder, entry.name);
+            const QString staged = browserpaths::stagedPath(folder, entry.name);
+            // A name that is text is copied into the folder as it is.
+            const QString into = staged == joined(folder, entry.name) ? folder : staged;
             try {
-                phone->pull(joined(path, entry.name), folder, job.progressHandler(), job.cancel());
+                phone->pull(joined(path, entry.name), into, job.progressHandler(), job.cancel());
             } catch (...) {
                 // The part copied would wait in the staging folder until quit.
                 removeLocally(staged);

@@ -40,19 +40,7 @@ inline QString place(int index, int count)
            + QStringLiteral(")…");
 }
 
-// The local path of a dropped or chosen item, without a trailing "/". Its
-// bytes as the URL gives them: toLocalFile() would put U+FFFD for a byte
-// that isn't text, naming no item.
-inline QString localPath(const QUrl& url)
-{
-    QString path = url.isLocalFile() && url.host().isEmpty()
-                       ? paths::text(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()))
-                       : url.toLocalFile();
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-
+using paths::localPath;
 using browserpaths::lastName;
 using browserpaths::parentOf;
 

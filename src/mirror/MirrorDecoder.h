@@ -22,6 +22,11 @@ public:
     // Scales it into `target`, an RGB32 image of the size it is to be shown
     // at; false when it could not.
     virtual bool convert(QImage& target) const = 0;
+    // The same picture, valid after the call too (sharing its pixels), so
+    // that a still screen can be converted again when the view grows;
+    // none when it could not be kept. Its convert() may be called from any
+    // one thread at a time.
+    virtual std::shared_ptr<const MirrorPicture> keep() const = 0;
 
 protected:
     ~MirrorPicture() = default;
@@ -43,7 +48,7 @@ public:
 
     // Raised whenever this interface changes, so that a module of another
     // build is refused instead of called wrongly.
-    static constexpr int interfaceVersion = 1;
+    static constexpr int interfaceVersion = 2;
 };
 
 // The module's entry points (C linkage, so that they are found by name).

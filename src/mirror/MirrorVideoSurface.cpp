@@ -43,6 +43,7 @@ void MirrorVideoSurface::clear()
 {
     std::lock_guard lock(m_mutex);
     ++m_generation;
+    m_kept.reset();
     m_slots[m_front] = Picture();
     m_hasNew = false;
     requestRepaintLocked();
@@ -64,8 +65,28 @@ void MirrorVideoSurface::requestRepaintLocked()
     m_repaintRequest();
 }
 
+bool MirrorVideoSurface::convertBack(const MirrorPicture& picture, QSize fit)
+{
+    Picture& back = m_slots[m_back];
+    if (back.image.size() != fit)
+        back.image = QImage(fit, QImage::Format_RGB32); // BGRA bytes on little-endian
+    return !back.image.isNull() && picture.convert(back.image);
+}
+
+void MirrorVideoSurface::publishLocked(QSize videoSize)
+{
+    Picture& back = m_slots[m_back];
+    back.videoSize = videoSize;
+    back.number = ++m_presented;
+    m_keptFit = back.image.size();
+    std::swap(m_back, m_ready);
+    m_hasNew = true;
+    requestRepaintLocked();
+}
+
 void MirrorVideoSurface::present(const MirrorPicture& picture, quint64 generation)
 {
+    const std::lock_guard converting(m_converting);
     QSize view;
     {
         std::lock_guard lock(m_mutex);
@@ -75,22 +96,37 @@ void MirrorVideoSurface::present(const MirrorPicture& picture, quint64 generatio
     }
     const QSize videoSize = picture.size();
     const QRect fit = fitted(videoSize, view);
-    if (fit.isEmpty())
+    if (fit.isEmpty() || !convertBack(picture, fit.size()))
         return;
+    std::shared_ptr<const MirrorPicture> kept = picture.keep();
 
-    // The back buffer belongs to this thread alone between hand-overs.
-    Picture& back = m_slots[m_back];
-    if (back.image.size() != fit.size())
-        back.image = QImage(fit.size(), QImage::Format_RGB32); // BGRA bytes on little-endian
-    if (back.image.isNull() || !picture.convert(back.image))
-        return;
-    back.videoSize = videoSize;
-
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (generation != m_generation)
         return;
-    back.number = ++m_presented;
-    std::swap(m_back, m_ready);
-    m_hasNew = true;
-    requestRepaintLocked();
+    std::swap(m_kept, kept);
+    publishLocked(videoSize);
+    lock.unlock(); // the picture before is let go outside the lock
+}
+
+void MirrorVideoSurface::redraw()
+{
+    const std::lock_guard converting(m_converting);
+    std::shared_ptr<const MirrorPicture> kept;
+    QRect fit;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_kept)
+            return;
+        kept = m_kept;
+        fit = fitted(kept->size(), m_viewSize);
+        if (fit.isEmpty() || fit.size() == m_keptFit)
+            return;
+    }
+    if (!convertBack(*kept, fit.size()))
+        return;
+    std::lock_guard lock(m_mutex);
+    // Cleared meanwhile: it stays black.
+    if (m_kept != kept)
+        return;
+    publishLocked(kept->size());
 }

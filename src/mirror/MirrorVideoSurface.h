@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 class MirrorPicture;
@@ -14,6 +15,9 @@ class MirrorPicture;
 // thread to the size it is shown at, and kept in one of three buffers so that
 // neither the video thread nor the painter waits for the other. Only the
 // newest picture is ever shown; older ones are overwritten, never queued.
+// The newest is also kept as decoded: the phone sends a picture only when
+// its screen changes, so a still screen is converted again from it when
+// the view changes size.
 class MirrorVideoSurface {
 public:
     struct Picture {
@@ -40,6 +44,9 @@ public:
     // Shows black from now on; a picture of an earlier generation that is
     // still being converted is dropped.
     void clear();
+    // Converts the newest picture again at the view's size, when it was
+    // converted at another; it is then shown as a new picture.
+    void redraw();
 
     // Video side.
     quint64 generation() const;
@@ -48,6 +55,10 @@ public:
 
 private:
     void requestRepaintLocked();
+    // Converts into the back buffer; the caller holds m_converting.
+    bool convertBack(const MirrorPicture& picture, QSize fit);
+    // Hands the back buffer over as the newest picture, under m_mutex.
+    void publishLocked(QSize videoSize);
 
     mutable std::mutex m_mutex;
     std::function<void()> m_repaintRequest;
@@ -63,4 +74,10 @@ private:
     int m_ready = 1;
     int m_back = 2;
     bool m_hasNew = false;
+
+    // Held by whichever thread converts into `back`: the video thread, or
+    // the GUI thread redrawing a still picture.
+    std::mutex m_converting;
+    std::shared_ptr<const MirrorPicture> m_kept; // the newest picture, as decoded
+    QSize m_keptFit;                             // the size it was last converted to
 };

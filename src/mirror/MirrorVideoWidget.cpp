@@ -12,6 +12,9 @@ MirrorVideoWidget::MirrorVideoWidget(MirrorVideoSurface& surface, QWidget* paren
     // Called on the video thread; the surface asks again only after a paint
     // has taken the picture, so at most one repaint is ever queued.
     m_surface.setRepaintRequest([this] { QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection); });
+    m_redraw.setSingleShot(true);
+    m_redraw.setInterval(120);
+    connect(&m_redraw, &QTimer::timeout, this, [this] { m_surface.redraw(); });
     updateViewSize();
 }
 
@@ -32,7 +35,12 @@ void MirrorVideoWidget::setCornerRadius(qreal radius)
 
 void MirrorVideoWidget::updateViewSize()
 {
-    m_surface.setViewSize((QSizeF(size()) * devicePixelRatioF()).toSize());
+    const QSize view = (QSizeF(size()) * devicePixelRatioF()).toSize();
+    if (view == m_viewSize)
+        return;
+    m_viewSize = view;
+    m_surface.setViewSize(view);
+    m_redraw.start();
 }
 
 void MirrorVideoWidget::resizeEvent(QResizeEvent* event)
@@ -56,7 +64,7 @@ void MirrorVideoWidget::paintEvent(QPaintEvent*)
     if (picture.image.isNull())
         return;
     // The picture was converted for the device-pixel size the widget had
-    // then; after a resize it is stretched until the next one arrives.
+    // then; after a resize it is stretched until it is converted again.
     const qreal ratio = devicePixelRatioF();
     const QRect target = MirrorVideoSurface::fitted(picture.videoSize, (QSizeF(size()) * ratio).toSize());
     const QRectF logical(target.x() / ratio, target.y() / ratio, target.width() / ratio, target.height() / ratio);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class MirrorVideoSurface;
 
-// Paints the newest picture of a video surface fitted on black. The surface
-// must outlive the widget.
+// Paints the newest picture of a video surface fitted on black; after a
+// resize the picture is converted again at the new size. The surface must
+// outlive the widget.
 class MirrorVideoWidget : public QWidget {
     Q_OBJECT
 public:
@@ -24,5 +26,9 @@ private:
     void updateViewSize();
 
     MirrorVideoSurface& m_surface;
+    QSize m_viewSize;
+    // A still picture is converted again once a resize has come to rest,
+    // not at each of its steps.
+    QTimer m_redraw;
     qreal m_cornerRadius = 0;
 };

@@ -9,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
-#include <QToolTip>
 
 namespace {
 
@@ -25,27 +24,18 @@ public:
         screen->setParent(this);
         overlay->setParent(this);
         connect(&session, &MirrorSession::videoSizeChanged, this, &ScreenColumn::place);
-        connect(&session, &MirrorSession::phaseChanged, this, &ScreenColumn::offerHelp);
-        offerHelp();
+        // The screen's help, over the picture and the status laid over it
+        // alike: not over the bars beside a turned picture.
+        static const QString help =
+            QStringLiteral("Click to touch, drag to swipe, right-click for Back. Typing goes to the phone.");
+        screen->setToolTip(help);
+        overlay->setToolTip(help);
     }
 
 protected:
     void resizeEvent(QResizeEvent*) override { place(); }
 
 private:
-    // The picture's own help, while there is a picture to click: not over
-    // the bars beside a turned picture, nor while the status covers it.
-    void offerHelp()
-    {
-        static const QString help =
-            QStringLiteral("Click to touch, drag to swipe, right-click for Back. Typing goes to the phone.");
-        const bool streaming = m_session && m_session->phase().kind() == MirrorSession::Phase::Kind::streaming;
-        m_screen->setToolTip(streaming ? help : QString());
-        // One still showing goes with the picture.
-        if (!streaming && QToolTip::isVisible() && QToolTip::text() == help)
-            QToolTip::hideText();
-    }
-
     void place()
     {
         const QSize video = m_session ? m_session->videoSize().toSize() : QSize();

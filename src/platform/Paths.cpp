@@ -1,5 +1,7 @@
 #include "Paths.h"
 
+#include <QUrl>
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -87,6 +89,22 @@ bool carriesExactly(const QString& text)
             return false;
     }
     return true;
+}
+
+QString localPath(const QUrl& url)
+{
+    QString path = url.isLocalFile() && url.host().isEmpty()
+                       ? text(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()))
+                       : url.toLocalFile();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QUrl localUrl(const QString& path)
+{
+    // A name that isn't UTF-8 has no text a URL could hold: its bytes go in.
+    return QUrl::fromEncoded("file://" + bytes(path).toPercentEncoding("/"));
 }
 
 QString shown(const QString& text)

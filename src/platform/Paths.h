@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+class QUrl;
+
 namespace paths {
 
 // `name` inside `folder`, with exactly one "/" between them.
@@ -23,6 +25,13 @@ QByteArray bytes(const QString& text);
 bool carriesExactly(const QString& text);
 // The text as a person reads it: each byte that isn't text shows as U+FFFD.
 QString shown(const QString& text);
+
+// The computer path of a dropped or chosen item, by the bytes its URL
+// holds, without a trailing "/" (toLocalFile() would put U+FFFD for a byte
+// that isn't text, naming no item); and the file URL of such a path. Every
+// URL of a computer item is turned into its path, and back, by these.
+QString localPath(const QUrl& url);
+QUrl localUrl(const QString& path);
 
 // What is at a computer path; a link as a link unless `followLinks`.
 enum class Kind { nothing, file, folder, link, other };

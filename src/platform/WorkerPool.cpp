@@ -125,6 +125,12 @@ bool WorkerPool::shutdown(std::chrono::milliseconds limit)
     return d->finished.wait_for(lock, limit, [&] { return d->queue.empty() && d->running.empty(); });
 }
 
+void WorkerPool::reopenForTesting()
+{
+    std::lock_guard lock(d->mutex);
+    d->closing = false;
+}
+
 void WorkerPool::refuseThreadsForTesting(bool refuse)
 {
     std::lock_guard lock(d->mutex);

@@ -27,6 +27,10 @@ public:
     // job ended in time.
     bool shutdown(std::chrono::milliseconds limit);
 
+    // Tests that quit an application in a process that goes on: work
+    // started from now on runs again instead of being stopped at once.
+    void reopenForTesting();
+
     // Jobs running or queued right now.
     int activeJobs() const;
 

@@ -26,7 +26,7 @@
 
 namespace {
 
-// Every failure is shown, a cancellation too (adb ended from outside).
+// Every failure is shown; adb ended from outside is one (ADBError::stopped).
 QString describe(const std::exception_ptr& error)
 {
     try {
@@ -305,7 +305,7 @@ void AppsModel::perform(const InstalledApp& app, const QString& statusText, bool
             else
                 self->setBusyPackage(std::nullopt);
         },
-        [self, failureElsewhere](const std::exception_ptr& error) {
+        [self, failureElsewhere, reloadAfter](const std::exception_ptr& error) {
             const QString description = describe(error);
             if (failureElsewhere && self->m_dropped) {
                 self->tellElsewhere(*failureElsewhere + description);
@@ -314,7 +314,13 @@ void AppsModel::perform(const InstalledApp& app, const QString& statusText, bool
                 if (failureElsewhere)
                     self->m_untoldSaveFailure = *failureElsewhere + description;
             }
-            self->setBusyPackage(std::nullopt);
+            // An action that changes the list may have been done although no
+            // clear answer came (adb ended, the connection dropped): the list
+            // is read again rather than kept as it was.
+            if (reloadAfter)
+                self->reload([self] { self->setBusyPackage(std::nullopt); });
+            else
+                self->setBusyPackage(std::nullopt);
         });
 }
 

@@ -107,6 +107,7 @@ void LogcatModel::start()
 {
     if (m_stream)
         return;
+    m_endedBecause.reset();
     setEnded(false);
     const quint64 generation = ++m_generation;
     std::shared_ptr<Inbox> inbox = m_inbox;
@@ -117,11 +118,17 @@ void LogcatModel::start()
                 model->receive(batch);
         });
     };
-    auto onExit = [inbox, generation](int) {
-        inbox->post([generation](LogcatModel* model) {
+    auto onExit = [inbox, generation](const ADBStream::End& end) {
+        // adb ended by someone else's signal is told; the phone going, or
+        // our own stop, is the ended state alone.
+        std::optional<QString> because;
+        if (end.stoppedFromOutside())
+            because = ADBError::stopped().description();
+        inbox->post([generation, because](LogcatModel* model) {
             if (generation != model->m_generation)
                 return;
             model->m_stream.reset();
+            model->m_endedBecause = because;
             model->setEnded(true);
         });
     };

@@ -85,6 +85,9 @@ public:
     // None: no app filter; an empty set matches no line.
     const std::optional<QSet<QString>>& appPids() const { return m_appPids; }
     bool ended() const { return m_ended; }
+    // Why the log ended, when that is more than the phone going or our own
+    // stop: adb ended from outside. Set before `ended` is announced.
+    const std::optional<QString>& endedBecause() const { return m_endedBecause; }
 
     // One batch of raw lines, as the stream hands them to the GUI thread.
     void receive(const QStringList& batch);
@@ -140,6 +143,7 @@ private:
     QString m_package;
     std::optional<QSet<QString>> m_appPids;
     bool m_ended = false;
+    std::optional<QString> m_endedBecause;
 
     std::unique_ptr<ADBStream> m_stream;
     std::shared_ptr<Inbox> m_inbox;

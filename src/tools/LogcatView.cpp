@@ -270,7 +270,7 @@ void LogcatView::updateStatus()
 {
     QString state;
     if (m_model && m_model->ended()) {
-        state = QStringLiteral("Disconnected");
+        state = m_model->endedBecause().value_or(QStringLiteral("Disconnected"));
         m_dotColor = Look::secondary(palette());
     } else if (m_model && m_model->paused()) {
         state = QStringLiteral("Paused");

@@ -7,7 +7,7 @@
 #include "FileListView.h"
 #include "Glass.h"
 #include "Motion.h"
-#include "OwnDrag.h"
+#include "FileDrag.h"
 #include "PathBar.h"
 #include "StatusBar.h"
 #include "Look.h"
@@ -284,66 +284,34 @@ bool BrowserPane::eventFilter(QObject* watched, QEvent* event)
         if (m_hudShown && m_hudMotion->state() != QAbstractAnimation::Running)
             placeHUD();
         break;
-    case QEvent::DragEnter: {
-        auto* drag = static_cast<QDragEnterEvent*>(event);
-        // The window's own items going out are not dropped back in. While a
-        // job runs a drop could not be copied: the sender is told so, and
-        // the status line says what it waits for.
-        if (drag->mimeData()->hasUrls() && !OwnDrag::isOwn(drag) && !m_env.model->refuseWhileJobRuns(false)) {
-            // Always a copy: a move would let the sender delete the originals.
-            drag->setDropAction(Qt::CopyAction);
-            drag->accept();
-            setDropTargeted(true);
-        } else {
-            drag->ignore();
-        }
+    case QEvent::DragEnter:
+        setDropTargeted(m_drag.enter(static_cast<QDragEnterEvent*>(event), m_env.model));
         return true;
-    }
-    case QEvent::DragMove: {
-        auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!drag->mimeData()->hasUrls() || OwnDrag::isOwn(drag)) {
-            drag->ignore();
-            return true;
-        }
-        // A job that began during the drag.
-        if (m_env.model->job()) {
-            if (m_dropTargeted)
-                m_env.model->refuseWhileJobRuns(false);
-            setDropTargeted(false);
-            drag->ignore();
-            return true;
-        }
-        // Taken again once the job is over: the overlay says so again.
-        drag->setDropAction(Qt::CopyAction);
-        drag->accept();
-        setDropTargeted(true);
+    case QEvent::DragMove:
+        // Taken again once a job is over: the overlay says so again.
+        setDropTargeted(m_drag.move(static_cast<QDragMoveEvent*>(event), m_env.model));
         return true;
-    }
     case QEvent::DragLeave:
+        m_drag.leave();
         setDropTargeted(false);
         return true;
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         setDropTargeted(false);
-        // A sender may drop what was refused at the last move.
-        if (OwnDrag::isOwn(drop) || m_env.model->refuseWhileJobRuns(false)) {
+        const std::optional<QList<QUrl>> files = m_drag.drop(drop, m_env.model);
+        if (!files)
+            return true;
+        if (files->isEmpty()) {
             drop->ignore();
             return true;
         }
-        const QList<QUrl> files = WindowRules::fileUrls(drop->mimeData()->urls());
-        if (files.isEmpty()) {
-            drop->ignore();
-            return true;
-        }
-        drop->setDropAction(Qt::CopyAction);
-        drop->accept();
         // After the drop has ended: the copy may ask a question first, and
         // the sending application waits for the drop's answer. It goes to
         // the folder shown at the drop.
         if (const std::optional<BrowserModel::Shown> asked = m_env.model->shown()) {
             QMetaObject::invokeMethod(
                 m_env.model,
-                [model = m_env.model, asked = *asked, files] { model->handleDrop(asked, files, std::nullopt); },
+                [model = m_env.model, asked = *asked, files = *files] { model->handleDrop(asked, files, std::nullopt); },
                 Qt::QueuedConnection);
         }
         return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Environment.h"
+#include "FileDrag.h"
 
 #include <QPoint>
 #include <QWidget>
@@ -68,6 +69,7 @@ private:
     DropOverlay* m_overlay;
     QVariantAnimation* m_overlayFade;
     bool m_dropTargeted = false;
+    FileDrag m_drag;
     TransferHUD* m_hud;
     QVariantAnimation* m_hudMotion;
     static constexpr double hudResponse = 0.35;

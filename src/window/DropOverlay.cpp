@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 DropOverlay::DropOverlay(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("dropOverlay"));
@@ -16,9 +18,12 @@ DropOverlay::DropOverlay(QWidget* parent) : QWidget(parent)
     const QColor accent = Theme::accent(Theme::isDark(palette()));
 
     auto* centre = new QVBoxLayout(this);
+    // The card stays inside the dashed outline.
+    const int inside = outlineInset + 2;
+    centre->setContentsMargins(inside, inside, inside, inside);
     auto* card = m_card = new GlassSurface(GlassSurface::Shape::roundedRectangle, 18, false, this);
     auto* stack = new QVBoxLayout(card);
-    stack->setContentsMargins(22, 16, 22, 16);
+    stack->setContentsMargins(cardPadding, 16, cardPadding, 16);
     stack->setSpacing(8);
     auto* symbol = new QLabel(card);
     symbol->setPixmap(Look::symbol(QStringLiteral("arrow.down.to.line"), 28, accent, devicePixelRatioF()));
@@ -35,7 +40,29 @@ DropOverlay::DropOverlay(QWidget* parent) : QWidget(parent)
 
 void DropOverlay::setFolder(const QString& folder)
 {
-    m_text->setText(QStringLiteral("Copy to “") + folder + QStringLiteral("”"));
+    m_folder = folder;
+    fit();
+}
+
+void DropOverlay::fit()
+{
+    // A long name is shortened in the middle, so the sentence keeps its
+    // own words and the name both its ends.
+    const QString before = QStringLiteral("Copy to “"), after = QStringLiteral("”");
+    const QMargins around = layout()->contentsMargins();
+    const int room = width() - around.left() - around.right() - 2 * cardPadding;
+    const QFontMetrics metrics(m_text->font());
+    QString name = m_folder;
+    if (metrics.horizontalAdvance(before + name + after) > room)
+        name = metrics.elidedText(m_folder, Qt::ElideMiddle,
+                                  std::max(0, room - metrics.horizontalAdvance(before + after)));
+    m_text->setText(before + name + after);
+}
+
+void DropOverlay::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fit();
 }
 
 void DropOverlay::setOpacity(qreal opacity)
@@ -69,5 +96,5 @@ void DropOverlay::paintEvent(QPaintEvent*)
     dashes.setDashPattern({8.0 / 2, 6.0 / 2}); // in pen widths
     painter.setPen(dashes);
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(11, 11, -11, -11), 13, 13);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(outlineInset + 1, outlineInset + 1, -outlineInset - 1, -outlineInset - 1), 13, 13);
 }

@@ -22,8 +22,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void fit();
+
+    static constexpr int outlineInset = 10;
+    static constexpr int cardPadding = 22;
+    QString m_folder;
     QLabel* m_text;
     GlassSurface* m_card;
     qreal m_opacity = 1.0;

@@ -8,9 +8,19 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
 {
     using Action = WindowRules::MenuItem::Action;
     BrowserModel* model = m_env.model;
-    // The items are of the phone and folder shown now; an action that runs
-    // later acts there or nowhere.
+    // The items are of the phone and folder shown now; every item acts
+    // there or nowhere, however long the menu stays open.
     const std::optional<BrowserModel::Shown> asked = model->shown();
+    // Runs `work` only while that phone and folder are still shown; else
+    // says that nothing was `done`.
+    const auto there = [model, asked](const QString& done, std::function<void()> work) -> std::function<void()> {
+        if (!asked)
+            return {};
+        return [model, asked = *asked, done, work] {
+            if (model->stillShown(asked, true, done))
+                work();
+        };
+    };
 
     for (const WindowRules::MenuItem& item : WindowRules::entryMenu(items)) {
         if (item.action == Action::separator) {
@@ -31,20 +41,20 @@ EntryMenu::EntryMenu(const Environment& env, const QList<RemoteEntry>& items, QW
             run = [model] { model->chooseAndUpload(std::nullopt); };
             break;
         case Action::open:
-            run = [model, entry = items.first()] { model->open(entry); };
+            run = there(QStringLiteral("opened"), [model, entry = items.first()] { model->open(entry); });
             break;
         case Action::openOnMac:
-            run = [model, items] { model->openOnMac(items); };
+            run = there(QStringLiteral("opened"), [model, items] { model->openOnMac(items); });
             break;
         case Action::copyToMac:
             if (asked)
                 run = [model, asked = *asked, items] { model->download(asked, items); };
             break;
         case Action::copyPaths:
-            run = [model, items] { model->copyPaths(items); };
+            run = there(QStringLiteral("copied"), [model, items] { model->copyPaths(items); });
             break;
         case Action::rename:
-            run = [model, entry = items.first()] { model->setRenaming(entry); };
+            run = there(QStringLiteral("renamed"), [model, entry = items.first()] { model->setRenaming(entry); });
             break;
         case Action::remove:
             action->setProperty("destructive", true);

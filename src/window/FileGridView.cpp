@@ -424,50 +424,24 @@ void FileGridView::setDropTarget(int index, bool overGrid)
     }
 }
 
-namespace {
-
-// Files from another application; the window's own items going out are not
-// dropped back in.
-bool takesDrag(const QDropEvent* event)
-{
-    return event->mimeData()->hasUrls() && !OwnDrag::isOwn(event);
-}
-
-} // namespace
-
 // Qt sends every later move and the drop to the widget that took the enter,
 // so the grid takes the whole drag wherever it enters and chooses the
 // destination at each move.
 void FileGridView::dragEnterEvent(QDragEnterEvent* event)
 {
-    // While a job runs a drop could not be copied: the sender is told so,
-    // and the status line says what it waits for.
-    if (takesDrag(event) && m_env.model->refuseWhileJobRuns(false)) {
-        event->ignore();
-        return;
-    }
-    dragMoveEvent(event);
+    const bool taken = m_drag.enter(event, m_env.model);
+    setDropTarget(taken ? folderAt(event->position().toPoint()) : -1, taken);
 }
 
 void FileGridView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!takesDrag(event) || m_env.model->job()) {
-        // A job that began during the drag says so once.
-        if (m_dropTarget >= 0 || m_overCurrentFolder)
-            m_env.model->refuseWhileJobRuns(false);
-        setDropTarget(-1, false);
-        event->ignore();
-        return;
-    }
-    const int folder = folderAt(event->position().toPoint());
-    setDropTarget(folder, true);
-    // Always a copy: a move would let the sender delete the originals.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    const bool taken = m_drag.move(event, m_env.model);
+    setDropTarget(taken ? folderAt(event->position().toPoint()) : -1, taken);
 }
 
 void FileGridView::dragLeaveEvent(QDragLeaveEvent* event)
 {
+    m_drag.leave();
     setDropTarget(-1, false);
     event->accept();
 }
@@ -476,15 +450,12 @@ void FileGridView::dropEvent(QDropEvent* event)
 {
     const int folder = folderAt(event->position().toPoint());
     setDropTarget(-1, false);
-    const QList<QUrl> files = takesDrag(event) ? WindowRules::fileUrls(event->mimeData()->urls()) : QList<QUrl>();
-    // Web links alone are refused; so is any drop while a job runs, which a
-    // sender may make after its last move was refused.
-    if (files.isEmpty() || m_env.model->refuseWhileJobRuns(false)) {
+    const std::optional<QList<QUrl>> files = m_drag.drop(event, m_env.model);
+    // Web links alone are refused.
+    if (!files || files->isEmpty()) {
         event->ignore();
         return;
     }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     const std::optional<QString> target =
         folder >= 0 ? std::optional<QString>(paths::joined(m_env.model->path(), m_entries[folder].name))
                     : std::nullopt;
@@ -495,7 +466,7 @@ void FileGridView::dropEvent(QDropEvent* event)
     // sending application waits for the drop's answer. It goes where it was
     // dropped, whatever is shown by then.
     QMetaObject::invokeMethod(
-        m_env.model, [model = m_env.model, asked = *asked, files, target] { model->handleDrop(asked, files, target); },
+        m_env.model, [model = m_env.model, asked = *asked, files = *files, target] { model->handleDrop(asked, files, target); },
         Qt::QueuedConnection);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Environment.h"
+#include "FileDrag.h"
 
 #include <QAbstractScrollArea>
 #include <QRect>
@@ -95,4 +96,5 @@ private:
     QPoint m_pressPoint;
     int m_dropTarget = -1;
     bool m_overCurrentFolder = false;
+    FileDrag m_drag;
 };

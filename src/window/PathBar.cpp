@@ -3,18 +3,13 @@
 #include "Accessibility.h"
 #include "BrowserModel.h"
 #include "Look.h"
-#include "OwnDrag.h"
-#include "WindowRules.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
-
-#include <utility>
 
 namespace {
 
@@ -74,55 +69,40 @@ void PathSegment::paintEvent(QPaintEvent*)
     }
 }
 
+// The folder shown takes its drops in the pane below.
 void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 {
-    // The folder shown takes its drops in the pane below.
-    // The folder shown, and this window's own items, take no drop here;
-    // nor does any while a job runs, and the status line says why.
-    m_taking = false;
-    if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
+    if (m_current) {
         event->ignore();
         return;
     }
-    m_taking = true;
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    m_drag.enter(event, m_model);
 }
 
 void PathSegment::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_current || !event->mimeData()->hasUrls() || OwnDrag::isOwn(event)) {
+    if (m_current) {
         event->ignore();
         return;
     }
-    // A job that began during the drag says so once, as the pane does.
-    if (m_model->job()) {
-        if (std::exchange(m_taking, false))
-            m_model->refuseWhileJobRuns(false);
-        event->ignore();
-        return;
-    }
-    m_taking = true;
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    m_drag.move(event, m_model);
 }
 
 void PathSegment::dragLeaveEvent(QDragLeaveEvent* event)
 {
-    m_taking = false;
+    m_drag.leave();
     QAbstractButton::dragLeaveEvent(event);
 }
 
 void PathSegment::dropEvent(QDropEvent* event)
 {
-    m_taking = false;
-    if (m_current || OwnDrag::isOwn(event) || m_model->refuseWhileJobRuns(false)) {
+    if (m_current) {
         event->ignore();
         return;
     }
-    const QList<QUrl> files = WindowRules::fileUrls(event->mimeData()->urls());
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    const std::optional<QList<QUrl>> files = m_drag.drop(event, m_model);
+    if (!files)
+        return;
     const std::optional<BrowserModel::Shown> asked = m_model->shown();
     if (!asked)
         return;
@@ -130,7 +110,7 @@ void PathSegment::dropEvent(QDropEvent* event)
     // folder is of the phone shown at the drop.
     QMetaObject::invokeMethod(
         m_model,
-        [model = m_model, asked = *asked, files, folder = m_component.path] { model->handleDrop(asked, files, folder); },
+        [model = m_model, asked = *asked, files = *files, folder = m_component.path] { model->handleDrop(asked, files, folder); },
         Qt::QueuedConnection);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BrowserTypes.h"
+#include "FileDrag.h"
 
 #include <QAbstractButton>
 #include <QScrollArea>
@@ -32,8 +33,7 @@ private:
     PathComponent m_component;
     bool m_first;
     bool m_current;
-    // Whether the drag over it now was taken at its last step.
-    bool m_taking = false;
+    FileDrag m_drag;
 };
 
 // Where the browser is: the folders from "Internal Storage" down to the one

@@ -47,6 +47,8 @@ constexpr std::chrono::seconds searchPause(1);
 constexpr int modulePixels = 10;
 
 const QString connectSuffix = QStringLiteral("._adb-tls-connect._tcp");
+// What a cancellation that nobody here asked for is told as.
+const QString stoppedUnasked = QStringLiteral("adb was stopped before it answered.");
 
 // The host part of "host:port"; the whole text when there is no colon.
 QString hostOf(const QString& address)
@@ -328,10 +330,10 @@ void WirelessPairing::pairStep(const RunPtr& run, const QString& address, const 
             then(result);
         },
         [this, run, viaQR, then](const std::exception_ptr& error) {
-            const std::optional<QString> sentence = pairingFailure(error, viaQR);
-            if (cancelled(run) || !sentence)
+            if (cancelled(run))
                 return finish(run);
-            setPhase(Phase::failed(*sentence));
+            // A cancellation this run did not ask for ends it in words too.
+            setPhase(Phase::failed(pairingFailure(error, viaQR).value_or(stoppedUnasked)));
             then(std::nullopt);
         });
 }
@@ -394,37 +396,57 @@ void WirelessPairing::connectStep(const RunPtr& run, const QString& address, con
             // Kept, not ready: the phone asks whether to allow debugging, and
             // becomes ready once the person taps Allow.
             if (device && device->state == QStringLiteral("unauthorized")) {
-                setPhase(Phase::failed(QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
-                                       + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick "
-                                                        "“Always allow from this computer” to skip this next time.")));
+                const Phase asking = Phase::failed(
+                    QStringLiteral("Allow USB debugging on your phone. Unlock ") + name
+                    + QStringLiteral(" and tap Allow on the “Allow USB debugging?” prompt. Tick “Always allow from "
+                                     "this computer” to skip this next time."));
+                setPhase(asking);
                 finish(run);
-                return followUntilReady(host, device->serial);
+                return followUntilReady(host, device->serial, address, asking);
             }
             setPhase(Phase::done(device ? device->model : name));
             finish(run);
         },
         [this, run, address](const std::exception_ptr& error) {
-            const std::optional<QString> description = failureText(error);
-            if (!cancelled(run) && description)
+            // A cancellation this run did not ask for ends it in words too.
+            if (!cancelled(run))
                 setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address + QStringLiteral(": ")
-                                       + *description));
+                                       + failureText(error).value_or(stoppedUnasked)));
             finish(run);
         });
 }
 
-void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial)
+void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial,
+                                       const QString& address, const Phase& asking)
 {
     // Only the entry that asked is followed: once it has left the list, the
     // address may be another phone's.
-    auto check = [this, host, serial] {
+    // The browser's list may not show it yet (adb listed it to the connection).
+    auto seen = std::make_shared<bool>(false);
+    auto check = [this, host, serial, address, asking, seen] {
         const std::optional<Device> device = host->listed(serial);
-        if (device && !device->isReady())
+        if (!device && !*seen)
             return;
-        endFollowing();
-        if (!device)
+        *seen = true;
+        if (!device) {
+            endFollowing();
+            setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address
+                                   + QStringLiteral(": the phone left before Allow was tapped. Make sure Wireless "
+                                                    "debugging is still on, then connect again.")));
             return;
-        host->choose(serial);
-        setPhase(Phase::done(device->model));
+        }
+        if (device->isReady()) {
+            endFollowing();
+            host->choose(serial);
+            setPhase(Phase::done(device->model));
+            return;
+        }
+        // Still followed while offline: it may come back and be allowed.
+        if (device->state == QStringLiteral("offline"))
+            setPhase(Phase::failed(QStringLiteral("Couldn’t connect to ") + address
+                                   + QStringLiteral(": the phone doesn’t answer; adb lists it as offline.")));
+        else
+            setPhase(asking);
     };
     m_following = host->onDevicesChanged(this, check);
     check();

@@ -115,8 +115,10 @@ private:
     void connectStep(const RunPtr& run, const QString& address, const std::optional<QString>& guid);
     void setPhase(const Phase& phase);
     // A phone kept waiting for the person's Allow: the sheet ends connected,
-    // and the phone is chosen, once adb lists that entry as ready.
-    void followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial);
+    // and the phone is chosen, once adb lists that entry as ready; it says
+    // so while the entry is offline, and once it has left the list.
+    void followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial, const QString& address,
+                          const Phase& asking);
     void endFollowing();
 
     Phase m_phase;

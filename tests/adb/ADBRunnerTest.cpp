@@ -84,7 +84,7 @@ TEST_F(ADBRunner, AScreenshotThatDoesNotArriveSaysWhetherThePhoneWentAway)
     }
 }
 
-TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
+TEST_F(ADBRunner, CancellingEndsTheRunAsCancelledWhateverAdbEndsWith)
 {
     // The stub catches SIGTERM and exits 0: the caller must still see Cancelled.
     ADB adb = endless("pid", "trap 'exit 0' TERM\n");
@@ -100,12 +100,45 @@ TEST_F(ADBRunner, CancellingOrAKillFromOutsideEndsTheRunAsCancelled)
     });
     EXPECT_THROW(adb.run({}, {}, Cancel(stop.get_token())), Cancelled);
     canceller.join();
+}
 
-    // SIGKILL from someone else, with nobody cancelling.
-    ADB killed = endless("killed");
-    std::thread killer([&] { ::kill(pidIn("killed"), SIGKILL); });
-    EXPECT_THROW(killed.run({}, {}, Cancel()), Cancelled);
-    killer.join();
+// Mended: adb ended by a signal nobody here sent (killall adb, the
+// out-of-memory killer, a server restart) ended every run as a cancellation,
+// which no one shows: a copy, an install or a screenshot ended in silence.
+TEST_F(ADBRunner, AdbEndedByASignalWeDidNotSendFailsInWords)
+{
+    QTemporaryDir source;
+    QFile file(source.path() + QStringLiteral("/f"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, 'x')) == 64);
+    file.close();
+    const struct {
+        const char* mode;
+        Progress progress;
+        std::optional<ADB::Tally> tally;
+    } runs[] = {
+        {"on pipes", {}, std::nullopt},
+        {"on a terminal", [](double) {}, std::nullopt},
+        {"counted", [](double) {}, ADB::Tally{64}},
+    };
+    for (const auto& run : runs) {
+        for (const int signal : {SIGTERM, SIGKILL, SIGHUP}) {
+            SCOPED_TRACE(std::string(run.mode) + ", signal " + std::to_string(signal));
+            QFile::remove(marker("outside"));
+            const ADB adb = endless("outside");
+            std::thread killer([&] { ::kill(pidIn("outside"), signal); });
+            try {
+                adb.runData({QStringLiteral("push"), source.path(), QStringLiteral("/sdcard/")}, run.progress, run.tally,
+                            Cancel());
+                ADD_FAILURE() << "succeeded";
+            } catch (const ADBError& error) {
+                EXPECT_EQ(error.kind(), ADBError::Kind::stopped);
+                EXPECT_EQ(error.description(), QStringLiteral("adb was stopped before it answered."));
+            } catch (const Cancelled&) {
+                ADD_FAILURE() << "read as a cancellation";
+            }
+            killer.join();
+        }
+    }
 }
 
 // Mended: "adb connect" ended by a signal nobody here sent threw the
@@ -134,6 +167,44 @@ TEST_F(ADBRunner, AConnectEndedFromOutsideFailsInWordsAndOnlyOurStopCancels)
     });
     EXPECT_THROW(hanging.connect(QStringLiteral("10.0.0.5:5555"), Cancel(stop.get_token())), Cancelled);
     stopper.join();
+}
+
+// Mended: adb 29 ends "adb shell" with status 0 and what had come so far
+// when the connection drops mid-command, and a Delete, a rename or a listing
+// cut short read as done and whole.
+TEST_F(ADBRunner, AShellAnswerCountsOnlyWithItsEndMark)
+{
+    const QString lost = QStringLiteral("The connection to the phone ended before it answered.");
+    const QString left = QStringLiteral("The phone was disconnected.");
+    const struct {
+        const char* shell;    // what "adb shell COMMAND" does ($4 is the command)
+        const char* state;    // what "adb get-state" does
+        QString command;
+        QString result;       // the answer, or the failure's sentence
+    } cases[] = {
+        {"exec sh -c \"$4\"", "echo device", QStringLiteral("printf 'a\\nb'"), QStringLiteral("a\nb")},
+        // A command's own "exit 0" is still a whole answer.
+        {"exec sh -c \"$4\"", "echo device", QStringLiteral("echo hi; exit 0; echo not"), QStringLiteral("hi\n")},
+        {"exit 0", "echo device", QStringLiteral("rm -rf /sdcard/x"), lost},
+        {"exit 0", "echo 'error: device offline' >&2; exit 1", QStringLiteral("rm -rf /sdcard/x"), left},
+        // The command ran, its answer was cut after some lines.
+        {"sh -c \"$4\" | head -c 9; exit 0", "echo device", QStringLiteral("echo 'file|1|2|./a/'; echo 'file|1|2|./b/'"),
+         lost},
+        // A failure is told by its status and words, as before.
+        {"exec sh -c \"$4\"", "echo device", QStringLiteral("echo 'mkdir: No space left on device' >&2; exit 1"),
+         QStringLiteral("mkdir: No space left on device")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shell);
+        const ADB adb = stub(QByteArray("case \"$3\" in shell) ") + c.shell + " ;; get-state) " + c.state + " ;; esac\n");
+        QString result;
+        try {
+            result = adb.shell(QStringLiteral("X"), c.command, Cancel());
+        } catch (const ADBError& error) {
+            result = error.description();
+        }
+        EXPECT_EQ(result, c.result);
+    }
 }
 
 // Mended: an adb that did not end on SIGTERM (one stuck on a phone that
@@ -332,9 +403,9 @@ TEST_F(ADBRunner, AFailedAppListOrACancelEndsEveryOtherCommand)
 {
     // Every command runs for half a minute unless ended; for the serial
     // "failing", "pm list packages -3" fails at once.
-    const ADB adb = stub("if [ \"$2\" = failing ] && [ \"$4\" = 'pm list packages -3' ]; then\n"
-                         "  echo 'error: protocol fault' >&2; exit 1\n"
-                         "fi\n"
+    const ADB adb = stub("case \"$2 $4\" in \"failing (pm list packages -3\"*)\n"
+                         "  echo 'error: protocol fault' >&2; exit 1 ;;\n"
+                         "esac\n"
                          "exec sleep 30\n");
     const auto started = std::chrono::steady_clock::now();
     try {

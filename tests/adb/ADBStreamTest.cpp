@@ -8,6 +8,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using testsupport::waitUntil;
@@ -76,6 +77,49 @@ TEST(ADBStream, ReleasingTheStreamTerminatesItsChild)
     EXPECT_FALSE(testsupport::processAlive(r.snapshot().first().toLong()));
     EXPECT_THROW(ADBStream(ADB(dir.path() + QStringLiteral("/none")), {}, r.onLines(), r.onExit()), SystemError);
     EXPECT_EQ(r.exits, 1); // nothing from the stream that never started
+}
+
+// A stream's end says whether adb was ended from outside (killed from a
+// terminal, an adb server restart): that is told, unlike the owner's release
+// or adb's own exit.
+TEST(ADBStream, TheEndSaysWhetherAdbWasEndedFromOutside)
+{
+    const struct {
+        const char* what;
+        QByteArray body;
+        bool release; // the owner lets go once the child runs
+        bool kill;    // SIGKILL from outside once the child runs
+        bool fromOutside;
+        int code;
+    } cases[] = {
+        {"its own exit", "echo $$; exit 4\n", false, false, false, 4},
+        {"released", "echo $$; exec sleep 30\n", true, false, false, SIGTERM},
+        {"killed from outside", "echo $$; exec sleep 30\n", false, true, true, SIGKILL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        Recorder r;
+        std::mutex mutex;
+        std::optional<ADBStream::End> end;
+        auto stream = std::make_unique<ADBStream>(stub(dir, c.body), QStringList {}, r.onLines(),
+                                                  ADBStream::EndHandler([&](const ADBStream::End& e) {
+                                                      std::lock_guard lock(mutex);
+                                                      end = e;
+                                                  }));
+        ASSERT_TRUE(waitUntil([&] { return !r.snapshot().isEmpty(); }));
+        if (c.kill)
+            ::kill(pid_t(r.snapshot().first().toLong()), SIGKILL);
+        if (c.release)
+            stream.reset();
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard lock(mutex);
+            return end.has_value();
+        }));
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(end->stoppedFromOutside(), c.fromOutside);
+        EXPECT_EQ(end->code(), c.code);
+    }
 }
 
 // Mended: release let a batch being delivered run on after it returned.

@@ -3,7 +3,10 @@
 #include "ADBTools.h"
 #include "PhoneFixture.h"
 
+#include <QDir>
+
 #include <algorithm>
+#include <functional>
 #include <tuple>
 
 namespace {
@@ -122,3 +125,63 @@ TEST_F(AppsOnPhone, ActionsSendTheirQuotedTextsAndReadFailuresFromTheAnswer)
 }
 
 } // namespace
+
+namespace {
+
+class ShellsOnPhone : public PhoneTest {
+protected:
+    void TearDown() override
+    {
+        if (!hasPhone())
+            return;
+        phone().cutShells({});
+        EXPECT_TRUE(phone().waitForState(QStringLiteral("device")));
+    }
+};
+
+} // namespace
+
+// Mended: adb 29 ends "adb shell" with status 0 and no more output when the
+// connection drops mid-command; a Delete, New Folder, rename, the phone's
+// facts and details, an app action and a listing cut short read as done.
+TEST_F(ShellsOnPhone, AShellCutShortByADroppedConnectionIsAFailure)
+{
+    ASSERT_TRUE(QDir().mkpath(phonetest::storagePath(phone(), QStringLiteral("/sdcard/Cut"))));
+    ASSERT_TRUE(phonetest::writeFile(phonetest::storagePath(phone(), QStringLiteral("/sdcard/Cut/a.txt")), "a"));
+    ASSERT_TRUE(phonetest::writeFile(phonetest::storagePath(phone(), QStringLiteral("/sdcard/Cut/b.txt")), "b"));
+    const QString lost = QStringLiteral("The connection to the phone ended before it answered.");
+    const QString left = QStringLiteral("The phone was disconnected.");
+    const struct {
+        const char* what;
+        QString cut;      // the command text whose shell is cut
+        qint64 keepBytes; // of its output
+        std::function<void()> work;
+    } operations[] = {
+        {"delete", QStringLiteral("rm -rf"), 0, [] { adb().remove(serial(), QStringLiteral("/sdcard/Cut/a.txt"), Cancel()); }},
+        {"new folder", QStringLiteral("mkdir"), 0,
+         [] { adb().makeFolder(serial(), QStringLiteral("/sdcard/Cut/New"), Cancel()); }},
+        {"rename", QStringLiteral("mv "), 0,
+         [] { adb().move(serial(), QStringLiteral("/sdcard/Cut/b.txt"), QStringLiteral("/sdcard/Cut/c.txt"), Cancel()); }},
+        {"listing", QStringLiteral("stat -L"), 20,
+         [] { adb().list(serial(), QStringLiteral("/sdcard/Cut"), false, Cancel()); }},
+        {"facts", QStringLiteral("ver="), 0, [] { adb().info(serial(), Cancel()); }},
+        {"details", QStringLiteral("Security patch"), 0, [] { adb().details(serial(), Cancel()); }},
+        {"open app", QStringLiteral("monkey"), 0,
+         [] { adb().launch(serial(), QStringLiteral("com.example.notes"), Cancel()); }},
+        {"force stop", QStringLiteral("force-stop"), 0,
+         [] { adb().forceStop(serial(), QStringLiteral("com.example.notes"), Cancel()); }},
+        {"app list", QStringLiteral("pm list packages -3"), 0, [] { adb().apps(serial(), Cancel()); }},
+    };
+    for (const auto& operation : operations) {
+        for (const bool leaves : {false, true}) {
+            SCOPED_TRACE(std::string(operation.what) + (leaves ? ", the phone gone" : ", the phone still there"));
+            phone().cutShells(operation.cut, operation.keepBytes, leaves);
+            EXPECT_EQ(failureOf(operation.work), leaves ? left : lost);
+            phone().cutShells({});
+            ASSERT_TRUE(phone().waitForState(QStringLiteral("device")));
+        }
+    }
+    // Uncut, each answer is whole and read as before.
+    const auto listed = adb().list(serial(), QStringLiteral("/sdcard/Cut"), false, Cancel());
+    EXPECT_EQ(listed.size(), 2u);
+}

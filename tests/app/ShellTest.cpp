@@ -140,6 +140,65 @@ TEST_F(ShellTest, MainMenuItemsFollowThePhoneTheSelectionAndTheJob)
     }
 }
 
+// Mended: the menus found their items by visible title and skipped, without
+// a word, a title they could not find; a phone's name in the tray's header
+// could stand for a command of that title. Each item has an identity of its own.
+TEST_F(ShellTest, MenusReachEachItemByItsOwnIdentity)
+{
+    using Command = MainMenu::Command;
+    using Item = MenuBarContent::Item;
+    adb->setDevices({adbPhone(u"A1"_s, u"device"_s, u"Mirror Screen"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"a.jpg"_s)});
+    pass();
+    model().setSelectedSerial(u"A1"_s);
+    settle();
+    model().setSelection({u"a.jpg"_s});
+    const std::tuple<Command, const char*, bool> commands[] = {
+        {Command::newFolder, "New Folder", true},     {Command::open, "Open", true},
+        {Command::copyToPhone, "Copy to Phone…", true}, {Command::copyToComputer, "Copy to Computer…", true},
+        {Command::rename, "Rename…", true},           {Command::remove, "Delete…", true},
+        {Command::settings, "Settings…", true},       {Command::closeWindow, "Close Window", true},
+        {Command::quit, "Quit Vantelorquist", true},  {Command::asList, "as List", true},
+        {Command::asIcons, "as Icons", true},         {Command::showHidden, "Show Hidden Files", true},
+        {Command::refresh, "Refresh", true},          {Command::back, "Back", false},
+        {Command::forward, "Forward", false},         {Command::enclosingFolder, "Enclosing Folder", false},
+        {Command::mirror, "Mirror Screen", true},     {Command::apps, "Apps", true},
+        {Command::logcat, "Logcat", true},            {Command::screenshot, "Take Screenshot", true},
+        {Command::record, "Record Screen", true},     {Command::installAPK, "Install APK…", true},
+        {Command::wireless, "Connect over Wi-Fi…", true},
+    };
+    ASSERT_EQ(std::size(commands), size_t(MainMenu::commandCount));
+    MainMenu& menu = mainMenu();
+    for (const auto& [which, title, enabled] : commands) {
+        SCOPED_TRACE(title);
+        QAction* item = menu.command(which);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->text(), QString::fromUtf8(title));
+        EXPECT_EQ(item->isEnabled(), enabled);
+    }
+
+    const std::tuple<Item, const char*, bool> items[] = {
+        {Item::openApp, "Open Vantelorquist", true},  {Item::sendFiles, "Send Files to Downloads…", true},
+        {Item::mirror, "Mirror Screen", true},        {Item::screenshot, "Take Screenshot of Phone", true},
+        {Item::install, "Install APK…", true},        {Item::camera, "Browse Camera Photos", true},
+        {Item::wireless, "Connect over Wi-Fi…", true}, {Item::settings, "Settings…", true},
+        {Item::quit, "Quit Vantelorquist", true},     {Item::stop, "Stop", false}, // hidden without a job
+    };
+    ASSERT_EQ(std::size(items), size_t(MenuBarContent::itemCount));
+    MenuBarContent& tray = trayMenu();
+    // The phone's name heads the menu; the command of that title is another item.
+    EXPECT_EQ(tray.lines().first(), u"Mirror Screen"_s);
+    for (const auto& [which, title, enabled] : items) {
+        SCOPED_TRACE(title);
+        QAction* item = tray.item(which);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->text(), QString::fromUtf8(title));
+        EXPECT_EQ(item->isEnabled(), enabled);
+    }
+    tray.item(Item::mirror)->trigger();
+    EXPECT_TRUE(openedWindows.contains(u"mirror"_s));
+}
+
 TEST_F(ShellTest, MainMenuAndTrayListReadyPhonesByNameOnlyFromTwoOn)
 {
     adbPhoneIn(u"device"_s);
@@ -244,8 +303,14 @@ TEST_F(ShellTest, QuitDuringARecordingCopiesItFirst)
     adb->onRun([stopped](const QStringList& args) {
         if (args.last() == u"pkill -INT screenrecord"_s)
             QFile(stopped).open(QIODevice::WriteOnly);
-        if (args.size() == 5 && args[2] == u"pull"_s)
-            QFile(args[4]).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s) {
+            QFile copy(args[4]);
+            if (copy.open(QIODevice::WriteOnly))
+                copy.write("a video");
+        }
+        // The recorder has ended, and its file is as long as the copy.
+        if (args.last().startsWith(u"pgrep -f "_s))
+            return u"recorder=1 size=7\n"_s;
         return QString();
     });
     adb->setDevices({adbPhone(u"A1"_s)});
@@ -318,8 +383,14 @@ TEST_F(ShellTest, CommandKeysActFromEveryWindowAndLeaveEachWindowItsOwnKeys)
     adb->onRun([stopped](const QStringList& args) {
         if (args.last() == u"pkill -INT screenrecord"_s)
             QFile(stopped).open(QIODevice::WriteOnly);
-        if (args.size() == 5 && args[2] == u"pull"_s)
-            QFile(args[4]).open(QIODevice::WriteOnly);
+        if (args.size() == 5 && args[2] == u"pull"_s) {
+            QFile copy(args[4]);
+            if (copy.open(QIODevice::WriteOnly))
+                copy.write("a video");
+        }
+        // The recorder has ended, and its file is as long as the copy.
+        if (args.last().startsWith(u"pgrep -f "_s))
+            return u"recorder=1 size=7\n"_s;
         return QString();
     });
     adb->setDevices({adbPhone(u"A1"_s)});

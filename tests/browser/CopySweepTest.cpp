@@ -5,7 +5,10 @@
 // once per step k with a fault at step k: Stop, the phone gone, the phone
 // frozen and then Stop, a refused rename, full storage, storage that
 // ignores letter case, a step carried out whose answer is lost (then the
-// phone back, or Stop), and an MTP phone that can't describe an item. After each run, byte for byte on both sides: what was
+// phone back, or Stop), an MTP phone that can't describe an item, and a
+// computer file the answer covers written to in place; copies to the
+// computer also into a save folder on a disk without birth times and on one
+// that ignores letter case and can't exchange names, as vfat. After each run, byte for byte on both sides: what was
 // there is unchanged or whole new, nothing partial under a name the person
 // sees, no working file left once the phone is back and listed, Stop ended
 // the job quickly, the message says what happened in the person's words (and
@@ -16,9 +19,7 @@
 // copy_sweep`). Each case prints one line, "SWEEP ok|FAIL ...".
 
 #include "BrowserFakes.h"
-#ifdef SWEEP_ADB
 #include "FakePhoneHarness.h"
-#endif
 #include "MTPConnection.h"
 #include "Paths.h"
 #include "SimulatedPhone.h"
@@ -676,6 +677,9 @@ struct AnotherWriter {
     Tree remakes;
     // Where a Keep Both copy goes when the numbered name it would take was taken first.
     Tree keptBothElsewhere;
+    // What it adds to the end of a file the answer covers, written in place
+    // (a log, an editor that saves in place).
+    Tree appends = {};
 };
 
 AnotherWriter anotherWriter(const Shape& shape)
@@ -696,14 +700,16 @@ AnotherWriter anotherWriter(const Shape& shape)
     if (name == u"NewFileToComputer"_s)
         return {{{u"saved/song.bin"_s, theirs}}, {}, {}, {}};
     if (name == u"ReplaceOnComputer"_s)
-        return {{}, {u"saved/keep.bin"_s}, {{u"saved/keep.bin"_s, folderMark}, {u"saved/keep.bin/theirs.txt"_s, theirs}}, {}};
+        return {{}, {u"saved/keep.bin"_s}, {{u"saved/keep.bin"_s, folderMark}, {u"saved/keep.bin/theirs.txt"_s, theirs}}, {},
+                {{u"saved/keep.bin"_s, "\na line written in place"}}};
     if (name == u"KeepBothOnComputer"_s)
         return {{{u"saved/keep 2.bin"_s, theirs}}, {}, {}, {{u"saved/keep 3.bin"_s, phoneKeep}}};
     if (name == u"MergeFolderToComputer"_s)
         return {{{u"saved/Album/b.txt"_s, theirs}, {u"saved/Album/other.txt"_s, theirs}},
                 {u"saved/Album/a.txt"_s},
                 {{u"saved/Album/a.txt"_s, theirs}}, // another file in its place
-                {}};
+                {},
+                {{u"saved/Album/a.txt"_s, "\na line written in place"}}};
     return {};
 }
 
@@ -736,8 +742,25 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
 
 enum class Fault {
     stop, gone, frozen, refusedRename, storageFull, caseless, appears, vanishes, answerLost, answerLostThenStop,
-    undescribed
+    undescribed, writtenInPlace
 };
+
+// The disk the computer's folders are on.
+enum class SaveDisk {
+    plain,        // this one's
+    noBirthTimes, // as ext4 with 128-byte inodes, or a network mount
+    caseless,     // as vfat: ignores letter case, exchanges no names, makes no links
+};
+
+const char* diskName(SaveDisk disk)
+{
+    switch (disk) {
+    case SaveDisk::plain: return "";
+    case SaveDisk::noBirthTimes: return "OnDiskWithoutBirthTimes";
+    case SaveDisk::caseless: return "OnDiskIgnoringCase";
+    }
+    return "?";
+}
 
 const char* faultName(Fault fault)
 {
@@ -753,6 +776,7 @@ const char* faultName(Fault fault)
     case Fault::answerLost: return "AnswerLostThenBack";
     case Fault::answerLostThenStop: return "AnswerLostThenStop";
     case Fault::undescribed: return "ItemNotDescribed";
+    case Fault::writtenInPlace: return "CoveredFileWrittenInPlace";
     }
     return "?";
 }
@@ -1024,6 +1048,15 @@ bool fullSweep()
     return qEnvironmentVariable("VANTELORQUIST_SWEEP") == u"full"_s;
 }
 
+// The computer's folders go in VANTELORQUIST_SWEEP_DISK when set: a real
+// disk of another kind to try (a loop-mounted ext4 with 128-byte inodes, a
+// vfat image).
+QString computerFolderTemplate()
+{
+    const QString disk = qEnvironmentVariable("VANTELORQUIST_SWEEP_DISK");
+    return disk.isEmpty() ? QDir::tempPath() + u"/sweep-XXXXXX"_s : disk + u"/sweep-XXXXXX"_s;
+}
+
 // A generous bound on Stop; the promise is a second, and the lines print the time taken.
 constexpr auto stopBound = std::chrono::seconds(5);
 // How far into a slowed transfer a fault comes.
@@ -1064,20 +1097,42 @@ QStringList rawTextIn(const QString& message)
 
 class Runner {
 public:
-    Runner(PhoneSide& phone, const Shape& shape, bool caseless) : m_phone(phone), m_shape(shape), m_caseless(caseless) {}
+    Runner(PhoneSide& phone, const Shape& shape, bool caseless, SaveDisk disk = SaveDisk::plain)
+        : m_phone(phone), m_shape(shape), m_caseless(caseless), m_disk(disk)
+    {
+    }
 
     // The copy with `fault` at step k (0: none); what broke.
     Outcome run(std::optional<Fault> fault, int k)
     {
         Outcome outcome;
-        QTemporaryDir computer, settingsFolder, elsewhere;
+        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere;
         // Names that aren't text are beyond QTemporaryDir's own removal.
         const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
         const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
         m_phone.reset(overlaid(m_shape.phone, othersOnPhone), m_caseless);
         writeTree(computer.path(), overlaid(m_shape.computer, othersOnComputer));
+        // Unmounted before the folder is emptied.
+        std::unique_ptr<FakePhoneHarness::DiskMount> disk;
+        if (m_disk != SaveDisk::plain) {
+            const bool vfat = m_disk == SaveDisk::caseless;
+            QString why;
+            disk = FakePhoneHarness::mountDisk(computer.path(), {vfat, vfat ? u"noreplace"_s : u"all"_s, !vfat}, &why);
+            if (!disk) {
+                outcome.problems << u"the save folder's disk couldn't be mounted: "_s + why;
+                return outcome;
+            }
+        }
+        // On a disk that ignores letter case, one spelling of a name stands for all.
+        const auto key = [&](const QString& path) { return m_disk == SaveDisk::caseless ? path.toCaseFolded() : path; };
+        const auto keyed = [&](const Tree& tree) {
+            Tree out;
+            for (const auto& [path, bytes] : tree)
+                out[key(path)] = bytes;
+            return out;
+        };
         const Tree phoneBefore = m_phone.snapshot();
-        const Tree computerBefore = readTree(computer.path());
+        const Tree computerBefore = keyed(readTree(computer.path()));
 
         QSettings settings(settingsFolder.filePath(u"settings.ini"_s), QSettings::IniFormat);
         auto desktop = std::make_shared<ScriptedDesktop>();
@@ -1111,6 +1166,15 @@ public:
         std::atomic<bool> cancelled = false;
         BrowserModel* receiver = model.get();
         AnotherWriter writer = anotherWriter(m_shape);
+        if (m_disk == SaveDisk::caseless) {
+            writer.makes = keyed(writer.makes);
+            writer.remakes = keyed(writer.remakes);
+            writer.keptBothElsewhere = keyed(writer.keptBothElsewhere);
+            std::set<QString> removes;
+            for (const QString& path : writer.removes)
+                removes.insert(key(path));
+            writer.removes = removes;
+        }
         std::atomic<int> questionsBefore = 0;
         const auto stopNow = [&, receiver] {
             stopped = Steady::now();
@@ -1154,6 +1218,15 @@ public:
             case Fault::answerLost:
             case Fault::answerLostThenStop: break; // at the step itself
             case Fault::undescribed: m_phone.setUndescribed(u"Album/b.txt"_s); break;
+            case Fault::writtenInPlace:
+                for (const auto& [path, bytes] : writer.appends) {
+                    FILE* out = std::fopen(onDisk(computer.filePath(path)).c_str(), "ab");
+                    if (!out || std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) != size_t(bytes.size()))
+                        ADD_FAILURE() << "couldn't write to " << path.toStdString();
+                    if (out)
+                        std::fclose(out);
+                }
+                break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1178,7 +1251,7 @@ public:
             }
             const bool during = transfer && *fault != Fault::refusedRename && *fault != Fault::storageFull
                                 && *fault != Fault::undescribed && *fault != Fault::appears
-                                && *fault != Fault::vanishes;
+                                && *fault != Fault::vanishes && *fault != Fault::writtenInPlace;
             if (during) {
                 // Into a slowed transfer, once part of it has gone.
                 m_phone.setSlow(true);
@@ -1254,7 +1327,7 @@ public:
             phoneCompletes.push_back(overlaid(phoneBefore, *m_shape.caselessPhoneAfter));
         else if (m_caseless)
             phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
-        std::vector<Tree> computerCompletes{overlaid(computerBefore, m_shape.computerAfter)};
+        std::vector<Tree> computerCompletes{overlaid(computerBefore, keyed(m_shape.computerAfter))};
         // What the copy itself makes, before another writer's items count.
         const std::vector<Tree> phoneWhole = phoneCompletes;
         const std::vector<Tree> computerWhole = computerCompletes;
@@ -1331,8 +1404,27 @@ public:
             theirs(phoneAsBefore, phoneCompletes, false);
             theirs(computerAsBefore, computerCompletes, true);
         }
+        // A file the answer covers, written in place: as written, or the
+        // new copy written to once in its place.
+        if (fault == Fault::writtenInPlace && landed) {
+            for (const auto& [path, bytes] : writer.appends) {
+                if (const auto old = computerAsBefore.find(key(path)); old != computerAsBefore.end())
+                    old->second += bytes;
+                for (Tree& complete : computerCompletes)
+                    if (const auto copied = complete.find(key(path)); copied != complete.end())
+                        copied->second += bytes;
+            }
+        }
         const Tree phoneAfter = withKeptCopies(m_phone.snapshot(), outcome.message);
-        const Tree computerAfter = readTree(computer.path());
+        const Tree computerAfter = keyed(readTree(computer.path()));
+        for (const auto& [path, bytes] : writer.appends) {
+            const auto now = computerAfter.find(key(path));
+            const auto written = computerAsBefore.find(key(path));
+            if (fault == Fault::writtenInPlace && landed && now != computerAfter.end() && written != computerAsBefore.end()
+                && now->second == written->second
+                && !outcome.message.contains(u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s))
+                outcome.problems << u"the file written in place was left out, and the message doesn't name it"_s;
+        }
         outcome.problems << compare(u"the phone"_s, phoneAsBefore, phoneCompletes, phoneAfter)
                          << compare(u"the computer"_s, computerAsBefore, computerCompletes, computerAfter);
         const Tree& theirs = fault == Fault::vanishes ? writer.remakes : writer.makes;
@@ -1380,7 +1472,7 @@ public:
         // its message or the list behind it.
         if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))) {
             const QString told = outcome.message + u'\n' + outcome.details.join(u'\n');
-            const Tree& wanted = m_shape.toPhone ? m_shape.phoneAfter : m_shape.computerAfter;
+            const Tree wanted = m_shape.toPhone ? m_shape.phoneAfter : keyed(m_shape.computerAfter);
             const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
             const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
             for (const auto& [path, bytes] : wanted) {
@@ -1396,7 +1488,8 @@ public:
                     return made == reading.end() || (now != after.end() && now->second == made->second);
                 });
                 const QString name = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
-                if (!copied && !told.contains(name))
+                // The path may be as a disk that ignores letter case keys it.
+                if (!copied && !told.contains(name, Qt::CaseInsensitive))
                     outcome.problems << u"“"_s + path + u"” wasn't copied, and the message doesn't name it"_s;
             }
             for (const QString& name : m_shape.leftOut) {
@@ -1452,6 +1545,7 @@ private:
     PhoneSide& m_phone;
     const Shape& m_shape;
     bool m_caseless;
+    SaveDisk m_disk;
 };
 
 // The steps to break: all of them, or in the suite the first of each kind and the last.
@@ -1470,14 +1564,19 @@ std::vector<int> stepsToBreak(const QStringList& steps, Fault fault)
     return chosen;
 }
 
-void sweep(PhoneSide& phone, const Shape& shape, Fault fault)
+void sweep(PhoneSide& phone, const Shape& shape, Fault fault, SaveDisk disk = SaveDisk::plain)
 {
     const bool caseless = fault == Fault::caseless;
-    Runner runner(phone, shape, caseless);
+    if (disk != SaveDisk::plain) {
+        if (const QString why = FakePhoneHarness::caselessStorageUnavailable(); !why.isEmpty())
+            GTEST_SKIP() << "no FUSE stand-in for the save folder's disk here: " << why.toStdString();
+    }
+    Runner runner(phone, shape, caseless, disk);
     const auto line = [&](const QString& what, const Outcome& outcome) {
         const QString head = u"SWEEP "_s + (outcome.problems.isEmpty() ? u"ok   "_s : u"FAIL "_s)
-                             + QLatin1StringView(phone.name()) + u' ' + QLatin1StringView(shape.name) + u' '
-                             + QLatin1StringView(faultName(fault)) + u' ' + what;
+                             + QLatin1StringView(phone.name()) + u' ' + QLatin1StringView(shape.name)
+                             + QLatin1StringView(diskName(disk)) + u' ' + QLatin1StringView(faultName(fault)) + u' '
+                             + what;
         QString text = head;
         if (!outcome.landed)
             text += u" | the copy ended before the fault came"_s;
@@ -1508,11 +1607,12 @@ void sweep(PhoneSide& phone, const Shape& shape, Fault fault)
 struct Case {
     int shape;
     Fault fault;
+    SaveDisk disk = SaveDisk::plain;
 };
 
 void PrintTo(const Case& one, std::ostream* out)
 {
-    *out << shapes()[size_t(one.shape)].name << " with " << faultName(one.fault);
+    *out << shapes()[size_t(one.shape)].name << diskName(one.disk) << " with " << faultName(one.fault);
 }
 
 // The cases: with storage that ignores letter case, or every other fault.
@@ -1542,15 +1642,31 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
                 faults.push_back(Fault::storageFull);
             }
         }
+        const AnotherWriter writer = anotherWriter(list[size_t(i)]);
         if (!caseless) {
-            const AnotherWriter writer = anotherWriter(list[size_t(i)]);
             if (!writer.makes.empty())
                 faults.push_back(Fault::appears);
             if (!writer.removes.empty())
                 faults.push_back(Fault::vanishes);
+            if (!writer.appends.empty())
+                faults.push_back(Fault::writtenInPlace);
         }
         for (const Fault fault : faults)
             all.push_back({i, fault});
+        // Copies to the computer into a save folder on other disks.
+        if (caseless || list[size_t(i)].toPhone || list[size_t(i)].notText)
+            continue;
+        for (const SaveDisk disk : {SaveDisk::noBirthTimes, SaveDisk::caseless}) {
+            std::vector<Fault> onDisk{Fault::stop};
+            if (!writer.makes.empty())
+                onDisk.push_back(Fault::appears);
+            if (!writer.removes.empty())
+                onDisk.push_back(Fault::vanishes);
+            if (!writer.appends.empty())
+                onDisk.push_back(Fault::writtenInPlace);
+            for (const Fault fault : onDisk)
+                all.push_back({i, fault, disk});
+        }
     }
     return all;
 }
@@ -1565,7 +1681,8 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info)
 {
-    return std::string(shapes()[size_t(info.param.shape)].name) + "_" + faultName(info.param.fault);
+    return std::string(shapes()[size_t(info.param.shape)].name) + diskName(info.param.disk) + "_"
+           + faultName(info.param.fault);
 }
 
 #ifdef SWEEP_MTP
@@ -1575,7 +1692,7 @@ TEST_P(CopySweepMtp, EveryStep)
 {
     MtpPhoneSide phone;
     const std::vector<Shape> list = shapes();
-    sweep(phone, list[size_t(GetParam().shape)], GetParam().fault);
+    sweep(phone, list[size_t(GetParam().shape)], GetParam().fault, GetParam().disk);
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, CopySweepMtp, ::testing::ValuesIn(allCases()), caseName);
@@ -1606,7 +1723,7 @@ protected:
         ASSERT_TRUE(s_harness) << "the fake phone did not start: " << s_why.toStdString();
         AdbPhoneSide phone(*s_harness);
         const std::vector<Shape> list = shapes();
-        sweep(phone, list[size_t(GetParam().shape)], GetParam().fault);
+        sweep(phone, list[size_t(GetParam().shape)], GetParam().fault, GetParam().disk);
     }
 
     static inline std::unique_ptr<FakePhoneHarness> s_harness;

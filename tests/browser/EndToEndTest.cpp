@@ -19,7 +19,9 @@
 #include <iostream>
 #include <map>
 
+#include <csignal>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,6 +189,70 @@ TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
     EXPECT_EQ(error(), u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s);
     EXPECT_EQ(recordings().size(), 1);
     EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
+}
+
+// The adb child of ours whose arguments hold `text`; 0 when none runs.
+pid_t childRunning(const QByteArray& text)
+{
+    for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        const QByteArray status = read(u"/proc/"_s + entry + u"/status"_s);
+        const bool ours = status.contains("\nPPid:\t" + QByteArray::number(::getpid()) + '\n');
+        if (ours && read(u"/proc/"_s + entry + u"/cmdline"_s).replace('\0', ' ').contains(text))
+            return pid;
+    }
+    return 0;
+}
+
+// Mended: a recorder whose adb was ended from outside was copied at once,
+// while the phone's recorder still wrote its closing bytes, and then the
+// phone's whole video was removed.
+TEST_F(EndToEnd, ARecordingWhoseAdbIsEndedByItsPidIsCopiedWholeOnceItsRecorderHasEnded)
+{
+    const QString lingers = stored(u".screenrecord-lingers"_s);
+    write(lingers, "");
+    const auto removeMark = qScopeGuard([&] { QFile::remove(lingers); });
+    model->toggleRecording();
+    ASSERT_TRUE(model->recordingStarted());
+    pid_t client = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        client = childRunning("shell screenrecord --bit-rate");
+        return client > 0 && !QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}).isEmpty();
+    }));
+    ASSERT_EQ(::kill(client, SIGKILL), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+    finish();
+    EXPECT_EQ(error(), QString());
+    const QStringList saves = QDir(saved.path()).entryList({u"* Recording *"_s}, QDir::Files | QDir::Hidden);
+    ASSERT_EQ(saves.size(), 1);
+    EXPECT_EQ(read(saved.filePath(saves.first())), "fake video");
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}), QStringList());
+}
+
+// Mended: a recording's copy whose adb was ended from outside was told as
+// the person's own Stop, and then not as a failure at all.
+TEST_F(EndToEnd, ARecordingsCopyWhoseAdbIsEndedByItsPidSaysWhereTheVideoStayed)
+{
+    model->toggleRecording();
+    ASSERT_TRUE(model->recordingStarted());
+    harness.freezeAfterBytes(1); // the pull holds after its first byte
+    model->toggleRecording();
+    pid_t pull = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (pull = childRunning(" pull /sdcard/vantelorquist-recording-")) > 0; },
+                                       std::chrono::seconds(30)));
+    ASSERT_EQ(::kill(pull, SIGKILL), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+    harness.freezeAfterBytes(-1);
+    finish();
+    EXPECT_TRUE(error().startsWith(u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s))
+        << error().toStdString();
+    EXPECT_TRUE(error().endsWith(u" adb was stopped before it answered."_s)) << error().toStdString();
+    EXPECT_TRUE(desktop->questions.isEmpty());
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}).size(), 1);
+    EXPECT_TRUE(QDir(saved.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 // Mended: a stop that reached the phone before its recorder ran found
@@ -610,6 +676,48 @@ TEST_F(EndToEnd, ACopyOfAnItemDeletedOnThePhoneSaysSoAndListsTheFolderAgain)
         EXPECT_FALSE(listed(name));
         EXPECT_EQ(everything(saved.path()), QStringList());
     }
+}
+
+// Mended: adb ended by a signal the application did not send (killall adb,
+// the out-of-memory killer) ended a copy, an install and a screenshot in
+// silence, as if they had worked.
+TEST_F(EndToEnd, AdbEndedFromOutsideIsToldNotTakenForAStop)
+{
+    model->setRevealAfterCopy(false);
+    write(stored(u"big.bin"_s), pattern(4 << 20, 'b'));
+    const QString package = source.filePath(u"game.apk"_s);
+    write(package, "PK\x03\x04 not really an app");
+    const QString streamed = u"cmd package 'install' '-r' -S "_s + QString::number(QFileInfo(package).size());
+    harness.setReply(streamed, {"Success\n", {}, 0, 10000});
+    harness.setReply(u"screencap '-p'"_s, {QByteArray("\x89PNG\r\n\x1a\n", 8), {}, 0, 10000});
+    model->reload();
+    finish();
+    const struct {
+        const char* what;
+        QString client; // words of the adb run to end
+        std::function<void()> start;
+    } jobs[] = {
+        {"a copy to the computer", u"pull"_s,
+         [&] {
+             harness.setChunkDelay(40);
+             model->download({*listed(u"big.bin"_s)});
+         }},
+        {"an install", u"install"_s, [&] { model->install({QUrl::fromLocalFile(package)}); }},
+        {"a screenshot", u"screencap"_s, [&] { model->takeScreenshot(); }},
+    };
+    for (const auto& job : jobs) {
+        SCOPED_TRACE(job.what);
+        model->setErrorMessage(std::nullopt);
+        job.start();
+        QStringList clients;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !(clients = phonetest::adbClientsWith(job.client)).isEmpty(); },
+                                           std::chrono::seconds(20)));
+        ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+        finish();
+        EXPECT_EQ(error(), u"adb was stopped before it answered."_s);
+        harness.setChunkDelay(0);
+    }
+    EXPECT_EQ(everything(saved.path()), QStringList());
 }
 
 // Mended: Stop during a Replace left the computer's file as part of the

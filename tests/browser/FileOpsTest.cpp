@@ -6,11 +6,13 @@
 #include "BrowserFakes.h"
 #include "BrowserPaths.h"
 #include "HostileNames.h"
+#include "Paths.h"
 #include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 
 #include <atomic>
 #include <cerrno>
@@ -144,13 +146,11 @@ TEST_F(FileOpsTest, NamesThatNameAnotherPlaceAreRefusedBeforeAnythingRuns)
 // Mended: a name that isn't valid UTF-8 on an adb phone was only refused by
 // adb when the job reached it, so a request for several items copied,
 // opened or deleted the ones before it and left the rest. Such a name now
-// goes byte for byte; only other programs, which take items by URLs of
-// text, and a name that stands for no bytes at all are still refused.
+// goes byte for byte (other programs get it staged under the name as a
+// person reads it); only a name that stands for no bytes at all is refused.
 TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
 {
     desktop->answer = 0;
-    // As the listing gives a name holding the byte 0xFF.
-    const RemoteEntry latin = file(u"bad"_s + QChar(0xDCFF) + u".txt"_s);
     // A lone surrogate no byte stands for.
     const RemoteEntry none = file(u"bad"_s + QChar(0xD800) + u".txt"_s);
     const QString sentence = u"“bad\uFFFD.txt” has a name that isn't valid UTF-8, so it can't be used from here. "
@@ -159,8 +159,8 @@ TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
         {"delete", [&] { model().remove({file(u"a.txt"_s), none}); }},
         {"copy to Mac", [&] { model().download({file(u"a.txt"_s), none}); }},
         {"rename", [&] { model().rename(none, u"good.txt"_s); }},
-        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), latin}); }},
-        {"drag out", [&] { delete model().itemProvider(latin); }},
+        {"open on Mac", [&] { model().openOnMac({file(u"a.txt"_s), none}); }},
+        {"drag out", [&] { delete model().itemProvider(none); }},
     };
     for (const auto& c : cases) {
         model().setErrorMessage(std::nullopt);
@@ -173,6 +173,45 @@ TEST_F(FileOpsTest, NamesThatCantBeCarriedAreRefusedBeforeAnythingRuns)
     EXPECT_EQ(phone->callsStartingWith(u"remove "_s) + phone->callsStartingWith(u"pull "_s)
                   + phone->callsStartingWith(u"move "_s),
               0);
+}
+
+// Mended: Open on Computer and a drag out of a phone file whose name isn't
+// UTF-8 were refused, though the staged copy's name is the application's
+// to choose: it is staged under the name as a person reads it and opened.
+TEST_F(FileOpsTest, AFileWhoseNameIsNotTextIsOpenedAndDraggedOutUnderItsShownName)
+{
+    // As the listing gives names holding the bytes 0xFF and 0xFE: both read
+    // "bad\uFFFD.txt", as does the third, which holds U+FFFD itself.
+    const QList<RemoteEntry> odd = {file(u"bad"_s + QChar(0xDCFF) + u".txt"_s),
+                                    file(u"bad"_s + QChar(0xDCFE) + u".txt"_s), file(u"bad\uFFFD.txt"_s)};
+    phone->setFolder(u"/sdcard"_s, odd);
+    reload();
+    model().setErrorMessage(std::nullopt);
+    model().openOnMac(odd);
+    run();
+    EXPECT_EQ(error(), QString());
+    ASSERT_EQ(desktop->opened.size(), 3);
+    QSet<QString> staged;
+    for (int i = 0; i < 3; ++i) {
+        const QString& path = desktop->opened[i];
+        EXPECT_EQ(QFileInfo(path).fileName(), u"bad\uFFFD.txt"_s);
+        // Each is the copy of its own item.
+        QFile copy(path);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly)) << path.toStdString();
+        EXPECT_EQ(copy.readAll(), (u"/sdcard/"_s + odd[i].name).toUtf8());
+        staged.insert(path);
+        // Into its folder, or to its own name there.
+        const QString from = u"pull /sdcard/"_s + odd[i].name + u' ';
+        EXPECT_EQ(phone->calls(from + path) + phone->calls(from + QFileInfo(path).path()), 1);
+    }
+    EXPECT_EQ(staged.size(), 3) << "none staged over another";
+
+    std::unique_ptr<QMimeData> dragged(model().itemProvider(odd.first()));
+    EXPECT_EQ(error(), QString());
+    const QList<QUrl> urls = dragged->urls();
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(QFileInfo(urls.first().toLocalFile()).fileName(), u"bad\uFFFD.txt"_s);
+    EXPECT_TRUE(QFileInfo(urls.first().toLocalFile()).isFile());
 }
 
 // Mended: a name holding "/" on an MTP phone is listed with a mark in its
@@ -530,6 +569,78 @@ TEST_F(FileOpsTest, InstallCountsThePackagesAndStopsAtTheFirstFailureWithoutRelo
     EXPECT_EQ(phone->calls(u"list /sdcard"_s), listings);
 }
 
+// Mended: an app whose file name isn't UTF-8 was installed by the path its
+// URL gave as text, with U+FFFD for the byte: adb found no such file.
+TEST_F(FileOpsTest, AnAppWhoseNameIsNotTextIsInstalledByItsExactPath)
+{
+    const QString path = paths::text("/m/caf\xe9.apk");
+    const QUrl url = QUrl::fromEncoded("file:///m/caf%E9.apk");
+    QStringList installed;
+    adb->onRun([&](const QStringList& args) {
+        installed.append(args.last());
+        return u"Success\n"_s;
+    });
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } cases[] = {
+        {"dropped", [&] { model().handleDrop({url}, std::nullopt); }},
+        {"chosen", [&] { model().installAPK(); }},
+        {"asked for", [&] { model().install({url}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        installed.clear();
+        desktop->questions.clear();
+        desktop->answer = 0;
+        desktop->items = {path};
+        model().setErrorMessage(std::nullopt);
+        c.act();
+        run();
+        EXPECT_EQ(error(), QString());
+        ASSERT_EQ(installed.size(), 1);
+        EXPECT_EQ(paths::bytes(installed[0]), QByteArray("/m/caf\xe9.apk"));
+    }
+    // The question names it as a person reads it.
+    ASSERT_EQ(desktop->questions.size(), 0);
+    model().handleDrop({url}, std::nullopt);
+    ASSERT_EQ(desktop->questions.size(), 1);
+    EXPECT_EQ(desktop->questions[0].message, u"Install “caf\uFFFD.apk”?"_s);
+    run();
+}
+
+// Mended: adb ended from outside during an install ended "Installing …"
+// without a word, an install whose connection dropped (adb 29: status 0, no
+// answer) read as done, and neither read the phone's apps again although
+// the phone may have installed the app.
+TEST_F(FileOpsTest, AnInstallWithoutAClearAnswerSaysSoAndHasTheAppsReadAgain)
+{
+    const struct {
+        const char* what;
+        std::function<QString()> answer;
+        QString failure;
+        int rereads;
+    } cases[] = {
+        {"adb ended from outside", []() -> QString { throw ADBError::stopped(); },
+         u"adb was stopped before it answered."_s, 1},
+        {"no answer", [] { return QString(); },
+         u"“a.apk” may or may not have been installed: the connection to the phone ended before it answered."_s, 1},
+        {"refused", [] { return u"Failure [INSTALL_FAILED_OLDER_SDK]\n"_s; }, u"Failure [INSTALL_FAILED_OLDER_SDK]"_s, 0},
+        {"installed", [] { return u"Success\n"_s; }, QString(), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        adb->onRun([&](const QStringList&) { return c.answer(); });
+        QSignalSpy rereads(&model(), &BrowserModel::appsInstalled);
+        model().install(urls({u"/m/a.apk"_s}));
+        run();
+        EXPECT_EQ(error(), c.failure);
+        EXPECT_EQ(rereads.count(), c.rereads);
+        EXPECT_FALSE(model().job());
+    }
+}
+
 // ---- screen captures ----------------------------------------------------------------------
 
 // Mended: a "/" in the phone's name sent the file into another folder.
@@ -638,8 +749,10 @@ protected:
                 if (pulled)
                     pulled(args);
             }
-            if (args.last().startsWith(u"if [ -s "_s) && probed)
-                return probed();
+            // Whether the recorder runs, and the size of its file: by default
+            // ended, and as long as what the pull above writes.
+            if (args.last().startsWith(u"pgrep -f "_s))
+                return probed ? probed() : u"recorder=1 size=10\n"_s;
             return QString();
         });
     }
@@ -672,7 +785,7 @@ protected:
     QTemporaryDir tools;
     QString stopFile = tools.filePath(u"stopped-A1"_s);
     // Run on a worker during the fake's pull (it has written half a file), and for the
-    // question whether the recorder left a file.
+    // question whether the recorder runs and how long its file is.
     std::function<void(const QStringList&)> pulled;
     std::function<QString()> probed;
 };
@@ -867,12 +980,12 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         int removals;
     } cases[] = {
         {"the recorder fails at once", "echo 'ERROR: unable to create video encoder' >&2; exit 1\n",
-         [] { return u"nothing\n"_s; }, {},
+         [] { return u"recorder=1 size=-\n"_s; }, {},
          u"The phone couldn't record its screen. It said: ERROR: unable to create video encoder"_s, {}, 0, 1},
         // Mended: adb's own words for the lost phone ended the sentence.
         {"the recorder's adb loses the phone",
          "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
-         [] { return u"nothing\n"_s; }, {},
+         [] { return u"recorder=1 size=-\n"_s; }, {},
          u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
@@ -916,6 +1029,76 @@ TEST_F(RecordingTest, ACopyThatStopsLeavesNothingUnderTheRecordingsName)
     EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
 }
 
+// Mended: a recorder whose adb shell ended from outside was copied at once,
+// while the phone's recorder still wrote its closing bytes, and the phone's
+// whole video was then removed. The copy waits until the recorder has ended
+// on the phone (or, where the phone can't tell, until its file holds still),
+// and the phone's video goes only when the copy is all of it.
+TEST_F(RecordingTest, TheVideoIsCopiedOnceTheRecorderHasEndedAndLeavesThePhoneOnlyWhole)
+{
+    const QString stay = u"The screen recording stayed on the phone as “/sdcard/vantelorquist-recording-"_s;
+    const QString different = u"The copy didn't match the video on the phone."_s;
+    const struct {
+        const char* what;
+        QStringList answers; // the phone's, one a question, the last one repeated
+        std::function<void(const QStringList&)> pull;
+        int questionsBeforeThePull; // -1: no pull
+        QString said;               // empty: copied whole and removed
+    } cases[] = {
+        {"ended with its shell", {u"recorder=1 size=10\n"_s}, {}, 1, {}},
+        {"writing on after its shell ended",
+         {u"recorder=0 size=4\n"_s, u"recorder=0 size=8\n"_s, u"recorder=1 size=10\n"_s}, {}, 3, {}},
+        {"where the phone can't tell, once its file holds still",
+         {u"recorder=127 size=4\n"_s, u"recorder=127 size=10\n"_s}, {}, -2, {}},
+        {"grown after the copy", {u"recorder=1 size=10\n"_s, u"recorder=1 size=12\n"_s}, {}, 1, different},
+        {"longer than the copy", {u"recorder=1 size=12\n"_s}, {}, 1, different},
+        // adb may end a shell whose phone dropped with status 0 and no output.
+        {"no answer", {QString()}, {}, -1, u"The phone didn't answer."_s},
+        {"a pull ended by someone else's signal", {u"recorder=1 size=10\n"_s},
+         [](const QStringList&) { throw Cancelled(); }, 1, u"adb was stopped before it answered."_s},
+    };
+    recorder("exit 1\n"); // its shell ended from outside
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        desktop->revealed.clear();
+        auto questions = std::make_shared<std::atomic<int>>(0);
+        auto atThePull = std::make_shared<std::atomic<int>>(-1);
+        probed = [answers = c.answers, questions] {
+            const int asked = (*questions)++;
+            return answers.value(std::min<qsizetype>(asked, answers.size() - 1));
+        };
+        pulled = [pull = c.pull, questions, atThePull](const QStringList& args) {
+            *atThePull = questions->load();
+            if (pull)
+                pull(args);
+        };
+        const int removalsBefore = removals();
+        model().toggleRecording();
+        ended();
+        allEnded();
+        if (c.questionsBeforeThePull == -2)
+            EXPECT_GE(*atThePull, 2); // not before the size held
+        else
+            EXPECT_EQ(*atThePull, c.questionsBeforeThePull);
+        if (c.said.isEmpty()) {
+            EXPECT_EQ(error(), QString());
+            EXPECT_EQ(removals() - removalsBefore, 1);
+            ASSERT_EQ(desktop->revealed.size(), 1);
+            QFile copy(desktop->revealed[0][0]);
+            ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+            EXPECT_EQ(copy.readAll(), "half a vid");
+            copy.remove();
+        } else {
+            EXPECT_TRUE(error().startsWith(stay)) << error().toStdString();
+            EXPECT_TRUE(error().endsWith(c.said)) << error().toStdString();
+            EXPECT_EQ(removals() - removalsBefore, 0);
+            EXPECT_TRUE(desktop->revealed.isEmpty());
+        }
+        EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
+    }
+}
+
 // Mended: Stop during a recording's copy left the video on the phone, as
 // asked, but said so under "Something went wrong". It is told as what the
 // Stop did; a copy that fails by itself is still an error.
@@ -936,7 +1119,7 @@ TEST_F(RecordingTest, StopDuringTheCopySaysWhereTheVideoStayedAsItsOutcomeNotAsA
             recorder("exit 1\n"); // a recorder that failed: what it left is asked about first
             probed = [gate] {
                 gate->wait();
-                return u"recorded\n"_s;
+                return u"recorder=1 size=10\n"_s;
             };
         }
         model().toggleRecording();

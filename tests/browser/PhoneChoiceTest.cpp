@@ -192,6 +192,31 @@ TEST_F(PhoneChoiceTest, WithoutAWorkingAdbOnlyMTPPhonesAreListedUntilThePollFind
     EXPECT_FALSE(model().errorMessage().has_value());
 }
 
+// adb's list of phones ended from outside (an adb server restart ends every
+// client) says nothing of the phones: the pass keeps them, chosen one
+// included, rather than reading as none.
+TEST_F(PhoneChoiceTest, AListingOfPhonesEndedFromOutsideKeepsThePhones)
+{
+    struct StoppedListings : FakeAdbSource {
+        std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override
+        {
+            if (stopped)
+                throw ADBError::stopped();
+            return FakeAdbSource::devices(adb, cancel);
+        }
+        std::atomic<bool> stopped{false};
+    };
+    auto listings = std::make_shared<StoppedListings>();
+    adb = listings;
+    adb->setDevices({adbPhone(u"A1"_s)});
+    pass();
+    ASSERT_EQ(model().selectedSerial(), u"A1"_s);
+    listings->stopped = true;
+    pass();
+    EXPECT_EQ(model().devices().size(), 1);
+    EXPECT_EQ(model().selectedSerial(), u"A1"_s);
+}
+
 TEST_F(PhoneChoiceTest, ThePollRunsAtOnceThenTwoSecondsAfterEachPassEnds)
 {
     adb->setDevices({adbPhone(u"A1"_s)});

@@ -1,9 +1,11 @@
 #include "H264SampleBuilder.h"
 #include "H264StreamGenerator.h"
+#include "MirrorDecoder.h"
 #include "MirrorFrameSink.h"
 #include "MirrorVideoWidget.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QPixmap>
 
@@ -75,4 +77,59 @@ TEST(MirrorVideoWidget, ShowsTheNewestPictureFittedOnBlackPaintsOnceForABurstAnd
 
     sink.reset();
     EXPECT_TRUE(isBlack(grab(), {200, 200})) << "a reset shows black at once";
+}
+
+namespace {
+
+// A picture of fine detail at any size: a checkerboard of single pixels, as
+// a phone's text is at its own resolution.
+class FinePicture final : public MirrorPicture {
+public:
+    QSize size() const override { return {1080, 2160}; }
+    bool convert(QImage& target) const override
+    {
+        for (int y = 0; y < target.height(); ++y)
+            for (int x = 0; x < target.width(); ++x)
+                target.setPixel(x, y, (x + y) % 2 ? 0xFFFFFFFF : 0xFF808080);
+        return true;
+    }
+    std::shared_ptr<const MirrorPicture> keep() const override { return std::make_shared<FinePicture>(); }
+};
+
+// How many neighbours differ along the middle row of the picture, between x0 and x1.
+int changesAlong(const QImage& image, int x0, int x1)
+{
+    const int y = image.height() / 2;
+    int changes = 0;
+    for (int x = x0 + 1; x < x1; ++x)
+        changes += image.pixel(x, y) != image.pixel(x - 1, y);
+    return changes;
+}
+
+} // namespace
+
+// Mended: the picture was converted once at the size the view had when it
+// came, and the phone sends one only when its screen changes: a still
+// screen stayed blurred and stretched after the window was made larger.
+TEST(MirrorVideoWidget, AStillPictureIsConvertedAgainWhenTheViewGrows)
+{
+    MirrorFrameSink sink;
+    MirrorVideoWidget widget(sink.layer());
+    widget.resize(100, 200);
+    widget.show();
+    ASSERT_TRUE(waitUntil([&] { return widget.isVisible(); }, 5s));
+    QCoreApplication::processEvents();
+    sink.layer().present(FinePicture(), sink.layer().generation());
+    ASSERT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 90) >= 70; }, 5s));
+
+    widget.resize(400, 800);
+    // Stretched at first, then sharp at its new size with no new picture from the phone.
+    EXPECT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 390) >= 370; }, 5s))
+        << changesAlong(widget.grab().toImage(), 10, 390);
+
+    // A clear is not undone by a resize.
+    sink.reset();
+    widget.resize(300, 600);
+    waitUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(isBlack(widget.grab().toImage(), {150, 300}));
 }

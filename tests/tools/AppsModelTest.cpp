@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -198,6 +200,71 @@ TEST_F(AppsModelTest, AnUninstallReloadsBeforeItEnds)
     ASSERT_TRUE(idle());
     EXPECT_EQ(model->apps().size(), 1u);
     EXPECT_EQ(phone().receivedCommands().first(), QStringLiteral("cmd package 'uninstall' 'com.example.notes'"));
+}
+
+// Mended: an Uninstall whose adb was ended from outside said "The operation
+// was cancelled." though nobody pressed anything, and one without a clear
+// answer left the app listed although the phone may have removed it.
+TEST_F(AppsModelTest, AnUninstallWithoutAClearAnswerSaysSoAndReadsTheListAgain)
+{
+    const QString uninstall = QStringLiteral("cmd package 'uninstall' 'com.example.notes'");
+    const struct {
+        const char* what;
+        bool cut; // the connection drops under the uninstall, else adb is killed once it runs
+        std::function<void()> loseTheAnswer;
+        QString failure;
+    } cases[] = {
+        {"adb ended from outside", false,
+         [] {
+             QStringList clients;
+             ASSERT_TRUE(waitUntil([&] { return !(clients = phonetest::adbClientsWith(QStringLiteral("uninstall"))).isEmpty(); }));
+             ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+         },
+         QStringLiteral("adb was stopped before it answered.")},
+        {"the connection dropped", true, [] {}, QStringLiteral("The connection to the phone ended before it answered.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reply(QStringLiteral("pm list packages"), packageLines({kNotes, QStringLiteral("com.android.settings")}));
+        model->reload();
+        ASSERT_TRUE(idle());
+        ASSERT_EQ(model->apps().size(), 2u);
+        // The phone removed it, whatever adb said.
+        reply(QStringLiteral("pm list packages"), packageLines({QStringLiteral("com.android.settings")}));
+        if (c.cut)
+            phone().cutShells(QStringLiteral("uninstall"));
+        else
+            reply(uninstall, "Success\n", 0, 5000);
+        model->uninstall(app(kNotes));
+        c.loseTheAnswer();
+        ASSERT_TRUE(idle());
+        phone().cutShells({});
+        EXPECT_EQ(model->errorMessage(), c.failure);
+        EXPECT_EQ(model->apps().size(), 1u);
+        model->setErrorMessage(std::nullopt);
+    }
+}
+
+// Mended: Save APK whose adb was ended from outside said "The operation was
+// cancelled." though nobody pressed anything.
+TEST_F(AppsModelTest, ASaveWhoseAdbIsEndedFromOutsideSaysSoAndLeavesNothing)
+{
+    const QString path = QStringLiteral("/data/app/n/base.apk");
+    const QString local = files.filePath(QStringLiteral("big.apk"));
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4 << 20, 'a'));
+    file.close();
+    phone().servePull(path, local);
+    reply(QStringLiteral("pm path 'com.example.notes'"), "package:" + path.toUtf8() + '\n');
+    phone().setChunkDelay(40);
+    model->saveAPK(app(kNotes), save.path());
+    QStringList clients;
+    ASSERT_TRUE(waitUntil([&] { return !(clients = phonetest::adbClientsWith(QStringLiteral(" pull "))).isEmpty(); }));
+    ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("adb was stopped before it answered."));
+    EXPECT_EQ(saved(), QStringList());
 }
 
 TEST_F(AppsModelTest, SavingPackageFiles)

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
@@ -176,6 +178,38 @@ TEST_F(LogcatModelTest, StopEndsTheStreamAndOnlyItsOwnExitReportCounts)
     EXPECT_TRUE(waitUntil([&] { return log.ended(); }, 5s));
     EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s));
     EXPECT_TRUE(waitUntil([&] { return !phone().logEvents().isEmpty() && phone().logEvents().last().what == "closed"; }));
+}
+
+// Mended: a log whose adb was ended from outside read as the phone gone
+// ("Disconnected"), and nothing said why it stopped.
+TEST_F(LogcatModelTest, ALogWhoseAdbIsEndedFromOutsideSaysSo)
+{
+    const struct {
+        const char* what;
+        std::function<void(LogcatModel&)> end;
+        std::optional<QString> because;
+    } cases[] = {
+        {"killed",
+         [](LogcatModel&) {
+             const QStringList clients = phonetest::adbClientsWith(u"logcat"_s);
+             ASSERT_EQ(clients.size(), 1);
+             ::kill(clients.first().section(u':', 0, 0).toInt(), SIGKILL);
+         },
+         u"adb was stopped before it answered."_s},
+        {"the phone ended it", [this](LogcatModel&) { phone().endLog(); }, std::nullopt},
+        {"our stop", [](LogcatModel& log) { log.stop(); }, std::nullopt},
+    };
+    phone().setLog({.history = 5, .intervalMs = 50});
+    LogcatModel& log = model();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.start();
+        ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 5s));
+        c.end(log);
+        ASSERT_TRUE(waitUntil([&] { return log.ended(); }, 5s));
+        EXPECT_EQ(log.endedBecause(), c.because);
+        ASSERT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s));
+    }
 }
 
 TEST_F(LogcatModelTest, ThePhoneDroppingItsLogEndsTheModel)

@@ -221,37 +221,53 @@ TEST_F(Application, SettingsThatCannotBeSavedAreSaidOnce)
 // Mended: quitting closed the phones' MTP sessions and removed the staged
 // files while work was still running, so closing waited for a listing or a
 // transfer to finish on its own and the work lost its files underneath it.
-// This shuts the shared worker pool down for good, so it stays the last test.
+// Mended too: the shared worker pool stayed shut after this test, so every
+// later test of the same process had its work stopped as it started.
 TEST_F(Application, QuittingStopsTheWorkUnderWayBeforeClosingAndRemovingTheStagedFiles)
 {
-    // The staged files go to a folder of this test's own.
-    QTemporaryDir cache;
-    const std::optional<QByteArray> savedCache
-        = qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? std::optional(qgetenv("XDG_CACHE_HOME")) : std::nullopt;
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
-    const QString staged = TempFolder::path() + u"/photo.jpg"_s;
-    ASSERT_TRUE(QFile(staged).open(QIODevice::WriteOnly));
-    auto app = launch(false);
+    {
+        // Quitting shuts the shared pool, and the staged files go to a
+        // folder of this test's own: both end with the test, however it
+        // ends, as the process goes on with other tests.
+        struct Restore {
+            std::optional<QByteArray> cache
+                = qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? std::optional(qgetenv("XDG_CACHE_HOME")) : std::nullopt;
+            ~Restore()
+            {
+                WorkerPool::shared().reopenForTesting();
+                if (cache)
+                    qputenv("XDG_CACHE_HOME", *cache);
+                else
+                    qunsetenv("XDG_CACHE_HOME");
+            }
+        } restore;
+        QTemporaryDir cache;
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        const QString staged = TempFolder::path() + u"/photo.jpg"_s;
+        ASSERT_TRUE(QFile(staged).open(QIODevice::WriteOnly));
+        auto app = launch(false);
 
-    struct Seen {
-        std::atomic<bool> stopped{false};
-        std::atomic<bool> stagedFileThere{false};
-    };
-    auto seen = std::make_shared<Seen>();
-    WorkerPool::shared().start([seen, staged](std::stop_token token) {
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        wake.wait_for(lock, token, std::chrono::seconds(5), [] { return false; });
-        seen->stagedFileThere = QFile::exists(staged);
-        seen->stopped = token.stop_requested();
-    });
-    app->shell().cleanUp();
-    EXPECT_TRUE(seen->stopped);
-    EXPECT_TRUE(seen->stagedFileThere);
-    EXPECT_FALSE(QFile::exists(staged));
-    if (savedCache)
-        qputenv("XDG_CACHE_HOME", *savedCache);
-    else
-        qunsetenv("XDG_CACHE_HOME");
+        struct Seen {
+            std::atomic<bool> stopped{false};
+            std::atomic<bool> stagedFileThere{false};
+        };
+        auto seen = std::make_shared<Seen>();
+        WorkerPool::shared().start([seen, staged](std::stop_token token) {
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, token, std::chrono::seconds(5), [] { return false; });
+            seen->stagedFileThere = QFile::exists(staged);
+            seen->stopped = token.stop_requested();
+        });
+        app->shell().cleanUp();
+        EXPECT_TRUE(seen->stopped);
+        EXPECT_TRUE(seen->stagedFileThere);
+        EXPECT_FALSE(QFile::exists(staged));
+    }
+    // What the process goes on with: work started now runs.
+    auto stopped = std::make_shared<std::atomic<int>>(-1);
+    WorkerPool::shared().start([stopped](std::stop_token token) { *stopped = token.stop_requested(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return *stopped >= 0; }));
+    EXPECT_EQ(*stopped, 0);
 }

@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -170,4 +171,44 @@ TEST_F(DetailPane, DroppedFilesGoToTheCurrentFolderAndWebLinksAreRefused)
     for (const QString& name : {u"one"_s, u"two"_s})
         EXPECT_EQ(adb->phone(u"A1"_s)->sent(u"/tmp/"_s + name + u".jpg"_s, u"/sdcard/DCIM/Camera/"_s + name + u".jpg"_s), 1);
     EXPECT_FALSE(drop({QUrl(u"https://example.com/a"_s)}));
+}
+
+// Mended: a long folder name made "Copy to “…”" wider than its card, which
+// cut off both ends of the sentence.
+TEST_F(DetailPane, TheOverlayShortensALongFolderNameInTheMiddleAndKeepsItsSentenceWhole)
+{
+    const QString name = u"Lecture recordings of the autumn term, week one to twelve, with the slides and notes"_s;
+    adbPhoneIn(u"device"_s);
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/"_s + name, {});
+    go(u"/sdcard/"_s + name);
+    BrowserPane* browser = pane(fullEnvironment()).browser();
+    ASSERT_TRUE(browser);
+    DropOverlay* shown = browser->dropOverlay();
+    for (const int width : {480, 700}) {
+        SCOPED_TRACE(width);
+        m_pane->resize(width, 500);
+        QCoreApplication::processEvents();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(u"/tmp/one.jpg"_s)});
+        QWidget* body = browser->bodyWidget();
+        QDragEnterEvent enter(body->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(body, &enter);
+        ASSERT_TRUE(shown->isVisible());
+        QCoreApplication::processEvents();
+        const QString text = shown->text();
+        EXPECT_TRUE(text.startsWith(u"Copy to “Lecture"_s)) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(u"notes”"_s)) << text.toStdString();
+        EXPECT_EQ(text.count(QChar(0x2026)), 1) << "shortened in the middle";
+        auto* label = shown->findChildren<QLabel*>().last();
+        ASSERT_EQ(label->text(), text);
+        const QRect card = label->parentWidget()->geometry();
+        EXPECT_TRUE(shown->rect().contains(card)) << card.width();
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width());
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(body, &leave);
+    }
+    // A short name stays whole.
+    go(u"/sdcard/DCIM"_s);
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(u"/tmp/one.jpg"_s)}));
+    EXPECT_EQ(overlay, u"Copy to “DCIM”"_s);
 }

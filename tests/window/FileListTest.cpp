@@ -346,3 +346,66 @@ TEST_F(FileList, AMenuItemActsOnlyOnThePhoneAndFolderItsMenuWasOpenedOn)
         }
     }
 }
+
+// Mended: Open, Open on Computer, Copy Path and Rename read the phone and
+// folder shown when the item was chosen, so a menu left open while another
+// phone or folder came acted on that one's item of the same name.
+TEST_F(FileList, EveryMenuItemActsOnWhatTheMenuWasOpenedOnHoweverLongItStaysOpen)
+{
+    list(fullEnvironment());
+    adb->setDevices({adbPhone(u"A1"_s), adbPhone(u"A2"_s)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard"_s, {file(u"b.txt"_s, 2000), folder(u"Music"_s)});
+    adb->phone(u"A2"_s)->setFolder(u"/sdcard/Music"_s, {});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music"_s, {file(u"b.txt"_s, 2000), folder(u"Music"_s)});
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/Music/Music"_s, {});
+    pass();
+    const auto otherPhone = [&] { model().setSelectedSerial(u"A2"_s); };
+    const auto otherFolder = [&] { model().navigate(u"/sdcard/Music"_s); };
+    const QString changed = u": the phone or folder shown changed before you answered."_s;
+    const struct {
+        const char* what;
+        QString row, item;
+        std::function<void()> meanwhile;
+        QString error;
+    } cases[] = {
+        {"open on computer, other phone", u"b.txt"_s, u"Open on Computer"_s, otherPhone,
+         u"Nothing was opened"_s + changed},
+        {"open a folder, other folder", u"Music"_s, u"Open"_s, otherFolder, u"Nothing was opened"_s + changed},
+        {"open a folder, other phone", u"Music"_s, u"Open"_s, otherPhone, u"Nothing was opened"_s + changed},
+        {"open on computer, other folder", u"b.txt"_s, u"Open on Computer"_s, otherFolder,
+         u"Nothing was opened"_s + changed},
+        {"copy path, other phone", u"b.txt"_s, u"Copy Path"_s, otherPhone, u"Nothing was copied"_s + changed},
+        {"rename, other folder", u"b.txt"_s, u"Rename…"_s, otherFolder, u"Nothing was renamed"_s + changed},
+        {"delete, other phone", u"b.txt"_s, u"Delete…"_s, otherPhone, u"Nothing was deleted"_s + changed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setSelectedSerial(u"A1"_s);
+        model().navigate(u"/sdcard"_s);
+        settle();
+        model().setErrorMessage(std::nullopt);
+        desktop->clipboard.reset();
+        desktop->questions.clear();
+        const std::unique_ptr<EntryMenu> menu(m_list->menuAt(at(c.row)));
+        QAction* action = menu->findChild<QAction*>(c.item);
+        ASSERT_TRUE(action);
+        // While the menu is open.
+        c.meanwhile();
+        settle();
+        const QString shownPath = model().path();
+        const QString shownPhone = model().selectedSerial().value_or(QString());
+        action->trigger();
+        settle();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.error);
+        EXPECT_EQ(model().path(), shownPath);
+        EXPECT_EQ(model().selectedSerial().value_or(QString()), shownPhone);
+        EXPECT_FALSE(desktop->clipboard);
+        EXPECT_FALSE(model().renaming());
+        EXPECT_TRUE(desktop->questions.isEmpty());
+        for (const QString& serial : {u"A1"_s, u"A2"_s}) {
+            const auto& files = *adb->phone(serial);
+            EXPECT_EQ(files.callsStartingWith(u"remove "_s) + files.callsStartingWith(u"pull "_s), 0)
+                << serial.toStdString();
+        }
+    }
+}

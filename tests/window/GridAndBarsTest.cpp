@@ -531,6 +531,72 @@ TEST_F(GridAndBars, ADragHeldThroughAJobIsRefusedWithAWordAndTakenAgainWithItsOv
     }
 }
 
+// Mended: a drag that came over the window while a job ran was refused at
+// its enter, so Qt sent it nothing more: held until the job had ended, it
+// showed no overlay and its drop was refused.
+TEST_F(GridAndBars, ADragThatComesDuringAJobIsTakenOnceTheJobEnds)
+{
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard/DCIM"_s, {file(u"x.jpg"_s)});
+    go(u"/sdcard/DCIM"_s);
+    const StatusBar* bar = m_pane->browser()->statusBar();
+    const DropOverlay* overlay = m_pane->browser()->dropOverlay();
+    PathBar* path = m_pane->browser()->pathBar();
+    ASSERT_EQ(path->segments().size(), 2);
+    const struct {
+        const char* what;
+        ViewMode mode;
+        std::function<std::pair<QWidget*, QPoint>()> target;
+        bool overlaid; // the drop goes into the folder shown, and the overlay says so
+        const char* push;  // what the drop copies
+    } cases[] = {
+        {"list", ViewMode::list,
+         [&] { return std::pair<QWidget*, QPoint>(m_pane->browser()->bodyWidget(), QPoint(40, 40)); }, true,
+         "push /tmp/one.jpg /sdcard/DCIM/"},
+        {"grid", ViewMode::grid, [&] { return std::pair<QWidget*, QPoint>(grid().viewport(), QPoint(2, 2)); }, true,
+         "push /tmp/two.jpg /sdcard/DCIM/"},
+        {"path segment", ViewMode::list,
+         [&] {
+             PathSegment* top = path->segments().first();
+             return std::pair<QWidget*, QPoint>(top, top->rect().center());
+         },
+         false, "push /tmp/one.jpg /sdcard/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setViewMode(c.mode);
+        settle();
+        clock->fire(); // the word before goes after a while
+        const int pushed = pushes(c.push);
+        const auto gate = gates.emplace_back(std::make_shared<browsertest::Gate>());
+        adb->phone(u"A1"_s)->onTransfer([gate](const QString&, const Progress&, const Cancel&) { gate->wait(); });
+        model().upload({QUrl::fromLocalFile(u"/tmp/held.bin"_s)});
+        ASSERT_TRUE(model().job());
+
+        const auto [widget, point] = c.target();
+        WindowDrag drag(m_pane, {QUrl::fromLocalFile(QString::fromUtf8(c.push).section(u' ', 1, 1))});
+        drag.moveTo(widget, point);
+        EXPECT_FALSE(drag.accepted());
+        EXPECT_FALSE(m_pane->browser()->dropTargeted());
+        EXPECT_TRUE(bar->text().startsWith(u"Wait for “Copying"_s)) << bar->text().toStdString();
+        drag.moveTo(widget, point + QPoint(1, 1));
+        EXPECT_FALSE(drag.accepted());
+
+        gate->open();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !model().job(); }));
+        settle();
+        drag.moveTo(widget, point);
+        EXPECT_TRUE(drag.accepted());
+        EXPECT_EQ(m_pane->browser()->dropTargeted(), c.overlaid);
+        if (c.overlaid) {
+            EXPECT_TRUE(overlay->isVisible());
+            EXPECT_EQ(overlay->text(), u"Copy to “DCIM”"_s);
+        }
+        EXPECT_TRUE(drag.drop());
+        settle();
+        EXPECT_EQ(pushes(c.push) - pushed, 1);
+    }
+}
+
 // Mended: a refusal showed its sentence whole and centred, so a long job's
 // message cut off both its ends, and "Wait for" and "to finish, or stop it."
 // with them: the very words it is there to say.

@@ -8,7 +8,10 @@
 namespace windowtest {
 
 SilentAdbSource::SilentAdbSource(const QString& folder)
-    : m_path(testsupport::writeScript(folder, u"adb"_s, "#!/bin/sh\nexit 0\n"))
+    // A phone with nothing to say: a shell answers with only its end mark,
+    // the last word of the command, as a phone's shell prints it.
+    : m_path(testsupport::writeScript(folder, u"adb"_s,
+                                      "#!/bin/sh\ncase \"$3\" in shell) printf '\\n%s\\n' \"${4##* }\" ;; esac\nexit 0\n"))
 {
 }
 

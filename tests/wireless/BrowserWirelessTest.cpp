@@ -148,6 +148,48 @@ TEST_F(BrowserWireless, OneAttemptPerAddressAndALateFailureDropsNoReadyPhone)
     EXPECT_EQ(model().selectedSerial(), address);
 }
 
+// Mended: only the caller's Stop is a cancellation. The listing after "adb
+// connect" ended from outside, or a Disconnect of the address while a
+// connection ran or waited for its turn, ended the connection as cancelled,
+// and the sheet said "Connecting to …" for good.
+TEST_F(BrowserWireless, AConnectionNobodyWhoAskedStoppedEndsInWords)
+{
+    const QString address = u"10.0.0.5:5555"_s;
+    QStringList failures;
+    const auto connect = [&] {
+        return model().connectWireless(
+            address, &model(), [](std::optional<Device>) {},
+            [&](std::exception_ptr error) { failures << failureText(error).value_or(u"<cancelled>"_s); });
+    };
+
+    connect();
+    settle();
+    // Asked once more; ended from outside both times, it is told.
+    answerConnect([this] { adb->stopListings = 2; });
+    EXPECT_EQ(failures, QStringList{u"adb was stopped before it answered."_s});
+    EXPECT_FALSE(model().job());
+
+    failures.clear();
+    adb->setDevices({adbPhone(address, u"offline"_s)});
+    connect();
+    connect(); // waits for the first one's turn
+    settle();
+    model().disconnect(adbPhone(address, u"offline"_s));
+    settle();
+    EXPECT_EQ(failures, (QStringList{u"it was disconnected meanwhile."_s, u"it was disconnected meanwhile."_s}));
+    EXPECT_FALSE(model().job());
+
+    // The caller's own Stop stays a cancellation, running or waiting.
+    failures.clear();
+    Task running = connect();
+    Task waiting = connect();
+    settle();
+    waiting.cancel();
+    running.cancel();
+    settle();
+    EXPECT_EQ(failures, (QStringList{u"<cancelled>"_s, u"<cancelled>"_s}));
+}
+
 // Mended: an address typed without a port connected, and adb listed it
 // with its default port, so the connection was reported as a failure.
 TEST_F(BrowserWireless, AnAddressWithoutAPortIsTheOneAdbLists)
@@ -163,6 +205,44 @@ TEST_F(BrowserWireless, AnAddressWithoutAPortIsTheOneAdbLists)
     ASSERT_TRUE(done);
     EXPECT_EQ(done->serial, u"10.0.0.7:5555"_s);
     EXPECT_EQ(model().selectedSerial(), u"10.0.0.7:5555"_s);
+}
+
+// Mended: an address adb reads otherwise than it is written connected the
+// phone, yet its entry was not found: the sheet said "Couldn’t connect" and
+// the phone was not chosen. An entry of another port is still not taken.
+TEST_F(BrowserWireless, TheEntryIsFoundAsAdbReadsTheAddress)
+{
+    const struct { QString typed, listed; bool found; } cases[] = {
+        {u"127.0.0.1:040357"_s, u"127.0.0.1:40357"_s, true},
+        {u"127.0.0.1: 40357"_s, u"127.0.0.1:40357"_s, true},
+        {u"127.0.0.1:+40357 "_s, u"127.0.0.1:40357"_s, true},
+        {u"::1"_s, u"[::1]:5555"_s, true},
+        {u"[::1]:05555"_s, u"[::1]:5555"_s, true},
+        {u"fe80::1%wlan0"_s, u"[fe80::1%wlan0]:5555"_s, true},
+        {u"127.0.0.1:40358"_s, u"127.0.0.1:40357"_s, false},
+        {u"LOCALHOST:40357"_s, u"localhost:40357"_s, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        adb->setDevices({});
+        adb->listsAs.insert(c.typed, c.listed);
+        std::optional<Device> done;
+        QString failure;
+        model().connectWireless(
+            c.typed, &model(), [&](std::optional<Device> device) { done = device; },
+            [&](std::exception_ptr error) { failure = failureText(error).value_or(u"<cancelled>"_s); });
+        settle();
+        answerConnect();
+        if (c.found) {
+            EXPECT_EQ(failure, QString());
+            ASSERT_TRUE(done);
+            EXPECT_EQ(done->serial, c.listed);
+            EXPECT_EQ(model().selectedSerial(), c.listed);
+        } else {
+            EXPECT_EQ(failure, u"adb doesn’t list it as a phone."_s);
+            EXPECT_FALSE(done);
+        }
+    }
 }
 
 // Mended: with no thread for adb, connecting showed "Connecting to …" and

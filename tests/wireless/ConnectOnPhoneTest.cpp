@@ -44,6 +44,9 @@ protected:
         FakePhoneHarness::Options options;
         options.shareServerOf = &inUse;
         options.authorized = authorized;
+        // Another phone: its own hardware serial, so it is not taken for the one in use.
+        options.model = u"Pixel_Fold"_s;
+        options.device = u"felix"_s;
         other = std::make_unique<FakePhoneHarness>(options);
         QString error;
         EXPECT_TRUE(other->start(&error)) << error.toStdString();
@@ -76,6 +79,23 @@ TEST_F(ConnectOnPhone, AnEmptyAddressFailsAsAdbSaysAndDropsNoPhone)
     EXPECT_EQ(pairing.phase(), Phase::failed(u"Couldn’t connect to : empty address"_s));
     settle();
     stillInUse();
+}
+
+// Mended: a port written with a leading zero or space connected the phone,
+// and the sheet said it couldn't, as adb lists the port as a number.
+TEST_F(ConnectOnPhone, APortWrittenOtherwiseConnectsAndChoosesThePhone)
+{
+    FakePhoneHarness& phone = second();
+    const QString port = phone.serial().section(u':', 1);
+    for (const QString& typed : {u"127.0.0.1:0"_s + port, u"127.0.0.1: "_s + port}) {
+        SCOPED_TRACE(typed.toStdString());
+        pairing.connectManually(typed, QString(), QString());
+        ASSERT_TRUE(ends());
+        EXPECT_EQ(pairing.phase(), Phase::done(u"Pixel Fold"_s)) << pairing.phase().text().toStdString();
+        settle();
+        EXPECT_EQ(browser->selectedSerial(), phone.serial());
+        browser->setSelectedSerial(inUse.serial());
+    }
 }
 
 // Mended: "failed to authenticate" was a failure, and the phone waiting for

@@ -250,9 +250,53 @@ TEST_F(PairingModel, APhoneAllowedLaterEndsConnectedOnlyWhileItIsTheEntryThatAsk
             EXPECT_EQ(pairing.phase(), Phase::done(u"Pixel 8"_s));
             EXPECT_EQ(model().selectedSerial(), c.address);
         } else {
-            EXPECT_EQ(pairing.phase(), c.meanwhile == Meanwhile::newCode ? Phase::waiting() : asking);
+            if (c.meanwhile == Meanwhile::newCode)
+                EXPECT_EQ(pairing.phase(), Phase::waiting());
+            else
+                EXPECT_TRUE(pairing.phase().text().contains(u"the phone left before Allow was tapped"_s))
+                    << pairing.phase().text().toStdString();
             EXPECT_EQ(model().selectedSerial(), chosen);
         }
+    }
+}
+
+// Mended: a phone asked to allow debugging that went offline or left kept
+// the sheet telling the person to tap Allow, and its leaving ended the
+// following without a word. An offline phone is still followed and may come
+// back; one that left is not, as its address may be another phone's by then.
+TEST_F(PairingModel, APhoneAskingToAllowThatGoesOfflineOrLeavesIsSaidSo)
+{
+    const QString address = u"192.168.1.70:5555"_s;
+    const Phase offline = Phase::failed(
+        u"Couldn’t connect to 192.168.1.70:5555: the phone doesn’t answer; adb lists it as offline."_s);
+    const Phase left = Phase::failed(u"Couldn’t connect to 192.168.1.70:5555: the phone left before Allow was tapped. "
+                                     "Make sure Wireless debugging is still on, then connect again."_s);
+    const Phase done = Phase::done(u"Pixel 8"_s);
+    const Phase* const asking = nullptr; // the sentence it showed first
+    // Each step: how adb lists the address next (empty: not at all), and the phase then.
+    const std::vector<std::vector<std::pair<QString, const Phase*>>> cases = {
+        {{u"offline"_s, &offline}, {u"device"_s, &done}},
+        {{u"offline"_s, &offline}, {u"unauthorized"_s, asking}, {QString(), &left}, {u"device"_s, &left}},
+        {{QString(), &left}, {u"unauthorized"_s, &left}},
+    };
+    start();
+    for (const auto& steps : cases) {
+        SCOPED_TRACE(steps.size());
+        adb->setDevices({adbPhone(address, u"unauthorized"_s, u"Pixel 8"_s)});
+        pairing.connectManually(address, QString(), QString());
+        answerConnect();
+        const Phase first = pairing.phase();
+        ASSERT_TRUE(first.text().startsWith(u"Allow USB debugging on your phone."_s));
+        for (const auto& [state, expected] : steps) {
+            SCOPED_TRACE(state.toStdString());
+            adb->setDevices(state.isEmpty() ? std::vector<Device>{} : std::vector{adbPhone(address, state, u"Pixel 8"_s)});
+            pass();
+            EXPECT_EQ(pairing.phase(), expected ? *expected : first) << pairing.phase().text().toStdString();
+        }
+        if (pairing.phase() == done) {
+            EXPECT_EQ(model().selectedSerial(), address);
+        }
+        pairing.newCode();
     }
 }
 
@@ -331,6 +375,71 @@ TEST_F(PairingModel, WithNoThreadEveryStartEndsInAFailedPhase)
     answerConnect();
     EXPECT_EQ(connected(), QStringList{u"10.0.0.1:5555"_s});
     EXPECT_EQ(pairing.phase().kind(), PhaseKind::done);
+}
+
+// Mended: a cancellation the sheet did not ask for (adb ended by someone
+// else's signal, the listing after "adb connect" among them, or a Disconnect
+// of the address) left the phase "pairing" or "connecting" for good, with
+// every control of the sheet disabled. Each ends in words, or connected when
+// the phone is.
+TEST_F(PairingModel, WhateverEndsAStepUnaskedTheSheetIsNotLeftBusy)
+{
+    const QString address = u"192.168.1.80:5555"_s;
+    const QString stopped = u"adb was stopped before it answered."_s;
+    const struct {
+        const char* what;
+        std::function<void()> run;
+        Phase after;
+    } cases[] = {
+        {"the pairing", [&] {
+             pairTyped();
+             answerPairing([]() -> ADB::PairResult { throw Cancelled(); });
+         },
+         Phase::failed(stopped)},
+        {"adb connect", [&] {
+             pairing.connectManually(address, QString(), QString());
+             answerConnect([] { throw Cancelled(); });
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+        {"the listing after it, once", [&] {
+             adb->listingsToEndAfterConnect = 1;
+             pairing.connectManually(address, QString(), QString());
+             answerConnect();
+         },
+         Phase::done(u"Pixel 7"_s)},
+        {"the listing after it, each time", [&] {
+             adb->listingsToEndAfterConnect = 2;
+             pairing.connectManually(address, QString(), QString());
+             answerConnect();
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+        {"a Disconnect of the address", [&] {
+             pairing.connectManually(address, QString(), QString());
+             settle();
+             model().disconnect(adbPhone(address));
+             settle();
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": it was disconnected meanwhile."_s)},
+        {"the browser model's answer", [&] {
+             host()->connectsCancelUnasked = true;
+             pairing.connectManually(address, QString(), QString());
+             settle();
+             host()->connectsCancelUnasked = false;
+         },
+         Phase::failed(u"Couldn’t connect to "_s + address + u": "_s + stopped)},
+    };
+    start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        adb->setDevices({});
+        c.run();
+        settle();
+        EXPECT_EQ(pairing.phase(), c.after) << pairing.phase().text().toStdString();
+        EXPECT_FALSE(model().job());
+        adb->listingsToEndAfterConnect = 0;
+        adb->listingsLeftToEnd = 0;
+        pairing.newCode();
+    }
 }
 
 // ---- stopping and replacing --------------------------------------------------------------

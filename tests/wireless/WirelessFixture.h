@@ -105,7 +105,9 @@ public:
         connects.take(address, cancel);
         // As adb lists it: an IP address given without a port has its default.
         static const QRegularExpression bareIp(u"^[0-9.]+$"_s);
-        listIfMissing(browsertest::adbPhone(bareIp.match(address).hasMatch() ? address + u":5555"_s : address));
+        const QString listed = listsAs.value(address, bareIp.match(address).hasMatch() ? address + u":5555"_s : address);
+        listIfMissing(browsertest::adbPhone(listed));
+        listingsLeftToEnd = listingsToEndAfterConnect.load();
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
@@ -115,7 +117,27 @@ public:
             FakeAdbSource::disconnect(adb, serial, cancel);
         unlist(serial);
     }
+    // The next that many device listings (or that many after each connect)
+    // fail as adb ended from outside does.
+    std::vector<Device> devices(const ADB& adb, const Cancel& cancel) override
+    {
+        if (stopListings > 0) {
+            --stopListings;
+            throw ADBError::stopped();
+        }
+        if (listingsLeftToEnd > 0) {
+            --listingsLeftToEnd;
+            throw ADBError::stopped();
+        }
+        return FakeAdbSource::devices(adb, cancel);
+    }
+    std::atomic<int> stopListings{0};
     Channel<void> connects;
+    // How many listings after each connect end from outside.
+    std::atomic<int> listingsToEndAfterConnect{0};
+    std::atomic<int> listingsLeftToEnd{0};
+    // The entry adb lists for an address written otherwise; set before connecting.
+    QHash<QString, QString> listsAs;
     std::atomic<bool> scriptDisconnects{false};
     Channel<void> disconnects;
 };
@@ -129,7 +151,18 @@ public:
     {
         return pairs.take(code + u':' + address, cancel);
     }
+    // While set, a connection hands back a cancellation nobody asked for.
+    Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
+                         std::function<void(std::exception_ptr)> failed) override
+    {
+        if (!connectsCancelUnasked)
+            return BrowserPairingHost::connectWireless(address, context, std::move(done), std::move(failed));
+        QMetaObject::invokeMethod(
+            context, [failed] { failed(std::make_exception_ptr(Cancelled())); }, Qt::QueuedConnection);
+        return {};
+    }
     Channel<ADB::PairResult> pairs;
+    bool connectsCancelUnasked = false;
 };
 
 // Waits until no worker runs, without delivering what they posted, so a

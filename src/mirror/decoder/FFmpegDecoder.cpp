@@ -74,36 +74,67 @@ struct Scaler {
     ~Scaler() { sws_freeContext(context); }
 };
 
+// Scales `frame` into `target` as BGRA.
+bool convertFrame(const AVFrame& frame, Scaler& scaler, QImage& target)
+{
+    const auto format = AVPixelFormat(frame.format);
+    SwsContext* context = sws_getCachedContext(scaler.context, frame.width, frame.height, format, target.width(),
+                                               target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                                               nullptr);
+    if (!context) {
+        scaler.context = nullptr; // freed by sws_getCachedContext
+        return false;
+    }
+    const bool fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P;
+    const int space = frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+    const int colours = space * 2 + (fullRange ? 1 : 0);
+    if (context != scaler.context || colours != scaler.colours) {
+        sws_setColorspaceDetails(context, sws_getCoefficients(space), fullRange ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        scaler.context = context;
+        scaler.colours = colours;
+    }
+    uint8_t* destination[4] = {target.bits(), nullptr, nullptr, nullptr};
+    const int strides[4] = {int(target.bytesPerLine()), 0, 0, 0};
+    sws_scale(context, frame.data, frame.linesize, 0, frame.height, destination, strides);
+    return true;
+}
+
+// A picture kept past its decoding: a reference to the decoder's frame,
+// with a scaler of its own for the thread that converts it.
+class KeptPicture final : public MirrorPicture {
+public:
+    explicit KeptPicture(AVFrame* frame) : m_frame(frame) {}
+    ~KeptPicture() { av_frame_free(&m_frame); }
+    KeptPicture(const KeptPicture&) = delete;
+    KeptPicture& operator=(const KeptPicture&) = delete;
+
+    static std::shared_ptr<const MirrorPicture> of(const AVFrame& frame)
+    {
+        AVFrame* copy = av_frame_alloc();
+        if (!copy || av_frame_ref(copy, &frame) < 0) {
+            av_frame_free(&copy);
+            return nullptr;
+        }
+        return std::make_shared<const KeptPicture>(copy);
+    }
+
+    QSize size() const override { return {m_frame->width, m_frame->height}; }
+    bool convert(QImage& target) const override { return convertFrame(*m_frame, m_scaler, target); }
+    std::shared_ptr<const MirrorPicture> keep() const override { return of(*m_frame); }
+
+private:
+    AVFrame* m_frame;
+    mutable Scaler m_scaler;
+};
+
 class Picture final : public MirrorPicture {
 public:
     Picture(const AVFrame& frame, Scaler& scaler) : m_frame(frame), m_scaler(scaler) {}
 
     QSize size() const override { return {m_frame.width, m_frame.height}; }
-
-    bool convert(QImage& target) const override
-    {
-        const auto format = AVPixelFormat(m_frame.format);
-        SwsContext* context = sws_getCachedContext(m_scaler.context, m_frame.width, m_frame.height, format,
-                                                   target.width(), target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR,
-                                                   nullptr, nullptr, nullptr);
-        if (!context) {
-            m_scaler.context = nullptr; // freed by sws_getCachedContext
-            return false;
-        }
-        const bool fullRange = m_frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P;
-        const int space = m_frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-        const int colours = space * 2 + (fullRange ? 1 : 0);
-        if (context != m_scaler.context || colours != m_scaler.colours) {
-            sws_setColorspaceDetails(context, sws_getCoefficients(space), fullRange ? 1 : 0,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-            m_scaler.context = context;
-            m_scaler.colours = colours;
-        }
-        uint8_t* destination[4] = {target.bits(), nullptr, nullptr, nullptr};
-        const int strides[4] = {int(target.bytesPerLine()), 0, 0, 0};
-        sws_scale(context, m_frame.data, m_frame.linesize, 0, m_frame.height, destination, strides);
-        return true;
-    }
+    bool convert(QImage& target) const override { return convertFrame(m_frame, m_scaler, target); }
+    std::shared_ptr<const MirrorPicture> keep() const override { return KeptPicture::of(m_frame); }
 
 private:
     const AVFrame& m_frame;

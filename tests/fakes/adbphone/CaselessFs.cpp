@@ -3,11 +3,17 @@
 // name one file, a new item keeps the spelling it was made with, and an item
 // written under a case-alike name keeps the name it had.
 //
-//   caselessfs FOLDER
+//   caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] FOLDER
 //
 // Mounts over FOLDER itself (the items already there stay visible through it)
 // and prints "mounted" once it is. SIGTERM, SIGINT or the end of the process
 // that started it unmounts it. Names that are not UTF-8 compare byte for byte.
+// Like every FUSE file system of libfuse 3.14 it gives no birth times.
+// The switches make it another kind of disk: --exact-case compares names
+// byte for byte (a disk without birth times, as ext4 with 128-byte inodes);
+// --renames=noreplace refuses to exchange two names, as vfat and exfat do,
+// and --renames=plain any rename with flags, as many FUSE and network mounts
+// do (EINVAL); --no-links refuses hard links (EPERM), as vfat and exfat do.
 
 #define FUSE_USE_VERSION 31
 
@@ -34,6 +40,9 @@
 namespace {
 
 int g_root = -1; // the folder beneath the mount
+bool g_exactCase = false;
+enum class Renames { all, noReplace, plain } g_renames = Renames::all;
+bool g_noLinks = false;
 
 QString folded(const std::string& name, bool* valid)
 {
@@ -55,7 +64,7 @@ std::string caseAlike(const std::string& folder, const std::string& name)
 {
     bool valid = false;
     const QString wanted = folded(name, &valid);
-    if (!valid)
+    if (!valid || g_exactCase)
         return {};
     const int fd = ::openat(g_root, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -203,6 +212,8 @@ int symlink(const char* target, const char* path)
 
 int rename(const char* from, const char* to, unsigned int flags)
 {
+    if (((flags & RENAME_EXCHANGE) && g_renames != Renames::all) || (flags && g_renames == Renames::plain))
+        return -EINVAL;
     std::string fromFolder, fromName, toFolder, toName;
     const std::string source = resolve(from, &fromFolder, &fromName);
     std::string target = resolve(to, &toFolder, &toName);
@@ -216,6 +227,8 @@ int rename(const char* from, const char* to, unsigned int flags)
 
 int link(const char* from, const char* to)
 {
+    if (g_noLinks)
+        return -EPERM;
     return result(::linkat(g_root, resolve(from).c_str(), g_root, resolve(to).c_str(), 0));
 }
 
@@ -330,13 +343,30 @@ fuse_operations operations()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fputs("usage: caselessfs FOLDER\n", stderr);
+    const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] FOLDER\n";
+    int at = 1;
+    for (; at < argc - 1; ++at) {
+        const std::string option = argv[at];
+        if (option == "--exact-case")
+            g_exactCase = true;
+        else if (option == "--no-links")
+            g_noLinks = true;
+        else if (option == "--renames=all")
+            g_renames = Renames::all;
+        else if (option == "--renames=noreplace")
+            g_renames = Renames::noReplace;
+        else if (option == "--renames=plain")
+            g_renames = Renames::plain;
+        else
+            break;
+    }
+    if (at != argc - 1) {
+        std::fputs(usage, stderr);
         return 2;
     }
-    char* folder = ::realpath(argv[1], nullptr);
+    char* folder = ::realpath(argv[at], nullptr);
     if (!folder) {
-        std::fprintf(stderr, "caselessfs: %s: %s\n", argv[1], std::strerror(errno));
+        std::fprintf(stderr, "caselessfs: %s: %s\n", argv[at], std::strerror(errno));
         return 2;
     }
     ::umask(0); // the modes asked for are already masked

@@ -250,55 +250,77 @@ QString FakePhoneHarness::caselessStorageUnavailable()
 
 bool FakePhoneHarness::mountCaseless(QString* error)
 {
+    m_caselessFs = mountDisk(storage(), Disk(), error);
+    return m_caselessFs != nullptr;
+}
+
+std::unique_ptr<FakePhoneHarness::DiskMount> FakePhoneHarness::mountDisk(const QString& folder, const Disk& disk,
+                                                                         QString* error)
+{
+    const auto failed = [&](const QString& why) -> std::unique_ptr<DiskMount> {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
 #ifndef CASELESSFS_PATH
-    return fail(error, caselessStorageUnavailable());
+    Q_UNUSED(folder);
+    Q_UNUSED(disk);
+    return failed(caselessStorageUnavailable());
 #else
     ChildProcess::Options options;
     options.program = QStringLiteral(CASELESSFS_PATH);
-    options.arguments = {storage()};
+    if (!disk.ignoresCase)
+        options.arguments << QStringLiteral("--exact-case");
+    options.arguments << QStringLiteral("--renames=") + disk.renames;
+    if (!disk.links)
+        options.arguments << QStringLiteral("--no-links");
+    options.arguments << folder;
+    std::unique_ptr<DiskMount> mount(new DiskMount);
+    mount->m_folder = folder;
     try {
-        m_caselessFs = ChildProcess::start(options);
+        mount->m_process = ChildProcess::start(options);
     } catch (const Error& e) {
-        return fail(error, e.description());
+        return failed(e.description());
     }
+    ChildProcess& process = *mount->m_process;
     // It prints a line once the mount is there.
     QByteArray line;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kStartLimitMs);
     while (!line.contains('\n') && Clock::now() < deadline) {
-        pollfd fd {m_caselessFs->outputFd(), POLLIN, 0};
+        pollfd fd {process.outputFd(), POLLIN, 0};
         ::poll(&fd, 1, 100);
         char buffer[64];
-        const ssize_t n = readAvailable(m_caselessFs->outputFd(), buffer, sizeof buffer);
+        const ssize_t n = readAvailable(process.outputFd(), buffer, sizeof buffer);
         if (n > 0)
             line.append(buffer, n);
         else if (n == 0)
             break;
     }
-    if (line.trimmed() != "mounted" || !isMountPoint(storage())) {
-        const Capture rest = capture(*m_caselessFs, Clock::now() + std::chrono::seconds(3));
-        return fail(error, QStringLiteral("Storage that ignores letter case couldn't be mounted: ") +
-                               QString::fromLocal8Bit(rest.err.trimmed()));
+    if (line.trimmed() != "mounted" || !isMountPoint(folder)) {
+        const Capture rest = capture(process, Clock::now() + std::chrono::seconds(3));
+        return failed(QStringLiteral("Storage that ignores letter case couldn't be mounted: ")
+                      + QString::fromLocal8Bit(rest.err.trimmed()));
     }
-    return true;
+    return mount;
 #endif
 }
 
-void FakePhoneHarness::unmountCaseless()
+FakePhoneHarness::DiskMount::~DiskMount()
 {
-    if (!m_caselessFs)
+    if (!m_process)
         return;
     // SIGTERM: it unmounts and ends; lazily, should anything still hold the folder.
-    m_caselessFs->terminate();
+    m_process->terminate();
     const auto deadline = Clock::now() + std::chrono::seconds(3);
-    while (!m_caselessFs->hasEnded() && Clock::now() < deadline)
+    while (!m_process->hasEnded() && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (isMountPoint(storage())) {
+    if (isMountPoint(m_folder)) {
         if (::geteuid() == 0) {
-            ::umount2(QFile::encodeName(storage()).constData(), MNT_DETACH);
+            ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
         } else {
             ChildProcess::Options options;
             options.program = QStringLiteral("/usr/bin/fusermount3");
-            options.arguments = {QStringLiteral("-u"), QStringLiteral("-z"), storage()};
+            options.arguments = {QStringLiteral("-u"), QStringLiteral("-z"), m_folder};
             try {
                 std::unique_ptr<ChildProcess> unmount = ChildProcess::start(options);
                 capture(*unmount, Clock::now() + std::chrono::seconds(3));
@@ -306,7 +328,7 @@ void FakePhoneHarness::unmountCaseless()
             }
         }
     }
-    m_caselessFs.reset(); // reaped; killed first if it hung
+    m_process.reset(); // reaped; killed first if it hung
 }
 
 bool FakePhoneHarness::connectPhone(QString* error)
@@ -457,6 +479,15 @@ void FakePhoneHarness::setUnreachable(bool unreachable)
     writeKnobs();
 }
 
+void FakePhoneHarness::cutShells(const QString& matching, qint64 keepBytes, bool thenLeave)
+{
+    m_state->knobs.cutShells = matching.toUtf8();
+    m_state->knobs.cutKeepBytes = keepBytes;
+    m_state->knobs.leaveAfterCut = thenLeave;
+    ++m_state->knobs.cutGeneration;
+    writeKnobs();
+}
+
 void FakePhoneHarness::setUnresponsive(bool unresponsive)
 {
     m_state->knobs.unresponsive = unresponsive;
@@ -596,7 +627,7 @@ void FakePhoneHarness::stop()
 {
     stopServer();
     m_phone.reset(); // SIGTERM, then SIGKILL after a grace period; reaped
-    unmountCaseless(); // before the folder beneath it goes
+    m_caselessFs.reset(); // unmounted before the folder beneath it goes
     m_phonePort = 0;
     if (m_environmentSet) {
         if (m_hadHome)

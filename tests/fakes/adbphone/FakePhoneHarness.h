@@ -96,6 +96,28 @@ public:
     // Why storage that ignores letter case can't be had here; empty when it can.
     static QString caselessStorageUnavailable();
 
+    // A computer folder shown, in place, as a disk of another kind (through
+    // caselessfs, so without birth times) for the mount's lifetime.
+    struct Disk {
+        bool ignoresCase = true;
+        QString renames = "all"; // "all", "noreplace" (vfat, exfat) or "plain" (many FUSE and network mounts)
+        bool links = true;
+    };
+    class DiskMount {
+    public:
+        ~DiskMount(); // unmounts
+        DiskMount(const DiskMount&) = delete;
+        DiskMount& operator=(const DiskMount&) = delete;
+
+    private:
+        friend class FakePhoneHarness;
+        DiskMount() = default;
+        QString m_folder;
+        std::unique_ptr<ChildProcess> m_process;
+    };
+    // Needs what caselessStorageUnavailable() asks for; none, and why, when it fails.
+    static std::unique_ptr<DiskMount> mountDisk(const QString& folder, const Disk& disk, QString* error = nullptr);
+
     // Makes a temporary folder, starts the phone on a free port and a private
     // adb server on another, connects them and waits (about 10 s at most)
     // until adb lists the phone as "device" (or "unauthorized").
@@ -129,6 +151,12 @@ public:
     void setUnresponsive(bool unresponsive);
     void setRefuseMoves(bool refuse);
     void setStorageFull(bool full);
+    // The connection drops under shells whose command holds `matching`, as
+    // adb 29 tells it: status 0 after the first `keepBytes` bytes of their
+    // output (0: the command doesn't run). With `thenLeave` the phone is
+    // gone afterwards (adb lists it as offline) until this is called again;
+    // an empty `matching` cuts nothing.
+    void cutShells(const QString& matching, qint64 keepBytes = 0, bool thenLeave = false);
 
     // Pulls of `phonePath` (a package file that "pm path" names) get the
     // file at `localPath`; failPull makes that path's pull fail. Both last
@@ -172,12 +200,11 @@ private:
     void stopServer();
     bool connectPhone(QString* error);
     bool mountCaseless(QString* error);
-    void unmountCaseless();
 
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<ChildProcess> m_phone;
-    std::unique_ptr<ChildProcess> m_caselessFs;
+    std::unique_ptr<DiskMount> m_caselessFs;
     quint16 m_phonePort = 0;
     quint16 m_serverPort = 0;
     bool m_sharedServer = false;

@@ -204,39 +204,60 @@ void Connection::open(uint32_t remoteId, QByteArray service)
 
     std::unique_ptr<Stream> stream;
     int fd = -1;
-    auto answer = [&](ShellStream::Kind kind, const QByteArray& command, const QByteArray& term) {
+    auto answer = [&](ShellStream::Kind kind, const QByteArray& sent, const QByteArray& term) {
+        // The phone's programs see the host's command without its end mark;
+        // the shell around them still prints it.
+        const std::optional<MarkedCommand> marked = unmark(sent);
+        const QByteArray command = marked ? marked->inner : sent;
+        const auto withMark = [&marked](ScriptedReply reply) {
+            if (marked && reply.status == 0)
+                reply.out += markLines(marked->mark);
+            return reply;
+        };
+        const auto asSent = [&marked](const QByteArray& program) {
+            return marked ? remark(program, marked->mark) : program;
+        };
         const ReplyTable& table = m_phone.replies();
         auto reply = table.find(command);
-        const LogScript& log = m_phone.knobs().log;
+        const Knobs& knobs = m_phone.knobs();
+        const LogScript& log = knobs.log;
         const bool isLog = !log.command.isEmpty() && command == log.command;
-        if (isLog || (reply != table.end() && reply->delayMs > 0)) {
+        const bool cut = !knobs.cutShells.isEmpty() && command.contains(knobs.cutShells);
+        if (!cut && (isLog || (reply != table.end() && reply->delayMs > 0))) {
             auto timed = std::make_unique<TimedStream>(*this, localId, remoteId, kind);
             send(kOkay, localId, remoteId);
             if (isLog)
                 timed->startLog(log, Clock::now());
             else
-                timed->startReply(reply.value(), Clock::now());
+                timed->startReply(withMark(reply.value()), Clock::now());
             stream = std::move(timed);
             return;
         }
         auto shell = std::make_unique<ShellStream>(*this, localId, remoteId, kind);
         send(kOkay, localId, remoteId);
-        if (const std::optional<ScriptedReply> refusal = faultReply(m_phone.knobs(), command))
+        if (cut) {
+            shell->cutAfter(knobs.cutKeepBytes);
+            if (knobs.leaveAfterCut)
+                m_leaving.insert(localId);
+        }
+        if (cut && knobs.cutKeepBytes <= 0)
+            shell->startScripted({});
+        else if (const std::optional<ScriptedReply> refusal = faultReply(knobs, command))
             shell->startScripted(*refusal);
         else if (reply != table.end())
-            shell->startScripted(reply.value());
+            shell->startScripted(withMark(reply.value()));
         else if (const QByteArray program = phoneProgram(command); !program.isEmpty())
-            shell->startCommand(program, term);
-        else if (m_phone.knobs().refuseMoves && command.contains("mv "))
+            shell->startCommand(asSent(program), term);
+        else if (knobs.refuseMoves && command.contains("mv "))
             // A script of the host's renames through mv inside it, subshells
             // included: each finds a mv that refuses, as a phone's would.
             shell->startCommand("mkdir -p /tmp/.refusing && printf '#!/bin/mksh\\necho \"mv: bad $1: Permission "
                                 "denied\" >&2\\nexit 1\\n' >/tmp/.refusing/mv && chmod 755 /tmp/.refusing/mv && "
                                 "PATH=/tmp/.refusing:$PATH && export PATH && "
-                                    + command,
+                                    + sent,
                                 term);
         else
-            shell->startCommand(command, term);
+            shell->startCommand(sent, term);
         stream = std::move(shell);
     };
 
@@ -252,7 +273,8 @@ void Connection::open(uint32_t remoteId, QByteArray service)
             else if (argument.startsWith("TERM="))
                 term = argument.mid(5);
         }
-        m_phone.record(command);
+        const std::optional<MarkedCommand> marked = unmark(command);
+        m_phone.record(marked ? marked->inner : command);
         const ShellStream::Kind kind = v2 ? ShellStream::Kind::ShellV2 : ShellStream::Kind::Raw;
         if (command.startsWith(kMirrorServerCommand)) {
             stream = startMirrorServer(localId, remoteId, int(kind), command);
@@ -288,10 +310,14 @@ void Connection::service(Clock::time_point now)
         it->second->service(now);
         if (m_dead || m_dropping)
             return;
-        if (it->second->finished())
+        if (it->second->finished()) {
+            // Its last words are queued; the drop comes once they went out.
+            if (m_leaving.erase(it->first))
+                m_phone.leave();
             it = m_streams.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
 }
 
@@ -485,6 +511,8 @@ const Knobs& Phone::knobs()
             m_syncBytes = 0;
             m_dropFired = false;
         }
+        if (knobs.cutGeneration != m_knobs.cutGeneration)
+            m_left = false;
         if (knobs.freezeGeneration != m_knobs.freezeGeneration) {
             m_freezeBytes = 0;
             m_frozen = knobs.freezeAfterBytes == 0;
@@ -611,7 +639,7 @@ void Phone::acceptConnections()
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             return;
-        if (knobs().unreachable) {
+        if (gone()) {
             ::close(fd);
             continue;
         }
@@ -662,7 +690,7 @@ int Phone::run(const volatile sig_atomic_t& stop)
 
         acceptConnections();
         reapChildren();
-        if (knobs().unreachable) {
+        if (gone()) {
             for (const auto& connection : m_connections)
                 connection->drop();
         } else if (knobs().unresponsive) {

@@ -75,6 +75,9 @@ public:
     bool countSyncBytes(qint64 bytes);
     // Whether the freeze knob has stopped the phone answering.
     bool frozen();
+    // Gone after a cut shell (Knobs::leaveAfterCut) until the knob is set again.
+    void leave() { m_left = true; }
+    bool gone() { return knobs().unreachable || m_left; }
 
     // Where pushes to /data/local/tmp/ go; -1 without a control folder.
     int tmpFd() const { return m_tmpFd; }
@@ -133,6 +136,7 @@ private:
     bool m_dropFired = false;
     qint64 m_freezeBytes = 0;
     bool m_frozen = false;
+    bool m_left = false;
 
     std::map<pid_t, int> m_exited;
     std::set<pid_t> m_abandoned;

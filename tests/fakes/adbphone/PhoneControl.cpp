@@ -66,7 +66,19 @@ QByteArray phoneProgram(const QByteArray& command)
     if (command.startsWith("screenrecord ")) {
         const QByteArray file = command.mid(command.lastIndexOf(' ') + 1);
         // A phone whose encoder can't be had, as some emulators and locked-down phones.
+        // While "/sdcard/.screenrecord-lingers" exists the recorder outlives its
+        // shell, as a phone's does when adb's connection ends: part of the
+        // video is written, the rest a second after the shell is gone. It
+        // runs in a session of its own, so that ending the shell's process
+        // group leaves it, and under the recorder's command line, so that
+        // pgrep finds it.
+        const QByteArray lingering =
+            "if [ -e /sdcard/.screenrecord-lingers ]; then "
+            "setsid mksh -c 'printf \"fake vi\" > \"$1\"; "
+            "while kill -0 \"$2\" 2>/dev/null && [ ! -e " + mark + " ]; do sleep 0.05; done; "
+            "sleep 1; printf deo >> \"$1\"; rm -f " + mark + "' '" + command + "' " + file + " $$ & wait $!; exit 0; fi; ";
         return "if [ -e /sdcard/.screenrecord-fails ]; then echo 'ERROR: unable to create video encoder' >&2; exit 1; fi; "
+               + lingering +
                // A recorder slow to start, for as long as the test holds it (30 s at most).
                "i=0; while [ -e /sdcard/.screenrecord-held ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
                "rm -f " + mark + "; touch " + running + "; "
@@ -87,6 +99,28 @@ std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& co
         knobs.storageFull && at >= 0 && command.mid(at).startsWith("mkdir "))
         return ScriptedReply {{}, "mkdir: " + command.mid(at + 6).split(' ').last() + ": No space left on device\n", 1};
     return std::nullopt;
+}
+
+std::optional<MarkedCommand> unmark(const QByteArray& command)
+{
+    static const QByteArray between = "\n) && echo && echo ";
+    const qsizetype at = command.lastIndexOf(between);
+    if (!command.startsWith('(') || at < 0)
+        return std::nullopt;
+    const QByteArray mark = command.mid(at + between.size());
+    if (mark.isEmpty() || mark.contains(' ') || mark.contains('\n'))
+        return std::nullopt;
+    return MarkedCommand{command.mid(1, at - 1), mark};
+}
+
+QByteArray markLines(const QByteArray& mark)
+{
+    return "\n" + mark + "\n";
+}
+
+QByteArray remark(const QByteArray& program, const QByteArray& mark)
+{
+    return "(" + program + "\n) && echo && echo " + mark;
 }
 
 ReplyTable defaultReplies(const PhoneIdentity& identity)
@@ -242,6 +276,10 @@ QByteArray encodeKnobs(const Knobs& knobs)
     mirror.insert(QStringLiteral("clipboardGeneration"), static_cast<double>(knobs.mirrorClipboardGeneration));
     mirror.insert(QStringLiteral("endGeneration"), static_cast<double>(knobs.mirrorEndGeneration));
     object.insert(QStringLiteral("mirror"), mirror);
+    object.insert(QStringLiteral("cutShellsBase64"), QString::fromLatin1(knobs.cutShells.toBase64()));
+    object.insert(QStringLiteral("cutKeepBytes"), double(knobs.cutKeepBytes));
+    object.insert(QStringLiteral("leaveAfterCut"), knobs.leaveAfterCut);
+    object.insert(QStringLiteral("cutGeneration"), double(knobs.cutGeneration));
     object.insert(QStringLiteral("unreachable"), knobs.unreachable);
     object.insert(QStringLiteral("unresponsive"), knobs.unresponsive);
     object.insert(QStringLiteral("refuseMoves"), knobs.refuseMoves);
@@ -280,6 +318,10 @@ Knobs decodeKnobs(const QByteArray& json)
     knobs.mirrorClipboardGeneration =
         static_cast<qint64>(mirror.value(QStringLiteral("clipboardGeneration")).toDouble(0));
     knobs.mirrorEndGeneration = static_cast<qint64>(mirror.value(QStringLiteral("endGeneration")).toDouble(0));
+    knobs.cutShells = QByteArray::fromBase64(object.value(QStringLiteral("cutShellsBase64")).toString().toLatin1());
+    knobs.cutKeepBytes = qint64(object.value(QStringLiteral("cutKeepBytes")).toDouble(0));
+    knobs.leaveAfterCut = object.value(QStringLiteral("leaveAfterCut")).toBool(false);
+    knobs.cutGeneration = qint64(object.value(QStringLiteral("cutGeneration")).toDouble(0));
     knobs.unreachable = object.value(QStringLiteral("unreachable")).toBool(false);
     knobs.unresponsive = object.value(QStringLiteral("unresponsive")).toBool(false);
     knobs.refuseMoves = object.value(QStringLiteral("refuseMoves")).toBool(false);

@@ -74,7 +74,31 @@ struct Knobs {
     bool unresponsive = false;
     bool refuseMoves = false;
     bool storageFull = false;
+    // A connection that drops under a shell, as adb 29 reports it: the
+    // shells whose command holds `cutShells` (none when empty) end with
+    // status 0 after the first `cutKeepBytes` bytes of their output, the
+    // rest (the host's end mark too) lost; with 0 the command doesn't run.
+    // With `leaveAfterCut` the phone is then gone (as unreachable) until the
+    // knob is set again, which a new `cutGeneration` says.
+    QByteArray cutShells;
+    qint64 cutKeepBytes = 0;
+    bool leaveAfterCut = false;
+    qint64 cutGeneration = 0;
 };
+
+// The host's shell commands end by printing a mark of their own once they
+// succeed: "(COMMAND" LF ") && echo && echo MARK". The command inside and
+// the mark; none for a command not so made. Replies and records are by the
+// command inside, as the phone's programs see it.
+struct MarkedCommand {
+    QByteArray inner;
+    QByteArray mark;
+};
+std::optional<MarkedCommand> unmark(const QByteArray& command);
+// What a succeeding marked command prints after the command's own output.
+QByteArray markLines(const QByteArray& mark);
+// `program` run as the host marked its command.
+QByteArray remark(const QByteArray& program, const QByteArray& mark);
 
 // The log's lines: entry `index` in threadtime format, with every level
 // letter ("A" too), right-aligned ids, and tags with spaces before ": ".
@@ -106,7 +130,8 @@ ReplyTable defaultReplies(const PhoneIdentity& identity);
 // and then writes FILE; the stop fails, finding no recorder, until the
 // recorder runs, which it does only once "/sdcard/.screenrecord-held" is
 // gone; while "/sdcard/.screenrecord-fails" exists it fails at once as a
-// phone without a video encoder does.
+// phone without a video encoder does; while "/sdcard/.screenrecord-lingers"
+// exists it writes the end of FILE a second after its shell has ended.
 QByteArray phoneProgram(const QByteArray& command);
 
 // The failure a shell command meets under the fault knobs (a refused "mv",

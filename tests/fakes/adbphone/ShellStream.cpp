@@ -81,14 +81,14 @@ void ShellStream::closeFd(int& fd)
 
 void ShellStream::startScripted(const ScriptedReply& reply)
 {
-    if (m_kind == Kind::ShellV2) {
+    if (m_kind == Kind::ShellV2 || m_cut) {
         appendOutput(kStdout, reply.out.constData(), reply.out.size());
         appendOutput(kStderr, reply.err.constData(), reply.err.size());
     } else {
         m_pending = reply.out + reply.err;
     }
     m_exited = true;
-    m_status = reply.status & 0xff;
+    m_status = m_cut ? 0 : reply.status & 0xff;
 }
 
 void ShellStream::startCommand(const QByteArray& command, const QByteArray& term)
@@ -120,6 +120,14 @@ void ShellStream::startCommand(const QByteArray& command, const QByteArray& term
 
 void ShellStream::appendOutput(char id, const char* data, qsizetype size)
 {
+    if (m_cut) {
+        if (id != kStdout)
+            return;
+        size = std::min<qsizetype>(size, m_keep);
+        m_keep -= size;
+        if (size == 0)
+            return;
+    }
     if (m_kind == Kind::Raw) {
         m_pending.append(data, size);
         return;
@@ -209,7 +217,7 @@ void ShellStream::service(Clock::time_point now)
     if (m_pid > 0 && !m_exited) {
         if (const auto status = phone().exitStatus(m_pid)) {
             m_exited = true;
-            m_status = shellStatus(*status);
+            m_status = m_cut ? 0 : shellStatus(*status);
             closeFd(m_pidFd);
         }
     }

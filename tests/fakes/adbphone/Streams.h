@@ -9,11 +9,13 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <poll.h>
 #include <vector>
 
@@ -107,6 +109,7 @@ private:
     uint32_t m_maxPayload = 4096;
     uint32_t m_nextLocalId = 1;
     std::map<uint32_t, std::unique_ptr<Stream>> m_streams;
+    std::set<uint32_t> m_leaving; // streams whose end takes the phone away
 };
 
 // Shell commands ("shell,v2,...:", "shell:", "exec:"), run or scripted.
@@ -122,6 +125,13 @@ public:
 
     void startScripted(const ScriptedReply& reply);
     void startCommand(const QByteArray& command, const QByteArray& term);
+    // Ends as a shell whose connection dropped ends for adb 29: status 0,
+    // only the first `keep` bytes of standard output, no standard error.
+    void cutAfter(qint64 keep)
+    {
+        m_cut = true;
+        m_keep = std::max<qint64>(0, keep);
+    }
 
     void hostWrite(const QByteArray& data) override;
     void service(Clock::time_point now) override;
@@ -144,6 +154,8 @@ private:
     bool m_exitQueued = false;
     bool m_okayOwed = false;
     bool m_closeStdin = false;
+    bool m_cut = false;
+    qint64 m_keep = 0;
     QByteArray m_pending;  // to the host
     QByteArray m_stdin;    // to the command
     QByteArray m_packets;  // shell packets from the host, not yet complete
