@@ -208,11 +208,12 @@ void putInPlace(const QString& from, const QString& target, const std::optional<
     case Placed::folderThere: throw inTheWay(lastName(target), true);
     case Placed::stranded:
         aside->keep();
-        throw SystemError(quoted(lastName(target))
-                          + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile. "
-                                           "The file that was there is in ")
-                          + paths::shown(parentOf(target)) + QStringLiteral(" as the hidden item ")
-                          + quoted(aside->name()) + QStringLiteral("."));
+        // Left out as any clash is: the copy goes on, and its account names it.
+        throw LeftOutError(quoted(lastName(target))
+                           + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile. "
+                                            "The file that was there is in ")
+                           + paths::shown(parentOf(target)) + QStringLiteral(" as the hidden item ")
+                           + quoted(aside->name()) + QStringLiteral("."));
     case Placed::failed: break;
     }
     throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
