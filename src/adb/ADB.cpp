@@ -1,4 +1,5 @@
 #include "ADB.h"
+#include "WorkingNames.h"
 
 #include "ADBParsing.h"
 
@@ -437,17 +438,16 @@ QString ADB::clean(const QString& text)
     static const QRegularExpression progressLine(QStringLiteral("^\\s*\\[\\s*\\d{1,3}%\\]"));
     // The tally adb prints after a copy, even a failed one.
     static const QRegularExpression tallyLine(QStringLiteral(": \\d+ files? (?:pushed|pulled)\\b.*\\)\\s*$"));
-    // A copy's working name (browserpaths::temporaryName) as a whole name
-    // or the last part of a path: ".NAME[.ID].vantelorquist-copy".
-    static const QRegularExpression workingName(
-        QStringLiteral("(?<![^/'\"\\s])\\.([^/\\n]+?)(?:\\.[0-9a-f]{12})?\\.vantelorquist-copy"));
     // adb's sentence for a file it couldn't send or receive; the cause is
     // kept, the paths give way to the item's name. A copy of several items
     // goes on after one fails: the first failure is the reason.
+    // Read by its shape, whatever the names hold (quotes, colons, line
+    // ends): the first such line's paths run to the "': " that a cause of
+    // plain words (no quote, colon or line end) follows to the line's end.
     static const QRegularExpression copyFailure(
-        QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '([^']*)'(?: to '[^']*')?: "
-                       "(?:remote )?(?:(?:write|read) failed: )?(.+)$"),
-        QRegularExpression::MultilineOption);
+        QStringLiteral("^(?:failed to copy|cannot (?:write|read|stat|open|create)) '(.*?)': "
+                       "(?:remote )?(?:[a-z_() ]*(?:failed|couldn't create file): )?([^':\\n]+)$"),
+        QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression unsureInstall(
         QStringLiteral("^failed to install (.+?):\\s*(.*)$"), QRegularExpression::DotMatchesEverythingOption);
     QString s = text;
@@ -464,7 +464,7 @@ QString ADB::clean(const QString& text)
     }
     s = kept.join(QLatin1Char('\n'));
     // The person knows the item by its own name, never by ours.
-    s.replace(workingName, QStringLiteral("\\1"));
+    s = workingnameform::withItemNames(s);
     s = s.trimmed();
     // adb's last word on an install that it lost the phone during (or an
     // empty reason) doesn't say whether the phone had finished it.
@@ -480,7 +480,10 @@ QString ADB::clean(const QString& text)
     if (saysThePhoneLeft(s))
         return phoneLeftSentence();
     if (const QRegularExpressionMatch copy = copyFailure.match(s); copy.hasMatch()) {
-        const QString path = copy.captured(1);
+        // The source's path comes first: the item the person chose.
+        QString path = copy.captured(1);
+        path.truncate(path.indexOf(QStringLiteral("' to '")) >= 0 ? path.indexOf(QStringLiteral("' to '"))
+                                                                   : path.size());
         QString cause = copy.captured(2).trimmed();
         while (cause.endsWith(QLatin1Char('.')))
             cause.chop(1);

@@ -290,7 +290,7 @@ QString asideName(const QString& since)
 
 } // namespace
 
-std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QString& to, const QString& since,
+std::vector<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const QString& to, const QString& since,
                                                      const Cancel& cancel)
 {
     ADB::checkSendable(from);
@@ -306,11 +306,18 @@ std::optional<PhoneFiles::Clash> ADBFiles::mergeInto(const QString& from, const 
     if (at < 0)
         throw ADBError::failed(QStringLiteral("The phone couldn’t move the copied items into “") + lastComponent(to)
                                + QStringLiteral("”."));
-    const QByteArray clash = answer.mid(at + 7);
-    const qsizetype slash = clash.indexOf('/');
-    if (clash.size() < 2 || slash < 1)
-        return std::nullopt;
-    return Clash{paths::text(clash.mid(1, slash - 1)), clash.at(0) == 'D', clash.at(0) == 'N'};
+    // Each clash as kind, name and "/": no name holds "/", whatever bytes it holds.
+    std::vector<Clash> clashes;
+    QByteArray rest = answer.mid(at + 7);
+    for (qsizetype slash; rest.size() >= 2 && (slash = rest.indexOf('/')) >= 1;) {
+        const char kind = rest.at(0);
+        if (kind != 'D' && kind != 'F' && kind != 'N')
+            break;
+        if (slash > 1)
+            clashes.push_back({paths::text(rest.mid(1, slash - 1)), kind == 'D', kind == 'N'});
+        rest = rest.mid(slash + 1);
+    }
+    return clashes;
 }
 
 void ADBFiles::pushInto(const QStringList& sources, const QString& folder, const Progress& progress,

@@ -34,7 +34,7 @@ public:
     bool takeName(const QString& from, const QString& to, const Cancel& cancel) override;
     bool mergesOnPhone() const override { return true; }
     // One shell command however many items: each a rename on the phone.
-    std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+    std::vector<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
                                    const Cancel& cancel) override;
     // adb's percentages are each source's own: with several, progress comes at the end.
     void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,

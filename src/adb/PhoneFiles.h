@@ -127,9 +127,9 @@ public:
     // files replace files, folders merge, each file renamed into place whole;
     // an item meeting one of the other kind is left out, and so is a file
     // meeting one changed after the mark `since` (from markSince(); none:
-    // no such check). The first such clash, if any. `from` is removed
+    // no such check). Every such clash, in no set order. `from` is removed
     // after, with what was left out.
-    virtual std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+    virtual std::vector<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
                                            const Cancel& cancel)
     {
         Q_UNUSED(from);

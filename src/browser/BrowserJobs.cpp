@@ -190,15 +190,27 @@ void BrowserModel::startJob(const QString& message, bool cancellable, bool reloa
 
 void BrowserModel::endJob(const std::optional<QString>& failure, bool reloadAfter)
 {
+    const bool stopped = m_jobTask.isCancelled();
     QStringList sentences;
-    if (failure)
-        sentences.append(*failure);
+    QStringList details;
+    bool leftOut = false;
     if (m_jobChannel) {
         std::lock_guard lock(m_jobChannel->mutex);
+        // A copy tells every item it didn't copy, the failure that ended it first.
+        if (const std::optional<CopyAccount::Told> told = m_jobChannel->account.tell(failure)) {
+            sentences.append(told->text);
+            details = told->details;
+            leftOut = true;
+        } else if (failure) {
+            sentences.append(*failure);
+        }
         sentences.append(m_jobChannel->notes);
+    } else if (failure) {
+        sentences.append(*failure);
     }
+    // What the person's own Stop left is a note, not a fault.
     if (!sentences.isEmpty())
-        setErrorMessage(sentences.join(QLatin1Char(' ')));
+        setErrorMessage(sentences.join(QLatin1Char(' ')), details, !failure && (stopped || !leftOut));
     // A question of the job left open (the job was stopped while it was
     // asked) has nobody to answer to.
     if (m_jobChannel && m_jobChannel->asking)

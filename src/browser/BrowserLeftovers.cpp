@@ -193,8 +193,8 @@ void BrowserModel::storeWorkingItems()
     m_storedChanges = now;
 }
 
-std::vector<RemoteEntry> BrowserModel::withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
-                                                           std::vector<RemoteEntry> entries, const Cancel& cancel)
+std::vector<RemoteEntry> BrowserModel::removeStaleWorkingFiles(PhoneFiles& phone, const QString& folder,
+                                                               std::vector<RemoteEntry> entries, const Cancel& cancel)
 {
     std::vector<QString> stale;
     std::erase_if(entries, [&](const RemoteEntry& entry) {

@@ -282,9 +282,16 @@ void BrowserModel::setJob(const std::optional<Job>& job)
 
 void BrowserModel::setErrorMessage(const std::optional<QString>& message)
 {
-    if (message == m_errorMessage)
+    setErrorMessage(message, {}, false);
+}
+
+void BrowserModel::setErrorMessage(const std::optional<QString>& message, const QStringList& details, bool note)
+{
+    if (message == m_errorMessage && details == m_errorDetails && note == m_errorIsNote)
         return;
     m_errorMessage = message;
+    m_errorDetails = message ? details : QStringList();
+    m_errorIsNote = message && note;
     Q_EMIT errorMessageChanged();
 }
 

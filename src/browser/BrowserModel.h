@@ -255,6 +255,12 @@ public:
     const std::optional<Job>& job() const { return m_job; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const std::optional<QString>& message);
+    // The message with the whole list behind it, one sentence an item (every
+    // item a copy didn't copy), and whether it is a note of what the
+    // person's own Stop left rather than a failure; both go with the message.
+    void setErrorMessage(const std::optional<QString>& message, const QStringList& details, bool note);
+    const QStringList& errorDetails() const { return m_errorDetails; }
+    bool errorIsNote() const { return m_errorIsNote; }
     // Stops the running job; it ends without a message. Nothing when idle.
     void cancelJob();
     // A passing word for the status line: a request the running job keeps
@@ -370,12 +376,12 @@ public:
                                     const Cancel& cancel);
     // How many numbers a free-name search tries before it gives up.
     static constexpr int freeNameTries = 10000;
-    // The entries of a phone folder without the working files of copies to
-    // the phone, of whichever owner (those we kept after a failed rename
-    // stay); those of ours no copy of this process uses any more are
-    // removed from the phone on the way. Another owner's are left alone.
-    static std::vector<RemoteEntry> withoutWorkingFiles(PhoneFiles& phone, const QString& folder,
-                                                        std::vector<RemoteEntry> entries, const Cancel& cancel);
+    // Removes from the phone folder the working files of ours that no copy
+    // of this process uses any more (another owner's are left alone), and
+    // returns its entries without the working files of copies to the
+    // phone, of whichever owner (those we kept after a failed rename stay).
+    static std::vector<RemoteEntry> removeStaleWorkingFiles(PhoneFiles& phone, const QString& folder,
+                                                            std::vector<RemoteEntry> entries, const Cancel& cancel);
 
     // What a phone's working items that a copy could not remove are
     // recorded under: its serial and transport.
@@ -543,6 +549,8 @@ private:
     // are read again once the job has ended, however it ended.
     void startJob(const QString& message, bool cancellable, bool reloadAfter,
                   std::function<void(JobContext&)> work);
+    // `failure`: the sentence of what ended the job; none when it ended
+    // whole or by the person's Stop. A copy's account is told with it.
     void endJob(const std::optional<QString>& failure, bool reloadAfter);
     // The job's worker reports through here, on the GUI thread.
     friend class JobContext;
@@ -587,6 +595,8 @@ private:
     std::optional<QDateTime> m_recordingStarted;
     std::optional<Job> m_job;
     std::optional<QString> m_errorMessage;
+    QStringList m_errorDetails;
+    bool m_errorIsNote = false;
     std::optional<Notice> m_notice;
     bool m_noticeEndsWithJob = false;
     uint64_t m_noticeCount = 0; // a timer only takes away its own notice

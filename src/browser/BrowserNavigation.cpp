@@ -176,7 +176,7 @@ void BrowserModel::reload(std::function<void()> finished)
         this,
         [phoneFiles, listed, showHidden](const Cancel& cancel) {
             const std::vector<RemoteEntry> found =
-                withoutWorkingFiles(*phoneFiles, listed, phoneFiles->list(listed, showHidden, cancel), cancel);
+                removeStaleWorkingFiles(*phoneFiles, listed, phoneFiles->list(listed, showHidden, cancel), cancel);
             Listing listing{QList<RemoteEntry>(found.begin(), found.end()), nullptr};
             // Sorting a large folder then costs the GUI thread little.
             listing.keys = VisibleEntries::makeKeys(listing.entries);

@@ -4,6 +4,7 @@
 #include "MTPPaths.h"
 #include "Paths.h"
 #include "TempFolder.h"
+#include "WorkingNames.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -116,16 +117,7 @@ QString nameKey(const QString& name)
 
 namespace {
 
-const QString workingEnding = QStringLiteral(".vantelorquist-copy");
-// ".NAME" then ".<12 hex>" (an earlier version's own name) or
-// ".<owner>-<12 hex>", then the ending.
-const QRegularExpression& workingPattern()
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\.(.*)\\.(?:([0-9a-f]{8})-)?[0-9a-f]{12}\\.vantelorquist-copy$"),
-        QRegularExpression::DotMatchesEverythingOption);
-    return pattern;
-}
+const QString& workingEnding = workingnameform::ending();
 
 // The item's name cut so that, between `prefix` and `suffix`, the whole
 // fits every transport.
@@ -150,20 +142,22 @@ QString copyId()
 QString temporaryName(const QString& name, bool ownToThisCopy)
 {
     if (!ownToThisCopy)
-        return QLatin1Char('.') + fitted(name, QStringLiteral("."), workingEnding) + workingEnding;
+        return workingnameform::fixed(fitted(name, QStringLiteral("."), workingEnding));
     return temporaryName(name, workingnames::ownerMark());
 }
 
 QString temporaryName(const QString& name, const QString& mark)
 {
-    const QString suffix = QLatin1Char('.') + mark + QLatin1Char('-') + copyId() + workingEnding;
-    return QLatin1Char('.') + fitted(name, QStringLiteral("."), suffix) + suffix;
+    const QString id = copyId();
+    // The marks' share of the name, whatever the item's.
+    const QString marks = workingnameform::make({}, mark, id).mid(1);
+    return workingnameform::make(fitted(name, QStringLiteral("."), marks), mark, id);
 }
 
 bool isWorkingName(const QString& name)
 {
     // A regular expression matches only valid UTF-16; a byte that isn't text stays one character.
-    return workingPattern().match(paths::shown(name)).hasMatch();
+    return workingnameform::parse(paths::shown(name)).has_value();
 }
 
 namespace workingnames {
@@ -321,7 +315,8 @@ QString ownerMark()
 
 QString ownerOf(const QString& name)
 {
-    return workingPattern().match(paths::shown(name)).captured(2);
+    const std::optional<workingnameform::Parts> parts = workingnameform::parse(paths::shown(name));
+    return parts ? parts->owner : QString();
 }
 
 bool isOurs(const QString& name)
@@ -613,8 +608,8 @@ bool isSound(const Leftover& item)
     const QString name = lastName(item.replacing);
     // The name it was made from, cut to fit beside the mark the working name has.
     // Matched as shown, which keeps every unit where it is: the base is read from the name itself.
-    const QRegularExpressionMatch parts = workingPattern().match(paths::shown(working));
-    const QString base = working.mid(1, parts.capturedLength(1));
+    const std::optional<workingnameform::Parts> parts = workingnameform::parse(paths::shown(working));
+    const QString base = working.mid(1, parts ? parts->item.size() : 0);
     const QString suffix = working.mid(1 + base.size());
     return isFullPath(item.replacing) && !isWorkingName(name) && folderOf(item.replacing) == folderOf(item.path)
            && base == fitted(name, QStringLiteral("."), suffix);

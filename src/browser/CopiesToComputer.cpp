@@ -134,9 +134,9 @@ using fileplaces::Placing;
 
 // The copy of a computer item whose name something took after the copy
 // had looked (another program, another copy): never overwritten unasked.
-SystemError cameMeanwhile(const QString& name)
+LeftOutError cameMeanwhile(const QString& name)
 {
-    return SystemError(quoted(name)
+    return LeftOutError(quoted(name)
                        + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile."));
 }
 
@@ -151,7 +151,7 @@ public:
     {
         // Not made by this copy, so never removed by it.
         if (browserpaths::existsLocally(m_path))
-            throw SystemError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
+            throw LeftOutError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
         browserpaths::workingnames::recordLocal(m_path);
     }
     // What this copy made there goes; no longer recorded once gone.
@@ -211,11 +211,12 @@ void putInPlace(const QString& from, const QString& target, const std::optional<
     case Placed::folderThere: throw inTheWay(lastName(target), true);
     case Placed::stranded:
         aside->keep();
-        throw SystemError(quoted(lastName(target))
-                          + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile. "
-                                           "The file that was there is in ")
-                          + paths::shown(parentOf(target)) + QStringLiteral(" as the hidden item ")
-                          + quoted(aside->name()) + QStringLiteral("."));
+        // Left out as any clash is: the copy goes on, and its account names it.
+        throw LeftOutError(quoted(lastName(target))
+                           + QStringLiteral(" wasn't copied: an item of that name came into the folder meanwhile. "
+                                            "The file that was there is in ")
+                           + paths::shown(parentOf(target)) + QStringLiteral(" as the hidden item ")
+                           + quoted(aside->name()) + QStringLiteral("."));
     case Placed::failed: break;
     }
     throw SystemError::fromErrno(QStringLiteral("Couldn't put the copy of ") + quoted(lastName(target))
@@ -267,7 +268,20 @@ struct PhoneItem {
     // The file of that name the target held when the person answered,
     // which the answer covers; anything else there later stays.
     std::optional<Identity> covered;
+    // Left out, or below a folder left out: the copy goes on without it.
+    bool leftOut = false;
 };
+
+// Leaves out the item at `index` of a folder's copy, and all below it,
+// into the copy's account: the rest goes on.
+void leaveOut(std::vector<PhoneItem>& items, size_t index, const LeftOutError& why, CopyAccount& account)
+{
+    const QString below = items[index].relative + QLatin1Char('/');
+    items[index].leftOut = true;
+    for (size_t next = index + 1; next < items.size() && items[next].relative.startsWith(below); ++next)
+        items[next].leftOut = true;
+    account.leftOut(lastName(items[index].relative), why.description());
+}
 
 // Deeper than this is a folder linked into itself.
 constexpr int deepest = 100;
@@ -338,11 +352,12 @@ LocalFiles filesBelow(const QString& folder)
 }
 
 // A file where a folder of the copy goes, or a folder where a file goes,
-// anywhere in the merge: found before anything is copied, so a copy that
-// could not end changes nothing. Notes which files are there to replace:
-// `answered`, what the folder at `target` held when the person answered,
-// none where the answer covers no folder there.
-void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<PhoneItem>& items)
+// anywhere in the merge: found before anything is copied, each left out
+// with what it holds. Notes which files are there to replace: `answered`,
+// what the folder at `target` held when the person answered, none where
+// the answer covers no folder there.
+void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<PhoneItem>& items,
+                 CopyAccount& account)
 {
     const Local top = localKind(target);
     if (top == Local::file)
@@ -351,10 +366,15 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
         return;
     if (!answered)
         throw cameMeanwhile(lastName(target));
-    for (PhoneItem& item : items) {
+    for (size_t index = 0; index < items.size(); ++index) {
+        PhoneItem& item = items[index];
+        if (item.leftOut)
+            continue;
         const Local there = localKind(joined(target, item.relative));
-        if (item.isFolder ? there == Local::file : there == Local::folder)
-            throw inTheWay(lastName(item.relative), there == Local::folder);
+        if (item.isFolder ? there == Local::file : there == Local::folder) {
+            leaveOut(items, index, inTheWay(lastName(item.relative), there == Local::folder), account);
+            continue;
+        }
         if (item.isFolder || there != Local::file)
             continue;
         const std::optional<Identity> found = identityOf(paths::bytes(joined(target, item.relative)));
@@ -378,8 +398,8 @@ constexpr double pullShare = 0.95;
 // size and time is known to be (adb sets the time once a file is whole), and
 // the rest is left to go with the working folder.
 // Items marked in `placed` took their places during the pull already.
-void settle(const QString& work, const QString& target, const std::vector<PhoneItem>& items, bool pullEnded,
-            const std::vector<bool>& placed, Discards& discards, const Progress& progress = {})
+void settle(const QString& work, const QString& target, std::vector<PhoneItem>& items, bool pullEnded,
+            const std::vector<bool>& placed, Discards& discards, CopyAccount& account, const Progress& progress = {})
 {
     if (localKind(work) != Local::folder)
         return;
@@ -390,25 +410,30 @@ void settle(const QString& work, const QString& target, const std::vector<PhoneI
         const PhoneItem& item = items[index];
         if (progress)
             progress(pullShare + (1 - pullShare) * (seen++ / count));
-        if (index < placed.size() && placed[index])
+        if (item.leftOut || (index < placed.size() && placed[index]))
             continue;
         const QString from = joined(work, item.relative);
         struct stat arrived {};
         if (::lstat(paths::bytes(from).constData(), &arrived) != 0)
             continue;
         const QString to = joined(target, item.relative);
-        if (item.isFolder) {
-            if (S_ISDIR(arrived.st_mode))
-                makeLocalFolder(to);
-            continue;
+        try {
+            if (item.isFolder) {
+                if (S_ISDIR(arrived.st_mode))
+                    makeLocalFolder(to);
+                continue;
+            }
+            if (!S_ISREG(arrived.st_mode))
+                continue;
+            if (!pullEnded && (arrived.st_size != item.size || arrived.st_mtime != item.modified))
+                continue;
+            if (localKind(to) == Local::folder)
+                throw inTheWay(lastName(to), true);
+            putInPlace(from, to, item.covered, &discards);
+        } catch (const LeftOutError& left) {
+            // Only this item, and what it holds, stays out; it goes with the working folder.
+            leaveOut(items, index, left, account);
         }
-        if (!S_ISREG(arrived.st_mode))
-            continue;
-        if (!pullEnded && (arrived.st_size != item.size || arrived.st_mtime != item.modified))
-            continue;
-        if (localKind(to) == Local::folder)
-            throw inTheWay(lastName(to), true);
-        putInPlace(from, to, item.covered, &discards);
     }
 }
 
@@ -432,7 +457,7 @@ public:
     {
         m_sources.resize(items.size());
         for (size_t index = 0; index < items.size(); ++index) {
-            if (!items[index].isFolder) {
+            if (!items[index].isFolder && !items[index].leftOut) {
                 m_pending.push_back(index);
                 m_sources[index] = paths::bytes(joined(m_work, items[index].relative));
                 m_total += items[index].size + 1; // an empty file counts too
@@ -598,8 +623,8 @@ private:
 // The whole folder in one pull into a hidden working folder beside `target`
 // (on the same file system, so each file then takes its place by a rename):
 // one run of the transport instead of one per file.
-void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, const std::vector<PhoneItem>& items,
-                  const Progress& progress, const Cancel& cancel)
+void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                  CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
     LocalWorkingItem working(target);
     const QString work = working.path();
@@ -620,14 +645,14 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     } catch (...) {
         // Stopped or cut short: the files that arrived whole still take their places.
         try {
-            settle(work, target, items, false, placed, discards);
+            settle(work, target, items, false, placed, discards, account);
         } catch (...) {
         }
         discards.finish();
         throw;
     }
     try {
-        settle(work, target, items, true, placed, discards, progress);
+        settle(work, target, items, true, placed, discards, account, progress);
     } catch (...) {
         discards.finish();
         throw;
@@ -639,13 +664,13 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay.
 void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const LocalFiles* answered,
-                   const Progress& progress, const Cancel& cancel)
+                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, answered, items);
+    checkPlaces(target, answered, items, account);
     if (phone.pullsFoldersWhole()) {
-        receiveWhole(phone, from, target, items, progress, cancel);
+        receiveWhole(phone, from, target, items, account, progress, cancel);
         return;
     }
     int64_t total = 0;
@@ -653,14 +678,21 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
         total += item.size;
     Meter meter(progress, total);
     makeLocalFolder(target);
-    for (const PhoneItem& item : items) {
+    for (size_t index = 0; index < items.size(); ++index) {
+        const PhoneItem& item = items[index];
         cancel.check();
-        const QString to = joined(target, item.relative);
-        if (item.isFolder) {
-            makeLocalFolder(to);
+        if (item.leftOut)
             continue;
+        const QString to = joined(target, item.relative);
+        try {
+            if (item.isFolder) {
+                makeLocalFolder(to);
+                continue;
+            }
+            receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
+        } catch (const LeftOutError& left) {
+            leaveOut(items, index, left, account);
         }
-        receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
         meter.done(item.size);
     }
 }
@@ -746,51 +778,70 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
         }
         QStringList copied;
         const int count = int(entries.size());
+        CopyAccount& account = job.account();
         for (int index = 0; index < count; ++index) {
             job.cancel().check();
             const RemoteEntry& entry = entries[index];
-            QString target = joined(folder, entry.name);
-            // Only what the question showed is replaced; what came since is
-            // a clash handled by the answer, or, unasked, left as it is.
-            bool replacing = false;
-            if (browserpaths::existsLocally(target)) {
-                if (answer == Conflict::skip)
-                    continue;
-                if (answer == Conflict::keepBoth) {
-                    target = uniqueLocalURL(target, reserved);
-                    reserved.insert(nameKey(lastName(target)));
-                } else if (!conflicts.contains(entry.name)) {
-                    throw cameMeanwhile(entry.name);
-                } else {
-                    replacing = true;
-                }
-            }
-            job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
-                        + place(index, count));
-            const QString from = joined(path, entry.name);
             try {
-                if (entry.isDirectory)
-                    receiveFolder(*phone, from, target,
-                                  replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
-                                  job.progressHandler(), job.cancel());
-                else
-                    receiveFile(*phone, from, target,
-                                replacing && answeredFiles.contains(entry.name)
-                                    ? std::optional<Identity>(answeredFiles.value(entry.name))
-                                    : std::nullopt,
-                                job.progressHandler(), job.cancel());
+                QString target = joined(folder, entry.name);
+                // Only what the question showed is replaced; what came since is
+                // a clash handled by the answer, or, unasked, left as it is.
+                bool replacing = false;
+                if (browserpaths::existsLocally(target)) {
+                    if (answer == Conflict::skip) {
+                        account.skipped(entry.name);
+                        continue;
+                    }
+                    if (answer == Conflict::keepBoth) {
+                        target = uniqueLocalURL(target, reserved);
+                        reserved.insert(nameKey(lastName(target)));
+                    } else if (!conflicts.contains(entry.name)) {
+                        throw cameMeanwhile(entry.name);
+                    } else {
+                        replacing = true;
+                    }
+                }
+                job.setItem(QStringLiteral("Copying ") + quoted(entry.name) + QStringLiteral(" to computer")
+                            + place(index, count));
+                const QString from = joined(path, entry.name);
+                try {
+                    if (entry.isDirectory)
+                        receiveFolder(*phone, from, target,
+                                      replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
+                                      account, job.progressHandler(), job.cancel());
+                    else
+                        receiveFile(*phone, from, target,
+                                    replacing && answeredFiles.contains(entry.name)
+                                        ? std::optional<Identity>(answeredFiles.value(entry.name))
+                                        : std::nullopt,
+                                    job.progressHandler(), job.cancel());
+                } catch (const LeftOutError&) {
+                    throw;
+                } catch (...) {
+                    std::exception_ptr error = std::current_exception();
+                    // adb says so in its own words, naming the phone path: a
+                    // sentence instead, and the row goes with a new listing.
+                    if (!job.cancel().isCancelled()
+                        && phone->existence(from, job.cancel()) == std::optional<bool>(false))
+                        error = std::make_exception_ptr(
+                            SystemError(quoted(entry.name) + QStringLiteral(" isn't on the phone any more.")));
+                    job.post([asked, error](BrowserModel& model) { model.reloadIfGone(asked, error); });
+                    std::rethrow_exception(error);
+                }
+                copied.append(target);
+                account.copied(entry.name);
+            } catch (const LeftOutError& left) {
+                account.leftOut(entry.name, left.description());
             } catch (...) {
-                std::exception_ptr error = std::current_exception();
-                // adb says so in its own words, naming the phone path: a
-                // sentence instead, and the row goes with a new listing.
-                if (!job.cancel().isCancelled()
-                    && phone->existence(from, job.cancel()) == std::optional<bool>(false))
-                    error = std::make_exception_ptr(
-                        SystemError(quoted(entry.name) + QStringLiteral(" isn't on the phone any more.")));
-                job.post([asked, error](BrowserModel& model) { model.reloadIfGone(asked, error); });
-                std::rethrow_exception(error);
+                // What ends the copy: the items after it go untold otherwise.
+                if (const std::optional<QString> why = failureText(std::current_exception());
+                    why && !job.cancel().isCancelled()) {
+                    account.failed(entry.name, *why);
+                    for (int rest = index + 1; rest < count; ++rest)
+                        account.notReached(entries[rest].name);
+                }
+                throw;
             }
-            copied.append(target);
         }
         if (reveal && !copied.isEmpty())
             job.post([copied](BrowserModel& model) { model.m_desktop->reveal(copied); });

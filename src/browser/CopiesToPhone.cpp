@@ -40,7 +40,7 @@ public:
         PhoneFolder folder(phone, path);
         try {
             for (const RemoteEntry& entry :
-                 BrowserModel::withoutWorkingFiles(phone, path, phone.list(path, true, cancel), cancel)) {
+                 BrowserModel::removeStaleWorkingFiles(phone, path, phone.list(path, true, cancel), cancel)) {
                 folder.m_exact.insert(entry.name, entry);
                 folder.m_keys.insert(nameKey(entry.name), entry);
             }
@@ -130,15 +130,30 @@ void removeQuietly(PhoneFiles& phone, const QString& path, JobContext* job = nul
                          : QStringLiteral("; delete it on the phone once the phone answers again.")));
 }
 
-ClashError cameMeanwhile(const QString& name)
+LeftOutError cameMeanwhile(const QString& name)
 {
-    return ClashError(quoted(name) + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
+    return LeftOutError(quoted(name) + QStringLiteral(" wasn't copied: an item of that name came onto the phone meanwhile."));
 }
 
 // The sentence for an item the phone left out.
-ClashError leftOut(const PhoneFiles::Clash& clash)
+LeftOutError leftOut(const PhoneFiles::Clash& clash)
 {
     return clash.cameMeanwhile ? cameMeanwhile(clash.name) : inTheWay(clash.name, clash.folderThere);
+}
+
+// An item of a folder's left out: into the copy's account, the copy going
+// on; without a job to account to, it fails the copy.
+void account(JobContext* job, const LeftOutError& left, const QString& name)
+{
+    if (!job)
+        throw left;
+    job->account().leftOut(name, left.description());
+}
+
+void account(JobContext* job, const std::vector<PhoneFiles::Clash>& clashes)
+{
+    for (const PhoneFiles::Clash& clash : clashes)
+        account(job, leftOut(clash), clash.name);
 }
 
 // What the person's answer to replace covers, taken as it was given: on a
@@ -210,9 +225,9 @@ void checkAlikeNamesKept(PhoneFiles& phone, const QString& source, const std::op
         found += entry.name == alike->first || entry.name == alike->second;
     if (found == 2)
         return;
-    throw SystemError(quoted(lastName(source)) + QStringLiteral(" wasn't copied: it holds ")
-                      + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
-                      + QStringLiteral(", which the phone takes for one name."));
+    throw LeftOutError(quoted(lastName(source)) + QStringLiteral(" wasn't copied: it holds ")
+                       + quoted(alike->first) + QStringLiteral(" and ") + quoted(alike->second)
+                       + QStringLiteral(", which the phone takes for one name."));
 }
 
 // A computer item as a new phone item at `phonePath`: made whole under a
@@ -363,7 +378,7 @@ void sendFile(PhoneFiles& phone, const QString& source, const QString& phonePath
 // can be had, the work runs at once on the job's own.
 class Beside {
 public:
-    using Result = std::optional<PhoneFiles::Clash>;
+    using Result = std::vector<PhoneFiles::Clash>;
     Beside() = default;
     Beside(const Beside&) = delete;
     Beside& operator=(const Beside&) = delete;
@@ -384,7 +399,7 @@ public:
     Result wait()
     {
         if (!m_result.valid())
-            return std::nullopt;
+            return {};
         return m_result.get();
     }
     // Waits for the last piece, whatever became of it.
@@ -402,8 +417,7 @@ private:
 // sent into a numbered folder of its own inside the working folder
 // `temporary` and moved into place while the next is sent. Each file takes
 // its place whole; a Stop leaves the parts moved so far and removes the
-// working folder. The first item left out by a clash is named once the rest
-// is in place.
+// working folder. Each item left out by a clash goes into the account.
 void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, const QString& temporary,
                   const QString& phonePath, const QString& since, Meter& meter, const Cancel& cancel,
                   JobContext* job)
@@ -414,10 +428,9 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
         const QString number = QString::number(k);
         return batches[k].folder.isEmpty() ? number : number + QLatin1Char('/') + batches[k].folder;
     };
-    std::optional<PhoneFiles::Clash> first;
-    const auto keep = [&first](const std::optional<PhoneFiles::Clash>& clash) {
-        if (!first)
-            first = clash;
+    std::vector<PhoneFiles::Clash> clashes;
+    const auto keep = [&clashes](const std::vector<PhoneFiles::Clash>& more) {
+        clashes.insert(clashes.end(), more.begin(), more.end());
     };
     Beside merging;
     try {
@@ -435,10 +448,10 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
             const QString next = k + 2 < batches.size() ? working + QLatin1Char('/') + partFolder(k + 2) : QString();
             merging.start([&phone, from = joined(temporary, QString::number(k)), phonePath, since, parent, next,
                            cancel] {
-                const std::optional<PhoneFiles::Clash> clash = phone.mergeInto(from, phonePath, since, cancel);
+                std::vector<PhoneFiles::Clash> merged = phone.mergeInto(from, phonePath, since, cancel);
                 if (!next.isEmpty())
                     phone.makeFolders(parent, {next}, cancel);
-                return clash;
+                return merged;
             });
         }
         keep(merging.wait());
@@ -449,8 +462,7 @@ void mergeInParts(PhoneFiles& phone, const std::vector<PushBatch>& batches, cons
     }
     // Only the emptied working folder is left to go.
     removeQuietly(phone, temporary, job, lastName(phonePath));
-    if (first)
-        throw leftOut(*first);
+    account(job, clashes);
 }
 
 // Moves the files of a merge sent in one transfer into place on the phone
@@ -576,7 +588,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         const int64_t size = localSize(source);
         // The transfer then goes inside the working folder, beside the mark.
         const QString sent = many ? joined(temporary, QStringLiteral("sent")) : temporary;
-        std::optional<PhoneFiles::Clash> clash;
+        std::vector<PhoneFiles::Clash> clashes;
         try {
             {
                 std::optional<MoveWhilePushing> moving;
@@ -586,7 +598,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             }
             cancel.check();
             checkAlikeNamesKept(phone, source, alike, sent, cancel);
-            clash = phone.mergeInto(sent, phonePath, coverage.since, cancel);
+            clashes = phone.mergeInto(sent, phonePath, coverage.since, cancel);
         } catch (...) {
             removeQuietly(phone, temporary, job, lastName(phonePath));
             throw;
@@ -597,15 +609,13 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         else
             browserpaths::workingnames::RecordingLeftovers::forget(temporary);
         meter.done(size);
-        if (clash)
-            throw leftOut(*clash);
+        account(job, clashes);
         return;
     }
     // What the answer covers, not what the folder holds by now.
     const auto covered = coverage.folders.find(phonePath);
     const PhoneFolder held =
         covered != coverage.folders.end() ? covered->second : PhoneFolder::read(phone, phonePath, cancel);
-    Clashes clashes;
     for (const paths::LocalItem& item : paths::localItems(source)) {
         cancel.check();
         const QString path = joined(source, item.name);
@@ -620,11 +630,10 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             const int64_t size = localSize(path);
             sendNew(phone, path, joined(phonePath, item.name), false, meter.part(size), cancel, job, item.name);
             meter.done(size);
-        } catch (const ClashError& clash) {
-            clashes.keep(clash);
+        } catch (const LeftOutError& left) {
+            account(job, left, item.name);
         }
     }
-    clashes.name();
 }
 
 } // namespace
@@ -748,18 +757,26 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 return;
             const auto earlier = sent.constFind(nameKey(there->name));
             if (earlier != sent.cend())
-                throw SystemError(quoted(name) + QStringLiteral(" wasn't copied: the phone takes its name for ")
+                throw LeftOutError(quoted(name) + QStringLiteral(" wasn't copied: the phone takes its name for ")
                                   + quoted(*earlier) + QStringLiteral(", which this copy has just put there."));
         };
         const int count = int(names.size());
-        Clashes clashes;
+        CopyAccount& account = job.account();
         for (int index = 0; index < count; ++index) {
             cancel.check();
+            const QString& name = names[index];
             try {
-                const QString& name = names[index];
+                // MTP names are text: refused by the person's name before
+                // any working name is made of it.
+                if (asked.transport == Device::Transport::mtp && !name.isValidUtf16())
+                    throw LeftOutError(quoted(name)
+                                       + QStringLiteral(" has a name that isn't valid UTF-8, so it can't be copied to "
+                                                        "the phone over USB. Rename it first."));
                 std::optional<RemoteEntry> there = found[size_t(index)];
-                if (there && answer == Conflict::skip)
+                if (there && answer == Conflict::skip) {
+                    account.skipped(name);
                     continue;
+                }
                 QString phonePath = joined(target, there ? there->name : name);
                 bool certainlyNew = false;
                 if (!there) {
@@ -771,8 +788,10 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                         const PhoneFolder now = PhoneFolder::read(*phone, target, cancel);
                         if (const std::optional<RemoteEntry> came = now.find(name, cancel)) {
                             madeByThisCopy(name, came);
-                            if (answer == Conflict::skip)
+                            if (answer == Conflict::skip) {
+                                account.skipped(name);
                                 continue;
+                            }
                             if (answer != Conflict::keepBoth)
                                 throw cameMeanwhile(name);
                             there = came;
@@ -800,14 +819,23 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 if (there) {
                     Meter meter(job.progressHandler(), localSize(sources[index]));
                     sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job);
-                    continue;
+                } else {
+                    sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
                 }
-                sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
-            } catch (const ClashError& clash) {
-                clashes.keep(clash);
+                account.copied(name);
+            } catch (const LeftOutError& left) {
+                account.leftOut(name, left.description());
+            } catch (...) {
+                // What ends the copy: the items after it go untold otherwise.
+                if (const std::optional<QString> why = failureText(std::current_exception());
+                    why && !cancel.isCancelled()) {
+                    account.failed(name, *why);
+                    for (int rest = index + 1; rest < count; ++rest)
+                        account.notReached(names[rest]);
+                }
+                throw;
             }
         }
-        clashes.name();
     });
 }
 

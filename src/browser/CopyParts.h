@@ -44,39 +44,21 @@ using paths::localPath;
 using browserpaths::lastName;
 using browserpaths::parentOf;
 
-// One item left out where something else is at its name: a copy of many
-// goes on with the rest and names the first once they are in place.
-class ClashError : public SystemError {
+// One item left out, in either direction, where something else is at its
+// name: the copy leaves out that item alone and goes on with the rest; its
+// account names it at the end.
+class LeftOutError : public SystemError {
 public:
     using SystemError::SystemError;
 };
 
 // Replace merges folders and overwrites files; it never puts one kind in
 // the other's place, which would take all of a folder.
-inline ClashError inTheWay(const QString& name, bool folderThere)
+inline LeftOutError inTheWay(const QString& name, bool folderThere)
 {
-    return ClashError(quoted(name) + (folderThere ? QStringLiteral(" wasn't copied: a folder of that name is in its place.")
-                                                  : QStringLiteral(" wasn't copied: a file of that name is in its place.")));
+    return LeftOutError(quoted(name) + (folderThere ? QStringLiteral(" wasn't copied: a folder of that name is in its place.")
+                                                    : QStringLiteral(" wasn't copied: a file of that name is in its place.")));
 }
-
-// Items left out by clashes, the first kept to be named at the end.
-class Clashes {
-public:
-    void keep(const ClashError& clash)
-    {
-        if (!m_first)
-            m_first = clash;
-    }
-    // Throws the first clash kept, if any.
-    void name() const
-    {
-        if (m_first)
-            throw *m_first;
-    }
-
-private:
-    std::optional<ClashError> m_first;
-};
 
 // Byte-weighted progress over the files of one item.
 class Meter {

@@ -2,6 +2,7 @@
 
 #include "ADB.h"
 #include "Cancel.h"
+#include "CopyAccount.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,8 @@ struct Channel {
     bool pending = false;
     // Sentences shown when the job ends, however it ends, Stop included.
     QStringList notes;
+    // A copy's items, told when it ends.
+    CopyAccount account;
     // A question of the job is open (on the model's thread only).
     bool asking = false;
 
@@ -66,6 +69,8 @@ public:
     // A sentence for the person when the job ends, even after Stop (what a
     // stopped copy left behind); after the failure, when the job fails.
     void note(const QString& sentence);
+    // The account of a copy's items, told when the job ends, however it ends.
+    CopyAccount& account() { return m_channel->account; }
     // Runs `question` with the model on its thread and returns what it
     // returns. Throws Cancelled when the job is stopped before the question is
     // put or answered (or the model goes first). The question may still be

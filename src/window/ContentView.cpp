@@ -351,9 +351,6 @@ void ContentView::showError()
     if (!m_errorAlert) {
         auto* alert = new QMessageBox(this);
         alert->setObjectName(QStringLiteral("errorAlert"));
-        alert->setIcon(QMessageBox::Warning);
-        alert->setWindowTitle(QStringLiteral("Something went wrong"));
-        alert->setText(QStringLiteral("Something went wrong"));
         alert->setStandardButtons(QMessageBox::Ok);
         alert->setWindowModality(Qt::WindowModal);
         alert->setAttribute(Qt::WA_DeleteOnClose);
@@ -363,13 +360,35 @@ void ContentView::showError()
             m_env.model->setErrorMessage(std::nullopt);
         });
         m_errorAlert = alert;
-        // The sentence may quote a name typed by the user or given by the
-        // phone: plain text, never markup.
-        PlainText::setInformativeText(*alert, *message);
+        fillErrorAlert();
         alert->open();
         return;
     }
-    PlainText::setInformativeText(*m_errorAlert, *message);
+    fillErrorAlert();
+}
+
+void ContentView::fillErrorAlert()
+{
+    const BrowserModel& model = *m_env.model;
+    QMessageBox& alert = *m_errorAlert;
+    // What the person's own Stop left behind is a note; anything else went wrong.
+    if (model.errorIsNote()) {
+        alert.setIcon(QMessageBox::Information);
+        alert.setWindowTitle(QString());
+        alert.setTextFormat(Qt::PlainText);
+        alert.setText(*model.errorMessage());
+        PlainText::setInformativeText(alert, QString());
+    } else {
+        alert.setIcon(QMessageBox::Warning);
+        alert.setWindowTitle(QStringLiteral("Something went wrong"));
+        alert.setText(QStringLiteral("Something went wrong"));
+        // The sentence may quote a name typed by the user or given by the
+        // phone: plain text, never markup.
+        PlainText::setInformativeText(alert, *model.errorMessage());
+    }
+    // Every item a copy didn't take, as file managers list them; the
+    // message names the first and counts the rest.
+    alert.setDetailedText(model.errorDetails().join(QLatin1Char('\n')));
 }
 
 void ContentView::showNewFolderPrompt()

@@ -54,6 +54,8 @@ private:
     void updateTitle();
     void updateToolbar();
     void showError();
+    // The alert's heading, sentence and list, as the model has them now.
+    void fillErrorAlert();
     void showNewFolderPrompt();
     void showRenamePrompt();
     void showWirelessSheet();

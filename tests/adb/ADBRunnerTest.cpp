@@ -5,6 +5,7 @@
 #include "ADBTools.h"
 #include "Error.h"
 #include "TestSupport.h"
+#include "WorkingNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -455,6 +456,10 @@ TEST(ADBClean, RemovesEscapesMarkersControlsAndPrefixesAnywhere)
 TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
 {
     using namespace Qt::Literals::StringLiterals;
+    // A copy's working name of today's form, made by its one definition.
+    const auto working = [](const QString& name) {
+        return workingnameform::make(name, u"bec35cdd"_s, u"81cb53b17713"_s);
+    };
     const QString gone = QStringLiteral("The phone was disconnected.");
     const struct {
         const char* what;
@@ -535,6 +540,23 @@ TEST(ADBClean, LeavesTheCauseInTheItemsOwnName)
          u"adb: error: failed to copy '/home/p/a\nb.txt' to '/sdcard/.a\nb.txt.0a1b2c3d4e5f.vantelorquist-copy': "
          u"remote Read-only file system"_s,
          u"Copying “a\nb.txt” failed: Read-only file system."_s},
+        // Mended: a full computer disk named our working name, and a name
+        // with an apostrophe let adb's raw line through, paths and all.
+        {"a full computer disk",
+         u"adb: error: cannot create '/home/p/saved/"_s + working(u"movie.mkv"_s) + u"': No space left on device"_s,
+         u"Copying “movie.mkv” failed: No space left on device."_s},
+        {"an apostrophe, to a full phone",
+         u"adb: error: failed to copy '/home/p/Mum's video.mp4' to '/sdcard/"_s + working(u"Mum's video.mp4"_s)
+             + u"': remote write failed: No space left on device"_s,
+         u"Copying “Mum's video.mp4” failed: No space left on device."_s},
+        {"an apostrophe inside a folder",
+         u"adb: error: failed to copy '/home/p/Album/Mum's video.mp4' to '/sdcard/"_s + working(u"Album"_s)
+             + u"/sent/Mum's video.mp4': remote write failed: No space left on device"_s,
+         u"Copying “Mum's video.mp4” failed: No space left on device."_s},
+        {"a quote and a colon in a name",
+         u"adb: error: failed to copy '/home/p/it': x.txt' to '/sdcard/"_s + working(u"it': x.txt"_s)
+             + u"': remote Permission denied"_s,
+         u"Copying “it': x.txt” failed: Permission denied."_s},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ADB::clean(c.raw), c.clean) << c.what;

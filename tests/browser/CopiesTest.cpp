@@ -133,21 +133,23 @@ TEST_F(CopiesTest, AFailedOrStoppedCopyLeavesTheComputersFilesAsTheyWere)
 // Mended: a folder copy met a clash only when it reached it, after the files
 // before it were copied, and merged through a link on the computer into the
 // folder it leads to.
-TEST_F(CopiesTest, AFolderCopyThatMeetsAnItemOfTheOtherKindCopiesNothingAndFollowsNoLink)
+TEST_F(CopiesTest, AFolderCopyThatMeetsAnItemOfTheOtherKindLeavesOutThatItemAloneAndFollowsNoLink)
 {
     QTemporaryDir elsewhere;
     phone->setFolder(u"/sdcard/Photos"_s, {file(u"a.jpg"_s), file(u"b.jpg"_s), folder(u"sub"_s)});
     phone->setFolder(u"/sdcard/Photos/sub"_s, {file(u"c.jpg"_s)});
     desktop->answer = 0; // Replace: folders merge
-    // What is on the computer at Photos/NAME -> the sentence.
+    // What is on the computer at Photos/NAME -> the sentence, and what the folder holds after.
     const struct {
         QString name;
         bool link; // a link to a folder elsewhere, else a folder or a file
         QString message;
+        QStringList after;
     } cases[] = {
-        {u"b.jpg"_s, false, u"“b.jpg” wasn't copied: a folder of that name is in its place."_s},
-        {u"sub"_s, false, u"“sub” wasn't copied: a file of that name is in its place."_s},
-        {u"sub"_s, true, u"“sub” wasn't copied: a file of that name is in its place."_s},
+        {u"b.jpg"_s, false, u"“b.jpg” wasn't copied: a folder of that name is in its place."_s,
+         {u"a.jpg"_s, u"b.jpg"_s, u"sub"_s}},
+        {u"sub"_s, false, u"“sub” wasn't copied: a file of that name is in its place."_s, {u"a.jpg"_s, u"b.jpg"_s, u"sub"_s}},
+        {u"sub"_s, true, u"“sub” wasn't copied: a file of that name is in its place."_s, {u"a.jpg"_s, u"b.jpg"_s, u"sub"_s}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString() + (c.link ? " link" : ""));
@@ -164,8 +166,10 @@ TEST_F(CopiesTest, AFolderCopyThatMeetsAnItemOfTheOtherKindCopiesNothingAndFollo
         model().download({folder(u"Photos"_s)});
         run();
         EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        // Only that item stays out; the rest is copied.
         EXPECT_EQ(QDir(local(u"Photos"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
-                  QStringList{c.name});
+                  c.after);
+        EXPECT_EQ(QFileInfo(local(u"Photos/sub/c.jpg"_s)).isFile(), c.name != u"sub"_s);
         EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
     }
 }
@@ -647,4 +651,93 @@ TEST_F(CopiesTest, AClashLeavesOutOnlyItsItemAndIsNamedOnceTheRestIsIn)
     };
     EXPECT_EQ(names(u"/sdcard/Album"_s), (QStringList{u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s}));
     EXPECT_EQ(names(u"/sdcard"_s), (QStringList{u"Album"_s, u"after.txt"_s}));
+}
+
+// Mended: a clash ended a copy to the computer, the items after it left
+// behind unsaid, and either way only the first item left out was named; a
+// failure after a clash named only itself, so what the clash left out read
+// as copied. Every item not copied is told: the first by name (the failure
+// that ended the copy first of all), how many others, and the whole list.
+TEST_F(CopiesTest, EveryItemNotCopiedIsToldTheFirstByNameTheOthersCountedAndListed)
+{
+    const QString folderThere = u" wasn't copied: a folder of that name is in its place."_s;
+    const QString full = u"Copying “c.bin” failed: No space left on device."_s;
+    const struct {
+        const char* what;
+        bool toPhone;
+        QStringList inTheWay; // folders where the copy's files go
+        bool failAtC;         // c.bin's transfer fails
+        QStringList copied;
+        QString message;
+        QStringList details;
+    } cases[] = {
+        {"two clashes, to the computer", false, {u"b.bin"_s, u"d.bin"_s}, false, {u"a.bin"_s, u"c.bin"_s},
+         u"“b.bin”"_s + folderThere + u" 1 other item wasn't copied."_s,
+         {u"“b.bin”"_s + folderThere, u"“d.bin”"_s + folderThere}},
+        {"a clash, then a failure, to the computer", false, {u"a.bin"_s}, true, {u"b.bin"_s},
+         full + u" 2 other items weren't copied."_s,
+         {full, u"“a.bin”"_s + folderThere, u"“d.bin” wasn't copied: the copy ended before it came to it."_s}},
+        {"two clashes, to the phone", true, {u"b.bin"_s, u"d.bin"_s}, false, {u"a.bin"_s, u"c.bin"_s},
+         u"“b.bin”"_s + folderThere + u" 1 other item wasn't copied."_s,
+         {u"“b.bin”"_s + folderThere, u"“d.bin”"_s + folderThere}},
+        {"a clash, then a failure, to the phone", true, {u"a.bin"_s}, true, {u"b.bin"_s},
+         full + u" 2 other items weren't copied."_s,
+         {full, u"“a.bin”"_s + folderThere, u"“d.bin” wasn't copied: the copy ended before it came to it."_s}},
+    };
+    const QStringList all{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s};
+    desktop->answer = 0; // Replace
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A phone folder of its own each time: the phone keeps what earlier rounds sent.
+        const QString into = u"/sdcard/T"_s + QString::number(++round);
+        model().setErrorMessage(std::nullopt);
+        QDir(saved.path()).removeRecursively();
+        QDir().mkpath(saved.path());
+        QList<RemoteEntry> onPhone;
+        for (const QString& name : all) {
+            if (!c.toPhone) {
+                onPhone.append(file(name));
+                if (c.inTheWay.contains(name)) {
+                    ASSERT_TRUE(QDir(saved.path()).mkpath(name));
+                }
+            } else if (c.inTheWay.contains(name)) {
+                onPhone.append(folder(name));
+            }
+        }
+        for (const QString& name : c.inTheWay) {
+            if (c.toPhone)
+                phone->setFolder(into + u'/' + name, {});
+        }
+        phone->setFolder(c.toPhone ? into : u"/sdcard"_s, onPhone);
+        reload();
+        phone->onTransfer([&c](const QString& call, const Progress&, const Cancel&) {
+            if (c.failAtC && call.section(u' ', 1, 1).endsWith(u"c.bin"_s))
+                throw ADBError::failed(u"Copying “c.bin” failed: No space left on device."_s);
+        });
+        if (c.toPhone) {
+            QStringList sources;
+            for (const QString& name : all)
+                sources.append(u"/m/"_s + name);
+            model().upload(urls(sources), into);
+        } else {
+            QList<RemoteEntry> entries;
+            for (const QString& name : all)
+                entries.append(file(name));
+            model().download(entries);
+        }
+        run();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        EXPECT_EQ(model().errorDetails(), c.details);
+        EXPECT_FALSE(model().errorIsNote());
+        // What a clash left out, or the copy never came to, was never sent.
+        for (const QString& name : all) {
+            if (c.failAtC && name == u"c.bin"_s)
+                continue;
+            const bool copied = c.toPhone ? phone->sent(u"/m/"_s + name, into + u'/' + name) == 1
+                                          : QFileInfo(local(name)).isFile();
+            EXPECT_EQ(copied, c.copied.contains(name)) << name.toStdString();
+        }
+        phone->onTransfer({});
+    }
 }

@@ -27,6 +27,7 @@
 #include "Paths.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
+#include "WorkingNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -239,13 +240,13 @@ public:
     bool mergesOnPhone() const override { return m_inner->mergesOnPhone(); }
     bool pullsFoldersWhole() const override { return m_inner->pullsFoldersWhole(); }
     bool putsInPlaceAtOnce() const override { return m_inner->putsInPlaceAtOnce(); }
-    std::optional<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
-                                   const Cancel& cancel) override
+    std::vector<Clash> mergeInto(const QString& from, const QString& to, const QString& since,
+                                 const Cancel& cancel) override
     {
         m_script->step(u"mergeInto"_s, from + u" → "_s + to, cancel);
-        const std::optional<Clash> clash = m_inner->mergeInto(from, to, since, cancel);
+        std::vector<Clash> clashes = m_inner->mergeInto(from, to, since, cancel);
         m_script->lost(cancel);
-        return clash;
+        return clashes;
     }
     void pushInto(const QStringList& sources, const QString& folder, const Progress& progress,
                   const Cancel& cancel) override
@@ -386,11 +387,12 @@ Tree readTree(const QString& root)
         paths::removeLocalTree(root + u'/' + item.name);
 }
 
-// A working name of a copy: ".NAME.vantelorquist-copy", maybe with an id part, or the MTP layer's own.
+// A working name of a copy, of any form, or the MTP layer's own ".NAME.vantelorquist".
 bool isWorkingName(const QString& path)
 {
-    static const QRegularExpression working(u"^\\..*\\.vantelorquist(-copy)?$"_s);
-    return working.match(paths::shown(path.section(u'/', -1))).hasMatch();
+    const QString name = paths::shown(path.section(u'/', -1));
+    return workingnameform::withItemNames(name) != name
+           || (name.startsWith(u'.') && name.endsWith(u".vantelorquist"_s));
 }
 
 // The phone's items with each copy the message says it kept under its
@@ -399,14 +401,14 @@ bool isWorkingName(const QString& path)
 Tree withKeptCopies(Tree tree, const QString& message)
 {
     static const QRegularExpression kept(u"The new copy is in (\\S+) as the hidden item “([^”]+)”"_s);
-    static const QRegularExpression working(u"^\\.(.+)\\.(?:[0-9a-f]{8}-)?[0-9a-f]{12}\\.vantelorquist-copy$"_s);
     for (auto it = kept.globalMatch(message); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         QString folder = match.captured(1).mid(QStringLiteral("/sdcard").size());
         if (folder.startsWith(u'/'))
             folder.remove(0, 1);
         const QString name = match.captured(2);
-        const QString own = working.match(name).captured(1);
+        const std::optional<workingnameform::Parts> parts = workingnameform::parse(name);
+        const QString own = parts ? parts->item : QString();
         const QString from = folder.isEmpty() ? name : folder + u'/' + name;
         // A name that isn't text shows its bytes as U+FFFD.
         const auto item = std::find_if(tree.begin(), tree.end(),
@@ -497,6 +499,9 @@ struct Shape {
     std::optional<PushBatchLimits> parts = std::nullopt;
     // Names that aren't UTF-8, which only adb carries.
     bool notText = false;
+    // Items a whole copy leaves out (folders where its files go), which its
+    // message names.
+    QStringList leftOut = {};
     // Only for the USB phone (names alike but for their Unicode form).
     bool mtpOnly = false;
 };
@@ -647,7 +652,31 @@ std::vector<Shape> shapes()
                      {u"Twins/caf\u00e9.txt"_s, "the composed one"},
                      {u"Twins/cafe\u0301.txt"_s, pattern(30000, 'd')}};
     all.push_back({"TwinsToComputer", false, u"Twins"_s, Answer::replace, overlaid(phoneToCopy, twins), savedBefore,
-                   {}, withPrefix(u"saved/"_s, twins), std::nullopt, std::nullopt, false, true});
+                   {}, withPrefix(u"saved/"_s, twins), std::nullopt, std::nullopt, false, {}, true});
+    // Several clashes in one merge: folders where two of its files go. Each
+    // is left out alone and named; the rest is copied.
+    const Tree clashSource{{u"Album"_s, folderMark},
+                           {u"Album/a.txt"_s, pattern(30000, '1')},
+                           {u"Album/x.txt"_s, pattern(20000, '2')},
+                           {u"Album/y.txt"_s, pattern(20000, '3')},
+                           {u"Album/z.txt"_s, pattern(30000, '4')}};
+    const Tree clashThere{{u"Album"_s, folderMark},
+                          {u"Album/a.txt"_s, "the old a"},
+                          {u"Album/x.txt"_s, folderMark},
+                          {u"Album/x.txt/inside"_s, "stays"},
+                          {u"Album/y.txt"_s, folderMark},
+                          {u"Album/y.txt/inside"_s, "stays"}};
+    const Tree clashMerged{{u"Album/a.txt"_s, clashSource.at(u"Album/a.txt"_s)},
+                           {u"Album/z.txt"_s, clashSource.at(u"Album/z.txt"_s)}};
+    Tree clashComputer = withPrefix(u"source/"_s, clashSource);
+    clashComputer[u"source"_s] = folderMark;
+    clashComputer[u"saved"_s] = folderMark;
+    Tree clashSaved = withPrefix(u"saved/"_s, clashThere);
+    clashSaved[u"saved"_s] = folderMark;
+    all.push_back({"ClashesInMergeOnPhone", true, u"Album"_s, Answer::replace, clashThere, clashComputer, clashMerged, {},
+                   std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
+    all.push_back({"ClashesInMergeToComputer", false, u"Album"_s, Answer::replace, clashSource, clashSaved, {},
+                   withPrefix(u"saved/"_s, clashMerged), std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
     return all;
 }
 
@@ -746,7 +775,7 @@ std::pair<Tree, Tree> anotherOwnersItems(const Shape& shape)
     items[folder + browserpaths::temporaryName(u"keep.bin"_s, mark)] = "another owner's kept copy";
     if (shape.toPhone)
         return {items, {}};
-    items[folder + u"."_s + shape.item + u".vantelorquist-copy"_s] = "an earlier version's copy, half";
+    items[folder + workingnameform::fixed(shape.item)] = "an earlier version's copy, half";
     return {{}, items};
 }
 
@@ -1100,6 +1129,8 @@ struct Outcome {
     QStringList problems;
     QStringList steps;
     QString message;
+    QStringList details; // the whole list behind the message
+    bool note = false;   // a note of what the person's Stop left, not a failure
     std::optional<qint64> stopMs;
     bool landed = true; // false: the copy was over before its fault came
 };
@@ -1412,6 +1443,8 @@ public:
         outcome.steps = m_phone.script->disarm();
         outcome.landed = !fault || landed;
         outcome.message = model->errorMessage().value_or(QString());
+        outcome.details = model->errorDetails();
+        outcome.note = model->errorIsNote();
         if (!reachable)
             return fail(u"the phone did not come back"_s);
 
@@ -1436,6 +1469,9 @@ public:
         else if (m_caseless)
             phoneCompletes.push_back(overlaid(phoneBefore, m_shape.phoneAfter));
         std::vector<Tree> computerCompletes{overlaid(computerBefore, keyed(m_shape.computerAfter))};
+        // What the copy itself makes, before another writer's items count.
+        const std::vector<Tree> phoneWhole = phoneCompletes;
+        const std::vector<Tree> computerWhole = computerCompletes;
         Tree phoneAsBefore = phoneBefore;
         Tree computerAsBefore = computerBefore;
         // An item made before the copy asked is one the person was asked
@@ -1583,9 +1619,18 @@ public:
                                      != computerCompletes.end();
 
         const bool waited = fault == Fault::frozen || fault == Fault::answerLostThenStop;
-        const bool stop = fault == Fault::stop || waited || fault == Fault::caseless;
-        if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)))
+        // A Stop that came once the copy had ended (at the listing after it) stopped nothing.
+        const bool stop = (fault == Fault::stop || waited || fault == Fault::caseless)
+                          && !(stopped && ended && *ended < *stopped);
+        // After Stop only a note: what a frozen phone left, or the items
+        // clashes left out before the Stop.
+        // (A Stop that came as the copy ended may find those told as its end.)
+        const bool leftOutTold = !m_shape.leftOut.isEmpty()
+                                 && outcome.message.contains(u" wasn't copied: a folder of that name"_s);
+        if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutTold)
             outcome.problems << u"Stop left a message"_s;
+        if (stop && !outcome.message.isEmpty() && !outcome.note && !leftOutTold)
+            outcome.problems << u"what Stop left is told as a failure"_s;
         if (fault == Fault::undescribed && !outcome.message.isEmpty() && !outcome.message.contains(u"“Album”"_s)
             && !outcome.message.contains(u"“b.txt”"_s))
             outcome.problems << u"the message names neither the item the phone couldn't describe nor its folder"_s;
@@ -1602,10 +1647,43 @@ public:
             outcome.problems << u"Stop at a frozen swap said nothing of the new copy"_s;
         if (const QStringList raw = rawTextIn(withoutKeptNames(outcome.message)); !raw.isEmpty())
             outcome.problems << u"the message holds "_s + raw.join(u", "_s);
-        if (!fault && !outcome.message.isEmpty())
+        if (!fault && !outcome.message.isEmpty() && m_shape.leftOut.isEmpty())
             outcome.problems << u"the copy without a fault failed"_s;
         if (settled && landed && (!complete || !outcome.message.isEmpty()))
             outcome.problems << u"what the phone could tell left the copy short or said it failed"_s;
+        // A copy that goes to its end names every item it didn't copy, in
+        // its message or the list behind it.
+        if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))) {
+            const QString told = outcome.message + u'\n' + outcome.details.join(u'\n');
+            const Tree wanted = m_shape.toPhone ? m_shape.phoneAfter : keyed(m_shape.computerAfter);
+            const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
+            const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
+            for (const auto& [path, bytes] : wanted) {
+                // Another writer's item may have come after the copy put its own there.
+                const bool touched = fault && (writer.makes.count(path) || writer.removes.count(path)
+                                               || writer.remakes.count(path));
+                if (bytes == folderMark || touched)
+                    continue;
+                // A reading of the copy that doesn't make this item, or one it made whole.
+                const bool copied = std::any_of(whole.begin(), whole.end(), [&](const Tree& reading) {
+                    const auto made = reading.find(path);
+                    const auto now = after.find(path);
+                    return made == reading.end() || (now != after.end() && now->second == made->second);
+                });
+                const QString name = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
+                // The path may be as a disk that ignores letter case keys it.
+                if (!copied && !told.contains(name, Qt::CaseInsensitive))
+                    outcome.problems << u"“"_s + path + u"” wasn't copied, and the message doesn't name it"_s;
+            }
+            for (const QString& name : m_shape.leftOut) {
+                if (!told.contains(u"“"_s + name + u"”"_s))
+                    outcome.problems << u"the message doesn't name “"_s + name + u"”, left out"_s;
+            }
+            // More than one item not copied: the message counts them.
+            if (outcome.details.size() > 1
+                && !outcome.message.contains(QString::number(outcome.details.size() - 1) + u" other item"_s))
+                outcome.problems << u"the message doesn't count the other items not copied"_s;
+        }
 
         // The next copy runs.
         model->setErrorMessage(std::nullopt);
@@ -1732,15 +1810,19 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
             || (!mtp && list[size_t(i)].mtpOnly))
             continue;
         std::vector<Fault> faults;
-        if (!caseless)
+        const bool clashes = !list[size_t(i)].leftOut.isEmpty();
+        if (!caseless && clashes)
+            faults = {Fault::stop, Fault::gone}; // and, to the phone, a full phone after the clashes
+        else if (!caseless)
             faults = {Fault::stop, Fault::gone, Fault::frozen, Fault::answerLost, Fault::answerLostThenStop};
-        if (!caseless && mtp && !list[size_t(i)].toPhone && list[size_t(i)].item == u"Album"_s)
+        if (!caseless && mtp && !list[size_t(i)].toPhone && list[size_t(i)].item == u"Album"_s && !clashes)
             faults.push_back(Fault::undescribed);
         if (list[size_t(i)].toPhone) {
             if (caseless) {
                 faults.push_back(Fault::caseless);
             } else {
-                faults.push_back(Fault::refusedRename);
+                if (!clashes)
+                    faults.push_back(Fault::refusedRename);
                 faults.push_back(Fault::storageFull);
             }
         }

@@ -556,7 +556,10 @@ TEST_F(EndToEnd, AFolderMergesInOneCopyAndOneCommand)
     const QStringList commands = harness.receivedCommands();
     EXPECT_LT(commands.filter(QRegularExpression(u"^(?!sync:)"_s)).size(), 12) << commands.join(u'\n').toStdString();
 
-    EXPECT_EQ(error(), u"“clash” wasn't copied: a folder of that name is in its place."_s);
+    // Both items left out are told: the first by name, the other counted and listed.
+    EXPECT_EQ(error(), u"“clash” wasn't copied: a folder of that name is in its place. 1 other item wasn't copied."_s);
+    EXPECT_EQ(model->errorDetails(), (QStringList{u"“clash” wasn't copied: a folder of that name is in its place."_s,
+                                                  u"“file” wasn't copied: a file of that name is in its place."_s}));
     const std::pair<QString, QByteArray> expected[] = {
         {u"a.txt"_s, "new a"},           {u"keep.txt"_s, "phone keep"},     {u".hidden"_s, "new hidden"},
         {u"it's \\n $HOME"_s, "odd name"}, {u"sub/x.txt"_s, "new x"},         {u"sub/y.txt"_s, "new y"},
@@ -1094,6 +1097,56 @@ TEST_F(EndToEnd, AReplaceLeavesWhatCameOntoThePhoneAfterTheQuestion)
         if (row.item == u"Album"_s) {
             EXPECT_EQ(read(stored(u"Album/c.txt"_s)), "new c");
         }
+        EXPECT_EQ(everything(harness.storage()).filter(u".vantelorquist-copy"_s), QStringList());
+    }
+}
+
+// Mended: a merge on the phone named only the first item it left out, the
+// others (folders in their places, files come meanwhile) reading as copied.
+TEST_F(EndToEnd, EveryItemAMergeOnThePhoneLeavesOutIsNamedOrCounted)
+{
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace
+    for (const QString& name : {u"a.txt"_s, u"b.txt"_s, u"x.txt"_s, u"y.txt"_s, u"z.txt"_s})
+        write(source.filePath(u"Album/"_s + name), "new " + name.toUtf8());
+    const QString folderThere = u" wasn't copied: a folder of that name is in its place."_s;
+    const QString came = u" wasn't copied: an item of that name came onto the phone meanwhile."_s;
+    const struct {
+        const char* what;
+        std::optional<PushBatchLimits> parts;
+        bool meanwhile; // a.txt and b.txt change while the question is open; else x.txt and y.txt are folders
+        QStringList details;
+    } rows[] = {
+        {"folders in the way, in one merge", std::nullopt, false, {u"“x.txt”"_s + folderThere, u"“y.txt”"_s + folderThere}},
+        {"folders in the way, in parts", PushBatchLimits{.bytes = 6, .files = 1, .pathBytes = 1 << 20}, false,
+         {u"“x.txt”"_s + folderThere, u"“y.txt”"_s + folderThere}},
+        {"files come meanwhile, in one merge", std::nullopt, true, {u"“a.txt”"_s + came, u"“b.txt”"_s + came}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        model->setPushBatchLimits(row.parts.value_or(PushBatchLimits{}));
+        QDir(stored(u"Album"_s)).removeRecursively();
+        write(stored(u"Album/a.txt"_s), "phone a");
+        write(stored(u"Album/b.txt"_s), "phone b");
+        if (!row.meanwhile) {
+            write(stored(u"Album/x.txt/inside"_s), "phone x");
+            write(stored(u"Album/y.txt/inside"_s), "phone y");
+        }
+        model->setErrorMessage(std::nullopt);
+        model->reload();
+        finish();
+        desktop->whileAsking = [&] {
+            if (row.meanwhile) {
+                write(stored(u"Album/a.txt"_s), "theirs");
+                write(stored(u"Album/b.txt"_s), "theirs");
+            }
+        };
+        model->upload(urls({source.filePath(u"Album"_s)}));
+        finish();
+        desktop->whileAsking = nullptr;
+        EXPECT_EQ(error(), row.details.first() + u" 1 other item wasn't copied."_s);
+        EXPECT_EQ(model->errorDetails(), row.details);
+        EXPECT_EQ(read(stored(u"Album/z.txt"_s)), "new z.txt");
         EXPECT_EQ(everything(harness.storage()).filter(u".vantelorquist-copy"_s), QStringList());
     }
 }

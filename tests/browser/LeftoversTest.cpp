@@ -431,6 +431,8 @@ TEST_F(LeftoversTest, AStopDuringASwapThePhoneLeftUnansweredSaysWhatBecomesOfThe
         run();
         EXPECT_TRUE(stopped);
         EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        // What the person's own Stop left is a note, not something gone wrong.
+        EXPECT_TRUE(model().errorIsNote());
         phone->onCall({});
         phone->onTransfer({});
         phone->answerAgain();

@@ -5,6 +5,7 @@
 #include "BrowserFakes.h"
 #include "MTPCodes.h"
 #include "MTPConnection.h"
+#include "Paths.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
 
@@ -651,4 +652,27 @@ TEST_F(MtpCopies, AFolderOfNamesAlikeButForLetterCaseIsWholeOrNotCopied)
         EXPECT_EQ(onPhone(u"Twins/deep/A.txt"_s), QByteArray("big A"));
         phone->removeObject(phone->objectAt(u"Twins"_s)->handle);
     }
+}
+
+// Mended: a computer file whose name isn't text was refused by the hidden
+// working name made of it. It is refused by the person's own name before
+// any working name is made, and the rest of the copy goes on.
+TEST_F(MtpCopies, ANameThatIsntTextIsRefusedByThePersonsNameAndTheRestIsCopied)
+{
+    const QString cafe = computer.path() + u'/' + paths::text("caf\xe9.mp3");
+    {
+        const QByteArray bytes = paths::bytes(cafe);
+        FILE* out = std::fopen(bytes.constData(), "wb");
+        ASSERT_TRUE(out);
+        std::fclose(out);
+    }
+    write(computer.filePath(u"plain.txt"_s), "plain");
+    model->upload(urls({cafe, computer.filePath(u"plain.txt"_s)}));
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()),
+              u"“caf\uFFFD.mp3” has a name that isn't valid UTF-8, so it can't be copied to the phone over USB. Rename "
+              u"it first."_s);
+    EXPECT_EQ(onPhone(u"plain.txt"_s), QByteArray("plain"));
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s, u"plain.txt"_s}));
+    paths::removeLocalTree(cafe);
 }

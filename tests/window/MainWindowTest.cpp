@@ -108,6 +108,35 @@ TEST_F(MainWindow, ToolbarHistoryViewPickerAndSearchFollowAndWriteTheModel)
     EXPECT_FALSE(view.showsSearchField());
 }
 
+// Mended: a copy named only the first item it didn't copy, and a note of
+// what the person's own Stop left came under "Something went wrong". The
+// alert names the first item, the whole list is behind Show Details, and a
+// note is a note.
+TEST_F(MainWindow, TheAlertListsEveryItemNotCopiedAndANoteIsNoFailure)
+{
+    ContentView& view = window(fullEnvironment());
+    const QStringList items{u"“b.txt” wasn't copied: a folder of that name is in its place."_s,
+                            u"“d.txt” wasn't copied: a folder of that name is in its place."_s};
+    model().setErrorMessage(items.first() + u" 1 other item wasn't copied."_s, items, false);
+    QMessageBox* alert = view.errorAlert();
+    ASSERT_TRUE(alert && alert->isVisible());
+    EXPECT_EQ(alert->text(), u"Something went wrong"_s);
+    EXPECT_EQ(alert->icon(), QMessageBox::Warning);
+    EXPECT_EQ(alert->detailedText(), items.join(u'\n'));
+
+    const QString left = u"The phone didn’t answer in time to remove the unfinished copy of “Big”; it will be removed "
+                         u"when the phone is next reachable."_s;
+    model().setErrorMessage(left, {}, true);
+    ASSERT_EQ(view.errorAlert(), alert);
+    EXPECT_EQ(alert->text(), left);
+    EXPECT_NE(alert->windowTitle(), u"Something went wrong"_s);
+    EXPECT_EQ(alert->icon(), QMessageBox::Information);
+    EXPECT_TRUE(alert->detailedText().isEmpty());
+    EXPECT_EQ(alert->buttons().size(), 1);
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(model().errorMessage().has_value());
+}
+
 TEST_F(MainWindow, TheErrorAlertAndTheWirelessSheetShowWhileTheModelAsks)
 {
     ContentView& view = window(fullEnvironment());

@@ -1,6 +1,6 @@
 # shellcheck shell=ksh
 # Merges the folder $F into the folder $T, depth first, and prints
-# "merged:" with the first clash once the merge is whole.
+# "merged:" with every clash once the merge is whole.
 # Set before this runs: F, T, M (the mark the answer was given at, or empty)
 # and H (the folder a copied file is put aside in, a name of this copy's own).
 #
@@ -8,17 +8,16 @@
 # folder not at the destination moves whole, one that is there is merged,
 # and the files of a folder then move by "mv -f" in batches as long as the
 # argument list allows (each a rename, replacing a file of that name in one
-# step). A file meeting a folder or a folder meeting a file stays; the first
-# such clash is kept in $c as kind and name ("Dname/": a folder is in the
-# way). Nothing is ever removed but the emptied folders of the merge itself:
+# step). A file meeting a folder or a folder meeting a file stays; each such
+# clash is added to $c as kind and name ("Dname/": a folder is in the way). Nothing is ever removed but the emptied folders of the merge itself:
 # on a storage that ignores letter case, a name may reach the phone's item of
 # another spelling, which only a whole new file may replace. A link at the
 # destination is a file here, whatever it leads to: never merged into.
 # With a mark in $M, a file there changed after it (by its change time, which
 # a write, a rename or a move into the folder sets) came after the answer and
 # stays: one look at each folder finds them, and the copied file of that
-# name is put aside into the folder $H of the copied folder, the first kept
-# as "Nname/".
+# name is put aside into the folder $H of the copied folder, each added as
+# "Nname/".
 
 # $N is find's test for "changed after the mark": by change time where find
 # knows it, else by modification time.
@@ -39,12 +38,12 @@ m() {
             if [ -d "$d/$n" ] && [ ! -L "$d/$n" ]; then
                 m "$f" "$d/$n" || return 1
             elif [ -e "$d/$n" ] || [ -L "$d/$n" ]; then
-                [ -n "$c" ] || c="F$n/"
+                c="${c}F$n/"
             else
                 mv "$f" "$d/$n" || return 1
             fi
         elif [ -d "$d/$n" ]; then
-            [ -n "$c" ] || c="D$n/"
+            c="${c}D$n/"
             k=1
         fi
     done
@@ -62,8 +61,7 @@ m() {
             n=${f##*/}
             case "$n" in .|..) continue ;; esac
             [ -e "$f" ] || [ -L "$f" ] || continue
-            [ -n "$c" ] || c="N$n/"
-            break
+            c="${c}N$n/"
         done
     fi
     if [ $k = 0 ]; then
@@ -85,7 +83,7 @@ m() {
 }
 
 # Without its mark what came meanwhile can't be told: nothing is moved. The
-# clash goes out through a here-document: echo may read backslashes in a
+# clashes go out through a here-document: echo may read backslashes in a
 # name as escapes.
 if { [ -z "$M" ] || [ -f "$M" ]; } && m "$F" "$T" 2>/dev/null; then
     rm -rf "$F"
