@@ -1637,7 +1637,9 @@ public:
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
         // A second process on the same settings changes nothing of this copy.
-        if (fault == Fault::secondProcess && landed && (!complete || !outcome.message.isEmpty()))
+        // A shape with items left out names them whatever else happens.
+        const bool saysMoreThanItsClashes = !outcome.message.isEmpty() && m_shape.leftOut.isEmpty();
+        if (fault == Fault::secondProcess && landed && (!complete || saysMoreThanItsClashes))
             outcome.problems << u"the second process changed this copy"_s;
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
@@ -1649,7 +1651,7 @@ public:
             outcome.problems << u"the message holds "_s + raw.join(u", "_s);
         if (!fault && !outcome.message.isEmpty() && m_shape.leftOut.isEmpty())
             outcome.problems << u"the copy without a fault failed"_s;
-        if (settled && landed && (!complete || !outcome.message.isEmpty()))
+        if (settled && landed && (!complete || saysMoreThanItsClashes))
             outcome.problems << u"what the phone could tell left the copy short or said it failed"_s;
         // A copy that goes to its end names every item it didn't copy, in
         // its message or the list behind it.
@@ -1660,8 +1662,9 @@ public:
             const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
             for (const auto& [path, bytes] : wanted) {
                 // Another writer's item may have come after the copy put its own there.
+                // An item removed on the phone before the copy reached it is no part of it.
                 const bool touched = fault && (writer.makes.count(path) || writer.removes.count(path)
-                                               || writer.remakes.count(path));
+                                               || writer.remakes.count(path) || (removedOnPhone && !m_shape.toPhone));
                 if (bytes == folderMark || touched)
                     continue;
                 // A reading of the copy that doesn't make this item, or one it made whole.
