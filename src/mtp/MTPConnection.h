@@ -308,6 +308,10 @@ private:
         QString name;
     };
     std::optional<Whereabouts> whereNow(uint32_t handle, uint32_t parent, uint64_t session);
+    // moveNow() of the object `pushed` (in `parent`, of `session`); a
+    // failure whose answer may be lost counts as done once the phone says
+    // the object has the new name.
+    void moveTo(uint32_t pushed, uint32_t parent, uint64_t session, const QString& from, const QString& to);
     void checkCancel() const;
     void deleteQuietly(uint32_t handle);
 

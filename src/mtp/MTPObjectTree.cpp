@@ -555,6 +555,23 @@ void MTPConnection::checkStorable(const QString& name) const
     mtppaths::checkStorable(name);
 }
 
+void MTPConnection::moveTo(uint32_t pushed, uint32_t parent, uint64_t session, const QString& from, const QString& to)
+{
+    try {
+        moveNow(from, to);
+    } catch (...) {
+        // The answer may be what was lost: the phone's word on the pushed
+        // object tells whether it took the name all the same.
+        const std::optional<Whereabouts> now = whereNow(pushed, parent, session);
+        if (!now || now->gone || mtppaths::listedName(now->name) != mtppaths::lastComponent(to)
+            || now->parent != topLevelAsZero(parent))
+            throw;
+        forget(from);
+        forget(to);
+        m_made.remove(parts(from).join(QLatin1Char('/')));
+    }
+}
+
 std::optional<MTPConnection::Whereabouts> MTPConnection::whereNow(uint32_t handle, uint32_t parent, uint64_t session)
 {
     const bool asking = std::exchange(m_askingAfterStop, true);
@@ -766,18 +783,7 @@ std::optional<PhoneFiles::Clash> MTPConnection::putInPlace(const QString& from, 
                 }
                 forget(to);
             }
-            try {
-                moveNow(from, to);
-            } catch (...) {
-                // The answer may be what was lost: the phone's word on the
-                // pushed object tells whether it took the name all the same.
-                const std::optional<Whereabouts> now = whereNow(pushed, parent, session);
-                if (!now || now->gone || mtppaths::listedName(now->name) != name || now->parent != topLevelAsZero(parent))
-                    throw;
-                forget(from);
-                forget(to);
-                m_made.remove(parts(from).join(QLatin1Char('/')));
-            }
+            moveTo(pushed, parent, session, from, to);
         },
         cancel);
     return clash;
@@ -806,16 +812,7 @@ bool MTPConnection::takeName(const QString& from, const QString& to, const Cance
             if (!found)
                 throw MTPError::notFound(fromName);
             const uint32_t pushed = found->handle;
-            try {
-                moveNow(from, to);
-            } catch (...) {
-                const std::optional<Whereabouts> now = whereNow(pushed, parent, session);
-                if (!now || now->gone || mtppaths::listedName(now->name) != name || now->parent != topLevelAsZero(parent))
-                    throw;
-                forget(from);
-                forget(to);
-                m_made.remove(parts(from).join(QLatin1Char('/')));
-            }
+            moveTo(pushed, parent, session, from, to);
             took = true;
         },
         cancel);
