@@ -812,6 +812,9 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             }
         }
         QStringList copied;
+        // What this copy put in place, by the file the disk finds at a name:
+        // on one that ignores letter case "img_1.jpg" after "IMG_1.JPG" reaches it.
+        std::unordered_map<FileKey, QString, FileKeyHash> putThere;
         const int count = int(entries.size());
         CopyAccount& account = job.account();
         for (int index = 0; index < count; ++index) {
@@ -823,6 +826,12 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                 // a clash handled by the answer, or, unasked, left as it is.
                 bool replacing = false;
                 if (browserpaths::existsLocally(target)) {
+                    if (const std::optional<Identity> there = identityOf(paths::bytes(target))) {
+                        if (const auto own = putThere.find(FileKey{there->device, there->inode}); own != putThere.end())
+                            throw LeftOutError(quoted(entry.name)
+                                               + QStringLiteral(" wasn't copied: the computer's disk takes its name for ")
+                                               + quoted(own->second) + QStringLiteral(", which this copy has just put there."));
+                    }
                     if (answer == Conflict::skip) {
                         account.skipped(entry.name);
                         continue;
@@ -864,6 +873,8 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     std::rethrow_exception(error);
                 }
                 copied.append(target);
+                if (const std::optional<Identity> made = identityOf(paths::bytes(target)))
+                    putThere.insert_or_assign(FileKey{made->device, made->inode}, lastName(target));
                 account.copied(entry.name);
             } catch (const LeftOutError& left) {
                 account.leftOut(entry.name, left.description());

@@ -1200,6 +1200,16 @@ TEST_F(EndToEnd, FilesWhoseNamesTheComputersDiskTakesForOneAreLeftOutAndNamed)
         }
         EXPECT_EQ(everything(saved.path()), QStringList{u"Album"_s});
     }
+
+    // The two files copied as two items: the second finds the first's copy.
+    model->navigate(u"/sdcard/Album"_s, true);
+    finish();
+    model->setErrorMessage(std::nullopt);
+    model->download({*listed(u"IMG_1.JPG"_s), *listed(u"img_1.jpg"_s)});
+    finish();
+    EXPECT_EQ(error(), u"“img_1.jpg” wasn't copied: the computer's disk takes its name for “IMG_1.JPG”, which this copy "
+                       "has just put there."_s);
+    EXPECT_EQ(read(saved.filePath(u"IMG_1.JPG"_s)), "upper");
 }
 
 // Mended: the second of two items alike but for their letter case took the
