@@ -1637,7 +1637,8 @@ public:
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
         // A second process on the same settings changes nothing of this copy.
-        if (fault == Fault::secondProcess && landed && (!complete || !outcome.message.isEmpty()))
+        // (The clashes a shape leaves out are told whatever else runs.)
+        if (fault == Fault::secondProcess && landed && (!complete || (!outcome.message.isEmpty() && !leftOutTold)))
             outcome.problems << u"the second process changed this copy"_s;
         // A phone frozen as a replacing file takes the old one's place keeps
         // the new copy, or can't be told to remove it: either is said.
