@@ -22,6 +22,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -283,6 +284,12 @@ void leaveOut(std::vector<PhoneItem>& items, size_t index, const LeftOutError& w
     account.leftOut(lastName(items[index].relative), why.description());
 }
 
+LeftOutError takenForOne(const QString& item, const QString& other)
+{
+    return LeftOutError(quoted(lastName(item)) + QStringLiteral(" wasn't copied: the computer's disk takes its name and ")
+                        + quoted(lastName(other)) + QStringLiteral(" for one."));
+}
+
 // Deeper than this is a folder linked into itself.
 constexpr int deepest = 100;
 
@@ -392,6 +399,33 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
 // replaces a file already on the disk.
 constexpr double pullShare = 0.95;
 
+// Files of the pull that the disk took for one, as one that ignores letter
+// case takes "IMG_1.JPG" and "img_1.jpg": one file arrived for them, with
+// either's bytes, so none of them is put in place; each is named.
+void leaveOutTakenForOne(const QString& work, std::vector<PhoneItem>& items, const std::vector<bool>& placed,
+                         CopyAccount& account)
+{
+    std::unordered_map<FileKey, size_t, FileKeyHash> first;
+    std::vector<std::pair<size_t, size_t>> alike; // an item, and the first it was taken for
+    for (size_t index = 0; index < items.size(); ++index) {
+        const PhoneItem& item = items[index];
+        if (item.isFolder || item.leftOut || (index < placed.size() && placed[index]))
+            continue;
+        struct stat arrived {};
+        if (::lstat(paths::bytes(joined(work, item.relative)).constData(), &arrived) != 0)
+            continue;
+        const auto [known, added] = first.try_emplace(FileKey{uint64_t(arrived.st_dev), uint64_t(arrived.st_ino)}, index);
+        if (!added)
+            alike.emplace_back(index, known->second);
+    }
+    std::set<size_t> firsts;
+    for (const auto& [index, earlier] : alike) {
+        if (firsts.insert(earlier).second)
+            leaveOut(items, earlier, takenForOne(items[earlier].relative, items[index].relative), account);
+        leaveOut(items, index, takenForOne(items[index].relative, items[earlier].relative), account);
+    }
+}
+
 // Puts what arrived in the working folder `work` in its place under
 // `target`, each folder made as it arrived. After a whole pull every file
 // there is complete; after a stopped or failed one only a file of the listed
@@ -403,6 +437,7 @@ void settle(const QString& work, const QString& target, std::vector<PhoneItem>& 
 {
     if (localKind(work) != Local::folder)
         return;
+    leaveOutTakenForOne(work, items, placed, account);
     makeLocalFolder(target);
     const double count = double(std::max<size_t>(items.size(), 1));
     double seen = 0;
@@ -777,6 +812,9 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             }
         }
         QStringList copied;
+        // What this copy put in place, by the file the disk finds at a name:
+        // on one that ignores letter case "img_1.jpg" after "IMG_1.JPG" reaches it.
+        std::unordered_map<FileKey, QString, FileKeyHash> putThere;
         const int count = int(entries.size());
         CopyAccount& account = job.account();
         for (int index = 0; index < count; ++index) {
@@ -788,6 +826,12 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                 // a clash handled by the answer, or, unasked, left as it is.
                 bool replacing = false;
                 if (browserpaths::existsLocally(target)) {
+                    if (const std::optional<Identity> there = identityOf(paths::bytes(target))) {
+                        if (const auto own = putThere.find(FileKey{there->device, there->inode}); own != putThere.end())
+                            throw LeftOutError(quoted(entry.name)
+                                               + QStringLiteral(" wasn't copied: the computer's disk takes its name for ")
+                                               + quoted(own->second) + QStringLiteral(", which this copy has just put there."));
+                    }
                     if (answer == Conflict::skip) {
                         account.skipped(entry.name);
                         continue;
@@ -829,6 +873,8 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     std::rethrow_exception(error);
                 }
                 copied.append(target);
+                if (const std::optional<Identity> made = identityOf(paths::bytes(target)))
+                    putThere.insert_or_assign(FileKey{made->device, made->inode}, lastName(target));
                 account.copied(entry.name);
             } catch (const LeftOutError& left) {
                 account.leftOut(entry.name, left.description());

@@ -1637,8 +1637,8 @@ public:
         if (!stop && outcome.message.isEmpty() && !complete)
             outcome.problems << u"the copy stopped short without a word"_s;
         // A second process on the same settings changes nothing of this copy.
-        // A shape with items left out names them whatever else happens.
-        const bool saysMoreThanItsClashes = !outcome.message.isEmpty() && m_shape.leftOut.isEmpty();
+        // (The clashes a shape leaves out are told whatever else runs.)
+        const bool saysMoreThanItsClashes = !outcome.message.isEmpty() && !leftOutTold;
         if (fault == Fault::secondProcess && landed && (!complete || saysMoreThanItsClashes))
             outcome.problems << u"the second process changed this copy"_s;
         // A phone frozen as a replacing file takes the old one's place keeps

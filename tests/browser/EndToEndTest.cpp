@@ -1162,6 +1162,56 @@ protected:
     }
 };
 
+// Mended: a phone folder holding two names alike but for their letter case,
+// copied to a disk that ignores it, came in as one file under one name,
+// holding either's bytes, and the copy said nothing of the other.
+TEST_F(EndToEnd, FilesWhoseNamesTheComputersDiskTakesForOneAreLeftOutAndNamed)
+{
+    if (const QString why = FakePhoneHarness::caselessStorageUnavailable(); !why.isEmpty())
+        GTEST_SKIP() << "no disk that ignores letter case here: " << why.toStdString();
+    model->setRevealAfterCopy(false);
+    desktop->answer = 0; // Replace: folders merge, files are replaced
+    write(stored(u"Album/IMG_1.JPG"_s), "upper");
+    write(stored(u"Album/img_1.jpg"_s), "lower");
+    write(stored(u"Album/other.jpg"_s), "other");
+    write(saved.filePath(u"Album/Img_1.jpg"_s), "the computer's");
+    write(saved.filePath(u"Album/mine.txt"_s), "mine");
+    QString why;
+    const auto disk = FakePhoneHarness::mountDisk(saved.path(), {}, &why);
+    ASSERT_TRUE(disk) << why.toStdString();
+    model->reload();
+    finish();
+    for (const bool merged : {true, false}) {
+        SCOPED_TRACE(merged ? "merged into the computer's folder" : "a new folder");
+        if (!merged) {
+            ASSERT_TRUE(QDir(saved.filePath(u"Album"_s)).removeRecursively());
+        }
+        model->setErrorMessage(std::nullopt);
+        model->download({*listed(u"Album"_s)});
+        finish();
+        EXPECT_TRUE(error().contains(u"“IMG_1.JPG” wasn't copied"_s)) << error().toStdString();
+        EXPECT_TRUE(error().contains(u"1 other item wasn't copied"_s)) << error().toStdString();
+        EXPECT_EQ(read(saved.filePath(u"Album/other.jpg"_s)), "other");
+        if (merged) {
+            EXPECT_EQ(read(saved.filePath(u"Album/Img_1.jpg"_s)), "the computer's");
+            EXPECT_EQ(read(saved.filePath(u"Album/mine.txt"_s)), "mine");
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(saved.filePath(u"Album/img_1.jpg"_s)));
+        }
+        EXPECT_EQ(everything(saved.path()), QStringList{u"Album"_s});
+    }
+
+    // The two files copied as two items: the second finds the first's copy.
+    model->navigate(u"/sdcard/Album"_s, true);
+    finish();
+    model->setErrorMessage(std::nullopt);
+    model->download({*listed(u"IMG_1.JPG"_s), *listed(u"img_1.jpg"_s)});
+    finish();
+    EXPECT_EQ(error(), u"“img_1.jpg” wasn't copied: the computer's disk takes its name for “IMG_1.JPG”, which this copy "
+                       "has just put there."_s);
+    EXPECT_EQ(read(saved.filePath(u"IMG_1.JPG"_s)), "upper");
+}
+
 // Mended: the second of two items alike but for their letter case took the
 // first one's place on the phone, and the copy said nothing.
 TEST_F(CaselessEndToEnd, ItemsWhoseNamesThePhoneTakesForOneNeverTakeEachOthersPlace)
