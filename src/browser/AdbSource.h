@@ -41,12 +41,12 @@ public:
     {
         return adb.screenshot(serial, cancel);
     }
-    // A long-running adb child; onLines and onExit run on a background
+    // A long-running adb child; onLines and onEnd run on a background
     // thread as ADBStream runs them. Throws SystemError when it cannot start.
     virtual std::unique_ptr<ADBStream> stream(const ADB& adb, const QStringList& args, ADBStream::LinesHandler onLines,
-                                              ADBStream::ExitHandler onExit)
+                                              ADBStream::EndHandler onEnd)
     {
-        return std::make_unique<ADBStream>(adb, args, std::move(onLines), std::move(onExit));
+        return std::make_unique<ADBStream>(adb, args, std::move(onLines), std::move(onEnd));
     }
     // "adb disconnect"; throws what adb's failure throws.
     virtual void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel)

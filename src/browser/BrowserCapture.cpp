@@ -268,9 +268,9 @@ void BrowserModel::startRecording(const QString& serial)
             [channel, serial](const QStringList& lines) {
                 jobdetail::Channel::post(channel, [serial, lines](BrowserModel& model) { model.recorderSaid(serial, lines); });
             },
-            [channel, serial](int status) {
+            [channel, serial](const ADBStream::End& end) {
                 jobdetail::Channel::post(channel,
-                                         [serial, status](BrowserModel& model) { model.recordingEnded(serial, status); });
+                                         [serial, end](BrowserModel& model) { model.recordingEnded(serial, end); });
             });
     } catch (const Error& error) {
         setErrorMessage(error.description());
@@ -328,7 +328,7 @@ void BrowserModel::recorderSaid(const QString& serial, const QStringList& lines)
     }
 }
 
-void BrowserModel::recordingEnded(const QString& serial, int status)
+void BrowserModel::recordingEnded(const QString& serial, const ADBStream::End& end)
 {
     const auto found = m_recordings.find(serial);
     if (found == m_recordings.end())
@@ -339,7 +339,8 @@ void BrowserModel::recordingEnded(const QString& serial, int status)
     recording.recorder.reset();
     publishRecording();
     Q_EMIT recordingsChanged();
-    m_takesToCopy.push_back(Take{recording.device, recording.phoneFile, recording.started, status, recording.said});
+    m_takesToCopy.push_back(Take{recording.device, recording.phoneFile, recording.started, end.code(), recording.said,
+                                 end.stoppedFromOutside()});
     copyNextTake();
 }
 
@@ -400,6 +401,9 @@ void BrowserModel::copyRecording(const Take& take)
                          QString sentence = QStringLiteral("The phone couldn't record its screen.");
                          if (take.said == ADB::phoneLeftSentence())
                              sentence += QLatin1Char(' ') + take.said;
+                         else if (take.stoppedFromOutside && take.said.isEmpty())
+                             // Not the phone's failing: its recorder went with adb.
+                             sentence += QStringLiteral(" adb was stopped before it answered.");
                          else if (!take.said.isEmpty())
                              sentence += QStringLiteral(" It said: ") + take.said;
                          notCopied(sentence);

@@ -520,13 +520,14 @@ private:
         QDateTime started;
         int status = 0;
         QString said;
+        bool stoppedFromOutside = false; // its adb ended by a signal we did not send
     };
     void startRecording(const QString& serial);
     // A stop that finds no recorder on the phone (it has not started yet)
     // is asked again while the recording lasts, `attempt` counting.
     void stopRecording(const QString& serial, int attempt = 0);
     void recorderSaid(const QString& serial, const QStringList& lines);
-    void recordingEnded(const QString& serial, int status);
+    void recordingEnded(const QString& serial, const ADBStream::End& end);
     // Starts the next waiting copy when no job runs.
     void copyNextTake();
     void copyRecording(const Take& take);

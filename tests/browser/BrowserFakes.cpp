@@ -427,12 +427,12 @@ QByteArray FakeAdbSource::screenshot(const ADB&, const QString& serial, const Ca
 }
 
 std::unique_ptr<ADBStream> FakeAdbSource::stream(const ADB&, const QStringList& args, ADBStream::LinesHandler onLines,
-                                                 ADBStream::ExitHandler onExit)
+                                                 ADBStream::EndHandler onEnd)
 {
     const QString tool = recorded(u"stream "_s + args.join(u' '), [&] { return m_streamTool; });
     if (tool.isEmpty())
         throw SystemError(QStringLiteral("adb couldn't be started."));
-    return std::make_unique<ADBStream>(ADB(tool), args, std::move(onLines), std::move(onExit));
+    return std::make_unique<ADBStream>(ADB(tool), args, std::move(onLines), std::move(onEnd));
 }
 
 } // namespace browsertest

@@ -287,7 +287,7 @@ public:
     // without a tool they cannot start.
     void setStreamTool(const QString& tool) { locked([&] { m_streamTool = tool; }); }
     std::unique_ptr<ADBStream> stream(const ADB&, const QStringList& args, ADBStream::LinesHandler onLines,
-                                      ADBStream::ExitHandler onExit) override;
+                                      ADBStream::EndHandler onEnd) override;
     // Wi-Fi connections ("connect ADDRESS") succeed, once the gate set here opens.
     void holdConnections(std::shared_ptr<Gate> gate) { locked([&] { m_connectGate = std::move(gate); }); }
     void connect(const ADB&, const QString& address, const Cancel&) override

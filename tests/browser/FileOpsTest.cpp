@@ -987,6 +987,10 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
          "echo \"adb: error: failed to get feature set: device 'A1' not found\" >&2; exit 1\n",
          [] { return u"recorder=1 size=-\n"_s; }, {},
          u"The phone couldn't record its screen. The phone was disconnected."_s, {}, 0, 1},
+        // Mended: the recorder's adb ended by someone else's signal was told as
+        // the phone's failing to record.
+        {"the recorder's adb is ended from outside", "kill -9 $$\n", [] { return u"recorder=1 size=-\n"_s; }, {},
+         u"The phone couldn't record its screen. adb was stopped before it answered."_s, {}, 0, 1},
         {"the phone is lost during the recording", "sleep 0.1; exit 1\n",
          [] () -> QString { throw ADBError::failed(u"failed to get feature set: device offline"_s); }, {}, stay,
          u"device offline"_s, 0, 0},
@@ -1013,7 +1017,7 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
         EXPECT_TRUE(savedRecordings().isEmpty()) << savedRecordings().join(u' ').toStdString();
     }
     // Every recording had a phone file of its own.
-    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 4);
+    EXPECT_EQ(adb->callsStartingWith(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording-"_s), 5);
     EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
 }
 
