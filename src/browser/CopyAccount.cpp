@@ -55,10 +55,23 @@ std::optional<CopyAccount::Told> CopyAccount::tell(const std::optional<QString>&
     QStringList all = notCopied();
     if (all.isEmpty())
         return std::nullopt;
-    // The failure comes first: it is why the copy ended.
+    // The failure comes first: it is why the copy ended. Beside other items
+    // not copied, a failure that names no item ("The phone was
+    // disconnected.") names the one it ended.
     if (failure) {
+        QString first = *failure;
+        if (all.size() > 1 || !all.contains(*failure)) {
+            for (const Item& item : items()) {
+                if (item.outcome == Outcome::failed && item.sentence == *failure
+                    && !failure->contains(copyparts::quoted(item.name))) {
+                    first = QStringLiteral("Copying ") + copyparts::quoted(item.name) + QStringLiteral(" failed: ")
+                            + *failure;
+                    break;
+                }
+            }
+        }
         all.removeOne(*failure);
-        all.prepend(*failure);
+        all.prepend(first);
     }
     const qsizetype others = all.size() - 1;
     QString text = all.first();

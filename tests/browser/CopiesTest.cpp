@@ -666,23 +666,28 @@ TEST_F(CopiesTest, EveryItemNotCopiedIsToldTheFirstByNameTheOthersCountedAndList
         const char* what;
         bool toPhone;
         QStringList inTheWay; // folders where the copy's files go
-        bool failAtC;         // c.bin's transfer fails
+        QString failAtC;      // c.bin's transfer fails so; empty: it doesn't
         QStringList copied;
         QString message;
         QStringList details;
     } cases[] = {
-        {"two clashes, to the computer", false, {u"b.bin"_s, u"d.bin"_s}, false, {u"a.bin"_s, u"c.bin"_s},
+        {"two clashes, to the computer", false, {u"b.bin"_s, u"d.bin"_s}, {}, {u"a.bin"_s, u"c.bin"_s},
          u"“b.bin”"_s + folderThere + u" 1 other item wasn't copied."_s,
          {u"“b.bin”"_s + folderThere, u"“d.bin”"_s + folderThere}},
-        {"a clash, then a failure, to the computer", false, {u"a.bin"_s}, true, {u"b.bin"_s},
+        {"a clash, then a failure, to the computer", false, {u"a.bin"_s}, full, {u"b.bin"_s},
          full + u" 2 other items weren't copied."_s,
          {full, u"“a.bin”"_s + folderThere, u"“d.bin” wasn't copied: the copy ended before it came to it."_s}},
-        {"two clashes, to the phone", true, {u"b.bin"_s, u"d.bin"_s}, false, {u"a.bin"_s, u"c.bin"_s},
+        {"two clashes, to the phone", true, {u"b.bin"_s, u"d.bin"_s}, {}, {u"a.bin"_s, u"c.bin"_s},
          u"“b.bin”"_s + folderThere + u" 1 other item wasn't copied."_s,
          {u"“b.bin”"_s + folderThere, u"“d.bin”"_s + folderThere}},
-        {"a clash, then a failure, to the phone", true, {u"a.bin"_s}, true, {u"b.bin"_s},
+        {"a clash, then a failure, to the phone", true, {u"a.bin"_s}, full, {u"b.bin"_s},
          full + u" 2 other items weren't copied."_s,
          {full, u"“a.bin”"_s + folderThere, u"“d.bin” wasn't copied: the copy ended before it came to it."_s}},
+        // A failure that names no item names the one it ended.
+        {"a clash, then a failure naming nothing, to the phone", true, {u"a.bin"_s}, u"The phone was disconnected."_s,
+         {u"b.bin"_s}, u"Copying “c.bin” failed: The phone was disconnected. 2 other items weren't copied."_s,
+         {u"Copying “c.bin” failed: The phone was disconnected."_s, u"“a.bin”"_s + folderThere,
+          u"“d.bin” wasn't copied: the copy ended before it came to it."_s}},
     };
     const QStringList all{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s};
     desktop->answer = 0; // Replace
@@ -712,8 +717,8 @@ TEST_F(CopiesTest, EveryItemNotCopiedIsToldTheFirstByNameTheOthersCountedAndList
         phone->setFolder(c.toPhone ? into : u"/sdcard"_s, onPhone);
         reload();
         phone->onTransfer([&c](const QString& call, const Progress&, const Cancel&) {
-            if (c.failAtC && call.section(u' ', 1, 1).endsWith(u"c.bin"_s))
-                throw ADBError::failed(u"Copying “c.bin” failed: No space left on device."_s);
+            if (!c.failAtC.isEmpty() && call.section(u' ', 1, 1).endsWith(u"c.bin"_s))
+                throw ADBError::failed(c.failAtC);
         });
         if (c.toPhone) {
             QStringList sources;
@@ -732,7 +737,7 @@ TEST_F(CopiesTest, EveryItemNotCopiedIsToldTheFirstByNameTheOthersCountedAndList
         EXPECT_FALSE(model().errorIsNote());
         // What a clash left out, or the copy never came to, was never sent.
         for (const QString& name : all) {
-            if (c.failAtC && name == u"c.bin"_s)
+            if (!c.failAtC.isEmpty() && name == u"c.bin"_s)
                 continue;
             const bool copied = c.toPhone ? phone->sent(u"/m/"_s + name, into + u'/' + name) == 1
                                           : QFileInfo(local(name)).isFile();
