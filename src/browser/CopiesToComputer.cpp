@@ -147,13 +147,17 @@ LeftOutError cameMeanwhile(const QString& name)
 // removed at the next start. Until it is gone it stays held, and recorded.
 class LocalWorkingItem {
 public:
-    explicit LocalWorkingItem(const QString& target)
+    // `recorded`: false for the place the person's own file waits in while
+    // it is looked at; a killed run leaves it there, hidden, rather than
+    // have the next start remove it as a leftover of ours.
+    explicit LocalWorkingItem(const QString& target, bool recorded = true)
         : m_name(browserpaths::temporaryName(lastName(target), true)), m_path(joined(parentOf(target), m_name.name()))
     {
         // Not made by this copy, so never removed by it.
         if (browserpaths::existsLocally(m_path))
             throw LeftOutError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
-        browserpaths::workingnames::recordLocal(m_path);
+        if (recorded)
+            browserpaths::workingnames::recordLocal(m_path);
     }
     // What this copy made there goes; no longer recorded once gone.
     ~LocalWorkingItem()
@@ -194,7 +198,7 @@ void putInPlace(const QString& from, const QString& target, const std::optional<
     std::optional<LocalWorkingItem> aside;
     const Placing placing = covered ? fileplaces::replaceFile(source, name, *covered,
                                                               [&] {
-                                                                  aside.emplace(target);
+                                                                  aside.emplace(target, false);
                                                                   return paths::bytes(aside->path());
                                                               })
                                     : fileplaces::takeFreeName(source, name);
