@@ -13,7 +13,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <exception>
 #include <optional>
 
 namespace copyparts {
@@ -58,6 +60,50 @@ inline LeftOutError inTheWay(const QString& name, bool folderThere)
 {
     return LeftOutError(quoted(name) + (folderThere ? QStringLiteral(" wasn't copied: a folder of that name is in its place.")
                                                     : QStringLiteral(" wasn't copied: a file of that name is in its place.")));
+}
+
+// Whose failure an error is. The item's own (its name, its kind, its
+// rights, its size on the disk that takes it): the copy leaves out that item,
+// and what it holds, names it, and goes on. The copy's (a full disk, a phone
+// gone, a Stop): the copy ends and counts every item it never reached.
+// Both directions and both transports ask here, never in their own catches.
+enum class Reach { item, copy };
+
+// An error number that concerns only the item it came from.
+inline bool itemsOwn(int errorNumber)
+{
+    switch (errorNumber) {
+    case ENAMETOOLONG: // longer than the disk's names
+    case EILSEQ: // a name the disk can't spell
+    case EINVAL: // vfat and exFAT refuse some characters so
+    case EACCES:
+    case EPERM:
+    case ELOOP:
+    case EISDIR:
+    case ENOTDIR:
+    case EEXIST:
+    case ENOTEMPTY:
+    case EFBIG: // a file larger than the disk's files (FAT's 4 GiB)
+    case ETXTBSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+inline Reach reachOf(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const LeftOutError&) {
+        return Reach::item;
+    } catch (const Cancelled&) {
+        return Reach::copy;
+    } catch (const SystemError& failure) {
+        return itemsOwn(failure.errorNumber()) ? Reach::item : Reach::copy;
+    } catch (...) {
+        return Reach::copy;
+    }
 }
 
 // Byte-weighted progress over the files of one item.
