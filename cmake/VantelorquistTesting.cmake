@@ -14,7 +14,8 @@ function(vt_add_test name)
   # Staged copies of the tests go under the build folder, not the user's cache.
   # One value per property: a list here would split into property names.
   set(props TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-      ENVIRONMENT_MODIFICATION "XDG_CACHE_HOME=set:${CMAKE_BINARY_DIR}/test-cache")
+      ENVIRONMENT_MODIFICATION "XDG_CACHE_HOME=set:${CMAKE_BINARY_DIR}/test-cache"
+      FIXTURES_REQUIRED adb_guard)
   if(ARG_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()

@@ -45,6 +45,7 @@ public:
             || ::listen(m_listener, 8) != 0
             || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("the fake adb server can't listen");
+        m_oldPort = qgetenv("ANDROID_ADB_SERVER_PORT");
         qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(ntohs(address.sin_port)));
         m_thread = std::thread([this] {
             // Ends when the listener is shut down.
@@ -72,7 +73,8 @@ public:
         for (std::thread& relay : m_relays)
             relay.join();
         ::close(m_listener);
-        qunsetenv("ANDROID_ADB_SERVER_PORT");
+        // The process's private port again: unset, adb would take its default.
+        qputenv("ANDROID_ADB_SERVER_PORT", m_oldPort);
     }
 
     void setScript(Script script)
@@ -177,6 +179,7 @@ private:
     std::atomic<uint16_t> m_relayPort{0};
     std::atomic<bool> m_stop{false};
     std::vector<std::thread> m_relays;
+    QByteArray m_oldPort;
     std::vector<QByteArray> m_pairRequests;
     mutable std::mutex m_mutex;
     Script m_script;

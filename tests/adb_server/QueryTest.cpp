@@ -15,13 +15,14 @@ using Script = FakeADBServer::Script;
 
 TEST(ServerPort, IsAWholeDecimalNumberUpTo65535Else5037)
 {
+    const QByteArray before = qgetenv("ANDROID_ADB_SERVER_PORT");
     const std::pair<const char*, int> cases[] = {{"", 5037},     {"5038", 5038},  {"65535", 65535}, {"65536", 5037},
                                                  {"abc", 5037}, {"+5038", 5037}, {"5038x", 5037}};
     for (const auto& [value, port] : cases) {
         qputenv("ANDROID_ADB_SERVER_PORT", value);
         EXPECT_EQ(ADBServer::port(), port) << value;
     }
-    qunsetenv("ANDROID_ADB_SERVER_PORT");
+    qputenv("ANDROID_ADB_SERVER_PORT", before);
 }
 
 // The reply as "okay: text" or "fail: text", else the sentence of the failure.

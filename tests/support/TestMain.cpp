@@ -9,11 +9,21 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
+#include "AdbGuard.h"
+
 #include <csignal>
+#include <cstring>
+#include <string>
 
 int main(int argc, char** argv)
 {
     ::signal(SIGPIPE, SIG_IGN);
+    std::string name = argv[0];
+    for (int index = 1; index < argc; ++index) {
+        if (std::strncmp(argv[index], "--gtest_filter=", 15) == 0)
+            name += std::string(" ") + (argv[index] + 15);
+    }
+    adbguard::begin(name.c_str());
 #ifdef VT_GUI_TEST
     // Widget tests never need a display (test discovery runs them at build time).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -21,5 +31,8 @@ int main(int argc, char** argv)
 #endif
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    // Test discovery lists tests and runs none.
+    const bool clean = adbguard::end();
+    return status != 0 ? status : clean ? 0 : 1;
 }

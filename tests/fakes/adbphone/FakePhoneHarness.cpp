@@ -5,6 +5,7 @@
 #include "ChildProcess.h"
 #include "Error.h"
 #include "PhoneControl.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 #include <QFile>
@@ -592,17 +593,28 @@ QString FakePhoneHarness::logcatCommand(const QStringList& arguments)
     return QString::fromUtf8(adbphone::logcatCommand(words));
 }
 
+// Work a model left running (a Stop's clean-up goes on after the model
+// went) would run adb again after the server ended and start a new one.
+void FakePhoneHarness::waitForBackgroundWork()
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (WorkerPool::shared().activeJobs() > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 void FakePhoneHarness::stopServer()
 {
     if (m_serverPort == 0)
         return;
     if (m_sharedServer) {
         // Not ours to end; only our phone leaves it.
+        waitForBackgroundWork();
         runAdb({QStringLiteral("disconnect"), serial()}, 5000);
         m_serverPort = 0;
         m_sharedServer = false;
         return;
     }
+    waitForBackgroundWork();
     runAdb({QStringLiteral("kill-server")}, 5000);
     if (m_serverPid == 0)
         m_serverPid = adbphone::findAdbServer(m_serverPort);

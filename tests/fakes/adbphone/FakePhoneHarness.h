@@ -198,6 +198,7 @@ private:
     void writeKnobs() const;
     bool fail(QString* error, const QString& message);
     void stopServer();
+    static void waitForBackgroundWork();
     bool connectPhone(QString* error);
     bool mountCaseless(QString* error);
 
