@@ -42,7 +42,7 @@ TEST(Query, ReadsEachAnswerWholeOrSplitFailsWithItsSentenceAndLeavesNoSocketOpen
 {
     FakeADBServer server;
     EXPECT_EQ(outcome(server, {"OKAY0000"}, 10), "okay: "); // also warms up what the first query allocates
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server.idle(); }, 2s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.idle(); }, 30s));
     const int before = testsupport::openDescriptorCount();
     const QByteArray timeUp = "The adb server didn't answer in time.";
     const QByteArray closed = "The adb server closed the connection.";
@@ -68,7 +68,7 @@ TEST(Query, ReadsEachAnswerWholeOrSplitFailsWithItsSentenceAndLeavesNoSocketOpen
     for (const auto& [script, timeout, expected] : cases)
         EXPECT_EQ(outcome(server, script, timeout), QString::fromUtf8(expected)) << script.reply.left(40).toStdString();
     // The fake server closes its own ends a moment later.
-    EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::openDescriptorCount() == before; }, 2s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::openDescriptorCount() == before; }, 30s));
 
     qputenv("ANDROID_ADB_SERVER_PORT", "1"); // nobody listens there
     EXPECT_EQ(outcome(server, {}, 5), "The adb server isn't running.");

@@ -21,11 +21,18 @@ status=0
 for dir in /proc/[0-9]*; do
   pid=${dir#/proc/}
   [ "$pid" = $$ ] && continue
-  exe=$(tr '\0' '\n' <"$dir/cmdline" 2>/dev/null | head -n 1) || continue
+  exe=$({ tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
   [ "${exe##*/}" = adb ] || continue
-  mark=$(tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -m1 "^VANTELORQUIST_TEST_PROCESS=") || continue
+  mark=$({ tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -m1 "^VANTELORQUIST_TEST_PROCESS=") || continue
   case "$mark" in "VANTELORQUIST_TEST_PROCESS=$build|"*) ;; *) continue ;; esac
-  echo "left running: $(tr '\0' ' ' <"$dir/cmdline") (started by ${mark#*|})"
+  # Still in use by a test that runs (another run on this build, say).
+  owner=${mark#*|}
+  owner_pid=${owner%% *}
+  owner_exe=${owner#* }
+  owner_exe=${owner_exe%% *}
+  running=$({ tr '\0' '\n' <"/proc/$owner_pid/cmdline"; } 2>/dev/null | head -n 1)
+  [ -n "$running" ] && [ "$running" = "$owner_exe" ] && continue
+  echo "left running: $({ tr '\0' ' ' <"$dir/cmdline"; } 2>/dev/null) (started by $owner)"
   kill -KILL "$pid" 2>/dev/null
   status=1
 done

@@ -81,7 +81,7 @@ protected:
         LogcatModel& log = *m_window->logcat();
         const qint64 next = log.lines().isEmpty() ? 0 : log.lines().last().id + 1;
         log.receive(lines);
-        ASSERT_TRUE(waitUntil([&] { return !log.lines().isEmpty() && log.lines().last().id >= next; }, 3s));
+        ASSERT_TRUE(waitUntil([&] { return !log.lines().isEmpty() && log.lines().last().id >= next; }, 30s));
         QApplication::processEvents();
     }
     int commands(const QString& command) const { return int(phone().receivedCommands().count(command)); }
@@ -408,7 +408,7 @@ TEST_F(LogcatWindowTest, TheNextModelsRowsGetTheirOwnHeights)
     auto heightOfFirstRow = [&](LogcatModel& log, const QString& message) {
         shown.setModel(&log);
         log.receive({head + message});
-        EXPECT_TRUE(waitUntil([&] { return shown.list()->model()->rowCount() == 1; }, 3s));
+        EXPECT_TRUE(waitUntil([&] { return shown.list()->model()->rowCount() == 1; }, 30s));
         return shown.list()->itemDelegate()->sizeHint({}, shown.list()->model()->index(0, 0)).height();
     };
     LogcatModel first(adb(), serial(), u"Pixel 7"_s);

@@ -140,7 +140,7 @@ TEST_F(NestedLoops, TheDeleteQuestionOutlivesTheWindowThatAskedAndDeletesNothing
             const int before = adb->phone(u"A1"_s)->callsStartingWith(u"remove"_s);
             opening(*list);
             settle();
-            ASSERT_TRUE(testsupport::waitUntil([&] { return asked > 0; }, std::chrono::seconds(3)));
+            ASSERT_TRUE(testsupport::waitUntil([&] { return asked > 0; }, std::chrono::seconds(30)));
             EXPECT_EQ(asked, 1);
             EXPECT_EQ(goneWhileAsking, going.windowGoes);
             EXPECT_EQ(adb->phone(u"A1"_s)->callsStartingWith(u"remove"_s) - before, going.removed);
