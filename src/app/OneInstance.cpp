@@ -7,11 +7,12 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <optional>
+
+#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -169,12 +170,25 @@ bool OneInstance::listen()
                  qPrintable(m_server->errorString()));
         return false;
     }
-    // For a start from another login, whose runtime folder is another.
+    // For a start from another login, whose runtime folder is another. Most
+    // starts find the note already right. It is only a hint: it is renamed
+    // into place without waiting for the disk (a sync holds the first window
+    // back by milliseconds), and one a power cut emptied is read as none.
     if (m_inRuntimeFolder)
         return true;
-    QSaveFile where(wherePath());
-    if (!where.open(QIODevice::WriteOnly) || where.write(socketPath().toUtf8() + '\n') < 0 || !where.commit())
+    const QByteArray line = socketPath().toUtf8() + '\n';
+    QFile noted(wherePath());
+    if (noted.open(QIODevice::ReadOnly) && noted.read(longestLine) == line)
+        return true;
+    QFile fresh(wherePath() + QStringLiteral(".new"));
+    bool written = fresh.open(QIODevice::WriteOnly | QIODevice::Truncate) && fresh.write(line) == line.size();
+    fresh.close();
+    written = written && fresh.error() == QFileDevice::NoError
+              && ::rename(QFile::encodeName(fresh.fileName()).constData(), QFile::encodeName(wherePath()).constData()) == 0;
+    if (!written) {
+        fresh.remove();
         qWarning("Vantelorquist can't note where it listens at %s.", qPrintable(wherePath()));
+    }
     return true;
 }
 

@@ -103,6 +103,25 @@ TEST_F(OneInstanceTest, TheLockLastsAsLongAsItsHolderAndNoChildKeepsIt)
     child.waitForFinished(5000);
 }
 
+// The note of where the holder listens follows each holder, so a start from
+// another login (another runtime folder) finds the one running now.
+TEST_F(OneInstanceTest, AStartFromAnotherLoginFindsTheHolderOfNow)
+{
+    ASSERT_TRUE(QDir(m_home.path()).mkpath(u"run-other"_s));
+    ASSERT_TRUE(QFile::setPermissions(m_home.filePath(u"run-other"_s),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const auto login = [this](const QString& runtime) { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(runtime))); };
+    {
+        OneInstance before(settings());
+        ASSERT_EQ(before.claim({}, 500), OneInstance::Start::first);
+    }
+    login(u"run-other"_s);
+    OneInstance now(settings());
+    ASSERT_EQ(now.claim({}, 500), OneInstance::Start::first);
+    login(u"run"_s);
+    EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+}
+
 // Mended: settings in a folder that couldn't hold the lock (a read-only or
 // full disk, a folder another user owns) left no guard, and every start
 // was an application of its own on the same settings and records.
