@@ -12,6 +12,7 @@
 
 #include <optional>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
