@@ -447,7 +447,22 @@ void FileGridView::announceCurrent()
 void FileGridView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
     announceCurrent();
+}
+
+void FileGridView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+int FileGridView::keyboardTile() const
+{
+    if (!hasFocus() || m_entries.isEmpty())
+        return -1;
+    // With none chosen, the first: the arrows start there.
+    return std::max(0, currentTile());
 }
 
 void FileGridView::paintEvent(QPaintEvent* event)
@@ -467,6 +482,13 @@ void FileGridView::paintEvent(QPaintEvent* event)
         const RemoteEntry& entry = m_entries[index];
         GridTile::paint(painter, layout.tile(index), entry, selection.contains(entry.name), index == m_dropTarget,
                         palette(), font());
+    }
+    // Where the keyboard is, as the list shows its current row.
+    if (const int ring = keyboardTile(); ring >= 0) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(layout.tile(ring).adjusted(1, 1, -1, -1), 8, 8);
     }
 }
 
@@ -616,13 +638,16 @@ void FileGridView::moveChoice(int key)
         return;
     const QSet<QString>& chosen = m_env.model->selection();
     const bool forward = key == Qt::Key_Right || key == Qt::Key_Down;
-    // From the last chosen tile going on, from the first going back.
-    int from = -1;
-    for (int index = 0; index < count; ++index) {
-        if (chosen.contains(m_entries[index].name)) {
-            from = index;
-            if (!forward)
-                break;
+    // From the tile last chosen while it stays chosen; else from the last
+    // chosen tile going on, from the first going back.
+    int from = chosen.contains(m_current) ? currentTile() : -1;
+    if (from < 0) {
+        for (int index = 0; index < count; ++index) {
+            if (chosen.contains(m_entries[index].name)) {
+                from = index;
+                if (!forward)
+                    break;
+            }
         }
     }
     int to = 0;

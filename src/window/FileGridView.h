@@ -88,6 +88,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -105,6 +106,8 @@ private:
     // page of rows away, or the first or last tile.
     void moveChoice(int key);
     void showTile(int index);
+    // The tile ringed while the grid has the keyboard; -1 without it.
+    int keyboardTile() const;
     // Tells a screen reader which tile the keyboard is on now.
     void announceCurrent();
 

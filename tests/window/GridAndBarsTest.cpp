@@ -314,6 +314,42 @@ TEST_F(GridAndBars, TheMenuKeyOpensTheChosenTilesMenu)
     }
 }
 
+// Mended: nothing showed which tile the keyboard was on, and the arrows went
+// on from the last chosen tile whichever was clicked last. The tile is
+// ringed while the grid has the keyboard (with none chosen, the first, where
+// the arrows start), and the arrows go on from it, as the list's go on from
+// its current row.
+TEST_F(GridAndBars, TheKeyboardsTileIsRingedAndTheArrowsGoOnFromIt)
+{
+    // Where the grid looks different with the keyboard than without.
+    const auto ring = [this] {
+        grid().clearFocus();
+        const QImage without = grid().viewport()->grab().toImage();
+        grid().setFocus();
+        const QImage with = grid().viewport()->grab().toImage();
+        QRect changed;
+        for (int y = 0; y < with.height(); ++y) {
+            for (int x = 0; x < with.width(); ++x) {
+                if (with.pixel(x, y) != without.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+            }
+        }
+        return changed;
+    };
+    model().setSelection({});
+    QRect ringed = ring();
+    EXPECT_FALSE(ringed.isEmpty());
+    EXPECT_TRUE(grid().tileRect(0).contains(ringed)) << ringed.x() << ',' << ringed.y();
+
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at(u"b.txt"_s));
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::ControlModifier, at(u"DCIM"_s));
+    QTest::keyClick(&grid(), Qt::Key_Right);
+    EXPECT_EQ(model().selection(), QSet<QString>{u"a.jpg"_s});
+    ringed = ring();
+    EXPECT_FALSE(ringed.isEmpty());
+    EXPECT_TRUE(QRect(at(u"a.jpg"_s) - QPoint(60, 60), QSize(120, 120)).contains(ringed.center()));
+}
+
 // Mended: to a screen reader the grid held its folder's name and an unnamed
 // viewport, and the arrows announced nothing. Each tile is an item with its
 // name, chosen and keyboard states, and a press that chooses it.
