@@ -12,7 +12,6 @@
 #include <xcb/xcb.h>
 #endif
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -602,35 +601,6 @@ TEST_F(RealStart, AStartAfterACrashTakesThePlaceLeftBehind)
     EXPECT_TRUE(after.exitsZero()) << after.output();
     EXPECT_TRUE(next.says("main window brought back", 10000)) << next.output();
     EXPECT_TRUE(next.quitsZero()) << next.output();
-}
-
-// Mended: a lock file no process held (empty after a power cut soon after
-// a start, or written on another computer before the home folder came
-// here) kept every start out with "already running but doesn't answer".
-TEST_F(RealStart, ALockFileNoProcessHoldsDoesntKeepTheApplicationOut)
-{
-    const std::unique_ptr<QTemporaryDir> home = freshHome();
-    ASSERT_TRUE(home);
-    const QString folder = home->path() + QStringLiteral("/.config/Vantelorquist");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString lock = folder + QStringLiteral("/vantelorquist-")
-                         + QString::fromLatin1(QCryptographicHash::hash((folder + QStringLiteral("/Vantelorquist.conf")).toUtf8(),
-                                                                        QCryptographicHash::Sha256)
-                                                   .toHex()
-                                                   .left(16))
-                         + QStringLiteral(".lock");
-    for (const QByteArray& leftover : {QByteArray(), QByteArray("4242\nVantelorquist\nanother-computer\nf00d\n")}) {
-        QFile file(lock);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(leftover);
-        file.close();
-        Started first(freshUser(home->path()));
-        ASSERT_TRUE(first.says("main window shown")) << first.output();
-        Started second(freshUser(home->path()));
-        EXPECT_TRUE(second.exitsZero()) << second.output();
-        EXPECT_TRUE(first.says("main window brought back", 10000)) << first.output();
-        EXPECT_TRUE(first.quitsZero()) << first.output();
-    }
 }
 
 #ifdef WITH_PRETEND_PHONE
