@@ -7,12 +7,17 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <optional>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,7 +43,12 @@ OneInstance::OneInstance(const QString& settingsFile, QObject* parent) : QObject
     m_place = !settingsFile.isEmpty() && QDir().mkpath(settingsFolder) ? QDir(settingsFolder).filePath(name) : m_base;
 }
 
-OneInstance::~OneInstance() = default;
+OneInstance::~OneInstance()
+{
+    // The file stays: removing it would let a start lock a file the next one no longer finds.
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
 
 QString OneInstance::lockPath() const
 {
@@ -55,41 +65,74 @@ QString OneInstance::socketPath() const
     return m_base + QStringLiteral(".socket");
 }
 
+OneInstance::Lock OneInstance::lock(const QString& path, int& fd)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Closed on exec: an adb server the application starts outlives it and
+    // must not hold its place. flock needs no write access, so a lock file
+    // on a disk gone read-only or made by another user still serves.
+    int file = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (file < 0)
+        file = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (file < 0)
+        return Lock::unusable;
+    if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
+        fd = file;
+        return Lock::held;
+    }
+    const int error = errno;
+    ::close(file);
+    return error == EWOULDBLOCK ? Lock::taken : Lock::unusable;
+}
+
+QStringList OneInstance::sockets() const
+{
+    // The holder may listen in another login's runtime folder.
+    QStringList sockets{socketPath()};
+    QFile where(wherePath());
+    if (where.open(QIODevice::ReadOnly)) {
+        const QString noted = QString::fromUtf8(where.readLine(1024)).trimmed();
+        if (!noted.isEmpty() && noted != socketPath())
+            sockets.prepend(noted);
+    }
+    return sockets;
+}
+
 OneInstance::Start OneInstance::claim(const ActivationToken& token, int wait)
 {
-    m_lock = std::make_unique<QLockFile>(lockPath());
-    // Held for the life of the process: no age makes it stale, only its
-    // owner being gone.
-    m_lock->setStaleLockTime(0);
     const QDeadlineTimer deadline(wait);
-    while (true) {
-        if (m_lock->tryLock(0)) {
-            listen();
-            return Start::first;
-        }
-        if (m_lock->error() != QLockFile::LockFailedError) {
-            // The folder can't hold a lock: nothing tells of another start.
-            qWarning("Vantelorquist can't tell whether it already runs: %s can't be locked.", qPrintable(lockPath()));
-            m_lock.reset();
-            return Start::first;
-        }
-        // The holder may still be starting and not listen yet; it may listen
-        // in another login's runtime folder.
-        QStringList sockets{socketPath()};
-        QFile where(wherePath());
-        if (where.open(QIODevice::ReadOnly)) {
-            const QString noted = QString::fromUtf8(where.readLine(1024)).trimmed();
-            if (!noted.isEmpty() && noted != socketPath())
-                sockets.prepend(noted);
-        }
-        for (const QString& socket : sockets) {
+    QString path = lockPath();
+    Lock state = lock(path, m_lockFd);
+    if (state == Lock::unusable && m_place != m_base) {
+        // A read-only or full disk, or a folder another user owns: the
+        // starts of this login still meet in its runtime folder.
+        m_inRuntimeFolder = true;
+        path = m_base + QStringLiteral(".lock");
+        state = lock(path, m_lockFd);
+    }
+    while (state == Lock::taken) {
+        // The holder may still be starting and not listen yet.
+        for (const QString& socket : sockets()) {
             if (handOver(socket, token, deadline))
                 return Start::handedOver;
         }
         if (deadline.hasExpired())
             return Start::unanswered;
         QThread::msleep(100);
+        state = lock(path, m_lockFd);
     }
+    if (state == Lock::unusable)
+        qWarning("Vantelorquist can't tell whether it already runs: %s can't be locked.", qPrintable(path));
+    if (state == Lock::unusable || m_inRuntimeFolder) {
+        // Another login, or a start that could lock beside the settings, may
+        // hold the place this lock doesn't see.
+        for (const QString& socket : sockets()) {
+            if (handOver(socket, token, deadline))
+                return Start::handedOver;
+        }
+    }
+    listen();
+    return Start::first;
 }
 
 bool OneInstance::listen()
@@ -128,10 +171,25 @@ bool OneInstance::listen()
                  qPrintable(m_server->errorString()));
         return false;
     }
-    // For a start from another login, whose runtime folder is another.
-    QSaveFile where(wherePath());
-    if (!where.open(QIODevice::WriteOnly) || where.write(socketPath().toUtf8() + '\n') < 0 || !where.commit())
+    // For a start from another login, whose runtime folder is another. Most
+    // starts find the note already right. It is only a hint: it is renamed
+    // into place without waiting for the disk (a sync holds the first window
+    // back by milliseconds), and one a power cut emptied is read as none.
+    if (m_inRuntimeFolder)
+        return true;
+    const QByteArray line = socketPath().toUtf8() + '\n';
+    QFile noted(wherePath());
+    if (noted.open(QIODevice::ReadOnly) && noted.read(longestLine) == line)
+        return true;
+    QFile fresh(wherePath() + QStringLiteral(".new"));
+    bool written = fresh.open(QIODevice::WriteOnly | QIODevice::Truncate) && fresh.write(line) == line.size();
+    fresh.close();
+    written = written && fresh.error() == QFileDevice::NoError
+              && ::rename(QFile::encodeName(fresh.fileName()).constData(), QFile::encodeName(wherePath()).constData()) == 0;
+    if (!written) {
+        fresh.remove();
         qWarning("Vantelorquist can't note where it listens at %s.", qPrintable(wherePath()));
+    }
     return true;
 }
 

@@ -4,19 +4,20 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-#include <memory>
 
 class QDeadlineTimer;
 class QLocalServer;
-class QLockFile;
 
 // One running application per settings file: the first start holds a lock
-// file beside the settings, whatever login it came from, and listens on a
-// local socket in its private runtime folder, whose path it leaves beside
+// on a file beside the settings, whatever login it came from, and listens on
+// a local socket in its private runtime folder, whose path it leaves beside
 // the lock; a later start (from any login: another runtime folder) asks it
-// to bring its window back and ends. A lock left by a process that crashed
-// is taken over, and so is its socket.
+// to bring its window back and ends. The kernel holds the lock for the
+// holder's life, so what a crashed process left is taken over whatever the
+// file says, and so is its socket. Settings in a folder that can't hold the
+// lock are guarded by a lock in the runtime folder.
 class OneInstance : public QObject {
     Q_OBJECT
 public:
@@ -48,11 +49,15 @@ Q_SIGNALS:
     void reopenRequested(const ActivationToken& token);
 
 private:
+    enum class Lock { held, taken, unusable };
+    static Lock lock(const QString& path, int& fd);
+    QStringList sockets() const;
     bool listen();
     bool handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline);
 
     QString m_base;  // in the runtime folder
     QString m_place; // beside the settings
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lockFd = -1;            // open for the process's life
+    bool m_inRuntimeFolder = false; // the settings folder can't hold the lock
     QLocalServer* m_server = nullptr;
 };

@@ -12,12 +12,14 @@
 #include "Theme.h"
 #include "WindowRules.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QToolTip>
@@ -153,10 +155,174 @@ void GridTile::paint(QPainter& painter, const QRectF& rect, const RemoteEntry& e
     painter.restore();
 }
 
+// ---- for screen readers ------------------------------------------------------------------
+
+namespace {
+
+// One tile: an item of the grid's list, selected while chosen and focused
+// while the keyboard is on it; its press does what a click does. It stands
+// for its place among one set of tiles and is invalid once they are replaced.
+class TileInterface : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    TileInterface(FileGridView* grid, int index) : m_grid(grid), m_index(index), m_generation(grid->generation()) {}
+
+    int index() const { return m_index; }
+    const FileGridView* grid() const { return m_grid; }
+
+    bool isValid() const override
+    {
+        return m_grid && m_grid->generation() == m_generation && m_index < m_grid->tiles().size();
+    }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_grid ? m_grid->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return m_grid ? QAccessible::queryAccessibleInterface(m_grid.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override
+    {
+        if (!isValid())
+            return {};
+        const RemoteEntry& entry = m_grid->tiles()[m_index];
+        if (t == QAccessible::Name)
+            return entry.name;
+        // What the tile shows under the name.
+        if (t == QAccessible::Description && !entry.isDirectory)
+            return Look::byteCount(entry.size);
+        return {};
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect tile = m_grid->tileRect(m_index);
+        return QRect(m_grid->viewport()->mapToGlobal(tile.topLeft()), tile.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        if (!isValid()) {
+            s.invalid = true;
+            return s;
+        }
+        s.selectable = true;
+        s.focusable = true;
+        s.selected = m_grid->isChosen(m_index);
+        s.focused = m_grid->hasFocus() && m_grid->currentTile() == m_index;
+        s.invisible = !m_grid->isVisible();
+        s.offscreen = !m_grid->viewport()->rect().intersects(m_grid->tileRect(m_index));
+        return s;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override
+    {
+        return isValid() ? QStringList{pressAction(), showMenuAction()} : QStringList();
+    }
+    void doAction(const QString& action) override
+    {
+        if (!isValid())
+            return;
+        if (action == pressAction())
+            m_grid->chooseTile(m_index);
+        else if (action == showMenuAction())
+            m_grid->popupMenuOf(m_index);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<FileGridView> m_grid;
+    int m_index;
+    quint64 m_generation;
+};
+
+// The grid as a list of its tiles. A tile's element is made when first
+// asked for and lasts while the tiles do.
+class GridInterface : public QAccessibleWidget {
+public:
+    explicit GridInterface(FileGridView* grid) : QAccessibleWidget(grid, QAccessible::List) {}
+    ~GridInterface() override { forget(); }
+
+    FileGridView* grid() const { return static_cast<FileGridView*>(widget()); }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.multiSelectable = true;
+        return s;
+    }
+    int childCount() const override { return int(grid()->tiles().size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        if (m_generation != grid()->generation()) {
+            forget();
+            m_generation = grid()->generation();
+        }
+        if (const auto made = m_tiles.constFind(index); made != m_tiles.cend())
+            return QAccessible::accessibleInterface(*made);
+        auto* tile = new TileInterface(grid(), index);
+        m_tiles.insert(index, QAccessible::registerAccessibleInterface(tile));
+        return tile;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const auto* tile = dynamic_cast<const TileInterface*>(child);
+        return tile && tile->grid() == grid() && tile->isValid() ? tile->index() : -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const int index = grid()->tileAt(grid()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index >= 0 ? child(index) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override
+    {
+        const int current = grid()->currentTile();
+        if (grid()->hasFocus() && current >= 0)
+            return child(current);
+        return QAccessibleWidget::focusChild();
+    }
+
+private:
+    void forget() const
+    {
+        for (const QAccessible::Id id : std::as_const(m_tiles))
+            QAccessible::deleteAccessibleInterface(id);
+        m_tiles.clear();
+    }
+
+    mutable QHash<int, QAccessible::Id> m_tiles;
+    mutable quint64 m_generation = 0;
+};
+
+QAccessibleInterface* gridInterface(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("FileGridView"))
+        return new GridInterface(static_cast<FileGridView*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 // ---- the grid --------------------------------------------------------------------------
 
 FileGridView::FileGridView(const Environment& env, QWidget* parent) : QAbstractScrollArea(parent), m_env(env)
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(gridInterface);
+        return true;
+    }();
+    Q_UNUSED(installed)
     setObjectName(QStringLiteral("fileGrid"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -169,7 +335,10 @@ FileGridView::FileGridView(const Environment& env, QWidget* parent) : QAbstractS
 
     BrowserModel* model = m_env.model;
     connect(model, &BrowserModel::visibleEntriesChanged, this, &FileGridView::showEntries);
-    connect(model, &BrowserModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(model, &BrowserModel::selectionChanged, this, [this] {
+        viewport()->update();
+        announceCurrent();
+    });
     const auto name = [this] {
         Accessibility::setName(this, {}, WindowRules::currentFolderName(m_env.model->pathComponents()));
     };
@@ -181,6 +350,7 @@ FileGridView::FileGridView(const Environment& env, QWidget* parent) : QAbstractS
 void FileGridView::showEntries()
 {
     m_entries = m_env.model->visibleEntries();
+    ++m_generation;
     m_pressed = -1;
     m_dropTarget = -1;
     updateScrollRange();
@@ -211,6 +381,90 @@ int FileGridView::tileAt(const QPoint& position) const
     return gridLayout().tileAt(QPointF(position) + QPointF(0, verticalScrollBar()->value()), int(m_entries.size()));
 }
 
+bool FileGridView::isChosen(int index) const
+{
+    return index >= 0 && index < m_entries.size() && m_env.model->selection().contains(m_entries[index].name);
+}
+
+int FileGridView::currentTile() const
+{
+    const QSet<QString>& chosen = m_env.model->selection();
+    if (chosen.isEmpty())
+        return -1;
+    int first = -1;
+    for (int index = 0; index < m_entries.size(); ++index) {
+        const QString& name = m_entries[index].name;
+        if (!chosen.contains(name))
+            continue;
+        if (name == m_current)
+            return index;
+        if (first < 0)
+            first = index;
+    }
+    return first;
+}
+
+void FileGridView::chooseTile(int index)
+{
+    if (index < 0 || index >= m_entries.size())
+        return;
+    m_current = m_entries[index].name;
+    m_env.model->setSelection({m_current});
+    showTile(index);
+}
+
+void FileGridView::popupMenuOf(int index)
+{
+    QPoint at(-1, -1);
+    QPoint shownAt = viewport()->mapToGlobal(QPoint(0, 0));
+    if (index >= 0 && index < m_entries.size()) {
+        showTile(index);
+        at = tileRect(index).center();
+        shownAt = viewport()->mapToGlobal(at);
+    }
+    EntryMenu* menu = menuAt(at);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Its items belong to the listing it was opened on.
+    connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
+    menu->popup(shownAt);
+}
+
+void FileGridView::announceCurrent()
+{
+    if (!QAccessible::isActive() || !hasFocus())
+        return;
+    const int index = currentTile();
+    if (index < 0)
+        return;
+    QAccessibleEvent focus(this, QAccessible::Focus);
+    focus.setChild(index);
+    QAccessible::updateAccessibility(&focus);
+    QAccessibleEvent chosen(this, QAccessible::Selection);
+    chosen.setChild(index);
+    QAccessible::updateAccessibility(&chosen);
+}
+
+void FileGridView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+    announceCurrent();
+}
+
+void FileGridView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+int FileGridView::keyboardTile() const
+{
+    if (!hasFocus() || m_entries.isEmpty())
+        return -1;
+    // With none chosen, the first: the arrows start there.
+    return std::max(0, currentTile());
+}
+
 void FileGridView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
@@ -229,6 +483,13 @@ void FileGridView::paintEvent(QPaintEvent* event)
         GridTile::paint(painter, layout.tile(index), entry, selection.contains(entry.name), index == m_dropTarget,
                         palette(), font());
     }
+    // Where the keyboard is, as the list shows its current row.
+    if (const int ring = keyboardTile(); ring >= 0) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(layout.tile(ring).adjusted(1, 1, -1, -1), 8, 8);
+    }
 }
 
 void FileGridView::mousePressEvent(QMouseEvent* event)
@@ -245,7 +506,7 @@ void FileGridView::mousePressEvent(QMouseEvent* event)
     if (index < 0) {
         model->setSelection({});
     } else {
-        const QString& name = m_entries[index].name;
+        const QString& name = m_current = m_entries[index].name;
         // Ctrl or Shift toggles the one tile; Shift makes no range here.
         if (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) {
             QSet<QString> names = model->selection();
@@ -299,11 +560,17 @@ EntryMenu* FileGridView::menuAt(const QPoint& position)
 
 void FileGridView::contextMenuEvent(QContextMenuEvent* event)
 {
-    EntryMenu* menu = menuAt(event->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1) : event->pos());
+    event->accept();
+    // The menu key opens the chosen tiles' menu beside the tile the keyboard
+    // is on, as the list opens its row's; with none chosen, the folder's.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        popupMenuOf(currentTile());
+        return;
+    }
+    EntryMenu* menu = menuAt(event->pos());
     menu->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_env.model, &BrowserModel::entriesChanged, menu, &QWidget::close);
     menu->popup(event->globalPos());
-    event->accept();
 }
 
 void FileGridView::keyPressEvent(QKeyEvent* event)
@@ -341,6 +608,14 @@ void FileGridView::keyPressEvent(QKeyEvent* event)
             return;
         }
         break;
+    case Qt::Key_F10:
+        // The other key for a menu, which the platform leaves to the widget.
+        if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier) {
+            popupMenuOf(currentTile());
+            event->accept();
+            return;
+        }
+        break;
     default:
         // As in the list: every tile shown, and what the search hides stays.
         if (event->matches(QKeySequence::SelectAll)) {
@@ -363,13 +638,16 @@ void FileGridView::moveChoice(int key)
         return;
     const QSet<QString>& chosen = m_env.model->selection();
     const bool forward = key == Qt::Key_Right || key == Qt::Key_Down;
-    // From the last chosen tile going on, from the first going back.
-    int from = -1;
-    for (int index = 0; index < count; ++index) {
-        if (chosen.contains(m_entries[index].name)) {
-            from = index;
-            if (!forward)
-                break;
+    // From the tile last chosen while it stays chosen; else from the last
+    // chosen tile going on, from the first going back.
+    int from = chosen.contains(m_current) ? currentTile() : -1;
+    if (from < 0) {
+        for (int index = 0; index < count; ++index) {
+            if (chosen.contains(m_entries[index].name)) {
+                from = index;
+                if (!forward)
+                    break;
+            }
         }
     }
     int to = 0;
@@ -390,8 +668,7 @@ void FileGridView::moveChoice(int key)
             to = key == Qt::Key_Down && from / columns < (count - 1) / columns ? count - 1 : from;
         }
     }
-    m_env.model->setSelection({m_entries[to].name});
-    showTile(to);
+    chooseTile(to);
 }
 
 void FileGridView::showTile(int index)

@@ -52,10 +52,26 @@ public:
     GridLayout gridLayout() const { return GridLayout::forWidth(viewport()->width()); }
     // The tile's rectangle in viewport coordinates.
     QRect tileRect(int index) const;
+    // The tile at `position` (viewport coordinates); -1 between and around them.
+    int tileAt(const QPoint& position) const;
+    // Whether the tile is one of the chosen.
+    bool isChosen(int index) const;
     // The context menu for a click at `position` (viewport coordinates).
     EntryMenu* menuAt(const QPoint& position);
     // The tile a drag of files is over; -1 when none.
     int dropTarget() const { return m_dropTarget; }
+    // The tiles in their order.
+    const QList<RemoteEntry>& tiles() const { return m_entries; }
+    // Grows each time the tiles are replaced: a tile's index holds within one.
+    quint64 generation() const { return m_generation; }
+    // The chosen tile the keyboard is on: the one last chosen while it stays
+    // chosen, else the first chosen; -1 when none is.
+    int currentTile() const;
+    // What a click on the tile does: it alone is chosen.
+    void chooseTile(int index);
+    // Opens the menu of the tile (the chosen tiles' when it is one of them),
+    // or of the folder for -1, beside it.
+    void popupMenuOf(int index);
 
 Q_SIGNALS:
     // A drag of files is over the grid but not over a folder tile (true):
@@ -71,6 +87,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -80,7 +98,6 @@ protected:
 private:
     void showEntries();
     void updateScrollRange();
-    int tileAt(const QPoint& position) const;
     // The folder tile under a drag, or -1.
     int folderAt(const QPoint& position) const;
     // Where a drag is now: a folder tile, the folder shown, or nowhere.
@@ -89,9 +106,15 @@ private:
     // page of rows away, or the first or last tile.
     void moveChoice(int key);
     void showTile(int index);
+    // The tile ringed while the grid has the keyboard; -1 without it.
+    int keyboardTile() const;
+    // Tells a screen reader which tile the keyboard is on now.
+    void announceCurrent();
 
     Environment m_env;
     QList<RemoteEntry> m_entries;
+    quint64 m_generation = 0;
+    QString m_current; // the tile last chosen by a click or a key
     int m_pressed = -1;
     QPoint m_pressPoint;
     int m_dropTarget = -1;

@@ -1,5 +1,6 @@
 #include "NamePrompt.h"
 
+#include "Accessibility.h"
 #include "Look.h"
 
 #include <QHBoxLayout>
@@ -31,6 +32,8 @@ NamePrompt::NamePrompt(const QString& title, const QString& placeholder, const Q
     column->addWidget(m_message);
     m_field = new QLineEdit(this);
     m_field->setPlaceholderText(placeholder);
+    // A screen reader doesn't read a placeholder as the field's name.
+    Accessibility::setName(m_field, placeholder, {});
     column->addWidget(m_field);
 
     auto* buttons = new QHBoxLayout;

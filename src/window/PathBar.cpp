@@ -69,6 +69,19 @@ void PathSegment::paintEvent(QPaintEvent*)
     }
 }
 
+void PathSegment::focusInEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusInEvent(event);
+    // Tab from outside the bar comes in at either end, which a long path
+    // may have scrolled away.
+    for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
+        if (auto* bar = qobject_cast<PathBar*>(up)) {
+            bar->ensureWidgetVisible(this, 12, 0);
+            break;
+        }
+    }
+}
+
 // The folder shown takes its drops in the pane below.
 void PathSegment::dragEnterEvent(QDragEnterEvent* event)
 {

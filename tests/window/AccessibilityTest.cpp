@@ -14,6 +14,7 @@
 #include "DevicePanel.h"
 #include "DetailView.h"
 #include "FileListView.h"
+#include "NamePrompt.h"
 #include "PathBar.h"
 #include "Sidebar.h"
 #include "WindowFixture.h"
@@ -24,6 +25,7 @@
 #include <QButtonGroup>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -411,4 +413,21 @@ TEST_F(Accessibility, TheNewlyNamedControlsWorkBySpaceOrTheirPress)
     ASSERT_EQ(names(buttons), QStringList{u"Clear"_s});
     buttons.first()->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(filter->text(), QString());
+}
+
+// Mended: the New Folder and Rename prompts' field had only a placeholder,
+// which a screen reader doesn't read as its name.
+TEST_F(Accessibility, ThePromptsFieldsAreNamed)
+{
+    adbPhoneIn(u"device"_s, {file(u"photo.jpg"_s)});
+    ContentView& view = window(fullEnvironment());
+    model().setShowingNewFolder(true);
+    ASSERT_TRUE(view.newFolderPrompt());
+    EXPECT_EQ(nameOf(view.newFolderPrompt()->field()), u"Folder name"_s);
+    view.newFolderPrompt()->cancelButton()->click();
+    settle();
+    model().setRenaming(file(u"photo.jpg"_s));
+    ASSERT_TRUE(view.renamePrompt());
+    EXPECT_EQ(nameOf(view.renamePrompt()->field()), u"Name"_s);
+    view.renamePrompt()->cancelButton()->click();
 }

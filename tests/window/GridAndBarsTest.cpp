@@ -13,19 +13,24 @@
 #include "StatusBar.h"
 #include "WindowFixture.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QToolTip>
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace windowtest;
 
@@ -250,6 +255,153 @@ TEST_F(GridAndBars, MenusActOnTheSelectionTheTileAloneOrTheFolder)
     grid().setFocus();
     QTest::keyClick(&grid(), Qt::Key_Delete);
     EXPECT_EQ(desktop->questions.size(), 1);
+}
+
+// Mended: the menu key (and Shift+F10) opened the folder's menu (New
+// Folder, Copy to Phone…) whatever was chosen, so a keyboard alone never
+// reached an item's own commands (Copy Path). It opens the chosen tiles' menu.
+TEST_F(GridAndBars, TheMenuKeyOpensTheChosenTilesMenu)
+{
+    const struct {
+        const char* what;
+        std::function<void()> choose;
+        QStringList items;
+        QString title;
+    } cases[] = {
+        {"nothing chosen: the folder's", [this] { model().setSelection({}); }, {}, u"Internal Storage"_s},
+        {"one chosen by the arrows",
+         [this] {
+             model().setSelection({});
+             QTest::keyClick(&grid(), Qt::Key_Right);
+             QTest::keyClick(&grid(), Qt::Key_Right);
+         },
+         {u"a.jpg"_s}, u"a.jpg"_s},
+        {"two chosen by clicks, the last clicked named",
+         [this] {
+             QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at(u"DCIM"_s));
+             QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::ControlModifier, at(u"b.txt"_s));
+         },
+         {u"DCIM"_s, u"b.txt"_s}, u"b.txt"_s},
+    };
+    // The platform turns the menu key into a keyboard's menu event.
+    const std::pair<const char*, std::function<void()>> keys[] = {
+        {"Menu",
+         [this] {
+             QContextMenuEvent event(QContextMenuEvent::Keyboard, grid().rect().center(),
+                                     grid().mapToGlobal(grid().rect().center()));
+             QCoreApplication::sendEvent(&grid(), &event);
+         }},
+        {"Shift+F10", [this] { QTest::keyClick(&grid(), Qt::Key_F10, Qt::ShiftModifier); }},
+    };
+    grid().setFocus();
+    for (const auto& [key, press] : keys) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(key) + ", " + c.what);
+            c.choose();
+            press();
+            const QList<EntryMenu*> menus = grid().findChildren<EntryMenu*>();
+            ASSERT_EQ(menus.size(), 1);
+            QStringList items;
+            for (const RemoteEntry& entry : menus.first()->items())
+                items.append(entry.name);
+            items.sort();
+            QStringList expected = c.items;
+            expected.sort();
+            EXPECT_EQ(items, expected);
+            EXPECT_EQ(menus.first()->accessibleName(), c.title);
+            delete menus.first();
+        }
+    }
+}
+
+// Mended: nothing showed which tile the keyboard was on, and the arrows went
+// on from the last chosen tile whichever was clicked last. The tile is
+// ringed while the grid has the keyboard (with none chosen, the first, where
+// the arrows start), and the arrows go on from it, as the list's go on from
+// its current row.
+TEST_F(GridAndBars, TheKeyboardsTileIsRingedAndTheArrowsGoOnFromIt)
+{
+    // Where the grid looks different with the keyboard than without.
+    const auto ring = [this] {
+        grid().clearFocus();
+        const QImage without = grid().viewport()->grab().toImage();
+        grid().setFocus();
+        const QImage with = grid().viewport()->grab().toImage();
+        QRect changed;
+        for (int y = 0; y < with.height(); ++y) {
+            for (int x = 0; x < with.width(); ++x) {
+                if (with.pixel(x, y) != without.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+            }
+        }
+        return changed;
+    };
+    model().setSelection({});
+    QRect ringed = ring();
+    EXPECT_FALSE(ringed.isEmpty());
+    EXPECT_TRUE(grid().tileRect(0).contains(ringed)) << ringed.x() << ',' << ringed.y();
+
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at(u"b.txt"_s));
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::ControlModifier, at(u"DCIM"_s));
+    QTest::keyClick(&grid(), Qt::Key_Right);
+    EXPECT_EQ(model().selection(), QSet<QString>{u"a.jpg"_s});
+    ringed = ring();
+    EXPECT_FALSE(ringed.isEmpty());
+    EXPECT_TRUE(QRect(at(u"a.jpg"_s) - QPoint(60, 60), QSize(120, 120)).contains(ringed.center()));
+}
+
+// Mended: to a screen reader the grid held its folder's name and an unnamed
+// viewport, and the arrows announced nothing. Each tile is an item with its
+// name, chosen and keyboard states, and a press that chooses it.
+TEST_F(GridAndBars, AScreenReaderFindsEachTileAndWhichIsChosen)
+{
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&grid());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->text(QAccessible::Name), u"Internal Storage"_s);
+    const QList<RemoteEntry>& shown = model().visibleEntries();
+    ASSERT_EQ(list->childCount(), shown.size());
+    for (int index = 0; index < shown.size(); ++index) {
+        QAccessibleInterface* tile = list->child(index);
+        ASSERT_TRUE(tile);
+        EXPECT_EQ(tile->role(), QAccessible::ListItem);
+        EXPECT_EQ(tile->text(QAccessible::Name), shown[index].name);
+        EXPECT_EQ(tile->parent(), list);
+        EXPECT_EQ(list->indexOfChild(tile), index);
+        EXPECT_EQ(list->childAt(tile->rect().center().x(), tile->rect().center().y()), tile);
+        EXPECT_FALSE(tile->state().selected);
+    }
+    const auto tileNamed = [list](const QString& name) -> QAccessibleInterface* {
+        for (int index = 0; index < list->childCount(); ++index) {
+            if (list->child(index)->text(QAccessible::Name) == name)
+                return list->child(index);
+        }
+        return nullptr;
+    };
+
+    grid().setFocus();
+    QTest::keyClick(&grid(), Qt::Key_Right);
+    QTest::keyClick(&grid(), Qt::Key_Right);
+    QAccessibleInterface* chosen = tileNamed(u"a.jpg"_s);
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(chosen->state().selected);
+    EXPECT_TRUE(chosen->state().focused);
+    EXPECT_FALSE(tileNamed(u"DCIM"_s)->state().focused);
+    EXPECT_EQ(list->focusChild(), chosen);
+
+    // The press chooses as a click does.
+    QAccessibleInterface* other = tileNamed(u"b.txt"_s);
+    ASSERT_TRUE(other->actionInterface());
+    other->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(model().selection(), QSet<QString>{u"b.txt"_s});
+    EXPECT_EQ(list->focusChild(), other);
+
+    // Another listing makes new tiles; the old ones stand for nothing.
+    adb->phone(u"A1"_s)->setFolder(u"/sdcard"_s, {file(u"z.png"_s)});
+    reload();
+    EXPECT_FALSE(other->isValid());
+    ASSERT_EQ(list->childCount(), 1);
+    EXPECT_EQ(list->child(0)->text(QAccessible::Name), u"z.png"_s);
 }
 
 TEST_F(GridAndBars, FolderTilesTakeDropsIntoTheirFolderOthersLeaveThemToThePane)
@@ -736,6 +888,41 @@ TEST_F(GridAndBars, PathSegmentsGoUpAndAncestorsTakeDrops)
     bar->segments()[1]->click();
     settle();
     EXPECT_EQ(model().path(), u"/sdcard/A&B"_s);
+}
+
+// Mended: Tab into the path bar of a deep folder could land on a segment
+// scrolled out of sight ("Internal Storage" at x -326 in a 569-px bar).
+TEST_F(GridAndBars, TabIntoALongPathBarShowsTheSegmentItLandsOn)
+{
+    QString path = u"/sdcard"_s;
+    for (int depth = 0; depth < 6; ++depth) {
+        const QString name = u"A rather long folder name "_s + QString::number(depth);
+        adb->phone(u"A1"_s)->setFolder(path, {folder(name)});
+        path += u'/' + name;
+    }
+    adb->phone(u"A1"_s)->setFolder(path, {});
+    go(path);
+    settle();
+    PathBar* bar = m_pane->browser()->pathBar();
+    const QList<PathSegment*> segments = bar->segments();
+    ASSERT_EQ(segments.size(), 7);
+    const auto inSight = [bar](QWidget* segment) {
+        const QRect at(segment->mapTo(bar->viewport(), QPoint(0, 0)), segment->size());
+        return bar->viewport()->rect().contains(at);
+    };
+    // As the window shows it: the folder shown in sight at the end.
+    bar->horizontalScrollBar()->setValue(bar->horizontalScrollBar()->maximum());
+    ASSERT_FALSE(inSight(segments.first()));
+    const std::pair<PathSegment*, Qt::FocusReason> landings[] = {
+        {segments.first(), Qt::TabFocusReason},
+        {segments.last(), Qt::BacktabFocusReason},
+        {segments.first(), Qt::BacktabFocusReason},
+    };
+    for (const auto& [segment, reason] : landings) {
+        segment->setFocus(reason);
+        EXPECT_TRUE(inSight(segment)) << segment->text().toStdString() << " at "
+                                      << segment->mapTo(bar->viewport(), QPoint(0, 0)).x();
+    }
 }
 
 // The window's own items dragged out and back in are refused wherever they

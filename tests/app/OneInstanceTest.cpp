@@ -1,0 +1,153 @@
+// One application per settings file: which start is the application, and
+// that a later one hands over to it, whatever was left on the disk.
+
+#include "OneInstance.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <optional>
+
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class OneInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        ASSERT_TRUE(QDir(m_home.path()).mkpath(u"run"_s));
+        ASSERT_TRUE(QFile::setPermissions(m_home.filePath(u"run"_s),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        m_runtime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(u"run"_s)));
+    }
+    void TearDown() override { qputenv("XDG_RUNTIME_DIR", m_runtime); }
+
+    QString settings() const { return m_home.filePath(u"config/Vantelorquist/Vantelorquist.conf"_s); }
+
+    // A later start's claim on another thread, while this one answers it;
+    // none when it didn't end in time.
+    static std::optional<OneInstance::Start> laterStart(const QString& settings, int wait = 3000)
+    {
+        auto claimed = std::async(std::launch::async, [settings, wait] { return OneInstance(settings).claim({}, wait); });
+        const QDeadlineTimer deadline(wait + 10000);
+        while (claimed.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (claimed.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+            return std::nullopt;
+        return claimed.get();
+    }
+
+    QTemporaryDir m_home;
+    QByteArray m_runtime;
+};
+
+// Mended: the lock was decided by the file's contents, and a file no
+// process held (empty after a power cut, or written on another computer
+// before the home folder was restored) kept every start out as "already
+// running but doesn't answer".
+TEST_F(OneInstanceTest, ALockFileNoProcessHoldsDoesntKeepAStartOut)
+{
+    const struct {
+        const char* what;
+        QByteArray contents;
+    } leftovers[] = {
+        {"empty", ""},
+        {"another computer's", "4242\nVantelorquist\nanother-computer\n0123456789abcdef0123456789abcdef\n"},
+        {"this computer's, of a running process", QByteArray::number(qint64(::getpid())) + "\nVantelorquist\n"
+                                                      + QSysInfo::machineHostName().toUtf8() + '\n'},
+        {"garbage", QByteArray("\0\xff\n\n", 4)},
+    };
+    for (const auto& leftover : leftovers) {
+        SCOPED_TRACE(leftover.what);
+        OneInstance instance(settings());
+        QFile file(instance.lockPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(leftover.contents);
+        file.close();
+        EXPECT_EQ(instance.claim({}, 500), OneInstance::Start::first);
+        EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+    }
+}
+
+// The lock is the holder's as long as it lives and no longer, and no
+// process it starts (an adb server outlives it) keeps it.
+TEST_F(OneInstanceTest, TheLockLastsAsLongAsItsHolderAndNoChildKeepsIt)
+{
+    QProcess child;
+    {
+        OneInstance first(settings());
+        ASSERT_EQ(first.claim({}, 500), OneInstance::Start::first);
+        int asked = 0;
+        QObject::connect(&first, &OneInstance::reopenRequested, &first, [&asked] { ++asked; });
+        child.start(u"sleep"_s, {u"60"_s});
+        ASSERT_TRUE(child.waitForStarted(5000));
+        EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+        EXPECT_EQ(asked, 1);
+    }
+    EXPECT_EQ(child.state(), QProcess::Running);
+    OneInstance next(settings());
+    EXPECT_EQ(next.claim({}, 500), OneInstance::Start::first);
+    child.kill();
+    child.waitForFinished(5000);
+}
+
+// The note of where the holder listens follows each holder, so a start from
+// another login (another runtime folder) finds the one running now.
+TEST_F(OneInstanceTest, AStartFromAnotherLoginFindsTheHolderOfNow)
+{
+    ASSERT_TRUE(QDir(m_home.path()).mkpath(u"run-other"_s));
+    ASSERT_TRUE(QFile::setPermissions(m_home.filePath(u"run-other"_s),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const auto login = [this](const QString& runtime) { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(runtime))); };
+    {
+        OneInstance before(settings());
+        ASSERT_EQ(before.claim({}, 500), OneInstance::Start::first);
+    }
+    login(u"run-other"_s);
+    OneInstance now(settings());
+    ASSERT_EQ(now.claim({}, 500), OneInstance::Start::first);
+    login(u"run"_s);
+    EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+}
+
+// Mended: settings in a folder that couldn't hold the lock (a read-only or
+// full disk, a folder another user owns) left no guard, and every start
+// was an application of its own on the same settings and records.
+TEST_F(OneInstanceTest, SettingsInAFolderThatCantHoldTheLockStillHandOver)
+{
+    const QString readOnly = m_home.filePath(u"read-only"_s);
+    ASSERT_TRUE(QDir().mkpath(readOnly));
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    const struct {
+        const char* what;
+        QString settings;
+    } folders[] = {
+        {"a folder no one can write in", u"/proc/Vantelorquist.conf"_s},
+        // The owner of every file may write in any folder.
+        {"a folder made read-only", ::geteuid() == 0 ? QString() : readOnly + u"/Vantelorquist.conf"_s},
+    };
+    for (const auto& folder : folders) {
+        if (folder.settings.isEmpty())
+            continue;
+        SCOPED_TRACE(folder.what);
+        OneInstance first(folder.settings);
+        EXPECT_EQ(first.claim({}, 500), OneInstance::Start::first);
+        EXPECT_FALSE(QFile::exists(first.lockPath()));
+        EXPECT_EQ(laterStart(folder.settings), OneInstance::Start::handedOver);
+    }
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
