@@ -193,6 +193,12 @@ TEST_F(ADBRunner, AShellAnswerCountsOnlyWithItsEndMark)
         // A failure is told by its status and words, as before.
         {"exec sh -c \"$4\"", "echo device", QStringLiteral("echo 'mkdir: No space left on device' >&2; exit 1"),
          QStringLiteral("mkdir: No space left on device")},
+        // A phone without adb's shell protocol: adb ends 0, standard error
+        // within standard output; the status comes with the mark.
+        {"sh -c \"$4\" 2>&1; exit 0", "echo device",
+         QStringLiteral("echo 'mv: bad /sdcard/a: Permission denied' >&2; exit 1"),
+         QStringLiteral("mv: bad /sdcard/a: Permission denied")},
+        {"sh -c \"$4\" 2>&1; exit 0", "echo device", QStringLiteral("echo ok"), QStringLiteral("ok\n")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shell);
