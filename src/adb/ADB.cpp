@@ -624,6 +624,8 @@ std::optional<QString> namedFailure(const QString& text, const ADB::Named& named
     const QString destination = withoutEndSlashes(named.destination);
     for (const QString& given : named.sources) {
         const QString source = withoutEndSlashes(given);
+        if (source.isEmpty())
+            continue;
         Pair pair{source, {}};
         if (!destination.isEmpty()) {
             // Into the destination, or as it.
