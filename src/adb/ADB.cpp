@@ -5,6 +5,7 @@
 
 #include "ChildProcess.h"
 #include "Error.h"
+#include "Paths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -221,8 +222,19 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     return runData(args, progress, std::nullopt, cancel);
 }
 
-QByteArray ADB::runData(const QStringList& args, const Progress& progress, const std::optional<Tally>& tally,
-                        const Cancel& cancel) const
+namespace {
+
+// What a run of adb gave, once it ended on its own.
+struct Ran {
+    int code = 0;
+    QByteArray out;  // standard output (empty on a terminal)
+    QByteArray err;  // the end of standard error
+    bool onTerminal = false;
+    QString terminal; // the terminal's kept end, when it ran on one and failed
+};
+
+Ran execute(const QString& executable, const QStringList& args, const Progress& progress,
+            const std::optional<ADB::Tally>& tally, const Cancel& cancel)
 {
     ProcessBox box;
     std::stop_callback onCancel(cancel.token(), [&box] { box.cancel(); });
@@ -371,26 +383,56 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
     // A signal we did not send: the work may be half done, and is told.
     if (status.signalled)
         throw ADBError::stopped();
-    if (status.code == 0)
-        return terminal ? QByteArray() : out;
+    Ran ran;
+    ran.code = status.code;
+    ran.err = std::move(err);
+    ran.onTerminal = terminal;
+    if (terminal)
+        ran.terminal = status.code == 0 ? QString() : QString::fromUtf8(reader.output());
+    else
+        ran.out = std::move(out);
+    return ran;
+}
 
-    QString message = QString::fromUtf8(err);
-    if (message.isEmpty())
-        message = terminal ? adbdetail::lastLines(reader.output()) : QString::fromUtf8(out);
-    message = clean(message);
+std::optional<QString> readNamed(const QString& text, const ADB::Named& named, bool terminal);
+
+// A run that ended with a non-zero status, in words.
+[[noreturn]] void fail(const ADB& adb, const QStringList& args, const Ran& ran, const Cancel& cancel)
+{
+    const ADB::Named named = ADB::namedIn(args);
+    QString message;
+    if (!ran.err.isEmpty())
+        message = ADB::clean(QString::fromUtf8(ran.err), named);
+    else if (ran.onTerminal)
+        // The terminal's kept end, where adb's line about the paths is read;
+        // else its last lines.
+        message = readNamed(ran.terminal, named, true).value_or(ADB::clean(adbdetail::lastLines(ran.terminal.toUtf8())));
+    else
+        message = ADB::clean(QString::fromUtf8(ran.out), named);
     // adb often ends without a word when the phone goes mid-command: ask
     // whether it is still there.
     const bool forPhone = args.size() >= 3 && args.at(0) == QLatin1StringView("-s");
     if (message.isEmpty() && forPhone && args.at(2) != QLatin1StringView("get-state")) {
         try {
-            run({QStringLiteral("-s"), args.at(1), QStringLiteral("get-state")}, cancel);
+            adb.run({QStringLiteral("-s"), args.at(1), QStringLiteral("get-state")}, cancel);
         } catch (const Cancelled&) {
             throw;
         } catch (const std::exception&) {
-            message = phoneLeftSentence();
+            message = ADB::phoneLeftSentence();
         }
     }
     throw ADBError::failed(message);
+}
+
+} // namespace
+
+QByteArray ADB::runData(const QStringList& args, const Progress& progress, const std::optional<Tally>& tally,
+                        const Cancel& cancel) const
+{
+    Ran ran = execute(executable, args, progress, tally, cancel);
+    if (ran.code != 0)
+        fail(*this, args, ran, cancel);
+    return std::move(ran.out);
 }
 
 QString ADB::run(const QStringList& args, const Progress& progress, const Cancel& cancel) const
@@ -403,17 +445,23 @@ QString ADB::run(const QStringList& args, const Progress& progress, const Tally&
     return QString::fromUtf8(runData(args, progress, tally, cancel));
 }
 
-QByteArray ADB::shellData(const QString& serial, const QString& command, const Cancel& cancel) const
+ADB::ShellAnswer ADB::shellAnswer(const QString& serial, const QString& command, const Cancel& cancel) const
 {
     // adb 29 ends a shell whose connection drops with status 0 and what
-    // had come so far, which reads as a command done and an answer whole:
-    // the command's end prints a mark of this run's own, which no name on
-    // the phone can foresee, and an answer without it is no answer.
+    // had come so far, which reads as a command done and an answer whole;
+    // a phone without adb's shell protocol (Android 6 and older) gives no
+    // status at all. The command's end prints a mark of this run's own,
+    // which no name on the phone can foresee, and the command's status
+    // after it: an answer without it is no answer.
     const QByteArray mark = adbdetail::newShellMark();
-    QByteArray out = runData({QStringLiteral("-s"), serial, QStringLiteral("shell"), adbdetail::markedCommand(command, mark)},
-                             {}, cancel);
-    if (const std::optional<QByteArray> answer = adbdetail::beforeMark(out, mark))
-        return *answer;
+    const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("shell"),
+                           adbdetail::markedCommand(command, mark)};
+    const Ran ran = execute(executable, args, {}, std::nullopt, cancel);
+    if (const std::optional<adbdetail::Marked> marked = adbdetail::beforeMark(ran.out, mark))
+        return {marked->answer, ran.err, marked->status};
+    // adb's own failure (the phone not there, the connection refused).
+    if (ran.code != 0)
+        fail(*this, args, ran, cancel);
     // Whether the phone is still there says which sentence.
     try {
         run({QStringLiteral("-s"), serial, QStringLiteral("get-state")}, cancel);
@@ -423,6 +471,16 @@ QByteArray ADB::shellData(const QString& serial, const QString& command, const C
         throw ADBError::failed(phoneLeftSentence());
     }
     throw ADBError::failed(answerLostSentence());
+}
+
+QByteArray ADB::shellData(const QString& serial, const QString& command, const Cancel& cancel) const
+{
+    ShellAnswer answer = shellAnswer(serial, command, cancel);
+    if (answer.status == 0)
+        return std::move(answer.out);
+    // The phone answered: its words are the failure's, from standard error
+    // where the phone keeps it apart.
+    throw ADBError::failed(clean(QString::fromUtf8(answer.err.isEmpty() ? answer.out : answer.err)));
 }
 
 QString ADB::shell(const QString& serial, const QString& command, const Cancel& cancel) const
@@ -493,6 +551,229 @@ QString ADB::clean(const QString& text)
     return s;
 }
 
+ADB::Named ADB::namedIn(const QStringList& args)
+{
+    qsizetype at = args.size() > 2 && args[0] == QLatin1StringView("-s") ? 2 : 0;
+    if (at >= args.size())
+        return {};
+    const QString command = args[at];
+    const bool install = command == QLatin1StringView("install");
+    if (!install && command != QLatin1StringView("push") && command != QLatin1StringView("pull"))
+        return {};
+    // The options come first; every path this application gives is absolute.
+    for (++at; at < args.size() && args[at].startsWith(QLatin1Char('-')); ++at) {
+    }
+    Named named;
+    named.sources = args.mid(at);
+    if (!install && !named.sources.isEmpty())
+        named.destination = named.sources.takeLast();
+    return named;
+}
+
+namespace {
+
+// The system's sentences for its error numbers, untranslated as adb prints them.
+const QSet<QString>& systemErrors()
+{
+    static const QSet<QString> sentences = [] {
+        QSet<QString> all;
+        for (int number = 1; number < 200; ++number) {
+            if (const char* text = ::strerrordesc_np(number))
+                all.insert(QString::fromUtf8(text));
+        }
+        return all;
+    }();
+    return sentences;
+}
+
+QString lastPart(const QString& path)
+{
+    const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    return name.isEmpty() ? path : name;
+}
+
+QString withoutEndSlashes(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+// Where the line that starts at `from` ends.
+qsizetype lineEnd(const QString& text, qsizetype from)
+{
+    qsizetype end = from;
+    while (end < text.size() && text[end] != QLatin1Char('\n') && text[end] != QLatin1Char('\r'))
+        ++end;
+    return end;
+}
+
+// adb's sentence about the first item it failed on, read where the paths
+// it was given stand in its line: a copy's "failed to copy 'SOURCE' to
+// 'DESTINATION': CAUSE" or a sentence about one of them, each path one
+// that was given or an item inside it, whatever its names hold (quotes,
+// "' to '", "': ", line ends); an install's "failed to install PATH: CAUSE".
+// None when no line reads so.
+std::optional<QString> namedFailure(const QString& text, const ADB::Named& named)
+{
+    struct Pair {
+        QString source;
+        QStringList destinations;
+    };
+    std::vector<Pair> pairs;
+    const QString destination = withoutEndSlashes(named.destination);
+    for (const QString& given : named.sources) {
+        const QString source = withoutEndSlashes(given);
+        if (source.isEmpty())
+            continue;
+        Pair pair{source, {}};
+        if (!destination.isEmpty()) {
+            // Into the destination, or as it.
+            pair.destinations << destination
+                              << (destination == QLatin1StringView("/") ? QString() : destination)
+                                     + QLatin1Char('/') + lastPart(source);
+        }
+        pairs.push_back(pair);
+    }
+    if (pairs.empty())
+        return std::nullopt;
+
+    // The item of `path`, one that was given or one inside it, by its last name.
+    const auto copying = [](const QString& path, QString cause) -> QString {
+        static const QRegularExpression adbsOwn(
+            QStringLiteral("^(?:remote )?(?:[a-z_() ]*(?:failed|couldn't create file): )?"));
+        cause.remove(adbsOwn);
+        cause = cause.trimmed();
+        if (cause == QLatin1StringView("couldn't read from device"))
+            return ADB::phoneLeftSentence();
+        while (cause.endsWith(QLatin1Char('.')))
+            cause.chop(1);
+        return QStringLiteral("Copying “") + paths::shown(lastPart(path)) + QStringLiteral("” failed: ") + cause
+               + QStringLiteral(".");
+    };
+    // What follows `prefix` at `at`: the rest of an item's path inside it
+    // ("" or "/..."), ended by "': " and a cause running to the line's end.
+    // Of several readings, one whose cause is the system's own sentence.
+    struct Reading {
+        QString inside;
+        QString cause;
+    };
+    const auto pathAt = [&text](qsizetype at, const QString& prefix) -> std::optional<Reading> {
+        if (!QStringView(text).mid(at).startsWith(prefix))
+            return std::nullopt;
+        at += prefix.size();
+        std::optional<Reading> first;
+        for (qsizetype end = text.indexOf(QStringLiteral("': "), at); end >= 0;
+             end = text.indexOf(QStringLiteral("': "), end + 1)) {
+            const QString inside = text.mid(at, end - at);
+            if (!inside.isEmpty() && !inside.startsWith(QLatin1Char('/')))
+                break;
+            const qsizetype causeAt = end + 3;
+            const Reading reading{inside, text.mid(causeAt, lineEnd(text, causeAt) - causeAt)};
+            if (systemErrors().contains(reading.cause.trimmed()))
+                return reading;
+            if (!first)
+                first = reading;
+        }
+        return first;
+    };
+
+    static const QString copyHead = QStringLiteral("failed to copy '");
+    static const QString installHead = QStringLiteral("failed to install ");
+    static const QStringList singleHeads{
+        QStringLiteral("cannot write '"),        QStringLiteral("cannot read '"),
+        QStringLiteral("cannot stat '"),         QStringLiteral("cannot open '"),
+        QStringLiteral("cannot create file/directory '"), QStringLiteral("cannot create '"),
+        QStringLiteral("failed to access '"),    QStringLiteral("failed to create directory '"),
+        QStringLiteral("failed to stat local file '"), QStringLiteral("failed to stat remote object '"),
+    };
+    for (qsizetype line = 0; line < text.size(); line = lineEnd(text, line) + 1) {
+        qsizetype at = line;
+        for (const QLatin1StringView prefix : {QLatin1StringView("adb: "), QLatin1StringView("error: ")}) {
+            if (QStringView(text).mid(at).startsWith(prefix))
+                at += prefix.size();
+        }
+        const QStringView rest = QStringView(text).mid(at);
+        if (rest.startsWith(copyHead)) {
+            at += copyHead.size();
+            // The same item inside both: "SOURCE+R' to 'DESTINATION+R': CAUSE".
+            for (const Pair& pair : pairs) {
+                if (!rest.mid(copyHead.size()).startsWith(pair.source))
+                    continue;
+                const qsizetype inside = at + pair.source.size();
+                for (qsizetype to = text.indexOf(QStringLiteral("' to '"), inside); to >= 0;
+                     to = text.indexOf(QStringLiteral("' to '"), to + 1)) {
+                    const QString within = text.mid(inside, to - inside);
+                    if (!within.isEmpty() && !within.startsWith(QLatin1Char('/')))
+                        break;
+                    for (const QString& into : pair.destinations) {
+                        const QString ending = QStringLiteral("' to '") + into + within + QStringLiteral("': ");
+                        if (QStringView(text).mid(to).startsWith(ending)) {
+                            const qsizetype causeAt = to + ending.size();
+                            return copying(pair.source + within, text.mid(causeAt, lineEnd(text, causeAt) - causeAt));
+                        }
+                    }
+                }
+            }
+        } else if (rest.startsWith(installHead)) {
+            for (const Pair& pair : pairs) {
+                const QString head = installHead + pair.source + QStringLiteral(":");
+                if (!rest.startsWith(head))
+                    continue;
+                const QString reason = text.mid(at + head.size()).trimmed();
+                // adb's last word on an install that it lost the phone
+                // during (or an empty reason) doesn't say whether the phone
+                // had finished it.
+                if (reason.isEmpty() || ADB::saysThePhoneLeft(reason)) {
+                    return QStringLiteral("“") + paths::shown(lastPart(pair.source))
+                           + QStringLiteral("” may or may not have been installed: the connection to the phone "
+                                            "ended before it answered.");
+                }
+                return std::nullopt;
+            }
+        } else {
+            for (const QString& head : singleHeads) {
+                if (!rest.startsWith(head))
+                    continue;
+                const qsizetype pathStart = at + head.size();
+                for (const Pair& pair : pairs) {
+                    if (const std::optional<Reading> source = pathAt(pathStart, pair.source))
+                        return copying(pair.source + source->inside, source->cause);
+                    for (const QString& into : pair.destinations) {
+                        // Inside the destination the item keeps its name;
+                        // as the destination, it is the source's.
+                        if (const std::optional<Reading> made = pathAt(pathStart, into))
+                            return copying(made->inside.isEmpty() ? pair.source : made->inside, made->cause);
+                    }
+                }
+                break;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> readNamed(const QString& text, const ADB::Named& named, bool terminal)
+{
+    static const QRegularExpression escapes(QStringLiteral("\\x{1B}\\[[0-9;]*[A-Za-z]"));
+    QString plain = text;
+    plain.remove(escapes);
+    // A terminal writes a line end as CR LF, those in names too.
+    if (terminal) {
+        if (std::optional<QString> sentence =
+                namedFailure(QString(plain).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), named))
+            return sentence;
+    }
+    return namedFailure(plain, named);
+}
+
+} // namespace
+
+QString ADB::clean(const QString& text, const Named& named)
+{
+    return readNamed(text, named, false).value_or(clean(text));
+}
+
 bool ADB::saysThePhoneLeft(const QString& text)
 {
     // adb's own lines, whole, after its prefixes: words inside a name (a
@@ -555,19 +836,32 @@ QByteArray newShellMark()
 
 QString markedCommand(const QString& command, const QByteArray& mark)
 {
-    // In a subshell, so that the command's own "exit 0" still leaves the
-    // mark. A failed command leaves none: its status says it, and its words
-    // are the failure's.
-    return QStringLiteral("(") + command + QStringLiteral("\n) && echo && echo ") + QString::fromLatin1(mark);
+    // In a subshell, so that the command's own "exit" still leaves the
+    // mark; its status is read before anything else runs.
+    return QStringLiteral("(") + command + QStringLiteral("\n); echo \"\n") + QString::fromLatin1(mark)
+           + QStringLiteral(" $?\"");
 }
 
-std::optional<QByteArray> beforeMark(const QByteArray& output, const QByteArray& mark)
+std::optional<Marked> beforeMark(const QByteArray& output, const QByteArray& mark)
 {
-    for (const QByteArray& end : {"\n" + mark + "\n", "\r\n" + mark + "\r\n"}) {
-        if (output.endsWith(end))
-            return output.first(output.size() - end.size());
-    }
-    return std::nullopt;
+    // The mark's line is the output's last: "MARK STATUS", after a line end
+    // of its own (CR LF on a terminal of older phones).
+    QByteArray rest = output;
+    const bool crlf = rest.endsWith("\r\n");
+    if (!crlf && !rest.endsWith('\n'))
+        return std::nullopt;
+    rest.chop(crlf ? 2 : 1);
+    const QByteArray before = crlf ? "\r\n" + mark + ' ' : "\n" + mark + ' ';
+    const qsizetype at = rest.lastIndexOf(before);
+    if (at < 0)
+        return std::nullopt;
+    const QByteArray digits = rest.mid(at + before.size());
+    bool number = !digits.isEmpty() && digits.size() <= 3;
+    for (const char c : digits)
+        number = number && c >= '0' && c <= '9';
+    if (!number)
+        return std::nullopt;
+    return Marked{rest.first(at), digits.toInt()};
 }
 
 QString lastLines(const QByteArray& output)

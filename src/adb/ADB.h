@@ -64,14 +64,34 @@ public:
     // mark is one: without it (the connection dropped, which adb may report
     // with status 0) it throws ADBError::failed with phoneLeftSentence() when
     // adb then says the phone is gone, else answerLostSentence().
+    // A command that ends with a non-zero status throws ADBError::failed in
+    // the phone's words, on every phone.
     QByteArray shellData(const QString& serial, const QString& command, const Cancel& cancel) const;
     QString shell(const QString& serial, const QString& command, const Cancel& cancel) const;
+    // The phone's answer whatever the command's status; the same failures
+    // for an answer that didn't arrive. `err` is empty on a phone without
+    // adb's shell protocol, whose standard error comes within `out`.
+    struct ShellAnswer {
+        QByteArray out;
+        QByteArray err;
+        int status = 0;
+    };
+    ShellAnswer shellAnswer(const QString& serial, const QString& command, const Cancel& cancel) const;
 
     // adb's raw output made fit for a user sentence: no terminal codes,
     // prefixes or percentage lines, a copy's working name read as the item's
     // own; a phone that left reads as phoneLeftSentence(), and an install
     // whose answer was lost says it may or may not have happened.
     static QString clean(const QString& text);
+    // The paths a copy or install names: adb's failure line about them is
+    // read where they stand in it, whatever the names hold.
+    struct Named {
+        QStringList sources;
+        QString destination; // none for an install
+    };
+    static QString clean(const QString& text, const Named& named);
+    // The paths of an adb push, pull or install command line.
+    static Named namedIn(const QStringList& args);
     // Whether adb's words say the phone is no longer there.
     static bool saysThePhoneLeft(const QString& text);
     // "The phone was disconnected."
@@ -146,11 +166,15 @@ public:
 namespace adbdetail {
 // A shell command's end mark, new for each run.
 QByteArray newShellMark();
-// The command as the phone's shell runs it: the command, then, when it
-// succeeded, a line break and the mark on a line of its own.
+// The command as the phone's shell runs it: the command, then a line break
+// and the mark with the command's status on a line of their own.
 QString markedCommand(const QString& command, const QByteArray& mark);
-// The output without its mark; none when it doesn't end with it.
-std::optional<QByteArray> beforeMark(const QByteArray& output, const QByteArray& mark);
+struct Marked {
+    QByteArray answer; // the output before the mark's line
+    int status = 0;
+};
+// The output without its mark, and the status; none when it doesn't end with them.
+std::optional<Marked> beforeMark(const QByteArray& output, const QByteArray& mark);
 // The last two meaningful lines of terminal output (not percentage lines).
 QString lastLines(const QByteArray& output);
 // The text keeping only its last `count` user-perceived characters.

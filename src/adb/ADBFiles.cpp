@@ -243,18 +243,24 @@ bool ADBFiles::takeName(const QString& from, const QString& to, const Cancel& ca
     ADB::checkSendable(from);
     ADB::checkSendable(to);
     // The check and the rename in one command: nothing that is at `to` is
-    // replaced, and a folder there never receives the item.
+    // replaced, and a folder there never receives the item. A refusal is
+    // told in mv's words, which come alike with and without adb's shell
+    // protocol.
     const QString answer =
         adb.shell(serial,
                   QStringLiteral("if [ -e ") + ADB::quote(to) + QStringLiteral(" ] || [ -L ") + ADB::quote(to)
                       + QStringLiteral(" ]; then echo taken; elif mv ") + ADB::quote(from) + QLatin1Char(' ')
-                      + ADB::quote(to) + QStringLiteral(" 2>/dev/null; then echo moved; fi; true"),
+                      + ADB::quote(to) + QStringLiteral(" 2>&1; then echo moved; fi; true"),
                   cancel)
             .trimmed();
-    if (answer.endsWith(QLatin1StringView("moved")))
+    // The last line: mv's words, before it, may hold any name.
+    const QString last = answer.section(QLatin1Char('\n'), -1).trimmed();
+    if (last == QLatin1StringView("moved"))
         return true;
-    if (answer.endsWith(QLatin1StringView("taken")))
+    if (last == QLatin1StringView("taken"))
         return false;
+    if (const QString words = ADB::clean(answer); !words.isEmpty())
+        throw ADBError::failed(words);
     throw ADBError::failed(QStringLiteral("The phone couldn’t give “") + lastComponent(to)
                            + QStringLiteral("” its name."));
 }

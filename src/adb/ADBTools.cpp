@@ -101,10 +101,15 @@ QStringList ADB::packageNames(const QString& output)
 
 void ADB::launch(const QString& serial, const QString& package, const Cancel& cancel) const
 {
-    const QString answer = shell(serial, QStringLiteral("monkey -p ") + quote(package) + QStringLiteral(" -c android.intent.category.LAUNCHER 1"),
-                                 cancel);
-    if (answer.contains(QLatin1StringView("No activities found")))
+    // Monkey's answer whatever its status: it ends with one of its own
+    // (-4) when the app has nothing to open.
+    const ShellAnswer answer =
+        shellAnswer(serial, QStringLiteral("monkey -p ") + quote(package) + QStringLiteral(" -c android.intent.category.LAUNCHER 1"),
+                    cancel);
+    if ((answer.out + answer.err).contains("No activities found"))
         throw ADBError::failed(QStringLiteral("This app has nothing to open."));
+    if (answer.status != 0)
+        throw ADBError::failed(clean(QString::fromUtf8(answer.err.isEmpty() ? answer.out : answer.err)));
 }
 
 void ADB::forceStop(const QString& serial, const QString& package, const Cancel& cancel) const

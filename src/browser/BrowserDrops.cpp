@@ -118,8 +118,9 @@ void BrowserModel::installOn(const Shown& asked, const QList<QUrl>& urls)
             // adb 29 ends an install whose connection dropped with status 0
             // and no word: neither done nor refused.
             if (output.trimmed().isEmpty())
-                throw ADBError::failed(
-                    ADB::clean(QStringLiteral("failed to install ") + url.toLocalFile() + QStringLiteral(": ")));
+                throw ADBError::failed(ADB::clean(QStringLiteral("failed to install ") + paths::localPath(url)
+                                                      + QStringLiteral(": "),
+                                                  ADB::Named{{paths::localPath(url)}, {}}));
         }
     });
 }

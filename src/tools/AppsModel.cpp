@@ -96,8 +96,12 @@ void removeMade(const QString& target, bool folder, const QStringList& pulled)
 QStringList savePackage(const ADB& adb, const QString& serial, const InstalledApp& app, const QString& folder,
                         const Cancel& cancel)
 {
-    const QStringList paths =
-        ADB::packageNames(adb.shell(serial, QStringLiteral("pm path ") + ADB::quote(app.package), cancel));
+    // An app gone from the phone meanwhile: "pm path" ends 1 without a word.
+    const ADB::ShellAnswer answer = adb.shellAnswer(serial, QStringLiteral("pm path ") + ADB::quote(app.package), cancel);
+    const QString words = QString::fromUtf8(answer.err.isEmpty() ? answer.out : answer.err).trimmed();
+    if (answer.status != 0 && !words.isEmpty())
+        throw ADBError::failed(ADB::clean(words));
+    const QStringList paths = answer.status == 0 ? ADB::packageNames(QString::fromUtf8(answer.out)) : QStringList();
     // Each part is pulled into the save under its name on the phone: a name
     // that isn't one ("..", none) would put it somewhere else.
     const auto unusable = [](const QString& path) {

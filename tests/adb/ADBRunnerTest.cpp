@@ -193,6 +193,12 @@ TEST_F(ADBRunner, AShellAnswerCountsOnlyWithItsEndMark)
         // A failure is told by its status and words, as before.
         {"exec sh -c \"$4\"", "echo device", QStringLiteral("echo 'mkdir: No space left on device' >&2; exit 1"),
          QStringLiteral("mkdir: No space left on device")},
+        // A phone without adb's shell protocol: adb ends 0, standard error
+        // within standard output; the status comes with the mark.
+        {"sh -c \"$4\" 2>&1; exit 0", "echo device",
+         QStringLiteral("echo 'mv: bad /sdcard/a: Permission denied' >&2; exit 1"),
+         QStringLiteral("mv: bad /sdcard/a: Permission denied")},
+        {"sh -c \"$4\" 2>&1; exit 0", "echo device", QStringLiteral("echo ok"), QStringLiteral("ok\n")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shell);
@@ -267,6 +273,104 @@ TEST_F(ADBRunner, FailureMessagePrefersStandardErrorThenOutputThenTerminalLines)
         }
     }
     EXPECT_THROW(ADB(dir.path() + QStringLiteral("/missing/adb")).run({}, [](double) {}, Cancel()), SystemError);
+}
+
+// Mended: adb's line was read by searching for quotes, so a name holding
+// "' to '", "': " or a line end named an item that doesn't exist, or let our
+// working name through. The line is read where the paths adb was given stand
+// in it, as adb 29 words it, on a terminal (progress) and off it.
+TEST_F(ADBRunner, ACopysFailureNamesTheItemWhateverItsNameHolds)
+{
+    using namespace Qt::Literals::StringLiterals;
+    const auto working = [](const QString& name) {
+        return workingnameform::make(name, u"bec35cdd"_s, u"81cb53b17713"_s);
+    };
+    const QString home = u"/home/p"_s;
+    const QString saved = u"/home/p/saved/"_s;
+    const QString left = u"The phone was disconnected."_s;
+    // How adb words a failure about `name`: its arguments, its words and the sentence.
+    struct Form {
+        const char* what;
+        std::function<QStringList(const QString&)> args;
+        std::function<QString(const QString&)> words;
+        std::function<QString(const QString&)> sentence;
+    };
+    const auto failed = [](const char* cause) {
+        return [cause](const QString& name) { return u"Copying “"_s + name + u"” failed: "_s + QString::fromUtf8(cause) + u"."_s; };
+    };
+    const std::vector<Form> forms{
+        {"a file pushed to a full phone",
+         [&](const QString& n) { return QStringList{u"push"_s, home + u"/"_s + n, u"/sdcard/"_s + working(n)}; },
+         [&](const QString& n) {
+             return u"adb: error: failed to copy '"_s + home + u"/"_s + n + u"' to '/sdcard/"_s + working(n)
+                    + u"': remote write failed: No space left on device\n"_s + home + u"/"_s + n
+                    + u": 0 files pushed, 0 skipped. 0.0 MB/s (3 bytes in 0.001s)\n"_s;
+         },
+         failed("No space left on device")},
+        {"a file inside a folder pushed to a full phone",
+         [&](const QString&) { return QStringList{u"push"_s, home + u"/Album"_s, u"/sdcard/"_s + working(u"Album"_s)}; },
+         [&](const QString& n) {
+             return u"adb: error: failed to copy '"_s + home + u"/Album/sub/"_s + n + u"' to '/sdcard/"_s
+                    + working(u"Album"_s) + u"/sub/"_s + n + u"': remote write failed: No space left on device\n[ 50%] /sdcard/"_s
+                    + working(u"Album"_s) + u"/sub/"_s + n + u": 100%\n"_s;
+         },
+         failed("No space left on device")},
+        {"a file pushed with others into a folder",
+         [&](const QString& n) { return QStringList{u"push"_s, home + u"/"_s + n, home + u"/Album"_s, u"/sdcard/Download/"_s}; },
+         [&](const QString& n) {
+             return u"adb: error: failed to copy '"_s + home + u"/"_s + n + u"' to '/sdcard/Download/"_s + n
+                    + u"': remote couldn't create file: Permission denied\nadb: error: failed to copy '"_s + home
+                    + u"/Album/x' to '/sdcard/Download/Album/x': couldn't read from device\n"_s;
+         },
+         failed("Permission denied")},
+        {"a file pulled to a full disk",
+         [&](const QString& n) { return QStringList{u"pull"_s, u"-a"_s, u"/sdcard/"_s + n, saved + working(n)}; },
+         [&](const QString& n) { return u"adb: error: cannot write '"_s + saved + working(n) + u"': File too large\n"_s; },
+         failed("File too large")},
+        {"a file inside a folder pulled to a full disk",
+         [&](const QString&) { return QStringList{u"pull"_s, u"-a"_s, u"/sdcard/Pics"_s, saved + working(u"Pics"_s)}; },
+         [&](const QString& n) {
+             return u"adb: error: cannot write '"_s + saved + working(u"Pics"_s) + u"/"_s + n
+                    + u"': No space left on device\npull: building file list...\n"_s;
+         },
+         failed("No space left on device")},
+        {"a file the phone lost mid-pull",
+         [&](const QString& n) { return QStringList{u"pull"_s, u"-a"_s, u"/sdcard/"_s + n, saved + working(n)}; },
+         [&](const QString& n) {
+             return u"adb: error: failed to copy '/sdcard/"_s + n + u"' to '"_s + saved + working(n)
+                    + u"': couldn't read from device\n"_s;
+         },
+         [&](const QString&) { return left; }},
+        {"an install whose answer was lost",
+         [&](const QString& n) { return QStringList{u"install"_s, u"-r"_s, home + u"/Apps: new/"_s + n}; },
+         [&](const QString& n) { return u"adb: failed to install "_s + home + u"/Apps: new/"_s + n + u": \n"_s; },
+         [](const QString& n) {
+             return u"“"_s + n + u"” may or may not have been installed: the connection to the phone ended before it answered."_s;
+         }},
+    };
+    const QString names[] = {u"Send 'this' to 'Mum'.jpg"_s, u"a\nb.jpg"_s, u"The 'best': a\nb.jpg"_s,
+                             u"it': x.txt"_s, u"Mum's video.mp4"_s, u"Notes: 2.apk"_s};
+    const QString words = dir.filePath(u"words"_s);
+    const ADB adb = stub("cat '" + words.toUtf8() + "' >&2\nexit 1\n");
+    for (const Form& form : forms) {
+        for (const QString& name : names) {
+            SCOPED_TRACE(std::string(form.what) + ": " + name.toStdString());
+            QFile file(words);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(form.words(name).toUtf8());
+            file.close();
+            for (const bool terminal : {false, true}) {
+                SCOPED_TRACE(terminal ? "on a terminal" : "off a terminal");
+                try {
+                    adb.run(QStringList{u"-s"_s, u"X"_s} + form.args(name), terminal ? Progress([](double) {}) : Progress(),
+                            Cancel());
+                    ADD_FAILURE() << "no failure";
+                } catch (const ADBError& error) {
+                    EXPECT_EQ(error.description().toStdString(), form.sentence(name).toStdString());
+                }
+            }
+        }
+    }
 }
 
 // Mended: a phone that vanished mid-copy left adb silent, and the person read

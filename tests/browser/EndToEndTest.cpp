@@ -1287,3 +1287,53 @@ TEST_F(CaselessEndToEnd, ANameRespelledInOtherLetterCaseTakesTheNewSpelling)
     EXPECT_EQ(read(stored(u"Photo.JPG"_s)), "phone photo");
     EXPECT_EQ(read(stored(u"ALBUM/inside.txt"_s)), "inside");
 }
+
+// ---- a phone without adb's shell protocol (Android 6 and older) ----------------------
+
+namespace {
+
+FakePhoneHarness::Options phoneWithoutShellProtocol()
+{
+    FakePhoneHarness::Options options;
+    options.shellProtocol = false;
+    return options;
+}
+
+class OlderPhoneEndToEnd : public EndToEnd {
+protected:
+    OlderPhoneEndToEnd() : EndToEnd(phoneWithoutShellProtocol()) {}
+};
+
+} // namespace
+
+// Mended: adb gives such a phone's shell no exit status, and every failure
+// read "The connection to the phone ended before it answered.": a refused
+// rename, a New Folder on a full phone, and a folder deleted on the phone,
+// which then no longer read as missing, so the browser stayed in it.
+TEST_F(OlderPhoneEndToEnd, RefusalsAreToldInThePhonesWordsAndAMissingFolderSendsTheBrowserUp)
+{
+    write(stored(u"Trips/Vacation/beach.jpg"_s), "sand");
+    model->navigate(u"/sdcard/Trips/Vacation"_s);
+    finish();
+    ASSERT_TRUE(listed(u"beach.jpg"_s));
+
+    harness.setRefuseMoves(true);
+    model->rename(*listed(u"beach.jpg"_s), u"sea.jpg"_s);
+    finish();
+    harness.setRefuseMoves(false);
+    EXPECT_TRUE(error().contains(u"Permission denied"_s)) << error().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(stored(u"Trips/Vacation/beach.jpg"_s)));
+
+    model->setErrorMessage(std::nullopt);
+    harness.setStorageFull(true);
+    model->newFolder(u"Day 2"_s);
+    finish();
+    harness.setStorageFull(false);
+    EXPECT_TRUE(error().contains(u"No space left on device"_s)) << error().toStdString();
+
+    model->setErrorMessage(std::nullopt);
+    ASSERT_TRUE(QDir(stored(u"Trips/Vacation"_s)).removeRecursively());
+    model->reload();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model->path() == u"/sdcard/Trips"_s && !model->isLoading(); }));
+    EXPECT_EQ(model->notice(), u"“Vacation” isn't on the phone any more."_s);
+}

@@ -639,6 +639,13 @@ TEST_F(FileOpsTest, AnInstallWithoutAClearAnswerSaysSoAndHasTheAppsReadAgain)
         EXPECT_EQ(rereads.count(), c.rereads);
         EXPECT_FALSE(model().job());
     }
+    // Mended: a path holding ": " let adb's raw line through, computer path and all.
+    model().setErrorMessage(std::nullopt);
+    adb->onRun([](const QStringList&) { return QString(); });
+    model().install(urls({u"/m/Apps: new/Notes: 2.apk"_s}));
+    run();
+    EXPECT_EQ(error(), u"“Notes: 2.apk” may or may not have been installed: the connection to the phone ended before it "
+                       u"answered."_s);
 }
 
 // ---- screen captures ----------------------------------------------------------------------

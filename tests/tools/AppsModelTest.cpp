@@ -330,6 +330,25 @@ TEST_F(AppsModelTest, SavingPackageFiles)
     }
 }
 
+// Mended: an app uninstalled on the phone meanwhile ("pm path" ends 1 with
+// no word) read "adb failed without an error message.".
+TEST_F(AppsModelTest, SavingAnAppGoneFromThePhoneSaysThePhoneDidNotSayWhereItIs)
+{
+    const QString query = QStringLiteral("pm path 'com.example.notes'");
+    const struct { QByteArray out, err; int status; QString error; } cases[] = {
+        {{}, {}, 1, "The phone didn't say where this app is stored."},
+        {{}, "Error: package manager not running\n", 1, "Error: package manager not running"},
+    };
+    for (const auto& c : cases) {
+        model->setErrorMessage(std::nullopt);
+        phone().setReply(query, {c.out, c.err, c.status});
+        model->saveAPK(app(kNotes, QStringLiteral("2")), save.path());
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(model->errorMessage(), c.error);
+        EXPECT_EQ(saved(), QStringList());
+    }
+}
+
 // Mended: a version of "../../x" climbed out of the chosen folder, and a
 // long one could not be saved at all.
 TEST_F(AppsModelTest, APackageOrVersionOfAnyTextIsSavedUnderOneNameInTheChosenFolder)

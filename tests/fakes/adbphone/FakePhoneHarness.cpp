@@ -181,6 +181,8 @@ bool FakePhoneHarness::start(QString* error)
         phone.arguments << QStringLiteral("--unauthorized");
     if (!m_options.toolbox.isEmpty())
         phone.arguments << QStringLiteral("--toolbox") << m_options.toolbox;
+    if (!m_options.shellProtocol)
+        phone.arguments << QStringLiteral("--no-shell-protocol");
     try {
         m_phone = ChildProcess::start(phone);
     } catch (const Error& e) {

@@ -49,6 +49,10 @@ public:
         // A multi-call program ("/usr/bin/toybox", "/usr/bin/busybox") whose
         // file tools the phone's shell runs instead of the host's.
         QString toolbox;
+        // As a phone without adb's shell protocol (Android 6 and older):
+        // "adb shell" always ends with status 0, standard error mixed into
+        // standard output.
+        bool shellProtocol = true;
         // Storage that ignores letter case (and keeps it), for the phone's
         // shell, its file transfers and storage() alike: a FUSE file system
         // mounted over the storage folder from start() to stop(). Check

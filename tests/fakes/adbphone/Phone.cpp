@@ -209,9 +209,17 @@ void Connection::open(uint32_t remoteId, QByteArray service)
         // the shell around them still prints it.
         const std::optional<MarkedCommand> marked = unmark(sent);
         const QByteArray command = marked ? marked->inner : sent;
-        const auto withMark = [&marked](ScriptedReply reply) {
-            if (marked && reply.status == 0)
-                reply.out += markLines(marked->mark);
+        // The mark's line comes after all of the command's output; without
+        // the shell protocol standard error is within standard output.
+        const auto withMark = [&marked, kind](ScriptedReply reply) {
+            if (!marked)
+                return reply;
+            if (kind == ShellStream::Kind::Raw) {
+                reply.out += reply.err;
+                reply.err.clear();
+            }
+            reply.out += markLines(marked->mark, reply.status);
+            reply.status = 0;
             return reply;
         };
         const auto asSent = [&marked](const QByteArray& program) {
@@ -243,7 +251,7 @@ void Connection::open(uint32_t remoteId, QByteArray service)
         if (cut && knobs.cutKeepBytes <= 0)
             shell->startScripted({});
         else if (const std::optional<ScriptedReply> refusal = faultReply(knobs, command))
-            shell->startScripted(*refusal);
+            shell->startScripted(withMark(*refusal));
         else if (reply != table.end())
             shell->startScripted(withMark(reply.value()));
         else if (const QByteArray program = phoneProgram(command); !program.isEmpty())
@@ -464,7 +472,7 @@ QByteArray Phone::banner() const
 {
     const PhoneIdentity& id = m_config.identity;
     return "device::ro.product.name=" + id.product + ";ro.product.model=" + id.model +
-           ";ro.product.device=" + id.device + ";features=shell_v2,cmd,fixed_push_mkdir";
+           ";ro.product.device=" + id.device + ";features=" + (m_config.shellProtocol ? "shell_v2," : "") + "cmd,fixed_push_mkdir";
 }
 
 void Phone::log(const QByteArray& line)

@@ -38,6 +38,9 @@ struct PhoneConfig {
     uint16_t port = 0;      // 0: any free port
     bool mirrorTestCard = false; // the mirroring server shows a test card, phone-shaped
     QByteArray toolbox;     // a multi-call program (toybox, busybox) for the file tools; empty: the host's
+    // Without it (Android 6 and older) adb's shell gives no exit status
+    // (adb ends 0) and standard error comes within standard output.
+    bool shellProtocol = true;
 };
 
 class Phone {

@@ -101,26 +101,30 @@ std::optional<ScriptedReply> faultReply(const Knobs& knobs, const QByteArray& co
     return std::nullopt;
 }
 
+namespace {
+const QByteArray markBetween = "\n); echo \"\n";
+const QByteArray markEnd = " $?\"";
+} // namespace
+
 std::optional<MarkedCommand> unmark(const QByteArray& command)
 {
-    static const QByteArray between = "\n) && echo && echo ";
-    const qsizetype at = command.lastIndexOf(between);
-    if (!command.startsWith('(') || at < 0)
+    const qsizetype at = command.lastIndexOf(markBetween);
+    if (!command.startsWith('(') || at < 0 || !command.endsWith(markEnd))
         return std::nullopt;
-    const QByteArray mark = command.mid(at + between.size());
-    if (mark.isEmpty() || mark.contains(' ') || mark.contains('\n'))
+    const QByteArray mark = command.mid(at + markBetween.size()).chopped(markEnd.size());
+    if (mark.isEmpty() || mark.contains(' ') || mark.contains('\n') || mark.contains('"'))
         return std::nullopt;
     return MarkedCommand{command.mid(1, at - 1), mark};
 }
 
-QByteArray markLines(const QByteArray& mark)
+QByteArray markLines(const QByteArray& mark, int status)
 {
-    return "\n" + mark + "\n";
+    return "\n" + mark + ' ' + QByteArray::number(status & 0xff) + "\n";
 }
 
 QByteArray remark(const QByteArray& program, const QByteArray& mark)
 {
-    return "(" + program + "\n) && echo && echo " + mark;
+    return "(" + program + markBetween + mark + markEnd;
 }
 
 ReplyTable defaultReplies(const PhoneIdentity& identity)

@@ -86,17 +86,17 @@ struct Knobs {
     qint64 cutGeneration = 0;
 };
 
-// The host's shell commands end by printing a mark of their own once they
-// succeed: "(COMMAND" LF ") && echo && echo MARK". The command inside and
-// the mark; none for a command not so made. Replies and records are by the
-// command inside, as the phone's programs see it.
+// The host's shell commands end by printing a mark of their own and the
+// command's status: "(COMMAND" LF "); echo \"" LF "MARK $?\"". The command
+// inside and the mark; none for a command not so made. Replies and records
+// are by the command inside, as the phone's programs see it.
 struct MarkedCommand {
     QByteArray inner;
     QByteArray mark;
 };
 std::optional<MarkedCommand> unmark(const QByteArray& command);
-// What a succeeding marked command prints after the command's own output.
-QByteArray markLines(const QByteArray& mark);
+// What a marked command prints after the command's own output.
+QByteArray markLines(const QByteArray& mark, int status);
 // `program` run as the host marked its command.
 QByteArray remark(const QByteArray& program, const QByteArray& mark);
 

@@ -28,7 +28,7 @@ void usage(FILE* out)
     std::fputs("usage: fakeadbphone --storage DIR [--port N] [--replies FILE] [--control DIR]\n"
                "                    [--product P] [--model M] [--device D] [--unauthorized]\n"
                "                    [--log FILE] [--parent-pid PID] [--mirror-test-card]\n"
-               "                    [--toolbox PROGRAM]\n"
+               "                    [--toolbox PROGRAM] [--no-shell-protocol]\n"
                "\n"
                "Listens on 127.0.0.1 (port 0: any free port) and prints the port. Then:\n"
                "  adb connect 127.0.0.1:PORT\n"
@@ -36,7 +36,9 @@ void usage(FILE* out)
                "--replies FILE  a JSON object: command text -> {\"out\", \"err\", \"status\"}\n"
                "--control DIR   replies.json and knobs.json are re-read when they change;\n"
                "                received.log gets every command (\".\" and base64, one a line)\n"
-               "--toolbox PROGRAM  a multi-call program (toybox, busybox) runs the file tools\n",
+               "--toolbox PROGRAM  a multi-call program (toybox, busybox) runs the file tools\n"
+               "--no-shell-protocol  as Android 6 and older: no shell exit status, standard\n"
+               "                error within standard output\n",
                out);
 }
 
@@ -92,6 +94,8 @@ int main(int argc, char** argv)
             config.mirrorTestCard = true;
         else if (arg == "--toolbox")
             config.toolbox = value();
+        else if (arg == "--no-shell-protocol")
+            config.shellProtocol = false;
         else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
