@@ -4,6 +4,7 @@
 #include "CopyParts.h"
 #include "Paths.h"
 #include "Error.h"
+#include "PushBatches.h"
 #include "WorkerPool.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <future>
 #include <map>
 #include <mutex>
@@ -156,6 +158,114 @@ void account(JobContext* job, const std::vector<PhoneFiles::Clash>& clashes)
         account(job, leftOut(clash), clash.name);
 }
 
+// ---- what a copy to the phone leaves out ----------------------------------------------
+
+// The phone's refusal of a name (cut short, not text over USB), as it says it.
+NameRefusal refusalOf(const PhoneFiles& phone)
+{
+    return [&phone](const QString& name) -> std::optional<QString> {
+        try {
+            phone.checkStorable(name);
+            return std::nullopt;
+        } catch (const Error& refused) {
+            return refused.description(); // the name's own, whatever the error's kind
+        }
+    };
+}
+
+// The sentence for an item the copy leaves out, named by `shownAs`: its
+// path from the folder holding the person's item ("Work/pipe").
+LeftOutError leftOut(const LeftOutItem& item, const QString& shownAs)
+{
+    using Why = LeftOutItem::Why;
+    const QString named = quoted(shownAs);
+    const bool denied = item.error == EACCES || item.error == EPERM;
+    const QString reason = QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(item.error)) + QStringLiteral(").");
+    switch (item.why) {
+    case Why::notRegular:
+        return LeftOutError(named + QStringLiteral(" was left out: it isn't a regular file or folder."));
+    case Why::linkToFolder:
+        return LeftOutError(named + QStringLiteral(" was left out: it is a link to a folder."));
+    case Why::brokenLink:
+        return LeftOutError(named + QStringLiteral(" was left out: it is a link to an item that isn't there."));
+    case Why::unreadableFolder:
+        return LeftOutError(named + QStringLiteral(" wasn't copied, nor what it holds: ")
+                            + (denied ? QStringLiteral("you don't have permission to read that folder.")
+                                      : QStringLiteral("the folder can't be read") + reason));
+    case Why::unreadableFile:
+        return LeftOutError(named + (denied ? QStringLiteral(" wasn't copied: you don't have permission to read it.")
+                                            : QStringLiteral(" wasn't copied: it can't be read") + reason));
+    case Why::name:
+        break;
+    }
+    // The phone's sentence names the item alone; the person's path says where.
+    QString sentence = item.sentence;
+    const QString own = quoted(lastName(shownAs));
+    if (sentence.startsWith(own))
+        sentence.replace(0, own.size(), named);
+    return LeftOutError(sentence);
+}
+
+// The plan of a copy of `source` shown as `shownAs`: an item the copy can't
+// carry at all fails as left out, before anything of it is sent.
+CarryPlan carryPlan(const PhoneFiles& phone, const QString& source, const QString& shownAs, bool deep = true)
+{
+    CarryPlan plan = planCarried(source, refusalOf(phone), deep);
+    for (const LeftOutItem& item : plan.leftOut) {
+        if (item.path.isEmpty())
+            throw leftOut(item, shownAs);
+    }
+    return plan;
+}
+
+// Each item the plan leaves out of the item shown as `shownAs`, into the account.
+void account(JobContext* job, const CarryPlan& plan, const QString& shownAs)
+{
+    for (const LeftOutItem& item : plan.leftOut) {
+        const QString name = shownAs + QLatin1Char('/') + item.path;
+        account(job, leftOut(item, name), name);
+    }
+}
+
+// What the plan carries of a computer folder, into the phone folder `into`,
+// which is made here: each folder holding something left out is made, and
+// the rest of what it holds sent whole into it.
+void sendCarried(PhoneFiles& phone, const CarryPlan& plan, const QString& into, Meter& meter, const Cancel& cancel)
+{
+    if (phone.mergesOnPhone()) {
+        // One command for the folders, one transfer for each folder's items.
+        QStringList folders;
+        for (const PushBatch& folder : plan.folders)
+            folders.append(folder.folder.isEmpty() ? lastName(into) : lastName(into) + QLatin1Char('/') + folder.folder);
+        phone.makeFolders(parentOf(into), folders, cancel);
+        for (const PushBatch& folder : plan.folders) {
+            if (folder.sources.isEmpty())
+                continue;
+            phone.pushInto(folder.sources, folder.folder.isEmpty() ? into : joined(into, folder.folder),
+                           meter.part(folder.bytes), cancel);
+            meter.done(folder.bytes);
+        }
+        return;
+    }
+    for (const PushBatch& folder : plan.folders) {
+        const QString path = folder.folder.isEmpty() ? into : joined(into, folder.folder);
+        phone.makeFolder(path, cancel);
+        for (const QString& source : folder.sources) {
+            cancel.check();
+            const int64_t size = localSize(source);
+            phone.push(source, joined(path, lastName(source)), meter.part(size), cancel);
+            meter.done(size);
+        }
+    }
+}
+
+// Whether a failure is one item's own, to account and go on from: with a
+// job to account to, and only for what reachOf() says concerns the item.
+bool leftOutAlone(const std::exception_ptr& error, const JobContext* job)
+{
+    return job && reachOf(error) == Reach::item;
+}
+
 // What the person's answer to replace covers, taken as it was given: on a
 // phone keeping change times its mark; elsewhere the folders the copy
 // merges into as they were listed then, by path.
@@ -243,6 +353,17 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     const auto cleanUp = [&](const QString& path, bool working) { removeQuietly(phone, path, job, item, working); };
     // A name the phone would store cut short is refused before anything is sent.
     phone.checkStorable(lastName(phonePath));
+    const QString shownAs = item.isEmpty() ? lastName(source) : item;
+    // What it holds that the copy can't carry is left out, the rest sent.
+    const CarryPlan plan = carryPlan(phone, source, shownAs);
+    const auto send = [&](const QString& into) {
+        if (plan.leftOut.empty()) {
+            phone.push(source, into, progress, cancel);
+            return;
+        }
+        Meter meter(progress, localSize(source));
+        sendCarried(phone, plan, into, meter, cancel);
+    };
     if (!phone.canRename(cancel)) {
         // A phone that can't rename takes the item under its name at once,
         // in place of anything there: only while nothing is.
@@ -255,12 +376,13 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
                               + QStringLiteral(" is free."));
         certainlyNew = true;
         try {
-            phone.push(source, phonePath, progress, cancel);
+            send(phonePath);
         } catch (...) {
             if (cancel.isCancelled() && certainlyNew)
                 cleanUp(phonePath, false);
             throw;
         }
+        account(job, plan, shownAs);
         return;
     }
     const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
@@ -268,7 +390,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     // Recorded before it is made: a crash leaves the record.
     browserpaths::workingnames::RecordingLeftovers::recordMaking(temporary);
     try {
-        phone.push(source, temporary, progress, cancel);
+        send(temporary);
         cancel.check();
         if (paths::kindOf(source, true) == paths::Kind::folder)
             checkAlikeNamesKept(phone, source, alikeNames(source), temporary, cancel);
@@ -279,6 +401,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
         throw;
     }
     browserpaths::workingnames::RecordingLeftovers::forget(temporary);
+    account(job, plan, shownAs);
 }
 
 // A computer file in place of the phone file `phonePath`: sent under a
@@ -548,17 +671,22 @@ int filesIn(const QString& folder)
 // as sendNew() makes it.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               const Coverage& coverage, const PushBatchLimits& limits, Meter& meter, const Cancel& cancel,
-              JobContext* job = nullptr)
+              JobContext* job = nullptr, const QString& item = {})
 {
+    const QString shownAs = item.isEmpty() ? lastName(source) : item;
     const bool isFolder = paths::kindOf(source, true) == paths::Kind::folder;
     if (isFolder != existing.isDirectory)
         throw inTheWay(existing.name, existing.isDirectory);
     if (!isFolder) {
+        carryPlan(phone, source, shownAs, false);
         const int64_t size = localSize(source);
         sendFile(phone, source, phonePath, coverage.of(existing), meter.part(size), cancel, job);
         meter.done(size);
         return;
     }
+    // What the folder holds that the copy can't carry is named, not sent:
+    // over adb all of it, below too; item by item, what is in this folder.
+    const CarryPlan plan = carryPlan(phone, source, shownAs, phone.mergesOnPhone());
     if (phone.mergesOnPhone()) {
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
@@ -568,7 +696,8 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         // parts do), where the phone's times tell a finished file. Alike
         // names are checked once all of them are there.
         const std::optional<AlikeNames> alike = alikeNames(source);
-        const bool many = !alike && filesIn(source) >= limits.movesWhileSending;
+        const bool odd = !plan.leftOut.empty();
+        const bool many = !odd && !alike && filesIn(source) >= limits.movesWhileSending;
         bool early = false;
         if (many) {
             try {
@@ -579,7 +708,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             }
         }
         // Parts would merge one of an alike pair over the other unchecked.
-        if (!early && !alike) {
+        if (!early && !alike && !odd) {
             if (const std::vector<PushBatch> batches = pushBatches(source, limits); !batches.empty()) {
                 mergeInParts(phone, batches, temporary, phonePath, coverage.since, meter, cancel, job);
                 return;
@@ -594,7 +723,10 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
                 std::optional<MoveWhilePushing> moving;
                 if (early)
                     moving.emplace(phone, sent, phonePath, temporary, coverage.since, cancel);
-                phone.push(source, sent, meter.part(size), cancel);
+                if (odd)
+                    sendCarried(phone, plan, sent, meter, cancel);
+                else
+                    phone.push(source, sent, meter.part(size), cancel);
             }
             cancel.check();
             checkAlikeNamesKept(phone, source, alike, sent, cancel);
@@ -608,30 +740,39 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
             removeQuietly(phone, temporary, job, lastName(phonePath));
         else
             browserpaths::workingnames::RecordingLeftovers::forget(temporary);
-        meter.done(size);
+        if (!odd)
+            meter.done(size);
         account(job, clashes);
+        account(job, plan, shownAs);
         return;
     }
     // What the answer covers, not what the folder holds by now.
     const auto covered = coverage.folders.find(phonePath);
     const PhoneFolder held =
         covered != coverage.folders.end() ? covered->second : PhoneFolder::read(phone, phonePath, cancel);
-    for (const paths::LocalItem& item : paths::localItems(source)) {
+    account(job, plan, shownAs);
+    QSet<QString> out;
+    for (const LeftOutItem& odd : plan.leftOut)
+        out.insert(odd.path);
+    for (const paths::LocalItem& entry : paths::localItems(source)) {
         cancel.check();
-        const QString path = joined(source, item.name);
-        // A link to a folder could lead back up the tree.
-        if (item.kind == paths::Kind::link && paths::kindOf(path, true) == paths::Kind::folder)
+        if (out.contains(entry.name))
             continue;
+        const QString path = joined(source, entry.name);
+        const QString inside = shownAs + QLatin1Char('/') + entry.name;
         try {
-            if (const std::optional<RemoteEntry> there = held.find(item.name, cancel)) {
-                sendOver(phone, path, *there, joined(phonePath, there->name), coverage, limits, meter, cancel, job);
+            if (const std::optional<RemoteEntry> there = held.find(entry.name, cancel)) {
+                sendOver(phone, path, *there, joined(phonePath, there->name), coverage, limits, meter, cancel, job,
+                         inside);
                 continue;
             }
             const int64_t size = localSize(path);
-            sendNew(phone, path, joined(phonePath, item.name), false, meter.part(size), cancel, job, item.name);
+            sendNew(phone, path, joined(phonePath, entry.name), false, meter.part(size), cancel, job, inside);
             meter.done(size);
-        } catch (const LeftOutError& left) {
-            account(job, left, item.name);
+        } catch (...) {
+            if (!leftOutAlone(std::current_exception(), job))
+                throw;
+            job->account().leftOut(inside, failureText(std::current_exception()).value_or(QString()));
         }
     }
 }
@@ -818,14 +959,16 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
                 if (there) {
                     Meter meter(job.progressHandler(), localSize(sources[index]));
-                    sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job);
+                    sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job, name);
                 } else {
                     sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
                 }
                 account.copied(name);
-            } catch (const LeftOutError& left) {
-                account.leftOut(name, left.description());
             } catch (...) {
+                if (leftOutAlone(std::current_exception(), &job)) {
+                    account.leftOut(name, failureText(std::current_exception()).value_or(QString()));
+                    continue;
+                }
                 // What ends the copy: the items after it go untold otherwise.
                 if (const std::optional<QString> why = failureText(std::current_exception());
                     why && !cancel.isCancelled()) {

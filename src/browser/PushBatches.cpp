@@ -3,6 +3,11 @@
 #include "Paths.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -100,4 +105,187 @@ std::vector<PushBatch> pushBatches(const QString& source, const PushBatchLimits&
     if (planner.batches.size() < 2)
         return {};
     return std::move(planner.batches);
+}
+
+namespace {
+
+using Why = LeftOutItem::Why;
+
+// Walks a computer folder by descriptors: a folder that can't be opened, or
+// whose items can't be looked at, is told apart from an empty one.
+class Carrier {
+public:
+    Carrier(const NameRefusal& refusal, bool deep, CarryPlan& plan) : m_refusal(refusal), m_deep(deep), m_plan(plan) {}
+
+    // The folder open at `fd` (closed here), at `path`, `relative` below the
+    // item copied: its bytes carried, and whether anything in it is left out.
+    std::pair<int64_t, bool> folder(int fd, const QString& path, const QString& relative)
+    {
+        DIR* listing = ::fdopendir(fd);
+        if (!listing) {
+            const int error = errno;
+            ::close(fd);
+            return leave(relative, Why::unreadableFolder, error);
+        }
+        const size_t folders = m_plan.folders.size();
+        const size_t leftOut = m_plan.leftOut.size();
+        m_plan.folders.push_back({relative, {}, 0});
+        int64_t bytes = 0;
+        bool below = false;
+        int unread = 0;
+        QStringList carried;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(listing);
+            if (!entry) {
+                unread = errno;
+                break;
+            }
+            const QByteArrayView raw(entry->d_name);
+            if (raw == "." || raw == "..")
+                continue;
+            const QString name = paths::text(raw);
+            const QString inside = relative.isEmpty() ? name : relative + u'/' + name;
+            const QString full = paths::joined(path, name);
+            const Look look = item(::dirfd(listing), entry->d_name, full, inside, name);
+            if (look.unread) {
+                unread = look.unread;
+                break;
+            }
+            if (look.odd) {
+                below = true;
+                continue;
+            }
+            carried.append(full);
+            bytes += look.bytes;
+        }
+        ::closedir(listing);
+        // A listing cut short, or items that can't be looked at: the folder
+        // isn't read, and what was found of it goes with it.
+        if (unread) {
+            m_plan.folders.resize(folders);
+            m_plan.leftOut.resize(leftOut);
+            return leave(relative, Why::unreadableFolder, unread);
+        }
+        if (!below) {
+            m_plan.folders.resize(folders); // carried whole by the folder above
+            return {bytes, false};
+        }
+        m_plan.folders[folders].sources = carried;
+        m_plan.folders[folders].bytes = bytes;
+        return {bytes, true};
+    }
+
+private:
+    struct Look {
+        int64_t bytes = 0;
+        bool odd = false; // it, or something in it, is left out
+        int unread = 0;   // the folder holding it can't look at it
+    };
+
+    Look item(int fd, const char* raw, const QString& full, const QString& relative, const QString& name)
+    {
+        if (m_refusal) {
+            if (std::optional<QString> refused = m_refusal(name)) {
+                m_plan.leftOut.push_back({relative, Why::name, 0, *refused});
+                return {0, true};
+            }
+        }
+        struct stat info {};
+        if (::fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? Look{0, true} : Look{0, true, errno}; // gone meanwhile: nothing to carry
+        if (S_ISLNK(info.st_mode)) {
+            if (::fstatat(fd, raw, &info, 0) != 0)
+                return odd(relative, Why::brokenLink, errno);
+            if (S_ISDIR(info.st_mode))
+                return odd(relative, Why::linkToFolder, 0);
+        }
+        if (S_ISREG(info.st_mode)) {
+            if (::faccessat(fd, raw, R_OK, AT_EACCESS) != 0)
+                return odd(relative, Why::unreadableFile, errno);
+            return {int64_t(info.st_size)};
+        }
+        if (!S_ISDIR(info.st_mode))
+            return odd(relative, Why::notRegular, 0);
+        const int inner = ::openat(fd, raw, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (inner < 0)
+            return odd(relative, Why::unreadableFolder, errno);
+        if (m_deep) {
+            const auto [bytes, below] = folder(inner, full, relative);
+            return {bytes, below};
+        }
+        // Only whether it can be read: listed, and an item of it looked at.
+        int error = 0;
+        if (DIR* listing = ::fdopendir(inner)) {
+            for (;;) {
+                errno = 0;
+                const dirent* entry = ::readdir(listing);
+                if (!entry) {
+                    error = errno;
+                    break;
+                }
+                const QByteArrayView child(entry->d_name);
+                if (child == "." || child == "..")
+                    continue;
+                struct stat look {};
+                if (::fstatat(::dirfd(listing), entry->d_name, &look, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+                    error = errno;
+                break;
+            }
+            ::closedir(listing);
+        } else {
+            error = errno;
+            ::close(inner);
+        }
+        if (error)
+            return odd(relative, Why::unreadableFolder, error);
+        return {};
+    }
+
+    std::pair<int64_t, bool> leave(const QString& relative, Why why, int error)
+    {
+        m_plan.leftOut.push_back({relative, why, error, {}});
+        return {0, true};
+    }
+    Look odd(const QString& relative, Why why, int error)
+    {
+        leave(relative, why, error);
+        return {0, true};
+    }
+
+    const NameRefusal& m_refusal;
+    bool m_deep;
+    CarryPlan& m_plan;
+};
+
+} // namespace
+
+CarryPlan planCarried(const QString& source, const NameRefusal& refusal, bool deep)
+{
+    CarryPlan plan;
+    Carrier carrier(refusal, deep, plan);
+    const QByteArray path = paths::bytes(source);
+    struct stat info {};
+    // The item itself is followed: a chosen link is sent as what it leads to.
+    if (::stat(path.constData(), &info) != 0) {
+        if (errno != ENOENT)
+            plan.leftOut.push_back({{}, Why::unreadableFile, errno, {}});
+        return plan;
+    }
+    if (S_ISREG(info.st_mode)) {
+        if (::faccessat(AT_FDCWD, path.constData(), R_OK, AT_EACCESS) != 0)
+            plan.leftOut.push_back({{}, Why::unreadableFile, errno, {}});
+        return plan;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        plan.leftOut.push_back({{}, Why::notRegular, 0, {}});
+        return plan;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        plan.leftOut.push_back({{}, Why::unreadableFolder, errno, {}});
+        return plan;
+    }
+    carrier.folder(fd, source, {});
+    return plan;
 }

@@ -4,6 +4,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 // A large computer folder of few files merged into a phone folder goes in
@@ -35,3 +37,32 @@ struct PushBatch {
 // folder inside goes whole when it fits or holds such an item, else it is
 // cut the same way.
 std::vector<PushBatch> pushBatches(const QString& source, const PushBatchLimits& limits);
+
+// An item of a computer item copied to the phone that the copy can't carry:
+// a pipe, socket or device (no contents to send), a link to a folder (it
+// could lead back up the tree) or to nothing, a folder or file that can't be
+// read, or a name the phone refuses. Each is the item's own: the copy leaves
+// it out, and what it holds, and carries the rest.
+struct LeftOutItem {
+    enum class Why { notRegular, linkToFolder, brokenLink, unreadableFolder, unreadableFile, name };
+    QString path; // below the item copied, "" for that item itself
+    Why why;
+    int error = 0;    // why it can't be read
+    QString sentence; // the phone's refusal of the name
+};
+
+// A computer item split into what a copy carries and what it leaves out.
+struct CarryPlan {
+    std::vector<LeftOutItem> leftOut;
+    // With something left out below: every folder down to each such item,
+    // parents first ("" for the item itself), each with its items the copy
+    // carries whole, which hold nothing left out.
+    std::vector<PushBatch> folders;
+};
+
+// A name's refusal by the phone, none when the phone takes it.
+using NameRefusal = std::function<std::optional<QString>(const QString& name)>;
+
+// The plan for `source`, which is followed when a link; `deep`: through
+// every folder, else only the items directly in it.
+CarryPlan planCarried(const QString& source, const NameRefusal& refusal, bool deep = true);

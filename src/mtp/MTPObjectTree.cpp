@@ -6,6 +6,7 @@
 #include "MTPDatasets.h"
 #include "MTPPaths.h"
 #include "MTPReader.h"
+#include "Paths.h"
 #include "MTPWriter.h"
 
 #include <algorithm>
@@ -552,6 +553,11 @@ std::optional<bool> MTPConnection::existence(const QString& path, const Cancel& 
 
 void MTPConnection::checkStorable(const QString& name) const
 {
+    // MTP names are text: a byte that isn't would reach the phone as another name.
+    if (!name.isValidUtf16())
+        throw MTPError::failed(QStringLiteral("“") + paths::shown(name)
+                               + QStringLiteral("” has a name that isn't valid UTF-8, so it can't be copied to the "
+                                                "phone over USB. Rename it first."));
     mtppaths::checkStorable(name);
 }
 

@@ -49,6 +49,12 @@
 #include <mutex>
 #include <set>
 
+#include <dirent.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace browsertest;
 using Steady = std::chrono::steady_clock;
 
@@ -319,6 +325,75 @@ private:
 using Tree = std::map<QString, QByteArray>;
 const QByteArray folderMark = QByteArray("\x01<folder>");
 
+// ---- items a copy to the phone can't carry ------------------------------------------------
+// On the computer: a pipe, a link (its target after the mark), and a folder
+// no one may read (made with what it holds, then shut).
+const QByteArray pipeMark = QByteArray("\x01<pipe>");
+const QByteArray linkMark = QByteArray("\x01<link>");
+const QByteArray shutMark = QByteArray("\x01<shut folder>");
+
+// Run as root, the copies would read a folder no one may read: this process
+// and every thread it starts give up passing over file modes (the programs
+// it starts have them back). Before main(), so before any thread.
+const bool modesBind = [] {
+    if (::geteuid() != 0)
+        return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[capability / 32].effective &= ~(1u << (capability % 32));
+    return ::syscall(SYS_capset, &header, data) == 0;
+}();
+
+// The odd item `bytes` marks, made at `disk`; false for any other bytes.
+bool madeOdd(const std::filesystem::path& disk, const QByteArray& bytes)
+{
+    if (bytes == pipeMark) {
+        if (::mkfifo(disk.c_str(), 0644) != 0)
+            ADD_FAILURE() << "couldn't make the pipe " << disk;
+        return true;
+    }
+    if (bytes.startsWith(linkMark)) {
+        if (::symlink(bytes.mid(linkMark.size()).constData(), disk.c_str()) != 0)
+            ADD_FAILURE() << "couldn't make the link " << disk;
+        return true;
+    }
+    if (bytes == shutMark) {
+        std::error_code error;
+        std::filesystem::create_directories(disk, error);
+        return true;
+    }
+    return false;
+}
+
+// Shuts the folders marked so once what they hold is written.
+void shut(const QString& root, const std::map<QString, QByteArray>& tree)
+{
+    for (const auto& [path, bytes] : tree) {
+        const QByteArray disk = paths::bytes(root + u'/' + path);
+        if (bytes != shutMark)
+            continue;
+        ::chmod(disk.constData(), 0);
+        if (DIR* open = ::opendir(disk.constData())) {
+            ::closedir(open);
+            ADD_FAILURE() << "this process reads a shut folder: " << (modesBind ? "" : "it passes over file modes");
+        }
+    }
+}
+
+// Every folder below `root` opened again, to be read or removed.
+void openShut(const QString& root)
+{
+    for (const paths::LocalItem& item : paths::localItems(root)) {
+        if (item.kind != paths::Kind::folder)
+            continue;
+        ::chmod(paths::bytes(root + u'/' + item.name).constData(), 0755);
+        openShut(root + u'/' + item.name);
+    }
+}
+
 QByteArray pattern(qsizetype size, char seed)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -343,11 +418,14 @@ void writeTree(const QString& root, const Tree& tree)
             continue;
         }
         std::filesystem::create_directories(onDisk(full).parent_path(), error);
+        if (madeOdd(onDisk(full), bytes))
+            continue;
         FILE* out = std::fopen(onDisk(full).c_str(), "wb");
         const bool written = out && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) == size_t(bytes.size());
         if (!out || std::fclose(out) != 0 || !written)
             ADD_FAILURE() << "couldn't write " << full.toStdString();
     }
+    shut(root, tree);
 }
 
 void readInto(Tree& tree, const QString& root, const QString& below)
@@ -355,6 +433,10 @@ void readInto(Tree& tree, const QString& root, const QString& below)
     for (const paths::LocalItem& item : paths::localItems(below.isEmpty() ? root : root + u'/' + below)) {
         const QString relative = below.isEmpty() ? item.name : below + u'/' + item.name;
         const QString full = root + u'/' + relative;
+        if (item.kind == paths::Kind::other) {
+            tree[relative] = pipeMark; // never opened: that waits for a writer
+            continue;
+        }
         if (paths::kindOf(full, true) == paths::Kind::folder) {
             tree[relative] = folderMark;
             if (item.kind == paths::Kind::folder)
@@ -383,6 +465,7 @@ Tree readTree(const QString& root)
 
 [[maybe_unused]] void clearFolder(const QString& root)
 {
+    openShut(root);
     for (const paths::LocalItem& item : paths::localItems(root))
         paths::removeLocalTree(root + u'/' + item.name);
 }
@@ -522,6 +605,66 @@ Tree overlaid(Tree tree, const Tree& changes)
     for (const auto& [path, bytes] : changes)
         tree[path] = bytes;
     return tree;
+}
+
+// Folders copied to the phone holding what the copy can't carry, new and
+// merged (whole, in parts, moved while sent): a pipe among the files, a link
+// back up the tree, a folder no one may read; over USB also names that
+// aren't UTF-8. Each is left out and named, every other item copied.
+std::vector<Shape> oddItemsToPhone()
+{
+    const auto odd = [](const char* bytes) { return paths::text(bytes); };
+    const auto computer = [](const QString& folder, const Tree& items) {
+        Tree tree = withPrefix(u"source/"_s + folder + u'/', items);
+        tree[u"source"_s] = tree[u"saved"_s] = tree[u"source/"_s + folder] = folderMark;
+        return tree;
+    };
+    Tree work{{u"a.txt"_s, pattern(30000, 'a')},   {u"m.txt"_s, pattern(20000, 'm')},
+              {u"pipe"_s, pipeMark},              {u"z.txt"_s, pattern(10000, 'z')},
+              {u"sub"_s, folderMark},             {u"sub/b.txt"_s, pattern(40000, 'b')},
+              {u"sub/up"_s, linkMark + ".."},      {u"shut"_s, shutMark},
+              {u"shut/secret.txt"_s, "the secret"}};
+    const Tree workCopied = withPrefix(u"Work/"_s, {{u"a.txt"_s, work.at(u"a.txt"_s)},
+                                                   {u"m.txt"_s, work.at(u"m.txt"_s)},
+                                                   {u"z.txt"_s, work.at(u"z.txt"_s)},
+                                                   {u"sub"_s, folderMark},
+                                                   {u"sub/b.txt"_s, work.at(u"sub/b.txt"_s)}});
+    const QStringList workOut{u"Work/pipe"_s, u"Work/sub/up"_s, u"Work/shut"_s};
+    const Tree keep{{u"keep.bin"_s, phoneKeep}};
+    Tree newWork = workCopied;
+    newWork[u"Work"_s] = folderMark;
+    // Merged into a folder that holds the unreadable one's namesake.
+    const Tree workThere{{u"Work"_s, folderMark},        {u"Work/a.txt"_s, "the phone's a"},
+                         {u"Work/sub"_s, folderMark},    {u"Work/sub/old.txt"_s, "stays"},
+                         {u"Work/shut"_s, folderMark},   {u"Work/shut/theirs.txt"_s, "stays"}};
+    const Tree usb{{u"ok.mp3"_s, pattern(30000, 'o')},
+                   {odd("caf\xe9.mp3"), pattern(20000, 'e')},
+                   {u"sub"_s, folderMark},
+                   {odd("sub/x\xff.bin"), pattern(10000, 'x')},
+                   {u"sub/y.bin"_s, pattern(10000, 'y')}};
+    const Tree usbCopied{{u"Odd/ok.mp3"_s, usb.at(u"ok.mp3"_s)},
+                         {u"Odd/sub"_s, folderMark},
+                         {u"Odd/sub/y.bin"_s, usb.at(u"sub/y.bin"_s)}};
+    const QStringList usbOut{u"Odd/caf\uFFFD.mp3"_s, u"Odd/sub/x\uFFFD.bin"_s};
+    const Tree usbThere{{u"Odd"_s, folderMark}, {u"Odd/ok.mp3"_s, "the phone's ok"}, {u"Odd/sub"_s, folderMark}};
+    Tree newUsb = usbCopied;
+    newUsb[u"Odd"_s] = folderMark;
+    const PushBatchLimits parts{.bytes = 60000, .files = 2, .pathBytes = 1 << 20};
+    return {
+        {"OddItemsInNewFolderToPhone", true, u"Work"_s, Answer::replace, keep, computer(u"Work"_s, work), newWork, {},
+         std::nullopt, std::nullopt, false, workOut},
+        {"OddItemsInMergeOnPhone", true, u"Work"_s, Answer::replace, overlaid(keep, workThere),
+         computer(u"Work"_s, work), workCopied, {}, std::nullopt, std::nullopt, false, workOut},
+        {"OddItemsInMergeOnPhoneInParts", true, u"Work"_s, Answer::replace, overlaid(keep, workThere),
+         computer(u"Work"_s, work), workCopied, {}, std::nullopt, parts, false, workOut},
+        {"OddItemsInMergeOnPhoneMovingWhileSent", true, u"Work"_s, Answer::replace, overlaid(keep, workThere),
+         computer(u"Work"_s, work), workCopied, {}, std::nullopt, PushBatchLimits{.movesWhileSending = 1}, false,
+         workOut},
+        {"NotTextInNewFolderToPhoneOverUsb", true, u"Odd"_s, Answer::replace, keep, computer(u"Odd"_s, usb), newUsb, {},
+         std::nullopt, std::nullopt, false, usbOut, true},
+        {"NotTextInMergeOnPhoneOverUsb", true, u"Odd"_s, Answer::replace, overlaid(keep, usbThere),
+         computer(u"Odd"_s, usb), usbCopied, {}, std::nullopt, std::nullopt, false, usbOut, true},
+    };
 }
 
 std::vector<Shape> shapes()
@@ -677,6 +820,8 @@ std::vector<Shape> shapes()
                    std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
     all.push_back({"ClashesInMergeToComputer", false, u"Album"_s, Answer::replace, clashSource, clashSaved, {},
                    withPrefix(u"saved/"_s, clashMerged), std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
+    const std::vector<Shape> oddToPhone = oddItemsToPhone();
+    all.insert(all.end(), oddToPhone.begin(), oddToPhone.end());
     return all;
 }
 
@@ -1626,7 +1771,10 @@ public:
         // clashes left out before the Stop.
         // (A Stop that came as the copy ended may find those told as its end.)
         const bool leftOutTold = !m_shape.leftOut.isEmpty()
-                                 && outcome.message.contains(u" wasn't copied: a folder of that name"_s);
+                                 && (outcome.message.contains(u" wasn't copied: a folder of that name"_s)
+                                     || std::any_of(m_shape.leftOut.begin(), m_shape.leftOut.end(), [&](const QString& name) {
+                                            return outcome.message.startsWith(u"“"_s + name + u"”"_s);
+                                        }));
         if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutTold)
             outcome.problems << u"Stop left a message"_s;
         if (stop && !outcome.message.isEmpty() && !outcome.note && !leftOutTold)

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <dirent.h>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -93,6 +96,92 @@ TEST(PushBatches, AFolderHoldingALinkIsNeverCut)
               (std::vector<QString>{": a", ": b", ": c", ": linked"}));
     ASSERT_EQ(::symlink("a", QFile::encodeName(root.filePath(QStringLiteral("top"))).constData()), 0);
     EXPECT_TRUE(pushBatches(root.path(), {100, 10, 1 << 20}).empty());
+}
+
+// ---- what a copy to the phone leaves out ------------------------------------------------
+
+// Each item left out as "path: why".
+QStringList leftOut(const CarryPlan& plan)
+{
+    static const char* const whys[] = {"not regular", "link to folder", "broken link", "unreadable folder",
+                                       "unreadable file", "name"};
+    QStringList out;
+    for (const LeftOutItem& item : plan.leftOut)
+        out << item.path + QStringLiteral(": ") + QLatin1StringView(whys[int(item.why)]);
+    out.sort();
+    return out;
+}
+
+// Whether this process can be kept out of a folder (not while it passes over file modes).
+bool modesBind(const QString& root)
+{
+    const QByteArray shut = QFile::encodeName(root + QStringLiteral("/.probe"));
+    ::mkdir(shut.constData(), 0);
+    DIR* open = ::opendir(shut.constData());
+    if (open)
+        ::closedir(open);
+    ::rmdir(shut.constData());
+    return !open;
+}
+
+TEST(CarryPlan, LeavesOutWhatTheCopyCantCarryAndMakesTheFoldersDownToIt)
+{
+    QTemporaryDir root;
+    const QString top = root.filePath(QStringLiteral("Work"));
+    const auto at = [&](const char* path) { return QFile::encodeName(top + QLatin1Char('/') + QLatin1StringView(path)); };
+    write(top + QStringLiteral("/a.txt"), 10);
+    write(top + QStringLiteral("/sub/b.txt"), 20);
+    write(top + QStringLiteral("/sub/deeper/c.txt"), 30);
+    write(top + QStringLiteral("/plain/d.txt"), 40);
+    write(top + QStringLiteral("/refused.txt"), 5);
+    write(top + QStringLiteral("/shut/secret.txt"), 5);
+    ASSERT_EQ(::mkfifo(at("sub/deeper/pipe").constData(), 0600), 0);
+    ASSERT_EQ(::symlink("..", at("sub/up").constData()), 0);
+    ASSERT_EQ(::symlink("gone", at("broken").constData()), 0);
+    ASSERT_EQ(::symlink("a.txt", at("linked.txt").constData()), 0);
+    ASSERT_EQ(::chmod(at("shut").constData(), 0), 0);
+    const bool shut = modesBind(root.path());
+    const NameRefusal refusal = [](const QString& name) -> std::optional<QString> {
+        if (name == QStringLiteral("refused.txt"))
+            return QStringLiteral("refused");
+        return std::nullopt;
+    };
+
+    const CarryPlan plan = planCarried(top, refusal);
+    QStringList expected{QStringLiteral("broken: broken link"), QStringLiteral("refused.txt: name"),
+                         QStringLiteral("sub/deeper/pipe: not regular"), QStringLiteral("sub/up: link to folder")};
+    if (shut)
+        expected << QStringLiteral("shut: unreadable folder");
+    expected.sort();
+    EXPECT_EQ(leftOut(plan), expected);
+    // Parents first, each with what it carries whole; a link to a file is carried.
+    const std::vector<QString> folders = described(plan.folders, top);
+    std::vector<QString> sorted;
+    for (QString folder : folders) {
+        QStringList items = folder.section(QStringLiteral(": "), 1).split(QLatin1Char(' '));
+        items.sort();
+        sorted.push_back(folder.section(QStringLiteral(": "), 0, 0) + QStringLiteral(": ") + items.join(QLatin1Char(' ')));
+    }
+    EXPECT_EQ(sorted, (std::vector<QString>{shut ? QStringLiteral(": a.txt linked.txt plain")
+                                                 : QStringLiteral(": a.txt linked.txt plain shut"),
+                                            QStringLiteral("sub: sub/b.txt"), QStringLiteral("sub/deeper: sub/deeper/c.txt")}));
+    EXPECT_EQ(plan.folders.front().folder, QString());
+    EXPECT_EQ(plan.folders.front().bytes, shut ? 10 + 40 + 10 : 10 + 40 + 5 + 10);
+
+    // Only the items directly in it: a folder is looked into only to see it can be read.
+    EXPECT_EQ(leftOut(planCarried(top + QStringLiteral("/sub"), refusal, false)),
+              QStringList{QStringLiteral("up: link to folder")});
+    // Nothing left out: nothing to make apart.
+    EXPECT_TRUE(planCarried(top + QStringLiteral("/plain"), refusal).folders.empty());
+    EXPECT_TRUE(planCarried(top + QStringLiteral("/plain"), refusal).leftOut.empty());
+    // The item itself: a pipe, or a folder that can't be read, is left out whole.
+    EXPECT_EQ(leftOut(planCarried(top + QStringLiteral("/sub/deeper/pipe"), refusal)),
+              QStringList{QStringLiteral(": not regular")});
+    if (shut) {
+        EXPECT_EQ(leftOut(planCarried(top + QStringLiteral("/shut"), refusal)),
+                  QStringList{QStringLiteral(": unreadable folder")});
+    }
+    ::chmod(at("shut").constData(), 0755);
 }
 
 } // namespace
