@@ -720,17 +720,23 @@ GivenBack giveBackLocally(const QString& path, const GiveBack& record)
     }
     const QByteArray from = paths::bytes(path);
     const QByteArray to = paths::bytes(record.name);
+    // Our new copy itself, as recorded (a giving back cut short left it
+    // there): ours to remove.
+    if (const std::optional<fileplaces::Identity> there = fileplaces::identityOf(from);
+        there && record.ours && !there->folder && *there == *record.ours)
+        return {::unlink(from.constData()) == 0 || errno == ENOENT, std::nullopt};
     fileplaces::Placing placing = fileplaces::takeFreeName(from, to);
     if (placing.result == Placed::taken && record.ours) {
         // Our new copy, unchanged, goes to a working name of ours while the
-        // file comes back: recorded, so a kill meanwhile leaves it to go.
+        // file comes back: recorded as this is, so that after a kill
+        // meanwhile it goes if it is our copy, and else comes back.
         std::optional<HeldWorkingName> ours;
         QString oursPath;
         try {
             placing = fileplaces::replaceFile(from, to, *record.ours, [&] {
                 ours.emplace(temporaryName(lastName(record.name), true));
                 oursPath = paths::joined(parentOf(record.name), ours->name());
-                recordLocal(oursPath);
+                recordGiveBack(oursPath, record.name, record.ours);
                 return paths::bytes(oursPath);
             });
         } catch (...) {

@@ -739,7 +739,7 @@ TEST_F(LeftoversTest, TheNextStartGivesBackThePersonsFileSetAsideOrSaysWhereItIs
     const QByteArray ours = "our new copy";
     const OtherProcess alive;
     ASSERT_FALSE(alive.identity().isEmpty());
-    enum class There { nothing, ourCopy, ourCopyWrittenSince, anotherFile, folder };
+    enum class There { nothing, ourCopy, ourCopyWrittenSince, anotherFile, folder, personsFile };
     const struct {
         const char* why;
         QString name;
@@ -756,6 +756,8 @@ TEST_F(LeftoversTest, TheNextStartGivesBackThePersonsFileSetAsideOrSaysWhereItIs
         {"a folder at its name", u"e.txt"_s, true, There::folder, true, false, true},
         {"replaced as asked before the kill", u"f.txt"_s, false, There::ourCopy, true, false, false},
         {"its maker still running", u"g.txt"_s, true, There::nothing, false, false, false},
+        // The file back, our copy at the hidden name instead: it goes.
+        {"a giving back cut short", u"h.txt"_s, false, There::personsFile, true, true, false},
     };
     working::Records records;
     std::vector<QString> asides;
@@ -777,6 +779,10 @@ TEST_F(LeftoversTest, TheNextStartGivesBackThePersonsFileSetAsideOrSaysWhereItIs
             ASSERT_TRUE(put(name, "another file"));
         } else if (c.there == There::folder) {
             ASSERT_TRUE(QDir().mkpath(name));
+        } else if (c.there == There::personsFile) {
+            ASSERT_TRUE(put(aside, ours));
+            copy = fileplaces::identityOf(paths::bytes(aside));
+            ASSERT_TRUE(put(name, persons));
         }
         records.local.push_back({aside, c.makerGone ? ofAReusedPid() : alive.identity(), working::GiveBack{name, copy}});
     }
@@ -811,7 +817,7 @@ TEST_F(LeftoversTest, TheNextStartGivesBackThePersonsFileSetAsideOrSaysWhereItIs
     }
     EXPECT_TRUE(message.contains(saved.path())) << message.toStdString();
     // Only the running process's is still recorded; nothing of ours is left beside the names.
-    EXPECT_EQ(working::localPaths(), std::vector<QString>{asides.back()});
+    EXPECT_EQ(working::localPaths(), std::vector<QString>{asides[6]});
     for (const QString& left : QDir(saved.path()).entryList({u".*"_s}, QDir::Hidden | QDir::Files))
         EXPECT_TRUE(std::find(asides.begin(), asides.end(), saved.filePath(left)) != asides.end()) << left.toStdString();
 }
