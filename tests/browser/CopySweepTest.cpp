@@ -1977,6 +1977,8 @@ struct KilledCase {
     const char* shape;
     const char* disk;
     FakePhoneHarness::Disk kind;
+    // Another program writes a file where the copy's is missing before the start.
+    bool nameTakenMeanwhile = false;
 };
 
 struct KilledRun {
@@ -1985,7 +1987,8 @@ struct KilledRun {
     QString message;
 };
 
-KilledRun killedAt(const Shape& shape, const FakePhoneHarness::Disk& kind, int step, FakePhoneHarness& harness)
+KilledRun killedAt(const Shape& shape, const FakePhoneHarness::Disk& kind, bool nameTakenMeanwhile, int step,
+                   FakePhoneHarness& harness)
 {
     KilledRun run;
     QTemporaryDir computer(computerFolderTemplate()), settingsFolder;
@@ -2039,6 +2042,16 @@ KilledRun killedAt(const Shape& shape, const FakePhoneHarness::Disk& kind, int s
     if (!run.held && !(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0))
         run.problems << u"the copy, never held, failed: "_s + output;
 
+    Tree others;
+    if (nameTakenMeanwhile) {
+        const Tree now = keyed(readTree(computer.path()));
+        for (const auto& [path, bytes] : whole) {
+            if (bytes != folderMark && !now.count(path))
+                others[path] = "another program's file";
+        }
+        writeTree(computer.path(), others);
+    }
+
     // Started again on the same settings; its clean-up of the computer done.
     {
         QSettings settings(settingsFile, QSettings::IniFormat);
@@ -2067,13 +2080,17 @@ KilledRun killedAt(const Shape& shape, const FakePhoneHarness::Disk& kind, int s
         const QString name = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
         if (now == after.end() && had != before.end() && !run.message.contains(name, Qt::CaseInsensitive))
             run.problems << u"“"_s + path + u"” is gone from its name without a word"_s;
-        else if (now != after.end() && now->second != bytes && (had == before.end() || now->second != had->second))
+        else if (now != after.end() && now->second != bytes && (had == before.end() || now->second != had->second)
+                 && !others.count(path))
             run.problems << u"“"_s + path + u"” is neither as it was nor whole new"_s;
     }
     for (const auto& [path, bytes] : after) {
         const QString hidden = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
         if (isWorkingName(path) && !(run.message.contains(hidden) && run.message.contains(computer.path())))
             run.problems << u"“"_s + path + u"” stays hidden without a word"_s;
+        else if (isWorkingName(path)
+                 && std::none_of(before.begin(), before.end(), [&](const auto& had) { return had.second == bytes; }))
+            run.problems << u"“"_s + path + u"”, told of, isn't a file the person had"_s;
         if (!whole.count(path) && !isWorkingName(path))
             run.problems << u"“"_s + path + u"” came from nowhere"_s;
     }
@@ -2120,7 +2137,7 @@ TEST_P(CopySweepKilled, AtEveryStepThenStartedAgain)
                                     [&](const Shape& one) { return std::string(one.name) == GetParam().shape; });
     ASSERT_NE(shape, list.end());
     for (int step = 1; step <= 80; ++step) {
-        const KilledRun run = killedAt(*shape, GetParam().kind, step, *s_harness);
+        const KilledRun run = killedAt(*shape, GetParam().kind, GetParam().nameTakenMeanwhile, step, *s_harness);
         QString text = u"SWEEP "_s + (run.problems.isEmpty() ? u"ok   "_s : u"FAIL "_s) + u"adb "_s
                        + QLatin1StringView(GetParam().shape) + QLatin1StringView(GetParam().disk)
                        + (run.held ? u" killed before change "_s + QString::number(step) : u" never held"_s);
@@ -2140,6 +2157,7 @@ INSTANTIATE_TEST_SUITE_P(
     Copies, CopySweepKilled,
     ::testing::Values(KilledCase{"ReplaceOnComputer", "OnVfat", {true, u"noreplace"_s, false}},
                       KilledCase{"ReplaceOnComputer", "OnNetworkMount", {false, u"plain"_s, true}},
+                      KilledCase{"ReplaceOnComputer", "OnVfatItsNameTakenBeforeTheStart", {true, u"noreplace"_s, false}, true},
                       KilledCase{"MergeFolderToComputer", "OnVfat", {true, u"noreplace"_s, false}},
                       KilledCase{"MergeFolderToComputer", "OnExfatFuse", {true, u"plain"_s, false, true}}),
     killedCaseName);
