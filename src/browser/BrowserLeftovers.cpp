@@ -2,6 +2,7 @@
 
 #include "BrowserPaths.h"
 #include "BrowserSettings.h"
+#include "Error.h"
 #include "Finished.h"
 #include "Paths.h"
 
@@ -103,27 +104,49 @@ QString BrowserModel::leftoverKey(const QString& serial, Device::Transport trans
 
 void BrowserModel::removeLeftovers(std::function<void()> finished)
 {
-    namespace names = browserpaths::workingnames;
     // What a copy to the computer could not remove (its folder was away)
     // goes once it can, without waiting for the next start; local disk, on
     // a worker, before the phone's.
-    const std::vector<names::LocalRecord> local = names::localLeft();
-    if (local.empty() || m_removingLocal) {
+    if (browserpaths::workingnames::localLeft().empty() || m_removingLocal) {
         removePhoneLeftovers(std::move(finished));
         return;
     }
+    removeLocalLeftovers([this, finished] { removePhoneLeftovers(finished); });
+}
+
+void BrowserModel::removeLocalLeftovers(std::function<void()> next)
+{
+    namespace names = browserpaths::workingnames;
+    const std::vector<names::LocalRecord> local = names::localLeft();
+    if (local.empty() || m_removingLocal) {
+        call(next);
+        return;
+    }
     m_removingLocal = true;
-    const auto next = [this, finished] {
-        m_removingLocal = false;
-        removePhoneLeftovers(finished);
+    // A file of the person's that stays hidden is told of, after whatever is shown.
+    const auto tell = [this](const QStringList& told) {
+        if (told.isEmpty())
+            return;
+        const QString said = told.join(QLatin1Char(' '));
+        if (m_errorMessage)
+            setErrorMessage(*m_errorMessage + QLatin1Char(' ') + said, m_errorDetails + told, false);
+        else
+            setErrorMessage(said, told.size() > 1 ? told : QStringList(), false);
     };
     m_localLeftoverTask = Task::run(
-        this,
-        [local](const Cancel&) {
-            names::removeLocalLeftovers(local);
-            return true;
+        this, [local](const Cancel&) { return names::removeLocalLeftovers(local); },
+        [this, tell, next](const QStringList& told) {
+            m_removingLocal = false;
+            tell(told);
+            call(next);
         },
-        [next](bool) { next(); }, [next](const std::exception_ptr&) { next(); });
+        [this, tell, next, local](const std::exception_ptr& error) {
+            m_removingLocal = false;
+            // No thread: the disk is local, so here and now.
+            if (NoThreadError::matches(error))
+                tell(names::removeLocalLeftovers(local));
+            call(next);
+        });
 }
 
 void BrowserModel::removePhoneLeftovers(std::function<void()> finished)

@@ -44,14 +44,8 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
         store.sync();
     });
     // What a killed copy to the computer left: local disk, off the GUI thread.
-    if (!earlier.local.empty()) {
-        try {
-            WorkerPool::shared().start(
-                [local = earlier.local](std::stop_token) { names::removeLocalLeftovers(local); });
-        } catch (const NoThreadError&) {
-            names::removeLocalLeftovers(earlier.local);
-        }
-    }
+    if (!earlier.local.empty())
+        removeLocalLeftovers({});
     m_desktop = collaborators.desktop ? std::move(collaborators.desktop) : makeSilentDesktop();
     m_progressTimer.setSingleShot(true);
     connect(&m_progressTimer, &QTimer::timeout, this, &BrowserModel::applyProgress);

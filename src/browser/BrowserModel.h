@@ -391,6 +391,10 @@ public:
     // recorded. Never the job: no status, no beep. `finished` runs once done.
     void removeLeftovers(std::function<void()> finished = {});
     void removePhoneLeftovers(std::function<void()> finished);
+    // The computer's part of it, then `next`: what killed copies left goes,
+    // and a file of the person's they had set aside goes back to its name,
+    // or the person is told where it is.
+    void removeLocalLeftovers(std::function<void()> next);
 
     // ---- settings (each written as soon as it is assigned) ---------------------
     bool showHidden() const { return m_showHidden; }

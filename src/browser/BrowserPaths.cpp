@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include <dirent.h>
@@ -518,6 +519,18 @@ bool goneLocally(const QString& path)
     return ::stat(paths::bytes(parentOf(path)).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+void recordGiveBack(const QString& path, const QString& name, const std::optional<fileplaces::Identity>& ours)
+{
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        std::erase_if(r.local, [&](const LocalRecord& one) { return one.path == path; });
+        r.local.push_back({path, thisMaker(), GiveBack{name, ours}});
+        ++r.changes;
+    }
+    store();
+}
+
 bool forgetLocalIfGone(const QString& path)
 {
     if (!goneLocally(path))
@@ -620,6 +633,11 @@ bool isSoundLocal(const QString& path)
     return isFullPath(path) && !ownerOf(lastName(path)).isEmpty();
 }
 
+bool isSoundGiveBack(const QString& path, const QString& name)
+{
+    return isSoundLocal(path) && isSound({path, name});
+}
+
 uint64_t setStore(std::function<void(const Records&)> write)
 {
     Store& s = storage();
@@ -669,6 +687,88 @@ bool removedLocally(const QString& path)
     return false;
 }
 
+struct GivenBack {
+    bool settled = false; // no longer to be given back
+    std::optional<QString> sentence;
+};
+
+// Where the person's file is, and why it stays there.
+GivenBack toldWhere(const QString& path, const QString& name, const QString& why, bool settled)
+{
+    return {settled, QStringLiteral("“") + paths::shown(lastName(name))
+                         + QStringLiteral("”, set aside by a copy that was cut short, couldn't go back to its name: ")
+                         + why + QStringLiteral(" It is in ") + paths::shown(parentOf(path))
+                         + QStringLiteral(" as the hidden item “") + paths::shown(lastName(path)) + QStringLiteral("”.")};
+}
+
+// Gives the person's file at `path` back its name: while the name is free,
+// or in place of the new copy the record names, as it was; anything else
+// there keeps the name, and the file stays where it is, told of. Never
+// removes the person's file, nor anything not provably ours.
+GivenBack giveBackLocally(const QString& path, const GiveBack& record)
+{
+    using fileplaces::Placed;
+    switch (paths::kindOf(path)) {
+    case paths::Kind::nothing:
+        // Gone with the copy that made it (replaced, as asked), or never moved there.
+        return {goneLocally(path), std::nullopt};
+    case paths::Kind::folder:
+        // Never ours to move: left as it is.
+        return toldWhere(path, record.name, QStringLiteral("it is a folder now."), true);
+    default:
+        break;
+    }
+    const QByteArray from = paths::bytes(path);
+    const QByteArray to = paths::bytes(record.name);
+    // Our new copy itself, as recorded (a giving back cut short left it
+    // there): ours to remove.
+    if (const std::optional<fileplaces::Identity> there = fileplaces::identityOf(from);
+        there && record.ours && !there->folder && *there == *record.ours)
+        return {::unlink(from.constData()) == 0 || errno == ENOENT, std::nullopt};
+    fileplaces::Placing placing = fileplaces::takeFreeName(from, to);
+    if (placing.result == Placed::taken && record.ours) {
+        // Our new copy, unchanged, goes to a working name of ours while the
+        // file comes back: recorded as this is, so that after a kill
+        // meanwhile it goes if it is our copy, and else comes back.
+        std::optional<HeldWorkingName> ours;
+        QString oursPath;
+        try {
+            placing = fileplaces::replaceFile(from, to, *record.ours, [&] {
+                ours.emplace(temporaryName(lastName(record.name), true));
+                oursPath = paths::joined(parentOf(record.name), ours->name());
+                recordGiveBack(oursPath, record.name, record.ours);
+                return paths::bytes(oursPath);
+            });
+        } catch (...) {
+            placing = {Placed::failed, EIO, {}};
+        }
+        if (placing.result == Placed::done && !placing.replaced.isEmpty())
+            ::unlink(placing.replaced.constData());
+        if (placing.result == Placed::stranded) {
+            // What had the name, and another item took meanwhile: whoever's
+            // it is, it stays, and is told of.
+            forgetLocal(oursPath);
+            GivenBack told = toldWhere(path, record.name, QStringLiteral("another item took that name meanwhile."), true);
+            *told.sentence += QStringLiteral(" What had that name is in ") + paths::shown(parentOf(oursPath))
+                              + QStringLiteral(" as the hidden item “") + paths::shown(lastName(oursPath))
+                              + QStringLiteral("”.");
+            return told;
+        }
+        if (!oursPath.isEmpty())
+            forgetLocalIfGone(oursPath);
+    }
+    switch (placing.result) {
+    case Placed::done: return {true, std::nullopt};
+    case Placed::taken:
+    case Placed::stranded: return toldWhere(path, record.name, QStringLiteral("another item has that name now."), true);
+    case Placed::folderThere: return toldWhere(path, record.name, QStringLiteral("a folder has that name now."), true);
+    case Placed::failed: break;
+    }
+    // Tried again at the next start.
+    return toldWhere(path, record.name,
+                     QString::fromLocal8Bit(std::strerror(placing.error)) + QLatin1Char('.'), false);
+}
+
 } // namespace
 
 std::vector<LocalRecord> localLeft()
@@ -681,14 +781,30 @@ std::vector<LocalRecord> localLeft()
     return left;
 }
 
-void removeLocalLeftovers(const std::vector<LocalRecord>& recorded)
+QStringList removeLocalLeftovers(const std::vector<LocalRecord>& recorded)
 {
     bool changed = false;
-    for (const auto& [path, maker] : recorded) {
+    QStringList told;
+    for (const auto& [path, maker, giveBack] : recorded) {
         // A name a copy of this process uses now is no leftover, nor one a
         // process that may still run made.
         if (isHeld(lastName(path)) || !makerGone(maker, lastName(path)))
             continue;
+        if (giveBack) {
+            if (!isSoundGiveBack(path, giveBack->name)) {
+                forgetLocal(path);
+                changed = true;
+                continue;
+            }
+            const GivenBack given = giveBackLocally(path, *giveBack);
+            if (given.sentence)
+                told.append(*given.sentence);
+            if (given.settled) {
+                forgetLocal(path);
+                changed = true;
+            }
+            continue;
+        }
         if (!isSoundLocal(path) || removedLocally(path)) {
             forgetLocal(path);
             changed = true;
@@ -696,6 +812,7 @@ void removeLocalLeftovers(const std::vector<LocalRecord>& recorded)
     }
     if (changed)
         store();
+    return told;
 }
 
 RecordingLeftovers::RecordingLeftovers(const QString& phone) : m_previous(recordingFor)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "FilePlaces.h"
 #include "ProcessIdentity.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -154,6 +156,12 @@ void forgetLocal(const QString& path);
 bool forgetLocalIfGone(const QString& path);
 // Whether a computer item is provably not there (see forgetLocalIfGone()).
 bool goneLocally(const QString& path);
+// A file of the person's about to be moved to the working item `path` (on
+// a disk that can't exchange two names, while a copy replaces it): a record
+// of its own kind, stored before the move, so that a killed process's is
+// given back to `name` at the next start, never removed. `ours`: the new
+// copy that is to take the name, which a giving back may replace.
+void recordGiveBack(const QString& path, const QString& name, const std::optional<fileplaces::Identity>& ours);
 
 // What the process knows that must outlive it: the kept copies and the
 // recorded working items of each phone, oldest first, and those of the
@@ -167,9 +175,16 @@ struct Recorded {
     Leftover item;
     ProcessIdentity maker;
 };
+struct GiveBack {
+    QString name; // full path
+    std::optional<fileplaces::Identity> ours;
+    bool operator==(const GiveBack&) const = default;
+};
 struct LocalRecord {
     QString path;
     ProcessIdentity maker;
+    // The person's file, to be given back; none: a working item of ours.
+    std::optional<GiveBack> giveBack = std::nullopt;
     bool operator==(const LocalRecord&) const = default;
 };
 struct Records {
@@ -197,6 +212,9 @@ bool isSound(const Leftover& item);
 // under a working name with an owner mark (any: the settings, and with them
 // the mark, may have moved since).
 bool isSoundLocal(const QString& path);
+// The same for a file to give back: its name beside it, the one its working
+// name was made from.
+bool isSoundGiveBack(const QString& path, const QString& name);
 
 // Where records() go so that they outlive a crash: set by whoever holds the
 // settings; `token` (from setStore()) ends it only while it is the one set.
@@ -209,8 +227,10 @@ void store();
 // this process, no copy of it using them): each only while it still looks
 // as a copy made it (a working name, a file or folder, not a link; nothing
 // inside followed), then no longer recorded; one whose folder is away
-// stays recorded. Blocking; local disk only.
-void removeLocalLeftovers(const std::vector<LocalRecord>& recorded);
+// stays recorded. A file to give back goes back to its name when that is
+// free or holds only the new copy recorded with it, else stays where it is
+// and is told of. Blocking; local disk only. What the person is to be told.
+QStringList removeLocalLeftovers(const std::vector<LocalRecord>& recorded);
 // The computer's records removeLocalLeftovers() would act on now.
 std::vector<LocalRecord> localLeft();
 

@@ -7,6 +7,9 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 bool startsTrue(const QString& text)
@@ -75,6 +78,53 @@ const QString keptField = QStringLiteral("kept");
 const QString leftField = QStringLiteral("left");
 // Beside the phones: the computer's working items, as full paths.
 const QString computerKey = QStringLiteral("computer");
+// The person's files set aside there, to be given back.
+const QString giveBackField = QStringLiteral("giveBack");
+
+// A file as fileplaces::Identity tells it, in one line of numbers.
+QString identityText(const fileplaces::Identity& identity)
+{
+    QStringList parts{QString::number(identity.device),
+                      QString::number(identity.inode),
+                      QString::number(identity.folder ? 1 : 0),
+                      QString::number(identity.size),
+                      QString::number(identity.modifiedSeconds),
+                      QString::number(identity.modifiedNanoseconds),
+                      identity.born ? QString::number(identity.born->first) + QLatin1Char(':')
+                                          + QString::number(identity.born->second)
+                                    : QStringLiteral("-"),
+                      identity.generation ? QString::number(*identity.generation) : QStringLiteral("-")};
+    return parts.join(QLatin1Char(' '));
+}
+
+std::optional<fileplaces::Identity> identityFromText(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(' '));
+    if (parts.size() != 8)
+        return std::nullopt;
+    bool ok[8] = {};
+    fileplaces::Identity identity;
+    identity.device = parts[0].toULongLong(&ok[0]);
+    identity.inode = parts[1].toULongLong(&ok[1]);
+    identity.folder = parts[2].toInt(&ok[2]) != 0;
+    identity.size = parts[3].toLongLong(&ok[3]);
+    identity.modifiedSeconds = parts[4].toLongLong(&ok[4]);
+    identity.modifiedNanoseconds = parts[5].toUInt(&ok[5]);
+    ok[6] = ok[7] = true;
+    if (parts[6] != QStringLiteral("-")) {
+        const QStringList born = parts[6].split(QLatin1Char(':'));
+        bool seconds = false;
+        bool nanoseconds = false;
+        if (born.size() == 2)
+            identity.born = std::pair<int64_t, uint32_t>(born[0].toLongLong(&seconds), born[1].toUInt(&nanoseconds));
+        ok[6] = seconds && nanoseconds;
+    }
+    if (parts[7] != QStringLiteral("-"))
+        identity.generation = parts[7].toUInt(&ok[7]);
+    if (!std::all_of(std::begin(ok), std::end(ok), [](bool one) { return one; }))
+        return std::nullopt;
+    return identity;
+}
 
 } // namespace
 
@@ -164,6 +214,21 @@ browserpaths::workingnames::Records BrowserSettings::workingItems(const QString&
             && names::isSoundLocal(path))
             records.local.push_back({path, *maker});
     }
+    // Each as [path, name, maker, the new copy's identity or ""].
+    qsizetype giveBacks = 0;
+    const QVariant aside = phones.value(computerKey).toMap().value(giveBackField);
+    for (const QVariant& one : aside.typeId() == QMetaType::QVariantList ? aside.toList() : QVariantList()) {
+        const std::optional<QStringList> fields = texts(one);
+        if (!fields || fields->size() != 4 || giveBacks >= storedRecords)
+            continue;
+        const std::optional<ProcessIdentity> maker = ProcessIdentity::fromText(fields->at(2));
+        const std::optional<fileplaces::Identity> ours = identityFromText(fields->at(3));
+        if (maker && (ours || fields->at(3).isEmpty()) && fields->at(0).size() <= longestPath
+            && fields->at(1).size() <= longestPath && names::isSoundGiveBack(fields->at(0), fields->at(1))) {
+            records.local.push_back({fields->at(0), *maker, names::GiveBack{fields->at(1), ours}});
+            ++giveBacks;
+        }
+    }
     for (auto phone = phones.cbegin(); phone != phones.cend(); ++phone) {
         if (!isPhoneKey(phone.key()) || phone.value().typeId() != QMetaType::QVariantMap)
             continue;
@@ -226,12 +291,23 @@ void BrowserSettings::setWorkingItems(const QString& key, const browserpaths::wo
         phones.insert(it.key(), fields);
     }
     QVariantList local;
-    for (auto one = records.local.rbegin(); one != records.local.rend() && local.size() < storedRecords; ++one) {
-        if (one->path.size() <= longestPath)
+    QVariantList aside;
+    for (auto one = records.local.rbegin(); one != records.local.rend(); ++one) {
+        if (one->path.size() > longestPath)
+            continue;
+        if (one->giveBack && aside.size() < storedRecords && one->giveBack->name.size() <= longestPath)
+            aside.prepend(QStringList{one->path, one->giveBack->name, one->maker.text(),
+                                      one->giveBack->ours ? identityText(*one->giveBack->ours) : QString()});
+        else if (!one->giveBack && local.size() < storedRecords)
             local.prepend(one->maker.isEmpty() ? QVariant(one->path) : QVariant(QStringList{one->path, one->maker.text()}));
     }
+    QVariantMap computer;
     if (!local.isEmpty())
-        phones.insert(computerKey, QVariantMap{{leftField, local}});
+        computer.insert(leftField, local);
+    if (!aside.isEmpty())
+        computer.insert(giveBackField, aside);
+    if (!computer.isEmpty())
+        phones.insert(computerKey, computer);
     if (phones.isEmpty())
         m_store.remove(key);
     else

@@ -147,18 +147,16 @@ LeftOutError cameMeanwhile(const QString& name)
 // removed at the next start. Until it is gone it stays held, and recorded.
 class LocalWorkingItem {
 public:
-    // `recorded`: false for the place the person's own file waits in while
-    // it is looked at; a killed run leaves it there, hidden, rather than
-    // have the next start remove it as a leftover of ours.
-    explicit LocalWorkingItem(const QString& target, bool recorded = true)
-        : m_name(browserpaths::temporaryName(lastName(target), true)), m_path(joined(parentOf(target), m_name.name()))
-    {
-        // Not made by this copy, so never removed by it.
-        if (browserpaths::existsLocally(m_path))
-            throw LeftOutError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
-        if (recorded)
-            browserpaths::workingnames::recordLocal(m_path);
-    }
+    // The place the person's own file waits in while it is looked at.
+    struct ForPersonsFile {
+        // The new copy to take its name, as it is now.
+        std::optional<Identity> newCopy;
+    };
+
+    explicit LocalWorkingItem(const QString& target) : LocalWorkingItem(target, std::nullopt) {}
+    // Recorded as the person's, to give back: a killed run's goes back to
+    // its name at the next start rather than stay hidden or be removed.
+    LocalWorkingItem(const QString& target, const ForPersonsFile& aside) : LocalWorkingItem(target, std::optional(aside)) {}
     // What this copy made there goes; no longer recorded once gone.
     ~LocalWorkingItem()
     {
@@ -178,6 +176,18 @@ public:
     void keep() { m_kept = true; }
 
 private:
+    LocalWorkingItem(const QString& target, const std::optional<ForPersonsFile>& aside)
+        : m_name(browserpaths::temporaryName(lastName(target), true)), m_path(joined(parentOf(target), m_name.name()))
+    {
+        // Not made by this copy, so never removed by it.
+        if (browserpaths::existsLocally(m_path))
+            throw LeftOutError(quoted(lastName(target)) + QStringLiteral(" wasn't copied: its working name is taken."));
+        if (aside)
+            browserpaths::workingnames::recordGiveBack(m_path, target, aside->newCopy);
+        else
+            browserpaths::workingnames::recordLocal(m_path);
+    }
+
     browserpaths::HeldWorkingName m_name;
     QString m_path;
     bool m_kept = false;
@@ -198,7 +208,8 @@ void putInPlace(const QString& from, const QString& target, const std::optional<
     std::optional<LocalWorkingItem> aside;
     const Placing placing = covered ? fileplaces::replaceFile(source, name, *covered,
                                                               [&] {
-                                                                  aside.emplace(target, false);
+                                                                  aside.emplace(target, LocalWorkingItem::ForPersonsFile{
+                                                                                            identityOf(source)});
                                                                   return paths::bytes(aside->path());
                                                               })
                                     : fileplaces::takeFreeName(source, name);
@@ -332,7 +343,19 @@ struct FileKeyHash {
 
 using LocalFiles = std::unordered_map<FileKey, Identity, FileKeyHash>;
 
-void filesBelow(const QByteArray& folder, int depth, LocalFiles& files)
+// What a merge's answer covers, looked at when the person answered: each
+// file by the file the disk finds at its listed name, and by that name's
+// key (nameKey() of its path below the folder).
+struct AnsweredFiles {
+    struct Listed {
+        QByteArray path;
+        Identity identity;
+    };
+    LocalFiles byFile;
+    QHash<QString, std::vector<Listed>> byKey;
+};
+
+void filesBelow(const QByteArray& folder, const QString& relative, int depth, AnsweredFiles& files)
 {
     if (depth > deepest)
         return;
@@ -344,22 +367,86 @@ void filesBelow(const QByteArray& folder, int depth, LocalFiles& files)
         if (name == "." || name == "..")
             continue;
         const QByteArray path = folder + '/' + name;
+        const QString below = relative.isEmpty() ? paths::text(name) : relative + QLatin1Char('/') + paths::text(name);
         const std::optional<Identity> identity = identityOf(path);
         if (!identity)
             continue;
-        if (identity->folder)
-            filesBelow(path, depth + 1, files);
-        else
-            files.insert_or_assign(FileKey{identity->device, identity->inode}, *identity);
+        if (identity->folder) {
+            filesBelow(path, below, depth + 1, files);
+        } else {
+            files.byFile.insert_or_assign(FileKey{identity->device, identity->inode}, *identity);
+            files.byKey[nameKey(below)].push_back({path, *identity});
+        }
     }
     ::closedir(dir);
 }
 
-LocalFiles filesBelow(const QString& folder)
+AnsweredFiles filesBelow(const QString& folder)
 {
-    LocalFiles files;
-    filesBelow(paths::bytes(folder), 0, files);
+    AnsweredFiles files;
+    filesBelow(paths::bytes(folder), {}, 0, files);
     return files;
+}
+
+// Whether a folder lists an entry of exactly this name.
+class Listings {
+public:
+    bool lists(const QByteArray& folder, const QByteArray& name)
+    {
+        auto found = m_names.find(folder);
+        if (found == m_names.end()) {
+            QSet<QByteArray> names;
+            if (DIR* dir = ::opendir(folder.constData())) {
+                while (const dirent* entry = ::readdir(dir))
+                    names.insert(QByteArray(entry->d_name));
+                ::closedir(dir);
+            }
+            found = m_names.insert(folder, names);
+        }
+        return found->contains(name);
+    }
+
+private:
+    QHash<QByteArray, QSet<QByteArray>> m_names;
+};
+
+// The same content as it was: what a rename keeps, the file's number aside.
+bool sameState(const Identity& one, const Identity& other)
+{
+    Identity renumbered = other;
+    renumbered.device = one.device;
+    renumbered.inode = one.inode;
+    return one == renumbered;
+}
+
+// The file the answer covers at `relative` below `target`, found at the
+// spelling the copy will write. Most disks give a file one number however
+// its name is spelled; a FUSE disk that ignores letter case may number its
+// nodes per spelling looked up (exfat-fuse: "img_1.jpg" 2, "IMG_1.JPG" 3).
+// There the file found is the answered one when the folder lists no entry
+// of that spelling (so the disk took it for another), exactly one answered
+// file has a name alike, that file is still as answered, and what is found
+// is in the same state.
+std::optional<Identity> coveredAt(const QString& target, const QString& relative, const AnsweredFiles& answered,
+                                  Listings& listings)
+{
+    const QByteArray path = paths::bytes(joined(target, relative));
+    const std::optional<Identity> found = identityOf(path);
+    if (!found || found->folder)
+        return std::nullopt;
+    if (const auto known = answered.byFile.find(FileKey{found->device, found->inode}); known != answered.byFile.end())
+        return known->second;
+    const auto alike = answered.byKey.constFind(nameKey(relative));
+    if (alike == answered.byKey.constEnd() || alike->size() != 1)
+        return std::nullopt;
+    const qsizetype slash = path.lastIndexOf('/');
+    if (listings.lists(path.left(slash), path.mid(slash + 1)))
+        return std::nullopt;
+    const AnsweredFiles::Listed& listed = alike->front();
+    const std::optional<Identity> now = identityOf(listed.path);
+    if (!now || !(*now == listed.identity) || !sameState(*found, listed.identity))
+        return std::nullopt;
+    return found;
 }
 
 // A file where a folder of the copy goes, or a folder where a file goes,
@@ -367,7 +454,7 @@ LocalFiles filesBelow(const QString& folder)
 // with what it holds. Notes which files are there to replace: `answered`,
 // what the folder at `target` held when the person answered, none where
 // the answer covers no folder there.
-void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<PhoneItem>& items,
+void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vector<PhoneItem>& items,
                  CopyAccount& account)
 {
     const Local top = localKind(target);
@@ -377,6 +464,7 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
         return;
     if (!answered)
         throw cameMeanwhile(lastName(target));
+    Listings listings;
     for (size_t index = 0; index < items.size(); ++index) {
         PhoneItem& item = items[index];
         if (item.leftOut)
@@ -388,13 +476,9 @@ void checkPlaces(const QString& target, const LocalFiles* answered, std::vector<
         }
         if (item.isFolder || there != Local::file)
             continue;
-        const std::optional<Identity> found = identityOf(paths::bytes(joined(target, item.relative)));
-        if (!found)
-            continue;
         // As it was when answered for: one written to since is found so
         // as it is put in place, and stays.
-        if (const auto known = answered->find(FileKey{found->device, found->inode}); known != answered->end())
-            item.covered = known->second;
+        item.covered = coveredAt(target, item.relative, *answered, listings);
     }
 }
 
@@ -702,7 +786,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // A phone folder to `target`, merged into a folder there: where each call
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const LocalFiles* answered,
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const AnsweredFiles* answered,
                    CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
@@ -802,7 +886,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             reserved.insert(nameKey(entry.name));
         // The files the answer replaces, as they are when it begins (in a
         // folder it merges into, all it holds): not what comes there later.
-        QHash<QString, LocalFiles> answered;
+        QHash<QString, AnsweredFiles> answered;
         QHash<QString, Identity> answeredFiles;
         if (answer == Conflict::replace) {
             for (const RemoteEntry& entry : entries) {

@@ -27,6 +27,7 @@
 #include "Paths.h"
 #include "SimulatedPhone.h"
 #include "SimulatedUsbHost.h"
+#include "WorkerPool.h"
 #include "WorkingNames.h"
 
 #include <QDir>
@@ -35,6 +36,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <thread>
 #include <QTimer>
@@ -941,6 +946,8 @@ enum class SaveDisk {
     plain,        // this one's
     noBirthTimes, // as ext4 with 128-byte inodes, or a network mount
     caseless,     // as vfat: ignores letter case, exchanges no names, makes no links
+    // As exfat-fuse: the same, no rename with flags, and a node number per spelling looked up.
+    caselessPerSpelling,
 };
 
 const char* diskName(SaveDisk disk)
@@ -949,6 +956,7 @@ const char* diskName(SaveDisk disk)
     case SaveDisk::plain: return "";
     case SaveDisk::noBirthTimes: return "OnDiskWithoutBirthTimes";
     case SaveDisk::caseless: return "OnDiskIgnoringCase";
+    case SaveDisk::caselessPerSpelling: return "OnFuseDiskNumberingPerSpelling";
     }
     return "?";
 }
@@ -1378,15 +1386,21 @@ public:
         std::unique_ptr<FakePhoneHarness::DiskMount> disk;
         if (m_disk != SaveDisk::plain) {
             const bool vfat = m_disk == SaveDisk::caseless;
+            const bool exfatFuse = m_disk == SaveDisk::caselessPerSpelling;
             QString why;
-            disk = FakePhoneHarness::mountDisk(computer.path(), {vfat, vfat ? u"noreplace"_s : u"all"_s, !vfat}, &why);
+            disk = FakePhoneHarness::mountDisk(computer.path(),
+                                               {vfat || exfatFuse,
+                                                vfat ? u"noreplace"_s : exfatFuse ? u"plain"_s : u"all"_s,
+                                                !vfat && !exfatFuse, exfatFuse},
+                                               &why);
             if (!disk) {
                 outcome.problems << u"the save folder's disk couldn't be mounted: "_s + why;
                 return outcome;
             }
         }
         // On a disk that ignores letter case, one spelling of a name stands for all.
-        const auto key = [&](const QString& path) { return m_disk == SaveDisk::caseless ? path.toCaseFolded() : path; };
+        const bool caselessDisk = m_disk == SaveDisk::caseless || m_disk == SaveDisk::caselessPerSpelling;
+        const auto key = [&](const QString& path) { return caselessDisk ? path.toCaseFolded() : path; };
         const auto keyed = [&](const Tree& tree) {
             Tree out;
             for (const auto& [path, bytes] : tree)
@@ -1428,7 +1442,7 @@ public:
         std::atomic<bool> cancelled = false;
         BrowserModel* receiver = model.get();
         AnotherWriter writer = alike || removedOnPhone ? phoneWriter(m_shape, alike) : anotherWriter(m_shape);
-        if (m_disk == SaveDisk::caseless) {
+        if (caselessDisk) {
             writer.makes = keyed(writer.makes);
             writer.remakes = keyed(writer.remakes);
             writer.keptBothElsewhere = keyed(writer.keptBothElsewhere);
@@ -2007,7 +2021,7 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
         // Copies to the computer into a save folder on other disks.
         if (caseless || list[size_t(i)].toPhone || list[size_t(i)].notText)
             continue;
-        for (const SaveDisk disk : {SaveDisk::noBirthTimes, SaveDisk::caseless}) {
+        for (const SaveDisk disk : {SaveDisk::noBirthTimes, SaveDisk::caseless, SaveDisk::caselessPerSpelling}) {
             std::vector<Fault> onDisk{Fault::stop};
             if (!writer.makes.empty())
                 onDisk.push_back(Fault::appears);
@@ -2097,6 +2111,204 @@ TEST_P(CopySweepAdbCaseless, EveryStep)
 
 INSTANTIATE_TEST_SUITE_P(Copies, CopySweepAdb, ::testing::ValuesIn(cases(false)), caseName);
 INSTANTIATE_TEST_SUITE_P(Copies, CopySweepAdbCaseless, ::testing::ValuesIn(cases(true)), caseName);
+#endif
+
+#if defined(SWEEP_ADB) && defined(SECOND_PROCESS_BINARY)
+// ---- killed mid-Replace on a disk that can't exchange names, then started again -----------
+// The application (a process of its own) copies with Replace onto such a
+// disk and is killed, with all it started, before each change of a name it
+// makes there in turn; then it starts again. Every file the person had is
+// at its name, old or whole new, or the message names it and where it is
+// hidden; nothing of ours stays; the last run, never held, copies it all.
+
+struct KilledCase {
+    const char* shape;
+    const char* disk;
+    FakePhoneHarness::Disk kind;
+    // Another program writes a file where the copy's is missing before the start.
+    bool nameTakenMeanwhile = false;
+};
+
+struct KilledRun {
+    bool held = false; // false: the copy ended before the step came
+    QStringList problems;
+    QString message;
+};
+
+KilledRun killedAt(const Shape& shape, const FakePhoneHarness::Disk& kind, bool nameTakenMeanwhile, int step,
+                   FakePhoneHarness& harness)
+{
+    KilledRun run;
+    QTemporaryDir computer(computerFolderTemplate()), settingsFolder;
+    const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
+    AdbPhoneSide phone(harness);
+    phone.reset(shape.phone, false);
+    writeTree(computer.path(), shape.computer);
+    FakePhoneHarness::Disk disk = kind;
+    disk.holdAt = step;
+    QString why;
+    const std::unique_ptr<FakePhoneHarness::DiskMount> mount = FakePhoneHarness::mountDisk(computer.path(), disk, &why);
+    if (!mount) {
+        run.problems << u"the disk couldn't be mounted: "_s + why;
+        return run;
+    }
+    const auto keyed = [&](const Tree& tree) {
+        Tree out;
+        for (const auto& [path, bytes] : tree)
+            out[kind.ignoresCase ? path.toCaseFolded() : path] = bytes;
+        return out;
+    };
+    const Tree before = keyed(readTree(computer.path()));
+    const Tree whole = overlaid(before, keyed(shape.computerAfter));
+    const QString settingsFile = settingsFolder.filePath(u"settings.ini"_s);
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"SWEEP_OWNER"_s, u"model test"_s);
+    env.insert(u"SWEEP_ANSWER"_s, u"0"_s); // Replace
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    // A group of its own: adb goes with it.
+    app.setChildProcessModifier([] { ::setpgid(0, 0); });
+    app.start(QStringLiteral(SECOND_PROCESS_BINARY),
+              {settingsFile, u"/sdcard"_s, u"download"_s, shape.item, computer.filePath(u"saved"_s)});
+    const auto deadline = Steady::now() + std::chrono::seconds(60);
+    bool ended = false;
+    while (!(run.held = mount->held(std::chrono::milliseconds(20))) && !(ended = app.waitForFinished(20))
+           && Steady::now() < deadline) {
+    }
+    if (run.held) {
+        ::kill(-pid_t(app.processId()), SIGKILL);
+        mount->release();
+    }
+    if (!ended && !app.waitForFinished(10000)) {
+        app.kill();
+        app.waitForFinished(5000);
+        run.problems << u"the application did not end"_s;
+    }
+    const QString output = QString::fromLocal8Bit(app.readAll()).trimmed();
+    if (!run.held && !(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0))
+        run.problems << u"the copy, never held, failed: "_s + output;
+
+    Tree others;
+    if (nameTakenMeanwhile) {
+        const Tree now = keyed(readTree(computer.path()));
+        for (const auto& [path, bytes] : whole) {
+            if (bytes != folderMark && !now.count(path))
+                others[path] = "another program's file";
+        }
+        writeTree(computer.path(), others);
+    }
+
+    // Started again on the same settings; its clean-up of the computer done.
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        const std::unique_ptr<BrowserModel> model =
+            newModel(std::make_shared<FakeAdbSource>(), std::make_shared<FakeMtpSource>(), settings,
+                     std::make_shared<ManualClock>(), std::make_shared<ScriptedDesktop>());
+        const auto recordedHere = [&] {
+            const std::vector<QString> recorded = browserpaths::workingnames::localPaths();
+            return std::any_of(recorded.begin(), recorded.end(),
+                               [&](const QString& path) { return path.startsWith(computer.path() + u'/'); });
+        };
+        if (!testsupport::waitUntil([&] { return !recordedHere(); }, std::chrono::seconds(10)))
+            run.problems << u"a record of this copy stayed after the start"_s;
+        testsupport::waitUntil([&] { return WorkerPool::shared().activeJobs() == 0; }, std::chrono::seconds(5));
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        run.message = model->errorMessage().value_or(QString());
+    }
+
+    const Tree after = keyed(readTree(computer.path()));
+    for (const auto& [path, bytes] : whole) {
+        if (isWorkingName(path))
+            continue;
+        const auto now = after.find(path);
+        const auto had = before.find(path);
+        const QString name = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
+        if (now == after.end() && had != before.end() && !run.message.contains(name, Qt::CaseInsensitive))
+            run.problems << u"“"_s + path + u"” is gone from its name without a word"_s;
+        else if (now != after.end() && now->second != bytes && (had == before.end() || now->second != had->second)
+                 && !others.count(path))
+            run.problems << u"“"_s + path + u"” is neither as it was nor whole new"_s;
+    }
+    for (const auto& [path, bytes] : after) {
+        const QString hidden = u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s;
+        if (isWorkingName(path) && !(run.message.contains(hidden) && run.message.contains(computer.path())))
+            run.problems << u"“"_s + path + u"” stays hidden without a word"_s;
+        else if (isWorkingName(path)
+                 && std::none_of(before.begin(), before.end(), [&](const auto& had) { return had.second == bytes; }))
+            run.problems << u"“"_s + path + u"”, told of, isn't a file the person had"_s;
+        if (!whole.count(path) && !isWorkingName(path))
+            run.problems << u"“"_s + path + u"” came from nowhere"_s;
+    }
+    if (!run.held && (after != whole || !run.message.isEmpty()))
+        run.problems << u"the copy, never held, isn't whole"_s;
+    return run;
+}
+
+void PrintTo(const KilledCase& one, std::ostream* out)
+{
+    *out << one.shape << one.disk;
+}
+
+std::string killedCaseName(const ::testing::TestParamInfo<KilledCase>& one)
+{
+    return std::string(one.param.shape) + one.param.disk;
+}
+
+class CopySweepKilled : public ::testing::TestWithParam<KilledCase> {
+public:
+    static void SetUpTestSuite()
+    {
+        if (!(s_skip = FakePhoneHarness::caselessStorageUnavailable()).isEmpty())
+            return;
+        s_harness = std::make_unique<FakePhoneHarness>();
+        if (!s_harness->start(&s_why))
+            s_harness.reset();
+    }
+    static void TearDownTestSuite() { s_harness.reset(); }
+
+protected:
+    static inline std::unique_ptr<FakePhoneHarness> s_harness;
+    static inline QString s_why;
+    static inline QString s_skip;
+};
+
+TEST_P(CopySweepKilled, AtEveryStepThenStartedAgain)
+{
+    if (!s_skip.isEmpty())
+        GTEST_SKIP() << "no FUSE stand-in for the disk here: " << s_skip.toStdString();
+    ASSERT_TRUE(s_harness) << "the fake phone did not start: " << s_why.toStdString();
+    const std::vector<Shape> list = shapes();
+    const auto shape = std::find_if(list.begin(), list.end(),
+                                    [&](const Shape& one) { return std::string(one.name) == GetParam().shape; });
+    ASSERT_NE(shape, list.end());
+    for (int step = 1; step <= 80; ++step) {
+        const KilledRun run = killedAt(*shape, GetParam().kind, GetParam().nameTakenMeanwhile, step, *s_harness);
+        QString text = u"SWEEP "_s + (run.problems.isEmpty() ? u"ok   "_s : u"FAIL "_s) + u"adb "_s
+                       + QLatin1StringView(GetParam().shape) + QLatin1StringView(GetParam().disk)
+                       + (run.held ? u" killed before change "_s + QString::number(step) : u" never held"_s);
+        if (!run.message.isEmpty())
+            text += u" | message: “"_s + run.message + u"”"_s;
+        if (!run.problems.isEmpty())
+            ADD_FAILURE() << (text + u" | "_s + run.problems.join(u"; "_s)).toStdString();
+        else
+            std::cout << text.toStdString() << std::endl;
+        if (!run.held)
+            return;
+    }
+    ADD_FAILURE() << "the copy still went on after 80 changes";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, CopySweepKilled,
+    ::testing::Values(KilledCase{"ReplaceOnComputer", "OnVfat", {true, u"noreplace"_s, false}},
+                      KilledCase{"ReplaceOnComputer", "OnNetworkMount", {false, u"plain"_s, true}},
+                      KilledCase{"ReplaceOnComputer", "OnVfatItsNameTakenBeforeTheStart", {true, u"noreplace"_s, false}, true},
+                      KilledCase{"MergeFolderToComputer", "OnVfat", {true, u"noreplace"_s, false}},
+                      KilledCase{"MergeFolderToComputer", "OnExfatFuse", {true, u"plain"_s, false, true}}),
+    killedCaseName);
 #endif
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include "BrowserSettings.h"
 #include "Error.h"
+#include "FilePlaces.h"
+#include "Paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -717,6 +719,107 @@ TEST_F(LeftoversTest, ARecordStaysWhileItsFolderIsAwayAndItsItemGoesOnceItIsBack
     phone->setFolder(u"/sdcard/Card"_s, {});
     pass();
     EXPECT_FALSE(working::hasLeft(u"adb:A1"_s));
+}
+
+// Mended: on a disk that can't exchange two names a Replace first moves the
+// person's file to a hidden name; a kill then left it hidden for good and
+// the next start removed the new copy. It is recorded as the person's, and
+// the next start gives it back, or says where it is.
+TEST_F(LeftoversTest, TheNextStartGivesBackThePersonsFileSetAsideOrSaysWhereItIs)
+{
+    const auto put = [](const QString& path, const QByteArray& bytes) {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly | QIODevice::Append) && out.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString& path) {
+        QFile in(path);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<none>");
+    };
+    const QByteArray persons = "the person's own bytes";
+    const QByteArray ours = "our new copy";
+    const OtherProcess alive;
+    ASSERT_FALSE(alive.identity().isEmpty());
+    enum class There { nothing, ourCopy, ourCopyWrittenSince, anotherFile, folder, personsFile };
+    const struct {
+        const char* why;
+        QString name;
+        bool setAside; // the person's file still at the hidden name
+        There there;
+        bool makerGone;
+        bool back; // the person's file at its name again
+        bool told;
+    } cases[] = {
+        {"its name free", u"a.txt"_s, true, There::nothing, true, true, false},
+        {"our new copy at its name, as recorded", u"b.txt"_s, true, There::ourCopy, true, true, false},
+        {"our new copy at its name, written to since", u"c.txt"_s, true, There::ourCopyWrittenSince, true, false, true},
+        {"another file at its name", u"d.txt"_s, true, There::anotherFile, true, false, true},
+        {"a folder at its name", u"e.txt"_s, true, There::folder, true, false, true},
+        {"replaced as asked before the kill", u"f.txt"_s, false, There::ourCopy, true, false, false},
+        {"its maker still running", u"g.txt"_s, true, There::nothing, false, false, false},
+        // The file back, our copy at the hidden name instead: it goes.
+        {"a giving back cut short", u"h.txt"_s, false, There::personsFile, true, true, false},
+    };
+    working::Records records;
+    std::vector<QString> asides;
+    for (const auto& c : cases) {
+        const QString name = saved.filePath(c.name);
+        const QString aside = saved.filePath(browserpaths::temporaryName(c.name, true));
+        asides.push_back(aside);
+        if (c.setAside) {
+            ASSERT_TRUE(put(aside, persons));
+        }
+        std::optional<fileplaces::Identity> copy;
+        if (c.there == There::ourCopy || c.there == There::ourCopyWrittenSince) {
+            ASSERT_TRUE(put(name, ours));
+            copy = fileplaces::identityOf(paths::bytes(name));
+            if (c.there == There::ourCopyWrittenSince) {
+                ASSERT_TRUE(put(name, " and more"));
+            }
+        } else if (c.there == There::anotherFile) {
+            ASSERT_TRUE(put(name, "another file"));
+        } else if (c.there == There::folder) {
+            ASSERT_TRUE(QDir().mkpath(name));
+        } else if (c.there == There::personsFile) {
+            ASSERT_TRUE(put(aside, ours));
+            copy = fileplaces::identityOf(paths::bytes(aside));
+            ASSERT_TRUE(put(name, persons));
+        }
+        records.local.push_back({aside, c.makerGone ? ofAReusedPid() : alive.identity(), working::GiveBack{name, copy}});
+    }
+    // As the killed process stored them.
+    {
+        QSettings store(m_settingsPath, QSettings::IniFormat);
+        BrowserSettings(store).setWorkingItems(settingkeys::workingItems, records);
+    }
+    quit();
+    forgetProcess();
+    model();
+    settle();
+    const QString message = model().errorMessage().value_or(QString());
+    for (size_t index = 0; index < std::size(cases); ++index) {
+        const auto& c = cases[index];
+        SCOPED_TRACE(c.why);
+        const QString name = saved.filePath(c.name);
+        const QString hidden = asides[index].section(u'/', -1);
+        if (c.back) {
+            EXPECT_EQ(read(name), persons);
+            EXPECT_FALSE(browserpaths::existsLocally(asides[index]));
+        } else if (c.setAside) {
+            // Never removed, nor moved over what has the name.
+            EXPECT_EQ(read(asides[index]), persons);
+            EXPECT_NE(read(name), persons);
+        }
+        if (c.there == There::ourCopy && !c.back) {
+            EXPECT_EQ(read(name), ours);
+        }
+        EXPECT_EQ(message.contains(u"“"_s + c.name + u"”"_s), c.told) << message.toStdString();
+        EXPECT_EQ(message.contains(u"“"_s + hidden + u"”"_s), c.told) << message.toStdString();
+    }
+    EXPECT_TRUE(message.contains(saved.path())) << message.toStdString();
+    // Only the running process's is still recorded; nothing of ours is left beside the names.
+    EXPECT_EQ(working::localPaths(), std::vector<QString>{asides[6]});
+    for (const QString& left : QDir(saved.path()).entryList({u".*"_s}, QDir::Hidden | QDir::Files))
+        EXPECT_TRUE(std::find(asides.begin(), asides.end(), saved.filePath(left)) != asides.end()) << left.toStdString();
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 //
 //   sweep_second_process SETTINGS FOLDER upload COMPUTER_FILE
 //   sweep_second_process SETTINGS FOLDER download PHONE_NAME SAVE_FOLDER
+//
+// SWEEP_ANSWER=N answers a question with its Nth button (0: Replace)
+// instead of closing it.
 
 #include "BrowserModel.h"
 #include "Desktop.h"
@@ -33,6 +36,22 @@ bool waitUntil(const std::function<bool()>& done, int ms)
     return true;
 }
 
+// Silent but for questions, answered with one button.
+class AnsweringDesktop : public Desktop {
+public:
+    explicit AnsweringDesktop(int button) : m_button(button) {}
+    std::optional<int> ask(const Question&) override { return m_button; }
+    std::optional<QString> chooseFolder(const Panel&) override { return std::nullopt; }
+    QStringList chooseItems(const Panel&) override { return {}; }
+    void beep() override {}
+    bool open(const QString&, std::function<void()>) override { return true; }
+    void reveal(const QStringList&) override {}
+    void copyText(const QString&) override {}
+
+private:
+    int m_button;
+};
+
 int fail(const char* why)
 {
     std::fprintf(stderr, "second process: %s\n", why);
@@ -50,7 +69,9 @@ int main(int argc, char* argv[])
     QSettings settings(args[1], QSettings::IniFormat);
     BrowserModel::Collaborators with;
     with.settings = &settings;
-    with.desktop = makeSilentDesktop();
+    with.desktop = qEnvironmentVariableIsSet("SWEEP_ANSWER")
+                       ? std::make_shared<AnsweringDesktop>(qEnvironmentVariableIntValue("SWEEP_ANSWER"))
+                       : makeSilentDesktop();
     // The owner the first process's settings give it (its tests name one).
     if (qEnvironmentVariableIsSet("SWEEP_OWNER"))
         with.owner = qEnvironmentVariable("SWEEP_OWNER");

@@ -3,7 +3,8 @@
 // name one file, a new item keeps the spelling it was made with, and an item
 // written under a case-alike name keeps the name it had.
 //
-//   caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] FOLDER
+//   caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links]
+//              [--per-spelling] [--rename-delay=MS] [--hold-at=N] FOLDER
 //
 // Mounts over FOLDER itself (the items already there stay visible through it)
 // and prints "mounted" once it is. SIGTERM, SIGINT or the end of the process
@@ -14,6 +15,13 @@
 // --renames=noreplace refuses to exchange two names, as vfat and exfat do,
 // and --renames=plain any rename with flags, as many FUSE and network mounts
 // do (EINVAL); --no-links refuses hard links (EPERM), as vfat and exfat do.
+// --per-spelling numbers nodes per spelling looked up, as exfat-fuse does
+// ("img_1.jpg" and "IMG_1.JPG" are one file with two inode numbers);
+// --rename-delay answers each rename that much later, as a slow share.
+// --hold-at=N holds the Nth change of a name (create, mkdir, rename, link,
+// unlink, rmdir, symlink) before making it: it prints "held" and waits for
+// SIGUSR1 (a minute at most), then fails it with EINTR, undone, as if the
+// process that asked had been killed before it reached the disk.
 
 #define FUSE_USE_VERSION 31
 
@@ -43,6 +51,28 @@ int g_root = -1; // the folder beneath the mount
 bool g_exactCase = false;
 enum class Renames { all, noReplace, plain } g_renames = Renames::all;
 bool g_noLinks = false;
+bool g_perSpelling = false;
+int g_renameDelayMs = 0;
+int g_holdAt = 0;
+int g_changes = 0;
+volatile std::sig_atomic_t g_released = 0;
+
+void release(int)
+{
+    g_released = 1;
+}
+
+// Whether this change of a name is the one held: then it is not made.
+bool held()
+{
+    if (g_holdAt <= 0 || ++g_changes != g_holdAt)
+        return false;
+    std::puts("held");
+    std::fflush(stdout);
+    for (int waited = 0; !g_released && waited < 60000; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return true;
+}
 
 QString folded(const std::string& name, bool* valid)
 {
@@ -139,7 +169,7 @@ void* init(fuse_conn_info*, fuse_config* config)
 {
     // Every name is looked up afresh: the kernel must not keep one spelling
     // of an item apart from another.
-    config->use_ino = 1;
+    config->use_ino = g_perSpelling ? 0 : 1;
     config->entry_timeout = 0;
     config->attr_timeout = 0;
     config->negative_timeout = 0;
@@ -192,28 +222,40 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 
 int mkdir(const char* path, mode_t mode)
 {
+    if (held())
+        return -EINTR;
     return result(::mkdirat(g_root, resolve(path).c_str(), mode));
 }
 
 int unlink(const char* path)
 {
+    if (held())
+        return -EINTR;
     return result(::unlinkat(g_root, resolve(path).c_str(), 0));
 }
 
 int rmdir(const char* path)
 {
+    if (held())
+        return -EINTR;
     return result(::unlinkat(g_root, resolve(path).c_str(), AT_REMOVEDIR));
 }
 
 int symlink(const char* target, const char* path)
 {
+    if (held())
+        return -EINTR;
     return result(::symlinkat(target, g_root, resolve(path).c_str()));
 }
 
 int rename(const char* from, const char* to, unsigned int flags)
 {
+    if (g_renameDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_renameDelayMs));
     if (((flags & RENAME_EXCHANGE) && g_renames != Renames::all) || (flags && g_renames == Renames::plain))
         return -EINVAL;
+    if (held())
+        return -EINTR;
     std::string fromFolder, fromName, toFolder, toName;
     const std::string source = resolve(from, &fromFolder, &fromName);
     std::string target = resolve(to, &toFolder, &toName);
@@ -227,6 +269,8 @@ int rename(const char* from, const char* to, unsigned int flags)
 
 int link(const char* from, const char* to)
 {
+    if (held())
+        return -EINTR;
     if (g_noLinks)
         return -EPERM;
     return result(::linkat(g_root, resolve(from).c_str(), g_root, resolve(to).c_str(), 0));
@@ -267,6 +311,8 @@ int utimens(const char* path, const timespec times[2], fuse_file_info* file)
 
 int create(const char* path, mode_t mode, fuse_file_info* file)
 {
+    if (held())
+        return -EINTR;
     const int fd = ::openat(g_root, resolve(path).c_str(), file->flags | O_CLOEXEC, mode);
     if (fd < 0)
         return -errno;
@@ -343,7 +389,8 @@ fuse_operations operations()
 
 int main(int argc, char** argv)
 {
-    const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] FOLDER\n";
+    const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] "
+                        "[--per-spelling] [--rename-delay=MS] [--hold-at=N] FOLDER\n";
     int at = 1;
     for (; at < argc - 1; ++at) {
         const std::string option = argv[at];
@@ -357,6 +404,12 @@ int main(int argc, char** argv)
             g_renames = Renames::noReplace;
         else if (option == "--renames=plain")
             g_renames = Renames::plain;
+        else if (option == "--per-spelling")
+            g_perSpelling = true;
+        else if (option.rfind("--rename-delay=", 0) == 0)
+            g_renameDelayMs = std::atoi(option.c_str() + 15);
+        else if (option.rfind("--hold-at=", 0) == 0)
+            g_holdAt = std::atoi(option.c_str() + 10);
         else
             break;
     }
@@ -396,6 +449,7 @@ int main(int argc, char** argv)
         fuse_destroy(fs);
         return 3;
     }
+    std::signal(SIGUSR1, release);
     std::puts("mounted");
     std::fflush(stdout);
 

@@ -277,6 +277,12 @@ std::unique_ptr<FakePhoneHarness::DiskMount> FakePhoneHarness::mountDisk(const Q
     options.arguments << QStringLiteral("--renames=") + disk.renames;
     if (!disk.links)
         options.arguments << QStringLiteral("--no-links");
+    if (disk.numbersPerSpelling)
+        options.arguments << QStringLiteral("--per-spelling");
+    if (disk.renameDelayMs > 0)
+        options.arguments << QStringLiteral("--rename-delay=") + QString::number(disk.renameDelayMs);
+    if (disk.holdAt > 0)
+        options.arguments << QStringLiteral("--hold-at=") + QString::number(disk.holdAt);
     options.arguments << folder;
     std::unique_ptr<DiskMount> mount(new DiskMount);
     mount->m_folder = folder;
@@ -306,6 +312,31 @@ std::unique_ptr<FakePhoneHarness::DiskMount> FakePhoneHarness::mountDisk(const Q
     }
     return mount;
 #endif
+}
+
+bool FakePhoneHarness::DiskMount::held(std::chrono::milliseconds wait)
+{
+    const auto deadline = Clock::now() + wait;
+    while (!m_output.contains("held\n")) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || m_process->hasEnded())
+            return false;
+        pollfd fd {m_process->outputFd(), POLLIN, 0};
+        if (::poll(&fd, 1, int(std::min<long long>(left.count(), 100))) <= 0)
+            continue;
+        char buffer[64];
+        const ssize_t n = readAvailable(m_process->outputFd(), buffer, sizeof buffer);
+        if (n > 0)
+            m_output.append(buffer, n);
+        else if (n == 0)
+            return false; // it ended
+    }
+    return true;
+}
+
+void FakePhoneHarness::DiskMount::release()
+{
+    m_process->signal(SIGUSR1);
 }
 
 FakePhoneHarness::DiskMount::~DiskMount()

@@ -31,6 +31,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 
 class ChildProcess;
@@ -106,18 +107,28 @@ public:
         bool ignoresCase = true;
         QString renames = "all"; // "all", "noreplace" (vfat, exfat) or "plain" (many FUSE and network mounts)
         bool links = true;
+        // Nodes numbered per spelling looked up, as exfat-fuse numbers them.
+        bool numbersPerSpelling = false;
+        int renameDelayMs = 0; // each rename answered this much later
+        // The Nth change of a name (1 for the first) is held, unmade, until release().
+        int holdAt = 0;
     };
     class DiskMount {
     public:
         ~DiskMount(); // unmounts
         DiskMount(const DiskMount&) = delete;
         DiskMount& operator=(const DiskMount&) = delete;
+        // Whether the change asked to be held came within `wait`.
+        bool held(std::chrono::milliseconds wait);
+        // The change held fails unmade, as if its process had been killed first.
+        void release();
 
     private:
         friend class FakePhoneHarness;
         DiskMount() = default;
         QString m_folder;
         std::unique_ptr<ChildProcess> m_process;
+        QByteArray m_output;
     };
     // Needs what caselessStorageUnavailable() asks for; none, and why, when it fails.
     static std::unique_ptr<DiskMount> mountDisk(const QString& folder, const Disk& disk, QString* error = nullptr);
