@@ -57,13 +57,14 @@ std::optional<CopyAccount::Told> CopyAccount::tell(const std::optional<QString>&
         return std::nullopt;
     // The failure comes first: it is why the copy ended. Beside other items
     // not copied, a failure that names no item ("The phone was
-    // disconnected.") names the one it ended.
+    // disconnected.") names the one it ended; one naming an item inside a
+    // folder says enough.
     if (failure) {
         QString first = *failure;
         if (all.size() > 1 || !all.contains(*failure)) {
             for (const Item& item : items()) {
                 if (item.outcome == Outcome::failed && item.sentence == *failure
-                    && !failure->contains(copyparts::quoted(item.name))) {
+                    && !failure->contains(QStringLiteral("“"))) {
                     first = QStringLiteral("Copying ") + copyparts::quoted(item.name) + QStringLiteral(" failed: ")
                             + *failure;
                     break;

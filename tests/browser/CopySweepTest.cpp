@@ -504,6 +504,10 @@ struct Shape {
     QStringList leftOut = {};
     // Only for the USB phone (names alike but for their Unicode form).
     bool mtpOnly = false;
+    // Copies to the computer whose save folder is on a person's stick
+    // (SaveDisk::stick), with these folders there its owner can't write to.
+    bool onStick = false;
+    QStringList readOnly = {};
 };
 
 const QByteArray phoneKeep = pattern(90000, 'k');
@@ -522,6 +526,42 @@ Tree overlaid(Tree tree, const Tree& changes)
     for (const auto& [path, bytes] : changes)
         tree[path] = bytes;
     return tree;
+}
+
+// ---- odd items inside folders copied to the computer ----------------------------------
+// Each item the computer's disk refuses is left out alone and named; every
+// other item arrives. On a person's stick unless said.
+void addOddItemsToComputer(std::vector<Shape>& all, const Tree& savedBefore)
+{
+    const QByteArray ok = pattern(40000, 'o');
+    const QByteArray zz = pattern(30000, 'z');
+    const auto newFolder = [&](const char* name, const QString& odd, bool notText, bool mtpOnly, bool onStick) {
+        const Tree phone{{u"Mixed"_s, folderMark},          {u"Mixed/ok.txt"_s, ok},
+                         {u"Mixed/"_s + odd, "refused"},     {u"Mixed/in"_s, folderMark},
+                         {u"Mixed/in/fine.txt"_s, "fine"},   {u"Mixed/zz.txt"_s, zz}};
+        Tree after = withPrefix(u"saved/"_s, phone);
+        after.erase(u"saved/Mixed/"_s + odd);
+        all.push_back({name, false, u"Mixed"_s, Answer::replace, phone, savedBefore, {}, after, std::nullopt,
+                       std::nullopt, notText, {odd.section(u'/', -1)}, mtpOnly, onStick});
+    };
+    // vfat's refused characters, in the folder and a folder below it.
+    newFolder("VfatNamesInFolderToComputer", u"in/q?.txt"_s, false, false, true);
+    newFolder("VfatNameInFolderToComputer", u"a:b.txt"_s, false, false, true);
+    // Bytes that aren't UTF-8, which only adb carries.
+    newFolder("NotTextOnStickToComputer", paths::text("caf\xe9.txt"), true, false, true);
+    // 90 CJK characters, 270 bytes: more than ext4 or tmpfs hold (a phone's
+    // exFAT card holds 255 characters). Only the USB phone's storage isn't a
+    // folder of this computer.
+    newFolder("LongNameInFolderToComputer", QString(90, QChar(0x5b57)) + u".txt"_s, false, true, true);
+    // A folder of the merge its owner can't write to.
+    const Tree phone{{u"Album"_s, folderMark},          {u"Album/a.txt"_s, ok},
+                     {u"Album/sub"_s, folderMark},      {u"Album/sub/c.txt"_s, "new c"},
+                     {u"Album/sub/d.txt"_s, "new d"},   {u"Album/z.txt"_s, zz}};
+    const Tree there{{u"saved"_s, folderMark},          {u"saved/Album"_s, folderMark},
+                     {u"saved/Album/sub"_s, folderMark}, {u"saved/Album/sub/c.txt"_s, "old c"}};
+    all.push_back({"UnwritableFolderToComputer", false, u"Album"_s, Answer::replace, phone, there, {},
+                   {{u"saved/Album/a.txt"_s, ok}, {u"saved/Album/z.txt"_s, zz}}, std::nullopt, std::nullopt, false,
+                   {u"c.txt"_s, u"d.txt"_s}, false, true, {u"saved/Album/sub"_s}});
 }
 
 std::vector<Shape> shapes()
@@ -677,6 +717,7 @@ std::vector<Shape> shapes()
                    std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
     all.push_back({"ClashesInMergeToComputer", false, u"Album"_s, Answer::replace, clashSource, clashSaved, {},
                    withPrefix(u"saved/"_s, clashMerged), std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
+    addOddItemsToComputer(all, savedBefore);
     return all;
 }
 
@@ -788,7 +829,9 @@ enum class Fault {
     // lost (the copy must end whole and without a word); the other writer
     // making an item like the one it removed; an item removed on the phone.
     deleteAnswerLost, renameAnswerLost, remadeAlike, removedOnPhone,
-    saveFolderAway, secondProcess
+    saveFolderAway, secondProcess,
+    // The save folder's disk fills (on a stick).
+    saveDiskFull
 };
 
 // The disk the computer's folders are on.
@@ -796,6 +839,7 @@ enum class SaveDisk {
     plain,        // this one's
     noBirthTimes, // as ext4 with 128-byte inodes, or a network mount
     caseless,     // as vfat: ignores letter case, exchanges no names, makes no links
+    stick,        // a person's: refuses names vfat can't hold, keeps folders' rights from root, fills
 };
 
 const char* diskName(SaveDisk disk)
@@ -804,6 +848,7 @@ const char* diskName(SaveDisk disk)
     case SaveDisk::plain: return "";
     case SaveDisk::noBirthTimes: return "OnDiskWithoutBirthTimes";
     case SaveDisk::caseless: return "OnDiskIgnoringCase";
+    case SaveDisk::stick: return "OnAStick";
     }
     return "?";
 }
@@ -829,6 +874,7 @@ const char* faultName(Fault fault)
     case Fault::removedOnPhone: return "RemovedOnThePhone";
     case Fault::saveFolderAway: return "SaveFolderAwayAndBack";
     case Fault::secondProcess: return "SecondProcessOnTheSameSettings";
+    case Fault::saveDiskFull: return "SaveDiskFills";
     }
     return "?";
 }
@@ -1223,18 +1269,33 @@ public:
         const bool settled = asked == Fault::deleteAnswerLost || asked == Fault::renameAnswerLost
                              || (removedOnPhone && m_shape.toPhone);
         Outcome outcome;
-        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere;
+        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere, control;
         // Names that aren't text are beyond QTemporaryDir's own removal.
         const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
         const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
         m_phone.reset(overlaid(m_shape.phone, othersOnPhone), m_caseless);
         writeTree(computer.path(), overlaid(m_shape.computer, othersOnComputer));
+        for (const QString& path : m_shape.readOnly)
+            QFile::setPermissions(computer.filePath(path), QFile::ReadOwner | QFile::ExeOwner);
+        const auto writable = qScopeGuard([&] {
+            for (const QString& path : m_shape.readOnly)
+                QFile::setPermissions(computer.filePath(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        // While this is there, the stick is full.
+        const QString full = control.filePath(u"full"_s);
         // Unmounted before the folder is emptied.
         std::unique_ptr<FakePhoneHarness::DiskMount> disk;
         if (m_disk != SaveDisk::plain) {
             const bool vfat = m_disk == SaveDisk::caseless;
+            const bool stick = m_disk == SaveDisk::stick;
+            FakePhoneHarness::Disk kind{vfat, vfat || stick ? u"noreplace"_s : u"all"_s, !vfat && !stick};
+            if (stick) {
+                kind.vfatNames = true;
+                kind.honourModes = true;
+                kind.fullWhen = full;
+            }
             QString why;
-            disk = FakePhoneHarness::mountDisk(computer.path(), {vfat, vfat ? u"noreplace"_s : u"all"_s, !vfat}, &why);
+            disk = FakePhoneHarness::mountDisk(computer.path(), kind, &why);
             if (!disk) {
                 outcome.problems << u"the save folder's disk couldn't be mounted: "_s + why;
                 return outcome;
@@ -1355,6 +1416,7 @@ public:
                 savedAway = QDir().rename(computer.filePath(u"saved"_s), computer.filePath(u"saved-away"_s));
                 break;
             case Fault::secondProcess: second = startSecond(computer.path(), elsewhere.path(), settings.fileName()); break;
+            case Fault::saveDiskFull: writeTree(control.path(), {{u"full"_s, "full"}}); break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1425,6 +1487,8 @@ public:
         else if (!over)
             outcome.problems << u"the job did not end within 60 s"_s;
 
+        // Room on the stick again.
+        QFile::remove(full);
         // The save folder's drive back.
         if (savedAway) {
             if (QFileInfo::exists(computer.filePath(u"saved"_s)))
@@ -1625,8 +1689,11 @@ public:
         // After Stop only a note: what a frozen phone left, or the items
         // clashes left out before the Stop.
         // (A Stop that came as the copy ended may find those told as its end.)
-        const bool leftOutTold = !m_shape.leftOut.isEmpty()
-                                 && outcome.message.contains(u" wasn't copied: a folder of that name"_s);
+        const bool leftOutTold =
+            outcome.message.contains(u" wasn't copied: a folder of that name"_s)
+            || std::any_of(m_shape.leftOut.begin(), m_shape.leftOut.end(), [&](const QString& name) {
+                   return outcome.message.contains(u"“"_s + paths::shown(name) + u"”"_s);
+               });
         if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutTold)
             outcome.problems << u"Stop left a message"_s;
         if (stop && !outcome.message.isEmpty() && !outcome.note && !leftOutTold)
@@ -1654,8 +1721,10 @@ public:
         if (settled && landed && (!complete || saysMoreThanItsClashes))
             outcome.problems << u"what the phone could tell left the copy short or said it failed"_s;
         // A copy that goes to its end names every item it didn't copy, in
-        // its message or the list behind it.
-        if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))) {
+        // its message or the list behind it; so does one that a failure
+        // ended, to the computer, counting what it never came to.
+        if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))
+            || (landed && !stop && !m_shape.toPhone)) {
             const QString told = outcome.message + u'\n' + outcome.details.join(u'\n');
             const Tree wanted = m_shape.toPhone ? m_shape.phoneAfter : keyed(m_shape.computerAfter);
             const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
@@ -1679,7 +1748,7 @@ public:
                     outcome.problems << u"“"_s + path + u"” wasn't copied, and the message doesn't name it"_s;
             }
             for (const QString& name : m_shape.leftOut) {
-                if (!told.contains(u"“"_s + name + u"”"_s))
+                if (!told.contains(u"“"_s + paths::shown(name) + u"”"_s))
                     outcome.problems << u"the message doesn't name “"_s + name + u"”, left out"_s;
             }
             // More than one item not copied: the message counts them.
@@ -1812,6 +1881,14 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
         if ((mtp && list[size_t(i)].parts) || ((mtp || caseless) && list[size_t(i)].notText)
             || (!mtp && list[size_t(i)].mtpOnly))
             continue;
+        // Odd items in folders on a stick: ended by the person, the phone, the stick.
+        if (list[size_t(i)].onStick) {
+            if (!caseless) {
+                for (const Fault fault : {Fault::stop, Fault::gone, Fault::saveDiskFull})
+                    all.push_back({i, fault, SaveDisk::stick});
+            }
+            continue;
+        }
         std::vector<Fault> faults;
         const bool clashes = !list[size_t(i)].leftOut.isEmpty();
         if (!caseless && clashes)
@@ -1870,6 +1947,9 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
             for (const Fault fault : onDisk)
                 all.push_back({i, fault, disk});
         }
+        // A stick that fills in the middle of a folder.
+        if (list[size_t(i)].item == u"Album"_s && !clashes)
+            all.push_back({i, Fault::saveDiskFull, SaveDisk::stick});
     }
     return all;
 }

@@ -14,6 +14,12 @@
 // --renames=noreplace refuses to exchange two names, as vfat and exfat do,
 // and --renames=plain any rename with flags, as many FUSE and network mounts
 // do (EINVAL); --no-links refuses hard links (EPERM), as vfat and exfat do.
+// A person's USB stick, as a copy to it meets one: --vfat-names refuses
+// (EINVAL) a name vfat can't hold (one of "*/:<>?\| or a control
+// character, or bytes that aren't UTF-8); --honour-modes keeps anyone, root
+// too, from adding to or taking from a folder without its owner's write
+// right (EACCES), as the person finds; --full-when=PATH fails every write
+// with ENOSPC while PATH exists, a disk that fills when a test says so.
 
 #define FUSE_USE_VERSION 31
 
@@ -43,6 +49,52 @@ int g_root = -1; // the folder beneath the mount
 bool g_exactCase = false;
 enum class Renames { all, noReplace, plain } g_renames = Renames::all;
 bool g_noLinks = false;
+bool g_vfatNames = false;
+bool g_honourModes = false;
+std::string g_fullWhen;
+
+// The checks of a person's stick: 0 when a new name in `relative`'s folder may be made.
+int refusedName(const std::string& relative)
+{
+    const size_t slash = relative.rfind('/');
+    const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    if (g_vfatNames) {
+        const QByteArray bytes(name.data(), qsizetype(name.size()));
+        if (QString::fromUtf8(bytes).toUtf8() != bytes)
+            return -EINVAL;
+        for (const unsigned char c : name) {
+            if (c < 0x20 || std::strchr("\"*:<>?\\|", c))
+                return -EINVAL;
+        }
+    }
+    return 0;
+}
+
+int refusedChange(const std::string& relative)
+{
+    if (!g_honourModes)
+        return 0;
+    const size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : relative.substr(0, slash);
+    struct stat info {};
+    if (::fstatat(g_root, folder.c_str(), &info, 0) == 0 && !(info.st_mode & S_IWUSR))
+        return -EACCES;
+    return 0;
+}
+
+// Both checks of a name made.
+int refusedNew(const std::string& relative)
+{
+    if (const int refused = refusedChange(relative))
+        return refused;
+    return refusedName(relative);
+}
+
+bool full()
+{
+    struct stat info {};
+    return !g_fullWhen.empty() && ::stat(g_fullWhen.c_str(), &info) == 0;
+}
 
 QString folded(const std::string& name, bool* valid)
 {
@@ -192,22 +244,34 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 
 int mkdir(const char* path, mode_t mode)
 {
-    return result(::mkdirat(g_root, resolve(path).c_str(), mode));
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::mkdirat(g_root, made.c_str(), mode));
 }
 
 int unlink(const char* path)
 {
-    return result(::unlinkat(g_root, resolve(path).c_str(), 0));
+    const std::string gone = resolve(path);
+    if (const int refused = refusedChange(gone))
+        return refused;
+    return result(::unlinkat(g_root, gone.c_str(), 0));
 }
 
 int rmdir(const char* path)
 {
-    return result(::unlinkat(g_root, resolve(path).c_str(), AT_REMOVEDIR));
+    const std::string gone = resolve(path);
+    if (const int refused = refusedChange(gone))
+        return refused;
+    return result(::unlinkat(g_root, gone.c_str(), AT_REMOVEDIR));
 }
 
 int symlink(const char* target, const char* path)
 {
-    return result(::symlinkat(target, g_root, resolve(path).c_str()));
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::symlinkat(target, g_root, made.c_str()));
 }
 
 int rename(const char* from, const char* to, unsigned int flags)
@@ -222,6 +286,10 @@ int rename(const char* from, const char* to, unsigned int flags)
         const char* spelled = std::strrchr(to, '/');
         target = join(toFolder, spelled ? spelled + 1 : to);
     }
+    if (const int refused = refusedChange(source))
+        return refused;
+    if (const int refused = refusedNew(target))
+        return refused;
     return result(::renameat2(g_root, source.c_str(), g_root, target.c_str(), flags));
 }
 
@@ -229,7 +297,10 @@ int link(const char* from, const char* to)
 {
     if (g_noLinks)
         return -EPERM;
-    return result(::linkat(g_root, resolve(from).c_str(), g_root, resolve(to).c_str(), 0));
+    const std::string made = resolve(to);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::linkat(g_root, resolve(from).c_str(), g_root, made.c_str(), 0));
 }
 
 int chmod(const char* path, mode_t mode, fuse_file_info* file)
@@ -267,7 +338,10 @@ int utimens(const char* path, const timespec times[2], fuse_file_info* file)
 
 int create(const char* path, mode_t mode, fuse_file_info* file)
 {
-    const int fd = ::openat(g_root, resolve(path).c_str(), file->flags | O_CLOEXEC, mode);
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made); refused && !exists(made))
+        return refused;
+    const int fd = ::openat(g_root, made.c_str(), file->flags | O_CLOEXEC, mode);
     if (fd < 0)
         return -errno;
     file->fh = uint64_t(fd);
@@ -291,6 +365,8 @@ int read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* f
 
 int write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* file)
 {
+    if (full())
+        return -ENOSPC;
     const ssize_t n = ::pwrite(int(file->fh), buffer, size, offset);
     return n < 0 ? -errno : int(n);
 }
@@ -343,7 +419,8 @@ fuse_operations operations()
 
 int main(int argc, char** argv)
 {
-    const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] FOLDER\n";
+    const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] [--vfat-names] "
+                        "[--honour-modes] [--full-when=PATH] FOLDER\n";
     int at = 1;
     for (; at < argc - 1; ++at) {
         const std::string option = argv[at];
@@ -357,6 +434,12 @@ int main(int argc, char** argv)
             g_renames = Renames::noReplace;
         else if (option == "--renames=plain")
             g_renames = Renames::plain;
+        else if (option == "--vfat-names")
+            g_vfatNames = true;
+        else if (option == "--honour-modes")
+            g_honourModes = true;
+        else if (option.rfind("--full-when=", 0) == 0)
+            g_fullWhen = option.substr(std::strlen("--full-when="));
         else
             break;
     }

@@ -274,6 +274,12 @@ std::unique_ptr<FakePhoneHarness::DiskMount> FakePhoneHarness::mountDisk(const Q
     options.arguments << QStringLiteral("--renames=") + disk.renames;
     if (!disk.links)
         options.arguments << QStringLiteral("--no-links");
+    if (disk.vfatNames)
+        options.arguments << QStringLiteral("--vfat-names");
+    if (disk.honourModes)
+        options.arguments << QStringLiteral("--honour-modes");
+    if (!disk.fullWhen.isEmpty())
+        options.arguments << QStringLiteral("--full-when=") + disk.fullWhen;
     options.arguments << folder;
     std::unique_ptr<DiskMount> mount(new DiskMount);
     mount->m_folder = folder;

@@ -102,6 +102,11 @@ public:
         bool ignoresCase = true;
         QString renames = "all"; // "all", "noreplace" (vfat, exfat) or "plain" (many FUSE and network mounts)
         bool links = true;
+        // A person's stick: names vfat can't hold refused, folders' write
+        // rights kept even from root, and full while `fullWhen` is there.
+        bool vfatNames = false;
+        bool honourModes = false;
+        QString fullWhen;
     };
     class DiskMount {
     public:
