@@ -345,6 +345,10 @@ void countNotReached(const std::vector<PhoneItem>& items, const QString& failure
     bool named = std::any_of(items.begin(), items.end(), [](const PhoneItem& item) { return item.ended; });
     for (size_t index = 0; index < items.size(); ++index) {
         const PhoneItem& item = items[index];
+        // A failure that names no item ("The phone was disconnected.") is
+        // told as the failure of the item it ended.
+        if (item.ended && !failure.contains(QStringLiteral("“")))
+            account.failed(lastName(item.relative), failure);
         if (item.leftOut || item.done || item.ended)
             continue;
         if (item.isFolder && index + 1 < items.size()
@@ -1004,7 +1008,12 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                 // What ends the copy: the items after it go untold otherwise.
                 if (const std::optional<QString> why = failureText(std::current_exception());
                     why && !job.cancel().isCancelled()) {
-                    account.failed(entry.name, *why);
+                    // Told already as the failure of an item inside the folder.
+                    const std::vector<CopyAccount::Item> told = account.items();
+                    if (std::none_of(told.begin(), told.end(), [&](const CopyAccount::Item& item) {
+                            return item.outcome == CopyAccount::Outcome::failed && item.sentence == *why;
+                        }))
+                        account.failed(entry.name, *why);
                     for (int rest = index + 1; rest < count; ++rest)
                         account.notReached(entries[rest].name);
                 }

@@ -548,7 +548,7 @@ void addOddItemsToComputer(std::vector<Shape>& all, const Tree& savedBefore)
     newFolder("VfatNamesInFolderToComputer", u"in/q?.txt"_s, false, false, true);
     newFolder("VfatNameInFolderToComputer", u"a:b.txt"_s, false, false, true);
     // Bytes that aren't UTF-8, which only adb carries.
-    newFolder("NotTextOnStickToComputer", paths::text("caf\xe9.txt"), true, false, true);
+    newFolder("NotTextInFolderToComputer", paths::text("caf\xe9.txt"), true, false, true);
     // 90 CJK characters, 270 bytes: more than ext4 or tmpfs hold (a phone's
     // exFAT card holds 255 characters). Only the USB phone's storage isn't a
     // folder of this computer.
@@ -1729,7 +1729,27 @@ public:
             const Tree wanted = m_shape.toPhone ? m_shape.phoneAfter : keyed(m_shape.computerAfter);
             const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
             const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
+            const Tree& before = m_shape.toPhone ? phoneBefore : computerBefore;
+            // A failure before any of the item arrived, told of the item
+            // asked for whole (by its name, or naming no item at all), tells
+            // what it holds with it.
+            bool arrived = false, innerTold = false;
             for (const auto& [path, bytes] : wanted) {
+                const auto now = after.find(path);
+                const auto was = before.find(path);
+                arrived = arrived
+                          || (bytes != folderMark && now != after.end() && now->second == bytes
+                              && (was == before.end() || was->second != bytes));
+                innerTold = innerTold || told.contains(u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s);
+            }
+            for (const QString& name : m_shape.leftOut)
+                innerTold = innerTold || told.contains(u"“"_s + paths::shown(name) + u"”"_s);
+            const bool toldWhole = fault && !arrived && !innerTold
+                                   && (told.contains(u"“"_s + paths::shown(m_shape.item) + u"”"_s)
+                                       || !outcome.message.contains(u"“"_s));
+            for (const auto& [path, bytes] : wanted) {
+                if (toldWhole)
+                    break;
                 // Another writer's item may have come after the copy put its own there.
                 // An item removed on the phone before the copy reached it is no part of it.
                 const bool touched = fault && (writer.makes.count(path) || writer.removes.count(path)
@@ -1748,7 +1768,7 @@ public:
                     outcome.problems << u"“"_s + path + u"” wasn't copied, and the message doesn't name it"_s;
             }
             for (const QString& name : m_shape.leftOut) {
-                if (!told.contains(u"“"_s + paths::shown(name) + u"”"_s))
+                if (!toldWhole && !told.contains(u"“"_s + paths::shown(name) + u"”"_s))
                     outcome.problems << u"the message doesn't name “"_s + name + u"”, left out"_s;
             }
             // More than one item not copied: the message counts them.
@@ -1839,6 +1859,8 @@ void sweep(PhoneSide& phone, const Shape& shape, Fault fault, SaveDisk disk = Sa
             text += u" | ended "_s + QString::number(*outcome.stopMs) + u" ms after Stop"_s;
         if (!outcome.message.isEmpty())
             text += u" | message: “"_s + outcome.message + u"”"_s;
+        if (!outcome.problems.isEmpty() && !outcome.details.isEmpty())
+            text += u" | details: "_s + outcome.details.join(u" / "_s);
         if (!outcome.problems.isEmpty())
             text += u" | "_s + outcome.problems.join(u"; "_s);
         if (outcome.problems.isEmpty())
