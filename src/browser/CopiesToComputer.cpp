@@ -348,7 +348,7 @@ void countNotReached(const std::vector<PhoneItem>& items, const QString& failure
         // A failure that names no item ("The phone was disconnected.") is
         // told as the failure of the item it ended.
         if (item.ended && !failure.contains(QStringLiteral("“")))
-            account.failed(lastName(item.relative), failure);
+            account.failedInside(lastName(item.relative), failure);
         if (item.leftOut || item.done || item.ended)
             continue;
         if (item.isFolder && index + 1 < items.size()

@@ -1740,7 +1740,9 @@ public:
                 arrived = arrived
                           || (bytes != folderMark && now != after.end() && now->second == bytes
                               && (was == before.end() || was->second != bytes));
-                innerTold = innerTold || told.contains(u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s);
+                innerTold = innerTold
+                            || (bytes != folderMark
+                                && told.contains(u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s));
             }
             for (const QString& name : m_shape.leftOut)
                 innerTold = innerTold || told.contains(u"“"_s + paths::shown(name) + u"”"_s);
