@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -329,7 +330,8 @@ void leaveOutOrEnd(std::vector<PhoneItem>& items, size_t index, CopyAccount& acc
 {
     const std::exception_ptr error = std::current_exception();
     if (reachOf(error) == Reach::copy) {
-        items[index].ended = true;
+        // A folder's files are counted, or its pull's words name the one.
+        items[index].ended = !items[index].isFolder;
         std::rethrow_exception(error);
     }
     leaveOut(items, index, itemSentence(lastName(items[index].relative), error), account);
@@ -774,10 +776,74 @@ void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, 
     }
 }
 
+void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                  CopyAccount& account, const Progress& progress, const Cancel& cancel);
+
+// What a whole pull cut short at one item left: each folder none of whose
+// items arrived in one pull of its own, the files one by one; so one odd
+// item costs a run per file of its own folder only.
+void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+{
+    int64_t total = 0;
+    for (const PhoneItem& item : items) {
+        if (!item.leftOut && !item.done)
+            total += item.size;
+    }
+    Meter meter(progress, total);
+    makeLocalFolder(target);
+    for (size_t index = 0; index < items.size(); ++index) {
+        PhoneItem& item = items[index];
+        cancel.check();
+        if (item.leftOut || item.done)
+            continue;
+        const QString to = joined(target, item.relative);
+        const QString below = item.relative + QLatin1Char('/');
+        size_t end = index + 1;
+        while (end < items.size() && items[end].relative.startsWith(below))
+            ++end;
+        const bool untouched = item.isFolder && end > index + 1
+                               && std::none_of(items.begin() + qsizetype(index) + 1, items.begin() + qsizetype(end),
+                                               [](const PhoneItem& one) { return one.done || one.leftOut; });
+        try {
+            if (untouched) {
+                std::vector<PhoneItem> inside(items.begin() + qsizetype(index) + 1, items.begin() + qsizetype(end));
+                int64_t size = 0;
+                for (PhoneItem& one : inside) {
+                    one.relative = one.relative.mid(below.size());
+                    size += one.size;
+                }
+                // What became of each item, whatever ends the pull.
+                const auto back = qScopeGuard([&items, &inside, first = index + 1] {
+                    for (size_t at = 0; at < inside.size(); ++at) {
+                        PhoneItem& one = items[first + at];
+                        one.done = inside[at].done;
+                        one.leftOut = one.leftOut || inside[at].leftOut;
+                        one.ended = inside[at].ended;
+                    }
+                });
+                receiveWhole(phone, joined(from, item.relative), to, inside, account, meter.part(size), cancel);
+                item.done = true;
+                meter.done(size);
+                index = end - 1;
+                continue;
+            }
+            if (item.isFolder)
+                makeLocalFolder(to);
+            else
+                receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
+            item.done = true;
+        } catch (...) {
+            leaveOutOrEnd(items, index, account);
+        }
+        meter.done(item.size);
+    }
+}
+
 // The whole folder in one pull into a hidden working folder beside `target`
 // (on the same file system, so each file then takes its place by a rename):
 // one run of the transport instead of one per file. A pull the computer's
-// disk cut short at one item goes on item by item from there.
+// disk cut short at one item goes on with the rest (receiveRest()).
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
@@ -818,7 +884,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
             const Progress rest =
                 progress ? Progress([progress](double fraction) { progress(pullShare + (1 - pullShare) * fraction); })
                          : Progress();
-            receiveEach(phone, from, target, items, account, rest, cancel);
+            receiveRest(phone, from, target, items, account, rest, cancel);
         } else {
             settle(work, target, items, true, discards, account, progress);
         }

@@ -535,18 +535,23 @@ void addOddItemsToComputer(std::vector<Shape>& all, const Tree& savedBefore)
 {
     const QByteArray ok = pattern(40000, 'o');
     const QByteArray zz = pattern(30000, 'z');
-    const auto newFolder = [&](const char* name, const QString& odd, bool notText, bool mtpOnly, bool onStick) {
+    // `merged`: into a Mixed there, whose ok.txt the copy replaces.
+    const auto newFolder = [&](const char* name, const QString& odd, bool notText, bool mtpOnly, bool onStick,
+                               bool merged = false) {
         const Tree phone{{u"Mixed"_s, folderMark},          {u"Mixed/ok.txt"_s, ok},
                          {u"Mixed/"_s + odd, "refused"},     {u"Mixed/in"_s, folderMark},
                          {u"Mixed/in/fine.txt"_s, "fine"},   {u"Mixed/zz.txt"_s, zz}};
         Tree after = withPrefix(u"saved/"_s, phone);
         after.erase(u"saved/Mixed/"_s + odd);
-        all.push_back({name, false, u"Mixed"_s, Answer::replace, phone, savedBefore, {}, after, std::nullopt,
+        const Tree there = merged ? overlaid(savedBefore, {{u"saved/Mixed"_s, folderMark}, {u"saved/Mixed/ok.txt"_s, "old ok"}})
+                                  : savedBefore;
+        all.push_back({name, false, u"Mixed"_s, Answer::replace, phone, there, {}, after, std::nullopt,
                        std::nullopt, notText, {odd.section(u'/', -1)}, mtpOnly, onStick});
     };
     // vfat's refused characters, in the folder and a folder below it.
     newFolder("VfatNamesInFolderToComputer", u"in/q?.txt"_s, false, false, true);
     newFolder("VfatNameInFolderToComputer", u"a:b.txt"_s, false, false, true);
+    newFolder("VfatNameInMergeToComputer", u"a:b.txt"_s, false, false, true, true);
     // Bytes that aren't UTF-8, which only adb carries.
     newFolder("NotTextInFolderToComputer", paths::text("caf\xe9.txt"), true, false, true);
     // 90 CJK characters, 270 bytes: more than ext4 or tmpfs hold (a phone's
