@@ -188,6 +188,22 @@ bool talliesReadable()
     return readable;
 }
 
+// The reason that ends adb's sentence for a file it couldn't copy, as
+// clean() words it ("Copying “a.txt” failed: File name too long."), as an
+// error number; 0 for any other sentence. The computer's and the phone's
+// strerror say it alike.
+int causeNumber(const QString& sentence)
+{
+    if (!sentence.startsWith(QStringLiteral("Copying “")) || !sentence.endsWith(QLatin1Char('.')))
+        return 0;
+    const QString cause = sentence.mid(sentence.lastIndexOf(QStringLiteral(": ")) + 2).chopped(1);
+    for (int number = 1; number < 134; ++number) {
+        if (cause == QString::fromLocal8Bit(std::strerror(number)))
+            return number;
+    }
+    return 0;
+}
+
 } // namespace
 
 QStringList ADB::candidatePaths()
@@ -421,7 +437,7 @@ std::optional<QString> readNamed(const QString& text, const ADB::Named& named, b
             message = ADB::phoneLeftSentence();
         }
     }
-    throw ADBError::failed(message);
+    throw ADBError::failed(message, causeNumber(message));
 }
 
 } // namespace

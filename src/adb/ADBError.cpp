@@ -12,6 +12,13 @@ ADBError ADBError::failed(const QString& message)
                     std::nullopt);
 }
 
+ADBError ADBError::failed(const QString& message, int errorNumber)
+{
+    ADBError error = failed(message);
+    error.m_errno = errorNumber;
+    return error;
+}
+
 ADBError ADBError::notFound()
 {
     return ADBError(Kind::notFound,

@@ -38,6 +38,9 @@ public:
     enum class Kind { failed, pairing, notFound, stopped };
 
     static ADBError failed(const QString& message);
+    // A file adb couldn't copy, for the system's reason `errorNumber` (the
+    // computer's or the phone's: adb prints either as strerror does).
+    static ADBError failed(const QString& message, int errorNumber);
     static ADBError pairing(const PairingFailure& failure);
     static ADBError notFound();
     // "adb was stopped before it answered."
@@ -48,10 +51,13 @@ public:
     const QString& message() const { return m_message; }
     // The carried failure of `pairing`.
     const std::optional<PairingFailure>& pairingFailure() const { return m_pairing; }
+    // The system's reason of a file adb couldn't copy; 0 when none is known.
+    int errorNumber() const { return m_errno; }
 
 private:
     ADBError(Kind kind, QString description, QString message, std::optional<PairingFailure> pairing);
     Kind m_kind;
     QString m_message;
     std::optional<PairingFailure> m_pairing;
+    int m_errno = 0;
 };

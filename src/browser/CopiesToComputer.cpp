@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -252,10 +253,16 @@ void receiveFile(PhoneFiles& phone, const QString& from, const QString& target,
     LocalWorkingItem working(target);
     try {
         phone.pull(from, working.path(), progress, cancel);
+    } catch (const NoThreadError&) {
+        throw;
     } catch (const SystemError& error) {
-        // The computer's own failure names our hidden working item; the
-        // person knows the item by its name.
-        if (!error.description().contains(working.path()) || dynamic_cast<const NoThreadError*>(&error))
+        // The computer's own failure names our hidden working item, or the
+        // transport's partial file beside it; the person knows the item by
+        // its name, as adb's failures say it.
+        if (error.errorNumber() != 0)
+            throw SystemError::fromErrno(QStringLiteral("Copying ") + quoted(lastName(target)) + QStringLiteral(" failed"),
+                                         error.errorNumber());
+        if (!error.description().contains(working.path()))
             throw;
         throw SystemError(QString(error.description()).replace(working.path(), target), error.errorNumber());
     }
@@ -286,17 +293,86 @@ struct PhoneItem {
     std::optional<Identity> covered;
     // Left out, or below a folder left out: the copy goes on without it.
     bool leftOut = false;
+    // In its place on the computer: a whole file, or a folder made.
+    bool done = false;
+    // Its failure ended the copy, and names it.
+    bool ended = false;
 };
 
 // Leaves out the item at `index` of a folder's copy, and all below it,
 // into the copy's account: the rest goes on.
-void leaveOut(std::vector<PhoneItem>& items, size_t index, const LeftOutError& why, CopyAccount& account)
+void leaveOut(std::vector<PhoneItem>& items, size_t index, const QString& sentence, CopyAccount& account)
 {
     const QString below = items[index].relative + QLatin1Char('/');
     items[index].leftOut = true;
     for (size_t next = index + 1; next < items.size() && items[next].relative.startsWith(below); ++next)
         items[next].leftOut = true;
-    account.leftOut(lastName(items[index].relative), why.description());
+    account.leftOut(lastName(items[index].relative), sentence);
+}
+
+// The sentence of a failure that is the item's own, naming it. A name the
+// computer's disk can't hold says so: the system's words ("Invalid
+// argument") don't.
+QString itemSentence(const QString& name, const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const LeftOutError& left) {
+        return left.description();
+    } catch (...) {
+    }
+    switch (errorNumberOf(error)) {
+    case ENAMETOOLONG:
+        return quoted(name) + QStringLiteral(" wasn't copied: its name is too long for the computer's disk.");
+    case EILSEQ:
+    case EINVAL:
+        return quoted(name) + QStringLiteral(" wasn't copied: the computer's disk can't hold its name.");
+    default:
+        break;
+    }
+    const QString text = failureText(error).value_or(QString());
+    return text.contains(quoted(name)) ? text : quoted(name) + QStringLiteral(" wasn't copied: ") + text;
+}
+
+// The failure being handled, met at the item at `index` of a folder's copy:
+// the item's own leaves out that item and what it holds, and the copy goes
+// on; any other ends the copy, and is thrown on.
+void leaveOutOrEnd(std::vector<PhoneItem>& items, size_t index, CopyAccount& account)
+{
+    const std::exception_ptr error = std::current_exception();
+    if (reachOf(error) == Reach::copy) {
+        // A folder's files are counted, or its pull's words name the one.
+        items[index].ended = !items[index].isFolder;
+        std::rethrow_exception(error);
+    }
+    leaveOut(items, index, itemSentence(lastName(items[index].relative), error), account);
+}
+
+// After a failure that ended the copy (`failure` says it): every item of the
+// folder it never came to is counted, each file and each empty folder; a
+// folder's files stand for it.
+void countNotReached(const std::vector<PhoneItem>& items, const QString& failure, CopyAccount& account)
+{
+    // The item whose failure it was is told by it; where the transport's
+    // words name it, by them.
+    bool named = std::any_of(items.begin(), items.end(), [](const PhoneItem& item) { return item.ended; });
+    for (size_t index = 0; index < items.size(); ++index) {
+        const PhoneItem& item = items[index];
+        // A failure that names no item ("The phone was disconnected.") is
+        // told as the failure of the item it ended.
+        if (item.ended && !failure.contains(QStringLiteral("“")))
+            account.failedInside(lastName(item.relative), failure);
+        if (item.leftOut || item.done || item.ended)
+            continue;
+        if (item.isFolder && index + 1 < items.size()
+            && items[index + 1].relative.startsWith(item.relative + QLatin1Char('/')))
+            continue;
+        if (!named && failure.contains(quoted(lastName(item.relative)))) {
+            named = true;
+            continue;
+        }
+        account.notReached(lastName(item.relative));
+    }
 }
 
 LeftOutError takenForOne(const QString& item, const QString& other)
@@ -471,7 +547,7 @@ void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vect
             continue;
         const Local there = localKind(joined(target, item.relative));
         if (item.isFolder ? there == Local::file : there == Local::folder) {
-            leaveOut(items, index, inTheWay(lastName(item.relative), there == Local::folder), account);
+            leaveOut(items, index, inTheWay(lastName(item.relative), there == Local::folder).description(), account);
             continue;
         }
         if (item.isFolder || there != Local::file)
@@ -490,14 +566,13 @@ constexpr double pullShare = 0.95;
 // Files of the pull that the disk took for one, as one that ignores letter
 // case takes "IMG_1.JPG" and "img_1.jpg": one file arrived for them, with
 // either's bytes, so none of them is put in place; each is named.
-void leaveOutTakenForOne(const QString& work, std::vector<PhoneItem>& items, const std::vector<bool>& placed,
-                         CopyAccount& account)
+void leaveOutTakenForOne(const QString& work, std::vector<PhoneItem>& items, CopyAccount& account)
 {
     std::unordered_map<FileKey, size_t, FileKeyHash> first;
     std::vector<std::pair<size_t, size_t>> alike; // an item, and the first it was taken for
     for (size_t index = 0; index < items.size(); ++index) {
         const PhoneItem& item = items[index];
-        if (item.isFolder || item.leftOut || (index < placed.size() && placed[index]))
+        if (item.isFolder || item.leftOut || item.done)
             continue;
         struct stat arrived {};
         if (::lstat(paths::bytes(joined(work, item.relative)).constData(), &arrived) != 0)
@@ -509,8 +584,8 @@ void leaveOutTakenForOne(const QString& work, std::vector<PhoneItem>& items, con
     std::set<size_t> firsts;
     for (const auto& [index, earlier] : alike) {
         if (firsts.insert(earlier).second)
-            leaveOut(items, earlier, takenForOne(items[earlier].relative, items[index].relative), account);
-        leaveOut(items, index, takenForOne(items[index].relative, items[earlier].relative), account);
+            leaveOut(items, earlier, takenForOne(items[earlier].relative, items[index].relative).description(), account);
+        leaveOut(items, index, takenForOne(items[index].relative, items[earlier].relative).description(), account);
     }
 }
 
@@ -519,31 +594,40 @@ void leaveOutTakenForOne(const QString& work, std::vector<PhoneItem>& items, con
 // there is complete; after a stopped or failed one only a file of the listed
 // size and time is known to be (adb sets the time once a file is whole), and
 // the rest is left to go with the working folder.
-// Items marked in `placed` took their places during the pull already.
+// Items marked done took their places during the pull already. A file the
+// whole pull didn't bring is left out and named.
 void settle(const QString& work, const QString& target, std::vector<PhoneItem>& items, bool pullEnded,
-            const std::vector<bool>& placed, Discards& discards, CopyAccount& account, const Progress& progress = {})
+            Discards& discards, CopyAccount& account, const Progress& progress = {})
 {
     if (localKind(work) != Local::folder)
         return;
-    leaveOutTakenForOne(work, items, placed, account);
+    leaveOutTakenForOne(work, items, account);
     makeLocalFolder(target);
     const double count = double(std::max<size_t>(items.size(), 1));
     double seen = 0;
     for (size_t index = 0; index < items.size(); ++index) {
-        const PhoneItem& item = items[index];
+        PhoneItem& item = items[index];
         if (progress)
             progress(pullShare + (1 - pullShare) * (seen++ / count));
-        if (item.leftOut || (index < placed.size() && placed[index]))
+        if (item.leftOut || item.done)
             continue;
         const QString from = joined(work, item.relative);
         struct stat arrived {};
-        if (::lstat(paths::bytes(from).constData(), &arrived) != 0)
+        const bool there = ::lstat(paths::bytes(from).constData(), &arrived) == 0;
+        if (pullEnded && !item.isFolder && (!there || !S_ISREG(arrived.st_mode))) {
+            leaveOut(items, index, quoted(lastName(item.relative)) + QStringLiteral(" wasn't copied: it didn't arrive from the phone."),
+                     account);
+            continue;
+        }
+        if (!there)
             continue;
         const QString to = joined(target, item.relative);
         try {
             if (item.isFolder) {
-                if (S_ISDIR(arrived.st_mode))
+                if (S_ISDIR(arrived.st_mode)) {
                     makeLocalFolder(to);
+                    item.done = true;
+                }
                 continue;
             }
             if (!S_ISREG(arrived.st_mode))
@@ -553,9 +637,10 @@ void settle(const QString& work, const QString& target, std::vector<PhoneItem>& 
             if (localKind(to) == Local::folder)
                 throw inTheWay(lastName(to), true);
             putInPlace(from, to, item.covered, &discards);
-        } catch (const LeftOutError& left) {
+            item.done = true;
+        } catch (...) {
             // Only this item, and what it holds, stays out; it goes with the working folder.
-            leaveOut(items, index, left, account);
+            leaveOutOrEnd(items, index, account);
         }
     }
 }
@@ -743,9 +828,106 @@ private:
     std::thread m_thread;
 };
 
+// Each item of a phone folder not yet in its place, copied to `target` one
+// by one as receiveFile() copies them; one the computer's disk refuses is
+// left out, and the copy goes on.
+void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+{
+    int64_t total = 0;
+    for (const PhoneItem& item : items) {
+        if (!item.leftOut && !item.done)
+            total += item.size;
+    }
+    Meter meter(progress, total);
+    makeLocalFolder(target);
+    for (size_t index = 0; index < items.size(); ++index) {
+        PhoneItem& item = items[index];
+        cancel.check();
+        if (item.leftOut || item.done)
+            continue;
+        const QString to = joined(target, item.relative);
+        try {
+            if (item.isFolder)
+                makeLocalFolder(to);
+            else
+                receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
+            item.done = true;
+        } catch (...) {
+            leaveOutOrEnd(items, index, account);
+        }
+        meter.done(item.size);
+    }
+}
+
+void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                  CopyAccount& account, const Progress& progress, const Cancel& cancel);
+
+// What a whole pull cut short at one item left: each folder none of whose
+// items arrived in one pull of its own, the files one by one; so one odd
+// item costs a run per file of its own folder only.
+void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+{
+    int64_t total = 0;
+    for (const PhoneItem& item : items) {
+        if (!item.leftOut && !item.done)
+            total += item.size;
+    }
+    Meter meter(progress, total);
+    makeLocalFolder(target);
+    for (size_t index = 0; index < items.size(); ++index) {
+        PhoneItem& item = items[index];
+        cancel.check();
+        if (item.leftOut || item.done)
+            continue;
+        const QString to = joined(target, item.relative);
+        const QString below = item.relative + QLatin1Char('/');
+        size_t end = index + 1;
+        while (end < items.size() && items[end].relative.startsWith(below))
+            ++end;
+        const bool untouched = item.isFolder && end > index + 1
+                               && std::none_of(items.begin() + qsizetype(index) + 1, items.begin() + qsizetype(end),
+                                               [](const PhoneItem& one) { return one.done || one.leftOut; });
+        try {
+            if (untouched) {
+                std::vector<PhoneItem> inside(items.begin() + qsizetype(index) + 1, items.begin() + qsizetype(end));
+                int64_t size = 0;
+                for (PhoneItem& one : inside) {
+                    one.relative = one.relative.mid(below.size());
+                    size += one.size;
+                }
+                // What became of each item, whatever ends the pull.
+                const auto back = qScopeGuard([&items, &inside, first = index + 1] {
+                    for (size_t at = 0; at < inside.size(); ++at) {
+                        PhoneItem& one = items[first + at];
+                        one.done = inside[at].done;
+                        one.leftOut = one.leftOut || inside[at].leftOut;
+                        one.ended = inside[at].ended;
+                    }
+                });
+                receiveWhole(phone, joined(from, item.relative), to, inside, account, meter.part(size), cancel);
+                item.done = true;
+                meter.done(size);
+                index = end - 1;
+                continue;
+            }
+            if (item.isFolder)
+                makeLocalFolder(to);
+            else
+                receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
+            item.done = true;
+        } catch (...) {
+            leaveOutOrEnd(items, index, account);
+        }
+        meter.done(item.size);
+    }
+}
+
 // The whole folder in one pull into a hidden working folder beside `target`
 // (on the same file system, so each file then takes its place by a rename):
-// one run of the transport instead of one per file.
+// one run of the transport instead of one per file. A pull the computer's
+// disk cut short at one item goes on with the rest (receiveRest()).
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
@@ -753,29 +935,43 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     const QString work = working.path();
     const Progress pulling =
         progress ? Progress([progress](double fraction) { progress(pullShare * fraction); }) : Progress();
-    std::vector<bool> placed;
+    const auto placedEarly = [&](const std::vector<bool>& placed) {
+        for (size_t index = 0; index < placed.size() && index < items.size(); ++index)
+            items[index].done = items[index].done || placed[index];
+    };
     // The files replaced go while the pull and the settling go on.
     Discards discards;
+    std::exception_ptr cut;
     try {
         SettleWhilePulling early(work, target, items, discards, pulling);
         try {
             phone.pull(from, work, early.watches() ? Progress() : pulling, cancel);
         } catch (...) {
-            placed = early.finish();
+            placedEarly(early.finish());
             throw;
         }
-        placed = early.finish();
+        placedEarly(early.finish());
     } catch (...) {
         // Stopped or cut short: the files that arrived whole still take their places.
+        cut = std::current_exception();
         try {
-            settle(work, target, items, false, placed, discards, account);
+            settle(work, target, items, false, discards, account);
         } catch (...) {
         }
-        discards.finish();
-        throw;
+        if (reachOf(cut) == Reach::copy) {
+            discards.finish();
+            std::rethrow_exception(cut);
+        }
     }
     try {
-        settle(work, target, items, true, placed, discards, account, progress);
+        if (cut) {
+            const Progress rest =
+                progress ? Progress([progress](double fraction) { progress(pullShare + (1 - pullShare) * fraction); })
+                         : Progress();
+            receiveRest(phone, from, target, items, account, rest, cancel);
+        } else {
+            settle(work, target, items, true, discards, account, progress);
+        }
     } catch (...) {
         discards.finish();
         throw;
@@ -785,38 +981,27 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 
 // A phone folder to `target`, merged into a folder there: where each call
 // costs a run, in one pull; else file by file as receiveFile() copies them.
-// Either way after Stop the files already whole stay.
+// Either way after Stop the files already whole stay; after a failure that
+// ends the copy every item it didn't come to is counted.
 void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const AnsweredFiles* answered,
                    CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
     checkPlaces(target, answered, items, account);
-    if (phone.pullsFoldersWhole()) {
-        receiveWhole(phone, from, target, items, account, progress, cancel);
-        return;
-    }
-    int64_t total = 0;
-    for (const PhoneItem& item : items)
-        total += item.size;
-    Meter meter(progress, total);
-    makeLocalFolder(target);
-    for (size_t index = 0; index < items.size(); ++index) {
-        const PhoneItem& item = items[index];
-        cancel.check();
-        if (item.leftOut)
-            continue;
-        const QString to = joined(target, item.relative);
-        try {
-            if (item.isFolder) {
-                makeLocalFolder(to);
-                continue;
-            }
-            receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
-        } catch (const LeftOutError& left) {
-            leaveOut(items, index, left, account);
+    try {
+        if (phone.pullsFoldersWhole())
+            receiveWhole(phone, from, target, items, account, progress, cancel);
+        else
+            receiveEach(phone, from, target, items, account, progress, cancel);
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        // What the folder's own failure leaves out, it names whole.
+        if (reachOf(error) == Reach::copy && !cancel.isCancelled()) {
+            if (const std::optional<QString> text = failureText(error))
+                countNotReached(items, *text, account);
         }
-        meter.done(item.size);
+        throw;
     }
 }
 
@@ -947,10 +1132,11 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                                         ? std::optional<Identity>(answeredFiles.value(entry.name))
                                         : std::nullopt,
                                     job.progressHandler(), job.cancel());
-                } catch (const LeftOutError&) {
-                    throw;
                 } catch (...) {
                     std::exception_ptr error = std::current_exception();
+                    // The item's own failure leaves it out, as it says.
+                    if (reachOf(error) == Reach::item)
+                        throw;
                     // adb says so in its own words, naming the phone path: a
                     // sentence instead, and the row goes with a new listing.
                     if (!job.cancel().isCancelled()
@@ -964,13 +1150,20 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                 if (const std::optional<Identity> made = identityOf(paths::bytes(target)))
                     putThere.insert_or_assign(FileKey{made->device, made->inode}, lastName(target));
                 account.copied(entry.name);
-            } catch (const LeftOutError& left) {
-                account.leftOut(entry.name, left.description());
             } catch (...) {
+                if (reachOf(std::current_exception()) == Reach::item) {
+                    account.leftOut(entry.name, itemSentence(entry.name, std::current_exception()));
+                    continue;
+                }
                 // What ends the copy: the items after it go untold otherwise.
                 if (const std::optional<QString> why = failureText(std::current_exception());
                     why && !job.cancel().isCancelled()) {
-                    account.failed(entry.name, *why);
+                    // Told already as the failure of an item inside the folder.
+                    const std::vector<CopyAccount::Item> told = account.items();
+                    if (std::none_of(told.begin(), told.end(), [&](const CopyAccount::Item& item) {
+                            return item.outcome == CopyAccount::Outcome::failed && item.sentence == *why;
+                        }))
+                        account.failed(entry.name, *why);
                     for (int rest = index + 1; rest < count; ++rest)
                         account.notReached(entries[rest].name);
                 }

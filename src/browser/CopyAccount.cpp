@@ -28,6 +28,11 @@ void CopyAccount::failed(const QString& name, const QString& sentence)
     add({name, Outcome::failed, sentence});
 }
 
+void CopyAccount::failedInside(const QString& name, const QString& sentence)
+{
+    add({name, Outcome::failed, sentence, true});
+}
+
 void CopyAccount::notReached(const QString& name)
 {
     add({name, Outcome::notReached,
@@ -57,17 +62,15 @@ std::optional<CopyAccount::Told> CopyAccount::tell(const std::optional<QString>&
         return std::nullopt;
     // The failure comes first: it is why the copy ended. Beside other items
     // not copied, a failure that names no item ("The phone was
-    // disconnected.") names the one it ended.
+    // disconnected.") names the one it ended, and always one inside a
+    // folder; one naming an item says enough.
     if (failure) {
         QString first = *failure;
-        if (all.size() > 1 || !all.contains(*failure)) {
-            for (const Item& item : items()) {
-                if (item.outcome == Outcome::failed && item.sentence == *failure
-                    && !failure->contains(copyparts::quoted(item.name))) {
-                    first = QStringLiteral("Copying ") + copyparts::quoted(item.name) + QStringLiteral(" failed: ")
-                            + *failure;
-                    break;
-                }
+        for (const Item& item : items()) {
+            if (item.outcome == Outcome::failed && item.sentence == *failure && !failure->contains(QStringLiteral("“"))
+                && (all.size() > 1 || !all.contains(*failure) || item.inside)) {
+                first = QStringLiteral("Copying ") + copyparts::quoted(item.name) + QStringLiteral(" failed: ") + *failure;
+                break;
             }
         }
         all.removeOne(*failure);

@@ -19,6 +19,7 @@ public:
         QString name;
         Outcome outcome;
         QString sentence; // why it wasn't copied; empty when it was, or was skipped
+        bool inside = false; // an item inside a folder the copy was asked for
     };
 
     void copied(const QString& name);
@@ -26,6 +27,9 @@ public:
     // `sentence` names the item and says why it was left out.
     void leftOut(const QString& name, const QString& sentence);
     void failed(const QString& name, const QString& sentence);
+    // The failure that ended the copy, at an item inside a folder it copies:
+    // always told with the item's name.
+    void failedInside(const QString& name, const QString& sentence);
     // An item the copy never came to: a failure ended it first.
     void notReached(const QString& name);
 

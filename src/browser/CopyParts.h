@@ -4,6 +4,7 @@
 // their byte-weighted progress.
 
 #include "ADB.h"
+#include "ADBError.h"
 #include "BrowserPaths.h"
 #include "Error.h"
 #include "Paths.h"
@@ -91,6 +92,21 @@ inline bool itemsOwn(int errorNumber)
     }
 }
 
+// The system's reason a failure carries, whichever layer saw it: the
+// computer's own, or adb's for a file it couldn't copy; 0 when none.
+inline int errorNumberOf(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const SystemError& failure) {
+        return failure.errorNumber();
+    } catch (const ADBError& failure) {
+        return failure.errorNumber();
+    } catch (...) {
+        return 0;
+    }
+}
+
 inline Reach reachOf(const std::exception_ptr& error)
 {
     try {
@@ -99,10 +115,10 @@ inline Reach reachOf(const std::exception_ptr& error)
         return Reach::item;
     } catch (const Cancelled&) {
         return Reach::copy;
-    } catch (const SystemError& failure) {
-        return itemsOwn(failure.errorNumber()) ? Reach::item : Reach::copy;
+    } catch (const NoThreadError&) {
+        return Reach::copy; // the machine's, whatever its number
     } catch (...) {
-        return Reach::copy;
+        return itemsOwn(errorNumberOf(error)) ? Reach::item : Reach::copy;
     }
 }
 

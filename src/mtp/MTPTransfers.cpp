@@ -266,10 +266,11 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
     }
 
     const QString temporary = mtppaths::temporaryPath(target);
-    // Never through a link someone left under the temporary name.
+    // Never through a link someone left under the temporary name. Its
+    // failures name the file it becomes: the partial one is hidden and ours.
     Descriptor file(::open(native(temporary).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (file.get() < 0)
-        throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(temporary), errno);
+        throw SystemError::fromErrno(QStringLiteral("Couldn't create ") + quoted(target), errno);
     // Reserving the space up front spares the file system growing the file
     // piece by piece.
     if (object.size > 0)
@@ -283,7 +284,7 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
         transact(
             Operation::getObject, {object.handle}, {}, 0,
             [&](QByteArrayView piece) {
-                writeAll(file.get(), piece, temporary);
+                writeAll(file.get(), piece, target);
                 written += piece.size();
                 progress(piece.size());
             },
@@ -294,7 +295,7 @@ void MTPConnection::download(const MTPObject& object, const QString& target, con
                                    + QStringLiteral(" didn't arrive as the phone listed it. Refresh and try again."));
         setModified(file.get(), object.modified);
         if (file.close() != 0)
-            throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(temporary), errno);
+            throw SystemError::fromErrno(QStringLiteral("Couldn't write ") + quoted(target), errno);
         replace(temporary, target);
     } catch (...) {
         ::unlink(native(temporary).constData());

@@ -174,6 +174,63 @@ TEST_F(CopiesTest, AFolderCopyThatMeetsAnItemOfTheOtherKindLeavesOutThatItemAlon
     }
 }
 
+// Mended: any failure but a clash ended a folder copy to the computer: one
+// name the disk couldn't hold, or one file it refused, and the rest never
+// came, unsaid; a failure that ended the copy counted none of the items
+// inside the folder it never came to, and over USB named our hidden file.
+TEST_F(CopiesTest, AFolderCopyLeavesOutEachItemTheComputerRefusesAndCountsWhatAnEndingFailureNeverReached)
+{
+    const QString longName = QString(90, QChar(0x5b57)) + u".txt"_s; // 270 bytes, more than ext4's 255
+    phone->setFolder(u"/sdcard/Docs"_s, {file(u"a.txt"_s), file(longName), folder(u"sub"_s), file(u"z.txt"_s)});
+    phone->setFolder(u"/sdcard/Docs/sub"_s, {file(u"b.txt"_s), file(u"c.txt"_s)});
+    const QString notReached = u" wasn't copied: the copy ended before it came to it."_s;
+    // What b.txt's transfer meets -> what is told, and what arrives.
+    const struct {
+        const char* what;
+        int error; // b.txt's write fails so; 0: it doesn't
+        QString message;
+        QStringList details;
+        QStringList copied;
+    } cases[] = {
+        {"a name too long, alone", 0, u"“"_s + longName + u"” wasn't copied: its name is too long for the computer's disk."_s,
+         {}, {u"a.txt"_s, u"sub/b.txt"_s, u"sub/c.txt"_s, u"z.txt"_s}},
+        {"and one file the disk refuses", EACCES,
+         u"“"_s + longName + u"” wasn't copied: its name is too long for the computer's disk. 1 other item wasn't copied."_s,
+         {u"“"_s + longName + u"” wasn't copied: its name is too long for the computer's disk."_s,
+          u"Copying “b.txt” failed: Permission denied."_s},
+         {u"a.txt"_s, u"sub/c.txt"_s, u"z.txt"_s}},
+        {"and a full disk", ENOSPC, u"Copying “b.txt” failed: No space left on device. 3 other items weren't copied."_s,
+         {u"Copying “b.txt” failed: No space left on device."_s,
+          u"“"_s + longName + u"” wasn't copied: its name is too long for the computer's disk."_s,
+          u"“c.txt”"_s + notReached, u"“z.txt”"_s + notReached},
+         {u"a.txt"_s}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(local(u"Docs"_s)).removeRecursively();
+        model().setErrorMessage(std::nullopt);
+        phone->onTransfer([&c](const QString& call, const Progress&, const Cancel&) {
+            // The transport names the partial file it writes beside our working item.
+            if (c.error && call.section(u' ', 1, 1).endsWith(u"/b.txt"_s))
+                throw SystemError::fromErrno(u"Couldn't write “"_s + call.section(u' ', 2) + u".vantelorquist”"_s, c.error);
+        });
+        model().download({folder(u"Docs"_s)});
+        run();
+        EXPECT_EQ(model().errorMessage().value_or(QString()), c.message);
+        EXPECT_EQ(model().errorDetails(), c.details);
+        QStringList arrived;
+        for (const QString& name : {u"a.txt"_s, u"sub/b.txt"_s, u"sub/c.txt"_s, u"z.txt"_s}) {
+            if (QFileInfo(local(u"Docs/"_s + name)).isFile())
+                arrived.append(name);
+        }
+        EXPECT_EQ(arrived, c.copied);
+        // Nothing of ours stays.
+        EXPECT_EQ(QDir(saved.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{u"Docs"_s});
+    }
+    phone->onTransfer({});
+}
+
 TEST_F(CopiesTest, OpenOnMacStagesEachRequestApartAndOpensEachFileWhenItArrives)
 {
     auto second = gates.emplace_back(std::make_shared<Gate>());

@@ -592,6 +592,10 @@ struct Shape {
     QStringList leftOut = {};
     // Only for the USB phone (names alike but for their Unicode form).
     bool mtpOnly = false;
+    // Copies to the computer whose save folder is on a person's stick
+    // (SaveDisk::stick), with these folders there its owner can't write to.
+    bool onStick = false;
+    QStringList readOnly = {};
 };
 
 const QByteArray phoneKeep = pattern(90000, 'k');
@@ -670,6 +674,47 @@ std::vector<Shape> oddItemsToPhone()
         {"NotTextInMergeOnPhoneOverUsb", true, u"Odd"_s, Answer::replace, overlaid(keep, usbThere),
          computer(u"Odd"_s, usb), usbCopied, {}, std::nullopt, std::nullopt, false, usbOut, true},
     };
+}
+
+// ---- odd items inside folders copied to the computer ----------------------------------
+// Each item the computer's disk refuses is left out alone and named; every
+// other item arrives. On a person's stick unless said.
+void addOddItemsToComputer(std::vector<Shape>& all, const Tree& savedBefore)
+{
+    const QByteArray ok = pattern(40000, 'o');
+    const QByteArray zz = pattern(30000, 'z');
+    // `merged`: into a Mixed there, whose ok.txt the copy replaces.
+    const auto newFolder = [&](const char* name, const QString& odd, bool notText, bool mtpOnly, bool onStick,
+                               bool merged = false) {
+        const Tree phone{{u"Mixed"_s, folderMark},          {u"Mixed/ok.txt"_s, ok},
+                         {u"Mixed/"_s + odd, "refused"},     {u"Mixed/in"_s, folderMark},
+                         {u"Mixed/in/fine.txt"_s, "fine"},   {u"Mixed/zz.txt"_s, zz}};
+        Tree after = withPrefix(u"saved/"_s, phone);
+        after.erase(u"saved/Mixed/"_s + odd);
+        const Tree there = merged ? overlaid(savedBefore, {{u"saved/Mixed"_s, folderMark}, {u"saved/Mixed/ok.txt"_s, "old ok"}})
+                                  : savedBefore;
+        all.push_back({name, false, u"Mixed"_s, Answer::replace, phone, there, {}, after, std::nullopt,
+                       std::nullopt, notText, {odd.section(u'/', -1)}, mtpOnly, onStick});
+    };
+    // vfat's refused characters, in the folder and a folder below it.
+    newFolder("VfatNamesInFolderToComputer", u"in/q?.txt"_s, false, false, true);
+    newFolder("VfatNameInFolderToComputer", u"a:b.txt"_s, false, false, true);
+    newFolder("VfatNameInMergeToComputer", u"a:b.txt"_s, false, false, true, true);
+    // Bytes that aren't UTF-8, which only adb carries.
+    newFolder("NotTextInFolderToComputer", paths::text("caf\xe9.txt"), true, false, true);
+    // 90 CJK characters, 270 bytes: more than ext4 or tmpfs hold (a phone's
+    // exFAT card holds 255 characters). Only the USB phone's storage isn't a
+    // folder of this computer.
+    newFolder("LongNameInFolderToComputer", QString(90, QChar(0x5b57)) + u".txt"_s, false, true, true);
+    // A folder of the merge its owner can't write to.
+    const Tree phone{{u"Album"_s, folderMark},          {u"Album/a.txt"_s, ok},
+                     {u"Album/sub"_s, folderMark},      {u"Album/sub/c.txt"_s, "new c"},
+                     {u"Album/sub/d.txt"_s, "new d"},   {u"Album/z.txt"_s, zz}};
+    const Tree there{{u"saved"_s, folderMark},          {u"saved/Album"_s, folderMark},
+                     {u"saved/Album/sub"_s, folderMark}, {u"saved/Album/sub/c.txt"_s, "old c"}};
+    all.push_back({"UnwritableFolderToComputer", false, u"Album"_s, Answer::replace, phone, there, {},
+                   {{u"saved/Album/a.txt"_s, ok}, {u"saved/Album/z.txt"_s, zz}}, std::nullopt, std::nullopt, false,
+                   {u"c.txt"_s, u"d.txt"_s}, false, true, {u"saved/Album/sub"_s}});
 }
 
 std::vector<Shape> shapes()
@@ -827,6 +872,7 @@ std::vector<Shape> shapes()
                    withPrefix(u"saved/"_s, clashMerged), std::nullopt, std::nullopt, false, {u"x.txt"_s, u"y.txt"_s}});
     const std::vector<Shape> oddToPhone = oddItemsToPhone();
     all.insert(all.end(), oddToPhone.begin(), oddToPhone.end());
+    addOddItemsToComputer(all, savedBefore);
     return all;
 }
 
@@ -938,7 +984,9 @@ enum class Fault {
     // lost (the copy must end whole and without a word); the other writer
     // making an item like the one it removed; an item removed on the phone.
     deleteAnswerLost, renameAnswerLost, remadeAlike, removedOnPhone,
-    saveFolderAway, secondProcess
+    saveFolderAway, secondProcess,
+    // The save folder's disk fills (on a stick).
+    saveDiskFull
 };
 
 // The disk the computer's folders are on.
@@ -948,6 +996,7 @@ enum class SaveDisk {
     caseless,     // as vfat: ignores letter case, exchanges no names, makes no links
     // As exfat-fuse: the same, no rename with flags, and a node number per spelling looked up.
     caselessPerSpelling,
+    stick,        // a person's: refuses names vfat can't hold, keeps folders' rights from root, fills
 };
 
 const char* diskName(SaveDisk disk)
@@ -957,6 +1006,7 @@ const char* diskName(SaveDisk disk)
     case SaveDisk::noBirthTimes: return "OnDiskWithoutBirthTimes";
     case SaveDisk::caseless: return "OnDiskIgnoringCase";
     case SaveDisk::caselessPerSpelling: return "OnFuseDiskNumberingPerSpelling";
+    case SaveDisk::stick: return "OnAStick";
     }
     return "?";
 }
@@ -982,6 +1032,7 @@ const char* faultName(Fault fault)
     case Fault::removedOnPhone: return "RemovedOnThePhone";
     case Fault::saveFolderAway: return "SaveFolderAwayAndBack";
     case Fault::secondProcess: return "SecondProcessOnTheSameSettings";
+    case Fault::saveDiskFull: return "SaveDiskFills";
     }
     return "?";
 }
@@ -1376,23 +1427,37 @@ public:
         const bool settled = asked == Fault::deleteAnswerLost || asked == Fault::renameAnswerLost
                              || (removedOnPhone && m_shape.toPhone);
         Outcome outcome;
-        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere;
+        QTemporaryDir computer(computerFolderTemplate()), settingsFolder, elsewhere, control;
         // Names that aren't text are beyond QTemporaryDir's own removal.
         const auto emptied = qScopeGuard([&] { clearFolder(computer.path()); });
         const auto [othersOnPhone, othersOnComputer] = anotherOwnersItems(m_shape);
         m_phone.reset(overlaid(m_shape.phone, othersOnPhone), m_caseless);
         writeTree(computer.path(), overlaid(m_shape.computer, othersOnComputer));
+        for (const QString& path : m_shape.readOnly)
+            QFile::setPermissions(computer.filePath(path), QFile::ReadOwner | QFile::ExeOwner);
+        const auto writable = qScopeGuard([&] {
+            for (const QString& path : m_shape.readOnly)
+                QFile::setPermissions(computer.filePath(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        // While this is there, the stick is full.
+        const QString full = control.filePath(u"full"_s);
         // Unmounted before the folder is emptied.
         std::unique_ptr<FakePhoneHarness::DiskMount> disk;
         if (m_disk != SaveDisk::plain) {
             const bool vfat = m_disk == SaveDisk::caseless;
             const bool exfatFuse = m_disk == SaveDisk::caselessPerSpelling;
+            const bool stick = m_disk == SaveDisk::stick;
+            FakePhoneHarness::Disk kind{vfat || exfatFuse,
+                                        vfat || stick ? u"noreplace"_s : exfatFuse ? u"plain"_s : u"all"_s,
+                                        !vfat && !exfatFuse && !stick};
+            kind.numbersPerSpelling = exfatFuse;
+            if (stick) {
+                kind.vfatNames = true;
+                kind.honourModes = true;
+                kind.fullWhen = full;
+            }
             QString why;
-            disk = FakePhoneHarness::mountDisk(computer.path(),
-                                               {vfat || exfatFuse,
-                                                vfat ? u"noreplace"_s : exfatFuse ? u"plain"_s : u"all"_s,
-                                                !vfat && !exfatFuse, exfatFuse},
-                                               &why);
+            disk = FakePhoneHarness::mountDisk(computer.path(), kind, &why);
             if (!disk) {
                 outcome.problems << u"the save folder's disk couldn't be mounted: "_s + why;
                 return outcome;
@@ -1514,6 +1579,7 @@ public:
                 savedAway = QDir().rename(computer.filePath(u"saved"_s), computer.filePath(u"saved-away"_s));
                 break;
             case Fault::secondProcess: second = startSecond(computer.path(), elsewhere.path(), settings.fileName()); break;
+            case Fault::saveDiskFull: writeTree(control.path(), {{u"full"_s, "full"}}); break;
             }
         };
         // A copy that ended before its fault came is left alone, and so is the phone.
@@ -1584,6 +1650,8 @@ public:
         else if (!over)
             outcome.problems << u"the job did not end within 60 s"_s;
 
+        // Room on the stick again.
+        QFile::remove(full);
         // The save folder's drive back.
         if (savedAway) {
             if (QFileInfo::exists(computer.filePath(u"saved"_s)))
@@ -1784,11 +1852,12 @@ public:
         // After Stop only a note: what a frozen phone left, or the items
         // clashes left out before the Stop.
         // (A Stop that came as the copy ended may find those told as its end.)
-        const bool leftOutTold = !m_shape.leftOut.isEmpty()
-                                 && (outcome.message.contains(u" wasn't copied: a folder of that name"_s)
-                                     || std::any_of(m_shape.leftOut.begin(), m_shape.leftOut.end(), [&](const QString& name) {
-                                            return outcome.message.startsWith(u"“"_s + name + u"”"_s);
-                                        }));
+        const bool leftOutTold =
+            !m_shape.leftOut.isEmpty()
+            && (outcome.message.contains(u" wasn't copied: a folder of that name"_s)
+                || std::any_of(m_shape.leftOut.begin(), m_shape.leftOut.end(), [&](const QString& name) {
+                       return outcome.message.contains(u"“"_s + paths::shown(name) + u"”"_s);
+                   }));
         if (stop && !outcome.message.isEmpty() && !(waited && isCleanUpNote(outcome.message)) && !leftOutTold)
             outcome.problems << u"Stop left a message"_s;
         if (stop && !outcome.message.isEmpty() && !outcome.note && !leftOutTold)
@@ -1816,13 +1885,37 @@ public:
         if (settled && landed && (!complete || saysMoreThanItsClashes))
             outcome.problems << u"what the phone could tell left the copy short or said it failed"_s;
         // A copy that goes to its end names every item it didn't copy, in
-        // its message or the list behind it.
-        if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))) {
+        // its message or the list behind it; so does one that a failure
+        // ended, to the computer, counting what it never came to.
+        if (!fault || (landed && (*fault == Fault::appears || *fault == Fault::vanishes))
+            || (landed && !stop && !m_shape.toPhone)) {
             const QString told = outcome.message + u'\n' + outcome.details.join(u'\n');
             const Tree wanted = m_shape.toPhone ? m_shape.phoneAfter : keyed(m_shape.computerAfter);
             const Tree& after = m_shape.toPhone ? phoneAfter : computerAfter;
             const std::vector<Tree>& whole = m_shape.toPhone ? phoneWhole : computerWhole;
+            const Tree& before = m_shape.toPhone ? phoneBefore : computerBefore;
+            // A failure before any of the item arrived, told of the item
+            // asked for whole (by its name, or naming no item at all), tells
+            // what it holds with it.
+            bool arrived = false, innerTold = false;
             for (const auto& [path, bytes] : wanted) {
+                const auto now = after.find(path);
+                const auto was = before.find(path);
+                arrived = arrived
+                          || (bytes != folderMark && now != after.end() && now->second == bytes
+                              && (was == before.end() || was->second != bytes));
+                innerTold = innerTold
+                            || (bytes != folderMark
+                                && told.contains(u"“"_s + paths::shown(path.section(u'/', -1)) + u"”"_s));
+            }
+            for (const QString& name : m_shape.leftOut)
+                innerTold = innerTold || told.contains(u"“"_s + paths::shown(name) + u"”"_s);
+            const bool toldWhole = fault && !arrived && !innerTold
+                                   && (told.contains(u"“"_s + paths::shown(m_shape.item) + u"”"_s)
+                                       || !outcome.message.contains(u"“"_s));
+            for (const auto& [path, bytes] : wanted) {
+                if (toldWhole)
+                    break;
                 // Another writer's item may have come after the copy put its own there.
                 // An item removed on the phone before the copy reached it is no part of it.
                 const bool touched = fault && (writer.makes.count(path) || writer.removes.count(path)
@@ -1841,7 +1934,7 @@ public:
                     outcome.problems << u"“"_s + path + u"” wasn't copied, and the message doesn't name it"_s;
             }
             for (const QString& name : m_shape.leftOut) {
-                if (!told.contains(u"“"_s + name + u"”"_s))
+                if (!toldWhole && !told.contains(u"“"_s + paths::shown(name) + u"”"_s))
                     outcome.problems << u"the message doesn't name “"_s + name + u"”, left out"_s;
             }
             // More than one item not copied: the message counts them.
@@ -1932,6 +2025,8 @@ void sweep(PhoneSide& phone, const Shape& shape, Fault fault, SaveDisk disk = Sa
             text += u" | ended "_s + QString::number(*outcome.stopMs) + u" ms after Stop"_s;
         if (!outcome.message.isEmpty())
             text += u" | message: “"_s + outcome.message + u"”"_s;
+        if (!outcome.problems.isEmpty() && !outcome.details.isEmpty())
+            text += u" | details: "_s + outcome.details.join(u" / "_s);
         if (!outcome.problems.isEmpty())
             text += u" | "_s + outcome.problems.join(u"; "_s);
         if (outcome.problems.isEmpty())
@@ -1974,6 +2069,14 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
         if ((mtp && list[size_t(i)].parts) || ((mtp || caseless) && list[size_t(i)].notText)
             || (!mtp && list[size_t(i)].mtpOnly))
             continue;
+        // Odd items in folders on a stick: ended by the person, the phone, the stick.
+        if (list[size_t(i)].onStick) {
+            if (!caseless) {
+                for (const Fault fault : {Fault::stop, Fault::gone, Fault::saveDiskFull})
+                    all.push_back({i, fault, SaveDisk::stick});
+            }
+            continue;
+        }
         std::vector<Fault> faults;
         const bool clashes = !list[size_t(i)].leftOut.isEmpty();
         if (!caseless && clashes)
@@ -2032,6 +2135,9 @@ std::vector<Case> cases(bool caseless, bool mtp = false)
             for (const Fault fault : onDisk)
                 all.push_back({i, fault, disk});
         }
+        // A stick that fills in the middle of a folder.
+        if (list[size_t(i)].item == u"Album"_s && !clashes)
+            all.push_back({i, Fault::saveDiskFull, SaveDisk::stick});
     }
     return all;
 }

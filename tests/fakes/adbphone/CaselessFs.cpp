@@ -22,6 +22,12 @@
 // unlink, rmdir, symlink) before making it: it prints "held" and waits for
 // SIGUSR1 (a minute at most), then fails it with EINTR, undone, as if the
 // process that asked had been killed before it reached the disk.
+// A person's USB stick, as a copy to it meets one: --vfat-names refuses
+// (EINVAL) a name vfat can't hold (one of "*/:<>?\| or a control
+// character, or bytes that aren't UTF-8); --honour-modes keeps anyone, root
+// too, from adding to or taking from a folder without its owner's write
+// right (EACCES), as the person finds; --full-when=PATH fails every write
+// with ENOSPC while PATH exists, a disk that fills when a test says so.
 
 #define FUSE_USE_VERSION 31
 
@@ -72,6 +78,53 @@ bool held()
     for (int waited = 0; !g_released && waited < 60000; waited += 5)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return true;
+}
+
+bool g_vfatNames = false;
+bool g_honourModes = false;
+std::string g_fullWhen;
+
+// The checks of a person's stick: 0 when a new name in `relative`'s folder may be made.
+int refusedName(const std::string& relative)
+{
+    const size_t slash = relative.rfind('/');
+    const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    if (g_vfatNames) {
+        const QByteArray bytes(name.data(), qsizetype(name.size()));
+        if (QString::fromUtf8(bytes).toUtf8() != bytes)
+            return -EINVAL;
+        for (const unsigned char c : name) {
+            if (c < 0x20 || std::strchr("\"*:<>?\\|", c))
+                return -EINVAL;
+        }
+    }
+    return 0;
+}
+
+int refusedChange(const std::string& relative)
+{
+    if (!g_honourModes)
+        return 0;
+    const size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : relative.substr(0, slash);
+    struct stat info {};
+    if (::fstatat(g_root, folder.c_str(), &info, 0) == 0 && !(info.st_mode & S_IWUSR))
+        return -EACCES;
+    return 0;
+}
+
+// Both checks of a name made.
+int refusedNew(const std::string& relative)
+{
+    if (const int refused = refusedChange(relative))
+        return refused;
+    return refusedName(relative);
+}
+
+bool full()
+{
+    struct stat info {};
+    return !g_fullWhen.empty() && ::stat(g_fullWhen.c_str(), &info) == 0;
 }
 
 QString folded(const std::string& name, bool* valid)
@@ -224,28 +277,40 @@ int mkdir(const char* path, mode_t mode)
 {
     if (held())
         return -EINTR;
-    return result(::mkdirat(g_root, resolve(path).c_str(), mode));
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::mkdirat(g_root, made.c_str(), mode));
 }
 
 int unlink(const char* path)
 {
     if (held())
         return -EINTR;
-    return result(::unlinkat(g_root, resolve(path).c_str(), 0));
+    const std::string gone = resolve(path);
+    if (const int refused = refusedChange(gone))
+        return refused;
+    return result(::unlinkat(g_root, gone.c_str(), 0));
 }
 
 int rmdir(const char* path)
 {
     if (held())
         return -EINTR;
-    return result(::unlinkat(g_root, resolve(path).c_str(), AT_REMOVEDIR));
+    const std::string gone = resolve(path);
+    if (const int refused = refusedChange(gone))
+        return refused;
+    return result(::unlinkat(g_root, gone.c_str(), AT_REMOVEDIR));
 }
 
 int symlink(const char* target, const char* path)
 {
     if (held())
         return -EINTR;
-    return result(::symlinkat(target, g_root, resolve(path).c_str()));
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::symlinkat(target, g_root, made.c_str()));
 }
 
 int rename(const char* from, const char* to, unsigned int flags)
@@ -264,6 +329,10 @@ int rename(const char* from, const char* to, unsigned int flags)
         const char* spelled = std::strrchr(to, '/');
         target = join(toFolder, spelled ? spelled + 1 : to);
     }
+    if (const int refused = refusedChange(source))
+        return refused;
+    if (const int refused = refusedNew(target))
+        return refused;
     return result(::renameat2(g_root, source.c_str(), g_root, target.c_str(), flags));
 }
 
@@ -273,7 +342,10 @@ int link(const char* from, const char* to)
         return -EINTR;
     if (g_noLinks)
         return -EPERM;
-    return result(::linkat(g_root, resolve(from).c_str(), g_root, resolve(to).c_str(), 0));
+    const std::string made = resolve(to);
+    if (const int refused = refusedNew(made))
+        return refused;
+    return result(::linkat(g_root, resolve(from).c_str(), g_root, made.c_str(), 0));
 }
 
 int chmod(const char* path, mode_t mode, fuse_file_info* file)
@@ -313,7 +385,10 @@ int create(const char* path, mode_t mode, fuse_file_info* file)
 {
     if (held())
         return -EINTR;
-    const int fd = ::openat(g_root, resolve(path).c_str(), file->flags | O_CLOEXEC, mode);
+    const std::string made = resolve(path);
+    if (const int refused = refusedNew(made); refused && !exists(made))
+        return refused;
+    const int fd = ::openat(g_root, made.c_str(), file->flags | O_CLOEXEC, mode);
     if (fd < 0)
         return -errno;
     file->fh = uint64_t(fd);
@@ -337,6 +412,8 @@ int read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* f
 
 int write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* file)
 {
+    if (full())
+        return -ENOSPC;
     const ssize_t n = ::pwrite(int(file->fh), buffer, size, offset);
     return n < 0 ? -errno : int(n);
 }
@@ -390,7 +467,8 @@ fuse_operations operations()
 int main(int argc, char** argv)
 {
     const char* usage = "usage: caselessfs [--exact-case] [--renames=all|noreplace|plain] [--no-links] "
-                        "[--per-spelling] [--rename-delay=MS] [--hold-at=N] FOLDER\n";
+                        "[--per-spelling] [--rename-delay=MS] [--hold-at=N] [--vfat-names] [--honour-modes] "
+                        "[--full-when=PATH] FOLDER\n";
     int at = 1;
     for (; at < argc - 1; ++at) {
         const std::string option = argv[at];
@@ -410,6 +488,12 @@ int main(int argc, char** argv)
             g_renameDelayMs = std::atoi(option.c_str() + 15);
         else if (option.rfind("--hold-at=", 0) == 0)
             g_holdAt = std::atoi(option.c_str() + 10);
+        else if (option == "--vfat-names")
+            g_vfatNames = true;
+        else if (option == "--honour-modes")
+            g_honourModes = true;
+        else if (option.rfind("--full-when=", 0) == 0)
+            g_fullWhen = option.substr(std::strlen("--full-when="));
         else
             break;
     }

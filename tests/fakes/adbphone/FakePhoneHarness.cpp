@@ -283,6 +283,12 @@ std::unique_ptr<FakePhoneHarness::DiskMount> FakePhoneHarness::mountDisk(const Q
         options.arguments << QStringLiteral("--rename-delay=") + QString::number(disk.renameDelayMs);
     if (disk.holdAt > 0)
         options.arguments << QStringLiteral("--hold-at=") + QString::number(disk.holdAt);
+    if (disk.vfatNames)
+        options.arguments << QStringLiteral("--vfat-names");
+    if (disk.honourModes)
+        options.arguments << QStringLiteral("--honour-modes");
+    if (!disk.fullWhen.isEmpty())
+        options.arguments << QStringLiteral("--full-when=") + disk.fullWhen;
     options.arguments << folder;
     std::unique_ptr<DiskMount> mount(new DiskMount);
     mount->m_folder = folder;

@@ -112,6 +112,11 @@ public:
         int renameDelayMs = 0; // each rename answered this much later
         // The Nth change of a name (1 for the first) is held, unmade, until release().
         int holdAt = 0;
+        // A person's stick: names vfat can't hold refused, folders' write
+        // rights kept even from root, and full while `fullWhen` is there.
+        bool vfatNames = false;
+        bool honourModes = false;
+        QString fullWhen;
     };
     class DiskMount {
     public:
