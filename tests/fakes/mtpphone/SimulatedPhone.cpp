@@ -364,6 +364,20 @@ void SimulatedPhone::removeObject(uint32_t handle)
         m_objects.erase(h);
 }
 
+void SimulatedPhone::renameObject(uint32_t handle, const QString& name)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto it = m_objects.find(handle); it != m_objects.end())
+        it->second.name = name;
+}
+
+void SimulatedPhone::moveObject(uint32_t handle, uint32_t parent)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto it = m_objects.find(handle); it != m_objects.end())
+        it->second.parent = parent;
+}
+
 std::optional<SimulatedPhone::Object> SimulatedPhone::object(uint32_t handle) const
 {
     std::lock_guard lock(m_mutex);

@@ -160,6 +160,9 @@ public:
     uint32_t addFile(uint32_t parent, const QString& name, const QByteArray& bytes, const QDateTime& modified = {},
                      uint32_t storage = 0);
     void removeObject(uint32_t handle);
+    // As the phone's own Files app renames and moves: the handle stays.
+    void renameObject(uint32_t handle, const QString& name);
+    void moveObject(uint32_t handle, uint32_t parent); // in the same storage
     std::optional<Object> object(uint32_t handle) const;
     // The object at "a/b/c" below the first storage's root (exact names).
     std::optional<Object> objectAt(const QString& path) const;
