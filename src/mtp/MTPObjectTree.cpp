@@ -251,7 +251,7 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
         listed.reserve(qsizetype(objects.size()));
         for (const MTPObject& object : objects)
             listed.insert(object.handle, &object);
-        QStringList gone;
+        QSet<QString> gone; // names of the folder's items
         for (auto it = m_handles.cbegin(); it != m_handles.cend(); ++it) {
             const QString& key = it.key();
             if (key.size() <= prefix.size() || !key.startsWith(prefix) || key.indexOf(QLatin1Char('/'), prefix.size()) >= 0)
@@ -259,11 +259,18 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
             const MTPObject* now = listed.value(it.value());
             const QStringView name = QStringView(key).sliced(prefix.size());
             if (!now || (now->name != name && !mtppaths::sameNameIgnoringCase(now->name, name.toString())))
-                gone.append(key);
+                gone.insert(name.toString());
         }
-        for (const QString& key : gone) {
-            const QString below = key + QLatin1Char('/');
-            m_handles.removeIf([&](const auto& entry) { return entry.key() == key || entry.key().startsWith(below); });
+        // One pass for all of them, with what lies below them: a listing
+        // costs the same however many items went.
+        if (!gone.isEmpty()) {
+            m_handles.removeIf([&](const auto& entry) {
+                const QString& key = entry.key();
+                if (key.size() <= prefix.size() || !key.startsWith(prefix))
+                    return false;
+                const qsizetype slash = key.indexOf(QLatin1Char('/'), prefix.size());
+                return gone.contains(key.sliced(prefix.size(), (slash < 0 ? key.size() : slash) - prefix.size()));
+            });
         }
     }
     m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
