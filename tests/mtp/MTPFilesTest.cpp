@@ -505,6 +505,21 @@ TEST_F(MTPFiles, OtherLetterCaseResolvesTheExactNameWinsAndTheCacheServesAgain)
     EXPECT_EQ(names(QStringLiteral("/sdcard/Caf\u00e9")), std::vector<QString>{QStringLiteral("menu.txt")});
 }
 
+// A folder moved away on the phone itself takes what the cache held inside
+// it along once its old folder is listed: a path through a new folder of
+// its name reaches the new folder's items, never the moved ones.
+TEST_F(MTPFiles, AFolderMovedAwayOnThePhoneTakesItsCachedPathsAlong)
+{
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM/Camera")), std::vector<QString>{QStringLiteral("IMG_1.jpg")});
+    phone->moveObject(camera, other);
+    const uint32_t again = phone->addFolder(dcim, QStringLiteral("Camera"));
+    const uint32_t theirs = phone->addFile(again, QStringLiteral("IMG_1.jpg"), QByteArray("new"));
+    EXPECT_EQ(names(QStringLiteral("/sdcard/DCIM")), std::vector<QString>{QStringLiteral("Camera")});
+    files().move(QStringLiteral("/sdcard/DCIM/Camera/IMG_1.jpg"), QStringLiteral("/sdcard/DCIM/Camera/IMG_2.jpg"), Cancel());
+    EXPECT_EQ(phone->object(theirs)->name, QStringLiteral("IMG_2.jpg"));
+    EXPECT_EQ(phone->object(photo)->name, QStringLiteral("IMG_1.jpg"));
+}
+
 TEST_F(MTPFiles, AStaleHandleIsRetriedOnceWithAnEmptyCache)
 {
     names(QStringLiteral("/sdcard/DCIM/Camera"));
