@@ -201,6 +201,17 @@ public:
     void thaw();
     bool frozen() const;
 
+    // ---- a phone that holds a transfer ------------------------------------------
+    // After `bytes` more bulk bytes (either direction) the next bulk transfer
+    // waits, as on a cable so slow that nothing more gets across, while
+    // class requests are answered: until resume(), its time-out, or the host
+    // aborts it (a Stop cuts it off), which ends the pause. A test holds a
+    // copy under way with it, for as long as it needs, and no longer.
+    void pauseAfterBytes(uint64_t bytes);
+    void resume();
+    // Whether a bulk transfer is waiting in the pause.
+    bool paused() const;
+
     // ---- what happened ----------------------------------------------------------
     std::vector<Command> commands() const;
     std::vector<uint16_t> commandCodes() const;
@@ -272,6 +283,9 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
+    void countTowardsPause(size_t bytes);
+    // While paused: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
+    void waitWhilePaused(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, uint64_t aborts);
     // Waits as the cable would; an unplug, or an abort since the abort count
     // was `aborts`, ends it with UsbError. Returns the bytes that got across
     // before an abort (whole packets of `packet` bytes) through `across`.
@@ -326,6 +340,9 @@ private:
     std::set<uint8_t> m_halted; // bulk endpoints halted until the host clears them
     int m_busy = 0;             // Get Device Status answers still busy
     std::optional<uint64_t> m_freezeBudget;
+    std::optional<uint64_t> m_pauseBudget;
+    bool m_pausing = false; // bulk transfers wait
+    bool m_heldInPause = false;
     std::optional<uint32_t> m_holding; // the transaction whose lost answer the host awaits
     bool m_frozen = false;
     std::condition_variable m_frozenChanged;
