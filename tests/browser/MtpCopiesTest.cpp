@@ -388,6 +388,25 @@ TEST_F(MtpCopies, ANameFreedOnThePhoneItselfIsFree)
     EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"Photos"_s, u"a.txt"_s, u"keep.bin"_s}));
 }
 
+// Mended: Delete of a folder New Folder had made, since deleted and made
+// anew in the phone's own Files app, went to the folder made here: gone,
+// it counted as deleted, and the folder stayed, without a word.
+TEST_F(MtpCopies, DeleteOfAnItemMadeAnewOnThePhoneDeletesIt)
+{
+    model->newFolder(u"Trip"_s);
+    finish();
+    ASSERT_TRUE(phone->objectAt(u"Trip"_s));
+    phone->removeObject(phone->objectAt(u"Trip"_s)->handle);
+    phone->addFolder(0, u"Trip"_s);
+    reload();
+    desktop->answer = 0; // Delete
+    model->remove({folder(u"Trip"_s)});
+    finish();
+    EXPECT_EQ(model->errorMessage().value_or(QString()), QString());
+    EXPECT_FALSE(phone->objectAt(u"Trip"_s));
+    EXPECT_EQ(rootNames(), (QStringList{u"Documents"_s, u"keep.bin"_s}));
+}
+
 // Mended: of two names alike but for their Unicode form, the copy of the
 // folder gave both files the first one's bytes.
 TEST_F(MtpCopies, TwinsOfAnotherUnicodeFormEachArriveWithTheirOwnBytes)
