@@ -751,9 +751,14 @@ void MTPConnection::movedAway(const QString& from)
     // What was made at `from`, and inside it, is elsewhere now: a clean-up
     // of those paths finds nothing of its own there, and never goes by name.
     const QString fromKey = parts(from).join(QLatin1Char('/'));
+    if (const auto made = m_made.find(fromKey); made != m_made.end()) {
+        made->handle = 0;
+        if (!made->isFolder)
+            return; // nothing was made inside a file: no look through every record
+    }
     const QString below = fromKey + QLatin1Char('/');
     for (auto it = m_made.begin(); it != m_made.end(); ++it) {
-        if (it.key() == fromKey || it.key().startsWith(below))
+        if (it.key().startsWith(below))
             it->handle = 0;
     }
 }

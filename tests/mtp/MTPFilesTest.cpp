@@ -288,12 +288,13 @@ TEST_F(MTPFiles, WhatAPushMadeIsRemovedByItsHandle)
 
 // Mended: a push's clean-up whose item was no longer what it made fell
 // back to the name, and deleted what another writer had put there: when
-// its own item had been renamed (its record then went before the path
-// cache's retry), or after the session was opened anew (which dropped the
-// record). Its own item goes by its handle in a new session too.
+// its own item had been renamed on the phone (its record then went before
+// the path cache's retry), or through this connection, or after the
+// session was opened anew (each of which dropped the record). Its own
+// item goes by its handle in a new session too.
 TEST_F(MTPFiles, WhatAPushMadeIsRemovedOnlyWhileItIsThatItem)
 {
-    enum class Meanwhile { deleted, renamed, none };
+    enum class Meanwhile { deleted, renamed, renamedHere, none };
     const struct {
         const char* what;
         Meanwhile meanwhile;
@@ -301,6 +302,7 @@ TEST_F(MTPFiles, WhatAPushMadeIsRemovedOnlyWhileItIsThatItem)
     } rows[] = {
         {"deleted, another item made at its name", Meanwhile::deleted, false},
         {"renamed, another item made at its name", Meanwhile::renamed, false},
+        {"renamed through this connection, another item made at its name", Meanwhile::renamedHere, false},
         {"deleted, another item made at its name, a new session", Meanwhile::deleted, true},
         {"still as made, a new session", Meanwhile::none, true},
     };
@@ -316,6 +318,8 @@ TEST_F(MTPFiles, WhatAPushMadeIsRemovedOnlyWhileItIsThatItem)
             phone->removeObject(ours);
         if (row.meanwhile == Meanwhile::renamed)
             phone->renameObject(ours, QStringLiteral("renamed.bin"));
+        if (row.meanwhile == Meanwhile::renamedHere)
+            files().move(path, QStringLiteral("/sdcard/Other/renamed.bin"), Cancel());
         if (row.meanwhile != Meanwhile::none)
             theirs = phone->addFile(other, QStringLiteral("made.bin"), QByteArray("theirs"));
         if (row.newSession) {
@@ -331,7 +335,8 @@ TEST_F(MTPFiles, WhatAPushMadeIsRemovedOnlyWhileItIsThatItem)
             EXPECT_EQ(sent(Operation::deleteObject), 0);
             phone->removeObject(*theirs);
         }
-        EXPECT_EQ(phone->object(ours).has_value(), row.meanwhile == Meanwhile::renamed);
+        EXPECT_EQ(phone->object(ours).has_value(),
+                  row.meanwhile == Meanwhile::renamed || row.meanwhile == Meanwhile::renamedHere);
         phone->removeObject(ours);
     }
 }
