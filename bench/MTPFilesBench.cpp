@@ -1,7 +1,8 @@
 // The phone's files over MTP against the simulated phone (no USB limit):
 // pulling and pushing a 2 GiB file through MTPConnection (throughput and CPU
-// time per MB, the simulated phone's own work included), and listing a folder
-// of 10,000 items both ways (transactions and time).
+// time per MB, the simulated phone's own work included), listing a folder
+// of 10,000 items both ways (transactions and time), and listing a folder
+// again after its 20,000 items went away on the phone.
 //
 // Usage: mtp_files_bench [folder for the local copies]
 // The folder defaults to the private temporary folder; a folder in memory
@@ -82,6 +83,45 @@ void benchListing(bool propertyList)
                 f.wall * 1e3);
 }
 
+// A folder of `goneItems` items listed, then listed again after every one
+// of them was moved to another folder on the phone: what the path cache
+// held for them goes, at no more cost than a listing of them all.
+void benchListingAfterGone()
+{
+    constexpr int goneItems = 20000;
+    double fresh = 1e9, after = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        auto host = std::make_shared<mtpsim::SimulatedUsbHost>();
+        auto phone = std::make_shared<mtpsim::SimulatedPhone>();
+        const uint32_t folder = phone->addFolder(0, QStringLiteral("Many"));
+        const uint32_t elsewhere = phone->addFolder(0, QStringLiteral("Elsewhere"));
+        std::vector<uint32_t> handles;
+        for (int i = 0; i < goneItems; ++i)
+            handles.push_back(
+                phone->addFile(folder, QStringLiteral("IMG_%1.jpg").arg(i, 5, 10, QLatin1Char('0')), QByteArray("x")));
+        auto connection = connectTo(host, phone);
+        connection->list(QStringLiteral("/sdcard"), false, Cancel());
+        size_t listed = 0;
+        fresh = std::min(fresh, bench::bestOf(1, [&] {
+                                    listed = connection->list(QStringLiteral("/sdcard/Many"), false, Cancel()).size();
+                                }).wall);
+        for (const uint32_t handle : handles)
+            phone->moveObject(handle, elsewhere);
+        size_t left = 0;
+        after = std::min(after, bench::bestOf(1, [&] {
+                                    left = connection->list(QStringLiteral("/sdcard/Many"), false, Cancel()).size();
+                                }).wall);
+        connection->close().wait();
+        if (listed != size_t(goneItems) || left != 0) {
+            std::fprintf(stderr, "the listings before and after differ from the phone\n");
+            std::exit(1);
+        }
+    }
+    std::printf("%-28s %6d items   %8.1f ms\n", "listing a folder", goneItems, fresh * 1e3);
+    std::printf("%-28s %6d gone    %8.1f ms   (%.2f x the listing of them)\n", "listing it after they went",
+                goneItems, after * 1e3, after / fresh);
+}
+
 // A folder of small files sent whole: each file's look at its folder and
 // the path cache's upkeep, more than the bytes.
 void benchFolderPush(const QString& base)
@@ -147,6 +187,7 @@ int main(int argc, char** argv)
 
     benchListing(true);
     benchListing(false);
+    benchListingAfterGone();
     benchFolderPush(base);
     return 0;
 }

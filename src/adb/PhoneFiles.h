@@ -53,8 +53,14 @@ public:
     {
         return exists(path, cancel) ? std::optional<bool>(true) : std::nullopt;
     }
-    // Removes a file, or a folder with everything in it.
+    // Removes a file, or a folder with everything in it: the item at that
+    // name now, whatever made it.
     virtual void remove(const QString& path, const Cancel& cancel) = 0;
+    // Removes what this program made at `path` (what a stopped or failed
+    // copy left). Where the transport knows the item it made, only that
+    // item goes, never another found at the name since; one gone or moved
+    // already counts as removed. Elsewhere as remove().
+    virtual void removeOwn(const QString& path, const Cancel& cancel) { remove(path, cancel); }
     // Makes one folder in a folder that is there; fails when that one is
     // missing, and leaves a folder already at `path` as it is.
     virtual void makeFolder(const QString& path, const Cancel& cancel) = 0;

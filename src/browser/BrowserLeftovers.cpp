@@ -33,7 +33,7 @@ struct Removal {
 bool removed(PhoneFiles& phone, const QString& path, const TimeLimit& limit)
 {
     try {
-        phone.remove(path, limit.cancel());
+        phone.removeOwn(path, limit.cancel());
         return true;
     } catch (...) {
         return !limit.expired() && phone.existence(path, limit.cancel()) == std::optional<bool>(false)
@@ -232,7 +232,7 @@ std::vector<RemoteEntry> BrowserModel::removeStaleWorkingFiles(PhoneFiles& phone
     for (const QString& name : stale) {
         cancel.check();
         try {
-            phone.remove(joined(folder, name), cancel);
+            phone.removeOwn(joined(folder, name), cancel);
         } catch (const Cancelled&) {
             throw;
         } catch (...) {

@@ -102,7 +102,7 @@ bool removedInTime(PhoneFiles& phone, const QString& path,
     const TimeLimit limit(within);
     namespace names = browserpaths::workingnames;
     try {
-        phone.remove(path, limit.cancel());
+        phone.removeOwn(path, limit.cancel());
         names::RecordingLeftovers::forget(path);
         return true;
     } catch (...) {

@@ -471,7 +471,6 @@ void MTPConnection::findStorage()
     if (!keep) {
         m_storageID = usable.empty() ? std::nullopt : std::optional<uint32_t>(usable.front());
         m_handles.clear();
-        m_made.clear();
     }
     setStatus(m_storageID ? Status::ready : Status::locked);
 }
@@ -497,7 +496,6 @@ void MTPConnection::disconnect()
     }
     m_interface.reset(); // ends the claim
     m_handles.clear();
-    m_made.clear();
     m_storageID.reset();
 }
 

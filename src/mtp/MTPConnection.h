@@ -60,10 +60,14 @@ public:
     std::optional<bool> existence(const QString& path, const Cancel& cancel) override;
     // Every item of the folder: one the phone can't describe fails it.
     std::vector<RemoteEntry> listAll(const QString& path, const Cancel& cancel) override;
+    // The item of exactly that name as the phone lists it now; none there fails.
+    void remove(const QString& path, const Cancel& cancel) override;
     // What this connection made at `path` goes only while it is still that
     // item there (its handle, name, kind and no more than the bytes sent),
-    // never another item found at the name; gone already, it counts as removed.
-    void remove(const QString& path, const Cancel& cancel) override;
+    // never by its name, also after the session was opened anew; gone or
+    // moved already, it counts as removed. A path it holds no record of
+    // (another run's leftover) goes by its name.
+    void removeOwn(const QString& path, const Cancel& cancel) override;
     void makeFolder(const QString& path, const Cancel& cancel) override;
     void move(const QString& from, const QString& to, const Cancel& cancel) override;
     // Fails before anything is removed on a phone that can't rename, and
@@ -282,7 +286,8 @@ private:
     std::vector<RemoteEntry> entries(const QString& path, bool showHidden, bool whole, const Cancel& cancel);
     void retryingStalePaths(const std::function<void()>& attempt);
     void forgetAfterUnknownOutcome(const std::function<void()>& attempt);
-    // An object this connection made, as it made it: its path's key, handle and the bytes sent.
+    // An object this connection made, as it made it: its path's key, handle
+    // and the bytes sent. Handle 0: what was made there has moved away.
     struct Made {
         uint32_t handle;
         uint32_t parent;
@@ -290,12 +295,14 @@ private:
         int64_t size;
     };
     void madeHere(const QString& path, uint32_t handle, uint32_t parent, bool isFolder, int64_t size);
-    // The two ways of removing: what a push made, only by its handle and
-    // only while it is still as made; and the person's item by its name.
+    // The two ways of removing: what this connection made, only by its
+    // handle and only while it is still as made; and the person's item by its name.
     void removeMade(const QString& path, const Made& made);
     void removeNamed(const QString& path);
     // move() on the queue, inside the caller's run.
     void moveNow(const QString& from, const QString& to);
+    // Marks what was made at `from`, and inside it, as moved away.
+    void movedAway(const QString& from);
     // The handle at `path`, whose last component is asked of the phone, never of the cache.
     uint32_t lookUp(const QString& path);
     // What the phone says now of `handle` after a change whose answer was
@@ -352,7 +359,9 @@ private:
     std::optional<QString> m_manufacturer;
     std::optional<uint32_t> m_storageID;
     QHash<QString, uint32_t> m_handles; // path cache: components joined by "/" → handle
-    QHash<QString, Made> m_made;        // what pushes made, by the key of the path they made it at
+    // What pushes and new folders made, by the key of the path they made it
+    // at; kept over reopened sessions, each handle checked before it is used.
+    QHash<QString, Made> m_made;
     bool m_listsByProperties = true; // until a property list of the phone fails
     uint64_t m_sessions = 0;         // sessions opened: handles are asked about only within one
     bool m_recovering = false;

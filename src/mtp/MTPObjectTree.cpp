@@ -252,7 +252,7 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
         listed.reserve(qsizetype(objects.size()));
         for (const MTPObject& object : objects)
             listed.insert(object.handle, &object);
-        QStringList gone;
+        QSet<QString> gone; // names of the folder's items
         for (auto it = m_handles.cbegin(); it != m_handles.cend(); ++it) {
             const QString& key = it.key();
             if (key.size() <= prefix.size() || !key.startsWith(prefix) || key.indexOf(QLatin1Char('/'), prefix.size()) >= 0)
@@ -260,11 +260,18 @@ std::vector<MTPObject> MTPConnection::list(uint32_t parent, const QStringList& p
             const MTPObject* now = listed.value(it.value());
             const QStringView name = QStringView(key).sliced(prefix.size());
             if (!now || (now->name != name && !mtppaths::sameNameIgnoringCase(now->name, name.toString())))
-                gone.append(key);
+                gone.insert(name.toString());
         }
-        for (const QString& key : gone) {
-            const QString below = key + QLatin1Char('/');
-            m_handles.removeIf([&](const auto& entry) { return entry.key() == key || entry.key().startsWith(below); });
+        // One pass for all of them, with what lies below them: a listing
+        // costs the same however many items went.
+        if (!gone.isEmpty()) {
+            m_handles.removeIf([&](const auto& entry) {
+                const QString& key = entry.key();
+                if (key.size() <= prefix.size() || !key.startsWith(prefix))
+                    return false;
+                const qsizetype slash = key.indexOf(QLatin1Char('/'), prefix.size());
+                return gone.contains(key.sliced(prefix.size(), (slash < 0 ? key.size() : slash) - prefix.size()));
+            });
         }
     }
     m_handles.reserve(m_handles.size() + qsizetype(objects.size()));
@@ -574,7 +581,7 @@ void MTPConnection::moveTo(uint32_t pushed, uint32_t parent, uint64_t session, c
             throw;
         forget(from);
         forget(to);
-        m_made.remove(parts(from).join(QLatin1Char('/')));
+        movedAway(from);
     }
 }
 
@@ -612,13 +619,25 @@ void MTPConnection::remove(const QString& path, const Cancel& cancel)
     // DeleteObject of the root handle would empty the whole phone.
     if (parts(path).isEmpty())
         throw MTPError::failed(QStringLiteral("The phone's whole storage can't be deleted."));
-    changing(
-        [&] {
-            const QString key = parts(path).join(QLatin1Char('/'));
-            if (const auto made = m_made.constFind(key); made != m_made.cend())
-                removeMade(path, *made);
-            else
-                removeNamed(path);
+    // Whatever this connection made there: the person means the item the name has now.
+    changing([&] { removeNamed(path); }, cancel);
+}
+
+void MTPConnection::removeOwn(const QString& path, const Cancel& cancel)
+{
+    mtppaths::checkUsable(path);
+    if (parts(path).isEmpty())
+        throw MTPError::failed(QStringLiteral("The phone's whole storage can't be deleted."));
+    run(
+        [&](MTPConnection& self) {
+            // The record is read once: a retry never finds it gone and turns to the name.
+            const auto made = self.m_made.constFind(parts(path).join(QLatin1Char('/')));
+            if (made == self.m_made.cend()) {
+                self.forgetAfterUnknownOutcome([&] { self.removeNamed(path); });
+                return;
+            }
+            const Made what = *made;
+            self.forgetAfterUnknownOutcome([&] { self.removeMade(path, what); });
         },
         cancel);
 }
@@ -627,35 +646,33 @@ void MTPConnection::removeMade(const QString& path, const Made& made)
 {
     const QString key = parts(path).join(QLatin1Char('/'));
     const QString name = mtppaths::lastComponent(path);
-    const Made what = made;
     std::optional<ObjectInfo> now;
-    try {
-        now = readObjectInfo(fetch(Operation::getObjectInfo, {what.handle}, doThat));
-    } catch (const MTPError& error) {
-        if (error.kind() != MTPError::Kind::stale)
-            throw;
+    if (made.handle != 0) {
+        try {
+            now = readObjectInfo(fetch(Operation::getObjectInfo, {made.handle}, doThat));
+        } catch (const MTPError& error) {
+            if (error.kind() != MTPError::Kind::stale)
+                throw;
+        }
     }
     forget(path);
-    // Gone already: nothing made here is left to remove.
-    if (!now) {
-        m_made.remove(key);
-        return;
-    }
-    // Never by the name: what is there now may be another writer's. A
-    // rename whose answer was lost may have given it the person's name; a
-    // size too large for the dataset's field reads as at most that.
-    if (mtppaths::listedName(now->name) != name || topLevelAsZero(now->parent) != what.parent
-        || now->isDirectory() != what.isFolder || (!what.isFolder && int64_t(now->size) > what.size)) {
-        m_made.remove(key);
-        throw MTPError::notFound(name);
-    }
-    transact(Operation::deleteObject, {what.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
+    // Never by the name: what is there now may be another writer's. Gone,
+    // or no longer as made (renamed, moved, or written to by another), it
+    // is no longer ours to remove. A rename whose answer was lost may have
+    // given it the person's name; a size too large for the dataset's field
+    // reads as at most that. The handle of a session opened since counts
+    // only where it is still that item.
+    const bool ours = now && mtppaths::listedName(now->name) == name && topLevelAsZero(now->parent) == made.parent
+                      && now->isDirectory() == made.isFolder && (made.isFolder || int64_t(now->size) <= made.size);
+    if (ours)
+        transact(Operation::deleteObject, {made.handle, 0}, {}, 0, {}, QStringLiteral("delete that"));
     m_made.remove(key);
 }
 
 void MTPConnection::removeNamed(const QString& path)
 {
-    const uint32_t handle = resolve(path);
+    // The phone's word on the name, never the cache's.
+    const uint32_t handle = lookUp(path);
     // Only the item of exactly that name: finding a name in other
     // letter case is for going to it, never for deleting another.
     const ObjectInfo now = readObjectInfo(fetch(Operation::getObjectInfo, {handle}, doThat));
@@ -679,12 +696,18 @@ void MTPConnection::makeFolder(const QString& path, const Cancel& cancel)
             // Only inside a folder that is there: one deleted on the phone
             // meanwhile fails as missing instead of being made again.
             const uint32_t parent = resolve(mtppaths::parentPath(path));
+            std::optional<uint32_t> there;
             try {
-                lookUp(path);
-                return; // there already
+                there = lookUp(path);
             } catch (const MTPError& error) {
                 if (error.kind() != MTPError::Kind::notFound)
                     throw;
+            }
+            // Only a folder is there already; a file of the name is in the way.
+            if (there) {
+                if (!readObjectInfo(fetch(Operation::getObjectInfo, {*there}, doThat)).isDirectory())
+                    throw MTPError::failed(QStringLiteral("“") + components.last() + QStringLiteral("” already exists."));
+                return;
             }
             const uint32_t made = createFolder(components.last(), parent);
             m_handles.insert(components.join(QLatin1Char('/')), made);
@@ -726,11 +749,24 @@ void MTPConnection::moveNow(const QString& from, const QString& to)
     }
     forget(from);
     forget(to);
-    // Under another name it is no longer what was made at `from`.
-    // What was made inside a moved folder is elsewhere now too.
+    movedAway(from);
+}
+
+void MTPConnection::movedAway(const QString& from)
+{
+    // What was made at `from`, and inside it, is elsewhere now: a clean-up
+    // of those paths finds nothing of its own there, and never goes by name.
     const QString fromKey = parts(from).join(QLatin1Char('/'));
-    m_made.remove(fromKey);
-    m_made.removeIf([&](const auto& made) { return made.key().startsWith(fromKey + QLatin1Char('/')); });
+    if (const auto made = m_made.find(fromKey); made != m_made.end()) {
+        made->handle = 0;
+        if (!made->isFolder)
+            return; // nothing was made inside a file: no look through every record
+    }
+    const QString below = fromKey + QLatin1Char('/');
+    for (auto it = m_made.begin(); it != m_made.end(); ++it) {
+        if (it.key().startsWith(below))
+            it->handle = 0;
+    }
 }
 
 std::optional<PhoneFiles::Clash> MTPConnection::putInPlace(const QString& from, const QString& to,

@@ -215,6 +215,12 @@ public:
         m_inner->remove(path, cancel);
         m_script->lost(cancel);
     }
+    void removeOwn(const QString& path, const Cancel& cancel) override
+    {
+        m_script->step(u"remove"_s, path, cancel);
+        m_inner->removeOwn(path, cancel);
+        m_script->lost(cancel);
+    }
     void makeFolder(const QString& path, const Cancel& cancel) override
     {
         m_script->step(u"makeFolder"_s, path, cancel);

@@ -204,7 +204,7 @@ TEST_F(MTPSession, AClaimThatGetsNoThreadIsNoOtherProgramsHold)
     EXPECT_NE(connection->status(), Status::busy);
     host->failOpensWith(nullptr);
     connection->check();
-    EXPECT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::ready; }, 5s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::ready; }, 30s));
 }
 
 TEST_F(MTPSession, BusyOrLockedUntilThePhoneLetsGoOrShowsAStorage)
@@ -217,12 +217,12 @@ TEST_F(MTPSession, BusyOrLockedUntilThePhoneLetsGoOrShowsAStorage)
     phone->addStorage(0x00010000); // a slot without a medium
     phone->configure([](auto& s) { s.heldByOtherProgram = false; });
     connection->check(); // tries the claim again, without waiting for it
-    ASSERT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::locked; }, 5s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::locked; }, 30s));
     EXPECT_EQ(kindOf([&] { connection->info(Cancel()); }), MTPError::Kind::locked);
 
     phone->addStorage(0x00020001);
     connection->check();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::ready; }, 5s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return connection->status() == Status::ready; }, 30s));
     EXPECT_EQ(phone->claims(), 1);
 }
 
@@ -557,12 +557,11 @@ TEST_F(MTPTransaction, AStoppedRunOnAPhoneThatStoppedAnsweringIsGivenUpOn)
     phone->freezeAfterBytes(2 * MiB);
     std::stop_source stop;
     auto copy = std::async(std::launch::async, [&] { download(bytesOf(5 * MiB), {}, Cancel(stop.get_token())); });
-    for (int i = 0; i < 500 && !phone->frozen(); ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(phone->frozen());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return phone->frozen(); }, 30s));
     const auto stopped = std::chrono::steady_clock::now();
     stop.request_stop();
-    ASSERT_EQ(copy.wait_for(5s), std::future_status::ready);
+    // Well before the transfer's time-out (a minute), however loaded the machine.
+    ASSERT_EQ(copy.wait_for(20s), std::future_status::ready);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
     std::cout << "[ frozen MTP phone ] Stop to the end of a transfer: " << took.count() << " ms\n";
     EXPECT_THROW(copy.get(), Cancelled);
@@ -584,11 +583,11 @@ TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
             piecesA = piece;
             if (piece == 1) {
                 entered.set_value();
-                released.wait_for(10s);
+                released.wait_for(60s);
             }
         });
     });
-    ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(entered.get_future().wait_for(30s), std::future_status::ready);
     std::stop_source stopC;
     auto c = std::async(std::launch::async, [&] {
         connection->run([](MTPConnection& conn) { return conn.fetch(Operation::getStorageIDs, {}, doThat); },
@@ -598,7 +597,7 @@ TEST_F(MTPTransaction, CancellingAQueuedRunLeavesTheRunningOneAlone)
     stopC.request_stop();
 
     // The cancelled caller hears at once, while A still runs.
-    ASSERT_EQ(c.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(c.wait_for(30s), std::future_status::ready);
     EXPECT_THROW(c.get(), Cancelled);
     EXPECT_EQ(a.wait_for(0s), std::future_status::timeout);
     release.set_value();

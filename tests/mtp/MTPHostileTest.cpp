@@ -618,9 +618,9 @@ TEST_F(Hostile, EventsOfAnyLengthKeepTheListenerAndTheSessionGoing)
     };
     for (const auto& [what, event] : cases) {
         SCOPED_TRACE(what);
-        ASSERT_TRUE(testsupport::waitUntil([&] { return phone->pendingInterruptReads() == 1; }, 5s));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return phone->pendingInterruptReads() == 1; }, 30s));
         ASSERT_TRUE(phone->sendEvent(event));
-        EXPECT_TRUE(testsupport::waitUntil([&] { return phone->pendingInterruptReads() == 1; }, 5s));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return phone->pendingInterruptReads() == 1; }, 30s));
         expectInStep();
     }
 }

@@ -62,7 +62,7 @@ TEST_F(MTPManagerTest, OnlyInterfacesNamedMTPArePhonesWithTheirStates)
 
     locked->addStorage(0x00010001);
     poll(); // queues the new storage check without waiting for it
-    ASSERT_TRUE(testsupport::waitUntil([&] { return manager.connection(QStringLiteral("B")) != nullptr; }, 5s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return manager.connection(QStringLiteral("B")) != nullptr; }, 30s));
 }
 
 // Without a serial string the interface's registry ID in decimal stands in;
@@ -111,7 +111,7 @@ TEST_F(MTPManagerTest, SameInterfaceKeepsItsConnectionAReplugStartsAfresh)
     host->unplug(phone);
     EXPECT_TRUE(poll().empty());
     EXPECT_FALSE(manager.connection(QStringLiteral("A")));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !phone->claimed(); }, 5s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !phone->claimed(); }, 30s));
     host->plug(phone); // a new registry ID
     EXPECT_EQ(poll().size(), 1u);
     EXPECT_NE(manager.connection(QStringLiteral("A")), first);
@@ -128,7 +128,7 @@ TEST_F(MTPManagerTest, PhonesThatAdbHandlesAreSkippedAndClosed)
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].serial, QStringLiteral("B"));
     EXPECT_FALSE(manager.connection(QStringLiteral("A")));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !phone->claimed(); }, 5s));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !phone->claimed(); }, 30s));
     EXPECT_EQ(phone->commandCodes().back(), closeSession);
 
     EXPECT_EQ(poll().size(), 2u); // adb let go: a new connection
@@ -178,7 +178,7 @@ TEST_F(MTPManagerTest, CloseAllClosesEveryPhoneWithinItsLimit)
     EXPECT_FALSE(a->claimed()); // closed before closeAll returned
     EXPECT_EQ(a->commandCodes().back(), closeSession);
     stuck.get();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !b->claimed(); }, 5s)) << "closed once its run ended";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !b->claimed(); }, 30s)) << "closed once its run ended";
     EXPECT_FALSE(manager.connection(QStringLiteral("A")));
     poll();
     EXPECT_EQ(a->claims(), 2);

@@ -364,6 +364,20 @@ void SimulatedPhone::removeObject(uint32_t handle)
         m_objects.erase(h);
 }
 
+void SimulatedPhone::renameObject(uint32_t handle, const QString& name)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto it = m_objects.find(handle); it != m_objects.end())
+        it->second.name = name;
+}
+
+void SimulatedPhone::moveObject(uint32_t handle, uint32_t parent)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto it = m_objects.find(handle); it != m_objects.end())
+        it->second.parent = parent;
+}
+
 std::optional<SimulatedPhone::Object> SimulatedPhone::object(uint32_t handle) const
 {
     std::lock_guard lock(m_mutex);
@@ -816,6 +830,61 @@ void SimulatedPhone::wakeFrozenWaits()
     m_frozenChanged.notify_all();
 }
 
+void SimulatedPhone::pauseAfterBytes(uint64_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_pauseBudget = bytes;
+    if (bytes == 0) {
+        m_pausing = true;
+        m_pauseBudget.reset();
+    }
+}
+
+void SimulatedPhone::resume()
+{
+    std::lock_guard lock(m_mutex);
+    m_pausing = false;
+    m_pauseBudget.reset();
+    m_changed.notify_all();
+}
+
+bool SimulatedPhone::paused() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_heldInPause;
+}
+
+void SimulatedPhone::countTowardsPause(size_t bytes)
+{
+    if (!m_pauseBudget)
+        return;
+    if (bytes >= *m_pauseBudget) {
+        m_pausing = true;
+        m_pauseBudget.reset();
+    } else {
+        *m_pauseBudget -= bytes;
+    }
+}
+
+void SimulatedPhone::waitWhilePaused(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                                     uint64_t aborts)
+{
+    if (!m_pausing)
+        return;
+    const auto over = [&] { return !m_pausing || !m_attached || m_bulkAborts != aborts; };
+    m_heldInPause = true;
+    const bool ended = timeout.count() > 0 ? m_changed.wait_for(lock, timeout, over) : (m_changed.wait(lock, over), true);
+    m_heldInPause = false;
+    if (!m_attached)
+        fail(UsbStatus::noDevice);
+    if (m_bulkAborts != aborts) {
+        m_pausing = false;
+        fail(UsbStatus::aborted);
+    }
+    if (!ended)
+        fail(UsbStatus::timeout);
+}
+
 void SimulatedPhone::countTowardsFreeze(size_t bytes)
 {
     if (!m_freezeBudget)
@@ -925,9 +994,11 @@ size_t SimulatedPhone::bulkIn(uint8_t endpoint, char* buffer, size_t capacity, s
             fail(UsbStatus::stall);
         waitWhileUnresponsive(lock, timeout, aborts);
         waitWhileHolding(lock, timeout, aborts);
+        waitWhilePaused(lock, timeout, aborts);
     }
     const size_t moved = bulkInNow(buffer, capacity);
     std::unique_lock lock(m_mutex);
+    countTowardsPause(moved);
     travel(lock, moved, aborts);
     return moved;
 }
@@ -980,6 +1051,7 @@ size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chron
     if (m_halted.count(endpoint))
         fail(UsbStatus::stall);
     size_t across = 0;
+    waitWhilePaused(lock, timeout, aborts);
     try {
         travel(lock, size_t(data.size()), aborts, &across, packetSize(m_settings.endpoints, false));
     } catch (const UsbError& error) {
@@ -1000,6 +1072,7 @@ size_t SimulatedPhone::bulkOut(uint8_t endpoint, QByteArrayView data, std::chron
     checkFault(Direction::out, static_cast<size_t>(data.size()));
     m_outTransfers.push_back(static_cast<size_t>(data.size()));
     countTowardsFreeze(static_cast<size_t>(data.size()));
+    countTowardsPause(static_cast<size_t>(data.size()));
     if (m_incoming) {
         receiveData(data);
         return static_cast<size_t>(data.size());

@@ -160,6 +160,9 @@ public:
     uint32_t addFile(uint32_t parent, const QString& name, const QByteArray& bytes, const QDateTime& modified = {},
                      uint32_t storage = 0);
     void removeObject(uint32_t handle);
+    // As the phone's own Files app renames and moves: the handle stays.
+    void renameObject(uint32_t handle, const QString& name);
+    void moveObject(uint32_t handle, uint32_t parent); // in the same storage
     std::optional<Object> object(uint32_t handle) const;
     // The object at "a/b/c" below the first storage's root (exact names).
     std::optional<Object> objectAt(const QString& path) const;
@@ -197,6 +200,17 @@ public:
     void freezeAfterBytes(uint64_t bytes);
     void thaw();
     bool frozen() const;
+
+    // ---- a phone that holds a transfer ------------------------------------------
+    // After `bytes` more bulk bytes (either direction) the next bulk transfer
+    // waits, as on a cable so slow that nothing more gets across, while
+    // class requests are answered: until resume(), its time-out, or the host
+    // aborts it (a Stop cuts it off), which ends the pause. A test holds a
+    // copy under way with it, for as long as it needs, and no longer.
+    void pauseAfterBytes(uint64_t bytes);
+    void resume();
+    // Whether a bulk transfer is waiting in the pause.
+    bool paused() const;
 
     // ---- what happened ----------------------------------------------------------
     std::vector<Command> commands() const;
@@ -269,6 +283,9 @@ private:
 
     void checkFault(Direction direction, size_t bytes); // throws UsbError
     void countTowardsFreeze(size_t bytes);
+    void countTowardsPause(size_t bytes);
+    // While paused: waits until that ends; throws UsbError on a time-out, an abort or an unplug.
+    void waitWhilePaused(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout, uint64_t aborts);
     // Waits as the cable would; an unplug, or an abort since the abort count
     // was `aborts`, ends it with UsbError. Returns the bytes that got across
     // before an abort (whole packets of `packet` bytes) through `across`.
@@ -323,6 +340,9 @@ private:
     std::set<uint8_t> m_halted; // bulk endpoints halted until the host clears them
     int m_busy = 0;             // Get Device Status answers still busy
     std::optional<uint64_t> m_freezeBudget;
+    std::optional<uint64_t> m_pauseBudget;
+    bool m_pausing = false; // bulk transfers wait
+    bool m_heldInPause = false;
     std::optional<uint32_t> m_holding; // the transaction whose lost answer the host awaits
     bool m_frozen = false;
     std::condition_variable m_frozenChanged;
