@@ -84,6 +84,57 @@ TEST_F(ADBRunner, AScreenshotThatDoesNotArriveSaysWhetherThePhoneWentAway)
     }
 }
 
+// Mended: exec-out ends with status 0 and what had arrived when the phone's
+// connection drops, and any start of a PNG was saved as the screenshot. Only
+// a PNG whose chunks run whole to its end is one.
+TEST_F(ADBRunner, AScreenshotIsKeptOnlyWhenItIsAWholePng)
+{
+    const QByteArray png = testsupport::pngCarrying(QByteArray(3000, 'p'));
+    QByteArray longChunk = png;
+    longChunk.replace(33, 4, QByteArray("\x7f\xff\xff\xf0", 4)); // the chunk after IHDR claims 2 GB
+    QByteArray noHeader = png;
+    noHeader.replace(12, 4, "IDAT");
+    const QString whole = QStringLiteral("<whole>");
+    const QString cutShort = QStringLiteral("The screenshot came from the phone cut short.");
+    const QString gone = QStringLiteral("The phone was disconnected before the screenshot arrived.");
+    const QString none = QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked.");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QString there, left; // told while get-state finds the phone, and once it doesn't
+    } cases[] = {
+        {"whole", png, whole, whole},
+        {"whole, bytes after its end", png + "\n\0trailing", whole, whole},
+        {"half", png.left(png.size() / 2), cutShort, gone},
+        {"the signature alone", png.left(8), cutShort, gone},
+        {"all but the end's CRC", png.chopped(1), cutShort, gone},
+        {"without its end chunk", png.chopped(12), cutShort, gone},
+        {"a chunk longer than what came", longChunk, cutShort, gone},
+        {"chunks without the header first", noHeader, cutShort, gone},
+        {"the phone's words", "Error: no display\n", none, gone},
+        {"nothing", {}, none, gone},
+    };
+    const QString data = dir.filePath(QStringLiteral("screen"));
+    for (const auto& c : cases) {
+        for (const bool left : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (left ? ", the phone gone" : ""));
+            QFile file(data);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.bytes);
+            file.close();
+            const ADB adb = stub("case \"$3\" in exec-out) cat '" + data.toUtf8() + "' ;; get-state) "
+                                 + (left ? "echo 'error: device offline' >&2; exit 1" : "echo device") + " ;; esac\n");
+            QString outcome;
+            try {
+                outcome = adb.screenshot(QStringLiteral("X"), Cancel()) == c.bytes ? whole : QStringLiteral("<changed>");
+            } catch (const Error& error) {
+                outcome = error.description();
+            }
+            EXPECT_EQ(outcome, left ? c.left : c.there);
+        }
+    }
+}
+
 TEST_F(ADBRunner, CancellingEndsTheRunAsCancelledWhateverAdbEndsWith)
 {
     // The stub catches SIGTERM and exits 0: the caller must still see Cancelled.

@@ -191,6 +191,38 @@ TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
     EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
 }
 
+// Mended: a screenshot whose connection dropped half-way was saved and
+// shown as the screenshot. It is told, and nothing is saved or shown.
+TEST_F(EndToEnd, AScreenshotCutShortIsToldNotSaved)
+{
+    const auto screenshot = [&] {
+        model->setErrorMessage(std::nullopt);
+        desktop->revealed.clear();
+        model->takeScreenshot();
+        finish();
+    };
+    screenshot();
+    EXPECT_EQ(error(), QString());
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    ASSERT_TRUE(QFile::remove(desktop->revealed[0][0]));
+    const struct {
+        bool thenLeave;
+        QString said;
+    } cases[] = {
+        {false, u"The screenshot came from the phone cut short."_s},
+        {true, u"The phone was disconnected before the screenshot arrived."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.thenLeave ? "the phone then gone" : "the phone still there");
+        harness.cutShells(u"screencap"_s, 40, c.thenLeave);
+        screenshot();
+        EXPECT_EQ(error(), c.said);
+        EXPECT_TRUE(desktop->revealed.isEmpty());
+        EXPECT_EQ(everything(saved.path()), QStringList());
+    }
+    harness.cutShells(QString());
+}
+
 // The adb child of ours whose arguments hold `text`; 0 when none runs.
 pid_t childRunning(const QByteArray& text)
 {
