@@ -531,7 +531,8 @@ private:
     // Starts the next waiting copy when no job runs.
     void copyNextTake();
     void copyRecording(const Take& take);
-    // A recording that stays on the phone: said now, or at the quit.
+    // A recording that stays on the phone (or one kept that the phone's
+    // recorder ended early): said now, or at the quit.
     // `stopped`: by the person's Stop, which left it on the phone as they chose.
     void recordingNotCopied(const QString& sentence, bool stopped = false);
     // recordingStarted() follows the chosen phone.

@@ -191,6 +191,21 @@ TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
     EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
 }
 
+// Mended: a recorder that failed after some video (a phone whose storage
+// filled) was copied and shown as a recording that ended well. The video so
+// far is kept, and the phone's error told in its words.
+TEST_F(EndToEnd, ARecorderThatFailsMidwayKeepsItsVideoAndSaysWhy)
+{
+    write(stored(u".screenrecord-fails-midway"_s), "");
+    model->toggleRecording();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+    finish();
+    EXPECT_EQ(error(), u"The screen recording ended early with an error on the phone. It said: Encoder failed (err=-28)"_s);
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    EXPECT_EQ(read(desktop->revealed[0][0]), "fake vi");
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}), QStringList());
+}
+
 // Mended: a screenshot whose connection dropped half-way was saved and
 // shown as the screenshot. It is told, and nothing is saved or shown.
 TEST_F(EndToEnd, AScreenshotCutShortIsToldNotSaved)
