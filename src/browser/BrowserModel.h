@@ -419,6 +419,8 @@ public:
 
 Q_SIGNALS:
     void devicesChanged();
+    // A pass of the phone list has ended, whether or not the list changed.
+    void devicesListed();
     void selectedSerialChanged();
     void deviceInfoChanged();
     void adbMissingChanged();

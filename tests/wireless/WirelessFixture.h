@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 namespace wirelesstest {
@@ -108,6 +109,9 @@ public:
         const QString listed = listsAs.value(address, bareIp.match(address).hasMatch() ? address + u":5555"_s : address);
         listIfMissing(browsertest::adbPhone(listed));
         listingsLeftToEnd = listingsToEndAfterConnect.load();
+        std::lock_guard lock(m_leavingMutex);
+        m_leaving = listingsBeforeLeaving >= 0 ? listed : QString();
+        m_listingsLeft = listingsBeforeLeaving;
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
@@ -129,6 +133,13 @@ public:
             --listingsLeftToEnd;
             throw ADBError::stopped();
         }
+        {
+            std::lock_guard lock(m_leavingMutex);
+            if (!m_leaving.isEmpty() && m_listingsLeft-- <= 0) {
+                unlist(m_leaving);
+                m_leaving.clear();
+            }
+        }
         return FakeAdbSource::devices(adb, cancel);
     }
     std::atomic<int> stopListings{0};
@@ -140,6 +151,13 @@ public:
     QHash<QString, QString> listsAs;
     std::atomic<bool> scriptDisconnects{false};
     Channel<void> disconnects;
+    // The phone a connect lists leaves after that many more listings (-1: it stays).
+    std::atomic<int> listingsBeforeLeaving{-1};
+
+private:
+    std::mutex m_leavingMutex;
+    QString m_leaving;
+    int m_listingsLeft = -1;
 };
 
 // The browser model as host, with adb's pairing answered from the script;
