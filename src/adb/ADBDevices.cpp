@@ -100,12 +100,29 @@ DeviceInfo ADB::info(const QString& serial, const Cancel& cancel) const
     return adbparse::info(shell(serial, facts, cancel));
 }
 
-void ADB::connect(const QString& address, const Cancel& cancel) const
+QString ADB::connect(const QString& address, const Cancel& cancel) const
 {
     const QString answer = run({QStringLiteral("connect"), address}, cancel);
     // adb reports a failed connection with status 0.
     if (!answer.contains(QLatin1StringView("connected to")))
         throw ADBError::failed(clean(answer));
+    return connectionSerial(answer).value_or(address);
+}
+
+std::optional<QString> ADB::connectionSerial(const QString& answer)
+{
+    // adb quotes the address when a reason follows it.
+    static const QRegularExpression named(
+        QStringLiteral("^(?:adb: )?(?:error: )?(?:already connected|connected|failed to connect|failed to authenticate) "
+                       "to (?:'([^'\\n]+)'|(\\S+))"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = named.match(answer);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString serial = match.hasCaptured(1) ? match.captured(1) : match.captured(2);
+    if (serial.endsWith(QLatin1Char(':')))
+        serial.chop(1);
+    return serial;
 }
 
 std::optional<QString> ADB::serialNumber(const QString& serial, const Cancel& cancel) const

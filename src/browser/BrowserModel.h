@@ -475,7 +475,7 @@ private:
     void beginAttempt(const AttemptPtr& attempt);
     void stopAttempt(const AttemptPtr& attempt);
     void attemptAnswered(const AttemptPtr& attempt, const ConnectOutcome& outcome);
-    void removeLeftover(const AttemptPtr& attempt);
+    void removeLeftover(const AttemptPtr& attempt, const QString& address);
     void endTurn(const AttemptPtr& attempt);
 
     bool isShown(const Shown& asked, bool folderToo) const;

@@ -135,6 +135,28 @@ TEST_F(ADBRunner, AScreenshotIsKeptOnlyWhenItIsAWholePng)
     }
 }
 
+// adb reads some addresses otherwise than they are written (a port past
+// 65535 wraps around as a 32-bit number): its answer names the entry.
+TEST_F(ADBRunner, AConnectionIsNamedAsAdbsAnswerNamesIt)
+{
+    const std::pair<const char*, std::optional<QString>> answers[] = {
+        {"connected to 127.0.0.1:47123\n", QStringLiteral("127.0.0.1:47123")},
+        {"already connected to 127.0.0.1:47123\n", QStringLiteral("127.0.0.1:47123")},
+        {"connected to [fe80::1%wlan0]:5555\r\n", QStringLiteral("[fe80::1%wlan0]:5555")},
+        {"failed to connect to '127.0.0.1:1': Connection refused\n", QStringLiteral("127.0.0.1:1")},
+        {"failed to connect to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"failed to connect to 10.0.0.5:5555: timed out\n", QStringLiteral("10.0.0.5:5555")},
+        {"failed to authenticate to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"* daemon started successfully\nconnected to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"bad port number '70000' in '127.0.0.1:70000'\n", std::nullopt},
+        {"empty address\n", std::nullopt},
+    };
+    for (const auto& [answer, serial] : answers)
+        EXPECT_EQ(ADB::connectionSerial(QString::fromUtf8(answer)), serial) << answer;
+    const ADB adb = stub("echo 'connected to 127.0.0.1:47123'\n");
+    EXPECT_EQ(adb.connect(QStringLiteral("127.0.0.1:4295014419"), Cancel()), QStringLiteral("127.0.0.1:47123"));
+}
+
 TEST_F(ADBRunner, CancellingEndsTheRunAsCancelledWhateverAdbEndsWith)
 {
     // The stub catches SIGTERM and exits 0: the caller must still see Cancelled.

@@ -97,11 +97,11 @@ private:
 
 // adb's "connect", answered from the test's script; requests are addresses.
 // So is "disconnect" once a test scripts it. As adb does, a connection
-// lists the address as a ready phone (unless it is listed already), and a
-// disconnect drops it from the list.
+// lists the address as a ready phone (unless it is listed already) and
+// answers with the serial it lists, and a disconnect drops it from the list.
 class ConnectingAdbSource : public browsertest::FakeAdbSource {
 public:
-    void connect(const ADB&, const QString& address, const Cancel& cancel) override
+    QString connect(const ADB&, const QString& address, const Cancel& cancel) override
     {
         connects.take(address, cancel);
         // As adb lists it: an IP address given without a port has its default.
@@ -112,6 +112,7 @@ public:
         std::lock_guard lock(m_leavingMutex);
         m_leaving = listingsBeforeLeaving >= 0 ? listed : QString();
         m_listingsLeft = listingsBeforeLeaving;
+        return answersAs.value(address, listed);
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
@@ -149,6 +150,8 @@ public:
     std::atomic<int> listingsLeftToEnd{0};
     // The entry adb lists for an address written otherwise; set before connecting.
     QHash<QString, QString> listsAs;
+    // The serial adb's answer names, where it is not the entry listed.
+    QHash<QString, QString> answersAs;
     std::atomic<bool> scriptDisconnects{false};
     Channel<void> disconnects;
     // The phone a connect lists leaves after that many more listings (-1: it stays).
