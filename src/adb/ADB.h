@@ -114,7 +114,8 @@ public:
     static std::optional<QString> connectionSerial(const QString& answer);
     // The phone's own serial number; none on any failure.
     std::optional<QString> serialNumber(const QString& serial, const Cancel& cancel) const;
-    // PNG bytes of the screen.
+    // PNG bytes of the screen, only ever a whole PNG: one cut short fails
+    // in words (as cut short, or as the phone gone).
     QByteArray screenshot(const QString& serial, const Cancel& cancel) const;
 
     // Names are read byte-exact; bytes that are not UTF-8 become U+DC80 to
