@@ -123,11 +123,19 @@ public:
     // The user-visible name; none on any failure, cancellation included.
     std::optional<QString> displayName(const QString& serial, const Cancel& cancel) const;
     DeviceInfo info(const QString& serial, const Cancel& cancel) const;
-    // Fails also when adb exits 0 without having connected.
-    void connect(const QString& address, const Cancel& cancel) const;
+    // Fails also when adb exits 0 without having connected. Returns the
+    // serial adb lists the phone under, as its answer names it: adb reads
+    // some addresses otherwise than they are written (a port past 65535
+    // wraps around as a 32-bit number).
+    QString connect(const QString& address, const Cancel& cancel) const;
+    // The address an answer of "adb connect" names ("connected to HOST:PORT",
+    // "already connected to …", "failed to connect to …", "failed to
+    // authenticate to …"); none when it names none.
+    static std::optional<QString> connectionSerial(const QString& answer);
     // The phone's own serial number; none on any failure.
     std::optional<QString> serialNumber(const QString& serial, const Cancel& cancel) const;
-    // PNG bytes of the screen.
+    // PNG bytes of the screen, only ever a whole PNG: one cut short fails
+    // in words (as cut short, or as the phone gone).
     QByteArray screenshot(const QString& serial, const Cancel& cancel) const;
 
     // Names are read byte-exact; bytes that are not UTF-8 become U+DC80 to

@@ -32,7 +32,11 @@ public:
     // The phone's files over adb. Cheap: called on the GUI thread.
     virtual std::shared_ptr<PhoneFiles> files(const ADB& adb, const QString& serial) = 0;
     // "adb connect" to a Wi-Fi phone; throws when adb did not connect.
-    virtual void connect(const ADB& adb, const QString& address, const Cancel& cancel) { adb.connect(address, cancel); }
+    // Returns the serial adb lists it under (see ADB::connect).
+    virtual QString connect(const ADB& adb, const QString& address, const Cancel& cancel)
+    {
+        return adb.connect(address, cancel);
+    }
     // adb with these arguments (installs, the recording's stop and copy);
     // its standard output. Throws what adb's failure throws.
     virtual QString run(const ADB& adb, const QStringList& args, const Cancel& cancel) { return adb.run(args, cancel); }

@@ -443,6 +443,14 @@ void BrowserModel::copyRecording(const Take& take)
                  }
                  removeFromPhone();
                  job.post([path](BrowserModel& model) { model.m_desktop->reveal({path}); });
+                 // A recorder that failed midway (a full phone's encoder) leaves
+                 // the video so far: kept, and its end told in the phone's words.
+                 if (take.status != 0 && !take.stoppedFromOutside && !take.said.isEmpty())
+                     notCopied(take.said == ADB::phoneLeftSentence()
+                                   ? QStringLiteral("The screen recording ended early. ") + take.said
+                                   : QStringLiteral("The screen recording ended early with an error on the phone. "
+                                                    "It said: ")
+                                         + take.said);
              });
 }
 

@@ -307,6 +307,8 @@ void BrowserModel::finishPass(QList<Device> list, std::function<void()> finished
             reload([this] { refreshInfo(); });
     }
 
+    Q_EMIT devicesListed();
+
     ++m_pollCount;
     if (m_pollCount % infoEveryPasses == 0) {
         refreshInfo([this, finished] {

@@ -423,6 +423,8 @@ public:
 
 Q_SIGNALS:
     void devicesChanged();
+    // A pass of the phone list has ended, whether or not the list changed.
+    void devicesListed();
     void selectedSerialChanged();
     void deviceInfoChanged();
     void adbMissingChanged();
@@ -477,7 +479,7 @@ private:
     void beginAttempt(const AttemptPtr& attempt);
     void stopAttempt(const AttemptPtr& attempt);
     void attemptAnswered(const AttemptPtr& attempt, const ConnectOutcome& outcome);
-    void removeLeftover(const AttemptPtr& attempt);
+    void removeLeftover(const AttemptPtr& attempt, const QString& address);
     void endTurn(const AttemptPtr& attempt);
 
     bool isShown(const Shown& asked, bool folderToo) const;
@@ -535,7 +537,8 @@ private:
     // Starts the next waiting copy when no job runs.
     void copyNextTake();
     void copyRecording(const Take& take);
-    // A recording that stays on the phone: said now, or at the quit.
+    // A recording that stays on the phone (or one kept that the phone's
+    // recorder ended early): said now, or at the quit.
     // `stopped`: by the person's Stop, which left it on the phone as they chose.
     void recordingNotCopied(const QString& sentence, bool stopped = false);
     // recordingStarted() follows the chosen phone.

@@ -90,10 +90,11 @@ struct BrowserModel::ConnectAttempt {
     }
 };
 
-// What the worker found: whether the address was listed before (unknown
-// counts as listed, so nothing is removed), adb's failure, and the entry
-// for the address afterwards.
+// What the worker found: the serial adb's answer named (the address as
+// written when it named none), whether it was listed before (unknown counts
+// as listed, so nothing is removed), adb's failure, and its entry afterwards.
 struct BrowserModel::ConnectOutcome {
+    QString serial;
     bool listedBefore = true;
     bool cancelled = false; // by our own Stop only
     std::exception_ptr error;
@@ -262,7 +263,8 @@ Task BrowserModel::connectWireless(const QString& address, QObject* context,
         }
         m_disconnectedByUser.remove(address);
         refreshDevices([this, address, receiver, done, clearJob, listed] {
-            std::optional<Device> connected = entryFor(m_devices, address);
+            // Under the serial adb named, which may be written otherwise.
+            std::optional<Device> connected = entryFor(m_devices, listed ? listed->serial : address);
             // Only a ready phone takes the window; one waiting for Allow is
             // named as adb lists it when the list keeps it otherwise.
             if (connected && connected->isReady())
@@ -339,8 +341,10 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
                     ADBError::failed(QStringLiteral("adb was stopped before it answered.")));
             };
             ConnectOutcome outcome;
+            outcome.serial = address;
+            std::optional<std::vector<Device>> before;
             try {
-                outcome.listedBefore = entryFor(source->devices(adb, cancel), address).has_value();
+                before = source->devices(adb, cancel);
             } catch (const Cancelled&) {
                 if (cancel.isCancelled())
                     throw; // nothing started
@@ -348,22 +352,29 @@ void BrowserModel::beginAttempt(const AttemptPtr& attempt)
             } catch (...) {
                 // Unknown, as above.
             }
+            // adb's answer names the entry: it reads some addresses otherwise
+            // than they are written, a failed connection's too.
             try {
-                source->connect(adb, address, cancel);
+                outcome.serial = source->connect(adb, address, cancel);
             } catch (const Cancelled&) {
                 if (cancel.isCancelled()) {
                     outcome.cancelled = true;
+                    outcome.listedBefore = !before || entryFor(*before, address).has_value();
                     return outcome;
                 }
                 outcome.error = stoppedFromOutside();
+            } catch (const ADBError& error) {
+                outcome.serial = ADB::connectionSerial(error.message()).value_or(address);
+                outcome.error = std::current_exception();
             } catch (...) {
                 outcome.error = std::current_exception();
             }
+            outcome.listedBefore = !before || entryFor(*before, outcome.serial).has_value();
             // A listing ended from outside is asked once more: the phone
             // may well be connected.
             for (int tries = 0; tries < 2 && !outcome.listedAfterKnown; ++tries) {
                 try {
-                    outcome.listedAfter = entryFor(source->devices(adb, cancel), address);
+                    outcome.listedAfter = entryFor(source->devices(adb, cancel), outcome.serial);
                     outcome.listedAfterKnown = true;
                 } catch (const Cancelled&) {
                     outcome.cancelled = true;
@@ -394,7 +405,7 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
         attempt->end(Result::stopped);
         // adb keeps the address it was asked for as an offline entry.
         if (!outcome.listedBefore)
-            return removeLeftover(attempt);
+            return removeLeftover(attempt, outcome.serial);
         return endTurn(attempt);
     }
     const std::optional<Device>& listed = outcome.listedAfter;
@@ -413,17 +424,16 @@ void BrowserModel::attemptAnswered(const AttemptPtr& attempt, const ConnectOutco
         error = outcome.listedAfterKnown ? notReady(listed) : outcome.listingError;
     attempt->end(Result::failed, listed, error ? error : notReady(listed));
     if (!outcome.listedBefore && (listed || !outcome.listedAfterKnown))
-        return removeLeftover(attempt);
+        return removeLeftover(attempt, outcome.serial);
     endTurn(attempt);
 }
 
-// Disconnects the entry this attempt added, only while it is what adb
-// leaves of a failed connection (offline): one that is a phone by now,
-// waits for Allow or is being connected is someone's. Bounded: a hanging
-// adb does not hold the address for good.
-void BrowserModel::removeLeftover(const AttemptPtr& attempt)
+// Disconnects the entry this attempt added (under `address`, as adb named
+// it), only while it is what adb leaves of a failed connection (offline):
+// one that is a phone by now, waits for Allow or is being connected is
+// someone's. Bounded: a hanging adb does not hold the address for good.
+void BrowserModel::removeLeftover(const AttemptPtr& attempt, const QString& address)
 {
-    const QString address = attempt->address;
     if (!m_adb || address.isEmpty())
         return endTurn(attempt);
     const std::shared_ptr<AdbSource> source = m_adbSource;

@@ -54,9 +54,9 @@ std::optional<Device> BrowserPairingHost::listed(const QString& serial) const
     return std::nullopt;
 }
 
-QMetaObject::Connection BrowserPairingHost::onDevicesChanged(QObject* context, std::function<void()> changed)
+QMetaObject::Connection BrowserPairingHost::onDevicesListed(QObject* context, std::function<void()> listed)
 {
-    return QObject::connect(&m_model, &BrowserModel::devicesChanged, context, std::move(changed));
+    return QObject::connect(&m_model, &BrowserModel::devicesListed, context, std::move(listed));
 }
 
 void BrowserPairingHost::choose(const QString& serial)

@@ -37,9 +37,10 @@ public:
                                  std::function<void(std::exception_ptr)> failed) = 0;
     // The phone listed under this serial now, if any.
     virtual std::optional<Device> listed(const QString& serial) const = 0;
-    // Calls `changed` on context's thread after each change of the phone
-    // list, until the connection is broken or context is gone.
-    virtual QMetaObject::Connection onDevicesChanged(QObject* context, std::function<void()> changed) = 0;
+    // Calls `listed` on context's thread after each pass of the phone list,
+    // whether or not the list changed, until the connection is broken or
+    // context is gone.
+    virtual QMetaObject::Connection onDevicesListed(QObject* context, std::function<void()> listed) = 0;
     // Makes the phone the chosen one, as a connection that finds it ready does.
     virtual void choose(const QString& serial) = 0;
 
@@ -61,7 +62,7 @@ public:
     Task connectWireless(const QString& address, QObject* context, std::function<void(std::optional<Device>)> done,
                          std::function<void(std::exception_ptr)> failed) override;
     std::optional<Device> listed(const QString& serial) const override;
-    QMetaObject::Connection onDevicesChanged(QObject* context, std::function<void()> changed) override;
+    QMetaObject::Connection onDevicesListed(QObject* context, std::function<void()> listed) override;
     void choose(const QString& serial) override;
 
 protected:

@@ -43,6 +43,9 @@ constexpr char alphabet[] = "abcdefghijkmnpqrstuvwxyz23456789";
 static_assert(sizeof alphabet - 1 == 32, "a draw takes the low five bits of a byte");
 
 constexpr int searchRounds = 15;
+// How many passes of the phone list may go by without the phone that adb
+// listed to its connection before it counts as gone.
+constexpr int passesToShowUp = 2;
 constexpr std::chrono::seconds searchPause(1);
 constexpr int modulePixels = 10;
 
@@ -421,11 +424,13 @@ void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host,
 {
     // Only the entry that asked is followed: once it has left the list, the
     // address may be another phone's.
-    // The browser's list may not show it yet (adb listed it to the connection).
+    // The browser's list may not show it yet (adb listed it to the connection);
+    // one that the next passes don't show either has left.
     auto seen = std::make_shared<bool>(false);
-    auto check = [this, host, serial, address, asking, seen] {
+    auto unseenPasses = std::make_shared<int>(0);
+    auto check = [this, host, serial, address, asking, seen, unseenPasses](bool pass) {
         const std::optional<Device> device = host->listed(serial);
-        if (!device && !*seen)
+        if (!device && !*seen && (!pass || ++*unseenPasses < passesToShowUp))
             return;
         *seen = true;
         if (!device) {
@@ -448,8 +453,8 @@ void WirelessPairing::followUntilReady(const std::shared_ptr<PairingHost>& host,
         else
             setPhase(asking);
     };
-    m_following = host->onDevicesChanged(this, check);
-    check();
+    m_following = host->onDevicesListed(this, [check] { check(true); });
+    check(false);
 }
 
 void WirelessPairing::endFollowing()

@@ -116,7 +116,8 @@ private:
     void setPhase(const Phase& phase);
     // A phone kept waiting for the person's Allow: the sheet ends connected,
     // and the phone is chosen, once adb lists that entry as ready; it says
-    // so while the entry is offline, and once it has left the list.
+    // so while the entry is offline, and once it has left the list (or when
+    // the passes after the connection never show it).
     void followUntilReady(const std::shared_ptr<PairingHost>& host, const QString& serial, const QString& address,
                           const Phase& asking);
     void endFollowing();

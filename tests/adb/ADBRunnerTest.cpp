@@ -84,6 +84,79 @@ TEST_F(ADBRunner, AScreenshotThatDoesNotArriveSaysWhetherThePhoneWentAway)
     }
 }
 
+// Mended: exec-out ends with status 0 and what had arrived when the phone's
+// connection drops, and any start of a PNG was saved as the screenshot. Only
+// a PNG whose chunks run whole to its end is one.
+TEST_F(ADBRunner, AScreenshotIsKeptOnlyWhenItIsAWholePng)
+{
+    const QByteArray png = testsupport::pngCarrying(QByteArray(3000, 'p'));
+    QByteArray longChunk = png;
+    longChunk.replace(33, 4, QByteArray("\x7f\xff\xff\xf0", 4)); // the chunk after IHDR claims 2 GB
+    QByteArray noHeader = png;
+    noHeader.replace(12, 4, "IDAT");
+    const QString whole = QStringLiteral("<whole>");
+    const QString cutShort = QStringLiteral("The screenshot came from the phone cut short.");
+    const QString gone = QStringLiteral("The phone was disconnected before the screenshot arrived.");
+    const QString none = QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked.");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QString there, left; // told while get-state finds the phone, and once it doesn't
+    } cases[] = {
+        {"whole", png, whole, whole},
+        {"whole, bytes after its end", png + "\n\0trailing", whole, whole},
+        {"half", png.left(png.size() / 2), cutShort, gone},
+        {"the signature alone", png.left(8), cutShort, gone},
+        {"all but the end's CRC", png.chopped(1), cutShort, gone},
+        {"without its end chunk", png.chopped(12), cutShort, gone},
+        {"a chunk longer than what came", longChunk, cutShort, gone},
+        {"chunks without the header first", noHeader, cutShort, gone},
+        {"the phone's words", "Error: no display\n", none, gone},
+        {"nothing", {}, none, gone},
+    };
+    const QString data = dir.filePath(QStringLiteral("screen"));
+    for (const auto& c : cases) {
+        for (const bool left : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (left ? ", the phone gone" : ""));
+            QFile file(data);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.bytes);
+            file.close();
+            const ADB adb = stub("case \"$3\" in exec-out) cat '" + data.toUtf8() + "' ;; get-state) "
+                                 + (left ? "echo 'error: device offline' >&2; exit 1" : "echo device") + " ;; esac\n");
+            QString outcome;
+            try {
+                outcome = adb.screenshot(QStringLiteral("X"), Cancel()) == c.bytes ? whole : QStringLiteral("<changed>");
+            } catch (const Error& error) {
+                outcome = error.description();
+            }
+            EXPECT_EQ(outcome, left ? c.left : c.there);
+        }
+    }
+}
+
+// adb reads some addresses otherwise than they are written (a port past
+// 65535 wraps around as a 32-bit number): its answer names the entry.
+TEST_F(ADBRunner, AConnectionIsNamedAsAdbsAnswerNamesIt)
+{
+    const std::pair<const char*, std::optional<QString>> answers[] = {
+        {"connected to 127.0.0.1:47123\n", QStringLiteral("127.0.0.1:47123")},
+        {"already connected to 127.0.0.1:47123\n", QStringLiteral("127.0.0.1:47123")},
+        {"connected to [fe80::1%wlan0]:5555\r\n", QStringLiteral("[fe80::1%wlan0]:5555")},
+        {"failed to connect to '127.0.0.1:1': Connection refused\n", QStringLiteral("127.0.0.1:1")},
+        {"failed to connect to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"failed to connect to 10.0.0.5:5555: timed out\n", QStringLiteral("10.0.0.5:5555")},
+        {"failed to authenticate to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"* daemon started successfully\nconnected to 10.0.0.5:5555\n", QStringLiteral("10.0.0.5:5555")},
+        {"bad port number '70000' in '127.0.0.1:70000'\n", std::nullopt},
+        {"empty address\n", std::nullopt},
+    };
+    for (const auto& [answer, serial] : answers)
+        EXPECT_EQ(ADB::connectionSerial(QString::fromUtf8(answer)), serial) << answer;
+    const ADB adb = stub("echo 'connected to 127.0.0.1:47123'\n");
+    EXPECT_EQ(adb.connect(QStringLiteral("127.0.0.1:4295014419"), Cancel()), QStringLiteral("127.0.0.1:47123"));
+}
+
 TEST_F(ADBRunner, CancellingEndsTheRunAsCancelledWhateverAdbEndsWith)
 {
     // The stub catches SIGTERM and exits 0: the caller must still see Cancelled.

@@ -2,6 +2,7 @@
 // adb and the fake phone.
 #include "ADBTools.h"
 #include "PhoneFixture.h"
+#include "TestSupport.h"
 
 #include <QDir>
 
@@ -47,14 +48,36 @@ TEST_F(DeviceQueriesOnPhone, ConnectAndScreenshotFailOnTheAnswerAlthoughAdbExits
     EXPECT_TRUE(failureOf([&] { adb().connect(QStringLiteral("127.0.0.1:1"), Cancel()); }).contains(QStringLiteral("127.0.0.1:1")));
     EXPECT_NO_THROW(adb().connect(serial(), Cancel())); // "already connected to"
 
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray payload;
     for (int i = 0; i < 70000; ++i)
-        png += static_cast<char>(i * 7 % 256); // every byte value, more than one adb payload
+        payload += static_cast<char>(i * 7 % 256); // every byte value, more than one adb payload
+    const QByteArray png = testsupport::pngCarrying(payload);
     phone().setReply(QStringLiteral("screencap '-p'"), {png, {}, 0});
     EXPECT_EQ(adb().screenshot(serial(), Cancel()), png);
     phone().setReply(QStringLiteral("screencap '-p'"), {"Error: no display\n", {}, 0});
     EXPECT_EQ(failureOf([&] { adb().screenshot(serial(), Cancel()); }),
               QStringLiteral("The phone didn't return a screenshot. Make sure it's unlocked."));
+}
+
+// Mended: a screenshot whose connection dropped half-way came with adb's
+// status 0 and was taken whole. What came is told as cut short, or as the
+// phone gone when adb no longer finds it.
+TEST_F(DeviceQueriesOnPhone, AScreenshotCutShortIsToldAsCutShortOrThePhoneGone)
+{
+    QByteArray payload(200000, 'x');
+    const QByteArray png = testsupport::pngCarrying(payload);
+    phone().setReply(QStringLiteral("screencap '-p'"), {png, {}, 0});
+    for (const bool thenLeave : {false, true}) {
+        SCOPED_TRACE(thenLeave ? "the phone then gone" : "the phone still there");
+        phone().cutShells(QStringLiteral("screencap"), png.size() / 2, thenLeave);
+        EXPECT_EQ(failureOf([&] { adb().screenshot(serial(), Cancel()); }),
+                  thenLeave ? QStringLiteral("The phone was disconnected before the screenshot arrived.")
+                            : QStringLiteral("The screenshot came from the phone cut short."));
+    }
+    phone().cutShells(QString());
+    ASSERT_TRUE(phone().waitForState(QStringLiteral("device")));
+    EXPECT_EQ(adb().screenshot(serial(), Cancel()), png);
+    phone().clearReplies();
 }
 
 TEST(DeviceQueriesOnLockedOutPhone, ListsAnUnauthorizedPhoneUnderItsSerial)

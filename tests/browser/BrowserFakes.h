@@ -290,10 +290,11 @@ public:
                                       ADBStream::EndHandler onEnd) override;
     // Wi-Fi connections ("connect ADDRESS") succeed, once the gate set here opens.
     void holdConnections(std::shared_ptr<Gate> gate) { locked([&] { m_connectGate = std::move(gate); }); }
-    void connect(const ADB&, const QString& address, const Cancel&) override
+    QString connect(const ADB&, const QString& address, const Cancel&) override
     {
         if (const auto gate = recorded(u"connect "_s + address, [&] { return m_connectGate; }))
             gate->wait();
+        return address;
     }
     void disconnect(const ADB&, const QString& serial, const Cancel&) override
     {

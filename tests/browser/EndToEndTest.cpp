@@ -191,6 +191,53 @@ TEST_F(EndToEnd, ARecordingIsCopiedAndAFailedRecorderSaysSo)
     EXPECT_EQ(read(stored(u"vantelorquist-recording.mp4"_s)), "an older video");
 }
 
+// Mended: a recorder that failed after some video (a phone whose storage
+// filled) was copied and shown as a recording that ended well. The video so
+// far is kept, and the phone's error told in its words.
+TEST_F(EndToEnd, ARecorderThatFailsMidwayKeepsItsVideoAndSaysWhy)
+{
+    write(stored(u".screenrecord-fails-midway"_s), "");
+    model->toggleRecording();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !model->hasRecordingsToKeep(); }, std::chrono::seconds(30)));
+    finish();
+    EXPECT_EQ(error(), u"The screen recording ended early with an error on the phone. It said: Encoder failed (err=-28)"_s);
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    EXPECT_EQ(read(desktop->revealed[0][0]), "fake vi");
+    EXPECT_EQ(QDir(harness.storage()).entryList({u"vantelorquist-recording-*"_s}), QStringList());
+}
+
+// Mended: a screenshot whose connection dropped half-way was saved and
+// shown as the screenshot. It is told, and nothing is saved or shown.
+TEST_F(EndToEnd, AScreenshotCutShortIsToldNotSaved)
+{
+    const auto screenshot = [&] {
+        model->setErrorMessage(std::nullopt);
+        desktop->revealed.clear();
+        model->takeScreenshot();
+        finish();
+    };
+    screenshot();
+    EXPECT_EQ(error(), QString());
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    ASSERT_TRUE(QFile::remove(desktop->revealed[0][0]));
+    const struct {
+        bool thenLeave;
+        QString said;
+    } cases[] = {
+        {false, u"The screenshot came from the phone cut short."_s},
+        {true, u"The phone was disconnected before the screenshot arrived."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.thenLeave ? "the phone then gone" : "the phone still there");
+        harness.cutShells(u"screencap"_s, 40, c.thenLeave);
+        screenshot();
+        EXPECT_EQ(error(), c.said);
+        EXPECT_TRUE(desktop->revealed.isEmpty());
+        EXPECT_EQ(everything(saved.path()), QStringList());
+    }
+    harness.cutShells(QString());
+}
+
 // The adb child of ours whose arguments hold `text`; 0 when none runs.
 pid_t childRunning(const QByteArray& text)
 {

@@ -1028,6 +1028,43 @@ TEST_F(RecordingTest, ARecordingThatFailsOrIsNotCopiedSaysSoAndIsNeverOverwritte
     EXPECT_EQ(adb->calls(u"stream -s A1 shell screenrecord --bit-rate 12000000 /sdcard/vantelorquist-recording.mp4"_s), 0);
 }
 
+// Mended: a recorder that failed after writing some video (it ended with an
+// error status and its words) was copied, shown and removed from the phone
+// without a word. The video so far is kept and the end told; a recorder
+// that ended well, or without a word, is copied as ever.
+TEST_F(RecordingTest, ARecorderThatFailsMidwayIsKeptAndItsErrorTold)
+{
+    const struct {
+        const char* what;
+        QByteArray recorder;
+        QString said;
+    } cases[] = {
+        {"its encoder fails", "echo 'Encoder failed (err=-28)' >&2; exit 1\n",
+         u"The screen recording ended early with an error on the phone. It said: Encoder failed (err=-28)"_s},
+        {"the phone leaves", "echo 'error: device offline' >&2; exit 1\n",
+         u"The screen recording ended early. The phone was disconnected."_s},
+        {"it ends well with words", "echo 'Recording stopped'; exit 0\n", {}},
+        {"it ends without a word", "exit 1\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        model().setErrorMessage(std::nullopt);
+        desktop->revealed.clear();
+        recorder(c.recorder);
+        const int removalsBefore = removals();
+        model().toggleRecording();
+        ended();
+        allEnded();
+        EXPECT_EQ(error(), c.said);
+        EXPECT_EQ(removals() - removalsBefore, 1);
+        ASSERT_EQ(desktop->revealed.size(), 1);
+        QFile copy(desktop->revealed[0][0]);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), "half a vid");
+        copy.remove();
+    }
+}
+
 // Mended: a copy that failed or was stopped left the half it had pulled
 // under the recording's final name.
 TEST_F(RecordingTest, ACopyThatStopsLeavesNothingUnderTheRecordingsName)

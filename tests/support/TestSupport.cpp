@@ -28,6 +28,46 @@ QString writeScript(const QString& folder, const QString& name, const QByteArray
     return path;
 }
 
+namespace {
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char byte : bytes) {
+        crc ^= static_cast<unsigned char>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(crc32(type + data));
+}
+
+} // namespace
+
+QByteArray pngCarrying(const QByteArray& payload)
+{
+    // 1×1, 8-bit grey; the image data is one row: filter byte, pixel.
+    const QByteArray header = bigEndian(1) + bigEndian(1) + QByteArray("\x08\x00\x00\x00\x00", 5);
+    const QByteArray pixels = qCompress(QByteArray(2, '\0')).mid(4); // without Qt's length prefix
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += pngChunk("IHDR", header);
+    if (!payload.isEmpty())
+        png += pngChunk("prIv", payload);
+    png += pngChunk("IDAT", pixels);
+    png += pngChunk("IEND", {});
+    return png;
+}
+
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;

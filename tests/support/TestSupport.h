@@ -13,6 +13,10 @@ namespace testsupport {
 // Writes an executable shell script and returns its path.
 QString writeScript(const QString& folder, const QString& name, const QByteArray& body);
 
+// A whole PNG file (a one-pixel image) whose chunks carry `payload` too,
+// in a private chunk before the image data; its CRCs are right.
+QByteArray pngCarrying(const QByteArray& payload = {});
+
 // Runs the Qt event loop until cond() holds or the limit passes.
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
 

@@ -94,6 +94,30 @@ TEST_F(BrowserWireless, AFailedConnectionIsDisconnectedAgainWithinABound)
     EXPECT_EQ(adb->disconnects.requests(), QStringList{address});
 }
 
+// Mended: a failed connection to an address adb reads otherwise (its port
+// past 65535) left adb's offline entry, listed under the address adb read.
+// It goes as any other's does, and only when it wasn't listed before.
+TEST_F(BrowserWireless, AFailedConnectionToAnAddressAdbReadsOtherwiseLeavesNoEntry)
+{
+    adb->scriptDisconnects = true;
+    const QString typed = u"10.0.0.5:4294972851"_s, listed = u"10.0.0.5:5555"_s;
+    for (const bool listedBefore : {false, true}) {
+        SCOPED_TRACE(listedBefore ? "listed before" : "not listed before");
+        adb->setDevices(listedBefore ? std::vector{adbPhone(listed, u"offline"_s)} : std::vector<Device>{});
+        QString failure;
+        model().connectWireless(typed, &model(), [](std::optional<Device>) {},
+                                [&](std::exception_ptr error) { failure = failureText(error).value_or(u"<cancelled>"_s); });
+        settle();
+        adb->setDevices({adbPhone(listed, u"offline"_s)}); // as adb keeps it
+        answerConnect(connectFails(u"failed to connect to 10.0.0.5:5555"_s));
+        EXPECT_EQ(failure, u"failed to connect to 10.0.0.5:5555"_s);
+        if (!listedBefore)
+            adb->disconnects.push([] {});
+        settle();
+        EXPECT_EQ(adb->disconnects.requests(), QStringList{listed}); // the first time only
+    }
+}
+
 // Mended: after a failed connect, any entry of the address that wasn't a
 // ready phone was disconnected, someone else's connection under way
 // included. Only what adb leaves of a failed connection goes.
@@ -219,6 +243,9 @@ TEST_F(BrowserWireless, TheEntryIsFoundAsAdbReadsTheAddress)
         {u"::1"_s, u"[::1]:5555"_s, true},
         {u"[::1]:05555"_s, u"[::1]:5555"_s, true},
         {u"fe80::1%wlan0"_s, u"[fe80::1%wlan0]:5555"_s, true},
+        // Mended: adb reads the port as a 32-bit number, its sign too.
+        {u"127.0.0.1:4295014419"_s, u"127.0.0.1:47123"_s, true},
+        {u"127.0.0.1:-4294920173"_s, u"127.0.0.1:47123"_s, true},
         {u"127.0.0.1:40358"_s, u"127.0.0.1:40357"_s, false},
         {u"LOCALHOST:40357"_s, u"localhost:40357"_s, false},
     };
@@ -226,6 +253,8 @@ TEST_F(BrowserWireless, TheEntryIsFoundAsAdbReadsTheAddress)
         SCOPED_TRACE(c.typed.toStdString());
         adb->setDevices({});
         adb->listsAs.insert(c.typed, c.listed);
+        if (!c.found)
+            adb->answersAs.insert(c.typed, c.typed);
         std::optional<Device> done;
         QString failure;
         model().connectWireless(

@@ -87,7 +87,11 @@ TEST_F(ConnectOnPhone, APortWrittenOtherwiseConnectsAndChoosesThePhone)
 {
     FakePhoneHarness& phone = second();
     const QString port = phone.serial().section(u':', 1);
-    for (const QString& typed : {u"127.0.0.1:0"_s + port, u"127.0.0.1: "_s + port}) {
+    // Mended too: adb reads the port as a 32-bit number, its sign too.
+    const qint64 wraps = qint64(1) << 32;
+    for (const QString& typed : {u"127.0.0.1:0"_s + port, u"127.0.0.1: "_s + port,
+                                 u"127.0.0.1:"_s + QString::number(port.toLongLong() + wraps),
+                                 u"127.0.0.1:"_s + QString::number(port.toLongLong() - wraps)}) {
         SCOPED_TRACE(typed.toStdString());
         pairing.connectManually(typed, QString(), QString());
         ASSERT_TRUE(ends());
@@ -130,6 +134,23 @@ TEST_F(ConnectOnPhone, AnOfflineEntryIsNoConnectionAndLeavesTheWindowAlone)
     settle();
     stillInUse();
     EXPECT_EQ(gone.state(), u"offline"_s) << "not this attempt's to remove";
+}
+
+// Mended: a failed connection to a port adb reads otherwise (past 65535)
+// left adb's offline entry under the port adb read, for good.
+TEST_F(ConnectOnPhone, AFailedConnectionToAPortAdbReadsOtherwiseLeavesNoEntry)
+{
+    FakePhoneHarness& frozen = second();
+    frozen.setUnresponsive(true);
+    const QString typed = u"127.0.0.1:"_s + QString::number(frozen.serial().section(u':', 1).toLongLong() + (qint64(1) << 32));
+    pairing.connectManually(typed, QString(), QString());
+    ASSERT_TRUE(ends()); // adb gives up after about 10 s
+    EXPECT_EQ(pairing.phase(),
+              Phase::failed(u"Couldn’t connect to "_s + typed + u": failed to connect to "_s + frozen.serial()));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return frozen.state().isEmpty(); }, std::chrono::seconds(8)))
+        << frozen.state().toStdString();
+    settle();
+    stillInUse();
 }
 
 // Mended: Cancel during a connection that hangs left adb's offline entry for

@@ -300,6 +300,31 @@ TEST_F(PairingModel, APhoneAskingToAllowThatGoesOfflineOrLeavesIsSaidSo)
     }
 }
 
+// Mended: a phone that adb listed to its connection as asking for Allow, and
+// that left before the browser's own list showed it, kept the sheet telling
+// the person to tap Allow for good. The passes after it say it left.
+TEST_F(PairingModel, APhoneAskingToAllowThatLeavesBeforeTheListShowsItIsSaidToHaveLeft)
+{
+    const QString address = u"192.168.1.71:5555"_s;
+    start();
+    adb->setDevices({adbPhone(address, u"unauthorized"_s, u"Pixel 8"_s)});
+    adb->listingsBeforeLeaving = 1; // the connection's own listing shows it, no later one
+    pairing.connectManually(address, QString(), QString());
+    answerConnect();
+    const Phase asking = pairing.phase();
+    ASSERT_TRUE(asking.text().startsWith(u"Allow USB debugging on your phone."_s)) << asking.text().toStdString();
+    pass();
+    EXPECT_EQ(pairing.phase(), asking); // a pass may come before the list shows it
+    pass();
+    EXPECT_EQ(pairing.phase(),
+              Phase::failed(u"Couldn’t connect to 192.168.1.71:5555: the phone left before Allow was tapped. Make sure "
+                            "Wireless debugging is still on, then connect again."_s));
+    // Gone is gone: the address may be another phone's by now.
+    adb->setDevices({adbPhone(address, u"device"_s, u"Pixel 8"_s)});
+    pass();
+    EXPECT_EQ(pairing.phase().kind(), PhaseKind::failed);
+}
+
 TEST_F(PairingModel, ManualConnectionsPairOnlyWithBothPairingTexts)
 {
     start();

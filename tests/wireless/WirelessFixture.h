@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 namespace wirelesstest {
@@ -96,11 +97,11 @@ private:
 
 // adb's "connect", answered from the test's script; requests are addresses.
 // So is "disconnect" once a test scripts it. As adb does, a connection
-// lists the address as a ready phone (unless it is listed already), and a
-// disconnect drops it from the list.
+// lists the address as a ready phone (unless it is listed already) and
+// answers with the serial it lists, and a disconnect drops it from the list.
 class ConnectingAdbSource : public browsertest::FakeAdbSource {
 public:
-    void connect(const ADB&, const QString& address, const Cancel& cancel) override
+    QString connect(const ADB&, const QString& address, const Cancel& cancel) override
     {
         connects.take(address, cancel);
         // As adb lists it: an IP address given without a port has its default.
@@ -108,6 +109,10 @@ public:
         const QString listed = listsAs.value(address, bareIp.match(address).hasMatch() ? address + u":5555"_s : address);
         listIfMissing(browsertest::adbPhone(listed));
         listingsLeftToEnd = listingsToEndAfterConnect.load();
+        std::lock_guard lock(m_leavingMutex);
+        m_leaving = listingsBeforeLeaving >= 0 ? listed : QString();
+        m_listingsLeft = listingsBeforeLeaving;
+        return answersAs.value(address, listed);
     }
     void disconnect(const ADB& adb, const QString& serial, const Cancel& cancel) override
     {
@@ -129,6 +134,13 @@ public:
             --listingsLeftToEnd;
             throw ADBError::stopped();
         }
+        {
+            std::lock_guard lock(m_leavingMutex);
+            if (!m_leaving.isEmpty() && m_listingsLeft-- <= 0) {
+                unlist(m_leaving);
+                m_leaving.clear();
+            }
+        }
         return FakeAdbSource::devices(adb, cancel);
     }
     std::atomic<int> stopListings{0};
@@ -138,8 +150,17 @@ public:
     std::atomic<int> listingsLeftToEnd{0};
     // The entry adb lists for an address written otherwise; set before connecting.
     QHash<QString, QString> listsAs;
+    // The serial adb's answer names, where it is not the entry listed.
+    QHash<QString, QString> answersAs;
     std::atomic<bool> scriptDisconnects{false};
     Channel<void> disconnects;
+    // The phone a connect lists leaves after that many more listings (-1: it stays).
+    std::atomic<int> listingsBeforeLeaving{-1};
+
+private:
+    std::mutex m_leavingMutex;
+    QString m_leaving;
+    int m_listingsLeft = -1;
 };
 
 // The browser model as host, with adb's pairing answered from the script;

@@ -77,8 +77,11 @@ QByteArray phoneProgram(const QByteArray& command)
             "setsid mksh -c 'printf \"fake vi\" > \"$1\"; "
             "while kill -0 \"$2\" 2>/dev/null && [ ! -e " + mark + " ]; do sleep 0.05; done; "
             "sleep 1; printf deo >> \"$1\"; rm -f " + mark + "' '" + command + "' " + file + " $$ & wait $!; exit 0; fi; ";
+        // A recorder whose encoder fails after some video, as on a phone whose storage fills.
+        const QByteArray midway = "if [ -e /sdcard/.screenrecord-fails-midway ]; then printf 'fake vi' > " + file
+                                  + "; echo 'Encoder failed (err=-28)' >&2; exit 1; fi; ";
         return "if [ -e /sdcard/.screenrecord-fails ]; then echo 'ERROR: unable to create video encoder' >&2; exit 1; fi; "
-               + lingering +
+               + midway + lingering +
                // A recorder slow to start, for as long as the test holds it (30 s at most).
                "i=0; while [ -e /sdcard/.screenrecord-held ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
                "rm -f " + mark + "; touch " + running + "; "

@@ -130,7 +130,9 @@ ReplyTable defaultReplies(const PhoneIdentity& identity);
 // and then writes FILE; the stop fails, finding no recorder, until the
 // recorder runs, which it does only once "/sdcard/.screenrecord-held" is
 // gone; while "/sdcard/.screenrecord-fails" exists it fails at once as a
-// phone without a video encoder does; while "/sdcard/.screenrecord-lingers"
+// phone without a video encoder does; while
+// "/sdcard/.screenrecord-fails-midway" exists it writes part of FILE, then
+// fails (status 1, "Encoder failed (err=-28)"); while "/sdcard/.screenrecord-lingers"
 // exists it writes the end of FILE a second after its shell has ended.
 QByteArray phoneProgram(const QByteArray& command);
 
