@@ -8,10 +8,12 @@
 namespace windowtest {
 
 SilentAdbSource::SilentAdbSource(const QString& folder)
-    // A phone with nothing to say: a shell answers with only its end mark,
-    // the last word of the command, as a phone's shell prints it.
+    // A phone with nothing to say: a shell answers with only its end mark
+    // (the word before the command's closing ` $?"`) and a status of 0, as a
+    // phone's shell prints it.
     : m_path(testsupport::writeScript(folder, u"adb"_s,
-                                      "#!/bin/sh\ncase \"$3\" in shell) printf '\\n%s\\n' \"${4##* }\" ;; esac\nexit 0\n"))
+                                      "#!/bin/sh\ncase \"$3\" in shell) m=${4%' $?\"'}; m=${m##*[!a-z0-9-]}; "
+                                      "printf '\\n%s 0\\n' \"$m\" ;; esac\nexit 0\n"))
 {
 }
 
