@@ -128,11 +128,17 @@ bool OneInstance::listen()
                  qPrintable(m_server->errorString()));
         return false;
     }
+    return true;
+}
+
+void OneInstance::noteWhereListening()
+{
+    if (!m_server || !m_server->isListening())
+        return;
     // For a start from another login, whose runtime folder is another.
     QSaveFile where(wherePath());
     if (!where.open(QIODevice::WriteOnly) || where.write(socketPath().toUtf8() + '\n') < 0 || !where.commit())
         qWarning("Vantelorquist can't note where it listens at %s.", qPrintable(wherePath()));
-    return true;
 }
 
 bool OneInstance::handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline)
