@@ -579,13 +579,15 @@ private:
         std::vector<std::optional<std::unordered_set<QByteArray>>> listed(m_folders.size());
         for (const size_t index : m_pending) {
             const PhoneItem& item = m_items[index];
+            const QByteArray& folder = m_folders[m_folderOf[index]];
             std::optional<std::unordered_set<QByteArray>>& names = listed[m_folderOf[index]];
             if (!names)
-                names = namesIn(m_folders[m_folderOf[index]]);
+                names = namesIn(folder);
             const QByteArray& source = m_sources[index];
+            const QByteArray name = QByteArray::fromRawData(source.constData() + folder.size() + 1,
+                                                            source.size() - folder.size() - 1);
             struct statx facts {};
-            if (!names->contains(QByteArray::fromRawData(source.constData() + m_folders[m_folderOf[index]].size() + 1,
-                                                         source.size() - m_folders[m_folderOf[index]].size() - 1))
+            if (!names->contains(name)
                 || ::statx(AT_FDCWD, source.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &facts)
                        != 0) {
                 still.push_back(index);
