@@ -171,16 +171,22 @@ bool OneInstance::listen()
                  qPrintable(m_server->errorString()));
         return false;
     }
+    return true;
+}
+
+void OneInstance::noteWhereListening()
+{
+    if (!m_server || !m_server->isListening() || m_inRuntimeFolder)
+        return;
     // For a start from another login, whose runtime folder is another. Most
-    // starts find the note already right. It is only a hint: it is renamed
-    // into place without waiting for the disk (a sync holds the first window
-    // back by milliseconds), and one a power cut emptied is read as none.
-    if (m_inRuntimeFolder)
-        return true;
+    // starts find the note already right. It is only a hint, written once
+    // the window is up (such a start keeps trying until it is there): it is
+    // renamed into place without waiting for the disk, and one a power cut
+    // emptied is read as none.
     const QByteArray line = socketPath().toUtf8() + '\n';
     QFile noted(wherePath());
     if (noted.open(QIODevice::ReadOnly) && noted.read(longestLine) == line)
-        return true;
+        return;
     QFile fresh(wherePath() + QStringLiteral(".new"));
     bool written = fresh.open(QIODevice::WriteOnly | QIODevice::Truncate) && fresh.write(line) == line.size();
     fresh.close();
@@ -190,7 +196,6 @@ bool OneInstance::listen()
         fresh.remove();
         qWarning("Vantelorquist can't note where it listens at %s.", qPrintable(wherePath()));
     }
-    return true;
 }
 
 bool OneInstance::handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline)

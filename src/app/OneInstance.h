@@ -38,6 +38,10 @@ public:
     // process that holds it, with this start's `token` for bringing its
     // window forward; waits at most `wait` milliseconds for it.
     Start claim(const ActivationToken& token = {}, int wait = 5000);
+    // Leaves the socket's path beside the lock, for a start from another
+    // login. Written and flushed to the disk, so it waits until the window
+    // is up: such a start keeps trying until it is there.
+    void noteWhereListening();
 
     // Where the lock, the socket, and the note of the socket's path are.
     QString lockPath() const;

@@ -255,7 +255,7 @@ void VantelorquistApp::makeMenuBarItem()
     m_menuBarItem->setShown(showMenuBarIcon());
 }
 
-void VantelorquistApp::didFinishLaunching(const ActivationToken& token)
+void VantelorquistApp::didFinishLaunching(const ActivationToken& token, std::function<void()> later)
 {
     // Said once, at the start: otherwise every change made now is gone at
     // the next start without a word.
@@ -268,9 +268,11 @@ void VantelorquistApp::didFinishLaunching(const ActivationToken& token)
     // Drawing the icon in all its sizes and handing them to the window system,
     // and the tray icon's round trips on the session bus, would hold up the
     // first picture; every window takes the icon up when it is set.
-    const auto rest = [this] {
+    const auto rest = [this, later = std::move(later)] {
         setApplicationIcon();
         makeMenuBarItem();
+        if (later)
+            later();
     };
     if (!window) {
         rest();

@@ -38,9 +38,10 @@ public:
 
     // The two launch steps, in this order: the window-closing rule and the
     // windows; then the main window opens in front, with the launcher's
-    // `token` where it gave one.
+    // `token` where it gave one. `later` runs once the main window has
+    // drawn its first picture, with the rest that can wait for it.
     void willFinishLaunching();
-    void didFinishLaunching(const ActivationToken& token = {});
+    void didFinishLaunching(const ActivationToken& token = {}, std::function<void()> later = {});
 
     // Made on first use and kept for the life of the application.
     BrowserModel& model();

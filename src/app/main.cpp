@@ -135,7 +135,8 @@ int main(int argc, char* argv[])
                              });
         }
         // X11's startup id Qt spends on the first window itself.
-        vantelorquist.didFinishLaunching(ActivationToken {launch.wayland, {}});
+        vantelorquist.didFinishLaunching(ActivationToken {launch.wayland, {}},
+                                         [&instance] { instance.noteWhereListening(); });
         // Quitting runs the clean-up (work under way, USB sessions, staged
         // files) on the way out.
         status = QApplication::exec();

@@ -28,6 +28,7 @@
 #include <sys/sysmacros.h>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <dirent.h>
 
@@ -664,10 +665,17 @@ public:
           m_discards(discards), m_progress(std::move(progress))
     {
         m_sources.resize(items.size());
+        m_folderOf.resize(items.size());
+        std::unordered_map<QByteArray, size_t> folders;
         for (size_t index = 0; index < items.size(); ++index) {
             if (!items[index].isFolder && !items[index].leftOut) {
                 m_pending.push_back(index);
                 m_sources[index] = paths::bytes(joined(m_work, items[index].relative));
+                const qsizetype slash = m_sources[index].lastIndexOf('/');
+                const auto [folder, added] = folders.try_emplace(m_sources[index].left(slash), m_folders.size());
+                if (added)
+                    m_folders.push_back(folder->first);
+                m_folderOf[index] = folder->second;
                 m_total += items[index].size + 1; // an empty file counts too
             }
         }
@@ -734,12 +742,23 @@ private:
         std::vector<size_t> still;
         Moment latest{0, 0};
         int64_t arrived = m_settled;
+        // Only a name its folder lists is looked at: a look at a name not
+        // there yet waits on the folder's lock, which each file adb makes there
+        // holds, and most files of a large pull are not there for most passes.
+        std::vector<std::optional<std::unordered_set<QByteArray>>> listed(m_folders.size());
         for (const size_t index : m_pending) {
             const PhoneItem& item = m_items[index];
+            const QByteArray& folder = m_folders[m_folderOf[index]];
+            std::optional<std::unordered_set<QByteArray>>& names = listed[m_folderOf[index]];
+            if (!names)
+                names = namesIn(folder);
+            const QByteArray& source = m_sources[index];
+            const QByteArray name = QByteArray::fromRawData(source.constData() + folder.size() + 1,
+                                                            source.size() - folder.size() - 1);
             struct statx facts {};
-            if (::statx(AT_FDCWD, m_sources[index].constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-                        &facts)
-                != 0) {
+            if (!names->contains(name)
+                || ::statx(AT_FDCWD, source.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &facts)
+                       != 0) {
                 still.push_back(index);
                 continue;
             }
@@ -774,6 +793,19 @@ private:
             m_settled += m_items[file.index].size + 1;
         }
         m_pending = std::move(still);
+    }
+
+    // The names in `folder` now; none while it isn't there.
+    static std::unordered_set<QByteArray> namesIn(const QByteArray& folder)
+    {
+        std::unordered_set<QByteArray> names;
+        DIR* dir = ::opendir(folder.constData());
+        if (!dir)
+            return names;
+        while (const dirent* entry = ::readdir(dir))
+            names.emplace(entry->d_name);
+        ::closedir(dir);
+        return names;
     }
 
     // false where the file can't take its place now; the pull's end then
@@ -814,6 +846,8 @@ private:
     const std::vector<PhoneItem>& m_items;
     std::vector<bool> m_placed;
     std::vector<QByteArray> m_sources; // the working path of each file
+    std::vector<QByteArray> m_folders; // the working folders they are in
+    std::vector<size_t> m_folderOf;    // of each file, its folder's place in m_folders
     std::vector<size_t> m_pending;
     QSet<QString> m_made;
     Discards& m_discards;

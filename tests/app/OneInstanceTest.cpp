@@ -114,10 +114,13 @@ TEST_F(OneInstanceTest, AStartFromAnotherLoginFindsTheHolderOfNow)
     {
         OneInstance before(settings());
         ASSERT_EQ(before.claim({}, 500), OneInstance::Start::first);
+        before.noteWhereListening();
     }
     login(u"run-other"_s);
     OneInstance now(settings());
     ASSERT_EQ(now.claim({}, 500), OneInstance::Start::first);
+    // Once its window is up.
+    now.noteWhereListening();
     login(u"run"_s);
     EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
 }
