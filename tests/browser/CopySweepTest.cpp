@@ -1665,7 +1665,7 @@ public:
             else if (!QDir().rename(computer.filePath(u"saved-away"_s), computer.filePath(u"saved"_s)))
                 outcome.problems << u"the save folder could not be put back"_s;
         }
-        const bool reachable = m_phone.restore();
+        const bool restoredBefore = m_phone.restore();
         if (!over && !testsupport::waitUntil([&] { return !model->job(); }, std::chrono::seconds(10))) {
             outcome.steps = m_phone.script->disarm();
             outcome.problems << u"the job never ended, even with the phone back"_s;
@@ -1674,6 +1674,10 @@ public:
         }
         testsupport::waitUntil([&] { return !model->isLoading(); }, std::chrono::seconds(30));
         outcome.steps = m_phone.script->disarm();
+        // A worker thread reused after the job (a listing once it ended) can
+        // take the fault's turn after the phone came back: back once more,
+        // now that nothing injects.
+        const bool reachable = m_phone.restore() && restoredBefore;
         outcome.landed = !fault || landed;
         outcome.message = model->errorMessage().value_or(QString());
         outcome.details = model->errorDetails();
