@@ -862,18 +862,24 @@ private:
     std::thread m_thread;
 };
 
-// Each item of a phone folder not yet in its place, copied to `target` one
-// by one as receiveFile() copies them; one the computer's disk refuses is
-// left out, and the copy goes on.
-void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
-                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+// The bytes of the items neither copied nor left out yet.
+int64_t bytesLeft(const std::vector<PhoneItem>& items)
 {
     int64_t total = 0;
     for (const PhoneItem& item : items) {
         if (!item.leftOut && !item.done)
             total += item.size;
     }
-    Meter meter(progress, total);
+    return total;
+}
+
+// Each item of a phone folder not yet in its place, copied to `target` one
+// by one as receiveFile() copies them; one the computer's disk refuses is
+// left out, and the copy goes on.
+void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+{
+    Meter meter(progress, bytesLeft(items));
     makeLocalFolder(target);
     for (size_t index = 0; index < items.size(); ++index) {
         PhoneItem& item = items[index];
@@ -903,12 +909,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
                  CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
-    int64_t total = 0;
-    for (const PhoneItem& item : items) {
-        if (!item.leftOut && !item.done)
-            total += item.size;
-    }
-    Meter meter(progress, total);
+    Meter meter(progress, bytesLeft(items));
     makeLocalFolder(target);
     for (size_t index = 0; index < items.size(); ++index) {
         PhoneItem& item = items[index];
