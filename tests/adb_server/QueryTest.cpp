@@ -82,7 +82,7 @@ TEST(Query, CancellingDuringTheWaitEndsTheQuery)
     auto caller = std::async(std::launch::async, [&] {
         return failureOf([&] { ADBServer::query(QStringLiteral("host:version"), 30.0, Cancel(stop.get_token())); });
     });
-    EXPECT_TRUE(testsupport::waitUntil([&] { return !server.request().isEmpty(); }, 5s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !server.request().isEmpty(); }, 30s));
     stop.request_stop();
     ASSERT_EQ(caller.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(caller.get(), "<cancelled>");

@@ -57,7 +57,7 @@ TEST(MirrorVideoWidget, ShowsTheNewestPictureFittedOnBlackPaintsOnceForABurstAnd
 
     EXPECT_TRUE(isBlack(grab(), {200, 200})) << "nothing shown yet";
     enqueue(3);
-    ASSERT_TRUE(waitUntil([&] { return !isBlack(grab(), {200, 200}); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !isBlack(grab(), {200, 200}); }, 30s));
     const QImage shown = grab();
     EXPECT_NEAR(lumaAt(shown, {200, 200}), H264StreamGenerator::lumaFor(2), 6);
     // 320 x 640 fitted into 400 x 400 is 200 x 400 in the middle.
@@ -117,14 +117,14 @@ TEST(MirrorVideoWidget, AStillPictureIsConvertedAgainWhenTheViewGrows)
     MirrorVideoWidget widget(sink.layer());
     widget.resize(100, 200);
     widget.show();
-    ASSERT_TRUE(waitUntil([&] { return widget.isVisible(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return widget.isVisible(); }, 30s));
     QCoreApplication::processEvents();
     sink.layer().present(FinePicture(), sink.layer().generation());
-    ASSERT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 90) >= 70; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 90) >= 70; }, 30s));
 
     widget.resize(400, 800);
     // Stretched at first, then sharp at its new size with no new picture from the phone.
-    EXPECT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 390) >= 370; }, 5s))
+    EXPECT_TRUE(waitUntil([&] { return changesAlong(widget.grab().toImage(), 10, 390) >= 370; }, 30s))
         << changesAlong(widget.grab().toImage(), 10, 390);
 
     // A clear is not undone by a resize.

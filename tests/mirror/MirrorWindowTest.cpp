@@ -231,7 +231,7 @@ TEST(MirrorDisplayFocus, TakenWhenTheWindowBecomesActiveButNotFromALineEdit)
     layout->addWidget(field);
     layout->addWidget(view);
     top.show();
-    ASSERT_TRUE(waitUntil([&] { return top.focusWidget() == view; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return top.focusWidget() == view; }, 30s));
     field->setFocus();
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(&top, &activate);
@@ -447,7 +447,7 @@ TEST_F(MirrorWindowTest, RecordingAndPasteButtons)
     EXPECT_EQ(paste.symbol(), u"checkmark"_s);
     EXPECT_EQ(paste.symbolColor(), Theme::accent(true));
     paste.click();
-    ASSERT_TRUE(waitUntil([&] { return paste.symbol() == u"doc.on.clipboard"_s; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return paste.symbol() == u"doc.on.clipboard"_s; }, 30s));
     // The first flash's end cleared it while the second's timer still runs.
     const QList<QTimer*> timers = rail().findChildren<QTimer*>();
     EXPECT_EQ(std::count_if(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); }), 1);
@@ -663,7 +663,7 @@ TEST(RailButtonLook, ANewSymbolReplacesTheOldOneByACrossfadeUnlessMotionIsReduce
             fade->setCurrentTime(fade->duration());
             fade->stop();
         }
-        EXPECT_TRUE(waitUntil([&] { return !fade || fade->state() == QAbstractAnimation::Stopped; }, 5s));
+        EXPECT_TRUE(waitUntil([&] { return !fade || fade->state() == QAbstractAnimation::Stopped; }, 30s));
         EXPECT_EQ(button.grab().toImage(), newOnly);
     }
     Motion::setReducedOverride(std::nullopt);

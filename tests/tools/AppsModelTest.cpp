@@ -534,7 +534,7 @@ TEST_F(AppsModelTest, WorkThatGetsNoThreadEndsWithItsReason)
         {
             const Refusal refusal;
             EXPECT_NO_THROW(c.request());
-            EXPECT_TRUE(waitUntil([this] { return model->errorMessage().has_value(); }, 5s));
+            EXPECT_TRUE(waitUntil([this] { return model->errorMessage().has_value(); }, 30s));
         }
         EXPECT_TRUE(model->errorMessage().value_or(QString()).startsWith(QStringLiteral("Couldn't start a worker thread")))
             << model->errorMessage().value_or(QString()).toStdString();

@@ -168,15 +168,15 @@ TEST_F(LogcatModelTest, StopEndsTheStreamAndOnlyItsOwnExitReportCounts)
     // The first stream's late exit report leaves the second one running.
     log.stop();
     log.start();
-    ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 30s));
     const qsizetype before = log.lines().size();
     ASSERT_TRUE(waitUntil([&] { return log.lines().size() > before + 20; }));
     EXPECT_FALSE(log.ended());
 
     log.stop();
     EXPECT_FALSE(log.ended());
-    EXPECT_TRUE(waitUntil([&] { return log.ended(); }, 5s));
-    EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return log.ended(); }, 30s));
+    EXPECT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 30s));
     EXPECT_TRUE(waitUntil([&] { return !phone().logEvents().isEmpty() && phone().logEvents().last().what == "closed"; }));
 }
 
@@ -204,11 +204,11 @@ TEST_F(LogcatModelTest, ALogWhoseAdbIsEndedFromOutsideSaysSo)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         log.start();
-        ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 5s));
+        ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 30s));
         c.end(log);
-        ASSERT_TRUE(waitUntil([&] { return log.ended(); }, 5s));
+        ASSERT_TRUE(waitUntil([&] { return log.ended(); }, 30s));
         EXPECT_EQ(log.endedBecause(), c.because);
-        ASSERT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 5s));
+        ASSERT_TRUE(waitUntil([] { return phonetest::adbClientsWith(u"logcat"_s).isEmpty(); }, 30s));
     }
 }
 
@@ -351,7 +351,7 @@ TEST_F(LogcatModelTest, WorkThatGetsNoThreadEndsQuietlyOrWarns)
     EXPECT_EQ(commands(u"pidof 'com.example'"_s), 0);
     // With threads again, the next tick asks.
     phone().setReply(u"pidof 'com.example'"_s, {.out = "7\n"});
-    EXPECT_TRUE(waitUntil([&] { return log.appPids() == QSet<QString>{u"7"_s}; }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return log.appPids() == QSet<QString>{u"7"_s}; }, 30s));
     log.stop();
 }
 

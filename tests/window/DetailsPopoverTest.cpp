@@ -116,7 +116,7 @@ TEST_F(DetailsPopoverTest, DetailsThatGetNoThreadReadAsAFailure)
     WorkerPool::shared().refuseThreadsForTesting(true);
     EXPECT_NO_THROW(view.show());
     WorkerPool::shared().refuseThreadsForTesting(false);
-    ASSERT_TRUE(waitUntil([&] { return !view.isLoading(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !view.isLoading(); }, 30s));
     EXPECT_TRUE(view.hasFailed());
 }
 
@@ -127,7 +127,7 @@ TEST_F(DetailsPopoverTest, ClosingBeforeTheAnswerLeavesNoAdbBehind)
     ASSERT_TRUE(waitUntil([&] { return !running().isEmpty(); }, 10s));
     panel.popover()->close();
     EXPECT_FALSE(panel.showingDetails());
-    EXPECT_TRUE(waitUntil([&] { return running().isEmpty(); }, 5s)) << running().join(u'\n').toStdString();
+    EXPECT_TRUE(waitUntil([&] { return running().isEmpty(); }, 30s)) << running().join(u'\n').toStdString();
 }
 
 } // namespace
