@@ -5,18 +5,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +33,86 @@ namespace {
 const QByteArray reopenWord = "reopen";
 const QByteArray doneLine = "shown\n";
 constexpr qint64 longestLine = 2048;
+
+// The address of a socket at `path`; none when the path is too long for one.
+std::optional<sockaddr_un> addressOf(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (name.isEmpty() || size_t(name.size()) >= sizeof address.sun_path)
+        return std::nullopt;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    return address;
+}
+
+// One later start talking to the running application: a line asking for the
+// window, answered once it has been asked for. Anything else is not a start
+// of ours and is hung up on.
+class Peer final : public QObject {
+public:
+    Peer(int fd, QObject* parent, std::function<void(const ActivationToken&)> reopen)
+        : QObject(parent), m_fd(fd), m_reopen(std::move(reopen)), m_readable(fd, QSocketNotifier::Read, this)
+    {
+        connect(&m_readable, &QSocketNotifier::activated, this, &Peer::read);
+    }
+    ~Peer() override
+    {
+        m_readable.setEnabled(false);
+        ::close(m_fd);
+    }
+
+private:
+    void read()
+    {
+        char buffer[512];
+        while (true) {
+            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (got <= 0)
+                return hangUp();
+            m_line.append(buffer, got);
+            const qsizetype end = m_line.indexOf('\n');
+            if (end >= 0 && end <= longestLine)
+                return answer(m_line.left(end + 1));
+            if (end >= 0 || m_line.size() > longestLine)
+                return hangUp();
+        }
+    }
+
+    void answer(const QByteArray& line)
+    {
+        std::optional<ActivationToken> token;
+        if (line == reopenWord + '\n')
+            token = ActivationToken();
+        else if (line.startsWith(reopenWord + ' '))
+            token = ActivationToken::decoded(line.mid(reopenWord.size() + 1).chopped(1));
+        if (token) {
+            // Bringing the window back may end this object's owner.
+            QPointer<Peer> self(this);
+            m_reopen(*token);
+            if (!self)
+                return;
+            // A few bytes into a socket that has sent only its question: they fit.
+            (void)::send(m_fd, doneLine.constData(), size_t(doneLine.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        hangUp();
+    }
+
+    void hangUp()
+    {
+        m_readable.setEnabled(false);
+        deleteLater();
+    }
+
+    const int m_fd;
+    std::function<void(const ActivationToken&)> m_reopen;
+    QSocketNotifier m_readable;
+    QByteArray m_line;
+};
 
 } // namespace
 
@@ -45,6 +133,9 @@ OneInstance::OneInstance(const QString& settingsFile, QObject* parent) : QObject
 
 OneInstance::~OneInstance()
 {
+    // While the lock is still held, so that the socket removed is this one's
+    // and not that of a start which took over.
+    stopListening();
     // The file stays: removing it would let a start lock a file the next one no longer finds.
     if (m_lockFd >= 0)
         ::close(m_lockFd);
@@ -137,46 +228,68 @@ OneInstance::Start OneInstance::claim(const ActivationToken& token, int wait)
 
 bool OneInstance::listen()
 {
-    // A socket left by a process that crashed would refuse the listen.
-    QLocalServer::removeServer(socketPath());
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* peer = m_server->nextPendingConnection()) {
-            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                // One short line; anything else is not a start of ours.
-                if (!peer->canReadLine()) {
-                    if (peer->bytesAvailable() > longestLine)
-                        peer->abort();
-                    return;
-                }
-                const QByteArray line = peer->readLine(longestLine + 1);
-                std::optional<ActivationToken> token;
-                if (line == reopenWord + '\n')
-                    token = ActivationToken();
-                else if (line.startsWith(reopenWord + ' ') && line.endsWith('\n'))
-                    token = ActivationToken::decoded(line.mid(reopenWord.size() + 1).chopped(1));
-                if (token) {
-                    Q_EMIT reopenRequested(*token);
-                    peer->write(doneLine);
-                    peer->flush();
-                }
-                peer->disconnectFromServer();
-            });
-        }
-    });
-    if (!m_server->listen(socketPath())) {
-        qWarning("Vantelorquist can't listen for later starts at %s: %s", qPrintable(socketPath()),
-                 qPrintable(m_server->errorString()));
+    const QString path = socketPath();
+    const auto address = addressOf(path);
+    const auto fail = [this, &path](const char* why) {
+        qWarning("Vantelorquist can't listen for later starts at %s: %s", qPrintable(path), why);
+        stopListening();
         return false;
+    };
+    if (!address)
+        return fail("the path is too long for a socket");
+    m_serverFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_serverFd < 0)
+        return fail(std::strerror(errno));
+    // A socket left by a process that crashed would refuse the bind; the
+    // lock held says no running start uses it.
+    ::unlink(address->sun_path);
+    if (::bind(m_serverFd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0)
+        return fail(std::strerror(errno));
+    struct stat bound {};
+    if (::stat(address->sun_path, &bound) == 0) {
+        m_socketDevice = bound.st_dev;
+        m_socketNode = bound.st_ino;
     }
+    // Only this user's starts may ask; set before anyone can connect.
+    if (::chmod(address->sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(m_serverFd, 16) != 0)
+        return fail(std::strerror(errno));
+    m_accepting = new QSocketNotifier(m_serverFd, QSocketNotifier::Read, this);
+    connect(m_accepting, &QSocketNotifier::activated, this, &OneInstance::acceptPeers);
     return true;
+}
+
+void OneInstance::acceptPeers()
+{
+    while (true) {
+        const int peer = ::accept4(m_serverFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (peer < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return; // none left, or out of descriptors until a peer goes
+        }
+        new Peer(peer, this, [this](const ActivationToken& token) { Q_EMIT reopenRequested(token); });
+    }
+}
+
+void OneInstance::stopListening()
+{
+    delete m_accepting;
+    m_accepting = nullptr;
+    if (m_serverFd < 0)
+        return;
+    ::close(m_serverFd);
+    m_serverFd = -1;
+    const QByteArray path = QFile::encodeName(socketPath());
+    struct stat now {};
+    if (m_socketNode != 0 && ::stat(path.constData(), &now) == 0 && now.st_dev == m_socketDevice
+        && now.st_ino == m_socketNode)
+        ::unlink(path.constData());
+    m_socketNode = 0;
 }
 
 void OneInstance::noteWhereListening()
 {
-    if (!m_server || !m_server->isListening() || m_inRuntimeFolder)
+    if (m_serverFd < 0 || m_inRuntimeFolder)
         return;
     // For a start from another login, whose runtime folder is another. Most
     // starts find the note already right. It is only a hint, written once
@@ -200,18 +313,59 @@ void OneInstance::noteWhereListening()
 
 bool OneInstance::handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline)
 {
-    const auto left = [&deadline] { return int(std::max<qint64>(1, deadline.remainingTime())); };
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(std::min(left(), 1000)))
+    const auto address = addressOf(path);
+    if (!address)
         return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    // Waits for `events` on the socket, at most `most` ms and never past the deadline.
+    const auto await = [fd, &deadline](short events, qint64 most) {
+        pollfd ready {fd, events, 0};
+        int got = 0;
+        do {
+            const qint64 left = std::min(most, std::max<qint64>(1, deadline.remainingTime()));
+            got = ::poll(&ready, 1, int(left));
+        } while (got < 0 && errno == EINTR);
+        return got > 0;
+    };
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+        // A holder whose backlog is full takes the connection once it accepts.
+        if (errno != EAGAIN && errno != EINPROGRESS)
+            return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (!await(POLLOUT, 1000) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return false;
+    }
     const QByteArray words = token.encoded();
-    socket.write(reopenWord + (words.isEmpty() ? QByteArray() : ' ' + words) + '\n');
-    if (!socket.waitForBytesWritten(left()))
-        return false;
+    const QByteArray question = reopenWord + (words.isEmpty() ? QByteArray() : ' ' + words) + '\n';
+    for (qsizetype sent = 0; sent < question.size();) {
+        const ssize_t wrote = ::send(fd, question.constData() + sent, size_t(question.size() - sent), MSG_NOSIGNAL);
+        if (wrote > 0)
+            sent += wrote;
+        else if (wrote < 0 && errno == EINTR)
+            continue;
+        else if (wrote < 0 && errno == EAGAIN && !deadline.hasExpired())
+            await(POLLOUT, deadline.remainingTime());
+        else
+            return false;
+    }
     // The window is up once the answer comes (opening it again may take a
     // while); a holder that closes without one was no application of ours.
-    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
-        socket.waitForReadyRead(left());
-    return socket.canReadLine() && socket.readLine(64) == doneLine;
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() < 64) {
+        char buffer[64];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0)
+            answer.append(buffer, got);
+        else if (got == 0)
+            break;
+        else if (errno == EINTR)
+            continue;
+        else if (errno != EAGAIN || deadline.hasExpired() || !await(POLLIN, deadline.remainingTime()))
+            break;
+    }
+    return answer.left(answer.indexOf('\n') + 1) == doneLine;
 }

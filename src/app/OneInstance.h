@@ -6,9 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 
 class QDeadlineTimer;
-class QLocalServer;
+class QSocketNotifier;
 
 // One running application per settings file: the first start holds a lock
 // on a file beside the settings, whatever login it came from, and listens on
@@ -57,11 +59,18 @@ private:
     static Lock lock(const QString& path, int& fd);
     QStringList sockets() const;
     bool listen();
+    void stopListening();
+    void acceptPeers();
     bool handOver(const QString& path, const ActivationToken& token, const QDeadlineTimer& deadline);
 
     QString m_base;  // in the runtime folder
     QString m_place; // beside the settings
     int m_lockFd = -1;            // open for the process's life
     bool m_inRuntimeFolder = false; // the settings folder can't hold the lock
-    QLocalServer* m_server = nullptr;
+    // A plain socket: Qt's local server would bring in its network library
+    // and a dozen more, which every start would pay for before its window.
+    int m_serverFd = -1;
+    QSocketNotifier* m_accepting = nullptr;
+    dev_t m_socketDevice = 0; // what was bound, so that only it is removed
+    ino_t m_socketNode = 0;
 };

@@ -12,9 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <future>
 #include <optional>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -151,6 +155,90 @@ TEST_F(OneInstanceTest, SettingsInAFolderThatCantHoldTheLockStillHandOver)
         EXPECT_EQ(laterStart(folder.settings), OneInstance::Start::handedOver);
     }
     QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// What a start's side of the socket gets back for `question`, read
+// until the holder hangs up (or ten seconds pass) while the holder runs.
+QByteArray askHolder(const QString& socketPath, const QByteArray& question)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return "no connection";
+    }
+    auto answer = std::async(std::launch::async, [fd, question] {
+        timeval bound {10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        (void)::send(fd, question.constData(), size_t(question.size()), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        QByteArray got;
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            got.append(buffer, n);
+        // A holder that hangs up on unread bytes resets the connection.
+        return n < 0 && errno != ECONNRESET ? got + "(no hang-up)" : got;
+    });
+    while (answer.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ::close(fd);
+    return answer.get();
+}
+
+// The holder answers a start of ours and hangs up on anything else, and
+// goes on answering.
+TEST_F(OneInstanceTest, TheHolderAnswersOnlyAStartsQuestion)
+{
+    OneInstance holder(settings());
+    ASSERT_EQ(holder.claim({}, 500), OneInstance::Start::first);
+    QList<QByteArray> asked;
+    QObject::connect(&holder, &OneInstance::reopenRequested, &holder,
+                     [&asked](const ActivationToken& token) { asked.append(token.encoded()); });
+    const struct {
+        const char* what;
+        QByteArray question;
+        QByteArray answer;
+        int asks;
+    } cases[] = {
+        {"a start", "reopen\n", "shown\n", 1},
+        {"a start with its token", "reopen " + ActivationToken{"w-token", "x-id"}.encoded() + '\n', "shown\n", 1},
+        {"a stranger", "hello\n", "", 0},
+        {"a line without end", QByteArray(5000, 'r'), "", 0},
+        {"a question cut short", "reop", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        asked.clear();
+        EXPECT_EQ(askHolder(holder.socketPath(), c.question), c.answer);
+        EXPECT_EQ(asked.size(), c.asks);
+    }
+    EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+}
+
+// An ending holder removes its own socket and never one a start put at
+// its place meanwhile.
+TEST_F(OneInstanceTest, AnEndingHolderRemovesOnlyItsOwnSocket)
+{
+    QString path;
+    {
+        OneInstance holder(settings());
+        ASSERT_EQ(holder.claim({}, 500), OneInstance::Start::first);
+        path = holder.socketPath();
+        ASSERT_TRUE(QFile::exists(path));
+    }
+    EXPECT_FALSE(QFile::exists(path));
+    {
+        OneInstance holder(settings());
+        ASSERT_EQ(holder.claim({}, 500), OneInstance::Start::first);
+        ASSERT_TRUE(QFile::remove(path));
+        QFile taken(path);
+        ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    }
+    EXPECT_TRUE(QFile::exists(path));
 }
 
 } // namespace
