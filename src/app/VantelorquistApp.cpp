@@ -34,6 +34,7 @@ std::unique_ptr<BrowserModel> makeModel()
 {
     BrowserModel::Collaborators collaborators;
     collaborators.desktop = std::make_shared<WidgetDesktop>();
+    collaborators.pollWhenAsked = true;
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 
@@ -266,9 +267,11 @@ void VantelorquistApp::didFinishLaunching(const ActivationToken& token, std::fun
     }
     QWidget* window = m_windows.open(QStringLiteral("main"));
     // Drawing the icon in all its sizes and handing them to the window system,
-    // and the tray icon's round trips on the session bus, would hold up the
-    // first picture; every window takes the icon up when it is set.
+    // the tray icon's round trips on the session bus, and the phones' first
+    // answers, would hold up the first picture; every window takes the icon
+    // up when it is set.
     const auto rest = [this, later = std::move(later)] {
+        model().startPolling();
         setApplicationIcon();
         makeMenuBarItem();
         if (later)

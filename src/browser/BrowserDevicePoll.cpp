@@ -33,6 +33,8 @@ struct BrowserModel::PollLists {
 
 void BrowserModel::startPolling()
 {
+    if (std::exchange(m_pollStarted, true))
+        return;
     m_clock->after(std::chrono::milliseconds(0), this, [this] { pollOnce(); });
 }
 

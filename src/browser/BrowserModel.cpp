@@ -54,7 +54,8 @@ BrowserModel::BrowserModel(Collaborators collaborators, QObject* parent)
                                           : std::make_unique<WirelessDiscovery>();
 
     m_adbMissing = !m_adb.has_value();
-    startPolling();
+    if (!collaborators.pollWhenAsked)
+        startPolling();
     m_discovery->start();
     connect(m_discovery.get(), &WirelessDiscovery::servicesChanged, this, &BrowserModel::autoReconnect);
     // As if the current (empty) list had just been delivered.

@@ -102,6 +102,10 @@ public:
         // default the settings file's; tests name one that outlives a
         // settings file copied at a restart.
         std::optional<QString> owner;
+        // The device poll starts at once, or with this set at startPolling():
+        // the application starts it once its first window is drawn, which
+        // then doesn't share its time with the phones' first answers.
+        bool pollWhenAsked = false;
     };
 
     // Reads the settings, locates adb, starts the device poll and the
@@ -109,6 +113,8 @@ public:
     explicit BrowserModel(QObject* parent = nullptr);
     explicit BrowserModel(Collaborators collaborators, QObject* parent = nullptr);
     ~BrowserModel() override;
+    // Starts the device poll once; see Collaborators::pollWhenAsked.
+    void startPolling();
 
     // The phone and folder a request was made in. A question or panel runs
     // a nested event loop while the poll goes on, and a view may hand a
@@ -463,7 +469,6 @@ Q_SIGNALS:
 private:
     struct PollLists;
 
-    void startPolling();
     void pollOnce();
     void mergePass(PollLists lists, std::function<void()> finished);
     void finishPass(QList<Device> list, std::function<void()> finished);
@@ -668,6 +673,7 @@ private:
     uint64_t m_listingGeneration = 0;
     Task m_listingTask;
     Task m_pollTask;
+    bool m_pollStarted = false;
     Task m_infoTask;
     Task m_leftoverTask;
     Task m_localLeftoverTask;

@@ -320,7 +320,8 @@ std::unique_ptr<NodeHolder> nodeHolder(const QString& node, const QStringList& c
 }
 
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
-                                       QSettings& settings, std::shared_ptr<Clock> clock, std::shared_ptr<Desktop> desktop)
+                                       QSettings& settings, std::shared_ptr<Clock> clock, std::shared_ptr<Desktop> desktop,
+                                       bool pollWhenAsked)
 {
     BrowserModel::Collaborators collaborators;
     collaborators.adb = std::move(adb);
@@ -331,6 +332,7 @@ std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shar
     collaborators.desktop = std::move(desktop);
     // One owner across restarts, which copy the settings to a new file.
     collaborators.owner = u"model test"_s;
+    collaborators.pollWhenAsked = pollWhenAsked;
     return std::make_unique<BrowserModel>(std::move(collaborators));
 }
 

@@ -401,7 +401,7 @@ std::unique_ptr<NodeHolder> nodeHolder(const QString& node, const QStringList& c
 // A model over these stand-ins, its polls run by hand.
 std::unique_ptr<BrowserModel> newModel(std::shared_ptr<AdbSource> adb, std::shared_ptr<MtpSource> mtp,
                                        QSettings& settings, std::shared_ptr<Clock> clock = std::make_shared<ManualClock>(),
-                                       std::shared_ptr<Desktop> desktop = {});
+                                       std::shared_ptr<Desktop> desktop = {}, bool pollWhenAsked = false);
 
 // A model over fresh fakes; settings start empty unless seeded before model().
 class ModelTest : public ::testing::Test {

@@ -229,4 +229,21 @@ TEST_F(PhoneChoiceTest, ThePollRunsAtOnceThenTwoSecondsAfterEachPassEnds)
     EXPECT_EQ(clock->lastDelay(), std::chrono::milliseconds(2000));
 }
 
+// The application starts the poll once its first window is drawn; asking
+// again, or asking a model that polls at once, never doubles it.
+TEST_F(PhoneChoiceTest, APollLeftToTheApplicationStartsWhenAskedAndOnlyOnce)
+{
+    adb->setDevices({adbPhone(u"A1"_s)});
+    for (const bool whenAsked : {true, false}) {
+        SCOPED_TRACE(whenAsked ? "when asked" : "at once");
+        const auto polling = std::make_shared<ManualClock>();
+        const std::unique_ptr<BrowserModel> held = newModel(adb, mtp, settings(), polling, desktop, whenAsked);
+        EXPECT_EQ(polling->waiting(), whenAsked ? 0 : 1);
+        held->startPolling();
+        held->startPolling();
+        EXPECT_EQ(polling->waiting(), 1);
+        EXPECT_EQ(polling->lastDelay(), std::chrono::milliseconds(0));
+    }
+}
+
 } // namespace
