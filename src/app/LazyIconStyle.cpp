@@ -60,7 +60,13 @@ private:
 
 } // namespace
 
-LazyIconStyle::LazyIconStyle(const QString& key) : QProxyStyle(key) {}
+LazyIconStyle::LazyIconStyle(const QString& key)
+    : QProxyStyle(key),
+      // Fusion fills a horizontal toolbar with a gradient down it and lines
+      // across it, the same in every column; other styles may draw edges.
+      m_toolBarsRepeatAcross(baseStyle() && baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
+{
+}
 
 QIcon LazyIconStyle::standardIcon(StandardPixmap standardIcon, const QStyleOption* option, const QWidget* widget) const
 {
@@ -76,4 +82,44 @@ QIcon LazyIconStyle::standardIcon(StandardPixmap standardIcon, const QStyleOptio
     default:
         return QProxyStyle::standardIcon(standardIcon, option, widget);
     }
+}
+
+void LazyIconStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                                const QWidget* widget) const
+{
+    const auto* bar = qstyleoption_cast<const QStyleOptionToolBar*>(option);
+    // On a scaled screen the base style's lines reach past the bar's edges.
+    if (element != CE_ToolBar || !bar || !painter || !painter->device() || !m_toolBarsRepeatAcross
+        || painter->device()->devicePixelRatio() != 1.0 || !(bar->state & State_Horizontal)
+        || bar->rect.width() <= stripWidth || bar->rect.height() < 4) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+    // The base style computes its gradient pixel by pixel, a millisecond or
+    // two for a window-wide bar at every repaint; each column of it is the
+    // same, so a strip is drawn once and repeated.
+    const QString key = QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                            .arg(bar->rect.height())
+                            .arg(bar->palette.cacheKey())
+                            .arg(int(bar->state))
+                            .arg(int(bar->toolBarArea))
+                            .arg(int(bar->positionOfLine))
+                            .arg(int(bar->positionWithinLine))
+                            .arg(widget && widget->parentWidget() ? widget->parentWidget()->metaObject()->className() : "");
+    auto found = m_toolBarStrips.constFind(key);
+    if (found == m_toolBarStrips.constEnd()) {
+        QPixmap strip(stripWidth, bar->rect.height());
+        strip.fill(Qt::transparent);
+        {
+            QPainter stripPainter(&strip);
+            QStyleOptionToolBar narrow = *bar;
+            narrow.rect = QRect(0, 0, stripWidth, bar->rect.height());
+            QProxyStyle::drawControl(element, &narrow, &stripPainter, widget);
+        }
+        // Palettes come and go with their keys; a handful of bars are in use.
+        if (m_toolBarStrips.size() > 16)
+            m_toolBarStrips.clear();
+        found = m_toolBarStrips.insert(key, strip);
+    }
+    painter->drawTiledPixmap(bar->rect, *found);
 }

@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -137,4 +138,51 @@ TEST(LazyIconStyle, AToolbarAndAClearableFieldLoadNoImagePluginAndTheIconsAreThe
     // Others are passed through.
     EXPECT_EQ(picture(QApplication::style()->standardIcon(QStyle::SP_DialogOkButton), QSize(16, 16)),
               picture(plain->standardIcon(QStyle::SP_DialogOkButton), QSize(16, 16)));
+}
+
+// The main window's toolbar background, drawn once per height and repeated
+// across, looks exactly as the wrapped style draws it across the bar, also
+// where it is drawn as before (a scaled screen, a bar too thin).
+TEST(LazyIconStyle, AMainWindowsToolbarLooksAsTheWrappedStyleDrawsIt)
+{
+    std::unique_ptr<QStyle> plain(QStyleFactory::create(QStringLiteral("Fusion")));
+    LazyIconStyle lazy(QStringLiteral("Fusion"));
+    QMainWindow window;
+    QToolBar* bar = window.addToolBar(QStringLiteral("Toolbar"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(30, 32, 36));
+    for (const QPalette& palette : {QPalette(), dark}) {
+        for (const Qt::ToolBarArea area : {Qt::TopToolBarArea, Qt::BottomToolBarArea}) {
+            for (const auto line : {QStyleOptionToolBar::OnlyOne, QStyleOptionToolBar::Beginning,
+                                    QStyleOptionToolBar::Middle, QStyleOptionToolBar::End}) {
+                for (const QSize size : {QSize(1040, 29), QSize(9, 40), QSize(333, 1)}) {
+                    for (const qreal ratio : {1.0, 2.0}) {
+                        SCOPED_TRACE(QStringLiteral("%1 area %2 line %3 %4x%5 ratio %6")
+                                         .arg(palette.color(QPalette::Window).name())
+                                         .arg(int(area)).arg(int(line)).arg(size.width()).arg(size.height()).arg(ratio)
+                                         .toStdString());
+                        QStyleOptionToolBar option;
+                        option.initFrom(bar);
+                        option.palette = palette;
+                        option.state |= QStyle::State_Horizontal;
+                        option.toolBarArea = area;
+                        option.positionOfLine = line;
+                        option.rect = QRect(QPoint(3, 2), size);
+                        const auto draw = [&](const QStyle& style) {
+                            QPixmap canvas(QSize(size.width() + 6, size.height() + 4) * ratio);
+                            canvas.setDevicePixelRatio(ratio);
+                            canvas.fill(Qt::magenta);
+                            QPainter painter(&canvas);
+                            style.drawControl(QStyle::CE_ToolBar, &option, &painter, bar);
+                            painter.end();
+                            return drawn(canvas);
+                        };
+                        // Twice: the second comes from what the first kept.
+                        EXPECT_EQ(draw(lazy), draw(*plain));
+                        EXPECT_EQ(draw(lazy), draw(*plain));
+                    }
+                }
+            }
+        }
+    }
 }
