@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <future>
+#include <map>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
@@ -426,10 +428,27 @@ using LocalFiles = std::unordered_map<FileKey, Identity, FileKeyHash>;
 struct AnsweredFiles {
     struct Listed {
         QByteArray path;
+        QString relative;
         Identity identity;
     };
     LocalFiles byFile;
-    QHash<QString, std::vector<Listed>> byKey;
+    std::vector<Listed> listed;
+
+    // The files listed under names alike to the key. Keyed only once asked:
+    // most copies find every file by its number, and a key per file costs.
+    const std::vector<Listed>* alike(const QString& key) const
+    {
+        if (!m_byKey) {
+            m_byKey.emplace();
+            for (const Listed& file : listed)
+                (*m_byKey)[nameKey(file.relative)].push_back(file);
+        }
+        const auto found = m_byKey->constFind(key);
+        return found == m_byKey->constEnd() ? nullptr : &*found;
+    }
+
+private:
+    mutable std::optional<QHash<QString, std::vector<Listed>>> m_byKey;
 };
 
 void filesBelow(const QByteArray& folder, const QString& relative, int depth, AnsweredFiles& files)
@@ -452,7 +471,7 @@ void filesBelow(const QByteArray& folder, const QString& relative, int depth, An
             filesBelow(path, below, depth + 1, files);
         } else {
             files.byFile.insert_or_assign(FileKey{identity->device, identity->inode}, *identity);
-            files.byKey[nameKey(below)].push_back({path, *identity});
+            files.listed.push_back({path, below, *identity});
         }
     }
     ::closedir(dir);
@@ -464,6 +483,38 @@ AnsweredFiles filesBelow(const QString& folder)
     filesBelow(paths::bytes(folder), {}, 0, files);
     return files;
 }
+
+// The folders a merge's answer covers, each walked on a thread of its own
+// while the phone lists what it sends. Every walk is finished before the
+// copy puts anything on the computer: none sees a file of this copy's.
+class AnsweredWalks {
+public:
+    void start(const QString& name, const QString& folder)
+    {
+        auto walk = std::make_shared<std::packaged_task<AnsweredFiles()>>([folder] { return filesBelow(folder); });
+        m_walking.emplace(name, walk->get_future());
+        try {
+            WorkerPool::shared().start([walk](std::stop_token) { (*walk)(); });
+        } catch (const NoThreadError&) {
+            (*walk)();
+        }
+    }
+
+    // Once every walk is finished: what the folder of the item `name` held,
+    // none when the answer covers none.
+    const AnsweredFiles* files(const QString& name)
+    {
+        for (auto& [item, walk] : m_walking)
+            m_walked.emplace(item, walk.get());
+        m_walking.clear();
+        const auto found = m_walked.find(name);
+        return found == m_walked.end() ? nullptr : &found->second;
+    }
+
+private:
+    std::map<QString, std::future<AnsweredFiles>> m_walking;
+    std::map<QString, AnsweredFiles> m_walked;
+};
 
 // Whether a folder lists an entry of exactly this name.
 class Listings {
@@ -504,24 +555,23 @@ bool sameState(const Identity& one, const Identity& other)
 // of that spelling (so the disk took it for another), exactly one answered
 // file has a name alike, that file is still as answered, and what is found
 // is in the same state.
-std::optional<Identity> coveredAt(const QString& target, const QString& relative, const AnsweredFiles& answered,
-                                  Listings& listings)
+// `found`: what is at that path now.
+std::optional<Identity> coveredAt(const QByteArray& path, const QString& relative, const Identity& found,
+                                  const AnsweredFiles& answered, Listings& listings)
 {
-    const QByteArray path = paths::bytes(joined(target, relative));
-    const std::optional<Identity> found = identityOf(path);
-    if (!found || found->folder)
+    if (found.folder)
         return std::nullopt;
-    if (const auto known = answered.byFile.find(FileKey{found->device, found->inode}); known != answered.byFile.end())
+    if (const auto known = answered.byFile.find(FileKey{found.device, found.inode}); known != answered.byFile.end())
         return known->second;
-    const auto alike = answered.byKey.constFind(nameKey(relative));
-    if (alike == answered.byKey.constEnd() || alike->size() != 1)
+    const std::vector<AnsweredFiles::Listed>* alike = answered.alike(nameKey(relative));
+    if (!alike || alike->size() != 1)
         return std::nullopt;
     const qsizetype slash = path.lastIndexOf('/');
     if (listings.lists(path.left(slash), path.mid(slash + 1)))
         return std::nullopt;
     const AnsweredFiles::Listed& listed = alike->front();
     const std::optional<Identity> now = identityOf(listed.path);
-    if (!now || !(*now == listed.identity) || !sameState(*found, listed.identity))
+    if (!now || !(*now == listed.identity) || !sameState(found, listed.identity))
         return std::nullopt;
     return found;
 }
@@ -546,7 +596,10 @@ void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vect
         PhoneItem& item = items[index];
         if (item.leftOut)
             continue;
-        const Local there = localKind(joined(target, item.relative));
+        // One look tells the kind and, for a file, which file it is.
+        const QByteArray path = paths::bytes(joined(target, item.relative));
+        const std::optional<Identity> found = identityOf(path);
+        const Local there = !found ? Local::nothing : found->folder ? Local::folder : Local::file;
         if (item.isFolder ? there == Local::file : there == Local::folder) {
             leaveOut(items, index, inTheWay(lastName(item.relative), there == Local::folder).description(), account);
             continue;
@@ -555,7 +608,7 @@ void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vect
             continue;
         // As it was when answered for: one written to since is found so
         // as it is put in place, and stays.
-        item.covered = coveredAt(target, item.relative, *answered, listings);
+        item.covered = coveredAt(path, item.relative, *found, *answered, listings);
     }
 }
 
@@ -1018,12 +1071,15 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay; after a failure that
 // ends the copy every item it didn't come to is counted.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const AnsweredFiles* answered,
-                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
+// `answered` gives, once called, what the folder at `target` held when the
+// person answered, none where the answer covers no folder there.
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target,
+                   const std::function<const AnsweredFiles*()>& answered, CopyAccount& account,
+                   const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, answered, items, account);
+    checkPlaces(target, answered(), items, account);
     try {
         if (phone.pullsFoldersWhole())
             receiveWhole(phone, from, target, items, account, progress, cancel);
@@ -1106,7 +1162,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             reserved.insert(nameKey(entry.name));
         // The files the answer replaces, as they are when it begins (in a
         // folder it merges into, all it holds): not what comes there later.
-        QHash<QString, AnsweredFiles> answered;
+        AnsweredWalks answered;
         QHash<QString, Identity> answeredFiles;
         if (answer == Conflict::replace) {
             for (const RemoteEntry& entry : entries) {
@@ -1114,7 +1170,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     continue;
                 const QString there = joined(folder, entry.name);
                 if (entry.isDirectory)
-                    answered.insert(entry.name, filesBelow(there));
+                    answered.start(entry.name, there);
                 else if (const std::optional<Identity> file = identityOf(paths::bytes(there)))
                     answeredFiles.insert(entry.name, *file);
             }
@@ -1157,16 +1213,22 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                             + place(index, count));
                 const QString from = joined(path, entry.name);
                 try {
-                    if (entry.isDirectory)
-                        receiveFolder(*phone, from, target,
-                                      replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
-                                      account, job.progressHandler(), job.cancel());
-                    else
+                    if (entry.isDirectory) {
+                        receiveFolder(
+                            *phone, from, target,
+                            [&]() -> const AnsweredFiles* {
+                                const AnsweredFiles* files = answered.files(entry.name);
+                                return replacing ? files : nullptr;
+                            },
+                            account, job.progressHandler(), job.cancel());
+                    } else {
+                        answered.files({});
                         receiveFile(*phone, from, target,
                                     replacing && answeredFiles.contains(entry.name)
                                         ? std::optional<Identity>(answeredFiles.value(entry.name))
                                         : std::nullopt,
                                     job.progressHandler(), job.cancel());
+                    }
                 } catch (...) {
                     std::exception_ptr error = std::current_exception();
                     // The item's own failure leaves it out, as it says.
