@@ -2,7 +2,7 @@
 // push" of the same folder, side by side in one run, served by the pretend
 // phone: 10,000 files of 4 KiB and 200 files of 5 MiB, both directions, into
 // a new folder and merged into one that holds the same names (Replace).
-// Goal: the model within 1.3 times the bare adb run. A merge into the phone
+// Goal: the model within 1.15 times the bare adb run. A merge into the phone
 // of many files goes in one transfer into a working folder, the finished
 // files moved in while the rest is sent; "merged in one" does so whatever
 // the folder holds (a large folder of few files otherwise goes in parts).

@@ -21,8 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <future>
-#include <map>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
@@ -483,38 +481,6 @@ AnsweredFiles filesBelow(const QString& folder)
     filesBelow(paths::bytes(folder), {}, 0, files);
     return files;
 }
-
-// The folders a merge's answer covers, each walked on a thread of its own
-// while the phone lists what it sends. Every walk is finished before the
-// copy puts anything on the computer: none sees a file of this copy's.
-class AnsweredWalks {
-public:
-    void start(const QString& name, const QString& folder)
-    {
-        auto walk = std::make_shared<std::packaged_task<AnsweredFiles()>>([folder] { return filesBelow(folder); });
-        m_walking.emplace(name, walk->get_future());
-        try {
-            WorkerPool::shared().start([walk](std::stop_token) { (*walk)(); });
-        } catch (const NoThreadError&) {
-            (*walk)();
-        }
-    }
-
-    // Once every walk is finished: what the folder of the item `name` held,
-    // none when the answer covers none.
-    const AnsweredFiles* files(const QString& name)
-    {
-        for (auto& [item, walk] : m_walking)
-            m_walked.emplace(item, walk.get());
-        m_walking.clear();
-        const auto found = m_walked.find(name);
-        return found == m_walked.end() ? nullptr : &found->second;
-    }
-
-private:
-    std::map<QString, std::future<AnsweredFiles>> m_walking;
-    std::map<QString, AnsweredFiles> m_walked;
-};
 
 // Whether a folder lists an entry of exactly this name.
 class Listings {
@@ -1071,15 +1037,12 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
 // costs a run, in one pull; else file by file as receiveFile() copies them.
 // Either way after Stop the files already whole stay; after a failure that
 // ends the copy every item it didn't come to is counted.
-// `answered` gives, once called, what the folder at `target` held when the
-// person answered, none where the answer covers no folder there.
-void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target,
-                   const std::function<const AnsweredFiles*()>& answered, CopyAccount& account,
-                   const Progress& progress, const Cancel& cancel)
+void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target, const AnsweredFiles* answered,
+                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, answered(), items, account);
+    checkPlaces(target, answered, items, account);
     try {
         if (phone.pullsFoldersWhole())
             receiveWhole(phone, from, target, items, account, progress, cancel);
@@ -1162,7 +1125,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
             reserved.insert(nameKey(entry.name));
         // The files the answer replaces, as they are when it begins (in a
         // folder it merges into, all it holds): not what comes there later.
-        AnsweredWalks answered;
+        QHash<QString, AnsweredFiles> answered;
         QHash<QString, Identity> answeredFiles;
         if (answer == Conflict::replace) {
             for (const RemoteEntry& entry : entries) {
@@ -1170,7 +1133,7 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                     continue;
                 const QString there = joined(folder, entry.name);
                 if (entry.isDirectory)
-                    answered.start(entry.name, there);
+                    answered.insert(entry.name, filesBelow(there));
                 else if (const std::optional<Identity> file = identityOf(paths::bytes(there)))
                     answeredFiles.insert(entry.name, *file);
             }
@@ -1213,22 +1176,16 @@ void BrowserModel::copyToMac(const Shown& asked, const QList<RemoteEntry>& entri
                             + place(index, count));
                 const QString from = joined(path, entry.name);
                 try {
-                    if (entry.isDirectory) {
-                        receiveFolder(
-                            *phone, from, target,
-                            [&]() -> const AnsweredFiles* {
-                                const AnsweredFiles* files = answered.files(entry.name);
-                                return replacing ? files : nullptr;
-                            },
-                            account, job.progressHandler(), job.cancel());
-                    } else {
-                        answered.files({});
+                    if (entry.isDirectory)
+                        receiveFolder(*phone, from, target,
+                                      replacing && answered.contains(entry.name) ? &answered[entry.name] : nullptr,
+                                      account, job.progressHandler(), job.cancel());
+                    else
                         receiveFile(*phone, from, target,
                                     replacing && answeredFiles.contains(entry.name)
                                         ? std::optional<Identity>(answeredFiles.value(entry.name))
                                         : std::nullopt,
                                     job.progressHandler(), job.cancel());
-                    }
                 } catch (...) {
                     std::exception_ptr error = std::current_exception();
                     // The item's own failure leaves it out, as it says.
