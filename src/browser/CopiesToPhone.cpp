@@ -364,7 +364,8 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     try {
         send(temporary);
         cancel.check();
-        checkAlikeNamesKept(phone, source, plan.alike, temporary, cancel);
+        // As the folder is now: a pair named alike meanwhile is caught too.
+        checkAlikeNamesKept(phone, source, planCarried(source, {}).alike, temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
             throw cameMeanwhile(lastName(phonePath));
     } catch (...) {
