@@ -362,11 +362,13 @@ bool ADBFiles::markTime(const QString& folder, const Cancel& cancel)
     ADB::checkSendable(folder);
     // A probe made after the mark must be newer: on a storage keeping its
     // times in seconds or coarser, no file is taken for finished by its date.
+    // Looked at in short steps: the storage's clock ticks every few
+    // milliseconds, and the copy waits on it.
     const QString answer = adb.shell(
         serial,
         QStringLiteral("mkdir ") + ADB::quote(folder) + QStringLiteral(" && cd ") + ADB::quote(folder)
-            + QStringLiteral(" && : > mark && i=0 && while [ $i -lt 10 ]; do : > probe; "
-                             "if [ probe -nt mark ]; then echo marked; break; fi; sleep 0.01; i=$((i+1)); done"),
+            + QStringLiteral(" && : > mark && i=0 && while [ $i -lt 50 ]; do : > probe; "
+                             "if [ probe -nt mark ]; then echo marked; break; fi; sleep 0.002; i=$((i+1)); done"),
         cancel);
     return answer.trimmed().endsWith(QLatin1StringView("marked"));
 }
@@ -376,14 +378,15 @@ QString ADBFiles::markSince(const QString& folder, const Cancel& cancel)
     ADB::checkSendable(folder);
     // Once a probe made after the mark is newer, whatever is changed from
     // then on is too; on a storage keeping coarse times, anything changed
-    // within the mark's own tick passes for older.
+    // within the mark's own tick passes for older. In short steps, as in
+    // markTime().
     const QString answer = adb.shell(
         serial,
         QStringLiteral("mkdir ") + ADB::quote(folder) + QStringLiteral(" && cd ") + ADB::quote(folder)
             + QStringLiteral(" && : > since && echo made && M=since && ") + changedSince
-            + QStringLiteral("i=0 && while [ $i -lt 10 ]; do : > probe; "
+            + QStringLiteral("i=0 && while [ $i -lt 50 ]; do : > probe; "
                              "if [ -n \"$(find probe $N since 2>/dev/null)\" ]; "
-                             "then break; fi; sleep 0.01; i=$((i+1)); done"),
+                             "then break; fi; sleep 0.002; i=$((i+1)); done"),
         cancel);
     if (!answer.contains(QLatin1StringView("made")))
         throw ADBError::failed(QStringLiteral("The phone couldn’t make a file in “") + lastComponent(folder.section(QLatin1Char('/'), 0, -2))

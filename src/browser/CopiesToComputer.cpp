@@ -426,10 +426,27 @@ using LocalFiles = std::unordered_map<FileKey, Identity, FileKeyHash>;
 struct AnsweredFiles {
     struct Listed {
         QByteArray path;
+        QString relative;
         Identity identity;
     };
     LocalFiles byFile;
-    QHash<QString, std::vector<Listed>> byKey;
+    std::vector<Listed> listed;
+
+    // The files listed under names alike to the key. Keyed only once asked:
+    // most copies find every file by its number, and a key per file costs.
+    const std::vector<Listed>* alike(const QString& key) const
+    {
+        if (!m_byKey) {
+            m_byKey.emplace();
+            for (const Listed& file : listed)
+                (*m_byKey)[nameKey(file.relative)].push_back(file);
+        }
+        const auto found = m_byKey->constFind(key);
+        return found == m_byKey->constEnd() ? nullptr : &*found;
+    }
+
+private:
+    mutable std::optional<QHash<QString, std::vector<Listed>>> m_byKey;
 };
 
 void filesBelow(const QByteArray& folder, const QString& relative, int depth, AnsweredFiles& files)
@@ -452,7 +469,7 @@ void filesBelow(const QByteArray& folder, const QString& relative, int depth, An
             filesBelow(path, below, depth + 1, files);
         } else {
             files.byFile.insert_or_assign(FileKey{identity->device, identity->inode}, *identity);
-            files.byKey[nameKey(below)].push_back({path, *identity});
+            files.listed.push_back({path, below, *identity});
         }
     }
     ::closedir(dir);
@@ -504,24 +521,23 @@ bool sameState(const Identity& one, const Identity& other)
 // of that spelling (so the disk took it for another), exactly one answered
 // file has a name alike, that file is still as answered, and what is found
 // is in the same state.
-std::optional<Identity> coveredAt(const QString& target, const QString& relative, const AnsweredFiles& answered,
-                                  Listings& listings)
+// `found`: what is at that path now.
+std::optional<Identity> coveredAt(const QByteArray& path, const QString& relative, const Identity& found,
+                                  const AnsweredFiles& answered, Listings& listings)
 {
-    const QByteArray path = paths::bytes(joined(target, relative));
-    const std::optional<Identity> found = identityOf(path);
-    if (!found || found->folder)
+    if (found.folder)
         return std::nullopt;
-    if (const auto known = answered.byFile.find(FileKey{found->device, found->inode}); known != answered.byFile.end())
+    if (const auto known = answered.byFile.find(FileKey{found.device, found.inode}); known != answered.byFile.end())
         return known->second;
-    const auto alike = answered.byKey.constFind(nameKey(relative));
-    if (alike == answered.byKey.constEnd() || alike->size() != 1)
+    const std::vector<AnsweredFiles::Listed>* alike = answered.alike(nameKey(relative));
+    if (!alike || alike->size() != 1)
         return std::nullopt;
     const qsizetype slash = path.lastIndexOf('/');
     if (listings.lists(path.left(slash), path.mid(slash + 1)))
         return std::nullopt;
     const AnsweredFiles::Listed& listed = alike->front();
     const std::optional<Identity> now = identityOf(listed.path);
-    if (!now || !(*now == listed.identity) || !sameState(*found, listed.identity))
+    if (!now || !(*now == listed.identity) || !sameState(found, listed.identity))
         return std::nullopt;
     return found;
 }
@@ -546,7 +562,10 @@ void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vect
         PhoneItem& item = items[index];
         if (item.leftOut)
             continue;
-        const Local there = localKind(joined(target, item.relative));
+        // One look tells the kind and, for a file, which file it is.
+        const QByteArray path = paths::bytes(joined(target, item.relative));
+        const std::optional<Identity> found = identityOf(path);
+        const Local there = !found ? Local::nothing : found->folder ? Local::folder : Local::file;
         if (item.isFolder ? there == Local::file : there == Local::folder) {
             leaveOut(items, index, inTheWay(lastName(item.relative), there == Local::folder).description(), account);
             continue;
@@ -555,7 +574,7 @@ void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vect
             continue;
         // As it was when answered for: one written to since is found so
         // as it is put in place, and stays.
-        item.covered = coveredAt(target, item.relative, *answered, listings);
+        item.covered = coveredAt(path, item.relative, *found, *answered, listings);
     }
 }
 

@@ -293,34 +293,6 @@ void coverFolders(PhoneFiles& phone, const QString& source, const QString& phone
     coverage.folders.insert_or_assign(phonePath, std::move(held));
 }
 
-// Two items of one folder in the computer folder `source` whose names a
-// storage that ignores letter case takes for one, and that folder's path
-// below `source`; none when all differ.
-struct AlikeNames {
-    QString folder;
-    QString first;
-    QString second;
-};
-
-std::optional<AlikeNames> alikeNames(const QString& source, const QString& below = {})
-{
-    QHash<QString, QString> seen;
-    std::vector<paths::LocalItem> items = paths::localItems(source);
-    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const paths::LocalItem& item : items) {
-        const QString key = nameKey(item.name);
-        if (const auto earlier = seen.constFind(key); earlier != seen.cend())
-            return AlikeNames{below, *earlier, item.name};
-        seen.insert(key, item.name);
-    }
-    for (const paths::LocalItem& item : items) {
-        if (item.kind == paths::Kind::folder)
-            if (auto alike = alikeNames(joined(source, item.name), below.isEmpty() ? item.name : joined(below, item.name)))
-                return alike;
-    }
-    return std::nullopt;
-}
-
 // A computer folder sent whole to `temporary`: a phone whose storage
 // ignores letter case kept one item of an alike pair, and that copy fails
 // rather than stand in for both.
@@ -361,7 +333,7 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
             phone.push(source, into, progress, cancel);
             return;
         }
-        Meter meter(progress, localSize(source));
+        Meter meter(progress, plan.bytes);
         sendCarried(phone, plan, into, meter, cancel);
     };
     if (!phone.canRename(cancel)) {
@@ -392,8 +364,8 @@ void sendNew(PhoneFiles& phone, const QString& source, const QString& phonePath,
     try {
         send(temporary);
         cancel.check();
-        if (paths::kindOf(source, true) == paths::Kind::folder)
-            checkAlikeNamesKept(phone, source, alikeNames(source), temporary, cancel);
+        // As the folder is now: a pair named alike meanwhile is caught too.
+        checkAlikeNamesKept(phone, source, planCarried(source, {}).alike, temporary, cancel);
         if (!phone.takeName(temporary, phonePath, cancel))
             throw cameMeanwhile(lastName(phonePath));
     } catch (...) {
@@ -653,25 +625,15 @@ private:
     std::thread m_thread;
 };
 
-// How many files the computer folder holds directly.
-int filesIn(const QString& folder)
-{
-    const std::vector<paths::LocalItem> items = paths::localItems(folder);
-    // A link is followed; the listing already tells every other kind.
-    return int(std::count_if(items.begin(), items.end(), [&](const paths::LocalItem& item) {
-        return item.kind == paths::Kind::file
-               || (item.kind == paths::Kind::link && paths::kindOf(joined(folder, item.name), true) == paths::Kind::file);
-    }));
-}
-
 // A computer item onto the phone item `existing` at `phonePath`: a file
 // replaces it as sendFile() does, a folder is merged into it: on the phone
 // when it can (sent whole beside it, then moved in; a large one of few
 // files in parts, as mergeInParts() does), else item by item, each new item
 // as sendNew() makes it.
+// `planned`: the plan of a folder merged on the phone, made already.
 void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& existing, const QString& phonePath,
               const Coverage& coverage, const PushBatchLimits& limits, Meter& meter, const Cancel& cancel,
-              JobContext* job = nullptr, const QString& item = {})
+              JobContext* job = nullptr, const QString& item = {}, const CarryPlan* planned = nullptr)
 {
     const QString shownAs = item.isEmpty() ? lastName(source) : item;
     const bool isFolder = paths::kindOf(source, true) == paths::Kind::folder;
@@ -686,7 +648,8 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
     }
     // What the folder holds that the copy can't carry is named, not sent:
     // over adb all of it, below too; item by item, what is in this folder.
-    const CarryPlan plan = carryPlan(phone, source, shownAs, phone.mergesOnPhone());
+    std::optional<CarryPlan> own;
+    const CarryPlan& plan = planned ? *planned : own.emplace(carryPlan(phone, source, shownAs, phone.mergesOnPhone()));
     if (phone.mergesOnPhone()) {
         const browserpaths::HeldWorkingName working(browserpaths::temporaryName(lastName(phonePath), true));
         const QString temporary = joined(parentOf(phonePath), working.name());
@@ -695,9 +658,9 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
         // one transfer whatever the size (which keeps the phone busier than
         // parts do), where the phone's times tell a finished file. Alike
         // names are checked once all of them are there.
-        const std::optional<AlikeNames> alike = alikeNames(source);
+        const std::optional<AlikeNames>& alike = plan.alike;
         const bool odd = !plan.leftOut.empty();
-        const bool many = !odd && !alike && filesIn(source) >= limits.movesWhileSending;
+        const bool many = !odd && !alike && plan.files >= limits.movesWhileSending;
         bool early = false;
         if (many) {
             try {
@@ -714,7 +677,7 @@ void sendOver(PhoneFiles& phone, const QString& source, const RemoteEntry& exist
                 return;
             }
         }
-        const int64_t size = localSize(source);
+        const int64_t size = plan.bytes;
         // The transfer then goes inside the working folder, beside the mark.
         const QString sent = many ? joined(temporary, QStringLiteral("sent")) : temporary;
         std::vector<PhoneFiles::Clash> clashes;
@@ -958,8 +921,14 @@ void BrowserModel::uploadTo(const Shown& asked, const QList<QUrl>& items, const 
                 sent.insert(nameKey(lastName(phonePath)), name);
                 job.setItem(QStringLiteral("Copying ") + quoted(name) + QStringLiteral(" to phone") + place(index, count));
                 if (there) {
-                    Meter meter(job.progressHandler(), localSize(sources[index]));
-                    sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job, name);
+                    // A folder merged on the phone: one walk for its plan and its size.
+                    std::optional<CarryPlan> plan;
+                    if (phone->mergesOnPhone() && there->isDirectory
+                        && paths::kindOf(sources[index], true) == paths::Kind::folder)
+                        plan = carryPlan(*phone, sources[index], name);
+                    Meter meter(job.progressHandler(), plan ? plan->bytes : localSize(sources[index]));
+                    sendOver(*phone, sources[index], *there, phonePath, coverage, limits, meter, cancel, &job, name,
+                             plan ? &*plan : nullptr);
                 } else {
                     sendNew(*phone, sources[index], phonePath, certainlyNew, job.progressHandler(), cancel, &job, name);
                 }

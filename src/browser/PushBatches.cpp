@@ -1,6 +1,9 @@
 #include "PushBatches.h"
 
+#include "BrowserPaths.h"
 #include "Paths.h"
+
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,11 +132,15 @@ public:
         }
         const size_t folders = m_plan.folders.size();
         const size_t leftOut = m_plan.leftOut.size();
+        const size_t alike = m_alike.size();
         m_plan.folders.push_back({relative, {}, 0});
         int64_t bytes = 0;
         bool below = false;
         int unread = 0;
         QStringList carried;
+        QStringList names;
+        QSet<QString> keys;
+        bool alikeHere = false;
         for (;;) {
             errno = 0;
             const dirent* entry = ::readdir(listing);
@@ -145,6 +152,12 @@ public:
             if (raw == "." || raw == "..")
                 continue;
             const QString name = paths::text(raw);
+            names.append(name);
+            if (!alikeHere) {
+                const qsizetype before = keys.size();
+                keys.insert(browserpaths::nameKey(name));
+                alikeHere = keys.size() == before;
+            }
             const QString inside = relative.isEmpty() ? name : relative + u'/' + name;
             const QString full = paths::joined(path, name);
             const Look look = item(::dirfd(listing), entry->d_name, full, inside, name);
@@ -158,6 +171,8 @@ public:
             }
             carried.append(full);
             bytes += look.bytes;
+            if (look.file && relative.isEmpty())
+                ++m_plan.files;
         }
         ::closedir(listing);
         // A listing cut short, or items that can't be looked at: the folder
@@ -165,8 +180,11 @@ public:
         if (unread) {
             m_plan.folders.resize(folders);
             m_plan.leftOut.resize(leftOut);
+            m_alike.resize(alike);
             return leave(relative, Why::unreadableFolder, unread);
         }
+        if (alikeHere)
+            m_alike.push_back(alikeIn(names, relative));
         if (!below) {
             m_plan.folders.resize(folders); // carried whole by the folder above
             return {bytes, false};
@@ -176,12 +194,42 @@ public:
         return {bytes, true};
     }
 
+    // Of the folders with alike names, the first in the order of a walk
+    // that looks at a folder's names before going into its folders.
+    std::optional<AlikeNames> firstAlike() const
+    {
+        const auto before = [](const AlikeNames& a, const AlikeNames& b) {
+            const QStringList x = a.folder.split(u'/', Qt::SkipEmptyParts);
+            const QStringList y = b.folder.split(u'/', Qt::SkipEmptyParts);
+            return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
+        };
+        const auto first = std::min_element(m_alike.begin(), m_alike.end(), before);
+        if (first == m_alike.end())
+            return std::nullopt;
+        return *first;
+    }
+
 private:
     struct Look {
         int64_t bytes = 0;
         bool odd = false; // it, or something in it, is left out
         int unread = 0;   // the folder holding it can't look at it
+        bool file = false;
     };
+
+    // The first two names of a folder, in sorted order, that are alike.
+    static AlikeNames alikeIn(QStringList names, const QString& relative)
+    {
+        names.sort();
+        QHash<QString, QString> seen;
+        for (const QString& name : names) {
+            const QString key = browserpaths::nameKey(name);
+            if (const auto earlier = seen.constFind(key); earlier != seen.cend())
+                return {relative, *earlier, name};
+            seen.insert(key, name);
+        }
+        return {relative, {}, {}}; // not reached: the folder holds such a pair
+    }
 
     Look item(int fd, const char* raw, const QString& full, const QString& relative, const QString& name)
     {
@@ -203,7 +251,7 @@ private:
         if (S_ISREG(info.st_mode)) {
             if (::faccessat(fd, raw, R_OK, AT_EACCESS) != 0)
                 return odd(relative, Why::unreadableFile, errno);
-            return {int64_t(info.st_size)};
+            return {int64_t(info.st_size), false, 0, true};
         }
         if (!S_ISDIR(info.st_mode))
             return odd(relative, Why::notRegular, 0);
@@ -256,6 +304,7 @@ private:
     const NameRefusal& m_refusal;
     bool m_deep;
     CarryPlan& m_plan;
+    std::vector<AlikeNames> m_alike;
 };
 
 } // namespace
@@ -275,6 +324,8 @@ CarryPlan planCarried(const QString& source, const NameRefusal& refusal, bool de
     if (S_ISREG(info.st_mode)) {
         if (::faccessat(AT_FDCWD, path.constData(), R_OK, AT_EACCESS) != 0)
             plan.leftOut.push_back({{}, Why::unreadableFile, errno, {}});
+        else
+            plan.bytes = info.st_size;
         return plan;
     }
     if (!S_ISDIR(info.st_mode)) {
@@ -286,6 +337,7 @@ CarryPlan planCarried(const QString& source, const NameRefusal& refusal, bool de
         plan.leftOut.push_back({{}, Why::unreadableFolder, errno, {}});
         return plan;
     }
-    carrier.folder(fd, source, {});
+    plan.bytes = carrier.folder(fd, source, {}).first;
+    plan.alike = carrier.firstAlike();
     return plan;
 }

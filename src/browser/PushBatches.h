@@ -51,13 +51,27 @@ struct LeftOutItem {
     QString sentence; // the phone's refusal of the name
 };
 
-// A computer item split into what a copy carries and what it leaves out.
+// Two items of one folder whose names a storage that ignores letter case
+// takes for one, and that folder's path below the item copied.
+struct AlikeNames {
+    QString folder;
+    QString first;
+    QString second;
+};
+
+// A computer item split into what a copy carries and what it leaves out,
+// with what else the copy asks of it: one walk answers every question.
 struct CarryPlan {
     std::vector<LeftOutItem> leftOut;
     // With something left out below: every folder down to each such item,
     // parents first ("" for the item itself), each with its items the copy
     // carries whole, which hold nothing left out.
     std::vector<PushBatch> folders;
+    int64_t bytes = 0; // of what it carries
+    int files = 0;     // directly in the folder copied (links to files too)
+    // Of the folders looked into, the first holding alike names, folders
+    // before what they hold and each folder's names in sorted order.
+    std::optional<AlikeNames> alike;
 };
 
 // A name's refusal by the phone, none when the phone takes it.

@@ -972,6 +972,56 @@ TEST_F(EndToEnd, AFolderMergedIntoThePhonesPutsEachWholeFileInPlaceWhileTheRestI
     EXPECT_EQ(everything(stored(u"Album"_s)), (QStringList{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s}));
 }
 
+// Files changed on the phone while the question was open stay, and are
+// named, whether the moves while sending or the merge after them reach them:
+// each looks up only the names of the files it still has to move.
+TEST_F(EndToEnd, FilesChangedWhileAskedStayWhileTheRestMovesInAsItIsSent)
+{
+    model->setRevealAfterCopy(false);
+    model->setPushBatchLimits({.movesWhileSending = 2});
+    desktop->answer = 0; // Replace
+    const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s};
+    const QStringList theirs{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s}; // at most one of them is sent last
+    for (const QString& name : album) {
+        write(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
+        QFile file(source.filePath(u"Album/"_s + name));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+        write(stored(u"Album/"_s + name), "the phone's " + name.toUtf8());
+    }
+    model->reload();
+    finish();
+    bool asked = false;
+    desktop->whileAsking = [&] {
+        for (const QString& name : theirs)
+            write(stored(u"Album/"_s + name), "theirs");
+        asked = true;
+    };
+    // Slow enough for several moves while the rest is sent.
+    harness.setChunkDelay(15);
+    model->upload(urls({source.filePath(u"Album"_s)}));
+    const auto kept = [&] {
+        return std::all_of(theirs.begin(), theirs.end(),
+                           [&](const QString& name) { return read(stored(u"Album/"_s + name)) == "theirs"; });
+    };
+    bool keptThroughout = true;
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            keptThroughout = keptThroughout && (!asked || kept());
+            return !model->job();
+        },
+        std::chrono::seconds(30)));
+    harness.setChunkDelay(0);
+    desktop->whileAsking = nullptr;
+    finish();
+    EXPECT_TRUE(keptThroughout);
+    EXPECT_TRUE(kept());
+    const QString came = u" wasn't copied: an item of that name came onto the phone meanwhile."_s;
+    EXPECT_EQ(model->errorDetails(), (QStringList{u"“a.bin”"_s + came, u"“b.bin”"_s + came, u"“c.bin”"_s + came}));
+    EXPECT_EQ(read(stored(u"Album/d.bin"_s)), read(source.filePath(u"Album/d.bin"_s)));
+    EXPECT_EQ(everything(harness.storage()), QStringList{u"Album"_s});
+}
+
 } // namespace
 
 namespace frozen {

@@ -184,4 +184,42 @@ TEST(CarryPlan, LeavesOutWhatTheCopyCantCarryAndMakesTheFoldersDownToIt)
     ::chmod(at("shut").constData(), 0755);
 }
 
+// The one walk of a folder answers what the copy asks before sending: the
+// bytes it carries, the files directly in it, and the first folder holding
+// names a caseless storage takes for one (a folder's own names before those
+// of the folders inside it, each folder's in sorted order).
+TEST(CarryPlan, TellsTheBytesTheFilesAndTheFirstAlikeNamesInOneWalk)
+{
+    const struct {
+        const char* what;
+        std::map<QString, qsizetype> files;
+        int64_t bytes;
+        int direct;
+        QString alike; // "folder: first second", empty for none
+    } rows[] = {
+        {"files and a folder", {{"a", 10}, {"b", 20}, {"sub/c", 30}}, 60, 2, {}},
+        {"alike names at the top", {{"b.txt", 1}, {"B.TXT", 2}, {"a.txt", 3}}, 6, 3, QStringLiteral(": B.TXT b.txt")},
+        {"accents composed and not", {{QStringLiteral("caf\u00e9"), 1}, {QStringLiteral("cafe\u0301"), 1}}, 2, 2,
+         QStringLiteral(": cafe\u0301 caf\u00e9")},
+        {"a folder's names before its folders'",
+         {{"z/y/Q", 1}, {"z/y/q", 1}, {"a/b/X", 1}, {"a/b/x", 1}, {"m/K", 1}, {"m/k", 1}},
+         6,
+         0,
+         QStringLiteral("a/b: X x")},
+        {"the folders' names themselves", {{"Pics/a", 1}, {"pics/b", 1}, {"pics/c/d", 1}}, 3, 0,
+         QStringLiteral(": Pics pics")},
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir root;
+        for (const auto& [path, size] : row.files)
+            write(root.filePath(path), size);
+        const CarryPlan plan = planCarried(root.path(), {});
+        EXPECT_EQ(plan.bytes, row.bytes) << row.what;
+        EXPECT_EQ(plan.files, row.direct) << row.what;
+        EXPECT_EQ(plan.alike ? plan.alike->folder + QStringLiteral(": ") + plan.alike->first + u' ' + plan.alike->second : QString(),
+                  row.alike)
+            << row.what;
+    }
+}
+
 } // namespace

@@ -27,6 +27,9 @@ if [ -n "$M" ]; then
     find "$M" -maxdepth 0 -newercm "$M" >/dev/null 2>&1 || N=-newer
 fi
 c=
+# Puts aside the copied files of $S named by the paths given.
+# shellcheck disable=SC2016 # expanded by the inner shell
+a='for p; do n=${p##*/}; mkdir -p "$S/$H" && mv -f "$S/$n" "$S/$H/$n" || { echo failed; exit 1; }; done'
 
 m() {
     typeset s="$1" d="$2" f n k=0
@@ -48,15 +51,16 @@ m() {
         fi
     done
     if [ -n "$M" ]; then
-        # shellcheck disable=SC2016 # expanded by the inner shell
-        find "$d" -mindepth 1 -maxdepth 1 ! -type d "$N" "$M" -exec sh -c '
-            h=$1; shift
-            for p; do
-                n=${p##*/}
-                [ -f "$0/$n" ] || [ -L "$0/$n" ] || continue
-                [ -d "$0/$n" ] && [ ! -L "$0/$n" ] && continue
-                mkdir -p "$0/$h" && mv -f "$0/$n" "$0/$h/$n" || exit 1
-            done' "$s" "$H" {} + || return 1
+        # Only the names of the files still here are looked up there, from
+        # inside the folder: the files moved in before are not gone through
+        # again, and find alone tells the change times. ($B is find's "{}",
+        # which the outer find would take for its own.)
+        # shellcheck disable=SC2016,SC2156 # expanded by the inner shells, which take the names as parameters
+        r=$(cd "$s" && S=$s D=$d N=$N M=$M H=$H A=$a B={} find . -mindepth 1 -maxdepth 1 \( -type f -o -type l \) -exec sh -c '
+            cd "$D" || { echo failed; exit 1; }
+            find "$@" -maxdepth 0 ! -type d "$N" "$M" -exec sh -c "$A" sh "$B" + 2>/dev/null
+            true' sh {} +) || return 1
+        case $r in *failed*) return 1 ;; esac
         for f in "$s/$H"/* "$s/$H"/.*; do
             n=${f##*/}
             case "$n" in .|..) continue ;; esac

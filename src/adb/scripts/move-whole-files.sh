@@ -17,15 +17,17 @@ if [ -n "$M" ]; then
     [ -f "$M" ] || exit 0
     N=-newercm
     find "$M" -maxdepth 0 -newercm "$M" >/dev/null 2>&1 || N=-newer
-    # shellcheck disable=SC2016 # expanded by the inner shell
-    find "$T" -mindepth 1 -maxdepth 1 ! -type d "$N" "$M" -exec sh -c '
-        h=$1; k=$2; shift 2
-        for p; do
-            n=${p##*/}
-            [ -f "./$n" ] && [ ! -L "./$n" ] || continue
-            [ "./$n" -nt "$k" ] && continue
-            mkdir -p "./$h" && mv -f "./$n" "./$h/$n" || exit 1
-        done' . "$H" "$K" {} + 2>/dev/null || exit 0
+    # The names of the finished files alone are looked up in $T, from
+    # inside it: what was moved in before is not gone through again. ($B is
+    # find's "{}", which the outer find would take for its own.)
+    # shellcheck disable=SC2016 # expanded by the inner shells
+    a='for p; do n=${p##*/}; mkdir -p "$F/$H" && mv -f "$F/$n" "$F/$H/$n" || { echo failed; exit 1; }; done'
+    # shellcheck disable=SC2016,SC2156 # expanded by the inner shells, which take the names as parameters
+    r=$(F=$F T=$T N=$N M=$M H=$H A=$a B={} find . -maxdepth 1 -type f ! -newer "$K" -exec sh -c '
+        cd "$T" || { echo failed; exit 1; }
+        find "$@" -maxdepth 0 ! -type d "$N" "$M" -exec sh -c "$A" sh "$B" + 2>/dev/null
+        true' sh {} + 2>/dev/null) || exit 0
+    case $r in *failed*) exit 0 ;; esac
 fi
 # shellcheck disable=SC2016 # expanded by the inner shell
 find . -maxdepth 1 -type f ! -newer "$K" -exec sh -c '
