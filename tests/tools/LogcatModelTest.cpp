@@ -201,10 +201,18 @@ TEST_F(LogcatModelTest, ALogWhoseAdbIsEndedFromOutsideSaysSo)
     };
     phone().setLog({.history = 5, .intervalMs = 50});
     LogcatModel& log = model();
+    const auto opened = [this] {
+        const QList<FakePhoneHarness::LogEvent> events = phone().logEvents();
+        return std::count_if(events.begin(), events.end(), [](const auto& event) { return event.what == u"opened"_s; });
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        const auto before = opened();
         log.start();
         ASSERT_TRUE(waitUntil([&] { return phonetest::adbClientsWith(u"logcat"_s).size() == 1; }, 30s));
+        // The phone's side too: an end asked before its log opened would
+        // never reach it.
+        ASSERT_TRUE(waitUntil([&] { return opened() == before + 1; }, 30s));
         c.end(log);
         ASSERT_TRUE(waitUntil([&] { return log.ended(); }, 30s));
         EXPECT_EQ(log.endedBecause(), c.because);
