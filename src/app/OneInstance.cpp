@@ -330,15 +330,10 @@ bool OneInstance::handOver(const QString& path, const ActivationToken& token, co
         } while (got < 0 && errno == EINTR);
         return got > 0;
     };
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-        // A holder whose backlog is full takes the connection once it accepts.
-        if (errno != EAGAIN && errno != EINPROGRESS)
-            return false;
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (!await(POLLOUT, 1000) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-            return false;
-    }
+    // A local socket connects at once or not at all (a full backlog says
+    // EAGAIN, and the claim tries again).
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0)
+        return false;
     const QByteArray words = token.encoded();
     const QByteArray question = reopenWord + (words.isEmpty() ? QByteArray() : ' ' + words) + '\n';
     for (qsizetype sent = 0; sent < question.size();) {

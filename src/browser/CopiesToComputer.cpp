@@ -892,41 +892,17 @@ int64_t bytesLeft(const std::vector<PhoneItem>& items)
     return total;
 }
 
-// Each item of a phone folder not yet in its place, copied to `target` one
-// by one as receiveFile() copies them; one the computer's disk refuses is
-// left out, and the copy goes on.
-void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
-                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
-{
-    Meter meter(progress, bytesLeft(items));
-    makeLocalFolder(target);
-    for (size_t index = 0; index < items.size(); ++index) {
-        PhoneItem& item = items[index];
-        cancel.check();
-        if (item.leftOut || item.done)
-            continue;
-        const QString to = joined(target, item.relative);
-        try {
-            if (item.isFolder)
-                makeLocalFolder(to);
-            else
-                receiveFile(phone, joined(from, item.relative), to, item.covered, meter.part(item.size), cancel);
-            item.done = true;
-        } catch (...) {
-            leaveOutOrEnd(items, index, account);
-        }
-        meter.done(item.size);
-    }
-}
-
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
                   CopyAccount& account, const Progress& progress, const Cancel& cancel);
 
-// What a whole pull cut short at one item left: each folder none of whose
-// items arrived in one pull of its own, the files one by one; so one odd
-// item costs a run per file of its own folder only.
-void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
-                 CopyAccount& account, const Progress& progress, const Cancel& cancel)
+// Each item of a phone folder not yet in its place, copied to `target` one
+// by one as receiveFile() copies them; one the computer's disk refuses is
+// left out, and the copy goes on. With `wholeFolders` (what a whole pull cut
+// short at one item left), each folder none of whose items arrived goes in
+// one pull of its own, so one odd item costs a run per file of its own
+// folder only.
+void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
+                 CopyAccount& account, const Progress& progress, const Cancel& cancel, bool wholeFolders = false)
 {
     Meter meter(progress, bytesLeft(items));
     makeLocalFolder(target);
@@ -940,7 +916,7 @@ void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, 
         size_t end = index + 1;
         while (end < items.size() && items[end].relative.startsWith(below))
             ++end;
-        const bool untouched = item.isFolder && end > index + 1
+        const bool untouched = wholeFolders && item.isFolder && end > index + 1
                                && std::none_of(items.begin() + qsizetype(index) + 1, items.begin() + qsizetype(end),
                                                [](const PhoneItem& one) { return one.done || one.leftOut; });
         try {
@@ -981,7 +957,7 @@ void receiveRest(PhoneFiles& phone, const QString& from, const QString& target, 
 // The whole folder in one pull into a hidden working folder beside `target`
 // (on the same file system, so each file then takes its place by a rename):
 // one run of the transport instead of one per file. A pull the computer's
-// disk cut short at one item goes on with the rest (receiveRest()).
+// disk cut short at one item goes on with the rest (receiveEach()).
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
                   CopyAccount& account, const Progress& progress, const Cancel& cancel)
 {
@@ -1022,7 +998,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
             const Progress rest =
                 progress ? Progress([progress](double fraction) { progress(pullShare + (1 - pullShare) * fraction); })
                          : Progress();
-            receiveRest(phone, from, target, items, account, rest, cancel);
+            receiveEach(phone, from, target, items, account, rest, cancel, true);
         } else {
             settle(work, target, items, true, discards, account, progress);
         }

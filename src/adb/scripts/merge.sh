@@ -19,6 +19,11 @@
 # name is put aside into the folder $H of the copied folder, each added as
 # "Nname/".
 
+# The inner shells below look from other folders: only whole paths serve.
+for p in "$F" "$T" ${M:+"$M"}; do
+    case $p in /*) ;; *) exit 0 ;; esac
+done
+
 # $N is find's test for "changed after the mark": by change time where find
 # knows it, else by modification time.
 N=-newer

@@ -11,6 +11,10 @@
 # file stays for the merge to name. A finished file meeting one changed after
 # $M is put aside as the merge does, which names it.
 
+# The inner shells below look from other folders: only whole paths serve.
+for p in "$F" "$T" "$K" ${M:+"$M"}; do
+    case $p in /*) ;; *) exit 1 ;; esac
+done
 cd "$F" || exit 1
 [ -d "$T" ] || exit 0
 if [ -n "$M" ]; then
