@@ -1,5 +1,6 @@
 #include "Look.h"
 
+#include "DrawnAhead.h"
 #include "Symbols.h"
 
 #include <QIcon>
@@ -125,37 +126,85 @@ QImage drawnBundled(const QString& name, QSize pixels)
     return image;
 }
 
+// `shape` stretched over `pixels` and painted in one colour.
+QImage inOneColour(const QImage& shape, QSize pixels, const QColor& color)
+{
+    QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRect whole(QPoint(0, 0), pixels);
+    painter.drawImage(whole, shape);
+    // Keep the symbol's shape, paint it in one colour.
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(whole, color);
+    painter.end();
+    return result;
+}
+
+// The phone outline draws its symbol at every repaint, and several buttons
+// share one; each is drawn once.
+QHash<SymbolKey, QPixmap>& drawnSymbols()
+{
+    static QHash<SymbolKey, QPixmap> drawn;
+    return drawn;
+}
+
+// Symbols the first window shows, drawn on workers meanwhile.
+QHash<SymbolKey, DrawnAhead>& symbolsDrawnAhead()
+{
+    static QHash<SymbolKey, DrawnAhead> ahead;
+    return ahead;
+}
+
+QSize pixelsOf(int size, qreal devicePixelRatio)
+{
+    return {qRound(size * devicePixelRatio), qRound(size * devicePixelRatio)};
+}
+
+// QIcon draws larger for a screen scaled above 1; the symbols keep that case.
+bool drawsBundled()
+{
+    return qApp->devicePixelRatio() <= 1.0;
+}
+
 } // namespace
 
 QPixmap symbol(const QString& name, int size, const QColor& color, qreal devicePixelRatio)
 {
-    // The phone outline draws its symbol at every repaint, and several
-    // buttons share one; each is drawn once.
-    static QHash<SymbolKey, QPixmap> drawnSymbols;
     const SymbolKey key {name, size, color.rgba64(), devicePixelRatio};
-    if (const auto found = drawnSymbols.constFind(key); found != drawnSymbols.constEnd())
+    if (const auto found = drawnSymbols().constFind(key); found != drawnSymbols().constEnd())
         return *found;
 
-    const QSize pixels(qRound(size * devicePixelRatio), qRound(size * devicePixelRatio));
-    QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
-    result.fill(Qt::transparent);
-    {
-        QPainter painter(&result);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        // QIcon draws larger for a screen scaled above 1; it keeps that case.
-        const QImage bundled = qApp->devicePixelRatio() > 1.0 ? QImage() : drawnBundled(name, pixels);
-        if (!bundled.isNull())
-            painter.drawImage(QRect(QPoint(0, 0), pixels), bundled);
-        else
-            painter.drawPixmap(QRect(QPoint(0, 0), pixels), Symbols::icon(name).pixmap(pixels));
-        // Keep the symbol's shape, paint it in one colour.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(result.rect(), color);
+    const QSize pixels = pixelsOf(size, devicePixelRatio);
+    QImage result;
+    if (const auto ahead = symbolsDrawnAhead().constFind(key); ahead != symbolsDrawnAhead().constEnd()) {
+        result = ahead->take();
+        symbolsDrawnAhead().erase(ahead);
+    }
+    if (result.isNull()) {
+        QImage shape = drawsBundled() ? drawnBundled(name, pixels) : QImage();
+        if (shape.isNull())
+            shape = Symbols::icon(name).pixmap(pixels).toImage();
+        result = inOneColour(shape, pixels, color);
     }
     QPixmap pixmap = QPixmap::fromImage(std::move(result));
     pixmap.setDevicePixelRatio(devicePixelRatio);
-    drawnSymbols.insert(key, pixmap);
+    drawnSymbols().insert(key, pixmap);
     return pixmap;
+}
+
+void drawSymbolAhead(const QString& name, int size, const QColor& color, qreal devicePixelRatio)
+{
+    const SymbolKey key {name, size, color.rgba64(), devicePixelRatio};
+    if (!drawsBundled() || drawnSymbols().contains(key) || symbolsDrawnAhead().contains(key))
+        return;
+    const QSize pixels = pixelsOf(size, devicePixelRatio);
+    // Empty when not bundled: symbol() then draws it from the icon theme.
+    symbolsDrawnAhead().insert(key, DrawnAhead([name, pixels, color] {
+                                   const QImage shape = drawnBundled(name, pixels);
+                                   return shape.isNull() ? QImage() : inOneColour(shape, pixels, color);
+                               }));
 }
 
 namespace {
@@ -202,7 +251,6 @@ public:
     QIconEngine* clone() const override { return new SymbolIconEngine(*this); }
     QString key() const override { return QStringLiteral("SymbolIconEngine"); }
 
-private:
     // The size an icon holding all of them would use for `size`: the
     // smallest that covers it, else the largest.
     static int bestSide(const QSize& size)
@@ -215,6 +263,7 @@ private:
         return symbolSizes[std::size(symbolSizes) - 1];
     }
 
+private:
     void draw(int side)
     {
         if (m_drawnSides.contains(side))
@@ -237,8 +286,10 @@ private:
 
 } // namespace
 
-QIcon symbolIcon(const QString& name, const QColor& color)
+QIcon symbolIcon(const QString& name, const QColor& color, int shownAt)
 {
+    if (shownAt > 0)
+        drawSymbolAhead(name, SymbolIconEngine::bestSide(QSize(shownAt, shownAt)), color);
     return QIcon(new SymbolIconEngine(name, color));
 }
 

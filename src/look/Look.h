@@ -34,9 +34,14 @@ QFont title2(const QFont& base);
 // A symbol drawn in one colour, `size` device-independent pixels square.
 QPixmap symbol(const QString& name, int size, const QColor& color, qreal devicePixelRatio = 1.0);
 
+// Starts drawing what symbol() will be asked for on a worker, for the first
+// window to find it drawn.
+void drawSymbolAhead(const QString& name, int size, const QColor& color, qreal devicePixelRatio = 1.0);
+
 // A symbol as an icon in one colour, for buttons and toolbar items; Qt
-// derives the disabled look from it.
-QIcon symbolIcon(const QString& name, const QColor& color);
+// derives the disabled look from it. With `shownAt`, the size it is first
+// shown at is drawn ahead.
+QIcon symbolIcon(const QString& name, const QColor& color, int shownAt = 0);
 
 // Byte counts the way file sizes are read: decimal multiples ("12 KB",
 // "4.1 MB", "1.23 GB"), "Zero KB" for nothing.

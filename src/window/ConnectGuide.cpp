@@ -106,8 +106,9 @@ ConnectGuide::ConnectGuide(const Environment& env, const QList<Step>& steps, QWi
 
     auto* buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(36, 0, 0, 0);
-    m_wireless = new QPushButton(Look::symbolIcon(QStringLiteral("wifi"), palette().color(QPalette::ButtonText)),
-                                 QStringLiteral("Connect over Wi-Fi Instead"), textColumn);
+    m_wireless = new QPushButton(QStringLiteral("Connect over Wi-Fi Instead"), textColumn);
+    m_wireless->setIcon(
+        Look::symbolIcon(QStringLiteral("wifi"), palette().color(QPalette::ButtonText), m_wireless->iconSize().width()));
     m_wireless->setObjectName(QStringLiteral("wirelessInstead"));
     m_wireless->setMinimumHeight(32);
     glassButton(m_wireless, false);

@@ -24,12 +24,14 @@
 
 namespace {
 
+constexpr int toolbarIconSide = 18;
+
 QAction* toolbarAction(const QString& label, const QString& symbol, const QString& help, QWidget* window,
                        QObject* parent)
 {
     QColor ink = window->palette().color(QPalette::WindowText);
     ink.setAlphaF(0.78f);
-    auto* action = new QAction(Look::symbolIcon(symbol, ink), label, parent);
+    auto* action = new QAction(Look::symbolIcon(symbol, ink, toolbarIconSide), label, parent);
     action->setObjectName(label);
     action->setToolTip(help);
     return action;
@@ -176,7 +178,7 @@ void ContentView::buildToolbar()
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    bar->setIconSize(QSize(18, 18));
+    bar->setIconSize(QSize(toolbarIconSide, toolbarIconSide));
     bar->toggleViewAction()->setEnabled(false);
 
     m_back = toolbarAction(QStringLiteral("Back"), QStringLiteral("chevron.left"), QStringLiteral("Back"), this, this);
@@ -268,7 +270,7 @@ void ContentView::buildMoreMenu()
     m_more = new QMenu(QStringLiteral("More"), this);
     QColor ink = palette().color(QPalette::WindowText);
     ink.setAlphaF(0.78f);
-    m_more->menuAction()->setIcon(Look::symbolIcon(QStringLiteral("ellipsis.circle"), ink));
+    m_more->menuAction()->setIcon(Look::symbolIcon(QStringLiteral("ellipsis.circle"), ink, toolbarIconSide));
     m_more->setObjectName(QStringLiteral("moreMenu"));
     Accessibility::setName(m_more, {}, m_more->title());
     auto add = [this](const QString& title) {

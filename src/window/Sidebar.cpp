@@ -76,8 +76,8 @@ Sidebar::Sidebar(const Environment& env, QWidget* parent) : QWidget(parent), m_e
     m_deviceList->setSpacing(0);
     list->addLayout(m_deviceList);
 
-    m_wireless = new QPushButton(Look::symbolIcon(QStringLiteral("wifi"), Look::secondary(palette())),
-                                 QStringLiteral("Connect over Wi-Fi…"), content);
+    m_wireless = new QPushButton(QStringLiteral("Connect over Wi-Fi…"), content);
+    m_wireless->setIcon(Look::symbolIcon(QStringLiteral("wifi"), Look::secondary(palette()), m_wireless->iconSize().width()));
     m_wireless->setObjectName(QStringLiteral("sidebarWireless"));
     m_wireless->setFlat(true);
     m_wireless->setCursor(Qt::PointingHandCursor);

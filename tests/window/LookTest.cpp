@@ -13,6 +13,7 @@
 #include "DevicePanel.h"
 #include "DevicePanelViews.h"
 #include "Digits.h"
+#include "DrawnAhead.h"
 #include "DropOverlay.h"
 #include "EmptyStateView.h"
 #include "FileListModel.h"
@@ -26,6 +27,7 @@
 #include "Theme.h"
 #include "TransferHUD.h"
 #include "UnevenDigits.h"
+#include "WorkerPool.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -40,6 +42,8 @@
 #include <QVariantAnimation>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace windowtest;
 
@@ -316,6 +320,54 @@ TEST(PhoneFrameMeasures, FollowTheWidth)
         EXPECT_DOUBLE_EQ(shape.cameraCentre.x(), row.width / 2);
         PhoneFrame frame(u"cable.connector"_s, int(row.width));
         EXPECT_EQ(frame.size(), row.size.toSize());
+    }
+}
+
+// A picture drawn ahead is drawn once, on a worker or, with none to spare,
+// when first needed, and every caller gets the same one.
+TEST(DrawnAheadPicture, IsDrawnOnceWithOrWithoutAWorker)
+{
+    for (const bool refused : {false, true}) {
+        WorkerPool::shared().refuseThreadsForTesting(refused);
+        std::atomic<int> draws {0};
+        const DrawnAhead ahead([&draws] {
+            ++draws;
+            QImage image(4, 4, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::red);
+            return image;
+        });
+        const QImage first = ahead.take();
+        EXPECT_EQ(first.pixelColor(1, 1), QColor(Qt::red)) << "refused " << refused;
+        EXPECT_EQ(ahead.take().cacheKey(), first.cacheKey());
+        EXPECT_EQ(draws.load(), 1) << "refused " << refused;
+        WorkerPool::shared().refuseThreadsForTesting(false);
+    }
+}
+
+// The frame's picture is drawn once and kept; it must still follow the
+// palette, and its shadow falls below it, fading out within its reach.
+TEST(PhoneFrameLook, ShadowBelowAndColoursFollowThePalette)
+{
+    QWidget stage;
+    stage.setAutoFillBackground(true);
+    stage.resize(200, 320);
+    auto* frame = new PhoneFrame(u"cable.connector"_s, 120, &stage);
+    frame->move(40, 20);
+    const QPoint bottomCentre = frame->QWidget::geometry().bottomLeft() + QPoint(60, 0);
+    for (const bool dark : {false, true, false}) {
+        QPalette palette = stage.palette();
+        palette.setColor(QPalette::Window, dark ? QColor(30, 30, 30) : QColor(236, 236, 236));
+        stage.setPalette(palette);
+        const QImage image = stage.grab().toImage();
+        const QColor background = palette.color(QPalette::Window);
+        EXPECT_EQ(image.pixelColor(frame->QWidget::geometry().topLeft() + QPoint(2, 60)).rgb(), Theme::phoneBody(dark).rgb())
+            << "dark " << dark;
+        const QColor justBelow = image.pixelColor(bottomCentre + QPoint(0, 3));
+        const QColor further = image.pixelColor(bottomCentre + QPoint(0, 9));
+        EXPECT_LT(justBelow.lightness(), further.lightness()) << "dark " << dark;
+        EXPECT_LT(further.lightness(), background.lightness()) << "dark " << dark;
+        EXPECT_EQ(image.pixelColor(bottomCentre + QPoint(0, 18)).rgb(), background.rgb()) << "dark " << dark;
+        EXPECT_EQ(image.pixelColor(frame->QWidget::geometry().topLeft() - QPoint(12, 0)).rgb(), background.rgb());
     }
 }
 
