@@ -4,6 +4,7 @@
 #include "WorkerPool.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 struct DrawnAhead::State {
@@ -33,12 +34,52 @@ struct DrawnAhead::State {
     }
 };
 
+namespace {
+
+// The pictures wait for one worker in turn: each is small, and a thread
+// started for each would cost the window more than drawing it.
+struct Lane {
+    std::mutex lock;
+    std::deque<std::shared_ptr<DrawnAhead::State>> waiting;
+    bool running = false;
+};
+
+Lane& lane()
+{
+    static Lane shared;
+    return shared;
+}
+
+} // namespace
+
 DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<State>())
 {
     m_state->draw = std::move(draw);
+    Lane& pictures = lane();
+    std::lock_guard hold(pictures.lock);
+    pictures.waiting.push_back(m_state);
+    if (pictures.running)
+        return;
     try {
-        WorkerPool::shared().start([state = m_state](std::stop_token) { state->drawIfWaiting(); });
+        WorkerPool::shared().start([&pictures](std::stop_token) {
+            for (;;) {
+                std::shared_ptr<State> next;
+                {
+                    std::lock_guard turn(pictures.lock);
+                    if (pictures.waiting.empty()) {
+                        pictures.running = false;
+                        return;
+                    }
+                    next = std::move(pictures.waiting.front());
+                    pictures.waiting.pop_front();
+                }
+                next->drawIfWaiting();
+            }
+        });
+        pictures.running = true;
     } catch (const NoThreadError&) {
+        // Drawn when needed; nothing waits for a worker that won't come.
+        pictures.waiting.clear();
     }
 }
 

@@ -17,7 +17,8 @@ public:
     // The picture; the same one at every call.
     QImage take() const;
 
-private:
     struct State;
+
+private:
     std::shared_ptr<State> m_state;
 };
