@@ -6,6 +6,7 @@
 #include "ChildProcess.h"
 #include "Error.h"
 #include "Paths.h"
+#include "WorkerPool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <optional>
 #include <poll.h>
 #include <stop_token>
+#include <thread>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -240,6 +242,43 @@ QByteArray ADB::runData(const QStringList& args, const Progress& progress, const
 
 namespace {
 
+// A count run on a thread of its own, beside the caller's work; where no
+// thread can be had, at once. Nothing of it outlives the object.
+class CountBeside {
+public:
+    explicit CountBeside(const std::function<int64_t()>& count)
+    {
+        try {
+            m_thread = WorkerPool::shared().ownThread([this, count] {
+                const int64_t counted = count();
+                const std::lock_guard guard(m_lock);
+                m_bytes = counted;
+            });
+        } catch (...) {
+            m_bytes = count();
+        }
+    }
+    ~CountBeside()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    CountBeside(const CountBeside&) = delete;
+    CountBeside& operator=(const CountBeside&) = delete;
+
+    // The count, once done.
+    std::optional<int64_t> bytes()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_bytes;
+    }
+
+private:
+    std::mutex m_lock;
+    std::optional<int64_t> m_bytes;
+    std::thread m_thread;
+};
+
 // What a run of adb gave, once it ended on its own.
 struct Ran {
     int code = 0;
@@ -255,8 +294,12 @@ Ran execute(const QString& executable, const QStringList& args, const Progress& 
     ProcessBox box;
     std::stop_callback onCancel(cancel.token(), [&box] { box.cancel(); });
 
-    const bool counted = progress && tally && tally->bytes > 0 && talliesReadable();
+    const bool counted = progress && tally && (tally->bytes > 0 || tally->count) && talliesReadable();
     const bool terminal = progress && !counted;
+    int64_t total = counted ? tally->bytes : 0;
+    std::optional<CountBeside> counting;
+    if (counted && tally->count)
+        counting.emplace(tally->count);
     ChildProcess::Options options;
     options.program = executable;
     options.arguments = args;
@@ -346,8 +389,10 @@ Ran execute(const QString& executable, const QStringList& args, const Progress& 
         if (counted && !killAt) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= tallyAt) {
-                if (const std::optional<int64_t> read = bytesRead(child.pid()))
-                    progress(std::min(1.0, double(*read) / double(tally->bytes)));
+                if (counting)
+                    total = counting->bytes().value_or(0);
+                if (const std::optional<int64_t> read = bytesRead(child.pid()); read && total > 0)
+                    progress(std::min(1.0, double(*read) / double(total)));
                 tallyAt = now + tallyEvery;
             }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(tallyAt - now);

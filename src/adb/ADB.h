@@ -50,8 +50,12 @@ public:
     // adb's reads instead of its terminal lines: adb prints a line for each
     // file there, which makes a folder of many small files take up to half
     // as long again. Where the tally can't be read (no /proc), the terminal.
+    // `count`, where given, counts the bytes beside the run as it begins
+    // (a walk of a large folder would hold up its start); until it is done
+    // no progress is told.
     struct Tally {
         int64_t bytes = 0;
+        std::function<int64_t()> count;
     };
     QByteArray runData(const QStringList& args, const Progress& progress, const std::optional<Tally>& tally,
                        const Cancel& cancel) const;

@@ -165,8 +165,9 @@ void ADBFiles::push(const QString& source, const QString& destination, const Pro
     ADB::checkSendable(destination);
     const QStringList args{QStringLiteral("-s"), serial, QStringLiteral("push"), source, destination};
     // A folder's progress is counted: adb's line per file would slow it.
+    // Its size is counted as adb begins.
     if (progress && paths::kindOf(source, true) == paths::Kind::folder)
-        adb.run(args, progress, ADB::Tally{paths::localSize(source)}, cancel);
+        adb.run(args, progress, ADB::Tally{.count = [source] { return paths::localSize(source); }}, cancel);
     else
         adb.run(args, progress, cancel);
 }

@@ -542,21 +542,40 @@ std::optional<Identity> coveredAt(const QByteArray& path, const QString& relativ
     return found;
 }
 
-// A file where a folder of the copy goes, or a folder where a file goes,
-// anywhere in the merge: found before anything is copied, each left out
-// with what it holds. Notes which files are there to replace: `answered`,
-// what the folder at `target` held when the person answered, none where
-// the answer covers no folder there.
-void checkPlaces(const QString& target, const AnsweredFiles* answered, std::vector<PhoneItem>& items,
-                 CopyAccount& account)
+// What a merge into the computer folder `target` looks at before any file
+// takes its place there: `answered`, what the folder held when the person
+// answered.
+struct Merging {
+    QString target;
+    const AnsweredFiles& answered;
+    CopyAccount& account;
+};
+
+// Whether the copy of a folder to `target` merges into one there, which
+// checkPlaces() then looks at: only where the answer covers the folder
+// there (`answered`, none where it covers none).
+bool mergesInto(const QString& target, const AnsweredFiles* answered)
 {
     const Local top = localKind(target);
     if (top == Local::file)
         throw inTheWay(lastName(target), false);
     if (top == Local::nothing)
-        return;
+        return false;
     if (!answered)
         throw cameMeanwhile(lastName(target));
+    return true;
+}
+
+// A file where a folder of the copy goes, or a folder where a file goes,
+// anywhere in the merge: found before any file takes its place, each left
+// out with what it holds. Notes which files are there to replace. What it
+// finds needn't be as the person answered: a file is replaced only while
+// it is as answered, which its placing checks.
+void checkPlaces(const Merging& merging, std::vector<PhoneItem>& items)
+{
+    const QString& target = merging.target;
+    const AnsweredFiles* answered = &merging.answered;
+    CopyAccount& account = merging.account;
     Listings listings;
     for (size_t index = 0; index < items.size(); ++index) {
         PhoneItem& item = items[index];
@@ -678,36 +697,33 @@ class SettleWhilePulling {
 public:
     // `progress` hears what share of the files' bytes has arrived: adb then
     // needn't print its own on a terminal, which slows a pull of many files.
-    SettleWhilePulling(QString work, QString target, const std::vector<PhoneItem>& items, Discards& discards,
-                       Progress progress)
+    // With `merging`, the items' places in the folder merged into are
+    // looked at first (checkPlaces()), beside the pull's start rather than
+    // before it; nothing takes its place before that is done.
+    SettleWhilePulling(QString work, QString target, std::vector<PhoneItem>& items, Discards& discards,
+                       Progress progress, const Merging* merging)
         : m_work(std::move(work)), m_target(std::move(target)), m_items(items), m_placed(items.size(), false),
           m_discards(discards), m_progress(std::move(progress))
     {
-        m_sources.resize(items.size());
-        m_folderOf.resize(items.size());
-        std::unordered_map<QByteArray, size_t> folders;
-        for (size_t index = 0; index < items.size(); ++index) {
-            if (!items[index].isFolder && !items[index].leftOut) {
-                m_pending.push_back(index);
-                m_sources[index] = paths::bytes(joined(m_work, items[index].relative));
-                const qsizetype slash = m_sources[index].lastIndexOf('/');
-                const auto [folder, added] = folders.try_emplace(m_sources[index].left(slash), m_folders.size());
-                if (added)
-                    m_folders.push_back(folder->first);
-                m_folderOf[index] = folder->second;
-                m_total += items[index].size + 1; // an empty file counts too
-            }
-        }
-        if (m_pending.empty())
+        if (std::all_of(items.begin(), items.end(), [](const PhoneItem& item) { return item.isFolder || item.leftOut; })) {
+            if (merging)
+                checkPlaces(*merging, items);
             return;
+        }
         try {
-            m_thread = WorkerPool::shared().ownThread([this] { run(); });
+            m_thread = WorkerPool::shared().ownThread(
+                [this, merging = merging ? std::optional<Merging>(*merging) : std::nullopt] { run(merging); });
         } catch (...) {
             // No thread: all of it at the pull's end.
+            if (merging)
+                checkPlaces(*merging, items);
         }
     }
     // Whether it looks at the pull as it goes, and tells its progress.
     bool watches() const { return m_thread.joinable(); }
+    // What ended the look at the places, whose items then are not known
+    // to be free to take their places.
+    std::exception_ptr checkFailure() const { return m_checkFailure; }
     ~SettleWhilePulling() { finish(); }
     SettleWhilePulling(const SettleWhilePulling&) = delete;
     SettleWhilePulling& operator=(const SettleWhilePulling&) = delete;
@@ -728,8 +744,33 @@ public:
 private:
     using Moment = std::pair<int64_t, uint32_t>; // seconds, nanoseconds
 
-    void run()
+    void run(const std::optional<Merging>& merging)
     {
+        // Whatever stops the settling, the places are looked at in full:
+        // the pull's end settles what arrived by them.
+        if (merging) {
+            try {
+                checkPlaces(*merging, m_items);
+            } catch (...) {
+                m_checkFailure = std::current_exception();
+                return;
+            }
+        }
+        m_sources.resize(m_items.size());
+        m_folderOf.resize(m_items.size());
+        std::unordered_map<QByteArray, size_t> folders;
+        for (size_t index = 0; index < m_items.size(); ++index) {
+            if (!m_items[index].isFolder && !m_items[index].leftOut) {
+                m_pending.push_back(index);
+                m_sources[index] = paths::bytes(joined(m_work, m_items[index].relative));
+                const qsizetype slash = m_sources[index].lastIndexOf('/');
+                const auto [folder, added] = folders.try_emplace(m_sources[index].left(slash), m_folders.size());
+                if (added)
+                    m_folders.push_back(folder->first);
+                m_folderOf[index] = folder->second;
+                m_total += m_items[index].size + 1; // an empty file counts too
+            }
+        }
         std::unique_lock guard(m_lock);
         while (!m_stop && !m_pending.empty()) {
             guard.unlock();
@@ -862,8 +903,9 @@ private:
 
     const QString m_work;
     const QString m_target;
-    const std::vector<PhoneItem>& m_items;
+    std::vector<PhoneItem>& m_items;
     std::vector<bool> m_placed;
+    std::exception_ptr m_checkFailure;
     std::vector<QByteArray> m_sources; // the working path of each file
     std::vector<QByteArray> m_folders; // the working folders they are in
     std::vector<size_t> m_folderOf;    // of each file, its folder's place in m_folders
@@ -893,7 +935,8 @@ int64_t bytesLeft(const std::vector<PhoneItem>& items)
 }
 
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
-                  CopyAccount& account, const Progress& progress, const Cancel& cancel);
+                  CopyAccount& account, const Progress& progress, const Cancel& cancel,
+                  const Merging* merging = nullptr);
 
 // Each item of a phone folder not yet in its place, copied to `target` one
 // by one as receiveFile() copies them; one the computer's disk refuses is
@@ -958,8 +1001,9 @@ void receiveEach(PhoneFiles& phone, const QString& from, const QString& target, 
 // (on the same file system, so each file then takes its place by a rename):
 // one run of the transport instead of one per file. A pull the computer's
 // disk cut short at one item goes on with the rest (receiveEach()).
+// With `merging`, the items' places are looked at as the pull begins.
 void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target, std::vector<PhoneItem>& items,
-                  CopyAccount& account, const Progress& progress, const Cancel& cancel)
+                  CopyAccount& account, const Progress& progress, const Cancel& cancel, const Merging* merging)
 {
     LocalWorkingItem working(target);
     const QString work = working.path();
@@ -972,18 +1016,30 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     // The files replaced go while the pull and the settling go on.
     Discards discards;
     std::exception_ptr cut;
+    std::exception_ptr unchecked;
     try {
-        SettleWhilePulling early(work, target, items, discards, pulling);
+        SettleWhilePulling early(work, target, items, discards, pulling, merging);
+        const auto ended = [&] {
+            placedEarly(early.finish());
+            unchecked = early.checkFailure();
+        };
         try {
             phone.pull(from, work, early.watches() ? Progress() : pulling, cancel);
         } catch (...) {
-            placedEarly(early.finish());
+            ended();
             throw;
         }
-        placedEarly(early.finish());
+        ended();
     } catch (...) {
-        // Stopped or cut short: the files that arrived whole still take their places.
         cut = std::current_exception();
+    }
+    // Nothing took its place, nor may: the working folder goes whole.
+    if (unchecked) {
+        discards.finish();
+        std::rethrow_exception(unchecked);
+    }
+    if (cut) {
+        // Stopped or cut short: the files that arrived whole still take their places.
         try {
             settle(work, target, items, false, discards, account);
         } catch (...) {
@@ -1018,12 +1074,17 @@ void receiveFolder(PhoneFiles& phone, const QString& from, const QString& target
 {
     std::vector<PhoneItem> items;
     collect(phone, from, {}, 0, items, cancel);
-    checkPlaces(target, answered, items, account);
+    std::optional<Merging> merging;
+    if (mergesInto(target, answered))
+        merging.emplace(Merging{target, *answered, account});
     try {
-        if (phone.pullsFoldersWhole())
-            receiveWhole(phone, from, target, items, account, progress, cancel);
-        else
+        if (phone.pullsFoldersWhole()) {
+            receiveWhole(phone, from, target, items, account, progress, cancel, merging ? &*merging : nullptr);
+        } else {
+            if (merging)
+                checkPlaces(*merging, items);
             receiveEach(phone, from, target, items, account, progress, cancel);
+        }
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         // What the folder's own failure leaves out, it names whole.

@@ -525,7 +525,9 @@ TEST_F(ADBRunner, ProgressComesFromTheTerminalOneValuePerChunk)
 
 // A folder of many small files made adb print a line per file to the
 // terminal, which cost a third of the copy: with a tally the progress is
-// counted from what adb reads, and adb runs without a terminal.
+// counted from what adb reads, and adb runs without a terminal. The total
+// may be counted beside the run, which then starts at once: its count
+// here waits for adb to have begun.
 TEST_F(ADBRunner, ProgressWithATallyCountsWhatAdbReadsOffTheTerminal)
 {
     QFile lines(marker("lines"));
@@ -535,19 +537,33 @@ TEST_F(ADBRunner, ProgressWithATallyCountsWhatAdbReadsOffTheTerminal)
     lines.close();
     // The shell's own reads, a byte at a time, count; a child's would not.
     const QByteArray readAll = "while IFS= read -r l; do :; done < '" + marker("lines").toUtf8() + "'\n";
-    ADB adb = stub("[ -t 1 ] && { echo 'a terminal' >&2; exit 9; }\n" + readAll + "sleep 0.4\n" + readAll
-                   + "sleep 0.4\necho '2 files pushed.'\n");
-    std::mutex mutex;
-    std::vector<double> values;
-    const QString out = adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); },
-                                ADB::Tally{200000}, Cancel());
-    EXPECT_EQ(out.trimmed(), QStringLiteral("2 files pushed."));
-    ASSERT_FALSE(values.empty());
-    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
-    // Half way during the first pause, all of it during the second.
-    EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](double v) { return v > 0.45 && v < 0.6; }));
-    EXPECT_GT(values.back(), 0.99);
-    EXPECT_LE(values.back(), 1.0);
+    const QString begun = marker("begun");
+    ADB adb = stub("[ -t 1 ] && { echo 'a terminal' >&2; exit 9; }\n: > '" + begun.toUtf8() + "'\n" + readAll
+                   + "sleep 0.4\n" + readAll + "sleep 0.4\necho '2 files pushed.'\n");
+    const struct {
+        const char* what;
+        ADB::Tally tally;
+    } cases[] = {
+        {"known", ADB::Tally{200000}},
+        {"counted beside", ADB::Tally{.count = [begun] {
+             return testsupport::waitUntil([&] { return QFile::exists(begun); }, std::chrono::seconds(10)) ? 200000 : 1;
+         }}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(begun);
+        std::mutex mutex;
+        std::vector<double> values;
+        const QString out = adb.run({}, [&](double v) { std::lock_guard lock(mutex); values.push_back(v); },
+                                    c.tally, Cancel());
+        EXPECT_EQ(out.trimmed(), QStringLiteral("2 files pushed."));
+        ASSERT_FALSE(values.empty());
+        EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+        // Half way during the first pause, all of it during the second.
+        EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](double v) { return v > 0.45 && v < 0.6; }));
+        EXPECT_GT(values.back(), 0.99);
+        EXPECT_LE(values.back(), 1.0);
+    }
 }
 
 TEST_F(ADBRunner, ManyRunsLeakNoDescriptorsOrChildren)
