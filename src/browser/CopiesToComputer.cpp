@@ -1017,14 +1017,22 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     Discards discards;
     std::exception_ptr cut;
     std::exception_ptr unchecked;
+    std::optional<SettleWhilePulling> early;
     try {
-        SettleWhilePulling early(work, target, items, discards, pulling, merging);
+        early.emplace(work, target, items, discards, pulling, merging);
+    } catch (...) {
+        // The look at the places failed before the pull: nothing may take
+        // its place, nor be copied one by one.
+        discards.finish();
+        throw;
+    }
+    try {
         const auto ended = [&] {
-            placedEarly(early.finish());
-            unchecked = early.checkFailure();
+            placedEarly(early->finish());
+            unchecked = early->checkFailure();
         };
         try {
-            phone.pull(from, work, early.watches() ? Progress() : pulling, cancel);
+            phone.pull(from, work, early->watches() ? Progress() : pulling, cancel);
         } catch (...) {
             ended();
             throw;
@@ -1033,6 +1041,7 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     } catch (...) {
         cut = std::current_exception();
     }
+    early.reset();
     // Nothing took its place, nor may: the working folder goes whole.
     if (unchecked) {
         discards.finish();
