@@ -112,6 +112,23 @@ std::vector<PushBatch> pushBatches(const QString& source, const PushBatchLimits&
 
 namespace {
 
+// The next item of `listing` but "." and "..", or none at its end; where
+// the listing failed, `error` tells why.
+const dirent* nextEntry(DIR* listing, int& error)
+{
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(listing);
+        if (!entry) {
+            error = errno;
+            return nullptr;
+        }
+        const QByteArrayView name(entry->d_name);
+        if (name != "." && name != "..")
+            return entry;
+    }
+}
+
 using Why = LeftOutItem::Why;
 
 // Walks a computer folder by descriptors: a folder that can't be opened, or
@@ -141,17 +158,8 @@ public:
         QStringList names;
         QSet<QString> keys;
         bool alikeHere = false;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(listing);
-            if (!entry) {
-                unread = errno;
-                break;
-            }
-            const QByteArrayView raw(entry->d_name);
-            if (raw == "." || raw == "..")
-                continue;
-            const QString name = paths::text(raw);
+        while (const dirent* entry = nextEntry(listing, unread)) {
+            const QString name = paths::text(QByteArrayView(entry->d_name));
             names.append(name);
             if (!alikeHere) {
                 const qsizetype before = keys.size();
@@ -265,20 +273,10 @@ private:
         // Only whether it can be read: listed, and an item of it looked at.
         int error = 0;
         if (DIR* listing = ::fdopendir(inner)) {
-            for (;;) {
-                errno = 0;
-                const dirent* entry = ::readdir(listing);
-                if (!entry) {
-                    error = errno;
-                    break;
-                }
-                const QByteArrayView child(entry->d_name);
-                if (child == "." || child == "..")
-                    continue;
+            if (const dirent* entry = nextEntry(listing, error)) {
                 struct stat look {};
                 if (::fstatat(::dirfd(listing), entry->d_name, &look, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
                     error = errno;
-                break;
             }
             ::closedir(listing);
         } else {
