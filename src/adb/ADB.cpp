@@ -250,11 +250,15 @@ public:
     {
         try {
             m_thread = WorkerPool::shared().ownThread([this, count] {
-                const int64_t counted = count();
-                const std::lock_guard guard(m_lock);
-                m_bytes = counted;
+                try {
+                    const int64_t counted = count();
+                    const std::lock_guard guard(m_lock);
+                    m_bytes = counted;
+                } catch (...) {
+                    // Not counted: the run goes on without telling progress.
+                }
             });
-        } catch (...) {
+        } catch (const NoThreadError&) {
             m_bytes = count();
         }
     }

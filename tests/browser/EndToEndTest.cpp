@@ -46,6 +46,15 @@ QByteArray pattern(qsizetype size, char seed)
     return bytes;
 }
 
+// As a camera's files are: dated days before the copy.
+void writeCameraFile(const QString& path, const QByteArray& contents)
+{
+    write(path, contents);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+}
+
 // Every name in a folder, hidden ones included.
 QStringList everything(const QString& folder)
 {
@@ -933,11 +942,7 @@ TEST_F(EndToEnd, AFolderMergedIntoThePhonesPutsEachWholeFileInPlaceWhileTheRestI
     desktop->answer = 0; // Replace
     const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s};
     for (const QString& name : album) {
-        write(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
-        // As a camera's files are: dated well before the copy.
-        QFile file(source.filePath(u"Album/"_s + name));
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+        writeCameraFile(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
         write(stored(u"Album/"_s + name), "the phone's " + name.toUtf8());
     }
     write(source.filePath(u"Album/d.bin"_s), "a file");
@@ -983,10 +988,7 @@ TEST_F(EndToEnd, FilesChangedWhileAskedStayWhileTheRestMovesInAsItIsSent)
     const QStringList album{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s, u"d.bin"_s};
     const QStringList theirs{u"a.bin"_s, u"b.bin"_s, u"c.bin"_s}; // at most one of them is sent last
     for (const QString& name : album) {
-        write(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
-        QFile file(source.filePath(u"Album/"_s + name));
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+        writeCameraFile(source.filePath(u"Album/"_s + name), pattern(1 << 20, name.at(0).toLatin1()));
         write(stored(u"Album/"_s + name), "the phone's " + name.toUtf8());
     }
     model->reload();
