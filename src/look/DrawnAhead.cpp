@@ -3,6 +3,9 @@
 #include "Error.h"
 #include "WorkerPool.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -40,6 +43,7 @@ namespace {
 // started for each would cost the window more than drawing it.
 struct Lane {
     std::mutex lock;
+    std::condition_variable ended;
     std::deque<std::shared_ptr<DrawnAhead::State>> waiting;
     bool running = false;
 };
@@ -50,11 +54,27 @@ Lane& lane()
     return shared;
 }
 
+// No drawing may outlive the application whose libraries it draws with:
+// what still waits is left to whoever takes it, the one under way ends.
+void endLane()
+{
+    Lane& pictures = lane();
+    std::unique_lock hold(pictures.lock);
+    pictures.waiting.clear();
+    pictures.ended.wait(hold, [&] { return !pictures.running; });
+}
+
 } // namespace
 
 DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<State>())
 {
     m_state->draw = std::move(draw);
+    // Once for each application object (tests make one after another).
+    static QPointer<QCoreApplication> endsWith;
+    if (QCoreApplication* application = QCoreApplication::instance(); application && endsWith != application) {
+        qAddPostRoutine(endLane);
+        endsWith = application;
+    }
     Lane& pictures = lane();
     std::lock_guard hold(pictures.lock);
     pictures.waiting.push_back(m_state);
@@ -68,6 +88,7 @@ DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<
                     std::lock_guard turn(pictures.lock);
                     if (pictures.waiting.empty()) {
                         pictures.running = false;
+                        pictures.ended.notify_all();
                         return;
                     }
                     next = std::move(pictures.waiting.front());
