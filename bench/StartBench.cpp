@@ -7,7 +7,7 @@
 // is there, the shared libraries the process has loaded are counted from
 // /proc/<pid>/maps.
 //
-//   start_bench [runs] [--app PATH] [--list] [--verbose]
+//   start_bench [runs] [--app PATH] [--also PATH] [--list] [--verbose]
 //
 // The display is a private Xvfb started here when Xvfb is installed, else
 // $DISPLAY. The session bus is a private dbus-daemon; adb, if the application
@@ -17,6 +17,8 @@
 // fourth shows the texts of the application's first screen in its seven type
 // styles and nothing else, what that typography alone costs.
 // --app measures another build of the application (an installed one, say);
+// --also measures a second build in the same turns, for a comparison that the
+// machine's drift from one run of the benchmark to the next does not blur;
 // --list prints the libraries the application loads that the bare window does not.
 
 #include "BenchSupport.h"
@@ -335,10 +337,13 @@ int main(int argc, char* argv[])
     std::string app = APP_BINARY;
     bool list = false;
     bool verbose = false;
+    std::string also;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--app" && i + 1 < argc)
             app = argv[++i];
+        else if (arg == "--also" && i + 1 < argc)
+            also = argv[++i];
         else if (arg == "--list")
             list = true;
         else if (arg == "--verbose")
@@ -346,7 +351,7 @@ int main(int argc, char* argv[])
         else if (std::atoi(arg.c_str()) > 0)
             runs = std::atoi(arg.c_str());
         else
-            fail("usage: start_bench [runs] [--app PATH] [--list] [--verbose]");
+            fail("usage: start_bench [runs] [--app PATH] [--also PATH] [--list] [--verbose]");
     }
     signal(SIGPIPE, SIG_IGN);
 
@@ -385,12 +390,12 @@ int main(int argc, char* argv[])
 
     {
         Display x(display);
-        const std::vector<std::string> programs[4] = {
-            {BARE_BINARY}, {app}, {BARE_BINARY, "--text"}, {BARE_BINARY, "--type"}};
-        std::vector<Run> results[4];
+        const std::vector<std::string> programs[5] = {
+            {BARE_BINARY}, {app}, {BARE_BINARY, "--text"}, {BARE_BINARY, "--type"}, {also}};
+        std::vector<Run> results[5];
         int counter = 0;
         for (int round = 0; round <= runs; ++round) {
-            for (int which = 0; which < 4; ++which) {
+            for (int which = 0; which < (also.empty() ? 4 : 5); ++which) {
                 const std::string& name = programs[which][0];
                 const fs::path root = scratch / std::to_string(counter++);
                 const std::vector<std::string> env = environmentFor(root, display, address, adbPort);
@@ -437,10 +442,18 @@ int main(int argc, char* argv[])
         for (const auto& [name, f] : {std::pair {"bare window", bare}, std::pair {"application", application},
                                       std::pair {"bare + text", text}, std::pair {"bare + type", type}})
             std::printf("%-14s %12.1f %14.1f %14.1f %10.1f %10.0f\n", name, f[0], f[1], f[2], f[3], f[4]);
+        if (!also.empty()) {
+            const auto other = summary(results[4]);
+            std::printf("%-14s %12.1f %14.1f %14.1f %10.1f %10.0f\n", "also", other[0], other[1], other[2], other[3],
+                        other[4]);
+        }
         std::printf("(medians but the fastest; CPU: all threads, up to the first picture)\n");
         std::printf("ratio (median exec to first picture): %.2fx (goal: at most 1.4x); fastest: %.2fx; CPU: %.2fx\n",
                     application[1] / bare[1], application[2] / bare[2], application[3] / bare[3]);
         std::printf("against the bare window with text: %.2fx\n", application[1] / text[1]);
+        if (!also.empty())
+            std::printf("also (%s): %.2fx the bare window, %.2fx the application\n", also.c_str(),
+                        summary(results[4])[1] / bare[1], summary(results[4])[1] / application[1]);
         std::printf("the first screen's typography alone: %.2fx the bare window; the application %.2fx that\n",
                     type[1] / bare[1], application[1] / type[1]);
 

@@ -1,5 +1,7 @@
 #include "LazyIconStyle.h"
 
+#include "Symbols.h"
+
 #include <QGuiApplication>
 #include <QIconEngine>
 #include <QPainter>
@@ -80,6 +82,8 @@ QIcon LazyIconStyle::standardIcon(StandardPixmap standardIcon, const QStyleOptio
         return QIcon(new LazyIconEngine(baseStyle(), standardIcon, rightToLeft));
     }
     default:
+        // The rest may come from the icon theme, which is chosen late.
+        Symbols::ensureIconTheme();
         return QProxyStyle::standardIcon(standardIcon, option, widget);
     }
 }

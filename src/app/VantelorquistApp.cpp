@@ -13,6 +13,7 @@
 #include "Mirvek.h"
 #include "SettingsView.h"
 #include "StoredValue.h"
+#include "Symbols.h"
 #include "TempFolder.h"
 #include "WirelessConnectView.h"
 #include "WidgetDesktop.h"
@@ -217,7 +218,7 @@ void VantelorquistApp::willFinishLaunching()
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(
         environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, [this] { quit(); }});
-    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
+    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), ContentView::startSize, [this] {
         auto* window = new ContentView(environment());
         m_mainMenu->install(window);
         return window;
@@ -267,10 +268,12 @@ void VantelorquistApp::didFinishLaunching(const ActivationToken& token, std::fun
     }
     QWidget* window = m_windows.open(QStringLiteral("main"));
     // Drawing the icon in all its sizes and handing them to the window system,
-    // the tray icon's round trips on the session bus, and the phones' first
-    // answers, would hold up the first picture; every window takes the icon
-    // up when it is set.
+    // the tray icon's round trips on the session bus, the phones' first
+    // answers, and reading the icon themes would hold up the first picture;
+    // every window takes the icon up when it is set, and whatever shows a
+    // themed icon sooner chooses the theme itself.
     const auto rest = [this, later = std::move(later)] {
+        Symbols::ensureIconTheme();
         model().startPolling();
         setApplicationIcon();
         makeMenuBarItem();

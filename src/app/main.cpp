@@ -3,7 +3,6 @@
 #include "LazyIconStyle.h"
 #include "OneInstance.h"
 #include "ServiceBrowser.h"
-#include "Symbols.h"
 #include "UnansweredStart.h"
 #include "VantelorquistApp.h"
 #include "WorkerPool.h"
@@ -110,7 +109,6 @@ int main(int argc, char* argv[])
     // reader or a global menu bar is there; connecting to it (~1 ms) goes
     // beside the building of the window instead of inside it.
     warmUp([] { QDBusConnection::sessionBus(); });
-    Symbols::ensureIconTheme();
     QApplication::setStyle(new LazyIconStyle(QApplication::style()->name()));
 
     int status = 0;

@@ -24,6 +24,7 @@
 #include "PhoneFrame.h"
 #include "Sidebar.h"
 #include "StatusBar.h"
+#include "SurfaceAhead.h"
 #include "Theme.h"
 #include "TransferHUD.h"
 #include "UnevenDigits.h"
@@ -31,6 +32,7 @@
 #include "WindowFixture.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGraphicsDropShadowEffect>
@@ -38,7 +40,9 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QVariantAnimation>
 
 #include <gtest/gtest.h>
@@ -341,6 +345,39 @@ TEST(DrawnAheadPicture, IsDrawnOnceWithOrWithoutAWorker)
         EXPECT_EQ(ahead.take().cacheKey(), first.cacheKey());
         EXPECT_EQ(draws.load(), 1) << "refused " << refused;
         WorkerPool::shared().refuseThreadsForTesting(false);
+    }
+}
+
+// A window prepared before it is built has its store at the size asked for
+// and paints it whole, whether its pages came in on a worker or with none to
+// spare; one that goes before its first event, or a child, is no trouble.
+TEST(SurfaceAheadWindow, HasItsStoreBeforeItShowsAndPaintsItWhole)
+{
+    const QColor background(10, 200, 30);
+    for (const bool refused : {false, true}) {
+        WorkerPool::shared().refuseThreadsForTesting(refused);
+        {
+            QWidget gone;
+            SurfaceAhead::prepare(&gone, QSize(300, 200));
+        }
+        QWidget window;
+        QPalette palette = window.palette();
+        palette.setColor(QPalette::Window, background);
+        window.setPalette(palette);
+        auto* child = new QWidget(&window);
+        SurfaceAhead::prepare(child, QSize(50, 50));
+        SurfaceAhead::prepare(&window, QSize(300, 200));
+        WorkerPool::shared().refuseThreadsForTesting(false);
+        EXPECT_FALSE(child->testAttribute(Qt::WA_WState_Created)) << "refused " << refused;
+        ASSERT_NE(window.backingStore(), nullptr) << "refused " << refused;
+        EXPECT_EQ(window.backingStore()->size(), QSize(300, 200)) << "refused " << refused;
+
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+        ASSERT_EQ(shown.size(), QSize(300, 200)) << "refused " << refused;
+        for (const QPoint at : {QPoint(0, 0), QPoint(150, 100), QPoint(299, 199)})
+            EXPECT_EQ(shown.pixelColor(at).rgb(), background.rgb()) << "refused " << refused;
     }
 }
 
