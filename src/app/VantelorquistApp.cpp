@@ -218,7 +218,7 @@ void VantelorquistApp::willFinishLaunching()
     // The commands outlive the main window: they act in every window.
     m_mainMenu = std::make_unique<MainMenu>(
         environment(), MainMenu::Hooks{[this] { bringUp(QStringLiteral("settings")); }, [this] { quit(); }});
-    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), ContentView::startSize, [this] {
+    m_windows.define(QStringLiteral("main"), QStringLiteral("Vantelorquist"), QSize(1040, 660), [this] {
         auto* window = new ContentView(environment());
         m_mainMenu->install(window);
         return window;
@@ -259,20 +259,21 @@ void VantelorquistApp::makeMenuBarItem()
 
 void VantelorquistApp::didFinishLaunching(const ActivationToken& token, std::function<void()> later)
 {
-    // Said once, at the start: otherwise every change made now is gone at
-    // the next start without a word.
-    if (!settingsCanBeSaved(*m_settings)) {
-        model().setErrorMessage(QStringLiteral("Settings can’t be saved, so changes to them last only until "
-                                               "Vantelorquist quits. Make sure this folder can be written: ") +
-                                QFileInfo(m_settings->fileName()).absolutePath());
-    }
     QWidget* window = m_windows.open(QStringLiteral("main"));
     // Drawing the icon in all its sizes and handing them to the window system,
     // the tray icon's round trips on the session bus, the phones' first
-    // answers, and reading the icon themes would hold up the first picture;
+    // answers, reading the icon themes and trying the settings folder (on a
+    // network home, a round trip or two) would hold up the first picture;
     // every window takes the icon up when it is set, and whatever shows a
     // themed icon sooner chooses the theme itself.
     const auto rest = [this, later = std::move(later)] {
+        // Said once, at the start: otherwise every change made now is gone
+        // at the next start without a word.
+        if (!settingsCanBeSaved(*m_settings)) {
+            model().setErrorMessage(QStringLiteral("Settings can’t be saved, so changes to them last only until "
+                                                   "Vantelorquist quits. Make sure this folder can be written: ") +
+                                    QFileInfo(m_settings->fileName()).absolutePath());
+        }
         Symbols::ensureIconTheme();
         model().startPolling();
         setApplicationIcon();

@@ -1,5 +1,7 @@
 #include "WindowRegistry.h"
 
+#include "SurfaceAhead.h"
+
 WindowRegistry::WindowRegistry(QObject* parent) : QObject(parent) {}
 
 void WindowRegistry::define(const QString& identifier, const QString& title, QSize defaultSize, Factory factory)
@@ -47,6 +49,10 @@ QWidget* WindowRegistry::open(const QString& identifier)
         window->resize(scene.size);
         scene.window = window;
         Q_EMIT windowOpened(identifier, window);
+        // The kernel hands out the pages of its backing store on a worker
+        // while it is shown, instead of one fault at a time in its first paint.
+        if (scene.window)
+            SurfaceAhead::prepare(scene.window);
     }
     scene.window->show();
     scene.window->raise();

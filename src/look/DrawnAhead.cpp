@@ -1,6 +1,7 @@
 #include "DrawnAhead.h"
 
 #include "Error.h"
+#include "OnceAhead.h"
 #include "WorkerPool.h"
 
 #include <QCoreApplication>
@@ -11,30 +12,10 @@
 #include <mutex>
 
 struct DrawnAhead::State {
-    enum class Phase { waiting, drawing, drawn };
+    explicit State(std::function<QImage()> draw) : drawing([this, draw = std::move(draw)] { picture = draw(); }) {}
 
-    std::mutex lock;
-    std::condition_variable drawn;
-    Phase phase = Phase::waiting;
-    std::function<QImage()> draw;
-    QImage picture;
-
-    // Draws here when nobody has begun; false when someone else has.
-    bool drawIfWaiting()
-    {
-        std::unique_lock hold(lock);
-        if (phase != Phase::waiting)
-            return false;
-        phase = Phase::drawing;
-        std::function<QImage()> work = std::move(draw);
-        hold.unlock();
-        QImage result = work();
-        hold.lock();
-        picture = std::move(result);
-        phase = Phase::drawn;
-        drawn.notify_all();
-        return true;
-    }
+    OnceAhead drawing;
+    QImage picture; // once drawn
 };
 
 namespace {
@@ -66,9 +47,8 @@ void endLane()
 
 } // namespace
 
-DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<State>())
+DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<State>(std::move(draw)))
 {
-    m_state->draw = std::move(draw);
     // Once for each application object (tests make one after another).
     static QPointer<QCoreApplication> endsWith;
     if (QCoreApplication* application = QCoreApplication::instance(); application && endsWith != application) {
@@ -94,7 +74,7 @@ DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<
                     next = std::move(pictures.waiting.front());
                     pictures.waiting.pop_front();
                 }
-                next->drawIfWaiting();
+                next->drawing.runIfWaiting();
             }
         });
         pictures.running = true;
@@ -106,11 +86,6 @@ DrawnAhead::DrawnAhead(std::function<QImage()> draw) : m_state(std::make_shared<
 
 QImage DrawnAhead::take() const
 {
-    State& state = *m_state;
-    if (!state.drawIfWaiting()) {
-        std::unique_lock hold(state.lock);
-        state.drawn.wait(hold, [&] { return state.phase == State::Phase::drawn; });
-    }
-    std::lock_guard hold(state.lock);
-    return state.picture;
+    m_state->drawing.run();
+    return m_state->picture;
 }

@@ -1,6 +1,7 @@
 #include "SurfaceAhead.h"
 
 #include "Error.h"
+#include "OnceAhead.h"
 #include "WorkerPool.h"
 
 #include <QBackingStore>
@@ -12,10 +13,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -35,73 +34,44 @@ void faultIn(uchar* start, size_t length)
         *reinterpret_cast<volatile uchar*>(at) = 0;
 }
 
-// The faulting-in, done once: by the worker, or by whoever needs the memory
-// first and finds it not begun; one under way is waited for.
-struct Work {
-    enum class Phase { waiting, running, done };
-
-    std::mutex lock;
-    std::condition_variable ended;
-    Phase phase = Phase::waiting;
-    uchar* start = nullptr;
-    size_t length = 0;
-
-    // Runs it here unless someone has begun; then waits for it to end.
-    void run()
-    {
-        {
-            std::unique_lock hold(lock);
-            if (phase != Phase::waiting) {
-                ended.wait(hold, [this] { return phase == Phase::done; });
-                return;
-            }
-            phase = Phase::running;
-        }
-        faultIn(start, length);
-        std::lock_guard hold(lock);
-        phase = Phase::done;
-        ended.notify_all();
-    }
-
-    // What is not begun is dropped; what is under way is waited for.
-    void end()
-    {
-        std::unique_lock hold(lock);
-        if (phase == Phase::waiting)
-            phase = Phase::done;
-        ended.wait(hold, [this] { return phase == Phase::done; });
-    }
-};
-
-// Holds the window's first event and its end until the worker is done. A
-// child of the window, so it goes before the window frees its store.
+// Holds the window's first paint, resize or change of native window, and its
+// end, until the worker is done. A child of the window, so it goes before
+// the window frees its store.
 class Gate : public QObject {
 public:
-    Gate(QWidget* window, std::shared_ptr<Work> work) : QObject(window), m_work(std::move(work))
+    Gate(QWidget* window, std::shared_ptr<OnceAhead> work) : QObject(window), m_work(std::move(work))
     {
         window->windowHandle()->installEventFilter(this);
     }
-    ~Gate() override { m_work->end(); }
+    ~Gate() override { m_work->drop(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        m_work->run();
-        watched->removeEventFilter(this);
+        switch (event->type()) {
+        case QEvent::Expose:
+        case QEvent::UpdateRequest:
+        case QEvent::Resize:
+        case QEvent::PlatformSurface:
+            m_work->run();
+            watched->removeEventFilter(this);
+            break;
+        default:
+            break;
+        }
         return QObject::eventFilter(watched, event);
     }
 
 private:
-    std::shared_ptr<Work> m_work;
+    std::shared_ptr<OnceAhead> m_work;
 };
 
 } // namespace
 
-void SurfaceAhead::prepare(QWidget* window, QSize size)
+void SurfaceAhead::prepare(QWidget* window)
 {
-    if (!window->isWindow())
+    if (!window->isWindow() || window->size().isEmpty())
         return;
-    window->resize(size);
     window->winId();
     QBackingStore* store = window->backingStore();
     if (!store || !window->windowHandle())
@@ -115,11 +85,9 @@ void SurfaceAhead::prepare(QWidget* window, QSize size)
     const auto length = size_t(image->sizeInBytes());
     if (!start || length == 0)
         return;
-    auto work = std::make_shared<Work>();
-    work->start = start;
-    work->length = length;
+    auto work = std::make_shared<OnceAhead>([start, length] { faultIn(start, length); });
     try {
-        WorkerPool::shared().start([work](std::stop_token) { work->run(); });
+        WorkerPool::shared().start([work](std::stop_token) { work->runIfWaiting(); });
     } catch (const NoThreadError&) {
         return;
     }

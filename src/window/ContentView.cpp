@@ -7,7 +7,6 @@
 #include "Look.h"
 #include "NamePrompt.h"
 #include "Sidebar.h"
-#include "SurfaceAhead.h"
 #include "Symbols.h"
 #include "Theme.h"
 #include "WindowRules.h"
@@ -76,9 +75,6 @@ ContentView::ContentView(const Environment& env, QWidget* parent) : QMainWindow(
 {
     setWindowTitle(QStringLiteral("Vantelorquist"));
     setMinimumSize(820, 500);
-    // First, so that the backing store's pages are faulted in while the
-    // window is built.
-    SurfaceAhead::prepare(this, startSize);
     setUnifiedTitleAndToolBarOnMac(true);
 
     // The accent tints every control and selection in both columns.

@@ -21,9 +21,6 @@ class Sidebar;
 class ContentView : public QMainWindow {
     Q_OBJECT
 public:
-    // The size a new main window opens at.
-    static constexpr QSize startSize {1040, 660};
-
     explicit ContentView(const Environment& env, QWidget* parent = nullptr);
     ~ContentView() override;
 

@@ -208,6 +208,8 @@ TEST_F(Application, SettingsThatCannotBeSavedAreSaidOnce)
         auto app = std::make_unique<VantelorquistApp>(std::move(options));
         app->willFinishLaunching();
         app->didFinishLaunching();
+        // Tried once the first picture is up, with the rest of the start.
+        ASSERT_TRUE(testsupport::waitUntil([&] { return app->menuBarItem() != nullptr; }));
         const std::optional<QString> said = app->model().errorMessage();
         EXPECT_EQ(said.has_value(), c.said);
         if (said && c.said) {

@@ -348,8 +348,8 @@ TEST(DrawnAheadPicture, IsDrawnOnceWithOrWithoutAWorker)
     }
 }
 
-// A window prepared before it is built has its store at the size asked for
-// and paints it whole, whether its pages came in on a worker or with none to
+// A window prepared before it shows has its store at its size and paints it
+// whole, whether its pages came in on a worker or with none to
 // spare; one that goes before its first event, or a child, is no trouble.
 TEST(SurfaceAheadWindow, HasItsStoreBeforeItShowsAndPaintsItWhole)
 {
@@ -358,15 +358,18 @@ TEST(SurfaceAheadWindow, HasItsStoreBeforeItShowsAndPaintsItWhole)
         WorkerPool::shared().refuseThreadsForTesting(refused);
         {
             QWidget gone;
-            SurfaceAhead::prepare(&gone, QSize(300, 200));
+            gone.resize(300, 200);
+            SurfaceAhead::prepare(&gone);
         }
         QWidget window;
         QPalette palette = window.palette();
         palette.setColor(QPalette::Window, background);
         window.setPalette(palette);
         auto* child = new QWidget(&window);
-        SurfaceAhead::prepare(child, QSize(50, 50));
-        SurfaceAhead::prepare(&window, QSize(300, 200));
+        child->resize(50, 50);
+        window.resize(300, 200);
+        SurfaceAhead::prepare(child);
+        SurfaceAhead::prepare(&window);
         WorkerPool::shared().refuseThreadsForTesting(false);
         EXPECT_FALSE(child->testAttribute(Qt::WA_WState_Created)) << "refused " << refused;
         ASSERT_NE(window.backingStore(), nullptr) << "refused " << refused;
