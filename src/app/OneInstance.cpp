@@ -214,16 +214,31 @@ OneInstance::Start OneInstance::claim(const ActivationToken& token, int wait)
     }
     if (state == Lock::unusable)
         qWarning("Vantelorquist can't tell whether it already runs: %s can't be locked.", qPrintable(path));
-    if (state == Lock::unusable || m_inRuntimeFolder) {
-        // Another login, or a start that could lock beside the settings, may
-        // hold the place this lock doesn't see.
-        for (const QString& socket : sockets()) {
-            if (handOver(socket, token, deadline))
-                return Start::handedOver;
-        }
+    // A start that had to lock in the runtime folder (or another login's
+    // start) holds a place this lock doesn't see.
+    for (const QString& socket : sockets()) {
+        if (handOver(socket, token, deadline))
+            return Start::handedOver;
     }
+    // One that listens there without answering is alive all the same: its
+    // place is never taken.
+    if (someoneListens(socketPath()))
+        return Start::unanswered;
     listen();
     return Start::first;
+}
+
+bool OneInstance::someoneListens(const QString& path)
+{
+    const auto address = addressOf(path);
+    if (!address)
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    // A full backlog is someone too.
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0 || errno == EAGAIN;
 }
 
 bool OneInstance::listen()
@@ -241,7 +256,7 @@ bool OneInstance::listen()
     if (m_serverFd < 0)
         return fail(std::strerror(errno));
     // A socket left by a process that crashed would refuse the bind; the
-    // lock held says no running start uses it.
+    // claim found no one listening on it.
     ::unlink(address->sun_path);
     if (::bind(m_serverFd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0)
         return fail(std::strerror(errno));

@@ -41,8 +41,8 @@ public:
     // window forward; waits at most `wait` milliseconds for it.
     Start claim(const ActivationToken& token = {}, int wait = 5000);
     // Leaves the socket's path beside the lock, for a start from another
-    // login. Written and flushed to the disk, so it waits until the window
-    // is up: such a start keeps trying until it is there.
+    // login. A file written on the settings' disk, so it waits until the
+    // window is up: such a start keeps trying until it is there.
     void noteWhereListening();
 
     // Where the lock, the socket, and the note of the socket's path are.
@@ -56,6 +56,8 @@ Q_SIGNALS:
 
 private:
     enum class Lock { held, taken, unusable };
+    // Whether a process accepts connections on the socket at `path`.
+    static bool someoneListens(const QString& path);
     static Lock lock(const QString& path, int& fd);
     QStringList sockets() const;
     bool listen();

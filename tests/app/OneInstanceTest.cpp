@@ -157,6 +157,38 @@ TEST_F(OneInstanceTest, SettingsInAFolderThatCantHoldTheLockStillHandOver)
     QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// Mended: a start that could lock beside the settings again took the socket
+// of one that had locked in the runtime folder, and ran as a second
+// application; nor is a place taken from one that listens but is slow.
+TEST_F(OneInstanceTest, AStartNeverTakesTheSocketOfOneAlive)
+{
+    const QString lockBeside = OneInstance(settings()).lockPath();
+    // A lock file that can't be opened: the folder holds no lock for now.
+    ASSERT_TRUE(QFile::link(u"/proc/no-such-folder/lock"_s, lockBeside));
+    OneInstance first(settings());
+    ASSERT_EQ(first.claim({}, 500), OneInstance::Start::first);
+    ASSERT_TRUE(QFile::remove(lockBeside));
+    EXPECT_EQ(laterStart(settings()), OneInstance::Start::handedOver);
+
+    // Something alive at the socket that never answers keeps it.
+    const QString socket = OneInstance(m_home.filePath(u"other/Vantelorquist.conf"_s)).socketPath();
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socket);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    EXPECT_EQ(OneInstance(m_home.filePath(u"other/Vantelorquist.conf"_s)).claim({}, 300),
+              OneInstance::Start::unanswered);
+    // Still its socket, not one bound anew.
+    const int asking = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::connect(asking, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_GE(::accept(silent, nullptr, nullptr), 0);
+    ::close(asking);
+    ::close(silent);
+}
+
 // What a start's side of the socket gets back for `question`, read
 // until the holder hangs up (or ten seconds pass) while the holder runs.
 QByteArray askHolder(const QString& socketPath, const QByteArray& question)
