@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
@@ -194,16 +195,26 @@ bool talliesReadable()
 // clean() words it ("Copying “a.txt” failed: File name too long."), as an
 // error number; 0 for any other sentence. The computer's and the phone's
 // strerror say it alike.
+// The system's sentences for its error numbers, untranslated as adb and the
+// phone print them (strerror answers in the desktop's language).
+const QHash<QString, int>& errorNumbers()
+{
+    static const QHash<QString, int> numbers = [] {
+        QHash<QString, int> all;
+        for (int number = 1; number < 200; ++number) {
+            if (const char* text = ::strerrordesc_np(number))
+                all.insert(QString::fromUtf8(text), number);
+        }
+        return all;
+    }();
+    return numbers;
+}
+
 int causeNumber(const QString& sentence)
 {
     if (!sentence.startsWith(QStringLiteral("Copying “")) || !sentence.endsWith(QLatin1Char('.')))
         return 0;
-    const QString cause = sentence.mid(sentence.lastIndexOf(QStringLiteral(": ")) + 2).chopped(1);
-    for (int number = 1; number < 134; ++number) {
-        if (cause == QString::fromLocal8Bit(std::strerror(number)))
-            return number;
-    }
-    return 0;
+    return errorNumbers().value(sentence.mid(sentence.lastIndexOf(QStringLiteral(": ")) + 2).chopped(1));
 }
 
 } // namespace
@@ -637,20 +648,6 @@ ADB::Named ADB::namedIn(const QStringList& args)
 
 namespace {
 
-// The system's sentences for its error numbers, untranslated as adb prints them.
-const QSet<QString>& systemErrors()
-{
-    static const QSet<QString> sentences = [] {
-        QSet<QString> all;
-        for (int number = 1; number < 200; ++number) {
-            if (const char* text = ::strerrordesc_np(number))
-                all.insert(QString::fromUtf8(text));
-        }
-        return all;
-    }();
-    return sentences;
-}
-
 QString lastPart(const QString& path)
 {
     const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
@@ -735,7 +732,7 @@ std::optional<QString> namedFailure(const QString& text, const ADB::Named& named
                 break;
             const qsizetype causeAt = end + 3;
             const Reading reading{inside, text.mid(causeAt, lineEnd(text, causeAt) - causeAt)};
-            if (systemErrors().contains(reading.cause.trimmed()))
+            if (errorNumbers().contains(reading.cause.trimmed()))
                 return reading;
             if (!first)
                 first = reading;
