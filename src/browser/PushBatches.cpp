@@ -335,7 +335,15 @@ CarryPlan planCarried(const QString& source, const NameRefusal& refusal, bool de
         plan.leftOut.push_back({{}, Why::unreadableFolder, errno, {}});
         return plan;
     }
-    plan.bytes = carrier.folder(fd, source, {}).first;
+    const auto [bytes, inParts] = carrier.folder(fd, source, {});
+    plan.bytes = bytes;
+    // Carried folder by folder: a folder's bytes leave out those of its
+    // folders carried on their own.
+    if (inParts) {
+        plan.bytes = 0;
+        for (const PushBatch& folder : plan.folders)
+            plan.bytes += folder.bytes;
+    }
     plan.alike = carrier.firstAlike();
     return plan;
 }

@@ -167,6 +167,8 @@ TEST(CarryPlan, LeavesOutWhatTheCopyCantCarryAndMakesTheFoldersDownToIt)
                                             QStringLiteral("sub: sub/b.txt"), QStringLiteral("sub/deeper: sub/deeper/c.txt")}));
     EXPECT_EQ(plan.folders.front().folder, QString());
     EXPECT_EQ(plan.folders.front().bytes, shut ? 10 + 40 + 10 : 10 + 40 + 5 + 10);
+    // All it carries counts, the folders carried on their own too.
+    EXPECT_EQ(plan.bytes, (shut ? 10 + 40 + 10 : 10 + 40 + 5 + 10) + 20 + 30);
 
     // Only the items directly in it: a folder is looked into only to see it can be read.
     EXPECT_EQ(leftOut(planCarried(top + QStringLiteral("/sub"), refusal, false)),
