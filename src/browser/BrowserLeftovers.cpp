@@ -124,7 +124,14 @@ void BrowserModel::removeLocalLeftovers(std::function<void()> next)
     }
     m_removingLocal = true;
     // A file of the person's that stays hidden is told of, after whatever is shown.
-    const auto tell = [this](const QStringList& told) {
+    const auto tell = [this](const QStringList& sentences) {
+        QStringList told;
+        for (const QString& sentence : sentences) {
+            if (!m_toldLeftovers.contains(sentence)) {
+                m_toldLeftovers.insert(sentence);
+                told.append(sentence);
+            }
+        }
         if (told.isEmpty())
             return;
         const QString said = told.join(QLatin1Char(' '));

@@ -678,6 +678,9 @@ private:
     Task m_leftoverTask;
     Task m_localLeftoverTask;
     bool m_removingLocal = false;
+    // Files of the person's that stay hidden, told of once each: the removal
+    // is tried again at every poll.
+    QSet<QString> m_toldLeftovers;
     // Phones whose recorded working items are being removed, and what waits for that.
     QHash<QString, std::vector<std::function<void()>>> m_removingLeftovers;
     // Where workingnames::store() writes the records: this model's settings.
