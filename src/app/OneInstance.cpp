@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -280,7 +281,13 @@ void OneInstance::acceptPeers()
         if (peer < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            return; // none left, or out of descriptors until a peer goes
+            if ((errno == EMFILE || errno == ENFILE) && m_accepting) {
+                // The start waiting stays readable: looked at again shortly
+                // instead of at once, over and over.
+                m_accepting->setEnabled(false);
+                QTimer::singleShot(200, m_accepting, [notifier = m_accepting] { notifier->setEnabled(true); });
+            }
+            return; // none left, or out of descriptors for now
         }
         new Peer(peer, this, [this](const ActivationToken& token) { Q_EMIT reopenRequested(token); });
     }
