@@ -238,12 +238,38 @@ void sendCarried(PhoneFiles& phone, const CarryPlan& plan, const QString& into, 
         for (const PushBatch& folder : plan.folders)
             folders.append(folder.folder.isEmpty() ? lastName(into) : lastName(into) + QLatin1Char('/') + folder.folder);
         phone.makeFolders(parentOf(into), folders, cancel);
+        const int64_t pathLimit = PushBatchLimits {}.pathBytes;
         for (const PushBatch& folder : plan.folders) {
-            if (folder.sources.isEmpty())
+            const QString target = folder.folder.isEmpty() ? into : joined(into, folder.folder);
+            const auto send = [&](const QStringList& sources, int64_t bytes) {
+                phone.pushInto(sources, target, meter.part(bytes), cancel);
+                meter.done(bytes);
+            };
+            int64_t pathBytes = 0;
+            for (const QString& source : folder.sources)
+                pathBytes += paths::bytes(source).size() + 1;
+            if (pathBytes <= pathLimit) {
+                if (!folder.sources.isEmpty())
+                    send(folder.sources, folder.bytes);
                 continue;
-            phone.pushInto(folder.sources, folder.folder.isEmpty() ? into : joined(into, folder.folder),
-                           meter.part(folder.bytes), cancel);
-            meter.done(folder.bytes);
+            }
+            // So many names that one command line would pass the system's
+            // limit: in parts, each its own size.
+            QStringList part;
+            int64_t partPaths = 0;
+            int64_t partBytes = 0;
+            for (const QString& source : folder.sources) {
+                const int64_t length = paths::bytes(source).size() + 1;
+                if (!part.isEmpty() && partPaths + length > pathLimit) {
+                    send(part, partBytes);
+                    part.clear();
+                    partPaths = partBytes = 0;
+                }
+                part.append(source);
+                partPaths += length;
+                partBytes += localSize(source);
+            }
+            send(part, partBytes);
         }
         return;
     }
