@@ -1049,9 +1049,16 @@ void receiveWhole(PhoneFiles& phone, const QString& from, const QString& target,
     }
     if (cut) {
         // Stopped or cut short: the files that arrived whole still take their places.
+        std::vector<bool> endedBefore;
+        for (const PhoneItem& item : items)
+            endedBefore.push_back(item.ended);
         try {
             settle(work, target, items, false, discards, account);
         } catch (...) {
+            // What ends the copy is the cut, or what comes of going on: an
+            // item this failure marked would be told for another's.
+            for (size_t index = 0; index < items.size(); ++index)
+                items[index].ended = endedBefore[index];
         }
         if (reachOf(cut) == Reach::copy) {
             discards.finish();
